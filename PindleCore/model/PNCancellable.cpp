@@ -1,0 +1,7 @@
+#include "PindleCore/model/PNCancellable.hpp"
+
+namespace pindle {
+
+PNCancellable::~PNCancellable() = default;
+
+}  // namespace pindle
