@@ -1,6 +1,6 @@
 #include "PindleCore/model/PNError.hpp"
 
-#include "PindleCore/model/PNSessionIdentity.hpp"
+#include "PindleCore/model/PNSessionFacts.hpp"
 
 namespace pindle {
 

@@ -1,5 +1,6 @@
 #include "PindleCore/model/PNErrorFabric.hpp"
 
+#include "PindleCore/model/PNEnvironmentValidator.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
 
 namespace pindle {
@@ -28,6 +29,10 @@ std::optional<PNError> PNErrorFabric::errorNullable(const std::optional<platform
     if (!error)
         return std::nullopt;
     return errorAnyway(error);
+}
+
+std::optional<PNError> PNErrorFabric::isSessionNotStartedError() const {
+    return PNEnvironmentValidator::validate();
 }
 
 }  // namespace pindle

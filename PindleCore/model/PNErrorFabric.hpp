@@ -18,6 +18,9 @@ class PNErrorFabric {
     static PNError errorAnyway(const std::optional<platform::Error>& error);
     // nothing when there is no error.
     static std::optional<PNError> errorNullable(const std::optional<platform::Error>& error);
+
+    // sessionNotStarted unless the current session has started (as PNEnvironmentValidator).
+    std::optional<PNError> isSessionNotStartedError() const;
 };
 
 }  // namespace pindle

@@ -16,7 +16,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNVideoResolution.hpp"
 #include "PindleCore/model/PNVideoState.hpp"
 #include "platform/foundation/Date.hpp"
@@ -65,6 +67,46 @@ class PNVideo : public platform::Object {
 
     bool operator==(const PNVideo& other) const { return videoID_ == other.videoID_; }
     std::size_t hash() const override;
+
+    // Tags, metadata and rating. The rating lives in two hidden metadata entries
+    // ("__rating__" and "__rated_identities__") so that it travels with the ordinary metadata.
+
+    // The hidden metadata keys, in order.
+    static const std::vector<std::string>& privateMetadataKeys();
+
+    const platform::StringSet& tags() const { return internalTags_; }
+    // Replaces the tags; nothing is validated, queued or posted.
+    void setTags(platform::StringSet tags) { internalTags_ = std::move(tags); }
+
+    // The metadata without the hidden entries.
+    platform::StringDictionary metadata() const;
+    // The one road by which metadata changes: the whole dictionary (hidden entries included)
+    // is validated; a refused one posts PNMetadataValidationError (object: this record, user
+    // info {"error": the error}) on the calling thread and changes nothing; an accepted one is
+    // queued whole with the sync service and then replaces the stored metadata.
+    void assignMetadata(platform::StringDictionary metadata);
+    // Merges `metadata` into the stored entries (reset false), or replaces them while keeping
+    // the stored hidden entries (reset true), then writes the result through assignMetadata().
+    void setMetadata(const platform::StringDictionary& metadata, bool reset = false);
+
+    // The counter under "__rating__"; 0 when absent or not a decimal integer.
+    std::int64_t rating() const;
+    void setRating(std::int64_t rating);
+    // The identities that rated, in order; empty pieces are dropped.
+    std::vector<std::string> ratedIdentities() const;
+    void setRatedIdentities(const std::vector<std::string>& identities);
+
+    // Whether the identity (the argument, else the session token, else the API token) rated.
+    bool isRated(const std::optional<std::string>& identity) const;
+    // Rates (increment >= 0, not yet rated) or withdraws (increment < 0, rated); anything else
+    // does nothing. The identity list and the counter are checked together before either is
+    // written, so one never changes without the other.
+    void rate(const std::optional<std::string>& identity, std::int64_t increment);
+
+    // The record as a dictionary of plain values under the library's own 21 keys, and back.
+    // decode() gives nothing without "id", "createdAt" or "shotOn".
+    platform::Dictionary encode() const;
+    static std::shared_ptr<PNVideo> decode(const platform::Dictionary& data);
 
     // Public fields.
     const std::string& videoID() const { return videoID_; }
@@ -123,6 +165,10 @@ class PNVideo : public platform::Object {
     PNVideo(Private, Fields fields);
 
   private:
+    platform::StringDictionary mergedMetadata(const platform::StringDictionary& metadata,
+                                              bool reset) const;
+    void postValidationError(const PNError& error);
+
     std::string videoID_;
     std::optional<URL> mediaMP4URL360p_;
     std::optional<URL> mediaMP4URL540p_;

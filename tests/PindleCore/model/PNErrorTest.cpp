@@ -4,7 +4,7 @@
 
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindleCore/model/PNErrorFabric.hpp"
-#include "PindleCore/model/PNSessionIdentity.hpp"
+#include "PindleCore/model/PNSessionFacts.hpp"
 
 namespace pindle {
 namespace {
@@ -19,7 +19,7 @@ Error statusError(std::int64_t status) {
 }
 
 TEST(PNErrorTest, EveryCodeHasItsMessage) {
-    setSessionAppIDProvider([] { return std::optional<std::string>("app-42"); });
+    setSessionFactsProvider([] { return PNSessionFacts{"app-42", {}, {}, false}; });
     const char* messages[] = {
         "No internet connection",
         "The session has not started",
@@ -51,7 +51,7 @@ TEST(PNErrorTest, EveryCodeHasItsMessage) {
     EXPECT_EQ(PNError::fromRawValue(16), std::nullopt);
     EXPECT_EQ(PNError::fromRawValue(-1), std::nullopt);
 
-    setSessionAppIDProvider(nullptr);
+    setSessionFactsProvider(nullptr);
     EXPECT_EQ(PNError(PNError::authenticationFailed).localizedDescription(),
               "Unable to authenticate for app id ");
 }
