@@ -15,7 +15,7 @@
 namespace pindle {
 
 class PNDataValidator {
-public:
+  public:
     static constexpr std::size_t tagsCountLengthLimit = 50;
     static constexpr std::size_t tagsTotalLengthLimit = 1000;
     static constexpr std::size_t metadataCountLengthLimit = 50;

@@ -5,7 +5,8 @@
 namespace pindle {
 
 std::optional<PNError> PNEnvironmentValidator::validate() {
-    if (currentSessionFacts().started) return std::nullopt;
+    if (currentSessionFacts().started)
+        return std::nullopt;
     return PNError(PNError::sessionNotStarted);
 }
 

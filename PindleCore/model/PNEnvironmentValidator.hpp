@@ -10,7 +10,7 @@
 namespace pindle {
 
 class PNEnvironmentValidator {
-public:
+  public:
     // sessionNotStarted unless the current session has started.
     static std::optional<PNError> validate();
 };

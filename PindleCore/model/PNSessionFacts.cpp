@@ -18,7 +18,9 @@ PNSessionFacts currentSessionFacts() {
     return current ? current() : PNSessionFacts{};
 }
 
-std::optional<std::string> currentSessionAppID() { return currentSessionFacts().appID; }
+std::optional<std::string> currentSessionAppID() {
+    return currentSessionFacts().appID;
+}
 
 void setSessionFactsProvider(std::function<PNSessionFacts()> newProvider) {
     std::lock_guard lock(providerMutex);

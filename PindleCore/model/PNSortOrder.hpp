@@ -15,8 +15,10 @@ constexpr std::string_view rawValue(PNSortOrder order) {
 
 // The order named exactly "asc" or "desc"; nothing otherwise.
 constexpr std::optional<PNSortOrder> sortOrderFromRawValue(std::string_view text) {
-    if (text == "asc") return PNSortOrder::asc;
-    if (text == "desc") return PNSortOrder::desc;
+    if (text == "asc")
+        return PNSortOrder::asc;
+    if (text == "desc")
+        return PNSortOrder::desc;
     return std::nullopt;
 }
 

@@ -78,7 +78,8 @@ constexpr char identitySeparator = ',';
 std::string joinIdentities(const std::vector<std::string>& identities) {
     std::string joined;
     for (std::size_t i = 0; i < identities.size(); ++i) {
-        if (i) joined += identitySeparator;
+        if (i)
+            joined += identitySeparator;
         joined += identities[i];
     }
     return joined;
@@ -89,8 +90,10 @@ std::vector<std::string> splitIdentities(const std::string& text) {
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find(identitySeparator, start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) pieces.push_back(text.substr(start, end - start));
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            pieces.push_back(text.substr(start, end - start));
         start = end + 1;
     }
     return pieces;
@@ -99,9 +102,11 @@ std::vector<std::string> splitIdentities(const std::string& text) {
 // An optional sign followed by decimal digits that fit 64 bits; 0 otherwise.
 std::int64_t readRating(const platform::StringDictionary& metadata) {
     auto it = metadata.find(ratingKey);
-    if (it == metadata.end()) return 0;
+    if (it == metadata.end())
+        return 0;
     std::string_view text = it->second;
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
     return platform::Text::int64Value(text).value_or(0);
 }
 
@@ -153,7 +158,8 @@ platform::StringDictionary PNVideo::mergedMetadata(const platform::StringDiction
     platform::StringDictionary merged = metadata;
     for (const std::string& key : privateMetadataKeys()) {
         auto stored = internalMetadata_.find(key);
-        if (stored != internalMetadata_.end()) merged[key] = stored->second;
+        if (stored != internalMetadata_.end())
+            merged[key] = stored->second;
     }
     return merged;
 }
@@ -162,7 +168,9 @@ void PNVideo::setMetadata(const platform::StringDictionary& metadata, bool reset
     assignMetadata(mergedMetadata(metadata, reset));
 }
 
-std::int64_t PNVideo::rating() const { return readRating(internalMetadata_); }
+std::int64_t PNVideo::rating() const {
+    return readRating(internalMetadata_);
+}
 
 void PNVideo::setRating(std::int64_t rating) {
     setMetadata({{ratingKey, std::to_string(rating)}}, false);
@@ -179,21 +187,25 @@ void PNVideo::setRatedIdentities(const std::vector<std::string>& identities) {
 
 bool PNVideo::isRated(const std::optional<std::string>& identity) const {
     std::optional<std::string> resolved = resolveIdentity(identity);
-    if (!resolved) return false;
+    if (!resolved)
+        return false;
     std::vector<std::string> identities = ratedIdentities();
     return std::find(identities.begin(), identities.end(), *resolved) != identities.end();
 }
 
 void PNVideo::rate(const std::optional<std::string>& identity, std::int64_t increment) {
     std::optional<std::string> resolved = resolveIdentity(identity);
-    if (!resolved) return;
+    if (!resolved)
+        return;
     const bool rated = isRated(resolved);
     const bool rates = !rated && increment >= 0;
     const bool withdraws = rated && increment < 0;
-    if (!rates && !withdraws) return;
+    if (!rates && !withdraws)
+        return;
 
     std::int64_t newRating = 0;
-    if (__builtin_add_overflow(rating(), increment, &newRating)) return;
+    if (__builtin_add_overflow(rating(), increment, &newRating))
+        return;
 
     std::vector<std::string> identities = ratedIdentities();
     if (rates) {
@@ -208,7 +220,8 @@ void PNVideo::rate(const std::optional<std::string>& identity, std::int64_t incr
     platform::StringDictionary withBoth = withIdentities;
     withBoth[ratingKey] = std::to_string(newRating);
     std::optional<PNError> error = PNDataValidator::validateMetadata(withIdentities);
-    if (!error) error = PNDataValidator::validateMetadata(withBoth);
+    if (!error)
+        error = PNDataValidator::validateMetadata(withBoth);
     if (error) {
         postValidationError(*error);
         return;
@@ -240,12 +253,14 @@ platform::Value dateText(const std::optional<platform::Date>& date) {
 }
 
 platform::Value coordinateText(const std::optional<platform::Location>& location, bool latitude) {
-    if (!location) return platform::Value("");
+    if (!location)
+        return platform::Value("");
     double degrees = latitude ? location->coordinate().latitude : location->coordinate().longitude;
     char buffer[64];
-    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, degrees,
-                                      std::chars_format::fixed, 6);
-    if (error != std::errc()) return platform::Value("");
+    auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, degrees, std::chars_format::fixed, 6);
+    if (error != std::errc())
+        return platform::Value("");
     return platform::Value(std::string(buffer, end));
 }
 
@@ -256,7 +271,8 @@ const platform::Value* find(const platform::Dictionary& data, const char* key) {
 
 std::optional<std::string> stringAt(const platform::Dictionary& data, const char* key) {
     const platform::Value* value = find(data, key);
-    if (!value || !value->asString()) return std::nullopt;
+    if (!value || !value->asString())
+        return std::nullopt;
     return *value->asString();
 }
 
@@ -278,9 +294,11 @@ std::int64_t wholeNumberAt(const platform::Dictionary& data, const char* key) {
 // The whole text as a decimal number, read the same way whatever the process locale.
 double coordinateAt(const platform::Dictionary& data, const char* key) {
     std::optional<std::string> text = stringAt(data, key);
-    if (!text) return 0;
+    if (!text)
+        return 0;
     std::string_view digits = *text;
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
     double value = 0;
     auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) {
@@ -323,7 +341,8 @@ std::shared_ptr<PNVideo> PNVideo::decode(const platform::Dictionary& data) {
     std::optional<std::string> videoID = stringAt(data, "id");
     std::optional<platform::Date> createdAt = dateAt(data, "createdAt");
     std::optional<platform::Date> shotOn = dateAt(data, "shotOn");
-    if (!videoID || !createdAt || !shotOn) return nullptr;
+    if (!videoID || !createdAt || !shotOn)
+        return nullptr;
 
     Fields fields;
     fields.videoID = std::move(*videoID);
@@ -338,8 +357,8 @@ std::shared_ptr<PNVideo> PNVideo::decode(const platform::Dictionary& data) {
     fields.mediaMP4URL360p = urlAt(data, "mediaMP4URL360p");
     fields.mediaMP4URL540p = urlAt(data, "mediaMP4URL540p");
     fields.mediaMP4URL720p = urlAt(data, "mediaMP4URL720p");
-    fields.location = platform::Location(coordinateAt(data, "latitude"),
-                                         coordinateAt(data, "longitude"));
+    fields.location =
+        platform::Location(coordinateAt(data, "latitude"), coordinateAt(data, "longitude"));
     fields.shotOn = *shotOn;
     fields.creationDate = createdAt;
     fields.modifyDate = dateAt(data, "modifyDate");

@@ -15,7 +15,7 @@
 namespace pindle {
 
 class PNVideoFilter : public platform::Object {
-public:
+  public:
     PNVideoFilter() = default;
     PNVideoFilter(platform::StringDictionary metadata, platform::StringSet tags, std::string title,
                   std::string identity)

@@ -17,7 +17,7 @@
 namespace pindle {
 
 class PNVideoSyncService {
-public:
+  public:
     struct PendingChange {
         std::string entityID;
         std::string className;
@@ -38,7 +38,7 @@ public:
     std::vector<PendingChange> queuedChanges() const;
     void removeAllQueuedChanges();
 
-private:
+  private:
     PNVideoSyncService() = default;
 
     mutable std::mutex mutex_;
