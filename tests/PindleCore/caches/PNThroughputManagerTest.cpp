@@ -36,7 +36,6 @@ TEST_F(PNThroughputManagerTest, DefaultHoldsUntilTheWindowHasMoreThanTwentySampl
 
     // The 21st sample replaces the default with the window average outright:
     // 21 samples of 100,000 bits over 1.0 s.
-    feed(*channel, 0, 0, 0);
     clock_->advance(0.05);
     channel->put(1000.0);
     EXPECT_DOUBLE_EQ(manager_->bandwidth(), 21 * 1000.0 / 1.0);
