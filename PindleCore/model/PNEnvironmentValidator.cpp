@@ -1,12 +1,11 @@
 #include "PindleCore/model/PNEnvironmentValidator.hpp"
 
-#include "PindleCore/model/PNSessionFacts.hpp"
+#include "PindleCore/api/PNSession.hpp"
 
 namespace pindle {
 
 std::optional<PNError> PNEnvironmentValidator::validate() {
-    if (currentSessionFacts().started)
-        return std::nullopt;
+    if (PNSession::current()->state() == PNSessionState::started) return std::nullopt;
     return PNError(PNError::sessionNotStarted);
 }
 

@@ -1,6 +1,6 @@
 #include "PindleCore/model/PNError.hpp"
 
-#include "PindleCore/model/PNSessionFacts.hpp"
+#include "PindleCore/api/PNSession.hpp"
 
 namespace pindle {
 
@@ -24,7 +24,7 @@ std::string PNError::localizedDescription() const {
             return "The session has not started";
         case authenticationFailed:
             // Without an application identifier the sentence simply ends after "app id".
-            return "Unable to authenticate for app id " + currentSessionAppID().value_or("");
+            return "Unable to authenticate for app id " + PNSession::current()->appID().value_or("");
         case timedOut:
             return "The network call has timed out";
         case serverDown:

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <functional>
 
+#include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNDataValidator.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
-#include "PindleCore/model/PNSessionFacts.hpp"
 #include "PindleCore/playlists/PNVideoSyncService.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Text.hpp"
@@ -116,8 +116,9 @@ std::int64_t readRating(const platform::StringDictionary& metadata) {
 std::optional<std::string> resolveIdentity(const std::optional<std::string>& identity) {
     std::optional<std::string> resolved = identity;
     if (!resolved) {
-        PNSessionFacts session = currentSessionFacts();
-        resolved = session.sessionToken ? session.sessionToken : session.apiToken;
+        const std::shared_ptr<PNSession>& session = PNSession::current();
+        resolved = session->sessionToken();
+        if (!resolved) resolved = session->apiToken();
     }
     if (!resolved || resolved->empty() || resolved->find(identitySeparator) != std::string::npos) {
         return std::nullopt;

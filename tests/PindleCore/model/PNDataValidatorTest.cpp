@@ -4,7 +4,7 @@
 
 #include "PindleCore/model/PNEnvironmentValidator.hpp"
 #include "PindleCore/model/PNErrorFabric.hpp"
-#include "PindleCore/model/PNSessionFacts.hpp"
+#include "PindleCore/api/PNSession.hpp"
 
 namespace pindle {
 namespace {
@@ -72,13 +72,15 @@ TEST(PNDataValidatorTest, LimitsHoldExactlyAtTheirEdges) {
 }
 
 TEST(PNDataValidatorTest, SessionCheckFollowsTheSessionState) {
-    setSessionFactsProvider(nullptr);
+    const auto& session = PNSession::current();
+    session->stop();
     EXPECT_EQ(PNEnvironmentValidator::validate(), PNError(PNError::sessionNotStarted));
     EXPECT_EQ(PNErrorFabric().isSessionNotStartedError(), PNError(PNError::sessionNotStarted));
-    setSessionFactsProvider([] { return PNSessionFacts{{}, {}, {}, true}; });
+    session->start(std::string("session-token"));
     EXPECT_EQ(PNEnvironmentValidator::validate(), std::nullopt);
     EXPECT_EQ(PNErrorFabric().isSessionNotStartedError(), std::nullopt);
-    setSessionFactsProvider(nullptr);
+    session->stop();
+    session->setSessionToken(std::nullopt);
 }
 
 }  // namespace

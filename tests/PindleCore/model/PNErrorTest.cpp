@@ -4,7 +4,7 @@
 
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindleCore/model/PNErrorFabric.hpp"
-#include "PindleCore/model/PNSessionFacts.hpp"
+#include "PindleCore/api/PNSession.hpp"
 
 namespace pindle {
 namespace {
@@ -19,7 +19,7 @@ Error statusError(std::int64_t status) {
 }
 
 TEST(PNErrorTest, EveryCodeHasItsMessage) {
-    setSessionFactsProvider([] { return PNSessionFacts{"app-42", {}, {}, false}; });
+    PNSession::current()->setAppID("app-42");
     const char* messages[] = {
         "No internet connection",
         "The session has not started",
@@ -51,7 +51,7 @@ TEST(PNErrorTest, EveryCodeHasItsMessage) {
     EXPECT_EQ(PNError::fromRawValue(16), std::nullopt);
     EXPECT_EQ(PNError::fromRawValue(-1), std::nullopt);
 
-    setSessionFactsProvider(nullptr);
+    PNSession::current()->setAppID(std::nullopt);
     EXPECT_EQ(PNError(PNError::authenticationFailed).localizedDescription(),
               "Unable to authenticate for app id ");
 }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "PindleCore/model/PNNotificationNames.hpp"
-#include "PindleCore/model/PNSessionFacts.hpp"
+#include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/playlists/PNVideoSyncService.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -15,13 +15,18 @@ class PNVideoMetadataTest : public ::testing::Test {
   protected:
     void SetUp() override {
         PNVideoSyncService::sharedInstance().removeAllQueuedChanges();
-        registration_ = platform::NotificationCenter::defaultCenter().addObserver(
+        registration_ = platform::NotificationCenter::defaultCenter().addObserverForName(
             NotificationName::PNMetadataValidationError, nullptr, nullptr,
             [this](const platform::Notification& n) { refusals_.push_back(n); });
     }
     void TearDown() override {
         platform::NotificationCenter::defaultCenter().removeObserver(registration_);
-        setSessionFactsProvider(nullptr);
+        setTokens(std::nullopt, std::nullopt);
+    }
+
+    static void setTokens(std::optional<std::string> session, std::optional<std::string> api) {
+        PNSession::current()->setSessionToken(std::move(session));
+        PNSession::current()->setApiToken(std::move(api));
     }
 
     static std::shared_ptr<PNVideo> video(StringDictionary metadata) {
@@ -147,11 +152,11 @@ TEST_F(PNVideoMetadataTest, RatingRoundTripsThroughTheHiddenEntries) {
 
 TEST_F(PNVideoMetadataTest, IdentityFallsBackToTheSessionTokensAndRefusesUnstorableOnes) {
     auto v = video({{"__rated_identities__", "session-token,api-token,a"}});
-    setSessionFactsProvider([] { return PNSessionFacts{{}, "session-token", "api-token", true}; });
+    setTokens("session-token", "api-token");
     EXPECT_TRUE(v->isRated(std::nullopt));
-    setSessionFactsProvider([] { return PNSessionFacts{{}, {}, "api-token", true}; });
+    setTokens(std::nullopt, "api-token");
     EXPECT_TRUE(v->isRated(std::nullopt));
-    setSessionFactsProvider(nullptr);
+    setTokens(std::nullopt, std::nullopt);
     EXPECT_FALSE(v->isRated(std::nullopt));
 
     // An empty identity or one holding the separator could never be found again: it counts
