@@ -10,9 +10,9 @@ namespace {
 
 TEST(JsonTest, RefusesTextThatIsNotAnObjectOrArray) {
     const char* notJson[] = {
-        "",         "   ",     "42",       "\"text\"", "true",      "null",
-        "{",        "[1,]",    "{\"a\":}", "{'a':1}",  "[1] [2]",   "{\"a\":1}x",
-        "[NaN]",    "[1e999]", "[01]",     "[\"\\x\"]", "[\"\xff\"]", "{\"a\" 1}",
+        "",      "   ",     "42",       "\"text\"",  "true",       "null",
+        "{",     "[1,]",    "{\"a\":}", "{'a':1}",   "[1] [2]",    "{\"a\":1}x",
+        "[NaN]", "[1e999]", "[01]",     "[\"\\x\"]", "[\"\xff\"]", "{\"a\" 1}",
     };
     for (const char* text : notJson) {
         Error error;

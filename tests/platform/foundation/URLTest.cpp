@@ -63,8 +63,13 @@ TEST(URLTest, SplitsComponents) {
         {"http://host/?", "http", "host", std::nullopt, "/", "", {}},
         {"mailto:someone@example.com", "mailto", {}, std::nullopt, "someone@example.com", {}, {}},
         {"relative/path?q", {}, {}, std::nullopt, "relative/path", "q", {}},
-        {"wss://h/notification/videos/app/?token=a%2Fb", "wss", "h", std::nullopt,
-         "/notification/videos/app/", "token=a%2Fb", {}},
+        {"wss://h/notification/videos/app/?token=a%2Fb",
+         "wss",
+         "h",
+         std::nullopt,
+         "/notification/videos/app/",
+         "token=a%2Fb",
+         {}},
     };
     for (const Case& c : cases) {
         const std::optional<URL> url = URL::fromString(c.text);
