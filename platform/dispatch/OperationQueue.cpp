@@ -119,7 +119,20 @@ std::size_t OperationQueue::operationCount() const {
 }
 
 void OperationQueue::cancelAllOperations() {
-    for (const auto& operation : operations()) {
+    // Pending ones first: cancelling a running one frees its slot, and a pending one not yet
+    // cancelled would start in it.
+    std::vector<OperationPtr> pending;
+    std::vector<OperationPtr> running;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& entry : entries_) {
+            (entry.started ? running : pending).push_back(entry.operation);
+        }
+    }
+    for (const auto& operation : pending) {
+        operation->cancel();
+    }
+    for (const auto& operation : running) {
         operation->cancel();
     }
     pump();
