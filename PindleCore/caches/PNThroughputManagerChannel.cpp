@@ -5,7 +5,7 @@
 namespace pindle {
 
 PNThroughputManagerChannel::PNThroughputManagerChannel(Observer block)
-    : uid_(platform::UUID().uuidString()), observer_(std::move(block)) {}
+    : uid_(platform::UUID::random().uuidString()), observer_(std::move(block)) {}
 
 bool PNThroughputManagerChannel::closed() const {
     std::lock_guard lock(mutex_);

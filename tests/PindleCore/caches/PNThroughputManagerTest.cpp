@@ -45,7 +45,7 @@ TEST_F(PNThroughputManagerTest, DefaultHoldsUntilTheWindowHasMoreThanTwentySampl
     clock_->advance(0.05);
     channel->put(1000.0);
     const double average = 22 * 1000.0 / 1.05;
-    EXPECT_DOUBLE_EQ(manager_->bandwidth(), before + (average - before) / 10.0);
+    EXPECT_NEAR(manager_->bandwidth(), before + (average - before) / 10.0, 1e-6);
 }
 
 TEST_F(PNThroughputManagerTest, SamplesExactlyTwoSecondsOldLeaveTheWindow) {
