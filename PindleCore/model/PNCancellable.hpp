@@ -12,7 +12,7 @@
 namespace pindle {
 
 class PNCancellable {
-public:
+  public:
     virtual ~PNCancellable();
     virtual void cancelIt() = 0;
 };

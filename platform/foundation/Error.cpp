@@ -6,8 +6,9 @@ Error::Error(std::string domain, std::int64_t code, Dictionary userInfo)
     : domain_(std::move(domain)), code_(code), userInfo_(std::move(userInfo)) {}
 
 std::string Error::localizedDescription() const {
-    if (const Value* text = Value(userInfo_).find(localizedDescriptionKey)) {
-        if (const std::string* s = text->asString()) return *s;
+    auto text = userInfo_.find(localizedDescriptionKey);
+    if (text != userInfo_.end()) {
+        if (const std::string* s = text->second.asString()) return *s;
     }
     return "The operation couldn't be completed. (" + domain_ + " error " + std::to_string(code_) +
            ".)";
@@ -24,7 +25,8 @@ bool Error::operator==(const Error& other) const {
 
 Error makeURLError(std::int64_t code, std::string description) {
     Dictionary info;
-    if (!description.empty()) info[Error::localizedDescriptionKey] = std::move(description);
+    if (!description.empty())
+        info[Error::localizedDescriptionKey] = std::move(description);
     return Error(URLError::domain, code, std::move(info));
 }
 

@@ -1,0 +1,56 @@
+// PNDownloader: ranged downloads of media files, chunk by chunk, with the file's total size.
+//
+// data(of:with:) asks for a byte range with a "Range" header and hands every chunk to the
+// caller as it arrives; each chunk is first counted (bytes times 8) into the process-wide
+// throughput estimate, which picks the playback resolution. The body of a reply outside
+// 200-299 is neither handed on nor counted: the completion reports the status error.
+//
+// Callbacks run on the requester's delegate queue (see PNRequester), without any lock held.
+//
+// Thread-safety: all operations may be called from any thread; downloads run concurrently.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "PindleCore/model/PNCancellable.hpp"
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/URL.hpp"
+
+namespace pindle {
+
+// A byte range: the first byte (from 0) and a length; length 0 means "to the end".
+struct PNByteRange {
+    std::int64_t location = 0;
+    std::int64_t length = 0;
+};
+
+class PNDownloader {
+public:
+    using DataBlock = std::function<void(const platform::Data& chunk, std::int64_t totalSize)>;
+    using Completion =
+        std::function<void(std::int64_t totalSize, const std::optional<platform::Error>& error)>;
+    using BytesCompletion = std::function<void(const platform::Data& bytes, std::int64_t totalSize,
+                                               const std::optional<platform::Error>& error)>;
+
+    static constexpr double timeoutInterval = 120.0;
+
+    PNDownloader() = delete;
+
+    // REQUIRES: dataBlock and completion are callable. A range whose end does not fit 64 bits
+    // completes with an error and sends nothing.
+    static PNCancellablePtr data(const platform::URL& url, PNByteRange range, DataBlock dataBlock,
+                                 Completion completion);
+    // The first two bytes of the file and its total size.
+    static PNCancellablePtr firstTwoBitesAndSize(const platform::URL& url,
+                                                 BytesCompletion completion);
+
+    // "bytes=<first>-<last>", or "bytes=<first>-" for a range of length 0. Nothing when the
+    // range's end does not fit 64 bits.
+    static std::optional<std::string> httpHeader(PNByteRange range);
+};
+
+}  // namespace pindle

@@ -1,0 +1,295 @@
+#include "PindleCore/api/PNRequester.hpp"
+
+#include <algorithm>
+#include <charconv>
+
+#include "PindleCore/api/PNTaskCancellable.hpp"
+#include "platform/foundation/CharacterSet.hpp"
+#include "platform/foundation/Json.hpp"
+#include "platform/foundation/PercentEncoding.hpp"
+#include "platform/foundation/Text.hpp"
+
+namespace pindle {
+
+namespace {
+
+constexpr const char* getMethod = "GET";
+
+std::shared_ptr<platform::HTTPURLResponse> asHTTP(
+    const std::shared_ptr<platform::URLResponse>& response) {
+    return std::dynamic_pointer_cast<platform::HTTPURLResponse>(response);
+}
+
+bool isSuccessStatus(int status) { return status >= 200 && status <= 299; }
+
+// An optional sign followed by digits; nothing otherwise.
+std::optional<std::int64_t> decimalInteger(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    return platform::Text::int64Value(text);
+}
+
+std::string textForm(const platform::Value& value) {
+    if (const std::string* s = value.asString()) return *s;
+    if (value.isInteger()) return std::to_string(*value.asWholeNumber());
+    if (value.isDouble()) {
+        char buffer[64];
+        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *value.asDouble());
+        return error == std::errc() ? std::string(buffer, end) : std::string();
+    }
+    if (value.isNull()) return "";
+    return value.description();
+}
+
+// The last-but-one non-empty piece of a URL text: the video identifier of a media URL.
+std::string taskLabel(const std::shared_ptr<platform::URLSessionTask>& task) {
+    const std::optional<platform::URL>& url = task->currentRequest().url();
+    if (!url) return "no_url";
+    std::vector<std::string> pieces;
+    const std::string text = url->absoluteString();
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('/', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces.size() < 2 ? std::string() : pieces[pieces.size() - 2];
+}
+
+}  // namespace
+
+PNRequester::PNRequester(Private) {}
+
+PNRequester& PNRequester::instance() {
+    // Never destroyed: its session's threads call back into it until the process ends.
+    static PNRequester* requester = [] {
+        auto* holder = new std::shared_ptr<PNRequester>(std::make_shared<PNRequester>(Private{}));
+        (*holder)->session_ = platform::URLSession::make(platform::URLSessionConfiguration(),
+                                                         *holder, nullptr);
+        return holder->get();
+    }();
+    return *requester;
+}
+
+// --- Building requests ----------------------------------------------------------------------
+
+std::optional<platform::URL> PNRequester::url(const platform::URL& base,
+                                              const std::string& httpMethod,
+                                              const platform::Dictionary& parameters) const {
+    if (httpMethod != getMethod) return base;
+    return platform::URL::fromString(base.absoluteString() + "?" + string(parameters));
+}
+
+std::string PNRequester::string(const platform::Dictionary& parameters) const {
+    std::string query;
+    for (const auto& [key, value] : parameters) {  // a std::map: keys in ascending order
+        for (const auto& [name, text] : queryComponents(key, value)) {
+            if (!query.empty()) query += "&";
+            query += name + "=" + text;
+        }
+    }
+    return query;
+}
+
+std::vector<std::pair<std::string, std::string>> PNRequester::queryComponents(
+    const std::string& key, const platform::Value& value) const {
+    std::vector<std::pair<std::string, std::string>> components;
+    auto append = [&](const std::string& nestedKey, const platform::Value& nested) {
+        auto more = queryComponents(nestedKey, nested);
+        components.insert(components.end(), more.begin(), more.end());
+    };
+    if (const platform::Dictionary* dictionary = value.asDictionary()) {
+        for (const auto& [nestedKey, nested] : *dictionary) append(key + "[" + nestedKey + "]", nested);
+    } else if (const platform::Array* array = value.asArray()) {
+        for (const platform::Value& element : *array) append(key + "[]", element);
+    } else if (const platform::StringSet* set = value.asStringSet()) {
+        for (const std::string& element : *set) append(key + "[]", element);
+    } else if (std::optional<bool> flag = value.asBool()) {
+        components.emplace_back(escape(key), escape(*flag ? "1" : "0"));
+    } else {
+        components.emplace_back(escape(key), escape(textForm(value)));
+    }
+    return components;
+}
+
+std::string PNRequester::escape(const std::string& text) const {
+    static const platform::CharacterSet allowed =
+        platform::CharacterSet::urlQueryAllowed().removing(":#[]@").removing("!$&'()*+,;=");
+    return platform::PercentEncoding::encode(text, allowed);
+}
+
+std::optional<platform::Error> PNRequester::error(
+    const std::shared_ptr<platform::URLResponse>& response) const {
+    std::shared_ptr<platform::HTTPURLResponse> http = asHTTP(response);
+    if (!http || isSuccessStatus(http->statusCode())) return std::nullopt;
+    platform::Dictionary info{{"statusCode", http->statusCode()},
+                              {"response", http->debugDescription()}};
+    if (http->statusCode() == 400) info["error"] = "Bad Request";
+    return platform::Error(statusErrorDomain, -1, std::move(info));
+}
+
+std::int64_t PNRequester::getSize(const std::shared_ptr<platform::URLResponse>& response) const {
+    std::shared_ptr<platform::HTTPURLResponse> http = asHTTP(response);
+    if (!http) return 0;
+    if (auto stored = http->valueForHTTPHeaderField("x-goog-stored-content-length")) {
+        return decimalInteger(*stored).value_or(0);
+    }
+    if (auto range = http->valueForHTTPHeaderField("Content-Range")) {
+        const std::size_t slash = range->find('/');
+        if (slash == std::string::npos || range->find('/', slash + 1) != std::string::npos) return 0;
+        return decimalInteger(std::string_view(*range).substr(slash + 1)).value_or(0);
+    }
+    if (auto length = http->valueForHTTPHeaderField("Content-Length")) {
+        return decimalInteger(*length).value_or(0);
+    }
+    return 0;
+}
+
+// --- JSON requests --------------------------------------------------------------------------
+
+PNCancellablePtr PNRequester::refuse(Completion completion, platform::Error error) {
+    session_->delegateQueue()->async(
+        [completion = std::move(completion), error = std::move(error)] { completion({}, error); });
+    return std::make_shared<PNRefusedCall>();
+}
+
+PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::string& method,
+                                          const platform::Dictionary& parameters,
+                                          const platform::StringDictionary& headers, Mapper mapper,
+                                          Completion completion) {
+    std::optional<platform::URL> requestURL = url(base, method, parameters);
+    if (!requestURL) {
+        return refuse(std::move(completion),
+                      platform::makeURLError(platform::URLError::badURL, "unsupported URL"));
+    }
+    platform::URLRequest request(
+        requestURL, platform::URLRequest::CachePolicy::reloadIgnoringLocalAndRemoteCacheData,
+        jsonTimeoutInterval);
+    request.setHTTPMethod(method);
+    for (const auto& [name, value] : headers) request.setValue(value, name);
+    if (method != getMethod) {
+        platform::Error serializationError;
+        std::optional<platform::Data> body =
+            platform::Json::serializeToData(platform::Value(parameters), &serializationError);
+        // Sending a write without its body would report a success for nothing written.
+        if (!body) return refuse(std::move(completion), serializationError);
+        request.setHTTPBody(std::move(body));
+        request.setValue("application/json", "Content-Type");
+    } else {
+        request.setValue("application/x-www-form-urlencoded; charset=utf-8", "Content-Type");
+    }
+
+    auto task = session_->dataTask(
+        std::move(request),
+        [this, mapper = std::move(mapper), completion = std::move(completion)](
+            std::optional<platform::Data> body, std::shared_ptr<platform::URLResponse> response,
+            std::optional<platform::Error> transportError) {
+            handleJSONReply(body, response, transportError, mapper, completion);
+        });
+    task->resume();
+    return std::make_shared<PNTaskCancellable>(std::move(task));
+}
+
+void PNRequester::handleJSONReply(const std::optional<platform::Data>& body,
+                                  const std::shared_ptr<platform::URLResponse>& response,
+                                  const std::optional<platform::Error>& transportError,
+                                  const Mapper& mapper, const Completion& completion) const {
+    if (transportError) return completion({}, transportError);
+    // An error page is a failure whatever its body says.
+    if (std::optional<platform::Error> statusError = error(response)) {
+        return completion({}, statusError);
+    }
+    std::optional<platform::Value> json;
+    if (body && !body->empty()) json = platform::Json::parse(*body);
+    if (!json) return completion({}, std::nullopt);
+    if (!mapper) return completion(*json, std::nullopt);
+
+    std::optional<platform::Dictionary> headers;
+    if (auto http = asHTTP(response)) {
+        headers.emplace();
+        for (const auto& [name, value] : http->allHeaderFields()) headers->emplace(name, value);
+    }
+    platform::Value mapped = mapper(*json, headers ? &*headers : nullptr);
+    completion(mapped, std::nullopt);
+}
+
+// --- Streamed requests ----------------------------------------------------------------------
+
+PNCancellablePtr PNRequester::googleDataRequest(const platform::URLRequest& request,
+                                                StreamBlock streamBlock,
+                                                StreamCompletion completion) {
+    std::lock_guard lock(dataLoadinglock_);
+    std::shared_ptr<platform::URLSessionDataTask> task = session_->dataTask(request);
+    if (streamBlock) taskDataBlocks_[task] = std::move(streamBlock);
+    taskCompletionBlocks_[task] = std::move(completion);
+    log();
+    // Callbacks never run on this thread, so starting under the lock is safe.
+    task->resume();
+    return std::make_shared<PNTaskCancellable>(std::move(task));
+}
+
+void PNRequester::didReceiveResponse(const std::shared_ptr<platform::URLSession>&,
+                                     const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
+                                     const std::shared_ptr<platform::URLResponse>& response,
+                                     DispositionHandler completionHandler) {
+    {
+        std::lock_guard lock(dataLoadinglock_);
+        if (taskCompletionBlocks_.count(dataTask)) taskResponses_[dataTask] = response;
+    }
+    completionHandler(ResponseDisposition::allow);
+}
+
+void PNRequester::didReceiveData(const std::shared_ptr<platform::URLSession>&,
+                                 const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
+                                 const platform::Data& data) {
+    StreamBlock block;
+    std::shared_ptr<platform::URLResponse> response;
+    {
+        std::lock_guard lock(dataLoadinglock_);
+        auto found = taskDataBlocks_.find(dataTask);
+        if (found == taskDataBlocks_.end()) return;
+        block = found->second;
+        auto stored = taskResponses_.find(dataTask);
+        if (stored != taskResponses_.end()) response = stored->second;
+    }
+    // The body of an error reply is not the resource: never hand it on as its bytes.
+    if (error(response)) return;
+    block(data, getSize(response));
+}
+
+void PNRequester::didCompleteWithError(const std::shared_ptr<platform::URLSession>&,
+                                       const std::shared_ptr<platform::URLSessionTask>& task,
+                                       const std::optional<platform::Error>& transportError) {
+    StreamCompletion completion;
+    std::shared_ptr<platform::URLResponse> response;
+    {
+        std::lock_guard lock(dataLoadinglock_);
+        auto found = taskCompletionBlocks_.find(task);
+        if (found == taskCompletionBlocks_.end()) return;
+        completion = std::move(found->second);
+        taskCompletionBlocks_.erase(found);
+        auto stored = taskResponses_.find(task);
+        if (stored != taskResponses_.end()) {
+            response = stored->second;
+            taskResponses_.erase(stored);
+        }
+        taskDataBlocks_.erase(task);
+        log();
+    }
+    std::optional<platform::Error> statusError = error(response);
+    completion(getSize(response), statusError ? statusError : transportError);
+}
+
+void PNRequester::log() {
+    std::string labels = "[";
+    bool first = true;
+    for (const auto& [task, block] : taskDataBlocks_) {
+        if (!first) labels += ", ";
+        first = false;
+        labels += "\"" + taskLabel(task) + "\"";
+    }
+    labels += "]";
+    logger_.log("enqueu_DATA_REQUESTS_" + std::to_string(taskDataBlocks_.size()) + "_" + labels);
+}
+
+}  // namespace pindle

@@ -1,0 +1,134 @@
+// PNRequester: the one HTTP client of the SDK's REST calls and streamed media downloads.
+//
+// jsonRequest() builds a request (GET parameters in the sorted, escaped query string, other
+// methods' parameters as a JSON body), runs it, parses the reply as JSON and hands it on,
+// mapped when a mapper is given. A status outside 200-299 becomes the status error (domain
+// "com.p.pinlet", code -1, user info "statusCode", "response" and, for 400, "error": "Bad
+// Request"), whatever the body; a 2xx reply whose body is empty or not JSON gives no result and
+// no error. A transport error always comes first.
+//
+// googleDataRequest() runs a request whose body is handed on chunk by chunk with the total
+// size of the resource; the body of a reply outside 200-299 is not handed on.
+//
+// Every completion and block runs on the requester's URL-session delegate queue (concurrent;
+// never the caller's thread, never the main queue), exactly once per call, and never with a
+// lock of the requester held.
+//
+// Thread-safety: all operations may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PindleCore/model/PNCancellable.hpp"
+#include "PindleCore/model/PNLogger.hpp"
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/URL.hpp"
+#include "platform/foundation/Value.hpp"
+#include "platform/net/HTTPURLResponse.hpp"
+#include "platform/net/URLRequest.hpp"
+#include "platform/net/URLSession.hpp"
+#include "platform/net/URLSessionDelegate.hpp"
+
+namespace pindle {
+
+class PNRequester : public platform::URLSessionDelegate,
+                    public std::enable_shared_from_this<PNRequester> {
+public:
+    // Maps the parsed JSON body and the response's header fields (nullptr when the response
+    // is not HTTP) to the call's result.
+    using Mapper =
+        std::function<platform::Value(const platform::Value& json, const platform::Dictionary* headers)>;
+    using Completion =
+        std::function<void(const platform::Value& result, const std::optional<platform::Error>& error)>;
+    using StreamBlock = std::function<void(const platform::Data& chunk, std::int64_t totalSize)>;
+    using StreamCompletion =
+        std::function<void(std::int64_t totalSize, const std::optional<platform::Error>& error)>;
+
+    static constexpr const char* statusErrorDomain = "com.p.pinlet";
+    static constexpr double jsonTimeoutInterval = 10.0;
+
+    static PNRequester& instance();
+
+    // The URL to request: for "GET" the base URL's text, "?" and the query (even when empty);
+    // for any other method the base URL unchanged.
+    std::optional<platform::URL> url(const platform::URL& base, const std::string& httpMethod,
+                                     const platform::Dictionary& parameters) const;
+
+    // REQUIRES: completion is callable.
+    PNCancellablePtr jsonRequest(const platform::URL& url, const std::string& method,
+                                 const platform::Dictionary& parameters,
+                                 const platform::StringDictionary& headers, Mapper mapper,
+                                 Completion completion);
+
+    // Runs `request` exactly as built; `streamBlock` (optional) gets each body chunk with the
+    // resource's total size, `completion` the size and the error at the end.
+    PNCancellablePtr googleDataRequest(const platform::URLRequest& request, StreamBlock streamBlock,
+                                       StreamCompletion completion);
+
+    // Completes `completion` with (no result, error) on the delegate queue, sending nothing.
+    PNCancellablePtr refuse(Completion completion, platform::Error error);
+
+    // The query string, without "?": top-level keys sorted, pairs joined with "&".
+    std::string string(const platform::Dictionary& parameters) const;
+    std::vector<std::pair<std::string, std::string>> queryComponents(
+        const std::string& key, const platform::Value& value) const;
+    // Percent-escapes all but ASCII letters, digits and "-._~/?".
+    std::string escape(const std::string& text) const;
+    // The status error for a response outside 200-299; nothing otherwise.
+    std::optional<platform::Error> error(const std::shared_ptr<platform::URLResponse>& response) const;
+    // The resource's total size from "x-goog-stored-content-length", else the total of
+    // "Content-Range", else "Content-Length"; 0 when none gives a decimal integer.
+    std::int64_t getSize(const std::shared_ptr<platform::URLResponse>& response) const;
+
+    // Session delegate callbacks (streamed requests).
+    void didReceiveResponse(const std::shared_ptr<platform::URLSession>& session,
+                            const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
+                            const std::shared_ptr<platform::URLResponse>& response,
+                            DispositionHandler completionHandler) override;
+    void didReceiveData(const std::shared_ptr<platform::URLSession>& session,
+                        const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
+                        const platform::Data& data) override;
+    void didCompleteWithError(const std::shared_ptr<platform::URLSession>& session,
+                              const std::shared_ptr<platform::URLSessionTask>& task,
+                              const std::optional<platform::Error>& error) override;
+
+    PNRequester(const PNRequester&) = delete;
+    PNRequester& operator=(const PNRequester&) = delete;
+
+private:
+    struct Private {
+        explicit Private() = default;
+    };
+
+public:
+    explicit PNRequester(Private);
+
+private:
+    using TaskKey = std::shared_ptr<platform::URLSessionTask>;
+
+    void handleJSONReply(const std::optional<platform::Data>& body,
+                         const std::shared_ptr<platform::URLResponse>& response,
+                         const std::optional<platform::Error>& transportError, const Mapper& mapper,
+                         const Completion& completion) const;
+    // Writes the pending-requests line. REQUIRES: dataLoadinglock_ held.
+    void log();
+
+    std::shared_ptr<platform::URLSession> session_;  // set once, after construction
+
+    std::recursive_mutex dataLoadinglock_;
+    std::map<TaskKey, StreamBlock> taskDataBlocks_;              // guarded by dataLoadinglock_
+    std::map<TaskKey, StreamCompletion> taskCompletionBlocks_;   // guarded by dataLoadinglock_
+    std::map<TaskKey, std::shared_ptr<platform::URLResponse>> taskResponses_;  // guarded by dataLoadinglock_
+    PNLogger logger_{PNLoggerType::RQST};
+};
+
+}  // namespace pindle

@@ -1,0 +1,268 @@
+#include "PindleCore/api/PNSession.hpp"
+
+#include "PindleCore/api/PNSessionAPI.hpp"
+#include "PindleCore/api/PNVideoAPI.hpp"
+#include "PindleCore/caches/PNLocalVideoCache.hpp"
+#include "PindleCore/legacy/PSystem.hpp"
+#include "PindleCore/model/PNBackendDate.hpp"
+#include "PindleCore/model/PNError.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/model/PNTokenObject.hpp"
+#include "PindleCore/notifications/PNNotificationsManager.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/StandardOutput.hpp"
+
+namespace pindle {
+
+namespace {
+
+constexpr const char* badCredentialsNotification = "BADCREDENTIALS";
+
+std::optional<std::string> stringMember(const platform::Dictionary& reply, const char* key) {
+    auto it = reply.find(key);
+    if (it == reply.end() || !it->second.asString()) return std::nullopt;
+    return *it->second.asString();
+}
+
+platform::Error sessionNotStarted() { return PNError(PNError::sessionNotStarted); }
+
+}  // namespace
+
+PNSession::PNSession(Private) {}
+
+const std::shared_ptr<PNSession>& PNSession::current() {
+    // Never destroyed: replies and timers may still reach the session at exit.
+    static const auto* session = [] {
+        auto* created = new std::shared_ptr<PNSession>(std::make_shared<PNSession>(Private{}));
+        // Neither of these may read PNSession::current(): it is still being created.
+        legacy::PSystem::launch(PNTokenObject::sharedInstance());
+        PNLocalVideoCache::shared().resetCache();
+        platform::NotificationCenter::defaultCenter().addObserverForName(
+            badCredentialsNotification, nullptr, platform::DispatchQueue::main(),
+            [session = *created](const platform::Notification&) { session->invalidate(); });
+        return created;
+    }();
+    return *session;
+}
+
+// --- Fields ---------------------------------------------------------------------------------
+
+#define PINDLE_SESSION_FIELD(Type, getter, setter, member) \
+    Type PNSession::getter() const {                       \
+        std::lock_guard lock(mutex_);                      \
+        return member;                                     \
+    }                                                      \
+    void PNSession::setter(Type value) {                   \
+        std::lock_guard lock(mutex_);                      \
+        member = std::move(value);                         \
+    }
+
+PINDLE_SESSION_FIELD(std::optional<std::string>, sessionToken, setSessionToken, sessionToken_)
+PINDLE_SESSION_FIELD(std::optional<std::string>, apiToken, setApiToken, apiToken_)
+PINDLE_SESSION_FIELD(bool, secureModeEnabled, setSecureModeEnabled, secureModeEnabled_)
+PINDLE_SESSION_FIELD(std::optional<std::string>, appID, setAppID, appID_)
+PINDLE_SESSION_FIELD(std::optional<std::string>, accountId, setAccountId, accountId_)
+PINDLE_SESSION_FIELD(std::optional<platform::Date>, expiresAt, setExpiresAt, expiresAt_)
+PINDLE_SESSION_FIELD(std::optional<platform::Date>, createdAt, setCreatedAt, createdAt_)
+PINDLE_SESSION_FIELD(std::string, identity, setIdentity, identity_)
+PINDLE_SESSION_FIELD(std::optional<platform::Error>, error, setError, error_)
+
+#undef PINDLE_SESSION_FIELD
+
+PNSessionState PNSession::state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+void PNSession::setState(PNSessionState state) {
+    platform::Dictionary sessionData;
+    {
+        std::lock_guard lock(mutex_);
+        state_ = state;
+        sessionData = sessionData_;
+    }
+    platform::NotificationCenter::defaultCenter().post(NotificationName::PNAccountStateChanged, {},
+                                                       {{"sessionData", std::move(sessionData)}});
+    // Observers of the notification still see the error of the state being left.
+    if (state == PNSessionState::stopped) setError(std::nullopt);
+}
+
+bool PNSession::tokenModeIsConsistent() const {
+    return secureModeEnabled_ ? (sessionToken_ && !apiToken_) : (apiToken_ && !sessionToken_);
+}
+
+std::uint64_t PNSession::supersedeRequestInFlight() {
+    std::lock_guard lock(mutex_);
+    return ++generation_;
+}
+
+// --- Starting and stopping ------------------------------------------------------------------
+
+void PNSession::start(std::string sessionToken) {
+    {
+        std::lock_guard lock(mutex_);
+        ++generation_;
+        secureModeEnabled_ = true;
+        sessionToken_ = std::move(sessionToken);
+    }
+    setState(PNSessionState::started);
+}
+
+void PNSession::start(std::string apiToken, std::string identity, StartCompletion completion) {
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        generation = ++generation_;
+        secureModeEnabled_ = false;
+        apiToken_ = std::move(apiToken);
+        sessionToken_.reset();
+        identity_ = identity;
+    }
+    setState(PNSessionState::starting);
+
+    std::weak_ptr<PNSession> weak = std::static_pointer_cast<PNSession>(shared_from_this());
+    PNCancellablePtr request = PNSessionAPI::shared().session(
+        identity, [weak, generation, completion](const platform::Dictionary& reply,
+                                                 const std::optional<platform::Error>& error) {
+            if (auto self = weak.lock()) self->handleStartReply(generation, reply, error, completion);
+        });
+    std::lock_guard lock(mutex_);
+    sessionInitialization_ = std::move(request);
+}
+
+void PNSession::handleStartReply(std::uint64_t generation, const platform::Dictionary& reply,
+                                 std::optional<platform::Error> error,
+                                 const StartCompletion& completion) {
+    std::optional<std::string> token = stringMember(reply, "sessionToken");
+    // A reply that grants no session cannot leave the session starting for ever.
+    if (!error && !token) error = PNError(PNError::unknown).toPlatformError();
+    bool stale = false;
+    {
+        std::lock_guard lock(mutex_);
+        stale = generation != generation_;
+        if (!stale) {
+            sessionData_ = error ? platform::Dictionary{} : reply;
+            if (!error) {
+                if (auto id = stringMember(reply, "id")) appID_ = id;
+                if (auto text = stringMember(reply, "createdAt")) {
+                    if (auto date = parseDate(*text)) createdAt_ = date;
+                }
+                if (auto text = stringMember(reply, "expiresAt")) {
+                    if (auto date = parseDate(*text)) expiresAt_ = date;
+                }
+                if (auto identity = stringMember(reply, "identity")) identity_ = *identity;
+                // Taking the token is start(sessionToken:) without superseding this start.
+                secureModeEnabled_ = true;
+                sessionToken_ = token;
+            }
+        }
+    }
+    if (stale) {
+        // A stop or a newer start has taken over: this reply changes nothing.
+        if (completion) completion(state(), error ? platform::Dictionary{} : reply, error);
+        return;
+    }
+    if (error) {
+        setState(PNSessionState::failed);
+        if (completion) completion(PNSessionState::failed, {}, error);
+        return;
+    }
+    setState(PNSessionState::started);
+    if (completion) completion(state(), reply, std::nullopt);
+}
+
+void PNSession::startSession(StateCompletion completion) {
+    bool usable = false;
+    {
+        std::lock_guard lock(mutex_);
+        usable = tokenModeIsConsistent() && appID_.has_value();
+    }
+    if (!usable) {
+        if (completion) completion(state(), sessionNotStarted());
+        return;
+    }
+    startSessionPrivate(std::move(completion), false);
+}
+
+void PNSession::startSessionPrivate(StateCompletion completion, bool force) {
+    PNSessionState current = state();
+    if (!force && (current == PNSessionState::starting || current == PNSessionState::started)) {
+        if (completion) completion(current, std::nullopt);
+        return;
+    }
+    std::optional<std::string> token;
+    std::string identity;
+    {
+        std::lock_guard lock(mutex_);
+        token = apiToken_;
+        identity = identity_;
+    }
+    if (!token) {
+        if (completion) completion(current, sessionNotStarted());
+        return;
+    }
+    StartCompletion onStarted;
+    if (completion) {
+        onStarted = [completion](PNSessionState state, const platform::Dictionary&,
+                                 const std::optional<platform::Error>& error) {
+            completion(state, error);
+        };
+    }
+    start(*token, identity, std::move(onStarted));
+}
+
+void PNSession::stopSession() { stop(); }
+
+void PNSession::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == PNSessionState::stopped) return;
+        ++generation_;
+    }
+    legacy::PSystem::resetCurrentState(PNTokenObject::sharedInstance());
+    setState(PNSessionState::stopped);
+    setError(std::nullopt);
+}
+
+void PNSession::invalidate() {
+    setError(PNError(PNError::authenticationFailed).toPlatformError());
+    setState(PNSessionState::failed);
+}
+
+// --- The start routine and the prolongation -------------------------------------------------
+
+void PNSession::startSessionRoutine(StateCompletion completion) {
+    setState(PNSessionState::starting);
+    std::shared_ptr<PNSession> self = std::static_pointer_cast<PNSession>(shared_from_this());
+    PNVideoAPI::shared().videosByTags(
+        {}, {}, 1, 1, "asc",
+        [self, completion](const std::shared_ptr<PNVideosResponse>& response,
+                           const std::optional<platform::Error>& error) {
+            if (response && !error) {
+                platform::StandardOutput::writeLine("[Pinlet] Session started!");
+                self->setState(PNSessionState::started);
+                self->setError(std::nullopt);
+                PNNotificationsManager::sharedInstance().Connect();
+            } else {
+                platform::StandardOutput::writeLine("[Pinlet] Session failed!");
+                self->setState(PNSessionState::failed);
+                self->setError(error);
+            }
+            if (completion) completion(self->state(), self->error());
+        });
+}
+
+void PNSession::scheduleProlong() {
+    ++prolongRequests_;
+    std::shared_ptr<PNSession> self = std::static_pointer_cast<PNSession>(shared_from_this());
+    platform::DispatchQueue::global(platform::DispatchQoS::background)
+        ->asyncAfter(static_cast<double>(secondsToUpdateSession), [self] { self->prolong(); });
+}
+
+void PNSession::prolong() {
+    if (state() != PNSessionState::started && --prolongRequests_ <= 0) return;
+    startSessionPrivate({}, true);
+}
+
+}  // namespace pindle

@@ -1,0 +1,58 @@
+#include "PindleCore/api/PNTaskCancellable.hpp"
+
+#include <cctype>
+#include <vector>
+
+#include "PindleCore/model/PNLogger.hpp"
+
+namespace pindle {
+
+namespace {
+
+std::vector<std::string> nonEmptyPieces(const std::string& text) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('/', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
+bool isUUIDText(const std::string& text) {
+    static constexpr std::size_t groups[] = {8, 4, 4, 4, 12};
+    std::size_t at = 0;
+    for (std::size_t g = 0; g < 5; ++g) {
+        for (std::size_t i = 0; i < groups[g]; ++i, ++at) {
+            if (at >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[at]))) {
+                return false;
+            }
+        }
+        if (g < 4) {
+            if (at >= text.size() || text[at] != '-') return false;
+            ++at;
+        }
+    }
+    return at == text.size();
+}
+
+}  // namespace
+
+std::string PNTaskCancellable::cancellationLabel(const std::string& urlText) {
+    std::vector<std::string> pieces = nonEmptyPieces(urlText);
+    if (pieces.size() >= 2 && isUUIDText(pieces[pieces.size() - 2])) {
+        return "VIDEO_" + pieces[pieces.size() - 2];
+    }
+    return urlText;
+}
+
+void PNTaskCancellable::cancelIt() {
+    const std::optional<platform::URL>& url = task_->currentRequest().url();
+    PNLogger(PNLoggerType::RQST)
+        .log("DATA_REQUEST_CANCELLED_" + cancellationLabel(url ? url->absoluteString() : ""));
+    task_->cancel();
+}
+
+}  // namespace pindle

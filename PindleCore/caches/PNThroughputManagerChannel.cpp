@@ -1,0 +1,32 @@
+#include "PindleCore/caches/PNThroughputManagerChannel.hpp"
+
+#include "platform/foundation/UUID.hpp"
+
+namespace pindle {
+
+PNThroughputManagerChannel::PNThroughputManagerChannel(Observer block)
+    : uid_(platform::UUID::random().uuidString()), observer_(std::move(block)) {}
+
+bool PNThroughputManagerChannel::closed() const {
+    std::lock_guard lock(mutex_);
+    return closed_;
+}
+
+void PNThroughputManagerChannel::put(double bandwidth) {
+    Observer observer;
+    {
+        std::lock_guard lock(mutex_);
+        observer = observer_;
+    }
+    if (observer)
+        observer(bandwidth);
+}
+
+void PNThroughputManagerChannel::close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    observer_ = [](double) {
+    };
+}
+
+}  // namespace pindle

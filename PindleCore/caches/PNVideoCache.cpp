@@ -1,0 +1,160 @@
+#include "PindleCore/caches/PNVideoCache.hpp"
+
+#include "PindleCore/api/PNVideoAPI.hpp"
+#include "PindleCore/caches/PNLocalVideoCache.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
+
+namespace pindle {
+
+namespace {
+
+// The identifier a video notification is about: {"videoID": text}, a bare identifier text,
+// or a list holding one identifier.
+std::optional<std::string> notifiedVideoID(const platform::Value& object) {
+    if (const platform::Value* id = object.find("videoID")) {
+        if (const std::string* text = id->asString()) return *text;
+        return std::nullopt;
+    }
+    if (const std::string* text = object.asString()) return *text;
+    if (const platform::Array* list = object.asArray(); list && list->size() == 1) {
+        if (const std::string* text = list->front().asString()) return *text;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+PNVideoCache& PNVideoCache::shared() {
+    static PNVideoCache* cache = new PNVideoCache;  // never destroyed
+    return *cache;
+}
+
+PNVideoCache::PNVideoCache() {
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto observe = [&](const char* name, void (PNVideoCache::*handler)(const platform::Notification&)) {
+        registrations_.emplace_back(center.addObserverForName(
+            name, nullptr, nullptr,
+            [this, handler](const platform::Notification& n) { (this->*handler)(n); }));
+    };
+    observe(NotificationName::PNVideoCreated, &PNVideoCache::handleVideosCreated);
+    observe(NotificationName::PNVideoUpdated, &PNVideoCache::handleVideosUpdated);
+    observe(NotificationName::PNVideoDeleted, &PNVideoCache::handleVideosDeleted);
+}
+
+std::shared_ptr<PNVideo> PNVideoCache::getCachedVideo(const std::string& videoID) const {
+    std::lock_guard lock(lock_);
+    auto found = cache_.find(videoID);
+    return found == cache_.end() ? nullptr : found->second;
+}
+
+std::vector<std::shared_ptr<PNVideo>> PNVideoCache::getCachedVideos(
+    const std::vector<std::string>& videoIDs) const {
+    std::lock_guard lock(lock_);
+    std::vector<std::shared_ptr<PNVideo>> videos;
+    for (const std::string& id : videoIDs) {
+        auto found = cache_.find(id);
+        if (found != cache_.end()) videos.push_back(found->second);
+    }
+    return videos;
+}
+
+void PNVideoCache::putVideoToCache(const std::shared_ptr<PNVideo>& video) {
+    if (!video) return;
+    std::lock_guard lock(lock_);
+    cache_[video->videoID()] = video;
+}
+
+void PNVideoCache::putVideosToCache(const std::vector<std::shared_ptr<PNVideo>>& videos) {
+    std::lock_guard lock(lock_);
+    for (const auto& video : videos) putVideoToCache(video);
+}
+
+void PNVideoCache::deleteVideo(const std::string& videoID) {
+    std::lock_guard lock(lock_);
+    cache_.erase(videoID);
+}
+
+void PNVideoCache::didReceiveMemoryWarning() {
+    std::lock_guard lock(lock_);
+    cache_.clear();
+}
+
+PNCancellablePtr PNVideoCache::getVideo(const std::string& videoID, VideoCompletion completion) {
+    {
+        std::lock_guard lock(lock_);
+        std::shared_ptr<PNVideo> video = getCachedVideo(videoID);
+        if (!video) video = PNLocalVideoCache::shared().video(videoID);
+        if (video) {
+            completion(video, std::nullopt);
+            return nullptr;
+        }
+    }
+    return PNVideoAPI::shared().video(
+        videoID, [this, videoID, completion = std::move(completion)](
+                     const std::shared_ptr<PNVideo>& video,
+                     const std::optional<platform::Error>& error) {
+            if (video) putVideoToCache(video);
+            completion(getCachedVideo(videoID), error);
+        });
+}
+
+PNCancellablePtr PNVideoCache::getVideos(const std::vector<std::string>& videoIDs,
+                                         VideosCompletion completion) {
+    std::vector<std::string> missing;
+    {
+        std::lock_guard lock(lock_);
+        for (const std::string& id : videoIDs) {
+            if (!cache_.count(id)) missing.push_back(id);
+        }
+        if (missing.empty()) {
+            completion(getCachedVideos(videoIDs));
+            return nullptr;
+        }
+    }
+    return PNVideoAPI::shared().videosByIds(
+        missing, [this, videoIDs, completion = std::move(completion)](
+                     const std::shared_ptr<PNVideosResponse>& response,
+                     const std::optional<platform::Error>&) {
+            if (response) putVideosToCache(response->videos());
+            completion(getCachedVideos(videoIDs));
+        });
+}
+
+void PNVideoCache::syncVideo(const std::string& videoID) {
+    deleteVideo(videoID);
+    getVideo(videoID, [](const std::shared_ptr<PNVideo>&, const std::optional<platform::Error>&) {});
+}
+
+void PNVideoCache::handleVideosCreated(const platform::Notification& notification) {
+    std::lock_guard lock(lock_);
+    const platform::Value* id = notification.object.find("videoID");
+    if (!id || !id->asString()) return;
+    const std::string videoID = *id->asString();
+    const platform::Value* urls = notification.object.find("mp4Url");
+    std::shared_ptr<PNVideo> video = getCachedVideo(videoID);
+    if (!urls || !urls->isDictionary() || !video) {
+        syncVideo(videoID);
+        return;
+    }
+    auto patch = [&](const char* key, void (PNVideo::*setter)(std::optional<platform::URL>)) {
+        const platform::Value* text = urls->find(key);
+        if (text && text->asString()) (video.get()->*setter)(platform::URL::fromString(*text->asString()));
+    };
+    patch("360p", &PNVideo::setMediaMP4URL360p);
+    patch("540p", &PNVideo::setMediaMP4URL540p);
+    patch("720p", &PNVideo::setMediaMP4URL720p);
+}
+
+void PNVideoCache::handleVideosUpdated(const platform::Notification& notification) {
+    if (std::optional<std::string> videoID = notifiedVideoID(notification.object)) {
+        syncVideo(*videoID);
+    }
+}
+
+void PNVideoCache::handleVideosDeleted(const platform::Notification& notification) {
+    if (std::optional<std::string> videoID = notifiedVideoID(notification.object)) {
+        deleteVideo(*videoID);
+    }
+}
+
+}  // namespace pindle

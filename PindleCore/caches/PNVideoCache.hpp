@@ -1,0 +1,71 @@
+// PNVideoCache: the video records the backend has handed out, kept in memory by identifier.
+//
+// The video endpoints store every record they receive. Lookups answer from memory, then from
+// the local video file cache, then from the backend. The cache follows the live video
+// notifications: PNVideoCreated patches a cached record's media addresses in place (or fetches
+// the record), PNVideoUpdated refetches and PNVideoDeleted drops it; the payload is the
+// notification's object, {"videoID": ...} (a bare identifier text is accepted too).
+//
+// A lookup that memory can answer completes synchronously on the caller's thread, before the
+// call returns, and returns no cancellable; otherwise the completion runs on the API client's
+// reply thread. Nothing is persisted and there is no size limit.
+//
+// Thread-safety: all operations are safe from any thread. One recursive lock guards the map;
+// completions answered from memory run under it (they may call the cache again on the same
+// thread, but must not wait for another thread that needs the cache).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "PindleCore/model/PNCancellable.hpp"
+#include "PindleCore/model/PNVideo.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/Notification.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+
+namespace pindle {
+
+class PNVideoCache {
+public:
+    using VideoCompletion = std::function<void(const std::shared_ptr<PNVideo>& video,
+                                               const std::optional<platform::Error>& error)>;
+    using VideosCompletion = std::function<void(const std::vector<std::shared_ptr<PNVideo>>& videos)>;
+
+    static PNVideoCache& shared();
+
+    PNVideoCache(const PNVideoCache&) = delete;
+    PNVideoCache& operator=(const PNVideoCache&) = delete;
+
+    // The record from memory, the local file cache or the backend (stored when fetched).
+    PNCancellablePtr getVideo(const std::string& videoID, VideoCompletion completion);
+    // The records of `videoIDs` in their order (repetitions kept); the missing ones are fetched
+    // in one request. After a failure the completion gets the records that are cached.
+    PNCancellablePtr getVideos(const std::vector<std::string>& videoIDs, VideosCompletion completion);
+    std::shared_ptr<PNVideo> getCachedVideo(const std::string& videoID) const;
+    std::vector<std::shared_ptr<PNVideo>> getCachedVideos(const std::vector<std::string>& videoIDs) const;
+    void putVideoToCache(const std::shared_ptr<PNVideo>& video);
+    void putVideosToCache(const std::vector<std::shared_ptr<PNVideo>>& videos);
+    // Empties the cache.
+    void didReceiveMemoryWarning();
+
+private:
+    PNVideoCache();
+
+    void deleteVideo(const std::string& videoID);
+    void syncVideo(const std::string& videoID);
+    void handleVideosCreated(const platform::Notification& notification);
+    void handleVideosUpdated(const platform::Notification& notification);
+    void handleVideosDeleted(const platform::Notification& notification);
+
+    mutable std::recursive_mutex lock_;
+    std::map<std::string, std::shared_ptr<PNVideo>> cache_;  // guarded by lock_
+    std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;
+};
+
+}  // namespace pindle

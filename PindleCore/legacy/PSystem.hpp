@@ -1,0 +1,30 @@
+// PSystem: the legacy part's start-up and state reset.
+//
+// Both operations act only for the internal-caller token. launch() brings up the legacy
+// services; resetCurrentState() clears the legacy state host's device token.
+//
+// For now only the entry points exist: the legacy services they start arrive with the
+// device-services layer. Each call is counted so the session's use of them can be checked.
+//
+// Thread-safety: safe from any thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "platform/foundation/Object.hpp"
+
+namespace pindle::legacy {
+
+class PSystem {
+public:
+    PSystem() = delete;
+
+    static void launch(const std::shared_ptr<platform::Object>& fromObject);
+    static void resetCurrentState(const std::shared_ptr<platform::Object>& fromObject);
+
+    static int launchCount();
+    static int resetCount();
+};
+
+}  // namespace pindle::legacy

@@ -1,0 +1,174 @@
+#include "platform/net/URLSession.hpp"
+
+#include "platform/net/CallbackThreadPool.hpp"
+#include "platform/net/NetworkThread.hpp"
+
+namespace pindle::platform {
+
+std::shared_ptr<URLSession> URLSession::shared() {
+    // Leaked on purpose: it serves until the process ends.
+    static auto* const session = new std::shared_ptr<URLSession>(
+        new URLSession(URLSessionConfiguration::defaultConfiguration(), nullptr,
+                       CallbackThreadPool::shared(), true));
+    return *session;
+}
+
+std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configuration,
+                                             std::shared_ptr<URLSessionDelegate> delegate,
+                                             std::shared_ptr<Executor> delegateQueue) {
+    if (!delegateQueue)
+        delegateQueue = CallbackThreadPool::shared();
+    return std::shared_ptr<URLSession>(new URLSession(std::move(configuration), std::move(delegate),
+                                                      std::move(delegateQueue), false));
+}
+
+URLSession::URLSession(URLSessionConfiguration configuration,
+                       std::shared_ptr<URLSessionDelegate> delegate,
+                       std::shared_ptr<Executor> delegateQueue, bool isShared)
+    : configuration_(std::move(configuration)),
+      delegateQueue_(std::move(delegateQueue)),
+      isShared_(isShared),
+      delegate_(std::move(delegate)) {}
+
+URLSession::~URLSession() = default;
+
+std::shared_ptr<URLSession> URLSession::self() {
+    return std::static_pointer_cast<URLSession>(shared_from_this());
+}
+
+std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_;
+}
+
+template <class Task>
+std::shared_ptr<Task> URLSession::makeTask(URLRequest request,
+                                           std::optional<CurlTransfer::Body> body,
+                                           CompletionHandler completionHandler) {
+    std::lock_guard lock(mutex_);
+    const std::uint64_t identifier = nextTaskIdentifier_++;
+    std::shared_ptr<Task> task(new Task(self(), identifier, std::move(request), std::move(body),
+                                        std::move(completionHandler)));
+    for (auto entry = tasks_.begin(); entry != tasks_.end();) {
+        entry = entry->second.expired() ? tasks_.erase(entry) : std::next(entry);
+    }
+    tasks_.emplace(identifier, task);
+    return task;
+}
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request) {
+    return makeTask<URLSessionDataTask>(std::move(request), std::nullopt, nullptr);
+}
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTask(const URL& url) {
+    return dataTask(URLRequest(url));
+}
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request,
+                                                         CompletionHandler completionHandler) {
+    return makeTask<URLSessionDataTask>(std::move(request), std::nullopt,
+                                        std::move(completionHandler));
+}
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTask(const URL& url,
+                                                         CompletionHandler completionHandler) {
+    return dataTask(URLRequest(url), std::move(completionHandler));
+}
+
+std::shared_ptr<URLSessionUploadTask> URLSession::uploadTask(URLRequest request, Data bodyData,
+                                                             CompletionHandler completionHandler) {
+    CurlTransfer::Body body{std::make_shared<const Data>(std::move(bodyData)), std::nullopt, 0,
+                            std::nullopt};
+    return makeTask<URLSessionUploadTask>(std::move(request), std::move(body),
+                                          std::move(completionHandler));
+}
+
+std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskFromFile(
+    URLRequest request, std::string path, std::int64_t offset, std::optional<std::int64_t> length,
+    CompletionHandler completionHandler) {
+    CurlTransfer::Body body{nullptr, std::move(path), offset, length};
+    return makeTask<URLSessionUploadTask>(std::move(request), std::move(body),
+                                          std::move(completionHandler));
+}
+
+std::vector<std::shared_ptr<URLSessionTask>> URLSession::allTasks() const {
+    std::vector<std::shared_ptr<URLSessionTask>> alive;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [identifier, weakTask] : tasks_) {
+            if (auto task = weakTask.lock())
+                alive.push_back(std::move(task));
+        }
+    }
+    // Task state is read outside the session's lock: tasks take their own lock first.
+    std::erase_if(
+        alive, [](const auto& task) { return task->state() == URLSessionTask::State::completed; });
+    return alive;
+}
+
+void URLSession::finishTasksAndInvalidate() {
+    invalidate(false);
+}
+
+void URLSession::invalidateAndCancel() {
+    invalidate(true);
+}
+
+void URLSession::invalidate(bool cancelTasks) {
+    if (isShared_)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        if (invalidated_)
+            return;
+        invalidated_ = true;
+    }
+    if (cancelTasks) {
+        for (const auto& task : allTasks()) task->cancel();
+    }
+    finishInvalidationIfDone();
+}
+
+std::shared_ptr<NetworkThread> URLSession::taskWillStart(std::uint64_t identifier) {
+    std::lock_guard lock(mutex_);
+    startedTasks_.insert(identifier);
+    if (invalidated_)
+        return nullptr;
+    if (!network_)
+        network_ = std::make_shared<NetworkThread>(configuration_.httpMaximumConnectionsPerHost);
+    return network_;
+}
+
+std::shared_ptr<NetworkThread> URLSession::networkThread() const {
+    std::lock_guard lock(mutex_);
+    return network_;
+}
+
+void URLSession::taskDidEnd(std::uint64_t identifier) {
+    {
+        std::lock_guard lock(mutex_);
+        startedTasks_.erase(identifier);
+        tasks_.erase(identifier);
+    }
+    finishInvalidationIfDone();
+}
+
+void URLSession::finishInvalidationIfDone() {
+    std::shared_ptr<URLSessionDelegate> delegate;
+    std::shared_ptr<NetworkThread> network;
+    {
+        std::lock_guard lock(mutex_);
+        if (!invalidated_ || invalidationFinished_ || !startedTasks_.empty())
+            return;
+        invalidationFinished_ = true;
+        delegate = std::move(delegate_);
+        network = std::move(network_);
+    }
+    if (delegate) {
+        delegateQueue_->async([session = self(), delegate] {
+            delegate->didBecomeInvalidWithError(session, std::nullopt);
+        });
+    }
+}
+
+}  // namespace pindle::platform

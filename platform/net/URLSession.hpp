@@ -1,0 +1,127 @@
+// URLSession: makes and runs HTTP(S) load tasks over a pool of connections of its own.
+//
+// A session is made with a configuration, an optional delegate and a delegate queue. Every
+// callback of its tasks (completion handlers and delegate calls) runs on that queue; with a
+// concurrent queue, callbacks of different tasks may run at the same time, while those of
+// one task never overlap (see URLSessionDelegate). The session's transfers run on a network
+// thread of its own, which stops once the session is invalidated and its tasks have ended,
+// or when the session is destroyed.
+//
+// The session holds its delegate strongly until it is invalidated: a delegate that owns its
+// session forms a cycle that invalidation breaks (process-lifetime sessions never need to).
+// Running tasks keep their session alive.
+//
+// shared() is a process-wide session without a delegate for simple loads with completion
+// handlers; it is never invalidated.
+//
+// Thread-safety: every operation may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Object.hpp"
+#include "platform/net/URLRequest.hpp"
+#include "platform/net/URLSessionConfiguration.hpp"
+#include "platform/net/URLSessionDataTask.hpp"
+#include "platform/net/URLSessionDelegate.hpp"
+#include "platform/net/URLSessionUploadTask.hpp"
+
+namespace pindle::platform {
+
+class NetworkThread;
+
+class URLSession : public Object {
+  public:
+    using CompletionHandler = URLSessionTask::CompletionHandler;
+
+    // The process-wide session; its callbacks run on a concurrent queue of the platform's.
+    static std::shared_ptr<URLSession> shared();
+
+    // A session calling back `delegate` (may be null) on `delegateQueue`; a null queue gives
+    // a concurrent queue of the platform's.
+    static std::shared_ptr<URLSession> make(URLSessionConfiguration configuration,
+                                            std::shared_ptr<URLSessionDelegate> delegate = nullptr,
+                                            std::shared_ptr<Executor> delegateQueue = nullptr);
+
+    ~URLSession() override;
+    URLSession(const URLSession&) = delete;
+    URLSession& operator=(const URLSession&) = delete;
+
+    const URLSessionConfiguration& configuration() const { return configuration_; }
+    const std::shared_ptr<Executor>& delegateQueue() const { return delegateQueue_; }
+    // The delegate; null once the session has finished invalidating.
+    std::shared_ptr<URLSessionDelegate> delegate() const;
+
+    // A task that reports to the delegate (response, body chunks, completion).
+    std::shared_ptr<URLSessionDataTask> dataTask(URLRequest request);
+    std::shared_ptr<URLSessionDataTask> dataTask(const URL& url);
+    // A task that reports only to `completionHandler` (plus upload progress to the delegate).
+    std::shared_ptr<URLSessionDataTask> dataTask(URLRequest request,
+                                                 CompletionHandler completionHandler);
+    std::shared_ptr<URLSessionDataTask> dataTask(const URL& url,
+                                                 CompletionHandler completionHandler);
+
+    // Sends `bodyData` as the body of `request` (its method as set, e.g. "PUT").
+    std::shared_ptr<URLSessionUploadTask> uploadTask(URLRequest request, Data bodyData,
+                                                     CompletionHandler completionHandler = {});
+    // Sends `length` bytes (all to the end when absent) of the file at `path` from `offset`.
+    // A file that cannot be opened ends the task with URLError -1100 once resumed.
+    std::shared_ptr<URLSessionUploadTask> uploadTaskFromFile(
+        URLRequest request, std::string path, std::int64_t offset = 0,
+        std::optional<std::int64_t> length = std::nullopt,
+        CompletionHandler completionHandler = {});
+
+    // Tasks made but not yet ended.
+    std::vector<std::shared_ptr<URLSessionTask>> allTasks() const;
+
+    // Lets running tasks end, then tells the delegate didBecomeInvalidWithError and lets go
+    // of it. Tasks resumed afterwards end at once with URLError::cancelled. No effect on
+    // shared().
+    void finishTasksAndInvalidate();
+    // As finishTasksAndInvalidate(), cancelling every task first.
+    void invalidateAndCancel();
+
+  private:
+    friend class URLSessionTask;
+
+    URLSession(URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate,
+               std::shared_ptr<Executor> delegateQueue, bool isShared);
+
+    template <class Task>
+    std::shared_ptr<Task> makeTask(URLRequest request, std::optional<CurlTransfer::Body> body,
+                                   CompletionHandler completionHandler);
+    void invalidate(bool cancelTasks);
+    std::shared_ptr<URLSession> self();
+
+    // For tasks: the network thread to run on, or null once the session is invalidated (the
+    // task is then registered as running until taskDidEnd).
+    std::shared_ptr<NetworkThread> taskWillStart(std::uint64_t identifier);
+    // The network thread while the session has one.
+    std::shared_ptr<NetworkThread> networkThread() const;
+    // The task's end has been reported.
+    void taskDidEnd(std::uint64_t identifier);
+    void finishInvalidationIfDone();
+
+    const URLSessionConfiguration configuration_;
+    const std::shared_ptr<Executor> delegateQueue_;
+    const bool isShared_;
+
+    mutable std::mutex mutex_;
+    std::shared_ptr<URLSessionDelegate> delegate_;                  // guarded by mutex_
+    std::shared_ptr<NetworkThread> network_;                        // guarded by mutex_
+    std::map<std::uint64_t, std::weak_ptr<URLSessionTask>> tasks_;  // guarded by mutex_
+    std::set<std::uint64_t> startedTasks_;                          // guarded by mutex_
+    std::uint64_t nextTaskIdentifier_ = 1;                          // guarded by mutex_
+    bool invalidated_ = false;                                      // guarded by mutex_
+    bool invalidationFinished_ = false;                             // guarded by mutex_
+};
+
+}  // namespace pindle::platform

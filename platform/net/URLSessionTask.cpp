@@ -1,0 +1,360 @@
+#include "platform/net/URLSessionTask.hpp"
+
+#include "platform/net/HTTPURLResponse.hpp"
+#include "platform/net/NetworkThread.hpp"
+#include "platform/net/TransportError.hpp"
+#include "platform/net/URLSession.hpp"
+
+namespace pindle::platform {
+
+URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, std::uint64_t identifier,
+                               URLRequest request, std::optional<CurlTransfer::Body> body,
+                               CompletionHandler completionHandler)
+    : session_(std::move(session)),
+      identifier_(identifier),
+      originalRequest_(request),
+      body_(std::move(body)),
+      completionHandler_(std::move(completionHandler)),
+      currentRequest_(std::move(request)) {
+    if (body_ && body_->bytes) {
+        bytesExpectedToSend_ = static_cast<std::int64_t>(body_->bytes->size());
+    } else if (!body_ && originalRequest_.httpBody()) {
+        bytesExpectedToSend_ = static_cast<std::int64_t>(originalRequest_.httpBody()->size());
+    } else if (body_ && body_->fileLength) {
+        bytesExpectedToSend_ = *body_->fileLength;
+    }
+}
+
+URLSessionTask::~URLSessionTask() = default;
+
+std::shared_ptr<URLSessionTask> URLSessionTask::self() {
+    return std::static_pointer_cast<URLSessionTask>(shared_from_this());
+}
+
+URLRequest URLSessionTask::currentRequest() const {
+    std::lock_guard lock(mutex_);
+    return currentRequest_;
+}
+
+std::shared_ptr<URLResponse> URLSessionTask::response() const {
+    std::lock_guard lock(mutex_);
+    return response_;
+}
+
+std::optional<Error> URLSessionTask::error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+URLSessionTask::State URLSessionTask::state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+std::int64_t URLSessionTask::countOfBytesReceived() const {
+    std::lock_guard lock(mutex_);
+    return bytesReceived_;
+}
+
+std::int64_t URLSessionTask::countOfBytesSent() const {
+    std::lock_guard lock(mutex_);
+    return bytesSent_;
+}
+
+std::int64_t URLSessionTask::countOfBytesExpectedToSend() const {
+    std::lock_guard lock(mutex_);
+    return bytesExpectedToSend_;
+}
+
+std::int64_t URLSessionTask::countOfBytesExpectedToReceive() const {
+    std::lock_guard lock(mutex_);
+    return response_ ? response_->expectedContentLength() : URLResponse::unknownLength;
+}
+
+std::string URLSessionTask::description() const {
+    return "<URLSessionTask " + std::to_string(identifier_) + "> { URL: " +
+           (originalRequest_.url() ? originalRequest_.url()->absoluteString() : "(null)") + " }";
+}
+
+void URLSessionTask::resume() {
+    std::shared_ptr<CurlTransfer> refused;
+    bool startRunner = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ != State::suspended || ended_)
+            return;
+        state_ = State::running;
+        std::shared_ptr<NetworkThread> network = session_->taskWillStart(identifier_);
+        if (!network) {
+            const auto& url = originalRequest_.url();
+            startRunner = endLocked(
+                TransportError::make(URLError::cancelled, url ? url->absoluteString() : ""));
+        } else {
+            auto [transfer, error] = CurlTransfer::make(originalRequest_, body_,
+                                                        session_->configuration(), eventsHandle());
+            if (error) {
+                refused = std::move(transfer);
+                startRunner = endLocked(std::move(error));
+            } else {
+                transfer_ = transfer;
+                // Handed over under the lock, so a cancel() racing with this call is queued
+                // behind it on the network thread.
+                network->add(std::move(transfer));
+            }
+        }
+    }
+    if (startRunner)
+        startCallbackRunner();
+}
+
+void URLSessionTask::cancel() {
+    const auto keepAlive = self();
+    std::shared_ptr<CurlTransfer> transfer;
+    bool startRunner = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_)
+            return;
+        if (state_ == State::suspended)
+            session_->taskWillStart(identifier_);
+        cancelled_ = true;
+        state_ = State::canceling;
+        const auto& url = currentRequest_.url();
+        startRunner =
+            endLocked(TransportError::make(URLError::cancelled, url ? url->absoluteString() : ""));
+        transfer = std::move(transfer_);
+        if (transfer) {
+            if (auto network = session_->networkThread())
+                network->remove(transfer);
+        }
+    }
+    if (startRunner)
+        startCallbackRunner();
+}
+
+std::shared_ptr<TransferEvents> URLSessionTask::eventsHandle() {
+    auto task = self();
+    auto* events = static_cast<TransferEvents*>(task.get());
+    return std::shared_ptr<TransferEvents>(std::move(task), events);
+}
+
+bool URLSessionTask::endLocked(std::optional<Error> error) {
+    ended_ = true;
+    awaitingResponseAnswer_ = false;
+    heldEnd_.reset();
+    error_ = std::move(error);
+    return scheduleLocked([this] { deliverCompletion(); });
+}
+
+bool URLSessionTask::scheduleLocked(std::function<void()> callback) {
+    callbacks_.push_back(std::move(callback));
+    if (runningCallbacks_)
+        return false;
+    runningCallbacks_ = true;
+    return true;
+}
+
+void URLSessionTask::startCallbackRunner() {
+    session_->delegateQueue()->async([task = self()] { task->runCallbacks(); });
+}
+
+// Runs the task's queued callbacks one after another, so that they never overlap even on a
+// concurrent delegate queue.
+void URLSessionTask::runCallbacks() {
+    for (;;) {
+        std::function<void()> next;
+        {
+            std::lock_guard lock(mutex_);
+            if (callbacks_.empty()) {
+                runningCallbacks_ = false;
+                return;
+            }
+            next = std::move(callbacks_.front());
+            callbacks_.pop_front();
+        }
+        next();
+    }
+}
+
+// Network thread.
+
+bool URLSessionTask::transferDidReceiveResponse(std::shared_ptr<URLResponse> response) {
+    bool startRunner = false;
+    bool allowBody = true;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_)
+            return true;
+        response_ = response;
+        if (response->url())
+            currentRequest_.setURL(response->url());
+        if (!completionHandler_ && session_->delegate()) {
+            awaitingResponseAnswer_ = true;
+            allowBody = false;
+            startRunner = scheduleLocked([this, response] { deliverResponse(response); });
+        }
+    }
+    if (startRunner)
+        startCallbackRunner();
+    return allowBody;
+}
+
+bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) {
+    bool startRunner = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_)
+            return true;
+        if (awaitingResponseAnswer_)
+            return false;
+        if (completionHandler_) {
+            receivedBody_.insert(receivedBody_.end(), bytes, bytes + length);
+        } else {
+            if (bufferedBytes_ >= maximumBufferedBytes) {
+                pausedForDelegate_ = true;
+                return false;
+            }
+            bufferedBytes_ += static_cast<std::int64_t>(length);
+            startRunner =
+                scheduleLocked([this, data = Data(bytes, bytes + length)] { deliverData(data); });
+        }
+        bytesReceived_ += static_cast<std::int64_t>(length);
+    }
+    if (startRunner)
+        startCallbackRunner();
+    return true;
+}
+
+void URLSessionTask::transferDidSendBodyData(std::int64_t bytesSent, std::int64_t totalBytesSent,
+                                             std::int64_t totalBytesExpectedToSend) {
+    bool startRunner = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_)
+            return;
+        bytesSent_ = totalBytesSent;
+        bytesExpectedToSend_ = totalBytesExpectedToSend;
+        if (!session_->delegate())
+            return;
+        startRunner = scheduleLocked([this, bytesSent, totalBytesSent, totalBytesExpectedToSend] {
+            if (auto delegate = session_->delegate(); delegate && !isCancelled()) {
+                delegate->didSendBodyData(session_, self(), bytesSent, totalBytesSent,
+                                          totalBytesExpectedToSend);
+            }
+        });
+    }
+    if (startRunner)
+        startCallbackRunner();
+}
+
+void URLSessionTask::transferDidFinish(std::optional<Error> error) {
+    bool startRunner = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_)
+            return;
+        transfer_.reset();
+        if (awaitingResponseAnswer_) {
+            // The body (if any) is already in; the end waits for the delegate's answer.
+            heldEnd_ = std::move(error);
+            return;
+        }
+        startRunner = endLocked(std::move(error));
+    }
+    if (startRunner)
+        startCallbackRunner();
+}
+
+// Delegate queue.
+
+bool URLSessionTask::isCancelled() const {
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+}
+
+void URLSessionTask::deliverResponse(const std::shared_ptr<URLResponse>& response) {
+    auto delegate = session_->delegate();
+    if (!delegate || isCancelled())
+        return;
+    auto answered = std::make_shared<std::once_flag>();
+    std::weak_ptr<URLSessionTask> weakTask = self();
+    delegate->didReceiveResponse(
+        session_, std::static_pointer_cast<URLSessionDataTask>(self()), response,
+        [weakTask, answered](URLSessionDelegate::ResponseDisposition disposition) {
+            std::call_once(*answered, [&] {
+                if (auto task = weakTask.lock()) {
+                    task->answerResponse(disposition ==
+                                         URLSessionDelegate::ResponseDisposition::allow);
+                }
+            });
+        });
+}
+
+void URLSessionTask::answerResponse(bool allow) {
+    if (!allow) {
+        cancel();
+        return;
+    }
+    bool startRunner = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_ || !awaitingResponseAnswer_)
+            return;
+        awaitingResponseAnswer_ = false;
+        if (heldEnd_) {
+            std::optional<Error> error = std::move(*heldEnd_);
+            heldEnd_.reset();
+            startRunner = endLocked(std::move(error));
+        } else if (transfer_) {
+            if (auto network = session_->networkThread())
+                network->unpause(transfer_);
+        }
+    }
+    if (startRunner)
+        startCallbackRunner();
+}
+
+void URLSessionTask::deliverData(const Data& data) {
+    std::shared_ptr<CurlTransfer> resumeTransfer;
+    {
+        std::lock_guard lock(mutex_);
+        bufferedBytes_ -= static_cast<std::int64_t>(data.size());
+        if (pausedForDelegate_ && bufferedBytes_ <= maximumBufferedBytes / 2 && transfer_) {
+            pausedForDelegate_ = false;
+            if (auto network = session_->networkThread())
+                network->unpause(transfer_);
+        }
+        if (cancelled_)
+            return;
+    }
+    if (auto delegate = session_->delegate()) {
+        delegate->didReceiveData(session_, std::static_pointer_cast<URLSessionDataTask>(self()),
+                                 data);
+    }
+}
+
+void URLSessionTask::deliverCompletion() {
+    CompletionHandler handler;
+    std::optional<Data> body;
+    std::shared_ptr<URLResponse> response;
+    std::optional<Error> error;
+    {
+        std::lock_guard lock(mutex_);
+        state_ = State::completed;
+        handler = std::move(completionHandler_);
+        completionHandler_ = nullptr;
+        if (!error_)
+            body = std::move(receivedBody_);
+        receivedBody_.clear();
+        response = response_;
+        error = error_;
+    }
+    if (handler) {
+        handler(std::move(body), std::move(response), std::move(error));
+    } else if (auto delegate = session_->delegate()) {
+        delegate->didCompleteWithError(session_, self(), error);
+    }
+    session_->taskDidEnd(identifier_);
+}
+
+}  // namespace pindle::platform

@@ -1,0 +1,139 @@
+// URLSessionTask: one load of a URL session, from resume() to its single completion.
+//
+// A task is made suspended by its session and starts with resume(). It ends exactly once:
+// with success (whatever the HTTP status), a transport error, or URLError::cancelled after
+// cancel(). How the end is reported depends on how the task was made: to its completion
+// handler, or to the session delegate together with the response and the body chunks (see
+// URLSessionDelegate). Either way every call arrives on the session's delegate queue, never
+// on the thread that called resume() or cancel() and never while any lock of the task or
+// session is held, so callers may resume and cancel while holding locks of their own, and
+// may start or cancel tasks from inside a callback.
+//
+// A running task is kept alive by its session; callers need not hold it. Tasks compare and
+// hash by identity, so a std::shared_ptr<URLSessionTask> serves as a map key.
+//
+// Thread-safety: every operation may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/Object.hpp"
+#include "platform/net/CurlTransfer.hpp"
+#include "platform/net/TransferEvents.hpp"
+#include "platform/net/URLRequest.hpp"
+
+namespace pindle::platform {
+
+class URLResponse;
+class URLSession;
+
+class URLSessionTask : public Object, private TransferEvents {
+  public:
+    enum class State : int { running = 0, suspended = 1, canceling = 2, completed = 3 };
+
+    // Called once with the body (absent on failure), the response (when one arrived) and the
+    // error (absent on success).
+    using CompletionHandler =
+        std::function<void(std::optional<Data> data, std::shared_ptr<URLResponse> response,
+                           std::optional<Error> error)>;
+
+    ~URLSessionTask() override;
+    URLSessionTask(const URLSessionTask&) = delete;
+    URLSessionTask& operator=(const URLSessionTask&) = delete;
+
+    // Unique among the tasks of its session.
+    std::uint64_t taskIdentifier() const { return identifier_; }
+    // The request the task was made with.
+    const URLRequest& originalRequest() const { return originalRequest_; }
+    // The request as it stands now: its URL follows redirects.
+    URLRequest currentRequest() const;
+    // The response, once it has arrived.
+    std::shared_ptr<URLResponse> response() const;
+    // The error the task ended with, once it has ended.
+    std::optional<Error> error() const;
+    State state() const;
+
+    std::int64_t countOfBytesReceived() const;
+    std::int64_t countOfBytesSent() const;
+    // The length of the body to upload (0 without one).
+    std::int64_t countOfBytesExpectedToSend() const;
+    // The declared length of the response body, or -1.
+    std::int64_t countOfBytesExpectedToReceive() const;
+
+    // Starts a suspended task; does nothing otherwise. Nothing is called back on this
+    // thread.
+    void resume();
+    // Ends the task with URLError::cancelled unless it has ended already; callbacks not yet
+    // made for it (response, body chunks) are dropped. Does nothing after the end.
+    void cancel();
+
+    std::string description() const override;
+
+  protected:
+    URLSessionTask(std::shared_ptr<URLSession> session, std::uint64_t identifier,
+                   URLRequest request, std::optional<CurlTransfer::Body> body,
+                   CompletionHandler completionHandler);
+
+  private:
+    friend class URLSession;
+
+    // Cap on body bytes handed to the delegate queue but not yet delivered; beyond it the
+    // transfer pauses until the delegate catches up.
+    static constexpr std::int64_t maximumBufferedBytes = 4 * 1024 * 1024;
+
+    bool transferDidReceiveResponse(std::shared_ptr<URLResponse> response) override;
+    bool transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) override;
+    void transferDidSendBodyData(std::int64_t bytesSent, std::int64_t totalBytesSent,
+                                 std::int64_t totalBytesExpectedToSend) override;
+    void transferDidFinish(std::optional<Error> error) override;
+
+    std::shared_ptr<URLSessionTask> self();
+    std::shared_ptr<TransferEvents> eventsHandle();
+    bool isCancelled() const;
+    void answerResponse(bool allow);
+    // Records the end and queues its report. Returns whether the caller must start the
+    // callback runner once it has released the lock. REQUIRES: mutex_ held, !ended_.
+    bool endLocked(std::optional<Error> error);
+    // Queues `callback` behind the task's earlier callbacks; returns as endLocked() does.
+    // REQUIRES: mutex_ held.
+    bool scheduleLocked(std::function<void()> callback);
+    void startCallbackRunner();
+    void runCallbacks();
+    void deliverResponse(const std::shared_ptr<URLResponse>& response);
+    void deliverData(const Data& data);
+    void deliverCompletion();
+
+    const std::shared_ptr<URLSession> session_;
+    const std::uint64_t identifier_;
+    const URLRequest originalRequest_;
+    const std::optional<CurlTransfer::Body> body_;
+
+    mutable std::mutex mutex_;
+    CompletionHandler completionHandler_;          // guarded by mutex_
+    State state_ = State::suspended;               // guarded by mutex_
+    URLRequest currentRequest_;                    // guarded by mutex_
+    std::shared_ptr<URLResponse> response_;        // guarded by mutex_
+    std::optional<Error> error_;                   // guarded by mutex_
+    std::shared_ptr<CurlTransfer> transfer_;       // guarded by mutex_
+    bool cancelled_ = false;                       // guarded by mutex_
+    bool ended_ = false;                           // guarded by mutex_
+    bool awaitingResponseAnswer_ = false;          // guarded by mutex_
+    std::optional<std::optional<Error>> heldEnd_;  // guarded by mutex_
+    bool pausedForDelegate_ = false;               // guarded by mutex_
+    std::int64_t bufferedBytes_ = 0;               // guarded by mutex_
+    Data receivedBody_;                            // guarded by mutex_
+    std::int64_t bytesReceived_ = 0;               // guarded by mutex_
+    std::int64_t bytesSent_ = 0;                   // guarded by mutex_
+    std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
+    std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
+    bool runningCallbacks_ = false;                // guarded by mutex_
+};
+
+}  // namespace pindle::platform
