@@ -1,0 +1,55 @@
+#include "tools/emulator/BackendEmulator.hpp"
+
+#include "tools/emulator/BackendDate.hpp"
+#include "tools/emulator/SampleVideos.hpp"
+
+namespace pindle::emulator {
+
+BackendEmulator::BackendEmulator() : BackendEmulator(Options{}) {}
+
+BackendEmulator::BackendEmulator(Options options)
+    : options_(std::move(options)),
+      store_(options_.clock ? options_.clock : VideoStore::Clock(BackendDate::nowMillis)),
+      sessions_([this] { return store_.now(); }, options_.sessionLifetime),
+      sessionsResource_(sessions_),
+      videosResource_(store_, sessions_, [this] { return server_.baseURL(); }) {
+    for (const auto& application : options_.applications) {
+        sessions_.addApplication(application);
+    }
+    sessionsResource_.addRoutes(server_.router(), apiRoot);
+    videosResource_.addRoutes(server_.router(), apiRoot);
+    server_.media().addProvider(
+        [this](const std::string& path) { return videosResource_.media(path); });
+}
+
+BackendEmulator::~BackendEmulator() {
+    stop();
+}
+
+bool BackendEmulator::start(std::string* error) {
+    std::scoped_lock lock(startMutex_);
+    if (!storeOpened_) {
+        if (options_.storeFile && !store_.open(*options_.storeFile, error)) {
+            return false;
+        }
+        if (options_.seed && store_.size() == 0) {
+            for (auto& video : SampleVideos::make(options_.seedCount)) {
+                store_.put(std::move(video));
+            }
+        }
+        storeOpened_ = true;
+    }
+    return server_.start(options_.port, error);
+}
+
+void BackendEmulator::stop() {
+    server_.stop();
+}
+
+std::string BackendEmulator::openSession(const std::string& identity) {
+    auto applications = sessions_.applications();
+    auto session = sessions_.open(applications.at(0).apiToken, identity);
+    return session ? session->token : std::string();
+}
+
+}  // namespace pindle::emulator

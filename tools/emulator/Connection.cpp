@@ -1,0 +1,200 @@
+#include "tools/emulator/Connection.hpp"
+
+#include <algorithm>
+#include <boost/asio/write.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/status.hpp>
+
+#include "tools/emulator/HttpServer.hpp"
+
+namespace pindle::emulator {
+
+namespace net = boost::asio;
+namespace http = boost::beast::http;
+
+namespace {
+
+constexpr std::size_t maxHeaderBytes = 64 * 1024;
+constexpr std::string_view continueLine = "HTTP/1.1 100 Continue\r\n\r\n";
+
+bool statusHasNoBody(unsigned status) {
+    return (status >= 100 && status < 200) || status == 204 || status == 304;
+}
+
+}  // namespace
+
+Connection::Connection(net::ip::tcp::socket socket, HttpServer& server)
+    : socket_(std::move(socket)), timer_(socket_.get_executor()), server_(server) {}
+
+void Connection::start() {
+    if (server_.refusesConnections()) {
+        close();
+        return;
+    }
+    readHeader();
+}
+
+void Connection::readHeader() {
+    parser_.emplace();
+    parser_->header_limit(maxHeaderBytes);
+    parser_->body_limit(HttpServer::maxBodyBytes);
+    http::async_read_header(socket_, buffer_, *parser_,
+                            [self = shared_from_this()](boost::system::error_code error,
+                                                        std::size_t) { self->onHeader(error); });
+}
+
+void Connection::onHeader(boost::system::error_code error) {
+    if (error) {
+        close();
+        return;
+    }
+    const auto& header = parser_->get();
+    auto expect = header.find(http::field::expect);
+    bool wantsContinue =
+        expect != header.end() && Headers::sameName(std::string(expect->value()), "100-continue");
+    if (!wantsContinue) {
+        readBody();
+        return;
+    }
+    net::async_write(
+        socket_, net::buffer(continueLine),
+        [self = shared_from_this()](boost::system::error_code writeError, std::size_t) {
+            if (writeError) {
+                self->close();
+                return;
+            }
+            self->readBody();
+        });
+}
+
+void Connection::readBody() {
+    http::async_read(socket_, buffer_, *parser_,
+                     [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                         self->onRequest(error);
+                     });
+}
+
+void Connection::onRequest(boost::system::error_code error) {
+    if (error) {
+        close();
+        return;
+    }
+    auto message = parser_->release();
+    Request request;
+    request.method = std::string(message.method_string());
+    request.target = std::string(message.target());
+    for (const auto& field : message) {
+        request.headers.add(std::string(field.name_string()), std::string(field.value()));
+    }
+    request.body = std::move(message.body());
+    bool keepAlive = message.keep_alive();
+    bool headRequest = request.method == "HEAD";
+
+    auto exchange = server_.handle(request);
+    deliver(std::move(exchange.response), std::move(exchange.fault), headRequest, keepAlive);
+}
+
+void Connection::deliver(Response response, std::optional<Fault> fault, bool headRequest,
+                         bool keepAlive) {
+    response_ = std::move(response);
+    fault_ = std::move(fault);
+    keepAlive_ = keepAlive;
+    auto delay = fault_ ? fault_->delay : std::chrono::milliseconds(0);
+    if (delay.count() <= 0) {
+        write(headRequest, keepAlive);
+        return;
+    }
+    timer_.expires_after(delay);
+    timer_.async_wait(
+        [self = shared_from_this(), headRequest, keepAlive](boost::system::error_code error) {
+            if (error) {
+                self->close();
+                return;
+            }
+            self->write(headRequest, keepAlive);
+        });
+}
+
+void Connection::write(bool headRequest, bool keepAlive) {
+    using Action = Fault::Action;
+    auto action = fault_ ? fault_->action : Action::reply;
+    if (action == Action::closeWithoutReply) {
+        close();
+        return;
+    }
+    bool cut = action == Action::dropMidBody || action == Action::stallBody;
+    outgoing_ = serializeHead(response_, keepAlive && !cut);
+    if (!headRequest && !statusHasNoBody(response_.status)) {
+        if (cut) {
+            // Always leave at least one byte unsent, so the client sees a short body.
+            auto sent =
+                response_.body.empty() ? 0 : std::min(fault_->bodyBytes, response_.body.size() - 1);
+            outgoing_.append(response_.body, 0, sent);
+        } else {
+            outgoing_ += response_.body;
+        }
+    }
+    net::async_write(socket_, net::buffer(outgoing_),
+                     [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                         self->onWritten(error);
+                     });
+}
+
+void Connection::onWritten(boost::system::error_code error) {
+    if (error) {
+        close();
+        return;
+    }
+    auto action = fault_ ? fault_->action : Fault::Action::reply;
+    if (action == Fault::Action::stallBody) {
+        waitForClientClose();
+        return;
+    }
+    bool closes = action == Fault::Action::dropMidBody || !keepAlive_;
+    if (auto connection = response_.headers.get("Connection");
+        connection && Headers::sameName(*connection, "close")) {
+        closes = true;
+    }
+    if (closes) {
+        close();
+        return;
+    }
+    readHeader();
+}
+
+void Connection::waitForClientClose() {
+    socket_.async_read_some(net::buffer(drain_), [self = shared_from_this()](
+                                                     boost::system::error_code error, std::size_t) {
+        if (error) {
+            self->close();
+            return;
+        }
+        self->waitForClientClose();
+    });
+}
+
+void Connection::close() {
+    boost::system::error_code ignored;
+    timer_.cancel();
+    socket_.shutdown(net::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+}
+
+std::string Connection::serializeHead(const Response& response, bool keepAlive) {
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " ";
+    head += std::string(http::obsolete_reason(static_cast<http::status>(response.status)));
+    head += "\r\n";
+    for (const auto& [name, value] : response.headers) {
+        head += name + ": " + value + "\r\n";
+    }
+    if (!statusHasNoBody(response.status) && !response.headers.contains("Content-Length")) {
+        head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+    }
+    if (!keepAlive && !response.headers.contains("Connection")) {
+        head += "Connection: close\r\n";
+    }
+    head += "\r\n";
+    return head;
+}
+
+}  // namespace pindle::emulator

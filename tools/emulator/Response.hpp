@@ -1,0 +1,29 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "tools/emulator/Headers.hpp"
+
+namespace pindle::emulator {
+
+// One HTTP reply to be sent by the emulator: status, header fields and the whole body.
+// "Content-Length" is written by the server from the body unless the reply sets it itself
+// (a reply to HEAD keeps the length of the body it leaves out).
+// Thread-safety: a plain value.
+struct Response {
+    unsigned status = 200;
+    Headers headers;
+    std::string body;
+
+    static Response json(unsigned status, const nlohmann::json& body, Headers headers = {});
+    static Response text(unsigned status, std::string body,
+                         std::string contentType = "text/plain; charset=utf-8");
+    static Response empty(unsigned status);
+    // A JSON body {"error": message}, the form every failure of the REST resources takes.
+    static Response error(unsigned status, std::string message);
+
+    Response& withHeader(std::string name, std::string value);
+};
+
+}  // namespace pindle::emulator
