@@ -1,5 +1,6 @@
 #include "platform/foundation/DateFormatter.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +15,10 @@ constexpr std::int64_t millisecondsPerDay = 86'400'000;
 constexpr std::int64_t secondsPerHour = 3600;
 // Two-digit years below this pivot are read as 20xx, others as 19xx.
 constexpr int twoDigitYearPivot = 50;
+constexpr int roundingNoiseInUnitsOfLastPlace = 4;
+// Near 1970 the units in the last place are tiny, but a sum such as -1 + 0.938 still
+// carries the error of its larger operand.
+constexpr long double roundingNoiseMilliseconds = 1e-6L;
 
 constexpr std::array<std::string_view, 12> monthNames = {
     "January", "February", "March",     "April",   "May",      "June",
@@ -72,15 +77,23 @@ int daysInMonth(std::int64_t year, int month) {
     return month == 2 && isLeapYear(year) ? 29 : lengths[month - 1];
 }
 
-// Whole milliseconds since 1970 of `seconds`, floored. A value that is the double nearest
-// to a whole number of milliseconds counts as exactly that number, so dates made from
-// millisecond text come back unchanged even though n/1000 is rarely exact in binary.
+// Whole milliseconds since 1970 of `seconds`, floored. A value within a few units in the
+// last place of a whole number of milliseconds counts as exactly that number, so dates
+// made from millisecond text come back unchanged even though n/1000 is rarely exact in
+// binary.
 std::int64_t flooredMilliseconds(double seconds) {
     if (!std::isfinite(seconds))
         return 0;
     const long double exact = static_cast<long double>(seconds) * 1000.0L;
     const auto nearest = static_cast<std::int64_t>(std::llroundl(exact));
-    if (static_cast<double>(nearest) / 1000.0 == seconds)
+    // Arithmetic on dates (base + 0.059) lands a few units in the last place away from the
+    // double nearest to the intended millisecond; that noise must not floor to the one below.
+    const double magnitude = std::fabs(seconds);
+    const long double noise =
+        std::max(static_cast<long double>(std::nextafter(magnitude, HUGE_VAL) - magnitude) *
+                     1000.0L * roundingNoiseInUnitsOfLastPlace,
+                 roundingNoiseMilliseconds);
+    if (std::fabs(exact - static_cast<long double>(nearest)) <= noise)
         return nearest;
     return static_cast<std::int64_t>(std::floor(exact));
 }
@@ -126,8 +139,9 @@ void appendOffset(std::string& out, int offsetSeconds, bool withColon, bool minu
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
-bool isNumericLetter(char letter) {
-    return std::string_view("ydHhmsSA").find(letter) != std::string_view::npos;
+bool isNumericField(const DateFormatter::Field& field) {
+    return std::string_view("ydHhmsSA").find(field.letter) != std::string_view::npos ||
+           (field.letter == 'M' && field.count <= 2);
 }
 char lowerASCII(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -381,8 +395,7 @@ std::optional<Date> DateFormatter::date(std::string_view text) const {
         const int n = field.count;
         // A field of variable width followed directly by a number can only take its
         // minimum width, or it would swallow its neighbour's digits.
-        const bool numberFollows =
-            index + 1 < fields_.size() && isNumericLetter(fields_[index + 1].letter);
+        const bool numberFollows = index + 1 < fields_.size() && isNumericField(fields_[index + 1]);
         auto numeric = [&](int minimum, int maximum) {
             return scanner.number(minimum, numberFollows ? minimum : maximum);
         };
