@@ -4,6 +4,15 @@
 #include <netinet/in.h>
 
 #include <arpa/inet.h>
+#include <sched.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/net/NetworkReachability.hpp"
 #include "tests/platform/reachability/ManualExecutor.hpp"
@@ -68,6 +77,63 @@ TEST(NetlinkReachabilitySourceTest, ListensWhileWatchedAndStopsCleanlyWhenDestro
     reference.reset();
     source.reset();
     queue->runAll();
+}
+
+// Runs `command` through the shell; true when it succeeded.
+bool run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Drives real kernel events: a thread moves into a network namespace of its own (threads it
+// starts, the listener among them, inherit it), where links and addresses can be changed
+// without touching the host. Skipped where namespaces or the ip tool are unavailable.
+TEST(NetlinkReachabilitySourceTest, ReportsLinkAndAddressChangesFromTheKernel) {
+    constexpr auto kTimeout = std::chrono::seconds(30);
+    std::string skipReason;
+    std::thread namespaced([&] {
+        if (::unshare(CLONE_NEWNET) != 0) {
+            skipReason = "no permission for a private network namespace";
+            return;
+        }
+        if (!run("ip link add pindle0 type veth peer name pindle1")) {
+            skipReason = "cannot create a veth pair";
+            return;
+        }
+        NetlinkReachabilitySource source;
+        const auto zero = NetworkReachabilityTarget::zeroAddress();
+        EXPECT_EQ(source.flags(zero), 0u) << "a fresh namespace has only loopback";
+
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<NetworkReachabilityFlags> reported;  // guarded by mutex
+        source.watch(zero, [&](NetworkReachabilityFlags flags) {
+            {
+                std::scoped_lock lock(mutex);
+                reported.push_back(flags);
+            }
+            changed.notify_all();
+        });
+        const auto waitFor = [&](NetworkReachabilityFlags expected) {
+            std::unique_lock lock(mutex);
+            return changed.wait_for(
+                lock, kTimeout, [&] { return !reported.empty() && reported.back() == expected; });
+        };
+
+        ASSERT_TRUE(
+            run("ip link set pindle1 up && ip link set pindle0 up && "
+                "ip addr add 10.77.0.1/24 dev pindle0"));
+        EXPECT_TRUE(waitFor(Flag::reachable));
+        ASSERT_TRUE(run("ip link set pindle0 down"));
+        EXPECT_TRUE(waitFor(0));
+        std::scoped_lock lock(mutex);
+        for (std::size_t i = 1; i < reported.size(); ++i) {
+            EXPECT_NE(reported[i], reported[i - 1]) << "a change was reported twice";
+        }
+    });
+    namespaced.join();
+    if (!skipReason.empty()) {
+        GTEST_SKIP() << skipReason;
+    }
 }
 
 TEST(NetlinkReachabilitySourceTest, TheDefaultSourceIsTheKernelOneUntilReplaced) {
