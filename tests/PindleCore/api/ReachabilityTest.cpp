@@ -20,7 +20,6 @@ using platform::ScriptedReachabilitySource;
 namespace Flag = platform::NetworkReachabilityFlag;
 
 constexpr double kTimeoutSeconds = 30;
-constexpr const char* kMainQueueLabel = "com.apple.main-thread";
 constexpr NetworkReachabilityFlags kWiFi = Flag::reachable;
 constexpr NetworkReachabilityFlags kCellular = Flag::reachable | Flag::isWWAN;
 
@@ -136,8 +135,8 @@ TEST_F(ReachabilityTest, StartReportsOnTheSerialQueueAndChangesOnTheMainQueue) {
     ASSERT_EQ(all.size(), 4u);
     EXPECT_EQ(all[2].kind, "unreachable");
     EXPECT_EQ(all[3].kind, "notification");
-    EXPECT_EQ(all[2].queue, kMainQueueLabel);
-    EXPECT_EQ(all[3].queue, kMainQueueLabel);
+    EXPECT_EQ(all[2].queue, DispatchQueue::main()->label());
+    EXPECT_EQ(all[3].queue, DispatchQueue::main()->label());
 
     // Unchanged flags report nothing, whatever the platform passes along.
     fireAndSettle(kWiFi | Flag::isWWAN);
