@@ -162,20 +162,26 @@ TEST(OperationQueueTest, OperationCancelledOrFinishedWhilePendingIsDroppedWithou
     auto kept = std::make_shared<BlockOperation>([&] { ran.fetch_add(10); });
     bool plainCompleted = false;
     plain->setCompletionBlock([&] { plainCompleted = true; });
+    Announcements asyncSeen;
+    asyncSeen.observe(*async);
     queue->addOperation(plain);
     queue->addOperation(async);
     queue->addOperation(kept);
 
     plain->cancel();
     async->cancel();
-    EXPECT_EQ(queue->operations(), (std::vector<OperationPtr>{plain, kept}));
+    EXPECT_EQ(queue->operations(), (std::vector<OperationPtr>{kept}));
+    EXPECT_TRUE(plainCompleted);  // dropped, but its completion still reports the end
     queue->setSuspended(false);
     queue->waitUntilAllOperationsAreFinished();
 
     EXPECT_EQ(ran.load(), 10);
     EXPECT_FALSE(async->started());
+    // The queue adds nothing of its own to an asynchronous operation's announcements.
+    EXPECT_EQ(asyncSeen.entries(),
+              (Entries{"will isCancelled", "did isCancelled", "will isFinished", "will isPending",
+                       "did isPending", "did isFinished"}));
     EXPECT_TRUE(plain->isFinished());
-    EXPECT_TRUE(plainCompleted);  // dropped, but its completion still reports the end
 }
 
 TEST(OperationQueueTest, OperationsSnapshotKeepsQueueOrderAndLeavesOutEndedOnes) {
