@@ -42,7 +42,8 @@ std::string textForm(const platform::Value& value) {
 
 // The last-but-one non-empty piece of a URL text: the video identifier of a media URL.
 std::string taskLabel(const std::shared_ptr<platform::URLSessionTask>& task) {
-    const std::optional<platform::URL>& url = task->currentRequest().url();
+    const platform::URLRequest request = task->currentRequest();
+    const std::optional<platform::URL>& url = request.url();
     if (!url) return "no_url";
     std::vector<std::string> pieces;
     const std::string text = url->absoluteString();
@@ -62,13 +63,13 @@ PNRequester::PNRequester(Private) {}
 
 PNRequester& PNRequester::instance() {
     // Never destroyed: its session's threads call back into it until the process ends.
-    static PNRequester* requester = [] {
+    static std::shared_ptr<PNRequester>* requester = [] {
         auto* holder = new std::shared_ptr<PNRequester>(std::make_shared<PNRequester>(Private{}));
         (*holder)->session_ = platform::URLSession::make(platform::URLSessionConfiguration(),
                                                          *holder, nullptr);
-        return holder->get();
+        return holder;
     }();
-    return *requester;
+    return **requester;
 }
 
 // --- Building requests ----------------------------------------------------------------------

@@ -49,7 +49,8 @@ std::string PNTaskCancellable::cancellationLabel(const std::string& urlText) {
 }
 
 void PNTaskCancellable::cancelIt() {
-    const std::optional<platform::URL>& url = task_->currentRequest().url();
+    const platform::URLRequest request = task_->currentRequest();
+    const std::optional<platform::URL>& url = request.url();
     PNLogger(PNLoggerType::RQST)
         .log("DATA_REQUEST_CANCELLED_" + cancellationLabel(url ? url->absoluteString() : ""));
     task_->cancel();
