@@ -4,11 +4,12 @@ namespace pindle::platform {
 
 std::shared_ptr<CallbackThreadPool> CallbackThreadPool::shared() {
     // Leaked on purpose: its threads run until the process ends.
-    static auto* const pool = new std::shared_ptr<CallbackThreadPool>(new CallbackThreadPool());
+    static auto* const pool =
+        new std::shared_ptr<CallbackThreadPool>(std::make_shared<CallbackThreadPool>(Key()));
     return *pool;
 }
 
-CallbackThreadPool::CallbackThreadPool() {
+CallbackThreadPool::CallbackThreadPool(Key) {
     for (int i = 0; i < threadCount; ++i) {
         threads_.emplace_back([this] { runWorker(); });
         threads_.back().detach();

@@ -27,9 +27,16 @@ class CallbackThreadPool final : public Executor {
     void async(std::function<void()> work) override;
 
   private:
+    struct Key {
+        explicit Key() = default;
+    };
+
+  public:
+    explicit CallbackThreadPool(Key);
+
+  private:
     static constexpr int threadCount = 4;
 
-    CallbackThreadPool();
     void runWorker();
 
     std::mutex mutex_;

@@ -56,7 +56,7 @@ std::pair<std::shared_ptr<CurlTransfer>, std::optional<Error>> CurlTransfer::mak
     if (!request.url()->host() || request.url()->host()->empty()) {
         return {nullptr, TransportError::make(URLError::badURL, urlText)};
     }
-    std::shared_ptr<CurlTransfer> transfer(new CurlTransfer(urlText, std::move(events)));
+    auto transfer = std::make_shared<CurlTransfer>(Key(), urlText, std::move(events));
     if (!transfer->handle_) {
         return {nullptr, TransportError::make(URLError::unknown, urlText)};
     }
@@ -66,7 +66,7 @@ std::pair<std::shared_ptr<CurlTransfer>, std::optional<Error>> CurlTransfer::mak
     return {std::move(transfer), std::nullopt};
 }
 
-CurlTransfer::CurlTransfer(std::string urlText, std::shared_ptr<TransferEvents> events)
+CurlTransfer::CurlTransfer(Key, std::string urlText, std::shared_ptr<TransferEvents> events)
     : urlText_(std::move(urlText)), events_(std::move(events)), handle_(curl_easy_init()) {}
 
 CurlTransfer::~CurlTransfer() {

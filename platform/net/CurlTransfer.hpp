@@ -56,8 +56,14 @@ class CurlTransfer {
     void finish(CURLcode result);
 
   private:
-    CurlTransfer(std::string urlText, std::shared_ptr<TransferEvents> events);
+    struct Key {
+        explicit Key() = default;
+    };
 
+  public:
+    CurlTransfer(Key, std::string urlText, std::shared_ptr<TransferEvents> events);
+
+  private:
     std::optional<Error> configure(const URLRequest& request, std::optional<Body> body,
                                    const URLSessionConfiguration& configuration);
     std::optional<Error> openBody(Body body);

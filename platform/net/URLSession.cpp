@@ -8,8 +8,8 @@ namespace pindle::platform {
 std::shared_ptr<URLSession> URLSession::shared() {
     // Leaked on purpose: it serves until the process ends.
     static auto* const session = new std::shared_ptr<URLSession>(
-        new URLSession(URLSessionConfiguration::defaultConfiguration(), nullptr,
-                       CallbackThreadPool::shared(), true));
+        std::make_shared<URLSession>(Key(), URLSessionConfiguration::defaultConfiguration(),
+                                     nullptr, CallbackThreadPool::shared(), true));
     return *session;
 }
 
@@ -18,11 +18,11 @@ std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configurati
                                              std::shared_ptr<Executor> delegateQueue) {
     if (!delegateQueue)
         delegateQueue = CallbackThreadPool::shared();
-    return std::shared_ptr<URLSession>(new URLSession(std::move(configuration), std::move(delegate),
-                                                      std::move(delegateQueue), false));
+    return std::make_shared<URLSession>(Key(), std::move(configuration), std::move(delegate),
+                                        std::move(delegateQueue), false);
 }
 
-URLSession::URLSession(URLSessionConfiguration configuration,
+URLSession::URLSession(Key, URLSessionConfiguration configuration,
                        std::shared_ptr<URLSessionDelegate> delegate,
                        std::shared_ptr<Executor> delegateQueue, bool isShared)
     : configuration_(std::move(configuration)),
@@ -47,8 +47,9 @@ std::shared_ptr<Task> URLSession::makeTask(URLRequest request,
                                            CompletionHandler completionHandler) {
     std::lock_guard lock(mutex_);
     const std::uint64_t identifier = nextTaskIdentifier_++;
-    std::shared_ptr<Task> task(new Task(self(), identifier, std::move(request), std::move(body),
-                                        std::move(completionHandler)));
+    auto task =
+        std::make_shared<Task>(URLSessionTask::Key(), self(), identifier, std::move(request),
+                               std::move(body), std::move(completionHandler));
     for (auto entry = tasks_.begin(); entry != tasks_.end();) {
         entry = entry->second.expired() ? tasks_.erase(entry) : std::next(entry);
     }

@@ -91,10 +91,17 @@ class URLSession : public Object {
 
   private:
     friend class URLSessionTask;
+    // Sessions are made only through make() and shared().
+    struct Key {
+        explicit Key() = default;
+    };
 
-    URLSession(URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate,
+  public:
+    URLSession(Key, URLSessionConfiguration configuration,
+               std::shared_ptr<URLSessionDelegate> delegate,
                std::shared_ptr<Executor> delegateQueue, bool isShared);
 
+  private:
     template <class Task>
     std::shared_ptr<Task> makeTask(URLRequest request, std::optional<CurlTransfer::Body> body,
                                    CompletionHandler completionHandler);

@@ -9,11 +9,8 @@
 namespace pindle::platform {
 
 class URLSessionDataTask : public URLSessionTask {
-  protected:
+  public:
     using URLSessionTask::URLSessionTask;
-
-  private:
-    friend class URLSession;
 };
 
 }  // namespace pindle::platform

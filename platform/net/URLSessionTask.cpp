@@ -7,7 +7,7 @@
 
 namespace pindle::platform {
 
-URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, std::uint64_t identifier,
+URLSessionTask::URLSessionTask(Key, std::shared_ptr<URLSession> session, std::uint64_t identifier,
                                URLRequest request, std::optional<CurlTransfer::Body> body,
                                CompletionHandler completionHandler)
     : session_(std::move(session)),

@@ -76,14 +76,19 @@ class URLSessionTask : public Object, private TransferEvents {
 
     std::string description() const override;
 
-  protected:
-    URLSessionTask(std::shared_ptr<URLSession> session, std::uint64_t identifier,
+  private:
+    friend class URLSession;
+    // Only a session makes tasks.
+    struct Key {
+        explicit Key() = default;
+    };
+
+  public:
+    URLSessionTask(Key, std::shared_ptr<URLSession> session, std::uint64_t identifier,
                    URLRequest request, std::optional<CurlTransfer::Body> body,
                    CompletionHandler completionHandler);
 
   private:
-    friend class URLSession;
-
     // Cap on body bytes handed to the delegate queue but not yet delivered; beyond it the
     // transfer pauses until the delegate catches up.
     static constexpr std::int64_t maximumBufferedBytes = 4 * 1024 * 1024;

@@ -10,11 +10,8 @@
 namespace pindle::platform {
 
 class URLSessionUploadTask : public URLSessionDataTask {
-  protected:
+  public:
     using URLSessionDataTask::URLSessionDataTask;
-
-  private:
-    friend class URLSession;
 };
 
 }  // namespace pindle::platform

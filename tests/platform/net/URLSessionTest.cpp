@@ -1,0 +1,541 @@
+#include "platform/net/URLSession.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "platform/net/HTTPURLResponse.hpp"
+#include "platform/net/LoopbackServer.hpp"
+#include "platform/net/RecordingDelegate.hpp"
+#include "platform/net/TestDelegateQueue.hpp"
+#include "platform/net/TransportError.hpp"
+
+namespace pindle::platform {
+namespace {
+
+using test::LoopbackServer;
+using test::RecordedRequest;
+using test::RecordingDelegate;
+using test::ServerConnection;
+using test::TestDelegateQueue;
+
+constexpr auto generousWait = std::chrono::seconds(20);
+
+URLRequest requestFor(const std::string& text) {
+    return URLRequest(URL::fromString(text));
+}
+
+// The outcome of a task made with a completion handler.
+struct Outcome {
+    std::optional<Data> data;
+    std::shared_ptr<URLResponse> response;
+    std::optional<Error> error;
+    int calls = 0;
+    std::thread::id thread;
+};
+
+class OutcomeWaiter {
+  public:
+    URLSession::CompletionHandler handler() {
+        return [this](std::optional<Data> data, std::shared_ptr<URLResponse> response,
+                      std::optional<Error> error) {
+            std::lock_guard lock(mutex_);
+            outcome_.data = std::move(data);
+            outcome_.response = std::move(response);
+            outcome_.error = std::move(error);
+            outcome_.thread = std::this_thread::get_id();
+            ++outcome_.calls;
+            changed_.notify_all();
+        };
+    }
+    Outcome wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, generousWait, [&] { return outcome_.calls > 0; });
+        return outcome_;
+    }
+    int calls() {
+        std::lock_guard lock(mutex_);
+        return outcome_.calls;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Outcome outcome_;
+};
+
+std::shared_ptr<HTTPURLResponse> http(const std::shared_ptr<URLResponse>& response) {
+    return std::dynamic_pointer_cast<HTTPURLResponse>(response);
+}
+
+class URLSessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server_.route("/hello", [](const RecordedRequest&, ServerConnection& connection) {
+            connection.write(LoopbackServer::reply(200, {{"X-Reply", "yes"}}, "hello"));
+        });
+        server_.route("/echo", [](const RecordedRequest& request, ServerConnection& connection) {
+            connection.write(LoopbackServer::reply(201, {}, request.body));
+        });
+        session_ =
+            URLSession::make(URLSessionConfiguration::defaultConfiguration(), delegate_, queue_);
+    }
+
+    void TearDown() override {
+        session_->invalidateAndCancel();
+        EXPECT_TRUE(delegate_->waitForInvalidation());
+        EXPECT_FALSE(delegate_->sawOverlap());
+    }
+
+    // Runs a completion-handler task and waits for it.
+    Outcome load(URLRequest request) {
+        OutcomeWaiter waiter;
+        session_->dataTask(std::move(request), waiter.handler())->resume();
+        return waiter.wait();
+    }
+
+    // Runs a delegate task to its end and returns its record.
+    RecordingDelegate::TaskRecord stream(URLRequest request) {
+        auto task = session_->dataTask(std::move(request));
+        task->resume();
+        EXPECT_TRUE(delegate_->waitForCompletion(task->taskIdentifier()));
+        return delegate_->record(task->taskIdentifier());
+    }
+
+    LoopbackServer server_;
+    std::shared_ptr<TestDelegateQueue> queue_ = std::make_shared<TestDelegateQueue>();
+    std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
+    std::shared_ptr<URLSession> session_;
+};
+
+TEST_F(URLSessionTest, RequestGoesOnTheWireExactlyAsBuilt) {
+    struct Case {
+        std::string name;
+        std::function<void(URLRequest&)> build;
+        std::string expectedRequestLine;
+        std::vector<std::pair<std::string, std::string>> expectedHeaders;  // besides Host
+        std::string expectedBody;
+    };
+    const std::vector<Case> cases = {
+        {"plain GET", [](URLRequest&) {}, "GET /echo?a=1 HTTP/1.1", {{"Accept-Encoding", "*"}}, ""},
+        {"method verbatim",
+         [](URLRequest& r) { r.setHTTPMethod("get"); },
+         "get /echo?a=1 HTTP/1.1",
+         {{"Accept-Encoding", "*"}},
+         ""},
+        {"set replaces, add appends",
+         [](URLRequest& r) {
+             r.setValue("one", "X-Token");
+             r.setValue("two", "x-token");
+             r.addValue("a", "X-List");
+             r.addValue("b", "X-List");
+             r.setValue("keep", "Authorization");
+         },
+         "GET /echo?a=1 HTTP/1.1",
+         {{"X-Token", "two"},
+          {"X-List", "a,b"},
+          {"Authorization", "keep"},
+          {"Accept-Encoding", "*"}},
+         ""},
+        {"POST with body and content type",
+         [](URLRequest& r) {
+             r.setHTTPMethod("POST");
+             r.setValue("application/json", "Content-Type");
+             r.setHTTPBody(dataFromString("{\"k\":1}"));
+         },
+         "POST /echo?a=1 HTTP/1.1",
+         {{"Content-Type", "application/json"}, {"Accept-Encoding", "*"}, {"Content-Length", "7"}},
+         "{\"k\":1}"},
+        {"PUT without content type gets none",
+         [](URLRequest& r) {
+             r.setHTTPMethod("PUT");
+             r.setHTTPBody(dataFromString("bytes"));
+         },
+         "PUT /echo?a=1 HTTP/1.1",
+         {{"Accept-Encoding", "*"}, {"Content-Length", "5"}},
+         "bytes"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        URLRequest request = requestFor(server_.url("/echo?a=1"));
+        c.build(request);
+        Outcome outcome = load(request);
+        ASSERT_EQ(outcome.calls, 1);
+        ASSERT_FALSE(outcome.error) << outcome.error->description();
+        ASSERT_TRUE(server_.waitForRequests(i + 1));
+        const RecordedRequest received = server_.requests()[i];
+        EXPECT_EQ(received.head.substr(0, received.head.find("\r\n")), c.expectedRequestLine);
+        std::vector<std::pair<std::string, std::string>> headers;
+        for (const auto& field : received.headers) {
+            if (field.first == "Host")
+                continue;
+            // libcurl lists the codings it can decode; only its presence matters here.
+            headers.emplace_back(field.first,
+                                 field.first == "Accept-Encoding" ? "*" : field.second);
+        }
+        auto expected = c.expectedHeaders;
+        std::sort(headers.begin(), headers.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(headers, expected);
+        EXPECT_EQ(received.body, c.expectedBody);
+        EXPECT_EQ(stringFromData(*outcome.data), c.expectedBody);
+        EXPECT_EQ(http(outcome.response)->statusCode(), 201);
+    }
+}
+
+TEST_F(URLSessionTest, CompletionHandlerRunsOnceOnTheDelegateQueueWithBodyAndResponse) {
+    Outcome outcome = load(requestFor(server_.url("/hello")));
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_TRUE(queue_->ranOn(outcome.thread));
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(stringFromData(*outcome.data), "hello");
+    auto response = http(outcome.response);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->statusCode(), 200);
+    EXPECT_EQ(response->valueForHTTPHeaderField("x-reply"), "yes");
+    EXPECT_EQ(response->allHeaderFields().at("X-Reply"), "yes");
+    EXPECT_EQ(response->expectedContentLength(), 5);
+    EXPECT_EQ(response->url()->absoluteString(), server_.url("/hello"));
+    const std::string description = response->debugDescription();
+    EXPECT_NE(description.find(server_.url("/hello")), std::string::npos);
+    EXPECT_NE(description.find("200"), std::string::npos);
+    EXPECT_NE(description.find("X-Reply"), std::string::npos);
+}
+
+TEST_F(URLSessionTest, DelegateSeesResponseThenChunksInOrderThenOneCompletion) {
+    const std::string body(200000, 'x');
+    server_.route("/big", [&](const RecordedRequest&, ServerConnection& connection) {
+        std::string head =
+            "HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-199999/500000\r\n"
+            "Content-Length: 200000\r\n\r\n";
+        connection.write(head);
+        for (size_t sent = 0; sent < body.size(); sent += 10000) {
+            connection.write(body.substr(sent, 10000));
+        }
+    });
+    auto record = stream(requestFor(server_.url("/big")));
+    ASSERT_GE(record.events.size(), 3u);
+    EXPECT_EQ(record.events.front(), "response 206");
+    EXPECT_EQ(record.events.back(), "complete");
+    for (size_t i = 1; i + 1 < record.events.size(); ++i) EXPECT_EQ(record.events[i], "data");
+    EXPECT_EQ(record.body, body);
+    EXPECT_EQ(record.completions, 1);
+    EXPECT_FALSE(record.error);
+    for (auto thread : record.threads) EXPECT_TRUE(queue_->ranOn(thread));
+}
+
+TEST_F(URLSessionTest, NoBodyBytesBeforeTheResponseIsAllowed) {
+    std::promise<URLSessionDelegate::DispositionHandler> pending;
+    delegate_->answer = [&](URLSessionDelegate::DispositionHandler handler) {
+        pending.set_value(std::move(handler));
+    };
+    auto task = session_->dataTask(requestFor(server_.url("/hello")));
+    task->resume();
+    auto future = pending.get_future();
+    ASSERT_EQ(future.wait_for(generousWait), std::future_status::ready);
+    auto handler = future.get();
+    // The whole reply has long arrived; still nothing may be delivered yet.
+    ASSERT_TRUE(server_.waitForRequests(1));
+    EXPECT_EQ(delegate_->record(task->taskIdentifier()).events,
+              std::vector<std::string>{"response 200"});
+    handler(URLSessionDelegate::ResponseDisposition::allow);
+    ASSERT_TRUE(delegate_->waitForCompletion(task->taskIdentifier()));
+    auto record = delegate_->record(task->taskIdentifier());
+    EXPECT_EQ(record.events, (std::vector<std::string>{"response 200", "data", "complete"}));
+    EXPECT_EQ(record.body, "hello");
+}
+
+TEST_F(URLSessionTest, CancelDispositionEndsTheTaskCancelledWithoutData) {
+    delegate_->answer = [](URLSessionDelegate::DispositionHandler handler) {
+        handler(URLSessionDelegate::ResponseDisposition::cancel);
+    };
+    auto record = stream(requestFor(server_.url("/hello")));
+    EXPECT_EQ(record.events, (std::vector<std::string>{"response 200", "complete"}));
+    ASSERT_TRUE(record.error);
+    EXPECT_EQ(record.error->code(), URLError::cancelled);
+}
+
+TEST_F(URLSessionTest, CancelEndsTheTaskExactlyOnceWithCancelled) {
+    server_.route("/stall", [](const RecordedRequest&, ServerConnection& connection) {
+        connection.write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc");
+        connection.stall();
+    });
+    // Cancelled before it starts, while waiting for the body, and from inside a data callback.
+    auto early = session_->dataTask(requestFor(server_.url("/stall")));
+    early->cancel();
+    early->resume();
+    ASSERT_TRUE(delegate_->waitForCompletion(early->taskIdentifier()));
+
+    auto waiting = session_->dataTask(requestFor(server_.url("/stall")));
+    std::atomic<bool> cancelledFromCallback{false};
+    delegate_->onData = [&](const std::shared_ptr<URLSessionDataTask>& task) {
+        if (task != waiting) {
+            task->cancel();
+            task->cancel();
+            cancelledFromCallback = true;
+        }
+    };
+    waiting->resume();
+    ASSERT_TRUE(server_.waitForRequests(1));
+    auto inCallback = session_->dataTask(requestFor(server_.url("/stall")));
+    inCallback->resume();
+    ASSERT_TRUE(delegate_->waitForCompletion(inCallback->taskIdentifier()));
+    EXPECT_TRUE(cancelledFromCallback);
+    waiting->cancel();
+    ASSERT_TRUE(delegate_->waitForCompletion(waiting->taskIdentifier()));
+    waiting->cancel();
+
+    for (const auto& task : {early, waiting, inCallback}) {
+        auto record = delegate_->record(task->taskIdentifier());
+        EXPECT_EQ(record.completions, 1);
+        ASSERT_TRUE(record.error);
+        EXPECT_EQ(record.error->domain(), URLError::domain);
+        EXPECT_EQ(record.error->code(), URLError::cancelled);
+        EXPECT_EQ(task->state(), URLSessionTask::State::completed);
+        EXPECT_EQ(record.events.back(), "complete");
+    }
+    EXPECT_EQ(delegate_->record(early->taskIdentifier()).events,
+              std::vector<std::string>{"complete"});
+    // Nothing after the cancelling callback reached the delegate but the completion.
+    auto inCallbackEvents = delegate_->record(inCallback->taskIdentifier()).events;
+    EXPECT_EQ(inCallbackEvents, (std::vector<std::string>{"response 200", "data", "complete"}));
+}
+
+TEST_F(URLSessionTest, CancelAfterCompletionDoesNothing) {
+    OutcomeWaiter waiter;
+    auto task = session_->dataTask(requestFor(server_.url("/hello")), waiter.handler());
+    task->resume();
+    Outcome outcome = waiter.wait();
+    task->cancel();
+    EXPECT_FALSE(outcome.error);
+    EXPECT_FALSE(task->error());
+    // Give a wrongly queued second call every chance to show up.
+    load(requestFor(server_.url("/hello")));
+    EXPECT_EQ(waiter.calls(), 1);
+}
+
+TEST_F(URLSessionTest, ResumeAndCancelNeverCallBackOnTheCallersThread) {
+    // A caller holding its own lock across resume() and cancel() must not deadlock or be
+    // re-entered.
+    std::mutex callerLock;
+    std::atomic<bool> reentered{false};
+    const auto me = std::this_thread::get_id();
+    OutcomeWaiter waiter;
+    auto handler = waiter.handler();
+    std::shared_ptr<URLSessionDataTask> task;
+    {
+        std::lock_guard lock(callerLock);
+        task = session_->dataTask(requestFor("ftp://127.0.0.1/x"),
+                                  [&, handler](auto data, auto response, auto error) {
+                                      if (std::this_thread::get_id() == me)
+                                          reentered = true;
+                                      std::lock_guard inner(callerLock);
+                                      handler(data, response, error);
+                                  });
+        task->resume();
+        task->cancel();
+    }
+    Outcome outcome = waiter.wait();
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_FALSE(reentered);
+    EXPECT_NE(outcome.thread, me);
+}
+
+TEST_F(URLSessionTest, TransportFailuresMapToURLErrors) {
+    server_.route("/silent",
+                  [](const RecordedRequest&, ServerConnection& connection) { connection.stall(); });
+    server_.route("/drop", [](const RecordedRequest&, ServerConnection& connection) {
+        connection.write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\npartial");
+        connection.close();
+    });
+    server_.route("/nothing",
+                  [](const RecordedRequest&, ServerConnection& connection) { connection.close(); });
+    const std::string refused = "http://127.0.0.1:" + std::to_string(test::closedPort()) + "/x";
+    struct Case {
+        std::string name;
+        URLRequest request;
+        std::int64_t code;
+    };
+    URLRequest idle = requestFor(server_.url("/silent"));
+    idle.setTimeoutInterval(1);
+    URLRequest noURL;
+    const std::vector<Case> cases = {
+        {"idle time-out", idle, URLError::timedOut},
+        {"refused connection", requestFor(refused), URLError::cannotConnectToHost},
+        {"dropped mid-body", requestFor(server_.url("/drop")), URLError::networkConnectionLost},
+        {"closed without reply", requestFor(server_.url("/nothing")),
+         URLError::networkConnectionLost},
+        {"no URL", noURL, URLError::badURL},
+        {"unsupported scheme", requestFor("ftp://127.0.0.1/file"), URLError::unsupportedURL},
+        {"host not found", requestFor("http://no-such-host.invalid/"), URLError::cannotFindHost},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome outcome = load(c.request);
+        EXPECT_EQ(outcome.calls, 1);
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->domain(), URLError::domain);
+        EXPECT_EQ(outcome.error->code(), c.code);
+        EXPECT_FALSE(outcome.data);
+        const std::string expectedURL =
+            c.request.url() ? c.request.url()->absoluteString() : std::string();
+        EXPECT_EQ(Value(outcome.error->userInfo())
+                          .find(TransportError::failingURLStringKey)
+                          ->asString() != nullptr,
+                  true);
+        EXPECT_EQ(
+            *Value(outcome.error->userInfo()).find(TransportError::failingURLStringKey)->asString(),
+            expectedURL);
+    }
+}
+
+TEST_F(URLSessionTest, DroppedConnectionReachesTheDelegateAfterTheBytesThatArrived) {
+    server_.route("/drop", [](const RecordedRequest&, ServerConnection& connection) {
+        connection.write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\npartial");
+        connection.close();
+    });
+    auto record = stream(requestFor(server_.url("/drop")));
+    EXPECT_EQ(record.events.front(), "response 200");
+    EXPECT_EQ(record.events.back(), "complete");
+    EXPECT_EQ(record.body, "partial");
+    ASSERT_TRUE(record.error);
+    EXPECT_EQ(record.error->code(), URLError::networkConnectionLost);
+}
+
+TEST_F(URLSessionTest, RedirectsAreFollowedAndCompressedBodiesDecoded) {
+    server_.route("/old", [&](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(302, {{"Location", server_.url("/gz")}}, "moved"));
+    });
+    // "hello" compressed with gzip.
+    const std::string gzipped(
+        "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xcb\x48\xcd\xc9\xc9\x07"
+        "\x00\x86\xa6\x10\x36\x05\x00\x00\x00",
+        25);
+    server_.route("/gz", [&](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(200, {{"Content-Encoding", "gzip"}}, gzipped));
+    });
+    auto task = session_->dataTask(requestFor(server_.url("/old")));
+    task->resume();
+    ASSERT_TRUE(delegate_->waitForCompletion(task->taskIdentifier()));
+    auto record = delegate_->record(task->taskIdentifier());
+    EXPECT_EQ(record.events.front(), "response 200");
+    EXPECT_EQ(record.body, "hello");
+    EXPECT_EQ(task->currentRequest().url()->absoluteString(), server_.url("/gz"));
+    EXPECT_EQ(task->originalRequest().url()->absoluteString(), server_.url("/old"));
+    EXPECT_EQ(task->response()->expectedContentLength(), URLResponse::unknownLength);
+}
+
+TEST_F(URLSessionTest, EmptyBodiesAndErrorStatusesStillGoThroughTheResponse) {
+    server_.route("/none", [](const RecordedRequest&, ServerConnection& connection) {
+        connection.write("HTTP/1.1 204 No Content\r\n\r\n");
+    });
+    server_.route("/range", [](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(416, {}, "bad range"));
+    });
+    auto empty = stream(requestFor(server_.url("/none")));
+    EXPECT_EQ(empty.events, (std::vector<std::string>{"response 204", "complete"}));
+    EXPECT_FALSE(empty.error);
+    auto refused = stream(requestFor(server_.url("/range")));
+    EXPECT_EQ(refused.events, (std::vector<std::string>{"response 416", "data", "complete"}));
+    EXPECT_EQ(refused.body, "bad range");
+    EXPECT_FALSE(refused.error);
+}
+
+TEST_F(URLSessionTest, UploadsSendBytesAndFileRangesWithProgress) {
+    const std::string path = ::testing::TempDir() + "/upload-source.bin";
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        std::fputs("0123456789", file);
+        std::fclose(file);
+    }
+    URLRequest put = requestFor(server_.url("/echo"));
+    put.setHTTPMethod("PUT");
+    put.setValue("bytes 2-5/10", "Content-Range");
+
+    auto fromData = session_->uploadTask(put, dataFromString("payload"));
+    fromData->resume();
+    ASSERT_TRUE(delegate_->waitForCompletion(fromData->taskIdentifier()));
+    auto dataRecord = delegate_->record(fromData->taskIdentifier());
+    EXPECT_EQ(dataRecord.body, "payload");
+    EXPECT_EQ(dataRecord.lastTotalBytesSent, 7);
+    EXPECT_EQ(dataRecord.events.front(), "sent");
+
+    auto fromFile = session_->uploadTaskFromFile(put, path, 2, 4);
+    fromFile->resume();
+    ASSERT_TRUE(delegate_->waitForCompletion(fromFile->taskIdentifier()));
+    auto fileRecord = delegate_->record(fromFile->taskIdentifier());
+    EXPECT_EQ(fileRecord.body, "2345");
+    EXPECT_EQ(fileRecord.lastTotalBytesSent, 4);
+    EXPECT_EQ(fromFile->countOfBytesSent(), 4);
+    ASSERT_TRUE(server_.waitForRequests(2));
+    EXPECT_EQ(server_.requests()[1].header("Content-Range"), "bytes 2-5/10");
+    EXPECT_EQ(server_.requests()[1].method, "PUT");
+
+    auto missing = session_->uploadTaskFromFile(put, path + ".missing");
+    missing->resume();
+    ASSERT_TRUE(delegate_->waitForCompletion(missing->taskIdentifier()));
+    EXPECT_EQ(delegate_->record(missing->taskIdentifier()).error->code(),
+              TransportError::fileDoesNotExist);
+    std::remove(path.c_str());
+}
+
+TEST_F(URLSessionTest, ManyConcurrentTasksEachCompleteOnce) {
+    constexpr int taskCount = 24;
+    std::vector<std::shared_ptr<URLSessionDataTask>> tasks;
+    for (int i = 0; i < taskCount; ++i) {
+        tasks.push_back(session_->dataTask(requestFor(server_.url("/hello"))));
+    }
+    for (auto& task : tasks) task->resume();
+    for (auto& task : tasks) {
+        ASSERT_TRUE(delegate_->waitForCompletion(task->taskIdentifier()));
+        auto record = delegate_->record(task->taskIdentifier());
+        EXPECT_EQ(record.completions, 1);
+        EXPECT_EQ(record.body, "hello");
+    }
+}
+
+TEST(URLSessionLifetimeTest, InvalidationCancelsTasksAndReleasesTheDelegate) {
+    LoopbackServer server;
+    server.route("/stall",
+                 [](const RecordedRequest&, ServerConnection& connection) { connection.stall(); });
+    auto queue = std::make_shared<TestDelegateQueue>();
+    auto delegate = std::make_shared<RecordingDelegate>();
+    std::weak_ptr<RecordingDelegate> weakDelegate = delegate;
+    auto session =
+        URLSession::make(URLSessionConfiguration::defaultConfiguration(), delegate, queue);
+    auto task = session->dataTask(requestFor(server.url("/stall")));
+    task->resume();
+    ASSERT_TRUE(server.waitForRequests(1));
+    session->invalidateAndCancel();
+    ASSERT_TRUE(delegate->waitForCompletion(task->taskIdentifier()));
+    EXPECT_EQ(delegate->record(task->taskIdentifier()).error->code(), URLError::cancelled);
+    ASSERT_TRUE(delegate->waitForInvalidation());
+    EXPECT_FALSE(session->delegate());
+
+    // A task resumed after invalidation ends at once.
+    OutcomeWaiter waiter;
+    session->dataTask(requestFor(server.url("/stall")), waiter.handler())->resume();
+    EXPECT_EQ(waiter.wait().error->code(), URLError::cancelled);
+}
+
+TEST(URLSessionLifetimeTest, SharedSessionServesSimpleLoads) {
+    LoopbackServer server;
+    server.route("/hi", [](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(200, {}, "hi"));
+    });
+    OutcomeWaiter waiter;
+    URLSession::shared()->dataTask(requestFor(server.url("/hi")), waiter.handler())->resume();
+    Outcome outcome = waiter.wait();
+    ASSERT_EQ(outcome.calls, 1);
+    EXPECT_EQ(stringFromData(*outcome.data), "hi");
+}
+
+}  // namespace
+}  // namespace pindle::platform
