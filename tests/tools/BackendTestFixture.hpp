@@ -16,6 +16,7 @@ namespace pindle::emulator::test {
 
 // An emulator on a clock the test moves by hand, with an empty store unless a test puts
 // videos in, and a client connected to it.
+// Thread-safety: the test's thread only; the clock may be read from the emulator's threads.
 class BackendTestFixture : public ::testing::Test {
   protected:
     static constexpr const char* apiToken = BackendEmulator::defaultAPIToken;
