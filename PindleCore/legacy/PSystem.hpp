@@ -17,7 +17,7 @@
 namespace pindle::legacy {
 
 class PSystem {
-public:
+  public:
     PSystem() = delete;
 
     static void launch(const std::shared_ptr<platform::Object>& fromObject);

@@ -20,7 +20,7 @@ namespace pindle::testing {
 // Collects the one value a completion delivers, from whatever thread it runs on.
 template <class T>
 class Outcome {
-public:
+  public:
     void set(T value) {
         std::lock_guard lock(mutex_);
         ++calls_;
@@ -47,7 +47,7 @@ public:
         return thread_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::optional<T> value_;  // guarded by mutex_
@@ -56,7 +56,7 @@ private:
 };
 
 class EmulatorFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(emulator_.start(&error)) << error;

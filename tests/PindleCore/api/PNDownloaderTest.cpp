@@ -26,10 +26,11 @@ struct End {
 };
 
 class PNDownloaderTest : public testing::EmulatorFixture {
-protected:
+  protected:
     void SetUp() override {
         EmulatorFixture::SetUp();
-        for (std::size_t i = 0; i < media_.size(); ++i) media_[i] = static_cast<char>(i * 31 + i / 7);
+        for (std::size_t i = 0; i < media_.size(); ++i)
+            media_[i] = static_cast<char>(i * 31 + i / 7);
         emulator_.server().media().add("/files/" + videoID_ + "/720p.mp4", media_);
     }
 
@@ -50,7 +51,9 @@ protected:
                 collected->sizesSeen.push_back(total);
                 ++collected->chunks;
             },
-            [&](std::int64_t size, const std::optional<Error>& error) { end.set({size, error}); });
+            [&](std::int64_t size, const std::optional<Error>& error) {
+                end.set({size, error});
+            });
         End result = end.wait();
         EXPECT_EQ(end.calls(), 1);
         std::lock_guard lock(*mutex);
@@ -113,7 +116,9 @@ TEST_F(PNDownloaderTest, CancellingBeforeAnyByteEndsOnceWithoutData) {
     Outcome<End> end;
     PNCancellablePtr token = PNDownloader::data(
         mediaURL(), {0, 100}, [&](const Data&, std::int64_t) { ++chunks; },
-        [&](std::int64_t size, const std::optional<Error>& error) { end.set({size, error}); });
+        [&](std::int64_t size, const std::optional<Error>& error) {
+            end.set({size, error});
+        });
     token->cancelIt();
     const End& result = end.wait();
     EXPECT_EQ(result.size, 0);

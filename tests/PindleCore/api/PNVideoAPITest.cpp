@@ -24,14 +24,15 @@ bool eventually(const std::function<bool()>& condition,
                 std::chrono::seconds timeout = std::chrono::seconds(10)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         std::this_thread::yield();
     }
     return true;
 }
 
 class PNVideoAPITest : public testing::EmulatorFixture {
-protected:
+  protected:
     void SetUp() override {
         EmulatorFixture::SetUp();
         authorize();
@@ -89,7 +90,8 @@ TEST_F(PNVideoAPITest, ReadEndpointsSendExactlyTheirRequests) {
          "GET", "/v1/videos?limit=100&metadata=eyJrIjoidiJ9&offset=0&tags=WyJhIiwiYiJd"},
         {"fresh filter",
          [&](auto done) { api.videosByFilter(PNVideoFilter(), "desc", videos(done)); }, "GET",
-         "/v1/videos?identity=&limit=10&metadata=e30%3D&offset=0&sortOrder=desc&tags=W10%3D&title="},
+         "/v1/"
+         "videos?identity=&limit=10&metadata=e30%3D&offset=0&sortOrder=desc&tags=W10%3D&title="},
         {"tags, page 3 of 20",
          [&](auto done) { api.videosByTags({}, {}, 3, 20, "asc", videos(done)); }, "GET",
          "/v1/videos?limit=20&metadata=e30%3D&offset=40&sortOrder=asc&tags=W10%3D"},
@@ -99,8 +101,11 @@ TEST_F(PNVideoAPITest, ReadEndpointsSendExactlyTheirRequests) {
          "GET", "/v1/videos?limit=5&metadata=e30%3D&offset=0&sortOrder=asc&tags=W10%3D"},
         {"identity", [&](auto done) { api.videosByIdentity("me", 2, 5, "asc", videos(done)); },
          "GET", "/v1/videos?identity=me&limit=5&offset=5&sortOrder=asc"},
-        {"identifiers", [&](auto done) { api.videosByIds({"x", "y"}, videos(done)); }, "GET",
-         "/v1/videos?ids=WyJ4IiwieSJd"},
+        {"identifiers",
+         [&](auto done) {
+             api.videosByIds({"x", "y"}, videos(done));
+         },
+         "GET", "/v1/videos?ids=WyJ4IiwieSJd"},
         {"sync",
          [&](auto done) {
              api.syncVideos(date, {"a", "b"}, {{"k", "v"}},
@@ -131,41 +136,45 @@ TEST_F(PNVideoAPITest, ReadEndpointsSendExactlyTheirRequests) {
 TEST_F(PNVideoAPITest, CompletionRunsBeforeTheRecordsReachTheCache) {
     Outcome<std::shared_ptr<PNVideo>> outcome;
     std::shared_ptr<PNVideo> cachedDuringCompletion;
-    PNVideoAPI::shared().video(firstID_, [&](const std::shared_ptr<PNVideo>& video,
-                                             const std::optional<Error>& error) {
-        EXPECT_FALSE(error);
-        cachedDuringCompletion = PNVideoCache::shared().getCachedVideo(firstID_);
-        outcome.set(video);
-    });
+    PNVideoAPI::shared().video(
+        firstID_, [&](const std::shared_ptr<PNVideo>& video, const std::optional<Error>& error) {
+            EXPECT_FALSE(error);
+            cachedDuringCompletion = PNVideoCache::shared().getCachedVideo(firstID_);
+            outcome.set(video);
+        });
     std::shared_ptr<PNVideo> video = outcome.wait();
     ASSERT_TRUE(video);
     EXPECT_EQ(video->videoID(), firstID_);
     EXPECT_EQ(cachedDuringCompletion, nullptr);
-    EXPECT_TRUE(eventually([&] { return PNVideoCache::shared().getCachedVideo(firstID_) == video; }));
+    EXPECT_TRUE(
+        eventually([&] { return PNVideoCache::shared().getCachedVideo(firstID_) == video; }));
 
     Outcome<std::int64_t> count;
     PNVideoAPI::shared().videosCountByTags(
         {}, {}, [&](std::int64_t total, const std::optional<Error>&) { count.set(total); });
     EXPECT_EQ(count.wait(), static_cast<std::int64_t>(emulator_.store().size()));
     const std::string lastID = emulator_.store().list({}).videos.back().id;
-    EXPECT_TRUE(eventually([&] { return PNVideoCache::shared().getCachedVideo(lastID) != nullptr; }));
+    EXPECT_TRUE(
+        eventually([&] { return PNVideoCache::shared().getCachedVideo(lastID) != nullptr; }));
 }
 
 TEST_F(PNVideoAPITest, FailedAndUnmappableRepliesCompleteWithoutRecords) {
     emulator_.server().addJSONReply("GET", "/v1/videos", 500, {{"error", "boom"}}, {}, 1);
     Outcome<std::pair<std::int64_t, std::optional<Error>>> count;
     PNVideoAPI::shared().videosCountByTags(
-        {}, {}, [&](std::int64_t total, const std::optional<Error>& error) { count.set({total, error}); });
+        {}, {}, [&](std::int64_t total, const std::optional<Error>& error) {
+            count.set({total, error});
+        });
     EXPECT_EQ(count.wait().first, 0);
     ASSERT_TRUE(count.wait().second);
     EXPECT_EQ(count.wait().second->userInfo().at("statusCode"), Value(500));
 
     emulator_.server().addJSONReply("GET", "/v1/videos/" + firstID_, 200, {{"id", 5}}, {}, 1);
     Outcome<std::pair<std::shared_ptr<PNVideo>, std::optional<Error>>> single;
-    PNVideoAPI::shared().video(firstID_, [&](const std::shared_ptr<PNVideo>& video,
-                                             const std::optional<Error>& error) {
-        single.set({video, error});
-    });
+    PNVideoAPI::shared().video(
+        firstID_, [&](const std::shared_ptr<PNVideo>& video, const std::optional<Error>& error) {
+            single.set({video, error});
+        });
     EXPECT_EQ(single.wait().first, nullptr);
     EXPECT_FALSE(single.wait().second);
     EXPECT_EQ(PNVideoCache::shared().getCachedVideo(firstID_), nullptr);
@@ -191,10 +200,14 @@ TEST_F(PNVideoAPITest, WritesSendTheirBodiesForTheTokenOnly) {
     const auto token = PNTokenObject::sharedInstance();
     const platform::Date shot = *parseDate("2019-03-01T10:20:30.000Z");
     auto videoDone = [](std::function<void()> done) {
-        return [done](const std::shared_ptr<PNVideo>&, const std::optional<Error>&) { done(); };
+        return [done](const std::shared_ptr<PNVideo>&, const std::optional<Error>&) {
+            done();
+        };
     };
     auto resultDone = [](std::function<void()> done) {
-        return [done](const Value&, const std::optional<Error>&) { done(); };
+        return [done](const Value&, const std::optional<Error>&) {
+            done();
+        };
     };
 
     emulator::Request create = sent([&](auto done) {
@@ -227,8 +240,8 @@ TEST_F(PNVideoAPITest, WritesSendTheirBodiesForTheTokenOnly) {
     EXPECT_EQ(platform::Json::parse(convert.body),
               Value(platform::Dictionary{{"filename", "file.mov"}, {"prefix", "true"}}));
 
-    emulator::Request urls = sent(
-        [&](auto done) { api.uploadingURLs("new-id", false, token, resultDone(done)); });
+    emulator::Request urls =
+        sent([&](auto done) { api.uploadingURLs("new-id", false, token, resultDone(done)); });
     EXPECT_EQ(urls.method, "GET");
     EXPECT_EQ(urls.target, "/v1/videos/new-id/signedUrl?isImported=false");
     EXPECT_EQ(urls.body, "");
@@ -257,10 +270,10 @@ TEST_F(PNVideoAPITest, WritesSendTheirBodiesForTheTokenOnly) {
 TEST_F(PNVideoAPITest, CallsWithoutTheNeededTokenSendNothing) {
     PNSession::current()->setSessionToken(std::nullopt);
     Outcome<std::optional<Error>> outcome;
-    PNVideoAPI::shared().video(firstID_, [&](const std::shared_ptr<PNVideo>&,
-                                             const std::optional<Error>& error) {
-        outcome.set(error);
-    });
+    PNVideoAPI::shared().video(
+        firstID_, [&](const std::shared_ptr<PNVideo>&, const std::optional<Error>& error) {
+            outcome.set(error);
+        });
     ASSERT_TRUE(outcome.wait());
     EXPECT_EQ(PNError::fromPlatformError(*outcome.wait()), PNError(PNError::sessionNotStarted));
     EXPECT_EQ(emulator_.server().requestLog().count(), 0u);
