@@ -55,6 +55,18 @@ class Outcome {
     std::thread::id thread_;  // guarded by mutex_
 };
 
+// Polls `condition` until it holds or `timeout` passes: for effects that follow a completion
+// on its own thread.
+inline bool eventually(const std::function<bool()>& condition,
+                       std::chrono::seconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 class EmulatorFixture : public ::testing::Test {
   protected:
     void SetUp() override {

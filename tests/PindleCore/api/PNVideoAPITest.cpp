@@ -18,18 +18,7 @@ using platform::Error;
 using platform::Value;
 using testing::Outcome;
 
-// Polls `condition` until it holds or `timeout` passes: for effects that follow a completion
-// on its own thread.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::seconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
+using testing::eventually;
 
 class PNVideoAPITest : public testing::EmulatorFixture {
   protected:
