@@ -11,7 +11,7 @@
 namespace pindle::platform {
 
 class Executor {
-public:
+  public:
     virtual ~Executor() = default;
     // Schedules `work` to run later; never runs it on the calling thread before returning.
     virtual void async(std::function<void()> work) = 0;

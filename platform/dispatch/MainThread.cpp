@@ -1,0 +1,150 @@
+#include "platform/dispatch/MainThread.hpp"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace pindle::platform {
+
+namespace {
+
+class MainLoop {
+  public:
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<std::thread::id> owner;       // guarded by mutex
+    std::deque<std::function<void()>> pending;  // guarded by mutex
+    bool stopRequested = false;                 // guarded by mutex
+
+    // Binds the default main thread when none is bound. REQUIRES: mutex held.
+    void bindDefault() {
+        if (owner) {
+            return;
+        }
+        std::thread thread([] {
+            for (;;) {
+                MainThread::run();
+            }
+        });
+        owner = thread.get_id();
+        thread.detach();
+    }
+
+    // Takes the next block, waiting at most until `deadline`; nullopt when none came.
+    std::optional<std::function<void()>> take(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex);
+        changed.wait_until(lock, deadline, [this] { return !pending.empty(); });
+        if (pending.empty()) {
+            return std::nullopt;
+        }
+        auto work = std::move(pending.front());
+        pending.pop_front();
+        return work;
+    }
+};
+
+MainLoop& mainLoop() {
+    // Never destroyed: the default main thread keeps using it through static destruction.
+    static MainLoop* const instance = new MainLoop();
+    return *instance;
+}
+
+void requireMainThread(const char* operation) {
+    if (!MainThread::isMainThread()) {
+        std::fprintf(stderr, "MainThread::%s called off the main thread\n", operation);
+        std::abort();
+    }
+}
+
+}  // namespace
+
+bool MainThread::adoptCurrentThread() {
+    auto& loop = mainLoop();
+    std::lock_guard lock(loop.mutex);
+    if (loop.owner) {
+        return false;
+    }
+    loop.owner = std::this_thread::get_id();
+    return true;
+}
+
+bool MainThread::isMainThread() {
+    auto& loop = mainLoop();
+    std::lock_guard lock(loop.mutex);
+    return loop.owner == std::this_thread::get_id();
+}
+
+void MainThread::submit(std::function<void()> work) {
+    auto& loop = mainLoop();
+    {
+        std::unique_lock lock(loop.mutex);
+        loop.bindDefault();
+        loop.pending.push_back(std::move(work));
+    }
+    loop.changed.notify_all();
+}
+
+void MainThread::run() {
+    requireMainThread("run");
+    auto& loop = mainLoop();
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::unique_lock lock(loop.mutex);
+            loop.changed.wait(lock, [&] { return !loop.pending.empty() || loop.stopRequested; });
+            if (loop.stopRequested) {
+                loop.stopRequested = false;
+                return;
+            }
+            work = std::move(loop.pending.front());
+            loop.pending.pop_front();
+        }
+        work();
+    }
+}
+
+void MainThread::stop() {
+    auto& loop = mainLoop();
+    {
+        std::lock_guard lock(loop.mutex);
+        loop.stopRequested = true;
+    }
+    loop.changed.notify_all();
+}
+
+bool MainThread::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
+    requireMainThread("runUntil");
+    auto& loop = mainLoop();
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                      std::chrono::duration<double>(timeoutSeconds));
+    const auto poll = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(kPollInterval));
+    for (;;) {
+        if (predicate()) {
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return false;
+        }
+        if (auto work = loop.take(std::min(deadline, now + poll))) {
+            (*work)();
+        }
+    }
+}
+
+void MainThread::drain() {
+    requireMainThread("drain");
+    auto& loop = mainLoop();
+    while (auto work = loop.take(std::chrono::steady_clock::time_point::min())) {
+        (*work)();
+    }
+}
+
+}  // namespace pindle::platform

@@ -1,0 +1,120 @@
+// Operation: a unit of work for an OperationQueue, with key-value announcements of its state.
+//
+// The base class is a synchronous operation: start() runs main() on the calling thread
+// between "isExecuting" and "isFinished" announcements (or, when cancelled before, just
+// finishes). Subclasses override main(); an asynchronous subclass returns true from
+// isAsynchronous(), keeps its own state behind isExecuting()/isFinished(), and announces
+// every change with willChangeValueForKey()/didChangeValueForKey(). Its queue treats it as
+// running until it announces did-change of "isFinished" while isFinished() is true.
+//
+// Announcements reach observers (addObserver) synchronously, on the announcing thread, in
+// the order made, and never under a lock of the operation. The completion block runs once,
+// on the thread that announces the operation finished, after the observers.
+//
+// Thread-safety: all public operations are safe from any thread. Subclasses guard their own
+// state; an asynchronous one makes each state transition one atomic step.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/foundation/Object.hpp"
+
+namespace pindle::platform {
+
+class OperationQueue;
+
+class Operation : public Object {
+  public:
+    enum class Phase { will, did };
+    using Observer = std::function<void(const std::string& key, Phase phase)>;
+    using ObserverToken = std::uint64_t;
+
+    Operation();
+    ~Operation() override;
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+    // Synchronous operations: announce executing, run main(), announce finished; a
+    // cancelled one is only marked finished. Asynchronous ones: main() unless cancelled;
+    // the subclass reports its own state. Does nothing on an operation already started.
+    virtual void start();
+    // The work; the base does nothing.
+    virtual void main();
+    // Marks the operation cancelled (announcing "isCancelled"). A queue drops a cancelled
+    // operation that has not started; a running one decides itself how to stop.
+    virtual void cancel();
+
+    virtual bool isCancelled() const;
+    virtual bool isExecuting() const;
+    virtual bool isFinished() const;
+    virtual bool isAsynchronous() const;
+    // A queue starts only ready operations, and looks again when one announces did-change
+    // of "isReady". Always true in the base.
+    virtual bool isReady() const;
+
+    void setCompletionBlock(std::function<void()> block);
+    std::function<void()> completionBlock() const;
+    void setName(std::string name);
+    std::string name() const;
+
+    ObserverToken addObserver(Observer observer);
+    void removeObserver(ObserverToken token);
+
+    // Blocks until the operation has announced itself finished.
+    // REQUIRES: not called from the operation's own work.
+    void waitUntilFinished();
+
+  protected:
+    void willChangeValueForKey(const std::string& key);
+    void didChangeValueForKey(const std::string& key);
+
+  private:
+    friend class OperationQueue;
+
+    // Used by a queue to retire a pending operation it drops: marks the base state finished
+    // so completion blocks and waiters are released.
+    void finishWithoutRunning();
+    void announce(const std::string& key, Phase phase);
+    // Claims the operation for one queue; false when a queue already has it.
+    bool claimForQueue() { return !enqueued_.exchange(true); }
+
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> started_{false};
+    std::atomic<bool> enqueued_{false};
+    std::atomic<bool> completionRan_{false};
+
+    mutable std::mutex mutex_;
+    std::condition_variable finishedChanged_;
+    bool executing_ = false;                       // guarded by mutex_
+    bool finished_ = false;                        // guarded by mutex_
+    bool finishAnnounced_ = false;                 // guarded by mutex_
+    std::function<void()> completionBlock_;        // guarded by mutex_
+    std::string name_;                             // guarded by mutex_
+    std::map<ObserverToken, Observer> observers_;  // guarded by mutex_
+    ObserverToken nextToken_ = 1;                  // guarded by mutex_
+};
+
+using OperationPtr = std::shared_ptr<Operation>;
+
+// An operation that runs one block.
+class BlockOperation : public Operation {
+  public:
+    explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
+    void main() override {
+        if (block_) {
+            block_();
+        }
+    }
+
+  private:
+    const std::function<void()> block_;
+};
+
+}  // namespace pindle::platform

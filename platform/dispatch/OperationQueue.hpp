@@ -1,0 +1,98 @@
+// OperationQueue: runs Operations on the worker pool (or, for main(), on the main queue),
+// in the order added, at most maxConcurrentOperationCount at a time.
+//
+// Each running operation holds a slot: a synchronous one until its start() returns, an
+// asynchronous one until it announces did-change of "isFinished" while isFinished() is
+// true, however long after start() that is. An operation that is cancelled or finished
+// before its turn is dropped without being started. The queue holds its operations until
+// they end.
+//
+// As an Executor, async() adds a block operation.
+//
+// Thread-safety: all operations are safe from any thread. Operations start on pool threads
+// (main(): on the main thread); no lock of the queue is held while an operation, an
+// observer or a completion block runs.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/Executor.hpp"
+#include "platform/dispatch/Operation.hpp"
+
+namespace pindle::platform {
+
+class OperationQueue : public Executor, public std::enable_shared_from_this<OperationQueue> {
+  public:
+    // No limit on concurrent operations.
+    static constexpr int kDefaultMaxConcurrentOperationCount = -1;
+
+    static std::shared_ptr<OperationQueue> create(std::string name = {});
+    // The queue that runs on the main queue, one operation at a time.
+    static std::shared_ptr<OperationQueue> main();
+
+    // Construction goes through create() and main().
+    struct Private {
+        explicit Private() = default;
+    };
+    OperationQueue(Private, std::string name, bool isMain);
+
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+
+    void async(std::function<void()> work) override;
+
+    // REQUIRES: `operation` is in no queue yet and has not started (aborts otherwise).
+    void addOperation(const OperationPtr& operation);
+    void addOperationWithBlock(std::function<void()> block);
+
+    int maxConcurrentOperationCount() const;
+    // A value of zero or less other than kDefaultMaxConcurrentOperationCount holds back every
+    // operation, as suspension does.
+    void setMaxConcurrentOperationCount(int count);
+    bool isSuspended() const;
+    // A suspended queue starts nothing new; running operations go on.
+    void setSuspended(bool suspended);
+    std::string name() const;
+    void setName(std::string name);
+
+    // The operations that have not ended, in the order they were added.
+    std::vector<OperationPtr> operations() const;
+    std::size_t operationCount() const;
+    // Cancels every operation in the queue; those not started are dropped.
+    void cancelAllOperations();
+    // Blocks until every operation has ended (on the main thread, for main(), it runs the
+    // main queue meanwhile). REQUIRES: not called from one of this queue's operations.
+    void waitUntilAllOperationsAreFinished();
+
+  private:
+    struct Entry {
+        OperationPtr operation;
+        Operation::ObserverToken token = 0;
+        bool started = false;
+    };
+
+    void pump();
+    void launch(const OperationPtr& operation);
+    void operationChanged(Operation* operation, const std::string& key);
+    void ended(Operation* operation);
+    bool hasFreeSlotLocked() const;
+
+    const bool isMain_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable emptied_;
+    std::vector<Entry> entries_;  // guarded by mutex_; in the order added
+    int maxConcurrent_;           // guarded by mutex_
+    bool suspended_ = false;      // guarded by mutex_
+    std::string name_;            // guarded by mutex_
+};
+
+using OperationQueuePtr = std::shared_ptr<OperationQueue>;
+
+}  // namespace pindle::platform

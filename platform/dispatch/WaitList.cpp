@@ -1,0 +1,74 @@
+#include "platform/dispatch/WaitList.hpp"
+
+#include <algorithm>
+
+#include "platform/dispatch/DeliveryTracker.hpp"
+
+namespace pindle::platform::detail {
+
+bool WaitList::wait(std::unique_lock<std::mutex>& lock, DispatchTime deadline) {
+    auto clock = Clock::current();
+    if (!deadline.isDistantFuture() && deadline.uptime() <= clock->uptime()) {
+        return false;
+    }
+    auto waiter = std::make_shared<Waiter>();
+    waiter->parkedOn = DeliveryTracker::current();
+    if (waiter->parkedOn) {
+        waiter->parkedOn->park();
+    }
+    waiters_.push_back(waiter);
+    if (!deadline.isDistantFuture()) {
+        std::weak_ptr<WaitList> list = weak_from_this();
+        std::weak_ptr<Waiter> weakWaiter = waiter;
+        clock->scheduleDelivery(deadline.uptime(), [list, weakWaiter] {
+            auto strongList = list.lock();
+            auto strongWaiter = weakWaiter.lock();
+            if (strongList && strongWaiter) {
+                strongList->timeOut(strongWaiter);
+            }
+        });
+    }
+    changed_.wait(lock, [&] { return waiter->released || waiter->timedOut; });
+    return waiter->released;
+}
+
+bool WaitList::releaseOne(std::unique_lock<std::mutex>&) {
+    if (waiters_.empty()) {
+        return false;
+    }
+    wake(*waiters_.front());
+    waiters_.front()->released = true;
+    waiters_.pop_front();
+    changed_.notify_all();
+    return true;
+}
+
+void WaitList::releaseAll(std::unique_lock<std::mutex>&) {
+    for (auto& waiter : waiters_) {
+        wake(*waiter);
+        waiter->released = true;
+    }
+    waiters_.clear();
+    changed_.notify_all();
+}
+
+void WaitList::timeOut(const std::shared_ptr<Waiter>& waiter) {
+    std::lock_guard lock(mutex_);
+    auto found = std::find(waiters_.begin(), waiters_.end(), waiter);
+    if (found == waiters_.end()) {
+        return;  // released before its deadline
+    }
+    waiters_.erase(found);
+    wake(*waiter);
+    waiter->timedOut = true;
+    changed_.notify_all();
+}
+
+void WaitList::wake(Waiter& waiter) {
+    // Counted busy again before it can run, so advance() never sees it idle in between.
+    if (waiter.parkedOn) {
+        waiter.parkedOn->unpark();
+    }
+}
+
+}  // namespace pindle::platform::detail
