@@ -10,7 +10,11 @@ namespace pindle::platform {
 
 using Data = std::vector<std::uint8_t>;
 
-inline Data dataFromString(std::string_view text) { return Data(text.begin(), text.end()); }
-inline std::string stringFromData(const Data& data) { return std::string(data.begin(), data.end()); }
+inline Data dataFromString(std::string_view text) {
+    return Data(text.begin(), text.end());
+}
+inline std::string stringFromData(const Data& data) {
+    return std::string(data.begin(), data.end());
+}
 
 }  // namespace pindle::platform

@@ -14,20 +14,22 @@ namespace pindle::platform {
 using TimeInterval = double;
 
 class Date {
-public:
+  public:
     constexpr Date() = default;
     static constexpr Date fromTimeIntervalSince1970(TimeInterval seconds) { return Date(seconds); }
     static Date now();
 
     constexpr TimeInterval timeIntervalSince1970() const { return seconds_; }
     constexpr TimeInterval timeIntervalSince(Date other) const { return seconds_ - other.seconds_; }
-    constexpr Date addingTimeInterval(TimeInterval seconds) const { return Date(seconds_ + seconds); }
+    constexpr Date addingTimeInterval(TimeInterval seconds) const {
+        return Date(seconds_ + seconds);
+    }
     // Seconds elapsed from this date to now (negative for dates in the future).
     TimeInterval timeIntervalSinceNow() const;
 
     constexpr auto operator<=>(const Date&) const = default;
 
-private:
+  private:
     constexpr explicit Date(TimeInterval seconds) : seconds_(seconds) {}
     TimeInterval seconds_ = 0;
 };

@@ -7,7 +7,8 @@ Error::Error(std::string domain, std::int64_t code, Dictionary userInfo)
 
 std::string Error::localizedDescription() const {
     if (const Value* text = Value(userInfo_).find(localizedDescriptionKey)) {
-        if (const std::string* s = text->asString()) return *s;
+        if (const std::string* s = text->asString())
+            return *s;
     }
     return "The operation couldn't be completed. (" + domain_ + " error " + std::to_string(code_) +
            ".)";
@@ -24,7 +25,8 @@ bool Error::operator==(const Error& other) const {
 
 Error makeURLError(std::int64_t code, std::string description) {
     Dictionary info;
-    if (!description.empty()) info[Error::localizedDescriptionKey] = std::move(description);
+    if (!description.empty())
+        info[Error::localizedDescriptionKey] = std::move(description);
     return Error(URLError::domain, code, std::move(info));
 }
 

@@ -16,7 +16,7 @@
 namespace pindle::platform {
 
 class Error {
-public:
+  public:
     Error() = default;
     Error(std::string domain, std::int64_t code, Dictionary userInfo = {});
 
@@ -35,7 +35,7 @@ public:
 
     static constexpr const char* localizedDescriptionKey = "NSLocalizedDescription";
 
-private:
+  private:
     std::string domain_;
     std::int64_t code_ = 0;
     Dictionary userInfo_;

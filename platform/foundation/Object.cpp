@@ -6,7 +6,9 @@
 
 namespace pindle::platform {
 
-std::size_t Object::hash() const { return std::hash<const void*>{}(this); }
+std::size_t Object::hash() const {
+    return std::hash<const void*>{}(this);
+}
 
 std::string Object::description() const {
     char address[32];

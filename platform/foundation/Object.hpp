@@ -15,7 +15,7 @@
 namespace pindle::platform {
 
 class Object : public std::enable_shared_from_this<Object> {
-public:
+  public:
     Object() = default;
     virtual ~Object() = default;
 
@@ -26,7 +26,7 @@ public:
     // and address.
     virtual std::string description() const;
 
-protected:
+  protected:
     Object(const Object&) = default;
     Object& operator=(const Object&) = default;
 };

@@ -23,12 +23,14 @@ Value::Value(std::shared_ptr<Object> o) {
 Value::Value(const Error& e) : storage_(std::make_shared<const Error>(e)) {}
 
 std::optional<bool> Value::asBool() const {
-    if (const bool* b = std::get_if<bool>(&storage_)) return *b;
+    if (const bool* b = std::get_if<bool>(&storage_))
+        return *b;
     return std::nullopt;
 }
 
 std::optional<std::int64_t> Value::asWholeNumber() const {
-    if (const std::int64_t* i = std::get_if<std::int64_t>(&storage_)) return *i;
+    if (const std::int64_t* i = std::get_if<std::int64_t>(&storage_))
+        return *i;
     if (const double* d = std::get_if<double>(&storage_)) {
         // 2^63 is exactly representable; every double strictly below it in magnitude
         // range [-2^63, 2^63) converts without overflow.
@@ -41,48 +43,69 @@ std::optional<std::int64_t> Value::asWholeNumber() const {
 }
 
 std::optional<double> Value::asDouble() const {
-    if (const std::int64_t* i = std::get_if<std::int64_t>(&storage_)) return static_cast<double>(*i);
-    if (const double* d = std::get_if<double>(&storage_)) return *d;
+    if (const std::int64_t* i = std::get_if<std::int64_t>(&storage_))
+        return static_cast<double>(*i);
+    if (const double* d = std::get_if<double>(&storage_))
+        return *d;
     return std::nullopt;
 }
 
-const std::string* Value::asString() const { return std::get_if<std::string>(&storage_); }
-const Array* Value::asArray() const { return std::get_if<Array>(&storage_); }
-Array* Value::asArray() { return std::get_if<Array>(&storage_); }
-const Dictionary* Value::asDictionary() const { return std::get_if<Dictionary>(&storage_); }
-Dictionary* Value::asDictionary() { return std::get_if<Dictionary>(&storage_); }
-const StringSet* Value::asStringSet() const { return std::get_if<StringSet>(&storage_); }
+const std::string* Value::asString() const {
+    return std::get_if<std::string>(&storage_);
+}
+const Array* Value::asArray() const {
+    return std::get_if<Array>(&storage_);
+}
+Array* Value::asArray() {
+    return std::get_if<Array>(&storage_);
+}
+const Dictionary* Value::asDictionary() const {
+    return std::get_if<Dictionary>(&storage_);
+}
+Dictionary* Value::asDictionary() {
+    return std::get_if<Dictionary>(&storage_);
+}
+const StringSet* Value::asStringSet() const {
+    return std::get_if<StringSet>(&storage_);
+}
 
 std::shared_ptr<Object> Value::asObject() const {
-    if (const auto* o = std::get_if<std::shared_ptr<Object>>(&storage_)) return *o;
+    if (const auto* o = std::get_if<std::shared_ptr<Object>>(&storage_))
+        return *o;
     return nullptr;
 }
 
 std::shared_ptr<const Error> Value::asError() const {
-    if (const auto* e = std::get_if<std::shared_ptr<const Error>>(&storage_)) return *e;
+    if (const auto* e = std::get_if<std::shared_ptr<const Error>>(&storage_))
+        return *e;
     return nullptr;
 }
 
 std::optional<StringDictionary> Value::asStringDictionary() const {
     const Dictionary* d = asDictionary();
-    if (!d) return std::nullopt;
+    if (!d)
+        return std::nullopt;
     StringDictionary result;
     for (const auto& [key, value] : *d) {
         const std::string* s = value.asString();
-        if (!s) return std::nullopt;
+        if (!s)
+            return std::nullopt;
         result.emplace(key, *s);
     }
     return result;
 }
 
 std::optional<StringSet> Value::asStringSetLoosely() const {
-    if (const StringSet* s = asStringSet()) return *s;
+    if (const StringSet* s = asStringSet())
+        return *s;
     const Array* a = asArray();
-    if (!a) return std::nullopt;
+    if (!a)
+        return std::nullopt;
     StringSet result;
     for (const Value& element : *a) {
         const std::string* s = element.asString();
-        if (!s) return std::nullopt;
+        if (!s)
+            return std::nullopt;
         result.insert(*s);
     }
     return result;
@@ -90,14 +113,17 @@ std::optional<StringSet> Value::asStringSetLoosely() const {
 
 const Value* Value::find(const std::string& key) const {
     const Dictionary* d = asDictionary();
-    if (!d) return nullptr;
+    if (!d)
+        return nullptr;
     auto it = d->find(key);
     return it == d->end() ? nullptr : &it->second;
 }
 
 bool Value::operator==(const Value& other) const {
-    if (storage_.index() != other.storage_.index()) return false;
-    if (isError()) return *asError() == *other.asError();
+    if (storage_.index() != other.storage_.index())
+        return false;
+    if (isError())
+        return *asError() == *other.asError();
     return storage_ == other.storage_;
 }
 
@@ -106,7 +132,8 @@ namespace {
 void quote(std::ostringstream& out, const std::string& s) {
     out << '"';
     for (char c : s) {
-        if (c == '"' || c == '\\') out << '\\';
+        if (c == '"' || c == '\\')
+            out << '\\';
         out << c;
     }
     out << '"';
@@ -114,16 +141,27 @@ void quote(std::ostringstream& out, const std::string& s) {
 
 void describe(std::ostringstream& out, const Value& v) {
     switch (v.kind()) {
-        case Value::Kind::null: out << "null"; break;
-        case Value::Kind::boolean: out << (*v.asBool() ? "true" : "false"); break;
-        case Value::Kind::integer: out << *v.asWholeNumber(); break;
-        case Value::Kind::real: out << *v.asDouble(); break;
-        case Value::Kind::string: quote(out, *v.asString()); break;
+        case Value::Kind::null:
+            out << "null";
+            break;
+        case Value::Kind::boolean:
+            out << (*v.asBool() ? "true" : "false");
+            break;
+        case Value::Kind::integer:
+            out << *v.asWholeNumber();
+            break;
+        case Value::Kind::real:
+            out << *v.asDouble();
+            break;
+        case Value::Kind::string:
+            quote(out, *v.asString());
+            break;
         case Value::Kind::array: {
             out << '[';
             bool first = true;
             for (const Value& e : *v.asArray()) {
-                if (!first) out << ',';
+                if (!first)
+                    out << ',';
                 first = false;
                 describe(out, e);
             }
@@ -134,7 +172,8 @@ void describe(std::ostringstream& out, const Value& v) {
             out << '{';
             bool first = true;
             for (const auto& [k, e] : *v.asDictionary()) {
-                if (!first) out << ',';
+                if (!first)
+                    out << ',';
                 first = false;
                 quote(out, k);
                 out << ':';
@@ -147,15 +186,20 @@ void describe(std::ostringstream& out, const Value& v) {
             out << "{(";
             bool first = true;
             for (const std::string& s : *v.asStringSet()) {
-                if (!first) out << ',';
+                if (!first)
+                    out << ',';
                 first = false;
                 quote(out, s);
             }
             out << ")}";
             break;
         }
-        case Value::Kind::object: out << v.asObject()->description(); break;
-        case Value::Kind::error: out << v.asError()->description(); break;
+        case Value::Kind::object:
+            out << v.asObject()->description();
+            break;
+        case Value::Kind::error:
+            out << v.asError()->description();
+            break;
     }
 }
 

@@ -36,8 +36,19 @@ struct Null {
 };
 
 class Value {
-public:
-    enum class Kind { null, boolean, integer, real, string, array, dictionary, stringSet, object, error };
+  public:
+    enum class Kind {
+        null,
+        boolean,
+        integer,
+        real,
+        string,
+        array,
+        dictionary,
+        stringSet,
+        object,
+        error
+    };
 
     Value() = default;
     Value(std::nullptr_t) {}
@@ -106,7 +117,7 @@ public:
     // A debugging description (JSON-like).
     std::string description() const;
 
-private:
+  private:
     using Storage = std::variant<Null, bool, std::int64_t, double, std::string, Array, Dictionary,
                                  StringSet, std::shared_ptr<Object>, std::shared_ptr<const Error>>;
     Storage storage_;

@@ -1,0 +1,232 @@
+#include "platform/foundation/Json.hpp"
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "platform/foundation/Text.hpp"
+
+namespace pindle::platform {
+
+namespace {
+
+using nlohmann::json;
+
+Error readError(const std::string& reason) {
+    return Error(CocoaError::domain, CocoaError::propertyListReadCorrupt,
+                 {{Error::localizedDescriptionKey,
+                   "The data couldn't be read because it isn't in the correct format."},
+                  {"NSDebugDescription", reason}});
+}
+
+Error writeError(const std::string& reason) {
+    return Error(CocoaError::domain, CocoaError::propertyListWriteInvalid,
+                 {{Error::localizedDescriptionKey,
+                   "The data couldn't be written because it isn't in the correct format."},
+                  {"NSDebugDescription", reason}});
+}
+
+// Builds a Value straight from the parser's events, so that no intermediate document is
+// kept and nesting depth is bounded.
+class ValueBuilder final : public nlohmann::json_sax<json> {
+  public:
+    std::optional<Value> result;
+    std::string failure;
+
+    bool null() override { return add(Value()); }
+    bool boolean(bool value) override { return add(Value(value)); }
+    bool number_integer(number_integer_t value) override {
+        return add(Value(static_cast<std::int64_t>(value)));
+    }
+    bool number_unsigned(number_unsigned_t value) override {
+        if (value <= static_cast<number_unsigned_t>(std::numeric_limits<std::int64_t>::max())) {
+            return add(Value(static_cast<std::int64_t>(value)));
+        }
+        return add(Value(static_cast<double>(value)));
+    }
+    bool number_float(number_float_t value, const string_t&) override {
+        if (!std::isfinite(value)) {
+            failure = "Number out of range.";
+            return false;
+        }
+        return add(Value(static_cast<double>(value)));
+    }
+    bool string(string_t& value) override { return add(Value(std::move(value))); }
+    bool binary(binary_t&) override {
+        failure = "Binary values are not JSON.";
+        return false;
+    }
+    bool start_object(std::size_t) override { return open(Value(Dictionary{})); }
+    bool key(string_t& value) override {
+        pendingKey_ = std::move(value);
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(Value(Array{})); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& error) override {
+        failure = error.what();
+        return false;
+    }
+
+  private:
+    struct Open {
+        Value container;
+        std::string key;  // the key this container will be stored under in its parent
+    };
+
+    bool open(Value container) {
+        if (static_cast<int>(stack_.size()) >= Json::maximumNestingDepth) {
+            failure = "Nesting too deep.";
+            return false;
+        }
+        stack_.push_back(Open{std::move(container), std::move(pendingKey_)});
+        return true;
+    }
+
+    bool close() {
+        Open done = std::move(stack_.back());
+        stack_.pop_back();
+        pendingKey_ = std::move(done.key);
+        return add(std::move(done.container));
+    }
+
+    bool add(Value value) {
+        if (stack_.empty()) {
+            result = std::move(value);
+            return true;
+        }
+        Value& top = stack_.back().container;
+        if (Array* array = top.asArray()) {
+            array->push_back(std::move(value));
+        } else {
+            (*top.asDictionary())[std::move(pendingKey_)] = std::move(value);
+        }
+        return true;
+    }
+
+    std::vector<Open> stack_;
+    std::string pendingKey_;
+};
+
+bool toJson(const Value& value, json& out, std::string& failure) {
+    switch (value.kind()) {
+        case Value::Kind::null:
+            out = nullptr;
+            return true;
+        case Value::Kind::boolean:
+            out = *value.asBool();
+            return true;
+        case Value::Kind::integer:
+            out = *value.asWholeNumber();
+            return true;
+        case Value::Kind::real: {
+            const double d = *value.asDouble();
+            if (!std::isfinite(d)) {
+                failure = "Invalid number value (NaN or infinity) in JSON write.";
+                return false;
+            }
+            out = d;
+            return true;
+        }
+        case Value::Kind::string:
+            if (!Text::isValidUTF8(*value.asString())) {
+                failure = "Invalid UTF-8 in a JSON string.";
+                return false;
+            }
+            out = *value.asString();
+            return true;
+        case Value::Kind::array: {
+            out = json::array();
+            for (const Value& element : *value.asArray()) {
+                json converted;
+                if (!toJson(element, converted, failure))
+                    return false;
+                out.push_back(std::move(converted));
+            }
+            return true;
+        }
+        case Value::Kind::dictionary: {
+            out = json::object();
+            for (const auto& [key, element] : *value.asDictionary()) {
+                if (!Text::isValidUTF8(key)) {
+                    failure = "Invalid UTF-8 in a JSON key.";
+                    return false;
+                }
+                json converted;
+                if (!toJson(element, converted, failure))
+                    return false;
+                out[key] = std::move(converted);
+            }
+            return true;
+        }
+        case Value::Kind::stringSet:
+            failure = "Invalid type in JSON write (set).";
+            return false;
+        case Value::Kind::object:
+            failure = "Invalid type in JSON write (object).";
+            return false;
+        case Value::Kind::error:
+            failure = "Invalid type in JSON write (error).";
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<Value> Json::parse(std::string_view text, Error* error) {
+    ValueBuilder builder;
+    bool parsed = false;
+    try {
+        parsed = json::sax_parse(text.begin(), text.end(), &builder, json::input_format_t::json,
+                                 /*strict=*/true);
+    } catch (const std::exception& e) {
+        // sax_parse reports through the handler; this is only a safety net.
+        builder.failure = e.what();
+    }
+    if (parsed && builder.result && (builder.result->isArray() || builder.result->isDictionary())) {
+        return std::move(builder.result);
+    }
+    if (error) {
+        *error = readError(!builder.failure.empty() ? builder.failure
+                                                    : "JSON text did not start with array or "
+                                                      "object.");
+    }
+    return std::nullopt;
+}
+
+std::optional<Value> Json::parse(const Data& data, Error* error) {
+    return parse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), error);
+}
+
+std::optional<std::string> Json::serialize(const Value& value, Error* error) {
+    json document;
+    std::string failure;
+    if (!toJson(value, document, failure)) {
+        if (error)
+            *error = writeError(failure);
+        return std::nullopt;
+    }
+    try {
+        return document.dump();
+    } catch (const std::exception& e) {
+        if (error)
+            *error = writeError(e.what());
+        return std::nullopt;
+    }
+}
+
+std::optional<Data> Json::serializeToData(const Value& value, Error* error) {
+    std::optional<std::string> text = serialize(value, error);
+    if (!text)
+        return std::nullopt;
+    return dataFromString(*text);
+}
+
+bool Json::isValidJSONObject(const Value& value) {
+    return (value.isArray() || value.isDictionary()) && serialize(value).has_value();
+}
+
+}  // namespace pindle::platform

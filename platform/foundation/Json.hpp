@@ -1,0 +1,50 @@
+// Json: reading and writing JSON text as Values, the platform's JSON serialization.
+//
+// Reading accepts only an object or an array at the top level: a bare scalar, an empty
+// body or malformed text is "not JSON" and gives no value. Integers that fit a signed
+// 64-bit integer stay integers; every other number (fractions, exponents, integers beyond
+// the int64 range) becomes a double; true and false become bools, never numbers. Text
+// must be UTF-8 (a leading byte-order mark is skipped).
+//
+// Writing is compact (no blanks, no line breaks) with dictionary keys in ascending byte
+// order. Only null, bools, numbers, strings, arrays and dictionaries can be written: a
+// NaN or infinite double, a string that is not valid UTF-8, a string set, an object
+// reference or an error value makes the whole write fail.
+//
+// Thread-safety: stateless; every function may be called from any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/Value.hpp"
+
+namespace pindle::platform {
+
+class Json {
+  public:
+    Json() = delete;
+
+    // Arrays and dictionaries nested deeper than this are refused when reading (they
+    // would only come from a hostile peer and would exhaust the stack).
+    static constexpr int maximumNestingDepth = 512;
+
+    // The value of `text`, or nothing when it is not JSON; then `*error` (when given)
+    // becomes an error of CocoaError::domain, code CocoaError::propertyListReadCorrupt.
+    static std::optional<Value> parse(std::string_view text, Error* error = nullptr);
+    static std::optional<Value> parse(const Data& data, Error* error = nullptr);
+
+    // The compact JSON text of `value`, or nothing when some part of it cannot be written;
+    // then `*error` (when given) becomes an error of CocoaError::domain, code
+    // CocoaError::propertyListWriteInvalid. A scalar at the top level is written as itself.
+    static std::optional<std::string> serialize(const Value& value, Error* error = nullptr);
+    static std::optional<Data> serializeToData(const Value& value, Error* error = nullptr);
+
+    // True when serialize() would succeed and `value` is an array or a dictionary.
+    static bool isValidJSONObject(const Value& value);
+};
+
+}  // namespace pindle::platform
