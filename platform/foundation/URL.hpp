@@ -82,10 +82,12 @@ class URL {
     URL() = default;
     // A URL rebuilt from `text`. REQUIRES: text is a valid URL.
     static URL rebuilt(const std::string& text);
+    // This URL with its path replaced by `newPath` (already escaped).
     URL withEncodedPath(const std::string& newPath) const;
 
     std::string text_;
     std::optional<std::string> scheme_;
+    std::optional<std::string> authority_;  // as written, between "//" and the path
     std::optional<std::string> user_;
     std::optional<std::string> password_;
     std::optional<std::string> host_;

@@ -1,0 +1,126 @@
+#include "platform/foundation/Json.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace pindle::platform {
+namespace {
+
+TEST(JsonTest, RefusesTextThatIsNotAnObjectOrArray) {
+    const char* notJson[] = {
+        "",      "   ",     "42",       "\"text\"",  "true",       "null",
+        "{",     "[1,]",    "{\"a\":}", "{'a':1}",   "[1] [2]",    "{\"a\":1}x",
+        "[NaN]", "[1e999]", "[01]",     "[\"\\x\"]", "[\"\xff\"]", "{\"a\" 1}",
+    };
+    for (const char* text : notJson) {
+        Error error;
+        EXPECT_FALSE(Json::parse(std::string_view(text), &error).has_value()) << text;
+        EXPECT_EQ(error.domain(), CocoaError::domain) << text;
+        EXPECT_EQ(error.code(), CocoaError::propertyListReadCorrupt) << text;
+    }
+    EXPECT_FALSE(Json::parse(Data{}).has_value());
+}
+
+TEST(JsonTest, NumbersKeepTheirKind) {
+    struct Case {
+        const char* text;
+        Value expected;
+    };
+    const Case cases[] = {
+        {"[0]", Value(0)},
+        {"[-0]", Value(0)},
+        {"[9223372036854775807]", Value(std::numeric_limits<std::int64_t>::max())},
+        {"[-9223372036854775808]", Value(std::numeric_limits<std::int64_t>::min())},
+        {"[9223372036854775808]", Value(9223372036854775808.0)},
+        {"[18446744073709551616]", Value(18446744073709551616.0)},
+        {"[-9223372036854775809]", Value(-9223372036854775809.0)},
+        {"[1.0]", Value(1.0)},
+        {"[1e3]", Value(1000.0)},
+        {"[0.1]", Value(0.1)},
+        {"[true]", Value(true)},
+        {"[false]", Value(false)},
+        {"[null]", Value()},
+    };
+    for (const Case& c : cases) {
+        const std::optional<Value> parsed = Json::parse(std::string_view(c.text));
+        ASSERT_TRUE(parsed.has_value()) << c.text;
+        const Value& element = parsed->asArray()->at(0);
+        EXPECT_EQ(element.kind(), c.expected.kind()) << c.text;
+        EXPECT_EQ(element, c.expected) << c.text;
+    }
+    // Booleans are never numbers, whatever the reader asks.
+    const Value flag = Json::parse(std::string_view("[true]"))->asArray()->at(0);
+    EXPECT_FALSE(flag.asWholeNumber().has_value());
+    EXPECT_FALSE(flag.asDouble().has_value());
+}
+
+TEST(JsonTest, ParsesNestedDocumentsAndEscapes) {
+    const std::string text =
+        "\xEF\xBB\xBF{\"id\":\"v1\",\"tags\":[\"a\",\"b\"],\"meta\":{\"k\":\"v\",\"n\":{}},"
+        "\"esc\":\"\\u00e9\\ud83d\\ude00\\n\\\"\\/\",\"raw\":\"\xC3\xA9\"}";
+    const std::optional<Value> parsed = Json::parse(text);
+    ASSERT_TRUE(parsed.has_value());
+    const Value expected = Dictionary{
+        {"id", "v1"},
+        {"tags", Array{"a", "b"}},
+        {"meta", Dictionary{{"k", "v"}, {"n", Dictionary{}}}},
+        {"esc", "\xC3\xA9\xF0\x9F\x98\x80\n\"/"},
+        {"raw", "\xC3\xA9"},
+    };
+    EXPECT_EQ(*parsed, expected);
+    EXPECT_EQ(Json::parse(dataFromString("[]")), Value(Array{}));
+    // A lone surrogate escape is not text.
+    EXPECT_FALSE(Json::parse(std::string_view("[\"\\ud83d\"]")).has_value());
+}
+
+TEST(JsonTest, RefusesNestingBeyondTheLimit) {
+    const std::string deepest(Json::maximumNestingDepth, '[');
+    EXPECT_TRUE(Json::parse(deepest + std::string(Json::maximumNestingDepth, ']')).has_value());
+    const std::string tooDeep(Json::maximumNestingDepth + 1, '[');
+    EXPECT_FALSE(Json::parse(tooDeep + std::string(Json::maximumNestingDepth + 1, ']')));
+}
+
+TEST(JsonTest, SerializesCompactlyAndRoundTrips) {
+    const Value value = Dictionary{
+        {"b", Array{1, -2.5, true, false, nullptr}},
+        {"a", "line\n\"quoted\" \xC3\xA9"},
+        {"c", Dictionary{}},
+        {"d", std::numeric_limits<std::int64_t>::min()},
+    };
+    const std::optional<std::string> text = Json::serialize(value);
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(*text,
+              "{\"a\":\"line\\n\\\"quoted\\\" \xC3\xA9\",\"b\":[1,-2.5,true,false,null],\"c\":{},"
+              "\"d\":-9223372036854775808}");
+    EXPECT_EQ(Json::parse(*text), value);
+    EXPECT_EQ(Json::serialize(Dictionary{}), "{}");
+    EXPECT_EQ(Json::serializeToData(Array{}), dataFromString("[]"));
+    EXPECT_TRUE(Json::isValidJSONObject(value));
+    EXPECT_FALSE(Json::isValidJSONObject(Value("scalar")));
+}
+
+class Token final : public Object {};
+
+TEST(JsonTest, RefusesValuesJsonCannotHold) {
+    const Value unwritable[] = {
+        Array{std::nan("")},
+        Array{std::numeric_limits<double>::infinity()},
+        Dictionary{{"s", "\xC3"}},
+        Dictionary{{"\xff", 1}},
+        Dictionary{{"set", StringSet{"a"}}},
+        Array{Value(std::make_shared<Token>())},
+        Array{Array{Value(Error("d", 1))}},
+    };
+    for (const Value& value : unwritable) {
+        Error error;
+        EXPECT_FALSE(Json::serialize(value, &error).has_value()) << value.description();
+        EXPECT_EQ(error.domain(), CocoaError::domain);
+        EXPECT_EQ(error.code(), CocoaError::propertyListWriteInvalid);
+        EXPECT_FALSE(Json::isValidJSONObject(value));
+    }
+}
+
+}  // namespace
+}  // namespace pindle::platform
