@@ -57,7 +57,7 @@ NotificationCenter::~NotificationCenter() {
     state_->removeIf([](const Registration&) { return true; });
 }
 
-NotificationCenter::RegistrationPtr NotificationCenter::addObserver(
+NotificationCenter::RegistrationPtr NotificationCenter::addObserverForName(
     std::optional<std::string> name, const Object* sender, std::shared_ptr<Executor> executor,
     Block block) {
     return add(nullptr, std::move(name), sender, std::move(executor), std::move(block));

@@ -94,15 +94,17 @@ class NotificationCenter {
     // `sender` (any object when null). With an executor, the block runs there; without
     // one, on the posting thread.
     // REQUIRES: block is callable.
-    RegistrationPtr addObserver(std::optional<std::string> name, const Object* sender,
-                                std::shared_ptr<Executor> executor, Block block);
+    RegistrationPtr addObserverForName(std::optional<std::string> name, const Object* sender,
+                                       std::shared_ptr<Executor> executor, Block block);
 
     // Registers `block` on behalf of `owner`, an identity that removeObserver(owner...)
     // later uses to remove all of the owner's registrations at once. Delivery is on the
-    // posting thread.
-    // REQUIRES: block is callable.
+    // posting thread. Pass std::nullopt, not nullptr, to observe every name.
+    // REQUIRES: owner is not null; block is callable.
     RegistrationPtr addObserver(const void* owner, std::optional<std::string> name,
                                 const Object* sender, Block block);
+    RegistrationPtr addObserver(const void* owner, std::nullptr_t, const Object* sender,
+                                Block block) = delete;
 
     void removeObserver(const RegistrationPtr& registration);
     // Removes every registration of `owner`.
