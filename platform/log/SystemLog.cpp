@@ -97,6 +97,17 @@ bool SystemLog::isRegistered(int token) const {
     return registrations_.count(token) != 0;
 }
 
+std::size_t SystemLog::registrationCount(const std::string& name) const {
+    std::scoped_lock lock(mutex_);
+    std::size_t count = 0;
+    for (const auto& [token, registration] : registrations_) {
+        if (registration.name == name) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 void SystemLog::postNotification(const std::string& name) {
     std::vector<std::pair<int, Registration>> matching;
     {

@@ -66,6 +66,8 @@ class SystemLog {
     // A handler already handed to its queue does not run once its registration is cancelled.
     void cancelNotification(int token);
     bool isRegistered(int token) const;
+    // How many registrations `name` has.
+    std::size_t registrationCount(const std::string& name) const;
     void postNotification(const std::string& name);
 
     void setForwardsToSyslog(bool forwards);
