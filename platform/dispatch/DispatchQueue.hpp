@@ -66,7 +66,8 @@ class DispatchQueue : public Executor, public std::enable_shared_from_this<Dispa
     // "com.apple.root.low-priority", background "com.apple.root.background-priority".
     static std::shared_ptr<DispatchQueue> global(DispatchQoS qos = DispatchQoS::defaultQoS);
 
-    // The label of the queue whose block runs on this thread; empty when none does.
+    // The label of the queue whose block runs on this thread; empty when none does. Code on
+    // the main thread outside any block (the host's, a test's) counts as the main queue's.
     static std::string currentLabel();
 
     ~DispatchQueue() override;
@@ -123,7 +124,8 @@ class DispatchQueue : public Executor, public std::enable_shared_from_this<Dispa
     std::optional<T> getSpecific(const DispatchSpecificKey<T>& key) const {
         return cast<T>(specificValue(&key));
     }
-    // The value for `key` of the queue whose block runs on this thread.
+    // The value for `key` of the queue whose block runs on this thread (the same queue
+    // currentLabel() names).
     template <class T>
     static std::optional<T> getCurrentSpecific(const DispatchSpecificKey<T>& key) {
         return cast<T>(currentSpecificValue(&key));

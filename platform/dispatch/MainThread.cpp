@@ -1,5 +1,6 @@
 #include "platform/dispatch/MainThread.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>

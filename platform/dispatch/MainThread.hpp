@@ -12,7 +12,8 @@
 // main queue with drain() or runUntil().
 //
 // Thread-safety: adoptCurrentThread(), isMainThread(), stop() and submit() are safe from any
-// thread. run(), runUntil() and drain() run main-queue work on the calling thread.
+// thread. run(), runUntil() and drain() run main-queue work on the calling thread; called
+// from inside main-queue work they run later blocks nested in it.
 // REQUIRES (run, runUntil, drain): called on the main thread.
 #pragma once
 

@@ -145,6 +145,9 @@ void Operation::didChangeValueForKey(const std::string& key) {
 }
 
 void Operation::finishWithoutRunning() {
+    if (isAsynchronous()) {
+        return;  // its state is its own; its cancel() decides when it is finished
+    }
     started_.store(true);
     willChangeValueForKey(kFinishedKey);
     {

@@ -78,8 +78,8 @@ class Operation : public Object {
   private:
     friend class OperationQueue;
 
-    // Used by a queue to retire a pending operation it drops: marks the base state finished
-    // so completion blocks and waiters are released.
+    // Used by a queue to retire a pending synchronous operation it drops: marks it finished
+    // so completion blocks and waiters are released. Nothing for asynchronous ones.
     void finishWithoutRunning();
     void announce(const std::string& key, Phase phase);
     // Claims the operation for one queue; false when a queue already has it.

@@ -13,6 +13,7 @@ namespace pindle::platform {
 namespace {
 const std::string kFinishedKey = "isFinished";
 const std::string kReadyKey = "isReady";
+const std::string kCancelledKey = "isCancelled";
 constexpr double kForever = 1e9;
 }  // namespace
 
@@ -119,7 +120,20 @@ std::size_t OperationQueue::operationCount() const {
 }
 
 void OperationQueue::cancelAllOperations() {
-    for (const auto& operation : operations()) {
+    // Pending ones first: cancelling a running one frees its slot, and a pending one not yet
+    // cancelled would start in it.
+    std::vector<OperationPtr> pending;
+    std::vector<OperationPtr> running;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& entry : entries_) {
+            (entry.started ? running : pending).push_back(entry.operation);
+        }
+    }
+    for (const auto& operation : pending) {
+        operation->cancel();
+    }
+    for (const auto& operation : running) {
         operation->cancel();
     }
     pump();
@@ -240,6 +254,34 @@ void OperationQueue::operationChanged(Operation* operation, const std::string& k
         }
     } else if (key == kReadyKey) {
         pump();
+    } else if (key == kCancelledKey) {
+        dropIfPending(operation);
+    }
+}
+
+void OperationQueue::dropIfPending(Operation* operation) {
+    OperationPtr dropped;
+    Operation::ObserverToken token = 0;
+    bool emptied = false;
+    {
+        std::lock_guard lock(mutex_);
+        auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
+            return e.operation.get() == operation && !e.started;
+        });
+        if (found == entries_.end()) {
+            return;
+        }
+        dropped = std::move(found->operation);
+        token = found->token;
+        entries_.erase(found);
+        emptied = entries_.empty();
+    }
+    if (emptied) {
+        emptied_.notify_all();
+    }
+    dropped->removeObserver(token);
+    if (!dropped->isFinished()) {
+        dropped->finishWithoutRunning();
     }
 }
 

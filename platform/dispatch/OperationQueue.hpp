@@ -5,7 +5,7 @@
 // asynchronous one until it announces did-change of "isFinished" while isFinished() is
 // true, however long after start() that is. An operation that is cancelled or finished
 // before its turn is dropped without being started. The queue holds its operations until
-// they end.
+// they end; a pending one that is cancelled leaves the queue at once.
 //
 // As an Executor, async() adds a block operation.
 //
@@ -81,6 +81,7 @@ class OperationQueue : public Executor, public std::enable_shared_from_this<Oper
     void launch(const OperationPtr& operation);
     void operationChanged(Operation* operation, const std::string& key);
     void ended(Operation* operation);
+    void dropIfPending(Operation* operation);
     bool hasFreeSlotLocked() const;
 
     const bool isMain_;

@@ -1,0 +1,268 @@
+#include "platform/dispatch/DispatchQueue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/dispatch/MainThread.hpp"
+#include "tests/platform/dispatch/DispatchTestSupport.hpp"
+
+namespace pindle::platform {
+namespace {
+
+using testing::eventually;
+
+// Records values from any thread.
+class Recorder {
+  public:
+    void add(int value) {
+        std::lock_guard lock(mutex_);
+        values_.push_back(value);
+    }
+    std::vector<int> values() const {
+        std::lock_guard lock(mutex_);
+        return values_;
+    }
+    std::size_t size() const {
+        std::lock_guard lock(mutex_);
+        return values_.size();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<int> values_;
+};
+
+std::vector<int> range(int count) {
+    std::vector<int> values;
+    for (int i = 0; i < count; ++i) {
+        values.push_back(i);
+    }
+    return values;
+}
+
+TEST(DispatchQueueTest, SerialQueueRunsBlocksOneAtATimeInOrder) {
+    auto queue = DispatchQueue::create("test.serial");
+    Recorder order;
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    constexpr int kBlocks = 200;
+    for (int i = 0; i < kBlocks; ++i) {
+        queue->async([&, i] {
+            if (inside.fetch_add(1) != 0) {
+                overlapped = true;
+            }
+            order.add(i);
+            inside.fetch_sub(1);
+        });
+    }
+    queue->sync([] {});  // its turn comes after every block above
+    EXPECT_EQ(order.values(), range(kBlocks));
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(DispatchQueueTest, ConcurrentQueueRunsBlocksSideBySide) {
+    // Every block waits until all have started: only a queue that runs them together
+    // gets through.
+    auto queue = DispatchQueue::create("test.concurrent", DispatchQueue::Kind::concurrent);
+    constexpr int kBlocks = 8;
+    std::atomic<int> started{0};
+    std::atomic<int> done{0};
+    for (int i = 0; i < kBlocks; ++i) {
+        queue->async([&] {
+            started.fetch_add(1);
+            while (started.load() < kBlocks) {
+                std::this_thread::yield();
+            }
+            done.fetch_add(1);
+        });
+    }
+    EXPECT_TRUE(eventually([&] { return done.load() == kBlocks; }));
+}
+
+TEST(DispatchQueueTest, BarrierWaitsForEarlierBlocksAndHoldsBackLaterOnes) {
+    auto queue = DispatchQueue::create("test.barrier", DispatchQueue::Kind::concurrent);
+    DispatchSemaphore release(0);
+    std::atomic<int> earlyDone{0};
+    std::atomic<int> earlySeenByBarrier{-1};
+    std::atomic<bool> barrierDone{false};
+    std::atomic<bool> lateSawBarrier{true};
+    for (int i = 0; i < 3; ++i) {
+        queue->async([&] {
+            release.wait();
+            earlyDone.fetch_add(1);
+        });
+    }
+    queue->asyncBarrier([&] {
+        earlySeenByBarrier = earlyDone.load();
+        barrierDone = true;
+    });
+    queue->async([&] { lateSawBarrier = barrierDone.load(); });
+    for (int i = 0; i < 3; ++i) {
+        release.signal();
+    }
+    queue->syncBarrier([] {});
+    EXPECT_EQ(earlySeenByBarrier.load(), 3);
+    EXPECT_TRUE(lateSawBarrier.load());
+}
+
+TEST(DispatchQueueTest, SyncRunsOnCallingThreadAfterQueuedWorkAndReturnsResult) {
+    auto queue = DispatchQueue::create("test.sync");
+    Recorder order;
+    DispatchSemaphore gate(0);
+    queue->async([&] {
+        gate.wait();
+        order.add(1);
+    });
+    std::thread opener([&] { gate.signal(); });
+    const auto caller = std::this_thread::get_id();
+    const auto ranOn = queue->sync([&] {
+        order.add(2);
+        return std::this_thread::get_id();
+    });
+    opener.join();
+    EXPECT_EQ(ranOn, caller);
+    EXPECT_EQ(order.values(), (std::vector<int>{1, 2}));
+}
+
+TEST(DispatchQueueTest, SyncOntoTheSerialQueueItIsRunningOnAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto queue = DispatchQueue::create("test.reentrant");
+            queue->sync([&] { queue->sync([] {}); });
+        },
+        "\"test.reentrant\".*wait for itself");
+}
+
+TEST(DispatchQueueTest, SyncOntoAnotherQueueFromInsideABlockIsFine) {
+    auto outer = DispatchQueue::create("test.outer");
+    auto inner = DispatchQueue::create("test.inner");
+    std::string innerLabel;
+    std::string outerLabelAfter;
+    outer->sync([&] {
+        inner->sync([&] { innerLabel = DispatchQueue::currentLabel(); });
+        outerLabelAfter = DispatchQueue::currentLabel();
+    });
+    EXPECT_EQ(innerLabel, "test.inner");
+    EXPECT_EQ(outerLabelAfter, "test.outer");
+}
+
+TEST(DispatchQueueTest, GlobalQueuesCarryThePlatformLabels) {
+    const struct {
+        DispatchQoS qos;
+        const char* label;
+    } cases[] = {
+        {DispatchQoS::userInteractive, "com.apple.root.high-priority"},
+        {DispatchQoS::userInitiated, "com.apple.root.default-priority"},
+        {DispatchQoS::defaultQoS, "com.apple.root.default-priority"},
+        {DispatchQoS::utility, "com.apple.root.low-priority"},
+        {DispatchQoS::background, "com.apple.root.background-priority"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto queue = DispatchQueue::global(c.qos);
+        EXPECT_EQ(queue->label(), c.label);
+        EXPECT_FALSE(queue->isSerial());
+        std::string seen;
+        DispatchSemaphore done(0);
+        queue->async([&] {
+            seen = DispatchQueue::currentLabel();
+            done.signal();
+        });
+        done.wait();
+        EXPECT_EQ(seen, c.label);
+    }
+    EXPECT_EQ(DispatchQueue::global(DispatchQoS::userInitiated), DispatchQueue::global());
+}
+
+TEST(DispatchQueueTest, CurrentLabelOffAnyQueueIsEmpty) {
+    std::string label = "unset";
+    std::thread([&] { label = DispatchQueue::currentLabel(); }).join();
+    EXPECT_EQ(label, "");
+}
+
+TEST(DispatchQueueTest, QueueSpecificValuesAreSeenOnlyFromTheirQueue) {
+    static const DispatchSpecificKey<std::string> kOwner;
+    static const DispatchSpecificKey<int> kOther;
+    auto mine = DispatchQueue::create("test.mine");
+    auto theirs = DispatchQueue::create("test.theirs");
+    mine->setSpecific(kOwner, std::optional<std::string>("mine"));
+
+    EXPECT_EQ(mine->getSpecific(kOwner), "mine");
+    EXPECT_EQ(theirs->getSpecific(kOwner), std::nullopt);
+    EXPECT_EQ(mine->getSpecific(kOther), std::nullopt);
+
+    EXPECT_EQ(mine->sync([] { return DispatchQueue::getCurrentSpecific(kOwner); }), "mine");
+    EXPECT_EQ(theirs->sync([] { return DispatchQueue::getCurrentSpecific(kOwner); }), std::nullopt);
+    // Nested sync: the innermost queue answers.
+    EXPECT_EQ(mine->sync([&] {
+        return theirs->sync([] { return DispatchQueue::getCurrentSpecific(kOwner); });
+    }),
+              std::nullopt);
+
+    mine->setSpecific(kOwner, std::optional<std::string>());
+    EXPECT_EQ(mine->getSpecific(kOwner), std::nullopt);
+}
+
+TEST(DispatchQueueTest, SuspendedQueueHoldsBackWorkUntilResumed) {
+    auto queue = DispatchQueue::create("test.suspend");
+    queue->suspend();
+    queue->suspend();
+    std::atomic<int> ran{0};
+    queue->async([&] { ran.fetch_add(1); });
+    queue->resume();
+    // Still suspended once: a sync turn must not come either.
+    std::atomic<bool> syncDone{false};
+    std::thread waiter([&] {
+        queue->sync([] {});
+        syncDone = true;
+    });
+    EXPECT_FALSE(MainThread::runUntil([&] { return ran.load() > 0 || syncDone.load(); }, 0.05));
+    queue->resume();
+    waiter.join();
+    EXPECT_EQ(ran.load(), 1);
+}
+
+TEST(DispatchQueueTest, BlockedWorkersDoNotStarveLaterWork) {
+    // Many blocks park a worker each on a semaphore that only a block queued after all of
+    // them signals: the pool must grow past them.
+    constexpr int kBlockers = 64;
+    auto queue = DispatchQueue::global();
+    DispatchSemaphore gate(0);
+    auto group = DispatchGroup::create();
+    for (int i = 0; i < kBlockers; ++i) {
+        queue->async(group, [&] { gate.wait(); });
+    }
+    queue->async([&] {
+        for (int i = 0; i < kBlockers; ++i) {
+            gate.signal();
+        }
+    });
+    EXPECT_TRUE(group->wait(DispatchTime::after(testing::kPatience)));
+}
+
+TEST(DispatchQueueTest, WorkItemCancelledBeforeItRunsDoesNothing) {
+    auto queue = DispatchQueue::create("test.items");
+    queue->suspend();
+    std::atomic<int> ran{0};
+    auto kept = DispatchWorkItem::create([&] { ran.fetch_add(1); });
+    auto cancelled = DispatchWorkItem::create([&] { ran.fetch_add(10); });
+    queue->async(kept);
+    queue->async(cancelled);
+    cancelled->cancel();
+    queue->resume();
+    queue->sync([] {});
+    EXPECT_EQ(ran.load(), 1);
+    EXPECT_TRUE(cancelled->isCancelled());
+    EXPECT_FALSE(kept->isCancelled());
+}
+
+}  // namespace
+}  // namespace pindle::platform
