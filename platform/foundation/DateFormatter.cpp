@@ -16,6 +16,9 @@ constexpr std::int64_t secondsPerHour = 3600;
 // Two-digit years below this pivot are read as 20xx, others as 19xx.
 constexpr int twoDigitYearPivot = 50;
 constexpr int roundingNoiseInUnitsOfLastPlace = 4;
+// Dates are clamped to about three million years either side of 1970, far beyond any real
+// use, so that milliseconds and day arithmetic never overflow.
+constexpr double maximumSecondsFrom1970 = 1e14;
 // Near 1970 the units in the last place are tiny, but a sum such as -1 + 0.938 still
 // carries the error of its larger operand.
 constexpr long double roundingNoiseMilliseconds = 1e-6L;
@@ -84,6 +87,7 @@ int daysInMonth(std::int64_t year, int month) {
 std::int64_t flooredMilliseconds(double seconds) {
     if (!std::isfinite(seconds))
         return 0;
+    seconds = std::clamp(seconds, -maximumSecondsFrom1970, maximumSecondsFrom1970);
     const long double exact = static_cast<long double>(seconds) * 1000.0L;
     const auto nearest = static_cast<std::int64_t>(std::llroundl(exact));
     // Arithmetic on dates (base + 0.059) lands a few units in the last place away from the
@@ -405,7 +409,7 @@ std::optional<Date> DateFormatter::date(std::string_view text) const {
                 return std::nullopt;
             return static_cast<int>(*v);
         };
-        constexpr int maximumYearDigits = 9;
+        constexpr int maximumYearDigits = 6;
         constexpr int maximumDayMillisecondDigits = 8;
         switch (field.letter) {
             case 0:

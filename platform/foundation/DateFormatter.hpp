@@ -5,24 +5,27 @@
 // Pattern letters:
 //   y     year (yyyy: at least four digits; yy: last two digits; y: as many as needed).
 //         Years before 1 are written as era years (year 0 is 1 BC, written as 1).
+//         Dates are clamped to about three million years around 1970.
 //   M     month (M, MM digits; MMM "Jan"; MMMM "January")
 //   d     day of month            E    day of week (E..EEE "Mon"; EEEE "Monday")
 //   H     hour 0-23               h    hour 1-12          a    "AM" / "PM"
 //   m     minute                  s    second
 //   S     fraction of a second, truncated to as many digits as letters (SSS: milliseconds)
 //   A     milliseconds in the day (at least as many digits as letters)
-//   X     zone, "Z" for UTC: X "+HH", XX "+HHMM", XXX "+HH:MM", XXXX "+HHMM", XXXXX "+HH:MM"
-//   x     like X but never "Z"
-//   Z     Z/ZZ/ZZZ "+HHMM"; ZZZZ "GMT+HH:MM"; ZZZZZ like XXXXX
+//   X     zone, "Z" for UTC: X "+HH" ("+HHMM" if needed), XX "+HHMM", XXX "+HH:MM", XXXX "+HHMM",
+//   XXXXX "+HH:MM" x     like X but never "Z" Z     Z/ZZ/ZZZ "+HHMM"; ZZZZ "GMT+HH:MM"; ZZZZZ like
+//   XXXXX
 // Text between single quotes is literal ('' is one quote); other non-letters are
 // literal; any other letter is taken literally too.
 //
-// Dates are cut to whole milliseconds by flooring, consistently for formatting and for
-// every field, so a date parsed from text with milliseconds formats back to the same text.
+// Dates are cut to whole milliseconds by flooring, the same for every field. A date within
+// a few units in the last place (or a nanosecond) of a whole millisecond counts as that
+// millisecond, so arithmetic noise (a date plus 0.059 s) never loses a millisecond and a
+// date parsed from text with milliseconds formats back to the same text.
 //
 // Parsing is strict: the whole text must match the pattern, fixed-width numeric fields
-// (MM, dd, HH, mm, ss, SSS...) need exactly their digits, yyyy and A accept more digits,
-// values must be in range (February 30 is refused). A zone field in the text wins over
+// (MM, dd, HH, mm, ss, SSS...) need exactly their digits, yyyy (up to six) and A accept more
+// digits, values must be in range (February 30 is refused). A zone field in the text wins over
 // the formatter's zone.
 //
 // Thread-safety: immutable after construction; one formatter may be shared by threads.

@@ -9,7 +9,9 @@ int TimeZone::secondsFromGMT(Date date) const {
     if (kind_ == Kind::fixed)
         return seconds_;
     const double seconds = std::floor(date.timeIntervalSince1970());
-    if (!std::isfinite(seconds))
+    // Beyond this the C library cannot break the time down anyway.
+    constexpr double limit = 1e15;
+    if (!std::isfinite(seconds) || std::fabs(seconds) > limit)
         return 0;
     const auto instant = static_cast<std::time_t>(seconds);
     std::tm parts{};

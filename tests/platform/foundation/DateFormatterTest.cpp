@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <locale>
@@ -125,6 +126,16 @@ TEST(DateFormatterTest, ParsingIsStrict) {
     }
     EXPECT_TRUE(backend.date("2000-02-29T00:00:00.000Z").has_value());
     EXPECT_TRUE(backend.date("12019-03-01T10:20:30.456Z").has_value());  // yyyy takes more digits
+    EXPECT_TRUE(backend.date("999999-12-31T23:59:59.999Z").has_value());
+    EXPECT_FALSE(backend.date("1000000-01-01T00:00:00.000Z").has_value());
+}
+
+TEST(DateFormatterTest, AbsurdDatesAreClampedNotOverflowed) {
+    const DateFormatter local(DateFormatter::utcMillisecondsPattern, TimeZone::local());
+    for (double seconds : {1e300, -1e300, std::nan(""), HUGE_VAL}) {
+        EXPECT_FALSE(DateFormatter::utcMillisecondsString(at(seconds)).empty());
+        EXPECT_FALSE(local.string(at(seconds)).empty());
+    }
 }
 
 TEST(DateFormatterTest, ParsesZonesInTheText) {
