@@ -11,8 +11,9 @@
 //
 // Creation dates. Linux keeps a birth time only on some file systems; where statx gives
 // none, the creation date comes from the extended attribute "user.pindle.created", which
-// the SDK writes when it creates a file (createFile, writeAtomically on a new path,
-// FileHandle with Creation::createIfMissing, createDirectory). For an item that has
+// the SDK writes when it creates an item (createFile, createDirectory, copyItem,
+// FileHandle with Creation::createIfMissing, and writeAtomically, whose every write makes a
+// new file). For an item that has
 // neither, the first reading records the earlier of its change and modification times:
 // the latest moment at which it can have come into being, and one that stays put when the
 // file is written later.
