@@ -13,6 +13,7 @@
 // REQUIRES line says otherwise. The formatter hooks run on the logger's queue.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
