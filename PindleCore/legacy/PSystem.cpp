@@ -1,5 +1,6 @@
 #include "PindleCore/legacy/PSystem.hpp"
 
+#include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 
 namespace pindle::legacy {
