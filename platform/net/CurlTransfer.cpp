@@ -101,9 +101,9 @@ std::optional<Error> CurlTransfer::configure(const URLRequest& request, std::opt
     if (timeout > 0) {
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(std::ceil(timeout * 1000)));
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
-                         std::max(1L, static_cast<long>(std::ceil(timeout))));
+        // libcurl's own low-speed check averages over several seconds; the idle limit is
+        // enforced in onProgress, which libcurl calls at least about once a second.
+        idleTimeout_ = std::chrono::milliseconds(static_cast<long long>(std::ceil(timeout * 1000)));
     }
 
     // Header fields exactly as the caller set them. libcurl adds some of its own unless told
@@ -239,13 +239,18 @@ size_t CurlTransfer::onWrite(char* buffer, size_t size, size_t count, void* self
     const size_t length = size * count;
     if (!transfer->responseReported_) {
         transfer->finalHeadersComplete_ = true;
-        if (!transfer->reportResponse())
+        if (!transfer->reportResponse()) {
+            transfer->pausedForEvents_ = true;
             return CURL_WRITEFUNC_PAUSE;
+        }
     }
     if (!transfer->events_->transferDidReceiveData(reinterpret_cast<const std::uint8_t*>(buffer),
                                                    length)) {
+        transfer->pausedForEvents_ = true;
         return CURL_WRITEFUNC_PAUSE;
     }
+    transfer->pausedForEvents_ = false;
+    transfer->lastActivity_ = std::chrono::steady_clock::now();
     return length;
 }
 
@@ -284,8 +289,20 @@ int CurlTransfer::onSeek(void* self, curl_off_t offset, int origin) {
     return CURL_SEEKFUNC_OK;
 }
 
-int CurlTransfer::onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+int CurlTransfer::onProgress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t,
+                             curl_off_t uploaded) {
     auto* transfer = static_cast<CurlTransfer*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (downloaded != transfer->lastDownloaded_ || uploaded != transfer->lastUploaded_ ||
+        transfer->pausedForEvents_) {
+        transfer->lastDownloaded_ = downloaded;
+        transfer->lastUploaded_ = uploaded;
+        transfer->lastActivity_ = now;
+    } else if (transfer->idleTimeout_.count() > 0 &&
+               now - transfer->lastActivity_ >= transfer->idleTimeout_) {
+        transfer->idleTimedOut_ = true;
+        return 1;  // aborts the transfer
+    }
     if (uploaded > transfer->reportedBytesSent_) {
         const std::int64_t delta = uploaded - transfer->reportedBytesSent_;
         transfer->reportedBytesSent_ = uploaded;
@@ -294,11 +311,18 @@ int CurlTransfer::onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, cur
     return 0;
 }
 
+void CurlTransfer::didResume() {
+    pausedForEvents_ = false;
+    lastActivity_ = std::chrono::steady_clock::now();
+}
+
 void CurlTransfer::finish(CURLcode result) {
     if (!responseReported_ && finalHeadersComplete_)
         reportResponse();
     std::optional<Error> error;
-    if (result != CURLE_OK) {
+    if (idleTimedOut_) {
+        error = TransportError::make(URLError::timedOut, urlText_);
+    } else if (result != CURLE_OK) {
         long osErrno = 0;
         curl_easy_getinfo(handle_, CURLINFO_OS_ERRNO, &osErrno);
         error = TransportError::fromCurl(result, osErrno, urlText_);

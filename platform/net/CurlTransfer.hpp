@@ -12,6 +12,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -54,6 +55,8 @@ class CurlTransfer {
 
     // Reports the end of the transfer with libcurl's result; network thread only.
     void finish(CURLcode result);
+    // The transfer was paused and has been let go on; network thread only.
+    void didResume();
 
   private:
     struct Key {
@@ -89,6 +92,15 @@ class CurlTransfer {
     std::int64_t bodyLength_ = 0;
     std::int64_t bodyPosition_ = 0;
     std::int64_t reportedBytesSent_ = 0;
+
+    // The idle time-out: the transfer ends with URLError::timedOut once no byte has moved for
+    // this long (zero: none). Time spent paused for a slow delegate does not count.
+    std::chrono::milliseconds idleTimeout_{0};
+    std::chrono::steady_clock::time_point lastActivity_ = std::chrono::steady_clock::now();
+    curl_off_t lastDownloaded_ = 0;
+    curl_off_t lastUploaded_ = 0;
+    bool pausedForEvents_ = false;
+    bool idleTimedOut_ = false;
 
     // Header fields of the response being received; a new status line starts them afresh.
     std::vector<std::pair<std::string, std::string>> responseFields_;

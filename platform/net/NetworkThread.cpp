@@ -104,6 +104,7 @@ class NetworkThread::Loop {
     void unpauseTransfer(const std::shared_ptr<CurlTransfer>& transfer) {
         if (transfers_.count(transfer->handle()) == 0)
             return;
+        transfer->didResume();
         curl_easy_pause(transfer->handle(), CURLPAUSE_CONT);
     }
 

@@ -97,6 +97,18 @@ TEST_F(PNDownloaderTest, UnsatisfiableRangeDeliversNoBytesAndTheStatusError) {
     EXPECT_EQ(end.error->userInfo().at("statusCode"), platform::Value(416));
 }
 
+TEST_F(PNDownloaderTest, ARangeBeyondSixtyFourBitsSendsNothing) {
+    Outcome<End> end;
+    PNDownloader::data(
+        mediaURL(), {INT64_MAX, 2}, [](const Data&, std::int64_t) { ADD_FAILURE(); },
+        [&](std::int64_t size, const std::optional<Error>& error) {
+            end.set({size, error});
+        });
+    EXPECT_TRUE(end.wait().error);
+    EXPECT_EQ(end.wait().size, 0);
+    EXPECT_EQ(emulator_.server().requestLog().count(), 0u);
+}
+
 TEST_F(PNDownloaderTest, FirstTwoBytesComeWithTheTotalSize) {
     Outcome<std::pair<Data, End>> outcome;
     PNDownloader::firstTwoBitesAndSize(

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "EmulatorFixture.hpp"
 #include "PindleCore/model/PNCancellable.hpp"
 #include "platform/foundation/Json.hpp"
@@ -186,6 +188,28 @@ TEST_F(PNRequesterTest, TransportFailuresMapToTheirCodes) {
         });
     ASSERT_TRUE(refused.wait().error);
     EXPECT_EQ(refused.wait().error->code(), platform::URLError::cannotConnectToHost);
+}
+
+TEST_F(PNRequesterTest, AStalledBodyTimesOut) {
+    emulator_.server().addFault("/stall", emulator::Fault::stallAfter(10));
+    emulator_.server().addReply("GET", "/stall",
+                                emulator::Response::text(200, std::string(1000, 'x')));
+    platform::URLRequest request(
+        url("/stall"), platform::URLRequest::CachePolicy::reloadIgnoringLocalCacheData, 0.5);
+    Outcome<std::pair<std::int64_t, std::optional<Error>>> end;
+    PNRequester::instance().googleDataRequest(
+        request, nullptr, [&](std::int64_t size, const std::optional<Error>& error) {
+            end.set({size, error});
+        });
+    ASSERT_TRUE(end.wait().second);
+    EXPECT_EQ(end.wait().second->code(), platform::URLError::timedOut);
+}
+
+TEST_F(PNRequesterTest, ParametersThatAreNotJSONSendNothing) {
+    Reply reply = request("/w", "POST", {{"bad", std::nan("")}});
+    ASSERT_TRUE(reply.error);
+    EXPECT_EQ(reply.error->code(), platform::CocoaError::propertyListWriteInvalid);
+    EXPECT_EQ(emulator_.server().requestLog().count(), 0u);
 }
 
 TEST_F(PNRequesterTest, CancellingEndsTheRequestOnceWithTheCancellationError) {
