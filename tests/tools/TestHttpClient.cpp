@@ -4,6 +4,8 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <functional>
+#include <limits>
 
 namespace pindle::emulator::test {
 

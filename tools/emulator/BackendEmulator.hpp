@@ -48,8 +48,9 @@ class BackendEmulator {
     BackendEmulator& operator=(const BackendEmulator&) = delete;
 
     // Opens the store file (when given), seeds an empty store (when asked) and starts
-    // serving. Returns false, with the reason in error, when the store file cannot be read
-    // or the port cannot be bound.
+    // serving. The store is opened and seeded on the first start only; a later start
+    // serves what the store holds then. Returns false, with the reason in error, when the store
+    // file cannot be read or the port cannot be bound.
     bool start(std::string* error = nullptr);
     void stop();
 
@@ -58,6 +59,9 @@ class BackendEmulator {
     std::string baseURL() const { return server_.baseURL(); }
     // "http://127.0.0.1:<port>/v1", the API root the SDK is pointed at.
     std::string apiURL() const { return baseURL() + apiRoot; }
+    // "127.0.0.1:<port>/v1": the API root as host and version path without the protocol,
+    // the form in which the SDK keeps it.
+    std::string apiHostPath() const { return "127.0.0.1:" + std::to_string(port()) + apiRoot; }
 
     HttpServer& server() { return server_; }
     VideoStore& store() { return store_; }

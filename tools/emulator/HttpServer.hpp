@@ -47,6 +47,8 @@ class HttpServer {
     bool start(std::uint16_t port = 0, std::string* error = nullptr);
     // Closes the listening socket and every connection and joins the I/O threads. Stalled
     // and delayed replies are abandoned. Does nothing when the server is not running.
+    // REQUIRES: not called from a route handler or media provider (it would join its own
+    // thread).
     void stop();
     bool isRunning() const;
 

@@ -1,5 +1,6 @@
 #include "tools/emulator/VideosResource.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <set>

@@ -1,9 +1,12 @@
 // pindle-backend-emulator: runs the backend emulator on the loopback interface until
 // interrupted (SIGINT or SIGTERM), for trying the SDK and its example host locally.
 
+#include <pthread.h>
+#include <signal.h>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 
