@@ -11,6 +11,7 @@ namespace pindle::example {
 namespace {
 
 constexpr int unlimited = -1;
+constexpr std::size_t synopsisWidth = 30;
 
 struct Subcommand {
     const char* name;
@@ -29,12 +30,8 @@ const Subcommand subcommands[] = {
     {"by-ids", 1, unlimited, "VIDEO_ID...", "videos by identifiers"},
     {"count", 0, 0, "", "number of videos with --tags and --metadata"},
     {"delete", 1, 1, "VIDEO_ID", "delete one video"},
-    {"sync", 1, 1, "DATE",
-     "videos created, updated and deleted since DATE (backend date "
-     "text such as 2024-03-01T09:00:00.000Z, or seconds since 1970)"},
-    {"download", 1, 1, "VIDEO_ID|URL",
-     "a byte range of a video's media (--offset, --length, "
-     "--resolution, --output)"},
+    {"sync", 1, 1, "DATE", "ids of videos created, updated and deleted since DATE"},
+    {"download", 1, 1, "VIDEO_ID|URL", "a byte range of a video's media, by range requests"},
     {"demo", 0, 0, "", "start the embedded backend emulator and walk through the SDK"},
 };
 
@@ -180,6 +177,12 @@ const Subcommand* findSubcommand(std::string_view name) {
     return nullptr;
 }
 
+void putEntry(std::ostringstream& text, const std::string& synopsis, const char* summary) {
+    text << "  " << synopsis
+         << std::string(synopsis.size() < synopsisWidth ? synopsisWidth - synopsis.size() : 1, ' ')
+         << summary << "\n";
+}
+
 }  // namespace
 
 std::string CommandLine::usage() {
@@ -187,21 +190,17 @@ std::string CommandLine::usage() {
     text << "usage: pindle-example [options] COMMAND [operands]\n\n"
             "Calls the SDK against a backend and prints each result as one JSON line.\n"
             "Commands other than demo start a session first, from --api-token and --identity\n"
-            "or from --session-token.\n\ncommands:\n";
-    for (const Subcommand& subcommand : subcommands) {
-        std::string synopsis = std::string(subcommand.name) + " " + subcommand.operands;
-        text << "  " << synopsis;
-        text << std::string(synopsis.size() < 26 ? 26 - synopsis.size() : 1, ' ')
-             << subcommand.summary << "\n";
-    }
+            "or from --session-token. DATE is backend date text (2024-03-01T09:00:00.000Z) or\n"
+            "seconds since 1970.\n\ncommands:\n";
+    for (const Subcommand& subcommand : subcommands)
+        putEntry(text, std::string(subcommand.name) + " " + subcommand.operands,
+                 subcommand.summary);
     text << "\noptions:\n";
     for (const Option& option : options()) {
         std::string synopsis = option.name;
         if (option.valueName)
             synopsis += std::string(" ") + option.valueName;
-        text << "  " << synopsis;
-        text << std::string(synopsis.size() < 26 ? 26 - synopsis.size() : 1, ' ') << option.summary
-             << "\n";
+        putEntry(text, synopsis, option.summary);
     }
     return text.str();
 }

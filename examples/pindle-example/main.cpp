@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     std::string error;
     auto line = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!line) {
-        std::cerr << "pindle-example: " << error << "\n\n" << CommandLine::usage();
+        std::cerr << "pindle-example: " << error << " (see pindle-example --help)\n";
         return usageError;
     }
     if (line->help) {
