@@ -13,7 +13,9 @@
 #include "examples/pindle-example/Commands.hpp"
 #include "examples/pindle-example/Demo.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "platform/foundation/Error.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
+#include "tools/emulator/Fault.hpp"
 
 namespace pindle::example {
 namespace {
@@ -235,6 +237,17 @@ TEST_F(ExampleCommandsTest, SessionsStartFromEitherTokenAndRefuseUnknownOnes) {
     Run unknownSessionToken = run({"count"}, {"--session-token", "wrong"});
     EXPECT_EQ(unknownSessionToken.exitCode, 1);
     expectContains(unknownSessionToken.summary, {{"error", {{"statusCode", 401}}}});
+}
+
+TEST_F(ExampleCommandsTest, AReplyThatNeverEndsTimesOutInsteadOfHangingTheHost) {
+    run({"session"});  // the session request itself is not stalled
+    emulator_->server().addFault("/v1/videos", emulator::Fault::stallAfter(1));
+    Run stalled = run({"count", "--timeout", "0.3"});
+    EXPECT_EQ(stalled.exitCode, 1);
+    expectContains(
+        stalled.summary,
+        {{"error",
+          {{"domain", platform::URLError::domain}, {"code", platform::URLError::timedOut}}}});
 }
 
 TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {
