@@ -11,7 +11,7 @@
 namespace pindle {
 
 class PNAuthToken {
-public:
+  public:
     PNAuthToken() = delete;
 
     // Nothing when the token the mode needs is absent (a call before the session has its

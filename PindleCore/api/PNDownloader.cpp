@@ -19,9 +19,9 @@ PNThroughputManagerChannel& channel() {
 }
 
 platform::URLRequest mediaRequest(const platform::URL& url, const std::string& range) {
-    platform::URLRequest request(
-        url, platform::URLRequest::CachePolicy::reloadIgnoringLocalCacheData,
-        PNDownloader::timeoutInterval);
+    platform::URLRequest request(url,
+                                 platform::URLRequest::CachePolicy::reloadIgnoringLocalCacheData,
+                                 PNDownloader::timeoutInterval);
     request.setHTTPMethod("GET");
     request.setValue(range, "Range");
     request.setNetworkServiceType(platform::URLRequest::NetworkServiceType::video);

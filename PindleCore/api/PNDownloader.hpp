@@ -29,7 +29,7 @@ struct PNByteRange {
 };
 
 class PNDownloader {
-public:
+  public:
     using DataBlock = std::function<void(const platform::Data& chunk, std::int64_t totalSize)>;
     using Completion =
         std::function<void(std::int64_t totalSize, const std::optional<platform::Error>& error)>;

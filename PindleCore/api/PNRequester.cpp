@@ -20,23 +20,29 @@ std::shared_ptr<platform::HTTPURLResponse> asHTTP(
     return std::dynamic_pointer_cast<platform::HTTPURLResponse>(response);
 }
 
-bool isSuccessStatus(int status) { return status >= 200 && status <= 299; }
+bool isSuccessStatus(int status) {
+    return status >= 200 && status <= 299;
+}
 
 // An optional sign followed by digits; nothing otherwise.
 std::optional<std::int64_t> decimalInteger(std::string_view text) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
     return platform::Text::int64Value(text);
 }
 
 std::string textForm(const platform::Value& value) {
-    if (const std::string* s = value.asString()) return *s;
-    if (value.isInteger()) return std::to_string(*value.asWholeNumber());
+    if (const std::string* s = value.asString())
+        return *s;
+    if (value.isInteger())
+        return std::to_string(*value.asWholeNumber());
     if (value.isDouble()) {
         char buffer[64];
         auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *value.asDouble());
         return error == std::errc() ? std::string(buffer, end) : std::string();
     }
-    if (value.isNull()) return "";
+    if (value.isNull())
+        return "";
     return value.description();
 }
 
@@ -44,14 +50,17 @@ std::string textForm(const platform::Value& value) {
 std::string taskLabel(const std::shared_ptr<platform::URLSessionTask>& task) {
     const platform::URLRequest request = task->currentRequest();
     const std::optional<platform::URL>& url = request.url();
-    if (!url) return "no_url";
+    if (!url)
+        return "no_url";
     std::vector<std::string> pieces;
     const std::string text = url->absoluteString();
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('/', start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) pieces.push_back(text.substr(start, end - start));
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            pieces.push_back(text.substr(start, end - start));
         start = end + 1;
     }
     return pieces.size() < 2 ? std::string() : pieces[pieces.size() - 2];
@@ -65,8 +74,8 @@ PNRequester& PNRequester::instance() {
     // Never destroyed: its session's threads call back into it until the process ends.
     static std::shared_ptr<PNRequester>* requester = [] {
         auto* holder = new std::shared_ptr<PNRequester>(std::make_shared<PNRequester>(Private{}));
-        (*holder)->session_ = platform::URLSession::make(platform::URLSessionConfiguration(),
-                                                         *holder, nullptr);
+        (*holder)->session_ =
+            platform::URLSession::make(platform::URLSessionConfiguration(), *holder, nullptr);
         return holder;
     }();
     return **requester;
@@ -77,7 +86,8 @@ PNRequester& PNRequester::instance() {
 std::optional<platform::URL> PNRequester::url(const platform::URL& base,
                                               const std::string& httpMethod,
                                               const platform::Dictionary& parameters) const {
-    if (httpMethod != getMethod) return base;
+    if (httpMethod != getMethod)
+        return base;
     return platform::URL::fromString(base.absoluteString() + "?" + string(parameters));
 }
 
@@ -85,7 +95,8 @@ std::string PNRequester::string(const platform::Dictionary& parameters) const {
     std::string query;
     for (const auto& [key, value] : parameters) {  // a std::map: keys in ascending order
         for (const auto& [name, text] : queryComponents(key, value)) {
-            if (!query.empty()) query += "&";
+            if (!query.empty())
+                query += "&";
             query += name + "=" + text;
         }
     }
@@ -100,7 +111,8 @@ std::vector<std::pair<std::string, std::string>> PNRequester::queryComponents(
         components.insert(components.end(), more.begin(), more.end());
     };
     if (const platform::Dictionary* dictionary = value.asDictionary()) {
-        for (const auto& [nestedKey, nested] : *dictionary) append(key + "[" + nestedKey + "]", nested);
+        for (const auto& [nestedKey, nested] : *dictionary)
+            append(key + "[" + nestedKey + "]", nested);
     } else if (const platform::Array* array = value.asArray()) {
         for (const platform::Value& element : *array) append(key + "[]", element);
     } else if (const platform::StringSet* set = value.asStringSet()) {
@@ -122,22 +134,26 @@ std::string PNRequester::escape(const std::string& text) const {
 std::optional<platform::Error> PNRequester::error(
     const std::shared_ptr<platform::URLResponse>& response) const {
     std::shared_ptr<platform::HTTPURLResponse> http = asHTTP(response);
-    if (!http || isSuccessStatus(http->statusCode())) return std::nullopt;
+    if (!http || isSuccessStatus(http->statusCode()))
+        return std::nullopt;
     platform::Dictionary info{{"statusCode", http->statusCode()},
                               {"response", http->debugDescription()}};
-    if (http->statusCode() == 400) info["error"] = "Bad Request";
+    if (http->statusCode() == 400)
+        info["error"] = "Bad Request";
     return platform::Error(statusErrorDomain, -1, std::move(info));
 }
 
 std::int64_t PNRequester::getSize(const std::shared_ptr<platform::URLResponse>& response) const {
     std::shared_ptr<platform::HTTPURLResponse> http = asHTTP(response);
-    if (!http) return 0;
+    if (!http)
+        return 0;
     if (auto stored = http->valueForHTTPHeaderField("x-goog-stored-content-length")) {
         return decimalInteger(*stored).value_or(0);
     }
     if (auto range = http->valueForHTTPHeaderField("Content-Range")) {
         const std::size_t slash = range->find('/');
-        if (slash == std::string::npos || range->find('/', slash + 1) != std::string::npos) return 0;
+        if (slash == std::string::npos || range->find('/', slash + 1) != std::string::npos)
+            return 0;
         return decimalInteger(std::string_view(*range).substr(slash + 1)).value_or(0);
     }
     if (auto length = http->valueForHTTPHeaderField("Content-Length")) {
@@ -173,7 +189,8 @@ PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::
         std::optional<platform::Data> body =
             platform::Json::serializeToData(platform::Value(parameters), &serializationError);
         // Sending a write without its body would report a success for nothing written.
-        if (!body) return refuse(std::move(completion), serializationError);
+        if (!body)
+            return refuse(std::move(completion), serializationError);
         request.setHTTPBody(std::move(body));
         request.setValue("application/json", "Content-Type");
     } else {
@@ -195,15 +212,19 @@ void PNRequester::handleJSONReply(const std::optional<platform::Data>& body,
                                   const std::shared_ptr<platform::URLResponse>& response,
                                   const std::optional<platform::Error>& transportError,
                                   const Mapper& mapper, const Completion& completion) const {
-    if (transportError) return completion({}, transportError);
+    if (transportError)
+        return completion({}, transportError);
     // An error page is a failure whatever its body says.
     if (std::optional<platform::Error> statusError = error(response)) {
         return completion({}, statusError);
     }
     std::optional<platform::Value> json;
-    if (body && !body->empty()) json = platform::Json::parse(*body);
-    if (!json) return completion({}, std::nullopt);
-    if (!mapper) return completion(*json, std::nullopt);
+    if (body && !body->empty())
+        json = platform::Json::parse(*body);
+    if (!json)
+        return completion({}, std::nullopt);
+    if (!mapper)
+        return completion(*json, std::nullopt);
 
     std::optional<platform::Dictionary> headers;
     if (auto http = asHTTP(response)) {
@@ -221,7 +242,8 @@ PNCancellablePtr PNRequester::googleDataRequest(const platform::URLRequest& requ
                                                 StreamCompletion completion) {
     std::lock_guard lock(dataLoadinglock_);
     std::shared_ptr<platform::URLSessionDataTask> task = session_->dataTask(request);
-    if (streamBlock) taskDataBlocks_[task] = std::move(streamBlock);
+    if (streamBlock)
+        taskDataBlocks_[task] = std::move(streamBlock);
     taskCompletionBlocks_[task] = std::move(completion);
     log();
     // Callbacks never run on this thread, so starting under the lock is safe.
@@ -235,7 +257,8 @@ void PNRequester::didReceiveResponse(const std::shared_ptr<platform::URLSession>
                                      DispositionHandler completionHandler) {
     {
         std::lock_guard lock(dataLoadinglock_);
-        if (taskCompletionBlocks_.count(dataTask)) taskResponses_[dataTask] = response;
+        if (taskCompletionBlocks_.count(dataTask))
+            taskResponses_[dataTask] = response;
     }
     completionHandler(ResponseDisposition::allow);
 }
@@ -248,13 +271,16 @@ void PNRequester::didReceiveData(const std::shared_ptr<platform::URLSession>&,
     {
         std::lock_guard lock(dataLoadinglock_);
         auto found = taskDataBlocks_.find(dataTask);
-        if (found == taskDataBlocks_.end()) return;
+        if (found == taskDataBlocks_.end())
+            return;
         block = found->second;
         auto stored = taskResponses_.find(dataTask);
-        if (stored != taskResponses_.end()) response = stored->second;
+        if (stored != taskResponses_.end())
+            response = stored->second;
     }
     // The body of an error reply is not the resource: never hand it on as its bytes.
-    if (error(response)) return;
+    if (error(response))
+        return;
     block(data, getSize(response));
 }
 
@@ -266,7 +292,8 @@ void PNRequester::didCompleteWithError(const std::shared_ptr<platform::URLSessio
     {
         std::lock_guard lock(dataLoadinglock_);
         auto found = taskCompletionBlocks_.find(task);
-        if (found == taskCompletionBlocks_.end()) return;
+        if (found == taskCompletionBlocks_.end())
+            return;
         completion = std::move(found->second);
         taskCompletionBlocks_.erase(found);
         auto stored = taskResponses_.find(task);
@@ -285,7 +312,8 @@ void PNRequester::log() {
     std::string labels = "[";
     bool first = true;
     for (const auto& [task, block] : taskDataBlocks_) {
-        if (!first) labels += ", ";
+        if (!first)
+            labels += ", ";
         first = false;
         labels += "\"" + taskLabel(task) + "\"";
     }

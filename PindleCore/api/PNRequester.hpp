@@ -42,13 +42,13 @@ namespace pindle {
 
 class PNRequester : public platform::URLSessionDelegate,
                     public std::enable_shared_from_this<PNRequester> {
-public:
+  public:
     // Maps the parsed JSON body and the response's header fields (nullptr when the response
     // is not HTTP) to the call's result.
-    using Mapper =
-        std::function<platform::Value(const platform::Value& json, const platform::Dictionary* headers)>;
-    using Completion =
-        std::function<void(const platform::Value& result, const std::optional<platform::Error>& error)>;
+    using Mapper = std::function<platform::Value(const platform::Value& json,
+                                                 const platform::Dictionary* headers)>;
+    using Completion = std::function<void(const platform::Value& result,
+                                          const std::optional<platform::Error>& error)>;
     using StreamBlock = std::function<void(const platform::Data& chunk, std::int64_t totalSize)>;
     using StreamCompletion =
         std::function<void(std::int64_t totalSize, const std::optional<platform::Error>& error)>;
@@ -84,7 +84,8 @@ public:
     // Percent-escapes all but ASCII letters, digits and "-._~/?".
     std::string escape(const std::string& text) const;
     // The status error for a response outside 200-299; nothing otherwise.
-    std::optional<platform::Error> error(const std::shared_ptr<platform::URLResponse>& response) const;
+    std::optional<platform::Error> error(
+        const std::shared_ptr<platform::URLResponse>& response) const;
     // The resource's total size from "x-goog-stored-content-length", else the total of
     // "Content-Range", else "Content-Length"; 0 when none gives a decimal integer.
     std::int64_t getSize(const std::shared_ptr<platform::URLResponse>& response) const;
@@ -104,15 +105,15 @@ public:
     PNRequester(const PNRequester&) = delete;
     PNRequester& operator=(const PNRequester&) = delete;
 
-private:
+  private:
     struct Private {
         explicit Private() = default;
     };
 
-public:
+  public:
     explicit PNRequester(Private);
 
-private:
+  private:
     using TaskKey = std::shared_ptr<platform::URLSessionTask>;
 
     void handleJSONReply(const std::optional<platform::Data>& body,
@@ -125,9 +126,10 @@ private:
     std::shared_ptr<platform::URLSession> session_;  // set once, after construction
 
     std::recursive_mutex dataLoadinglock_;
-    std::map<TaskKey, StreamBlock> taskDataBlocks_;              // guarded by dataLoadinglock_
-    std::map<TaskKey, StreamCompletion> taskCompletionBlocks_;   // guarded by dataLoadinglock_
-    std::map<TaskKey, std::shared_ptr<platform::URLResponse>> taskResponses_;  // guarded by dataLoadinglock_
+    std::map<TaskKey, StreamBlock> taskDataBlocks_;             // guarded by dataLoadinglock_
+    std::map<TaskKey, StreamCompletion> taskCompletionBlocks_;  // guarded by dataLoadinglock_
+    std::map<TaskKey, std::shared_ptr<platform::URLResponse>>
+        taskResponses_;  // guarded by dataLoadinglock_
     PNLogger logger_{PNLoggerType::RQST};
 };
 

@@ -21,11 +21,14 @@ constexpr const char* badCredentialsNotification = "BADCREDENTIALS";
 
 std::optional<std::string> stringMember(const platform::Dictionary& reply, const char* key) {
     auto it = reply.find(key);
-    if (it == reply.end() || !it->second.asString()) return std::nullopt;
+    if (it == reply.end() || !it->second.asString())
+        return std::nullopt;
     return *it->second.asString();
 }
 
-platform::Error sessionNotStarted() { return PNError(PNError::sessionNotStarted); }
+platform::Error sessionNotStarted() {
+    return PNError(PNError::sessionNotStarted);
+}
 
 }  // namespace
 
@@ -85,7 +88,8 @@ void PNSession::setState(PNSessionState state) {
     platform::NotificationCenter::defaultCenter().post(NotificationName::PNAccountStateChanged, {},
                                                        {{"sessionData", std::move(sessionData)}});
     // Observers of the notification still see the error of the state being left.
-    if (state == PNSessionState::stopped) setError(std::nullopt);
+    if (state == PNSessionState::stopped)
+        setError(std::nullopt);
 }
 
 bool PNSession::tokenModeIsConsistent() const {
@@ -125,7 +129,8 @@ void PNSession::start(std::string apiToken, std::string identity, StartCompletio
     PNCancellablePtr request = PNSessionAPI::shared().session(
         identity, [weak, generation, completion](const platform::Dictionary& reply,
                                                  const std::optional<platform::Error>& error) {
-            if (auto self = weak.lock()) self->handleStartReply(generation, reply, error, completion);
+            if (auto self = weak.lock())
+                self->handleStartReply(generation, reply, error, completion);
         });
     std::lock_guard lock(mutex_);
     sessionInitialization_ = std::move(request);
@@ -136,7 +141,8 @@ void PNSession::handleStartReply(std::uint64_t generation, const platform::Dicti
                                  const StartCompletion& completion) {
     std::optional<std::string> token = stringMember(reply, "sessionToken");
     // A reply that grants no session cannot leave the session starting for ever.
-    if (!error && !token) error = PNError(PNError::unknown).toPlatformError();
+    if (!error && !token)
+        error = PNError(PNError::unknown).toPlatformError();
     bool stale = false;
     {
         std::lock_guard lock(mutex_);
@@ -144,14 +150,18 @@ void PNSession::handleStartReply(std::uint64_t generation, const platform::Dicti
         if (!stale) {
             sessionData_ = error ? platform::Dictionary{} : reply;
             if (!error) {
-                if (auto id = stringMember(reply, "id")) appID_ = id;
+                if (auto id = stringMember(reply, "id"))
+                    appID_ = id;
                 if (auto text = stringMember(reply, "createdAt")) {
-                    if (auto date = parseDate(*text)) createdAt_ = date;
+                    if (auto date = parseDate(*text))
+                        createdAt_ = date;
                 }
                 if (auto text = stringMember(reply, "expiresAt")) {
-                    if (auto date = parseDate(*text)) expiresAt_ = date;
+                    if (auto date = parseDate(*text))
+                        expiresAt_ = date;
                 }
-                if (auto identity = stringMember(reply, "identity")) identity_ = *identity;
+                if (auto identity = stringMember(reply, "identity"))
+                    identity_ = *identity;
                 // Taking the token is start(sessionToken:) without superseding this start.
                 secureModeEnabled_ = true;
                 sessionToken_ = token;
@@ -160,16 +170,19 @@ void PNSession::handleStartReply(std::uint64_t generation, const platform::Dicti
     }
     if (stale) {
         // A stop or a newer start has taken over: this reply changes nothing.
-        if (completion) completion(state(), error ? platform::Dictionary{} : reply, error);
+        if (completion)
+            completion(state(), error ? platform::Dictionary{} : reply, error);
         return;
     }
     if (error) {
         setState(PNSessionState::failed);
-        if (completion) completion(PNSessionState::failed, {}, error);
+        if (completion)
+            completion(PNSessionState::failed, {}, error);
         return;
     }
     setState(PNSessionState::started);
-    if (completion) completion(state(), reply, std::nullopt);
+    if (completion)
+        completion(state(), reply, std::nullopt);
 }
 
 void PNSession::startSession(StateCompletion completion) {
@@ -179,7 +192,8 @@ void PNSession::startSession(StateCompletion completion) {
         usable = tokenModeIsConsistent() && appID_.has_value();
     }
     if (!usable) {
-        if (completion) completion(state(), sessionNotStarted());
+        if (completion)
+            completion(state(), sessionNotStarted());
         return;
     }
     startSessionPrivate(std::move(completion), false);
@@ -188,7 +202,8 @@ void PNSession::startSession(StateCompletion completion) {
 void PNSession::startSessionPrivate(StateCompletion completion, bool force) {
     PNSessionState current = state();
     if (!force && (current == PNSessionState::starting || current == PNSessionState::started)) {
-        if (completion) completion(current, std::nullopt);
+        if (completion)
+            completion(current, std::nullopt);
         return;
     }
     std::optional<std::string> token;
@@ -199,7 +214,8 @@ void PNSession::startSessionPrivate(StateCompletion completion, bool force) {
         identity = identity_;
     }
     if (!token) {
-        if (completion) completion(current, sessionNotStarted());
+        if (completion)
+            completion(current, sessionNotStarted());
         return;
     }
     StartCompletion onStarted;
@@ -212,12 +228,15 @@ void PNSession::startSessionPrivate(StateCompletion completion, bool force) {
     start(*token, identity, std::move(onStarted));
 }
 
-void PNSession::stopSession() { stop(); }
+void PNSession::stopSession() {
+    stop();
+}
 
 void PNSession::stop() {
     {
         std::lock_guard lock(mutex_);
-        if (state_ == PNSessionState::stopped) return;
+        if (state_ == PNSessionState::stopped)
+            return;
         ++generation_;
     }
     legacy::PSystem::resetCurrentState(PNTokenObject::sharedInstance());
@@ -249,7 +268,8 @@ void PNSession::startSessionRoutine(StateCompletion completion) {
                 self->setState(PNSessionState::failed);
                 self->setError(error);
             }
-            if (completion) completion(self->state(), self->error());
+            if (completion)
+                completion(self->state(), self->error());
         });
 }
 
@@ -261,7 +281,8 @@ void PNSession::scheduleProlong() {
 }
 
 void PNSession::prolong() {
-    if (state() != PNSessionState::started && --prolongRequests_ <= 0) return;
+    if (state() != PNSessionState::started && --prolongRequests_ <= 0)
+        return;
     startSessionPrivate({}, true);
 }
 

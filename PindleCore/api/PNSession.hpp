@@ -39,7 +39,7 @@
 namespace pindle {
 
 class PNSession : public platform::Object {
-public:
+  public:
     using StartCompletion = std::function<void(PNSessionState, const platform::Dictionary&,
                                                const std::optional<platform::Error>&)>;
     using StateCompletion =
@@ -97,17 +97,17 @@ public:
     void startSessionRoutine(StateCompletion completion = {});
     void scheduleProlong();
 
-private:
+  private:
     struct Private {
         explicit Private() = default;
     };
 
-public:
+  public:
     explicit PNSession(Private);
     PNSession(const PNSession&) = delete;
     PNSession& operator=(const PNSession&) = delete;
 
-private:
+  private:
     void prolong();
     void startSessionPrivate(StateCompletion completion, bool force);
     void handleStartReply(std::uint64_t generation, const platform::Dictionary& reply,
@@ -117,19 +117,19 @@ private:
     std::uint64_t supersedeRequestInFlight();
 
     mutable std::mutex mutex_;
-    std::optional<std::string> sessionToken_;      // guarded by mutex_
-    std::optional<std::string> apiToken_;          // guarded by mutex_
-    bool secureModeEnabled_ = true;                // guarded by mutex_
-    std::optional<std::string> appID_;             // guarded by mutex_
-    std::optional<std::string> accountId_;         // guarded by mutex_
-    std::optional<platform::Date> expiresAt_;      // guarded by mutex_
-    std::optional<platform::Date> createdAt_;      // guarded by mutex_
-    std::string identity_;                         // guarded by mutex_
-    platform::Dictionary sessionData_;             // guarded by mutex_
-    PNCancellablePtr sessionInitialization_;       // guarded by mutex_
+    std::optional<std::string> sessionToken_;         // guarded by mutex_
+    std::optional<std::string> apiToken_;             // guarded by mutex_
+    bool secureModeEnabled_ = true;                   // guarded by mutex_
+    std::optional<std::string> appID_;                // guarded by mutex_
+    std::optional<std::string> accountId_;            // guarded by mutex_
+    std::optional<platform::Date> expiresAt_;         // guarded by mutex_
+    std::optional<platform::Date> createdAt_;         // guarded by mutex_
+    std::string identity_;                            // guarded by mutex_
+    platform::Dictionary sessionData_;                // guarded by mutex_
+    PNCancellablePtr sessionInitialization_;          // guarded by mutex_
     PNSessionState state_ = PNSessionState::stopped;  // guarded by mutex_
-    std::optional<platform::Error> error_;         // guarded by mutex_
-    std::uint64_t generation_ = 0;                 // guarded by mutex_
+    std::optional<platform::Error> error_;            // guarded by mutex_
+    std::uint64_t generation_ = 0;                    // guarded by mutex_
 
     std::atomic<std::int32_t> prolongRequests_{0};
 };

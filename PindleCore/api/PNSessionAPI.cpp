@@ -42,10 +42,9 @@ PNCancellablePtr PNSessionAPI::session(const std::string& identity, Completion c
         return PNRequester::instance().refuse(
             std::move(handler), platform::makeURLError(platform::URLError::badURL, text));
     }
-    return PNRequester::instance().jsonRequest(*url, PNAPIConstants::sessionAPIMethod,
-                                               {{"identity", identity}},
-                                               {{"Authorization", *authorization}}, nullptr,
-                                               std::move(handler));
+    return PNRequester::instance().jsonRequest(
+        *url, PNAPIConstants::sessionAPIMethod, {{"identity", identity}},
+        {{"Authorization", *authorization}}, nullptr, std::move(handler));
 }
 
 }  // namespace pindle

@@ -22,7 +22,7 @@
 namespace pindle {
 
 class PNSessionAPI {
-public:
+  public:
     using Completion = std::function<void(const platform::Dictionary& reply,
                                           const std::optional<platform::Error>& error)>;
 
@@ -34,7 +34,7 @@ public:
     // REQUIRES: completion is callable.
     PNCancellablePtr session(const std::string& identity, Completion completion);
 
-private:
+  private:
     PNSessionAPI() = default;
 };
 

@@ -14,7 +14,8 @@ enum class PNSessionState : std::int64_t {
 };
 
 constexpr std::optional<PNSessionState> sessionStateFromRawValue(std::int64_t rawValue) {
-    if (rawValue < 0 || rawValue > 3) return std::nullopt;
+    if (rawValue < 0 || rawValue > 3)
+        return std::nullopt;
     return static_cast<PNSessionState>(rawValue);
 }
 

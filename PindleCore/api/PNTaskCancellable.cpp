@@ -14,8 +14,10 @@ std::vector<std::string> nonEmptyPieces(const std::string& text) {
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('/', start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) pieces.push_back(text.substr(start, end - start));
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            pieces.push_back(text.substr(start, end - start));
         start = end + 1;
     }
     return pieces;
@@ -31,7 +33,8 @@ bool isUUIDText(const std::string& text) {
             }
         }
         if (g < 4) {
-            if (at >= text.size() || text[at] != '-') return false;
+            if (at >= text.size() || text[at] != '-')
+                return false;
             ++at;
         }
     }

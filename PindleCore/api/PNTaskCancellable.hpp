@@ -17,7 +17,7 @@
 namespace pindle {
 
 class PNTaskCancellable : public PNCancellable {
-public:
+  public:
     explicit PNTaskCancellable(std::shared_ptr<platform::URLSessionTask> task)
         : task_(std::move(task)) {}
 
@@ -27,13 +27,13 @@ public:
     // The label of a task's URL text in cancellation log lines.
     static std::string cancellationLabel(const std::string& urlText);
 
-private:
+  private:
     const std::shared_ptr<platform::URLSessionTask> task_;
 };
 
 // A cancellable for a call that was refused before anything was sent: cancelling does nothing.
 class PNRefusedCall : public PNCancellable {
-public:
+  public:
     void cancelIt() override {}
 };
 

@@ -65,22 +65,27 @@ PNVideoAPI& PNVideoAPI::shared() {
 }
 
 bool PNVideoAPI::isUsableIdentifier(const std::string& videoID) {
-    if (videoID.empty() || videoID == "." || videoID == "..") return false;
-    if (videoID.find_first_of("/?#%") != std::string::npos) return false;
+    if (videoID.empty() || videoID == "." || videoID == "..")
+        return false;
+    if (videoID.find_first_of("/?#%") != std::string::npos)
+        return false;
     return platform::URL::fromString("http://h/" + videoID).has_value();
 }
 
 std::string PNVideoAPI::encodeParameter(const platform::Value& value) {
     platform::Value encodable = value;
-    if (const platform::StringSet* set = value.asStringSet()) encodable = tagArray(*set);
+    if (const platform::StringSet* set = value.asStringSet())
+        encodable = tagArray(*set);
     std::optional<platform::Data> json = platform::Json::serializeToData(encodable);
     return json ? platform::Base64::encode(*json) : std::string();
 }
 
 std::optional<std::int64_t> PNVideoAPI::offset(std::int64_t page, std::int64_t perPage) {
-    if (page < 1) return 0;
+    if (page < 1)
+        return 0;
     std::int64_t result = 0;
-    if (__builtin_mul_overflow(page - 1, perPage, &result)) return std::nullopt;
+    if (__builtin_mul_overflow(page - 1, perPage, &result))
+        return std::nullopt;
     return result;
 }
 
@@ -98,7 +103,8 @@ PNCancellablePtr PNVideoAPI::send(const char* pathTemplate,
         }
         std::optional<std::string> filled =
             PNPathMaker::shared().makePath(pathTemplate, {{"videoID", *videoID}});
-        if (!filled) return requester.refuse(std::move(handler), invalidIdentifier(*videoID));
+        if (!filled)
+            return requester.refuse(std::move(handler), invalidIdentifier(*videoID));
         path = *filled;
     }
     std::optional<std::string> authorization = PNAuthToken::authHeader();
@@ -112,8 +118,10 @@ PNCancellablePtr PNVideoAPI::send(const char* pathTemplate,
                                 platform::makeURLError(platform::URLError::badURL, text));
     }
     PNRequester::Mapper mapper;
-    if (mapsList) mapper = listMapper;
-    if (mapsVideo) mapper = videoMapper;
+    if (mapsList)
+        mapper = listMapper;
+    if (mapsVideo)
+        mapper = videoMapper;
     return requester.jsonRequest(*url, method, parameters, {{"Authorization", *authorization}},
                                  std::move(mapper), std::move(handler));
 }
@@ -125,7 +133,8 @@ PNCancellablePtr PNVideoAPI::list(const platform::Dictionary& parameters,
                 [completion = std::move(completion)](const platform::Value& result,
                                                      const std::optional<platform::Error>& error) {
                     auto response = result.asObjectOf<PNVideosResponse>();
-                    if (!response) return completion(nullptr, error);
+                    if (!response)
+                        return completion(nullptr, error);
                     completion(response, std::nullopt);
                     PNVideoCache::shared().putVideosToCache(response->videos());
                 });
@@ -139,7 +148,8 @@ PNCancellablePtr PNVideoAPI::video(const std::string& videoID, VideoCompletion c
                 [completion = std::move(completion)](const platform::Value& result,
                                                      const std::optional<platform::Error>& error) {
                     auto response = result.asObjectOf<PNVideoResponse>();
-                    if (!response) return completion(nullptr, error);
+                    if (!response)
+                        return completion(nullptr, error);
                     completion(response->video(), std::nullopt);
                     PNVideoCache::shared().putVideoToCache(response->video());
                 });
@@ -157,7 +167,8 @@ PNCancellablePtr PNVideoAPI::videosCountByTags(const platform::StringSet& tags,
                 [completion = std::move(completion)](const platform::Value& result,
                                                      const std::optional<platform::Error>& error) {
                     auto response = result.asObjectOf<PNVideosResponse>();
-                    if (!response) return completion(0, error);
+                    if (!response)
+                        return completion(0, error);
                     completion(response->totalCount(), std::nullopt);
                     PNVideoCache::shared().putVideosToCache(response->videos());
                 });
@@ -216,11 +227,9 @@ PNCancellablePtr PNVideoAPI::videosByIdentity(const std::string& identity, std::
             },
             PNError(PNError::valuesTooLarge));
     }
-    return list({{"limit", perPage},
-                 {"offset", *start},
-                 {"identity", identity},
-                 {"sortOrder", sortOrder}},
-                std::move(completion));
+    return list(
+        {{"limit", perPage}, {"offset", *start}, {"identity", identity}, {"sortOrder", sortOrder}},
+        std::move(completion));
 }
 
 PNCancellablePtr PNVideoAPI::videosByIds(const std::vector<std::string>& ids,
@@ -237,9 +246,9 @@ PNCancellablePtr PNVideoAPI::deleteBy(const std::string& videoID, ResultCompleti
 PNCancellablePtr PNVideoAPI::syncVideos(platform::Date date, const platform::StringSet& tags,
                                         const platform::StringDictionary& metadata,
                                         ResultCompletion completion) {
-    return send(PNAPIConstants::videoSyncAPIPath, std::nullopt,
-                PNAPIConstants::videoSyncAPIMethod,
-                {{"date", toString(date)}, {"tags", tagArray(tags)},
+    return send(PNAPIConstants::videoSyncAPIPath, std::nullopt, PNAPIConstants::videoSyncAPIMethod,
+                {{"date", toString(date)},
+                 {"tags", tagArray(tags)},
                  {"metadata", platform::Value(metadata)}},
                 false, false, std::move(completion));
 }
@@ -254,7 +263,8 @@ PNCancellablePtr PNVideoAPI::writeVideo(const char* pathTemplate,
                                    const platform::Value& result,
                                    const std::optional<platform::Error>& error) {
         auto response = result.asObjectOf<PNVideoResponse>();
-        if (!response) return completion(nullptr, error);
+        if (!response)
+            return completion(nullptr, error);
         completion(response->video(), std::nullopt);
         PNVideoCache::shared().putVideoToCache(response->video());
     };
@@ -322,10 +332,9 @@ PNCancellablePtr PNVideoAPI::uploadingURLs(const std::string& videoID, bool isIm
     if (!PNTokenObject::itsMe(fromObject)) {
         return PNRequester::instance().refuse(std::move(completion), PNError(PNError::unknown));
     }
-    return send(PNAPIConstants::videoSignedUrlsAPIPath, videoID,
-                PNAPIConstants::videoSignedUrlsAPIMethod,
-                {{"isImported", isImported ? "true" : "false"}}, false, false,
-                std::move(completion));
+    return send(
+        PNAPIConstants::videoSignedUrlsAPIPath, videoID, PNAPIConstants::videoSignedUrlsAPIMethod,
+        {{"isImported", isImported ? "true" : "false"}}, false, false, std::move(completion));
 }
 
 }  // namespace pindle

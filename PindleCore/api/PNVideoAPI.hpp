@@ -35,7 +35,7 @@
 namespace pindle {
 
 class PNVideoAPI : public platform::Object {
-public:
+  public:
     using VideoCompletion = std::function<void(const std::shared_ptr<PNVideo>& video,
                                                const std::optional<platform::Error>& error)>;
     using VideosCompletion = std::function<void(const std::shared_ptr<PNVideosResponse>& response,
@@ -100,7 +100,7 @@ public:
     // Whether an identifier can stand in a resource path as it is.
     static bool isUsableIdentifier(const std::string& videoID);
 
-private:
+  private:
     PNVideoAPI() = default;
 
     // Sends one request; `handler` gets the requester's result and error.

@@ -7,8 +7,12 @@ PNLocalVideoCache& PNLocalVideoCache::shared() {
     return *cache;
 }
 
-void PNLocalVideoCache::resetCache() { ++resets_; }
+void PNLocalVideoCache::resetCache() {
+    ++resets_;
+}
 
-std::shared_ptr<PNVideo> PNLocalVideoCache::video(const std::string&) const { return nullptr; }
+std::shared_ptr<PNVideo> PNLocalVideoCache::video(const std::string&) const {
+    return nullptr;
+}
 
 }  // namespace pindle

@@ -16,7 +16,7 @@
 namespace pindle {
 
 class PNLocalVideoCache {
-public:
+  public:
     static PNLocalVideoCache& shared();
 
     PNLocalVideoCache(const PNLocalVideoCache&) = delete;
@@ -27,7 +27,7 @@ public:
     std::shared_ptr<PNVideo> video(const std::string& videoID) const;
     int resetCount() const { return resets_.load(); }
 
-private:
+  private:
     PNLocalVideoCache() = default;
     std::atomic<int> resets_{0};
 };

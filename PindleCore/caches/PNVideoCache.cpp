@@ -12,12 +12,15 @@ namespace {
 // or a list holding one identifier.
 std::optional<std::string> notifiedVideoID(const platform::Value& object) {
     if (const platform::Value* id = object.find("videoID")) {
-        if (const std::string* text = id->asString()) return *text;
+        if (const std::string* text = id->asString())
+            return *text;
         return std::nullopt;
     }
-    if (const std::string* text = object.asString()) return *text;
+    if (const std::string* text = object.asString())
+        return *text;
     if (const platform::Array* list = object.asArray(); list && list->size() == 1) {
-        if (const std::string* text = list->front().asString()) return *text;
+        if (const std::string* text = list->front().asString())
+            return *text;
     }
     return std::nullopt;
 }
@@ -31,7 +34,8 @@ PNVideoCache& PNVideoCache::shared() {
 
 PNVideoCache::PNVideoCache() {
     auto& center = platform::NotificationCenter::defaultCenter();
-    auto observe = [&](const char* name, void (PNVideoCache::*handler)(const platform::Notification&)) {
+    auto observe = [&](const char* name,
+                       void (PNVideoCache::*handler)(const platform::Notification&)) {
         registrations_.emplace_back(center.addObserverForName(
             name, nullptr, nullptr,
             [this, handler](const platform::Notification& n) { (this->*handler)(n); }));
@@ -53,13 +57,15 @@ std::vector<std::shared_ptr<PNVideo>> PNVideoCache::getCachedVideos(
     std::vector<std::shared_ptr<PNVideo>> videos;
     for (const std::string& id : videoIDs) {
         auto found = cache_.find(id);
-        if (found != cache_.end()) videos.push_back(found->second);
+        if (found != cache_.end())
+            videos.push_back(found->second);
     }
     return videos;
 }
 
 void PNVideoCache::putVideoToCache(const std::shared_ptr<PNVideo>& video) {
-    if (!video) return;
+    if (!video)
+        return;
     std::lock_guard lock(lock_);
     cache_[video->videoID()] = video;
 }
@@ -83,19 +89,20 @@ PNCancellablePtr PNVideoCache::getVideo(const std::string& videoID, VideoComplet
     {
         std::lock_guard lock(lock_);
         std::shared_ptr<PNVideo> video = getCachedVideo(videoID);
-        if (!video) video = PNLocalVideoCache::shared().video(videoID);
+        if (!video)
+            video = PNLocalVideoCache::shared().video(videoID);
         if (video) {
             completion(video, std::nullopt);
             return nullptr;
         }
     }
-    return PNVideoAPI::shared().video(
-        videoID, [this, videoID, completion = std::move(completion)](
-                     const std::shared_ptr<PNVideo>& video,
-                     const std::optional<platform::Error>& error) {
-            if (video) putVideoToCache(video);
-            completion(getCachedVideo(videoID), error);
-        });
+    return PNVideoAPI::shared().video(videoID, [this, videoID, completion = std::move(completion)](
+                                                   const std::shared_ptr<PNVideo>& video,
+                                                   const std::optional<platform::Error>& error) {
+        if (video)
+            putVideoToCache(video);
+        completion(getCachedVideo(videoID), error);
+    });
 }
 
 PNCancellablePtr PNVideoCache::getVideos(const std::vector<std::string>& videoIDs,
@@ -104,31 +111,35 @@ PNCancellablePtr PNVideoCache::getVideos(const std::vector<std::string>& videoID
     {
         std::lock_guard lock(lock_);
         for (const std::string& id : videoIDs) {
-            if (!cache_.count(id)) missing.push_back(id);
+            if (!cache_.count(id))
+                missing.push_back(id);
         }
         if (missing.empty()) {
             completion(getCachedVideos(videoIDs));
             return nullptr;
         }
     }
-    return PNVideoAPI::shared().videosByIds(
-        missing, [this, videoIDs, completion = std::move(completion)](
-                     const std::shared_ptr<PNVideosResponse>& response,
-                     const std::optional<platform::Error>&) {
-            if (response) putVideosToCache(response->videos());
-            completion(getCachedVideos(videoIDs));
-        });
+    return PNVideoAPI::shared().videosByIds(missing,
+                                            [this, videoIDs, completion = std::move(completion)](
+                                                const std::shared_ptr<PNVideosResponse>& response,
+                                                const std::optional<platform::Error>&) {
+                                                if (response)
+                                                    putVideosToCache(response->videos());
+                                                completion(getCachedVideos(videoIDs));
+                                            });
 }
 
 void PNVideoCache::syncVideo(const std::string& videoID) {
     deleteVideo(videoID);
-    getVideo(videoID, [](const std::shared_ptr<PNVideo>&, const std::optional<platform::Error>&) {});
+    getVideo(videoID,
+             [](const std::shared_ptr<PNVideo>&, const std::optional<platform::Error>&) {});
 }
 
 void PNVideoCache::handleVideosCreated(const platform::Notification& notification) {
     std::lock_guard lock(lock_);
     const platform::Value* id = notification.object.find("videoID");
-    if (!id || !id->asString()) return;
+    if (!id || !id->asString())
+        return;
     const std::string videoID = *id->asString();
     const platform::Value* urls = notification.object.find("mp4Url");
     std::shared_ptr<PNVideo> video = getCachedVideo(videoID);
@@ -138,7 +149,8 @@ void PNVideoCache::handleVideosCreated(const platform::Notification& notificatio
     }
     auto patch = [&](const char* key, void (PNVideo::*setter)(std::optional<platform::URL>)) {
         const platform::Value* text = urls->find(key);
-        if (text && text->asString()) (video.get()->*setter)(platform::URL::fromString(*text->asString()));
+        if (text && text->asString())
+            (video.get()->*setter)(platform::URL::fromString(*text->asString()));
     };
     patch("360p", &PNVideo::setMediaMP4URL360p);
     patch("540p", &PNVideo::setMediaMP4URL540p);

@@ -32,10 +32,11 @@
 namespace pindle {
 
 class PNVideoCache {
-public:
+  public:
     using VideoCompletion = std::function<void(const std::shared_ptr<PNVideo>& video,
                                                const std::optional<platform::Error>& error)>;
-    using VideosCompletion = std::function<void(const std::vector<std::shared_ptr<PNVideo>>& videos)>;
+    using VideosCompletion =
+        std::function<void(const std::vector<std::shared_ptr<PNVideo>>& videos)>;
 
     static PNVideoCache& shared();
 
@@ -46,15 +47,17 @@ public:
     PNCancellablePtr getVideo(const std::string& videoID, VideoCompletion completion);
     // The records of `videoIDs` in their order (repetitions kept); the missing ones are fetched
     // in one request. After a failure the completion gets the records that are cached.
-    PNCancellablePtr getVideos(const std::vector<std::string>& videoIDs, VideosCompletion completion);
+    PNCancellablePtr getVideos(const std::vector<std::string>& videoIDs,
+                               VideosCompletion completion);
     std::shared_ptr<PNVideo> getCachedVideo(const std::string& videoID) const;
-    std::vector<std::shared_ptr<PNVideo>> getCachedVideos(const std::vector<std::string>& videoIDs) const;
+    std::vector<std::shared_ptr<PNVideo>> getCachedVideos(
+        const std::vector<std::string>& videoIDs) const;
     void putVideoToCache(const std::shared_ptr<PNVideo>& video);
     void putVideosToCache(const std::vector<std::shared_ptr<PNVideo>>& videos);
     // Empties the cache.
     void didReceiveMemoryWarning();
 
-private:
+  private:
     PNVideoCache();
 
     void deleteVideo(const std::string& videoID);

@@ -3,8 +3,9 @@
 // Both operations act only for the internal-caller token. launch() brings up the legacy
 // services; resetCurrentState() clears the legacy state host's device token.
 //
-// For now only the entry points exist: the legacy services they start arrive with the
-// device-services layer. Each call is counted so the session's use of them can be checked.
+// launch() runs the legacy logging set-up; the bandwidth and location services and the restart
+// of unfinished uploads arrive with the device-services and uploads layers. Each call is
+// counted so the session's use of them can be checked.
 //
 // Thread-safety: safe from any thread.
 #pragma once
@@ -17,7 +18,7 @@
 namespace pindle::legacy {
 
 class PSystem {
-public:
+  public:
     PSystem() = delete;
 
     static void launch(const std::shared_ptr<platform::Object>& fromObject);

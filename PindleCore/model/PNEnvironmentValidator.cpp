@@ -5,7 +5,8 @@
 namespace pindle {
 
 std::optional<PNError> PNEnvironmentValidator::validate() {
-    if (PNSession::current()->state() == PNSessionState::started) return std::nullopt;
+    if (PNSession::current()->state() == PNSessionState::started)
+        return std::nullopt;
     return PNError(PNError::sessionNotStarted);
 }
 

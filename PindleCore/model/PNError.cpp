@@ -24,7 +24,8 @@ std::string PNError::localizedDescription() const {
             return "The session has not started";
         case authenticationFailed:
             // Without an application identifier the sentence simply ends after "app id".
-            return "Unable to authenticate for app id " + PNSession::current()->appID().value_or("");
+            return "Unable to authenticate for app id " +
+                   PNSession::current()->appID().value_or("");
         case timedOut:
             return "The network call has timed out";
         case serverDown:

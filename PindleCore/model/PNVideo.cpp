@@ -118,7 +118,8 @@ std::optional<std::string> resolveIdentity(const std::optional<std::string>& ide
     if (!resolved) {
         const std::shared_ptr<PNSession>& session = PNSession::current();
         resolved = session->sessionToken();
-        if (!resolved) resolved = session->apiToken();
+        if (!resolved)
+            resolved = session->apiToken();
     }
     if (!resolved || resolved->empty() || resolved->find(identitySeparator) != std::string::npos) {
         return std::nullopt;

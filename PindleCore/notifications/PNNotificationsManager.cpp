@@ -7,6 +7,8 @@ PNNotificationsManager& PNNotificationsManager::sharedInstance() {
     return *manager;
 }
 
-void PNNotificationsManager::Connect() { ++connects_; }
+void PNNotificationsManager::Connect() {
+    ++connects_;
+}
 
 }  // namespace pindle

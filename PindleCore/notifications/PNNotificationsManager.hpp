@@ -11,7 +11,7 @@
 namespace pindle {
 
 class PNNotificationsManager {
-public:
+  public:
     static PNNotificationsManager& sharedInstance();
 
     PNNotificationsManager(const PNNotificationsManager&) = delete;
@@ -20,7 +20,7 @@ public:
     void Connect();
     int connectCount() const { return connects_.load(); }
 
-private:
+  private:
     PNNotificationsManager() = default;
     std::atomic<int> connects_{0};
 };

@@ -1,6 +1,7 @@
 #include "platform/net/URLSession.hpp"
 
-#include "platform/net/CallbackThreadPool.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/OperationQueue.hpp"
 #include "platform/net/NetworkThread.hpp"
 
 namespace pindle::platform {
@@ -9,15 +10,16 @@ std::shared_ptr<URLSession> URLSession::shared() {
     // Leaked on purpose: it serves until the process ends.
     static auto* const session = new std::shared_ptr<URLSession>(
         std::make_shared<URLSession>(Key(), URLSessionConfiguration::defaultConfiguration(),
-                                     nullptr, CallbackThreadPool::shared(), true));
+                                     nullptr, DispatchQueue::global(), true));
     return *session;
 }
 
 std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configuration,
                                              std::shared_ptr<URLSessionDelegate> delegate,
                                              std::shared_ptr<Executor> delegateQueue) {
+    // Like the platform: a new operation queue with default settings (no limit).
     if (!delegateQueue)
-        delegateQueue = CallbackThreadPool::shared();
+        delegateQueue = OperationQueue::create("");
     return std::make_shared<URLSession>(Key(), std::move(configuration), std::move(delegate),
                                         std::move(delegateQueue), false);
 }

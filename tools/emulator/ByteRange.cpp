@@ -36,20 +36,20 @@ ByteRange ByteRange::resolve(std::optional<std::string_view> header, std::uint64
     if (!header) {
         return whole;
     }
-    auto spec = trim(*header);
-    if (spec.substr(0, unit.size()) != unit) {
+    auto rangeText = trim(*header);
+    if (rangeText.substr(0, unit.size()) != unit) {
         return whole;
     }
-    spec = trim(spec.substr(unit.size()));
-    if (spec.find(',') != std::string_view::npos) {
+    rangeText = trim(rangeText.substr(unit.size()));
+    if (rangeText.find(',') != std::string_view::npos) {
         return whole;
     }
-    auto dash = spec.find('-');
+    auto dash = rangeText.find('-');
     if (dash == std::string_view::npos) {
         return whole;
     }
-    auto firstText = trim(spec.substr(0, dash));
-    auto lastText = trim(spec.substr(dash + 1));
+    auto firstText = trim(rangeText.substr(0, dash));
+    auto lastText = trim(rangeText.substr(dash + 1));
 
     ByteRange unsatisfiable;
     unsatisfiable.kind = Kind::unsatisfiable;

@@ -20,7 +20,7 @@ namespace pindle::testing {
 // Collects the one value a completion delivers, from whatever thread it runs on.
 template <class T>
 class Outcome {
-public:
+  public:
     void set(T value) {
         std::lock_guard lock(mutex_);
         ++calls_;
@@ -47,7 +47,7 @@ public:
         return thread_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::optional<T> value_;  // guarded by mutex_
@@ -55,8 +55,20 @@ private:
     std::thread::id thread_;  // guarded by mutex_
 };
 
+// Polls `condition` until it holds or `timeout` passes: for effects that follow a completion
+// on its own thread.
+inline bool eventually(const std::function<bool()>& condition,
+                       std::chrono::seconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 class EmulatorFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(emulator_.start(&error)) << error;

@@ -20,7 +20,7 @@ struct Reply {
 };
 
 class PNRequesterTest : public testing::EmulatorFixture {
-protected:
+  protected:
     platform::URL url(const std::string& path) {
         return *platform::URL::fromString(emulator_.baseURL() + path);
     }
@@ -53,11 +53,13 @@ TEST_F(PNRequesterTest, GetPutsSortedEscapedParametersInTheQuery) {
     };
     const Case cases[] = {
         {"no parameters", {}, "/q?"},
-        {"sorted keys", {{"sortOrder", "asc"}, {"offset", 0}, {"limit", 10}},
+        {"sorted keys",
+         {{"sortOrder", "asc"}, {"offset", 0}, {"limit", 10}},
          "/q?limit=10&offset=0&sortOrder=asc"},
         {"escaping", {{"v", "a &b/?c"}}, "/q?v=a%20%26b/?c"},
         {"booleans", {{"t", true}, {"f", false}}, "/q?f=0&t=1"},
-        {"arrays and dictionaries", {{"k", platform::Array{"a", "b"}}, {"m", Dictionary{{"x", "1"}}}},
+        {"arrays and dictionaries",
+         {{"k", platform::Array{"a", "b"}}, {"m", Dictionary{{"x", "1"}}}},
          "/q?k%5B%5D=a&k%5B%5D=b&m%5Bx%5D=1"},
         {"empty nested values", {{"k", platform::Array{}}, {"m", Dictionary{}}}, "/q?"},
     };
@@ -84,7 +86,9 @@ TEST_F(PNRequesterTest, OtherMethodsSendAJSONBodyAndTheirOwnContentType) {
     };
     const Case cases[] = {
         {"POST", {}, Dictionary{}},
-        {"PUT", {{"tags", platform::Array{"a"}}, {"n", 2}}, Dictionary{{"tags", platform::Array{"a"}}, {"n", 2}}},
+        {"PUT",
+         {{"tags", platform::Array{"a"}}, {"n", 2}},
+         Dictionary{{"tags", platform::Array{"a"}}, {"n", 2}}},
         // Method text is compared exactly: a lower-case "get" is a body method.
         {"get", {{"limit", 10}}, Dictionary{{"limit", 10}}},
     };
@@ -110,22 +114,24 @@ TEST_F(PNRequesterTest, StatusOutsideTheSuccessRangeIsAnErrorWhateverTheBody) {
         bool expectResult;
     };
     const Case cases[] = {
-        {200, R"({"a":1})", true, false, true},  {299, R"({"a":1})", true, false, true},
-        {300, R"({"a":1})", true, true, false},
-        {400, R"({"a":1})", true, true, false},  {401, R"({"a":1})", true, true, false},
-        {404, R"({"a":1})", true, true, false},  {500, "<html>oops</html>", false, true, false},
-        {204, "", false, false, false},          {200, "not json", false, false, false},
+        {200, R"({"a":1})", true, false, true},         {299, R"({"a":1})", true, false, true},
+        {300, R"({"a":1})", true, true, false},         {400, R"({"a":1})", true, true, false},
+        {401, R"({"a":1})", true, true, false},         {404, R"({"a":1})", true, true, false},
+        {500, "<html>oops</html>", false, true, false}, {204, "", false, false, false},
+        {200, "not json", false, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
         emulator::Response response =
             emulator::Response::text(c.status, c.body, c.isJSON ? "application/json" : "text/html");
-        if (c.body.empty()) response = emulator::Response::empty(c.status);
+        if (c.body.empty())
+            response = emulator::Response::empty(c.status);
         emulator_.server().addReply("GET", "/s", response, 1);
         Reply reply = request("/s", "GET");
         EXPECT_EQ(reply.error.has_value(), c.expectError);
         EXPECT_EQ(!reply.result.isNull(), c.expectResult);
-        if (!reply.error) continue;
+        if (!reply.error)
+            continue;
         EXPECT_EQ(reply.error->domain(), "com.p.pinlet");
         EXPECT_EQ(reply.error->code(), -1);
         EXPECT_EQ(reply.error->userInfo().at("statusCode"), Value(static_cast<int>(c.status)));
@@ -148,15 +154,17 @@ TEST_F(PNRequesterTest, MapperSeesTheBodyAndTheHeaders) {
     emulator::Headers headers;
     headers.set("video-total-count", "7");
     emulator_.server().addJSONReply("GET", "/m", 200, nlohmann::json::array({1, 2}), headers, 1);
-    Reply reply = request("/m", "GET", {}, {},
-                          [](const Value& json, const Dictionary* fields) -> Value {
-                              EXPECT_TRUE(json.isArray());
-                              if (!fields) return "no headers";
-                              for (const auto& [name, value] : *fields) {
-                                  if (name == "video-total-count") return value;
-                              }
-                              return "missing";
-                          });
+    Reply reply =
+        request("/m", "GET", {}, {}, [](const Value& json, const Dictionary* fields) -> Value {
+            EXPECT_TRUE(json.isArray());
+            if (!fields)
+                return "no headers";
+            for (const auto& [name, value] : *fields) {
+                if (name == "video-total-count")
+                    return value;
+            }
+            return "missing";
+        });
     EXPECT_EQ(reply.result, Value("7"));
 }
 
@@ -186,7 +194,9 @@ TEST_F(PNRequesterTest, CancellingEndsTheRequestOnceWithTheCancellationError) {
     const std::thread::id caller = std::this_thread::get_id();
     PNCancellablePtr token = PNRequester::instance().jsonRequest(
         url("/slow"), "GET", {}, {}, nullptr,
-        [&](const Value& result, const std::optional<Error>& error) { outcome.set({result, error}); });
+        [&](const Value& result, const std::optional<Error>& error) {
+            outcome.set({result, error});
+        });
     token->cancelIt();
     token->cancelIt();
     const Reply& reply = outcome.wait();
@@ -202,13 +212,15 @@ TEST_F(PNRequesterTest, SizeHeadersFollowTheirPrecedence) {
                                                            206, fields);
     };
     PNRequester& requester = PNRequester::instance();
-    EXPECT_EQ(requester.getSize(response({{"x-goog-stored-content-length", "1000"},
-                                          {"Content-Range", "bytes 0-1/5000"}})),
+    EXPECT_EQ(requester.getSize(response(
+                  {{"x-goog-stored-content-length", "1000"}, {"Content-Range", "bytes 0-1/5000"}})),
               1000);
-    EXPECT_EQ(requester.getSize(response({{"Content-Range", "bytes 0-1/5000"}, {"Content-Length", "2"}})),
-              5000);
+    EXPECT_EQ(
+        requester.getSize(response({{"Content-Range", "bytes 0-1/5000"}, {"Content-Length", "2"}})),
+        5000);
     EXPECT_EQ(requester.getSize(response({{"content-range", "bytes 0-1/5000"}})), 5000);
-    EXPECT_EQ(requester.getSize(response({{"Content-Range", "bytes 0-1"}, {"Content-Length", "2"}})), 0);
+    EXPECT_EQ(
+        requester.getSize(response({{"Content-Range", "bytes 0-1"}, {"Content-Length", "2"}})), 0);
     EXPECT_EQ(requester.getSize(response({{"Content-Range", "bytes */*"}})), 0);
     EXPECT_EQ(requester.getSize(response({{"Content-Length", "2"}})), 2);
     EXPECT_EQ(requester.getSize(response({})), 0);

@@ -1,0 +1,104 @@
+// LGFileLogger: writes log messages to files of a logs folder, one current file at a time,
+// and rolls to a new file when the current one reaches maximumFileSize, reaches the age
+// rollingFrequency (on the process clock), is deleted or renamed under it, or when the
+// logger is removed from the hub or told to roll. A rolled file is marked archived.
+//
+// The current file is chosen at the first message: the newest log file when reuse is
+// allowed and it is neither archived nor due for rolling, else a new one from the file
+// manager (which names it and deletes old files). Before each write the logger checks that
+// the file still has a link and is still at its path, since Linux tells a watcher about the
+// deletion of an open file only when the last descriptor closes.
+//
+// Lines use LGLogFileFormatterDefault ("yyyy/MM/dd HH:mm:ss:SSS  text") unless another
+// formatter is set. A failed write loses its message; the first ten failures of the process
+// are reported on standard error.
+//
+// Thread-safety: the public operations may be called from any thread, except where a
+// REQUIRES line says otherwise. All file work, the age timer and the file watcher run on
+// the logger's queue; the roll completion runs on the main queue.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "PindleCore/logging/LGAbstractLogger.hpp"
+#include "PindleCore/logging/LGLogFileInfo.hpp"
+#include "PindleCore/logging/LGLogFileManager.hpp"
+#include "platform/dispatch/DispatchTimerSource.hpp"
+#include "platform/files/FileHandle.hpp"
+#include "platform/files/FileWatcher.hpp"
+
+namespace pindle {
+
+class LGFileLogger : public LGAbstractLogger {
+  public:
+    static constexpr const char* name = "p.logging.fileLogger";
+    static constexpr std::uint64_t defaultMaximumFileSize = 1024 * 1024;
+    static constexpr platform::TimeInterval defaultRollingFrequency = 24 * 60 * 60;
+    static constexpr std::uint64_t reportedWriteFailures = 10;
+
+    // Without a manager, a new LGLogFileManagerDefault.
+    explicit LGFileLogger(LGLogFileManagerPtr logFileManager = nullptr);
+    ~LGFileLogger() override;
+
+    const LGLogFileManagerPtr& logFileManager() const { return logFileManager_; }
+
+    // REQUIRES (getters): not on the logging queue or the logger's queue.
+    std::uint64_t maximumFileSize() const;
+    // Asynchronous; rolls at once when the current file is already that large (0: no limit).
+    void setMaximumFileSize(std::uint64_t bytes);
+    platform::TimeInterval rollingFrequency() const;
+    // Asynchronous; rolls at once when the current file is already that old (0 or less: no
+    // limit).
+    void setRollingFrequency(platform::TimeInterval seconds);
+
+    bool doNotReuseLogFiles() const { return doNotReuseLogFiles_.load(); }
+    void setDoNotReuseLogFiles(bool doNotReuse) { doNotReuseLogFiles_.store(doNotReuse); }
+    bool automaticallyAppendNewlineForCustomFormatters() const { return appendNewline_.load(); }
+    void setAutomaticallyAppendNewlineForCustomFormatters(bool append) {
+        appendNewline_.store(append);
+    }
+
+    // Rolls on the logger's queue, then runs `completion` (if any) on the main queue.
+    void rollLogFileWithCompletionBlock(std::function<void()> completion);
+    void rollLogFile() { rollLogFileWithCompletionBlock(nullptr); }
+
+    // The current file, choosing it when there is none. REQUIRES: not on the logging queue;
+    // on the logger's queue it answers directly.
+    LGLogFileInfoPtr currentLogFileInfo();
+
+    void logMessage(const LGLogMessage& logMessage) override;
+    void willRemoveLogger() override;
+
+    // How many writes failed in this process.
+    static std::uint64_t writeFailureCount();
+
+  protected:
+    // Logger-queue work, for subclasses that extend it.
+    void rollLogFileNow();
+    void maybeRollLogFileDueToAge();
+    void maybeRollLogFileDueToSize();
+    void scheduleTimerToRollLogFileDueToAge();
+    LGLogFileInfoPtr lt_currentLogFileInfo();
+    std::shared_ptr<platform::FileHandle> lt_currentLogFileHandle();
+
+  private:
+    void reportWriteFailure(const std::string& reason);
+    std::weak_ptr<LGFileLogger> weakSelf();
+
+    const LGLogFileManagerPtr logFileManager_;
+    std::atomic<bool> doNotReuseLogFiles_{false};
+    std::atomic<bool> appendNewline_{true};
+
+    // Touched only on the logger's queue.
+    std::uint64_t maximumFileSize_ = defaultMaximumFileSize;
+    platform::TimeInterval rollingFrequency_ = defaultRollingFrequency;
+    LGLogFileInfoPtr currentLogFileInfo_;
+    std::shared_ptr<platform::FileHandle> currentLogFileHandle_;
+    std::unique_ptr<platform::FileWatcher> currentLogFileWatcher_;
+    platform::DispatchTimerSourcePtr rollingTimer_;
+};
+
+}  // namespace pindle

@@ -1,0 +1,158 @@
+#include "PindleCore/logging/LGLogFileInfo.hpp"
+
+#include <cstring>
+
+#include "platform/files/FileError.hpp"
+#include "platform/files/FileManager.hpp"
+#include "platform/log/StandardError.hpp"
+
+namespace pindle {
+
+namespace {
+
+const platform::FileManager& files() {
+    return platform::FileManager::defaultManager();
+}
+
+void report(const std::string& line) {
+    std::string text = line + "\n";
+    std::string_view pieces[] = {text};
+    platform::StandardError::writeGathered(pieces);
+}
+
+std::string lastPathComponent(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string systemErrorText(const platform::Error& error) {
+    auto code = platform::underlyingPOSIXCode(error);
+    return code ? std::strerror(*code) : error.description();
+}
+
+}  // namespace
+
+std::shared_ptr<LGLogFileInfo> LGLogFileInfo::logFileWithPath(std::string filePath) {
+    return std::make_shared<LGLogFileInfo>(std::move(filePath));
+}
+
+LGLogFileInfo::LGLogFileInfo(std::string filePath) : filePath_(std::move(filePath)) {}
+
+const std::string& LGLogFileInfo::fileName() const {
+    if (!fileName_) {
+        fileName_ = lastPathComponent(filePath_);
+    }
+    return *fileName_;
+}
+
+const std::optional<platform::FileAttributes>& LGLogFileInfo::fileAttributes() const {
+    if (!attributesRead_) {
+        fileAttributes_ = files().attributesOfItem(filePath_);
+        attributesRead_ = true;
+    }
+    return fileAttributes_;
+}
+
+std::optional<platform::Date> LGLogFileInfo::creationDate() const {
+    const auto& attributes = fileAttributes();
+    return attributes ? std::optional(attributes->creationDate) : std::nullopt;
+}
+
+std::optional<platform::Date> LGLogFileInfo::modificationDate() const {
+    const auto& attributes = fileAttributes();
+    return attributes ? std::optional(attributes->modificationDate) : std::nullopt;
+}
+
+std::uint64_t LGLogFileInfo::fileSize() const {
+    if (fileSize_ == 0) {
+        const auto& attributes = fileAttributes();
+        fileSize_ = attributes ? attributes->size : 0;
+    }
+    return fileSize_;
+}
+
+platform::TimeInterval LGLogFileInfo::age() const {
+    auto created = creationDate();
+    return created ? -created->timeIntervalSinceNow() : 0;
+}
+
+bool LGLogFileInfo::isArchived() const {
+    return hasExtendedAttributeWithName(archivedAttributeName);
+}
+
+void LGLogFileInfo::setIsArchived(bool archived) {
+    if (archived) {
+        addExtendedAttributeWithName(archivedAttributeName);
+    } else {
+        removeExtendedAttributeWithName(archivedAttributeName);
+    }
+}
+
+void LGLogFileInfo::reset() {
+    fileName_.reset();
+    attributesRead_ = false;
+    fileAttributes_.reset();
+}
+
+void LGLogFileInfo::renameFile(const std::string& newFileName) {
+    if (newFileName == fileName()) {
+        return;
+    }
+    auto slash = filePath_.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "" : filePath_.substr(0, slash + 1);
+    std::string newPath = folder + newFileName;
+    if (files().fileExists(newPath)) {
+        if (auto error = files().removeItem(newPath)) {
+            report("LGLogFileInfo: Error deleting archive (" + newFileName +
+                   "): " + error->description());
+        }
+    }
+    if (auto error = files().moveItem(filePath_, newPath)) {
+        report("LGLogFileInfo: Error renaming file (" + fileName() + "): " + error->description());
+    }
+    filePath_ = std::move(newPath);
+    reset();
+}
+
+bool LGLogFileInfo::hasExtendedAttributeWithName(const std::string& name) const {
+    return files().hasExtendedAttribute(filePath_, name);
+}
+
+void LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
+    if (auto error = files().setExtendedAttribute(filePath_, name, {})) {
+        report("LGLogFileInfo: setxattr(" + name + ", " + fileName() +
+               "): error = " + systemErrorText(*error));
+    }
+}
+
+void LGLogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
+    if (auto error = files().removeExtendedAttribute(filePath_, name)) {
+        report("LGLogFileInfo: removexattr(" + name + ", " + fileName() +
+               "): error = " + systemErrorText(*error));
+    }
+}
+
+bool LGLogFileInfo::reverseCompareByCreationDate(const LGLogFileInfo& a, const LGLogFileInfo& b) {
+    return a.creationDate().value_or(platform::Date()) >
+           b.creationDate().value_or(platform::Date());
+}
+
+bool LGLogFileInfo::reverseCompareByModificationDate(const LGLogFileInfo& a,
+                                                     const LGLogFileInfo& b) {
+    return a.modificationDate().value_or(platform::Date()) >
+           b.modificationDate().value_or(platform::Date());
+}
+
+std::string LGLogFileInfo::description() const {
+    auto date = [](const std::optional<platform::Date>& d) {
+        return d ? std::to_string(d->timeIntervalSince1970()) : std::string();
+    };
+    return "{age = " + std::to_string(age()) + "; creationDate = " + date(creationDate()) +
+           "; fileAttributes = " + (fileAttributes() ? "present" : "") +
+           "; fileName = " + fileName() + "; filePath = " + filePath_ +
+           "; fileSize = " + std::to_string(fileSize()) +
+           "; isArchived = " + (isArchived() ? "1" : "0") +
+           "; modificationDate = " + date(modificationDate()) + "}";
+}
+
+}  // namespace pindle

@@ -1,0 +1,70 @@
+// LGLogMessage: one log record as the hub hands it to its loggers: the text, its flag and
+// level, where it was logged (file, function, line), by whom (thread, queue) and when.
+//
+// The creating thread's identity is captured at construction, so loggers that run later on
+// their own queues still show where the message came from.
+//
+// Thread-safety: immutable after construction; share it freely.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "PindleCore/logging/LGLogFlag.hpp"
+#include "platform/foundation/Date.hpp"
+#include "platform/foundation/Object.hpp"
+
+namespace pindle {
+
+class LGLogMessage {
+  public:
+    // A missing timestamp means "now" on the process clock.
+    LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag, std::int64_t context,
+                 std::string file, std::string function, std::uint64_t line,
+                 platform::ObjectPtr tag = nullptr, std::int64_t options = 0,
+                 std::optional<platform::Date> timestamp = std::nullopt);
+
+    // The same record with another text (formatter chains hand each link such a copy).
+    LGLogMessage withMessage(std::string message) const;
+
+    const std::string& message() const { return message_; }
+    LGLogLevel level() const { return level_; }
+    LGLogFlag flag() const { return flag_; }
+    std::int64_t context() const { return context_; }
+    const std::string& file() const { return file_; }
+    // The last path component of file() without its extension.
+    const std::string& fileName() const { return fileName_; }
+    const std::string& function() const { return function_; }
+    std::uint64_t line() const { return line_; }
+    const platform::ObjectPtr& tag() const { return tag_; }
+    std::int64_t options() const { return options_; }
+    platform::Date timestamp() const { return timestamp_; }
+    // The creating thread's kernel id in lower-case hexadecimal.
+    const std::string& threadID() const { return threadID_; }
+    // The creating thread's name; empty when it has none.
+    const std::string& threadName() const { return threadName_; }
+    // The label of the dispatch queue the message was created on; empty off any queue.
+    const std::string& queueLabel() const { return queueLabel_; }
+
+  private:
+    std::string message_;
+    LGLogLevel level_;
+    LGLogFlag flag_;
+    std::int64_t context_;
+    std::string file_;
+    std::string fileName_;
+    std::string function_;
+    std::uint64_t line_;
+    platform::ObjectPtr tag_;
+    std::int64_t options_;
+    platform::Date timestamp_;
+    std::string threadID_;
+    std::string threadName_;
+    std::string queueLabel_;
+};
+
+using LGLogMessagePtr = std::shared_ptr<const LGLogMessage>;
+
+}  // namespace pindle

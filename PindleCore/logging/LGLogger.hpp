@@ -1,0 +1,36 @@
+// LGLogger: a destination of log messages that the hub (LGLog) fans messages out to.
+//
+// The hub calls logMessage(), didAddLogger(), willRemoveLogger() and flush() on the logger's
+// queue (loggerQueue(), or a serial queue the hub makes for it), one call at a time. Loggers
+// derived from LGAbstractLogger bring their own queue.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "PindleCore/logging/LGLogFormatter.hpp"
+#include "PindleCore/logging/LGLogMessage.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+
+namespace pindle {
+
+class LGLogger {
+  public:
+    virtual ~LGLogger() = default;
+
+    virtual void logMessage(const LGLogMessage& logMessage) = 0;
+    virtual LGLogFormatterPtr logFormatter() const = 0;
+    virtual void setLogFormatter(LGLogFormatterPtr formatter) = 0;
+
+    virtual void didAddLogger() {}
+    virtual void willRemoveLogger() {}
+    virtual void flush() {}
+    // The queue the hub should run this logger on; nullptr lets the hub make one.
+    virtual platform::DispatchQueuePtr loggerQueue() const { return nullptr; }
+    // Labels the queue the hub makes for a logger without one.
+    virtual std::string loggerName() const { return {}; }
+};
+
+using LGLoggerPtr = std::shared_ptr<LGLogger>;
+
+}  // namespace pindle

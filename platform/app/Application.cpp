@@ -1,0 +1,16 @@
+#include "platform/app/Application.hpp"
+
+#include "platform/foundation/NotificationCenter.hpp"
+
+namespace pindle::platform {
+
+Application& Application::shared() {
+    static Application* application = new Application();
+    return *application;
+}
+
+void Application::postWillTerminate() {
+    NotificationCenter::defaultCenter().post(willTerminateNotification);
+}
+
+}  // namespace pindle::platform

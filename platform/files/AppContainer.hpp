@@ -1,0 +1,35 @@
+// AppContainer: the application's home folder and the standard folders inside it.
+//
+// The SDK keeps its files in "Documents", "Library", "Library/Caches" and "tmp" below one
+// home folder, as the phone platform gives each application. Each folder is created (with
+// its parents) whenever it is asked for, so callers may rely on it existing. The home is
+// $PINDLE_HOME when set, else $XDG_DATA_HOME (or ~/.local/share) + "/pindle/" + the bundle
+// identifier; the host (or a test) may set another before use.
+//
+// Thread-safety: all operations are safe from any thread.
+#pragma once
+
+#include <string>
+
+namespace pindle::platform {
+
+class AppContainer {
+  public:
+    AppContainer() = delete;
+
+    static constexpr const char* homeEnvironmentVariable = "PINDLE_HOME";
+
+    // The home folder (created on demand).
+    static std::string home();
+    // Replaces the home folder; an empty text goes back to the default.
+    static void setHome(std::string path);
+    // The home that applies when none was set, from the environment and the bundle identifier.
+    static std::string defaultHome();
+
+    static std::string documentsDirectory();
+    static std::string libraryDirectory();
+    static std::string cachesDirectory();
+    static std::string temporaryDirectory();
+};
+
+}  // namespace pindle::platform

@@ -1,0 +1,58 @@
+#include "platform/files/Bundle.hpp"
+
+#include <mutex>
+
+#include "platform/files/ProcessInfo.hpp"
+
+namespace pindle::platform {
+
+namespace {
+
+struct BundleState {
+    std::mutex mutex;
+    std::string identifier;  // guarded by mutex; empty: not set
+    Dictionary info;         // guarded by mutex
+};
+
+BundleState& state() {
+    static auto* shared = new BundleState();  // never destroyed: see ARCHITECTURE
+    return *shared;
+}
+
+}  // namespace
+
+std::string Bundle::identifier() {
+    {
+        std::scoped_lock lock(state().mutex);
+        if (!state().identifier.empty())
+            return state().identifier;
+    }
+    return ProcessInfo::processName();
+}
+
+bool Bundle::hasIdentifier() {
+    std::scoped_lock lock(state().mutex);
+    return !state().identifier.empty();
+}
+
+void Bundle::setIdentifier(std::string identifier) {
+    std::scoped_lock lock(state().mutex);
+    state().identifier = std::move(identifier);
+}
+
+std::optional<Value> Bundle::infoValue(const std::string& key) {
+    if (key == identifierKey)
+        return Value(identifier());
+    std::scoped_lock lock(state().mutex);
+    const auto entry = state().info.find(key);
+    if (entry == state().info.end())
+        return std::nullopt;
+    return entry->second;
+}
+
+void Bundle::setInfoDictionary(Dictionary info) {
+    std::scoped_lock lock(state().mutex);
+    state().info = std::move(info);
+}
+
+}  // namespace pindle::platform

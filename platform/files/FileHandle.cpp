@@ -1,0 +1,236 @@
+#include "platform/files/FileHandle.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/files/FileError.hpp"
+#include "platform/files/FileManager.hpp"
+
+namespace pindle::platform {
+
+namespace {
+
+constexpr mode_t newFileMode = 0666;
+constexpr std::size_t readChunkSize = 1 << 16;
+
+int accessFlags(FileHandle::Mode mode) {
+    switch (mode) {
+        case FileHandle::Mode::reading:
+            return O_RDONLY;
+        case FileHandle::Mode::writing:
+            return O_WRONLY;
+        case FileHandle::Mode::updating:
+            return O_RDWR;
+        case FileHandle::Mode::appending:
+            return O_WRONLY | O_APPEND;
+    }
+    return O_RDONLY;
+}
+
+FileAccess accessOf(FileHandle::Mode mode) {
+    return mode == FileHandle::Mode::reading ? FileAccess::reading : FileAccess::writing;
+}
+
+}  // namespace
+
+std::shared_ptr<FileHandle> FileHandle::open(const std::string& path, Mode mode, Creation creation,
+                                             Error* error) {
+    const int flags = accessFlags(mode) | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags);
+    bool created = false;
+    if (fd < 0 && errno == ENOENT && creation == Creation::createIfMissing) {
+        fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, newFileMode);
+        // Lost a race with another creator: theirs is the file now.
+        if (fd < 0 && errno == EEXIST)
+            fd = ::open(path.c_str(), flags);
+        else
+            created = fd >= 0;
+    }
+    if (fd < 0) {
+        if (error != nullptr)
+            *error = makeFileError(errno, path, accessOf(mode), "open");
+        return nullptr;
+    }
+    if (created)
+        FileManager::defaultManager().recordCreation(path);
+    return std::shared_ptr<FileHandle>(new FileHandle(fd, path, mode));
+}
+
+FileHandle::FileHandle(int fd, std::string path, Mode mode)
+    : path_(std::move(path)), mode_(mode), fd_(fd) {}
+
+FileHandle::~FileHandle() {
+    close();
+}
+
+Error FileHandle::failure(int errnoValue, const char* action) const {
+    return makeFileError(errnoValue, path_, accessOf(mode_), action);
+}
+
+std::optional<Data> FileHandle::read(std::size_t length, Error* error) {
+    std::scoped_lock lock(mutex_);
+    Data data(length);
+    std::size_t filled = 0;
+    while (filled < length) {
+        const ssize_t count = ::read(fd_, data.data() + filled, length - filled);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            if (error != nullptr)
+                *error = failure(errno, "read");
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        filled += static_cast<std::size_t>(count);
+    }
+    data.resize(filled);
+    return data;
+}
+
+std::optional<Data> FileHandle::read(std::uint64_t offset, std::size_t length, Error* error) {
+    std::scoped_lock lock(mutex_);
+    Data data(length);
+    std::size_t filled = 0;
+    while (filled < length) {
+        const ssize_t count = ::pread(fd_, data.data() + filled, length - filled,
+                                      static_cast<off_t>(offset + filled));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            if (error != nullptr)
+                *error = failure(errno, "read");
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        filled += static_cast<std::size_t>(count);
+    }
+    data.resize(filled);
+    return data;
+}
+
+std::optional<Data> FileHandle::readToEnd(Error* error) {
+    std::scoped_lock lock(mutex_);
+    Data data;
+    std::vector<std::uint8_t> buffer(readChunkSize);
+    while (true) {
+        const ssize_t count = ::read(fd_, buffer.data(), buffer.size());
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            if (error != nullptr)
+                *error = failure(errno, "read");
+            return std::nullopt;
+        }
+        if (count == 0)
+            return data;
+        data.insert(data.end(), buffer.begin(), buffer.begin() + count);
+    }
+}
+
+std::optional<Error> FileHandle::writeLocked(const Data& data) {
+    const std::uint8_t* bytes = data.data();
+    std::size_t remaining = data.size();
+    while (remaining > 0) {
+        const ssize_t written = ::write(fd_, bytes, remaining);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return failure(errno, "write");
+        }
+        bytes += written;
+        remaining -= static_cast<std::size_t>(written);
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> FileHandle::write(const Data& data) {
+    std::scoped_lock lock(mutex_);
+    return writeLocked(data);
+}
+
+std::optional<Error> FileHandle::append(const Data& data) {
+    std::scoped_lock lock(mutex_);
+    if (::lseek(fd_, 0, SEEK_END) < 0)
+        return failure(errno, "seek in");
+    return writeLocked(data);
+}
+
+std::optional<std::uint64_t> FileHandle::offset(Error* error) {
+    std::scoped_lock lock(mutex_);
+    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    if (position < 0) {
+        if (error != nullptr)
+            *error = failure(errno, "seek in");
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(position);
+}
+
+std::optional<Error> FileHandle::seek(std::uint64_t offset) {
+    std::scoped_lock lock(mutex_);
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+        return failure(errno, "seek in");
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> FileHandle::seekToEnd(Error* error) {
+    std::scoped_lock lock(mutex_);
+    const off_t position = ::lseek(fd_, 0, SEEK_END);
+    if (position < 0) {
+        if (error != nullptr)
+            *error = failure(errno, "seek in");
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(position);
+}
+
+std::optional<Error> FileHandle::truncate(std::uint64_t size) {
+    std::scoped_lock lock(mutex_);
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+        return failure(errno, "truncate");
+    if (::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0)
+        return failure(errno, "seek in");
+    return std::nullopt;
+}
+
+std::optional<Error> FileHandle::synchronize() {
+    std::scoped_lock lock(mutex_);
+    if (::fsync(fd_) != 0)
+        return failure(errno, "sync");
+    return std::nullopt;
+}
+
+std::optional<Error> FileHandle::close() {
+    std::scoped_lock lock(mutex_);
+    if (fd_ < 0)
+        return std::nullopt;
+    const int result = ::close(fd_);
+    fd_ = -1;
+    // The descriptor is gone even when close reports a (deferred write) error.
+    if (result != 0 && errno != EINTR)
+        return failure(errno, "close");
+    return std::nullopt;
+}
+
+bool FileHandle::isStillAtPath() const {
+    struct stat open {};
+    {
+        std::scoped_lock lock(mutex_);
+        if (fd_ < 0 || ::fstat(fd_, &open) != 0)
+            return false;
+    }
+    if (open.st_nlink == 0)
+        return false;
+    struct stat named {};
+    if (::stat(path_.c_str(), &named) != 0)
+        return false;
+    return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+}  // namespace pindle::platform

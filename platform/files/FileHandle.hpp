@@ -1,0 +1,90 @@
+// FileHandle: an open file, for reading, writing, updating or appending.
+//
+// The descriptor is closed when the handle is destroyed, or earlier by close(); every
+// operation after close() fails with EBADF. Reads and writes retry interrupted system calls
+// and writes always write every byte (or fail).
+//
+// A writer that must not keep writing into a file that was deleted or renamed away under it
+// (Linux keeps an unlinked file alive while a descriptor is open, and a file watcher sees its
+// deletion only at the last close) calls isStillAtPath() before each write: a fstat and a
+// stat, cheap enough for that.
+//
+// Thread-safety: all operations are safe from any thread; one handle's operations are
+// serialised by its own lock, so a read or write never sees another one half done.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/Error.hpp"
+
+namespace pindle::platform {
+
+class FileHandle {
+  public:
+    enum class Mode {
+        reading,    // read only
+        writing,    // write only, from offset 0, nothing truncated
+        updating,   // read and write
+        appending,  // write only; every write goes to the end of the file
+    };
+    enum class Creation { mustExist, createIfMissing };
+
+    // nullptr (and `error`, when asked for) when the file cannot be opened. A file created
+    // here gets its creation date recorded (see FileManager). REQUIRES: Mode::reading is not
+    // combined with Creation::createIfMissing.
+    static std::shared_ptr<FileHandle> open(const std::string& path, Mode mode,
+                                            Creation creation = Creation::mustExist,
+                                            Error* error = nullptr);
+
+    ~FileHandle();
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    const std::string& path() const { return path_; }
+    Mode mode() const { return mode_; }
+
+    // Up to `length` bytes from the current offset; fewer at the end of the file, none past it.
+    std::optional<Data> read(std::size_t length, Error* error = nullptr);
+    // Up to `length` bytes from `offset`, leaving the current offset where it is.
+    std::optional<Data> read(std::uint64_t offset, std::size_t length, Error* error = nullptr);
+    // Everything from the current offset to the end.
+    std::optional<Data> readToEnd(Error* error = nullptr);
+
+    // Writes at the current offset (at the end in Mode::appending).
+    std::optional<Error> write(const Data& data);
+    // Moves to the end and writes there.
+    std::optional<Error> append(const Data& data);
+
+    std::optional<std::uint64_t> offset(Error* error = nullptr);
+    std::optional<Error> seek(std::uint64_t offset);
+    // The new offset, which is the file's size.
+    std::optional<std::uint64_t> seekToEnd(Error* error = nullptr);
+    // Cuts (or extends with zeros) the file to `size` and moves the offset there.
+    std::optional<Error> truncate(std::uint64_t size);
+    // Flushes the file's data and metadata to the device (fsync).
+    std::optional<Error> synchronize();
+    // Closes the descriptor; closing twice is success.
+    std::optional<Error> close();
+
+    // True while the handle's file still has a link and `path()` still names it (same device
+    // and inode). False once it was deleted, renamed away or replaced, or after close().
+    bool isStillAtPath() const;
+
+  private:
+    FileHandle(int fd, std::string path, Mode mode);
+    Error failure(int errnoValue, const char* action) const;
+    std::optional<Error> writeLocked(const Data& data);
+
+    const std::string path_;
+    const Mode mode_;
+    mutable std::mutex mutex_;
+    int fd_;  // guarded by mutex_; -1 once closed
+};
+
+}  // namespace pindle::platform

@@ -1,0 +1,114 @@
+#include "PindleCore/model/PNAsyncOperation.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "platform/dispatch/OperationQueue.hpp"
+
+namespace pindle {
+namespace {
+
+using Phase = platform::Operation::Phase;
+
+// An operation whose work ends when the test says so.
+class ManualOperation : public PNAsyncOperation {
+  public:
+    void main() override {
+        if (setIsExecuting())
+            started.store(true);
+    }
+    std::atomic<bool> started{false};
+};
+
+// Records the state announcements of an operation, in order.
+class Announcements {
+  public:
+    explicit Announcements(platform::Operation& operation) {
+        operation.addObserver([this](const std::string& key, Phase phase) {
+            if (key == "isCancelled")
+                return;
+            std::lock_guard lock(mutex_);
+            log_.push_back((phase == Phase::will ? "will " : "did ") + key);
+        });
+    }
+    std::vector<std::string> take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(log_, {});
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> log_;  // guarded by mutex_
+};
+
+TEST(PNAsyncOperationTest, TransitionsAnnounceTheirKeysInOrder) {
+    ManualOperation op;
+    Announcements announcements(op);
+    EXPECT_TRUE(op.pending());
+    EXPECT_TRUE(op.isAsynchronous());
+    EXPECT_FALSE(op.isExecuting());
+
+    EXPECT_TRUE(op.setIsExecuting());
+    EXPECT_EQ(announcements.take(), (std::vector<std::string>{"will isExecuting", "will isPending",
+                                                              "did isPending", "did isExecuting"}));
+    EXPECT_FALSE(op.setIsExecuting());
+    EXPECT_TRUE(announcements.take().empty());
+
+    op.cancel();
+    EXPECT_TRUE(op.isFinished());
+    EXPECT_TRUE(op.isCancelled());
+    EXPECT_EQ(announcements.take(),
+              (std::vector<std::string>{"will isFinished", "will isExecuting", "did isExecuting",
+                                        "did isFinished"}));
+    op.cancel();
+    EXPECT_TRUE(announcements.take().empty());
+    EXPECT_FALSE(op.setIsExecuting());
+}
+
+TEST(PNAsyncOperationTest, APendingOperationCanFinishWithoutStarting) {
+    ManualOperation op;
+    Announcements announcements(op);
+    EXPECT_TRUE(op.setIsFinished());
+    EXPECT_EQ(announcements.take(), (std::vector<std::string>{"will isFinished", "will isPending",
+                                                              "did isPending", "did isFinished"}));
+    EXPECT_FALSE(op.setIsExecuting());
+}
+
+TEST(PNAsyncOperationTest, ExactlyOneOfConcurrentFinishesSucceeds) {
+    for (int round = 0; round < 200; ++round) {
+        ManualOperation op;
+        op.setIsExecuting();
+        Announcements announcements(op);
+        std::atomic<int> successes{0};
+        std::thread a([&] { successes += op.setIsFinished(); });
+        std::thread b([&] { successes += op.setIsFinished(); });
+        a.join();
+        b.join();
+        ASSERT_EQ(successes.load(), 1);
+        ASSERT_EQ(announcements.take().size(), 4u);
+    }
+}
+
+TEST(PNAsyncOperationTest, TheQueueHoldsTheSlotUntilTheOperationFinishes) {
+    auto queue = platform::OperationQueue::create("test");
+    queue->setMaxConcurrentOperationCount(1);
+    auto first = std::make_shared<ManualOperation>();
+    auto second = std::make_shared<ManualOperation>();
+    queue->addOperation(first);
+    queue->addOperation(second);
+    while (!first->started.load()) std::this_thread::yield();
+    EXPECT_FALSE(second->started.load());
+    EXPECT_EQ(queue->operationCount(), 2u);
+
+    first->setIsFinished();
+    while (!second->started.load()) std::this_thread::yield();
+    second->cancel();
+    queue->waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(queue->operationCount(), 0u);
+}
+
+}  // namespace
+}  // namespace pindle

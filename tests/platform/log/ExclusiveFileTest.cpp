@@ -1,0 +1,47 @@
+#include "platform/log/ExclusiveFile.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/files/FileManager.hpp"
+
+namespace pindle::platform {
+namespace {
+
+TEST(ExclusiveFileTest, OnlyOneOfManyRacingCreatorsGetsTheName) {
+    char folder[] = "/tmp/exclusive-file-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/taken.log";
+
+    std::atomic<int> created{0}, collisions{0};
+    std::vector<std::thread> racers;
+    for (int i = 0; i < 8; ++i) {
+        racers.emplace_back([&] {
+            auto error = ExclusiveFile::create(path);
+            if (!error) {
+                ++created;
+            } else if (ExclusiveFile::isCollision(*error)) {
+                ++collisions;
+            }
+        });
+    }
+    for (auto& racer : racers) {
+        racer.join();
+    }
+    EXPECT_EQ(created.load(), 1);
+    EXPECT_EQ(collisions.load(), 7);
+    auto attributes = FileManager::defaultManager().attributesOfItem(path);
+    ASSERT_TRUE(attributes);
+    EXPECT_EQ(attributes->size, 0u);
+
+    auto missingFolder = ExclusiveFile::create(std::string(folder) + "/no/such/folder.log");
+    ASSERT_TRUE(missingFolder);
+    EXPECT_FALSE(ExclusiveFile::isCollision(*missingFolder));
+    FileManager::defaultManager().removeItem(folder);
+}
+
+}  // namespace
+}  // namespace pindle::platform

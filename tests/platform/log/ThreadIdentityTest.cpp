@@ -1,0 +1,29 @@
+#include "platform/log/ThreadIdentity.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace pindle::platform {
+namespace {
+
+TEST(ThreadIdentityTest, ThreadsHaveTheirOwnIdAndName) {
+    std::uint64_t mainID = ThreadIdentity::currentThreadID();
+    std::uint64_t otherID = 0;
+    std::string unnamed = "unset";
+    std::string named;
+    std::thread thread([&] {
+        otherID = ThreadIdentity::currentThreadID();
+        unnamed = ThreadIdentity::currentThreadName();
+        ThreadIdentity::setCurrentThreadName("a-long-worker-thread-name");
+        named = ThreadIdentity::currentThreadName();
+    });
+    thread.join();
+    EXPECT_NE(mainID, 0u);
+    EXPECT_NE(otherID, mainID);
+    EXPECT_EQ(unnamed, "");  // an inherited process name is no name of its own
+    EXPECT_EQ(named, "a-long-worker-t");
+}
+
+}  // namespace
+}  // namespace pindle::platform
