@@ -1,0 +1,55 @@
+// Commands: the example host's subcommands other than the demo, each one SDK operation whose
+// result is printed as JSON lines.
+//
+// run() points the SDK at the gateway of the command line, starts the session (from the API
+// token and identity, or from a session token), then runs the command. Records print one
+// line each ({"video": ...}); every command ends with one summary line
+// {"command": NAME, "ok": true|false, ...}, which carries the error when the call failed.
+//
+// Thread-safety: use from one thread; it blocks on each SDK call in turn. Callbacks: none.
+#pragma once
+
+#include "examples/pindle-example/BlockingClient.hpp"
+#include "examples/pindle-example/CommandLine.hpp"
+#include "examples/pindle-example/JsonLines.hpp"
+
+namespace pindle::example {
+
+class Commands {
+  public:
+    static constexpr int succeeded = 0;
+    static constexpr int failed = 1;
+
+    Commands(CommandLine line, JsonLines& out);
+    Commands(const Commands&) = delete;
+    Commands& operator=(const Commands&) = delete;
+
+    // REQUIRES: the command line names a command other than "demo".
+    // Returns `succeeded` or `failed`.
+    int run();
+
+  private:
+    int session();
+    int get();
+    int list();
+    int byTags();
+    int byIdentity();
+    int byIds();
+    int count();
+    int remove();
+    int sync();
+    int download();
+
+    // Prints the records and the summary line of a list command.
+    int printVideos(const BlockingClient::Result<std::shared_ptr<PNVideosResponse>>& result);
+    // The summary line of a failed command.
+    int printFailure(const platform::Error& error);
+    Json summary(bool ok) const;
+
+    CommandLine line_;
+    JsonLines& out_;
+    BlockingClient client_;
+    BlockingClient::SessionStart started_;
+};
+
+}  // namespace pindle::example

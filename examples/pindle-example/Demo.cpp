@@ -1,0 +1,231 @@
+#include "examples/pindle-example/Demo.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "PindleCore/api/PNAPIConstants.hpp"
+#include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/model/PNError.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
+#include "examples/pindle-example/BlockingClient.hpp"
+#include "examples/pindle-example/JsonLines.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "tools/emulator/BackendEmulator.hpp"
+
+namespace pindle::example {
+
+namespace {
+
+using emulator::BackendEmulator;
+
+constexpr const char* demoIdentity = "demo-user";
+constexpr std::int64_t videosPerPage = 10;
+constexpr std::int64_t downloadLength = 1024;
+constexpr std::size_t signatureBytes = 16;
+
+// Puts the SDK's gateway back as it was when the demo began.
+class GatewayRestorer {
+  public:
+    GatewayRestorer() : host_(PNAPIConstants::gatewayHost()), secure_(PNAPIConstants::isSecure()) {}
+    ~GatewayRestorer() { PNAPIConstants::setGateway(host_, secure_); }
+    GatewayRestorer(const GatewayRestorer&) = delete;
+    GatewayRestorer& operator=(const GatewayRestorer&) = delete;
+
+  private:
+    std::string host_;
+    bool secure_;
+};
+
+class DemoRun {
+  public:
+    explicit DemoRun(std::shared_ptr<JsonLines> out) : out_(std::move(out)) {}
+
+    bool run() {
+        if (!startEmulator())
+            return false;
+        bool ok = startSession() && listAndPage() && get() && download() && remove();
+        ok = stopSession() && ok;
+        emulator_.stop();
+        return ok;
+    }
+
+  private:
+    // Prints the step's line; `fields` are added to it.
+    bool report(const char* step, bool ok, Json fields = Json::object()) {
+        Json line = {{"step", step}, {"ok", ok}};
+        line.update(fields);
+        out_->print(line);
+        return ok;
+    }
+
+    bool fail(const char* step, const platform::Error& error) {
+        return report(step, false, {{"error", JsonLines::error(error)}});
+    }
+
+    bool startEmulator() {
+        std::string error;
+        if (!emulator_.start(&error))
+            return report("emulator", false, {{"error", error}});
+        PNAPIConstants::setGateway("127.0.0.1:" + std::to_string(emulator_.port()), false);
+        return report("emulator", true,
+                      {{"url", emulator_.baseURL()},
+                       {"api", PNAPIConstants::apiProtocol() + "://" + PNAPIConstants::apiRoot()},
+                       {"videos", emulator_.store().size()}});
+    }
+
+    bool startSession() {
+        // Created before observing, so that the observer never creates the session itself.
+        const auto& session = PNSession::current();
+        std::weak_ptr<JsonLines> out = out_;
+        stateChanges_ = platform::NotificationCenter::ScopedRegistration(
+            platform::NotificationCenter::defaultCenter().addObserverForName(
+                NotificationName::PNAccountStateChanged, nullptr, nullptr,
+                [out, session](const platform::Notification&) {
+                    if (auto lines = out.lock()) {
+                        lines->print({{"event", NotificationName::PNAccountStateChanged},
+                                      {"state", JsonLines::stateName(session->state())}});
+                    }
+                }));
+
+        auto result = client_.startSession(BackendEmulator::defaultAPIToken, demoIdentity);
+        if (!result.ok())
+            return fail("session", *result.error);
+        Json fields = {{"state", JsonLines::stateName(result.value.state)},
+                       {"identity", session->identity()}};
+        if (auto appID = session->appID())
+            fields["appID"] = *appID;
+        if (auto expiresAt = session->expiresAt())
+            fields["expiresAt"] = JsonLines::date(*expiresAt);
+        return report("session", true, fields);
+    }
+
+    BlockingClient::Result<std::shared_ptr<PNVideosResponse>> page(std::int64_t number) {
+        PNVideoFilter filter;
+        filter.page = number;
+        filter.limit = videosPerPage;
+        return client_.videosByFilter(filter, PNSortOrder::desc);
+    }
+
+    // Lists the first page, then pages on until every video the backend counts has been seen
+    // once, and no more.
+    bool listAndPage() {
+        auto first = page(1);
+        if (!first.ok())
+            return fail("list", *first.error);
+        totalCount_ = first.value->totalCount();
+        if (!takePage("list", 1, *first.value))
+            return false;
+
+        const std::int64_t pages = (totalCount_ + videosPerPage - 1) / videosPerPage;
+        for (std::int64_t number = 2; number <= pages; ++number) {
+            auto next = page(number);
+            if (!next.ok())
+                return fail("page", *next.error);
+            if (!takePage("page", number, *next.value))
+                return false;
+        }
+        const bool complete = static_cast<std::int64_t>(seen_.size()) == totalCount_;
+        return report("paging", complete,
+                      {{"pages", pages}, {"seen", seen_.size()}, {"totalCount", totalCount_}});
+    }
+
+    bool takePage(const char* step, std::int64_t number, const PNVideosResponse& response) {
+        Json videos = Json::array();
+        std::int64_t repeated = 0;
+        for (const PNVideoPtr& video : response.videos()) {
+            videos.push_back({{"id", video->videoID()}, {"title", video->title()}});
+            if (!seen_.insert(video->videoID()).second)
+                ++repeated;
+            order_.push_back(video);
+        }
+        const bool ok = !response.videos().empty() && repeated == 0;
+        return report(step, ok,
+                      {{"page", number},
+                       {"count", response.videos().size()},
+                       {"totalCount", response.totalCount()},
+                       {"repeated", repeated},
+                       {"videos", videos}});
+    }
+
+    bool get() {
+        const std::string& id = order_.front()->videoID();
+        auto result = client_.video(id);
+        if (!result.ok())
+            return fail("get", *result.error);
+        video_ = result.value;
+        return report("get", video_->videoID() == id, {{"video", JsonLines::video(*video_)}});
+    }
+
+    bool download() {
+        auto url = video_->mp4URL(PNVideoResolution::r720p);
+        if (!url)
+            return fail("download", PNError(PNError::noPlayableURL).toPlatformError());
+        auto result = client_.download(*url, {0, downloadLength});
+        if (!result.ok())
+            return fail("download", *result.error);
+        const auto received = static_cast<std::int64_t>(result.value.bytes.size());
+        const std::int64_t expected = std::min(downloadLength, result.value.totalSize);
+        return report("download", result.value.totalSize > 0 && received == expected,
+                      {{"url", url->absoluteString()},
+                       {"bytes", received},
+                       {"totalSize", result.value.totalSize},
+                       {"head", JsonLines::hexPrefix(result.value.bytes, signatureBytes)}});
+    }
+
+    bool remove() {
+        const std::string id = order_.back()->videoID();
+        auto deleted = client_.deleteVideo(id);
+        if (!deleted.ok())
+            return fail("delete", *deleted.error);
+        auto remaining = client_.count({}, {});
+        if (!remaining.ok())
+            return fail("delete", *remaining.error);
+        return report("delete", remaining.value == totalCount_ - 1,
+                      {{"id", id}, {"before", totalCount_}, {"remaining", remaining.value}});
+    }
+
+    bool stopSession() {
+        const auto& session = PNSession::current();
+        session->stop();
+        stateChanges_.reset();
+        return report("stop", session->state() == PNSessionState::stopped,
+                      {{"state", JsonLines::stateName(session->state())}});
+    }
+
+    std::shared_ptr<JsonLines> out_;
+    BackendEmulator emulator_;
+    BlockingClient client_;
+    platform::NotificationCenter::ScopedRegistration stateChanges_;
+    std::int64_t totalCount_ = 0;
+    std::set<std::string> seen_;
+    std::vector<PNVideoPtr> order_;  // every listed video, in listing order
+    PNVideoPtr video_;
+};
+
+}  // namespace
+
+namespace {
+
+int runDemo(const std::shared_ptr<JsonLines>& lines) {
+    GatewayRestorer gateway;
+    bool ok = DemoRun(lines).run();
+    lines->print({{"demo", ok ? "succeeded" : "failed"}, {"ok", ok}});
+    // A reply that outlived its wait must not write to the caller's stream after we return.
+    lines->close();
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int runDemo(std::ostream& out) {
+    return runDemo(std::make_shared<JsonLines>(out));
+}
+
+int runDemo() {
+    return runDemo(std::make_shared<JsonLines>());
+}
+
+}  // namespace pindle::example

@@ -1,0 +1,160 @@
+#include "examples/pindle-example/JsonLines.hpp"
+
+#include <string>
+
+#include "PindleCore/model/PNBackendDate.hpp"
+#include "PindleCore/model/PNVideoResolution.hpp"
+#include "PindleCore/model/PNVideoState.hpp"
+#include "platform/foundation/StandardOutput.hpp"
+
+namespace pindle::example {
+
+namespace {
+
+// Text from the backend is not always valid UTF-8; a bad byte must not cost the whole line.
+constexpr auto invalidUTF8 = nlohmann::json::error_handler_t::replace;
+
+constexpr PNVideoResolution resolutions[] = {PNVideoResolution::r720p, PNVideoResolution::r540p,
+                                             PNVideoResolution::r360p};
+
+void putURL(Json& json, const char* key, const std::optional<platform::URL>& url) {
+    if (url)
+        json[key] = url->absoluteString();
+}
+
+void putDate(Json& json, const char* key, const std::optional<platform::Date>& date) {
+    if (date)
+        json[key] = JsonLines::date(*date);
+}
+
+}  // namespace
+
+JsonLines::JsonLines() = default;
+
+JsonLines::JsonLines(std::ostream& out) : stream_(&out) {}
+
+void JsonLines::print(const Json& line) {
+    std::string text = line.dump(-1, ' ', false, invalidUTF8);
+    std::lock_guard lock(mutex_);
+    if (closed_)
+        return;
+    if (stream_)
+        *stream_ << text << std::endl;
+    else
+        platform::StandardOutput::writeLine(text);
+}
+
+void JsonLines::close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+}
+
+Json JsonLines::video(const PNVideo& video) {
+    Json json = {
+        {"id", video.videoID()},
+        {"title", video.title()},
+        {"state", std::string(rawValue(video.state()))},
+        {"tags", video.tags()},
+        {"metadata", video.metadata()},
+        {"width", video.width()},
+        {"height", video.height()},
+        {"duration", video.duration()},
+    };
+    if (!video.videoDescription().empty())
+        json["description"] = video.videoDescription();
+    putDate(json, "createdAt", video.creationDate());
+    putDate(json, "shotOn", video.shotOn());
+    putDate(json, "updatedAt", video.modifyDate());
+    if (const auto& location = video.location()) {
+        json["location"] = {{"lat", location->coordinate().latitude},
+                            {"lng", location->coordinate().longitude}};
+    }
+    if (video.transcription())
+        json["transcription"] = *video.transcription();
+    putURL(json, "thumbnail", video.thumbnailImageURL());
+    putURL(json, "share", video.shareURL());
+    Json mp4 = Json::object();
+    for (PNVideoResolution resolution : resolutions) {
+        if (auto url = video.mp4URL(resolution))
+            mp4[toString(resolution)] = url->absoluteString();
+    }
+    json["mp4"] = std::move(mp4);
+    return json;
+}
+
+Json JsonLines::error(const platform::Error& error) {
+    Json json = {{"domain", error.domain()},
+                 {"code", error.code()},
+                 {"description", error.localizedDescription()}};
+    auto status = error.userInfo().find("statusCode");
+    if (status != error.userInfo().end())
+        json["statusCode"] = value(status->second);
+    return json;
+}
+
+Json JsonLines::value(const platform::Value& value) {
+    using Kind = platform::Value::Kind;
+    switch (value.kind()) {
+        case Kind::null:
+            return nullptr;
+        case Kind::boolean:
+            return *value.asBool();
+        case Kind::integer:
+            return *value.asWholeNumber();
+        case Kind::real:
+            return *value.asDouble();
+        case Kind::string:
+            return *value.asString();
+        case Kind::array: {
+            Json array = Json::array();
+            for (const platform::Value& element : *value.asArray())
+                array.push_back(JsonLines::value(element));
+            return array;
+        }
+        case Kind::dictionary: {
+            Json object = Json::object();
+            for (const auto& [key, element] : *value.asDictionary())
+                object[key] = JsonLines::value(element);
+            return object;
+        }
+        case Kind::stringSet:
+            return *value.asStringSet();
+        case Kind::object: {
+            auto object = value.asObject();
+            return object ? Json(object->description()) : Json(nullptr);
+        }
+        case Kind::error:
+            return error(*value.asError());
+    }
+    return nullptr;
+}
+
+Json JsonLines::date(platform::Date date) {
+    return toString(date);
+}
+
+const char* JsonLines::stateName(PNSessionState state) {
+    switch (state) {
+        case PNSessionState::started:
+            return "started";
+        case PNSessionState::starting:
+            return "starting";
+        case PNSessionState::stopped:
+            return "stopped";
+        case PNSessionState::failed:
+            return "failed";
+    }
+    return "unknown";
+}
+
+std::string JsonLines::hexPrefix(const platform::Data& bytes, std::size_t limit) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size() && i < limit; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0xf];
+    }
+    return text;
+}
+
+}  // namespace pindle::example

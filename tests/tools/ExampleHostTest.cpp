@@ -1,0 +1,310 @@
+// End-to-end tests of the example host: its demo and its commands, run in-process against
+// the backend emulator on loopback, checked through the JSON lines they print.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PindleCore/api/PNAPIConstants.hpp"
+#include "PindleCore/api/PNSession.hpp"
+#include "examples/pindle-example/CommandLine.hpp"
+#include "examples/pindle-example/Commands.hpp"
+#include "examples/pindle-example/Demo.hpp"
+#include "examples/pindle-example/JsonLines.hpp"
+#include "platform/foundation/Error.hpp"
+#include "tools/emulator/BackendEmulator.hpp"
+#include "tools/emulator/Fault.hpp"
+
+namespace pindle::example {
+namespace {
+
+using emulator::BackendEmulator;
+using nlohmann::json;
+
+std::vector<json> parseLines(const std::string& text) {
+    std::vector<json> lines;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line)) {
+        json parsed = json::parse(line, nullptr, false);
+        EXPECT_FALSE(parsed.is_discarded()) << "not a JSON line: " << line;
+        lines.push_back(std::move(parsed));
+    }
+    return lines;
+}
+
+// Every entry of `expected` (nested ones too) is in `actual` with the same value.
+void expectContains(const json& actual, const json& expected) {
+    json flat = actual.flatten();
+    json wanted = expected.flatten();
+    for (const auto& [pointer, value] : wanted.items()) {
+        ASSERT_TRUE(flat.contains(pointer)) << pointer << " missing from " << actual.dump();
+        EXPECT_EQ(flat[pointer], value) << pointer << " in " << actual.dump();
+    }
+}
+
+TEST(ExampleHostTest, DemoWalksEveryStepAgainstTheEmbeddedEmulator) {
+    const std::string gatewayBefore = PNAPIConstants::gatewayHost();
+    const bool secureBefore = PNAPIConstants::isSecure();
+    std::ostringstream out;
+
+    ASSERT_EQ(runDemo(out), 0) << out.str();
+
+    std::vector<std::string> steps;
+    std::vector<std::string> states;
+    std::vector<json> lines = parseLines(out.str());
+    for (const json& line : lines) {
+        if (line.contains("event")) {
+            EXPECT_EQ(line["event"], "PNAccountStateChanged");
+            states.push_back(line["state"]);
+        } else if (line.contains("step")) {
+            EXPECT_EQ(line["ok"], true) << line.dump();
+            steps.push_back(line["step"]);
+        }
+    }
+    const std::vector<std::string> expectedSteps = {"emulator", "session", "list", "page",
+                                                    "page",     "paging",  "get",  "download",
+                                                    "delete",   "stop"};
+    EXPECT_EQ(steps, expectedSteps);
+    EXPECT_EQ(states, (std::vector<std::string>{"starting", "started", "stopped"}));
+    ASSERT_FALSE(lines.empty());
+    expectContains(lines.back(), {{"demo", "succeeded"}, {"ok", true}});
+
+    for (const json& line : lines) {
+        if (line.value("step", "") == "paging")
+            expectContains(line, {{"seen", 25}, {"totalCount", 25}});
+        if (line.value("step", "") == "download")
+            expectContains(line, {{"bytes", 1024}});
+        if (line.value("step", "") == "delete")
+            expectContains(line, {{"before", 25}, {"remaining", 24}});
+    }
+    EXPECT_EQ(PNAPIConstants::gatewayHost(), gatewayBefore);
+    EXPECT_EQ(PNAPIConstants::isSecure(), secureBefore);
+    EXPECT_EQ(PNSession::current()->state(), PNSessionState::stopped);
+}
+
+class ExampleCommandsTest : public ::testing::Test {
+  protected:
+    static constexpr std::int64_t firstCreatedAt = 1709283600000;  // 2024-03-01T09:00:00Z
+    static constexpr std::int64_t hour = 3600 * 1000;
+
+    void SetUp() override {
+        BackendEmulator::Options options;
+        options.seed = false;
+        options.clock = [] {
+            return firstCreatedAt + 10 * hour;
+        };
+        emulator_ = std::make_unique<BackendEmulator>(options);
+        putVideo("v1", "alice", {"a"}, {{"k", "v"}}, 0);
+        putVideo("v2", "bob", {"a", "b"}, {{"k", "w"}}, 1);
+        putVideo("v3", "alice", {"b"}, {{"k", "v"}}, 2);
+        std::string error;
+        ASSERT_TRUE(emulator_->start(&error)) << error;
+        gateway_ = "127.0.0.1:" + std::to_string(emulator_->port());
+    }
+
+    void TearDown() override {
+        PNSession::current()->stop();
+        emulator_->stop();
+        PNAPIConstants::setGateway(PNAPIConstants::defaultGatewayHost, true);
+    }
+
+    void putVideo(const std::string& id, const std::string& identity, std::vector<std::string> tags,
+                  std::map<std::string, std::string> metadata, std::int64_t hoursAfterFirst) {
+        emulator::VideoRecord video;
+        video.id = id;
+        video.title = "Video " + id;
+        video.identity = identity;
+        video.state = "processed";
+        video.setTags(std::move(tags));
+        video.metadata = std::move(metadata);
+        video.createdAt = firstCreatedAt + hoursAfterFirst * hour;
+        video.updatedAt = video.createdAt;
+        video.shotOn = video.createdAt;
+        for (const char* resolution : emulator::VideoRecord::resolutionNames)
+            video.addResolution(resolution);
+        emulator_->store().put(video);
+    }
+
+    struct Run {
+        int exitCode = -1;
+        std::vector<std::string> ids;  // of the {"video": ...} lines, in order
+        json summary;                  // the last line
+    };
+
+    // Runs one command with the gateway in local mode and the given session options.
+    Run run(std::vector<std::string> arguments,
+            std::vector<std::string> session = {"--api-token", BackendEmulator::defaultAPIToken,
+                                                "--identity", "tester"}) {
+        arguments.insert(arguments.end(), {"--gateway", gateway_, "--local"});
+        arguments.insert(arguments.end(), session.begin(), session.end());
+        std::string error;
+        auto line = CommandLine::parse(arguments, error);
+        EXPECT_TRUE(line) << error;
+        if (!line)
+            return {};
+        std::ostringstream out;
+        JsonLines lines(out);
+        Run result;
+        result.exitCode = Commands(*line, lines).run();
+        for (const json& printed : parseLines(out.str())) {
+            if (printed.contains("video") && !printed.contains("command"))
+                result.ids.push_back(printed["video"]["id"]);
+            result.summary = printed;
+        }
+        return result;
+    }
+
+    std::unique_ptr<BackendEmulator> emulator_;
+    std::string gateway_;
+};
+
+TEST_F(ExampleCommandsTest, EachCommandPrintsItsRecordsAndASummary) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::vector<std::string> ids;
+        json summary;
+    };
+    const Case cases[] = {
+        {{"get", "v2"}, 0, {}, {{"ok", true}, {"video", {{"id", "v2"}, {"tags", {"a", "b"}}}}}},
+        {{"get", "missing"}, 1, {}, {{"ok", false}, {"error", {{"statusCode", 404}}}}},
+        {{"list"}, 0, {"v3", "v2", "v1"}, {{"command", "list"}, {"count", 3}, {"totalCount", 3}}},
+        {{"list", "--owner", "alice", "--sort", "asc"}, 0, {"v1", "v3"}, {{"totalCount", 2}}},
+        {{"list", "--per-page", "1", "--page", "2", "--sort", "asc"},
+         0,
+         {"v2"},
+         {{"count", 1}, {"totalCount", 3}}},
+        {{"list", "--title", "Video v2"}, 0, {"v2"}, {{"totalCount", 1}}},
+        {{"by-tags", "--tags", "a", "--metadata", "k=v"}, 0, {"v1"}, {{"totalCount", 1}}},
+        {{"by-identity", "bob"}, 0, {"v2"}, {{"command", "by-identity"}, {"totalCount", 1}}},
+        {{"count", "--tags", "b"}, 0, {}, {{"command", "count"}, {"count", 2}}},
+        {{"sync", "2024-03-01T09:30:00.000Z"},
+         0,
+         {},
+         {{"ok", true}, {"changes", {{"deleted", json::array()}}}}},
+        {{"sync", "yesterday"}, 1, {}, {{"ok", false}}},
+        {{"download", "v1", "--offset", "10", "--length", "100", "--resolution", "360p"},
+         0,
+         {},
+         {{"ok", true}, {"offset", 10}, {"bytes", 100}}},
+        {{"download", "missing"}, 1, {}, {{"ok", false}, {"error", {{"statusCode", 404}}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[0] + (c.arguments.size() > 1 ? " " + c.arguments[1] : ""));
+        Run result = run(c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_EQ(result.ids, c.ids);
+        expectContains(result.summary, c.summary);
+    }
+
+    // The ids of the created videos since half past nine: v2 and v3, not v1.
+    Run sync = run({"sync", "2024-03-01T09:30:00.000Z"});
+    std::vector<std::string> created;
+    for (const json& entry : sync.summary["changes"]["created"]) created.push_back(entry["id"]);
+    std::sort(created.begin(), created.end());
+    EXPECT_EQ(created, (std::vector<std::string>{"v2", "v3"}));
+
+    Run byIds = run({"by-ids", "v3", "v1"});
+    std::sort(byIds.ids.begin(), byIds.ids.end());
+    EXPECT_EQ(byIds.ids, (std::vector<std::string>{"v1", "v3"}));
+}
+
+TEST_F(ExampleCommandsTest, DeleteRemovesTheVideoFromLaterCalls) {
+    EXPECT_EQ(run({"delete", "v2"}).exitCode, 0);
+    expectContains(run({"count"}).summary, {{"count", 2}});
+    expectContains(run({"get", "v2"}).summary, {{"error", {{"statusCode", 404}}}});
+    EXPECT_EQ(run({"delete", "v2"}).exitCode, 1);
+}
+
+TEST_F(ExampleCommandsTest, SessionsStartFromEitherTokenAndRefuseUnknownOnes) {
+    Run fromAPIToken = run({"session"});
+    EXPECT_EQ(fromAPIToken.exitCode, 0);
+    expectContains(
+        fromAPIToken.summary,
+        {{"state", "started"}, {"identity", "tester"}, {"appID", BackendEmulator::defaultAppID}});
+
+    Run fromSessionToken = run({"count"}, {"--session-token", emulator_->openSession("carol")});
+    expectContains(fromSessionToken.summary, {{"ok", true}, {"count", 3}});
+
+    Run unknownAPIToken = run({"count"}, {"--api-token", "wrong", "--identity", "tester"});
+    EXPECT_EQ(unknownAPIToken.exitCode, 1);
+    expectContains(unknownAPIToken.summary,
+                   {{"stage", "session"}, {"error", {{"statusCode", 401}}}});
+
+    Run unknownSessionToken = run({"count"}, {"--session-token", "wrong"});
+    EXPECT_EQ(unknownSessionToken.exitCode, 1);
+    expectContains(unknownSessionToken.summary, {{"error", {{"statusCode", 401}}}});
+}
+
+TEST_F(ExampleCommandsTest, AReplyThatNeverEndsTimesOutInsteadOfHangingTheHost) {
+    run({"session"});  // the session request itself is not stalled
+    emulator_->server().addFault("/v1/videos", emulator::Fault::stallAfter(1));
+    Run stalled = run({"count", "--timeout", "0.3"});
+    EXPECT_EQ(stalled.exitCode, 1);
+    expectContains(
+        stalled.summary,
+        {{"error",
+          {{"domain", platform::URLError::domain}, {"code", platform::URLError::timedOut}}}});
+}
+
+TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {
+    const std::vector<std::string> session = {"--api-token", "t", "--identity", "i"};
+    auto with = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(), session.begin(), session.end());
+        return arguments;
+    };
+    struct Case {
+        std::vector<std::string> arguments;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {{"demo"}, true},
+        {{"--help"}, true},
+        {{"list"}, false},  // no session options
+        {{"list", "--session-token", "s"}, true},
+        {{"list", "--api-token", "t"}, false},  // an API token needs an identity
+        {with({"get"}), false},
+        {with({"get", "a", "b"}), false},
+        {with({"by-ids", "a", "b", "c"}), true},
+        {with({"list", "--page", "0"}), false},
+        {with({"list", "--page", "2x"}), false},
+        {with({"list", "--per-page", "-1"}), false},
+        {with({"list", "--sort", "up"}), false},
+        {with({"list", "--metadata", "novalue"}), false},
+        {with({"list", "--metadata", "=v"}), false},
+        {with({"list", "--page"}), false},  // value missing at the end
+        {with({"download", "v", "--resolution", "1080p"}), false},
+        {with({"list", "--timeout", "0"}), false},
+        {with({"list", "--gateway", "http://host"}), false},
+        {with({"frobnicate"}), false},
+        {with({"list", "--frobnicate"}), false},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const auto& argument : c.arguments) joined += argument + " ";
+        SCOPED_TRACE(joined);
+        std::string error;
+        auto line = CommandLine::parse(c.arguments, error);
+        EXPECT_EQ(line.has_value(), c.accepted);
+        EXPECT_EQ(error.empty(), c.accepted) << error;
+    }
+
+    std::string error;
+    auto line = CommandLine::parse(
+        {"--tags", "a,b", "list", "--tags", "c", "--metadata", "k=v=w", "--page", "3", "--local",
+         "--gateway", "h:1", "--api-token", "t", "--identity", "i"},
+        error);
+    ASSERT_TRUE(line) << error;
+    EXPECT_EQ(line->command, "list");
+    EXPECT_EQ(line->tags, (platform::StringSet{"a", "b", "c"}));
+    EXPECT_EQ(line->metadata, (platform::StringDictionary{{"k", "v=w"}}));
+    EXPECT_EQ(line->page, 3);
+    EXPECT_EQ(line->gateway, "h:1");
+    EXPECT_TRUE(line->local);
+}
+
+}  // namespace
+}  // namespace pindle::example
