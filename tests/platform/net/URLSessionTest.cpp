@@ -324,27 +324,29 @@ TEST_F(URLSessionTest, CancelAfterCompletionDoesNothing) {
 TEST_F(URLSessionTest, ResumeAndCancelNeverCallBackOnTheCallersThread) {
     // A caller holding its own lock across resume() and cancel() must not deadlock or be
     // re-entered.
-    std::mutex callerLock;
-    std::atomic<bool> reentered{false};
+    // Shared with the handler, which may still be unlocking it after the test has its outcome.
+    auto callerLock = std::make_shared<std::mutex>();
+    auto reentered = std::make_shared<std::atomic<bool>>(false);
     const auto me = std::this_thread::get_id();
     OutcomeWaiter waiter;
     auto handler = waiter.handler();
     std::shared_ptr<URLSessionDataTask> task;
     {
-        std::lock_guard lock(callerLock);
-        task = session_->dataTask(requestFor("ftp://127.0.0.1/x"),
-                                  [&, handler](auto data, auto response, auto error) {
-                                      if (std::this_thread::get_id() == me)
-                                          reentered = true;
-                                      std::lock_guard inner(callerLock);
-                                      handler(data, response, error);
-                                  });
+        std::lock_guard lock(*callerLock);
+        task = session_->dataTask(
+            requestFor("ftp://127.0.0.1/x"),
+            [reentered, me, callerLock, handler](auto data, auto response, auto error) {
+                if (std::this_thread::get_id() == me)
+                    *reentered = true;
+                std::lock_guard inner(*callerLock);
+                handler(data, response, error);
+            });
         task->resume();
         task->cancel();
     }
     Outcome outcome = waiter.wait();
     EXPECT_EQ(outcome.calls, 1);
-    EXPECT_FALSE(reentered);
+    EXPECT_FALSE(*reentered);
     EXPECT_NE(outcome.thread, me);
 }
 
