@@ -46,24 +46,11 @@ std::string textForm(const platform::Value& value) {
     return value.description();
 }
 
-// The last-but-one non-empty piece of a URL text: the video identifier of a media URL.
+// A streamed request's label in the pending-requests line.
 std::string taskLabel(const std::shared_ptr<platform::URLSessionTask>& task) {
     const platform::URLRequest request = task->currentRequest();
     const std::optional<platform::URL>& url = request.url();
-    if (!url)
-        return "no_url";
-    std::vector<std::string> pieces;
-    const std::string text = url->absoluteString();
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('/', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > start)
-            pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces.size() < 2 ? std::string() : pieces[pieces.size() - 2];
+    return url ? PNTaskCancellable::lastButOnePiece(url->absoluteString()) : "no_url";
 }
 
 }  // namespace

@@ -43,12 +43,14 @@ bool isUUIDText(const std::string& text) {
 
 }  // namespace
 
-std::string PNTaskCancellable::cancellationLabel(const std::string& urlText) {
+std::string PNTaskCancellable::lastButOnePiece(const std::string& urlText) {
     std::vector<std::string> pieces = nonEmptyPieces(urlText);
-    if (pieces.size() >= 2 && isUUIDText(pieces[pieces.size() - 2])) {
-        return "VIDEO_" + pieces[pieces.size() - 2];
-    }
-    return urlText;
+    return pieces.size() < 2 ? std::string() : pieces[pieces.size() - 2];
+}
+
+std::string PNTaskCancellable::cancellationLabel(const std::string& urlText) {
+    const std::string piece = lastButOnePiece(urlText);
+    return isUUIDText(piece) ? "VIDEO_" + piece : urlText;
 }
 
 void PNTaskCancellable::cancelIt() {

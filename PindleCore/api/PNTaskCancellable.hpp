@@ -26,6 +26,9 @@ class PNTaskCancellable : public PNCancellable {
 
     // The label of a task's URL text in cancellation log lines.
     static std::string cancellationLabel(const std::string& urlText);
+    // The last-but-one non-empty "/"-separated piece of a URL text (for a media URL, the
+    // video identifier); empty when there are fewer than two pieces.
+    static std::string lastButOnePiece(const std::string& urlText);
 
   private:
     const std::shared_ptr<platform::URLSessionTask> task_;

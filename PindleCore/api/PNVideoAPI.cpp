@@ -126,6 +126,15 @@ PNCancellablePtr PNVideoAPI::send(const char* pathTemplate,
                                  std::move(mapper), std::move(handler));
 }
 
+PNCancellablePtr PNVideoAPI::refuseList(VideosCompletion completion, platform::Error error) {
+    return PNRequester::instance().refuse(
+        [completion = std::move(completion)](const platform::Value&,
+                                             const std::optional<platform::Error>& refusal) {
+            completion(nullptr, refusal);
+        },
+        std::move(error));
+}
+
 PNCancellablePtr PNVideoAPI::list(const platform::Dictionary& parameters,
                                   VideosCompletion completion) {
     return send(PNAPIConstants::videosFetchAPIPath, std::nullopt,
@@ -178,13 +187,8 @@ PNCancellablePtr PNVideoAPI::videosByFilter(const PNVideoFilter& filter,
                                             const std::string& sortOrder,
                                             VideosCompletion completion) {
     std::optional<std::int64_t> start = offset(filter.page, filter.limit);
-    if (!start) {
-        return PNRequester::instance().refuse(
-            [completion](const platform::Value&, const std::optional<platform::Error>& error) {
-                completion(nullptr, error);
-            },
-            PNError(PNError::valuesTooLarge));
-    }
+    if (!start)
+        return refuseList(std::move(completion), PNError(PNError::valuesTooLarge));
     return list({{"limit", filter.limit},
                  {"offset", *start},
                  {"title", filter.title},
@@ -201,13 +205,8 @@ PNCancellablePtr PNVideoAPI::videosByTags(const platform::StringSet& tags,
                                           const std::string& sortOrder,
                                           VideosCompletion completion) {
     std::optional<std::int64_t> start = offset(page, perPage);
-    if (!start) {
-        return PNRequester::instance().refuse(
-            [completion](const platform::Value&, const std::optional<platform::Error>& error) {
-                completion(nullptr, error);
-            },
-            PNError(PNError::valuesTooLarge));
-    }
+    if (!start)
+        return refuseList(std::move(completion), PNError(PNError::valuesTooLarge));
     return list({{"limit", perPage},
                  {"offset", *start},
                  {"tags", encodeParameter(tags)},
@@ -220,13 +219,8 @@ PNCancellablePtr PNVideoAPI::videosByIdentity(const std::string& identity, std::
                                               std::int64_t perPage, const std::string& sortOrder,
                                               VideosCompletion completion) {
     std::optional<std::int64_t> start = offset(page, perPage);
-    if (!start) {
-        return PNRequester::instance().refuse(
-            [completion](const platform::Value&, const std::optional<platform::Error>& error) {
-                completion(nullptr, error);
-            },
-            PNError(PNError::valuesTooLarge));
-    }
+    if (!start)
+        return refuseList(std::move(completion), PNError(PNError::valuesTooLarge));
     return list(
         {{"limit", perPage}, {"offset", *start}, {"identity", identity}, {"sortOrder", sortOrder}},
         std::move(completion));

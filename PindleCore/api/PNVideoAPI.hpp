@@ -108,6 +108,7 @@ class PNVideoAPI : public platform::Object {
                           const char* method, const platform::Dictionary& parameters, bool mapsList,
                           bool mapsVideo, ResultCompletion handler);
     PNCancellablePtr list(const platform::Dictionary& parameters, VideosCompletion completion);
+    PNCancellablePtr refuseList(VideosCompletion completion, platform::Error error);
     PNCancellablePtr writeVideo(const char* pathTemplate, const std::optional<std::string>& videoID,
                                 const char* method, const platform::Dictionary& parameters,
                                 const Caller& fromObject, VideoCompletion completion);

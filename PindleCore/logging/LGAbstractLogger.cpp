@@ -76,4 +76,14 @@ void LGAbstractLogger::syncOnLoggerQueue(const std::function<void()>& work) cons
     LGLog::loggingQueue()->sync([&] { queue_->sync(work); });
 }
 
+std::optional<std::string> LGAbstractLogger::formattedText(const LGLogMessage& logMessage,
+                                                           bool& customFormatted) const {
+    customFormatted = false;
+    if (!formatter_)
+        return logMessage.message();
+    std::optional<std::string> text = formatter_->formatLogMessage(logMessage);
+    customFormatted = text && *text != logMessage.message();
+    return text;
+}
+
 }  // namespace pindle

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "PindleCore/logging/LGLogger.hpp"
@@ -56,6 +57,12 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
     // Runs `work` synchronously through the logging queue and the logger's queue.
     // REQUIRES: not called on either queue.
     void syncOnLoggerQueue(const std::function<void()>& work) const;
+
+    // The text to write for `logMessage`: the formatter's result, or the message's own text
+    // without a formatter; nothing when the formatter drops it. `customFormatted` tells
+    // whether the formatter made a text of its own. Runs on the logger's queue.
+    std::optional<std::string> formattedText(const LGLogMessage& logMessage,
+                                             bool& customFormatted) const;
 
     LGLogFormatterPtr formatter_;  // touched only on the logger's queue
 

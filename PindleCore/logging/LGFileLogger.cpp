@@ -214,14 +214,8 @@ void LGFileLogger::rollLogFileNow() {
 }
 
 void LGFileLogger::logMessage(const LGLogMessage& logMessage) {
-    std::optional<std::string> text;
     bool customFormatted = false;
-    if (formatter_) {
-        text = formatter_->formatLogMessage(logMessage);
-        customFormatted = text && *text != logMessage.message();
-    } else {
-        text = logMessage.message();
-    }
+    std::optional<std::string> text = formattedText(logMessage, customFormatted);
     if (!text) {
         return;
     }

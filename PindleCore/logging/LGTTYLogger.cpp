@@ -41,14 +41,8 @@ LGTTYLogger::LGTTYLogger(Private, std::shared_ptr<const LGTTYColorTable> table)
       timestampFormatter_(timestampPattern, platform::TimeZone::local()) {}
 
 void LGTTYLogger::logMessage(const LGLogMessage& logMessage) {
-    std::optional<std::string> text;
     bool customFormatted = false;
-    if (formatter_) {
-        text = formatter_->formatLogMessage(logMessage);
-        customFormatted = text && *text != logMessage.message();
-    } else {
-        text = logMessage.message();
-    }
+    std::optional<std::string> text = formattedText(logMessage, customFormatted);
     if (!text) {
         return;
     }

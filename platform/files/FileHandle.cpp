@@ -1,5 +1,7 @@
 #include "platform/files/FileHandle.hpp"
 
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,12 +73,13 @@ Error FileHandle::failure(int errnoValue, const char* action) const {
     return makeFileError(errnoValue, path_, accessOf(mode_), action);
 }
 
-std::optional<Data> FileHandle::read(std::size_t length, Error* error) {
-    std::scoped_lock lock(mutex_);
+std::optional<Data> FileHandle::readLoop(
+    std::size_t length, Error* error,
+    const std::function<ssize_t(std::uint8_t*, std::size_t, std::size_t)>& readSome) {
     Data data(length);
     std::size_t filled = 0;
     while (filled < length) {
-        const ssize_t count = ::read(fd_, data.data() + filled, length - filled);
+        const ssize_t count = readSome(data.data() + filled, length - filled, filled);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -92,26 +95,19 @@ std::optional<Data> FileHandle::read(std::size_t length, Error* error) {
     return data;
 }
 
+std::optional<Data> FileHandle::read(std::size_t length, Error* error) {
+    std::scoped_lock lock(mutex_);
+    return readLoop(length, error, [this](std::uint8_t* into, std::size_t wanted, std::size_t) {
+        return ::read(fd_, into, wanted);
+    });
+}
+
 std::optional<Data> FileHandle::read(std::uint64_t offset, std::size_t length, Error* error) {
     std::scoped_lock lock(mutex_);
-    Data data(length);
-    std::size_t filled = 0;
-    while (filled < length) {
-        const ssize_t count = ::pread(fd_, data.data() + filled, length - filled,
-                                      static_cast<off_t>(offset + filled));
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            if (error != nullptr)
-                *error = failure(errno, "read");
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        filled += static_cast<std::size_t>(count);
-    }
-    data.resize(filled);
-    return data;
+    return readLoop(length, error,
+                    [this, offset](std::uint8_t* into, std::size_t wanted, std::size_t filled) {
+                        return ::pread(fd_, into, wanted, static_cast<off_t>(offset + filled));
+                    });
 }
 
 std::optional<Data> FileHandle::readToEnd(Error* error) {

@@ -13,8 +13,11 @@
 // serialised by its own lock, so a read or write never sees another one half done.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -77,6 +80,11 @@ class FileHandle {
     bool isStillAtPath() const;
 
   private:
+    // Reads up to `length` bytes with `readSome(into, wanted, filledSoFar)`, retrying on EINTR
+    // and stopping at the end of the file. REQUIRES: mutex_ held.
+    std::optional<Data> readLoop(
+        std::size_t length, Error* error,
+        const std::function<ssize_t(std::uint8_t*, std::size_t, std::size_t)>& readSome);
     FileHandle(int fd, std::string path, Mode mode);
     Error failure(int errnoValue, const char* action) const;
     std::optional<Error> writeLocked(const Data& data);
