@@ -1,25 +1,8 @@
 #include "PindleCore/api/PNPathMaker.hpp"
 
-#include <cstdio>
-
 namespace pindle {
 
 namespace {
-
-std::optional<std::string> textualDescription(const platform::Value& value) {
-    if (const std::string* s = value.asString())
-        return *s;
-    if (value.isInteger())
-        return std::to_string(*value.asWholeNumber());
-    if (value.isDouble()) {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%.17g", *value.asDouble());
-        return std::string(buffer);
-    }
-    if (value.isBool())
-        return *value.asBool() ? std::string("1") : std::string("0");
-    return std::nullopt;
-}
 
 void replaceAll(std::string& text, const std::string& what, const std::string& with) {
     std::size_t position = 0;
@@ -56,7 +39,7 @@ std::optional<std::string> PNPathMaker::makePath(const std::string& pathTemplate
         auto it = values.find(name);
         if (it == values.end())
             return std::nullopt;
-        std::optional<std::string> text = textualDescription(it->second);
+        std::optional<std::string> text = it->second.plainText();
         if (!text)
             return std::nullopt;
         replaceAll(result, "{" + name + "}", *text);

@@ -1,7 +1,6 @@
 #include "PindleCore/api/PNRequester.hpp"
 
 #include <algorithm>
-#include <charconv>
 
 #include "PindleCore/api/PNTaskCancellable.hpp"
 #include "platform/foundation/CharacterSet.hpp"
@@ -29,21 +28,6 @@ std::optional<std::int64_t> decimalInteger(std::string_view text) {
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
     return platform::Text::int64Value(text);
-}
-
-std::string textForm(const platform::Value& value) {
-    if (const std::string* s = value.asString())
-        return *s;
-    if (value.isInteger())
-        return std::to_string(*value.asWholeNumber());
-    if (value.isDouble()) {
-        char buffer[64];
-        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *value.asDouble());
-        return error == std::errc() ? std::string(buffer, end) : std::string();
-    }
-    if (value.isNull())
-        return "";
-    return value.description();
 }
 
 // A streamed request's label in the pending-requests line.
@@ -107,7 +91,9 @@ std::vector<std::pair<std::string, std::string>> PNRequester::queryComponents(
     } else if (std::optional<bool> flag = value.asBool()) {
         components.emplace_back(escape(key), escape(*flag ? "1" : "0"));
     } else {
-        components.emplace_back(escape(key), escape(textForm(value)));
+        components.emplace_back(
+            escape(key), escape(value.isNull() ? std::string()
+                                               : value.plainText().value_or(value.description())));
     }
     return components;
 }

@@ -4,24 +4,11 @@
 #include <vector>
 
 #include "PindleCore/model/PNLogger.hpp"
+#include "platform/foundation/Text.hpp"
 
 namespace pindle {
 
 namespace {
-
-std::vector<std::string> nonEmptyPieces(const std::string& text) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('/', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > start)
-            pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces;
-}
 
 bool isUUIDText(const std::string& text) {
     static constexpr std::size_t groups[] = {8, 4, 4, 4, 12};
@@ -44,7 +31,7 @@ bool isUUIDText(const std::string& text) {
 }  // namespace
 
 std::string PNTaskCancellable::lastButOnePiece(const std::string& urlText) {
-    std::vector<std::string> pieces = nonEmptyPieces(urlText);
+    std::vector<std::string> pieces = platform::Text::split(urlText, '/', true);
     return pieces.size() < 2 ? std::string() : pieces[pieces.size() - 2];
 }
 

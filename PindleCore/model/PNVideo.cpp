@@ -86,17 +86,7 @@ std::string joinIdentities(const std::vector<std::string>& identities) {
 }
 
 std::vector<std::string> splitIdentities(const std::string& text) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(identitySeparator, start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > start)
-            pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces;
+    return platform::Text::split(text, identitySeparator, true);
 }
 
 // An optional sign followed by decimal digits that fit 64 bits; 0 otherwise.

@@ -91,4 +91,19 @@ bool Text::isValidUTF8(std::string_view text) {
     return true;
 }
 
+std::vector<std::string> Text::split(std::string_view text, char separator, bool omitEmpty) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(separator, start);
+        const std::string_view piece = text.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (!piece.empty() || !omitEmpty)
+            pieces.emplace_back(piece);
+        if (end == std::string_view::npos)
+            return pieces;
+        start = end + 1;
+    }
+}
+
 }  // namespace pindle::platform

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace pindle::platform {
 
@@ -25,6 +27,10 @@ class Text {
     static std::size_t characterCount(std::string_view text);
 
     static bool isValidUTF8(std::string_view text);
+
+    // The pieces of `text` between occurrences of `separator`, in order; empty pieces are
+    // dropped when `omitEmpty`.
+    static std::vector<std::string> split(std::string_view text, char separator, bool omitEmpty);
 };
 
 }  // namespace pindle::platform

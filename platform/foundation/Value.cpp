@@ -1,5 +1,6 @@
 #include "platform/foundation/Value.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -204,6 +205,20 @@ void describe(std::ostringstream& out, const Value& v) {
 }
 
 }  // namespace
+
+std::optional<std::string> Value::plainText() const {
+    if (const std::string* s = asString())
+        return *s;
+    if (const std::int64_t* i = std::get_if<std::int64_t>(&storage_))
+        return std::to_string(*i);
+    if (const double* d = std::get_if<double>(&storage_)) {
+        char buffer[64];
+        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *d);
+        if (error == std::errc())
+            return std::string(buffer, end);
+    }
+    return std::nullopt;
+}
 
 std::string Value::description() const {
     std::ostringstream out;

@@ -114,6 +114,10 @@ class Value {
     // Deep equality; object references compare by identity.
     bool operator==(const Value& other) const;
 
+    // The plain text of a scalar: a string as it is, an integer in decimal, a double in its
+    // shortest exact decimal form; nothing for other shapes.
+    std::optional<std::string> plainText() const;
+
     // A debugging description (JSON-like).
     std::string description() const;
 
