@@ -3,13 +3,18 @@
 #include <atomic>
 #include <cstdio>
 
+#include "PindleCore/device/PBandwidthService.hpp"
+#include "PindleCore/device/PLocationService.hpp"
 #include "PindleCore/legacy/PInternalStateHost.hpp"
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
+#include "PindleCore/uploads/PUploadingService.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
 
 namespace pindle::legacy {
 
 namespace {
+constexpr double uploadRestartDelay = 1.0;  // seconds
 std::atomic<int> launches{0};
 std::atomic<int> resets{0};
 }  // namespace
@@ -18,7 +23,12 @@ void PSystem::launch(const Caller& fromObject) {
     if (!PNTokenObject::itsMe(fromObject))
         return;
     ++launches;
+    PBandwidthService::getInstance();
+    PLocationService::getInstance();
     PLogInit();
+    platform::DispatchQueue::main()->asyncAfter(uploadRestartDelay, [] {
+        PUploadingService::getInstance().startNonCompletedUploadingsAgain();
+    });
 }
 
 void PSystem::resetCurrentState(const Caller& fromObject) {

@@ -4,8 +4,8 @@
 // Every operation that takes an object argument acts only for the internal-caller token
 // (PNTokenObject); with any other argument it does nothing and a getter answers nothing.
 //
-// launch() runs the legacy logging set-up; the bandwidth and location services and the restart
-// of unfinished uploads arrive with the device-services and uploads layers. launch() and
+// launch() brings up the bandwidth and location services, runs the legacy logging set-up and,
+// one second later on the main queue, restarts unfinished uploads. launch() and
 // resetCurrentState() calls by the token are counted, so their callers can be checked.
 //
 // Thread-safety: safe from any thread.
