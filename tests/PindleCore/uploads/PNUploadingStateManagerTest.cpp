@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/uploads/PNUploadingStateToPNVideoMapper.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
@@ -250,6 +253,43 @@ TEST_F(PNUploadingStateManagerTest, MapperCarriesTheRecordedFieldsOnly) {
     EXPECT_EQ(video->state(), PNVideoState::unknown);
     EXPECT_FALSE(video->mp4URL(PNVideoResolution::r360p));
     EXPECT_FALSE(video->mediaHLSURL());
+}
+
+}  // namespace
+}  // namespace pindle
+
+namespace pindle {
+namespace {
+
+// Field updates from several threads at once are each a read, change and store of the whole
+// record; none may undo another.
+TEST_F(PNUploadingStateManagerTest, ConcurrentFieldUpdatesAreAllKept) {
+    manager_.put(testing::makeRecord("v"), token_);
+    std::vector<std::function<void()>> updates = {
+        [&] { manager_.markSynced("v", token_); },
+        [&] { manager_.markConverted("v", token_); },
+        [&] { manager_.updateDataUploaded("v", 11, token_); },
+        [&] {
+            manager_.updateUploadingURL("v", platform::URL::fromString("https://s/u"), std::nullopt,
+                                        token_);
+        },
+        [&] { manager_.updateResolutionsUploaded("v", {"720p"}, token_); },
+        [&] {
+            manager_.updateCreationDate("v", platform::Date::fromTimeIntervalSince1970(3), token_);
+        },
+    };
+    std::vector<std::thread> threads;
+    for (const auto& update : updates) threads.emplace_back(update);
+    for (auto& thread : threads) thread.join();
+
+    auto record = manager_.uploading("v", token_);
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->isSynced());
+    EXPECT_TRUE(record->isConverted());
+    EXPECT_EQ(record->bytesUploaded(), 11);
+    EXPECT_TRUE(record->urlToUpload());
+    EXPECT_EQ(record->resolutionsUploaded(), (Events{"720p"}));
+    EXPECT_EQ(record->createdAt().timeIntervalSince1970(), 3);
 }
 
 }  // namespace
