@@ -89,6 +89,11 @@ PNVideoPtr PNLocalVideoCache::video(const std::string& videoID) const {
 }
 
 void PNLocalVideoCache::add(const PNVideoPtr& video, std::int64_t size) {
+    // Read before taking the mutex: the manager's lock is held while its observers run, and
+    // they may ask this cache for a video.
+    std::set<std::string> finished;
+    for (const auto& record : PNUploadingStateManager::shared().uploaded())
+        finished.insert(record->videoID());
     std::vector<std::string> evicted;
     {
         std::lock_guard lock(mutex_);
@@ -97,7 +102,7 @@ void PNLocalVideoCache::add(const PNVideoPtr& video, std::int64_t size) {
         });
         if (same != cache_.end())
             cache_.erase(same);
-        evicted = checkSize(size);
+        evicted = checkSize(size, finished);
         auto later = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
             return createdLater(*entry.video, *video);
         });
@@ -224,24 +229,22 @@ std::vector<std::string> PNLocalVideoCache::filePaths(const std::string& videoID
     return paths;
 }
 
-std::vector<std::string> PNLocalVideoCache::checkSize(std::int64_t size) {
+std::vector<std::string> PNLocalVideoCache::checkSize(std::int64_t size,
+                                                      const std::set<std::string>& finished) {
     std::vector<std::string> evicted;
     auto total = [&] {
         std::int64_t sum = size;
         for (const auto& entry : cache_) sum += entry.size;
         return sum;
     };
-    auto& manager = PNUploadingStateManager::shared();
-    const auto& token = PNTokenObject::sharedInstance();
     while (total() > limitSize_) {
-        auto finished = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
-            auto record = manager.uploading(entry.video->videoID(), token);
-            return record && record->isUploaded();
+        auto oldest = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
+            return finished.contains(entry.video->videoID());
         });
-        if (finished == cache_.end())
+        if (oldest == cache_.end())
             break;
-        evicted.push_back(finished->video->videoID());
-        cache_.erase(finished);
+        evicted.push_back(oldest->video->videoID());
+        cache_.erase(oldest);
     }
     return evicted;
 }

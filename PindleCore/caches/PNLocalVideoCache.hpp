@@ -14,9 +14,11 @@
 // synchronously on the calling thread.
 //
 // Thread-safety: safe from any thread. The index is guarded by one mutex, which is never held
-// while posting or while calling the upload side's list; it is held while asking the upload
-// state manager for a record (lock order: this cache, then the manager). Path builders and
-// resolutions() take no lock.
+// while calling out (posting, the upload state manager, the file system), so observers of the
+// upload notifications, which run under the manager's lock, may use this cache. Path builders
+// and resolutions() take no lock. A removal (direct, by eviction or by resetCache) takes the
+// entry off the index at once and deletes the files and the record just after, outside the
+// mutex; resetCache() is not atomic towards concurrent readers.
 #pragma once
 
 #include <atomic>
@@ -24,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,9 +101,10 @@ class PNLocalVideoCache {
     static std::string folderPath();
     // The paths of every file of the video, each once.
     std::vector<std::string> filePaths(const std::string& videoID) const;
-    // Takes entries of finished uploads off the front of the index until `size` more bytes
+    // Takes entries of `finished` uploads off the front of the index until `size` more bytes
     // fit; returns their identifiers for removal once the mutex is released.
-    std::vector<std::string> checkSize(std::int64_t size);
+    // REQUIRES: mutex_ is held.
+    std::vector<std::string> checkSize(std::int64_t size, const std::set<std::string>& finished);
 
     mutable std::mutex mutex_;
     std::vector<Entry> cache_;                   // guarded by mutex_
