@@ -11,9 +11,27 @@ constexpr const char* cacheFolderName = "psdk";
 
 }  // namespace
 
-PPreferences::PPreferences()
-    : cacheVideoDirectoryPath_(platform::AppContainer::documentsDirectory() + "/" +
-                               cacheFolderName) {}
+PPreferences::PPreferences() = default;
+
+std::optional<std::string> PPreferences::cacheVideoDirectoryPath(const Caller& fromObject) const {
+    if (!PNTokenObject::itsMe(fromObject))
+        return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (!cacheVideoDirectoryPathSet_) {
+        // Worked out when asked, so it follows the application's home.
+        return platform::AppContainer::documentsDirectory() + "/" + cacheFolderName;
+    }
+    return cacheVideoDirectoryPath_;
+}
+
+void PPreferences::setCacheVideoDirectoryPath(std::optional<std::string> value,
+                                              const Caller& fromObject) {
+    if (!PNTokenObject::itsMe(fromObject))
+        return;
+    std::lock_guard lock(mutex_);
+    cacheVideoDirectoryPathSet_ = true;
+    cacheVideoDirectoryPath_ = std::move(value);
+}
 
 // Getter and setter of one guarded value: the getter answers `none` and the setter does
 // nothing unless the caller is the internal-caller token.
@@ -41,8 +59,6 @@ PINDLE_GUARDED_PREFERENCE(std::optional<double>, videoBitrate, setVideoBitrate, 
                           std::nullopt)
 PINDLE_GUARDED_PREFERENCE(std::optional<double>, maxVideoBitrate, setMaxVideoBitrate,
                           maxVideoBitrate_, std::nullopt)
-PINDLE_GUARDED_PREFERENCE(std::optional<std::string>, cacheVideoDirectoryPath,
-                          setCacheVideoDirectoryPath, cacheVideoDirectoryPath_, std::nullopt)
 
 #undef PINDLE_GUARDED_PREFERENCE
 

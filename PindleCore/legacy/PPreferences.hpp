@@ -52,6 +52,7 @@ class PPreferences {
     std::optional<std::int64_t> localStorageSizeB_ = defaultLocalStorageSizeB;  // guarded by mutex_
     std::optional<double> videoBitrate_;                                        // guarded by mutex_
     std::optional<double> maxVideoBitrate_;                                     // guarded by mutex_
+    bool cacheVideoDirectoryPathSet_ = false;                                   // guarded by mutex_
     std::optional<std::string> cacheVideoDirectoryPath_;                        // guarded by mutex_
 };
 

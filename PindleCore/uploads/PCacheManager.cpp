@@ -1,6 +1,8 @@
 #include "PindleCore/uploads/PCacheManager.hpp"
 
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
+#include "PindleCore/legacy/PSystem.hpp"
+#include "PindleCore/model/PNTokenObject.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 
@@ -12,9 +14,12 @@ PCacheManager& PCacheManager::getInstance() {
 }
 
 std::string PCacheManager::cacheVideoDirectoryPath() const {
-    // Asked for on every call, so a moved application home is followed.
-    const std::string folder =
-        platform::AppContainer::documentsDirectory() + "/" + PNLocalVideoCache::folderName;
+    // The preferences' folder, asked for on every call so a moved application home is
+    // followed; Documents/psdk when a host cleared it.
+    const std::string folder = PSystem::preferences()
+                                   .cacheVideoDirectoryPath(PNTokenObject::sharedInstance())
+                                   .value_or(platform::AppContainer::documentsDirectory() + "/" +
+                                             PNLocalVideoCache::folderName);
     platform::FileManager::defaultManager().createDirectory(folder, true);
     return folder;
 }
