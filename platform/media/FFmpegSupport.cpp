@@ -187,7 +187,7 @@ std::unique_ptr<Input> openMemory(const Data& data) {
     return input;
 }
 
-CodecContextPtr openDecoder(const AVStream& stream) {
+CodecContextPtr openDecoder(const AVStream& stream, std::int64_t maxPixels) {
     const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
     if (!codec)
         return nullptr;
@@ -195,6 +195,8 @@ CodecContextPtr openDecoder(const AVStream& stream) {
     if (!context || avcodec_parameters_to_context(context.get(), stream.codecpar) < 0)
         return nullptr;
     context->pkt_timebase = stream.time_base;
+    if (maxPixels > 0)
+        context->max_pixels = maxPixels;
     if (avcodec_open2(context.get(), codec, nullptr) < 0)
         return nullptr;
     return context;

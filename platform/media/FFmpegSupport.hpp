@@ -84,8 +84,9 @@ std::unique_ptr<Input> openURL(const URL& url, Error* error);
 // recognises them.
 std::unique_ptr<Input> openMemory(const Data& data);
 
-// A decoder opened for one stream of `input`.
-CodecContextPtr openDecoder(const AVStream& stream);
+// A decoder opened for one stream of `input`; with maxPixels, it refuses frames larger
+// than that many pixels.
+CodecContextPtr openDecoder(const AVStream& stream, std::int64_t maxPixels = 0);
 
 // Decodes the stream's frames in order, handing each to `accept` until it returns false.
 // Returns false when nothing could be read or decoded at all.

@@ -49,7 +49,10 @@ ImagePtr Image::fromData(const Data& data, double scale) {
     const int index = av_find_best_stream(input->context(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0)
         return nullptr;
-    auto decoder = ffmpeg::openDecoder(*input->context()->streams[index]);
+    const AVCodecParameters& parameters = *input->context()->streams[index]->codecpar;
+    if (static_cast<std::int64_t>(parameters.width) * parameters.height > maxDecodedPixels)
+        return nullptr;
+    auto decoder = ffmpeg::openDecoder(*input->context()->streams[index], maxDecodedPixels);
     if (!decoder)
         return nullptr;
     ImagePtr image;

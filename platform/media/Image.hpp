@@ -28,6 +28,9 @@ using ImagePtr = std::shared_ptr<Image>;
 class Image : public Object {
   public:
     static constexpr int bytesPerPixel = 4;
+    // Decoding refuses pictures larger than this (a downloaded file could otherwise claim a
+    // size that exhausts memory): 8192 by 8192.
+    static constexpr std::int64_t maxDecodedPixels = 8192LL * 8192LL;
 
     // One pixel: red, green, blue, alpha.
     struct Pixel {
@@ -40,7 +43,8 @@ class Image : public Object {
     static ImagePtr make(int width, int height, std::vector<std::uint8_t> rgba, double scale = 1.0);
     // An image of one colour.
     static ImagePtr filled(int width, int height, Pixel colour, double scale = 1.0);
-    // The image encoded in `data`, or null when the bytes are no still image.
+    // The image encoded in `data`, or null when the bytes are no still image or one larger
+    // than maxDecodedPixels.
     static ImagePtr fromData(const Data& data, double scale = 1.0);
 
     struct Private {

@@ -98,6 +98,9 @@ TEST_F(PNImagesLoaderTest, OverlappingRequestsShareOneDownloadAndAllGetTheImageI
     EXPECT_EQ(downloadsOf(redPath), 1u);
     EXPECT_EQ(cache_.image(url(redPath)), seen[0].second);
 
+    // A finished download takes nobody in any more.
+    EXPECT_FALSE(first->operation()->add(
+        std::make_shared<LoadImageSubscription>(url(redPath), deliveries_.callback(3))));
     // Cancelling after the callback ran changes nothing.
     first->cancelIt();
     EXPECT_TRUE(first->operation()->isFinished());
