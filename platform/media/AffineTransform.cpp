@@ -11,6 +11,8 @@ constexpr double degreesPerQuarterTurn = 90;
 constexpr int quarterTurnsPerTurn = 4;
 
 int normalizedQuarterTurns(double degrees) {
+    if (!std::isfinite(degrees))
+        return 0;
     const long turns = std::lround(degrees / degreesPerQuarterTurn);
     return static_cast<int>(((turns % quarterTurnsPerTurn) + quarterTurnsPerTurn) %
                             quarterTurnsPerTurn);
