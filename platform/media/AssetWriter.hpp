@@ -1,6 +1,6 @@
-// AssetWriter: writes a video file (MPEG-4 part 2 video in the container that the file's
-// extension names, e.g. .mp4 or .mov) from a sequence of images, one frame each, at a fixed
-// frame rate, with an optional display rotation stored as the track's preferred transform.
+// AssetWriter: writes a video file (MPEG-4 video, FFmpeg's "mpeg4" encoder, in the container that
+// the file's extension names, e.g. .mp4 or .mov) from a sequence of images, one frame each, at a
+// fixed frame rate, with an optional display rotation stored as the track's preferred transform.
 //
 // Use: startWriting(), appendImage() per frame, finishWriting(). A writer that is destroyed
 // or cancelled before it finished removes the partial file.
