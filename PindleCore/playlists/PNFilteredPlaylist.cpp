@@ -24,6 +24,8 @@ std::shared_ptr<PNVideoFilter> PNFilteredPlaylist::filter() const {
 }
 
 void PNFilteredPlaylist::setFilter(std::shared_ptr<PNVideoFilter> filter) {
+    if (!filter)
+        return;
     std::lock_guard lock(mutex_);
     filter_ = std::move(filter);
 }

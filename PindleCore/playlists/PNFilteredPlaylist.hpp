@@ -47,8 +47,7 @@ class PNFilteredPlaylist : public PNPlaylist {
     ~PNFilteredPlaylist() override;
 
     std::shared_ptr<PNVideoFilter> filter() const;
-    // Takes effect at the next page request.
-    // REQUIRES: filter is not null.
+    // Takes effect at the next page request; a null filter is ignored.
     void setFilter(std::shared_ptr<PNVideoFilter> filter);
     PNSortOrder sortOrder() const { return sortOrder_; }
 

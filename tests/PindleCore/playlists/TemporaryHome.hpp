@@ -1,5 +1,5 @@
 // Puts the application container's home in a fresh temporary folder for the life of the
-// object, and removes the folder afterwards.
+// object, then gives the former home back and removes the folder.
 #pragma once
 
 #include <stdlib.h>
@@ -14,7 +14,7 @@ namespace pindle::testing {
 
 class TemporaryHome {
   public:
-    TemporaryHome() {
+    TemporaryHome() : formerHome_(platform::AppContainer::home()) {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "pindle-playlists-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
@@ -23,7 +23,7 @@ class TemporaryHome {
         platform::AppContainer::setHome(path_);
     }
     ~TemporaryHome() {
-        platform::AppContainer::setHome({});
+        platform::AppContainer::setHome(formerHome_);
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
@@ -33,6 +33,7 @@ class TemporaryHome {
     const std::string& path() const { return path_; }
 
   private:
+    std::string formerHome_;
     std::string path_;
 };
 
