@@ -1,18 +1,252 @@
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 
+#include <algorithm>
+#include <set>
+
+#include "PindleCore/logging/PLog.hpp"
+#include "PindleCore/model/PNFileSystemHelper.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/model/PNTokenObject.hpp"
+#include "PindleCore/model/PNVideoResolution.hpp"
+#include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "PindleCore/uploads/PNUploadingStateToPNVideoMapper.hpp"
+#include "platform/files/AppContainer.hpp"
+#include "platform/files/FileManager.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+
 namespace pindle {
 
+namespace {
+
+constexpr std::size_t resolutionNameLength = 4;
+
+// Whether `a` was created strictly later than `b`; a record without a date counts as oldest.
+bool createdLater(const PNVideo& a, const PNVideo& b) {
+    return a.creationDate() > b.creationDate();
+}
+
+}  // namespace
+
 PNLocalVideoCache& PNLocalVideoCache::shared() {
-    static PNLocalVideoCache* cache = new PNLocalVideoCache;
+    static auto* cache = new PNLocalVideoCache;
     return *cache;
+}
+
+std::vector<PNLocalVideoCache::Entry> PNLocalVideoCache::cache() const {
+    std::lock_guard lock(mutex_);
+    return cache_;
+}
+
+std::int64_t PNLocalVideoCache::limitSize() const {
+    std::lock_guard lock(mutex_);
+    return limitSize_;
+}
+
+void PNLocalVideoCache::setLimitSize(std::int64_t bytes) {
+    std::lock_guard lock(mutex_);
+    limitSize_ = bytes;
 }
 
 void PNLocalVideoCache::resetCache() {
     ++resets_;
+    {
+        std::lock_guard lock(mutex_);
+        cache_.clear();
+    }
+    auto& manager = PNUploadingStateManager::shared();
+    for (const auto& record : manager.nonRecordered()) remove(record->videoID());
+    for (const auto& record : manager.uploaded()) remove(record->videoID());
+
+    auto records = manager.recordered();
+    std::stable_sort(records.begin(), records.end(),
+                     [](const auto& a, const auto& b) { return a->createdAt() < b->createdAt(); });
+    const auto& token = PNTokenObject::sharedInstance();
+    for (const auto& record : records)
+        if (auto video = PNUploadingStateToPNVideoMapper::videoObject(*record, token))
+            put(video, token);
 }
 
-std::shared_ptr<PNVideo> PNLocalVideoCache::video(const std::string&) const {
+std::optional<platform::URL> PNLocalVideoCache::videoLocalMediaURL(
+    const std::string& videoID) const {
+    if (!video(videoID))
+        return std::nullopt;
+    const auto& files = platform::FileManager::defaultManager();
+    auto mp4 = pathForCache(videoID, toString(PNVideoResolution::r720p));
+    if (files.fileExists(mp4.path()))
+        return mp4;
+    auto mov = pathForMOVVideoCache(videoID);
+    if (files.fileExists(mov.path()))
+        return mov;
+    return std::nullopt;
+}
+
+PNVideoPtr PNLocalVideoCache::video(const std::string& videoID) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& entry : cache_)
+        if (entry.video->videoID() == videoID)
+            return entry.video;
     return nullptr;
+}
+
+void PNLocalVideoCache::add(const PNVideoPtr& video, std::int64_t size) {
+    // Read before taking the mutex: the manager's lock is held while its observers run, and
+    // they may ask this cache for a video.
+    std::set<std::string> finished;
+    for (const auto& record : PNUploadingStateManager::shared().uploaded())
+        finished.insert(record->videoID());
+    std::vector<std::string> evicted;
+    {
+        std::lock_guard lock(mutex_);
+        auto same = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
+            return entry.video->videoID() == video->videoID();
+        });
+        if (same != cache_.end())
+            cache_.erase(same);
+        evicted = checkSize(size, finished);
+        auto later = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
+            return createdLater(*entry.video, *video);
+        });
+        cache_.insert(later, Entry{video, size});
+    }
+    for (const auto& videoID : evicted) remove(videoID);
+}
+
+void PNLocalVideoCache::put(const PNVideoPtr& video,
+                            const std::shared_ptr<platform::Object>& fromObject) {
+    if (!PNTokenObject::itsMe(fromObject)) {
+        PLOG_ERROR(PLog_Uploading, "PLog_Uploading put refused: the caller is not the library");
+        return;
+    }
+    std::int64_t size = 0;
+    for (const auto& path : filePaths(video->videoID()))
+        size += PNFileSystemHelper::fileSize(platform::URL::fileURLWithPath(path));
+    if (size < 1)
+        remove(video->videoID());
+    else
+        add(video, size);
+}
+
+std::vector<PNVideoPtr> PNLocalVideoCache::videosByTags(
+    const platform::StringSet& tags, const platform::StringDictionary& metadata) const {
+    std::vector<PNVideoPtr> result;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& entry : cache_) {
+            const auto& videoTags = entry.video->tags();
+            if (!std::includes(videoTags.begin(), videoTags.end(), tags.begin(), tags.end()))
+                continue;
+            const auto videoMetadata = entry.video->metadata();
+            const bool matches = std::all_of(metadata.begin(), metadata.end(), [&](const auto& kv) {
+                auto it = videoMetadata.find(kv.first);
+                return it != videoMetadata.end() && it->second == kv.second;
+            });
+            if (matches)
+                result.push_back(entry.video);
+        }
+    }
+    std::stable_sort(result.begin(), result.end(),
+                     [](const auto& a, const auto& b) { return createdLater(*b, *a); });
+    return result;
+}
+
+void PNLocalVideoCache::removeNonConvertedFile(const std::string& videoID) {
+    const auto mov = pathForMOVVideoCache(videoID);
+    const std::int64_t size = PNFileSystemHelper::fileSize(mov);
+    platform::FileManager::defaultManager().removeItem(mov.path());
+    std::lock_guard lock(mutex_);
+    for (auto& entry : cache_)
+        if (entry.video->videoID() == videoID) {
+            entry.size -= size;
+            break;
+        }
+}
+
+void PNLocalVideoCache::remove(const std::string& videoID) {
+    PNUploadingStateManager::shared().remove({videoID}, PNTokenObject::sharedInstance());
+    const auto& files = platform::FileManager::defaultManager();
+    for (const auto& path : filePaths(videoID)) files.removeItem(path);
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
+            return entry.video->videoID() == videoID;
+        });
+        if (it != cache_.end())
+            cache_.erase(it);
+    }
+    platform::NotificationCenter::defaultCenter().post(NotificationName::PNLocalVideoCleanedUp,
+                                                       platform::Dictionary{{videoIDKey, videoID}});
+}
+
+std::vector<std::string> PNLocalVideoCache::resolutions(const std::string& videoID) const {
+    std::vector<std::string> result;
+    auto subpaths = platform::FileManager::defaultManager().subpathsOfDirectory(
+        platform::AppContainer::documentsDirectory());
+    if (!subpaths)
+        return result;
+    const std::string prefix = videoID + "_";
+    for (const auto& subpath : *subpaths) {
+        const auto at = subpath.find(prefix);
+        if (at == std::string::npos || subpath.size() - at - prefix.size() < resolutionNameLength)
+            continue;
+        std::string name = subpath.substr(at + prefix.size(), resolutionNameLength);
+        // A name that crosses a folder boundary names no file of this video.
+        if (name.find('/') != std::string::npos)
+            continue;
+        result.push_back(std::move(name));
+    }
+    return result;
+}
+
+std::vector<platform::URL> PNLocalVideoCache::pathesForVideoCache(
+    const std::string& videoID) const {
+    std::vector<platform::URL> paths;
+    for (const auto& resolution : resolutions(videoID))
+        paths.push_back(pathForCache(videoID, resolution));
+    return paths;
+}
+
+platform::URL PNLocalVideoCache::pathForCache(const std::string& videoID,
+                                              const std::string& resolution) const {
+    return platform::URL::fileURLWithPath(folderPath() + "/" + videoID + "_" + resolution + ".mp4");
+}
+
+platform::URL PNLocalVideoCache::pathForMOVVideoCache(const std::string& videoID) const {
+    return platform::URL::fileURLWithPath(folderPath() + "/" + videoID + ".mov");
+}
+
+std::string PNLocalVideoCache::folderPath() {
+    return platform::AppContainer::documentsDirectory() + "/" + folderName;
+}
+
+std::vector<std::string> PNLocalVideoCache::filePaths(const std::string& videoID) const {
+    std::vector<std::string> paths;
+    std::set<std::string> seen;
+    auto urls = pathesForVideoCache(videoID);
+    urls.push_back(pathForMOVVideoCache(videoID));
+    for (const auto& url : urls)
+        if (seen.insert(url.path()).second)
+            paths.push_back(url.path());
+    return paths;
+}
+
+std::vector<std::string> PNLocalVideoCache::checkSize(std::int64_t size,
+                                                      const std::set<std::string>& finished) {
+    std::vector<std::string> evicted;
+    auto total = [&] {
+        std::int64_t sum = size;
+        for (const auto& entry : cache_) sum += entry.size;
+        return sum;
+    };
+    while (total() > limitSize_) {
+        auto oldest = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
+            return finished.contains(entry.video->videoID());
+        });
+        if (oldest == cache_.end())
+            break;
+        evicted.push_back(oldest->video->videoID());
+        cache_.erase(oldest);
+    }
+    return evicted;
 }
 
 }  // namespace pindle

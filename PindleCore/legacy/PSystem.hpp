@@ -1,28 +1,47 @@
-// PSystem: the legacy part's start-up and state reset.
+// PSystem: the entry point of the legacy classes: start-up, the application identifier, the
+// push-notification device token, and the shared preferences and service locator.
 //
-// Both operations act only for the internal-caller token. launch() brings up the legacy
-// services; resetCurrentState() clears the legacy state host's device token.
+// Every operation that takes an object argument acts only for the internal-caller token
+// (PNTokenObject); with any other argument it does nothing and a getter answers nothing.
 //
-// launch() runs the legacy logging set-up; the bandwidth and location services and the restart
-// of unfinished uploads arrive with the device-services and uploads layers. Each call is
-// counted so the session's use of them can be checked.
+// launch() brings up the bandwidth and location services, runs the legacy logging set-up and,
+// one second later on the main queue, restarts unfinished uploads. launch() and
+// resetCurrentState() calls by the token are counted, so their callers can be checked.
 //
 // Thread-safety: safe from any thread.
 #pragma once
 
-#include <atomic>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "PindleCore/legacy/PPreferences.hpp"
+#include "PindleCore/legacy/PServiceLocator.hpp"
+#include "platform/foundation/Data.hpp"
 #include "platform/foundation/Object.hpp"
 
 namespace pindle::legacy {
 
 class PSystem {
   public:
+    using Caller = std::shared_ptr<platform::Object>;
+
     PSystem() = delete;
 
-    static void launch(const std::shared_ptr<platform::Object>& fromObject);
-    static void resetCurrentState(const std::shared_ptr<platform::Object>& fromObject);
+    static void launch(const Caller& fromObject);
+    // Clears the device token; nothing else is reset.
+    static void resetCurrentState(const Caller& fromObject);
+
+    static void setAppID(const std::optional<std::string>& appID, const Caller& fromObject);
+    static std::optional<std::string> appID(const Caller& fromObject);
+    static void registerAPNTokenString(const std::optional<std::string>& token,
+                                       const Caller& fromObject);
+
+    static PServiceLocator& serviceLocator();
+    static PPreferences& preferences();
+    // Stores the token's bytes as lower-case hexadecimal text.
+    static void registerAPNToken(const platform::Data& token);
+    static std::optional<std::string> registeredToken();
 
     static int launchCount();
     static int resetCount();

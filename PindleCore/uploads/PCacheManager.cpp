@@ -1,0 +1,70 @@
+#include "PindleCore/uploads/PCacheManager.hpp"
+
+#include "PindleCore/caches/PNLocalVideoCache.hpp"
+#include "PindleCore/legacy/PSystem.hpp"
+#include "PindleCore/model/PNTokenObject.hpp"
+#include "platform/files/AppContainer.hpp"
+#include "platform/files/FileManager.hpp"
+
+namespace pindle::legacy {
+
+PCacheManager& PCacheManager::getInstance() {
+    static auto* manager = new PCacheManager;
+    return *manager;
+}
+
+std::string PCacheManager::cacheVideoDirectoryPath() const {
+    // The preferences' folder, asked for on every call so a moved application home is
+    // followed; Documents/psdk when a host cleared it.
+    const std::string folder = PSystem::preferences()
+                                   .cacheVideoDirectoryPath(PNTokenObject::sharedInstance())
+                                   .value_or(platform::AppContainer::documentsDirectory() + "/" +
+                                             PNLocalVideoCache::folderName);
+    platform::FileManager::defaultManager().createDirectory(folder, true);
+    return folder;
+}
+
+std::string PCacheManager::pathForMOVVideoCache(const std::string& videoID) const {
+    return cacheVideoDirectoryPath() + "/" + videoID + ".mov";
+}
+
+std::string PCacheManager::pathForVideoCache(const std::string& videoID,
+                                             const std::string& resolution) const {
+    return cacheVideoDirectoryPath() + "/" + videoID + "_" + resolution + ".mp4";
+}
+
+std::string PCacheManager::pathPatternForVideoCache(const std::string& videoID) const {
+    return cacheVideoDirectoryPath() + "/" + videoID + "_" + "%@.mp4";
+}
+
+std::vector<std::string> PCacheManager::resolutionsForVideoCache(const std::string& videoID) const {
+    std::vector<std::string> result;
+    auto subpaths =
+        platform::FileManager::defaultManager().subpathsOfDirectory(cacheVideoDirectoryPath());
+    if (!subpaths)
+        return result;
+    const std::string marker = videoID + "_";
+    for (const auto& subpath : *subpaths) {
+        const auto at = subpath.find(marker);
+        if (at == std::string::npos)
+            continue;
+        std::string rest = subpath.substr(at + marker.size());
+        const auto slash = rest.rfind('/');
+        const auto componentStart = slash == std::string::npos ? 0 : slash + 1;
+        const auto dot = rest.rfind('.');
+        // A leading dot starts a name, not an extension.
+        if (dot != std::string::npos && dot > componentStart)
+            rest.erase(dot);
+        result.push_back(std::move(rest));
+    }
+    return result;
+}
+
+std::vector<std::string> PCacheManager::pathesForVideoCache(const std::string& videoID) const {
+    std::vector<std::string> paths;
+    for (const auto& resolution : resolutionsForVideoCache(videoID))
+        paths.push_back(pathForVideoCache(videoID, resolution));
+    return paths;
+}
+
+}  // namespace pindle::legacy

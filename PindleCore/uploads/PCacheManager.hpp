@@ -1,0 +1,37 @@
+// PCacheManager: names the media files of a video in the video cache folder (the folder "psdk"
+// of Documents, shared with PNLocalVideoCache): "<folder>/<id>.mov" for the recorded or picked
+// file and "<folder>/<id>_<resolution>.mp4" per converted resolution. The uploading, publishing
+// and range-upload code take every media path from here.
+//
+// Thread-safety: stateless; safe from any thread. Calls nothing back.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pindle::legacy {
+
+class PCacheManager {
+  public:
+    static PCacheManager& getInstance();
+
+    PCacheManager(const PCacheManager&) = delete;
+    PCacheManager& operator=(const PCacheManager&) = delete;
+
+    // The cache folder, created (with its parents) when missing.
+    std::string cacheVideoDirectoryPath() const;
+
+    std::string pathForMOVVideoCache(const std::string& videoID) const;
+    std::string pathForVideoCache(const std::string& videoID, const std::string& resolution) const;
+    // "<folder>/<id>_%@.mp4": a pattern into which a resolution name can be put later.
+    std::string pathPatternForVideoCache(const std::string& videoID) const;
+    // For every path below the folder that holds "<id>_", the text after its first such
+    // occurrence without the extension, in listing order.
+    std::vector<std::string> resolutionsForVideoCache(const std::string& videoID) const;
+    std::vector<std::string> pathesForVideoCache(const std::string& videoID) const;
+
+  private:
+    PCacheManager() = default;
+};
+
+}  // namespace pindle::legacy

@@ -1,0 +1,171 @@
+#include "PindleCore/uploads/PNUploadingStateManager.hpp"
+
+#include "PindleCore/logging/PLog.hpp"
+#include "PindleCore/model/PNTokenObject.hpp"
+#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
+#include "PindleCore/uploads/PNUploads.hpp"
+
+namespace pindle {
+
+namespace {
+
+template <class Condition>
+std::vector<PNUploadingStatePtr> storedWhere(Condition&& condition) {
+    std::vector<PNUploadingStatePtr> result;
+    for (auto& record : PNUploadingPersistentStorage::shared().uploadings())
+        if (condition(*record))
+            result.push_back(std::move(record));
+    return result;
+}
+
+}  // namespace
+
+PNUploadingStateManager& PNUploadingStateManager::shared() {
+    static auto* manager = new PNUploadingStateManager;
+    return *manager;
+}
+
+bool PNUploadingStateManager::admits(const Caller& fromObject, const char* operation) {
+    if (PNTokenObject::itsMe(fromObject))
+        return true;
+    PLOG_ERROR(PLog_Uploading, "PLog_Uploading %s refused: the caller is not the library",
+               operation);
+    return false;
+}
+
+std::vector<PNUploadingStatePtr> PNUploadingStateManager::recordered() const {
+    return storedWhere([](const auto& record) { return record.isRecordingComplete(); });
+}
+
+std::vector<PNUploadingStatePtr> PNUploadingStateManager::recorderedNonUploaded(
+    const Caller& fromObject) const {
+    if (!admits(fromObject, "recorderedNonUploaded"))
+        return {};
+    return storedWhere(
+        [](const auto& record) { return record.isRecordingComplete() && !record.isUploaded(); });
+}
+
+std::vector<PNUploadingStatePtr> PNUploadingStateManager::nonRecordered() const {
+    return storedWhere([](const auto& record) { return !record.isRecordingComplete(); });
+}
+
+std::vector<PNUploadingStatePtr> PNUploadingStateManager::uploaded() const {
+    return storedWhere([](const auto& record) { return record.isUploaded(); });
+}
+
+void PNUploadingStateManager::remove(const std::vector<std::string>& videoIDs,
+                                     const Caller& fromObject) {
+    if (!admits(fromObject, "remove"))
+        return;
+    std::lock_guard lock(lock_);
+    for (const auto& videoID : videoIDs) {
+        PNUploads::shared().removeUpload(videoID);
+        PNUploadingPersistentStorage::shared().removeUploading(videoID);
+    }
+}
+
+void PNUploadingStateManager::removeUploading(const std::string& videoID,
+                                              const Caller& fromObject) {
+    if (!admits(fromObject, "removeUploading"))
+        return;
+    std::lock_guard lock(lock_);
+    PNUploads::shared().removeUpload(videoID);
+    PNUploadingPersistentStorage::shared().removeUploading(videoID);
+}
+
+void PNUploadingStateManager::cancelUploading(const std::string& videoID,
+                                              const Caller& fromObject) {
+    if (!admits(fromObject, "cancelUploading"))
+        return;
+    std::lock_guard lock(lock_);
+    PNUploads::shared().removeUpload(videoID);
+}
+
+PNUploadingStatePtr PNUploadingStateManager::uploading(const std::string& videoID,
+                                                       const Caller& fromObject) {
+    if (!admits(fromObject, "uploading"))
+        return nullptr;
+    std::lock_guard lock(lock_);
+    return PNUploadingPersistentStorage::shared().uploading(videoID);
+}
+
+void PNUploadingStateManager::put(const PNUploadingStatePtr& record, const Caller& fromObject) {
+    if (!admits(fromObject, "put"))
+        return;
+    std::lock_guard lock(lock_);
+    PNUploads::shared().updateUpload(record);
+    PNUploadingPersistentStorage::shared().put(record);
+}
+
+template <class Change>
+void PNUploadingStateManager::updateField(const std::string& videoID, const Caller& fromObject,
+                                          const char* operation, Change&& change) {
+    if (!admits(fromObject, operation))
+        return;
+    std::lock_guard lock(lock_);
+    const auto& token = PNTokenObject::sharedInstance();
+    auto record = uploading(videoID, token);
+    if (!record)
+        return;
+    change(*record);
+    put(record, token);
+}
+
+void PNUploadingStateManager::confirmRecording(const std::string& videoID,
+                                               const Caller& fromObject) {
+    updateField(videoID, fromObject, "confirmRecording",
+                [](PNUploadingState& record) { record.setIsRecordingComplete(true); });
+}
+
+void PNUploadingStateManager::markUploaded(const std::string& videoID, const Caller& fromObject) {
+    updateField(videoID, fromObject, "markUploaded",
+                [](PNUploadingState& record) { record.setIsUploaded(true); });
+}
+
+void PNUploadingStateManager::markSynced(const std::string& videoID, const Caller& fromObject) {
+    updateField(videoID, fromObject, "markSynced",
+                [](PNUploadingState& record) { record.setIsSynced(true); });
+}
+
+void PNUploadingStateManager::markConverted(const std::string& videoID, const Caller& fromObject) {
+    updateField(videoID, fromObject, "markConverted",
+                [](PNUploadingState& record) { record.setIsConverted(true); });
+}
+
+void PNUploadingStateManager::updateDataUploaded(const std::string& videoID, std::int64_t bytes,
+                                                 const Caller& fromObject) {
+    updateField(videoID, fromObject, "updateDataUploaded",
+                [bytes](PNUploadingState& record) { record.setBytesUploaded(bytes); });
+}
+
+void PNUploadingStateManager::updateUploadingURL(const std::string& videoID,
+                                                 std::optional<platform::URL> url,
+                                                 std::optional<platform::Date> expirationDate,
+                                                 const Caller& fromObject) {
+    updateField(videoID, fromObject, "updateUploadingURL", [&](PNUploadingState& record) {
+        record.setUrlToUpload(std::move(url));
+        record.setUrlExpirationDate(expirationDate);
+    });
+}
+
+void PNUploadingStateManager::updateResolutionsUploaded(const std::string& videoID,
+                                                        std::vector<std::string> resolutions,
+                                                        const Caller& fromObject) {
+    updateField(videoID, fromObject, "updateResolutionsUploaded", [&](PNUploadingState& record) {
+        record.setResolutionsUploaded(std::move(resolutions));
+    });
+}
+
+void PNUploadingStateManager::resetUploadedBytes(const std::string& videoID,
+                                                 const Caller& fromObject) {
+    updateField(videoID, fromObject, "resetUploadedBytes",
+                [](PNUploadingState& record) { record.setBytesUploaded(0); });
+}
+
+void PNUploadingStateManager::updateCreationDate(const std::string& videoID, platform::Date date,
+                                                 const Caller& fromObject) {
+    updateField(videoID, fromObject, "updateCreationDate",
+                [date](PNUploadingState& record) { record.setCreatedAt(date); });
+}
+
+}  // namespace pindle

@@ -1,0 +1,174 @@
+#include "PindleCore/uploads/PNUploads.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "PindleCore/caches/PNLocalVideoCache.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/model/PNVideoResolution.hpp"
+#include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+
+namespace pindle {
+
+namespace {
+
+constexpr float percent = 100.0f;
+
+void postWithUpload(const char* name, const PNUploadPtr& upload) {
+    platform::NotificationCenter::defaultCenter().post(
+        name, {}, platform::Dictionary{{PNUploads::uploadUserInfoKey, platform::Value(upload)}});
+}
+
+}  // namespace
+
+PNUploads& PNUploads::shared() {
+    static auto* uploads = new PNUploads;
+    return *uploads;
+}
+
+PNUploads::PNUploads() {
+    std::vector<PNUploadPtr> entries;
+    for (const auto& record : PNUploadingStateManager::shared().recordered())
+        if (auto entry = createUpload(*record))
+            entries.push_back(std::move(entry));
+    uploads_ = std::move(entries);
+}
+
+std::vector<PNUploadPtr> PNUploads::uploads() const {
+    std::lock_guard lock(mutex_);
+    return uploads_;
+}
+
+void PNUploads::setUploads(std::vector<PNUploadPtr> uploads) {
+    announce(Change::willChange);
+    {
+        std::lock_guard lock(mutex_);
+        uploads_ = std::move(uploads);
+    }
+    announce(Change::didChange);
+}
+
+PNUploads::ObserverToken PNUploads::addUploadsObserver(UploadsObserver observer) {
+    std::lock_guard lock(mutex_);
+    const ObserverToken token = nextToken_++;
+    observers_.emplace(token, std::move(observer));
+    return token;
+}
+
+void PNUploads::removeUploadsObserver(ObserverToken token) {
+    std::lock_guard lock(mutex_);
+    observers_.erase(token);
+}
+
+void PNUploads::setThumbnailProvider(ThumbnailProvider provider) {
+    std::lock_guard lock(mutex_);
+    thumbnailProvider_ = std::move(provider);
+}
+
+void PNUploads::updateUpload(const PNUploadingStatePtr& record) {
+    if (!checkUploading(*record))
+        return;
+    const std::string& videoID = record->videoID();
+    PNUploadPtr existing = entry(videoID);
+    if (!existing) {
+        if (auto created = createUpload(*record))
+            updateUploads([&](auto& list) { list.push_back(created); });
+        return;
+    }
+    if (record->isUploaded()) {
+        updateUploads([&](auto& list) {
+            std::erase_if(list, [&](const auto& upload) { return upload->videoID() == videoID; });
+        });
+        postWithUpload(NotificationName::PNVideoUploadComplete, existing);
+    } else {
+        const float progress = uploadingProgress(*record);
+        const bool changed =
+            existing->progress() != progress || existing->isCompressed() != record->isConverted();
+        if (changed) {
+            updateUploads([&](auto& list) {
+                existing->setProgress(progress);
+                existing->setIsCompressed(record->isConverted());
+                for (auto& upload : list)
+                    if (upload->videoID() == videoID)
+                        upload = existing;
+            });
+        }
+    }
+    postWithUpload(NotificationName::PNVideoUploadProgress, existing);
+}
+
+void PNUploads::removeUpload(const std::string& videoID) {
+    if (!entry(videoID))
+        return;
+    updateUploads([&](auto& list) {
+        std::erase_if(list, [&](const auto& upload) { return upload->videoID() == videoID; });
+    });
+}
+
+float PNUploads::uploadingProgress(const PNUploadingState& record) {
+    const std::int64_t total = record.totalBytesToUpload();
+    float ratio = 0;
+    if (total > 0)
+        ratio = static_cast<float>(record.bytesUploaded()) / static_cast<float>(total);
+    const float scaled = ratio * percent;
+    return std::round(scaled) / percent;
+}
+
+bool PNUploads::checkUploading(const PNUploadingState& record) {
+    return record.isRecordingComplete() &&
+           (!record.isConverted() || record.totalBytesToUpload() > 0);
+}
+
+PNUploadPtr PNUploads::createUpload(const PNUploadingState& record) const {
+    if (!checkUploading(record) || record.isUploaded())
+        return nullptr;
+    ThumbnailProvider provider;
+    {
+        std::lock_guard lock(mutex_);
+        provider = thumbnailProvider_;
+    }
+    std::shared_ptr<platform::Object> thumb;
+    if (provider) {
+        auto& cache = PNLocalVideoCache::shared();
+        // Records always name the resolution they send; without one, the recorded one.
+        const std::string resolution = record.resolutionsToUpload().empty()
+                                           ? toString(PNVideoResolution::r720p)
+                                           : record.resolutionsToUpload().front();
+        thumb = provider(cache.pathForCache(record.videoID(), resolution));
+        if (!thumb)
+            thumb = provider(cache.pathForMOVVideoCache(record.videoID()));
+    }
+    return std::make_shared<PNUpload>(record.videoID(), std::move(thumb), uploadingProgress(record),
+                                      record.isConverted());
+}
+
+PNUploadPtr PNUploads::entry(const std::string& videoID) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& upload : uploads_)
+        if (upload->videoID() == videoID)
+            return upload;
+    return nullptr;
+}
+
+void PNUploads::updateUploads(const std::function<void(std::vector<PNUploadPtr>&)>& change) {
+    announce(Change::willChange);
+    {
+        std::lock_guard lock(mutex_);
+        change(uploads_);
+    }
+    announce(Change::didChange);
+    platform::NotificationCenter::defaultCenter().post(NotificationName::PNVideoUploadsUpdated, {},
+                                                       platform::Dictionary{});
+}
+
+void PNUploads::announce(Change change) {
+    std::vector<UploadsObserver> observers;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [token, observer] : observers_) observers.push_back(observer);
+    }
+    for (const auto& observer : observers) observer(change);
+}
+
+}  // namespace pindle

@@ -1,0 +1,102 @@
+// PNUploads: the public face of uploads: the observable list of videos on their way to the
+// backend, one PNUpload entry per video, and the upload notifications.
+//
+// The list is fed by PNUploadingStateManager only: every record it stores passes through
+// updateUpload() before it is written, every record it removes or cancels through
+// removeUpload(). An entry exists for a record whose recording is complete and that still has
+// something to do (not converted, or converted with bytes to send) and is not uploaded. Posted
+// on the default notification center, object null:
+//   PNVideoUploadsUpdated  {}                  after each change of the list;
+//   PNVideoUploadComplete  {"upload": entry}   a record is stored as uploaded; the entry has
+//                                              just left the list;
+//   PNVideoUploadProgress  {"upload": entry}   each store of a record that has an entry (also
+//                                              right after PNVideoUploadComplete).
+// Changes of the list are also announced to the observers of "uploads" (addUploadsObserver),
+// will-change before and did-change after each change.
+//
+// The entry points that start and cancel uploads belong to the uploading service and join
+// this facade with it.
+//
+// Thread-safety: safe from any thread. Announcements and notifications are delivered
+// synchronously on the thread that stored the record (usually not the main thread), with the
+// upload state manager's lock held, so the list and the records file change in one order;
+// observers that touch the interface move to the main queue themselves and must not wait there
+// for another thread that uses the manager. The facade holds no lock of its own while calling
+// out.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "PindleCore/uploads/PNUpload.hpp"
+#include "PindleCore/uploads/PNUploadingState.hpp"
+#include "platform/foundation/URL.hpp"
+
+namespace pindle {
+
+class PNUploads {
+  public:
+    static constexpr const char* uploadsKey = "uploads";
+    static constexpr const char* uploadUserInfoKey = "upload";
+
+    enum class Change { willChange, didChange };
+    using UploadsObserver = std::function<void(Change)>;
+    using ObserverToken = std::uint64_t;
+    // The thumbnail image of a local media file, or null (the image loader's job).
+    using ThumbnailProvider =
+        std::function<std::shared_ptr<platform::Object>(const platform::URL&)>;
+
+    // Created on first use with an entry for every stored record that needs one, in record
+    // order; that first filling announces and posts nothing.
+    static PNUploads& shared();
+
+    PNUploads(const PNUploads&) = delete;
+    PNUploads& operator=(const PNUploads&) = delete;
+
+    std::vector<PNUploadPtr> uploads() const;
+    // Replaces the list (announced to observers; no notification is posted).
+    void setUploads(std::vector<PNUploadPtr> uploads);
+
+    ObserverToken addUploadsObserver(UploadsObserver observer);
+    void removeUploadsObserver(ObserverToken token);
+
+    // Internal to the library.
+
+    // Brings the entry of `record` up to date: creates it, updates it in place or drops it
+    // when the record is uploaded, and posts as described above.
+    // REQUIRES: record is not null.
+    void updateUpload(const PNUploadingStatePtr& record);
+    // Drops the entry of `videoID`, if any.
+    void removeUpload(const std::string& videoID);
+
+    // Where entries get their thumbnails; none by default (entries then have no thumbnail).
+    void setThumbnailProvider(ThumbnailProvider provider);
+
+    // The fraction of the record's bytes sent, rounded to 0.01 (halves away from zero); 0
+    // while nothing is to be sent; not clamped.
+    static float uploadingProgress(const PNUploadingState& record);
+
+  private:
+    PNUploads();
+
+    static bool checkUploading(const PNUploadingState& record);
+    PNUploadPtr createUpload(const PNUploadingState& record) const;
+    PNUploadPtr entry(const std::string& videoID) const;
+    // Announces will-change, runs `change` on the list, announces did-change and posts
+    // PNVideoUploadsUpdated.
+    void updateUploads(const std::function<void(std::vector<PNUploadPtr>&)>& change);
+    void announce(Change change);
+
+    mutable std::mutex mutex_;
+    std::vector<PNUploadPtr> uploads_;                    // guarded by mutex_
+    std::map<ObserverToken, UploadsObserver> observers_;  // guarded by mutex_
+    ObserverToken nextToken_ = 1;                         // guarded by mutex_
+    ThumbnailProvider thumbnailProvider_;                 // guarded by mutex_
+};
+
+}  // namespace pindle

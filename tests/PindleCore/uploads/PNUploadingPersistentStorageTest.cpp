@@ -1,0 +1,138 @@
+#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "UploadsTestSupport.hpp"
+#include "platform/files/FileManager.hpp"
+#include "platform/foundation/Json.hpp"
+
+namespace pindle {
+namespace {
+
+using platform::FileManager;
+
+std::vector<std::string> ids(const std::vector<PNUploadingStatePtr>& records) {
+    std::vector<std::string> result;
+    for (const auto& record : records) result.push_back(record->videoID());
+    return result;
+}
+
+std::string fileText(const std::string& path) {
+    auto bytes = FileManager::defaultManager().contentsOfFile(path);
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<missing>");
+}
+
+class PNUploadingPersistentStorageTest : public testing::UploadsTest {
+  protected:
+    PNUploadingPersistentStorage& storage_ = PNUploadingPersistentStorage::shared();
+};
+
+TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions) {
+    EXPECT_EQ(recordsPath(), home_ + "/Library/p.sdk/uploadingData");
+    EXPECT_TRUE(storage_.uploadings().empty());
+    EXPECT_FALSE(storage_.uploading("a"));
+
+    for (const char* id : {"a", "b", "c"}) storage_.put(testing::makeRecord(id));
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "b", "c"}));
+
+    auto changed = testing::makeRecord("b");
+    changed->setBytesUploaded(42);
+    storage_.put(changed);
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(storage_.uploading("b")->bytesUploaded(), 42);
+    EXPECT_FALSE(storage_.uploading("B"));
+
+    // A record handed out is a snapshot.
+    storage_.uploading("a")->setBytesUploaded(7);
+    EXPECT_EQ(storage_.uploading("a")->bytesUploaded(), 0);
+
+    storage_.removeUploading("zzz");
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "b", "c"}));
+    storage_.removeUploading("b");
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "c"}));
+
+    storage_.flushUploadingInfo();
+    EXPECT_FALSE(FileManager::defaultManager().fileExists(recordsPath()));
+    EXPECT_TRUE(storage_.uploadings().empty());
+    storage_.flushUploadingInfo();  // no file: nothing happens
+
+    storage_.removeUploading("a");
+    EXPECT_EQ(fileText(recordsPath()), R"({"data":[]})");
+}
+
+TEST_F(PNUploadingPersistentStorageTest, UnreadableContentReadsAsNoRecords) {
+    const auto& files = FileManager::defaultManager();
+    files.createDirectory(home_ + "/Library/p.sdk", true);
+
+    std::string good = *platform::Json::serialize(testing::makeRecord("good")->encode());
+    auto withoutTitle = testing::makeRecord("untitled")->encode();
+    withoutTitle.erase("title");
+    std::string bad = *platform::Json::serialize(withoutTitle);
+    std::string mixed = R"({"data":[)" + good + "," + bad + "]}";
+    files.createFile(recordsPath(), platform::Data(mixed.begin(), mixed.end()));
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"good"}));
+    storage_.put(testing::makeRecord("new"));
+    EXPECT_EQ(fileText(recordsPath()).find("untitled"), std::string::npos);
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"good", "new"}));
+
+    const std::string garbage = "{\"data\":[{\"videoID\":";
+    files.removeItem(recordsPath());
+    files.createFile(recordsPath(), platform::Data(garbage.begin(), garbage.end()));
+    EXPECT_TRUE(storage_.uploadings().empty());
+    storage_.put(testing::makeRecord("only"));
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"only"}));
+}
+
+// A process killed between writing the new list and putting it in place must leave the last
+// complete list readable, never a torn or empty file.
+TEST_F(PNUploadingPersistentStorageTest, KilledBetweenTwoWritesLeavesTheLastList) {
+    const std::string path = home_ + "/Library/p.sdk/uploadingData";
+    bool crash = false;
+    std::string seenTemporary;
+    FileManager::Options options;
+    options.beforeAtomicRename =
+        [&](const std::string& temporaryPath) -> std::optional<platform::Error> {
+        if (!crash)
+            return std::nullopt;
+        seenTemporary = temporaryPath;
+        // What a reader (or the next process) finds at this instant: the old list.
+        EXPECT_EQ(PNUploadingPersistentStorage(path).uploadings().size(), 2u);
+        return platform::makeURLError(platform::URLError::cancelled);
+    };
+    PNUploadingPersistentStorage storage(path, options);
+    storage.put(testing::makeRecord("a"));
+    storage.put(testing::makeRecord("b"));
+    const std::string before = fileText(path);
+
+    crash = true;
+    auto changed = testing::makeRecord("a");
+    changed->setBytesUploaded(1000);
+    storage.put(changed);
+    storage.removeUploading("b");
+
+    EXPECT_FALSE(seenTemporary.empty());
+    EXPECT_NE(seenTemporary, path);
+    EXPECT_EQ(fileText(path), before);
+    PNUploadingPersistentStorage restarted(path);
+    EXPECT_EQ(ids(restarted.uploadings()), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(restarted.uploading("a")->bytesUploaded(), 0);
+    EXPECT_FALSE(FileManager::defaultManager().fileExists(seenTemporary));
+}
+
+TEST_F(PNUploadingPersistentStorageTest, ConcurrentChangesLoseNothing) {
+    constexpr int threads = 4;
+    constexpr int perThread = 10;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([this, t] {
+            for (int i = 0; i < perThread; ++i)
+                storage_.put(testing::makeRecord(std::to_string(t) + "-" + std::to_string(i)));
+        });
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(storage_.uploadings().size(), std::size_t{threads * perThread});
+}
+
+}  // namespace
+}  // namespace pindle
