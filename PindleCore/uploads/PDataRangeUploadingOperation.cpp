@@ -166,6 +166,17 @@ void PDataRangeUploadingOperation::main() {
         if (!current || isCancelled())
             break;
     }
+    // The end of a successful upload is reported too, so the uploading service can post that
+    // the video is uploaded and count it done.
+    if (current && current->isUploaded() && !isCancelled()) {
+        Completion block;
+        {
+            std::lock_guard lock(mutex_);
+            block = block_;
+        }
+        if (block)
+            block(nullptr, false, std::nullopt);
+    }
 }
 
 void PDataRangeUploadingOperation::cancel() {

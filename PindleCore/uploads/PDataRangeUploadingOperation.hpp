@@ -8,7 +8,9 @@
 // line or the session has not started it waits in pauses of 3 seconds.
 //
 // main() runs on the uploading service's queue and returns when the record is uploaded, gone
-// or the operation cancelled; each request it makes is waited for before the next pass.
+// or the operation cancelled; each request it makes is waited for before the next pass. The
+// completion block hears of the end: (nothing, false, nothing) once the record is uploaded,
+// (nothing, true, nothing) once when cancelled.
 //
 // Thread-safety: cancel() may come from any thread: it ends the request in flight and any
 // pause at once. The completion block runs on the thread that finishes or cancels.

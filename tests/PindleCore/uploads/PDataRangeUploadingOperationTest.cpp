@@ -57,12 +57,15 @@ class PDataRangeUploadingOperationTest : public testing::EmulatorFixture {
     // Runs the operation to its end on this thread.
     void run(const std::string& id) {
         PDataRangeUploadingOperation operation(id);
-        bool cancelled = false;
-        operation.setUploadCompletionBlock(
-            [&](const std::shared_ptr<PNVideo>&, bool wasCancelled,
-                const std::optional<platform::Error>&) { cancelled = wasCancelled; });
+        int successes = 0;
+        operation.setUploadCompletionBlock([&](const std::shared_ptr<PNVideo>&, bool wasCancelled,
+                                               const std::optional<platform::Error>& error) {
+            EXPECT_FALSE(wasCancelled);
+            EXPECT_FALSE(error);
+            ++successes;
+        });
         operation.main();
-        EXPECT_FALSE(cancelled);
+        EXPECT_EQ(successes, 1);
     }
 
     PNUploadingStatePtr stored(const std::string& id) {
