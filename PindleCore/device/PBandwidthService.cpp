@@ -1,14 +1,40 @@
 #include "PindleCore/device/PBandwidthService.hpp"
 
+#include <mutex>
+#include <vector>
+
 namespace pindle::legacy {
 
 const char* const kPCurrentBandwidthModeIsChangedNotification =
     "kPCurrentBandwidthModeIsChangedNotification";
 
+namespace {
+
+std::mutex instanceMutex;
+// Every service ever installed stays alive: callers hold plain references to it.
+std::vector<std::shared_ptr<PBandwidthService>>& installed() {  // guarded by instanceMutex
+    static auto* services = new std::vector<std::shared_ptr<PBandwidthService>>();
+    return *services;
+}
+PBandwidthService* current = nullptr;  // guarded by instanceMutex
+
+}  // namespace
+
 PBandwidthService& PBandwidthService::getInstance() {
-    static PBandwidthService* service =  // never destroyed: its notifier runs for the process
-        new PBandwidthService(Reachability::reachabilityForInternetConnection());
-    return *service;
+    std::lock_guard lock(instanceMutex);
+    if (!current) {
+        installed().push_back(
+            std::make_shared<PBandwidthService>(Reachability::reachabilityForInternetConnection()));
+        current = installed().back().get();
+    }
+    return *current;
+}
+
+void PBandwidthService::setInstance(std::shared_ptr<PBandwidthService> service) {
+    std::lock_guard lock(instanceMutex);
+    current = service.get();
+    if (service)
+        installed().push_back(std::move(service));
 }
 
 PBandwidthService::PBandwidthService(std::shared_ptr<Reachability> reachability)

@@ -19,7 +19,13 @@ extern const char* const kPCurrentBandwidthModeIsChangedNotification;
 
 class PBandwidthService {
   public:
+    // The process-wide service, watching the internet through the platform's current
+    // reachability source (created on first use).
     static PBandwidthService& getInstance();
+    // Replaces the process-wide service (for example with one over a scripted reachability
+    // source in tests); nullptr goes back to one over the current source, made on next use.
+    // The replaced service stays alive for those still holding it.
+    static void setInstance(std::shared_ptr<PBandwidthService> service);
 
     // A service watching `reachability` (tests give it one over a scripted source).
     explicit PBandwidthService(std::shared_ptr<Reachability> reachability);

@@ -12,12 +12,14 @@ BackendEmulator::BackendEmulator(Options options)
       store_(options_.clock ? options_.clock : VideoStore::Clock(BackendDate::nowMillis)),
       sessions_([this] { return store_.now(); }, options_.sessionLifetime),
       sessionsResource_(sessions_),
-      videosResource_(store_, sessions_, [this] { return server_.baseURL(); }) {
+      videosResource_(store_, sessions_, [this] { return server_.baseURL(); }),
+      storage_([this] { return server_.baseURL(); }) {
     for (const auto& application : options_.applications) {
         sessions_.addApplication(application);
     }
     sessionsResource_.addRoutes(server_.router(), apiRoot);
     videosResource_.addRoutes(server_.router(), apiRoot);
+    storage_.addRoutes(server_.router());
     server_.media().addProvider(
         [this](const std::string& path) { return videosResource_.media(path); });
 }

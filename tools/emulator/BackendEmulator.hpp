@@ -10,6 +10,7 @@
 #include "tools/emulator/HttpServer.hpp"
 #include "tools/emulator/SessionRegistry.hpp"
 #include "tools/emulator/SessionsResource.hpp"
+#include "tools/emulator/StorageResource.hpp"
 #include "tools/emulator/VideoStore.hpp"
 #include "tools/emulator/VideosResource.hpp"
 
@@ -66,6 +67,8 @@ class BackendEmulator {
     HttpServer& server() { return server_; }
     VideoStore& store() { return store_; }
     SessionRegistry& sessions() { return sessions_; }
+    // The storage service that receives uploaded media.
+    StorageResource& storage() { return storage_; }
 
     // A session token for identity with the first application, without a request: for
     // tests that need an authorized client quickly.
@@ -78,6 +81,7 @@ class BackendEmulator {
     SessionRegistry sessions_;
     SessionsResource sessionsResource_;
     VideosResource videosResource_;
+    StorageResource storage_;
     HttpServer server_;         // last, so it stops before the parts its handlers use go away
     bool storeOpened_ = false;  // guarded by startMutex_
     std::mutex startMutex_;

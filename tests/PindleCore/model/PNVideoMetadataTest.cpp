@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "PindleCore/model/PNNotificationNames.hpp"
+#include <nlohmann/json.hpp>
+
 #include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/playlists/PNVideoSyncService.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/PindleCore/playlists/TemporaryHome.hpp"
 
 namespace pindle {
 namespace {
@@ -13,8 +17,11 @@ using platform::StringDictionary;
 
 class PNVideoMetadataTest : public ::testing::Test {
   protected:
+    // The service holds its sends, so every accepted edit stays in its store where the test
+    // can read it; the store keeps the latest whole value per property.
     void SetUp() override {
-        PNVideoSyncService::sharedInstance().removeAllQueuedChanges();
+        PNVideoSyncService::sharedInstance().setSuspended(true);
+        PNVideoSyncService::sharedInstance().storage()->flushStorage();
         registration_ = platform::NotificationCenter::defaultCenter().addObserverForName(
             NotificationName::PNMetadataValidationError, nullptr, nullptr,
             [this](const platform::Notification& n) { refusals_.push_back(n); });
@@ -22,6 +29,11 @@ class PNVideoMetadataTest : public ::testing::Test {
     void TearDown() override {
         platform::NotificationCenter::defaultCenter().removeObserver(registration_);
         setTokens(std::nullopt, std::nullopt);
+        // Without a session the held send is refused at once, which ends the cycle.
+        auto& service = PNVideoSyncService::sharedInstance();
+        service.storage()->flushStorage();
+        service.setSuspended(false);
+        EXPECT_TRUE(testing::eventually([&] { return service.isIdle(); }));
     }
 
     static void setTokens(std::optional<std::string> session, std::optional<std::string> api) {
@@ -36,21 +48,24 @@ class PNVideoMetadataTest : public ::testing::Test {
         return PNVideo::make(std::move(fields));
     }
 
-    static std::vector<StringDictionary> queuedMetadata() {
-        std::vector<StringDictionary> result;
-        for (const auto& change : PNVideoSyncService::sharedInstance().queuedChanges()) {
-            EXPECT_EQ(change.entityID, "vid");
-            EXPECT_EQ(change.className, "PNVideo");
-            EXPECT_EQ(change.key, "metadata");
-            result.push_back(*change.value.asStringDictionary());
-        }
-        return result;
+    // The metadata edit the service holds for "vid"; nothing when it holds none.
+    static std::optional<StringDictionary> queuedMetadata() {
+        auto pending = PNVideoSyncService::sharedInstance().storage()->pending();
+        EXPECT_LE(pending.size(), 1u);
+        if (pending.empty())
+            return std::nullopt;
+        const auto& change = pending.back();
+        EXPECT_EQ(change.entityID(), "vid");
+        EXPECT_EQ(change.className(), "PNVideo");
+        EXPECT_EQ(change.key(), "metadata");
+        return change.value().asStringDictionary();
     }
 
     static StringDictionary oversized() { return {{"big", std::string(1200, 'x')}}; }
 
     platform::NotificationCenter::RegistrationPtr registration_;
     std::vector<platform::Notification> refusals_;
+    testing::TemporaryHome home_;
 };
 
 TEST_F(PNVideoMetadataTest, HiddenEntriesAreKeptButNotShown) {
@@ -70,25 +85,23 @@ TEST_F(PNVideoMetadataTest, HiddenEntriesAreKeptButNotShown) {
 }
 
 TEST_F(PNVideoMetadataTest, SetMetadataMergesOrResetsKeepingStoredHiddenEntries) {
+    // Each accepted edit reaches the sync service whole, hidden entries included, and takes
+    // the place of the one before it.
     auto merged = video({{"a", "1"}, {"__rating__", "3"}});
     merged->setMetadata({{"b", "2"}}, false);
     EXPECT_EQ(merged->internalMetadata(),
               (StringDictionary{{"a", "1"}, {"b", "2"}, {"__rating__", "3"}}));
+    EXPECT_EQ(queuedMetadata(), merged->internalMetadata());
 
     auto reset = video({{"a", "1"}, {"__rating__", "3"}});
     reset->setMetadata({{"b", "2"}, {"__rating__", "9"}}, true);
     EXPECT_EQ(reset->internalMetadata(), (StringDictionary{{"b", "2"}, {"__rating__", "3"}}));
+    EXPECT_EQ(queuedMetadata(), reset->internalMetadata());
 
     auto unrated = video({{"a", "1"}});
     unrated->setMetadata({{"__rating__", "9"}}, true);
     EXPECT_EQ(unrated->rating(), 9);
-
-    // Accepted edits reach the sync service whole, hidden entries included, in order.
-    EXPECT_EQ(queuedMetadata(), (std::vector<StringDictionary>{
-                                    {{"a", "1"}, {"b", "2"}, {"__rating__", "3"}},
-                                    {{"b", "2"}, {"__rating__", "3"}},
-                                    {{"__rating__", "9"}},
-                                }));
+    EXPECT_EQ(queuedMetadata(), (StringDictionary{{"__rating__", "9"}}));
     EXPECT_TRUE(refusals_.empty());
 }
 
@@ -103,7 +116,7 @@ TEST_F(PNVideoMetadataTest, RefusedMetadataPostsOnceAndChangesNothing) {
     auto v = video({{"a", "1"}});
     v->setMetadata(oversized(), false);
     EXPECT_EQ(v->metadata(), (StringDictionary{{"a", "1"}}));
-    EXPECT_TRUE(queuedMetadata().empty());
+    EXPECT_FALSE(queuedMetadata());
     ASSERT_EQ(refusals_.size(), 1u);
     EXPECT_EQ(refusals_[0].object.asObject(), v);
     auto error = refusals_[0].userInfo.at("error").asError();
@@ -117,20 +130,20 @@ TEST_F(PNVideoMetadataTest, RatingRoundTripsThroughTheHiddenEntries) {
     v->rate("alice", 1);
     EXPECT_TRUE(v->isRated("alice"));
     EXPECT_EQ(v->rating(), 1);
-    EXPECT_EQ(queuedMetadata(), (std::vector<StringDictionary>{
-                                    {{"__rated_identities__", "alice"}},
-                                    {{"__rated_identities__", "alice"}, {"__rating__", "1"}},
-                                }));
+    const StringDictionary rated{{"__rated_identities__", "alice"}, {"__rating__", "1"}};
+    EXPECT_EQ(queuedMetadata(), rated);
 
+    PNVideoSyncService::sharedInstance().storage()->flushStorage();
     v->rate("alice", 1);  // already rated: nothing
     v->rate("bob", -1);   // not rated, negative: nothing
     v->rate("alice", 2);  // rated, positive: nothing
-    EXPECT_EQ(queuedMetadata().size(), 2u);
+    EXPECT_FALSE(queuedMetadata());
     EXPECT_EQ(v->rating(), 1);
 
     v->rate("bob", 5);
     EXPECT_EQ(v->ratedIdentities(), (std::vector<std::string>{"alice", "bob"}));
     EXPECT_EQ(v->rating(), 6);
+    EXPECT_EQ(queuedMetadata(), v->internalMetadata());
 
     v->rate("alice", -1);
     v->rate("bob", -5);
@@ -165,7 +178,7 @@ TEST_F(PNVideoMetadataTest, IdentityFallsBackToTheSessionTokensAndRefusesUnstora
     v->rate("a,b", 1);
     v->rate(std::nullopt, 1);
     EXPECT_EQ(v->rating(), 0);
-    EXPECT_TRUE(queuedMetadata().empty());
+    EXPECT_FALSE(queuedMetadata());
     EXPECT_FALSE(v->isRated("a,b"));
 }
 
@@ -175,7 +188,7 @@ TEST_F(PNVideoMetadataTest, ARefusedRatingMovesNeitherCounterNorIdentities) {
     v->rate("a-long-identity", 1);
     EXPECT_EQ(v->rating(), 0);
     EXPECT_FALSE(v->isRated("a-long-identity"));
-    EXPECT_TRUE(queuedMetadata().empty());
+    EXPECT_FALSE(queuedMetadata());
     EXPECT_EQ(refusals_.size(), 1u);
 
     auto atMaximum = video({{"__rating__", std::to_string(INT64_MAX)}});
@@ -188,7 +201,50 @@ TEST_F(PNVideoMetadataTest, TagsChangeAtOnceAndQueueNothing) {
     auto v = video({});
     v->setTags({"x", "y"});
     EXPECT_EQ(v->tags(), (platform::StringSet{"x", "y"}));
-    EXPECT_TRUE(queuedMetadata().empty());
+    EXPECT_FALSE(queuedMetadata());
+}
+
+// End to end: a rating made on a record goes out to the backend as the whole metadata,
+// hidden entries included.
+class PNVideoMetadataSyncTest : public testing::EmulatorFixture {
+  protected:
+    void SetUp() override {
+        EmulatorFixture::SetUp();
+        PNVideoSyncService::sharedInstance().storage()->flushStorage();
+    }
+    void TearDown() override {
+        EXPECT_TRUE(
+            testing::eventually([] { return PNVideoSyncService::sharedInstance().isIdle(); }));
+        PNSession::current()->setSessionToken(std::nullopt);
+        EmulatorFixture::TearDown();
+    }
+    testing::TemporaryHome home_;
+};
+
+TEST_F(PNVideoMetadataSyncTest, ARatingReachesTheBackendWhole) {
+    authorize("tester");
+    emulator::VideoRecord stored;
+    stored.id = "rated-video";
+    stored.identity = "tester";
+    emulator_.store().put(stored);
+    PNVideo::Fields fields;
+    fields.videoID = stored.id;
+    fields.metadata = {{"a", "1"}};
+    auto v = PNVideo::make(std::move(fields));
+    v->rate("alice", 1);
+
+    const std::string path = "/v1/videos/" + stored.id;
+    ASSERT_TRUE(testing::eventually([&] {
+        return PNVideoSyncService::sharedInstance().isIdle() &&
+               !emulator_.server().requestLog().requestsFor("PUT", path).empty();
+    }));
+    auto puts = emulator_.server().requestLog().requestsFor("PUT", path);
+    ASSERT_GE(puts.size(), 1u);
+    EXPECT_EQ(
+        nlohmann::json::parse(puts.back().body),
+        (nlohmann::json{
+            {"metadata", {{"a", "1"}, {"__rated_identities__", "alice"}, {"__rating__", "1"}}}}));
+    EXPECT_TRUE(PNVideoSyncService::sharedInstance().storage()->pending().empty());
 }
 
 }  // namespace

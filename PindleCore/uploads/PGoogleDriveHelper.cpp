@@ -1,0 +1,42 @@
+#include "PindleCore/uploads/PGoogleDriveHelper.hpp"
+
+namespace pindle::legacy {
+
+std::optional<platform::URLRequest> PGoogleDriveHelper::requestForInitializingResumableDescription(
+    const platform::Dictionary& description) {
+    auto found = description.find("sessionUrl");
+    if (found == description.end() || !found->second.asString())
+        return std::nullopt;
+    std::optional<platform::URL> url = platform::URL::fromString(*found->second.asString());
+    if (!url)
+        return std::nullopt;
+    platform::URLRequest request(url);
+    request.setHTTPMethod("POST");
+    request.setValue("start", "x-goog-resumable");
+    return request;
+}
+
+platform::URLRequest PGoogleDriveHelper::requestForUploadingResumableData(
+    const platform::Data& data, std::int64_t firstByte, std::int64_t totalSize,
+    const platform::URL& url, bool lastChunk) {
+    platform::URLRequest request(url);
+    request.setHTTPMethod("PUT");
+    const std::int64_t length = static_cast<std::int64_t>(data.size());
+    request.setValue("bytes " + std::to_string(firstByte) + "-" +
+                         std::to_string(firstByte + length - 1) + "/" +
+                         (lastChunk ? std::to_string(totalSize) : std::string("*")),
+                     "Content-Range");
+    request.setValue(std::to_string(length), "Content-Length");
+    request.setHTTPBody(data);
+    return request;
+}
+
+platform::URLRequest PGoogleDriveHelper::requestForUploadingData(const platform::Data& data,
+                                                                 const platform::URL& url) {
+    platform::URLRequest request(url);
+    request.setHTTPMethod("PUT");
+    request.setHTTPBody(data);
+    return request;
+}
+
+}  // namespace pindle::legacy

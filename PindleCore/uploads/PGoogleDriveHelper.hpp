@@ -1,0 +1,36 @@
+// PGoogleDriveHelper: builds the requests of the storage service's resumable uploads.
+//
+// Thread-safety: stateless; any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/URL.hpp"
+#include "platform/foundation/Value.hpp"
+#include "platform/net/URLRequest.hpp"
+
+namespace pindle::legacy {
+
+class PGoogleDriveHelper {
+  public:
+    PGoogleDriveHelper() = delete;
+
+    // POST to the description's "sessionUrl" with "x-goog-resumable: start"; nothing when the
+    // description has no usable "sessionUrl".
+    static std::optional<platform::URLRequest> requestForInitializingResumableDescription(
+        const platform::Dictionary& description);
+    // PUT of `data` to the session URL, "Content-Range: bytes <first>-<last>/<total or *>".
+    static platform::URLRequest requestForUploadingResumableData(const platform::Data& data,
+                                                                 std::int64_t firstByte,
+                                                                 std::int64_t totalSize,
+                                                                 const platform::URL& url,
+                                                                 bool lastChunk);
+    // PUT of `data` to `url`.
+    static platform::URLRequest requestForUploadingData(const platform::Data& data,
+                                                        const platform::URL& url);
+};
+
+}  // namespace pindle::legacy
