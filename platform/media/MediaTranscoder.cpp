@@ -452,18 +452,21 @@ class MediaTranscoder::Run {
 
 std::shared_ptr<MediaTranscoder> MediaTranscoder::create(std::string sourcePath,
                                                          std::string outputPath, Settings settings,
-                                                         std::string queueLabel) {
+                                                         std::shared_ptr<DispatchQueue> queue) {
+    if (!queue) {
+        queue = DispatchQueue::create("MediaTranscoder");
+    }
     return std::make_shared<MediaTranscoder>(Private(), std::move(sourcePath),
                                              std::move(outputPath), std::move(settings),
-                                             std::move(queueLabel));
+                                             std::move(queue));
 }
 
 MediaTranscoder::MediaTranscoder(Private, std::string sourcePath, std::string outputPath,
-                                 Settings settings, std::string queueLabel)
+                                 Settings settings, std::shared_ptr<DispatchQueue> queue)
     : sourcePath_(std::move(sourcePath)),
       outputPath_(std::move(outputPath)),
       settings_(std::move(settings)),
-      queue_(DispatchQueue::create(std::move(queueLabel))) {}
+      queue_(std::move(queue)) {}
 
 bool MediaTranscoder::start(Completion completion) {
     {

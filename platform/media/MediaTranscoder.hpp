@@ -9,7 +9,7 @@
 // Audio is resampled to the output format. The output carries only the settings' metadata
 // items: nothing of the source's (its location, say) leaks into the new file unasked.
 //
-// A transcoder runs once: start() queues the work on the transcoder's own serial queue, and
+// A transcoder runs once: start() queues the work on the transcoder's serial queue, and
 // the completion runs exactly once on that queue, after the output is complete or, for a
 // failed or cancelled run, after the partial output has been deleted. A file that was at the
 // output path before is replaced only by a complete result or by the partial output that is
@@ -67,10 +67,12 @@ class MediaTranscoder : public std::enable_shared_from_this<MediaTranscoder> {
     // The error is nothing for a completed or cancelled run.
     using Completion = std::function<void(Status, std::optional<Error>)>;
 
-    // `queueLabel` names the serial queue the work and the completion run on.
+    // The work and the completion run on `queue`, a serial queue; without one the transcoder
+    // makes its own, labelled "MediaTranscoder". Transcoders that share a queue run one after
+    // the other, so a later run never races an earlier one's clean-up of the same output.
     static std::shared_ptr<MediaTranscoder> create(std::string sourcePath, std::string outputPath,
                                                    Settings settings,
-                                                   std::string queueLabel = "MediaTranscoder");
+                                                   std::shared_ptr<DispatchQueue> queue = nullptr);
 
     MediaTranscoder(const MediaTranscoder&) = delete;
     MediaTranscoder& operator=(const MediaTranscoder&) = delete;
@@ -102,7 +104,7 @@ class MediaTranscoder : public std::enable_shared_from_this<MediaTranscoder> {
         explicit Private() = default;
     };
     MediaTranscoder(Private, std::string sourcePath, std::string outputPath, Settings settings,
-                    std::string queueLabel);
+                    std::shared_ptr<DispatchQueue> queue);
 
   private:
     class Run;
