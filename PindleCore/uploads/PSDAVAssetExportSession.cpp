@@ -1,0 +1,267 @@
+#include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+#include "platform/media/MediaError.hpp"
+
+namespace pindle::legacy {
+
+namespace {
+
+using platform::MediaTranscoder;
+namespace MediaError = platform::MediaError;
+
+constexpr double kDefaultFrameRate = 30;
+constexpr const char* kInputQueueLabel = "VideoEncoderInputQueue";
+constexpr const char* kVideoCodecH264 = "avc1";
+constexpr const char* kAudioFormatAAC = "aac";
+
+// "H264_High_4_0" gives ("high", 40); "H264_Main_AutoLevel" gives ("main", 0).
+std::optional<std::pair<std::string, int>> parseProfileLevel(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream stream(text);
+    for (std::string part; std::getline(stream, part, '_');) {
+        parts.push_back(part);
+    }
+    if (parts.size() < 3 || parts[0] != "H264") {
+        return std::nullopt;
+    }
+    std::string profile = parts[1];
+    std::transform(profile.begin(), profile.end(), profile.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (profile != "baseline" && profile != "main" && profile != "high") {
+        return std::nullopt;
+    }
+    if (parts.size() == 3 && parts[2] == "AutoLevel") {
+        return std::pair{profile, 0};
+    }
+    const auto digit = [](const std::string& part) {
+        return part.size() == 1 && std::isdigit(static_cast<unsigned char>(part[0])) != 0;
+    };
+    if (parts.size() == 4 && digit(parts[2]) && digit(parts[3])) {
+        return std::pair{profile, (parts[2][0] - '0') * 10 + (parts[3][0] - '0')};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::shared_ptr<PSDAVAssetExportSession> PSDAVAssetExportSession::exportSessionWithAsset(
+    const platform::URL& asset) {
+    return std::make_shared<PSDAVAssetExportSession>(Private(), asset);
+}
+
+PSDAVAssetExportSession::PSDAVAssetExportSession(Private, platform::URL asset)
+    : asset_(std::move(asset)), inputQueue_(platform::DispatchQueue::create(kInputQueueLabel)) {}
+
+std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSettings(
+    platform::Error* error) const {
+    auto refuse = [&](std::int64_t code, const std::string& why) {
+        *error = MediaError::make(code, why);
+        return std::nullopt;
+    };
+    if (outputFileType_ && *outputFileType_ != fileTypeMPEG4) {
+        return refuse(MediaError::exportFailed, "Unsupported output file type " + *outputFileType_);
+    }
+    if (!outputURL_->isFileURL()) {
+        return refuse(MediaError::exportFailed, "Output URL is not a file URL");
+    }
+    if (!asset_.isFileURL()) {
+        return refuse(MediaError::operationNotSupportedForAsset, "The asset is not a local file");
+    }
+    MediaTranscoder::Settings settings;
+    settings.optimizeForNetworkUse = shouldOptimizeForNetworkUse_;
+    settings.metadata = metadata_;
+    if (videoSettings_) {
+        if (videoSettings_->codec != kVideoCodecH264) {
+            return refuse(MediaError::encoderNotFound,
+                          "Unsupported video codec " + videoSettings_->codec);
+        }
+        const auto profileLevel = parseProfileLevel(videoSettings_->profileLevel);
+        if (!profileLevel) {
+            return refuse(MediaError::exportFailed,
+                          "Unsupported profile level " + videoSettings_->profileLevel);
+        }
+        if (!(videoSettings_->width >= 1 && videoSettings_->height >= 1)) {
+            return refuse(MediaError::exportFailed, "Video width and height must be positive");
+        }
+        MediaTranscoder::VideoSettings video;
+        video.width = static_cast<int>(std::lround(videoSettings_->width));
+        video.height = static_cast<int>(std::lround(videoSettings_->height));
+        video.bitRate = videoSettings_->averageBitRate;
+        video.profile = profileLevel->first;
+        video.level = profileLevel->second;
+        const double rate = videoSettings_->averageNonDroppableFrameRate.value_or(0);
+        video.frameRate = rate > 0 ? rate : kDefaultFrameRate;
+        settings.video = video;
+    }
+    if (audioSettings_) {
+        if (audioSettings_->format != kAudioFormatAAC) {
+            return refuse(MediaError::encoderNotFound,
+                          "Unsupported audio format " + audioSettings_->format);
+        }
+        if (audioSettings_->numberOfChannels <= 0 || audioSettings_->sampleRate < 1) {
+            return refuse(MediaError::exportFailed, "Audio channels and rate must be positive");
+        }
+        MediaTranscoder::AudioSettings audio;
+        audio.channels = audioSettings_->numberOfChannels;
+        audio.sampleRate = static_cast<int>(std::lround(audioSettings_->sampleRate));
+        audio.bitRate = audioSettings_->encoderBitRate;
+        settings.audio = audio;
+    }
+    return settings;
+}
+
+void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
+    std::function<void()> handler) {
+    cancelExport();
+    std::shared_ptr<MediaTranscoder> transcoder;
+    {
+        std::lock_guard lock(mutex_);
+        error_.reset();
+        transcoder_.reset();
+        platform::Error refusal;
+        std::optional<MediaTranscoder::Settings> settings;
+        if (!outputURL_) {
+            refusal = MediaError::make(MediaError::exportFailed, "Output URL not set");
+        } else {
+            settings = transcoderSettings(&refusal);
+        }
+        if (!settings) {
+            error_ = refusal;
+        } else {
+            transcoder = MediaTranscoder::create(asset_.path(), outputURL_->path(),
+                                                 std::move(*settings), inputQueue_);
+            transcoder_ = transcoder;
+        }
+    }
+    if (!transcoder) {
+        if (handler) {
+            handler();
+        }
+        return;
+    }
+    // The closure keeps the session alive until its handler has run; the transcoder drops the
+    // closure once it has called it, so nothing is kept beyond that.
+    transcoder->start([self = shared_from_this(), handler = std::move(handler)](
+                          MediaTranscoder::Status, std::optional<platform::Error>) {
+        if (handler) {
+            handler();
+        }
+    });
+}
+
+void PSDAVAssetExportSession::cancelExport() {
+    std::shared_ptr<MediaTranscoder> transcoder;
+    {
+        std::lock_guard lock(mutex_);
+        transcoder = transcoder_;
+    }
+    if (transcoder) {
+        transcoder->cancel();
+    }
+}
+
+PSDAVAssetExportSession::Status PSDAVAssetExportSession::status() const {
+    std::lock_guard lock(mutex_);
+    if (error_) {
+        return Status::failed;
+    }
+    if (!transcoder_) {
+        return Status::unknown;
+    }
+    switch (transcoder_->status()) {
+        case MediaTranscoder::Status::transcoding:
+            return Status::exporting;
+        case MediaTranscoder::Status::completed:
+            return Status::completed;
+        case MediaTranscoder::Status::failed:
+            return Status::failed;
+        case MediaTranscoder::Status::cancelled:
+            return Status::cancelled;
+        case MediaTranscoder::Status::unknown:
+            break;
+    }
+    return Status::unknown;
+}
+
+std::optional<platform::Error> PSDAVAssetExportSession::error() const {
+    std::lock_guard lock(mutex_);
+    if (error_) {
+        return error_;
+    }
+    return transcoder_ ? transcoder_->error() : std::nullopt;
+}
+
+float PSDAVAssetExportSession::progress() const {
+    std::lock_guard lock(mutex_);
+    return transcoder_ ? transcoder_->progress() : 0.0f;
+}
+
+bool PSDAVAssetExportSession::shouldOptimizeForNetworkUse() const {
+    std::lock_guard lock(mutex_);
+    return shouldOptimizeForNetworkUse_;
+}
+
+void PSDAVAssetExportSession::setShouldOptimizeForNetworkUse(bool optimize) {
+    std::lock_guard lock(mutex_);
+    shouldOptimizeForNetworkUse_ = optimize;
+}
+
+std::optional<std::string> PSDAVAssetExportSession::outputFileType() const {
+    std::lock_guard lock(mutex_);
+    return outputFileType_;
+}
+
+void PSDAVAssetExportSession::setOutputFileType(std::optional<std::string> type) {
+    std::lock_guard lock(mutex_);
+    outputFileType_ = std::move(type);
+}
+
+std::optional<platform::URL> PSDAVAssetExportSession::outputURL() const {
+    std::lock_guard lock(mutex_);
+    return outputURL_;
+}
+
+void PSDAVAssetExportSession::setOutputURL(std::optional<platform::URL> url) {
+    std::lock_guard lock(mutex_);
+    outputURL_ = std::move(url);
+}
+
+std::optional<PSDAVAssetExportSession::VideoSettings> PSDAVAssetExportSession::videoSettings()
+    const {
+    std::lock_guard lock(mutex_);
+    return videoSettings_;
+}
+
+void PSDAVAssetExportSession::setVideoSettings(std::optional<VideoSettings> settings) {
+    std::lock_guard lock(mutex_);
+    videoSettings_ = std::move(settings);
+}
+
+std::optional<PSDAVAssetExportSession::AudioSettings> PSDAVAssetExportSession::audioSettings()
+    const {
+    std::lock_guard lock(mutex_);
+    return audioSettings_;
+}
+
+void PSDAVAssetExportSession::setAudioSettings(std::optional<AudioSettings> settings) {
+    std::lock_guard lock(mutex_);
+    audioSettings_ = std::move(settings);
+}
+
+std::map<std::string, std::string> PSDAVAssetExportSession::metadata() const {
+    std::lock_guard lock(mutex_);
+    return metadata_;
+}
+
+void PSDAVAssetExportSession::setMetadata(std::map<std::string, std::string> items) {
+    std::lock_guard lock(mutex_);
+    metadata_ = std::move(items);
+}
+
+}  // namespace pindle::legacy

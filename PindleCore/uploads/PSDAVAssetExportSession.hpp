@@ -1,0 +1,135 @@
+// PSDAVAssetExportSession: transcodes one movie file into a new MP4 file under full control of
+// the video and audio output settings (size, bit rate, profile and level; channels, rate and
+// bit rate), reporting progress and calling a completion handler once per export.
+//
+// The picture is shown as the source asks (its preferred transform applied) and fitted inside
+// the output size, centred, keeping its aspect. The output frame rate is the video settings'
+// average non-droppable frame rate, 30 when they give none. A failed or cancelled export
+// deletes its partial output file. A cancelled session can be started again; starting again
+// while an export runs cancels that export first (its handler is called, as cancelled), and
+// the new export begins only after the old one has cleaned up.
+//
+// Errors are in the platform media framework's domain ("AVFoundationErrorDomain"): -11820
+// "Output URL not set", or whatever the reader or writer reported; a cancelled export has no
+// error.
+//
+// Thread-safety: every member may be called from any thread. The completion handler runs on
+// the session's serial queue "VideoEncoderInputQueue", except for a missing output URL or
+// unusable settings, which are reported on the caller's thread before the call returns.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/URL.hpp"
+#include "platform/media/MediaTranscoder.hpp"
+
+namespace pindle::legacy {
+
+class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetExportSession> {
+  public:
+    // Numbered as the platform's export status.
+    enum class Status {
+        unknown = 0,
+        waiting = 1,
+        exporting = 2,
+        completed = 3,
+        failed = 4,
+        cancelled = 5
+    };
+
+    // The file type identifier of MPEG-4 movies, the one output type supported.
+    static constexpr const char* fileTypeMPEG4 = "public.mpeg-4";
+
+    struct VideoSettings {
+        std::string codec = "avc1";  // H.264, the one video codec supported
+        double width = 0;            // rounded to whole numbers, then down to even ones
+        double height = 0;
+        std::int64_t averageBitRate = 3'072'000;
+        // "H264_<Baseline|Main|High>_<major>_<minor>" or "H264_<profile>_AutoLevel".
+        std::string profileLevel = "H264_High_4_0";
+        std::optional<double> averageNonDroppableFrameRate;
+    };
+
+    struct AudioSettings {
+        std::string format = "aac";  // MPEG-4 AAC, the one audio format supported
+        int numberOfChannels = 2;
+        double sampleRate = 44100;
+        std::int64_t encoderBitRate = 128000;
+    };
+
+    // `asset` is the file URL of the source movie.
+    static std::shared_ptr<PSDAVAssetExportSession> exportSessionWithAsset(
+        const platform::URL& asset);
+
+    PSDAVAssetExportSession(const PSDAVAssetExportSession&) = delete;
+    PSDAVAssetExportSession& operator=(const PSDAVAssetExportSession&) = delete;
+
+    // Starts an export with the settings as they are now; `handler` is called once when it
+    // ends, whatever the outcome (read status() and error() there). A running export is
+    // cancelled first. The session stays alive until the handler has run.
+    void exportAsynchronouslyWithCompletionHandler(std::function<void()> handler);
+
+    // Cancels the running export, if any: its partial output is deleted and its handler is
+    // called with status() cancelled.
+    void cancelExport();
+
+    // Of the latest export: unknown before the first, exporting while it runs, then completed,
+    // failed or cancelled. An export refused before it started (no output URL) is failed.
+    Status status() const;
+    // The latest export's error; nothing while exporting, after success or cancellation.
+    std::optional<platform::Error> error() const;
+    // 0 to 1 while exporting; 1 after success.
+    float progress() const;
+
+    const platform::URL& asset() const { return asset_; }
+
+    bool shouldOptimizeForNetworkUse() const;
+    void setShouldOptimizeForNetworkUse(bool optimize);
+    std::optional<std::string> outputFileType() const;
+    void setOutputFileType(std::optional<std::string> type);
+    std::optional<platform::URL> outputURL() const;
+    void setOutputURL(std::optional<platform::URL> url);
+    std::optional<VideoSettings> videoSettings() const;
+    void setVideoSettings(std::optional<VideoSettings> settings);
+    std::optional<AudioSettings> audioSettings() const;
+    void setAudioSettings(std::optional<AudioSettings> settings);
+    // Metadata items written to the output: key to text.
+    std::map<std::string, std::string> metadata() const;
+    void setMetadata(std::map<std::string, std::string> items);
+
+    // The serial queue "VideoEncoderInputQueue" the exports and their handlers run on.
+    const std::shared_ptr<platform::DispatchQueue>& inputQueue() const { return inputQueue_; }
+
+    struct Private {
+        explicit Private() = default;
+    };
+    PSDAVAssetExportSession(Private, platform::URL asset);
+
+  private:
+    // The transcoder settings for the current properties, or the error that refuses them.
+    std::optional<platform::MediaTranscoder::Settings> transcoderSettings(
+        platform::Error* error) const;
+
+    const platform::URL asset_;
+    const std::shared_ptr<platform::DispatchQueue> inputQueue_;
+
+    mutable std::mutex mutex_;
+    bool shouldOptimizeForNetworkUse_ = false;               // guarded by mutex_
+    std::optional<std::string> outputFileType_;              // guarded by mutex_
+    std::optional<platform::URL> outputURL_;                 // guarded by mutex_
+    std::optional<VideoSettings> videoSettings_;             // guarded by mutex_
+    std::optional<AudioSettings> audioSettings_;             // guarded by mutex_
+    std::map<std::string, std::string> metadata_;            // guarded by mutex_
+    std::optional<platform::Error> error_;                   // guarded by mutex_
+    std::shared_ptr<platform::MediaTranscoder> transcoder_;  // guarded by mutex_
+};
+
+}  // namespace pindle::legacy

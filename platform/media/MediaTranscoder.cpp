@@ -1,0 +1,528 @@
+#include "platform/media/MediaTranscoder.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "platform/media/FFmpegCodecSupport.hpp"
+#include "platform/media/MediaError.hpp"
+#include "platform/media/MediaWriter.hpp"
+
+namespace pindle::platform {
+
+namespace {
+
+constexpr double kFallbackFrameRate = 30;
+constexpr int kBytesPerPixel = 4;
+constexpr uint8_t kOpaque = 255;
+
+int evenSize(double size) {
+    const int whole = static_cast<int>(std::lround(size));
+    return std::max(2, whole - whole % 2);
+}
+
+Error decodeError(int code, const std::string& what) {
+    return codec::makeError(code, MediaError::decodeFailed, what);
+}
+
+}  // namespace
+
+// One pass over the source: decoders, picture geometry, frame-rate resampling and the writer.
+// Lives on the transcoder's queue for the length of the run.
+class MediaTranscoder::Run {
+  public:
+    explicit Run(MediaTranscoder& owner) : owner_(owner) {
+        std::lock_guard lock(owner.mutex_);
+        progressHandler_ = owner.progressHandler_;
+    }
+
+    // Returns the run's outcome; the writer is finished, or cancelled and its file deleted.
+    std::pair<Status, std::optional<Error>> perform() {
+        std::optional<Error> error = prepare();
+        if (!error) {
+            error = transcode();
+        }
+        if (owner_.cancelled_.load()) {
+            discard();
+            return {Status::cancelled, std::nullopt};
+        }
+        if (!error) {
+            error = writer_->finish();
+        }
+        if (error) {
+            discard();
+            return {Status::failed, error};
+        }
+        return {Status::completed, std::nullopt};
+    }
+
+  private:
+    void discard() {
+        if (writer_) {
+            writer_->cancel();
+        }
+    }
+
+    std::optional<Error> openDecoder(AVStream* stream, codec::CodecPtr& decoder) {
+        const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+        if (codec == nullptr) {
+            return MediaError::make(
+                MediaError::decodeFailed,
+                std::string("No decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
+        }
+        decoder.reset(avcodec_alloc_context3(codec));
+        int result = avcodec_parameters_to_context(decoder.get(), stream->codecpar);
+        if (result >= 0) {
+            decoder->pkt_timebase = stream->time_base;
+            result = avcodec_open2(decoder.get(), codec, nullptr);
+        }
+        if (result < 0) {
+            return decodeError(result, "Cannot open the decoder");
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Error> prepare() {
+        Error openError;
+        input_ = codec::openInput(owner_.sourcePath_, &openError);
+        if (!input_) {
+            return openError;
+        }
+        for (unsigned i = 0; i < input_->nb_streams; ++i) {
+            AVStream* stream = input_->streams[i];
+            const auto type = stream->codecpar->codec_type;
+            if (type == AVMEDIA_TYPE_VIDEO && videoStream_ == nullptr &&
+                (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+                videoStream_ = stream;
+            } else if (type == AVMEDIA_TYPE_AUDIO && audioStream_ == nullptr) {
+                audioStream_ = stream;
+            }
+        }
+        if (videoStream_ == nullptr && audioStream_ == nullptr) {
+            return MediaError::make(MediaError::invalidSourceMedia,
+                                    "No audio or video in " + owner_.sourcePath_);
+        }
+        duration_ = input_->duration != AV_NOPTS_VALUE
+                        ? static_cast<double>(input_->duration) / AV_TIME_BASE
+                        : 0;
+
+        MediaWriter::Settings output;
+        output.container = MediaWriter::Container::mp4;
+        output.optimizeForNetworkUse = owner_.settings_.optimizeForNetworkUse;
+        output.metadata = owner_.settings_.metadata;
+        if (videoStream_ != nullptr) {
+            if (auto error = openDecoder(videoStream_, videoDecoder_)) {
+                return error;
+            }
+            if (auto error = prepareVideo(output)) {
+                return error;
+            }
+        }
+        if (audioStream_ != nullptr) {
+            if (auto error = openDecoder(audioStream_, audioDecoder_)) {
+                return error;
+            }
+            if (auto error = prepareAudio(output)) {
+                return error;
+            }
+        }
+        Error writerError;
+        writer_ = MediaWriter::create(owner_.outputPath_, output, &writerError);
+        if (!writer_) {
+            return writerError;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Error> prepareVideo(MediaWriter::Settings& output) {
+        const AVCodecParameters* source = videoStream_->codecpar;
+        if (source->width <= 0 || source->height <= 0) {
+            return MediaError::make(MediaError::invalidSourceMedia, "The video has no size");
+        }
+        rotation_ = codec::clockwiseRotation(videoStream_);
+        const bool quarterTurn = rotation_ == 90 || rotation_ == 270;
+        const double shownWidth = quarterTurn ? source->height : source->width;
+        const double shownHeight = quarterTurn ? source->width : source->height;
+
+        const auto& requested = owner_.settings_.video;
+        MediaWriter::VideoSettings video;
+        video.width = evenSize(requested ? requested->width : shownWidth);
+        video.height = evenSize(requested ? requested->height : shownHeight);
+        const AVRational nominal = videoStream_->avg_frame_rate.num != 0
+                                       ? videoStream_->avg_frame_rate
+                                       : videoStream_->r_frame_rate;
+        sourceFrameRate_ = nominal.num > 0 && nominal.den > 0 ? av_q2d(nominal) : 0;
+        double rate = requested ? requested->frameRate : 0;
+        if (rate <= 0) {
+            rate = sourceFrameRate_;
+        }
+        frameRate_ = rate > 0 ? rate : kFallbackFrameRate;
+        video.frameRate = frameRate_;
+        if (requested) {
+            video.bitRate = requested->bitRate;
+            video.profile = requested->profile;
+            video.level = requested->level;
+        }
+        output.video = video;
+
+        // Fit the shown picture inside the output, centred.
+        const float ratio = std::min(static_cast<float>(video.width / shownWidth),
+                                     static_cast<float>(video.height / shownHeight));
+        const int fittedWidth =
+            std::clamp(static_cast<int>(std::lround(shownWidth * ratio)), 1, video.width);
+        const int fittedHeight =
+            std::clamp(static_cast<int>(std::lround(shownHeight * ratio)), 1, video.height);
+        offsetX_ = (video.width - fittedWidth) / 2;
+        offsetY_ = (video.height - fittedHeight) / 2;
+        scaledWidth_ = quarterTurn ? fittedHeight : fittedWidth;
+        scaledHeight_ = quarterTurn ? fittedWidth : fittedHeight;
+        canvasWidth_ = video.width;
+        canvasHeight_ = video.height;
+        canvas_.assign(static_cast<size_t>(canvasWidth_) * canvasHeight_ * kBytesPerPixel, 0);
+        for (size_t alpha = 3; alpha < canvas_.size(); alpha += kBytesPerPixel) {
+            canvas_[alpha] = kOpaque;
+        }
+        scaled_.resize(static_cast<size_t>(scaledWidth_) * scaledHeight_ * kBytesPerPixel);
+        return std::nullopt;
+    }
+
+    std::optional<Error> prepareAudio(MediaWriter::Settings& output) {
+        const auto& requested = owner_.settings_.audio;
+        MediaWriter::AudioSettings audio;
+        audio.channels = requested ? requested->channels : audioDecoder_->ch_layout.nb_channels;
+        audio.sampleRate = requested ? requested->sampleRate : audioDecoder_->sample_rate;
+        if (requested) {
+            audio.bitRate = requested->bitRate;
+        }
+        if (audio.channels <= 0 || audio.sampleRate <= 0) {
+            return MediaError::make(MediaError::invalidSourceMedia, "The audio has no format");
+        }
+        output.audio = audio;
+        outputChannels_ = audio.channels;
+
+        AVChannelLayout layout;
+        av_channel_layout_default(&layout, audio.channels);
+        SwrContext* resampler = nullptr;
+        int result = swr_alloc_set_opts2(&resampler, &layout, AV_SAMPLE_FMT_S16, audio.sampleRate,
+                                         &audioDecoder_->ch_layout, audioDecoder_->sample_fmt,
+                                         audioDecoder_->sample_rate, 0, nullptr);
+        resampler_.reset(resampler);
+        av_channel_layout_uninit(&layout);
+        if (result < 0 || (result = swr_init(resampler)) < 0) {
+            return decodeError(result, "Cannot convert the audio");
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Error> transcode() {
+        codec::PacketPtr packet(av_packet_alloc());
+        codec::FramePtr frame(av_frame_alloc());
+        while (!owner_.cancelled_.load()) {
+            const int result = av_read_frame(input_.get(), packet.get());
+            if (result == AVERROR_EOF) {
+                break;
+            }
+            if (result < 0) {
+                return decodeError(result, "Cannot read the source");
+            }
+            std::optional<Error> error;
+            if (videoStream_ != nullptr && packet->stream_index == videoStream_->index) {
+                error = decode(videoDecoder_.get(), packet.get(), frame.get());
+            } else if (audioStream_ != nullptr && packet->stream_index == audioStream_->index) {
+                error = decode(audioDecoder_.get(), packet.get(), frame.get());
+            }
+            av_packet_unref(packet.get());
+            if (error) {
+                return error;
+            }
+        }
+        if (owner_.cancelled_.load()) {
+            return std::nullopt;
+        }
+        if (videoDecoder_) {
+            if (auto error = decode(videoDecoder_.get(), nullptr, frame.get())) {
+                return error;
+            }
+            if (pending_) {
+                const double shown = sourceFrameRate_ > 0 ? 1 / sourceFrameRate_ : 1 / frameRate_;
+                if (auto error = emitSlotsBefore(pendingTime_ + shown)) {
+                    return error;
+                }
+            }
+        }
+        if (audioDecoder_) {
+            if (auto error = decode(audioDecoder_.get(), nullptr, frame.get())) {
+                return error;
+            }
+            if (auto error = convertAudio(nullptr)) {
+                return error;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Sends `packet` (nothing: end of stream) and handles every frame that comes out.
+    std::optional<Error> decode(AVCodecContext* decoder, const AVPacket* packet, AVFrame* frame) {
+        int result = avcodec_send_packet(decoder, packet);
+        // A damaged packet costs a frame, not the whole movie.
+        if (result < 0 && result != AVERROR_INVALIDDATA && result != AVERROR_EOF) {
+            return decodeError(result, "Cannot decode the source");
+        }
+        while (!owner_.cancelled_.load()) {
+            result = avcodec_receive_frame(decoder, frame);
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+                return std::nullopt;
+            }
+            if (result == AVERROR_INVALIDDATA) {
+                continue;
+            }
+            if (result < 0) {
+                return decodeError(result, "Cannot decode the source");
+            }
+            std::optional<Error> error =
+                decoder == videoDecoder_.get() ? takeVideoFrame(frame) : convertAudio(frame);
+            av_frame_unref(frame);
+            if (error) {
+                return error;
+            }
+        }
+        return std::nullopt;
+    }
+
+    double streamSeconds(const AVStream* stream, int64_t timestamp) const {
+        const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        return static_cast<double>(timestamp - start) * av_q2d(stream->time_base);
+    }
+
+    std::optional<Error> takeVideoFrame(AVFrame* frame) {
+        const int64_t timestamp = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                                      ? frame->best_effort_timestamp
+                                      : frame->pts;
+        const double time = timestamp != AV_NOPTS_VALUE ? streamSeconds(videoStream_, timestamp)
+                                                        : pendingTime_ + 1 / frameRate_;
+        if (pending_) {
+            if (auto error = emitSlotsBefore(time)) {
+                return error;
+            }
+        }
+        pending_.reset(av_frame_clone(frame));
+        if (!pending_) {
+            return MediaError::make(MediaError::unknown, "Out of memory");
+        }
+        pendingTime_ = time;
+        pendingDrawn_ = false;
+        return std::nullopt;
+    }
+
+    // Writes the pending frame at every output instant before `limit` (seconds) that it is
+    // the nearest frame for.
+    std::optional<Error> emitSlotsBefore(double limit) {
+        const double slot = 1 / frameRate_;
+        while (nextSlot_ * slot + slot / 2 < limit && !owner_.cancelled_.load()) {
+            if (!pendingDrawn_) {
+                if (auto error = draw(pending_.get())) {
+                    return error;
+                }
+                pendingDrawn_ = true;
+            }
+            const double time = nextSlot_ * slot;
+            if (auto error = writer_->appendVideoFrame(canvas_.data(),
+                                                       canvasWidth_ * kBytesPerPixel, time)) {
+                return error;
+            }
+            ++nextSlot_;
+            report(time + slot);
+        }
+        return std::nullopt;
+    }
+
+    // Scales the frame and turns it into place on the canvas.
+    std::optional<Error> draw(const AVFrame* frame) {
+        scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
+                                           static_cast<AVPixelFormat>(frame->format), scaledWidth_,
+                                           scaledHeight_, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
+                                           nullptr, nullptr));
+        if (!scaler_) {
+            return MediaError::make(MediaError::decodeFailed, "Cannot convert the picture");
+        }
+        uint8_t* planes[] = {scaled_.data()};
+        const int strides[] = {scaledWidth_ * kBytesPerPixel};
+        sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+
+        const int w = scaledWidth_;
+        const int h = scaledHeight_;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                int shownX = x;
+                int shownY = y;
+                switch (rotation_) {
+                    case 90:
+                        shownX = h - 1 - y;
+                        shownY = x;
+                        break;
+                    case 180:
+                        shownX = w - 1 - x;
+                        shownY = h - 1 - y;
+                        break;
+                    case 270:
+                        shownX = y;
+                        shownY = w - 1 - x;
+                        break;
+                    default:
+                        break;
+                }
+                const size_t from = (static_cast<size_t>(y) * w + x) * kBytesPerPixel;
+                const size_t to =
+                    (static_cast<size_t>(offsetY_ + shownY) * canvasWidth_ + offsetX_ + shownX) *
+                    kBytesPerPixel;
+                std::copy_n(scaled_.data() + from, kBytesPerPixel, canvas_.data() + to);
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Converts decoded audio (nothing: what the resampler still holds) and writes it.
+    std::optional<Error> convertAudio(const AVFrame* frame) {
+        const int inputCount = frame != nullptr ? frame->nb_samples : 0;
+        const int capacity = swr_get_out_samples(resampler_.get(), inputCount);
+        if (capacity <= 0) {
+            return std::nullopt;
+        }
+        samples_.resize(static_cast<size_t>(capacity) * outputChannels_);
+        uint8_t* out[] = {reinterpret_cast<uint8_t*>(samples_.data())};
+        const int converted = swr_convert(
+            resampler_.get(), out, capacity,
+            frame != nullptr ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
+            inputCount);
+        if (converted < 0) {
+            return decodeError(converted, "Cannot convert the audio");
+        }
+        if (auto error = writer_->appendAudioSamples(samples_.data(), converted)) {
+            return error;
+        }
+        if (videoStream_ == nullptr && frame != nullptr && frame->pts != AV_NOPTS_VALUE) {
+            report(streamSeconds(audioStream_, frame->pts) +
+                   static_cast<double>(frame->nb_samples) / frame->sample_rate);
+        }
+        return std::nullopt;
+    }
+
+    void report(double seconds) {
+        if (duration_ <= 0) {
+            return;
+        }
+        const auto progress = static_cast<float>(std::clamp(seconds / duration_, 0.0, 1.0));
+        owner_.progress_.store(progress);
+        if (progressHandler_) {
+            progressHandler_(progress);
+        }
+    }
+
+    MediaTranscoder& owner_;
+    std::function<void(float)> progressHandler_;
+    codec::InputPtr input_;
+    AVStream* videoStream_ = nullptr;
+    AVStream* audioStream_ = nullptr;
+    codec::CodecPtr videoDecoder_;
+    codec::CodecPtr audioDecoder_;
+    std::unique_ptr<MediaWriter> writer_;
+    double duration_ = 0;
+
+    int rotation_ = 0;
+    double sourceFrameRate_ = 0;
+    double frameRate_ = kFallbackFrameRate;
+    int canvasWidth_ = 0;
+    int canvasHeight_ = 0;
+    int offsetX_ = 0;
+    int offsetY_ = 0;
+    int scaledWidth_ = 0;
+    int scaledHeight_ = 0;
+    std::vector<uint8_t> canvas_;
+    std::vector<uint8_t> scaled_;
+    codec::ScalePtr scaler_;
+    codec::FramePtr pending_;
+    double pendingTime_ = 0;
+    bool pendingDrawn_ = false;
+    int64_t nextSlot_ = 0;
+
+    codec::ResamplePtr resampler_;
+    int outputChannels_ = 0;
+    std::vector<int16_t> samples_;
+};
+
+std::shared_ptr<MediaTranscoder> MediaTranscoder::create(std::string sourcePath,
+                                                         std::string outputPath, Settings settings,
+                                                         std::shared_ptr<DispatchQueue> queue) {
+    if (!queue) {
+        queue = DispatchQueue::create("MediaTranscoder");
+    }
+    return std::make_shared<MediaTranscoder>(Private(), std::move(sourcePath),
+                                             std::move(outputPath), std::move(settings),
+                                             std::move(queue));
+}
+
+MediaTranscoder::MediaTranscoder(Private, std::string sourcePath, std::string outputPath,
+                                 Settings settings, std::shared_ptr<DispatchQueue> queue)
+    : sourcePath_(std::move(sourcePath)),
+      outputPath_(std::move(outputPath)),
+      settings_(std::move(settings)),
+      queue_(std::move(queue)) {}
+
+bool MediaTranscoder::start(Completion completion) {
+    {
+        std::lock_guard lock(mutex_);
+        if (started_) {
+            return false;
+        }
+        started_ = true;
+        status_ = Status::transcoding;
+        completion_ = std::move(completion);
+    }
+    queue_->async([self = shared_from_this()] {
+        if (self->cancelled_.load()) {
+            self->finish(Status::cancelled, std::nullopt);
+            return;
+        }
+        auto [status, error] = Run(*self).perform();
+        self->finish(status, std::move(error));
+    });
+    return true;
+}
+
+void MediaTranscoder::cancel() {
+    cancelled_.store(true);
+}
+
+void MediaTranscoder::setProgressHandler(std::function<void(float)> handler) {
+    std::lock_guard lock(mutex_);
+    progressHandler_ = std::move(handler);
+}
+
+void MediaTranscoder::finish(Status status, std::optional<Error> error) {
+    if (status == Status::completed) {
+        progress_.store(1);
+    }
+    Completion completion;
+    {
+        std::lock_guard lock(mutex_);
+        status_ = status;
+        error_ = error;
+        completion = std::move(completion_);
+        completion_ = nullptr;
+    }
+    if (completion) {
+        completion(status, std::move(error));
+    }
+}
+
+MediaTranscoder::Status MediaTranscoder::status() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+std::optional<Error> MediaTranscoder::error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+}  // namespace pindle::platform

@@ -1,0 +1,389 @@
+#include "platform/media/MediaWriter.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "platform/media/FFmpegCodecSupport.hpp"
+#include "platform/media/MediaError.hpp"
+
+namespace pindle::platform {
+
+namespace {
+
+// Holds the usual camera rates exactly (24, 25, 30, 60 and the NTSC 29.97) and stays within
+// what MPEG-4 Part 2 accepts.
+constexpr AVRational kVideoTimeBase{1, 30000};
+constexpr int kBytesPerPixel = 4;
+
+Error writeError(int code, const std::string& what) {
+    return codec::makeError(code, MediaError::unknown, what);
+}
+
+}  // namespace
+
+struct MediaWriter::State {
+    codec::Output output;
+    codec::CodecPtr videoCodec;
+    AVStream* videoStream = nullptr;
+    codec::ScalePtr scaler;
+    codec::FramePtr videoFrame;
+    int64_t lastVideoPts = AV_NOPTS_VALUE;
+
+    codec::CodecPtr audioCodec;
+    AVStream* audioStream = nullptr;
+    codec::ResamplePtr resampler;
+    codec::FifoPtr fifo;
+    codec::FramePtr audioFrame;
+    int64_t audioSamplesEncoded = 0;
+
+    codec::PacketPtr packet{av_packet_alloc()};
+    bool headerWritten = false;
+    bool finished = false;
+    bool failed = false;
+    bool discarded = false;
+
+    std::optional<Error> drain(AVCodecContext* codec, AVStream* stream) {
+        while (true) {
+            const int result = avcodec_receive_packet(codec, packet.get());
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+                return std::nullopt;
+            }
+            if (result < 0) {
+                return writeError(result, "Encoding failed");
+            }
+            if (packet->duration == 0 && codec->codec_type == AVMEDIA_TYPE_VIDEO &&
+                codec->framerate.num > 0) {
+                // Without it the last picture of the movie would have no time on screen.
+                packet->duration = av_rescale_q(1, av_inv_q(codec->framerate), codec->time_base);
+            }
+            av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            const int written = av_interleaved_write_frame(output.context, packet.get());
+            if (written < 0) {
+                return codec::makeError(written, MediaError::diskFull, "Writing failed");
+            }
+        }
+    }
+
+    std::optional<Error> encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
+        const int result = avcodec_send_frame(codec, frame);
+        if (result < 0 && result != AVERROR_EOF) {
+            return writeError(result, "Encoding failed");
+        }
+        return drain(codec, stream);
+    }
+
+    // Encodes whole encoder frames from the FIFO; with `flush` the short remainder as well.
+    std::optional<Error> encodeAudio(bool flush) {
+        const int frameSize = audioCodec->frame_size;
+        while (av_audio_fifo_size(fifo.get()) >= frameSize ||
+               (flush && av_audio_fifo_size(fifo.get()) > 0)) {
+            const int count = std::min(frameSize, av_audio_fifo_size(fifo.get()));
+            av_frame_unref(audioFrame.get());
+            audioFrame->nb_samples = count;
+            audioFrame->format = audioCodec->sample_fmt;
+            audioFrame->sample_rate = audioCodec->sample_rate;
+            av_channel_layout_copy(&audioFrame->ch_layout, &audioCodec->ch_layout);
+            int result = av_frame_get_buffer(audioFrame.get(), 0);
+            if (result < 0) {
+                return writeError(result, "Out of memory");
+            }
+            av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(audioFrame->data), count);
+            audioFrame->pts = audioSamplesEncoded;
+            audioSamplesEncoded += count;
+            if (auto error = encode(audioCodec.get(), audioStream, audioFrame.get())) {
+                return error;
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const Settings& settings,
+                                                 Error* error) {
+    auto fail = [&](const Error& reason) -> std::unique_ptr<MediaWriter> {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return nullptr;
+    };
+    auto invalid = [&](const std::string& what) {
+        return fail(MediaError::make(MediaError::unknown, what));
+    };
+    if (!settings.video && !settings.audio) {
+        return invalid("A movie needs a video or an audio track");
+    }
+    if (settings.rotation % 90 != 0 || settings.rotation < 0 || settings.rotation >= 360) {
+        return invalid("Rotation must be 0, 90, 180 or 270 degrees");
+    }
+    if (settings.video && (settings.video->width <= 0 || settings.video->height <= 0 ||
+                           settings.video->width % 2 != 0 || settings.video->height % 2 != 0)) {
+        return invalid("Video size must be positive and even");
+    }
+    if (settings.audio && (settings.audio->channels <= 0 || settings.audio->sampleRate <= 0)) {
+        return invalid("Audio needs channels and a sample rate");
+    }
+
+    codec::initialize();
+    auto state = std::make_unique<State>();
+    const char* format = settings.container == Container::mp4 ? "mp4" : "mov";
+    int result =
+        avformat_alloc_output_context2(&state->output.context, nullptr, format, path.c_str());
+    if (result < 0) {
+        return fail(writeError(result, "Cannot create a movie"));
+    }
+    AVFormatContext* context = state->output.context;
+    const bool globalHeader = (context->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+
+    if (settings.video) {
+        const VideoSettings& video = *settings.video;
+        const char* name = video.codec == VideoCodec::h264 ? "libx264" : "mpeg4";
+        const AVCodec* codec = avcodec_find_encoder_by_name(name);
+        if (codec == nullptr) {
+            return fail(
+                MediaError::make(MediaError::encoderNotFound, std::string("No encoder ") + name));
+        }
+        state->videoCodec.reset(avcodec_alloc_context3(codec));
+        AVCodecContext* encoder = state->videoCodec.get();
+        encoder->width = video.width;
+        encoder->height = video.height;
+        encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+        encoder->time_base = kVideoTimeBase;
+        encoder->framerate = av_d2q(video.frameRate > 0 ? video.frameRate : 30, 1000);
+        encoder->bit_rate = video.bitRate;
+        encoder->gop_size = std::max(1, static_cast<int>(std::lround(video.frameRate)));
+        if (globalHeader) {
+            encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        AVDictionary* options = nullptr;
+        if (video.codec == VideoCodec::h264) {
+            av_dict_set(&options, "preset", "fast", 0);
+            if (!video.profile.empty()) {
+                av_dict_set(&options, "profile", video.profile.c_str(), 0);
+            }
+            if (video.level > 0) {
+                encoder->level = video.level;
+            }
+        }
+        result = avcodec_open2(encoder, codec, &options);
+        av_dict_free(&options);
+        if (result < 0) {
+            return fail(codec::makeError(result, MediaError::encoderNotFound,
+                                          "Cannot open the video encoder"));
+        }
+        state->videoStream = avformat_new_stream(context, nullptr);
+        avcodec_parameters_from_context(state->videoStream->codecpar, encoder);
+        state->videoStream->time_base = encoder->time_base;
+        if (settings.rotation != 0) {
+            auto* matrix = reinterpret_cast<int32_t*>(av_stream_new_side_data(
+                state->videoStream, AV_PKT_DATA_DISPLAYMATRIX, sizeof(int32_t) * 9));
+            // With the angle as given the matrix is the platform's: a clockwise quarter turn is
+            // b = 1, c = -1, as cameras write it.
+            av_display_rotation_set(matrix, settings.rotation);
+        }
+        const AVPixelFormat source =
+            video.pixelFormat == PixelFormat::rgba ? AV_PIX_FMT_RGBA : AV_PIX_FMT_BGRA;
+        state->scaler.reset(sws_getContext(video.width, video.height, source, video.width,
+                                           video.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                           nullptr, nullptr));
+        state->videoFrame.reset(av_frame_alloc());
+        state->videoFrame->format = AV_PIX_FMT_YUV420P;
+        state->videoFrame->width = video.width;
+        state->videoFrame->height = video.height;
+        if (state->scaler == nullptr || av_frame_get_buffer(state->videoFrame.get(), 0) < 0) {
+            return invalid("Cannot prepare the picture converter");
+        }
+    }
+
+    if (settings.audio) {
+        const AudioSettings& audio = *settings.audio;
+        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        if (codec == nullptr) {
+            return fail(MediaError::make(MediaError::encoderNotFound, "No AAC encoder"));
+        }
+        state->audioCodec.reset(avcodec_alloc_context3(codec));
+        AVCodecContext* encoder = state->audioCodec.get();
+        av_channel_layout_default(&encoder->ch_layout, audio.channels);
+        encoder->sample_rate = audio.sampleRate;
+        encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        encoder->bit_rate = audio.bitRate;
+        encoder->time_base = AVRational{1, audio.sampleRate};
+        if (globalHeader) {
+            encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        result = avcodec_open2(encoder, codec, nullptr);
+        if (result < 0) {
+            return fail(codec::makeError(result, MediaError::encoderNotFound,
+                                          "Cannot open the audio encoder"));
+        }
+        state->audioStream = avformat_new_stream(context, nullptr);
+        avcodec_parameters_from_context(state->audioStream->codecpar, encoder);
+        state->audioStream->time_base = encoder->time_base;
+        SwrContext* resampler = nullptr;
+        result = swr_alloc_set_opts2(&resampler, &encoder->ch_layout, AV_SAMPLE_FMT_FLTP,
+                                     audio.sampleRate, &encoder->ch_layout, AV_SAMPLE_FMT_S16,
+                                     audio.sampleRate, 0, nullptr);
+        state->resampler.reset(resampler);
+        if (result < 0 || swr_init(resampler) < 0) {
+            return invalid("Cannot prepare the audio converter");
+        }
+        state->fifo.reset(
+            av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, audio.channels, encoder->frame_size));
+        state->audioFrame.reset(av_frame_alloc());
+    }
+
+    for (const auto& [key, value] : settings.metadata) {
+        av_dict_set(&context->metadata, key.c_str(), value.c_str(), 0);
+    }
+    AVDictionary* muxerOptions = nullptr;
+    // Keys such as "com.apple.quicktime.location.ISO6709" only survive as metadata-keyed
+    // items; the classic user-data atoms know a fixed handful.
+    std::string flags = "+use_metadata_tags";
+    if (settings.optimizeForNetworkUse) {
+        flags += "+faststart";
+    }
+    av_dict_set(&muxerOptions, "movflags", flags.c_str(), 0);
+
+    result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (result < 0) {
+        av_dict_free(&muxerOptions);
+        return fail(writeError(result, "Cannot create " + path));
+    }
+    state->output.fileOpen = true;
+    result = avformat_write_header(context, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    std::unique_ptr<MediaWriter> writer(new MediaWriter(path, std::move(state)));
+    if (result < 0) {
+        return fail(writeError(result, "Cannot write the movie header"));
+    }
+    writer->state_->headerWritten = true;
+    return writer;
+}
+
+MediaWriter::MediaWriter(std::string path, std::unique_ptr<State> state)
+    : path_(std::move(path)), state_(std::move(state)) {}
+
+MediaWriter::~MediaWriter() {
+    if (!state_->finished) {
+        discard();
+    }
+}
+
+std::optional<Error> MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
+                                                   std::ptrdiff_t bytesPerRow,
+                                                   double presentationTime) {
+    State& state = *state_;
+    if (state.finished || state.failed || !state.videoCodec) {
+        return MediaError::make(MediaError::unknown, "The writer takes no video frames");
+    }
+    const int64_t pts = std::llround(presentationTime / av_q2d(kVideoTimeBase));
+    if (state.lastVideoPts != AV_NOPTS_VALUE && pts <= state.lastVideoPts) {
+        return MediaError::make(MediaError::unknown, "Frame times must increase");
+    }
+    int result = av_frame_make_writable(state.videoFrame.get());
+    if (result < 0) {
+        return writeError(result, "Out of memory");
+    }
+    const uint8_t* planes[] = {pixels};
+    const int strides[] = {static_cast<int>(bytesPerRow)};
+    sws_scale(state.scaler.get(), planes, strides, 0, state.videoCodec->height,
+              state.videoFrame->data, state.videoFrame->linesize);
+    state.videoFrame->pts = pts;
+    state.lastVideoPts = pts;
+    auto error = state.encode(state.videoCodec.get(), state.videoStream, state.videoFrame.get());
+    if (error) {
+        state.failed = true;
+    }
+    return error;
+}
+
+std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples,
+                                                     std::size_t frameCount) {
+    State& state = *state_;
+    if (state.finished || state.failed || !state.audioCodec) {
+        return MediaError::make(MediaError::unknown, "The writer takes no audio");
+    }
+    if (frameCount == 0) {
+        return std::nullopt;
+    }
+    const int count = static_cast<int>(frameCount);
+    const int channels = state.audioCodec->ch_layout.nb_channels;
+    std::vector<std::vector<float>> planes(channels, std::vector<float>(frameCount));
+    std::vector<uint8_t*> planePointers;
+    for (auto& plane : planes) {
+        planePointers.push_back(reinterpret_cast<uint8_t*>(plane.data()));
+    }
+    const auto* input = reinterpret_cast<const uint8_t*>(samples);
+    const int converted =
+        swr_convert(state.resampler.get(), planePointers.data(), count, &input, count);
+    if (converted < 0) {
+        state.failed = true;
+        return writeError(converted, "Audio conversion failed");
+    }
+    av_audio_fifo_write(state.fifo.get(), reinterpret_cast<void**>(planePointers.data()),
+                        converted);
+    auto error = state.encodeAudio(false);
+    if (error) {
+        state.failed = true;
+    }
+    return error;
+}
+
+std::optional<Error> MediaWriter::finish() {
+    State& state = *state_;
+    if (state.finished || state.failed) {
+        return MediaError::make(MediaError::unknown, "The writer has already ended");
+    }
+    std::optional<Error> error;
+    if (state.videoCodec) {
+        error = state.encode(state.videoCodec.get(), state.videoStream, nullptr);
+    }
+    if (!error && state.audioCodec) {
+        error = state.encodeAudio(true);
+        if (!error) {
+            error = state.encode(state.audioCodec.get(), state.audioStream, nullptr);
+        }
+    }
+    if (!error) {
+        const int result = av_write_trailer(state.output.context);
+        if (result < 0) {
+            error = codec::makeError(result, MediaError::diskFull, "Cannot complete the movie");
+        }
+    }
+    if (!error && state.output.fileOpen) {
+        const int result = avio_closep(&state.output.context->pb);
+        state.output.fileOpen = false;
+        if (result < 0) {
+            error = codec::makeError(result, MediaError::diskFull, "Cannot close the movie");
+        }
+    }
+    if (error) {
+        state.failed = true;
+        discard();
+        return error;
+    }
+    state.finished = true;
+    return std::nullopt;
+}
+
+void MediaWriter::cancel() {
+    if (!state_->finished) {
+        state_->failed = true;
+        discard();
+    }
+}
+
+void MediaWriter::discard() {
+    if (state_->discarded) {
+        return;
+    }
+    state_->discarded = true;
+    if (state_->output.fileOpen) {
+        avio_closep(&state_->output.context->pb);
+        state_->output.fileOpen = false;
+    }
+    std::remove(path_.c_str());
+}
+
+}  // namespace pindle::platform

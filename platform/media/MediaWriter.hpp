@@ -1,0 +1,104 @@
+// MediaWriter: writes an MP4 or QuickTime movie from frames the caller supplies: RGBA or
+// BGRA pictures with presentation times, encoded as H.264 or MPEG-4 Part 2, and interleaved
+// 16-bit PCM audio, encoded as AAC. The file can carry a display rotation, metadata items
+// and its index at the front for progressive download.
+//
+// The file is complete only after finish() succeeds. A writer that is cancelled, fails, or
+// is destroyed before finish() removes its partial file, so no half-written movie is left
+// for a reader to mistake for a whole one.
+//
+// Thread-safety: not safe for concurrent use; call one writer from one thread at a time
+// (a serial queue). Different writers are independent. Calls nothing back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Error.hpp"
+
+namespace pindle::platform {
+
+class MediaWriter {
+  public:
+    enum class Container { mp4, mov };
+    enum class VideoCodec { h264, mpeg4 };
+    enum class PixelFormat { rgba, bgra };
+
+    struct VideoSettings {
+        // REQUIRES: positive and even (4:2:0 pictures).
+        int width = 0;
+        int height = 0;
+        VideoCodec codec = VideoCodec::h264;
+        PixelFormat pixelFormat = PixelFormat::rgba;
+        std::int64_t bitRate = 2'000'000;
+        // The expected rate, for rate control; frames may still come at any times.
+        double frameRate = 30;
+        // H.264 only: the encoder's profile name ("baseline", "main", "high") and level
+        // times ten (40 is level 4.0); empty and 0 leave the choice to the encoder.
+        std::string profile;
+        int level = 0;
+    };
+
+    struct AudioSettings {
+        int channels = 2;
+        int sampleRate = 44100;
+        std::int64_t bitRate = 128000;
+    };
+
+    struct Settings {
+        Container container = Container::mp4;
+        std::optional<VideoSettings> video;
+        std::optional<AudioSettings> audio;
+        // Clockwise display rotation of the video in degrees: 0, 90, 180 or 270.
+        int rotation = 0;
+        // Container metadata items, key to text ("creation_time",
+        // "com.apple.quicktime.location.ISO6709", ...).
+        std::map<std::string, std::string> metadata;
+        // Put the index before the media data.
+        bool optimizeForNetworkUse = false;
+    };
+
+    // Creates the file at `path` (replacing one that exists) and readies the encoders.
+    // Gives nothing, and fills `error` when given, when the settings are unusable (no track,
+    // an odd or empty size, a bad rotation), an encoder is missing or the file cannot be made.
+    static std::unique_ptr<MediaWriter> create(const std::string& path, const Settings& settings,
+                                               Error* error = nullptr);
+
+    // Removes the file unless finish() succeeded.
+    ~MediaWriter();
+    MediaWriter(const MediaWriter&) = delete;
+    MediaWriter& operator=(const MediaWriter&) = delete;
+
+    // Encodes one picture of width x height pixels, 4 bytes each in the settings' order, rows
+    // `bytesPerRow` apart, shown at `presentationTime` seconds.
+    // REQUIRES: a video track; times strictly increase.
+    std::optional<Error> appendVideoFrame(const std::uint8_t* pixels, std::ptrdiff_t bytesPerRow,
+                                          double presentationTime);
+
+    // Encodes `frameCount` frames of interleaved signed 16-bit samples (channels as the
+    // settings say). Audio is continuous: its times follow from the samples written so far.
+    // REQUIRES: an audio track.
+    std::optional<Error> appendAudioSamples(const std::int16_t* samples, std::size_t frameCount);
+
+    // Drains the encoders and completes the file. After it the writer takes nothing more.
+    std::optional<Error> finish();
+
+    // Stops writing and removes the partial file.
+    void cancel();
+
+    const std::string& path() const { return path_; }
+
+  private:
+    struct State;
+    MediaWriter(std::string path, std::unique_ptr<State> state);
+    void discard();
+
+    const std::string path_;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace pindle::platform

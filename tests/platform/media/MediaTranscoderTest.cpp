@@ -1,0 +1,267 @@
+#include "platform/media/MediaTranscoder.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/dispatch/MainThread.hpp"
+#include "platform/media/MediaError.hpp"
+#include "platform/media/MediaProbe.hpp"
+#include "platform/media/MediaWriter.hpp"
+
+namespace pindle::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using Status = MediaTranscoder::Status;
+
+constexpr double kTimeout = 60;
+
+struct Source {
+    int width = 64;
+    int height = 48;
+    int rotation = 0;
+    int frames = 6;
+    double frameRate = 12;
+    bool video = true;
+    bool audio = true;
+};
+
+// What a finished run reported, gathered on the transcoder's queue.
+struct Outcome {
+    std::atomic<int> calls{0};
+    std::atomic<bool> done{false};
+    Status status = Status::unknown;
+    std::optional<Error> error;
+};
+
+class MediaTranscoderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("pindle-transcoder-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+
+    std::string makeSource(const std::string& name, const Source& source) {
+        MediaWriter::Settings settings;
+        settings.container = MediaWriter::Container::mov;
+        settings.rotation = source.rotation;
+        if (source.video) {
+            settings.video.emplace();
+            settings.video->width = source.width;
+            settings.video->height = source.height;
+            settings.video->frameRate = source.frameRate;
+        }
+        if (source.audio) {
+            settings.audio.emplace();
+        }
+        const std::string file = path(name);
+        Error error;
+        auto writer = MediaWriter::create(file, settings, &error);
+        EXPECT_TRUE(writer) << error.description();
+        if (!writer)
+            return file;
+        std::vector<uint8_t> pixels(static_cast<size_t>(source.width) * source.height * 4);
+        for (int i = 0; source.video && i < source.frames; ++i) {
+            std::fill(pixels.begin(), pixels.end(), static_cast<uint8_t>(i * 30));
+            EXPECT_EQ(
+                writer->appendVideoFrame(pixels.data(), source.width * 4, i / source.frameRate),
+                std::nullopt);
+        }
+        const auto count = static_cast<size_t>(44100 * source.frames / source.frameRate);
+        std::vector<int16_t> samples(count * 2);
+        for (size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = static_cast<int16_t>(6000 * std::sin(i * 0.03));
+        }
+        if (source.audio) {
+            EXPECT_EQ(writer->appendAudioSamples(samples.data(), count), std::nullopt);
+        }
+        EXPECT_EQ(writer->finish(), std::nullopt);
+        return file;
+    }
+
+    static void run(MediaTranscoder& transcoder, Outcome& outcome) {
+        ASSERT_TRUE(transcoder.start([&outcome](Status status, std::optional<Error> error) {
+            outcome.status = status;
+            outcome.error = std::move(error);
+            ++outcome.calls;
+            outcome.done = true;
+        }));
+        ASSERT_TRUE(MainThread::runUntil([&] { return outcome.done.load(); }, kTimeout));
+        // A second completion would come on the same serial queue; let it drain.
+        transcoder.queue()->sync([] {});
+        EXPECT_EQ(outcome.calls.load(), 1);
+    }
+
+    static MediaTranscoder::Settings sized(int width, int height) {
+        MediaTranscoder::Settings settings;
+        settings.video.emplace();
+        settings.video->width = width;
+        settings.video->height = height;
+        settings.audio.emplace();
+        return settings;
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(MediaTranscoderTest, WritesTheRequestedFormatWhateverTheSource) {
+    struct Case {
+        const char* name;
+        Source source;
+        int width, height;  // requested
+        MediaProbe::Size expected;
+    };
+    const Case cases[] = {
+        {"plain", {}, 128, 96, {128, 96}},
+        {"quarter turn", {.rotation = 90}, 96, 128, {96, 128}},
+        {"half turn, letterboxed", {.rotation = 180}, 64, 64, {64, 64}},
+        {"odd size rounds down to even", {}, 97, 73, {96, 72}},
+        {"video only", {.audio = false}, 64, 48, {64, 48}},
+        {"audio only", {.video = false}, 64, 48, {0, 0}},
+        {"slow source", {.frames = 3, .frameRate = 6}, 64, 48, {64, 48}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string source = makeSource("source.mov", c.source);
+        const std::string output = path("output.mp4");
+        auto transcoder = MediaTranscoder::create(source, output, sized(c.width, c.height));
+        Outcome outcome;
+        run(*transcoder, outcome);
+        ASSERT_EQ(outcome.status, Status::completed) << outcome.error->description();
+        EXPECT_EQ(transcoder->status(), Status::completed);
+        EXPECT_EQ(transcoder->progress(), 1.0f);
+
+        Error error;
+        auto probe = MediaProbe::open(output, &error);
+        ASSERT_TRUE(probe) << error.description();
+        EXPECT_EQ(probe->hasVideo, c.source.video);
+        EXPECT_EQ(probe->hasAudio, c.source.audio);
+        EXPECT_NEAR(probe->duration, c.source.frames / c.source.frameRate, 0.1);
+        if (c.source.video) {
+            EXPECT_EQ(probe->videoCodec, "h264");
+            EXPECT_EQ(probe->displaySize(), c.expected);
+            EXPECT_EQ(probe->naturalSize, c.expected);  // the turn is in the pixels now
+            EXPECT_NEAR(probe->nominalFrameRate, c.source.frameRate, 0.5);
+        }
+        if (c.source.audio) {
+            EXPECT_EQ(probe->audioCodec, "aac");
+            EXPECT_EQ(probe->audioChannels, 2);
+            EXPECT_EQ(probe->audioSampleRate, 44100);
+        }
+        fs::remove(output);
+    }
+}
+
+TEST_F(MediaTranscoderTest, ResamplesToTheRequestedFrameRateAndReportsProgress) {
+    const std::string source = makeSource("source.mov", {.frames = 5, .frameRate = 10});
+    auto settings = sized(64, 48);
+    settings.video->frameRate = 30;
+    settings.audio->channels = 1;
+    settings.audio->sampleRate = 22050;
+    settings.optimizeForNetworkUse = true;
+    settings.metadata = {{"com.apple.quicktime.creationdate", "2024-01-02T03:04:05Z"}};
+    auto transcoder = MediaTranscoder::create(source, path("output.mp4"), settings);
+    std::vector<float> reported;  // touched only on the transcoder's queue until it completes
+    transcoder->setProgressHandler([&](float progress) { reported.push_back(progress); });
+    Outcome outcome;
+    run(*transcoder, outcome);
+    ASSERT_EQ(outcome.status, Status::completed);
+
+    ASSERT_FALSE(reported.empty());
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    EXPECT_GT(reported.front(), 0.0f);
+    EXPECT_FLOAT_EQ(reported.back(), 1.0f);
+
+    auto probe = MediaProbe::open(path("output.mp4"));
+    ASSERT_TRUE(probe);
+    EXPECT_NEAR(probe->nominalFrameRate, 30, 0.5);
+    EXPECT_NEAR(probe->duration, 0.5, 0.05);
+    EXPECT_EQ(probe->audioChannels, 1);
+    EXPECT_EQ(probe->audioSampleRate, 22050);
+    EXPECT_EQ(probe->metadata["com.apple.quicktime.creationdate"], "2024-01-02T03:04:05Z");
+
+    // Optimised for network use: the index comes before the media data.
+    std::ifstream file(path("output.mp4"), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    ASSERT_NE(bytes.find("moov"), std::string::npos);
+    EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
+}
+
+TEST_F(MediaTranscoderTest, CancellingDeletesThePartialOutputAndCompletesOnce) {
+    const std::string source = makeSource("source.mov", {.frames = 24});
+    const std::string output = path("output.mp4");
+
+    // Cancelled in the middle of the run, from its first progress report.
+    auto transcoder = MediaTranscoder::create(source, output, sized(64, 48));
+    std::atomic<bool> sawPartialFile{false};
+    transcoder->setProgressHandler([&](float) {
+        sawPartialFile = sawPartialFile || fs::exists(output);
+        transcoder->cancel();
+    });
+    Outcome outcome;
+    run(*transcoder, outcome);
+    EXPECT_EQ(outcome.status, Status::cancelled);
+    EXPECT_EQ(outcome.error, std::nullopt);
+    EXPECT_EQ(transcoder->status(), Status::cancelled);
+    EXPECT_TRUE(sawPartialFile.load());
+    EXPECT_FALSE(fs::exists(output));
+    transcoder->setProgressHandler(nullptr);
+
+    // Cancelled before it starts: nothing is written at all.
+    auto early = MediaTranscoder::create(source, output, sized(64, 48));
+    early->cancel();
+    Outcome earlyOutcome;
+    run(*early, earlyOutcome);
+    EXPECT_EQ(earlyOutcome.status, Status::cancelled);
+    EXPECT_FALSE(fs::exists(output));
+
+    // A transcoder runs once.
+    EXPECT_FALSE(early->start([](Status, std::optional<Error>) { ADD_FAILURE(); }));
+}
+
+TEST_F(MediaTranscoderTest, FailuresCarryTheirCauseAndLeaveNoOutput) {
+    std::ofstream(path("notes.mov")) << "not a movie at all";
+    const std::string good = makeSource("source.mov", {});
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string output;
+        const char* domain;
+        std::int64_t code;
+    };
+    const Case cases[] = {
+        {"no media", path("notes.mov"), path("out.mp4"), MediaError::domain,
+         MediaError::fileFormatNotRecognized},
+        {"missing source", path("missing.mov"), path("out.mp4"), POSIXError::domain, ENOENT},
+        {"output folder missing", good, path("no/folder/out.mp4"), POSIXError::domain, ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto transcoder = MediaTranscoder::create(c.source, c.output, sized(64, 48));
+        Outcome outcome;
+        run(*transcoder, outcome);
+        EXPECT_EQ(outcome.status, Status::failed);
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->domain(), c.domain);
+        EXPECT_EQ(outcome.error->code(), c.code);
+        EXPECT_EQ(transcoder->error(), outcome.error);
+        EXPECT_FALSE(fs::exists(c.output));
+    }
+}
+
+}  // namespace
+}  // namespace pindle::platform
