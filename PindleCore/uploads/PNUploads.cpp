@@ -5,9 +5,12 @@
 
 #include "PindleCore/caches/PNImagesLoader.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
+#include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNVideoResolution.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "PindleCore/uploads/PUploadingService.hpp"
+#include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 
 namespace pindle {
@@ -173,6 +176,28 @@ void PNUploads::announce(Change change) {
         for (const auto& [token, observer] : observers_) observers.push_back(observer);
     }
     for (const auto& observer : observers) observer(change);
+}
+
+void PNUploads::upload(const platform::URL& fileURL, const std::optional<platform::StringSet>& tags,
+                       const std::optional<platform::StringDictionary>& metadata,
+                       UploadCompletion completion) {
+    if (!platform::FileManager::defaultManager().fileExists(fileURL.path())) {
+        completion(nullptr, PNError(PNError::uploadFileNotFound).toPlatformError());
+        return;
+    }
+    std::string extension = fileURL.pathExtension();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension != "mp4") {
+        completion(nullptr, PNError(PNError::incorrectFileType).toPlatformError());
+        return;
+    }
+    completion(legacy::PUploadingService::getInstance().uploadVideoFile(fileURL, tags, metadata),
+               std::nullopt);
+}
+
+void PNUploads::cancelUpload(const std::string& videoID) {
+    legacy::PUploadingService::getInstance().cancelUploadingVideoID(videoID);
 }
 
 }  // namespace pindle

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/uploads/PNUpload.hpp"
 #include "PindleCore/uploads/PNUploadingState.hpp"
 #include "platform/foundation/URL.hpp"
@@ -81,6 +82,17 @@ class PNUploads {
     // The fraction of the record's bytes sent, rounded to 0.01 (halves away from zero); 0
     // while nothing is to be sent; not clamped.
     static float uploadingProgress(const PNUploadingState& record);
+
+    using UploadCompletion = std::function<void(const std::shared_ptr<PNVideo>& video,
+                                                const std::optional<platform::Error>& error)>;
+    // Starts the upload of an MP4 file. The completion runs once, on the caller's thread,
+    // before the call returns: the new video, or PNError uploadFileNotFound (no file at the
+    // URL's path) or incorrectFileType (an extension other than "mp4" in any letter case).
+    void upload(const platform::URL& fileURL, const std::optional<platform::StringSet>& tags,
+                const std::optional<platform::StringDictionary>& metadata,
+                UploadCompletion completion);
+    // Removes the video's upload record and local copy and cancels its running upload.
+    void cancelUpload(const std::string& videoID);
 
   private:
     PNUploads();

@@ -1,0 +1,71 @@
+// PPublishServiceContext: one publish of a cached MOV file: the video and upload record made
+// for it, the conversion's result, and the closures waiting for it.
+//
+// Thread-safety: guarded by one lock; closures are called without it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "PindleCore/model/PNVideo.hpp"
+#include "platform/foundation/Date.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/URL.hpp"
+#include "platform/foundation/Value.hpp"
+
+namespace pindle::legacy {
+
+class PPublishServiceContext {
+  public:
+    using Completion =
+        std::function<void(const std::shared_ptr<PPublishServiceContext>& context, bool cancelled,
+                           const std::optional<platform::Error>& error)>;
+
+    PPublishServiceContext(platform::URL url, std::string videoID, platform::StringSet tags,
+                           platform::StringDictionary metadata, std::string destPath);
+
+    const platform::URL& url() const { return url_; }
+    const std::string& videoID() const { return videoID_; }
+    const platform::StringSet& tags() const { return tags_; }
+    const platform::StringDictionary& metadata() const { return metadata_; }
+    const std::string& destPath() const { return destPath_; }
+
+    // Filled from the source file's own metadata.
+    double latitude = 0;
+    double longitude = 0;
+    double width = 0;
+    double height = 0;
+    platform::Date shotOn;
+
+    std::shared_ptr<PNVideo> video() const;
+    void setVideo(std::shared_ptr<PNVideo> video);
+    std::string filePath() const;
+    void setFilePath(std::string path);
+    bool converted() const;
+    void setConverted(bool converted);
+    bool cancelled() const;
+    void setCancelled(bool cancelled);
+
+    void addCompletion(Completion completion);
+    std::vector<Completion> completionBlocks() const;
+
+  private:
+    const platform::URL url_;
+    const std::string videoID_;
+    const platform::StringSet tags_;
+    const platform::StringDictionary metadata_;
+    const std::string destPath_;
+
+    mutable std::mutex mutex_;
+    std::shared_ptr<PNVideo> video_;            // guarded by mutex_
+    std::string filePath_;                      // guarded by mutex_
+    bool converted_ = false;                    // guarded by mutex_
+    bool cancelled_ = false;                    // guarded by mutex_
+    std::vector<Completion> completionBlocks_;  // guarded by mutex_
+};
+
+}  // namespace pindle::legacy
