@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/emulator/HttpServer.hpp"
+#include "tools/emulator/NotificationChannel.hpp"
 #include "tools/emulator/SessionRegistry.hpp"
 #include "tools/emulator/SessionsResource.hpp"
 #include "tools/emulator/VideoStore.hpp"
@@ -65,6 +66,8 @@ class BackendEmulator {
 
     HttpServer& server() { return server_; }
     VideoStore& store() { return store_; }
+    // The live notification channel at NotificationChannel::pathPrefix.
+    NotificationChannel& notifications() { return notifications_; }
     SessionRegistry& sessions() { return sessions_; }
 
     // A session token for identity with the first application, without a request: for
@@ -78,6 +81,7 @@ class BackendEmulator {
     SessionRegistry sessions_;
     SessionsResource sessionsResource_;
     VideosResource videosResource_;
+    NotificationChannel notifications_;
     HttpServer server_;         // last, so it stops before the parts its handlers use go away
     bool storeOpened_ = false;  // guarded by startMutex_
     std::mutex startMutex_;
