@@ -8,6 +8,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,6 +41,41 @@ bool isAddressLiteral(const std::string& host) {
     return inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
            inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
+
+// The TLS library writes with write(2), which raises SIGPIPE on a connection the peer has
+// reset; that would end a host that keeps the default disposition. While alive, this blocks
+// SIGPIPE on the calling thread and discards one that the guarded calls raised.
+class SigpipeGuard {
+  public:
+    SigpipeGuard() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+    }
+    ~SigpipeGuard() {
+        if (!alreadyPending_) {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE) == 1) {
+                timespec none{0, 0};
+                int saved = errno;
+                sigtimedwait(&pipe_, nullptr, &none);
+                errno = saved;
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+  private:
+    sigset_t pipe_;
+    sigset_t previous_;
+    bool alreadyPending_ = false;
+};
 
 }  // namespace
 
@@ -196,6 +233,7 @@ std::vector<SocketStream::Event> SocketStream::continueHandshake() {
         }
     }
     ERR_clear_error();
+    SigpipeGuard guard;
     int result = SSL_connect(tls_->session);
     if (result == 1) {
         phase_ = Phase::open;
@@ -311,6 +349,7 @@ long SocketStream::read(std::uint8_t* buffer, std::size_t capacity) {
     bool atEnd = false;
     if (tls_) {
         ERR_clear_error();
+        SigpipeGuard guard;
         int result = SSL_read(tls_->session, buffer, static_cast<int>(std::min<std::size_t>(capacity, 1 << 30)));
         if (result > 0) {
             count = result;
@@ -362,6 +401,7 @@ long SocketStream::write(const std::uint8_t* bytes, std::size_t length) {
     long count;
     if (tls_) {
         ERR_clear_error();
+        SigpipeGuard guard;
         int result = SSL_write(tls_->session, bytes, static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
         if (result > 0) {
             count = result;

@@ -12,6 +12,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,10 +26,10 @@ namespace pindle::testing {
 
 inline constexpr int kPeerTimeoutMilliseconds = 10000;
 
-// A key pair and a self-signed certificate for `commonName`.
+// A key pair and a certificate for `commonName`, self-signed or signed by `issuer`.
 class TestIdentity {
   public:
-    explicit TestIdentity(const std::string& commonName) {
+    explicit TestIdentity(const std::string& commonName, const TestIdentity* issuer = nullptr) {
         key_ = EVP_EC_gen("P-256");
         certificate_ = X509_new();
         X509_set_version(certificate_, 2);
@@ -40,8 +41,9 @@ class TestIdentity {
         X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                                    reinterpret_cast<const unsigned char*>(commonName.c_str()), -1,
                                    -1, 0);
-        X509_set_issuer_name(certificate_, name);
-        X509_sign(certificate_, key_, EVP_sha256());
+        X509_set_issuer_name(certificate_,
+                             issuer ? X509_get_subject_name(issuer->certificate_) : name);
+        X509_sign(certificate_, issuer ? issuer->key_ : key_, EVP_sha256());
     }
     ~TestIdentity() {
         X509_free(certificate_);
@@ -239,7 +241,11 @@ class RawPeer {
 class RawWebSocketServer {
   public:
     // Plain TCP, or TLS with `identity` when given.
-    explicit RawWebSocketServer(const TestIdentity* identity = nullptr) {
+    // `chain` is sent after the identity's certificate.
+    explicit RawWebSocketServer(const TestIdentity* identity = nullptr,
+                                const TestIdentity* chain = nullptr) {
+        // The server's TLS writes to a client that has gone must not end the test run.
+        ::signal(SIGPIPE, SIG_IGN);
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
         ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -255,6 +261,7 @@ class RawWebSocketServer {
             context_ = SSL_CTX_new(TLS_server_method());
             SSL_CTX_use_certificate(context_, identity->certificate());
             SSL_CTX_use_PrivateKey(context_, identity->key());
+            if (chain) SSL_CTX_add1_chain_cert(context_, chain->certificate());
         }
     }
     ~RawWebSocketServer() {

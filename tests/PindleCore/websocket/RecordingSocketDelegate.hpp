@@ -2,6 +2,7 @@
 // and lets the test wait for a kind of call.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -54,11 +55,16 @@ class RecordingSocketDelegate : public WSWebSocketDelegate {
     // The first call of `kind`, once it has come.
     std::optional<Call> waitFor(const std::string& kind,
                                 std::chrono::seconds timeout = std::chrono::seconds(10)) {
+        return waitForOneOf({kind}, timeout);
+    }
+    // The first call of any of `kinds`, once one has come.
+    std::optional<Call> waitForOneOf(const std::vector<std::string>& kinds,
+                                     std::chrono::seconds timeout = std::chrono::seconds(10)) {
         std::unique_lock lock(mutex_);
         std::optional<Call> found;
         changed_.wait_for(lock, timeout, [&] {
             for (const auto& call : calls_)
-                if (call.kind == kind) {
+                if (std::find(kinds.begin(), kinds.end(), call.kind) != kinds.end()) {
                     found = call;
                     return true;
                 }
