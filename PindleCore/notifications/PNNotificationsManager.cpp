@@ -45,14 +45,18 @@ bool PNNotificationsManager::isCurrent(const WSWebSocket& socket) const {
 void PNNotificationsManager::Connect() {
     const auto& current = PNSession::current();
     auto appID = current->appID();
-    if (!appID) return;
+    if (!appID)
+        return;
     auto token = current->sessionToken();
-    if (!token) token = current->apiToken();
-    if (!token) return;
+    if (!token)
+        token = current->apiToken();
+    if (!token)
+        return;
     auto url = platform::URL::fromString(PNAPIConstants::notificationsProtocol() + "://" +
                                          PNAPIConstants::gatewayHost() + channelPath + *appID +
                                          "/?token=" + *token);
-    if (!url || !url->host()) return;
+    if (!url || !url->host())
+        return;
 
     auto socket = WSWebSocket::create(*url);
     socket->setDelegate(weak_from_this());
@@ -79,7 +83,8 @@ void PNNotificationsManager::Disconnect() {
         requestedConnected_ = false;
         socket = std::move(session_);
     }
-    if (socket) socket->close();
+    if (socket)
+        socket->close();
 }
 
 void PNNotificationsManager::processMessage(const platform::Dictionary& message) {
@@ -91,15 +96,18 @@ void PNNotificationsManager::processMessage(const platform::Dictionary& message)
     const platform::Value* idValue = field("id");
     const std::string* event = eventValue ? eventValue->asString() : nullptr;
     const std::string* videoID = idValue ? idValue->asString() : nullptr;
-    if (!event || !videoID) return;
+    if (!event || !videoID)
+        return;
 
     auto& center = platform::NotificationCenter::defaultCenter();
     if (*event == "ready") {
         const platform::Value* dataValue = field("data");
         const platform::Dictionary* data = dataValue ? dataValue->asDictionary() : nullptr;
-        if (!data) return;
+        if (!data)
+            return;
         auto mp4 = data->find("mp4Url");
-        if (mp4 == data->end() || !mp4->second.asString()) return;
+        if (mp4 == data->end() || !mp4->second.asString())
+            return;
         platform::Dictionary object;
         object["videoID"] = *videoID;
         object["mp4Url"] = *mp4->second.asString();
@@ -118,10 +126,13 @@ void PNNotificationsManager::webSocketDidReceiveMessageWithString(WSWebSocket& s
 
 void PNNotificationsManager::webSocketDidReceiveMessageWithData(WSWebSocket& socket,
                                                                 const platform::Data& data) {
-    if (!isCurrent(socket)) return;
+    if (!isCurrent(socket))
+        return;
     auto parsed = platform::Json::parse(data);
-    if (!parsed) return;
-    if (const auto* message = parsed->asDictionary()) processMessage(*message);
+    if (!parsed)
+        return;
+    if (const auto* message = parsed->asDictionary())
+        processMessage(*message);
 }
 
 void PNNotificationsManager::webSocketDidOpen(WSWebSocket&) {}
@@ -130,7 +141,8 @@ void PNNotificationsManager::webSocketDidFailWithError(WSWebSocket& socket,
                                                        const platform::Error&) {
     {
         std::lock_guard lock(mutex_);
-        if (session_.get() != &socket) return;
+        if (session_.get() != &socket)
+            return;
         session_.reset();
         requestedConnected_ = false;
     }
@@ -141,7 +153,8 @@ void PNNotificationsManager::webSocketDidCloseWithCode(WSWebSocket& socket, int,
                                                        const std::optional<std::string>&, bool) {
     {
         std::lock_guard lock(mutex_);
-        if (session_.get() != &socket) return;
+        if (session_.get() != &socket)
+            return;
         session_.reset();
     }
     tryToReconnect();
@@ -150,17 +163,20 @@ void PNNotificationsManager::webSocketDidCloseWithCode(WSWebSocket& socket, int,
 void PNNotificationsManager::tryToReconnect() {
     {
         std::lock_guard lock(mutex_);
-        if (!requestedConnected_ || session_) return;
+        if (!requestedConnected_ || session_)
+            return;
     }
     std::weak_ptr<PNNotificationsManager> weak = weak_from_this();
     platform::DispatchQueue::global(platform::DispatchQoS::background)
         ->asyncAfter(reconnectDelay, [weak] {
             auto self = weak.lock();
-            if (!self) return;
+            if (!self)
+                return;
             {
                 // Disconnect() or another Connect() may have come meanwhile.
                 std::lock_guard lock(self->mutex_);
-                if (!self->requestedConnected_ || self->session_) return;
+                if (!self->requestedConnected_ || self->session_)
+                    return;
             }
             self->Connect();
         });

@@ -53,8 +53,10 @@ class PNNotificationsManager : public WSWebSocketDelegate,
     // Turns one event into a notification (see above).
     void processMessage(const platform::Dictionary& message);
 
-    void webSocketDidReceiveMessageWithString(WSWebSocket& socket, const std::string& text) override;
-    void webSocketDidReceiveMessageWithData(WSWebSocket& socket, const platform::Data& data) override;
+    void webSocketDidReceiveMessageWithString(WSWebSocket& socket,
+                                              const std::string& text) override;
+    void webSocketDidReceiveMessageWithData(WSWebSocket& socket,
+                                            const platform::Data& data) override;
     void webSocketDidOpen(WSWebSocket& socket) override;
     void webSocketDidFailWithError(WSWebSocket& socket, const platform::Error& error) override;
     void webSocketDidCloseWithCode(WSWebSocket& socket, int code,

@@ -2,8 +2,7 @@
 
 namespace pindle {
 
-WSDelegateController::WSDelegateController()
-    : dispatchQueue_(platform::DispatchQueue::main()) {}
+WSDelegateController::WSDelegateController() : dispatchQueue_(platform::DispatchQueue::main()) {}
 
 std::shared_ptr<WSWebSocketDelegate> WSDelegateController::delegate() const {
     std::lock_guard lock(mutex_);
@@ -37,10 +36,10 @@ void WSDelegateController::setOperationQueue(std::shared_ptr<platform::Operation
     operationQueue_ = std::move(queue);
 }
 
-void WSDelegateController::performDelegateBlock(
-    std::function<void(WSWebSocketDelegate&)> block) {
+void WSDelegateController::performDelegateBlock(std::function<void(WSWebSocketDelegate&)> block) {
     auto delegate = this->delegate();
-    if (!delegate) return;
+    if (!delegate)
+        return;
     performDelegateQueueBlock(
         [delegate = std::move(delegate), block = std::move(block)] { block(*delegate); });
 }
@@ -54,7 +53,8 @@ void WSDelegateController::performDelegateQueueBlock(std::function<void()> block
         else
             executor = operationQueue_;
     }
-    if (executor) executor->async(std::move(block));
+    if (executor)
+        executor->async(std::move(block));
 }
 
 }  // namespace pindle

@@ -20,7 +20,8 @@ std::shared_ptr<WSIOConsumer> WSIOConsumerPool::consumer(WSIOConsumer::Scanner s
 }
 
 void WSIOConsumerPool::returnConsumer(std::shared_ptr<WSIOConsumer> consumer) {
-    if (free_.size() >= capacity_) return;
+    if (free_.size() >= capacity_)
+        return;
     // Drop the blocks now: they may hold what the socket should let go.
     consumer->reset(nullptr, nullptr, 1, false, false);
     free_.push_back(std::move(consumer));

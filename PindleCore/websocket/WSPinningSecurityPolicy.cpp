@@ -6,7 +6,8 @@ namespace pindle {
 
 std::shared_ptr<WSPinningSecurityPolicy> WSPinningSecurityPolicy::create(
     std::vector<platform::Data> certificates) {
-    if (certificates.empty()) return nullptr;
+    if (certificates.empty())
+        return nullptr;
     return std::make_shared<WSPinningSecurityPolicy>(std::move(certificates));
 }
 

@@ -15,7 +15,8 @@ namespace pindle {
 class WSPinningSecurityPolicy : public WSSecurityPolicy {
   public:
     // Nothing when `certificates` is empty: a pinning policy needs at least one pin.
-    static std::shared_ptr<WSPinningSecurityPolicy> create(std::vector<platform::Data> certificates);
+    static std::shared_ptr<WSPinningSecurityPolicy> create(
+        std::vector<platform::Data> certificates);
 
     explicit WSPinningSecurityPolicy(std::vector<platform::Data> certificates)
         : WSSecurityPolicy(false), pinnedCertificates_(std::move(certificates)) {}

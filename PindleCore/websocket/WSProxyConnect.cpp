@@ -20,7 +20,8 @@ constexpr int firstRefusedStatus = 300;
 std::shared_ptr<WSProxyConnect> WSProxyConnect::create(
     platform::URL url, std::optional<platform::ProxySettings> settings,
     std::shared_ptr<platform::RunLoop> runLoop) {
-    if (!runLoop) runLoop = WSNetworkRunLoop();
+    if (!runLoop)
+        runLoop = WSNetworkRunLoop();
     return std::shared_ptr<WSProxyConnect>(new WSProxyConnect(
         std::move(url), settings ? std::move(*settings) : platform::ProxySettings::system(),
         std::move(runLoop)));
@@ -74,7 +75,8 @@ void WSProxyConnect::openConnection() {
     }
     std::weak_ptr<WSProxyConnect> weak = weak_from_this();
     stream->setDelegate([weak](platform::SocketStream::Event event) {
-        if (auto self = weak.lock()) self->handleEvent(event);
+        if (auto self = weak.lock())
+            self->handleEvent(event);
     });
     stream->schedule(runLoop_);
     stream->open();
@@ -89,7 +91,8 @@ void WSProxyConnect::handleEvent(platform::SocketStream::Event event) {
         viaProxy = httpProxyHost_.has_value();
         stream = stream_;
     }
-    if (!stream) return;
+    if (!stream)
+        return;
     switch (event) {
         case Event::openCompleted:
             if (viaProxy)
@@ -117,15 +120,17 @@ void WSProxyConnect::sendConnectRequest() {
     std::weak_ptr<WSProxyConnect> weak = weak_from_this();
     writeQueue_->async([weak, request] {
         auto self = weak.lock();
-        if (!self) return;
+        if (!self)
+            return;
         std::shared_ptr<platform::SocketStream> stream;
         {
             std::lock_guard lock(self->mutex_);
             stream = self->stream_;
         }
-        if (!stream) return;
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::duration<double>(writeTimeout);
+        if (!stream)
+            return;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(writeTimeout);
         while (!stream->hasSpaceAvailable()) {
             if (stream->status() == platform::SocketStream::Status::error ||
                 stream->status() == platform::SocketStream::Status::closed) {
@@ -160,14 +165,17 @@ void WSProxyConnect::readProxyAnswer() {
         std::lock_guard lock(mutex_);
         stream = stream_;
     }
-    if (!stream) return;
+    if (!stream)
+        return;
     std::vector<std::uint8_t> buffer(WSDefaultBufferSize());
     std::optional<platform::HTTPResponseHead> head;
     bool malformed = false;
     for (;;) {
         long count = stream->read(buffer.data(), buffer.size());
-        if (count == platform::SocketStream::wouldBlock) break;
-        if (count <= 0) return;  // the end or error event follows
+        if (count == platform::SocketStream::wouldBlock)
+            break;
+        if (count <= 0)
+            return;  // the end or error event follows
         std::lock_guard lock(mutex_);
         proxyAnswer_.append(reinterpret_cast<const char*>(buffer.data()),
                             static_cast<std::size_t>(count));
@@ -181,15 +189,15 @@ void WSProxyConnect::readProxyAnswer() {
         fail(std::nullopt);
         return;
     }
-    if (!head) return;
+    if (!head)
+        return;
     if (head->statusCode() < firstRefusedStatus) {
         finish();
         return;
     }
-    fail(WSHTTPErrorWithCodeDescription(
-        head->statusCode(), WSErrorCode::badResponseCode,
-        "Received bad response code from proxy server: " + std::to_string(head->statusCode()) +
-            "."));
+    fail(WSHTTPErrorWithCodeDescription(head->statusCode(), WSErrorCode::badResponseCode,
+                                        "Received bad response code from proxy server: " +
+                                            std::to_string(head->statusCode()) + "."));
 }
 
 void WSProxyConnect::finish() {
@@ -199,7 +207,8 @@ void WSProxyConnect::finish() {
         stream = std::move(stream_);
         proxyAnswer_.clear();
     }
-    if (!stream) return;
+    if (!stream)
+        return;
     stream->setDelegate(nullptr);
     complete(std::nullopt, std::move(stream));
 }
@@ -229,7 +238,8 @@ void WSProxyConnect::complete(const std::optional<platform::Error>& error,
         completion = std::move(completion_);
         completion_ = nullptr;
     }
-    if (completion) completion(error, std::move(stream));
+    if (completion)
+        completion(error, std::move(stream));
 }
 
 }  // namespace pindle

@@ -71,11 +71,11 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     std::shared_ptr<platform::DispatchQueue> writeQueue_;
 
     std::mutex mutex_;
-    Completion completion_;                          // guarded by mutex_
-    std::shared_ptr<platform::SocketStream> stream_; // guarded by mutex_
-    std::optional<std::string> httpProxyHost_;       // guarded by mutex_
-    int httpProxyPort_ = 80;                         // guarded by mutex_
-    std::string proxyAnswer_;                        // guarded by mutex_
+    Completion completion_;                           // guarded by mutex_
+    std::shared_ptr<platform::SocketStream> stream_;  // guarded by mutex_
+    std::optional<std::string> httpProxyHost_;        // guarded by mutex_
+    int httpProxyPort_ = 80;                          // guarded by mutex_
+    std::string proxyAnswer_;                         // guarded by mutex_
 };
 
 }  // namespace pindle

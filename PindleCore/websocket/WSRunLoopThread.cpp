@@ -40,7 +40,8 @@ WSRunLoopThread& WSRunLoopThread::sharedThread() {
         std::atexit([] {
             auto& state = *WSRunLoopThread::sharedThread().state_;
             state.loop->stop();
-            if (state.thread.joinable()) state.thread.join();
+            if (state.thread.joinable())
+                state.thread.join();
         });
         return thread;
     }();

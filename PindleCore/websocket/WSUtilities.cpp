@@ -68,12 +68,15 @@ platform::Data WSRandomData(std::size_t length) {
 
 std::string WSURLOrigin(const platform::URL& url) {
     std::string scheme = lowercasedScheme(url);
-    if (scheme == "wss") scheme = "https";
-    if (scheme == "ws") scheme = "http";
+    if (scheme == "wss")
+        scheme = "https";
+    if (scheme == "ws")
+        scheme = "http";
     std::string origin = scheme + "://" + url.host().value_or("");
     if (auto port = url.port()) {
         bool isDefault = (scheme == "http" && *port == 80) || (scheme == "https" && *port == 443);
-        if (!isDefault) origin += ":" + std::to_string(*port);
+        if (!isDefault)
+            origin += ":" + std::to_string(*port);
     }
     return origin;
 }
@@ -84,7 +87,8 @@ bool WSURLRequiresSSL(const platform::URL& url) {
 }
 
 std::optional<std::string> WSBasicAuthorizationHeaderFromURL(const platform::URL& url) {
-    if (!url.user()) return std::nullopt;
+    if (!url.user())
+        return std::nullopt;
     auto decode = [](const std::string& text) {
         return platform::PercentEncoding::decode(text).value_or(text);
     };
@@ -93,7 +97,8 @@ std::optional<std::string> WSBasicAuthorizationHeaderFromURL(const platform::URL
 }
 
 int WSURLPort(const platform::URL& url) {
-    if (auto port = url.port()) return *port;
+    if (auto port = url.port())
+        return *port;
     return WSURLRequiresSSL(url) ? 443 : 80;
 }
 
@@ -126,12 +131,14 @@ std::optional<std::size_t> WSValidUTF8Prefix(const std::uint8_t* bytes, std::siz
         }
         std::size_t j = 1;
         for (; j <= need && i + j < length; ++j) {
-            if ((bytes[i + j] & 0xC0) != 0x80) return std::nullopt;
+            if ((bytes[i + j] & 0xC0) != 0x80)
+                return std::nullopt;
             point = (point << 6) | (bytes[i + j] & 0x3F);
         }
         if (j <= need) {
             // Cut off by the end: reject only what can already be told to be wrong.
-            if (lead == 0xC0 || lead == 0xC1 || lead > 0xF4) return std::nullopt;
+            if (lead == 0xC0 || lead == 0xC1 || lead > 0xF4)
+                return std::nullopt;
             return i;
         }
         if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))

@@ -39,8 +39,7 @@ bool sameFieldName(const std::string& a, const std::string& b) {
 }
 
 std::string notOpenText(const char* operation) {
-    return std::string("Invalid State: Cannot call `") + operation +
-           "` until connection is open.";
+    return std::string("Invalid State: Cannot call `") + operation + "` until connection is open.";
 }
 
 }  // namespace
@@ -51,7 +50,8 @@ std::shared_ptr<WSWebSocket> WSWebSocket::create(WSURLRequest request,
                                                  std::vector<std::string> protocols,
                                                  std::shared_ptr<WSSecurityPolicy> securityPolicy) {
     assert(request.url.host() && "a WebSocket needs a URL with a host");
-    if (!securityPolicy) securityPolicy = WSSecurityPolicy::defaultPolicy();
+    if (!securityPolicy)
+        securityPolicy = WSSecurityPolicy::defaultPolicy();
     return std::shared_ptr<WSWebSocket>(
         new WSWebSocket(std::move(request), std::move(protocols), std::move(securityPolicy)));
 }
@@ -62,7 +62,8 @@ std::shared_ptr<WSWebSocket> WSWebSocket::create(WSURLRequest request,
     std::shared_ptr<WSSecurityPolicy> policy;
     if (request.pinnedCertificates)
         policy = WSSecurityPolicy::pinnningPolicyWithCertificates(*request.pinnedCertificates);
-    if (!policy) policy = std::make_shared<WSSecurityPolicy>(!allowsUntrustedSSLCertificates);
+    if (!policy)
+        policy = std::make_shared<WSSecurityPolicy>(!allowsUntrustedSSLCertificates);
     return create(std::move(request), std::move(protocols), std::move(policy));
 }
 
@@ -105,7 +106,8 @@ WSReadyState WSWebSocket::readyState() const {
 
 void WSWebSocket::setReadyState(WSReadyState state) {
     std::lock_guard lock(stateMutex_);
-    if (static_cast<int>(state) > static_cast<int>(readyState_)) readyState_ = state;
+    if (static_cast<int>(state) > static_cast<int>(readyState_))
+        readyState_ = state;
 }
 
 std::optional<platform::HTTPResponseHead> WSWebSocket::receivedHTTPHeaders() const {
@@ -124,7 +126,8 @@ void WSWebSocket::open() {
     std::optional<platform::ProxySettings> settings;
     {
         std::lock_guard lock(stateMutex_);
-        if (opened_) return;
+        if (opened_)
+            return;
         opened_ = true;
         settings = proxySettings_;
     }
@@ -134,7 +137,8 @@ void WSWebSocket::open() {
         if (self.request_.timeoutInterval > 0) {
             platform::DispatchQueue::main()->asyncAfter(self.request_.timeoutInterval, [weak] {
                 auto socket = weak.lock();
-                if (!socket || socket->readyState() != WSReadyState::connecting) return;
+                if (!socket || socket->readyState() != WSReadyState::connecting)
+                    return;
                 socket->onWorkQueue([](WSWebSocket& s) {
                     if (s.readyState() == WSReadyState::connecting)
                         s.failWithError(platform::makeURLError(platform::URLError::timedOut,
@@ -148,10 +152,12 @@ void WSWebSocket::open() {
                    std::shared_ptr<platform::SocketStream> stream) {
                 auto socket = weak.lock();
                 if (!socket) {
-                    if (stream) stream->close();
+                    if (stream)
+                        stream->close();
                     return;
                 }
-                socket->onWorkQueue([error, stream](WSWebSocket& s) { s.connectionDone(error, stream); });
+                socket->onWorkQueue(
+                    [error, stream](WSWebSocket& s) { s.connectionDone(error, stream); });
             });
     });
 }
@@ -197,16 +203,20 @@ std::string WSWebSocket::handshakeRequest(const std::string& key) const {
     const auto& url = request_.url;
     std::vector<std::pair<std::string, std::string>> fields;
     std::string host = url.host().value_or("");
-    if (url.port()) host += ":" + std::to_string(*url.port());
+    if (url.port())
+        host += ":" + std::to_string(*url.port());
     fields.emplace_back("Host", host);
     if (!request_.cookies.empty()) {
         std::string cookies;
         for (const auto& [name, value] : request_.cookies) {
-            if (name.empty() || value.empty()) continue;
-            if (!cookies.empty()) cookies += "; ";
+            if (name.empty() || value.empty())
+                continue;
+            if (!cookies.empty())
+                cookies += "; ";
             cookies += name + "=" + value;
         }
-        if (!cookies.empty()) fields.emplace_back("Cookie", cookies);
+        if (!cookies.empty())
+            fields.emplace_back("Cookie", cookies);
     }
     if (auto authorization = WSBasicAuthorizationHeaderFromURL(url))
         fields.emplace_back("Authorization", *authorization);
@@ -218,16 +228,19 @@ std::string WSWebSocket::handshakeRequest(const std::string& key) const {
     if (!requestedProtocols_.empty()) {
         std::string joined;
         for (const auto& name : requestedProtocols_) {
-            if (!joined.empty()) joined += ", ";
+            if (!joined.empty())
+                joined += ", ";
             joined += name;
         }
         fields.emplace_back("Sec-WebSocket-Protocol", joined);
     }
     for (const auto& [name, value] : request_.headerFields) {
         // A line break would let a field smuggle in others.
-        if (name.empty() || containsLineBreak(name) || containsLineBreak(value)) continue;
-        auto same = std::find_if(fields.begin(), fields.end(),
-                                 [&](const auto& field) { return sameFieldName(field.first, name); });
+        if (name.empty() || containsLineBreak(name) || containsLineBreak(value))
+            continue;
+        auto same = std::find_if(fields.begin(), fields.end(), [&](const auto& field) {
+            return sameFieldName(field.first, name);
+        });
         if (same != fields.end())
             same->second = value;
         else
@@ -235,7 +248,8 @@ std::string WSWebSocket::handshakeRequest(const std::string& key) const {
     }
 
     std::string target = url.encodedPath().empty() ? "/" : url.encodedPath();
-    if (url.query()) target += "?" + *url.query();
+    if (url.query())
+        target += "?" + *url.query();
     std::string message = "GET " + target + " HTTP/1.1\r\n";
     for (const auto& [name, value] : fields) message += name + ": " + value + "\r\n";
     message += "\r\n";
@@ -243,7 +257,8 @@ std::string WSWebSocket::handshakeRequest(const std::string& key) const {
 }
 
 void WSWebSocket::didConnect() {
-    if (handshakeSent_) return;
+    if (handshakeSent_)
+        return;
     handshakeSent_ = true;
     auto random = WSRandomData(handshakeKeyBytes);
     secKey_ = WSBase64EncodedStringFromData(random.data(), random.size());
@@ -253,13 +268,14 @@ void WSWebSocket::didConnect() {
 }
 
 void WSWebSocket::readHTTPHeader() {
-    readUntilBytes(std::string(platform::HTTPResponseHead::terminator), [this](const platform::Data& bytes) {
-        responseBytes_.append(bytes.begin(), bytes.end());
-        if (platform::HTTPResponseHead::completeLength(responseBytes_))
-            httpHeadersDidFinish();
-        else
-            readHTTPHeader();
-    });
+    readUntilBytes(std::string(platform::HTTPResponseHead::terminator),
+                   [this](const platform::Data& bytes) {
+                       responseBytes_.append(bytes.begin(), bytes.end());
+                       if (platform::HTTPResponseHead::completeLength(responseBytes_))
+                           httpHeadersDidFinish();
+                       else
+                           readHTTPHeader();
+                   });
 }
 
 void WSWebSocket::httpHeadersDidFinish() {
@@ -309,7 +325,9 @@ void WSWebSocket::httpHeadersDidFinish() {
 
 bool WSWebSocket::sendString(const std::string& message, platform::Error* error) {
     if (readyState() != WSReadyState::open) {
-        if (error) *error = WSErrorWithCodeDescription(WSErrorCode::notOpen, notOpenText("sendString:error:"));
+        if (error)
+            *error =
+                WSErrorWithCodeDescription(WSErrorCode::notOpen, notOpenText("sendString:error:"));
         return false;
     }
     platform::Data bytes(message.begin(), message.end());
@@ -319,7 +337,9 @@ bool WSWebSocket::sendString(const std::string& message, platform::Error* error)
 
 bool WSWebSocket::sendData(const platform::Data& data, platform::Error* error) {
     if (readyState() != WSReadyState::open) {
-        if (error) *error = WSErrorWithCodeDescription(WSErrorCode::notOpen, notOpenText("sendDataNoCopy:error:"));
+        if (error)
+            *error = WSErrorWithCodeDescription(WSErrorCode::notOpen,
+                                                notOpenText("sendDataNoCopy:error:"));
         return false;
     }
     onWorkQueue([data](WSWebSocket& s) { s.sendFrame(binary, &data); });
@@ -328,7 +348,9 @@ bool WSWebSocket::sendData(const platform::Data& data, platform::Error* error) {
 
 bool WSWebSocket::sendPing(const platform::Data& data, platform::Error* error) {
     if (readyState() != WSReadyState::open) {
-        if (error) *error = WSErrorWithCodeDescription(WSErrorCode::notOpen, notOpenText("sendPing:error:"));
+        if (error)
+            *error =
+                WSErrorWithCodeDescription(WSErrorCode::notOpen, notOpenText("sendPing:error:"));
         return false;
     }
     onWorkQueue([data](WSWebSocket& s) { s.sendFrame(ping, &data); });
@@ -336,7 +358,8 @@ bool WSWebSocket::sendPing(const platform::Data& data, platform::Error* error) {
 }
 
 void WSWebSocket::sendFrame(std::uint8_t opcode, const platform::Data* data) {
-    if (!data) return;
+    if (!data)
+        return;
     const std::size_t length = data->size();
     std::vector<std::uint8_t> frame;
     try {
@@ -367,13 +390,15 @@ void WSWebSocket::sendFrame(std::uint8_t opcode, const platform::Data* data) {
 }
 
 void WSWebSocket::writeData(const std::uint8_t* bytes, std::size_t length) {
-    if (closeWhenFinishedWriting_) return;
+    if (closeWhenFinishedWriting_)
+        return;
     outputBuffer_.insert(outputBuffer_.end(), bytes, bytes + length);
     pumpWriting();
 }
 
 void WSWebSocket::pumpWriting() {
-    if (!stream_) return;
+    if (!stream_)
+        return;
     std::size_t remaining = outputBuffer_.size() - outputBufferOffset_;
     if (remaining > 0 && stream_->hasSpaceAvailable()) {
         long written = stream_->write(outputBuffer_.data() + outputBufferOffset_, remaining);
@@ -416,26 +441,32 @@ void WSWebSocket::pumpWriting() {
 
 // --- Closing and failing -------------------------------------------------------------------
 
-void WSWebSocket::close() { closeWithCode(WSStatusCode::normal, std::nullopt); }
+void WSWebSocket::close() {
+    closeWithCode(WSStatusCode::normal, std::nullopt);
+}
 
 void WSWebSocket::closeWithCode(int code, std::optional<std::string> reason) {
     assert(code != 0);
     onWorkQueue([code, reason = std::move(reason)](WSWebSocket& s) {
         auto state = s.readyState();
-        if (state == WSReadyState::closing || state == WSReadyState::closed) return;
+        if (state == WSReadyState::closing || state == WSReadyState::closed)
+            return;
         s.setReadyState(WSReadyState::closing);
         if (state == WSReadyState::connecting) {
             s.closeConnection();
             return;
         }
-        platform::Data payload{static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)};
+        platform::Data payload{static_cast<std::uint8_t>(code >> 8),
+                               static_cast<std::uint8_t>(code)};
         if (reason) {
             // A control frame carries at most 125 bytes; cut the reason on a character
             // boundary rather than send a frame the server must reject.
             std::size_t room = maximumControlPayload - closeCodeBytes;
             std::size_t keep = std::min(room, reason->size());
-            auto valid = WSValidUTF8Prefix(reinterpret_cast<const std::uint8_t*>(reason->data()), keep);
-            payload.insert(payload.end(), reason->begin(), reason->begin() + static_cast<long>(valid.value_or(0)));
+            auto valid =
+                WSValidUTF8Prefix(reinterpret_cast<const std::uint8_t*>(reason->data()), keep);
+            payload.insert(payload.end(), reason->begin(),
+                           reason->begin() + static_cast<long>(valid.value_or(0)));
         }
         s.sendFrame(connectionClose, &payload);
     });
@@ -456,7 +487,8 @@ void WSWebSocket::closeWithProtocolError(const std::string& message) {
 }
 
 void WSWebSocket::failWithError(const platform::Error& error) {
-    if (readyState() == WSReadyState::closed) return;
+    if (readyState() == WSReadyState::closed)
+        return;
     failed_ = true;
     auto self = shared_from_this();
     delegates_.performDelegateBlock(
@@ -467,7 +499,8 @@ void WSWebSocket::failWithError(const platform::Error& error) {
 }
 
 void WSWebSocket::scheduleCleanup() {
-    if (cleanupScheduled_) return;
+    if (cleanupScheduled_)
+        return;
     cleanupScheduled_ = true;
     onWorkQueue([](WSWebSocket& s) {
         if (s.stream_) {
@@ -483,13 +516,14 @@ void WSWebSocket::scheduleCleanup() {
 
 void WSWebSocket::handleStreamEvent(platform::SocketStream::Event event) {
     using Event = platform::SocketStream::Event;
-    if (!stream_) return;
+    if (!stream_)
+        return;
     if (requestRequiresSSL_ && !streamSecurityValidated_ &&
         (event == Event::hasBytesAvailable || event == Event::hasSpaceAvailable)) {
         auto certificates = stream_->peerCertificates();
         if (!certificates.empty())
-            streamSecurityValidated_ =
-                securityPolicy_->evaluateServerTrust(certificates, request_.url.host().value_or(""));
+            streamSecurityValidated_ = securityPolicy_->evaluateServerTrust(
+                certificates, request_.url.host().value_or(""));
         if (!streamSecurityValidated_) {
             failWithError(platform::makeURLError(invalidServerCertificateCode,
                                                  "Invalid server certificate."));
@@ -523,7 +557,8 @@ void WSWebSocket::handleStreamEvent(platform::SocketStream::Event event) {
         case Event::endEncountered: {
             pumpScanner();
             if (stream_->status() == platform::SocketStream::Status::error) {
-                if (auto error = stream_->error()) failWithError(*error);
+                if (auto error = stream_->error())
+                    failWithError(*error);
                 break;
             }
             if (readyState() != WSReadyState::closed) {
@@ -547,7 +582,8 @@ void WSWebSocket::readAvailableBytes() {
     std::vector<std::uint8_t> buffer(WSDefaultBufferSize());
     for (;;) {
         long count = stream_->read(buffer.data(), buffer.size());
-        if (count == platform::SocketStream::wouldBlock || count == 0) return;
+        if (count == platform::SocketStream::wouldBlock || count == 0)
+            return;
         if (count < 0) {
             auto error = stream_->error();
             failWithError(error ? *error
@@ -574,49 +610,57 @@ void WSWebSocket::readFrameNew() {
 
 void WSWebSocket::readFrameContinue() {
     assert((currentFrameCount_ == 0) == (currentFrameOpcode_ == 0));
-    addConsumer(2, [this](const platform::Data& bytes) {
-        std::uint8_t first = bytes[0];
-        std::uint8_t second = bytes[1];
-        if (first & 0x70) {
-            closeWithProtocolError("Server used RSV bits");
-            return;
-        }
-        std::uint8_t received = first & 0x0F;
-        bool dataOpcode = received != continuation && !isControl(received);
-        if (dataOpcode && currentFrameCount_ > 0) {
-            closeWithProtocolError("all data frames after the initial data frame must have opcode 0");
-            return;
-        }
-        if (received == continuation && currentFrameCount_ == 0) {
-            closeWithProtocolError("cannot continue a message");
-            return;
-        }
-        FrameHeader header;
-        header.opcode = received == continuation ? currentFrameOpcode_ : received;
-        header.fin = (first & 0x80) != 0;
-        header.masked = (second & 0x80) != 0;
-        std::uint8_t lengthCode = second & 0x7F;
-        if (header.masked) {
-            closeWithProtocolError("Client must receive unmasked data");
-            return;
-        }
-        if (lengthCode == 126 || lengthCode == 127) {
-            std::size_t extra = lengthCode == 126 ? 2 : 8;
-            addConsumer(extra, [this, header](const platform::Data& lengthBytes) mutable {
-                std::uint64_t length = 0;
-                for (auto byte : lengthBytes) length = (length << 8) | byte;
-                header.payloadLength = length;
+    addConsumer(
+        2,
+        [this](const platform::Data& bytes) {
+            std::uint8_t first = bytes[0];
+            std::uint8_t second = bytes[1];
+            if (first & 0x70) {
+                closeWithProtocolError("Server used RSV bits");
+                return;
+            }
+            std::uint8_t received = first & 0x0F;
+            bool dataOpcode = received != continuation && !isControl(received);
+            if (dataOpcode && currentFrameCount_ > 0) {
+                closeWithProtocolError(
+                    "all data frames after the initial data frame must have opcode 0");
+                return;
+            }
+            if (received == continuation && currentFrameCount_ == 0) {
+                closeWithProtocolError("cannot continue a message");
+                return;
+            }
+            FrameHeader header;
+            header.opcode = received == continuation ? currentFrameOpcode_ : received;
+            header.fin = (first & 0x80) != 0;
+            header.masked = (second & 0x80) != 0;
+            std::uint8_t lengthCode = second & 0x7F;
+            if (header.masked) {
+                closeWithProtocolError("Client must receive unmasked data");
+                return;
+            }
+            if (lengthCode == 126 || lengthCode == 127) {
+                std::size_t extra = lengthCode == 126 ? 2 : 8;
+                addConsumer(
+                    extra,
+                    [this, header](const platform::Data& lengthBytes) mutable {
+                        std::uint64_t length = 0;
+                        for (auto byte : lengthBytes) length = (length << 8) | byte;
+                        header.payloadLength = length;
+                        handleFrameHeader(header);
+                    },
+                    false, false);
+            } else {
+                header.payloadLength = lengthCode;
                 handleFrameHeader(header);
-            }, false, false);
-        } else {
-            header.payloadLength = lengthCode;
-            handleFrameHeader(header);
-        }
-    }, false, false);
+            }
+        },
+        false, false);
 }
 
 void WSWebSocket::handleFrameHeader(FrameHeader header) {
-    if (readyState() == WSReadyState::closed) return;
+    if (readyState() == WSReadyState::closed)
+        return;
     bool control = isControl(header.opcode);
     if (control && !header.fin) {
         closeWithProtocolError("Fragmented control frames not allowed");
@@ -639,16 +683,17 @@ void WSWebSocket::handleFrameHeader(FrameHeader header) {
             readFrameContinue();
         return;
     }
-    addConsumer(static_cast<std::size_t>(header.payloadLength),
-                [this, header, control](const platform::Data& bytes) {
-                    if (control)
-                        handleFrameWithData(bytes, header.opcode);
-                    else if (header.fin)
-                        handleFrameWithData(currentFrameData_, currentFrameOpcode_);
-                    else
-                        readFrameContinue();
-                },
-                !control, header.masked);
+    addConsumer(
+        static_cast<std::size_t>(header.payloadLength),
+        [this, header, control](const platform::Data& bytes) {
+            if (control)
+                handleFrameWithData(bytes, header.opcode);
+            else if (header.fin)
+                handleFrameWithData(currentFrameData_, currentFrameOpcode_);
+            else
+                readFrameContinue();
+        },
+        !control, header.masked);
 }
 
 void WSWebSocket::handleFrameWithData(platform::Data data, std::uint8_t opcode) {
@@ -708,7 +753,8 @@ void WSWebSocket::handleCloseWithData(const platform::Data& data) {
             return;
         }
         if (data.size() > closeCodeBytes) {
-            auto valid = WSValidUTF8Prefix(data.data() + closeCodeBytes, data.size() - closeCodeBytes);
+            auto valid =
+                WSValidUTF8Prefix(data.data() + closeCodeBytes, data.size() - closeCodeBytes);
             if (!valid || *valid != data.size() - closeCodeBytes) {
                 closeWithProtocolError("Close reason MUST be valid UTF-8");
                 return;
@@ -717,7 +763,8 @@ void WSWebSocket::handleCloseWithData(const platform::Data& data) {
         }
         closeCode_ = code;
     }
-    if (readyState() == WSReadyState::open) closeWithCode(WSStatusCode::normal, std::nullopt);
+    if (readyState() == WSReadyState::open)
+        closeWithCode(WSStatusCode::normal, std::nullopt);
     onWorkQueue([](WSWebSocket& s) { s.closeConnection(); });
 }
 
@@ -737,15 +784,16 @@ void WSWebSocket::handlePong(const platform::Data& data) {
 // --- The consumer queue --------------------------------------------------------------------
 
 void WSWebSocket::addConsumer(WSIOConsumer::Scanner scanner, WSIOConsumer::Handler handler) {
-    consumers_.push_back(consumerPool_.consumer(std::move(scanner), std::move(handler), 0, false, false));
+    consumers_.push_back(
+        consumerPool_.consumer(std::move(scanner), std::move(handler), 0, false, false));
     pumpScanner();
 }
 
 void WSWebSocket::addConsumer(std::size_t length, WSIOConsumer::Handler handler,
                               bool readToCurrentFrame, bool unmaskBytes) {
     assert(length > 0);
-    consumers_.push_back(
-        consumerPool_.consumer(nullptr, std::move(handler), length, readToCurrentFrame, unmaskBytes));
+    consumers_.push_back(consumerPool_.consumer(nullptr, std::move(handler), length,
+                                                readToCurrentFrame, unmaskBytes));
     pumpScanner();
 }
 
@@ -755,7 +803,8 @@ void WSWebSocket::readUntilBytes(const std::string& pattern, WSIOConsumer::Handl
             std::size_t matched = 0;
             for (std::size_t i = 0; i < length; ++i) {
                 if (bytes[i] == static_cast<std::uint8_t>(pattern[matched])) {
-                    if (++matched == pattern.size()) return i + 1;
+                    if (++matched == pattern.size())
+                        return i + 1;
                 } else {
                     matched = 0;
                 }
@@ -766,7 +815,8 @@ void WSWebSocket::readUntilBytes(const std::string& pattern, WSIOConsumer::Handl
 }
 
 void WSWebSocket::pumpScanner() {
-    if (isPumping_) return;
+    if (isPumping_)
+        return;
     isPumping_ = true;
     while (innerPumpScanner()) {
     }
@@ -774,9 +824,11 @@ void WSWebSocket::pumpScanner() {
 }
 
 bool WSWebSocket::innerPumpScanner() {
-    if (readyState() == WSReadyState::closed || consumers_.empty()) return false;
+    if (readyState() == WSReadyState::closed || consumers_.empty())
+        return false;
     std::size_t available = readBuffer_.size() - readBufferOffset_;
-    if (available == 0) return false;
+    if (available == 0)
+        return false;
 
     auto consumer = consumers_.front();
     const std::uint8_t* bytes = readBuffer_.data() + readBufferOffset_;
@@ -785,14 +837,17 @@ bool WSWebSocket::innerPumpScanner() {
         found = consumer->scanner()(bytes, available);
     } else {
         found = consumer->bytesNeeded();
-        if (available < found) found = consumer->readToCurrentFrame() ? available : 0;
+        if (available < found)
+            found = consumer->readToCurrentFrame() ? available : 0;
     }
-    if (found == 0) return false;
+    if (found == 0)
+        return false;
 
     platform::Data slice(bytes, bytes + found);
     readBufferOffset_ += found;
     if (readBufferOffset_ > WSDefaultBufferSize() && readBufferOffset_ > readBuffer_.size() / 2) {
-        readBuffer_.erase(readBuffer_.begin(), readBuffer_.begin() + static_cast<long>(readBufferOffset_));
+        readBuffer_.erase(readBuffer_.begin(),
+                          readBuffer_.begin() + static_cast<long>(readBufferOffset_));
         readBufferOffset_ = 0;
     }
     if (consumer->unmaskBytes()) {
@@ -805,10 +860,11 @@ bool WSWebSocket::innerPumpScanner() {
         ++readOpCount_;
         if (currentFrameOpcode_ == text && !currentFrameData_.empty()) {
             std::size_t unchecked = currentFrameData_.size() - currentStringScanPosition_;
-            auto valid = unchecked > static_cast<std::size_t>(INT_MAX)
-                             ? std::nullopt
-                             : WSValidUTF8Prefix(currentFrameData_.data() + currentStringScanPosition_,
-                                                 unchecked);
+            auto valid =
+                unchecked > static_cast<std::size_t>(INT_MAX)
+                    ? std::nullopt
+                    : WSValidUTF8Prefix(currentFrameData_.data() + currentStringScanPosition_,
+                                        unchecked);
             if (!valid) {
                 closeWithCode(WSStatusCode::invalidUTF8, "Text frames must be valid UTF-8");
                 onWorkQueue([](WSWebSocket& s) { s.closeConnection(); });

@@ -186,11 +186,11 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
     WSDelegateController delegates_;
 
     mutable std::mutex stateMutex_;
-    WSReadyState readyState_ = WSReadyState::connecting;                   // guarded by stateMutex_
-    bool opened_ = false;                                                   // guarded by stateMutex_
-    std::optional<platform::HTTPResponseHead> receivedHTTPHeaders_;         // guarded by stateMutex_
-    std::optional<std::string> protocol_;                                   // guarded by stateMutex_
-    std::optional<platform::ProxySettings> proxySettings_;                  // guarded by stateMutex_
+    WSReadyState readyState_ = WSReadyState::connecting;             // guarded by stateMutex_
+    bool opened_ = false;                                            // guarded by stateMutex_
+    std::optional<platform::HTTPResponseHead> receivedHTTPHeaders_;  // guarded by stateMutex_
+    std::optional<std::string> protocol_;                            // guarded by stateMutex_
+    std::optional<platform::ProxySettings> proxySettings_;           // guarded by stateMutex_
 
     // Work-queue state: touched only by blocks on workQueue_.
     std::shared_ptr<WSWebSocket> selfRetain_;

@@ -8,7 +8,8 @@
 namespace pindle::platform {
 
 bool SecureRandom::fill(std::uint8_t* bytes, std::size_t length) {
-    if (length == 0) return true;
+    if (length == 0)
+        return true;
     if (length > static_cast<std::size_t>(INT_MAX) ||
         RAND_bytes(bytes, static_cast<int>(length)) != 1) {
         std::memset(bytes, 0, length);
@@ -19,7 +20,8 @@ bool SecureRandom::fill(std::uint8_t* bytes, std::size_t length) {
 
 std::optional<Data> SecureRandom::bytes(std::size_t length) {
     Data data(length);
-    if (!fill(data.data(), length)) return std::nullopt;
+    if (!fill(data.data(), length))
+        return std::nullopt;
     return data;
 }
 

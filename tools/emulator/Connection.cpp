@@ -82,7 +82,8 @@ void Connection::onRequest(boost::system::error_code error) {
     }
     auto message = parser_->release();
     if (boost::beast::websocket::is_upgrade(message)) {
-        if (server_.offerUpgrade(socket_, message)) return;
+        if (server_.offerUpgrade(socket_, message))
+            return;
     }
     Request request;
     request.method = std::string(message.method_string());

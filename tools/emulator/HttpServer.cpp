@@ -100,8 +100,8 @@ void HttpServer::setUpgradeHandler(UpgradeHandler handler) {
     upgradeHandler_ = std::move(handler);
 }
 
-bool HttpServer::offerUpgrade(tcp::socket& socket,
-                              boost::beast::http::request<boost::beast::http::string_body>& request) {
+bool HttpServer::offerUpgrade(
+    tcp::socket& socket, boost::beast::http::request<boost::beast::http::string_body>& request) {
     UpgradeHandler handler;
     {
         std::scoped_lock lock(mutex_);

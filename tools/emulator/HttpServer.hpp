@@ -4,8 +4,8 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -81,9 +81,9 @@ class HttpServer {
 
     // Takes over the connection of a WebSocket upgrade request; returns false to leave it
     // to the ordinary handling. Called on the I/O threads.
-    using UpgradeHandler = std::function<bool(
-        boost::asio::ip::tcp::socket& socket,
-        boost::beast::http::request<boost::beast::http::string_body>& request)>;
+    using UpgradeHandler =
+        std::function<bool(boost::asio::ip::tcp::socket& socket,
+                           boost::beast::http::request<boost::beast::http::string_body>& request)>;
     void setUpgradeHandler(UpgradeHandler handler);
     // Offers an upgrade request to the upgrade handler; true when it took the connection.
     bool offerUpgrade(boost::asio::ip::tcp::socket& socket,

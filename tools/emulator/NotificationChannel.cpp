@@ -25,7 +25,8 @@ class NotificationChannel::Session : public std::enable_shared_from_this<Session
         auto self = shared_from_this();
         auto held = std::make_shared<decltype(request)>(std::move(request));
         stream_.async_accept(*held, [self, held](boost::system::error_code error) {
-            if (error) return;
+            if (error)
+                return;
             self->open_ = true;
             self->read();
         });
@@ -34,13 +35,15 @@ class NotificationChannel::Session : public std::enable_shared_from_this<Session
     void send(std::string text) {
         net::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)] {
             self->outbox_.push_back(text);
-            if (self->outbox_.size() == 1) self->writeNext();
+            if (self->outbox_.size() == 1)
+                self->writeNext();
         });
     }
 
     void close(std::uint16_t code) {
         net::post(stream_.get_executor(), [self = shared_from_this(), code] {
-            if (!self->open_) return;
+            if (!self->open_)
+                return;
             self->stream_.async_close(websocket::close_reason(code),
                                       [self](boost::system::error_code) { self->open_ = false; });
         });
@@ -57,15 +60,15 @@ class NotificationChannel::Session : public std::enable_shared_from_this<Session
 
   private:
     void read() {
-        stream_.async_read(buffer_, [self = shared_from_this()](boost::system::error_code error,
-                                                                 std::size_t) {
-            if (error) {
-                self->open_ = false;
-                return;
-            }
-            self->buffer_.clear();
-            self->read();
-        });
+        stream_.async_read(
+            buffer_, [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                if (error) {
+                    self->open_ = false;
+                    return;
+                }
+                self->buffer_.clear();
+                self->read();
+            });
     }
 
     void writeNext() {
@@ -74,15 +77,17 @@ class NotificationChannel::Session : public std::enable_shared_from_this<Session
             return;
         }
         stream_.text(true);
-        stream_.async_write(net::buffer(outbox_.front()),
-                            [self = shared_from_this()](boost::system::error_code error, std::size_t) {
-                                self->outbox_.pop_front();
-                                if (error) {
-                                    self->outbox_.clear();
-                                    return;
-                                }
-                                if (!self->outbox_.empty()) self->writeNext();
-                            });
+        stream_.async_write(
+            net::buffer(outbox_.front()),
+            [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                self->outbox_.pop_front();
+                if (error) {
+                    self->outbox_.clear();
+                    return;
+                }
+                if (!self->outbox_.empty())
+                    self->writeNext();
+            });
     }
 
     websocket::stream<net::ip::tcp::socket> stream_;
@@ -98,10 +103,13 @@ bool NotificationChannel::accept(
     std::string target(request.target());
     std::string path = target.substr(0, target.find('?'));
     std::string prefix = pathPrefix;
-    if (path.compare(0, prefix.size(), prefix) != 0) return false;
+    if (path.compare(0, prefix.size(), prefix) != 0)
+        return false;
     std::string appID = path.substr(prefix.size());
-    if (!appID.empty() && appID.back() == '/') appID.pop_back();
-    if (appID.empty() || appID.find('/') != std::string::npos) return false;
+    if (!appID.empty() && appID.back() == '/')
+        appID.pop_back();
+    if (appID.empty() || appID.find('/') != std::string::npos)
+        return false;
     std::string token;
     if (auto query = target.find('?'); query != std::string::npos) {
         token = QueryString(target.substr(query + 1)).get("token").value_or("");

@@ -16,13 +16,15 @@ std::string_view trimmed(std::string_view text) {
 
 std::optional<std::size_t> HTTPResponseHead::completeLength(std::string_view bytes) {
     auto end = bytes.find(terminator);
-    if (end == std::string_view::npos) return std::nullopt;
+    if (end == std::string_view::npos)
+        return std::nullopt;
     return end + terminator.size();
 }
 
 std::optional<HTTPResponseHead> HTTPResponseHead::parse(std::string_view bytes) {
     auto length = completeLength(bytes);
-    if (!length) return std::nullopt;
+    if (!length)
+        return std::nullopt;
     std::string_view head = bytes.substr(0, *length - 2);
     auto lineEnd = head.find("\r\n");
     std::string_view statusLine = head.substr(0, lineEnd);
@@ -32,10 +34,12 @@ std::optional<HTTPResponseHead> HTTPResponseHead::parse(std::string_view bytes) 
     int code = 0;
     for (std::size_t i = 9; i < 12; ++i) {
         char digit = statusLine[i];
-        if (digit < '0' || digit > '9') return std::nullopt;
+        if (digit < '0' || digit > '9')
+            return std::nullopt;
         code = code * 10 + (digit - '0');
     }
-    if (statusLine.size() > 12 && statusLine[12] != ' ') return std::nullopt;
+    if (statusLine.size() > 12 && statusLine[12] != ' ')
+        return std::nullopt;
 
     HTTPResponseHead result;
     result.statusCode_ = code;
@@ -44,9 +48,11 @@ std::optional<HTTPResponseHead> HTTPResponseHead::parse(std::string_view bytes) 
         auto next = head.find("\r\n", cursor);
         std::string_view line = head.substr(cursor, next - cursor);
         cursor = next + 2;
-        if (line.empty()) break;
+        if (line.empty())
+            break;
         auto colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+        if (colon == std::string_view::npos || colon == 0)
+            return std::nullopt;
         result.fields_.emplace_back(std::string(trimmed(line.substr(0, colon))),
                                     std::string(trimmed(line.substr(colon + 1))));
     }

@@ -27,9 +27,7 @@ class HTTPResponseHead {
     int statusCode() const { return statusCode_; }
     // The first field of that name, compared without regard to case; values are trimmed.
     std::optional<std::string> headerField(std::string_view name) const;
-    const std::vector<std::pair<std::string, std::string>>& headerFields() const {
-        return fields_;
-    }
+    const std::vector<std::pair<std::string, std::string>>& headerFields() const { return fields_; }
 
   private:
     int statusCode_ = 0;

@@ -20,7 +20,8 @@ std::optional<std::string> firstSet(const ProxySettings::Lookup& lookup,
                                     std::initializer_list<const char*> names) {
     for (const char* name : names) {
         auto value = lookup(name);
-        if (value && !value->empty()) return value;
+        if (value && !value->empty())
+            return value;
     }
     return std::nullopt;
 }
@@ -29,19 +30,21 @@ std::optional<ProxySettings::Proxy> parseProxy(const std::string& text) {
     using Type = ProxySettings::Proxy::Type;
     std::string value = text.find("://") == std::string::npos ? "http://" + text : text;
     auto url = URL::fromString(value);
-    if (!url || !url->host() || url->host()->empty() || !url->scheme()) return std::nullopt;
+    if (!url || !url->host() || url->host()->empty() || !url->scheme())
+        return std::nullopt;
     ProxySettings::Proxy proxy;
     auto scheme = lowercased(*url->scheme());
     if (scheme == "http")
         proxy.type = Type::http;
-    else if (scheme == "socks" || scheme == "socks4" || scheme == "socks4a" ||
-             scheme == "socks5" || scheme == "socks5h")
+    else if (scheme == "socks" || scheme == "socks4" || scheme == "socks4a" || scheme == "socks5" ||
+             scheme == "socks5h")
         proxy.type = Type::socks;
     else
         return std::nullopt;
     proxy.host = *url->host();
     proxy.port = url->port();
-    if (url->user()) proxy.user = PercentEncoding::decode(*url->user()).value_or(*url->user());
+    if (url->user())
+        proxy.user = PercentEncoding::decode(*url->user()).value_or(*url->user());
     if (url->password())
         proxy.password = PercentEncoding::decode(*url->password()).value_or(*url->password());
     return proxy;
@@ -50,14 +53,19 @@ std::optional<ProxySettings::Proxy> parseProxy(const std::string& text) {
 bool bypasses(const std::vector<std::string>& noProxy, const std::string& host) {
     std::string name = lowercased(host);
     for (auto entry : noProxy) {
-        if (entry == "*") return true;
+        if (entry == "*")
+            return true;
         if (auto colon = entry.rfind(':');
             colon != std::string::npos && entry.find(':') == colon)  // not an IPv6 literal
             entry.erase(colon);
-        if (!entry.empty() && entry.front() == '.') entry.erase(0, 1);
-        if (entry.empty()) continue;
-        if (name == entry) return true;
-        if (name.size() > entry.size() && name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&
+        if (!entry.empty() && entry.front() == '.')
+            entry.erase(0, 1);
+        if (entry.empty())
+            continue;
+        if (name == entry)
+            return true;
+        if (name.size() > entry.size() &&
+            name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&
             name[name.size() - entry.size() - 1] == '.')
             return true;
     }
@@ -69,7 +77,8 @@ bool bypasses(const std::vector<std::string>& noProxy, const std::string& host) 
 ProxySettings ProxySettings::system() {
     return fromVariables([](const std::string& name) -> std::optional<std::string> {
         const char* value = std::getenv(name.c_str());
-        if (!value) return std::nullopt;
+        if (!value)
+            return std::nullopt;
         return std::string(value);
     });
 }
@@ -83,7 +92,8 @@ ProxySettings ProxySettings::fromVariables(const Lookup& lookup) {
         std::string entry;
         for (char c : *list + ",") {
             if (c == ',' || c == ' ') {
-                if (!entry.empty()) settings.noProxy_.push_back(lowercased(entry));
+                if (!entry.empty())
+                    settings.noProxy_.push_back(lowercased(entry));
                 entry.clear();
             } else {
                 entry += c;
@@ -99,15 +109,18 @@ std::vector<ProxySettings::Proxy> ProxySettings::proxiesForURL(const URL& url) c
     const bool secure = scheme == "https" || scheme == "wss";
     if (url.host() && !bypasses(noProxy_, *url.host())) {
         for (const auto* candidate : {secure ? &httpsProxy_ : &httpProxy_, &allProxy_}) {
-            if (!*candidate) continue;
+            if (!*candidate)
+                continue;
             if (auto proxy = parseProxy(**candidate)) {
-                if (proxy->type == Proxy::Type::http && secure) proxy->type = Proxy::Type::https;
+                if (proxy->type == Proxy::Type::http && secure)
+                    proxy->type = Proxy::Type::https;
                 result.push_back(std::move(*proxy));
                 break;
             }
         }
     }
-    if (result.empty()) result.push_back(Proxy{});
+    if (result.empty())
+        result.push_back(Proxy{});
     return result;
 }
 

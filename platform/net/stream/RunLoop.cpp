@@ -11,7 +11,8 @@ namespace pindle::platform {
 RunLoop::RunLoop() : wakeFD_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 RunLoop::~RunLoop() {
-    if (wakeFD_ >= 0) ::close(wakeFD_);
+    if (wakeFD_ >= 0)
+        ::close(wakeFD_);
 }
 
 void RunLoop::wake() {
@@ -50,7 +51,8 @@ void RunLoop::updateSource(SourceID source, short events) {
     {
         std::lock_guard lock(mutex_);
         auto found = sources_.find(source);
-        if (found == sources_.end() || found->second.events == events) return;
+        if (found == sources_.end() || found->second.events == events)
+            return;
         found->second.events = events;
     }
     wake();
@@ -73,31 +75,37 @@ void RunLoop::run() {
         ids.clear();
         {
             std::lock_guard lock(mutex_);
-            if (stopped_) return;
+            if (stopped_)
+                return;
             work.swap(work_);
             fds.push_back({wakeFD_, POLLIN, 0});
             for (const auto& [id, source] : sources_) {
-                // A source with no interest is left out, so a lingering hang-up cannot spin the loop.
+                // A source with no interest is left out, so a lingering hang-up cannot spin the
+                // loop.
                 fds.push_back({source.events != 0 ? source.fd : -1, source.events, 0});
                 ids.push_back(id);
             }
         }
         for (auto& block : work) block();
-        if (!work.empty()) continue;  // the blocks may have changed the sources
+        if (!work.empty())
+            continue;  // the blocks may have changed the sources
 
         int ready = ::poll(fds.data(), fds.size(), -1);
-        if (ready <= 0) continue;
+        if (ready <= 0)
+            continue;
         if (fds[0].revents & POLLIN) {
             std::uint64_t count;
             [[maybe_unused]] auto got = ::read(wakeFD_, &count, sizeof count);
         }
         for (std::size_t i = 1; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) continue;
+            if (fds[i].revents == 0)
+                continue;
             Handler handler;
             {
                 std::lock_guard lock(mutex_);
                 auto found = sources_.find(ids[i - 1]);
-                if (found == sources_.end()) continue;
+                if (found == sources_.end())
+                    continue;
                 handler = found->second.handler;
             }
             handler(fds[i].revents);

@@ -52,10 +52,10 @@ class RunLoop {
 
     int wakeFD_ = -1;
     std::mutex mutex_;
-    std::map<SourceID, Source> sources_;        // guarded by mutex_
-    std::deque<std::function<void()>> work_;    // guarded by mutex_
-    SourceID nextSource_ = 1;                   // guarded by mutex_
-    bool stopped_ = false;                      // guarded by mutex_
+    std::map<SourceID, Source> sources_;      // guarded by mutex_
+    std::deque<std::function<void()>> work_;  // guarded by mutex_
+    SourceID nextSource_ = 1;                 // guarded by mutex_
+    bool stopped_ = false;                    // guarded by mutex_
 };
 
 }  // namespace pindle::platform

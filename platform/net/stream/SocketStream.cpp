@@ -30,7 +30,8 @@ Error posixFailure(std::int64_t urlCode, int errnoValue, const std::string& what
 std::string openSSLErrorText() {
     unsigned long code = ERR_get_error();
     ERR_clear_error();
-    if (code == 0) return "TLS handshake failed";
+    if (code == 0)
+        return "TLS handshake failed";
     char text[256];
     ERR_error_string_n(code, text, sizeof text);
     return text;
@@ -83,8 +84,10 @@ struct SocketStream::TLSState {
     SSL_CTX* context = nullptr;
     SSL* session = nullptr;
     ~TLSState() {
-        if (session) SSL_free(session);
-        if (context) SSL_CTX_free(context);
+        if (session)
+            SSL_free(session);
+        if (context)
+            SSL_CTX_free(context);
     }
 };
 
@@ -94,7 +97,9 @@ std::shared_ptr<SocketStream> SocketStream::create(std::string host, int port) {
 
 SocketStream::SocketStream(std::string host, int port) : host_(std::move(host)), port_(port) {}
 
-SocketStream::~SocketStream() { close(); }
+SocketStream::~SocketStream() {
+    close();
+}
 
 void SocketStream::setDelegate(Delegate delegate) {
     std::lock_guard lock(mutex_);
@@ -118,7 +123,8 @@ void SocketStream::open() {
     {
         std::lock_guard lock(mutex_);
         if (phase_ != Phase::idle || !runLoop_) {
-            if (found) ::freeaddrinfo(found);
+            if (found)
+                ::freeaddrinfo(found);
             return;
         }
         phase_ = Phase::connecting;
@@ -135,9 +141,11 @@ void SocketStream::open() {
             events = connectNextAddress();
         }
     }
-    if (found) ::freeaddrinfo(found);
+    if (found)
+        ::freeaddrinfo(found);
     std::lock_guard lock(mutex_);
-    if (phase_ == Phase::failed) announceLater(Event::errorOccurred);
+    if (phase_ == Phase::failed)
+        announceLater(Event::errorOccurred);
     for (auto event : events) announceLater(event);
 }
 
@@ -148,7 +156,8 @@ std::vector<SocketStream::Event> SocketStream::connectNextAddress() {
         int family = families_[nextAddress_];
         ++nextAddress_;
         if (fd_ >= 0) {
-            if (source_) runLoop_->removeSource(source_);
+            if (source_)
+                runLoop_->removeSource(source_);
             source_ = 0;
             ::close(fd_);
             fd_ = -1;
@@ -163,7 +172,8 @@ std::vector<SocketStream::Event> SocketStream::connectNextAddress() {
         if (result == 0 || errno == EINPROGRESS) {
             std::weak_ptr<SocketStream> weak = weak_from_this();
             source_ = runLoop_->addSource(fd_, POLLOUT, [weak](short revents) {
-                if (auto self = weak.lock()) self->onReady(revents);
+                if (auto self = weak.lock())
+                    self->onReady(revents);
             });
             return {};
         }
@@ -252,10 +262,10 @@ std::vector<SocketStream::Event> SocketStream::continueHandshake() {
         default: {
             long verify = SSL_get_verify_result(tls_->session);
             if (verify != X509_V_OK) {
-                error_ = makeURLError(URLError::serverCertificateUntrusted,
-                                      std::string("The certificate of ") + host_ +
-                                          " is not trusted: " +
-                                          X509_verify_cert_error_string(verify));
+                error_ =
+                    makeURLError(URLError::serverCertificateUntrusted,
+                                 std::string("The certificate of ") + host_ +
+                                     " is not trusted: " + X509_verify_cert_error_string(verify));
             } else {
                 error_ = makeURLError(URLError::secureConnectionFailed, openSSLErrorText());
             }
@@ -267,15 +277,18 @@ std::vector<SocketStream::Event> SocketStream::continueHandshake() {
 
 void SocketStream::startTLS(TLSSettings settings) {
     std::lock_guard lock(mutex_);
-    if (tlsSettings_) return;
+    if (tlsSettings_)
+        return;
     tlsSettings_ = std::move(settings);
-    if (phase_ != Phase::open) return;  // the handshake starts once connected
+    if (phase_ != Phase::open)
+        return;  // the handshake starts once connected
     phase_ = Phase::handshaking;
     readArmed_ = false;
     spaceAvailable_ = false;
     std::weak_ptr<SocketStream> weak = weak_from_this();
     runLoop_->perform([weak] {
-        if (auto self = weak.lock()) self->onReady(0);
+        if (auto self = weak.lock())
+            self->onReady(0);
     });
 }
 
@@ -285,7 +298,8 @@ void SocketStream::onReady(short revents) {
         std::lock_guard lock(mutex_);
         switch (phase_) {
             case Phase::connecting:
-                if (revents != 0) events = finishConnect();
+                if (revents != 0)
+                    events = finishConnect();
                 break;
             case Phase::handshaking:
                 events = continueHandshake();
@@ -309,56 +323,69 @@ void SocketStream::onReady(short revents) {
 }
 
 void SocketStream::updateInterest() {
-    if (!runLoop_ || !source_) return;
+    if (!runLoop_ || !source_)
+        return;
     short events = 0;
-    if (phase_ == Phase::connecting) events = POLLOUT;
-    if (phase_ == Phase::handshaking) events = handshakeInterest_;
+    if (phase_ == Phase::connecting)
+        events = POLLOUT;
+    if (phase_ == Phase::handshaking)
+        events = handshakeInterest_;
     if (phase_ == Phase::open) {
-        if (readArmed_) events |= POLLIN;
-        if (!spaceAvailable_) events |= POLLOUT;
+        if (readArmed_)
+            events |= POLLIN;
+        if (!spaceAvailable_)
+            events |= POLLOUT;
     }
     runLoop_->updateSource(source_, events);
 }
 
 void SocketStream::announce(const std::vector<Event>& events) {
-    if (events.empty()) return;
+    if (events.empty())
+        return;
     Delegate delegate;
     {
         std::lock_guard lock(mutex_);
-        if (phase_ == Phase::closed) return;
+        if (phase_ == Phase::closed)
+            return;
         delegate = delegate_;
     }
-    if (!delegate) return;
+    if (!delegate)
+        return;
     for (auto event : events) delegate(event);
 }
 
 void SocketStream::announceLater(Event event) {
-    if (!runLoop_) return;
+    if (!runLoop_)
+        return;
     std::weak_ptr<SocketStream> weak = weak_from_this();
     runLoop_->perform([weak, event] {
-        if (auto self = weak.lock()) self->announce({event});
+        if (auto self = weak.lock())
+            self->announce({event});
     });
 }
 
 long SocketStream::read(std::uint8_t* buffer, std::size_t capacity) {
     std::lock_guard lock(mutex_);
-    if (phase_ == Phase::ended) return 0;
-    if (phase_ == Phase::handshaking || phase_ == Phase::connecting) return wouldBlock;
-    if (phase_ != Phase::open) return -1;
+    if (phase_ == Phase::ended)
+        return 0;
+    if (phase_ == Phase::handshaking || phase_ == Phase::connecting)
+        return wouldBlock;
+    if (phase_ != Phase::open)
+        return -1;
     long count;
     bool atEnd = false;
     if (tls_) {
         ERR_clear_error();
         SigpipeGuard guard;
-        int result = SSL_read(tls_->session, buffer, static_cast<int>(std::min<std::size_t>(capacity, 1 << 30)));
+        int result = SSL_read(tls_->session, buffer,
+                              static_cast<int>(std::min<std::size_t>(capacity, 1 << 30)));
         if (result > 0) {
             count = result;
         } else {
             int code = SSL_get_error(tls_->session, result);
             if (code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE) {
                 count = wouldBlock;
-            } else if (code == SSL_ERROR_ZERO_RETURN ||
-                       (code == SSL_ERROR_SYSCALL && errno == 0)) {
+            } else if (code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && errno == 0)) {
                 atEnd = true;
                 count = 0;
             } else {
@@ -394,15 +421,19 @@ long SocketStream::read(std::uint8_t* buffer, std::size_t capacity) {
 
 long SocketStream::write(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard lock(mutex_);
-    if (phase_ == Phase::handshaking || phase_ == Phase::connecting) return 0;
+    if (phase_ == Phase::handshaking || phase_ == Phase::connecting)
+        return 0;
     // A peer that has finished sending may still be reading (a closing handshake's reply).
-    if (phase_ != Phase::open && phase_ != Phase::ended) return -1;
-    if (length == 0) return 0;
+    if (phase_ != Phase::open && phase_ != Phase::ended)
+        return -1;
+    if (length == 0)
+        return 0;
     long count;
     if (tls_) {
         ERR_clear_error();
         SigpipeGuard guard;
-        int result = SSL_write(tls_->session, bytes, static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
+        int result = SSL_write(tls_->session, bytes,
+                               static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
         if (result > 0) {
             count = result;
         } else {
@@ -442,13 +473,19 @@ bool SocketStream::hasSpaceAvailable() const {
 SocketStream::Status SocketStream::status() const {
     std::lock_guard lock(mutex_);
     switch (phase_) {
-        case Phase::idle: return Status::notOpen;
+        case Phase::idle:
+            return Status::notOpen;
         case Phase::connecting:
-        case Phase::handshaking: return Status::opening;
-        case Phase::open: return Status::open;
-        case Phase::ended: return Status::atEnd;
-        case Phase::failed: return Status::error;
-        case Phase::closed: return Status::closed;
+        case Phase::handshaking:
+            return Status::opening;
+        case Phase::open:
+            return Status::open;
+        case Phase::ended:
+            return Status::atEnd;
+        case Phase::failed:
+            return Status::error;
+        case Phase::closed:
+            return Status::closed;
     }
     return Status::error;
 }
@@ -461,13 +498,16 @@ std::optional<Error> SocketStream::error() const {
 std::vector<Data> SocketStream::peerCertificates() const {
     std::lock_guard lock(mutex_);
     std::vector<Data> result;
-    if (!tls_ || !tls_->session || phase_ == Phase::handshaking) return result;
+    if (!tls_ || !tls_->session || phase_ == Phase::handshaking)
+        return result;
     STACK_OF(X509)* chain = SSL_get_peer_cert_chain(tls_->session);
-    if (!chain) return result;
+    if (!chain)
+        return result;
     for (int i = 0; i < sk_X509_num(chain); ++i) {
         X509* certificate = sk_X509_value(chain, i);
         int length = i2d_X509(certificate, nullptr);
-        if (length <= 0) continue;
+        if (length <= 0)
+            continue;
         Data der(static_cast<std::size_t>(length));
         unsigned char* cursor = der.data();
         i2d_X509(certificate, &cursor);
@@ -476,16 +516,21 @@ std::vector<Data> SocketStream::peerCertificates() const {
     return result;
 }
 
-void SocketStream::prepareTLSLibrary() { OPENSSL_init_ssl(0, nullptr); }
+void SocketStream::prepareTLSLibrary() {
+    OPENSSL_init_ssl(0, nullptr);
+}
 
 void SocketStream::close() {
     std::lock_guard lock(mutex_);
-    if (phase_ == Phase::closed) return;
+    if (phase_ == Phase::closed)
+        return;
     phase_ = Phase::closed;
-    if (runLoop_ && source_) runLoop_->removeSource(source_);
+    if (runLoop_ && source_)
+        runLoop_->removeSource(source_);
     source_ = 0;
     tls_.reset();
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
     fd_ = -1;
 }
 

@@ -37,7 +37,13 @@ namespace pindle::platform {
 
 class SocketStream : public std::enable_shared_from_this<SocketStream> {
   public:
-    enum class Event { openCompleted, hasBytesAvailable, hasSpaceAvailable, errorOccurred, endEncountered };
+    enum class Event {
+        openCompleted,
+        hasBytesAvailable,
+        hasSpaceAvailable,
+        errorOccurred,
+        endEncountered
+    };
     enum class Status { notOpen, opening, open, atEnd, closed, error };
 
     struct TLSSettings {
@@ -107,20 +113,20 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
     const int port_;
 
     mutable std::mutex mutex_;
-    Delegate delegate_;                            // guarded by mutex_
-    std::shared_ptr<RunLoop> runLoop_;             // guarded by mutex_
-    RunLoop::SourceID source_ = 0;                 // guarded by mutex_
-    int fd_ = -1;                                  // guarded by mutex_
-    Phase phase_ = Phase::idle;                    // guarded by mutex_
+    Delegate delegate_;                                 // guarded by mutex_
+    std::shared_ptr<RunLoop> runLoop_;                  // guarded by mutex_
+    RunLoop::SourceID source_ = 0;                      // guarded by mutex_
+    int fd_ = -1;                                       // guarded by mutex_
+    Phase phase_ = Phase::idle;                         // guarded by mutex_
     std::vector<std::vector<std::uint8_t>> addresses_;  // guarded by mutex_ (sockaddr bytes)
-    std::vector<int> families_;                    // guarded by mutex_
-    std::size_t nextAddress_ = 0;                  // guarded by mutex_
-    std::optional<TLSSettings> tlsSettings_;       // guarded by mutex_
-    std::unique_ptr<TLSState> tls_;                // guarded by mutex_
-    short handshakeInterest_ = 0;                  // guarded by mutex_
-    bool readArmed_ = false;                       // guarded by mutex_
-    bool spaceAvailable_ = false;                  // guarded by mutex_
-    std::optional<Error> error_;                   // guarded by mutex_
+    std::vector<int> families_;                         // guarded by mutex_
+    std::size_t nextAddress_ = 0;                       // guarded by mutex_
+    std::optional<TLSSettings> tlsSettings_;            // guarded by mutex_
+    std::unique_ptr<TLSState> tls_;                     // guarded by mutex_
+    short handshakeInterest_ = 0;                       // guarded by mutex_
+    bool readArmed_ = false;                            // guarded by mutex_
+    bool spaceAvailable_ = false;                       // guarded by mutex_
+    std::optional<Error> error_;                        // guarded by mutex_
 };
 
 }  // namespace pindle::platform

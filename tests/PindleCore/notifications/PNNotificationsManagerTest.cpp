@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "PindleCore/model/PNNotificationNames.hpp"
 #include "../api/EmulatorFixture.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -118,8 +118,14 @@ TEST_F(PNNotificationsManagerTest, ReconnectsThreeSecondsAfterACloseWithTheCurre
         std::function<void(emulator::NotificationChannel&)> end;
     };
     const Case cases[] = {
-        {"clean-close", [](auto& c) { c.closeAll(4000); }},
-        {"dropped-connection", [](auto& c) { c.dropAll(); }},
+        {"clean-close",
+         [](auto& c) {
+             c.closeAll(4000);
+         }},
+        {"dropped-connection",
+         [](auto& c) {
+             c.dropAll();
+         }},
     };
     connect();
     std::size_t connections = 1;

@@ -84,8 +84,10 @@ class RawPeer {
 
     RawPeer(int fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
     ~RawPeer() {
-        if (ssl_) SSL_free(ssl_);
-        if (fd_ >= 0) ::close(fd_);
+        if (ssl_)
+            SSL_free(ssl_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;
@@ -97,7 +99,8 @@ class RawPeer {
         char byte;
         while (text.size() < terminator.size() ||
                text.compare(text.size() - terminator.size(), terminator.size(), terminator) != 0) {
-            if (!readExactly(&byte, 1)) break;
+            if (!readExactly(&byte, 1))
+                break;
             text += byte;
         }
         return text;
@@ -108,11 +111,13 @@ class RawPeer {
         while (length > 0) {
             if (!(ssl_ && SSL_pending(ssl_) > 0)) {
                 pollfd entry{fd_, POLLIN, 0};
-                if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0) return false;
+                if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0)
+                    return false;
             }
             long got = ssl_ ? SSL_read(ssl_, cursor, static_cast<int>(length))
                             : ::recv(fd_, cursor, length, 0);
-            if (got <= 0) return false;
+            if (got <= 0)
+                return false;
             cursor += got;
             length -= static_cast<std::size_t>(got);
         }
@@ -122,9 +127,11 @@ class RawPeer {
     void write(const std::string& bytes) {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
-            long count = ssl_ ? SSL_write(ssl_, bytes.data() + sent, static_cast<int>(bytes.size() - sent))
-                              : ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (count <= 0) return;
+            long count =
+                ssl_ ? SSL_write(ssl_, bytes.data() + sent, static_cast<int>(bytes.size() - sent))
+                     : ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (count <= 0)
+                return;
             sent += static_cast<std::size_t>(count);
         }
     }
@@ -154,14 +161,16 @@ class RawPeer {
 
     static std::string headerValue(const std::string& head, const std::string& name) {
         auto start = head.find("\r\n" + name + ": ");
-        if (start == std::string::npos) return {};
+        if (start == std::string::npos)
+            return {};
         start += name.size() + 4;
         return head.substr(start, head.find("\r\n", start) - start);
     }
 
     std::optional<Frame> readFrame() {
         std::uint8_t header[2];
-        if (!readExactly(header, 2)) return std::nullopt;
+        if (!readExactly(header, 2))
+            return std::nullopt;
         Frame frame;
         frame.fin = header[0] & 0x80;
         frame.opcode = header[0] & 0x0F;
@@ -171,14 +180,17 @@ class RawPeer {
         if (length >= 126) {
             std::size_t extra = length == 126 ? 2 : 8;
             std::uint8_t bytes[8];
-            if (!readExactly(bytes, extra)) return std::nullopt;
+            if (!readExactly(bytes, extra))
+                return std::nullopt;
             length = 0;
             for (std::size_t i = 0; i < extra; ++i) length = (length << 8) | bytes[i];
         }
         std::uint8_t key[4] = {0, 0, 0, 0};
-        if (frame.masked && !readExactly(key, 4)) return std::nullopt;
+        if (frame.masked && !readExactly(key, 4))
+            return std::nullopt;
         frame.payload.resize(length);
-        if (length > 0 && !readExactly(frame.payload.data(), length)) return std::nullopt;
+        if (length > 0 && !readExactly(frame.payload.data(), length))
+            return std::nullopt;
         for (std::size_t i = 0; i < length; ++i) frame.payload[i] ^= static_cast<char>(key[i % 4]);
         return frame;
     }
@@ -198,9 +210,11 @@ class RawPeer {
         } else {
             bytes += static_cast<char>(maskBit | 127);
             for (int shift = 56; shift >= 0; shift -= 8)
-                bytes += static_cast<char>((static_cast<std::uint64_t>(payload.size()) >> shift) & 0xFF);
+                bytes +=
+                    static_cast<char>((static_cast<std::uint64_t>(payload.size()) >> shift) & 0xFF);
         }
-        if (masked) bytes += std::string(4, '\0');  // a zero key leaves the payload as is
+        if (masked)
+            bytes += std::string(4, '\0');  // a zero key leaves the payload as is
         return bytes + payload;
     }
 
@@ -216,9 +230,11 @@ class RawPeer {
         char byte;
         for (;;) {
             pollfd entry{fd_, POLLIN, 0};
-            if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0) return false;
+            if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0)
+                return false;
             long got = ssl_ ? SSL_read(ssl_, &byte, 1) : ::recv(fd_, &byte, 1, 0);
-            if (got <= 0) return true;
+            if (got <= 0)
+                return true;
         }
     }
 
@@ -261,11 +277,13 @@ class RawWebSocketServer {
             context_ = SSL_CTX_new(TLS_server_method());
             SSL_CTX_use_certificate(context_, identity->certificate());
             SSL_CTX_use_PrivateKey(context_, identity->key());
-            if (chain) SSL_CTX_add1_chain_cert(context_, chain->certificate());
+            if (chain)
+                SSL_CTX_add1_chain_cert(context_, chain->certificate());
         }
     }
     ~RawWebSocketServer() {
-        if (context_) SSL_CTX_free(context_);
+        if (context_)
+            SSL_CTX_free(context_);
         ::close(fd_);
     }
     RawWebSocketServer(const RawWebSocketServer&) = delete;
@@ -281,9 +299,11 @@ class RawWebSocketServer {
     // or when the TLS handshake fails.
     std::unique_ptr<RawPeer> accept() {
         pollfd entry{fd_, POLLIN, 0};
-        if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0) return nullptr;
+        if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0)
+            return nullptr;
         int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) return nullptr;
+        if (client < 0)
+            return nullptr;
         SSL* ssl = nullptr;
         if (context_) {
             ssl = SSL_new(context_);

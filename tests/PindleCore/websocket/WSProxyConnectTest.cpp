@@ -15,13 +15,15 @@ using testing::RawWebSocketServer;
 using testing::RecordingSocketDelegate;
 
 // A socket to `url` whose system settings name `proxy` as HTTP proxy for ws URLs.
-std::shared_ptr<WSWebSocket> startThroughProxy(const std::string& url, const std::string& proxy,
-                                               const std::shared_ptr<RecordingSocketDelegate>& delegate,
-                                               const std::string& variable = "http_proxy") {
+std::shared_ptr<WSWebSocket> startThroughProxy(
+    const std::string& url, const std::string& proxy,
+    const std::shared_ptr<RecordingSocketDelegate>& delegate,
+    const std::string& variable = "http_proxy") {
     auto socket = WSWebSocket::create(*platform::URL::fromString(url));
     socket->setProxySettings(platform::ProxySettings::fromVariables(
         [proxy, variable](const std::string& name) -> std::optional<std::string> {
-            if (name == variable) return proxy;
+            if (name == variable)
+                return proxy;
             return std::nullopt;
         }));
     socket->setDelegate(delegate);
@@ -34,8 +36,8 @@ TEST(WSProxyConnectTest, TunnelsThroughAnHTTPProxyWithCONNECT) {
     // The test server plays the proxy and, once the tunnel is up, the WebSocket server.
     RawWebSocketServer proxy;
     auto delegate = std::make_shared<RecordingSocketDelegate>();
-    auto socket = startThroughProxy("ws://videos.example.test:8080/feed", "127.0.0.1:" +
-                                    std::to_string(proxy.port()), delegate);
+    auto socket = startThroughProxy("ws://videos.example.test:8080/feed",
+                                    "127.0.0.1:" + std::to_string(proxy.port()), delegate);
     auto peer = proxy.accept();
     ASSERT_TRUE(peer);
     EXPECT_EQ(peer->readUntil("\r\n\r\n"),

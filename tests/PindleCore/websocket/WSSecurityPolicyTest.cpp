@@ -55,12 +55,15 @@ class WSTLSConnectionTest : public ::testing::Test {
         socket->setDelegateDispatchQueue(platform::DispatchQueue::create("ws.tls.delegate"));
         socket->open();
         auto peer = server.accept();
-        if (peer) peer->acceptHandshake();
+        if (peer)
+            peer->acceptHandshake();
         Outcome outcome;
         auto first = delegate->waitForOneOf({"open", "fail"});
         EXPECT_TRUE(first);
-        if (first && first->kind == "open") outcome.opened = first;
-        if (first && first->kind == "fail") outcome.failed = first;
+        if (first && first->kind == "open")
+            outcome.opened = first;
+        if (first && first->kind == "fail")
+            outcome.failed = first;
         if (outcome.opened) {
             peer->write(testing::RawPeer::frame(0x1, "over TLS"));
             auto message = delegate->waitFor("string");

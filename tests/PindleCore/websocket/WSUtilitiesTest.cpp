@@ -42,15 +42,15 @@ TEST(WSUtilitiesTest, UTF8PrefixStopsBeforeACutSequenceAndRejectsInvalidOnes) {
     const Case cases[] = {
         {"plain", 5},
         {"n\xC3\xA9", 3},
-        {"n\xC3", 1},                     // cut after the lead byte
-        {"\xF0\x9F\x98", 0},              // cut four-byte sequence
-        {"\xF0\x9F\x98\x80!", 5},         // a whole emoji
-        {"\xC3\x28", std::nullopt},       // bad continuation
-        {"\xC0\xAF", std::nullopt},       // overlong
-        {"\xED\xA0\x80", std::nullopt},   // surrogate
+        {"n\xC3", 1},                        // cut after the lead byte
+        {"\xF0\x9F\x98", 0},                 // cut four-byte sequence
+        {"\xF0\x9F\x98\x80!", 5},            // a whole emoji
+        {"\xC3\x28", std::nullopt},          // bad continuation
+        {"\xC0\xAF", std::nullopt},          // overlong
+        {"\xED\xA0\x80", std::nullopt},      // surrogate
         {"\xF4\x90\x80\x80", std::nullopt},  // above U+10FFFF
         {"\xFF", std::nullopt},
-        {"\xC1", std::nullopt},           // can never start a valid sequence
+        {"\xC1", std::nullopt},  // can never start a valid sequence
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.bytes));

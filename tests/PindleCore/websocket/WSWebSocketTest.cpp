@@ -25,7 +25,8 @@ class WSWebSocketTest : public ::testing::Test {
   protected:
     // Opens a socket to the server with its delegate on a queue of its own; the server
     // side is left to the test.
-    std::shared_ptr<WSWebSocket> start(WSURLRequest request, std::vector<std::string> protocols = {},
+    std::shared_ptr<WSWebSocket> start(WSURLRequest request,
+                                       std::vector<std::string> protocols = {},
                                        std::shared_ptr<WSSecurityPolicy> policy = nullptr) {
         auto socket = policy ? WSWebSocket::create(std::move(request), std::move(protocols), policy)
                              : WSWebSocket::create(std::move(request), std::move(protocols), false);
@@ -44,20 +45,22 @@ class WSWebSocketTest : public ::testing::Test {
         auto socket = start(server_.url("/"));
         peer = server_.accept();
         EXPECT_TRUE(peer);
-        if (!peer) return socket;
+        if (!peer)
+            return socket;
         peer->acceptHandshake();
         EXPECT_TRUE(delegate_->waitFor("open"));
         return socket;
     }
 
     RawWebSocketServer server_;
-    std::shared_ptr<RecordingSocketDelegate> delegate_ = std::make_shared<RecordingSocketDelegate>();
+    std::shared_ptr<RecordingSocketDelegate> delegate_ =
+        std::make_shared<RecordingSocketDelegate>();
 };
 
 TEST_F(WSWebSocketTest, SendsTheUpgradeRequestAndOpensOnTheRightAcceptValue) {
     WSURLRequest request(*platform::URL::fromString(server_.url("/chat/room?token=a%20b")));
-    request.headerFields = {{"X-Client", "pindle"}, {"origin", "http://example.test"},
-                            {"X-Bad", "a\r\nInjected: yes"}};
+    request.headerFields = {
+        {"X-Client", "pindle"}, {"origin", "http://example.test"}, {"X-Bad", "a\r\nInjected: yes"}};
     auto socket = start(request, {"chat", "superchat"});
     auto peer = server_.accept();
     ASSERT_TRUE(peer);
@@ -66,16 +69,21 @@ TEST_F(WSWebSocketTest, SendsTheUpgradeRequestAndOpensOnTheRightAcceptValue) {
     std::string key = RawPeer::headerValue(sent, "Sec-WebSocket-Key");
     EXPECT_EQ(key.size(), 24u);
     std::string host = "127.0.0.1:" + std::to_string(server_.port());
-    EXPECT_EQ(sent, "GET /chat/room?token=a%20b HTTP/1.1\r\n"
-                    "Host: " + host + "\r\n"
-                    "Upgrade: websocket\r\n"
-                    "Connection: Upgrade\r\n"
-                    "Sec-WebSocket-Key: " + key + "\r\n"
-                    "Sec-WebSocket-Version: 13\r\n"
-                    "Origin: http://example.test\r\n"
-                    "Sec-WebSocket-Protocol: chat, superchat\r\n"
-                    "X-Client: pindle\r\n"
-                    "\r\n");
+    EXPECT_EQ(sent,
+              "GET /chat/room?token=a%20b HTTP/1.1\r\n"
+              "Host: " +
+                  host +
+                  "\r\n"
+                  "Upgrade: websocket\r\n"
+                  "Connection: Upgrade\r\n"
+                  "Sec-WebSocket-Key: " +
+                  key +
+                  "\r\n"
+                  "Sec-WebSocket-Version: 13\r\n"
+                  "Origin: http://example.test\r\n"
+                  "Sec-WebSocket-Protocol: chat, superchat\r\n"
+                  "X-Client: pindle\r\n"
+                  "\r\n");
     ASSERT_TRUE(delegate_->waitFor("open"));
     EXPECT_EQ(socket->readyState(), WSReadyState::open);
     EXPECT_EQ(socket->protocol(), "chat");
@@ -95,7 +103,8 @@ TEST_F(WSWebSocketTest, RefusesABadHandshakeAnswer) {
     const Case cases[] = {
         {"status 400", 400, std::nullopt, "", WSErrorCode::badResponseCode, 400},
         {"status 503", 503, std::nullopt, "", WSErrorCode::badResponseCode, 503},
-        {"wrong accept", 101, std::string("dGhlIHNhbXBsZSBub25jZQ=="), "", WSErrorCode::invalidHandshake, std::nullopt},
+        {"wrong accept", 101, std::string("dGhlIHNhbXBsZSBub25jZQ=="), "",
+         WSErrorCode::invalidHandshake, std::nullopt},
         {"no accept", 101, std::string(""), "", WSErrorCode::invalidHandshake, std::nullopt},
         {"unrequested protocol", 101, std::nullopt, "Sec-WebSocket-Protocol: other\r\n",
          WSErrorCode::invalidHandshake, std::nullopt},
@@ -173,8 +182,9 @@ TEST_F(WSWebSocketTest, ReassemblesFragmentsAndAnswersPingsInBetween) {
     std::string text = "n\xC3\xA9!";
     std::string large(70000, 'x');
     peer->write(RawPeer::frame(kText, text.substr(0, 2), false) + RawPeer::frame(kPing, "") +
-                RawPeer::frame(0x0, text.substr(2, 1), false) + RawPeer::frame(0x0, text.substr(3), true) +
-                RawPeer::frame(kBinary, large) + RawPeer::frame(kPing, "abc"));
+                RawPeer::frame(0x0, text.substr(2, 1), false) +
+                RawPeer::frame(0x0, text.substr(3), true) + RawPeer::frame(kBinary, large) +
+                RawPeer::frame(kPing, "abc"));
     auto pong = peer->readFrame();
     ASSERT_TRUE(pong);
     EXPECT_EQ(pong->opcode, kPong);
@@ -187,7 +197,8 @@ TEST_F(WSWebSocketTest, ReassemblesFragmentsAndAnswersPingsInBetween) {
     auto calls = delegate_->calls();
     std::vector<std::string> messages;
     for (const auto& call : calls)
-        if (call.kind == "string" || call.kind == "data") messages.push_back(call.text);
+        if (call.kind == "string" || call.kind == "data")
+            messages.push_back(call.text);
     EXPECT_EQ(messages, (std::vector<std::string>{text, large}));
     EXPECT_EQ(delegate_->kinds(),
               (std::vector<std::string>{"open", "ping", "string", "data", "ping"}));
@@ -220,8 +231,9 @@ TEST_F(WSWebSocketTest, ProtocolViolationsCloseWithTheirCode) {
         {"fragmented ping", RawPeer::frame(kPing, "p", false), 1002,
          "Fragmented control frames not allowed"},
         {"continuation first", RawPeer::frame(0x0, "x"), 1002, "cannot continue a message"},
-        {"new message inside another", RawPeer::frame(kText, "a", false) + RawPeer::frame(kText, "b"),
-         1002, "all data frames after the initial data frame must have opcode 0"},
+        {"new message inside another",
+         RawPeer::frame(kText, "a", false) + RawPeer::frame(kText, "b"), 1002,
+         "all data frames after the initial data frame must have opcode 0"},
         {"unknown opcode", RawPeer::frame(0x3, "x"), 1002, "Unknown opcode 3"},
         {"close code 1004", RawPeer::frame(kClose, RawPeer::closePayload(1004)), 1002,
          "Cannot have close code of 1004"},
@@ -233,9 +245,10 @@ TEST_F(WSWebSocketTest, ProtocolViolationsCloseWithTheirCode) {
          "Cannot have close code of 2999"},
         {"one-byte close", RawPeer::frame(kClose, "\x03"), 1002,
          "Payload for close must be larger than 2 bytes"},
-        {"close reason not UTF-8", RawPeer::frame(kClose, RawPeer::closePayload(1000, "\xFF")), 1002,
-         "Close reason MUST be valid UTF-8"},
-        {"invalid text", RawPeer::frame(kText, "ok\xC3\x28"), 1007, "Text frames must be valid UTF-8"},
+        {"close reason not UTF-8", RawPeer::frame(kClose, RawPeer::closePayload(1000, "\xFF")),
+         1002, "Close reason MUST be valid UTF-8"},
+        {"invalid text", RawPeer::frame(kText, "ok\xC3\x28"), 1007,
+         "Text frames must be valid UTF-8"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

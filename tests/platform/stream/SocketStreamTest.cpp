@@ -31,7 +31,8 @@ class SocketStreamTest : public ::testing::Test {
         port_ = ntohs(address.sin_port);
     }
     void TearDown() override {
-        if (stream_) stream_->close();
+        if (stream_)
+            stream_->close();
         loop_->stop();
         thread_.join();
         ::close(listener_);
@@ -61,7 +62,8 @@ class SocketStreamTest : public ::testing::Test {
 
     int acceptClient() {
         pollfd entry{listener_, POLLIN, 0};
-        if (::poll(&entry, 1, 10000) <= 0) return -1;
+        if (::poll(&entry, 1, 10000) <= 0)
+            return -1;
         return ::accept(listener_, nullptr, nullptr);
     }
 
@@ -94,8 +96,10 @@ TEST_F(SocketStreamTest, ExchangesBytesAndAnnouncesTheEnd) {
     std::string received;
     for (;;) {
         long count = stream_->read(buffer, sizeof buffer);
-        if (count > 0) received.append(reinterpret_cast<char*>(buffer), count);
-        if (received.size() >= 5) break;
+        if (count > 0)
+            received.append(reinterpret_cast<char*>(buffer), count);
+        if (received.size() >= 5)
+            break;
         if (count == SocketStream::wouldBlock) {
             forget();
             ASSERT_TRUE(waitFor(Event::hasBytesAvailable));
