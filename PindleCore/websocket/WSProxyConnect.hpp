@@ -5,9 +5,11 @@
 // asks it for a tunnel with "CONNECT host:port"; a 2xx answer hands the tunnel over, any
 // other fails with code 2132 and the status under WSHTTPResponseErrorKey. TLS, when the
 // address needs it, is started by the socket over the handed stream, so it checks the real
-// host. A SOCKS proxy is refused with a clear error (no SOCKS client is built in), rather
-// than silently going around it. The system cannot name an auto-configuration script on
-// this platform (see platform::ProxySettings).
+// host. With a SOCKS proxy it speaks SOCKS 5 (no authentication, or user name and password
+// when the setting carries them) and asks for a connection to the host by name; a refusal
+// fails with code 2132. A SOCKS 4 proxy is refused with a clear error rather than silently
+// gone around. The system cannot name an auto-configuration script on this platform (see
+// platform::ProxySettings).
 //
 // Thread-safety: openNetworkStream() once, from any thread. The completion runs exactly
 // once, on the WebSocket network thread or on the calling thread's queue for a failure
@@ -57,8 +59,15 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
 
     void openConnection();
     void handleEvent(platform::SocketStream::Event event);
+    enum class SocksStage { none, greeting, authentication, connect, done };
+
     void sendConnectRequest();
+    void sendSocksConnectRequest();
+    // Writes on the write queue, waiting up to writeTimeout for the stream to take them.
+    void writeBytes(std::string bytes);
     void readProxyAnswer();
+    void handleHTTPProxyAnswer();
+    void handleSocksAnswer();
     void finish();
     void fail(std::optional<platform::Error> error);
     void complete(const std::optional<platform::Error>& error,
@@ -71,11 +80,13 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     std::shared_ptr<platform::DispatchQueue> writeQueue_;
 
     std::mutex mutex_;
-    Completion completion_;                           // guarded by mutex_
-    std::shared_ptr<platform::SocketStream> stream_;  // guarded by mutex_
-    std::optional<std::string> httpProxyHost_;        // guarded by mutex_
-    int httpProxyPort_ = 80;                          // guarded by mutex_
-    std::string proxyAnswer_;                         // guarded by mutex_
+    Completion completion_;                                     // guarded by mutex_
+    std::shared_ptr<platform::SocketStream> stream_;            // guarded by mutex_
+    std::optional<std::string> httpProxyHost_;                  // guarded by mutex_
+    int httpProxyPort_ = 80;                                    // guarded by mutex_
+    std::string proxyAnswer_;                                   // guarded by mutex_
+    std::optional<platform::ProxySettings::Proxy> socksProxy_;  // guarded by mutex_
+    SocksStage socksStage_ = SocksStage::none;                  // guarded by mutex_
 };
 
 }  // namespace pindle

@@ -41,6 +41,8 @@ std::optional<ProxySettings::Proxy> parseProxy(const std::string& text) {
         proxy.type = Type::socks;
     else
         return std::nullopt;
+    if (scheme == "socks4" || scheme == "socks4a")
+        proxy.socksVersion = 4;
     proxy.host = *url->host();
     proxy.port = url->port();
     if (url->user())

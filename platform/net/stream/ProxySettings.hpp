@@ -32,6 +32,8 @@ class ProxySettings {
         std::optional<int> port;
         std::optional<std::string> user;
         std::optional<std::string> password;
+        // For SOCKS: 5, or 4 for the "socks4" and "socks4a" schemes.
+        int socksVersion = 5;
     };
 
     using Lookup = std::function<std::optional<std::string>(const std::string& name)>;
