@@ -52,8 +52,14 @@ std::optional<ProxySettings::Proxy> parseProxy(const std::string& text) {
     return proxy;
 }
 
+bool isLoopback(const std::string& name) {
+    return name == "localhost" || name == "::1" || name == "[::1]" || name.rfind("127.", 0) == 0;
+}
+
 bool bypasses(const std::vector<std::string>& noProxy, const std::string& host) {
     std::string name = lowercased(host);
+    if (isLoopback(name))
+        return true;
     for (auto entry : noProxy) {
         if (entry == "*")
             return true;

@@ -5,7 +5,8 @@
 // URLs (only the lower-case name, as curl does, since "HTTP_PROXY" can be set by a request
 // header in CGI programs), then "all_proxy" / "ALL_PROXY" for both; "no_proxy" /
 // "NO_PROXY" lists hosts that are reached directly ("*" for all; an entry matches the host
-// itself and its subdomains, a leading dot is optional, a ":port" is ignored). A value
+// itself and its subdomains, a leading dot is optional, a ":port" is ignored). Loopback
+// hosts ("localhost", 127.x.x.x, ::1) are always reached directly. A value
 // "host:port" or "http://[user:password@]host[:port]" names an HTTP proxy;
 // "socks5://", "socks5h://", "socks4://" or "socks://" a SOCKS proxy. Values with another
 // scheme are ignored. There is no automatic proxy configuration on such a host, so the
