@@ -15,8 +15,9 @@ namespace websocket = boost::beast::websocket;
 
 class NotificationChannel::Session : public std::enable_shared_from_this<Session> {
   public:
-    Session(net::ip::tcp::socket socket, std::string appID)
-        : stream_(std::move(socket)), appID_(std::move(appID)) {}
+    Session(net::ip::tcp::socket socket, std::string appID,
+            std::shared_ptr<std::atomic<std::size_t>> opened)
+        : stream_(std::move(socket)), appID_(std::move(appID)), opened_(std::move(opened)) {}
 
     const std::string& appID() const { return appID_; }
     bool isOpen() const { return open_.load(); }
@@ -28,6 +29,7 @@ class NotificationChannel::Session : public std::enable_shared_from_this<Session
             if (error)
                 return;
             self->open_ = true;
+            ++*self->opened_;
             self->read();
         });
     }
@@ -44,8 +46,10 @@ class NotificationChannel::Session : public std::enable_shared_from_this<Session
         net::post(stream_.get_executor(), [self = shared_from_this(), code] {
             if (!self->open_)
                 return;
+            // A closing connection takes no more events.
+            self->open_ = false;
             self->stream_.async_close(websocket::close_reason(code),
-                                      [self](boost::system::error_code) { self->open_ = false; });
+                                      [self](boost::system::error_code) {});
         });
     }
 
@@ -95,6 +99,7 @@ class NotificationChannel::Session : public std::enable_shared_from_this<Session
     boost::beast::flat_buffer buffer_;
     std::deque<std::string> outbox_;  // on the socket's strand only
     std::atomic<bool> open_{false};
+    std::shared_ptr<std::atomic<std::size_t>> opened_;
 };
 
 bool NotificationChannel::accept(
@@ -114,7 +119,7 @@ bool NotificationChannel::accept(
     if (auto query = target.find('?'); query != std::string::npos) {
         token = QueryString(target.substr(query + 1)).get("token").value_or("");
     }
-    auto session = std::make_shared<Session>(std::move(socket), appID);
+    auto session = std::make_shared<Session>(std::move(socket), appID, opened_);
     {
         std::lock_guard lock(mutex_);
         sessions_.push_back(session);

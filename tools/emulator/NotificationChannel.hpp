@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -44,6 +45,8 @@ class NotificationChannel {
 
     // Open connections, of one application or of all when `appID` is empty.
     std::size_t connectionCount(const std::string& appID = "") const;
+    // Connections whose opening handshake completed, closed ones included.
+    std::size_t openedCount() const { return opened_->load(); }
     // The token of every accepted connection, in the order they came.
     std::vector<std::string> tokens() const;
 
@@ -55,6 +58,8 @@ class NotificationChannel {
     mutable std::mutex mutex_;
     std::vector<std::weak_ptr<Session>> sessions_;  // guarded by mutex_
     std::vector<std::string> tokens_;               // guarded by mutex_
+    std::shared_ptr<std::atomic<std::size_t>> opened_ =
+        std::make_shared<std::atomic<std::size_t>>(0);
 };
 
 }  // namespace pindle::emulator

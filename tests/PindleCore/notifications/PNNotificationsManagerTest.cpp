@@ -143,7 +143,9 @@ TEST_F(PNNotificationsManagerTest, ReconnectsThreeSecondsAfterACloseWithTheCurre
         ++connections;
         ASSERT_TRUE(pumpUntil([&] { return channel().tokens().size() == connections; }));
         EXPECT_EQ(channel().tokens().back(), token);
-        ASSERT_TRUE(pumpUntil([&] { return channel().connectionCount(appID_) == 1; }));
+        ASSERT_TRUE(pumpUntil([&] {
+            return channel().openedCount() == connections && channel().connectionCount(appID_) == 1;
+        }));
     }
     channel().broadcast(appID_, {{"event", "deleted"}, {"id", "after-reconnect"}});
     ASSERT_TRUE(pumpUntil([&] { return !posted().empty(); }));
@@ -167,8 +169,9 @@ TEST_F(PNNotificationsManagerTest, DisconnectEndsTheChannelForGood) {
 TEST_F(PNNotificationsManagerTest, ASecondConnectReplacesTheFirstChannel) {
     connect();
     manager_->Connect();
-    ASSERT_TRUE(pumpUntil([&] { return channel().tokens().size() == 2; }));
-    ASSERT_TRUE(pumpUntil([&] { return channel().connectionCount(appID_) == 1; }));
+    // The second channel is open and the first one closed.
+    ASSERT_TRUE(pumpUntil(
+        [&] { return channel().openedCount() == 2 && channel().connectionCount(appID_) == 1; }));
     channel().broadcast(appID_, {{"event", "modified"}, {"id", "once"}});
     ASSERT_TRUE(pumpUntil([&] { return !posted().empty(); }));
     // A later event proves the first one was not posted twice.
