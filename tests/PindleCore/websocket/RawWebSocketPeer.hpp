@@ -238,6 +238,12 @@ class RawPeer {
         }
     }
 
+    bool startServerTLS(SSL_CTX* context) {
+        ssl_ = SSL_new(context);
+        SSL_set_fd(ssl_, fd_);
+        return SSL_accept(ssl_) == 1;
+    }
+
     // Ends the connection at once, without a closing handshake.
     void drop() {
         if (ssl_) {
@@ -295,9 +301,9 @@ class RawWebSocketServer {
                pathAndQuery;
     }
 
-    // The next connection (after the TLS handshake, when TLS is on); nothing on time-out
-    // or when the TLS handshake fails.
-    std::unique_ptr<RawPeer> accept() {
+    // The next connection (after the TLS handshake, when TLS is on and not `deferTLS`);
+    // nothing on time-out or when the TLS handshake fails.
+    std::unique_ptr<RawPeer> accept(bool deferTLS = false) {
         pollfd entry{fd_, POLLIN, 0};
         if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0)
             return nullptr;
@@ -305,7 +311,7 @@ class RawWebSocketServer {
         if (client < 0)
             return nullptr;
         SSL* ssl = nullptr;
-        if (context_) {
+        if (context_ && !deferTLS) {
             ssl = SSL_new(context_);
             SSL_set_fd(ssl, client);
             if (SSL_accept(ssl) != 1) {
@@ -316,6 +322,10 @@ class RawWebSocketServer {
         }
         return std::make_unique<RawPeer>(client, ssl);
     }
+
+    // Starts the server side of TLS on a connection accepted with `deferTLS` (after a
+    // proxy's CONNECT answer). False when the handshake fails.
+    bool startTLS(RawPeer& peer) { return peer.startServerTLS(context_); }
 
   private:
     int fd_ = -1;

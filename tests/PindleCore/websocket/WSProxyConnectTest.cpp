@@ -80,6 +80,34 @@ TEST(WSProxyConnectTest, ARefusedTunnelFailsWithTheProxysStatus) {
     EXPECT_EQ(failure->error.userInfo().at(WSHTTPResponseErrorKey).asWholeNumber(), 407);
 }
 
+TEST(WSProxyConnectTest, TLSRunsInsideTheTunnelAndChecksTheRealHost) {
+    testing::TestIdentity identity("videos.example.test");
+    RawWebSocketServer proxy(&identity);
+    auto delegate = std::make_shared<RecordingSocketDelegate>();
+    WSURLRequest request(*platform::URL::fromString("wss://videos.example.test:8443/feed"));
+    request.pinnedCertificates = std::vector<platform::Data>{identity.der()};
+    auto socket = WSWebSocket::create(request);
+    socket->setProxySettings(platform::ProxySettings::fromVariables(
+        [&](const std::string& name) -> std::optional<std::string> {
+            if (name == "https_proxy")
+                return "127.0.0.1:" + std::to_string(proxy.port());
+            return std::nullopt;
+        }));
+    socket->setDelegate(delegate);
+    socket->setDelegateDispatchQueue(platform::DispatchQueue::create("ws.proxy.delegate"));
+    socket->open();
+
+    auto peer = proxy.accept(true);
+    ASSERT_TRUE(peer);
+    EXPECT_EQ(peer->readUntil("\r\n").substr(0, 41), "CONNECT videos.example.test:8443 HTTP/1.1");
+    peer->readUntil("\r\n\r\n");
+    peer->write("HTTP/1.1 200 Connection established\r\n\r\n");
+    ASSERT_TRUE(proxy.startTLS(*peer));
+    std::string upgrade = peer->acceptHandshake();
+    EXPECT_EQ(RawPeer::headerValue(upgrade, "Origin"), "https://videos.example.test:8443");
+    ASSERT_TRUE(delegate->waitFor("open"));
+}
+
 std::string readBytes(RawPeer& peer, std::size_t count) {
     std::string bytes(count, '\0');
     EXPECT_TRUE(peer.readExactly(bytes.data(), count));
