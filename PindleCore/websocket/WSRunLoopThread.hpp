@@ -1,6 +1,6 @@
 // WSRunLoopThread: the one network thread that carries the socket streams of every
 // WebSocket. It runs a platform RunLoop for the life of the process; an exit handler stops
-// it before the TLS library cleans up.
+// and joins it, so no stream event is handled while the process tears down.
 //
 // Thread-safety: sharedThread() and runLoop() may be called from any thread. The loop's
 // handlers run on the thread "com.quarry.WebSocket.NetworkThread" and run no user code:

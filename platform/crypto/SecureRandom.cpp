@@ -2,6 +2,8 @@
 
 #include <openssl/rand.h>
 
+#include "platform/crypto/CryptoLibrary.hpp"
+
 #include <climits>
 #include <cstring>
 
@@ -10,6 +12,7 @@ namespace pindle::platform {
 bool SecureRandom::fill(std::uint8_t* bytes, std::size_t length) {
     if (length == 0)
         return true;
+    CryptoLibrary::prepare();
     if (length > static_cast<std::size_t>(INT_MAX) ||
         RAND_bytes(bytes, static_cast<int>(length)) != 1) {
         std::memset(bytes, 0, length);

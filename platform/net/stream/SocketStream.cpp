@@ -1,5 +1,7 @@
 #include "platform/net/stream/SocketStream.hpp"
 
+#include "platform/crypto/CryptoLibrary.hpp"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -517,7 +519,7 @@ std::vector<Data> SocketStream::peerCertificates() const {
 }
 
 void SocketStream::prepareTLSLibrary() {
-    OPENSSL_init_ssl(0, nullptr);
+    CryptoLibrary::prepare();
 }
 
 void SocketStream::close() {

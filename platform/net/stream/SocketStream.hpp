@@ -58,8 +58,7 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
     static constexpr long wouldBlock = -2;
 
     static std::shared_ptr<SocketStream> create(std::string host, int port);
-    // Initialises the TLS library now. A component that registers an exit handler which
-    // still uses streams calls this first, so that handler runs before the library's own.
+    // Initialises the TLS library now (see CryptoLibrary).
     static void prepareTLSLibrary();
     ~SocketStream();
     SocketStream(const SocketStream&) = delete;
