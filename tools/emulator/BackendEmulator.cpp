@@ -20,6 +20,8 @@ BackendEmulator::BackendEmulator(Options options)
     sessionsResource_.addRoutes(server_.router(), apiRoot);
     videosResource_.addRoutes(server_.router(), apiRoot);
     storage_.addRoutes(server_.router());
+    server_.setUpgradeHandler(
+        [this](auto& socket, auto& request) { return notifications_.accept(socket, request); });
     server_.media().addProvider(
         [this](const std::string& path) { return videosResource_.media(path); });
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/emulator/HttpServer.hpp"
+#include "tools/emulator/NotificationChannel.hpp"
 #include "tools/emulator/SessionRegistry.hpp"
 #include "tools/emulator/SessionsResource.hpp"
 #include "tools/emulator/StorageResource.hpp"
@@ -66,6 +67,8 @@ class BackendEmulator {
 
     HttpServer& server() { return server_; }
     VideoStore& store() { return store_; }
+    // The live notification channel at NotificationChannel::pathPrefix.
+    NotificationChannel& notifications() { return notifications_; }
     SessionRegistry& sessions() { return sessions_; }
     // The storage service that receives uploaded media.
     StorageResource& storage() { return storage_; }
@@ -82,6 +85,7 @@ class BackendEmulator {
     SessionsResource sessionsResource_;
     VideosResource videosResource_;
     StorageResource storage_;
+    NotificationChannel notifications_;
     HttpServer server_;         // last, so it stops before the parts its handlers use go away
     bool storeOpened_ = false;  // guarded by startMutex_
     std::mutex startMutex_;

@@ -4,6 +4,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/status.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 
 #include "tools/emulator/HttpServer.hpp"
 
@@ -80,6 +81,10 @@ void Connection::onRequest(boost::system::error_code error) {
         return;
     }
     auto message = parser_->release();
+    if (boost::beast::websocket::is_upgrade(message)) {
+        if (server_.offerUpgrade(socket_, message))
+            return;
+    }
     Request request;
     request.method = std::string(message.method_string());
     request.target = std::string(message.target());

@@ -95,6 +95,21 @@ std::string HttpServer::baseURL() const {
     return "http://127.0.0.1:" + std::to_string(port());
 }
 
+void HttpServer::setUpgradeHandler(UpgradeHandler handler) {
+    std::scoped_lock lock(mutex_);
+    upgradeHandler_ = std::move(handler);
+}
+
+bool HttpServer::offerUpgrade(
+    tcp::socket& socket, boost::beast::http::request<boost::beast::http::string_body>& request) {
+    UpgradeHandler handler;
+    {
+        std::scoped_lock lock(mutex_);
+        handler = upgradeHandler_;
+    }
+    return handler && handler(socket, request);
+}
+
 void HttpServer::acceptNext(Runtime& runtime) {
     // The runtime outlives this handler: stop() joins the I/O threads before it goes away.
     runtime.acceptor.async_accept(

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -75,6 +79,16 @@ class HttpServer {
     void setRefuseConnections(bool refuse) { refuseConnections_.store(refuse); }
     bool refusesConnections() const { return refuseConnections_.load(); }
 
+    // Takes over the connection of a WebSocket upgrade request; returns false to leave it
+    // to the ordinary handling. Called on the I/O threads.
+    using UpgradeHandler =
+        std::function<bool(boost::asio::ip::tcp::socket& socket,
+                           boost::beast::http::request<boost::beast::http::string_body>& request)>;
+    void setUpgradeHandler(UpgradeHandler handler);
+    // Offers an upgrade request to the upgrade handler; true when it took the connection.
+    bool offerUpgrade(boost::asio::ip::tcp::socket& socket,
+                      boost::beast::http::request<boost::beast::http::string_body>& request);
+
     // Records the request and decides its reply and fault. Called by connections on the
     // I/O threads; the route handler, if any, runs inside.
     Exchange handle(const Request& request);
@@ -93,6 +107,7 @@ class HttpServer {
 
     mutable std::mutex mutex_;
     std::unique_ptr<Runtime> runtime_;  // guarded by mutex_ (start and stop)
+    UpgradeHandler upgradeHandler_;     // guarded by mutex_
 };
 
 }  // namespace pindle::emulator

@@ -1,0 +1,92 @@
+// WSProxyConnect: opens the network stream of one WebSocket connection, directly or
+// through the proxy the system settings name for its address.
+//
+// With an HTTP proxy it connects to the proxy (port 80 when the setting names none) and
+// asks it for a tunnel with "CONNECT host:port"; a 2xx answer hands the tunnel over, any
+// other fails with code 2132 and the status under WSHTTPResponseErrorKey. TLS, when the
+// address needs it, is started by the socket over the handed stream, so it checks the real
+// host. With a SOCKS proxy it speaks SOCKS 5 (no authentication, or user name and password
+// when the setting carries them) and asks for a connection to the host by name; a refusal
+// fails with code 2132. A SOCKS 4 proxy is refused with a clear error rather than silently
+// gone around. The system cannot name an auto-configuration script on this platform (see
+// platform::ProxySettings).
+//
+// Thread-safety: openNetworkStream() once, from any thread. The completion runs exactly
+// once, on the WebSocket network thread or on the calling thread's queue for a failure
+// found before connecting; never with a lock held.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/URL.hpp"
+#include "platform/net/stream/ProxySettings.hpp"
+#include "platform/net/stream/RunLoop.hpp"
+#include "platform/net/stream/SocketStream.hpp"
+
+namespace pindle {
+
+class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
+  public:
+    using Completion = std::function<void(const std::optional<platform::Error>& error,
+                                          std::shared_ptr<platform::SocketStream> stream)>;
+
+    // How long a CONNECT request may wait for the proxy's socket to take it.
+    static constexpr double writeTimeout = 5.0;
+    static constexpr double writePollInterval = 0.0001;
+
+    // Uses the system's proxy settings unless `settings` are given (for tests and hosts).
+    static std::shared_ptr<WSProxyConnect> create(
+        platform::URL url, std::optional<platform::ProxySettings> settings = std::nullopt,
+        std::shared_ptr<platform::RunLoop> runLoop = nullptr);
+    ~WSProxyConnect();
+    WSProxyConnect(const WSProxyConnect&) = delete;
+    WSProxyConnect& operator=(const WSProxyConnect&) = delete;
+
+    // On success the stream is open (through the tunnel, when a proxy is used), scheduled on
+    // the network loop, and has no delegate.
+    void openNetworkStream(Completion completion);
+
+  private:
+    WSProxyConnect(platform::URL url, platform::ProxySettings settings,
+                   std::shared_ptr<platform::RunLoop> runLoop);
+
+    void openConnection();
+    void handleEvent(platform::SocketStream::Event event);
+    enum class SocksStage { none, greeting, authentication, connect, done };
+
+    void sendConnectRequest();
+    void sendSocksConnectRequest();
+    // Writes on the write queue, waiting up to writeTimeout for the stream to take them.
+    void writeBytes(std::string bytes);
+    void readProxyAnswer();
+    void handleHTTPProxyAnswer();
+    void handleSocksAnswer();
+    void finish();
+    void fail(std::optional<platform::Error> error);
+    void complete(const std::optional<platform::Error>& error,
+                  std::shared_ptr<platform::SocketStream> stream);
+
+    const platform::URL url_;
+    const platform::ProxySettings settings_;
+    const std::shared_ptr<platform::RunLoop> runLoop_;
+    const bool connectionRequiresTLS_;
+    std::shared_ptr<platform::DispatchQueue> writeQueue_;
+
+    std::mutex mutex_;
+    Completion completion_;                                     // guarded by mutex_
+    std::shared_ptr<platform::SocketStream> stream_;            // guarded by mutex_
+    std::optional<std::string> httpProxyHost_;                  // guarded by mutex_
+    int httpProxyPort_ = 80;                                    // guarded by mutex_
+    std::string proxyAnswer_;                                   // guarded by mutex_
+    std::optional<platform::ProxySettings::Proxy> socksProxy_;  // guarded by mutex_
+    SocksStage socksStage_ = SocksStage::none;                  // guarded by mutex_
+};
+
+}  // namespace pindle

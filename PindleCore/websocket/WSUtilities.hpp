@@ -1,0 +1,72 @@
+// WSUtilities: the small helpers of the WebSocket client: its errors, hashing and encoding
+// for the handshake, random bytes, the origin of a URL, and UTF-8 checking of text frames.
+//
+// Thread-safety: stateless functions; call from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/crypto/SHA1.hpp"
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/URL.hpp"
+
+namespace pindle {
+
+inline constexpr const char* WSWebSocketErrorDomain = "WSWebSocketErrorDomain";
+// The user-info key of the HTTP status of a refused handshake or proxy CONNECT.
+inline constexpr const char* WSHTTPResponseErrorKey = "HTTPResponseStatusCode";
+
+namespace WSErrorCode {
+inline constexpr std::int64_t badResponseCode = 2132;
+inline constexpr std::int64_t invalidHandshake = 2133;
+inline constexpr std::int64_t notOpen = 2134;
+inline constexpr std::int64_t writeFailed = 2145;
+inline constexpr std::int64_t readBufferUnavailable = 1009;
+}  // namespace WSErrorCode
+
+platform::Error WSErrorWithDomainCodeDescription(const std::string& domain, std::int64_t code,
+                                                 const std::string& description);
+platform::Error WSErrorWithCodeDescription(std::int64_t code, const std::string& description);
+platform::Error WSErrorWithCodeDescriptionUnderlyingError(std::int64_t code,
+                                                          const std::string& description,
+                                                          const platform::Error& underlying);
+platform::Error WSHTTPErrorWithCodeDescription(int httpStatus, std::int64_t code,
+                                               const std::string& description);
+
+platform::SHA1::Digest WSSHA1HashFromString(std::string_view text);
+std::string WSBase64EncodedStringFromData(const void* bytes, std::size_t length);
+
+// `length` bytes of the secure random source; zeros when it fails (never a crash).
+platform::Data WSRandomData(std::size_t length);
+
+// "http(s)://host[:port]", the port left out when it is the scheme's default.
+std::string WSURLOrigin(const platform::URL& url);
+// Whether the lower-cased scheme is "wss" or "https".
+bool WSURLRequiresSSL(const platform::URL& url);
+// "Basic " and the Base64 of "user:password", when the URL carries a user; nothing
+// otherwise, so a URL without credentials sends no Authorization field.
+std::optional<std::string> WSBasicAuthorizationHeaderFromURL(const platform::URL& url);
+// The port to connect to: the URL's, else 443 for TLS and 80 without.
+int WSURLPort(const platform::URL& url);
+
+// Bytes read from a stream at once, and the threshold for compacting buffers: a memory page.
+std::size_t WSDefaultBufferSize();
+
+// Scans `length` bytes as UTF-8. Returns how many of them form whole, valid sequences; a
+// sequence cut off by the end is left out (it may be completed by later bytes). Nothing
+// when an invalid sequence occurs.
+std::optional<std::size_t> WSValidUTF8Prefix(const std::uint8_t* bytes, std::size_t length);
+
+// Exclusive-or of byte i with key[(i + keyOffset) % 4], in place.
+void WSMaskBytes(std::uint8_t* bytes, std::size_t length, const std::uint8_t key[4],
+                 std::size_t keyOffset = 0);
+
+// Writes "[WebSocket] <text>" to the system console.
+void WSErrorLog(const std::string& text);
+
+}  // namespace pindle

@@ -1,0 +1,56 @@
+// ProxySettings: the system's proxy settings, as a Linux host states them in its
+// environment, and the proxies that apply to one URL.
+//
+// Read: "https_proxy" / "HTTPS_PROXY" for https and wss URLs, "http_proxy" for http and ws
+// URLs (only the lower-case name, as curl does, since "HTTP_PROXY" can be set by a request
+// header in CGI programs), then "all_proxy" / "ALL_PROXY" for both; "no_proxy" /
+// "NO_PROXY" lists hosts that are reached directly ("*" for all; an entry matches the host
+// itself and its subdomains, a leading dot is optional, a ":port" is ignored). Loopback
+// hosts ("localhost", 127.x.x.x, ::1) are always reached directly. A value
+// "host:port" or "http://[user:password@]host[:port]" names an HTTP proxy;
+// "socks5://", "socks5h://", "socks4://" or "socks://" a SOCKS proxy. Values with another
+// scheme are ignored. There is no automatic proxy configuration on such a host, so the
+// auto-configuration types are never produced.
+//
+// Thread-safety: a value type; system() reads the environment each time it is called.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/URL.hpp"
+
+namespace pindle::platform {
+
+class ProxySettings {
+  public:
+    struct Proxy {
+        enum class Type { none, http, https, socks };
+        Type type = Type::none;
+        std::string host;
+        std::optional<int> port;
+        std::optional<std::string> user;
+        std::optional<std::string> password;
+        // For SOCKS: 5, or 4 for the "socks4" and "socks4a" schemes.
+        int socksVersion = 5;
+    };
+
+    using Lookup = std::function<std::optional<std::string>(const std::string& name)>;
+
+    static ProxySettings system();
+    // Settings from any variable source: for tests, and hosts that keep them elsewhere.
+    static ProxySettings fromVariables(const Lookup& lookup);
+
+    // The proxies to try for `url`, in order; a single Type::none entry means "direct".
+    std::vector<Proxy> proxiesForURL(const URL& url) const;
+
+  private:
+    std::optional<std::string> httpProxy_;
+    std::optional<std::string> httpsProxy_;
+    std::optional<std::string> allProxy_;
+    std::vector<std::string> noProxy_;
+};
+
+}  // namespace pindle::platform

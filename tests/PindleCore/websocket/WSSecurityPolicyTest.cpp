@@ -1,0 +1,121 @@
+#include "PindleCore/websocket/WSSecurityPolicy.hpp"
+
+#include <gtest/gtest.h>
+
+#include "PindleCore/websocket/WSPinningSecurityPolicy.hpp"
+#include "PindleCore/websocket/WSUtilities.hpp"
+#include "PindleCore/websocket/WSWebSocket.hpp"
+#include "RawWebSocketPeer.hpp"
+#include "RecordingSocketDelegate.hpp"
+
+namespace pindle {
+namespace {
+
+using testing::RawWebSocketServer;
+using testing::RecordingSocketDelegate;
+using testing::TestIdentity;
+
+constexpr std::int64_t kInvalidServerCertificate = -1205;
+
+TEST(WSSecurityPolicyTest, ChainValidationFollowsThePolicy) {
+    EXPECT_TRUE(WSSecurityPolicy::defaultPolicy()->securityOptions("h").validatesCertificateChain);
+    EXPECT_FALSE(WSSecurityPolicy(false).securityOptions("h").validatesCertificateChain);
+    auto pinning = WSSecurityPolicy::pinnningPolicyWithCertificates({platform::Data{1, 2}});
+    ASSERT_TRUE(pinning);
+    EXPECT_FALSE(pinning->securityOptions("h").validatesCertificateChain);
+    EXPECT_EQ(pinning->securityOptions("h").peerName, "h");
+    EXPECT_EQ(WSSecurityPolicy::pinnningPolicyWithCertificates({}), nullptr);
+}
+
+TEST(WSSecurityPolicyTest, APinnedCertificateAnywhereInTheChainTrustsTheServer) {
+    WSPinningSecurityPolicy policy({platform::Data{9, 9}, platform::Data{1, 2, 3}});
+    EXPECT_TRUE(policy.evaluateServerTrust({platform::Data{5}, platform::Data{1, 2, 3}}, "x"));
+    EXPECT_FALSE(policy.evaluateServerTrust({platform::Data{1, 2}}, "x"));
+    EXPECT_FALSE(policy.evaluateServerTrust({}, "x"));
+}
+
+// A TLS server on loopback with a certificate made for the test, and a client with
+// different security settings.
+class WSTLSConnectionTest : public ::testing::Test {
+  protected:
+    struct Outcome {
+        std::optional<RecordingSocketDelegate::Call> opened;
+        std::optional<RecordingSocketDelegate::Call> failed;
+    };
+
+    Outcome connect(RawWebSocketServer& server, WSURLRequest request,
+                    std::shared_ptr<WSSecurityPolicy> policy = nullptr,
+                    bool allowsUntrusted = false) {
+        auto delegate = std::make_shared<RecordingSocketDelegate>();
+        auto socket = policy ? WSWebSocket::create(request, {}, policy)
+                             : WSWebSocket::create(request, {}, allowsUntrusted);
+        socket->setProxySettings(platform::ProxySettings::fromVariables(
+            [](const std::string&) { return std::nullopt; }));
+        socket->setDelegate(delegate);
+        socket->setDelegateDispatchQueue(platform::DispatchQueue::create("ws.tls.delegate"));
+        socket->open();
+        auto peer = server.accept();
+        if (peer)
+            peer->acceptHandshake();
+        Outcome outcome;
+        auto first = delegate->waitForOneOf({"open", "fail"});
+        EXPECT_TRUE(first);
+        if (first && first->kind == "open")
+            outcome.opened = first;
+        if (first && first->kind == "fail")
+            outcome.failed = first;
+        if (outcome.opened) {
+            peer->write(testing::RawPeer::frame(0x1, "over TLS"));
+            auto message = delegate->waitFor("string");
+            EXPECT_TRUE(message && message->text == "over TLS");
+        }
+        return outcome;
+    }
+
+    WSURLRequest request(const RawWebSocketServer& server) {
+        return WSURLRequest(*platform::URL::fromString(server.url("/secure")));
+    }
+
+    TestIdentity authority_{"Pindle Test Authority"};
+    TestIdentity leaf_{"127.0.0.1", &authority_};
+    TestIdentity unrelated_{"127.0.0.1"};
+    RawWebSocketServer server_{&leaf_, &authority_};
+};
+
+TEST_F(WSTLSConnectionTest, PinsDecideTrust) {
+    struct Case {
+        const char* name;
+        std::vector<platform::Data> pins;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"leaf pinned", {leaf_.der()}, true},
+        {"intermediate pinned", {unrelated_.der(), authority_.der()}, true},
+        {"unrelated pinned", {unrelated_.der()}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto req = request(server_);
+        req.pinnedCertificates = c.pins;
+        auto outcome = connect(server_, req);
+        EXPECT_EQ(outcome.opened.has_value(), c.opens);
+        if (!c.opens) {
+            ASSERT_TRUE(outcome.failed);
+            EXPECT_EQ(outcome.failed->error.domain(), platform::URLError::domain);
+            EXPECT_EQ(outcome.failed->error.code(), kInvalidServerCertificate);
+            EXPECT_EQ(outcome.failed->error.localizedDescription(), "Invalid server certificate.");
+        }
+    }
+}
+
+TEST_F(WSTLSConnectionTest, AnUntrustedChainFailsUnlessAllowed) {
+    auto refused = connect(server_, request(server_));
+    ASSERT_TRUE(refused.failed);
+    EXPECT_EQ(refused.failed->error.code(), platform::URLError::serverCertificateUntrusted);
+
+    auto allowed = connect(server_, request(server_), nullptr, true);
+    EXPECT_TRUE(allowed.opened);
+}
+
+}  // namespace
+}  // namespace pindle

@@ -1,0 +1,415 @@
+#include "PindleCore/websocket/WSWebSocket.hpp"
+
+#include <gtest/gtest.h>
+
+#include "PindleCore/websocket/WSUtilities.hpp"
+#include "RawWebSocketPeer.hpp"
+#include "RecordingSocketDelegate.hpp"
+#include "platform/dispatch/MainThread.hpp"
+
+namespace pindle {
+namespace {
+
+using testing::RawPeer;
+using testing::RawWebSocketServer;
+using testing::RecordingSocketDelegate;
+
+constexpr std::uint8_t kText = 0x1, kBinary = 0x2, kClose = 0x8, kPing = 0x9, kPong = 0xA;
+
+// Proxy settings that name no proxy, so the machine's environment cannot redirect a test.
+platform::ProxySettings direct() {
+    return platform::ProxySettings::fromVariables([](const std::string&) { return std::nullopt; });
+}
+
+class WSWebSocketTest : public ::testing::Test {
+  protected:
+    // Opens a socket to the server with its delegate on a queue of its own; the server
+    // side is left to the test.
+    std::shared_ptr<WSWebSocket> start(WSURLRequest request,
+                                       std::vector<std::string> protocols = {},
+                                       std::shared_ptr<WSSecurityPolicy> policy = nullptr) {
+        auto socket = policy ? WSWebSocket::create(std::move(request), std::move(protocols), policy)
+                             : WSWebSocket::create(std::move(request), std::move(protocols), false);
+        socket->setProxySettings(direct());
+        socket->setDelegate(delegate_);
+        socket->setDelegateDispatchQueue(platform::DispatchQueue::create("ws.test.delegate"));
+        socket->open();
+        return socket;
+    }
+    std::shared_ptr<WSWebSocket> start(const std::string& url) {
+        return start(WSURLRequest(*platform::URL::fromString(url)));
+    }
+
+    // A socket that has completed its handshake with the server's next connection.
+    std::shared_ptr<WSWebSocket> openSocket(std::unique_ptr<RawPeer>& peer) {
+        auto socket = start(server_.url("/"));
+        peer = server_.accept();
+        EXPECT_TRUE(peer);
+        if (!peer)
+            return socket;
+        peer->acceptHandshake();
+        EXPECT_TRUE(delegate_->waitFor("open"));
+        return socket;
+    }
+
+    RawWebSocketServer server_;
+    std::shared_ptr<RecordingSocketDelegate> delegate_ =
+        std::make_shared<RecordingSocketDelegate>();
+};
+
+TEST_F(WSWebSocketTest, SendsTheUpgradeRequestAndOpensOnTheRightAcceptValue) {
+    WSURLRequest request(*platform::URL::fromString(server_.url("/chat/room?token=a%20b")));
+    request.headerFields = {
+        {"X-Client", "pindle"}, {"origin", "http://example.test"}, {"X-Bad", "a\r\nInjected: yes"}};
+    auto socket = start(request, {"chat", "superchat"});
+    auto peer = server_.accept();
+    ASSERT_TRUE(peer);
+    std::string sent = peer->acceptHandshake(101, std::nullopt, "Sec-WebSocket-Protocol: chat\r\n");
+
+    std::string key = RawPeer::headerValue(sent, "Sec-WebSocket-Key");
+    EXPECT_EQ(key.size(), 24u);
+    std::string host = "127.0.0.1:" + std::to_string(server_.port());
+    EXPECT_EQ(sent,
+              "GET /chat/room?token=a%20b HTTP/1.1\r\n"
+              "Host: " +
+                  host +
+                  "\r\n"
+                  "Upgrade: websocket\r\n"
+                  "Connection: Upgrade\r\n"
+                  "Sec-WebSocket-Key: " +
+                  key +
+                  "\r\n"
+                  "Sec-WebSocket-Version: 13\r\n"
+                  "Origin: http://example.test\r\n"
+                  "Sec-WebSocket-Protocol: chat, superchat\r\n"
+                  "X-Client: pindle\r\n"
+                  "\r\n");
+    ASSERT_TRUE(delegate_->waitFor("open"));
+    EXPECT_EQ(socket->readyState(), WSReadyState::open);
+    EXPECT_EQ(socket->protocol(), "chat");
+    ASSERT_TRUE(socket->receivedHTTPHeaders());
+    EXPECT_EQ(socket->receivedHTTPHeaders()->statusCode(), 101);
+}
+
+TEST_F(WSWebSocketTest, RefusesABadHandshakeAnswer) {
+    struct Case {
+        const char* name;
+        int status;
+        std::optional<std::string> accept;
+        std::string extraFields;
+        std::int64_t code;
+        std::optional<int> httpStatus;
+    };
+    const Case cases[] = {
+        {"status 400", 400, std::nullopt, "", WSErrorCode::badResponseCode, 400},
+        {"status 503", 503, std::nullopt, "", WSErrorCode::badResponseCode, 503},
+        {"wrong accept", 101, std::string("dGhlIHNhbXBsZSBub25jZQ=="), "",
+         WSErrorCode::invalidHandshake, std::nullopt},
+        {"no accept", 101, std::string(""), "", WSErrorCode::invalidHandshake, std::nullopt},
+        {"unrequested protocol", 101, std::nullopt, "Sec-WebSocket-Protocol: other\r\n",
+         WSErrorCode::invalidHandshake, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate_ = std::make_shared<RecordingSocketDelegate>();
+        auto socket = start(server_.url("/"));
+        auto peer = server_.accept();
+        ASSERT_TRUE(peer);
+        peer->acceptHandshake(c.status, c.accept, c.extraFields);
+        auto failure = delegate_->waitFor("fail");
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->error.domain(), WSWebSocketErrorDomain);
+        EXPECT_EQ(failure->error.code(), c.code);
+        auto status = failure->error.userInfo().find(WSHTTPResponseErrorKey);
+        if (c.httpStatus) {
+            ASSERT_NE(status, failure->error.userInfo().end());
+            EXPECT_EQ(status->second.asWholeNumber(), *c.httpStatus);
+        }
+        EXPECT_TRUE(peer->waitForEnd());
+        EXPECT_EQ(socket->readyState(), WSReadyState::closed);
+        EXPECT_EQ(delegate_->kinds(), std::vector<std::string>{"fail"});
+    }
+}
+
+TEST_F(WSWebSocketTest, AnyStatusBelow400WithTheRightAcceptOpens) {
+    auto socket = start(server_.url("/"));
+    auto peer = server_.accept();
+    ASSERT_TRUE(peer);
+    peer->acceptHandshake(200);
+    EXPECT_TRUE(delegate_->waitFor("open"));
+}
+
+TEST_F(WSWebSocketTest, WritesEveryMessageAsOneMaskedFrameWithTheShortestLength) {
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    struct Case {
+        std::size_t size;
+        std::uint8_t lengthCode;
+    };
+    for (auto c : {Case{0, 0}, Case{125, 125}, Case{126, 126}, Case{65535, 126}, Case{65536, 127},
+                   Case{200000, 127}}) {
+        SCOPED_TRACE(c.size);
+        std::string payload(c.size, '\0');
+        for (std::size_t i = 0; i < c.size; ++i) payload[i] = static_cast<char>(i * 7);
+        ASSERT_TRUE(socket->sendData(platform::Data(payload.begin(), payload.end())));
+        auto frame = peer->readFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_TRUE(frame->fin);
+        EXPECT_TRUE(frame->masked);
+        EXPECT_EQ(frame->opcode, kBinary);
+        EXPECT_EQ(frame->lengthCode, c.lengthCode);
+        EXPECT_EQ(frame->payload, payload);
+    }
+    ASSERT_TRUE(socket->sendString("héllo"));
+    auto text = peer->readFrame();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->opcode, kText);
+    EXPECT_EQ(text->payload, "héllo");
+    ASSERT_TRUE(socket->sendPing(platform::Data{1, 2, 3}));
+    auto ping = peer->readFrame();
+    ASSERT_TRUE(ping);
+    EXPECT_EQ(ping->opcode, kPing);
+    EXPECT_EQ(ping->payload, std::string("\1\2\3"));
+}
+
+TEST_F(WSWebSocketTest, ReassemblesFragmentsAndAnswersPingsInBetween) {
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    // "né" split inside the two-byte "é", with an empty ping between the fragments, then a
+    // long binary message in one frame, all in one write.
+    std::string text = "n\xC3\xA9!";
+    std::string large(70000, 'x');
+    peer->write(RawPeer::frame(kText, text.substr(0, 2), false) + RawPeer::frame(kPing, "") +
+                RawPeer::frame(0x0, text.substr(2, 1), false) +
+                RawPeer::frame(0x0, text.substr(3), true) + RawPeer::frame(kBinary, large) +
+                RawPeer::frame(kPing, "abc"));
+    auto pong = peer->readFrame();
+    ASSERT_TRUE(pong);
+    EXPECT_EQ(pong->opcode, kPong);
+    EXPECT_EQ(pong->payload, "");
+    pong = peer->readFrame();
+    ASSERT_TRUE(pong);
+    EXPECT_EQ(pong->opcode, kPong);
+    EXPECT_EQ(pong->payload, "abc");
+    ASSERT_TRUE(delegate_->waitFor("data"));
+    auto calls = delegate_->calls();
+    std::vector<std::string> messages;
+    for (const auto& call : calls)
+        if (call.kind == "string" || call.kind == "data")
+            messages.push_back(call.text);
+    EXPECT_EQ(messages, (std::vector<std::string>{text, large}));
+    EXPECT_EQ(delegate_->kinds(),
+              (std::vector<std::string>{"open", "ping", "string", "data", "ping"}));
+}
+
+TEST_F(WSWebSocketTest, TextGoesToTheDataCallbackWhenTheDelegateAsks) {
+    delegate_ = std::make_shared<RecordingSocketDelegate>(false);
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    peer->write(RawPeer::frame(kText, "{\"a\":1}"));
+    auto data = delegate_->waitFor("data");
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->text, "{\"a\":1}");
+}
+
+TEST_F(WSWebSocketTest, ProtocolViolationsCloseWithTheirCode) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int code;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"reserved bits", RawPeer::frame(kText, "x", true, 0x40), 1002, "Server used RSV bits"},
+        {"masked frame", RawPeer::frame(kText, "x", true, 0, true), 1002,
+         "Client must receive unmasked data"},
+        {"ping of 126 bytes", RawPeer::frame(kPing, std::string(126, 'p')), 1002,
+         "Control frames cannot have payloads larger than 126 bytes"},
+        {"fragmented ping", RawPeer::frame(kPing, "p", false), 1002,
+         "Fragmented control frames not allowed"},
+        {"continuation first", RawPeer::frame(0x0, "x"), 1002, "cannot continue a message"},
+        {"new message inside another",
+         RawPeer::frame(kText, "a", false) + RawPeer::frame(kText, "b"), 1002,
+         "all data frames after the initial data frame must have opcode 0"},
+        {"unknown opcode", RawPeer::frame(0x3, "x"), 1002, "Unknown opcode 3"},
+        {"close code 1004", RawPeer::frame(kClose, RawPeer::closePayload(1004)), 1002,
+         "Cannot have close code of 1004"},
+        {"close code 1006", RawPeer::frame(kClose, RawPeer::closePayload(1006)), 1002,
+         "Cannot have close code of 1006"},
+        {"close code 1012", RawPeer::frame(kClose, RawPeer::closePayload(1012)), 1002,
+         "Cannot have close code of 1012"},
+        {"close code 2999", RawPeer::frame(kClose, RawPeer::closePayload(2999)), 1002,
+         "Cannot have close code of 2999"},
+        {"one-byte close", RawPeer::frame(kClose, "\x03"), 1002,
+         "Payload for close must be larger than 2 bytes"},
+        {"close reason not UTF-8", RawPeer::frame(kClose, RawPeer::closePayload(1000, "\xFF")),
+         1002, "Close reason MUST be valid UTF-8"},
+        {"invalid text", RawPeer::frame(kText, "ok\xC3\x28"), 1007,
+         "Text frames must be valid UTF-8"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate_ = std::make_shared<RecordingSocketDelegate>();
+        std::unique_ptr<RawPeer> peer;
+        auto socket = openSocket(peer);
+        ASSERT_TRUE(peer);
+        peer->write(c.bytes);
+        auto frame = peer->readFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->opcode, kClose);
+        ASSERT_GE(frame->payload.size(), 2u);
+        EXPECT_EQ(((frame->payload[0] & 0xFF) << 8) | (frame->payload[1] & 0xFF), c.code);
+        EXPECT_EQ(frame->payload.substr(0, 2 + c.reason.size()).substr(2), c.reason);
+        // The server completes the closing handshake; the client then ends the connection.
+        peer->write(RawPeer::frame(kClose, RawPeer::closePayload(1000)));
+        EXPECT_TRUE(peer->waitForEnd());
+        auto closed = delegate_->waitFor("close");
+        ASSERT_TRUE(closed);
+        EXPECT_TRUE(closed->clean);
+        for (const auto& call : delegate_->calls()) EXPECT_NE(call.kind, "string");
+    }
+}
+
+TEST_F(WSWebSocketTest, AnswersTheServersCloseAndReportsItsCodeAndReason) {
+    struct Case {
+        std::string payload;
+        int reportedCode;
+        std::string reason;
+    };
+    for (const auto& c : {Case{RawPeer::closePayload(4999, "bye"), 4999, "bye"},
+                          Case{RawPeer::closePayload(1000), 1000, ""}, Case{"", 1005, ""}}) {
+        SCOPED_TRACE(c.reportedCode);
+        delegate_ = std::make_shared<RecordingSocketDelegate>();
+        std::unique_ptr<RawPeer> peer;
+        auto socket = openSocket(peer);
+        ASSERT_TRUE(peer);
+        peer->write(RawPeer::frame(kClose, c.payload));
+        auto reply = peer->readFrame();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->opcode, kClose);
+        EXPECT_EQ(reply->payload, RawPeer::closePayload(1000));
+        EXPECT_TRUE(peer->waitForEnd());
+        auto closed = delegate_->waitFor("close");
+        ASSERT_TRUE(closed);
+        EXPECT_EQ(closed->code, c.reportedCode);
+        EXPECT_EQ(closed->text, c.reason);
+        EXPECT_TRUE(closed->clean);
+        EXPECT_EQ(socket->readyState(), WSReadyState::closed);
+    }
+}
+
+TEST_F(WSWebSocketTest, ClientCloseWaitsForTheServersCloseFrame) {
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    socket->closeWithCode(4001, std::string(200, 'r'));  // a reason too long for one frame
+    socket->closeWithCode(1000, std::nullopt);           // no effect while closing
+    auto frame = peer->readFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->opcode, kClose);
+    EXPECT_EQ(frame->payload, RawPeer::closePayload(4001, std::string(123, 'r')));
+    EXPECT_EQ(socket->readyState(), WSReadyState::closing);
+    platform::Error error;
+    EXPECT_FALSE(socket->sendString("late", &error));
+    EXPECT_EQ(error.code(), WSErrorCode::notOpen);
+
+    peer->write(RawPeer::frame(kClose, RawPeer::closePayload(1000)));
+    EXPECT_TRUE(peer->waitForEnd());
+    auto closed = delegate_->waitFor("close");
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->code, 1000);
+    EXPECT_TRUE(closed->clean);
+}
+
+TEST_F(WSWebSocketTest, AServerThatDropsTheConnectionEndsItUncleanly) {
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    peer->write(RawPeer::frame(kText, "last words"));
+    peer->drop();
+    auto closed = delegate_->waitFor("close");
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->code, 1001);
+    EXPECT_EQ(closed->text, "Stream end encountered");
+    EXPECT_FALSE(closed->clean);
+    EXPECT_EQ(delegate_->kinds(), (std::vector<std::string>{"open", "string", "close"}));
+    EXPECT_EQ(socket->readyState(), WSReadyState::closed);
+}
+
+TEST_F(WSWebSocketTest, SendingBeforeOpenIsRefused) {
+    auto socket = WSWebSocket::create(*platform::URL::fromString(server_.url("/")));
+    platform::Error error;
+    EXPECT_FALSE(socket->sendString("early", &error));
+    EXPECT_EQ(error.domain(), WSWebSocketErrorDomain);
+    EXPECT_EQ(error.code(), WSErrorCode::notOpen);
+    EXPECT_EQ(error.localizedDescription(),
+              "Invalid State: Cannot call `sendString:error:` until connection is open.");
+    EXPECT_FALSE(socket->sendPing({}, &error));
+    EXPECT_FALSE(socket->sendData({}, &error));
+}
+
+TEST_F(WSWebSocketTest, CloseWhileConnectingDropsTheConnectionWithoutACloseFrame) {
+    auto socket = start(server_.url("/"));
+    auto peer = server_.accept();
+    ASSERT_TRUE(peer);
+    std::string request = peer->readUntil("\r\n\r\n");
+    ASSERT_FALSE(request.empty());
+    socket->close();
+    EXPECT_TRUE(peer->waitForEnd());
+    ASSERT_TRUE(delegate_->waitFor("close"));
+    for (const auto& call : delegate_->calls()) EXPECT_NE(call.kind, "open");
+}
+
+TEST_F(WSWebSocketTest, ARefusedConnectionFails) {
+    // Nothing listens on the port of a server that has gone.
+    auto gone = std::make_unique<RawWebSocketServer>();
+    std::string url = gone->url("/");
+    gone.reset();
+    auto socket = start(url);
+    auto failure = delegate_->waitFor("fail");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->error.code(), platform::URLError::cannotConnectToHost);
+}
+
+TEST_F(WSWebSocketTest, TimesOutWhenTheServerNeverAnswers) {
+    WSURLRequest request(*platform::URL::fromString(server_.url("/")));
+    request.timeoutInterval = 0.2;
+    auto socket = start(request);
+    auto peer = server_.accept();
+    ASSERT_TRUE(peer);
+    // The time-out is checked on the main queue.
+    ASSERT_TRUE(platform::MainThread::runUntil(
+        [&] { return socket->readyState() == WSReadyState::closed; }, 20));
+    auto failure = delegate_->waitFor("fail");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->error.code(), platform::URLError::timedOut);
+    EXPECT_EQ(failure->error.localizedDescription(), "Timed out connecting to server.");
+}
+
+TEST_F(WSWebSocketTest, DelegateCallsGoToTheMainQueueByDefaultOrToAnOperationQueue) {
+    auto socket = WSWebSocket::create(*platform::URL::fromString(server_.url("/")));
+    EXPECT_TRUE(socket->delegateDispatchQueue()->isMain());
+    auto operations = platform::OperationQueue::create();
+    socket->setDelegateOperationQueue(operations);
+    EXPECT_EQ(socket->delegateDispatchQueue(), nullptr);
+    EXPECT_EQ(socket->delegateOperationQueue(), operations);
+    socket->setDelegateDispatchQueue(nullptr);
+    EXPECT_TRUE(socket->delegateDispatchQueue()->isMain());
+    EXPECT_EQ(socket->delegateOperationQueue(), nullptr);
+
+    // Delivered on the main thread: nothing arrives until the main queue is pumped.
+    socket->setProxySettings(direct());
+    socket->setDelegate(delegate_);
+    socket->open();
+    auto peer = server_.accept();
+    ASSERT_TRUE(peer);
+    peer->acceptHandshake();
+    ASSERT_TRUE(platform::MainThread::runUntil([&] { return !delegate_->calls().empty(); }, 20));
+    EXPECT_EQ(delegate_->kinds(), std::vector<std::string>{"open"});
+}
+
+}  // namespace
+}  // namespace pindle
