@@ -351,31 +351,33 @@ class MediaTranscoder::Run {
 
         const int w = scaledWidth_;
         const int h = scaledHeight_;
+        const size_t rowBytes = static_cast<size_t>(w) * kBytesPerPixel;
+        auto canvasAt = [&](int x, int y) {
+            return canvas_.data() +
+                   (static_cast<size_t>(offsetY_ + y) * canvasWidth_ + offsetX_ + x) *
+                       kBytesPerPixel;
+        };
+        if (rotation_ == 0) {
+            for (int y = 0; y < h; ++y) {
+                std::copy_n(scaled_.data() + y * rowBytes, rowBytes, canvasAt(0, y));
+            }
+            return std::nullopt;
+        }
         for (int y = 0; y < h; ++y) {
+            const uint8_t* row = scaled_.data() + y * rowBytes;
             for (int x = 0; x < w; ++x) {
-                int shownX = x;
-                int shownY = y;
-                switch (rotation_) {
-                    case 90:
-                        shownX = h - 1 - y;
-                        shownY = x;
-                        break;
-                    case 180:
-                        shownX = w - 1 - x;
-                        shownY = h - 1 - y;
-                        break;
-                    case 270:
-                        shownX = y;
-                        shownY = w - 1 - x;
-                        break;
-                    default:
-                        break;
+                // Where the pixel shows after a clockwise turn.
+                int shownX = w - 1 - x;  // half turn
+                int shownY = h - 1 - y;
+                if (rotation_ == 90) {
+                    shownX = h - 1 - y;
+                    shownY = x;
+                } else if (rotation_ == 270) {
+                    shownX = y;
+                    shownY = w - 1 - x;
                 }
-                const size_t from = (static_cast<size_t>(y) * w + x) * kBytesPerPixel;
-                const size_t to =
-                    (static_cast<size_t>(offsetY_ + shownY) * canvasWidth_ + offsetX_ + shownX) *
-                    kBytesPerPixel;
-                std::copy_n(scaled_.data() + from, kBytesPerPixel, canvas_.data() + to);
+                std::copy_n(row + static_cast<size_t>(x) * kBytesPerPixel, kBytesPerPixel,
+                            canvasAt(shownX, shownY));
             }
         }
         return std::nullopt;

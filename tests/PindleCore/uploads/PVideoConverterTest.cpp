@@ -178,7 +178,7 @@ TEST_F(PVideoConverterTest, ConvertsToTheUploadFormat) {
 
 TEST_F(PVideoConverterTest, OneConversionPerSourceAndCancellationByURL) {
     auto& converter = PVideoConverter::getInstance();
-    const URL source = makeSource("long.mov", {.frames = 60});
+    const URL source = makeSource("long.mov", {.frames = 30});
     const std::string output = path("output.mp4");
 
     Outcome first;
