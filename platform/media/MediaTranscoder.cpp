@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <vector>
 
 #include "platform/media/FFmpegSupport.hpp"
@@ -125,6 +126,11 @@ class MediaTranscoder::Run {
             if (auto error = prepareAudio(output)) {
                 return error;
             }
+        }
+        std::error_code ignored;
+        if (std::filesystem::equivalent(owner_.sourcePath_, owner_.outputPath_, ignored)) {
+            // Writing would truncate the very file being read.
+            return MediaError::make(MediaError::exportFailed, "The output is the source file");
         }
         Error writerError;
         writer_ = MediaWriter::create(owner_.outputPath_, output, &writerError);
