@@ -1,5 +1,6 @@
 #include "platform/media/MediaWriter.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -277,6 +278,9 @@ std::optional<Error> MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
     if (state.finished || state.failed || !state.videoCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no video frames");
     }
+    if (pixels == nullptr || bytesPerRow < state.videoCodec->width * kBytesPerPixel) {
+        return MediaError::make(MediaError::unknown, "The picture is smaller than the video");
+    }
     const int64_t pts = std::llround(presentationTime / av_q2d(kVideoTimeBase));
     if (state.lastVideoPts != AV_NOPTS_VALUE && pts <= state.lastVideoPts) {
         return MediaError::make(MediaError::unknown, "Frame times must increase");
@@ -306,6 +310,9 @@ std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples
     }
     if (frameCount == 0) {
         return std::nullopt;
+    }
+    if (samples == nullptr) {
+        return MediaError::make(MediaError::unknown, "No samples");
     }
     const int count = static_cast<int>(frameCount);
     const int channels = state.audioCodec->ch_layout.nb_channels;

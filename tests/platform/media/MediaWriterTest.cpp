@@ -202,6 +202,7 @@ TEST_F(MediaWriterTest, RefusesUnusableSettingsAndFrames) {
     ASSERT_EQ(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.5), std::nullopt);
     EXPECT_TRUE(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.5).has_value());
     EXPECT_TRUE(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.1).has_value());
+    EXPECT_TRUE(writer->appendVideoFrame(pixels.data(), 32 * 4, 0.55).has_value());
     int16_t sample[2] = {};
     EXPECT_TRUE(writer->appendAudioSamples(sample, 1).has_value());
     EXPECT_EQ(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.6), std::nullopt);
