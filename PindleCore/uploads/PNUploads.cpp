@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "PindleCore/caches/PNImagesLoader.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNVideoResolution.hpp"
@@ -28,6 +29,9 @@ PNUploads& PNUploads::shared() {
 }
 
 PNUploads::PNUploads() {
+    thumbnailProvider_ = [](const platform::URL& file) -> std::shared_ptr<platform::Object> {
+        return PNImagesLoader::shared().thumbOfVideo(file);
+    };
     std::vector<PNUploadPtr> entries;
     for (const auto& record : PNUploadingStateManager::shared().recordered())
         if (auto entry = createUpload(*record))

@@ -74,7 +74,8 @@ class PNUploads {
     // Drops the entry of `videoID`, if any.
     void removeUpload(const std::string& videoID);
 
-    // Where entries get their thumbnails; none by default (entries then have no thumbnail).
+    // Where entries get their thumbnails; by default the image loader's first frame of the
+    // file (a null provider leaves entries without a thumbnail).
     void setThumbnailProvider(ThumbnailProvider provider);
 
     // The fraction of the record's bytes sent, rounded to 0.01 (halves away from zero); 0

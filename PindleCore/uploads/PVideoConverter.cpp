@@ -4,6 +4,7 @@
 
 #include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/MediaProbe.hpp"
 
 namespace pindle::legacy {
 
@@ -13,7 +14,7 @@ PVideoConverter& PVideoConverter::getInstance() {
     return *converter;
 }
 
-platform::MediaProbe::Size PVideoConverter::outputSize(platform::MediaProbe::Size displayed) {
+platform::Size PVideoConverter::outputSize(platform::Size displayed) {
     const double w = displayed.width;
     const double h = displayed.height;
     if (!(w > 0 && h > 0)) {

@@ -18,7 +18,7 @@
 
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "platform/media/Size.hpp"
 
 namespace pindle::legacy {
 
@@ -52,7 +52,7 @@ class PVideoConverter {
 
     // The output size for a source whose displayed size is `displayed`: fitted into the
     // landscape box when wider than high, else into the portrait box, in either direction.
-    static platform::MediaProbe::Size outputSize(platform::MediaProbe::Size displayed);
+    static platform::Size outputSize(platform::Size displayed);
 
   private:
     PVideoConverter() = default;

@@ -13,4 +13,8 @@ void Application::postWillTerminate() {
     NotificationCenter::defaultCenter().post(willTerminateNotification);
 }
 
+void Application::postDidReceiveMemoryWarning() {
+    NotificationCenter::defaultCenter().post(didReceiveMemoryWarningNotification);
+}
+
 }  // namespace pindle::platform

@@ -1,85 +1,110 @@
-// FFmpegSupport: owning handles for the codec library's objects and the mapping of its
-// error numbers to platform errors. Internal to platform/media: nothing outside this folder
-// includes it, so no other layer sees the codec library's headers.
+// FFmpegSupport: the media layer's private seam to FFmpeg: owning handles for its
+// structures, opening inputs by URL or from memory, and frame pixel conversion. Nothing
+// outside platform/media includes this header.
 //
-// Thread-safety: the handles are plain owners; use each from one thread at a time.
+// Thread-safety: the functions may be called from any thread; each handle belongs to one
+// thread at a time.
 #pragma once
-
-#include <memory>
-#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/display.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
+#include <libavutil/frame.h>
 }
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/URL.hpp"
 
 namespace pindle::platform::ffmpeg {
 
-struct InputDeleter {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
 struct FrameDeleter {
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
 struct PacketDeleter {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
-struct ScaleDeleter {
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
 };
-struct ResampleDeleter {
-    void operator()(SwrContext* context) const { swr_free(&context); }
-};
-struct FifoDeleter {
-    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
-};
-
-using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using ScalePtr = std::unique_ptr<SwsContext, ScaleDeleter>;
-using ResamplePtr = std::unique_ptr<SwrContext, ResampleDeleter>;
-using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 
-// An output file being muxed; closes the file and frees the context.
-class Output {
+FramePtr makeFrame();
+PacketPtr makePacket();
+
+// An opened input: the demuxer context and, when read from memory, the I/O context and the
+// bytes it reads. Closing frees all of it.
+class Input {
   public:
-    Output() = default;
-    ~Output();
-    Output(const Output&) = delete;
-    Output& operator=(const Output&) = delete;
+    Input() = default;
+    ~Input();
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
 
-    AVFormatContext* context = nullptr;
-    bool fileOpen = false;
+    AVFormatContext* context() const { return context_; }
+
+    // Where reading from memory stands.
+    struct MemoryReader {
+        const Data* data = nullptr;
+        std::int64_t position = 0;
+    };
+
+  private:
+    friend std::unique_ptr<Input> openURL(const URL&, Error*);
+    friend std::unique_ptr<Input> openMemory(const Data&);
+
+    AVFormatContext* context_ = nullptr;
+    AVIOContext* io_ = nullptr;
+    MemoryReader reader_;
 };
 
-// The library's message for `code`.
-std::string describe(int code);
+// Sets FFmpeg's own logging to fatal errors only, once per process: the layer reports
+// failures as Errors and probing arbitrary bytes would otherwise fill standard error.
+void quietLogging();
 
-// A platform error for a failed library call: errno-style failures keep their errno in the
-// POSIX domain (a missing file, a full disk), the rest get `mediaCode` of MediaError.
-Error makeError(int code, std::int64_t mediaCode, const std::string& what);
+// FFmpeg's still-image demuxers: the "<format>_pipe" family, "image2" and GIF's own.
+bool isStillImageFormat(const AVInputFormat& format);
 
-// Sets the library up once per process: it logs nothing of its own.
-void initialize();
+// Opens a local file URL, or an http(s) URL through FFmpeg's own I/O, and reads the stream
+// information. Other schemes fail with MediaError::operationNotSupportedForAsset (custom
+// schemes will be served by a resource loader in front of FFmpeg's I/O). Still images and
+// text (which FFmpeg would read as a picture) are no timed media and fail with
+// MediaError::fileFormatNotRecognized.
+std::unique_ptr<Input> openURL(const URL& url, Error* error);
+// Opens bytes held by the caller, which must outlive the input. Null when no demuxer
+// recognises them.
+std::unique_ptr<Input> openMemory(const Data& data);
 
-// Opens `path` for demuxing and reads its stream information.
-InputPtr openInput(const std::string& path, Error* error);
+// A decoder opened for one stream of `input`; with maxPixels, it refuses frames larger
+// than that many pixels.
+CodecContextPtr openDecoder(const AVStream& stream, std::int64_t maxPixels = 0);
 
-// The clockwise rotation in degrees, a multiple of 90 in [0, 360), of the stream's display
-// matrix (or its legacy "rotate" tag); 0 when it has neither.
-int clockwiseRotation(const AVStream* stream);
+// Decodes the stream's frames in order, handing each to `accept` until it returns false.
+// Returns false when nothing could be read or decoded at all.
+bool decodeFrames(Input& input, int streamIndex, AVCodecContext& decoder,
+                  const std::function<bool(const AVFrame&)>& accept);
+
+// The frame's pixels as tightly packed RGBA8 rows; nothing when the format cannot be
+// converted.
+std::optional<std::vector<std::uint8_t>> toRGBA(const AVFrame& frame);
+
+// Scales tightly packed RGBA8 pixels to a new size.
+// REQUIRES: all sizes positive; pixels.size() == width * height * 4.
+std::optional<std::vector<std::uint8_t>> scaleRGBA(const std::vector<std::uint8_t>& pixels,
+                                                   int width, int height, int newWidth,
+                                                   int newHeight);
+
+// Clockwise rotation in degrees that the stream asks for on display: from its display
+// matrix, else from a "rotate" tag; 0 when it has neither.
+double clockwiseRotationDegrees(const AVStream& stream);
 
 }  // namespace pindle::platform::ffmpeg

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/media/FFmpegSupport.hpp"
+#include "platform/media/CodecSupport.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 
@@ -23,7 +23,7 @@ int evenSize(double size) {
 }
 
 Error decodeError(int code, const std::string& what) {
-    return ffmpeg::makeError(code, MediaError::decodeFailed, what);
+    return codec::makeError(code, MediaError::decodeFailed, what);
 }
 
 }  // namespace
@@ -64,7 +64,7 @@ class MediaTranscoder::Run {
         }
     }
 
-    std::optional<Error> openDecoder(AVStream* stream, ffmpeg::CodecPtr& decoder) {
+    std::optional<Error> openDecoder(AVStream* stream, ffmpeg::CodecContextPtr& decoder) {
         const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
         if (codec == nullptr) {
             return MediaError::make(
@@ -85,7 +85,7 @@ class MediaTranscoder::Run {
 
     std::optional<Error> prepare() {
         Error openError;
-        input_ = ffmpeg::openInput(owner_.sourcePath_, &openError);
+        input_ = codec::openInput(owner_.sourcePath_, &openError);
         if (!input_) {
             return openError;
         }
@@ -145,7 +145,7 @@ class MediaTranscoder::Run {
         if (source->width <= 0 || source->height <= 0) {
             return MediaError::make(MediaError::invalidSourceMedia, "The video has no size");
         }
-        rotation_ = ffmpeg::clockwiseRotation(videoStream_);
+        rotation_ = codec::clockwiseQuarterTurnDegrees(*videoStream_);
         const bool quarterTurn = rotation_ == 90 || rotation_ == 270;
         const double shownWidth = quarterTurn ? source->height : source->width;
         const double shownHeight = quarterTurn ? source->width : source->height;
@@ -428,11 +428,11 @@ class MediaTranscoder::Run {
 
     MediaTranscoder& owner_;
     std::function<void(float)> progressHandler_;
-    ffmpeg::InputPtr input_;
+    codec::InputPtr input_;
     AVStream* videoStream_ = nullptr;
     AVStream* audioStream_ = nullptr;
-    ffmpeg::CodecPtr videoDecoder_;
-    ffmpeg::CodecPtr audioDecoder_;
+    ffmpeg::CodecContextPtr videoDecoder_;
+    ffmpeg::CodecContextPtr audioDecoder_;
     std::unique_ptr<MediaWriter> writer_;
     double duration_ = 0;
 
@@ -447,13 +447,13 @@ class MediaTranscoder::Run {
     int scaledHeight_ = 0;
     std::vector<uint8_t> canvas_;
     std::vector<uint8_t> scaled_;
-    ffmpeg::ScalePtr scaler_;
+    codec::ScalePtr scaler_;
     ffmpeg::FramePtr pending_;
     double pendingTime_ = 0;
     bool pendingDrawn_ = false;
     int64_t nextSlot_ = 0;
 
-    ffmpeg::ResamplePtr resampler_;
+    codec::ResamplePtr resampler_;
     int outputChannels_ = 0;
     std::vector<int16_t> samples_;
 };

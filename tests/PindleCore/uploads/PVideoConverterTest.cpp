@@ -21,8 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using platform::MediaProbe;
 using platform::MediaWriter;
+using platform::Size;
 using platform::URL;
-using Size = MediaProbe::Size;
 
 constexpr double kTimeout = 120;
 

@@ -123,7 +123,7 @@ TEST_F(MediaTranscoderTest, WritesTheRequestedFormatWhateverTheSource) {
         const char* name;
         Source source;
         int width, height;  // requested
-        MediaProbe::Size expected;
+        Size expected;
     };
     const Case cases[] = {
         {"plain", {}, 128, 96, {128, 96}},

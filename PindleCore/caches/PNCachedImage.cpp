@@ -1,0 +1,1 @@
+#include "PindleCore/caches/PNCachedImage.hpp"

@@ -1,0 +1,30 @@
+// AssetTrack: what an asset knows about one of its tracks (one stream of the media file).
+//
+// Thread-safety: a plain value.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/media/AffineTransform.hpp"
+#include "platform/media/MediaTime.hpp"
+#include "platform/media/Size.hpp"
+
+namespace pindle::platform {
+
+enum class MediaType { video, audio, other };
+
+struct AssetTrack {
+    // Unique within the asset, starting at 1.
+    std::int32_t trackID = 0;
+    MediaType mediaType = MediaType::other;
+    // The stored frame size of a video track (0 by 0 for other tracks).
+    Size naturalSize;
+    // How the stored frames are to be turned for display (identity for other tracks).
+    AffineTransform preferredTransform;
+    // Frames per second as the file declares them; 0 when unknown or not a video track.
+    double nominalFrameRate = 0;
+    // Invalid when the file does not say.
+    MediaTime duration;
+};
+
+}  // namespace pindle::platform
