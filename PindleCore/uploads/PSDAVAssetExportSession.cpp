@@ -51,11 +51,11 @@ std::optional<std::pair<std::string, int>> parseProfileLevel(const std::string& 
 }  // namespace
 
 std::shared_ptr<PSDAVAssetExportSession> PSDAVAssetExportSession::exportSessionWithAsset(
-    const platform::URL& asset) {
-    return std::make_shared<PSDAVAssetExportSession>(Private(), asset);
+    platform::AssetPtr asset) {
+    return std::make_shared<PSDAVAssetExportSession>(Private(), std::move(asset));
 }
 
-PSDAVAssetExportSession::PSDAVAssetExportSession(Private, platform::URL asset)
+PSDAVAssetExportSession::PSDAVAssetExportSession(Private, platform::AssetPtr asset)
     : asset_(std::move(asset)), inputQueue_(platform::DispatchQueue::create(kInputQueueLabel)) {}
 
 std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSettings(
@@ -70,7 +70,7 @@ std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSett
     if (!outputURL_->isFileURL()) {
         return refuse(MediaError::exportFailed, "Output URL is not a file URL");
     }
-    if (!asset_.isFileURL()) {
+    if (!asset_->url().isFileURL()) {
         return refuse(MediaError::operationNotSupportedForAsset, "The asset is not a local file");
     }
     MediaTranscoder::Settings settings;
@@ -134,7 +134,7 @@ void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
         if (!settings) {
             error_ = refusal;
         } else {
-            transcoder = MediaTranscoder::create(asset_.path(), outputURL_->path(),
+            transcoder = MediaTranscoder::create(asset_->url().path(), outputURL_->path(),
                                                  std::move(*settings), inputQueue_);
             transcoder_ = transcoder;
         }

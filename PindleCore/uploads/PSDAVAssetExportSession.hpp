@@ -29,6 +29,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
+#include "platform/media/Asset.hpp"
 #include "platform/media/MediaTranscoder.hpp"
 
 namespace pindle::legacy {
@@ -65,9 +66,10 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
         std::int64_t encoderBitRate = 128000;
     };
 
-    // `asset` is the file URL of the source movie.
+    // The source movie; it is read from its URL, which must be a file URL.
+    // REQUIRES: asset is not null.
     static std::shared_ptr<PSDAVAssetExportSession> exportSessionWithAsset(
-        const platform::URL& asset);
+        platform::AssetPtr asset);
 
     PSDAVAssetExportSession(const PSDAVAssetExportSession&) = delete;
     PSDAVAssetExportSession& operator=(const PSDAVAssetExportSession&) = delete;
@@ -89,7 +91,7 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     // 0 to 1 while exporting; 1 after success.
     float progress() const;
 
-    const platform::URL& asset() const { return asset_; }
+    const platform::AssetPtr& asset() const { return asset_; }
 
     bool shouldOptimizeForNetworkUse() const;
     void setShouldOptimizeForNetworkUse(bool optimize);
@@ -111,14 +113,14 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     struct Private {
         explicit Private() = default;
     };
-    PSDAVAssetExportSession(Private, platform::URL asset);
+    PSDAVAssetExportSession(Private, platform::AssetPtr asset);
 
   private:
     // The transcoder settings for the current properties, or the error that refuses them.
     std::optional<platform::MediaTranscoder::Settings> transcoderSettings(
         platform::Error* error) const;
 
-    const platform::URL asset_;
+    const platform::AssetPtr asset_;
     const std::shared_ptr<platform::DispatchQueue> inputQueue_;
 
     mutable std::mutex mutex_;

@@ -1,6 +1,7 @@
 #include "PindleCore/uploads/PVideoConverter.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
 #include "platform/media/MediaError.hpp"
@@ -13,7 +14,16 @@ PVideoConverter& PVideoConverter::getInstance() {
     return *converter;
 }
 
-platform::MediaProbe::Size PVideoConverter::outputSize(platform::MediaProbe::Size displayed) {
+platform::Size PVideoConverter::displayedSize(const platform::AssetTrack& track) {
+    // The bounding box of the natural size's rectangle under the transform; the translation
+    // only moves it.
+    const platform::AffineTransform& t = track.preferredTransform;
+    const platform::Size& size = track.naturalSize;
+    return {std::abs(t.a * size.width) + std::abs(t.c * size.height),
+            std::abs(t.b * size.width) + std::abs(t.d * size.height)};
+}
+
+platform::Size PVideoConverter::outputSize(platform::Size displayed) {
     const double w = displayed.width;
     const double h = displayed.height;
     if (!(w > 0 && h > 0)) {
@@ -32,7 +42,8 @@ platform::MediaProbe::Size PVideoConverter::outputSize(platform::MediaProbe::Siz
 bool PVideoConverter::convertMOVfileByURL(const platform::URL& source,
                                           const std::string& destMP4FilePath,
                                           Completion completion) {
-    auto session = PSDAVAssetExportSession::exportSessionWithAsset(source);
+    auto asset = platform::Asset::make(source);
+    auto session = PSDAVAssetExportSession::exportSessionWithAsset(asset);
     {
         std::lock_guard lock(mutex_);
         if (!mapSession_.emplace(source, session).second) {
@@ -44,10 +55,11 @@ bool PVideoConverter::convertMOVfileByURL(const platform::URL& source,
     if (!destMP4FilePath.empty()) {
         session->setOutputURL(platform::URL::fileURLWithPath(destMP4FilePath));
     }
-    // A source that cannot be read gets no video settings; the export then reports why.
-    if (auto probe = source.isFileURL() ? platform::MediaProbe::open(source.path()) : std::nullopt;
-        probe && probe->hasVideo) {
-        const auto size = outputSize(probe->displaySize());
+    // A source without a video track (or that cannot be read) gets no video settings: there
+    // is no picture to fit, and the export reports what it finds.
+    const auto videoTracks = asset->tracksWithMediaType(platform::MediaType::video);
+    if (!videoTracks.empty()) {
+        const auto size = outputSize(displayedSize(videoTracks.front()));
         PSDAVAssetExportSession::VideoSettings video;
         video.width = size.width;
         video.height = size.height;

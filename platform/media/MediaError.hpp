@@ -1,6 +1,5 @@
-// MediaError: the error domain and codes the media layer reports (assets, image generation,
-// writing and transcoding media files), numbered as the platform's media framework numbers
-// them so callers can compare codes with that platform's.
+// MediaError: the error domain and codes of the media layer (assets, image generation,
+// writing media files).
 //
 // Thread-safety: constants and a pure function.
 #pragma once

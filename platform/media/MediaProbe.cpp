@@ -2,16 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
+#include <iterator>
 
-#include "platform/media/FFmpegCodecSupport.hpp"
+#include "platform/media/CodecSupport.hpp"
 #include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
 
 namespace {
-
-constexpr double kDegreesPerHalfTurn = 180;
 
 double streamSeconds(const AVStream* stream) {
     if (stream->duration == AV_NOPTS_VALUE) {
@@ -22,27 +20,14 @@ double streamSeconds(const AVStream* stream) {
 
 }  // namespace
 
-MediaProbe::AffineTransform MediaProbe::AffineTransform::rotation(int degrees, Size size) {
-    switch (((degrees % 360) + 360) % 360) {
-        case 90:
-            return {0, 1, -1, 0, size.height, 0};
-        case 180:
-            return {-1, 0, 0, -1, size.width, size.height};
-        case 270:
-            return {0, -1, 1, 0, 0, size.width};
-        default:
-            return {};
-    }
-}
-
-double MediaProbe::AffineTransform::angleDegrees() const {
-    return std::atan2(b, a) * kDegreesPerHalfTurn / std::numbers::pi;
-}
-
-MediaProbe::Size MediaProbe::AffineTransform::applyToSize(Size size) const {
+Size MediaProbe::displaySize() const {
+    const AffineTransform& t = preferredTransform;
+    const Size size = naturalSize;
     // Corners of the rectangle: x' = a x + c y + tx, y' = b x + d y + ty.
-    const double xs[] = {0, a * size.width, c * size.height, a * size.width + c * size.height};
-    const double ys[] = {0, b * size.width, d * size.height, b * size.width + d * size.height};
+    const double xs[] = {0, t.a * size.width, t.c * size.height,
+                         t.a * size.width + t.c * size.height};
+    const double ys[] = {0, t.b * size.width, t.d * size.height,
+                         t.b * size.width + t.d * size.height};
     const auto [minX, maxX] = std::minmax_element(std::begin(xs), std::end(xs));
     const auto [minY, maxY] = std::minmax_element(std::begin(ys), std::end(ys));
     return {*maxX - *minX, *maxY - *minY};
@@ -64,8 +49,8 @@ std::optional<MediaProbe> MediaProbe::open(const std::string& path, Error* error
             probe.hasVideo = true;
             probe.naturalSize = {static_cast<double>(parameters->width),
                                  static_cast<double>(parameters->height)};
-            probe.preferredTransform =
-                AffineTransform::rotation(codec::clockwiseRotation(stream), probe.naturalSize);
+            probe.preferredTransform = AffineTransform::rotationInQuarterTurns(
+                codec::clockwiseQuarterTurnDegrees(*stream), probe.naturalSize);
             const AVRational rate =
                 stream->avg_frame_rate.num != 0 ? stream->avg_frame_rate : stream->r_frame_rate;
             probe.nominalFrameRate = rate.den != 0 ? av_q2d(rate) : 0;

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <vector>
 
-#include "platform/media/FFmpegCodecSupport.hpp"
+#include "platform/media/CodecSupport.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 
@@ -63,7 +64,7 @@ class MediaTranscoder::Run {
         }
     }
 
-    std::optional<Error> openDecoder(AVStream* stream, codec::CodecPtr& decoder) {
+    std::optional<Error> openDecoder(AVStream* stream, ffmpeg::CodecContextPtr& decoder) {
         const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
         if (codec == nullptr) {
             return MediaError::make(
@@ -126,6 +127,11 @@ class MediaTranscoder::Run {
                 return error;
             }
         }
+        std::error_code ignored;
+        if (std::filesystem::equivalent(owner_.sourcePath_, owner_.outputPath_, ignored)) {
+            // Writing would truncate the very file being read.
+            return MediaError::make(MediaError::exportFailed, "The output is the source file");
+        }
         Error writerError;
         writer_ = MediaWriter::create(owner_.outputPath_, output, &writerError);
         if (!writer_) {
@@ -139,7 +145,7 @@ class MediaTranscoder::Run {
         if (source->width <= 0 || source->height <= 0) {
             return MediaError::make(MediaError::invalidSourceMedia, "The video has no size");
         }
-        rotation_ = codec::clockwiseRotation(videoStream_);
+        rotation_ = codec::clockwiseQuarterTurnDegrees(*videoStream_);
         const bool quarterTurn = rotation_ == 90 || rotation_ == 270;
         const double shownWidth = quarterTurn ? source->height : source->width;
         const double shownHeight = quarterTurn ? source->width : source->height;
@@ -215,8 +221,8 @@ class MediaTranscoder::Run {
     }
 
     std::optional<Error> transcode() {
-        codec::PacketPtr packet(av_packet_alloc());
-        codec::FramePtr frame(av_frame_alloc());
+        ffmpeg::PacketPtr packet(av_packet_alloc());
+        ffmpeg::FramePtr frame(av_frame_alloc());
         while (!owner_.cancelled_.load()) {
             const int result = av_read_frame(input_.get(), packet.get());
             if (result == AVERROR_EOF) {
@@ -351,31 +357,33 @@ class MediaTranscoder::Run {
 
         const int w = scaledWidth_;
         const int h = scaledHeight_;
+        const size_t rowBytes = static_cast<size_t>(w) * kBytesPerPixel;
+        auto canvasAt = [&](int x, int y) {
+            return canvas_.data() +
+                   (static_cast<size_t>(offsetY_ + y) * canvasWidth_ + offsetX_ + x) *
+                       kBytesPerPixel;
+        };
+        if (rotation_ == 0) {
+            for (int y = 0; y < h; ++y) {
+                std::copy_n(scaled_.data() + y * rowBytes, rowBytes, canvasAt(0, y));
+            }
+            return std::nullopt;
+        }
         for (int y = 0; y < h; ++y) {
+            const uint8_t* row = scaled_.data() + y * rowBytes;
             for (int x = 0; x < w; ++x) {
-                int shownX = x;
-                int shownY = y;
-                switch (rotation_) {
-                    case 90:
-                        shownX = h - 1 - y;
-                        shownY = x;
-                        break;
-                    case 180:
-                        shownX = w - 1 - x;
-                        shownY = h - 1 - y;
-                        break;
-                    case 270:
-                        shownX = y;
-                        shownY = w - 1 - x;
-                        break;
-                    default:
-                        break;
+                // Where the pixel shows after a clockwise turn.
+                int shownX = w - 1 - x;  // half turn
+                int shownY = h - 1 - y;
+                if (rotation_ == 90) {
+                    shownX = h - 1 - y;
+                    shownY = x;
+                } else if (rotation_ == 270) {
+                    shownX = y;
+                    shownY = w - 1 - x;
                 }
-                const size_t from = (static_cast<size_t>(y) * w + x) * kBytesPerPixel;
-                const size_t to =
-                    (static_cast<size_t>(offsetY_ + shownY) * canvasWidth_ + offsetX_ + shownX) *
-                    kBytesPerPixel;
-                std::copy_n(scaled_.data() + from, kBytesPerPixel, canvas_.data() + to);
+                std::copy_n(row + static_cast<size_t>(x) * kBytesPerPixel, kBytesPerPixel,
+                            canvasAt(shownX, shownY));
             }
         }
         return std::nullopt;
@@ -423,8 +431,8 @@ class MediaTranscoder::Run {
     codec::InputPtr input_;
     AVStream* videoStream_ = nullptr;
     AVStream* audioStream_ = nullptr;
-    codec::CodecPtr videoDecoder_;
-    codec::CodecPtr audioDecoder_;
+    ffmpeg::CodecContextPtr videoDecoder_;
+    ffmpeg::CodecContextPtr audioDecoder_;
     std::unique_ptr<MediaWriter> writer_;
     double duration_ = 0;
 
@@ -440,7 +448,7 @@ class MediaTranscoder::Run {
     std::vector<uint8_t> canvas_;
     std::vector<uint8_t> scaled_;
     codec::ScalePtr scaler_;
-    codec::FramePtr pending_;
+    ffmpeg::FramePtr pending_;
     double pendingTime_ = 0;
     bool pendingDrawn_ = false;
     int64_t nextSlot_ = 0;

@@ -11,9 +11,9 @@
 //
 // A transcoder runs once: start() queues the work on the transcoder's serial queue, and
 // the completion runs exactly once on that queue, after the output is complete or, for a
-// failed or cancelled run, after the partial output has been deleted. A file that was at the
-// output path before is replaced only by a complete result or by the partial output that is
-// then deleted.
+// failed or cancelled run, after the partial output has been deleted. A file already at the
+// output path is overwritten once the source has been opened (and so is gone after a failed
+// run); an output path that names the source itself is refused before anything is written.
 //
 // Thread-safety: every member may be called from any thread. The completion runs on queue().
 #pragma once

@@ -1,10 +1,11 @@
 #include "platform/media/MediaWriter.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
-#include "platform/media/FFmpegCodecSupport.hpp"
+#include "platform/media/CodecSupport.hpp"
 #include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
@@ -24,20 +25,20 @@ Error writeError(int code, const std::string& what) {
 
 struct MediaWriter::State {
     codec::Output output;
-    codec::CodecPtr videoCodec;
+    ffmpeg::CodecContextPtr videoCodec;
     AVStream* videoStream = nullptr;
     codec::ScalePtr scaler;
-    codec::FramePtr videoFrame;
+    ffmpeg::FramePtr videoFrame;
     int64_t lastVideoPts = AV_NOPTS_VALUE;
 
-    codec::CodecPtr audioCodec;
+    ffmpeg::CodecContextPtr audioCodec;
     AVStream* audioStream = nullptr;
     codec::ResamplePtr resampler;
     codec::FifoPtr fifo;
-    codec::FramePtr audioFrame;
+    ffmpeg::FramePtr audioFrame;
     int64_t audioSamplesEncoded = 0;
 
-    codec::PacketPtr packet{av_packet_alloc()};
+    ffmpeg::PacketPtr packet{av_packet_alloc()};
     bool headerWritten = false;
     bool finished = false;
     bool failed = false;
@@ -125,7 +126,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         return invalid("Audio needs channels and a sample rate");
     }
 
-    codec::initialize();
+    ffmpeg::quietLogging();
     auto state = std::make_unique<State>();
     const char* format = settings.container == Container::mp4 ? "mp4" : "mov";
     int result =
@@ -170,7 +171,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         av_dict_free(&options);
         if (result < 0) {
             return fail(codec::makeError(result, MediaError::encoderNotFound,
-                                          "Cannot open the video encoder"));
+                                         "Cannot open the video encoder"));
         }
         state->videoStream = avformat_new_stream(context, nullptr);
         avcodec_parameters_from_context(state->videoStream->codecpar, encoder);
@@ -215,7 +216,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         result = avcodec_open2(encoder, codec, nullptr);
         if (result < 0) {
             return fail(codec::makeError(result, MediaError::encoderNotFound,
-                                          "Cannot open the audio encoder"));
+                                         "Cannot open the audio encoder"));
         }
         state->audioStream = avformat_new_stream(context, nullptr);
         avcodec_parameters_from_context(state->audioStream->codecpar, encoder);
@@ -277,6 +278,9 @@ std::optional<Error> MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
     if (state.finished || state.failed || !state.videoCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no video frames");
     }
+    if (pixels == nullptr || bytesPerRow < state.videoCodec->width * kBytesPerPixel) {
+        return MediaError::make(MediaError::unknown, "The picture is smaller than the video");
+    }
     const int64_t pts = std::llround(presentationTime / av_q2d(kVideoTimeBase));
     if (state.lastVideoPts != AV_NOPTS_VALUE && pts <= state.lastVideoPts) {
         return MediaError::make(MediaError::unknown, "Frame times must increase");
@@ -306,6 +310,9 @@ std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples
     }
     if (frameCount == 0) {
         return std::nullopt;
+    }
+    if (samples == nullptr) {
+        return MediaError::make(MediaError::unknown, "No samples");
     }
     const int count = static_cast<int>(frameCount);
     const int channels = state.audioCodec->ch_layout.nb_channels;

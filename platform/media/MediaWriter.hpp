@@ -75,6 +75,7 @@ class MediaWriter {
 
     // Encodes one picture of width x height pixels, 4 bytes each in the settings' order, rows
     // `bytesPerRow` apart, shown at `presentationTime` seconds.
+    // A picture with rows shorter than the video's width is refused.
     // REQUIRES: a video track; times strictly increase.
     std::optional<Error> appendVideoFrame(const std::uint8_t* pixels, std::ptrdiff_t bytesPerRow,
                                           double presentationTime);

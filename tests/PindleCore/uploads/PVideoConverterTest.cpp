@@ -21,8 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using platform::MediaProbe;
 using platform::MediaWriter;
+using platform::Size;
 using platform::URL;
-using Size = MediaProbe::Size;
 
 constexpr double kTimeout = 120;
 
@@ -110,21 +110,31 @@ class PVideoConverterTest : public ::testing::Test {
 
 TEST_F(PVideoConverterTest, FitsTheDisplayedPictureIntoTheBox) {
     struct Case {
-        Size displayed;
+        Size natural;
+        int clockwiseDegrees;
         Size expected;
     };
     const Case cases[] = {
-        {{1920, 1080}, {1280, 720}},  // landscape
-        {{1080, 1920}, {720, 1280}},  // portrait, as a quarter-turned 1920x1080 shows
-        {{640, 480}, {960, 720}},     // smaller sources are scaled up
-        {{1080, 1080}, {720, 720}},   // square counts as portrait
-        {{3840, 1080}, {1280, 360}},  // the width limits
-        {{0, 0}, {0, 0}},             // nothing to fit
+        {{1920, 1080}, 0, {1280, 720}},    // landscape
+        {{1920, 1080}, 90, {720, 1280}},   // a portrait recording, stored turned
+        {{1920, 1080}, 270, {720, 1280}},  //
+        {{1920, 1080}, 180, {1280, 720}},  // upside down stays landscape
+        {{640, 480}, 0, {960, 720}},       // smaller sources are scaled up
+        {{1080, 1080}, 0, {720, 720}},     // square counts as portrait
+        {{3840, 1080}, 0, {1280, 360}},    // the width limits
+        {{0, 0}, 0, {0, 0}},               // nothing to fit
     };
     for (const auto& c : cases) {
-        const Size size = PVideoConverter::outputSize(c.displayed);
-        EXPECT_NEAR(size.width, c.expected.width, 0.001) << c.displayed.width;
-        EXPECT_NEAR(size.height, c.expected.height, 0.001) << c.displayed.height;
+        platform::AssetTrack track;
+        track.mediaType = platform::MediaType::video;
+        track.naturalSize = c.natural;
+        track.preferredTransform =
+            platform::AffineTransform::rotationInQuarterTurns(c.clockwiseDegrees, c.natural);
+        const Size size = PVideoConverter::outputSize(PVideoConverter::displayedSize(track));
+        SCOPED_TRACE(::testing::Message() << c.natural.width << "x" << c.natural.height
+                                          << " turned " << c.clockwiseDegrees);
+        EXPECT_NEAR(size.width, c.expected.width, 0.001);
+        EXPECT_NEAR(size.height, c.expected.height, 0.001);
     }
 }
 
@@ -178,7 +188,7 @@ TEST_F(PVideoConverterTest, ConvertsToTheUploadFormat) {
 
 TEST_F(PVideoConverterTest, OneConversionPerSourceAndCancellationByURL) {
     auto& converter = PVideoConverter::getInstance();
-    const URL source = makeSource("long.mov", {.frames = 60});
+    const URL source = makeSource("long.mov", {.frames = 30});
     const std::string output = path("output.mp4");
 
     Outcome first;
@@ -238,7 +248,7 @@ TEST_F(PVideoConverterTest, FailuresReachTheCompletion) {
 
 TEST_F(PVideoConverterTest, ExportSessionReportsStatusProgressAndErrors) {
     const URL source = makeSource("source.mov", {});
-    auto session = PSDAVAssetExportSession::exportSessionWithAsset(source);
+    auto session = PSDAVAssetExportSession::exportSessionWithAsset(platform::Asset::make(source));
     EXPECT_EQ(session->status(), PSDAVAssetExportSession::Status::unknown);
     EXPECT_EQ(session->progress(), 0.0f);
 

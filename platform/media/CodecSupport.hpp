@@ -1,10 +1,12 @@
-// FFmpegCodecSupport: owning handles for the codec library's objects and the mapping of its
-// error numbers to platform errors. Internal to platform/media: nothing outside this folder
-// includes it, so no other layer sees the codec library's headers.
+// CodecSupport: what the writer, the probe and the transcoder need of FFmpeg beyond
+// FFmpegSupport: owning handles for demuxing by path, scaling, resampling and muxing, and
+// errors that keep a failed system call's errno. Nothing outside platform/media includes it.
 //
-// Thread-safety: the handles are plain owners; use each from one thread at a time.
+// Thread-safety: the functions may be called from any thread; each handle belongs to one
+// thread at a time.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,20 +22,12 @@ extern "C" {
 }
 
 #include "platform/foundation/Error.hpp"
+#include "platform/media/FFmpegSupport.hpp"
 
 namespace pindle::platform::codec {
 
 struct InputDeleter {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
 struct ScaleDeleter {
     void operator()(SwsContext* context) const { sws_freeContext(context); }
@@ -46,9 +40,6 @@ struct FifoDeleter {
 };
 
 using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using ScalePtr = std::unique_ptr<SwsContext, ScaleDeleter>;
 using ResamplePtr = std::unique_ptr<SwrContext, ResampleDeleter>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
@@ -72,14 +63,13 @@ std::string describe(int code);
 // POSIX domain (a missing file, a full disk), the rest get `mediaCode` of MediaError.
 Error makeError(int code, std::int64_t mediaCode, const std::string& what);
 
-// Sets the library up once per process: it logs nothing of its own.
-void initialize();
-
-// Opens `path` for demuxing and reads its stream information.
+// Opens the local file `path` for demuxing and reads its stream information. A missing or
+// unreadable file is a POSIX error; anything FFmpeg cannot take apart is
+// MediaError::fileFormatNotRecognized.
 InputPtr openInput(const std::string& path, Error* error);
 
-// The clockwise rotation in degrees, a multiple of 90 in [0, 360), of the stream's display
-// matrix (or its legacy "rotate" tag); 0 when it has neither.
-int clockwiseRotation(const AVStream* stream);
+// The stream's display rotation rounded to a quarter turn: 0, 90, 180 or 270 degrees
+// clockwise.
+int clockwiseQuarterTurnDegrees(const AVStream& stream);
 
 }  // namespace pindle::platform::codec
