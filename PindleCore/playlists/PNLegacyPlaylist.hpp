@@ -86,6 +86,7 @@ class PNLegacyPlaylist : public PNPlaylist, public PNVideoRequestOperationDelega
     // once, on a global queue: the video; or nothing and PNError sessionNotStarted or
     // videoOutOfBounds; or nothing and no error when the position falls outside the local
     // list or the caller cancelled before the resolution started.
+    // REQUIRES: completion is callable.
     PNCancellablePtr asyncVideoAt(std::int64_t index, ItemCompletion completion);
     // The item at the public index when it is at hand, without waiting; nullptr when it is not
     // (a page request may then be started for later calls) or anything else holds the

@@ -117,7 +117,8 @@ PNCancellablePtr PNVideos::update(const std::string& videoID, const std::optiona
         videoID, parameters, PNTokenObject::sharedInstance(),
         [completion](const std::shared_ptr<PNVideo>& video,
                      const std::optional<platform::Error>& error) {
-            completion(video ? platform::Value(video) : platform::Value(), error);
+            if (completion)
+                completion(video ? platform::Value(video) : platform::Value(), error);
         });
 }
 

@@ -48,6 +48,7 @@ class PNVideos : public platform::Object {
     // when the tags or metadata exceed the validation limits (no request is made for either),
     // or the mapped error of a failed count request (nothing is kept; the next call asks
     // again).
+    // REQUIRES: completion is callable.
     void getPlaylist(const platform::StringSet& tags, const platform::StringDictionary& metadata,
                      bool order, PlaylistCompletion completion);
 
