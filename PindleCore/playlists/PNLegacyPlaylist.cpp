@@ -462,12 +462,6 @@ std::vector<PNVideoPtr> PNLegacyPlaylist::check(const std::vector<std::string>& 
     return replaced;
 }
 
-void PNLegacyPlaylist::updateCount(std::int64_t remoteCount) {
-    std::lock_guard lock(mutex_);
-    remoteCount_ = remoteCount;
-    internalCount_ = remoteCount_ + localCount_;
-}
-
 bool PNLegacyPlaylist::updateLocalVideos() {
     // Read outside the lock: the cache takes its own.
     auto candidates = PNLocalVideoCache::shared().videosByTags(tags_, metadata_);

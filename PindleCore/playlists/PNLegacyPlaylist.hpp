@@ -140,7 +140,6 @@ class PNLegacyPlaylist : public PNPlaylist, public PNVideoRequestOperationDelega
     void reloadData(SyncCompletion completion);
     void checkNewVideos(std::int64_t oldCount, std::int64_t newCount, bool localVideo);
     std::vector<PNVideoPtr> check(const std::vector<std::string>& videoIDs);
-    void updateCount(std::int64_t remoteCount);
     bool updateLocalVideos();
     bool hasLocalVideo(const std::string& videoID) const;
 
