@@ -12,10 +12,6 @@ bool WaitList::wait(std::unique_lock<std::mutex>& lock, DispatchTime deadline) {
         return false;
     }
     auto waiter = std::make_shared<Waiter>();
-    waiter->parkedOn = DeliveryTracker::current();
-    if (waiter->parkedOn) {
-        waiter->parkedOn->park();
-    }
     waiters_.push_back(waiter);
     if (!deadline.isDistantFuture()) {
         std::weak_ptr<WaitList> list = weak_from_this();
@@ -27,6 +23,13 @@ bool WaitList::wait(std::unique_lock<std::mutex>& lock, DispatchTime deadline) {
                 strongList->timeOut(strongWaiter);
             }
         });
+    }
+    // Parked only once its deadline is on the clock: a virtual clock that sees this thread
+    // settled must already see the deadline that will wake it. (The lock held here keeps the
+    // deadline's time-out from running before the park.)
+    waiter->parkedOn = DeliveryTracker::current();
+    if (waiter->parkedOn) {
+        waiter->parkedOn->park();
     }
     changed_.wait(lock, [&] { return waiter->released || waiter->timedOut; });
     return waiter->released;
