@@ -2,37 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include "../api/EmulatorFixture.hpp"
-#include "PindleCore/device/PBandwidthService.hpp"
+#include "OnlineUploadFixture.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "platform/files/FileManager.hpp"
-#include "platform/net/reachability/ScriptedReachabilitySource.hpp"
 
 namespace pindle::legacy {
 namespace {
 
 using platform::Data;
 
-class PDataRangeUploadingOperationTest : public testing::EmulatorFixture {
+class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
   protected:
-    void SetUp() override {
-        EmulatorFixture::SetUp();
-        authorize();
-        // The device is on line, whatever this machine's network looks like.
-        auto source = std::make_shared<platform::ScriptedReachabilitySource>(
-            platform::NetworkReachabilityFlag::reachable);
-        platform::NetworkReachabilitySource::setCurrent(source);
-        PBandwidthService::setInstance(
-            std::make_shared<PBandwidthService>(Reachability::reachabilityForInternetConnection()));
-        platform::NetworkReachabilitySource::setCurrent(nullptr);
-    }
-    void TearDown() override {
-        PBandwidthService::setInstance(nullptr);
-        EmulatorFixture::TearDown();
-    }
-
     // A recorded file of `size` bytes for `resolution` and its upload record.
     Data record(const std::string& id, const std::string& resolution, std::size_t size,
                 bool imported, std::vector<std::string> resolutions = {}) {

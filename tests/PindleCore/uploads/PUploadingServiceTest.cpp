@@ -6,8 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../api/EmulatorFixture.hpp"
-#include "PindleCore/device/PBandwidthService.hpp"
+#include "OnlineUploadFixture.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
@@ -19,28 +18,16 @@
 #include "platform/media/AssetWriter.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/MediaProbe.hpp"
-#include "platform/net/reachability/ScriptedReachabilitySource.hpp"
 
 namespace pindle::legacy {
 namespace {
 
-class PUploadingServiceTest : public testing::EmulatorFixture {
+class PUploadingServiceTest : public testing::OnlineUploadFixture {
   protected:
     void SetUp() override {
-        EmulatorFixture::SetUp();
-        authorize();
-        auto source = std::make_shared<platform::ScriptedReachabilitySource>(
-            platform::NetworkReachabilityFlag::reachable);
-        platform::NetworkReachabilitySource::setCurrent(source);
-        PBandwidthService::setInstance(
-            std::make_shared<PBandwidthService>(Reachability::reachabilityForInternetConnection()));
-        platform::NetworkReachabilitySource::setCurrent(nullptr);
+        OnlineUploadFixture::SetUp();
         folder_ = platform::AppContainer::temporaryDirectory() + "/incoming";
         std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        PBandwidthService::setInstance(nullptr);
-        EmulatorFixture::TearDown();
     }
 
     // A short portrait recording: 64x48 frames turned a quarter for display.

@@ -1,0 +1,29 @@
+// A fixture for the upload road: the backend emulator on loopback, a started session, and a
+// device that is on line whatever this machine's network looks like.
+#pragma once
+
+#include "../api/EmulatorFixture.hpp"
+#include "PindleCore/device/PBandwidthService.hpp"
+#include "platform/net/reachability/ScriptedReachabilitySource.hpp"
+
+namespace pindle::testing {
+
+class OnlineUploadFixture : public EmulatorFixture {
+  protected:
+    void SetUp() override {
+        EmulatorFixture::SetUp();
+        authorize();
+        auto source = std::make_shared<platform::ScriptedReachabilitySource>(
+            platform::NetworkReachabilityFlag::reachable);
+        platform::NetworkReachabilitySource::setCurrent(source);
+        legacy::PBandwidthService::setInstance(std::make_shared<legacy::PBandwidthService>(
+            legacy::Reachability::reachabilityForInternetConnection()));
+        platform::NetworkReachabilitySource::setCurrent(nullptr);
+    }
+    void TearDown() override {
+        legacy::PBandwidthService::setInstance(nullptr);
+        EmulatorFixture::TearDown();
+    }
+};
+
+}  // namespace pindle::testing
