@@ -22,6 +22,12 @@ BackendEmulator::BackendEmulator(Options options)
     storage_.addRoutes(server_.router());
     server_.setUpgradeHandler(
         [this](auto& socket, auto& request) { return notifications_.accept(socket, request); });
+    // Changes made through the REST resource reach every application's live channel.
+    videosResource_.setEventSink([this](const nlohmann::json& event) {
+        for (const auto& application : sessions_.applications()) {
+            notifications_.broadcast(application.id, event);
+        }
+    });
     server_.media().addProvider(
         [this](const std::string& path) { return videosResource_.media(path); });
 }

@@ -220,6 +220,11 @@ Response VideosResource::update(const Request& request, const std::string& id) c
     if (!video) {
         return Response::error(404, "no video " + id);
     }
+    if (changes.addedResolutions.empty()) {
+        emit({{"event", "modified"}, {"id", video->id}});
+    } else {
+        emitReady(*video);
+    }
     return videoReply(200, *video);
 }
 
@@ -227,6 +232,7 @@ Response VideosResource::remove(const std::string& id) const {
     if (!store_.remove(id)) {
         return Response::error(404, "no video " + id);
     }
+    emit({{"event", "deleted"}, {"id", id}});
     return Response::empty(204);
 }
 
@@ -269,6 +275,7 @@ Response VideosResource::convert(const Request& request, const std::string& id) 
     if (!video) {
         return Response::error(404, "no video " + id);
     }
+    emitReady(*video);
     return Response::json(
         200,
         {{"id", video->id}, {"filename", body.value("filename", "")}, {"state", video->state}});
@@ -434,6 +441,36 @@ std::optional<std::string> VideosResource::readChanges(const json& body, VideoCh
         }
     }
     return std::nullopt;
+}
+
+void VideosResource::setEventSink(EventSink sink) {
+    std::lock_guard lock(sinkMutex_);
+    sink_ = std::move(sink);
+}
+
+void VideosResource::emit(const json& event) const {
+    EventSink sink;
+    {
+        std::lock_guard lock(sinkMutex_);
+        sink = sink_;
+    }
+    if (sink)
+        sink(event);
+}
+
+void VideosResource::emitReady(const VideoRecord& video) const {
+    // The event names one playable address: the highest rendition in place.
+    const json backend = video.toBackendJSON(baseURL_());
+    std::string address;
+    if (backend.contains("mp4Url") && backend["mp4Url"].is_object()) {
+        for (const char* resolution : VideoRecord::resolutionNames) {
+            if (backend["mp4Url"].contains(resolution)) {
+                address = backend["mp4Url"][resolution].get<std::string>();
+                break;
+            }
+        }
+    }
+    emit({{"event", "ready"}, {"id", video.id}, {"data", {{"mp4Url", address}}}});
 }
 
 }  // namespace pindle::emulator

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <functional>
+
+#include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -47,6 +50,12 @@ class VideosResource {
     // The rendition or thumbnail under a decoded "/media/{id}/{file}" path.
     std::optional<MediaFile> media(const std::string& path) const;
 
+    // Receives the live events of changes made through this resource, as the notification
+    // channel sends them: {"event": "ready", "id", "data": {"mp4Url"}} when renditions come into
+    // place (an update naming "mp4", or a conversion), "modified" for other updates, "deleted".
+    using EventSink = std::function<void(const nlohmann::json& event)>;
+    void setEventSink(EventSink sink);
+
   private:
     using Caller = SessionRegistry::Caller;
     using Handler = std::function<Response(const Request&, const Router::Params&, const Caller&)>;
@@ -72,6 +81,10 @@ class VideosResource {
     VideoStore& store_;
     SessionRegistry& sessions_;
     BaseURL baseURL_;
+    void emit(const nlohmann::json& event) const;
+    void emitReady(const VideoRecord& video) const;
+    mutable std::mutex sinkMutex_;
+    EventSink sink_;  // guarded by sinkMutex_
 };
 
 }  // namespace pindle::emulator

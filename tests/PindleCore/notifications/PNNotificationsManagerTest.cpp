@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "../api/EmulatorFixture.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/net/URLSession.hpp"
 
 namespace pindle {
 namespace {
@@ -108,6 +111,39 @@ TEST_F(PNNotificationsManagerTest, BackendEventsBecomeVideoNotifications) {
     EXPECT_EQ(events[1].object, platform::Value("v2"));
     EXPECT_EQ(events[2].name, NotificationName::PNVideoDeleted);
     EXPECT_EQ(events[2].object, platform::Value("v3"));
+}
+
+TEST_F(PNNotificationsManagerTest, ChangesThroughTheBackendArriveAsNotifications) {
+    connect();
+    const std::string id = emulator_.store().list({}).videos.front().id;
+    const std::string base = emulator_.apiURL() + "/videos/" + id;
+    auto send = [&](const char* method, const std::string& body) {
+        auto request = platform::URLRequest(platform::URL::fromString(base));
+        request.setHTTPMethod(method);
+        request.setValue("Bearer " + sessionToken_, "Authorization");
+        request.setValue("application/json", "Content-Type");
+        request.setHTTPBody(platform::Data(body.begin(), body.end()));
+        auto finished = std::make_shared<std::atomic<bool>>(false);
+        platform::URLSession::shared()
+            ->dataTask(request, [finished](auto, auto, auto) { finished->store(true); })
+            ->resume();
+        ASSERT_TRUE(pumpUntil([&] { return finished->load(); }));
+    };
+    send("PUT", R"({"title": "renamed"})");
+    send("PUT", R"({"mp4": ["360p"]})");
+    send("DELETE", "");
+
+    ASSERT_TRUE(pumpUntil([&] { return posted().size() >= 3; }));
+    auto events = posted();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].name, NotificationName::PNVideoUpdated);
+    EXPECT_EQ(events[0].object, platform::Value(id));
+    EXPECT_EQ(events[1].name, NotificationName::PNVideoCreated);
+    const platform::Value* address = events[1].object.find("mp4Url");
+    ASSERT_TRUE(address && address->asString());
+    EXPECT_NE(address->asString()->find("/media/" + id + "/"), std::string::npos);
+    EXPECT_EQ(events[2].name, NotificationName::PNVideoDeleted);
+    EXPECT_EQ(events[2].object, platform::Value(id));
 }
 
 TEST_F(PNNotificationsManagerTest, ReconnectsThreeSecondsAfterACloseWithTheCurrentToken) {
