@@ -17,10 +17,10 @@ PNNotificationsManager& PNNotificationsManager::sharedInstance() {
 }
 
 std::shared_ptr<PNNotificationsManager> PNNotificationsManager::create() {
-    return std::shared_ptr<PNNotificationsManager>(new PNNotificationsManager);
+    return std::make_shared<PNNotificationsManager>(Private{});
 }
 
-PNNotificationsManager::PNNotificationsManager() = default;
+PNNotificationsManager::PNNotificationsManager(Private) {}
 
 std::shared_ptr<WSWebSocket> PNNotificationsManager::session() const {
     std::lock_guard lock(mutex_);

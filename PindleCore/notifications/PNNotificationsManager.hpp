@@ -64,8 +64,14 @@ class PNNotificationsManager : public WSWebSocketDelegate,
                                    bool wasClean) override;
 
   private:
-    PNNotificationsManager();
+    struct Private {
+        explicit Private() = default;
+    };
 
+  public:
+    explicit PNNotificationsManager(Private);
+
+  private:
     void tryToReconnect();
     // Whether `socket` is the one the manager holds now (a replaced socket's late reports
     // are ignored).

@@ -59,8 +59,9 @@ std::optional<std::string> videoIDOf(const platform::Value& object) {
 
 }  // namespace
 
-PNLegacyPlaylist::PNLegacyPlaylist(platform::StringSet tags, platform::StringDictionary metadata,
-                                   bool order, std::int64_t count, platform::Date syncedDate)
+PNLegacyPlaylist::PNLegacyPlaylist(Private, platform::StringSet tags,
+                                   platform::StringDictionary metadata, bool order,
+                                   std::int64_t count, platform::Date syncedDate)
     : tags_(std::move(tags)),
       metadata_(std::move(metadata)),
       order_(order),
@@ -78,8 +79,8 @@ std::shared_ptr<PNLegacyPlaylist> PNLegacyPlaylist::make(platform::StringSet tag
                                                          platform::StringDictionary metadata,
                                                          bool order, std::int64_t count,
                                                          platform::Date syncedDate) {
-    std::shared_ptr<PNLegacyPlaylist> playlist(
-        new PNLegacyPlaylist(std::move(tags), std::move(metadata), order, count, syncedDate));
+    auto playlist = std::make_shared<PNLegacyPlaylist>(
+        Private{}, std::move(tags), std::move(metadata), order, count, syncedDate);
     playlist->updateLocalVideos();
     playlist->observe();
     return playlist;

@@ -120,8 +120,15 @@ class PNLegacyPlaylist : public PNPlaylist, public PNVideoRequestOperationDelega
         std::function<void(const PNVideoPtr& video, const std::vector<PNVideoPtr>& replaced,
                            const std::optional<platform::Error>& error)>;
 
-    PNLegacyPlaylist(platform::StringSet tags, platform::StringDictionary metadata, bool order,
-                     std::int64_t count, platform::Date syncedDate);
+    struct Private {
+        explicit Private() = default;
+    };
+
+  public:
+    PNLegacyPlaylist(Private, platform::StringSet tags, platform::StringDictionary metadata,
+                     bool order, std::int64_t count, platform::Date syncedDate);
+
+  private:
     std::shared_ptr<PNLegacyPlaylist> self();
     void observe();
 

@@ -63,12 +63,12 @@ std::shared_ptr<WSProxyConnect> WSProxyConnect::create(
     std::shared_ptr<platform::RunLoop> runLoop) {
     if (!runLoop)
         runLoop = WSNetworkRunLoop();
-    return std::shared_ptr<WSProxyConnect>(new WSProxyConnect(
-        std::move(url), settings ? std::move(*settings) : platform::ProxySettings::system(),
-        std::move(runLoop)));
+    return std::make_shared<WSProxyConnect>(
+        Private{}, std::move(url),
+        settings ? std::move(*settings) : platform::ProxySettings::system(), std::move(runLoop));
 }
 
-WSProxyConnect::WSProxyConnect(platform::URL url, platform::ProxySettings settings,
+WSProxyConnect::WSProxyConnect(Private, platform::URL url, platform::ProxySettings settings,
                                std::shared_ptr<platform::RunLoop> runLoop)
     : url_(std::move(url)),
       settings_(std::move(settings)),

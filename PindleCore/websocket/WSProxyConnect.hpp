@@ -54,9 +54,15 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     void openNetworkStream(Completion completion);
 
   private:
-    WSProxyConnect(platform::URL url, platform::ProxySettings settings,
+    struct Private {
+        explicit Private() = default;
+    };
+
+  public:
+    WSProxyConnect(Private, platform::URL url, platform::ProxySettings settings,
                    std::shared_ptr<platform::RunLoop> runLoop);
 
+  private:
     void openConnection();
     void handleEvent(platform::SocketStream::Event event);
     enum class SocksStage { none, greeting, authentication, connect, done };

@@ -52,8 +52,8 @@ std::shared_ptr<WSWebSocket> WSWebSocket::create(WSURLRequest request,
     assert(request.url.host() && "a WebSocket needs a URL with a host");
     if (!securityPolicy)
         securityPolicy = WSSecurityPolicy::defaultPolicy();
-    return std::shared_ptr<WSWebSocket>(
-        new WSWebSocket(std::move(request), std::move(protocols), std::move(securityPolicy)));
+    return std::make_shared<WSWebSocket>(Private{}, std::move(request), std::move(protocols),
+                                         std::move(securityPolicy));
 }
 
 std::shared_ptr<WSWebSocket> WSWebSocket::create(WSURLRequest request,
@@ -72,7 +72,7 @@ std::shared_ptr<WSWebSocket> WSWebSocket::create(const platform::URL& url,
     return create(WSURLRequest(url), std::move(protocols), false);
 }
 
-WSWebSocket::WSWebSocket(WSURLRequest request, std::vector<std::string> protocols,
+WSWebSocket::WSWebSocket(Private, WSURLRequest request, std::vector<std::string> protocols,
                          std::shared_ptr<WSSecurityPolicy> securityPolicy)
     : request_(std::move(request)),
       requestedProtocols_(std::move(protocols)),

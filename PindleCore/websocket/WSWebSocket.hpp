@@ -123,9 +123,15 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
     std::string handshakeRequest(const std::string& key) const;
 
   private:
-    WSWebSocket(WSURLRequest request, std::vector<std::string> protocols,
+    struct Private {
+        explicit Private() = default;
+    };
+
+  public:
+    WSWebSocket(Private, WSURLRequest request, std::vector<std::string> protocols,
                 std::shared_ptr<WSSecurityPolicy> securityPolicy);
 
+  private:
     enum Opcode : std::uint8_t {
         continuation = 0x0,
         text = 0x1,

@@ -35,13 +35,13 @@ std::unique_ptr<DirectoryEnumerator> DirectoryEnumerator::make(const std::string
     auto entries = readFolder(root, /*followLink=*/true, error);
     if (!entries)
         return nullptr;
-    std::unique_ptr<DirectoryEnumerator> enumerator(
-        new DirectoryEnumerator(root, std::move(errorHandler)));
+    auto enumerator =
+        std::make_unique<DirectoryEnumerator>(Private{}, root, std::move(errorHandler));
     enumerator->levels_.push_back(Level{"", std::move(*entries), 0});
     return enumerator;
 }
 
-DirectoryEnumerator::DirectoryEnumerator(std::string root, ErrorHandler errorHandler)
+DirectoryEnumerator::DirectoryEnumerator(Private, std::string root, ErrorHandler errorHandler)
     : root_(std::move(root)), errorHandler_(std::move(errorHandler)) {
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
 }

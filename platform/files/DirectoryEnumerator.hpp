@@ -63,7 +63,14 @@ class DirectoryEnumerator {
         std::size_t next = 0;
     };
 
-    DirectoryEnumerator(std::string root, ErrorHandler errorHandler);
+    struct Private {
+        explicit Private() = default;
+    };
+
+  public:
+    DirectoryEnumerator(Private, std::string root, ErrorHandler errorHandler);
+
+  private:
     static std::optional<std::vector<Entry>> readFolder(const std::string& path, bool followLink,
                                                         Error* error);
     std::string fullPath(const std::string& relativePath) const;

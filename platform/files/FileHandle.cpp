@@ -59,10 +59,10 @@ std::shared_ptr<FileHandle> FileHandle::open(const std::string& path, Mode mode,
     }
     if (created)
         FileManager::defaultManager().recordCreation(path);
-    return std::shared_ptr<FileHandle>(new FileHandle(fd, path, mode));
+    return std::make_shared<FileHandle>(Private{}, fd, path, mode);
 }
 
-FileHandle::FileHandle(int fd, std::string path, Mode mode)
+FileHandle::FileHandle(Private, int fd, std::string path, Mode mode)
     : path_(std::move(path)), mode_(mode), fd_(fd) {}
 
 FileHandle::~FileHandle() {

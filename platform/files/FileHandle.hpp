@@ -85,7 +85,14 @@ class FileHandle {
     std::optional<Data> readLoop(
         std::size_t length, Error* error,
         const std::function<ssize_t(std::uint8_t*, std::size_t, std::size_t)>& readSome);
-    FileHandle(int fd, std::string path, Mode mode);
+    struct Private {
+        explicit Private() = default;
+    };
+
+  public:
+    FileHandle(Private, int fd, std::string path, Mode mode);
+
+  private:
     Error failure(int errnoValue, const char* action) const;
     std::optional<Error> writeLocked(const Data& data);
 

@@ -57,13 +57,13 @@ std::unique_ptr<FileWatcher> FileWatcher::watch(const std::string& path,
     if (wakeFd < 0)
         return fail(errno, inotifyFd, fileFd, -1);
 
-    std::unique_ptr<FileWatcher> watcher(
-        new FileWatcher(path, inotifyFd, fileFd, wakeFd, std::move(executor), std::move(handler)));
+    auto watcher = std::make_unique<FileWatcher>(Private{}, path, inotifyFd, fileFd, wakeFd,
+                                                 std::move(executor), std::move(handler));
     watcher->thread_ = std::thread([raw = watcher.get()] { raw->run(); });
     return watcher;
 }
 
-FileWatcher::FileWatcher(std::string path, int inotifyFd, int fileFd, int wakeFd,
+FileWatcher::FileWatcher(Private, std::string path, int inotifyFd, int fileFd, int wakeFd,
                          std::shared_ptr<Executor> executor, Handler handler)
     : path_(std::move(path)),
       inotifyFd_(inotifyFd),

@@ -50,8 +50,15 @@ class FileWatcher {
   private:
     struct Delivery;
 
-    FileWatcher(std::string path, int inotifyFd, int fileFd, int wakeFd,
+    struct Private {
+        explicit Private() = default;
+    };
+
+  public:
+    FileWatcher(Private, std::string path, int inotifyFd, int fileFd, int wakeFd,
                 std::shared_ptr<Executor> executor, Handler handler);
+
+  private:
     void run();
     void deliver(Event event);
 

@@ -76,7 +76,7 @@ NotificationCenter::RegistrationPtr NotificationCenter::add(const void* owner,
                                                             std::shared_ptr<Executor> executor,
                                                             Block block) {
     // The constructor is private to the center, so make_shared cannot reach it.
-    RegistrationPtr registration(new Registration);
+    auto registration = std::make_shared<Registration>(Registration::Private{});
     registration->center_ = state_;
     registration->owner_ = owner;
     registration->name_ = std::move(name);

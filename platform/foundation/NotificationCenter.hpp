@@ -53,8 +53,14 @@ class NotificationCenter {
 
       private:
         friend class NotificationCenter;
-        Registration() = default;
+        struct Private {
+            explicit Private() = default;
+        };
 
+      public:
+        explicit Registration(Private) {}
+
+      private:
         std::weak_ptr<State> center_;
         const void* owner_ = nullptr;
         std::optional<std::string> name_;

@@ -254,7 +254,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
     state->output.fileOpen = true;
     result = avformat_write_header(context, &muxerOptions);
     av_dict_free(&muxerOptions);
-    std::unique_ptr<MediaWriter> writer(new MediaWriter(path, std::move(state)));
+    auto writer = std::make_unique<MediaWriter>(Private{}, path, std::move(state));
     if (result < 0) {
         return fail(writeError(result, "Cannot write the movie header"));
     }
@@ -262,7 +262,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
     return writer;
 }
 
-MediaWriter::MediaWriter(std::string path, std::unique_ptr<State> state)
+MediaWriter::MediaWriter(Private, std::string path, std::unique_ptr<State> state)
     : path_(std::move(path)), state_(std::move(state)) {}
 
 MediaWriter::~MediaWriter() {

@@ -95,7 +95,14 @@ class MediaWriter {
 
   private:
     struct State;
-    MediaWriter(std::string path, std::unique_ptr<State> state);
+    struct Private {
+        explicit Private() = default;
+    };
+
+  public:
+    MediaWriter(Private, std::string path, std::unique_ptr<State> state);
+
+  private:
     void discard();
 
     const std::string path_;

@@ -94,10 +94,11 @@ struct SocketStream::TLSState {
 };
 
 std::shared_ptr<SocketStream> SocketStream::create(std::string host, int port) {
-    return std::shared_ptr<SocketStream>(new SocketStream(std::move(host), port));
+    return std::make_shared<SocketStream>(Private{}, std::move(host), port);
 }
 
-SocketStream::SocketStream(std::string host, int port) : host_(std::move(host)), port_(port) {}
+SocketStream::SocketStream(Private, std::string host, int port)
+    : host_(std::move(host)), port_(port) {}
 
 SocketStream::~SocketStream() {
     close();

@@ -96,8 +96,14 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
     enum class Phase { idle, connecting, handshaking, open, ended, failed, closed };
     struct TLSState;
 
-    SocketStream(std::string host, int port);
+    struct Private {
+        explicit Private() = default;
+    };
 
+  public:
+    SocketStream(Private, std::string host, int port);
+
+  private:
     void onReady(short revents);
     // Each returns the events to announce; REQUIRES: mutex_ held.
     std::vector<Event> connectNextAddress();
