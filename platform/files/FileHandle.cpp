@@ -157,15 +157,19 @@ std::optional<Error> FileHandle::append(const Data& data) {
     return writeLocked(data);
 }
 
-std::optional<std::uint64_t> FileHandle::offset(Error* error) {
+std::optional<std::uint64_t> FileHandle::positionAfterSeek(int whence, Error* error) {
     std::scoped_lock lock(mutex_);
-    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    const off_t position = ::lseek(fd_, 0, whence);
     if (position < 0) {
         if (error != nullptr)
             *error = failure(errno, "seek in");
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(position);
+}
+
+std::optional<std::uint64_t> FileHandle::offset(Error* error) {
+    return positionAfterSeek(SEEK_CUR, error);
 }
 
 std::optional<Error> FileHandle::seek(std::uint64_t offset) {
@@ -176,14 +180,7 @@ std::optional<Error> FileHandle::seek(std::uint64_t offset) {
 }
 
 std::optional<std::uint64_t> FileHandle::seekToEnd(Error* error) {
-    std::scoped_lock lock(mutex_);
-    const off_t position = ::lseek(fd_, 0, SEEK_END);
-    if (position < 0) {
-        if (error != nullptr)
-            *error = failure(errno, "seek in");
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(position);
+    return positionAfterSeek(SEEK_END, error);
 }
 
 std::optional<Error> FileHandle::truncate(std::uint64_t size) {

@@ -80,6 +80,8 @@ class FileHandle {
     bool isStillAtPath() const;
 
   private:
+    // The offset after moving 0 bytes from `whence` (SEEK_CUR or SEEK_END).
+    std::optional<std::uint64_t> positionAfterSeek(int whence, Error* error);
     // Reads up to `length` bytes with `readSome(into, wanted, filledSoFar)`, retrying on EINTR
     // and stopping at the end of the file. REQUIRES: mutex_ held.
     std::optional<Data> readLoop(
