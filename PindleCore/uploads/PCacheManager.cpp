@@ -24,6 +24,16 @@ std::string PCacheManager::cacheVideoDirectoryPath() const {
     return folder;
 }
 
+std::string PCacheManager::conversionDirectoryPath() const {
+    const std::string folder = cacheVideoDirectoryPath() + "/converting";
+    platform::FileManager::defaultManager().createDirectory(folder, true);
+    return folder;
+}
+
+std::string PCacheManager::pathForConversionOutput(const std::string& videoID) const {
+    return conversionDirectoryPath() + "/" + videoID + ".mp4";
+}
+
 std::string PCacheManager::pathForMOVVideoCache(const std::string& videoID) const {
     return cacheVideoDirectoryPath() + "/" + videoID + ".mov";
 }

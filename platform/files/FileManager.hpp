@@ -54,6 +54,10 @@ class FileManager {
         // it is renamed over the destination. An error returned here fails the write as a
         // failed rename would: the temporary file is removed, the destination untouched.
         std::function<std::optional<Error>(const std::string& temporaryPath)> beforeAtomicRename;
+        // Called by moveItem before it moves anything. An error returned here fails the move:
+        // nothing is moved.
+        std::function<std::optional<Error>(const std::string& from, const std::string& to)>
+            beforeMove;
     };
 
     static constexpr const char* creationDateAttribute = "pindle.created";
@@ -91,6 +95,11 @@ class FileManager {
     // modification dates. REQUIRES: nothing exists at `to`. A failed copy leaves nothing
     // behind at `to`.
     std::optional<Error> copyItem(const std::string& from, const std::string& to) const;
+
+    // Gives the file at `from` a second name `to` (a hard link), so that it survives the removal
+    // of either name; where the file system cannot link (another volume, no support), copies
+    // it. REQUIRES: nothing exists at `to`.
+    std::optional<Error> linkItem(const std::string& from, const std::string& to) const;
 
     std::optional<FileAttributes> attributesOfItem(const std::string& path,
                                                    Error* error = nullptr) const;

@@ -1,7 +1,9 @@
 #include "platform/media/CodecSupport.hpp"
 
+#include <cerrno>
 #include <cmath>
 
+#include "platform/files/FileError.hpp"
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/MediaError.hpp"
 
@@ -32,6 +34,18 @@ Error makeError(int code, std::int64_t mediaCode, const std::string& what) {
                      {{Error::localizedDescriptionKey, Value(description)}});
     }
     return MediaError::make(mediaCode, description);
+}
+
+Error makeWriteError(int code, const std::string& what) {
+    Error error = makeError(code, MediaError::unknown, what);
+    if (error.domain() == POSIXError::domain &&
+        (error.code() == ENOSPC || error.code() == EDQUOT)) {
+        const Value description = error.userInfo().at(Error::localizedDescriptionKey);
+        return Error(
+            MediaError::domain, MediaError::diskFull,
+            {{Error::localizedDescriptionKey, description}, {underlyingErrorKey, Value(error)}});
+    }
+    return error;
 }
 
 InputPtr openInput(const std::string& path, Error* error) {

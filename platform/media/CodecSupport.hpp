@@ -63,6 +63,11 @@ std::string describe(int code);
 // POSIX domain (a missing file, a full disk), the rest get `mediaCode` of MediaError.
 Error makeError(int code, std::int64_t mediaCode, const std::string& what);
 
+// The error for a failed write of a movie: MediaError::diskFull only when the volume is full or
+// the quota spent (ENOSPC, EDQUOT), with the POSIX error beneath it; other errno-style failures
+// in the POSIX domain; anything else MediaError::unknown.
+Error makeWriteError(int code, const std::string& what);
+
 // Opens the local file `path` for demuxing and reads its stream information. A missing or
 // unreadable file is a POSIX error; anything FFmpeg cannot take apart is
 // MediaError::fileFormatNotRecognized.

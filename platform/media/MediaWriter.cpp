@@ -62,7 +62,7 @@ struct MediaWriter::State {
             packet->stream_index = stream->index;
             const int written = av_interleaved_write_frame(output.context, packet.get());
             if (written < 0) {
-                return codec::makeError(written, MediaError::diskFull, "Writing failed");
+                return codec::makeWriteError(written, "Writing failed");
             }
         }
     }
@@ -355,14 +355,14 @@ std::optional<Error> MediaWriter::finish() {
     if (!error) {
         const int result = av_write_trailer(state.output.context);
         if (result < 0) {
-            error = codec::makeError(result, MediaError::diskFull, "Cannot complete the movie");
+            error = codec::makeWriteError(result, "Cannot complete the movie");
         }
     }
     if (!error && state.output.fileOpen) {
         const int result = avio_closep(&state.output.context->pb);
         state.output.fileOpen = false;
         if (result < 0) {
-            error = codec::makeError(result, MediaError::diskFull, "Cannot close the movie");
+            error = codec::makeWriteError(result, "Cannot close the movie");
         }
     }
     if (error) {

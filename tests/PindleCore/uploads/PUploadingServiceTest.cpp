@@ -148,12 +148,32 @@ TEST_F(PUploadingServiceTest, AFileIsConvertedUploadedAndReported) {
 namespace pindle::legacy {
 namespace {
 
-TEST(PPublishServiceTest, ISO6709LocationsGiveLatitudeAndLongitude) {
-    auto coordinate = PPublishService::coordinatedFromISO6709String("+37.3318-122.0312/");
-    EXPECT_DOUBLE_EQ(coordinate.at("lat"), 37.3318);
-    EXPECT_DOUBLE_EQ(coordinate.at("long"), -122.0312);
-    EXPECT_TRUE(PPublishService::coordinatedFromISO6709String("+37.3318-122.03").empty());
-    EXPECT_TRUE(PPublishService::coordinatedFromISO6709String("north, far west!!").empty());
+TEST(PPublishServiceTest, ISO6709LocationsOfAnyPrecisionGiveLatitudeAndLongitude) {
+    struct Case {
+        std::string text;
+        std::optional<std::pair<double, double>> coordinate;
+    };
+    const Case cases[] = {
+        {"+37.3318-122.0312/", std::pair{37.3318, -122.0312}},
+        {"+37.3318-122.03", std::pair{37.3318, -122.03}},
+        {"+48.8577+002.295/", std::pair{48.8577, 2.295}},
+        {"-33.86+151.21+058.000/", std::pair{-33.86, 151.21}},  // altitude ignored
+        {"+40-074/", std::pair{40.0, -74.0}},
+        {"+37.3318/", std::nullopt},
+        {"north, far west!!", std::nullopt},
+        {"+37.3x18-122.0312/", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        auto coordinate = PPublishService::coordinatedFromISO6709String(c.text);
+        if (!c.coordinate) {
+            EXPECT_TRUE(coordinate.empty()) << c.text;
+            continue;
+        }
+        ASSERT_EQ(coordinate.size(), 2u) << c.text;
+        EXPECT_DOUBLE_EQ(coordinate.at("lat"), c.coordinate->first) << c.text;
+        EXPECT_DOUBLE_EQ(coordinate.at("long"), c.coordinate->second) << c.text;
+    }
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ class UploadsTest : public ::testing::Test {
         if (::mkdtemp(pattern.data()) == nullptr)
             std::abort();
         home_ = pattern;
+        previousHome_ = platform::AppContainer::home();
         platform::AppContainer::setHome(home_);
         PNUploads::shared().setUploads({});
         for (const auto& entry : PNLocalVideoCache::shared().cache())
@@ -38,7 +39,8 @@ class UploadsTest : public ::testing::Test {
     }
     void TearDown() override {
         platform::FileManager::defaultManager().removeItem(home_);
-        platform::AppContainer::setHome({});
+        // Back to the test program's own home, never the user's.
+        platform::AppContainer::setHome(previousHome_);
     }
 
     static std::string recordsPath() {
@@ -46,6 +48,7 @@ class UploadsTest : public ::testing::Test {
     }
 
     std::string home_;
+    std::string previousHome_;
 };
 
 inline PNUploadingState::Fields recordFields(const std::string& videoID) {
