@@ -1,6 +1,5 @@
 #include "platform/ui/ImageView.hpp"
 
-#include "platform/ui/UIThreadChecker.hpp"
 
 namespace pindle::platform::ui {
 namespace {
@@ -40,7 +39,6 @@ ImagePtr ImageView::image() const {
 }
 
 void ImageView::setImage(ImagePtr image) {
-    UIThreadChecker::recordMutation("ImageView::setImage");
     layer()->setContents(std::move(image));
     if (auto parent = superview())
         parent->setNeedsLayout();

@@ -163,7 +163,11 @@ void LayoutSolver::layoutSubviews(View& superview) {
                          return a->priority() > b->priority();
                      });
 
+    std::vector<const View*> unplaced;
+    for (const auto& subview : subviews)
+        unplaced.push_back(subview.get());
     for (const auto& subview : subviews) {
+        unplaced.erase(std::find(unplaced.begin(), unplaced.end(), subview.get()));
         if (subview->translatesAutoresizingMaskIntoConstraints())
             continue;
         Axis horizontal, vertical;
@@ -200,6 +204,9 @@ void LayoutSolver::layoutSubviews(View& superview) {
             // A constraint between this subview and its own descendant places the
             // descendant, in the subview's own layout pass.
             if (other && (other == subview || other->isDescendant(*subview)))
+                continue;
+            // A sibling still to come has no place yet: it is placed from this one instead.
+            if (other && std::find(unplaced.begin(), unplaced.end(), other.get()) != unplaced.end())
                 continue;
             const Role role = roleOf(mine);
             if (role == Role::none)

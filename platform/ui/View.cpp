@@ -69,7 +69,6 @@ Rect View::frame() const {
 }
 
 void View::setFrame(const Rect& frame) {
-    UIThreadChecker::recordMutation("View::setFrame");
     const Size oldSize = layer_->bounds().size;
     layer_->setFrame(frame);
     sizeChanged(oldSize, layer_->bounds().size);
@@ -80,7 +79,6 @@ Rect View::bounds() const {
 }
 
 void View::setBounds(const Rect& bounds) {
-    UIThreadChecker::recordMutation("View::setBounds");
     const Size oldSize = layer_->bounds().size;
     layer_->setBounds(bounds);
     sizeChanged(oldSize, layer_->bounds().size);
@@ -91,7 +89,6 @@ Point View::center() const {
 }
 
 void View::setCenter(Point center) {
-    UIThreadChecker::recordMutation("View::setCenter");
     layer_->setPosition(center);
 }
 
@@ -100,7 +97,6 @@ AffineTransform View::transform() const {
 }
 
 void View::setTransform(const AffineTransform& transform) {
-    UIThreadChecker::recordMutation("View::setTransform");
     layer_->setTransform(transform);
 }
 
@@ -109,7 +105,6 @@ double View::alpha() const {
 }
 
 void View::setAlpha(double alpha) {
-    UIThreadChecker::recordMutation("View::setAlpha");
     layer_->setOpacity(alpha);
 }
 
@@ -118,7 +113,6 @@ bool View::isHidden() const {
 }
 
 void View::setHidden(bool hidden) {
-    UIThreadChecker::recordMutation("View::setHidden");
     layer_->setHidden(hidden);
 }
 
@@ -127,7 +121,6 @@ Color View::backgroundColor() const {
 }
 
 void View::setBackgroundColor(Color colour) {
-    UIThreadChecker::recordMutation("View::setBackgroundColor");
     layer_->setBackgroundColor(colour);
 }
 
@@ -136,7 +129,6 @@ bool View::clipsToBounds() const {
 }
 
 void View::setClipsToBounds(bool clips) {
-    UIThreadChecker::recordMutation("View::setClipsToBounds");
     layer_->setMasksToBounds(clips);
 }
 
