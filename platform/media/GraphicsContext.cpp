@@ -68,7 +68,9 @@ ui::Rect GraphicsContext::toDevice(const ui::Rect& rect) const {
 
 GraphicsContext::PixelSpan GraphicsContext::coveredPixels(const ui::Rect& device) const {
     // A pixel is covered when its centre (x + 0.5) lies in [left, right).
-    auto first = [](double edge) { return static_cast<int>(std::ceil(edge - 0.5)); };
+    auto first = [](double edge) {
+        return static_cast<int>(std::ceil(edge - 0.5));
+    };
     const double left = std::max(device.minX(), state_.clipLeft);
     const double top = std::max(device.minY(), state_.clipTop);
     const double right = std::min(device.maxX(), state_.clipRight);
@@ -123,7 +125,8 @@ ui::Rect GraphicsContext::fittedRect(Size imageSize, const ui::Rect& rect, Conte
         case ContentFit::aspectFill: {
             const double sx = r.width() / width;
             const double sy = r.height() / height;
-            const double factor = fit == ContentFit::aspectFit ? std::min(sx, sy) : std::max(sx, sy);
+            const double factor =
+                fit == ContentFit::aspectFit ? std::min(sx, sy) : std::max(sx, sy);
             width *= factor;
             height *= factor;
             break;

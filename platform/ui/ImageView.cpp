@@ -1,6 +1,5 @@
 #include "platform/ui/ImageView.hpp"
 
-
 namespace pindle::platform::ui {
 namespace {
 

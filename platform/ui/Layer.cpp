@@ -253,8 +253,7 @@ std::vector<std::function<void()>> Layer::takeAnimationsLocked(const std::string
 }
 
 void Layer::stopLater(std::vector<std::function<void()>> stops) {
-    for (auto& stop : stops)
-        DispatchQueue::main()->async(std::move(stop));
+    for (auto& stop : stops) DispatchQueue::main()->async(std::move(stop));
 }
 
 void Layer::removeAnimation(const std::string& key) {
@@ -280,8 +279,7 @@ void Layer::removeAllAnimations() {
 std::vector<std::string> Layer::animationKeys() const {
     UIGuard lock(UILock::mutex());
     std::vector<std::string> keys;
-    for (const auto& [key, running] : animations_)
-        keys.push_back(key);
+    for (const auto& [key, running] : animations_) keys.push_back(key);
     return keys;
 }
 
@@ -383,8 +381,7 @@ void Layer::render(GraphicsContext& context) const {
         context.clip(bounds);
     context.fill(bounds, background);
     drawContents(context, bounds);
-    for (const auto& sublayer : sublayers)
-        sublayer->render(context);
+    for (const auto& sublayer : sublayers) sublayer->render(context);
     context.restoreState();
 }
 

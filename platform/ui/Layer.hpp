@@ -11,6 +11,9 @@
 // true after the duration, or with false on the next main-queue turn when it is removed or
 // replaced. Model values never change by animating; presentationValue() interpolates.
 //
+// Layers are key-value observable (subclasses announce their own keys, such as the player
+// layer's "readyForDisplay"), on the thread that makes the change.
+//
 // Thread-safety: all operations are safe from any thread; state is guarded by UILock.
 // Changes made off the main thread are counted by UIThreadChecker. Rendering reads a
 // consistent copy of each layer.
@@ -22,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/Object.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/foundation/Value.hpp"
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/GraphicsContext.hpp"
@@ -39,7 +42,7 @@ using LayerPtr = std::shared_ptr<Layer>;
 // How contents are fitted into the bounds.
 enum class ContentsGravity { resize, resizeAspect, resizeAspectFill, center, topLeft };
 
-class Layer : public Object {
+class Layer : public KeyValueObservable {
   public:
     static LayerPtr make();
     Layer() = default;

@@ -30,8 +30,8 @@ class LayoutAnchor {
     LayoutConstraintPtr constraintEqualToConstant(double constant) const;
 
   private:
-    LayoutConstraintPtr make(LayoutRelation relation, const LayoutAnchor* other,
-                             double multiplier, double constant) const;
+    LayoutConstraintPtr make(LayoutRelation relation, const LayoutAnchor* other, double multiplier,
+                             double constant) const;
 
     std::weak_ptr<View> item_;
     LayoutAttribute attribute_;

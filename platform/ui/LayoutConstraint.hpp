@@ -84,10 +84,10 @@ class LayoutConstraint : public Object {
     const std::weak_ptr<View> secondItem_;
     const LayoutAttribute secondAttribute_;
     const double multiplier_;
-    double constant_;                // guarded by UILock
+    double constant_;                    // guarded by UILock
     float priority_ = requiredPriority;  // guarded by UILock
-    std::weak_ptr<View> holder_;     // guarded by UILock; the view it is installed on
-    bool active_ = false;            // guarded by UILock
+    std::weak_ptr<View> holder_;         // guarded by UILock; the view it is installed on
+    bool active_ = false;                // guarded by UILock
 };
 
 }  // namespace pindle::platform::ui

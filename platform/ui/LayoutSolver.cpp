@@ -164,8 +164,7 @@ void LayoutSolver::layoutSubviews(View& superview) {
                      });
 
     std::vector<const View*> unplaced;
-    for (const auto& subview : subviews)
-        unplaced.push_back(subview.get());
+    for (const auto& subview : subviews) unplaced.push_back(subview.get());
     for (const auto& subview : subviews) {
         unplaced.erase(std::find(unplaced.begin(), unplaced.end(), subview.get()));
         if (subview->translatesAutoresizingMaskIntoConstraints())
@@ -234,9 +233,9 @@ void LayoutSolver::layoutSubviews(View& superview) {
         auto y = vertical.resolve(frame.minY(), frame.height(), intrinsic.height);
         if (horizontal.contradicted || vertical.contradicted)
             warn(*subview);
-        const Rect placed = Rect::make(x ? x->first : frame.minX(), y ? y->first : frame.minY(),
-                                       x ? x->second : frame.width(),
-                                       y ? y->second : frame.height());
+        const Rect placed =
+            Rect::make(x ? x->first : frame.minX(), y ? y->first : frame.minY(),
+                       x ? x->second : frame.width(), y ? y->second : frame.height());
         if (placed != frame)
             subview->setFrame(placed);
     }

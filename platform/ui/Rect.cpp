@@ -39,8 +39,7 @@ Rect Rect::inset(const EdgeInsets& insets) const {
 
 std::string Rect::description() const {
     std::ostringstream out;
-    out << "(" << origin.x << ", " << origin.y << ", " << size.width << ", " << size.height
-        << ")";
+    out << "(" << origin.x << ", " << origin.y << ", " << size.width << ", " << size.height << ")";
     return out.str();
 }
 

@@ -70,7 +70,9 @@ Rect View::frame() const {
 
 void View::setFrame(const Rect& frame) {
     const Size oldSize = layer_->bounds().size;
+    willChangeValueForKey("frame");
     layer_->setFrame(frame);
+    didChangeValueForKey("frame");
     sizeChanged(oldSize, layer_->bounds().size);
 }
 
@@ -105,7 +107,9 @@ double View::alpha() const {
 }
 
 void View::setAlpha(double alpha) {
+    willChangeValueForKey("alpha");
     layer_->setOpacity(alpha);
+    didChangeValueForKey("alpha");
 }
 
 bool View::isHidden() const {
@@ -113,7 +117,19 @@ bool View::isHidden() const {
 }
 
 void View::setHidden(bool hidden) {
+    willChangeValueForKey("hidden");
     layer_->setHidden(hidden);
+    didChangeValueForKey("hidden");
+}
+
+Value View::valueForKey(std::string_view key) const {
+    if (key == "frame")
+        return Coder::encodeRect(frame());
+    if (key == "hidden")
+        return isHidden();
+    if (key == "alpha")
+        return alpha();
+    return KeyValueObservable::valueForKey(key);
 }
 
 Color View::backgroundColor() const {
@@ -177,8 +193,7 @@ std::vector<ViewPtr> View::subviews() const {
 std::shared_ptr<Window> View::window() const {
     UIGuard lock(UILock::mutex());
     const View* root = this;
-    while (auto parent = root->superview_.lock())
-        root = parent.get();
+    while (auto parent = root->superview_.lock()) root = parent.get();
     auto* window = dynamic_cast<const Window*>(root);
     if (!window)
         return nullptr;
@@ -227,7 +242,8 @@ void View::insertSubviewLocked(const ViewPtr& view, std::size_t index) {
     else if (!subviews_.empty()) {
         const auto& sublayers = layer_->sublayers();
         auto last = std::find(sublayers.begin(), sublayers.end(), subviews_.back()->layer_);
-        layer_->insertSublayer(view->layer_, static_cast<std::size_t>(last - sublayers.begin()) + 1);
+        layer_->insertSublayer(view->layer_,
+                               static_cast<std::size_t>(last - sublayers.begin()) + 1);
     } else {
         layer_->insertSublayer(view->layer_, 0);
     }
@@ -412,8 +428,7 @@ void View::updateConstraintsPass() {
     }
     if (needed)
         updateConstraints();
-    for (const auto& subview : subviews())
-        subview->updateConstraintsPass();
+    for (const auto& subview : subviews()) subview->updateConstraintsPass();
 }
 
 void View::layoutPass() {
@@ -424,8 +439,7 @@ void View::layoutPass() {
     }
     if (needed)
         layoutSubviews();
-    for (const auto& subview : subviews())
-        subview->layoutPass();
+    for (const auto& subview : subviews()) subview->layoutPass();
 }
 
 void View::layoutSubviews() {
@@ -448,8 +462,7 @@ void View::addConstraint(const LayoutConstraintPtr& constraint) {
 }
 
 void View::addConstraints(const std::vector<LayoutConstraintPtr>& constraints) {
-    for (const auto& c : constraints)
-        addConstraint(c);
+    for (const auto& c : constraints) addConstraint(c);
 }
 
 void View::removeConstraint(const LayoutConstraintPtr& constraint) {

@@ -16,6 +16,8 @@
 // decode. A subclass that takes weak references to itself while being set up is made first
 // and set up after, in its own make().
 //
+// Views are key-value observable; changes are announced on the thread that makes them.
+//
 // Thread-safety: every operation is safe from any thread (state guarded by UILock), but
 // interface changes belong on the main thread: changes made elsewhere are counted by
 // UIThreadChecker. Overrides (layoutSubviews, updateConstraints) run on the thread that
@@ -26,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/Object.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/ui/Coder.hpp"
@@ -42,7 +44,7 @@ class View;
 class Window;
 using ViewPtr = std::shared_ptr<View>;
 
-class View : public Object {
+class View : public KeyValueObservable {
   public:
     // Bits of autoresizingMask: which margins and sizes stretch with the superview.
     enum AutoresizingMask : unsigned {
@@ -62,6 +64,10 @@ class View : public Object {
         center = 4,
         topLeft = 9,
     };
+    // Observable keys: "frame" (a rectangle as Coder::encodeRect gives it), "hidden",
+    // "alpha". Subclasses add their own and fall back to this.
+    Value valueForKey(std::string_view key) const override;
+
     // intrinsicContentSize() component meaning "no natural size on this axis".
     static constexpr double noIntrinsicMetric = -1;
 

@@ -35,8 +35,8 @@ TEST(ViewLayoutTest, AutoresizingStretchesTheFlexibleParts) {
         child->setAutoresizingMask(c.mask);
         parent->addSubview(child);
         parent->setFrame(Rect::make(0, 0, 200, 150));
-        EXPECT_EQ(child->frame(), c.expected) << "mask " << c.mask << ": "
-                                              << child->frame().description();
+        EXPECT_EQ(child->frame(), c.expected)
+            << "mask " << c.mask << ": " << child->frame().description();
     }
 }
 
@@ -199,13 +199,22 @@ TEST(ViewTreeTest, KeyWindowSubviewOrderAndCoder) {
     EXPECT_EQ(a->window(), window);
     a->removeFromSuperview();
     EXPECT_EQ(a->window(), nullptr);
+
+    std::vector<Value> seen;
+    auto observation =
+        a->observe("hidden", KVOOption::initial | KVOOption::newValue,
+                   [&](const KVOChange& change) { seen.push_back(change.newValue); });
+    a->setHidden(true);
+    a->removeObservation(observation);
+    a->setHidden(false);
+    EXPECT_EQ(seen, (std::vector<Value>{false, true}));
     // A view cannot become its own ancestor.
     c->addSubview(window);
     EXPECT_EQ(window->superview(), nullptr);
 
-    EXPECT_NE(View::make(Coder({{"frame", Coder::encodeRect(Rect::make(1, 2, 3, 4))},
-                                {"hidden", true}})),
-              nullptr);
+    EXPECT_NE(
+        View::make(Coder({{"frame", Coder::encodeRect(Rect::make(1, 2, 3, 4))}, {"hidden", true}})),
+        nullptr);
     EXPECT_EQ(View::make(Coder(Dictionary{{"frame", Value("wide")}})), nullptr);
     EXPECT_EQ(View::make(Coder(Dictionary{{"hidden", Value(3.5)}})), nullptr);
     EXPECT_EQ(View::make(Coder({{"frame", Coder::encodeRect(Rect::make(1, 2, 3, 4))}}))->frame(),

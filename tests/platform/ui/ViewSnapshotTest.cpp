@@ -34,7 +34,7 @@ TEST(ViewSnapshotTest, ColoursStackInSubviewOrderAndHiddenViewsDrawNothing) {
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->pixelWidth(), 40);
     EXPECT_EQ(image->pixelHeight(), 20);
-    EXPECT_EQ(image->pixelAt(0, 0), kRed);     // the hidden green square is not drawn
+    EXPECT_EQ(image->pixelAt(0, 0), kRed);  // the hidden green square is not drawn
     EXPECT_EQ(image->pixelAt(19, 19), kRed);
     EXPECT_EQ(image->pixelAt(20, 0), kBlue);
     EXPECT_EQ(image->pixelAt(39, 19), kBlue);
@@ -73,9 +73,10 @@ TEST(ViewSnapshotTest, ContentModesFitTheImage) {
     };
     const Case cases[] = {
         {View::ContentMode::scaleToFill, kRed, kRed, kBlue},
-        {View::ContentMode::scaleAspectFit, kNone, kRed, kBlue},   // 10x5, centred
-        {View::ContentMode::scaleAspectFill, kRed, kRed, kRed},    // 20x10, middle shows red|blue at 5
-        {View::ContentMode::center, kNone, kNone, kNone},          // 2x1 at (4, 4.5)
+        {View::ContentMode::scaleAspectFit, kNone, kRed, kBlue},  // 10x5, centred
+        {View::ContentMode::scaleAspectFill, kRed, kRed,
+         kRed},                                            // 20x10, middle shows red|blue at 5
+        {View::ContentMode::center, kNone, kNone, kNone},  // 2x1 at (4, 4.5)
     };
     for (const auto& c : cases) {
         auto view = ImageView::make(Rect::make(0, 0, 10, 10));
@@ -95,8 +96,9 @@ class LayerAnimationTest : public testing::VirtualTimeTest {};
 TEST_F(LayerAnimationTest, CompletesAfterItsDurationOrStopsUnfinishedWhenRemoved) {
     auto layer = Layer::make();
     std::vector<bool> stops;
-    BasicAnimation fade{"opacity", 1.0, 0.0, 0.4, TimingFunction::linear,
-                        [&](bool finished) { stops.push_back(finished); }};
+    BasicAnimation fade{"opacity", 1.0, 0.0, 0.4, TimingFunction::linear, [&](bool finished) {
+                            stops.push_back(finished);
+                        }};
     layer->add(fade, "fade");
     advance(0.1);
     MainThread::drain();
