@@ -610,8 +610,10 @@ PDataRangeUploadingOperation::nextPartOfDataToUpload(const PNUploadingState& rec
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDataRange(
     const PNUploadingState& record, ByteRange range, const std::string& resolution,
     std::int64_t fileSize) {
-    const std::string path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
-    platform::Data data = PFileSystemUtil::readDataFromFile(path, range.location,
+    const auto path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
+    if (!path)
+        return PNError(PNError::uploadFileNotFound).toPlatformError();
+    platform::Data data = PFileSystemUtil::readDataFromFile(*path, range.location,
                                                             static_cast<std::size_t>(range.length));
     if (static_cast<std::int64_t>(data.size()) != range.length)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
@@ -663,8 +665,10 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDataFirstMp4Bytes(
     const PNUploadingState&, const std::string& resolution, bool needConvert) {
-    const std::string path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
-    platform::Data head = PFileSystemUtil::readDataFromFile(path, 0, headSize);
+    const auto path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
+    if (!path)
+        return PNError(PNError::uploadFileNotFound).toPlatformError();
+    platform::Data head = PFileSystemUtil::readDataFromFile(*path, 0, headSize);
     if (static_cast<std::int64_t>(head.size()) != headSize)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
     std::optional<platform::Dictionary> info = uploadingInfoByResolution(resolution, needConvert);

@@ -11,7 +11,7 @@
 #include "PindleCore/uploads/PVideoConverter.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/files/FileManager.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
 
@@ -32,8 +32,14 @@ std::shared_ptr<PPublishServiceContext> PPublishService::publishVideoID(
     const std::string& videoID, const std::optional<platform::StringSet>& tags,
     const std::optional<platform::StringDictionary>& metadata,
     PPublishServiceContext::Completion completion) {
-    const platform::URL url =
-        platform::URL::fileURLWithPath(PCacheManager::getInstance().pathForMOVVideoCache(videoID));
+    const auto movPath = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    if (!movPath)
+        return nullptr;
+    // Named after the video, so that what a crash leaves behind can be told apart.
+    const auto destPath = PCacheManager::getInstance().pathForConversionOutput(videoID);
+    if (!destPath)
+        return nullptr;
+    const platform::URL url = platform::URL::fileURLWithPath(*movPath);
     std::shared_ptr<PPublishServiceContext> context;
     {
         std::lock_guard lock(mutex_);
@@ -42,11 +48,9 @@ std::shared_ptr<PPublishServiceContext> PPublishService::publishVideoID(
             found->second->addCompletion(std::move(completion));
             return found->second;
         }
-        // Named after the video, so that what a crash leaves behind can be told apart.
-        const std::string destPath = PCacheManager::getInstance().pathForConversionOutput(videoID);
         context = std::make_shared<PPublishServiceContext>(
             url, videoID, tags.value_or(platform::StringSet{}),
-            metadata.value_or(platform::StringDictionary{}), destPath);
+            metadata.value_or(platform::StringDictionary{}), *destPath);
         contexts_[url.absoluteString()] = context;
     }
     fillContextWithMetadata(*context);
@@ -67,8 +71,10 @@ void PPublishService::cancelPublishingForContext(
 
 std::shared_ptr<PPublishServiceContext> PPublishService::contextOf(
     const std::string& videoID) const {
-    const platform::URL url =
-        platform::URL::fileURLWithPath(PCacheManager::getInstance().pathForMOVVideoCache(videoID));
+    const auto movPath = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    if (!movPath)
+        return nullptr;
+    const platform::URL url = platform::URL::fileURLWithPath(*movPath);
     std::lock_guard lock(mutex_);
     auto found = contexts_.find(url.absoluteString());
     return found == contexts_.end() ? nullptr : found->second;
@@ -121,15 +127,20 @@ std::map<std::string, double> PPublishService::coordinatedFromISO6709String(
 }
 
 void PPublishService::fillContextWithMetadata(PPublishServiceContext& context) {
-    if (std::optional<platform::MediaProbe> probe =
-            platform::MediaProbe::open(context.url().path())) {
-        if (probe->hasVideo) {
-            const auto shown = probe->displaySize();
+    const auto asset =
+        platform::URLAsset::make(platform::URL::fileURLWithPath(context.url().path()));
+    if (asset->isReadable()) {
+        const auto videoTracks = asset->tracksWithMediaType(platform::MediaType::video);
+        if (!videoTracks.empty()) {
+            const auto shown = videoTracks.front().displaySize();
             context.width = std::fabs(shown.width);
             context.height = std::fabs(shown.height);
         }
-        // The first location item, as the recording wrote it in ISO 6709.
-        for (const auto& [key, value] : probe->metadata) {
+        // The first location item by key, as the recording wrote it in ISO 6709.
+        std::map<std::string, std::string> items;
+        for (auto& item : asset->metadata())
+            items.emplace(std::move(item.key), std::move(item.value));
+        for (const auto& [key, value] : items) {
             const bool isLocation = key.ends_with("com.apple.quicktime.location.ISO6709") ||
                                     key.ends_with("%A9xyz") || key == "location";
             if (!isLocation)
@@ -209,11 +220,12 @@ std::optional<platform::Error> PPublishService::updateVideoAccordingToContext(
     PPublishServiceContext& context) {
     const std::shared_ptr<const platform::FileManager> keep = this->files();
     const platform::FileManager& files = *keep;
-    const std::string filePath =
-        PCacheManager::getInstance().pathForVideoCache(context.videoID(), "720p");
-    context.setFilePath(filePath);
-    files.removeItem(filePath);
-    return files.moveItem(context.destPath(), filePath);
+    const auto filePath = PCacheManager::getInstance().pathForVideoCache(context.videoID(), "720p");
+    if (!filePath)
+        return PNError(PNError::uploadFileNotFound).toPlatformError();
+    context.setFilePath(*filePath);
+    files.removeItem(*filePath);
+    return files.moveItem(context.destPath(), *filePath);
 }
 
 void PPublishService::finish(const std::shared_ptr<PPublishServiceContext>& context, bool cancelled,

@@ -21,7 +21,7 @@
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/UUID.hpp"
 #include "platform/media/MediaError.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
 
@@ -59,11 +59,11 @@ std::string parentOf(const std::string& path) {
 
 // A converted file that a reader can open whole: the move into place is the last step of a
 // conversion, so such a file is complete.
-bool isCompleteMovie(const std::string& path) {
-    if (!platform::FileManager::defaultManager().fileExists(path))
+bool isCompleteMovie(const std::optional<std::string>& path) {
+    if (!path || !platform::FileManager::defaultManager().fileExists(*path))
         return false;
-    std::optional<platform::MediaProbe> probe = platform::MediaProbe::open(path);
-    return probe && probe->hasVideo;
+    auto asset = platform::URLAsset::make(platform::URL::fileURLWithPath(*path));
+    return !asset->tracksWithMediaType(platform::MediaType::video).empty();
 }
 
 }  // namespace
@@ -89,11 +89,14 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
     // The host's file keeps its name until a record points at the SDK's own: a crash in
     // between leaves the host's file, never nothing.
     const std::string source = fileURL->path();
-    const std::string destination = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    const std::optional<std::string> destination =
+        PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    if (!destination)
+        return nullptr;
     const platform::FileManager& files = platform::FileManager::defaultManager();
     const bool deletable = ::access(parentOf(source).c_str(), W_OK) == 0;
     std::optional<platform::Error> error =
-        deletable ? files.linkItem(source, destination) : files.copyItem(source, destination);
+        deletable ? files.linkItem(source, *destination) : files.copyItem(source, *destination);
     if (error) {
         if (isDiskFull(*error))
             post(NotificationName::PNVideoUploadFailed, {{"error", *error}});
@@ -328,7 +331,8 @@ void PUploadingService::startNonCompletedUploadingsAgain() {
             } else {
                 uploadVideoID(videoID);
             }
-        } else if (files.fileExists(cache.pathForMOVVideoCache(videoID))) {
+        } else if (auto mov = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+                   mov && files.fileExists(*mov)) {
             publish(videoID, record->tags(), record->metadata(), true);
             confirmUploadingVideoID(videoID);
         } else if (isCompleteMovie(cache.pathForVideoCache(videoID, "720p"))) {

@@ -36,7 +36,7 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
                 bool imported, std::vector<std::string> resolutions = {}) {
         Data file(size);
         for (std::size_t i = 0; i < size; ++i) file[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-        const std::string path = PCacheManager::getInstance().pathForVideoCache(id, resolution);
+        const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, resolution);
         EXPECT_FALSE(platform::FileManager::defaultManager().writeAtomically(path, file));
         PNUploadingState::Fields fields;
         fields.videoID = id;
@@ -288,7 +288,7 @@ TEST_F(PDataRangeUploadingOperationTest,
                           Case{503, false}}) {
         const std::string id = "0a1b2c3d-0000-4000-8000-0000000000" + std::to_string(n++);
         record(id, "720p", 1000, true);
-        const std::string path = PCacheManager::getInstance().pathForVideoCache(id, "720p");
+        const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, "720p");
         emulator_.server().addJSONReply("GET", "/v1/videos/" + id + "/signedUrl", c.status,
                                         {{"error", "no"}});
         Ending ending = runBounded(id);

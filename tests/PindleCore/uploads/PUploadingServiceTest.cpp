@@ -19,7 +19,7 @@
 #include "platform/files/FileError.hpp"
 #include "platform/media/AssetWriter.hpp"
 #include "platform/media/Image.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "tests/support/MediaSummary.hpp"
 
 namespace pindle::legacy {
 namespace {
@@ -90,7 +90,7 @@ class PUploadingServiceTest : public testing::OnlineUploadFixture {
 
     // A complete record of a converted video whose 720p file holds `size` bytes.
     std::string convertedRecord(const std::string& id, std::size_t size, bool converted = true) {
-        const std::string path = PCacheManager::getInstance().pathForVideoCache(id, "720p");
+        const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, "720p");
         EXPECT_FALSE(platform::FileManager::defaultManager().writeAtomically(
             path, platform::Data(size, 'v')));
         PNUploadingState::Fields fields;
@@ -221,7 +221,7 @@ TEST_F(PUploadingServiceTest, AFileIsConvertedUploadedAndReported) {
         out << *object;
     }
     platform::Error error;
-    auto probe = platform::MediaProbe::open(copy, &error);
+    auto probe = platform::testing::MediaSummary::read(copy, &error);
     ASSERT_TRUE(probe) << error.description();
     auto record = PNUploadingStateManager::shared().uploading(id, PNTokenObject::sharedInstance());
     ASSERT_TRUE(record);
@@ -279,13 +279,13 @@ TEST_F(PUploadingServiceTest, CancellingDuringConversionLeavesNoFileBehind) {
                             std::chrono::seconds(30)));
     auto& cache = PCacheManager::getInstance();
     EXPECT_FALSE(stored(id));
-    EXPECT_FALSE(exists(cache.pathForVideoCache(id, "720p")));
-    EXPECT_FALSE(exists(cache.pathForMOVVideoCache(id)));
+    EXPECT_FALSE(exists(*cache.pathForVideoCache(id, "720p")));
+    EXPECT_FALSE(exists(*cache.pathForMOVVideoCache(id)));
     EXPECT_TRUE(conversionOutputs().empty());
 
     // What a crash left in the middle of a conversion goes at the next start.
     ASSERT_FALSE(platform::FileManager::defaultManager().writeAtomically(
-        cache.pathForConversionOutput("0a1b2c3d-0000-4000-8000-000000000104"),
+        *cache.pathForConversionOutput("0a1b2c3d-0000-4000-8000-000000000104"),
         platform::Data(100, 'x')));
     PUploadingService::getInstance().startNonCompletedUploadingsAgain();
     EXPECT_TRUE(conversionOutputs().empty());
@@ -309,14 +309,14 @@ TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing)
         testing::eventually([&] { return !PPublishService::getInstance().isPublishingVideoID(id); },
                             std::chrono::seconds(30)));
     auto& cache = PCacheManager::getInstance();
-    EXPECT_TRUE(exists(cache.pathForMOVVideoCache(id)));
+    EXPECT_TRUE(exists(*cache.pathForMOVVideoCache(id)));
     EXPECT_FALSE(stored(id)->isConverted());
     EXPECT_TRUE(conversionOutputs().empty());
 
     // The next start converts it again and uploads it.
     PUploadingService::getInstance().startNonCompletedUploadingsAgain();
     ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + id));
-    EXPECT_FALSE(exists(cache.pathForMOVVideoCache(id)));
+    EXPECT_FALSE(exists(*cache.pathForMOVVideoCache(id)));
     EXPECT_TRUE(emulator_.storage().isComplete(id + "/imported.mp4"));
 }
 

@@ -1,4 +1,4 @@
-#include "platform/media/CodecSupport.hpp"
+#include "platform/media/FFmpegSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ extern "C" {
 namespace pindle::platform {
 namespace {
 
-TEST(CodecSupportTest, OnlyAFullVolumeOrSpentQuotaIsReportedAsDiskFull) {
+TEST(FFmpegSupportTest, OnlyAFullVolumeOrSpentQuotaIsReportedAsDiskFull) {
     struct Case {
         int code;
         const char* domain;
@@ -30,7 +30,7 @@ TEST(CodecSupportTest, OnlyAFullVolumeOrSpentQuotaIsReportedAsDiskFull) {
         {AVERROR_MUXER_NOT_FOUND, MediaError::domain, MediaError::unknown, std::nullopt},
     };
     for (const Case& c : cases) {
-        const Error error = codec::makeWriteError(c.code, "Writing failed");
+        const Error error = ffmpeg::makeWriteError(c.code, "Writing failed");
         EXPECT_EQ(error.domain(), c.domain) << c.code;
         EXPECT_EQ(error.code(), c.errorCode) << c.code;
         EXPECT_EQ(underlyingPOSIXCode(error), c.underlying) << c.code;
