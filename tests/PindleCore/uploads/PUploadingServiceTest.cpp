@@ -17,8 +17,8 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileError.hpp"
-#include "platform/media/AssetWriter.hpp"
 #include "platform/media/Image.hpp"
+#include "tests/support/MediaFixtures.hpp"
 #include "tests/support/MediaSummary.hpp"
 
 namespace pindle::legacy {
@@ -79,12 +79,11 @@ class PUploadingServiceTest : public testing::OnlineUploadFixture {
     // A short portrait recording: 64x48 frames turned a quarter for display.
     std::string recording(const std::string& name, int frames = 5) {
         const std::string path = folder_ + "/" + name;
-        platform::AssetWriter writer(platform::URL::fileURLWithPath(path),
-                                     {64, 48, 10, 90, 400'000});
-        EXPECT_FALSE(writer.startWriting());
-        auto frame = platform::Image::filled(64, 48, {200, 40, 40, 255});
-        for (int i = 0; i < frames; ++i) EXPECT_FALSE(writer.appendImage(*frame));
-        EXPECT_FALSE(writer.finishWriting());
+        EXPECT_EQ(
+            platform::testing::writeClip(
+                path,
+                {.width = 64, .height = 48, .fps = 10, .seconds = frames / 10.0, .rotation = 90}),
+            std::nullopt);
         return path;
     }
 
