@@ -166,6 +166,9 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
             if (video.level > 0) {
                 encoder->level = video.level;
             }
+            if (!video.bFrames) {
+                encoder->max_b_frames = 0;
+            }
         }
         result = avcodec_open2(encoder, codec, &options);
         av_dict_free(&options);
