@@ -5,6 +5,7 @@
 
 #include "platform/media/ByteStoreReader.hpp"
 #include "platform/media/FFmpegSupport.hpp"
+#include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
 
@@ -117,10 +118,14 @@ class FFmpegMediaSource::Decoder {
     ImagePtr frameAt(Micros time, Micros* shownTime) {
         const std::size_t target = sampleAt(samples_, time);
         const std::size_t key = keyFrameAtOrBefore(samples_, target);
+        const bool keyPresent =
+            reader_->store().present(samples_[key].position, samples_[key].size);
         const bool behind = key < seekedKey_ || time < decodedTime_;
-        // Seeking is cheaper than decoding through a key frame that lies ahead.
-        const bool farAhead = key > nextSample_;
-        if (!started_ || behind || farAhead)
+        // A key frame whose bytes are missing is no place to seek forwards to: decode on from
+        // where the decoder stands, as far as the bytes go.
+        if (!started_)
+            seekTo(keyPresent ? key : 0);
+        else if (behind || (key > nextSample_ && keyPresent))
             seekTo(key);
         decodeUpTo(time);
         if (shownTime)
@@ -131,8 +136,12 @@ class FFmpegMediaSource::Decoder {
   private:
     void seekTo(std::size_t sample) {
         AVStream* stream = reader_->context()->streams[stream_];
+        // The demuxer seeks by presentation time while the index holds decode times; they
+        // differ by the reorder delay, which the first sample's decode time shows.
+        const std::int64_t delay = std::max<std::int64_t>(
+            0, -avformat_index_get_entry(stream, 0)->timestamp);
         const std::int64_t timestamp =
-            avformat_index_get_entry(stream, static_cast<int>(sample))->timestamp;
+            avformat_index_get_entry(stream, static_cast<int>(sample))->timestamp + delay;
         av_seek_frame(reader_->context(), stream_, timestamp, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(codec_.get());
         nextSample_ = sample;
@@ -144,10 +153,10 @@ class FFmpegMediaSource::Decoder {
     }
 
     Micros frameTime(const AVFrame& frame) const {
-        const AVStream* stream = reader_->context()->streams[stream_];
+        AVStream* stream = reader_->context()->streams[stream_];
         const std::int64_t pts =
             frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
-        const std::int64_t first = avformat_index_get_entry(stream, 0)->timestamp;
+        const std::int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
         return av_rescale_q(pts - first, stream->time_base, micros);
     }
 
@@ -328,7 +337,11 @@ std::vector<MediaSource::Span> FFmpegMediaSource::loadedSpans() const {
         spans = intersect(spansOf(index_.video), spansOf(index_.audio));
     // Whatever is loaded up to where every track has ended is loaded to the end.
     if (!spans.empty() && spans.back().end >= index_.mediaEnd)
-        spans.back().end = std::max(spans.back().end, index_.duration);
+        spans.back().end = index_.duration;
+    while (!spans.empty() && spans.back().start >= index_.duration)
+        spans.pop_back();
+    if (!spans.empty())
+        spans.back().end = std::min(spans.back().end, index_.duration);
     return spans;
 }
 
