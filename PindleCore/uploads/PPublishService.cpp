@@ -39,8 +39,10 @@ std::shared_ptr<PPublishServiceContext> PPublishService::publishVideoID(
     const std::string& videoID, const std::optional<platform::StringSet>& tags,
     const std::optional<platform::StringDictionary>& metadata,
     PPublishServiceContext::Completion completion) {
-    const platform::URL url =
-        platform::URL::fileURLWithPath(PCacheManager::getInstance().pathForMOVVideoCache(videoID));
+    const auto movPath = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    if (!movPath)
+        return nullptr;
+    const platform::URL url = platform::URL::fileURLWithPath(*movPath);
     std::shared_ptr<PPublishServiceContext> context;
     {
         std::lock_guard lock(mutex_);
@@ -158,11 +160,14 @@ void PPublishService::startConvertingForContext(
 
 void PPublishService::updateVideoAccordingToContext(PPublishServiceContext& context) {
     const platform::FileManager& files = platform::FileManager::defaultManager();
-    const std::string filePath =
-        PCacheManager::getInstance().pathForVideoCache(context.videoID(), "720p");
-    context.setFilePath(filePath);
-    files.removeItem(filePath);
-    files.moveItem(context.destPath(), filePath);
+    const auto filePath = PCacheManager::getInstance().pathForVideoCache(context.videoID(), "720p");
+    if (!filePath) {
+        files.removeItem(context.destPath());
+        return;
+    }
+    context.setFilePath(*filePath);
+    files.removeItem(*filePath);
+    files.moveItem(context.destPath(), *filePath);
     files.removeItem(context.url().path());
 }
 
