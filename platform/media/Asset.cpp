@@ -75,7 +75,7 @@ std::vector<AssetTrack> Asset::tracks() const {
 
 std::vector<AssetTrack> Asset::tracksWithMediaType(MediaType type) const {
     std::vector<AssetTrack> matching;
-    for (const auto& track : properties().tracks)
+    for (const auto& track : tracks())
         if (track.mediaType == type)
             matching.push_back(track);
     return matching;

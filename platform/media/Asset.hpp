@@ -41,11 +41,11 @@ class Asset : public Object {
     Asset& operator=(const Asset&) = delete;
 
     const URL& url() const { return url_; }
-    MediaTime duration() const;
-    std::vector<AssetTrack> tracks() const;
+    virtual MediaTime duration() const;
+    virtual std::vector<AssetTrack> tracks() const;
     std::vector<AssetTrack> tracksWithMediaType(MediaType type) const;
     // Why the properties could not be read; nothing when they could.
-    std::optional<Error> loadError() const;
+    virtual std::optional<Error> loadError() const;
     bool isReadable() const { return !loadError().has_value(); }
 
     std::string description() const override;

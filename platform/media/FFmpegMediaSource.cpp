@@ -380,6 +380,12 @@ bool FFmpegMediaSource::hasFrameAt(Micros time) const {
     return true;
 }
 
+std::optional<MediaSource::Micros> FFmpegMediaSource::frameTimeAt(Micros time) const {
+    if (!opened_.load(std::memory_order_acquire) || index_.video.empty())
+        return std::nullopt;
+    return index_.video[sampleAt(index_.video, time)].start;
+}
+
 ImagePtr FFmpegMediaSource::frameAt(Micros time, Micros* shownTime) {
     if (!opened_.load(std::memory_order_acquire))
         return nullptr;

@@ -52,6 +52,8 @@ class MediaSource {
     // are present when later ones are missing; null before the first frame. `shownTime`
     // receives the frame's own time.
     virtual ImagePtr frameAt(Micros time, Micros* shownTime) = 0;
+    // The start of the video sample shown at `time`; nothing before the header is read.
+    virtual std::optional<Micros> frameTimeAt(Micros time) const = 0;
     // Called (from any thread) when the source's answers change without new bytes; only the
     // scripted source does that.
     virtual void setChangeHandler(std::function<void()>) {}
