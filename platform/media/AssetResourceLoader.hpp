@@ -37,7 +37,7 @@ class AssetResourceLoader : public std::enable_shared_from_this<AssetResourceLoa
   private:
     mutable std::mutex mutex_;
     std::weak_ptr<AssetResourceLoaderDelegate> delegate_;  // guarded by mutex_
-    std::shared_ptr<Executor> queue_;                     // guarded by mutex_
+    std::shared_ptr<Executor> queue_;                      // guarded by mutex_
 };
 
 }  // namespace pindle::platform

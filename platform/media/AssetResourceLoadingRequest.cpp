@@ -2,9 +2,10 @@
 
 namespace pindle::platform {
 
-AssetResourceLoadingRequestPtr AssetResourceLoadingRequest::make(
-    URL url, bool wantsContentInformation, std::optional<Range> range,
-    std::weak_ptr<Receiver> receiver) {
+AssetResourceLoadingRequestPtr AssetResourceLoadingRequest::make(URL url,
+                                                                 bool wantsContentInformation,
+                                                                 std::optional<Range> range,
+                                                                 std::weak_ptr<Receiver> receiver) {
     return std::make_shared<AssetResourceLoadingRequest>(
         Private{}, std::move(url), wantsContentInformation, range, std::move(receiver));
 }
@@ -35,8 +36,7 @@ void AssetResourceLoadingRequest::ContentInformationRequest::setContentType(std:
     std::lock_guard lock(owner_.mutex_);
     owner_.contentType_ = std::move(type);
 }
-void AssetResourceLoadingRequest::ContentInformationRequest::setContentLength(
-    std::int64_t length) {
+void AssetResourceLoadingRequest::ContentInformationRequest::setContentLength(std::int64_t length) {
     std::lock_guard lock(owner_.mutex_);
     owner_.contentLength_ = length;
 }

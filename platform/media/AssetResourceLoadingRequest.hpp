@@ -128,13 +128,13 @@ class AssetResourceLoadingRequest : public Object {
     const Range range_;
 
     mutable std::mutex mutex_;
-    std::string contentType_;           // guarded by mutex_
-    std::int64_t contentLength_ = 0;    // guarded by mutex_
-    bool byteRangeAccess_ = false;      // guarded by mutex_
-    std::int64_t currentOffset_ = 0;    // guarded by mutex_
-    State state_ = State::open;         // guarded by mutex_
-    std::optional<Error> error_;        // guarded by mutex_
-    Diagnostics diagnostics_;           // guarded by mutex_
+    std::string contentType_;         // guarded by mutex_
+    std::int64_t contentLength_ = 0;  // guarded by mutex_
+    bool byteRangeAccess_ = false;    // guarded by mutex_
+    std::int64_t currentOffset_ = 0;  // guarded by mutex_
+    State state_ = State::open;       // guarded by mutex_
+    std::optional<Error> error_;      // guarded by mutex_
+    Diagnostics diagnostics_;         // guarded by mutex_
 };
 
 }  // namespace pindle::platform

@@ -7,8 +7,8 @@ namespace pindle::platform {
 
 AudioSession& AudioSession::sharedInstance() {
     // Leaked on purpose: observers on other threads may still use it at exit.
-    static auto* session = new std::shared_ptr<AudioSession>(
-        std::make_shared<AudioSession>(Private{}));
+    static auto* session =
+        new std::shared_ptr<AudioSession>(std::make_shared<AudioSession>(Private{}));
     return **session;
 }
 

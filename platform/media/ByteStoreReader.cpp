@@ -101,8 +101,8 @@ ByteStoreReader::Outcome ByteStoreReader::open(std::shared_ptr<MediaByteStore> s
         *error = MediaError::make(MediaError::unknown, "Out of memory");
         return Outcome::failed;
     }
-    opened->io_ = avio_alloc_context(buffer, ioBufferSize, 0, &opened->state_, readStore,
-                                     nullptr, seekStore);
+    opened->io_ =
+        avio_alloc_context(buffer, ioBufferSize, 0, &opened->state_, readStore, nullptr, seekStore);
     if (!opened->io_) {
         av_free(buffer);
         *error = MediaError::make(MediaError::unknown, "Out of memory");

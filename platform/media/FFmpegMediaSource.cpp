@@ -67,7 +67,8 @@ std::vector<FFmpegMediaSource::Sample> indexOf(AVStream& stream, std::int64_t co
     const std::int64_t streamEnd =
         stream.duration > 0 ? av_rescale_q(stream.duration, stream.time_base, micros) : 0;
     auto& last = samples.back();
-    const std::int64_t step = samples.size() > 1 ? last.start - samples[samples.size() - 2].start : 0;
+    const std::int64_t step =
+        samples.size() > 1 ? last.start - samples[samples.size() - 2].start : 0;
     last.end = std::max(streamEnd, last.start + step);
     return samples;
 }
@@ -82,8 +83,7 @@ std::size_t sampleAt(const std::vector<FFmpegMediaSource::Sample>& samples,
 
 std::size_t keyFrameAtOrBefore(const std::vector<FFmpegMediaSource::Sample>& samples,
                                std::size_t index) {
-    while (index > 0 && !samples[index].key)
-        --index;
+    while (index > 0 && !samples[index].key) --index;
     return index;
 }
 
@@ -138,8 +138,8 @@ class FFmpegMediaSource::Decoder {
         AVStream* stream = reader_->context()->streams[stream_];
         // The demuxer seeks by presentation time while the index holds decode times; they
         // differ by the reorder delay, which the first sample's decode time shows.
-        const std::int64_t delay = std::max<std::int64_t>(
-            0, -avformat_index_get_entry(stream, 0)->timestamp);
+        const std::int64_t delay =
+            std::max<std::int64_t>(0, -avformat_index_get_entry(stream, 0)->timestamp);
         const std::int64_t timestamp =
             avformat_index_get_entry(stream, static_cast<int>(sample))->timestamp + delay;
         av_seek_frame(reader_->context(), stream_, timestamp, AVSEEK_FLAG_BACKWARD);
@@ -211,11 +211,12 @@ class FFmpegMediaSource::Decoder {
             const bool ours = packet_->stream_index == stream_;
             if (ours) {
                 const auto position = packet_->pos;
-                const auto it = std::find_if(samples_.begin() + static_cast<std::ptrdiff_t>(nextSample_),
-                                             samples_.end(),
-                                             [&](const Sample& s) { return s.position == position; });
-                nextSample_ = it == samples_.end() ? nextSample_ + 1
-                                                   : static_cast<std::size_t>(it - samples_.begin()) + 1;
+                const auto it = std::find_if(
+                    samples_.begin() + static_cast<std::ptrdiff_t>(nextSample_), samples_.end(),
+                    [&](const Sample& s) { return s.position == position; });
+                nextSample_ = it == samples_.end()
+                                  ? nextSample_ + 1
+                                  : static_cast<std::size_t>(it - samples_.begin()) + 1;
                 avcodec_send_packet(codec_.get(), packet_.get());
             }
             av_packet_unref(packet_.get());
@@ -255,7 +256,7 @@ MediaSource::OpenState FFmpegMediaSource::open(const std::string& contentType,
                                                        &reader, wantedOffset, error);
     if (outcome != ffmpeg::ByteStoreReader::Outcome::opened)
         return outcome == ffmpeg::ByteStoreReader::Outcome::needsBytes ? OpenState::needsBytes
-                                                                      : OpenState::failed;
+                                                                       : OpenState::failed;
     AVFormatContext& context = *reader->context();
     int videoStream = -1;
     for (unsigned i = 0; i < context.nb_streams; ++i) {
@@ -285,8 +286,8 @@ MediaSource::OpenState FFmpegMediaSource::open(const std::string& contentType,
             longest = std::max(longest, samples->back().end);
         }
     index_.mediaEnd = mediaEnd;
-    index_.duration = context.duration > 0 ? av_rescale_q(context.duration, AV_TIME_BASE_Q, micros)
-                                           : longest;
+    index_.duration =
+        context.duration > 0 ? av_rescale_q(context.duration, AV_TIME_BASE_Q, micros) : longest;
     if (videoStream >= 0) {
         auto codec = ffmpeg::openDecoder(*context.streams[videoStream], Image::maxDecodedPixels);
         if (codec)
@@ -338,8 +339,7 @@ std::vector<MediaSource::Span> FFmpegMediaSource::loadedSpans() const {
     // Whatever is loaded up to where every track has ended is loaded to the end.
     if (!spans.empty() && spans.back().end >= index_.mediaEnd)
         spans.back().end = index_.duration;
-    while (!spans.empty() && spans.back().start >= index_.duration)
-        spans.pop_back();
+    while (!spans.empty() && spans.back().start >= index_.duration) spans.pop_back();
     if (!spans.empty())
         spans.back().end = std::min(spans.back().end, index_.duration);
     return spans;

@@ -70,7 +70,8 @@ void FileResourceFeeder::feed(const AssetResourceLoadingRequestPtr& request) {
     std::ifstream file(path_, std::ios::binary);
     Data bytes(static_cast<std::size_t>(std::min(stepSize, end - offset)));
     file.seekg(offset);
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+    if (!file.read(reinterpret_cast<char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()))) {
         request->finishLoading(MediaError::make(MediaError::unknown, "Cannot read " + path_));
         return;
     }

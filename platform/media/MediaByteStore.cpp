@@ -49,8 +49,7 @@ bool MediaByteStore::write(std::int64_t offset, const std::uint8_t* bytes, std::
     if (first != runs_.begin() && endOf(*std::prev(first)) >= start)
         --first;
     auto last = first;
-    while (last != runs_.end() && last->first <= end)
-        ++last;
+    while (last != runs_.end() && last->first <= end) ++last;
     if (first != last) {
         start = std::min(start, first->first);
         end = std::max(end, endOf(*std::prev(last)));
@@ -68,8 +67,7 @@ bool MediaByteStore::write(std::int64_t offset, const std::uint8_t* bytes, std::
         if (first != runs_.begin() && endOf(*std::prev(first)) >= start)
             --first;
         last = first;
-        while (last != runs_.end() && last->first <= end)
-            ++last;
+        while (last != runs_.end() && last->first <= end) ++last;
     }
     std::vector<std::uint8_t> merged(static_cast<std::size_t>(end - start));
     for (auto it = first; it != last; ++it)
@@ -89,8 +87,7 @@ bool MediaByteStore::present(std::int64_t offset, std::int64_t size) const {
     return it != runs_.end() && offset + size <= endOf(*it);
 }
 
-std::size_t MediaByteStore::read(std::int64_t offset, std::uint8_t* buffer,
-                                 std::size_t max) const {
+std::size_t MediaByteStore::read(std::int64_t offset, std::uint8_t* buffer, std::size_t max) const {
     std::lock_guard lock(mutex_);
     const auto it = runContainingLocked(offset);
     if (it == runs_.end())
@@ -132,8 +129,7 @@ std::int64_t MediaByteStore::bytesStored() const {
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::runs() const {
     std::lock_guard lock(mutex_);
     std::vector<std::pair<std::int64_t, std::int64_t>> result;
-    for (const auto& run : runs_)
-        result.emplace_back(run.first, endOf(run));
+    for (const auto& run : runs_) result.emplace_back(run.first, endOf(run));
     return result;
 }
 

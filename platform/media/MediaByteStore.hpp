@@ -57,9 +57,9 @@ class MediaByteStore {
     const std::int64_t capacity_;
 
     mutable std::mutex mutex_;
-    Runs runs_;                       // guarded by mutex_
-    std::int64_t stored_ = 0;         // guarded by mutex_
-    std::int64_t contentLength_ = -1;  // guarded by mutex_
+    Runs runs_;                           // guarded by mutex_
+    std::int64_t stored_ = 0;             // guarded by mutex_
+    std::int64_t contentLength_ = -1;     // guarded by mutex_
     std::int64_t discardableBefore_ = 0;  // guarded by mutex_
 };
 

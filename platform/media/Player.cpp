@@ -25,8 +25,9 @@ class Player::PeriodicObserver : public Object {
     // after `time` while `rate` is not 0.
     void restart(double rate, std::int64_t time, bool fireNow) {
         stop();
+        // The time of the change, not of whenever the queue gets to it.
         if (fireNow)
-            queue_->async([self = self()] { self->fire(); });
+            queue_->async([self = self(), time] { self->fire(MediaTime(time, microsPerSecond)); });
         if (rate <= 0)
             return;
         const std::int64_t next = (time / interval_ + 1) * interval_;
@@ -38,7 +39,8 @@ class Player::PeriodicObserver : public Object {
         std::weak_ptr<PeriodicObserver> weak = self();
         timer->setEventHandler([weak] {
             if (auto self = weak.lock())
-                self->fire();
+                if (auto player = self->player_.lock())
+                    self->fire(player->currentTime());
         });
         timer->schedule(DispatchTime::now() + toNext, period);
         timer->resume();
@@ -65,11 +67,9 @@ class Player::PeriodicObserver : public Object {
     std::shared_ptr<PeriodicObserver> self() {
         return std::static_pointer_cast<PeriodicObserver>(shared_from_this());
     }
-    void fire() {
-        if (stopped_)
-            return;
-        if (auto player = player_.lock())
-            block_(player->currentTime());
+    void fire(MediaTime time) {
+        if (!stopped_)
+            block_(time);
     }
 
     const std::weak_ptr<Player> player_;
@@ -91,8 +91,7 @@ PlayerPtr Player::make(PlayerItemPtr item) {
 Player::Player(Private) {}
 
 Player::~Player() {
-    for (const auto& observer : observers_)
-        observer->invalidate();
+    for (const auto& observer : observers_) observer->invalidate();
     if (auto item = currentItem_.get())
         item->detach();
 }
@@ -185,8 +184,7 @@ void Player::itemDidChange(const PlayerItemPtr& item) {
         return;
     if (item->status() == PlayerItem::Status::readyToPlay)
         status_.setIfChanged(Status::readyToPlay);
-    if (item->hasPlayedToEnd() && actionAtItemEnd() == ActionAtItemEnd::pause &&
-        rate_.get() != 0) {
+    if (item->hasPlayedToEnd() && actionAtItemEnd() == ActionAtItemEnd::pause && rate_.get() != 0) {
         rate_.set(0);
         update(true);
         return;
@@ -237,8 +235,7 @@ void Player::restartObservers(bool fireNow) {
         rate = runningRate_;
     }
     const std::int64_t time = currentTime().convertScale(microsPerSecond).value;
-    for (const auto& observer : observers)
-        observer->restart(rate, time, fireNow);
+    for (const auto& observer : observers) observer->restart(rate, time, fireNow);
 }
 
 Player::TimeObserverToken Player::addPeriodicTimeObserver(MediaTime interval,

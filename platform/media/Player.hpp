@@ -98,10 +98,10 @@ class Player : public KeyValueObservable {
     ObservableProperty<float> volume_{*this, "volume", 1.0f};
 
     mutable std::mutex mutex_;
-    bool automaticallyWaits_ = true;                  // guarded by mutex_
+    bool automaticallyWaits_ = true;                            // guarded by mutex_
     ActionAtItemEnd actionAtItemEnd_ = ActionAtItemEnd::pause;  // guarded by mutex_
-    bool waitingForBuffer_ = true;   // guarded by mutex_; since play() or a stall
-    double runningRate_ = 0;         // guarded by mutex_; the rate the timeline runs at
+    bool waitingForBuffer_ = true;      // guarded by mutex_; since play() or a stall
+    double runningRate_ = 0;            // guarded by mutex_; the rate the timeline runs at
     std::uint64_t seekGeneration_ = 0;  // guarded by mutex_
     std::vector<std::shared_ptr<PeriodicObserver>> observers_;  // guarded by mutex_
 };

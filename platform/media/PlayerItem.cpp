@@ -74,8 +74,7 @@ PlayerItem::~PlayerItem() {
     if (infoRequest_)
         open.push_back(infoRequest_);
     if (auto* resourceLoader = loader())
-        for (const auto& request : open)
-            resourceLoader->cancelLoading(request);
+        for (const auto& request : open) resourceLoader->cancelLoading(request);
 }
 
 AssetResourceLoader* PlayerItem::loader() const {
@@ -132,8 +131,8 @@ MediaSource::Micros PlayerItem::playheadLocked() const {
     if (rate_ == 0)
         return anchorTime_;
     const auto elapsed = Clock::current()->uptime() - anchorUptime_;
-    const auto moved = static_cast<Micros>(std::floor(
-        static_cast<double>(elapsed.count()) / 1000.0 * rate_));
+    const auto moved =
+        static_cast<Micros>(std::floor(static_cast<double>(elapsed.count()) / 1000.0 * rate_));
     return std::min(anchorTime_ + moved, boundary_);
 }
 
@@ -151,8 +150,8 @@ void PlayerItem::armLocked() {
         return;
     // Playback runs to the end of the loaded run that holds the playhead, or the duration.
     const Micros time = playheadLocked();
-    boundary_ = std::min(spanEndAt(source_->loadedSpans(), time).value_or(time),
-                         source_->duration());
+    boundary_ =
+        std::min(spanEndAt(source_->loadedSpans(), time).value_or(time), source_->duration());
     boundary_ = std::max(boundary_, time);
     const std::uint64_t generation = boundaryGeneration_;
     std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
@@ -197,21 +196,12 @@ bool PlayerItem::hasPlayedToEnd() const {
 }
 
 void PlayerItem::boundaryReached(std::uint64_t generation) {
-    bool ended = false;
     {
         std::lock_guard lock(mutex_);
-        if (generation != boundaryGeneration_ || rate_ == 0)
+        if (generation != boundaryGeneration_)
             return;
-        const Micros at = boundary_;
-        ended = at >= source_->duration();
-        ended_ = ended;
-        reanchorLocked(at, 0);
     }
     refresh(false);
-    NotificationCenter::defaultCenter().post(
-        ended ? didPlayToEndTimeNotification : playbackStalledNotification,
-        Value(std::static_pointer_cast<Object>(shared_from_this())));
-    notifyPlayer();
 }
 
 // --- Loading
@@ -246,19 +236,16 @@ void PlayerItem::detach() {
         infoRequest_ = nullptr;
     }
     if (auto* resourceLoader = loader())
-        for (const auto& request : open)
-            resourceLoader->cancelLoading(request);
+        for (const auto& request : open) resourceLoader->cancelLoading(request);
 }
 
 void PlayerItem::scheduleRefresh() {
-    if (refreshScheduled_.exchange(true))
-        return;
+    // One refresh per batch, queued by whoever delivered it: work that a virtual clock
+    // tracks then includes the refresh it caused.
     std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
     queue_->async([weak] {
-        if (auto self = weak.lock()) {
-            self->refreshScheduled_ = false;
+        if (auto self = weak.lock())
             self->refresh(false);
-        }
     });
 }
 
@@ -294,9 +281,18 @@ void PlayerItem::refresh(bool seeking) {
     tryOpen();
     Micros time = 0;
     bool opened = false, ended = false, failed = false;
+    const char* post = nullptr;
     double preferred = 0;
     {
         std::lock_guard lock(mutex_);
+        // Whoever refreshes first at the boundary handles it, so that the buffer is never
+        // seen empty at a boundary that has not stalled or ended playback yet.
+        if (opened_ && rate_ > 0 && playheadLocked() >= boundary_) {
+            const Micros at = boundary_;
+            ended_ = at >= source_->duration();
+            post = ended_ ? didPlayToEndTimeNotification : playbackStalledNotification;
+            reanchorLocked(at, 0);
+        }
         opened = opened_;
         failed = failed_;
         ended = ended_;
@@ -309,7 +305,8 @@ void PlayerItem::refresh(bool seeking) {
         const auto spans = source_->loadedSpans();
         std::vector<TimeRange> ranges;
         for (const auto& span : spans)
-            ranges.push_back(TimeRange::fromStartToEnd(fromMicros(span.start), fromMicros(span.end)));
+            ranges.push_back(
+                TimeRange::fromStartToEnd(fromMicros(span.start), fromMicros(span.end)));
         loadedTimeRanges_.setIfChanged(std::move(ranges));
 
         const auto end = spanEndAt(spans, time);
@@ -327,20 +324,10 @@ void PlayerItem::refresh(bool seeking) {
             armLocked();
     }
     updateLoading(seeking);
+    if (post)
+        NotificationCenter::defaultCenter().post(
+            post, Value(std::static_pointer_cast<Object>(shared_from_this())));
     notifyPlayer();
-}
-
-AssetResourceLoadingRequestPtr PlayerItem::startRequest(bool contentInformation,
-                                                        std::int64_t offset, std::int64_t length,
-                                                        bool toEnd) {
-    auto* urlAsset = dynamic_cast<URLAsset*>(asset_.get());
-    if (!urlAsset)
-        return nullptr;
-    auto request = AssetResourceLoadingRequest::make(
-        urlAsset->url(), contentInformation,
-        AssetResourceLoadingRequest::Range{offset, length, toEnd},
-        std::static_pointer_cast<PlayerItem>(shared_from_this()));
-    return urlAsset->resourceLoader().startLoading(request) ? request : nullptr;
 }
 
 void PlayerItem::updateLoading(bool seeking) {
@@ -393,20 +380,26 @@ void PlayerItem::updateLoading(bool seeking) {
             range = AssetResourceLoadingRequest::Range{*wanted, length, true};
         }
     }
-    if (auto* resourceLoader = loader())
-        for (const auto& request : cancelled)
-            resourceLoader->cancelLoading(request);
-    auto request = startRequest(information, range->offset, range->length, range->toEnd);
-    if (!request) {
-        std::lock_guard lock(mutex_);
-        wholeResourceRequested_ = false;
+    auto* urlAsset = dynamic_cast<URLAsset*>(asset_.get());
+    if (!urlAsset)
         return;
+    for (const auto& request : cancelled) urlAsset->resourceLoader().cancelLoading(request);
+    // Known before the delegate sees it, since it may answer at once on another thread.
+    auto request =
+        AssetResourceLoadingRequest::make(urlAsset->url(), information, range,
+                                          std::static_pointer_cast<PlayerItem>(shared_from_this()));
+    {
+        std::lock_guard lock(mutex_);
+        if (information)
+            infoRequest_ = request;
+        else
+            dataRequests_.push_back(request);
     }
+    if (urlAsset->resourceLoader().startLoading(request))
+        return;
+    // No delegate: nothing can be loaded, and the item stays unknown.
     std::lock_guard lock(mutex_);
-    if (information)
-        infoRequest_ = request;
-    else if (!request->isFinished())
-        dataRequests_.push_back(request);
+    std::erase(dataRequests_, request);
 }
 
 void PlayerItem::requestDidRespond(const AssetResourceLoadingRequestPtr&, std::int64_t offset,
@@ -457,8 +450,7 @@ void PlayerItem::fail(const Error& error) {
         reanchorLocked(playheadLocked(), 0);
     }
     if (auto* resourceLoader = loader())
-        for (const auto& request : open)
-            resourceLoader->cancelLoading(request);
+        for (const auto& request : open) resourceLoader->cancelLoading(request);
     error_.set(Value(error));
     status_.set(Status::failed);
     notifyPlayer();

@@ -128,8 +128,6 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     void boundaryReached(std::uint64_t generation);
     void fail(const Error& error);
     void notifyPlayer();
-    AssetResourceLoadingRequestPtr startRequest(bool contentInformation, std::int64_t offset,
-                                                std::int64_t length, bool toEnd);
     AssetResourceLoader* loader() const;
 
     const std::shared_ptr<Asset> asset_;
@@ -138,7 +136,6 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     const std::shared_ptr<MediaSource> source_;
     const bool scripted_;
     std::shared_ptr<AssetResourceLoaderDelegate> feeder_;  // file URLs only
-    std::atomic<bool> refreshScheduled_{false};
 
     ObservableProperty<Status> status_{*this, "status", Status::unknown};
     ObservableProperty<Value> error_{*this, "error"};
@@ -148,29 +145,29 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     ObservableProperty<bool> likelyToKeepUp_{*this, "playbackLikelyToKeepUp", false};
 
     mutable std::mutex mutex_;
-    std::weak_ptr<Player> player_;  // guarded by mutex_
-    bool attached_ = false;         // guarded by mutex_
-    double preferredForwardBuffer_ = 0;  // guarded by mutex_
+    std::weak_ptr<Player> player_;                                 // guarded by mutex_
+    bool attached_ = false;                                        // guarded by mutex_
+    double preferredForwardBuffer_ = 0;                            // guarded by mutex_
     std::vector<std::shared_ptr<PlayerItemVideoOutput>> outputs_;  // guarded by mutex_
     // What the content information said.
-    bool infoKnown_ = false;              // guarded by mutex_
-    std::string contentType_;             // guarded by mutex_
-    std::int64_t contentLength_ = -1;     // guarded by mutex_
-    bool byteRangeAccess_ = true;         // guarded by mutex_
-    AssetResourceLoadingRequestPtr infoRequest_;               // guarded by mutex_
+    bool infoKnown_ = false;                                    // guarded by mutex_
+    std::string contentType_;                                   // guarded by mutex_
+    std::int64_t contentLength_ = -1;                           // guarded by mutex_
+    bool byteRangeAccess_ = true;                               // guarded by mutex_
+    AssetResourceLoadingRequestPtr infoRequest_;                // guarded by mutex_
     std::vector<AssetResourceLoadingRequestPtr> dataRequests_;  // guarded by mutex_; open ones
-    bool wholeResourceRequested_ = false;                      // guarded by mutex_
+    bool wholeResourceRequested_ = false;                       // guarded by mutex_
     std::optional<std::int64_t> openWanted_;  // guarded by mutex_; the last open's miss
-    bool opened_ = false;                      // guarded by mutex_
-    bool failed_ = false;                      // guarded by mutex_
+    bool opened_ = false;                     // guarded by mutex_
+    bool failed_ = false;                     // guarded by mutex_
     // The timeline: the playhead is anchorTime_ + (uptime - anchorUptime_) * rate_, held
     // at boundary_ (the end of the loaded run, or the duration).
-    Micros anchorTime_ = 0;              // guarded by mutex_
-    Clock::Duration anchorUptime_{};     // guarded by mutex_
-    double rate_ = 0;                    // guarded by mutex_
-    Micros boundary_ = 0;                // guarded by mutex_
+    Micros anchorTime_ = 0;                 // guarded by mutex_
+    Clock::Duration anchorUptime_{};        // guarded by mutex_
+    double rate_ = 0;                       // guarded by mutex_
+    Micros boundary_ = 0;                   // guarded by mutex_
     std::uint64_t boundaryGeneration_ = 0;  // guarded by mutex_
-    bool ended_ = false;                 // guarded by mutex_
+    bool ended_ = false;                    // guarded by mutex_
 };
 
 }  // namespace pindle::platform

@@ -32,8 +32,8 @@ class PlayerItemVideoOutput : public Object {
 
   private:
     mutable std::mutex mutex_;
-    std::weak_ptr<PlayerItem> item_;        // guarded by mutex_
-    std::optional<MediaTime> lastCopied_;   // guarded by mutex_; the frame time last copied
+    std::weak_ptr<PlayerItem> item_;       // guarded by mutex_
+    std::optional<MediaTime> lastCopied_;  // guarded by mutex_; the frame time last copied
 };
 
 using PlayerItemVideoOutputPtr = std::shared_ptr<PlayerItemVideoOutput>;

@@ -22,8 +22,7 @@ void ScriptedMediaSource::setLoadedRanges(std::vector<std::pair<double, double>>
     {
         std::lock_guard lock(mutex_);
         spans_.clear();
-        for (auto [start, end] : ranges)
-            spans_.push_back({micros(start), micros(end)});
+        for (auto [start, end] : ranges) spans_.push_back({micros(start), micros(end)});
     }
     changed();
 }

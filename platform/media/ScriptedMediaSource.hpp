@@ -42,11 +42,11 @@ class ScriptedMediaSource final : public MediaSource {
     void changed();
 
     mutable std::mutex mutex_;
-    Micros duration_ = 0;              // guarded by mutex_
-    std::vector<Span> spans_;          // guarded by mutex_
-    bool firstFramePresent_ = false;   // guarded by mutex_
-    ImagePtr image_;                   // guarded by mutex_
-    std::function<void()> onChange_;   // guarded by mutex_
+    Micros duration_ = 0;             // guarded by mutex_
+    std::vector<Span> spans_;         // guarded by mutex_
+    bool firstFramePresent_ = false;  // guarded by mutex_
+    ImagePtr image_;                  // guarded by mutex_
+    std::function<void()> onChange_;  // guarded by mutex_
 };
 
 }  // namespace pindle::platform

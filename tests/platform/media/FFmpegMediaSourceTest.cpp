@@ -67,8 +67,7 @@ TEST(FFmpegMediaSourceTest, OpensByRetryingAtEachMissWhereverTheIndexLies) {
         if (!faststart) {
             // The index sits at the end, so a request near the tail was needed.
             ASSERT_FALSE(loaded.misses.empty());
-            EXPECT_GT(loaded.misses.back(),
-                      static_cast<std::int64_t>(loaded.bytes.size()) / 2);
+            EXPECT_GT(loaded.misses.back(), static_cast<std::int64_t>(loaded.bytes.size()) / 2);
         }
         // Opening took only a little of the media data.
         const auto spans = loaded.source->loadedSpans();
@@ -78,8 +77,8 @@ TEST(FFmpegMediaSourceTest, OpensByRetryingAtEachMissWhereverTheIndexLies) {
 }
 
 TEST(FFmpegMediaSourceTest, RefusesBytesThatAreNoMedia) {
-    for (const std::string& text : {std::string(5000, 'x'), std::string("\x89PNG\r\n\x1a\n") +
-                                                               std::string(3000, '\0')}) {
+    for (const std::string& text :
+         {std::string(5000, 'x'), std::string("\x89PNG\r\n\x1a\n") + std::string(3000, '\0')}) {
         auto store = std::make_shared<MediaByteStore>();
         store->setContentLength(static_cast<std::int64_t>(text.size()));
         store->write(0, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
@@ -151,8 +150,7 @@ TEST(FFmpegMediaSourceTest, DecodesTheFrameShownAtATimeFromPresentBytesOnly) {
 TEST(FFmpegMediaSourceTest, HoldsTheLastDecodableFrameWhenBytesRunOut) {
     Loaded loaded(clip(true));
     ASSERT_EQ(loaded.open(), MediaSource::OpenState::opened);
-    while (loaded.source->loadedSpans().empty() ||
-           loaded.source->loadedSpans()[0].end < 1000000) {
+    while (loaded.source->loadedSpans().empty() || loaded.source->loadedSpans()[0].end < 1000000) {
         const auto wanted = loaded.source->wantedOffset(0);
         ASSERT_TRUE(wanted);
         loaded.put(*wanted, 4096);

@@ -34,8 +34,7 @@ TEST(MediaByteStoreTest, WritesMergeIntoDisjointRuns) {
             store.write(offset, bytes(size, static_cast<std::uint8_t>(offset)).data(), size);
         EXPECT_EQ(store.runs(), c.runs) << c.name;
         std::int64_t total = 0;
-        for (auto [start, end] : c.runs)
-            total += end - start;
+        for (auto [start, end] : c.runs) total += end - start;
         EXPECT_EQ(store.bytesStored(), total) << c.name;
     }
 }
