@@ -32,6 +32,7 @@ namespace pindle {
 struct PNByteRange {
     std::int64_t location = 0;
     std::int64_t length = 0;
+    bool operator==(const PNByteRange&) const = default;
 };
 
 class PNDownloader {

@@ -12,7 +12,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/UUID.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
 
@@ -91,15 +91,20 @@ std::map<std::string, double> PPublishService::coordinatedFromISO6709String(
 }
 
 void PPublishService::fillContextWithMetadata(PPublishServiceContext& context) {
-    if (std::optional<platform::MediaProbe> probe =
-            platform::MediaProbe::open(context.url().path())) {
-        if (probe->hasVideo) {
-            const auto shown = probe->displaySize();
+    const auto asset =
+        platform::URLAsset::make(platform::URL::fileURLWithPath(context.url().path()));
+    if (asset->isReadable()) {
+        const auto videoTracks = asset->tracksWithMediaType(platform::MediaType::video);
+        if (!videoTracks.empty()) {
+            const auto shown = videoTracks.front().displaySize();
             context.width = std::fabs(shown.width);
             context.height = std::fabs(shown.height);
         }
-        // The first location item, as the recording wrote it in ISO 6709.
-        for (const auto& [key, value] : probe->metadata) {
+        // The first location item by key, as the recording wrote it in ISO 6709.
+        std::map<std::string, std::string> items;
+        for (auto& item : asset->metadata())
+            items.emplace(std::move(item.key), std::move(item.value));
+        for (const auto& [key, value] : items) {
             const bool isLocation = key.ends_with("com.apple.quicktime.location.ISO6709") ||
                                     key.ends_with("%A9xyz") || key == "location";
             if (!isLocation)

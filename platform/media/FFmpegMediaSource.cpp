@@ -19,28 +19,6 @@ bool isMPEG4(const std::string& contentType) {
            contentType == "public.mpeg-4-video";
 }
 
-AssetTrack describe(const AVStream& stream) {
-    AssetTrack track;
-    track.trackID = stream.index + 1;
-    if (stream.duration > 0)
-        track.duration = MediaTime::make(av_rescale_q(stream.duration, stream.time_base, micros),
-                                         MediaTime::defaultTimescale);
-    if (stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-        track.mediaType = MediaType::video;
-        track.naturalSize = Size{static_cast<double>(stream.codecpar->width),
-                                 static_cast<double>(stream.codecpar->height)};
-        track.preferredTransform = AffineTransform::rotationInQuarterTurns(
-            ffmpeg::clockwiseRotationDegrees(stream), track.naturalSize);
-        const AVRational rate =
-            stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
-        if (rate.num > 0 && rate.den > 0)
-            track.nominalFrameRate = av_q2d(rate);
-    } else if (stream.codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-        track.mediaType = MediaType::audio;
-    }
-    return track;
-}
-
 // The stream's samples in decode order, with times shifted so the first starts at 0.
 std::vector<FFmpegMediaSource::Sample> indexOf(AVStream& stream, std::int64_t contentLength) {
     std::vector<FFmpegMediaSource::Sample> samples;
@@ -106,9 +84,10 @@ std::vector<MediaSource::Span> intersect(const std::vector<MediaSource::Span>& a
 // Reads and decodes video packets in order, never reading a packet whose bytes are missing.
 class FFmpegMediaSource::Decoder {
   public:
-    Decoder(std::unique_ptr<ffmpeg::ByteStoreReader> reader, int stream,
+    Decoder(std::unique_ptr<ffmpeg::Input> input, const MediaByteStore& store, int stream,
             ffmpeg::CodecContextPtr codec, const std::vector<Sample>& samples)
-        : reader_(std::move(reader)),
+        : input_(std::move(input)),
+          store_(store),
           stream_(stream),
           codec_(std::move(codec)),
           samples_(samples),
@@ -119,7 +98,7 @@ class FFmpegMediaSource::Decoder {
         const std::size_t target = sampleAt(samples_, time);
         const std::size_t key = keyFrameAtOrBefore(samples_, target);
         const bool keyPresent =
-            reader_->store().present(samples_[key].position, samples_[key].size);
+            store_.present(samples_[key].position, samples_[key].size);
         const bool behind = key < seekedKey_ || time < decodedTime_;
         // A key frame whose bytes are missing is no place to seek forwards to: decode on from
         // where the decoder stands, as far as the bytes go.
@@ -135,14 +114,14 @@ class FFmpegMediaSource::Decoder {
 
   private:
     void seekTo(std::size_t sample) {
-        AVStream* stream = reader_->context()->streams[stream_];
+        AVStream* stream = input_->context()->streams[stream_];
         // The demuxer seeks by presentation time while the index holds decode times; they
         // differ by the reorder delay, which the first sample's decode time shows.
         const std::int64_t delay =
             std::max<std::int64_t>(0, -avformat_index_get_entry(stream, 0)->timestamp);
         const std::int64_t timestamp =
             avformat_index_get_entry(stream, static_cast<int>(sample))->timestamp + delay;
-        av_seek_frame(reader_->context(), stream_, timestamp, AVSEEK_FLAG_BACKWARD);
+        av_seek_frame(input_->context(), stream_, timestamp, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(codec_.get());
         nextSample_ = sample;
         seekedKey_ = sample;
@@ -153,7 +132,7 @@ class FFmpegMediaSource::Decoder {
     }
 
     Micros frameTime(const AVFrame& frame) const {
-        AVStream* stream = reader_->context()->streams[stream_];
+        AVStream* stream = input_->context()->streams[stream_];
         const std::int64_t pts =
             frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
         const std::int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
@@ -203,10 +182,10 @@ class FFmpegMediaSource::Decoder {
             return avcodec_send_packet(codec_.get(), nullptr) >= 0;
         }
         const Sample& next = samples_[nextSample_];
-        if (!reader_->store().present(next.position, next.size))
+        if (!store_.present(next.position, next.size))
             return false;
         while (true) {
-            if (av_read_frame(reader_->context(), packet_.get()) < 0)
+            if (av_read_frame(input_->context(), packet_.get()) < 0)
                 return false;
             const bool ours = packet_->stream_index == stream_;
             if (ours) {
@@ -225,7 +204,8 @@ class FFmpegMediaSource::Decoder {
         }
     }
 
-    std::unique_ptr<ffmpeg::ByteStoreReader> reader_;
+    std::unique_ptr<ffmpeg::Input> input_;
+    const MediaByteStore& store_;
     const int stream_;
     ffmpeg::CodecContextPtr codec_;
     const std::vector<Sample>& samples_;
@@ -251,17 +231,17 @@ MediaSource::OpenState FFmpegMediaSource::open(const std::string& contentType,
                                                std::int64_t* wantedOffset, Error* error) {
     if (opened_.load(std::memory_order_acquire))
         return OpenState::opened;
-    std::unique_ptr<ffmpeg::ByteStoreReader> reader;
-    const auto outcome = ffmpeg::ByteStoreReader::open(store_, isMPEG4(contentType) ? "mov" : "",
-                                                       &reader, wantedOffset, error);
-    if (outcome != ffmpeg::ByteStoreReader::Outcome::opened)
-        return outcome == ffmpeg::ByteStoreReader::Outcome::needsBytes ? OpenState::needsBytes
-                                                                       : OpenState::failed;
-    AVFormatContext& context = *reader->context();
+    std::unique_ptr<ffmpeg::Input> input;
+    const auto outcome = ByteStoreReader::open(store_, isMPEG4(contentType) ? "mov" : "", &input,
+                                               wantedOffset, error);
+    if (outcome != ByteStoreReader::Outcome::opened)
+        return outcome == ByteStoreReader::Outcome::needsBytes ? OpenState::needsBytes
+                                                              : OpenState::failed;
+    AVFormatContext& context = *input->context();
     int videoStream = -1;
     for (unsigned i = 0; i < context.nb_streams; ++i) {
         AVStream& stream = *context.streams[i];
-        index_.tracks.push_back(describe(stream));
+        index_.tracks.push_back(ffmpeg::describeTrack(stream));
         const auto type = stream.codecpar->codec_type;
         if (type == AVMEDIA_TYPE_VIDEO && videoStream < 0 &&
             !(stream.disposition & AV_DISPOSITION_ATTACHED_PIC)) {
@@ -291,8 +271,8 @@ MediaSource::OpenState FFmpegMediaSource::open(const std::string& contentType,
     if (videoStream >= 0) {
         auto codec = ffmpeg::openDecoder(*context.streams[videoStream], Image::maxDecodedPixels);
         if (codec)
-            decoder_ = std::make_unique<Decoder>(std::move(reader), videoStream, std::move(codec),
-                                                 index_.video);
+            decoder_ = std::make_unique<Decoder>(std::move(input), *store_, videoStream,
+                                                 std::move(codec), index_.video);
     }
     opened_.store(true, std::memory_order_release);
     return OpenState::opened;

@@ -47,7 +47,10 @@ ImagePtr Image::filled(int width, int height, Pixel colour, double scale) {
 }
 
 ImagePtr Image::fromData(const Data& data, double scale) {
-    auto input = ffmpeg::openMemory(data);
+    if (data.empty())
+        return nullptr;
+    auto input = ffmpeg::Input::open(ffmpeg::Source::fromData(data), nullptr,
+                                     {.findStreamInfo = false, .timedMediaOnly = false});
     if (!input || !input->context()->iformat ||
         !ffmpeg::isStillImageFormat(*input->context()->iformat))
         return nullptr;

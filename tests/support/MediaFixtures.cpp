@@ -59,6 +59,16 @@ void drawPicture(std::vector<std::uint8_t>& pixels, const ClipOptions& options, 
     const double phase = std::fmod(frame / options.fps, 1.0);
     const int barX = static_cast<int>(phase * (width - barWidth));
     fillRect(pixels.data(), stride, barX, band + 1, barX + barWidth, height, kBright);
+    if (options.noise) {
+        std::uint32_t state = 2463534242u + static_cast<std::uint32_t>(frame) * 7919u;
+        for (std::size_t i = static_cast<std::size_t>(band + 1) * stride; i < pixels.size(); ++i) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            if (i % 4 != 3)
+                pixels[i] = static_cast<std::uint8_t>(state);
+        }
+    }
     if (options.frameNumberPattern) {
         drawFrameNumber(pixels.data(), width, height, stride, frame);
     }

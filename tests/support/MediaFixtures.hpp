@@ -33,6 +33,9 @@ struct ClipOptions {
     double toneHz = 0;
     // Draw the frame-number code; plain moving pictures without it.
     bool frameNumberPattern = true;
+    // Fill the picture below the code with changing noise, so that the encoder spends its
+    // whole bit rate (about 250 KB a second) and the file has a predictable heft.
+    bool noise = false;
 };
 
 // The number of frames a clip of these options holds.

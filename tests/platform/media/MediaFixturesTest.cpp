@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "platform/foundation/URL.hpp"
-#include "platform/media/Asset.hpp"
+#include "platform/media/URLAsset.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 
 namespace pindle::platform::testing {
@@ -45,7 +45,7 @@ TEST(MediaFixturesTest, EveryFrameDecodesBackToItsNumber) {
         ASSERT_NE(moov, std::string::npos);
         EXPECT_EQ(moov < mdat, c.options.faststart) << c.name;
 
-        AssetImageGenerator generator(Asset::make(URL::fileURLWithPath(path.string())));
+        AssetImageGenerator generator(URLAsset::make(URL::fileURLWithPath(path.string())));
         const int frames = clipFrameCount(c.options);
         for (int frame : {0, 1, frames / 2, frames - 1}) {
             const auto image =
