@@ -14,6 +14,7 @@
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaProbe.hpp"
 #include "platform/media/MediaWriter.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::legacy {
 namespace {
@@ -58,9 +59,7 @@ struct Outcome {
 class PVideoConverterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("pindle-converter-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ = pindle::testing::makeScratchFolder("converter-");
         fs::remove_all(folder_);
         fs::create_directories(folder_);
     }
