@@ -1,5 +1,7 @@
 #include "PindleCore/api/PNDownloader.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -11,6 +13,7 @@ namespace pindle {
 namespace {
 
 constexpr double bitsPerByte = 8.0;
+constexpr int partialContent = 206;
 
 PNThroughputManagerChannel& channel() {
     static auto* channel =
@@ -33,8 +36,8 @@ platform::URLRequest mediaRequest(const platform::URL& url, const std::string& r
 
 std::optional<std::string> PNDownloader::httpHeader(PNByteRange range) {
     std::int64_t upper = 0;
-    if (range.location < 0 || range.length < 0 ||
-        __builtin_add_overflow(range.location, range.length, &upper)) {
+    if (range.location < 0 ||
+        __builtin_add_overflow(range.location, std::max<std::int64_t>(range.length, 0), &upper)) {
         return std::nullopt;
     }
     std::string end = range.location >= upper ? std::string() : std::to_string(upper - 1);
@@ -51,11 +54,29 @@ PNCancellablePtr PNDownloader::data(const platform::URL& url, PNByteRange range,
             },
             platform::makeURLError(platform::URLError::badURL, "byte range out of bounds"));
     }
+    const std::int64_t end = range.length > 0 ? range.location + range.length : INT64_MAX;
+    // Where in the file the next chunk starts; unknown until the first chunk shows whether
+    // the server honoured the range. Touched only by this download's own chunks, which never
+    // overlap.
+    auto position = std::make_shared<std::optional<std::int64_t>>();
     return PNRequester::instance().googleDataRequest(
         mediaRequest(url, *header),
-        [dataBlock = std::move(dataBlock)](const platform::Data& chunk, std::int64_t total) {
+        [dataBlock = std::move(dataBlock), position, range, end](
+            const platform::Data& chunk, std::int64_t total, int statusCode) {
             channel().put(static_cast<double>(chunk.size()) * bitsPerByte);
-            dataBlock(chunk, total);
+            if (!*position) {
+                *position = statusCode == partialContent ? range.location : 0;
+            }
+            const std::int64_t start = **position;
+            const auto size = static_cast<std::int64_t>(chunk.size());
+            **position += size;
+            const std::int64_t from = std::clamp<std::int64_t>(range.location - start, 0, size);
+            const std::int64_t to = std::clamp<std::int64_t>(end - start, from, size);
+            if (from == 0 && to == size) {
+                dataBlock(chunk, total);
+            } else if (from < to) {
+                dataBlock(platform::Data(chunk.begin() + from, chunk.begin() + to), total);
+            }
         },
         std::move(completion));
 }
@@ -66,7 +87,7 @@ PNCancellablePtr PNDownloader::firstTwoBitesAndSize(const platform::URL& url,
     auto buffer = std::make_shared<platform::Data>();
     return PNRequester::instance().googleDataRequest(
         mediaRequest(url, *httpHeader({0, 2})),
-        [buffer](const platform::Data& chunk, std::int64_t) {
+        [buffer](const platform::Data& chunk, std::int64_t, int) {
             buffer->insert(buffer->end(), chunk.begin(), chunk.end());
         },
         [buffer, completion = std::move(completion)](std::int64_t total,

@@ -5,6 +5,11 @@
 // throughput estimate, which picks the playback resolution. The body of a reply outside
 // 200-299 is neither handed on nor counted: the completion reports the status error.
 //
+// The chunks handed on are always the bytes of the range asked for, in order from its first
+// byte: a server that ignores the range and answers 200 with the whole file has the bytes
+// before the range dropped and those past a bounded range's end held back (they are still
+// counted as throughput), so no caller ever takes file bytes for the wrong offset.
+//
 // Callbacks run on the requester's delegate queue (see PNRequester), without any lock held.
 //
 // Thread-safety: all operations may be called from any thread; downloads run concurrently.
@@ -22,10 +27,12 @@
 
 namespace pindle {
 
-// A byte range: the first byte (from 0) and a length; length 0 means "to the end".
+// A byte range: the first byte (from 0) and a length; a length of 0 or less means "to the
+// end of the file".
 struct PNByteRange {
     std::int64_t location = 0;
     std::int64_t length = 0;
+    bool operator==(const PNByteRange&) const = default;
 };
 
 class PNDownloader {
@@ -40,16 +47,16 @@ class PNDownloader {
 
     PNDownloader() = delete;
 
-    // REQUIRES: dataBlock and completion are callable. A range whose end does not fit 64 bits
-    // completes with an error and sends nothing.
+    // REQUIRES: dataBlock and completion are callable. A range that starts before 0 or whose
+    // end does not fit 64 bits completes with a bad-URL error and sends nothing.
     static PNCancellablePtr data(const platform::URL& url, PNByteRange range, DataBlock dataBlock,
                                  Completion completion);
     // The first two bytes of the file and its total size.
     static PNCancellablePtr firstTwoBitesAndSize(const platform::URL& url,
                                                  BytesCompletion completion);
 
-    // "bytes=<first>-<last>", or "bytes=<first>-" for a range of length 0. Nothing when the
-    // range's end does not fit 64 bits.
+    // "bytes=<first>-<last>", or "bytes=<first>-" for a range of length 0 or less. Nothing
+    // when the range starts before 0 or its end does not fit 64 bits.
     static std::optional<std::string> httpHeader(PNByteRange range);
 };
 

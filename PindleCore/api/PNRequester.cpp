@@ -254,7 +254,8 @@ void PNRequester::didReceiveData(const std::shared_ptr<platform::URLSession>&,
     // The body of an error reply is not the resource: never hand it on as its bytes.
     if (error(response))
         return;
-    block(data, getSize(response));
+    const auto http = asHTTP(response);
+    block(data, getSize(response), http ? http->statusCode() : 0);
 }
 
 void PNRequester::didCompleteWithError(const std::shared_ptr<platform::URLSession>&,

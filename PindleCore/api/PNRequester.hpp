@@ -49,7 +49,10 @@ class PNRequester : public platform::URLSessionDelegate,
                                                  const platform::Dictionary* headers)>;
     using Completion = std::function<void(const platform::Value& result,
                                           const std::optional<platform::Error>& error)>;
-    using StreamBlock = std::function<void(const platform::Data& chunk, std::int64_t totalSize)>;
+    // The reply's HTTP status comes with each chunk (0 when the reply is not HTTP), so that a
+    // ranged download can tell a whole-file 200 reply from a 206.
+    using StreamBlock =
+        std::function<void(const platform::Data& chunk, std::int64_t totalSize, int statusCode)>;
     using StreamCompletion =
         std::function<void(std::int64_t totalSize, const std::optional<platform::Error>& error)>;
 

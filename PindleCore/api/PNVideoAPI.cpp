@@ -8,6 +8,7 @@
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNJSONParser.hpp"
+#include "PindleCore/model/PNSafePath.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "platform/foundation/Base64.hpp"
 #include "platform/foundation/Json.hpp"
@@ -65,11 +66,7 @@ PNVideoAPI& PNVideoAPI::shared() {
 }
 
 bool PNVideoAPI::isUsableIdentifier(const std::string& videoID) {
-    if (videoID.empty() || videoID == "." || videoID == "..")
-        return false;
-    if (videoID.find_first_of("/?#%") != std::string::npos)
-        return false;
-    return platform::URL::fromString("http://h/" + videoID).has_value();
+    return PNSafePath::isSafeIdentifier(videoID);
 }
 
 std::string PNVideoAPI::encodeParameter(const platform::Value& value) {

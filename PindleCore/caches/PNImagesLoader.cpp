@@ -1,7 +1,7 @@
 #include "PindleCore/caches/PNImagesLoader.hpp"
 
 #include "PindleCore/caches/LoadImageOperation.hpp"
-#include "platform/media/Asset.hpp"
+#include "platform/media/URLAsset.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/MediaTime.hpp"
 
@@ -78,7 +78,7 @@ platform::ImagePtr PNImagesLoader::thumbOfVideo(const platform::URL& url) {
     if (auto cached = cachedImage(url))
         return cached;
     std::lock_guard extraction(extractionMutex_);
-    platform::AssetImageGenerator generator(platform::Asset::make(url));
+    platform::AssetImageGenerator generator(platform::URLAsset::make(url));
     generator.setAppliesPreferredTrackTransform(true);
     return generator.copyImageAtTime(platform::MediaTime::make(0, thumbnailTimescale));
 }

@@ -6,6 +6,7 @@
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNFileSystemHelper.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/model/PNSafePath.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/model/PNVideoResolution.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
@@ -19,6 +20,12 @@ namespace pindle {
 namespace {
 
 constexpr std::size_t resolutionNameLength = 4;
+
+std::optional<platform::URL> fileURL(const std::optional<std::string>& path) {
+    if (!path)
+        return std::nullopt;
+    return platform::URL::fileURLWithPath(*path);
+}
 
 // Whether `a` was created strictly later than `b`; a record without a date counts as oldest.
 bool createdLater(const PNVideo& a, const PNVideo& b) {
@@ -71,12 +78,10 @@ std::optional<platform::URL> PNLocalVideoCache::videoLocalMediaURL(
     if (!video(videoID))
         return std::nullopt;
     const auto& files = platform::FileManager::defaultManager();
-    auto mp4 = pathForCache(videoID, toString(PNVideoResolution::r720p));
-    if (files.fileExists(mp4.path()))
-        return mp4;
-    auto mov = pathForMOVVideoCache(videoID);
-    if (files.fileExists(mov.path()))
-        return mov;
+    for (auto candidate :
+         {pathForCache(videoID, toString(PNVideoResolution::r720p)), pathForMOVVideoCache(videoID)})
+        if (candidate && files.fileExists(candidate->path()))
+            return candidate;
     return std::nullopt;
 }
 
@@ -117,6 +122,11 @@ void PNLocalVideoCache::put(const PNVideoPtr& video,
         PLOG_ERROR(PLog_Uploading, "PLog_Uploading put refused: the caller is not the library");
         return;
     }
+    if (!PNSafePath::isSafeIdentifier(video->videoID())) {
+        PLOG_ERROR(PLog_Uploading, "PLog_Uploading put refused: no file may be named after %s",
+                   video->videoID().c_str());
+        return;
+    }
     std::int64_t size = 0;
     for (const auto& path : filePaths(video->videoID()))
         size += PNFileSystemHelper::fileSize(platform::URL::fileURLWithPath(path));
@@ -151,8 +161,10 @@ std::vector<PNVideoPtr> PNLocalVideoCache::videosByTags(
 
 void PNLocalVideoCache::removeNonConvertedFile(const std::string& videoID) {
     const auto mov = pathForMOVVideoCache(videoID);
-    const std::int64_t size = PNFileSystemHelper::fileSize(mov);
-    platform::FileManager::defaultManager().removeItem(mov.path());
+    if (!mov)
+        return;
+    const std::int64_t size = PNFileSystemHelper::fileSize(*mov);
+    platform::FileManager::defaultManager().removeItem(mov->path());
     std::lock_guard lock(mutex_);
     for (auto& entry : cache_)
         if (entry.video->videoID() == videoID) {
@@ -179,6 +191,8 @@ void PNLocalVideoCache::remove(const std::string& videoID) {
 
 std::vector<std::string> PNLocalVideoCache::resolutions(const std::string& videoID) const {
     std::vector<std::string> result;
+    if (!PNSafePath::isSafeIdentifier(videoID))
+        return result;
     auto subpaths = platform::FileManager::defaultManager().subpathsOfDirectory(
         platform::AppContainer::documentsDirectory());
     if (!subpaths)
@@ -201,17 +215,19 @@ std::vector<platform::URL> PNLocalVideoCache::pathesForVideoCache(
     const std::string& videoID) const {
     std::vector<platform::URL> paths;
     for (const auto& resolution : resolutions(videoID))
-        paths.push_back(pathForCache(videoID, resolution));
+        if (auto path = pathForCache(videoID, resolution))
+            paths.push_back(std::move(*path));
     return paths;
 }
 
-platform::URL PNLocalVideoCache::pathForCache(const std::string& videoID,
-                                              const std::string& resolution) const {
-    return platform::URL::fileURLWithPath(folderPath() + "/" + videoID + "_" + resolution + ".mp4");
+std::optional<platform::URL> PNLocalVideoCache::pathForCache(const std::string& videoID,
+                                                             const std::string& resolution) const {
+    return fileURL(PNSafePath::forIdentifier(folderPath(), videoID, "_" + resolution + ".mp4"));
 }
 
-platform::URL PNLocalVideoCache::pathForMOVVideoCache(const std::string& videoID) const {
-    return platform::URL::fileURLWithPath(folderPath() + "/" + videoID + ".mov");
+std::optional<platform::URL> PNLocalVideoCache::pathForMOVVideoCache(
+    const std::string& videoID) const {
+    return fileURL(PNSafePath::forIdentifier(folderPath(), videoID, ".mov"));
 }
 
 std::string PNLocalVideoCache::folderPath() {
@@ -222,7 +238,8 @@ std::vector<std::string> PNLocalVideoCache::filePaths(const std::string& videoID
     std::vector<std::string> paths;
     std::set<std::string> seen;
     auto urls = pathesForVideoCache(videoID);
-    urls.push_back(pathForMOVVideoCache(videoID));
+    if (auto mov = pathForMOVVideoCache(videoID))
+        urls.push_back(std::move(*mov));
     for (const auto& url : urls)
         if (seen.insert(url.path()).second)
             paths.push_back(url.path());

@@ -13,6 +13,10 @@
 // PNLocalVideoCleanedUp on the default notification center with the object {"videoID": id},
 // synchronously on the calling thread.
 //
+// Identifiers reach file names only through PNSafePath: a video whose identifier the API
+// client would refuse gets no path, so put() refuses it and remove() updates the index and
+// posts but touches no file.
+//
 // Thread-safety: safe from any thread. The index is guarded by one mutex, which is never held
 // while calling out (posting, the upload state manager, the file system), so observers of the
 // upload notifications, which run under the manager's lock, may use this cache. Path builders
@@ -74,7 +78,7 @@ class PNLocalVideoCache {
     // REQUIRES: video is not null.
     void add(const PNVideoPtr& video, std::int64_t size);
     // Enters a video from its files on disk; a video without any file is removed instead.
-    // Acts only for the internal-caller token.
+    // Acts only for the internal-caller token and a video whose identifier may name files.
     // REQUIRES: video is not null.
     void put(const PNVideoPtr& video, const std::shared_ptr<platform::Object>& fromObject);
     // The indexed records carrying every tag of `tags` and every entry of `metadata`, by
@@ -91,9 +95,11 @@ class PNLocalVideoCache {
     // order (duplicates kept; names holding a '/' skipped).
     std::vector<std::string> resolutions(const std::string& videoID) const;
     std::vector<platform::URL> pathesForVideoCache(const std::string& videoID) const;
-    // Paths whether or not the file exists; nothing is created.
-    platform::URL pathForCache(const std::string& videoID, const std::string& resolution) const;
-    platform::URL pathForMOVVideoCache(const std::string& videoID) const;
+    // Paths whether or not the file exists; nothing is created. Nothing for an identifier that
+    // PNSafePath does not let name files (or a resolution that would make the name unsafe).
+    std::optional<platform::URL> pathForCache(const std::string& videoID,
+                                              const std::string& resolution) const;
+    std::optional<platform::URL> pathForMOVVideoCache(const std::string& videoID) const;
 
   private:
     PNLocalVideoCache() = default;

@@ -4,6 +4,7 @@
 #include <array>
 #include <sstream>
 
+#include "PindleCore/model/PNSafePath.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/Bundle.hpp"
 #include "platform/files/FileManager.hpp"
@@ -171,11 +172,15 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFile() {
     for (unsigned long attempt = 1; attempt <= maximumNameAttempts; ++attempt) {
         std::string name =
             attempt == 1 ? baseName : stem + " " + std::to_string(attempt) + logFileExtension;
-        std::string path = folder + "/" + name;
-        auto error = platform::ExclusiveFile::create(path);
+        // The name starts with the host's bundle identifier, which may hold anything.
+        const std::optional<std::string> path = PNSafePath::inFolder(folder, name);
+        if (!path) {
+            return std::nullopt;
+        }
+        auto error = platform::ExclusiveFile::create(*path);
         if (!error) {
             deleteOldLogFiles();
-            return path;
+            return *path;
         }
         if (!platform::ExclusiveFile::isCollision(*error)) {
             return std::nullopt;

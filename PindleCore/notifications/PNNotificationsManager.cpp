@@ -4,8 +4,10 @@
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/CharacterSet.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/PercentEncoding.hpp"
 
 namespace pindle {
 
@@ -52,9 +54,13 @@ void PNNotificationsManager::Connect() {
         token = current->apiToken();
     if (!token)
         return;
-    auto url = platform::URL::fromString(PNAPIConstants::notificationsProtocol() + "://" +
-                                         PNAPIConstants::gatewayHost() + channelPath + *appID +
-                                         "/?token=" + *token);
+    // Both values come from outside (the host, the backend): escaped, neither can end the
+    // path segment or the query value early, or add a parameter.
+    const auto unreserved = platform::CharacterSet::alphanumerics().adding("-._~");
+    auto url = platform::URL::fromString(
+        PNAPIConstants::notificationsProtocol() + "://" + PNAPIConstants::gatewayHost() +
+        channelPath + platform::PercentEncoding::encode(*appID, unreserved) +
+        "/?token=" + platform::PercentEncoding::encode(*token, unreserved));
     if (!url || !url->host())
         return;
 
@@ -106,11 +112,13 @@ void PNNotificationsManager::processMessage(const platform::Dictionary& message)
         if (!data)
             return;
         auto mp4 = data->find("mp4Url");
-        if (mp4 == data->end() || !mp4->second.asString())
+        // One address, or a dictionary of addresses by rendition ("360p", "720p", ...), as
+        // the backend's video records carry it; the video cache reads both.
+        if (mp4 == data->end() || !(mp4->second.asString() || mp4->second.asDictionary()))
             return;
         platform::Dictionary object;
         object["videoID"] = *videoID;
-        object["mp4Url"] = *mp4->second.asString();
+        object["mp4Url"] = mp4->second;
         center.post(NotificationName::PNVideoCreated, platform::Value(std::move(object)));
     } else if (*event == "modified") {
         center.post(NotificationName::PNVideoUpdated, platform::Value(*videoID));

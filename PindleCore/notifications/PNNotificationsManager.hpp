@@ -1,12 +1,13 @@
 // PNNotificationsManager: keeps one WebSocket to the backend's notification channel for
 // video events and posts each event on the default notification center: "ready" as
-// PNVideoCreated (object {"videoID", "mp4Url"}), "modified" as PNVideoUpdated and
+// PNVideoCreated (object {"videoID", "mp4Url"}, the address as the event carries it: one
+// string, or a dictionary by rendition), "modified" as PNVideoUpdated and
 // "deleted" as PNVideoDeleted (object: the identifier text). It only receives.
 //
 // Connect() is called by the session once it has started; it builds the address from the
 // current session's application identifier and token (the session token, else the API
-// token) and does nothing without them. A close by either side is followed by a new
-// Connect() after reconnectDelay seconds, with the address built afresh, for as long as
+// token), both percent-escaped, and does nothing without them. A close by either side is followed
+// by a new Connect() after reconnectDelay seconds, with the address built afresh, for as long as
 // the connection is wanted; a failure (refused connection, handshake or proxy error,
 // time-out, untrusted certificate) ends it until the next Connect(). Disconnect() ends it.
 //

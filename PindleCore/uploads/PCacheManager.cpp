@@ -2,6 +2,7 @@
 
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/legacy/PSystem.hpp"
+#include "PindleCore/model/PNSafePath.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
@@ -24,21 +25,24 @@ std::string PCacheManager::cacheVideoDirectoryPath() const {
     return folder;
 }
 
-std::string PCacheManager::pathForMOVVideoCache(const std::string& videoID) const {
-    return cacheVideoDirectoryPath() + "/" + videoID + ".mov";
+std::optional<std::string> PCacheManager::pathForMOVVideoCache(const std::string& videoID) const {
+    return PNSafePath::forIdentifier(cacheVideoDirectoryPath(), videoID, ".mov");
 }
 
-std::string PCacheManager::pathForVideoCache(const std::string& videoID,
-                                             const std::string& resolution) const {
-    return cacheVideoDirectoryPath() + "/" + videoID + "_" + resolution + ".mp4";
+std::optional<std::string> PCacheManager::pathForVideoCache(const std::string& videoID,
+                                                            const std::string& resolution) const {
+    return PNSafePath::forIdentifier(cacheVideoDirectoryPath(), videoID, "_" + resolution + ".mp4");
 }
 
-std::string PCacheManager::pathPatternForVideoCache(const std::string& videoID) const {
-    return cacheVideoDirectoryPath() + "/" + videoID + "_" + "%@.mp4";
+std::optional<std::string> PCacheManager::pathPatternForVideoCache(
+    const std::string& videoID) const {
+    return PNSafePath::forIdentifier(cacheVideoDirectoryPath(), videoID, "_%@.mp4");
 }
 
 std::vector<std::string> PCacheManager::resolutionsForVideoCache(const std::string& videoID) const {
     std::vector<std::string> result;
+    if (!PNSafePath::isSafeIdentifier(videoID))
+        return result;
     auto subpaths =
         platform::FileManager::defaultManager().subpathsOfDirectory(cacheVideoDirectoryPath());
     if (!subpaths)
@@ -63,7 +67,8 @@ std::vector<std::string> PCacheManager::resolutionsForVideoCache(const std::stri
 std::vector<std::string> PCacheManager::pathesForVideoCache(const std::string& videoID) const {
     std::vector<std::string> paths;
     for (const auto& resolution : resolutionsForVideoCache(videoID))
-        paths.push_back(pathForVideoCache(videoID, resolution));
+        if (auto path = pathForVideoCache(videoID, resolution))
+            paths.push_back(std::move(*path));
     return paths;
 }
 

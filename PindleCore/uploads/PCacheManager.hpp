@@ -6,6 +6,7 @@
 // Thread-safety: stateless; safe from any thread. Calls nothing back.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,13 @@ class PCacheManager {
     // The cache folder, created (with its parents) when missing.
     std::string cacheVideoDirectoryPath() const;
 
-    std::string pathForMOVVideoCache(const std::string& videoID) const;
-    std::string pathForVideoCache(const std::string& videoID, const std::string& resolution) const;
+    // Each path is nothing for an identifier that PNSafePath does not let name files, or a
+    // resolution that would make the name unsafe; callers then touch no file.
+    std::optional<std::string> pathForMOVVideoCache(const std::string& videoID) const;
+    std::optional<std::string> pathForVideoCache(const std::string& videoID,
+                                                 const std::string& resolution) const;
     // "<folder>/<id>_%@.mp4": a pattern into which a resolution name can be put later.
-    std::string pathPatternForVideoCache(const std::string& videoID) const;
+    std::optional<std::string> pathPatternForVideoCache(const std::string& videoID) const;
     // For every path below the folder that holds "<id>_", the text after its first such
     // occurrence without the extension, in listing order.
     std::vector<std::string> resolutionsForVideoCache(const std::string& videoID) const;

@@ -393,8 +393,10 @@ PDataRangeUploadingOperation::nextPartOfDataToUpload(const PNUploadingState& rec
 void PDataRangeUploadingOperation::uploadDataRange(const PNUploadingState& record, ByteRange range,
                                                    const std::string& resolution,
                                                    std::int64_t fileSize) {
-    const std::string path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
-    platform::Data data = PFileSystemUtil::readDataFromFile(path, range.location,
+    const auto path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
+    if (!path)
+        return;
+    platform::Data data = PFileSystemUtil::readDataFromFile(*path, range.location,
                                                             static_cast<std::size_t>(range.length));
     if (static_cast<std::int64_t>(data.size()) != range.length)
         return;
@@ -451,8 +453,10 @@ void PDataRangeUploadingOperation::uploadDataRange(const PNUploadingState& recor
 void PDataRangeUploadingOperation::uploadDataFirstMp4Bytes(const PNUploadingState&,
                                                            const std::string& resolution,
                                                            bool needConvert) {
-    const std::string path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
-    platform::Data head = PFileSystemUtil::readDataFromFile(path, 0, headSize);
+    const auto path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
+    if (!path)
+        return;
+    platform::Data head = PFileSystemUtil::readDataFromFile(*path, 0, headSize);
     std::optional<platform::Dictionary> info = uploadingInfoByResolution(resolution, needConvert);
     if (!info)
         return;

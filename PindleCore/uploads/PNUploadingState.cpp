@@ -226,8 +226,8 @@ bool PNUploadingState::isEqual(const std::shared_ptr<const platform::Object>& ot
 }
 
 std::int64_t PNUploadingState::bytes(const std::string& resolution) const {
-    return PNFileSystemHelper::fileSize(
-        PNLocalVideoCache::shared().pathForCache(videoID_, resolution));
+    const auto path = PNLocalVideoCache::shared().pathForCache(videoID_, resolution);
+    return path ? PNFileSystemHelper::fileSize(*path) : 0;
 }
 
 std::int64_t PNUploadingState::totalBytesToUpload() const {

@@ -142,9 +142,13 @@ PNUploadPtr PNUploads::createUpload(const PNUploadingState& record) const {
         const std::string resolution = record.resolutionsToUpload().empty()
                                            ? toString(PNVideoResolution::r720p)
                                            : record.resolutionsToUpload().front();
-        thumb = provider(cache.pathForCache(record.videoID(), resolution));
-        if (!thumb)
-            thumb = provider(cache.pathForMOVVideoCache(record.videoID()));
+        for (const auto& path : {cache.pathForCache(record.videoID(), resolution),
+                                 cache.pathForMOVVideoCache(record.videoID())}) {
+            if (path)
+                thumb = provider(*path);
+            if (thumb)
+                break;
+        }
     }
     return std::make_shared<PNUpload>(record.videoID(), std::move(thumb), uploadingProgress(record),
                                       record.isConverted());

@@ -12,7 +12,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/UUID.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
 
@@ -39,8 +39,10 @@ std::shared_ptr<PPublishServiceContext> PPublishService::publishVideoID(
     const std::string& videoID, const std::optional<platform::StringSet>& tags,
     const std::optional<platform::StringDictionary>& metadata,
     PPublishServiceContext::Completion completion) {
-    const platform::URL url =
-        platform::URL::fileURLWithPath(PCacheManager::getInstance().pathForMOVVideoCache(videoID));
+    const auto movPath = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    if (!movPath)
+        return nullptr;
+    const platform::URL url = platform::URL::fileURLWithPath(*movPath);
     std::shared_ptr<PPublishServiceContext> context;
     {
         std::lock_guard lock(mutex_);
@@ -89,15 +91,20 @@ std::map<std::string, double> PPublishService::coordinatedFromISO6709String(
 }
 
 void PPublishService::fillContextWithMetadata(PPublishServiceContext& context) {
-    if (std::optional<platform::MediaProbe> probe =
-            platform::MediaProbe::open(context.url().path())) {
-        if (probe->hasVideo) {
-            const auto shown = probe->displaySize();
+    const auto asset =
+        platform::URLAsset::make(platform::URL::fileURLWithPath(context.url().path()));
+    if (asset->isReadable()) {
+        const auto videoTracks = asset->tracksWithMediaType(platform::MediaType::video);
+        if (!videoTracks.empty()) {
+            const auto shown = videoTracks.front().displaySize();
             context.width = std::fabs(shown.width);
             context.height = std::fabs(shown.height);
         }
-        // The first location item, as the recording wrote it in ISO 6709.
-        for (const auto& [key, value] : probe->metadata) {
+        // The first location item by key, as the recording wrote it in ISO 6709.
+        std::map<std::string, std::string> items;
+        for (auto& item : asset->metadata())
+            items.emplace(std::move(item.key), std::move(item.value));
+        for (const auto& [key, value] : items) {
             const bool isLocation = key.ends_with("com.apple.quicktime.location.ISO6709") ||
                                     key.ends_with("%A9xyz") || key == "location";
             if (!isLocation)
@@ -158,11 +165,14 @@ void PPublishService::startConvertingForContext(
 
 void PPublishService::updateVideoAccordingToContext(PPublishServiceContext& context) {
     const platform::FileManager& files = platform::FileManager::defaultManager();
-    const std::string filePath =
-        PCacheManager::getInstance().pathForVideoCache(context.videoID(), "720p");
-    context.setFilePath(filePath);
-    files.removeItem(filePath);
-    files.moveItem(context.destPath(), filePath);
+    const auto filePath = PCacheManager::getInstance().pathForVideoCache(context.videoID(), "720p");
+    if (!filePath) {
+        files.removeItem(context.destPath());
+        return;
+    }
+    context.setFilePath(*filePath);
+    files.removeItem(*filePath);
+    files.moveItem(context.destPath(), *filePath);
     files.removeItem(context.url().path());
 }
 

@@ -28,6 +28,7 @@ class PPublishService {
     PPublishService& operator=(const PPublishService&) = delete;
 
     // The context of the video's MOV cache file; an existing context only gains `completion`.
+    // Null, with `completion` never called, for an identifier that may name no file.
     std::shared_ptr<PPublishServiceContext> publishVideoID(
         const std::string& videoID, const std::optional<platform::StringSet>& tags,
         const std::optional<platform::StringDictionary>& metadata,

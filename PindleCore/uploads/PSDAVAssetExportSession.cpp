@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/media/MediaError.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
 
@@ -70,7 +71,8 @@ std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSett
     if (!outputURL_->isFileURL()) {
         return refuse(MediaError::exportFailed, "Output URL is not a file URL");
     }
-    if (!asset_->url().isFileURL()) {
+    const auto urlAsset = std::dynamic_pointer_cast<platform::URLAsset>(asset_);
+    if (!urlAsset || !urlAsset->url().isFileURL()) {
         return refuse(MediaError::operationNotSupportedForAsset, "The asset is not a local file");
     }
     MediaTranscoder::Settings settings;
@@ -134,7 +136,8 @@ void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
         if (!settings) {
             error_ = refusal;
         } else {
-            transcoder = MediaTranscoder::create(asset_->url().path(), outputURL_->path(),
+            const auto& source = std::static_pointer_cast<platform::URLAsset>(asset_)->url();
+            transcoder = MediaTranscoder::create(source.path(), outputURL_->path(),
                                                  std::move(*settings), inputQueue_);
             transcoder_ = transcoder;
         }

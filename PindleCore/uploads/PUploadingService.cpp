@@ -69,11 +69,14 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
         return nullptr;
 
     const std::string source = fileURL->path();
-    const std::string destination = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    const std::optional<std::string> destination =
+        PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    if (!destination)
+        return nullptr;
     const platform::FileManager& files = platform::FileManager::defaultManager();
     const bool deletable = ::access(parentOf(source).c_str(), W_OK) == 0;
     std::optional<platform::Error> error =
-        deletable ? files.moveItem(source, destination) : files.copyItem(source, destination);
+        deletable ? files.moveItem(source, *destination) : files.copyItem(source, *destination);
     if (error) {
         if (isDiskFull(*error))
             post(NotificationName::PNVideoUploadFailed, {{"error", *error}});
@@ -235,7 +238,8 @@ void PUploadingService::startNonCompletedUploadingsAgain() {
             } else {
                 uploadVideoID(videoID);
             }
-        } else if (files.fileExists(PCacheManager::getInstance().pathForMOVVideoCache(videoID))) {
+        } else if (auto mov = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+                   mov && files.fileExists(*mov)) {
             publish(videoID, record->tags(), record->metadata(), true);
             confirmUploadingVideoID(videoID);
         } else {

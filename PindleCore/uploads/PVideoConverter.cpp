@@ -5,6 +5,7 @@
 
 #include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
 
@@ -42,7 +43,7 @@ platform::Size PVideoConverter::outputSize(platform::Size displayed) {
 bool PVideoConverter::convertMOVfileByURL(const platform::URL& source,
                                           const std::string& destMP4FilePath,
                                           Completion completion) {
-    auto asset = platform::Asset::make(source);
+    auto asset = platform::URLAsset::make(source);
     auto session = PSDAVAssetExportSession::exportSessionWithAsset(asset);
     {
         std::lock_guard lock(mutex_);

@@ -1,6 +1,6 @@
 #include "PindleCore/websocket/WSPinningSecurityPolicy.hpp"
 
-#include <algorithm>
+#include "platform/crypto/CertificateTrust.hpp"
 
 namespace pindle {
 
@@ -12,13 +12,9 @@ std::shared_ptr<WSPinningSecurityPolicy> WSPinningSecurityPolicy::create(
 }
 
 bool WSPinningSecurityPolicy::evaluateServerTrust(const std::vector<platform::Data>& certificates,
-                                                  const std::string&) const {
-    for (const auto& presented : certificates) {
-        if (std::find(pinnedCertificates_.begin(), pinnedCertificates_.end(), presented) !=
-            pinnedCertificates_.end())
-            return true;
-    }
-    return false;
+                                                  const std::string& domain) const {
+    return platform::CertificateTrust::chainReachesAnchor(certificates, pinnedCertificates_,
+                                                          domain);
 }
 
 }  // namespace pindle

@@ -16,6 +16,7 @@ namespace {
 constexpr int proxyFailureStatus = 500;
 constexpr int proxyTimeoutStatus = 408;
 constexpr int firstRefusedStatus = 300;
+constexpr int firstFinalStatus = 200;
 
 constexpr std::uint8_t socksVersion5 = 0x05;
 constexpr std::uint8_t socksNoAuthentication = 0x00;
@@ -96,7 +97,7 @@ void WSProxyConnect::openNetworkStream(Completion completion) {
                             " proxy (" + proxy.host + "); only SOCKS 5 is supported."));
             return;
         }
-        if (url_.host().value_or("").size() > socksMaximumField ||
+        if (WSURLConnectHost(url_).size() > socksMaximumField ||
             proxy.user.value_or("").size() > socksMaximumField ||
             proxy.password.value_or("").size() > socksMaximumField) {
             fail(socksError("a host name, user name or password is too long."));
@@ -123,7 +124,7 @@ void WSProxyConnect::openConnection() {
             stream_ =
                 platform::SocketStream::create(socksProxy_->host, socksProxy_->port.value_or(1080));
         else
-            stream_ = platform::SocketStream::create(url_.host().value_or(""), WSURLPort(url_));
+            stream_ = platform::SocketStream::create(WSURLConnectHost(url_), WSURLPort(url_));
         stream = stream_;
     }
     std::weak_ptr<WSProxyConnect> weak = weak_from_this();
@@ -169,8 +170,14 @@ void WSProxyConnect::handleEvent(platform::SocketStream::Event event) {
         case Event::hasBytesAvailable:
             readProxyAnswer();
             break;
-        case Event::errorOccurred:
         case Event::endEncountered:
+            // A proxy may answer and close at once (a refusal); its answer still counts.
+            readProxyAnswer();
+            if (!socks && viaProxy)
+                handleHTTPProxyAnswer(true);
+            fail(stream->error());
+            break;
+        case Event::errorOccurred:
             fail(stream->error());
             break;
         case Event::hasSpaceAvailable:
@@ -185,14 +192,18 @@ void WSProxyConnect::sendConnectRequest() {
 }
 
 void WSProxyConnect::sendSocksConnectRequest() {
-    std::string host = url_.host().value_or("");
+    std::string host = WSURLConnectHost(url_);
     int port = WSURLPort(url_);
     std::string request{static_cast<char>(socksVersion5), static_cast<char>(socksConnectCommand),
                         0};
     in_addr ipv4{};
+    in6_addr ipv6{};
     if (inet_pton(AF_INET, host.c_str(), &ipv4) == 1) {
         request += static_cast<char>(socksAddressIPv4);
         request.append(reinterpret_cast<const char*>(&ipv4), sizeof ipv4);
+    } else if (inet_pton(AF_INET6, host.c_str(), &ipv6) == 1) {
+        request += static_cast<char>(socksAddressIPv6);
+        request.append(reinterpret_cast<const char*>(&ipv6), sizeof ipv6);
     } else {
         // By name, so the proxy resolves it: the client may not be able to.
         request += static_cast<char>(socksAddressDomain);
@@ -266,6 +277,8 @@ void WSProxyConnect::readProxyAnswer() {
         std::lock_guard lock(mutex_);
         proxyAnswer_.append(reinterpret_cast<const char*>(buffer.data()),
                             static_cast<std::size_t>(count));
+        if (proxyAnswer_.size() > maximumAnswerSize + WSDefaultBufferSize())
+            break;  // handled below: past any answer a proxy has reason to send
     }
     {
         std::lock_guard lock(mutex_);
@@ -274,7 +287,7 @@ void WSProxyConnect::readProxyAnswer() {
     if (socks)
         handleSocksAnswer();
     else
-        handleHTTPProxyAnswer();
+        handleHTTPProxyAnswer(false);
 }
 
 void WSProxyConnect::handleSocksAnswer() {
@@ -360,7 +373,7 @@ void WSProxyConnect::handleSocksAnswer() {
                     std::lock_guard lock(mutex_);
                     socksStage_ = SocksStage::done;
                 }
-                finish();
+                finish(platform::Data(answer.begin() + static_cast<long>(used), answer.end()));
                 return;
             }
             case SocksStage::none:
@@ -373,24 +386,45 @@ void WSProxyConnect::handleSocksAnswer() {
     }
 }
 
-void WSProxyConnect::handleHTTPProxyAnswer() {
+void WSProxyConnect::handleHTTPProxyAnswer(bool atEnd) {
     std::optional<platform::HTTPResponseHead> head;
-    bool malformed = false;
+    platform::Data leftover;
+    bool tooLarge = false;
     {
         std::lock_guard lock(mutex_);
-        if (!platform::HTTPResponseHead::completeLength(proxyAnswer_))
-            return;
-        head = platform::HTTPResponseHead::parse(proxyAnswer_);
-        malformed = !head;
+        for (;;) {
+            auto length = platform::HTTPResponseHead::completeLength(proxyAnswer_);
+            if (!length || *length > maximumAnswerSize) {
+                tooLarge = proxyAnswer_.size() > maximumAnswerSize;
+                break;
+            }
+            head = platform::HTTPResponseHead::parse(
+                std::string_view(proxyAnswer_).substr(0, *length));
+            if (!head)
+                break;
+            proxyAnswer_.erase(0, *length);
+            // An interim answer opens nothing: the final one follows.
+            if (head->statusCode() < firstFinalStatus) {
+                head.reset();
+                continue;
+            }
+            leftover.assign(proxyAnswer_.begin(), proxyAnswer_.end());
+            break;
+        }
     }
-    if (malformed) {
-        fail(std::nullopt);
+    if (!head) {
+        bool complete = false;
+        {
+            std::lock_guard lock(mutex_);
+            complete = platform::HTTPResponseHead::completeLength(proxyAnswer_).has_value();
+        }
+        // A head that is whole but does not parse, or one that can no longer be completed.
+        if (tooLarge || complete || atEnd)
+            fail(std::nullopt);
         return;
     }
-    if (!head)
-        return;
     if (head->statusCode() < firstRefusedStatus) {
-        finish();
+        finish(std::move(leftover));
         return;
     }
     fail(WSHTTPErrorWithCodeDescription(head->statusCode(), WSErrorCode::badResponseCode,
@@ -398,7 +432,7 @@ void WSProxyConnect::handleHTTPProxyAnswer() {
                                             std::to_string(head->statusCode()) + "."));
 }
 
-void WSProxyConnect::finish() {
+void WSProxyConnect::finish(platform::Data leftover) {
     std::shared_ptr<platform::SocketStream> stream;
     {
         std::lock_guard lock(mutex_);
@@ -408,7 +442,7 @@ void WSProxyConnect::finish() {
     if (!stream)
         return;
     stream->setDelegate(nullptr);
-    complete(std::nullopt, std::move(stream));
+    complete(std::nullopt, std::move(stream), std::move(leftover));
 }
 
 void WSProxyConnect::fail(std::optional<platform::Error> error) {
@@ -425,11 +459,12 @@ void WSProxyConnect::fail(std::optional<platform::Error> error) {
         stream->setDelegate(nullptr);
         stream->close();
     }
-    complete(error, nullptr);
+    complete(error, nullptr, {});
 }
 
 void WSProxyConnect::complete(const std::optional<platform::Error>& error,
-                              std::shared_ptr<platform::SocketStream> stream) {
+                              std::shared_ptr<platform::SocketStream> stream,
+                              platform::Data leftover) {
     Completion completion;
     {
         std::lock_guard lock(mutex_);
@@ -437,7 +472,7 @@ void WSProxyConnect::complete(const std::optional<platform::Error>& error,
         completion_ = nullptr;
     }
     if (completion)
-        completion(error, std::move(stream));
+        completion(error, std::move(stream), std::move(leftover));
 }
 
 }  // namespace pindle

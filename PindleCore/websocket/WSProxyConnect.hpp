@@ -2,9 +2,11 @@
 // through the proxy the system settings name for its address.
 //
 // With an HTTP proxy it connects to the proxy (port 80 when the setting names none) and
-// asks it for a tunnel with "CONNECT host:port"; a 2xx answer hands the tunnel over, any
-// other fails with code 2132 and the status under WSHTTPResponseErrorKey. TLS, when the
-// address needs it, is started by the socket over the handed stream, so it checks the real
+// asks it for a tunnel with "CONNECT host:port"; interim 1xx answers are skipped, a final
+// 2xx answer hands the tunnel over, any other (also one the proxy sends just before it
+// closes) fails with code 2132 and the status under WSHTTPResponseErrorKey. An answer
+// head over 64 KiB, or a connection that ends before a whole answer, fails with status 500. TLS,
+// when the address needs it, is started by the socket over the handed stream, so it checks the real
 // host. With a SOCKS proxy it speaks SOCKS 5 (no authentication, or user name and password
 // when the setting carries them) and asks for a connection to the host by name; a refusal
 // fails with code 2132. A SOCKS 4 proxy is refused with a clear error rather than silently
@@ -34,12 +36,16 @@ namespace pindle {
 
 class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
   public:
+    // `leftover`: bytes that arrived through the tunnel behind the proxy's answer; they are
+    // the server's and come before anything read from the stream.
     using Completion = std::function<void(const std::optional<platform::Error>& error,
-                                          std::shared_ptr<platform::SocketStream> stream)>;
+                                          std::shared_ptr<platform::SocketStream> stream,
+                                          platform::Data leftover)>;
 
     // How long a CONNECT request may wait for the proxy's socket to take it.
     static constexpr double writeTimeout = 5.0;
     static constexpr double writePollInterval = 0.0001;
+    static constexpr std::size_t maximumAnswerSize = 64u << 10;
 
     // Uses the system's proxy settings unless `settings` are given (for tests and hosts).
     static std::shared_ptr<WSProxyConnect> create(
@@ -72,12 +78,13 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     // Writes on the write queue, waiting up to writeTimeout for the stream to take them.
     void writeBytes(std::string bytes);
     void readProxyAnswer();
-    void handleHTTPProxyAnswer();
+    // `atEnd`: the proxy has closed, so no more of its answer will come.
+    void handleHTTPProxyAnswer(bool atEnd);
     void handleSocksAnswer();
-    void finish();
+    void finish(platform::Data leftover = {});
     void fail(std::optional<platform::Error> error);
     void complete(const std::optional<platform::Error>& error,
-                  std::shared_ptr<platform::SocketStream> stream);
+                  std::shared_ptr<platform::SocketStream> stream, platform::Data leftover);
 
     const platform::URL url_;
     const platform::ProxySettings settings_;

@@ -59,11 +59,18 @@ std::string WSBase64EncodedStringFromData(const void* bytes, std::size_t length)
     return platform::Base64::encode(std::string_view(static_cast<const char*>(bytes), length));
 }
 
-platform::Data WSRandomData(std::size_t length) {
-    platform::Data data(length);
-    if (!platform::SecureRandom::fill(data.data(), length))
-        WSErrorLog("The secure random source failed; using zero bytes.");
+std::optional<platform::Data> WSRandomData(std::size_t length) {
+    auto data = platform::SecureRandom::bytes(length);
+    if (!data)
+        WSErrorLog("Failed to generate random bytes.");
     return data;
+}
+
+std::string WSURLConnectHost(const platform::URL& url) {
+    std::string host = url.host().value_or("");
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host;
 }
 
 std::string WSURLOrigin(const platform::URL& url) {
@@ -114,35 +121,39 @@ std::optional<std::size_t> WSValidUTF8Prefix(const std::uint8_t* bytes, std::siz
     std::size_t i = 0;
     while (i < length) {
         std::uint8_t lead = bytes[i];
-        std::size_t need;
-        std::uint32_t minimum;
-        std::uint32_t point;
         if (lead < 0x80) {
             ++i;
             continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            need = 1, minimum = 0x80, point = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            need = 2, minimum = 0x800, point = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            need = 3, minimum = 0x10000, point = lead & 0x07;
+        }
+        // The sequence length, and the range of the second byte that keeps the sequence
+        // short-form, below U+110000 and outside the surrogates; checking the second byte
+        // this way refuses a bad sequence even when the rest is still to come.
+        std::size_t need;
+        std::uint8_t low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            need = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            need = 2;
+            if (lead == 0xE0)
+                low = 0xA0;
+            if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            need = 3;
+            if (lead == 0xF0)
+                low = 0x90;
+            if (lead == 0xF4)
+                high = 0x8F;
         } else {
             return std::nullopt;
         }
-        std::size_t j = 1;
-        for (; j <= need && i + j < length; ++j) {
-            if ((bytes[i + j] & 0xC0) != 0x80)
+        for (std::size_t j = 1; j <= need; ++j) {
+            if (i + j >= length)
+                return i;  // cut off by the end: later bytes may complete it
+            std::uint8_t next = bytes[i + j];
+            if (j == 1 ? (next < low || next > high) : (next & 0xC0) != 0x80)
                 return std::nullopt;
-            point = (point << 6) | (bytes[i + j] & 0x3F);
         }
-        if (j <= need) {
-            // Cut off by the end: reject only what can already be told to be wrong.
-            if (lead == 0xC0 || lead == 0xC1 || lead > 0xF4)
-                return std::nullopt;
-            return i;
-        }
-        if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-            return std::nullopt;
         i += need + 1;
     }
     return i;

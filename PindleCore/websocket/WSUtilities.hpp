@@ -27,6 +27,11 @@ inline constexpr std::int64_t invalidHandshake = 2133;
 inline constexpr std::int64_t notOpen = 2134;
 inline constexpr std::int64_t writeFailed = 2145;
 inline constexpr std::int64_t readBufferUnavailable = 1009;
+// A call that would put an invalid frame on the wire (a ping over 125 bytes, a close code
+// an endpoint may not send).
+inline constexpr std::int64_t invalidFrame = 2135;
+// The secure random source gave nothing for the handshake key or a masking key.
+inline constexpr std::int64_t randomSourceFailed = 2136;
 }  // namespace WSErrorCode
 
 platform::Error WSErrorWithDomainCodeDescription(const std::string& domain, std::int64_t code,
@@ -41,8 +46,9 @@ platform::Error WSHTTPErrorWithCodeDescription(int httpStatus, std::int64_t code
 platform::SHA1::Digest WSSHA1HashFromString(std::string_view text);
 std::string WSBase64EncodedStringFromData(const void* bytes, std::size_t length);
 
-// `length` bytes of the secure random source; zeros when it fails (never a crash).
-platform::Data WSRandomData(std::size_t length);
+// `length` bytes of the secure random source; nothing when it fails, since a predictable
+// key or mask is worse than no connection.
+std::optional<platform::Data> WSRandomData(std::size_t length);
 
 // "http(s)://host[:port]", the port left out when it is the scheme's default.
 std::string WSURLOrigin(const platform::URL& url);
@@ -51,6 +57,9 @@ bool WSURLRequiresSSL(const platform::URL& url);
 // "Basic " and the Base64 of "user:password", when the URL carries a user; nothing
 // otherwise, so a URL without credentials sends no Authorization field.
 std::optional<std::string> WSBasicAuthorizationHeaderFromURL(const platform::URL& url);
+// The host to resolve, connect to, name in TLS and check the certificate against: the URL's
+// host with the brackets of an IPv6 literal removed. Header fields keep the brackets.
+std::string WSURLConnectHost(const platform::URL& url);
 // The port to connect to: the URL's, else 443 for TLS and 80 without.
 int WSURLPort(const platform::URL& url);
 

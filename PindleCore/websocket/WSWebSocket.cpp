@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
-#include <climits>
+#include <cctype>
 #include <new>
+#include <string_view>
 
 #include "PindleCore/websocket/WSPinningSecurityPolicy.hpp"
 #include "PindleCore/websocket/WSRunLoopThread.hpp"
@@ -14,17 +15,49 @@ namespace pindle {
 
 namespace {
 
+enum Opcode : std::uint8_t {
+    text = 0x1,
+    binary = 0x2,
+    connectionClose = 0x8,
+    ping = 0x9,
+    pong = 0xA,
+};
+
 constexpr std::size_t handshakeKeyBytes = 16;
 constexpr std::size_t maskKeyBytes = 4;
-constexpr std::size_t frameHeaderReserve = 32;
+constexpr std::size_t frameHeaderReserve = 14;
 constexpr std::size_t maximumControlPayload = 125;
 constexpr std::size_t closeCodeBytes = 2;
 // The URL-loading code the platform reports for a server whose certificate was refused.
 constexpr std::int64_t invalidServerCertificateCode = -1205;
 
-bool acceptedCloseCode(int code) {
-    return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1011) ||
-           (code >= 3000 && code <= 4999);
+// Codes an endpoint may put in its own close frame.
+bool sendableCloseCode(int code) {
+    return code >= 1000 && code <= 4999 && code != 1004 && code != 1005 && code != 1006 &&
+           code != 1015;
+}
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Whether the comma-separated field value lists `token` (compared without regard to case).
+bool listsToken(const std::string& value, const std::string& token) {
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t end = value.find(',', start);
+        if (end == std::string::npos)
+            end = value.size();
+        std::string item = value.substr(start, end - start);
+        auto first = item.find_first_not_of(" \t");
+        auto last = item.find_last_not_of(" \t");
+        if (first != std::string::npos && lowercased(item.substr(first, last - first + 1)) == token)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 bool containsLineBreak(const std::string& text) {
@@ -147,23 +180,25 @@ void WSWebSocket::open() {
             });
         }
         self.proxyConnect_ = WSProxyConnect::create(self.request_.url, settings);
-        self.proxyConnect_->openNetworkStream(
-            [weak](const std::optional<platform::Error>& error,
-                   std::shared_ptr<platform::SocketStream> stream) {
-                auto socket = weak.lock();
-                if (!socket) {
-                    if (stream)
-                        stream->close();
-                    return;
-                }
-                socket->onWorkQueue(
-                    [error, stream](WSWebSocket& s) { s.connectionDone(error, stream); });
+        self.proxyConnect_->openNetworkStream([weak](const std::optional<platform::Error>& error,
+                                                     std::shared_ptr<platform::SocketStream> stream,
+                                                     platform::Data leftover) {
+            auto socket = weak.lock();
+            if (!socket) {
+                if (stream)
+                    stream->close();
+                return;
+            }
+            socket->onWorkQueue([error, stream, leftover](WSWebSocket& s) {
+                s.connectionDone(error, stream, leftover);
             });
+        });
     });
 }
 
 void WSWebSocket::connectionDone(const std::optional<platform::Error>& error,
-                                 std::shared_ptr<platform::SocketStream> stream) {
+                                 std::shared_ptr<platform::SocketStream> stream,
+                                 platform::Data leftover) {
     proxyConnect_.reset();
     if (error) {
         failWithError(*error);
@@ -172,19 +207,13 @@ void WSWebSocket::connectionDone(const std::optional<platform::Error>& error,
     if (readyState() != WSReadyState::connecting) {
         // Closed or failed while the connection was being made: it is not used.
         stream->close();
-        if (!sentClose_ && !failed_) {
-            sentClose_ = true;
-            auto self = shared_from_this();
-            int code = closeCode_;
-            auto reason = closeReason_;
-            delegates_.performDelegateBlock([self, code, reason](WSWebSocketDelegate& d) {
-                d.webSocketDidCloseWithCode(*self, code, reason, true);
-            });
-        }
         setReadyState(WSReadyState::closed);
+        reportClose();
         scheduleCleanup();
         return;
     }
+    // Bytes a proxy's tunnel delivered together with its answer belong to the server.
+    readBuffer_.assign(leftover.begin(), leftover.end());
     stream_ = std::move(stream);
     std::weak_ptr<WSWebSocket> weak = shared_from_this();
     stream_->setDelegate([weak](platform::SocketStream::Event event) {
@@ -192,7 +221,7 @@ void WSWebSocket::connectionDone(const std::optional<platform::Error>& error,
             socket->onWorkQueue([event](WSWebSocket& s) { s.handleStreamEvent(event); });
     });
     if (requestRequiresSSL_)
-        stream_->startTLS(securityPolicy_->securityOptions(request_.url.host().value_or("")));
+        stream_->startTLS(securityPolicy_->securityOptions(WSURLConnectHost(request_.url)));
     else
         didConnect();
 }
@@ -261,64 +290,145 @@ void WSWebSocket::didConnect() {
         return;
     handshakeSent_ = true;
     auto random = WSRandomData(handshakeKeyBytes);
-    secKey_ = WSBase64EncodedStringFromData(random.data(), random.size());
+    if (!random) {
+        failWithError(WSErrorWithCodeDescription(WSErrorCode::randomSourceFailed,
+                                                 "Failed to generate random bytes."));
+        return;
+    }
+    secKey_ = WSBase64EncodedStringFromData(random->data(), random->size());
     std::string message = handshakeRequest(secKey_);
     writeData(reinterpret_cast<const std::uint8_t*>(message.data()), message.size());
     readHTTPHeader();
 }
 
 void WSWebSocket::readHTTPHeader() {
-    readUntilBytes(std::string(platform::HTTPResponseHead::terminator),
-                   [this](const platform::Data& bytes) {
-                       responseBytes_.append(bytes.begin(), bytes.end());
-                       if (platform::HTTPResponseHead::completeLength(responseBytes_))
-                           httpHeadersDidFinish();
-                       else
-                           readHTTPHeader();
-                   });
+    headScanned_ = 0;
+    addConsumer(
+        [this](const std::uint8_t* bytes, std::size_t length) -> std::size_t {
+            constexpr auto terminator = platform::HTTPResponseHead::terminator;
+            std::size_t window = std::min(length, maximumHandshakeHeadSize);
+            std::string_view unread(reinterpret_cast<const char*>(bytes), window);
+            // Only the bytes that arrived since the last look, and the few before them that
+            // may start the terminator, are searched again.
+            std::size_t from =
+                headScanned_ >= terminator.size() ? headScanned_ - (terminator.size() - 1) : 0;
+            auto found = unread.find(terminator, from);
+            if (found != std::string_view::npos)
+                return found + terminator.size();
+            headScanned_ = window;
+            if (window == maximumHandshakeHeadSize)
+                failWithError(
+                    WSErrorWithCodeDescription(WSErrorCode::invalidHandshake,
+                                               "The HTTP response head from server is too large."));
+            return 0;
+        },
+        [this](const platform::Data& bytes) { httpHeadersDidFinish(bytes); });
 }
 
-void WSWebSocket::httpHeadersDidFinish() {
-    auto head = platform::HTTPResponseHead::parse(responseBytes_);
-    responseBytes_.clear();
-    if (!head) {
-        failWithError(WSErrorWithCodeDescription(WSErrorCode::invalidHandshake,
-                                                 "Invalid HTTP response from server."));
-        return;
-    }
+void WSWebSocket::httpHeadersDidFinish(const platform::Data& bytes) {
+    auto head = platform::HTTPResponseHead::parse(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    auto refuse = [this](const std::string& text) {
+        failWithError(WSErrorWithCodeDescription(WSErrorCode::invalidHandshake, text));
+    };
+    if (!head)
+        return refuse("Invalid HTTP response from server.");
     {
         std::lock_guard lock(stateMutex_);
         receivedHTTPHeaders_ = head;
     }
     int status = head->statusCode();
-    if (status >= 400) {
+    if (status != 101) {
         failWithError(WSHTTPErrorWithCodeDescription(
             status, WSErrorCode::badResponseCode,
             "Received bad response code from server: " + std::to_string(status) + "."));
         return;
     }
+    if (lowercased(head->headerField("Upgrade").value_or("")) != "websocket")
+        return refuse("Invalid Upgrade response.");
+    if (!listsToken(head->headerField("Connection").value_or(""), "upgrade"))
+        return refuse("Invalid Connection response.");
     auto digest = WSSHA1HashFromString(secKey_ + acceptGUID);
     std::string expected = WSBase64EncodedStringFromData(digest.data(), digest.size());
-    if (head->headerField("Sec-WebSocket-Accept") != expected) {
-        failWithError(WSErrorWithCodeDescription(WSErrorCode::invalidHandshake,
-                                                 "Invalid Sec-WebSocket-Accept response."));
-        return;
-    }
+    if (head->headerField("Sec-WebSocket-Accept") != expected)
+        return refuse("Invalid Sec-WebSocket-Accept response.");
+    // No extension is ever offered, so none may be in force.
+    if (!head->headerField("Sec-WebSocket-Extensions").value_or("").empty())
+        return refuse("Server specified Sec-WebSocket-Extensions that weren't requested.");
     if (auto chosen = head->headerField("Sec-WebSocket-Protocol"); chosen && !chosen->empty()) {
         if (std::find(requestedProtocols_.begin(), requestedProtocols_.end(), *chosen) ==
-            requestedProtocols_.end()) {
-            failWithError(WSErrorWithCodeDescription(
-                WSErrorCode::invalidHandshake,
-                "Server specified Sec-WebSocket-Protocol that wasn't requested."));
-            return;
-        }
+            requestedProtocols_.end())
+            return refuse("Server specified Sec-WebSocket-Protocol that wasn't requested.");
         std::lock_guard lock(stateMutex_);
         protocol_ = chosen;
     }
     setReadyState(WSReadyState::open);
-    readFrameNew();
+
+    WSFrameReader::Callbacks callbacks;
+    callbacks.text = [this](const std::string& message) {
+        auto self = shared_from_this();
+        delegates_.performDelegateBlock([self, message](WSWebSocketDelegate& d) {
+            if (d.webSocketShouldConvertTextFrameToString(*self))
+                d.webSocketDidReceiveMessageWithString(*self, message);
+            else
+                d.webSocketDidReceiveMessageWithData(
+                    *self, platform::Data(message.begin(), message.end()));
+        });
+    };
+    callbacks.binary = [this](const platform::Data& data) {
+        auto self = shared_from_this();
+        delegates_.performDelegateBlock([self, data](WSWebSocketDelegate& d) {
+            d.webSocketDidReceiveMessageWithData(*self, data);
+        });
+    };
+    callbacks.ping = [this](const platform::Data& data) {
+        didReceivePing(data);
+    };
+    callbacks.pong = [this](const platform::Data& data) {
+        auto self = shared_from_this();
+        delegates_.performDelegateBlock(
+            [self, data](WSWebSocketDelegate& d) { d.webSocketDidReceivePong(*self, data); });
+    };
+    callbacks.close = [this](int code, const std::optional<std::string>& reason) {
+        didReceiveCloseFrame(code, reason);
+    };
+    callbacks.fail = [this](int code, const std::string& reason) {
+        failConnection(code, reason);
+    };
+    frameReader_ = std::make_unique<WSFrameReader>(std::move(callbacks), maximumMessageSize_);
+    readFrames();
     auto self = shared_from_this();
     delegates_.performDelegateBlock([self](WSWebSocketDelegate& d) { d.webSocketDidOpen(*self); });
+}
+
+void WSWebSocket::readFrames() {
+    addConsumer([](const std::uint8_t*, std::size_t length) { return length; },
+                [this](const platform::Data& bytes) {
+                    if (!frameReader_)
+                        return;
+                    frameReader_->consume(bytes.data(), bytes.size());
+                    if (!frameReader_->stopped() && !inputStopped_)
+                        readFrames();
+                });
+}
+
+void WSWebSocket::didReceivePing(const platform::Data& data) {
+    auto self = shared_from_this();
+    delegates_.performDelegateBlock(
+        [self, data](WSWebSocketDelegate& d) { d.webSocketDidReceivePing(*self, data); });
+    if (readyState() == WSReadyState::open)
+        sendFrame(pong, data);
+}
+
+void WSWebSocket::didReceiveCloseFrame(int code, const std::optional<std::string>& reason) {
+    inputStopped_ = true;
+    closeFrameReceived_ = true;
+    closeCode_ = code;
+    closeReason_ = reason;
+    // Answered at once, before anything else is handled, so that a stream end that follows
+    // closely cannot overtake the reply.
+    startClosingHandshake(WSStatusCode::normal, std::nullopt);
+    closeConnection();
 }
 
 // --- Sending -------------------------------------------------------------------------------
@@ -331,7 +441,7 @@ bool WSWebSocket::sendString(const std::string& message, platform::Error* error)
         return false;
     }
     platform::Data bytes(message.begin(), message.end());
-    onWorkQueue([bytes](WSWebSocket& s) { s.sendFrame(text, &bytes); });
+    onWorkQueue([bytes](WSWebSocket& s) { s.sendFrame(text, bytes); });
     return true;
 }
 
@@ -342,7 +452,7 @@ bool WSWebSocket::sendData(const platform::Data& data, platform::Error* error) {
                                                 notOpenText("sendDataNoCopy:error:"));
         return false;
     }
-    onWorkQueue([data](WSWebSocket& s) { s.sendFrame(binary, &data); });
+    onWorkQueue([data](WSWebSocket& s) { s.sendFrame(binary, data); });
     return true;
 }
 
@@ -353,19 +463,34 @@ bool WSWebSocket::sendPing(const platform::Data& data, platform::Error* error) {
                 WSErrorWithCodeDescription(WSErrorCode::notOpen, notOpenText("sendPing:error:"));
         return false;
     }
-    onWorkQueue([data](WSWebSocket& s) { s.sendFrame(ping, &data); });
+    if (data.size() > maximumControlPayload) {
+        if (error)
+            *error = WSErrorWithCodeDescription(
+                WSErrorCode::invalidFrame, "A ping carries at most 125 bytes of application data.");
+        return false;
+    }
+    onWorkQueue([data](WSWebSocket& s) { s.sendFrame(ping, data); });
     return true;
 }
 
-void WSWebSocket::sendFrame(std::uint8_t opcode, const platform::Data* data) {
-    if (!data)
+void WSWebSocket::sendFrame(std::uint8_t opcode, const platform::Data& data) {
+    // Nothing follows a close frame, and nothing goes out on a failed connection.
+    if (closeFrameSent_ || failed_)
         return;
-    const std::size_t length = data->size();
+    std::uint8_t key[maskKeyBytes];
+    if (!platform::SecureRandom::fill(key, maskKeyBytes)) {
+        failWithError(WSErrorWithCodeDescription(WSErrorCode::randomSourceFailed,
+                                                 "Failed to generate random bytes."));
+        return;
+    }
+    if (opcode == connectionClose)
+        closeFrameSent_ = true;
+    const std::size_t length = data.size();
     std::vector<std::uint8_t> frame;
     try {
         frame.reserve(length + frameHeaderReserve);
     } catch (const std::bad_alloc&) {
-        closeWithCode(WSStatusCode::messageTooBig, "Message too big");
+        startClosingHandshake(WSStatusCode::messageTooBig, "Message too big");
         return;
     }
     frame.push_back(static_cast<std::uint8_t>(0x80 | opcode));
@@ -380,11 +505,9 @@ void WSWebSocket::sendFrame(std::uint8_t opcode, const platform::Data* data) {
         for (int shift = 56; shift >= 0; shift -= 8)
             frame.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(length) >> shift));
     }
-    std::uint8_t key[maskKeyBytes] = {0, 0, 0, 0};
-    platform::SecureRandom::fill(key, maskKeyBytes);
     frame.insert(frame.end(), key, key + maskKeyBytes);
     std::size_t payloadStart = frame.size();
-    frame.insert(frame.end(), data->begin(), data->end());
+    frame.insert(frame.end(), data.begin(), data.end());
     WSMaskBytes(frame.data() + payloadStart, length, key);
     writeData(frame.data(), frame.size());
 }
@@ -422,19 +545,11 @@ void WSWebSocket::pumpWriting() {
     auto status = stream_->status();
     if (closeWhenFinishedWriting_ && outputBuffer_.size() == outputBufferOffset_ &&
         status != platform::SocketStream::Status::notOpen &&
-        status != platform::SocketStream::Status::closed && !sentClose_) {
-        sentClose_ = true;
+        status != platform::SocketStream::Status::closed && !closeReported_ && !failed_) {
         stream_->setDelegate(nullptr);
         stream_->close();
         setReadyState(WSReadyState::closed);
-        if (!failed_) {
-            auto self = shared_from_this();
-            int code = closeCode_;
-            auto reason = closeReason_;
-            delegates_.performDelegateBlock([self, code, reason](WSWebSocketDelegate& d) {
-                d.webSocketDidCloseWithCode(*self, code, reason, true);
-            });
-        }
+        reportClose();
         scheduleCleanup();
     }
 }
@@ -445,31 +560,41 @@ void WSWebSocket::close() {
     closeWithCode(WSStatusCode::normal, std::nullopt);
 }
 
-void WSWebSocket::closeWithCode(int code, std::optional<std::string> reason) {
-    assert(code != 0);
+bool WSWebSocket::closeWithCode(int code, std::optional<std::string> reason,
+                                platform::Error* error) {
+    if (!sendableCloseCode(code)) {
+        if (error)
+            *error = WSErrorWithCodeDescription(
+                WSErrorCode::invalidFrame,
+                "Close code " + std::to_string(code) + " may not be sent by an endpoint.");
+        return false;
+    }
     onWorkQueue([code, reason = std::move(reason)](WSWebSocket& s) {
-        auto state = s.readyState();
-        if (state == WSReadyState::closing || state == WSReadyState::closed)
-            return;
-        s.setReadyState(WSReadyState::closing);
-        if (state == WSReadyState::connecting) {
-            s.closeConnection();
-            return;
-        }
-        platform::Data payload{static_cast<std::uint8_t>(code >> 8),
-                               static_cast<std::uint8_t>(code)};
-        if (reason) {
-            // A control frame carries at most 125 bytes; cut the reason on a character
-            // boundary rather than send a frame the server must reject.
-            std::size_t room = maximumControlPayload - closeCodeBytes;
-            std::size_t keep = std::min(room, reason->size());
-            auto valid =
-                WSValidUTF8Prefix(reinterpret_cast<const std::uint8_t*>(reason->data()), keep);
-            payload.insert(payload.end(), reason->begin(),
-                           reason->begin() + static_cast<long>(valid.value_or(0)));
-        }
-        s.sendFrame(connectionClose, &payload);
+        s.startClosingHandshake(code, reason);
     });
+    return true;
+}
+
+void WSWebSocket::startClosingHandshake(int code, const std::optional<std::string>& reason) {
+    auto state = readyState();
+    if (state == WSReadyState::closing || state == WSReadyState::closed)
+        return;
+    setReadyState(WSReadyState::closing);
+    if (state == WSReadyState::connecting) {
+        inputStopped_ = true;
+        closeConnection();
+        return;
+    }
+    platform::Data payload{static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)};
+    if (reason) {
+        // A control frame carries at most 125 bytes; cut the reason on a character boundary
+        // rather than send a frame the server must reject.
+        std::size_t keep = std::min(maximumControlPayload - closeCodeBytes, reason->size());
+        auto valid = WSValidUTF8Prefix(reinterpret_cast<const std::uint8_t*>(reason->data()), keep);
+        payload.insert(payload.end(), reason->begin(),
+                       reason->begin() + static_cast<long>(valid.value_or(0)));
+    }
+    sendFrame(connectionClose, payload);
 }
 
 void WSWebSocket::closeConnection() {
@@ -477,17 +602,34 @@ void WSWebSocket::closeConnection() {
     pumpWriting();
 }
 
-void WSWebSocket::closeWithProtocolError(const std::string& message) {
+void WSWebSocket::failConnection(int code, const std::string& reason) {
+    inputStopped_ = true;
+    if (frameReader_)
+        frameReader_->stop();
+    if (!closeFrameReceived_)
+        closeReason_ = reason;
+    startClosingHandshake(code, reason);
+    closeConnection();
+}
+
+void WSWebSocket::reportClose() {
+    if (closeReported_ || failed_)
+        return;
+    closeReported_ = true;
     auto self = shared_from_this();
-    // Through the delegate queue, so messages already handed to the delegate come first.
-    delegates_.performDelegateQueueBlock([self, message] {
-        self->closeWithCode(WSStatusCode::protocolError, message);
-        self->onWorkQueue([](WSWebSocket& s) { s.closeConnection(); });
+    int code = closeFrameReceived_ ? closeCode_ : WSStatusCode::abnormal;
+    auto reason = closeReason_;
+    bool clean = closeFrameReceived_;
+    delegates_.performDelegateBlock([self, code, reason, clean](WSWebSocketDelegate& d) {
+        d.webSocketDidCloseWithCode(*self, code, reason, clean);
     });
 }
 
 void WSWebSocket::failWithError(const platform::Error& error) {
-    if (readyState() == WSReadyState::closed)
+    inputStopped_ = true;
+    if (frameReader_)
+        frameReader_->stop();
+    if (readyState() == WSReadyState::closed || failed_ || closeReported_)
         return;
     failed_ = true;
     auto self = shared_from_this();
@@ -508,6 +650,8 @@ void WSWebSocket::scheduleCleanup() {
             s.stream_->close();
         }
         s.proxyConnect_.reset();
+        s.consumers_.clear();
+        s.frameReader_.reset();
         s.selfRetain_.reset();
     });
 }
@@ -516,14 +660,14 @@ void WSWebSocket::scheduleCleanup() {
 
 void WSWebSocket::handleStreamEvent(platform::SocketStream::Event event) {
     using Event = platform::SocketStream::Event;
-    if (!stream_)
+    if (!stream_ || failed_ || closeReported_)
         return;
     if (requestRequiresSSL_ && !streamSecurityValidated_ &&
         (event == Event::hasBytesAvailable || event == Event::hasSpaceAvailable)) {
         auto certificates = stream_->peerCertificates();
         if (!certificates.empty())
-            streamSecurityValidated_ = securityPolicy_->evaluateServerTrust(
-                certificates, request_.url.host().value_or(""));
+            streamSecurityValidated_ =
+                securityPolicy_->evaluateServerTrust(certificates, WSURLConnectHost(request_.url));
         if (!streamSecurityValidated_) {
             failWithError(platform::makeURLError(invalidServerCertificateCode,
                                                  "Invalid server certificate."));
@@ -540,7 +684,6 @@ void WSWebSocket::handleStreamEvent(platform::SocketStream::Event event) {
             break;
         case Event::hasBytesAvailable:
             readAvailableBytes();
-            pumpScanner();
             break;
         case Event::hasSpaceAvailable:
             pumpWriting();
@@ -554,33 +697,35 @@ void WSWebSocket::handleStreamEvent(platform::SocketStream::Event event) {
             readBufferOffset_ = 0;
             break;
         }
-        case Event::endEncountered: {
-            pumpScanner();
-            if (stream_->status() == platform::SocketStream::Status::error) {
-                if (auto error = stream_->error())
-                    failWithError(*error);
-                break;
-            }
-            if (readyState() != WSReadyState::closed) {
-                setReadyState(WSReadyState::closed);
-                scheduleCleanup();
-            }
-            if (!sentClose_ && !failed_) {
-                sentClose_ = true;
-                auto self = shared_from_this();
-                delegates_.performDelegateBlock([self](WSWebSocketDelegate& d) {
-                    d.webSocketDidCloseWithCode(*self, WSStatusCode::goingAway,
-                                                std::string("Stream end encountered"), false);
-                });
-            }
+        case Event::endEncountered:
+            streamEnded();
             break;
-        }
     }
+}
+
+void WSWebSocket::streamEnded() {
+    pumpScanner();
+    if (stream_->status() == platform::SocketStream::Status::error) {
+        if (auto error = stream_->error())
+            failWithError(*error);
+        return;
+    }
+    if (failed_ || closeReported_)
+        return;
+    // After the server's close frame the end of its stream completes the closing handshake;
+    // the reply is flushed first, a peer that half-closed may still read it.
+    pumpWriting();
+    if (!closeFrameReceived_ && !closeReason_)
+        closeReason_ = "Stream end encountered";
+    inputStopped_ = true;
+    setReadyState(WSReadyState::closed);
+    reportClose();
+    scheduleCleanup();
 }
 
 void WSWebSocket::readAvailableBytes() {
     std::vector<std::uint8_t> buffer(WSDefaultBufferSize());
-    for (;;) {
+    while (stream_ && !inputStopped_) {
         long count = stream_->read(buffer.data(), buffer.size());
         if (count == platform::SocketStream::wouldBlock || count == 0)
             return;
@@ -592,193 +737,10 @@ void WSWebSocket::readAvailableBytes() {
             return;
         }
         readBuffer_.insert(readBuffer_.end(), buffer.begin(), buffer.begin() + count);
+        // Each piece is handled before the next is read, so what is buffered stays bounded
+        // by the limits of the reader, not by how fast the peer writes.
+        pumpScanner();
     }
-}
-
-// --- Reading frames ------------------------------------------------------------------------
-
-void WSWebSocket::readFrameNew() {
-    onWorkQueue([](WSWebSocket& s) {
-        s.currentFrameData_.clear();
-        s.currentFrameOpcode_ = 0;
-        s.currentFrameCount_ = 0;
-        s.readOpCount_ = 0;
-        s.currentStringScanPosition_ = 0;
-        s.readFrameContinue();
-    });
-}
-
-void WSWebSocket::readFrameContinue() {
-    assert((currentFrameCount_ == 0) == (currentFrameOpcode_ == 0));
-    addConsumer(
-        2,
-        [this](const platform::Data& bytes) {
-            std::uint8_t first = bytes[0];
-            std::uint8_t second = bytes[1];
-            if (first & 0x70) {
-                closeWithProtocolError("Server used RSV bits");
-                return;
-            }
-            std::uint8_t received = first & 0x0F;
-            bool dataOpcode = received != continuation && !isControl(received);
-            if (dataOpcode && currentFrameCount_ > 0) {
-                closeWithProtocolError(
-                    "all data frames after the initial data frame must have opcode 0");
-                return;
-            }
-            if (received == continuation && currentFrameCount_ == 0) {
-                closeWithProtocolError("cannot continue a message");
-                return;
-            }
-            FrameHeader header;
-            header.opcode = received == continuation ? currentFrameOpcode_ : received;
-            header.fin = (first & 0x80) != 0;
-            header.masked = (second & 0x80) != 0;
-            std::uint8_t lengthCode = second & 0x7F;
-            if (header.masked) {
-                closeWithProtocolError("Client must receive unmasked data");
-                return;
-            }
-            if (lengthCode == 126 || lengthCode == 127) {
-                std::size_t extra = lengthCode == 126 ? 2 : 8;
-                addConsumer(
-                    extra,
-                    [this, header](const platform::Data& lengthBytes) mutable {
-                        std::uint64_t length = 0;
-                        for (auto byte : lengthBytes) length = (length << 8) | byte;
-                        header.payloadLength = length;
-                        handleFrameHeader(header);
-                    },
-                    false, false);
-            } else {
-                header.payloadLength = lengthCode;
-                handleFrameHeader(header);
-            }
-        },
-        false, false);
-}
-
-void WSWebSocket::handleFrameHeader(FrameHeader header) {
-    if (readyState() == WSReadyState::closed)
-        return;
-    bool control = isControl(header.opcode);
-    if (control && !header.fin) {
-        closeWithProtocolError("Fragmented control frames not allowed");
-        return;
-    }
-    if (control && header.payloadLength > maximumControlPayload) {
-        closeWithProtocolError("Control frames cannot have payloads larger than 126 bytes");
-        return;
-    }
-    if (!control) {
-        currentFrameOpcode_ = header.opcode;
-        ++currentFrameCount_;
-    }
-    if (header.payloadLength == 0) {
-        if (control)
-            handleFrameWithData({}, header.opcode);
-        else if (header.fin)
-            handleFrameWithData(currentFrameData_, currentFrameOpcode_);
-        else
-            readFrameContinue();
-        return;
-    }
-    addConsumer(
-        static_cast<std::size_t>(header.payloadLength),
-        [this, header, control](const platform::Data& bytes) {
-            if (control)
-                handleFrameWithData(bytes, header.opcode);
-            else if (header.fin)
-                handleFrameWithData(currentFrameData_, currentFrameOpcode_);
-            else
-                readFrameContinue();
-        },
-        !control, header.masked);
-}
-
-void WSWebSocket::handleFrameWithData(platform::Data data, std::uint8_t opcode) {
-    if (isControl(opcode))
-        onWorkQueue([](WSWebSocket& s) { s.readFrameContinue(); });
-    else
-        readFrameNew();
-
-    auto self = shared_from_this();
-    switch (opcode) {
-        case text: {
-            auto valid = WSValidUTF8Prefix(data.data(), data.size());
-            if (!valid || *valid != data.size()) {
-                closeWithCode(WSStatusCode::invalidUTF8, "Text frames must be valid UTF-8.");
-                onWorkQueue([](WSWebSocket& s) { s.closeConnection(); });
-                return;
-            }
-            std::string message(data.begin(), data.end());
-            delegates_.performDelegateBlock([self, message, data](WSWebSocketDelegate& d) {
-                if (d.webSocketShouldConvertTextFrameToString(*self))
-                    d.webSocketDidReceiveMessageWithString(*self, message);
-                else
-                    d.webSocketDidReceiveMessageWithData(*self, data);
-            });
-            break;
-        }
-        case binary:
-            delegates_.performDelegateBlock([self, data](WSWebSocketDelegate& d) {
-                d.webSocketDidReceiveMessageWithData(*self, data);
-            });
-            break;
-        case connectionClose:
-            handleCloseWithData(data);
-            break;
-        case ping:
-            handlePingWithData(data);
-            break;
-        case pong:
-            handlePong(data);
-            break;
-        default:
-            closeWithProtocolError("Unknown opcode " + std::to_string(opcode));
-            break;
-    }
-}
-
-void WSWebSocket::handleCloseWithData(const platform::Data& data) {
-    if (data.empty()) {
-        closeCode_ = WSStatusCode::noStatusReceived;
-    } else if (data.size() == 1) {
-        closeWithProtocolError("Payload for close must be larger than 2 bytes");
-        return;
-    } else {
-        int code = (data[0] << 8) | data[1];
-        if (!acceptedCloseCode(code)) {
-            closeWithProtocolError("Cannot have close code of " + std::to_string(code));
-            return;
-        }
-        if (data.size() > closeCodeBytes) {
-            auto valid =
-                WSValidUTF8Prefix(data.data() + closeCodeBytes, data.size() - closeCodeBytes);
-            if (!valid || *valid != data.size() - closeCodeBytes) {
-                closeWithProtocolError("Close reason MUST be valid UTF-8");
-                return;
-            }
-            closeReason_ = std::string(data.begin() + closeCodeBytes, data.end());
-        }
-        closeCode_ = code;
-    }
-    if (readyState() == WSReadyState::open)
-        closeWithCode(WSStatusCode::normal, std::nullopt);
-    onWorkQueue([](WSWebSocket& s) { s.closeConnection(); });
-}
-
-void WSWebSocket::handlePingWithData(const platform::Data& data) {
-    auto self = shared_from_this();
-    delegates_.performDelegateBlock(
-        [self, data](WSWebSocketDelegate& d) { d.webSocketDidReceivePing(*self, data); });
-    onWorkQueue([data](WSWebSocket& s) { s.sendFrame(pong, &data); });
-}
-
-void WSWebSocket::handlePong(const platform::Data& data) {
-    auto self = shared_from_this();
-    delegates_.performDelegateBlock(
-        [self, data](WSWebSocketDelegate& d) { d.webSocketDidReceivePong(*self, data); });
 }
 
 // --- The consumer queue --------------------------------------------------------------------
@@ -787,31 +749,6 @@ void WSWebSocket::addConsumer(WSIOConsumer::Scanner scanner, WSIOConsumer::Handl
     consumers_.push_back(
         consumerPool_.consumer(std::move(scanner), std::move(handler), 0, false, false));
     pumpScanner();
-}
-
-void WSWebSocket::addConsumer(std::size_t length, WSIOConsumer::Handler handler,
-                              bool readToCurrentFrame, bool unmaskBytes) {
-    assert(length > 0);
-    consumers_.push_back(consumerPool_.consumer(nullptr, std::move(handler), length,
-                                                readToCurrentFrame, unmaskBytes));
-    pumpScanner();
-}
-
-void WSWebSocket::readUntilBytes(const std::string& pattern, WSIOConsumer::Handler handler) {
-    addConsumer(
-        [pattern](const std::uint8_t* bytes, std::size_t length) -> std::size_t {
-            std::size_t matched = 0;
-            for (std::size_t i = 0; i < length; ++i) {
-                if (bytes[i] == static_cast<std::uint8_t>(pattern[matched])) {
-                    if (++matched == pattern.size())
-                        return i + 1;
-                } else {
-                    matched = 0;
-                }
-            }
-            return 0;
-        },
-        std::move(handler));
 }
 
 void WSWebSocket::pumpScanner() {
@@ -824,7 +761,7 @@ void WSWebSocket::pumpScanner() {
 }
 
 bool WSWebSocket::innerPumpScanner() {
-    if (readyState() == WSReadyState::closed || consumers_.empty())
+    if (inputStopped_ || readyState() == WSReadyState::closed || consumers_.empty())
         return false;
     std::size_t available = readBuffer_.size() - readBufferOffset_;
     if (available == 0)
@@ -832,54 +769,20 @@ bool WSWebSocket::innerPumpScanner() {
 
     auto consumer = consumers_.front();
     const std::uint8_t* bytes = readBuffer_.data() + readBufferOffset_;
-    std::size_t found;
-    if (consumer->scanner()) {
-        found = consumer->scanner()(bytes, available);
-    } else {
-        found = consumer->bytesNeeded();
-        if (available < found)
-            found = consumer->readToCurrentFrame() ? available : 0;
-    }
-    if (found == 0)
+    std::size_t found = consumer->scanner()(bytes, available);
+    if (found == 0 || inputStopped_)
         return false;
 
     platform::Data slice(bytes, bytes + found);
     readBufferOffset_ += found;
-    if (readBufferOffset_ > WSDefaultBufferSize() && readBufferOffset_ > readBuffer_.size() / 2) {
+    if (readBufferOffset_ == readBuffer_.size()) {
+        readBuffer_.clear();
+        readBufferOffset_ = 0;
+    } else if (readBufferOffset_ > WSDefaultBufferSize() &&
+               readBufferOffset_ > readBuffer_.size() / 2) {
         readBuffer_.erase(readBuffer_.begin(),
                           readBuffer_.begin() + static_cast<long>(readBufferOffset_));
         readBufferOffset_ = 0;
-    }
-    if (consumer->unmaskBytes()) {
-        WSMaskBytes(slice.data(), slice.size(), currentReadMaskKey_, currentReadMaskOffset_);
-        currentReadMaskOffset_ += slice.size();
-    }
-
-    if (consumer->readToCurrentFrame()) {
-        currentFrameData_.insert(currentFrameData_.end(), slice.begin(), slice.end());
-        ++readOpCount_;
-        if (currentFrameOpcode_ == text && !currentFrameData_.empty()) {
-            std::size_t unchecked = currentFrameData_.size() - currentStringScanPosition_;
-            auto valid =
-                unchecked > static_cast<std::size_t>(INT_MAX)
-                    ? std::nullopt
-                    : WSValidUTF8Prefix(currentFrameData_.data() + currentStringScanPosition_,
-                                        unchecked);
-            if (!valid) {
-                closeWithCode(WSStatusCode::invalidUTF8, "Text frames must be valid UTF-8");
-                onWorkQueue([](WSWebSocket& s) { s.closeConnection(); });
-                return false;
-            }
-            currentStringScanPosition_ += *valid;
-        }
-        consumer->setBytesNeeded(consumer->bytesNeeded() - found);
-        if (consumer->bytesNeeded() == 0) {
-            consumers_.pop_front();
-            consumer->handler()({});
-            consumerPool_.returnConsumer(consumer);
-            return true;
-        }
-        return false;
     }
     consumers_.pop_front();
     consumer->handler()(slice);

@@ -1,17 +1,23 @@
 // WSWebSocket: the client side of one WebSocket connection (RFC 6455).
 //
 // open() reaches the server (through the system's proxy, see WSProxyConnect), sends the
-// upgrade request, checks the answer (status below 400, the Sec-WebSocket-Accept value, a
-// requested sub-protocol), then exchanges frames until one side closes. Outgoing messages
-// are single masked frames; incoming messages are reassembled from fragments, text is
-// checked as UTF-8, pings are answered, and protocol violations by the server end the
-// connection with close code 1002 (1007 for invalid text). A socket serves one connection
-// and is never reopened; it keeps itself alive from open() until its connection is over.
+// upgrade request, checks the answer (status 101, Upgrade "websocket", Connection naming
+// "upgrade", the Sec-WebSocket-Accept value, no extension and no sub-protocol it did not
+// ask for; a head of at most 64 KiB), then exchanges frames until one side closes.
+// Outgoing messages are single masked frames; incoming ones are read by WSFrameReader
+// (reassembly, UTF-8 checks, size limits); pings are answered. A protocol violation by the
+// server stops all reading at once, sends a close frame with its code (1002, 1007 for
+// invalid text, 1009 for a message over the limit) and ends the connection. A socket serves
+// one connection and is never reopened; it keeps itself alive from open() until its
+// connection is over.
 //
 // Ready state only moves forward: connecting, open, closing, closed. Failures (connecting,
-// proxy, handshake, time-out, an untrusted certificate, a stream error) reach the delegate
-// once as webSocketDidFailWithError and no close report follows; a closing handshake or a
-// stream end is reported as webSocketDidCloseWithCode.
+// proxy, handshake, time-out, an untrusted certificate, a stream error, a failed random
+// source) reach the delegate once as webSocketDidFailWithError and no close report
+// follows. Otherwise the end is reported once as webSocketDidCloseWithCode: with the
+// server's close code and reason and clean = true when its close frame arrived (also when
+// the stream ends right after it), else with 1006 and clean = false (a violation by the
+// server, a close while connecting, a stream that just ended).
 //
 // Thread-safety: every public operation may be called from any thread. Stream events
 // arrive on the shared WebSocket network thread and are moved to the socket's own serial
@@ -30,6 +36,7 @@
 #include <vector>
 
 #include "PindleCore/websocket/WSDelegateController.hpp"
+#include "PindleCore/websocket/WSFrameReader.hpp"
 #include "PindleCore/websocket/WSIOConsumerPool.hpp"
 #include "PindleCore/websocket/WSProxyConnect.hpp"
 #include "PindleCore/websocket/WSSecurityPolicy.hpp"
@@ -51,6 +58,7 @@ inline constexpr int normal = 1000;
 inline constexpr int goingAway = 1001;
 inline constexpr int protocolError = 1002;
 inline constexpr int noStatusReceived = 1005;
+inline constexpr int abnormal = 1006;
 inline constexpr int invalidUTF8 = 1007;
 inline constexpr int messageTooBig = 1009;
 }  // namespace WSStatusCode
@@ -59,6 +67,8 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
   public:
     static constexpr const char* acceptGUID = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
     static constexpr int protocolVersion = 13;
+    // The longest upgrade answer head accepted; a longer one fails the handshake.
+    static constexpr std::size_t maximumHandshakeHeadSize = 64u << 10;
 
     // The designated factory. REQUIRES: request.url has a host.
     static std::shared_ptr<WSWebSocket> create(WSURLRequest request,
@@ -80,16 +90,25 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
     // that keep them elsewhere.
     void setProxySettings(platform::ProxySettings settings);
 
+    // The largest message accepted, over all of its fragments; a larger one fails the
+    // connection with 1009. Set before open().
+    void setMaximumMessageSize(std::size_t bytes) { maximumMessageSize_ = bytes; }
+    std::size_t maximumMessageSize() const { return maximumMessageSize_; }
+
     // Starts connecting. Only the first call counts.
     void open();
     // closeWithCode(1000, nothing).
     void close();
     // Sends a close frame (after the handshake) and waits for the server's; before the
     // handshake has finished, just drops the connection. Nothing once closing or closed.
-    // REQUIRES: code != 0.
-    void closeWithCode(int code, std::optional<std::string> reason);
+    // A code an endpoint may not send (outside 1000-4999, or 1004, 1005, 1006, 1015) is
+    // refused: false with code 2135 in `error`, and nothing changes. A reason longer than
+    // a control frame holds is cut on a character boundary.
+    bool closeWithCode(int code, std::optional<std::string> reason,
+                       platform::Error* error = nullptr);
 
-    // Each queues one message and returns true; false with code 2134 in `error` unless open.
+    // Each queues one message and returns true; false with code 2134 in `error` unless
+    // open, and with 2135 for a ping over 125 bytes.
     bool sendString(const std::string& message, platform::Error* error = nullptr);
     bool sendData(const platform::Data& data, platform::Error* error = nullptr);
     bool sendPing(const platform::Data& data, platform::Error* error = nullptr);
@@ -132,53 +151,34 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
                 std::shared_ptr<WSSecurityPolicy> securityPolicy);
 
   private:
-    enum Opcode : std::uint8_t {
-        continuation = 0x0,
-        text = 0x1,
-        binary = 0x2,
-        connectionClose = 0x8,
-        ping = 0x9,
-        pong = 0xA,
-    };
-    static bool isControl(std::uint8_t opcode) { return opcode >= connectionClose; }
-
-    struct FrameHeader {
-        std::uint8_t opcode = 0;
-        bool fin = false;
-        bool masked = false;
-        std::uint64_t payloadLength = 0;
-    };
-
     // Everything below runs on the work queue.
     void setReadyState(WSReadyState state);
     void connectionDone(const std::optional<platform::Error>& error,
-                        std::shared_ptr<platform::SocketStream> stream);
+                        std::shared_ptr<platform::SocketStream> stream, platform::Data leftover);
     void handleStreamEvent(platform::SocketStream::Event event);
+    void streamEnded();
     void didConnect();
     void readHTTPHeader();
-    void httpHeadersDidFinish();
+    void httpHeadersDidFinish(const platform::Data& bytes);
+    void readFrames();
     void failWithError(const platform::Error& error);
-    void closeWithProtocolError(const std::string& message);
+    // Ends the connection for a fault of the server: no further byte is read, a close
+    // frame with `code` goes out when the connection is open, then the connection ends.
+    void failConnection(int code, const std::string& reason);
+    void startClosingHandshake(int code, const std::optional<std::string>& reason);
+    void reportClose();
     void scheduleCleanup();
 
-    void sendFrame(std::uint8_t opcode, const platform::Data* data);
+    void sendFrame(std::uint8_t opcode, const platform::Data& data);
     void writeData(const std::uint8_t* bytes, std::size_t length);
     void pumpWriting();
     void closeConnection();
     void readAvailableBytes();
 
-    void readFrameNew();
-    void readFrameContinue();
-    void handleFrameHeader(FrameHeader header);
-    void handleFrameWithData(platform::Data data, std::uint8_t opcode);
-    void handleCloseWithData(const platform::Data& data);
-    void handlePingWithData(const platform::Data& data);
-    void handlePong(const platform::Data& data);
+    void didReceiveCloseFrame(int code, const std::optional<std::string>& reason);
+    void didReceivePing(const platform::Data& data);
 
     void addConsumer(WSIOConsumer::Scanner scanner, WSIOConsumer::Handler handler);
-    void addConsumer(std::size_t length, WSIOConsumer::Handler handler, bool readToCurrentFrame,
-                     bool unmaskBytes);
-    void readUntilBytes(const std::string& pattern, WSIOConsumer::Handler handler);
     void pumpScanner();
     bool innerPumpScanner();
 
@@ -190,6 +190,7 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
     const bool requestRequiresSSL_;
     const std::shared_ptr<platform::DispatchQueue> workQueue_;
     WSDelegateController delegates_;
+    std::atomic<std::size_t> maximumMessageSize_{WSFrameReader::defaultMaximumMessageSize};
 
     mutable std::mutex stateMutex_;
     WSReadyState readyState_ = WSReadyState::connecting;             // guarded by stateMutex_
@@ -208,23 +209,24 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
     std::size_t outputBufferOffset_ = 0;
     std::deque<std::shared_ptr<WSIOConsumer>> consumers_;
     WSIOConsumerPool consumerPool_;
-    platform::Data currentFrameData_;
-    std::uint8_t currentFrameOpcode_ = 0;
-    std::size_t currentFrameCount_ = 0;
-    std::size_t readOpCount_ = 0;
-    std::size_t currentStringScanPosition_ = 0;
-    std::uint8_t currentReadMaskKey_[4] = {0, 0, 0, 0};
-    std::size_t currentReadMaskOffset_ = 0;
-    std::string responseBytes_;
+    std::unique_ptr<WSFrameReader> frameReader_;
+    std::size_t headScanned_ = 0;
     std::string secKey_;
     bool streamSecurityValidated_ = false;
     bool handshakeSent_ = false;
     bool closeWhenFinishedWriting_ = false;
+    // Set the moment the connection fails or a close frame arrives: no further input is
+    // interpreted, whatever is already buffered.
+    bool inputStopped_ = false;
     bool failed_ = false;
-    bool sentClose_ = false;
+    bool closeFrameSent_ = false;
+    bool closeFrameReceived_ = false;
+    bool closeReported_ = false;
     bool cleanupScheduled_ = false;
     bool isPumping_ = false;
-    int closeCode_ = 0;
+    // What the close report will say: the server's close frame when one came, else an
+    // abnormal end with the local reason.
+    int closeCode_ = WSStatusCode::abnormal;
     std::optional<std::string> closeReason_;
 };
 

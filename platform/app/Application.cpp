@@ -1,6 +1,7 @@
 #include "platform/app/Application.hpp"
 
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/ui/Window.hpp"
 
 namespace pindle::platform {
 
@@ -15,6 +16,16 @@ void Application::postWillTerminate() {
 
 void Application::postDidReceiveMemoryWarning() {
     NotificationCenter::defaultCenter().post(didReceiveMemoryWarningNotification);
+}
+
+std::shared_ptr<ui::Window> Application::keyWindow() const {
+    std::lock_guard lock(mutex_);
+    return keyWindow_.lock();
+}
+
+void Application::setKeyWindow(const std::shared_ptr<ui::Window>& window) {
+    std::lock_guard lock(mutex_);
+    keyWindow_ = window;
 }
 
 }  // namespace pindle::platform

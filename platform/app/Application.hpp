@@ -5,12 +5,21 @@
 // that can be refilled (the image cache, the player's caches) observe
 // `didReceiveMemoryWarningNotification` and let go of what they hold.
 //
+// The key window is the window that receives the interface's events; Window sets it.
+//
 // Thread-safety: all operations are safe from any thread. Observers run on the thread that
 // calls the post operation, before it returns (the notification center delivers
 // synchronously).
 #pragma once
 
+#include <memory>
+#include <mutex>
+
 namespace pindle::platform {
+
+namespace ui {
+class Window;
+}
 
 class Application {
   public:
@@ -31,8 +40,15 @@ class Application {
     // Posts `didReceiveMemoryWarningNotification` the same way.
     void postDidReceiveMemoryWarning();
 
+    // The window that last became key (Window::makeKeyAndVisible), while it lives.
+    std::shared_ptr<ui::Window> keyWindow() const;
+    void setKeyWindow(const std::shared_ptr<ui::Window>& window);
+
   private:
     Application() = default;
+
+    mutable std::mutex mutex_;
+    std::weak_ptr<ui::Window> keyWindow_;  // guarded by mutex_
 };
 
 }  // namespace pindle::platform

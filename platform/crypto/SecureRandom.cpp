@@ -4,16 +4,30 @@
 
 #include "platform/crypto/CryptoLibrary.hpp"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
 namespace pindle::platform {
 
+namespace {
+
+std::atomic<bool>& simulatesFailure() {
+    static std::atomic<bool> fails{false};
+    return fails;
+}
+
+}  // namespace
+
+void SecureRandom::setSimulatesFailure(bool fails) {
+    simulatesFailure() = fails;
+}
+
 bool SecureRandom::fill(std::uint8_t* bytes, std::size_t length) {
     if (length == 0)
         return true;
     CryptoLibrary::prepare();
-    if (length > static_cast<std::size_t>(INT_MAX) ||
+    if (simulatesFailure() || length > static_cast<std::size_t>(INT_MAX) ||
         RAND_bytes(bytes, static_cast<int>(length)) != 1) {
         std::memset(bytes, 0, length);
         return false;

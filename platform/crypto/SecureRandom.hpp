@@ -19,6 +19,10 @@ class SecureRandom {
     static bool fill(std::uint8_t* bytes, std::size_t length);
     // `length` fresh bytes; nothing when the generator could not deliver.
     static std::optional<Data> bytes(std::size_t length);
+
+    // While set, every request fails as a broken generator would: for tests of the callers'
+    // failure paths.
+    static void setSimulatesFailure(bool fails);
 };
 
 }  // namespace pindle::platform

@@ -487,6 +487,9 @@ std::optional<Error> FileManager::writeAtomically(const std::string& path,
 // --- Volumes ---
 
 std::optional<std::uint64_t> FileManager::freeSpace(const std::string& path, Error* error) const {
+    if (options_.freeSpace) {
+        return options_.freeSpace(path);
+    }
     struct statvfs volume {};
     if (::statvfs(path.c_str(), &volume) != 0) {
         if (error != nullptr)

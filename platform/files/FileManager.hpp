@@ -54,6 +54,9 @@ class FileManager {
         // it is renamed over the destination. An error returned here fails the write as a
         // failed rename would: the temporary file is removed, the destination untouched.
         std::function<std::optional<Error>(const std::string& temporaryPath)> beforeAtomicRename;
+        // Answers freeSpace in place of the volume, so that a full disk can be acted out;
+        // nothing from it reads as "the volume's size is unknown".
+        std::function<std::optional<std::uint64_t>(const std::string& path)> freeSpace;
     };
 
     static constexpr const char* creationDateAttribute = "pindle.created";

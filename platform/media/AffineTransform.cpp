@@ -1,6 +1,8 @@
 #include "platform/media/AffineTransform.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <numbers>
 
 namespace pindle::platform {
@@ -42,6 +44,16 @@ double AffineTransform::clockwiseRotationDegrees() const {
 
 int AffineTransform::clockwiseQuarterTurns() const {
     return normalizedQuarterTurns(clockwiseRotationDegrees());
+}
+
+Size AffineTransform::boundingSize(Size size) const {
+    // Corners of the rectangle: x' = a x + c y + tx, y' = b x + d y + ty; the translation
+    // moves every corner alike and drops out.
+    const double xs[] = {0, a * size.width, c * size.height, a * size.width + c * size.height};
+    const double ys[] = {0, b * size.width, d * size.height, b * size.width + d * size.height};
+    const auto [minX, maxX] = std::minmax_element(std::begin(xs), std::end(xs));
+    const auto [minY, maxY] = std::minmax_element(std::begin(ys), std::end(ys));
+    return {*maxX - *minX, *maxY - *minY};
 }
 
 }  // namespace pindle::platform

@@ -26,6 +26,9 @@ struct AffineTransform {
     // The rotation rounded to quarter turns: 0, 1, 2 or 3.
     int clockwiseQuarterTurns() const;
     bool isIdentity() const { return *this == identity(); }
+    // The size of the box bounding a rectangle of `size` at the origin once mapped (the
+    // displayed size of a frame turned by a preferred transform).
+    Size boundingSize(Size size) const;
 
     bool operator==(const AffineTransform&) const = default;
 };

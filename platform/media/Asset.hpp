@@ -1,26 +1,21 @@
-// Asset: a timed media resource at a URL (a local file, or an http(s) address read through
-// FFmpeg's own I/O) and what it contains: its duration and its tracks.
+// Asset: a timed media resource and what it contains: its duration, its tracks and the
+// container's metadata, or why they could not be read.
 //
-// Properties load on first use, once, synchronously on the asking thread; an asset that cannot
-// be read has no tracks, an invalid duration and a loadError(). Readers of the media
-// (AssetImageGenerator, later export and playback) open the URL again for themselves, so
-// one asset may serve several readers at once.
-//
-// URLs of other schemes cannot be read yet: the player will hand out assets whose URLs have
-// a scheme of its own and serve their bytes through a resource loader; that loader will be
-// plugged in here, in front of FFmpeg's I/O.
+// Asset is the abstract base; URLAsset reads a resource at a URL, and other kinds (an edited
+// composition) answer from what they hold. Readers of the media (AssetImageGenerator, export
+// and playback) open the resource again for themselves, so one asset may serve several
+// readers at once.
 //
 // Thread-safety: all operations are safe from any thread. No callbacks.
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/Object.hpp"
-#include "platform/foundation/URL.hpp"
 #include "platform/media/AssetTrack.hpp"
 #include "platform/media/MediaTime.hpp"
 
@@ -31,36 +26,38 @@ using AssetPtr = std::shared_ptr<Asset>;
 
 class Asset : public Object {
   public:
-    static AssetPtr make(URL url);
-
-    struct Private {
-        explicit Private() = default;
+    // One item of the container's metadata, with the library's raw key (such as
+    // "creation_time" or "com.apple.quicktime.location.ISO6709"), in the file's order.
+    struct MetadataItem {
+        std::string key;
+        std::string value;
+        bool operator==(const MetadataItem&) const = default;
     };
-    Asset(Private, URL url);
+
     Asset(const Asset&) = delete;
     Asset& operator=(const Asset&) = delete;
 
-    const URL& url() const { return url_; }
+    // Invalid when unknown or unreadable.
     MediaTime duration() const;
     std::vector<AssetTrack> tracks() const;
     std::vector<AssetTrack> tracksWithMediaType(MediaType type) const;
-    // Why the properties could not be read; nothing when they could.
+    std::vector<MetadataItem> metadata() const;
+    // Why the properties could not be read; nothing when they could (or are not known yet).
     std::optional<Error> loadError() const;
     bool isReadable() const { return !loadError().has_value(); }
 
-    std::string description() const override;
-
-  private:
+  protected:
     struct Properties {
         MediaTime duration;
         std::vector<AssetTrack> tracks;
+        std::vector<MetadataItem> metadata;
         std::optional<Error> error;
     };
-    const Properties& properties() const;
 
-    const URL url_;
-    mutable std::once_flag loadOnce_;
-    mutable Properties properties_;  // written once, under loadOnce_
+    Asset() = default;
+    // What the asset knows now. Called from any thread; must not block on another thread
+    // that might be waiting for the caller.
+    virtual Properties properties() const = 0;
 };
 
 }  // namespace pindle::platform

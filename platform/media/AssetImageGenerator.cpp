@@ -3,6 +3,7 @@
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle::platform {
 
@@ -22,10 +23,14 @@ ImagePtr AssetImageGenerator::copyImageAtTime(MediaTime requestedTime, MediaTime
                                               std::optional<Error>* error) const {
     if (error)
         error->reset();
-    if (!requestedTime.isValid() || requestedTime.value < 0)
+    if (!requestedTime.isNumeric() || requestedTime.value < 0)
         return fail(error, MediaError::invalidArgument, "The requested time is not valid");
+    const auto urlAsset = std::dynamic_pointer_cast<URLAsset>(asset_);
+    if (!urlAsset)
+        return fail(error, MediaError::operationNotSupportedForAsset,
+                    "Only assets read from a URL give images");
     Error openError;
-    auto input = ffmpeg::openURL(asset_->url(), &openError);
+    auto input = ffmpeg::Input::open(ffmpeg::Source::fromURL(urlAsset->url()), &openError);
     if (!input) {
         if (error)
             *error = openError;
@@ -35,7 +40,7 @@ ImagePtr AssetImageGenerator::copyImageAtTime(MediaTime requestedTime, MediaTime
     const int index = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0)
         return fail(error, MediaError::noVideoTrack,
-                    asset_->url().absoluteString() + " has no video track");
+                    urlAsset->url().absoluteString() + " has no video track");
     const AVStream& stream = *context->streams[index];
     auto decoder = ffmpeg::openDecoder(stream);
     if (!decoder)
@@ -77,7 +82,7 @@ ImagePtr AssetImageGenerator::copyImageAtTime(MediaTime requestedTime, MediaTime
         const Size natural{static_cast<double>(image->pixelWidth()),
                            static_cast<double>(image->pixelHeight())};
         const int turns = AffineTransform::rotationInQuarterTurns(
-                              ffmpeg::clockwiseRotationDegrees(stream), natural)
+                              ffmpeg::clockwiseQuarterTurnDegrees(stream), natural)
                               .clockwiseQuarterTurns();
         if (turns != 0)
             image = image->rotatedClockwise(turns);

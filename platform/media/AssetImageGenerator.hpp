@@ -1,9 +1,10 @@
 // AssetImageGenerator: makes still images of an asset's video at given times.
 //
-// Each request opens the asset's URL, decodes from the key frame at or before the time and
-// returns the last frame that starts at or before it (the first frame when none does), so
-// a request for time zero gives the first frame. With appliesPreferredTrackTransform set,
-// the image is turned as the track's preferred transform says (quarter turns).
+// Each request opens the asset's URL (assets that are no URLAsset give no images), decodes from the
+// key frame at or before the time and returns the last frame that starts at or before it (the first
+// frame when none does), so a request for time zero gives the first frame. With
+// appliesPreferredTrackTransform set, the image is turned as the track's preferred transform says
+// (quarter turns).
 //
 // Thread-safety: all operations are safe from any thread; requests run synchronously on
 // the calling thread, and several may run at once. No callbacks.
@@ -31,8 +32,8 @@ class AssetImageGenerator {
     void setAppliesPreferredTrackTransform(bool applies) { appliesTransform_.store(applies); }
 
     // The image at `requestedTime`, or null with the reason in `error` (when given): the
-    // URL cannot be read, it has no video track, nothing decodes, or the time is invalid
-    // or negative. `actualTime` (when given) receives the start of the frame returned.
+    // URL cannot be read, it has no video track, nothing decodes, or the time is not
+    // numeric or negative. `actualTime` (when given) receives the start of the frame returned.
     ImagePtr copyImageAtTime(MediaTime requestedTime, MediaTime* actualTime = nullptr,
                              std::optional<Error>* error = nullptr) const;
 

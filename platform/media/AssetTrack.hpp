@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/MediaTime.hpp"
@@ -25,6 +26,15 @@ struct AssetTrack {
     double nominalFrameRate = 0;
     // Invalid when the file does not say.
     MediaTime duration;
+    // The library's name of the codec, such as "h264" or "aac".
+    std::string codecName;
+    // Audio tracks only; 0 otherwise.
+    int audioChannelCount = 0;
+    int audioSampleRate = 0;
+
+    // The size of the picture as displayed: the natural size turned by the preferred
+    // transform.
+    Size displaySize() const { return preferredTransform.boundingSize(naturalSize); }
 };
 
 }  // namespace pindle::platform

@@ -21,51 +21,68 @@ namespace pindle::platform::ffmpeg {
 
 namespace {
 
-constexpr int memoryBufferSize = 16 * 1024;
+constexpr int ioBufferSize = 16 * 1024;
 constexpr int bytesPerPixel = 4;
 constexpr int frameAlignment = 32;
+constexpr int degreesPerQuarterTurn = 90;
 constexpr const char* fileScheme = "file";
 
-struct SwsDeleter {
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
-};
-using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+// Reads bytes held by the caller.
+class DataReader : public Reader {
+  public:
+    explicit DataReader(const Data& data) : data_(data) {}
 
-int readMemory(void* opaque, std::uint8_t* buffer, int size) {
-    auto* reader = static_cast<Input::MemoryReader*>(opaque);
-    const auto total = static_cast<std::int64_t>(reader->data->size());
-    const std::int64_t available = total - reader->position;
-    if (available <= 0)
-        return AVERROR_EOF;
-    const auto count = static_cast<int>(std::min<std::int64_t>(available, size));
-    std::memcpy(buffer, reader->data->data() + reader->position, static_cast<size_t>(count));
-    reader->position += count;
-    return count;
+    int read(std::uint8_t* buffer, int size) override {
+        const auto total = static_cast<std::int64_t>(data_.size());
+        const std::int64_t available = total - position_;
+        if (available <= 0)
+            return AVERROR_EOF;
+        const auto count = static_cast<int>(std::min<std::int64_t>(available, size));
+        std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(count));
+        position_ += count;
+        return count;
+    }
+
+    std::int64_t seek(std::int64_t offset, int whence) override {
+        const auto total = static_cast<std::int64_t>(data_.size());
+        std::int64_t target = 0;
+        switch (whence & ~AVSEEK_FORCE) {
+            case AVSEEK_SIZE:
+                return total;
+            case SEEK_SET:
+                target = offset;
+                break;
+            case SEEK_CUR:
+                target = position_ + offset;
+                break;
+            case SEEK_END:
+                target = total + offset;
+                break;
+            default:
+                return AVERROR(EINVAL);
+        }
+        if (target < 0 || target > total)
+            return AVERROR(EINVAL);
+        position_ = target;
+        return target;
+    }
+
+  private:
+    const Data& data_;
+    std::int64_t position_ = 0;
+};
+
+int readThroughReader(void* opaque, std::uint8_t* buffer, int size) {
+    return static_cast<Reader*>(opaque)->read(buffer, size);
 }
 
-std::int64_t seekMemory(void* opaque, std::int64_t offset, int whence) {
-    auto* reader = static_cast<Input::MemoryReader*>(opaque);
-    const auto total = static_cast<std::int64_t>(reader->data->size());
-    std::int64_t target = 0;
-    switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE:
-            return total;
-        case SEEK_SET:
-            target = offset;
-            break;
-        case SEEK_CUR:
-            target = reader->position + offset;
-            break;
-        case SEEK_END:
-            target = total + offset;
-            break;
-        default:
-            return AVERROR(EINVAL);
-    }
-    if (target < 0 || target > total)
-        return AVERROR(EINVAL);
-    reader->position = target;
-    return target;
+std::int64_t seekThroughReader(void* opaque, std::int64_t offset, int whence) {
+    return static_cast<Reader*>(opaque)->seek(offset, whence);
+}
+
+void setError(Error* error, Error value) {
+    if (error)
+        *error = std::move(value);
 }
 
 // Copies tightly packed rows out of an aligned frame buffer.
@@ -110,6 +127,46 @@ Input::~Input() {
     }
 }
 
+Output::~Output() {
+    if (context == nullptr)
+        return;
+    if (fileOpen)
+        avio_closep(&context->pb);
+    avformat_free_context(context);
+}
+
+Source Source::fromPath(std::string path) {
+    Source source;
+    source.description_ = path;
+    source.location_ = std::move(path);
+    return source;
+}
+
+Source Source::fromURL(const URL& url) {
+    const std::string scheme = url.scheme().value_or("");
+    Source source;
+    source.description_ = url.absoluteString();
+    if (scheme == fileScheme)
+        source.location_ = url.path();
+    else if (scheme == "http" || scheme == "https")
+        source.location_ = url.absoluteString();
+    else
+        source.unsupported_ = true;
+    return source;
+}
+
+Source Source::fromData(const Data& data) {
+    return fromReader(std::make_shared<DataReader>(data), "bytes in memory");
+}
+
+Source Source::fromReader(std::shared_ptr<Reader> reader, std::string description) {
+    Source source;
+    source.description_ = std::move(description);
+    source.reader_ = std::move(reader);
+    source.unsupported_ = source.reader_ == nullptr;
+    return source;
+}
+
 bool isStillImageFormat(const AVInputFormat& format) {
     const std::string_view name = format.name ? format.name : "";
     constexpr std::string_view pipeSuffix = "_pipe";
@@ -122,68 +179,72 @@ void quietLogging() {
     std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
 }
 
-std::unique_ptr<Input> openURL(const URL& url, Error* error) {
-    quietLogging();
-    const std::string scheme = url.scheme().value_or("");
-    std::string location;
-    if (scheme == fileScheme) {
-        location = url.path();
-    } else if (scheme == "http" || scheme == "https") {
-        location = url.absoluteString();
-    } else {
-        if (error)
-            *error = MediaError::make(MediaError::operationNotSupportedForAsset,
-                                      "No reader for URLs of scheme \"" + scheme + "\"");
-        return nullptr;
-    }
-    auto input = std::make_unique<Input>();
-    if (avformat_open_input(&input->context_, location.c_str(), nullptr, nullptr) < 0) {
-        input->context_ = nullptr;
-        if (error)
-            *error = MediaError::make(MediaError::fileFormatNotRecognized,
-                                      "Cannot open " + url.absoluteString());
-        return nullptr;
-    }
-    const std::string_view format = input->context_->iformat->name;
-    if (isStillImageFormat(*input->context_->iformat) || format == "tty") {
-        if (error)
-            *error = MediaError::make(MediaError::fileFormatNotRecognized,
-                                      url.absoluteString() + " is no timed media");
-        return nullptr;
-    }
-    if (avformat_find_stream_info(input->context_, nullptr) < 0) {
-        if (error)
-            *error = MediaError::make(MediaError::fileFormatNotRecognized,
-                                      "Cannot read the streams of " + url.absoluteString());
-        return nullptr;
-    }
-    return input;
+std::string describe(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
 }
 
-std::unique_ptr<Input> openMemory(const Data& data) {
+Error makeError(int code, std::int64_t mediaCode, const std::string& what) {
+    const std::string description = what + ": " + describe(code);
+    // Negated errno values are small; FFmpeg's own error tags are large four-character codes.
+    constexpr int kLargestErrno = 4095;
+    if (code < 0 && -code <= kLargestErrno) {
+        return Error(POSIXError::domain, -code,
+                     {{Error::localizedDescriptionKey, Value(description)}});
+    }
+    return MediaError::make(mediaCode, description);
+}
+
+std::unique_ptr<Input> Input::open(const Source& source, Error* error, const OpenOptions& options) {
     quietLogging();
-    if (data.empty())
-        return nullptr;
-    auto input = std::make_unique<Input>();
-    input->reader_.data = &data;
-    auto* buffer = static_cast<std::uint8_t*>(av_malloc(memoryBufferSize));
-    if (!buffer)
-        return nullptr;
-    input->io_ = avio_alloc_context(buffer, memoryBufferSize, 0, &input->reader_, readMemory,
-                                    nullptr, seekMemory);
-    if (!input->io_) {
-        av_free(buffer);
+    if (source.unsupported_) {
+        setError(error, MediaError::make(MediaError::operationNotSupportedForAsset,
+                                         "No reader for " + source.description()));
         return nullptr;
     }
-    AVFormatContext* context = avformat_alloc_context();
-    if (!context)
+    auto input = std::make_unique<Input>();
+    AVFormatContext* context = nullptr;
+    const char* location = nullptr;
+    if (source.reader_) {
+        auto* buffer = static_cast<std::uint8_t*>(av_malloc(ioBufferSize));
+        input->io_ = buffer ? avio_alloc_context(buffer, ioBufferSize, 0, source.reader_.get(),
+                                                 readThroughReader, nullptr, seekThroughReader)
+                            : nullptr;
+        context = input->io_ ? avformat_alloc_context() : nullptr;
+        if (!context) {
+            if (!input->io_)
+                av_free(buffer);
+            setError(error, makeError(AVERROR(ENOMEM), MediaError::unknown,
+                                      "Cannot read " + source.description()));
+            return nullptr;
+        }
+        input->reader_ = source.reader_;
+        input->io_->direct = source.reader_->direct() ? 1 : 0;
+        context->pb = input->io_;
+        context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else {
+        location = source.location_.c_str();
+    }
+    // On failure avformat_open_input frees the context itself (not a custom I/O context).
+    int result = avformat_open_input(&context, location, options.format, nullptr);
+    if (result < 0) {
+        setError(error, makeError(result, MediaError::fileFormatNotRecognized,
+                                  "Cannot open " + source.description()));
         return nullptr;
-    context->pb = input->io_;
-    context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // On failure avformat_open_input frees the context itself.
-    if (avformat_open_input(&context, nullptr, nullptr, nullptr) < 0)
-        return nullptr;
+    }
     input->context_ = context;
+    if (options.timedMediaOnly && (isStillImageFormat(*context->iformat) ||
+                                   std::string_view(context->iformat->name) == "tty")) {
+        setError(error, MediaError::make(MediaError::fileFormatNotRecognized,
+                                         source.description() + " is no timed media"));
+        return nullptr;
+    }
+    if (options.findStreamInfo && (result = avformat_find_stream_info(context, nullptr)) < 0) {
+        setError(error, makeError(result, MediaError::fileFormatNotRecognized,
+                                  "Cannot read the streams of " + source.description()));
+        return nullptr;
+    }
     return input;
 }
 
@@ -243,7 +304,7 @@ bool decodeFrames(Input& input, int streamIndex, AVCodecContext& decoder,
 std::optional<std::vector<std::uint8_t>> toRGBA(const AVFrame& frame) {
     if (frame.width <= 0 || frame.height <= 0)
         return std::nullopt;
-    SwsPtr scaler(sws_getContext(
+    ScalePtr scaler(sws_getContext(
         frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
         frame.height, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
     FramePtr out = makeRGBAFrame(frame.width, frame.height);
@@ -260,9 +321,9 @@ std::optional<std::vector<std::uint8_t>> scaleRGBA(const std::vector<std::uint8_
                                                    int newHeight) {
     FramePtr in = makeRGBAFrame(width, height);
     FramePtr out = makeRGBAFrame(newWidth, newHeight);
-    SwsPtr scaler(sws_getContext(width, height, AV_PIX_FMT_RGBA, newWidth, newHeight,
-                                 AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
-                                 nullptr));
+    ScalePtr scaler(sws_getContext(width, height, AV_PIX_FMT_RGBA, newWidth, newHeight,
+                                   AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
+                                   nullptr, nullptr));
     if (!in || !out || !scaler)
         return std::nullopt;
     const int rowBytes = width * bytesPerPixel;
@@ -276,23 +337,23 @@ std::optional<std::vector<std::uint8_t>> scaleRGBA(const std::vector<std::uint8_
     return packRows(*out);
 }
 
-double clockwiseRotationDegrees(const AVStream& stream) {
+int clockwiseQuarterTurnDegrees(const AVStream& stream) {
+    double degrees = 0;
     const std::uint8_t* matrix =
         av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
-    if (matrix) {
-        // The matrix states the counter-clockwise turn that displays the frame.
-        const double counterClockwise =
-            av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix));
-        if (!std::isnan(counterClockwise))
-            return -counterClockwise;
-    }
-    if (const AVDictionaryEntry* tag = av_dict_get(stream.metadata, "rotate", nullptr, 0)) {
+    // The matrix states the counter-clockwise turn that displays the frame.
+    const double counterClockwise =
+        matrix ? av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix)) : NAN;
+    if (!std::isnan(counterClockwise)) {
+        degrees = -counterClockwise;
+    } else if (const AVDictionaryEntry* tag = av_dict_get(stream.metadata, "rotate", nullptr, 0)) {
         char* end = nullptr;
-        const double degrees = std::strtod(tag->value, &end);
-        if (end != tag->value && std::isfinite(degrees))
-            return degrees;
+        const double tagged = std::strtod(tag->value, &end);
+        if (end != tag->value && std::isfinite(tagged))
+            degrees = tagged;
     }
-    return 0;
+    const long turns = std::lround(degrees / degreesPerQuarterTurn) % 4;
+    return static_cast<int>((turns + 4) % 4) * degreesPerQuarterTurn;
 }
 
 }  // namespace pindle::platform::ffmpeg

@@ -1,6 +1,7 @@
-// FFmpegSupport: the media layer's private seam to FFmpeg: owning handles for its
-// structures, opening inputs by URL or from memory, and frame pixel conversion. Nothing
-// outside platform/media includes this header.
+// FFmpegSupport: the media layer's one private seam to FFmpeg: owning handles for its
+// structures, inputs opened from a path, a URL, bytes in memory or a custom reader, one
+// mapping of its failures to platform errors, frame pixel conversion, and the display
+// rotation of a stream. Nothing outside platform/media includes this header.
 //
 // Thread-safety: the functions may be called from any thread; each handle belongs to one
 // thread at a time.
@@ -9,7 +10,13 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/display.h>
 #include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
 
 #include <cstdint>
@@ -34,17 +41,81 @@ struct PacketDeleter {
 struct CodecContextDeleter {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
 };
+struct ScaleDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+struct ResampleDeleter {
+    void operator()(SwrContext* context) const { swr_free(&context); }
+};
+struct FifoDeleter {
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
+};
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using ScalePtr = std::unique_ptr<SwsContext, ScaleDeleter>;
+using ResamplePtr = std::unique_ptr<SwrContext, ResampleDeleter>;
+using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 
 FramePtr makeFrame();
 PacketPtr makePacket();
 
-// An opened input: the demuxer context and, when read from memory, the I/O context and the
-// bytes it reads. Closing frees all of it.
+// Custom input I/O: what FFmpeg reads through when the bytes are not in a file FFmpeg can
+// open itself. Called only from the thread that uses the Input.
+class Reader {
+  public:
+    virtual ~Reader() = default;
+    // Copies up to `size` bytes at the current position; the count, AVERROR_EOF at the end,
+    // or another AVERROR.
+    virtual int read(std::uint8_t* buffer, int size) = 0;
+    // As lseek, plus AVSEEK_SIZE (the total size, or a negative value when unknown).
+    virtual std::int64_t seek(std::int64_t offset, int whence) = 0;
+    // True to have FFmpeg read exactly what the demuxer asks for, with no read-ahead.
+    virtual bool direct() const { return false; }
+};
+
+// Where an input's bytes come from.
+class Source {
+  public:
+    // A local file.
+    static Source fromPath(std::string path);
+    // A file URL (its path) or an http(s) URL (FFmpeg's own I/O); any other scheme gives a
+    // source that fails to open with MediaError::operationNotSupportedForAsset.
+    static Source fromURL(const URL& url);
+    // Bytes held by the caller, which must outlive the input.
+    static Source fromData(const Data& data);
+    static Source fromReader(std::shared_ptr<Reader> reader, std::string description);
+
+    // How the source is named in error messages.
+    const std::string& description() const { return description_; }
+
+  private:
+    friend class Input;
+    std::string location_;  // for FFmpeg's own I/O; empty with a reader
+    std::string description_;
+    std::shared_ptr<Reader> reader_;
+    bool unsupported_ = false;
+};
+
+struct OpenOptions {
+    // Reads packets to fill in stream parameters the header leaves out.
+    bool findStreamInfo = true;
+    // Refuses still images and text (which FFmpeg would read as a picture).
+    bool timedMediaOnly = true;
+    // Names the demuxer instead of probing; null to probe.
+    const AVInputFormat* format = nullptr;
+};
+
+// An opened input: the demuxer context and, with a custom reader, the I/O context and the
+// reader. Closing frees all of it.
 class Input {
   public:
+    // Null on failure, with `error` (when given) from makeError: a missing or unreadable
+    // file keeps its errno; bytes no demuxer takes (or, with timedMediaOnly, still images
+    // and text) are MediaError::fileFormatNotRecognized.
+    static std::unique_ptr<Input> open(const Source& source, Error* error = nullptr,
+                                       const OpenOptions& options = {});
+
     Input() = default;
     ~Input();
     Input(const Input&) = delete;
@@ -52,19 +123,22 @@ class Input {
 
     AVFormatContext* context() const { return context_; }
 
-    // Where reading from memory stands.
-    struct MemoryReader {
-        const Data* data = nullptr;
-        std::int64_t position = 0;
-    };
-
   private:
-    friend std::unique_ptr<Input> openURL(const URL&, Error*);
-    friend std::unique_ptr<Input> openMemory(const Data&);
-
     AVFormatContext* context_ = nullptr;
     AVIOContext* io_ = nullptr;
-    MemoryReader reader_;
+    std::shared_ptr<Reader> reader_;
+};
+
+// An output file being muxed; closes the file and frees the context.
+class Output {
+  public:
+    Output() = default;
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    AVFormatContext* context = nullptr;
+    bool fileOpen = false;
 };
 
 // Sets FFmpeg's own logging to fatal errors only, once per process: the layer reports
@@ -74,15 +148,12 @@ void quietLogging();
 // FFmpeg's still-image demuxers: the "<format>_pipe" family, "image2" and GIF's own.
 bool isStillImageFormat(const AVInputFormat& format);
 
-// Opens a local file URL, or an http(s) URL through FFmpeg's own I/O, and reads the stream
-// information. Other schemes fail with MediaError::operationNotSupportedForAsset (custom
-// schemes will be served by a resource loader in front of FFmpeg's I/O). Still images and
-// text (which FFmpeg would read as a picture) are no timed media and fail with
-// MediaError::fileFormatNotRecognized.
-std::unique_ptr<Input> openURL(const URL& url, Error* error);
-// Opens bytes held by the caller, which must outlive the input. Null when no demuxer
-// recognises them.
-std::unique_ptr<Input> openMemory(const Data& data);
+// The library's message for `code`.
+std::string describe(int code);
+
+// A platform error for a failed library call: errno-style failures keep their errno in the
+// POSIX domain (a missing file, a full disk), the rest get `mediaCode` of MediaError.
+Error makeError(int code, std::int64_t mediaCode, const std::string& what);
 
 // A decoder opened for one stream of `input`; with maxPixels, it refuses frames larger
 // than that many pixels.
@@ -103,8 +174,8 @@ std::optional<std::vector<std::uint8_t>> scaleRGBA(const std::vector<std::uint8_
                                                    int width, int height, int newWidth,
                                                    int newHeight);
 
-// Clockwise rotation in degrees that the stream asks for on display: from its display
-// matrix, else from a "rotate" tag; 0 when it has neither.
-double clockwiseRotationDegrees(const AVStream& stream);
+// The clockwise turn the stream asks for on display (from its display matrix, else from a
+// "rotate" tag), rounded to a quarter turn: 0, 90, 180 or 270 degrees.
+int clockwiseQuarterTurnDegrees(const AVStream& stream);
 
 }  // namespace pindle::platform::ffmpeg

@@ -1,10 +1,15 @@
 #include "platform/media/Image.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "platform/media/FFmpegSupport.hpp"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
 
 namespace pindle::platform {
 
@@ -42,7 +47,10 @@ ImagePtr Image::filled(int width, int height, Pixel colour, double scale) {
 }
 
 ImagePtr Image::fromData(const Data& data, double scale) {
-    auto input = ffmpeg::openMemory(data);
+    if (data.empty())
+        return nullptr;
+    auto input = ffmpeg::Input::open(ffmpeg::Source::fromData(data), nullptr,
+                                     {.findStreamInfo = false, .timedMediaOnly = false});
     if (!input || !input->context()->iformat ||
         !ffmpeg::isStillImageFormat(*input->context()->iformat))
         return nullptr;
@@ -75,9 +83,14 @@ Image::Pixel Image::pixelAt(int x, int y) const {
     return Pixel{rgba_[offset], rgba_[offset + 1], rgba_[offset + 2], rgba_[offset + 3]};
 }
 
-std::optional<Data> Image::pngData() const {
+namespace {
+
+// One picture through a still-image encoder. The RGBA pixels are converted to `format`
+// first when the encoder wants another layout; `qscale` > 0 fixes the quantiser.
+std::optional<Data> encodeStill(const std::vector<std::uint8_t>& rgba, int width, int height,
+                                AVCodecID codecID, AVPixelFormat format, int qscale) {
     ffmpeg::quietLogging();
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    const AVCodec* codec = avcodec_find_encoder(codecID);
     if (!codec)
         return std::nullopt;
     ffmpeg::CodecContextPtr encoder(avcodec_alloc_context3(codec));
@@ -85,33 +98,66 @@ std::optional<Data> Image::pngData() const {
     ffmpeg::PacketPtr packet = ffmpeg::makePacket();
     if (!encoder || !frame || !packet)
         return std::nullopt;
-    encoder->width = width_;
-    encoder->height = height_;
-    encoder->pix_fmt = AV_PIX_FMT_RGBA;
+    encoder->width = width;
+    encoder->height = height;
+    encoder->pix_fmt = format;
     encoder->time_base = AVRational{1, 1};
+    if (qscale > 0) {
+        encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        encoder->global_quality = FF_QP2LAMBDA * qscale;
+    }
     if (avcodec_open2(encoder.get(), codec, nullptr) < 0)
         return std::nullopt;
-    frame->format = AV_PIX_FMT_RGBA;
-    frame->width = width_;
-    frame->height = height_;
+    frame->format = format;
+    frame->width = width;
+    frame->height = height;
     frame->pts = 0;
+    if (qscale > 0)
+        frame->quality = encoder->global_quality;
     if (av_frame_get_buffer(frame.get(), frameAlignment) < 0)
         return std::nullopt;
-    const size_t rowBytes = static_cast<size_t>(width_) * bytesPerPixel;
-    for (int row = 0; row < height_; ++row)
-        std::memcpy(frame->data[0] + static_cast<std::ptrdiff_t>(row) * frame->linesize[0],
-                    rgba_.data() + static_cast<size_t>(row) * rowBytes, rowBytes);
+    const int rowBytes = width * Image::bytesPerPixel;
+    if (format == AV_PIX_FMT_RGBA) {
+        for (int row = 0; row < height; ++row)
+            std::memcpy(frame->data[0] + static_cast<std::ptrdiff_t>(row) * frame->linesize[0],
+                        rgba.data() + static_cast<size_t>(row) * rowBytes, rowBytes);
+    } else {
+        SwsContext* converter = sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height,
+                                               format, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!converter)
+            return std::nullopt;
+        const uint8_t* planes[] = {rgba.data()};
+        const int strides[] = {rowBytes};
+        sws_scale(converter, planes, strides, 0, height, frame->data, frame->linesize);
+        sws_freeContext(converter);
+    }
     if (avcodec_send_frame(encoder.get(), frame.get()) < 0 ||
         avcodec_send_frame(encoder.get(), nullptr) < 0)
         return std::nullopt;
-    Data png;
+    Data encoded;
     while (avcodec_receive_packet(encoder.get(), packet.get()) >= 0) {
-        png.insert(png.end(), packet->data, packet->data + packet->size);
+        encoded.insert(encoded.end(), packet->data, packet->data + packet->size);
         av_packet_unref(packet.get());
     }
-    if (png.empty())
+    if (encoded.empty())
         return std::nullopt;
-    return png;
+    return encoded;
+}
+
+}  // namespace
+
+std::optional<Data> Image::pngData() const {
+    return encodeStill(rgba_, width_, height_, AV_CODEC_ID_PNG, AV_PIX_FMT_RGBA, 0);
+}
+
+std::optional<Data> Image::jpegData(double quality) const {
+    constexpr int finest = 1;
+    constexpr int coarsest = 31;
+    const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 0.0;
+    const int qscale = std::clamp(
+        finest + static_cast<int>(std::lround((1.0 - q) * (coarsest - finest))), finest, coarsest);
+    // Alpha is dropped: JPEG has none.
+    return encodeStill(rgba_, width_, height_, AV_CODEC_ID_MJPEG, AV_PIX_FMT_YUVJ420P, qscale);
 }
 
 ImagePtr Image::scaledToPixelSize(int width, int height) const {

@@ -63,6 +63,10 @@ class Image : public Object {
 
     // The image as PNG bytes; nothing when the encoder fails.
     std::optional<Data> pngData() const;
+    // The image as JPEG bytes (alpha dropped); nothing when the encoder fails. Quality runs
+    // from 0 (smallest) to 1 (finest), clamped to that span; a lower quality never makes a
+    // finer picture: its quantiser is 1 + round((1 - quality) * 30).
+    std::optional<Data> jpegData(double quality) const;
 
     // The picture resampled to a new pixel size, same scale; null for a size that is not
     // positive.

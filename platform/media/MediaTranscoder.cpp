@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/media/CodecSupport.hpp"
+#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 
@@ -23,7 +23,7 @@ int evenSize(double size) {
 }
 
 Error decodeError(int code, const std::string& what) {
-    return codec::makeError(code, MediaError::decodeFailed, what);
+    return ffmpeg::makeError(code, MediaError::decodeFailed, what);
 }
 
 }  // namespace
@@ -85,12 +85,14 @@ class MediaTranscoder::Run {
 
     std::optional<Error> prepare() {
         Error openError;
-        input_ = codec::openInput(owner_.sourcePath_, &openError);
+        input_ = ffmpeg::Input::open(ffmpeg::Source::fromPath(owner_.sourcePath_), &openError,
+                                     {.timedMediaOnly = false});
         if (!input_) {
             return openError;
         }
-        for (unsigned i = 0; i < input_->nb_streams; ++i) {
-            AVStream* stream = input_->streams[i];
+        AVFormatContext* context = input_->context();
+        for (unsigned i = 0; i < context->nb_streams; ++i) {
+            AVStream* stream = context->streams[i];
             const auto type = stream->codecpar->codec_type;
             if (type == AVMEDIA_TYPE_VIDEO && videoStream_ == nullptr &&
                 (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
@@ -103,8 +105,8 @@ class MediaTranscoder::Run {
             return MediaError::make(MediaError::invalidSourceMedia,
                                     "No audio or video in " + owner_.sourcePath_);
         }
-        duration_ = input_->duration != AV_NOPTS_VALUE
-                        ? static_cast<double>(input_->duration) / AV_TIME_BASE
+        duration_ = context->duration != AV_NOPTS_VALUE
+                        ? static_cast<double>(context->duration) / AV_TIME_BASE
                         : 0;
 
         MediaWriter::Settings output;
@@ -145,7 +147,7 @@ class MediaTranscoder::Run {
         if (source->width <= 0 || source->height <= 0) {
             return MediaError::make(MediaError::invalidSourceMedia, "The video has no size");
         }
-        rotation_ = codec::clockwiseQuarterTurnDegrees(*videoStream_);
+        rotation_ = ffmpeg::clockwiseQuarterTurnDegrees(*videoStream_);
         const bool quarterTurn = rotation_ == 90 || rotation_ == 270;
         const double shownWidth = quarterTurn ? source->height : source->width;
         const double shownHeight = quarterTurn ? source->width : source->height;
@@ -224,7 +226,7 @@ class MediaTranscoder::Run {
         ffmpeg::PacketPtr packet(av_packet_alloc());
         ffmpeg::FramePtr frame(av_frame_alloc());
         while (!owner_.cancelled_.load()) {
-            const int result = av_read_frame(input_.get(), packet.get());
+            const int result = av_read_frame(input_->context(), packet.get());
             if (result == AVERROR_EOF) {
                 break;
             }
@@ -428,7 +430,7 @@ class MediaTranscoder::Run {
 
     MediaTranscoder& owner_;
     std::function<void(float)> progressHandler_;
-    codec::InputPtr input_;
+    std::unique_ptr<ffmpeg::Input> input_;
     AVStream* videoStream_ = nullptr;
     AVStream* audioStream_ = nullptr;
     ffmpeg::CodecContextPtr videoDecoder_;
@@ -447,13 +449,13 @@ class MediaTranscoder::Run {
     int scaledHeight_ = 0;
     std::vector<uint8_t> canvas_;
     std::vector<uint8_t> scaled_;
-    codec::ScalePtr scaler_;
+    ffmpeg::ScalePtr scaler_;
     ffmpeg::FramePtr pending_;
     double pendingTime_ = 0;
     bool pendingDrawn_ = false;
     int64_t nextSlot_ = 0;
 
-    codec::ResamplePtr resampler_;
+    ffmpeg::ResamplePtr resampler_;
     int outputChannels_ = 0;
     std::vector<int16_t> samples_;
 };

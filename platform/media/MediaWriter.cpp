@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/media/CodecSupport.hpp"
+#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
@@ -18,23 +18,23 @@ constexpr AVRational kVideoTimeBase{1, 30000};
 constexpr int kBytesPerPixel = 4;
 
 Error writeError(int code, const std::string& what) {
-    return codec::makeError(code, MediaError::unknown, what);
+    return ffmpeg::makeError(code, MediaError::unknown, what);
 }
 
 }  // namespace
 
 struct MediaWriter::State {
-    codec::Output output;
+    ffmpeg::Output output;
     ffmpeg::CodecContextPtr videoCodec;
     AVStream* videoStream = nullptr;
-    codec::ScalePtr scaler;
+    ffmpeg::ScalePtr scaler;
     ffmpeg::FramePtr videoFrame;
     int64_t lastVideoPts = AV_NOPTS_VALUE;
 
     ffmpeg::CodecContextPtr audioCodec;
     AVStream* audioStream = nullptr;
-    codec::ResamplePtr resampler;
-    codec::FifoPtr fifo;
+    ffmpeg::ResamplePtr resampler;
+    ffmpeg::FifoPtr fifo;
     ffmpeg::FramePtr audioFrame;
     int64_t audioSamplesEncoded = 0;
 
@@ -62,7 +62,7 @@ struct MediaWriter::State {
             packet->stream_index = stream->index;
             const int written = av_interleaved_write_frame(output.context, packet.get());
             if (written < 0) {
-                return codec::makeError(written, MediaError::diskFull, "Writing failed");
+                return ffmpeg::makeError(written, MediaError::diskFull, "Writing failed");
             }
         }
     }
@@ -166,11 +166,14 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
             if (video.level > 0) {
                 encoder->level = video.level;
             }
+            if (!video.bFrames) {
+                encoder->max_b_frames = 0;
+            }
         }
         result = avcodec_open2(encoder, codec, &options);
         av_dict_free(&options);
         if (result < 0) {
-            return fail(codec::makeError(result, MediaError::encoderNotFound,
+            return fail(ffmpeg::makeError(result, MediaError::encoderNotFound,
                                          "Cannot open the video encoder"));
         }
         state->videoStream = avformat_new_stream(context, nullptr);
@@ -215,7 +218,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         }
         result = avcodec_open2(encoder, codec, nullptr);
         if (result < 0) {
-            return fail(codec::makeError(result, MediaError::encoderNotFound,
+            return fail(ffmpeg::makeError(result, MediaError::encoderNotFound,
                                          "Cannot open the audio encoder"));
         }
         state->audioStream = avformat_new_stream(context, nullptr);
@@ -355,14 +358,14 @@ std::optional<Error> MediaWriter::finish() {
     if (!error) {
         const int result = av_write_trailer(state.output.context);
         if (result < 0) {
-            error = codec::makeError(result, MediaError::diskFull, "Cannot complete the movie");
+            error = ffmpeg::makeError(result, MediaError::diskFull, "Cannot complete the movie");
         }
     }
     if (!error && state.output.fileOpen) {
         const int result = avio_closep(&state.output.context->pb);
         state.output.fileOpen = false;
         if (result < 0) {
-            error = codec::makeError(result, MediaError::diskFull, "Cannot close the movie");
+            error = ffmpeg::makeError(result, MediaError::diskFull, "Cannot close the movie");
         }
     }
     if (error) {

@@ -41,6 +41,9 @@ class MediaWriter {
         // times ten (40 is level 4.0); empty and 0 leave the choice to the encoder.
         std::string profile;
         int level = 0;
+        // H.264 only: false keeps every frame in display order (no B-frames), so that each
+        // sample's decode time is its presentation time.
+        bool bFrames = true;
     };
 
     struct AudioSettings {

@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "tools/emulator/QueryString.hpp"
+#include "tools/emulator/Router.hpp"
 
 namespace pindle::emulator {
 
@@ -115,6 +116,7 @@ bool NotificationChannel::accept(
         appID.pop_back();
     if (appID.empty() || appID.find('/') != std::string::npos)
         return false;
+    appID = Router::percentDecode(appID);
     std::string token;
     if (auto query = target.find('?'); query != std::string::npos) {
         token = QueryString(target.substr(query + 1)).get("token").value_or("");

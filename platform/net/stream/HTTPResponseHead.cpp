@@ -26,6 +26,11 @@ std::optional<HTTPResponseHead> HTTPResponseHead::parse(std::string_view bytes) 
     if (!length)
         return std::nullopt;
     std::string_view head = bytes.substr(0, *length - 2);
+    // A carriage return belongs only in a line end; a bare one is a malformed head.
+    for (std::size_t i = head.find('\r'); i != std::string_view::npos; i = head.find('\r', i + 1)) {
+        if (i + 1 >= head.size() || head[i + 1] != '\n')
+            return std::nullopt;
+    }
     auto lineEnd = head.find("\r\n");
     std::string_view statusLine = head.substr(0, lineEnd);
     // "HTTP/1.1 101 Switching Protocols"

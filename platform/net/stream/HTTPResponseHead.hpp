@@ -20,8 +20,8 @@ class HTTPResponseHead {
     // The length of the head including its terminating empty line, when `bytes` hold a
     // complete one.
     static std::optional<std::size_t> completeLength(std::string_view bytes);
-    // Parses a complete head; nothing when the status line is not "HTTP/1.x <3 digits>" or a
-    // field line has no colon.
+    // Parses a complete head; nothing when the status line is not "HTTP/1.x <3 digits>", a
+    // field line has no colon, or a carriage return stands outside a line end.
     static std::optional<HTTPResponseHead> parse(std::string_view bytes);
 
     int statusCode() const { return statusCode_; }

@@ -69,6 +69,8 @@ TEST(PNDownloaderRangeTest, RangeHeaderAsksForTheLastByteInclusively) {
     EXPECT_EQ(PNDownloader::httpHeader({100, 50}), "bytes=100-149");
     EXPECT_EQ(PNDownloader::httpHeader({0, 1}), "bytes=0-0");
     EXPECT_EQ(PNDownloader::httpHeader({500, 0}), "bytes=500-");
+    EXPECT_EQ(PNDownloader::httpHeader({500, -1}), "bytes=500-");
+    EXPECT_EQ(PNDownloader::httpHeader({-1, 5}), std::nullopt);
     EXPECT_EQ(PNDownloader::httpHeader({INT64_MAX, 2}), std::nullopt);
 }
 
@@ -82,12 +84,44 @@ TEST_F(PNDownloaderTest, RangedDownloadArrivesByteExactWithTheFileSize) {
     EXPECT_GT(whole.chunks, 1);
     for (std::int64_t size : whole.sizesSeen) EXPECT_EQ(size, total);
 
-    auto [tail, tailEnd] = download({total - 10, 0});
+    auto [tail, tailEnd] = download({total - 10, -1});
+    EXPECT_FALSE(tailEnd.error);
     EXPECT_EQ(tail.bytes, Data(media_.end() - 10, media_.end()));
 
     auto request = emulator_.server().requestLog().requests().back();
     EXPECT_EQ(request.header("Range"), "bytes=" + std::to_string(total - 10) + "-");
     EXPECT_FALSE(request.header("Authorization"));
+}
+
+TEST_F(PNDownloaderTest, AWholeFileReplyToARangeHandsOnOnlyTheRangesBytes) {
+    // A server that ignores "Range" and answers 200 with the whole file.
+    emulator_.server().addReply("GET", "/whole.mp4", emulator::Response::text(200, media_));
+    const std::int64_t total = static_cast<std::int64_t>(media_.size());
+    const struct {
+        PNByteRange range;
+        std::int64_t first, last;  // the bytes expected, [first, last)
+    } cases[] = {
+        {{0, 2}, 0, 2},
+        {{1000, 500}, 1000, 1500},
+        {{200000, -1}, 200000, total},
+        {{total - 3, 0}, total - 3, total},
+    };
+    for (const auto& c : cases) {
+        auto collected = std::make_shared<Data>();
+        Outcome<End> end;
+        PNDownloader::data(
+            *platform::URL::fromString(emulator_.baseURL() + "/whole.mp4"), c.range,
+            [collected](const Data& chunk, std::int64_t) {
+                collected->insert(collected->end(), chunk.begin(), chunk.end());
+            },
+            [&](std::int64_t size, const std::optional<Error>& error) {
+                end.set({size, error});
+            });
+        EXPECT_FALSE(end.wait().error) << c.range.location;
+        EXPECT_EQ(end.wait().size, total);
+        EXPECT_TRUE(*collected == Data(media_.begin() + c.first, media_.begin() + c.last))
+            << c.range.location << " got " << collected->size();
+    }
 }
 
 TEST_F(PNDownloaderTest, UnsatisfiableRangeDeliversNoBytesAndTheStatusError) {

@@ -32,7 +32,7 @@ class PNLocalVideoCacheTest : public testing::UploadsTest {
         PNUploadingStateManager::shared().put(record, token_);
     }
     std::string path(const std::string& id, const std::string& resolution) const {
-        return cache_.pathForCache(id, resolution).path();
+        return cache_.pathForCache(id, resolution)->path();
     }
     bool exists(const std::string& path) const {
         return platform::FileManager::defaultManager().fileExists(path);
@@ -43,13 +43,13 @@ class PNLocalVideoCacheTest : public testing::UploadsTest {
 };
 
 TEST_F(PNLocalVideoCacheTest, NamesFilesInThePsdkFolderOfDocuments) {
-    EXPECT_EQ(cache_.pathForCache("abc", "720p").path(), home_ + "/Documents/psdk/abc_720p.mp4");
-    EXPECT_EQ(cache_.pathForMOVVideoCache("abc").path(), home_ + "/Documents/psdk/abc.mov");
+    EXPECT_EQ(cache_.pathForCache("abc", "720p")->path(), home_ + "/Documents/psdk/abc_720p.mp4");
+    EXPECT_EQ(cache_.pathForMOVVideoCache("abc")->path(), home_ + "/Documents/psdk/abc.mov");
     EXPECT_FALSE(exists(home_ + "/Documents/psdk"));
 
     EXPECT_TRUE(cache_.resolutions("abc").empty());
-    testing::writeMedia(cache_.pathForMOVVideoCache("abc"), 1);
-    testing::writeMedia(cache_.pathForCache("abc", "720p"), 1);
+    testing::writeMedia(*cache_.pathForMOVVideoCache("abc"), 1);
+    testing::writeMedia(*cache_.pathForCache("abc", "720p"), 1);
     testing::writeMedia(platform::URL::fileURLWithPath(home_ + "/Documents/other/abc_wxyz.tmp"), 1);
     testing::writeMedia(platform::URL::fileURLWithPath(home_ + "/Documents/psdk/xabc_360p.mp4"), 1);
     testing::writeMedia(platform::URL::fileURLWithPath(home_ + "/Documents/abc_x/y.mp4"), 1);
@@ -60,11 +60,11 @@ TEST_F(PNLocalVideoCacheTest, NamesFilesInThePsdkFolderOfDocuments) {
 }
 
 TEST_F(PNLocalVideoCacheTest, PutMeasuresFilesAndOrdersByCreationDate) {
-    testing::writeMedia(cache_.pathForCache("b", "720p"), 100);
-    testing::writeMedia(cache_.pathForMOVVideoCache("b"), 50);
-    testing::writeMedia(cache_.pathForCache("a", "360p"), 10);
-    testing::writeMedia(cache_.pathForCache("c", "720p"), 10);
-    testing::writeMedia(cache_.pathForCache("same", "720p"), 10);
+    testing::writeMedia(*cache_.pathForCache("b", "720p"), 100);
+    testing::writeMedia(*cache_.pathForMOVVideoCache("b"), 50);
+    testing::writeMedia(*cache_.pathForCache("a", "360p"), 10);
+    testing::writeMedia(*cache_.pathForCache("c", "720p"), 10);
+    testing::writeMedia(*cache_.pathForCache("same", "720p"), 10);
 
     cache_.put(video("b", 20), token_);
     cache_.put(video("a", 10), token_);
@@ -86,9 +86,9 @@ TEST_F(PNLocalVideoCacheTest, PutMeasuresFilesAndOrdersByCreationDate) {
 }
 
 TEST_F(PNLocalVideoCacheTest, LookupsByVideo) {
-    testing::writeMedia(cache_.pathForMOVVideoCache("mov"), 5);
-    testing::writeMedia(cache_.pathForCache("only540", "540p"), 5);
-    testing::writeMedia(cache_.pathForCache("unindexed", "720p"), 5);
+    testing::writeMedia(*cache_.pathForMOVVideoCache("mov"), 5);
+    testing::writeMedia(*cache_.pathForCache("only540", "540p"), 5);
+    testing::writeMedia(*cache_.pathForCache("unindexed", "720p"), 5);
     auto tagged = video("mov", 1);
     tagged->setTags({"x", "y"});
     tagged->setInternalMetadata({{"k", "v"}, {"z", "1"}});
@@ -96,7 +96,7 @@ TEST_F(PNLocalVideoCacheTest, LookupsByVideo) {
     cache_.put(video("only540", 2), token_);
 
     EXPECT_EQ(cache_.videoLocalMediaURL("mov"), cache_.pathForMOVVideoCache("mov"));
-    testing::writeMedia(cache_.pathForCache("mov", "720p"), 5);
+    testing::writeMedia(*cache_.pathForCache("mov", "720p"), 5);
     EXPECT_EQ(cache_.videoLocalMediaURL("mov"), cache_.pathForCache("mov", "720p"));
     EXPECT_FALSE(cache_.videoLocalMediaURL("only540"));
     EXPECT_FALSE(cache_.videoLocalMediaURL("unindexed"));
@@ -113,7 +113,7 @@ TEST_F(PNLocalVideoCacheTest, LookupsByVideo) {
     for (const auto& c : cases) EXPECT_EQ(cache_.videosByTags(c.tags, c.metadata).size(), c.count);
 
     cache_.removeNonConvertedFile("mov");
-    EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("mov").path()));
+    EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("mov")->path()));
     EXPECT_EQ(cache_.cache()[0].size, 0);  // entered with the MOV file alone
 }
 
@@ -121,7 +121,7 @@ TEST_F(PNLocalVideoCacheTest, LimitEvictsOnlyFinishedUploadsOldestFirst) {
     cache_.setLimitSize(250);
     for (const auto& [id, created] :
          std::vector<std::pair<std::string, double>>{{"old", 1}, {"pending", 2}, {"newer", 3}}) {
-        testing::writeMedia(cache_.pathForCache(id, "720p"), 100);
+        testing::writeMedia(*cache_.pathForCache(id, "720p"), 100);
         storeRecord(id, true, id != "pending", created);
         cache_.put(video(id, created), token_);
     }
@@ -130,7 +130,7 @@ TEST_F(PNLocalVideoCacheTest, LimitEvictsOnlyFinishedUploadsOldestFirst) {
     EXPECT_FALSE(exists(path("old", "720p")));
     EXPECT_FALSE(PNUploadingStateManager::shared().uploading("old", token_));
 
-    testing::writeMedia(cache_.pathForCache("big", "720p"), 400);
+    testing::writeMedia(*cache_.pathForCache("big", "720p"), 400);
     storeRecord("big", true, false, 4);
     testing::EventRecorder recorder;
     cache_.put(video("big", 4), token_);
@@ -141,8 +141,8 @@ TEST_F(PNLocalVideoCacheTest, LimitEvictsOnlyFinishedUploadsOldestFirst) {
 }
 
 TEST_F(PNLocalVideoCacheTest, RemoveForgetsEverythingAndAlwaysPosts) {
-    testing::writeMedia(cache_.pathForCache("v", "720p"), 10);
-    testing::writeMedia(cache_.pathForMOVVideoCache("v"), 10);
+    testing::writeMedia(*cache_.pathForCache("v", "720p"), 10);
+    testing::writeMedia(*cache_.pathForMOVVideoCache("v"), 10);
     storeRecord("v", true, false, 1);
     cache_.put(video("v", 1), token_);
     ASSERT_EQ(PNUploads::shared().uploads().size(), 1u);
@@ -152,7 +152,7 @@ TEST_F(PNLocalVideoCacheTest, RemoveForgetsEverythingAndAlwaysPosts) {
     cache_.remove("never");
     EXPECT_TRUE(indexed().empty());
     EXPECT_FALSE(exists(path("v", "720p")));
-    EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("v").path()));
+    EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("v")->path()));
     EXPECT_TRUE(PNUploadingPersistentStorage::shared().uploadings().empty());
     EXPECT_EQ(recorder.events(),
               (Events{"will", "did", "PNVideoUploadsUpdated", "PNLocalVideoCleanedUp:v",
@@ -161,9 +161,9 @@ TEST_F(PNLocalVideoCacheTest, RemoveForgetsEverythingAndAlwaysPosts) {
 
 TEST_F(PNLocalVideoCacheTest, ResetRebuildsFromTheRecords) {
     for (const char* id : {"incomplete", "uploaded", "late", "early", "nofile"})
-        testing::writeMedia(cache_.pathForMOVVideoCache(id), 10);
+        testing::writeMedia(*cache_.pathForMOVVideoCache(id), 10);
     platform::FileManager::defaultManager().removeItem(
-        cache_.pathForMOVVideoCache("nofile").path());
+        cache_.pathForMOVVideoCache("nofile")->path());
     storeRecord("incomplete", false, false, 1);
     storeRecord("uploaded", true, true, 2);
     storeRecord("late", true, false, 30);
@@ -175,8 +175,8 @@ TEST_F(PNLocalVideoCacheTest, ResetRebuildsFromTheRecords) {
     cache_.resetCache();
     EXPECT_EQ(cache_.resetCount(), resets + 1);
     EXPECT_EQ(indexed(), (Events{"early", "late"}));
-    EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("incomplete").path()));
-    EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("uploaded").path()));
+    EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("incomplete")->path()));
+    EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("uploaded")->path()));
     auto remaining = PNUploadingPersistentStorage::shared().uploadings();
     ASSERT_EQ(remaining.size(), 2u);
     auto events = recorder.events();
@@ -189,6 +189,45 @@ TEST_F(PNLocalVideoCacheTest, ResetRebuildsFromTheRecords) {
     ASSERT_TRUE(rebuilt);
     EXPECT_EQ(rebuilt->title(), "title of early");
     EXPECT_EQ(rebuilt->creationDate(), Date::fromTimeIntervalSince1970(10));
+}
+
+TEST_F(PNLocalVideoCacheTest, IdentifiersThatMayNameNoFileTouchNoFile) {
+    // Files a traversing identifier would reach: Documents/victim.mov, Library/secret.mov and
+    // the folder's own MP4 names.
+    const std::vector<std::string> victims = {home_ + "/Documents/victim.mov",
+                                              home_ + "/Library/secret.mov",
+                                              home_ + "/Documents/psdk/_720p.mp4"};
+    for (const auto& victim : victims)
+        testing::writeMedia(platform::URL::fileURLWithPath(victim), 10);
+
+    const std::string unsafe[] = {
+        "../victim", "../../Library/secret", "",    ".",   "..",  "a/b", std::string("a\0b", 3),
+        "sp ace",    "caf\xc3\xa9",          "q?x", "h#x", "p%2e"};
+    testing::EventRecorder recorder;
+    Events expected;
+    for (const auto& id : unsafe) {
+        EXPECT_FALSE(cache_.pathForCache(id, "720p")) << id;
+        EXPECT_FALSE(cache_.pathForMOVVideoCache(id)) << id;
+        EXPECT_TRUE(cache_.resolutions(id).empty()) << id;
+        cache_.put(video(id, 1), token_);
+        cache_.removeNonConvertedFile(id);
+        cache_.remove(id);
+        expected.push_back("PNLocalVideoCleanedUp:" + id);
+    }
+    EXPECT_TRUE(indexed().empty());
+    for (const auto& victim : victims) EXPECT_TRUE(exists(victim)) << victim;
+    EXPECT_EQ(recorder.events(), expected);
+
+    // Unusual identifiers the API client takes name files like any other.
+    for (const std::string id : {"...", ".hidden", "a..b", "~x-y_z", "a:b@c"}) {
+        testing::writeMedia(*cache_.pathForMOVVideoCache(id), 10);
+        cache_.put(video(id, 1), token_);
+        EXPECT_EQ(cache_.videoLocalMediaURL(id), cache_.pathForMOVVideoCache(id)) << id;
+        cache_.remove(id);
+        EXPECT_FALSE(exists(cache_.pathForMOVVideoCache(id)->path())) << id;
+    }
+    EXPECT_TRUE(indexed().empty());
+    for (const auto& victim : victims) EXPECT_TRUE(exists(victim)) << victim;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "PindleCore/caches/PNURLAssetCache.hpp"
+#include "platform/media/URLAsset.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@ namespace pindle {
 namespace {
 
 platform::AssetPtr someAsset() {
-    return platform::Asset::make(platform::URL::fileURLWithPath("/nonexistent/clip.mp4"));
+    return platform::URLAsset::make(platform::URL::fileURLWithPath("/nonexistent/clip.mp4"));
 }
 
 // Puts assets until the list holds `target` (the list is process-wide; it never holds more

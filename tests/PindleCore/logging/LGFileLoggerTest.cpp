@@ -7,6 +7,7 @@
 #include "PindleCore/logging/LGLogFileManagerDefault.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/files/Bundle.hpp"
 #include "platform/files/FileHandle.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/log/StandardError.hpp"
@@ -100,6 +101,27 @@ TEST_F(LGFileLoggerTest, NamesFilesAfterAppAndMinuteWithCountersOnCollisions) {
     files().createFile(logs_ + "/notes.txt");
     EXPECT_EQ(logs->unsortedLogFileNames().size(), 3u);
     EXPECT_EQ(logs->sortedLogFileNames().front(), app + " 2026-03-01 14-05 3.log");
+}
+
+TEST_F(LGFileLoggerTest, AHostIdentifierThatLeavesTheFolderNamesNoFile) {
+    clock_->setNow(platform::Date::fromTimeIntervalSince1970(1'772'373'930));
+    struct Case {
+        std::string identifier;
+        bool creates;
+    };
+    const Case cases[] = {
+        {"../../escaped", false}, {"com.example/x", false}, {"My App \xc3\xa9", true}};
+    for (const auto& c : cases) {
+        platform::Bundle::setIdentifier(c.identifier);
+        auto path = manager()->createNewLogFile();
+        EXPECT_EQ(path.has_value(), c.creates) << c.identifier;
+        if (path) {
+            EXPECT_EQ(*path, logs_ + "/" + c.identifier + " 2026-03-01 14-05.log");
+        }
+    }
+    platform::Bundle::setIdentifier({});
+    EXPECT_FALSE(files().fileExists(folder_ + "/escaped 2026-03-01 14-05.log"));
+    EXPECT_FALSE(files().fileExists(logs_ + "/com.example"));
 }
 
 TEST_F(LGFileLoggerTest, DeletesOldFilesByCountAndByQuotaKeepingTheFileInUse) {

@@ -99,11 +99,18 @@ TEST_F(PNNotificationsManagerTest, BackendEventsBecomeVideoNotifications) {
     channel().broadcast(appID_, {{"event", "modified"}, {"id", "v2"}});
     channel().broadcast(appID_, {{"event", "deleted"}, {"id", "v3"}});
     channel().broadcast("another-app", {{"event", "deleted"}, {"id", "elsewhere"}});
+    channel().broadcast(appID_,
+                        {{"event", "ready"},
+                         {"id", "v4"},
+                         {"data", {{"mp4Url", {{"360p", "https://cdn.test/v4-360.mp4"}}}}}});
 
-    ASSERT_TRUE(pumpUntil([&] { return posted().size() >= 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return posted().size() >= 4; }));
     platform::MainThread::drain();
     auto events = posted();
-    ASSERT_EQ(events.size(), 3u);
+    ASSERT_EQ(events.size(), 4u);
+    platform::Dictionary renditions{{"360p", "https://cdn.test/v4-360.mp4"}};
+    EXPECT_EQ(events[3].object,
+              platform::Value(platform::Dictionary{{"videoID", "v4"}, {"mp4Url", renditions}}));
     EXPECT_EQ(events[0].name, NotificationName::PNVideoCreated);
     platform::Dictionary created{{"videoID", "v1"}, {"mp4Url", "https://cdn.test/v1.mp4"}};
     EXPECT_EQ(events[0].object, platform::Value(created));
@@ -111,6 +118,15 @@ TEST_F(PNNotificationsManagerTest, BackendEventsBecomeVideoNotifications) {
     EXPECT_EQ(events[1].object, platform::Value("v2"));
     EXPECT_EQ(events[2].name, NotificationName::PNVideoDeleted);
     EXPECT_EQ(events[2].object, platform::Value("v3"));
+}
+
+TEST_F(PNNotificationsManagerTest, TheApplicationAndTokenReachTheChannelIntactWhateverTheyHold) {
+    const std::string token = "a&token=forged b+c/d#e%";
+    session()->setSessionToken(token);
+    session()->setAppID("app one?x=1");
+    manager_->Connect();
+    ASSERT_TRUE(pumpUntil([&] { return channel().connectionCount("app one?x=1") == 1; }));
+    EXPECT_EQ(channel().tokens(), std::vector<std::string>{token});
 }
 
 TEST_F(PNNotificationsManagerTest, ChangesThroughTheBackendArriveAsNotifications) {

@@ -20,6 +20,12 @@ TEST_F(PCacheManagerTest, NamesAndFindsTheFilesOfAVideo) {
     EXPECT_EQ(names.pathForVideoCache("abc", "720p"), folder + "/abc_720p.mp4");
     EXPECT_EQ(names.pathPatternForVideoCache("abc"), folder + "/abc_%@.mp4");
     EXPECT_TRUE(names.resolutionsForVideoCache("abc").empty());
+    for (const char* unsafe : {"../abc", "..", "a/b"}) {
+        EXPECT_FALSE(names.pathForMOVVideoCache(unsafe)) << unsafe;
+        EXPECT_FALSE(names.pathForVideoCache(unsafe, "720p")) << unsafe;
+        EXPECT_FALSE(names.pathPatternForVideoCache(unsafe)) << unsafe;
+    }
+    EXPECT_FALSE(names.pathForVideoCache("abc", "/../../x"));
 
     struct Case {
         std::vector<std::string> files;

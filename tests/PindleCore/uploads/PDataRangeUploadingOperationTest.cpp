@@ -20,7 +20,7 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
                 bool imported, std::vector<std::string> resolutions = {}) {
         Data file(size);
         for (std::size_t i = 0; i < size; ++i) file[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-        const std::string path = PCacheManager::getInstance().pathForVideoCache(id, resolution);
+        const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, resolution);
         EXPECT_FALSE(platform::FileManager::defaultManager().writeAtomically(path, file));
         PNUploadingState::Fields fields;
         fields.videoID = id;

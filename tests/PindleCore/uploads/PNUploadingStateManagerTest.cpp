@@ -20,7 +20,7 @@ class PNUploadingStateManagerTest : public testing::UploadsTest {
   protected:
     // A complete, converted record whose 720p file holds `size` bytes.
     PNUploadingStatePtr storeConverted(const std::string& id, std::size_t size) {
-        testing::writeMedia(PNLocalVideoCache::shared().pathForCache(id, "720p"), size);
+        testing::writeMedia(*PNLocalVideoCache::shared().pathForCache(id, "720p"), size);
         auto record = testing::makeRecord(id);
         record->setIsConverted(true);
         manager_.put(record, token_);
@@ -220,13 +220,13 @@ TEST_F(PNUploadingStateManagerTest, ProgressRoundsToHundredthsHalfAwayFromZero) 
         {0, 5, true, 0.0f},  {10, 5, false, 0.0f},  {10, 15, true, 1.5f},
     };
     for (const auto& c : cases) {
-        testing::writeMedia(PNLocalVideoCache::shared().pathForCache("p", "720p"), c.fileSize);
+        testing::writeMedia(*PNLocalVideoCache::shared().pathForCache("p", "720p"), c.fileSize);
         auto record = testing::makeRecord("p");
         record->setIsConverted(c.converted);
         record->setBytesUploaded(c.sent);
         EXPECT_EQ(PNUploads::uploadingProgress(*record), c.progress) << c.fileSize << " " << c.sent;
         platform::FileManager::defaultManager().removeItem(
-            PNLocalVideoCache::shared().pathForCache("p", "720p").path());
+            PNLocalVideoCache::shared().pathForCache("p", "720p")->path());
     }
 }
 

@@ -155,8 +155,8 @@ class PNUploadingStateFilesTest : public testing::UploadsTest {};
 
 TEST_F(PNUploadingStateFilesTest, BytesToUploadCountOnlyConvertedFiles) {
     auto& cache = PNLocalVideoCache::shared();
-    testing::writeMedia(cache.pathForCache("abc", "720p"), 300);
-    testing::writeMedia(cache.pathForCache("abc", "360p"), 20);
+    testing::writeMedia(*cache.pathForCache("abc", "720p"), 300);
+    testing::writeMedia(*cache.pathForCache("abc", "360p"), 20);
 
     auto fields = testing::recordFields("abc");
     fields.resolutionsToUpload = {"720p", "360p", "720p", "540p"};

@@ -17,7 +17,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/media/AssetWriter.hpp"
 #include "platform/media/Image.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "tests/support/MediaSummary.hpp"
 
 namespace pindle::legacy {
 namespace {
@@ -131,7 +131,7 @@ TEST_F(PUploadingServiceTest, AFileIsConvertedUploadedAndReported) {
         out << *object;
     }
     platform::Error error;
-    auto probe = platform::MediaProbe::open(copy, &error);
+    auto probe = platform::testing::MediaSummary::read(copy, &error);
     ASSERT_TRUE(probe) << error.description();
     auto record = PNUploadingStateManager::shared().uploading(id, PNTokenObject::sharedInstance());
     ASSERT_TRUE(record);

@@ -12,7 +12,8 @@
 #include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/media/MediaError.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "platform/media/URLAsset.hpp"
+#include "tests/support/MediaSummary.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "tests/support/TestFolders.hpp"
 
@@ -20,7 +21,7 @@ namespace pindle::legacy {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::MediaProbe;
+using platform::testing::MediaSummary;
 using platform::MediaWriter;
 using platform::Size;
 using platform::URL;
@@ -164,7 +165,7 @@ TEST_F(PVideoConverterTest, ConvertsToTheUploadFormat) {
         ASSERT_EQ(outcome.error, std::nullopt) << outcome.error->description();
 
         platform::Error error;
-        auto probe = MediaProbe::open(output, &error);
+        auto probe = MediaSummary::read(output, &error);
         ASSERT_TRUE(probe) << error.description();
         EXPECT_EQ(probe->hasVideo, c.source.video);
         EXPECT_EQ(probe->hasAudio, c.source.audio);
@@ -247,7 +248,7 @@ TEST_F(PVideoConverterTest, FailuresReachTheCompletion) {
 
 TEST_F(PVideoConverterTest, ExportSessionReportsStatusProgressAndErrors) {
     const URL source = makeSource("source.mov", {});
-    auto session = PSDAVAssetExportSession::exportSessionWithAsset(platform::Asset::make(source));
+    auto session = PSDAVAssetExportSession::exportSessionWithAsset(platform::URLAsset::make(source));
     EXPECT_EQ(session->status(), PSDAVAssetExportSession::Status::unknown);
     EXPECT_EQ(session->progress(), 0.0f);
 
@@ -294,7 +295,7 @@ TEST_F(PVideoConverterTest, ExportSessionReportsStatusProgressAndErrors) {
     EXPECT_EQ(session->status(), PSDAVAssetExportSession::Status::completed);
     EXPECT_EQ(session->error(), std::nullopt);
     EXPECT_EQ(session->progress(), 1.0f);
-    auto probe = MediaProbe::open(output);
+    auto probe = MediaSummary::read(output);
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->naturalSize, (Size{128, 72}));
     EXPECT_EQ(cancelledCalls.load(), 1);

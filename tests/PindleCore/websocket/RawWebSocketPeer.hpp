@@ -11,6 +11,7 @@
 #include <openssl/sha.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -26,16 +27,27 @@ namespace pindle::testing {
 
 inline constexpr int kPeerTimeoutMilliseconds = 10000;
 
-// A key pair and a certificate for `commonName`, self-signed or signed by `issuer`.
+// A key pair and a certificate for `commonName`, self-signed or signed by `issuer`. A leaf
+// names its host in subjectAltName too (as an IP address when it is one); an authority is
+// marked as a CA that may sign. `validSeconds` below zero makes a certificate that has
+// already expired.
 class TestIdentity {
   public:
-    explicit TestIdentity(const std::string& commonName, const TestIdentity* issuer = nullptr) {
+    enum class Kind { leaf, authority };
+
+    explicit TestIdentity(const std::string& commonName, const TestIdentity* issuer = nullptr,
+                          Kind kind = Kind::leaf, long validSeconds = 3600L * 24) {
         key_ = EVP_EC_gen("P-256");
         certificate_ = X509_new();
         X509_set_version(certificate_, 2);
         ASN1_INTEGER_set(X509_get_serialNumber(certificate_), ++serial());
-        X509_gmtime_adj(X509_getm_notBefore(certificate_), -3600);
-        X509_gmtime_adj(X509_getm_notAfter(certificate_), 3600L * 24);
+        if (validSeconds >= 0) {
+            X509_gmtime_adj(X509_getm_notBefore(certificate_), -3600);
+            X509_gmtime_adj(X509_getm_notAfter(certificate_), validSeconds);
+        } else {
+            X509_gmtime_adj(X509_getm_notBefore(certificate_), 2 * validSeconds);
+            X509_gmtime_adj(X509_getm_notAfter(certificate_), validSeconds);
+        }
         X509_set_pubkey(certificate_, key_);
         X509_NAME* name = X509_get_subject_name(certificate_);
         X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
@@ -43,6 +55,15 @@ class TestIdentity {
                                    -1, 0);
         X509_set_issuer_name(certificate_,
                              issuer ? X509_get_subject_name(issuer->certificate_) : name);
+        if (kind == Kind::authority) {
+            addExtension(NID_basic_constraints, "critical,CA:TRUE");
+            addExtension(NID_key_usage, "critical,keyCertSign,cRLSign");
+        } else {
+            unsigned char address[16];
+            bool isAddress = inet_pton(AF_INET, commonName.c_str(), address) == 1 ||
+                             inet_pton(AF_INET6, commonName.c_str(), address) == 1;
+            addExtension(NID_subject_alt_name, (isAddress ? "IP:" : "DNS:") + commonName);
+        }
         X509_sign(certificate_, issuer ? issuer->key_ : key_, EVP_sha256());
     }
     ~TestIdentity() {
@@ -63,6 +84,12 @@ class TestIdentity {
     EVP_PKEY* key() const { return key_; }
 
   private:
+    void addExtension(int nid, const std::string& value) {
+        X509_EXTENSION* extension =
+            X509V3_EXT_conf_nid(nullptr, nullptr, nid, const_cast<char*>(value.c_str()));
+        X509_add_ext(certificate_, extension, -1);
+        X509_EXTENSION_free(extension);
+    }
     static long& serial() {
         static long value = 1;
         return value;
@@ -244,6 +271,9 @@ class RawPeer {
         return SSL_accept(ssl_) == 1;
     }
 
+    // Ends the sending half (a FIN); the client's answer can still be read.
+    void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
+
     // Ends the connection at once, without a closing handshake.
     void drop() {
         if (ssl_) {
@@ -262,29 +292,46 @@ class RawPeer {
 
 class RawWebSocketServer {
   public:
-    // Plain TCP, or TLS with `identity` when given.
-    // `chain` is sent after the identity's certificate.
+    // Plain TCP, or TLS with `identity` when given; `chain` is sent after the identity's
+    // certificate, in order.
     explicit RawWebSocketServer(const TestIdentity* identity = nullptr,
-                                const TestIdentity* chain = nullptr) {
+                                const TestIdentity* chain = nullptr)
+        : RawWebSocketServer(identity, chain ? std::vector<const TestIdentity*>{chain}
+                                             : std::vector<const TestIdentity*>{}) {}
+    // `ipv6`: listens on ::1 instead of 127.0.0.1.
+    RawWebSocketServer(const TestIdentity* identity, std::vector<const TestIdentity*> chain,
+                       bool ipv6 = false)
+        : ipv6_(ipv6) {
         // The server's TLS writes to a client that has gone must not end the test run.
         ::signal(SIGPIPE, SIG_IGN);
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
         ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 8);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        if (ipv6) {
+            sockaddr_in6 address{};
+            address.sin6_family = AF_INET6;
+            address.sin6_addr = in6addr_loopback;
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            socklen_t length = sizeof address;
+            ::listen(fd_, 8);
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+            port_ = ntohs(address.sin6_port);
+        } else {
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            ::listen(fd_, 8);
+            socklen_t length = sizeof address;
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+            port_ = ntohs(address.sin_port);
+        }
         if (identity) {
             context_ = SSL_CTX_new(TLS_server_method());
             SSL_CTX_use_certificate(context_, identity->certificate());
             SSL_CTX_use_PrivateKey(context_, identity->key());
-            if (chain)
-                SSL_CTX_add1_chain_cert(context_, chain->certificate());
+            for (const auto* certificate : chain)
+                SSL_CTX_add1_chain_cert(context_, certificate->certificate());
         }
     }
     ~RawWebSocketServer() {
@@ -297,8 +344,8 @@ class RawWebSocketServer {
 
     int port() const { return port_; }
     std::string url(const std::string& pathAndQuery = "/") const {
-        return std::string(context_ ? "wss" : "ws") + "://127.0.0.1:" + std::to_string(port_) +
-               pathAndQuery;
+        return std::string(context_ ? "wss" : "ws") + (ipv6_ ? "://[::1]:" : "://127.0.0.1:") +
+               std::to_string(port_) + pathAndQuery;
     }
 
     // The next connection (after the TLS handshake, when TLS is on and not `deferTLS`);
@@ -328,6 +375,7 @@ class RawWebSocketServer {
     bool startTLS(RawPeer& peer) { return peer.startServerTLS(context_); }
 
   private:
+    bool ipv6_ = false;
     int fd_ = -1;
     int port_ = 0;
     SSL_CTX* context_ = nullptr;

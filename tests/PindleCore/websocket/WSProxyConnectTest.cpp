@@ -32,6 +32,12 @@ std::shared_ptr<WSWebSocket> startThroughProxy(
     return socket;
 }
 
+std::string readBytes(RawPeer& peer, std::size_t count) {
+    std::string bytes(count, '\0');
+    EXPECT_TRUE(peer.readExactly(bytes.data(), count));
+    return bytes;
+}
+
 TEST(WSProxyConnectTest, TunnelsThroughAnHTTPProxyWithCONNECT) {
     // The test server plays the proxy and, once the tunnel is up, the WebSocket server.
     RawWebSocketServer proxy;
@@ -80,6 +86,80 @@ TEST(WSProxyConnectTest, ARefusedTunnelFailsWithTheProxysStatus) {
     EXPECT_EQ(failure->error.userInfo().at(WSHTTPResponseErrorKey).asWholeNumber(), 407);
 }
 
+TEST(WSProxyConnectTest, OnlyTheFinalAnswerToCONNECTCounts) {
+    struct Case {
+        const char* name;
+        std::string answer;
+        bool proxyCloses;
+        int status;  // 0: the tunnel opens
+    };
+    const Case cases[] = {
+        {"refusal, then the proxy closes",
+         "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", true,
+         407},
+        {"interim answer, then a refusal",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 403 Forbidden\r\n\r\n", false, 403},
+        {"head without end, over 64 KiB", "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(70000, 'a'),
+         false, 500},
+        {"proxy closes in the middle of its answer", "HTTP/1.1 200 Connection", true, 500},
+        // The server's first bytes ride along with the proxy's answer.
+        {"interim answer, then the tunnel",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 Connection established\r\n\r\n"
+         "HTTP/1.1 101 Switching Protocols\r\n",
+         false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawWebSocketServer proxy;
+        auto delegate = std::make_shared<RecordingSocketDelegate>();
+        auto socket = startThroughProxy("ws://videos.example.test/feed?token=secret",
+                                        "127.0.0.1:" + std::to_string(proxy.port()), delegate);
+        auto peer = proxy.accept();
+        ASSERT_TRUE(peer);
+        peer->readUntil("\r\n\r\n");
+        peer->write(c.answer);
+        if (c.proxyCloses)
+            peer->shutdownWrite();
+        if (c.status == 0) {
+            std::string upgrade = peer->readUntil("\r\n\r\n");
+            peer->write("Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: " +
+                        RawPeer::acceptFor(RawPeer::headerValue(upgrade, "Sec-WebSocket-Key")) +
+                        "\r\n\r\n");
+            EXPECT_TRUE(delegate->waitFor("open"));
+            continue;
+        }
+        auto failure = delegate->waitFor("fail");
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->error.code(), WSErrorCode::badResponseCode);
+        EXPECT_EQ(failure->error.userInfo().at(WSHTTPResponseErrorKey).asWholeNumber(), c.status);
+        // The upgrade request, with its token, never went to a proxy that opened no tunnel.
+        EXPECT_EQ(peer->readUntil("\r\n\r\n"), "");
+    }
+}
+
+TEST(WSProxyConnectTest, AnIPv6LiteralGoesToTheProxyAsAnAddress) {
+    RawWebSocketServer httpProxy;
+    auto delegate = std::make_shared<RecordingSocketDelegate>();
+    auto socket = startThroughProxy("ws://[2001:db8::1]:8080/feed",
+                                    "127.0.0.1:" + std::to_string(httpProxy.port()), delegate);
+    auto peer = httpProxy.accept();
+    ASSERT_TRUE(peer);
+    EXPECT_EQ(peer->readUntil("\r\n\r\n"),
+              "CONNECT [2001:db8::1]:8080 HTTP/1.1\r\nHost: [2001:db8::1]\r\n"
+              "Connection: keep-alive\r\nProxy-Connection: keep-alive\r\n\r\n");
+
+    RawWebSocketServer socksProxy;
+    socket = startThroughProxy("ws://[2001:db8::1]:8080/feed",
+                               "socks5://127.0.0.1:" + std::to_string(socksProxy.port()), delegate,
+                               "all_proxy");
+    peer = socksProxy.accept();
+    ASSERT_TRUE(peer);
+    EXPECT_EQ(readBytes(*peer, 3), std::string("\x05\x01\x00", 3));
+    peer->write(std::string("\x05\x00", 2));
+    EXPECT_EQ(readBytes(*peer, 22), std::string("\x05\x01\x00\x04\x20\x01\x0d\xb8", 8) +
+                                        std::string(11, '\0') + std::string("\x01\x1f\x90", 3));
+}
+
 TEST(WSProxyConnectTest, TLSRunsInsideTheTunnelAndChecksTheRealHost) {
     testing::TestIdentity identity("videos.example.test");
     RawWebSocketServer proxy(&identity);
@@ -106,12 +186,6 @@ TEST(WSProxyConnectTest, TLSRunsInsideTheTunnelAndChecksTheRealHost) {
     std::string upgrade = peer->acceptHandshake();
     EXPECT_EQ(RawPeer::headerValue(upgrade, "Origin"), "https://videos.example.test:8443");
     ASSERT_TRUE(delegate->waitFor("open"));
-}
-
-std::string readBytes(RawPeer& peer, std::size_t count) {
-    std::string bytes(count, '\0');
-    EXPECT_TRUE(peer.readExactly(bytes.data(), count));
-    return bytes;
 }
 
 TEST(WSProxyConnectTest, SpeaksSOCKS5WithUserNameAndPassword) {

@@ -27,10 +27,10 @@ TEST(WSSecurityPolicyTest, ChainValidationFollowsThePolicy) {
     EXPECT_EQ(WSSecurityPolicy::pinnningPolicyWithCertificates({}), nullptr);
 }
 
-TEST(WSSecurityPolicyTest, APinnedCertificateAnywhereInTheChainTrustsTheServer) {
+TEST(WSSecurityPolicyTest, BytesThatAreNoCertificateNeverMatchAPin) {
     WSPinningSecurityPolicy policy({platform::Data{9, 9}, platform::Data{1, 2, 3}});
-    EXPECT_TRUE(policy.evaluateServerTrust({platform::Data{5}, platform::Data{1, 2, 3}}, "x"));
-    EXPECT_FALSE(policy.evaluateServerTrust({platform::Data{1, 2}}, "x"));
+    EXPECT_FALSE(policy.evaluateServerTrust({platform::Data{1, 2, 3}}, "x"));
+    EXPECT_FALSE(policy.evaluateServerTrust({platform::Data{5}, platform::Data{1, 2, 3}}, "x"));
     EXPECT_FALSE(policy.evaluateServerTrust({}, "x"));
 }
 
@@ -76,28 +76,51 @@ class WSTLSConnectionTest : public ::testing::Test {
         return WSURLRequest(*platform::URL::fromString(server.url("/secure")));
     }
 
-    TestIdentity authority_{"Pindle Test Authority"};
-    TestIdentity leaf_{"127.0.0.1", &authority_};
+    using Kind = TestIdentity::Kind;
+    TestIdentity authority_{"Pindle Test Authority", nullptr, Kind::authority};
+    TestIdentity intermediate_{"Pindle Test Intermediate", &authority_, Kind::authority};
+    TestIdentity leaf_{"127.0.0.1", &intermediate_};
     TestIdentity unrelated_{"127.0.0.1"};
-    RawWebSocketServer server_{&leaf_, &authority_};
+    RawWebSocketServer server_{&leaf_, &intermediate_};
 };
 
-TEST_F(WSTLSConnectionTest, PinsDecideTrust) {
+TEST_F(WSTLSConnectionTest, OnlyAChainThatReachesAPinForThisHostIsTrusted) {
+    // Served by an attacker: its own key and certificate, followed by copies of the pinned
+    // certificates, which it can fetch from the real server.
+    TestIdentity attacker("127.0.0.1");
+    TestIdentity expired("127.0.0.1", &intermediate_, Kind::leaf, -3600);
+    TestIdentity otherHost("other.example.test", &intermediate_);
     struct Case {
         const char* name;
+        const TestIdentity* identity;
+        std::vector<const TestIdentity*> chain;
         std::vector<platform::Data> pins;
         bool opens;
     };
     const Case cases[] = {
-        {"leaf pinned", {leaf_.der()}, true},
-        {"intermediate pinned", {unrelated_.der(), authority_.der()}, true},
-        {"unrelated pinned", {unrelated_.der()}, false},
+        {"leaf pinned", &leaf_, {&intermediate_}, {leaf_.der()}, true},
+        {"intermediate pinned",
+         &leaf_,
+         {&intermediate_},
+         {unrelated_.der(), intermediate_.der()},
+         true},
+        {"root pinned", &leaf_, {&intermediate_}, {authority_.der()}, true},
+        {"unrelated pinned", &leaf_, {&intermediate_}, {unrelated_.der()}, false},
+        {"attacker leaf, copy of pinned leaf", &attacker, {&leaf_}, {leaf_.der()}, false},
+        {"attacker leaf, copy of pinned intermediate",
+         &attacker,
+         {&intermediate_},
+         {intermediate_.der()},
+         false},
+        {"expired leaf under pinned root", &expired, {&intermediate_}, {authority_.der()}, false},
+        {"leaf for another host", &otherHost, {&intermediate_}, {authority_.der()}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto req = request(server_);
+        RawWebSocketServer server(c.identity, c.chain);
+        auto req = request(server);
         req.pinnedCertificates = c.pins;
-        auto outcome = connect(server_, req);
+        auto outcome = connect(server, req);
         EXPECT_EQ(outcome.opened.has_value(), c.opens);
         if (!c.opens) {
             ASSERT_TRUE(outcome.failed);

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "PindleCore/websocket/WSUtilities.hpp"
 #include "RawWebSocketPeer.hpp"
 #include "RecordingSocketDelegate.hpp"
+#include "platform/crypto/SecureRandom.hpp"
 #include "platform/dispatch/MainThread.hpp"
 
 namespace pindle {
@@ -92,21 +96,50 @@ TEST_F(WSWebSocketTest, SendsTheUpgradeRequestAndOpensOnTheRightAcceptValue) {
 }
 
 TEST_F(WSWebSocketTest, RefusesABadHandshakeAnswer) {
+    // Each answer is written with "ACCEPT" replaced by the right Sec-WebSocket-Accept value.
+    const std::string good =
+        "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Accept: ACCEPT\r\n";
     struct Case {
         const char* name;
-        int status;
-        std::optional<std::string> accept;
-        std::string extraFields;
+        std::string answer;
         std::int64_t code;
         std::optional<int> httpStatus;
     };
     const Case cases[] = {
-        {"status 400", 400, std::nullopt, "", WSErrorCode::badResponseCode, 400},
-        {"status 503", 503, std::nullopt, "", WSErrorCode::badResponseCode, 503},
-        {"wrong accept", 101, std::string("dGhlIHNhbXBsZSBub25jZQ=="), "",
+        {"status 400", "HTTP/1.1 400 Bad Request\r\n" + good + "\r\n", WSErrorCode::badResponseCode,
+         400},
+        {"status 503", "HTTP/1.1 503 Unavailable\r\n" + good + "\r\n", WSErrorCode::badResponseCode,
+         503},
+        {"status 200", "HTTP/1.1 200 OK\r\n" + good + "\r\n", WSErrorCode::badResponseCode, 200},
+        {"status 302", "HTTP/1.1 302 Found\r\n" + good + "\r\n", WSErrorCode::badResponseCode, 302},
+        {"wrong accept",
+         "HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+         "Sec-WebSocket-Accept: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n",
          WSErrorCode::invalidHandshake, std::nullopt},
-        {"no accept", 101, std::string(""), "", WSErrorCode::invalidHandshake, std::nullopt},
-        {"unrequested protocol", 101, std::nullopt, "Sec-WebSocket-Protocol: other\r\n",
+        {"no accept", "HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n",
+         WSErrorCode::invalidHandshake, std::nullopt},
+        {"no upgrade field",
+         "HTTP/1.1 101 OK\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: ACCEPT\r\n\r\n",
+         WSErrorCode::invalidHandshake, std::nullopt},
+        {"upgrade to something else",
+         "HTTP/1.1 101 OK\r\nUpgrade: h2c\r\nConnection: Upgrade\r\n"
+         "Sec-WebSocket-Accept: ACCEPT\r\n\r\n",
+         WSErrorCode::invalidHandshake, std::nullopt},
+        {"connection not upgrade",
+         "HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: keep-alive\r\n"
+         "Sec-WebSocket-Accept: ACCEPT\r\n\r\n",
+         WSErrorCode::invalidHandshake, std::nullopt},
+        {"unrequested protocol",
+         "HTTP/1.1 101 OK\r\n" + good + "Sec-WebSocket-Protocol: other\r\n\r\n",
+         WSErrorCode::invalidHandshake, std::nullopt},
+        {"unrequested extension",
+         "HTTP/1.1 101 OK\r\n" + good + "Sec-WebSocket-Extensions: permessage-deflate\r\n\r\n",
+         WSErrorCode::invalidHandshake, std::nullopt},
+        {"bare carriage return before the end",
+         "HTTP/1.1 101 OK\r\n" + good + "X-Odd: yes\r\r\n\r\n", WSErrorCode::invalidHandshake,
+         std::nullopt},
+        {"head over 64 KiB", "HTTP/1.1 101 OK\r\n" + good + "X-Pad: " + std::string(70000, 'a'),
          WSErrorCode::invalidHandshake, std::nullopt},
     };
     for (const auto& c : cases) {
@@ -115,7 +148,13 @@ TEST_F(WSWebSocketTest, RefusesABadHandshakeAnswer) {
         auto socket = start(server_.url("/"));
         auto peer = server_.accept();
         ASSERT_TRUE(peer);
-        peer->acceptHandshake(c.status, c.accept, c.extraFields);
+        std::string request = peer->readUntil("\r\n\r\n");
+        std::string answer = c.answer;
+        if (auto at = answer.find("ACCEPT"); at != std::string::npos)
+            answer.replace(at, 6,
+                           RawPeer::acceptFor(RawPeer::headerValue(request, "Sec-WebSocket-Key")));
+        // A frame right behind the head must never be read as a message.
+        peer->write(answer + RawPeer::frame(kText, "not a message"));
         auto failure = delegate_->waitFor("fail");
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->error.domain(), WSWebSocketErrorDomain);
@@ -131,12 +170,29 @@ TEST_F(WSWebSocketTest, RefusesABadHandshakeAnswer) {
     }
 }
 
-TEST_F(WSWebSocketTest, AnyStatusBelow400WithTheRightAcceptOpens) {
-    auto socket = start(server_.url("/"));
+TEST_F(WSWebSocketTest, TheOpenTimeOutFiresWhileTheServerKeepsSendingAHead) {
+    WSURLRequest request(*platform::URL::fromString(server_.url("/")));
+    request.timeoutInterval = 0.3;
+    auto socket = start(request);
     auto peer = server_.accept();
     ASSERT_TRUE(peer);
-    peer->acceptHandshake(200);
-    EXPECT_TRUE(delegate_->waitFor("open"));
+    peer->readUntil("\r\n\r\n");
+    peer->write("HTTP/1.1 101 Switching Protocols\r\n");
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        for (int i = 0; i < 400 && !stop; ++i) {
+            peer->write("X: y\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    bool closed = platform::MainThread::runUntil(
+        [&] { return socket->readyState() == WSReadyState::closed; }, 10);
+    stop = true;
+    trickle.join();
+    ASSERT_TRUE(closed);
+    auto failure = delegate_->waitFor("fail");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->error.code(), platform::URLError::timedOut);
 }
 
 TEST_F(WSWebSocketTest, WritesEveryMessageAsOneMaskedFrameWithTheShortestLength) {
@@ -215,12 +271,26 @@ TEST_F(WSWebSocketTest, TextGoesToTheDataCallbackWhenTheDelegateAsks) {
     EXPECT_EQ(data->text, "{\"a\":1}");
 }
 
-TEST_F(WSWebSocketTest, ProtocolViolationsCloseWithTheirCode) {
+// The first eight bytes of a 64-bit payload length, most significant first.
+std::string longLength(std::uint8_t opcode, std::uint64_t length, bool fin = true) {
+    std::string bytes;
+    bytes += static_cast<char>((fin ? 0x80 : 0) | opcode);
+    bytes += static_cast<char>(127);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        bytes += static_cast<char>((length >> shift) & 0xFF);
+    return bytes;
+}
+
+TEST_F(WSWebSocketTest, AViolationStopsReadingSendsItsCodeAndEndsTheConnection) {
+    // Every case is followed on the wire by a ping and a text message: neither may be
+    // answered or delivered once the violation is known.
+    const std::string after = RawPeer::frame(kPing, "late") + RawPeer::frame(kText, "late");
     struct Case {
         const char* name;
         std::string bytes;
         int code;
         std::string reason;
+        std::size_t maximumMessageSize = WSFrameReader::defaultMaximumMessageSize;
     };
     const Case cases[] = {
         {"reserved bits", RawPeer::frame(kText, "x", true, 0x40), 1002, "Server used RSV bits"},
@@ -234,7 +304,15 @@ TEST_F(WSWebSocketTest, ProtocolViolationsCloseWithTheirCode) {
         {"new message inside another",
          RawPeer::frame(kText, "a", false) + RawPeer::frame(kText, "b"), 1002,
          "all data frames after the initial data frame must have opcode 0"},
-        {"unknown opcode", RawPeer::frame(0x3, "x"), 1002, "Unknown opcode 3"},
+        {"unknown opcode, payload never read", longLength(0x3, 1ull << 40), 1002,
+         "Unknown opcode 3"},
+        {"length with the top bit set", longLength(kBinary, 1ull << 63), 1002,
+         "Frame length has its most significant bit set"},
+        {"frame announcing 2^40 bytes", longLength(kBinary, 1ull << 40), 1009, "Message too big"},
+        {"fragments over the limit",
+         RawPeer::frame(kBinary, std::string(600, 'a'), false) +
+             RawPeer::frame(0x0, std::string(600, 'b'), false),
+         1009, "Message too big", 1000},
         {"close code 1004", RawPeer::frame(kClose, RawPeer::closePayload(1004)), 1002,
          "Cannot have close code of 1004"},
         {"close code 1006", RawPeer::frame(kClose, RawPeer::closePayload(1006)), 1002,
@@ -249,27 +327,76 @@ TEST_F(WSWebSocketTest, ProtocolViolationsCloseWithTheirCode) {
          1002, "Close reason MUST be valid UTF-8"},
         {"invalid text", RawPeer::frame(kText, "ok\xC3\x28"), 1007,
          "Text frames must be valid UTF-8"},
+        // Each is cut after two bytes that no continuation can make valid.
+        {"above U+10FFFF, cut", RawPeer::frame(kText, "\xF4\x90", false), 1007,
+         "Text frames must be valid UTF-8"},
+        {"overlong, cut", RawPeer::frame(kText, "\xE0\x80", false), 1007,
+         "Text frames must be valid UTF-8"},
+        {"surrogate, cut", RawPeer::frame(kText, "\xED\xA0", false), 1007,
+         "Text frames must be valid UTF-8"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         delegate_ = std::make_shared<RecordingSocketDelegate>();
-        std::unique_ptr<RawPeer> peer;
-        auto socket = openSocket(peer);
+        auto socket = start(server_.url("/"));
+        socket->setMaximumMessageSize(c.maximumMessageSize);
+        auto peer = server_.accept();
         ASSERT_TRUE(peer);
-        peer->write(c.bytes);
+        peer->acceptHandshake();
+        ASSERT_TRUE(delegate_->waitFor("open"));
+        peer->write(c.bytes + after);
         auto frame = peer->readFrame();
         ASSERT_TRUE(frame);
         EXPECT_EQ(frame->opcode, kClose);
         ASSERT_GE(frame->payload.size(), 2u);
         EXPECT_EQ(((frame->payload[0] & 0xFF) << 8) | (frame->payload[1] & 0xFF), c.code);
         EXPECT_EQ(frame->payload.substr(0, 2 + c.reason.size()).substr(2), c.reason);
-        // The server completes the closing handshake; the client then ends the connection.
-        peer->write(RawPeer::frame(kClose, RawPeer::closePayload(1000)));
-        EXPECT_TRUE(peer->waitForEnd());
+        // The client does not wait for the server's close: it fails the connection.
+        EXPECT_FALSE(peer->readFrame());
         auto closed = delegate_->waitFor("close");
         ASSERT_TRUE(closed);
+        EXPECT_EQ(closed->code, 1006);
+        EXPECT_FALSE(closed->clean);
+        EXPECT_EQ(delegate_->kinds(), (std::vector<std::string>{"open", "close"}));
+    }
+}
+
+TEST_F(WSWebSocketTest, NothingAfterTheServersCloseFrameIsRead) {
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    peer->write(RawPeer::frame(kClose, RawPeer::closePayload(1000)) +
+                RawPeer::frame(kText, "late") + RawPeer::frame(kPing, "late"));
+    auto reply = peer->readFrame();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->opcode, kClose);
+    EXPECT_FALSE(peer->readFrame());  // no pong
+    auto closed = delegate_->waitFor("close");
+    ASSERT_TRUE(closed);
+    EXPECT_TRUE(closed->clean);
+    EXPECT_EQ(delegate_->kinds(), (std::vector<std::string>{"open", "close"}));
+}
+
+TEST_F(WSWebSocketTest, AStreamEndRightAfterTheServersCloseFrameStillClosesCleanly) {
+    // The end of the stream often arrives in the same read as the close frame; whichever
+    // the client handles first, the close frame decides the outcome.
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        delegate_ = std::make_shared<RecordingSocketDelegate>();
+        std::unique_ptr<RawPeer> peer;
+        auto socket = openSocket(peer);
+        ASSERT_TRUE(peer);
+        peer->write(RawPeer::frame(kText, "bye") +
+                    RawPeer::frame(kClose, RawPeer::closePayload(4000, "done")));
+        peer->shutdownWrite();
+        auto reply = peer->readFrame();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->opcode, kClose);
+        auto closed = delegate_->waitFor("close");
+        ASSERT_TRUE(closed);
+        EXPECT_EQ(closed->code, 4000);
+        EXPECT_EQ(closed->text, "done");
         EXPECT_TRUE(closed->clean);
-        for (const auto& call : delegate_->calls()) EXPECT_NE(call.kind, "string");
     }
 }
 
@@ -332,11 +459,84 @@ TEST_F(WSWebSocketTest, AServerThatDropsTheConnectionEndsItUncleanly) {
     peer->drop();
     auto closed = delegate_->waitFor("close");
     ASSERT_TRUE(closed);
-    EXPECT_EQ(closed->code, 1001);
+    EXPECT_EQ(closed->code, 1006);
     EXPECT_EQ(closed->text, "Stream end encountered");
     EXPECT_FALSE(closed->clean);
     EXPECT_EQ(delegate_->kinds(), (std::vector<std::string>{"open", "string", "close"}));
     EXPECT_EQ(socket->readyState(), WSReadyState::closed);
+}
+
+TEST_F(WSWebSocketTest, InvalidControlFramesAreRefusedAndNothingIsSent) {
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    platform::Error error;
+    EXPECT_FALSE(socket->sendPing(platform::Data(126, 0x70), &error));
+    EXPECT_EQ(error.code(), WSErrorCode::invalidFrame);
+    for (int code : {0, 999, 1004, 1005, 1006, 1015, 5000}) {
+        SCOPED_TRACE(code);
+        error = {};
+        EXPECT_FALSE(socket->closeWithCode(code, std::nullopt, &error));
+        EXPECT_EQ(error.code(), WSErrorCode::invalidFrame);
+    }
+    EXPECT_EQ(socket->readyState(), WSReadyState::open);
+    // The first frame the server sees is the next valid one.
+    ASSERT_TRUE(socket->sendPing(platform::Data(125, 0x70)));
+    auto frame = peer->readFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->opcode, kPing);
+    EXPECT_EQ(frame->payload.size(), 125u);
+}
+
+TEST_F(WSWebSocketTest, AFailingRandomSourceFailsTheConnectionInsteadOfUsingZeros) {
+    struct Restore {
+        ~Restore() { platform::SecureRandom::setSimulatesFailure(false); }
+    } restore;
+    // The handshake key.
+    platform::SecureRandom::setSimulatesFailure(true);
+    auto socket = start(server_.url("/"));
+    auto peer = server_.accept();
+    ASSERT_TRUE(peer);
+    auto failure = delegate_->waitFor("fail");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->error.code(), WSErrorCode::randomSourceFailed);
+    EXPECT_EQ(peer->readUntil("\r\n\r\n"), "");
+
+    // A masking key.
+    platform::SecureRandom::setSimulatesFailure(false);
+    delegate_ = std::make_shared<RecordingSocketDelegate>();
+    socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    platform::SecureRandom::setSimulatesFailure(true);
+    ASSERT_TRUE(socket->sendString("secret"));
+    failure = delegate_->waitFor("fail");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->error.code(), WSErrorCode::randomSourceFailed);
+    EXPECT_FALSE(peer->readFrame());
+}
+
+TEST_F(WSWebSocketTest, ReachesAnIPv6LiteralAndKeepsItsBracketsInTheHeaders) {
+    RawWebSocketServer server(nullptr, {}, true);
+    auto socket = start(server.url("/v6"));
+    auto peer = server.accept();
+    ASSERT_TRUE(peer);
+    std::string request = peer->acceptHandshake();
+    EXPECT_EQ(RawPeer::headerValue(request, "Host"), "[::1]:" + std::to_string(server.port()));
+    EXPECT_EQ(RawPeer::headerValue(request, "Origin"),
+              "http://[::1]:" + std::to_string(server.port()));
+    EXPECT_TRUE(delegate_->waitFor("open"));
+
+    // Over TLS: no server name is sent for an address, and the pinned leaf names ::1.
+    testing::TestIdentity leaf("::1");
+    RawWebSocketServer secure(&leaf, {}, true);
+    delegate_ = std::make_shared<RecordingSocketDelegate>();
+    WSURLRequest pinned(*platform::URL::fromString(secure.url("/v6")));
+    pinned.pinnedCertificates = std::vector<platform::Data>{leaf.der()};
+    socket = start(pinned);
+    peer = secure.accept();
+    ASSERT_TRUE(peer);
+    peer->acceptHandshake();
+    EXPECT_TRUE(delegate_->waitFor("open"));
 }
 
 TEST_F(WSWebSocketTest, SendingBeforeOpenIsRefused) {
@@ -359,7 +559,10 @@ TEST_F(WSWebSocketTest, CloseWhileConnectingDropsTheConnectionWithoutACloseFrame
     ASSERT_FALSE(request.empty());
     socket->close();
     EXPECT_TRUE(peer->waitForEnd());
-    ASSERT_TRUE(delegate_->waitFor("close"));
+    auto closed = delegate_->waitFor("close");
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->code, 1006);
+    EXPECT_FALSE(closed->clean);
     for (const auto& call : delegate_->calls()) EXPECT_NE(call.kind, "open");
 }
 

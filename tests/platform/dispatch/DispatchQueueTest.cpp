@@ -11,7 +11,7 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
-#include "tests/platform/dispatch/DispatchTestSupport.hpp"
+#include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
-#include "tests/platform/dispatch/DispatchTestSupport.hpp"
+#include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {

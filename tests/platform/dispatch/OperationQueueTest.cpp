@@ -10,7 +10,7 @@
 
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
-#include "tests/platform/dispatch/DispatchTestSupport.hpp"
+#include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {

@@ -12,7 +12,7 @@
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/DispatchTimerSource.hpp"
 #include "platform/foundation/Date.hpp"
-#include "tests/platform/dispatch/DispatchTestSupport.hpp"
+#include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {

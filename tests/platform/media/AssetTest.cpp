@@ -5,10 +5,10 @@
 #include <fstream>
 
 #include "platform/files/FileManager.hpp"
-#include "platform/media/Asset.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/AssetWriter.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/URLAsset.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
 
 namespace pindle::platform {
@@ -77,7 +77,7 @@ TEST_F(AssetTest, DescribesDurationTrackSizeAndRotation) {
     for (const double rotation : {0.0, 90.0, 180.0, 270.0}) {
         const std::string path = folder_ / ("clip" + std::to_string(int(rotation)) + ".mp4");
         writeVideo(path, 5, rotation);
-        const auto asset = Asset::make(URL::fileURLWithPath(path));
+        const auto asset = URLAsset::make(URL::fileURLWithPath(path));
         ASSERT_TRUE(asset->isReadable()) << asset->loadError()->description();
         EXPECT_NEAR(asset->duration().seconds(), 0.5, 0.05) << rotation;
         const auto videos = asset->tracksWithMediaType(MediaType::video);
@@ -86,6 +86,10 @@ TEST_F(AssetTest, DescribesDurationTrackSizeAndRotation) {
         EXPECT_NEAR(videos[0].nominalFrameRate, framesPerSecond, 0.01);
         EXPECT_EQ(videos[0].preferredTransform.clockwiseQuarterTurns(), int(rotation) / 90)
             << rotation;
+        const bool sideways = rotation == 90.0 || rotation == 270.0;
+        EXPECT_EQ(videos[0].displaySize(),
+                  sideways ? (Size{videoHeight, videoWidth}) : (Size{videoWidth, videoHeight}));
+        EXPECT_FALSE(videos[0].codecName.empty());
         EXPECT_TRUE(asset->tracksWithMediaType(MediaType::audio).empty());
     }
 }
@@ -110,7 +114,7 @@ TEST_F(AssetTest, FirstFrameComesOutAsStoredOrTurnedForDisplay) {
         {portrait, true, 48, 64, 24, 8, 24, 56},
     };
     for (const auto& c : cases) {
-        AssetImageGenerator generator(Asset::make(URL::fileURLWithPath(c.path)));
+        AssetImageGenerator generator(URLAsset::make(URL::fileURLWithPath(c.path)));
         generator.setAppliesPreferredTrackTransform(c.applyTransform);
         std::optional<Error> error;
         MediaTime actual = MediaTime::invalid();
@@ -129,7 +133,7 @@ TEST_F(AssetTest, FirstFrameComesOutAsStoredOrTurnedForDisplay) {
 TEST_F(AssetTest, ImageAtALaterTimeIsTheFrameShowingThen) {
     const std::string path = folder_ / "timed.mp4";
     writeVideo(path, 6);
-    AssetImageGenerator generator(Asset::make(URL::fileURLWithPath(path)));
+    AssetImageGenerator generator(URLAsset::make(URL::fileURLWithPath(path)));
     const struct {
         MediaTime time;
         Pixel colour;
@@ -158,28 +162,32 @@ TEST_F(AssetTest, WhatIsNoVideoFailsWithAnError) {
     testing::writeText(folder_ / "fake.mp4", std::string(2048, 'x'));
     testing::writeText(folder_ / "empty.mp4", "");
 
+    const std::string media = MediaError::domain;
     const struct {
         URL url;
+        std::string domain;
         std::int64_t code;
     } cases[] = {
-        {URL::fileURLWithPath(folder_ / "notes.txt"), MediaError::fileFormatNotRecognized},
-        {URL::fileURLWithPath(folder_ / "fake.mp4"), MediaError::fileFormatNotRecognized},
-        {URL::fileURLWithPath(folder_ / "empty.mp4"), MediaError::fileFormatNotRecognized},
-        {URL::fileURLWithPath(pngPath), MediaError::fileFormatNotRecognized},
-        {URL::fileURLWithPath(folder_ / "missing.mp4"), MediaError::fileFormatNotRecognized},
-        {*URL::fromString("pinlet://player/video"), MediaError::operationNotSupportedForAsset},
+        {URL::fileURLWithPath(folder_ / "notes.txt"), media, MediaError::fileFormatNotRecognized},
+        {URL::fileURLWithPath(folder_ / "fake.mp4"), media, MediaError::fileFormatNotRecognized},
+        {URL::fileURLWithPath(folder_ / "empty.mp4"), media, MediaError::fileFormatNotRecognized},
+        {URL::fileURLWithPath(pngPath), media, MediaError::fileFormatNotRecognized},
+        // A missing file keeps its errno.
+        {URL::fileURLWithPath(folder_ / "missing.mp4"), POSIXError::domain, ENOENT},
+        {*URL::fromString("pinlet://player/video"), media,
+         MediaError::operationNotSupportedForAsset},
     };
     for (const auto& c : cases) {
-        const auto asset = Asset::make(c.url);
+        const auto asset = URLAsset::make(c.url);
         AssetImageGenerator generator(asset);
         generator.setAppliesPreferredTrackTransform(true);
         std::optional<Error> error;
         EXPECT_EQ(generator.copyImageAtTime(MediaTime::zero(), nullptr, &error), nullptr)
             << c.url.absoluteString();
         ASSERT_TRUE(error.has_value()) << c.url.absoluteString();
-        EXPECT_EQ(error->domain(), MediaError::domain);
+        EXPECT_EQ(error->domain(), c.domain);
         EXPECT_EQ(error->code(), c.code) << c.url.absoluteString();
-        EXPECT_FALSE(asset->isReadable());
+        EXPECT_EQ(asset->loadError()->code(), c.code);
         EXPECT_TRUE(asset->tracks().empty());
         EXPECT_FALSE(asset->duration().isValid());
     }
@@ -188,7 +196,7 @@ TEST_F(AssetTest, WhatIsNoVideoFailsWithAnError) {
 TEST_F(AssetTest, BadTimesAndSettingsAreRefused) {
     const std::string path = folder_ / "short.mp4";
     writeVideo(path, 2);
-    AssetImageGenerator generator(Asset::make(URL::fileURLWithPath(path)));
+    AssetImageGenerator generator(URLAsset::make(URL::fileURLWithPath(path)));
     for (const MediaTime time : {MediaTime::invalid(), MediaTime::make(-1, 10)}) {
         std::optional<Error> error;
         EXPECT_EQ(generator.copyImageAtTime(time, nullptr, &error), nullptr);

@@ -67,6 +67,31 @@ TEST(ImageTest, PNGRoundTripKeepsEveryPixelAndAlpha) {
     EXPECT_EQ(decoded->size(), (Size{18.5, 11.5}));
 }
 
+TEST(ImageTest, JPEGDecodesBackNearTheOriginalAndShrinksWithQuality) {
+    const auto original = gradient(36, 22);
+    ASSERT_TRUE(original);
+    std::size_t previous = SIZE_MAX;
+    // Out-of-range qualities clamp to the ends of the scale instead of failing.
+    for (double quality : {2.0, 1.0, 0.5, 0.0, -1.0}) {
+        const auto jpeg = original->jpegData(quality);
+        ASSERT_TRUE(jpeg) << quality;
+        ASSERT_GT(jpeg->size(), 3u);
+        EXPECT_EQ((*jpeg)[0], 0xFF);
+        EXPECT_EQ((*jpeg)[1], 0xD8);
+        EXPECT_LE(jpeg->size(), previous) << quality;
+        previous = jpeg->size();
+    }
+    const auto decoded = Image::fromData(*original->jpegData(1.0));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->pixelWidth(), 36);
+    EXPECT_EQ(decoded->pixelHeight(), 22);
+    for (auto [x, y] : {std::pair{0, 0}, {18, 11}, {35, 21}}) {
+        Image::Pixel expected = original->pixelAt(x, y);
+        expected.alpha = 255;
+        EXPECT_TRUE(near(decoded->pixelAt(x, y), expected, 24)) << x << "," << y;
+    }
+}
+
 TEST(ImageTest, BytesThatAreNoStillImageGiveNothing) {
     const auto png = gradient(16, 16)->pngData().value();
     const auto text = std::string("definitely not a picture, just some words in a file\n");

@@ -13,7 +13,7 @@
 
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/media/MediaError.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "tests/support/MediaSummary.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "tests/support/TestFolders.hpp"
 
@@ -21,6 +21,7 @@ namespace pindle::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::MediaSummary;
 using Status = MediaTranscoder::Status;
 
 constexpr double kTimeout = 60;
@@ -145,7 +146,7 @@ TEST_F(MediaTranscoderTest, WritesTheRequestedFormatWhateverTheSource) {
         EXPECT_EQ(transcoder->progress(), 1.0f);
 
         Error error;
-        auto probe = MediaProbe::open(output, &error);
+        auto probe = MediaSummary::read(output, &error);
         ASSERT_TRUE(probe) << error.description();
         EXPECT_EQ(probe->hasVideo, c.source.video);
         EXPECT_EQ(probe->hasAudio, c.source.audio);
@@ -185,7 +186,7 @@ TEST_F(MediaTranscoderTest, ResamplesToTheRequestedFrameRateAndReportsProgress) 
     EXPECT_GT(reported.front(), 0.0f);
     EXPECT_FLOAT_EQ(reported.back(), 1.0f);
 
-    auto probe = MediaProbe::open(path("output.mp4"));
+    auto probe = MediaSummary::read(path("output.mp4"));
     ASSERT_TRUE(probe);
     EXPECT_NEAR(probe->nominalFrameRate, 30, 0.5);
     EXPECT_NEAR(probe->duration, 0.5, 0.05);
@@ -263,7 +264,7 @@ TEST_F(MediaTranscoderTest, FailuresCarryTheirCauseAndLeaveNoOutput) {
             EXPECT_FALSE(fs::exists(c.output));
         }
     }
-    EXPECT_TRUE(MediaProbe::open(good)) << "the source must survive";
+    EXPECT_TRUE(MediaSummary::read(good)) << "the source must survive";
 }
 
 }  // namespace

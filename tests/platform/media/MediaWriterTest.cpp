@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "platform/media/MediaError.hpp"
-#include "platform/media/MediaProbe.hpp"
+#include "tests/support/MediaSummary.hpp"
 #include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::MediaSummary;
 
 MediaWriter::VideoSettings sized(int width, int height,
                                  MediaWriter::VideoCodec codec = MediaWriter::VideoCodec::h264) {
@@ -110,7 +111,7 @@ TEST_F(MediaWriterTest, ProbeReadsBackWhatWasWritten) {
         ASSERT_TRUE(writer) << error.description();
         ASSERT_EQ(writeMovie(*writer, settings, frames, rate), std::nullopt);
 
-        auto probe = MediaProbe::open(file, &error);
+        auto probe = MediaSummary::read(file, &error);
         ASSERT_TRUE(probe) << error.description();
         EXPECT_EQ(probe->hasVideo, c.video);
         EXPECT_EQ(probe->hasAudio, c.audio);
@@ -189,17 +190,17 @@ TEST_F(MediaWriterTest, RefusesUnusableSettingsAndFrames) {
     EXPECT_TRUE(writer->appendAudioSamples(sample, 1).has_value());
     EXPECT_EQ(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.6), std::nullopt);
     EXPECT_EQ(writer->finish(), std::nullopt);
-    EXPECT_TRUE(MediaProbe::open(path("order.mp4")));
+    EXPECT_TRUE(MediaSummary::read(path("order.mp4")));
 }
 
 TEST_F(MediaWriterTest, ProbeRejectsFilesThatHoldNoMedia) {
     std::ofstream(path("notes.mov")) << "These are plain words, not a movie.\n";
     Error error;
-    EXPECT_FALSE(MediaProbe::open(path("notes.mov"), &error));
+    EXPECT_FALSE(MediaSummary::read(path("notes.mov"), &error));
     EXPECT_EQ(error.domain(), MediaError::domain);
     EXPECT_EQ(error.code(), MediaError::fileFormatNotRecognized);
 
-    EXPECT_FALSE(MediaProbe::open(path("missing.mov"), &error));
+    EXPECT_FALSE(MediaSummary::read(path("missing.mov"), &error));
     EXPECT_EQ(error.domain(), POSIXError::domain);
     EXPECT_EQ(error.code(), ENOENT);
 }

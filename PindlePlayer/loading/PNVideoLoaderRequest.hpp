@@ -1,0 +1,140 @@
+// PNVideoLoaderRequest: loads one video for one video loader. It chooses the video's media
+// address once (the resolution already preloaded in the player cache, else the one the
+// throughput suggests), serves its listeners (the player's byte-range reads) from the cache,
+// downloads the ranges that are neither cached nor already downloading, extends the cached
+// head of the file with what it downloads (up to about four minutes past the preload limit),
+// hands every chunk to its listeners, and tells its loader when a download ends.
+//
+// In preload mode (the mode it starts in) it loads the head of the file up to the preload
+// limit, whatever its listeners ask; in full mode it loads what they ask, to the end of the
+// file. Downloads overlap as little as possible: needs whose starts lie within 51,200 bytes
+// are merged, and a running download that is still needed keeps running.
+//
+// A recorded video that has no media address yet but has its file on this device is served
+// from that file (read-only; no download starts).
+//
+// Thread-safety: every operation may be called from any thread. start, addListener,
+// removeListener, setPreload and all listener calls run on the request's serial queue; the
+// download callbacks run on the downloader's callback queue and hop to that queue for the
+// listeners. cancel() runs on the caller's thread. The request's state is guarded by one
+// mutex that is never held while calling out or taking the cache's lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PindleCore/api/PNDownloader.hpp"
+#include "PindleCore/model/PNCancellable.hpp"
+#include "PindleCore/model/PNVideo.hpp"
+#include "PindlePlayer/loading/PNPlayerCache.hpp"
+#include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
+#include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+
+namespace pindle {
+
+class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRequest> {
+  public:
+    // Needs whose starts lie closer than this share one download.
+    static constexpr std::int64_t mergeDistance = 51200;
+    // Bytes are cached only below this many seconds of playback past the preload limit.
+    static constexpr std::int64_t cachedSecondsPastPreload = 240;
+    static constexpr const char* queueLabel = "local.pindle.pinlet.videoloaderrequest";
+
+    // A new request in preload mode; it serves what the cache already holds at once.
+    // `cache` defaults to the process's player cache.
+    static std::shared_ptr<PNVideoLoaderRequest> make(
+        PNVideoPtr video, std::vector<PNVideoLoaderRequestListenerPtr> listeners,
+        std::shared_ptr<PNPlayerCache> cache = nullptr);
+
+    PNVideoLoaderRequest(const PNVideoLoaderRequest&) = delete;
+    PNVideoLoaderRequest& operator=(const PNVideoLoaderRequest&) = delete;
+
+    void setDelegate(std::weak_ptr<PNVideoLoaderRequestDelegate> delegate);
+
+    // Begins downloading when the cache does not hold what is needed.
+    void start();
+    void addListener(PNVideoLoaderRequestListenerPtr listener,
+                     std::function<void()> completion = nullptr);
+    // Drops every listener whose id equals the given one's.
+    void removeListener(const PNVideoLoaderRequestListenerPtr& listener);
+    // Switches the mode; the completion (on the request's queue) gets true when it changed.
+    // Starts or stops no download by itself.
+    void setPreload(bool isPreload, std::function<void(bool changed)> completion = nullptr);
+    // Cancels every running download; their completions still arrive.
+    void cancel();
+
+    const PNVideoPtr& video() const { return video_; }
+    std::optional<platform::URL> url() const;
+    std::optional<PNVideoResolution> resolution() const;
+    bool isCached() const;
+    bool isRequesting() const;
+    bool isCompleted() const;
+    bool isPreload() const;
+    std::vector<PNVideoLoaderRequestListenerPtr> listeners() const;
+    // The ranges of the running downloads.
+    std::vector<PNByteRange> runningRanges() const;
+
+    // Whether `added` is a candidate for merging into the listed need `listed`.
+    static bool checkRangesOverlap(PNByteRange listed, PNByteRange added);
+    // The end (exclusive) up to which `range` must be loaded.
+    std::int64_t rangeEnd(PNByteRange range, std::optional<std::int64_t> size) const;
+    // The part of `range` still to load from `from`.
+    PNByteRange buildRange(PNByteRange range, std::int64_t from) const;
+
+    struct Private {
+        explicit Private() = default;
+    };
+    PNVideoLoaderRequest(Private, PNVideoPtr video,
+                         std::vector<PNVideoLoaderRequestListenerPtr> listeners,
+                         std::shared_ptr<PNPlayerCache> cache);
+
+  private:
+    struct Download;
+    struct Running {
+        PNByteRange range;
+        PNCancellablePtr token;
+    };
+
+    void updateRequestParams();
+    void sendPreloaded();
+    void updateListeners(std::vector<PNVideoLoaderRequestListenerPtr> listeners);
+    void updateRequests();
+    PNCancellablePtr requestVideoRange(PNByteRange range);
+    void didReceive(const std::shared_ptr<Download>& download, const platform::Data& chunk,
+                    std::int64_t total);
+    void didComplete(const std::shared_ptr<Download>& download, std::int64_t total,
+                     const std::optional<platform::Error>& error);
+    void completeAll(const std::optional<platform::Error>& error);
+    std::optional<std::string> localFile() const;
+    void log(const std::string& message) const;
+    PNByteRange primaryRange() const;
+
+    const PNVideoPtr video_;
+    const std::shared_ptr<PNPlayerCache> cache_;
+    const std::shared_ptr<platform::DispatchQueue> queue_;
+    // Held while a download starts and while downloads are cancelled.
+    std::mutex downloadLock_;
+
+    mutable std::mutex mutex_;
+    std::weak_ptr<PNVideoLoaderRequestDelegate> delegate_;    // guarded by mutex_
+    std::vector<PNVideoLoaderRequestListenerPtr> listeners_;  // guarded by mutex_
+    std::vector<Running> requests_;                           // guarded by mutex_
+    std::optional<PNVideoResolution> resolution_;             // guarded by mutex_
+    std::optional<platform::URL> url_;                        // guarded by mutex_
+    bool isCached_ = false;                                   // guarded by mutex_
+    bool isRequesting_ = false;                               // guarded by mutex_
+    bool isCompleted_ = false;                                // guarded by mutex_
+    bool isPreload_ = true;                                   // guarded by mutex_
+};
+
+// "{location, length}", the form ranges take in log lines.
+std::string describe(PNByteRange range);
+
+}  // namespace pindle

@@ -1,0 +1,47 @@
+// PNPlayerViewDelegate: what a PNPlayerView tells its owner. Every method is optional: the
+// defaults do nothing, and respondsTo() tells the view which ones a delegate implements
+// (by the selector names below), so a delegate that overrides respondsTo() to answer false
+// for a method never receives it. The view holds its delegate weakly.
+//
+// Thread-safety: the methods are called on the thread where the view learnt the event:
+// the player's announcements (any thread), the view's own queue for the time callback, the
+// main queue for a failed video. See PNPlayerView.
+#pragma once
+
+#include <string_view>
+
+namespace pindle {
+
+class PNPlayerView;
+
+class PNPlayerViewDelegate {
+  public:
+    static constexpr std::string_view readyToPlaySelector = "pnPlayerViewReadyToPlay:";
+    static constexpr std::string_view bufferingSelector = "pnPlayerViewBuffering:buffering:";
+    static constexpr std::string_view currentTimeChangedSelector =
+        "pnPlayerViewCurrentTimeChanged:";
+    static constexpr std::string_view playStateDidChangeSelector =
+        "pnPlayerViewPlayStateDidChange:";
+    static constexpr std::string_view failedToPlaySelector = "pnPlayerViewFailedToPlay:error:";
+    static constexpr std::string_view didPlayToEndSelector = "pnPlayerViewDidPlayToEnd:";
+
+    virtual ~PNPlayerViewDelegate() = default;
+
+    // Whether the delegate implements the method of `selector`; all of them by default.
+    virtual bool respondsTo(std::string_view /*selector*/) const { return true; }
+
+    // The current item is ready to play; isReadyToPlay() has just become true.
+    virtual void pnPlayerViewReadyToPlay(PNPlayerView& /*view*/) {}
+    // True when playback stalls; false when enough is buffered again.
+    virtual void pnPlayerViewBuffering(PNPlayerView& /*view*/, bool /*buffering*/) {}
+    // Every 0.03 s of media time while playing and not in preload mode.
+    virtual void pnPlayerViewCurrentTimeChanged(PNPlayerView& /*view*/) {}
+    // The player's time-control status changed while it is ready to play.
+    virtual void pnPlayerViewPlayStateDidChange(PNPlayerView& /*view*/) {}
+    // The video has no playable source; `error` is a PNError raw value (9: unavailable).
+    virtual void pnPlayerViewFailedToPlay(PNPlayerView& /*view*/, int /*error*/) {}
+    // The current item played to its end.
+    virtual void pnPlayerViewDidPlayToEnd(PNPlayerView& /*view*/) {}
+};
+
+}  // namespace pindle

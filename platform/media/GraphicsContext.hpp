@@ -1,0 +1,99 @@
+// GraphicsContext: an RGBA canvas that views, layers and image code draw into: rectangles
+// filled with a colour, images drawn into a rectangle with a content fit, clipping to
+// rectangles and a running opacity, with translate and scale only (no rotation). The result
+// is taken as an Image with makeImage().
+//
+// Coordinates are points: the canvas starts with the scale given at creation (pixels per
+// point) and the origin at the top left. Pixels are covered when their centre lies inside a
+// shape; there is no anti-aliasing, so tests can check exact pixels. Images are resampled
+// with the nearest pixel, which keeps block patterns (frame-number codes) readable.
+//
+// Thread-safety: none; one context is used by one thread at a time. No callbacks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/media/Image.hpp"
+#include "platform/ui/Color.hpp"
+#include "platform/ui/Rect.hpp"
+
+namespace pindle::platform {
+
+class GraphicsContext {
+  public:
+    // How an image is fitted into the rectangle it is drawn in.
+    enum class ContentFit {
+        fill,        // stretched to the rectangle
+        aspectFit,   // whole image visible, centred, proportions kept
+        aspectFill,  // rectangle covered, centred, proportions kept (overflows the rectangle)
+        center,      // natural size, centred
+        topLeft,     // natural size, at the rectangle's origin
+    };
+
+    // A canvas of pixelWidth by pixelHeight transparent pixels; null when a size is not
+    // positive, the canvas would exceed Image::maxDecodedPixels, or scale is not positive.
+    static std::unique_ptr<GraphicsContext> make(int pixelWidth, int pixelHeight,
+                                                 double scale = 1.0);
+
+    GraphicsContext(const GraphicsContext&) = delete;
+    GraphicsContext& operator=(const GraphicsContext&) = delete;
+
+    int pixelWidth() const { return width_; }
+    int pixelHeight() const { return height_; }
+
+    // The state (transform, clip, opacity) is a stack: restoreState() returns to the state of
+    // the matching saveState().
+    void saveState();
+    void restoreState();
+    void translate(double dx, double dy);
+    // REQUIRES: sx > 0 and sy > 0 (mirroring is not supported).
+    void scale(double sx, double sy);
+    // Intersects the clip with `rect` (in current coordinates).
+    void clip(const ui::Rect& rect);
+    // Multiplies the opacity applied to everything drawn from now on.
+    void multiplyAlpha(double alpha);
+
+    void fill(const ui::Rect& rect, ui::Color colour);
+    // Draws `image` fitted into `rect`; with clipToRect the image never leaves `rect` (an
+    // aspect fill is cropped).
+    void drawImage(const Image& image, const ui::Rect& rect, ContentFit fit = ContentFit::fill,
+                   bool clipToRect = false);
+
+    // The rectangle an image of `imageSize` occupies when fitted into `rect`.
+    static ui::Rect fittedRect(Size imageSize, const ui::Rect& rect, ContentFit fit);
+
+    // The canvas so far, at the context's scale.
+    ImagePtr makeImage() const;
+
+    struct Private {
+        explicit Private() = default;
+    };
+    GraphicsContext(Private, int width, int height, double scale);
+
+  private:
+    struct State {
+        double scaleX = 1, scaleY = 1, translateX = 0, translateY = 0;
+        // In device pixels.
+        double clipLeft = 0, clipTop = 0, clipRight = 0, clipBottom = 0;
+        double alpha = 1;
+    };
+    struct PixelSpan {
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        bool empty() const { return x1 <= x0 || y1 <= y0; }
+    };
+
+    ui::Rect toDevice(const ui::Rect& rect) const;
+    PixelSpan coveredPixels(const ui::Rect& deviceRect) const;
+    void blend(int x, int y, double red, double green, double blue, double alpha);
+
+    const int width_;
+    const int height_;
+    const double scale_;
+    std::vector<std::uint8_t> rgba_;
+    State state_;
+    std::vector<State> saved_;
+};
+
+}  // namespace pindle::platform

@@ -1,0 +1,144 @@
+// Shared by the player cache and loader request tests: the emulator on loopback serving
+// media, a player cache of the test's own in a fresh Documents folder, and a listener and a
+// loader that record what a request does to them.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "PindlePlayer/loading/PNPlayerCache.hpp"
+#include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
+#include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
+#include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/support/TestFolders.hpp"
+
+namespace pindle::testing {
+
+// A byte-range read that keeps every byte it is handed at its file offset; it needs the
+// bytes from the start of its range on, as far as they have come without a gap.
+class RecordingListener : public PNVideoLoaderRequestListener {
+  public:
+    RecordingListener(std::string id, PNByteRange range)
+        : id_(std::move(id)), range_(range), next_(range.location) {}
+
+    std::string id() const override { return id_; }
+    PNByteRange range() const override { return range_; }
+    std::int64_t dataOffset() const override {
+        std::lock_guard lock(mutex_);
+        return next_;
+    }
+    void size(std::int64_t size) override {
+        std::lock_guard lock(mutex_);
+        size_ = size;
+    }
+    void dataBlock(const platform::Data& data, std::int64_t offset) override {
+        std::lock_guard lock(mutex_);
+        if (offset > static_cast<std::int64_t>(bytes_.size()))
+            bytes_.resize(offset);
+        if (offset + data.size() > bytes_.size())
+            bytes_.resize(offset + data.size());
+        std::copy(data.begin(), data.end(), bytes_.begin() + offset);
+        if (offset <= next_)
+            next_ = std::max<std::int64_t>(next_, offset + data.size());
+    }
+    void completed(const std::optional<platform::Error>& error) override {
+        std::lock_guard lock(mutex_);
+        ++completions_;
+        lastError_ = error;
+    }
+
+    platform::Data bytes() const {
+        std::lock_guard lock(mutex_);
+        return bytes_;
+    }
+    std::optional<std::int64_t> reportedSize() const {
+        std::lock_guard lock(mutex_);
+        return size_;
+    }
+    int completions() const {
+        std::lock_guard lock(mutex_);
+        return completions_;
+    }
+    std::optional<platform::Error> lastError() const {
+        std::lock_guard lock(mutex_);
+        return lastError_;
+    }
+
+  private:
+    const std::string id_;
+    const PNByteRange range_;
+    mutable std::mutex mutex_;
+    platform::Data bytes_;                      // guarded by mutex_
+    std::int64_t next_;                         // guarded by mutex_
+    std::optional<std::int64_t> size_;          // guarded by mutex_
+    int completions_ = 0;                       // guarded by mutex_
+    std::optional<platform::Error> lastError_;  // guarded by mutex_
+};
+
+class CountingLoader : public PNVideoLoaderRequestDelegate {
+  public:
+    void enqueu() override { ++ends; }
+    void log(const std::string& line) override {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    }
+    bool logged(const std::string& text) {
+        std::lock_guard lock(mutex);
+        for (const auto& line : lines)
+            if (line.find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+    std::atomic<int> ends{0};
+    std::mutex mutex;
+    std::vector<std::string> lines;  // guarded by mutex
+};
+
+class PlayerCacheFixture : public EmulatorFixture {
+  protected:
+    void SetUp() override {
+        EmulatorFixture::SetUp();
+        folder_ = pindle::testing::makeScratchFolder("player-cache-");
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(documents());
+    }
+    void TearDown() override {
+        EmulatorFixture::TearDown();
+        std::filesystem::remove_all(folder_);
+    }
+
+    std::string documents() const { return (folder_ / "Documents").string(); }
+    std::shared_ptr<PNPlayerCache> makeCache(platform::FileManager::Options files = {}) {
+        return PNPlayerCache::make({documents(), std::move(files)});
+    }
+
+    platform::URL serve(const std::string& path, std::string bytes) {
+        emulator_.server().media().add(path, std::move(bytes));
+        return *platform::URL::fromString(emulator_.baseURL() + path);
+    }
+
+    // The "Range" headers of the GETs of `path`, in order.
+    std::vector<std::string> rangesAsked(const std::string& path) {
+        std::vector<std::string> ranges;
+        for (const auto& request : emulator_.server().requestLog().requestsFor("GET", path))
+            ranges.push_back(request.header("Range").value_or("none"));
+        return ranges;
+    }
+
+    static std::string bytesOfSize(std::size_t size) {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 251);
+        return bytes;
+    }
+
+    std::filesystem::path folder_;
+};
+
+}  // namespace pindle::testing

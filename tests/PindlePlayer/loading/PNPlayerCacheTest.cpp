@@ -1,0 +1,199 @@
+#include "PindlePlayer/loading/PNPlayerCache.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "PindleCore/model/PNError.hpp"
+#include "platform/foundation/Json.hpp"
+#include "tests/PindlePlayer/loading/LoaderTestSupport.hpp"
+#include "tests/support/MediaFixtures.hpp"
+
+namespace pindle::testing {
+namespace {
+
+using platform::Data;
+
+const std::string& noisyClip() {
+    static const std::string clip = platform::testing::clipBytes(
+        {.width = 320, .height = 240, .seconds = 6, .toneHz = 440, .noise = true});
+    return clip;
+}
+
+Data dataOf(const std::string& text) {
+    return Data(text.begin(), text.end());
+}
+
+std::string readWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class PNPlayerCacheTest : public PlayerCacheFixture {
+  protected:
+    PNVideoPtr videoAt(const std::string& stem) {
+        PNVideo::Fields fields;
+        fields.videoID = "video-" + stem;
+        fields.mediaMP4URL720p = platform::URL::fromString(emulator_.baseURL() + stem + "720p.mp4");
+        fields.mediaMP4URL540p = platform::URL::fromString(emulator_.baseURL() + stem + "540p.mp4");
+        fields.mediaMP4URL360p = platform::URL::fromString(emulator_.baseURL() + stem + "360p.mp4");
+        return PNVideo::make(std::move(fields));
+    }
+};
+
+TEST_F(PNPlayerCacheTest, PreloadKeepsTheHeadUpToTheLimitAndARestartFindsItsSize) {
+    const std::string& clip = noisyClip();
+    ASSERT_GT(clip.size(), 1'200'000u);
+    // The server stalls well before the end: only the preload's own cut-off can end it.
+    const std::size_t served = 1'000'000;
+    for (const char* name : {"720p", "540p", "360p"}) {
+        const std::string path = std::string("/m/") + name + ".mp4";
+        serve(path, clip);
+        emulator_.server().addFault(path, emulator::Fault::stallAfter(served));
+    }
+    auto cache = makeCache();
+    auto video = videoAt("/m/");
+    Outcome<std::pair<bool, std::optional<platform::Error>>> done;
+    auto token = cache->preload(video, [&](bool preloaded, const auto& error) {
+        done.set({preloaded, error});
+    });
+    ASSERT_TRUE(token);
+    EXPECT_TRUE(done.wait().first);
+    EXPECT_FALSE(done.wait().second);
+
+    // Which rendition the throughput chose shows in the one address asked for.
+    std::optional<PNVideoResolution> chosen;
+    for (PNVideoResolution r :
+         {PNVideoResolution::r720p, PNVideoResolution::r540p, PNVideoResolution::r360p}) {
+        const auto asked = rangesAsked("/m/" + toString(r) + ".mp4");
+        if (!asked.empty()) {
+            EXPECT_EQ(asked, std::vector<std::string>{"bytes=0-"});
+            chosen = r;
+        }
+    }
+    ASSERT_TRUE(chosen);
+    const platform::URL url = *video->mp4URL(*chosen);
+    const auto total = static_cast<std::int64_t>(clip.size());
+    const std::int64_t limit = cache->preloadLimit(total, *chosen);
+    const std::string file = readWhole(cache->cacheFilePath(url));
+    EXPECT_GE(static_cast<std::int64_t>(file.size()), limit);
+    EXPECT_LE(file.size(), served);
+    EXPECT_EQ(file, clip.substr(0, file.size()));
+    EXPECT_EQ(cache->knownSize(url), total);
+    EXPECT_TRUE(cache->isPreloaded(*video));
+
+    const auto sizes = platform::Json::parse(readWhole(documents() + "/pinlet-cache/sizes"));
+    ASSERT_TRUE(sizes);
+    EXPECT_EQ(sizes->asDictionary()->at("data").asDictionary()->at(url.absoluteString()),
+              platform::Value(total));
+
+    cache.reset();
+    auto restarted = makeCache();
+    EXPECT_EQ(restarted->knownSize(url), total);
+    EXPECT_EQ(restarted->getClosestPreloadedResolution(*video), chosen);
+    EXPECT_TRUE(restarted->isPreloaded(*video));
+}
+
+TEST_F(PNPlayerCacheTest, AnErrorPageIsNeitherCachedNorTakenForTheFilesLength) {
+    emulator_.server().addReply(
+        "GET", "/gone/720p.mp4",
+        emulator::Response::text(404, "<html><body>Not here</body></html>", "text/html"));
+    PNVideo::Fields fields;
+    fields.videoID = "gone";
+    fields.mediaMP4URL720p = platform::URL::fromString(emulator_.baseURL() + "/gone/720p.mp4");
+    auto video = PNVideo::make(std::move(fields));
+    auto cache = makeCache();
+    Outcome<bool> done;
+    cache->preload(video, [&](bool preloaded, const auto&) { done.set(preloaded); });
+    EXPECT_FALSE(done.wait());
+    EXPECT_EQ(cache->dataSize(*fields.mediaMP4URL720p), std::nullopt);
+    EXPECT_EQ(cache->knownSize(*fields.mediaMP4URL720p), std::nullopt);
+
+    Outcome<std::optional<platform::Error>> refused;
+    PNVideo::Fields bare;
+    bare.videoID = "bare";
+    EXPECT_EQ(cache->preload(PNVideo::make(std::move(bare)),
+                             [&](bool, const auto& error) { refused.set(error); }),
+              nullptr);
+    ASSERT_TRUE(refused.wait());
+    EXPECT_EQ(refused.wait()->code(), PNError::noPlayableURL);
+}
+
+TEST_F(PNPlayerCacheTest, FileStoreKeepsAnExactHeadWithinItsBudgetAndTotals) {
+    const auto url = *platform::URL::fromString("http://h:1/a/b.mp4?sig=1");
+    const auto other = *platform::URL::fromString("http://h:1/a/c.mp4");
+    const auto third = *platform::URL::fromString("http://h:1/a/d.mp4");
+    auto cache = makeCache();
+    ASSERT_TRUE(cache->isFileCacheEnabled());
+    EXPECT_EQ(cache->cacheFilePath(url), documents() + "/pinlet-cache/http___h_1_a_b.mp4?sig=1");
+
+    // Only an append that continues the cached bytes is taken.
+    cache->appendData(url, dataOf("xyz"), 5);
+    EXPECT_EQ(cache->dataSize(url), std::nullopt);
+    cache->appendData(url, dataOf("01234"), 0);
+    cache->appendData(url, dataOf("zz"), 3);
+    cache->appendData(url, dataOf("56"), 5);
+    EXPECT_EQ(cache->data(url, 0, 100), dataOf("0123456"));
+    EXPECT_EQ(cache->data(url, 2, 4), dataOf("23"));
+
+    // Nothing grows past a known total, and a total of 0 is never recorded.
+    cache->recordSize(url, 9);
+    cache->recordSize(other, 0);
+    EXPECT_EQ(cache->knownSize(other), std::nullopt);
+    cache->appendData(url, dataOf("789abc"), 7);
+    EXPECT_EQ(cache->data(url, 0, 100), dataOf("012345678"));
+    cache->putData(url, dataOf("ABCDEFGHIJKL"));
+    EXPECT_EQ(cache->dataSize(url), 9);
+
+    // A new file over the budget trims the oldest files first; one larger than the whole
+    // budget is not stored at all.
+    cache->setCacheSize(1000);
+    cache->putData(other, Data(400, 1));
+    cache->putData(third, Data(400, 2));
+    platform::FileManager files;
+    files.setModificationDate(cache->cacheFilePath(url),
+                              platform::Date::fromTimeIntervalSince1970(1000));
+    files.setModificationDate(cache->cacheFilePath(other),
+                              platform::Date::fromTimeIntervalSince1970(2000));
+    cache->putData(*platform::URL::fromString("http://h:1/new.mp4"), Data(300, 3));
+    EXPECT_EQ(cache->dataSize(url), std::nullopt);
+    EXPECT_EQ(cache->dataSize(other), std::nullopt);
+    EXPECT_EQ(cache->dataSize(third), 400);
+    EXPECT_EQ(cache->knownSize(url), 9) << "trimming keeps the totals";
+    cache->putData(other, Data(1001, 4));
+    EXPECT_EQ(cache->dataSize(other), std::nullopt);
+}
+
+TEST_F(PNPlayerCacheTest, AppendsStopWhenTheVolumeIsNearlyFull) {
+    std::atomic<std::uint64_t> free{1'000'000'000};
+    platform::FileManager::Options files;
+    files.freeSpace = [&](const std::string&) {
+        return free.load();
+    };
+    auto cache = makeCache(std::move(files));
+    const auto url = *platform::URL::fromString("http://h/v.mp4");
+    cache->appendData(url, dataOf("abc"), 0);
+    cache->appendData(url, dataOf("def"), 3);
+    EXPECT_EQ(cache->dataSize(url), 6);
+    free = PNPlayerCache::minimumFreeSpace;
+    cache->appendData(url, dataOf("ghi"), 6);
+    EXPECT_EQ(cache->dataSize(url), 6);
+}
+
+TEST_F(PNPlayerCacheTest, APlainFileInTheWayKeepsTheCacheInMemory) {
+    std::ofstream(documents() + "/pinlet-cache") << "not a folder";
+    auto cache = makeCache();
+    EXPECT_FALSE(cache->isFileCacheEnabled());
+    const auto url = *platform::URL::fromString("http://h/v.mp4");
+    cache->appendData(url, dataOf("abc"), 0);
+    cache->appendData(url, dataOf("def"), 3);
+    cache->recordSize(url, 6);
+    EXPECT_EQ(cache->data(url, 1, 5), dataOf("bcde"));
+    EXPECT_EQ(readWhole(documents() + "/pinlet-cache"), "not a folder");
+    cache->didReceiveMemoryWarning();
+    EXPECT_EQ(cache->dataSize(url), std::nullopt);
+    EXPECT_EQ(cache->knownSize(url), 6) << "a few totals survive a memory warning";
+}
+
+}  // namespace
+}  // namespace pindle::testing

@@ -1,0 +1,184 @@
+#include "PindlePlayer/loading/PNVideoLoaderRequest.hpp"
+
+#include <gtest/gtest.h>
+
+#include "PindleCore/model/PNError.hpp"
+#include "tests/PindlePlayer/loading/LoaderTestSupport.hpp"
+
+namespace pindle::testing {
+namespace {
+
+using platform::Data;
+
+class PNVideoLoaderRequestTest : public PlayerCacheFixture {
+  protected:
+    // A video whose three renditions are the same address, so that the throughput's choice
+    // does not matter to the bytes.
+    PNVideoPtr videoAt(const platform::URL& url, const std::string& id = "video") {
+        PNVideo::Fields fields;
+        fields.videoID = id;
+        fields.mediaMP4URL720p = url;
+        fields.mediaMP4URL540p = url;
+        fields.mediaMP4URL360p = url;
+        return PNVideo::make(std::move(fields));
+    }
+
+    std::shared_ptr<PNVideoLoaderRequest> request(
+        const PNVideoPtr& video, std::vector<PNVideoLoaderRequestListenerPtr> listeners = {}) {
+        auto made = PNVideoLoaderRequest::make(video, std::move(listeners), cache_);
+        made->setDelegate(loader_);
+        return made;
+    }
+
+    // Starts the request and waits for `downloads` more download ends.
+    void runDownloads(const std::shared_ptr<PNVideoLoaderRequest>& made, int downloads) {
+        const int before = loader_->ends.load();
+        made->start();
+        ASSERT_TRUE(eventually([&] { return loader_->ends.load() >= before + downloads; }));
+    }
+
+    std::shared_ptr<PNPlayerCache> cache_ = nullptr;
+    std::shared_ptr<CountingLoader> loader_ = std::make_shared<CountingLoader>();
+};
+
+TEST_F(PNVideoLoaderRequestTest, PreloadThenFullModeAskForExactlyTheMissingBytes) {
+    cache_ = makeCache();
+    const std::string file = bytesOfSize(2'000'000);
+    const auto url = serve("/v/clip.mp4", file);
+    const auto total = static_cast<std::int64_t>(file.size());
+
+    // Nothing cached and no total yet: the first download is open-ended and the preload
+    // limit, learnt from its first chunk, cuts it.
+    auto first = request(videoAt(url));
+    runDownloads(first, 1);
+    ASSERT_TRUE(first->resolution());
+    EXPECT_EQ(rangesAsked("/v/clip.mp4"), std::vector<std::string>{"bytes=0-"});
+    EXPECT_EQ(cache_->knownSize(url), total);
+    EXPECT_GE(cache_->dataSize(url).value_or(0), cache_->preloadLimit(total, *first->resolution()));
+    EXPECT_TRUE(first->isCompleted());
+
+    // Cut the head back below the limit: the next preload asks for the rest of it only.
+    cache_->putData(url, Data(file.begin(), file.begin() + 1000));
+    auto second = request(videoAt(url));
+    runDownloads(second, 1);
+    // The throughput has moved since the first download; the limit is the new choice's.
+    const std::int64_t limit = cache_->preloadLimit(total, *second->resolution());
+    // Full mode: from the cached end to the end of the file.
+    Outcome<bool> switched;
+    second->setPreload(false, [&](bool changed) { switched.set(changed); });
+    EXPECT_TRUE(switched.wait());
+    runDownloads(second, 1);
+    const auto asked = rangesAsked("/v/clip.mp4");
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked[1], "bytes=1000-" + std::to_string(limit - 1));
+    EXPECT_EQ(asked[2], "bytes=" + std::to_string(limit) + "-" + std::to_string(total - 1));
+    const auto cached = cache_->data(url, 0, total);
+    ASSERT_TRUE(cached);
+    EXPECT_TRUE(*cached == Data(file.begin(), file.end()));
+    EXPECT_TRUE(second->isCompleted());
+    EXPECT_EQ(emulator_.server().requestLog().requestsFor("GET", "/v/clip.mp4")[0].rawQuery(),
+              "loader");
+}
+
+TEST_F(PNVideoLoaderRequestTest, NearbyListenerNeedsShareADownloadAndFarOnesGetTheirOwn) {
+    cache_ = makeCache();
+    const std::string file = bytesOfSize(3'000'000);
+    // A signed address keeps its query; the loader's mark goes after it.
+    const auto url = serve("/v/far.mp4", file);
+    const auto signedURL = *platform::URL::fromString(url.absoluteString() + "?sig=abc");
+    emulator_.server().addFault("/v/far.mp4", emulator::Fault::stallAfter(10));
+    cache_->putData(signedURL, Data(file.begin(), file.begin() + 1'000'000));
+    cache_->recordSize(signedURL, 3'000'000);
+
+    auto near = std::make_shared<RecordingListener>("near", PNByteRange{1'010'000, 100'000});
+    auto far = std::make_shared<RecordingListener>("far", PNByteRange{2'000'000, 100'000});
+    auto made = request(videoAt(signedURL), {near, far});
+    Outcome<bool> switched;
+    made->setPreload(false, [&](bool changed) { switched.set(changed); });
+    EXPECT_TRUE(switched.wait());
+    made->start();
+    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(2, std::chrono::seconds(10)));
+    ASSERT_TRUE(eventually([&] { return made->runningRanges().size() == 2; }));
+    auto asked = rangesAsked("/v/far.mp4");
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, (std::vector<std::string>{"bytes=1000000-2999999", "bytes=2000000-2099999"}));
+    for (const auto& logged : emulator_.server().requestLog().requestsFor("GET", "/v/far.mp4"))
+        EXPECT_EQ(logged.rawQuery(), "sig=abc&loader");
+
+    // Both start past the cached head: they learn the length, and no bytes yet.
+    EXPECT_EQ(near->reportedSize(), 3'000'000);
+    EXPECT_EQ(near->dataOffset(), 1'010'000);
+    made->cancel();
+    EXPECT_FALSE(made->isRequesting());
+    ASSERT_TRUE(eventually([&] { return loader_->ends.load() >= 2; }));
+}
+
+TEST_F(PNVideoLoaderRequestTest, BytesFarPastThePreloadLimitReachTheListenerButNotTheCache) {
+    cache_ = makeCache();
+    PNVideo::Fields fields;
+    fields.videoID = "long";
+    const std::int64_t bound = PNVideoLoaderRequest::cachedSecondsPastPreload *
+                               cache_->videoBytesPerSecond(PNVideoResolution::r360p);
+    const std::int64_t total = bound + 2'000'000;
+    const std::string file = bytesOfSize(static_cast<std::size_t>(total));
+    fields.mediaMP4URL360p = serve("/v/long.mp4", file);
+    const auto url = *fields.mediaMP4URL360p;
+    auto video = PNVideo::make(std::move(fields));
+    const std::int64_t start = bound + cache_->preloadLimit(total, PNVideoResolution::r360p) - 1000;
+    // A head that reaches just below the caching bound (sparse, so it costs no disk).
+    cache_->putData(url, Data(file.begin(), file.begin() + 16));
+    std::filesystem::resize_file(cache_->cacheFilePath(url), start);
+    cache_->recordSize(url, total);
+
+    auto listener = std::make_shared<RecordingListener>("tail", PNByteRange{start, -1});
+    auto made = request(video, {listener});
+    EXPECT_EQ(made->resolution(), PNVideoResolution::r360p);
+    Outcome<bool> switched;
+    made->setPreload(false, [&](bool changed) { switched.set(changed); });
+    EXPECT_TRUE(switched.wait());
+    runDownloads(made, 1);
+    EXPECT_EQ(rangesAsked("/v/long.mp4"),
+              std::vector<std::string>{"bytes=" + std::to_string(start) + "-" +
+                                       std::to_string(total - 1)});
+    const std::int64_t cached = cache_->dataSize(url).value_or(0);
+    EXPECT_GT(cached, start) << "the chunk that starts below the bound is kept";
+    EXPECT_LT(cached, total) << "later chunks are not";
+    const Data got = listener->bytes();
+    ASSERT_EQ(static_cast<std::int64_t>(got.size()), total);
+    EXPECT_TRUE(std::equal(got.begin() + start, got.end(),
+                           reinterpret_cast<const std::uint8_t*>(file.data()) + start));
+    EXPECT_EQ(listener->dataOffset(), total);
+}
+
+TEST_F(PNVideoLoaderRequestTest, AWholeFileReplyToARangeLeavesTheCacheExact) {
+    cache_ = makeCache();
+    const std::string file = bytesOfSize(400'000);
+    emulator_.server().addReply("GET", "/v/whole.mp4", emulator::Response::text(200, file));
+    const auto url = *platform::URL::fromString(emulator_.baseURL() + "/v/whole.mp4");
+    cache_->putData(url, Data(file.begin(), file.begin() + 5000));
+    cache_->recordSize(url, 400'000);
+    auto made = request(videoAt(url));
+    made->setPreload(false);
+    runDownloads(made, 1);
+    EXPECT_EQ(rangesAsked("/v/whole.mp4"), std::vector<std::string>{"bytes=5000-399999"});
+    const auto cached = cache_->data(url, 0, 400'000);
+    ASSERT_TRUE(cached);
+    EXPECT_TRUE(*cached == Data(file.begin(), file.end()));
+}
+
+TEST_F(PNVideoLoaderRequestTest, AVideoWithNeitherAddressNorRecordingCompletesItsReadsUnavailable) {
+    cache_ = makeCache();
+    PNVideo::Fields fields;
+    fields.videoID = "nowhere";
+    auto listener = std::make_shared<RecordingListener>("l", PNByteRange{0, 10});
+    auto made = request(PNVideo::make(std::move(fields)), {listener});
+    EXPECT_FALSE(made->isCached());
+    made->start();
+    ASSERT_TRUE(eventually([&] { return listener->completions() == 1; }));
+    ASSERT_TRUE(listener->lastError());
+    EXPECT_EQ(listener->lastError()->code(), PNError::videoUnavailable);
+    EXPECT_EQ(emulator_.server().requestLog().count(), 0u);
+}
+
+}  // namespace
+}  // namespace pindle::testing

@@ -1,0 +1,158 @@
+// The playback queue's windows, its momentum, and how it waits for and resumes on playlist
+// pages, with a plain playlist and with a filtered playlist paging the backend emulator.
+#include <gtest/gtest.h>
+
+#include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/playlists/PNTagsPlaylist.hpp"
+#include "PindlePlayer/queue/PNPlaybackQueue.hpp"
+#include "tests/PindleCore/playlists/PlaylistFixture.hpp"
+
+namespace pindle {
+namespace {
+
+using Indices = std::vector<std::int64_t>;
+
+PNPlaylistPtr playlistOf(std::int64_t loaded, std::optional<std::int64_t> total) {
+    auto playlist = std::make_shared<PNPlaylist>();
+    std::vector<PNVideoPtr> videos;
+    for (std::int64_t i = 0; i < loaded; ++i) {
+        PNVideo::Fields fields;
+        fields.videoID = "v" + std::to_string(i);
+        videos.push_back(PNVideo::make(std::move(fields)));
+    }
+    playlist->setVideos(std::move(videos));
+    playlist->setTotalCount(total);
+    return playlist;
+}
+
+struct Recorder : PNPlaybackQueueDelegate {
+    void playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) override {
+        updates.push_back(testing::idsOf(videos));
+    }
+    std::vector<std::vector<std::string>> updates;
+};
+
+void postUpdate(const PNPlaylistPtr& playlist) {
+    platform::NotificationCenter::defaultCenter().post(
+        NotificationName::PNPlaylistUpdated,
+        platform::Value(platform::Dictionary{{PNPlaylist::playlistKey, platform::Value(playlist)},
+                                             {PNPlaylist::updatedIndexesKey, platform::Array{}}}));
+}
+
+TEST(PNPlaybackQueueTest, WindowsLeanTowardTheDirectionOfTravel) {
+    struct Case {
+        std::int64_t index, total, length;
+        std::vector<std::int64_t> moves;  // indices visited before `index`
+        Indices expected;
+    };
+    const Case cases[] = {
+        {5, 100, 4, {}, {5, 6, 4, 7, 3}},
+        {5, 100, 4, {4}, {5, 6, 7, 4, 8, 9, 3}},  // direction 1
+        {5, 100, 4, {7, 6}, {5, 4, 3, 2, 6}},     // direction -2
+        {0, 3, 10, {}, {0, 1, 2}},                // both sides spent
+        {99, 100, 2, {}, {99, 98, 97}},
+        {5, 100, 0, {}, {5}},
+        {-3, 10, 4, {}, {-3, -2, -1, 0, 1}},  // a negative index ends
+        {12, 10, 4, {}, {12, 11, 10, 9, 8}},  // past the end, walks back
+    };
+    for (const auto& c : cases) {
+        auto queue = PNPlaybackQueue::make(playlistOf(c.total, c.total),
+                                           c.moves.empty() ? c.index : c.moves.front(), c.length);
+        for (std::size_t i = 1; i < c.moves.size(); ++i) queue->setVideoIndex(c.moves[i]);
+        if (!c.moves.empty())
+            queue->setVideoIndex(c.index);
+        EXPECT_EQ(queue->videosOrder(), c.expected) << "index " << c.index;
+    }
+}
+
+TEST(PNPlaybackQueueTest, MomentumBuildsToTwoAndDropsOnReversal) {
+    auto queue = PNPlaybackQueue::make(playlistOf(20, 20), 5, 2);
+    std::vector<int> directions;
+    for (std::int64_t index : {6, 7, 8, 8, 7, 6, 7}) {
+        queue->setVideoIndex(index);
+        directions.push_back(queue->playbackDirection());
+    }
+    // A move of zero counts as backward: against 2 it drops to 0.
+    EXPECT_EQ(directions, (std::vector<int>{1, 2, 2, 0, -1, -2, 0}));
+}
+
+TEST(PNPlaybackQueueTest, AnnouncesOnlyChangedListsToALiveDelegate) {
+    auto playlist = playlistOf(10, 10);
+    auto queue = PNPlaybackQueue::make(playlist, 0, 1);
+    EXPECT_EQ(testing::idsOf(queue->videos()), (std::vector<std::string>{"v0", "v1"}));
+    auto recorder = std::make_shared<Recorder>();
+    queue->setDelegate(recorder);
+    queue->updateVideosOrder();  // the same window: nothing to say
+    queue->setVideoIndex(1);
+    EXPECT_EQ(recorder->updates, (std::vector<std::vector<std::string>>{{"v1", "v2", "v3", "v0"}}));
+
+    std::weak_ptr<Recorder> weak = recorder;
+    recorder.reset();
+    EXPECT_TRUE(weak.expired());  // the queue does not keep its delegate
+    queue->setVideoIndex(2);
+    EXPECT_EQ(queue->delegate(), nullptr);
+}
+
+TEST(PNPlaybackQueueTest, UnknownTotalWaitsForTheFirstUpdateOfItsOwnPlaylist) {
+    auto playlist = playlistOf(0, std::nullopt);
+    auto queue = PNPlaybackQueue::make(playlist, 1, 2);
+    auto recorder = std::make_shared<Recorder>();
+    queue->setDelegate(recorder);
+    EXPECT_TRUE(queue->videosOrder().empty());
+    EXPECT_TRUE(queue->loadingNextVideos());
+
+    auto other = playlistOf(5, 5);
+    postUpdate(other);
+    platform::NotificationCenter::defaultCenter().post(NotificationName::PNPlaylistUpdated,
+                                                       platform::Value("not a dictionary"));
+    EXPECT_TRUE(queue->loadingNextVideos());
+
+    playlist->setVideos(playlistOf(5, 5)->videos());
+    playlist->setTotalCount(5);
+    postUpdate(playlist);
+    EXPECT_FALSE(queue->loadingNextVideos());
+    EXPECT_EQ(queue->videosOrder(), (Indices{1, 2, 0}));
+    EXPECT_EQ(recorder->updates, (std::vector<std::vector<std::string>>{{"v1", "v2", "v0"}}));
+}
+
+TEST(PNPlaybackQueueTest, AShortWindowOfAPlainPlaylistAnnouncesNothingUntilItsUpdate) {
+    auto playlist = playlistOf(2, 50);
+    auto queue = PNPlaybackQueue::make(playlist, 0, 4);
+    auto recorder = std::make_shared<Recorder>();
+    queue->setDelegate(recorder);
+    queue->setVideoIndex(1);
+    EXPECT_TRUE(recorder->updates.empty());
+    EXPECT_FALSE(queue->loadingNextVideos());
+
+    playlist->setVideos(playlistOf(6, 6)->videos());
+    postUpdate(playlist);
+    ASSERT_EQ(recorder->updates.size(), 1u);
+    EXPECT_EQ(recorder->updates[0].size(), queue->videosOrder().size());
+}
+
+class PNPlaybackQueuePagingTest : public testing::PlaylistFixture {};
+
+TEST_F(PNPlaybackQueuePagingTest, AFilteredPlaylistIsAskedForOnePageAndTheWindowResumes) {
+    auto [playlist, events] =
+        makeRecorded([] { return PNTagsPlaylist::make({}, PNSortOrder::asc); });
+    ASSERT_TRUE(events->waitForNotifications(1));
+    ASSERT_EQ(playlist->count(), 10);  // one page of the emulator's 25 videos
+
+    auto queue = PNPlaybackQueue::make(playlist, 8, 4);
+    // 8, 9, 7, 10, 6: index 10 is not loaded yet.
+    EXPECT_EQ(testing::idsOf(queue->videos()).size(), 3u);
+    EXPECT_TRUE(queue->loadingNextVideos());
+    auto recorder = std::make_shared<Recorder>();
+    queue->setDelegate(recorder);
+    queue->updateVideos();  // still short, but the page is already asked for
+    ASSERT_TRUE(events->waitForNotifications(2));
+    EXPECT_TRUE(
+        testing::eventually([&] { return !queue->loadingNextVideos(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(listRequests().size(), 2u);
+    ASSERT_EQ(recorder->updates.size(), 1u);
+    EXPECT_EQ(recorder->updates[0].size(), 5u);
+    EXPECT_EQ(recorder->updates[0][3], playlist->videoAt(10)->videoID());
+}
+
+}  // namespace
+}  // namespace pindle

@@ -1,0 +1,191 @@
+#include "tests/support/MediaFixtures.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <vector>
+
+#include "platform/media/MediaWriter.hpp"
+#include "tests/support/TestFolders.hpp"
+
+namespace pindle::platform::testing {
+namespace {
+
+constexpr int kCodeBits = 16;
+constexpr std::uint8_t kBright = 235;
+constexpr std::uint8_t kDark = 16;
+constexpr std::uint8_t kBackground = 110;
+// Block averages between these are neither a one nor a zero: the picture is no code.
+constexpr int kDarkAtMost = 90;
+constexpr int kBrightAtLeast = 160;
+constexpr int kSampleRate = 44100;
+constexpr int kChannels = 2;
+
+int codeBandHeight(int height) {
+    return std::max(1, height / 4);
+}
+
+// The columns of block `bit`: [first, last).
+std::pair<int, int> blockColumns(int width, int bit) {
+    return {width * bit / kCodeBits, width * (bit + 1) / kCodeBits};
+}
+
+void fillRect(std::uint8_t* rgba, std::ptrdiff_t bytesPerRow, int x0, int y0, int x1, int y1,
+              std::uint8_t grey) {
+    for (int y = y0; y < y1; ++y) {
+        std::uint8_t* row = rgba + y * bytesPerRow;
+        for (int x = x0; x < x1; ++x) {
+            row[x * 4 + 0] = grey;
+            row[x * 4 + 1] = grey;
+            row[x * 4 + 2] = grey;
+            row[x * 4 + 3] = 255;
+        }
+    }
+}
+
+// A bar that crosses the lower part of the picture once a second, so that consecutive
+// frames differ even without the code.
+void drawPicture(std::vector<std::uint8_t>& pixels, const ClipOptions& options, int frame) {
+    const int width = options.width;
+    const int height = options.height;
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) * 4;
+    fillRect(pixels.data(), stride, 0, 0, width, height, kBackground);
+    const int band = codeBandHeight(height);
+    const int barWidth = std::max(2, width / 16);
+    const double phase = std::fmod(frame / options.fps, 1.0);
+    const int barX = static_cast<int>(phase * (width - barWidth));
+    fillRect(pixels.data(), stride, barX, band + 1, barX + barWidth, height, kBright);
+    if (options.noise) {
+        std::uint32_t state = 2463534242u + static_cast<std::uint32_t>(frame) * 7919u;
+        for (std::size_t i = static_cast<std::size_t>(band + 1) * stride; i < pixels.size(); ++i) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            if (i % 4 != 3)
+                pixels[i] = static_cast<std::uint8_t>(state);
+        }
+    }
+    if (options.frameNumberPattern) {
+        drawFrameNumber(pixels.data(), width, height, stride, frame);
+    }
+}
+
+}  // namespace
+
+int clipFrameCount(const ClipOptions& options) {
+    return std::max(1, static_cast<int>(std::lround(options.seconds * options.fps)));
+}
+
+void drawFrameNumber(std::uint8_t* rgba, int width, int height, std::ptrdiff_t bytesPerRow,
+                     int frameNumber) {
+    const int band = codeBandHeight(height);
+    for (int bit = 0; bit < kCodeBits; ++bit) {
+        const bool one = ((frameNumber >> (kCodeBits - 1 - bit)) & 1) != 0;
+        const auto [x0, x1] = blockColumns(width, bit);
+        fillRect(rgba, bytesPerRow, x0, 0, x1, band, one ? kBright : kDark);
+    }
+}
+
+std::optional<int> readFrameNumber(const Image& image) {
+    const int width = image.pixelWidth();
+    const int height = image.pixelHeight();
+    if (width < kCodeBits * 2 || height < 4) {
+        return std::nullopt;
+    }
+    const int band = codeBandHeight(height);
+    // The inner half of each block: clear of the blur that compression and scaling leave at
+    // block edges.
+    const int y0 = band / 4;
+    const int y1 = std::max(y0 + 1, band * 3 / 4);
+    int number = 0;
+    for (int bit = 0; bit < kCodeBits; ++bit) {
+        const auto [left, right] = blockColumns(width, bit);
+        const int x0 = left + (right - left) / 4;
+        const int x1 = std::max(x0 + 1, left + (right - left) * 3 / 4);
+        long sum = 0;
+        long count = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                const Image::Pixel p = image.pixelAt(x, y);
+                sum += (p.red + p.green + p.blue) / 3;
+                ++count;
+            }
+        }
+        const long mean = sum / count;
+        if (mean >= kBrightAtLeast) {
+            number |= 1 << (kCodeBits - 1 - bit);
+        } else if (mean > kDarkAtMost) {
+            return std::nullopt;
+        }
+    }
+    return number;
+}
+
+std::optional<Error> writeClip(const std::string& path, const ClipOptions& options) {
+    MediaWriter::Settings settings;
+    MediaWriter::VideoSettings video;
+    video.width = options.width;
+    video.height = options.height;
+    video.frameRate = options.fps;
+    video.bFrames = options.bFrames;
+    settings.video = video;
+    if (options.toneHz > 0) {
+        MediaWriter::AudioSettings audio;
+        audio.channels = kChannels;
+        audio.sampleRate = kSampleRate;
+        settings.audio = audio;
+    }
+    settings.rotation = options.rotation;
+    settings.optimizeForNetworkUse = options.faststart;
+
+    Error error;
+    auto writer = MediaWriter::create(path, settings, &error);
+    if (!writer) {
+        return error;
+    }
+    const int frames = clipFrameCount(options);
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
+    for (int frame = 0; frame < frames; ++frame) {
+        drawPicture(pixels, options, frame);
+        if (auto failure =
+                writer->appendVideoFrame(pixels.data(), options.width * 4, frame / options.fps)) {
+            return failure;
+        }
+    }
+    if (settings.audio) {
+        const auto count =
+            static_cast<std::size_t>(std::lround(frames / options.fps * kSampleRate));
+        std::vector<std::int16_t> samples(count * kChannels);
+        const double step = 2 * std::numbers::pi * options.toneHz / kSampleRate;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto value = static_cast<std::int16_t>(8000 * std::sin(step * i));
+            samples[i * kChannels] = value;
+            samples[i * kChannels + 1] = value;
+        }
+        if (auto failure = writer->appendAudioSamples(samples.data(), count)) {
+            return failure;
+        }
+    }
+    return writer->finish();
+}
+
+std::string clipBytes(const ClipOptions& options) {
+    static std::atomic<int> counter{0};
+    const std::filesystem::path path =
+        pindle::testing::processFolder() + "/clip-" + std::to_string(counter++) + ".mp4";
+    std::string bytes;
+    if (!writeClip(path.string(), options)) {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    return bytes;
+}
+
+}  // namespace pindle::platform::testing
