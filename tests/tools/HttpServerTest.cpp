@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "TestHttpClient.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::emulator {
 namespace {
@@ -120,8 +121,9 @@ TEST_F(HttpServerTest, HeadAnnouncesTheLengthWithoutABody) {
 }
 
 TEST_F(HttpServerTest, ServesAFolderWithoutLeavingIt) {
-    auto folder = std::filesystem::temp_directory_path() /
-                  ("emulator-folder-" + std::to_string(server.port()));
+    // The secret sits beside the served folder, where a climbing path would reach it.
+    const std::filesystem::path parent = pindle::testing::makeScratchFolder("emulator-folder-");
+    const std::filesystem::path folder = parent / "served";
     std::filesystem::create_directories(folder / "sub");
     std::ofstream(folder / "sub" / "a.mp4", std::ios::binary) << "0123456789";
     std::ofstream(folder.parent_path() / "secret.txt") << "secret";
@@ -134,7 +136,7 @@ TEST_F(HttpServerTest, ServesAFolderWithoutLeavingIt) {
     EXPECT_EQ(client.request("GET", "/files/../secret.txt").status, 404);
     EXPECT_EQ(client.request("GET", "/files/%2e%2e/secret.txt").status, 404);
     EXPECT_EQ(client.request("GET", "/files/missing.mp4").status, 404);
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(parent);
 }
 
 TEST_F(HttpServerTest, KeepsConnectionsAliveUntilTheClientAsksToClose) {
@@ -250,6 +252,20 @@ TEST_F(HttpServerTest, DelaysTheReply) {
     EXPECT_EQ(reply.body, media);
     // The request is logged before the delay, so a waiter need not wait for the reply.
     EXPECT_EQ(server.requestLog().count(), 1u);
+}
+
+TEST_F(HttpServerTest, ThrottlesTheBodyToItsRate) {
+    // 1000 bytes at 2500 bytes a second: four slices of 250, three pauses between them.
+    server.addFault("/media/clip.mp4", Fault::throttle(2500));
+    TestHttpClient client(server.port());
+    auto started = std::chrono::steady_clock::now();
+    auto slow = client.request("GET", "/media/clip.mp4");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
+    EXPECT_EQ(slow.status, 200);
+    EXPECT_EQ(slow.body, media);
+    EXPECT_FALSE(slow.error);
+    // The connection stays usable after a throttled reply.
+    EXPECT_EQ(client.request("HEAD", "/media/clip.mp4").status, 200);
 }
 
 TEST_F(HttpServerTest, StallsTheBodyUntilTheServerStops) {

@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t maxHeaderBytes = 64 * 1024;
 constexpr std::string_view continueLine = "HTTP/1.1 100 Continue\r\n\r\n";
+constexpr std::size_t throttleSlicesPerSecond = 10;
 
 bool statusHasNoBody(unsigned status) {
     return (status >= 100 && status < 200) || status == 204 || status == 304;
@@ -104,19 +105,29 @@ void Connection::deliver(Response response, std::optional<Fault> fault, bool hea
     response_ = std::move(response);
     fault_ = std::move(fault);
     keepAlive_ = keepAlive;
-    auto delay = fault_ ? fault_->delay : std::chrono::milliseconds(0);
-    if (delay.count() <= 0) {
-        write(headRequest, keepAlive);
-        return;
+    if (fault_ && fault_->gate)
+        fault_->gate->arrive();
+    writeWhenOpen(fault_ ? fault_->delay : std::chrono::milliseconds(0), headRequest, keepAlive);
+}
+
+void Connection::writeWhenOpen(std::chrono::milliseconds wait, bool headRequest, bool keepAlive) {
+    if (wait.count() <= 0) {
+        if (!fault_ || !fault_->gate || fault_->gate->isOpen()) {
+            write(headRequest, keepAlive);
+            return;
+        }
+        // A shut gate is looked at again every few milliseconds rather than told about this
+        // connection, which may end (server stopped, client gone) while the gate stays shut.
+        wait = std::chrono::milliseconds(2);
     }
-    timer_.expires_after(delay);
+    timer_.expires_after(wait);
     timer_.async_wait(
         [self = shared_from_this(), headRequest, keepAlive](boost::system::error_code error) {
             if (error) {
                 self->close();
                 return;
             }
-            self->write(headRequest, keepAlive);
+            self->writeWhenOpen(std::chrono::milliseconds(0), headRequest, keepAlive);
         });
 }
 
@@ -129,6 +140,20 @@ void Connection::write(bool headRequest, bool keepAlive) {
     }
     bool cut = action == Action::dropMidBody || action == Action::stallBody;
     outgoing_ = serializeHead(response_, keepAlive && !cut);
+    const bool throttled = action == Action::reply && fault_ && fault_->bytesPerSecond > 0 &&
+                           !headRequest && !statusHasNoBody(response_.status);
+    if (throttled) {
+        bodySent_ = 0;
+        net::async_write(socket_, net::buffer(outgoing_),
+                         [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                             if (error) {
+                                 self->close();
+                                 return;
+                             }
+                             self->writeSlice();
+                         });
+        return;
+    }
     if (!headRequest && !statusHasNoBody(response_.status)) {
         if (cut) {
             // Always leave at least one byte unsent, so the client sees a short body.
@@ -143,6 +168,34 @@ void Connection::write(bool headRequest, bool keepAlive) {
                      [self = shared_from_this()](boost::system::error_code error, std::size_t) {
                          self->onWritten(error);
                      });
+}
+
+void Connection::writeSlice() {
+    const std::size_t remaining = response_.body.size() - bodySent_;
+    if (remaining == 0) {
+        onWritten({});
+        return;
+    }
+    const std::size_t slice = std::min(
+        remaining, std::max<std::size_t>(1, fault_->bytesPerSecond / throttleSlicesPerSecond));
+    outgoing_.assign(response_.body, bodySent_, slice);
+    bodySent_ += slice;
+    net::async_write(
+        socket_, net::buffer(outgoing_),
+        [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+            if (error) {
+                self->close();
+                return;
+            }
+            self->timer_.expires_after(std::chrono::milliseconds(1000 / throttleSlicesPerSecond));
+            self->timer_.async_wait([self](boost::system::error_code waitError) {
+                if (waitError) {
+                    self->close();
+                    return;
+                }
+                self->writeSlice();
+            });
+        });
 }
 
 void Connection::onWritten(boost::system::error_code error) {

@@ -2,14 +2,18 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "tools/emulator/FaultGate.hpp"
 
 namespace pindle::emulator {
 
 // A misbehaviour the server acts out on requests for one path, so that clients can be
 // tested against slow and broken connections. A delay applies to any action: the reply
-// (or the cut) comes that much later.
+// (or the cut) comes that much later; a gate holds it until the test opens the gate. A
+// throttle paces the body of a normal reply.
 // Thread-safety: a plain value.
 struct Fault {
     enum class Action {
@@ -24,14 +28,25 @@ struct Fault {
     // Bytes of the body sent before a drop or a stall; clamped below the body's length so
     // that the reply is always cut short.
     std::size_t bodyBytes = 0;
+    // With action reply: the body goes out at about this many bytes a second (in tenths of a
+    // second's worth), so that a client sees a slow link; 0 sends it at once.
+    std::size_t bytesPerSecond = 0;
     // The fault applies to this method only; any method when absent.
     std::optional<std::string> method;
     // How many requests the fault applies to before it is used up; unlimited when absent.
     std::optional<int> uses;
+    // When set, the action waits (after the delay) until the gate is open.
+    std::shared_ptr<FaultGate> gate;
 
     static Fault delayed(std::chrono::milliseconds delay) {
         Fault fault;
         fault.delay = delay;
+        return fault;
+    }
+    // The reply is held until `gate` opens.
+    static Fault heldBy(std::shared_ptr<FaultGate> gate) {
+        Fault fault;
+        fault.gate = std::move(gate);
         return fault;
     }
     static Fault dropAfter(std::size_t bodyBytes) {
@@ -44,6 +59,11 @@ struct Fault {
         Fault fault;
         fault.action = Action::stallBody;
         fault.bodyBytes = bodyBytes;
+        return fault;
+    }
+    static Fault throttle(std::size_t bytesPerSecond) {
+        Fault fault;
+        fault.bytesPerSecond = bytesPerSecond;
         return fault;
     }
     static Fault closeImmediately() {
