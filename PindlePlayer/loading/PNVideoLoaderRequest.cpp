@@ -39,6 +39,9 @@ std::string flag(bool value) {
     return value ? "true" : "false";
 }
 
+// Cached bytes go to a read in slices of this size.
+constexpr std::int64_t servingSlice = 256 << 10;
+
 // The address the loader downloads from: marked as the loader's, keeping any query (and so
 // a signature) intact.
 platform::URL loaderURL(const platform::URL& url) {
@@ -333,14 +336,16 @@ void PNVideoLoaderRequest::setPreload(bool isPreload, std::function<void(bool)> 
 }
 
 void PNVideoLoaderRequest::cancel() {
-    std::vector<Running> running;
-    std::lock_guard downloads(downloadLock_);
     {
-        std::lock_guard lock(mutex_);
-        running.swap(requests_);
-        isRequesting_ = false;
+        std::vector<Running> running;
+        std::lock_guard downloads(downloadLock_);
+        {
+            std::lock_guard lock(mutex_);
+            running.swap(requests_);
+            isRequesting_ = false;
+        }
+        for (const Running& download : running) download.token->cancelIt();
     }
-    for (const Running& download : running) download.token->cancelIt();
     log("request_cancel");
 }
 
@@ -404,16 +409,21 @@ void PNVideoLoaderRequest::sendPreloaded() {
     for (const auto& listener : list) {
         const std::int64_t current = listener->dataOffset();
         log("send_preloaded_" + std::to_string(current) + "-" + std::to_string(end));
-        if (current < end) {
-            auto bytes = url ? cache_->data(*url, current, end)
-                             : PNPlayerCache::readFile(*file, current, end);
+        // In slices: a long cached file never sits in memory whole, and the slices' memory
+        // is reused from one to the next.
+        bool failed = false;
+        for (std::int64_t from = current; from < end && !failed; from += servingSlice) {
+            const std::int64_t to = std::min(end, from + servingSlice);
+            auto bytes =
+                url ? cache_->data(*url, from, to) : PNPlayerCache::readFile(*file, from, to);
             if (!bytes) {
                 listener->completed(PNError(PNError::valuesTooLarge).toPlatformError());
-                continue;
+                failed = true;
+            } else {
+                listener->dataBlock(*bytes, from);
             }
-            listener->dataBlock(*bytes, current);
         }
-        if (end == *total)
+        if (!failed && end == *total)
             listener->completed(std::nullopt);
     }
 }
@@ -458,6 +468,8 @@ void PNVideoLoaderRequest::updateRequests() {
     std::erase_if(needed, [](PNByteRange range) { return range.length == 0; });
     log("video_requests_" + describe(needed));
 
+    // The loader's log is not called under the download lock.
+    std::vector<std::string> lines;
     {
         std::lock_guard downloads(downloadLock_);
         std::vector<Running> running;
@@ -471,17 +483,19 @@ void PNVideoLoaderRequest::updateRequests() {
                 buildRange(download.range, std::max(lowerBound(download.range), cached));
             auto same = std::find(needed.begin(), needed.end(), remaining);
             if (same != needed.end()) {
-                log("video_request_exist_" + describe(download.range) + "_" + describe(*same));
+                lines.push_back("video_request_exist_" + describe(download.range) + "_" +
+                                describe(*same));
                 needed.erase(same);
                 kept.push_back(std::move(download));
             } else {
-                log("video_request_cancel_" + describe(download.range));
+                lines.push_back("video_request_cancel_" + describe(download.range));
                 download.token->cancelIt();
             }
         }
         std::lock_guard lock(mutex_);
         requests_.insert(requests_.begin(), kept.begin(), kept.end());
     }
+    for (const std::string& line : lines) log(line);
     for (const PNByteRange& range : needed) {
         if (requestVideoRange(range))
             log("video_request_created_" + describe(range));
