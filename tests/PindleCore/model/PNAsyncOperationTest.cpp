@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/dispatch/OperationQueue.hpp"
+#include "tests/support/SpinUntil.hpp"
 
 namespace pindle {
 namespace {
@@ -99,12 +100,12 @@ TEST(PNAsyncOperationTest, TheQueueHoldsTheSlotUntilTheOperationFinishes) {
     auto second = std::make_shared<ManualOperation>();
     queue->addOperation(first);
     queue->addOperation(second);
-    while (!first->started.load()) std::this_thread::yield();
+    ASSERT_TRUE(testing::spinUntil([&] { return first->started.load(); }));
     EXPECT_FALSE(second->started.load());
     EXPECT_EQ(queue->operationCount(), 2u);
 
     first->setIsFinished();
-    while (!second->started.load()) std::this_thread::yield();
+    ASSERT_TRUE(testing::spinUntil([&] { return second->started.load(); }));
     second->cancel();
     queue->waitUntilAllOperationsAreFinished();
     EXPECT_EQ(queue->operationCount(), 0u);

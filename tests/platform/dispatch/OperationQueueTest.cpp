@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "tests/support/SpinUntil.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
@@ -215,16 +216,16 @@ TEST(OperationQueueTest, UnlimitedQueueRunsBlocksConcurrently) {
               OperationQueue::kDefaultMaxConcurrentOperationCount);
     constexpr int kBlocks = 6;
     std::atomic<int> started{0};
+    std::atomic<int> sawAll{0};
     for (int i = 0; i < kBlocks; ++i) {
         queue->addOperationWithBlock([&] {
             started.fetch_add(1);
-            while (started.load() < kBlocks) {
-                std::this_thread::yield();
-            }
+            if (pindle::testing::spinUntil([&] { return started.load() >= kBlocks; }))
+                sawAll.fetch_add(1);
         });
     }
     queue->waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(started.load(), kBlocks);
+    EXPECT_EQ(sawAll.load(), kBlocks);
 }
 
 TEST(OperationQueueTest, SerialQueueRunsSynchronousOperationsInOrder) {
