@@ -3,29 +3,9 @@
 #include "PindleCore/api/PNVideoAPI.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/model/PNNotifiedVideoIDs.hpp"
 
 namespace pindle {
-
-namespace {
-
-// The identifier a video notification is about: {"videoID": text}, a bare identifier text,
-// or a list holding one identifier.
-std::optional<std::string> notifiedVideoID(const platform::Value& object) {
-    if (const platform::Value* id = object.find("videoID")) {
-        if (const std::string* text = id->asString())
-            return *text;
-        return std::nullopt;
-    }
-    if (const std::string* text = object.asString())
-        return *text;
-    if (const platform::Array* list = object.asArray(); list && list->size() == 1) {
-        if (const std::string* text = list->front().asString())
-            return *text;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 PNVideoCache& PNVideoCache::shared() {
     static PNVideoCache* cache = new PNVideoCache;  // never destroyed
@@ -147,26 +127,28 @@ void PNVideoCache::handleVideosCreated(const platform::Notification& notificatio
         syncVideo(videoID);
         return;
     }
-    auto patch = [&](const char* key, void (PNVideo::*setter)(std::optional<platform::URL>)) {
+    // Patches are serialised by this cache's lock; readers of the record see the three
+    // addresses before or after the patch, never a mix.
+    PNVideo::MediaMP4URLs patched = video->mediaMP4URLs();
+    auto patch = [&](const char* key, std::optional<platform::URL>& field) {
         const platform::Value* text = urls->find(key);
         if (text && text->asString())
-            (video.get()->*setter)(platform::URL::fromString(*text->asString()));
+            field = platform::URL::fromString(*text->asString());
     };
-    patch("360p", &PNVideo::setMediaMP4URL360p);
-    patch("540p", &PNVideo::setMediaMP4URL540p);
-    patch("720p", &PNVideo::setMediaMP4URL720p);
+    patch("360p", patched.r360p);
+    patch("540p", patched.r540p);
+    patch("720p", patched.r720p);
+    video->setMediaMP4URLs(std::move(patched));
 }
 
 void PNVideoCache::handleVideosUpdated(const platform::Notification& notification) {
-    if (std::optional<std::string> videoID = notifiedVideoID(notification.object)) {
-        syncVideo(*videoID);
-    }
+    for (const std::string& videoID : PNNotifiedVideoIDs::read(notification.object))
+        syncVideo(videoID);
 }
 
 void PNVideoCache::handleVideosDeleted(const platform::Notification& notification) {
-    if (std::optional<std::string> videoID = notifiedVideoID(notification.object)) {
-        deleteVideo(*videoID);
-    }
+    for (const std::string& videoID : PNNotifiedVideoIDs::read(notification.object))
+        deleteVideo(videoID);
 }
 
 }  // namespace pindle

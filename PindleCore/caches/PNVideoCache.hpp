@@ -4,7 +4,9 @@
 // the local video file cache, then from the backend. The cache follows the live video
 // notifications: PNVideoCreated patches a cached record's media addresses in place (or fetches
 // the record), PNVideoUpdated refetches and PNVideoDeleted drops it; the payload is the
-// notification's object, {"videoID": ...} (a bare identifier text is accepted too).
+// notification's object: {"videoID": ...}, a bare identifier text, or a list of identifiers,
+// each of which is handled (PNNotifiedVideoIDs). A patch replaces the three MP4 addresses of
+// the shared record at once, under the record's own lock (see PNVideo).
 //
 // A lookup that memory can answer completes synchronously on the caller's thread, before the
 // call returns, and returns no cancellable; otherwise the completion runs on the API client's

@@ -42,21 +42,32 @@ std::shared_ptr<PNVideo> PNVideo::make(Fields fields) {
 }
 
 std::optional<platform::URL> PNVideo::mp4URL(PNVideoResolution resolution) const {
+    const MediaMP4URLs urls = mediaMP4URLs();
     std::optional<URL> found;
     switch (resolution) {
         case PNVideoResolution::r720p:
-            found = mediaMP4URL720p_;
+            found = urls.r720p;
             break;
         case PNVideoResolution::r540p:
-            found = mediaMP4URL540p_ ? mediaMP4URL540p_ : mediaMP4URL720p_;
+            found = urls.r540p ? urls.r540p : urls.r720p;
             break;
         case PNVideoResolution::r360p:
-            found = mediaMP4URL360p_   ? mediaMP4URL360p_
-                    : mediaMP4URL540p_ ? mediaMP4URL540p_
-                                       : mediaMP4URL720p_;
+            found = urls.r360p ? urls.r360p : urls.r540p ? urls.r540p : urls.r720p;
             break;
     }
-    return found ? found : mediaMP4URL720p_;
+    return found ? found : urls.r720p;
+}
+
+PNVideo::MediaMP4URLs PNVideo::mediaMP4URLs() const {
+    std::lock_guard lock(mutex_);
+    return {mediaMP4URL360p_, mediaMP4URL540p_, mediaMP4URL720p_};
+}
+
+void PNVideo::setMediaMP4URLs(MediaMP4URLs urls) {
+    std::lock_guard lock(mutex_);
+    mediaMP4URL360p_ = std::move(urls.r360p);
+    mediaMP4URL540p_ = std::move(urls.r540p);
+    mediaMP4URL720p_ = std::move(urls.r720p);
 }
 
 std::size_t PNVideo::hash() const {
@@ -125,7 +136,7 @@ const std::vector<std::string>& PNVideo::privateMetadataKeys() {
 }
 
 platform::StringDictionary PNVideo::metadata() const {
-    platform::StringDictionary visible = internalMetadata_;
+    platform::StringDictionary visible = internalMetadata();
     for (const std::string& key : privateMetadataKeys()) visible.erase(key);
     return visible;
 }
@@ -137,21 +148,22 @@ void PNVideo::assignMetadata(platform::StringDictionary metadata) {
     }
     PNVideoSyncService::sharedInstance().queue(videoID_, "PNVideo", "metadata",
                                                platform::Value(metadata));
-    internalMetadata_ = std::move(metadata);
+    setInternalMetadata(std::move(metadata));
 }
 
 platform::StringDictionary PNVideo::mergedMetadata(const platform::StringDictionary& metadata,
                                                    bool reset) const {
+    const platform::StringDictionary stored = internalMetadata();
     if (!reset) {
-        platform::StringDictionary merged = internalMetadata_;
+        platform::StringDictionary merged = stored;
         for (const auto& [key, value] : metadata) merged[key] = value;
         return merged;
     }
     platform::StringDictionary merged = metadata;
     for (const std::string& key : privateMetadataKeys()) {
-        auto stored = internalMetadata_.find(key);
-        if (stored != internalMetadata_.end())
-            merged[key] = stored->second;
+        auto found = stored.find(key);
+        if (found != stored.end())
+            merged[key] = found->second;
     }
     return merged;
 }
@@ -161,7 +173,7 @@ void PNVideo::setMetadata(const platform::StringDictionary& metadata, bool reset
 }
 
 std::int64_t PNVideo::rating() const {
-    return readRating(internalMetadata_);
+    return readRating(internalMetadata());
 }
 
 void PNVideo::setRating(std::int64_t rating) {
@@ -169,8 +181,9 @@ void PNVideo::setRating(std::int64_t rating) {
 }
 
 std::vector<std::string> PNVideo::ratedIdentities() const {
-    auto it = internalMetadata_.find(ratedIdentitiesKey);
-    return it == internalMetadata_.end() ? std::vector<std::string>{} : splitIdentities(it->second);
+    const platform::StringDictionary stored = internalMetadata();
+    auto it = stored.find(ratedIdentitiesKey);
+    return it == stored.end() ? std::vector<std::string>{} : splitIdentities(it->second);
 }
 
 void PNVideo::setRatedIdentities(const std::vector<std::string>& identities) {
@@ -302,6 +315,7 @@ double coordinateAt(const platform::Dictionary& data, const char* key) {
 }  // namespace
 
 platform::Dictionary PNVideo::encode() const {
+    std::lock_guard lock(mutex_);
     platform::Array tags;
     for (const std::string& tag : internalTags_) tags.emplace_back(tag);
     return {

@@ -8,12 +8,19 @@
 // the write accessors and the media addresses are for the library's own code. The player takes
 // the address to play from mp4URL(), which falls back only to higher renditions and never to HLS.
 //
-// Thread-safety: a record has no lock of its own. Code that changes one shared record from
-// several threads serialises those changes itself.
+// Thread-safety: a record is read and changed from many threads at once (the live
+// notifications patch media addresses while players and playlists read them, the sync service
+// lays pending edits over fetched records, the host edits metadata). Every field but the
+// identifier, which never changes, is guarded by one small lock per record: each read returns
+// a copy taken under it and each write replaces a field (or the three MP4 addresses, or the
+// whole metadata) under it, so no reader ever sees a half-written value. The lock is never held
+// while calling out. A read-modify-write made of several calls (setMetadata() merging, rate())
+// is not atomic: two such edits of one record from two threads at once may lose one of them.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,9 +81,9 @@ class PNVideo : public platform::Object {
     // The hidden metadata keys, in order.
     static const std::vector<std::string>& privateMetadataKeys();
 
-    const platform::StringSet& tags() const { return internalTags_; }
+    platform::StringSet tags() const { return read(internalTags_); }
     // Replaces the tags; nothing is validated, queued or posted.
-    void setTags(platform::StringSet tags) { internalTags_ = std::move(tags); }
+    void setTags(platform::StringSet tags) { write(internalTags_, std::move(tags)); }
 
     // The metadata without the hidden entries.
     platform::StringDictionary metadata() const;
@@ -108,51 +115,64 @@ class PNVideo : public platform::Object {
     platform::Dictionary encode() const;
     static std::shared_ptr<PNVideo> decode(const platform::Dictionary& data);
 
-    // Public fields.
+    // Public fields. Each read is a copy taken under the record's lock.
     const std::string& videoID() const { return videoID_; }
-    const std::optional<URL>& shareURL() const { return shareURL_; }
-    const std::optional<Location>& location() const { return location_; }
-    const std::optional<Date>& creationDate() const { return creationDate_; }
-    const std::optional<Date>& shotOn() const { return shotOn_; }
-    const std::optional<Date>& modifyDate() const { return modifyDate_; }
-    const std::string& title() const { return title_; }
-    const std::string& videoDescription() const { return videoDescription_; }
-    const std::optional<URL>& thumbnailImageURL() const { return thumbnailImageURL_; }
-    double duration() const { return duration_; }
-    std::int64_t height() const { return height_; }
-    std::int64_t width() const { return width_; }
-    PNVideoState state() const { return state_; }
-    const std::optional<std::string>& transcription() const { return transcription_; }
+    std::optional<URL> shareURL() const { return read(shareURL_); }
+    std::optional<Location> location() const { return read(location_); }
+    std::optional<Date> creationDate() const { return read(creationDate_); }
+    std::optional<Date> shotOn() const { return read(shotOn_); }
+    std::optional<Date> modifyDate() const { return read(modifyDate_); }
+    std::string title() const { return read(title_); }
+    std::string videoDescription() const { return read(videoDescription_); }
+    std::optional<URL> thumbnailImageURL() const { return read(thumbnailImageURL_); }
+    double duration() const { return read(duration_); }
+    std::int64_t height() const { return read(height_); }
+    std::int64_t width() const { return read(width_); }
+    PNVideoState state() const { return read(state_); }
+    std::optional<std::string> transcription() const { return read(transcription_); }
 
     // Library-internal fields and write accessors.
-    const std::optional<URL>& mediaMP4URL360p() const { return mediaMP4URL360p_; }
-    const std::optional<URL>& mediaMP4URL540p() const { return mediaMP4URL540p_; }
-    const std::optional<URL>& mediaMP4URL720p() const { return mediaMP4URL720p_; }
-    const std::optional<URL>& mediaHLSURL() const { return mediaHLSURL_; }
-    const platform::StringSet& internalTags() const { return internalTags_; }
-    const platform::StringDictionary& internalMetadata() const { return internalMetadata_; }
+    std::optional<URL> mediaMP4URL360p() const { return read(mediaMP4URL360p_); }
+    std::optional<URL> mediaMP4URL540p() const { return read(mediaMP4URL540p_); }
+    std::optional<URL> mediaMP4URL720p() const { return read(mediaMP4URL720p_); }
+    std::optional<URL> mediaHLSURL() const { return read(mediaHLSURL_); }
+    platform::StringSet internalTags() const { return read(internalTags_); }
+    platform::StringDictionary internalMetadata() const { return read(internalMetadata_); }
 
-    void setVideoID(std::string value) { videoID_ = std::move(value); }
-    void setMediaMP4URL360p(std::optional<URL> value) { mediaMP4URL360p_ = std::move(value); }
-    void setMediaMP4URL540p(std::optional<URL> value) { mediaMP4URL540p_ = std::move(value); }
-    void setMediaMP4URL720p(std::optional<URL> value) { mediaMP4URL720p_ = std::move(value); }
-    void setMediaHLSURL(std::optional<URL> value) { mediaHLSURL_ = std::move(value); }
-    void setShareURL(std::optional<URL> value) { shareURL_ = std::move(value); }
-    void setLocation(std::optional<Location> value) { location_ = std::move(value); }
-    void setCreationDate(std::optional<Date> value) { creationDate_ = value; }
-    void setShotOn(std::optional<Date> value) { shotOn_ = value; }
-    void setModifyDate(std::optional<Date> value) { modifyDate_ = value; }
-    void setTitle(std::string value) { title_ = std::move(value); }
-    void setVideoDescription(std::string value) { videoDescription_ = std::move(value); }
-    void setThumbnailImageURL(std::optional<URL> value) { thumbnailImageURL_ = std::move(value); }
-    void setDuration(double value) { duration_ = value; }
-    void setHeight(std::int64_t value) { height_ = value; }
-    void setWidth(std::int64_t value) { width_ = value; }
-    void setState(PNVideoState value) { state_ = value; }
-    void setTranscription(std::optional<std::string> value) { transcription_ = std::move(value); }
-    void setInternalTags(platform::StringSet value) { internalTags_ = std::move(value); }
+    // The three MP4 addresses, read or replaced together, so that a patch from a live
+    // notification is seen whole or not at all.
+    struct MediaMP4URLs {
+        std::optional<URL> r360p;
+        std::optional<URL> r540p;
+        std::optional<URL> r720p;
+    };
+    MediaMP4URLs mediaMP4URLs() const;
+    void setMediaMP4URLs(MediaMP4URLs urls);
+
+    void setMediaMP4URL360p(std::optional<URL> value) { write(mediaMP4URL360p_, std::move(value)); }
+    void setMediaMP4URL540p(std::optional<URL> value) { write(mediaMP4URL540p_, std::move(value)); }
+    void setMediaMP4URL720p(std::optional<URL> value) { write(mediaMP4URL720p_, std::move(value)); }
+    void setMediaHLSURL(std::optional<URL> value) { write(mediaHLSURL_, std::move(value)); }
+    void setShareURL(std::optional<URL> value) { write(shareURL_, std::move(value)); }
+    void setLocation(std::optional<Location> value) { write(location_, std::move(value)); }
+    void setCreationDate(std::optional<Date> value) { write(creationDate_, value); }
+    void setShotOn(std::optional<Date> value) { write(shotOn_, value); }
+    void setModifyDate(std::optional<Date> value) { write(modifyDate_, value); }
+    void setTitle(std::string value) { write(title_, std::move(value)); }
+    void setVideoDescription(std::string value) { write(videoDescription_, std::move(value)); }
+    void setThumbnailImageURL(std::optional<URL> value) {
+        write(thumbnailImageURL_, std::move(value));
+    }
+    void setDuration(double value) { write(duration_, value); }
+    void setHeight(std::int64_t value) { write(height_, value); }
+    void setWidth(std::int64_t value) { write(width_, value); }
+    void setState(PNVideoState value) { write(state_, value); }
+    void setTranscription(std::optional<std::string> value) {
+        write(transcription_, std::move(value));
+    }
+    void setInternalTags(platform::StringSet value) { write(internalTags_, std::move(value)); }
     void setInternalMetadata(platform::StringDictionary value) {
-        internalMetadata_ = std::move(value);
+        write(internalMetadata_, std::move(value));
     }
 
   private:
@@ -165,11 +185,24 @@ class PNVideo : public platform::Object {
     PNVideo(Private, Fields fields);
 
   private:
+    template <class T>
+    T read(const T& field) const {
+        std::lock_guard lock(mutex_);
+        return field;
+    }
+    template <class T, class V>
+    void write(T& field, V&& value) {
+        std::lock_guard lock(mutex_);
+        field = std::forward<V>(value);
+    }
+
     platform::StringDictionary mergedMetadata(const platform::StringDictionary& metadata,
                                               bool reset) const;
     void postValidationError(const PNError& error);
 
-    std::string videoID_;
+    const std::string videoID_;
+    mutable std::mutex mutex_;
+    // Every field below is guarded by mutex_.
     std::optional<URL> mediaMP4URL360p_;
     std::optional<URL> mediaMP4URL540p_;
     std::optional<URL> mediaMP4URL720p_;

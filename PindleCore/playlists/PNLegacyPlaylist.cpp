@@ -9,6 +9,7 @@
 #include "PindleCore/model/PNEnvironmentValidator.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/model/PNNotifiedVideoIDs.hpp"
 #include "PindleCore/playlists/PNPlaylistCancellationToken.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -98,13 +99,16 @@ void PNLegacyPlaylist::observe() {
     auto& center = platform::NotificationCenter::defaultCenter();
     std::weak_ptr<PNLegacyPlaylist> weak = self();
     using Handler = void (PNLegacyPlaylist::*)(const platform::Notification&);
-    // Each handler leaves the posting thread at once and does its work in the background.
+    // Each handler leaves the posting thread at once. Its body runs on this playlist's serial
+    // queue, in the order the notifications came: a burst of notifications then waits there,
+    // behind the one body that waits for the semaphore, instead of parking one pool worker
+    // each while the answer that would release them queues behind.
     auto forward = [weak](Handler handler) {
         return [weak, handler](const platform::Notification& notification) {
             auto playlist = weak.lock();
             if (!playlist)
                 return;
-            background()->async(
+            playlist->operationQueue_->async(
                 [playlist, handler, notification] { ((*playlist).*handler)(notification); });
         };
     };
@@ -126,7 +130,7 @@ void PNLegacyPlaylist::observe() {
             auto playlist = weak.lock();
             if (!playlist || playlist->isSyncing())
                 return;
-            background()->async([playlist] {
+            playlist->operationQueue_->async([playlist] {
                 playlist->semaphore_.wait();
                 playlist->syncInternal([playlist](bool) { playlist->semaphore_.signal(); });
             });
@@ -485,14 +489,15 @@ bool PNLegacyPlaylist::hasLocalVideo(const std::string& videoID) const {
 }
 
 void PNLegacyPlaylist::videosUpdated(const platform::Notification& notification) {
-    const std::string* videoID = notification.object.asString();
-    if (!videoID)
+    const std::vector<std::string> ids = PNNotifiedVideoIDs::read(notification.object);
+    if (ids.empty())
         return;
+    const std::set<std::string> updated(ids.begin(), ids.end());
     semaphore_.wait();
     {
         std::lock_guard lock(mutex_);
         std::erase_if(remoteVideos_,
-                      [&](const auto& entry) { return entry.second->videoID() == *videoID; });
+                      [&](const auto& entry) { return updated.contains(entry.second->videoID()); });
     }
     semaphore_.signal();
 }

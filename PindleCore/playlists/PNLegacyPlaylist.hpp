@@ -15,9 +15,11 @@
 //
 // Thread-safety: every operation is safe from any thread. A semaphore of value 1 admits one
 // item resolution, sync or change at a time; the lists and counts are guarded by the base's
-// mutex, which is never held while calling out. Item completions run on a global queue, never
-// the main queue; sync completions, delegate calls and notifications run on the thread where
-// the backend's answer or the change was handled (a global queue or the API client's callback
+// mutex, which is never held while calling out. The notification handlers run one after the
+// other on the playlist's own serial queue, so however many notifications arrive, at most one
+// worker of the pool waits for the semaphore on their behalf. Item completions run on a global
+// queue, never the main queue; sync completions, delegate calls and notifications run on the thread
+// where the backend's answer or the change was handled (a global queue or the API client's callback
 // queue).
 #pragma once
 
@@ -159,6 +161,7 @@ class PNLegacyPlaylist : public PNPlaylist, public PNVideoRequestOperationDelega
     const platform::StringSet tags_;
     const platform::StringDictionary metadata_;
     const bool order_;
+    // Runs the notification handlers' bodies, one at a time, in arrival order.
     const std::shared_ptr<platform::DispatchQueue> operationQueue_;
     const std::shared_ptr<platform::OperationQueue> requestQueue_;
     platform::DispatchSemaphore semaphore_{1};

@@ -2,12 +2,18 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "PindleCore/websocket/WSRunLoopThread.hpp"
 #include "PindleCore/websocket/WSUtilities.hpp"
+#include "platform/net/HTTPURLResponse.hpp"
+#include "platform/net/URLSession.hpp"
 #include "platform/net/stream/HTTPResponseHead.hpp"
+#include "platform/net/stream/ProxyAutoConfiguration.hpp"
 
 namespace pindle {
 
@@ -52,6 +58,12 @@ std::string socksReplyText(std::uint8_t code) {
     }
 }
 
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
 platform::Error socksError(const std::string& text) {
     return WSHTTPErrorWithCodeDescription(proxyFailureStatus, WSErrorCode::badResponseCode,
                                           "SOCKS proxy: " + text);
@@ -91,17 +103,31 @@ void WSProxyConnect::openNetworkStream(Completion completion) {
         completion_ = std::move(completion);
     }
     auto proxy = settings_.proxiesForURL(url_).front();
+    if (proxy.type == Type::autoConfigurationScript) {
+        runAutoConfiguration(proxy.autoConfiguration, proxy.autoConfigurationTimeout);
+        return;
+    }
+    if (proxy.type == Type::autoConfigurationURL) {
+        fetchAutoConfiguration(proxy);
+        return;
+    }
+    if (useProxy(proxy))
+        openConnection();
+}
+
+bool WSProxyConnect::useProxy(const platform::ProxySettings::Proxy& proxy) {
+    using Type = platform::ProxySettings::Proxy::Type;
     if (proxy.type == Type::socks) {
         if (proxy.socksVersion != 5) {
             fail(socksError("the system names a SOCKS " + std::to_string(proxy.socksVersion) +
                             " proxy (" + proxy.host + "); only SOCKS 5 is supported."));
-            return;
+            return false;
         }
         if (WSURLConnectHost(url_).size() > socksMaximumField ||
             proxy.user.value_or("").size() > socksMaximumField ||
             proxy.password.value_or("").size() > socksMaximumField) {
             fail(socksError("a host name, user name or password is too long."));
-            return;
+            return false;
         }
         std::lock_guard lock(mutex_);
         socksProxy_ = proxy;
@@ -111,7 +137,70 @@ void WSProxyConnect::openNetworkStream(Completion completion) {
         httpProxyHost_ = proxy.host;
         httpProxyPort_ = proxy.port.value_or(80);
     }
-    openConnection();
+    return true;
+}
+
+void WSProxyConnect::fetchAutoConfiguration(const platform::ProxySettings::Proxy& proxy) {
+    double timeout = proxy.autoConfigurationTimeout;
+    auto location = platform::URL::fromString(proxy.autoConfiguration);
+    std::string scheme;
+    if (location)
+        scheme = lowercased(location->scheme().value_or(""));
+    if (location && location->isFileURL()) {
+        std::ifstream file(location->path(), std::ios::binary);
+        std::string script;
+        if (file) {
+            script.resize(platform::ProxyAutoConfiguration::maximumScriptSize + 1);
+            file.read(script.data(), static_cast<std::streamsize>(script.size()));
+            script.resize(static_cast<std::size_t>(file.gcount()));
+        }
+        runAutoConfiguration(
+            file.bad() || script.empty() ? std::nullopt : std::optional<std::string>(script),
+            timeout);
+        return;
+    }
+    if (scheme != "http" && scheme != "https") {
+        runAutoConfiguration(std::nullopt, timeout);
+        return;
+    }
+    std::weak_ptr<WSProxyConnect> weak = weak_from_this();
+    auto task = platform::URLSession::shared()->dataTask(
+        *location, [weak, timeout](std::optional<platform::Data> data,
+                                   std::shared_ptr<platform::URLResponse> response,
+                                   std::optional<platform::Error> error) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            auto http = std::dynamic_pointer_cast<platform::HTTPURLResponse>(response);
+            bool usable =
+                !error && data && http && http->statusCode() >= 200 && http->statusCode() < 300;
+            self->runAutoConfiguration(
+                usable ? std::optional<std::string>(std::string(data->begin(), data->end()))
+                       : std::nullopt,
+                timeout);
+        });
+    task->resume();
+}
+
+void WSProxyConnect::runAutoConfiguration(std::optional<std::string> script, double timeout) {
+    std::weak_ptr<WSProxyConnect> weak = weak_from_this();
+    platform::DispatchQueue::global()->async([weak, script = std::move(script), timeout] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        platform::ProxySettings::Proxy chosen;  // direct unless the script says otherwise
+        if (script) {
+            std::string lookup =
+                std::string(self->connectionRequiresTLS_ ? "https://" : "http://") +
+                self->url_.host().value_or("");
+            auto proxies = platform::ProxyAutoConfiguration::evaluate(
+                *script, lookup, WSURLConnectHost(self->url_), timeout);
+            if (proxies)
+                chosen = proxies->front();
+        }
+        if (self->useProxy(chosen))
+            self->openConnection();
+    });
 }
 
 void WSProxyConnect::openConnection() {

@@ -10,8 +10,10 @@
 // host. With a SOCKS proxy it speaks SOCKS 5 (no authentication, or user name and password
 // when the setting carries them) and asks for a connection to the host by name; a refusal
 // fails with code 2132. A SOCKS 4 proxy is refused with a clear error rather than silently
-// gone around. The system cannot name an auto-configuration script on this platform (see
-// platform::ProxySettings).
+// gone around. When the settings name a proxy auto-configuration file (by URL: a file, or
+// downloaded through the shared URL session) or script, the script decides, evaluated for
+// "https://host" (TLS) or "http://host" and its first answer used; a PAC that cannot be
+// read, downloaded or evaluated in time leads to a direct connection.
 //
 // Thread-safety: openNetworkStream() once, from any thread. The completion runs exactly
 // once, on the WebSocket network thread or on the calling thread's queue for a failure
@@ -69,6 +71,11 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
                    std::shared_ptr<platform::RunLoop> runLoop);
 
   private:
+    // Takes the proxy's settings (nothing for a direct connection); false when it failed.
+    bool useProxy(const platform::ProxySettings::Proxy& proxy);
+    void fetchAutoConfiguration(const platform::ProxySettings::Proxy& proxy);
+    // Evaluates the script off the network thread, then connects as it says.
+    void runAutoConfiguration(std::optional<std::string> script, double timeout);
     void openConnection();
     void handleEvent(platform::SocketStream::Event event);
     enum class SocksStage { none, greeting, authentication, connect, done };

@@ -1,207 +1,319 @@
 #include "platform/media/AssetWriter.hpp"
 
-extern "C" {
-#include <libavutil/display.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
-}
-
+#include <atomic>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
+#include <filesystem>
 
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/MediaWriter.hpp"
 
 namespace pindle::platform {
 
 namespace {
 
-constexpr int frameAlignment = 32;
-constexpr int keyFrameInterval = 12;
-constexpr const char* fileScheme = "file";
-constexpr size_t displayMatrixBytes = 9 * sizeof(std::int32_t);
+constexpr std::int64_t kDefaultVideoBitRate = 2'000'000;
+constexpr std::int64_t kDefaultAudioBitRate = 128'000;
+constexpr double kNominalFrameRate = 30;
 
-Error writeError(const std::string& what) {
-    return MediaError::make(MediaError::unknown, what);
+std::atomic<int> writerCount{0};
+
+bool isFinal(AssetWriter::Status status) {
+    return status == AssetWriter::Status::completed || status == AssetWriter::Status::failed ||
+           status == AssetWriter::Status::cancelled;
+}
+
+std::string profileName(const std::string& profileLevel) {
+    if (profileLevel.find("High") != std::string::npos)
+        return "high";
+    if (profileLevel.find("Main") != std::string::npos)
+        return "main";
+    if (profileLevel.find("Baseline") != std::string::npos)
+        return "baseline";
+    return "";
+}
+
+MediaWriter::PixelFormat writerFormat(PixelBuffer::Format format) {
+    switch (format) {
+        case PixelBuffer::Format::nv12:
+            return MediaWriter::PixelFormat::nv12;
+        case PixelBuffer::Format::argb:
+            return MediaWriter::PixelFormat::argb;
+        case PixelBuffer::Format::bgra:
+            break;
+    }
+    return MediaWriter::PixelFormat::bgra;
 }
 
 }  // namespace
 
-struct AssetWriter::Encoder {
-    AVFormatContext* output = nullptr;
-    AVStream* stream = nullptr;
-    ffmpeg::CodecContextPtr codec;
-    SwsContext* converter = nullptr;
-    ffmpeg::FramePtr frame;
-    ffmpeg::PacketPtr packet;
-    bool fileOpen = false;
+std::shared_ptr<AssetWriter> AssetWriter::make(URL outputURL, std::string fileType, Error* error) {
+    const auto refuse = [&](std::int64_t code, std::string why) -> std::shared_ptr<AssetWriter> {
+        if (error)
+            *error = MediaError::make(code, std::move(why));
+        return nullptr;
+    };
+    if (!outputURL.isFileURL())
+        return refuse(MediaError::invalidArgument, "The output URL is no file URL");
+    if (fileType != fileTypeMPEG4 && fileType != fileTypeQuickTimeMovie)
+        return refuse(MediaError::invalidArgument, "Unsupported file type " + fileType);
+    const std::filesystem::path path(outputURL.path());
+    std::error_code ignored;
+    if (std::filesystem::symlink_status(path, ignored).type() !=
+        std::filesystem::file_type::not_found)
+        return refuse(MediaError::fileAlreadyExists, outputURL.path() + " already exists");
+    if (!std::filesystem::is_directory(path.parent_path(), ignored))
+        return refuse(MediaError::invalidArgument, "No folder for " + outputURL.path());
+    return std::make_shared<AssetWriter>(Private{}, std::move(outputURL), std::move(fileType));
+}
 
-    ~Encoder() {
-        sws_freeContext(converter);
-        if (output) {
-            if (fileOpen)
-                avio_closep(&output->pb);
-            avformat_free_context(output);
+AssetWriter::AssetWriter(Private, URL outputURL, std::string fileType)
+    : outputURL_(std::move(outputURL)),
+      fileType_(std::move(fileType)),
+      queue_(DispatchQueue::create("com.pindle.platform.assetwriter." +
+                                   std::to_string(++writerCount))) {}
+
+AssetWriter::~AssetWriter() = default;
+
+void AssetWriter::setShouldOptimizeForNetworkUse(bool value) {
+    std::lock_guard lock(mutex_);
+    optimizeForNetworkUse_ = value;
+}
+
+bool AssetWriter::canAdd(const AssetWriterInputPtr& input) const {
+    if (!input || input->writer())
+        return false;
+    std::lock_guard lock(mutex_);
+    if (status_ != Status::unknown)
+        return false;
+    for (const auto& existing : inputs_)
+        if (existing == input || existing->mediaType() == input->mediaType())
+            return false;
+    return true;
+}
+
+void AssetWriter::add(const AssetWriterInputPtr& input) {
+    if (!canAdd(input))
+        return;
+    const auto self = std::static_pointer_cast<AssetWriter>(shared_from_this());
+    if (!input->attach(self))
+        return;
+    std::lock_guard lock(mutex_);
+    inputs_.push_back(input);
+}
+
+std::vector<AssetWriterInputPtr> AssetWriter::inputs() const {
+    std::lock_guard lock(mutex_);
+    return inputs_;
+}
+
+bool AssetWriter::startWriting() {
+    bool started = false;
+    transition([&] {
+        if (status_ != Status::unknown)
+            return;
+        MediaWriter::Settings settings;
+        settings.container =
+            fileType_ == fileTypeMPEG4 ? MediaWriter::Container::mp4 : MediaWriter::Container::mov;
+        settings.optimizeForNetworkUse = optimizeForNetworkUse_;
+        for (const auto& input : inputs_) {
+            if (const auto& v = input->videoSettings()) {
+                MediaWriter::VideoSettings video;
+                video.width = v->width;
+                video.height = v->height;
+                video.bitRate = v->averageBitRate > 0 ? v->averageBitRate : kDefaultVideoBitRate;
+                video.frameRate = kNominalFrameRate;
+                video.profile = profileName(v->profileLevel);
+                video.keyFrameInterval = v->maxKeyFrameInterval;
+                if (input->expectsMediaDataInRealTime())
+                    video.speed = MediaWriter::EncoderSpeed::realtime;
+                settings.video = video;
+            } else if (const auto& a = input->audioSettings()) {
+                MediaWriter::AudioSettings audio;
+                audio.channels = a->channels;
+                audio.sampleRate = static_cast<int>(std::lround(a->sampleRate));
+                audio.bitRate = a->bitRate > 0 ? a->bitRate : kDefaultAudioBitRate;
+                settings.audio = audio;
+            }
         }
-    }
-};
-
-AssetWriter::AssetWriter(URL outputURL, VideoSettings settings)
-    : outputURL_(std::move(outputURL)), settings_(settings) {}
-
-AssetWriter::~AssetWriter() {
-    cancelWriting();
+        Error error;
+        media_ = MediaWriter::create(outputURL_.path(), settings, &error);
+        if (!media_) {
+            status_ = Status::failed;
+            error_ = error;
+            return;
+        }
+        status_ = Status::writing;
+        started = true;
+    });
+    return started;
 }
 
-std::optional<Error> AssetWriter::startWriting() {
-    ffmpeg::quietLogging();
+void AssetWriter::startSession(MediaTime sourceTime) {
     std::lock_guard lock(mutex_);
-    if (encoder_)
-        return MediaError::make(MediaError::invalidArgument, "Writing has already started");
-    if (outputURL_.scheme() != std::optional<std::string>(fileScheme))
-        return MediaError::make(MediaError::invalidArgument, "Writers write file URLs only");
-    const VideoSettings& s = settings_;
-    if (s.width <= 0 || s.height <= 0 || s.width % 2 != 0 || s.height % 2 != 0 ||
-        s.framesPerSecond <= 0 || s.bitRate <= 0)
-        return MediaError::make(MediaError::invalidArgument, "Video settings cannot be encoded");
-
-    const std::string path = outputURL_.path();
-    auto encoder = std::make_unique<Encoder>();
-    if (avformat_alloc_output_context2(&encoder->output, nullptr, nullptr, path.c_str()) < 0 ||
-        !encoder->output)
-        return MediaError::make(MediaError::invalidArgument, "No container for " + path);
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
-    if (!codec)
-        return writeError("No video encoder");
-    encoder->stream = avformat_new_stream(encoder->output, nullptr);
-    encoder->codec.reset(avcodec_alloc_context3(codec));
-    encoder->frame = ffmpeg::makeFrame();
-    encoder->packet = ffmpeg::makePacket();
-    if (!encoder->stream || !encoder->codec || !encoder->frame || !encoder->packet)
-        return writeError("Out of memory");
-
-    AVCodecContext& context = *encoder->codec;
-    context.width = s.width;
-    context.height = s.height;
-    context.pix_fmt = AV_PIX_FMT_YUV420P;
-    context.time_base = AVRational{1, s.framesPerSecond};
-    context.framerate = AVRational{s.framesPerSecond, 1};
-    context.bit_rate = s.bitRate;
-    context.gop_size = keyFrameInterval;
-    if (encoder->output->oformat->flags & AVFMT_GLOBALHEADER)
-        context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(&context, codec, nullptr) < 0)
-        return writeError("The video encoder refused the settings");
-    encoder->stream->time_base = context.time_base;
-    encoder->stream->avg_frame_rate = context.framerate;
-    if (avcodec_parameters_from_context(encoder->stream->codecpar, &context) < 0)
-        return writeError("Cannot describe the video track");
-    if (std::fmod(s.clockwiseRotationDegrees, 360.0) != 0) {
-        auto* matrix = reinterpret_cast<std::int32_t*>(av_stream_new_side_data(
-            encoder->stream, AV_PKT_DATA_DISPLAYMATRIX, displayMatrixBytes));
-        if (!matrix)
-            return writeError("Out of memory");
-        // Read back, this matrix gives -degrees as its counter-clockwise turn, which is how
-        // players (and our reader) take a clockwise turn for display.
-        av_display_rotation_set(matrix, s.clockwiseRotationDegrees);
-    }
-
-    encoder->frame->format = context.pix_fmt;
-    encoder->frame->width = s.width;
-    encoder->frame->height = s.height;
-    if (av_frame_get_buffer(encoder->frame.get(), frameAlignment) < 0)
-        return writeError("Out of memory");
-    encoder->converter =
-        sws_getContext(s.width, s.height, AV_PIX_FMT_RGBA, s.width, s.height, context.pix_fmt,
-                       SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-    if (!encoder->converter)
-        return writeError("No pixel converter");
-
-    if (avio_open(&encoder->output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
-        return writeError("Cannot create " + path);
-    encoder->fileOpen = true;
-    if (avformat_write_header(encoder->output, nullptr) < 0) {
-        encoder.reset();
-        std::remove(path.c_str());
-        return writeError("Cannot write the header of " + path);
-    }
-    encoder_ = std::move(encoder);
-    framesWritten_ = 0;
-    return std::nullopt;
+    if (!sessionStart_.isValid() && sourceTime.isNumeric())
+        sessionStart_ = sourceTime;
 }
 
-std::optional<Error> AssetWriter::appendImage(const Image& image) {
+AssetWriter::Status AssetWriter::status() const {
     std::lock_guard lock(mutex_);
-    if (!encoder_)
-        return MediaError::make(MediaError::invalidArgument, "The writer is not writing");
-    ImagePtr sized;
-    const Image* source = &image;
-    if (image.pixelWidth() != settings_.width || image.pixelHeight() != settings_.height) {
-        sized = image.scaledToPixelSize(settings_.width, settings_.height);
-        if (!sized)
-            return writeError("Cannot scale the frame");
-        source = sized.get();
-    }
-    AVFrame& frame = *encoder_->frame;
-    if (av_frame_make_writable(&frame) < 0)
-        return writeError("Out of memory");
-    const std::uint8_t* planes[] = {source->rgba().data()};
-    const int strides[] = {source->pixelWidth() * Image::bytesPerPixel};
-    sws_scale(encoder_->converter, planes, strides, 0, settings_.height, frame.data,
-              frame.linesize);
-    frame.pts = framesWritten_++;
-    if (avcodec_send_frame(encoder_->codec.get(), &frame) < 0)
-        return writeError("The encoder refused a frame");
-    return drainLocked(false);
+    return status_;
 }
 
-std::optional<Error> AssetWriter::drainLocked(bool flush) {
-    Encoder& encoder = *encoder_;
-    if (flush && avcodec_send_frame(encoder.codec.get(), nullptr) < 0)
-        return writeError("The encoder cannot be flushed");
-    while (true) {
-        const int received = avcodec_receive_packet(encoder.codec.get(), encoder.packet.get());
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-            return std::nullopt;
-        if (received < 0)
-            return writeError("The encoder failed");
-        // Every packet is one frame long; without it the last frame would count for nothing.
-        encoder.packet->duration = 1;
-        av_packet_rescale_ts(encoder.packet.get(), encoder.codec->time_base,
-                             encoder.stream->time_base);
-        encoder.packet->stream_index = encoder.stream->index;
-        if (av_interleaved_write_frame(encoder.output, encoder.packet.get()) < 0)
-            return writeError("Cannot write to " + outputURL_.path());
-    }
-}
-
-std::optional<Error> AssetWriter::finishWriting() {
+std::optional<Error> AssetWriter::error() const {
     std::lock_guard lock(mutex_);
-    if (!encoder_)
-        return MediaError::make(MediaError::invalidArgument, "The writer is not writing");
-    if (auto error = drainLocked(true)) {
-        discardLocked();
-        return error;
+    return error_;
+}
+
+Value AssetWriter::valueForKey(std::string_view key) const {
+    if (key == statusKey)
+        return Value(static_cast<int>(status()));
+    if (key == "error") {
+        const auto failure = error();
+        return failure ? Value(*failure) : Value();
     }
-    if (av_write_trailer(encoder_->output) < 0) {
-        discardLocked();
-        return writeError("Cannot complete " + outputURL_.path());
+    return KeyValueObservable::valueForKey(key);
+}
+
+bool AssetWriter::isWriting() const {
+    std::lock_guard lock(mutex_);
+    return status_ == Status::writing && media_ != nullptr;
+}
+
+void AssetWriter::transition(const std::function<void()>& change) {
+    willChangeValueForKey(statusKey);
+    {
+        std::lock_guard lock(mutex_);
+        change();
     }
-    encoder_.reset();
-    return std::nullopt;
+    didChangeValueForKey(statusKey);
+}
+
+void AssetWriter::failLocked(Error error) {
+    media_.reset();  // removes the partial file
+    status_ = Status::failed;
+    error_ = std::move(error);
+}
+
+bool AssetWriter::encodeLocked(const std::function<std::optional<Error>(MediaWriter&)>& append) {
+    auto failure = append(*media_);
+    if (!failure)
+        return true;
+    failLocked(std::move(*failure));
+    return false;
+}
+
+bool AssetWriter::appendSample(const AssetWriterInput& input, const SampleBuffer& sample) {
+    if (input.mediaType() == MediaType::video)
+        return sample.imageBuffer() &&
+               appendPicture(input, *sample.imageBuffer(), sample.presentationTimeStamp());
+    return appendAudio(sample);
+}
+
+bool AssetWriter::appendPicture(const AssetWriterInput& input, const PixelBuffer& picture,
+                                MediaTime time) {
+    if (input.isFinished() || input.mediaType() != MediaType::video)
+        return false;
+    bool appended = false;
+    bool failed = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (status_ != Status::writing || !media_ || !sessionStart_.isValid())
+            return false;
+        const double seconds = (time - sessionStart_).seconds();
+        if (!std::isfinite(seconds))
+            return false;
+        if (seconds < 0)
+            return true;  // before the session: dropped, as the timeline has no place for it
+        if (seconds <= lastVideoTime_)
+            return false;
+        MediaWriter::Picture frame;
+        frame.format = writerFormat(picture.format());
+        frame.width = picture.width();
+        frame.height = picture.height();
+        for (std::size_t plane = 0; plane < picture.planeCount(); ++plane) {
+            frame.planes[plane] = picture.baseAddress(plane);
+            frame.bytesPerRow[plane] = picture.bytesPerRow(plane);
+        }
+        appended =
+            encodeLocked([&](MediaWriter& writer) { return writer.appendPicture(frame, seconds); });
+        if (appended)
+            lastVideoTime_ = seconds;
+        failed = !appended;
+    }
+    if (failed)
+        transition([] {});
+    return appended;
+}
+
+bool AssetWriter::appendAudio(const SampleBuffer& sample) {
+    const auto& format = sample.audioFormat();
+    if (!format || !sample.audioData())
+        return false;
+    bool appended = false;
+    bool failed = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (status_ != Status::writing || !media_ || !sessionStart_.isValid())
+            return false;
+        const double seconds = (sample.presentationTimeStamp() - sessionStart_).seconds();
+        if (!std::isfinite(seconds))
+            return false;
+        if (seconds < 0)
+            return true;  // before the session
+        const double bufferSeconds = sample.duration().seconds();
+        appended = encodeLocked([&](MediaWriter& writer) -> std::optional<Error> {
+            if (!audioPosition_) {
+                if (auto error = writer.setAudioStartTime(seconds))
+                    return error;
+                audioPosition_ = seconds;
+            } else if (const double gap = seconds - *audioPosition_; gap > bufferSeconds / 2) {
+                // A hole in the timeline: silence keeps what follows at its time.
+                const auto frames =
+                    static_cast<std::size_t>(std::llround(gap * format->sampleRate));
+                std::vector<std::int16_t> silence(frames *
+                                                  static_cast<std::size_t>(format->channels));
+                if (auto error = writer.appendAudioSamples(silence.data(), frames, format->channels,
+                                                           format->sampleRate))
+                    return error;
+                *audioPosition_ += gap;
+            }
+            *audioPosition_ += bufferSeconds;
+            return writer.appendAudioSamples(sample.audioData(), sample.numSamples(),
+                                             format->channels, format->sampleRate);
+        });
+        failed = !appended;
+    }
+    if (failed)
+        transition([] {});
+    return appended;
+}
+
+void AssetWriter::finishWriting(std::function<void()> completion) {
+    for (const auto& input : inputs()) input->markAsFinished();
+    const auto self = std::static_pointer_cast<AssetWriter>(shared_from_this());
+    queue_->async([self, completion = std::move(completion)] {
+        self->transition([&] {
+            if (self->status_ != Status::writing || !self->media_)
+                return;
+            if (auto failure = self->media_->finish()) {
+                self->failLocked(std::move(*failure));
+                return;
+            }
+            self->status_ = Status::completed;
+        });
+        if (completion)
+            completion();
+    });
 }
 
 void AssetWriter::cancelWriting() {
-    std::lock_guard lock(mutex_);
-    discardLocked();
-}
-
-void AssetWriter::discardLocked() {
-    if (!encoder_)
-        return;
-    encoder_.reset();
-    std::remove(outputURL_.path().c_str());
+    for (const auto& input : inputs()) input->markAsFinished();
+    transition([&] {
+        if (isFinal(status_))
+            return;
+        media_.reset();  // removes the partial file
+        status_ = Status::cancelled;
+    });
 }
 
 }  // namespace pindle::platform

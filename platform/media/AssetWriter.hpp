@@ -1,67 +1,128 @@
-// AssetWriter: writes a video file (MPEG-4 video, FFmpeg's "mpeg4" encoder, in the container that
-// the file's extension names, e.g. .mp4 or .mov) from a sequence of images, one frame each, at a
-// fixed frame rate, with an optional display rotation stored as the track's preferred transform.
+// AssetWriter: writes an MPEG-4 or QuickTime movie from samples appended to its inputs (one
+// video and one audio input at most), encoded by MediaWriter.
 //
-// Use: startWriting(), appendImage() per frame, finishWriting(). A writer that is destroyed
-// or cancelled before it finished removes the partial file.
+// Use: make() (refuses a file that exists or a folder that does not), add() the inputs,
+// startWriting(), startSession(atSourceTime), append through the inputs (or a pixel-buffer
+// adaptor), then finishWriting(completion) or cancelWriting().
 //
-// Thread-safety: all operations are safe from any thread; they are serialised, and each
-// runs synchronously on the calling thread. No callbacks.
+// Times: sample times are source times; the session start becomes time zero of the file, and
+// samples before it are dropped. Video frames must come at increasing times (a frame at or
+// before the last one is refused, the writer goes on). Audio is continuous: the first audio
+// buffer's distance from the session start becomes leading silence, a later buffer that
+// comes after a gap gets silence for the gap, and otherwise buffers follow each other.
+//
+// Status ("status", key-value observable): unknown until startWriting(), then writing, and
+// finally completed, failed or cancelled. It changes on the thread that caused the change (an
+// append that failed, startWriting, cancelWriting) or on the writer's serial queue (finish),
+// and is announced there with no lock held (a failure inside an append is announced just
+// after it happened, so a will-change handler already sees it). error() tells why it failed.
+//
+// finishWriting(completion) finishes on the writer's own serial queue; the file is complete
+// before the completion runs there. A writer that is cancelled, fails, or is destroyed before
+// it finished removes its partial file.
+//
+// Thread-safety: all operations are safe from any thread; appends are serialised.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/foundation/URL.hpp"
-#include "platform/media/Image.hpp"
+#include "platform/media/AssetWriterInput.hpp"
+#include "platform/media/MediaTime.hpp"
+#include "platform/media/PixelBuffer.hpp"
+#include "platform/media/SampleBuffer.hpp"
 
 namespace pindle::platform {
 
-class AssetWriter {
+class MediaWriter;
+
+class AssetWriter : public KeyValueObservable {
   public:
-    static constexpr std::int64_t defaultBitRate = 4'000'000;
+    static constexpr const char* fileTypeMPEG4 = "public.mpeg-4";
+    static constexpr const char* fileTypeQuickTimeMovie = "com.apple.quicktime-movie";
+    static constexpr const char* statusKey = "status";
 
-    struct VideoSettings {
-        // Even and positive, as the encoder's chroma subsampling needs.
-        int width = 0;
-        int height = 0;
-        int framesPerSecond = 30;
-        // The clockwise turn the frames need on display (multiples of 90).
-        double clockwiseRotationDegrees = 0;
-        std::int64_t bitRate = defaultBitRate;
+    enum class Status { unknown = 0, writing = 1, completed = 2, failed = 3, cancelled = 4 };
+
+    // Null with `error` (when given) for a URL that is no file URL, an unknown file type, a
+    // file that exists (MediaError::fileAlreadyExists) or a folder that does not exist.
+    static std::shared_ptr<AssetWriter> make(URL outputURL, std::string fileType,
+                                             Error* error = nullptr);
+
+    struct Private {
+        explicit Private() = default;
     };
+    AssetWriter(Private, URL outputURL, std::string fileType);
+    ~AssetWriter() override;
 
-    AssetWriter(URL outputURL, VideoSettings settings);
-    ~AssetWriter();
-    AssetWriter(const AssetWriter&) = delete;
-    AssetWriter& operator=(const AssetWriter&) = delete;
+    const URL& outputURL() const { return outputURL_; }
+    const std::string& outputFileType() const { return fileType_; }
+    void setShouldOptimizeForNetworkUse(bool value);
 
-    // Creates the file (replacing one already there) and writes its header. Fails with
-    // MediaError::invalidArgument for settings that cannot be encoded or a URL that is no
-    // file URL, and with MediaError::unknown when the file cannot be written.
-    std::optional<Error> startWriting();
-    // Encodes one frame; images of another pixel size are scaled to the track's size.
-    // Fails when writing has not started or has ended.
-    std::optional<Error> appendImage(const Image& image);
-    // Flushes the encoder and completes the file.
-    std::optional<Error> finishWriting();
-    // Stops and removes the partial file; nothing after finishWriting().
+    // Before startWriting, one input of each media type at most, not added elsewhere.
+    bool canAdd(const AssetWriterInputPtr& input) const;
+    // Does nothing when canAdd() is false.
+    void add(const AssetWriterInputPtr& input);
+    std::vector<AssetWriterInputPtr> inputs() const;
+
+    // Creates the file and readies the encoders. False, with status failed and error(), when
+    // the inputs cannot be encoded or the file cannot be made; false with nothing changed
+    // when writing has already started.
+    bool startWriting();
+    // Sets the source time that becomes the file's time zero. Only the first call counts.
+    void startSession(MediaTime sourceTime);
+
+    Status status() const;
+    std::optional<Error> error() const;
+    Value valueForKey(std::string_view key) const override;
+
+    // Marks every input finished, completes the file on the writer's queue and then calls
+    // `completion` there. Also when there is nothing to finish (the completion then runs
+    // with the status as it is).
+    void finishWriting(std::function<void()> completion);
+    // Stops and removes the partial file; nothing once completed.
     void cancelWriting();
 
   private:
-    struct Encoder;
-    std::optional<Error> drainLocked(bool flush);
-    void discardLocked();
+    friend class AssetWriterInput;
+    friend class AssetWriterInputPixelBufferAdaptor;
+
+    bool appendSample(const AssetWriterInput& input, const SampleBuffer& sample);
+    bool appendPicture(const AssetWriterInput& input, const PixelBuffer& picture, MediaTime time);
+    bool appendAudio(const SampleBuffer& sample);
+    bool isWriting() const;
+    // Runs `change` under mutex_ between the will- and did-change announcements of the
+    // status, which are made without the lock (even when `change` changes nothing).
+    void transition(const std::function<void()>& change);
+    // With mutex_ held: ends writing with `error` and removes the partial file.
+    void failLocked(Error error);
+    // Appends to the encoder with mutex_ held; a failure fails the writer.
+    bool encodeLocked(const std::function<std::optional<Error>(MediaWriter&)>& append);
 
     const URL outputURL_;
-    const VideoSettings settings_;
+    const std::string fileType_;
+    const std::shared_ptr<DispatchQueue> queue_;
 
-    std::mutex mutex_;
-    std::unique_ptr<Encoder> encoder_;  // guarded by mutex_; present while writing
-    std::int64_t framesWritten_ = 0;    // guarded by mutex_
+    mutable std::mutex mutex_;
+    Status status_ = Status::unknown;                // guarded by mutex_
+    std::optional<Error> error_;                     // guarded by mutex_
+    std::vector<AssetWriterInputPtr> inputs_;        // guarded by mutex_
+    std::unique_ptr<MediaWriter> media_;             // guarded by mutex_
+    bool optimizeForNetworkUse_ = false;             // guarded by mutex_
+    MediaTime sessionStart_ = MediaTime::invalid();  // guarded by mutex_
+    double lastVideoTime_ = -1;                      // guarded by mutex_; seconds into the file
+    std::optional<double> audioPosition_;            // guarded by mutex_; seconds into the file
 };
+
+using AssetWriterPtr = std::shared_ptr<AssetWriter>;
 
 }  // namespace pindle::platform

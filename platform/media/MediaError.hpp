@@ -18,6 +18,7 @@ inline constexpr std::int64_t diskFull = -11807;
 inline constexpr std::int64_t exportFailed = -11820;
 inline constexpr std::int64_t decodeFailed = -11821;
 inline constexpr std::int64_t invalidSourceMedia = -11822;
+inline constexpr std::int64_t fileAlreadyExists = -11823;
 inline constexpr std::int64_t fileFormatNotRecognized = -11828;
 inline constexpr std::int64_t noVideoTrack = -11832;
 inline constexpr std::int64_t encoderNotFound = -11834;

@@ -16,6 +16,37 @@ namespace {
 // what MPEG-4 Part 2 accepts.
 constexpr AVRational kVideoTimeBase{1, 30000};
 constexpr int kBytesPerPixel = 4;
+// Silence is written in pieces of this many samples, so a long lead-in needs no large buffer.
+constexpr int kSilenceChunk = 4096;
+
+AVPixelFormat libraryFormat(MediaWriter::PixelFormat format) {
+    switch (format) {
+        case MediaWriter::PixelFormat::rgba:
+            return AV_PIX_FMT_RGBA;
+        case MediaWriter::PixelFormat::bgra:
+            return AV_PIX_FMT_BGRA;
+        case MediaWriter::PixelFormat::argb:
+            return AV_PIX_FMT_ARGB;
+        case MediaWriter::PixelFormat::nv12:
+            return AV_PIX_FMT_NV12;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+// The centred part of a width x height picture that, scaled, fills target exactly; its
+// corner on even coordinates so that NV12's half-size chroma stays aligned.
+struct Crop {
+    int x, y, width, height;
+};
+Crop aspectFillCrop(int width, int height, int targetWidth, int targetHeight) {
+    const double scale = std::max(static_cast<double>(targetWidth) / width,
+                                  static_cast<double>(targetHeight) / height);
+    const int cropWidth = std::clamp(static_cast<int>(std::lround(targetWidth / scale)), 1, width);
+    const int cropHeight =
+        std::clamp(static_cast<int>(std::lround(targetHeight / scale)), 1, height);
+    return Crop{((width - cropWidth) / 2) & ~1, ((height - cropHeight) / 2) & ~1, cropWidth,
+                cropHeight};
+}
 
 Error writeError(int code, const std::string& what) {
     return ffmpeg::makeError(code, MediaError::unknown, what);
@@ -27,6 +58,7 @@ struct MediaWriter::State {
     ffmpeg::Output output;
     ffmpeg::CodecContextPtr videoCodec;
     AVStream* videoStream = nullptr;
+    PixelFormat videoPixelFormat = PixelFormat::rgba;
     ffmpeg::ScalePtr scaler;
     ffmpeg::FramePtr videoFrame;
     int64_t lastVideoPts = AV_NOPTS_VALUE;
@@ -34,9 +66,12 @@ struct MediaWriter::State {
     ffmpeg::CodecContextPtr audioCodec;
     AVStream* audioStream = nullptr;
     ffmpeg::ResamplePtr resampler;
+    int resamplerChannels = 0;
+    int resamplerRate = 0;
     ffmpeg::FifoPtr fifo;
     ffmpeg::FramePtr audioFrame;
     int64_t audioSamplesEncoded = 0;
+    bool audioStarted = false;
 
     ffmpeg::PacketPtr packet{av_packet_alloc()};
     bool headerWritten = false;
@@ -73,6 +108,56 @@ struct MediaWriter::State {
             return writeError(result, "Encoding failed");
         }
         return drain(codec, stream);
+    }
+
+    // Converts what the resampler still holds into the FIFO.
+    std::optional<Error> flushResampler() {
+        if (!resampler)
+            return std::nullopt;
+        const int pending = swr_get_out_samples(resampler.get(), 0);
+        if (pending <= 0)
+            return std::nullopt;
+        return resample(nullptr, 0, pending);
+    }
+
+    // Readies the resampler for input of `channels` at `rate`; a change of input format
+    // first flushes what the former one holds.
+    std::optional<Error> prepareResampler(int channels, int rate) {
+        if (resampler && channels == resamplerChannels && rate == resamplerRate)
+            return std::nullopt;
+        if (auto error = flushResampler())
+            return error;
+        AVChannelLayout input;
+        av_channel_layout_default(&input, channels);
+        SwrContext* created = nullptr;
+        int result = swr_alloc_set_opts2(&created, &audioCodec->ch_layout, AV_SAMPLE_FMT_FLTP,
+                                         audioCodec->sample_rate, &input, AV_SAMPLE_FMT_S16, rate,
+                                         0, nullptr);
+        resampler.reset(created);
+        av_channel_layout_uninit(&input);
+        if (result < 0 || (result = swr_init(created)) < 0)
+            return writeError(result, "Cannot prepare the audio converter");
+        resamplerChannels = channels;
+        resamplerRate = rate;
+        return std::nullopt;
+    }
+
+    // Converts `count` input frames (none to drain) into the FIFO and encodes what fills
+    // whole encoder frames.
+    std::optional<Error> resample(const std::uint8_t* input, int count, int capacity) {
+        const int channels = audioCodec->ch_layout.nb_channels;
+        std::vector<std::vector<float>> planes(channels,
+                                               std::vector<float>(static_cast<size_t>(capacity)));
+        std::vector<uint8_t*> planePointers;
+        for (auto& plane : planes)
+            planePointers.push_back(reinterpret_cast<uint8_t*>(plane.data()));
+        const uint8_t** in = input ? &input : nullptr;
+        const int converted =
+            swr_convert(resampler.get(), planePointers.data(), capacity, in, count);
+        if (converted < 0)
+            return writeError(converted, "Audio conversion failed");
+        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(planePointers.data()), converted);
+        return encodeAudio(false);
     }
 
     // Encodes whole encoder frames from the FIFO; with `flush` the short remainder as well.
@@ -153,13 +238,16 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         encoder->time_base = kVideoTimeBase;
         encoder->framerate = av_d2q(video.frameRate > 0 ? video.frameRate : 30, 1000);
         encoder->bit_rate = video.bitRate;
-        encoder->gop_size = std::max(1, static_cast<int>(std::lround(video.frameRate)));
+        encoder->gop_size = video.keyFrameInterval > 0
+                                ? video.keyFrameInterval
+                                : std::max(1, static_cast<int>(std::lround(video.frameRate)));
         if (globalHeader) {
             encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
         AVDictionary* options = nullptr;
         if (video.codec == VideoCodec::h264) {
-            av_dict_set(&options, "preset", "fast", 0);
+            av_dict_set(&options, "preset",
+                        video.speed == EncoderSpeed::realtime ? "veryfast" : "fast", 0);
             if (!video.profile.empty()) {
                 av_dict_set(&options, "profile", video.profile.c_str(), 0);
             }
@@ -174,7 +262,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         av_dict_free(&options);
         if (result < 0) {
             return fail(ffmpeg::makeError(result, MediaError::encoderNotFound,
-                                         "Cannot open the video encoder"));
+                                          "Cannot open the video encoder"));
         }
         state->videoStream = avformat_new_stream(context, nullptr);
         avcodec_parameters_from_context(state->videoStream->codecpar, encoder);
@@ -186,16 +274,12 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
             // b = 1, c = -1, as cameras write it.
             av_display_rotation_set(matrix, settings.rotation);
         }
-        const AVPixelFormat source =
-            video.pixelFormat == PixelFormat::rgba ? AV_PIX_FMT_RGBA : AV_PIX_FMT_BGRA;
-        state->scaler.reset(sws_getContext(video.width, video.height, source, video.width,
-                                           video.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                                           nullptr, nullptr));
+        state->videoPixelFormat = video.pixelFormat;
         state->videoFrame.reset(av_frame_alloc());
         state->videoFrame->format = AV_PIX_FMT_YUV420P;
         state->videoFrame->width = video.width;
         state->videoFrame->height = video.height;
-        if (state->scaler == nullptr || av_frame_get_buffer(state->videoFrame.get(), 0) < 0) {
+        if (av_frame_get_buffer(state->videoFrame.get(), 0) < 0) {
             return invalid("Cannot prepare the picture converter");
         }
     }
@@ -219,17 +303,12 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         result = avcodec_open2(encoder, codec, nullptr);
         if (result < 0) {
             return fail(ffmpeg::makeError(result, MediaError::encoderNotFound,
-                                         "Cannot open the audio encoder"));
+                                          "Cannot open the audio encoder"));
         }
         state->audioStream = avformat_new_stream(context, nullptr);
         avcodec_parameters_from_context(state->audioStream->codecpar, encoder);
         state->audioStream->time_base = encoder->time_base;
-        SwrContext* resampler = nullptr;
-        result = swr_alloc_set_opts2(&resampler, &encoder->ch_layout, AV_SAMPLE_FMT_FLTP,
-                                     audio.sampleRate, &encoder->ch_layout, AV_SAMPLE_FMT_S16,
-                                     audio.sampleRate, 0, nullptr);
-        state->resampler.reset(resampler);
-        if (result < 0 || swr_init(resampler) < 0) {
+        if (state->prepareResampler(audio.channels, audio.sampleRate)) {
             return invalid("Cannot prepare the audio converter");
         }
         state->fifo.reset(
@@ -277,25 +356,60 @@ MediaWriter::~MediaWriter() {
 std::optional<Error> MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
                                                    std::ptrdiff_t bytesPerRow,
                                                    double presentationTime) {
+    if (!state_->videoCodec) {
+        return MediaError::make(MediaError::unknown, "The writer takes no video frames");
+    }
+    Picture picture;
+    picture.format = state_->videoPixelFormat;
+    picture.width = state_->videoCodec->width;
+    picture.height = state_->videoCodec->height;
+    picture.planes[0] = pixels;
+    picture.bytesPerRow[0] = bytesPerRow;
+    if (picture.format == PixelFormat::nv12 && pixels != nullptr) {
+        picture.planes[1] = pixels + bytesPerRow * picture.height;
+        picture.bytesPerRow[1] = bytesPerRow;
+    }
+    return appendPicture(picture, presentationTime);
+}
+
+std::optional<Error> MediaWriter::appendPicture(const Picture& picture, double presentationTime) {
     State& state = *state_;
     if (state.finished || state.failed || !state.videoCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no video frames");
     }
-    if (pixels == nullptr || bytesPerRow < state.videoCodec->width * kBytesPerPixel) {
+    const bool planar = picture.format == PixelFormat::nv12;
+    const std::ptrdiff_t rowBytes =
+        static_cast<std::ptrdiff_t>(picture.width) * (planar ? 1 : kBytesPerPixel);
+    if (picture.width <= 0 || picture.height <= 0 || picture.planes[0] == nullptr ||
+        picture.bytesPerRow[0] < rowBytes ||
+        (planar && (picture.planes[1] == nullptr || picture.bytesPerRow[1] < rowBytes))) {
         return MediaError::make(MediaError::unknown, "The picture is smaller than the video");
     }
     const int64_t pts = std::llround(presentationTime / av_q2d(kVideoTimeBase));
     if (state.lastVideoPts != AV_NOPTS_VALUE && pts <= state.lastVideoPts) {
         return MediaError::make(MediaError::unknown, "Frame times must increase");
     }
+    const int width = state.videoCodec->width;
+    const int height = state.videoCodec->height;
+    const Crop crop = aspectFillCrop(picture.width, picture.height, width, height);
+    state.scaler.reset(sws_getCachedContext(
+        state.scaler.release(), crop.width, crop.height, libraryFormat(picture.format), width,
+        height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!state.scaler) {
+        return MediaError::make(MediaError::unknown, "Cannot convert the picture");
+    }
     int result = av_frame_make_writable(state.videoFrame.get());
     if (result < 0) {
         return writeError(result, "Out of memory");
     }
-    const uint8_t* planes[] = {pixels};
-    const int strides[] = {static_cast<int>(bytesPerRow)};
-    sws_scale(state.scaler.get(), planes, strides, 0, state.videoCodec->height,
-              state.videoFrame->data, state.videoFrame->linesize);
+    const uint8_t* planes[2] = {
+        picture.planes[0] + crop.y * picture.bytesPerRow[0] +
+            crop.x * (planar ? 1 : kBytesPerPixel),
+        planar ? picture.planes[1] + (crop.y / 2) * picture.bytesPerRow[1] + crop.x : nullptr};
+    const int strides[2] = {static_cast<int>(picture.bytesPerRow[0]),
+                            static_cast<int>(picture.bytesPerRow[1])};
+    sws_scale(state.scaler.get(), planes, strides, 0, crop.height, state.videoFrame->data,
+              state.videoFrame->linesize);
     state.videoFrame->pts = pts;
     state.lastVideoPts = pts;
     auto error = state.encode(state.videoCodec.get(), state.videoStream, state.videoFrame.get());
@@ -307,6 +421,16 @@ std::optional<Error> MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
 
 std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples,
                                                      std::size_t frameCount) {
+    if (!state_->audioCodec) {
+        return MediaError::make(MediaError::unknown, "The writer takes no audio");
+    }
+    return appendAudioSamples(samples, frameCount, state_->audioCodec->ch_layout.nb_channels,
+                              state_->audioCodec->sample_rate);
+}
+
+std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples,
+                                                     std::size_t frameCount, int channels,
+                                                     int sampleRate) {
     State& state = *state_;
     if (state.finished || state.failed || !state.audioCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no audio");
@@ -314,30 +438,50 @@ std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples
     if (frameCount == 0) {
         return std::nullopt;
     }
-    if (samples == nullptr) {
-        return MediaError::make(MediaError::unknown, "No samples");
+    constexpr std::size_t kMaxFrames = 1 << 24;
+    if (samples == nullptr || channels <= 0 || sampleRate <= 0 || frameCount > kMaxFrames) {
+        return MediaError::make(MediaError::unknown, "No usable samples");
     }
-    const int count = static_cast<int>(frameCount);
-    const int channels = state.audioCodec->ch_layout.nb_channels;
-    std::vector<std::vector<float>> planes(channels, std::vector<float>(frameCount));
-    std::vector<uint8_t*> planePointers;
-    for (auto& plane : planes) {
-        planePointers.push_back(reinterpret_cast<uint8_t*>(plane.data()));
+    state.audioStarted = true;
+    auto error = state.prepareResampler(channels, sampleRate);
+    if (!error) {
+        const int count = static_cast<int>(frameCount);
+        error = state.resample(reinterpret_cast<const uint8_t*>(samples), count,
+                               swr_get_out_samples(state.resampler.get(), count));
     }
-    const auto* input = reinterpret_cast<const uint8_t*>(samples);
-    const int converted =
-        swr_convert(state.resampler.get(), planePointers.data(), count, &input, count);
-    if (converted < 0) {
-        state.failed = true;
-        return writeError(converted, "Audio conversion failed");
-    }
-    av_audio_fifo_write(state.fifo.get(), reinterpret_cast<void**>(planePointers.data()),
-                        converted);
-    auto error = state.encodeAudio(false);
     if (error) {
         state.failed = true;
     }
     return error;
+}
+
+std::optional<Error> MediaWriter::setAudioStartTime(double seconds) {
+    State& state = *state_;
+    if (state.finished || state.failed || !state.audioCodec || state.audioStarted) {
+        return MediaError::make(MediaError::unknown, "The audio start can no longer be set");
+    }
+    // A lead-in longer than a day is no timeline any recording has.
+    constexpr double kLongestLeadIn = 24 * 3600;
+    if (!(seconds <= kLongestLeadIn)) {
+        return MediaError::make(MediaError::unknown, "The audio start is out of range");
+    }
+    state.audioStarted = true;
+    const double frames = seconds * state.audioCodec->sample_rate;
+    std::int64_t remaining = frames > 0 ? std::llround(frames) : 0;
+    const int channels = state.audioCodec->ch_layout.nb_channels;
+    std::vector<std::vector<float>> planes(channels, std::vector<float>(kSilenceChunk, 0.0F));
+    std::vector<void*> planePointers;
+    for (auto& plane : planes) planePointers.push_back(plane.data());
+    while (remaining > 0) {
+        const int chunk = static_cast<int>(std::min<std::int64_t>(remaining, kSilenceChunk));
+        av_audio_fifo_write(state.fifo.get(), planePointers.data(), chunk);
+        remaining -= chunk;
+        if (auto error = state.encodeAudio(false)) {
+            state.failed = true;
+            return error;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<Error> MediaWriter::finish() {
@@ -348,6 +492,9 @@ std::optional<Error> MediaWriter::finish() {
     std::optional<Error> error;
     if (state.videoCodec) {
         error = state.encode(state.videoCodec.get(), state.videoStream, nullptr);
+    }
+    if (!error && state.audioCodec) {
+        error = state.flushResampler();
     }
     if (!error && state.audioCodec) {
         error = state.encodeAudio(true);

@@ -1,7 +1,7 @@
-// MediaWriter: writes an MP4 or QuickTime movie from frames the caller supplies: RGBA or
-// BGRA pictures with presentation times, encoded as H.264 or MPEG-4 Part 2, and interleaved
-// 16-bit PCM audio, encoded as AAC. The file can carry a display rotation, metadata items
-// and its index at the front for progressive download.
+// MediaWriter: writes an MP4 or QuickTime movie from frames the caller supplies: RGBA, BGRA,
+// ARGB or NV12 pictures with presentation times, encoded as H.264 or MPEG-4 Part 2, and
+// interleaved 16-bit PCM audio, encoded as AAC. The file can carry a display rotation, metadata
+// items and its index at the front for progressive download.
 //
 // The file is complete only after finish() succeeds. A writer that is cancelled, fails, or
 // is destroyed before finish() removes its partial file, so no half-written movie is left
@@ -26,7 +26,20 @@ class MediaWriter {
   public:
     enum class Container { mp4, mov };
     enum class VideoCodec { h264, mpeg4 };
-    enum class PixelFormat { rgba, bgra };
+    enum class PixelFormat { rgba, bgra, argb, nv12 };
+    // How fast the H.264 encoder works: `realtime` trades compression for speed, for
+    // pictures that arrive as they are taken.
+    enum class EncoderSpeed { standard, realtime };
+
+    // A picture in memory: one plane for the packed formats, luma then interleaved chroma
+    // (half size) for NV12. Rows are `bytesPerRow` apart in each plane.
+    struct Picture {
+        PixelFormat format = PixelFormat::rgba;
+        int width = 0;
+        int height = 0;
+        const std::uint8_t* planes[2] = {nullptr, nullptr};
+        std::ptrdiff_t bytesPerRow[2] = {0, 0};
+    };
 
     struct VideoSettings {
         // REQUIRES: positive and even (4:2:0 pictures).
@@ -44,6 +57,9 @@ class MediaWriter {
         // H.264 only: false keeps every frame in display order (no B-frames), so that each
         // sample's decode time is its presentation time.
         bool bFrames = true;
+        EncoderSpeed speed = EncoderSpeed::standard;
+        // Frames from one key frame to the next at most; 0 for one second's worth.
+        int keyFrameInterval = 0;
     };
 
     struct AudioSettings {
@@ -83,10 +99,23 @@ class MediaWriter {
     std::optional<Error> appendVideoFrame(const std::uint8_t* pixels, std::ptrdiff_t bytesPerRow,
                                           double presentationTime);
 
+    // Encodes any picture, converted and scaled to fill the video's size, the overflow cut
+    // off evenly on both sides (aspect fill). Refused when a plane is missing or its rows are
+    // shorter than the picture's width.
+    // REQUIRES: a video track; times strictly increase.
+    std::optional<Error> appendPicture(const Picture& picture, double presentationTime);
+
     // Encodes `frameCount` frames of interleaved signed 16-bit samples (channels as the
     // settings say). Audio is continuous: its times follow from the samples written so far.
     // REQUIRES: an audio track.
     std::optional<Error> appendAudioSamples(const std::int16_t* samples, std::size_t frameCount);
+    // The same for samples of another channel count or rate, converted to the track's.
+    std::optional<Error> appendAudioSamples(const std::int16_t* samples, std::size_t frameCount,
+                                            int channels, int sampleRate);
+
+    // Starts the audio track `seconds` into the movie, with silence before it, so that audio
+    // and video share one timeline. Refused once audio has been written.
+    std::optional<Error> setAudioStartTime(double seconds);
 
     // Drains the encoders and completes the file. After it the writer takes nothing more.
     std::optional<Error> finish();

@@ -1,7 +1,10 @@
 #include "platform/net/stream/ProxySettings.hpp"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
+
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/foundation/PercentEncoding.hpp"
@@ -80,15 +83,53 @@ bool bypasses(const std::vector<std::string>& noProxy, const std::string& host) 
     return false;
 }
 
+// The desktop's automatic-proxy URL, when gsettings is installed and the proxy mode is
+// "auto".
+std::optional<std::string> desktopAutoConfigurationURL() {
+    auto read = [](const char* key) -> std::optional<std::string> {
+        std::string command =
+            std::string("gsettings get org.gnome.system.proxy ") + key + " 2>/dev/null";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe)
+            return std::nullopt;
+        std::string text;
+        char chunk[512];
+        while (std::size_t count = std::fread(chunk, 1, sizeof chunk, pipe)) {
+            text.append(chunk, count);
+            if (text.size() > 4096)
+                break;
+        }
+        if (::pclose(pipe) != 0)
+            return std::nullopt;
+        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+            text.pop_back();
+        // gsettings prints strings quoted: 'auto'.
+        if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'')
+            text = text.substr(1, text.size() - 2);
+        return text;
+    };
+    static const bool installed =
+        ::access("/usr/bin/gsettings", X_OK) == 0 || ::access("/bin/gsettings", X_OK) == 0;
+    if (!installed || read("mode") != "auto")
+        return std::nullopt;
+    auto url = read("autoconfig-url");
+    if (!url || url->empty())
+        return std::nullopt;
+    return url;
+}
+
 }  // namespace
 
 ProxySettings ProxySettings::system() {
-    return fromVariables([](const std::string& name) -> std::optional<std::string> {
+    auto settings = fromVariables([](const std::string& name) -> std::optional<std::string> {
         const char* value = std::getenv(name.c_str());
         if (!value)
             return std::nullopt;
         return std::string(value);
     });
+    if (!settings.pacURL_)
+        settings.pacURL_ = desktopAutoConfigurationURL();
+    return settings;
 }
 
 ProxySettings ProxySettings::fromVariables(const Lookup& lookup) {
@@ -96,6 +137,7 @@ ProxySettings ProxySettings::fromVariables(const Lookup& lookup) {
     settings.httpProxy_ = firstSet(lookup, {"http_proxy"});
     settings.httpsProxy_ = firstSet(lookup, {"https_proxy", "HTTPS_PROXY"});
     settings.allProxy_ = firstSet(lookup, {"all_proxy", "ALL_PROXY"});
+    settings.pacURL_ = firstSet(lookup, {"PINDLE_PROXY_PAC_URL"});
     if (auto list = firstSet(lookup, {"no_proxy", "NO_PROXY"})) {
         std::string entry;
         for (char c : *list + ",") {
@@ -113,6 +155,14 @@ ProxySettings ProxySettings::fromVariables(const Lookup& lookup) {
 
 std::vector<ProxySettings::Proxy> ProxySettings::proxiesForURL(const URL& url) const {
     std::vector<Proxy> result;
+    if (pacScript_ || pacURL_) {
+        Proxy proxy;
+        proxy.type =
+            pacScript_ ? Proxy::Type::autoConfigurationScript : Proxy::Type::autoConfigurationURL;
+        proxy.autoConfiguration = pacScript_ ? *pacScript_ : *pacURL_;
+        proxy.autoConfigurationTimeout = pacTimeout_;
+        return {proxy};
+    }
     const std::string scheme = lowercased(url.scheme().value_or(""));
     const bool secure = scheme == "https" || scheme == "wss";
     if (url.host() && !bypasses(noProxy_, *url.host())) {

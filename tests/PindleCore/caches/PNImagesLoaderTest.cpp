@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "PindleCore/caches/LoadImageOperation.hpp"
-#include "platform/media/AssetWriter.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
+#include "tests/support/MediaFixtures.hpp"
 
 namespace pindle {
 namespace {
@@ -220,16 +220,9 @@ TEST_F(PNImagesLoaderTest, AFailedDownloadGivesNothingAndALaterRequestTriesAgain
 TEST(PNImagesLoaderThumbTest, FirstFrameOfAVideoTurnedForDisplayOrNothing) {
     platform::testing::TemporaryFolder folder;
     const std::string video = folder / "portrait.mp4";
-    {
-        platform::AssetWriter::VideoSettings settings;
-        settings.width = 64;
-        settings.height = 48;
-        settings.clockwiseRotationDegrees = 90;
-        platform::AssetWriter writer(URL::fileURLWithPath(video), settings);
-        ASSERT_EQ(writer.startWriting(), std::nullopt);
-        ASSERT_EQ(writer.appendImage(*Image::filled(64, 48, {0, 0, 255, 255})), std::nullopt);
-        ASSERT_EQ(writer.finishWriting(), std::nullopt);
-    }
+    ASSERT_EQ(platform::testing::writeClip(
+                  video, {.width = 64, .height = 48, .seconds = 0.1, .rotation = 90}),
+              std::nullopt);
     platform::testing::writeText(folder / "notes.mp4", "not a video at all");
 
     PNImageCache cache;
@@ -238,7 +231,8 @@ TEST(PNImagesLoaderThumbTest, FirstFrameOfAVideoTurnedForDisplayOrNothing) {
     ASSERT_TRUE(thumb);
     EXPECT_EQ(thumb->pixelWidth(), 48);
     EXPECT_EQ(thumb->pixelHeight(), 64);
-    EXPECT_GT(thumb->pixelAt(24, 32).blue, 200);
+    // Turned back, it is the stored first picture.
+    EXPECT_EQ(platform::testing::readFrameNumber(*thumb->rotatedClockwise(3)), 0);
     // Not cached: a second call extracts again.
     EXPECT_EQ(cache.count(), 0u);
     const auto again = loader.thumbOfVideo(URL::fileURLWithPath(video));

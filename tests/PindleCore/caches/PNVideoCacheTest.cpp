@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "../api/EmulatorFixture.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "platform/foundation/Base64.hpp"
@@ -115,25 +118,67 @@ TEST_F(PNVideoCacheTest, CreatedNotificationsPatchMediaAddressesInPlace) {
 }
 
 TEST_F(PNVideoCacheTest, DeletedAndUpdatedNotificationsDropOrRefetch) {
-    cache().putVideoToCache(record(ids_[0]));
-    cache().putVideoToCache(record(ids_[1]));
-    cache().putVideoToCache(record(ids_[2]));
+    ASSERT_GE(ids_.size(), 6u);
+    for (int i = 0; i < 6; ++i) cache().putVideoToCache(record(ids_[i]));
+    // Every shape a poster uses, each identifier of a list included.
     post(NotificationName::PNVideoDeleted, Dictionary{{"videoID", ids_[0]}});
     post(NotificationName::PNVideoDeleted, platform::Value(ids_[1]));
-    EXPECT_EQ(cache().getCachedVideo(ids_[0]), nullptr);
-    EXPECT_EQ(cache().getCachedVideo(ids_[1]), nullptr);
+    post(NotificationName::PNVideoDeleted, platform::Array{ids_[2], 7, ids_[3]});
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(cache().getCachedVideo(ids_[i]), nullptr) << i;
 
-    auto stale = cache().getCachedVideo(ids_[2]);
-    post(NotificationName::PNVideoUpdated, platform::Value(ids_[2]));
-    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(1, std::chrono::seconds(10)));
-    // Once the refetch has been stored, the record is the backend's, not the stale one.
+    const auto stale = cache().getCachedVideos({ids_[4], ids_[5]});
+    post(NotificationName::PNVideoUpdated, Dictionary{{"videoID", ids_[4]}});
+    post(NotificationName::PNVideoUpdated, platform::Array{ids_[5]});
+    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(2, std::chrono::seconds(10)));
+    // Once the refetches have been stored, the records are the backend's, not the stale ones.
     EXPECT_TRUE(testing::eventually([&] {
-        auto current = cache().getCachedVideo(ids_[2]);
-        return current && current != stale;
+        auto current = cache().getCachedVideos({ids_[4], ids_[5]});
+        return current.size() == 2 && current[0] != stale[0] && current[1] != stale[1];
     }));
 
     cache().didReceiveMemoryWarning();
-    EXPECT_TRUE(cache().getCachedVideos({ids_[0], ids_[1], ids_[2]}).empty());
+    EXPECT_TRUE(cache().getCachedVideos({ids_[4], ids_[5]}).empty());
+}
+
+TEST_F(PNVideoCacheTest, ReadersOfASharedRecordNeverSeeAHalfPatchedOne) {
+    // Players and playlists read a cached record while live notifications patch it and the
+    // sync service lays edits over it. Meaningful under ThreadSanitizer; under the address
+    // sanitizer a torn copy of an address shows as a use after free.
+    auto shared = record(ids_[0]);
+    cache().putVideoToCache(shared);
+    auto address = [](int generation, const char* resolution) {
+        return "https://g" + std::to_string(generation) + "/" + resolution + ".mp4";
+    };
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 3; ++r) {
+        readers.emplace_back([&] {
+            while (!done.load()) {
+                const auto urls = shared->mediaMP4URLs();
+                if (urls.r360p && urls.r720p && urls.r360p->host() != urls.r720p->host())
+                    ++torn;
+                shared->mp4URL(PNVideoResolution::r540p);
+                shared->encode();
+                shared->metadata();
+                shared->tags();
+            }
+        });
+    }
+    for (int generation = 0; generation < 300; ++generation) {
+        post(NotificationName::PNVideoCreated,
+             Dictionary{{"videoID", ids_[0]},
+                        {"mp4Url", Dictionary{{"360p", address(generation, "360p")},
+                                              {"540p", address(generation, "540p")},
+                                              {"720p", address(generation, "720p")}}}});
+        shared->setInternalMetadata({{"k", std::to_string(generation)}});
+        shared->setInternalTags({"t" + std::to_string(generation)});
+    }
+    done = true;
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(shared->mp4URL(PNVideoResolution::r720p)->absoluteString(), address(299, "720p"));
+    EXPECT_EQ(shared->metadata(), (platform::StringDictionary{{"k", "299"}}));
 }
 
 }  // namespace

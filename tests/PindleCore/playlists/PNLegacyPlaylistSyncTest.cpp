@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "LegacyPlaylistFixture.hpp"
+#include "platform/dispatch/WorkerPool.hpp"
 #include "tools/emulator/Fault.hpp"
 
 namespace pindle {
@@ -96,23 +97,50 @@ TEST_F(PNLegacyPlaylistSyncTest, ADeletedVideoShrinksTheOldestEnd) {
     EXPECT_EQ(idAt(*playlist, 4), ids_[5]);
 }
 
-TEST_F(PNLegacyPlaylistSyncTest, AnUpdatedVideoLeavesTheCacheWithoutAReport) {
+TEST_F(PNLegacyPlaylistSyncTest, UpdatedVideosLeaveTheCacheWithoutAReport) {
     auto playlist = makePlaylist(10);
     auto recorder = LegacyRecorder::attach(playlist);
     EXPECT_EQ(idAt(*playlist, 3), ids_[3]);
     ASSERT_EQ(pageRequests(), 1u);
 
-    post(NotificationName::PNVideoUpdated, platform::Dictionary{{"videoID", ids_[4]}});  // ignored
+    // Every shape a poster uses, each identifier of a list included.
+    post(NotificationName::PNVideoUpdated, platform::Dictionary{{"videoID", ids_[4]}});
     post(NotificationName::PNVideoUpdated, ids_[3]);
-    // videoAt() also answers nothing while the handler holds the playlist, so a miss counts
-    // only between two hits.
-    ASSERT_TRUE(testing::eventually(
-        [&] { return playlist->videoAt(4) && !playlist->videoAt(3) && playlist->videoAt(4); }));
+    post(NotificationName::PNVideoUpdated, platform::Array{ids_[5], ids_[6]});
+    // videoAt() also answers nothing while a handler holds the playlist, so misses count only
+    // between two hits.
+    ASSERT_TRUE(testing::eventually([&] {
+        return playlist->videoAt(7) && !playlist->videoAt(3) && !playlist->videoAt(4) &&
+               !playlist->videoAt(5) && !playlist->videoAt(6) && playlist->videoAt(7);
+    }));
     EXPECT_EQ(playlist->internalCount(), 10);
     // The next access fetches the page again.
     EXPECT_EQ(idAt(*playlist, 3), ids_[3]);
     EXPECT_EQ(pageRequests(), 2u);
     EXPECT_TRUE(recorder->reports().empty());
+}
+
+TEST_F(PNLegacyPlaylistSyncTest, ABurstOfNotificationsParksNoPoolWorkers) {
+    auto playlist = makePlaylist(10);
+    EXPECT_EQ(idAt(*playlist, 3), ids_[3]);
+    // The sync holds the playlist while its answer is held up; the handlers queue behind it.
+    emulator_.server().addFault(kSyncPath, emulator::Fault::delayed(std::chrono::seconds(2)));
+    Outcome<bool> synced;
+    playlist->sync([&](bool success) { synced.set(success); });
+    ASSERT_TRUE(testing::eventually([&] { return syncRequests() == 1; }));
+
+    auto& pool = platform::detail::WorkerPool::shared();
+    const std::size_t before = pool.threadCount();
+    constexpr int burst = 200;
+    for (int i = 0; i < burst; ++i)
+        post(NotificationName::PNVideoUpdated, ids_[static_cast<std::size_t>(i) % ids_.size()]);
+    const std::size_t grown = pool.threadCount() - std::min(before, pool.threadCount());
+    EXPECT_LT(grown, 20u);
+
+    EXPECT_TRUE(synced.wait());
+    ASSERT_TRUE(testing::eventually([&] {
+        return !playlist->videoAt(3) && !playlist->videoAt(9) && playlist->internalCount() == 10;
+    }));
 }
 
 TEST_F(PNLegacyPlaylistSyncTest, LocalVideosComingAndGoingAreReported) {

@@ -15,8 +15,8 @@
 #include "PindleCore/uploads/PPublishService.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
-#include "platform/media/AssetWriter.hpp"
 #include "platform/media/Image.hpp"
+#include "tests/support/MediaFixtures.hpp"
 #include "tests/support/MediaSummary.hpp"
 
 namespace pindle::legacy {
@@ -33,12 +33,9 @@ class PUploadingServiceTest : public testing::OnlineUploadFixture {
     // A short portrait recording: 64x48 frames turned a quarter for display.
     std::string recording(const std::string& name) {
         const std::string path = folder_ + "/" + name;
-        platform::AssetWriter writer(platform::URL::fileURLWithPath(path),
-                                     {64, 48, 10, 90, 400'000});
-        EXPECT_FALSE(writer.startWriting());
-        auto frame = platform::Image::filled(64, 48, {200, 40, 40, 255});
-        for (int i = 0; i < 5; ++i) EXPECT_FALSE(writer.appendImage(*frame));
-        EXPECT_FALSE(writer.finishWriting());
+        EXPECT_EQ(platform::testing::writeClip(
+                      path, {.width = 64, .height = 48, .fps = 10, .seconds = 0.5, .rotation = 90}),
+                  std::nullopt);
         return path;
     }
 
