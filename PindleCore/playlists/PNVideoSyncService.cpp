@@ -1,5 +1,8 @@
 #include "PindleCore/playlists/PNVideoSyncService.hpp"
 
+#include <algorithm>
+#include <chrono>
+
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 
@@ -8,8 +11,9 @@ namespace pindle {
 namespace {
 
 // Statuses by which a gateway or the server says it cannot serve for now.
-bool isServiceUnavailableStatus(std::int64_t status) {
-    return status == 502 || status == 503 || status == 504;
+bool isGatewayStatus(const platform::Error& error) {
+    auto status = statusCode(error);
+    return status && (*status == 502 || *status == 503 || *status == 504);
 }
 
 }  // namespace
@@ -31,17 +35,32 @@ PNVideoSyncService::PNVideoSyncService(Private, std::shared_ptr<PNVideoSyncServi
 
 bool PNVideoSyncService::queue(const std::string& entityID, const std::string& className,
                                const std::string& key, const platform::Value& value) {
-    std::lock_guard lock(mutex_);
-    const bool stored = storage_->add(PNPendingChange(entityID, className, key, value));
-    if (stored)
+    PNPendingChange change(entityID, className, key, value);
+    bool stored = false;
+    {
+        std::lock_guard lock(mutex_);
+        // What the store could not write earlier goes first, so the list keeps the order of
+        // the edits; while any of it stays in memory, so does every later edit.
+        while (!unsaved_.empty() && storage_->add(unsaved_.front()))
+            unsaved_.erase(unsaved_.begin());
+        stored = unsaved_.empty() && storage_->add(change);
+        if (!stored) {
+            std::erase_if(unsaved_, [&](const PNPendingChange& kept) {
+                return BelongsToSameEntityAndValue(kept, change);
+            });
+            unsaved_.push_back(change);
+        }
         startIfIdle();
-    return stored;
+    }
+    if (!stored)
+        logger_.log("pending_change_not_stored_" + key + "_" + entityID + "_kept_in_memory");
+    return true;
 }
 
 void PNVideoSyncService::pass(const std::vector<PNVideoPtr>& videos) {
     std::lock_guard lock(mutex_);
     std::vector<PNPendingChange> changes;
-    for (auto& change : storage_->pending()) {
+    for (auto& change : pendingChanges()) {
         if (change.className() == videoClassName)
             changes.push_back(std::move(change));
     }
@@ -70,18 +89,32 @@ void PNVideoSyncService::apply(PNVideo& video, const PNPendingChange& change) {
 void PNVideoSyncService::PNVideoForwardSyncOperationFinished(
     const std::shared_ptr<PNVideoForwardSyncOperation>& operation, bool success,
     const std::optional<platform::Error>& error) {
-    const bool retry = !success && error && isRetryable(*error);
-    if (!retry) {
-        std::lock_guard lock(mutex_);
-        if (storage_->remove(operation->pendingItem())) {
-            syncNext();
-        } else {
-            // The store cannot be rewritten, so the same change would come first again and
-            // again: pause until the next edit starts the cycle anew.
-            if (current_)
-                current_->setDelegate(nullptr);
-            current_.reset();
+    const PNPendingChange& change = operation->pendingItem();
+    const bool gateway = !success && error && isGatewayStatus(*error);
+    const bool retryInTurn = !success && error && !gateway && isRetryError(*error);
+    if (!retryInTurn) {
+        bool dropped = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (gateway && backOff(change)) {
+                syncNext();
+                return;
+            }
+            dropped = gateway;
+            if (forget(change)) {
+                syncNext();
+            } else {
+                // The store cannot be rewritten, so the same change would come first again and
+                // again: pause until the next edit starts the cycle anew.
+                if (current_)
+                    current_->setDelegate(nullptr);
+                current_.reset();
+            }
         }
+        if (dropped)
+            logger_.log("sync_dropped_" + change.key() + "_of_video_" + change.entityID() +
+                        "_after_" + std::to_string(maximumRetries) + "_retries_status_" +
+                        std::to_string(statusCode(*error).value_or(0)));
         return;
     }
     std::weak_ptr<PNVideoSyncService> weakSelf =
@@ -99,7 +132,12 @@ void PNVideoSyncService::PNVideoForwardSyncOperationFinished(
 
 bool PNVideoSyncService::isIdle() const {
     std::lock_guard lock(mutex_);
-    return current_ == nullptr;
+    return current_ == nullptr && !waiting_;
+}
+
+bool PNVideoSyncService::isBackingOff() const {
+    std::lock_guard lock(mutex_);
+    return current_ == nullptr && waiting_;
 }
 
 void PNVideoSyncService::setSuspended(bool suspended) {
@@ -107,10 +145,7 @@ void PNVideoSyncService::setSuspended(bool suspended) {
 }
 
 bool PNVideoSyncService::isRetryable(const platform::Error& error) {
-    if (isRetryError(error))
-        return true;
-    auto status = statusCode(error);
-    return status && isServiceUnavailableStatus(*status);
+    return isRetryError(error) || isGatewayStatus(error);
 }
 
 void PNVideoSyncService::startIfIdle() {
@@ -119,18 +154,95 @@ void PNVideoSyncService::startIfIdle() {
         syncNext();
 }
 
-void PNVideoSyncService::syncNext() {
+std::vector<PNPendingChange> PNVideoSyncService::pendingChanges() const {
     auto changes = storage_->pending();
-    if (changes.empty()) {
-        if (current_)
-            current_->setDelegate(nullptr);
-        current_.reset();
-        return;
+    for (const auto& kept : unsaved_) {
+        std::erase_if(changes, [&](const PNPendingChange& stored) {
+            return BelongsToSameEntityAndValue(stored, kept);
+        });
+        changes.push_back(kept);
     }
-    auto operation = std::make_shared<PNVideoForwardSyncOperation>(changes.front());
-    operation->setDelegate(std::static_pointer_cast<PNVideoSyncService>(shared_from_this()));
+    return changes;
+}
+
+bool PNVideoSyncService::forget(const PNPendingChange& change) {
+    std::erase_if(backoffs_, [&](const Backoff& backoff) { return backoff.change == change; });
+    // A change kept in memory supersedes whatever older value of its property the store holds.
+    const bool wasUnsaved = std::erase(unsaved_, change) > 0;
+    auto stale = [&](const PNPendingChange& stored) {
+        return stored == change || (wasUnsaved && BelongsToSameEntityAndValue(stored, change));
+    };
+    for (const auto& stored : storage_->pending())
+        if (stale(stored))
+            storage_->remove(stored);
+    const auto left = storage_->pending();
+    return std::none_of(left.begin(), left.end(), stale);
+}
+
+bool PNVideoSyncService::backOff(const PNPendingChange& change) {
+    auto backoff = std::find_if(backoffs_.begin(), backoffs_.end(),
+                                [&](const Backoff& entry) { return entry.change == change; });
+    if (backoff == backoffs_.end())
+        backoff = backoffs_.insert(backoffs_.end(), Backoff{change});
+    if (backoff->retries >= maximumRetries) {
+        backoffs_.erase(backoff);
+        return false;
+    }
+    const platform::TimeInterval delay =
+        std::min(retryDelay * static_cast<double>(1 << backoff->retries), maximumBackoff);
+    ++backoff->retries;
+    backoff->due =
+        platform::Clock::current()->uptime() +
+        std::chrono::duration_cast<platform::Clock::Duration>(std::chrono::duration<double>(delay));
+    return true;
+}
+
+void PNVideoSyncService::wakeAfter(platform::Clock::Duration delay) {
+    std::weak_ptr<PNVideoSyncService> weakSelf =
+        std::static_pointer_cast<PNVideoSyncService>(shared_from_this());
+    const platform::TimeInterval seconds = std::chrono::duration<double>(delay).count();
+    platform::DispatchQueue::global()->asyncAfter(seconds, [weakSelf] {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        std::lock_guard lock(self->mutex_);
+        self->waiting_ = false;
+        if (!self->current_)
+            self->syncNext();
+    });
+}
+
+void PNVideoSyncService::syncNext() {
+    const auto changes = pendingChanges();
+    std::erase_if(backoffs_, [&](const Backoff& backoff) {
+        return std::find(changes.begin(), changes.end(), backoff.change) == changes.end();
+    });
     if (current_)
         current_->setDelegate(nullptr);
+    current_.reset();
+
+    const auto now = platform::Clock::current()->uptime();
+    std::optional<platform::Clock::Duration> earliest;
+    const PNPendingChange* next = nullptr;
+    for (const auto& change : changes) {
+        auto backoff = std::find_if(backoffs_.begin(), backoffs_.end(),
+                                    [&](const Backoff& entry) { return entry.change == change; });
+        if (backoff == backoffs_.end() || backoff->due <= now) {
+            next = &change;
+            break;
+        }
+        earliest = earliest ? std::min(*earliest, backoff->due) : backoff->due;
+    }
+    if (!next) {
+        // Nothing left, or everything waits for its back-off: one wake-up at the first due.
+        if (earliest && !waiting_)
+            wakeAfter(*earliest - now);
+        waiting_ = earliest.has_value();
+        return;
+    }
+    waiting_ = false;
+    auto operation = std::make_shared<PNVideoForwardSyncOperation>(*next);
+    operation->setDelegate(std::static_pointer_cast<PNVideoSyncService>(shared_from_this()));
     current_ = operation;
     operationQueue_->addOperation(operation);
 }

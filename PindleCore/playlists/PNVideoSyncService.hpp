@@ -10,16 +10,24 @@
 //   - sent (the backend answered with the record), refused for good (any other error, or no
 //     error at all) or unsendable: the sent value is removed from the store (a newer value of
 //     the same property stays) and the next change goes out at once;
-//   - unavailable (offline, server down or in maintenance, timed out, terminated, or an HTTP
-//     status 502, 503 or 504): the change stays, and after retryDelay the first change of the
-//     store is sent, which is the same one unless its property was edited meanwhile.
-// When the store cannot be rewritten after a result, the cycle pauses until the next queue().
+//   - unavailable (offline, server down or in maintenance, timed out, terminated): the change
+//     stays, and after retryDelay the first change of the store is sent, which is the same one
+//     unless its property was edited meanwhile; the changes behind it wait;
+//   - a gateway that cannot serve for now (HTTP status 502, 503 or 504): the change stays but
+//     steps aside. It is sent again after a back-off that starts at retryDelay and doubles up
+//     to maximumBackoff, while the changes behind it go out meanwhile; after maximumRetries
+//     such retries it is removed like any other refused change, with a log line naming the
+//     video, so that a backend stuck on one status cannot hold the queue for ever.
+// When the store cannot be written, the failure is logged and the change is kept in memory
+// (and written with the next change the store accepts), so the edit is still sent in its
+// turn; only a process that ends first loses it. When a sent change cannot be removed from
+// the store, the cycle pauses until the next queue() rather than send it again and again.
 // Changes left by an earlier run are laid over fetched records at once but sent only once the
 // first queue() of this run starts the cycle. Nothing is reported to callers.
 //
 // Thread-safety: every operation is safe from any thread; the service's recursive lock is
 // taken before the store's. Sends run on the service's operation queue; results are handled on
-// the thread where the update request completes; the retry delay runs on the process clock
+// the thread where the update request completes; the retry delays run on the process clock
 // (a global queue picks the change up again), so no thread is blocked meanwhile.
 #pragma once
 
@@ -28,10 +36,12 @@
 #include <string>
 #include <vector>
 
+#include "PindleCore/model/PNLogger.hpp"
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/playlists/PNVideoForwardSyncOperation.hpp"
 #include "PindleCore/playlists/PNVideoForwardSyncOperationDelegate.hpp"
 #include "PindleCore/playlists/PNVideoSyncServiceStorage.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/OperationQueue.hpp"
 #include "platform/foundation/Date.hpp"
 #include "platform/foundation/Object.hpp"
@@ -46,8 +56,13 @@ class PNVideoSyncService : public platform::Object, public PNVideoForwardSyncOpe
 
   public:
     static constexpr const char* videoClassName = "PNVideo";
-    // Wait after a send failed because the network or the server was unavailable.
+    // Wait after a send failed because the network or the server was unavailable; also the
+    // first back-off after a gateway status.
     static constexpr platform::TimeInterval retryDelay = 3.0;
+    // Retries of one change after gateway statuses before it is dropped, and the longest
+    // back-off between two of them.
+    static constexpr int maximumRetries = 8;
+    static constexpr platform::TimeInterval maximumBackoff = 300.0;
 
     // The process-wide service over PNVideoSyncServiceStorage::shared().
     static PNVideoSyncService& sharedInstance();
@@ -61,7 +76,7 @@ class PNVideoSyncService : public platform::Object, public PNVideoForwardSyncOpe
     PNVideoSyncService& operator=(const PNVideoSyncService&) = delete;
 
     // Stores the new whole value of one property of one record, and starts sending when idle.
-    // False when the store could not be written (the change is then neither kept nor sent).
+    // Always true: a change the store cannot write is kept in memory and sent all the same.
     bool queue(const std::string& entityID, const std::string& className, const std::string& key,
                const platform::Value& value);
 
@@ -74,21 +89,41 @@ class PNVideoSyncService : public platform::Object, public PNVideoForwardSyncOpe
         const std::shared_ptr<PNVideoForwardSyncOperation>& operation, bool success,
         const std::optional<platform::Error>& error) override;
 
-    // True when no change is being sent or waited on.
+    // True when no change is being sent or waited on (after a failure or during a back-off).
     bool isIdle() const;
+    // True while every pending change waits for its back-off, so nothing is being sent.
+    bool isBackingOff() const;
     // While suspended, no send starts (edits still go to the store); a send already running
     // completes. The cycle resumes where it was.
     void setSuspended(bool suspended);
 
     const std::shared_ptr<PNVideoSyncServiceStorage>& storage() const { return storage_; }
 
-    // Whether a failed send should be tried again later.
+    // Whether a failed send should be tried again later (in turn or after a back-off).
     static bool isRetryable(const platform::Error& error);
 
   private:
+    // A change sent back by a gateway status: how often, and when it may go again (on the
+    // process clock's uptime).
+    struct Backoff {
+        PNPendingChange change;
+        int retries = 0;
+        platform::Clock::Duration due{};
+    };
+
     void startIfIdle();
-    // Sends the first pending change, or goes idle. REQUIRES: mutex_ held.
+    // Sends the first pending change not in a back-off; when every change waits, wakes up when
+    // the first is due; when none is left, goes idle. REQUIRES: mutex_ held.
     void syncNext();
+    // The store's changes with those it could not write laid over them. REQUIRES: mutex_ held.
+    std::vector<PNPendingChange> pendingChanges() const;
+    // Takes a handled change off the memory list and the store; false when the store still
+    // holds it. REQUIRES: mutex_ held.
+    bool forget(const PNPendingChange& change);
+    // After a gateway status: true when the change has retries left (it then waits its
+    // back-off), false when it has used them all. REQUIRES: mutex_ held.
+    bool backOff(const PNPendingChange& change);
+    void wakeAfter(platform::Clock::Duration delay);
     static void apply(PNVideo& video, const PNPendingChange& change);
 
     const std::shared_ptr<PNVideoSyncServiceStorage> storage_;
@@ -97,6 +132,12 @@ class PNVideoSyncService : public platform::Object, public PNVideoForwardSyncOpe
     mutable std::recursive_mutex mutex_;
     // The operation sending the current change (state updatingData); null when idle.
     std::shared_ptr<PNVideoForwardSyncOperation> current_;  // guarded by mutex_
+    // Changes the store failed to write, oldest first.
+    std::vector<PNPendingChange> unsaved_;  // guarded by mutex_
+    std::vector<Backoff> backoffs_;         // guarded by mutex_
+    // Every change waits for its back-off; a wake-up is scheduled.
+    bool waiting_ = false;  // guarded by mutex_
+    PNLogger logger_{PNLoggerType::VDSR};
 };
 
 }  // namespace pindle

@@ -140,7 +140,17 @@ void PNVideos::remove(const PNVideoPtr& video, SuccessCompletion completion) {
     deleteVideo(video, std::move(completion));
 }
 
-void PNVideos::getVideos(const platform::StringSet&, const platform::StringDictionary&, bool,
-                         PlaylistCompletion) {}
+void PNVideos::getVideos(const platform::StringSet& tags,
+                         const platform::StringDictionary& metadata, bool order,
+                         PlaylistCompletion completion) {
+    getPlaylist(tags, metadata, order, std::move(completion));
+}
+
+void PNVideos::uploadVideo(const platform::URL& fileURL,
+                           const std::optional<platform::StringSet>& tags,
+                           const std::optional<platform::StringDictionary>& metadata,
+                           PNUploads::UploadCompletion completion) {
+    PNUploads::shared().upload(fileURL, tags, metadata, std::move(completion));
+}
 
 }  // namespace pindle

@@ -26,6 +26,7 @@
 #include "PindleCore/model/PNSortOrder.hpp"
 #include "PindleCore/model/PNVideoFilter.hpp"
 #include "PindleCore/playlists/PNLegacyPlaylist.hpp"
+#include "PindleCore/uploads/PNUploads.hpp"
 #include "platform/foundation/Object.hpp"
 #include "platform/foundation/Value.hpp"
 
@@ -80,9 +81,13 @@ class PNVideos : public platform::Object {
     // Older names.
     void videoBy(const std::string& videoID, PNVideoAPI::VideoCompletion completion);
     void remove(const PNVideoPtr& video, SuccessCompletion completion);
-    // Does nothing and never completes; getPlaylist() is its working counterpart.
+    // getPlaylist() under its older name.
     void getVideos(const platform::StringSet& tags, const platform::StringDictionary& metadata,
                    bool order, PlaylistCompletion completion);
+    // PNUploads::upload() under its older name: the completion runs before the call returns.
+    void uploadVideo(const platform::URL& fileURL, const std::optional<platform::StringSet>& tags,
+                     const std::optional<platform::StringDictionary>& metadata,
+                     PNUploads::UploadCompletion completion);
 
   private:
     PNVideos() = default;

@@ -11,6 +11,7 @@
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/URL.hpp"
+#include "platform/net/URLRequest.hpp"
 
 namespace pindle {
 
@@ -26,8 +27,11 @@ struct WSURLRequest {
     std::vector<std::pair<std::string, std::string>> headerFields;
     // Name and value of each cookie to send, in one "Cookie" field.
     std::vector<std::pair<std::string, std::string>> cookies;
-    // DER certificates; when set, the server's chain must contain one of them.
+    // DER certificates; when set, the server's chain must verify up to one of them.
     std::optional<std::vector<platform::Data>> pinnedCertificates;
+    // What the connection is for; see WSStreamNetworkServiceTypeFromURLRequest.
+    platform::URLRequest::NetworkServiceType networkServiceType =
+        platform::URLRequest::NetworkServiceType::standard;
 };
 
 }  // namespace pindle

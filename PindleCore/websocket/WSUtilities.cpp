@@ -109,6 +109,26 @@ int WSURLPort(const platform::URL& url) {
     return WSURLRequiresSSL(url) ? 443 : 80;
 }
 
+std::optional<platform::SocketStream::NetworkServiceType> WSStreamNetworkServiceTypeFromURLRequest(
+    const WSURLRequest& request) {
+    using From = platform::URLRequest::NetworkServiceType;
+    using To = platform::SocketStream::NetworkServiceType;
+    switch (request.networkServiceType) {
+        case From::voip:
+            return To::voip;
+        case From::video:
+            return To::video;
+        case From::background:
+            return To::background;
+        case From::voice:
+            return To::voice;
+        case From::callSignaling:
+            return To::callSignaling;
+        default:
+            return std::nullopt;
+    }
+}
+
 std::size_t WSDefaultBufferSize() {
     static const std::size_t size = [] {
         long page = ::sysconf(_SC_PAGESIZE);

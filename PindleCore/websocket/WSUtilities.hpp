@@ -10,10 +10,12 @@
 #include <string>
 #include <string_view>
 
+#include "PindleCore/websocket/WSURLRequest.hpp"
 #include "platform/crypto/SHA1.hpp"
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
+#include "platform/net/stream/SocketStream.hpp"
 
 namespace pindle {
 
@@ -62,6 +64,11 @@ std::optional<std::string> WSBasicAuthorizationHeaderFromURL(const platform::URL
 std::string WSURLConnectHost(const platform::URL& url);
 // The port to connect to: the URL's, else 443 for TLS and 80 without.
 int WSURLPort(const platform::URL& url);
+
+// The stream's service type for a request of the VoIP, video, background, voice or
+// call-signalling type; nothing for the others.
+std::optional<platform::SocketStream::NetworkServiceType> WSStreamNetworkServiceTypeFromURLRequest(
+    const WSURLRequest& request);
 
 // Bytes read from a stream at once, and the threshold for compacting buffers: a memory page.
 std::size_t WSDefaultBufferSize();

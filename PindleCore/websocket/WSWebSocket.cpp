@@ -133,14 +133,49 @@ void WSWebSocket::onWorkQueue(std::function<void(WSWebSocket&)> work) {
 // --- Ready state ---------------------------------------------------------------------------
 
 WSReadyState WSWebSocket::readyState() const {
-    std::lock_guard lock(stateMutex_);
-    return readyState_;
+    return readyState_.get();
 }
 
 void WSWebSocket::setReadyState(WSReadyState state) {
+    // Only forward, and announced only when it moves; the work queue is the only writer.
+    if (static_cast<int>(state) > static_cast<int>(readyState_.get()))
+        readyState_.set(state);
+}
+
+std::shared_ptr<platform::RunLoop> WSWebSocket::currentRunLoop() const {
     std::lock_guard lock(stateMutex_);
-    if (static_cast<int>(state) > static_cast<int>(readyState_))
-        readyState_ = state;
+    return scheduledRunLoops_.empty() ? WSNetworkRunLoop() : scheduledRunLoops_.back().first;
+}
+
+void WSWebSocket::scheduleInRunLoop(std::shared_ptr<platform::RunLoop> runLoop,
+                                    const std::string& mode) {
+    if (!runLoop)
+        return;
+    {
+        std::lock_guard lock(stateMutex_);
+        scheduledRunLoops_.emplace_back(std::move(runLoop), mode);
+    }
+    onWorkQueue([](WSWebSocket& s) {
+        if (s.stream_)
+            s.stream_->schedule(s.currentRunLoop());
+    });
+}
+
+void WSWebSocket::unscheduleFromRunLoop(const std::shared_ptr<platform::RunLoop>& runLoop,
+                                        const std::string& mode) {
+    {
+        std::lock_guard lock(stateMutex_);
+        auto found = std::find_if(
+            scheduledRunLoops_.rbegin(), scheduledRunLoops_.rend(),
+            [&](const auto& entry) { return entry.first == runLoop && entry.second == mode; });
+        if (found == scheduledRunLoops_.rend())
+            return;
+        scheduledRunLoops_.erase(std::next(found).base());
+    }
+    onWorkQueue([](WSWebSocket& s) {
+        if (s.stream_)
+            s.stream_->schedule(s.currentRunLoop());
+    });
 }
 
 std::optional<platform::HTTPResponseHead> WSWebSocket::receivedHTTPHeaders() const {
@@ -215,6 +250,9 @@ void WSWebSocket::connectionDone(const std::optional<platform::Error>& error,
     // Bytes a proxy's tunnel delivered together with its answer belong to the server.
     readBuffer_.assign(leftover.begin(), leftover.end());
     stream_ = std::move(stream);
+    if (auto serviceType = WSStreamNetworkServiceTypeFromURLRequest(request_))
+        stream_->setNetworkServiceType(*serviceType);
+    stream_->schedule(currentRunLoop());
     std::weak_ptr<WSWebSocket> weak = shared_from_this();
     stream_->setDelegate([weak](platform::SocketStream::Event event) {
         if (auto socket = weak.lock())

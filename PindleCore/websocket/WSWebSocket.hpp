@@ -45,6 +45,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/net/stream/HTTPResponseHead.hpp"
 #include "platform/net/stream/SocketStream.hpp"
 
@@ -63,7 +64,7 @@ inline constexpr int invalidUTF8 = 1007;
 inline constexpr int messageTooBig = 1009;
 }  // namespace WSStatusCode
 
-class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
+class WSWebSocket : public platform::KeyValueObservable {
   public:
     static constexpr const char* acceptGUID = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
     static constexpr int protocolVersion = 13;
@@ -95,6 +96,14 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
     void setMaximumMessageSize(std::size_t bytes) { maximumMessageSize_ = bytes; }
     std::size_t maximumMessageSize() const { return maximumMessageSize_; }
 
+    // Carries the socket's stream events on `runLoop` instead of the shared network thread
+    // (the last loop scheduled wins; unscheduling it returns the stream to the previous one,
+    // else to the network thread). `mode` is recorded: a platform run loop has one mode.
+    void scheduleInRunLoop(std::shared_ptr<platform::RunLoop> runLoop,
+                           const std::string& mode = "default");
+    void unscheduleFromRunLoop(const std::shared_ptr<platform::RunLoop>& runLoop,
+                               const std::string& mode = "default");
+
     // Starts connecting. Only the first call counts.
     void open();
     // closeWithCode(1000, nothing).
@@ -113,6 +122,8 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
     bool sendData(const platform::Data& data, platform::Error* error = nullptr);
     bool sendPing(const platform::Data& data, platform::Error* error = nullptr);
 
+    // Observable by key-value observing under "readyState" (the state's number); announced
+    // on the work queue, once per change.
     WSReadyState readyState() const;
     const platform::URL& url() const { return request_.url; }
     const std::shared_ptr<WSSecurityPolicy>& securityPolicy() const { return securityPolicy_; }
@@ -151,6 +162,12 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
                 std::shared_ptr<WSSecurityPolicy> securityPolicy);
 
   private:
+    std::shared_ptr<WSWebSocket> shared_from_this() {
+        return std::static_pointer_cast<WSWebSocket>(platform::Object::shared_from_this());
+    }
+    // The loop the stream belongs on now: the last one scheduled, else the network thread's.
+    std::shared_ptr<platform::RunLoop> currentRunLoop() const;
+
     // Everything below runs on the work queue.
     void setReadyState(WSReadyState state);
     void connectionDone(const std::optional<platform::Error>& error,
@@ -192,9 +209,14 @@ class WSWebSocket : public std::enable_shared_from_this<WSWebSocket> {
     WSDelegateController delegates_;
     std::atomic<std::size_t> maximumMessageSize_{WSFrameReader::defaultMaximumMessageSize};
 
+    // Written only on the work queue.
+    platform::ObservableProperty<WSReadyState> readyState_{*this, "readyState",
+                                                           WSReadyState::connecting};
     mutable std::mutex stateMutex_;
-    WSReadyState readyState_ = WSReadyState::connecting;             // guarded by stateMutex_
-    bool opened_ = false;                                            // guarded by stateMutex_
+    bool opened_ = false;  // guarded by stateMutex_
+    // (run loop, mode) pairs in the order scheduled.
+    std::vector<std::pair<std::shared_ptr<platform::RunLoop>, std::string>>
+        scheduledRunLoops_;                                          // guarded by stateMutex_
     std::optional<platform::HTTPResponseHead> receivedHTTPHeaders_;  // guarded by stateMutex_
     std::optional<std::string> protocol_;                            // guarded by stateMutex_
     std::optional<platform::ProxySettings> proxySettings_;           // guarded by stateMutex_

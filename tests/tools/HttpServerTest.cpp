@@ -252,6 +252,20 @@ TEST_F(HttpServerTest, DelaysTheReply) {
     EXPECT_EQ(server.requestLog().count(), 1u);
 }
 
+TEST_F(HttpServerTest, ThrottlesTheBodyToItsRate) {
+    // 1000 bytes at 2500 bytes a second: four slices of 250, three pauses between them.
+    server.addFault("/media/clip.mp4", Fault::throttle(2500));
+    TestHttpClient client(server.port());
+    auto started = std::chrono::steady_clock::now();
+    auto slow = client.request("GET", "/media/clip.mp4");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
+    EXPECT_EQ(slow.status, 200);
+    EXPECT_EQ(slow.body, media);
+    EXPECT_FALSE(slow.error);
+    // The connection stays usable after a throttled reply.
+    EXPECT_EQ(client.request("HEAD", "/media/clip.mp4").status, 200);
+}
+
 TEST_F(HttpServerTest, StallsTheBodyUntilTheServerStops) {
     server.addFault("/media/clip.mp4", Fault::stallAfter(10));
     TestHttpClient client(server.port());

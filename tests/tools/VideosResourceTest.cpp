@@ -162,6 +162,13 @@ TEST_F(VideosResourceTest, WritesVideosInTheBackendJSONForm) {
     EXPECT_EQ(thumbnail.body.substr(1, 3), "PNG");
     EXPECT_EQ(client->request("GET", "/media/v3/1080p.mp4").status, 404);
     EXPECT_EQ(client->request("GET", "/media/nope/720p.mp4").status, 404);
+
+    // Real movies replace the stand-in bytes of the resolutions they are given for.
+    const std::string movie = std::string(3, '\0') + "\x18" + "ftypisom-a-real-movie";
+    emulator->videos().setRenditions({{"540p", movie}});
+    EXPECT_EQ(client->request("GET", "/media/v3/540p.mp4").body, movie);
+    EXPECT_EQ(client->request("GET", "/media/v3/540p.mp4", {{"Range", "bytes=4-7"}}).body, "ftyp");
+    EXPECT_NE(client->request("GET", "/media/v3/720p.mp4").body, movie);
 }
 
 TEST_F(VideosResourceTest, GetsUpdatesAndDeletesOneVideo) {

@@ -70,6 +70,8 @@ class BackendEmulator {
     // The live notification channel at NotificationChannel::pathPrefix.
     NotificationChannel& notifications() { return notifications_; }
     SessionRegistry& sessions() { return sessions_; }
+    // The videos resource, whose renditions can be real movies (setRenditions).
+    VideosResource& videos() { return videosResource_; }
     // The storage service that receives uploaded media.
     StorageResource& storage() { return storage_; }
 

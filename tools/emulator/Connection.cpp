@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t maxHeaderBytes = 64 * 1024;
 constexpr std::string_view continueLine = "HTTP/1.1 100 Continue\r\n\r\n";
+constexpr std::size_t throttleSlicesPerSecond = 10;
 
 bool statusHasNoBody(unsigned status) {
     return (status >= 100 && status < 200) || status == 204 || status == 304;
@@ -129,6 +130,20 @@ void Connection::write(bool headRequest, bool keepAlive) {
     }
     bool cut = action == Action::dropMidBody || action == Action::stallBody;
     outgoing_ = serializeHead(response_, keepAlive && !cut);
+    const bool throttled = action == Action::reply && fault_ && fault_->bytesPerSecond > 0 &&
+                           !headRequest && !statusHasNoBody(response_.status);
+    if (throttled) {
+        bodySent_ = 0;
+        net::async_write(socket_, net::buffer(outgoing_),
+                         [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                             if (error) {
+                                 self->close();
+                                 return;
+                             }
+                             self->writeSlice();
+                         });
+        return;
+    }
     if (!headRequest && !statusHasNoBody(response_.status)) {
         if (cut) {
             // Always leave at least one byte unsent, so the client sees a short body.
@@ -143,6 +158,34 @@ void Connection::write(bool headRequest, bool keepAlive) {
                      [self = shared_from_this()](boost::system::error_code error, std::size_t) {
                          self->onWritten(error);
                      });
+}
+
+void Connection::writeSlice() {
+    const std::size_t remaining = response_.body.size() - bodySent_;
+    if (remaining == 0) {
+        onWritten({});
+        return;
+    }
+    const std::size_t slice = std::min(
+        remaining, std::max<std::size_t>(1, fault_->bytesPerSecond / throttleSlicesPerSecond));
+    outgoing_.assign(response_.body, bodySent_, slice);
+    bodySent_ += slice;
+    net::async_write(
+        socket_, net::buffer(outgoing_),
+        [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+            if (error) {
+                self->close();
+                return;
+            }
+            self->timer_.expires_after(std::chrono::milliseconds(1000 / throttleSlicesPerSecond));
+            self->timer_.async_wait([self](boost::system::error_code waitError) {
+                if (waitError) {
+                    self->close();
+                    return;
+                }
+                self->writeSlice();
+            });
+        });
 }
 
 void Connection::onWritten(boost::system::error_code error) {

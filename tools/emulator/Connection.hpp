@@ -47,6 +47,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void deliver(Response response, std::optional<Fault> fault, bool headRequest, bool keepAlive);
     void write(bool headRequest, bool keepAlive);
     void onWritten(boost::system::error_code error);
+    // Sends the next slice of a throttled body, then waits for its share of a second.
+    void writeSlice();
     void waitForClientClose();
     void close();
 
@@ -59,6 +61,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::array<char, 1024> drain_{};
     Response response_;
     std::optional<Fault> fault_;
+    std::size_t bodySent_ = 0;
     bool keepAlive_ = false;
 };
 

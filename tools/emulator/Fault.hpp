@@ -9,7 +9,7 @@ namespace pindle::emulator {
 
 // A misbehaviour the server acts out on requests for one path, so that clients can be
 // tested against slow and broken connections. A delay applies to any action: the reply
-// (or the cut) comes that much later.
+// (or the cut) comes that much later. A throttle paces the body of a normal reply.
 // Thread-safety: a plain value.
 struct Fault {
     enum class Action {
@@ -24,6 +24,9 @@ struct Fault {
     // Bytes of the body sent before a drop or a stall; clamped below the body's length so
     // that the reply is always cut short.
     std::size_t bodyBytes = 0;
+    // With action reply: the body goes out at about this many bytes a second (in tenths of a
+    // second's worth), so that a client sees a slow link; 0 sends it at once.
+    std::size_t bytesPerSecond = 0;
     // The fault applies to this method only; any method when absent.
     std::optional<std::string> method;
     // How many requests the fault applies to before it is used up; unlimited when absent.
@@ -44,6 +47,11 @@ struct Fault {
         Fault fault;
         fault.action = Action::stallBody;
         fault.bodyBytes = bodyBytes;
+        return fault;
+    }
+    static Fault throttle(std::size_t bytesPerSecond) {
+        Fault fault;
+        fault.bytesPerSecond = bytesPerSecond;
         return fault;
     }
     static Fault closeImmediately() {

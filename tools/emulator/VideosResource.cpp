@@ -313,9 +313,22 @@ std::optional<MediaFile> VideosResource::media(const std::string& path) const {
     if (std::find(inPlace.begin(), inPlace.end(), resolution) == inPlace.end()) {
         return std::nullopt;
     }
+    {
+        std::lock_guard lock(renditionsMutex_);
+        if (auto real = renditions_.find(resolution); real != renditions_.end()) {
+            return MediaFile{real->second, "video/mp4"};
+        }
+    }
     return MediaFile{
         std::make_shared<const std::string>(GeneratedMedia::videoBytes(id, resolution)),
         "video/mp4"};
+}
+
+void VideosResource::setRenditions(std::map<std::string, std::string> moviesByResolution) {
+    std::lock_guard lock(renditionsMutex_);
+    for (auto& [resolution, movie] : moviesByResolution) {
+        renditions_[resolution] = std::make_shared<const std::string>(std::move(movie));
+    }
 }
 
 std::optional<std::string> VideosResource::readListQuery(const QueryString& query,

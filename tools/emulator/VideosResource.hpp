@@ -1,6 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -50,6 +53,10 @@ class VideosResource {
     // The rendition or thumbnail under a decoded "/media/{id}/{file}" path.
     std::optional<MediaFile> media(const std::string& path) const;
 
+    // Real movies to serve as every video's rendition of a resolution ("720p", "540p",
+    // "360p"), in place of the generated stand-in bytes. Resolutions left out keep those.
+    void setRenditions(std::map<std::string, std::string> moviesByResolution);
+
     // Receives the live events of changes made through this resource, as the notification
     // channel sends them: {"event": "ready", "id", "data": {"mp4Url"}} when renditions come into
     // place (an update naming "mp4", or a conversion), "modified" for other updates, "deleted".
@@ -57,6 +64,10 @@ class VideosResource {
     void setEventSink(EventSink sink);
 
   private:
+    mutable std::mutex renditionsMutex_;
+    // guarded by renditionsMutex_
+    std::map<std::string, std::shared_ptr<const std::string>> renditions_;
+
     using Caller = SessionRegistry::Caller;
     using Handler = std::function<Response(const Request&, const Router::Params&, const Caller&)>;
 

@@ -5,11 +5,16 @@
 #include <signal.h>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "tests/support/MediaFixtures.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
 namespace {
@@ -24,8 +29,57 @@ constexpr std::string_view usage =
     "  --store FILE        keep the videos in FILE (loaded at start, rewritten on change)\n"
     "  --app ID:TOKEN      accept this application id and API token (repeatable; replaces\n"
     "                      the default pindle-emulator-app:pindle-emulator-token)\n"
-    "  --media DIR         also serve the files of DIR under /files/\n"
+    "  --media DIR         also serve the files of DIR under /files/; its 720p.mp4, 540p.mp4\n"
+    "                      and 360p.mp4 become the sample videos' renditions\n"
+    "  --stand-in-media    serve stand-in bytes as renditions instead of movies made at\n"
+    "                      start-up (starts faster; nothing plays)\n"
     "  --help              show this text\n";
+
+using RenditionMovies = std::map<std::string, std::string>;
+
+struct Rendition {
+    const char* name;
+    int width;
+    int height;
+};
+constexpr Rendition renditionSizes[] = {
+    {"720p", 1280, 720}, {"540p", 960, 540}, {"360p", 640, 360}};
+constexpr double movieSeconds = 6;
+constexpr double movieToneHz = 440;
+// Movies in a --media folder larger than this are not taken as renditions (they are held in
+// memory).
+constexpr std::uintmax_t largestRendition = 512ull * 1024 * 1024;
+
+// The renditions a --media folder supplies: "<resolution>.mp4" files.
+RenditionMovies renditionsIn(const std::filesystem::path& folder) {
+    RenditionMovies movies;
+    for (const Rendition& rendition : renditionSizes) {
+        const auto file = folder / (std::string(rendition.name) + ".mp4");
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(file, error) ||
+            std::filesystem::file_size(file, error) > largestRendition) {
+            continue;
+        }
+        std::ifstream in(file, std::ios::binary);
+        movies[rendition.name].assign(std::istreambuf_iterator<char>(in),
+                                      std::istreambuf_iterator<char>());
+    }
+    return movies;
+}
+
+// A playable H.264 and AAC movie of the rendition's size, its index first, every picture
+// carrying its frame number.
+std::string makeMovie(const Rendition& rendition) {
+    pindle::platform::testing::ClipOptions clip;
+    clip.width = rendition.width;
+    clip.height = rendition.height;
+    clip.seconds = movieSeconds;
+    clip.toneHz = movieToneHz;
+    // Noise gives the movies the heft of real footage, so that a preload stops at its limit
+    // well before the end.
+    clip.noise = true;
+    return pindle::platform::testing::clipBytes(clip);
+}
 
 bool parseNumber(const std::string& text, unsigned long max, unsigned long& value) {
     try {
@@ -42,6 +96,7 @@ bool parseNumber(const std::string& text, unsigned long max, unsigned long& valu
 int main(int argc, char** argv) {
     BackendEmulator::Options options;
     std::optional<std::string> mediaFolder;
+    bool makeMovies = true;
     bool applicationsGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
@@ -90,6 +145,8 @@ int main(int argc, char** argv) {
                 applicationsGiven = true;
             }
             options.applications.push_back({text->substr(0, colon), text->substr(colon + 1)});
+        } else if (argument == "--stand-in-media") {
+            makeMovies = false;
         } else if (argument == "--media") {
             mediaFolder = value();
             if (!mediaFolder) {
@@ -114,6 +171,21 @@ int main(int argc, char** argv) {
     if (mediaFolder) {
         emulator.server().media().addFolder("/files/", *mediaFolder);
     }
+    auto renditions = mediaFolder ? renditionsIn(*mediaFolder) : RenditionMovies{};
+    if (makeMovies) {
+        for (const Rendition& rendition : renditionSizes) {
+            if (renditions.count(rendition.name) == 0) {
+                std::string movie = makeMovie(rendition);
+                if (movie.empty()) {
+                    std::cerr << "pindle-backend-emulator: cannot make the " << rendition.name
+                              << " movie\n";
+                    return EXIT_FAILURE;
+                }
+                renditions[rendition.name] = std::move(movie);
+            }
+        }
+    }
+    emulator.videos().setRenditions(std::move(renditions));
     std::string error;
     if (!emulator.start(&error)) {
         std::cerr << "pindle-backend-emulator: " << error << "\n";

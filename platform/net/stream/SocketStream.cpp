@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -111,7 +112,67 @@ void SocketStream::setDelegate(Delegate delegate) {
 
 void SocketStream::schedule(std::shared_ptr<RunLoop> runLoop) {
     std::lock_guard lock(mutex_);
+    if (!runLoop || runLoop == runLoop_)
+        return;
+    if (runLoop_ && source_) {
+        runLoop_->removeSource(source_);
+        std::weak_ptr<SocketStream> weak = weak_from_this();
+        source_ = runLoop->addSource(fd_, 0, [weak](short revents) {
+            if (auto self = weak.lock())
+                self->onReady(revents);
+        });
+    }
     runLoop_ = std::move(runLoop);
+    updateInterest();
+}
+
+std::shared_ptr<RunLoop> SocketStream::runLoop() const {
+    std::lock_guard lock(mutex_);
+    return runLoop_;
+}
+
+void SocketStream::setNetworkServiceType(NetworkServiceType type) {
+    std::lock_guard lock(mutex_);
+    serviceType_ = type;
+    applyNetworkServiceType();
+}
+
+SocketStream::NetworkServiceType SocketStream::networkServiceType() const {
+    std::lock_guard lock(mutex_);
+    return serviceType_;
+}
+
+void SocketStream::applyNetworkServiceType() {
+    if (fd_ < 0 || serviceType_ == NetworkServiceType::standard)
+        return;
+    // Priorities 0-6 need no privilege; the traffic classes are the usual DSCP code points.
+    int priority = 0;
+    int trafficClass = 0;
+    switch (serviceType_) {
+        case NetworkServiceType::voip:
+        case NetworkServiceType::voice:
+            priority = 6, trafficClass = 0xB8;  // EF
+            break;
+        case NetworkServiceType::video:
+            priority = 5, trafficClass = 0x88;  // AF41
+            break;
+        case NetworkServiceType::callSignaling:
+            priority = 4, trafficClass = 0x60;  // CS3
+            break;
+        case NetworkServiceType::background:
+            priority = 1, trafficClass = 0x20;  // CS1
+            break;
+        case NetworkServiceType::standard:
+            return;
+    }
+    ::setsockopt(fd_, SOL_SOCKET, SO_PRIORITY, &priority, sizeof priority);
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+        local.ss_family == AF_INET6)
+        ::setsockopt(fd_, IPPROTO_IPV6, IPV6_TCLASS, &trafficClass, sizeof trafficClass);
+    else
+        ::setsockopt(fd_, IPPROTO_IP, IP_TOS, &trafficClass, sizeof trafficClass);
 }
 
 void SocketStream::open() {
@@ -170,6 +231,7 @@ std::vector<SocketStream::Event> SocketStream::connectNextAddress() {
             lastErrno = errno;
             continue;
         }
+        applyNetworkServiceType();
         int result = ::connect(fd_, reinterpret_cast<const sockaddr*>(address.data()),
                                static_cast<socklen_t>(address.size()));
         if (result == 0 || errno == EINPROGRESS) {

@@ -52,6 +52,10 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
         bool validatesCertificateChain = true;
     };
 
+    // What the traffic is for, so the system can order it: applied as the socket's priority
+    // and its IP traffic class (DSCP) where the kernel allows.
+    enum class NetworkServiceType { standard, voip, video, background, voice, callSignaling };
+
     using Delegate = std::function<void(Event)>;
 
     // read() and write() answer this when nothing can be done now.
@@ -68,8 +72,15 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
     int port() const { return port_; }
 
     void setDelegate(Delegate delegate);
-    // REQUIRES: called before open().
+    // The run loop that carries the stream's events. Before open() it only records the
+    // loop; on an open stream it moves the stream there (its events then arrive on that
+    // loop's thread).
     void schedule(std::shared_ptr<RunLoop> runLoop);
+    std::shared_ptr<RunLoop> runLoop() const;
+
+    // Recorded, and applied to the socket now or once it exists.
+    void setNetworkServiceType(NetworkServiceType type);
+    NetworkServiceType networkServiceType() const;
 
     // Starts connecting. Name resolution runs on the calling thread.
     // REQUIRES: scheduled; not opened before.
@@ -111,6 +122,7 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
     std::vector<Event> continueHandshake();
     void fail(Error error);
     void updateInterest();
+    void applyNetworkServiceType();
     void announce(const std::vector<Event>& events);
     void announceLater(Event event);
 
@@ -132,6 +144,7 @@ class SocketStream : public std::enable_shared_from_this<SocketStream> {
     bool readArmed_ = false;                            // guarded by mutex_
     bool spaceAvailable_ = false;                       // guarded by mutex_
     std::optional<Error> error_;                        // guarded by mutex_
+    NetworkServiceType serviceType_ = NetworkServiceType::standard;  // guarded by mutex_
 };
 
 }  // namespace pindle::platform

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <nlohmann/json.hpp>
 
 #include "PindleCore/playlists/PNVideoSyncService.hpp"
 #include "PlaylistFixture.hpp"
 #include "TemporaryHome.hpp"
 #include "platform/dispatch/Clock.hpp"
+#include "platform/foundation/StandardOutput.hpp"
 
 namespace pindle {
 namespace {
@@ -112,9 +115,12 @@ TEST_F(PNVideoSyncServiceTest, AnEditMadeDuringItsSendGoesOutAfterIt) {
 TEST_F(PNVideoSyncServiceTest, RefusedSendsAreDroppedWhileUnavailableServersAreRetried) {
     struct Case {
         unsigned status;
-        std::size_t attempts;
+        std::vector<int> sentOrder;  // indexes into ids_
     };
-    for (auto [status, attempts] : std::vector<Case>{{404, 1}, {401, 1}, {500, 1}, {503, 2}}) {
+    // A gateway status sends the change to the back of the line for a while: the one behind
+    // it goes first.
+    const std::vector<Case> cases{{404, {0, 1}}, {401, {0, 1}}, {500, {0, 1}}, {503, {0, 1, 0}}};
+    for (const auto& [status, sentOrder] : cases) {
         emulator_.server().requestLog().clear();
         emulator_.server().addJSONReply("PUT", path(ids_[0]), status, {{"error", "scripted"}}, {},
                                         1);
@@ -123,13 +129,60 @@ TEST_F(PNVideoSyncServiceTest, RefusedSendsAreDroppedWhileUnavailableServersAreR
         service_->queue(ids_[1], "PNVideo", "metadata", Value(edited));
         ASSERT_TRUE(runUntilIdle()) << status;
 
-        const auto sent = updates();
-        ASSERT_EQ(sent.size(), attempts + 1) << status;
-        for (std::size_t i = 0; i < attempts; ++i) EXPECT_EQ(sent[i].first, ids_[0]) << status;
-        EXPECT_EQ(sent.back().first, ids_[1]) << status;
-        EXPECT_EQ(backendMetadata(ids_[0]) == edited, attempts > 1) << status;
+        std::vector<std::string> sent, expected;
+        for (const auto& update : updates()) sent.push_back(update.first);
+        for (int index : sentOrder) expected.push_back(ids_[static_cast<std::size_t>(index)]);
+        EXPECT_EQ(sent, expected) << status;
+        EXPECT_EQ(backendMetadata(ids_[0]) == edited, sentOrder.size() > 2) << status;
         EXPECT_TRUE(storage_->pending().empty()) << status;
     }
+}
+
+TEST_F(PNVideoSyncServiceTest, AChangeAStuckGatewayRefusesIsDroppedAfterItsRetries) {
+    platform::StandardOutput::Capture output;
+    emulator_.server().addJSONReply("PUT", path(ids_[0]), 503, {{"error", "stuck"}});
+    service_->queue(ids_[0], "PNVideo", "metadata", Value(StringDictionary{{"v", "stuck"}}));
+    service_->queue(ids_[1], "PNVideo", "metadata", Value(StringDictionary{{"v", "fine"}}));
+
+    // Time moves, a second at a time, only while nothing is being sent, so each send is seen
+    // at the moment it was made.
+    std::vector<double> sentAt;
+    ASSERT_TRUE(testing::eventually(
+        [&] {
+            for (auto seen = sentAt.size(); seen < updates().size(); ++seen)
+                sentAt.push_back(std::chrono::duration<double>(clock_->uptime()).count());
+            if (service_->isIdle())
+                return true;
+            if (service_->isBackingOff())
+                clock_->advance(1.0);
+            return false;
+        },
+        std::chrono::seconds(30)));
+
+    std::vector<std::string> sent;
+    for (const auto& update : updates()) sent.push_back(update.first);
+    ASSERT_EQ(sent.size(), 1u + PNVideoSyncService::maximumRetries + 1u);
+    // The edit behind the stuck one went out right after the first refusal.
+    EXPECT_EQ(sent[1], ids_[1]);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), ids_[0]),
+              1 + PNVideoSyncService::maximumRetries);
+    EXPECT_EQ(backendMetadata(ids_[1]), (StringDictionary{{"v", "fine"}}));
+    EXPECT_TRUE(storage_->pending().empty());
+
+    // Back-offs of 3 seconds, doubling, capped at 300.
+    const double expected[] = {3, 6, 12, 24, 48, 96, 192, 300};
+    for (std::size_t retry = 0; retry < std::size(expected); ++retry) {
+        const double gap = sentAt[retry + 2] - (retry == 0 ? sentAt[0] : sentAt[retry + 1]);
+        EXPECT_GE(gap, expected[retry]) << retry;
+        EXPECT_LE(gap, expected[retry] + 1.0) << retry;
+    }
+    const auto lines = output.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) {
+                                return line.find("VDSR") != std::string::npos &&
+                                       line.find(ids_[0]) != std::string::npos;
+                            }),
+              1);
 }
 
 TEST_F(PNVideoSyncServiceTest, LeftoverChangesWaitForTheFirstEditAndUnsendableOnesAreDropped) {
@@ -149,16 +202,55 @@ TEST_F(PNVideoSyncServiceTest, LeftoverChangesWaitForTheFirstEditAndUnsendableOn
     EXPECT_TRUE(storage_->pending().empty());
 }
 
-TEST_F(PNVideoSyncServiceTest, AnEditTheStoreCannotKeepIsReportedAndNotSent) {
+TEST_F(PNVideoSyncServiceTest, AnEditTheStoreCannotKeepIsReportedAndStillSent) {
+    std::atomic<bool> diskFull{true};
     platform::FileManager::Options failing;
-    failing.beforeAtomicRename = [](const std::string&) -> std::optional<platform::Error> {
+    failing.beforeAtomicRename = [&](const std::string&) -> std::optional<platform::Error> {
+        if (!diskFull.load())
+            return std::nullopt;
         return platform::Error("NSCocoaErrorDomain", 640, {});
     };
-    auto full = PNVideoSyncService::make(std::make_shared<PNVideoSyncServiceStorage>(
-        PNVideoSyncServiceStorage::defaultFileURL(), failing));
-    EXPECT_FALSE(full->queue(ids_[0], "PNVideo", "metadata", Value(StringDictionary{})));
-    EXPECT_TRUE(full->isIdle());
-    EXPECT_TRUE(updates().empty());
+    auto storage = std::make_shared<PNVideoSyncServiceStorage>(
+        PNVideoSyncServiceStorage::defaultFileURL(), failing);
+    auto full = PNVideoSyncService::make(storage);
+    platform::StandardOutput::Capture output;
+    // Held up so that the second edit is queued while the first is being sent.
+    emulator_.server().addFault(
+        path(ids_[0]),
+        emulator::Fault::delayed(std::chrono::milliseconds(300)).onlyFor("PUT").times(1));
+    EXPECT_TRUE(full->queue(ids_[0], "PNVideo", "metadata", Value(StringDictionary{{"v", "1"}})));
+    EXPECT_TRUE(full->queue(ids_[1], "PNVideo", "tags", Value(StringSet{"t"})));
+    EXPECT_TRUE(storage->pending().empty());
+    const auto lines = output.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find("not_stored") != std::string::npos;
+                            }),
+              2);
+
+    ASSERT_TRUE(testing::eventually([&] { return full->isIdle(); }));
+    EXPECT_EQ(updates(), (std::vector<std::pair<std::string, nlohmann::json>>{
+                             {ids_[0], metadataBody({{"v", "1"}})},
+                             {ids_[1], {{"tags", {"t"}}}},
+                         }));
+
+    // Once the store takes writes again, edits kept in memory reach it first, in order.
+    emulator_.server().addFault(path(ids_[2]),
+                                emulator::Fault::closeImmediately().onlyFor("PUT").times(1));
+    EXPECT_TRUE(full->queue(ids_[2], "PNVideo", "tags", Value(StringSet{"late"})));
+    diskFull = false;
+    EXPECT_TRUE(full->queue(ids_[3], "PNVideo", "tags", Value(StringSet{"later"})));
+    const auto pending = storage->pending();
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[0].entityID(), ids_[2]);
+    EXPECT_EQ(pending[1].entityID(), ids_[3]);
+    ASSERT_TRUE(testing::eventually([&] {
+        if (full->isIdle())
+            return true;
+        clock_->advance(PNVideoSyncService::retryDelay);
+        return false;
+    }));
+    EXPECT_TRUE(storage->pending().empty());
 }
 
 TEST_F(PNVideoSyncServiceTest, PendingEditsAreLaidOverFetchedRecords) {

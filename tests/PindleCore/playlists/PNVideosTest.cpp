@@ -105,6 +105,29 @@ TEST_F(PNVideosTest, OnePlaylistPerTagsAndMetadata) {
     EXPECT_EQ(videos_.playlists().size(), 3u);
 }
 
+TEST_F(PNVideosTest, OlderNamesForwardAndComplete) {
+    auto current = playlistFor({kTag}, {});
+    ASSERT_TRUE(current.playlist);
+    Outcome<PlaylistResult> older;
+    videos_.getVideos({kTag}, {}, true,
+                      [&](const PNLegacyPlaylistPtr& playlist, const auto& error) {
+                          older.set({playlist, error});
+                      });
+    EXPECT_EQ(older.wait().playlist, current.playlist);
+
+    // The upload entry point answers before it returns.
+    std::optional<platform::Error> refusal;
+    bool completed = false;
+    videos_.uploadVideo(platform::URL::fileURLWithPath(home_.path() + "/missing.mp4"), {}, {},
+                        [&](const PNVideoPtr& video, const std::optional<platform::Error>& error) {
+                            completed = !video;
+                            refusal = error;
+                        });
+    EXPECT_TRUE(completed);
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->code(), PNError::uploadFileNotFound);
+}
+
 TEST_F(PNVideosTest, RacingFirstRequestsShareOnePlaylist) {
     constexpr int kCallers = 4;
     Outcome<PlaylistResult> outcomes[kCallers];

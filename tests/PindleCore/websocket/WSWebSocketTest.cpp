@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "PindleCore/websocket/WSUtilities.hpp"
@@ -10,6 +12,7 @@
 #include "RecordingSocketDelegate.hpp"
 #include "platform/crypto/SecureRandom.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/net/stream/RunLoop.hpp"
 
 namespace pindle {
 namespace {
@@ -537,6 +540,59 @@ TEST_F(WSWebSocketTest, ReachesAnIPv6LiteralAndKeepsItsBracketsInTheHeaders) {
     ASSERT_TRUE(peer);
     peer->acceptHandshake();
     EXPECT_TRUE(delegate_->waitFor("open"));
+}
+
+TEST_F(WSWebSocketTest, ReadyStateIsObservableAndAnnouncedOncePerChange) {
+    auto socket = WSWebSocket::create(*platform::URL::fromString(server_.url("/")));
+    std::mutex mutex;
+    std::vector<long long> seen;  // guarded by mutex
+    auto observation =
+        socket->observe("readyState", platform::KVOOption::newValue | platform::KVOOption::initial,
+                        [&](const platform::KVOChange& change) {
+                            std::lock_guard lock(mutex);
+                            seen.push_back(change.newValue.asWholeNumber().value_or(-1));
+                        });
+    socket->setProxySettings(direct());
+    socket->setDelegate(delegate_);
+    socket->setDelegateDispatchQueue(platform::DispatchQueue::create("ws.test.delegate"));
+    socket->open();
+    auto peer = server_.accept();
+    ASSERT_TRUE(peer);
+    peer->acceptHandshake();
+    ASSERT_TRUE(delegate_->waitFor("open"));
+    socket->close();
+    socket->close();
+    ASSERT_TRUE(peer->readFrame());
+    peer->write(RawPeer::frame(kClose, RawPeer::closePayload(1000)));
+    ASSERT_TRUE(delegate_->waitFor("close"));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(seen, (std::vector<long long>{0, 1, 2, 3}));
+}
+
+TEST_F(WSWebSocketTest, AScheduledRunLoopCarriesTheStreamEvents) {
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    // A loop nobody runs yet: the server's message waits until it does.
+    auto loop = std::make_shared<platform::RunLoop>();
+    socket->scheduleInRunLoop(loop);
+    ASSERT_TRUE(socket->sendString("sync"));  // behind the move on the work queue
+    ASSERT_TRUE(peer->readFrame());
+    peer->write(RawPeer::frame(kText, "held"));
+    EXPECT_FALSE(delegate_->waitFor("string", std::chrono::seconds(1)));
+    std::thread runner([&] { loop->run(); });
+    EXPECT_TRUE(delegate_->waitFor("string"));
+    // Unscheduled, the stream goes back to the network thread.
+    socket->unscheduleFromRunLoop(loop);
+    loop->stop();
+    runner.join();
+    peer->write(RawPeer::frame(kText, "again"));
+    ASSERT_TRUE(platform::MainThread::runUntil(
+        [&] {
+            auto kinds = delegate_->kinds();
+            return std::count(kinds.begin(), kinds.end(), "string") == 2;
+        },
+        10));
 }
 
 TEST_F(WSWebSocketTest, SendingBeforeOpenIsRefused) {
