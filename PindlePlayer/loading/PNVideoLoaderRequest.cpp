@@ -39,6 +39,9 @@ std::string flag(bool value) {
     return value ? "true" : "false";
 }
 
+// Cached bytes go to a read in slices of this size.
+constexpr std::int64_t servingSlice = 256 << 10;
+
 // The address the loader downloads from: marked as the loader's, keeping any query (and so
 // a signature) intact.
 platform::URL loaderURL(const platform::URL& url) {
@@ -404,16 +407,21 @@ void PNVideoLoaderRequest::sendPreloaded() {
     for (const auto& listener : list) {
         const std::int64_t current = listener->dataOffset();
         log("send_preloaded_" + std::to_string(current) + "-" + std::to_string(end));
-        if (current < end) {
-            auto bytes = url ? cache_->data(*url, current, end)
-                             : PNPlayerCache::readFile(*file, current, end);
+        // In slices: a long cached file never sits in memory whole, and the slices' memory
+        // is reused from one to the next.
+        bool failed = false;
+        for (std::int64_t from = current; from < end && !failed; from += servingSlice) {
+            const std::int64_t to = std::min(end, from + servingSlice);
+            auto bytes =
+                url ? cache_->data(*url, from, to) : PNPlayerCache::readFile(*file, from, to);
             if (!bytes) {
                 listener->completed(PNError(PNError::valuesTooLarge).toPlatformError());
-                continue;
+                failed = true;
+            } else {
+                listener->dataBlock(*bytes, from);
             }
-            listener->dataBlock(*bytes, current);
         }
-        if (end == *total)
+        if (!failed && end == *total)
             listener->completed(std::nullopt);
     }
 }

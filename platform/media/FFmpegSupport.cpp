@@ -356,4 +356,38 @@ int clockwiseQuarterTurnDegrees(const AVStream& stream) {
     return static_cast<int>((turns + 4) % 4) * degreesPerQuarterTurn;
 }
 
+MediaTime fromTimeBase(std::int64_t value, AVRational base) {
+    if (value == AV_NOPTS_VALUE || value < 0)
+        return MediaTime::invalid();
+    return MediaTime::make(av_rescale_q(value, base, AVRational{1, MediaTime::defaultTimescale}),
+                           MediaTime::defaultTimescale);
+}
+
+AssetTrack describeTrack(const AVStream& stream) {
+    const AVCodecParameters& parameters = *stream.codecpar;
+    AssetTrack track;
+    track.trackID = stream.index + 1;
+    track.duration = fromTimeBase(stream.duration, stream.time_base);
+    track.codecName = avcodec_get_name(parameters.codec_id);
+    // A cover picture is stored as a one-frame video stream; it is no timed track.
+    const bool coverPicture = (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    if (parameters.codec_type == AVMEDIA_TYPE_VIDEO && !coverPicture) {
+        track.mediaType = MediaType::video;
+        track.naturalSize =
+            Size{static_cast<double>(parameters.width), static_cast<double>(parameters.height)};
+        track.preferredTransform = AffineTransform::rotationInQuarterTurns(
+            ffmpeg::clockwiseQuarterTurnDegrees(stream), track.naturalSize);
+        const AVRational rate =
+            stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+        if (rate.num > 0 && rate.den > 0)
+            track.nominalFrameRate = av_q2d(rate);
+    } else if (parameters.codec_type == AVMEDIA_TYPE_AUDIO) {
+        track.mediaType = MediaType::audio;
+        track.audioChannelCount = parameters.ch_layout.nb_channels;
+        track.audioSampleRate = parameters.sample_rate;
+    }
+    return track;
+}
+
+
 }  // namespace pindle::platform::ffmpeg

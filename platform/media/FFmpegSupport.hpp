@@ -29,6 +29,8 @@ extern "C" {
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
+#include "platform/media/AssetTrack.hpp"
+#include "platform/media/MediaTime.hpp"
 
 namespace pindle::platform::ffmpeg {
 
@@ -177,5 +179,10 @@ std::optional<std::vector<std::uint8_t>> scaleRGBA(const std::vector<std::uint8_
 // The clockwise turn the stream asks for on display (from its display matrix, else from a
 // "rotate" tag), rounded to a quarter turn: 0, 90, 180 or 270 degrees.
 int clockwiseQuarterTurnDegrees(const AVStream& stream);
+
+// A time in a stream's time base as a MediaTime; invalid for no time or a negative one.
+MediaTime fromTimeBase(std::int64_t value, AVRational base);
+// What an asset says about the stream: its kind, size, turn, rate, codec and audio format.
+AssetTrack describeTrack(const AVStream& stream);
 
 }  // namespace pindle::platform::ffmpeg

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "tests/PindlePlayer/loading/LoaderTestSupport.hpp"
 
@@ -178,6 +181,41 @@ TEST_F(PNVideoLoaderRequestTest, AVideoWithNeitherAddressNorRecordingCompletesIt
     ASSERT_TRUE(listener->lastError());
     EXPECT_EQ(listener->lastError()->code(), PNError::videoUnavailable);
     EXPECT_EQ(emulator_.server().requestLog().count(), 0u);
+}
+
+TEST_F(PNVideoLoaderRequestTest, ARecordingWithoutAnAddressIsServedFromItsFile) {
+    cache_ = makeCache();
+    const std::string id = "5B1E2C3D-0000-4A4A-9C9C-0123456789AB";
+    auto& local = PNLocalVideoCache::shared();
+    const auto path = local.pathForCache(id, "720p");
+    ASSERT_TRUE(path);
+    const std::string recording = bytesOfSize(300'000);
+    std::filesystem::create_directories(std::filesystem::path(path->path()).parent_path());
+    std::ofstream(path->path(), std::ios::binary) << recording;
+    PNVideo::Fields fields;
+    fields.videoID = id;
+    fields.creationDate = platform::Date::now();
+    auto video = PNVideo::make(std::move(fields));
+    local.add(video, static_cast<std::int64_t>(recording.size()));
+
+    auto part = std::make_shared<RecordingListener>("part", PNByteRange{100, 1000});
+    auto whole = std::make_shared<RecordingListener>("whole", PNByteRange{0, -1});
+    auto made = request(video, {whole});
+    made->addListener(part);
+    made->start();
+    ASSERT_TRUE(eventually([&] { return whole->completions() >= 1; }));
+    // Every read is served up to the primary read's end; the read keeps what it asked for.
+    ASSERT_TRUE(eventually([&] { return part->dataOffset() >= 1100; }));
+    EXPECT_TRUE(made->isCached());
+    EXPECT_FALSE(whole->lastError());
+    EXPECT_EQ(whole->reportedSize(), 300'000);
+    EXPECT_EQ(part->reportedSize(), 300'000);
+    const Data expected(recording.begin(), recording.end());
+    EXPECT_EQ(whole->bytes(), expected);
+    EXPECT_TRUE(
+        std::equal(expected.begin() + 100, expected.begin() + 1100, part->bytes().begin() + 100));
+    EXPECT_EQ(emulator_.server().requestLog().count(), 0u) << "no download for a recording";
+    local.remove(id);
 }
 
 }  // namespace

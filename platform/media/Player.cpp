@@ -1,0 +1,272 @@
+#include "platform/media/Player.hpp"
+
+#include <algorithm>
+
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/DispatchTime.hpp"
+
+namespace pindle::platform {
+
+namespace {
+constexpr std::int32_t microsPerSecond = 1000000;
+}
+
+// One periodic time observer: a timer on the observer's queue while time moves.
+class Player::PeriodicObserver : public Object {
+  public:
+    PeriodicObserver(std::weak_ptr<Player> player, std::int64_t intervalMicros,
+                     std::shared_ptr<Executor> queue, std::function<void(MediaTime)> block)
+        : player_(std::move(player)),
+          interval_(intervalMicros),
+          queue_(std::move(queue)),
+          block_(std::move(block)) {}
+
+    // Fires once now when asked, then at every multiple of the interval of media time
+    // after `time` while `rate` is not 0.
+    void restart(double rate, std::int64_t time, bool fireNow) {
+        stop();
+        // The time of the change, not of whenever the queue gets to it.
+        if (fireNow)
+            queue_->async([self = self(), time] { self->fire(MediaTime(time, microsPerSecond)); });
+        if (rate <= 0)
+            return;
+        const std::int64_t next = (time / interval_ + 1) * interval_;
+        const auto toNext = std::chrono::nanoseconds(
+            static_cast<std::int64_t>(static_cast<double>(next - time) * 1000.0 / rate));
+        const auto period = std::chrono::nanoseconds(
+            static_cast<std::int64_t>(static_cast<double>(interval_) * 1000.0 / rate));
+        auto timer = DispatchTimerSource::create(queue_);
+        std::weak_ptr<PeriodicObserver> weak = self();
+        timer->setEventHandler([weak] {
+            if (auto self = weak.lock())
+                if (auto player = self->player_.lock())
+                    self->fire(player->currentTime());
+        });
+        timer->schedule(DispatchTime::now() + toNext, period);
+        timer->resume();
+        std::lock_guard lock(mutex_);
+        timer_ = std::move(timer);
+    }
+
+    void stop() {
+        DispatchTimerSourcePtr timer;
+        {
+            std::lock_guard lock(mutex_);
+            timer = std::move(timer_);
+        }
+        if (timer)
+            timer->cancel();
+    }
+
+    void invalidate() {
+        stopped_ = true;
+        stop();
+    }
+
+  private:
+    std::shared_ptr<PeriodicObserver> self() {
+        return std::static_pointer_cast<PeriodicObserver>(shared_from_this());
+    }
+    void fire(MediaTime time) {
+        if (!stopped_)
+            block_(time);
+    }
+
+    const std::weak_ptr<Player> player_;
+    const std::int64_t interval_;
+    const std::shared_ptr<Executor> queue_;
+    const std::function<void(MediaTime)> block_;
+    std::atomic<bool> stopped_{false};
+    std::mutex mutex_;
+    DispatchTimerSourcePtr timer_;  // guarded by mutex_
+};
+
+PlayerPtr Player::make(PlayerItemPtr item) {
+    auto player = std::make_shared<Player>(Private{});
+    if (item)
+        player->replaceCurrentItem(std::move(item));
+    return player;
+}
+
+Player::Player(Private) {}
+
+Player::~Player() {
+    for (const auto& observer : observers_) observer->invalidate();
+    if (auto item = currentItem_.get())
+        item->detach();
+}
+
+MediaTime Player::currentTime() const {
+    auto item = currentItem();
+    return item ? item->currentTime() : MediaTime::zero();
+}
+
+void Player::setRate(double rate) {
+    {
+        std::lock_guard lock(mutex_);
+        if (rate != 0 && rate_.get() == 0)
+            waitingForBuffer_ = true;
+    }
+    if (!rate_.setIfChanged(rate))
+        return;
+    update(true);
+}
+
+void Player::setVolume(float volume) {
+    volume_.set(std::clamp(volume, 0.0f, 1.0f));
+}
+
+bool Player::automaticallyWaitsToMinimizeStalling() const {
+    std::lock_guard lock(mutex_);
+    return automaticallyWaits_;
+}
+
+void Player::setAutomaticallyWaitsToMinimizeStalling(bool waits) {
+    {
+        std::lock_guard lock(mutex_);
+        automaticallyWaits_ = waits;
+    }
+    update(false);
+}
+
+Player::ActionAtItemEnd Player::actionAtItemEnd() const {
+    std::lock_guard lock(mutex_);
+    return actionAtItemEnd_;
+}
+
+void Player::setActionAtItemEnd(ActionAtItemEnd action) {
+    std::lock_guard lock(mutex_);
+    actionAtItemEnd_ = action;
+}
+
+void Player::replaceCurrentItem(PlayerItemPtr item) {
+    auto old = currentItem_.get();
+    if (old == item)
+        return;
+    if (old)
+        old->detach();
+    {
+        std::lock_guard lock(mutex_);
+        runningRate_ = 0;
+        waitingForBuffer_ = true;
+    }
+    currentItem_.set(item);
+    if (item)
+        item->attach(std::static_pointer_cast<Player>(shared_from_this()));
+    update(false);
+}
+
+void Player::seek(MediaTime time, std::function<void(bool finished)> completion) {
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        generation = ++seekGeneration_;
+    }
+    if (auto item = currentItem())
+        item->seekTo(time);
+    update(false);
+    restartObservers(true);
+    if (!completion)
+        return;
+    std::weak_ptr<Player> weak = std::static_pointer_cast<Player>(shared_from_this());
+    DispatchQueue::main()->async([weak, generation, completion = std::move(completion)] {
+        bool current = false;
+        if (auto self = weak.lock()) {
+            std::lock_guard lock(self->mutex_);
+            current = self->seekGeneration_ == generation;
+        }
+        completion(current);
+    });
+}
+
+void Player::itemDidChange(const PlayerItemPtr& item) {
+    if (item != currentItem())
+        return;
+    if (item->status() == PlayerItem::Status::readyToPlay)
+        status_.setIfChanged(Status::readyToPlay);
+    if (item->hasPlayedToEnd() && actionAtItemEnd() == ActionAtItemEnd::pause && rate_.get() != 0) {
+        rate_.set(0);
+        update(true);
+        return;
+    }
+    update(false);
+}
+
+void Player::update(bool rateChanged) {
+    const auto item = currentItem();
+    const double rate = rate_.get();
+    TimeControlStatus status = TimeControlStatus::waitingToPlayAtSpecifiedRate;
+    double run = 0;
+    bool runChanged = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (rate == 0) {
+            status = TimeControlStatus::paused;
+        } else if (!item) {
+            status = TimeControlStatus::waitingToPlayAtSpecifiedRate;
+        } else if (item->hasPlayedToEnd()) {
+            status = TimeControlStatus::playing;
+        } else if (item->status() != PlayerItem::Status::readyToPlay ||
+                   item->isPlaybackBufferEmpty()) {
+            if (item->status() == PlayerItem::Status::readyToPlay)
+                waitingForBuffer_ = true;
+        } else if (!(automaticallyWaits_ && waitingForBuffer_ &&
+                     !item->isPlaybackLikelyToKeepUp())) {
+            status = TimeControlStatus::playing;
+            run = rate;
+            waitingForBuffer_ = false;
+        }
+        runChanged = run != runningRate_;
+        runningRate_ = run;
+    }
+    if (item)
+        item->setTimelineRate(run);
+    timeControlStatus_.setIfChanged(status);
+    if (runChanged || rateChanged)
+        restartObservers(rateChanged);
+}
+
+void Player::restartObservers(bool fireNow) {
+    std::vector<std::shared_ptr<PeriodicObserver>> observers;
+    double rate = 0;
+    {
+        std::lock_guard lock(mutex_);
+        observers = observers_;
+        rate = runningRate_;
+    }
+    const std::int64_t time = currentTime().convertScale(microsPerSecond).value;
+    for (const auto& observer : observers) observer->restart(rate, time, fireNow);
+}
+
+Player::TimeObserverToken Player::addPeriodicTimeObserver(MediaTime interval,
+                                                          std::shared_ptr<Executor> queue,
+                                                          std::function<void(MediaTime)> block) {
+    const std::int64_t micros =
+        interval.isNumeric() ? interval.convertScale(microsPerSecond).value : 0;
+    auto observer = std::make_shared<PeriodicObserver>(
+        std::static_pointer_cast<Player>(shared_from_this()), std::max<std::int64_t>(micros, 1000),
+        queue ? std::move(queue) : DispatchQueue::main(), std::move(block));
+    double rate = 0;
+    {
+        std::lock_guard lock(mutex_);
+        observers_.push_back(observer);
+        rate = runningRate_;
+    }
+    observer->restart(rate, currentTime().convertScale(microsPerSecond).value, false);
+    return observer;
+}
+
+void Player::removeTimeObserver(const TimeObserverToken& token) {
+    std::shared_ptr<PeriodicObserver> removed;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = std::find(observers_.begin(), observers_.end(), token);
+        if (it == observers_.end())
+            return;
+        removed = *it;
+        observers_.erase(it);
+    }
+    removed->invalidate();
+}
+
+}  // namespace pindle::platform
