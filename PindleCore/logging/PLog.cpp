@@ -1,6 +1,8 @@
 #include "PindleCore/logging/PLog.hpp"
 
+#include <algorithm>
 #include <mutex>
+#include <vector>
 
 #include "PindleCore/logging/LGASLLogger.hpp"
 #include "PindleCore/logging/LGTTYLogger.hpp"
@@ -56,11 +58,16 @@ std::atomic<bool> PLog_Mapper{false};
 std::atomic<bool> PLog_Core{false};
 
 void PLogInit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        LGLog::addLogger(LGASLLogger::sharedInstance());
-        LGLog::addLogger(LGTTYLogger::sharedInstance());
-    });
+    // Adds whichever of the two is missing rather than running once per process, so a host
+    // that removed every logger gets them back and repeated calls add no duplicates.
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    const std::vector<LGLoggerPtr> present = LGLog::allLoggers();
+    const LGLoggerPtr standard[] = {LGASLLogger::sharedInstance(), LGTTYLogger::sharedInstance()};
+    for (const LGLoggerPtr& logger : standard) {
+        if (std::find(present.begin(), present.end(), logger) == present.end())
+            LGLog::addLogger(logger);
+    }
 }
 
 }  // namespace pindle::legacy

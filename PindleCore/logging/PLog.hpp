@@ -76,7 +76,8 @@ extern std::atomic<bool> PLog_Mapper;
 extern std::atomic<bool> PLog_Core;
 
 // Adds the shared system-log logger, then the shared console logger, to the hub with every
-// flag enabled. Runs once per process however often it is called.
+// flag enabled, each only when the hub does not hold it already, so calling it again adds
+// nothing.
 void PLogInit();
 
 // Whether a call site of `flag` is asynchronous: every flag but error is.

@@ -336,14 +336,16 @@ void PNVideoLoaderRequest::setPreload(bool isPreload, std::function<void(bool)> 
 }
 
 void PNVideoLoaderRequest::cancel() {
-    std::vector<Running> running;
-    std::lock_guard downloads(downloadLock_);
     {
-        std::lock_guard lock(mutex_);
-        running.swap(requests_);
-        isRequesting_ = false;
+        std::vector<Running> running;
+        std::lock_guard downloads(downloadLock_);
+        {
+            std::lock_guard lock(mutex_);
+            running.swap(requests_);
+            isRequesting_ = false;
+        }
+        for (const Running& download : running) download.token->cancelIt();
     }
-    for (const Running& download : running) download.token->cancelIt();
     log("request_cancel");
 }
 
@@ -466,6 +468,8 @@ void PNVideoLoaderRequest::updateRequests() {
     std::erase_if(needed, [](PNByteRange range) { return range.length == 0; });
     log("video_requests_" + describe(needed));
 
+    // The loader's log is not called under the download lock.
+    std::vector<std::string> lines;
     {
         std::lock_guard downloads(downloadLock_);
         std::vector<Running> running;
@@ -479,17 +483,19 @@ void PNVideoLoaderRequest::updateRequests() {
                 buildRange(download.range, std::max(lowerBound(download.range), cached));
             auto same = std::find(needed.begin(), needed.end(), remaining);
             if (same != needed.end()) {
-                log("video_request_exist_" + describe(download.range) + "_" + describe(*same));
+                lines.push_back("video_request_exist_" + describe(download.range) + "_" +
+                                describe(*same));
                 needed.erase(same);
                 kept.push_back(std::move(download));
             } else {
-                log("video_request_cancel_" + describe(download.range));
+                lines.push_back("video_request_cancel_" + describe(download.range));
                 download.token->cancelIt();
             }
         }
         std::lock_guard lock(mutex_);
         requests_.insert(requests_.begin(), kept.begin(), kept.end());
     }
+    for (const std::string& line : lines) log(line);
     for (const PNByteRange& range : needed) {
         if (requestVideoRange(range))
             log("video_request_created_" + describe(range));

@@ -1,27 +1,61 @@
 // The main() of every test executable: the test thread becomes the main thread, so tests
 // pump the main queue themselves with MainThread::drain() and MainThread::runUntil(); and the
-// application's home is a fresh temporary folder, so no test reads or writes the user's own
-// Documents and Library (tests that need their own folder set it themselves).
+// application's home is a fresh folder the process owns (tests/support/TestFolders.hpp), so
+// no test reads or writes the user's own Documents and Library. A test that moves the home
+// must give it back: a listener fails any test that ends with another home, or that let the
+// home fall back to its default, which here is a tripwire folder rather than the user's data.
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
+#include "tests/support/TestFolders.hpp"
+
+namespace {
+
+class HomeGuard : public testing::EmptyTestEventListener {
+  public:
+    explicit HomeGuard(std::string defaultHome) : defaultHome_(std::move(defaultHome)) {}
+
+    void OnTestEnd(const testing::TestInfo&) override {
+        using pindle::platform::AppContainer;
+        const std::string& expected = pindle::testing::processHome();
+        // Checked before home() below, which creates the folder it resolves to.
+        std::error_code ignored;
+        if (std::filesystem::exists(defaultHome_, ignored)) {
+            ADD_FAILURE() << "the application home fell back to its default during this test "
+                             "(a test that moves the home must restore the one it found)";
+            std::filesystem::remove_all(defaultHome_, ignored);
+        }
+        if (const std::string home = AppContainer::home(); home != expected) {
+            ADD_FAILURE() << "this test left the application home at " << home << " instead of "
+                          << expected;
+            AppContainer::setHome(expected);
+            std::filesystem::remove_all(defaultHome_, ignored);
+        }
+    }
+
+  private:
+    std::string defaultHome_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     pindle::platform::MainThread::adoptCurrentThread();
     testing::InitGoogleTest(&argc, argv);
 
-    const std::filesystem::path home =
-        std::filesystem::temp_directory_path() / ("pindle-test-home-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(home);
-    pindle::platform::AppContainer::setHome(home.string());
+    pindle::testing::setUpProcessFolder();
+    // Where the home goes when a test resets it: never the user's data folder. Set before any
+    // thread but this one runs.
+    const std::string defaultHome = pindle::testing::processFolder() + "/default-home";
+    ::setenv(pindle::platform::AppContainer::homeEnvironmentVariable, defaultHome.c_str(), 1);
+    testing::UnitTest::GetInstance()->listeners().Append(new HomeGuard(defaultHome));
 
     const int result = RUN_ALL_TESTS();
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
+    pindle::testing::removeProcessFolder();
     return result;
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "TestHttpClient.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::emulator {
 namespace {
@@ -120,8 +121,9 @@ TEST_F(HttpServerTest, HeadAnnouncesTheLengthWithoutABody) {
 }
 
 TEST_F(HttpServerTest, ServesAFolderWithoutLeavingIt) {
-    auto folder = std::filesystem::temp_directory_path() /
-                  ("emulator-folder-" + std::to_string(server.port()));
+    // The secret sits beside the served folder, where a climbing path would reach it.
+    const std::filesystem::path parent = pindle::testing::makeScratchFolder("emulator-folder-");
+    const std::filesystem::path folder = parent / "served";
     std::filesystem::create_directories(folder / "sub");
     std::ofstream(folder / "sub" / "a.mp4", std::ios::binary) << "0123456789";
     std::ofstream(folder.parent_path() / "secret.txt") << "secret";
@@ -134,7 +136,7 @@ TEST_F(HttpServerTest, ServesAFolderWithoutLeavingIt) {
     EXPECT_EQ(client.request("GET", "/files/../secret.txt").status, 404);
     EXPECT_EQ(client.request("GET", "/files/%2e%2e/secret.txt").status, 404);
     EXPECT_EQ(client.request("GET", "/files/missing.mp4").status, 404);
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(parent);
 }
 
 TEST_F(HttpServerTest, KeepsConnectionsAliveUntilTheClientAsksToClose) {

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "BackendTestFixture.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::emulator {
 namespace {
@@ -14,9 +15,7 @@ using test::BackendTestFixture;
 class VideoStoreTest : public BackendTestFixture {
   protected:
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("pindle-emulator-store-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder = pindle::testing::makeScratchFolder("emulator-store-");
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         file = folder / "videos.json";

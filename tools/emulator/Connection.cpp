@@ -105,19 +105,29 @@ void Connection::deliver(Response response, std::optional<Fault> fault, bool hea
     response_ = std::move(response);
     fault_ = std::move(fault);
     keepAlive_ = keepAlive;
-    auto delay = fault_ ? fault_->delay : std::chrono::milliseconds(0);
-    if (delay.count() <= 0) {
-        write(headRequest, keepAlive);
-        return;
+    if (fault_ && fault_->gate)
+        fault_->gate->arrive();
+    writeWhenOpen(fault_ ? fault_->delay : std::chrono::milliseconds(0), headRequest, keepAlive);
+}
+
+void Connection::writeWhenOpen(std::chrono::milliseconds wait, bool headRequest, bool keepAlive) {
+    if (wait.count() <= 0) {
+        if (!fault_ || !fault_->gate || fault_->gate->isOpen()) {
+            write(headRequest, keepAlive);
+            return;
+        }
+        // A shut gate is looked at again every few milliseconds rather than told about this
+        // connection, which may end (server stopped, client gone) while the gate stays shut.
+        wait = std::chrono::milliseconds(2);
     }
-    timer_.expires_after(delay);
+    timer_.expires_after(wait);
     timer_.async_wait(
         [self = shared_from_this(), headRequest, keepAlive](boost::system::error_code error) {
             if (error) {
                 self->close();
                 return;
             }
-            self->write(headRequest, keepAlive);
+            self->writeWhenOpen(std::chrono::milliseconds(0), headRequest, keepAlive);
         });
 }
 

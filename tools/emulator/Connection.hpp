@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -45,6 +46,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void readBody();
     void onRequest(boost::system::error_code error);
     void deliver(Response response, std::optional<Fault> fault, bool headRequest, bool keepAlive);
+    // Writes the reply after `wait`, and then only once the fault's gate, if any, is open.
+    void writeWhenOpen(std::chrono::milliseconds wait, bool headRequest, bool keepAlive);
     void write(bool headRequest, bool keepAlive);
     void onWritten(boost::system::error_code error);
     // Sends the next slice of a throttled body, then waits for its share of a second.

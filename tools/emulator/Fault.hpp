@@ -2,14 +2,18 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "tools/emulator/FaultGate.hpp"
 
 namespace pindle::emulator {
 
 // A misbehaviour the server acts out on requests for one path, so that clients can be
 // tested against slow and broken connections. A delay applies to any action: the reply
-// (or the cut) comes that much later. A throttle paces the body of a normal reply.
+// (or the cut) comes that much later; a gate holds it until the test opens the gate. A
+// throttle paces the body of a normal reply.
 // Thread-safety: a plain value.
 struct Fault {
     enum class Action {
@@ -31,10 +35,18 @@ struct Fault {
     std::optional<std::string> method;
     // How many requests the fault applies to before it is used up; unlimited when absent.
     std::optional<int> uses;
+    // When set, the action waits (after the delay) until the gate is open.
+    std::shared_ptr<FaultGate> gate;
 
     static Fault delayed(std::chrono::milliseconds delay) {
         Fault fault;
         fault.delay = delay;
+        return fault;
+    }
+    // The reply is held until `gate` opens.
+    static Fault heldBy(std::shared_ptr<FaultGate> gate) {
+        Fault fault;
+        fault.gate = std::move(gate);
         return fault;
     }
     static Fault dropAfter(std::size_t bodyBytes) {

@@ -141,10 +141,26 @@ void HttpServer::addFault(std::string path, Fault fault) {
     script_.addFault(std::move(path), std::move(fault));
 }
 
+void HttpServer::holdReplies(std::shared_ptr<FaultGate> gate) {
+    std::lock_guard lock(heldRepliesMutex_);
+    heldReplies_ = std::move(gate);
+}
+
+std::shared_ptr<FaultGate> HttpServer::heldReplyGate() const {
+    std::lock_guard lock(heldRepliesMutex_);
+    return heldReplies_;
+}
+
 HttpServer::Exchange HttpServer::handle(const Request& request) {
     requestLog_.append(request);
     Exchange exchange;
     exchange.fault = script_.takeFault(request);
+    if (std::shared_ptr<FaultGate> held = heldReplyGate()) {
+        if (!exchange.fault)
+            exchange.fault.emplace();
+        if (!exchange.fault->gate)
+            exchange.fault->gate = std::move(held);
+    }
     if (exchange.fault && exchange.fault->action == Fault::Action::closeWithoutReply) {
         return exchange;
     }

@@ -74,6 +74,9 @@ class HttpServer {
                       const nlohmann::json& body, Headers headers = {},
                       std::optional<int> uses = std::nullopt);
     void addFault(std::string path, Fault fault);
+    // While set, every reply waits for `gate` to open, as if each request's fault were held by
+    // it (a fault's own gate comes first). nullptr lets later replies go at once again.
+    void holdReplies(std::shared_ptr<FaultGate> gate);
 
     // While set, every new connection is closed right after it is accepted.
     void setRefuseConnections(bool refuse) { refuseConnections_.store(refuse); }
@@ -97,6 +100,7 @@ class HttpServer {
     struct Runtime;
 
     void acceptNext(Runtime& runtime);
+    std::shared_ptr<FaultGate> heldReplyGate() const;
 
     Router router_;
     MediaLibrary media_;
@@ -108,6 +112,9 @@ class HttpServer {
     mutable std::mutex mutex_;
     std::unique_ptr<Runtime> runtime_;  // guarded by mutex_ (start and stop)
     UpgradeHandler upgradeHandler_;     // guarded by mutex_
+
+    mutable std::mutex heldRepliesMutex_;
+    std::shared_ptr<FaultGate> heldReplies_;  // guarded by heldRepliesMutex_
 };
 
 }  // namespace pindle::emulator

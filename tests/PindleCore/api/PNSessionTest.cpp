@@ -175,15 +175,17 @@ TEST_F(PNSessionTest, BadCredentialsInvalidateOnTheMainQueue) {
 }
 
 TEST_F(PNSessionTest, ALateReplyAfterStopChangesNothing) {
-    emulator_.server().addFault("/v1/sessions",
-                                emulator::Fault::delayed(std::chrono::milliseconds(300)));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault("/v1/sessions", emulator::Fault::heldBy(gate));
     Outcome<Started> outcome;
     session_->start(
         emulator::BackendEmulator::defaultAPIToken, "alice",
         [&](PNSessionState state, const Dictionary& reply, const std::optional<Error>& error) {
             outcome.set({state, reply, error});
         });
+    ASSERT_TRUE(gate->waitForArrivals(1));
     session_->stop();
+    gate->open();
     const Started& late = outcome.wait();
     EXPECT_EQ(late.state, PNSessionState::stopped);
     EXPECT_EQ(session_->state(), PNSessionState::stopped);

@@ -159,12 +159,14 @@ TEST_F(PNImagesLoaderTest, CancellingTheOnlySubscriptionBeforeTheStartDownloadsN
 }
 
 TEST_F(PNImagesLoaderTest, CancellingTheOnlySubscriptionOfARunningDownloadStillFillsTheCache) {
-    emulator_.server().addFault(redPath, emulator::Fault::delayed(std::chrono::milliseconds(1000)));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault(redPath, emulator::Fault::heldBy(gate));
     auto only = loader_.image(url(redPath), deliveries_.callback(1));
-    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(1, std::chrono::seconds(20)));
+    ASSERT_TRUE(gate->waitForArrivals(1, std::chrono::seconds(20)));
     only->cancelIt();
     EXPECT_TRUE(only->operation()->isFinished());
     EXPECT_TRUE(only->operation()->isCancelled());
+    gate->open();
 
     const auto operation = only->operation();
     ASSERT_TRUE(eventually([&] { return cache_.count() == 1 && !operation->dataTask(); },

@@ -6,15 +6,15 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "tests/support/TestFolders.hpp"
+
 namespace pindle::legacy {
 namespace {
 
 class PFileSystemUtilTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = (std::filesystem::temp_directory_path() /
-                 ("pindle-fsutil-" + std::to_string(::getpid())))
-                    .string();
+        root_ = pindle::testing::makeScratchFolder("fsutil-");
         std::filesystem::remove_all(root_);
     }
     void TearDown() override { std::filesystem::remove_all(root_); }

@@ -12,6 +12,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/Bundle.hpp"
 #include "platform/files/UserDefaults.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::legacy {
 namespace {
@@ -20,10 +21,7 @@ class PSystemTest : public ::testing::Test {
   protected:
     void SetUp() override {
         savedHome_ = platform::AppContainer::home();
-        home_ = std::filesystem::temp_directory_path() /
-                ("pindle-psystem-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(home_);
+        home_ = pindle::testing::makeScratchFolder("psystem-");
         platform::AppContainer::setHome(home_.string());
         platform::Bundle::setInfoDictionary({});
     }
@@ -109,9 +107,7 @@ TEST_F(PSystemTest, ServiceLocatorReplacesEarlierRegistrations) {
 }
 
 TEST(UserDefaultsTest, ValuesSurviveARereadAndNullRemoves) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("pindle-defaults-" + std::to_string(::getpid()) + ".json"))
-                                 .string();
+    const std::string path = pindle::testing::processFolder() + "/defaults.json";
     std::filesystem::remove(path);
     {
         platform::UserDefaults defaults(path);

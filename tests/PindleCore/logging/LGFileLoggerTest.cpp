@@ -12,6 +12,7 @@
 #include "platform/files/FileManager.hpp"
 #include "platform/log/StandardError.hpp"
 #include "tests/PindleCore/logging/RecordingLogger.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle {
 namespace {
@@ -28,9 +29,7 @@ std::string contents(const std::string& path) {
 class LGFileLoggerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char folder[] = "/tmp/lg-file-logger-XXXXXX";
-        ASSERT_NE(::mkdtemp(folder), nullptr);
-        folder_ = folder;
+        folder_ = pindle::testing::makeScratchFolder("file-logger-");
         logs_ = folder_ + "/Logs";
         // Files carry real creation times, so virtual time starts at the real "now".
         clock_ = std::make_shared<platform::VirtualClock>(platform::SystemClock().now());

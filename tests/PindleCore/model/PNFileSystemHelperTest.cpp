@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/StandardOutput.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle {
 namespace {
@@ -26,10 +29,7 @@ constexpr uid_t nobody = 65534;
 class Tree {
   public:
     Tree() {
-        std::string pattern = "/tmp/pindle-sizes-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        root_ = pattern;
+        root_ = pindle::testing::makeScratchFolder("sizes-");
         ::chmod(root_.c_str(), 0755);  // walkable by an unprivileged child too
     }
     ~Tree() {
@@ -123,7 +123,7 @@ TEST(PNFileSystemHelperTest, DirectorySizeAddsEveryEntryBelowTheFolder) {
 
 // Runs `measure` without the privilege to ignore permission bits, and returns what it
 // printed followed by its result. As root that means a forked child that becomes "nobody";
-// nothing when that cannot be arranged.
+// nothing when that cannot be arranged. A child that fails otherwise fails the test.
 std::optional<std::vector<std::string>> runUnprivileged(
     const std::function<std::int64_t()>& measure) {
     auto run = [&] {
@@ -136,14 +136,23 @@ std::optional<std::vector<std::string>> runUnprivileged(
     if (::geteuid() != 0)
         return run();
 
+    constexpr int cannotDropPrivileges = 77;
     int channel[2];
-    if (::pipe(channel) != 0)
-        return std::nullopt;
+    if (::pipe(channel) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return std::vector<std::string>{};
+    }
     const pid_t child = ::fork();
+    if (child < 0) {
+        ADD_FAILURE() << "fork: " << std::strerror(errno);
+        ::close(channel[0]);
+        ::close(channel[1]);
+        return std::vector<std::string>{};
+    }
     if (child == 0) {
         ::close(channel[0]);
         if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
-            ::_exit(2);
+            ::_exit(cannotDropPrivileges);
         std::string report;
         for (const auto& line : run()) report += line + "\n";
         const bool written = ::write(channel[1], report.data(), report.size()) ==
@@ -158,8 +167,12 @@ std::optional<std::vector<std::string>> runUnprivileged(
     ::close(channel[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == cannotDropPrivileges)
         return std::nullopt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        ADD_FAILURE() << "the unprivileged child failed (wait status " << status << ")";
+        return std::vector<std::string>{};
+    }
 
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; (end = report.find('\n', start)) != std::string::npos;

@@ -8,7 +8,7 @@
 #include "PindleCore/playlists/PNVideoSyncService.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
-#include "tests/PindleCore/playlists/TemporaryHome.hpp"
+#include "tests/support/TemporaryHome.hpp"
 
 namespace pindle {
 namespace {

@@ -13,8 +13,8 @@
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/playlists/PNLegacyPlaylist.hpp"
 #include "PlaylistFixture.hpp"
-#include "TemporaryHome.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "tests/support/TemporaryHome.hpp"
 #include "tools/emulator/VideoRecord.hpp"
 
 namespace pindle::testing {

@@ -132,14 +132,16 @@ TEST_F(PNCustomPlaylistLoadTest, AFailedLoadCountsAsFindingNothing) {
 TEST_F(PNCustomPlaylistLoadTest, APlaylistReleasedBeforeItsVideosArriveDoesNothing) {
     const std::string id = backendIDs().at(0);
     PNVideoCache::shared().didReceiveMemoryWarning();  // empties the record cache
-    emulator_.server().addFault("/v1/videos",
-                                emulator::Fault::delayed(std::chrono::milliseconds(200)).times(1));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault("/v1/videos", emulator::Fault::heldBy(gate).times(1));
     PlaylistRecorder everyone;
     everyone.observe(nullptr);
 
     std::weak_ptr<PNCustomPlaylist> released = PNCustomPlaylist::withVideoIds({id});
     // Nothing keeps it alive while its load runs.
     EXPECT_TRUE(released.expired());
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    gate->open();
 
     // The endpoint caches the records after the load's completion has run.
     ASSERT_TRUE(

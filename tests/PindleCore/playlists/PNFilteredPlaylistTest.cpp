@@ -120,12 +120,14 @@ TEST_F(PNFilteredPlaylistTest, EachKindAsksForItsOwnSelection) {
 }
 
 TEST_F(PNFilteredPlaylistTest, ASecondCallWhileAPageIsOnItsWayAsksForNothing) {
-    emulator_.server().addFault("/v1/videos",
-                                emulator::Fault::delayed(std::chrono::milliseconds(300)).times(1));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault("/v1/videos", emulator::Fault::heldBy(gate).times(1));
     auto [playlist, recorder] =
         makeRecorded([] { return PNTagsPlaylist::make({}, PNSortOrder::asc); });
     playlist->loadNextVideos();
     playlist->loadNextVideos();
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    gate->open();
     ASSERT_TRUE(recorder->waitForNotifications(1));
     EXPECT_EQ(listRequests().size(), 1u);
     EXPECT_EQ(playlist->count(), kPageSize);
@@ -189,16 +191,18 @@ TEST_F(PNFilteredPlaylistTest, ResetStartsOverFromTheFirstPage) {
 
 TEST_F(PNFilteredPlaylistTest, ResetWhileLoadingDropsThatPage) {
     platform::StandardOutput::Capture output;
-    emulator_.server().addFault("/v1/videos",
-                                emulator::Fault::delayed(std::chrono::milliseconds(500)).times(1));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault("/v1/videos", emulator::Fault::heldBy(gate).times(1));
     auto [playlist, recorder] =
         makeRecorded([] { return PNTagsPlaylist::make({}, PNSortOrder::asc); });
-    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(gate->waitForArrivals(1));
     playlist->reset();
-    playlist->loadNextVideos();  // the cancelled request has not reported back yet
 
-    // Once it has, the next one can start.
+    // The cancelled request reports back as an error and its page never lands; then the
+    // next one can start, from the first page.
     ASSERT_TRUE(testing::eventually([&] { return printedError(output); }));
+    gate->open();
+    EXPECT_EQ(playlist->count(), 0);
     EXPECT_EQ(listRequests().size(), 1u);
     playlist->loadNextVideos();
     ASSERT_TRUE(recorder->waitForNotifications(1));

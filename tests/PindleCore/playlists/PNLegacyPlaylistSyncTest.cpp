@@ -190,14 +190,15 @@ TEST_F(PNLegacyPlaylistSyncTest, AFailedSyncLeavesEverythingAndCanBeRetried) {
 
 TEST_F(PNLegacyPlaylistSyncTest, ASecondSyncDuringTheFirstStartsNothing) {
     auto playlist = makePlaylist(10);
-    emulator_.server().addFault(kSyncPath,
-                                emulator::Fault::delayed(std::chrono::milliseconds(500)));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault(kSyncPath, emulator::Fault::heldBy(gate));
     Outcome<bool> first, second;
     playlist->sync([&](bool success) { first.set(success); });
-    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(gate->waitForArrivals(1));
     ASSERT_TRUE(testing::eventually([&] { return playlist->isSyncing(); }));
     playlist->sync([&](bool success) { second.set(success); });
     EXPECT_FALSE(second.wait());
+    gate->open();
     EXPECT_TRUE(first.wait());
     EXPECT_EQ(syncRequests(), 1u);
 }

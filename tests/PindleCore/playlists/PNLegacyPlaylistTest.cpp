@@ -63,8 +63,8 @@ TEST_F(PNLegacyPlaylistTest, NewestFirstCountsFromTheEnd) {
 TEST_F(PNLegacyPlaylistTest, OnePageRequestServesSeveralWaitingPositions) {
     const auto ids = putRemotes(60);
     auto playlist = makePlaylist(60);
-    emulator_.server().addFault("/v1/videos",
-                                emulator::Fault::delayed(std::chrono::milliseconds(300)));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault("/v1/videos", emulator::Fault::heldBy(gate));
 
     Outcome<Item> third, fortieth;
     playlist->asyncVideoAt(3, [&](const PNVideoPtr& video, const auto& error) {
@@ -73,9 +73,10 @@ TEST_F(PNLegacyPlaylistTest, OnePageRequestServesSeveralWaitingPositions) {
     playlist->itemAtIndex(40, [&](const PNVideoPtr& video, const auto& error) {
         fortieth.set({video, error});
     });
-    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(gate->waitForArrivals(1));
     // Something holds the playlist while the page is on its way.
     EXPECT_FALSE(playlist->videoAt(3));
+    gate->open();
 
     ASSERT_TRUE(third.wait().video);
     ASSERT_TRUE(fortieth.wait().video);

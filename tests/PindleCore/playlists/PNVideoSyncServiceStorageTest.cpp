@@ -6,8 +6,8 @@
 
 #include "PindleCore/playlists/PNPendingChangesParser.hpp"
 #include "PindleCore/playlists/PNVideoSyncServiceStorage.hpp"
-#include "TemporaryHome.hpp"
 #include "platform/foundation/Error.hpp"
+#include "tests/support/TemporaryHome.hpp"
 
 namespace pindle {
 namespace {

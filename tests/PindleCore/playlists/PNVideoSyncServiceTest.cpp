@@ -6,9 +6,9 @@
 
 #include "PindleCore/playlists/PNVideoSyncService.hpp"
 #include "PlaylistFixture.hpp"
-#include "TemporaryHome.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/foundation/StandardOutput.hpp"
+#include "tests/support/TemporaryHome.hpp"
 
 namespace pindle {
 namespace {
@@ -95,13 +95,14 @@ TEST_F(PNVideoSyncServiceTest, SendsOneAtATimeAndRetriesAfterTheConnectionFails)
 }
 
 TEST_F(PNVideoSyncServiceTest, AnEditMadeDuringItsSendGoesOutAfterIt) {
-    emulator_.server().addFault(
-        path(ids_[0]),
-        emulator::Fault::delayed(std::chrono::milliseconds(300)).onlyFor("PUT").times(1));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault(path(ids_[0]),
+                                emulator::Fault::heldBy(gate).onlyFor("PUT").times(1));
     service_->queue(ids_[0], "PNVideo", "metadata", Value(StringDictionary{{"v", "first"}}));
-    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(gate->waitForArrivals(1));
     service_->queue(ids_[0], "PNVideo", "metadata", Value(StringDictionary{{"v", "second"}}));
     EXPECT_EQ(storage_->pending().size(), 1u);
+    gate->open();
     ASSERT_TRUE(runUntilIdle());
 
     EXPECT_EQ(updates(), (std::vector<std::pair<std::string, nlohmann::json>>{

@@ -153,8 +153,14 @@ class PlaylistFixture : public EmulatorFixture {
     auto makeRecorded(Make make) {
         auto recorder = std::make_shared<PlaylistRecorder>();
         recorder->observe(nullptr);
+        // A playlist may start loading as it is made, before it can have a delegate: the
+        // backend's replies wait until the recorder is in place.
+        auto gate = std::make_shared<emulator::FaultGate>();
+        emulator_.server().holdReplies(gate);
         auto playlist = make();
         playlist->setDelegate(recorder);
+        emulator_.server().holdReplies(nullptr);
+        gate->open();
         return std::pair(playlist, recorder);
     }
 

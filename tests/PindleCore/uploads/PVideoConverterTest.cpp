@@ -15,6 +15,7 @@
 #include "platform/media/URLAsset.hpp"
 #include "tests/support/MediaSummary.hpp"
 #include "platform/media/MediaWriter.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::legacy {
 namespace {
@@ -59,9 +60,7 @@ struct Outcome {
 class PVideoConverterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("pindle-converter-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ = pindle::testing::makeScratchFolder("converter-");
         fs::remove_all(folder_);
         fs::create_directories(folder_);
     }

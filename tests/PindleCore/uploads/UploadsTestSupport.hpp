@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "tests/support/TemporaryHome.hpp"
 
 namespace pindle::testing {
 
@@ -26,25 +28,20 @@ namespace pindle::testing {
 class UploadsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = "/tmp/pindle-uploads-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        home_ = pattern;
-        platform::AppContainer::setHome(home_);
+        temporaryHome_.emplace("uploads-");
+        home_ = temporaryHome_->path();
         PNUploads::shared().setUploads({});
         for (const auto& entry : PNLocalVideoCache::shared().cache())
             PNLocalVideoCache::shared().remove(entry.video->videoID());
         PNLocalVideoCache::shared().setLimitSize(PNLocalVideoCache::defaultLimitSize);
     }
-    void TearDown() override {
-        platform::FileManager::defaultManager().removeItem(home_);
-        platform::AppContainer::setHome({});
-    }
+    void TearDown() override { temporaryHome_.reset(); }
 
     static std::string recordsPath() {
         return PNUploadingPersistentStorage::shared().uploadingsPath();
     }
 
+    std::optional<TemporaryHome> temporaryHome_;
     std::string home_;
 };
 

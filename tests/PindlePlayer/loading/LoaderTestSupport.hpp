@@ -17,6 +17,7 @@
 #include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::testing {
 
@@ -104,9 +105,7 @@ class PlayerCacheFixture : public EmulatorFixture {
   protected:
     void SetUp() override {
         EmulatorFixture::SetUp();
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("pindle-player-cache-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ = pindle::testing::makeScratchFolder("player-cache-");
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(documents());
     }

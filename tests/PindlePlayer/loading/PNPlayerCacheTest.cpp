@@ -87,6 +87,13 @@ TEST_F(PNPlayerCacheTest, PreloadKeepsTheHeadUpToTheLimitAndARestartFindsItsSize
     EXPECT_EQ(sizes->asDictionary()->at("data").asDictionary()->at(url.absoluteString()),
               platform::Value(total));
 
+    // The head holds the index and the first frames: enough for the thumbnail.
+    ASSERT_TRUE(eventually([&] { return cache->thumbData(video->videoID()).has_value(); }));
+    const Data jpeg = *cache->thumbData(video->videoID());
+    ASSERT_GT(jpeg.size(), 2u);
+    EXPECT_EQ(jpeg[0], 0xFF);
+    EXPECT_EQ(jpeg[1], 0xD8);
+
     cache.reset();
     auto restarted = makeCache();
     EXPECT_EQ(restarted->knownSize(url), total);
@@ -162,6 +169,49 @@ TEST_F(PNPlayerCacheTest, FileStoreKeepsAnExactHeadWithinItsBudgetAndTotals) {
     EXPECT_EQ(cache->knownSize(url), 9) << "trimming keeps the totals";
     cache->putData(other, Data(1001, 4));
     EXPECT_EQ(cache->dataSize(other), std::nullopt);
+}
+
+TEST_F(PNPlayerCacheTest, LimitsThresholdsAndMemoryWarnings) {
+    auto cache = makeCache();
+    const auto r720 = PNVideoResolution::r720p;
+    EXPECT_EQ(cache->preloadLimit(100 * 384000, r720), 100 * 1000 + 2 * 384000);
+    EXPECT_EQ(cache->preloadLimit(0, r720), 0);
+    EXPECT_EQ(cache->preloadLimit(500'000, r720), 500'000) << "a short file is preloaded whole";
+    cache->setVideoPreloadingThreshold(1.0);
+    EXPECT_EQ(cache->videoPreloadingThreshold(), 2.0);
+    cache->setVideoPreloadingThreshold(5.0);
+    EXPECT_EQ(cache->preloadLimit(100 * 384000, r720), 100 * 1000 + 5 * 384000);
+
+    // Up to 500 totals survive a memory warning; more are all dropped (the file keeps them).
+    std::filesystem::create_directories(documents() + "/pinlet-cache");
+    std::string sizes = R"({"data":{)";
+    for (int i = 0; i < 501; ++i)
+        sizes += (i ? "," : "") + ("\"http://h/" + std::to_string(i) + "\":10");
+    std::ofstream(documents() + "/pinlet-cache/sizes") << sizes << "}}";
+    cache = makeCache();
+    const auto first = *platform::URL::fromString("http://h/0");
+    EXPECT_EQ(cache->knownSize(first), 10);
+    cache->didReceiveMemoryWarning();
+    EXPECT_EQ(cache->knownSize(first), std::nullopt);
+    EXPECT_EQ(makeCache()->knownSize(first), 10);
+    cache->recordSize(first, 10);
+    cache->didReceiveMemoryWarning();
+    EXPECT_EQ(cache->knownSize(first), 10);
+
+    // Clearing a video's files keeps what is known of their lengths.
+    PNVideo::Fields fields;
+    fields.videoID = "v";
+    fields.mediaMP4URL720p = first;
+    auto video = PNVideo::make(std::move(fields));
+    cache->putData(first, Data(10, 1));
+    EXPECT_TRUE(cache->isPreloaded(*video));
+    cache->clearCacheFor(*video);
+    EXPECT_EQ(cache->dataSize(first), std::nullopt);
+    EXPECT_EQ(cache->knownSize(first), 10);
+    EXPECT_FALSE(cache->isPreloaded(*video));
+    cache->clearCache();
+    EXPECT_EQ(cache->knownSize(first), std::nullopt);
+    EXPECT_EQ(makeCache()->knownSize(first), std::nullopt);
 }
 
 TEST_F(PNPlayerCacheTest, AppendsStopWhenTheVolumeIsNearlyFull) {

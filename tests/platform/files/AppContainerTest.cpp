@@ -39,6 +39,10 @@ class ScopedEnvironment {
 TEST(AppContainerTest, StandardFoldersLiveInTheHomeAndComeBackWhenRemoved) {
     TemporaryFolder folder;
     const std::string home = folder / "home";
+    struct RestoreHome {
+        std::string former = AppContainer::home();
+        ~RestoreHome() { AppContainer::setHome(former); }
+    } restoreHome;
     AppContainer::setHome(home + "/");
     const auto& files = FileManager::defaultManager();
 
@@ -62,7 +66,6 @@ TEST(AppContainerTest, StandardFoldersLiveInTheHomeAndComeBackWhenRemoved) {
         EXPECT_TRUE(files.fileExists(c.expected));
     }
     EXPECT_EQ(AppContainer::home(), home);
-    AppContainer::setHome({});
 }
 
 TEST(AppContainerTest, DefaultHomeFollowsTheEnvironmentAndTheIdentifier) {

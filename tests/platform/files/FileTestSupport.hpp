@@ -17,12 +17,15 @@
 
 #include "platform/dispatch/Executor.hpp"
 #include "platform/files/FileManager.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform::testing {
 
 class TemporaryFolder {
   public:
-    explicit TemporaryFolder(const std::string& parent = "/tmp") {
+    TemporaryFolder() : path_(pindle::testing::makeScratchFolder("files-")) {}
+    // In another folder, for tests that need another file system.
+    explicit TemporaryFolder(const std::string& parent) {
         std::string pattern = parent + "/pindle-files-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("mkdtemp failed");

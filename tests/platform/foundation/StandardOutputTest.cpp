@@ -1,4 +1,5 @@
 #include "platform/foundation/StandardOutput.hpp"
+#include "tests/support/TestFolders.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -45,8 +46,8 @@ TEST(StandardOutputTest, CapturesNestAndRestore) {
 class RedirectedStandardOutput {
   public:
     RedirectedStandardOutput() {
-        char name[] = "/tmp/pindle-stdout-XXXXXX";
-        const int fd = ::mkstemp(name);
+        std::string name = pindle::testing::processFolder() + "/stdout-XXXXXX";
+        const int fd = ::mkstemp(name.data());
         path_ = name;
         std::fflush(stdout);
         saved_ = ::dup(STDOUT_FILENO);

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "platform/files/FileManager.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
 namespace {
 
 TEST(ExclusiveFileTest, OnlyOneOfManyRacingCreatorsGetsTheName) {
-    char folder[] = "/tmp/exclusive-file-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/taken.log";
+    const std::string folder = pindle::testing::makeScratchFolder("exclusive-file-");
+    const std::string path = folder + "/taken.log";
 
     std::atomic<int> created{0}, collisions{0};
     std::vector<std::thread> racers;
@@ -37,7 +37,7 @@ TEST(ExclusiveFileTest, OnlyOneOfManyRacingCreatorsGetsTheName) {
     ASSERT_TRUE(attributes);
     EXPECT_EQ(attributes->size, 0u);
 
-    auto missingFolder = ExclusiveFile::create(std::string(folder) + "/no/such/folder.log");
+    auto missingFolder = ExclusiveFile::create(folder + "/no/such/folder.log");
     ASSERT_TRUE(missingFolder);
     EXPECT_FALSE(ExclusiveFile::isCollision(*missingFolder));
     FileManager::defaultManager().removeItem(folder);

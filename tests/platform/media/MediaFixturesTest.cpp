@@ -8,8 +8,9 @@
 #include <iterator>
 
 #include "platform/foundation/URL.hpp"
-#include "platform/media/URLAsset.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
+#include "platform/media/URLAsset.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform::testing {
 namespace {
@@ -22,8 +23,7 @@ std::string readFile(const fs::path& path) {
 }
 
 TEST(MediaFixturesTest, EveryFrameDecodesBackToItsNumber) {
-    const fs::path folder =
-        fs::temp_directory_path() / ("pindle-fixtures-" + std::to_string(::getpid()));
+    const fs::path folder = pindle::testing::makeScratchFolder("fixtures-");
     fs::create_directories(folder);
     const struct {
         const char* name;

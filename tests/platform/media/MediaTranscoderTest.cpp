@@ -15,6 +15,7 @@
 #include "platform/media/MediaError.hpp"
 #include "tests/support/MediaSummary.hpp"
 #include "platform/media/MediaWriter.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -46,9 +47,7 @@ struct Outcome {
 class MediaTranscoderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("pindle-transcoder-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ = pindle::testing::makeScratchFolder("transcoder-");
         fs::remove_all(folder_);
         fs::create_directories(folder_);
     }

@@ -11,6 +11,7 @@
 
 #include "platform/media/MediaError.hpp"
 #include "tests/support/MediaSummary.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -30,9 +31,7 @@ MediaWriter::VideoSettings sized(int width, int height,
 class MediaWriterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("pindle-media-writer-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ = pindle::testing::makeScratchFolder("media-writer-");
         fs::remove_all(folder_);
         fs::create_directories(folder_);
     }

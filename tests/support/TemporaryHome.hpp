@@ -1,25 +1,19 @@
-// Puts the application container's home in a fresh temporary folder for the life of the
+// Puts the application container's home in a fresh scratch folder for the life of the
 // object, then gives the former home back and removes the folder.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 
 #include "platform/files/AppContainer.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::testing {
 
 class TemporaryHome {
   public:
-    TemporaryHome() : formerHome_(platform::AppContainer::home()) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "pindle-playlists-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+    explicit TemporaryHome(const std::string& prefix = "home-")
+        : formerHome_(platform::AppContainer::home()), path_(makeScratchFolder(prefix)) {
         platform::AppContainer::setHome(path_);
     }
     ~TemporaryHome() {
