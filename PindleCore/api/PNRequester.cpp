@@ -25,9 +25,7 @@ bool isSuccessStatus(int status) {
 
 // An optional sign followed by digits; nothing otherwise.
 std::optional<std::int64_t> decimalInteger(std::string_view text) {
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    return platform::Text::int64Value(text);
+    return platform::Text::signedInt64Value(text);
 }
 
 // A streamed request's label in the pending-requests line.

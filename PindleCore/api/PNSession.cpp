@@ -79,14 +79,33 @@ PNSessionState PNSession::state() const {
 }
 
 void PNSession::setState(PNSessionState state) {
-    platform::Dictionary sessionData;
+    std::uint64_t assignment = 0;
     {
         std::lock_guard lock(mutex_);
-        state_ = state;
+        assignment = assignStateLocked(state);
+    }
+    postState(assignment, state);
+}
+
+std::uint64_t PNSession::assignStateLocked(PNSessionState state) {
+    state_ = state;
+    return ++stateAssignments_;
+}
+
+void PNSession::postState(std::uint64_t assignment, PNSessionState state) {
+    platform::Dictionary sessionData;
+    bool superseded = false;
+    {
+        std::lock_guard lock(mutex_);
+        // A later assignment posts for itself; posting this one now could announce a state
+        // the session has already left, after the one it is in.
+        superseded = assignment != stateAssignments_;
         sessionData = sessionData_;
     }
-    platform::NotificationCenter::defaultCenter().post(NotificationName::PNAccountStateChanged, {},
-                                                       {{"sessionData", std::move(sessionData)}});
+    if (!superseded) {
+        platform::NotificationCenter::defaultCenter().post(
+            NotificationName::PNAccountStateChanged, {}, {{"sessionData", std::move(sessionData)}});
+    }
     // Observers of the notification still see the error of the state being left.
     if (state == PNSessionState::stopped)
         setError(std::nullopt);
@@ -144,10 +163,15 @@ void PNSession::handleStartReply(std::uint64_t generation, const platform::Dicti
     if (!error && !token)
         error = PNError(PNError::unknown).toPlatformError();
     bool stale = false;
+    const PNSessionState outcome = error ? PNSessionState::failed : PNSessionState::started;
+    std::uint64_t assignment = 0;
     {
         std::lock_guard lock(mutex_);
         stale = generation != generation_;
         if (!stale) {
+            // The state moves in the same step as the check, so that a stop() cannot come in
+            // between and be overtaken by the reply it superseded.
+            assignment = assignStateLocked(outcome);
             sessionData_ = error ? platform::Dictionary{} : reply;
             if (!error) {
                 if (auto id = stringMember(reply, "id"))
@@ -174,18 +198,25 @@ void PNSession::handleStartReply(std::uint64_t generation, const platform::Dicti
             completion(state(), error ? platform::Dictionary{} : reply, error);
         return;
     }
+    postState(assignment, outcome);
     if (error) {
-        setState(PNSessionState::failed);
         if (completion)
             completion(PNSessionState::failed, {}, error);
         return;
     }
-    setState(PNSessionState::started);
     if (completion)
         completion(state(), reply, std::nullopt);
 }
 
 void PNSession::startSession(StateCompletion completion) {
+    // A session that is starting or started answers with its state whatever tokens it holds:
+    // after a start from the API token both tokens are held until the host clears one.
+    const PNSessionState current = state();
+    if (current == PNSessionState::starting || current == PNSessionState::started) {
+        if (completion)
+            completion(current, std::nullopt);
+        return;
+    }
     bool usable = false;
     {
         std::lock_guard lock(mutex_);
@@ -233,15 +264,16 @@ void PNSession::stopSession() {
 }
 
 void PNSession::stop() {
+    std::uint64_t assignment = 0;
     {
         std::lock_guard lock(mutex_);
         if (state_ == PNSessionState::stopped)
             return;
         ++generation_;
+        assignment = assignStateLocked(PNSessionState::stopped);
     }
     legacy::PSystem::resetCurrentState(PNTokenObject::sharedInstance());
-    setState(PNSessionState::stopped);
-    setError(std::nullopt);
+    postState(assignment, PNSessionState::stopped);
 }
 
 void PNSession::invalidate() {

@@ -11,7 +11,10 @@
 // session, and on a reply with a session token takes it and turns secure mode on.
 //
 // Each start has a generation: stop() and a newer start supersede a request in flight, whose
-// late reply then changes nothing (its completion is still called once).
+// late reply then changes nothing (its completion is still called once). A reply checks its
+// generation and moves the state in one step, so a stop() is never overtaken by the reply it
+// superseded, and no notification announces a state the session has already left after the
+// one it is in.
 //
 // Posting "BADCREDENTIALS" on the default center (from any thread) invalidates the session on
 // the main queue.
@@ -70,8 +73,9 @@ class PNSession : public platform::Object {
     std::string identity() const;
     void setIdentity(std::string identity);
     PNSessionState state() const;
-    // Every assignment posts PNAccountStateChanged, also one that repeats the current state;
-    // assigning `stopped` then clears `error`.
+    // Every assignment posts PNAccountStateChanged, also one that repeats the current state,
+    // unless another assignment overtakes it before it is posted; assigning `stopped` then
+    // clears `error`.
     void setState(PNSessionState state);
     std::optional<platform::Error> error() const;
     void setError(std::optional<platform::Error> error);
@@ -83,8 +87,9 @@ class PNSession : public platform::Object {
     // on the requester's reply thread with the state, the reply and the error.
     void start(std::string apiToken, std::string identity, StartCompletion completion = {});
     // Starts again from the held tokens unless starting or started (then the completion runs at
-    // once with the state). Without the token-mode invariant, an application identifier or an
-    // API token to start from, it completes at once with the state and sessionNotStarted.
+    // once with the state and no error, whatever tokens are held). Otherwise, without the
+    // token-mode invariant, an application identifier or an API token to start from, it
+    // completes at once with the state and sessionNotStarted.
     void startSession(StateCompletion completion = {});
     void stopSession();
     // Stops the session and resets the legacy part's current state; nothing when stopped.
@@ -114,6 +119,11 @@ class PNSession : public platform::Object {
                           std::optional<platform::Error> error, const StartCompletion& completion);
     // True when the token-mode invariant holds. REQUIRES: mutex_ held.
     bool tokenModeIsConsistent() const;
+    // Sets the state; returns the number of this assignment. REQUIRES: mutex_ held.
+    std::uint64_t assignStateLocked(PNSessionState state);
+    // Posts PNAccountStateChanged for an assignment unless a later one has been made (that
+    // one posts instead); clears the error after a stop. REQUIRES: mutex_ not held.
+    void postState(std::uint64_t assignment, PNSessionState state);
     std::uint64_t supersedeRequestInFlight();
 
     mutable std::mutex mutex_;
@@ -130,6 +140,7 @@ class PNSession : public platform::Object {
     PNSessionState state_ = PNSessionState::stopped;  // guarded by mutex_
     std::optional<platform::Error> error_;            // guarded by mutex_
     std::uint64_t generation_ = 0;                    // guarded by mutex_
+    std::uint64_t stateAssignments_ = 0;              // guarded by mutex_
 
     std::atomic<std::int32_t> prolongRequests_{0};
 };

@@ -173,8 +173,11 @@ PNCancellablePtr PNVideoAPI::videosCountByTags(const platform::StringSet& tags,
                 [completion = std::move(completion)](const platform::Value& result,
                                                      const std::optional<platform::Error>& error) {
                     auto response = result.asObjectOf<PNVideosResponse>();
+                    // A reply that yields no list (a body that is not JSON) is a failure, as it
+                    // is for the list calls; the count stays 0.
                     if (!response)
-                        return completion(0, error);
+                        return completion(
+                            0, error ? error : PNError(PNError::unknown).toPlatformError());
                     completion(response->totalCount(), std::nullopt);
                     PNVideoCache::shared().putVideosToCache(response->videos());
                 });

@@ -32,6 +32,10 @@ class Reachability : public platform::Object {
     using Block = std::function<void(Reachability&)>;
 
     static std::shared_ptr<Reachability> reachabilityWithHostname(const std::string& hostname);
+    // The same, under the spelling older hosts call.
+    static std::shared_ptr<Reachability> reachabilityWithHostName(const std::string& hostname) {
+        return reachabilityWithHostname(hostname);
+    }
     static std::shared_ptr<Reachability> reachabilityWithAddress(const sockaddr* address,
                                                                  socklen_t length);
     // 0.0.0.0: the internet at large.

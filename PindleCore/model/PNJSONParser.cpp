@@ -47,7 +47,7 @@ std::optional<std::int64_t> totalCountFromHeaders(const platform::Dictionary* he
         const std::string* text = value.asString();
         if (!text)
             return std::nullopt;
-        return platform::Text::int64Value(*text);
+        return platform::Text::signedInt64Value(*text);
     }
     return std::nullopt;
 }

@@ -105,10 +105,7 @@ std::int64_t readRating(const platform::StringDictionary& metadata) {
     auto it = metadata.find(ratingKey);
     if (it == metadata.end())
         return 0;
-    std::string_view text = it->second;
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    return platform::Text::int64Value(text).value_or(0);
+    return platform::Text::signedInt64Value(it->second).value_or(0);
 }
 
 // The identity rating operations act for: the argument, else the session token, else the API

@@ -8,6 +8,15 @@
 
 namespace pindle::platform {
 
+std::optional<std::int64_t> Text::signedInt64Value(std::string_view text) {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-')
+            return std::nullopt;
+    }
+    return int64Value(text);
+}
+
 std::optional<std::int64_t> Text::int64Value(std::string_view text) {
     const bool negative = !text.empty() && text.front() == '-';
     if (negative)

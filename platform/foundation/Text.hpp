@@ -20,6 +20,9 @@ class Text {
     // digits and nothing else (no blanks, no '+', no fraction). Nothing when the text has
     // another shape or the value does not fit a signed 64-bit integer.
     static std::optional<std::int64_t> int64Value(std::string_view text);
+    // The same with one optional sign, '+' or '-': "+137" reads as 137; "+-4", "-+4" and "++4"
+    // read as nothing. The reading of decimal fields that other systems write.
+    static std::optional<std::int64_t> signedInt64Value(std::string_view text);
 
     // The number of user-perceived characters (extended grapheme clusters) of UTF-8 text:
     // a letter with combining marks, a flag, or an emoji joined of several code points

@@ -1,5 +1,7 @@
 #include "platform/media/AssetResourceLoadingRequest.hpp"
 
+#include <algorithm>
+
 namespace pindle::platform {
 
 AssetResourceLoadingRequestPtr AssetResourceLoadingRequest::make(URL url,
@@ -77,21 +79,32 @@ void AssetResourceLoadingRequest::DataRequest::respond(const Data& bytes) {
 
 void AssetResourceLoadingRequest::respond(const Data& bytes) {
     std::int64_t offset = 0;
+    auto count = static_cast<std::int64_t>(bytes.size());
     {
         std::lock_guard lock(mutex_);
         if (state_ != State::open) {
             ++diagnostics_.respondsAfterEnd;
             return;
         }
+        // Bytes past the range asked for are dropped and counted, as an answer after the end.
+        const std::int64_t end = range_.offset + range_.length;
+        if (range_.length >= 0 && end >= range_.offset && currentOffset_ + count > end) {
+            ++diagnostics_.respondsAfterEnd;
+            count = std::max<std::int64_t>(0, end - currentOffset_);
+        }
         offset = currentOffset_;
-        currentOffset_ += static_cast<std::int64_t>(bytes.size());
+        currentOffset_ += count;
     }
-    if (bytes.empty())
+    if (count == 0)
         return;
-    if (auto receiver = receiver_.lock())
-        receiver->requestDidRespond(
-            std::static_pointer_cast<AssetResourceLoadingRequest>(shared_from_this()), offset,
-            bytes);
+    auto receiver = receiver_.lock();
+    if (!receiver)
+        return;
+    const auto self = std::static_pointer_cast<AssetResourceLoadingRequest>(shared_from_this());
+    if (count == static_cast<std::int64_t>(bytes.size()))
+        receiver->requestDidRespond(self, offset, bytes);
+    else
+        receiver->requestDidRespond(self, offset, Data(bytes.begin(), bytes.begin() + count));
 }
 
 void AssetResourceLoadingRequest::finishLoading() {

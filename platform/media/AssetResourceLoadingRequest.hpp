@@ -5,9 +5,9 @@
 // finishLoading(), with an error when the bytes cannot be had.
 //
 // A request ends once: finished by the delegate or cancelled by the player (which then tells
-// the delegate through didCancelLoadingRequest). Answering or finishing an ended request is
-// harmless: it is ignored and counted in diagnostics(), so tests can assert that it never
-// happens.
+// the delegate through didCancelLoadingRequest). Answering or finishing an ended request, or
+// answering past the range asked for, is harmless: the extra is dropped and counted in
+// diagnostics(), so tests can assert that it never happens.
 //
 // Thread-safety: all operations are safe from any thread. No callbacks to the caller; the
 // player learns of answers on its own queue.

@@ -97,8 +97,7 @@ class FFmpegMediaSource::Decoder {
     ImagePtr frameAt(Micros time, Micros* shownTime) {
         const std::size_t target = sampleAt(samples_, time);
         const std::size_t key = keyFrameAtOrBefore(samples_, target);
-        const bool keyPresent =
-            store_.present(samples_[key].position, samples_[key].size);
+        const bool keyPresent = store_.present(samples_[key].position, samples_[key].size);
         const bool behind = key < seekedKey_ || time < decodedTime_;
         // A key frame whose bytes are missing is no place to seek forwards to: decode on from
         // where the decoder stands, as far as the bytes go.
@@ -236,7 +235,7 @@ MediaSource::OpenState FFmpegMediaSource::open(const std::string& contentType,
                                                wantedOffset, error);
     if (outcome != ByteStoreReader::Outcome::opened)
         return outcome == ByteStoreReader::Outcome::needsBytes ? OpenState::needsBytes
-                                                              : OpenState::failed;
+                                                               : OpenState::failed;
     AVFormatContext& context = *input->context();
     int videoStream = -1;
     for (unsigned i = 0; i < context.nb_streams; ++i) {
@@ -346,6 +345,18 @@ std::optional<std::int64_t> FFmpegMediaSource::wantedOffset(Micros time) const {
         }
     }
     return wanted;
+}
+
+std::optional<std::int64_t> FFmpegMediaSource::offsetAt(Micros time) const {
+    if (!opened_.load(std::memory_order_acquire) || time < 0)
+        return std::nullopt;
+    std::optional<std::int64_t> offset;
+    for (const auto* samples : {&index_.video, &index_.audio})
+        if (!samples->empty()) {
+            const auto position = (*samples)[sampleAt(*samples, time)].position;
+            offset = offset ? std::min(*offset, position) : position;
+        }
+    return offset;
 }
 
 bool FFmpegMediaSource::hasFrameAt(Micros time) const {

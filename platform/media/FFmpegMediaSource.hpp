@@ -35,6 +35,7 @@ class FFmpegMediaSource final : public MediaSource {
     std::vector<AssetTrack> tracks() const override;
     std::vector<Span> loadedSpans() const override;
     std::optional<std::int64_t> wantedOffset(Micros time) const override;
+    std::optional<std::int64_t> offsetAt(Micros time) const override;
     bool hasFrameAt(Micros time) const override;
     ImagePtr frameAt(Micros time, Micros* shownTime) override;
     std::optional<Micros> frameTimeAt(Micros time) const override;

@@ -46,6 +46,9 @@ class MediaSource {
     // The first missing byte that playback from `time` needs; nothing when every byte from
     // there to the end is present.
     virtual std::optional<std::int64_t> wantedOffset(Micros time) const = 0;
+    // The file offset where the samples at `time` begin; nothing before the header is read,
+    // for negative times or without bytes.
+    virtual std::optional<std::int64_t> offsetAt(Micros time) const = 0;
     // True when the frame shown at `time` can be decoded from present bytes.
     virtual bool hasFrameAt(Micros time) const = 0;
     // The frame shown at `time`, decoded from present bytes only: the last frame whose bytes

@@ -20,6 +20,7 @@ constexpr std::int32_t microsPerSecond = 1000000;
 // An open request this close before the wanted byte will reach it soon enough.
 constexpr std::int64_t coveringDistance = 512 * 1024;
 constexpr std::size_t maxOpenDataRequests = 2;
+constexpr MediaSource::Micros discardableAfter = 60 * 1000000LL;
 
 std::atomic<std::uint64_t> nextItemNumber{1};
 
@@ -207,17 +208,18 @@ void PlayerItem::boundaryReached(std::uint64_t generation) {
 // --- Loading
 
 void PlayerItem::attach(std::weak_ptr<Player> player) {
+    auto* urlAsset = dynamic_cast<URLAsset*>(asset_.get());
+    const bool needsFeeder = !scripted_ && urlAsset && urlAsset->url().isFileURL() &&
+                             !urlAsset->resourceLoader().delegate();
     {
         std::lock_guard lock(mutex_);
         player_ = std::move(player);
         attached_ = true;
-    }
-    auto* urlAsset = dynamic_cast<URLAsset*>(asset_.get());
-    if (!scripted_ && urlAsset && urlAsset->url().isFileURL() &&
-        !urlAsset->resourceLoader().delegate()) {
-        auto feeder = std::make_shared<FileResourceFeeder>(urlAsset->url());
-        urlAsset->resourceLoader().setDelegate(feeder, feeder->queue());
-        feeder_ = std::move(feeder);
+        if (needsFeeder && !feeder_) {
+            auto feeder = std::make_shared<FileResourceFeeder>(urlAsset->url());
+            urlAsset->resourceLoader().setDelegate(feeder, feeder->queue());
+            feeder_ = std::move(feeder);
+        }
     }
     scheduleRefresh();
 }
@@ -318,6 +320,9 @@ void PlayerItem::refresh(bool seeking) {
                                      static_cast<double>(ahead) >= wanted * microsPerSecond);
         if (status_.get() == Status::unknown && source_->hasFrameAt(time))
             status_.set(Status::readyToPlay);
+        // Bytes well behind the playhead are the first to go when the store is full.
+        if (const auto behind = source_->offsetAt(time - discardableAfter))
+            store_->setDiscardableBefore(*behind);
         // More bytes may have moved the end of the loaded run.
         std::lock_guard lock(mutex_);
         if (rate_ > 0 && spanEndAt(spans, playheadLocked()).value_or(boundary_) != boundary_)

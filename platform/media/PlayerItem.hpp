@@ -135,7 +135,6 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     const std::shared_ptr<MediaByteStore> store_;
     const std::shared_ptr<MediaSource> source_;
     const bool scripted_;
-    std::shared_ptr<AssetResourceLoaderDelegate> feeder_;  // file URLs only
 
     ObservableProperty<Status> status_{*this, "status", Status::unknown};
     ObservableProperty<Value> error_{*this, "error"};
@@ -147,6 +146,7 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     mutable std::mutex mutex_;
     std::weak_ptr<Player> player_;                                 // guarded by mutex_
     bool attached_ = false;                                        // guarded by mutex_
+    std::shared_ptr<AssetResourceLoaderDelegate> feeder_;          // guarded by mutex_; file URLs
     double preferredForwardBuffer_ = 0;                            // guarded by mutex_
     std::vector<std::shared_ptr<PlayerItemVideoOutput>> outputs_;  // guarded by mutex_
     // What the content information said.

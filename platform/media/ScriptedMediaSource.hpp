@@ -33,6 +33,7 @@ class ScriptedMediaSource final : public MediaSource {
     std::vector<AssetTrack> tracks() const override { return {}; }
     std::vector<Span> loadedSpans() const override;
     std::optional<std::int64_t> wantedOffset(Micros) const override { return std::nullopt; }
+    std::optional<std::int64_t> offsetAt(Micros) const override { return std::nullopt; }
     bool hasFrameAt(Micros time) const override;
     ImagePtr frameAt(Micros time, Micros* shownTime) override;
     std::optional<Micros> frameTimeAt(Micros) const override;

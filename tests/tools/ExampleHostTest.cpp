@@ -239,6 +239,14 @@ TEST_F(ExampleCommandsTest, SessionsStartFromEitherTokenAndRefuseUnknownOnes) {
     expectContains(unknownSessionToken.summary, {{"error", {{"statusCode", 401}}}});
 }
 
+TEST_F(ExampleCommandsTest, ACountWhoseReplyIsNotJSONFails) {
+    run({"session"});
+    emulator_->server().addReply("GET", "/v1/videos", emulator::Response::text(200, "<html/>"), 1);
+    Run count = run({"count"});
+    EXPECT_EQ(count.exitCode, 1);
+    expectContains(count.summary, {{"ok", false}});
+}
+
 TEST_F(ExampleCommandsTest, AReplyThatNeverEndsTimesOutInsteadOfHangingTheHost) {
     run({"session"});  // the session request itself is not stalled
     emulator_->server().addFault("/v1/videos", emulator::Fault::stallAfter(1));

@@ -247,6 +247,8 @@ TEST_F(PNRequesterTest, SizeHeadersFollowTheirPrecedence) {
         requester.getSize(response({{"Content-Range", "bytes 0-1"}, {"Content-Length", "2"}})), 0);
     EXPECT_EQ(requester.getSize(response({{"Content-Range", "bytes */*"}})), 0);
     EXPECT_EQ(requester.getSize(response({{"Content-Length", "2"}})), 2);
+    EXPECT_EQ(requester.getSize(response({{"Content-Length", "+2"}})), 2);
+    EXPECT_EQ(requester.getSize(response({{"Content-Length", "+-2"}})), 0);
     EXPECT_EQ(requester.getSize(response({})), 0);
     EXPECT_EQ(requester.getSize(nullptr), 0);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "EmulatorFixture.hpp"
 #include "PindleCore/api/PNAuthToken.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
@@ -207,16 +209,32 @@ TEST_F(PNSessionTest, StartSessionCompletesOnceInEveryState) {
     EXPECT_EQ(PNError::fromPlatformError(*broken.wait().second),
               PNError(PNError::sessionNotStarted));
 
-    // Started: at once, with the state and no error, starting nothing.
-    startWith(emulator::BackendEmulator::defaultAPIToken, "alice");
-    session_->setApiToken(std::nullopt);
-    Outcome<std::pair<PNSessionState, std::optional<Error>>> running;
-    session_->startSession([&](PNSessionState state, const std::optional<Error>& error) {
-        running.set({state, error});
-    });
-    EXPECT_EQ(running.calls(), 1);
-    EXPECT_EQ(running.wait().first, PNSessionState::started);
-    EXPECT_FALSE(running.wait().second);
+    // Starting or started, as a host calls it on resume: at once, with the state and no
+    // error, starting nothing; during a first start no application identifier is held yet,
+    // and after it both tokens are.
+    emulator_.server().addFault("/v1/sessions",
+                                emulator::Fault::delayed(std::chrono::milliseconds(300)).times(1));
+    Outcome<Started> first;
+    session_->start(
+        emulator::BackendEmulator::defaultAPIToken, "alice",
+        [&](PNSessionState state, const Dictionary& reply, const std::optional<Error>& error) {
+            first.set({state, reply, error});
+        });
+    for (PNSessionState expected : {PNSessionState::starting, PNSessionState::started}) {
+        if (expected == PNSessionState::started) {
+            ASSERT_EQ(first.wait().state, PNSessionState::started);
+            ASSERT_TRUE(session_->apiToken() && session_->sessionToken());
+        }
+        const auto requests = emulator_.server().requestLog().count();
+        Outcome<std::pair<PNSessionState, std::optional<Error>>> running;
+        session_->startSession([&](PNSessionState state, const std::optional<Error>& error) {
+            running.set({state, error});
+        });
+        EXPECT_EQ(running.calls(), 1);
+        EXPECT_EQ(running.wait().first, expected);
+        EXPECT_FALSE(running.wait().second);
+        EXPECT_EQ(emulator_.server().requestLog().count(), requests);
+    }
 
     // Stopped in API-token mode: a new start, whose outcome the completion reports.
     session_->stop();
@@ -230,6 +248,32 @@ TEST_F(PNSessionTest, StartSessionCompletesOnceInEveryState) {
     EXPECT_EQ(restarted.wait().first, PNSessionState::started);
     EXPECT_FALSE(restarted.wait().second);
     EXPECT_EQ(restarted.calls(), 1);
+}
+
+TEST_F(PNSessionTest, AStopIsNeverOvertakenByTheReplyItSuperseded) {
+    // The stop lands at a different moment of the reply's handling each round; whenever it
+    // lands, the session ends stopped and the last announcement says so.
+    constexpr int rounds = 400;
+    for (int round = 0; round < rounds; ++round) {
+        const auto before = emulator_.server().requestLog().count();
+        Outcome<Started> outcome;
+        session_->start(
+            emulator::BackendEmulator::defaultAPIToken, "alice",
+            [&](PNSessionState state, const Dictionary& reply, const std::optional<Error>& error) {
+                outcome.set({state, reply, error});
+            });
+        ASSERT_TRUE(
+            emulator_.server().requestLog().waitForCount(before + 1, std::chrono::seconds(10)));
+        // Scans the reply's handling a microsecond at a time.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(round);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        session_->stop();
+        outcome.wait();
+        ASSERT_EQ(outcome.calls(), 1);
+        ASSERT_EQ(session_->state(), PNSessionState::stopped) << "round " << round;
+        ASSERT_EQ(posts().back().state, PNSessionState::stopped) << "round " << round;
+    }
 }
 
 }  // namespace

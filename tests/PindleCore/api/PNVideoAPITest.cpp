@@ -158,6 +158,17 @@ TEST_F(PNVideoAPITest, FailedAndUnmappableRepliesCompleteWithoutRecords) {
     ASSERT_TRUE(count.wait().second);
     EXPECT_EQ(count.wait().second->userInfo().at("statusCode"), Value(500));
 
+    // A success status whose body yields no list fails the count as it fails the lists.
+    emulator_.server().addReply("GET", "/v1/videos", emulator::Response::text(200, "<html/>"), 1);
+    Outcome<std::pair<std::int64_t, std::optional<Error>>> unmappable;
+    PNVideoAPI::shared().videosCountByTags(
+        {}, {}, [&](std::int64_t total, const std::optional<Error>& error) {
+            unmappable.set({total, error});
+        });
+    EXPECT_EQ(unmappable.wait().first, 0);
+    ASSERT_TRUE(unmappable.wait().second);
+    EXPECT_EQ(PNError::fromPlatformError(*unmappable.wait().second), PNError(PNError::unknown));
+
     emulator_.server().addJSONReply("GET", "/v1/videos/" + firstID_, 200, {{"id", 5}}, {}, 1);
     Outcome<std::pair<std::shared_ptr<PNVideo>, std::optional<Error>>> single;
     PNVideoAPI::shared().video(

@@ -65,6 +65,14 @@ TEST_F(LegacyReachabilityTest, FlagsBecomeStatusesAndTexts) {
     source_->setFlags(std::nullopt);  // the flags cannot be read
     EXPECT_EQ(reachability->currentReachabilityStatus(), NetworkStatus::NotReachable);
     EXPECT_EQ(reachability->currentReachabilityFlags(), "-- -------");
+
+    // A host name target, under both spellings hosts use.
+    source_->setFlags(Flag::reachable);
+    for (const auto& byName : {Reachability::reachabilityWithHostname("example.com"),
+                               Reachability::reachabilityWithHostName("example.com")}) {
+        ASSERT_TRUE(byName);
+        EXPECT_EQ(byName->currentReachabilityStatus(), NetworkStatus::ReachableViaWiFi);
+    }
 }
 
 TEST_F(LegacyReachabilityTest, ChangesCallTheBlocksAndPostOnTheMainQueue) {

@@ -42,6 +42,8 @@ TEST(PNJSONParserTest, ListTotalComesFromTheHeaderWhenItIsAnInteger) {
         {"header in other case", Dictionary{{"Video-Total-Count", "137"}}, 137},
         {"no headers", std::nullopt, 10},
         {"no such header", Dictionary{{"other", "5"}}, 10},
+        {"with a plus sign", Dictionary{{"video-total-count", "+137"}}, 137},
+        {"with two signs", Dictionary{{"video-total-count", "+-137"}}, 10},
         {"not an integer", Dictionary{{"video-total-count", "abc"}}, 10},
         {"not a string", Dictionary{{"video-total-count", 137}}, 10},
     };

@@ -76,6 +76,9 @@ TEST_F(PNVideoMetadataTest, HiddenEntriesAreKeptButNotShown) {
     for (auto [text, value] :
          std::vector<std::pair<const char*, std::int64_t>>{{"+4", 4},
                                                            {"-4", -4},
+                                                           {"+-4", 0},
+                                                           {"-+4", 0},
+                                                           {"++4", 0},
                                                            {"4.5", 0},
                                                            {" 4", 0},
                                                            {"four", 0},

@@ -236,8 +236,10 @@ TEST_F(PNVideoSyncServiceTest, AnEditTheStoreCannotKeepIsReportedAndStillSent) {
                          }));
 
     // Once the store takes writes again, edits kept in memory reach it first, in order.
-    emulator_.server().addFault(path(ids_[2]),
-                                emulator::Fault::closeImmediately().onlyFor("PUT").times(1));
+    // Held up, so that the edit is still pending while the next one is queued.
+    emulator_.server().addFault(
+        path(ids_[2]),
+        emulator::Fault::delayed(std::chrono::milliseconds(1000)).onlyFor("PUT").times(1));
     EXPECT_TRUE(full->queue(ids_[2], "PNVideo", "tags", Value(StringSet{"late"})));
     diskFull = false;
     EXPECT_TRUE(full->queue(ids_[3], "PNVideo", "tags", Value(StringSet{"later"})));

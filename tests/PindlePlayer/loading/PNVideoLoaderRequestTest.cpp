@@ -169,6 +169,34 @@ TEST_F(PNVideoLoaderRequestTest, AWholeFileReplyToARangeLeavesTheCacheExact) {
     EXPECT_TRUE(*cached == Data(file.begin(), file.end()));
 }
 
+TEST_F(PNVideoLoaderRequestTest, RepliesWithoutAUsableFileLeaveTheCacheEmptyAndEndTheRequest) {
+    cache_ = makeCache();
+    // An error page: none of its bytes reach the cache or the read.
+    emulator_.server().addReply(
+        "GET", "/v/gone.mp4",
+        emulator::Response::text(404, "<html><body>gone</body></html>", "text/html"));
+    const auto gone = *platform::URL::fromString(emulator_.baseURL() + "/v/gone.mp4");
+    auto read = std::make_shared<RecordingListener>("r", PNByteRange{0, -1});
+    auto failed = request(videoAt(gone), {read});
+    runDownloads(failed, 1);
+    EXPECT_EQ(cache_->dataSize(gone), std::nullopt);
+    EXPECT_EQ(cache_->knownSize(gone), std::nullopt);
+    EXPECT_TRUE(read->bytes().empty());
+
+    // A reply that never tells the file's length: nothing is recorded as its length, and a
+    // download that ran to its end counts as complete instead of starting over for ever.
+    emulator_.server().addReply("GET", "/v/unsized.mp4",
+                                emulator::Response::text(206, "0123456789", "video/mp4")
+                                    .withHeader("Content-Range", "bytes 0-9/*"));
+    const auto unsized = *platform::URL::fromString(emulator_.baseURL() + "/v/unsized.mp4");
+    auto made = request(videoAt(unsized));
+    runDownloads(made, 1);
+    EXPECT_TRUE(made->isCompleted());
+    EXPECT_FALSE(made->isRequesting());
+    EXPECT_EQ(cache_->knownSize(unsized), std::nullopt);
+    EXPECT_EQ(rangesAsked("/v/unsized.mp4").size(), 1u);
+}
+
 TEST_F(PNVideoLoaderRequestTest, AVideoWithNeitherAddressNorRecordingCompletesItsReadsUnavailable) {
     cache_ = makeCache();
     PNVideo::Fields fields;
