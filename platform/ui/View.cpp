@@ -1,11 +1,13 @@
 #include "platform/ui/View.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "platform/ui/LayoutSolver.hpp"
 #include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
+#include "platform/ui/ViewAnimation.hpp"
 #include "platform/ui/Window.hpp"
 
 namespace pindle::platform::ui {
@@ -70,6 +72,8 @@ Rect View::frame() const {
 
 void View::setFrame(const Rect& frame) {
     const Size oldSize = layer_->bounds().size;
+    recordAnimation("position", Coder::encodeRect(Rect{layer_->position(), Size{}}));
+    recordAnimation("bounds", Coder::encodeRect(layer_->bounds()));
     willChangeValueForKey("frame");
     layer_->setFrame(frame);
     didChangeValueForKey("frame");
@@ -82,6 +86,7 @@ Rect View::bounds() const {
 
 void View::setBounds(const Rect& bounds) {
     const Size oldSize = layer_->bounds().size;
+    recordAnimation("bounds", Coder::encodeRect(layer_->bounds()));
     layer_->setBounds(bounds);
     sizeChanged(oldSize, layer_->bounds().size);
 }
@@ -91,6 +96,7 @@ Point View::center() const {
 }
 
 void View::setCenter(Point center) {
+    recordAnimation("position", Coder::encodeRect(Rect{layer_->position(), Size{}}));
     layer_->setPosition(center);
 }
 
@@ -99,6 +105,7 @@ AffineTransform View::transform() const {
 }
 
 void View::setTransform(const AffineTransform& transform) {
+    recordAnimation("transform", Value());
     layer_->setTransform(transform);
 }
 
@@ -107,6 +114,7 @@ double View::alpha() const {
 }
 
 void View::setAlpha(double alpha) {
+    recordAnimation("opacity", layer_->opacity());
     willChangeValueForKey("alpha");
     layer_->setOpacity(alpha);
     didChangeValueForKey("alpha");
@@ -137,6 +145,7 @@ Color View::backgroundColor() const {
 }
 
 void View::setBackgroundColor(Color colour) {
+    recordAnimation("backgroundColor", Value());
     layer_->setBackgroundColor(colour);
 }
 
@@ -490,6 +499,47 @@ void View::uninstallConstraint(const LayoutConstraint* constraint) {
                                           return c.get() == constraint;
                                       }),
                        constraints_.end());
+}
+
+namespace {
+
+std::atomic<unsigned> lastOptions{0};
+
+TimingFunction timingFor(unsigned options) {
+    switch (options & View::AnimationOptions::curveMask) {
+        case View::AnimationOptions::curveEaseIn:
+            return TimingFunction::easeIn;
+        case View::AnimationOptions::curveEaseOut:
+            return TimingFunction::easeOut;
+        case View::AnimationOptions::curveLinear:
+            return TimingFunction::linear;
+        default:
+            return TimingFunction::easeInEaseOut;
+    }
+}
+
+}  // namespace
+
+void View::animate(double duration, double delay, unsigned options,
+                   const std::function<void()>& animations,
+                   std::function<void(bool finished)> completion) {
+    lastOptions = options;
+    std::make_shared<ViewAnimation>(duration, delay, timingFor(options), std::move(completion))
+        ->run(animations);
+}
+
+void View::animate(double duration, const std::function<void()>& animations,
+                   std::function<void(bool finished)> completion) {
+    animate(duration, 0, AnimationOptions::curveEaseInOut, animations, std::move(completion));
+}
+
+unsigned View::lastAnimationOptions() {
+    return lastOptions.load();
+}
+
+void View::recordAnimation(const char* key, Value from) {
+    if (auto transaction = ViewAnimation::current())
+        transaction->record(*layer_, key, std::move(from));
 }
 
 LayoutAnchor View::anchor(LayoutAttribute attribute) {

@@ -24,6 +24,7 @@
 // runs the layout pass, with no lock held.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,33 @@ class View : public KeyValueObservable {
     // Observable keys: "frame" (a rectangle as Coder::encodeRect gives it), "hidden",
     // "alpha". Subclasses add their own and fall back to this.
     Value valueForKey(std::string_view key) const override;
+
+    // Bits of View::animate's options: what the caller asked for is recorded
+    // (lastAnimationOptions); the curve picks the timing of the recorded animations.
+    struct AnimationOptions {
+        static constexpr unsigned layoutSubviews = 1u << 0;
+        static constexpr unsigned allowUserInteraction = 1u << 1;
+        static constexpr unsigned beginFromCurrentState = 1u << 2;
+        static constexpr unsigned curveEaseInOut = 0u << 16;
+        static constexpr unsigned curveEaseIn = 1u << 16;
+        static constexpr unsigned curveEaseOut = 2u << 16;
+        static constexpr unsigned curveLinear = 3u << 16;
+        static constexpr unsigned curveMask = 3u << 16;
+    };
+
+    // Runs `animations` at once: the model values it sets are final when this returns, and
+    // each animatable change (frame, bounds, centre, alpha, transform, background colour) runs
+    // as an animation of the view's layer over `duration` after `delay`, on Clock. The
+    // completion runs once on the main queue: with true after delay + duration, with false
+    // as soon as one of the animations is removed (Layer::removeAllAnimations) or replaced
+    // by a later animation of the same property. See ViewAnimation.
+    static void animate(double duration, double delay, unsigned options,
+                        const std::function<void()>& animations,
+                        std::function<void(bool finished)> completion = {});
+    static void animate(double duration, const std::function<void()>& animations,
+                        std::function<void(bool finished)> completion = {});
+    // The options of the last animate call of the process.
+    static unsigned lastAnimationOptions();
 
     // intrinsicContentSize() component meaning "no natural size on this axis".
     static constexpr double noIntrinsicMetric = -1;
@@ -180,6 +208,8 @@ class View : public KeyValueObservable {
     friend class Window;
 
     LayoutAnchor anchor(LayoutAttribute attribute);
+    // Records an animation of `key` from `from` when a View::animate block is running.
+    void recordAnimation(const char* key, Value from);
     void sizeChanged(Size oldSize, Size newSize);
     void autoresizeSubviews(Size oldSize, Size newSize);
     void insertSubviewLocked(const ViewPtr& view, std::size_t index);
