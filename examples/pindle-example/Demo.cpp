@@ -60,6 +60,7 @@ class DemoRun {
         bool ok = startSession() && listAndPage() && get() && download() && remove() && upload();
         ok = stopSession() && ok;
         emulator_.stop();
+        platform::NetworkReachabilitySource::setCurrent(formerReachability_);
         return ok;
     }
 
@@ -82,6 +83,7 @@ class DemoRun {
             return report("emulator", false, {{"error", error}});
         PNAPIConstants::setGateway("127.0.0.1:" + std::to_string(emulator_.port()), false);
         // The emulator is on this machine: within reach whatever the machine's network says.
+        formerReachability_ = platform::NetworkReachabilitySource::current();
         platform::NetworkReachabilitySource::setCurrent(
             std::make_shared<platform::ScriptedReachabilitySource>(
                 platform::NetworkReachabilityFlag::reachable));
@@ -273,6 +275,7 @@ class DemoRun {
     }
 
     std::shared_ptr<JsonLines> out_;
+    std::shared_ptr<platform::NetworkReachabilitySource> formerReachability_;
     BackendEmulator emulator_;
     BlockingClient client_;
     platform::NotificationCenter::ScopedRegistration stateChanges_;
