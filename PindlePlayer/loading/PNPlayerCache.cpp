@@ -21,6 +21,8 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/log/SystemLog.hpp"
+#include "platform/log/SystemLogMessage.hpp"
 #include "platform/media/Image.hpp"
 
 namespace pindle {
@@ -28,6 +30,9 @@ namespace pindle {
 namespace {
 
 constexpr double thumbnailQuality = 0.5;
+constexpr std::uint64_t largestSizesFile = 16 * 1024 * 1024;
+constexpr const char* systemLogSender = "PindlePlayer";
+constexpr const char* systemLogFacility = "local.pindle.pinlet";
 constexpr std::int64_t bytesPerKilobyte = 1024;
 const PNVideoResolution allResolutions[] = {PNVideoResolution::r720p, PNVideoResolution::r540p,
                                             PNVideoResolution::r360p};
@@ -127,12 +132,19 @@ void PNPlayerCache::createCacheDir() {
     // only when nothing of its name is there.
     fileManager_.createDirectory(documents_, true);
     if (auto error = fileManager_.createDirectory(folder_, false)) {
-        logger_.log("Unable to create directory " + error->description());
+        platform::SystemLogMessage message;
+        message.set(platform::SystemLogMessage::keyMessage,
+                    "Unable to create directory " + error->description());
+        platform::SystemLog::shared().send(std::move(message), systemLogSender, systemLogFacility);
         isFileCacheEnabled_ = false;
     }
 }
 
 void PNPlayerCache::loadSizes() {
+    // A sizes file this large was not written by us: leave it unread rather than take it in.
+    const auto attributes = fileManager_.attributesOfItem(sizesFile_);
+    if (!attributes || attributes->size > largestSizesFile)
+        return;
     auto contents = fileManager_.contentsOfFile(sizesFile_);
     if (!contents)
         return;
