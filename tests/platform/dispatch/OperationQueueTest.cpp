@@ -82,10 +82,13 @@ class ManualAsyncOperation : public Operation {
 class Announcements {
   public:
     void observe(Operation& operation) {
-        operation.addObserver([this](const std::string& key, Operation::Phase phase) {
-            std::lock_guard lock(mutex_);
-            entries_.push_back((phase == Operation::Phase::will ? "will " : "did ") + key);
-        });
+        for (const char* key : {"isCancelled", "isExecuting", "isFinished", "isPending"}) {
+            operation.observe(
+                key, static_cast<unsigned>(KVOOption::prior), [this](const KVOChange& change) {
+                    std::lock_guard lock(mutex_);
+                    entries_.push_back((change.isPrior ? "will " : "did ") + change.keyPath);
+                });
+        }
     }
     Entries entries() const {
         std::lock_guard lock(mutex_);
@@ -124,13 +127,18 @@ TEST(OperationTest, CancelledBeforeStartFinishesWithoutRunningMain) {
                                        "did isFinished"}));
 }
 
-TEST(OperationTest, RemovedObserverHearsNothingMore) {
+TEST(OperationTest, ObserversReadTheStateTheyAreToldAbout) {
     auto operation = std::make_shared<BlockOperation>([] {});
+    std::vector<bool> finished;
+    auto token = operation->observe(
+        "isFinished", KVOOption::initial | KVOOption::newValue,
+        [&](const KVOChange& change) { finished.push_back(*change.newValue.asBool()); });
     int heard = 0;
-    auto token = operation->addObserver([&](const std::string&, Operation::Phase) { ++heard; });
-    operation->removeObserver(token);
+    operation->removeObservation(
+        operation->observe("isExecuting", 0, [&](const KVOChange&) { ++heard; }));
     operation->start();
     EXPECT_EQ(heard, 0);
+    EXPECT_EQ(finished, (std::vector<bool>{false, true}));
 }
 
 TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItAnnouncesFinished) {
