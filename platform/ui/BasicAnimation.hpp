@@ -23,6 +23,8 @@ struct BasicAnimation {
     // Called once on the main queue: with true when the animation ran its duration, with
     // false when it was removed or replaced before that.
     std::function<void(bool finished)> didStop;
+    // Seconds after add() before it starts; until then it shows fromValue.
+    double delay = 0;
 
     // The eased fraction of progress `t` in [0, 1].
     static double ease(TimingFunction timing, double t);

@@ -207,7 +207,7 @@ void Layer::removeFromSuperlayerLocked() {
 
 void Layer::add(BasicAnimation animation, const std::string& key) {
     UIThreadChecker::recordMutation("Layer::add");
-    const double duration = std::max(0.0, animation.duration);
+    const double duration = std::max(0.0, animation.duration) + std::max(0.0, animation.delay);
     std::vector<std::function<void()>> stops;
     std::uint64_t id = 0;
     {
@@ -308,7 +308,9 @@ Value Layer::presentationValue(const std::string& key) const {
         const auto to = a.toValue.isNull() ? model.asDouble() : a.toValue.asDouble();
         if (!from || !to)
             continue;
-        const double elapsed = uptimeSeconds() - running.beginTime;
+        const double elapsed = uptimeSeconds() - running.beginTime - a.delay;
+        if (elapsed < 0)
+            return *from;
         if (a.duration <= 0 || elapsed >= a.duration)
             continue;
         const double t = BasicAnimation::ease(a.timing, elapsed / a.duration);

@@ -1,11 +1,14 @@
 #include "platform/ui/View.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
+#include "platform/ui/GestureRecognizer.hpp"
 #include "platform/ui/LayoutSolver.hpp"
 #include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
+#include "platform/ui/ViewAnimation.hpp"
 #include "platform/ui/Window.hpp"
 
 namespace pindle::platform::ui {
@@ -70,6 +73,8 @@ Rect View::frame() const {
 
 void View::setFrame(const Rect& frame) {
     const Size oldSize = layer_->bounds().size;
+    recordAnimation("position", Coder::encodeRect(Rect{layer_->position(), Size{}}));
+    recordAnimation("bounds", Coder::encodeRect(layer_->bounds()));
     willChangeValueForKey("frame");
     layer_->setFrame(frame);
     didChangeValueForKey("frame");
@@ -82,6 +87,7 @@ Rect View::bounds() const {
 
 void View::setBounds(const Rect& bounds) {
     const Size oldSize = layer_->bounds().size;
+    recordAnimation("bounds", Coder::encodeRect(layer_->bounds()));
     layer_->setBounds(bounds);
     sizeChanged(oldSize, layer_->bounds().size);
 }
@@ -91,6 +97,7 @@ Point View::center() const {
 }
 
 void View::setCenter(Point center) {
+    recordAnimation("position", Coder::encodeRect(Rect{layer_->position(), Size{}}));
     layer_->setPosition(center);
 }
 
@@ -99,6 +106,7 @@ AffineTransform View::transform() const {
 }
 
 void View::setTransform(const AffineTransform& transform) {
+    recordAnimation("transform", Value());
     layer_->setTransform(transform);
 }
 
@@ -107,6 +115,7 @@ double View::alpha() const {
 }
 
 void View::setAlpha(double alpha) {
+    recordAnimation("opacity", layer_->opacity());
     willChangeValueForKey("alpha");
     layer_->setOpacity(alpha);
     didChangeValueForKey("alpha");
@@ -137,6 +146,7 @@ Color View::backgroundColor() const {
 }
 
 void View::setBackgroundColor(Color colour) {
+    recordAnimation("backgroundColor", Value());
     layer_->setBackgroundColor(colour);
 }
 
@@ -492,6 +502,47 @@ void View::uninstallConstraint(const LayoutConstraint* constraint) {
                        constraints_.end());
 }
 
+namespace {
+
+std::atomic<unsigned> lastOptions{0};
+
+TimingFunction timingFor(unsigned options) {
+    switch (options & View::AnimationOptions::curveMask) {
+        case View::AnimationOptions::curveEaseIn:
+            return TimingFunction::easeIn;
+        case View::AnimationOptions::curveEaseOut:
+            return TimingFunction::easeOut;
+        case View::AnimationOptions::curveLinear:
+            return TimingFunction::linear;
+        default:
+            return TimingFunction::easeInEaseOut;
+    }
+}
+
+}  // namespace
+
+void View::animate(double duration, double delay, unsigned options,
+                   const std::function<void()>& animations,
+                   std::function<void(bool finished)> completion) {
+    lastOptions = options;
+    std::make_shared<ViewAnimation>(duration, delay, timingFor(options), std::move(completion))
+        ->run(animations);
+}
+
+void View::animate(double duration, const std::function<void()>& animations,
+                   std::function<void(bool finished)> completion) {
+    animate(duration, 0, AnimationOptions::curveEaseInOut, animations, std::move(completion));
+}
+
+unsigned View::lastAnimationOptions() {
+    return lastOptions.load();
+}
+
+void View::recordAnimation(const char* key, Value from) {
+    if (auto transaction = ViewAnimation::current())
+        transaction->record(*layer_, key, std::move(from));
+}
+
 LayoutAnchor View::anchor(LayoutAttribute attribute) {
     return LayoutAnchor(std::static_pointer_cast<View>(shared_from_this()), attribute);
 }
@@ -563,6 +614,48 @@ ImagePtr View::snapshotImage(double scale) {
     context->translate(b.width() / 2 - position.x, b.height() / 2 - position.y);
     layer_->render(*context);
     return context->makeImage();
+}
+
+ViewPtr View::hitTest(Point point) {
+    if (isHidden() || !isUserInteractionEnabled() || alpha() < 0.01 || !bounds().contains(point))
+        return nullptr;
+    const auto children = subviews();
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        if (auto hit = (*it)->hitTest((*it)->convertPointFrom(point, this)))
+            return hit;
+    }
+    return std::static_pointer_cast<View>(shared_from_this());
+}
+
+void View::addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+    if (!recognizer)
+        return;
+    UIThreadChecker::recordMutation("View::addGestureRecognizer");
+    {
+        UIGuard lock(UILock::mutex());
+        if (std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer) !=
+            gestureRecognizers_.end())
+            return;
+        gestureRecognizers_.push_back(recognizer);
+    }
+    recognizer->attach(std::static_pointer_cast<View>(shared_from_this()));
+}
+
+void View::removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+    UIThreadChecker::recordMutation("View::removeGestureRecognizer");
+    {
+        UIGuard lock(UILock::mutex());
+        auto it = std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer);
+        if (it == gestureRecognizers_.end())
+            return;
+        gestureRecognizers_.erase(it);
+    }
+    recognizer->attach({});
+}
+
+std::vector<std::shared_ptr<GestureRecognizer>> View::gestureRecognizers() const {
+    UIGuard lock(UILock::mutex());
+    return gestureRecognizers_;
 }
 
 }  // namespace pindle::platform::ui

@@ -24,6 +24,7 @@
 // runs the layout pass, with no lock held.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ namespace pindle::platform::ui {
 
 class View;
 class Window;
+class GestureRecognizer;
+struct Touch;
 using ViewPtr = std::shared_ptr<View>;
 
 class View : public KeyValueObservable {
@@ -67,6 +70,33 @@ class View : public KeyValueObservable {
     // Observable keys: "frame" (a rectangle as Coder::encodeRect gives it), "hidden",
     // "alpha". Subclasses add their own and fall back to this.
     Value valueForKey(std::string_view key) const override;
+
+    // Bits of View::animate's options: what the caller asked for is recorded
+    // (lastAnimationOptions); the curve picks the timing of the recorded animations.
+    struct AnimationOptions {
+        static constexpr unsigned layoutSubviews = 1u << 0;
+        static constexpr unsigned allowUserInteraction = 1u << 1;
+        static constexpr unsigned beginFromCurrentState = 1u << 2;
+        static constexpr unsigned curveEaseInOut = 0u << 16;
+        static constexpr unsigned curveEaseIn = 1u << 16;
+        static constexpr unsigned curveEaseOut = 2u << 16;
+        static constexpr unsigned curveLinear = 3u << 16;
+        static constexpr unsigned curveMask = 3u << 16;
+    };
+
+    // Runs `animations` at once: the model values it sets are final when this returns, and
+    // each animatable change (frame, bounds, centre, alpha, transform, background colour) runs
+    // as an animation of the view's layer over `duration` after `delay`, on Clock. The
+    // completion runs once on the main queue: with true after delay + duration, with false
+    // as soon as one of the animations is removed (Layer::removeAllAnimations) or replaced
+    // by a later animation of the same property. See ViewAnimation.
+    static void animate(double duration, double delay, unsigned options,
+                        const std::function<void()>& animations,
+                        std::function<void(bool finished)> completion = {});
+    static void animate(double duration, const std::function<void()>& animations,
+                        std::function<void(bool finished)> completion = {});
+    // The options of the last animate call of the process.
+    static unsigned lastAnimationOptions();
 
     // intrinsicContentSize() component meaning "no natural size on this axis".
     static constexpr double noIntrinsicMetric = -1;
@@ -155,6 +185,20 @@ class View : public KeyValueObservable {
     Rect convertRectTo(const Rect& rect, const View* view) const;
     Rect convertRectFrom(const Rect& rect, const View* view) const;
 
+    // The deepest visible, interaction-enabled view under `point` (in this view's
+    // coordinates), this view included; null when the point is outside or the view takes no
+    // touches.
+    virtual ViewPtr hitTest(Point point);
+    void addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
+    void removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
+    std::vector<std::shared_ptr<GestureRecognizer>> gestureRecognizers() const;
+
+    // Touches the window delivers to the view it hit (see Window::sendEvent).
+    virtual void touchesBegan(const Touch&) {}
+    virtual void touchesMoved(const Touch&) {}
+    virtual void touchesEnded(const Touch&) {}
+    virtual void touchesCancelled(const Touch&) {}
+
     // A picture of this view and its subtree at `scale` pixels per point, after a layout
     // pass. It draws background colours, images, video frames, opacity and clipping; text is
     // not rasterised (labels and titles are checked as properties). Null for an empty view.
@@ -180,6 +224,8 @@ class View : public KeyValueObservable {
     friend class Window;
 
     LayoutAnchor anchor(LayoutAttribute attribute);
+    // Records an animation of `key` from `from` when a View::animate block is running.
+    void recordAnimation(const char* key, Value from);
     void sizeChanged(Size oldSize, Size newSize);
     void autoresizeSubviews(Size oldSize, Size newSize);
     void insertSubviewLocked(const ViewPtr& view, std::size_t index);
@@ -195,6 +241,7 @@ class View : public KeyValueObservable {
     std::weak_ptr<View> superview_;
     std::vector<ViewPtr> subviews_;
     std::vector<LayoutConstraintPtr> constraints_;
+    std::vector<std::shared_ptr<GestureRecognizer>> gestureRecognizers_;
     ContentMode contentMode_ = ContentMode::scaleToFill;
     int tag_ = 0;
     bool userInteractionEnabled_ = true;
