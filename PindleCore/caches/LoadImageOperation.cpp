@@ -22,7 +22,7 @@ std::shared_ptr<platform::URLSessionDataTask> LoadImageOperation::dataTask() con
 
 bool LoadImageOperation::add(const LoadImageSubscriptionPtr& subscription) {
     std::lock_guard lock(mutex_);
-    if (delivered_)
+    if (delivered_ || closed_)
         return false;
     subscriptions_.push_back(subscription);
     return true;
@@ -37,6 +37,10 @@ void LoadImageOperation::remove(const LoadImageSubscriptionPtr& subscription) {
             return;
         subscriptions_.erase(found);
         lastLeft = subscriptions_.empty() && !delivered_;
+        // Closed in the same step, so no request can join between the last one leaving and
+        // the cancellation, and wait for a result that never comes.
+        if (lastLeft)
+            closed_ = true;
     }
     if (lastLeft)
         cancel();

@@ -43,7 +43,8 @@ class LoadImageOperation : public PNAsyncOperation {
     std::shared_ptr<platform::URLSessionDataTask> dataTask() const;
 
     // Joins a subscription. False, adding nothing, when the result has already been handed
-    // out: the caller must serve that subscription another way.
+    // out or the last subscription has left (the operation is being cancelled): the caller
+    // must serve that subscription another way.
     bool add(const LoadImageSubscriptionPtr& subscription);
     // Lets a subscription go; when it was the last one and no result has been handed out,
     // cancels the operation.
@@ -63,6 +64,8 @@ class LoadImageOperation : public PNAsyncOperation {
     std::vector<LoadImageSubscriptionPtr> subscriptions_;     // guarded by mutex_
     std::shared_ptr<platform::URLSessionDataTask> dataTask_;  // guarded by mutex_
     bool delivered_ = false;                                  // guarded by mutex_
+    // The last subscription left before the result: no one may join any more.
+    bool closed_ = false;  // guarded by mutex_
 };
 
 using LoadImageOperationPtr = std::shared_ptr<LoadImageOperation>;

@@ -56,10 +56,6 @@ void PNLocalVideoCache::setLimitSize(std::int64_t bytes) {
 
 void PNLocalVideoCache::resetCache() {
     ++resets_;
-    {
-        std::lock_guard lock(mutex_);
-        cache_.clear();
-    }
     auto& manager = PNUploadingStateManager::shared();
     for (const auto& record : manager.nonRecordered()) remove(record->videoID());
     for (const auto& record : manager.uploaded()) remove(record->videoID());
@@ -67,10 +63,24 @@ void PNLocalVideoCache::resetCache() {
     auto records = manager.recordered();
     std::stable_sort(records.begin(), records.end(),
                      [](const auto& a, const auto& b) { return a->createdAt() < b->createdAt(); });
+    // The new index is built aside and swapped in whole, so lookups meanwhile see the former
+    // one rather than an empty or half-filled one. Uploaded records are gone by now, so
+    // nothing can be evicted while rebuilding.
     const auto& token = PNTokenObject::sharedInstance();
-    for (const auto& record : records)
-        if (auto video = PNUploadingStateToPNVideoMapper::videoObject(*record, token))
-            put(video, token);
+    std::vector<Entry> rebuilt;
+    for (const auto& record : records) {
+        auto video = PNUploadingStateToPNVideoMapper::videoObject(*record, token);
+        if (!video || !PNSafePath::isSafeIdentifier(video->videoID()))
+            continue;
+        const std::int64_t size = filesSize(video->videoID());
+        if (size < 1) {
+            remove(video->videoID());
+            continue;
+        }
+        insertEntry(rebuilt, Entry{video, size});
+    }
+    std::lock_guard lock(mutex_);
+    cache_.swap(rebuilt);
 }
 
 std::optional<platform::URL> PNLocalVideoCache::videoLocalMediaURL(
@@ -99,21 +109,37 @@ void PNLocalVideoCache::add(const PNVideoPtr& video, std::int64_t size) {
     std::set<std::string> finished;
     for (const auto& record : PNUploadingStateManager::shared().uploaded())
         finished.insert(record->videoID());
-    std::vector<std::string> evicted;
-    {
-        std::lock_guard lock(mutex_);
-        auto same = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
-            return entry.video->videoID() == video->videoID();
-        });
-        if (same != cache_.end())
-            cache_.erase(same);
-        evicted = checkSize(size, finished);
-        auto later = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
-            return createdLater(*entry.video, *video);
-        });
-        cache_.insert(later, Entry{video, size});
+    // Evicted videos are removed whole (files, record, notification) before the new entry goes
+    // in; the mutex is released for that, so room is made again until nothing more has to go.
+    for (;;) {
+        std::vector<std::string> evicted;
+        {
+            std::lock_guard lock(mutex_);
+            evicted = checkSize(size, finished, video->videoID());
+            if (evicted.empty()) {
+                insertEntry(cache_, Entry{video, size});
+                return;
+            }
+        }
+        for (const auto& videoID : evicted) remove(videoID);
     }
-    for (const auto& videoID : evicted) remove(videoID);
+}
+
+void PNLocalVideoCache::insertEntry(std::vector<Entry>& index, Entry entry) {
+    std::erase_if(index, [&](const Entry& existing) {
+        return existing.video->videoID() == entry.video->videoID();
+    });
+    auto later = std::find_if(index.begin(), index.end(), [&](const Entry& existing) {
+        return createdLater(*existing.video, *entry.video);
+    });
+    index.insert(later, std::move(entry));
+}
+
+std::int64_t PNLocalVideoCache::filesSize(const std::string& videoID) const {
+    std::int64_t size = 0;
+    for (const auto& path : filePaths(videoID))
+        size += PNFileSystemHelper::fileSize(platform::URL::fileURLWithPath(path));
+    return size;
 }
 
 void PNLocalVideoCache::put(const PNVideoPtr& video,
@@ -127,9 +153,7 @@ void PNLocalVideoCache::put(const PNVideoPtr& video,
                    video->videoID().c_str());
         return;
     }
-    std::int64_t size = 0;
-    for (const auto& path : filePaths(video->videoID()))
-        size += PNFileSystemHelper::fileSize(platform::URL::fileURLWithPath(path));
+    const std::int64_t size = filesSize(video->videoID());
     if (size < 1)
         remove(video->videoID());
     else
@@ -247,16 +271,20 @@ std::vector<std::string> PNLocalVideoCache::filePaths(const std::string& videoID
 }
 
 std::vector<std::string> PNLocalVideoCache::checkSize(std::int64_t size,
-                                                      const std::set<std::string>& finished) {
+                                                      const std::set<std::string>& finished,
+                                                      const std::string& entering) {
     std::vector<std::string> evicted;
+    // The entry being replaced does not count: its new size does.
     auto total = [&] {
         std::int64_t sum = size;
-        for (const auto& entry : cache_) sum += entry.size;
+        for (const auto& entry : cache_)
+            if (entry.video->videoID() != entering)
+                sum += entry.size;
         return sum;
     };
     while (total() > limitSize_) {
         auto oldest = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {
-            return finished.contains(entry.video->videoID());
+            return entry.video->videoID() != entering && finished.contains(entry.video->videoID());
         });
         if (oldest == cache_.end())
             break;

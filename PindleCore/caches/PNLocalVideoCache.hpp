@@ -22,7 +22,9 @@
 // upload notifications, which run under the manager's lock, may use this cache. Path builders
 // and resolutions() take no lock. A removal (direct, by eviction or by resetCache) takes the
 // entry off the index at once and deletes the files and the record just after, outside the
-// mutex; resetCache() is not atomic towards concurrent readers.
+// mutex; a video evicted to make room is removed whole before the new entry goes in.
+// resetCache() builds the new index aside and swaps it in under the mutex, so concurrent
+// lookups see the former index or the new one, never an empty one.
 #pragma once
 
 #include <atomic>
@@ -108,9 +110,14 @@ class PNLocalVideoCache {
     // The paths of every file of the video, each once.
     std::vector<std::string> filePaths(const std::string& videoID) const;
     // Takes entries of `finished` uploads off the front of the index until `size` more bytes
-    // fit; returns their identifiers for removal once the mutex is released.
-    // REQUIRES: mutex_ is held.
-    std::vector<std::string> checkSize(std::int64_t size, const std::set<std::string>& finished);
+    // fit in place of the entry of `entering`; returns their identifiers for removal once the
+    // mutex is released. REQUIRES: mutex_ is held.
+    std::vector<std::string> checkSize(std::int64_t size, const std::set<std::string>& finished,
+                                       const std::string& entering);
+    // Puts the entry in creation-date order, in place of any entry of the same video.
+    static void insertEntry(std::vector<Entry>& index, Entry entry);
+    // The bytes of every file of the video.
+    std::int64_t filesSize(const std::string& videoID) const;
 
     mutable std::mutex mutex_;
     std::vector<Entry> cache_;                   // guarded by mutex_

@@ -29,6 +29,17 @@ std::optional<std::string> PCacheManager::pathForMOVVideoCache(const std::string
     return PNSafePath::forIdentifier(cacheVideoDirectoryPath(), videoID, ".mov");
 }
 
+std::string PCacheManager::conversionDirectoryPath() const {
+    const std::string folder = cacheVideoDirectoryPath() + "/converting";
+    platform::FileManager::defaultManager().createDirectory(folder, true);
+    return folder;
+}
+
+std::optional<std::string> PCacheManager::pathForConversionOutput(
+    const std::string& videoID) const {
+    return PNSafePath::forIdentifier(conversionDirectoryPath(), videoID, ".mp4");
+}
+
 std::optional<std::string> PCacheManager::pathForVideoCache(const std::string& videoID,
                                                             const std::string& resolution) const {
     return PNSafePath::forIdentifier(cacheVideoDirectoryPath(), videoID, "_" + resolution + ".mp4");

@@ -34,6 +34,11 @@ class PCacheManager {
     std::vector<std::string> resolutionsForVideoCache(const std::string& videoID) const;
     std::vector<std::string> pathesForVideoCache(const std::string& videoID) const;
 
+    // Where conversions write until their output is moved into place: the folder "converting"
+    // of the cache folder (created when missing), one file per video, "<id>.mp4".
+    std::string conversionDirectoryPath() const;
+    std::optional<std::string> pathForConversionOutput(const std::string& videoID) const;
+
   private:
     PCacheManager() = default;
 };

@@ -1,16 +1,25 @@
 #include "PindleCore/uploads/PDataRangeUploadingOperation.hpp"
 
+#include <chrono>
+#include <condition_variable>
+#include <set>
+#include <string_view>
+
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/api/PNVideoAPI.hpp"
+#include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/device/PBandwidthService.hpp"
 #include "PindleCore/device/PFileSystemUtil.hpp"
 #include "PindleCore/logging/PLog.hpp"
+#include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PGoogleDriveHelper.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
+#include "platform/foundation/Text.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/URLSession.hpp"
 
@@ -30,10 +39,6 @@ int statusOf(const std::shared_ptr<platform::URLResponse>& response) {
     return http ? http->statusCode() : 0;
 }
 
-bool isRetryable(const std::optional<platform::Error>& error) {
-    return error && isRetryError(*error);
-}
-
 std::string describe(const std::optional<platform::Error>& error) {
     return error ? error->description() : std::string("(null)");
 }
@@ -46,6 +51,11 @@ PDataRangeUploadingOperation::PDataRangeUploadingOperation(std::string videoID)
 void PDataRangeUploadingOperation::setUploadCompletionBlock(Completion block) {
     std::lock_guard lock(mutex_);
     block_ = std::move(block);
+}
+
+void PDataRangeUploadingOperation::setDeferralBlock(Deferral block) {
+    std::lock_guard lock(mutex_);
+    deferral_ = std::move(block);
 }
 
 PNUploadingStatePtr PDataRangeUploadingOperation::record() const {
@@ -106,81 +116,222 @@ PDataRangeUploadingOperation::executeURLRequest(const platform::URLRequest& requ
 
 // --- The loop -------------------------------------------------------------------------------
 
+namespace {
+
+// One operation per record in the process: a second one waits until the first has ended.
+std::mutex claimsMutex;
+std::condition_variable claimsChanged;
+std::set<std::string> claimedRecords;  // guarded by claimsMutex
+
+constexpr auto claimPoll = std::chrono::milliseconds(50);
+
+class RecordClaim {
+  public:
+    // Waits for the record; false when `cancelled` says to give up first.
+    bool take(const std::string& videoID, const std::function<bool()>& cancelled) {
+        std::unique_lock lock(claimsMutex);
+        while (claimedRecords.count(videoID)) {
+            if (cancelled())
+                return false;
+            claimsChanged.wait_for(lock, claimPoll);
+        }
+        claimedRecords.insert(videoID);
+        videoID_ = videoID;
+        return true;
+    }
+    ~RecordClaim() {
+        if (videoID_.empty())
+            return;
+        {
+            std::lock_guard lock(claimsMutex);
+            claimedRecords.erase(videoID_);
+        }
+        claimsChanged.notify_all();
+    }
+
+  private:
+    std::string videoID_;
+};
+
+platform::Error storageError(int status, const std::string& what) {
+    return platform::Error(
+        platform::URLError::domain, platform::URLError::badServerResponse,
+        {{"statusCode", static_cast<std::int64_t>(status)},
+         {platform::Error::localizedDescriptionKey, what + " answered " + std::to_string(status)}});
+}
+
+// Statuses after which the session is of no more use: it refused the chunk (400), is
+// unavailable (503), or no longer exists (404, 410).
+bool dropsSession(int status) {
+    return status == 400 || status == 404 || status == 410 || status == 503;
+}
+
+// The bytes a 308 answer says are persisted: its "Range: bytes=0-N", none without one.
+std::optional<std::int64_t> persistedBytes(const platform::HTTPURLResponse& response) {
+    auto range = response.valueForHTTPHeaderField("Range");
+    if (!range)
+        return 0;
+    static constexpr std::string_view prefix = "bytes=0-";
+    if (!range->starts_with(prefix))
+        return std::nullopt;
+    std::optional<std::int64_t> last = platform::Text::int64Value(range->substr(prefix.size()));
+    if (!last || *last < 0)
+        return std::nullopt;
+    return *last + 1;
+}
+
+// A failure the next pass may well not meet: the network's retry errors, a storage session
+// that had to be dropped, a server error. Anything else (a refused token, a request the backend
+// will not take) is not worth trying again before a pause.
+bool worthRetryingSoon(const platform::Error& error) {
+    if (isRetryError(error))
+        return true;
+    const std::optional<std::int64_t> status = statusCode(error);
+    if (!status)
+        return error.domain() == platform::URLError::domain &&
+               error.code() == platform::URLError::badServerResponse;
+    return *status >= 500 || dropsSession(static_cast<int>(*status)) || *status == 408 ||
+           *status == 429 || *status == 0;
+}
+
+}  // namespace
+
 void PDataRangeUploadingOperation::main() {
+    RecordClaim claim;
+    if (!claim.take(videoID_, [this] { return isCancelled(); }))
+        return;
     PNUploadingStatePtr current = record();
     if (!current || isCancelled())
         return;
-    while (current && !current->isUploaded()) {
+    // A session kept from an earlier run may hold more, or less, than the record says.
+    needsStatusQuery_ = current->urlToUpload().has_value();
+    while (current && !current->isUploaded() && ending_ == Ending::none) {
         if (PBandwidthService::getInstance().offlineMode() ||
             PNSession::current()->state() != PNSessionState::started) {
             pause(waitingPause);
+        } else if (StepResult failure = runPass(*current)) {
+            endReason_ = failure;
+            ++consecutiveFailures_;
+            if (!worthRetryingSoon(*failure) || consecutiveFailures_ >= failuresBeforeBackOff)
+                endWith(Ending::deferred, failure);
         } else {
-            checkSessionExpirationTime();
-            current = record();
-            if (!current)
-                break;
-            const std::size_t index = current->resolutionsUploaded().size();
-            if (index >= current->resolutionsToUpload().size()) {
-                // Nothing left to send, yet not marked uploaded: waiting would never end.
-                PLOG_ERROR(PLog_TSUO, "PLog_TSUO no resolution left to upload for video %s",
-                           videoID_.c_str());
-                cancel();
-                break;
-            }
-            const std::string resolution = current->resolutionsToUpload()[index];
-            const std::int64_t uploaded = current->bytesUploaded();
-            const std::int64_t size = current->bytes(resolution);
-            const bool needConvert = current->requireConvert();
-            const bool complete = current->isRecordingComplete();
-            if (size == 0 && complete)
-                cancel();
-
-            bool haveDescription = false;
-            bool haveSession = false;
-            {
-                std::lock_guard lock(mutex_);
-                haveDescription = uploadDescription_.has_value();
-                haveSession = urlToUpload_.has_value();
-            }
-            if (!current->isSynced()) {
-                createVideoOnServerSide(*current);
-            } else if (!haveDescription) {
-                updateUploadDescription(*current);
-            } else if (!haveSession && hasBytesToUpload(*current, size)) {
-                initializeResumableSession(*current, resolution, needConvert);
-            } else if (ableToUploadNextPartOfData(*current, size)) {
-                uploadDataRange(*current, *nextPartOfDataToUpload(*current, size), resolution,
-                                size);
-            } else if (complete && size != 0 && size == uploaded + headSize) {
-                uploadDataFirstMp4Bytes(*current, resolution, needConvert);
-            } else if (complete && size != 0 && size == uploaded) {
-                if (needConvert) {
-                    manager().markUploaded(videoID_, token());
-                } else {
-                    putResolution(*current, resolution);
-                }
-            }
+            consecutiveFailures_ = 0;
         }
+        if (ending_ != Ending::none || isCancelled())
+            break;
         pause(passPause);
         current = record();
-        if (!current || isCancelled())
-            break;
+        if (!current && !isCancelled())
+            endWith(Ending::recordRemoved, std::nullopt);
     }
-    // The end of a successful upload is reported too, so the uploading service can post that
-    // the video is uploaded and count it done.
-    if (current && current->isUploaded() && !isCancelled()) {
-        Completion block;
-        {
-            std::lock_guard lock(mutex_);
-            block = block_;
+    if (isCancelled())
+        return;
+    if (ending_ != Ending::none || (current && current->isUploaded()))
+        report();
+}
+
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::runPass(
+    const PNUploadingState&) {
+    checkSessionExpirationTime();
+    PNUploadingStatePtr current = record();
+    if (!current)
+        return std::nullopt;
+    const std::size_t index = current->resolutionsUploaded().size();
+    if (index >= current->resolutionsToUpload().size()) {
+        // Nothing left to send, yet not marked uploaded: waiting would never end.
+        PLOG_ERROR(PLog_TSUO, "PLog_TSUO no resolution left to upload for video %s",
+                   videoID_.c_str());
+        manager().markUploaded(videoID_, token());
+        return std::nullopt;
+    }
+    const std::string resolution = current->resolutionsToUpload()[index];
+    const std::int64_t uploaded = current->bytesUploaded();
+    const std::int64_t size = current->bytes(resolution);
+    const bool needConvert = current->requireConvert();
+    const bool complete = current->isRecordingComplete();
+    if (size == 0 && complete) {
+        // The file is gone: the upload can never end, so the record goes and the caller hears why.
+        PLOG_ERROR(PLog_TSUO, "PLog_TSUO no file to upload for video %s", videoID_.c_str());
+        endWith(Ending::failed, PNError(PNError::uploadFileNotFound).toPlatformError());
+        manager().removeUploading(videoID_, token());
+        return std::nullopt;
+    }
+    if (uploaded > size) {
+        // More counted as sent than the file holds: nothing of that session can be trusted.
+        restartFromZero();
+        return std::nullopt;
+    }
+
+    bool haveDescription = false;
+    bool haveSession = false;
+    {
+        std::lock_guard lock(mutex_);
+        haveDescription = uploadDescription_.has_value();
+        haveSession = urlToUpload_.has_value();
+    }
+    if (!current->isSynced())
+        return createVideoOnServerSide(*current);
+    if (!haveDescription)
+        return updateUploadDescription(*current);
+    if (!haveSession && hasBytesToUpload(*current, size))
+        return initializeResumableSession(*current, resolution, needConvert);
+    if (haveSession && needsStatusQuery_)
+        return queryUploadStatus(*current, size);
+    if (ableToUploadNextPartOfData(*current, size))
+        return uploadDataRange(*current, *nextPartOfDataToUpload(*current, size), resolution, size);
+    if (complete && size == uploaded + head(*current) && head(*current) > 0)
+        return uploadDataFirstMp4Bytes(*current, resolution, needConvert);
+    if (complete && size == uploaded) {
+        if (needConvert) {
+            manager().markUploaded(videoID_, token());
+            return std::nullopt;
         }
-        if (block)
-            block(nullptr, false, std::nullopt);
+        return putResolution(*current, resolution);
+    }
+    return std::nullopt;
+}
+
+void PDataRangeUploadingOperation::endWith(Ending ending, std::optional<platform::Error> reason) {
+    if (ending_ != Ending::none)
+        return;
+    ending_ = ending;
+    endReason_ = std::move(reason);
+}
+
+void PDataRangeUploadingOperation::report() {
+    Completion block;
+    Deferral deferral;
+    {
+        std::lock_guard lock(mutex_);
+        if (reported_)
+            return;
+        reported_ = true;
+        block = block_;
+        deferral = deferral_;
+    }
+    switch (ending_) {
+        case Ending::none:
+            if (block)
+                block(nullptr, false, std::nullopt);
+            break;
+        case Ending::recordRemoved:
+            if (block)
+                block(nullptr, true, std::nullopt);
+            break;
+        case Ending::failed:
+            if (block)
+                block(nullptr, false, endReason_);
+            break;
+        case Ending::deferred:
+            PLOG_INFO(PLog_TSUO, "PLog_TSUO upload of video %s backs off after %s",
+                      videoID_.c_str(), describe(endReason_).c_str());
+            if (deferral && endReason_)
+                deferral(*endReason_);
+            break;
     }
 }
 
 void PDataRangeUploadingOperation::cancel() {
-    const bool first = !isCancelled();
     platform::Operation::cancel();
     std::shared_ptr<platform::URLSessionTask> task;
     PNCancellablePtr cancellable;
@@ -189,10 +340,12 @@ void PDataRangeUploadingOperation::cancel() {
         std::lock_guard lock(mutex_);
         task = currentDataTask_;
         cancellable = cancellationToken_;
-        if (first)
+        if (!reported_)
             block = block_;
+        reported_ = true;
     }
     wakeUp_.signal();
+    claimsChanged.notify_all();
     if (task)
         task->cancel();
     if (cancellable)
@@ -223,7 +376,8 @@ void PDataRangeUploadingOperation::checkSessionExpirationTime() {
     manager().updateDataUploaded(videoID_, 0, token());
 }
 
-void PDataRangeUploadingOperation::createVideoOnServerSide(const PNUploadingState& record) {
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::createVideoOnServerSide(
+    const PNUploadingState& record) {
     PLOG_INFO(PLog_TSUO, "PLog_TSUO create video on server side %s", videoID_.c_str());
     std::shared_ptr<PNVideo> video;
     std::optional<platform::Error> error;
@@ -242,6 +396,7 @@ void PDataRangeUploadingOperation::createVideoOnServerSide(const PNUploadingStat
         cancellationToken_ = request;
     });
     if (!video) {
+        // It may exist already: made by an earlier run whose answer was lost.
         waitFor([&](std::function<void()> done) {
             auto request = PNVideoAPI::shared().video(
                 videoID_, [&, done](const std::shared_ptr<PNVideo>& existing,
@@ -256,17 +411,17 @@ void PDataRangeUploadingOperation::createVideoOnServerSide(const PNUploadingStat
     if (!video) {
         PLOG_ERROR(PLog_TSUO, "PLog_TSUO creating video on server side %s FAILURE",
                    videoID_.c_str());
-        return;
+        return error ? *error : storageError(0, "the backend");
     }
     if (video->creationDate())
         manager().updateCreationDate(videoID_, *video->creationDate(), token());
     manager().markSynced(videoID_, token());
     PLOG_INFO(PLog_TSUO, "PLog_TSUO creating video on server side %s SUCCESSFUL", videoID_.c_str());
-    if (error && !isRetryError(*error))
-        cancel();
+    return std::nullopt;
 }
 
-void PDataRangeUploadingOperation::updateUploadDescription(const PNUploadingState& record) {
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::updateUploadDescription(
+    const PNUploadingState& record) {
     platform::Value description;
     std::optional<platform::Error> error;
     waitFor([&](std::function<void()> done) {
@@ -284,13 +439,17 @@ void PDataRangeUploadingOperation::updateUploadDescription(const PNUploadingStat
     if (const platform::Dictionary* dictionary = description.asDictionary()) {
         std::lock_guard lock(mutex_);
         uploadDescription_ = *dictionary;
-        return;
+        return std::nullopt;
     }
-    if (!error || isRetryError(*error)) {
-        cancel();
-    } else {
-        remove();
+    if (error && isNotFound(*error)) {
+        // The backend no longer has the video: nothing will ever take this upload.
+        PLOG_ERROR(PLog_TSUO, "PLog_TSUO the backend has no video %s", videoID_.c_str());
+        endWith(Ending::failed, error);
+        manager().removeUploading(videoID_, token());
+        PNLocalVideoCache::shared().remove(videoID_);
+        return std::nullopt;
     }
+    return error ? *error : storageError(0, "the upload description");
 }
 
 std::optional<platform::Dictionary> PDataRangeUploadingOperation::uploadingInfoByResolution(
@@ -312,24 +471,24 @@ std::optional<platform::Dictionary> PDataRangeUploadingOperation::uploadingInfoB
     return std::nullopt;
 }
 
-void PDataRangeUploadingOperation::initializeResumableSession(const PNUploadingState& record,
-                                                              const std::string& resolution,
-                                                              bool needConvert) {
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::initializeResumableSession(
+    const PNUploadingState& record, const std::string& resolution, bool needConvert) {
     std::optional<platform::Dictionary> info = uploadingInfoByResolution(resolution, needConvert);
     if (!info)
-        return;
+        return storageError(0, "the upload description of " + resolution);
     if (record.urlToUpload() && record.urlExpirationDate()) {
         std::lock_guard lock(mutex_);
         urlToUpload_ = record.urlToUpload();
         expirationDate_ = record.urlExpirationDate();
-        return;
+        needsStatusQuery_ = true;
+        return std::nullopt;
     }
     PLOG_INFO(PLog_TSUO, "PLog_TSUO initialize resumable sesion video %s %s", videoID_.c_str(),
               resolution.c_str());
     std::optional<platform::URLRequest> request =
         PGoogleDriveHelper::requestForInitializingResumableDescription(*info);
     if (!request)
-        return;
+        return storageError(0, "the upload description of " + resolution);
     auto [response, error] = executeURLRequest(*request);
     const int status = statusOf(response);
     std::optional<platform::URL> location;
@@ -342,7 +501,7 @@ void PDataRangeUploadingOperation::initializeResumableSession(const PNUploadingS
         PLOG_INFO(PLog_TSUO, "PLog_TSUO initialize resumable sesion video FAIL %s %s %ld %s",
                   videoID_.c_str(), resolution.c_str(), static_cast<long>(status),
                   describe(error).c_str());
-        return;
+        return error ? *error : storageError(status, "the session start");
     }
     const platform::Date expiration = platform::Date::now().addingTimeInterval(sessionLifetime);
     {
@@ -350,9 +509,67 @@ void PDataRangeUploadingOperation::initializeResumableSession(const PNUploadingS
         urlToUpload_ = location;
         expirationDate_ = expiration;
     }
+    // A new session holds nothing yet, whatever an earlier one had.
+    needsStatusQuery_ = false;
+    manager().updateDataUploaded(videoID_, 0, token());
     manager().updateUploadingURL(videoID_, location, expiration, token());
     PLOG_INFO(PLog_TSUO, "PLog_TSUO initialize resumable sesion video SUCCESS %s %s",
               videoID_.c_str(), resolution.c_str());
+    return std::nullopt;
+}
+
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::queryUploadStatus(
+    const PNUploadingState& record, std::int64_t fileSize) {
+    std::optional<platform::URL> url;
+    {
+        std::lock_guard lock(mutex_);
+        url = urlToUpload_;
+    }
+    if (!url)
+        return std::nullopt;
+    const std::int64_t total = fileSize - head(record);
+    const std::optional<std::int64_t> knownTotal =
+        record.isRecordingComplete() ? std::optional<std::int64_t>(total) : std::nullopt;
+    PLOG_INFO(PLog_TSUO, "PLog_TSUO asking the session of video %s what it holds",
+              videoID_.c_str());
+    auto [response, error] =
+        executeURLRequest(PGoogleDriveHelper::requestForUploadStatus(*url, knownTotal));
+    StepResult failure = followStorageAnswer(response, error, total);
+    if (!failure)
+        needsStatusQuery_ = false;
+    return failure;
+}
+
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::followStorageAnswer(
+    const std::shared_ptr<platform::URLResponse>& response,
+    const std::optional<platform::Error>& error, std::int64_t totalSize) {
+    auto http = std::dynamic_pointer_cast<platform::HTTPURLResponse>(response);
+    if (error || !http) {
+        // The chunk may or may not have arrived: ask before sending anything more.
+        needsStatusQuery_ = true;
+        return error ? *error : storageError(0, "the storage");
+    }
+    const int status = http->statusCode();
+    if (status == 200 || status == 201) {
+        manager().updateDataUploaded(videoID_, totalSize, token());
+        return std::nullopt;
+    }
+    if (status == 308) {
+        std::optional<std::int64_t> persisted = persistedBytes(*http);
+        if (!persisted || *persisted > totalSize) {
+            // An answer that cannot be true of this file: start again in a new session.
+            restartFromZero();
+            return storageError(status, "the storage");
+        }
+        manager().updateDataUploaded(videoID_, *persisted, token());
+        return std::nullopt;
+    }
+    if (dropsSession(status)) {
+        restartFromZero();
+        return storageError(status, "the storage");
+    }
+    needsStatusQuery_ = true;
+    return storageError(status, "the storage");
 }
 
 bool PDataRangeUploadingOperation::hasBytesToUpload(const PNUploadingState& record,
@@ -390,23 +607,23 @@ PDataRangeUploadingOperation::nextPartOfDataToUpload(const PNUploadingState& rec
     return std::nullopt;
 }
 
-void PDataRangeUploadingOperation::uploadDataRange(const PNUploadingState& record, ByteRange range,
-                                                   const std::string& resolution,
-                                                   std::int64_t fileSize) {
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDataRange(
+    const PNUploadingState& record, ByteRange range, const std::string& resolution,
+    std::int64_t fileSize) {
     const auto path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
     if (!path)
-        return;
+        return PNError(PNError::uploadFileNotFound).toPlatformError();
     platform::Data data = PFileSystemUtil::readDataFromFile(*path, range.location,
                                                             static_cast<std::size_t>(range.length));
     if (static_cast<std::int64_t>(data.size()) != range.length)
-        return;
+        return PNError(PNError::uploadFileNotFound).toPlatformError();
     std::optional<platform::URL> url;
     {
         std::lock_guard lock(mutex_);
         url = urlToUpload_;
     }
     if (!url)
-        return;
+        return std::nullopt;
     const std::int64_t h = head(record);
     const bool lastChunk =
         range.location + range.length == fileSize && record.isRecordingComplete();
@@ -417,18 +634,18 @@ void PDataRangeUploadingOperation::uploadDataRange(const PNUploadingState& recor
     PLOG_INFO(PLog_TSUO, "PLog_TSUO uploading resumable range %s video %s url %s %s",
               rangeText.c_str(), videoID_.c_str(), url->absoluteString().c_str(),
               resolution.c_str());
+    platform::ProcessGate::reach("upload.chunk");
     const platform::Date started = platform::Date::now();
     platform::Data body;
     auto [response, error] = executeURLRequest(request, &body);
     const double elapsed = platform::Date::now().timeIntervalSince(started);
     const int status = statusOf(response);
-    if (!error && status >= 200 && status <= 399) {
-        PNUploadingStatePtr latest = this->record();
-        if (!latest) {
-            cancel();
-            return;
+    if (!error && (status == 200 || status == 201 || status == 308)) {
+        platform::ProcessGate::reach("upload.chunkAnswered");
+        if (!this->record()) {
+            endWith(Ending::recordRemoved, std::nullopt);
+            return std::nullopt;
         }
-        manager().updateDataUploaded(videoID_, latest->bytesUploaded() + range.length, token());
         PLOG_INFO(PLog_TSUO,
                   "PLog_TSUO uploading resumable range %s video %s SUCCESSFULL %s time interval %f",
                   rangeText.c_str(), videoID_.c_str(), resolution.c_str(), elapsed);
@@ -438,57 +655,54 @@ void PDataRangeUploadingOperation::uploadDataRange(const PNUploadingState& recor
                   "time interval %f",
                   rangeText.c_str(), videoID_.c_str(), static_cast<long>(status),
                   std::string(body.begin(), body.end()).c_str(), resolution.c_str(), elapsed);
-        if (status == 503 || status == 400) {
-            forgetSession();
-            manager().resetUploadedBytes(videoID_, token());
-        }
-    } else if (!isRetryError(*error)) {
+    } else {
         PLOG_ERROR(PLog_TSUO, "PLog_TSUO uploading resumable ts %s video %s %s FAIL %s",
                    rangeText.c_str(), videoID_.c_str(), resolution.c_str(),
                    describe(error).c_str());
-        cancel();
     }
+    return followStorageAnswer(response, error, fileSize - h);
 }
 
-void PDataRangeUploadingOperation::uploadDataFirstMp4Bytes(const PNUploadingState&,
-                                                           const std::string& resolution,
-                                                           bool needConvert) {
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDataFirstMp4Bytes(
+    const PNUploadingState&, const std::string& resolution, bool needConvert) {
     const auto path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
     if (!path)
-        return;
+        return PNError(PNError::uploadFileNotFound).toPlatformError();
     platform::Data head = PFileSystemUtil::readDataFromFile(*path, 0, headSize);
+    if (static_cast<std::int64_t>(head.size()) != headSize)
+        return PNError(PNError::uploadFileNotFound).toPlatformError();
     std::optional<platform::Dictionary> info = uploadingInfoByResolution(resolution, needConvert);
     if (!info)
-        return;
+        return storageError(0, "the upload description of " + resolution);
     auto prefix = info->find("prefixUrl");
-    if (prefix == info->end() || !prefix->second.asString())
-        return;
-    std::optional<platform::URL> url = platform::URL::fromString(*prefix->second.asString());
+    std::optional<platform::URL> url;
+    if (prefix != info->end() && prefix->second.asString())
+        url = platform::URL::fromString(*prefix->second.asString());
     if (!url)
-        return;
+        return storageError(0, "the upload description of " + resolution);
     PLOG_INFO(PLog_TSUO, "PLog_TSUO uploading range 0-60 video %s url %s %s", videoID_.c_str(),
               url->absoluteString().c_str(), resolution.c_str());
     auto [response, error] =
         executeURLRequest(PGoogleDriveHelper::requestForUploadingData(head, *url));
     const int status = statusOf(response);
-    if (!error && status >= 200 && status <= 399) {
-        PNUploadingStatePtr latest = record();
-        if (!latest) {
-            cancel();
-            return;
-        }
-        manager().updateDataUploaded(videoID_, latest->bytesUploaded() + headSize, token());
-        PLOG_INFO(PLog_TSUO, "PLog_TSUO uploading range 0-60 video %s SUCCESSFULL %s",
-                  videoID_.c_str(), resolution.c_str());
-    } else if (error && !isRetryable(error)) {
+    if (error || status < 200 || status > 399) {
         PLOG_ERROR(PLog_TSUO, "PLog_TSUO uploading 0-60 video %s FAIL %s %s", videoID_.c_str(),
                    resolution.c_str(), describe(error).c_str());
-        cancel();
+        return error ? *error : storageError(status, "the storage");
     }
+    PNUploadingStatePtr latest = record();
+    if (!latest) {
+        endWith(Ending::recordRemoved, std::nullopt);
+        return std::nullopt;
+    }
+    manager().updateDataUploaded(videoID_, latest->bytesUploaded() + headSize, token());
+    PLOG_INFO(PLog_TSUO, "PLog_TSUO uploading range 0-60 video %s SUCCESSFULL %s", videoID_.c_str(),
+              resolution.c_str());
+    return std::nullopt;
 }
 
-void PDataRangeUploadingOperation::putResolution(const PNUploadingState& record,
-                                                 const std::string& resolution) {
+PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::putResolution(
+    const PNUploadingState& record, const std::string& resolution) {
     PLOG_INFO(PLog_TSUO, "(PLog_TSUO) Update resolutions for video %s %s started", videoID_.c_str(),
               resolution.c_str());
     std::optional<platform::Error> error;
@@ -506,7 +720,7 @@ void PDataRangeUploadingOperation::putResolution(const PNUploadingState& record,
     if (error) {
         PLOG_INFO(PLog_TSUO, "PLog_TSUO Update resolutions for video success %s %s FAIL %s",
                   videoID_.c_str(), resolution.c_str(), describe(error).c_str());
-        return;
+        return error;
     }
     forgetSession();
     manager().updateDataUploaded(videoID_, 0, token());
@@ -519,6 +733,13 @@ void PDataRangeUploadingOperation::putResolution(const PNUploadingState& record,
     }
     PLOG_INFO(PLog_TSUO, "PLog_TSUO Update resolutions for video success %s %s SUCCESS",
               videoID_.c_str(), resolution.c_str());
+    return std::nullopt;
+}
+
+void PDataRangeUploadingOperation::restartFromZero() {
+    forgetSession();
+    needsStatusQuery_ = false;
+    manager().resetUploadedBytes(videoID_, token());
 }
 
 void PDataRangeUploadingOperation::forgetSession() {

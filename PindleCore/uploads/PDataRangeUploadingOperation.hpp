@@ -2,18 +2,29 @@
 //
 // One pass at a time, it creates the video on the backend, fetches the upload description,
 // opens a resumable session on the storage service, sends the media file (without its 60-byte
-// head) in ranges of 256 KiB, sends the head last, and records the uploaded resolution. Every
+// head) in chunks of 256 KiB, sends the head last, and records the uploaded resolution. Every
 // step's progress goes into the video's upload record through the upload state manager, so an
-// interrupted upload resumes where it stopped, also after a restart. While the device is off
-// line or the session has not started it waits in pauses of 3 seconds.
+// interrupted upload resumes where it stopped, also after a restart. The bytes counted as sent
+// are always those the storage service said it persisted: after a restart, or after a chunk
+// whose outcome is unknown, the operation asks the session first. A session the storage no
+// longer knows (404, 410), or one that refuses a chunk (400, 503), is dropped and a new one
+// opened. While the device is off line or the session has not started it waits in pauses of 3
+// seconds.
 //
-// main() runs on the uploading service's queue and returns when the record is uploaded, gone
-// or the operation cancelled; each request it makes is waited for before the next pass. The
-// completion block hears of the end: (nothing, false, nothing) once the record is uploaded,
-// (nothing, true, nothing) once when cancelled.
+// Only one operation works on a record at a time in the process: a second one waits for the
+// first to end, then finds the record as the first left it.
+//
+// main() runs on the uploading service's queue and returns when the record is uploaded, gone,
+// the operation cancelled, or when it gives the lane to other uploads. The completion block
+// hears of the end once: (nothing, false, nothing) when uploaded; (nothing, true, nothing) when
+// cancelled or when the record was removed meanwhile; (nothing, false, error) when the upload
+// cannot go on (its file is gone, or the backend no longer knows the video: the record is then
+// removed). After a failure that is not a retry error, or after failuresBeforeBackOff failures
+// in a row, the operation ends and calls the deferral block instead, so the caller can try
+// again later; the record keeps all progress.
 //
 // Thread-safety: cancel() may come from any thread: it ends the request in flight and any
-// pause at once. The completion block runs on the thread that finishes or cancels.
+// pause at once. The blocks run on the thread that finishes or cancels.
 #pragma once
 
 #include <cstdint>
@@ -39,17 +50,20 @@ class PDataRangeUploadingOperation : public platform::Operation {
   public:
     using Completion = std::function<void(const std::shared_ptr<PNVideo>& video, bool cancelled,
                                           const std::optional<platform::Error>& error)>;
+    using Deferral = std::function<void(const platform::Error& reason)>;
 
     static constexpr std::int64_t rangeSize = 262'144;
     static constexpr std::int64_t headSize = 60;
     static constexpr double passPause = 0.1;
     static constexpr double waitingPause = 3.0;
     static constexpr double sessionLifetime = 518'400.0;  // six days
+    static constexpr int failuresBeforeBackOff = 3;
 
     explicit PDataRangeUploadingOperation(std::string videoID);
 
     const std::string& videoID() const { return videoID_; }
     void setUploadCompletionBlock(Completion block);
+    void setDeferralBlock(Deferral block);
 
     void main() override;
     void cancel() override;
@@ -61,6 +75,9 @@ class PDataRangeUploadingOperation : public platform::Operation {
         std::int64_t location;
         std::int64_t length;
     };
+    // How a pass's request went: nothing (success), or why it failed.
+    using StepResult = std::optional<platform::Error>;
+    enum class Ending { none, deferred, failed, recordRemoved };
 
     PNUploadingStatePtr record() const;
     std::int64_t head(const PNUploadingState& record) const;
@@ -71,22 +88,36 @@ class PDataRangeUploadingOperation : public platform::Operation {
     std::pair<std::shared_ptr<platform::URLResponse>, std::optional<platform::Error>>
     executeURLRequest(const platform::URLRequest& request, platform::Data* body = nullptr);
 
+    // One pass: at most one request. Runs on the loop's thread only.
+    StepResult runPass(const PNUploadingState& record);
+    void endWith(Ending ending, std::optional<platform::Error> reason);
+    void report();
+
     void checkSessionExpirationTime();
-    void createVideoOnServerSide(const PNUploadingState& record);
-    void updateUploadDescription(const PNUploadingState& record);
+    StepResult createVideoOnServerSide(const PNUploadingState& record);
+    StepResult updateUploadDescription(const PNUploadingState& record);
     std::optional<platform::Dictionary> uploadingInfoByResolution(const std::string& resolution,
                                                                   bool needConvert) const;
-    void initializeResumableSession(const PNUploadingState& record, const std::string& resolution,
-                                    bool needConvert);
+    StepResult initializeResumableSession(const PNUploadingState& record,
+                                          const std::string& resolution, bool needConvert);
+    // Asks the session what it has persisted and follows its answer.
+    StepResult queryUploadStatus(const PNUploadingState& record, std::int64_t fileSize);
+    // Follows the session's answer to a chunk or a status query; a failure for an answer that
+    // says nothing of what is persisted.
+    StepResult followStorageAnswer(const std::shared_ptr<platform::URLResponse>& response,
+                                   const std::optional<platform::Error>& error,
+                                   std::int64_t totalSize);
     bool hasBytesToUpload(const PNUploadingState& record, std::int64_t fileSize) const;
     bool ableToUploadNextPartOfData(const PNUploadingState& record, std::int64_t fileSize) const;
     std::optional<ByteRange> nextPartOfDataToUpload(const PNUploadingState& record,
                                                     std::int64_t fileSize) const;
-    void uploadDataRange(const PNUploadingState& record, ByteRange range,
-                         const std::string& resolution, std::int64_t fileSize);
-    void uploadDataFirstMp4Bytes(const PNUploadingState& record, const std::string& resolution,
-                                 bool needConvert);
-    void putResolution(const PNUploadingState& record, const std::string& resolution);
+    StepResult uploadDataRange(const PNUploadingState& record, ByteRange range,
+                               const std::string& resolution, std::int64_t fileSize);
+    StepResult uploadDataFirstMp4Bytes(const PNUploadingState& record,
+                                       const std::string& resolution, bool needConvert);
+    StepResult putResolution(const PNUploadingState& record, const std::string& resolution);
+    // Drops the session in memory and in the record, and the bytes counted against it.
+    void restartFromZero();
     void forgetSession();
 
     const std::string videoID_;
@@ -94,11 +125,19 @@ class PDataRangeUploadingOperation : public platform::Operation {
 
     mutable std::mutex mutex_;
     Completion block_;                                           // guarded by mutex_
+    Deferral deferral_;                                          // guarded by mutex_
+    bool reported_ = false;                                      // guarded by mutex_
     PNCancellablePtr cancellationToken_;                         // guarded by mutex_
     std::shared_ptr<platform::URLSessionTask> currentDataTask_;  // guarded by mutex_
     std::optional<platform::Dictionary> uploadDescription_;      // guarded by mutex_
     std::optional<platform::URL> urlToUpload_;                   // guarded by mutex_
     std::optional<platform::Date> expirationDate_;               // guarded by mutex_
+
+    // Touched by the loop's thread only.
+    bool needsStatusQuery_ = false;
+    int consecutiveFailures_ = 0;
+    Ending ending_ = Ending::none;
+    std::optional<platform::Error> endReason_;
 };
 
 }  // namespace pindle::legacy

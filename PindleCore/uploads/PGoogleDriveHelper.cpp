@@ -31,6 +31,16 @@ platform::URLRequest PGoogleDriveHelper::requestForUploadingResumableData(
     return request;
 }
 
+platform::URLRequest PGoogleDriveHelper::requestForUploadStatus(
+    const platform::URL& url, std::optional<std::int64_t> totalSize) {
+    platform::URLRequest request(url);
+    request.setHTTPMethod("PUT");
+    request.setValue("bytes */" + (totalSize ? std::to_string(*totalSize) : std::string("*")),
+                     "Content-Range");
+    request.setValue("0", "Content-Length");
+    return request;
+}
+
 platform::URLRequest PGoogleDriveHelper::requestForUploadingData(const platform::Data& data,
                                                                  const platform::URL& url) {
     platform::URLRequest request(url);

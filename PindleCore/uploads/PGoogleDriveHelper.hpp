@@ -28,6 +28,10 @@ class PGoogleDriveHelper {
                                                                  std::int64_t totalSize,
                                                                  const platform::URL& url,
                                                                  bool lastChunk);
+    // The empty PUT that asks the session what it has persisted: "Content-Range: bytes */<total>",
+    // or "bytes */*" while the total is unknown.
+    static platform::URLRequest requestForUploadStatus(const platform::URL& url,
+                                                       std::optional<std::int64_t> totalSize);
     // PUT of `data` to `url`.
     static platform::URLRequest requestForUploadingData(const platform::Data& data,
                                                         const platform::URL& url);

@@ -9,9 +9,8 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
 #include "PindleCore/uploads/PVideoConverter.hpp"
-#include "platform/files/AppContainer.hpp"
+#include "platform/app/ProcessGate.hpp"
 #include "platform/files/FileManager.hpp"
-#include "platform/foundation/UUID.hpp"
 #include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
@@ -20,12 +19,6 @@ namespace {
 
 const std::shared_ptr<PNTokenObject>& token() {
     return PNTokenObject::sharedInstance();
-}
-
-std::string lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 }  // namespace
@@ -42,6 +35,10 @@ std::shared_ptr<PPublishServiceContext> PPublishService::publishVideoID(
     const auto movPath = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
     if (!movPath)
         return nullptr;
+    // Named after the video, so that what a crash leaves behind can be told apart.
+    const auto destPath = PCacheManager::getInstance().pathForConversionOutput(videoID);
+    if (!destPath)
+        return nullptr;
     const platform::URL url = platform::URL::fileURLWithPath(*movPath);
     std::shared_ptr<PPublishServiceContext> context;
     {
@@ -51,11 +48,9 @@ std::shared_ptr<PPublishServiceContext> PPublishService::publishVideoID(
             found->second->addCompletion(std::move(completion));
             return found->second;
         }
-        const std::string destPath = platform::AppContainer::documentsDirectory() + "/" +
-                                     lowercase(platform::UUID::random().uuidString()) + ".mp4";
         context = std::make_shared<PPublishServiceContext>(
             url, videoID, tags.value_or(platform::StringSet{}),
-            metadata.value_or(platform::StringDictionary{}), destPath);
+            metadata.value_or(platform::StringDictionary{}), *destPath);
         contexts_[url.absoluteString()] = context;
     }
     fillContextWithMetadata(*context);
@@ -74,20 +69,61 @@ void PPublishService::cancelPublishingForContext(
     PUploadingService::getInstance().cancelUploadingVideoID(context->videoID());
 }
 
+std::shared_ptr<PPublishServiceContext> PPublishService::contextOf(
+    const std::string& videoID) const {
+    const auto movPath = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
+    if (!movPath)
+        return nullptr;
+    const platform::URL url = platform::URL::fileURLWithPath(*movPath);
+    std::lock_guard lock(mutex_);
+    auto found = contexts_.find(url.absoluteString());
+    return found == contexts_.end() ? nullptr : found->second;
+}
+
+void PPublishService::cancelPublishingVideoID(const std::string& videoID) {
+    std::shared_ptr<PPublishServiceContext> context = contextOf(videoID);
+    if (!context)
+        return;
+    context->setCancelled(true);
+    PVideoConverter::getInstance().cancelConverting(context->url());
+}
+
+void PPublishService::setFileManager(std::shared_ptr<const platform::FileManager> files) {
+    std::lock_guard lock(mutex_);
+    files_ = std::move(files);
+}
+
+std::shared_ptr<const platform::FileManager> PPublishService::files() const {
+    std::lock_guard lock(mutex_);
+    if (files_)
+        return files_;
+    // The default manager lives for the process: shared without ownership.
+    return std::shared_ptr<const platform::FileManager>(std::shared_ptr<void>(),
+                                                        &platform::FileManager::defaultManager());
+}
+
+bool PPublishService::isPublishingVideoID(const std::string& videoID) const {
+    return contextOf(videoID) != nullptr;
+}
+
 std::map<std::string, double> PPublishService::coordinatedFromISO6709String(
     const std::string& text) {
-    if (text.size() < 17)
+    // Each component starts with its sign; its digits (and decimal point) run to the next sign.
+    std::vector<double> components;
+    std::size_t at = text.find_first_of("+-");
+    while (at != std::string::npos && components.size() < 2) {
+        const std::size_t next = text.find_first_of("+-/", at + 1);
+        const std::string component = text.substr(at, next == std::string::npos ? next : next - at);
+        char* end = nullptr;
+        const double value = std::strtod(component.c_str(), &end);
+        if (component.size() < 2 || end != component.c_str() + component.size())
+            return {};
+        components.push_back(value);
+        at = next != std::string::npos && text[next] != '/' ? next : std::string::npos;
+    }
+    if (components.size() < 2)
         return {};
-    const std::string latitude = text.substr(0, 8);
-    const std::string longitude = text.substr(8, 9);
-    char* end = nullptr;
-    const double lat = std::strtod(latitude.c_str(), &end);
-    if (end != latitude.c_str() + latitude.size())
-        return {};
-    const double lng = std::strtod(longitude.c_str(), &end);
-    if (end != longitude.c_str() + longitude.size())
-        return {};
-    return {{"lat", lat}, {"long", lng}};
+    return {{"lat", components[0]}, {"long", components[1]}};
 }
 
 void PPublishService::fillContextWithMetadata(PPublishServiceContext& context) {
@@ -151,29 +187,56 @@ void PPublishService::startConvertingForContext(
     PVideoConverter::getInstance().convertMOVfileByURL(
         context->url(), context->destPath(),
         [this, context](bool cancelled, const std::optional<platform::Error>& error) {
-            if (!error && !cancelled && !context->cancelled()) {
-                context->setConverted(true);
-                updateVideoAccordingToContext(*context);
-                PNUploadingStateManager::shared().markConverted(context->videoID(), token());
-                PUploadingService::getInstance().uploadVideoID(context->videoID());
-                callBlockForContext(context, context->cancelled(), std::nullopt);
+            const std::shared_ptr<const platform::FileManager> keep = this->files();
+            const platform::FileManager& files = *keep;
+            if (error || cancelled || context->cancelled()) {
+                files.removeItem(context->destPath());
+                finish(context, cancelled || context->cancelled(), error);
                 return;
             }
-            callBlockForContext(context, cancelled || context->cancelled(), error);
+            platform::ProcessGate::reach("publish.converted");
+            if (std::optional<platform::Error> moveError =
+                    updateVideoAccordingToContext(*context)) {
+                files.removeItem(context->destPath());
+                finish(context, false, moveError);
+                return;
+            }
+            context->setConverted(true);
+            platform::ProcessGate::reach("publish.moved");
+            PNUploadingStateManager::shared().markConverted(context->videoID(), token());
+            platform::ProcessGate::reach("publish.marked");
+            // Only now that the record says so does the converted file stand for the source.
+            files.removeItem(context->url().path());
+            {
+                std::lock_guard lock(mutex_);
+                contexts_.erase(context->url().absoluteString());
+            }
+            PUploadingService::getInstance().uploadVideoID(context->videoID());
+            callBlockForContext(context, context->cancelled(), std::nullopt);
         });
 }
 
-void PPublishService::updateVideoAccordingToContext(PPublishServiceContext& context) {
-    const platform::FileManager& files = platform::FileManager::defaultManager();
+std::optional<platform::Error> PPublishService::updateVideoAccordingToContext(
+    PPublishServiceContext& context) {
+    const std::shared_ptr<const platform::FileManager> keep = this->files();
+    const platform::FileManager& files = *keep;
     const auto filePath = PCacheManager::getInstance().pathForVideoCache(context.videoID(), "720p");
-    if (!filePath) {
-        files.removeItem(context.destPath());
-        return;
-    }
+    if (!filePath)
+        return PNError(PNError::uploadFileNotFound).toPlatformError();
     context.setFilePath(*filePath);
     files.removeItem(*filePath);
-    files.moveItem(context.destPath(), *filePath);
-    files.removeItem(context.url().path());
+    return files.moveItem(context.destPath(), *filePath);
+}
+
+void PPublishService::finish(const std::shared_ptr<PPublishServiceContext>& context, bool cancelled,
+                             const std::optional<platform::Error>& error) {
+    {
+        std::lock_guard lock(mutex_);
+        auto found = contexts_.find(context->url().absoluteString());
+        if (found != contexts_.end() && found->second == context)
+            contexts_.erase(found);
+    }
+    callBlockForContext(context, cancelled, error);
 }
 
 void PPublishService::callBlockForContext(const std::shared_ptr<PPublishServiceContext>& context,

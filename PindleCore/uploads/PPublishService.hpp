@@ -3,8 +3,11 @@
 // It reads the file's own size and orientation, creates the video object and its upload
 // record, converts the file to MP4 with the video converter, moves the result to the video's
 // 720p cache name, marks the record converted and hands the video to the uploading service.
-// One context exists per source file; callers of the same file share it, and contexts live for
-// the process.
+// One context exists per source file while it is published; callers of the same file share it.
+// The steps after a conversion are ordered so that a crash at any moment loses nothing: the
+// output is moved into place, then the record is marked converted, and only then is the source
+// removed. When the move fails the source stays, the output goes and the closures hear the
+// error.
 //
 // Thread-safety: safe from any thread. publishVideoID() runs on the caller's thread; the
 // conversion's completion, and so the closures, run on the converter's completion thread.
@@ -17,6 +20,7 @@
 #include <string>
 
 #include "PindleCore/uploads/PPublishServiceContext.hpp"
+#include "platform/files/FileManager.hpp"
 
 namespace pindle::legacy {
 
@@ -34,9 +38,19 @@ class PPublishService {
         const std::optional<platform::StringDictionary>& metadata,
         PPublishServiceContext::Completion completion);
     void cancelPublishingForContext(const std::shared_ptr<PPublishServiceContext>& context);
+    // Stops the conversion of the video, if one runs, and removes its output; its closures hear
+    // of the cancellation. The upload itself is left to the caller.
+    void cancelPublishingVideoID(const std::string& videoID);
+    // Whether the video's file is being published (converted) now.
+    bool isPublishingVideoID(const std::string& videoID) const;
 
-    // {"lat", "long"} from an ISO 6709 text ("+37.3318-122.0312/": 8 characters of latitude,
-    // then 9 of longitude); empty when it is shorter or either part is no number.
+    // The file manager that moves and removes the files of a publish (the default manager when
+    // null); tests inject faults through its options.
+    void setFileManager(std::shared_ptr<const platform::FileManager> files);
+
+    // {"lat", "long"} from an ISO 6709 text: the first signed number is the latitude, the next
+    // the longitude, whatever their precision ("+37.3318-122.0312/", "+48.85-002.29+035/");
+    // altitude and the closing "/" are ignored. Empty without two numbers.
     static std::map<std::string, double> coordinatedFromISO6709String(const std::string& text);
 
   private:
@@ -45,12 +59,19 @@ class PPublishService {
     void fillContextWithMetadata(PPublishServiceContext& context);
     void createFillVideoForContext(PPublishServiceContext& context);
     void startConvertingForContext(const std::shared_ptr<PPublishServiceContext>& context);
-    void updateVideoAccordingToContext(PPublishServiceContext& context);
+    // Moves the conversion's output to the video's 720p cache name; the error when it cannot.
+    std::optional<platform::Error> updateVideoAccordingToContext(PPublishServiceContext& context);
+    // The publish has ended: the context goes, then its closures are called.
+    void finish(const std::shared_ptr<PPublishServiceContext>& context, bool cancelled,
+                const std::optional<platform::Error>& error);
+    std::shared_ptr<PPublishServiceContext> contextOf(const std::string& videoID) const;
+    std::shared_ptr<const platform::FileManager> files() const;
     void callBlockForContext(const std::shared_ptr<PPublishServiceContext>& context, bool cancelled,
                              const std::optional<platform::Error>& error);
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<PPublishServiceContext>> contexts_;  // guarded by mutex_
+    std::shared_ptr<const platform::FileManager> files_;                       // guarded by mutex_
 };
 
 }  // namespace pindle::legacy

@@ -1,5 +1,7 @@
 #include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
 
+#include "platform/app/ProcessGate.hpp"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -148,6 +150,11 @@ void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
         }
         return;
     }
+    // A crash test may stop the process half-way through a conversion.
+    transcoder->setProgressHandler([](float progress) {
+        if (progress >= 0.5f)
+            platform::ProcessGate::reach("convert.halfway");
+    });
     // The closure keeps the session alive until its handler has run; the transcoder drops the
     // closure once it has called it, so nothing is kept beyond that.
     transcoder->start([self = shared_from_this(), handler = std::move(handler)](

@@ -14,10 +14,14 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploadingStateToPNVideoMapper.hpp"
 #include "PindleCore/uploads/PPublishService.hpp"
+#include "platform/app/ProcessGate.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/FileError.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/UUID.hpp"
+#include "platform/media/MediaError.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
 
@@ -37,15 +41,29 @@ void post(const char* name, platform::Dictionary userInfo = {}) {
     platform::NotificationCenter::defaultCenter().post(name, {}, std::move(userInfo));
 }
 
-// A full disk: the platform's own code, or a file operation that failed with ENOSPC.
+// A full disk: the media layer's disk-full error, or a file operation that failed for want of
+// space or quota.
 bool isDiskFull(const platform::Error& error) {
-    return error.code() == PUploadingService::diskFullErrorCode ||
-           platform::underlyingPOSIXCode(error) == ENOSPC;
+    if (error.domain() == platform::MediaError::domain)
+        return error.code() == PUploadingService::diskFullErrorCode;
+    const std::optional<int> posix = error.domain() == platform::POSIXError::domain
+                                         ? std::optional<int>(static_cast<int>(error.code()))
+                                         : platform::underlyingPOSIXCode(error);
+    return posix == ENOSPC || posix == EDQUOT;
 }
 
 std::string parentOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// A converted file that a reader can open whole: the move into place is the last step of a
+// conversion, so such a file is complete.
+bool isCompleteMovie(const std::optional<std::string>& path) {
+    if (!path || !platform::FileManager::defaultManager().fileExists(*path))
+        return false;
+    auto asset = platform::URLAsset::make(platform::URL::fileURLWithPath(*path));
+    return !asset->tracksWithMediaType(platform::MediaType::video).empty();
 }
 
 }  // namespace
@@ -68,6 +86,8 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
     if (!fileURL)
         return nullptr;
 
+    // The host's file keeps its name until a record points at the SDK's own: a crash in
+    // between leaves the host's file, never nothing.
     const std::string source = fileURL->path();
     const std::optional<std::string> destination =
         PCacheManager::getInstance().pathForMOVVideoCache(videoID);
@@ -76,15 +96,18 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
     const platform::FileManager& files = platform::FileManager::defaultManager();
     const bool deletable = ::access(parentOf(source).c_str(), W_OK) == 0;
     std::optional<platform::Error> error =
-        deletable ? files.moveItem(source, *destination) : files.copyItem(source, *destination);
+        deletable ? files.linkItem(source, *destination) : files.copyItem(source, *destination);
     if (error) {
         if (isDiskFull(*error))
             post(NotificationName::PNVideoUploadFailed, {{"error", *error}});
         return nullptr;
     }
-
+    platform::ProcessGate::reach("upload.handedOver");
     std::shared_ptr<PPublishServiceContext> context = publish(videoID, tags, metadata, false);
     confirmUploadingVideoID(videoID);
+    platform::ProcessGate::reach("upload.confirmed");
+    if (deletable)
+        files.removeItem(source);
     return context ? context->video() : nullptr;
 }
 
@@ -97,6 +120,34 @@ void PUploadingService::postStarted(const PNUploadingState& record) {
          {{"videoID", record.videoID()}, {"progress", progress}});
 }
 
+void PUploadingService::takeOff(const std::string& videoID) {
+    bool first = false;
+    {
+        std::lock_guard lock(mutex_);
+        first = inFlight_.empty();
+        inFlight_.insert(videoID);
+    }
+    if (first)
+        post(kPVideosUploadingStartedNotification);
+}
+
+void PUploadingService::land(const std::string& videoID) {
+    bool last = false;
+    {
+        std::lock_guard lock(mutex_);
+        last = inFlight_.erase(videoID) > 0 && inFlight_.empty();
+        deferrals_.erase(videoID);
+        pendingRetries_.erase(videoID);
+    }
+    if (last)
+        post(kPVideosUploadingFinishedNotification);
+}
+
+std::set<std::string> PUploadingService::videosInFlight() const {
+    std::lock_guard lock(mutex_);
+    return inFlight_;
+}
+
 void PUploadingService::confirmUploadingVideoID(const std::string& videoID) {
     manager().confirmRecording(videoID, token());
     PNUploadingStatePtr record = manager().uploading(videoID, token());
@@ -105,14 +156,8 @@ void PUploadingService::confirmUploadingVideoID(const std::string& videoID) {
             PNLocalVideoCache::shared().put(video, token());
             PNVideoCache::shared().putVideoToCache(video);
         }
+        takeOff(videoID);
     }
-    bool first = false;
-    {
-        std::lock_guard lock(mutex_);
-        first = ++operationsConfirmedAndIsInUploading_ == 1;
-    }
-    if (first)
-        post(kPVideosUploadingStartedNotification);
     PLOG_INFO(PLog_TSUO, "PLog_TSUO video is confirmed %s", videoID.c_str());
     if (record)
         postStarted(*record);
@@ -123,16 +168,41 @@ std::shared_ptr<PDataRangeUploadingOperation> PUploadingService::createOperation
     return std::make_shared<PDataRangeUploadingOperation>(videoID);
 }
 
-void PUploadingService::countDone() {
-    bool finished = false;
+void PUploadingService::forget(const std::string& videoID,
+                               const PDataRangeUploadingOperation* operation) {
+    std::lock_guard lock(mutex_);
+    auto found = operationTable_.find(videoID);
+    if (found != operationTable_.end() && found->second.get() == operation)
+        operationTable_.erase(found);
+}
+
+double PUploadingService::retryDelay(int deferrals) {
+    double delay = firstRetryDelay;
+    for (int i = 1; i < deferrals && delay < maxRetryDelay; ++i) delay *= 2;
+    return std::min(delay, maxRetryDelay);
+}
+
+void PUploadingService::scheduleRetry(const std::string& videoID) {
+    double delay = 0;
+    std::uint64_t ticket = 0;
     {
         std::lock_guard lock(mutex_);
-        if (operationsConfirmedAndIsInUploading_ > 0) {
-            finished = --operationsConfirmedAndIsInUploading_ == 0;
-        }
+        delay = retryDelay(++deferrals_[videoID]);
+        ticket = nextRetryTicket_++;
+        pendingRetries_[videoID] = ticket;
     }
-    if (finished)
-        post(kPVideosUploadingFinishedNotification);
+    PLOG_INFO(PLog_Uploading, "(PLog_Uploading) Upload video %s tried again in %.0f s",
+              videoID.c_str(), delay);
+    platform::DispatchQueue::global()->asyncAfter(delay, [this, videoID, ticket] {
+        {
+            std::lock_guard lock(mutex_);
+            auto pending = pendingRetries_.find(videoID);
+            if (pending == pendingRetries_.end() || pending->second != ticket)
+                return;
+            pendingRetries_.erase(pending);
+        }
+        uploadVideoID(videoID);
+    });
 }
 
 void PUploadingService::uploadVideoID(const std::string& videoID) {
@@ -142,34 +212,37 @@ void PUploadingService::uploadVideoID(const std::string& videoID) {
     std::shared_ptr<PDataRangeUploadingOperation> operation;
     {
         std::lock_guard lock(mutex_);
+        // A second request for a video joins the upload that is queued or running.
         if (operationTable_.count(videoID))
             return;
+        pendingRetries_.erase(videoID);
         operation = createOperationForVideoID(videoID);
         operationTable_[videoID] = operation;
     }
+    takeOff(videoID);
     PLOG_INFO(PLog_Uploading, "(PLog_Uploading) Upload video %s started", videoID.c_str());
-    operation->setUploadCompletionBlock([this, videoID](
+    const PDataRangeUploadingOperation* key = operation.get();
+    operation->setUploadCompletionBlock([this, videoID, key](
                                             const std::shared_ptr<PNVideo>&, bool cancelled,
                                             const std::optional<platform::Error>& error) {
+        forget(videoID, key);
         if (cancelled) {
             PLOG_INFO(PLog_Uploading, "(PLog_Uploading) Upload video %s cancelled",
                       videoID.c_str());
-            post(error ? NotificationName::PNVideoUploadFailed
-                       : NotificationName::PNVideoUploadCanceled,
-                 {{"videoID", videoID}});
+            post(NotificationName::PNVideoUploadCanceled, {{"videoID", videoID}});
         } else if (!error) {
             PLOG_INFO(PLog_Uploading, "(PLog_Uploading) Upload video %s success", videoID.c_str());
             post(NotificationName::PNVideoIsUploaded, {{"videoID", videoID}});
-            {
-                std::lock_guard lock(mutex_);
-                operationTable_.erase(videoID);
-            }
-            countDone();
         } else {
             PLOG_ERROR(PLog_Uploading, "(PLog_Uploading) Upload video %s failed with error %s",
                        videoID.c_str(), error->description().c_str());
-            post(NotificationName::PNVideoUploadFailed, {{"videoID", videoID}});
+            post(NotificationName::PNVideoUploadFailed, {{"videoID", videoID}, {"error", *error}});
         }
+        land(videoID);
+    });
+    operation->setDeferralBlock([this, videoID, key](const platform::Error&) {
+        forget(videoID, key);
+        scheduleRetry(videoID);
     });
     queue_->addOperation(operation);
     PLOG_INFO(PLog_Uploading, "PLog_Uploading queued upload for %s", videoID.c_str());
@@ -181,16 +254,24 @@ void PUploadingService::removeUploadingVideoID(const std::string& videoID) {
 }
 
 void PUploadingService::cancelUploadingVideoID(const std::string& videoID) {
+    PPublishService::getInstance().cancelPublishingVideoID(videoID);
     removeUploadingVideoID(videoID);
     std::shared_ptr<PDataRangeUploadingOperation> operation;
+    bool waiting = false;
     {
         std::lock_guard lock(mutex_);
         auto found = operationTable_.find(videoID);
         if (found != operationTable_.end())
             operation = found->second;
+        waiting = inFlight_.count(videoID) > 0;
     }
-    if (operation)
+    if (operation) {
+        // Its completion posts the cancellation and lands the video.
         operation->cancel();
+    } else if (waiting) {
+        post(NotificationName::PNVideoUploadCanceled, {{"videoID", videoID}});
+        land(videoID);
+    }
 }
 
 std::shared_ptr<PPublishServiceContext> PUploadingService::publish(
@@ -198,43 +279,55 @@ std::shared_ptr<PPublishServiceContext> PUploadingService::publish(
     const std::optional<platform::StringDictionary>& metadata, bool withVideoID) {
     return PPublishService::getInstance().publishVideoID(
         videoID, tags, metadata,
-        [videoID, withVideoID](const std::shared_ptr<PPublishServiceContext>&, bool,
-                               const std::optional<platform::Error>& failure) {
-            if (!failure)
+        [this, videoID, withVideoID](const std::shared_ptr<PPublishServiceContext>&, bool cancelled,
+                                     const std::optional<platform::Error>& failure) {
+            if (!failure && !cancelled)
                 return;
-            if (isDiskFull(*failure)) {
+            if (failure && isDiskFull(*failure)) {
                 platform::Dictionary info{{"error", *failure}};
                 if (withVideoID)
                     info["videoID"] = videoID;
                 post(NotificationName::PNVideoUploadFailed, std::move(info));
             }
             manager().cancelUploading(videoID, token());
+            // A cancelled conversion was the host's cancel, which lands the video itself.
+            if (!cancelled)
+                land(videoID);
         });
+}
+
+void PUploadingService::removeStrayConversionOutputs() {
+    const platform::FileManager& files = platform::FileManager::defaultManager();
+    const std::string folder = PCacheManager::getInstance().conversionDirectoryPath();
+    for (const std::string& name :
+         files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
+        const std::string videoID = name.substr(0, name.rfind('.'));
+        if (!PPublishService::getInstance().isPublishingVideoID(videoID))
+            files.removeItem(folder + "/" + name);
+    }
 }
 
 void PUploadingService::startNonCompletedUploadingsAgain() {
     ++restarts_;
+    removeStrayConversionOutputs();
     std::vector<PNUploadingStatePtr> records = manager().recorderedNonUploaded(token());
-    {
-        std::lock_guard lock(mutex_);
-        operationsConfirmedAndIsInUploading_ = records.size();
-    }
-    if (!records.empty())
-        post(kPVideosUploadingStartedNotification);
+    for (const PNUploadingStatePtr& record : records) takeOff(record->videoID());
     const platform::FileManager& files = platform::FileManager::defaultManager();
+    PCacheManager& cache = PCacheManager::getInstance();
     for (const PNUploadingStatePtr& record : records) {
         postStarted(*record);
+        const std::string& videoID = record->videoID();
         bool queued = false;
         {
             std::lock_guard lock(mutex_);
-            queued = operationTable_.count(record->videoID()) > 0;
+            queued = operationTable_.count(videoID) > 0;
         }
         if (queued)
             continue;
-        const std::string& videoID = record->videoID();
         if (record->isConverted()) {
             if (record->totalBytesToUpload() < 1) {
                 removeUploadingVideoID(videoID);
+                land(videoID);
             } else {
                 uploadVideoID(videoID);
             }
@@ -242,8 +335,13 @@ void PUploadingService::startNonCompletedUploadingsAgain() {
                    mov && files.fileExists(*mov)) {
             publish(videoID, record->tags(), record->metadata(), true);
             confirmUploadingVideoID(videoID);
+        } else if (isCompleteMovie(cache.pathForVideoCache(videoID, "720p"))) {
+            // Converted and moved into place, but stopped before the record said so.
+            manager().markConverted(videoID, token());
+            uploadVideoID(videoID);
         } else {
             removeUploadingVideoID(videoID);
+            land(videoID);
         }
     }
 }

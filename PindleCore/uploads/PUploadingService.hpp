@@ -8,8 +8,16 @@
 // PNVideoUploadStarted {"videoID", "progress"}, PNVideoIsUploaded {"videoID"},
 // PNVideoUploadCanceled {"videoID"} and PNVideoUploadFailed {"videoID"} or {"error"}.
 //
+// Every video from its hand-over (or its restart) to its end is "in flight":
+// "kPVideosUploadingStartedNotification" comes when the first one is, and
+// "kPVideosUploadingFinishedNotification" when the last one ends, uploaded, failed, cancelled
+// or removed. An operation that ends leaves the table, so the video can be queued again. When
+// an upload has to back off (its operation deferred), the video is queued again after 3 seconds,
+// then after twice the pause of the time before, up to maxRetryDelay, while other uploads use
+// the lane.
+//
 // Thread-safety: safe from any thread; entry points run on the caller's thread, operation
-// completions on the queue's thread. No lock is held while posting.
+// completions on the queue's thread, retries on a global queue. No lock is held while posting.
 #pragma once
 
 #include <atomic>
@@ -17,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "PindleCore/model/PNVideo.hpp"
@@ -35,6 +44,8 @@ class PUploadingService {
   public:
     // The platform's disk-full error code.
     static constexpr std::int64_t diskFullErrorCode = -11807;
+    static constexpr double firstRetryDelay = 3.0;  // seconds
+    static constexpr double maxRetryDelay = 300.0;
 
     static PUploadingService& getInstance();
 
@@ -56,12 +67,24 @@ class PUploadingService {
 
     // How often startNonCompletedUploadingsAgain() ran.
     int restartCount() const { return restarts_.load(); }
+    // The videos handed over or restarted whose upload has not ended yet.
+    std::set<std::string> videosInFlight() const;
+    // The delay before the upload of a video is tried again after `deferrals` back-offs in a row.
+    static double retryDelay(int deferrals);
 
   private:
     PUploadingService();
 
     void postStarted(const PNUploadingState& record);
-    void countDone();
+    // Counts the video in flight; the started notification when it is the first.
+    void takeOff(const std::string& videoID);
+    // The video's upload has ended; the finished notification when it was the last.
+    void land(const std::string& videoID);
+    void scheduleRetry(const std::string& videoID);
+    // Takes the operation out of the table, if it is still the one stored for the video.
+    void forget(const std::string& videoID, const PDataRangeUploadingOperation* operation);
+    // Removes conversion outputs that belong to no running conversion: what a crash left.
+    void removeStrayConversionOutputs();
     // Publishes the video's MOV file; a failure cancels the upload's list entry, and a full disk
     // is posted as PNVideoUploadFailed (with the video's identifier when `withVideoID`).
     std::shared_ptr<PPublishServiceContext> publish(
@@ -69,10 +92,14 @@ class PUploadingService {
         const std::optional<platform::StringDictionary>& metadata, bool withVideoID);
 
     const std::shared_ptr<platform::OperationQueue> queue_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<PDataRangeUploadingOperation>>
-        operationTable_;                                     // guarded by mutex_
-    std::uint64_t operationsConfirmedAndIsInUploading_ = 0;  // guarded by mutex_
+        operationTable_;                    // guarded by mutex_
+    std::set<std::string> inFlight_;        // guarded by mutex_
+    std::map<std::string, int> deferrals_;  // back-offs in a row, by video; guarded by mutex_
+    std::map<std::string, std::uint64_t>
+        pendingRetries_;                 // retry ticket by video; guarded by mutex_
+    std::uint64_t nextRetryTicket_ = 1;  // guarded by mutex_
     std::atomic<int> restarts_{0};
 };
 

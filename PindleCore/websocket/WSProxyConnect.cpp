@@ -475,50 +475,60 @@ void WSProxyConnect::handleSocksAnswer() {
     }
 }
 
+WSProxyConnect::ConnectAnswer WSProxyConnect::readConnectAnswer(std::string& answer, bool atEnd) {
+    using Kind = ConnectAnswer::Kind;
+    ConnectAnswer result;
+    for (;;) {
+        auto length = platform::HTTPResponseHead::completeLength(
+            std::string_view(answer).substr(0, maximumAnswerSize));
+        if (!length) {
+            result.kind = answer.size() >= maximumAnswerSize || atEnd ? Kind::malformed
+                                                                      : Kind::pending;
+            return result;
+        }
+        auto head = platform::HTTPResponseHead::parse(std::string_view(answer).substr(0, *length));
+        if (!head) {
+            result.kind = Kind::malformed;
+            return result;
+        }
+        answer.erase(0, *length);
+        // An interim answer opens nothing: the final one follows.
+        if (head->statusCode() < firstFinalStatus)
+            continue;
+        result.status = head->statusCode();
+        if (result.status >= firstRefusedStatus) {
+            result.kind = Kind::refused;
+            return result;
+        }
+        result.kind = Kind::open;
+        result.leftover.assign(answer.begin(), answer.end());
+        answer.clear();
+        return result;
+    }
+}
+
 void WSProxyConnect::handleHTTPProxyAnswer(bool atEnd) {
-    std::optional<platform::HTTPResponseHead> head;
-    platform::Data leftover;
-    bool tooLarge = false;
+    using Kind = ConnectAnswer::Kind;
+    ConnectAnswer answer;
     {
         std::lock_guard lock(mutex_);
-        for (;;) {
-            auto length = platform::HTTPResponseHead::completeLength(proxyAnswer_);
-            if (!length || *length > maximumAnswerSize) {
-                tooLarge = proxyAnswer_.size() > maximumAnswerSize;
-                break;
-            }
-            head = platform::HTTPResponseHead::parse(
-                std::string_view(proxyAnswer_).substr(0, *length));
-            if (!head)
-                break;
-            proxyAnswer_.erase(0, *length);
-            // An interim answer opens nothing: the final one follows.
-            if (head->statusCode() < firstFinalStatus) {
-                head.reset();
-                continue;
-            }
-            leftover.assign(proxyAnswer_.begin(), proxyAnswer_.end());
-            break;
-        }
+        answer = readConnectAnswer(proxyAnswer_, atEnd);
     }
-    if (!head) {
-        bool complete = false;
-        {
-            std::lock_guard lock(mutex_);
-            complete = platform::HTTPResponseHead::completeLength(proxyAnswer_).has_value();
-        }
-        // A head that is whole but does not parse, or one that can no longer be completed.
-        if (tooLarge || complete || atEnd)
+    switch (answer.kind) {
+        case Kind::pending:
+            return;
+        case Kind::open:
+            finish(std::move(answer.leftover));
+            return;
+        case Kind::malformed:
             fail(std::nullopt);
-        return;
+            return;
+        case Kind::refused:
+            fail(WSHTTPErrorWithCodeDescription(answer.status, WSErrorCode::badResponseCode,
+                                                "Received bad response code from proxy server: " +
+                                                    std::to_string(answer.status) + "."));
+            return;
     }
-    if (head->statusCode() < firstRefusedStatus) {
-        finish(std::move(leftover));
-        return;
-    }
-    fail(WSHTTPErrorWithCodeDescription(head->statusCode(), WSErrorCode::badResponseCode,
-                                        "Received bad response code from proxy server: " +
-                                            std::to_string(head->statusCode()) + "."));
 }
 
 void WSProxyConnect::finish(platform::Data leftover) {

@@ -61,6 +61,18 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     // the network loop, and has no delegate.
     void openNetworkStream(Completion completion);
 
+    // What an HTTP proxy's bytes so far say about the tunnel.
+    struct ConnectAnswer {
+        enum class Kind { pending, open, refused, malformed };
+        Kind kind = Kind::pending;
+        int status = 0;            // the final status, when there is one
+        platform::Data leftover;  // for `open`: the server's bytes behind the answer
+    };
+    // Reads the proxy's answer from the front of `answer`, skipping interim 1xx answers
+    // (which are removed). `atEnd`: the proxy has closed, so a partial answer is malformed.
+    // A head over maximumAnswerSize is malformed.
+    static ConnectAnswer readConnectAnswer(std::string& answer, bool atEnd);
+
   private:
     struct Private {
         explicit Private() = default;

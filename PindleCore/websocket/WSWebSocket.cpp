@@ -305,7 +305,7 @@ std::string WSWebSocket::handshakeRequest(const std::string& key) const {
         // A line break would let a field smuggle in others.
         if (name.empty() || containsLineBreak(name) || containsLineBreak(value))
             continue;
-        auto same = std::find_if(fields.begin(), fields.end(), [&](const auto& field) {
+        auto same = std::find_if(fields.begin(), fields.end(), [&name = name](const auto& field) {
             return sameFieldName(field.first, name);
         });
         if (same != fields.end())

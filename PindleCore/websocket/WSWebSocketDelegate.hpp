@@ -27,8 +27,9 @@ class WSWebSocketDelegate {
     virtual void webSocketDidOpen(WSWebSocket&) {}
     // The connection failed; no close report follows.
     virtual void webSocketDidFailWithError(WSWebSocket&, const platform::Error&) {}
-    // The connection ended. `code` and `reason` are those of the server's close frame (1005
-    // when it carried none, 1001 when the stream just ended).
+    // The connection ended. With `wasClean`, `code` and `reason` are those of the server's
+    // close frame (1005 when it carried none); otherwise no close frame came and `code` is
+    // 1006, with the local reason (a violation by the server, "Stream end encountered").
     virtual void webSocketDidCloseWithCode(WSWebSocket&, int /*code*/,
                                            const std::optional<std::string>& /*reason*/,
                                            bool /*wasClean*/) {}

@@ -217,6 +217,10 @@ std::optional<Error> FileManager::removeTree(const std::string& path) const {
 }
 
 std::optional<Error> FileManager::moveItem(const std::string& from, const std::string& to) const {
+    if (options_.beforeMove) {
+        if (auto refused = options_.beforeMove(from, to))
+            return refused;
+    }
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return std::nullopt;
     int failure = errno;
@@ -234,6 +238,16 @@ std::optional<Error> FileManager::moveItem(const std::string& from, const std::s
     if (auto error = copyItem(from, to))
         return error;
     return removeItem(from);
+}
+
+std::optional<Error> FileManager::linkItem(const std::string& from, const std::string& to) const {
+    if (::link(from.c_str(), to.c_str()) == 0)
+        return std::nullopt;
+    const int failure = errno;
+    if (failure == EXDEV || failure == EPERM || failure == ENOTSUP || failure == EMLINK)
+        return copyItem(from, to);
+    return makeFileError(failure, failure == ENOENT ? from : to,
+                         failure == ENOENT ? FileAccess::reading : FileAccess::writing, "link to");
 }
 
 std::optional<Error> FileManager::copyItem(const std::string& from, const std::string& to) const {

@@ -54,6 +54,10 @@ class FileManager {
         // it is renamed over the destination. An error returned here fails the write as a
         // failed rename would: the temporary file is removed, the destination untouched.
         std::function<std::optional<Error>(const std::string& temporaryPath)> beforeAtomicRename;
+        // Called by moveItem before it moves anything. An error returned here fails the move:
+        // nothing is moved.
+        std::function<std::optional<Error>(const std::string& from, const std::string& to)>
+            beforeMove;
         // Answers freeSpace in place of the volume, so that a full disk can be acted out;
         // nothing from it reads as "the volume's size is unknown".
         std::function<std::optional<std::uint64_t>(const std::string& path)> freeSpace;
@@ -94,6 +98,11 @@ class FileManager {
     // modification dates. REQUIRES: nothing exists at `to`. A failed copy leaves nothing
     // behind at `to`.
     std::optional<Error> copyItem(const std::string& from, const std::string& to) const;
+
+    // Gives the file at `from` a second name `to` (a hard link), so that it survives the removal
+    // of either name; where the file system cannot link (another volume, no support), copies
+    // it. REQUIRES: nothing exists at `to`.
+    std::optional<Error> linkItem(const std::string& from, const std::string& to) const;
 
     std::optional<FileAttributes> attributesOfItem(const std::string& path,
                                                    Error* error = nullptr) const;

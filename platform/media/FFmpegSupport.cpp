@@ -1,5 +1,7 @@
 #include "platform/media/FFmpegSupport.hpp"
 
+#include <cerrno>
+
 extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/display.h>
@@ -15,6 +17,7 @@ extern "C" {
 #include <mutex>
 #include <string_view>
 
+#include "platform/files/FileError.hpp"
 #include "platform/media/MediaError.hpp"
 
 namespace pindle::platform::ffmpeg {
@@ -194,6 +197,18 @@ Error makeError(int code, std::int64_t mediaCode, const std::string& what) {
                      {{Error::localizedDescriptionKey, Value(description)}});
     }
     return MediaError::make(mediaCode, description);
+}
+
+Error makeWriteError(int code, const std::string& what) {
+    Error error = makeError(code, MediaError::unknown, what);
+    if (error.domain() == POSIXError::domain &&
+        (error.code() == ENOSPC || error.code() == EDQUOT)) {
+        const Value description = error.userInfo().at(Error::localizedDescriptionKey);
+        return Error(
+            MediaError::domain, MediaError::diskFull,
+            {{Error::localizedDescriptionKey, description}, {underlyingErrorKey, Value(error)}});
+    }
+    return error;
 }
 
 std::unique_ptr<Input> Input::open(const Source& source, Error* error, const OpenOptions& options) {

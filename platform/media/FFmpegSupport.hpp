@@ -157,6 +157,11 @@ std::string describe(int code);
 // POSIX domain (a missing file, a full disk), the rest get `mediaCode` of MediaError.
 Error makeError(int code, std::int64_t mediaCode, const std::string& what);
 
+// The error for a failed write of a movie: MediaError::diskFull only when the volume is full or
+// the quota spent (ENOSPC, EDQUOT), with the POSIX error beneath it; other errno-style failures
+// in the POSIX domain; anything else MediaError::unknown.
+Error makeWriteError(int code, const std::string& what);
+
 // A decoder opened for one stream of `input`; with maxPixels, it refuses frames larger
 // than that many pixels.
 CodecContextPtr openDecoder(const AVStream& stream, std::int64_t maxPixels = 0);

@@ -97,7 +97,7 @@ struct MediaWriter::State {
             packet->stream_index = stream->index;
             const int written = av_interleaved_write_frame(output.context, packet.get());
             if (written < 0) {
-                return ffmpeg::makeError(written, MediaError::diskFull, "Writing failed");
+                return ffmpeg::makeWriteError(written, "Writing failed");
             }
         }
     }
@@ -505,14 +505,14 @@ std::optional<Error> MediaWriter::finish() {
     if (!error) {
         const int result = av_write_trailer(state.output.context);
         if (result < 0) {
-            error = ffmpeg::makeError(result, MediaError::diskFull, "Cannot complete the movie");
+            error = ffmpeg::makeWriteError(result, "Cannot complete the movie");
         }
     }
     if (!error && state.output.fileOpen) {
         const int result = avio_closep(&state.output.context->pb);
         state.output.fileOpen = false;
         if (result < 0) {
-            error = ffmpeg::makeError(result, MediaError::diskFull, "Cannot close the movie");
+            error = ffmpeg::makeWriteError(result, "Cannot close the movie");
         }
     }
     if (error) {

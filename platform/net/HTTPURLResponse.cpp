@@ -70,8 +70,9 @@ std::optional<std::string> mimeTypeOf(const StringDictionary& fields) {
 StringDictionary mergedFields(const std::vector<std::pair<std::string, std::string>>& fields) {
     StringDictionary merged;
     for (const auto& [name, value] : fields) {
+        const std::string key = lowercased(name);
         auto existing = std::find_if(merged.begin(), merged.end(), [&](const auto& entry) {
-            return lowercased(entry.first) == lowercased(name);
+            return lowercased(entry.first) == key;
         });
         if (existing == merged.end()) {
             merged.emplace(name, value);

@@ -5,6 +5,15 @@
 
 namespace pindle::emulator {
 
+namespace {
+
+// The upload description's own file: the recording sent whole, not one rendition.
+bool isWholeSource(const std::string& file) {
+    return file == "imported" || file == "source";
+}
+
+}  // namespace
+
 BackendEmulator::BackendEmulator() : BackendEmulator(Options{}) {}
 
 BackendEmulator::BackendEmulator(Options options)
@@ -28,6 +37,27 @@ BackendEmulator::BackendEmulator(Options options)
             notifications_.broadcast(application.id, event);
         }
     });
+    // What clients upload becomes the video's media: the file sent whole for the backend to
+    // convert stands for its 720p rendition.
+    storage_.setCompletionHandler([this](const std::string& name) {
+        const auto slash = name.find('/');
+        const std::string id = name.substr(0, slash);
+        std::string file = name.substr(slash + 1);
+        file = file.substr(0, file.rfind('.'));
+        videosResource_.renditionUploaded(id, isWholeSource(file) ? std::string("720p") : file);
+    });
+    videosResource_.setUploadedMedia(
+        [this](const std::string& id, const std::string& resolution) -> std::optional<std::string> {
+            std::vector<std::string> files = {resolution};
+            if (resolution == "720p")
+                files.insert(files.end(), {"imported", "source"});
+            for (const auto& file : files) {
+                const std::string name = id + "/" + file + ".mp4";
+                if (storage_.isComplete(name))
+                    return storage_.object(name);
+            }
+            return std::nullopt;
+        });
     server_.media().addProvider(
         [this](const std::string& path) { return videosResource_.media(path); });
 }

@@ -173,6 +173,9 @@ HttpServer::Exchange HttpServer::handle(const Request& request) {
     if (match.handler) {
         try {
             exchange.response = match.handler(request, match.params);
+            if (!exchange.fault && exchange.response.fault) {
+                exchange.fault = exchange.response.fault;
+            }
         } catch (const std::exception& failure) {
             exchange.response = Response::error(500, failure.what());
         }

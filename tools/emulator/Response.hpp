@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "tools/emulator/Fault.hpp"
 #include "tools/emulator/Headers.hpp"
 
 namespace pindle::emulator {
@@ -15,6 +16,9 @@ struct Response {
     unsigned status = 200;
     Headers headers;
     std::string body;
+    // How a handler wants its own reply delivered (late, or not at all); a fault scripted for
+    // the path wins over it.
+    std::optional<Fault> fault;
 
     static Response json(unsigned status, const nlohmann::json& body, Headers headers = {});
     static Response text(unsigned status, std::string body,

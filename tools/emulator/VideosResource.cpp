@@ -313,6 +313,16 @@ std::optional<MediaFile> VideosResource::media(const std::string& path) const {
     if (std::find(inPlace.begin(), inPlace.end(), resolution) == inPlace.end()) {
         return std::nullopt;
     }
+    UploadedMedia uploaded;
+    {
+        std::lock_guard lock(sinkMutex_);
+        uploaded = uploadedMedia_;
+    }
+    if (uploaded) {
+        if (auto bytes = uploaded(id, resolution)) {
+            return MediaFile{std::make_shared<const std::string>(std::move(*bytes)), "video/mp4"};
+        }
+    }
     {
         std::lock_guard lock(renditionsMutex_);
         if (auto real = renditions_.find(resolution); real != renditions_.end()) {
@@ -459,6 +469,19 @@ std::optional<std::string> VideosResource::readChanges(const json& body, VideoCh
 void VideosResource::setEventSink(EventSink sink) {
     std::lock_guard lock(sinkMutex_);
     sink_ = std::move(sink);
+}
+
+void VideosResource::setUploadedMedia(UploadedMedia media) {
+    std::lock_guard lock(sinkMutex_);
+    uploadedMedia_ = std::move(media);
+}
+
+void VideosResource::renditionUploaded(const std::string& id, const std::string& resolution) const {
+    VideoChanges changes;
+    changes.addedResolutions.push_back(resolution);
+    if (auto video = store_.update(id, changes)) {
+        emitReady(*video);
+    }
 }
 
 void VideosResource::emit(const json& event) const {

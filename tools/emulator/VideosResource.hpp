@@ -63,6 +63,15 @@ class VideosResource {
     using EventSink = std::function<void(const nlohmann::json& event)>;
     void setEventSink(EventSink sink);
 
+    // Media a client has uploaded to storage, served in place of the generated renditions: the
+    // bytes of one rendition ("720p", ...) of a video, or nothing.
+    using UploadedMedia = std::function<std::optional<std::string>(const std::string& id,
+                                                                   const std::string& resolution)>;
+    void setUploadedMedia(UploadedMedia media);
+    // The storage received the whole of a video's rendition: the video gains it (a file sent for
+    // the backend to convert counts as its 720p rendition), as a conversion would give it.
+    void renditionUploaded(const std::string& id, const std::string& resolution) const;
+
   private:
     mutable std::mutex renditionsMutex_;
     // guarded by renditionsMutex_
@@ -95,7 +104,8 @@ class VideosResource {
     void emit(const nlohmann::json& event) const;
     void emitReady(const VideoRecord& video) const;
     mutable std::mutex sinkMutex_;
-    EventSink sink_;  // guarded by sinkMutex_
+    EventSink sink_;               // guarded by sinkMutex_
+    UploadedMedia uploadedMedia_;  // guarded by sinkMutex_
 };
 
 }  // namespace pindle::emulator

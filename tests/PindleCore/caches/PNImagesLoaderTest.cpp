@@ -158,6 +158,26 @@ TEST_F(PNImagesLoaderTest, CancellingTheOnlySubscriptionBeforeTheStartDownloadsN
     EXPECT_EQ(downloadsOf(redPath), 1u);
 }
 
+TEST_F(PNImagesLoaderTest, ARequestArrivingWhileTheLastSubscriptionLeavesGetsItsImage) {
+    hold();
+    auto leaving = loader_.image(url(redPath), deliveries_.callback(1));
+    const auto dying = leaving->operation();
+    // The new request comes in the middle of the cancellation, the moment it is announced.
+    LoadImageSubscriptionPtr arriving;
+    dying->addObserver([&](const std::string& key, platform::Operation::Phase phase) {
+        if (key == "isCancelled" && phase == platform::Operation::Phase::will && !arriving)
+            arriving = loader_.image(url(redPath), deliveries_.callback(2));
+    });
+    leaving->cancelIt();
+    ASSERT_TRUE(arriving);
+    EXPECT_NE(arriving->operation(), dying);
+    resume();
+
+    ASSERT_TRUE(deliveries_.waitFor(1));
+    EXPECT_EQ(deliveries_.seen()[0].first, 2);
+    EXPECT_TRUE(deliveries_.seen()[0].second);
+}
+
 TEST_F(PNImagesLoaderTest, CancellingTheOnlySubscriptionOfARunningDownloadStillFillsTheCache) {
     auto gate = std::make_shared<emulator::FaultGate>();
     emulator_.server().addFault(redPath, emulator::Fault::heldBy(gate));

@@ -191,6 +191,40 @@ TEST_F(PNLocalVideoCacheTest, ResetRebuildsFromTheRecords) {
     EXPECT_EQ(rebuilt->creationDate(), Date::fromTimeIntervalSince1970(10));
 }
 
+TEST_F(PNLocalVideoCacheTest, LookupsDuringARebuildAndEvictionsSeeAWholeIndex) {
+    // What observers of the removals find in the index at the moment each removal is posted.
+    std::vector<std::pair<std::string, bool>> seen;
+    std::string watched;
+    auto registration = platform::NotificationCenter::defaultCenter().addObserverForName(
+        NotificationName::PNLocalVideoCleanedUp, nullptr, nullptr,
+        [&](const platform::Notification& notification) {
+            const auto* id = notification.object.find("videoID");
+            seen.emplace_back(id ? *id->asString() : "", cache_.video(watched) != nullptr);
+        });
+
+    // A rebuild: the kept video stays visible while an incomplete recording is removed.
+    testing::writeMedia(*cache_.pathForMOVVideoCache("kept"), 10);
+    storeRecord("kept", true, false, 1);
+    cache_.put(video("kept", 1), token_);
+    storeRecord("incomplete", false, false, 2);
+    watched = "kept";
+    cache_.resetCache();
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{{"incomplete", true}}));
+    EXPECT_EQ(indexed(), (Events{"kept"}));
+
+    // An eviction: the evicted video is gone, files and all, before the new one enters.
+    seen.clear();
+    cache_.setLimitSize(15);
+    PNUploadingStateManager::shared().markUploaded("kept", token_);
+    testing::writeMedia(*cache_.pathForMOVVideoCache("newer"), 10);
+    storeRecord("newer", true, false, 3);
+    watched = "newer";
+    cache_.put(video("newer", 3), token_);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{{"kept", false}}));
+    EXPECT_EQ(indexed(), (Events{"newer"}));
+    platform::NotificationCenter::defaultCenter().removeObserver(registration);
+}
+
 TEST_F(PNLocalVideoCacheTest, IdentifiersThatMayNameNoFileTouchNoFile) {
     // Files a traversing identifier would reach: Documents/victim.mov, Library/secret.mov and
     // the folder's own MP4 names.

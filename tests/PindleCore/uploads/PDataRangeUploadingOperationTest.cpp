@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include "OnlineUploadFixture.hpp"
+#include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
@@ -11,7 +15,19 @@
 namespace pindle::legacy {
 namespace {
 
+using emulator::StorageResource;
 using platform::Data;
+
+constexpr std::int64_t unit = PDataRangeUploadingOperation::rangeSize;
+
+// How one run of an operation ended.
+struct Ending {
+    bool finished = false;  // false: still running when the test gave up on it
+    bool uploaded = false;
+    bool cancelled = false;
+    bool deferred = false;
+    std::optional<platform::Error> error;
+};
 
 class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
   protected:
@@ -35,6 +51,50 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
                                               PNTokenObject::sharedInstance());
         return file;
     }
+
+    // Runs an operation on its own thread until it ends or `limit` passes (then it is
+    // cancelled, and the ending says it did not finish).
+    Ending runBounded(const std::string& id,
+                      std::chrono::seconds limit = std::chrono::seconds(30)) {
+        auto operation = std::make_shared<PDataRangeUploadingOperation>(id);
+        auto ending = std::make_shared<Ending>();
+        operation->setUploadCompletionBlock([ending](const std::shared_ptr<PNVideo>&,
+                                                     bool cancelled,
+                                                     const std::optional<platform::Error>& error) {
+            ending->cancelled = cancelled;
+            ending->uploaded = !cancelled && !error;
+            ending->error = error;
+        });
+        operation->setDeferralBlock([ending](const platform::Error& reason) {
+            ending->deferred = true;
+            ending->error = reason;
+        });
+        auto done = std::async(std::launch::async, [operation] { operation->main(); });
+        if (done.wait_for(limit) == std::future_status::ready) {
+            ending->finished = true;
+            return *ending;
+        }
+        operation->cancel();
+        done.wait();
+        return Ending{};
+    }
+
+    // Starts an upload and stops it for good while the storage holds its `nth` chunk, leaving
+    // a record with an open session as a killed process would.
+    void interruptAtChunk(const std::string& id, int nth, StorageResource::Hold stage) {
+        emulator_.storage().holdChunk(nth, stage);
+        auto operation = std::make_shared<PDataRangeUploadingOperation>(id);
+        std::thread runner([operation] { operation->main(); });
+        ASSERT_TRUE(emulator_.storage().waitUntilHeld(std::chrono::seconds(20)));
+        operation->cancel();
+        runner.join();
+        emulator_.storage().holdChunk(0, stage);
+    }
+
+    std::string object(const std::string& name) {
+        return emulator_.storage().object(name).value_or("(none)");
+    }
+    static std::string text(const Data& data) { return std::string(data.begin(), data.end()); }
 
     // Runs the operation to its end on this thread.
     void run(const std::string& id) {
@@ -147,6 +207,127 @@ TEST_F(PDataRangeUploadingOperationTest, CancellingReportsOnceAndLeavesTheRecord
     EXPECT_FALSE(left->isUploaded());
     EXPECT_TRUE(left->isSynced());
     EXPECT_TRUE(left->urlToUpload());  // the session is kept for the next operation
+}
+
+TEST_F(PDataRangeUploadingOperationTest, TheBytesCountedAreTheOnesTheStorageKept) {
+    struct Case {
+        const char* what;
+        StorageResource::Faults faults;
+    };
+    auto faults = [](auto change) {
+        StorageResource::Faults f;
+        change(f);
+        return f;
+    };
+    const Case cases[] = {
+        {"half of every chunk", faults([](auto& f) { f.persistShare = 0.5; })},
+        {"a lost answer", faults([](auto& f) { f.dropAfterStoring = 1; })},
+        {"a moment of outage", faults([](auto& f) { f.unavailable = 1; })},
+    };
+    int n = 10;
+    for (const Case& c : cases) {
+        const std::string id = "0a1b2c3d-0000-4000-8000-0000000000" + std::to_string(n++);
+        Data file = record(id, "720p", 5 * unit / 2, true);
+        emulator_.storage().setFaults(c.faults);
+        Ending ending = runBounded(id);
+        EXPECT_TRUE(ending.uploaded) << c.what;
+        EXPECT_EQ(object(id + "/imported.mp4"), text(file)) << c.what;
+        EXPECT_EQ(emulator_.storage().resentAcknowledgedBytes(), 0) << c.what;
+    }
+}
+
+TEST_F(PDataRangeUploadingOperationTest, AResumedUploadAsksTheSessionBeforeSendingMore) {
+    struct Case {
+        const char* what;
+        std::function<std::int64_t(std::int64_t stored)> recorded;  // the record's count
+        std::size_t sessions;
+    };
+    const Case cases[] = {
+        {"the record lags behind", [](std::int64_t stored) { return stored - unit; }, 1},
+        {"the record runs ahead", [](std::int64_t stored) { return stored + unit; }, 1},
+        {"the record exceeds the file", [](std::int64_t) { return 10 * unit; }, 2},
+    };
+    int n = 20;
+    for (const Case& c : cases) {
+        const std::string id = "0a1b2c3d-0000-4000-8000-0000000000" + std::to_string(n++);
+        Data file = record(id, "720p", 4 * unit + 1000, true);
+        const std::size_t sessionsBefore = emulator_.storage().sessionsOpened();
+        const std::int64_t resentBefore = emulator_.storage().resentAcknowledgedBytes();
+        // Killed while the third chunk was on its way, after the storage kept it.
+        interruptAtChunk(id, 3, StorageResource::Hold::afterStoring);
+        PNUploadingStateManager::shared().updateDataUploaded(id, c.recorded(3 * unit),
+                                                             PNTokenObject::sharedInstance());
+        Ending ending = runBounded(id);
+        EXPECT_TRUE(ending.uploaded) << c.what;
+        EXPECT_EQ(object(id + "/imported.mp4"), text(file)) << c.what;
+        EXPECT_EQ(emulator_.storage().resentAcknowledgedBytes() - resentBefore, 0) << c.what;
+        EXPECT_EQ(emulator_.storage().sessionsOpened() - sessionsBefore, c.sessions) << c.what;
+    }
+}
+
+TEST_F(PDataRangeUploadingOperationTest, ASessionTheStorageForgotIsReplaced) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000030";
+    Data file = record(id, "720p", 3 * unit, true);
+    interruptAtChunk(id, 2, StorageResource::Hold::beforeStoring);
+    emulator_.storage().expireSessions();
+    Ending ending = runBounded(id);
+    ASSERT_TRUE(ending.finished) << "the upload never got past the expired session";
+    EXPECT_TRUE(ending.uploaded);
+    EXPECT_EQ(emulator_.storage().sessionsOpened(), 2u);
+    EXPECT_EQ(object(id + "/imported.mp4"), text(file));
+}
+
+TEST_F(PDataRangeUploadingOperationTest,
+       UploadDescriptionFailuresKeepTheRecordUnlessTheVideoIsGone) {
+    struct Case {
+        unsigned status;
+        bool removed;
+    };
+    int n = 40;
+    for (const Case& c : {Case{404, true}, Case{401, false}, Case{500, false}, Case{502, false},
+                          Case{503, false}}) {
+        const std::string id = "0a1b2c3d-0000-4000-8000-0000000000" + std::to_string(n++);
+        record(id, "720p", 1000, true);
+        const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, "720p");
+        emulator_.server().addJSONReply("GET", "/v1/videos/" + id + "/signedUrl", c.status,
+                                        {{"error", "no"}});
+        Ending ending = runBounded(id);
+        ASSERT_TRUE(ending.finished) << c.status;
+        EXPECT_FALSE(ending.cancelled) << c.status;  // nobody asked to cancel
+        ASSERT_TRUE(ending.error) << c.status;
+        EXPECT_EQ(ending.deferred, !c.removed) << c.status;
+        EXPECT_EQ(stored(id) == nullptr, c.removed) << c.status;
+        EXPECT_EQ(platform::FileManager::defaultManager().fileExists(path), !c.removed) << c.status;
+    }
+}
+
+TEST_F(PDataRangeUploadingOperationTest, RepeatedFailuresGiveTheLaneAwayWithTheRecordIntact) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000050";
+    record(id, "720p", 1000, true);
+    emulator_.server().addJSONReply("POST", "/uploads/" + id + "/imported.mp4", 503,
+                                    {{"error", "busy"}});
+    Ending ending = runBounded(id);
+    ASSERT_TRUE(ending.finished) << "the operation kept the lane";
+    EXPECT_TRUE(ending.deferred);
+    EXPECT_FALSE(ending.cancelled);
+    EXPECT_EQ(emulator_.server()
+                  .requestLog()
+                  .requestsFor("POST", "/uploads/" + id + "/imported.mp4")
+                  .size(),
+              static_cast<std::size_t>(PDataRangeUploadingOperation::failuresBeforeBackOff));
+    EXPECT_TRUE(stored(id));
+}
+
+TEST_F(PDataRangeUploadingOperationTest, TwoOperationsForOneRecordDoTheWorkOnce) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000060";
+    Data file = record(id, "720p", 3 * unit, true);
+    auto first = std::async(std::launch::async, [&] { return runBounded(id); });
+    auto second = std::async(std::launch::async, [&] { return runBounded(id); });
+    EXPECT_TRUE(first.get().uploaded);
+    EXPECT_TRUE(second.get().uploaded);
+    EXPECT_EQ(emulator_.storage().sessionsOpened(), 1u);
+    EXPECT_EQ(emulator_.storage().resentAcknowledgedBytes(), 0);
+    EXPECT_EQ(object(id + "/imported.mp4"), text(file));
 }
 
 }  // namespace

@@ -10,17 +10,57 @@
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
+#include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PPublishService.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
+#include "platform/files/FileError.hpp"
 #include "platform/media/Image.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/MediaSummary.hpp"
 
 namespace pindle::legacy {
 namespace {
+
+// The service's notifications, in order, as "name" or "name:videoID".
+class ServiceEvents {
+  public:
+    ServiceEvents() {
+        auto& center = platform::NotificationCenter::defaultCenter();
+        for (const char* name :
+             {kPVideosUploadingStartedNotification, kPVideosUploadingFinishedNotification,
+              NotificationName::PNVideoIsUploaded, NotificationName::PNVideoUploadFailed,
+              NotificationName::PNVideoUploadCanceled}) {
+            registrations_.emplace_back(center.addObserverForName(
+                name, nullptr, nullptr, [this, name](const platform::Notification& notification) {
+                    std::string event = name;
+                    if (auto id = notification.userInfo.find("videoID");
+                        id != notification.userInfo.end())
+                        event += ":" + *id->second.asString();
+                    std::lock_guard lock(mutex_);
+                    events_.push_back(event);
+                }));
+        }
+    }
+    std::vector<std::string> events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    int count(const std::string& event) const {
+        auto all = events();
+        return static_cast<int>(std::count(all.begin(), all.end(), event));
+    }
+    bool waitFor(const std::string& event, std::chrono::seconds limit = std::chrono::seconds(30)) {
+        return testing::eventually([&] { return count(event) > 0; }, limit);
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;  // guarded by mutex_
+    std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;
+};
 
 class PUploadingServiceTest : public testing::OnlineUploadFixture {
   protected:
@@ -29,14 +69,66 @@ class PUploadingServiceTest : public testing::OnlineUploadFixture {
         folder_ = platform::AppContainer::temporaryDirectory() + "/incoming";
         std::filesystem::create_directories(folder_);
     }
+    void TearDown() override {
+        PPublishService::getInstance().setFileManager(nullptr);
+        for (const auto& id : PUploadingService::getInstance().videosInFlight())
+            PUploadingService::getInstance().cancelUploadingVideoID(id);
+        OnlineUploadFixture::TearDown();
+    }
 
     // A short portrait recording: 64x48 frames turned a quarter for display.
-    std::string recording(const std::string& name) {
+    std::string recording(const std::string& name, int frames = 5) {
         const std::string path = folder_ + "/" + name;
-        EXPECT_EQ(platform::testing::writeClip(
-                      path, {.width = 64, .height = 48, .fps = 10, .seconds = 0.5, .rotation = 90}),
-                  std::nullopt);
+        EXPECT_EQ(
+            platform::testing::writeClip(
+                path,
+                {.width = 64, .height = 48, .fps = 10, .seconds = frames / 10.0, .rotation = 90}),
+            std::nullopt);
         return path;
+    }
+
+    // A complete record of a converted video whose 720p file holds `size` bytes.
+    std::string convertedRecord(const std::string& id, std::size_t size, bool converted = true) {
+        const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, "720p");
+        EXPECT_FALSE(platform::FileManager::defaultManager().writeAtomically(
+            path, platform::Data(size, 'v')));
+        PNUploadingState::Fields fields;
+        fields.videoID = id;
+        fields.shotOn = platform::Date::now();
+        fields.createdAt = platform::Date::now();
+        fields.resolutionsToUpload = {"720p"};
+        fields.isRecordingComplete = true;
+        fields.isConverted = converted;
+        fields.isImported = true;
+        PNUploadingStateManager::shared().put(std::make_shared<PNUploadingState>(fields),
+                                              PNTokenObject::sharedInstance());
+        return path;
+    }
+
+    static PNUploadingStatePtr stored(const std::string& id) {
+        return PNUploadingStateManager::shared().uploading(id, PNTokenObject::sharedInstance());
+    }
+    static bool exists(const std::string& path) {
+        return platform::FileManager::defaultManager().fileExists(path);
+    }
+    static std::vector<std::string> conversionOutputs() {
+        return platform::FileManager::defaultManager()
+            .contentsOfDirectory(PCacheManager::getInstance().conversionDirectoryPath())
+            .value_or(std::vector<std::string>{});
+    }
+    // Hands a recording to the SDK; the new video's identifier.
+    std::string upload(const std::string& source) {
+        std::string id;
+        PNUploads::shared().upload(platform::URL::fileURLWithPath(source), std::nullopt,
+                                   std::nullopt,
+                                   [&](const std::shared_ptr<PNVideo>& video,
+                                       const std::optional<platform::Error>& error) {
+                                       EXPECT_FALSE(error);
+                                       if (video)
+                                           id = video->videoID();
+                                   });
+        EXPECT_FALSE(id.empty());
+        return id;
     }
 
     std::string folder_;
@@ -139,18 +231,141 @@ TEST_F(PUploadingServiceTest, AFileIsConvertedUploadedAndReported) {
     for (auto& registration : registrations) center.removeObserver(registration);
 }
 
+TEST_F(PUploadingServiceTest, TheFinishedNotificationFollowsTheLastVideoHoweverItEnds) {
+    const std::string cancelled = "0a1b2c3d-0000-4000-8000-000000000101";
+    const std::string uploaded = "0a1b2c3d-0000-4000-8000-000000000102";
+    convertedRecord(cancelled, 300'000);
+    convertedRecord(uploaded, 300'000);
+    ServiceEvents events;
+    // The first upload stands still on its first chunk until the host cancels it.
+    emulator_.storage().holdChunk(1, emulator::StorageResource::Hold::beforeStoring);
+    PUploadingService::getInstance().startNonCompletedUploadingsAgain();
+    ASSERT_TRUE(emulator_.storage().waitUntilHeld(std::chrono::seconds(20)));
+    PNUploads::shared().cancelUpload(cancelled);
+
+    ASSERT_TRUE(events.waitFor(kPVideosUploadingFinishedNotification));
+    EXPECT_EQ(events.events(),
+              (std::vector<std::string>{
+                  kPVideosUploadingStartedNotification,
+                  std::string(NotificationName::PNVideoUploadCanceled) + ":" + cancelled,
+                  std::string(NotificationName::PNVideoIsUploaded) + ":" + uploaded,
+                  kPVideosUploadingFinishedNotification}));
+    EXPECT_FALSE(stored(cancelled));
+    EXPECT_TRUE(PUploadingService::getInstance().videosInFlight().empty());
+}
+
+TEST_F(PUploadingServiceTest, ARetryErrorIsTriedAgainNotReportedAsACancel) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000103";
+    convertedRecord(id, 1000);
+    ServiceEvents events;
+    // Connections lost often enough in a row that the upload backs off and is queued again.
+    emulator_.server().addFault("/v1/videos/" + id + "/signedUrl",
+                                emulator::Fault::closeImmediately().times(
+                                    PDataRangeUploadingOperation::failuresBeforeBackOff));
+    PUploadingService::getInstance().uploadVideoID(id);
+    ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + id));
+    EXPECT_TRUE(events.waitFor(kPVideosUploadingFinishedNotification));
+    EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadCanceled) + ":" + id), 0);
+    EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadFailed) + ":" + id), 0);
+    EXPECT_TRUE(stored(id)->isUploaded());
+}
+
+TEST_F(PUploadingServiceTest, CancellingDuringConversionLeavesNoFileBehind) {
+    const std::string id = upload(recording("long.mp4", 300));
+    PNUploads::shared().cancelUpload(id);
+    ASSERT_TRUE(
+        testing::eventually([&] { return !PPublishService::getInstance().isPublishingVideoID(id); },
+                            std::chrono::seconds(30)));
+    auto& cache = PCacheManager::getInstance();
+    EXPECT_FALSE(stored(id));
+    EXPECT_FALSE(exists(*cache.pathForVideoCache(id, "720p")));
+    EXPECT_FALSE(exists(*cache.pathForMOVVideoCache(id)));
+    EXPECT_TRUE(conversionOutputs().empty());
+
+    // What a crash left in the middle of a conversion goes at the next start.
+    ASSERT_FALSE(platform::FileManager::defaultManager().writeAtomically(
+        *cache.pathForConversionOutput("0a1b2c3d-0000-4000-8000-000000000104"),
+        platform::Data(100, 'x')));
+    PUploadingService::getInstance().startNonCompletedUploadingsAgain();
+    EXPECT_TRUE(conversionOutputs().empty());
+}
+
+TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing) {
+    // The first move of an output into its cache name fails.
+    auto refusals = std::make_shared<std::atomic<int>>(1);
+    platform::FileManager::Options options;
+    options.beforeMove = [refusals](const std::string&,
+                                    const std::string& to) -> std::optional<platform::Error> {
+        if (to.ends_with("_720p.mp4") && refusals->fetch_sub(1) > 0)
+            return platform::makeFileError(EIO, to, platform::FileAccess::writing, "move to");
+        return std::nullopt;
+    };
+    PPublishService::getInstance().setFileManager(
+        std::make_shared<platform::FileManager>(std::move(options)));
+    ServiceEvents events;
+    const std::string id = upload(recording("clip.mp4"));
+    ASSERT_TRUE(
+        testing::eventually([&] { return !PPublishService::getInstance().isPublishingVideoID(id); },
+                            std::chrono::seconds(30)));
+    auto& cache = PCacheManager::getInstance();
+    EXPECT_TRUE(exists(*cache.pathForMOVVideoCache(id)));
+    EXPECT_FALSE(stored(id)->isConverted());
+    EXPECT_TRUE(conversionOutputs().empty());
+
+    // The next start converts it again and uploads it.
+    PUploadingService::getInstance().startNonCompletedUploadingsAgain();
+    ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + id));
+    EXPECT_FALSE(exists(*cache.pathForMOVVideoCache(id)));
+    EXPECT_TRUE(emulator_.storage().isComplete(id + "/imported.mp4"));
+}
+
+TEST_F(PUploadingServiceTest, AConvertedFileInPlaceCountsAsConvertedAtTheNextStart) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000105";
+    const std::string path = convertedRecord(id, 0, false);
+    platform::FileManager::defaultManager().removeItem(path);
+    std::filesystem::copy_file(recording("converted.mp4"), path);
+    ServiceEvents events;
+    PUploadingService::getInstance().startNonCompletedUploadingsAgain();
+    ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + id));
+    EXPECT_TRUE(stored(id)->isConverted());
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    EXPECT_EQ(emulator_.storage().object(id + "/imported.mp4"), bytes);
+}
+
 }  // namespace
 }  // namespace pindle::legacy
 
 namespace pindle::legacy {
 namespace {
 
-TEST(PPublishServiceTest, ISO6709LocationsGiveLatitudeAndLongitude) {
-    auto coordinate = PPublishService::coordinatedFromISO6709String("+37.3318-122.0312/");
-    EXPECT_DOUBLE_EQ(coordinate.at("lat"), 37.3318);
-    EXPECT_DOUBLE_EQ(coordinate.at("long"), -122.0312);
-    EXPECT_TRUE(PPublishService::coordinatedFromISO6709String("+37.3318-122.03").empty());
-    EXPECT_TRUE(PPublishService::coordinatedFromISO6709String("north, far west!!").empty());
+TEST(PPublishServiceTest, ISO6709LocationsOfAnyPrecisionGiveLatitudeAndLongitude) {
+    struct Case {
+        std::string text;
+        std::optional<std::pair<double, double>> coordinate;
+    };
+    const Case cases[] = {
+        {"+37.3318-122.0312/", std::pair{37.3318, -122.0312}},
+        {"+37.3318-122.03", std::pair{37.3318, -122.03}},
+        {"+48.8577+002.295/", std::pair{48.8577, 2.295}},
+        {"-33.86+151.21+058.000/", std::pair{-33.86, 151.21}},  // altitude ignored
+        {"+40-074/", std::pair{40.0, -74.0}},
+        {"+37.3318/", std::nullopt},
+        {"north, far west!!", std::nullopt},
+        {"+37.3x18-122.0312/", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        auto coordinate = PPublishService::coordinatedFromISO6709String(c.text);
+        if (!c.coordinate) {
+            EXPECT_TRUE(coordinate.empty()) << c.text;
+            continue;
+        }
+        ASSERT_EQ(coordinate.size(), 2u) << c.text;
+        EXPECT_DOUBLE_EQ(coordinate.at("lat"), c.coordinate->first) << c.text;
+        EXPECT_DOUBLE_EQ(coordinate.at("long"), c.coordinate->second) << c.text;
+    }
 }
 
 }  // namespace

@@ -12,19 +12,19 @@
 #include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/MediaWriter.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/support/MediaSummary.hpp"
-#include "platform/media/MediaWriter.hpp"
 #include "tests/support/TestFolders.hpp"
 
 namespace pindle::legacy {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::testing::MediaSummary;
 using platform::MediaWriter;
 using platform::Size;
 using platform::URL;
+using platform::testing::MediaSummary;
 
 constexpr double kTimeout = 120;
 
@@ -248,7 +248,8 @@ TEST_F(PVideoConverterTest, FailuresReachTheCompletion) {
 
 TEST_F(PVideoConverterTest, ExportSessionReportsStatusProgressAndErrors) {
     const URL source = makeSource("source.mov", {});
-    auto session = PSDAVAssetExportSession::exportSessionWithAsset(platform::URLAsset::make(source));
+    auto session =
+        PSDAVAssetExportSession::exportSessionWithAsset(platform::URLAsset::make(source));
     EXPECT_EQ(session->status(), PSDAVAssetExportSession::Status::unknown);
     EXPECT_EQ(session->progress(), 0.0f);
 

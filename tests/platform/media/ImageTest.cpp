@@ -81,6 +81,14 @@ TEST(ImageTest, JPEGDecodesBackNearTheOriginalAndShrinksWithQuality) {
         EXPECT_LE(jpeg->size(), previous) << quality;
         previous = jpeg->size();
     }
+    // Odd sizes too: the chroma planes round up.
+    const auto odd = gradient(37, 23)->jpegData(0.8);
+    ASSERT_TRUE(odd);
+    const auto oddDecoded = Image::fromData(*odd);
+    ASSERT_TRUE(oddDecoded);
+    EXPECT_EQ(oddDecoded->pixelWidth(), 37);
+    EXPECT_EQ(oddDecoded->pixelHeight(), 23);
+
     const auto decoded = Image::fromData(*original->jpegData(1.0));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->pixelWidth(), 36);
