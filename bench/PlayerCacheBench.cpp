@@ -73,7 +73,7 @@ struct CachedFile {
         fields.mediaMP4URL540p = url;
         fields.mediaMP4URL360p = url;
         video = pindle::PNVideo::make(std::move(fields));
-        path = cache->cacheFilePath(url);
+        path = *cache->cacheFilePath(url);
     }
     ~CachedFile() { fs::remove_all(folder); }
 };

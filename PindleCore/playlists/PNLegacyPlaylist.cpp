@@ -83,7 +83,7 @@ std::shared_ptr<PNLegacyPlaylist> PNLegacyPlaylist::make(platform::StringSet tag
     auto playlist = std::make_shared<PNLegacyPlaylist>(
         Private{}, std::move(tags), std::move(metadata), order, count, syncedDate);
     playlist->updateLocalVideos();
-    playlist->observe();
+    playlist->observeNotifications();
     return playlist;
 }
 
@@ -95,7 +95,7 @@ std::shared_ptr<PNLegacyPlaylist> PNLegacyPlaylist::self() {
     return std::static_pointer_cast<PNLegacyPlaylist>(shared_from_this());
 }
 
-void PNLegacyPlaylist::observe() {
+void PNLegacyPlaylist::observeNotifications() {
     auto& center = platform::NotificationCenter::defaultCenter();
     std::weak_ptr<PNLegacyPlaylist> weak = self();
     using Handler = void (PNLegacyPlaylist::*)(const platform::Notification&);
@@ -151,6 +151,12 @@ void PNLegacyPlaylist::setLegacyDelegate(
 std::int64_t PNLegacyPlaylist::internalCount() const {
     std::lock_guard lock(mutex_);
     return internalCount_;
+}
+
+platform::Value PNLegacyPlaylist::valueForKey(std::string_view key) const {
+    if (key == internalCountKey)
+        return platform::Value(static_cast<long long>(internalCount()));
+    return PNPlaylist::valueForKey(key);
 }
 
 platform::Date PNLegacyPlaylist::syncedDate() const {
@@ -445,6 +451,7 @@ std::vector<PNVideoPtr> PNLegacyPlaylist::check(const std::vector<std::string>& 
     std::vector<PNVideoPtr> replaced;
     std::int64_t oldCount = 0;
     std::int64_t total = 0;
+    willChangeValueForKey(internalCountKey);
     {
         std::lock_guard lock(mutex_);
         for (const auto& id : videoIDs) {
@@ -462,6 +469,7 @@ std::vector<PNVideoPtr> PNLegacyPlaylist::check(const std::vector<std::string>& 
         oldCount = internalCount_;
         internalCount_ = total;
     }
+    didChangeValueForKey(internalCountKey);
     if (oldCount != total)
         checkNewVideos(oldCount, total, false);
     return replaced;
@@ -470,7 +478,8 @@ std::vector<PNVideoPtr> PNLegacyPlaylist::check(const std::vector<std::string>& 
 bool PNLegacyPlaylist::updateLocalVideos() {
     // Read outside the lock: the cache takes its own.
     auto candidates = PNLocalVideoCache::shared().videosByTags(tags_, metadata_);
-    std::lock_guard lock(mutex_);
+    willChangeValueForKey(internalCountKey);
+    std::unique_lock lock(mutex_);
     const std::int64_t oldLocal = localCount_;
     std::set<std::string> excluded(replacedLocalVideos_.begin(), replacedLocalVideos_.end());
     for (const auto& [index, video] : remoteVideos_) excluded.insert(video->videoID());
@@ -479,7 +488,10 @@ bool PNLegacyPlaylist::updateLocalVideos() {
     videos_ = std::move(candidates);
     localCount_ = static_cast<std::int64_t>(videos_.size());
     internalCount_ = localCount_ + remoteCount_;
-    return localCount_ != oldLocal;
+    const bool changed = localCount_ != oldLocal;
+    lock.unlock();
+    didChangeValueForKey(internalCountKey);
+    return changed;
 }
 
 bool PNLegacyPlaylist::hasLocalVideo(const std::string& videoID) const {

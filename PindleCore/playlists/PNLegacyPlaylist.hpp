@@ -77,8 +77,11 @@ class PNLegacyPlaylist : public PNPlaylist, public PNVideoRequestOperationDelega
     const platform::StringSet& tags() const { return tags_; }
     const platform::StringDictionary& metadata() const { return metadata_; }
     bool order() const { return order_; }
-    // The number of items: local videos plus the backend's count.
+    static constexpr const char* internalCountKey = "internalCount";
+    // The number of items: local videos plus the backend's count. Key-value observable as
+    // "internalCount": every write is announced, on the writing thread.
     std::int64_t internalCount() const;
+    platform::Value valueForKey(std::string_view key) const override;
     bool isSyncing() const { return isSyncing_.load(); }
     platform::Date syncedDate() const;
     // Identifiers of local videos dropped because their backend copy arrived.
@@ -132,7 +135,7 @@ class PNLegacyPlaylist : public PNPlaylist, public PNVideoRequestOperationDelega
 
   private:
     std::shared_ptr<PNLegacyPlaylist> self();
-    void observe();
+    void observeNotifications();
 
     // The merged position of a public index; -1 when the index is out of range.
     std::int64_t position(std::int64_t index) const;

@@ -26,11 +26,11 @@
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/playlists/PNPlaylistDelegate.hpp"
 #include "PindleCore/playlists/PNPlaylistProtocol.hpp"
-#include "platform/foundation/Object.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
 
 namespace pindle {
 
-class PNPlaylist : public platform::Object, public PNPlaylistProtocol {
+class PNPlaylist : public platform::KeyValueObservable, public PNPlaylistProtocol {
   public:
     // Keys of the PNPlaylistUpdated payload.
     static constexpr const char* playlistKey = "playlist";

@@ -27,8 +27,9 @@ void postWithUpload(const char* name, const PNUploadPtr& upload) {
 }  // namespace
 
 PNUploads& PNUploads::shared() {
-    static auto* uploads = new PNUploads;
-    return *uploads;
+    // Owned by a shared_ptr, as observation needs, and never destroyed.
+    static auto* uploads = new std::shared_ptr<PNUploads>(new PNUploads);
+    return **uploads;
 }
 
 PNUploads::PNUploads() {
@@ -48,24 +49,20 @@ std::vector<PNUploadPtr> PNUploads::uploads() const {
 }
 
 void PNUploads::setUploads(std::vector<PNUploadPtr> uploads) {
-    announce(Change::willChange);
+    willChangeValueForKey(uploadsKey);
     {
         std::lock_guard lock(mutex_);
         uploads_ = std::move(uploads);
     }
-    announce(Change::didChange);
+    didChangeValueForKey(uploadsKey);
 }
 
-PNUploads::ObserverToken PNUploads::addUploadsObserver(UploadsObserver observer) {
-    std::lock_guard lock(mutex_);
-    const ObserverToken token = nextToken_++;
-    observers_.emplace(token, std::move(observer));
-    return token;
-}
-
-void PNUploads::removeUploadsObserver(ObserverToken token) {
-    std::lock_guard lock(mutex_);
-    observers_.erase(token);
+platform::Value PNUploads::valueForKey(std::string_view key) const {
+    if (key != uploadsKey)
+        return KeyValueObservable::valueForKey(key);
+    platform::Array entries;
+    for (auto& upload : uploads()) entries.emplace_back(std::move(upload));
+    return platform::Value(std::move(entries));
 }
 
 void PNUploads::setThumbnailProvider(ThumbnailProvider provider) {
@@ -163,23 +160,14 @@ PNUploadPtr PNUploads::entry(const std::string& videoID) const {
 }
 
 void PNUploads::updateUploads(const std::function<void(std::vector<PNUploadPtr>&)>& change) {
-    announce(Change::willChange);
+    willChangeValueForKey(uploadsKey);
     {
         std::lock_guard lock(mutex_);
         change(uploads_);
     }
-    announce(Change::didChange);
+    didChangeValueForKey(uploadsKey);
     platform::NotificationCenter::defaultCenter().post(NotificationName::PNVideoUploadsUpdated, {},
                                                        platform::Dictionary{});
-}
-
-void PNUploads::announce(Change change) {
-    std::vector<UploadsObserver> observers;
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& [token, observer] : observers_) observers.push_back(observer);
-    }
-    for (const auto& observer : observers) observer(change);
 }
 
 void PNUploads::upload(const platform::URL& fileURL, const std::optional<platform::StringSet>& tags,

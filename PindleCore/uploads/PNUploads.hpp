@@ -11,8 +11,8 @@
 //                                              just left the list;
 //   PNVideoUploadProgress  {"upload": entry}   each store of a record that has an entry (also
 //                                              right after PNVideoUploadComplete).
-// Changes of the list are also announced to the observers of "uploads" (addUploadsObserver),
-// will-change before and did-change after each change.
+// The list is key-value observable as "uploads" (an Array of the entries): will-change before
+// and did-change after each change.
 //
 // The entry points that start and cancel uploads belong to the uploading service and join
 // this facade with it.
@@ -36,18 +36,16 @@
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/uploads/PNUpload.hpp"
 #include "PindleCore/uploads/PNUploadingState.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/foundation/URL.hpp"
 
 namespace pindle {
 
-class PNUploads {
+class PNUploads : public platform::KeyValueObservable {
   public:
     static constexpr const char* uploadsKey = "uploads";
     static constexpr const char* uploadUserInfoKey = "upload";
 
-    enum class Change { willChange, didChange };
-    using UploadsObserver = std::function<void(Change)>;
-    using ObserverToken = std::uint64_t;
     // The thumbnail image of a local media file, or null (the image loader's job).
     using ThumbnailProvider =
         std::function<std::shared_ptr<platform::Object>(const platform::URL&)>;
@@ -63,8 +61,7 @@ class PNUploads {
     // Replaces the list (announced to observers; no notification is posted).
     void setUploads(std::vector<PNUploadPtr> uploads);
 
-    ObserverToken addUploadsObserver(UploadsObserver observer);
-    void removeUploadsObserver(ObserverToken token);
+    platform::Value valueForKey(std::string_view key) const override;
 
     // Internal to the library.
 
@@ -103,13 +100,10 @@ class PNUploads {
     // Announces will-change, runs `change` on the list, announces did-change and posts
     // PNVideoUploadsUpdated.
     void updateUploads(const std::function<void(std::vector<PNUploadPtr>&)>& change);
-    void announce(Change change);
 
     mutable std::mutex mutex_;
-    std::vector<PNUploadPtr> uploads_;                    // guarded by mutex_
-    std::map<ObserverToken, UploadsObserver> observers_;  // guarded by mutex_
-    ObserverToken nextToken_ = 1;                         // guarded by mutex_
-    ThumbnailProvider thumbnailProvider_;                 // guarded by mutex_
+    std::vector<PNUploadPtr> uploads_;     // guarded by mutex_
+    ThumbnailProvider thumbnailProvider_;  // guarded by mutex_
 };
 
 }  // namespace pindle

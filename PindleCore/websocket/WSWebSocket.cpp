@@ -762,8 +762,18 @@ void WSWebSocket::streamEnded() {
 }
 
 void WSWebSocket::readAvailableBytes() {
+    // A peer that never stops sending must not hold the work queue: after this many pieces
+    // the rest is read in a later block, behind whatever else is waiting (a close, a send).
+    constexpr int piecesPerTurn = 64;
     std::vector<std::uint8_t> buffer(WSDefaultBufferSize());
-    while (stream_ && !inputStopped_) {
+    for (int piece = 0; stream_ && !inputStopped_; ++piece) {
+        if (piece == piecesPerTurn) {
+            onWorkQueue([](WSWebSocket& s) {
+                if (!s.failed_ && !s.closeReported_)
+                    s.readAvailableBytes();
+            });
+            return;
+        }
         long count = stream_->read(buffer.data(), buffer.size());
         if (count == platform::SocketStream::wouldBlock || count == 0)
             return;

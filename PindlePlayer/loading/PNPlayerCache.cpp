@@ -16,6 +16,7 @@
 #include "PindleCore/caches/PNThroughputManager.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
+#include "PindleCore/model/PNSafePath.hpp"
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/AppContainer.hpp"
@@ -348,8 +349,8 @@ std::size_t PNPlayerCache::acceptedBytes(const platform::URL& url, std::int64_t 
 
 // --- Bytes ---
 
-std::string PNPlayerCache::cacheFilePath(const platform::URL& url) const {
-    return folder_ + "/" + escapedName(url);
+std::optional<std::string> PNPlayerCache::cacheFilePath(const platform::URL& url) const {
+    return PNSafePath::inFolder(folder_, escapedName(url));
 }
 
 bool PNPlayerCache::isFileCacheEnabled() const {
@@ -386,7 +387,9 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
         stored.insert(stored.end(), bytes.begin(), bytes.end());
         return;
     }
-    const std::string path = cacheFilePath(url);
+    const auto path = cacheFilePath(url);
+    if (!path)
+        return;
     if (!cached) {
         createCacheFile(url, bytes);
         return;
@@ -395,7 +398,7 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
         logger_.log("lack_of_free_space");
         return;
     }
-    Descriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    Descriptor file(::open(path->c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
     if (!file) {
         logger_.log("append_data_error_" + describe(errno));
         return;
@@ -411,8 +414,11 @@ void PNPlayerCache::createCacheFile(const platform::URL& url, const platform::Da
     std::lock_guard lock(lock_);
     if (static_cast<std::int64_t>(data.size()) > cacheSize_)
         return;
+    const auto path = cacheFilePath(url);
+    if (!path)
+        return;
     clearCacheIfExceeded(static_cast<std::int64_t>(data.size()));
-    if (auto error = fileManager_.writeAtomically(cacheFilePath(url), data))
+    if (auto error = fileManager_.writeAtomically(*path, data))
         logger_.log("cache_file_error_" + error->description());
 }
 
@@ -429,7 +435,10 @@ std::optional<platform::Data> PNPlayerCache::data(const platform::URL& url, std:
         const auto begin = found->second.begin();
         return platform::Data(begin + std::min(from, size), begin + std::min(to, size));
     }
-    auto bytes = readFile(cacheFilePath(url), from, to);
+    const auto path = cacheFilePath(url);
+    if (!path)
+        return std::nullopt;
+    auto bytes = readFile(*path, from, to);
     if (!bytes)
         logger_.log("read_data_error_" + describe(errno));
     return bytes;
@@ -469,8 +478,9 @@ std::optional<std::int64_t> PNPlayerCache::dataSize(const platform::URL& url) {
             return std::nullopt;
         return static_cast<std::int64_t>(found->second.size());
     }
+    const auto path = cacheFilePath(url);
     struct stat status;
-    if (::stat(cacheFilePath(url).c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (!path || ::stat(path->c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
     return static_cast<std::int64_t>(status.st_size);
 }
@@ -514,7 +524,8 @@ void PNPlayerCache::clearCacheIfExceeded(std::int64_t newBytes) {
 void PNPlayerCache::clearCacheFor(const platform::URL& url) {
     std::lock_guard lock(lock_);
     if (isFileCacheEnabled_) {
-        fileManager_.removeItem(cacheFilePath(url));
+        if (auto path = cacheFilePath(url))
+            fileManager_.removeItem(*path);
     } else {
         datas_.erase(url.absoluteString());
     }
@@ -567,8 +578,11 @@ void PNPlayerCache::prepareThumb(const std::string& videoID, const platform::URL
         auto self = weak.lock();
         if (!self)
             return;
-        const auto file = platform::URL::fileURLWithPath(self->cacheFilePath(url));
-        const platform::ImagePtr image = PNImagesLoader::shared().thumbOfVideo(file);
+        const auto path = self->cacheFilePath(url);
+        if (!path)
+            return;
+        const platform::ImagePtr image =
+            PNImagesLoader::shared().thumbOfVideo(platform::URL::fileURLWithPath(*path));
         if (!image)
             return;
         auto jpeg = image->jpegData(thumbnailQuality);

@@ -136,8 +136,10 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
                                                   std::int64_t to);
 
     bool isFileCacheEnabled() const;
-    // Where the bytes of `url` are kept in file mode.
-    std::string cacheFilePath(const platform::URL& url) const;
+    // Where the bytes of `url` are kept in file mode: the address with every '/' and ':' made
+    // '_', through PNSafePath; nothing for an address too long to name a file, which is then
+    // not cached at all.
+    std::optional<std::string> cacheFilePath(const platform::URL& url) const;
     std::string cacheFolder() const { return folder_; }
 
     struct Private {

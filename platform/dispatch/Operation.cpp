@@ -101,21 +101,20 @@ std::string Operation::name() const {
     return name_;
 }
 
-Operation::ObserverToken Operation::addObserver(Observer observer) {
-    std::lock_guard lock(mutex_);
-    const auto token = nextToken_++;
-    observers_.emplace(token, std::move(observer));
-    return token;
-}
-
-void Operation::removeObserver(ObserverToken token) {
-    Observer removed;  // destroyed after the lock
-    std::lock_guard lock(mutex_);
-    auto found = observers_.find(token);
-    if (found != observers_.end()) {
-        removed = std::move(found->second);
-        observers_.erase(found);
-    }
+Value Operation::valueForKey(std::string_view key) const {
+    if (key == kCancelledKey)
+        return Value(isCancelled());
+    if (key == kExecutingKey)
+        return Value(isExecuting());
+    if (key == kFinishedKey)
+        return Value(isFinished());
+    if (key == "isReady")
+        return Value(isReady());
+    if (key == "isAsynchronous")
+        return Value(isAsynchronous());
+    if (key == "name")
+        return Value(name());
+    return KeyValueObservable::valueForKey(key);
 }
 
 void Operation::waitUntilFinished() {
@@ -123,12 +122,8 @@ void Operation::waitUntilFinished() {
     finishedChanged_.wait(lock, [this] { return finishAnnounced_; });
 }
 
-void Operation::willChangeValueForKey(const std::string& key) {
-    announce(key, Phase::will);
-}
-
-void Operation::didChangeValueForKey(const std::string& key) {
-    announce(key, Phase::did);
+void Operation::didChangeValueForKey(std::string_view key) {
+    KeyValueObservable::didChangeValueForKey(key);
     if (key != kFinishedKey || !isFinished()) {
         return;
     }
@@ -155,20 +150,6 @@ void Operation::finishWithoutRunning() {
         finished_ = true;
     }
     didChangeValueForKey(kFinishedKey);
-}
-
-void Operation::announce(const std::string& key, Phase phase) {
-    std::vector<Observer> observers;
-    {
-        std::lock_guard lock(mutex_);
-        observers.reserve(observers_.size());
-        for (const auto& [token, observer] : observers_) {
-            observers.push_back(observer);
-        }
-    }
-    for (const auto& observer : observers) {
-        observer(key, phase);
-    }
 }
 
 }  // namespace pindle::platform

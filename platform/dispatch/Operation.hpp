@@ -7,9 +7,11 @@
 // every change with willChangeValueForKey()/didChangeValueForKey(). Its queue treats it as
 // running until it announces did-change of "isFinished" while isFinished() is true.
 //
-// Announcements reach observers (addObserver) synchronously, on the announcing thread, in
-// the order made, and never under a lock of the operation. The completion block runs once,
-// on the thread that announces the operation finished, after the observers.
+// The operation is key-value observable: "isCancelled", "isExecuting", "isFinished",
+// "isReady", "isAsynchronous" and "name" answer their getters, and the announcements reach
+// observers synchronously, on the announcing thread, in the order made, and never under a
+// lock of the operation. The completion block runs once, on the thread that announces the
+// operation finished, after the observers.
 //
 // Thread-safety: all public operations are safe from any thread. Subclasses guard their own
 // state; an asynchronous one makes each state transition one atomic step.
@@ -24,18 +26,14 @@
 #include <mutex>
 #include <string>
 
-#include "platform/foundation/Object.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
 
 namespace pindle::platform {
 
 class OperationQueue;
 
-class Operation : public Object {
+class Operation : public KeyValueObservable {
   public:
-    enum class Phase { will, did };
-    using Observer = std::function<void(const std::string& key, Phase phase)>;
-    using ObserverToken = std::uint64_t;
-
     Operation();
     ~Operation() override;
     Operation(const Operation&) = delete;
@@ -64,16 +62,14 @@ class Operation : public Object {
     void setName(std::string name);
     std::string name() const;
 
-    ObserverToken addObserver(Observer observer);
-    void removeObserver(ObserverToken token);
+    Value valueForKey(std::string_view key) const override;
+    // Announces, then, once "isFinished" is announced with isFinished() true, releases
+    // waiters and runs the completion block.
+    void didChangeValueForKey(std::string_view key) override;
 
     // Blocks until the operation has announced itself finished.
     // REQUIRES: not called from the operation's own work.
     void waitUntilFinished();
-
-  protected:
-    void willChangeValueForKey(const std::string& key);
-    void didChangeValueForKey(const std::string& key);
 
   private:
     friend class OperationQueue;
@@ -81,7 +77,6 @@ class Operation : public Object {
     // Used by a queue to retire a pending synchronous operation it drops: marks it finished
     // so completion blocks and waiters are released. Nothing for asynchronous ones.
     void finishWithoutRunning();
-    void announce(const std::string& key, Phase phase);
     // Claims the operation for one queue; false when a queue already has it.
     bool claimForQueue() { return !enqueued_.exchange(true); }
 
@@ -92,13 +87,11 @@ class Operation : public Object {
 
     mutable std::mutex mutex_;
     std::condition_variable finishedChanged_;
-    bool executing_ = false;                       // guarded by mutex_
-    bool finished_ = false;                        // guarded by mutex_
-    bool finishAnnounced_ = false;                 // guarded by mutex_
-    std::function<void()> completionBlock_;        // guarded by mutex_
-    std::string name_;                             // guarded by mutex_
-    std::map<ObserverToken, Observer> observers_;  // guarded by mutex_
-    ObserverToken nextToken_ = 1;                  // guarded by mutex_
+    bool executing_ = false;                 // guarded by mutex_
+    bool finished_ = false;                  // guarded by mutex_
+    bool finishAnnounced_ = false;           // guarded by mutex_
+    std::function<void()> completionBlock_;  // guarded by mutex_
+    std::string name_;                       // guarded by mutex_
 };
 
 using OperationPtr = std::shared_ptr<Operation>;

@@ -15,6 +15,12 @@ const std::string kFinishedKey = "isFinished";
 const std::string kReadyKey = "isReady";
 const std::string kCancelledKey = "isCancelled";
 constexpr double kForever = 1e9;
+
+void stopObserving(const std::vector<KeyValueObservationPtr>& observations) {
+    for (const auto& observation : observations) {
+        observation->invalidate();
+    }
+}
 }  // namespace
 
 std::shared_ptr<OperationQueue> OperationQueue::create(std::string name) {
@@ -52,18 +58,17 @@ void OperationQueue::addOperation(const OperationPtr& operation) {
     }
     std::weak_ptr<OperationQueue> weakSelf = weak_from_this();
     Operation* raw = operation.get();
-    const auto token =
-        operation->addObserver([weakSelf, raw](const std::string& key, Operation::Phase phase) {
-            if (phase != Operation::Phase::did) {
-                return;
-            }
+    std::vector<KeyValueObservationPtr> observations;
+    for (const std::string& key : {kFinishedKey, kReadyKey, kCancelledKey}) {
+        observations.push_back(operation->observe(key, 0, [weakSelf, raw, key](const KVOChange&) {
             if (auto self = weakSelf.lock()) {
                 self->operationChanged(raw, key);
             }
-        });
+        }));
+    }
     {
         std::lock_guard lock(mutex_);
-        entries_.push_back(Entry{operation, token, false});
+        entries_.push_back(Entry{operation, std::move(observations), false});
     }
     pump();
 }
@@ -190,7 +195,7 @@ void OperationQueue::pump() {
                 break;
             }
         }
-        std::vector<std::pair<OperationPtr, Operation::ObserverToken>> retired;
+        std::vector<std::pair<OperationPtr, std::vector<KeyValueObservationPtr>>> retired;
         bool emptied = false;
         {
             std::lock_guard lock(mutex_);
@@ -199,7 +204,7 @@ void OperationQueue::pump() {
                     return e.operation == operation && !e.started;
                 });
                 if (found != entries_.end()) {
-                    retired.emplace_back(found->operation, found->token);
+                    retired.emplace_back(found->operation, std::move(found->observations));
                     entries_.erase(found);
                 }
             }
@@ -217,8 +222,8 @@ void OperationQueue::pump() {
         if (emptied) {
             emptied_.notify_all();
         }
-        for (const auto& [operation, token] : retired) {
-            operation->removeObserver(token);
+        for (const auto& [operation, observations] : retired) {
+            stopObserving(observations);
             if (!operation->isFinished()) {
                 operation->finishWithoutRunning();
             }
@@ -261,7 +266,7 @@ void OperationQueue::operationChanged(Operation* operation, const std::string& k
 
 void OperationQueue::dropIfPending(Operation* operation) {
     OperationPtr dropped;
-    Operation::ObserverToken token = 0;
+    std::vector<KeyValueObservationPtr> observations;
     bool emptied = false;
     {
         std::lock_guard lock(mutex_);
@@ -272,14 +277,14 @@ void OperationQueue::dropIfPending(Operation* operation) {
             return;
         }
         dropped = std::move(found->operation);
-        token = found->token;
+        observations = std::move(found->observations);
         entries_.erase(found);
         emptied = entries_.empty();
     }
     if (emptied) {
         emptied_.notify_all();
     }
-    dropped->removeObserver(token);
+    stopObserving(observations);
     if (!dropped->isFinished()) {
         dropped->finishWithoutRunning();
     }
@@ -287,7 +292,7 @@ void OperationQueue::dropIfPending(Operation* operation) {
 
 void OperationQueue::ended(Operation* operation) {
     OperationPtr retired;
-    Operation::ObserverToken token = 0;
+    std::vector<KeyValueObservationPtr> observations;
     bool emptied = false;
     {
         std::lock_guard lock(mutex_);
@@ -297,14 +302,14 @@ void OperationQueue::ended(Operation* operation) {
             return;
         }
         retired = std::move(found->operation);
-        token = found->token;
+        observations = std::move(found->observations);
         entries_.erase(found);
         emptied = entries_.empty();
     }
     if (emptied) {
         emptied_.notify_all();
     }
-    retired->removeObserver(token);
+    stopObserving(observations);
     pump();
 }
 

@@ -73,7 +73,7 @@ class OperationQueue : public Executor, public std::enable_shared_from_this<Oper
   private:
     struct Entry {
         OperationPtr operation;
-        Operation::ObserverToken token = 0;
+        std::vector<KeyValueObservationPtr> observations;
         bool started = false;
     };
 

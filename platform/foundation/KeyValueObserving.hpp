@@ -135,9 +135,10 @@ class KeyValueObservable : public Object {
 
     // Announce a change of `key`. Public so that helpers and owned parts can announce for
     // the object; a subclass normally calls them from its setters, outside its own locks.
-    // didChangeValueForKey announces even when the new value equals the old one.
-    void willChangeValueForKey(std::string_view key);
-    void didChangeValueForKey(std::string_view key);
+    // didChangeValueForKey announces even when the new value equals the old one. Subclasses
+    // that act on their own announcements override them and call the base first.
+    virtual void willChangeValueForKey(std::string_view key);
+    virtual void didChangeValueForKey(std::string_view key);
 
   private:
     template <class T>

@@ -67,12 +67,11 @@ StandardOutput::Capture::~Capture() {
 }
 
 void StandardOutput::Capture::append(std::string write) {
-    std::lock_guard lock(mutex_);
     writes_.push_back(std::move(write));
 }
 
 std::vector<std::string> StandardOutput::Capture::writes() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(outputMutex());
     return writes_;
 }
 

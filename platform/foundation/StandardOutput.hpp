@@ -37,11 +37,13 @@ class StandardOutput {
 
       private:
         friend class StandardOutput;
+        // REQUIRES: the StandardOutput lock held.
         void append(std::string write);
 
-        Capture* previous_ = nullptr;  // guarded by the StandardOutput lock
-        mutable std::mutex mutex_;
-        std::vector<std::string> writes_;  // guarded by mutex_
+        // Both guarded by the StandardOutput lock: a capture has no lock of its own, so no
+        // lock is ever taken while another is held.
+        Capture* previous_ = nullptr;
+        std::vector<std::string> writes_;
     };
 };
 

@@ -77,12 +77,11 @@ StandardError::Capture::~Capture() {
 }
 
 std::vector<std::string> StandardError::Capture::writes() const {
-    std::scoped_lock lock(mutex_);
+    std::scoped_lock lock(captureMutex());
     return writes_;
 }
 
 void StandardError::Capture::append(std::string write) {
-    std::scoped_lock lock(mutex_);
     writes_.push_back(std::move(write));
 }
 

@@ -38,11 +38,13 @@ class StandardError {
 
       private:
         friend class StandardError;
+        // REQUIRES: the StandardError capture lock held.
         void append(std::string write);
 
-        Capture* previous_ = nullptr;  // guarded by the StandardError capture lock
-        mutable std::mutex mutex_;
-        std::vector<std::string> writes_;  // guarded by mutex_
+        // Both guarded by the StandardError capture lock: a capture has no lock of its own,
+        // so no lock is ever taken while another is held.
+        Capture* previous_ = nullptr;
+        std::vector<std::string> writes_;
     };
 };
 

@@ -1,5 +1,7 @@
 #include "platform/ui/LayoutConstraint.hpp"
 
+#include "platform/ui/VisualFormat.hpp"
+
 #include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/View.hpp"
@@ -118,6 +120,12 @@ void LayoutConstraint::requestLayout() const {
         if (auto parent = item->superview())
             parent->setNeedsLayout();
     }
+}
+
+std::vector<LayoutConstraintPtr> LayoutConstraint::constraintsWithVisualFormat(
+    const std::string& format, unsigned, const std::map<std::string, double>& metrics,
+    const std::map<std::string, std::shared_ptr<View>>& views) {
+    return VisualFormat::parse(format, metrics, views);
 }
 
 }  // namespace pindle::platform::ui

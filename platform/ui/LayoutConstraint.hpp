@@ -11,7 +11,9 @@
 // Thread-safety: all operations are safe from any thread (guarded by UILock). No callbacks.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/foundation/Object.hpp"
@@ -51,6 +53,11 @@ class LayoutConstraint : public Object {
 
     static void activate(const std::vector<LayoutConstraintPtr>& constraints);
     static void deactivate(const std::vector<LayoutConstraintPtr>& constraints);
+    // The constraints a visual format describes ("H:|-20-[control]-20-|"), inactive; see
+    // VisualFormat. `options` is accepted for the phone platform's signature and unused.
+    static std::vector<LayoutConstraintPtr> constraintsWithVisualFormat(
+        const std::string& format, unsigned options, const std::map<std::string, double>& metrics,
+        const std::map<std::string, std::shared_ptr<View>>& views);
 
     std::shared_ptr<View> firstItem() const { return firstItem_.lock(); }
     LayoutAttribute firstAttribute() const { return firstAttribute_; }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "platform/ui/GestureRecognizer.hpp"
 #include "platform/ui/LayoutSolver.hpp"
 #include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
@@ -613,6 +614,48 @@ ImagePtr View::snapshotImage(double scale) {
     context->translate(b.width() / 2 - position.x, b.height() / 2 - position.y);
     layer_->render(*context);
     return context->makeImage();
+}
+
+ViewPtr View::hitTest(Point point) {
+    if (isHidden() || !isUserInteractionEnabled() || alpha() < 0.01 || !bounds().contains(point))
+        return nullptr;
+    const auto children = subviews();
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        if (auto hit = (*it)->hitTest((*it)->convertPointFrom(point, this)))
+            return hit;
+    }
+    return std::static_pointer_cast<View>(shared_from_this());
+}
+
+void View::addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+    if (!recognizer)
+        return;
+    UIThreadChecker::recordMutation("View::addGestureRecognizer");
+    {
+        UIGuard lock(UILock::mutex());
+        if (std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer) !=
+            gestureRecognizers_.end())
+            return;
+        gestureRecognizers_.push_back(recognizer);
+    }
+    recognizer->attach(std::static_pointer_cast<View>(shared_from_this()));
+}
+
+void View::removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+    UIThreadChecker::recordMutation("View::removeGestureRecognizer");
+    {
+        UIGuard lock(UILock::mutex());
+        auto it = std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer);
+        if (it == gestureRecognizers_.end())
+            return;
+        gestureRecognizers_.erase(it);
+    }
+    recognizer->attach({});
+}
+
+std::vector<std::shared_ptr<GestureRecognizer>> View::gestureRecognizers() const {
+    UIGuard lock(UILock::mutex());
+    return gestureRecognizers_;
 }
 
 }  // namespace pindle::platform::ui

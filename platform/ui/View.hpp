@@ -43,6 +43,8 @@ namespace pindle::platform::ui {
 
 class View;
 class Window;
+class GestureRecognizer;
+struct Touch;
 using ViewPtr = std::shared_ptr<View>;
 
 class View : public KeyValueObservable {
@@ -183,6 +185,20 @@ class View : public KeyValueObservable {
     Rect convertRectTo(const Rect& rect, const View* view) const;
     Rect convertRectFrom(const Rect& rect, const View* view) const;
 
+    // The deepest visible, interaction-enabled view under `point` (in this view's
+    // coordinates), this view included; null when the point is outside or the view takes no
+    // touches.
+    virtual ViewPtr hitTest(Point point);
+    void addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
+    void removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
+    std::vector<std::shared_ptr<GestureRecognizer>> gestureRecognizers() const;
+
+    // Touches the window delivers to the view it hit (see Window::sendEvent).
+    virtual void touchesBegan(const Touch&) {}
+    virtual void touchesMoved(const Touch&) {}
+    virtual void touchesEnded(const Touch&) {}
+    virtual void touchesCancelled(const Touch&) {}
+
     // A picture of this view and its subtree at `scale` pixels per point, after a layout
     // pass. It draws background colours, images, video frames, opacity and clipping; text is
     // not rasterised (labels and titles are checked as properties). Null for an empty view.
@@ -225,6 +241,7 @@ class View : public KeyValueObservable {
     std::weak_ptr<View> superview_;
     std::vector<ViewPtr> subviews_;
     std::vector<LayoutConstraintPtr> constraints_;
+    std::vector<std::shared_ptr<GestureRecognizer>> gestureRecognizers_;
     ContentMode contentMode_ = ContentMode::scaleToFill;
     int tag_ = 0;
     bool userInteractionEnabled_ = true;

@@ -164,10 +164,11 @@ TEST_F(PNImagesLoaderTest, ARequestArrivingWhileTheLastSubscriptionLeavesGetsIts
     const auto dying = leaving->operation();
     // The new request comes in the middle of the cancellation, the moment it is announced.
     LoadImageSubscriptionPtr arriving;
-    dying->addObserver([&](const std::string& key, platform::Operation::Phase phase) {
-        if (key == "isCancelled" && phase == platform::Operation::Phase::will && !arriving)
-            arriving = loader_.image(url(redPath), deliveries_.callback(2));
-    });
+    dying->observe("isCancelled", static_cast<unsigned>(platform::KVOOption::prior),
+                   [&](const platform::KVOChange& change) {
+                       if (change.isPrior && !arriving)
+                           arriving = loader_.image(url(redPath), deliveries_.callback(2));
+                   });
     leaving->cancelIt();
     ASSERT_TRUE(arriving);
     EXPECT_NE(arriving->operation(), dying);

@@ -12,6 +12,7 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/location/ScriptedLocationSource.hpp"
 #include "platform/net/reachability/ScriptedReachabilitySource.hpp"
+#include "tests/support/FreshProcess.hpp"
 
 namespace pindle::legacy {
 namespace {
@@ -234,23 +235,26 @@ TEST_F(PLocationServiceTest, UnauthorisedDeniedFailedAndDisabledAnswerOnce) {
 }
 
 TEST(PSystemLaunchTest, StartsForTheTokenOnlyAndRestartsUploadsOneSecondLater) {
-    auto clock = std::make_shared<platform::VirtualClock>();
-    platform::Clock::setCurrent(clock);
-    const int launches = PSystem::launchCount();
-    const int restarts = PUploadingService::getInstance().restartCount();
+    // The counts are the process's: a restart an earlier test scheduled must not land here.
+    testing::inFreshProcess([] {
+        auto clock = std::make_shared<platform::VirtualClock>();
+        platform::Clock::setCurrent(clock);
+        const int launches = PSystem::launchCount();
+        const int restarts = PUploadingService::getInstance().restartCount();
 
-    PSystem::launch(nullptr);
-    PSystem::launch(std::make_shared<platform::Object>());
-    EXPECT_EQ(PSystem::launchCount(), launches);
+        PSystem::launch(nullptr);
+        PSystem::launch(std::make_shared<platform::Object>());
+        EXPECT_EQ(PSystem::launchCount(), launches);
 
-    PSystem::launch(PNTokenObject::sharedInstance());
-    PSystem::launch(PNTokenObject::sharedInstance());
-    MainThread::drain();
-    EXPECT_EQ(PUploadingService::getInstance().restartCount(), restarts);
-    clock->advance(1.0);
-    MainThread::drain();
-    EXPECT_EQ(PUploadingService::getInstance().restartCount(), restarts + 2);
-    platform::Clock::setCurrent(nullptr);
+        PSystem::launch(PNTokenObject::sharedInstance());
+        PSystem::launch(PNTokenObject::sharedInstance());
+        MainThread::drain();
+        EXPECT_EQ(PUploadingService::getInstance().restartCount(), restarts);
+        clock->advance(1.0);
+        MainThread::drain();
+        EXPECT_EQ(PUploadingService::getInstance().restartCount(), restarts + 2);
+        platform::Clock::setCurrent(nullptr);
+    });
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <future>
 
 #include "PindleCore/legacy/PInternalStateHost.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
@@ -93,7 +94,8 @@ TEST_F(PSystemTest, PreferencesAnswerTheTokenOnly) {
     EXPECT_TRUE(preferences.cacheVideo(token()));
     preferences.setCacheVideoDirectoryPath(std::nullopt, token());
     EXPECT_EQ(preferences.cacheVideoDirectoryPath(token()), std::nullopt);
-    EXPECT_EQ(&PSystem::preferences(), &PSystem::preferences());
+    EXPECT_EQ(&PSystem::preferences(),
+              std::async(std::launch::async, [] { return &PSystem::preferences(); }).get());
 }
 
 TEST_F(PSystemTest, ServiceLocatorReplacesEarlierRegistrations) {

@@ -7,11 +7,10 @@
 #include <thread>
 
 #include "platform/dispatch/OperationQueue.hpp"
+#include "tests/support/SpinUntil.hpp"
 
 namespace pindle {
 namespace {
-
-using Phase = platform::Operation::Phase;
 
 // An operation whose work ends when the test says so.
 class ManualOperation : public PNAsyncOperation {
@@ -27,12 +26,14 @@ class ManualOperation : public PNAsyncOperation {
 class Announcements {
   public:
     explicit Announcements(platform::Operation& operation) {
-        operation.addObserver([this](const std::string& key, Phase phase) {
-            if (key == "isCancelled")
-                return;
-            std::lock_guard lock(mutex_);
-            log_.push_back((phase == Phase::will ? "will " : "did ") + key);
-        });
+        for (const char* key : {"isPending", "isExecuting", "isFinished"}) {
+            operation.observe(
+                key, static_cast<unsigned>(platform::KVOOption::prior),
+                [this](const platform::KVOChange& change) {
+                    std::lock_guard lock(mutex_);
+                    log_.push_back((change.isPrior ? "will " : "did ") + change.keyPath);
+                });
+        }
     }
     std::vector<std::string> take() {
         std::lock_guard lock(mutex_);
@@ -45,7 +46,8 @@ class Announcements {
 };
 
 TEST(PNAsyncOperationTest, TransitionsAnnounceTheirKeysInOrder) {
-    ManualOperation op;
+    auto owned = std::make_shared<ManualOperation>();  // observation needs shared ownership
+    ManualOperation& op = *owned;
     Announcements announcements(op);
     EXPECT_TRUE(op.pending());
     EXPECT_TRUE(op.isAsynchronous());
@@ -69,7 +71,8 @@ TEST(PNAsyncOperationTest, TransitionsAnnounceTheirKeysInOrder) {
 }
 
 TEST(PNAsyncOperationTest, APendingOperationCanFinishWithoutStarting) {
-    ManualOperation op;
+    auto owned = std::make_shared<ManualOperation>();  // observation needs shared ownership
+    ManualOperation& op = *owned;
     Announcements announcements(op);
     EXPECT_TRUE(op.setIsFinished());
     EXPECT_EQ(announcements.take(), (std::vector<std::string>{"will isFinished", "will isPending",
@@ -79,7 +82,8 @@ TEST(PNAsyncOperationTest, APendingOperationCanFinishWithoutStarting) {
 
 TEST(PNAsyncOperationTest, ExactlyOneOfConcurrentFinishesSucceeds) {
     for (int round = 0; round < 200; ++round) {
-        ManualOperation op;
+        auto owned = std::make_shared<ManualOperation>();  // observation needs shared ownership
+        ManualOperation& op = *owned;
         op.setIsExecuting();
         Announcements announcements(op);
         std::atomic<int> successes{0};
@@ -99,12 +103,12 @@ TEST(PNAsyncOperationTest, TheQueueHoldsTheSlotUntilTheOperationFinishes) {
     auto second = std::make_shared<ManualOperation>();
     queue->addOperation(first);
     queue->addOperation(second);
-    while (!first->started.load()) std::this_thread::yield();
+    ASSERT_TRUE(testing::spinUntil([&] { return first->started.load(); }));
     EXPECT_FALSE(second->started.load());
     EXPECT_EQ(queue->operationCount(), 2u);
 
     first->setIsFinished();
-    while (!second->started.load()) std::this_thread::yield();
+    ASSERT_TRUE(testing::spinUntil([&] { return second->started.load(); }));
     second->cancel();
     queue->waitUntilAllOperationsAreFinished();
     EXPECT_EQ(queue->operationCount(), 0u);

@@ -125,6 +125,7 @@ TEST(PNJSONParserTest, OptionalKeysFallBackToTheirDefaults) {
              EXPECT_EQ(v.height(), 720);
              EXPECT_EQ(v.width(), 1280);
              EXPECT_EQ(v.internalMetadata(), (platform::StringDictionary{{"k", "v"}}));
+             ASSERT_TRUE(v.thumbnailImageURL());
              EXPECT_EQ(v.thumbnailImageURL()->absoluteString(), "https://t/x.jpg");
              EXPECT_EQ(v.internalTags(), (platform::StringSet{"a", "b"}));
          }},
@@ -145,11 +146,13 @@ TEST(PNJSONParserTest, OptionalKeysFallBackToTheirDefaults) {
          R"(,"mp4Url":{"480p":"https://m/480.mp4","360p":"https://m/360.mp4"})",
          [](const PNVideo& v) {
              EXPECT_EQ(v.mediaMP4URL720p(), std::nullopt);
+             ASSERT_TRUE(v.mediaMP4URL540p() && v.mediaMP4URL360p());
              EXPECT_EQ(v.mediaMP4URL540p()->absoluteString(), "https://m/480.mp4");
              EXPECT_EQ(v.mediaMP4URL360p()->absoluteString(), "https://m/360.mp4");
          }},
         {"540p wins over 480p", R"(,"mp4Url":{"540p":"https://m/a.mp4","480p":"https://m/b.mp4"})",
          [](const PNVideo& v) {
+             ASSERT_TRUE(v.mediaMP4URL540p());
              EXPECT_EQ(v.mediaMP4URL540p()->absoluteString(), "https://m/a.mp4");
          }},
     };

@@ -1,6 +1,7 @@
 #include "PindleCore/model/PNVideo.hpp"
 
 #include <gtest/gtest.h>
+#include <future>
 
 #include "PindleCore/model/PNTokenObject.hpp"
 
@@ -118,7 +119,9 @@ TEST(PNVideoTest, TokenTestsClassMembershipOnly) {
     EXPECT_TRUE(PNTokenObject::itsMe(std::make_shared<PNTokenObject>()));
     EXPECT_FALSE(PNTokenObject::itsMe(videoWith({}, {}, {})));
     EXPECT_FALSE(PNTokenObject::itsMe(nullptr));
-    EXPECT_EQ(PNTokenObject::sharedInstance(), PNTokenObject::sharedInstance());
+    // One token for the whole process, whichever thread asks.
+    EXPECT_EQ(PNTokenObject::sharedInstance(),
+              std::async(std::launch::async, [] { return PNTokenObject::sharedInstance(); }).get());
 }
 
 }  // namespace

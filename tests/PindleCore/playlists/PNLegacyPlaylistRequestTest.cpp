@@ -71,6 +71,7 @@ TEST_F(PNLegacyPlaylistRequestTest, AnswersEveryWaitingIndexFromOnePage) {
     EXPECT_EQ(at120.wait().replaced, std::vector<PNVideoPtr>{replacedVideo});
     EXPECT_FALSE(at149.wait().video);
     EXPECT_FALSE(at149.wait().error);
+    ASSERT_TRUE(at101.wait().video);
     EXPECT_EQ(at101.wait().video->videoID(), ids[101]);
     EXPECT_EQ(store->pages(), (std::vector<std::pair<std::int64_t, std::size_t>>{{2, 30}}));
 

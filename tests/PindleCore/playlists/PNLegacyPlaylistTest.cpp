@@ -124,10 +124,23 @@ TEST_F(PNLegacyPlaylistTest, ABackendCopyReplacesItsLocalVideo) {
     auto playlist = makePlaylist(3);
     auto recorder = LegacyRecorder::attach(playlist);
     ASSERT_EQ(playlist->internalCount(), 5);
+    std::mutex mutex;
+    std::vector<std::pair<std::int64_t, std::int64_t>> counts;  // old, new; guarded by mutex
+    playlist->observe(PNLegacyPlaylist::internalCountKey,
+                      platform::KVOOption::oldValue | platform::KVOOption::newValue,
+                      [&](const platform::KVOChange& change) {
+                          std::lock_guard lock(mutex);
+                          counts.emplace_back(*change.oldValue.asWholeNumber(),
+                                              *change.newValue.asWholeNumber());
+                      });
 
     // The page brings the backend copy of "shared", which leaves the local list.
     EXPECT_EQ(idAt(*playlist, 0), "l1");
     EXPECT_EQ(playlist->internalCount(), 4);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(counts, (std::vector<std::pair<std::int64_t, std::int64_t>>{{5, 4}}));
+    }
     EXPECT_EQ(playlist->replacedLocalVideos(), std::vector<std::string>{"shared"});
     std::vector<std::string> seen;
     for (int index = 0; index < 4; ++index) seen.push_back(idAt(*playlist, index));

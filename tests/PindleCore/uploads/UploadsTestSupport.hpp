@@ -97,11 +97,11 @@ class EventRecorder {
                     add(event, upload);
                 }));
         }
-        token_ = PNUploads::shared().addUploadsObserver([this](PNUploads::Change change) {
-            add(change == PNUploads::Change::willChange ? "will" : "did");
-        });
+        token_ = PNUploads::shared().observe(
+            PNUploads::uploadsKey, static_cast<unsigned>(platform::KVOOption::prior),
+            [this](const platform::KVOChange& change) { add(change.isPrior ? "will" : "did"); });
     }
-    ~EventRecorder() { PNUploads::shared().removeUploadsObserver(token_); }
+    ~EventRecorder() { PNUploads::shared().removeObservation(token_); }
 
     std::vector<std::string> events() const {
         std::lock_guard lock(mutex_);
@@ -129,7 +129,7 @@ class EventRecorder {
     std::vector<std::string> events_;   // guarded by mutex_
     std::vector<PNUploadPtr> uploads_;  // guarded by mutex_
     std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;
-    PNUploads::ObserverToken token_ = 0;
+    platform::KeyValueObservationPtr token_;
 };
 
 }  // namespace pindle::testing

@@ -73,6 +73,12 @@ class RecordingSocketDelegate : public WSWebSocketDelegate {
         return found;
     }
 
+    // Whether `count` calls of any kind have come before the timeout.
+    bool waitForCount(std::size_t count, std::chrono::seconds timeout = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return calls_.size() >= count; });
+    }
+
     std::vector<Call> calls() const {
         std::lock_guard lock(mutex_);
         return calls_;

@@ -252,7 +252,8 @@ TEST_F(WSWebSocketTest, ReassemblesFragmentsAndAnswersPingsInBetween) {
     ASSERT_TRUE(pong);
     EXPECT_EQ(pong->opcode, kPong);
     EXPECT_EQ(pong->payload, "abc");
-    ASSERT_TRUE(delegate_->waitFor("data"));
+    // The pong can leave before the last ping is told to the delegate.
+    ASSERT_TRUE(delegate_->waitForCount(5));
     auto calls = delegate_->calls();
     std::vector<std::string> messages;
     for (const auto& call : calls)

@@ -75,7 +75,7 @@ TEST_F(PNPlayerCacheTest, PreloadKeepsTheHeadUpToTheLimitAndARestartFindsItsSize
     const platform::URL url = *video->mp4URL(*chosen);
     const auto total = static_cast<std::int64_t>(clip.size());
     const std::int64_t limit = cache->preloadLimit(total, *chosen);
-    const std::string file = readWhole(cache->cacheFilePath(url));
+    const std::string file = readWhole(*cache->cacheFilePath(url));
     EXPECT_GE(static_cast<std::int64_t>(file.size()), limit);
     EXPECT_LE(file.size(), served);
     EXPECT_EQ(file, clip.substr(0, file.size()));
@@ -132,7 +132,13 @@ TEST_F(PNPlayerCacheTest, FileStoreKeepsAnExactHeadWithinItsBudgetAndTotals) {
     const auto third = *platform::URL::fromString("http://h:1/a/d.mp4");
     auto cache = makeCache();
     ASSERT_TRUE(cache->isFileCacheEnabled());
-    EXPECT_EQ(cache->cacheFilePath(url), documents() + "/pinlet-cache/http___h_1_a_b.mp4?sig=1");
+    EXPECT_EQ(*cache->cacheFilePath(url), documents() + "/pinlet-cache/http___h_1_a_b.mp4?sig=1");
+    // An address too long to name a file is not cached at all.
+    const auto tooLong = *platform::URL::fromString("http://h:1/" + std::string(300, 'l') + ".mp4");
+    EXPECT_FALSE(cache->cacheFilePath(tooLong));
+    cache->appendData(tooLong, dataOf("01234"), 0);
+    EXPECT_EQ(cache->dataSize(tooLong), std::nullopt);
+    EXPECT_EQ(cache->data(tooLong, 0, 5), std::nullopt);
 
     // Only an append that continues the cached bytes is taken.
     cache->appendData(url, dataOf("xyz"), 5);
@@ -158,9 +164,9 @@ TEST_F(PNPlayerCacheTest, FileStoreKeepsAnExactHeadWithinItsBudgetAndTotals) {
     cache->putData(other, Data(400, 1));
     cache->putData(third, Data(400, 2));
     platform::FileManager files;
-    files.setModificationDate(cache->cacheFilePath(url),
+    files.setModificationDate(*cache->cacheFilePath(url),
                               platform::Date::fromTimeIntervalSince1970(1000));
-    files.setModificationDate(cache->cacheFilePath(other),
+    files.setModificationDate(*cache->cacheFilePath(other),
                               platform::Date::fromTimeIntervalSince1970(2000));
     cache->putData(*platform::URL::fromString("http://h:1/new.mp4"), Data(300, 3));
     EXPECT_EQ(cache->dataSize(url), std::nullopt);

@@ -130,7 +130,7 @@ TEST_F(PNVideoLoaderRequestTest, BytesFarPastThePreloadLimitReachTheListenerButN
     const std::int64_t start = bound + cache_->preloadLimit(total, PNVideoResolution::r360p) - 1000;
     // A head that reaches just below the caching bound (sparse, so it costs no disk).
     cache_->putData(url, Data(file.begin(), file.begin() + 16));
-    std::filesystem::resize_file(cache_->cacheFilePath(url), start);
+    std::filesystem::resize_file(*cache_->cacheFilePath(url), start);
     cache_->recordSize(url, total);
 
     auto listener = std::make_shared<RecordingListener>("tail", PNByteRange{start, -1});

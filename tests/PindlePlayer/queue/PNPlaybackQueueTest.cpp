@@ -2,6 +2,8 @@
 // pages, with a plain playlist and with a filtered playlist paging the backend emulator.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/playlists/PNTagsPlaylist.hpp"
 #include "PindlePlayer/queue/PNPlaybackQueue.hpp"
@@ -25,11 +27,18 @@ PNPlaylistPtr playlistOf(std::int64_t loaded, std::optional<std::int64_t> total)
     return playlist;
 }
 
+// Told on whichever thread updated the queue: a page arrives on the requester's queue.
 struct Recorder : PNPlaybackQueueDelegate {
     void playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) override {
-        updates.push_back(testing::idsOf(videos));
+        std::lock_guard lock(mutex);
+        updates_.push_back(testing::idsOf(videos));
     }
-    std::vector<std::vector<std::string>> updates;
+    std::vector<std::vector<std::string>> updates() const {
+        std::lock_guard lock(mutex);
+        return updates_;
+    }
+    mutable std::mutex mutex;
+    std::vector<std::vector<std::string>> updates_;  // guarded by mutex
 };
 
 void postUpdate(const PNPlaylistPtr& playlist) {
@@ -84,7 +93,8 @@ TEST(PNPlaybackQueueTest, AnnouncesOnlyChangedListsToALiveDelegate) {
     queue->setDelegate(recorder);
     queue->updateVideosOrder();  // the same window: nothing to say
     queue->setVideoIndex(1);
-    EXPECT_EQ(recorder->updates, (std::vector<std::vector<std::string>>{{"v1", "v2", "v3", "v0"}}));
+    EXPECT_EQ(recorder->updates(),
+              (std::vector<std::vector<std::string>>{{"v1", "v2", "v3", "v0"}}));
 
     std::weak_ptr<Recorder> weak = recorder;
     recorder.reset();
@@ -112,7 +122,7 @@ TEST(PNPlaybackQueueTest, UnknownTotalWaitsForTheFirstUpdateOfItsOwnPlaylist) {
     postUpdate(playlist);
     EXPECT_FALSE(queue->loadingNextVideos());
     EXPECT_EQ(queue->videosOrder(), (Indices{1, 2, 0}));
-    EXPECT_EQ(recorder->updates, (std::vector<std::vector<std::string>>{{"v1", "v2", "v0"}}));
+    EXPECT_EQ(recorder->updates(), (std::vector<std::vector<std::string>>{{"v1", "v2", "v0"}}));
 }
 
 TEST(PNPlaybackQueueTest, AShortWindowOfAPlainPlaylistAnnouncesNothingUntilItsUpdate) {
@@ -121,13 +131,13 @@ TEST(PNPlaybackQueueTest, AShortWindowOfAPlainPlaylistAnnouncesNothingUntilItsUp
     auto recorder = std::make_shared<Recorder>();
     queue->setDelegate(recorder);
     queue->setVideoIndex(1);
-    EXPECT_TRUE(recorder->updates.empty());
+    EXPECT_TRUE(recorder->updates().empty());
     EXPECT_FALSE(queue->loadingNextVideos());
 
     playlist->setVideos(playlistOf(6, 6)->videos());
     postUpdate(playlist);
-    ASSERT_EQ(recorder->updates.size(), 1u);
-    EXPECT_EQ(recorder->updates[0].size(), queue->videosOrder().size());
+    ASSERT_EQ(recorder->updates().size(), 1u);
+    EXPECT_EQ(recorder->updates()[0].size(), queue->videosOrder().size());
 }
 
 class PNPlaybackQueuePagingTest : public testing::PlaylistFixture {};
@@ -149,9 +159,12 @@ TEST_F(PNPlaybackQueuePagingTest, AFilteredPlaylistIsAskedForOnePageAndTheWindow
     EXPECT_TRUE(
         testing::eventually([&] { return !queue->loadingNextVideos(); }, std::chrono::seconds(20)));
     EXPECT_EQ(listRequests().size(), 2u);
-    ASSERT_EQ(recorder->updates.size(), 1u);
-    EXPECT_EQ(recorder->updates[0].size(), 5u);
-    EXPECT_EQ(recorder->updates[0][3], playlist->videoAt(10)->videoID());
+    ASSERT_TRUE(testing::eventually([&] { return !recorder->updates().empty(); }));
+    const auto updates = recorder->updates();
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].size(), 5u);
+    ASSERT_TRUE(playlist->videoAt(10));
+    EXPECT_EQ(updates[0][3], playlist->videoAt(10)->videoID());
 }
 
 }  // namespace

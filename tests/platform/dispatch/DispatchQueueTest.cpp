@@ -11,6 +11,7 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "tests/support/SpinUntil.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
@@ -72,18 +73,20 @@ TEST(DispatchQueueTest, ConcurrentQueueRunsBlocksSideBySide) {
     // gets through.
     auto queue = DispatchQueue::create("test.concurrent", DispatchQueue::Kind::concurrent);
     constexpr int kBlocks = 8;
-    std::atomic<int> started{0};
-    std::atomic<int> done{0};
+    // Shared with the blocks, which a queue that fails the test may still be running.
+    struct Counts {
+        std::atomic<int> started{0};
+        std::atomic<int> done{0};
+    };
+    auto counts = std::make_shared<Counts>();
     for (int i = 0; i < kBlocks; ++i) {
-        queue->async([&] {
-            started.fetch_add(1);
-            while (started.load() < kBlocks) {
-                std::this_thread::yield();
-            }
-            done.fetch_add(1);
+        queue->async([counts] {
+            counts->started.fetch_add(1);
+            if (pindle::testing::spinUntil([&] { return counts->started.load() >= kBlocks; }))
+                counts->done.fetch_add(1);
         });
     }
-    EXPECT_TRUE(eventually([&] { return done.load() == kBlocks; }));
+    EXPECT_TRUE(eventually([&] { return counts->done.load() == kBlocks; }));
 }
 
 TEST(DispatchQueueTest, BarrierWaitsForEarlierBlocksAndHoldsBackLaterOnes) {

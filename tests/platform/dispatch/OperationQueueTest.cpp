@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "tests/support/SpinUntil.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
@@ -81,10 +82,13 @@ class ManualAsyncOperation : public Operation {
 class Announcements {
   public:
     void observe(Operation& operation) {
-        operation.addObserver([this](const std::string& key, Operation::Phase phase) {
-            std::lock_guard lock(mutex_);
-            entries_.push_back((phase == Operation::Phase::will ? "will " : "did ") + key);
-        });
+        for (const char* key : {"isCancelled", "isExecuting", "isFinished", "isPending"}) {
+            operation.observe(
+                key, static_cast<unsigned>(KVOOption::prior), [this](const KVOChange& change) {
+                    std::lock_guard lock(mutex_);
+                    entries_.push_back((change.isPrior ? "will " : "did ") + change.keyPath);
+                });
+        }
     }
     Entries entries() const {
         std::lock_guard lock(mutex_);
@@ -123,13 +127,18 @@ TEST(OperationTest, CancelledBeforeStartFinishesWithoutRunningMain) {
                                        "did isFinished"}));
 }
 
-TEST(OperationTest, RemovedObserverHearsNothingMore) {
+TEST(OperationTest, ObserversReadTheStateTheyAreToldAbout) {
     auto operation = std::make_shared<BlockOperation>([] {});
+    std::vector<bool> finished;
+    auto token = operation->observe(
+        "isFinished", KVOOption::initial | KVOOption::newValue,
+        [&](const KVOChange& change) { finished.push_back(*change.newValue.asBool()); });
     int heard = 0;
-    auto token = operation->addObserver([&](const std::string&, Operation::Phase) { ++heard; });
-    operation->removeObserver(token);
+    operation->removeObservation(
+        operation->observe("isExecuting", 0, [&](const KVOChange&) { ++heard; }));
     operation->start();
     EXPECT_EQ(heard, 0);
+    EXPECT_EQ(finished, (std::vector<bool>{false, true}));
 }
 
 TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItAnnouncesFinished) {
@@ -215,16 +224,16 @@ TEST(OperationQueueTest, UnlimitedQueueRunsBlocksConcurrently) {
               OperationQueue::kDefaultMaxConcurrentOperationCount);
     constexpr int kBlocks = 6;
     std::atomic<int> started{0};
+    std::atomic<int> sawAll{0};
     for (int i = 0; i < kBlocks; ++i) {
         queue->addOperationWithBlock([&] {
             started.fetch_add(1);
-            while (started.load() < kBlocks) {
-                std::this_thread::yield();
-            }
+            if (pindle::testing::spinUntil([&] { return started.load() >= kBlocks; }))
+                sawAll.fetch_add(1);
         });
     }
     queue->waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(started.load(), kBlocks);
+    EXPECT_EQ(sawAll.load(), kBlocks);
 }
 
 TEST(OperationQueueTest, SerialQueueRunsSynchronousOperationsInOrder) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <deque>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,7 +226,9 @@ TEST(NotificationCenterTest, ConcurrentPostsAndRegistrationChanges) {
 }
 
 TEST(NotificationCenterTest, DefaultCenterIsProcessWide) {
-    EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
+    EXPECT_EQ(&NotificationCenter::defaultCenter(), std::async(std::launch::async, [] {
+                                                        return &NotificationCenter::defaultCenter();
+                                                    }).get());
     int calls = 0;
     NotificationCenter::ScopedRegistration scoped(
         NotificationCenter::defaultCenter().addObserverForName(

@@ -524,6 +524,7 @@ TEST(URLSessionLifetimeTest, InvalidationCancelsTasksAndReleasesTheDelegate) {
     // A task resumed after invalidation ends at once.
     OutcomeWaiter waiter;
     session->dataTask(requestFor(server.url("/stall")), waiter.handler())->resume();
+    ASSERT_TRUE(waiter.wait().error);
     EXPECT_EQ(waiter.wait().error->code(), URLError::cancelled);
 }
 

@@ -99,13 +99,14 @@ TEST(NetlinkReachabilitySourceTest, ReportsLinkAndAddressChangesFromTheKernel) {
             skipReason = "cannot create a veth pair";
             return;
         }
-        NetlinkReachabilitySource source;
-        const auto zero = NetworkReachabilityTarget::zeroAddress();
-        EXPECT_EQ(source.flags(zero), 0u) << "a fresh namespace has only loopback";
-
+        // Declared before the source, so they outlive its listener thread.
         std::mutex mutex;
         std::condition_variable changed;
         std::vector<NetworkReachabilityFlags> reported;  // guarded by mutex
+
+        NetlinkReachabilitySource source;
+        const auto zero = NetworkReachabilityTarget::zeroAddress();
+        EXPECT_EQ(source.flags(zero), 0u) << "a fresh namespace has only loopback";
         source.watch(zero, [&](NetworkReachabilityFlags flags) {
             {
                 std::scoped_lock lock(mutex);

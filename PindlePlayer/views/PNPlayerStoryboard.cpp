@@ -1,0 +1,109 @@
+#include "PindlePlayer/views/PNPlayerStoryboard.hpp"
+
+#include <mutex>
+
+#include "PindlePlayer/views/PNPlayerControlPanelControlViewController.hpp"
+#include "PindlePlayer/views/PNPlayerVolumeIndicatorViewController.hpp"
+#include "platform/ui/Storyboard.hpp"
+
+namespace pindle {
+namespace {
+
+namespace ui = platform::ui;
+using Event = ui::Control::Event;
+
+// The panel's scene: 335 by 80, the slider across the top, the buttons in a row below.
+ui::ViewPtr buildControlView(PNPlayerControlPanelControlViewController& panel) {
+    auto root = ui::View::make(ui::Rect::make(0, 0, 335, 80));
+    auto slider = ui::Slider::make(ui::Rect::make(0, 0, 335, 30));
+    slider->setAutoresizingMask(ui::View::flexibleWidth);
+    auto button = [&](double x) {
+        auto b = ui::Button::make(ui::Rect::make(x, 34, 44, 44));
+        b->setAutoresizingMask(ui::View::flexibleLeftMargin | ui::View::flexibleRightMargin);
+        root->addSubview(b);
+        return b;
+    };
+    auto prev = button(60), play = button(145.5), pause = button(145.5), next = button(231);
+    prev->setTitle("Previous");
+    play->setTitle("Play");
+    pause->setTitle("Pause");
+    next->setTitle("Next");
+    pause->setHidden(true);
+    root->addSubview(slider);
+
+    std::weak_ptr<PNPlayerControlPanelControlViewController> weak =
+        std::static_pointer_cast<PNPlayerControlPanelControlViewController>(
+            panel.shared_from_this());
+    auto connect = [&weak](
+                       const std::shared_ptr<ui::Control>& control, unsigned events,
+                       void (PNPlayerControlPanelControlViewController::*action)(ui::Control&)) {
+        control->addTarget(events, [weak, action](ui::Control& sender) {
+            if (auto self = weak.lock())
+                ((*self).*action)(sender);
+        });
+    };
+    connect(play, Event::touchUpInside, &PNPlayerControlPanelControlViewController::playPauseTap);
+    connect(pause, Event::touchUpInside, &PNPlayerControlPanelControlViewController::playPauseTap);
+    connect(prev, Event::touchUpInside, &PNPlayerControlPanelControlViewController::prevTap);
+    connect(next, Event::touchUpInside, &PNPlayerControlPanelControlViewController::nextTap);
+    connect(slider, Event::touchDown, &PNPlayerControlPanelControlViewController::draggingStarted);
+    connect(slider, Event::touchUpInside | Event::touchUpOutside,
+            &PNPlayerControlPanelControlViewController::dragged);
+    panel.connectOutlets({play, pause, prev, next, slider});
+    return root;
+}
+
+ui::ViewPtr buildVolumeIndicator(PNPlayerVolumeIndicatorViewController& indicator) {
+    auto root = ui::View::make(ui::Rect::make(0, 0, 375, 50));
+    auto bar = ui::ProgressView::make(ui::Rect::make(0, 0, 375, 2));
+    bar->setAutoresizingMask(ui::View::flexibleWidth);
+    bar->setProgressTintColor(ui::Color::whiteColor());
+    root->addSubview(bar);
+    indicator.setVolumeBar(bar);
+    return root;
+}
+
+platform::ResourceBundlePtr registerAll() {
+    auto bundle = platform::ResourceBundle::registerBundle(PNPlayerStoryboard::bundleIdentifier);
+    ui::Storyboard::Scene controlView{
+        [] {
+            auto panel = std::make_shared<PNPlayerControlPanelControlViewController>();
+            panel->setViewFactory([](ui::ViewController& c) {
+                return buildControlView(static_cast<PNPlayerControlPanelControlViewController&>(c));
+            });
+            return panel;
+        },
+        {},
+        {}};
+    ui::Storyboard::Scene volumeIndicator{
+        [] {
+            auto indicator = std::make_shared<PNPlayerVolumeIndicatorViewController>();
+            indicator->setViewFactory([](ui::ViewController& c) {
+                return buildVolumeIndicator(static_cast<PNPlayerVolumeIndicatorViewController&>(c));
+            });
+            return indicator;
+        },
+        {},
+        {}};
+    ui::Storyboard::registerStoryboard(
+        PNPlayerStoryboard::storyboardName, PNPlayerStoryboard::bundleIdentifier,
+        {{PNPlayerStoryboard::controlViewScene, std::move(controlView)},
+         {PNPlayerStoryboard::volumeIndicatorScene, std::move(volumeIndicator)}});
+    return bundle;
+}
+
+platform::ResourceBundlePtr registered() {
+    static const platform::ResourceBundlePtr bundle = registerAll();
+    return bundle;
+}
+
+// Registered when the library loads, so hosts can look the bundle up by identifier alone.
+[[maybe_unused]] const bool registeredAtLoad = (registered(), true);
+
+}  // namespace
+
+platform::ResourceBundlePtr PNPlayerStoryboard::bundle() {
+    return registered();
+}
+
+}  // namespace pindle

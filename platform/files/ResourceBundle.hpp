@@ -1,0 +1,63 @@
+// ResourceBundle: a named set of resources (images, files, localised strings) compiled into
+// the library that ships them, found by identifier ("local.pindle.PindlePlayer"), so that
+// nothing depends on where the libraries are installed. A library registers its bundles
+// when it is loaded; hosts and tests may register more.
+//
+// Resources are byte strings named "name.type". pathForResource() writes one out once to
+// <Caches>/bundles/<identifier>/ for code that needs a file.
+//
+// Thread-safety: all operations are safe from any thread. No callbacks.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/Object.hpp"
+#include "platform/media/Image.hpp"
+
+namespace pindle::platform {
+
+class ResourceBundle;
+using ResourceBundlePtr = std::shared_ptr<ResourceBundle>;
+
+class ResourceBundle : public Object {
+  public:
+    // Table name -> key -> text. The table "Localizable" is the default one.
+    using Strings = std::map<std::string, std::map<std::string, std::string>>;
+
+    // Registers (or replaces) the bundle `identifier`.
+    static ResourceBundlePtr registerBundle(std::string identifier,
+                                            std::map<std::string, Data> resources = {},
+                                            Strings strings = {});
+    // Null when no bundle has that identifier.
+    static ResourceBundlePtr withIdentifier(const std::string& identifier);
+
+    ResourceBundle(std::string identifier, std::map<std::string, Data> resources, Strings strings);
+
+    const std::string& identifier() const { return identifier_; }
+    // The bytes of "name.type" (or of `name` when type is empty); nothing when absent.
+    std::optional<Data> data(const std::string& name, const std::string& type) const;
+    // A file holding the resource, written on first use; nothing when absent or unwritable.
+    std::optional<std::string> pathForResource(const std::string& name,
+                                               const std::string& type) const;
+    // The exact name first, then with ".png"; null when absent or not an image.
+    ImagePtr imageNamed(const std::string& name) const;
+    // The text of `key` in `table` (empty: "Localizable"); `value` when missing, or the key
+    // when `value` is empty too.
+    std::string localizedString(const std::string& key, const std::string& value,
+                                const std::string& table) const;
+
+  private:
+    const std::string identifier_;
+    const std::map<std::string, Data> resources_;
+    const Strings strings_;
+    mutable std::mutex mutex_;
+    mutable std::set<std::string> writtenPaths_;  // guarded by mutex_
+};
+
+}  // namespace pindle::platform

@@ -1,0 +1,50 @@
+// The volume indicator follows the shared audio session's output volume, each indicator
+// through its own observation; one whose view never loaded goes away cleanly.
+#include <gtest/gtest.h>
+
+#include "PindlePlayer/views/PNPlayerStoryboard.hpp"
+#include "PindlePlayer/views/PNPlayerVolumeIndicatorViewController.hpp"
+#include "platform/media/AudioSession.hpp"
+#include "platform/ui/Storyboard.hpp"
+
+namespace pindle {
+namespace {
+
+using platform::AudioSession;
+
+std::shared_ptr<PNPlayerVolumeIndicatorViewController> makeIndicator() {
+    auto board = platform::ui::Storyboard::named(PNPlayerStoryboard::storyboardName,
+                                                 PNPlayerStoryboard::bundle());
+    return std::dynamic_pointer_cast<PNPlayerVolumeIndicatorViewController>(
+        board->instantiateViewController(PNPlayerStoryboard::volumeIndicatorScene));
+}
+
+TEST(PNPlayerVolumeIndicatorViewControllerTest, EachIndicatorFollowsTheVolume) {
+    auto& session = AudioSession::sharedInstance();
+    session.simulateOutputVolumeChange(0.3f);
+    auto first = makeIndicator(), second = makeIndicator();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->context(), nullptr);
+    first->view();
+    second->view();
+    EXPECT_NE(first->context(), second->context());
+    auto bar = first->volumeBar();
+    EXPECT_FLOAT_EQ(bar->progress(), 0.3f);
+    EXPECT_EQ(bar->transform().d, 0.5);
+    EXPECT_EQ(bar->transform().a, 1.0);
+
+    session.simulateOutputVolumeChange(0.7f);
+    EXPECT_FLOAT_EQ(bar->progress(), 0.7f);
+    EXPECT_FALSE(bar->lastSetAnimated());
+    EXPECT_FLOAT_EQ(second->volumeBar()->progress(), 0.7f);
+
+    first.reset();  // its observation goes with it; the other keeps following
+    session.simulateOutputVolumeChange(0.2f);
+    EXPECT_FLOAT_EQ(second->volumeBar()->progress(), 0.2f);
+
+    makeIndicator().reset();  // never loaded: nothing to remove
+    session.simulateOutputVolumeChange(0.5f);
+}
+
+}  // namespace
+}  // namespace pindle
