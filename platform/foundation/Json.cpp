@@ -202,6 +202,15 @@ std::optional<Value> Json::parse(const Data& data, Error* error) {
 }
 
 std::optional<std::string> Json::serialize(const Value& value, Error* error) {
+    return write(value, error, -1);
+}
+
+std::optional<std::string> Json::serializePretty(const Value& value, Error* error) {
+    constexpr int kIndent = 2;
+    return write(value, error, kIndent);
+}
+
+std::optional<std::string> Json::write(const Value& value, Error* error, int indent) {
     json document;
     std::string failure;
     if (!toJson(value, document, failure)) {
@@ -210,7 +219,7 @@ std::optional<std::string> Json::serialize(const Value& value, Error* error) {
         return std::nullopt;
     }
     try {
-        return document.dump();
+        return document.dump(indent);
     } catch (const std::exception& e) {
         if (error)
             *error = writeError(e.what());

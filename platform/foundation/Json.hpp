@@ -41,10 +41,16 @@ class Json {
     // then `*error` (when given) becomes an error of CocoaError::domain, code
     // CocoaError::propertyListWriteInvalid. A scalar at the top level is written as itself.
     static std::optional<std::string> serialize(const Value& value, Error* error = nullptr);
+    // The same, laid out for reading: one member a line, indented by two spaces a level.
+    static std::optional<std::string> serializePretty(const Value& value, Error* error = nullptr);
     static std::optional<Data> serializeToData(const Value& value, Error* error = nullptr);
 
     // True when serialize() would succeed and `value` is an array or a dictionary.
     static bool isValidJSONObject(const Value& value);
+
+  private:
+    // Compact with a negative indent.
+    static std::optional<std::string> write(const Value& value, Error* error, int indent);
 };
 
 }  // namespace pindle::platform
