@@ -193,13 +193,15 @@ void Player::itemDidChange(const PlayerItemPtr& item) {
 }
 
 void Player::update(bool rateChanged) {
-    const auto item = currentItem();
-    const double rate = rate_.get();
-    TimeControlStatus status = TimeControlStatus::waitingToPlayAtSpecifiedRate;
-    double run = 0;
     bool runChanged = false;
     {
+        // One decision at a time, applied to the item before the next is taken, so updates
+        // racing from the caller's thread and the item's queue leave the latest in force.
         std::lock_guard lock(mutex_);
+        const auto item = currentItem();
+        const double rate = rate_.get();
+        TimeControlStatus status = TimeControlStatus::waitingToPlayAtSpecifiedRate;
+        double run = 0;
         if (rate == 0) {
             status = TimeControlStatus::paused;
         } else if (!item) {
@@ -218,9 +220,16 @@ void Player::update(bool rateChanged) {
         }
         runChanged = run != runningRate_;
         runningRate_ = run;
+        decidedStatus_ = status;
+        if (item)
+            item->setTimelineRate(run);
     }
-    if (item)
-        item->setTimelineRate(run);
+    // Announce what is decided now, which a later update may already have changed.
+    TimeControlStatus status;
+    {
+        std::lock_guard lock(mutex_);
+        status = decidedStatus_;
+    }
     timeControlStatus_.setIfChanged(status);
     if (runChanged || rateChanged)
         restartObservers(rateChanged);

@@ -100,10 +100,11 @@ class Player : public KeyValueObservable {
     mutable std::mutex mutex_;
     bool automaticallyWaits_ = true;                            // guarded by mutex_
     ActionAtItemEnd actionAtItemEnd_ = ActionAtItemEnd::pause;  // guarded by mutex_
-    bool waitingForBuffer_ = true;      // guarded by mutex_; since play() or a stall
-    double runningRate_ = 0;            // guarded by mutex_; the rate the timeline runs at
-    std::uint64_t seekGeneration_ = 0;  // guarded by mutex_
-    std::vector<std::shared_ptr<PeriodicObserver>> observers_;  // guarded by mutex_
+    bool waitingForBuffer_ = true;  // guarded by mutex_; since play() or a stall
+    double runningRate_ = 0;        // guarded by mutex_; the rate the timeline runs at
+    TimeControlStatus decidedStatus_ = TimeControlStatus::paused;  // guarded by mutex_
+    std::uint64_t seekGeneration_ = 0;                             // guarded by mutex_
+    std::vector<std::shared_ptr<PeriodicObserver>> observers_;     // guarded by mutex_
 };
 
 }  // namespace pindle::platform
