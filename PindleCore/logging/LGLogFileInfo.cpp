@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "PindleCore/model/PNSafePath.hpp"
 #include "platform/files/FileError.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/log/StandardError.hpp"
@@ -99,8 +100,15 @@ void LGLogFileInfo::renameFile(const std::string& newFileName) {
         return;
     }
     auto slash = filePath_.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "" : filePath_.substr(0, slash + 1);
-    std::string newPath = folder + newFileName;
+    const std::string folder = slash == std::string::npos ? "." : filePath_.substr(0, slash);
+    // A name that would leave the folder (or name the folder itself) renames nothing.
+    const std::optional<std::string> checked = PNSafePath::inFolder(folder, newFileName);
+    if (!checked) {
+        report("LGLogFileInfo: Error renaming file (" + fileName() +
+               "): not a file name: " + newFileName);
+        return;
+    }
+    std::string newPath = slash == std::string::npos ? newFileName : *checked;
     if (files().fileExists(newPath)) {
         if (auto error = files().removeItem(newPath)) {
             report("LGLogFileInfo: Error deleting archive (" + newFileName +

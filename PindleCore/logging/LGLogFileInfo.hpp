@@ -38,7 +38,8 @@ class LGLogFileInfo {
     // Forgets the cached name, attributes and dates (the cached size stays).
     void reset();
     // Renames the file within its folder, replacing a file of that name. Failures are
-    // reported on standard error; the new path is taken in any case.
+    // reported on standard error; the new path is taken in any case, except for a name that
+    // is no file name of that folder (see PNSafePath), which renames nothing.
     void renameFile(const std::string& newFileName);
 
     bool hasExtendedAttributeWithName(const std::string& name) const;

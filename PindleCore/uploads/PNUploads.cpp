@@ -173,6 +173,12 @@ void PNUploads::updateUploads(const std::function<void(std::vector<PNUploadPtr>&
 void PNUploads::upload(const platform::URL& fileURL, const std::optional<platform::StringSet>& tags,
                        const std::optional<platform::StringDictionary>& metadata,
                        UploadCompletion completion) {
+    upload(fileURL, tags, metadata, std::string(), std::move(completion));
+}
+
+void PNUploads::upload(const platform::URL& fileURL, const std::optional<platform::StringSet>& tags,
+                       const std::optional<platform::StringDictionary>& metadata,
+                       const std::string& title, UploadCompletion completion) {
     if (!platform::FileManager::defaultManager().fileExists(fileURL.path())) {
         completion(nullptr, PNError(PNError::uploadFileNotFound).toPlatformError());
         return;
@@ -184,8 +190,9 @@ void PNUploads::upload(const platform::URL& fileURL, const std::optional<platfor
         completion(nullptr, PNError(PNError::incorrectFileType).toPlatformError());
         return;
     }
-    completion(legacy::PUploadingService::getInstance().uploadVideoFile(fileURL, tags, metadata),
-               std::nullopt);
+    completion(
+        legacy::PUploadingService::getInstance().uploadVideoFile(fileURL, tags, metadata, title),
+        std::nullopt);
 }
 
 void PNUploads::cancelUpload(const std::string& videoID) {

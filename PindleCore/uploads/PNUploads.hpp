@@ -88,6 +88,10 @@ class PNUploads : public platform::KeyValueObservable {
     void upload(const platform::URL& fileURL, const std::optional<platform::StringSet>& tags,
                 const std::optional<platform::StringDictionary>& metadata,
                 UploadCompletion completion);
+    // The same, giving the new video a title.
+    void upload(const platform::URL& fileURL, const std::optional<platform::StringSet>& tags,
+                const std::optional<platform::StringDictionary>& metadata, const std::string& title,
+                UploadCompletion completion);
     // Removes the video's upload record and local copy and cancels its running upload.
     void cancelUpload(const std::string& videoID);
 

@@ -31,7 +31,7 @@ PPublishService& PPublishService::getInstance() {
 std::shared_ptr<PPublishServiceContext> PPublishService::publishVideoID(
     const std::string& videoID, const std::optional<platform::StringSet>& tags,
     const std::optional<platform::StringDictionary>& metadata,
-    PPublishServiceContext::Completion completion) {
+    PPublishServiceContext::Completion completion, const std::string& title) {
     const auto movPath = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
     if (!movPath)
         return nullptr;
@@ -51,6 +51,7 @@ std::shared_ptr<PPublishServiceContext> PPublishService::publishVideoID(
         context = std::make_shared<PPublishServiceContext>(
             url, videoID, tags.value_or(platform::StringSet{}),
             metadata.value_or(platform::StringDictionary{}), *destPath);
+        context->title = title;
         contexts_[url.absoluteString()] = context;
     }
     fillContextWithMetadata(*context);
@@ -161,7 +162,8 @@ void PPublishService::createFillVideoForContext(PPublishServiceContext& context)
     std::shared_ptr<PNVideo> video = PNTokenObject::createVideoObject(
         context.videoID(), context.tags(), context.metadata(),
         static_cast<std::int64_t>(context.width), static_cast<std::int64_t>(context.height),
-        location, context.shotOn, context.shotOn, context.shotOn, "", "", std::nullopt, 0);
+        location, context.shotOn, context.shotOn, context.shotOn, context.title, "", std::nullopt,
+        0);
 
     PNUploadingState::Fields fields;
     fields.videoID = video->videoID();
@@ -177,6 +179,13 @@ void PPublishService::createFillVideoForContext(PPublishServiceContext& context)
     fields.createdAt = platform::Date::now();
     fields.resolutionsToUpload = {"720p"};
     fields.isImported = true;
+    // Published again after a restart: the record stays as complete as it was, so no start-up
+    // takes it for an abandoned recording in between.
+    if (PNUploadingStatePtr existing =
+            PNUploadingStateManager::shared().uploading(context.videoID(), token())) {
+        fields.isRecordingComplete = existing->isRecordingComplete();
+        fields.createdAt = existing->createdAt();
+    }
     PNUploadingStateManager::shared().put(std::make_shared<PNUploadingState>(std::move(fields)),
                                           token());
     context.setVideo(std::move(video));

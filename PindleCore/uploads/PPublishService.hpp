@@ -36,7 +36,7 @@ class PPublishService {
     std::shared_ptr<PPublishServiceContext> publishVideoID(
         const std::string& videoID, const std::optional<platform::StringSet>& tags,
         const std::optional<platform::StringDictionary>& metadata,
-        PPublishServiceContext::Completion completion);
+        PPublishServiceContext::Completion completion, const std::string& title = "");
     void cancelPublishingForContext(const std::shared_ptr<PPublishServiceContext>& context);
     // Stops the conversion of the video, if one runs, and removes its output; its closures hear
     // of the cancellation. The upload itself is left to the caller.

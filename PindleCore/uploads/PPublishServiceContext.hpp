@@ -40,6 +40,8 @@ class PPublishServiceContext {
     double width = 0;
     double height = 0;
     platform::Date shotOn;
+    // The host's title for the video; empty when it gave none. Set before the context is shared.
+    std::string title;
 
     std::shared_ptr<PNVideo> video() const;
     void setVideo(std::shared_ptr<PNVideo> video);

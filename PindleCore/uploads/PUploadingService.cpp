@@ -79,7 +79,7 @@ PUploadingService::PUploadingService() : queue_(platform::OperationQueue::create
 
 std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
     const std::optional<platform::URL>& fileURL, const std::optional<platform::StringSet>& tags,
-    const std::optional<platform::StringDictionary>& metadata) {
+    const std::optional<platform::StringDictionary>& metadata, const std::string& title) {
     std::string videoID = platform::UUID::random().uuidString();
     std::transform(videoID.begin(), videoID.end(), videoID.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -95,6 +95,18 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
         return nullptr;
     const platform::FileManager& files = platform::FileManager::defaultManager();
     const bool deletable = ::access(parentOf(source).c_str(), W_OK) == 0;
+    {
+        std::lock_guard lock(mutex_);
+        handingOver_.insert(videoID);
+    }
+    struct HandedOver {
+        PUploadingService& service;
+        const std::string& videoID;
+        ~HandedOver() {
+            std::lock_guard lock(service.mutex_);
+            service.handingOver_.erase(videoID);
+        }
+    } handedOver{*this, videoID};
     std::optional<platform::Error> error =
         deletable ? files.linkItem(source, *destination) : files.copyItem(source, *destination);
     if (error) {
@@ -103,7 +115,8 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
         return nullptr;
     }
     platform::ProcessGate::reach("upload.handedOver");
-    std::shared_ptr<PPublishServiceContext> context = publish(videoID, tags, metadata, false);
+    std::shared_ptr<PPublishServiceContext> context =
+        publish(videoID, tags, metadata, false, title);
     confirmUploadingVideoID(videoID);
     platform::ProcessGate::reach("upload.confirmed");
     if (deletable)
@@ -276,7 +289,8 @@ void PUploadingService::cancelUploadingVideoID(const std::string& videoID) {
 
 std::shared_ptr<PPublishServiceContext> PUploadingService::publish(
     const std::string& videoID, const std::optional<platform::StringSet>& tags,
-    const std::optional<platform::StringDictionary>& metadata, bool withVideoID) {
+    const std::optional<platform::StringDictionary>& metadata, bool withVideoID,
+    const std::string& title) {
     return PPublishService::getInstance().publishVideoID(
         videoID, tags, metadata,
         [this, videoID, withVideoID](const std::shared_ptr<PPublishServiceContext>&, bool cancelled,
@@ -293,23 +307,41 @@ std::shared_ptr<PPublishServiceContext> PUploadingService::publish(
             // A cancelled conversion was the host's cancel, which lands the video itself.
             if (!cancelled)
                 land(videoID);
-        });
+        },
+        title);
 }
 
-void PUploadingService::removeStrayConversionOutputs() {
+void PUploadingService::removeStrayFiles() {
     const platform::FileManager& files = platform::FileManager::defaultManager();
-    const std::string folder = PCacheManager::getInstance().conversionDirectoryPath();
+    PCacheManager& cache = PCacheManager::getInstance();
+    PPublishService& publishing = PPublishService::getInstance();
+    const std::string outputs = cache.conversionDirectoryPath();
+    for (const std::string& name :
+         files.contentsOfDirectory(outputs).value_or(std::vector<std::string>{})) {
+        if (!publishing.isPublishingVideoID(name.substr(0, name.rfind('.'))))
+            files.removeItem(outputs + "/" + name);
+    }
+    // A host's file linked in just before a crash, with no record made for it yet.
+    const std::string folder = cache.cacheVideoDirectoryPath();
     for (const std::string& name :
          files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
-        const std::string videoID = name.substr(0, name.rfind('.'));
-        if (!PPublishService::getInstance().isPublishingVideoID(videoID))
+        if (!name.ends_with(".mov"))
+            continue;
+        const std::string videoID = name.substr(0, name.size() - 4);
+        bool handingOver = false;
+        {
+            std::lock_guard lock(mutex_);
+            handingOver = handingOver_.count(videoID) > 0;
+        }
+        if (!handingOver && !manager().uploading(videoID, token()) &&
+            !publishing.isPublishingVideoID(videoID))
             files.removeItem(folder + "/" + name);
     }
 }
 
 void PUploadingService::startNonCompletedUploadingsAgain() {
     ++restarts_;
-    removeStrayConversionOutputs();
+    removeStrayFiles();
     std::vector<PNUploadingStatePtr> records = manager().recorderedNonUploaded(token());
     for (const PNUploadingStatePtr& record : records) takeOff(record->videoID());
     const platform::FileManager& files = platform::FileManager::defaultManager();
@@ -325,6 +357,9 @@ void PUploadingService::startNonCompletedUploadingsAgain() {
         if (queued)
             continue;
         if (record->isConverted()) {
+            // The converted file stands for the source now; a crash may have kept it.
+            if (auto mov = cache.pathForMOVVideoCache(videoID); mov && files.fileExists(*mov))
+                files.removeItem(*mov);
             if (record->totalBytesToUpload() < 1) {
                 removeUploadingVideoID(videoID);
                 land(videoID);
@@ -333,7 +368,7 @@ void PUploadingService::startNonCompletedUploadingsAgain() {
             }
         } else if (auto mov = PCacheManager::getInstance().pathForMOVVideoCache(videoID);
                    mov && files.fileExists(*mov)) {
-            publish(videoID, record->tags(), record->metadata(), true);
+            publish(videoID, record->tags(), record->metadata(), true, record->title());
             confirmUploadingVideoID(videoID);
         } else if (isCompleteMovie(cache.pathForVideoCache(videoID, "720p"))) {
             // Converted and moved into place, but stopped before the record said so.

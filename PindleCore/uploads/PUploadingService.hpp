@@ -55,7 +55,7 @@ class PUploadingService {
     // The new video, or nothing when the file could not be taken over.
     std::shared_ptr<PNVideo> uploadVideoFile(
         const std::optional<platform::URL>& fileURL, const std::optional<platform::StringSet>& tags,
-        const std::optional<platform::StringDictionary>& metadata);
+        const std::optional<platform::StringDictionary>& metadata, const std::string& title = "");
     void uploadVideoID(const std::string& videoID);
     void cancelUploadingVideoID(const std::string& videoID);
     void removeUploadingVideoID(const std::string& videoID);
@@ -83,13 +83,15 @@ class PUploadingService {
     void scheduleRetry(const std::string& videoID);
     // Takes the operation out of the table, if it is still the one stored for the video.
     void forget(const std::string& videoID, const PDataRangeUploadingOperation* operation);
-    // Removes conversion outputs that belong to no running conversion: what a crash left.
-    void removeStrayConversionOutputs();
+    // Removes what a crash left: conversion outputs of no running conversion, and linked
+    // source files that no record points at.
+    void removeStrayFiles();
     // Publishes the video's MOV file; a failure cancels the upload's list entry, and a full disk
     // is posted as PNVideoUploadFailed (with the video's identifier when `withVideoID`).
     std::shared_ptr<PPublishServiceContext> publish(
         const std::string& videoID, const std::optional<platform::StringSet>& tags,
-        const std::optional<platform::StringDictionary>& metadata, bool withVideoID);
+        const std::optional<platform::StringDictionary>& metadata, bool withVideoID,
+        const std::string& title = "");
 
     const std::shared_ptr<platform::OperationQueue> queue_;
     mutable std::mutex mutex_;
@@ -100,6 +102,7 @@ class PUploadingService {
     std::map<std::string, std::uint64_t>
         pendingRetries_;                 // retry ticket by video; guarded by mutex_
     std::uint64_t nextRetryTicket_ = 1;  // guarded by mutex_
+    std::set<std::string> handingOver_;  // linked in, no record made yet; guarded by mutex_
     std::atomic<int> restarts_{0};
 };
 

@@ -32,6 +32,9 @@ const Subcommand subcommands[] = {
     {"delete", 1, 1, "VIDEO_ID", "delete one video"},
     {"sync", 1, 1, "DATE", "ids of videos created, updated and deleted since DATE"},
     {"download", 1, 1, "VIDEO_ID|URL", "a byte range of a video's media, by range requests"},
+    {"upload", 1, 1, "FILE", "upload an MP4 file (--tags, --metadata, --title) and wait for it"},
+    {"resume", 0, 0, "", "let the SDK restart unfinished uploads and wait for them"},
+    {"uploads", 0, 0, "", "the upload records kept in the application home"},
     {"demo", 0, 0, "", "start the embedded backend emulator and walk through the SDK"},
 };
 
@@ -99,7 +102,7 @@ const std::vector<Option>& options() {
              return parseNumber(v, l.timeoutSeconds) && l.timeoutSeconds > 0 &&
                     std::isfinite(l.timeoutSeconds);
          }},
-        {"--title", "TEXT", "list: title to match",
+        {"--title", "TEXT", "list: title to match; upload: the video's title",
          [](CommandLine& l, const std::string& v) {
              return (l.title = v), true;
          }},
@@ -107,11 +110,11 @@ const std::vector<Option>& options() {
          [](CommandLine& l, const std::string& v) {
              return (l.owner = v), true;
          }},
-        {"--tags", "A,B,...", "tags to match (repeatable)",
+        {"--tags", "A,B,...", "tags to match, or to give an upload (repeatable)",
          [](CommandLine& l, const std::string& v) {
              return addTags(l, v), true;
          }},
-        {"--metadata", "KEY=VALUE", "a metadata entry to match (repeatable)",
+        {"--metadata", "KEY=VALUE", "a metadata entry to match, or to give an upload (repeatable)",
          [](CommandLine& l, const std::string& v) {
              auto equals = v.find('=');
              if (equals == 0 || equals == std::string::npos)

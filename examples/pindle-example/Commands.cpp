@@ -1,17 +1,31 @@
 #include "examples/pindle-example/Commands.hpp"
 
 #include <chrono>
+#include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNError.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "PindleCore/uploads/PNUploads.hpp"
+#include "PindleCore/uploads/PUploadingService.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/net/NetworkReachabilitySource.hpp"
+#include "platform/net/reachability/ScriptedReachabilitySource.hpp"
 
 namespace pindle::example {
 
 namespace {
+
+// How often resume looks whether the launch's restart of unfinished uploads has run.
+constexpr auto restartPoll = std::chrono::milliseconds(50);
 
 // Enough of a media file to recognise its container.
 constexpr std::size_t signatureBytes = 16;
@@ -35,6 +49,39 @@ std::optional<platform::Date> dateOf(const std::string& text) {
     return platform::Date::fromTimeIntervalSince1970(seconds);
 }
 
+bool isLoopback(const std::string& gateway) {
+    return gateway.starts_with("127.") || gateway.starts_with("localhost") ||
+           gateway.starts_with("[::1]");
+}
+
+// An upload record as one JSON object.
+Json recordJson(const PNUploadingState& record) {
+    return {{"videoID", record.videoID()},
+            {"title", record.title()},
+            {"bytesUploaded", record.bytesUploaded()},
+            {"totalBytes", record.totalBytesToUpload()},
+            {"isRecordingComplete", record.isRecordingComplete()},
+            {"isConverted", record.isConverted()},
+            {"isSynced", record.isSynced()},
+            {"isUploaded", record.isUploaded()},
+            {"hasSession", record.urlToUpload().has_value()}};
+}
+
+// Every stored upload record; the plain lists need no token.
+std::vector<PNUploadingStatePtr> allRecords() {
+    auto records = PNUploadingStateManager::shared().recordered();
+    auto unfinished = PNUploadingStateManager::shared().nonRecordered();
+    records.insert(records.end(), unfinished.begin(), unfinished.end());
+    return records;
+}
+
+PNUploadingStatePtr recordOf(const std::string& videoID) {
+    for (auto& record : allRecords())
+        if (record->videoID() == videoID)
+            return record;
+    return nullptr;
+}
+
 bool isURL(const std::string& text) {
     return text.starts_with("http://") || text.starts_with("https://");
 }
@@ -47,7 +94,13 @@ Commands::Commands(CommandLine line, JsonLines& out)
 int Commands::run() {
     if (line_.gateway)
         PNAPIConstants::setGateway(*line_.gateway, !line_.local);
-    else if (line_.local)
+    // A backend on this machine is always within reach, whatever the machine's own network
+    // says; the SDK waits for the network before it uploads.
+    if (isLoopback(PNAPIConstants::gatewayHost())) {
+        platform::NetworkReachabilitySource::setCurrent(
+            std::make_shared<platform::ScriptedReachabilitySource>(
+                platform::NetworkReachabilityFlag::reachable));
+    } else if (line_.local)
         PNAPIConstants::setGateway(PNAPIConstants::gatewayHost(), false);
 
     auto started = line_.sessionToken ? client_.adoptSession(*line_.sessionToken)
@@ -73,6 +126,9 @@ int Commands::run() {
         {"delete", &Commands::remove},
         {"sync", &Commands::sync},
         {"download", &Commands::download},
+        {"upload", &Commands::upload},
+        {"resume", &Commands::resume},
+        {"uploads", &Commands::uploads},
     };
     auto command = commands.find(line_.command);
     if (command == commands.end())
@@ -226,6 +282,186 @@ int Commands::download() {
     }
     out_.print(line);
     return succeeded;
+}
+
+int Commands::upload() {
+    const std::string path = line_.operands[0];
+    const platform::URL file = platform::URL::fileURLWithPath(
+        path.starts_with("/") ? path : std::filesystem::absolute(path).string());
+    std::optional<platform::Error> refusal;
+    std::string videoID;
+    PNUploads::shared().upload(
+        file, line_.tags.empty() ? std::nullopt : std::optional(line_.tags),
+        line_.metadata.empty() ? std::nullopt : std::optional(line_.metadata),
+        line_.title.value_or(""),
+        [&](const std::shared_ptr<PNVideo>& video, const std::optional<platform::Error>& error) {
+            refusal = error;
+            if (video)
+                videoID = video->videoID();
+        });
+    if (refusal)
+        return printFailure(*refusal);
+    if (videoID.empty())
+        return printFailure(PNError(PNError::uploadFileNotFound).toPlatformError());
+    out_.print({{"command", "upload"}, {"videoID", videoID}, {"accepted", true}});
+    return waitForUploads({videoID}, "upload") ? succeeded : failed;
+}
+
+int Commands::resume() {
+    // The records the launch restarts: complete and not uploaded yet.
+    std::set<std::string> unfinished;
+    for (const auto& record : PNUploadingStateManager::shared().recordered())
+        if (!record->isUploaded())
+            unfinished.insert(record->videoID());
+    // The session's start scheduled the restart; wait for it, so that what it tidies is tidied
+    // before this process ends.
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(static_cast<std::int64_t>(line_.timeoutSeconds * 1000));
+    while (legacy::PUploadingService::getInstance().restartCount() == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(restartPoll);
+    const bool ok = waitForUploads(unfinished, nullptr);
+    Json line = summary(ok);
+    line["restarted"] = unfinished.size();
+    out_.print(line);
+    return ok ? succeeded : failed;
+}
+
+int Commands::uploads() {
+    const auto records = allRecords();
+    for (const auto& record : records) out_.print({{"upload", recordJson(*record)}});
+    Json line = summary(true);
+    line["count"] = records.size();
+    out_.print(line);
+    return succeeded;
+}
+
+bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLineCommand) {
+    struct Progress {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::set<std::string> uploaded;                  // guarded by mutex
+        std::map<std::string, platform::Error> failed;   // guarded by mutex
+        std::set<std::string> cancelled;                 // guarded by mutex
+        std::chrono::steady_clock::time_point lastNews;  // guarded by mutex
+    };
+    auto progress = std::make_shared<Progress>();
+    progress->lastNews = std::chrono::steady_clock::now();
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto news = [progress](auto change) {
+        {
+            std::lock_guard lock(progress->mutex);
+            change(*progress);
+            progress->lastNews = std::chrono::steady_clock::now();
+        }
+        progress->changed.notify_all();
+    };
+    auto idOf = [](const platform::Notification& notification) -> std::string {
+        auto id = notification.userInfo.find("videoID");
+        return id != notification.userInfo.end() && id->second.asString() ? *id->second.asString()
+                                                                          : std::string();
+    };
+    std::vector<platform::NotificationCenter::ScopedRegistration> registrations;
+    registrations.emplace_back(center.addObserverForName(
+        NotificationName::PNVideoUploadProgress, nullptr, nullptr,
+        [this, news, videoIDs](const platform::Notification& notification) {
+            auto entry = notification.userInfo.find(PNUploads::uploadUserInfoKey);
+            auto upload = entry == notification.userInfo.end()
+                              ? nullptr
+                              : entry->second.asObjectOf<PNUpload>();
+            if (!upload || !videoIDs.count(upload->videoID()))
+                return;
+            Json line = {{"videoID", upload->videoID()}, {"progress", upload->progress()}};
+            if (auto record = recordOf(upload->videoID()))
+                line["bytes"] = record->bytesUploaded();
+            out_.print(line);
+            news([](Progress&) {});
+        }));
+    registrations.emplace_back(
+        center.addObserverForName(NotificationName::PNVideoIsUploaded, nullptr, nullptr,
+                                  [news, idOf](const platform::Notification& n) {
+                                      news([&](Progress& p) { p.uploaded.insert(idOf(n)); });
+                                  }));
+    registrations.emplace_back(
+        center.addObserverForName(NotificationName::PNVideoUploadCanceled, nullptr, nullptr,
+                                  [news, idOf](const platform::Notification& n) {
+                                      news([&](Progress& p) { p.cancelled.insert(idOf(n)); });
+                                  }));
+    registrations.emplace_back(center.addObserverForName(
+        NotificationName::PNVideoUploadFailed, nullptr, nullptr,
+        [news, idOf](const platform::Notification& n) {
+            auto error = n.userInfo.find("error");
+            platform::Error reason = PNError(PNError::unknown).toPlatformError();
+            if (error != n.userInfo.end() && error->second.asError())
+                reason = *error->second.asError();
+            news([&](Progress& p) { p.failed.insert_or_assign(idOf(n), reason); });
+        }));
+
+    // An upload counts as done once the SDK reports it or its record says so; the wait ends
+    // when nothing has moved for the timeout.
+    const auto idle =
+        std::chrono::milliseconds(static_cast<std::int64_t>(line_.timeoutSeconds * 1000));
+    std::set<std::string> pending = videoIDs;
+    std::set<std::string> done;
+    bool ok = true;
+    while (!pending.empty()) {
+        std::set<std::string> uploadedNow;
+        std::map<std::string, platform::Error> failedNow;
+        std::set<std::string> cancelledNow;
+        {
+            std::unique_lock lock(progress->mutex);
+            progress->changed.wait_for(lock, std::chrono::milliseconds(200));
+            uploadedNow = progress->uploaded;
+            failedNow = progress->failed;
+            cancelledNow = progress->cancelled;
+            if (std::chrono::steady_clock::now() - progress->lastNews > idle) {
+                lock.unlock();
+                for (const auto& id : pending) {
+                    Json line = summary(false);
+                    line["videoID"] = id;
+                    line["error"] =
+                        "no progress for " + std::to_string(line_.timeoutSeconds) + " s";
+                    out_.print(line);
+                }
+                return false;
+            }
+        }
+        for (auto it = pending.begin(); it != pending.end();) {
+            const std::string id = *it;
+            auto record = recordOf(id);
+            if (uploadedNow.count(id) || (record && record->isUploaded())) {
+                auto video = client_.video(id);
+                Json line = {
+                    {"video", video.ok() ? JsonLines::video(*video.value) : Json(nullptr)}};
+                if (lastLineCommand) {
+                    line["command"] = lastLineCommand;
+                    line["ok"] = video.ok();
+                    if (!video.ok())
+                        line["error"] = JsonLines::error(*video.error);
+                }
+                out_.print(line);
+                ok = ok && video.ok();
+            } else if (!record && !failedNow.count(id)) {
+                // Dropped by the SDK at start-up: nothing was left to send.
+                out_.print({{"videoID", id}, {"removed", true}});
+            } else if (failedNow.count(id) || cancelledNow.count(id)) {
+                Json line = summary(false);
+                line["videoID"] = id;
+                if (failedNow.count(id))
+                    line["error"] = JsonLines::error(failedNow.at(id));
+                else
+                    line["error"] = "cancelled";
+                out_.print(line);
+                ok = false;
+            } else {
+                ++it;
+                continue;
+            }
+            it = pending.erase(it);
+        }
+    }
+    return ok;
 }
 
 }  // namespace pindle::example

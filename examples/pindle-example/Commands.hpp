@@ -9,6 +9,9 @@
 // Thread-safety: use from one thread; it blocks on each SDK call in turn. Callbacks: none.
 #pragma once
 
+#include <set>
+#include <string>
+
 #include "examples/pindle-example/BlockingClient.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
@@ -39,6 +42,13 @@ class Commands {
     int remove();
     int sync();
     int download();
+    int upload();
+    int resume();
+    int uploads();
+
+    // Waits until none of `videoIDs` is on its way any more, printing progress lines and one
+    // {"video": ...} line per upload that finished; whether all of them were uploaded.
+    bool waitForUploads(std::set<std::string> videoIDs, const char* lastLineCommand);
 
     // Prints the records and the summary line of a list command.
     int printVideos(const BlockingClient::Result<std::shared_ptr<PNVideosResponse>>& result);

@@ -1,7 +1,10 @@
 #include "examples/pindle-example/Demo.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,9 +13,15 @@
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/uploads/PNUploads.hpp"
 #include "examples/pindle-example/BlockingClient.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "examples/pindle-example/SampleClip.hpp"
+#include "platform/files/AppContainer.hpp"
+#include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/net/NetworkReachabilitySource.hpp"
+#include "platform/net/reachability/ScriptedReachabilitySource.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
 namespace pindle::example {
@@ -25,6 +34,8 @@ constexpr const char* demoIdentity = "demo-user";
 constexpr std::int64_t videosPerPage = 10;
 constexpr std::int64_t downloadLength = 1024;
 constexpr std::size_t signatureBytes = 16;
+constexpr double uploadClipSeconds = 2;
+constexpr std::chrono::seconds uploadTimeout{120};
 
 // Puts the SDK's gateway back as it was when the demo began.
 class GatewayRestorer {
@@ -46,9 +57,10 @@ class DemoRun {
     bool run() {
         if (!startEmulator())
             return false;
-        bool ok = startSession() && listAndPage() && get() && download() && remove();
+        bool ok = startSession() && listAndPage() && get() && download() && remove() && upload();
         ok = stopSession() && ok;
         emulator_.stop();
+        platform::NetworkReachabilitySource::setCurrent(formerReachability_);
         return ok;
     }
 
@@ -70,6 +82,11 @@ class DemoRun {
         if (!emulator_.start(&error))
             return report("emulator", false, {{"error", error}});
         PNAPIConstants::setGateway("127.0.0.1:" + std::to_string(emulator_.port()), false);
+        // The emulator is on this machine: within reach whatever the machine's network says.
+        formerReachability_ = platform::NetworkReachabilitySource::current();
+        platform::NetworkReachabilitySource::setCurrent(
+            std::make_shared<platform::ScriptedReachabilitySource>(
+                platform::NetworkReachabilityFlag::reachable));
         return report("emulator", true,
                       {{"url", emulator_.baseURL()},
                        {"api", PNAPIConstants::apiProtocol() + "://" + PNAPIConstants::apiRoot()},
@@ -187,6 +204,68 @@ class DemoRun {
                       {{"id", id}, {"before", totalCount_}, {"remaining", remaining.value}});
     }
 
+    // Uploads a small generated clip and waits until the backend has it.
+    bool upload() {
+        const std::string clip = platform::AppContainer::temporaryDirectory() + "/demo-clip.mp4";
+        platform::FileManager::defaultManager().createDirectory(
+            platform::AppContainer::temporaryDirectory(), true);
+        if (auto error = writeSampleClip(clip, uploadClipSeconds))
+            return fail("upload", *error);
+
+        struct Outcome {
+            std::mutex mutex;
+            std::condition_variable changed;
+            std::set<std::string> uploaded;  // guarded by mutex
+            std::set<std::string> failed;    // guarded by mutex
+        };
+        auto outcome = std::make_shared<Outcome>();
+        auto observe = [outcome](const char* name, bool success) {
+            return platform::NotificationCenter::ScopedRegistration(
+                platform::NotificationCenter::defaultCenter().addObserverForName(
+                    name, nullptr, nullptr,
+                    [outcome, success](const platform::Notification& notification) {
+                        auto id = notification.userInfo.find("videoID");
+                        if (id == notification.userInfo.end() || !id->second.asString())
+                            return;
+                        {
+                            std::lock_guard lock(outcome->mutex);
+                            (success ? outcome->uploaded : outcome->failed)
+                                .insert(*id->second.asString());
+                        }
+                        outcome->changed.notify_all();
+                    }));
+        };
+        auto uploaded = observe(NotificationName::PNVideoIsUploaded, true);
+        auto failed = observe(NotificationName::PNVideoUploadFailed, false);
+        auto cancelled = observe(NotificationName::PNVideoUploadCanceled, false);
+
+        std::optional<platform::Error> refusal;
+        std::string id;
+        PNUploads::shared().upload(
+            platform::URL::fileURLWithPath(clip), platform::StringSet{"demo"}, std::nullopt,
+            "Demo clip", [&](const PNVideoPtr& video, const std::optional<platform::Error>& error) {
+                refusal = error;
+                if (video)
+                    id = video->videoID();
+            });
+        if (refusal)
+            return fail("upload", *refusal);
+        bool done = false;
+        {
+            std::unique_lock lock(outcome->mutex);
+            done = outcome->changed.wait_for(lock, uploadTimeout, [&] {
+                return outcome->uploaded.count(id) || outcome->failed.count(id);
+            }) && outcome->uploaded.count(id);
+        }
+        if (!done)
+            return fail("upload", PNError(PNError::unknown).toPlatformError());
+        auto video = client_.video(id);
+        if (!video.ok())
+            return fail("upload", *video.error);
+        const bool hasMedia = video.value->mp4URL(PNVideoResolution::r720p).has_value();
+        return report("upload", hasMedia, {{"id", id}, {"video", JsonLines::video(*video.value)}});
+    }
+
     bool stopSession() {
         const auto& session = PNSession::current();
         session->stop();
@@ -196,6 +275,7 @@ class DemoRun {
     }
 
     std::shared_ptr<JsonLines> out_;
+    std::shared_ptr<platform::NetworkReachabilitySource> formerReachability_;
     BackendEmulator emulator_;
     BlockingClient client_;
     platform::NotificationCenter::ScopedRegistration stateChanges_;

@@ -66,7 +66,7 @@ TEST(ExampleHostTest, DemoWalksEveryStepAgainstTheEmbeddedEmulator) {
     }
     const std::vector<std::string> expectedSteps = {"emulator", "session", "list", "page",
                                                     "page",     "paging",  "get",  "download",
-                                                    "delete",   "stop"};
+                                                    "delete",   "upload",  "stop"};
     EXPECT_EQ(steps, expectedSteps);
     EXPECT_EQ(states, (std::vector<std::string>{"starting", "started", "stopped"}));
     ASSERT_FALSE(lines.empty());
@@ -79,6 +79,10 @@ TEST(ExampleHostTest, DemoWalksEveryStepAgainstTheEmbeddedEmulator) {
             expectContains(line, {{"bytes", 1024}});
         if (line.value("step", "") == "delete")
             expectContains(line, {{"before", 25}, {"remaining", 24}});
+        if (line.value("step", "") == "upload") {
+            EXPECT_EQ(line["video"]["title"], "Demo clip");
+            EXPECT_TRUE(line["video"]["mp4"].contains("720p")) << line.dump();
+        }
     }
     EXPECT_EQ(PNAPIConstants::gatewayHost(), gatewayBefore);
     EXPECT_EQ(PNAPIConstants::isSecure(), secureBefore);

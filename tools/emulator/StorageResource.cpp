@@ -116,7 +116,11 @@ Response StorageResource::putRange(const Request& request, const std::string& se
             response = answer(session, true);
         } else {
             std::optional<Hold> hold;
-            if (chunksUntilHold_ > 0 && --chunksUntilHold_ == 0) {
+            const bool holdThis = chunksUntilHold_ == finalChunk
+                                      ? total.has_value()
+                                      : chunksUntilHold_ > 0 && --chunksUntilHold_ == 0;
+            if (holdThis) {
+                chunksUntilHold_ = 0;
                 hold = holdStage_;
                 ++heldChunks_;
                 held_.notify_all();

@@ -53,6 +53,8 @@ class StorageResource {
     };
 
     enum class Hold { beforeStoring, afterStoring };
+    // For holdChunk: the chunk that names the object's total, whichever it is.
+    static constexpr int finalChunk = -1;
 
     explicit StorageResource(BaseURL baseURL);
     StorageResource(const StorageResource&) = delete;
@@ -73,8 +75,8 @@ class StorageResource {
     void setFaults(Faults faults);
     // Every session opened so far answers 404 from now on.
     void expireSessions();
-    // The `nth` chunk from now (1 for the next) is held: stored or not as `stage` says, its
-    // answer kept back for good (until the client goes away or the server stops).
+    // The `nth` chunk from now (1 for the next; finalChunk for the last) is held: stored or not as
+    // `stage` says, its answer kept back for good (until the client goes away or the server stops).
     void holdChunk(int nth, Hold stage);
     // Waits until a held chunk has arrived; false when `timeout` passes first.
     bool waitUntilHeld(std::chrono::milliseconds timeout) const;

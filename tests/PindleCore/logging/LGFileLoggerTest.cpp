@@ -302,6 +302,14 @@ TEST_F(LGFileLoggerTest, FileInfoKeepsTheArchivedMarkAndRenames) {
     EXPECT_FALSE(files().fileExists(path));
     EXPECT_TRUE(*info == LGLogFileInfo(logs_ + "/target.log"));
     EXPECT_NE(info->description().find("fileName = target.log"), std::string::npos);
+
+    // Names that leave the folder rename nothing.
+    for (const char* escaping : {"../escaped.log", "..", "", "sub/x.log"}) {
+        info->renameFile(escaping);
+        EXPECT_EQ(info->filePath(), logs_ + "/target.log") << escaping;
+    }
+    EXPECT_TRUE(files().fileExists(logs_ + "/target.log"));
+    EXPECT_FALSE(files().fileExists(folder_ + "/escaped.log"));
 }
 
 }  // namespace
