@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/AudioSession.hpp"
@@ -18,6 +19,7 @@
 #include "support/MediaFixtures.hpp"
 #include "support/ScriptedLoaderDelegate.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -55,8 +57,7 @@ const std::string& noisyClip(bool faststart) {
     auto& bytes = clips[faststart];
     if (!bytes.empty())
         return bytes;
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("player-noise-" + std::to_string(::getpid()) + ".mp4");
+    const auto path = std::filesystem::path(pindle::testing::processFolder()) / "player-noise.mp4";
     MediaWriter::Settings settings;
     settings.video = MediaWriter::VideoSettings{};
     settings.video->width = 320;
@@ -369,33 +370,45 @@ TEST_F(PlayerTest, ObservesTheItemThroughTheCurrentItemPathAcrossReplacements) {
     load(clip(fourSeconds()));
     auto item = item_;
     player_->replaceCurrentItem(nullptr);
-    std::vector<Value> statuses;
+    // Told on the thread that changed the status: the item loads on its own queue.
+    struct Statuses {
+        std::mutex mutex;
+        std::vector<Value> values;  // guarded by mutex
+        void add(const Value& value) {
+            std::lock_guard lock(mutex);
+            values.push_back(value);
+        }
+        std::vector<Value> get() {
+            std::lock_guard lock(mutex);
+            return values;
+        }
+    } statuses;
     auto observation =
         player_->observe("currentItem.status", KVOOption::initial | KVOOption::newValue,
-                         [&](const KVOChange& change) { statuses.push_back(change.newValue); });
-    ASSERT_EQ(statuses.size(), 1u);
-    EXPECT_TRUE(statuses[0].isNull());
+                         [&](const KVOChange& change) { statuses.add(change.newValue); });
+    ASSERT_EQ(statuses.get().size(), 1u);
+    EXPECT_TRUE(statuses.get()[0].isNull());
 
     const auto code = [](PlayerItem::Status status) {
         return Value(static_cast<long long>(status));
     };
     auto fresh = PlayerItem::make(asset_);
     player_->replaceCurrentItem(fresh);
-    ASSERT_GE(statuses.size(), 2u);
-    EXPECT_EQ(statuses[1], code(PlayerItem::Status::unknown));
+    ASSERT_GE(statuses.get().size(), 2u);
+    EXPECT_EQ(statuses.get()[1], code(PlayerItem::Status::unknown));
     item_ = fresh;
     // The item loads on its own queue, so readiness may already have been announced.
-    ASSERT_TRUE(settle([&] { return statuses.size() == 3; }));
-    EXPECT_EQ(statuses[2], code(PlayerItem::Status::readyToPlay));
+    ASSERT_TRUE(settle([&] { return statuses.get().size() == 3; }));
+    EXPECT_EQ(statuses.get()[2], code(PlayerItem::Status::readyToPlay));
 
     // The old item's changes are no longer seen; the new one's are.
     auto other = PlayerItem::make(URLAsset::make(*URL::fromString("pinlet://player-uid/video2")));
     player_->replaceCurrentItem(other);
-    ASSERT_EQ(statuses.size(), 4u);
-    EXPECT_EQ(statuses[3], code(PlayerItem::Status::unknown));
+    ASSERT_EQ(statuses.get().size(), 4u);
+    EXPECT_EQ(statuses.get()[3], code(PlayerItem::Status::unknown));
     player_->replaceCurrentItem(nullptr);
-    ASSERT_EQ(statuses.size(), 5u);
-    EXPECT_TRUE(statuses[4].isNull());
+    ASSERT_EQ(statuses.get().size(), 5u);
+    EXPECT_TRUE(statuses.get()[4].isNull());
     observation->invalidate();
 }
 
@@ -420,8 +433,7 @@ TEST_F(PlayerTest, ShowsTheFrameAtTheSeekTarget) {
 }
 
 TEST_F(PlayerTest, PlaysAFileURLWithoutADelegate) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("player-file-" + std::to_string(::getpid()) + ".mp4");
+    const auto path = std::filesystem::path(pindle::testing::processFolder()) / "player-file.mp4";
     ASSERT_FALSE(testing::writeClip(path.string(), fourSeconds(false, 440)));
     auto item = PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path.string())));
     auto player = Player::make(item);
