@@ -323,7 +323,8 @@ TEST(UploadCommandTest, ALargeFileUploadedToTheStandaloneEmulatorDownloadsIdenti
                    folder / "emulator.log");
     ASSERT_TRUE(emulator.started());
     std::string port;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    // It makes its movies before it listens, which takes a while in an instrumented build.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (port.empty() && std::chrono::steady_clock::now() < deadline) {
         const std::string log = readFile(folder / "emulator.log");
         const auto at = log.find("listening on http://127.0.0.1:");
