@@ -244,6 +244,13 @@ TEST_P(UploadCrashTest, AKilledUploadResumesToTheSameEnd) {
     const std::string original = readFile(source);
 
     runAndKill({"upload", source.string(), "--tags", "crash", "--title", "Crash"}, point);
+    if (point.handedOver) {
+        // The unfinished upload is on record, waiting for the next start.
+        ASSERT_EQ(runToEnd({"uploads"}, "uploads.log"), 0);
+        const std::string records = readFile(folder_ / "uploads.log");
+        EXPECT_NE(records.find("\"isUploaded\":false"), std::string::npos) << records;
+        EXPECT_NE(records.find("\"count\":1}"), std::string::npos) << records;
+    }
     ASSERT_EQ(runToEnd({"resume"}, "resume.log"), 0) << readFile(folder_ / "resume.log");
 
     if (!point.handedOver) {

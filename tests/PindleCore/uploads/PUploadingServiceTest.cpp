@@ -258,10 +258,11 @@ TEST_F(PUploadingServiceTest, ARetryErrorIsTriedAgainNotReportedAsACancel) {
     const std::string id = "0a1b2c3d-0000-4000-8000-000000000103";
     convertedRecord(id, 1000);
     ServiceEvents events;
-    // Connections lost often enough in a row that the upload backs off and is queued again.
+    // Connections lost often enough in a row that the upload backs off and is queued again
+    // (the transport may try a lost connection once more by itself, so twice as many).
     emulator_.server().addFault("/v1/videos/" + id + "/signedUrl",
                                 emulator::Fault::closeImmediately().times(
-                                    PDataRangeUploadingOperation::failuresBeforeBackOff));
+                                    2 * PDataRangeUploadingOperation::failuresBeforeBackOff));
     PUploadingService::getInstance().uploadVideoID(id);
     ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + id));
     EXPECT_TRUE(events.waitFor(kPVideosUploadingFinishedNotification));
