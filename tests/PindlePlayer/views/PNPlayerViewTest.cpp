@@ -229,10 +229,9 @@ TEST_F(PNPlayerViewTest, PauseBeforeReadyKeepsTheItemPausedWhenItBecomesReady) {
     view_->pause();
     settle();
     EXPECT_TRUE(view_->isPreload());
+    EXPECT_EQ(view_->player()->rate(), 1.0);  // the item was told to play, as always
     source_->setFirstFramePresent(true);
-    until([&] { return view_->isReadyToPlay(); });
-    settle();
-    EXPECT_EQ(view_->player()->rate(), 0.0);
+    until([&] { return view_->isReadyToPlay() && view_->player()->rate() == 0.0; });
 }
 
 TEST_F(PNPlayerViewTest, TheEndLoopsOrDropsThePlayIntent) {
@@ -297,9 +296,9 @@ TEST_F(PNPlayerViewTest, SnapshotShowsTheThumbnailThenTheVideoFrameAndResetEmpti
     EXPECT_EQ(view_->snapshotImage()->pixelAt(20, 15), thumbColour);
 
     source_->setFirstFramePresent(true);
-    until([&] { return view_->isReadyToPlay(); });
-    settle();
-    EXPECT_TRUE(view_->playerLayer()->isReadyForDisplay());
+    until([&] {
+        return view_->playerLayer()->isReadyForDisplay() && !view_->playerLayer()->isHidden();
+    });
     EXPECT_EQ(view_->snapshotImage()->pixelAt(20, 15), frameColour);
 
     view_->reset();
