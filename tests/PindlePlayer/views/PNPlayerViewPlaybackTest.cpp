@@ -61,7 +61,11 @@ class PNPlayerViewPlaybackTest : public PlayerCacheFixture {
     static bool pump(const std::function<bool()>& condition) {
         return platform::MainThread::runUntil(condition, 20.0);
     }
-    PNVideoPtr servedVideo(const std::string& id, const platform::testing::ClipOptions& options) {
+    // A fresh identifier on every run: the process's player cache keeps what it learnt of an
+    // earlier one (its bytes, its JPEG thumbnail), which would change what is shown first.
+    PNVideoPtr servedVideo(const std::string& name, const platform::testing::ClipOptions& options) {
+        static std::atomic<int> runs{0};
+        const std::string id = name + std::to_string(++runs);
         PNVideo::Fields fields;
         fields.videoID = id;
         fields.mediaMP4URL720p = serve("/v/" + id + ".mp4", platform::testing::clipBytes(options));
@@ -119,7 +123,8 @@ TEST_F(PNPlayerViewPlaybackTest, AThrottledDownloadStallsAndThenResumes) {
     options.bFrames = false;
     options.noise = true;  // about 250 KB a second of media
     auto video = servedVideo("slow", options);
-    emulator_.server().addFault("/v/slow.mp4", emulator::Fault::throttle(120'000));
+    emulator_.server().addFault("/v/" + video->videoID() + ".mp4",
+                                emulator::Fault::throttle(120'000));
 
     view_->play(video);
     ASSERT_TRUE(pump([&] { return events_->stalls > 0; }));
