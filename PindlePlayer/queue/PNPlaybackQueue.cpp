@@ -12,8 +12,10 @@ std::shared_ptr<PNPlaybackQueue> PNPlaybackQueue::make(PNPlaylistPtr playlist,
                                                        std::int64_t queueLength) {
     auto queue =
         std::make_shared<PNPlaybackQueue>(Private{}, std::move(playlist), videoIndex, queueLength);
-    queue->updateVideosOrder();
+    // Observe first: the first window may ask for a page, whose update could otherwise be
+    // posted before the queue listens, leaving the window short for good.
     queue->subscribe();
+    queue->updateVideosOrder();
     return queue;
 }
 
