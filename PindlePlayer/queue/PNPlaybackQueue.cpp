@@ -133,6 +133,7 @@ void PNPlaybackQueue::updateVideosOrder() {
 
 void PNPlaybackQueue::updateVideos() {
     const std::vector<std::int64_t> order = videosOrder();
+    const std::int64_t loadedBefore = playlist_->count();
     std::vector<PNVideoPtr> found;
     for (std::int64_t index : order) {
         PNVideoPtr video = playlist_->videoAt(index);
@@ -146,7 +147,9 @@ void PNPlaybackQueue::updateVideos() {
         bool request = false;
         {
             std::lock_guard lock(mutex_);
-            if (!loadingNextVideos_) {
+            // A page that landed while the window was being resolved is not asked for
+            // again: its update notification resolves the window.
+            if (!loadingNextVideos_ && playlist_->count() == loadedBefore) {
                 // Only a filtered playlist can page; any other short window waits as it is.
                 if (!filtered)
                     return;
@@ -160,7 +163,9 @@ void PNPlaybackQueue::updateVideos() {
     std::shared_ptr<PNPlaybackQueueDelegate> delegate;
     {
         std::lock_guard lock(mutex_);
-        if (found == videos_)
+        // Resolved before a page landed: the page's update resolves afresh, and this older
+        // list must not replace what that one stores.
+        if (found == videos_ || playlist_->count() != loadedBefore)
             return;
         videos_ = found;
         delegate = delegate_.lock();
