@@ -147,11 +147,11 @@ TEST_F(PNVideoSyncServiceTest, AChangeAStuckGatewayRefusesIsDroppedAfterItsRetri
 
     // Time moves, a second at a time, only while nothing is being sent, so each send is seen
     // at the moment it was made.
-    // The state is read before the request log: once the service is seen backing off, every
-    // send it made is already in the log, so none is stamped with a later time than its own.
     std::vector<double> sentAt;
     ASSERT_TRUE(testing::eventually(
         [&] {
+            // The state is read before the sends: a send that led to it is then already seen,
+            // and is timed before the clock moves on.
             const bool idle = service_->isIdle();
             const bool backingOff = service_->isBackingOff();
             for (auto seen = sentAt.size(); seen < updates().size(); ++seen)
