@@ -11,6 +11,8 @@ struct Script {
     std::deque<ImagePickerController::Result> results;                 // guarded by mutex
     bool libraryAvailable = true;                                      // guarded by mutex
     std::function<bool(ImagePickerController::CameraDevice)> cameras;  // guarded by mutex
+    // Pickers on screen with nothing to answer yet, oldest first.
+    std::deque<std::weak_ptr<ImagePickerController>> waiting;  // guarded by mutex
 };
 
 Script& script() {
@@ -48,13 +50,28 @@ void ImagePickerController::setCameraAvailability(std::function<bool(CameraDevic
 }
 
 void ImagePickerController::scriptNextResult(Result result) {
-    std::lock_guard lock(script().mutex);
-    script().results.push_back(std::move(result));
+    ImagePickerControllerPtr picker;
+    {
+        std::lock_guard lock(script().mutex);
+        auto& waiting = script().waiting;
+        while (!picker && !waiting.empty()) {
+            picker = waiting.front().lock();
+            waiting.pop_front();
+            if (picker && !picker->isAppeared())
+                picker.reset();  // dismissed before anything was picked
+        }
+        if (!picker) {
+            script().results.push_back(std::move(result));
+            return;
+        }
+    }
+    DispatchQueue::main()->async([picker, result = std::move(result)] { picker->deliver(result); });
 }
 
 void ImagePickerController::resetScript() {
     std::lock_guard lock(script().mutex);
     script().results.clear();
+    script().waiting.clear();
     script().libraryAvailable = true;
     script().cameras = nullptr;
 }
@@ -107,9 +124,12 @@ void ImagePickerController::viewDidAppear(bool animated) {
         if (answered_)
             return;
         std::lock_guard lock(script().mutex);
-        if (script().results.empty())
-            return;
         answered_ = true;
+        if (script().results.empty()) {
+            script().waiting.push_back(
+                std::static_pointer_cast<ImagePickerController>(shared_from_this()));
+            return;
+        }
         result = std::move(script().results.front());
         script().results.pop_front();
     }

@@ -3,7 +3,8 @@
 // scripted by the host or the test (scriptNextResult): a picture (with its orientation), a
 // movie by file URL, a library movie by reference URL, or a cancel. Each presented picker
 // takes the oldest scripted result and hands it to its delegate on the main queue once it
-// has appeared; with nothing scripted it waits on screen.
+// has appeared; with nothing scripted it waits on screen and takes the next result
+// scripted (pickers waiting answer in the order they appeared).
 //
 // The camera's availability comes from the device's cameras (setCameraAvailability), the
 // photo library's is configurable.

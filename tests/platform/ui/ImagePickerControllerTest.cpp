@@ -76,11 +76,17 @@ TEST_F(ImagePickerControllerTest, EachPresentedPickerAnswersTheNextScriptedResul
     EXPECT_EQ(delegate->infos.size(), 2u);
 }
 
-TEST_F(ImagePickerControllerTest, WithNothingScriptedThePickerWaits) {
+TEST_F(ImagePickerControllerTest, WithNothingScriptedThePickerWaitsForTheNextResult) {
     auto picker = present();
-    EXPECT_TRUE(delegate->infos.empty());
     EXPECT_EQ(delegate->cancels, 0);
     EXPECT_EQ(root->presentedViewController(), picker);
+    ImagePickerController::scriptNextResult(ImagePickerController::Result::cancelled());
+    MainThread::drain();
+    EXPECT_EQ(delegate->cancels, 1);
+    // Answered once: a later result waits for the next picker.
+    ImagePickerController::scriptNextResult(ImagePickerController::Result::cancelled());
+    MainThread::drain();
+    EXPECT_EQ(delegate->cancels, 1);
 }
 
 TEST_F(ImagePickerControllerTest, TheCameraSourceFollowsTheCameras) {
