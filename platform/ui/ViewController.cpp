@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/ui/Storyboard.hpp"
 #include "platform/ui/Window.hpp"
@@ -62,6 +63,17 @@ void ViewController::loadViewIfNeeded() {
             view_ = View::make(kScreenBounds);
     }
     runEmbedSegues();
+    std::weak_ptr<ViewController> weak = self();
+    auto registration = NotificationCenter::defaultCenter().addObserverForName(
+        Application::didReceiveMemoryWarningNotification, nullptr, nullptr,
+        [weak](const Notification&) {
+            if (auto controller = weak.lock())
+                controller->didReceiveMemoryWarning();
+        });
+    {
+        std::lock_guard lock(mutex_);
+        memoryWarning_ = NotificationCenter::ScopedRegistration(std::move(registration));
+    }
     viewDidLoad();
 }
 

@@ -25,6 +25,7 @@
 
 #include "platform/files/ResourceBundle.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
 #include "platform/ui/StoryboardSegue.hpp"
 #include "platform/ui/View.hpp"
 
@@ -94,6 +95,7 @@ class ViewController : public KeyValueObservable {
     virtual void prepare(const StoryboardSegue&, const ObjectPtr&) {}
 
     virtual bool prefersStatusBarHidden() const { return false; }
+    // Sent when the application posts its memory warning, once the view has loaded.
     virtual void didReceiveMemoryWarning() {}
 
     virtual void viewWillAppear(bool) {}
@@ -142,9 +144,10 @@ class ViewController : public KeyValueObservable {
     ViewControllerPtr presented_;                              // guarded by mutex_
     std::weak_ptr<ViewController> presenting_;                 // guarded by mutex_
     ModalPresentationStyle presentationStyle_ = ModalPresentationStyle::fullScreen;  // mutex_
-    bool definesPresentationContext_ = false;  // guarded by mutex_
-    bool providesTransitionStyle_ = false;     // guarded by mutex_
-    bool appeared_ = false;                    // guarded by mutex_
+    bool definesPresentationContext_ = false;               // guarded by mutex_
+    bool providesTransitionStyle_ = false;                  // guarded by mutex_
+    bool appeared_ = false;                                 // guarded by mutex_
+    NotificationCenter::ScopedRegistration memoryWarning_;  // guarded by mutex_
 };
 
 }  // namespace pindle::platform::ui

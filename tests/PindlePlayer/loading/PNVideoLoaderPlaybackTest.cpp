@@ -154,6 +154,9 @@ TEST_F(PNVideoLoaderPlaybackTest, AnswersThePlayersRequestsFromTheCacheThenTheNe
 TEST_F(PNVideoLoaderPlaybackTest, APlayerPlaysTheServedClipAndShowsFrameSixtyAtTwoSeconds) {
     const std::string file = clip();
     const auto url = serve("/v/play.mp4", file);
+    // The head comes from the cache file, the rest from the network.
+    cache_->putData(url, Data(file.begin(), file.begin() + 20000));
+    cache_->recordSize(url, static_cast<std::int64_t>(file.size()));
     auto videoLoader = loader(1);
     videoLoader->setVideosToPreload({videoAt(url, "play")});
     videoLoader->setPreload("play", false);
@@ -177,6 +180,9 @@ TEST_F(PNVideoLoaderPlaybackTest, APlayerPlaysTheServedClipAndShowsFrameSixtyAtT
     const auto image = output->copyImage(player->currentTime());
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(platform::testing::readFrameNumber(*image), 60);
+    const auto asked = rangesAsked("/v/play.mp4");
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked[0].rfind("bytes=20000-", 0), 0u) << asked[0];
 
     ASSERT_TRUE(pumpUntil([&] {
         for (const auto& [request, listener] : delegate->seen())

@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/ui/Button.hpp"
+#include "platform/ui/PanGestureRecognizer.hpp"
 #include "platform/ui/Slider.hpp"
 #include "platform/ui/SwipeGestureRecognizer.hpp"
 #include "platform/ui/TapGestureRecognizer.hpp"
@@ -149,6 +150,26 @@ TEST_F(ControlTest, RecognisersDecideByDistanceAndDirection) {
     TouchSynthesizer::tap(area);
     EXPECT_TRUE(seen.empty());
     EXPECT_EQ(tap->view(), nullptr);
+}
+
+TEST_F(ControlTest, APanBeginsPastItsThresholdAndReportsTranslation) {
+    auto area = add(View::make(Rect::make(0, 0, 375, 667)));
+    auto pan = std::make_shared<PanGestureRecognizer>();
+    std::vector<GestureRecognizer::State> states;
+    pan->addTarget([&](GestureRecognizer& r) { states.push_back(r.state()); });
+    area->addGestureRecognizer(pan);
+
+    TouchSynthesizer::drag(area, {100, 100}, {100, 160}, 6);  // 10 points a step
+    using State = GestureRecognizer::State;
+    EXPECT_EQ(states,
+              (std::vector<State>{State::began, State::changed, State::changed, State::changed,
+                                  State::changed, State::changed, State::ended}));
+    EXPECT_EQ(pan->translation(), (Point{0, 60}));
+
+    states.clear();
+    TouchSynthesizer::drag(area, {100, 100}, {104, 104});
+    EXPECT_TRUE(states.empty());
+    EXPECT_EQ(pan->state(), State::failed);
 }
 
 }  // namespace

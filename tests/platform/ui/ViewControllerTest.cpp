@@ -3,6 +3,8 @@
 // embed segues and presenting segues.
 #include <gtest/gtest.h>
 
+#include "platform/app/Application.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
 #include "platform/ui/Button.hpp"
 #include "platform/ui/Storyboard.hpp"
 #include "platform/ui/Window.hpp"
@@ -23,6 +25,7 @@ class Recorder : public ViewController {
     void viewDidAppear(bool) override { log_.push_back(name_ + ".didAppear"); }
     void viewWillDisappear(bool) override { log_.push_back(name_ + ".willDisappear"); }
     void viewDidDisappear(bool) override { log_.push_back(name_ + ".didDisappear"); }
+    void didReceiveMemoryWarning() override { log_.push_back(name_ + ".memoryWarning"); }
     void prepare(const StoryboardSegue& segue, const ObjectPtr&) override {
         log_.push_back(name_ + ".prepare " + segue.identifier);
         lastDestination = segue.destination;
@@ -89,6 +92,14 @@ TEST_F(ViewControllerTest, TheViewLoadsOnceAndAppearanceReachesChildrenAndPresen
     EXPECT_EQ(log, (std::vector<std::string>{"late.load", "late.willAppear", "late.didAppear"}));
     late->removeFromParent();
     EXPECT_EQ(root->children(), std::vector<ViewControllerPtr>{child});
+
+    log.clear();
+    auto unloaded = make("unloaded");  // hears memory warnings only once its view is loaded
+    NotificationCenter::defaultCenter().post(Application::didReceiveMemoryWarningNotification,
+                                             nullptr);
+    std::sort(log.begin(), log.end());
+    EXPECT_EQ(log, (std::vector<std::string>{"child.memoryWarning", "late.memoryWarning",
+                                             "modal.memoryWarning", "root.memoryWarning"}));
 }
 
 TEST_F(ViewControllerTest, ScenesConnectOutletsAndRunTheirSegues) {

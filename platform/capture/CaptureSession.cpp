@@ -1,0 +1,316 @@
+#include "platform/capture/CaptureSession.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+
+#include "platform/capture/SyntheticCaptureSource.hpp"
+#include "platform/dispatch/Clock.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+
+namespace pindle::platform {
+
+namespace {
+
+constexpr std::int32_t kNanoseconds = 1'000'000'000;
+std::atomic<int> sessionCount{0};
+
+MediaTime now() {
+    return MediaTime(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::current()->uptime()).count(),
+        kNanoseconds);
+}
+
+struct PictureSize {
+    int width, height;
+};
+
+PictureSize sizeOf(const std::string& preset) {
+    if (preset == CaptureHardware::presetMedium)
+        return {480, 360};
+    if (preset == CaptureHardware::presetHigh)
+        return {1280, 720};
+    return {960, 540};
+}
+
+bool isKnownPreset(const std::string& preset) {
+    return preset == CaptureHardware::presetIFrame960x540 ||
+           preset == CaptureHardware::presetMedium || preset == CaptureHardware::presetHigh;
+}
+
+}  // namespace
+
+CaptureSessionPtr CaptureSession::make() {
+    return std::make_shared<CaptureSession>(Private{});
+}
+
+CaptureSession::CaptureSession(Private)
+    : paceQueue_(DispatchQueue::create("com.pindle.platform.capturesession." +
+                                       std::to_string(++sessionCount))),
+      preset_(CaptureHardware::presetHigh) {}
+
+CaptureSession::~CaptureSession() {
+    SyntheticCaptureSource::shared().sessionStopped(this);
+    std::lock_guard lock(mutex_);
+    for (const auto& timer : {videoTimer_, audioTimer_})
+        if (timer)
+            timer->cancel();
+}
+
+bool CaptureSession::canAddInput(const CaptureDeviceInputPtr& input) const {
+    if (!input)
+        return false;
+    std::lock_guard lock(mutex_);
+    return std::none_of(inputs_.begin(), inputs_.end(), [&](const CaptureDeviceInputPtr& other) {
+        return other == input || other->device() == input->device();
+    });
+}
+
+void CaptureSession::addInput(const CaptureDeviceInputPtr& input) {
+    if (!canAddInput(input))
+        return;
+    std::lock_guard lock(mutex_);
+    inputs_.push_back(input);
+}
+
+void CaptureSession::removeInput(const CaptureDeviceInputPtr& input) {
+    std::lock_guard lock(mutex_);
+    std::erase(inputs_, input);
+}
+
+std::vector<CaptureDeviceInputPtr> CaptureSession::inputs() const {
+    std::lock_guard lock(mutex_);
+    return inputs_;
+}
+
+bool CaptureSession::canAddOutput(const CaptureOutputPtr& output) const {
+    if (!output)
+        return false;
+    std::lock_guard lock(mutex_);
+    return std::find(outputs_.begin(), outputs_.end(), output) == outputs_.end();
+}
+
+void CaptureSession::addOutput(const CaptureOutputPtr& output) {
+    if (!canAddOutput(output))
+        return;
+    std::lock_guard lock(mutex_);
+    outputs_.push_back(output);
+}
+
+void CaptureSession::removeOutput(const CaptureOutputPtr& output) {
+    std::lock_guard lock(mutex_);
+    std::erase(outputs_, output);
+}
+
+std::vector<CaptureOutputPtr> CaptureSession::outputs() const {
+    std::lock_guard lock(mutex_);
+    return outputs_;
+}
+
+bool CaptureSession::canSetSessionPreset(const std::string& preset) const {
+    if (!isKnownPreset(preset))
+        return false;
+    for (const auto& input : inputs())
+        if (input->device()->hasMediaType(CaptureMediaType::video) &&
+            !input->device()->supportsPreset(preset))
+            return false;
+    return true;
+}
+
+void CaptureSession::setSessionPreset(const std::string& preset) {
+    if (!canSetSessionPreset(preset))
+        return;
+    std::lock_guard lock(mutex_);
+    preset_ = preset;
+}
+
+std::string CaptureSession::sessionPreset() const {
+    std::lock_guard lock(mutex_);
+    return preset_;
+}
+
+void CaptureSession::beginConfiguration() {
+    std::lock_guard lock(mutex_);
+    ++configurationDepth_;
+}
+
+void CaptureSession::commitConfiguration() {
+    std::lock_guard lock(mutex_);
+    configurationDepth_ = std::max(0, configurationDepth_ - 1);
+}
+
+bool CaptureSession::isRunning() const {
+    std::lock_guard lock(mutex_);
+    return running_;
+}
+
+bool CaptureSession::isInterrupted() const {
+    std::lock_guard lock(mutex_);
+    return interrupted_;
+}
+
+Value CaptureSession::valueForKey(std::string_view key) const {
+    if (key == "running")
+        return Value(isRunning());
+    if (key == "interrupted")
+        return Value(isInterrupted());
+    return KeyValueObservable::valueForKey(key);
+}
+
+void CaptureSession::setFlag(const char* key, bool& field, bool value) {
+    willChangeValueForKey(key);
+    {
+        std::lock_guard lock(mutex_);
+        field = value;
+    }
+    didChangeValueForKey(key);
+}
+
+void CaptureSession::post(const char* name, Dictionary userInfo) {
+    NotificationCenter::defaultCenter().post(name, Value(shared_from_this()), std::move(userInfo));
+}
+
+void CaptureSession::startRunning() {
+    if (isRunning())
+        return;
+    setFlag("running", running_, true);
+    SyntheticCaptureSource::shared().sessionStarted(
+        std::static_pointer_cast<CaptureSession>(shared_from_this()));
+    startPacing();
+    post(didStartRunningNotification);
+}
+
+void CaptureSession::stopRunning() {
+    if (!isRunning())
+        return;
+    stopPacing();
+    SyntheticCaptureSource::shared().sessionStopped(this);
+    setFlag("running", running_, false);
+    post(didStopRunningNotification);
+}
+
+void CaptureSession::simulateInterruption() {
+    if (!isRunning() || isInterrupted())
+        return;
+    setFlag("interrupted", interrupted_, true);
+    post(wasInterruptedNotification);
+}
+
+void CaptureSession::simulateInterruptionEnded() {
+    if (!isInterrupted())
+        return;
+    setFlag("interrupted", interrupted_, false);
+    post(interruptionEndedNotification);
+}
+
+void CaptureSession::simulateRuntimeError(const Error& error) {
+    post(runtimeErrorNotification, Dictionary{{errorKey, Value(error)}});
+    stopRunning();
+}
+
+void CaptureSession::startPacing() {
+    std::weak_ptr<CaptureSession> weak =
+        std::static_pointer_cast<CaptureSession>(shared_from_this());
+    auto video = DispatchTimerSource::create(paceQueue_);
+    video->setEventHandler([weak] {
+        auto self = weak.lock();
+        if (!self || SyntheticCaptureSource::shared().isManual())
+            return;
+        std::int64_t frame = 0;
+        {
+            std::lock_guard lock(self->mutex_);
+            frame = self->framesPaced_++;
+        }
+        self->deliverPicture(now(), frame);
+    });
+    auto audio = DispatchTimerSource::create(paceQueue_);
+    audio->setEventHandler([weak] {
+        auto self = weak.lock();
+        if (self && !SyntheticCaptureSource::shared().isManual())
+            self->deliverSound(now(), SyntheticCaptureSource::framesPerAudioBuffer);
+    });
+    const double framePeriod = 1.0 / SyntheticCaptureSource::framesPerSecond;
+    const double bufferPeriod = static_cast<double>(SyntheticCaptureSource::framesPerAudioBuffer) /
+                                SyntheticCaptureSource::sampleRate;
+    video->schedule(DispatchTime::after(framePeriod), framePeriod);
+    audio->schedule(DispatchTime::after(bufferPeriod), bufferPeriod);
+    {
+        std::lock_guard lock(mutex_);
+        videoTimer_ = video;
+        audioTimer_ = audio;
+    }
+    video->resume();
+    audio->resume();
+}
+
+void CaptureSession::stopPacing() {
+    DispatchTimerSourcePtr video;
+    DispatchTimerSourcePtr audio;
+    {
+        std::lock_guard lock(mutex_);
+        video = std::move(videoTimer_);
+        audio = std::move(audioTimer_);
+    }
+    for (const auto& timer : {video, audio})
+        if (timer)
+            timer->cancel();
+}
+
+bool CaptureSession::delivering() const {
+    std::lock_guard lock(mutex_);
+    return running_ && !interrupted_;
+}
+
+CaptureDevicePtr CaptureSession::camera() const {
+    for (const auto& input : inputs())
+        if (input->device()->hasMediaType(CaptureMediaType::video))
+            return input->device();
+    return nullptr;
+}
+
+bool CaptureSession::hasMicrophone() const {
+    const auto all = inputs();
+    return std::any_of(all.begin(), all.end(), [](const CaptureDeviceInputPtr& input) {
+        return input->device()->hasMediaType(CaptureMediaType::audio);
+    });
+}
+
+void CaptureSession::deliverPicture(MediaTime presentationTime, std::int64_t frameNumber) {
+    const auto device = camera();
+    if (!delivering() || !device)
+        return;
+    const PictureSize size = sizeOf(sessionPreset());
+    for (const auto& output : outputs()) {
+        if (auto video = std::dynamic_pointer_cast<CaptureVideoDataOutput>(output)) {
+            const auto orientation = video->connection(CaptureMediaType::video)->videoOrientation();
+            const bool upright =
+                orientation == CaptureConnection::VideoOrientation::portrait ||
+                orientation == CaptureConnection::VideoOrientation::portraitUpsideDown;
+            const auto picture = SyntheticCaptureSource::makePicture(
+                video->pixelFormat(), upright ? size.height : size.width,
+                upright ? size.width : size.height, device->position(), frameNumber);
+            video->deliver(SampleBuffer::makeVideo(picture, presentationTime));
+        }
+    }
+    if (const auto qr = SyntheticCaptureSource::shared().qrCode())
+        deliverMetadata({MetadataObject{MetadataObject::typeQRCode, *qr}});
+}
+
+void CaptureSession::deliverSound(MediaTime presentationTime, std::size_t frames) {
+    if (!delivering() || !hasMicrophone())
+        return;
+    const auto sound = SyntheticCaptureSource::makeSound(presentationTime, frames);
+    for (const auto& output : outputs())
+        if (auto audio = std::dynamic_pointer_cast<CaptureAudioDataOutput>(output))
+            audio->deliver(sound);
+}
+
+void CaptureSession::deliverMetadata(const std::vector<MetadataObject>& objects) {
+    if (!delivering() || !camera())
+        return;
+    for (const auto& output : outputs())
+        if (auto metadata = std::dynamic_pointer_cast<CaptureMetadataOutput>(output))
+            metadata->deliver(objects);
+}
+
+}  // namespace pindle::platform
