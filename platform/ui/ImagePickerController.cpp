@@ -1,5 +1,6 @@
 #include "platform/ui/ImagePickerController.hpp"
 
+#include "platform/capture/CaptureHardware.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/UTType.hpp"
 
@@ -36,7 +37,12 @@ bool ImagePickerController::isCameraDeviceAvailable(CameraDevice device) {
         std::lock_guard lock(script().mutex);
         cameras = script().cameras;
     }
-    return cameras ? cameras(device) : true;
+    if (cameras)
+        return cameras(device);
+    return CaptureHardware::shared()
+        .camera(device == CameraDevice::front ? CaptureDevicePosition::front
+                                              : CaptureDevicePosition::back)
+        .present;
 }
 
 void ImagePickerController::setPhotoLibraryAvailable(bool available) {

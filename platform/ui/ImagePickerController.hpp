@@ -6,8 +6,8 @@
 // has appeared; with nothing scripted it waits on screen and takes the next result
 // scripted (pickers waiting answer in the order they appeared).
 //
-// The camera's availability comes from the device's cameras (setCameraAvailability), the
-// photo library's is configurable.
+// The camera's availability comes from the capture hardware's cameras unless a host or
+// test overrides it (setCameraAvailability); the photo library's is configurable.
 //
 // Thread-safety: as ViewController. The delegate is held weakly and called on the main
 // queue.
@@ -73,7 +73,7 @@ class ImagePickerController : public ViewController {
     static bool isSourceTypeAvailable(SourceType type);
     static bool isCameraDeviceAvailable(CameraDevice device);
     static void setPhotoLibraryAvailable(bool available);
-    // Where camera availability is read from; by default both cameras are there.
+    // Overrides where camera availability is read from (null: the capture hardware).
     static void setCameraAvailability(std::function<bool(CameraDevice)> availability);
 
     static void scriptNextResult(Result result);

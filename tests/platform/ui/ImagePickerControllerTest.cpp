@@ -2,6 +2,7 @@
 // result, on the main queue, once it has appeared; availability follows the cameras.
 #include <gtest/gtest.h>
 
+#include "platform/capture/CaptureHardware.hpp"
 #include "platform/foundation/UTType.hpp"
 #include "platform/ui/ImagePickerController.hpp"
 #include "platform/ui/Window.hpp"
@@ -89,9 +90,18 @@ TEST_F(ImagePickerControllerTest, WithNothingScriptedThePickerWaitsForTheNextRes
     EXPECT_EQ(delegate->cancels, 1);
 }
 
-TEST_F(ImagePickerControllerTest, TheCameraSourceFollowsTheCameras) {
+TEST_F(ImagePickerControllerTest, TheCameraSourceFollowsTheCaptureHardwareUnlessOverridden) {
     using Picker = ImagePickerController;
+    auto& hardware = CaptureHardware::shared();
+    hardware.reset();
     EXPECT_TRUE(Picker::isSourceTypeAvailable(Picker::SourceType::camera));
+    auto rear = hardware.camera(CaptureDevicePosition::back);
+    rear.present = false;
+    hardware.setCamera(rear);
+    EXPECT_FALSE(Picker::isCameraDeviceAvailable(Picker::CameraDevice::rear));
+    EXPECT_TRUE(Picker::isCameraDeviceAvailable(Picker::CameraDevice::front));
+    hardware.reset();
+
     Picker::setCameraAvailability(
         [](Picker::CameraDevice device) { return device == Picker::CameraDevice::front; });
     EXPECT_FALSE(Picker::isCameraDeviceAvailable(Picker::CameraDevice::rear));
