@@ -72,4 +72,14 @@ bool Application::endEditing() {
     return responder && responder->resignFirstResponder();
 }
 
+int Application::statusBarOrientation() const {
+    std::lock_guard lock(mutex_);
+    return statusBarOrientation_;
+}
+
+void Application::setStatusBarOrientation(int orientation) {
+    std::lock_guard lock(mutex_);
+    statusBarOrientation_ = orientation;
+}
+
 }  // namespace pindle::platform

@@ -67,6 +67,11 @@ class Application {
     // Makes the current first responder resign; false when there was none.
     bool endEditing();
 
+    // The interface orientation: 1 portrait (the default), 2 upside down, 3 landscape right,
+    // 4 landscape left. Set by hosts and tests.
+    int statusBarOrientation() const;
+    void setStatusBarOrientation(int orientation);
+
   private:
     Application() = default;
 
@@ -75,6 +80,7 @@ class Application {
     bool idleTimerDisabled_ = false;                          // guarded by mutex_
     std::vector<std::string> openedURLs_;                     // guarded by mutex_
     std::function<void(const std::string&)> openURLHandler_;  // guarded by mutex_
+    int statusBarOrientation_ = 1;                            // guarded by mutex_
 };
 
 }  // namespace pindle::platform
