@@ -46,6 +46,7 @@ class Commands {
     int importToLibrary();
     int resume();
     int uploads();
+    int record();
 
     // Hands `file` to the upload road and waits for it; `command` names the summary line.
     int uploadFile(const std::string& path, const char* command);
