@@ -13,7 +13,7 @@ TEST(PBundleTest, TheCoreBundleCarriesTheThumbPictureAndTheLibrarysTexts) {
     EXPECT_EQ(bundle->identifier(), kPSDKBundleIdentifier);
     auto thumb = bundleImageNamed("slider@2x");
     ASSERT_TRUE(thumb);
-    EXPECT_DOUBLE_EQ(thumb->size().width, 60);
+    EXPECT_EQ(thumb->pixelWidth(), 120);
     EXPECT_EQ(bundleImageNamed("no such picture"), nullptr);
     const std::string text = bundleLocalizedString("P_ERROR_WrongNotLibrary");
     EXPECT_FALSE(text.empty());
