@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -17,6 +16,7 @@
 #include "examples/pindle-example/Commands.hpp"
 #include "examples/pindle-example/Demo.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "platform/files/AppContainer.hpp"
 #include "platform/foundation/Error.hpp"
 #include "tests/support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
@@ -251,6 +251,18 @@ TEST_F(ExampleCommandsTest, DownloadWritesTheWholeRangeToTheOutputFile) {
     EXPECT_EQ(unwritable.exitCode, 1);
     expectContains(unwritable.summary, {{"ok", false}});
     std::filesystem::remove_all(folder);
+}
+
+TEST_F(ExampleCommandsTest, RecordWritesEachResolutionAndUploadsThe720pFile) {
+    const std::string folder = platform::AppContainer::temporaryDirectory() + "/recordings";
+    Run offline = run({"record", "--seconds", "0.3", "--output", folder}, {});
+    ASSERT_EQ(offline.exitCode, 0) << offline.summary.dump();
+    ASSERT_EQ(offline.summary["files"].size(), 3u);
+    for (const auto& file : offline.summary["files"])
+        EXPECT_GT(std::filesystem::file_size(file.get<std::string>()), 0u) << file;
+
+    Run uploaded = run({"record", "--seconds", "0.3", "--output", folder, "--upload"});
+    EXPECT_EQ(uploaded.exitCode, 0) << uploaded.summary.dump();
 }
 
 TEST_F(ExampleCommandsTest, DeleteRemovesTheVideoFromLaterCalls) {
