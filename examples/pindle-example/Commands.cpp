@@ -2,25 +2,33 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/capture/PCaptureSession.hpp"
+#include "PindleCore/library/PNVideoImporter.hpp"
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/files/AppContainer.hpp"
+#include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/UUID.hpp"
 #include "platform/net/NetworkReachabilitySource.hpp"
 #include "platform/net/reachability/ScriptedReachabilitySource.hpp"
+#include "platform/photos/PhotoLibrary.hpp"
 
 namespace pindle::example {
 
@@ -84,6 +92,11 @@ PNUploadingStatePtr recordOf(const std::string& videoID) {
     return nullptr;
 }
 
+platform::Error cannotWrite(const std::string& path) {
+    return platform::Error(platform::CocoaError::domain, platform::CocoaError::fileWriteUnknown,
+                           {{platform::Error::localizedDescriptionKey, "cannot write " + path}});
+}
+
 bool isURL(const std::string& text) {
     return text.starts_with("http://") || text.starts_with("https://");
 }
@@ -131,6 +144,7 @@ int Commands::run() {
         {"sync", &Commands::sync},
         {"download", &Commands::download},
         {"upload", &Commands::upload},
+        {"import", &Commands::importToLibrary},
         {"resume", &Commands::resume},
         {"uploads", &Commands::uploads},
         {"record", &Commands::record},
@@ -263,53 +277,112 @@ int Commands::download() {
     if (!url)
         return printFailure(PNError(PNError::noPlayableURL).toPlatformError());
 
-    auto result = client_.download(*url, {line_.offset, line_.length});
+    // The body goes straight to the file as it arrives, so memory stays bounded by one chunk
+    // whatever the length asked for.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
+    if (line_.outputFile) {
+        file.reset(std::fopen(line_.outputFile->c_str(), "wb"));
+        if (!file)
+            return printFailure(cannotWrite(*line_.outputFile));
+    }
+    bool writeFailed = false;  // only touched on the delegate queue, read after the completion
+    BlockingClient::ChunkSink sink;
+    if (file) {
+        sink = [&file, &writeFailed](const platform::Data& chunk) {
+            if (!writeFailed && !chunk.empty() &&
+                std::fwrite(chunk.data(), 1, chunk.size(), file.get()) != chunk.size())
+                writeFailed = true;
+        };
+    }
+    auto result = client_.download(*url, {line_.offset, line_.length}, std::move(sink));
     if (!result.ok())
         return printFailure(*result.error);
-    const platform::Data& bytes = result.value.bytes;
+    if (file && (writeFailed || std::fclose(file.release()) != 0))
+        return printFailure(cannotWrite(*line_.outputFile));
     Json line = summary(true);
     line["url"] = url->absoluteString();
     line["offset"] = line_.offset;
-    line["bytes"] = bytes.size();
+    line["bytes"] = result.value.received;
     line["totalSize"] = result.value.totalSize;
-    line["head"] = JsonLines::hexPrefix(bytes, signatureBytes);
-    if (line_.outputFile) {
-        std::ofstream file(*line_.outputFile, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        file.close();
-        if (!file) {
-            return printFailure(platform::Error(
-                platform::CocoaError::domain, platform::CocoaError::fileWriteUnknown,
-                {{platform::Error::localizedDescriptionKey, "cannot write " + *line_.outputFile}}));
-        }
+    line["head"] = JsonLines::hexPrefix(result.value.head, signatureBytes);
+    if (line_.outputFile)
         line["output"] = *line_.outputFile;
-    }
     out_.print(line);
     return succeeded;
 }
 
 int Commands::upload() {
+    return uploadFile(line_.operands[0], "upload");
+}
+
+int Commands::importToLibrary() {
     const std::string path = line_.operands[0];
+    const std::string source =
+        path.starts_with("/") ? path : std::filesystem::absolute(path).string();
+    // The photo library of this home; a first run asks for access, and the host's user
+    // allows it (the scripted answer).
+    auto& library = platform::PhotoLibrary::shared();
+    library.setRoot(platform::AppContainer::home() + "/Device/PhotoLibrary");
+    const auto before = library.assets(platform::PhotoAsset::MediaType::video).size();
+
+    PNVideoImporter importer;
+    auto done = std::make_shared<platform::DispatchSemaphore>(0);
+    auto answer = std::make_shared<std::pair<bool, std::optional<platform::Error>>>();
+    importer.putToCameraRoll(platform::URL::fileURLWithPath(source),
+                             [done, answer](bool success, std::optional<platform::Error> error) {
+                                 *answer = {success, std::move(error)};
+                                 done->signal();
+                             });
+    if (!done->wait(platform::DispatchTime::after(line_.timeoutSeconds)))
+        return printFailure(PNError(PNError::unknown).toPlatformError());
+    if (!answer->first) {
+        return printFailure(answer->second.value_or(platform::Error(
+            platform::PhotoLibrary::errorDomain, platform::PhotoLibrary::accessDenied,
+            {{platform::Error::localizedDescriptionKey, "the photo library refused the movie"}})));
+    }
+    const auto videos = library.assets(platform::PhotoAsset::MediaType::video);
+    if (videos.size() <= before)
+        return printFailure(PNError(PNError::unknown).toPlatformError());
+    const auto& asset = videos.back();
+    out_.print({{"command", "import"},
+                {"libraryAsset", asset->localIdentifier()},
+                {"referenceURL", asset->referenceURL().absoluteString()}});
+
+    // The upload road takes its file over, so it gets a copy: the library keeps its own.
+    const std::string copy = platform::AppContainer::temporaryDirectory() + "/" +
+                             platform::UUID::random().uuidString() + ".mov";
+    if (auto failure = platform::FileManager::defaultManager().copyItem(asset->path(), copy))
+        return printFailure(*failure);
+    return uploadFile(copy, "import");
+}
+
+int Commands::uploadFile(const std::string& path, const char* command) {
     const platform::URL file = platform::URL::fileURLWithPath(
         path.starts_with("/") ? path : std::filesystem::absolute(path).string());
+    const auto tags = line_.tags.empty() ? std::nullopt : std::optional(line_.tags);
+    const auto metadata = line_.metadata.empty() ? std::nullopt : std::optional(line_.metadata);
     std::optional<platform::Error> refusal;
     std::string videoID;
-    PNUploads::shared().upload(
-        file, line_.tags.empty() ? std::nullopt : std::optional(line_.tags),
-        line_.metadata.empty() ? std::nullopt : std::optional(line_.metadata),
-        line_.title.value_or(""),
-        [&](const std::shared_ptr<PNVideo>& video, const std::optional<platform::Error>& error) {
-            refusal = error;
-            if (video)
-                videoID = video->videoID();
-        });
+    if (file.pathExtension() == "mov") {
+        // A library movie takes the recording's road: the SDK converts it to MP4 itself.
+        if (auto video = legacy::PUploadingService::getInstance().uploadVideoFile(
+                file, tags, metadata, line_.title.value_or("")))
+            videoID = video->videoID();
+    } else {
+        PNUploads::shared().upload(file, tags, metadata, line_.title.value_or(""),
+                                   [&](const std::shared_ptr<PNVideo>& video,
+                                       const std::optional<platform::Error>& error) {
+                                       refusal = error;
+                                       if (video)
+                                           videoID = video->videoID();
+                                   });
+    }
     if (refusal)
         return printFailure(*refusal);
     if (videoID.empty())
         return printFailure(PNError(PNError::uploadFileNotFound).toPlatformError());
-    out_.print({{"command", "upload"}, {"videoID", videoID}, {"accepted", true}});
-    return waitForUploads({videoID}, "upload") ? succeeded : failed;
+    out_.print({{"command", command}, {"videoID", videoID}, {"accepted", true}});
+    return waitForUploads({videoID}, command) ? succeeded : failed;
 }
 
 int Commands::record() {

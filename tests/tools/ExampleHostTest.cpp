@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -16,6 +18,10 @@
 #include "examples/pindle-example/JsonLines.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/photos/PhotoLibrary.hpp"
+#include "support/MediaFixtures.hpp"
+#include "support/TemporaryHome.hpp"
+#include "tests/support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Fault.hpp"
 
@@ -218,16 +224,45 @@ TEST_F(ExampleCommandsTest, EachCommandPrintsItsRecordsAndASummary) {
     EXPECT_EQ(byIds.ids, (std::vector<std::string>{"v1", "v3"}));
 }
 
-TEST_F(ExampleCommandsTest, RecordWritesEachResolutionAndUploadsThe720pFile) {
+TEST_F(ExampleCommandsTest, DownloadWritesTheWholeRangeToTheOutputFile) {
+    // Several chunks long, with bytes that differ by position, so a lost, repeated or
+    // reordered chunk shows.
+    std::string media(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < media.size(); ++i) media[i] = static_cast<char>((i * 7919) >> 8);
+    emulator_->server().media().add("/files/big.mp4", media);
+    const std::filesystem::path folder = pindle::testing::makeScratchFolder("example-download-");
+    const std::string url = "http://" + gateway_ + "/files/big.mp4";
+
+    struct Case {
+        std::string offset, length;
+        std::size_t first, count;
+    };
+    const Case cases[] = {{"0", "0", 0, media.size()}, {"1000", "2000000", 1000, 2000000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset + "+" + c.length);
+        const std::string output = (folder / ("out-" + c.offset)).string();
+        Run result =
+            run({"download", url, "--offset", c.offset, "--length", c.length, "--output", output});
+        EXPECT_EQ(result.exitCode, 0);
+        expectContains(result.summary, {{"ok", true}, {"bytes", c.count}, {"output", output}});
+        std::ifstream in(output, std::ios::binary);
+        const std::string written((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_TRUE(written == media.substr(c.first, c.count)) << written.size() << " bytes";
+    }
+
+    Run unwritable = run({"download", url, "--output", (folder / "missing" / "out").string()});
+    EXPECT_EQ(unwritable.exitCode, 1);
+    expectContains(unwritable.summary, {{"ok", false}});
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(ExampleCommandsTest, RecordWritesEachResolutionWithoutASession) {
     const std::string folder = platform::AppContainer::temporaryDirectory() + "/recordings";
     Run offline = run({"record", "--seconds", "0.3", "--output", folder}, {});
     ASSERT_EQ(offline.exitCode, 0) << offline.summary.dump();
     ASSERT_EQ(offline.summary["files"].size(), 3u);
     for (const auto& file : offline.summary["files"])
         EXPECT_GT(std::filesystem::file_size(file.get<std::string>()), 0u) << file;
-
-    Run uploaded = run({"record", "--seconds", "0.3", "--output", folder, "--upload"});
-    EXPECT_EQ(uploaded.exitCode, 0) << uploaded.summary.dump();
 }
 
 TEST_F(ExampleCommandsTest, DeleteRemovesTheVideoFromLaterCalls) {
@@ -330,6 +365,25 @@ TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {
     EXPECT_EQ(line->page, 3);
     EXPECT_EQ(line->gateway, "h:1");
     EXPECT_TRUE(line->local);
+}
+
+TEST_F(ExampleCommandsTest, ImportSavesTheMovieToTheLibraryAndUploadsTheLibrarysCopy) {
+    testing::TemporaryHome home;
+    auto& library = platform::PhotoLibrary::shared();
+    library.setRoot(home.path() + "/Device/PhotoLibrary");
+    library.reset();
+    const std::string clip = home.path() + "/clip.mp4";
+    ASSERT_FALSE(platform::testing::writeClip(clip, {.seconds = 0.5}));
+
+    Run imported = run({"import", clip});
+    EXPECT_EQ(imported.exitCode, 0) << imported.summary.dump();
+    expectContains(imported.summary, {{"command", "import"}, {"ok", true}});
+    auto movies = library.assets(platform::PhotoAsset::MediaType::video);
+    ASSERT_EQ(movies.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(movies[0]->path()).extension(), ".mov");
+    EXPECT_TRUE(std::filesystem::exists(movies[0]->path()));  // the upload took a copy
+    EXPECT_TRUE(std::filesystem::exists(home.path() + "/clip.mov"));
+    library.reset();
 }
 
 }  // namespace
