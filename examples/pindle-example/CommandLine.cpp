@@ -35,6 +35,8 @@ const Subcommand subcommands[] = {
     {"upload", 1, 1, "FILE", "upload an MP4 file (--tags, --metadata, --title) and wait for it"},
     {"resume", 0, 0, "", "let the SDK restart unfinished uploads and wait for them"},
     {"uploads", 0, 0, "", "the upload records kept in the application home"},
+    {"play", 1, unlimited, "VIDEO_ID | --playlist TAG...",
+     "play through the player controller, printing its events"},
     {"demo", 0, 0, "", "start the embedded backend emulator and walk through the SDK"},
 };
 
@@ -156,6 +158,18 @@ const std::vector<Option>& options() {
          [](CommandLine& l, const std::string& v) {
              return !(l.outputFile = v)->empty();
          }},
+        {"--playlist", nullptr, "play: the operands are tags; play their videos in order",
+         [](CommandLine& l, const std::string&) {
+             return l.playlist = true;
+         }},
+        {"--seconds", "N", "play: seconds of playback before stopping (default 5)",
+         [](CommandLine& l, const std::string& v) {
+             return parseNumber(v, l.seconds) && l.seconds > 0 && std::isfinite(l.seconds);
+         }},
+        {"--snapshot", "FILE", "play: write a PNG of the player to FILE at the end",
+         [](CommandLine& l, const std::string& v) {
+             return !(l.snapshotFile = v)->empty();
+         }},
         {"--help", nullptr, "show this text",
          [](CommandLine& l, const std::string&) {
              return l.help = true;
@@ -251,6 +265,14 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
         error = line.command + " takes " +
                 (*subcommand->operands ? std::string(subcommand->operands) : "no operands");
         return std::nullopt;
+    }
+    if (line.command == "play") {
+        if (!line.playlist && operandCount != 1) {
+            error = "play takes one VIDEO_ID, or --playlist and tags";
+            return std::nullopt;
+        }
+        if (line.playlist)
+            for (const auto& operand : line.operands) addTags(line, operand);
     }
     // The demo brings its own backend and credentials; every other command needs a session.
     if (line.command != "demo" && !line.sessionToken && !(line.apiToken && line.identity)) {

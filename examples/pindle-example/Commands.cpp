@@ -16,6 +16,7 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
+#include "examples/pindle-example/PlayCommand.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/net/NetworkReachabilitySource.hpp"
 #include "platform/net/reachability/ScriptedReachabilitySource.hpp"
@@ -129,6 +130,7 @@ int Commands::run() {
         {"upload", &Commands::upload},
         {"resume", &Commands::resume},
         {"uploads", &Commands::uploads},
+        {"play", &Commands::play},
     };
     auto command = commands.find(line_.command);
     if (command == commands.end())
@@ -462,6 +464,16 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
         }
     }
     return ok;
+}
+
+int Commands::play() {
+    auto outcome = PlayCommand(line_, out_, client_).run();
+    if (outcome.error)
+        return printFailure(*outcome.error);
+    Json line = summary(true);
+    line.update(outcome.fields);
+    out_.print(line);
+    return succeeded;
 }
 
 }  // namespace pindle::example
