@@ -37,6 +37,8 @@ const Subcommand subcommands[] = {
     {"uploads", 0, 0, "", "the upload records kept in the application home"},
     {"play", 1, unlimited, "VIDEO_ID | --playlist TAG...",
      "play through the player controller, printing its events"},
+    {"record", 0, 0, "",
+     "record --seconds from the synthetic camera and microphone into --output DIR (--upload)"},
     {"demo", 0, 0, "", "start the embedded backend emulator and walk through the SDK"},
 };
 
@@ -154,17 +156,29 @@ const std::vector<Option>& options() {
                  l.resolution = *resolution;
              return resolution.has_value();
          }},
-        {"--output", "FILE", "download: write the bytes to FILE",
+        {"--seconds", "SECONDS",
+         "record: how long to record (default 3, at most 600); play: seconds of playback "
+         "(default 5)",
+         [](CommandLine& l, const std::string& v) {
+             constexpr double kLongest = 600;
+             if (!parseNumber(v, l.recordSeconds) || !(l.recordSeconds > 0) ||
+                 l.recordSeconds > kLongest)
+                 return false;
+             l.seconds = l.recordSeconds;
+             return true;
+         }},
+        {"--upload", nullptr, "record: hand the 720p recording to the uploads and wait for it",
+         [](CommandLine& l, const std::string&) {
+             l.uploadRecording = true;
+             return true;
+         }},
+        {"--output", "FILE", "download: write the bytes to FILE; record: the folder",
          [](CommandLine& l, const std::string& v) {
              return !(l.outputFile = v)->empty();
          }},
         {"--playlist", nullptr, "play: the operands are tags; play their videos in order",
          [](CommandLine& l, const std::string&) {
              return l.playlist = true;
-         }},
-        {"--seconds", "N", "play: seconds of playback before stopping (default 5)",
-         [](CommandLine& l, const std::string& v) {
-             return parseNumber(v, l.seconds) && l.seconds > 0 && std::isfinite(l.seconds);
          }},
         {"--snapshot", "FILE", "play: write a PNG of the player to FILE at the end",
          [](CommandLine& l, const std::string& v) {
@@ -274,8 +288,11 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
         if (line.playlist)
             for (const auto& operand : line.operands) addTags(line, operand);
     }
-    // The demo brings its own backend and credentials; every other command needs a session.
-    if (line.command != "demo" && !line.sessionToken && !(line.apiToken && line.identity)) {
+    // The demo brings its own backend and credentials, and a recording kept on this machine
+    // needs none; every other command needs a session.
+    const bool offline =
+        line.command == "demo" || (line.command == "record" && !line.uploadRecording);
+    if (!offline && !line.sessionToken && !(line.apiToken && line.identity)) {
         error = line.command + " needs --api-token and --identity, or --session-token";
         return std::nullopt;
     }

@@ -60,6 +60,10 @@ class CommandLine {
     double seconds = 5;
     std::optional<std::string> snapshotFile;
 
+    // Recording.
+    double recordSeconds = 3;
+    bool uploadRecording = false;
+
     double timeoutSeconds = 30;
 };
 
