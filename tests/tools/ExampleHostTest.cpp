@@ -290,7 +290,9 @@ TEST_F(ExampleCommandsTest, PlayPrintsThePlayersEventsAndWritesASnapshot) {
     clip.width = 320;
     clip.height = 240;
     clip.seconds = 3;
-    emulator_->videos().setRenditions({{"720p", platform::testing::clipBytes(clip)}});
+    // Every rendition: the loader picks one by the measured throughput.
+    const std::string movie = platform::testing::clipBytes(clip);
+    emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
     const auto folder = pindle::testing::makeScratchFolder("play-");
     const std::string snapshot = folder + "/shot.png";
 
