@@ -19,7 +19,9 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/media/Image.hpp"
+#include "platform/photos/PhotoLibrary.hpp"
 #include "support/MediaFixtures.hpp"
+#include "support/TemporaryHome.hpp"
 #include "support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Fault.hpp"
@@ -383,6 +385,25 @@ TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {
     EXPECT_EQ(line->page, 3);
     EXPECT_EQ(line->gateway, "h:1");
     EXPECT_TRUE(line->local);
+}
+
+TEST_F(ExampleCommandsTest, ImportSavesTheMovieToTheLibraryAndUploadsTheLibrarysCopy) {
+    testing::TemporaryHome home;
+    auto& library = platform::PhotoLibrary::shared();
+    library.setRoot(home.path() + "/Device/PhotoLibrary");
+    library.reset();
+    const std::string clip = home.path() + "/clip.mp4";
+    ASSERT_FALSE(platform::testing::writeClip(clip, {.seconds = 0.5}));
+
+    Run imported = run({"import", clip});
+    EXPECT_EQ(imported.exitCode, 0) << imported.summary.dump();
+    expectContains(imported.summary, {{"command", "import"}, {"ok", true}});
+    auto movies = library.assets(platform::PhotoAsset::MediaType::video);
+    ASSERT_EQ(movies.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(movies[0]->path()).extension(), ".mov");
+    EXPECT_TRUE(std::filesystem::exists(movies[0]->path()));  // the upload took a copy
+    EXPECT_TRUE(std::filesystem::exists(home.path() + "/clip.mov"));
+    library.reset();
 }
 
 }  // namespace
