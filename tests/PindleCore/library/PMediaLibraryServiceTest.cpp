@@ -204,5 +204,24 @@ TEST_F(PMediaLibraryServiceTest, NoLibraryIsAnErrorAndAFirstAnswerOpensThePicker
     EXPECT_EQ(library.authorizationStatus(), Status::authorized);
 }
 
+TEST_F(PMediaLibraryServiceTest, TheCameraPickerCoversTheScreenWithEditingAndAMovieComesAsItsFile) {
+    service->getMovieFromCameraWithBlock(record());
+    platform::MainThread::drain();
+    auto picker = std::dynamic_pointer_cast<Picker>(root->presentedViewController());
+    ASSERT_TRUE(picker);
+    EXPECT_EQ(picker->sourceType(), Picker::SourceType::camera);
+    EXPECT_TRUE(picker->allowsEditing());
+    EXPECT_EQ(picker->modalPresentationStyle(),
+              ui::ViewController::ModalPresentationStyle::overFullScreen);
+    EXPECT_EQ(picker->mediaTypes(), std::vector<std::string>{"public.movie"});
+
+    const auto movie = platform::URL::fileURLWithPath(home.path() + "/taken.mov");
+    Picker::scriptNextResult(Picker::Result::movie(movie));
+    ASSERT_TRUE(answered());
+    ASSERT_TRUE(outcome.asset);
+    EXPECT_EQ(outcome.asset->url(), movie);
+    EXPECT_EQ(picker->delegate().lock(), nullptr);
+}
+
 }  // namespace
 }  // namespace pindle
