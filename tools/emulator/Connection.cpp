@@ -7,6 +7,7 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 
 #include "tools/emulator/HttpServer.hpp"
+#include "tools/emulator/UpgradeRequest.hpp"
 
 namespace pindle::emulator {
 
@@ -85,7 +86,8 @@ void Connection::onRequest(boost::system::error_code error) {
     }
     auto message = parser_->release();
     if (boost::beast::websocket::is_upgrade(message)) {
-        if (server_.offerUpgrade(socket_, message))
+        UpgradeRequest upgrade{socket_, message};
+        if (server_.offerUpgrade(upgrade))
             return;
     }
     Request request;
