@@ -153,6 +153,7 @@ void PNPlayersManager::use(const std::string& id, int index, const PlayerComplet
     PNPlayerViewControllerPtr player;
     {
         std::lock_guard lock(mutex_);
+        reservedPlayers_.erase(index);
         player = players_.at(static_cast<std::size_t>(index));
     }
     completion(player, index);
@@ -172,9 +173,15 @@ void PNPlayersManager::getPlayerForInternal(const std::string& id, PlayerComplet
             return;
         }
     }
+    std::set<int> reserved;
+    {
+        std::lock_guard lock(mutex_);
+        reserved = reservedPlayers_;
+    }
     for (int i = 0; i < static_cast<int>(pool.size()); ++i) {
-        const bool assigned = std::any_of(videoIdsPlayersMap_.begin(), videoIdsPlayersMap_.end(),
-                                          [i](const auto& entry) { return entry.second == i; });
+        const bool assigned =
+            reserved.count(i) || std::any_of(videoIdsPlayersMap_.begin(), videoIdsPlayersMap_.end(),
+                                             [i](const auto& entry) { return entry.second == i; });
         if (!assigned) {
             use(id, i, completion);
             return;
@@ -226,6 +233,7 @@ void PNPlayersManager::createPlayer(const std::string& id, PlayerCompletion comp
         {
             std::lock_guard lock(self->mutex_);
             self->players_.push_back(player);
+            self->reservedPlayers_.insert(index);
             waiting = std::move(self->requestedPlayers_[id]);
             self->requestedPlayers_.erase(id);
         }

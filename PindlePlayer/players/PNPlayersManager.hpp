@@ -103,6 +103,9 @@ class PNPlayersManager : public platform::Object, public PNPlaybackQueueDelegate
     std::shared_ptr<PNPlaybackQueue> playbackQueue_;                         // guarded by mutex_
     std::vector<PNPlayerViewControllerPtr> players_;                         // guarded by mutex_
     std::map<std::string, std::vector<PlayerCompletion>> requestedPlayers_;  // guarded by mutex_
+    // Players made on the main queue whose assignment has not reached queue_ yet: they are in
+    // players_ but belong to the video they were made for, so no other video may take them.
+    std::set<int> reservedPlayers_;  // guarded by mutex_
 
     // Touched only on queue_.
     std::map<std::string, int> videoIdsPlayersMap_;
