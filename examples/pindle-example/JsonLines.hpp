@@ -37,6 +37,11 @@ class JsonLines {
     JsonLines(const JsonLines&) = delete;
     JsonLines& operator=(const JsonLines&) = delete;
 
+    // From now on the process's standard output carries only the lines of JsonLines made for
+    // it; everything else written there (the SDK's diagnostic lines) goes to standard error.
+    // Call once, before other threads write. False when the descriptors cannot be set up.
+    static bool reserveStandardOutput();
+
     void print(const Json& line);
     // Drops every later line: a reply that arrives after its caller gave up must not write to
     // a stream that may be gone.
