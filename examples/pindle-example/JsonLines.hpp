@@ -6,7 +6,8 @@
 // reply threads; each line is written whole and flushed, so lines never interleave and a
 // reader of a pipe sees each one as soon as it is printed. Lines for standard output go
 // through the platform's StandardOutput, one write each, like the SDK's own diagnostic lines
-// ("[<time>][PINLET_<channel>] ..."), which therefore never cut through a JSON line.
+// ("[<time>][PINLET_<channel>] ..."), which therefore never cut through a JSON line; after
+// reserveStandardOutput() they go straight to the saved descriptor instead.
 //
 // Thread-safety: print() and close() are safe from any thread; the static conversions are
 // stateless. Callbacks: none.
