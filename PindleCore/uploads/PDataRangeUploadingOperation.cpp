@@ -119,9 +119,17 @@ PDataRangeUploadingOperation::executeURLRequest(const platform::URLRequest& requ
 namespace {
 
 // One operation per record in the process: a second one waits until the first has ended.
-std::mutex claimsMutex;
-std::condition_variable claimsChanged;
-std::set<std::string> claimedRecords;  // guarded by claimsMutex
+struct Claims {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<std::string> records;  // guarded by mutex
+};
+
+// Never destroyed: an operation may still end on a worker thread while the process exits.
+Claims& claims() {
+    static auto* shared = new Claims();
+    return *shared;
+}
 
 constexpr auto claimPoll = std::chrono::milliseconds(50);
 
@@ -129,13 +137,13 @@ class RecordClaim {
   public:
     // Waits for the record; false when `cancelled` says to give up first.
     bool take(const std::string& videoID, const std::function<bool()>& cancelled) {
-        std::unique_lock lock(claimsMutex);
-        while (claimedRecords.count(videoID)) {
+        std::unique_lock lock(claims().mutex);
+        while (claims().records.count(videoID)) {
             if (cancelled())
                 return false;
-            claimsChanged.wait_for(lock, claimPoll);
+            claims().changed.wait_for(lock, claimPoll);
         }
-        claimedRecords.insert(videoID);
+        claims().records.insert(videoID);
         videoID_ = videoID;
         return true;
     }
@@ -143,10 +151,10 @@ class RecordClaim {
         if (videoID_.empty())
             return;
         {
-            std::lock_guard lock(claimsMutex);
-            claimedRecords.erase(videoID_);
+            std::lock_guard lock(claims().mutex);
+            claims().records.erase(videoID_);
         }
-        claimsChanged.notify_all();
+        claims().changed.notify_all();
     }
 
   private:
@@ -345,7 +353,7 @@ void PDataRangeUploadingOperation::cancel() {
         reported_ = true;
     }
     wakeUp_.signal();
-    claimsChanged.notify_all();
+    claims().changed.notify_all();
     if (task)
         task->cancel();
     if (cancellable)

@@ -1,12 +1,14 @@
 // PUploadingService: the legacy upload road's entry.
 //
-// It takes a media file from the host, gives it a new video identifier, moves (or copies) it
-// to the video's MOV cache name, has the publishing service convert it and make its record,
-// and runs one range-upload operation per video on a serial queue. At start-up it restarts the
-// unfinished uploads. It posts the upload notifications on the default center with object nil:
+// It takes a media file from the host, gives it a new video identifier, links (or copies) it
+// to the video's MOV cache name, has the publishing service convert it and make its record
+// (only then does a file it may move lose the host's name), and runs one range-upload
+// operation per video on a serial queue. At start-up it restarts the unfinished uploads. It
+// posts the upload notifications on the default center with object nil:
 // "kPVideosUploadingStartedNotification", "kPVideosUploadingFinishedNotification",
 // PNVideoUploadStarted {"videoID", "progress"}, PNVideoIsUploaded {"videoID"},
-// PNVideoUploadCanceled {"videoID"} and PNVideoUploadFailed {"videoID"} or {"error"}.
+// PNVideoUploadCanceled {"videoID"} (only for the host's cancel or a removed record) and
+// PNVideoUploadFailed {"videoID", "error"} or {"error"}.
 //
 // Every video from its hand-over (or its restart) to its end is "in flight":
 // "kPVideosUploadingStartedNotification" comes when the first one is, and

@@ -28,4 +28,14 @@ void Application::setKeyWindow(const std::shared_ptr<ui::Window>& window) {
     keyWindow_ = window;
 }
 
+int Application::statusBarOrientation() const {
+    std::lock_guard lock(mutex_);
+    return statusBarOrientation_;
+}
+
+void Application::setStatusBarOrientation(int orientation) {
+    std::lock_guard lock(mutex_);
+    statusBarOrientation_ = orientation;
+}
+
 }  // namespace pindle::platform

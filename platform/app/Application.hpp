@@ -44,11 +44,17 @@ class Application {
     std::shared_ptr<ui::Window> keyWindow() const;
     void setKeyWindow(const std::shared_ptr<ui::Window>& window);
 
+    // The interface orientation: 1 portrait (the default), 2 upside down, 3 landscape right,
+    // 4 landscape left. Set by hosts and tests.
+    int statusBarOrientation() const;
+    void setStatusBarOrientation(int orientation);
+
   private:
     Application() = default;
 
     mutable std::mutex mutex_;
     std::weak_ptr<ui::Window> keyWindow_;  // guarded by mutex_
+    int statusBarOrientation_ = 1;         // guarded by mutex_
 };
 
 }  // namespace pindle::platform

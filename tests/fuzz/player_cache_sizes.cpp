@@ -1,10 +1,9 @@
 // The player cache's "sizes" file as found on disk when the cache starts.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -12,15 +11,23 @@
 
 namespace {
 
+// The scripts give each target a scratch folder (FUZZ_SCRATCH_DIR) that is used again on
+// every run; otherwise one is made under /tmp.
 const std::string& documents() {
     static const std::string folder = [] {
-        char pattern[] = "/tmp/pindle-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        if (!made)
-            std::abort();
-        std::string path = std::string(made) + "/" + pindle::PNPlayerCache::cacheDir;
-        ::mkdir(path.c_str(), 0700);
-        return std::string(made);
+        std::string made;
+        if (const char* scratch = std::getenv("FUZZ_SCRATCH_DIR"); scratch && *scratch) {
+            made = scratch;
+            std::filesystem::remove_all(made);
+            std::filesystem::create_directories(made);
+        } else {
+            char pattern[] = "/tmp/pindle-fuzz-XXXXXX";
+            if (!::mkdtemp(pattern))
+                std::abort();
+            made = pattern;
+        }
+        std::filesystem::create_directories(made + "/" + pindle::PNPlayerCache::cacheDir);
+        return made;
     }();
     return folder;
 }
@@ -31,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         std::ofstream file(documents() + "/" + pindle::PNPlayerCache::cacheDir + "/" +
                                pindle::PNPlayerCache::sizesFileName,
-                            std::ios::binary | std::ios::trunc);
+                           std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     pindle::PNPlayerCache::Options options;

@@ -31,6 +31,8 @@ using Hold = StorageResource::Hold;
 
 constexpr auto childLimit = std::chrono::seconds(120);
 constexpr auto gateLimit = std::chrono::seconds(60);
+// Converting and sending the large file on a busy machine.
+constexpr auto largeFileLimit = std::chrono::seconds(300);
 // The descriptor a child announces its stop on.
 constexpr int gateDescriptor = 100;
 
@@ -326,11 +328,11 @@ TEST(UploadCommandTest, ALargeFileUploadedToTheStandaloneEmulatorDownloadsIdenti
     }
     EXPECT_GT(fs::file_size(source), 15u * 1024 * 1024);
 
-    Child emulator(PINDLE_EMULATOR_PROGRAM, {"--port", "0", "--no-seed"}, {},
+    Child emulator(PINDLE_EMULATOR_PROGRAM, {"--port", "0", "--no-seed", "--stand-in-media"}, {},
                    folder / "emulator.log");
     ASSERT_TRUE(emulator.started());
     std::string port;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + childLimit;
     while (port.empty() && std::chrono::steady_clock::now() < deadline) {
         const std::string log = readFile(folder / "emulator.log");
         const auto at = log.find("listening on http://127.0.0.1:");
@@ -349,12 +351,12 @@ TEST(UploadCommandTest, ALargeFileUploadedToTheStandaloneEmulatorDownloadsIdenti
                                              "--identity",
                                              "large",
                                              "--timeout",
-                                             "60"};
+                                             "300"};
     auto run = [&](std::vector<std::string> command, const std::string& log) {
         command.insert(command.begin(), common.begin(), common.end());
         Child child(PINDLE_EXAMPLE_PROGRAM, command, {"PINDLE_HOME=" + home.string()},
                     folder / log);
-        return child.wait();
+        return child.wait(largeFileLimit);
     };
     ASSERT_EQ(run({"upload", source.string()}, "upload.log"), 0) << readFile(folder / "upload.log");
     const std::string uploadLog = readFile(folder / "upload.log");

@@ -271,6 +271,23 @@ TEST_F(PUploadingServiceTest, ARetryErrorIsTriedAgainNotReportedAsACancel) {
     EXPECT_TRUE(stored(id)->isUploaded());
 }
 
+TEST_F(PUploadingServiceTest, AnUploadThatKeepsFailingLetsTheNextOneThrough) {
+    const std::string failing = "0a1b2c3d-0000-4000-8000-000000000106";
+    const std::string next = "0a1b2c3d-0000-4000-8000-000000000107";
+    convertedRecord(failing, 1000);
+    convertedRecord(next, 1000);
+    emulator_.server().addJSONReply("POST", "/uploads/" + failing + "/imported.mp4", 503,
+                                    {{"error", "busy"}});
+    ServiceEvents events;
+    PUploadingService::getInstance().startNonCompletedUploadingsAgain();
+    ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + next));
+    // The failing one is still on its way, its record whole, waiting for its next turn.
+    EXPECT_EQ(PUploadingService::getInstance().videosInFlight(), std::set<std::string>{failing});
+    EXPECT_TRUE(stored(failing));
+    EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadFailed) + ":" + failing), 0);
+    EXPECT_EQ(events.count(kPVideosUploadingFinishedNotification), 0);
+}
+
 TEST_F(PUploadingServiceTest, CancellingDuringConversionLeavesNoFileBehind) {
     const std::string id = upload(recording("long.mp4", 300));
     PNUploads::shared().cancelUpload(id);

@@ -1,0 +1,925 @@
+#include "PindleCore/capture/PCaptureSession.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "PindleCore/logging/PLog.hpp"
+#include "platform/app/Application.hpp"
+#include "platform/app/Device.hpp"
+#include "platform/capture/CaptureHardware.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+
+namespace pindle::legacy {
+
+namespace {
+
+using platform::MediaTime;
+
+constexpr std::int32_t kMicroseconds = 1'000'000;
+constexpr std::int64_t kFrameStep = 33363;  // µs between filler pictures
+constexpr std::int64_t kSoundStep = 2322;   // of 100,000 s, one re-timed sound buffer
+constexpr std::int32_t kSoundTimescale = 100000;
+constexpr float kFramePeriod = 0.033363f;
+constexpr float kHalfFramePeriod = 0.0166815f;
+constexpr float kSoundPeriod = 0.02322f;
+constexpr float kHalfSoundPeriod = 0.01161f;
+constexpr int kPlaceholderSide = 480;
+
+struct ResolutionTable {
+    const char* name;
+    double width, height, square;
+    std::int64_t bitRate;
+};
+constexpr ResolutionTable kResolutions[] = {
+    {"720p", 720, 1280, 720, 3072000},
+    {"540p", 540, 960, 540, 1536000},
+    {"360p", 360, 640, 360, 1024000},
+};
+
+const ResolutionTable* tableOf(const std::string& resolution) {
+    for (const auto& row : kResolutions)
+        if (resolution == row.name)
+            return &row;
+    return nullptr;
+}
+
+bool cameraAvailable(platform::CaptureDevicePosition position) {
+    return platform::CaptureHardware::shared().camera(position).present;
+}
+
+// The pattern with its first "%@" replaced by the name; never read as a format.
+std::string fileNameFor(const std::string& pattern, const std::string& resolution) {
+    std::string name = pattern;
+    if (const auto at = name.find("%@"); at != std::string::npos)
+        name.replace(at, 2, resolution);
+    return name;
+}
+
+bool isZero(const MediaTime& time) {
+    return time == MediaTime::zero();
+}
+
+void configureVideoDevice(const platform::CaptureDevicePtr& device) {
+    using D = platform::CaptureDevice;
+    if (!device || !device->lockForConfiguration())
+        return;
+    device->setActiveVideoMinFrameDuration(MediaTime(1, 30));
+    device->setActiveVideoMaxFrameDuration(MediaTime(1, 30));
+    if (device->hasFlash() && device->isFlashModeSupported(D::FlashMode::off))
+        device->setFlashMode(D::FlashMode::off);
+    if (device->hasTorch() && device->isTorchModeSupported(D::TorchMode::off))
+        device->setTorchMode(D::TorchMode::off);
+    if (device->isExposureModeSupported(D::ExposureMode::continuousAutoExposure))
+        device->setExposureMode(D::ExposureMode::continuousAutoExposure);
+    if (device->isLowLightBoostSupported())
+        device->setAutomaticallyEnablesLowLightBoostWhenAvailable(true);
+    device->unlockForConfiguration();
+}
+
+}  // namespace
+
+std::shared_ptr<PCaptureSession> PCaptureSession::make() {
+    auto session = std::make_shared<PCaptureSession>(Private{});
+    session->setUp();
+    return session;
+}
+
+PCaptureSession::PCaptureSession(Private)
+    : queue_(platform::DispatchQueue::create(
+          "PCaptureSessionQueue" +
+          std::to_string(static_cast<long long>(platform::Date::now().timeIntervalSince1970())))) {}
+
+std::shared_ptr<PCaptureSession> PCaptureSession::self() {
+    return std::static_pointer_cast<PCaptureSession>(shared_from_this());
+}
+
+void PCaptureSession::setUp() {
+    {
+        std::lock_guard lock(mutex_);
+        currentOrientation_ = platform::Application::shared().statusBarOrientation();
+    }
+    updateRect();
+    std::weak_ptr<PCaptureSession> weak = self();
+    auto registration = platform::NotificationCenter::defaultCenter().addObserverForName(
+        platform::Device::orientationDidChangeNotification, nullptr, nullptr,
+        [weak](const platform::Notification&) {
+            if (auto session = weak.lock()) {
+                std::lock_guard lock(session->mutex_);
+                session->currentOrientation_ =
+                    platform::Application::shared().statusBarOrientation();
+            }
+        });
+    std::lock_guard lock(mutex_);
+    registrations_.push_back(std::move(registration));
+}
+
+PCaptureSession::~PCaptureSession() {
+    for (const auto& registration : registrations_) registration->remove();
+    if (session_)
+        session_->stopRunning();
+    // The outputs and writers are let go of on the capture queue, where they are used.
+    queue_->async([video = videoOutput_, audio = audioOutput_, metadata = metadataOutput_,
+                   writers = writers_] {
+        if (video)
+            video->setSampleBufferDelegate({}, nullptr);
+        if (audio)
+            audio->setSampleBufferDelegate({}, nullptr);
+        if (metadata)
+            metadata->setMetadataObjectsDelegate({}, nullptr);
+        for (const auto& [name, entry] : writers) {
+            if (entry.statusObservation)
+                entry.statusObservation->invalidate();
+            if (entry.writer->status() == platform::AssetWriter::Status::writing)
+                entry.writer->cancelWriting();
+        }
+    });
+}
+
+void PCaptureSession::setDelegate(const std::shared_ptr<PCaptureSessionDelegate>& delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = delegate;
+}
+
+std::shared_ptr<PCaptureSessionDelegate> PCaptureSession::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
+bool PCaptureSession::canCaptureWithSessionMode(int mode) {
+    switch (mode) {
+        case PCaptureModeAudioOnly:
+            return true;
+        case PCaptureModeBackCamera:
+            return cameraAvailable(platform::CaptureDevicePosition::back);
+        case PCaptureModeFrontCamera:
+            return cameraAvailable(platform::CaptureDevicePosition::front);
+        default:
+            return false;
+    }
+}
+
+int PCaptureSession::captureMode() const {
+    std::lock_guard lock(mutex_);
+    return captureMode_;
+}
+
+platform::Value PCaptureSession::valueForKey(std::string_view key) const {
+    if (key == captureModeKey)
+        return platform::Value(captureMode());
+    return KeyValueObservable::valueForKey(key);
+}
+
+void PCaptureSession::startCaptureWithCaptureSessionMode(int mode) {
+    if (!canCaptureWithSessionMode(mode))
+        return;
+    int idle = PCaptureSessionStateIdle;
+    if (!state_.compare_exchange_strong(idle, PCaptureSessionStateStarting))
+        return;
+    queuedState_ = PCaptureSessionStateStarting;
+    {
+        std::lock_guard lock(mutex_);
+        session_ = platform::CaptureSession::make();
+        captureMode_ = mode;
+    }
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+        if (auto session = weak.lock())
+            session->startCaptureOnQueue();
+    });
+}
+
+void PCaptureSession::startCaptureOnQueue() {
+    if (queuedState_ != PCaptureSessionStateStarting)
+        return;
+    platform::CaptureSessionPtr session;
+    {
+        std::lock_guard lock(mutex_);
+        session = session_;
+    }
+    if (!session)
+        return;
+    PLOG_INFO(PLog_Capture, "PLog_Capture Starting capture");
+    const auto me = self();
+    for (const std::shared_ptr<platform::CaptureDataOutput>& output :
+         {std::static_pointer_cast<platform::CaptureDataOutput>(videoOutput_),
+          std::static_pointer_cast<platform::CaptureDataOutput>(audioOutput_)})
+        if (output)
+            output->setSampleBufferDelegate({}, nullptr);
+    if (metadataOutput_)
+        metadataOutput_->setMetadataObjectsDelegate({}, nullptr);
+
+    videoOutput_ = platform::CaptureVideoDataOutput::make();
+    session->addOutput(videoOutput_);
+    videoOutput_->setSampleBufferDelegate(me, queue_);
+    videoOutput_->setPixelFormat(platform::PixelBuffer::Format::nv12);
+    videoOutput_->setAlwaysDiscardsLateVideoFrames(false);
+    audioOutput_ = platform::CaptureAudioDataOutput::make();
+    session->addOutput(audioOutput_);
+    audioOutput_->setSampleBufferDelegate(me, queue_);
+
+    initDevices();
+    if (audioInput_ && session->canAddInput(audioInput_))
+        session->addInput(audioInput_);
+    else
+        PLOG_INFO(PLog_Capture, "PLog_Capture Forbidden to add audio input");
+    updateSessionVideoInputWithMode(captureMode());
+
+    metadataOutput_ = platform::CaptureMetadataOutput::make();
+    session->addOutput(metadataOutput_);
+    metadataOutput_->setMetadataObjectTypes({platform::MetadataObject::typeQRCode});
+    metadataOutput_->setMetadataObjectsDelegate(me, queue_);
+
+    std::weak_ptr<PCaptureSession> weak = me;
+    auto& center = platform::NotificationCenter::defaultCenter();
+    std::vector<platform::NotificationCenter::RegistrationPtr> observed;
+    const platform::Object* sender = session.get();
+    observed.push_back(
+        center.addObserverForName(platform::CaptureSession::didStartRunningNotification, sender,
+                                  nullptr, [weak](const platform::Notification&) {
+                                      if (auto s = weak.lock())
+                                          s->sessionStarted();
+                                  }));
+    observed.push_back(
+        center.addObserverForName(platform::CaptureSession::didStopRunningNotification, sender,
+                                  nullptr, [weak](const platform::Notification&) {
+                                      if (auto s = weak.lock())
+                                          s->sessionStopped();
+                                  }));
+    observed.push_back(center.addObserverForName(
+        platform::CaptureSession::wasInterruptedNotification, sender, nullptr,
+        [weak](const platform::Notification&) {
+            if (auto s = weak.lock())
+                s->queue_->async([s] {
+                    PLOG_INFO(PLog_Capture, "PLog_Capture Interrupted capturing");
+                    s->isInterrupted_ = true;
+                });
+        }));
+    observed.push_back(center.addObserverForName(
+        platform::CaptureSession::runtimeErrorNotification, sender, nullptr,
+        [weak](const platform::Notification&) {
+            if (auto s = weak.lock()) {
+                s->stopCapture();
+                PLOG_INFO(PLog_Capture, "PLog_Capture %s", "Runtime error");
+            }
+        }));
+    {
+        std::lock_guard lock(mutex_);
+        registrations_.insert(registrations_.end(), observed.begin(), observed.end());
+    }
+    auto* connection = videoOutput_->connection(platform::CaptureMediaType::video);
+    if (connection->isVideoStabilizationSupported())
+        connection->setPreferredVideoStabilizationMode(
+            platform::CaptureConnection::StabilizationMode::automatic);
+    updateOrientation();
+    session->startRunning();
+    if (const auto device = getVideoDevice(); device && device->isLowLightBoostSupported())
+        device->setAutomaticallyEnablesLowLightBoostWhenAvailable(true);
+}
+
+void PCaptureSession::initDevices() {
+    {
+        std::lock_guard lock(mutex_);
+        zoomVal_ = 1;
+        tablesFilled_ = true;
+    }
+    platform::CaptureDevicePtr back, front;
+    for (const auto& device : platform::CaptureDevice::devices(platform::CaptureMediaType::video)) {
+        if (device->position() == platform::CaptureDevicePosition::back)
+            back = device;
+        else if (device->position() == platform::CaptureDevicePosition::front)
+            front = device;
+    }
+    configureVideoDevice(back);
+    configureVideoDevice(front);
+    platform::Error error;
+    backCameraInput_ = platform::CaptureDeviceInput::make(back, &error);
+    if (!backCameraInput_)
+        PLOG_INFO(PLog_Capture, "PLog_Capture Failed to create backCameraInput - %s",
+                  error.description().c_str());
+    frontCameraInput_ = platform::CaptureDeviceInput::make(front, &error);
+    if (!frontCameraInput_)
+        PLOG_INFO(PLog_Capture, "PLog_Capture Failed to create frontCameraInput - %s",
+                  error.description().c_str());
+    audioInput_ = platform::CaptureDeviceInput::make(
+        platform::CaptureDevice::defaultDevice(platform::CaptureMediaType::audio), &error);
+    if (!audioInput_)
+        PLOG_INFO(PLog_Capture, "PLog_Capture Failed to initialize audio device - %s",
+                  error.description().c_str());
+}
+
+void PCaptureSession::updateSessionVideoInputWithMode(int mode) {
+    platform::CaptureSessionPtr session;
+    {
+        std::lock_guard lock(mutex_);
+        session = session_;
+    }
+    if (!session)
+        return;
+    for (const auto& input : session->inputs()) {
+        if (input->device()->hasMediaType(platform::CaptureMediaType::video)) {
+            session->removeInput(input);
+            std::lock_guard lock(mutex_);
+            zoomVal_ = 1;
+        }
+    }
+    platform::CaptureDeviceInputPtr input;
+    if ((mode == PCaptureModeBackCamera || mode == PCaptureModeAudioOnly) &&
+        cameraAvailable(platform::CaptureDevicePosition::back))
+        input = backCameraInput_;
+    else if ((mode == PCaptureModeFrontCamera || mode == PCaptureModeAudioOnly) &&
+             cameraAvailable(platform::CaptureDevicePosition::front))
+        input = frontCameraInput_;
+    if (input && !input->device()->supportsPreset(platform::CaptureHardware::presetIFrame960x540))
+        session->setSessionPreset(platform::CaptureHardware::presetMedium);
+    else
+        session->setSessionPreset(platform::CaptureHardware::presetIFrame960x540);
+    if (input && session->canAddInput(input))
+        session->addInput(input);
+    hasVideoOutput_ = mode != PCaptureModeAudioOnly;
+    if (startedWithAudioOnlyAndStillAudioOnly_ && hasVideoOutput_)
+        startedWithAudioOnlyAndStillAudioOnly_ = false;
+}
+
+void PCaptureSession::setCaptureMode(int mode, std::function<void(bool)> block) {
+    const auto answer = [&](bool ok) {
+        if (block)
+            block(ok);
+    };
+    if (!canCaptureWithSessionMode(mode))
+        return answer(false);
+    if (mode == captureMode())
+        return answer(true);
+    if (state_ <= PCaptureSessionStateIdle)
+        return answer(false);
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), mode, block] {
+        auto me = weak.lock();
+        if (!me)
+            return;
+        platform::CaptureSessionPtr session;
+        {
+            std::lock_guard lock(me->mutex_);
+            session = me->session_;
+        }
+        if (session)
+            session->beginConfiguration();
+        me->updateSessionVideoInputWithMode(mode);
+        me->updateOrientation();
+        if (session)
+            session->commitConfiguration();
+        me->willChangeValueForKey(captureModeKey);
+        {
+            std::lock_guard lock(me->mutex_);
+            me->captureMode_ = mode;
+        }
+        me->didChangeValueForKey(captureModeKey);
+        if (block)
+            block(true);
+        if (mode != PCaptureModeAudioOnly)
+            me->setTorch(me->torch());
+        if (auto delegate = me->delegate())
+            delegate->captureSessionTorchEnabled(*me, me->torchEnabled());
+    });
+}
+
+int PCaptureSession::figure() const {
+    std::lock_guard lock(mutex_);
+    return figure_;
+}
+
+void PCaptureSession::setFigure(int figure) {
+    {
+        std::lock_guard lock(mutex_);
+        figure_ = figure;
+    }
+    updateRect();
+    if (state_ == PCaptureSessionStateCapturing)
+        updateSessionVideoInputWithMode(captureMode());
+}
+
+platform::ui::Rect PCaptureSession::rectToRecord() const {
+    std::lock_guard lock(mutex_);
+    return rectToRecord_;
+}
+
+void PCaptureSession::updateRect() {
+    int orientation = 1;
+    {
+        std::lock_guard lock(mutex_);
+        orientation = currentOrientation_;
+    }
+    const auto rect = getRecorderRectForOrientation(orientation, "720p");
+    std::lock_guard lock(mutex_);
+    rectToRecord_ = rect;
+}
+
+platform::ui::Rect PCaptureSession::getRecorderRectForOrientation(
+    int orientation, const std::string& resolution) const {
+    float w = 0, h = 0, s = 0;
+    int figure = 1;
+    {
+        std::lock_guard lock(mutex_);
+        figure = figure_;
+        // The tables are filled when the devices are first made.
+        if (const auto* row = tablesFilled_ ? tableOf(resolution) : nullptr) {
+            w = static_cast<float>(row->width);
+            h = static_cast<float>(row->height);
+            s = static_cast<float>(row->square);
+        }
+    }
+    constexpr float kFrameHeight = 540;
+    if (orientation == 3 || orientation == 4)
+        return figure == 1 ? platform::ui::Rect::make(0, 0, h, w)
+                           : platform::ui::Rect::make(0, 0, s, s);
+    if (figure == 1)
+        return platform::ui::Rect::make(0, (kFrameHeight - w) * 0.5f, w, h);
+    return platform::ui::Rect::make(0, (kFrameHeight - s) * 0.5f, s, s);
+}
+
+int PCaptureSession::getCurrentVideoOrientation() const {
+    std::lock_guard lock(mutex_);
+    return currentOrientation_ >= 2 && currentOrientation_ <= 4 ? currentOrientation_ : 1;
+}
+
+void PCaptureSession::updateOrientation() {
+    if (videoOutput_)
+        videoOutput_->connection(platform::CaptureMediaType::video)
+            ->setVideoOrientation(static_cast<platform::CaptureConnection::VideoOrientation>(
+                getCurrentVideoOrientation()));
+    updateRect();
+}
+
+platform::CaptureDevicePtr PCaptureSession::getVideoDevice() const {
+    platform::CaptureSessionPtr session;
+    {
+        std::lock_guard lock(mutex_);
+        session = session_;
+    }
+    if (!session)
+        return nullptr;
+    for (const auto& input : session->inputs())
+        if (input->device()->hasMediaType(platform::CaptureMediaType::video))
+            return input->device();
+    return nullptr;
+}
+
+float PCaptureSession::zoomFactor() const {
+    std::lock_guard lock(mutex_);
+    return zoomVal_;
+}
+
+void PCaptureSession::setZoomFactor(float factor) {
+    const auto device = getVideoDevice();
+    if (!device || !device->lockForConfiguration())
+        return;
+    const auto clamped = static_cast<float>(std::max(
+        std::min(static_cast<double>(factor), device->activeFormat().videoMaxZoomFactor), 1.0));
+    constexpr double kZoomRate = 10.0;
+    device->rampToVideoZoomFactor(clamped, kZoomRate);
+    {
+        std::lock_guard lock(mutex_);
+        zoomVal_ = clamped;
+    }
+    device->unlockForConfiguration();
+}
+
+bool PCaptureSession::torch() const {
+    std::lock_guard lock(mutex_);
+    return torchVal_;
+}
+
+void PCaptureSession::setTorch(bool on) {
+    using Mode = platform::CaptureDevice::TorchMode;
+    const auto device = getVideoDevice();
+    if (!device || !device->lockForConfiguration())
+        return;
+    const Mode mode = on ? Mode::on : Mode::off;
+    if (device->hasTorch() && device->isTorchModeSupported(mode)) {
+        device->setTorchMode(mode);
+        std::lock_guard lock(mutex_);
+        torchVal_ = on;
+    }
+    device->unlockForConfiguration();
+}
+
+bool PCaptureSession::torchEnabled() const {
+    if (captureMode() == PCaptureModeAudioOnly)
+        return false;
+    const auto device = getVideoDevice();
+    return device && device->hasTorch() &&
+           device->isTorchModeSupported(platform::CaptureDevice::TorchMode::on);
+}
+
+platform::CapturePoint PCaptureSession::focusPoint() const {
+    std::lock_guard lock(mutex_);
+    return focusPoint_;
+}
+
+void PCaptureSession::setFocusPoint(platform::CapturePoint point) {
+    using D = platform::CaptureDevice;
+    const auto device = getVideoDevice();
+    if (!device || !device->lockForConfiguration())
+        return;
+    if (device->isExposureModeSupported(D::ExposureMode::continuousAutoExposure) &&
+        device->isExposurePointOfInterestSupported()) {
+        device->setExposurePointOfInterest(point);
+        device->setExposureMode(D::ExposureMode::continuousAutoExposure);
+    }
+    if (device->isFocusModeSupported(D::FocusMode::autoFocus) &&
+        device->isFocusPointOfInterestSupported()) {
+        device->setFocusPointOfInterest(point);
+        device->setFocusMode(D::FocusMode::autoFocus);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        focusPoint_ = point;
+    }
+    device->unlockForConfiguration();
+}
+
+void PCaptureSession::stopCapture() {
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+        if (auto me = weak.lock())
+            me->stopCaptureDef();
+    });
+}
+
+void PCaptureSession::stopCaptureDef() {
+    if (state_ <= PCaptureSessionStateIdle)
+        return;
+    PLOG_INFO(PLog_Capture, "PLog_Capture Stop capture");
+    if (state_ > PCaptureSessionStateStartingRecording) {
+        state_ = queuedState_ = PCaptureSessionStateStopping;
+        for (const auto& [name, entry] : writers_) entry.writer->finishWriting({});
+        state_ = queuedState_ = PCaptureSessionStateCapturing;
+    }
+    platform::CaptureSessionPtr session;
+    {
+        std::lock_guard lock(mutex_);
+        session = session_;
+    }
+    if (session)
+        session->stopRunning();
+    for (const std::shared_ptr<platform::CaptureDataOutput>& output :
+         {std::static_pointer_cast<platform::CaptureDataOutput>(videoOutput_),
+          std::static_pointer_cast<platform::CaptureDataOutput>(audioOutput_)})
+        if (output)
+            output->setSampleBufferDelegate({}, nullptr);
+    if (metadataOutput_)
+        metadataOutput_->setMetadataObjectsDelegate({}, nullptr);
+    videoOutput_.reset();
+    audioOutput_.reset();
+    metadataOutput_.reset();
+}
+
+void PCaptureSession::sessionStarted() {
+    PLOG_INFO(PLog_Capture, "PLog_Capture Started capturing");
+    state_ = queuedState_ = PCaptureSessionStateCapturing;
+}
+
+void PCaptureSession::sessionStopped() {
+    PLOG_INFO(PLog_Capture, "PLog_Capture Stoped capturing");
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+        auto me = weak.lock();
+        if (!me)
+            return;
+        if (me->isInterrupted_) {
+            me->isInterrupted_ = false;
+            return;
+        }
+        me->cleanSession();
+        me->state_ = me->queuedState_ = PCaptureSessionStateIdle;
+    });
+}
+
+void PCaptureSession::cleanSession() {
+    for (auto& [name, entry] : writers_)
+        if (entry.statusObservation)
+            entry.statusObservation->invalidate();
+    writers_.clear();
+    std::vector<platform::NotificationCenter::RegistrationPtr> registrations;
+    platform::CaptureSessionPtr session;
+    {
+        std::lock_guard lock(mutex_);
+        // The first registration is the orientation observer, which stays.
+        if (registrations_.size() > 1)
+            registrations.assign(registrations_.begin() + 1, registrations_.end());
+        registrations_.resize(std::min<std::size_t>(registrations_.size(), 1));
+        session = std::move(session_);
+    }
+    for (const auto& registration : registrations) registration->remove();
+    if (session)
+        for (const auto& input : session->inputs()) session->removeInput(input);
+}
+
+// ---- recording
+
+void PCaptureSession::startRecordingWithFileNamePattern(
+    const std::string& pattern, const std::vector<std::string>& resolutions) {
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), pattern, resolutions] {
+        auto me = weak.lock();
+        if (!me || me->queuedState_ != PCaptureSessionStateCapturing)
+            return;
+        me->startedWithAudioOnlyAndStillAudioOnly_ = me->captureMode() == PCaptureModeAudioOnly;
+        me->lastFrameTimeForCapture_ = me->lastSoundFrameTime_ = me->lastFrameTimeForWriter_ =
+            me->lastSoundFrameTimeCapture_ = MediaTime::zero();
+        PLOG_INFO(PLog_Capture, "PLog_Capture Starting recording");
+        me->fileNames_.clear();
+        for (auto& [name, entry] : me->writers_)
+            if (entry.statusObservation)
+                entry.statusObservation->invalidate();
+        me->writers_.clear();
+        me->activeResolutions_ = resolutions;
+        for (const auto& resolution : resolutions)
+            me->fileNames_[resolution] = fileNameFor(pattern, resolution);
+        if (resolutions.empty() || me->fileNames_[resolutions.front()].empty())
+            return;
+        const platform::Date started = platform::Date::now();
+        me->state_ = me->queuedState_ = PCaptureSessionStateStartingRecording;
+        for (const auto& resolution : resolutions) me->setWriterForResolution(resolution);
+        for (const auto& [name, entry] : me->writers_) {
+            if (!entry.writer->startWriting()) {
+                const auto error = entry.writer->error();
+                PLOG_INFO(PLog_Capture, "PLog_Capture Writer could not be started - %s",
+                          error ? error->description().c_str() : "");
+                return;
+            }
+        }
+        PLOG_INFO(PLog_Capture, "PLog_Capture Recording started in %f",
+                  platform::Date::now().timeIntervalSince(started));
+        me->state_ = me->queuedState_ = PCaptureSessionStateRecording;
+    });
+}
+
+void PCaptureSession::setWriterForResolution(const std::string& resolution) {
+    platform::Error error;
+    auto writer =
+        platform::AssetWriter::make(platform::URL::fileURLWithPath(fileNames_[resolution]),
+                                    platform::AssetWriter::fileTypeMPEG4, &error);
+    if (!writer) {
+        PLOG_INFO(PLog_Capture, "PLog_Capture Failed to initialize writer - %s",
+                  error.description().c_str());
+        return;
+    }
+    const auto rect = rectToRecord();
+    const auto* row = tableOf(resolution);
+    platform::AssetWriterInput::VideoSettings video;
+    video.width = static_cast<int>(static_cast<float>(rect.size.width));
+    video.height = static_cast<int>(static_cast<float>(rect.size.height));
+    video.averageBitRate = row ? row->bitRate : 0;
+    video.profileLevel = platform::AssetWriterInput::profileH264HighAutoLevel;
+    video.maxKeyFrameInterval = 30;
+    video.cleanAperture = platform::AssetWriterInput::CleanAperture{
+        rect.origin.x, rect.origin.y, rect.size.width, rect.size.height};
+    Writer entry;
+    entry.writer = writer;
+    entry.video = platform::AssetWriterInput::make(video);
+    entry.video->setExpectsMediaDataInRealTime(true);
+    entry.video->setPerformsMultiPassEncodingIfSupported(true);
+    writer->add(entry.video);
+    entry.adaptor = platform::AssetWriterInputPixelBufferAdaptor::make(
+        entry.video,
+        platform::Dictionary{
+            {platform::AssetWriterInputPixelBufferAdaptor::pixelFormatTypeKey, platform::Value(32)},
+            {platform::AssetWriterInputPixelBufferAdaptor::cgImageCompatibilityKey,
+             platform::Value(true)},
+            {platform::AssetWriterInputPixelBufferAdaptor::bitmapContextCompatibilityKey,
+             platform::Value(true)}});
+    micPixelBuffer_.reset();
+    platform::AssetWriterInput::AudioSettings audio;
+    audio.sampleRate = 44100;
+    audio.channels = 2;
+    audio.channelLayout.assign(32, 0);
+    audio.channelLayout[0] = 0x02;  // the stereo tag, (101 << 16) | 2, little-endian
+    audio.channelLayout[2] = 0x65;
+    entry.audio = platform::AssetWriterInput::make(audio);
+    entry.audio->setExpectsMediaDataInRealTime(true);
+    writer->add(entry.audio);
+    std::weak_ptr<PCaptureSession> weak = self();
+    std::weak_ptr<platform::AssetWriter> weakWriter = writer;
+    entry.statusObservation = writer->observe(platform::AssetWriter::statusKey, 0,
+                                              [weak, weakWriter](const platform::KVOChange&) {
+                                                  auto me = weak.lock();
+                                                  auto changed = weakWriter.lock();
+                                                  if (me && changed)
+                                                      me->writerStatusChanged(changed);
+                                              });
+    writers_[resolution] = std::move(entry);
+}
+
+void PCaptureSession::writerStatusChanged(const platform::AssetWriterPtr& writer) {
+    if (writer->status() != platform::AssetWriter::Status::failed)
+        return;
+    const auto error = writer->error().value_or(platform::Error());
+    platform::DispatchQueue::main()->async([weak = std::weak_ptr<PCaptureSession>(self()), error] {
+        auto me = weak.lock();
+        if (!me)
+            return;
+        if (auto delegate = me->delegate())
+            delegate->captureSessionFailedWithError(*me, error);
+    });
+}
+
+void PCaptureSession::pauseRecording() {
+    int recording = PCaptureSessionStateRecording;
+    if (!state_.compare_exchange_strong(recording, PCaptureSessionStatePaused))
+        return;
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+        if (auto me = weak.lock()) {
+            PLOG_INFO(PLog_Capture, "PLog_Capture Pause recording");
+            me->queuedState_ = PCaptureSessionStatePaused;
+        }
+    });
+}
+
+void PCaptureSession::continueRecording() {
+    int paused = PCaptureSessionStatePaused;
+    if (!state_.compare_exchange_strong(paused, PCaptureSessionStateRecording))
+        return;
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+        if (auto me = weak.lock()) {
+            PLOG_INFO(PLog_Capture, "PLog_Capture Continue recording");
+            me->queuedState_ = PCaptureSessionStateRecording;
+        }
+    });
+}
+
+void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> completion) {
+    if (state_ < PCaptureSessionStatePaused) {
+        if (completion)
+            completion();
+        return;
+    }
+    state_ = PCaptureSessionStateStopping;
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), completion] {
+        auto me = weak.lock();
+        if (!me)
+            return;
+        PLOG_INFO(PLog_Capture, "PLog_Capture Stopping recording");
+        me->queuedState_ = PCaptureSessionStateStopping;
+        for (const auto& [name, entry] : me->writers_) entry.audio->markAsFinished();
+        for (const auto& [name, entry] : me->writers_) entry.video->markAsFinished();
+        const auto finished = [weak, completion] {
+            auto session = weak.lock();
+            if (!session)
+                return;
+            session->state_ = session->queuedState_ = PCaptureSessionStateCapturing;
+            if (completion)
+                completion();
+        };
+        if (me->writers_.empty())
+            return finished();
+        auto remaining = std::make_shared<std::atomic<std::size_t>>(me->writers_.size());
+        const auto queue = me->queue_;
+        for (const auto& [name, entry] : me->writers_) {
+            entry.writer->finishWriting([remaining, queue, finished] {
+                if (remaining->fetch_sub(1) == 1)
+                    queue->async(finished);
+            });
+        }
+    });
+}
+
+void PCaptureSession::muteAudioInBuffer(platform::SampleBuffer& buffer) {
+    if (auto* data = buffer.audioData())
+        std::memset(data, 0, buffer.audioDataByteSize());
+}
+
+platform::PixelBufferPtr PCaptureSession::micPixelBuffer() {
+    if (micPixelBuffer_)
+        return micPixelBuffer_;
+    auto picture = platform::PixelBuffer::make(platform::PixelBuffer::Format::argb,
+                                               kPlaceholderSide, kPlaceholderSide);
+    // The lilac field with the microphone's place marked in white (x 208.25, y 181, 63.5 by
+    // 118.5).
+    for (int y = 0; y < kPlaceholderSide; ++y) {
+        std::uint8_t* row = picture->baseAddress() + y * picture->bytesPerRow();
+        for (int x = 0; x < kPlaceholderSide; ++x) {
+            const bool microphone = x >= 208 && x < 272 && y >= 181 && y < 300;
+            std::uint8_t* pixel = row + static_cast<std::ptrdiff_t>(x) * 4;
+            pixel[0] = 255;
+            pixel[1] = microphone ? 255 : 156;
+            pixel[2] = microphone ? 255 : 141;
+            pixel[3] = 255;
+        }
+    }
+    micPixelBuffer_ = picture;
+    return picture;
+}
+
+void PCaptureSession::appendPicture(const platform::PixelBufferPtr& picture, MediaTime time) {
+    for (const auto& resolution : activeResolutions_) {
+        const auto found = writers_.find(resolution);
+        if (found == writers_.end())
+            continue;
+        // A writer that failed never becomes ready again: skip it rather than wait.
+        if (found->second.video->isReadyForMoreMediaData())
+            found->second.adaptor->append(picture, time);
+    }
+}
+
+void PCaptureSession::appendSound(const platform::SampleBufferPtr& sound) {
+    for (const auto& [name, entry] : writers_)
+        if (entry.audio->isReadyForMoreMediaData())
+            entry.audio->append(sound);
+}
+
+void PCaptureSession::captureOutput(platform::CaptureOutput& output,
+                                    const platform::SampleBufferPtr& sample,
+                                    platform::CaptureConnection&) {
+    if (queuedState_ < PCaptureSessionStateCapturing || !sample || !sample->isDataReady())
+        return;
+    if (videoOutput_ && &output == videoOutput_.get())
+        handleVideo(sample);
+    else if (audioOutput_ && &output == audioOutput_.get())
+        handleAudio(sample);
+}
+
+void PCaptureSession::handleVideo(const platform::SampleBufferPtr& sample) {
+    const MediaTime pts = sample->presentationTimeStamp();
+    if (queuedState_ == PCaptureSessionStateRecording) {
+        if (isZero(lastFrameTimeForWriter_)) {
+            lastFrameTimeForWriter_ = pts;
+            for (const auto& [name, entry] : writers_) entry.writer->startSession(pts);
+        } else {
+            const MediaTime gap = pts - lastFrameTimeForCapture_;
+            const auto n = static_cast<long>(
+                (static_cast<float>(gap.seconds()) + kHalfFramePeriod) / kFramePeriod);
+            if (n > 1) {
+                const auto filler = lastFrame_ && lastFrame_->imageBuffer()
+                                        ? lastFrame_->imageBuffer()
+                                        : micPixelBuffer();
+                MediaTime t = lastFrameTimeForWriter_;
+                for (long i = 1; i < n; ++i) {
+                    t += MediaTime(kFrameStep, kMicroseconds);
+                    appendPicture(filler, t);
+                }
+            }
+            lastFrameTimeForWriter_ += gap;
+        }
+        platform::PixelBufferPtr picture;
+        if (hasVideoOutput_) {
+            lastFrame_ = sample->copy();
+            picture = lastFrame_->imageBuffer();
+        } else if (!startedWithAudioOnlyAndStillAudioOnly_ && lastFrame_ &&
+                   lastFrame_->imageBuffer()) {
+            picture = lastFrame_->imageBuffer();
+        } else {
+            picture = micPixelBuffer();
+        }
+        appendPicture(picture, lastFrameTimeForWriter_);
+    }
+    lastFrameTimeForCapture_ = pts;
+}
+
+void PCaptureSession::handleAudio(const platform::SampleBufferPtr& sample) {
+    const MediaTime pts = sample->presentationTimeStamp();
+    if (queuedState_ == PCaptureSessionStateRecording) {
+        if (isZero(lastFrameTimeForWriter_))
+            return;  // no picture yet: the sound has no place on the timeline
+        if (isZero(lastSoundFrameTimeCapture_)) {
+            lastSoundFrameTimeCapture_ = pts;
+            lastSoundFrameTime_ = pts;
+        } else {
+            const MediaTime gap = pts - lastSoundFrameTimeCapture_;
+            auto n = static_cast<long>((static_cast<float>(gap.seconds()) + kHalfSoundPeriod) /
+                                       kSoundPeriod);
+            std::int64_t step = n * kSoundStep;
+            if (n >= 3) {
+                const MediaTime compensated = gap + compensateTime_;
+                n = static_cast<long>(
+                    (static_cast<float>(compensated.seconds()) + kHalfSoundPeriod) / kSoundPeriod);
+                step = n * kSoundStep;
+                compensateTime_ = MediaTime(step, kSoundTimescale) - compensated;
+                MediaTime t = lastSoundFrameTime_;
+                for (long i = 1; i < n; ++i) {
+                    t += MediaTime(kSoundStep, kSoundTimescale);
+                    auto filler = sample->copyWithPresentationTime(t);
+                    muteAudioInBuffer(*filler);
+                    appendSound(filler);
+                }
+            }
+            lastSoundFrameTime_ += MediaTime(step, kSoundTimescale);
+        }
+        appendSound(sample->copyWithPresentationTime(lastSoundFrameTime_));
+    }
+    lastSoundFrameTimeCapture_ = pts;
+}
+
+void PCaptureSession::captureOutput(platform::CaptureMetadataOutput&,
+                                    const std::vector<platform::MetadataObject>& objects,
+                                    platform::CaptureConnection&) {
+    if (objects.empty() || objects.front().type != platform::MetadataObject::typeQRCode)
+        return;
+    const std::string& text = objects.front().stringValue;
+    constexpr double kRepeatAfter = 4.0;
+    const platform::Date now = platform::Date::now();
+    if (lastQR_ == text && lastQRScanningDate_ &&
+        now.timeIntervalSince(*lastQRScanningDate_) <= kRepeatAfter)
+        return;
+    if (auto delegate = this->delegate(); delegate && delegate->respondsToQROutput())
+        delegate->captureSessionQROutput(*this, text);
+    lastQR_ = text;
+    lastQRScanningDate_ = now;
+}
+
+}  // namespace pindle::legacy

@@ -1,0 +1,201 @@
+// PCaptureSession: the legacy camera and recording object: it shows the camera, records
+// video and sound into one MPEG-4 file per requested resolution at once ("720p", "540p",
+// "360p", each with its own bit rate), reads QR codes and drives torch, zoom and focus.
+//
+// It wraps one platform CaptureSession with a camera input, the microphone input and video,
+// audio and metadata outputs, all delivering to one serial capture queue the object owns.
+// `state` follows the public calls on the caller's thread; the queued work and the sample
+// callbacks follow `queuedState` on the capture queue. States: 0 idle, 1 starting, 2
+// capturing, 3 stopping a recording, 4 starting a recording, 5 paused, 6 recording.
+//
+// Recording rebuilds the timeline on the capture queue: the first picture fixes every file's
+// start; a video gap of n frame periods is filled with n - 1 repeated pictures 33,363 µs
+// apart; sound is re-timed in steps of 2,322/100,000 s, and a gap of three or more steps is
+// filled with muted copies (the rounding carried in a compensation time); sound before the
+// first picture is dropped; a pause leaves no hole. Without camera frames (audio only) the
+// placeholder picture is written.
+//
+// Where it differs from a plain reading of its contract, it does the sound thing: a file-name
+// pattern is never used as a format string (its first "%@" is replaced, nothing else); appends
+// skip writers that failed or are not writing, so nothing waits for ever on a writer; stopping
+// a recording with no writer returns to capturing and calls the completion; muting zeroes
+// every byte of a buffer; a muted filler is a copy that leaves its original intact; and
+// destroying the object stops the camera, detaches the delegates on the capture queue and
+// cancels open writers.
+//
+// Delegate calls: torch-enabled and QR output on the capture queue, failed-with-error on the
+// main queue. The delegate is held weakly. Thread-safety: all public operations are safe
+// from any thread.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "PindleCore/capture/PCaptureSessionDelegate.hpp"
+#include "platform/capture/CaptureSession.hpp"
+#include "platform/foundation/Date.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/media/AssetWriter.hpp"
+#include "platform/media/AssetWriterInputPixelBufferAdaptor.hpp"
+#include "platform/ui/Rect.hpp"
+
+namespace pindle::legacy {
+
+enum PCaptureSessionState : int {
+    PCaptureSessionStateIdle = 0,
+    PCaptureSessionStateStarting = 1,
+    PCaptureSessionStateCapturing = 2,
+    PCaptureSessionStateStopping = 3,
+    PCaptureSessionStateStartingRecording = 4,
+    PCaptureSessionStatePaused = 5,
+    PCaptureSessionStateRecording = 6,
+};
+
+enum PCaptureMode : int {
+    PCaptureModeBackCamera = 0,
+    PCaptureModeFrontCamera = 1,
+    PCaptureModeAudioOnly = 2
+};
+
+class PCaptureSession : public platform::KeyValueObservable,
+                        public platform::CaptureOutputSampleBufferDelegate,
+                        public platform::CaptureMetadataOutputObjectsDelegate {
+  public:
+    static constexpr const char* captureModeKey = "captureMode";
+
+    // Made first and set up after, so that the object can hand out weak references to itself.
+    static std::shared_ptr<PCaptureSession> make();
+    struct Private {
+        explicit Private() = default;
+    };
+    explicit PCaptureSession(Private);
+    ~PCaptureSession() override;
+
+    void setDelegate(const std::shared_ptr<PCaptureSessionDelegate>& delegate);
+
+    static bool canCaptureWithSessionMode(int mode);
+    void startCaptureWithCaptureSessionMode(int mode);
+    void stopCapture();
+    void setCaptureMode(int mode, std::function<void(bool)> block);
+
+    int state() const { return state_.load(); }
+    int queuedState() const { return queuedState_.load(); }
+    int captureMode() const;
+    platform::Value valueForKey(std::string_view key) const override;
+
+    int figure() const;
+    void setFigure(int figure);
+    platform::ui::Rect rectToRecord() const;
+    platform::ui::Rect getRecorderRectForOrientation(int orientation,
+                                                     const std::string& resolution) const;
+    int getCurrentVideoOrientation() const;
+    platform::CaptureDevicePtr getVideoDevice() const;
+
+    float zoomFactor() const;
+    void setZoomFactor(float factor);
+    bool torch() const;
+    void setTorch(bool on);
+    bool torchEnabled() const;
+    platform::CapturePoint focusPoint() const;
+    void setFocusPoint(platform::CapturePoint point);
+
+    // The pattern's first "%@" receives the resolution name; the result is the file's path.
+    void startRecordingWithFileNamePattern(const std::string& pattern,
+                                           const std::vector<std::string>& resolutions);
+    void pauseRecording();
+    void continueRecording();
+    void stopRecordingWithCompletionBlock(std::function<void()> completion);
+
+    // Zeroes all the buffer's samples.
+    static void muteAudioInBuffer(platform::SampleBuffer& buffer);
+    // The picture written while there are no camera frames: 480x480 ARGB.
+    platform::PixelBufferPtr micPixelBuffer();
+
+    // The serial queue everything runs on (for hosts and tests that need to wait for it).
+    const std::shared_ptr<platform::DispatchQueue>& captureQueue() const { return queue_; }
+
+    void captureOutput(platform::CaptureOutput& output,
+                       const platform::SampleBufferPtr& sampleBuffer,
+                       platform::CaptureConnection& connection) override;
+    void captureOutput(platform::CaptureMetadataOutput& output,
+                       const std::vector<platform::MetadataObject>& objects,
+                       platform::CaptureConnection& connection) override;
+
+  private:
+    struct Writer {
+        platform::AssetWriterPtr writer;
+        platform::AssetWriterInputPtr video;
+        platform::AssetWriterInputPtr audio;
+        std::shared_ptr<platform::AssetWriterInputPixelBufferAdaptor> adaptor;
+        platform::KeyValueObservationPtr statusObservation;
+    };
+
+    std::shared_ptr<PCaptureSession> self();
+    void setUp();
+    // Capture-queue steps.
+    void startCaptureOnQueue();
+    void initDevices();
+    void updateSessionVideoInputWithMode(int mode);
+    void updateOrientation();
+    void stopCaptureDef();
+    void cleanSession();
+    void setWriterForResolution(const std::string& resolution);
+    void handleVideo(const platform::SampleBufferPtr& sample);
+    void handleAudio(const platform::SampleBufferPtr& sample);
+    void appendPicture(const platform::PixelBufferPtr& picture, platform::MediaTime time);
+    void appendSound(const platform::SampleBufferPtr& sound);
+    void sessionStarted();
+    void sessionStopped();
+    void writerStatusChanged(const platform::AssetWriterPtr& writer);
+    std::shared_ptr<PCaptureSessionDelegate> delegate() const;
+    void updateRect();
+
+    const std::shared_ptr<platform::DispatchQueue> queue_;
+    std::atomic<int> state_{PCaptureSessionStateIdle};
+    std::atomic<int> queuedState_{PCaptureSessionStateIdle};
+
+    mutable std::mutex mutex_;
+    std::weak_ptr<PCaptureSessionDelegate> delegate_;                           // guarded by mutex_
+    int captureMode_ = PCaptureModeBackCamera;                                  // guarded by mutex_
+    int figure_ = 1;                                                            // guarded by mutex_
+    int currentOrientation_ = 1;                                                // guarded by mutex_
+    platform::ui::Rect rectToRecord_;                                           // guarded by mutex_
+    bool tablesFilled_ = false;                                                 // guarded by mutex_
+    float zoomVal_ = 1;                                                         // guarded by mutex_
+    bool torchVal_ = false;                                                     // guarded by mutex_
+    platform::CapturePoint focusPoint_;                                         // guarded by mutex_
+    platform::CaptureSessionPtr session_;                                       // guarded by mutex_
+    std::vector<platform::NotificationCenter::RegistrationPtr> registrations_;  // guarded
+
+    // Capture-queue state: touched only on queue_.
+    std::shared_ptr<platform::CaptureVideoDataOutput> videoOutput_;
+    std::shared_ptr<platform::CaptureAudioDataOutput> audioOutput_;
+    std::shared_ptr<platform::CaptureMetadataOutput> metadataOutput_;
+    platform::CaptureDeviceInputPtr backCameraInput_;
+    platform::CaptureDeviceInputPtr frontCameraInput_;
+    platform::CaptureDeviceInputPtr audioInput_;
+    bool hasVideoOutput_ = true;
+    bool startedWithAudioOnlyAndStillAudioOnly_ = false;
+    bool isInterrupted_ = false;
+    std::vector<std::string> activeResolutions_;
+    std::map<std::string, std::string> fileNames_;
+    std::map<std::string, Writer> writers_;
+    platform::SampleBufferPtr lastFrame_;
+    platform::PixelBufferPtr micPixelBuffer_;
+    platform::MediaTime lastFrameTimeForCapture_ = platform::MediaTime::zero();
+    platform::MediaTime lastFrameTimeForWriter_ = platform::MediaTime::zero();
+    platform::MediaTime lastSoundFrameTimeCapture_ = platform::MediaTime::zero();
+    platform::MediaTime lastSoundFrameTime_ = platform::MediaTime::zero();
+    platform::MediaTime compensateTime_ = platform::MediaTime::zero();
+    std::optional<std::string> lastQR_;
+    std::optional<platform::Date> lastQRScanningDate_;
+};
+
+}  // namespace pindle::legacy

@@ -1,0 +1,1284 @@
+#include "PindlePlayer/views/PNPlayerViewController.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <sstream>
+
+#include "PindleCore/caches/PNThroughputManager.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindlePlayer/loading/PNPlayerCache.hpp"
+#include "PindlePlayer/views/PNPlayerStoryboard.hpp"
+#include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/UUID.hpp"
+#include "platform/ui/LayoutConstraint.hpp"
+#include "platform/ui/Storyboard.hpp"
+
+namespace pindle {
+
+namespace ui = platform::ui;
+using platform::DispatchQueue;
+using platform::Value;
+
+namespace {
+
+constexpr double kSpinnerDelay = 1.0;
+constexpr double kSpinnerFade = 0.4;
+constexpr double kSeekQuietTime = 0.3;
+constexpr int kLoaderRequests = 2;
+constexpr int kSharedLoaderRequests = 1;
+
+double secondsSince1970() {
+    return platform::Clock::current()->now().timeIntervalSince1970();
+}
+
+// Seconds of a duration that can be used as one: finite and above 0, else 0.
+double usable(double seconds) {
+    return std::isfinite(seconds) && seconds > 0 ? seconds : 0;
+}
+
+// The duration of the view's current item, 0 when there is none or it is not known yet.
+double itemDuration(const PNPlayerView& view) {
+    auto player = view.player();
+    auto item = player ? player->currentItem() : nullptr;
+    return item ? usable(item->duration().seconds()) : 0;
+}
+
+std::string shortest(double value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+
+}  // namespace
+
+// ---- the lock and deferred calls ----
+
+PNPlayerViewController::Hold::Hold(PNPlayerViewController& controller) : controller_(controller) {
+    controller_.lock_.lock();
+    if (controller_.holdDepth_++ == 0)
+        controller_.holder_ = std::this_thread::get_id();
+}
+
+PNPlayerViewController::Hold::~Hold() {
+    std::vector<std::function<void()>> calls;
+    if (--controller_.holdDepth_ == 0) {
+        controller_.holder_ = std::thread::id{};
+        calls.swap(controller_.deferred_);
+    }
+    controller_.lock_.unlock();
+    for (auto& call : calls) call();
+}
+
+void PNPlayerViewController::callOut(std::function<void()> call) {
+    if (holder_.load() == std::this_thread::get_id()) {
+        std::lock_guard lock(lock_);  // ours already: only orders the access
+        deferred_.push_back(std::move(call));
+        return;
+    }
+    call();
+}
+
+void PNPlayerViewController::announce(const char* key) {
+    auto weak = weakSelf();
+    callOut([weak, key] {
+        if (auto self = weak.lock()) {
+            self->willChangeValueForKey(key);
+            self->didChangeValueForKey(key);
+        }
+    });
+}
+
+void PNPlayerViewController::tellDelegate(
+    std::string_view selector, const std::function<void(PNPlayerViewControllerDelegate&)>& call) {
+    auto weak = weakSelf();
+    callOut([weak, selector, call] {
+        auto self = weak.lock();
+        auto d = self ? self->delegate() : nullptr;
+        if (d && d->respondsTo(selector))
+            call(*d);
+    });
+}
+
+// ---- construction and properties ----
+
+PNPlayerViewController::PNPlayerViewController(std::string nibName,
+                                               platform::ResourceBundlePtr bundle)
+    : ViewController(std::move(nibName), std::move(bundle)),
+      playerView_(ui::View::make()),
+      spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
+      logger_(PNLoggerType::PLR),
+      uid_(platform::UUID::random().uuidString()) {}
+
+PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
+    : ViewController(coder),
+      playerView_(ui::View::make()),
+      spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
+      logger_(PNLoggerType::PLR),
+      uid_(platform::UUID::random().uuidString()) {}
+
+PNPlayerViewController::~PNPlayerViewController() = default;
+
+std::shared_ptr<PNPlayerViewController> PNPlayerViewController::self() {
+    return std::static_pointer_cast<PNPlayerViewController>(shared_from_this());
+}
+
+std::weak_ptr<PNPlayerViewController> PNPlayerViewController::weakSelf() {
+    return self();
+}
+
+Value PNPlayerViewController::valueForKey(std::string_view key) const {
+    std::lock_guard lock(lock_);
+    if (key == "aspectMode")
+        return Value(static_cast<int>(aspectMode_));
+    if (key == "muted")
+        return Value(muted_);
+    if (key == "loop")
+        return Value(loop_);
+    if (key == "playState")
+        return Value(static_cast<int>(playState_));
+    if (key == "currentTime")
+        return Value(currentTime_);
+    if (key == "duration")
+        return Value(duration_);
+    if (key == "video")
+        return video_ ? Value(video_->videoID()) : Value();
+    return ViewController::valueForKey(key);
+}
+
+PNAspectMode PNPlayerViewController::aspectMode() const {
+    std::lock_guard lock(lock_);
+    return aspectMode_;
+}
+
+void PNPlayerViewController::setAspectMode(PNAspectMode mode) {
+    Hold hold(*this);
+    aspectMode_ = mode;
+    for (const auto& view : players_) view->setAspectMode(mode);
+    announce("aspectMode");
+}
+
+bool PNPlayerViewController::muted() const {
+    std::lock_guard lock(lock_);
+    return muted_;
+}
+
+void PNPlayerViewController::setMuted(bool muted) {
+    Hold hold(*this);
+    muted_ = muted;
+    for (const auto& view : players_) view->setMuted(muted);  // the view mutes its player too
+    announce("muted");
+}
+
+bool PNPlayerViewController::loop() const {
+    std::lock_guard lock(lock_);
+    return loop_;
+}
+
+void PNPlayerViewController::setLoop(bool loop) {
+    Hold hold(*this);
+    loop_ = loop;
+    for (const auto& view : players_) view->setLoop(loop);
+    announce("loop");
+}
+
+std::shared_ptr<PNPlayerViewControllerDelegate> PNPlayerViewController::delegate() const {
+    std::lock_guard lock(lock_);
+    return delegate_.lock();
+}
+
+void PNPlayerViewController::setDelegate(std::weak_ptr<PNPlayerViewControllerDelegate> delegate) {
+    std::lock_guard lock(lock_);
+    delegate_ = std::move(delegate);
+}
+
+void PNPlayerViewController::whenContainerReady(
+    std::function<void(PNPlayerViewController&)> action) {
+    {
+        std::lock_guard lock(lock_);
+        if (!playerControlPanelContainer_.lock()) {
+            pendingContainerActions_.push_back(std::move(action));
+            return;
+        }
+    }
+    auto weak = weakSelf();
+    DispatchQueue::main()->async([weak, action = std::move(action)] {
+        if (auto self = weak.lock())
+            action(*self);
+    });
+}
+
+void PNPlayerViewController::setShowControls(bool show) {
+    showControls_ = show;
+    whenContainerReady([show](PNPlayerViewController& self) {
+        if (auto container = self.playerControlPanelContainer())
+            container->setHidden(!show);
+        if (auto indicator = self.volumeIndicator(); indicator && indicator->isViewLoaded())
+            indicator->view()->setHidden(!show);
+    });
+}
+
+void PNPlayerViewController::setShowSpinner(bool show) {
+    showSpinner_ = show;
+    auto weak = weakSelf();
+    DispatchQueue::main()->async([weak, show] {
+        auto self = weak.lock();
+        auto spinnerView = self ? self->spinnerView() : nullptr;
+        if (!spinnerView)
+            return;
+        spinnerView->setHidden(!show);
+        if (!show && self->isSpinnerActive_) {
+            spinnerView->layer()->removeAllAnimations();
+            spinnerView->layer()->setOpacity(0);
+            self->isSpinnerActive_ = false;
+        }
+    });
+}
+
+void PNPlayerViewController::setShowErrorMessages(bool show) {
+    showErrorMessages_ = show;
+    if (!show)
+        toggleErrorMessage(std::nullopt);
+}
+
+void PNPlayerViewController::setShowButtonsControls(bool show) {
+    showButtonsControls_ = show;
+    whenContainerReady([show](PNPlayerViewController& self) {
+        if (auto panel = self.playerControlPanel())
+            panel->setShowButtonsControls(show);
+    });
+}
+
+void PNPlayerViewController::setUid(std::string uid) {
+    std::lock_guard lock(lock_);
+    uid_ = std::move(uid);
+}
+
+void PNPlayerViewController::setPlayersCount(int count) {
+    std::lock_guard lock(lock_);
+    playersCount_ = count;
+}
+
+void PNPlayerViewController::setVideosPreloadCount(int count) {
+    std::lock_guard lock(lock_);
+    videosPreloadCount_ = count;
+}
+
+void PNPlayerViewController::setInternalLoadingControl(bool internal) {
+    internalLoadingControl_ = internal;
+}
+
+void PNPlayerViewController::setHoldLastPic(bool hold) {
+    holdLastPic_ = hold;
+}
+
+void PNPlayerViewController::setItemFactory(PNPlayerView::ItemFactory factory) {
+    std::lock_guard lock(lock_);
+    itemFactory_ = std::move(factory);
+}
+
+PNVideoPtr PNPlayerViewController::video() const {
+    std::lock_guard lock(lock_);
+    return video_;
+}
+
+void PNPlayerViewController::setVideo(PNVideoPtr video) {
+    {
+        Hold hold(*this);
+        video_ = std::move(video);
+        announce("video");
+    }
+    updateButtons();
+}
+
+PNPlaylistPtr PNPlayerViewController::playlist() const {
+    std::lock_guard lock(lock_);
+    return playbackQueue_ ? playbackQueue_->playlist() : nullptr;
+}
+
+std::int64_t PNPlayerViewController::playlistIndex() const {
+    auto queue = playbackQueue();
+    return queue ? queue->videoIndex() : 0;
+}
+
+bool PNPlayerViewController::isReadyToPlay() const {
+    auto current = currentPlayer();
+    return current && current->isReadyToPlay();
+}
+
+PNPlayState PNPlayerViewController::playState() const {
+    std::lock_guard lock(lock_);
+    return playState_;
+}
+
+void PNPlayerViewController::setPlayStateValue(PNPlayState state) {
+    Hold hold(*this);
+    playState_ = state;
+    announce("playState");
+}
+
+double PNPlayerViewController::currentTime() const {
+    std::lock_guard lock(lock_);
+    return currentTime_;
+}
+
+double PNPlayerViewController::duration() const {
+    std::lock_guard lock(lock_);
+    return duration_;
+}
+
+std::shared_ptr<PNVideoLoader> PNPlayerViewController::videoLoader() const {
+    std::lock_guard lock(lock_);
+    return videoLoader_;
+}
+
+std::vector<std::shared_ptr<PNPlayerView>> PNPlayerViewController::players() const {
+    std::lock_guard lock(lock_);
+    return players_;
+}
+
+int PNPlayerViewController::currentPlayerIndex() const {
+    std::lock_guard lock(lock_);
+    return currentPlayerIndex_;
+}
+
+int PNPlayerViewController::visiblePlayerIndex() const {
+    std::lock_guard lock(lock_);
+    return visiblePlayerIndex_;
+}
+
+std::shared_ptr<PNPlayerView> PNPlayerViewController::currentPlayer() const {
+    std::lock_guard lock(lock_);
+    if (currentPlayerIndex_ < 0 || currentPlayerIndex_ >= static_cast<int>(players_.size()))
+        return nullptr;
+    return players_[currentPlayerIndex_];
+}
+
+ui::LabelPtr PNPlayerViewController::errorLabel() const {
+    std::lock_guard lock(lock_);
+    return errorLabel_;
+}
+
+ui::ViewPtr PNPlayerViewController::spinnerView() const {
+    std::lock_guard lock(lock_);
+    return spinnerView_;
+}
+
+std::shared_ptr<PNPlayerControlPanelControlViewController>
+PNPlayerViewController::playerControlPanel() const {
+    std::lock_guard lock(lock_);
+    return playerControlPanel_;
+}
+
+std::shared_ptr<PNPlayerVolumeIndicatorViewController> PNPlayerViewController::volumeIndicator()
+    const {
+    std::lock_guard lock(lock_);
+    return volumeIndicator_;
+}
+
+ui::ViewPtr PNPlayerViewController::playerControlPanelContainer() const {
+    std::lock_guard lock(lock_);
+    return playerControlPanelContainer_.lock();
+}
+
+std::shared_ptr<PNPlaybackQueue> PNPlayerViewController::playbackQueue() const {
+    std::lock_guard lock(lock_);
+    return playbackQueue_;
+}
+
+void PNPlayerViewController::setPlaybackQueue(std::shared_ptr<PNPlaybackQueue> queue) {
+    std::lock_guard lock(lock_);
+    playbackQueue_ = std::move(queue);
+}
+
+std::map<std::string, PNError> PNPlayerViewController::videoErrors() const {
+    std::lock_guard lock(lock_);
+    return videoErrors_;
+}
+
+bool PNPlayerViewController::isCurrent(const PNPlayerView& view) const {
+    auto current = currentPlayer();
+    return current.get() == &view;
+}
+
+PNVideoPtr PNPlayerViewController::shownVideo() const {
+    std::lock_guard lock(lock_);
+    if (video_)
+        return video_;
+    auto current = currentPlayerIndex_ < static_cast<int>(players_.size())
+                       ? players_[currentPlayerIndex_]
+                       : nullptr;
+    return current ? current->video() : nullptr;
+}
+
+// ---- loading the view ----
+
+void PNPlayerViewController::configure(PNPlayerView& view) const {
+    view.setInternalLoadingControl(false);
+    view.setUID(uid_);
+    view.setAspectMode(aspectMode_);
+    view.setMuted(muted_);
+    view.setLoop(loop_);
+    if (itemFactory_)
+        view.setItemFactory(itemFactory_);
+}
+
+void PNPlayerViewController::viewDidLoad() {
+    ViewController::viewDidLoad();
+    auto root = view();
+    Hold hold(*this);
+    if (internalLoadingControl_) {
+        videoLoader_ = PNVideoLoader::make(uid_, kLoaderRequests);
+    } else {
+        videoLoader_ = PNVideoLoader::loader(uid_);
+        if (!videoLoader_)
+            videoLoader_ = PNVideoLoader::make(uid_, kSharedLoaderRequests);
+    }
+    auto storyboard =
+        ui::Storyboard::named(PNPlayerStoryboard::storyboardName, PNPlayerStoryboard::bundle());
+
+    root->setBackgroundColor(ui::Color::clear());
+    const ui::Rect bounds = root->bounds();
+    playerView_->setFrame(bounds);
+    playerView_->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
+    playerView_->setAutoresizesSubviews(true);
+
+    errorLabel_ = ui::Label::make(bounds);
+    errorLabel_->setTextColor(ui::Color::whiteColor());
+    errorLabel_->setTranslatesAutoresizingMaskIntoConstraints(false);
+    errorLabel_->setHidden(true);
+    root->addSubview(errorLabel_);
+    root->addConstraints({errorLabel_->centerXAnchor().constraint(root->centerXAnchor()),
+                          errorLabel_->centerYAnchor().constraint(root->centerYAnchor())});
+
+    spinnerView_ = ui::View::make(bounds);
+    spinnerView_->setTranslatesAutoresizingMaskIntoConstraints(false);
+    spinnerView_->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
+    spinnerView_->setBackgroundColor(ui::Color::white(0, 0.5));
+    spinnerView_->layer()->setOpacity(0);
+    spinner_->setTranslatesAutoresizingMaskIntoConstraints(false);
+    spinner_->startAnimating();
+    spinnerView_->addSubview(spinner_);
+    spinnerView_->addConstraints(
+        {spinner_->centerXAnchor().constraint(spinnerView_->centerXAnchor()),
+         spinner_->centerYAnchor().constraint(spinnerView_->centerYAnchor())});
+    root->addSubview(spinnerView_);
+    root->addConstraints({spinnerView_->topAnchor().constraint(root->topAnchor()),
+                          spinnerView_->leadingAnchor().constraint(root->leadingAnchor()),
+                          spinnerView_->trailingAnchor().constraint(root->trailingAnchor()),
+                          spinnerView_->bottomAnchor().constraint(root->bottomAnchor())});
+
+    if (storyboard) {
+        playerControlPanel_ = std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(
+            storyboard->instantiateViewController(PNPlayerStoryboard::controlViewScene));
+        volumeIndicator_ = std::dynamic_pointer_cast<PNPlayerVolumeIndicatorViewController>(
+            storyboard->instantiateViewController(PNPlayerStoryboard::volumeIndicatorScene));
+    }
+    std::vector<std::function<void(PNPlayerViewController&)>> pending;
+    if (playerControlPanel_) {
+        playerControlPanel_->setDelegate(self());
+        playerControlPanel_->setShowButtonsControls(showButtonsControls_);
+        playerControlPanelContainer_ = playerControlPanel_->view();
+        pending.swap(pendingContainerActions_);
+    }
+
+    for (int i = 0; i < playersCount_; ++i) {
+        auto player = PNPlayerView::make(ui::Rect::zero());
+        configure(*player);
+        player->setDelegate(self());
+        player->setHidden(true);
+        player->setFrame(playerView_->bounds());
+        player->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
+        player->setAutoresizesSubviews(true);
+        player->setClipsToBounds(true);
+        playerView_->addSubview(player);
+        players_.push_back(player);
+    }
+
+    ui::ViewPtr volumeView = volumeIndicator_ ? volumeIndicator_->view() : nullptr;
+    ui::ViewPtr controlView = playerControlPanel_ ? playerControlPanel_->view() : nullptr;
+    root->addSubview(playerView_);
+    if (volumeView)
+        root->addSubview(volumeView);
+    if (controlView)
+        root->addSubview(controlView);
+    if (controlView)
+        root->sendSubviewToBack(controlView);
+    if (volumeView)
+        root->sendSubviewToBack(volumeView);
+    root->sendSubviewToBack(spinnerView_);
+    root->sendSubviewToBack(playerView_);
+    if (playerControlPanel_)
+        addChild(playerControlPanel_);
+    if (volumeIndicator_)
+        addChild(volumeIndicator_);
+
+    playerView_->setTranslatesAutoresizingMaskIntoConstraints(false);
+    std::map<std::string, ui::ViewPtr> views{{"player", playerView_}};
+    if (volumeView)
+        views["volume"] = volumeView;
+    if (controlView)
+        views["control"] = controlView;
+    std::vector<ui::LayoutConstraintPtr> constraints;
+    for (const char* format : {"V:|[volume(==50)]", "H:|[volume]|", "H:|[player]|", "V:|[player]|",
+                               "V:[control(80)]-30-|", "H:|-20-[control]-20-|"}) {
+        auto made = ui::LayoutConstraint::constraintsWithVisualFormat(format, 0, {}, views);
+        constraints.insert(constraints.end(), made.begin(), made.end());
+    }
+    ui::LayoutConstraint::activate(constraints);
+
+    if (controlView)
+        controlView->setHidden(!showControls_);
+    if (volumeView)
+        volumeView->setHidden(!showControls_);
+    updateButtons();
+    for (auto& action : pending) {
+        auto weak = weakSelf();
+        DispatchQueue::main()->async([weak, action = std::move(action)] {
+            if (auto s = weak.lock())
+                action(*s);
+        });
+    }
+}
+
+void PNPlayerViewController::prepare(const ui::StoryboardSegue& segue, const platform::ObjectPtr&) {
+    if (segue.identifier != embedControlPanelSegue)
+        return;
+    auto panel =
+        std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(segue.destination);
+    std::vector<std::function<void(PNPlayerViewController&)>> pending;
+    {
+        std::lock_guard lock(lock_);
+        playerControlPanel_ = panel;
+        if (panel) {
+            playerControlPanelContainer_ = panel->view();
+            pending.swap(pendingContainerActions_);
+        }
+    }
+    if (!panel)
+        return;
+    panel->setDelegate(self());
+    panel->setShowButtonsControls(showButtonsControls_);
+    for (auto& action : pending) whenContainerReady(std::move(action));
+}
+
+// ---- switching videos ----
+
+void PNPlayerViewController::set(PNVideoPtr video, Transition transition) {
+    setToPrivate(std::move(video), PNPlayState::paused, transition);
+}
+
+void PNPlayerViewController::play(PNVideoPtr video, Transition transition) {
+    setToPrivate(std::move(video), PNPlayState::playing, transition);
+}
+
+void PNPlayerViewController::set(PNPlaylistPtr playlist, std::int64_t index,
+                                 Transition transition) {
+    playPlaylist(std::move(playlist), index, PNPlayState::paused, transition);
+}
+
+void PNPlayerViewController::play(PNPlaylistPtr playlist, std::int64_t index,
+                                  Transition transition) {
+    playPlaylist(std::move(playlist), index, PNPlayState::playing, transition);
+}
+
+void PNPlayerViewController::set(std::int64_t playlistIndex, Transition transition) {
+    playIndex(playlistIndex, PNPlayState::paused, transition);
+}
+
+void PNPlayerViewController::play(std::int64_t playlistIndex, Transition transition) {
+    playIndex(playlistIndex, PNPlayState::playing, transition);
+}
+
+void PNPlayerViewController::playPlaylist(PNPlaylistPtr playlist, std::int64_t index,
+                                          PNPlayState state, Transition transition) {
+    if (!playlist || index < 0 || isAnimating_)
+        return;
+    if (auto total = playlist->totalCount(); total && index >= *total)
+        return;
+    loadViewIfNeeded();
+    Hold hold(*this);
+    setPlayState(state);
+    setToPrivate(std::move(playlist), index, transition);
+    updateButtons();
+    propagateProgress();
+}
+
+void PNPlayerViewController::playIndex(std::int64_t index, PNPlayState state,
+                                       Transition transition) {
+    auto queue = playbackQueue();
+    if (isAnimating_ || index < 0 || !queue)
+        return;
+    if (auto total = queue->playlist()->totalCount(); total && index >= *total)
+        return;
+    loadViewIfNeeded();
+    Hold hold(*this);
+    setPlayState(state);
+    // Stored before the queue moves: a loaded playlist switches inside setVideoIndex, and
+    // that switch is the one this transition was asked for.
+    playerTransition_ = transition;
+    queue->setVideoIndex(index);
+    currentTime_ = 0;
+    duration_ = 0;
+    announce("currentTime");
+    announce("duration");
+    updateButtons();
+    propagateProgress();
+}
+
+void PNPlayerViewController::reset() {
+    loadViewIfNeeded();
+    Hold hold(*this);
+    setPlayState(PNPlayState::paused);
+    if (auto current = currentPlayer())
+        current->reset();
+    setVideo(nullptr);
+    playbackQueue_.reset();
+    updateButtons();
+    propagateProgress();
+}
+
+void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
+                                          Transition transition) {
+    if (isAnimating_)
+        return;
+    loadViewIfNeeded();
+    Hold hold(*this);
+    setPlayState(state);
+    playbackQueue_.reset();
+    setVideo(video);
+    currentTime_ = 0;
+    duration_ = 0;
+    announce("currentTime");
+    announce("duration");
+    playerTransition_ = transition;
+    setVideos(video ? std::vector<PNVideoPtr>{video} : std::vector<PNVideoPtr>{});
+    updateButtons();
+    propagateProgress();
+}
+
+void PNPlayerViewController::setToPrivate(PNPlaylistPtr playlist, std::int64_t index,
+                                          Transition transition) {
+    Hold hold(*this);
+    playerTransition_ = transition;
+    std::vector<PNVideoPtr> firstWindow;
+    if (playbackQueue_ && playbackQueue_->playlist() == playlist) {
+        playbackQueue_->setVideoIndex(index);
+    } else {
+        playbackQueue_ = PNPlaybackQueue::make(playlist, index, videosPreloadCount_);
+        playbackQueue_->setDelegate(self());
+        // The queue built its first window before this controller was its delegate, and an
+        // equal list is never announced again: hand it over now, or a loaded playlist would
+        // show nothing until it happens to change.
+        firstWindow = playbackQueue_->videos();
+    }
+    setVideo(nullptr);
+    currentTime_ = 0;
+    duration_ = 0;
+    announce("currentTime");
+    announce("duration");
+    if (!firstWindow.empty())
+        setVideos(firstWindow);
+}
+
+void PNPlayerViewController::playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) {
+    setVideos(videos);
+}
+
+void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos) {
+    Hold hold(*this);
+    if (internalLoadingControl_ && videoLoader_)
+        videoLoader_->setVideosToPreload(videos);
+    auto current = currentPlayer();
+    if (!current)
+        return;
+    if (videos.empty()) {
+        current->reset();
+        return;
+    }
+    if (current->video() == videos.front()) {
+        prepareNextVideosToPlay();
+        return;
+    }
+    setVideo(videos.front(), playerTransition_, [] {});
+}
+
+void PNPlayerViewController::prepareNextVideosToPlay() {
+    Hold hold(*this);
+    if (!playbackQueue_)
+        return;
+    const auto queued = playbackQueue_->videos();
+    if (queued.size() < 2)
+        return;
+    const std::size_t m = std::min(queued.size(), players_.size());
+    const std::vector<PNVideoPtr> window(queued.begin(), queued.begin() + m);
+    auto held = [&](const PNVideoPtr& video) {
+        for (const auto& p : players_)
+            if (p->video() == video)
+                return true;
+        return false;
+    };
+    auto inWindow = [&](const PNVideoPtr& video) {
+        return std::find(window.begin(), window.end(), video) != window.end();
+    };
+    std::vector<PNVideoPtr> wanted;
+    for (const auto& v : window)
+        if (!held(v))
+            wanted.push_back(v);
+    std::vector<std::shared_ptr<PNPlayerView>> free;
+    for (int i = 0; i < static_cast<int>(players_.size()); ++i) {
+        auto held = players_[i]->video();
+        if (i != visiblePlayerIndex_ && (!held || !inWindow(held)))
+            free.push_back(players_[i]);
+    }
+    std::size_t next = 0;
+    for (const auto& video : wanted) {
+        if (next == free.size())
+            break;
+        auto& view = free[next++];
+        logger_.log("preparing_" + video->videoID());
+        if (auto old = view->video(); old && videoLoader_)
+            videoLoader_->setPreload(old->videoID(), true);
+        view->setVideo(video, true);
+    }
+}
+
+void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
+                                      std::function<void()> completion) {
+    Hold hold(*this);
+    setTime_ = secondsSince1970();
+    auto old = currentPlayer();
+    if (!old)
+        return;
+    if (!video) {
+        old->reset();
+        return;
+    }
+    if (old->video() == video) {
+        // Asked to play what is already shown: play it.
+        if (playState_ == PNPlayState::playing)
+            old->play();
+        return;
+    }
+    auto preloaded = PNPlayerCache::shared()->getClosestPreloadedResolution(*video);
+    const auto resolution = preloaded.value_or(PNThroughputManager::shared().resolution());
+    logger_.log("set_video_" + video->videoID() + "_" + toString(resolution) + "_" +
+                (preloaded ? "true" : "false"));
+
+    // In playlist mode `video` is none: the video about to be shown is this one.
+    if (auto shown = video_ ? video_ : video) {
+        auto error = videoErrors_.find(shown->videoID());
+        if (showErrorMessages_ && error != videoErrors_.end())
+            toggleErrorMessage(error->second.localizedDescription());
+        else
+            toggleErrorMessage(std::nullopt);
+    }
+    if (auto held = old->video(); held && videoLoader_)
+        videoLoader_->setPreload(held->videoID(), true);
+    if (playState_ == PNPlayState::playing && videoLoader_)
+        videoLoader_->setPreload(video->videoID(), false);
+    if (old->isReadyToPlay() || old->isThumbShown())
+        visiblePlayerIndex_ = currentPlayerIndex_;
+
+    int found = -1;
+    for (int i = 0; i < static_cast<int>(players_.size()); ++i)
+        if (players_[i]->video() == video) {
+            found = i;
+            break;
+        }
+    if (found >= 0) {
+        currentPlayerIndex_ = found;
+        auto view = players_[found];
+        duration_ = view->isReadyToPlay() ? itemDuration(*view) : 0;
+        announce("duration");
+        if (playState_ == PNPlayState::playing)
+            view->play();
+        prepareNextVideosToPlay();
+    } else {
+        int target = currentPlayerIndex_;
+        if (old->isReadyToPlay()) {
+            target = 0;
+            for (int i = 0; i < static_cast<int>(players_.size()); ++i)
+                if (i != currentPlayerIndex_) {
+                    target = i;
+                    break;
+                }
+        }
+        currentPlayerIndex_ = target;
+        auto view = players_[target];
+        view->setVideo(video, playState_ == PNPlayState::paused);
+        if (playState_ == PNPlayState::playing)
+            view->play();
+    }
+    checkPlayerBuffering();
+
+    auto fresh = players_[currentPlayerIndex_];
+    auto weak = weakSelf();
+    if (fresh == old) {
+        DispatchQueue::main()->async([weak, fresh, completion] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            if (fresh->isReadyToPlay() || fresh->isThumbShown()) {
+                fresh->setHidden(false);
+                Hold hold(*self);
+                self->visiblePlayerIndex_ = self->currentPlayerIndex_;
+            }
+            if (completion)
+                completion();
+        });
+    } else if (!transition) {
+        DispatchQueue::main()->async([weak, old, fresh, completion] {
+            if (!weak.lock())
+                return;
+            old->stop();
+            old->setHidden(true);
+            fresh->setHidden(false);
+            if (completion)
+                completion();
+        });
+    } else {
+        playersTransition(old, fresh, *transition, [old, completion] {
+            old->stop();
+            if (completion)
+                completion();
+        });
+    }
+}
+
+void PNPlayerViewController::playersTransition(std::shared_ptr<PNPlayerView> from,
+                                               std::shared_ptr<PNPlayerView> to,
+                                               PNPlayerTransition transition,
+                                               std::function<void()> completion) {
+    isAnimating_ = true;
+    auto weak = weakSelf();
+    DispatchQueue::main()->async([weak, from, to, transition, completion] {
+        auto self = weak.lock();
+        if (!self) {
+            if (completion)
+                completion();
+            return;
+        }
+        {
+            Hold hold(*self);
+            self->visiblePlayerIndex_ = self->currentPlayerIndex_;
+        }
+        for (const auto& view : self->players()) view->layer()->removeAllAnimations();
+        from->setHidden(false);
+        to->setHidden(false);
+        using Kind = PNPlayerTransition::Kind;
+        const auto shift = [&](const std::shared_ptr<PNPlayerView>& view, double sign) {
+            const ui::Point c = view->center();
+            const ui::Rect b = view->bounds();
+            switch (transition.kind) {
+                case Kind::up:
+                    view->setCenter({c.x, c.y + sign * b.height()});
+                    break;
+                case Kind::down:
+                    view->setCenter({c.x, c.y - sign * b.height()});
+                    break;
+                case Kind::left:
+                    view->setCenter({c.x + sign * b.width(), c.y});
+                    break;
+                case Kind::right:
+                    view->setCenter({c.x - sign * b.width(), c.y});
+                    break;
+                case Kind::fade:
+                    break;
+            }
+        };
+        shift(to, -1);  // the incoming view starts one screen away
+        if (transition.kind == Kind::fade)
+            to->layer()->setOpacity(0);
+        self.reset();
+        ui::View::animate(
+            transition.duration, 0,
+            ui::View::AnimationOptions::curveEaseInOut |
+                ui::View::AnimationOptions::allowUserInteraction,
+            [&] {
+                if (transition.kind == Kind::fade) {
+                    from->setAlpha(0);
+                    to->setAlpha(1);
+                } else {
+                    shift(from, 1);
+                    shift(to, 1);
+                }
+                from->layoutIfNeeded();
+                to->layoutIfNeeded();
+            },
+            [weak, from, to, transition, completion](bool finished) {
+                for (const auto& view : {from, to}) {
+                    const ui::Rect b = view->bounds();
+                    const ui::Point c = view->center();
+                    if (transition.kind == Kind::up || transition.kind == Kind::down)
+                        view->setCenter({c.x, b.height() / 2});
+                    else if (transition.kind == Kind::left || transition.kind == Kind::right)
+                        view->setCenter({b.width() / 2, c.y});
+                    else
+                        view->setAlpha(1);
+                }
+                from->setHidden(true);
+                to->setHidden(false);
+                if (auto self = weak.lock())
+                    self->isAnimating_ = false;
+                if (finished && completion)
+                    completion();
+            });
+    });
+}
+
+// ---- playback ----
+
+void PNPlayerViewController::setPlayState(PNPlayState state) {
+    Hold hold(*this);
+    playState_ = state;
+    announce("playState");
+    if (video_ && videoLoader_)
+        videoLoader_->setPreload(video_->videoID(), state != PNPlayState::playing);
+}
+
+void PNPlayerViewController::play() {
+    loadViewIfNeeded();
+    Hold hold(*this);
+    setPlayState(PNPlayState::playing);
+    if (auto current = currentPlayer())
+        current->play();
+    updateButtons();
+    checkPlayerBuffering();
+}
+
+void PNPlayerViewController::pause() {
+    loadViewIfNeeded();
+    Hold hold(*this);
+    setPlayState(PNPlayState::paused);
+    if (auto current = currentPlayer())
+        current->pause();
+    updateButtons();
+    checkPlayerBuffering();
+}
+
+void PNPlayerViewController::playPause() {
+    loadViewIfNeeded();
+    Hold hold(*this);
+    auto current = currentPlayer();
+    if (playState_ == PNPlayState::playing) {
+        setPlayState(PNPlayState::paused);
+        if (current)
+            current->pause();
+    } else {
+        setPlayState(PNPlayState::playing);
+        if (current)
+            current->play();
+    }
+    updateButtons();
+    checkPlayerBuffering();
+}
+
+void PNPlayerViewController::seek(double seconds) {
+    loadViewIfNeeded();
+    Hold hold(*this);
+    currentTime_ = seconds;
+    announce("currentTime");
+    propagateProgress();
+    seeking_ = true;
+    auto current = currentPlayer();
+    if (current)
+        current->seekTo(seconds);
+    auto strong = self();
+    DispatchQueue::main()->asyncAfter(kSeekQuietTime, [strong] { strong->seeking_ = false; });
+    // A seek from idle leaves the controller paused.
+    if (playState_ == PNPlayState::playing) {
+        setPlayState(PNPlayState::playing);
+        if (current)
+            current->play();
+    } else {
+        setPlayState(PNPlayState::paused);
+        if (current)
+            current->pause();
+    }
+    updateButtons();
+    checkPlayerBuffering();
+}
+
+void PNPlayerViewController::addGestureRecognizer(ui::GestureRecognizerPtr recognizer) {
+    auto weak = weakSelf();
+    DispatchQueue::global(platform::DispatchQoS::background)->async([weak, recognizer] {
+        DispatchQueue::main()->async([weak, recognizer] {
+            if (auto self = weak.lock())
+                self->view()->addGestureRecognizer(recognizer);
+        });
+    });
+}
+
+void PNPlayerViewController::updateButtons() {
+    auto panel = playerControlPanel();
+    if (!panel)
+        return;
+    PNPlaylistPtr list;
+    bool hasQueue, hasVideo, playing;
+    std::int64_t index;
+    {
+        std::lock_guard lock(lock_);
+        hasQueue = playbackQueue_ != nullptr;
+        list = hasQueue ? playbackQueue_->playlist() : nullptr;
+        index = hasQueue ? playbackQueue_->videoIndex() : 0;
+        hasVideo = video_ != nullptr;
+        playing = playState_ == PNPlayState::playing;
+    }
+    auto strong = self();
+    DispatchQueue::main()->async([strong, panel, list, hasVideo, index, playing] {
+        auto play = panel->playButton(), prev = panel->prevButton(), next = panel->nextButton();
+        if (!play || !prev || !next)
+            return;
+        if (list) {
+            const bool stillListed = strong->playlist() != nullptr;
+            const auto total = list->totalCount();
+            play->setEnabled(stillListed);
+            prev->setEnabled(index >= 1);
+            next->setEnabled(strong->playbackQueue() && (!total || index + 1 < *total));
+        } else {
+            play->setEnabled(hasVideo);
+            prev->setEnabled(false);
+            next->setEnabled(false);
+        }
+        panel->setPlayPauseButtonMode(playing);
+    });
+}
+
+void PNPlayerViewController::propagateProgress() {
+    auto panel = playerControlPanel();
+    if (!panel)
+        return;
+    double progress;
+    {
+        std::lock_guard lock(lock_);
+        const double total = usable(duration_);
+        progress = total > 0 ? currentTime_ / total : 0;
+    }
+    panel->setProgress(progress);
+}
+
+void PNPlayerViewController::checkPlayerBuffering() {
+    Hold hold(*this);
+    auto current = currentPlayer();
+    auto shown = shownVideo();
+    const bool errored = videoErrors_.count(shown ? shown->videoID() : std::string()) > 0;
+    const bool buffering = !errored && current && !current->isPreload() &&
+                           (current->isBuffering() || !current->isReadyToPlay());
+    auto weak = weakSelf();
+    tellDelegate(PNPlayerViewControllerDelegate::bufferingSelector,
+                 [weak, buffering](PNPlayerViewControllerDelegate& d) {
+                     if (auto self = weak.lock())
+                         d.pnPlayerViewControllerBuffering(*self, buffering);
+                 });
+    if (!showSpinner_)
+        return;
+    if (showSpinnerWorkItem_)
+        showSpinnerWorkItem_->cancel();
+    if (!buffering) {
+        showSpinnerWorkItem_.reset();
+        toggleSpinner(false);
+        return;
+    }
+    showSpinnerWorkItem_ = platform::DispatchWorkItem::create([weak] {
+        auto self = weak.lock();
+        auto view = self ? self->currentPlayer() : nullptr;
+        if (view && (view->isBuffering() || !view->isReadyToPlay()))
+            self->toggleSpinner(true);
+    });
+    DispatchQueue::main()->asyncAfter(kSpinnerDelay, showSpinnerWorkItem_);
+}
+
+void PNPlayerViewController::toggleSpinner(bool show) {
+    if (isSpinnerActive_ == show || !showSpinner_)
+        return;
+    auto strong = self();
+    DispatchQueue::main()->async([strong, show] {
+        auto spinnerView = strong->spinnerView();
+        strong->isSpinnerActive_ = show;
+        if (!spinnerView)
+            return;
+        auto layer = spinnerView->layer();
+        layer->removeAllAnimations();
+        ui::BasicAnimation fade;
+        fade.keyPath = "opacity";
+        fade.fromValue = Value(show ? 0.0 : 1.0);
+        fade.toValue = Value(show ? 1.0 : 0.0);
+        fade.duration = kSpinnerFade;
+        layer->setOpacity(show ? 1.0 : 0.0);
+        layer->add(fade, "opacity");
+    });
+}
+
+void PNPlayerViewController::showError(const std::string& videoID, PNError error) {
+    auto weak = weakSelf();
+    callOut([weak, videoID, error] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        // The error rides as a platform error: PNError::fromPlatformError gives it back.
+        platform::Dictionary info{{"error", Value(error.toPlatformError())},
+                                  {"videoID", Value(videoID)}};
+        platform::NotificationCenter::defaultCenter().post(
+            NotificationName::PNVideoPlaybackFailed,
+            Value(std::static_pointer_cast<platform::Object>(self)), std::move(info));
+    });
+    Hold hold(*this);
+    videoErrors_.insert_or_assign(videoID, error);
+    auto shown = shownVideo();
+    if (!shown)
+        return;
+    auto recorded = videoErrors_.find(shown->videoID());
+    if (showErrorMessages_ && recorded != videoErrors_.end())
+        toggleErrorMessage(recorded->second.localizedDescription());
+    else
+        toggleErrorMessage(std::nullopt);
+    // A failed video on screen is not buffering: cancel a pending spinner, hide a shown one.
+    checkPlayerBuffering();
+}
+
+void PNPlayerViewController::toggleErrorMessage(std::optional<std::string> text) {
+    auto label = errorLabel();
+    if (!label)
+        return;
+    auto strong = self();
+    DispatchQueue::main()->async([strong, label, text] {
+        if (text) {
+            label->setText(*text);
+            label->setHidden(false);
+        } else if (!label->isHidden()) {
+            label->setHidden(true);
+        }
+    });
+}
+
+// ---- what the player views say ----
+
+void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
+    if (!isCurrent(view))
+        return;
+    {
+        Hold hold(*this);
+        duration_ = itemDuration(view);
+        announce("duration");
+        checkPlayerBuffering();
+        prepareNextVideosToPlay();
+        const double started = setTime_ ? secondsSince1970() - *setTime_ : 0;
+        logger_.log("startup_time_" + shortest(started));
+    }
+    auto weak = weakSelf();
+    auto sender = std::static_pointer_cast<PNPlayerView>(view.shared_from_this());
+    DispatchQueue::main()->async([weak, sender] {
+        auto self = weak.lock();
+        if (!self || !self->isCurrent(*sender))
+            return;
+        if (!self->isAnimating_) {
+            for (const auto& p : self->players()) p->setHidden(p != sender);
+        }
+        sender->setHidden(false);
+        Hold hold(*self);
+        self->visiblePlayerIndex_ = self->currentPlayerIndex_;
+    });
+    tellDelegate(PNPlayerViewControllerDelegate::readyToPlaySelector,
+                 [weak](PNPlayerViewControllerDelegate& d) {
+                     if (auto self = weak.lock())
+                         d.pnPlayerViewControllerReadyToPlay(*self);
+                 });
+}
+
+void PNPlayerViewController::pnPlayerViewBuffering(PNPlayerView& view, bool) {
+    if (isCurrent(view))
+        checkPlayerBuffering();
+}
+
+void PNPlayerViewController::pnPlayerViewCurrentTimeChanged(PNPlayerView& view) {
+    if (!isCurrent(view) || seeking_)
+        return;
+    {
+        Hold hold(*this);
+        currentTime_ = view.currentTime();
+        announce("currentTime");
+    }
+    auto weak = weakSelf();
+    tellDelegate(PNPlayerViewControllerDelegate::currentTimeChangedSelector,
+                 [weak](PNPlayerViewControllerDelegate& d) {
+                     if (auto self = weak.lock())
+                         d.pnPlayerViewControllerCurrentTimeChanged(*self);
+                 });
+    auto strong = self();
+    DispatchQueue::main()->async([strong] { strong->propagateProgress(); });
+}
+
+void PNPlayerViewController::pnPlayerViewPlayStateDidChange(PNPlayerView& view) {
+    if (isCurrent(view))
+        updateButtons();
+}
+
+void PNPlayerViewController::pnPlayerViewFailedToPlay(PNPlayerView& view, int error) {
+    auto code = PNError::fromRawValue(error).value_or(PNError::unknown);
+    auto failed = view.video();
+    showError(failed ? failed->videoID() : std::string(), code);
+    auto weak = weakSelf();
+    tellDelegate(PNPlayerViewControllerDelegate::failedToPlaySelector,
+                 [weak, error](PNPlayerViewControllerDelegate& d) {
+                     if (auto self = weak.lock())
+                         d.pnPlayerViewControllerFailedToPlay(*self, error);
+                 });
+}
+
+void PNPlayerViewController::pnPlayerViewDidPlayToEnd(PNPlayerView& view) {
+    if (!isCurrent(view))
+        return;
+    if (auto d = delegate();
+        d && d->respondsTo(PNPlayerViewControllerDelegate::didPlayToEndSelector))
+        d->pnPlayerViewControllerDidPlayToEnd(*this);
+    auto queue = playbackQueue();
+    if (!queue)
+        return;
+    const auto index = queue->videoIndex();
+    if (auto total = queue->playlist()->totalCount(); total && index + 1 >= *total)
+        return;
+    play(index + 1);
+}
+
+// ---- what the control panel says ----
+
+void PNPlayerViewController::playerControlPanelControlViewControllerPlayPauseTap(
+    PNPlayerControlPanelControlViewController&) {
+    playPause();
+}
+
+void PNPlayerViewController::playerControlPanelControlViewControllerPrevTap(
+    PNPlayerControlPanelControlViewController&) {
+    auto queue = playbackQueue();
+    if (!queue)
+        return;
+    const auto index = queue->videoIndex() - 1;
+    if (index < 0)
+        return;
+    if (auto total = queue->playlist()->totalCount(); total && index >= *total)
+        return;
+    play(index);
+}
+
+void PNPlayerViewController::playerControlPanelControlViewControllerNextTap(
+    PNPlayerControlPanelControlViewController&) {
+    auto queue = playbackQueue();
+    if (!queue)
+        return;
+    const auto index = queue->videoIndex() + 1;
+    if (auto total = queue->playlist()->totalCount(); total && index >= *total)
+        return;
+    play(index);
+}
+
+void PNPlayerViewController::playerControlPanelControlViewControllerSliderDragged(
+    PNPlayerControlPanelControlViewController&, double value) {
+    auto current = currentPlayer();
+    const double total = current ? itemDuration(*current) : 0;
+    if (total > 0)
+        seek(total * value);
+}
+
+}  // namespace pindle

@@ -1,0 +1,290 @@
+// PNPlayerViewController: the full-screen player. It keeps a fixed pool of player views
+// (PNPlayerView) stacked in one container: one current view that plays, one visible view
+// that keeps its picture, the others holding the playlist's neighbouring videos in preload
+// mode. It owns the playback queue over the playlist, the control panel and volume
+// indicator (from the player library's storyboard), a delayed buffering spinner, an error
+// label, and the video loader that feeds its views.
+//
+// Switching: set/play a video, a playlist at an index, or another index of the current
+// playlist, optionally with an animated transition; while a transition animates, switching
+// calls are ignored. Every public operation loads the view first, so the pool and the loader
+// exist whenever they are used.
+//
+// Observable keys (key-value observing): "aspectMode", "muted", "loop", "playState",
+// "currentTime", "duration", "video". Changes made under the lock are announced when the
+// outermost hold of the lock ends, on the thread that held it; the old value is not reported.
+//
+// Thread-safety: all operations are safe from any thread. `lock` (recursive) guards the
+// switching and playback state; the players manager holds it (through Hold) around its own
+// changes. The delegate, the notification "PNVideoPlaybackFailed" and the announcements are
+// never sent with the lock held. Player view messages arrive on the views' threads; every
+// interface change runs on the main queue.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PindleCore/model/PNError.hpp"
+#include "PindleCore/model/PNLogger.hpp"
+#include "PindleCore/model/PNVideo.hpp"
+#include "PindleCore/playlists/PNPlaylist.hpp"
+#include "PindlePlayer/loading/PNVideoLoader.hpp"
+#include "PindlePlayer/queue/PNPlaybackQueue.hpp"
+#include "PindlePlayer/queue/PNPlaybackQueueDelegate.hpp"
+#include "PindlePlayer/views/PNAspectMode.hpp"
+#include "PindlePlayer/views/PNPlayState.hpp"
+#include "PindlePlayer/views/PNPlayerControlPanelControlViewController.hpp"
+#include "PindlePlayer/views/PNPlayerControlPanelControlViewControllerProtocol.hpp"
+#include "PindlePlayer/views/PNPlayerTransition.hpp"
+#include "PindlePlayer/views/PNPlayerView.hpp"
+#include "PindlePlayer/views/PNPlayerViewControllerDelegate.hpp"
+#include "PindlePlayer/views/PNPlayerViewDelegate.hpp"
+#include "PindlePlayer/views/PNPlayerVolumeIndicatorViewController.hpp"
+#include "platform/dispatch/DispatchWorkItem.hpp"
+#include "platform/ui/ActivityIndicatorView.hpp"
+#include "platform/ui/GestureRecognizer.hpp"
+#include "platform/ui/Label.hpp"
+#include "platform/ui/ViewController.hpp"
+
+namespace pindle {
+
+class PNPlayerViewController;
+using PNPlayerViewControllerPtr = std::shared_ptr<PNPlayerViewController>;
+
+class PNPlayerViewController : public platform::ui::ViewController,
+                               public PNPlaybackQueueDelegate,
+                               public PNPlayerViewDelegate,
+                               public PNPlayerControlPanelControlViewControllerProtocol {
+  public:
+    static constexpr const char* embedControlPanelSegue =
+        "EmbedPNPlayerControlPanelControlViewControllerSeque";
+
+    // Holds the controller's lock; calls that must not run under it wait until the
+    // outermost hold on this thread ends.
+    class Hold {
+      public:
+        explicit Hold(PNPlayerViewController& controller);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+      private:
+        PNPlayerViewController& controller_;
+    };
+
+    explicit PNPlayerViewController(std::string nibName = {},
+                                    platform::ResourceBundlePtr bundle = nullptr);
+    explicit PNPlayerViewController(const platform::ui::Coder& coder);
+    ~PNPlayerViewController() override;
+
+    platform::Value valueForKey(std::string_view key) const override;
+
+    // Configuration, copied to every player view (now and when the views are made).
+    PNAspectMode aspectMode() const;
+    void setAspectMode(PNAspectMode mode);
+    bool muted() const;
+    void setMuted(bool muted);
+    bool loop() const;
+    void setLoop(bool loop);
+
+    std::shared_ptr<PNPlayerViewControllerDelegate> delegate() const;
+    void setDelegate(std::weak_ptr<PNPlayerViewControllerDelegate> delegate);
+
+    bool showControls() const { return showControls_; }
+    // Shows or hides the control panel and the volume indicator once the panel exists.
+    void setShowControls(bool show);
+    bool showSpinner() const { return showSpinner_; }
+    void setShowSpinner(bool show);
+    bool showErrorMessages() const { return showErrorMessages_; }
+    void setShowErrorMessages(bool show);
+    bool showButtonsControls() const { return showButtonsControls_; }
+    // Forwarded to the control panel once it exists.
+    void setShowButtonsControls(bool show);
+
+    // Set before the view loads (the players manager does): the identity shared with the
+    // player views and the loader, the pool size, the queue length, and whether this
+    // controller makes and steers a loader of its own.
+    const std::string& uid() const { return uid_; }
+    void setUid(std::string uid);
+    int playersCount() const { return playersCount_; }
+    void setPlayersCount(int count);
+    int videosPreloadCount() const { return videosPreloadCount_; }
+    void setVideosPreloadCount(int count);
+    bool internalLoadingControl() const { return internalLoadingControl_; }
+    void setInternalLoadingControl(bool internal);
+    bool holdLastPic() const { return holdLastPic_; }
+    void setHoldLastPic(bool hold);
+    // How the player views build their items (a seam for hosts and tests that script the
+    // media); set before the view loads.
+    void setItemFactory(PNPlayerView::ItemFactory factory);
+
+    PNVideoPtr video() const;
+    void setVideo(PNVideoPtr video);
+    PNPlaylistPtr playlist() const;
+    std::int64_t playlistIndex() const;
+    // False before the view loads.
+    bool isReadyToPlay() const;
+    PNPlayState playState() const;
+    // The stored state only (the players manager's pause).
+    void setPlayStateValue(PNPlayState state);
+    double currentTime() const;
+    double duration() const;
+    bool prefersStatusBarHidden() const override { return true; }
+
+    std::shared_ptr<PNVideoLoader> videoLoader() const;
+    std::vector<std::shared_ptr<PNPlayerView>> players() const;
+    int currentPlayerIndex() const;
+    int visiblePlayerIndex() const;
+    std::shared_ptr<PNPlayerView> currentPlayer() const;
+    platform::ui::ViewPtr playerView() const { return playerView_; }
+    platform::ui::LabelPtr errorLabel() const;
+    platform::ui::ViewPtr spinnerView() const;
+    platform::ui::ActivityIndicatorViewPtr spinner() const { return spinner_; }
+    bool isSpinnerActive() const { return isSpinnerActive_; }
+    bool isAnimating() const { return isAnimating_; }
+    bool isSeeking() const { return seeking_; }
+    std::shared_ptr<PNPlayerControlPanelControlViewController> playerControlPanel() const;
+    std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator() const;
+    platform::ui::ViewPtr playerControlPanelContainer() const;
+    std::shared_ptr<PNPlaybackQueue> playbackQueue() const;
+    void setPlaybackQueue(std::shared_ptr<PNPlaybackQueue> queue);
+    std::map<std::string, PNError> videoErrors() const;
+
+    // Switching (none: an immediate switch).
+    using Transition = std::optional<PNPlayerTransition>;
+    void set(PNVideoPtr video, Transition transition = std::nullopt);
+    void play(PNVideoPtr video, Transition transition = std::nullopt);
+    void set(PNPlaylistPtr playlist, std::int64_t index, Transition transition = std::nullopt);
+    void play(PNPlaylistPtr playlist, std::int64_t index, Transition transition = std::nullopt);
+    void set(std::int64_t playlistIndex, Transition transition = std::nullopt);
+    void play(std::int64_t playlistIndex, Transition transition = std::nullopt);
+    void reset();
+
+    // Playback.
+    void play();
+    void pause();
+    void seek(double seconds);
+    void playPause();
+    // Added to the controller's view on the main queue, by way of a background queue.
+    void addGestureRecognizer(platform::ui::GestureRecognizerPtr recognizer);
+
+    // Used by the players manager and the switching steps.
+    void setToPrivate(PNVideoPtr video, PNPlayState state, Transition transition);
+    // REQUIRES: the caller holds the lock.
+    void setToPrivate(PNPlaylistPtr playlist, std::int64_t index, Transition transition);
+    void setVideos(const std::vector<PNVideoPtr>& videos);
+    void prepareNextVideosToPlay();
+    void setVideo(PNVideoPtr video, Transition transition, std::function<void()> completion);
+    void setPlayState(PNPlayState state);
+    void updateButtons();
+    void propagateProgress();
+    void checkPlayerBuffering();
+    void toggleSpinner(bool show);
+    void showError(const std::string& videoID, PNError error);
+    void toggleErrorMessage(std::optional<std::string> text);
+    // Animates from `from` to `to`; the completion runs only when the animation finished.
+    void playersTransition(std::shared_ptr<PNPlayerView> from, std::shared_ptr<PNPlayerView> to,
+                           PNPlayerTransition transition, std::function<void()> completion);
+
+    void prepare(const platform::ui::StoryboardSegue& segue,
+                 const platform::ObjectPtr& sender) override;
+
+    // PNPlaybackQueueDelegate
+    void playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) override;
+    // PNPlayerViewDelegate
+    void pnPlayerViewReadyToPlay(PNPlayerView& view) override;
+    void pnPlayerViewBuffering(PNPlayerView& view, bool buffering) override;
+    void pnPlayerViewCurrentTimeChanged(PNPlayerView& view) override;
+    void pnPlayerViewPlayStateDidChange(PNPlayerView& view) override;
+    void pnPlayerViewFailedToPlay(PNPlayerView& view, int error) override;
+    void pnPlayerViewDidPlayToEnd(PNPlayerView& view) override;
+    // PNPlayerControlPanelControlViewControllerProtocol
+    void playerControlPanelControlViewControllerPlayPauseTap(
+        PNPlayerControlPanelControlViewController& panel) override;
+    void playerControlPanelControlViewControllerPrevTap(
+        PNPlayerControlPanelControlViewController& panel) override;
+    void playerControlPanelControlViewControllerNextTap(
+        PNPlayerControlPanelControlViewController& panel) override;
+    void playerControlPanelControlViewControllerSliderDragged(
+        PNPlayerControlPanelControlViewController& panel, double value) override;
+
+  protected:
+    void viewDidLoad() override;
+
+  private:
+    std::shared_ptr<PNPlayerViewController> self();
+    std::weak_ptr<PNPlayerViewController> weakSelf();
+    // Runs `call` now, or when the outermost hold of the lock on this thread ends.
+    void callOut(std::function<void()> call);
+    void announce(const char* key);
+    void tellDelegate(std::string_view selector,
+                      const std::function<void(PNPlayerViewControllerDelegate&)>& call);
+    // The video on screen: `video`, or in playlist mode the current view's.
+    PNVideoPtr shownVideo() const;
+    // Runs `action` on the main queue once the control panel's container exists (dropped
+    // when the controller goes first).
+    void whenContainerReady(std::function<void(PNPlayerViewController&)> action);
+    void playIndex(std::int64_t index, PNPlayState state, Transition transition);
+    void playPlaylist(PNPlaylistPtr playlist, std::int64_t index, PNPlayState state,
+                      Transition transition);
+    bool isCurrent(const PNPlayerView& view) const;
+    void configure(PNPlayerView& view) const;
+
+    const platform::ui::ViewPtr playerView_;
+    const platform::ui::ActivityIndicatorViewPtr spinner_;
+    PNLogger logger_;
+
+    std::atomic<bool> showControls_{true};
+    std::atomic<bool> showSpinner_{true};
+    std::atomic<bool> showErrorMessages_{true};
+    std::atomic<bool> showButtonsControls_{true};
+    std::atomic<bool> seeking_{false};
+    std::atomic<bool> isAnimating_{false};
+    std::atomic<bool> isSpinnerActive_{false};
+    std::atomic<bool> holdLastPic_{true};
+    std::atomic<bool> internalLoadingControl_{true};
+
+    // The controller's lock, and the calls deferred until its outermost hold ends.
+    mutable std::recursive_mutex lock_;
+    int holdDepth_ = 0;                            // guarded by lock_
+    std::vector<std::function<void()>> deferred_;  // guarded by lock_
+    std::atomic<std::thread::id> holder_{};
+
+    // All guarded by lock_.
+    std::string uid_;
+    int playersCount_ = 5;
+    int videosPreloadCount_ = 10;
+    PNAspectMode aspectMode_ = PNAspectMode::aspectFill;
+    bool muted_ = false;
+    bool loop_ = false;
+    std::weak_ptr<PNPlayerViewControllerDelegate> delegate_;
+    PNVideoPtr video_;
+    PNPlayState playState_ = PNPlayState::idle;
+    double currentTime_ = 0;
+    double duration_ = 0;
+    std::shared_ptr<PNVideoLoader> videoLoader_;
+    std::vector<std::shared_ptr<PNPlayerView>> players_;
+    int currentPlayerIndex_ = 0;
+    int visiblePlayerIndex_ = 0;
+    Transition playerTransition_;
+    platform::ui::LabelPtr errorLabel_;
+    platform::ui::ViewPtr spinnerView_;
+    platform::DispatchWorkItemPtr showSpinnerWorkItem_;
+    std::shared_ptr<PNPlayerControlPanelControlViewController> playerControlPanel_;
+    std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator_;
+    std::shared_ptr<PNPlaybackQueue> playbackQueue_;
+    std::map<std::string, PNError> videoErrors_;
+    std::optional<double> setTime_;
+    std::weak_ptr<platform::ui::View> playerControlPanelContainer_;
+    std::vector<std::function<void(PNPlayerViewController&)>> pendingContainerActions_;
+    PNPlayerView::ItemFactory itemFactory_;
+};
+
+}  // namespace pindle

@@ -1,0 +1,116 @@
+#include "platform/ui/PlayerLayer.hpp"
+
+#include "platform/ui/UILock.hpp"
+#include "platform/ui/UIThreadChecker.hpp"
+
+namespace pindle::platform::ui {
+
+PlayerLayerPtr PlayerLayer::make(PlayerPtr player) {
+    auto layer = std::make_shared<PlayerLayer>();
+    if (player)
+        layer->setPlayer(std::move(player));
+    return layer;
+}
+
+PlayerLayer::~PlayerLayer() {
+    if (itemObservation_)
+        itemObservation_->invalidate();
+    if (statusObservation_)
+        statusObservation_->invalidate();
+}
+
+PlayerPtr PlayerLayer::player() const {
+    UIGuard lock(UILock::mutex());
+    return player_;
+}
+
+void PlayerLayer::setPlayer(PlayerPtr player) {
+    UIThreadChecker::recordMutation("PlayerLayer::setPlayer");
+    KeyValueObservationPtr oldItem, oldStatus;
+    {
+        UIGuard lock(UILock::mutex());
+        player_ = player;
+        oldItem = std::move(itemObservation_);
+        oldStatus = std::move(statusObservation_);
+    }
+    if (oldItem)
+        oldItem->invalidate();
+    if (oldStatus)
+        oldStatus->invalidate();
+    if (!player) {
+        readyForDisplay_.set(false);
+        return;
+    }
+    std::weak_ptr<PlayerLayer> weak = std::static_pointer_cast<PlayerLayer>(shared_from_this());
+    auto items = player->observe("currentItem", static_cast<unsigned>(KVOOption::initial),
+                                 [weak](const KVOChange& change) {
+                                     auto self = weak.lock();
+                                     auto player = std::dynamic_pointer_cast<Player>(change.object);
+                                     if (self && player)
+                                         self->itemChanged(player->currentItem());
+                                 });
+    auto statuses = player->observe(
+        "currentItem.status", static_cast<unsigned>(KVOOption::initial),
+        [weak](const KVOChange& change) {
+            auto self = weak.lock();
+            auto player = std::dynamic_pointer_cast<Player>(change.object);
+            if (!self || !player)
+                return;
+            auto item = player->currentItem();
+            const bool ready = item && item->status() == PlayerItem::Status::readyToPlay;
+            if (ready != self->isReadyForDisplay())
+                self->readyForDisplay_.set(ready);
+        });
+    UIGuard lock(UILock::mutex());
+    if (player_ == player) {
+        itemObservation_ = std::move(items);
+        statusObservation_ = std::move(statuses);
+    } else {
+        // Replaced meanwhile by another call: these observations belong to no one.
+        items->invalidate();
+        statuses->invalidate();
+    }
+}
+
+void PlayerLayer::itemChanged(const PlayerItemPtr& item) {
+    if (!item)
+        return;
+    for (const auto& output : item->outputs()) {
+        if (output == output_)
+            return;
+    }
+    item->addOutput(output_);
+}
+
+VideoGravity PlayerLayer::videoGravity() const {
+    UIGuard lock(UILock::mutex());
+    return gravity_;
+}
+
+void PlayerLayer::setVideoGravity(VideoGravity gravity) {
+    UIThreadChecker::recordMutation("PlayerLayer::setVideoGravity");
+    UIGuard lock(UILock::mutex());
+    gravity_ = gravity;
+}
+
+ImagePtr PlayerLayer::currentImage() const {
+    PlayerPtr player = this->player();
+    if (!player || !player->currentItem())
+        return nullptr;
+    return output_->copyImage(player->currentTime());
+}
+
+void PlayerLayer::drawContents(GraphicsContext& context, const Rect& bounds) const {
+    Layer::drawContents(context, bounds);
+    ImagePtr image = currentImage();
+    if (!image)
+        return;
+    const VideoGravity gravity = videoGravity();
+    const auto fit = gravity == VideoGravity::resize ? GraphicsContext::ContentFit::fill
+                     : gravity == VideoGravity::resizeAspectFill
+                         ? GraphicsContext::ContentFit::aspectFill
+                         : GraphicsContext::ContentFit::aspectFit;
+    context.drawImage(*image, bounds, fit, true);
+}
+
+}  // namespace pindle::platform::ui

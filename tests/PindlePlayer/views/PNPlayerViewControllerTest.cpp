@@ -1,0 +1,337 @@
+// The full-screen player controller in a window, on virtual time, with scripted media for
+// every item its views build: the pool with the current video and its preloaded neighbours,
+// the transitions and their interruption, the panel's buttons driven by taps, the end of a
+// video advancing, the delayed spinner, the error display and notification, and a slider
+// drag seeking. Every scenario ends with no interface change made off the main thread.
+#include "PindlePlayer/views/PNPlayerViewController.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <mutex>
+
+#include "PindleCore/model/PNNotificationNames.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/media/AudioSession.hpp"
+#include "platform/media/ScriptedMediaSource.hpp"
+#include "platform/ui/TouchSynthesizer.hpp"
+#include "platform/ui/UIThreadChecker.hpp"
+#include "platform/ui/Window.hpp"
+#include "support/VirtualTimeTest.hpp"
+
+namespace pindle {
+namespace {
+
+namespace ui = platform::ui;
+using platform::ScriptedMediaSource;
+using ui::TouchSynthesizer;
+using ui::UIThreadChecker;
+
+constexpr double kClipSeconds = 10;
+
+struct Events : PNPlayerViewControllerDelegate {
+    void pnPlayerViewControllerReadyToPlay(PNPlayerViewController&) override { add("ready"); }
+    void pnPlayerViewControllerFailedToPlay(PNPlayerViewController&, int error) override {
+        add("failed_" + std::to_string(error));
+    }
+    void pnPlayerViewControllerDidPlayToEnd(PNPlayerViewController&) override { add("end"); }
+    void add(std::string event) {
+        std::lock_guard lock(mutex);
+        events.push_back(std::move(event));
+    }
+    bool saw(const std::string& event) {
+        std::lock_guard lock(mutex);
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+    std::mutex mutex;
+    std::vector<std::string> events;  // guarded by mutex
+};
+
+class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
+  protected:
+    void SetUp() override {
+        VirtualTimeTest::SetUp();
+        UIThreadChecker::reset();
+        controller_ = std::make_shared<PNPlayerViewController>();
+        controller_->setItemFactory([this](const std::shared_ptr<platform::URLAsset>& asset) {
+            auto source = std::make_shared<ScriptedMediaSource>();
+            source->setDuration(kClipSeconds);
+            const std::string path = asset->url().absoluteString();
+            if (stalled_.empty() || path.find(stalled_) == std::string::npos) {
+                source->setFirstFramePresent(true);
+                source->setLoadedRanges({{0, kClipSeconds}});
+            }
+            return platform::PlayerItem::make(asset, source);
+        });
+        controller_->setDelegate(events_);
+        window_->setRootViewController(controller_);
+        window_->makeKeyAndVisible();
+        for (int i = 0; i < 5; ++i) videos_.push_back(video("clip" + std::to_string(i)));
+        playlist_->setVideos(videos_);
+        playlist_->setTotalCount(5);
+    }
+    void TearDown() override {
+        settle();
+        EXPECT_EQ(UIThreadChecker::offMainMutations(), 0u)
+            << ::testing::PrintToString(UIThreadChecker::firstSites());
+        window_->setRootViewController(nullptr);
+        controller_.reset();
+        VirtualTimeTest::TearDown();
+    }
+
+    static PNVideoPtr video(const std::string& id, bool playable = true) {
+        PNVideo::Fields fields;
+        fields.videoID = id;
+        const auto url = *platform::URL::fromString("http://127.0.0.1:1/" + id + ".mp4");
+        fields.mediaMP4URL360p = url;
+        if (playable)
+            fields.mediaMP4URL720p = url;
+        return PNVideo::make(std::move(fields));
+    }
+    // Lets the views' queues and the main queue finish what they were given.
+    void settle() {
+        for (int i = 0; i < 4; ++i) {
+            for (const auto& view : controller_->players()) view->queue()->sync([] {});
+            platform::MainThread::drain();
+        }
+    }
+    void until(const std::function<bool()>& condition) {
+        ASSERT_TRUE(platform::testing::eventually([&] {
+            settle();
+            return condition();
+        }));
+    }
+    std::vector<std::string> heldVideos() {
+        std::vector<std::string> ids;
+        for (const auto& view : controller_->players())
+            ids.push_back(view->video() ? view->video()->videoID() : "-");
+        return ids;
+    }
+    std::string shown() {
+        auto current = controller_->currentPlayer();
+        return current && current->video() ? current->video()->videoID() : "-";
+    }
+    void playReady(std::int64_t index) {
+        controller_->play(playlist_, index);
+        until([&] { return controller_->isReadyToPlay() && shown() == videos_[index]->videoID(); });
+    }
+
+    std::shared_ptr<ui::Window> window_ = ui::Window::make(ui::Rect::make(0, 0, 375, 667));
+    std::shared_ptr<PNPlayerViewController> controller_;
+    std::shared_ptr<Events> events_ = std::make_shared<Events>();
+    std::vector<PNVideoPtr> videos_;
+    PNPlaylistPtr playlist_ = std::make_shared<PNPlaylist>();
+    std::string stalled_;  // a video id whose items never get a frame
+};
+
+TEST_F(PNPlayerViewControllerTest, APlaylistPlaysWithItsNeighboursPreloadedInThePool) {
+    EXPECT_FALSE(controller_->isReadyToPlay());
+    playReady(0);
+    until([&] {
+        auto held = heldVideos();
+        std::sort(held.begin(), held.end());
+        return held == std::vector<std::string>{"clip0", "clip1", "clip2", "clip3", "clip4"};
+    });
+    auto current = controller_->currentPlayer();
+    EXPECT_FALSE(current->isPreload());
+    EXPECT_FALSE(current->isHidden());
+    for (const auto& view : controller_->players())
+        if (view != current) {
+            EXPECT_TRUE(view->isPreload()) << view->video()->videoID();
+            EXPECT_TRUE(view->isHidden());
+        }
+    EXPECT_EQ(controller_->playState(), PNPlayState::playing);
+    EXPECT_DOUBLE_EQ(controller_->duration(), kClipSeconds);
+    EXPECT_TRUE(events_->saw("ready"));
+
+    // The controller's view is laid out as its storyboard scenes and formats say.
+    window_->layoutIfNeeded();
+    EXPECT_EQ(controller_->playerControlPanelContainer()->frame(),
+              ui::Rect::make(20, 557, 335, 80));
+    EXPECT_EQ(controller_->volumeIndicator()->view()->frame(), ui::Rect::make(0, 0, 375, 50));
+    EXPECT_EQ(controller_->playerView()->frame(), window_->bounds());
+
+    // Moving to a neighbour takes the view that holds it, without loading it again.
+    auto holder = controller_->players()[1];
+    for (const auto& view : controller_->players())
+        if (view->video() == videos_[1])
+            holder = view;
+    controller_->play(1);
+    until([&] { return controller_->currentPlayer() == holder && !holder->isPreload(); });
+    EXPECT_EQ(controller_->playlistIndex(), 1);
+}
+
+TEST_F(PNPlayerViewControllerTest, TransitionsEndInPlaceAndAnInterruptedOneNeverCompletes) {
+    using Kind = PNPlayerTransition::Kind;
+    playReady(0);
+    const ui::Point centre{187.5, 333.5};
+    std::int64_t index = 0;
+    for (auto transition :
+         {PNPlayerTransition::up(0.5), PNPlayerTransition::down(0.5), PNPlayerTransition::left(0.5),
+          PNPlayerTransition::right(0.5), PNPlayerTransition::fade(0.5)}) {
+        auto from = controller_->currentPlayer();
+        ++index;
+        controller_->play(index % 5, transition);
+        settle();
+        auto to = controller_->currentPlayer();
+        ASSERT_NE(from, to);
+        EXPECT_TRUE(controller_->isAnimating());
+        // Half-way the incoming view is still on its way in.
+        advance(0.25);
+        settle();
+        if (transition.kind == Kind::fade) {
+            EXPECT_NEAR(*to->layer()->presentationValue("opacity").asDouble(), 0.5, 0.01);
+        }
+        advance(0.3);
+        settle();
+        EXPECT_FALSE(controller_->isAnimating());
+        EXPECT_EQ(to->center(), centre) << static_cast<int>(transition.kind);
+        EXPECT_EQ(from->center(), centre);
+        EXPECT_DOUBLE_EQ(to->alpha(), 1.0);
+        EXPECT_DOUBLE_EQ(from->alpha(), 1.0);
+        EXPECT_TRUE(from->isHidden());
+        EXPECT_FALSE(to->isHidden());
+        // Switching calls made while a transition runs are ignored.
+    }
+
+    auto players = controller_->players();
+    int completions = 0;
+    controller_->playersTransition(players[0], players[1], PNPlayerTransition::up(1.0),
+                                   [&] { ++completions; });
+    settle();
+    advance(0.2);
+    settle();
+    for (const auto& view : players) view->layer()->removeAllAnimations();
+    advance(2.0);
+    settle();
+    EXPECT_EQ(completions, 0);
+    EXPECT_FALSE(controller_->isAnimating());
+}
+
+TEST_F(PNPlayerViewControllerTest, ThePanelsButtonsFollowThePositionAndMoveThroughThePlaylist) {
+    playReady(0);
+    auto panel = controller_->playerControlPanel();
+    const auto enabled = [&] {
+        return std::vector<bool>{panel->playButton()->isEnabled(), panel->prevButton()->isEnabled(),
+                                 panel->nextButton()->isEnabled()};
+    };
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, false, true}));
+    EXPECT_FALSE(panel->pauseButton()->isHidden());  // playing: pause is offered
+
+    TouchSynthesizer::tap(panel->nextButton());
+    until([&] { return shown() == "clip1" && controller_->isReadyToPlay(); });
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, true, true}));
+    TouchSynthesizer::tap(panel->prevButton());
+    until([&] { return shown() == "clip0"; });
+
+    controller_->play(4);
+    until([&] { return shown() == "clip4"; });
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false}));
+    TouchSynthesizer::tap(panel->nextButton());  // disabled at the last index
+    settle();
+    EXPECT_EQ(controller_->playlistIndex(), 4);
+
+    TouchSynthesizer::tap(panel->pauseButton());
+    settle();
+    EXPECT_EQ(controller_->playState(), PNPlayState::paused);
+    EXPECT_FALSE(panel->playButton()->isHidden());
+
+    // A single video: both neighbours' buttons are off, play stays on.
+    controller_->play(videos_[2]);
+    settle();
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false}));
+}
+
+TEST_F(PNPlayerViewControllerTest, TheEndOfAVideoAdvancesAndTheLastOneStops) {
+    playReady(3);
+    advance(kClipSeconds + 0.1);
+    until([&] { return shown() == "clip4" && controller_->isReadyToPlay(); });
+    EXPECT_TRUE(events_->saw("end"));
+    EXPECT_EQ(controller_->playlistIndex(), 4);
+    advance(kClipSeconds + 0.1);
+    settle();
+    EXPECT_EQ(controller_->playlistIndex(), 4);
+}
+
+TEST_F(PNPlayerViewControllerTest, TheSpinnerShowsOnlyAfterASecondOfBuffering) {
+    stalled_ = "clip0";
+    controller_->play(playlist_, 0);
+    settle();
+    auto spinner = controller_->spinnerView();
+    advance(0.9);
+    settle();
+    EXPECT_DOUBLE_EQ(spinner->layer()->opacity(), 0.0);
+    EXPECT_FALSE(controller_->isSpinnerActive());
+    advance(0.1);
+    settle();
+    EXPECT_TRUE(controller_->isSpinnerActive());
+    advance(0.2);  // fading in over 0.4 s
+    EXPECT_NEAR(*spinner->layer()->presentationValue("opacity").asDouble(), 0.5, 0.01);
+    advance(0.2);
+    EXPECT_DOUBLE_EQ(*spinner->layer()->presentationValue("opacity").asDouble(), 1.0);
+
+    // A ready video stops it.
+    controller_->play(1);
+    until([&] { return controller_->isReadyToPlay(); });
+    until([&] { return !controller_->isSpinnerActive(); });
+    advance(0.5);
+    EXPECT_DOUBLE_EQ(*spinner->layer()->presentationValue("opacity").asDouble(), 0.0);
+}
+
+TEST_F(PNPlayerViewControllerTest, AFailedVideoShowsItsErrorAndStopsTheSpinner) {
+    std::vector<std::pair<std::string, std::string>> posted;
+    std::mutex postedMutex;
+    platform::NotificationCenter::ScopedRegistration registration(
+        platform::NotificationCenter::defaultCenter().addObserverForName(
+            NotificationName::PNVideoPlaybackFailed, nullptr, nullptr,
+            [&](const platform::Notification& n) {
+                auto id = n.userInfo.at("videoID").asString();
+                auto object = n.object.asObject();
+                std::lock_guard lock(postedMutex);
+                posted.emplace_back(id ? *id : "", object.get() == controller_.get() ? "me" : "?");
+            }));
+    videos_[0] = video("broken", false);
+    playlist_->setVideos(videos_);
+    controller_->play(playlist_, 0);
+    until([&] { return events_->saw("failed_9"); });
+    settle();
+    auto label = controller_->errorLabel();
+    EXPECT_FALSE(label->isHidden());
+    EXPECT_EQ(label->text(), "Video is unavailable");
+    {
+        std::lock_guard lock(postedMutex);
+        ASSERT_EQ(posted.size(), 1u);
+        EXPECT_EQ(posted[0], (std::pair<std::string, std::string>{"broken", "me"}));
+    }
+    advance(1.5);
+    settle();
+    EXPECT_FALSE(controller_->isSpinnerActive());
+
+    controller_->setShowErrorMessages(false);
+    settle();
+    EXPECT_TRUE(label->isHidden());
+}
+
+TEST_F(PNPlayerViewControllerTest, ASliderDragSeeksToItsFraction) {
+    playReady(0);
+    auto panel = controller_->playerControlPanel();
+    auto slider = panel->slider();
+    window_->layoutIfNeeded();
+    const ui::Rect track = slider->trackRect(slider->bounds());
+    TouchSynthesizer::drag(slider, {track.minX(), track.midY()},
+                           {track.minX() + 0.5 * track.width(), track.midY()});
+    settle();
+    EXPECT_TRUE(controller_->isSeeking());
+    EXPECT_NEAR(controller_->currentTime(), kClipSeconds / 2, 1e-6);
+    until([&] { return std::abs(controller_->currentPlayer()->currentTime() - 5.0) < 0.05; });
+    advance(0.35);
+    settle();
+    EXPECT_FALSE(controller_->isSeeking());
+
+    // The volume bar follows the audio session.
+    platform::AudioSession::sharedInstance().simulateOutputVolumeChange(0.25f);
+    EXPECT_FLOAT_EQ(controller_->volumeIndicator()->volumeBar()->progress(), 0.25f);
+}
+
+}  // namespace
+}  // namespace pindle
