@@ -190,7 +190,6 @@ TEST_F(ExampleCommandsTest, EachCommandPrintsItsRecordsAndASummary) {
          0,
          {},
          {{"ok", true}, {"changes", {{"deleted", json::array()}}}}},
-        {{"sync", "yesterday"}, 1, {}, {{"ok", false}}},
         {{"download", "v1", "--offset", "10", "--length", "100", "--resolution", "360p"},
          0,
          {},
