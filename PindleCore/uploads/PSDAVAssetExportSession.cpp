@@ -80,6 +80,13 @@ std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSett
     MediaTranscoder::Settings settings;
     settings.optimizeForNetworkUse = shouldOptimizeForNetworkUse_;
     settings.metadata = metadata_;
+    if (!timeRange_.isValid()) {
+        return refuse(MediaError::invalidArgument, "The time range is not valid");
+    }
+    settings.startSeconds = timeRange_.start.seconds();
+    if (!timeRange_.duration.isPositiveInfinity()) {
+        settings.durationSeconds = timeRange_.duration.seconds();
+    }
     if (videoSettings_) {
         if (videoSettings_->codec != kVideoCodecH264) {
             return refuse(MediaError::encoderNotFound,
@@ -262,6 +269,16 @@ std::optional<PSDAVAssetExportSession::AudioSettings> PSDAVAssetExportSession::a
 void PSDAVAssetExportSession::setAudioSettings(std::optional<AudioSettings> settings) {
     std::lock_guard lock(mutex_);
     audioSettings_ = std::move(settings);
+}
+
+platform::TimeRange PSDAVAssetExportSession::timeRange() const {
+    std::lock_guard lock(mutex_);
+    return timeRange_;
+}
+
+void PSDAVAssetExportSession::setTimeRange(platform::TimeRange range) {
+    std::lock_guard lock(mutex_);
+    timeRange_ = range;
 }
 
 std::map<std::string, std::string> PSDAVAssetExportSession::metadata() const {

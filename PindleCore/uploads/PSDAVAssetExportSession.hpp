@@ -31,6 +31,7 @@
 #include "platform/foundation/URL.hpp"
 #include "platform/media/Asset.hpp"
 #include "platform/media/MediaTranscoder.hpp"
+#include "platform/media/TimeRange.hpp"
 
 namespace pindle::legacy {
 
@@ -103,6 +104,10 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     void setVideoSettings(std::optional<VideoSettings> settings);
     std::optional<AudioSettings> audioSettings() const;
     void setAudioSettings(std::optional<AudioSettings> settings);
+    // The part of the source exported: from its start for its duration; a duration of
+    // +infinity (the default, from zero) runs to the end.
+    platform::TimeRange timeRange() const;
+    void setTimeRange(platform::TimeRange range);
     // Metadata items written to the output: key to text.
     std::map<std::string, std::string> metadata() const;
     void setMetadata(std::map<std::string, std::string> items);
@@ -124,12 +129,14 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     const std::shared_ptr<platform::DispatchQueue> inputQueue_;
 
     mutable std::mutex mutex_;
-    bool shouldOptimizeForNetworkUse_ = false;               // guarded by mutex_
-    std::optional<std::string> outputFileType_;              // guarded by mutex_
-    std::optional<platform::URL> outputURL_;                 // guarded by mutex_
-    std::optional<VideoSettings> videoSettings_;             // guarded by mutex_
-    std::optional<AudioSettings> audioSettings_;             // guarded by mutex_
-    std::map<std::string, std::string> metadata_;            // guarded by mutex_
+    bool shouldOptimizeForNetworkUse_ = false;     // guarded by mutex_
+    std::optional<std::string> outputFileType_;    // guarded by mutex_
+    std::optional<platform::URL> outputURL_;       // guarded by mutex_
+    std::optional<VideoSettings> videoSettings_;   // guarded by mutex_
+    std::optional<AudioSettings> audioSettings_;   // guarded by mutex_
+    std::map<std::string, std::string> metadata_;  // guarded by mutex_
+    platform::TimeRange timeRange_{platform::MediaTime::zero(),
+                                   platform::MediaTime::positiveInfinityTime()};  // guarded
     std::optional<platform::Error> error_;                   // guarded by mutex_
     std::shared_ptr<platform::MediaTranscoder> transcoder_;  // guarded by mutex_
 };

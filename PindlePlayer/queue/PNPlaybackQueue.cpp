@@ -12,8 +12,10 @@ std::shared_ptr<PNPlaybackQueue> PNPlaybackQueue::make(PNPlaylistPtr playlist,
                                                        std::int64_t queueLength) {
     auto queue =
         std::make_shared<PNPlaybackQueue>(Private{}, std::move(playlist), videoIndex, queueLength);
-    queue->updateVideosOrder();
+    // Observe first: the first window may ask for a page, whose update could otherwise be
+    // posted before the queue listens, leaving the window short for good.
     queue->subscribe();
+    queue->updateVideosOrder();
     return queue;
 }
 
@@ -131,6 +133,7 @@ void PNPlaybackQueue::updateVideosOrder() {
 
 void PNPlaybackQueue::updateVideos() {
     const std::vector<std::int64_t> order = videosOrder();
+    const std::int64_t loadedBefore = playlist_->count();
     std::vector<PNVideoPtr> found;
     for (std::int64_t index : order) {
         PNVideoPtr video = playlist_->videoAt(index);
@@ -144,7 +147,9 @@ void PNPlaybackQueue::updateVideos() {
         bool request = false;
         {
             std::lock_guard lock(mutex_);
-            if (!loadingNextVideos_) {
+            // A page that landed while the window was being resolved is not asked for
+            // again: its update notification resolves the window.
+            if (!loadingNextVideos_ && playlist_->count() == loadedBefore) {
                 // Only a filtered playlist can page; any other short window waits as it is.
                 if (!filtered)
                     return;
@@ -158,7 +163,9 @@ void PNPlaybackQueue::updateVideos() {
     std::shared_ptr<PNPlaybackQueueDelegate> delegate;
     {
         std::lock_guard lock(mutex_);
-        if (found == videos_)
+        // Resolved before a page landed: the page's update resolves afresh, and this older
+        // list must not replace what that one stores.
+        if (found == videos_ || playlist_->count() != loadedBefore)
             return;
         videos_ = found;
         delegate = delegate_.lock();

@@ -39,6 +39,8 @@ const Subcommand subcommands[] = {
     {"upload", 1, 1, "FILE", "upload an MP4 file (--tags, --metadata, --title) and wait for it"},
     {"resume", 0, 0, "", "let the SDK restart unfinished uploads and wait for them"},
     {"uploads", 0, 0, "", "the upload records kept in the application home"},
+    {"record", 0, 0, "",
+     "record --seconds from the synthetic camera and microphone into --output DIR (--upload)"},
     {"demo", 0, 0, "", "start the embedded backend emulator and walk through the SDK"},
 };
 
@@ -156,7 +158,18 @@ const std::vector<Option>& options() {
                  l.resolution = *resolution;
              return resolution.has_value();
          }},
-        {"--output", "FILE", "download: write the bytes to FILE",
+        {"--seconds", "SECONDS", "record: how long to record (default 3, at most 600)",
+         [](CommandLine& l, const std::string& v) {
+             constexpr double kLongest = 600;
+             return parseNumber(v, l.recordSeconds) && l.recordSeconds > 0 &&
+                    l.recordSeconds <= kLongest;
+         }},
+        {"--upload", nullptr, "record: hand the 720p recording to the uploads and wait for it",
+         [](CommandLine& l, const std::string&) {
+             l.uploadRecording = true;
+             return true;
+         }},
+        {"--output", "FILE", "download: write the bytes to FILE; record: the folder",
          [](CommandLine& l, const std::string& v) {
              return !(l.outputFile = v)->empty();
          }},
@@ -316,8 +329,11 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
                 line.operands[0] + "\"";
         return std::nullopt;
     }
-    // The demo brings its own backend and credentials; every other command needs a session.
-    if (line.command != "demo" && !line.sessionToken && !(line.apiToken && line.identity)) {
+    // The demo brings its own backend and credentials, and a recording kept on this machine
+    // needs none; every other command needs a session.
+    const bool offline =
+        line.command == "demo" || (line.command == "record" && !line.uploadRecording);
+    if (!offline && !line.sessionToken && !(line.apiToken && line.identity)) {
         error = line.command + " needs --api-token and --identity, or --session-token";
         return std::nullopt;
     }

@@ -65,6 +65,10 @@ class CommandLine {
     PNVideoResolution resolution = PNVideoResolution::r720p;
     std::optional<std::string> outputFile;
 
+    // Recording.
+    double recordSeconds = 3;
+    bool uploadRecording = false;
+
     double timeoutSeconds = 30;
 };
 

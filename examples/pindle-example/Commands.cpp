@@ -4,12 +4,14 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/capture/PCaptureSession.hpp"
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
@@ -77,6 +79,8 @@ Commands::Commands(CommandLine line, JsonLines& out)
     : line_(std::move(line)), out_(out), client_(timeoutOf(line_)) {}
 
 int Commands::run() {
+    if (line_.command == "record" && !line_.uploadRecording)
+        return record();
     if (line_.gateway)
         PNAPIConstants::setGateway(*line_.gateway, !line_.local);
     // A backend on this machine is always within reach, whatever the machine's own network
@@ -114,6 +118,7 @@ int Commands::run() {
         {"upload", &Commands::upload},
         {"resume", &Commands::resume},
         {"uploads", &Commands::uploads},
+        {"record", &Commands::record},
     };
     auto command = commands.find(line_.command);
     if (command == commands.end())
@@ -287,6 +292,63 @@ int Commands::upload() {
         return printFailure(PNError(PNError::uploadFileNotFound).toPlatformError());
     out_.print({{"command", "upload"}, {"videoID", videoID}, {"accepted", true}});
     return waitForUploads({videoID}, "upload") ? succeeded : failed;
+}
+
+int Commands::record() {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::absolute(line_.outputFile.value_or("."));
+    std::error_code failure;
+    fs::create_directories(folder, failure);
+    const auto capture = legacy::PCaptureSession::make();
+    const auto waitFor = [&](int state, double seconds) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            capture->captureQueue()->sync([] {});
+            if (capture->state() == state)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    const auto refuse = [&](const char* why) {
+        Json line = summary(false);
+        line["error"] = why;
+        out_.print(line);
+        return failed;
+    };
+    capture->startCaptureWithCaptureSessionMode(legacy::PCaptureModeBackCamera);
+    if (!waitFor(legacy::PCaptureSessionStateCapturing, line_.timeoutSeconds))
+        return refuse("the camera did not start");
+    const std::string stamp = std::to_string(
+        static_cast<long long>(platform::Date::now().timeIntervalSince1970() * 1000));
+    const std::vector<std::string> resolutions = {"720p", "540p", "360p"};
+    capture->startRecordingWithFileNamePattern(
+        (folder / ("recording-" + stamp + "-%@.mp4")).string(), resolutions);
+    if (!waitFor(legacy::PCaptureSessionStateRecording, line_.timeoutSeconds))
+        return refuse("the recording did not start");
+    std::this_thread::sleep_for(std::chrono::duration<double>(line_.recordSeconds));
+    std::promise<void> stopped;
+    capture->stopRecordingWithCompletionBlock([&] { stopped.set_value(); });
+    if (stopped.get_future().wait_for(std::chrono::duration<double>(line_.timeoutSeconds)) !=
+        std::future_status::ready)
+        return refuse("the recording did not finish");
+    capture->stopCapture();
+    capture->captureQueue()->sync([] {});
+
+    Json files = Json::array();
+    for (const auto& resolution : resolutions)
+        files.push_back((folder / ("recording-" + stamp + "-" + resolution + ".mp4")).string());
+    for (const auto& file : files) out_.print({{"recorded", file}});
+    if (!line_.uploadRecording) {
+        Json line = summary(true);
+        line["files"] = files;
+        out_.print(line);
+        return succeeded;
+    }
+    const std::string upload = files.front().get<std::string>();
+    line_.operands = {upload};
+    return this->upload();
 }
 
 int Commands::resume() {

@@ -45,6 +45,7 @@ class Commands {
     int upload();
     int resume();
     int uploads();
+    int record();
 
     // Waits until none of `videoIDs` is on its way any more, printing progress lines and one
     // {"video": ...} line per upload that finished; whether all of them were uploaded.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <vector>
 
 #include "platform/media/FFmpegSupport.hpp"
@@ -108,6 +109,15 @@ class MediaTranscoder::Run {
         duration_ = context->duration != AV_NOPTS_VALUE
                         ? static_cast<double>(context->duration) / AV_TIME_BASE
                         : 0;
+        start_ = std::max(0.0, owner_.settings_.startSeconds);
+        end_ = owner_.settings_.durationSeconds
+                   ? start_ + std::max(0.0, *owner_.settings_.durationSeconds)
+                   : std::numeric_limits<double>::infinity();
+        duration_ = std::max(0.0, std::min(duration_, end_) - start_);
+        if (start_ > 0) {
+            av_seek_frame(context, -1, static_cast<int64_t>(start_ * AV_TIME_BASE),
+                          AVSEEK_FLAG_BACKWARD);
+        }
 
         MediaWriter::Settings output;
         output.container = MediaWriter::Container::mp4;
@@ -243,6 +253,10 @@ class MediaTranscoder::Run {
             if (error) {
                 return error;
             }
+            if ((videoStream_ == nullptr || videoPastEnd_) &&
+                (audioStream_ == nullptr || audioPastEnd_)) {
+                break;
+            }
         }
         if (owner_.cancelled_.load()) {
             return std::nullopt;
@@ -253,7 +267,7 @@ class MediaTranscoder::Run {
             }
             if (pending_) {
                 const double shown = sourceFrameRate_ > 0 ? 1 / sourceFrameRate_ : 1 / frameRate_;
-                if (auto error = emitSlotsBefore(pendingTime_ + shown)) {
+                if (auto error = emitSlotsBefore(std::min(pendingTime_ + shown, end_ - start_))) {
                     return error;
                 }
             }
@@ -306,8 +320,13 @@ class MediaTranscoder::Run {
         const int64_t timestamp = frame->best_effort_timestamp != AV_NOPTS_VALUE
                                       ? frame->best_effort_timestamp
                                       : frame->pts;
-        const double time = timestamp != AV_NOPTS_VALUE ? streamSeconds(videoStream_, timestamp)
-                                                        : pendingTime_ + 1 / frameRate_;
+        const double time = timestamp != AV_NOPTS_VALUE
+                                ? streamSeconds(videoStream_, timestamp) - start_
+                                : pendingTime_ + 1 / frameRate_;
+        if (time >= end_ - start_) {
+            videoPastEnd_ = true;
+            return std::nullopt;
+        }
         if (pending_) {
             if (auto error = emitSlotsBefore(time)) {
                 return error;
@@ -393,6 +412,18 @@ class MediaTranscoder::Run {
 
     // Converts decoded audio (nothing: what the resampler still holds) and writes it.
     std::optional<Error> convertAudio(const AVFrame* frame) {
+        if (frame != nullptr && frame->pts != AV_NOPTS_VALUE) {
+            const double from = streamSeconds(audioStream_, frame->pts) - start_;
+            const double length = static_cast<double>(frame->nb_samples) / frame->sample_rate;
+            if (from >= end_ - start_) {
+                audioPastEnd_ = true;
+                return std::nullopt;
+            }
+            // Outside the part kept: the nearest whole frame decides.
+            if (from + length / 2 < 0 || from + length / 2 > end_ - start_) {
+                return std::nullopt;
+            }
+        }
         const int inputCount = frame != nullptr ? frame->nb_samples : 0;
         const int capacity = swr_get_out_samples(resampler_.get(), inputCount);
         if (capacity <= 0) {
@@ -411,7 +442,7 @@ class MediaTranscoder::Run {
             return error;
         }
         if (videoStream_ == nullptr && frame != nullptr && frame->pts != AV_NOPTS_VALUE) {
-            report(streamSeconds(audioStream_, frame->pts) +
+            report(streamSeconds(audioStream_, frame->pts) - start_ +
                    static_cast<double>(frame->nb_samples) / frame->sample_rate);
         }
         return std::nullopt;
@@ -437,6 +468,11 @@ class MediaTranscoder::Run {
     ffmpeg::CodecContextPtr audioDecoder_;
     std::unique_ptr<MediaWriter> writer_;
     double duration_ = 0;
+    // The part converted, in source seconds; end_ is infinite for "to the end".
+    double start_ = 0;
+    double end_ = 0;
+    bool videoPastEnd_ = false;
+    bool audioPastEnd_ = false;
 
     int rotation_ = 0;
     double sourceFrameRate_ = 0;

@@ -62,6 +62,11 @@ class MediaTranscoder : public std::enable_shared_from_this<MediaTranscoder> {
         // Put the index before the media data so playback can start while downloading.
         bool optimizeForNetworkUse = false;
         std::map<std::string, std::string> metadata;
+        // The part of the source to convert, in seconds of the source: from `startSeconds`
+        // for `durationSeconds` (nothing: to the end). The output starts at zero; sound is
+        // cut to the nearest whole audio frame of the source.
+        double startSeconds = 0;
+        std::optional<double> durationSeconds;
     };
 
     // The error is nothing for a completed or cancelled run.

@@ -2,6 +2,7 @@
 // the backend emulator on loopback, checked through the JSON lines they print.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 #include "examples/pindle-example/Commands.hpp"
 #include "examples/pindle-example/Demo.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "platform/files/AppContainer.hpp"
 #include "platform/foundation/Error.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Fault.hpp"
@@ -214,6 +216,18 @@ TEST_F(ExampleCommandsTest, EachCommandPrintsItsRecordsAndASummary) {
     Run byIds = run({"by-ids", "v3", "v1"});
     std::sort(byIds.ids.begin(), byIds.ids.end());
     EXPECT_EQ(byIds.ids, (std::vector<std::string>{"v1", "v3"}));
+}
+
+TEST_F(ExampleCommandsTest, RecordWritesEachResolutionAndUploadsThe720pFile) {
+    const std::string folder = platform::AppContainer::temporaryDirectory() + "/recordings";
+    Run offline = run({"record", "--seconds", "0.3", "--output", folder}, {});
+    ASSERT_EQ(offline.exitCode, 0) << offline.summary.dump();
+    ASSERT_EQ(offline.summary["files"].size(), 3u);
+    for (const auto& file : offline.summary["files"])
+        EXPECT_GT(std::filesystem::file_size(file.get<std::string>()), 0u) << file;
+
+    Run uploaded = run({"record", "--seconds", "0.3", "--output", folder, "--upload"});
+    EXPECT_EQ(uploaded.exitCode, 0) << uploaded.summary.dump();
 }
 
 TEST_F(ExampleCommandsTest, DeleteRemovesTheVideoFromLaterCalls) {

@@ -150,11 +150,15 @@ TEST_F(PNVideoSyncServiceTest, AChangeAStuckGatewayRefusesIsDroppedAfterItsRetri
     std::vector<double> sentAt;
     ASSERT_TRUE(testing::eventually(
         [&] {
+            // The state is read before the sends: a send that led to it is then already seen,
+            // and is timed before the clock moves on.
+            const bool idle = service_->isIdle();
+            const bool backingOff = service_->isBackingOff();
             for (auto seen = sentAt.size(); seen < updates().size(); ++seen)
                 sentAt.push_back(std::chrono::duration<double>(clock_->uptime()).count());
-            if (service_->isIdle())
+            if (idle)
                 return true;
-            if (service_->isBackingOff())
+            if (backingOff)
                 clock_->advance(1.0);
             return false;
         },

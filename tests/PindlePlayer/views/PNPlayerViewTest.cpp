@@ -12,7 +12,9 @@
 
 #include "PindleCore/caches/PNImageCache.hpp"
 #include "PindleCore/model/PNError.hpp"
+#include "PindlePlayer/loading/PNVideoLoaderListener.hpp"
 #include "platform/foundation/StandardOutput.hpp"
+#include "platform/media/AssetResourceLoader.hpp"
 #include "platform/media/ScriptedMediaSource.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "support/VirtualTimeTest.hpp"
@@ -306,6 +308,34 @@ TEST_F(PNPlayerViewTest, SnapshotShowsTheThumbnailThenTheVideoFrameAndResetEmpti
     EXPECT_EQ(view_->video(), nullptr);
     EXPECT_EQ(view_->player()->currentItem(), nullptr);
     EXPECT_EQ(view_->snapshotImage()->pixelAt(20, 15), (Pixel{0, 0, 0, 0}));
+}
+
+struct SilentReceiver : platform::AssetResourceLoadingRequest::Receiver {
+    void requestDidRespond(const platform::AssetResourceLoadingRequestPtr&, std::int64_t,
+                           const platform::Data&) override {}
+    void requestDidFinish(const platform::AssetResourceLoadingRequestPtr&,
+                          const std::optional<platform::Error>&) override {}
+};
+
+TEST_F(PNPlayerViewTest, ACancelledLoadingRequestIsFinishedAndOnlyItsListenerLeaves) {
+    using Request = platform::AssetResourceLoadingRequest;
+    auto receiver = std::make_shared<SilentReceiver>();
+    const auto url = *platform::URL::fromString("pinlet://group/idle");
+    auto first = Request::make(url, false, Request::Range{0, 100, false}, receiver);
+    auto second = Request::make(url, false, Request::Range{100, 100, false}, receiver);
+    platform::AssetResourceLoader loader;
+    EXPECT_TRUE(view_->shouldWaitForLoadingOfRequestedResource(loader, first));
+    EXPECT_TRUE(view_->shouldWaitForLoadingOfRequestedResource(loader, second));
+    ASSERT_EQ(view_->requestListeners().size(), 2u);
+
+    view_->didCancelLoadingRequest(loader, first);
+    EXPECT_TRUE(first->isFinished());
+    EXPECT_FALSE(second->isFinished());
+    ASSERT_EQ(view_->requestListeners().size(), 1u);
+    EXPECT_EQ(view_->requestListeners()[0]->loadingRequest(), second);
+    view_->didCancelLoadingRequest(loader, first);  // already gone: nothing more
+    EXPECT_EQ(first->diagnostics().finishesAfterEnd, 0);
+    EXPECT_EQ(view_->requestListeners().size(), 1u);
 }
 
 TEST(PNPlayerTypesTest, RawValuesAndTransitions) {

@@ -1,0 +1,350 @@
+#include "PindlePlayer/players/PNPlayersManager.hpp"
+
+#include <algorithm>
+
+#include "platform/foundation/UUID.hpp"
+
+namespace pindle {
+
+using platform::DispatchQueue;
+
+namespace {
+constexpr int kSharedLoaderRequests = 2;
+}  // namespace
+
+std::string PNPlayersManager::localizedDescription(Error error) {
+    return error == Error::indexOutOfRange
+               ? "Current playlist doesn't have video for requested index"
+               : "Current playlist doesn't have video for requested video id";
+}
+
+std::shared_ptr<PNPlayersManager> PNPlayersManager::make(int prerenderDistance,
+                                                         int preloadDistance) {
+    return std::make_shared<PNPlayersManager>(Private{}, prerenderDistance, preloadDistance);
+}
+
+PNPlayersManager::PNPlayersManager(Private, int prerenderDistance, int preloadDistance)
+    : uid_(platform::UUID::random().uuidString()),
+      prerenderDistance_(prerenderDistance),
+      preloadDistance_(preloadDistance),
+      videoLoader_(PNVideoLoader::make(uid_, kSharedLoaderRequests)),
+      queue_(DispatchQueue::create(platform::UUID::random().uuidString())),
+      logger_(PNLoggerType::PLMNG) {}
+
+std::weak_ptr<PNPlayersManager> PNPlayersManager::weakSelf() {
+    return std::static_pointer_cast<PNPlayersManager>(shared_from_this());
+}
+
+std::shared_ptr<PNPlayersManagerProtocol> PNPlayersManager::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
+void PNPlayersManager::setDelegate(std::weak_ptr<PNPlayersManagerProtocol> delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+}
+
+PNPlaylistPtr PNPlayersManager::playlist() const {
+    std::lock_guard lock(mutex_);
+    return playbackQueue_ ? playbackQueue_->playlist() : nullptr;
+}
+
+std::int64_t PNPlayersManager::playlistIndex() const {
+    std::lock_guard lock(mutex_);
+    return playbackQueue_ ? playbackQueue_->videoIndex() : -1;
+}
+
+std::vector<PNPlayerViewControllerPtr> PNPlayersManager::players() const {
+    std::lock_guard lock(mutex_);
+    return players_;
+}
+
+void PNPlayersManager::setPlaylist(PNPlaylistPtr playlist, std::int64_t index) {
+    auto weak = weakSelf();
+    queue_->async([weak, playlist, index] {
+        auto self = weak.lock();
+        if (!self || !playlist)
+            return;
+        self->logger_.log("set_playlist_" + playlist->description() + "_" + std::to_string(index));
+        std::shared_ptr<PNPlaybackQueue> queue;
+        {
+            std::lock_guard lock(self->mutex_);
+            queue = self->playbackQueue_;
+        }
+        if (queue && queue->playlist() == playlist) {
+            queue->setVideoIndex(index);
+            return;
+        }
+        queue = PNPlaybackQueue::make(playlist, index, self->preloadDistance_);
+        {
+            std::lock_guard lock(self->mutex_);
+            self->playbackQueue_ = queue;
+        }
+        queue->setDelegate(self);
+        // The queue made its first window before the manager was its delegate, and an equal
+        // list is never announced again: act on it now, as the controller does.
+        if (auto first = queue->videos(); !first.empty())
+            self->updateVideos(first);
+    });
+}
+
+void PNPlayersManager::setPlaylistIndex(std::int64_t index) {
+    auto weak = weakSelf();
+    queue_->async([weak, index] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->logger_.log("set_plalist_index_" + std::to_string(index));
+        std::shared_ptr<PNPlaybackQueue> queue;
+        {
+            std::lock_guard lock(self->mutex_);
+            queue = self->playbackQueue_;
+        }
+        if (queue)
+            queue->setVideoIndex(index);
+    });
+}
+
+void PNPlayersManager::getPlayerFor(std::int64_t index, Completion completion) {
+    PNPlaylistPtr list = playlist();
+    PNVideoPtr video = list ? list->videoAt(index) : nullptr;
+    if (!video) {
+        completion(nullptr, Error::indexOutOfRange);
+        return;
+    }
+    getPlayerForVideo(std::move(video), std::move(completion));
+}
+
+void PNPlayersManager::getPlayerFor(const std::string& videoId, Completion completion) {
+    PNPlaylistPtr list = playlist();
+    PNVideoPtr video = list ? list->videoById(videoId) : nullptr;
+    if (!video) {
+        completion(nullptr, Error::videoIdNotFound);
+        return;
+    }
+    getPlayerForVideo(std::move(video), std::move(completion));
+}
+
+void PNPlayersManager::getPlayerForVideo(PNVideoPtr video, Completion completion) {
+    logger_.log("get_player_external_" + video->videoID());
+    auto weak = weakSelf();
+    queue_->async([weak, video, completion] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->getPlayerForInternal(
+            video->videoID(), [weak, video, completion](PNPlayerViewControllerPtr player, int) {
+                auto self = weak.lock();
+                if (!self)
+                    return;
+                auto held = player->video();
+                if (!held || held->videoID() != video->videoID())
+                    player->setToPrivate(video, PNPlayState::paused, std::nullopt);
+                self->activePlayersVideoIds_.insert(video->videoID());
+                completion(player, std::nullopt);
+            });
+    });
+}
+
+void PNPlayersManager::use(const std::string& id, int index, const PlayerCompletion& completion) {
+    logger_.log("get_player_internal_" + id + "_pl_" + std::to_string(index));
+    videoIdsPlayersMap_[id] = index;
+    PNPlayerViewControllerPtr player;
+    {
+        std::lock_guard lock(mutex_);
+        player = players_.at(static_cast<std::size_t>(index));
+    }
+    completion(player, index);
+}
+
+void PNPlayersManager::getPlayerForInternal(const std::string& id, PlayerCompletion completion) {
+    logger_.log("get_player_internal_" + id);
+    if (auto it = videoIdsPlayersMap_.find(id); it != videoIdsPlayersMap_.end()) {
+        use(id, it->second, completion);
+        return;
+    }
+    const auto pool = players();
+    for (int i = 0; i < static_cast<int>(pool.size()); ++i) {
+        auto held = pool[i]->video();
+        if (held && held->videoID() == id) {
+            use(id, i, completion);
+            return;
+        }
+    }
+    for (int i = 0; i < static_cast<int>(pool.size()); ++i) {
+        const bool assigned = std::any_of(videoIdsPlayersMap_.begin(), videoIdsPlayersMap_.end(),
+                                          [i](const auto& entry) { return entry.second == i; });
+        if (!assigned) {
+            use(id, i, completion);
+            return;
+        }
+    }
+    auto weak = weakSelf();
+    createPlayer(id, [weak, id, completion](PNPlayerViewControllerPtr, int index) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->queue_->async([weak, id, index, completion] {
+            if (auto self = weak.lock())
+                self->use(id, index, completion);
+        });
+    });
+}
+
+void PNPlayersManager::createPlayer(const std::string& id, PlayerCompletion completion) {
+    {
+        std::lock_guard lock(mutex_);
+        auto it = requestedPlayers_.find(id);
+        if (it != requestedPlayers_.end()) {
+            it->second.push_back(std::move(completion));
+            return;
+        }
+        requestedPlayers_[id].push_back(std::move(completion));
+    }
+    auto weak = weakSelf();
+    DispatchQueue::main()->async([weak, id] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        auto player = std::make_shared<PNPlayerViewController>();
+        player->setUid(self->uid_);
+        player->setPlayersCount(1);
+        player->setVideosPreloadCount(1);
+        player->setHoldLastPic(false);
+        player->setInternalLoadingControl(false);
+        int index;
+        {
+            std::lock_guard lock(self->mutex_);
+            index = static_cast<int>(self->players_.size());
+        }
+        if (auto d = self->delegate();
+            d && d->respondsTo(PNPlayersManagerProtocol::newPlayerCreatedSelector))
+            d->pnPlayersManagerNewPlayerCreated(*self, player);
+        player->view()->setHidden(false);
+        std::vector<PlayerCompletion> waiting;
+        {
+            std::lock_guard lock(self->mutex_);
+            self->players_.push_back(player);
+            waiting = std::move(self->requestedPlayers_[id]);
+            self->requestedPlayers_.erase(id);
+        }
+        self->logger_.log("new_player_" + id);
+        for (const auto& completion : waiting) completion(player, index);
+    });
+}
+
+void PNPlayersManager::playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) {
+    // Bookkeeping stays on the manager's queue, whichever thread moved the playback queue.
+    auto weak = weakSelf();
+    queue_->async([weak, videos] {
+        if (auto self = weak.lock())
+            self->updateVideos(videos);
+    });
+}
+
+void PNPlayersManager::updateVideos(const std::vector<PNVideoPtr>& videos) {
+    videoLoader_->setVideosToPreload(videos);
+    releaseInactivePlayers();
+    const std::size_t n =
+        std::min(videos.size(), static_cast<std::size_t>(std::max(0, prerenderDistance_)));
+    for (std::size_t i = 0; i < n; ++i) {
+        auto video = videos[i];
+        getPlayerForInternal(video->videoID(), [video](PNPlayerViewControllerPtr player, int) {
+            auto held = player->video();
+            if (!held || held->videoID() != video->videoID())
+                player->setToPrivate(video, PNPlayState::paused, std::nullopt);
+        });
+    }
+}
+
+void PNPlayersManager::releaseInactivePlayers() {
+    std::set<std::string> keep;
+    std::shared_ptr<PNPlaybackQueue> queue;
+    {
+        std::lock_guard lock(mutex_);
+        queue = playbackQueue_;
+    }
+    if (queue) {
+        const auto window = queue->videos();
+        const std::size_t n =
+            std::min(window.size(), static_cast<std::size_t>(std::max(0, prerenderDistance_)));
+        for (std::size_t i = 0; i < n; ++i) keep.insert(window[i]->videoID());
+    }
+    const auto pool = players();
+    for (auto it = videoIdsPlayersMap_.begin(); it != videoIdsPlayersMap_.end();) {
+        const std::string id = it->first;
+        if (keep.count(id) || activePlayersVideoIds_.count(id)) {
+            ++it;
+            continue;
+        }
+        logger_.log("video_release_" + id);
+        const int index = it->second;
+        it = videoIdsPlayersMap_.erase(it);
+        auto& player = pool.at(static_cast<std::size_t>(index));
+        PNPlayerViewController::Hold hold(*player);
+        player->setPlayState(PNPlayState::paused);
+        if (auto current = player->currentPlayer())
+            current->reset();
+        player->setVideo(nullptr);
+        player->setPlaybackQueue(nullptr);
+        player->updateButtons();
+        player->propagateProgress();
+    }
+}
+
+void PNPlayersManager::releasePlayerFor(const std::string& videoId) {
+    auto weak = weakSelf();
+    queue_->async([weak, videoId] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->logger_.log("player_release_" + videoId);
+        self->activePlayersVideoIds_.erase(videoId);
+        self->releaseInactivePlayers();
+    });
+}
+
+void PNPlayersManager::releasePlayers() {
+    auto weak = weakSelf();
+    queue_->async([weak] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->logger_.log("player_release_all");
+        self->activePlayersVideoIds_.clear();
+        self->releaseInactivePlayers();
+    });
+}
+
+void PNPlayersManager::reset() {
+    auto weak = weakSelf();
+    queue_->async([weak] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->videoIdsPlayersMap_.clear();
+        {
+            std::lock_guard lock(self->mutex_);
+            self->playbackQueue_.reset();
+        }
+        self->releaseInactivePlayers();
+    });
+}
+
+void PNPlayersManager::pausePlayers() {
+    for (const auto& player : players()) {
+        if (player->playState() != PNPlayState::playing || !player->isReadyToPlay())
+            continue;
+        PNPlayerViewController::Hold hold(*player);
+        player->setPlayStateValue(PNPlayState::paused);
+        if (auto video = player->video(); video && player->videoLoader())
+            player->videoLoader()->setPreload(video->videoID(), true);
+        if (auto current = player->currentPlayer())
+            current->pause();
+        player->updateButtons();
+        player->checkPlayerBuffering();
+    }
+}
+
+}  // namespace pindle

@@ -1,0 +1,112 @@
+// PNPlayersManager: a pool of full-screen player controllers for a feed of videos taken
+// from a playlist. The host gives it a playlist and the current index, asks it for the
+// player of a video (by index or by id) and tells it when a player is no longer shown. The
+// manager prepares paused players for the first `prerenderDistance` videos of the playback
+// window, reuses free players for new videos, frees players whose videos left the window
+// and are not held by the host, and shares one video loader (2 downloads, keyed by its uid)
+// among all its players. Players are never destroyed: the pool only grows.
+//
+// Thread-safety: all operations are safe from any thread. Bookkeeping (which player has
+// which video, which are held) runs on the manager's serial queue, playback-queue updates
+// included; players are made on the main queue; `players` and the waiting requests are
+// guarded by a mutex. Successful getPlayerFor completions run on the manager's queue; error
+// completions run on the caller's thread before getPlayerFor returns. Work on a player's
+// state holds that player's lock. Queued work holds the manager weakly.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "PindleCore/model/PNLogger.hpp"
+#include "PindleCore/model/PNVideo.hpp"
+#include "PindleCore/playlists/PNPlaylist.hpp"
+#include "PindlePlayer/loading/PNVideoLoader.hpp"
+#include "PindlePlayer/players/PNPlayersManagerProtocol.hpp"
+#include "PindlePlayer/queue/PNPlaybackQueue.hpp"
+#include "PindlePlayer/queue/PNPlaybackQueueDelegate.hpp"
+#include "PindlePlayer/views/PNPlayerViewController.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
+
+namespace pindle {
+
+class PNPlayersManager : public platform::Object, public PNPlaybackQueueDelegate {
+    struct Private {
+        explicit Private() = default;
+    };
+
+  public:
+    enum class Error { indexOutOfRange = 0, videoIdNotFound = 1 };
+    static std::string localizedDescription(Error error);
+
+    using Completion =
+        std::function<void(PNPlayerViewControllerPtr player, std::optional<Error> error)>;
+
+    static std::shared_ptr<PNPlayersManager> make(int prerenderDistance, int preloadDistance);
+    PNPlayersManager(Private, int prerenderDistance, int preloadDistance);
+    PNPlayersManager(const PNPlayersManager&) = delete;
+    PNPlayersManager& operator=(const PNPlayersManager&) = delete;
+
+    std::shared_ptr<PNPlayersManagerProtocol> delegate() const;
+    void setDelegate(std::weak_ptr<PNPlayersManagerProtocol> delegate);
+    const std::string& uid() const { return uid_; }
+    int prerenderDistance() const { return prerenderDistance_; }
+    int preloadDistance() const { return preloadDistance_; }
+    const std::shared_ptr<PNVideoLoader>& videoLoader() const { return videoLoader_; }
+    PNPlaylistPtr playlist() const;
+    // -1 without a playlist.
+    std::int64_t playlistIndex() const;
+    std::vector<PNPlayerViewControllerPtr> players() const;
+
+    void setPlaylist(PNPlaylistPtr playlist, std::int64_t index);
+    void setPlaylistIndex(std::int64_t index);
+    void getPlayerFor(std::int64_t index, Completion completion);
+    void getPlayerFor(const std::string& videoId, Completion completion);
+    // The host no longer shows the player of `videoId`.
+    void releasePlayerFor(const std::string& videoId);
+    void releasePlayers();
+    // Forgets every assignment (the players keep their videos and become free) and the
+    // playlist.
+    void reset();
+    // Pauses every playing player that is ready to play; the others are left alone.
+    void pausePlayers();
+
+    // PNPlaybackQueueDelegate: handled on the manager's queue.
+    void playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) override;
+
+  private:
+    using PlayerCompletion = std::function<void(PNPlayerViewControllerPtr player, int index)>;
+
+    std::weak_ptr<PNPlayersManager> weakSelf();
+    void getPlayerForVideo(PNVideoPtr video, Completion completion);
+    // On the queue.
+    void getPlayerForInternal(const std::string& id, PlayerCompletion completion);
+    void createPlayer(const std::string& id, PlayerCompletion completion);
+    void updateVideos(const std::vector<PNVideoPtr>& videos);
+    void releaseInactivePlayers();
+    void use(const std::string& id, int index, const PlayerCompletion& completion);
+
+    const std::string uid_;
+    const int prerenderDistance_;
+    const int preloadDistance_;
+    const std::shared_ptr<PNVideoLoader> videoLoader_;
+    const std::shared_ptr<platform::DispatchQueue> queue_;
+    PNLogger logger_;
+
+    mutable std::mutex mutex_;
+    std::weak_ptr<PNPlayersManagerProtocol> delegate_;                       // guarded by mutex_
+    std::shared_ptr<PNPlaybackQueue> playbackQueue_;                         // guarded by mutex_
+    std::vector<PNPlayerViewControllerPtr> players_;                         // guarded by mutex_
+    std::map<std::string, std::vector<PlayerCompletion>> requestedPlayers_;  // guarded by mutex_
+
+    // Touched only on queue_.
+    std::map<std::string, int> videoIdsPlayersMap_;
+    std::set<std::string> activePlayersVideoIds_;
+};
+
+}  // namespace pindle
