@@ -37,6 +37,8 @@ const Subcommand subcommands[] = {
     {"sync", 1, 1, "DATE", "ids of videos created, updated and deleted since DATE"},
     {"download", 1, 1, "VIDEO_ID|URL", "a byte range of a video's media, by range requests"},
     {"upload", 1, 1, "FILE", "upload an MP4 file (--tags, --metadata, --title) and wait for it"},
+    {"import", 1, 1, "FILE",
+     "save an MP4 file to the photo library as a movie, then upload the library's copy"},
     {"resume", 0, 0, "", "let the SDK restart unfinished uploads and wait for them"},
     {"uploads", 0, 0, "", "the upload records kept in the application home"},
     {"record", 0, 0, "",

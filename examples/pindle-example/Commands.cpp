@@ -12,15 +12,21 @@
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/capture/PCaptureSession.hpp"
+#include "PindleCore/library/PNVideoImporter.hpp"
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/files/AppContainer.hpp"
+#include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/UUID.hpp"
 #include "platform/net/NetworkReachabilitySource.hpp"
 #include "platform/net/reachability/ScriptedReachabilitySource.hpp"
+#include "platform/photos/PhotoLibrary.hpp"
 
 namespace pindle::example {
 
@@ -116,6 +122,7 @@ int Commands::run() {
         {"sync", &Commands::sync},
         {"download", &Commands::download},
         {"upload", &Commands::upload},
+        {"import", &Commands::importToLibrary},
         {"resume", &Commands::resume},
         {"uploads", &Commands::uploads},
         {"record", &Commands::record},
@@ -272,26 +279,77 @@ int Commands::download() {
 }
 
 int Commands::upload() {
+    return uploadFile(line_.operands[0], "upload");
+}
+
+int Commands::importToLibrary() {
     const std::string path = line_.operands[0];
+    const std::string source =
+        path.starts_with("/") ? path : std::filesystem::absolute(path).string();
+    // The photo library of this home; a first run asks for access, and the host's user
+    // allows it (the scripted answer).
+    auto& library = platform::PhotoLibrary::shared();
+    library.setRoot(platform::AppContainer::home() + "/Device/PhotoLibrary");
+    const auto before = library.assets(platform::PhotoAsset::MediaType::video).size();
+
+    PNVideoImporter importer;
+    auto done = std::make_shared<platform::DispatchSemaphore>(0);
+    auto answer = std::make_shared<std::pair<bool, std::optional<platform::Error>>>();
+    importer.putToCameraRoll(platform::URL::fileURLWithPath(source),
+                             [done, answer](bool success, std::optional<platform::Error> error) {
+                                 *answer = {success, std::move(error)};
+                                 done->signal();
+                             });
+    if (!done->wait(platform::DispatchTime::after(line_.timeoutSeconds)))
+        return printFailure(PNError(PNError::unknown).toPlatformError());
+    if (!answer->first) {
+        return printFailure(answer->second.value_or(platform::Error(
+            platform::PhotoLibrary::errorDomain, platform::PhotoLibrary::accessDenied,
+            {{platform::Error::localizedDescriptionKey, "the photo library refused the movie"}})));
+    }
+    const auto videos = library.assets(platform::PhotoAsset::MediaType::video);
+    if (videos.size() <= before)
+        return printFailure(PNError(PNError::unknown).toPlatformError());
+    const auto& asset = videos.back();
+    out_.print({{"command", "import"},
+                {"libraryAsset", asset->localIdentifier()},
+                {"referenceURL", asset->referenceURL().absoluteString()}});
+
+    // The upload road takes its file over, so it gets a copy: the library keeps its own.
+    const std::string copy = platform::AppContainer::temporaryDirectory() + "/" +
+                             platform::UUID::random().uuidString() + ".mov";
+    if (auto failure = platform::FileManager::defaultManager().copyItem(asset->path(), copy))
+        return printFailure(*failure);
+    return uploadFile(copy, "import");
+}
+
+int Commands::uploadFile(const std::string& path, const char* command) {
     const platform::URL file = platform::URL::fileURLWithPath(
         path.starts_with("/") ? path : std::filesystem::absolute(path).string());
+    const auto tags = line_.tags.empty() ? std::nullopt : std::optional(line_.tags);
+    const auto metadata = line_.metadata.empty() ? std::nullopt : std::optional(line_.metadata);
     std::optional<platform::Error> refusal;
     std::string videoID;
-    PNUploads::shared().upload(
-        file, line_.tags.empty() ? std::nullopt : std::optional(line_.tags),
-        line_.metadata.empty() ? std::nullopt : std::optional(line_.metadata),
-        line_.title.value_or(""),
-        [&](const std::shared_ptr<PNVideo>& video, const std::optional<platform::Error>& error) {
-            refusal = error;
-            if (video)
-                videoID = video->videoID();
-        });
+    if (file.pathExtension() == "mov") {
+        // A library movie takes the recording's road: the SDK converts it to MP4 itself.
+        if (auto video = legacy::PUploadingService::getInstance().uploadVideoFile(
+                file, tags, metadata, line_.title.value_or("")))
+            videoID = video->videoID();
+    } else {
+        PNUploads::shared().upload(file, tags, metadata, line_.title.value_or(""),
+                                   [&](const std::shared_ptr<PNVideo>& video,
+                                       const std::optional<platform::Error>& error) {
+                                       refusal = error;
+                                       if (video)
+                                           videoID = video->videoID();
+                                   });
+    }
     if (refusal)
         return printFailure(*refusal);
     if (videoID.empty())
         return printFailure(PNError(PNError::uploadFileNotFound).toPlatformError());
-    out_.print({{"command", "upload"}, {"videoID", videoID}, {"accepted", true}});
-    return waitForUploads({videoID}, "upload") ? succeeded : failed;
+    out_.print({{"command", command}, {"videoID", videoID}, {"accepted", true}});
+    return waitForUploads({videoID}, command) ? succeeded : failed;
 }
 
 int Commands::record() {

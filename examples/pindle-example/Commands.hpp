@@ -43,10 +43,13 @@ class Commands {
     int sync();
     int download();
     int upload();
+    int importToLibrary();
     int resume();
     int uploads();
     int record();
 
+    // Hands `file` to the upload road and waits for it; `command` names the summary line.
+    int uploadFile(const std::string& path, const char* command);
     // Waits until none of `videoIDs` is on its way any more, printing progress lines and one
     // {"video": ...} line per upload that finished; whether all of them were uploaded.
     bool waitForUploads(std::set<std::string> videoIDs, const char* lastLineCommand);

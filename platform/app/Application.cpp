@@ -1,6 +1,7 @@
 #include "platform/app/Application.hpp"
 
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/ui/View.hpp"
 #include "platform/ui/Window.hpp"
 
 namespace pindle::platform {
@@ -26,6 +27,49 @@ std::shared_ptr<ui::Window> Application::keyWindow() const {
 void Application::setKeyWindow(const std::shared_ptr<ui::Window>& window) {
     std::lock_guard lock(mutex_);
     keyWindow_ = window;
+}
+
+bool Application::isIdleTimerDisabled() const {
+    std::lock_guard lock(mutex_);
+    return idleTimerDisabled_;
+}
+
+void Application::setIdleTimerDisabled(bool disabled) {
+    std::lock_guard lock(mutex_);
+    idleTimerDisabled_ = disabled;
+}
+
+bool Application::openURL(const std::string& url) {
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard lock(mutex_);
+        openedURLs_.push_back(url);
+        handler = openURLHandler_;
+    }
+    if (handler)
+        handler(url);
+    return true;
+}
+
+std::vector<std::string> Application::openedURLs() const {
+    std::lock_guard lock(mutex_);
+    return openedURLs_;
+}
+
+void Application::setOpenURLHandler(std::function<void(const std::string&)> handler) {
+    std::lock_guard lock(mutex_);
+    openURLHandler_ = std::move(handler);
+}
+
+void Application::reset() {
+    std::lock_guard lock(mutex_);
+    openedURLs_.clear();
+    idleTimerDisabled_ = false;
+}
+
+bool Application::endEditing() {
+    auto responder = ui::View::currentFirstResponder();
+    return responder && responder->resignFirstResponder();
 }
 
 int Application::statusBarOrientation() const {

@@ -7,13 +7,21 @@
 //
 // The key window is the window that receives the interface's events; Window sets it.
 //
+// The idle timer (isIdleTimerDisabled) is a flag the host reads to keep the screen awake.
+// openURL() records the URLs the SDK asks the system to open (openedURLs()), since a
+// headless build has nothing to hand them to; hosts may also install a handler.
+// endEditing() ends text editing: the first responder resigns.
+//
 // Thread-safety: all operations are safe from any thread. Observers run on the thread that
 // calls the post operation, before it returns (the notification center delivers
 // synchronously).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace pindle::platform {
 
@@ -27,6 +35,8 @@ class Application {
         "UIApplicationWillTerminateNotification";
     static constexpr const char* didReceiveMemoryWarningNotification =
         "UIApplicationDidReceiveMemoryWarningNotification";
+    // The URL that opens this application's page in the system settings.
+    static constexpr const char* openSettingsURLString = "app-settings:";
 
     // The process's application (created on first use, never destroyed).
     static Application& shared();
@@ -44,6 +54,19 @@ class Application {
     std::shared_ptr<ui::Window> keyWindow() const;
     void setKeyWindow(const std::shared_ptr<ui::Window>& window);
 
+    bool isIdleTimerDisabled() const;
+    void setIdleTimerDisabled(bool disabled);
+
+    // Records `url` and hands it to the handler, if one is set (outside the lock); true.
+    bool openURL(const std::string& url);
+    std::vector<std::string> openedURLs() const;
+    void setOpenURLHandler(std::function<void(const std::string&)> handler);
+    // Forgets the opened URLs and re-enables the idle timer (for tests).
+    void reset();
+
+    // Makes the current first responder resign; false when there was none.
+    bool endEditing();
+
     // The interface orientation: 1 portrait (the default), 2 upside down, 3 landscape right,
     // 4 landscape left. Set by hosts and tests.
     int statusBarOrientation() const;
@@ -53,8 +76,11 @@ class Application {
     Application() = default;
 
     mutable std::mutex mutex_;
-    std::weak_ptr<ui::Window> keyWindow_;  // guarded by mutex_
-    int statusBarOrientation_ = 1;         // guarded by mutex_
+    std::weak_ptr<ui::Window> keyWindow_;                     // guarded by mutex_
+    bool idleTimerDisabled_ = false;                          // guarded by mutex_
+    std::vector<std::string> openedURLs_;                     // guarded by mutex_
+    std::function<void(const std::string&)> openURLHandler_;  // guarded by mutex_
+    int statusBarOrientation_ = 1;                            // guarded by mutex_
 };
 
 }  // namespace pindle::platform

@@ -102,6 +102,34 @@ void GraphicsContext::blend(int x, int y, double red, double green, double blue,
     pixel[3] = static_cast<std::uint8_t>(std::lround(std::clamp(outAlpha, 0.0, 1.0) * 255));
 }
 
+std::unique_ptr<GraphicsContext> GraphicsContext::makeGroupContext(bool keepAlpha) const {
+    auto group = std::make_unique<GraphicsContext>(Private{}, width_, height_, scale_);
+    group->state_ = state_;
+    if (!keepAlpha)
+        group->state_.alpha = 1;
+    return group;
+}
+
+void GraphicsContext::applyAlphaMask(const GraphicsContext& mask) {
+    if (mask.width_ != width_ || mask.height_ != height_)
+        return;
+    for (std::size_t i = 3; i < rgba_.size(); i += 4)
+        rgba_[i] = static_cast<std::uint8_t>((rgba_[i] * mask.rgba_[i] + 127) / 255);
+}
+
+void GraphicsContext::composite(const GraphicsContext& group) {
+    if (group.width_ != width_ || group.height_ != height_)
+        return;
+    for (int y = 0; y < height_; ++y) {
+        for (int x = 0; x < width_; ++x) {
+            const std::uint8_t* pixel =
+                group.rgba_.data() + (static_cast<std::size_t>(y) * width_ + x) * 4;
+            if (pixel[3] != 0)
+                blend(x, y, pixel[0] / 255.0, pixel[1] / 255.0, pixel[2] / 255.0, pixel[3] / 255.0);
+        }
+    }
+}
+
 void GraphicsContext::fill(const ui::Rect& rect, ui::Color colour) {
     const double alpha = std::clamp(colour.alpha, 0.0, 1.0) * state_.alpha;
     if (alpha <= 0)

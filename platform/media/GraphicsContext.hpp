@@ -64,6 +64,15 @@ class GraphicsContext {
     // The rectangle an image of `imageSize` occupies when fitted into `rect`.
     static ui::Rect fittedRect(Size imageSize, const ui::Rect& rect, ContentFit fit);
 
+    // A transparent canvas of the same size and scale, with this one's transform and clip
+    // (and its opacity when keepAlpha), for drawing a group that is then masked and
+    // composited as one.
+    std::unique_ptr<GraphicsContext> makeGroupContext(bool keepAlpha) const;
+    // Multiplies every pixel's alpha by the alpha of the same pixel of `mask` (same size).
+    void applyAlphaMask(const GraphicsContext& mask);
+    // Draws `group` (same size) over this canvas, pixel for pixel.
+    void composite(const GraphicsContext& group);
+
     // The canvas so far, at the context's scale.
     ImagePtr makeImage() const;
 

@@ -73,7 +73,74 @@ ImagePtr Image::fromData(const Data& data, double scale) {
 }
 
 Size Image::size() const {
-    return Size{width_ / scale_, height_ / scale_};
+    switch (orientation_) {
+        case Orientation::left:
+        case Orientation::right:
+        case Orientation::leftMirrored:
+        case Orientation::rightMirrored:
+            return Size{height_ / scale_, width_ / scale_};
+        default:
+            return Size{width_ / scale_, height_ / scale_};
+    }
+}
+
+ImagePtr Image::fromGrey8(int width, int height, const std::vector<std::uint8_t>& grey,
+                          double scale) {
+    if (!validSize(width, height))
+        return nullptr;
+    if (grey.size() != static_cast<size_t>(width) * static_cast<size_t>(height))
+        return nullptr;
+    std::vector<std::uint8_t> rgba;
+    rgba.reserve(grey.size() * bytesPerPixel);
+    for (std::uint8_t value : grey) rgba.insert(rgba.end(), {value, value, value, 255});
+    return make(width, height, std::move(rgba), scale);
+}
+
+ImagePtr Image::withOrientation(Orientation orientation) const {
+    auto image = std::make_shared<Image>(Private{}, width_, height_, rgba_, scale_);
+    image->orientation_ = orientation;
+    return image;
+}
+
+ImagePtr Image::upright() const {
+    int turns = 0;
+    bool mirrored = false;
+    switch (orientation_) {
+        case Orientation::up:
+            return std::make_shared<Image>(Private{}, width_, height_, rgba_, scale_);
+        case Orientation::down:
+            turns = 2;
+            break;
+        case Orientation::left:
+            turns = -1;
+            break;
+        case Orientation::right:
+            turns = 1;
+            break;
+        case Orientation::upMirrored:
+            mirrored = true;
+            break;
+        case Orientation::downMirrored:
+            turns = 2, mirrored = true;
+            break;
+        case Orientation::leftMirrored:
+            turns = -1, mirrored = true;
+            break;
+        case Orientation::rightMirrored:
+            turns = 1, mirrored = true;
+            break;
+    }
+    std::vector<std::uint8_t> pixels = rgba_;
+    if (mirrored) {
+        for (int y = 0; y < height_; ++y) {
+            auto* row = pixels.data() + static_cast<size_t>(y) * width_ * bytesPerPixel;
+            for (int left = 0, right = width_ - 1; left < right; ++left, --right)
+                std::swap_ranges(row + left * bytesPerPixel, row + (left + 1) * bytesPerPixel,
+                                 row + right * bytesPerPixel);
+        }
+    }
+    Image flipped(Private{}, width_, height_, std::move(pixels), scale_);
+    return flipped.rotatedClockwise(turns);
 }
 
 Image::Pixel Image::pixelAt(int x, int y) const {

@@ -3,6 +3,11 @@
 // in points. It is the platform's image object: it derives from Object so that it can ride
 // in Values and notifications.
 //
+// An image carries an orientation: how its stored pixels must be turned to be seen upright
+// (a camera held sideways stores its pictures turned). size() is the size seen upright;
+// pixelWidth/pixelHeight and pixelAt read the stored pixels. upright() redraws the pixels
+// so that the orientation becomes `up`.
+//
 // Images are immutable; the operations that change a picture (scaling, rotating) return a
 // new one. Decoding reads PNG, JPEG and whatever still-image formats FFmpeg's decoders know
 // (BMP, GIF's first frame, WebP, TIFF, ...); bytes that are not a still image give null.
@@ -32,6 +37,20 @@ class Image : public Object {
     // size that exhausts memory): 8192 by 8192.
     static constexpr std::int64_t maxDecodedPixels = 8192LL * 8192LL;
 
+    // How the stored pixels are turned: `right` means they must be turned a quarter
+    // clockwise to be seen upright, `left` a quarter counter-clockwise, `down` half a turn;
+    // the mirrored values are also flipped left to right first.
+    enum class Orientation {
+        up = 0,
+        down = 1,
+        left = 2,
+        right = 3,
+        upMirrored = 4,
+        downMirrored = 5,
+        leftMirrored = 6,
+        rightMirrored = 7,
+    };
+
     // One pixel: red, green, blue, alpha.
     struct Pixel {
         std::uint8_t red = 0, green = 0, blue = 0, alpha = 0;
@@ -46,6 +65,10 @@ class Image : public Object {
     // The image encoded in `data`, or null when the bytes are no still image or one larger
     // than maxDecodedPixels.
     static ImagePtr fromData(const Data& data, double scale = 1.0);
+    // A grey picture of one byte per pixel (0 black, 255 white), opaque; null when the sizes
+    // are not positive or `grey` does not hold exactly width * height bytes.
+    static ImagePtr fromGrey8(int width, int height, const std::vector<std::uint8_t>& grey,
+                              double scale = 1.0);
 
     struct Private {
         explicit Private() = default;
@@ -55,7 +78,14 @@ class Image : public Object {
     int pixelWidth() const { return width_; }
     int pixelHeight() const { return height_; }
     double scale() const { return scale_; }
-    // The size in points: pixels divided by the scale.
+    Orientation orientation() const { return orientation_; }
+    // The same pixels with another orientation.
+    ImagePtr withOrientation(Orientation orientation) const;
+    // The pixels redrawn as they are seen, with orientation `up`; this image itself when it
+    // is up already.
+    ImagePtr upright() const;
+    // The size in points as seen upright: pixels divided by the scale, sides swapped for the
+    // quarter-turned orientations.
     Size size() const;
     const std::vector<std::uint8_t>& rgba() const { return rgba_; }
     // REQUIRES: 0 <= x < pixelWidth(), 0 <= y < pixelHeight().
@@ -86,6 +116,7 @@ class Image : public Object {
     const int height_;
     const double scale_;
     const std::vector<std::uint8_t> rgba_;
+    Orientation orientation_ = Orientation::up;
 };
 
 }  // namespace pindle::platform

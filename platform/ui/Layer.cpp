@@ -377,13 +377,25 @@ void Layer::render(GraphicsContext& context) const {
     context.scale(transform.a, transform.d);
     context.translate(-bounds.width() / 2 - bounds.minX(), -bounds.height() / 2 - bounds.minY());
     context.multiplyAlpha(opacity);
-    if (maskLayer)
-        context.clip(maskLayer->frame());
     if (masks)
         context.clip(bounds);
-    context.fill(bounds, background);
-    drawContents(context, bounds);
-    for (const auto& sublayer : sublayers) sublayer->render(context);
+    auto drawBody = [&](GraphicsContext& canvas) {
+        canvas.fill(bounds, background);
+        drawContents(canvas, bounds);
+        for (const auto& sublayer : sublayers) sublayer->render(canvas);
+    };
+    if (maskLayer) {
+        // The layer and its sublayers are drawn as one group, which shows by the alpha of
+        // what the mask draws.
+        auto group = context.makeGroupContext(true);
+        drawBody(*group);
+        auto coverage = context.makeGroupContext(false);
+        maskLayer->render(*coverage);
+        group->applyAlphaMask(*coverage);
+        context.composite(*group);
+    } else {
+        drawBody(context);
+    }
     context.restoreState();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
 
 #include "platform/ui/GestureRecognizer.hpp"
 #include "platform/ui/LayoutSolver.hpp"
@@ -656,6 +657,46 @@ void View::removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& rec
 std::vector<std::shared_ptr<GestureRecognizer>> View::gestureRecognizers() const {
     UIGuard lock(UILock::mutex());
     return gestureRecognizers_;
+}
+
+namespace {
+
+std::mutex& responderMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::weak_ptr<View>& firstResponder() {  // guarded by responderMutex()
+    static std::weak_ptr<View> responder;
+    return responder;
+}
+
+}  // namespace
+
+bool View::becomeFirstResponder() {
+    if (!canBecomeFirstResponder())
+        return false;
+    std::lock_guard lock(responderMutex());
+    firstResponder() = std::static_pointer_cast<View>(shared_from_this());
+    return true;
+}
+
+bool View::resignFirstResponder() {
+    std::lock_guard lock(responderMutex());
+    if (firstResponder().lock().get() != this)
+        return false;
+    firstResponder().reset();
+    return true;
+}
+
+bool View::isFirstResponder() const {
+    std::lock_guard lock(responderMutex());
+    return firstResponder().lock().get() == this;
+}
+
+ViewPtr View::currentFirstResponder() {
+    std::lock_guard lock(responderMutex());
+    return firstResponder().lock();
 }
 
 }  // namespace pindle::platform::ui

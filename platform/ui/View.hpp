@@ -205,6 +205,17 @@ class View : public KeyValueObservable {
     // REQUIRES: called on the main thread.
     ImagePtr snapshotImage(double scale = 1.0);
 
+    // The first responder: the one view of the process that takes typed text. Only views
+    // that can take text (canBecomeFirstResponder) become it; becoming it makes the previous
+    // one resign. Application::endEditing() makes it resign.
+    virtual bool canBecomeFirstResponder() const { return false; }
+    // False, and nothing changed, for a view that cannot take text.
+    bool becomeFirstResponder();
+    // False when this view was not the first responder.
+    bool resignFirstResponder();
+    bool isFirstResponder() const;
+    static ViewPtr currentFirstResponder();
+
   protected:
     // Resolves the constraints of the subviews. Overrides call the base first.
     virtual void layoutSubviews();

@@ -17,6 +17,9 @@
 #include "examples/pindle-example/JsonLines.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/photos/PhotoLibrary.hpp"
+#include "support/MediaFixtures.hpp"
+#include "support/TemporaryHome.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Fault.hpp"
 
@@ -218,16 +221,13 @@ TEST_F(ExampleCommandsTest, EachCommandPrintsItsRecordsAndASummary) {
     EXPECT_EQ(byIds.ids, (std::vector<std::string>{"v1", "v3"}));
 }
 
-TEST_F(ExampleCommandsTest, RecordWritesEachResolutionAndUploadsThe720pFile) {
+TEST_F(ExampleCommandsTest, RecordWritesEachResolutionWithoutASession) {
     const std::string folder = platform::AppContainer::temporaryDirectory() + "/recordings";
     Run offline = run({"record", "--seconds", "0.3", "--output", folder}, {});
     ASSERT_EQ(offline.exitCode, 0) << offline.summary.dump();
     ASSERT_EQ(offline.summary["files"].size(), 3u);
     for (const auto& file : offline.summary["files"])
         EXPECT_GT(std::filesystem::file_size(file.get<std::string>()), 0u) << file;
-
-    Run uploaded = run({"record", "--seconds", "0.3", "--output", folder, "--upload"});
-    EXPECT_EQ(uploaded.exitCode, 0) << uploaded.summary.dump();
 }
 
 TEST_F(ExampleCommandsTest, DeleteRemovesTheVideoFromLaterCalls) {
@@ -345,6 +345,25 @@ TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {
     EXPECT_EQ(line->page, 3);
     EXPECT_EQ(line->gateway, "h:1");
     EXPECT_TRUE(line->local);
+}
+
+TEST_F(ExampleCommandsTest, ImportSavesTheMovieToTheLibraryAndUploadsTheLibrarysCopy) {
+    testing::TemporaryHome home;
+    auto& library = platform::PhotoLibrary::shared();
+    library.setRoot(home.path() + "/Device/PhotoLibrary");
+    library.reset();
+    const std::string clip = home.path() + "/clip.mp4";
+    ASSERT_FALSE(platform::testing::writeClip(clip, {.seconds = 0.5}));
+
+    Run imported = run({"import", clip});
+    EXPECT_EQ(imported.exitCode, 0) << imported.summary.dump();
+    expectContains(imported.summary, {{"command", "import"}, {"ok", true}});
+    auto movies = library.assets(platform::PhotoAsset::MediaType::video);
+    ASSERT_EQ(movies.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(movies[0]->path()).extension(), ".mov");
+    EXPECT_TRUE(std::filesystem::exists(movies[0]->path()));  // the upload took a copy
+    EXPECT_TRUE(std::filesystem::exists(home.path() + "/clip.mov"));
+    library.reset();
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+// PUIKitExtensions: small view effects of the legacy API (an alpha toggle, a horizontal
+// gradient mask) and keyboard avoidance for a controller whose form sits in a scroll view.
+//
+// Keyboard avoidance (PKeyboardAvoidance, one per controller): given the scroll view and
+// the constraint that holds its bottom, it moves that constraint up by the keyboard's
+// height less the room already below the scroll view while the keyboard is up, scrolls the
+// text field being edited into view, and lets a tap anywhere end editing. The controller
+// calls viewWillAppear() from its own viewWillAppear, and didChangeOrientation() is called
+// on the device's orientation changes.
+//
+// Thread-safety: main thread only, like the views it works on. Notification handlers run
+// on the posting thread (the main thread for the keyboard).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/ui/GestureRecognizer.hpp"
+#include "platform/ui/LayoutConstraint.hpp"
+#include "platform/ui/ScrollView.hpp"
+#include "platform/ui/TapGestureRecognizer.hpp"
+#include "platform/ui/ViewController.hpp"
+
+namespace pindle::legacy {
+
+// Sets the alpha to 1 minus the current one; animated over 0.3 s after 0.1 s.
+void toggleAlpha(platform::ui::View& view, bool animated = true);
+// Masks the view's layer with a horizontal ramp: clear at the edges, opaque from
+// `leftOffset` points in to `rightOffset` points from the right.
+void applyHorizontalGradientMask(platform::ui::View& view, double leftOffset, double rightOffset);
+
+class PKeyboardAvoidance : public platform::ui::GestureRecognizerDelegate,
+                           public std::enable_shared_from_this<PKeyboardAvoidance> {
+  public:
+    static constexpr double scrollMarginHeight = 4;
+    static constexpr double maxScrollHeight = 35;
+
+    // Holds the controller weakly.
+    static std::shared_ptr<PKeyboardAvoidance> make(
+        const platform::ui::ViewControllerPtr& controller);
+    explicit PKeyboardAvoidance(std::weak_ptr<platform::ui::ViewController> controller)
+        : controller_(std::move(controller)) {}
+    ~PKeyboardAvoidance() override;
+    PKeyboardAvoidance(const PKeyboardAvoidance&) = delete;
+    PKeyboardAvoidance& operator=(const PKeyboardAvoidance&) = delete;
+
+    // Forgets a saved resting constant, lays the view out and measures the scroll view again.
+    void viewWillAppear();
+    void didChangeOrientation();
+
+    // Stores the scroll view (weakly), measures it and starts listening to the keyboard.
+    void setMainScroll(const platform::ui::ScrollViewPtr& scroll);
+    platform::ui::ScrollViewPtr mainScroll() const { return mainScroll_.lock(); }
+    // Held weakly.
+    void setConstrantBottomMainScroll(const platform::ui::LayoutConstraintPtr& constraint) {
+        constraint_ = constraint;
+    }
+    float decScroll() const { return decScroll_; }
+    int oldWidthScroll() const { return oldWidthScroll_; }
+    const std::shared_ptr<platform::ui::TapGestureRecognizer>& tap() const { return tap_; }
+
+    void keyboardWillShow(const platform::Notification& note);
+    void keyboardWillHide(const platform::Notification& note);
+    void keyboardWasShown(const platform::Notification& note);
+    // The first subview (depth first, in order) that is first responder, with its y plus
+    // the offsets of the views it sits in.
+    static std::optional<std::pair<platform::ui::ViewPtr, double>> findFirstResponse(
+        const platform::ui::View& view, double fullY);
+    void tapGestureMain();
+    // Content size from the subviews that are not image views; decScroll from the gaps
+    // below the scroll view and its ancestors down to the screen's bottom.
+    void setContentSizeForMainScreen(platform::ui::ScrollView& scroll);
+
+  private:
+    void stopObserving();
+
+    const std::weak_ptr<platform::ui::ViewController> controller_;
+    std::weak_ptr<platform::ui::ScrollView> mainScroll_;
+    std::weak_ptr<platform::ui::LayoutConstraint> constraint_;
+    std::shared_ptr<platform::ui::TapGestureRecognizer> tap_;
+    float decScroll_ = 0;
+    int oldWidthScroll_ = -1;
+    std::vector<platform::NotificationCenter::RegistrationPtr> registrations_;
+};
+
+}  // namespace pindle::legacy

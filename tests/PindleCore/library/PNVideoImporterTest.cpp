@@ -1,0 +1,94 @@
+// The video importer: an MP4 becomes a QuickTime movie beside it with the same codecs, and
+// the library gains it; access is asked for once; nothing is written over.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "PindleCore/library/PNVideoImporter.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/photos/PhotoLibrary.hpp"
+#include "support/MediaFixtures.hpp"
+#include "support/MediaSummary.hpp"
+#include "support/TemporaryHome.hpp"
+
+namespace pindle {
+namespace {
+
+using platform::PhotoLibrary;
+using Status = PhotoLibrary::AuthorizationStatus;
+
+class PNVideoImporterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        library.setRoot(home.path() + "/Library");
+        library.reset();
+        mp4 = home.path() + "/clip.mp4";
+        ASSERT_FALSE(platform::testing::writeClip(mp4, {.seconds = 0.5, .toneHz = 300}));
+    }
+    void TearDown() override { library.reset(); }
+
+    std::pair<bool, std::optional<platform::Error>> import(const std::string& path) {
+        auto done = std::make_shared<platform::DispatchSemaphore>(0);
+        auto answer = std::make_shared<std::pair<bool, std::optional<platform::Error>>>();
+        importer.putToCameraRoll(
+            platform::URL::fileURLWithPath(path),
+            [done, answer](bool success, std::optional<platform::Error> error) {
+                *answer = {success, std::move(error)};
+                done->signal();
+            });
+        EXPECT_TRUE(done->wait(platform::DispatchTime::after(30)));
+        return *answer;
+    }
+
+    testing::TemporaryHome home;
+    PhotoLibrary& library = PhotoLibrary::shared();
+    PNVideoImporter importer;
+    std::string mp4;
+};
+
+TEST_F(PNVideoImporterTest, AnAllowingFirstAnswerSavesAMovBesideTheSourceWithTheSameCodecs) {
+    library.setAnswerToNextRequest(Status::authorized);
+    auto [success, error] = import(mp4);
+    ASSERT_TRUE(success) << (error ? error->description() : "");
+    const std::string mov = home.path() + "/clip.mov";
+    auto in = platform::testing::MediaSummary::read(mp4);
+    auto out = platform::testing::MediaSummary::read(mov);
+    ASSERT_TRUE(in && out);
+    EXPECT_EQ(out->videoCodec, in->videoCodec);
+    EXPECT_EQ(out->audioCodec, in->audioCodec);
+    ASSERT_EQ(library.assets(platform::PhotoAsset::MediaType::video).size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(mov));  // the converted file stays
+}
+
+TEST_F(PNVideoImporterTest, RefusedOrDeniedAccessGivesFalseWithoutAnErrorAndWritesNothing) {
+    for (Status answer : {Status::denied, Status::restricted}) {
+        library.reset();
+        library.setAnswerToNextRequest(answer);
+        auto [success, error] = import(mp4);
+        EXPECT_FALSE(success);
+        EXPECT_FALSE(error);
+        // Already decided: not asked again, same answer.
+        EXPECT_FALSE(import(mp4).first);
+    }
+    EXPECT_FALSE(std::filesystem::exists(home.path() + "/clip.mov"));
+    EXPECT_TRUE(library.assets().empty());
+}
+
+TEST_F(PNVideoImporterTest, AMovSourceOrAnExistingTargetFailsWithAnErrorAndIsKept) {
+    library.setAuthorizationStatus(Status::authorized);
+    const std::string mov = home.path() + "/own.mov";
+    std::filesystem::copy_file(mp4, mov);
+    const auto size = std::filesystem::file_size(mov);
+    auto [success, error] = import(mov);
+    EXPECT_FALSE(success);
+    EXPECT_TRUE(error);
+    EXPECT_EQ(std::filesystem::file_size(mov), size);
+
+    std::ofstream(home.path() + "/clip.mov") << "someone else's";
+    EXPECT_FALSE(import(mp4).first);
+    EXPECT_TRUE(library.assets().empty());
+}
+
+}  // namespace
+}  // namespace pindle
