@@ -1,7 +1,7 @@
 // The backend's date text, "yyyy-MM-dd'T'HH:mm:ss.SSS'Z'": always UTC, Gregorian, ASCII
 // digits, whatever the process locale or time zone.
 //
-// Thread-safety: each conversion uses its own formatter; call from any thread.
+// Thread-safety: conversions share one immutable formatter; call from any thread.
 #pragma once
 
 #include <optional>

@@ -34,7 +34,8 @@ std::int64_t wholeNumberMember(const platform::Dictionary& object, const char* k
 }
 
 std::optional<platform::Date> dateMember(const platform::Dictionary& object, const char* key) {
-    std::optional<std::string> text = stringMember(object, key);
+    const platform::Value* value = member(object, key);
+    const std::string* text = value ? value->asString() : nullptr;
     return text ? parseDate(*text) : std::nullopt;
 }
 

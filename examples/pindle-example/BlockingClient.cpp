@@ -1,5 +1,6 @@
 #include "examples/pindle-example/BlockingClient.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 
@@ -168,27 +169,38 @@ BlockingClient::Result<platform::Value> BlockingClient::sync(
 }
 
 BlockingClient::Result<BlockingClient::Download> BlockingClient::download(const platform::URL& url,
-                                                                          PNByteRange range) {
+                                                                          PNByteRange range,
+                                                                          ChunkSink sink) {
     // Chunks arrive on the delegate queue; the completion comes after the last one.
     struct Transfer {
         std::mutex mutex;
-        platform::Data bytes;  // guarded by mutex
+        Download summary;  // guarded by mutex
     };
     auto transfer = std::make_shared<Transfer>();
     return awaitCompletion<Download>(timeout_, [&](Deliver<Download> deliver) {
         return PNDownloader::data(
             url, range,
-            [transfer](const platform::Data& chunk, std::int64_t) {
-                std::lock_guard lock(transfer->mutex);
-                transfer->bytes.insert(transfer->bytes.end(), chunk.begin(), chunk.end());
-            },
-            [transfer, deliver](std::int64_t totalSize, const std::optional<Error>& error) {
-                platform::Data bytes;
+            [transfer, sink = std::move(sink)](const platform::Data& chunk, std::int64_t) {
                 {
                     std::lock_guard lock(transfer->mutex);
-                    bytes = std::move(transfer->bytes);
+                    Download& summary = transfer->summary;
+                    summary.received += static_cast<std::int64_t>(chunk.size());
+                    const std::size_t wanted =
+                        std::min(headLimit - summary.head.size(), chunk.size());
+                    summary.head.insert(summary.head.end(), chunk.begin(),
+                                        chunk.begin() + static_cast<std::ptrdiff_t>(wanted));
                 }
-                deliver({{std::move(bytes), totalSize}, error});
+                if (sink)
+                    sink(chunk);
+            },
+            [transfer, deliver](std::int64_t totalSize, const std::optional<Error>& error) {
+                Download summary;
+                {
+                    std::lock_guard lock(transfer->mutex);
+                    summary = std::move(transfer->summary);
+                }
+                summary.totalSize = totalSize;
+                deliver({std::move(summary), error});
             });
     });
 }

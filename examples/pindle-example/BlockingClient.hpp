@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,10 +48,16 @@ class BlockingClient {
         platform::Dictionary reply;
     };
 
+    // What a download saw: the byte count, the first `headLimit` bytes (to identify the file)
+    // and the total size the server reported. The body itself goes to the caller's sink.
     struct Download {
-        platform::Data bytes;
+        std::int64_t received = 0;
+        platform::Data head;
         std::int64_t totalSize = 0;
     };
+    static constexpr std::size_t headLimit = 64;
+    // Takes each chunk in order, on the delegate queue. Memory stays bounded by one chunk.
+    using ChunkSink = std::function<void(const platform::Data& chunk)>;
 
     static constexpr std::chrono::seconds defaultTimeout{30};
 
@@ -80,8 +87,9 @@ class BlockingClient {
     Result<platform::Value> deleteVideo(const std::string& videoID);
     Result<platform::Value> sync(platform::Date since, const platform::StringSet& tags,
                                  const platform::StringDictionary& metadata);
-    // The bytes of `range` of the media file at `url`, through the range downloader.
-    Result<Download> download(const platform::URL& url, PNByteRange range);
+    // The bytes of `range` of the media file at `url`, through the range downloader, handed to
+    // `sink` as they arrive (none is kept here, whatever the length).
+    Result<Download> download(const platform::URL& url, PNByteRange range, ChunkSink sink = {});
 
   private:
     std::chrono::milliseconds timeout_;

@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -73,6 +75,11 @@ PNUploadingStatePtr recordOf(const std::string& videoID) {
         if (record->videoID() == videoID)
             return record;
     return nullptr;
+}
+
+platform::Error cannotWrite(const std::string& path) {
+    return platform::Error(platform::CocoaError::domain, platform::CocoaError::fileWriteUnknown,
+                           {{platform::Error::localizedDescriptionKey, "cannot write " + path}});
 }
 
 bool isURL(const std::string& text) {
@@ -252,28 +259,36 @@ int Commands::download() {
     if (!url)
         return printFailure(PNError(PNError::noPlayableURL).toPlatformError());
 
-    auto result = client_.download(*url, {line_.offset, line_.length});
+    // The body goes straight to the file as it arrives, so memory stays bounded by one chunk
+    // whatever the length asked for.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
+    if (line_.outputFile) {
+        file.reset(std::fopen(line_.outputFile->c_str(), "wb"));
+        if (!file)
+            return printFailure(cannotWrite(*line_.outputFile));
+    }
+    bool writeFailed = false;  // only touched on the delegate queue, read after the completion
+    BlockingClient::ChunkSink sink;
+    if (file) {
+        sink = [&file, &writeFailed](const platform::Data& chunk) {
+            if (!writeFailed && !chunk.empty() &&
+                std::fwrite(chunk.data(), 1, chunk.size(), file.get()) != chunk.size())
+                writeFailed = true;
+        };
+    }
+    auto result = client_.download(*url, {line_.offset, line_.length}, std::move(sink));
     if (!result.ok())
         return printFailure(*result.error);
-    const platform::Data& bytes = result.value.bytes;
+    if (file && (writeFailed || std::fclose(file.release()) != 0))
+        return printFailure(cannotWrite(*line_.outputFile));
     Json line = summary(true);
     line["url"] = url->absoluteString();
     line["offset"] = line_.offset;
-    line["bytes"] = bytes.size();
+    line["bytes"] = result.value.received;
     line["totalSize"] = result.value.totalSize;
-    line["head"] = JsonLines::hexPrefix(bytes, signatureBytes);
-    if (line_.outputFile) {
-        std::ofstream file(*line_.outputFile, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        file.close();
-        if (!file) {
-            return printFailure(platform::Error(
-                platform::CocoaError::domain, platform::CocoaError::fileWriteUnknown,
-                {{platform::Error::localizedDescriptionKey, "cannot write " + *line_.outputFile}}));
-        }
+    line["head"] = JsonLines::hexPrefix(result.value.head, signatureBytes);
+    if (line_.outputFile)
         line["output"] = *line_.outputFile;
-    }
     out_.print(line);
     return succeeded;
 }

@@ -183,13 +183,13 @@ class DemoRun {
         auto result = client_.download(*url, {0, downloadLength});
         if (!result.ok())
             return fail("download", *result.error);
-        const auto received = static_cast<std::int64_t>(result.value.bytes.size());
+        const std::int64_t received = result.value.received;
         const std::int64_t expected = std::min(downloadLength, result.value.totalSize);
         return report("download", result.value.totalSize > 0 && received == expected,
                       {{"url", url->absoluteString()},
                        {"bytes", received},
                        {"totalSize", result.value.totalSize},
-                       {"head", JsonLines::hexPrefix(result.value.bytes, signatureBytes)}});
+                       {"head", JsonLines::hexPrefix(result.value.head, signatureBytes)}});
     }
 
     bool remove() {

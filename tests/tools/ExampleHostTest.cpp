@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -20,6 +22,7 @@
 #include "platform/photos/PhotoLibrary.hpp"
 #include "support/MediaFixtures.hpp"
 #include "support/TemporaryHome.hpp"
+#include "tests/support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Fault.hpp"
 
@@ -219,6 +222,38 @@ TEST_F(ExampleCommandsTest, EachCommandPrintsItsRecordsAndASummary) {
     Run byIds = run({"by-ids", "v3", "v1"});
     std::sort(byIds.ids.begin(), byIds.ids.end());
     EXPECT_EQ(byIds.ids, (std::vector<std::string>{"v1", "v3"}));
+}
+
+TEST_F(ExampleCommandsTest, DownloadWritesTheWholeRangeToTheOutputFile) {
+    // Several chunks long, with bytes that differ by position, so a lost, repeated or
+    // reordered chunk shows.
+    std::string media(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < media.size(); ++i) media[i] = static_cast<char>((i * 7919) >> 8);
+    emulator_->server().media().add("/files/big.mp4", media);
+    const std::filesystem::path folder = pindle::testing::makeScratchFolder("example-download-");
+    const std::string url = "http://" + gateway_ + "/files/big.mp4";
+
+    struct Case {
+        std::string offset, length;
+        std::size_t first, count;
+    };
+    const Case cases[] = {{"0", "0", 0, media.size()}, {"1000", "2000000", 1000, 2000000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset + "+" + c.length);
+        const std::string output = (folder / ("out-" + c.offset)).string();
+        Run result =
+            run({"download", url, "--offset", c.offset, "--length", c.length, "--output", output});
+        EXPECT_EQ(result.exitCode, 0);
+        expectContains(result.summary, {{"ok", true}, {"bytes", c.count}, {"output", output}});
+        std::ifstream in(output, std::ios::binary);
+        const std::string written((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_TRUE(written == media.substr(c.first, c.count)) << written.size() << " bytes";
+    }
+
+    Run unwritable = run({"download", url, "--output", (folder / "missing" / "out").string()});
+    EXPECT_EQ(unwritable.exitCode, 1);
+    expectContains(unwritable.summary, {{"ok", false}});
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(ExampleCommandsTest, RecordWritesEachResolutionWithoutASession) {

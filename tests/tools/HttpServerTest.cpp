@@ -139,6 +139,36 @@ TEST_F(HttpServerTest, ServesAFolderWithoutLeavingIt) {
     std::filesystem::remove_all(parent);
 }
 
+TEST_F(HttpServerTest, StreamsFolderFilesWholeByRangeAndUnderFaults) {
+    // Larger than the slices a file goes out in, so ranges cross slice boundaries.
+    const std::string bytes = numberedBytes(700 * 1024 + 13);
+    const std::filesystem::path folder = pindle::testing::makeScratchFolder("emulator-stream-");
+    std::ofstream(folder / "big.mp4", std::ios::binary) << bytes;
+    server.media().addFolder("/files/", folder);
+    server.addFault("/files/cut.mp4", Fault::dropAfter(300 * 1024).times(1));
+    std::filesystem::copy_file(folder / "big.mp4", folder / "cut.mp4");
+
+    TestHttpClient client(server.port());
+    auto whole = client.request("GET", "/files/big.mp4");
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_TRUE(whole.body == bytes) << "whole body differs, " << whole.body.size() << " bytes";
+    const std::size_t first = 200 * 1024 + 7, last = 600 * 1024 + 3;
+    auto part =
+        client.request("GET", "/files/big.mp4",
+                       {{"Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last)}});
+    EXPECT_EQ(part.status, 206);
+    EXPECT_TRUE(part.body == bytes.substr(first, last - first + 1)) << part.body.size();
+    auto head = client.request("HEAD", "/files/big.mp4");
+    EXPECT_EQ(head.headers.get("Content-Length"), std::to_string(bytes.size()));
+    EXPECT_TRUE(head.body.empty());
+
+    TestHttpClient cutClient(server.port());
+    auto cut = cutClient.request("GET", "/files/cut.mp4");
+    EXPECT_FALSE(cut.complete());
+    EXPECT_TRUE(cut.body == bytes.substr(0, 300 * 1024)) << cut.body.size();
+    std::filesystem::remove_all(folder);
+}
+
 TEST_F(HttpServerTest, KeepsConnectionsAliveUntilTheClientAsksToClose) {
     TestHttpClient client(server.port());
     for (int i = 0; i < 3; ++i) {

@@ -20,6 +20,8 @@ namespace {
 constexpr std::size_t maxHeaderBytes = 64 * 1024;
 constexpr std::string_view continueLine = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr std::size_t throttleSlicesPerSecond = 10;
+// A file body goes out in slices of this size, so a connection holds at most one of them.
+constexpr std::size_t streamSliceBytes = 256 * 1024;
 
 bool statusHasNoBody(unsigned status) {
     return (status >= 100 && status < 200) || status == 204 || status == 304;
@@ -170,15 +172,31 @@ void Connection::write(bool headRequest, bool keepAlive) {
                          });
         return;
     }
-    if (!headRequest && !statusHasNoBody(response_.status)) {
-        if (cut) {
-            // Always leave at least one byte unsent, so the client sees a short body.
-            auto sent =
-                response_.body.empty() ? 0 : std::min(fault_->bodyBytes, response_.body.size() - 1);
-            outgoing_.append(response_.body, 0, sent);
-        } else {
-            outgoing_ += response_.body;
+    const bool sendsBody = !headRequest && !statusHasNoBody(response_.status);
+    if (sendsBody && cut) {
+        // Always leave at least one byte unsent, so the client sees a short body.
+        const std::uint64_t size = response_.bodySize();
+        const auto sent = static_cast<std::size_t>(
+            size == 0 ? 0 : std::min<std::uint64_t>(fault_->bodyBytes, size - 1));
+        std::string part;
+        if (!bodyBytes(0, sent, part)) {
+            close();
+            return;
         }
+        outgoing_ += part;
+    } else if (sendsBody && response_.bodySource) {
+        bodySent_ = 0;
+        net::async_write(socket_, net::buffer(outgoing_),
+                         [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                             if (error) {
+                                 self->close();
+                                 return;
+                             }
+                             self->streamBody();
+                         });
+        return;
+    } else if (sendsBody) {
+        outgoing_ += response_.body;
     }
     net::async_write(socket_, net::buffer(outgoing_),
                      [self = shared_from_this()](boost::system::error_code error, std::size_t) {
@@ -186,15 +204,57 @@ void Connection::write(bool headRequest, bool keepAlive) {
                      });
 }
 
-void Connection::writeSlice() {
-    const std::size_t remaining = response_.body.size() - bodySent_;
+bool Connection::bodyBytes(std::uint64_t offset, std::size_t length, std::string& out) const {
+    if (!response_.bodySource) {
+        out.assign(response_.body, static_cast<std::size_t>(offset), length);
+        return true;
+    }
+    return response_.bodySource->read(response_.bodyOffset + offset, length, out);
+}
+
+void Connection::streamBody() {
+    const std::uint64_t remaining = response_.bodyLength - bodySent_;
     if (remaining == 0) {
         onWritten({});
         return;
     }
-    const std::size_t slice = std::min(
-        remaining, std::max<std::size_t>(1, fault_->bytesPerSecond / throttleSlicesPerSecond));
-    outgoing_.assign(response_.body, bodySent_, slice);
+    auto onSlice = [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+        if (error) {
+            self->close();
+            return;
+        }
+        self->streamBody();
+    };
+    if (auto bytes = response_.bodySource->inMemory()) {
+        // Bytes in memory are shared and immutable: written in one go straight from them.
+        const auto offset = static_cast<std::size_t>(response_.bodyOffset + bodySent_);
+        bodySent_ += remaining;
+        net::async_write(socket_, net::buffer(bytes->data() + offset, remaining),
+                         std::move(onSlice));
+        return;
+    }
+    const auto slice =
+        static_cast<std::size_t>(std::min<std::uint64_t>(remaining, streamSliceBytes));
+    if (!bodyBytes(bodySent_, slice, outgoing_)) {
+        close();
+        return;
+    }
+    bodySent_ += slice;
+    net::async_write(socket_, net::buffer(outgoing_), std::move(onSlice));
+}
+
+void Connection::writeSlice() {
+    const std::uint64_t remaining = response_.bodySize() - bodySent_;
+    if (remaining == 0) {
+        onWritten({});
+        return;
+    }
+    const auto slice = static_cast<std::size_t>(std::min<std::uint64_t>(
+        remaining, std::max<std::size_t>(1, fault_->bytesPerSecond / throttleSlicesPerSecond)));
+    if (!bodyBytes(bodySent_, slice, outgoing_)) {
+        close();
+        return;
+    }
     bodySent_ += slice;
     net::async_write(
         socket_, net::buffer(outgoing_),
@@ -270,7 +330,7 @@ std::string Connection::serializeHead(const Response& response, bool keepAlive) 
         head += name + ": " + value + "\r\n";
     }
     if (!statusHasNoBody(response.status) && !response.headers.contains("Content-Length")) {
-        head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+        head += "Content-Length: " + std::to_string(response.bodySize()) + "\r\n";
     }
     if (!keepAlive && !response.headers.contains("Connection")) {
         head += "Connection: close\r\n";

@@ -56,6 +56,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void onWritten(boost::system::error_code error);
     // Sends the next slice of a throttled body, then waits for its share of a second.
     void writeSlice();
+    // Sends the rest of a body kept in a source, one slice at a time.
+    void streamBody();
+    // Replaces `out` with bytes of the reply's body; false when its source cannot be read.
+    bool bodyBytes(std::uint64_t offset, std::size_t length, std::string& out) const;
     void waitForClientClose();
     void close();
 
@@ -68,7 +72,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::array<char, 1024> drain_{};
     Response response_;
     std::optional<Fault> fault_;
-    std::size_t bodySent_ = 0;
+    std::uint64_t bodySent_ = 0;
     bool keepAlive_ = false;
     bool drainAfterReply_ = false;
 };

@@ -1,28 +1,11 @@
 #include "tools/emulator/MediaLibrary.hpp"
 
-#include <fstream>
-#include <sstream>
-
 #include "tools/emulator/ByteRange.hpp"
 #include "tools/emulator/Router.hpp"
 
 namespace pindle::emulator {
 
 namespace {
-
-std::optional<std::string> readFile(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) {
-        return std::nullopt;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return std::move(contents).str();
-}
 
 bool climbsOut(const std::filesystem::path& relative) {
     if (relative.is_absolute()) {
@@ -39,7 +22,7 @@ bool climbsOut(const std::filesystem::path& relative) {
 }  // namespace
 
 void MediaLibrary::add(std::string path, std::string bytes, std::string contentType) {
-    MediaFile media{std::make_shared<const std::string>(std::move(bytes)), std::move(contentType)};
+    MediaFile media = MediaFile::ofBytes(std::move(bytes), std::move(contentType));
     std::scoped_lock lock(mutex_);
     files_[std::move(path)] = std::move(media);
 }
@@ -80,10 +63,8 @@ std::optional<MediaFile> MediaLibrary::find(const std::string& rawPath) const {
         providers = providers_;
     }
     if (fileOnDisk) {
-        if (auto bytes = readFile(*fileOnDisk)) {
-            return MediaFile{std::make_shared<const std::string>(std::move(*bytes)),
-                             contentTypeFor(*fileOnDisk)};
-        }
+        if (auto source = BodySource::ofFile(*fileOnDisk))
+            return MediaFile{std::move(source), contentTypeFor(*fileOnDisk)};
     }
     for (const auto& provider : providers) {
         if (auto media = provider(path)) {
@@ -98,8 +79,7 @@ Response MediaLibrary::reply(const Request& request, const MediaFile& media) {
         return Response::error(405, "media accepts GET and HEAD only")
             .withHeader("Allow", "GET, HEAD");
     }
-    const std::string& bytes = *media.bytes;
-    auto total = static_cast<std::uint64_t>(bytes.size());
+    const std::uint64_t total = media.source->size();
     auto rangeHeader = request.header("Range");
     auto range = ByteRange::resolve(
         rangeHeader ? std::optional<std::string_view>(*rangeHeader) : std::nullopt, total);
@@ -110,7 +90,8 @@ Response MediaLibrary::reply(const Request& request, const MediaFile& media) {
         case ByteRange::Kind::whole:
             response.status = 200;
             response.headers.add("Content-Type", media.contentType);
-            response.body = bytes;
+            response.bodySource = media.source;
+            response.bodyLength = total;
             break;
         case ByteRange::Kind::partial:
             response.status = 206;
@@ -118,7 +99,9 @@ Response MediaLibrary::reply(const Request& request, const MediaFile& media) {
             response.headers.add("Content-Range", "bytes " + std::to_string(range.first) + "-" +
                                                       std::to_string(range.last) + "/" +
                                                       std::to_string(total));
-            response.body = bytes.substr(range.first, range.length());
+            response.bodySource = media.source;
+            response.bodyOffset = range.first;
+            response.bodyLength = range.length();
             break;
         case ByteRange::Kind::unsatisfiable:
             response.status = 416;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+
+#include "tools/emulator/BodySource.hpp"
 
 #include "tools/emulator/Fault.hpp"
 #include "tools/emulator/Headers.hpp"
@@ -16,6 +20,11 @@ struct Response {
     unsigned status = 200;
     Headers headers;
     std::string body;
+    // When set, the body is instead `bodyLength` bytes of this source from `bodyOffset`, sent
+    // by slices (media files are never copied whole into a reply).
+    std::shared_ptr<const BodySource> bodySource;
+    std::uint64_t bodyOffset = 0;
+    std::uint64_t bodyLength = 0;
     // How a handler wants its own reply delivered (late, or not at all); a fault scripted for
     // the path wins over it.
     std::optional<Fault> fault;
@@ -28,6 +37,7 @@ struct Response {
     static Response error(unsigned status, std::string message);
 
     Response& withHeader(std::string name, std::string value);
+    std::uint64_t bodySize() const { return bodySource ? bodyLength : body.size(); }
 };
 
 }  // namespace pindle::emulator

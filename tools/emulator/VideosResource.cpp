@@ -301,8 +301,7 @@ std::optional<MediaFile> VideosResource::media(const std::string& path) const {
         return std::nullopt;
     }
     if (file == thumbnailFile) {
-        return MediaFile{std::make_shared<const std::string>(GeneratedMedia::thumbnail(id)),
-                         "image/png"};
+        return MediaFile::ofBytes(GeneratedMedia::thumbnail(id), "image/png");
     }
     if (file.size() <= mp4Extension.size() ||
         file.compare(file.size() - mp4Extension.size(), mp4Extension.size(), mp4Extension) != 0) {
@@ -320,18 +319,16 @@ std::optional<MediaFile> VideosResource::media(const std::string& path) const {
     }
     if (uploaded) {
         if (auto bytes = uploaded(id, resolution)) {
-            return MediaFile{std::make_shared<const std::string>(std::move(*bytes)), "video/mp4"};
+            return MediaFile::ofBytes(std::move(*bytes));
         }
     }
     {
         std::lock_guard lock(renditionsMutex_);
         if (auto real = renditions_.find(resolution); real != renditions_.end()) {
-            return MediaFile{real->second, "video/mp4"};
+            return MediaFile{BodySource::ofBytes(real->second), "video/mp4"};
         }
     }
-    return MediaFile{
-        std::make_shared<const std::string>(GeneratedMedia::videoBytes(id, resolution)),
-        "video/mp4"};
+    return MediaFile::ofBytes(GeneratedMedia::videoBytes(id, resolution));
 }
 
 void VideosResource::setRenditions(std::map<std::string, std::string> moviesByResolution) {
