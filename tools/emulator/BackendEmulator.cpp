@@ -2,6 +2,7 @@
 
 #include "tools/emulator/BackendDate.hpp"
 #include "tools/emulator/SampleVideos.hpp"
+#include "tools/emulator/UpgradeRequest.hpp"
 
 namespace pindle::emulator {
 
@@ -30,7 +31,7 @@ BackendEmulator::BackendEmulator(Options options)
     videosResource_.addRoutes(server_.router(), apiRoot);
     storage_.addRoutes(server_.router());
     server_.setUpgradeHandler(
-        [this](auto& socket, auto& request) { return notifications_.accept(socket, request); });
+        [this](UpgradeRequest& upgrade) { return notifications_.accept(upgrade); });
     // Changes made through the REST resource reach every application's live channel.
     videosResource_.setEventSink([this](const nlohmann::json& event) {
         for (const auto& application : sessions_.applications()) {

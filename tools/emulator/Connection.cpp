@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "tools/emulator/HttpServer.hpp"
+#include "tools/emulator/UpgradeRequest.hpp"
 
 namespace pindle::emulator {
 
@@ -101,7 +102,8 @@ void Connection::onRequest(boost::system::error_code error) {
     }
     auto message = parser_->release();
     if (boost::beast::websocket::is_upgrade(message)) {
-        if (server_.offerUpgrade(socket_, message))
+        UpgradeRequest upgrade{socket_, message};
+        if (server_.offerUpgrade(upgrade))
             return;
     }
     Request request;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/emulator/Connection.hpp"
+#include "tools/emulator/UpgradeRequest.hpp"
 
 namespace pindle::emulator {
 
@@ -100,14 +101,13 @@ void HttpServer::setUpgradeHandler(UpgradeHandler handler) {
     upgradeHandler_ = std::move(handler);
 }
 
-bool HttpServer::offerUpgrade(
-    tcp::socket& socket, boost::beast::http::request<boost::beast::http::string_body>& request) {
+bool HttpServer::offerUpgrade(UpgradeRequest& upgrade) {
     UpgradeHandler handler;
     {
         std::scoped_lock lock(mutex_);
         handler = upgradeHandler_;
     }
-    return handler && handler(socket, request);
+    return handler && handler(upgrade);
 }
 
 void HttpServer::acceptNext(Runtime& runtime) {

@@ -1,9 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/http/message.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +17,8 @@
 #include "tools/emulator/Script.hpp"
 
 namespace pindle::emulator {
+
+struct UpgradeRequest;
 
 // An HTTP/1.1 server on the loopback interface with keep-alive, routes, media with byte
 // ranges, scripted replies and faults, and a log of every request. A request is answered
@@ -82,15 +81,12 @@ class HttpServer {
     void setRefuseConnections(bool refuse) { refuseConnections_.store(refuse); }
     bool refusesConnections() const { return refuseConnections_.load(); }
 
-    // Takes over the connection of a WebSocket upgrade request; returns false to leave it
-    // to the ordinary handling. Called on the I/O threads.
-    using UpgradeHandler =
-        std::function<bool(boost::asio::ip::tcp::socket& socket,
-                           boost::beast::http::request<boost::beast::http::string_body>& request)>;
+    // Takes over the connection of a WebSocket upgrade request (tools/emulator/UpgradeRequest.hpp);
+    // returns false to leave it to the ordinary handling. Called on the I/O threads.
+    using UpgradeHandler = std::function<bool(UpgradeRequest& upgrade)>;
     void setUpgradeHandler(UpgradeHandler handler);
     // Offers an upgrade request to the upgrade handler; true when it took the connection.
-    bool offerUpgrade(boost::asio::ip::tcp::socket& socket,
-                      boost::beast::http::request<boost::beast::http::string_body>& request);
+    bool offerUpgrade(UpgradeRequest& upgrade);
 
     // Records the request and decides its reply and fault. Called by connections on the
     // I/O threads; the route handler, if any, runs inside.

@@ -8,6 +8,7 @@
 
 #include "tools/emulator/QueryString.hpp"
 #include "tools/emulator/Router.hpp"
+#include "tools/emulator/UpgradeRequest.hpp"
 
 namespace pindle::emulator {
 
@@ -103,9 +104,8 @@ class NotificationChannel::Session : public std::enable_shared_from_this<Session
     std::shared_ptr<std::atomic<std::size_t>> opened_;
 };
 
-bool NotificationChannel::accept(
-    net::ip::tcp::socket& socket,
-    boost::beast::http::request<boost::beast::http::string_body>& request) {
+bool NotificationChannel::accept(UpgradeRequest& upgrade) {
+    auto& request = upgrade.request;
     std::string target(request.target());
     std::string path = target.substr(0, target.find('?'));
     std::string prefix = pathPrefix;
@@ -121,7 +121,7 @@ bool NotificationChannel::accept(
     if (auto query = target.find('?'); query != std::string::npos) {
         token = QueryString(target.substr(query + 1)).get("token").value_or("");
     }
-    auto session = std::make_shared<Session>(std::move(socket), appID, opened_);
+    auto session = std::make_shared<Session>(std::move(upgrade.socket), appID, opened_);
     {
         std::lock_guard lock(mutex_);
         sessions_.push_back(session);

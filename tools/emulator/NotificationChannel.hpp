@@ -1,9 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/http/message.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -12,6 +9,8 @@
 #include <vector>
 
 namespace pindle::emulator {
+
+struct UpgradeRequest;
 
 // The backend's live notification channel: WebSocket connections at
 // "/notification/videos/{appID}/?token=..." that receive video events as JSON text
@@ -31,8 +30,7 @@ class NotificationChannel {
 
     // Takes over the connection of an upgrade request for this channel; false (the socket
     // left alone) when the path is not the channel's.
-    bool accept(boost::asio::ip::tcp::socket& socket,
-                boost::beast::http::request<boost::beast::http::string_body>& request);
+    bool accept(UpgradeRequest& upgrade);
 
     // Sends `event` to every open connection of `appID`.
     void broadcast(const std::string& appID, const nlohmann::json& event);
