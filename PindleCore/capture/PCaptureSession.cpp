@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "PindleCore/legacy/PBundle.hpp"
 #include "PindleCore/logging/PLog.hpp"
 #include "platform/app/Application.hpp"
 #include "platform/app/Device.hpp"
 #include "platform/capture/CaptureHardware.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/media/GraphicsContext.hpp"
 
 namespace pindle::legacy {
 
@@ -787,22 +789,40 @@ void PCaptureSession::muteAudioInBuffer(platform::SampleBuffer& buffer) {
 platform::PixelBufferPtr PCaptureSession::micPixelBuffer() {
     if (micPixelBuffer_)
         return micPixelBuffer_;
-    auto picture = platform::PixelBuffer::make(platform::PixelBuffer::Format::argb,
-                                               kPlaceholderSide, kPlaceholderSide);
-    // The lilac field with the microphone's place marked in white (x 208.25, y 181, 63.5 by
-    // 118.5).
-    for (int y = 0; y < kPlaceholderSide; ++y) {
+    micPixelBuffer_ = pixelBufferFromImage(bundleImageNamed("recorder_btn_mic"),
+                                           {kPlaceholderSide, kPlaceholderSide});
+    return micPixelBuffer_;
+}
+
+platform::PixelBufferPtr PCaptureSession::pixelBufferFromImage(const platform::ImagePtr& image,
+                                                               platform::Size size) {
+    const int width = static_cast<int>(size.width);
+    const int height = static_cast<int>(size.height);
+    auto context = platform::GraphicsContext::make(width, height);
+    auto picture = platform::PixelBuffer::make(platform::PixelBuffer::Format::argb, width, height);
+    if (!context || !picture)
+        return nullptr;
+    // The lilac field with the microphone in the middle; without the image (a host that
+    // replaced the bundle) the field alone still tells the viewer there is no camera.
+    context->fill(platform::ui::Rect::make(0, 0, width, height),
+                  platform::ui::Color::make(156 / 255.0, 141 / 255.0, 1.0));
+    if (image)
+        context->drawImage(*image, platform::ui::Rect::make(208.25, 181.0, 63.5, 118.5));
+    const auto drawn = context->makeImage();
+    if (!drawn)
+        return nullptr;
+    for (int y = 0; y < height; ++y) {
         std::uint8_t* row = picture->baseAddress() + y * picture->bytesPerRow();
-        for (int x = 0; x < kPlaceholderSide; ++x) {
-            const bool microphone = x >= 208 && x < 272 && y >= 181 && y < 300;
-            std::uint8_t* pixel = row + static_cast<std::ptrdiff_t>(x) * 4;
-            pixel[0] = 255;
-            pixel[1] = microphone ? 255 : 156;
-            pixel[2] = microphone ? 255 : 141;
-            pixel[3] = 255;
+        for (int x = 0; x < width; ++x) {
+            const auto pixel = drawn->pixelAt(x, y);
+            std::uint8_t* to = row + static_cast<std::ptrdiff_t>(x) * 4;
+            // ARGB with the alpha byte skipped: the picture is opaque.
+            to[0] = 255;
+            to[1] = pixel.red;
+            to[2] = pixel.green;
+            to[3] = pixel.blue;
         }
     }
-    micPixelBuffer_ = picture;
     return picture;
 }
 

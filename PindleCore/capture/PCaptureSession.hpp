@@ -44,6 +44,7 @@
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/AssetWriter.hpp"
 #include "platform/media/AssetWriterInputPixelBufferAdaptor.hpp"
+#include "platform/media/Image.hpp"
 #include "platform/ui/Rect.hpp"
 
 namespace pindle::legacy {
@@ -115,8 +116,13 @@ class PCaptureSession : public platform::KeyValueObservable,
 
     // Zeroes all the buffer's samples.
     static void muteAudioInBuffer(platform::SampleBuffer& buffer);
-    // The picture written while there are no camera frames: 480x480 ARGB.
+    // The picture written while there are no camera frames: 480x480 ARGB, the bundle's
+    // "recorder_btn_mic" image on a lilac field.
     platform::PixelBufferPtr micPixelBuffer();
+    // A new opaque ARGB buffer of `size`: the lilac field with `image` (if any) drawn in the
+    // microphone's place. Null when the size cannot be made.
+    static platform::PixelBufferPtr pixelBufferFromImage(const platform::ImagePtr& image,
+                                                         platform::Size size);
 
     // The serial queue everything runs on (for hosts and tests that need to wait for it).
     const std::shared_ptr<platform::DispatchQueue>& captureQueue() const { return queue_; }

@@ -124,6 +124,48 @@ std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSett
         audio.bitRate = audioSettings_->encoderBitRate;
         settings.audio = audio;
     }
+    if (videoComposition_) {
+        const auto& composition = *videoComposition_;
+        if (!(composition.renderSize.width >= 1 && composition.renderSize.height >= 1)) {
+            return refuse(MediaError::exportFailed, "The video composition has no render size");
+        }
+        MediaTranscoder::Composition layer;
+        layer.renderWidth = static_cast<int>(std::lround(composition.renderSize.width));
+        layer.renderHeight = static_cast<int>(std::lround(composition.renderSize.height));
+        if (composition.frameDuration.isNumeric() && composition.frameDuration.seconds() > 0) {
+            layer.frameDuration = composition.frameDuration.seconds();
+        }
+        if (!composition.instructions.empty() &&
+            !composition.instructions.front().layerInstructions.empty()) {
+            layer.transform = composition.instructions.front().layerInstructions.front().transform;
+        }
+        settings.composition = layer;
+    }
+    if (audioMix_ && !audioMix_->inputParameters.empty()) {
+        const auto& tracks = asset_->tracksWithMediaType(platform::MediaType::audio);
+        const auto& all = audioMix_->inputParameters;
+        auto chosen = all.begin();
+        if (!tracks.empty()) {
+            const auto named = std::find_if(all.begin(), all.end(), [&](const auto& parameters) {
+                return parameters.trackID == tracks.front().trackID;
+            });
+            if (named != all.end()) {
+                chosen = named;
+            }
+        }
+        MediaTranscoder::AudioMix mix;
+        mix.volume = chosen->volume;
+        const double origin = timeRange_.start.seconds();
+        for (const auto& ramp : chosen->volumeRamps) {
+            // Ramps are on the source's timeline; the output starts at the range's start.
+            mix.ramps.push_back({ramp.timeRange.start.seconds() - origin,
+                                 ramp.timeRange.duration.seconds(), ramp.startVolume,
+                                 ramp.endVolume});
+        }
+        std::sort(mix.ramps.begin(), mix.ramps.end(),
+                  [](const auto& a, const auto& b) { return a.start < b.start; });
+        settings.audioMix = std::move(mix);
+    }
     return settings;
 }
 
@@ -145,6 +187,21 @@ void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
         if (!settings) {
             error_ = refusal;
         } else {
+            if (auto delegate = delegate_.lock(); delegate && delegate->implementsRenderFrame()) {
+                settings->frameRenderer = [weakSelf = weak_from_this(), weakDelegate = delegate_](
+                                              const platform::PixelBuffer& source, double seconds,
+                                              platform::PixelBuffer& destination) {
+                    auto self = weakSelf.lock();
+                    auto delegate = weakDelegate.lock();
+                    // A delegate gone mid-export leaves the composed picture as it is.
+                    if (self && delegate) {
+                        delegate->exportSessionRenderFrame(
+                            *self, source, platform::MediaTime::makeWithSeconds(seconds),
+                            destination);
+                    }
+                    return true;
+                };
+            }
             const auto& source = std::static_pointer_cast<platform::URLAsset>(asset_)->url();
             transcoder = MediaTranscoder::create(source.path(), outputURL_->path(),
                                                  std::move(*settings), inputQueue_);
@@ -289,6 +346,38 @@ std::map<std::string, std::string> PSDAVAssetExportSession::metadata() const {
 void PSDAVAssetExportSession::setMetadata(std::map<std::string, std::string> items) {
     std::lock_guard lock(mutex_);
     metadata_ = std::move(items);
+}
+
+std::optional<PSDAVAssetExportSession::VideoComposition> PSDAVAssetExportSession::videoComposition()
+    const {
+    std::lock_guard lock(mutex_);
+    return videoComposition_;
+}
+
+void PSDAVAssetExportSession::setVideoComposition(std::optional<VideoComposition> composition) {
+    std::lock_guard lock(mutex_);
+    videoComposition_ = std::move(composition);
+}
+
+std::optional<PSDAVAssetExportSession::AudioMix> PSDAVAssetExportSession::audioMix() const {
+    std::lock_guard lock(mutex_);
+    return audioMix_;
+}
+
+void PSDAVAssetExportSession::setAudioMix(std::optional<AudioMix> mix) {
+    std::lock_guard lock(mutex_);
+    audioMix_ = std::move(mix);
+}
+
+std::shared_ptr<PSDAVAssetExportSessionDelegate> PSDAVAssetExportSession::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
+void PSDAVAssetExportSession::setDelegate(
+    const std::shared_ptr<PSDAVAssetExportSessionDelegate>& delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = delegate;
 }
 
 }  // namespace pindle::legacy

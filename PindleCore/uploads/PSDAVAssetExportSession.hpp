@@ -25,10 +25,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "PindleCore/uploads/PSDAVAssetExportSessionDelegate.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
+#include "platform/media/AffineTransform.hpp"
 #include "platform/media/Asset.hpp"
 #include "platform/media/MediaTranscoder.hpp"
 #include "platform/media/TimeRange.hpp"
@@ -65,6 +68,44 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
         int numberOfChannels = 2;
         double sampleRate = 44100;
         std::int64_t encoderBitRate = 128000;
+    };
+
+    struct LayerInstruction {
+        int trackID = 0;
+        // From the track's stored picture to the render area.
+        platform::AffineTransform transform;
+    };
+
+    struct VideoCompositionInstruction {
+        platform::TimeRange timeRange;
+        std::vector<LayerInstruction> layerInstructions;
+    };
+
+    // How the picture is laid out. One instruction with one layer is drawn: the first
+    // instruction's first layer; more layers are not composited.
+    struct VideoComposition {
+        platform::Size renderSize;
+        platform::MediaTime frameDuration = platform::MediaTime::makeWithSeconds(1.0 / 30, 600);
+        std::vector<VideoCompositionInstruction> instructions;
+    };
+
+    struct VolumeRamp {
+        float startVolume = 1;
+        float endVolume = 1;
+        platform::TimeRange timeRange;
+    };
+
+    struct AudioMixInputParameters {
+        int trackID = 0;
+        float volume = 1;
+        std::vector<VolumeRamp> volumeRamps;
+    };
+
+    // Volume and volume ramps per audio track. The output carries the asset's first audio
+    // track, so the parameters for that track apply (the first parameters when none names
+    // it).
+    struct AudioMix {
+        std::vector<AudioMixInputParameters> inputParameters;
     };
 
     // The source movie; it is read from its URL, which must be a file URL.
@@ -111,6 +152,15 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     // Metadata items written to the output: key to text.
     std::map<std::string, std::string> metadata() const;
     void setMetadata(std::map<std::string, std::string> items);
+    // Nothing (the default) fits the shown picture inside the video settings' size, centred;
+    // a set composition replaces that: its render size and frame duration are the output's.
+    std::optional<VideoComposition> videoComposition() const;
+    void setVideoComposition(std::optional<VideoComposition> composition);
+    std::optional<AudioMix> audioMix() const;
+    void setAudioMix(std::optional<AudioMix> mix);
+    // Held weakly.
+    std::shared_ptr<PSDAVAssetExportSessionDelegate> delegate() const;
+    void setDelegate(const std::shared_ptr<PSDAVAssetExportSessionDelegate>& delegate);
 
     // The serial queue "VideoEncoderInputQueue" the exports and their handlers run on.
     const std::shared_ptr<platform::DispatchQueue>& inputQueue() const { return inputQueue_; }
@@ -137,8 +187,11 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     std::map<std::string, std::string> metadata_;  // guarded by mutex_
     platform::TimeRange timeRange_{platform::MediaTime::zero(),
                                    platform::MediaTime::positiveInfinityTime()};  // guarded
-    std::optional<platform::Error> error_;                   // guarded by mutex_
-    std::shared_ptr<platform::MediaTranscoder> transcoder_;  // guarded by mutex_
+    std::optional<VideoComposition> videoComposition_;         // guarded by mutex_
+    std::optional<AudioMix> audioMix_;                         // guarded by mutex_
+    std::weak_ptr<PSDAVAssetExportSessionDelegate> delegate_;  // guarded by mutex_
+    std::optional<platform::Error> error_;                     // guarded by mutex_
+    std::shared_ptr<platform::MediaTranscoder> transcoder_;    // guarded by mutex_
 };
 
 }  // namespace pindle::legacy

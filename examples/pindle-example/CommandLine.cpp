@@ -41,6 +41,8 @@ const Subcommand subcommands[] = {
      "save an MP4 file to the photo library as a movie, then upload the library's copy"},
     {"resume", 0, 0, "", "let the SDK restart unfinished uploads and wait for them"},
     {"uploads", 0, 0, "", "the upload records kept in the application home"},
+    {"play", 1, unlimited, "VIDEO_ID | --playlist TAG...",
+     "play through the player controller, printing its events"},
     {"record", 0, 0, "",
      "record --seconds from the synthetic camera and microphone into --output DIR (--upload)"},
     {"demo", 0, 0, "", "start the embedded backend emulator and walk through the SDK"},
@@ -160,11 +162,16 @@ const std::vector<Option>& options() {
                  l.resolution = *resolution;
              return resolution.has_value();
          }},
-        {"--seconds", "SECONDS", "record: how long to record (default 3, at most 600)",
+        {"--seconds", "SECONDS",
+         "record: how long to record (default 3, at most 600); play: seconds of playback "
+         "(default 5)",
          [](CommandLine& l, const std::string& v) {
              constexpr double kLongest = 600;
-             return parseNumber(v, l.recordSeconds) && l.recordSeconds > 0 &&
-                    l.recordSeconds <= kLongest;
+             if (!parseNumber(v, l.recordSeconds) || !(l.recordSeconds > 0) ||
+                 l.recordSeconds > kLongest)
+                 return false;
+             l.seconds = l.recordSeconds;
+             return true;
          }},
         {"--upload", nullptr, "record: hand the 720p recording to the uploads and wait for it",
          [](CommandLine& l, const std::string&) {
@@ -174,6 +181,14 @@ const std::vector<Option>& options() {
         {"--output", "FILE", "download: write the bytes to FILE; record: the folder",
          [](CommandLine& l, const std::string& v) {
              return !(l.outputFile = v)->empty();
+         }},
+        {"--playlist", nullptr, "play: the operands are tags; play their videos in order",
+         [](CommandLine& l, const std::string&) {
+             return l.playlist = true;
+         }},
+        {"--snapshot", "FILE", "play: write a PNG of the player to FILE at the end",
+         [](CommandLine& l, const std::string& v) {
+             return !(l.snapshotFile = v)->empty();
          }},
         {"--json-only", nullptr, "standard output carries only JSON; SDK diagnostics go to stderr",
          [](CommandLine& l, const std::string&) {
@@ -330,6 +345,14 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
         error = "sync needs DATE (2024-03-01T09:00:00.000Z or seconds since 1970), not \"" +
                 line.operands[0] + "\"";
         return std::nullopt;
+    }
+    if (line.command == "play") {
+        if (!line.playlist && operandCount != 1) {
+            error = "play takes one VIDEO_ID, or --playlist and tags";
+            return std::nullopt;
+        }
+        if (line.playlist)
+            for (const auto& operand : line.operands) addTags(line, operand);
     }
     // The demo brings its own backend and credentials, and a recording kept on this machine
     // needs none; every other command needs a session.

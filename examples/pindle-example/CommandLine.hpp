@@ -64,6 +64,10 @@ class CommandLine {
     std::int64_t length = 1024;  // 0: to the end of the file
     PNVideoResolution resolution = PNVideoResolution::r720p;
     std::optional<std::string> outputFile;
+    // Playing.
+    bool playlist = false;  // play: the operands are tags, not a video identifier
+    double seconds = 5;
+    std::optional<std::string> snapshotFile;
 
     // Recording.
     double recordSeconds = 3;

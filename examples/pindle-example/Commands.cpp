@@ -21,6 +21,7 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
+#include "examples/pindle-example/PlayCommand.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
@@ -132,6 +133,7 @@ int Commands::run() {
         {"import", &Commands::importToLibrary},
         {"resume", &Commands::resume},
         {"uploads", &Commands::uploads},
+        {"play", &Commands::play},
         {"record", &Commands::record},
     };
     auto command = commands.find(line_.command);
@@ -579,6 +581,16 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
         }
     }
     return ok;
+}
+
+int Commands::play() {
+    auto outcome = PlayCommand(line_, out_, client_).run();
+    if (outcome.error)
+        return printFailure(*outcome.error);
+    Json line = summary(true);
+    line.update(outcome.fields);
+    out_.print(line);
+    return succeeded;
 }
 
 }  // namespace pindle::example

@@ -53,6 +53,7 @@ class Commands {
     // Waits until none of `videoIDs` is on its way any more, printing progress lines and one
     // {"video": ...} line per upload that finished; whether all of them were uploaded.
     bool waitForUploads(std::set<std::string> videoIDs, const char* lastLineCommand);
+    int play();
 
     // Prints the records and the summary line of a list command.
     int printVideos(const BlockingClient::Result<std::shared_ptr<PNVideosResponse>>& result);

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "examples/pindle-example/BlockingClient.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "examples/pindle-example/PlayCommand.hpp"
 #include "examples/pindle-example/SampleClip.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
@@ -34,6 +38,9 @@ constexpr const char* demoIdentity = "demo-user";
 constexpr std::int64_t videosPerPage = 10;
 constexpr std::int64_t downloadLength = 1024;
 constexpr std::size_t signatureBytes = 16;
+// Seconds of the clip the emulator serves, and of playback in the play step.
+constexpr double playClipSeconds = 4;
+constexpr double playSeconds = 1.5;
 constexpr double uploadClipSeconds = 2;
 constexpr std::chrono::seconds uploadTimeout{120};
 
@@ -57,7 +64,8 @@ class DemoRun {
     bool run() {
         if (!startEmulator())
             return false;
-        bool ok = startSession() && listAndPage() && get() && download() && remove() && upload();
+        bool ok = startSession() && listAndPage() && get() && download() && play() && remove() &&
+                  upload();
         ok = stopSession() && ok;
         emulator_.stop();
         platform::NetworkReachabilitySource::setCurrent(formerReachability_);
@@ -82,6 +90,16 @@ class DemoRun {
         if (!emulator_.start(&error))
             return report("emulator", false, {{"error", error}});
         PNAPIConstants::setGateway("127.0.0.1:" + std::to_string(emulator_.port()), false);
+        // Every video's renditions are one generated clip, so that the play step has a movie.
+        const std::string clip = platform::AppContainer::temporaryDirectory() + "/demo-play.mp4";
+        platform::FileManager::defaultManager().createDirectory(
+            platform::AppContainer::temporaryDirectory(), true);
+        if (auto error = writeSampleClip(clip, playClipSeconds))
+            return fail("emulator", *error);
+        std::ifstream in(clip, std::ios::binary);
+        const std::string movie{std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>()};
+        emulator_.videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
         // The emulator is on this machine: within reach whatever the machine's network says.
         formerReachability_ = platform::NetworkReachabilitySource::current();
         platform::NetworkReachabilitySource::setCurrent(
@@ -190,6 +208,26 @@ class DemoRun {
                        {"bytes", received},
                        {"totalSize", result.value.totalSize},
                        {"head", JsonLines::hexPrefix(result.value.head, signatureBytes)}});
+    }
+
+    // Plays the fetched video through the player controller for a moment, on the clip the
+    // emulator serves as every video's rendition.
+    bool play() {
+        CommandLine line;
+        line.command = "play";
+        line.operands = {video_->videoID()};
+        line.seconds = playSeconds;
+        // The player's own event lines stay out of the demo's output; the step sums them up.
+        std::ostringstream events;
+        JsonLines quiet(events);
+        auto outcome = PlayCommand(line, quiet, client_).run();
+        quiet.close();
+        if (outcome.error)
+            return fail("play", *outcome.error);
+        const std::string printed = events.str();
+        outcome.fields["events"] = std::count(printed.begin(), printed.end(), '\n');
+        const double played = outcome.fields.value("time", 0.0);
+        return report("play", played > 0, outcome.fields);
     }
 
     bool remove() {

@@ -163,14 +163,40 @@ class MediaTranscoder::Run {
         const double shownHeight = quarterTurn ? source->width : source->height;
 
         const auto& requested = owner_.settings_.video;
+        const auto& composition = owner_.settings_.composition;
         MediaWriter::VideoSettings video;
         video.width = evenSize(requested ? requested->width : shownWidth);
         video.height = evenSize(requested ? requested->height : shownHeight);
+        if (composition) {
+            if (composition->renderWidth < 1 || composition->renderHeight < 1) {
+                return MediaError::make(MediaError::exportFailed,
+                                        "The composition has no render size");
+            }
+            const AffineTransform& t = composition->transform;
+            const double determinant = t.a * t.d - t.b * t.c;
+            if (!std::isfinite(determinant) || determinant == 0) {
+                return MediaError::make(MediaError::exportFailed,
+                                        "The layer transform cannot be inverted");
+            }
+            video.width = evenSize(composition->renderWidth);
+            video.height = evenSize(composition->renderHeight);
+            // Drawing runs backwards: each output pixel asks which source pixel lands on it.
+            inverse_ = AffineTransform{t.d / determinant,
+                                       -t.b / determinant,
+                                       -t.c / determinant,
+                                       t.a / determinant,
+                                       (t.c * t.ty - t.d * t.tx) / determinant,
+                                       (t.b * t.tx - t.a * t.ty) / determinant};
+            composed_ = true;
+        }
         const AVRational nominal = videoStream_->avg_frame_rate.num != 0
                                        ? videoStream_->avg_frame_rate
                                        : videoStream_->r_frame_rate;
         sourceFrameRate_ = nominal.num > 0 && nominal.den > 0 ? av_q2d(nominal) : 0;
         double rate = requested ? requested->frameRate : 0;
+        if (composition && composition->frameDuration > 0) {
+            rate = 1 / composition->frameDuration;
+        }
         if (rate <= 0) {
             rate = sourceFrameRate_;
         }
@@ -200,6 +226,10 @@ class MediaTranscoder::Run {
         for (size_t alpha = 3; alpha < canvas_.size(); alpha += kBytesPerPixel) {
             canvas_[alpha] = kOpaque;
         }
+        if (composed_) {
+            scaledWidth_ = source->width;
+            scaledHeight_ = source->height;
+        }
         scaled_.resize(static_cast<size_t>(scaledWidth_) * scaledHeight_ * kBytesPerPixel);
         return std::nullopt;
     }
@@ -217,6 +247,7 @@ class MediaTranscoder::Run {
         }
         output.audio = audio;
         outputChannels_ = audio.channels;
+        outputSampleRate_ = audio.sampleRate;
 
         AVChannelLayout layout;
         av_channel_layout_default(&layout, audio.channels);
@@ -350,6 +381,11 @@ class MediaTranscoder::Run {
                 if (auto error = draw(pending_.get())) {
                     return error;
                 }
+                if (owner_.settings_.frameRenderer) {
+                    if (auto error = render(pending_.get())) {
+                        return error;
+                    }
+                }
                 pendingDrawn_ = true;
             }
             const double time = nextSlot_ * slot;
@@ -375,6 +411,10 @@ class MediaTranscoder::Run {
         uint8_t* planes[] = {scaled_.data()};
         const int strides[] = {scaledWidth_ * kBytesPerPixel};
         sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+        if (composed_) {
+            compose();
+            return std::nullopt;
+        }
 
         const int w = scaledWidth_;
         const int h = scaledHeight_;
@@ -410,6 +450,108 @@ class MediaTranscoder::Run {
         return std::nullopt;
     }
 
+    // Places the decoded picture (in scaled_, at its stored size) on the canvas through the
+    // composition's transform, sampling the nearest source pixel.
+    void compose() {
+        for (size_t i = 0; i < canvas_.size(); i += kBytesPerPixel) {
+            std::fill_n(canvas_.data() + i, 3, 0);
+            canvas_[i + 3] = kOpaque;
+        }
+        const AffineTransform& m = inverse_;
+        for (int y = 0; y < canvasHeight_; ++y) {
+            uint8_t* row = canvas_.data() + static_cast<size_t>(y) * canvasWidth_ * kBytesPerPixel;
+            for (int x = 0; x < canvasWidth_; ++x) {
+                const double cx = x + 0.5;
+                const double cy = y + 0.5;
+                const double sx = std::floor(m.a * cx + m.c * cy + m.tx);
+                const double sy = std::floor(m.b * cx + m.d * cy + m.ty);
+                if (sx < 0 || sy < 0 || sx >= scaledWidth_ || sy >= scaledHeight_) {
+                    continue;
+                }
+                const size_t from =
+                    (static_cast<size_t>(sy) * scaledWidth_ + static_cast<size_t>(sx)) *
+                    kBytesPerPixel;
+                std::copy_n(scaled_.data() + from, kBytesPerPixel,
+                            row + static_cast<size_t>(x) * kBytesPerPixel);
+            }
+        }
+    }
+
+    // Hands the source frame and the drawn canvas to the host's renderer and keeps what it
+    // drew. The canvas is RGBA and the buffers BGRA, so red and blue swap on the way.
+    std::optional<Error> render(const AVFrame* frame) {
+        auto source = PixelBuffer::make(PixelBuffer::Format::bgra, frame->width, frame->height);
+        auto destination =
+            PixelBuffer::make(PixelBuffer::Format::bgra, canvasWidth_, canvasHeight_);
+        if (!source || !destination) {
+            return MediaError::make(MediaError::unknown, "Out of memory");
+        }
+        sourceScaler_.reset(sws_getCachedContext(
+            sourceScaler_.release(), frame->width, frame->height,
+            static_cast<AVPixelFormat>(frame->format), frame->width, frame->height, AV_PIX_FMT_BGRA,
+            SWS_POINT, nullptr, nullptr, nullptr));
+        if (!sourceScaler_) {
+            return MediaError::make(MediaError::decodeFailed, "Cannot convert the picture");
+        }
+        uint8_t* planes[] = {source->baseAddress()};
+        const int strides[] = {static_cast<int>(source->bytesPerRow())};
+        sws_scale(sourceScaler_.get(), frame->data, frame->linesize, 0, frame->height, planes,
+                  strides);
+        const auto swapInto = [&](const uint8_t* from, uint8_t* to) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+            to[3] = from[3];
+        };
+        const size_t rowBytes = static_cast<size_t>(canvasWidth_) * kBytesPerPixel;
+        for (int y = 0; y < canvasHeight_; ++y) {
+            const uint8_t* from = canvas_.data() + y * rowBytes;
+            uint8_t* to = destination->baseAddress() + y * destination->bytesPerRow();
+            for (size_t x = 0; x < rowBytes; x += kBytesPerPixel) {
+                swapInto(from + x, to + x);
+            }
+        }
+        if (!owner_.settings_.frameRenderer(*source, pendingTime_, *destination)) {
+            return MediaError::make(MediaError::exportFailed, "The frame renderer failed");
+        }
+        for (int y = 0; y < canvasHeight_; ++y) {
+            const uint8_t* from = destination->baseAddress() + y * destination->bytesPerRow();
+            uint8_t* to = canvas_.data() + y * rowBytes;
+            for (size_t x = 0; x < rowBytes; x += kBytesPerPixel) {
+                swapInto(from + x, to + x);
+            }
+        }
+        return std::nullopt;
+    }
+
+    float gainAt(double seconds) const {
+        const auto& mix = *owner_.settings_.audioMix;
+        float gain = mix.volume;
+        for (const auto& ramp : mix.ramps) {
+            if (seconds < ramp.start) {
+                break;
+            }
+            if (ramp.duration <= 0 || seconds >= ramp.start + ramp.duration) {
+                gain = ramp.to;
+                continue;
+            }
+            const double part = (seconds - ramp.start) / ramp.duration;
+            return static_cast<float>(ramp.from + (ramp.to - ramp.from) * part);
+        }
+        return gain;
+    }
+
+    void applyMix(int count) {
+        for (int i = 0; i < count; ++i) {
+            const float gain = gainAt(static_cast<double>(samplesWritten_ + i) / outputSampleRate_);
+            for (int channel = 0; channel < outputChannels_; ++channel) {
+                int16_t& sample = samples_[static_cast<size_t>(i) * outputChannels_ + channel];
+                sample =
+                    static_cast<int16_t>(std::clamp(std::lround(sample * gain), -32768L, 32767L));
+            }
+        }
+    }
+
     // Converts decoded audio (nothing: what the resampler still holds) and writes it.
     std::optional<Error> convertAudio(const AVFrame* frame) {
         if (frame != nullptr && frame->pts != AV_NOPTS_VALUE) {
@@ -438,9 +580,13 @@ class MediaTranscoder::Run {
         if (converted < 0) {
             return decodeError(converted, "Cannot convert the audio");
         }
+        if (owner_.settings_.audioMix) {
+            applyMix(converted);
+        }
         if (auto error = writer_->appendAudioSamples(samples_.data(), converted)) {
             return error;
         }
+        samplesWritten_ += converted;
         if (videoStream_ == nullptr && frame != nullptr && frame->pts != AV_NOPTS_VALUE) {
             report(streamSeconds(audioStream_, frame->pts) - start_ +
                    static_cast<double>(frame->nb_samples) / frame->sample_rate);
@@ -486,6 +632,9 @@ class MediaTranscoder::Run {
     std::vector<uint8_t> canvas_;
     std::vector<uint8_t> scaled_;
     ffmpeg::ScalePtr scaler_;
+    ffmpeg::ScalePtr sourceScaler_;
+    bool composed_ = false;
+    AffineTransform inverse_;
     ffmpeg::FramePtr pending_;
     double pendingTime_ = 0;
     bool pendingDrawn_ = false;
@@ -493,6 +642,8 @@ class MediaTranscoder::Run {
 
     ffmpeg::ResamplePtr resampler_;
     int outputChannels_ = 0;
+    int outputSampleRate_ = 0;
+    int64_t samplesWritten_ = 0;
     std::vector<int16_t> samples_;
 };
 

@@ -26,9 +26,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/media/AffineTransform.hpp"
+#include "platform/media/PixelBuffer.hpp"
 
 namespace pindle::platform {
 
@@ -54,6 +57,39 @@ class MediaTranscoder : public std::enable_shared_from_this<MediaTranscoder> {
         std::int64_t bitRate = 128000;
     };
 
+    // Replaces the default fit: the output is renderWidth x renderHeight, one frame every
+    // frameDuration seconds, and each pixel of the decoded picture (in its stored
+    // coordinates, before any display rotation) lands where `transform` maps it; what no
+    // source pixel covers is black.
+    struct Composition {
+        int renderWidth = 0;
+        int renderHeight = 0;
+        double frameDuration = 0;
+        AffineTransform transform;
+    };
+
+    // Over `duration` seconds from `start` (output time) the gain goes linearly from `from`
+    // to `to`, and holds `to` after.
+    struct VolumeRamp {
+        double start = 0;
+        double duration = 0;
+        float from = 1;
+        float to = 1;
+    };
+
+    // The gain of the audio: `volume` until the first ramp starts, then the ramps'.
+    struct AudioMix {
+        float volume = 1;
+        std::vector<VolumeRamp> ramps;
+    };
+
+    // Draws one output picture itself: `source` is the decoded frame as BGRA in its stored
+    // orientation, `seconds` its output time, `destination` a BGRA buffer of the output size
+    // holding the picture the transcoder would write. What it leaves there is written;
+    // returning false fails the run. Called on queue().
+    using FrameRenderer =
+        std::function<bool(const PixelBuffer& source, double seconds, PixelBuffer& destination)>;
+
     struct Settings {
         // Without video settings a video track keeps its displayed size (rounded to even);
         // without audio settings an audio track keeps its channels and rate.
@@ -67,6 +103,10 @@ class MediaTranscoder : public std::enable_shared_from_this<MediaTranscoder> {
         // cut to the nearest whole audio frame of the source.
         double startSeconds = 0;
         std::optional<double> durationSeconds;
+        // The composition's render size and frame duration win over the video settings'.
+        std::optional<Composition> composition;
+        std::optional<AudioMix> audioMix;
+        FrameRenderer frameRenderer;
     };
 
     // The error is nothing for a completed or cancelled run.

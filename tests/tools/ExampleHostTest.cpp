@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "examples/pindle-example/JsonLines.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/media/Image.hpp"
 #include "platform/photos/PhotoLibrary.hpp"
 #include "support/MediaFixtures.hpp"
 #include "support/TemporaryHome.hpp"
@@ -73,9 +75,9 @@ TEST(ExampleHostTest, DemoWalksEveryStepAgainstTheEmbeddedEmulator) {
             steps.push_back(line["step"]);
         }
     }
-    const std::vector<std::string> expectedSteps = {"emulator", "session", "list", "page",
-                                                    "page",     "paging",  "get",  "download",
-                                                    "delete",   "upload",  "stop"};
+    const std::vector<std::string> expectedSteps = {"emulator", "session", "list",   "page",
+                                                    "page",     "paging",  "get",    "download",
+                                                    "play",     "delete",  "upload", "stop"};
     EXPECT_EQ(steps, expectedSteps);
     EXPECT_EQ(states, (std::vector<std::string>{"starting", "started", "stopped"}));
     ASSERT_FALSE(lines.empty());
@@ -88,6 +90,10 @@ TEST(ExampleHostTest, DemoWalksEveryStepAgainstTheEmbeddedEmulator) {
             expectContains(line, {{"bytes", 1024}});
         if (line.value("step", "") == "delete")
             expectContains(line, {{"before", 25}, {"remaining", 24}});
+        if (line.value("step", "") == "play") {
+            expectContains(line, {{"ready", true}});
+            EXPECT_GT(line["time"].get<double>(), 0) << line.dump();
+        }
         if (line.value("step", "") == "upload") {
             EXPECT_EQ(line["video"]["title"], "Demo clip");
             EXPECT_TRUE(line["video"]["mp4"].contains("720p")) << line.dump();
@@ -324,6 +330,53 @@ TEST_F(ExampleCommandsTest, AReplyThatNeverEndsTimesOutInsteadOfHangingTheHost) 
         stalled.summary,
         {{"error",
           {{"domain", platform::URLError::domain}, {"code", platform::URLError::timedOut}}}});
+}
+
+TEST_F(ExampleCommandsTest, PlayPrintsThePlayersEventsAndWritesASnapshot) {
+    platform::testing::ClipOptions clip;
+    clip.width = 320;
+    clip.height = 240;
+    clip.seconds = 3;
+    // Every rendition: the loader picks one by the measured throughput.
+    const std::string movie = platform::testing::clipBytes(clip);
+    emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
+    const auto folder = pindle::testing::makeScratchFolder("play-");
+    const std::string snapshot = folder + "/shot.png";
+
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"play", "v1", "--seconds", "1", "--snapshot", snapshot},
+             {"play", "--playlist", "a", "--seconds", "1"}}) {
+        SCOPED_TRACE(arguments[1]);
+        std::vector<std::string> all = arguments;
+        all.insert(all.end(), {"--gateway", gateway_, "--local", "--api-token",
+                               BackendEmulator::defaultAPIToken, "--identity", "tester"});
+        std::string error;
+        auto line = CommandLine::parse(all, error);
+        ASSERT_TRUE(line) << error;
+        std::ostringstream out;
+        JsonLines lines(out);
+        EXPECT_EQ(Commands(*line, lines).run(), Commands::succeeded) << out.str();
+        lines.close();
+        std::set<std::string> events;
+        json summary;
+        for (const json& printed : parseLines(out.str())) {
+            if (printed.contains("event"))
+                events.insert(printed["event"].get<std::string>());
+            summary = printed;
+        }
+        EXPECT_TRUE(events.count("ready")) << out.str();
+        EXPECT_TRUE(events.count("progress")) << out.str();
+        expectContains(summary, {{"command", "play"}, {"ok", true}, {"ready", true}});
+        EXPECT_GT(summary["time"].get<double>(), 0);
+    }
+    std::ifstream file(snapshot, std::ios::binary);
+    const platform::Data png{std::istreambuf_iterator<char>(file),
+                             std::istreambuf_iterator<char>()};
+    auto image = platform::Image::fromData(png);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->pixelWidth(), 375);
+    EXPECT_EQ(image->pixelHeight(), 667);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <atomic>
 #include <filesystem>
 
@@ -185,6 +187,28 @@ TEST_F(PCaptureSessionTest, TorchZoomAndFocusUnderTheLockAndStoppingWithoutWrite
     capture_->startRecordingWithFileNamePattern(folder_ / "taken-%@.mp4", {"720p"});
     flush();
     stopRecording();
+}
+
+TEST_F(PCaptureSessionTest, PlaceholderShowsTheMicrophoneImageOnLilac) {
+    capture_ = PCaptureSession::make();
+    const auto picture = capture_->micPixelBuffer();
+    ASSERT_TRUE(picture);
+    ASSERT_EQ(picture->width(), 480);
+    ASSERT_EQ(picture->height(), 480);
+    EXPECT_EQ(picture->format(), platform::PixelBuffer::Format::argb);
+    const auto rgbAt = [&](int x, int y) {
+        const std::uint8_t* pixel = picture->baseAddress() + y * picture->bytesPerRow() + x * 4;
+        return std::array<int, 3>{pixel[1], pixel[2], pixel[3]};
+    };
+    const std::array<int, 3> lilac{156, 141, 255}, white{255, 255, 255};
+    EXPECT_EQ(rgbAt(0, 0), lilac);
+    EXPECT_EQ(rgbAt(479, 479), lilac);
+    // Inside the microphone's head and its base, white; the image's transparent corner, in
+    // the same rectangle, lets the field through (a drawn shape, not a filled box).
+    EXPECT_EQ(rgbAt(240, 210), white);
+    EXPECT_EQ(rgbAt(240, 296), white);
+    EXPECT_EQ(rgbAt(210, 183), lilac);
+    EXPECT_EQ(capture_->micPixelBuffer(), picture) << "made once";
 }
 
 }  // namespace
