@@ -96,8 +96,9 @@ void PNVideoSyncService::PNVideoForwardSyncOperationFinished(
         bool dropped = false;
         {
             std::lock_guard lock(mutex_);
-            if (gateway && backOff(change)) {
-                syncNext();
+            const auto now = platform::Clock::current()->uptime();
+            if (gateway && backOff(change, now)) {
+                syncNext(now);
                 return;
             }
             dropped = gateway;
@@ -179,7 +180,7 @@ bool PNVideoSyncService::forget(const PNPendingChange& change) {
     return std::none_of(left.begin(), left.end(), stale);
 }
 
-bool PNVideoSyncService::backOff(const PNPendingChange& change) {
+bool PNVideoSyncService::backOff(const PNPendingChange& change, platform::Clock::Duration now) {
     auto backoff = std::find_if(backoffs_.begin(), backoffs_.end(),
                                 [&](const Backoff& entry) { return entry.change == change; });
     if (backoff == backoffs_.end())
@@ -191,9 +192,8 @@ bool PNVideoSyncService::backOff(const PNPendingChange& change) {
     const platform::TimeInterval delay =
         std::min(retryDelay * static_cast<double>(1 << backoff->retries), maximumBackoff);
     ++backoff->retries;
-    backoff->due =
-        platform::Clock::current()->uptime() +
-        std::chrono::duration_cast<platform::Clock::Duration>(std::chrono::duration<double>(delay));
+    backoff->due = now + std::chrono::duration_cast<platform::Clock::Duration>(
+                             std::chrono::duration<double>(delay));
     return true;
 }
 
@@ -212,7 +212,7 @@ void PNVideoSyncService::wakeAfter(platform::Clock::Duration delay) {
     });
 }
 
-void PNVideoSyncService::syncNext() {
+void PNVideoSyncService::syncNext(std::optional<platform::Clock::Duration> now) {
     const auto changes = pendingChanges();
     std::erase_if(backoffs_, [&](const Backoff& backoff) {
         return std::find(changes.begin(), changes.end(), backoff.change) == changes.end();
@@ -221,13 +221,14 @@ void PNVideoSyncService::syncNext() {
         current_->setDelegate(nullptr);
     current_.reset();
 
-    const auto now = platform::Clock::current()->uptime();
+    if (!now)
+        now = platform::Clock::current()->uptime();
     std::optional<platform::Clock::Duration> earliest;
     const PNPendingChange* next = nullptr;
     for (const auto& change : changes) {
         auto backoff = std::find_if(backoffs_.begin(), backoffs_.end(),
                                     [&](const Backoff& entry) { return entry.change == change; });
-        if (backoff == backoffs_.end() || backoff->due <= now) {
+        if (backoff == backoffs_.end() || backoff->due <= *now) {
             next = &change;
             break;
         }
@@ -236,7 +237,7 @@ void PNVideoSyncService::syncNext() {
     if (!next) {
         // Nothing left, or everything waits for its back-off: one wake-up at the first due.
         if (earliest && !waiting_)
-            wakeAfter(*earliest - now);
+            wakeAfter(*earliest - *now);
         waiting_ = earliest.has_value();
         return;
     }

@@ -113,8 +113,10 @@ class PNVideoSyncService : public platform::Object, public PNVideoForwardSyncOpe
 
     void startIfIdle();
     // Sends the first pending change not in a back-off; when every change waits, wakes up when
-    // the first is due; when none is left, goes idle. REQUIRES: mutex_ held.
-    void syncNext();
+    // the first is due; when none is left, goes idle. `now` is the clock reading a caller's
+    // decision was made on (the clock is read when absent), so that a change just sent back is
+    // never found due by a later reading. REQUIRES: mutex_ held.
+    void syncNext(std::optional<platform::Clock::Duration> now = std::nullopt);
     // The store's changes with those it could not write laid over them. REQUIRES: mutex_ held.
     std::vector<PNPendingChange> pendingChanges() const;
     // Takes a handled change off the memory list and the store; false when the store still
@@ -122,7 +124,7 @@ class PNVideoSyncService : public platform::Object, public PNVideoForwardSyncOpe
     bool forget(const PNPendingChange& change);
     // After a gateway status: true when the change has retries left (it then waits its
     // back-off), false when it has used them all. REQUIRES: mutex_ held.
-    bool backOff(const PNPendingChange& change);
+    bool backOff(const PNPendingChange& change, platform::Clock::Duration now);
     void wakeAfter(platform::Clock::Duration delay);
     static void apply(PNVideo& video, const PNPendingChange& change);
 

@@ -212,16 +212,22 @@ TEST_F(PNSessionTest, StartSessionCompletesOnceInEveryState) {
     // Starting or started, as a host calls it on resume: at once, with the state and no
     // error, starting nothing; during a first start no application identifier is held yet,
     // and after it both tokens are.
-    emulator_.server().addFault("/v1/sessions",
-                                emulator::Fault::delayed(std::chrono::milliseconds(300)).times(1));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault("/v1/sessions", emulator::Fault::heldBy(gate).times(1));
     Outcome<Started> first;
     session_->start(
         emulator::BackendEmulator::defaultAPIToken, "alice",
         [&](PNSessionState state, const Dictionary& reply, const std::optional<Error>& error) {
             first.set({state, reply, error});
         });
+    // The start's request is in the log before it is counted, and its reply waits for us.
+    const bool arrived = gate->waitForArrivals(1);
+    if (!arrived)
+        gate->open();
+    ASSERT_TRUE(arrived);
     for (PNSessionState expected : {PNSessionState::starting, PNSessionState::started}) {
         if (expected == PNSessionState::started) {
+            gate->open();
             ASSERT_EQ(first.wait().state, PNSessionState::started);
             ASSERT_TRUE(session_->apiToken() && session_->sessionToken());
         }

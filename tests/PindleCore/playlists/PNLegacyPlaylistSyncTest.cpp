@@ -124,10 +124,15 @@ TEST_F(PNLegacyPlaylistSyncTest, ABurstOfNotificationsParksNoPoolWorkers) {
     auto playlist = makePlaylist(10);
     EXPECT_EQ(idAt(*playlist, 3), ids_[3]);
     // The sync holds the playlist while its answer is held up; the handlers queue behind it.
-    emulator_.server().addFault(kSyncPath, emulator::Fault::delayed(std::chrono::seconds(2)));
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault(kSyncPath, emulator::Fault::heldBy(gate));
     Outcome<bool> synced;
     playlist->sync([&](bool success) { synced.set(success); });
-    ASSERT_TRUE(testing::eventually([&] { return syncRequests() == 1; }));
+    const bool arrived = gate->waitForArrivals(1);
+    if (!arrived)
+        gate->open();
+    ASSERT_TRUE(arrived);
+    EXPECT_EQ(syncRequests(), 1u);
 
     auto& pool = platform::detail::WorkerPool::shared();
     const std::size_t before = pool.threadCount();
@@ -141,6 +146,7 @@ TEST_F(PNLegacyPlaylistSyncTest, ABurstOfNotificationsParksNoPoolWorkers) {
 
     // Then they run, one after the other: the local video recorded meanwhile comes in once.
     putLocal("recorded", 100);
+    gate->open();
     EXPECT_TRUE(synced.wait());
     ASSERT_TRUE(testing::eventually([&] { return playlist->internalCount() == 11; }));
 }

@@ -223,11 +223,14 @@ TEST_F(PNVideoSyncServiceTest, AnEditTheStoreCannotKeepIsReportedAndStillSent) {
     auto full = PNVideoSyncService::make(storage);
     platform::StandardOutput::Capture output;
     // Held up so that the second edit is queued while the first is being sent.
-    emulator_.server().addFault(
-        path(ids_[0]),
-        emulator::Fault::delayed(std::chrono::milliseconds(300)).onlyFor("PUT").times(1));
+    auto firstGate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault(path(ids_[0]),
+                                emulator::Fault::heldBy(firstGate).onlyFor("PUT").times(1));
     EXPECT_TRUE(full->queue(ids_[0], "PNVideo", "metadata", Value(StringDictionary{{"v", "1"}})));
+    const bool firstArrived = firstGate->waitForArrivals(1);
     EXPECT_TRUE(full->queue(ids_[1], "PNVideo", "tags", Value(StringSet{"t"})));
+    firstGate->open();
+    ASSERT_TRUE(firstArrived);
     EXPECT_TRUE(storage->pending().empty());
     const auto lines = output.lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
@@ -244,13 +247,16 @@ TEST_F(PNVideoSyncServiceTest, AnEditTheStoreCannotKeepIsReportedAndStillSent) {
 
     // Once the store takes writes again, edits kept in memory reach it first, in order.
     // Held up, so that the edit is still pending while the next one is queued.
-    emulator_.server().addFault(
-        path(ids_[2]),
-        emulator::Fault::delayed(std::chrono::milliseconds(1000)).onlyFor("PUT").times(1));
+    auto lateGate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault(path(ids_[2]),
+                                emulator::Fault::heldBy(lateGate).onlyFor("PUT").times(1));
     EXPECT_TRUE(full->queue(ids_[2], "PNVideo", "tags", Value(StringSet{"late"})));
+    const bool lateArrived = lateGate->waitForArrivals(1);
     diskFull = false;
     EXPECT_TRUE(full->queue(ids_[3], "PNVideo", "tags", Value(StringSet{"later"})));
     const auto pending = storage->pending();
+    lateGate->open();
+    ASSERT_TRUE(lateArrived);
     ASSERT_EQ(pending.size(), 2u);
     EXPECT_EQ(pending[0].entityID(), ids_[2]);
     EXPECT_EQ(pending[1].entityID(), ids_[3]);

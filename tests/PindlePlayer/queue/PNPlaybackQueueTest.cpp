@@ -148,6 +148,9 @@ TEST_F(PNPlaybackQueuePagingTest, AFilteredPlaylistIsAskedForOnePageAndTheWindow
     ASSERT_TRUE(events->waitForNotifications(1));
     ASSERT_EQ(playlist->count(), 10);  // one page of the emulator's 25 videos
 
+    // The next page is held at the backend until the queue has been asked again.
+    auto gate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().holdReplies(gate);
     auto queue = PNPlaybackQueue::make(playlist, 8, 4);
     // 8, 9, 7, 10, 6: index 10 is not loaded yet.
     EXPECT_EQ(testing::idsOf(queue->videos()).size(), 3u);
@@ -155,6 +158,8 @@ TEST_F(PNPlaybackQueuePagingTest, AFilteredPlaylistIsAskedForOnePageAndTheWindow
     auto recorder = std::make_shared<Recorder>();
     queue->setDelegate(recorder);
     queue->updateVideos();  // still short, but the page is already asked for
+    emulator_.server().holdReplies(nullptr);
+    gate->open();
     ASSERT_TRUE(events->waitForNotifications(2));
     EXPECT_TRUE(
         testing::eventually([&] { return !queue->loadingNextVideos(); }, std::chrono::seconds(20)));
