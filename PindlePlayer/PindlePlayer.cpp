@@ -2,6 +2,8 @@
 
 namespace pindle {
 
-std::string playerLibraryVersion() { return "PindlePlayer 0.1.0"; }
+std::string playerLibraryVersion() {
+    return "PindlePlayer " PINDLE_VERSION;
+}
 
 }  // namespace pindle

@@ -1,6 +1,7 @@
 #include "PindleCore/api/PNRequester.hpp"
 
 #include <algorithm>
+#include <string_view>
 
 #include "PindleCore/api/PNTaskCancellable.hpp"
 #include "platform/foundation/CharacterSet.hpp"
@@ -21,6 +22,17 @@ std::shared_ptr<platform::HTTPURLResponse> asHTTP(
 
 bool isSuccessStatus(int status) {
     return status >= 200 && status <= 299;
+}
+
+// Enough of an error page to say what went wrong, however long the page.
+constexpr std::size_t errorBodyLineLimit = 200;
+
+std::string firstLineOf(const std::optional<platform::Data>& body) {
+    if (!body)
+        return {};
+    std::string_view text(reinterpret_cast<const char*>(body->data()), body->size());
+    text = text.substr(0, std::min(text.find_first_of("\r\n"), errorBodyLineLimit));
+    return std::string(text);
 }
 
 // An optional sign followed by digits; nothing otherwise.
@@ -170,16 +182,17 @@ PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::
 
     auto task = session_->dataTask(
         std::move(request),
-        [this, mapper = std::move(mapper), completion = std::move(completion)](
+        [this, method, mapper = std::move(mapper), completion = std::move(completion)](
             std::optional<platform::Data> body, std::shared_ptr<platform::URLResponse> response,
             std::optional<platform::Error> transportError) {
-            handleJSONReply(body, response, transportError, mapper, completion);
+            handleJSONReply(method, body, response, transportError, mapper, completion);
         });
     task->resume();
     return std::make_shared<PNTaskCancellable>(std::move(task));
 }
 
-void PNRequester::handleJSONReply(const std::optional<platform::Data>& body,
+void PNRequester::handleJSONReply(const std::string& method,
+                                  const std::optional<platform::Data>& body,
                                   const std::shared_ptr<platform::URLResponse>& response,
                                   const std::optional<platform::Error>& transportError,
                                   const Mapper& mapper, const Completion& completion) const {
@@ -187,7 +200,13 @@ void PNRequester::handleJSONReply(const std::optional<platform::Data>& body,
         return completion({}, transportError);
     // An error page is a failure whatever its body says.
     if (std::optional<platform::Error> statusError = error(response)) {
-        return completion({}, statusError);
+        platform::Dictionary info = statusError->userInfo();
+        info["method"] = method;
+        if (response && response->url())
+            info["url"] = response->url()->absoluteString();
+        info["body"] = firstLineOf(body);
+        return completion(
+            {}, platform::Error(statusError->domain(), statusError->code(), std::move(info)));
     }
     std::optional<platform::Value> json;
     if (body && !body->empty())

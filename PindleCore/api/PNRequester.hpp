@@ -119,7 +119,9 @@ class PNRequester : public platform::URLSessionDelegate,
   private:
     using TaskKey = std::shared_ptr<platform::URLSessionTask>;
 
-    void handleJSONReply(const std::optional<platform::Data>& body,
+    // An error status's error also carries the request's "method", its "url" and the first
+    // line of the reply's body ("body"), so that a host can say what happened.
+    void handleJSONReply(const std::string& method, const std::optional<platform::Data>& body,
                          const std::shared_ptr<platform::URLResponse>& response,
                          const std::optional<platform::Error>& transportError, const Mapper& mapper,
                          const Completion& completion) const;

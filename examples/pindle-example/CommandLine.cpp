@@ -1,10 +1,14 @@
 #include "examples/pindle-example/CommandLine.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <functional>
 #include <sstream>
 #include <string_view>
+
+#include "PindleCore/model/PNBackendDate.hpp"
 
 namespace pindle::example {
 
@@ -85,7 +89,7 @@ const std::vector<Option>& options() {
         {"--gateway", "HOST[:PORT]", "the backend's gateway host (default: the SDK's)",
          [](CommandLine& l, const std::string& v) {
              l.gateway = v;
-             return !v.empty() && v.find('/') == std::string::npos;
+             return CommandLine::isGateway(v);
          }},
         {"--local", nullptr, "reach the gateway over http and ws instead of https and wss",
          [](CommandLine& l, const std::string&) {
@@ -186,6 +190,10 @@ const std::vector<Option>& options() {
          [](CommandLine& l, const std::string& v) {
              return !(l.snapshotFile = v)->empty();
          }},
+        {"--json-only", nullptr, "standard output carries only JSON; SDK diagnostics go to stderr",
+         [](CommandLine& l, const std::string&) {
+             return l.jsonOnly = true;
+         }},
         {"--help", nullptr, "show this text",
          [](CommandLine& l, const std::string&) {
              return l.help = true;
@@ -216,7 +224,58 @@ void putEntry(std::ostringstream& text, const std::string& synopsis, const char*
          << summary << "\n";
 }
 
+bool isPort(std::string_view text) {
+    int port = 0;
+    auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), port);
+    return !text.empty() && std::isdigit(static_cast<unsigned char>(text.front())) &&
+           status == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 65535;
+}
+
+bool isHostName(std::string_view host) {
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+    });
+}
+
 }  // namespace
+
+std::optional<platform::Date> CommandLine::date(const std::string& text) {
+    if (auto date = parseDate(text))
+        return date;
+    double seconds = 0;
+    if (text.empty() || !parseNumber(text, seconds) || !std::isfinite(seconds))
+        return std::nullopt;
+    return platform::Date::fromTimeIntervalSince1970(seconds);
+}
+
+bool CommandLine::isGateway(std::string_view gateway) {
+    std::string_view port;
+    bool hasPort = false;
+    if (gateway.starts_with('[')) {
+        auto close = gateway.find(']');
+        if (close == std::string_view::npos || close == 1)
+            return false;
+        std::string_view address = gateway.substr(1, close - 1);
+        if (!std::all_of(address.begin(), address.end(), [](char c) {
+                return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+            }))
+            return false;
+        std::string_view rest = gateway.substr(close + 1);
+        if (!rest.empty() && !rest.starts_with(':'))
+            return false;
+        hasPort = !rest.empty();
+        port = hasPort ? rest.substr(1) : rest;
+    } else {
+        auto colon = gateway.find(':');
+        if (colon != std::string_view::npos) {
+            hasPort = true;
+            port = gateway.substr(colon + 1);
+        }
+        if (!isHostName(gateway.substr(0, colon)))
+            return false;
+    }
+    return !hasPort || isPort(port);
+}
 
 std::string CommandLine::usage() {
     std::ostringstream text;
@@ -280,6 +339,11 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
         (subcommand->maxOperands != unlimited && operandCount > subcommand->maxOperands)) {
         error = line.command + " takes " +
                 (*subcommand->operands ? std::string(subcommand->operands) : "no operands");
+        return std::nullopt;
+    }
+    if (line.command == "sync" && !date(line.operands[0])) {
+        error = "sync needs DATE (2024-03-01T09:00:00.000Z or seconds since 1970), not \"" +
+                line.operands[0] + "\"";
         return std::nullopt;
     }
     if (line.command == "play") {

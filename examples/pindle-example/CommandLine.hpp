@@ -2,8 +2,8 @@
 //
 // Options may stand anywhere, before or after the subcommand. The first argument that is not
 // an option names the subcommand, the rest are its operands. parse() checks what it can
-// without the backend: known subcommand and options, operand counts, numbers, sort orders and
-// resolutions.
+// without the backend: known subcommand and options, operand counts, numbers, sort orders,
+// resolutions, the gateway's form and sync's date.
 //
 // Thread-safety: a plain value. Callbacks: none.
 #pragma once
@@ -11,10 +11,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "PindleCore/model/PNSortOrder.hpp"
 #include "PindleCore/model/PNVideoResolution.hpp"
+#include "platform/foundation/Date.hpp"
 #include "platform/foundation/Value.hpp"
 
 namespace pindle::example {
@@ -27,8 +29,15 @@ class CommandLine {
     // The parsed arguments, or nothing with the reason in `error`.
     static std::optional<CommandLine> parse(const std::vector<std::string>& arguments,
                                             std::string& error);
+    // A DATE operand: the backend's date text or seconds since 1970; nothing when neither.
+    static std::optional<platform::Date> date(const std::string& text);
+    // Whether `gateway` is HOST[:PORT]: a host name, an IPv4 address or a bracketed IPv6
+    // address, and a port from 1 to 65535; no scheme, path or spaces.
+    static bool isGateway(std::string_view gateway);
 
     bool help = false;
+    // Standard output carries the JSON lines only; the SDK's diagnostics go to standard error.
+    bool jsonOnly = false;
     std::string command;  // empty with --help alone
     std::vector<std::string> operands;
 

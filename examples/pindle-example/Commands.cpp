@@ -45,21 +45,6 @@ std::chrono::milliseconds timeoutOf(const CommandLine& line) {
     return std::chrono::milliseconds(static_cast<std::int64_t>(line.timeoutSeconds * 1000));
 }
 
-std::optional<platform::Date> dateOf(const std::string& text) {
-    if (auto date = parseDate(text))
-        return date;
-    double seconds = 0;
-    std::size_t end = 0;
-    try {
-        seconds = std::stod(text, &end);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    if (end != text.size())
-        return std::nullopt;
-    return platform::Date::fromTimeIntervalSince1970(seconds);
-}
-
 bool isLoopback(const std::string& gateway) {
     return gateway.starts_with("127.") || gateway.starts_with("localhost") ||
            gateway.starts_with("[::1]");
@@ -249,12 +234,9 @@ int Commands::remove() {
 }
 
 int Commands::sync() {
-    auto since = dateOf(line_.operands[0]);
-    if (!since) {
-        return printFailure(platform::Error(
-            PNError::platformErrorDomain, PNError::unknown,
-            {{platform::Error::localizedDescriptionKey, "not a date: " + line_.operands[0]}}));
-    }
+    auto since = CommandLine::date(line_.operands[0]);
+    if (!since)  // CommandLine::parse() refuses such a date; a hand-made line may not
+        return printFailure(PNError(PNError::unknown).toPlatformError());
     auto result = client_.sync(*since, line_.tags, line_.metadata);
     if (!result.ok())
         return printFailure(*result.error);

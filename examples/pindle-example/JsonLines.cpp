@@ -1,11 +1,19 @@
 #include "examples/pindle-example/JsonLines.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNVideoResolution.hpp"
 #include "PindleCore/model/PNVideoState.hpp"
 #include "platform/foundation/StandardOutput.hpp"
+#include "platform/foundation/URL.hpp"
 
 namespace pindle::example {
 
@@ -27,7 +35,62 @@ void putDate(Json& json, const char* key, const std::optional<platform::Date>& d
         json[key] = JsonLines::date(*date);
 }
 
+// "HTTP 503 from GET /v1/videos: <the first line of the reply>" for a backend's error status;
+// nothing for an error without the request's details. The query is left out: it may carry
+// what a log should not.
+std::optional<std::string> httpFailureText(const platform::Error& error) {
+    const platform::Dictionary& info = error.userInfo();
+    auto status = info.find("statusCode");
+    auto method = info.find("method");
+    auto address = info.find("url");
+    if (status == info.end() || method == info.end() || address == info.end())
+        return std::nullopt;
+    auto code = status->second.asWholeNumber();
+    const std::string* verb = method->second.asString();
+    const std::string* text = address->second.asString();
+    std::optional<platform::URL> url = text ? platform::URL::fromString(*text) : std::nullopt;
+    if (!code || !verb || !url)
+        return std::nullopt;
+    std::string line = "HTTP " + std::to_string(*code) + " from " + *verb + " " + url->path();
+    auto body = info.find("body");
+    if (body != info.end()) {
+        if (const std::string* first = body->second.asString(); first && !first->empty())
+            line += ": " + *first;
+    }
+    return line;
+}
+
+// Standard output as it was before reserveStandardOutput() moved descriptor 1 to standard
+// error; -1 while nothing is reserved.
+std::atomic<int> reservedOutput{-1};
+
+// One write per line, so that a reader of a pipe gets whole lines.
+void writeLine(int descriptor, std::string text) {
+    text += '\n';
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        ssize_t written = ::write(descriptor, rest.data(), rest.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        rest.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
 }  // namespace
+
+bool JsonLines::reserveStandardOutput() {
+    int output = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (output < 0)
+        return false;
+    if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        ::close(output);
+        return false;
+    }
+    reservedOutput = output;
+    return true;
+}
 
 JsonLines::JsonLines() = default;
 
@@ -40,6 +103,8 @@ void JsonLines::print(const Json& line) {
         return;
     if (stream_)
         *stream_ << text << std::endl;
+    else if (int reserved = reservedOutput; reserved >= 0)
+        writeLine(reserved, std::move(text));
     else
         platform::StandardOutput::writeLine(text);
 }
@@ -85,7 +150,7 @@ Json JsonLines::video(const PNVideo& video) {
 Json JsonLines::error(const platform::Error& error) {
     Json json = {{"domain", error.domain()},
                  {"code", error.code()},
-                 {"description", error.localizedDescription()}};
+                 {"description", httpFailureText(error).value_or(error.localizedDescription())}};
     auto status = error.userInfo().find("statusCode");
     if (status != error.userInfo().end())
         json["statusCode"] = value(status->second);

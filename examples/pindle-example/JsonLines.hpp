@@ -6,7 +6,8 @@
 // reply threads; each line is written whole and flushed, so lines never interleave and a
 // reader of a pipe sees each one as soon as it is printed. Lines for standard output go
 // through the platform's StandardOutput, one write each, like the SDK's own diagnostic lines
-// ("[<time>][PINLET_<channel>] ..."), which therefore never cut through a JSON line.
+// ("[<time>][PINLET_<channel>] ..."), which therefore never cut through a JSON line; after
+// reserveStandardOutput() they go straight to the saved descriptor instead.
 //
 // Thread-safety: print() and close() are safe from any thread; the static conversions are
 // stateless. Callbacks: none.
@@ -36,6 +37,11 @@ class JsonLines {
     explicit JsonLines(std::ostream& out);
     JsonLines(const JsonLines&) = delete;
     JsonLines& operator=(const JsonLines&) = delete;
+
+    // From now on the process's standard output carries only the lines of JsonLines made for
+    // it; everything else written there (the SDK's diagnostic lines) goes to standard error.
+    // Call once, before other threads write. False when the descriptors cannot be set up.
+    static bool reserveStandardOutput();
 
     void print(const Json& line);
     // Drops every later line: a reply that arrives after its caller gave up must not write to

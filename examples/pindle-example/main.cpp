@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
         std::cout << CommandLine::usage();
         return EXIT_SUCCESS;
     }
+    if (line->jsonOnly && !JsonLines::reserveStandardOutput()) {
+        std::cerr << "pindle-example: cannot set standard output aside for --json-only\n";
+        return EXIT_FAILURE;
+    }
     if (line->command == "demo")
         return runDemo();
 

@@ -4,6 +4,7 @@
 
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/MethodRegistry.hpp"
 #include "platform/ui/Storyboard.hpp"
 #include "platform/ui/Window.hpp"
 
@@ -181,10 +182,29 @@ ViewControllerPtr ViewController::parent() const {
     return parent_.lock();
 }
 
+void ViewController::registerAppearanceSlots() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        auto& registry = MethodRegistry::shared();
+        if (!registry.hasSlot(slotClassName, willAppearSelector))
+            registry.registerSlot(
+                slotClassName, willAppearSelector,
+                WillAppearImplementation([](ViewController& controller, bool animated) {
+                    controller.viewWillAppear(animated);
+                }));
+    });
+}
+
 void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
     if (appearing) {
         loadViewIfNeeded();
-        viewWillAppear(animated);
+        registerAppearanceSlots();
+        const auto willAppear = MethodRegistry::shared().implementation<WillAppearImplementation>(
+            slotClassName, willAppearSelector);
+        if (willAppear && *willAppear)
+            (*willAppear)(*this, animated);
+        else
+            viewWillAppear(animated);
     } else {
         viewWillDisappear(animated);
     }

@@ -7,6 +7,11 @@
 // controller becomes or stops being a window's root, when it is presented or dismissed,
 // and are forwarded to its children; a child added to an appeared parent appears at once.
 //
+// The will-appear step is dispatched through the MethodRegistry slot ("UIViewController",
+// "viewWillAppear:"), a WillAppearImplementation that by default calls viewWillAppear. It is
+// the one step of a controller whose implementation can be exchanged: a helper registers its
+// own slot and exchanges the two, and calls the exchanged-out one through its own slot name.
+//
 // Controllers built by a storyboard scene get their view from the scene (setViewFactory),
 // and the scene's embed segues run after that view is made and before viewDidLoad.
 //
@@ -99,6 +104,13 @@ class ViewController : public KeyValueObservable {
     virtual void didReceiveMemoryWarning() {}
 
     virtual void viewWillAppear(bool) {}
+    // The type of the will-appear slot's implementation, and the slot's names.
+    using WillAppearImplementation = std::function<void(ViewController&, bool animated)>;
+    static constexpr const char* slotClassName = "UIViewController";
+    static constexpr const char* willAppearSelector = "viewWillAppear:";
+    // Registers the default will-appear slot unless it is registered already; appearance
+    // transitions do it on first use, a helper that exchanges it calls it first.
+    static void registerAppearanceSlots();
     virtual void viewDidAppear(bool) {}
     virtual void viewWillDisappear(bool) {}
     virtual void viewDidDisappear(bool) {}

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PindleCore/api/PNAPIConstants.hpp"
+#include "PindleCore/api/PNRequester.hpp"
 #include "PindleCore/api/PNSession.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/Commands.hpp"
@@ -203,7 +204,6 @@ TEST_F(ExampleCommandsTest, EachCommandPrintsItsRecordsAndASummary) {
          0,
          {},
          {{"ok", true}, {"changes", {{"deleted", json::array()}}}}},
-        {{"sync", "yesterday"}, 1, {}, {{"ok", false}}},
         {{"download", "v1", "--offset", "10", "--length", "100", "--resolution", "360p"},
          0,
          {},
@@ -304,6 +304,21 @@ TEST_F(ExampleCommandsTest, ACountWhoseReplyIsNotJSONFails) {
     Run count = run({"count"});
     EXPECT_EQ(count.exitCode, 1);
     expectContains(count.summary, {{"ok", false}});
+}
+
+TEST_F(ExampleCommandsTest, AnErrorStatusSaysWhatTheBackendAnswered) {
+    run({"session"});
+    emulator_->server().addReply(
+        "GET", "/v1/videos", emulator::Response::text(503, "resting, try later\r\nsecond line"), 1);
+    Run count = run({"count", "--tags", "a"});
+    EXPECT_EQ(count.exitCode, 1);
+    expectContains(count.summary,
+                   {{"ok", false},
+                    {"error",
+                     {{"domain", PNRequester::statusErrorDomain},
+                      {"code", -1},
+                      {"statusCode", 503},
+                      {"description", "HTTP 503 from GET /v1/videos: resting, try later"}}}});
 }
 
 TEST_F(ExampleCommandsTest, AReplyThatNeverEndsTimesOutInsteadOfHangingTheHost) {

@@ -196,6 +196,38 @@ TEST_F(HttpServerTest, AnswersExpectContinueBeforeReadingTheBody) {
     EXPECT_EQ(final.body, "5");
 }
 
+TEST_F(HttpServerTest, AnswersAHeadOverTheLimitInsteadOfDroppingTheConnection) {
+    const std::string huge(100 * 1024, 'a');
+    struct Case {
+        const char* name;
+        std::string request;
+        unsigned status;
+    };
+    const Case cases[] = {
+        {"request line", "GET /media/" + huge + " HTTP/1.1\r\nHost: x\r\n\r\n", 414},
+        {"header field", "GET /media/clip.mp4 HTTP/1.1\r\nHost: x\r\nX-Big: " + huge + "\r\n\r\n",
+         431},
+        {"many fields",
+         [] {
+             std::string request = "GET /media/clip.mp4 HTTP/1.1\r\nHost: x\r\n";
+             for (int i = 0; i < 4000; ++i)
+                 request += "X-Field-" + std::to_string(i) + ": value\r\n";
+             return request + "\r\n";
+         }(),
+         431},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHttpClient client(server.port());
+        auto reply = client.raw(c.request);
+        ASSERT_TRUE(reply.complete());
+        EXPECT_EQ(reply.status, c.status);
+    }
+    // The server itself carries on.
+    TestHttpClient client(server.port());
+    EXPECT_EQ(client.request("GET", "/media/clip.mp4").status, 200);
+}
+
 TEST_F(HttpServerTest, RoutesWithPlaceholdersAndRejectsOtherMethods) {
     server.router().add("GET", "/v1/things/special", [](const Request&, const Router::Params&) {
         return Response::text(200, "special");

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <boost/asio/write.hpp>
+#include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/status.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
+#include <string_view>
 
 #include "tools/emulator/HttpServer.hpp"
 #include "tools/emulator/UpgradeRequest.hpp"
@@ -49,6 +51,10 @@ void Connection::readHeader() {
 }
 
 void Connection::onHeader(boost::system::error_code error) {
+    if (error == http::error::header_limit) {
+        refuseOversizedHead();
+        return;
+    }
     if (error) {
         close();
         return;
@@ -70,6 +76,16 @@ void Connection::onHeader(boost::system::error_code error) {
             }
             self->readBody();
         });
+}
+
+void Connection::refuseOversizedHead() {
+    // The parser hands over the request line as soon as it has all of it: without a target,
+    // the line alone is over the limit.
+    const bool lineTooLong = parser_->get().target().empty();
+    drainAfterReply_ = true;
+    deliver(lineTooLong ? Response::error(414, "request line over the limit")
+                        : Response::error(431, "request header fields over the limit"),
+            std::nullopt, false, false);
 }
 
 void Connection::readBody() {
@@ -274,6 +290,14 @@ void Connection::onWritten(boost::system::error_code error) {
     if (auto connection = response_.headers.get("Connection");
         connection && Headers::sameName(*connection, "close")) {
         closes = true;
+    }
+    if (drainAfterReply_) {
+        // The client may still be sending the rest of its head: closing on unread bytes would
+        // reset the connection and could lose the reply before the client reads it.
+        boost::system::error_code ignored;
+        socket_.shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+        waitForClientClose();
+        return;
     }
     if (closes) {
         close();

@@ -23,7 +23,8 @@ class HttpServer;
 // (keep-alive, "Expect: 100-continue"), asks the server for each reply and writes it,
 // acting out any scripted fault. The connection keeps itself alive through the handlers
 // it has pending; it ends when the client closes, on a read or write error, after a reply
-// that closes the connection, or when the server stops.
+// that closes the connection, or when the server stops. A request head over the size limit is
+// answered (414 or 431) rather than dropped.
 // Thread-safety: all its work runs on the strand of its socket.
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
@@ -43,6 +44,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     void readHeader();
     void onHeader(boost::system::error_code error);
+    // Answers a request head over the size limit with 414 or 431, then waits for the client
+    // to close.
+    void refuseOversizedHead();
     void readBody();
     void onRequest(boost::system::error_code error);
     void deliver(Response response, std::optional<Fault> fault, bool headRequest, bool keepAlive);
@@ -70,6 +74,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::optional<Fault> fault_;
     std::uint64_t bodySent_ = 0;
     bool keepAlive_ = false;
+    bool drainAfterReply_ = false;
 };
 
 }  // namespace pindle::emulator

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/app/Application.hpp"
+#include "platform/foundation/MethodRegistry.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/ui/Button.hpp"
 #include "platform/ui/Storyboard.hpp"
@@ -146,6 +147,35 @@ TEST_F(ViewControllerTest, ScenesConnectOutletsAndRunTheirSegues) {
     container->performSegue("Unknown", nullptr);
     EXPECT_EQ(log.front(), "host.prepare ShowPanel");
     EXPECT_EQ(container->presentedViewController(), container->lastDestination);
+}
+
+TEST_F(ViewControllerTest, TheWillAppearStepCanBeExchangedThroughItsSlot) {
+    ViewController::registerAppearanceSlots();
+    auto& registry = MethodRegistry::shared();
+    const char* helper = "ViewControllerTestHelper";
+    // The helper's replacement runs in place of the will-appear step and calls the exchanged-
+    // out original through its own slot name.
+    registry.registerSlot(
+        helper, "helper_viewWillAppear:",
+        ViewController::WillAppearImplementation([&](ViewController& controller, bool animated) {
+            log.push_back("helper");
+            auto original = registry.implementation<ViewController::WillAppearImplementation>(
+                helper, "helper_viewWillAppear:");
+            ASSERT_TRUE(original);
+            (*original)(controller, animated);
+        }));
+    ASSERT_TRUE(registry.exchange(ViewController::slotClassName, ViewController::willAppearSelector,
+                                  helper, "helper_viewWillAppear:"));
+    // Only registered slots exchange.
+    EXPECT_FALSE(registry.exchange(ViewController::slotClassName, "viewDidAppear:", helper,
+                                   "helper_viewWillAppear:"));
+
+    window->setRootViewController(make("root"));
+    // Undo before asserting so a failure leaves the shared registry as other tests expect.
+    ASSERT_TRUE(registry.exchange(ViewController::slotClassName, ViewController::willAppearSelector,
+                                  helper, "helper_viewWillAppear:"));
+    EXPECT_EQ(log, (std::vector<std::string>{"root.load", "helper", "root.willAppear",
+                                             "root.didAppear"}));
 }
 
 }  // namespace

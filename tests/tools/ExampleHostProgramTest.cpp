@@ -1,0 +1,197 @@
+// The example host run as a program: what its command line refuses, with which exit status and
+// message, and what --json-only leaves on standard output. The backend is the emulator in this
+// process; the host is a child process with its standard output and error in files of their own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "examples/pindle-example/CommandLine.hpp"
+#include "tests/support/TestFolders.hpp"
+#include "tools/emulator/BackendEmulator.hpp"
+#include "tools/emulator/Response.hpp"
+
+extern char** environ;
+
+namespace pindle::example {
+namespace {
+
+namespace fs = std::filesystem;
+using emulator::BackendEmulator;
+
+constexpr auto programLimit = std::chrono::seconds(120);
+
+std::vector<std::string> linesOf(const fs::path& path) {
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+}
+
+struct ProgramRun {
+    int status = -1;  // -1: it did not end within programLimit
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+};
+
+ProgramRun runExample(const std::vector<std::string>& arguments) {
+    const fs::path folder = testing::makeScratchFolder("example-program");
+    std::vector<std::string> strings = {PINDLE_EXAMPLE_PROGRAM};
+    strings.insert(strings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& s : strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!entry.starts_with("ASAN_OPTIONS=") && !entry.starts_with("GTEST_") &&
+            !entry.starts_with("HOME=") && !entry.starts_with("PINDLE_"))
+            environment.push_back(entry);
+    }
+    // The host ends with the SDK's threads still running: no leaks worth reporting.
+    environment.push_back("ASAN_OPTIONS=detect_leaks=0");
+    environment.push_back("HOME=" + folder.string());
+    std::vector<char*> envp;
+    for (auto& s : environment) envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    const fs::path out = folder / "stdout";
+    const fs::path err = folder / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int failure =
+        posix_spawn(&pid, PINDLE_EXAMPLE_PROGRAM, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ProgramRun run;
+    if (failure != 0)
+        return run;
+    const auto deadline = std::chrono::steady_clock::now() + programLimit;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            return run;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = linesOf(out);
+    run.err = linesOf(err);
+    return run;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+}
+
+TEST(ExampleHostProgramTest, ABadGatewayOrSyncDateIsAUsageError) {
+    const std::vector<std::string> session = {"--api-token", "t", "--identity", "i"};
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string error;  // empty: accepted
+    };
+    const Case cases[] = {
+        {{"--gateway", "h:0", "list"}, "--gateway needs HOST[:PORT], not \"h:0\""},
+        {{"--gateway", "h:65536", "list"}, "--gateway needs HOST[:PORT], not \"h:65536\""},
+        {{"--gateway", "h:80x", "list"}, "--gateway needs HOST[:PORT], not \"h:80x\""},
+        {{"--gateway", "h:+80", "list"}, "--gateway needs HOST[:PORT], not \"h:+80\""},
+        {{"--gateway", "h:", "list"}, "--gateway needs HOST[:PORT], not \"h:\""},
+        {{"--gateway", ":80", "list"}, "--gateway needs HOST[:PORT], not \":80\""},
+        {{"--gateway", "a host:80", "list"}, "--gateway needs HOST[:PORT], not \"a host:80\""},
+        {{"--gateway", "http:80", "list"}, ""},  // a host may well be called http
+        {{"--gateway", "http://h:80", "list"}, "--gateway needs HOST[:PORT], not \"http://h:80\""},
+        {{"--gateway", "h:80:81", "list"}, "--gateway needs HOST[:PORT], not \"h:80:81\""},
+        {{"--gateway", "[::1]:8080", "list"}, ""},
+        {{"--gateway", "[::1]", "list"}, ""},
+        {{"--gateway", "[::1]8080", "list"}, "--gateway needs HOST[:PORT], not \"[::1]8080\""},
+        {{"--gateway", "api.example.test:65535", "list"}, ""},
+        {{"--gateway", "127.0.0.1", "list"}, ""},
+        {{"sync", "2024-03-01T09:00:00.000Z"}, ""},
+        {{"sync", "1709283600.5"}, ""},
+        {{"sync", "yesterday"},
+         "sync needs DATE (2024-03-01T09:00:00.000Z or seconds since 1970), not \"yesterday\""},
+        {{"sync", "12abc"},
+         "sync needs DATE (2024-03-01T09:00:00.000Z or seconds since 1970), not \"12abc\""},
+        {{"sync", "inf"},
+         "sync needs DATE (2024-03-01T09:00:00.000Z or seconds since 1970), not \"inf\""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), session.begin(), session.end());
+        SCOPED_TRACE(joined(arguments));
+        std::string error;
+        auto line = CommandLine::parse(arguments, error);
+        EXPECT_EQ(line.has_value(), c.error.empty());
+        EXPECT_EQ(error, c.error);
+    }
+
+    // The program says so on standard error, and nothing on standard output.
+    for (const Case& c : {cases[0], cases[17]}) {
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), session.begin(), session.end());
+        ProgramRun run = runExample(arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.out.empty()) << joined(run.out);
+        EXPECT_EQ(joined(run.err), "pindle-example: " + c.error + " (see pindle-example --help)\n");
+    }
+}
+
+// A session the backend refuses makes the SDK print its diagnostics, among them a dictionary
+// whose text starts with "{" and is not JSON.
+TEST(ExampleHostProgramTest, JsonOnlyLeavesOnlyJsonLinesOnStandardOutput) {
+    BackendEmulator::Options options;
+    options.seed = false;
+    BackendEmulator emulator(options);
+    std::string startError;
+    ASSERT_TRUE(emulator.start(&startError)) << startError;
+    const std::vector<std::string> refused = {
+        "--gateway", "127.0.0.1:" + std::to_string(emulator.port()),
+        "--local",   "--api-token",
+        "wrong",     "--identity",
+        "tester",    "count"};
+
+    for (bool jsonOnly : {false, true}) {
+        SCOPED_TRACE(jsonOnly ? "--json-only" : "default");
+        std::vector<std::string> arguments = refused;
+        if (jsonOnly)
+            arguments.push_back("--json-only");
+        ProgramRun run = runExample(arguments);
+        EXPECT_EQ(run.status, 1);
+        bool diagnosticsOnOut = false;
+        bool jsonOnOut = false;
+        for (const std::string& line : run.out) {
+            const bool json = !nlohmann::json::parse(line, nullptr, false).is_discarded();
+            jsonOnOut = jsonOnOut || json;
+            diagnosticsOnOut = diagnosticsOnOut || !json;
+        }
+        EXPECT_TRUE(jsonOnOut) << joined(run.out);
+        // Without the option, the SDK's own lines keep their place on standard output.
+        EXPECT_EQ(diagnosticsOnOut, !jsonOnly) << joined(run.out);
+        const std::string err = joined(run.err);
+        EXPECT_EQ(err.find("Pindle Session error encountered:") != std::string::npos, jsonOnly)
+            << err;
+    }
+    emulator.stop();
+}
+
+}  // namespace
+}  // namespace pindle::example
