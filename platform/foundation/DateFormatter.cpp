@@ -550,14 +550,24 @@ std::optional<Date> DateFormatter::date(std::string_view text) const {
     return dateFromMilliseconds(wallMilliseconds - offset * 1000LL);
 }
 
+namespace {
+
+// Compiling the pattern costs more than a conversion, and a list reply converts two dates per
+// record; the formatter is immutable, so one serves every thread. It is never destroyed: a
+// worker may still be converting a date while the process exits.
+const DateFormatter& utcMillisecondsFormatter() {
+    static const auto* formatter = new DateFormatter(DateFormatter::utcMillisecondsPattern);
+    return *formatter;
+}
+
+}  // namespace
+
 std::string DateFormatter::utcMillisecondsString(Date date) {
-    static const DateFormatter formatter(utcMillisecondsPattern);
-    return formatter.string(date);
+    return utcMillisecondsFormatter().string(date);
 }
 
 std::optional<Date> DateFormatter::utcMillisecondsDate(std::string_view text) {
-    static const DateFormatter formatter(utcMillisecondsPattern);
-    return formatter.date(text);
+    return utcMillisecondsFormatter().date(text);
 }
 
 }  // namespace pindle::platform
