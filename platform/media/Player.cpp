@@ -179,6 +179,11 @@ void Player::seek(MediaTime time, std::function<void(bool finished)> completion)
     });
 }
 
+void Player::itemWillBecomeReady(const PlayerItemPtr& item) {
+    if (item == currentItem())
+        status_.setIfChanged(Status::readyToPlay);
+}
+
 void Player::itemDidChange(const PlayerItemPtr& item) {
     if (item != currentItem())
         return;

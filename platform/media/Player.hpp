@@ -81,6 +81,9 @@ class Player : public KeyValueObservable {
 
     // The item's side: its state changed (on the item's queue).
     void itemDidChange(const PlayerItemPtr& item);
+    // The item's side: it is about to announce that it is ready. The player turns ready first,
+    // so whoever observes the item's status already finds a ready player.
+    void itemWillBecomeReady(const PlayerItemPtr& item);
 
   private:
     class PeriodicObserver;

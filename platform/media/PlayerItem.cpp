@@ -318,8 +318,17 @@ void PlayerItem::refresh(bool seeking) {
         bufferEmpty_.setIfChanged(ahead == 0 && !ended);
         likelyToKeepUp_.setIfChanged(loadedToEnd ||
                                      static_cast<double>(ahead) >= wanted * microsPerSecond);
-        if (status_.get() == Status::unknown && source_->hasFrameAt(time))
+        if (status_.get() == Status::unknown && source_->hasFrameAt(time)) {
+            std::shared_ptr<Player> player;
+            {
+                std::lock_guard lock(mutex_);
+                player = player_.lock();
+            }
+            if (player)
+                player->itemWillBecomeReady(
+                    std::static_pointer_cast<PlayerItem>(shared_from_this()));
             status_.set(Status::readyToPlay);
+        }
         // Bytes well behind the playhead are the first to go when the store is full.
         if (const auto behind = source_->offsetAt(time - discardableAfter))
             store_->setDiscardableBefore(*behind);
