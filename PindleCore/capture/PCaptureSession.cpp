@@ -722,25 +722,22 @@ void PCaptureSession::writerStatusChanged(const platform::AssetWriterPtr& writer
 }
 
 void PCaptureSession::pauseRecording() {
-    int recording = PCaptureSessionStateRecording;
-    if (!state_.compare_exchange_strong(recording, PCaptureSessionStatePaused))
-        return;
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
-        if (auto me = weak.lock()) {
-            PLOG_INFO(PLog_Capture, "PLog_Capture Pause recording");
-            me->queuedState_ = PCaptureSessionStatePaused;
-        }
-    });
+    moveRecordingState(PCaptureSessionStateRecording, PCaptureSessionStatePaused,
+                       "PLog_Capture Pause recording");
 }
 
 void PCaptureSession::continueRecording() {
-    int paused = PCaptureSessionStatePaused;
-    if (!state_.compare_exchange_strong(paused, PCaptureSessionStateRecording))
+    moveRecordingState(PCaptureSessionStatePaused, PCaptureSessionStateRecording,
+                       "PLog_Capture Continue recording");
+}
+
+void PCaptureSession::moveRecordingState(int from, int to, const char* logLine) {
+    if (!state_.compare_exchange_strong(from, to))
         return;
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), to, logLine] {
         if (auto me = weak.lock()) {
-            PLOG_INFO(PLog_Capture, "PLog_Capture Continue recording");
-            me->queuedState_ = PCaptureSessionStateRecording;
+            PLOG_INFO(PLog_Capture, "%s", logLine);
+            me->queuedState_ = to;
         }
     });
 }

@@ -135,6 +135,9 @@ class PCaptureSession : public platform::KeyValueObservable,
                        platform::CaptureConnection& connection) override;
 
   private:
+    // Moves the state from `from` to `to` at once, and the capture queue's copy after the
+    // frames already queued; nothing happens when the state is not `from`.
+    void moveRecordingState(int from, int to, const char* logLine);
     struct Writer {
         platform::AssetWriterPtr writer;
         platform::AssetWriterInputPtr video;

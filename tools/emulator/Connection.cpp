@@ -163,15 +163,7 @@ void Connection::write(bool headRequest, bool keepAlive) {
     const bool throttled = action == Action::reply && fault_ && fault_->bytesPerSecond > 0 &&
                            !headRequest && !statusHasNoBody(response_.status);
     if (throttled) {
-        bodySent_ = 0;
-        net::async_write(socket_, net::buffer(outgoing_),
-                         [self = shared_from_this()](boost::system::error_code error, std::size_t) {
-                             if (error) {
-                                 self->close();
-                                 return;
-                             }
-                             self->writeSlice();
-                         });
+        writeHeadThen(&Connection::writeSlice);
         return;
     }
     const bool sendsBody = !headRequest && !statusHasNoBody(response_.status);
@@ -187,15 +179,7 @@ void Connection::write(bool headRequest, bool keepAlive) {
         }
         outgoing_ += part;
     } else if (sendsBody && response_.bodySource) {
-        bodySent_ = 0;
-        net::async_write(socket_, net::buffer(outgoing_),
-                         [self = shared_from_this()](boost::system::error_code error, std::size_t) {
-                             if (error) {
-                                 self->close();
-                                 return;
-                             }
-                             self->streamBody();
-                         });
+        writeHeadThen(&Connection::streamBody);
         return;
     } else if (sendsBody) {
         outgoing_ += response_.body;
@@ -243,6 +227,19 @@ void Connection::streamBody() {
     }
     bodySent_ += slice;
     net::async_write(socket_, net::buffer(outgoing_), std::move(onSlice));
+}
+
+void Connection::writeHeadThen(void (Connection::*next)()) {
+    bodySent_ = 0;
+    net::async_write(
+        socket_, net::buffer(outgoing_),
+        [self = shared_from_this(), next](boost::system::error_code error, std::size_t) {
+            if (error) {
+                self->close();
+                return;
+            }
+            ((*self).*next)();
+        });
 }
 
 void Connection::writeSlice() {

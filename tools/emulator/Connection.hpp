@@ -58,6 +58,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void writeSlice();
     // Sends the rest of a body kept in a source, one slice at a time.
     void streamBody();
+    // Sends the head alone, then hands the body over to `next` (throttled or streamed).
+    void writeHeadThen(void (Connection::*next)());
     // Replaces `out` with bytes of the reply's body; false when its source cannot be read.
     bool bodyBytes(std::uint64_t offset, std::size_t length, std::string& out) const;
     void waitForClientClose();
