@@ -20,6 +20,7 @@
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/AppContainer.hpp"
+#include "platform/files/WriteAll.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/log/SystemLog.hpp"
@@ -65,20 +66,6 @@ class Descriptor {
   private:
     const int fd_;
 };
-
-bool writeAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, bytes, count);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -403,7 +390,7 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
         logger_.log("append_data_error_" + describe(errno));
         return;
     }
-    if (!writeAll(file.get(), bytes.data(), bytes.size())) {
+    if (!platform::writeAll(file.get(), bytes.data(), bytes.size())) {
         logger_.log("append_data_error_" + describe(errno));
         // A short write would leave bytes the sizes cannot vouch for: keep what was whole.
         ::ftruncate(file.get(), cached.value_or(0));

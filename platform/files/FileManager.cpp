@@ -1,4 +1,5 @@
 #include "platform/files/FileManager.hpp"
+#include "platform/files/WriteAll.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -100,20 +101,6 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '/')
         return folder + name;
     return folder + "/" + name;
-}
-
-bool writeAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, bytes, count);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 std::string uniqueSuffix() {
