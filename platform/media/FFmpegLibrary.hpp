@@ -62,6 +62,7 @@ extern "C" {
     X(avutil, av_frame_move_ref)                  \
     X(avutil, av_frame_ref)                       \
     X(avutil, av_frame_unref)                     \
+    X(avutil, av_image_copy)                      \
     X(avutil, av_free)                            \
     X(avutil, av_freep)                           \
     X(avutil, av_log_set_level)                   \
@@ -178,6 +179,7 @@ class FFmpegLibrary {
 #define av_frame_move_ref PINDLE_FFMPEG(av_frame_move_ref)
 #define av_frame_ref PINDLE_FFMPEG(av_frame_ref)
 #define av_frame_unref PINDLE_FFMPEG(av_frame_unref)
+#define av_image_copy PINDLE_FFMPEG(av_image_copy)
 #define av_free PINDLE_FFMPEG(av_free)
 #define av_freep PINDLE_FFMPEG(av_freep)
 #define av_log_set_level PINDLE_FFMPEG(av_log_set_level)
