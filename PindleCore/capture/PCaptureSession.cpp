@@ -790,7 +790,12 @@ void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> com
             auto session = weak.lock();
             if (!session)
                 return;
-            session->state_ = session->queuedState_ = PCaptureSessionStateCapturing;
+            // Capture may have been stopped while the files were finishing: an idle object
+            // stays idle, or it could never start again.
+            int stopping = PCaptureSessionStateStopping;
+            if (session->queuedState_.compare_exchange_strong(stopping,
+                                                              PCaptureSessionStateCapturing))
+                session->state_ = PCaptureSessionStateCapturing;
             if (completion)
                 completion();
         };

@@ -296,7 +296,14 @@ TEST_F(PCaptureSessionTest, StatesLeadOnTheCallersThreadAndTheQueueFollows) {
 // Whatever happens to the camera, the object ends idle and can start again; an interruption
 // keeps the session until it ends.
 TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain) {
-    enum class Event { interrupt, systemStops, interruptionEnds, hostStops, runtimeError };
+    enum class Event {
+        interrupt,
+        systemStops,
+        interruptionEnds,
+        hostStops,
+        hostStopsWhileFilesFinish,
+        runtimeError
+    };
     struct Step {
         Event event;
         int state;
@@ -323,6 +330,9 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
         {"the host stops during an interruption",
          true,
          {{Event::interrupt, PCaptureSessionStateRecording, true}, {Event::hostStops, idle}}},
+        {"the host stops capture while the files finish",
+         true,
+         {{Event::hostStopsWhileFilesFinish, idle}}},
         {"a runtime error", false, {{Event::runtimeError, idle}}},
         {"a runtime error while recording", true, {{Event::runtimeError, idle}}},
         {"a runtime error during an interruption",
@@ -356,6 +366,14 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
                 case Event::hostStops:
                     capture_->stopCapture();
                     break;
+                case Event::hostStopsWhileFilesFinish: {
+                    // The files finish on their writers' queues after the stop is queued.
+                    auto finished = std::make_shared<std::atomic<bool>>(false);
+                    capture_->stopRecordingWithCompletionBlock([finished] { *finished = true; });
+                    capture_->stopCapture();
+                    ASSERT_TRUE(platform::testing::eventually([&] { return finished->load(); }));
+                    break;
+                }
                 case Event::runtimeError:
                     session->simulateRuntimeError(platform::Error("test.capture", 1));
                     break;
@@ -465,6 +483,51 @@ TEST_F(PCaptureSessionTest, TheRecordingRectangleFollowsOrientationFigureAndReso
     EXPECT_EQ(capture_->rectToRecord(), Rect::make(0, 0, 1280, 720));
     platform::Application::shared().setStatusBarOrientation(1);
     platform::Device::current().simulateOrientationChange(platform::Device::Orientation::portrait);
+}
+
+// Audio only from the start: every picture is the placeholder; a ten-second pause is not in
+// the files.
+TEST_F(PCaptureSessionTest, AudioOnlyRecordsThePlaceholderAndAPauseLeavesNoHole) {
+    startCapturing(PCaptureModeAudioOnly);
+    capture_->startRecordingWithFileNamePattern(folder_ / "mic-%@.mp4", {"720p"});
+    flush();
+    ASSERT_EQ(capture_->state(), PCaptureSessionStateRecording);
+    advance(0.5);
+    flush();
+    capture_->pauseRecording();
+    flush();
+    advance(10);
+    flush();
+    capture_->continueRecording();
+    flush();
+    advance(0.5);
+    flush();
+    stopRecording();
+
+    const auto recorded = asset("mic-720p.mp4");
+    const auto video = recorded->tracksWithMediaType(platform::MediaType::video);
+    const auto audio = recorded->tracksWithMediaType(platform::MediaType::audio);
+    ASSERT_EQ(video.size(), 1u);
+    ASSERT_EQ(audio.size(), 1u);
+    EXPECT_NEAR(video[0].duration.seconds(), 1.0, 0.15);
+    EXPECT_NEAR(audio[0].duration.seconds(), 1.0, 0.15);
+
+    // The 480x480 placeholder fills the 720x1280 frame (aspect fill): lilac at the edges, the
+    // white microphone in the middle, before and after the pause.
+    platform::AssetImageGenerator generator(recorded);
+    for (const double seconds : {0.2, 0.8}) {
+        SCOPED_TRACE(seconds);
+        const auto image =
+            generator.copyImageAtTime(MediaTime(static_cast<std::int64_t>(seconds * 1000), 1000));
+        ASSERT_TRUE(image);
+        const auto edge = image->pixelAt(20, 20);
+        EXPECT_NEAR(edge.red, 156, 12);
+        EXPECT_NEAR(edge.green, 141, 12);
+        EXPECT_NEAR(edge.blue, 255, 12);
+        const auto microphone = image->pixelAt(360, 560);
+        EXPECT_GT(microphone.red, 230);
+        EXPECT_GT(microphone.green, 230);
+    }
 }
 
 TEST_F(PCaptureSessionTest, PlaceholderShowsTheMicrophoneImageOnLilac) {
