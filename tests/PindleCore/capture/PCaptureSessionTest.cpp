@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "tests/PindleCore/support/AudioLevel.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
 #include "tests/support/FreshProcess.hpp"
 #include "tests/support/MediaFixtures.hpp"
@@ -528,6 +530,49 @@ TEST_F(PCaptureSessionTest, AudioOnlyRecordsThePlaceholderAndAPauseLeavesNoHole)
         EXPECT_GT(microphone.red, 230);
         EXPECT_GT(microphone.green, 230);
     }
+}
+
+// Sound is re-timed in whole steps of 2,322/100,000 s: a gap of three steps or more is filled
+// with muted copies of the next buffer, and the rounding of one large gap is carried into the
+// next. Buffers are pushed at times given in steps from the first picture.
+TEST_F(PCaptureSessionTest, SoundGapsAreFilledWithMutedCopiesAndTheRoundingIsCarried) {
+    auto& source = platform::SyntheticCaptureSource::shared();
+    source.setManual(true);
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "sound-%@.mp4", {"360p"});
+    flush();
+    const MediaTime start(10, 1);
+    const auto at = [&](double steps) {
+        return start + MediaTime(std::llround(steps * 2322), 100000);
+    };
+    constexpr double kStep = 0.02322;
+    source.pushVideo(start);
+    // Ten buffers in a row from 0; a gap of 3.6 steps (4 written: three muted fillers, 0.4
+    // carried); ten in a row; a gap of 3.3 steps, which with the carry is again 4.
+    std::vector<double> captured;
+    for (int i = 0; i < 10; ++i) captured.push_back(i);
+    for (int i = 0; i < 10; ++i) captured.push_back(12.6 + i);
+    for (int i = 0; i < 10; ++i) captured.push_back(24.9 + i);
+    for (const double steps : captured) source.pushAudio(at(steps));
+    for (int frame = 1; frame * 0.033363 < 36 * kStep; ++frame)
+        source.pushVideo(start + MediaTime(frame * 33363, 1000000));
+    flush();
+    stopRecording();
+
+    const std::string path = folder_ / "sound-360p.mp4";
+    const auto level = [&](double from, double to) {
+        return pindle::testing::audioLevel(path, from * kStep, to * kStep);
+    };
+    const double tone = level(2, 8);
+    ASSERT_GT(tone, 0.05);
+    EXPECT_NEAR(level(14, 21), tone, tone * 0.2) << "the buffer the fillers copy keeps its sound";
+    EXPECT_NEAR(level(28, 34), tone, tone * 0.2);
+    EXPECT_LT(level(10.5, 12.5), tone * 0.1) << "fillers are muted";
+    // With the carry the third run starts at step 26, not 25.
+    EXPECT_LT(level(25.1, 25.7), tone * 0.3);
+    const auto audio = asset("sound-360p.mp4")->tracksWithMediaType(platform::MediaType::audio);
+    ASSERT_EQ(audio.size(), 1u);
+    EXPECT_NEAR(audio[0].duration.seconds(), 36 * kStep, 0.5 * kStep);
 }
 
 TEST_F(PCaptureSessionTest, PlaceholderShowsTheMicrophoneImageOnLilac) {
