@@ -575,6 +575,25 @@ TEST_F(PCaptureSessionTest, SoundGapsAreFilledWithMutedCopiesAndTheRoundingIsCar
     EXPECT_NEAR(audio[0].duration.seconds(), 36 * kStep, 0.5 * kStep);
 }
 
+// Let go of while recording: the camera stops and the unfinished file is removed rather than
+// left half written.
+TEST_F(PCaptureSessionTest, LettingGoWhileRecordingStopsTheCameraAndCancelsTheFiles) {
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "dropped-%@.mp4", {"360p"});
+    flush();
+    advance(0.5);
+    flush();
+    ASSERT_TRUE(fs::exists(folder_ / "dropped-360p.mp4"));
+    const auto session = capture_->captureSession();
+    const auto queue = capture_->captureQueue();
+    std::weak_ptr<PCaptureSession> released = capture_;
+    capture_.reset();
+    ASSERT_TRUE(released.expired());
+    EXPECT_FALSE(session->isRunning());
+    queue->sync([] {});
+    EXPECT_FALSE(fs::exists(folder_ / "dropped-360p.mp4"));
+}
+
 TEST_F(PCaptureSessionTest, PlaceholderShowsTheMicrophoneImageOnLilac) {
     capture_ = PCaptureSession::make();
     const auto picture = capture_->micPixelBuffer();
