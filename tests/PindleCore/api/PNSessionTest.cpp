@@ -206,6 +206,7 @@ TEST_F(PNSessionTest, StartSessionCompletesOnceInEveryState) {
     });
     EXPECT_EQ(broken.calls(), 1);
     EXPECT_EQ(broken.wait().first, PNSessionState::stopped);
+    ASSERT_TRUE(broken.wait().second);
     EXPECT_EQ(PNError::fromPlatformError(*broken.wait().second),
               PNError(PNError::sessionNotStarted));
 
