@@ -213,7 +213,10 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         return invalid("Audio needs channels and a sample rate");
     }
 
-    ffmpeg::quietLogging();
+    Error loadError;
+    if (!ffmpeg::loadLibrary(&loadError)) {
+        return fail(loadError);
+    }
     auto state = std::make_unique<State>();
     const char* format = settings.container == Container::mp4 ? "mp4" : "mov";
     int result =
