@@ -1,7 +1,7 @@
 // The example host run as a program: what its command line refuses, with which exit status and
-// message, what --json-only leaves on standard output, and what `play` shows. The backend is the
-// emulator in this process, or the standalone emulator as a child; the host is a child process
-// with its standard output and error in files of their own.
+// message, what --json-only leaves on standard output, what `play` shows and a recording it
+// uploads. The backend is the emulator in this process, or the standalone emulator as a child;
+// the host is a child process with its standard output and error in files of their own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -23,6 +23,7 @@
 
 #include "examples/pindle-example/CommandLine.hpp"
 #include "platform/media/Image.hpp"
+#include "platform/media/URLAsset.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
@@ -296,6 +297,54 @@ TEST(ExampleHostProgramTest, PlayWritesASnapshotOfTheFrameAtTheTimePlayed) {
     const auto frame = platform::testing::readFrameNumber(*image);
     ASSERT_TRUE(frame) << "no frame code in the snapshot";
     EXPECT_NEAR(*frame, *pictureTime * clip.fps, 1.0) << *pictureTime;
+}
+
+// The host records from the synthetic camera and microphone in real time and hands the 720p
+// file to the uploads road, which delivers it to the backend.
+TEST(ExampleHostProgramTest, RecordWithUploadDeliversThe720pRecordingToTheBackend) {
+    BackendEmulator::Options options;
+    options.seed = false;
+    BackendEmulator emulator(options);
+    std::string startError;
+    ASSERT_TRUE(emulator.start(&startError)) << startError;
+    const fs::path folder = testing::makeScratchFolder("example-record");
+    ProgramRun run = runExample(
+        {"record", "--seconds", "1", "--output", folder.string(), "--upload", "--json-only",
+         "--gateway", "127.0.0.1:" + std::to_string(emulator.port()), "--local", "--api-token",
+         BackendEmulator::defaultAPIToken, "--identity", "tester"});
+    ASSERT_EQ(run.status, 0) << joined(run.out) << joined(run.err);
+
+    std::vector<std::string> recorded;
+    std::string videoID;
+    for (const std::string& line : run.out) {
+        const auto printed = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(printed.is_discarded()) << line;
+        if (printed.contains("recorded"))
+            recorded.push_back(printed["recorded"]);
+        if (printed.value("command", "") == "upload" && printed.contains("videoID"))
+            videoID = printed["videoID"];
+    }
+    ASSERT_EQ(recorded.size(), 3u) << joined(run.out);
+    EXPECT_NE(recorded[0].find("-720p.mp4"), std::string::npos) << recorded[0];
+    ASSERT_FALSE(videoID.empty()) << joined(run.out);
+
+    // The backend has the video, and its storage the whole of a portrait 720p recording.
+    ASSERT_TRUE(emulator.store().get(videoID)) << videoID;
+    std::optional<std::string> sent;
+    for (const char* name : {"/source.mp4", "/imported.mp4"})
+        if (emulator.storage().isComplete(videoID + name))
+            sent = emulator.storage().object(videoID + name);
+    ASSERT_TRUE(sent) << joined(run.out);
+    const fs::path copy = folder / "sent.mp4";
+    std::ofstream(copy, std::ios::binary) << *sent;
+    const auto asset = platform::URLAsset::make(platform::URL::fileURLWithPath(copy.string()));
+    const auto video = asset->tracksWithMediaType(platform::MediaType::video);
+    ASSERT_EQ(video.size(), 1u);
+    EXPECT_EQ(video[0].naturalSize, (platform::Size{720, 1280}));
+    EXPECT_GT(asset->duration().seconds(), 0.5);
+    EXPECT_EQ(asset->tracksWithMediaType(platform::MediaType::audio).size(), 1u);
+    emulator.stop();
+    fs::remove_all(folder);
 }
 
 }  // namespace
