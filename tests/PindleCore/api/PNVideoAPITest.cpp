@@ -231,7 +231,9 @@ TEST_F(PNVideoAPITest, WritesSendTheirBodiesForTheTokenOnly) {
         api.createVideo("T", shot, platform::Location(0, 0), 1, 1, {"a"}, {{"k", "v"}}, token,
                         videoDone(done));
     });
-    EXPECT_EQ(platform::Json::parse(anonymous.body)->find("id"), nullptr);
+    const auto anonymousBody = platform::Json::parse(anonymous.body);
+    ASSERT_TRUE(anonymousBody);
+    EXPECT_EQ(anonymousBody->find("id"), nullptr);
 
     emulator::Request convert = sent([&](auto done) {
         api.startConvertingVideo("new-id", "file.mov", token, resultDone(done));

@@ -41,6 +41,7 @@ TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions
     changed->setBytesUploaded(42);
     storage_.put(changed);
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "b", "c"}));
+    ASSERT_TRUE(storage_.uploading("a") && storage_.uploading("b"));
     EXPECT_EQ(storage_.uploading("b")->bytesUploaded(), 42);
     EXPECT_FALSE(storage_.uploading("B"));
 
@@ -117,6 +118,7 @@ TEST_F(PNUploadingPersistentStorageTest, KilledBetweenTwoWritesLeavesTheLastList
     EXPECT_EQ(fileText(path), before);
     PNUploadingPersistentStorage restarted(path);
     EXPECT_EQ(ids(restarted.uploadings()), (std::vector<std::string>{"a", "b"}));
+    ASSERT_TRUE(restarted.uploading("a"));
     EXPECT_EQ(restarted.uploading("a")->bytesUploaded(), 0);
     EXPECT_FALSE(FileManager::defaultManager().fileExists(seenTemporary));
 }
