@@ -63,6 +63,40 @@ TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions
     EXPECT_EQ(fileText(recordsPath()), R"({"data":[]})");
 }
 
+TEST_F(PNUploadingPersistentStorageTest, ProgressReachesReadersAtOnceAndTheFileWithTheNextChange) {
+    storage_.put(testing::makeRecord("a"));
+    auto progressed = testing::makeRecord("a");
+    progressed->setBytesUploaded(262144);
+    storage_.putProgress(progressed);
+    progressed->setBytesUploaded(1);  // the caller's record is not the stored one
+    EXPECT_EQ(storage_.uploading("a")->bytesUploaded(), 262144);
+
+    storage_.put(testing::makeRecord("b"));
+    PNUploadingPersistentStorage restarted(recordsPath());
+    EXPECT_EQ(ids(restarted.uploadings()), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(restarted.uploading("a")->bytesUploaded(), 262144);
+}
+
+TEST_F(PNUploadingPersistentStorageTest, AnotherWritersFileWinsOverWhatWasRead) {
+    storage_.put(testing::makeRecord("a"));
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a"}));
+
+    PNUploadingPersistentStorage other(recordsPath());
+    auto changed = testing::makeRecord("a");
+    changed->setBytesUploaded(5);
+    other.put(changed);
+    other.put(testing::makeRecord("z"));
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "z"}));
+    EXPECT_EQ(storage_.uploading("a")->bytesUploaded(), 5);
+
+    // Progress this storage has not written yet gives way as well.
+    auto progressed = testing::makeRecord("a");
+    progressed->setBytesUploaded(9);
+    storage_.putProgress(progressed);
+    other.removeUploading("a");
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"z"}));
+}
+
 TEST_F(PNUploadingPersistentStorageTest, UnreadableContentReadsAsNoRecords) {
     const auto& files = FileManager::defaultManager();
     files.createDirectory(home_ + "/Library/p.sdk", true);

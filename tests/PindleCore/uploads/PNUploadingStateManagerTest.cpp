@@ -123,6 +123,17 @@ TEST_F(PNUploadingStateManagerTest, PerFieldOperationsReplaceOneField) {
     EXPECT_EQ(after->inode, written->inode);
 }
 
+// A count that falls starts a session over: the file must hold it at once, whatever progress
+// was waiting to be written.
+TEST_F(PNUploadingStateManagerTest, AFallingByteCountIsWrittenAtOnce) {
+    storeConverted("v", 600000);
+    manager_.updateDataUploaded("v", 262144, token_);
+    manager_.updateDataUploaded("v", 524288, token_);
+    EXPECT_EQ(manager_.uploading("v", token_)->bytesUploaded(), 524288);
+    manager_.updateDataUploaded("v", 0, token_);
+    EXPECT_EQ(PNUploadingPersistentStorage(recordsPath()).uploading("v")->bytesUploaded(), 0);
+}
+
 // The list (and its notifications) must see each change before the file does.
 TEST_F(PNUploadingStateManagerTest, EveryStoredChangeReachesTheListBeforeTheFile) {
     storeConverted("v", 200);
