@@ -31,6 +31,11 @@ class RecordingLogger : public LGAbstractLogger {
         ranOnOwnQueue_ = ranOnOwnQueue_ && isOnInternalLoggerQueue();
         changed_.notify_all();
     }
+    void didLogMessageBatch() override {
+        std::scoped_lock lock(mutex_);
+        batchSizes_.push_back(messages_.size() - messagesBeforeBatch_);
+        messagesBeforeBatch_ = messages_.size();
+    }
     void didAddLogger() override { note("add"); }
     void willRemoveLogger() override { note("remove"); }
     void flush() override { note("flush"); }
@@ -74,6 +79,11 @@ class RecordingLogger : public LGAbstractLogger {
         std::scoped_lock lock(mutex_);
         return events_;
     }
+    // How many messages each batch from the hub held, in order.
+    std::vector<std::size_t> batchSizes() const {
+        std::scoped_lock lock(mutex_);
+        return batchSizes_;
+    }
     bool ranOnOwnQueue() const {
         std::scoped_lock lock(mutex_);
         return ranOnOwnQueue_;
@@ -89,12 +99,14 @@ class RecordingLogger : public LGAbstractLogger {
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    bool held_ = false;                   // guarded by mutex_
-    int entered_ = 0;                     // guarded by mutex_
-    std::vector<LGLogMessage> messages_;  // guarded by mutex_
-    std::vector<std::string> texts_;      // guarded by mutex_
-    std::vector<std::string> events_;     // guarded by mutex_
-    bool ranOnOwnQueue_ = true;           // guarded by mutex_
+    bool held_ = false;                    // guarded by mutex_
+    int entered_ = 0;                      // guarded by mutex_
+    std::vector<LGLogMessage> messages_;   // guarded by mutex_
+    std::vector<std::string> texts_;       // guarded by mutex_
+    std::vector<std::string> events_;      // guarded by mutex_
+    bool ranOnOwnQueue_ = true;            // guarded by mutex_
+    std::vector<std::size_t> batchSizes_;  // guarded by mutex_
+    std::size_t messagesBeforeBatch_ = 0;  // guarded by mutex_
 };
 
 // Empties the hub and waits until that has happened.
