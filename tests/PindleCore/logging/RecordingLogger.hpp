@@ -2,6 +2,8 @@
 // inside logMessage() until the test lets it go.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -23,7 +25,9 @@ class RecordingLogger : public LGAbstractLogger {
         std::unique_lock lock(mutex_);
         ++entered_;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return !held_; });
+        // Bounded, so a test that fails before its release() ends instead of hanging here.
+        if (!changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !held_; }))
+            ADD_FAILURE() << "a held logger was never released";
         std::optional<std::string> text =
             formatter_ ? formatter_->formatLogMessage(message) : message.message();
         messages_.push_back(message);
