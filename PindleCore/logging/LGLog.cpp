@@ -55,7 +55,7 @@ struct Hub {
     std::condition_variable roomMade;
     std::shared_ptr<std::vector<LGLogMessagePtr>> openBatch;  // guarded by batchMutex
     long outstanding = 0;                                     // guarded by batchMutex
-    // The last dispatched batch, released by the producer that opens the next one: memory is
+    // The last dispatched batch, released by the next producer: memory is
     // then freed on the thread that allocated it, instead of the logging thread contending
     // with the producers for the allocator's lock on every message.
     std::vector<LGLogMessagePtr> spent;  // guarded by batchMutex
@@ -264,8 +264,8 @@ void LGLog::queueLogMessage(LGLogMessagePtr message, bool asynchronous) {
         if (!state.openBatch) {
             state.openBatch = std::make_shared<std::vector<LGLogMessagePtr>>();
             opened = state.openBatch;
-            released.swap(state.spent);
         }
+        released.swap(state.spent);
         state.openBatch->push_back(std::move(message));
     }
     if (opened) {
