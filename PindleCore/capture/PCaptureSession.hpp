@@ -24,7 +24,10 @@
 // cancels open writers. An interruption that ends clears the interruption (and starts the
 // camera again when it was stopped meanwhile), and a stop the host asks for is final even
 // during an interruption, so the object always comes back to idle; a did-stop-running of a
-// session the object no longer uses changes nothing.
+// session the object no longer uses changes nothing; capture stopped while the recorded files
+// are still finishing leaves the object idle (the stop-recording completion still runs); and
+// a figure change while capturing re-attaches the camera on the capture queue, where the
+// sample callbacks read the inputs, not on the caller's thread.
 //
 // Delegate calls: torch-enabled and QR output on the capture queue, failed-with-error on the
 // main queue. The delegate is held weakly. Thread-safety: all public operations are safe

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -161,6 +162,8 @@ TEST_F(PCaptureSessionTest, GapsAreFilledEarlySoundDroppedAndQRCodesDeduplicated
     stopRecording();
 
     platform::AssetImageGenerator generator(asset("gap-360p.mp4"));
+    // Pushed pictures are numbered across the process: counted from the first one here.
+    std::optional<int> first;
     const struct {
         int ms;
         double frameStart;
@@ -171,7 +174,11 @@ TEST_F(PCaptureSessionTest, GapsAreFilledEarlySoundDroppedAndQRCodesDeduplicated
         const auto image = generator.copyImageAtTime(MediaTime(c.ms, 1000), &actual);
         ASSERT_TRUE(image) << c.ms;
         EXPECT_NEAR(actual.seconds(), c.frameStart, 0.0011) << c.ms;
-        EXPECT_EQ(platform::testing::readFrameNumber(*image), c.frameNumber) << c.ms;
+        const auto number = platform::testing::readFrameNumber(*image);
+        ASSERT_TRUE(number) << c.ms;
+        if (!first)
+            first = number;
+        EXPECT_EQ(*number - *first, c.frameNumber) << c.ms;
     }
     EXPECT_TRUE(asset("gap-360p.mp4")->tracksWithMediaType(platform::MediaType::audio).empty() ||
                 asset("gap-360p.mp4")
@@ -592,6 +599,55 @@ TEST_F(PCaptureSessionTest, LettingGoWhileRecordingStopsTheCameraAndCancelsTheFi
     EXPECT_FALSE(session->isRunning());
     queue->sync([] {});
     EXPECT_FALSE(fs::exists(folder_ / "dropped-360p.mp4"));
+}
+
+// Switched to audio only while recording: the last camera picture stands in from then on.
+TEST_F(PCaptureSessionTest, SwitchingToAudioOnlyWhileRecordingRepeatsTheLastCameraPicture) {
+    auto& source = platform::SyntheticCaptureSource::shared();
+    source.setManual(true);
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "switch-%@.mp4", {"360p"});
+    flush();
+    const auto frameTime = [](int i) {
+        return MediaTime(10, 1) + MediaTime(i * 33363, 1000000);
+    };
+    for (int i = 0; i < 5; ++i) source.pushVideo(frameTime(i));
+    flush();
+    std::atomic<bool> switched{false};
+    capture_->setCaptureMode(PCaptureModeAudioOnly, [&](bool ok) { switched = ok; });
+    flush();
+    ASSERT_TRUE(switched);
+    for (int i = 5; i < 10; ++i) source.pushVideo(frameTime(i));
+    flush();
+    stopRecording();
+
+    platform::AssetImageGenerator generator(asset("switch-360p.mp4"));
+    const auto numberAt = [&](int i) -> std::optional<int> {
+        const auto image = generator.copyImageAtTime(MediaTime(i * 33363 + 5000, 1000000));
+        return image ? platform::testing::readFrameNumber(*image) : std::nullopt;
+    };
+    // Pushed pictures are numbered across tests: read the last camera one's number.
+    const auto last = numberAt(4);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(numberAt(2), *last - 2);
+    for (const int i : {6, 8}) EXPECT_EQ(numberAt(i), *last) << i;
+}
+
+// A muted filler is silent in every channel, and the buffer it was copied from keeps its sound.
+TEST(PCaptureSessionMuteTest, MutingSilencesEveryChannelOfACopyOnly) {
+    for (const int channels : {1, 2, 6}) {
+        SCOPED_TRACE(channels);
+        const std::vector<std::int16_t> sound(1024 * channels, 1234);
+        const auto original =
+            platform::SampleBuffer::makeAudio({44100, channels}, sound, MediaTime::zero());
+        ASSERT_TRUE(original);
+        const auto filler = original->copyWithPresentationTime(MediaTime(1, 10));
+        PCaptureSession::muteAudioInBuffer(*filler);
+        const std::int16_t* muted = filler->audioData();
+        EXPECT_TRUE(
+            std::all_of(muted, muted + sound.size(), [](std::int16_t v) { return v == 0; }));
+        EXPECT_TRUE(std::equal(sound.begin(), sound.end(), original->audioData()));
+    }
 }
 
 TEST_F(PCaptureSessionTest, PlaceholderShowsTheMicrophoneImageOnLilac) {

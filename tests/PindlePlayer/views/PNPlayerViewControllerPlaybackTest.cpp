@@ -2,16 +2,19 @@
 // emulator, whose renditions are real movies, played through the controller's own video loader
 // and the process's player cache. The controller's timers and the players' timelines run on
 // virtual time; the downloads are real, so waits for them are bounded in real time. Pictures
-// are checked by the frame number every picture of the movie carries.
+// (the preloaded neighbours', the screen's as it plays, advances and follows a slider drag) are
+// checked by the frame number every picture of the movie carries.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "PindleCore/api/PNVideoAPI.hpp"
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/media/GraphicsContext.hpp"
+#include "platform/ui/TouchSynthesizer.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/Window.hpp"
 #include "support/MediaFixtures.hpp"
@@ -209,6 +212,16 @@ TEST_F(PNPlayerViewControllerPlaybackTest, PlaysAListedPlaylistWithItsNeighbours
     until([&] { return wholeClipLoaded(*next); });
     advance(0.5);
     EXPECT_EQ(frameOnScreen(), static_cast<int>(0.5 * kFps));
+
+    // A drag of the panel's slider to three quarters of the track shows that frame.
+    auto slider = controller_->playerControlPanel()->slider();
+    window_->layoutIfNeeded();
+    const ui::Rect track = slider->trackRect(slider->bounds());
+    ui::TouchSynthesizer::drag(slider, {track.minX(), track.midY()},
+                               {track.minX() + 0.75 * track.width(), track.midY()});
+    const double target = 0.75 * kClipSeconds;
+    until([&] { return std::abs(next->currentTime() - target) < 0.01; });
+    EXPECT_EQ(frameOnScreen(), static_cast<int>(target * kFps));
 }
 
 }  // namespace
