@@ -1,5 +1,7 @@
 #include "tests/support/MediaFixtures.hpp"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "platform/media/MediaWriter.hpp"
-#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform::testing {
 namespace {
@@ -174,8 +175,9 @@ std::optional<Error> writeClip(const std::string& path, const ClipOptions& optio
 
 std::string clipBytes(const ClipOptions& options) {
     static std::atomic<int> counter{0};
-    const std::filesystem::path path = std::filesystem::path(pindle::testing::processFolder()) /
-                                       ("clip-" + std::to_string(counter++) + ".mp4");
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("pindle-clip-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".mp4");
     std::string bytes;
     if (!writeClip(path.string(), options)) {
         std::ifstream in(path, std::ios::binary);
