@@ -11,12 +11,27 @@ namespace pindle::platform::detail {
 
 namespace {
 
-void relaxCpu() {
+// How long an idle thread spins before it sleeps: a few thread wake-ups' worth.
+constexpr std::chrono::microseconds kSpinBeforeSleeping{50};
+
+// Waits until `ready` or `until`; says which. The clock is read only every few checks, as
+// reading it costs more than a check, and the thread yields as often, so on a crowded machine
+// the thread that will queue the work can run.
+template <class Ready>
+bool spinUntil(const Ready& ready, std::chrono::steady_clock::time_point until) {
+    constexpr int kChecksPerClockRead = 16;
+    do {
+        for (int i = 0; i < kChecksPerClockRead; ++i) {
+            if (ready()) {
+                return true;
+            }
 #if defined(__x86_64__) || defined(__i386__)
-    _mm_pause();
-#else
-    std::this_thread::yield();
+            _mm_pause();
 #endif
+        }
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < until);
+    return ready();
 }
 
 }  // namespace
@@ -74,17 +89,22 @@ std::size_t WorkerPool::threadCount() const {
     return threads_;
 }
 
-bool WorkerPool::spinForWork(std::chrono::steady_clock::time_point until) const {
-    constexpr int kPausesPerCheck = 16;
-    do {
-        for (int i = 0; i < kPausesPerCheck; ++i) {
-            if (waitingCount_.load(std::memory_order_relaxed) > 0) {
-                return true;
-            }
-            relaxCpu();
+bool WorkerPool::spinLocked(std::unique_lock<std::mutex>& lock) {
+    ++spinning_;
+    const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleeping;
+    bool found = false;
+    while (!found) {
+        lock.unlock();
+        const bool seen =
+            spinUntil([this] { return waitingCount_.load(std::memory_order_relaxed) > 0; }, until);
+        lock.lock();
+        found = !pending_.empty();
+        if (!seen) {
+            break;
         }
-    } while (std::chrono::steady_clock::now() < until);
-    return false;
+    }
+    --spinning_;
+    return found;
 }
 
 void WorkerPool::work() {
@@ -105,20 +125,12 @@ void WorkerPool::work() {
         }
         // While counted as spinning this thread is what submitters rely on instead of waking
         // one, so it keeps looking until its time is up, and the count changes only under
-        // the lock.
-        ++spinning_;
-        const auto until = std::chrono::steady_clock::now() + kSpinLimit;
+        // the lock. One spinner is enough to take the next block, and more would only burn
+        // processors another thread may need.
         bool found = false;
-        while (!found) {
-            lock.unlock();
-            const bool seen = spinForWork(until);
-            lock.lock();
-            found = !pending_.empty();
-            if (!seen) {
-                break;
-            }
+        if (spinning_ < kMaxSpinning) {
+            found = spinLocked(lock);
         }
-        --spinning_;
         if (found) {
             continue;
         }

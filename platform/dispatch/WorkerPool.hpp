@@ -11,8 +11,8 @@
 // block, already woken, or starting). A submission wakes or starts a thread only when none
 // is; a thread that takes work and leaves more behind passes the duty on the same way, so a
 // burst wakes threads one after another as they are needed, and blocks parked on a semaphore
-// still make the pool grow past them. A thread that finds no work spins for about kSpinLimit
-// before it sleeps, which lets a steady stream of blocks run without any wake-up.
+// still make the pool grow past them. One thread that finds no work spins briefly before it
+// sleeps, which lets a steady stream of blocks run without any wake-up.
 //
 // Thread-safety: submit() may be called from any thread; work runs on pool threads, first
 // come first served.
@@ -32,7 +32,8 @@ class WorkerPool {
   public:
     static constexpr std::size_t kMaxThreads = 512;
     static constexpr std::chrono::seconds kIdleRetirement{15};
-    static constexpr std::chrono::microseconds kSpinLimit{50};
+    // Idle threads that spin for work at a time; the others sleep at once.
+    static constexpr std::size_t kMaxSpinning = 1;
 
     static WorkerPool& shared();
 
@@ -53,7 +54,8 @@ class WorkerPool {
     enum class Help { none, wake, spawn };
 
     void work();
-    bool spinForWork(std::chrono::steady_clock::time_point until) const;
+    // Spins for work as one of the spinning threads; true when work is waiting.
+    bool spinLocked(std::unique_lock<std::mutex>& lock);
     // Claims a thread to take the waiting work when no idle one is awake; the caller then
     // carries the claim out with help() once it has released the lock.
     Help claimHelpLocked();
