@@ -15,7 +15,8 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(PINDLE_PRIVATE_HEADERS
-    # Both pull in FFmpeg's headers; only the platform library's own sources use them.
+    # These pull in FFmpeg's headers; only the platform library's own sources use them.
+    platform/media/FFmpegLibrary.hpp
     platform/media/FFmpegSupport.hpp
     platform/media/ByteStoreReader.hpp)
 

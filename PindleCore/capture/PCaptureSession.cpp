@@ -193,11 +193,7 @@ void PCaptureSession::startCaptureWithCaptureSessionMode(int mode) {
 void PCaptureSession::startCaptureOnQueue() {
     if (queuedState_ != PCaptureSessionStateStarting)
         return;
-    platform::CaptureSessionPtr session;
-    {
-        std::lock_guard lock(mutex_);
-        session = session_;
-    }
+    const auto session = captureSession();
     if (!session)
         return;
     PLOG_INFO(PLog_Capture, "PLog_Capture Starting capture");
@@ -243,9 +239,9 @@ void PCaptureSession::startCaptureOnQueue() {
                                   }));
     observed.push_back(
         center.addObserverForName(platform::CaptureSession::didStopRunningNotification, sender,
-                                  nullptr, [weak](const platform::Notification&) {
+                                  nullptr, [weak, sender](const platform::Notification&) {
                                       if (auto s = weak.lock())
-                                          s->sessionStopped();
+                                          s->sessionStopped(sender);
                                   }));
     observed.push_back(center.addObserverForName(
         platform::CaptureSession::wasInterruptedNotification, sender, nullptr,
@@ -256,13 +252,25 @@ void PCaptureSession::startCaptureOnQueue() {
                     s->isInterrupted_ = true;
                 });
         }));
+    observed.push_back(
+        center.addObserverForName(platform::CaptureSession::interruptionEndedNotification, sender,
+                                  nullptr, [weak, sender](const platform::Notification&) {
+                                      if (auto s = weak.lock())
+                                          s->interruptionEnded(sender);
+                                  }));
     observed.push_back(center.addObserverForName(
         platform::CaptureSession::runtimeErrorNotification, sender, nullptr,
-        [weak](const platform::Notification&) {
-            if (auto s = weak.lock()) {
-                s->stopCapture();
-                PLOG_INFO(PLog_Capture, "PLog_Capture %s", "Runtime error");
-            }
+        [weak](const platform::Notification& note) {
+            auto s = weak.lock();
+            if (!s)
+                return;
+            s->stopCapture();
+            std::string why = "unknown error";
+            if (const auto found = note.userInfo.find(platform::CaptureSession::errorKey);
+                found != note.userInfo.end())
+                if (const auto error = found->second.asError())
+                    why = error->description();
+            PLOG_INFO(PLog_Capture, "PLog_Capture %s", ("Runtime error: " + why).c_str());
         }));
     {
         std::lock_guard lock(mutex_);
@@ -310,11 +318,7 @@ void PCaptureSession::initDevices() {
 }
 
 void PCaptureSession::updateSessionVideoInputWithMode(int mode) {
-    platform::CaptureSessionPtr session;
-    {
-        std::lock_guard lock(mutex_);
-        session = session_;
-    }
+    const auto session = captureSession();
     if (!session)
         return;
     for (const auto& input : session->inputs()) {
@@ -357,11 +361,7 @@ void PCaptureSession::setCaptureMode(int mode, std::function<void(bool)> block) 
         auto me = weak.lock();
         if (!me)
             return;
-        platform::CaptureSessionPtr session;
-        {
-            std::lock_guard lock(me->mutex_);
-            session = me->session_;
-        }
+        const auto session = me->captureSession();
         if (session)
             session->beginConfiguration();
         me->updateSessionVideoInputWithMode(mode);
@@ -394,8 +394,12 @@ void PCaptureSession::setFigure(int figure) {
         figure_ = figure;
     }
     updateRect();
+    // The inputs are capture-queue state, which the sample callbacks read: changed there.
     if (state_ == PCaptureSessionStateCapturing)
-        updateSessionVideoInputWithMode(captureMode());
+        queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+            if (auto me = weak.lock())
+                me->updateSessionVideoInputWithMode(me->captureMode());
+        });
 }
 
 platform::ui::Rect PCaptureSession::rectToRecord() const {
@@ -450,12 +454,13 @@ void PCaptureSession::updateOrientation() {
     updateRect();
 }
 
+platform::CaptureSessionPtr PCaptureSession::captureSession() const {
+    std::lock_guard lock(mutex_);
+    return session_;
+}
+
 platform::CaptureDevicePtr PCaptureSession::getVideoDevice() const {
-    platform::CaptureSessionPtr session;
-    {
-        std::lock_guard lock(mutex_);
-        session = session_;
-    }
+    const auto session = captureSession();
     if (!session)
         return nullptr;
     for (const auto& input : session->inputs())
@@ -554,11 +559,12 @@ void PCaptureSession::stopCaptureDef() {
         for (const auto& [name, entry] : writers_) entry.writer->finishWriting({});
         state_ = queuedState_ = PCaptureSessionStateCapturing;
     }
-    platform::CaptureSessionPtr session;
-    {
-        std::lock_guard lock(mutex_);
-        session = session_;
-    }
+    const auto session = captureSession();
+    // A stop the host asked for is final, even during an interruption; and a session that
+    // already stopped (the system stops it during an interruption) posts nothing more, so
+    // the stop is finished here.
+    isInterrupted_ = false;
+    const bool wasRunning = session && session->isRunning();
     if (session)
         session->stopRunning();
     for (const std::shared_ptr<platform::CaptureDataOutput>& output :
@@ -571,6 +577,8 @@ void PCaptureSession::stopCaptureDef() {
     videoOutput_.reset();
     audioOutput_.reset();
     metadataOutput_.reset();
+    if (!wasRunning)
+        finishStop();
 }
 
 void PCaptureSession::sessionStarted() {
@@ -578,19 +586,40 @@ void PCaptureSession::sessionStarted() {
     state_ = queuedState_ = PCaptureSessionStateCapturing;
 }
 
-void PCaptureSession::sessionStopped() {
+void PCaptureSession::sessionStopped(const platform::Object* sender) {
     PLOG_INFO(PLog_Capture, "PLog_Capture Stoped capturing");
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), sender] {
         auto me = weak.lock();
-        if (!me)
-            return;
+        if (!me || me->captureSession().get() != sender)
+            return;  // a session given up already, whose late news must not end a newer one
         if (me->isInterrupted_) {
             me->isInterrupted_ = false;
             return;
         }
-        me->cleanSession();
-        me->state_ = me->queuedState_ = PCaptureSessionStateIdle;
+        me->finishStop();
     });
+}
+
+void PCaptureSession::interruptionEnded(const platform::Object* sender) {
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), sender] {
+        auto me = weak.lock();
+        if (!me)
+            return;
+        const auto session = me->captureSession();
+        if (!session || session.get() != sender)
+            return;
+        // Left set, the flag would make the host's next stop look like the interruption's and
+        // keep the object capturing for ever.
+        me->isInterrupted_ = false;
+        // The session was kept through the interruption for this: the camera comes back.
+        if (!session->isRunning())
+            session->startRunning();
+    });
+}
+
+void PCaptureSession::finishStop() {
+    cleanSession();
+    state_ = queuedState_ = PCaptureSessionStateIdle;
 }
 
 void PCaptureSession::cleanSession() {
@@ -761,7 +790,12 @@ void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> com
             auto session = weak.lock();
             if (!session)
                 return;
-            session->state_ = session->queuedState_ = PCaptureSessionStateCapturing;
+            // Capture may have been stopped while the files were finishing: an idle object
+            // stays idle, or it could never start again.
+            int stopping = PCaptureSessionStateStopping;
+            if (session->queuedState_.compare_exchange_strong(stopping,
+                                                              PCaptureSessionStateCapturing))
+                session->state_ = PCaptureSessionStateCapturing;
             if (completion)
                 completion();
         };

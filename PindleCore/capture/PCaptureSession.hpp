@@ -21,7 +21,13 @@
 // a recording with no writer returns to capturing and calls the completion; muting zeroes
 // every byte of a buffer; a muted filler is a copy that leaves its original intact; and
 // destroying the object stops the camera, detaches the delegates on the capture queue and
-// cancels open writers.
+// cancels open writers. An interruption that ends clears the interruption (and starts the
+// camera again when it was stopped meanwhile), and a stop the host asks for is final even
+// during an interruption, so the object always comes back to idle; a did-stop-running of a
+// session the object no longer uses changes nothing; capture stopped while the recorded files
+// are still finishing leaves the object idle (the stop-recording completion still runs); and
+// a figure change while capturing re-attaches the camera on the capture queue, where the
+// sample callbacks read the inputs, not on the caller's thread.
 //
 // Delegate calls: torch-enabled and QR output on the capture queue, failed-with-error on the
 // main queue. The delegate is held weakly. Thread-safety: all public operations are safe
@@ -86,6 +92,8 @@ class PCaptureSession : public platform::KeyValueObservable,
     void stopCapture();
     void setCaptureMode(int mode, std::function<void(bool)> block);
 
+    // The platform session while capturing; null when idle.
+    platform::CaptureSessionPtr captureSession() const;
     int state() const { return state_.load(); }
     int queuedState() const { return queuedState_.load(); }
     int captureMode() const;
@@ -161,7 +169,10 @@ class PCaptureSession : public platform::KeyValueObservable,
     void appendPicture(const platform::PixelBufferPtr& picture, platform::MediaTime time);
     void appendSound(const platform::SampleBufferPtr& sound);
     void sessionStarted();
-    void sessionStopped();
+    void sessionStopped(const platform::Object* sender);
+    void interruptionEnded(const platform::Object* sender);
+    // Back to idle once the platform session has stopped for good.
+    void finishStop();
     void writerStatusChanged(const platform::AssetWriterPtr& writer);
     std::shared_ptr<PCaptureSessionDelegate> delegate() const;
     void updateRect();

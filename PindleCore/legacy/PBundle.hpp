@@ -1,7 +1,8 @@
 // PBundle: the core library's own resource bundle and the legacy lookups on it: images by
-// name and localised texts. The bundle "mb.PSDK" (with "com.P.Pinlet" as the fallback
-// identifier a host may register instead) is registered by the core library itself: it
-// carries the slider's thumb picture and the library's texts.
+// name and localised texts. The bundle "mb.PSDK" is compiled into the core library from
+// PindleCore/resources/mb.PSDK (the slider's thumb picture, the recorder's microphone and the
+// library's texts) and registered when it loads; a host may register its own "mb.PSDK", or
+// "com.P.Pinlet" as the fallback identifier, instead.
 //
 // Thread-safety: all functions are safe from any thread. No callbacks.
 #pragma once

@@ -1,11 +1,14 @@
 #include "PindleCore/legacy/PUIKitExtensions.hpp"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 #include "platform/app/Application.hpp"
 #include "platform/app/Device.hpp"
 #include "platform/app/Keyboard.hpp"
 #include "platform/app/Screen.hpp"
+#include "platform/foundation/MethodRegistry.hpp"
 #include "platform/ui/Coder.hpp"
 #include "platform/ui/GradientLayer.hpp"
 #include "platform/ui/ImageView.hpp"
@@ -33,7 +36,49 @@ KeyboardInfo keyboardInfo(const Notification& note) {
     return info;
 }
 
+// The avoidance attached to each controller, by the controller's address; an entry counts
+// only while its avoidance lives and still serves that controller.
+struct Attachments {
+    std::mutex mutex;
+    std::map<const ui::ViewController*, std::weak_ptr<PKeyboardAvoidance>>
+        byController;  // guarded by mutex
+};
+
+Attachments& attachments() {
+    static auto* shared = new Attachments;  // never destroyed: controllers may outlive exit
+    return *shared;
+}
+
+void categoryViewWillAppear(ui::ViewController& controller, bool animated) {
+    // After the exchange this slot holds the controller's original will-appear step.
+    const auto original =
+        platform::MethodRegistry::shared()
+            .implementation<ui::ViewController::WillAppearImplementation>(
+                ui::ViewController::slotClassName, PKeyboardAvoidance::categoryWillAppearSelector);
+    if (original && *original)
+        (*original)(controller, animated);
+    if (const auto avoidance = PKeyboardAvoidance::forController(controller))
+        avoidance->viewWillAppear();
+    else
+        controller.view()->layoutIfNeeded();
+}
+
+// Installs the exchange when the library is loaded, before any host code runs.
+[[maybe_unused]] const bool installedAtLoad = (PKeyboardAvoidance::installWillAppearExtension(), true);
+
 }  // namespace
+
+void PKeyboardAvoidance::installWillAppearExtension() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ui::ViewController::registerAppearanceSlots();
+        auto& registry = platform::MethodRegistry::shared();
+        registry.registerSlot(ui::ViewController::slotClassName, categoryWillAppearSelector,
+                              ui::ViewController::WillAppearImplementation(categoryViewWillAppear));
+        registry.exchange(ui::ViewController::slotClassName, ui::ViewController::willAppearSelector,
+                          ui::ViewController::slotClassName, categoryWillAppearSelector);
+    });
+}
 
 void toggleAlpha(ui::View& view, bool animated) {
     const double target = 1 - view.alpha();
@@ -63,11 +108,36 @@ void applyHorizontalGradientMask(ui::View& view, double leftOffset, double right
 
 std::shared_ptr<PKeyboardAvoidance> PKeyboardAvoidance::make(
     const ui::ViewControllerPtr& controller) {
-    return std::make_shared<PKeyboardAvoidance>(controller);
+    auto avoidance = std::make_shared<PKeyboardAvoidance>(controller);
+    if (controller) {
+        auto& attached = attachments();
+        std::lock_guard lock(attached.mutex);
+        attached.byController[controller.get()] = avoidance;
+    }
+    return avoidance;
+}
+
+std::shared_ptr<PKeyboardAvoidance> PKeyboardAvoidance::forController(
+    const ui::ViewController& controller) {
+    std::shared_ptr<PKeyboardAvoidance> avoidance;
+    {
+        auto& attached = attachments();
+        std::lock_guard lock(attached.mutex);
+        const auto found = attached.byController.find(&controller);
+        if (found != attached.byController.end())
+            avoidance = found->second.lock();
+    }
+    // A controller made at the address of a dead one is not the avoidance's.
+    if (avoidance && avoidance->controller_.lock().get() != &controller)
+        return nullptr;
+    return avoidance;
 }
 
 PKeyboardAvoidance::~PKeyboardAvoidance() {
     stopObserving();
+    auto& attached = attachments();
+    std::lock_guard lock(attached.mutex);
+    std::erase_if(attached.byController, [](const auto& entry) { return entry.second.expired(); });
 }
 
 void PKeyboardAvoidance::stopObserving() {

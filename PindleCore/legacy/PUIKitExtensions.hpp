@@ -4,9 +4,13 @@
 // Keyboard avoidance (PKeyboardAvoidance, one per controller): given the scroll view and
 // the constraint that holds its bottom, it moves that constraint up by the keyboard's
 // height less the room already below the scroll view while the keyboard is up, scrolls the
-// text field being edited into view, and lets a tap anywhere end editing. The controller
-// calls viewWillAppear() from its own viewWillAppear, and didChangeOrientation() is called
-// on the device's orientation changes.
+// text field being edited into view, and lets a tap anywhere end editing.
+//
+// When the library loads it exchanges every view controller's will-appear step (the
+// ViewController slot) for categoryWillAppearSelector's: the controller's own will-appear
+// runs first, then the viewWillAppear() of the avoidance that make() attached to the
+// controller (while that avoidance lives); a controller without one only has its view laid
+// out. didChangeOrientation() is called on the device's orientation changes.
 //
 // Thread-safety: main thread only, like the views it works on. Notification handlers run
 // on the posting thread (the main thread for the keyboard).
@@ -37,9 +41,17 @@ class PKeyboardAvoidance : public platform::ui::GestureRecognizerDelegate,
     static constexpr double scrollMarginHeight = 4;
     static constexpr double maxScrollHeight = 35;
 
-    // Holds the controller weakly.
+    static constexpr const char* categoryWillAppearSelector = "category_viewWillAppear:";
+
+    // Holds the controller weakly and attaches itself to it (weakly too: the caller owns it).
     static std::shared_ptr<PKeyboardAvoidance> make(
         const platform::ui::ViewControllerPtr& controller);
+    // The living avoidance make() last attached to the controller, if any.
+    static std::shared_ptr<PKeyboardAvoidance> forController(
+        const platform::ui::ViewController& controller);
+    // Exchanges the will-appear step as described above, once per process; the library does
+    // it when it loads.
+    static void installWillAppearExtension();
     explicit PKeyboardAvoidance(std::weak_ptr<platform::ui::ViewController> controller)
         : controller_(std::move(controller)) {}
     ~PKeyboardAvoidance() override;

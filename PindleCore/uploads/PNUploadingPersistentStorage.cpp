@@ -1,5 +1,7 @@
 #include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "platform/files/AppContainer.hpp"
@@ -23,14 +25,58 @@ std::string PNUploadingPersistentStorage::uploadingsPath() const {
     return platform::AppContainer::libraryDirectory() + "/" + folderName + "/" + fileName;
 }
 
+namespace {
+
+std::vector<PNUploadingStatePtr> copiesOf(const std::vector<PNUploadingStatePtr>& records) {
+    std::vector<PNUploadingStatePtr> copies;
+    copies.reserve(records.size());
+    for (const auto& record : records)
+        copies.push_back(std::make_shared<PNUploadingState>(*record));
+    return copies;
+}
+
+}  // namespace
+
+PNUploadingPersistentStorage::FileStamp PNUploadingPersistentStorage::stampOf(
+    const std::string& path) {
+    FileStamp stamp;
+    stamp.path = path;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.device = status.st_dev;
+    stamp.inode = status.st_ino;
+    stamp.size = status.st_size;
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    stamp.modifiedNanoseconds = nanoseconds(status.st_mtim);
+    stamp.changedNanoseconds = nanoseconds(status.st_ctim);
+    return stamp;
+}
+
 std::vector<PNUploadingStatePtr> PNUploadingPersistentStorage::uploadings() const {
-    auto bytes = files_.contentsOfFile(uploadingsPath());
-    if (!bytes)
-        return {};
-    auto records = PNUploadingState::decode(*bytes);
-    if (!records)
-        return {};
-    return std::move(*records);
+    const std::string path = uploadingsPath();
+    FileStamp stamp = stampOf(path);
+    {
+        std::lock_guard lock(cacheMutex_);
+        if (cached_ && stamp == stamp_)
+            return copiesOf(*cached_);
+    }
+    std::vector<PNUploadingStatePtr> records;
+    if (auto bytes = files_.contentsOfFile(path)) {
+        if (auto decoded = PNUploadingState::decode(*bytes))
+            records = std::move(*decoded);
+    }
+    // Remembered only when the file did not change while it was read.
+    if (stampOf(path) == stamp) {
+        std::lock_guard lock(cacheMutex_);
+        cached_ = copiesOf(records);
+        stamp_ = std::move(stamp);
+        pendingProgress_ = false;
+    }
+    return records;
 }
 
 PNUploadingStatePtr PNUploadingPersistentStorage::uploading(const std::string& videoID) const {
@@ -41,6 +87,14 @@ PNUploadingStatePtr PNUploadingPersistentStorage::uploading(const std::string& v
 }
 
 void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record) {
+    put(record, false);
+}
+
+void PNUploadingPersistentStorage::putProgress(const PNUploadingStatePtr& record) {
+    put(record, true);
+}
+
+void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record, bool progressOnly) {
     std::lock_guard lock(changeMutex_);
     auto records = uploadings();
     auto it = std::find_if(records.begin(), records.end(), [&](const auto& stored) {
@@ -50,7 +104,39 @@ void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record) {
         *it = record;
     else
         records.push_back(record);
-    store(records);
+    if (progressOnly) {
+        const std::string path = uploadingsPath();
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard cacheLock(cacheMutex_);
+        if (lastWrite_ &&
+            now - *lastWrite_ < std::chrono::duration<double>(progressWriteInterval) && cached_ &&
+            stamp_.path == path) {
+            cached_ = copiesOf(records);
+            pendingProgress_ = true;
+            return;
+        }
+    }
+    write(std::move(records));
+}
+
+void PNUploadingPersistentStorage::write(std::vector<PNUploadingStatePtr> records) {
+    auto bytes = PNUploadingState::encode(records);
+    if (!bytes)
+        return;
+    const std::string path = uploadingsPath();
+    const auto slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        files_.createDirectory(path.substr(0, slash), true);
+    const bool written = !files_.writeAtomically(path, *bytes);
+    std::lock_guard lock(cacheMutex_);
+    if (written) {
+        cached_ = copiesOf(records);
+        stamp_ = stampOf(path);
+    } else {
+        cached_.reset();
+    }
+    pendingProgress_ = false;
+    lastWrite_ = std::chrono::steady_clock::now();
 }
 
 void PNUploadingPersistentStorage::removeUploading(const std::string& videoID) {
@@ -64,19 +150,15 @@ void PNUploadingPersistentStorage::removeUploading(const std::string& videoID) {
 }
 
 void PNUploadingPersistentStorage::store(const std::vector<PNUploadingStatePtr>& records) {
-    auto bytes = PNUploadingState::encode(records);
-    if (!bytes)
-        return;
-    const std::string path = uploadingsPath();
-    const auto slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        files_.createDirectory(path.substr(0, slash), true);
-    files_.writeAtomically(path, *bytes);
+    write(records);
 }
 
 void PNUploadingPersistentStorage::flushUploadingInfo() {
     std::lock_guard lock(changeMutex_);
     files_.removeItem(uploadingsPath());
+    std::lock_guard cacheLock(cacheMutex_);
+    cached_.reset();
+    pendingProgress_ = false;
 }
 
 }  // namespace pindle

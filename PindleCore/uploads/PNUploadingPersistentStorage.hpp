@@ -1,9 +1,12 @@
 // PNUploadingPersistentStorage: keeps every upload record in one JSON file, "uploadingData" in
 // the folder "p.sdk" of the application's Library, so unfinished uploads survive a restart.
 //
-// Nothing is kept in memory: every read parses the whole file and every change rewrites it.
-// Each rewrite goes through FileManager::writeAtomically, so a reader, or a process killed at
-// any moment, sees either the previous list or the new one, never a torn file. A file that
+// The file is the truth: the storage keeps the records it last read or wrote, and reads the
+// file again whenever it is not the one seen then (another path, or another file identity,
+// size or modification time), so a reader skips parsing only what it has parsed before. Every
+// change rewrites the whole file through FileManager::writeAtomically, so a reader, or a process
+// killed at any moment, sees either the previous list or the new one, never a torn file; the
+// one exception is putProgress(), whose rewrites may wait (see there). A file that
 // cannot be parsed reads as holding no records (and is replaced by the next change); a record
 // that lacks a required key is left out and dropped at the next change. No operation reports
 // an error: the records are a best-effort journal of the upload side.
@@ -14,6 +17,8 @@
 // own mutex so two concurrent changes cannot lose one another. Calls nothing back.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,6 +53,14 @@ class PNUploadingPersistentStorage {
     PNUploadingStatePtr uploading(const std::string& videoID) const;
     // Replaces the stored record of the same videoID in its place, else appends.
     void put(const PNUploadingStatePtr& record);
+    // put() for a change of upload progress alone: readers of this storage see it at once, but
+    // the file is rewritten at most once every progressWriteInterval for such changes, so that
+    // a fast upload does not sync the disk twice a range. A later change of any other kind, or
+    // one of these after the interval, writes what is pending. A restart may so find a byte
+    // count up to that interval old, which the upload corrects by asking the storage service.
+    // Another writer's file replaces what is pending.
+    void putProgress(const PNUploadingStatePtr& record);
+    static constexpr double progressWriteInterval = 1.0;
     // Drops the record of `videoID`; the file is rewritten even when there was none.
     void removeUploading(const std::string& videoID);
     // Writes exactly `records`, creating the folder when missing. Nothing is written when the
@@ -60,10 +73,32 @@ class PNUploadingPersistentStorage {
     struct FollowContainer {};
     explicit PNUploadingPersistentStorage(FollowContainer);
 
+    // What tells one file from another: its path, identity, size and modification time.
+    struct FileStamp {
+        std::string path;
+        bool exists = false;
+        std::uint64_t device = 0, inode = 0;
+        std::int64_t size = 0, modifiedNanoseconds = 0, changedNanoseconds = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    static FileStamp stampOf(const std::string& path);
+    void put(const PNUploadingStatePtr& record, bool progressOnly);
+    // Writes `records` and remembers them with the file's new stamp.
+    void write(std::vector<PNUploadingStatePtr> records);
+
     const std::optional<std::string> path_;  // nothing: below the container's Library
     const platform::FileManager files_;
 
-    std::mutex changeMutex_;  // serialises put() and removeUploading(); guards the file's changes
+    std::mutex changeMutex_;  // serialises the changes; guards the file's changes
+
+    mutable std::mutex cacheMutex_;
+    // The records as last read or written, for the file of stamp_. Handed out as copies: a
+    // caller may change the records it gets.
+    mutable std::optional<std::vector<PNUploadingStatePtr>> cached_;  // guarded by cacheMutex_
+    mutable FileStamp stamp_;                                         // guarded by cacheMutex_
+    // cached_ holds progress not yet written; when the file was last written.
+    mutable bool pendingProgress_ = false;                            // guarded by cacheMutex_
+    std::optional<std::chrono::steady_clock::time_point> lastWrite_;  // guarded by cacheMutex_
 };
 
 }  // namespace pindle

@@ -134,8 +134,21 @@ void PNUploadingStateManager::markConverted(const std::string& videoID, const Ca
 
 void PNUploadingStateManager::updateDataUploaded(const std::string& videoID, std::int64_t bytes,
                                                  const Caller& fromObject) {
-    updateField(videoID, fromObject, "updateDataUploaded",
-                [bytes](PNUploadingState& record) { record.setBytesUploaded(bytes); });
+    if (!admits(fromObject, "updateDataUploaded"))
+        return;
+    std::lock_guard lock(lock_);
+    auto record = uploading(videoID, PNTokenObject::sharedInstance());
+    if (!record)
+        return;
+    // A count that grows may reach the file late: after a restart the upload asks the storage
+    // service what it holds. A count that falls starts a session over and must be kept at once.
+    const bool grows = bytes > record->bytesUploaded();
+    record->setBytesUploaded(bytes);
+    PNUploads::shared().updateUpload(record);
+    if (grows)
+        PNUploadingPersistentStorage::shared().putProgress(record);
+    else
+        PNUploadingPersistentStorage::shared().put(record);
 }
 
 void PNUploadingStateManager::updateUploadingURL(const std::string& videoID,

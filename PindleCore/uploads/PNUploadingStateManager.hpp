@@ -67,6 +67,8 @@ class PNUploadingStateManager {
     void markUploaded(const std::string& videoID, const Caller& fromObject);
     void markSynced(const std::string& videoID, const Caller& fromObject);
     void markConverted(const std::string& videoID, const Caller& fromObject);
+    // A growing count is stored with PNUploadingPersistentStorage::putProgress, so the records
+    // file may lag behind it; readers in the process see it at once.
     void updateDataUploaded(const std::string& videoID, std::int64_t bytes,
                             const Caller& fromObject);
     // Null URL or date clears the field.

@@ -4,6 +4,7 @@
 
 #include "PindlePlayer/views/PNPlayerControlPanelControlViewController.hpp"
 #include "PindlePlayer/views/PNPlayerVolumeIndicatorViewController.hpp"
+#include "embedded/local_pindle_PindlePlayer.hpp"
 #include "platform/ui/Storyboard.hpp"
 
 namespace pindle {
@@ -13,7 +14,8 @@ namespace ui = platform::ui;
 using Event = ui::Control::Event;
 
 // The panel's scene: 335 by 80, the slider across the top, the buttons in a row below.
-ui::ViewPtr buildControlView(PNPlayerControlPanelControlViewController& panel) {
+ui::ViewPtr buildControlView(PNPlayerControlPanelControlViewController& panel,
+                             const platform::ResourceBundle& bundle) {
     auto root = ui::View::make(ui::Rect::make(0, 0, 335, 80));
     auto slider = ui::Slider::make(ui::Rect::make(0, 0, 335, 30));
     slider->setAutoresizingMask(ui::View::flexibleWidth);
@@ -24,10 +26,10 @@ ui::ViewPtr buildControlView(PNPlayerControlPanelControlViewController& panel) {
         return b;
     };
     auto prev = button(60), play = button(145.5), pause = button(145.5), next = button(231);
-    prev->setTitle("Previous");
-    play->setTitle("Play");
-    pause->setTitle("Pause");
-    next->setTitle("Next");
+    prev->setTitle(bundle.localizedString("controlView.previous", "Previous", ""));
+    play->setTitle(bundle.localizedString("controlView.play", "Play", ""));
+    pause->setTitle(bundle.localizedString("controlView.pause", "Pause", ""));
+    next->setTitle(bundle.localizedString("controlView.next", "Next", ""));
     pause->setHidden(true);
     root->addSubview(slider);
 
@@ -64,12 +66,13 @@ ui::ViewPtr buildVolumeIndicator(PNPlayerVolumeIndicatorViewController& indicato
 }
 
 platform::ResourceBundlePtr registerAll() {
-    auto bundle = platform::ResourceBundle::registerBundle(PNPlayerStoryboard::bundleIdentifier);
+    auto bundle = embedded::local_pindle_PindlePlayer();
     ui::Storyboard::Scene controlView{
-        [] {
+        [bundle] {
             auto panel = std::make_shared<PNPlayerControlPanelControlViewController>();
-            panel->setViewFactory([](ui::ViewController& c) {
-                return buildControlView(static_cast<PNPlayerControlPanelControlViewController&>(c));
+            panel->setViewFactory([bundle](ui::ViewController& c) {
+                return buildControlView(static_cast<PNPlayerControlPanelControlViewController&>(c),
+                                        *bundle);
             });
             return panel;
         },
@@ -97,7 +100,8 @@ platform::ResourceBundlePtr registered() {
     return bundle;
 }
 
-// Registered when the library loads, so hosts can look the bundle up by identifier alone.
+// The storyboard is registered when the library loads, as its bundle is, so hosts find both by
+// name alone.
 [[maybe_unused]] const bool registeredAtLoad = (registered(), true);
 
 }  // namespace

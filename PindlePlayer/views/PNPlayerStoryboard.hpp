@@ -1,4 +1,5 @@
-// PNPlayerStoryboard: the player library's resource bundle "local.pindle.PindlePlayer" and
+// PNPlayerStoryboard: the player library's resource bundle "local.pindle.PindlePlayer"
+// (compiled in from PindlePlayer/resources/local.pindle.PindlePlayer: the panel's texts) and
 // its storyboard "PindlePlayer", whose scenes are built in code: "controlView" (the control
 // panel, outlets and actions connected) and "volumeIndicator" (the volume bar). Both are
 // registered when the library loads; bundle() registers them first if that has not run.

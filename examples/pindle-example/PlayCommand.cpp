@@ -149,6 +149,10 @@ PlayCommand::Outcome PlayCommand::run() {
     outcome.fields["ready"] = events->ready();
     outcome.fields["ends"] = events->ends();
     if (line_.snapshotFile) {
+        // The picture is the shown player's frame at its own current time, which can be a
+        // frame past the controller's last periodic report: that time goes with the file.
+        auto shown = controller->currentPlayer();
+        const double pictureTime = shown ? shown->currentTime() : controller->currentTime();
         auto image = window->snapshotImage(1.0);
         auto png = image ? image->pngData() : std::nullopt;
         std::ofstream file(*line_.snapshotFile, std::ios::binary | std::ios::trunc);
@@ -160,9 +164,7 @@ PlayCommand::Outcome PlayCommand::run() {
             outcome.error = failure("cannot write " + *line_.snapshotFile);
             return outcome;
         }
-        out_.print({{"event", "snapshot"},
-                    {"file", *line_.snapshotFile},
-                    {"time", controller->currentTime()}});
+        out_.print({{"event", "snapshot"}, {"file", *line_.snapshotFile}, {"time", pictureTime}});
     }
     if (!events->ready())
         outcome.error = events->failed() ? PNError(PNError::videoUnavailable).toPlatformError()

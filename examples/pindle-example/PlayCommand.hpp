@@ -3,7 +3,7 @@
 // order, advancing at the end of each. It prints the controller's events as JSON lines
 // ({"event": "ready" | "buffering" | "progress" | "end" | "error" | "snapshot", ...}),
 // plays for --seconds of playback (or until a single video ends), then pauses and, with
-// --snapshot, writes a PNG of the window.
+// --snapshot, writes a PNG of the window and prints the playback time of the frame it shows.
 //
 // Thread-safety: use from one thread, which becomes the main thread: the command runs the
 // main queue while it plays. The controller's events are printed from the threads they

@@ -142,6 +142,10 @@ std::optional<Error> FileManager::createDirectory(const std::string& path,
         recordCreation(path);
         return std::nullopt;
     }
+    // Most calls find the folder there already: one look instead of a walk from the root.
+    bool isFolder = false;
+    if (fileExists(path, &isFolder) && isFolder)
+        return std::nullopt;
     std::size_t position = 0;
     while (position != std::string::npos) {
         position = path.find('/', position + 1);

@@ -4,10 +4,6 @@
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 namespace pindle::platform {
 namespace {
 

@@ -2,14 +2,6 @@
 
 #include <cerrno>
 
-extern "C" {
-#include <libavutil/dict.h>
-#include <libavutil/display.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/mem.h>
-#include <libswscale/swscale.h>
-}
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -115,10 +107,10 @@ FramePtr makeRGBAFrame(int width, int height) {
 }  // namespace
 
 FramePtr makeFrame() {
-    return FramePtr(av_frame_alloc());
+    return loadLibrary() ? FramePtr(av_frame_alloc()) : nullptr;
 }
 PacketPtr makePacket() {
-    return PacketPtr(av_packet_alloc());
+    return loadLibrary() ? PacketPtr(av_packet_alloc()) : nullptr;
 }
 
 Input::~Input() {
@@ -177,9 +169,14 @@ bool isStillImageFormat(const AVInputFormat& format) {
            name == "image2";
 }
 
-void quietLogging() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+bool loadLibrary(Error* error) {
+    if (!FFmpegLibrary::load(error))
+        return false;
+    // The layer reports failures as Errors; probing arbitrary bytes would otherwise fill
+    // standard error.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+    return true;
 }
 
 std::string describe(int code) {
@@ -212,7 +209,8 @@ Error makeWriteError(int code, const std::string& what) {
 }
 
 std::unique_ptr<Input> Input::open(const Source& source, Error* error, const OpenOptions& options) {
-    quietLogging();
+    if (!loadLibrary(error))
+        return nullptr;
     if (source.unsupported_) {
         setError(error, MediaError::make(MediaError::operationNotSupportedForAsset,
                                          "No reader for " + source.description()));
@@ -334,6 +332,8 @@ std::optional<std::vector<std::uint8_t>> toRGBA(const AVFrame& frame) {
 std::optional<std::vector<std::uint8_t>> scaleRGBA(const std::vector<std::uint8_t>& pixels,
                                                    int width, int height, int newWidth,
                                                    int newHeight) {
+    if (!loadLibrary())
+        return std::nullopt;
     FramePtr in = makeRGBAFrame(width, height);
     FramePtr out = makeRGBAFrame(newWidth, newHeight);
     ScalePtr scaler(sws_getContext(width, height, AV_PIX_FMT_RGBA, newWidth, newHeight,
@@ -403,6 +403,5 @@ AssetTrack describeTrack(const AVStream& stream) {
     }
     return track;
 }
-
 
 }  // namespace pindle::platform::ffmpeg

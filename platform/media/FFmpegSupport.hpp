@@ -7,17 +7,7 @@
 // thread at a time.
 #pragma once
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/display.h>
-#include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
+#include "platform/media/FFmpegLibrary.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -59,6 +49,7 @@ using ScalePtr = std::unique_ptr<SwsContext, ScaleDeleter>;
 using ResamplePtr = std::unique_ptr<SwrContext, ResampleDeleter>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 
+// Null when FFmpeg cannot be opened or memory runs out.
 FramePtr makeFrame();
 PacketPtr makePacket();
 
@@ -143,9 +134,11 @@ class Output {
     bool fileOpen = false;
 };
 
-// Sets FFmpeg's own logging to fatal errors only, once per process: the layer reports
-// failures as Errors and probing arbitrary bytes would otherwise fill standard error.
-void quietLogging();
+// Opens FFmpeg if it is not open yet and sets its own logging to fatal errors only; false, with
+// `error` (when given) saying which library is missing, when it cannot be opened. Every entry point
+// of the media layer that is not handed an FFmpeg structure goes through this (or Input::open)
+// first.
+bool loadLibrary(Error* error = nullptr);
 
 // FFmpeg's still-image demuxers: the "<format>_pipe" family, "image2" and GIF's own.
 bool isStillImageFormat(const AVInputFormat& format);

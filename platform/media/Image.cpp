@@ -7,10 +7,6 @@
 
 #include "platform/media/FFmpegSupport.hpp"
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
-
 namespace pindle::platform {
 
 namespace {
@@ -156,7 +152,8 @@ namespace {
 // first when the encoder wants another layout; `qscale` > 0 fixes the quantiser.
 std::optional<Data> encodeStill(const std::vector<std::uint8_t>& rgba, int width, int height,
                                 AVCodecID codecID, AVPixelFormat format, int qscale) {
-    ffmpeg::quietLogging();
+    if (!ffmpeg::loadLibrary())
+        return std::nullopt;
     const AVCodec* codec = avcodec_find_encoder(codecID);
     if (!codec)
         return std::nullopt;

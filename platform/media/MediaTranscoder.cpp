@@ -17,6 +17,33 @@ namespace {
 constexpr double kFallbackFrameRate = 30;
 constexpr int kBytesPerPixel = 4;
 constexpr uint8_t kOpaque = 255;
+// Black in the encoder's video-range YUV.
+constexpr uint8_t kBlackLuma = 16;
+constexpr uint8_t kNeutralChroma = 128;
+
+// Copies a w x h picture of `Bytes`-byte pixels onto `to`, turned clockwise by `rotation`
+// degrees (90, 180 or 270); `to` has room for the turned picture.
+template <int Bytes>
+void turnPicture(const uint8_t* from, int w, int h, std::ptrdiff_t fromStride, uint8_t* to,
+                 std::ptrdiff_t toStride, int rotation) {
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = from + y * fromStride;
+        for (int x = 0; x < w; ++x) {
+            // Where the pixel shows after a clockwise turn.
+            int shownX = w - 1 - x;  // half turn
+            int shownY = h - 1 - y;
+            if (rotation == 90) {
+                shownX = h - 1 - y;
+                shownY = x;
+            } else if (rotation == 270) {
+                shownX = y;
+                shownY = w - 1 - x;
+            }
+            std::copy_n(row + static_cast<std::ptrdiff_t>(x) * Bytes, Bytes,
+                        to + shownY * toStride + static_cast<std::ptrdiff_t>(shownX) * Bytes);
+        }
+    }
+}
 
 int evenSize(double size) {
     const int whole = static_cast<int>(std::lround(size));
@@ -73,6 +100,11 @@ class MediaTranscoder::Run {
                 std::string("No decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
         }
         decoder.reset(avcodec_alloc_context3(codec));
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            // Decoding a large picture on one core would leave the encoder waiting.
+            decoder->thread_count = 0;
+            decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        }
         int result = avcodec_parameters_to_context(decoder.get(), stream->codecpar);
         if (result >= 0) {
             decoder->pkt_timebase = stream->time_base;
@@ -207,7 +239,6 @@ class MediaTranscoder::Run {
             video.profile = requested->profile;
             video.level = requested->level;
         }
-        output.video = video;
 
         // Fit the shown picture inside the output, centred.
         const float ratio = std::min(static_cast<float>(video.width / shownWidth),
@@ -222,6 +253,23 @@ class MediaTranscoder::Run {
         scaledHeight_ = quarterTurn ? fittedWidth : fittedHeight;
         canvasWidth_ = video.width;
         canvasHeight_ = video.height;
+        // Unless the host draws on it or a composition places it, the picture goes from the
+        // decoder to the encoder's format in one scaling step. Half-size chroma needs the
+        // picture's place and size on even pixels.
+        planar_ = !composed_ && !owner_.settings_.frameRenderer && offsetX_ % 2 == 0 &&
+                  offsetY_ % 2 == 0 && fittedWidth % 2 == 0 && fittedHeight % 2 == 0;
+        if (planar_) {
+            video.pixelFormat = MediaWriter::PixelFormat::yuv420p;
+            output.video = video;
+            const size_t luma = static_cast<size_t>(canvasWidth_) * canvasHeight_;
+            canvas_.assign(luma + luma / 2, kNeutralChroma);
+            std::fill_n(canvas_.begin(), luma, kBlackLuma);
+            if (rotation_ != 0) {
+                scaled_.resize(static_cast<size_t>(scaledWidth_) * scaledHeight_ * 3 / 2);
+            }
+            return std::nullopt;
+        }
+        output.video = video;
         canvas_.assign(static_cast<size_t>(canvasWidth_) * canvasHeight_ * kBytesPerPixel, 0);
         for (size_t alpha = 3; alpha < canvas_.size(); alpha += kBytesPerPixel) {
             canvas_[alpha] = kOpaque;
@@ -389,8 +437,8 @@ class MediaTranscoder::Run {
                 pendingDrawn_ = true;
             }
             const double time = nextSlot_ * slot;
-            if (auto error = writer_->appendVideoFrame(canvas_.data(),
-                                                       canvasWidth_ * kBytesPerPixel, time)) {
+            const int rowBytes = planar_ ? canvasWidth_ : canvasWidth_ * kBytesPerPixel;
+            if (auto error = writer_->appendVideoFrame(canvas_.data(), rowBytes, time)) {
                 return error;
             }
             ++nextSlot_;
@@ -399,8 +447,57 @@ class MediaTranscoder::Run {
         return std::nullopt;
     }
 
+    // The three planes of a w x h YUV 4:2:0 picture stored one after the other.
+    static void planesOf(uint8_t* base, int w, int h, uint8_t* planes[3], int strides[3]) {
+        const size_t luma = static_cast<size_t>(w) * h;
+        planes[0] = base;
+        planes[1] = base + luma;
+        planes[2] = base + luma + luma / 4;
+        strides[0] = w;
+        strides[1] = w / 2;
+        strides[2] = w / 2;
+    }
+
+    // Scales the frame into the encoder's format and turns it into place on the canvas.
+    std::optional<Error> drawPlanar(const AVFrame* frame) {
+        scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
+                                           static_cast<AVPixelFormat>(frame->format), scaledWidth_,
+                                           scaledHeight_, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                           nullptr, nullptr));
+        if (!scaler_) {
+            return MediaError::make(MediaError::decodeFailed, "Cannot convert the picture");
+        }
+        uint8_t* canvas[3];
+        int canvasStrides[3];
+        planesOf(canvas_.data(), canvasWidth_, canvasHeight_, canvas, canvasStrides);
+        for (int plane = 0; plane < 3; ++plane) {
+            const int shift = plane == 0 ? 0 : 1;
+            canvas[plane] += static_cast<std::ptrdiff_t>(offsetY_ >> shift) * canvasStrides[plane] +
+                             (offsetX_ >> shift);
+        }
+        if (rotation_ == 0) {
+            sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, canvas,
+                      canvasStrides);
+            return std::nullopt;
+        }
+        uint8_t* scaled[3];
+        int scaledStrides[3];
+        planesOf(scaled_.data(), scaledWidth_, scaledHeight_, scaled, scaledStrides);
+        sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, scaled,
+                  scaledStrides);
+        for (int plane = 0; plane < 3; ++plane) {
+            const int shift = plane == 0 ? 0 : 1;
+            turnPicture<1>(scaled[plane], scaledWidth_ >> shift, scaledHeight_ >> shift,
+                           scaledStrides[plane], canvas[plane], canvasStrides[plane], rotation_);
+        }
+        return std::nullopt;
+    }
+
     // Scales the frame and turns it into place on the canvas.
     std::optional<Error> draw(const AVFrame* frame) {
+        if (planar_) {
+            return drawPlanar(frame);
+        }
         scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
                                            static_cast<AVPixelFormat>(frame->format), scaledWidth_,
                                            scaledHeight_, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr,
@@ -430,23 +527,9 @@ class MediaTranscoder::Run {
             }
             return std::nullopt;
         }
-        for (int y = 0; y < h; ++y) {
-            const uint8_t* row = scaled_.data() + y * rowBytes;
-            for (int x = 0; x < w; ++x) {
-                // Where the pixel shows after a clockwise turn.
-                int shownX = w - 1 - x;  // half turn
-                int shownY = h - 1 - y;
-                if (rotation_ == 90) {
-                    shownX = h - 1 - y;
-                    shownY = x;
-                } else if (rotation_ == 270) {
-                    shownX = y;
-                    shownY = w - 1 - x;
-                }
-                std::copy_n(row + static_cast<size_t>(x) * kBytesPerPixel, kBytesPerPixel,
-                            canvasAt(shownX, shownY));
-            }
-        }
+        turnPicture<kBytesPerPixel>(
+            scaled_.data(), w, h, static_cast<std::ptrdiff_t>(rowBytes), canvasAt(0, 0),
+            static_cast<std::ptrdiff_t>(canvasWidth_) * kBytesPerPixel, rotation_);
         return std::nullopt;
     }
 
@@ -634,6 +717,8 @@ class MediaTranscoder::Run {
     ffmpeg::ScalePtr scaler_;
     ffmpeg::ScalePtr sourceScaler_;
     bool composed_ = false;
+    // The canvas holds the encoder's YUV 4:2:0 planes rather than RGBA.
+    bool planar_ = false;
     AffineTransform inverse_;
     ffmpeg::FramePtr pending_;
     double pendingTime_ = 0;

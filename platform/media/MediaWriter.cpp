@@ -29,6 +29,8 @@ AVPixelFormat libraryFormat(MediaWriter::PixelFormat format) {
             return AV_PIX_FMT_ARGB;
         case MediaWriter::PixelFormat::nv12:
             return AV_PIX_FMT_NV12;
+        case MediaWriter::PixelFormat::yuv420p:
+            return AV_PIX_FMT_YUV420P;
     }
     return AV_PIX_FMT_NONE;
 }
@@ -211,7 +213,10 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         return invalid("Audio needs channels and a sample rate");
     }
 
-    ffmpeg::quietLogging();
+    Error loadError;
+    if (!ffmpeg::loadLibrary(&loadError)) {
+        return fail(loadError);
+    }
     auto state = std::make_unique<State>();
     const char* format = settings.container == Container::mp4 ? "mp4" : "mov";
     int result =
@@ -256,6 +261,12 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
             }
             if (!video.bFrames) {
                 encoder->max_b_frames = 0;
+            }
+            if (video.speed == EncoderSpeed::standard) {
+                // As many frame threads as the encoder picks for the machine: a conversion
+                // is bound by encoding. Pictures taken live keep one thread and its short
+                // delay.
+                encoder->thread_count = 0;
             }
         }
         result = avcodec_open2(encoder, codec, &options);
@@ -368,6 +379,12 @@ std::optional<Error> MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
     if (picture.format == PixelFormat::nv12 && pixels != nullptr) {
         picture.planes[1] = pixels + bytesPerRow * picture.height;
         picture.bytesPerRow[1] = bytesPerRow;
+    } else if (picture.format == PixelFormat::yuv420p && pixels != nullptr) {
+        const std::ptrdiff_t chromaRow = bytesPerRow / 2;
+        picture.planes[1] = pixels + bytesPerRow * picture.height;
+        picture.planes[2] = picture.planes[1] + chromaRow * (picture.height / 2);
+        picture.bytesPerRow[1] = chromaRow;
+        picture.bytesPerRow[2] = chromaRow;
     }
     return appendPicture(picture, presentationTime);
 }
@@ -377,12 +394,18 @@ std::optional<Error> MediaWriter::appendPicture(const Picture& picture, double p
     if (state.finished || state.failed || !state.videoCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no video frames");
     }
-    const bool planar = picture.format == PixelFormat::nv12;
+    const bool nv12 = picture.format == PixelFormat::nv12;
+    const bool yuv = picture.format == PixelFormat::yuv420p;
+    const bool planar = nv12 || yuv;
     const std::ptrdiff_t rowBytes =
         static_cast<std::ptrdiff_t>(picture.width) * (planar ? 1 : kBytesPerPixel);
+    const std::ptrdiff_t chromaRowBytes = (static_cast<std::ptrdiff_t>(picture.width) + 1) / 2;
     if (picture.width <= 0 || picture.height <= 0 || picture.planes[0] == nullptr ||
         picture.bytesPerRow[0] < rowBytes ||
-        (planar && (picture.planes[1] == nullptr || picture.bytesPerRow[1] < rowBytes))) {
+        (nv12 && (picture.planes[1] == nullptr || picture.bytesPerRow[1] < rowBytes)) ||
+        (yuv &&
+         (picture.planes[1] == nullptr || picture.planes[2] == nullptr ||
+          picture.bytesPerRow[1] < chromaRowBytes || picture.bytesPerRow[2] < chromaRowBytes))) {
         return MediaError::make(MediaError::unknown, "The picture is smaller than the video");
     }
     const int64_t pts = std::llround(presentationTime / av_q2d(kVideoTimeBase));
@@ -391,25 +414,35 @@ std::optional<Error> MediaWriter::appendPicture(const Picture& picture, double p
     }
     const int width = state.videoCodec->width;
     const int height = state.videoCodec->height;
-    const Crop crop = aspectFillCrop(picture.width, picture.height, width, height);
-    state.scaler.reset(sws_getCachedContext(
-        state.scaler.release(), crop.width, crop.height, libraryFormat(picture.format), width,
-        height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!state.scaler) {
-        return MediaError::make(MediaError::unknown, "Cannot convert the picture");
-    }
     int result = av_frame_make_writable(state.videoFrame.get());
     if (result < 0) {
         return writeError(result, "Out of memory");
     }
-    const uint8_t* planes[2] = {
+    const Crop crop = aspectFillCrop(picture.width, picture.height, width, height);
+    const uint8_t* planes[3] = {
         picture.planes[0] + crop.y * picture.bytesPerRow[0] +
             crop.x * (planar ? 1 : kBytesPerPixel),
-        planar ? picture.planes[1] + (crop.y / 2) * picture.bytesPerRow[1] + crop.x : nullptr};
-    const int strides[2] = {static_cast<int>(picture.bytesPerRow[0]),
-                            static_cast<int>(picture.bytesPerRow[1])};
-    sws_scale(state.scaler.get(), planes, strides, 0, crop.height, state.videoFrame->data,
-              state.videoFrame->linesize);
+        nv12  ? picture.planes[1] + (crop.y / 2) * picture.bytesPerRow[1] + crop.x
+        : yuv ? picture.planes[1] + (crop.y / 2) * picture.bytesPerRow[1] + crop.x / 2
+              : nullptr,
+        yuv ? picture.planes[2] + (crop.y / 2) * picture.bytesPerRow[2] + crop.x / 2 : nullptr};
+    const int strides[3] = {static_cast<int>(picture.bytesPerRow[0]),
+                            static_cast<int>(picture.bytesPerRow[1]),
+                            static_cast<int>(picture.bytesPerRow[2])};
+    if (yuv && crop.width == width && crop.height == height) {
+        // Already the encoder's picture: a copy, not a conversion.
+        av_image_copy(state.videoFrame->data, state.videoFrame->linesize, planes, strides,
+                      AV_PIX_FMT_YUV420P, width, height);
+    } else {
+        state.scaler.reset(sws_getCachedContext(
+            state.scaler.release(), crop.width, crop.height, libraryFormat(picture.format), width,
+            height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+        if (!state.scaler) {
+            return MediaError::make(MediaError::unknown, "Cannot convert the picture");
+        }
+        sws_scale(state.scaler.get(), planes, strides, 0, crop.height, state.videoFrame->data,
+                  state.videoFrame->linesize);
+    }
     state.videoFrame->pts = pts;
     state.lastVideoPts = pts;
     auto error = state.encode(state.videoCodec.get(), state.videoStream, state.videoFrame.get());

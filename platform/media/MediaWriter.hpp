@@ -1,7 +1,7 @@
 // MediaWriter: writes an MP4 or QuickTime movie from frames the caller supplies: RGBA, BGRA,
-// ARGB or NV12 pictures with presentation times, encoded as H.264 or MPEG-4 Part 2, and
-// interleaved 16-bit PCM audio, encoded as AAC. The file can carry a display rotation, metadata
-// items and its index at the front for progressive download.
+// ARGB, NV12 or planar YUV 4:2:0 pictures with presentation times, encoded as H.264 or MPEG-4 Part
+// 2, and interleaved 16-bit PCM audio, encoded as AAC. The file can carry a display rotation,
+// metadata items and its index at the front for progressive download.
 //
 // The file is complete only after finish() succeeds. A writer that is cancelled, fails, or
 // is destroyed before finish() removes its partial file, so no half-written movie is left
@@ -26,19 +26,22 @@ class MediaWriter {
   public:
     enum class Container { mp4, mov };
     enum class VideoCodec { h264, mpeg4 };
-    enum class PixelFormat { rgba, bgra, argb, nv12 };
+    // yuv420p is the encoder's own format (video range): such pictures of the video's size go
+    // to the encoder without a conversion.
+    enum class PixelFormat { rgba, bgra, argb, nv12, yuv420p };
     // How fast the H.264 encoder works: `realtime` trades compression for speed, for
     // pictures that arrive as they are taken.
     enum class EncoderSpeed { standard, realtime };
 
     // A picture in memory: one plane for the packed formats, luma then interleaved chroma
-    // (half size) for NV12. Rows are `bytesPerRow` apart in each plane.
+    // (half size) for NV12, luma, blue and red difference (half size each) for yuv420p. Rows
+    // are `bytesPerRow` apart in each plane.
     struct Picture {
         PixelFormat format = PixelFormat::rgba;
         int width = 0;
         int height = 0;
-        const std::uint8_t* planes[2] = {nullptr, nullptr};
-        std::ptrdiff_t bytesPerRow[2] = {0, 0};
+        const std::uint8_t* planes[3] = {nullptr, nullptr, nullptr};
+        std::ptrdiff_t bytesPerRow[3] = {0, 0, 0};
     };
 
     struct VideoSettings {
@@ -93,7 +96,9 @@ class MediaWriter {
     MediaWriter& operator=(const MediaWriter&) = delete;
 
     // Encodes one picture of width x height pixels, 4 bytes each in the settings' order, rows
-    // `bytesPerRow` apart, shown at `presentationTime` seconds.
+    // `bytesPerRow` apart, shown at `presentationTime` seconds. (NV12 and yuv420p pictures
+    // have their planes one after the other, chroma rows at half the luma's `bytesPerRow`
+    // for yuv420p.)
     // A picture with rows shorter than the video's width is refused.
     // REQUIRES: a video track; times strictly increase.
     std::optional<Error> appendVideoFrame(const std::uint8_t* pixels, std::ptrdiff_t bytesPerRow,

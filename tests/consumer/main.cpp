@@ -1,7 +1,8 @@
 // pindle-consumer: the smallest host of the installed SDK. It starts a session against the
 // backend at GATEWAY (plain http, as for a backend on this machine) and lists the first page of
-// videos, printing one per line; exit status 0 when the backend listed at least one. It links
-// both libraries, as a host with a player does.
+// videos, printing one per line, then sends a picture through the PNG codec; exit status 0 when
+// the backend listed at least one video and the picture came back. It links both libraries, as
+// a host with a player does.
 //
 //   pindle-consumer GATEWAY API_TOKEN IDENTITY
 
@@ -21,6 +22,7 @@
 #include "PindleCore/model/PNVideosResponse.hpp"
 #include "PindlePlayer/PindlePlayer.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/media/Image.hpp"
 
 namespace {
 
@@ -82,5 +84,17 @@ int main(int argc, char** argv) {
         std::cout << video->videoID() << " " << video->title() << "\n";
     std::cout << response->videos().size() << " of " << response->totalCount() << " videos\n";
     PNSession::current()->stop();
-    return response->videos().empty() ? 1 : 0;
+    if (response->videos().empty())
+        return 1;
+
+    // The media layer opens FFmpeg on its first use: a picture through the PNG codec shows
+    // that the installed libraries find it.
+    auto picture = platform::Image::filled(2, 2, {255, 0, 0, 255});
+    std::optional<platform::Data> png = picture ? picture->pngData() : std::nullopt;
+    if (!png || !platform::Image::fromData(*png)) {
+        std::cerr << "pindle-consumer: the media layer cannot encode and decode a picture\n";
+        return 1;
+    }
+    std::cout << "a picture went through the PNG codec\n";
+    return 0;
 }

@@ -1,6 +1,7 @@
 // The example host run as a program: what its command line refuses, with which exit status and
-// message, and what --json-only leaves on standard output. The backend is the emulator in this
-// process; the host is a child process with its standard output and error in files of their own.
+// message, what --json-only leaves on standard output, what `play` shows and a recording it
+// uploads. The backend is the emulator in this process, or the standalone emulator as a child;
+// the host is a child process with its standard output and error in files of their own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,16 +12,23 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "examples/pindle-example/CommandLine.hpp"
+#include "platform/media/Image.hpp"
+#include "platform/media/URLAsset.hpp"
+#include "tests/support/MediaFixtures.hpp"
 #include "tests/support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Response.hpp"
+#include "tools/emulator/Tokens.hpp"
 
 extern char** environ;
 
@@ -45,56 +53,89 @@ struct ProgramRun {
     std::vector<std::string> err;
 };
 
-ProgramRun runExample(const std::vector<std::string>& arguments) {
-    const fs::path folder = testing::makeScratchFolder("example-program");
-    std::vector<std::string> strings = {PINDLE_EXAMPLE_PROGRAM};
-    strings.insert(strings.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& s : strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (!entry.starts_with("ASAN_OPTIONS=") && !entry.starts_with("GTEST_") &&
-            !entry.starts_with("HOME=") && !entry.starts_with("PINDLE_"))
-            environment.push_back(entry);
-    }
-    // The host ends with the SDK's threads still running: no leaks worth reporting.
-    environment.push_back("ASAN_OPTIONS=detect_leaks=0");
-    environment.push_back("HOME=" + folder.string());
-    std::vector<char*> envp;
-    for (auto& s : environment) envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    const fs::path out = folder / "stdout";
-    const fs::path err = folder / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    const int failure =
-        posix_spawn(&pid, PINDLE_EXAMPLE_PROGRAM, &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ProgramRun run;
-    if (failure != 0)
-        return run;
-    const auto deadline = std::chrono::steady_clock::now() + programLimit;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-            return run;
+// A child process with a clean environment of its own (no test or SDK settings, HOME in
+// `folder`), its standard output and error in files there; killed if still running when it
+// goes.
+class Spawned {
+  public:
+    Spawned(const std::string& program, const std::vector<std::string>& arguments,
+            const fs::path& folder)
+        : out_(folder / "stdout"), err_(folder / "stderr") {
+        std::vector<std::string> strings = {program};
+        strings.insert(strings.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& s : strings) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> environment;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (!entry.starts_with("ASAN_OPTIONS=") && !entry.starts_with("GTEST_") &&
+                !entry.starts_with("HOME=") && !entry.starts_with("PINDLE_"))
+                environment.push_back(entry);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The host ends with the SDK's threads still running: no leaks worth reporting.
+        environment.push_back("ASAN_OPTIONS=detect_leaks=0");
+        environment.push_back("HOME=" + folder.string());
+        std::vector<char*> envp;
+        for (auto& s : environment) envp.push_back(s.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
     }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = linesOf(out);
-    run.err = linesOf(err);
-    return run;
+    ~Spawned() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Spawned(const Spawned&) = delete;
+    Spawned& operator=(const Spawned&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    std::vector<std::string> out() const { return linesOf(out_); }
+    std::vector<std::string> err() const { return linesOf(err_); }
+
+    // Waits for the end, at most programLimit (then kills it and gives status -1).
+    ProgramRun wait() {
+        ProgramRun run;
+        if (pid_ <= 0)
+            return run;
+        const auto deadline = std::chrono::steady_clock::now() + programLimit;
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+                pid_ = -1;
+                return run;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        pid_ = -1;
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = out();
+        run.err = err();
+        return run;
+    }
+
+  private:
+    const fs::path out_;
+    const fs::path err_;
+    pid_t pid_ = -1;
+};
+
+ProgramRun runExample(const std::vector<std::string>& arguments) {
+    Spawned example(PINDLE_EXAMPLE_PROGRAM, arguments,
+                    testing::makeScratchFolder("example-program"));
+    return example.wait();
 }
 
 std::string joined(const std::vector<std::string>& lines) {
@@ -191,6 +232,119 @@ TEST(ExampleHostProgramTest, JsonOnlyLeavesOnlyJsonLinesOnStandardOutput) {
             << err;
     }
     emulator.stop();
+}
+
+// Against the standalone emulator serving portrait movies (the sample videos' records are
+// portrait, so the full-screen player's fill keeps the whole picture): the snapshot shows the
+// frame of the time the host reports with it.
+TEST(ExampleHostProgramTest, PlayWritesASnapshotOfTheFrameAtTheTimePlayed) {
+    const fs::path media = testing::makeScratchFolder("play-media");
+    platform::testing::ClipOptions clip;
+    clip.width = 360;
+    clip.height = 640;
+    clip.seconds = 3;
+    clip.bFrames = false;
+    ASSERT_EQ(platform::testing::writeClip((media / "720p.mp4").string(), clip), std::nullopt);
+    for (const char* rendition : {"540p.mp4", "360p.mp4"})
+        fs::copy_file(media / "720p.mp4", media / rendition);
+
+    Spawned emulator(PINDLE_EMULATOR_PROGRAM, {"--port", "0", "--media", media.string()},
+                     testing::makeScratchFolder("play-emulator"));
+    ASSERT_TRUE(emulator.started());
+    std::string port;
+    const auto deadline = std::chrono::steady_clock::now() + programLimit;
+    while (port.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (const auto& line : emulator.out())
+            if (line.starts_with("pindle-backend-emulator listening on http://127.0.0.1:"))
+                port = line.substr(line.rfind(':') + 1);
+        if (port.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_FALSE(port.empty()) << joined(emulator.err());
+
+    const fs::path snapshot = media / "shot.png";
+    const std::string id = emulator::Tokens::stableUUID("sample-video-1");
+    ProgramRun run = runExample({"--gateway", "127.0.0.1:" + port, "--local", "--api-token",
+                                 BackendEmulator::defaultAPIToken, "--identity", "tester", "play",
+                                 id, "--seconds", "1", "--snapshot", snapshot.string()});
+    ASSERT_EQ(run.status, 0) << joined(run.out) << joined(run.err);
+    std::set<std::string> events;
+    std::optional<double> pictureTime;
+    nlohmann::json summary;
+    for (const auto& line : run.out) {
+        auto printed = nlohmann::json::parse(line, nullptr, false);
+        if (printed.is_discarded())
+            continue;
+        summary = printed;
+        if (!printed.contains("event"))
+            continue;
+        events.insert(printed["event"].get<std::string>());
+        if (printed["event"] == "snapshot")
+            pictureTime = printed["time"].get<double>();
+    }
+    for (const char* event : {"ready", "progress", "snapshot"})
+        EXPECT_TRUE(events.count(event)) << event << "\n" << joined(run.out);
+    EXPECT_FALSE(events.count("error")) << joined(run.out);
+    EXPECT_EQ(summary["ok"], true) << joined(run.out);
+    ASSERT_TRUE(pictureTime) << joined(run.out);
+    EXPECT_GT(*pictureTime, 0.2);  // a second of playback, less what a loaded machine stalls
+
+    std::ifstream file(snapshot, std::ios::binary);
+    const platform::Data png{std::istreambuf_iterator<char>(file),
+                             std::istreambuf_iterator<char>()};
+    auto image = platform::Image::fromData(png);
+    ASSERT_NE(image, nullptr);
+    const auto frame = platform::testing::readFrameNumber(*image);
+    ASSERT_TRUE(frame) << "no frame code in the snapshot";
+    EXPECT_NEAR(*frame, *pictureTime * clip.fps, 1.0) << *pictureTime;
+}
+
+// The host records from the synthetic camera and microphone in real time and hands the 720p
+// file to the uploads road, which delivers it to the backend.
+TEST(ExampleHostProgramTest, RecordWithUploadDeliversThe720pRecordingToTheBackend) {
+    BackendEmulator::Options options;
+    options.seed = false;
+    BackendEmulator emulator(options);
+    std::string startError;
+    ASSERT_TRUE(emulator.start(&startError)) << startError;
+    const fs::path folder = testing::makeScratchFolder("example-record");
+    ProgramRun run = runExample(
+        {"record", "--seconds", "1", "--output", folder.string(), "--upload", "--json-only",
+         "--gateway", "127.0.0.1:" + std::to_string(emulator.port()), "--local", "--api-token",
+         BackendEmulator::defaultAPIToken, "--identity", "tester"});
+    ASSERT_EQ(run.status, 0) << joined(run.out) << joined(run.err);
+
+    std::vector<std::string> recorded;
+    std::string videoID;
+    for (const std::string& line : run.out) {
+        const auto printed = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(printed.is_discarded()) << line;
+        if (printed.contains("recorded"))
+            recorded.push_back(printed["recorded"]);
+        if (printed.value("command", "") == "upload" && printed.contains("videoID"))
+            videoID = printed["videoID"];
+    }
+    ASSERT_EQ(recorded.size(), 3u) << joined(run.out);
+    EXPECT_NE(recorded[0].find("-720p.mp4"), std::string::npos) << recorded[0];
+    ASSERT_FALSE(videoID.empty()) << joined(run.out);
+
+    // The backend has the video, and its storage the whole of a portrait 720p recording.
+    ASSERT_TRUE(emulator.store().get(videoID)) << videoID;
+    std::optional<std::string> sent;
+    for (const char* name : {"/source.mp4", "/imported.mp4"})
+        if (emulator.storage().isComplete(videoID + name))
+            sent = emulator.storage().object(videoID + name);
+    ASSERT_TRUE(sent) << joined(run.out);
+    const fs::path copy = folder / "sent.mp4";
+    std::ofstream(copy, std::ios::binary) << *sent;
+    const auto asset = platform::URLAsset::make(platform::URL::fileURLWithPath(copy.string()));
+    const auto video = asset->tracksWithMediaType(platform::MediaType::video);
+    ASSERT_EQ(video.size(), 1u);
+    EXPECT_EQ(video[0].naturalSize, (platform::Size{720, 1280}));
+    EXPECT_GT(asset->duration().seconds(), 0.5);
+    EXPECT_EQ(asset->tracksWithMediaType(platform::MediaType::audio).size(), 1u);
+    emulator.stop();
+    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
+#include "platform/net/URLSession.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
 namespace pindle::testing {
@@ -61,7 +62,8 @@ inline bool eventually(const std::function<bool()>& condition,
                        std::chrono::seconds timeout = std::chrono::seconds(10)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         std::this_thread::yield();
     }
     return true;
@@ -89,6 +91,22 @@ class EmulatorFixture : public ::testing::Test {
     }
 
     std::string videosURL() const { return emulator_.baseURL() + "/v1/videos"; }
+
+    // How many requests the emulator logged besides a probe of the test's own, read once
+    // the probe's reply is back. A request the SDK sent before the probe went out was on the
+    // wire a whole exchange earlier, so it is logged by then: this is the barrier for
+    // "nothing was sent".
+    std::size_t requestsBesidesAProbe() {
+        auto replied = std::make_shared<Outcome<bool>>();
+        const auto probe = platform::URL::fromString(emulator_.baseURL() + "/test-probe");
+        platform::URLSession::shared()
+            ->dataTask(platform::URLRequest(*probe), [replied](auto&&...) { replied->set(true); })
+            ->resume();
+        EXPECT_TRUE(replied->wait());
+        const auto logged = emulator_.server().requestLog().requestsFor("GET", "/test-probe");
+        EXPECT_EQ(logged.size(), 1u);
+        return emulator_.server().requestLog().count() - logged.size();
+    }
 
     emulator::BackendEmulator emulator_;
     std::string sessionToken_;

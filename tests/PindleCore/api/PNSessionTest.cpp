@@ -158,7 +158,7 @@ TEST_F(PNSessionTest, SessionTokenStopAndRepeatedStates) {
     EXPECT_EQ(all[0].state, PNSessionState::started);
     EXPECT_EQ(all[1].state, PNSessionState::started);
     EXPECT_EQ(all[2].state, PNSessionState::stopped);
-    EXPECT_EQ(emulator_.server().requestLog().count(), 0u);
+    EXPECT_EQ(requestsBesidesAProbe(), 0u);
 }
 
 TEST_F(PNSessionTest, BadCredentialsInvalidateOnTheMainQueue) {
@@ -206,6 +206,7 @@ TEST_F(PNSessionTest, StartSessionCompletesOnceInEveryState) {
     });
     EXPECT_EQ(broken.calls(), 1);
     EXPECT_EQ(broken.wait().first, PNSessionState::stopped);
+    ASSERT_TRUE(broken.wait().second);
     EXPECT_EQ(PNError::fromPlatformError(*broken.wait().second),
               PNError(PNError::sessionNotStarted));
 

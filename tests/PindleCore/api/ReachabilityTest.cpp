@@ -99,6 +99,19 @@ class ReachabilityTest : public ::testing::Test {
         ASSERT_TRUE(waitForEvents(before + 2));
     }
 
+    // Fires a change to unreachable (the flags must already read 0) and waits for its report.
+    // The change reaches the main queue through the monitor's serial queue, behind every
+    // evaluation queued there before it; so the report comes from the main queue only if
+    // none of those reported first.
+    void fireUnreachableAndExpectItReportedOnTheMainQueue() {
+        const auto before = events().size();
+        source_->fireChange(0);
+        ASSERT_TRUE(waitForEvents(before + 2));
+        const auto report = events()[before];
+        EXPECT_EQ(report.kind, "unreachable");
+        EXPECT_EQ(report.queue, DispatchQueue::main()->label());
+    }
+
     std::shared_ptr<ScriptedReachabilitySource> source_ =
         std::make_shared<ScriptedReachabilitySource>(kWiFi);
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
@@ -203,11 +216,13 @@ TEST_F(ReachabilityTest, CellularOnlyCountsAsUnreachableWhenWWANIsRefused) {
 TEST_F(ReachabilityTest, StartingTwiceRegistersAndReportsOnce) {
     auto monitor = makeRecordedMonitor();
     startAndSettle(*monitor);
+    // Moved first, so an evaluation the second start queued would report it.
+    source_->setFlags(0);
     monitor->startNotifier();
-    MainThread::drain();
     EXPECT_EQ(source_->acceptedCallbackCount(), 1u);
     EXPECT_EQ(source_->watchCount(), 1u);
-    EXPECT_EQ(events().size(), 2u);
+    fireUnreachableAndExpectItReportedOnTheMainQueue();
+    EXPECT_EQ(events().size(), 4u);
 }
 
 TEST_F(ReachabilityTest, RestartReportsOnlyFlagsThatMovedWhileStopped) {
@@ -217,11 +232,14 @@ TEST_F(ReachabilityTest, RestartReportsOnlyFlagsThatMovedWhileStopped) {
     monitor->stopNotifier();  // stopping a stopped monitor is harmless
     EXPECT_EQ(source_->watchCount(), 0u);
 
-    // Unchanged: the serial-queue evaluation reads the flags and reports nothing.
+    // Unchanged: the serial-queue evaluation reads the flags and reports nothing. A change
+    // fired after the start reaches the main queue behind that evaluation, so once the main
+    // queue has read the flags too, the evaluation is over.
     const auto reads = source_->flagReadCount();
     monitor->startNotifier();
-    ASSERT_TRUE(
-        MainThread::runUntil([&] { return source_->flagReadCount() > reads; }, kTimeoutSeconds));
+    source_->fireChange();
+    ASSERT_TRUE(MainThread::runUntil([&] { return source_->flagReadCount() >= reads + 2; },
+                                     kTimeoutSeconds));
     monitor->stopNotifier();
     EXPECT_EQ(events().size(), 2u);
 
@@ -247,8 +265,10 @@ TEST_F(ReachabilityTest, RefusedRegistrationsThrowAndLeaveTheMonitorRestartable)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        source_->setFlags(kWiFi);
         auto monitor = makeRecordedMonitor();
         ((*source_).*c.fail)(true);
+        const auto reads = source_->flagReadCount();
         try {
             monitor->startNotifier();
             ADD_FAILURE() << "startNotifier did not throw";
@@ -256,12 +276,16 @@ TEST_F(ReachabilityTest, RefusedRegistrationsThrowAndLeaveTheMonitorRestartable)
             EXPECT_EQ(error.errorCase(), c.expected);
         }
         EXPECT_EQ(source_->watchCount(), 0u);
-        source_->fireChange();
-        MainThread::drain();
-        EXPECT_TRUE(events().empty());
 
         ((*source_).*c.fail)(false);
         startAndSettle(*monitor);
+        EXPECT_EQ(kinds(), (std::vector<std::string>{"reachable", "notification"}));
+        source_->setFlags(0);
+        fireUnreachableAndExpectItReportedOnTheMainQueue();
+        // Every evaluation queued on the serial queue ran before the change passed through
+        // it: the refused start queued none, only the restart and the change read the flags.
+        EXPECT_EQ(source_->flagReadCount(), reads + 2);
+
         monitor->stopNotifier();
         registrations_.clear();
         std::scoped_lock lock(mutex_);

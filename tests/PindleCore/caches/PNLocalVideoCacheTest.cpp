@@ -43,6 +43,7 @@ class PNLocalVideoCacheTest : public testing::UploadsTest {
 };
 
 TEST_F(PNLocalVideoCacheTest, NamesFilesInThePsdkFolderOfDocuments) {
+    ASSERT_TRUE(cache_.pathForCache("abc", "720p") && cache_.pathForMOVVideoCache("abc"));
     EXPECT_EQ(cache_.pathForCache("abc", "720p")->path(), home_ + "/Documents/psdk/abc_720p.mp4");
     EXPECT_EQ(cache_.pathForMOVVideoCache("abc")->path(), home_ + "/Documents/psdk/abc.mov");
     EXPECT_FALSE(exists(home_ + "/Documents/psdk"));

@@ -1,17 +1,24 @@
 #include "PindleCore/capture/PCaptureSession.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <array>
-
 #include <atomic>
+#include <cmath>
+#include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "platform/app/Application.hpp"
+#include "platform/app/Device.hpp"
 #include "platform/capture/SyntheticCaptureSource.hpp"
+#include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "tests/PindleCore/support/AudioLevel.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
+#include "tests/support/FreshProcess.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
@@ -28,6 +35,17 @@ class QRDelegate : public PCaptureSessionDelegate {
         codes.push_back(text);
     }
     std::vector<std::string> codes;  // touched on the capture queue, read after a flush
+};
+
+class FailureDelegate : public PCaptureSessionDelegate {
+  public:
+    void captureSessionFailedWithError(PCaptureSession&, const platform::Error& error) override {
+        onMainThread = onMainThread && std::this_thread::get_id() == mainThread;
+        errors.push_back(error);
+    }
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::atomic<bool> onMainThread{true};
+    std::vector<platform::Error> errors;  // touched on the main thread only
 };
 
 class PCaptureSessionTest : public platform::testing::VirtualTimeTest {
@@ -49,9 +67,13 @@ class PCaptureSessionTest : public platform::testing::VirtualTimeTest {
         platform::SyntheticCaptureSource::shared().setQRCode(std::nullopt);
         VirtualTimeTest::TearDown();
     }
+    // Twice: a step on the capture queue may post a notification whose handler queues
+    // another.
     void flush() {
-        capture_->captureQueue()->sync([] {});
-        platform::MainThread::drain();
+        for (int round = 0; round < 2; ++round) {
+            capture_->captureQueue()->sync([] {});
+            platform::MainThread::drain();
+        }
     }
     void startCapturing(int mode = PCaptureModeBackCamera) {
         capture_ = PCaptureSession::make();
@@ -64,6 +86,13 @@ class PCaptureSessionTest : public platform::testing::VirtualTimeTest {
         capture_->stopRecordingWithCompletionBlock([&] { done = true; });
         ASSERT_TRUE(platform::testing::eventually([&] { return done.load(); }));
         EXPECT_EQ(capture_->state(), PCaptureSessionStateCapturing);
+    }
+    // Holds the capture queue until the returned gate is opened, so that a test sees the state
+    // the caller's thread set before the queued step catches up.
+    std::shared_ptr<platform::DispatchSemaphore> holdQueue() {
+        auto gate = std::make_shared<platform::DispatchSemaphore>(0);
+        capture_->captureQueue()->async([gate] { gate->wait(); });
+        return gate;
     }
     std::shared_ptr<platform::URLAsset> asset(const std::string& name) {
         return platform::URLAsset::make(platform::URL::fileURLWithPath(folder_ / name));
@@ -132,6 +161,8 @@ TEST_F(PCaptureSessionTest, GapsAreFilledEarlySoundDroppedAndQRCodesDeduplicated
     stopRecording();
 
     platform::AssetImageGenerator generator(asset("gap-360p.mp4"));
+    // Pushed pictures are numbered across the process: counted from the first one here.
+    std::optional<int> first;
     const struct {
         int ms;
         double frameStart;
@@ -142,7 +173,11 @@ TEST_F(PCaptureSessionTest, GapsAreFilledEarlySoundDroppedAndQRCodesDeduplicated
         const auto image = generator.copyImageAtTime(MediaTime(c.ms, 1000), &actual);
         ASSERT_TRUE(image) << c.ms;
         EXPECT_NEAR(actual.seconds(), c.frameStart, 0.0011) << c.ms;
-        EXPECT_EQ(platform::testing::readFrameNumber(*image), c.frameNumber) << c.ms;
+        const auto number = platform::testing::readFrameNumber(*image);
+        ASSERT_TRUE(number) << c.ms;
+        if (!first)
+            first = number;
+        EXPECT_EQ(*number - *first, c.frameNumber) << c.ms;
     }
     EXPECT_TRUE(asset("gap-360p.mp4")->tracksWithMediaType(platform::MediaType::audio).empty() ||
                 asset("gap-360p.mp4")
@@ -187,6 +222,414 @@ TEST_F(PCaptureSessionTest, TorchZoomAndFocusUnderTheLockAndStoppingWithoutWrite
     capture_->startRecordingWithFileNamePattern(folder_ / "taken-%@.mp4", {"720p"});
     flush();
     stopRecording();
+}
+
+TEST_F(PCaptureSessionTest, StatesLeadOnTheCallersThreadAndTheQueueFollows) {
+    capture_ = PCaptureSession::make();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateIdle);
+    EXPECT_FALSE(capture_->captureSession());
+
+    // A mode whose camera is missing does not start.
+    auto back = platform::CaptureHardware::shared().camera(platform::CaptureDevicePosition::back);
+    back.present = false;
+    platform::CaptureHardware::shared().setCamera(back);
+    capture_->startCaptureWithCaptureSessionMode(PCaptureModeBackCamera);
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateIdle);
+    platform::CaptureHardware::shared().reset();
+
+    auto gate = holdQueue();
+    capture_->startCaptureWithCaptureSessionMode(PCaptureModeFrontCamera);
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateStarting);
+    EXPECT_EQ(capture_->queuedState(), PCaptureSessionStateStarting);
+    capture_->startCaptureWithCaptureSessionMode(PCaptureModeBackCamera);  // not idle: ignored
+    EXPECT_EQ(capture_->captureMode(), PCaptureModeFrontCamera);
+    gate->signal();
+    flush();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateCapturing);
+    EXPECT_EQ(capture_->queuedState(), PCaptureSessionStateCapturing);
+    ASSERT_TRUE(capture_->captureSession());
+    EXPECT_TRUE(capture_->captureSession()->isRunning());
+
+    // Pausing and continuing need a recording; an empty first file name starts none.
+    capture_->pauseRecording();
+    capture_->continueRecording();
+    capture_->startRecordingWithFileNamePattern("", {"360p"});
+    flush();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateCapturing);
+
+    capture_->startRecordingWithFileNamePattern(folder_ / "states-%@.mp4", {"360p"});
+    flush();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateRecording);
+    EXPECT_EQ(capture_->queuedState(), PCaptureSessionStateRecording);
+    struct Move {
+        const char* name;
+        std::function<void()> call;
+        int state;
+    };
+    const Move moves[] = {
+        {"pause", [&] { capture_->pauseRecording(); }, PCaptureSessionStatePaused},
+        {"pause again", [&] { capture_->pauseRecording(); }, PCaptureSessionStatePaused},
+        {"continue", [&] { capture_->continueRecording(); }, PCaptureSessionStateRecording},
+        {"stop", [&] { capture_->stopRecordingWithCompletionBlock({}); },
+         PCaptureSessionStateStopping},
+    };
+    for (const Move& move : moves) {
+        SCOPED_TRACE(move.name);
+        const int queued = capture_->queuedState();
+        gate = holdQueue();
+        move.call();
+        EXPECT_EQ(capture_->state(), move.state);
+        EXPECT_EQ(capture_->queuedState(), queued) << "the queue has not caught up yet";
+        gate->signal();
+        flush();
+        if (move.state != PCaptureSessionStateStopping) {
+            EXPECT_EQ(capture_->queuedState(), move.state);
+        }
+    }
+    ASSERT_TRUE(platform::testing::eventually(
+        [&] { return capture_->state() == PCaptureSessionStateCapturing; }));
+    EXPECT_EQ(capture_->queuedState(), PCaptureSessionStateCapturing);
+    EXPECT_TRUE(asset("states-360p.mp4")->duration().isNumeric());
+
+    capture_->stopCapture();
+    flush();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateIdle);
+    EXPECT_EQ(capture_->queuedState(), PCaptureSessionStateIdle);
+    EXPECT_FALSE(capture_->captureSession());
+    capture_->startCaptureWithCaptureSessionMode(PCaptureModeBackCamera);
+    flush();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateCapturing) << "an idle object starts again";
+}
+
+// Whatever happens to the camera, the object ends idle and can start again; an interruption
+// keeps the session until it ends.
+TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain) {
+    enum class Event {
+        interrupt,
+        systemStops,
+        interruptionEnds,
+        hostStops,
+        hostStopsWhileFilesFinish,
+        runtimeError
+    };
+    struct Step {
+        Event event;
+        int state;
+        bool running = false;  // unless idle: whether the kept session runs
+    };
+    struct Case {
+        const char* name;
+        bool recording;
+        std::vector<Step> steps;
+    };
+    const int capturing = PCaptureSessionStateCapturing, idle = PCaptureSessionStateIdle;
+    const Case cases[] = {
+        {"the system stops the camera during an interruption",
+         false,
+         {{Event::interrupt, capturing, true},
+          {Event::systemStops, capturing, false},
+          {Event::interruptionEnds, capturing, true},
+          {Event::hostStops, idle}}},
+        {"an interruption that ends with the camera running",
+         false,
+         {{Event::interrupt, capturing, true},
+          {Event::interruptionEnds, capturing, true},
+          {Event::hostStops, idle}}},
+        {"the host stops during an interruption",
+         true,
+         {{Event::interrupt, PCaptureSessionStateRecording, true}, {Event::hostStops, idle}}},
+        {"the host stops capture while the files finish",
+         true,
+         {{Event::hostStopsWhileFilesFinish, idle}}},
+        {"a runtime error", false, {{Event::runtimeError, idle}}},
+        {"a runtime error while recording", true, {{Event::runtimeError, idle}}},
+        {"a runtime error during an interruption",
+         false,
+         {{Event::interrupt, capturing, true}, {Event::runtimeError, idle}}},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startCapturing();
+        const auto session = capture_->captureSession();
+        const std::string file = "event-" + std::to_string(++run) + "-360p.mp4";
+        if (c.recording) {
+            capture_->startRecordingWithFileNamePattern(
+                folder_ / ("event-" + std::to_string(run) + "-%@.mp4"), {"360p"});
+            flush();
+            ASSERT_EQ(capture_->state(), PCaptureSessionStateRecording);
+            advance(0.5);
+        }
+        for (const Step& step : c.steps) {
+            switch (step.event) {
+                case Event::interrupt:
+                    session->simulateInterruption();
+                    break;
+                case Event::systemStops:
+                    session->stopRunning();
+                    break;
+                case Event::interruptionEnds:
+                    session->simulateInterruptionEnded();
+                    break;
+                case Event::hostStops:
+                    capture_->stopCapture();
+                    break;
+                case Event::hostStopsWhileFilesFinish: {
+                    // The files finish on their writers' queues after the stop is queued.
+                    auto finished = std::make_shared<std::atomic<bool>>(false);
+                    capture_->stopRecordingWithCompletionBlock([finished] { *finished = true; });
+                    capture_->stopCapture();
+                    ASSERT_TRUE(platform::testing::eventually([&] { return finished->load(); }));
+                    break;
+                }
+                case Event::runtimeError:
+                    session->simulateRuntimeError(platform::Error("test.capture", 1));
+                    break;
+            }
+            flush();
+            EXPECT_EQ(capture_->state(), step.state) << static_cast<int>(step.event);
+            EXPECT_EQ(capture_->queuedState(), step.state) << static_cast<int>(step.event);
+            if (step.state != idle) {
+                EXPECT_EQ(capture_->captureSession(), session) << "kept";
+                EXPECT_EQ(session->isRunning(), step.running) << static_cast<int>(step.event);
+            } else {
+                EXPECT_FALSE(capture_->captureSession());
+                EXPECT_FALSE(session->isRunning());
+            }
+        }
+        if (c.recording) {
+            // The writers were finished, not abandoned: the file plays.
+            EXPECT_TRUE(platform::testing::eventually(
+                [&] { return asset(file)->duration().seconds() > 0.3; }));
+        }
+        capture_->startCaptureWithCaptureSessionMode(PCaptureModeBackCamera);
+        flush();
+        EXPECT_EQ(capture_->state(), PCaptureSessionStateCapturing);
+        capture_->stopCapture();
+        flush();
+        capture_.reset();
+    }
+}
+
+// The disk fills up under a recording: the writer fails, the delegate hears it on the main
+// thread, the other appends skip the failed writer and stopping still completes.
+TEST_F(PCaptureSessionTest, AWriterFailureReachesTheDelegateOnTheMainQueue) {
+    pindle::testing::inFreshProcess([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        limit.rlim_cur = 16 * 1024;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+
+        auto delegate = std::make_shared<FailureDelegate>();
+        startCapturing();
+        capture_->setDelegate(delegate);
+        capture_->startRecordingWithFileNamePattern(folder_ / "full-%@.mp4", {"720p"});
+        flush();
+        ASSERT_EQ(capture_->state(), PCaptureSessionStateRecording);
+        advance(2.0);
+        flush();
+        stopRecording();
+        ASSERT_TRUE(platform::testing::eventually([&] { return !delegate->errors.empty(); }));
+        EXPECT_TRUE(delegate->onMainThread);
+        EXPECT_EQ(delegate->errors.size(), 1u);
+        EXPECT_FALSE(fs::exists(folder_ / "full-720p.mp4")) << "a failed file is removed";
+    });
+}
+
+TEST_F(PCaptureSessionTest, TheRecordingRectangleFollowsOrientationFigureAndResolution) {
+    capture_ = PCaptureSession::make();
+    // Before capture the size tables are empty: only the portrait offset is left.
+    EXPECT_EQ(capture_->rectToRecord(), platform::ui::Rect::make(0, 270, 0, 0));
+    EXPECT_EQ(capture_->getRecorderRectForOrientation(3, "720p"),
+              platform::ui::Rect::make(0, 0, 0, 0));
+    capture_.reset();
+    startCapturing();
+
+    struct Row {
+        int orientation;
+        int figure;
+        const char* resolution;
+        platform::ui::Rect rect;
+    };
+    using platform::ui::Rect;
+    const Row rows[] = {
+        // Landscape, full screen: the portrait sizes turned.
+        {3, 1, "720p", Rect::make(0, 0, 1280, 720)},
+        {4, 1, "540p", Rect::make(0, 0, 960, 540)},
+        {3, 1, "360p", Rect::make(0, 0, 640, 360)},
+        // Landscape, square.
+        {4, 0, "720p", Rect::make(0, 0, 720, 720)},
+        {3, 2, "540p", Rect::make(0, 0, 540, 540)},
+        {4, 2, "360p", Rect::make(0, 0, 360, 360)},
+        // Any other orientation, full screen: centred on a 540 high frame, above it for 720p.
+        {1, 1, "720p", Rect::make(0, -90, 720, 1280)},
+        {2, 1, "540p", Rect::make(0, 0, 540, 960)},
+        {0, 1, "360p", Rect::make(0, 90, 360, 640)},
+        // Any other orientation, square.
+        {5, 2, "720p", Rect::make(0, -90, 720, 720)},
+        {1, -1, "540p", Rect::make(0, 0, 540, 540)},
+        {2, 2, "360p", Rect::make(0, 90, 360, 360)},
+        // An unknown resolution has no sizes.
+        {1, 1, "1080p", Rect::make(0, 270, 0, 0)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.orientation) + " " + std::to_string(row.figure) + " " +
+                     row.resolution);
+        capture_->setFigure(row.figure);
+        EXPECT_EQ(capture_->getRecorderRectForOrientation(row.orientation, row.resolution),
+                  row.rect);
+    }
+
+    // The session's own rectangle is the 720p one for the interface's orientation.
+    capture_->setFigure(2);
+    EXPECT_EQ(capture_->rectToRecord(), Rect::make(0, -90, 720, 720));
+    platform::Application::shared().setStatusBarOrientation(3);
+    platform::Device::current().simulateOrientationChange(
+        platform::Device::Orientation::landscapeLeft);
+    capture_->setFigure(1);
+    EXPECT_EQ(capture_->rectToRecord(), Rect::make(0, 0, 1280, 720));
+    platform::Application::shared().setStatusBarOrientation(1);
+    platform::Device::current().simulateOrientationChange(platform::Device::Orientation::portrait);
+}
+
+// Audio only from the start: every picture is the placeholder; a ten-second pause is not in
+// the files.
+TEST_F(PCaptureSessionTest, AudioOnlyRecordsThePlaceholderAndAPauseLeavesNoHole) {
+    startCapturing(PCaptureModeAudioOnly);
+    capture_->startRecordingWithFileNamePattern(folder_ / "mic-%@.mp4", {"720p"});
+    flush();
+    ASSERT_EQ(capture_->state(), PCaptureSessionStateRecording);
+    advance(0.5);
+    flush();
+    capture_->pauseRecording();
+    flush();
+    advance(10);
+    flush();
+    capture_->continueRecording();
+    flush();
+    advance(0.5);
+    flush();
+    stopRecording();
+
+    const auto recorded = asset("mic-720p.mp4");
+    const auto video = recorded->tracksWithMediaType(platform::MediaType::video);
+    const auto audio = recorded->tracksWithMediaType(platform::MediaType::audio);
+    ASSERT_EQ(video.size(), 1u);
+    ASSERT_EQ(audio.size(), 1u);
+    EXPECT_NEAR(video[0].duration.seconds(), 1.0, 0.15);
+    EXPECT_NEAR(audio[0].duration.seconds(), 1.0, 0.15);
+
+    // The 480x480 placeholder fills the 720x1280 frame (aspect fill): lilac at the edges, the
+    // white microphone in the middle, before and after the pause.
+    platform::AssetImageGenerator generator(recorded);
+    for (const double seconds : {0.2, 0.8}) {
+        SCOPED_TRACE(seconds);
+        const auto image =
+            generator.copyImageAtTime(MediaTime(static_cast<std::int64_t>(seconds * 1000), 1000));
+        ASSERT_TRUE(image);
+        const auto edge = image->pixelAt(20, 20);
+        EXPECT_NEAR(edge.red, 156, 12);
+        EXPECT_NEAR(edge.green, 141, 12);
+        EXPECT_NEAR(edge.blue, 255, 12);
+        const auto microphone = image->pixelAt(360, 560);
+        EXPECT_GT(microphone.red, 230);
+        EXPECT_GT(microphone.green, 230);
+    }
+}
+
+// Sound is re-timed in whole steps of 2,322/100,000 s: a gap of three steps or more is filled
+// with muted copies of the next buffer, and the rounding of one large gap is carried into the
+// next. Buffers are pushed at times given in steps from the first picture.
+TEST_F(PCaptureSessionTest, SoundGapsAreFilledWithMutedCopiesAndTheRoundingIsCarried) {
+    auto& source = platform::SyntheticCaptureSource::shared();
+    source.setManual(true);
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "sound-%@.mp4", {"360p"});
+    flush();
+    const MediaTime start(10, 1);
+    const auto at = [&](double steps) {
+        return start + MediaTime(std::llround(steps * 2322), 100000);
+    };
+    constexpr double kStep = 0.02322;
+    source.pushVideo(start);
+    // Ten buffers in a row from 0; a gap of 3.6 steps (4 written: three muted fillers, 0.4
+    // carried); ten in a row; a gap of 3.3 steps, which with the carry is again 4.
+    std::vector<double> captured;
+    for (int i = 0; i < 10; ++i) captured.push_back(i);
+    for (int i = 0; i < 10; ++i) captured.push_back(12.6 + i);
+    for (int i = 0; i < 10; ++i) captured.push_back(24.9 + i);
+    for (const double steps : captured) source.pushAudio(at(steps));
+    for (int frame = 1; frame * 0.033363 < 36 * kStep; ++frame)
+        source.pushVideo(start + MediaTime(frame * 33363, 1000000));
+    flush();
+    stopRecording();
+
+    const std::string path = folder_ / "sound-360p.mp4";
+    const auto level = [&](double from, double to) {
+        return pindle::testing::audioLevel(path, from * kStep, to * kStep);
+    };
+    const double tone = level(2, 8);
+    ASSERT_GT(tone, 0.05);
+    EXPECT_NEAR(level(14, 21), tone, tone * 0.2) << "the buffer the fillers copy keeps its sound";
+    EXPECT_NEAR(level(28, 34), tone, tone * 0.2);
+    EXPECT_LT(level(10.5, 12.5), tone * 0.1) << "fillers are muted";
+    // With the carry the third run starts at step 26, not 25.
+    EXPECT_LT(level(25.1, 25.7), tone * 0.3);
+    const auto audio = asset("sound-360p.mp4")->tracksWithMediaType(platform::MediaType::audio);
+    ASSERT_EQ(audio.size(), 1u);
+    EXPECT_NEAR(audio[0].duration.seconds(), 36 * kStep, 0.5 * kStep);
+}
+
+// Let go of while recording: the camera stops and the unfinished file is removed rather than
+// left half written.
+TEST_F(PCaptureSessionTest, LettingGoWhileRecordingStopsTheCameraAndCancelsTheFiles) {
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "dropped-%@.mp4", {"360p"});
+    flush();
+    advance(0.5);
+    flush();
+    ASSERT_TRUE(fs::exists(folder_ / "dropped-360p.mp4"));
+    const auto session = capture_->captureSession();
+    const auto queue = capture_->captureQueue();
+    std::weak_ptr<PCaptureSession> released = capture_;
+    capture_.reset();
+    ASSERT_TRUE(released.expired());
+    EXPECT_FALSE(session->isRunning());
+    queue->sync([] {});
+    EXPECT_FALSE(fs::exists(folder_ / "dropped-360p.mp4"));
+}
+
+// Switched to audio only while recording: the last camera picture stands in from then on.
+TEST_F(PCaptureSessionTest, SwitchingToAudioOnlyWhileRecordingRepeatsTheLastCameraPicture) {
+    auto& source = platform::SyntheticCaptureSource::shared();
+    source.setManual(true);
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "switch-%@.mp4", {"360p"});
+    flush();
+    const auto frameTime = [](int i) {
+        return MediaTime(10, 1) + MediaTime(i * 33363, 1000000);
+    };
+    for (int i = 0; i < 5; ++i) source.pushVideo(frameTime(i));
+    flush();
+    std::atomic<bool> switched{false};
+    capture_->setCaptureMode(PCaptureModeAudioOnly, [&](bool ok) { switched = ok; });
+    flush();
+    ASSERT_TRUE(switched);
+    for (int i = 5; i < 10; ++i) source.pushVideo(frameTime(i));
+    flush();
+    stopRecording();
+
+    platform::AssetImageGenerator generator(asset("switch-360p.mp4"));
+    const auto numberAt = [&](int i) -> std::optional<int> {
+        const auto image = generator.copyImageAtTime(MediaTime(i * 33363 + 5000, 1000000));
+        return image ? platform::testing::readFrameNumber(*image) : std::nullopt;
+    };
+    // Pushed pictures are numbered across tests: read the last camera one's number.
+    const auto last = numberAt(4);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(numberAt(2), *last - 2);
+    for (const int i : {6, 8}) EXPECT_EQ(numberAt(i), *last) << i;
 }
 
 TEST_F(PCaptureSessionTest, PlaceholderShowsTheMicrophoneImageOnLilac) {

@@ -1,5 +1,5 @@
-// The core library's own bundle: found by identifier, with the slider's thumb picture and
-// the library's texts.
+// The core library's own bundle, compiled in: found by identifier, with the slider's thumb, the
+// recorder's microphone and the library's texts.
 #include <gtest/gtest.h>
 
 #include "PindleCore/legacy/PBundle.hpp"
@@ -14,6 +14,9 @@ TEST(PBundleTest, TheCoreBundleCarriesTheThumbPictureAndTheLibrarysTexts) {
     auto thumb = bundleImageNamed("slider@2x");
     ASSERT_TRUE(thumb);
     EXPECT_EQ(thumb->pixelWidth(), 120);
+    auto microphone = bundleImageNamed("recorder_btn_mic");
+    ASSERT_TRUE(microphone);
+    EXPECT_EQ(microphone->pixelHeight(), 237);
     EXPECT_EQ(bundleImageNamed("no such picture"), nullptr);
     const std::string text = bundleLocalizedString("P_ERROR_WrongNotLibrary");
     EXPECT_FALSE(text.empty());

@@ -68,7 +68,9 @@ struct Second {
 };
 
 TEST(PFoundationExtensionsTest, EachClassHasItsOwnSharedInstance) {
-    EXPECT_EQ(&sharedInstance<First>(), &sharedInstance<First>());
+    // One instance per class for the whole process, whichever thread asks first.
+    EXPECT_EQ(&sharedInstance<First>(),
+              std::async(std::launch::async, [] { return &sharedInstance<First>(); }).get());
     EXPECT_EQ(sharedInstance<First>().value, 1);
     EXPECT_EQ(sharedInstance<Second>().value, 2);
 }
@@ -135,6 +137,8 @@ TEST(PWriterInputsTest, VideoIs960x540WhateverTheRectangleAndThumbsAreTurned) {
                                               platform::AssetWriter::fileTypeMPEG4);
     auto video = std::make_shared<PVideoWriterInput>(platform::ui::Rect::make(10, 20, 100, 100));
     auto audio = std::make_shared<PAudioWriterInput>();
+    ASSERT_TRUE(video->videoSettings() && video->videoSettings()->cleanAperture &&
+                audio->audioSettings());
     EXPECT_EQ(video->videoSettings()->cleanAperture->width, 100);
     EXPECT_EQ(audio->audioSettings()->channelLayout.size(), 32u);
     writer->add(video);

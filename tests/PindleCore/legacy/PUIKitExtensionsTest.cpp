@@ -18,6 +18,12 @@ namespace {
 namespace ui = platform::ui;
 using platform::Keyboard;
 
+class CountingController : public ui::ViewController {
+  public:
+    void viewWillAppear(bool) override { ++willAppear; }
+    int willAppear = 0;
+};
+
 class PUIKitExtensionsTest : public platform::testing::VirtualTimeTest {
   protected:
     void SetUp() override {
@@ -42,7 +48,7 @@ class PUIKitExtensionsTest : public platform::testing::VirtualTimeTest {
     }
 
     std::shared_ptr<ui::Window> window = ui::Window::make(ui::Rect::make(0, 0, 375, 667));
-    ui::ViewControllerPtr controller = std::make_shared<ui::ViewController>();
+    std::shared_ptr<CountingController> controller = std::make_shared<CountingController>();
     ui::ScrollViewPtr scroll = ui::ScrollView::make();
     std::shared_ptr<ui::TextField> field = ui::TextField::make();
     ui::LayoutConstraintPtr bottom;
@@ -69,6 +75,34 @@ TEST_F(PUIKitExtensionsTest, TheBottomConstraintRisesWithTheKeyboardAndComesBack
     EXPECT_DOUBLE_EQ(bottom->constant(), 40);
     EXPECT_EQ(avoidance->oldWidthScroll(), -1);
     EXPECT_TRUE(controller->view()->gestureRecognizers().empty());
+}
+
+// Nothing in this test installs the will-appear exchange: loading the library did.
+TEST_F(PUIKitExtensionsTest, AppearingRunsTheControllersOwnStepThenItsKeyboardAvoidance) {
+    EXPECT_EQ(controller->willAppear, 1);
+    field->becomeFirstResponder();
+    Keyboard::simulateShow(ui::Rect::make(0, 451, 375, 216), 0.25);
+    ASSERT_EQ(avoidance->oldWidthScroll(), 40);
+
+    // The form grows while another controller is shown; coming back measures it again and
+    // forgets the resting constant saved for the keyboard.
+    auto lower = ui::TextField::make();
+    lower->setFrame(ui::Rect::make(10, 700, 200, 40));
+    scroll->addSubview(lower);
+    auto other = std::make_shared<CountingController>();
+    window->setRootViewController(other);
+    window->setRootViewController(controller);
+    EXPECT_EQ(other->willAppear, 1) << "a controller without an avoidance keeps its own step";
+    EXPECT_EQ(controller->willAppear, 2);
+    EXPECT_EQ(avoidance->oldWidthScroll(), -1);
+    EXPECT_EQ(scroll->contentSize(), (platform::Size{375, 740}));
+
+    // Attached weakly: once the host lets go, the controller has none.
+    EXPECT_EQ(PKeyboardAvoidance::forController(*controller), avoidance);
+    std::weak_ptr<PKeyboardAvoidance> released = avoidance;
+    avoidance.reset();
+    EXPECT_TRUE(released.expired());
+    EXPECT_FALSE(PKeyboardAvoidance::forController(*controller));
 }
 
 TEST_F(PUIKitExtensionsTest, ATapOnTheViewEndsEditing) {

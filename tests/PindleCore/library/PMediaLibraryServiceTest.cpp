@@ -109,6 +109,7 @@ TEST_F(PMediaLibraryServiceTest,
 
 TEST_F(PMediaLibraryServiceTest, APackedPictureIsUprightAndAtMostThreeMegabytes) {
     auto sideways = noisePicture(3000, 2000)->withOrientation(platform::Image::Orientation::right);
+    ASSERT_TRUE(sideways->jpegData(1.0));
     ASSERT_GT(sideways->jpegData(1.0)->size(), 3u * 1024 * 1024);
     Picker::scriptNextResult(Picker::Result::picture(sideways));
     service->getImageFromLibraryNeedPack(true, record());

@@ -28,6 +28,13 @@ std::string contents(const std::string& path) {
 
 class LGFileLoggerTest : public ::testing::Test {
   protected:
+    // The logger's current file; empty, and a failure, when it has none.
+    static std::string currentPath(LGFileLogger& logger) {
+        const auto info = logger.currentLogFileInfo();
+        EXPECT_TRUE(info) << "the logger has no current file";
+        return info ? info->filePath() : std::string();
+    }
+
     void SetUp() override {
         folder_ = pindle::testing::makeScratchFolder("file-logger-");
         logs_ = folder_ + "/Logs";
@@ -164,7 +171,7 @@ TEST_F(LGFileLoggerTest, WritesFormattedLinesAndReusesTheNewestOpenFile) {
     LGLog::addLogger(first);
     log("one");
     log("two\n");
-    auto path = first->currentLogFileInfo()->filePath();
+    auto path = currentPath(*first);
     std::string written = contents(path);
     EXPECT_NE(written.find("  one\n"), std::string::npos);
     EXPECT_TRUE(written.ends_with("  two\n"));
@@ -183,10 +190,10 @@ TEST_F(LGFileLoggerTest, WritesFormattedLinesAndReusesTheNewestOpenFile) {
     // A file that is not archived is reused, unless told not to.
     auto openFile = *manager()->createNewLogFile();
     auto third = std::make_shared<LGFileLogger>(manager());
-    EXPECT_EQ(third->currentLogFileInfo()->filePath(), openFile);
+    EXPECT_EQ(currentPath(*third), openFile);
     auto fourth = std::make_shared<LGFileLogger>(manager());
     fourth->setDoNotReuseLogFiles(true);
-    EXPECT_NE(fourth->currentLogFileInfo()->filePath(), openFile);
+    EXPECT_NE(currentPath(*fourth), openFile);
 }
 
 TEST_F(LGFileLoggerTest, RollsBySize) {
@@ -195,10 +202,10 @@ TEST_F(LGFileLoggerTest, RollsBySize) {
     logger->setMaximumFileSize(10);
     LGLog::addLogger(logger);
     log("12345");
-    auto firstPath = logger->currentLogFileInfo()->filePath();
+    auto firstPath = currentPath(*logger);
     log("67890");  // reaches 12 bytes: rolls after the write
     log("next");
-    auto secondPath = logger->currentLogFileInfo()->filePath();
+    auto secondPath = currentPath(*logger);
     EXPECT_NE(firstPath, secondPath);
     EXPECT_EQ(contents(firstPath), "12345\n67890\n");
     EXPECT_TRUE(LGLogFileInfo(firstPath).isArchived());
@@ -211,15 +218,15 @@ TEST_F(LGFileLoggerTest, RollsByAgeOnTheProcessClock) {
     logger->setRollingFrequency(60);
     LGLog::addLogger(logger);
     log("early");
-    auto firstPath = logger->currentLogFileInfo()->filePath();
+    auto firstPath = currentPath(*logger);
     clock_->advance(30.0);
-    EXPECT_EQ(logger->currentLogFileInfo()->filePath(), firstPath);
+    EXPECT_EQ(currentPath(*logger), firstPath);
     EXPECT_FALSE(LGLogFileInfo(firstPath).isArchived());
     clock_->advance(31.0);
     EXPECT_EQ(logger->rollingFrequency(), 60);  // waits for the timer's work on the queue
     EXPECT_TRUE(LGLogFileInfo(firstPath).isArchived());
     log("late");
-    EXPECT_NE(logger->currentLogFileInfo()->filePath(), firstPath);
+    EXPECT_NE(currentPath(*logger), firstPath);
 }
 
 TEST_F(LGFileLoggerTest, RollsWhenTheFileIsDeletedOrRenamedUnderIt) {
@@ -229,7 +236,7 @@ TEST_F(LGFileLoggerTest, RollsWhenTheFileIsDeletedOrRenamedUnderIt) {
         logger->setLogFormatter(nullptr);
         LGLog::addLogger(logger);
         log("before");
-        auto firstPath = logger->currentLogFileInfo()->filePath();
+        auto firstPath = currentPath(*logger);
         if (change == Change::remove) {
             ASSERT_FALSE(files().removeItem(firstPath));
         } else {
@@ -237,7 +244,7 @@ TEST_F(LGFileLoggerTest, RollsWhenTheFileIsDeletedOrRenamedUnderIt) {
         }
         log("after");
         // The name was freed, so the new file may well take it again.
-        auto secondPath = logger->currentLogFileInfo()->filePath();
+        auto secondPath = currentPath(*logger);
         EXPECT_EQ(contents(secondPath), "after\n");
         if (change == Change::rename) {
             EXPECT_EQ(contents(folder_ + "/moved.txt"), "before\n");
@@ -252,7 +259,7 @@ TEST_F(LGFileLoggerTest, RollCompletionRunsOnTheMainQueue) {
     auto logger = std::make_shared<LGFileLogger>(manager());
     LGLog::addLogger(logger);
     log("line");
-    auto path = logger->currentLogFileInfo()->filePath();
+    auto path = currentPath(*logger);
     bool completed = false;
     logger->rollLogFileWithCompletionBlock(
         [&] { completed = platform::MainThread::isMainThread(); });

@@ -1,11 +1,14 @@
 #include "PindleCore/model/PNFileSystemHelper.hpp"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -160,13 +163,37 @@ std::optional<std::vector<std::string>> runUnprivileged(
         ::_exit(written ? 0 : 1);
     }
     ::close(channel[1]);
+    // The child is a fork of a threaded process and may hang on a lock some other thread
+    // held: past the bound it is killed and the test fails.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::string report;
     char buffer[4096];
-    for (ssize_t count; (count = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+    bool hung = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd entry{channel[0], POLLIN, 0};
+        const int ready = left.count() > 0 ? ::poll(&entry, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0) {
+            hung = true;
+            break;
+        }
+        const ssize_t count = ::read(channel[0], buffer, sizeof buffer);
+        if (count <= 0)
+            break;
         report.append(buffer, static_cast<std::size_t>(count));
+    }
     ::close(channel[0]);
+    if (hung)
+        ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
+    if (hung) {
+        ADD_FAILURE() << "the unprivileged child did not finish in time";
+        return std::vector<std::string>{};
+    }
     if (WIFEXITED(status) && WEXITSTATUS(status) == cannotDropPrivileges)
         return std::nullopt;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {

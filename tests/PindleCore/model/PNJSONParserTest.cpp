@@ -52,7 +52,7 @@ TEST(PNJSONParserTest, ListTotalComesFromTheHeaderWhenItIsAnInteger) {
         auto response =
             parser().parseListResponce(json(listOf(10)), c.headers ? &*c.headers : nullptr);
         ASSERT_TRUE(response);
-        EXPECT_EQ(response->videos().size(), 10u);
+        ASSERT_EQ(response->videos().size(), 10u);
         EXPECT_EQ(response->totalCount(), c.total);
         EXPECT_EQ(response->videos()[3]->videoID(), "v3");
     }
@@ -117,6 +117,7 @@ TEST(PNJSONParserTest, OptionalKeysFallBackToTheirDefaults) {
          R"("height":720,"width":1280.0,"metadata":{"k":"v"},"thumbUrl":"https://t/x.jpg",)"
          R"("tags":["a","a","b"])",
          [](const PNVideo& v) {
+             ASSERT_TRUE(v.location());
              EXPECT_EQ(v.location()->coordinate().latitude, 52.5);
              EXPECT_EQ(v.location()->coordinate().longitude, 13.25);
              EXPECT_EQ(v.title(), "T");
@@ -133,6 +134,7 @@ TEST(PNJSONParserTest, OptionalKeysFallBackToTheirDefaults) {
          R"(,"lat":"52","state":"ready","height":720.5,"width":"1280","metadata":{"k":"v","n":1},)"
          R"("thumbUrl":"not a url","tags":["a",2],"title":7)",
          [](const PNVideo& v) {
+             ASSERT_TRUE(v.location());
              EXPECT_EQ(v.location()->coordinate().latitude, 0);
              EXPECT_EQ(v.state(), PNVideoState::unknown);
              EXPECT_EQ(v.height(), 0);

@@ -115,7 +115,7 @@ TEST_F(PNLegacyPlaylistRequestTest, ACancelledRequestAnswersAtOnceAndSendsNothin
     EXPECT_FALSE(operation->addBlockCall(2, into(late)));
     queue_->addOperation(operation);
     queue_->waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(emulator_.server().requestLog().count(), 0u);
+    EXPECT_EQ(requestsBesidesAProbe(), 0u);
     EXPECT_EQ(first.calls(), 1);
 }
 

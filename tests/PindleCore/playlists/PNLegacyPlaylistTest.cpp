@@ -49,6 +49,7 @@ TEST_F(PNLegacyPlaylistTest, PagesThroughTheRemoteListFiftyAtATime) {
     // Cached items answer at once.
     ASSERT_TRUE(playlist->videoAt(75));
     EXPECT_EQ(playlist->videoAt(75)->videoID(), ids[75]);
+    ASSERT_TRUE(playlist->itemAtIndexCached(0));
     EXPECT_EQ(playlist->itemAtIndexCached(0)->videoID(), ids[0]);
 }
 
@@ -111,6 +112,7 @@ TEST_F(PNLegacyPlaylistTest, WithoutRemoteVideosItemsComeFromTheLocalListAlone) 
     auto playlist = makePlaylist(0);
     EXPECT_EQ(idAt(*playlist, 0), "l1");
     EXPECT_EQ(idAt(*playlist, 1), "l2");
+    ASSERT_TRUE(playlist->videoAt(1));
     EXPECT_EQ(playlist->videoAt(1)->videoID(), "l2");
     EXPECT_EQ(pageRequests(), 0u);
 }

@@ -40,6 +40,7 @@ TEST(PNPlaylistTest, PositionsAndIdentifiersAgreeAcrossTheBounds) {
     }
 
     // The earlier of two records with one identifier wins; matching is exact.
+    ASSERT_TRUE(playlist->videoById("a"));
     EXPECT_EQ(playlist->videoById("a")->title(), "first");
     EXPECT_TRUE(playlist->hasVideoById("b"));
     EXPECT_FALSE(playlist->hasVideoById("A"));

@@ -90,6 +90,7 @@ TEST_F(PNVideoSyncServiceTest, SendsOneAtATimeAndRetriesAfterTheConnectionFails)
                              {ids_[1], tagsBody},
                          }));
     EXPECT_EQ(backendMetadata(ids_[0]), edited);
+    ASSERT_TRUE(emulator_.store().get(ids_[1]));
     EXPECT_EQ(emulator_.store().get(ids_[1])->tags, (std::vector<std::string>{"a", "b"}));
     EXPECT_TRUE(storage_->pending().empty());
 }

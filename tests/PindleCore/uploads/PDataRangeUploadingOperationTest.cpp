@@ -152,7 +152,7 @@ TEST_F(PDataRangeUploadingOperationTest, ImportedFilesHaveNoHeadAndTheLastRangeN
               (std::vector<std::string>{"bytes 0-262143/*", "bytes 262144-524287/*",
                                         "bytes 524288-599999/600000"}));
     EXPECT_TRUE(emulator_.storage().isComplete(id + "/540p.mp4"));
-    EXPECT_TRUE(*emulator_.storage().object(id + "/540p.mp4") ==
+    EXPECT_TRUE(emulator_.storage().object(id + "/540p.mp4") ==
                 std::string(file.begin(), file.end()));
     for (const auto& request : emulator_.server().requestLog().requests()) {
         EXPECT_EQ(request.path().find("/prefix"), std::string::npos);
@@ -166,8 +166,9 @@ TEST_F(PDataRangeUploadingOperationTest, ARejectedRangeStartsAgainWithANewSessio
                                     {{"error", "bad range"}}, {}, 1);
     run(id);
     EXPECT_EQ(emulator_.storage().sessionsOpened(), 2u);
-    EXPECT_TRUE(*emulator_.storage().object(id + "/360p.mp4") ==
+    EXPECT_TRUE(emulator_.storage().object(id + "/360p.mp4") ==
                 std::string(file.begin(), file.end()));
+    ASSERT_TRUE(stored(id));
     EXPECT_TRUE(stored(id)->isUploaded());
 }
 
@@ -176,9 +177,10 @@ TEST_F(PDataRangeUploadingOperationTest, ARecordingToConvertIsDoneOnceItsBytesAr
     Data file = record(id, "720p", 1000, false);
     run(id);
     // The whole file goes to the description's own session, and no resolution is recorded.
-    EXPECT_TRUE(*emulator_.storage().object(id + "/source.mp4") ==
+    EXPECT_TRUE(emulator_.storage().object(id + "/source.mp4") ==
                 std::string(file.begin(), file.end()));
     EXPECT_TRUE(emulator_.server().requestLog().requestsFor("PUT", "/v1/videos/" + id).empty());
+    ASSERT_TRUE(stored(id));
     EXPECT_TRUE(stored(id)->isUploaded());
 }
 

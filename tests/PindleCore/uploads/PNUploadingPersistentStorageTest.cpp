@@ -41,6 +41,7 @@ TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions
     changed->setBytesUploaded(42);
     storage_.put(changed);
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "b", "c"}));
+    ASSERT_TRUE(storage_.uploading("a") && storage_.uploading("b"));
     EXPECT_EQ(storage_.uploading("b")->bytesUploaded(), 42);
     EXPECT_FALSE(storage_.uploading("B"));
 
@@ -60,6 +61,40 @@ TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions
 
     storage_.removeUploading("a");
     EXPECT_EQ(fileText(recordsPath()), R"({"data":[]})");
+}
+
+TEST_F(PNUploadingPersistentStorageTest, ProgressReachesReadersAtOnceAndTheFileWithTheNextChange) {
+    storage_.put(testing::makeRecord("a"));
+    auto progressed = testing::makeRecord("a");
+    progressed->setBytesUploaded(262144);
+    storage_.putProgress(progressed);
+    progressed->setBytesUploaded(1);  // the caller's record is not the stored one
+    EXPECT_EQ(storage_.uploading("a")->bytesUploaded(), 262144);
+
+    storage_.put(testing::makeRecord("b"));
+    PNUploadingPersistentStorage restarted(recordsPath());
+    EXPECT_EQ(ids(restarted.uploadings()), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(restarted.uploading("a")->bytesUploaded(), 262144);
+}
+
+TEST_F(PNUploadingPersistentStorageTest, AnotherWritersFileWinsOverWhatWasRead) {
+    storage_.put(testing::makeRecord("a"));
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a"}));
+
+    PNUploadingPersistentStorage other(recordsPath());
+    auto changed = testing::makeRecord("a");
+    changed->setBytesUploaded(5);
+    other.put(changed);
+    other.put(testing::makeRecord("z"));
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "z"}));
+    EXPECT_EQ(storage_.uploading("a")->bytesUploaded(), 5);
+
+    // Progress this storage has not written yet gives way as well.
+    auto progressed = testing::makeRecord("a");
+    progressed->setBytesUploaded(9);
+    storage_.putProgress(progressed);
+    other.removeUploading("a");
+    EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"z"}));
 }
 
 TEST_F(PNUploadingPersistentStorageTest, UnreadableContentReadsAsNoRecords) {
@@ -117,6 +152,7 @@ TEST_F(PNUploadingPersistentStorageTest, KilledBetweenTwoWritesLeavesTheLastList
     EXPECT_EQ(fileText(path), before);
     PNUploadingPersistentStorage restarted(path);
     EXPECT_EQ(ids(restarted.uploadings()), (std::vector<std::string>{"a", "b"}));
+    ASSERT_TRUE(restarted.uploading("a"));
     EXPECT_EQ(restarted.uploading("a")->bytesUploaded(), 0);
     EXPECT_FALSE(FileManager::defaultManager().fileExists(seenTemporary));
 }

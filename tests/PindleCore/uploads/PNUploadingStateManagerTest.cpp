@@ -99,6 +99,7 @@ TEST_F(PNUploadingStateManagerTest, PerFieldOperationsReplaceOneField) {
     EXPECT_EQ(record->bytesUploaded(), 77);
     EXPECT_EQ(record->resolutionsUploaded(), (Events{"540p"}));
     EXPECT_EQ(record->createdAt().timeIntervalSince1970(), 5);
+    ASSERT_TRUE(record->urlToUpload());
     EXPECT_EQ(record->urlToUpload()->absoluteString(), "https://s/u");
 
     manager_.updateUploadingURL("v", std::nullopt, std::nullopt, token_);
@@ -110,14 +111,27 @@ TEST_F(PNUploadingStateManagerTest, PerFieldOperationsReplaceOneField) {
 
     // No record: nothing is written and nothing posted.
     const auto written = platform::FileManager::defaultManager().attributesOfItem(recordsPath());
+    ASSERT_TRUE(written);
     testing::EventRecorder recorder;
     manager_.markUploaded("missing", token_);
     manager_.updateDataUploaded("missing", 1, token_);
     EXPECT_TRUE(recorder.events().empty());
     EXPECT_FALSE(manager_.uploading("missing", token_));
     EXPECT_EQ(manager_.uploaded().size(), 0u);
-    EXPECT_EQ(platform::FileManager::defaultManager().attributesOfItem(recordsPath())->inode,
-              written->inode);
+    const auto after = platform::FileManager::defaultManager().attributesOfItem(recordsPath());
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->inode, written->inode);
+}
+
+// A count that falls starts a session over: the file must hold it at once, whatever progress
+// was waiting to be written.
+TEST_F(PNUploadingStateManagerTest, AFallingByteCountIsWrittenAtOnce) {
+    storeConverted("v", 600000);
+    manager_.updateDataUploaded("v", 262144, token_);
+    manager_.updateDataUploaded("v", 524288, token_);
+    EXPECT_EQ(manager_.uploading("v", token_)->bytesUploaded(), 524288);
+    manager_.updateDataUploaded("v", 0, token_);
+    EXPECT_EQ(PNUploadingPersistentStorage(recordsPath()).uploading("v")->bytesUploaded(), 0);
 }
 
 // The list (and its notifications) must see each change before the file does.
@@ -143,6 +157,7 @@ TEST_F(PNUploadingStateManagerTest, EveryStoredChangeReachesTheListBeforeTheFile
     manager_.updateDataUploaded("v", 3, token_);
     EXPECT_EQ(storedWhenNotified, (std::vector<std::int64_t>{0}));
     EXPECT_EQ(listedWhenNotified, (std::vector<float>{0.02f}));
+    ASSERT_TRUE(manager_.uploading("v", token_));
     EXPECT_EQ(manager_.uploading("v", token_)->bytesUploaded(), 3);
     EXPECT_EQ(recorder.events(),
               (Events{"will", "did", "PNVideoUploadsUpdated", "PNVideoUploadProgress"}));
@@ -165,6 +180,7 @@ TEST_F(PNUploadingStateManagerTest, UploadedRecordLeavesTheListWithCompleteThenP
     EXPECT_EQ(recorder.uploads()[0], recorder.uploads()[1]);
     EXPECT_EQ(recorder.uploads()[0]->progress(), 0.5f);
     EXPECT_TRUE(PNUploads::shared().uploads().empty());
+    ASSERT_TRUE(manager_.uploading("v", token_));
     EXPECT_TRUE(manager_.uploading("v", token_)->isUploaded());
 
     // Stored as uploaded while it has no entry: none is made.

@@ -52,7 +52,7 @@ TEST(PNUploadingStateTest, EncodesEveryKeyExactlyAndDecodesBack) {
     record->setUrlToUpload(platform::URL::fromString("https://store.example/up?id=1"));
     record->setUrlExpirationDate(platform::Date::fromTimeIntervalSince1970(1800000000.75));
     auto withURL = PNUploadingState::decode(parsed(*Json::serialize(record->encode())));
-    ASSERT_TRUE(withURL);
+    ASSERT_TRUE(withURL && withURL->urlToUpload() && withURL->urlExpirationDate());
     EXPECT_EQ(withURL->urlToUpload()->absoluteString(), "https://store.example/up?id=1");
     EXPECT_EQ(withURL->urlExpirationDate()->timeIntervalSince1970(), 1800000000.75);
 }
@@ -95,7 +95,9 @@ TEST(PNUploadingStateTest, DecodingRefusesMissingOrMistypedRequiredKeys) {
 
     Dictionary duplicates = parsed(encodedRecord);
     duplicates["tags"] = platform::Array{"a", "a", "b"};
-    EXPECT_EQ(PNUploadingState::decode(duplicates)->tags(), (platform::StringSet{"a", "b"}));
+    const auto deduplicated = PNUploadingState::decode(duplicates);
+    ASSERT_TRUE(deduplicated);
+    EXPECT_EQ(deduplicated->tags(), (platform::StringSet{"a", "b"}));
 }
 
 TEST(PNUploadingStateTest, ListDocuments) {

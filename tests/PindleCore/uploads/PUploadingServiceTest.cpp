@@ -268,6 +268,7 @@ TEST_F(PUploadingServiceTest, ARetryErrorIsTriedAgainNotReportedAsACancel) {
     EXPECT_TRUE(events.waitFor(kPVideosUploadingFinishedNotification));
     EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadCanceled) + ":" + id), 0);
     EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadFailed) + ":" + id), 0);
+    ASSERT_TRUE(stored(id));
     EXPECT_TRUE(stored(id)->isUploaded());
 }
 
@@ -327,6 +328,7 @@ TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing)
                             std::chrono::seconds(30)));
     auto& cache = PCacheManager::getInstance();
     EXPECT_TRUE(exists(*cache.pathForMOVVideoCache(id)));
+    ASSERT_TRUE(stored(id));
     EXPECT_FALSE(stored(id)->isConverted());
     EXPECT_TRUE(conversionOutputs().empty());
 
@@ -345,6 +347,7 @@ TEST_F(PUploadingServiceTest, AConvertedFileInPlaceCountsAsConvertedAtTheNextSta
     ServiceEvents events;
     PUploadingService::getInstance().startNonCompletedUploadingsAgain();
     ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + id));
+    ASSERT_TRUE(stored(id));
     EXPECT_TRUE(stored(id)->isConverted());
     std::ifstream file(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(file)),

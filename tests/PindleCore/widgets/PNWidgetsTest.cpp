@@ -102,6 +102,7 @@ TEST_F(PNNoiseViewTest, HiddenOrEmptyViewsStartNothing) {
     auto empty = PNNoiseView::make(ui::Rect::make(0, 0, 0.5, 20));
     EXPECT_EQ(empty->generatedNoiseImage(), nullptr);
     platform::MainThread::drain();
+    ASSERT_TRUE(empty->animationImages());
     EXPECT_TRUE(empty->animationImages()->empty());
 }
 

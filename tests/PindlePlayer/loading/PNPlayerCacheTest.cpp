@@ -84,8 +84,9 @@ TEST_F(PNPlayerCacheTest, PreloadKeepsTheHeadUpToTheLimitAndARestartFindsItsSize
 
     const auto sizes = platform::Json::parse(readWhole(documents() + "/pinlet-cache/sizes"));
     ASSERT_TRUE(sizes);
-    EXPECT_EQ(sizes->asDictionary()->at("data").asDictionary()->at(url.absoluteString()),
-              platform::Value(total));
+    const platform::Value* data = sizes->find("data");
+    ASSERT_TRUE(data && data->find(url.absoluteString()));
+    EXPECT_EQ(*data->find(url.absoluteString()), platform::Value(total));
 
     // The head holds the index and the first frames: enough for the thumbnail.
     ASSERT_TRUE(eventually([&] { return cache->thumbData(video->videoID()).has_value(); }));
@@ -132,7 +133,8 @@ TEST_F(PNPlayerCacheTest, FileStoreKeepsAnExactHeadWithinItsBudgetAndTotals) {
     const auto third = *platform::URL::fromString("http://h:1/a/d.mp4");
     auto cache = makeCache();
     ASSERT_TRUE(cache->isFileCacheEnabled());
-    EXPECT_EQ(*cache->cacheFilePath(url), documents() + "/pinlet-cache/http___h_1_a_b.mp4?sig=1");
+    EXPECT_EQ(cache->cacheFilePath(url).value_or(""),
+              documents() + "/pinlet-cache/http___h_1_a_b.mp4?sig=1");
     // An address too long to name a file is not cached at all.
     const auto tooLong = *platform::URL::fromString("http://h:1/" + std::string(300, 'l') + ".mp4");
     EXPECT_FALSE(cache->cacheFilePath(tooLong));

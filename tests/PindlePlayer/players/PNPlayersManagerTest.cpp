@@ -155,7 +155,7 @@ TEST_F(PNPlayersManagerTest, PlayersArePreparedSharedAndReleasedAroundThePositio
     manager_->setPlaylist(playlist_, 2);
     until([&] { return manager_->playlistIndex() == 2; });
     auto again = request("feed3");
-    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(again && again->video());
     EXPECT_EQ(again->video()->videoID(), "feed3");
     EXPECT_EQ(delegate_->created.load(), 3);
 }

@@ -69,6 +69,23 @@ class PNPlayerControlPanelControlViewControllerTest : public ::testing::Test {
     std::shared_ptr<PNPlayerControlPanelControlViewController> panel;
 };
 
+// The library's bundle is compiled in and registered at load; the buttons' titles are its texts.
+TEST_F(PNPlayerControlPanelControlViewControllerTest, TheButtonsAreTitledFromTheLibrarysBundle) {
+    auto bundle = platform::ResourceBundle::withIdentifier(PNPlayerStoryboard::bundleIdentifier);
+    ASSERT_NE(bundle, nullptr);
+    EXPECT_EQ(bundle, PNPlayerStoryboard::bundle());
+    const std::vector<std::pair<ui::ButtonPtr, std::string>> titles = {
+        {panel->prevButton(), "controlView.previous"},
+        {panel->playButton(), "controlView.play"},
+        {panel->pauseButton(), "controlView.pause"},
+        {panel->nextButton(), "controlView.next"}};
+    for (const auto& [button, key] : titles) {
+        // Without a default, a missing text would give back the key.
+        EXPECT_EQ(button->title(), bundle->localizedString(key, "", ""));
+        EXPECT_NE(button->title(), key);
+    }
+}
+
 TEST_F(PNPlayerControlPanelControlViewControllerTest, AtMostOneOfPlayAndPauseShows) {
     EXPECT_FALSE(panel->view()->translatesAutoresizingMaskIntoConstraints());
     struct Case {

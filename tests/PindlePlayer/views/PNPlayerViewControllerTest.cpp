@@ -180,7 +180,8 @@ TEST_F(PNPlayerViewControllerTest, TransitionsEndInPlaceAndAnInterruptedOneNever
         advance(0.25);
         settle();
         if (transition.kind == Kind::fade) {
-            EXPECT_NEAR(*to->layer()->presentationValue("opacity").asDouble(), 0.5, 0.01);
+            EXPECT_NEAR(to->layer()->presentationValue("opacity").asDouble().value_or(-1), 0.5,
+                        0.01);
         }
         advance(0.3);
         settle();
@@ -266,16 +267,16 @@ TEST_F(PNPlayerViewControllerTest, TheSpinnerShowsOnlyAfterASecondOfBuffering) {
     settle();
     EXPECT_TRUE(controller_->isSpinnerActive());
     advance(0.2);  // fading in over 0.4 s
-    EXPECT_NEAR(*spinner->layer()->presentationValue("opacity").asDouble(), 0.5, 0.01);
+    EXPECT_NEAR(spinner->layer()->presentationValue("opacity").asDouble().value_or(-1), 0.5, 0.01);
     advance(0.2);
-    EXPECT_DOUBLE_EQ(*spinner->layer()->presentationValue("opacity").asDouble(), 1.0);
+    EXPECT_DOUBLE_EQ(spinner->layer()->presentationValue("opacity").asDouble().value_or(-1), 1.0);
 
     // A ready video stops it.
     controller_->play(1);
     until([&] { return controller_->isReadyToPlay(); });
     until([&] { return !controller_->isSpinnerActive(); });
     advance(0.5);
-    EXPECT_DOUBLE_EQ(*spinner->layer()->presentationValue("opacity").asDouble(), 0.0);
+    EXPECT_DOUBLE_EQ(spinner->layer()->presentationValue("opacity").asDouble().value_or(-1), 0.0);
 }
 
 TEST_F(PNPlayerViewControllerTest, AFailedVideoShowsItsErrorAndStopsTheSpinner) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -173,14 +176,12 @@ TEST(DispatchQueueTest, GlobalQueuesCarryThePlatformLabels) {
         auto queue = DispatchQueue::global(c.qos);
         EXPECT_EQ(queue->label(), c.label);
         EXPECT_FALSE(queue->isSerial());
-        std::string seen;
-        DispatchSemaphore done(0);
-        queue->async([&] {
-            seen = DispatchQueue::currentLabel();
-            done.signal();
-        });
-        done.wait();
-        EXPECT_EQ(seen, c.label);
+        // Shared with the block, which a queue that fails the test may run later.
+        auto seen = std::make_shared<std::promise<std::string>>();
+        auto label = seen->get_future();
+        queue->async([seen] { seen->set_value(DispatchQueue::currentLabel()); });
+        ASSERT_EQ(label.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_EQ(label.get(), c.label);
     }
     EXPECT_EQ(DispatchQueue::global(DispatchQoS::userInitiated), DispatchQueue::global());
 }

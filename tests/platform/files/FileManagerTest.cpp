@@ -46,6 +46,7 @@ TEST(FileManagerTest, AtomicWriteLeavesOldOrNewContentsAndNoLeftovers) {
 
     ASSERT_FALSE(files().writeAtomically(target, dataFromString("new contents")));
     EXPECT_EQ(readText(target), "new contents");
+    ASSERT_TRUE(files().attributesOfItem(target));
     EXPECT_EQ(files().attributesOfItem(target)->permissions, 0640u);
     EXPECT_EQ(files().contentsOfDirectory(folder.path()), std::vector<std::string>{"state.json"});
 
@@ -80,6 +81,7 @@ TEST(FileManagerTest, AttributesDescribeALinkItselfNotItsTarget) {
     bool isDirectory = true;
     EXPECT_TRUE(files().fileExists(folder / "link", &isDirectory));
     EXPECT_FALSE(isDirectory);
+    ASSERT_TRUE(files().attributesOfItem(folder.path()));
     EXPECT_TRUE(files().attributesOfItem(folder.path())->isDirectory());
 }
 
@@ -197,6 +199,7 @@ TEST(FileManagerTest, CreationDateOfAForeignFileIsFixedAtFirstSight) {
     EXPECT_EQ(first->creationDate, past);  // the earlier of change and modification time
 
     ASSERT_FALSE(manager.setModificationDate(path, past.addingTimeInterval(3600)));
+    ASSERT_TRUE(manager.attributesOfItem(path));
     EXPECT_EQ(manager.attributesOfItem(path)->creationDate, past);
 }
 
@@ -300,6 +303,7 @@ TEST(FileManagerTest, CopyAndMoveKeepTreesLinksAndDates) {
     EXPECT_EQ(files().subpathsOfDirectory(folder / "copy"), files().subpathsOfDirectory(source));
     EXPECT_EQ(readText(folder / "copy/sub/data.bin"), "payload");
     auto copied = files().attributesOfItem(folder / "copy/sub/data.bin");
+    ASSERT_TRUE(copied && files().attributesOfItem(folder / "copy/link"));
     EXPECT_EQ(copied->permissions, 0600u);
     EXPECT_EQ(copied->modificationDate, past);
     EXPECT_TRUE(files().attributesOfItem(folder / "copy/link")->isSymbolicLink());
@@ -311,6 +315,7 @@ TEST(FileManagerTest, CopyAndMoveKeepTreesLinksAndDates) {
         ASSERT_FALSE(files().moveItem(from, to));
         EXPECT_FALSE(files().fileExists(from));
         EXPECT_EQ(readText(to + "/sub/data.bin"), "payload");
+        ASSERT_TRUE(files().attributesOfItem(to + "/link"));
         EXPECT_TRUE(files().attributesOfItem(to + "/link")->isSymbolicLink());
     }
 }

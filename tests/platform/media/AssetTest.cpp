@@ -42,7 +42,8 @@ TEST_F(AssetTest, DescribesDurationTrackSizeAndRotation) {
         const std::string path = folder_ / ("clip" + std::to_string(int(rotation)) + ".mp4");
         writeVideo(path, 5, static_cast<int>(rotation));
         const auto asset = URLAsset::make(URL::fileURLWithPath(path));
-        ASSERT_TRUE(asset->isReadable()) << asset->loadError()->description();
+        ASSERT_TRUE(asset->isReadable())
+            << (asset->loadError() ? asset->loadError()->description() : "no load error");
         EXPECT_NEAR(asset->duration().seconds(), 0.5, 0.05) << rotation;
         const auto videos = asset->tracksWithMediaType(MediaType::video);
         ASSERT_EQ(videos.size(), 1u);
@@ -149,6 +150,7 @@ TEST_F(AssetTest, WhatIsNoVideoFailsWithAnError) {
         ASSERT_TRUE(error.has_value()) << c.url.absoluteString();
         EXPECT_EQ(error->domain(), c.domain);
         EXPECT_EQ(error->code(), c.code) << c.url.absoluteString();
+        ASSERT_TRUE(asset->loadError());
         EXPECT_EQ(asset->loadError()->code(), c.code);
         EXPECT_TRUE(asset->tracks().empty());
         EXPECT_FALSE(asset->duration().isValid());

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/MediaError.hpp"
-#include "tests/support/MediaSummary.hpp"
 #include "platform/media/MediaWriter.hpp"
+#include "platform/media/URLAsset.hpp"
+#include "tests/support/MediaSummary.hpp"
 #include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
@@ -162,6 +164,89 @@ TEST_F(MediaTranscoderTest, WritesTheRequestedFormatWhateverTheSource) {
             EXPECT_EQ(probe->audioChannels, 2);
             EXPECT_EQ(probe->audioSampleRate, 44100);
         }
+        fs::remove(output);
+    }
+}
+
+TEST_F(MediaTranscoderTest, TurnsAndFitsThePictureWithBlackBars) {
+    // A stored 64x32 picture, red on its left half and green on its right, shown turned by
+    // the source's rotation inside a 64x64 frame (66 high: bars of odd height).
+    const int width = 64;
+    const int height = 32;
+    enum Colour { black, red, green };
+    struct Spot {
+        int x, y;
+        Colour colour;
+    };
+    struct Case {
+        const char* name;
+        int rotation;
+        int outputHeight;
+        bool hostRenders;  // a frame renderer that leaves the picture as drawn
+        std::vector<Spot> spots;
+    };
+    const std::vector<Spot> upright = {{32, 4, black}, {16, 32, red}, {48, 32, green}};
+    const std::vector<Spot> quarter = {{4, 32, black}, {32, 16, red}, {32, 48, green}};
+    const Case cases[] = {
+        {"upright", 0, 64, false, upright},
+        {"quarter turn", 90, 64, false, quarter},
+        {"half turn", 180, 64, false, {{32, 60, black}, {16, 32, green}, {48, 32, red}}},
+        {"three quarters", 270, 64, false, {{60, 32, black}, {32, 16, green}, {32, 48, red}}},
+        {"odd bars", 0, 66, false, {{32, 4, black}, {16, 33, red}, {48, 33, green}}},
+        {"drawn by the host", 90, 64, true, quarter},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MediaWriter::Settings settings;
+        settings.container = MediaWriter::Container::mov;
+        settings.rotation = c.rotation;
+        settings.video.emplace();
+        settings.video->width = width;
+        settings.video->height = height;
+        const std::string source = path("halves.mov");
+        auto writer = MediaWriter::create(source, settings);
+        ASSERT_TRUE(writer);
+        std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+        for (size_t i = 0; i < pixels.size(); i += 4) {
+            const bool left = (i / 4) % width < static_cast<size_t>(width / 2);
+            pixels[i] = left ? 255 : 0;
+            pixels[i + 1] = left ? 0 : 255;
+            pixels[i + 2] = 0;
+            pixels[i + 3] = 255;
+        }
+        for (int frame = 0; frame < 3; ++frame) {
+            ASSERT_EQ(writer->appendVideoFrame(pixels.data(), width * 4, frame / 30.0),
+                      std::nullopt);
+        }
+        ASSERT_EQ(writer->finish(), std::nullopt);
+
+        auto transcode = sized(64, c.outputHeight);
+        if (c.hostRenders) {
+            transcode.frameRenderer = [](const PixelBuffer&, double, PixelBuffer&) {
+                return true;
+            };
+        }
+        const std::string output = path("turned.mp4");
+        auto transcoder = MediaTranscoder::create(source, output, transcode);
+        Outcome outcome;
+        run(*transcoder, outcome);
+        ASSERT_EQ(outcome.status, Status::completed) << outcome.error->description();
+
+        AssetImageGenerator generator(URLAsset::make(URL::fileURLWithPath(output)));
+        auto image = generator.copyImageAtTime(MediaTime::zero());
+        ASSERT_TRUE(image);
+        ASSERT_EQ(image->pixelWidth(), 64);
+        ASSERT_EQ(image->pixelHeight(), c.outputHeight);
+        for (const auto& spot : c.spots) {
+            const Image::Pixel pixel = image->pixelAt(spot.x, spot.y);
+            SCOPED_TRACE(::testing::Message()
+                         << "at " << spot.x << "," << spot.y << ": " << int(pixel.red) << " "
+                         << int(pixel.green) << " " << int(pixel.blue));
+            EXPECT_EQ(pixel.red > 160, spot.colour == red);
+            EXPECT_EQ(pixel.green > 160, spot.colour == green);
+            EXPECT_LT(pixel.blue, 60);
+        }
+        fs::remove(source);
         fs::remove(output);
     }
 }

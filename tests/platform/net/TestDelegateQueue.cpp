@@ -36,6 +36,12 @@ bool TestDelegateQueue::ranOn(std::thread::id thread) const {
     return state_->workerIds.count(thread) > 0;
 }
 
+bool TestDelegateQueue::waitUntilIdle(std::chrono::milliseconds bound) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->becameIdle.wait_for(
+        lock, bound, [&] { return state_->work.empty() && state_->running == 0; });
+}
+
 void TestDelegateQueue::runWorker(const std::shared_ptr<State>& state) {
     {
         std::lock_guard lock(state->mutex);
@@ -51,8 +57,13 @@ void TestDelegateQueue::runWorker(const std::shared_ptr<State>& state) {
                 return;
             next = std::move(state->work.front());
             state->work.pop_front();
+            ++state->running;
         }
         next();
+        next = nullptr;  // what the work captured goes before the queue counts as idle
+        std::lock_guard lock(state->mutex);
+        if (--state->running == 0 && state->work.empty())
+            state->becameIdle.notify_all();
     }
 }
 

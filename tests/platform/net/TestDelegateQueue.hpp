@@ -2,9 +2,11 @@
 // threads ran its work. Its destructor lets queued work finish and joins its threads; it may
 // run on one of them (a session released by its last callback releases its queue).
 //
-// Thread-safety: async() and ranOn() may be called from any thread.
+// Thread-safety: async(), ranOn() and waitUntilIdle() may be called from any thread but one
+// of the queue's own.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,13 +27,18 @@ class TestDelegateQueue final : public Executor {
 
     void async(std::function<void()> work) override;
     bool ranOn(std::thread::id thread) const;
+    // Waits until no work is queued or running: a barrier for everything queued before it.
+    // False when `bound` passes first.
+    bool waitUntilIdle(std::chrono::milliseconds bound = std::chrono::seconds(20)) const;
 
   private:
     struct State {
         std::mutex mutex;
         std::condition_variable workAvailable;
+        std::condition_variable becameIdle;
         std::deque<std::function<void()>> work;  // guarded by mutex
         std::set<std::thread::id> workerIds;     // guarded by mutex
+        int running = 0;                         // guarded by mutex
         bool stopping = false;                   // guarded by mutex
     };
     static void runWorker(const std::shared_ptr<State>& state);

@@ -137,6 +137,7 @@ TEST_F(SocketStreamTest, AnUnknownHostIsAnError) {
     stream_->schedule(loop_);
     stream_->open();
     ASSERT_TRUE(waitFor(Event::errorOccurred));
+    ASSERT_TRUE(stream_->error());
     EXPECT_EQ(stream_->error()->code(), URLError::cannotFindHost);
 }
 

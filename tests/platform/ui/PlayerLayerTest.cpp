@@ -49,7 +49,9 @@ TEST_F(PlayerLayerTest, ReadyForDisplayFollowsTheItemAndGravityFitsTheFrame) {
     std::vector<Value> announced;
     auto observation = layer->observe("readyForDisplay", static_cast<unsigned>(KVOOption::newValue),
                                       [&](const KVOChange& c) { announced.push_back(c.newValue); });
-    EXPECT_EQ(snapshot(layer)->pixelAt(5, 5), kNone);
+    const auto blank = snapshot(layer);
+    ASSERT_TRUE(blank);
+    EXPECT_EQ(blank->pixelAt(5, 5), kNone);
 
     player->replaceCurrentItem(scriptedItem(source));
     source->setFirstFramePresent(true);
@@ -74,7 +76,9 @@ TEST_F(PlayerLayerTest, ReadyForDisplayFollowsTheItemAndGravityFitsTheFrame) {
 
     player->replaceCurrentItem(nullptr);
     ASSERT_TRUE(testing::eventually([&] { return !layer->isReadyForDisplay(); }));
-    EXPECT_EQ(snapshot(layer)->pixelAt(5, 5), kNone);
+    const auto cleared = snapshot(layer);
+    ASSERT_TRUE(cleared);
+    EXPECT_EQ(cleared->pixelAt(5, 5), kNone);
     EXPECT_EQ(announced, (std::vector<Value>{true, false}));
 }
 

@@ -120,6 +120,7 @@ TEST_F(TextEntryAndOverlaysTest, AnAnimatingImageViewShowsEachPictureForItsShare
     EXPECT_EQ(view->currentImage(), pictures[0]);
     advance(0.26);
     EXPECT_EQ(view->currentImage(), pictures[1]);
+    ASSERT_TRUE(view->snapshotImage());
     EXPECT_EQ(view->snapshotImage()->pixelAt(0, 0).red, 20);
     advance(1.0);
     EXPECT_EQ(view->currentImage(), pictures[1]);

@@ -39,9 +39,9 @@ TEST_F(ViewAnimationTest, ModelValuesAreFinalAtOnceAndTheCompletionWaitsForDelay
     EXPECT_EQ(keys, (std::vector<std::string>{"bounds", "opacity", "position"}));
 
     step(0.05);  // still in the delay: the old value shows
-    EXPECT_DOUBLE_EQ(*view->layer()->presentationValue("opacity").asDouble(), 1.0);
+    EXPECT_DOUBLE_EQ(view->layer()->presentationValue("opacity").asDouble().value_or(-1), 1.0);
     step(0.25);  // half-way, eased in and out
-    EXPECT_NEAR(*view->layer()->presentationValue("opacity").asDouble(), 0.6, 1e-6);
+    EXPECT_NEAR(view->layer()->presentationValue("opacity").asDouble().value_or(-1), 0.6, 1e-6);
     step(0.15);
     EXPECT_TRUE(completions.empty());
     step(0.05);

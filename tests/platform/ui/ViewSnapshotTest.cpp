@@ -42,6 +42,7 @@ TEST(ViewSnapshotTest, ColoursStackInSubviewOrderAndHiddenViewsDrawNothing) {
     root->sendSubviewToBack(top);
     root->setBackgroundColor(Color::make(1, 0, 0, 1));
     top->setHidden(false);
+    ASSERT_TRUE(root->snapshotImage());
     EXPECT_EQ(root->snapshotImage()->pixelAt(15, 5), kBlue);  // behind nothing opaque
 }
 
@@ -57,9 +58,11 @@ TEST(ViewSnapshotTest, OpacityBlendsAndClippingCutsSubviews) {
     EXPECT_EQ(image->pixelAt(0, 0), (Pixel{128, 128, 128, 255}));
     EXPECT_EQ(image->pixelAt(8, 8), (Pixel{128, 128, 255, 255}));  // unclipped spill, half
     box->setClipsToBounds(true);
+    ASSERT_TRUE(root->snapshotImage());
     EXPECT_EQ(root->snapshotImage()->pixelAt(8, 8), (Pixel{255, 255, 255, 255}));
 
     box->setAlpha(0);
+    ASSERT_TRUE(root->snapshotImage());
     EXPECT_EQ(root->snapshotImage()->pixelAt(0, 0), (Pixel{255, 255, 255, 255}));
     EXPECT_EQ(View::make()->snapshotImage(), nullptr);
 }
@@ -102,7 +105,7 @@ TEST_F(LayerAnimationTest, CompletesAfterItsDurationOrStopsUnfinishedWhenRemoved
     layer->add(fade, "fade");
     advance(0.1);
     MainThread::drain();
-    EXPECT_NEAR(*layer->presentationValue("opacity").asDouble(), 0.75, 1e-9);
+    EXPECT_NEAR(layer->presentationValue("opacity").asDouble().value_or(-1), 0.75, 1e-9);
     EXPECT_DOUBLE_EQ(layer->opacity(), 1.0);  // the model value never animates
     advance(0.3);
     MainThread::drain();
