@@ -76,14 +76,18 @@ void LGAbstractLogger::syncOnLoggerQueue(const std::function<void()>& work) cons
     LGLog::loggingQueue()->sync([&] { queue_->sync(work); });
 }
 
-std::optional<std::string> LGAbstractLogger::formattedText(const LGLogMessage& logMessage,
-                                                           bool& customFormatted) const {
+std::optional<std::string_view> LGAbstractLogger::formattedText(const LGLogMessage& logMessage,
+                                                                std::string& storage,
+                                                                bool& customFormatted) const {
     customFormatted = false;
     if (!formatter_)
-        return logMessage.message();
+        return std::string_view(logMessage.message());
     std::optional<std::string> text = formatter_->formatLogMessage(logMessage);
-    customFormatted = text && *text != logMessage.message();
-    return text;
+    if (!text)
+        return std::nullopt;
+    customFormatted = *text != logMessage.message();
+    storage = std::move(*text);
+    return std::string_view(storage);
 }
 
 }  // namespace pindle

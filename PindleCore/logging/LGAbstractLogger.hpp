@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "PindleCore/logging/LGLogger.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -58,11 +59,13 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
     // REQUIRES: not called on either queue.
     void syncOnLoggerQueue(const std::function<void()>& work) const;
 
-    // The text to write for `logMessage`: the formatter's result, or the message's own text
-    // without a formatter; nothing when the formatter drops it. `customFormatted` tells
-    // whether the formatter made a text of its own. Runs on the logger's queue.
-    std::optional<std::string> formattedText(const LGLogMessage& logMessage,
-                                             bool& customFormatted) const;
+    // The text to write for `logMessage`: the formatter's result (kept in `storage`), or the
+    // message's own text without a formatter (not copied); nothing when the formatter drops
+    // it. `customFormatted` tells whether the formatter made a text of its own. The view
+    // lives as long as the message and `storage`. Runs on the logger's queue.
+    std::optional<std::string_view> formattedText(const LGLogMessage& logMessage,
+                                                  std::string& storage,
+                                                  bool& customFormatted) const;
 
     LGLogFormatterPtr formatter_;  // touched only on the logger's queue
 

@@ -39,6 +39,7 @@ LGFileLogger::~LGFileLogger() {
         rollingTimer_->cancel();
     }
     if (currentLogFileHandle_) {
+        writeGathered();
         currentLogFileHandle_->synchronize();
         currentLogFileHandle_->close();
     }
@@ -130,10 +131,15 @@ std::shared_ptr<platform::FileHandle> LGFileLogger::lt_currentLogFileHandle() {
         return nullptr;
     }
     auto handle = platform::FileHandle::open(info->filePath(), platform::FileHandle::Mode::writing);
-    if (!handle || !handle->seekToEnd()) {
+    if (!handle) {
+        return nullptr;
+    }
+    auto end = handle->seekToEnd();
+    if (!end) {
         return nullptr;
     }
     currentLogFileHandle_ = handle;
+    writtenBytes_ = *end;
     scheduleTimerToRollLogFileDueToAge();
     auto weak = weakSelf();
     currentLogFileWatcher_ = platform::FileWatcher::watch(info->filePath(), loggerQueue(),
@@ -180,8 +186,7 @@ void LGFileLogger::maybeRollLogFileDueToSize() {
     if (maximumFileSize_ == 0 || !currentLogFileHandle_) {
         return;
     }
-    auto offset = currentLogFileHandle_->offset();
-    if (offset && *offset >= maximumFileSize_) {
+    if (writtenBytes_ + gathered_.size() >= maximumFileSize_) {
         rollLogFileNow();
     }
 }
@@ -190,6 +195,7 @@ void LGFileLogger::rollLogFileNow() {
     if (!currentLogFileHandle_) {
         return;
     }
+    writeGathered();
     // A file deleted or moved away under the logger leaves nothing at its path to mark (or
     // someone else's file).
     bool stillAtPath = currentLogFileHandle_->isStillAtPath();
@@ -215,30 +221,47 @@ void LGFileLogger::rollLogFileNow() {
 
 void LGFileLogger::logMessage(const LGLogMessage& logMessage) {
     bool customFormatted = false;
-    std::optional<std::string> text = formattedText(logMessage, customFormatted);
+    std::string storage;
+    std::optional<std::string_view> text = formattedText(logMessage, storage, customFormatted);
     if (!text) {
         return;
     }
-    bool endsWithNewline = !text->empty() && text->back() == '\n';
-    if (!endsWithNewline && (!customFormatted || appendNewline_.load())) {
-        text->push_back('\n');
-    }
-
-    auto handle = lt_currentLogFileHandle();
-    if (handle && !handle->isStillAtPath()) {
-        // Deleted or moved away under us: the watcher may not have said so yet.
-        rollLogFileNow();
-        handle = lt_currentLogFileHandle();
-    }
-    if (!handle) {
+    if (!lt_currentLogFileHandle()) {
         reportWriteFailure("no log file could be opened in " + logFileManager_->logsDirectory());
         return;
     }
-    if (auto error = handle->write(platform::Data(text->begin(), text->end()))) {
-        reportWriteFailure(error->description());
+    gathered_.insert(gathered_.end(), text->begin(), text->end());
+    bool endsWithNewline = !text->empty() && text->back() == '\n';
+    if (!endsWithNewline && (!customFormatted || appendNewline_.load())) {
+        gathered_.push_back('\n');
+    }
+    ++gatheredLines_;
+    maybeRollLogFileDueToSize();
+    if (gathered_.size() >= gatherLimit) {
+        writeGathered();
+    }
+}
+
+void LGFileLogger::didLogMessageBatch() {
+    writeGathered();
+}
+
+void LGFileLogger::writeGathered() {
+    if (gathered_.empty()) {
         return;
     }
-    maybeRollLogFileDueToSize();
+    // Lines are gathered only while a file is open, and a roll writes them before closing it.
+    std::optional<platform::Error> error = currentLogFileHandle_->write(gathered_);
+    if (error) {
+        // Every line gathered is lost.
+        for (std::uint64_t i = 0; i < gatheredLines_; ++i) {
+            reportWriteFailure(error->description());
+        }
+    } else {
+        writtenBytes_ += gathered_.size();
+    }
+    gathered_.clear();
+    gatheredLines_ = 0;
 }
 
 void LGFileLogger::willRemoveLogger() {

@@ -5,9 +5,13 @@
 //
 // The current file is chosen at the first message: the newest log file when reuse is
 // allowed and it is neither archived nor due for rolling, else a new one from the file
-// manager (which names it and deletes old files). Before each write the logger checks that
-// the file still has a link and is still at its path, since Linux tells a watcher about the
-// deletion of an open file only when the last descriptor closes.
+// manager (which names it and deletes old files). A watcher on the current file rolls it
+// when the file is deleted or renamed; the identity check (is the file still at its path?)
+// runs only on a roll, so a roll never marks someone else's file archived.
+//
+// Lines of one batch from the hub are gathered and written with one write when the batch
+// ends, or earlier when the gathered text reaches gatherLimit or a roll is due. The size
+// limit counts gathered bytes, so files roll at the same line as with one write per line.
 //
 // Lines use LGLogFileFormatterDefault ("yyyy/MM/dd HH:mm:ss:SSS  text") unless another
 // formatter is set. A failed write loses its message; the first ten failures of the process
@@ -38,6 +42,7 @@ class LGFileLogger : public LGAbstractLogger {
     static constexpr std::uint64_t defaultMaximumFileSize = 1024 * 1024;
     static constexpr platform::TimeInterval defaultRollingFrequency = 24 * 60 * 60;
     static constexpr std::uint64_t reportedWriteFailures = 10;
+    static constexpr std::size_t gatherLimit = 64 * 1024;
 
     // Without a manager, a new LGLogFileManagerDefault.
     explicit LGFileLogger(LGLogFileManagerPtr logFileManager = nullptr);
@@ -70,6 +75,7 @@ class LGFileLogger : public LGAbstractLogger {
     LGLogFileInfoPtr currentLogFileInfo();
 
     void logMessage(const LGLogMessage& logMessage) override;
+    void didLogMessageBatch() override;
     void willRemoveLogger() override;
 
     // How many writes failed in this process.
@@ -86,6 +92,8 @@ class LGFileLogger : public LGAbstractLogger {
 
   private:
     void reportWriteFailure(const std::string& reason);
+    // Writes the gathered lines to the current file; a failure loses them.
+    void writeGathered();
     std::weak_ptr<LGFileLogger> weakSelf();
 
     const LGLogFileManagerPtr logFileManager_;
@@ -97,6 +105,9 @@ class LGFileLogger : public LGAbstractLogger {
     platform::TimeInterval rollingFrequency_ = defaultRollingFrequency;
     LGLogFileInfoPtr currentLogFileInfo_;
     std::shared_ptr<platform::FileHandle> currentLogFileHandle_;
+    std::uint64_t writtenBytes_ = 0;  // the current file's size as written through the handle
+    platform::Data gathered_;         // lines not yet written to the current file
+    std::uint64_t gatheredLines_ = 0;
     std::unique_ptr<platform::FileWatcher> currentLogFileWatcher_;
     platform::DispatchTimerSourcePtr rollingTimer_;
 };

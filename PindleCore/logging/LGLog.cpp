@@ -1,14 +1,15 @@
 #include "PindleCore/logging/LGLog.hpp"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <span>
 
 #include "PindleCore/logging/LGLoggerNode.hpp"
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchGroup.hpp"
-#include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/files/ProcessInfo.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 
@@ -26,7 +27,6 @@ struct Hub {
     Hub()
         : queue(platform::DispatchQueue::create(LGLog::loggingQueueLabel)),
           group(platform::DispatchGroup::create()),
-          semaphore(LGLog::maxQueuedMessages),
           processorCount(std::max(1u, platform::ProcessInfo::processorCount())) {
         nodes.reserve(initialLoggerCapacity);
         queue->setSpecific(globalLoggingQueueIdentityKey,
@@ -39,11 +39,23 @@ struct Hub {
 
     const platform::DispatchQueuePtr queue;
     const platform::DispatchGroupPtr group;  // used only on the logging queue
-    platform::DispatchSemaphore semaphore;
     const unsigned processorCount;
     platform::NotificationCenter::RegistrationPtr termination;
 
     std::vector<LGLoggerNode> nodes;  // touched only on the logging queue
+
+    // Asynchronous messages gather here while the block that will dispatch them waits on the
+    // logging queue, so a burst costs one block (and one wake-up per logger) rather than one
+    // per message. Whatever else is sent to the logging queue first closes the batch, which
+    // keeps it ordered with the messages around it.
+    //
+    // The same lock counts the messages queued or in dispatch, for the back-pressure bound:
+    // one lock per message instead of a semaphore's and the batch's.
+    std::mutex batchMutex;
+    std::condition_variable roomMade;
+    std::shared_ptr<std::vector<LGLogMessagePtr>> openBatch;  // guarded by batchMutex
+    long outstanding = 0;                                     // guarded by batchMutex
+    long waitingForRoom = 0;                                  // guarded by batchMutex
 
     std::mutex classesMutex;
     std::map<std::string, LGLog::ClassLevelAccess> classes;  // guarded by classesMutex
@@ -52,6 +64,40 @@ struct Hub {
 Hub& hub() {
     static Hub* state = new Hub();
     return *state;
+}
+
+// Called before anything but an asynchronous message goes to the logging queue.
+void closeOpenBatch() {
+    Hub& state = hub();
+    std::scoped_lock lock(state.batchMutex);
+    state.openBatch.reset();
+}
+
+// Runs `work` for every node that `wanted` accepts, each on the node's queue, and returns
+// when all have finished. With two or more processors the nodes run side by side; the last
+// one runs on the calling thread (a sync on an idle serial queue does), which spares a
+// wake-up, and for a single node all of them.
+template <class Wanted, class Work>
+void runOnNodes(Wanted wanted, Work work) {
+    Hub& state = hub();
+    const LGLoggerNode* last = nullptr;
+    for (const auto& node : state.nodes) {
+        if (!wanted(node)) {
+            continue;
+        }
+        if (last != nullptr) {
+            if (state.processorCount < 2) {
+                last->loggerQueue->sync([&, last] { work(*last); });
+            } else {
+                last->loggerQueue->async(state.group, [work, node = *last] { work(node); });
+            }
+        }
+        last = &node;
+    }
+    if (last != nullptr) {
+        last->loggerQueue->sync([&, last] { work(*last); });
+    }
+    state.group->wait();
 }
 
 void addLoggerOnQueue(const LGLoggerPtr& logger, LGLogLevel level) {
@@ -81,37 +127,67 @@ void removeAllLoggersOnQueue() {
     hub().nodes.clear();
 }
 
-void dispatchOnQueue(const LGLogMessagePtr& message) {
+// Hands `messages` to every logger whose level takes any of them, in order, and returns
+// once every logger has processed them all.
+void dispatchOnQueue(std::span<const LGLogMessagePtr> messages) {
+    auto wanted = [messages](const LGLoggerNode& node) {
+        return std::any_of(messages.begin(), messages.end(), [&](const LGLogMessagePtr& message) {
+            return (node.level & message->flag()) != 0;
+        });
+    };
+    runOnNodes(wanted, [messages](const LGLoggerNode& node) {
+        for (const auto& message : messages) {
+            if ((node.level & message->flag()) != 0) {
+                node.logger->logMessage(*message);
+            }
+        }
+        node.logger->didLogMessageBatch();
+    });
     Hub& state = hub();
-    if (state.processorCount < 2) {
-        for (auto& node : state.nodes) {
-            if ((node.level & message->flag()) != 0) {
-                node.loggerQueue->sync([&] { node.logger->logMessage(*message); });
-            }
-        }
-    } else {
-        for (auto& node : state.nodes) {
-            if ((node.level & message->flag()) != 0) {
-                node.loggerQueue->async(
-                    state.group, [logger = node.logger, message] { logger->logMessage(*message); });
-            }
-        }
-        state.group->wait();
+    bool wake = false;
+    {
+        std::scoped_lock lock(state.batchMutex);
+        state.outstanding -= static_cast<long>(messages.size());
+        wake = state.waitingForRoom > 0;
     }
-    state.semaphore.signal();
+    if (wake) {
+        state.roomMade.notify_all();
+    }
+}
+
+// Waits until fewer than maxQueuedMessages are outstanding and counts one more.
+// REQUIRES: `lock` holds batchMutex.
+void reserveRoom(std::unique_lock<std::mutex>& lock) {
+    Hub& state = hub();
+    if (state.outstanding >= LGLog::maxQueuedMessages) {
+        ++state.waitingForRoom;
+        state.roomMade.wait(lock, [&] { return state.outstanding < LGLog::maxQueuedMessages; });
+        --state.waitingForRoom;
+    }
+    ++state.outstanding;
+}
+
+void dispatchBatch(const std::shared_ptr<std::vector<LGLogMessagePtr>>& batch) {
+    {
+        Hub& state = hub();
+        std::scoped_lock lock(state.batchMutex);
+        if (state.openBatch == batch) {
+            state.openBatch.reset();
+        }
+    }
+    // Closed now: nobody else touches it.
+    dispatchOnQueue(*batch);
 }
 
 void flushOnQueue() {
-    Hub& state = hub();
-    for (auto& node : state.nodes) {
-        node.loggerQueue->async(state.group, [logger = node.logger] { logger->flush(); });
-    }
-    state.group->wait();
+    runOnNodes([](const LGLoggerNode&) { return true; },
+               [](const LGLoggerNode& node) { node.logger->flush(); });
 }
 
 }  // namespace
 
 platform::DispatchQueuePtr LGLog::loggingQueue() {
+    closeOpenBatch();
     return hub().queue;
 }
 
@@ -124,6 +200,7 @@ void LGLog::addLogger(LGLoggerPtr logger, LGLogLevel level) {
     if (!logger) {
         return;
     }
+    closeOpenBatch();
     hub().queue->async([logger = std::move(logger), level] { addLoggerOnQueue(logger, level); });
 }
 
@@ -131,15 +208,18 @@ void LGLog::removeLogger(const LGLoggerPtr& logger) {
     if (!logger) {
         return;
     }
+    closeOpenBatch();
     hub().queue->async([logger] { removeLoggerOnQueue(logger); });
 }
 
 void LGLog::removeAllLoggers() {
+    closeOpenBatch();
     hub().queue->async([] { removeAllLoggersOnQueue(); });
 }
 
 std::vector<LGLoggerPtr> LGLog::allLoggers() {
     std::vector<LGLoggerPtr> loggers;
+    closeOpenBatch();
     hub().queue->sync([&] {
         for (const auto& node : hub().nodes) {
             loggers.push_back(node.logger);
@@ -150,11 +230,27 @@ std::vector<LGLoggerPtr> LGLog::allLoggers() {
 
 void LGLog::queueLogMessage(LGLogMessagePtr message, bool asynchronous) {
     Hub& state = hub();
-    state.semaphore.wait();
-    if (asynchronous) {
-        state.queue->async([message = std::move(message)] { dispatchOnQueue(message); });
-    } else {
-        state.queue->sync([&] { dispatchOnQueue(message); });
+    if (!asynchronous) {
+        {
+            std::unique_lock lock(state.batchMutex);
+            reserveRoom(lock);
+            state.openBatch.reset();
+        }
+        state.queue->sync([&] { dispatchOnQueue(std::span(&message, 1)); });
+        return;
+    }
+    std::shared_ptr<std::vector<LGLogMessagePtr>> opened;
+    {
+        std::unique_lock lock(state.batchMutex);
+        reserveRoom(lock);
+        if (!state.openBatch) {
+            state.openBatch = std::make_shared<std::vector<LGLogMessagePtr>>();
+            opened = state.openBatch;
+        }
+        state.openBatch->push_back(std::move(message));
+    }
+    if (opened) {
+        state.queue->async([batch = std::move(opened)] { dispatchBatch(batch); });
     }
 }
 
@@ -204,6 +300,7 @@ void LGLog::log(bool asynchronous, LGLogMessage message) {
 }
 
 void LGLog::flushLog() {
+    closeOpenBatch();
     hub().queue->sync([] { flushOnQueue(); });
 }
 

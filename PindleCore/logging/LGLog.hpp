@@ -1,6 +1,6 @@
 // LGLog: the logging hub. Callers hand it one message at a time; it passes each message to
 // every logger whose level mask contains the message's flag, each on the logger's own serial
-// queue, and does not start the next message before every logger has finished the current.
+// queue, each logger taking the messages in the order they were queued.
 //
 // All list changes and dispatching run on one serial logging queue ("p.logging"). Adding
 // and removing loggers are asynchronous: a message queued after the add reaches the new
@@ -9,7 +9,14 @@
 // maxQueuedMessages are queued or in dispatch at once: the caller of the next one blocks
 // until one has been dispatched (the bound keeps a burst's memory in check).
 //
-// With two or more processors the loggers of one message run in parallel, with one
+// Asynchronous messages queued while the logging queue is busy are dispatched together as
+// one batch: each logger gets logMessage() for each of them, then didLogMessageBatch(), and
+// the hub starts nothing else before every logger has finished the batch. Loggers therefore
+// stay in step batch by batch rather than message by message. A batch never spans anything
+// else sent to the logging queue (list changes, flushes, synchronous messages, work sent
+// through loggingQueue()).
+//
+// With two or more processors the loggers of one batch run in parallel, with one
 // processor one after the other in list order.
 //
 // The hub flushes every logger when the application posts its "will terminate"
@@ -44,6 +51,7 @@ class LGLog {
     static constexpr const char* loggingQueueLabel = "p.logging";
     static constexpr long maxQueuedMessages = 1000;
 
+    // Work sent to the returned queue runs after every message queued before this call.
     static platform::DispatchQueuePtr loggingQueue();
     static bool isOnLoggingQueue();
 

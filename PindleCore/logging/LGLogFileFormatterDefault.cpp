@@ -10,7 +10,14 @@ LGLogFileFormatterDefault::LGLogFileFormatterDefault(
 
 std::optional<std::string> LGLogFileFormatterDefault::formatLogMessage(
     const LGLogMessage& logMessage) {
-    return dateFormatter_.string(logMessage.timestamp()) + "  " + logMessage.message();
+    constexpr std::string_view separator = "  ";
+    constexpr std::size_t dateLengthGuess = 32;
+    std::string line;
+    line.reserve(dateLengthGuess + separator.size() + logMessage.message().size());
+    dateFormatter_.append(logMessage.timestamp(), line);
+    line += separator;
+    line += logMessage.message();
+    return line;
 }
 
 }  // namespace pindle

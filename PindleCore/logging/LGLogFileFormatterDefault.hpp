@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "PindleCore/logging/LGCachedDateFormatter.hpp"
 #include "PindleCore/logging/LGLogFormatter.hpp"
 #include "platform/foundation/DateFormatter.hpp"
 
@@ -21,7 +22,7 @@ class LGLogFileFormatterDefault : public LGLogFormatter {
     std::optional<std::string> formatLogMessage(const LGLogMessage& logMessage) override;
 
   private:
-    const platform::DateFormatter dateFormatter_;
+    const LGCachedDateFormatter dateFormatter_;
 };
 
 }  // namespace pindle

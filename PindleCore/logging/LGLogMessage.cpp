@@ -16,6 +16,9 @@ std::string hexadecimal(std::uint64_t number) {
     return buffer;
 }
 
+// Where the calling thread's previous message came from.
+thread_local std::shared_ptr<const LGLogMessage::Origin> recentOrigin;
+
 }  // namespace
 
 LGLogMessage::LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag,
@@ -26,16 +29,29 @@ LGLogMessage::LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag
       level_(level),
       flag_(flag),
       context_(context),
-      file_(std::move(file)),
-      fileName_(LGExtractFileNameWithoutExtension(std::string_view(file_))),
-      function_(std::move(function)),
       line_(line),
       tag_(std::move(tag)),
       options_(options),
-      timestamp_(timestamp ? *timestamp : platform::Date::now()),
-      threadID_(hexadecimal(platform::ThreadIdentity::currentThreadID())),
-      threadName_(platform::ThreadIdentity::currentThreadName()),
-      queueLabel_(platform::DispatchQueue::currentLabel()) {}
+      timestamp_(timestamp ? *timestamp : platform::Date::now()) {
+    const std::uint64_t threadNumber = platform::ThreadIdentity::currentThreadID();
+    std::string threadName = platform::ThreadIdentity::currentThreadName();
+    std::string queueLabel = platform::DispatchQueue::currentLabel();
+    const Origin* recent = recentOrigin.get();
+    if (recent == nullptr || recent->threadNumber != threadNumber || recent->file != file ||
+        recent->function != function || recent->threadName != threadName ||
+        recent->queueLabel != queueLabel) {
+        auto origin = std::make_shared<Origin>();
+        origin->fileName = LGExtractFileNameWithoutExtension(std::string_view(file));
+        origin->file = std::move(file);
+        origin->function = std::move(function);
+        origin->threadNumber = threadNumber;
+        origin->threadID = hexadecimal(threadNumber);
+        origin->threadName = std::move(threadName);
+        origin->queueLabel = std::move(queueLabel);
+        recentOrigin = std::move(origin);
+    }
+    origin_ = recentOrigin;
+}
 
 LGLogMessage LGLogMessage::withMessage(std::string message) const {
     LGLogMessage copy = *this;

@@ -4,6 +4,10 @@
 // The creating thread's identity is captured at construction, so loggers that run later on
 // their own queues still show where the message came from.
 //
+// Where a message comes from (source file and its name, function, thread id and name, queue
+// label) is shared with the same thread's previous message when all of it is equal, so a
+// message carries one counted reference for them instead of six texts.
+//
 // Thread-safety: immutable after construction; share it freely.
 #pragma once
 
@@ -33,36 +37,42 @@ class LGLogMessage {
     LGLogLevel level() const { return level_; }
     LGLogFlag flag() const { return flag_; }
     std::int64_t context() const { return context_; }
-    const std::string& file() const { return file_; }
+    const std::string& file() const { return origin_->file; }
     // The last path component of file() without its extension.
-    const std::string& fileName() const { return fileName_; }
-    const std::string& function() const { return function_; }
+    const std::string& fileName() const { return origin_->fileName; }
+    const std::string& function() const { return origin_->function; }
     std::uint64_t line() const { return line_; }
     const platform::ObjectPtr& tag() const { return tag_; }
     std::int64_t options() const { return options_; }
     platform::Date timestamp() const { return timestamp_; }
     // The creating thread's kernel id in lower-case hexadecimal.
-    const std::string& threadID() const { return threadID_; }
+    const std::string& threadID() const { return origin_->threadID; }
     // The creating thread's name; empty when it has none.
-    const std::string& threadName() const { return threadName_; }
+    const std::string& threadName() const { return origin_->threadName; }
     // The label of the dispatch queue the message was created on; empty off any queue.
-    const std::string& queueLabel() const { return queueLabel_; }
+    const std::string& queueLabel() const { return origin_->queueLabel; }
+
+    // What the accessors above read, shared by the messages of one thread and call site.
+    struct Origin {
+        std::string file;
+        std::string fileName;
+        std::string function;
+        std::uint64_t threadNumber = 0;
+        std::string threadID;
+        std::string threadName;
+        std::string queueLabel;
+    };
 
   private:
     std::string message_;
     LGLogLevel level_;
     LGLogFlag flag_;
     std::int64_t context_;
-    std::string file_;
-    std::string fileName_;
-    std::string function_;
     std::uint64_t line_;
     platform::ObjectPtr tag_;
     std::int64_t options_;
     platform::Date timestamp_;
-    std::string threadID_;
-    std::string threadName_;
-    std::string queueLabel_;
+    std::shared_ptr<const Origin> origin_;
 };
 
 using LGLogMessagePtr = std::shared_ptr<const LGLogMessage>;

@@ -1,8 +1,8 @@
 // LGLogger: a destination of log messages that the hub (LGLog) fans messages out to.
 //
-// The hub calls logMessage(), didAddLogger(), willRemoveLogger() and flush() on the logger's
-// queue (loggerQueue(), or a serial queue the hub makes for it), one call at a time. Loggers
-// derived from LGAbstractLogger bring their own queue.
+// The hub calls logMessage(), didLogMessageBatch(), didAddLogger(), willRemoveLogger() and
+// flush() on the logger's queue (loggerQueue(), or a serial queue the hub makes for it), one
+// call at a time. Loggers derived from LGAbstractLogger bring their own queue.
 #pragma once
 
 #include <memory>
@@ -22,6 +22,10 @@ class LGLogger {
     virtual LGLogFormatterPtr logFormatter() const = 0;
     virtual void setLogFormatter(LGLogFormatterPtr formatter) = 0;
 
+    // After logMessage() has run for each message of a batch the hub handed over at once. A
+    // logger that gathers its output writes it out here: the hub counts the batch as
+    // processed when this returns (a synchronous log call is a batch of one).
+    virtual void didLogMessageBatch() {}
     virtual void didAddLogger() {}
     virtual void willRemoveLogger() {}
     virtual void flush() {}

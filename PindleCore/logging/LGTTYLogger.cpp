@@ -38,11 +38,12 @@ LGTTYLogger::LGTTYLogger(Private, std::shared_ptr<const LGTTYColorTable> table)
       table_(std::move(table)),
       appName_(processName()),
       processID_(std::to_string(platform::ProcessInfo::processIdentifier())),
-      timestampFormatter_(timestampPattern, platform::TimeZone::local()) {}
+      timestampFormatter_(platform::DateFormatter(timestampPattern, platform::TimeZone::local())) {}
 
 void LGTTYLogger::logMessage(const LGLogMessage& logMessage) {
     bool customFormatted = false;
-    std::optional<std::string> text = formattedText(logMessage, customFormatted);
+    std::string storage;
+    std::optional<std::string_view> text = formattedText(logMessage, storage, customFormatted);
     if (!text) {
         return;
     }
@@ -60,18 +61,49 @@ void LGTTYLogger::logMessage(const LGLogMessage& logMessage) {
         bool appendNewline = appendNewline_.load() && !endsWithNewline;
         std::array<std::string_view, 5> pieces{fgCode, bgCode, *text, appendNewline ? "\n" : "",
                                                resetCode};
-        platform::StandardError::writeGathered(pieces);
+        gather(pieces);
         return;
     }
 
-    std::string timestamp = timestampFormatter_.string(logMessage.timestamp());
+    timestamp_.clear();
+    timestampFormatter_.append(logMessage.timestamp(), timestamp_);
     std::string_view threadID = logMessage.threadID();
     threadID = threadID.substr(0, maxThreadIDLength);
     std::array<std::string_view, 13> pieces{
-        fgCode,     bgCode, timestamp, " ",  appName_, "[",
-        processID_, ":",    threadID,  "] ", *text,    endsWithNewline ? "" : "\n",
+        fgCode,     bgCode, timestamp_, " ",  appName_, "[",
+        processID_, ":",    threadID,   "] ", *text,    endsWithNewline ? "" : "\n",
         resetCode};
+    gather(pieces);
+}
+
+void LGTTYLogger::didLogMessageBatch() {
+    writeGathered();
+}
+
+void LGTTYLogger::gather(std::span<const std::string_view> pieces) {
+    std::size_t length = 0;
+    for (auto piece : pieces) {
+        length += piece.size();
+    }
+    if (gathered_.size() + length > gatherLimit) {
+        writeGathered();
+    }
+    if (length > gatherLimit) {
+        platform::StandardError::writeGathered(pieces);
+        return;
+    }
+    for (auto piece : pieces) {
+        gathered_.append(piece);
+    }
+}
+
+void LGTTYLogger::writeGathered() {
+    if (gathered_.empty()) {
+        return;
+    }
+    std::string_view pieces[] = {gathered_};
     platform::StandardError::writeGathered(pieces);
+    gathered_.clear();
 }
 
 const LGTTYLoggerColorProfile* LGTTYLogger::profileFor(const LGLogMessage& message) const {

@@ -1,5 +1,7 @@
-// LGTTYLogger: the console logger: writes each log message as one line to standard error,
-// with one gathered write per line so that lines of different threads never interleave.
+// LGTTYLogger: the console logger: writes each log message as one line to standard error.
+// The lines of one batch from the hub are gathered and written together when the batch ends
+// (or when the next line would not fit in gatherLimit bytes, the size a pipe writes in one
+// piece); a write holds whole lines only, so lines of different threads never interleave.
 //
 // A line reads "2026-03-01 14:05:09:042 MyApp[412:1a03] text": the local date and time with
 // a colon before the milliseconds, the process name, the process id and the creating
@@ -23,10 +25,13 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "PindleCore/logging/LGAbstractLogger.hpp"
+#include "PindleCore/logging/LGCachedDateFormatter.hpp"
 #include "PindleCore/logging/LGColor.hpp"
 #include "PindleCore/logging/LGTTYColorTable.hpp"
 #include "PindleCore/logging/LGTTYLoggerColorProfile.hpp"
@@ -38,10 +43,12 @@ class LGTTYLogger final : public LGAbstractLogger {
   public:
     static constexpr const char* name = "p.logging.ttyLogger";
     static constexpr const char* unnamedAppName = "<UnnamedApp>";
+    static constexpr std::size_t gatherLimit = 4096;
 
     static std::shared_ptr<LGTTYLogger> sharedInstance();
 
     void logMessage(const LGLogMessage& logMessage) override;
+    void didLogMessageBatch() override;
 
     // REQUIRES: not called on the logging queue or the logger's queue.
     bool colorsEnabled() const;
@@ -83,11 +90,15 @@ class LGTTYLogger final : public LGAbstractLogger {
   private:
     void loadDefaultColorProfiles();
     const LGTTYLoggerColorProfile* profileFor(const LGLogMessage& message) const;
+    // Adds one line made of `pieces` to the gathered text, writing that out first when the
+    // line would not fit; a line longer than gatherLimit is written on its own.
+    void gather(std::span<const std::string_view> pieces);
+    void writeGathered();
 
     const std::shared_ptr<const LGTTYColorTable> table_;
     const std::string appName_;
     const std::string processID_;
-    const platform::DateFormatter timestampFormatter_;
+    const LGCachedDateFormatter timestampFormatter_;
     std::atomic<bool> appendNewline_{true};
 
     // Touched only on the logger's queue.
@@ -98,6 +109,8 @@ class LGTTYLogger final : public LGAbstractLogger {
         LGTTYLoggerColorProfile profile;
     };
     std::map<const platform::Object*, TagProfile> tagProfiles_;
+    std::string gathered_;
+    std::string timestamp_;  // reused for each line
 };
 
 }  // namespace pindle

@@ -1,5 +1,7 @@
 #include "platform/foundation/URL.hpp"
 
+#include <array>
+
 #include <unistd.h>
 
 #include <cassert>
@@ -16,19 +18,33 @@ namespace {
 
 constexpr int maximumPort = 65535;
 
-bool isUnreserved(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' ||
-           c == '~';
+// ASCII only, whatever the process locale: URL text has no other letters or digits.
+constexpr bool isAsciiAlphanumeric(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-bool isSubDelimiter(char c) {
+constexpr bool isUnreserved(char c) {
+    return isAsciiAlphanumeric(c) || c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+constexpr bool isSubDelimiter(char c) {
     return std::string_view("!$&'()*+,;=").find(c) != std::string_view::npos;
 }
 
-// Characters that may appear anywhere in URL text (brackets and '#' are checked by place).
+// Characters that may appear anywhere in URL text (brackets and '#' are checked by place),
+// looked up in a table: every character of every URL read passes through here.
+constexpr auto urlCharacters = [] {
+    std::array<bool, 256> table{};
+    for (int i = 0; i < 128; ++i) {
+        const char c = static_cast<char>(i);
+        table[i] = isUnreserved(c) || isSubDelimiter(c) ||
+                   std::string_view(":/?#[]@%").find(c) != std::string_view::npos;
+    }
+    return table;
+}();
+
 bool isURLCharacter(char c) {
-    return isUnreserved(c) || isSubDelimiter(c) ||
-           std::string_view(":/?#[]@%").find(c) != std::string_view::npos;
+    return urlCharacters[static_cast<unsigned char>(c)];
 }
 
 bool isHexDigit(char c) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <optional>
 
 namespace pindle::platform {
 
@@ -38,22 +39,43 @@ const std::string& inheritedName() {
 }
 
 thread_local bool namedHere = false;
+// The calling thread's name as first asked or last set: asking the kernel costs a system
+// call per log message otherwise.
+thread_local std::optional<std::string> cachedName;
+
+// A thread keeps its id for life, so it is asked once; a forked child's only thread is the
+// forking one under a new id, hence the reset.
+thread_local std::uint64_t cachedThreadID = 0;
+
+void forgetThreadIDInChild() {
+    cachedThreadID = 0;
+}
 
 }  // namespace
 
 std::uint64_t ThreadIdentity::currentThreadID() {
-    return static_cast<std::uint64_t>(::syscall(SYS_gettid));
+    if (cachedThreadID == 0) {
+        static const bool registered =
+            ::pthread_atfork(nullptr, nullptr, forgetThreadIDInChild) == 0;
+        (void)registered;
+        cachedThreadID = static_cast<std::uint64_t>(::syscall(SYS_gettid));
+    }
+    return cachedThreadID;
 }
 
 std::string ThreadIdentity::currentThreadName() {
+    if (cachedName) {
+        return *cachedName;
+    }
     std::array<char, threadNameCapacity> buffer{};
     if (::pthread_getname_np(::pthread_self(), buffer.data(), buffer.size()) != 0) {
         return {};
     }
     std::string name = buffer.data();
     if (!namedHere && name == inheritedName()) {
-        return {};
+        name.clear();
     }
+    cachedName = name;
     return name;
 }
 
@@ -61,6 +83,7 @@ void ThreadIdentity::setCurrentThreadName(const std::string& name) {
     std::string cut = name.substr(0, threadNameCapacity - 1);
     if (::pthread_setname_np(::pthread_self(), cut.c_str()) == 0) {
         namedHere = true;
+        cachedName = cut;
     }
 }
 

@@ -170,6 +170,7 @@ TEST_F(PNDownloaderTest, CancellingBeforeAnyByteEndsOnceWithoutData) {
     EXPECT_EQ(result.size, 0);
     ASSERT_TRUE(result.error);
     EXPECT_EQ(result.error->code(), platform::URLError::cancelled);
+    exchangeAProbe();
     EXPECT_EQ(chunks.load(), 0);
     EXPECT_EQ(end.calls(), 1);
 }

@@ -226,8 +226,9 @@ TEST_F(PNRequesterTest, CancellingEndsTheRequestOnceWithTheCancellationError) {
     const Reply& reply = outcome.wait();
     ASSERT_TRUE(reply.error);
     EXPECT_EQ(reply.error->code(), platform::URLError::cancelled);
-    EXPECT_EQ(outcome.calls(), 1);
     EXPECT_NE(outcome.thread(), caller);
+    exchangeAProbe();
+    EXPECT_EQ(outcome.calls(), 1);
 }
 
 TEST_F(PNRequesterTest, SizeHeadersFollowTheirPrecedence) {

@@ -192,6 +192,7 @@ TEST_F(PNSessionTest, ALateReplyAfterStopChangesNothing) {
     EXPECT_EQ(late.state, PNSessionState::stopped);
     EXPECT_EQ(session_->state(), PNSessionState::stopped);
     EXPECT_EQ(session_->sessionToken(), std::nullopt);
+    exchangeAProbe();  // the superseded reply has been handled by now
     EXPECT_EQ(outcome.calls(), 1);
     auto all = posts();
     ASSERT_EQ(all.size(), 2u);  // starting, stopped; the reply posts nothing

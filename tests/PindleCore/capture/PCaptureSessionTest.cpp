@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -630,6 +631,23 @@ TEST_F(PCaptureSessionTest, SwitchingToAudioOnlyWhileRecordingRepeatsTheLastCame
     ASSERT_TRUE(last);
     EXPECT_EQ(numberAt(2), *last - 2);
     for (const int i : {6, 8}) EXPECT_EQ(numberAt(i), *last) << i;
+}
+
+// A muted filler is silent in every channel, and the buffer it was copied from keeps its sound.
+TEST(PCaptureSessionMuteTest, MutingSilencesEveryChannelOfACopyOnly) {
+    for (const int channels : {1, 2, 6}) {
+        SCOPED_TRACE(channels);
+        const std::vector<std::int16_t> sound(1024 * channels, 1234);
+        const auto original =
+            platform::SampleBuffer::makeAudio({44100, channels}, sound, MediaTime::zero());
+        ASSERT_TRUE(original);
+        const auto filler = original->copyWithPresentationTime(MediaTime(1, 10));
+        PCaptureSession::muteAudioInBuffer(*filler);
+        const std::int16_t* muted = filler->audioData();
+        EXPECT_TRUE(
+            std::all_of(muted, muted + sound.size(), [](std::int16_t v) { return v == 0; }));
+        EXPECT_TRUE(std::equal(sound.begin(), sound.end(), original->audioData()));
+    }
 }
 
 TEST_F(PCaptureSessionTest, PlaceholderShowsTheMicrophoneImageOnLilac) {

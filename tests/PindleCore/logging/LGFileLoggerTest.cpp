@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
 #include "PindleCore/logging/LGLog.hpp"
 #include "PindleCore/logging/LGLogFileManagerDefault.hpp"
 #include "platform/dispatch/Clock.hpp"
@@ -213,6 +217,35 @@ TEST_F(LGFileLoggerTest, RollsBySize) {
     EXPECT_EQ(logger->maximumFileSize(), 10u);
 }
 
+TEST_F(LGFileLoggerTest, LinesWrittenTogetherRollAtTheSameLineAsLinesWrittenAlone) {
+    auto gate = std::make_shared<testing::RecordingLogger>();
+    auto logger = std::make_shared<LGFileLogger>(manager());
+    logger->setLogFormatter(nullptr);
+    logger->setMaximumFileSize(10);
+    LGLog::addLogger(logger);
+    LGLog::addLogger(gate);
+    gate->hold();
+    auto logAsync = [](const std::string& text) {
+        LGLog::log(true, text, 31, LGLogFlagInfo, 0, "f", "fn", 1, nullptr);
+    };
+    logAsync("m0..");
+    ASSERT_TRUE(gate->waitUntilEntered(1));
+    for (const char* text : {"m1..", "m2..", "m3..", "m4..", "m5.."}) {
+        logAsync(text);  // one batch: 5 bytes a line, so every second line rolls
+    }
+    gate->release();
+    LGLog::flushLog();
+    EXPECT_EQ(gate->batchSizes(), (std::vector<std::size_t>{1, 5}));
+
+    std::multiset<std::string> written;
+    for (const auto& path : manager()->unsortedLogFilePaths()) {
+        written.insert(contents(path));
+        EXPECT_TRUE(LGLogFileInfo(path).isArchived()) << path;  // each reached 10 bytes
+    }
+    EXPECT_EQ(written,
+              (std::multiset<std::string>{"m0..\nm1..\n", "m2..\nm3..\n", "m4..\nm5..\n"}));
+}
+
 TEST_F(LGFileLoggerTest, RollsByAgeOnTheProcessClock) {
     auto logger = std::make_shared<LGFileLogger>(manager());
     logger->setRollingFrequency(60);
@@ -229,10 +262,33 @@ TEST_F(LGFileLoggerTest, RollsByAgeOnTheProcessClock) {
     EXPECT_NE(currentPath(*logger), firstPath);
 }
 
+// Counts the logger's rolls, so a test can wait for the watcher's report of a change.
+class RollCountingManager : public LGLogFileManagerDefault {
+  public:
+    using LGLogFileManagerDefault::LGLogFileManagerDefault;
+    void didRollAndArchiveLogFile(const std::string&) override {
+        {
+            std::scoped_lock lock(mutex_);
+            ++rolls_;
+        }
+        rolled_.notify_all();
+    }
+    bool waitForRolls(int count) {
+        std::unique_lock lock(mutex_);
+        return rolled_.wait_for(lock, std::chrono::seconds(20), [&] { return rolls_ >= count; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable rolled_;
+    int rolls_ = 0;  // guarded by mutex_
+};
+
 TEST_F(LGFileLoggerTest, RollsWhenTheFileIsDeletedOrRenamedUnderIt) {
     enum class Change { remove, rename };
     for (Change change : {Change::remove, Change::rename}) {
-        auto logger = std::make_shared<LGFileLogger>(manager());
+        auto rolls = std::make_shared<RollCountingManager>(logs_);
+        auto logger = std::make_shared<LGFileLogger>(rolls);
         logger->setLogFormatter(nullptr);
         LGLog::addLogger(logger);
         log("before");
@@ -242,6 +298,8 @@ TEST_F(LGFileLoggerTest, RollsWhenTheFileIsDeletedOrRenamedUnderIt) {
         } else {
             ASSERT_FALSE(files().moveItem(firstPath, folder_ + "/moved.txt"));
         }
+        // The file's watcher reports the change on the logger's queue, which rolls the file.
+        ASSERT_TRUE(rolls->waitForRolls(1));
         log("after");
         // The name was freed, so the new file may well take it again.
         auto secondPath = currentPath(*logger);

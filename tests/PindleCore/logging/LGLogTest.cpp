@@ -125,6 +125,33 @@ TEST_F(LGLogTest, TheThousandAndFirstOutstandingMessageWaits) {
     EXPECT_EQ(texts.back(), "last");
 }
 
+TEST_F(LGLogTest, MessagesQueuedWhileTheHubIsBusyGoOutTogetherButNeverAcrossOtherWork) {
+    auto first = std::make_shared<RecordingLogger>("test.first");
+    auto second = std::make_shared<RecordingLogger>("test.second");
+    auto logAsync = [](const char* text) {
+        LGLog::log(true, LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, nullptr, "%s", text);
+    };
+    LGLog::addLogger(first);
+    first->hold();
+    logAsync("0");
+    ASSERT_TRUE(first->waitUntilEntered(1));  // the hub waits for "0"
+    logAsync("1");
+    logAsync("2");
+    LGLog::addLogger(second);
+    logAsync("3");
+    auto synchronous = std::async(std::launch::async, [] { logSync(LGLogFlagInfo, "4"); });
+    first->release();
+    ASSERT_EQ(synchronous.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    logAsync("5");
+    LGLog::flushLog();
+
+    EXPECT_EQ(first->texts(), (std::vector<std::string>{"0", "1", "2", "3", "4", "5"}));
+    EXPECT_EQ(second->texts(), (std::vector<std::string>{"3", "4", "5"}));
+    // The add splits the waiting messages; the synchronous one goes on its own.
+    EXPECT_EQ(first->batchSizes(), (std::vector<std::size_t>{1, 2, 1, 1, 1}));
+    EXPECT_EQ(second->batchSizes(), (std::vector<std::size_t>{1, 1, 1}));
+}
+
 TEST_F(LGLogTest, FormatterChangesAreOrderedWithMessagesAndHeardByTheFormatter) {
     class Upper : public LGLogFormatter {
       public:

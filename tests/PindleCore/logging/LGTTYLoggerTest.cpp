@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "PindleCore/logging/LGLog.hpp"
@@ -88,6 +89,47 @@ TEST_F(LGTTYLoggerTest, CustomFormattedTextIsWrittenBare) {
     ASSERT_EQ(capture.writes().size(), 1u);
     EXPECT_NE(capture.writes()[0], "message text\n");
     EXPECT_TRUE(capture.writes()[0].ends_with("] message text\n"));
+}
+
+TEST_F(LGTTYLoggerTest, LinesOfOneBatchShareWritesThatHoldWholeLines) {
+    auto gate = std::make_shared<testing::RecordingLogger>();
+    LGLog::addLogger(gate);
+    platform::StandardError::Capture capture;
+    gate->hold();
+    auto logAsync = [](const std::string& text) {
+        LGLog::log(true, text, 31, LGLogFlagInfo, 0, "f", "fn", 1, nullptr);
+    };
+    logAsync("first");
+    ASSERT_TRUE(gate->waitUntilEntered(1));
+    std::vector<std::string> texts{"first"};
+    for (int i = 0; i < 100; ++i) {
+        texts.push_back("line " + std::to_string(i) + std::string(60, '.'));
+    }
+    texts.push_back(std::string(LGTTYLogger::gatherLimit + 10, 'L'));  // longer than a write
+    texts.push_back("last");
+    for (std::size_t i = 1; i < texts.size(); ++i) {
+        logAsync(texts[i]);
+    }
+    gate->release();
+    LGLog::flushLog();
+
+    const auto writes = capture.writes();
+    std::vector<std::string> lines;
+    for (const auto& write : writes) {
+        ASSERT_TRUE(write.ends_with("\n"));
+        const auto lineCount = std::count(write.begin(), write.end(), '\n');
+        EXPECT_TRUE(write.size() <= LGTTYLogger::gatherLimit || lineCount == 1) << write.size();
+        for (std::size_t start = 0; start < write.size();) {
+            std::size_t end = write.find('\n', start);
+            lines.push_back(write.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    ASSERT_EQ(lines.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_TRUE(lines[i].ends_with("] " + texts[i])) << i;
+    }
+    EXPECT_LT(writes.size(), texts.size() / 10);
 }
 
 TEST(LGTTYColorTableTest, ModeFollowsTheEnvironment) {

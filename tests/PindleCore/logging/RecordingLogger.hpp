@@ -2,6 +2,8 @@
 // inside logMessage() until the test lets it go.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -23,13 +25,20 @@ class RecordingLogger : public LGAbstractLogger {
         std::unique_lock lock(mutex_);
         ++entered_;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return !held_; });
+        // Bounded, so a test that fails before its release() ends instead of hanging here.
+        if (!changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !held_; }))
+            ADD_FAILURE() << "a held logger was never released";
         std::optional<std::string> text =
             formatter_ ? formatter_->formatLogMessage(message) : message.message();
         messages_.push_back(message);
         texts_.push_back(text.value_or("<dropped>"));
         ranOnOwnQueue_ = ranOnOwnQueue_ && isOnInternalLoggerQueue();
         changed_.notify_all();
+    }
+    void didLogMessageBatch() override {
+        std::scoped_lock lock(mutex_);
+        batchSizes_.push_back(messages_.size() - messagesBeforeBatch_);
+        messagesBeforeBatch_ = messages_.size();
     }
     void didAddLogger() override { note("add"); }
     void willRemoveLogger() override { note("remove"); }
@@ -74,6 +83,11 @@ class RecordingLogger : public LGAbstractLogger {
         std::scoped_lock lock(mutex_);
         return events_;
     }
+    // How many messages each batch from the hub held, in order.
+    std::vector<std::size_t> batchSizes() const {
+        std::scoped_lock lock(mutex_);
+        return batchSizes_;
+    }
     bool ranOnOwnQueue() const {
         std::scoped_lock lock(mutex_);
         return ranOnOwnQueue_;
@@ -89,12 +103,14 @@ class RecordingLogger : public LGAbstractLogger {
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    bool held_ = false;                   // guarded by mutex_
-    int entered_ = 0;                     // guarded by mutex_
-    std::vector<LGLogMessage> messages_;  // guarded by mutex_
-    std::vector<std::string> texts_;      // guarded by mutex_
-    std::vector<std::string> events_;     // guarded by mutex_
-    bool ranOnOwnQueue_ = true;           // guarded by mutex_
+    bool held_ = false;                    // guarded by mutex_
+    int entered_ = 0;                      // guarded by mutex_
+    std::vector<LGLogMessage> messages_;   // guarded by mutex_
+    std::vector<std::string> texts_;       // guarded by mutex_
+    std::vector<std::string> events_;      // guarded by mutex_
+    bool ranOnOwnQueue_ = true;            // guarded by mutex_
+    std::vector<std::size_t> batchSizes_;  // guarded by mutex_
+    std::size_t messagesBeforeBatch_ = 0;  // guarded by mutex_
 };
 
 // Empties the hub and waits until that has happened.

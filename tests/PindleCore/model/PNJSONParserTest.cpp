@@ -144,6 +144,21 @@ TEST(PNJSONParserTest, OptionalKeysFallBackToTheirDefaults) {
              EXPECT_TRUE(v.internalTags().empty());
              EXPECT_EQ(v.title(), "");
          }},
+        {"unknown keys on either side of every known one",
+         R"(,"Title":"no","a":1,"height":9,"heightx":8,"i":0,"idx":"no","lat":1,"lata":2,)"
+         R"("lng":1.5,"mp4":{},"mp4Url":{"720p":"https://m/7.mp4"},"thumb":"x","title":"T",)"
+         R"("titles":"no","width":5,"zzz":0)",
+         [](const PNVideo& v) {
+             EXPECT_EQ(v.videoID(), "id");
+             EXPECT_EQ(v.height(), 9);
+             EXPECT_EQ(v.width(), 5);
+             ASSERT_TRUE(v.location());
+             EXPECT_EQ(v.location()->coordinate().latitude, 1);
+             EXPECT_EQ(v.location()->coordinate().longitude, 1.5);
+             EXPECT_EQ(v.title(), "T");
+             ASSERT_TRUE(v.mediaMP4URL720p());
+             EXPECT_EQ(v.mediaMP4URL720p()->absoluteString(), "https://m/7.mp4");
+         }},
         {"480p stands in for 540p",
          R"(,"mp4Url":{"480p":"https://m/480.mp4","360p":"https://m/360.mp4"})",
          [](const PNVideo& v) {

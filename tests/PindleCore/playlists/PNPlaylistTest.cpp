@@ -72,7 +72,9 @@ TEST(PNPlaylistTest, TheDelegateIsHeldWeaklyAndMayLackTheCalls) {
         EXPECT_EQ(playlist->count(), 0);
     }
     EXPECT_FALSE(playlist->delegate());
+    playlist->setVideos({video("b")});
     playlist->reset();  // the delegate is gone: skipped
+    EXPECT_EQ(playlist->count(), 0);
 }
 
 TEST(PNPlaylistTest, UpdateTypesComeOnlyFromTheirRawValues) {

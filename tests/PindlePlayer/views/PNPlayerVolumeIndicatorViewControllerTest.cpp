@@ -44,6 +44,7 @@ TEST(PNPlayerVolumeIndicatorViewControllerTest, EachIndicatorFollowsTheVolume) {
 
     makeIndicator().reset();  // never loaded: nothing to remove
     session.simulateOutputVolumeChange(0.5f);
+    EXPECT_FLOAT_EQ(second->volumeBar()->progress(), 0.5f);
 }
 
 }  // namespace
