@@ -32,12 +32,23 @@ constexpr int batch = 1000;
 constexpr std::uint64_t rollBytes = 1024 * 1024;
 const std::string line = "uploaded range 262144-524287 of video-1234 in 12 ms, 21.8 MB/s";
 
+fs::path scratchFolder(const char* name) {
+    return fs::temp_directory_path() / ("pindle-log-bench-" + std::to_string(::getpid())) / name;
+}
+
 fs::path scratch(const char* name) {
-    fs::path folder =
-        fs::temp_directory_path() / ("pindle-log-bench-" + std::to_string(::getpid())) / name;
+    fs::path folder = scratchFolder(name);
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
+}
+
+// A run writes hundreds of megabytes: none of it may stay behind.
+void removeScratch(const char* name) {
+    const fs::path folder = scratchFolder(name);
+    fs::remove_all(folder);
+    std::error_code ignored;
+    fs::remove(folder.parent_path(), ignored);  // once the last run's folder is gone
 }
 
 // Standard error goes to /dev/null while it lives, so console runs measure the logger, not the
@@ -76,12 +87,16 @@ void runFileLogger(benchmark::State& state, bool asynchronous, std::uint64_t max
     logger->setMaximumFileSize(maximumFileSize);
     LGLog::addLogger(logger);
     logBatches(state, asynchronous);
+    logger->maximumFileSize();  // waits until the removal has closed the file
+    removeScratch(folder);
 }
 
 void BM_Log_AsyncFile_Ours(benchmark::State& state) {
     runFileLogger(state, true, 0, "ours-async");
 }
-void BM_Log_SyncFile_Ours(benchmark::State& state) { runFileLogger(state, false, 0, "ours-sync"); }
+void BM_Log_SyncFile_Ours(benchmark::State& state) {
+    runFileLogger(state, false, 0, "ours-sync");
+}
 void BM_Log_RollingFile_Ours(benchmark::State& state) {
     runFileLogger(state, true, rollBytes, "ours-rolling");
 }
@@ -95,8 +110,7 @@ void BM_Log_Console_Ours(benchmark::State& state) {
 void runPeer(benchmark::State& state, const std::shared_ptr<spdlog::logger>& logger) {
     logger->set_pattern("%Y/%m/%d %H:%M:%S:%e  %v");
     for (auto _ : state) {
-        for (int i = 0; i < batch; ++i)
-            logger->info(line);
+        for (int i = 0; i < batch; ++i) logger->info(line);
         logger->flush();
     }
     state.SetItemsProcessed(state.iterations() * batch);
@@ -109,15 +123,18 @@ void BM_Log_AsyncFile_Peer(benchmark::State& state) {
                        "async", (scratch("peer-async") / "log.txt").string()));
     // An asynchronous flush only queues the flush: wait for the pool by dropping the logger.
     spdlog::shutdown();
+    removeScratch("peer-async");
 }
 void BM_Log_SyncFile_Peer(benchmark::State& state) {
     runPeer(state, spdlog::basic_logger_mt("sync", (scratch("peer-sync") / "log.txt").string()));
+    removeScratch("peer-sync");
 }
 void BM_Log_RollingFile_Peer(benchmark::State& state) {
     spdlog::init_thread_pool(8192, 1);
     runPeer(state, spdlog::rotating_logger_mt<spdlog::async_factory>(
                        "rolling", (scratch("peer-rolling") / "log.txt").string(), rollBytes, 5));
     spdlog::shutdown();
+    removeScratch("peer-rolling");
 }
 void BM_Log_Console_Peer(benchmark::State& state) {
     QuietStandardError quiet;

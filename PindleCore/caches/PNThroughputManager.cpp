@@ -66,14 +66,20 @@ void PNThroughputManager::closeChannel(const std::shared_ptr<PNThroughputManager
 void PNThroughputManager::addSample(double bits) {
     std::lock_guard lock(lock_);
     throughputs_.push_back({mediaTime(), bits});
+    windowBits_ += bits;
     recalculateBandwidth();
 }
 
 void PNThroughputManager::recalculateBandwidth() {
     const double now = mediaTime();
     while (!throughputs_.empty() && !(now - throughputs_.front().time < actualTimeInSeconds)) {
+        windowBits_ -= throughputs_.front().bits;
         throughputs_.pop_front();
     }
+    // Chunk sizes are whole numbers of bits, so the running sum stays exact; an empty window
+    // starts again from zero whatever a caller fed in.
+    if (throughputs_.empty())
+        windowBits_ = 0.0;
     if (throughputs_.size() <= minimumSamplesPerWindow)
         return;
 
@@ -81,9 +87,7 @@ void PNThroughputManager::recalculateBandwidth() {
     // Samples stamped at one instant give no rate to average.
     if (!(duration > 0))
         return;
-    double sum = 0.0;
-    for (const Sample& sample : throughputs_) sum += sample.bits;
-    const double average = sum / duration;
+    const double average = windowBits_ / duration;
 
     const double current = bandwidth_.load();
     bandwidth_.store(current == defaultValue ? average

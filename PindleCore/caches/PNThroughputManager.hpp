@@ -59,7 +59,10 @@ class PNThroughputManager : public std::enable_shared_from_this<PNThroughputMana
     void recalculateBandwidth();  // REQUIRES: lock_ held
 
     mutable std::recursive_mutex lock_;
-    std::deque<Sample> throughputs_;               // guarded by lock_
+    std::deque<Sample> throughputs_;  // guarded by lock_
+    // The bits of throughputs_, kept as samples come and go: a fast download feeds thousands
+    // of samples per window, and summing them all on each one made every chunk cost O(window).
+    double windowBits_ = 0.0;                      // guarded by lock_
     std::atomic<double> bandwidth_{defaultValue};  // written under lock_, read without it
     PNLogger logger_{PNLoggerType::THRP};
 };

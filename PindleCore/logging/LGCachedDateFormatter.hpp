@@ -37,6 +37,9 @@ class LGCachedDateFormatter {
     mutable bool hasCachedSecond_ = false;  // guarded by mutex_
     mutable double cachedSecond_ = 0;       // guarded by mutex_
     mutable std::string cachedPrefix_;      // guarded by mutex_
+    // How close to a millisecond's edge (in milliseconds) the offset into the cached second
+    // may come before the full rules decide; 1 turns the shortcut off.
+    mutable double edgeMargin_ = 1;  // guarded by mutex_
 };
 
 }  // namespace pindle

@@ -226,7 +226,13 @@ void LGFileLogger::logMessage(const LGLogMessage& logMessage) {
     if (!text) {
         return;
     }
-    if (!lt_currentLogFileHandle()) {
+    auto handle = lt_currentLogFileHandle();
+    if (handle && !currentLogFileWatcher_ && !handle->isStillAtPath()) {
+        // Nothing watches this file (the system refused a watch): look before each line.
+        rollLogFileNow();
+        handle = lt_currentLogFileHandle();
+    }
+    if (!handle) {
         reportWriteFailure("no log file could be opened in " + logFileManager_->logsDirectory());
         return;
     }

@@ -7,7 +7,8 @@
 // allowed and it is neither archived nor due for rolling, else a new one from the file
 // manager (which names it and deletes old files). A watcher on the current file rolls it
 // when the file is deleted or renamed; the identity check (is the file still at its path?)
-// runs only on a roll, so a roll never marks someone else's file archived.
+// runs only on a roll, so a roll never marks someone else's file archived, and before each
+// line only while the system refuses to watch the file.
 //
 // Lines of one batch from the hub are gathered and written with one write when the batch
 // ends, or earlier when the gathered text reaches gatherLimit or a roll is due. The size

@@ -55,7 +55,11 @@ struct Hub {
     std::condition_variable roomMade;
     std::shared_ptr<std::vector<LGLogMessagePtr>> openBatch;  // guarded by batchMutex
     long outstanding = 0;                                     // guarded by batchMutex
-    long waitingForRoom = 0;                                  // guarded by batchMutex
+    // The last dispatched batch, released by the next producer: memory is
+    // then freed on the thread that allocated it, instead of the logging thread contending
+    // with the producers for the allocator's lock on every message.
+    std::vector<LGLogMessagePtr> spent;  // guarded by batchMutex
+    long waitingForRoom = 0;             // guarded by batchMutex
 
     std::mutex classesMutex;
     std::map<std::string, LGLog::ClassLevelAccess> classes;  // guarded by classesMutex
@@ -128,8 +132,10 @@ void removeAllLoggersOnQueue() {
 }
 
 // Hands `messages` to every logger whose level takes any of them, in order, and returns
-// once every logger has processed them all.
-void dispatchOnQueue(std::span<const LGLogMessagePtr> messages) {
+// once every logger has processed them all. `spent`, when given, takes the batch's messages
+// for a producer to release (see Hub::spent); else the caller releases them.
+void dispatchOnQueue(std::span<const LGLogMessagePtr> messages,
+                     std::vector<LGLogMessagePtr>* spent = nullptr) {
     auto wanted = [messages](const LGLoggerNode& node) {
         return std::any_of(messages.begin(), messages.end(), [&](const LGLogMessagePtr& message) {
             return (node.level & message->flag()) != 0;
@@ -145,10 +151,16 @@ void dispatchOnQueue(std::span<const LGLogMessagePtr> messages) {
     });
     Hub& state = hub();
     bool wake = false;
+    std::vector<LGLogMessagePtr> released;
     {
         std::scoped_lock lock(state.batchMutex);
         state.outstanding -= static_cast<long>(messages.size());
         wake = state.waitingForRoom > 0;
+        if (spent != nullptr) {
+            // One batch waits at most; an older one still waiting is released here.
+            released.swap(state.spent);
+            state.spent.swap(*spent);
+        }
     }
     if (wake) {
         state.roomMade.notify_all();
@@ -176,12 +188,17 @@ void dispatchBatch(const std::shared_ptr<std::vector<LGLogMessagePtr>>& batch) {
         }
     }
     // Closed now: nobody else touches it.
-    dispatchOnQueue(*batch);
+    dispatchOnQueue(*batch, batch.get());
 }
 
 void flushOnQueue() {
     runOnNodes([](const LGLoggerNode&) { return true; },
                [](const LGLoggerNode& node) { node.logger->flush(); });
+    // After a flush the hub holds no message (nor the tags they carry).
+    std::vector<LGLogMessagePtr> released;
+    Hub& state = hub();
+    std::scoped_lock lock(state.batchMutex);
+    released.swap(state.spent);
 }
 
 }  // namespace
@@ -240,6 +257,7 @@ void LGLog::queueLogMessage(LGLogMessagePtr message, bool asynchronous) {
         return;
     }
     std::shared_ptr<std::vector<LGLogMessagePtr>> opened;
+    std::vector<LGLogMessagePtr> released;  // after the lock
     {
         std::unique_lock lock(state.batchMutex);
         reserveRoom(lock);
@@ -247,6 +265,7 @@ void LGLog::queueLogMessage(LGLogMessagePtr message, bool asynchronous) {
             state.openBatch = std::make_shared<std::vector<LGLogMessagePtr>>();
             opened = state.openBatch;
         }
+        released.swap(state.spent);
         state.openBatch->push_back(std::move(message));
     }
     if (opened) {

@@ -16,6 +16,9 @@
 // else sent to the logging queue (list changes, flushes, synchronous messages, work sent
 // through loggingQueue()).
 //
+// The messages of a dispatched batch (and the tags they hold) are let go by the next log
+// call, on the caller's thread, or at the latest by the next flush.
+//
 // With two or more processors the loggers of one batch run in parallel, with one
 // processor one after the other in list order.
 //

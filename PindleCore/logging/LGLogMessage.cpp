@@ -22,7 +22,7 @@ thread_local std::shared_ptr<const LGLogMessage::Origin> recentOrigin;
 }  // namespace
 
 LGLogMessage::LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag,
-                           std::int64_t context, std::string file, std::string function,
+                           std::int64_t context, std::string_view file, std::string_view function,
                            std::uint64_t line, platform::ObjectPtr tag, std::int64_t options,
                            std::optional<platform::Date> timestamp)
     : message_(std::move(message)),
@@ -41,9 +41,9 @@ LGLogMessage::LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag
         recent->function != function || recent->threadName != threadName ||
         recent->queueLabel != queueLabel) {
         auto origin = std::make_shared<Origin>();
-        origin->fileName = LGExtractFileNameWithoutExtension(std::string_view(file));
-        origin->file = std::move(file);
-        origin->function = std::move(function);
+        origin->fileName = LGExtractFileNameWithoutExtension(file);
+        origin->file = file;
+        origin->function = function;
         origin->threadNumber = threadNumber;
         origin->threadID = hexadecimal(threadNumber);
         origin->threadName = std::move(threadName);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "PindleCore/logging/LGLogFlag.hpp"
 #include "platform/foundation/Date.hpp"
@@ -26,7 +27,7 @@ class LGLogMessage {
   public:
     // A missing timestamp means "now" on the process clock.
     LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag, std::int64_t context,
-                 std::string file, std::string function, std::uint64_t line,
+                 std::string_view file, std::string_view function, std::uint64_t line,
                  platform::ObjectPtr tag = nullptr, std::int64_t options = 0,
                  std::optional<platform::Date> timestamp = std::nullopt);
 

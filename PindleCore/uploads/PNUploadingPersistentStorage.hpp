@@ -56,11 +56,11 @@ class PNUploadingPersistentStorage {
     // put() for a change of upload progress alone: readers of this storage see it at once, but
     // the file is rewritten at most once every progressWriteInterval for such changes, so that
     // a fast upload does not sync the disk twice a range. A later change of any other kind, or
-    // one of these after the interval, writes what is pending. A restart may so find a byte
-    // count up to that interval old, which the upload corrects by asking the storage service.
+    // one of these after the interval, writes what is pending. A restart may so find an older
+    // byte count, which the upload corrects by asking the storage service.
     // Another writer's file replaces what is pending.
     void putProgress(const PNUploadingStatePtr& record);
-    static constexpr double progressWriteInterval = 1.0;
+    static constexpr double progressWriteInterval = 5.0;
     // Drops the record of `videoID`; the file is rewritten even when there was none.
     void removeUploading(const std::string& videoID);
     // Writes exactly `records`, creating the folder when missing. Nothing is written when the

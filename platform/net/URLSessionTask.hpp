@@ -90,8 +90,10 @@ class URLSessionTask : public Object, private TransferEvents {
 
   private:
     // Cap on body bytes handed to the delegate queue but not yet delivered; beyond it the
-    // transfer pauses until the delegate catches up.
-    static constexpr std::int64_t maximumBufferedBytes = 4 * 1024 * 1024;
+    // transfer pauses until the delegate catches up (at half). A mebibyte keeps a loopback
+    // download streaming at full speed; more only raises a download's peak memory, less
+    // pauses the transfer often enough to slow it.
+    static constexpr std::int64_t maximumBufferedBytes = 1024 * 1024;
 
     bool transferDidReceiveResponse(std::shared_ptr<URLResponse> response) override;
     bool transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) override;

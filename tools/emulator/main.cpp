@@ -42,8 +42,9 @@ struct Rendition {
     int width;
     int height;
 };
+// Portrait, as the sample videos' records say.
 constexpr Rendition renditionSizes[] = {
-    {"720p", 1280, 720}, {"540p", 960, 540}, {"360p", 640, 360}};
+    {"720p", 720, 1280}, {"540p", 540, 960}, {"360p", 360, 640}};
 constexpr double movieSeconds = 6;
 constexpr double movieToneHz = 440;
 // Movies in a --media folder larger than this are not taken as renditions (they are held in

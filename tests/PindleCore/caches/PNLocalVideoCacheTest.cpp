@@ -71,7 +71,7 @@ TEST_F(PNLocalVideoCacheTest, PutMeasuresFilesAndOrdersByCreationDate) {
     cache_.put(video("a", 10), token_);
     cache_.put(video("c", 30), token_);
     cache_.put(video("same", 20), token_);  // equal date: after the earlier arrival
-    EXPECT_EQ(indexed(), (Events{"a", "b", "same", "c"}));
+    ASSERT_EQ(indexed(), (Events{"a", "b", "same", "c"}));
     EXPECT_EQ(cache_.cache()[1].size, 150);
 
     cache_.put(video("refused", 1), std::make_shared<platform::Object>());
@@ -115,6 +115,7 @@ TEST_F(PNLocalVideoCacheTest, LookupsByVideo) {
 
     cache_.removeNonConvertedFile("mov");
     EXPECT_FALSE(exists(cache_.pathForMOVVideoCache("mov")->path()));
+    ASSERT_FALSE(cache_.cache().empty());
     EXPECT_EQ(cache_.cache()[0].size, 0);  // entered with the MOV file alone
 }
 

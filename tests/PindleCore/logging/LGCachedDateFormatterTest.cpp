@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace pindle {
 namespace {
 
@@ -52,6 +54,22 @@ TEST(LGCachedDateFormatterTest, WritesWhatTheWrappedFormatterWrites) {
             const Date date = Date::fromTimeIntervalSince1970(seconds);
             EXPECT_EQ(cached.string(date), plain.string(date))
                 << c.pattern << " at " << std::to_string(seconds);
+        }
+    }
+}
+
+// Many dates within one second, as a busy logger sees them: each must floor to the same
+// millisecond as the full pattern, also next to a millisecond's edge.
+TEST(LGCachedDateFormatterTest, MillisecondsWithinACachedSecondMatchTheFullPattern) {
+    const DateFormatter plain("yyyy/MM/dd HH:mm:ss:SSS", TimeZone::utc());
+    const LGCachedDateFormatter cached{DateFormatter("yyyy/MM/dd HH:mm:ss:SSS", TimeZone::utc())};
+    const double second = 1'700'000'123.0;
+    for (int step = 0; step < 20'000; ++step) {
+        const double seconds = second + step * 0.00005;
+        for (double date : {seconds, std::nextafter(seconds, 0.0), second + step / 20'000.0}) {
+            ASSERT_EQ(cached.string(Date::fromTimeIntervalSince1970(date)),
+                      plain.string(Date::fromTimeIntervalSince1970(date)))
+                << std::to_string(date);
         }
     }
 }

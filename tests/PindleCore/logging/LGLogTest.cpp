@@ -152,6 +152,26 @@ TEST_F(LGLogTest, MessagesQueuedWhileTheHubIsBusyGoOutTogetherButNeverAcrossOthe
     EXPECT_EQ(second->batchSizes(), (std::vector<std::size_t>{1, 1, 1}));
 }
 
+TEST_F(LGLogTest, AfterAFlushTheHubHoldsNoMessageNorItsTag) {
+    class CountingLogger : public LGAbstractLogger {
+      public:
+        CountingLogger() : LGAbstractLogger("test.countingLogger") {}
+        void logMessage(const LGLogMessage&) override { ++count; }
+        std::atomic<int> count{0};
+    };
+    auto logger = std::make_shared<CountingLogger>();
+    LGLog::addLogger(logger);
+    auto tag = std::make_shared<platform::Object>();
+    std::weak_ptr<platform::Object> watched = tag;
+    for (int i = 0; i < 3; ++i) {
+        LGLog::log(true, "tagged", LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, tag);
+    }
+    tag.reset();
+    LGLog::flushLog();
+    EXPECT_EQ(logger->count.load(), 3);
+    EXPECT_TRUE(watched.expired());
+}
+
 TEST_F(LGLogTest, FormatterChangesAreOrderedWithMessagesAndHeardByTheFormatter) {
     class Upper : public LGLogFormatter {
       public:

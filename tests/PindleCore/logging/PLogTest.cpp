@@ -43,7 +43,7 @@ TEST_F(PLogTest, OnlyTheDefaultAreasLogAndSilentAreasCostNothing) {
     EXPECT_EQ(calls, 2);
 
     LGLog::flushLog();
-    EXPECT_EQ(logger->texts(),
+    ASSERT_EQ(logger->texts(),
               (std::vector<std::string>{"PLog_Capture Starting capture costly",
                                         "PLog_TSUO creating video on server side v1 FAILURE",
                                         "(PLog_Uploading) v2 started",

@@ -108,14 +108,16 @@ TEST_F(PNPlayerCacheTest, AnErrorPageIsNeitherCachedNorTakenForTheFilesLength) {
         emulator::Response::text(404, "<html><body>Not here</body></html>", "text/html"));
     PNVideo::Fields fields;
     fields.videoID = "gone";
-    fields.mediaMP4URL720p = platform::URL::fromString(emulator_.baseURL() + "/gone/720p.mp4");
+    // Kept apart: the fields are moved into the record.
+    const auto address = *platform::URL::fromString(emulator_.baseURL() + "/gone/720p.mp4");
+    fields.mediaMP4URL720p = address;
     auto video = PNVideo::make(std::move(fields));
     auto cache = makeCache();
     Outcome<bool> done;
     cache->preload(video, [&](bool preloaded, const auto&) { done.set(preloaded); });
     EXPECT_FALSE(done.wait());
-    EXPECT_EQ(cache->dataSize(*fields.mediaMP4URL720p), std::nullopt);
-    EXPECT_EQ(cache->knownSize(*fields.mediaMP4URL720p), std::nullopt);
+    EXPECT_EQ(cache->dataSize(address), std::nullopt);
+    EXPECT_EQ(cache->knownSize(address), std::nullopt);
 
     Outcome<std::optional<platform::Error>> refused;
     PNVideo::Fields bare;

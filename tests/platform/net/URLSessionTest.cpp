@@ -15,6 +15,7 @@
 #include "platform/net/RecordingDelegate.hpp"
 #include "platform/net/TestDelegateQueue.hpp"
 #include "platform/net/TransportError.hpp"
+#include "tests/support/SpinUntil.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -244,6 +245,40 @@ TEST_F(URLSessionTest, DelegateSeesResponseThenChunksInOrderThenOneCompletion) {
     EXPECT_EQ(record.completions, 1);
     EXPECT_FALSE(record.error);
     for (auto thread : record.threads) EXPECT_TRUE(queue_->ranOn(thread));
+}
+
+TEST_F(URLSessionTest, ASlowDelegateHoldsTheTransferBackAndStillGetsEveryByteInOrder) {
+    // Far more than the session buffers for a delegate that lags; a byte pattern that shows
+    // a lost, repeated or reordered chunk.
+    constexpr std::size_t bodySize = 12 * 1024 * 1024;
+    constexpr std::int64_t bufferedBound = 2 * 1024 * 1024;
+    std::string body(bodySize, '\0');
+    for (std::size_t i = 0; i < bodySize; ++i) body[i] = static_cast<char>(i % 251);
+    server_.route("/large", [&body](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(200, {}, body));
+    });
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> first{true};
+    delegate_->onData = [released, &first](const std::shared_ptr<URLSessionDataTask>&) {
+        if (first.exchange(false))
+            released.wait_for(generousWait);
+    };
+
+    auto task = session_->dataTask(requestFor(server_.url("/large")));
+    task->resume();
+    // While the delegate sits on its first chunk, the body is taken in only up to the bound.
+    EXPECT_TRUE(testing::spinUntil([&] { return task->countOfBytesReceived() >= 256 * 1024; }));
+    EXPECT_FALSE(testing::spinUntil([&] { return task->countOfBytesReceived() > bufferedBound; },
+                                    std::chrono::milliseconds(300)))
+        << task->countOfBytesReceived();
+    release.set_value();
+
+    ASSERT_TRUE(delegate_->waitForCompletion(task->taskIdentifier()));
+    auto record = delegate_->record(task->taskIdentifier());
+    EXPECT_FALSE(record.error);
+    EXPECT_EQ(record.body.size(), body.size());
+    EXPECT_TRUE(record.body == body);
 }
 
 TEST_F(URLSessionTest, NoBodyBytesBeforeTheResponseIsAllowed) {
