@@ -22,6 +22,7 @@ AssetResourceLoadingRequest::AssetResourceLoadingRequest(Private, URL url,
     if (range) {
         dataRequest_.emplace(DataRequest(*this));
         currentOffset_ = range->offset;
+        answeredOffset_ = range->offset;
     }
 }
 
@@ -88,23 +89,26 @@ void AssetResourceLoadingRequest::respond(const Data& bytes) {
         }
         // Bytes past the range asked for are dropped and counted, as an answer after the end.
         const std::int64_t end = range_.offset + range_.length;
-        if (range_.length >= 0 && end >= range_.offset && currentOffset_ + count > end) {
+        if (range_.length >= 0 && end >= range_.offset && answeredOffset_ + count > end) {
             ++diagnostics_.respondsAfterEnd;
-            count = std::max<std::int64_t>(0, end - currentOffset_);
+            count = std::max<std::int64_t>(0, end - answeredOffset_);
         }
-        offset = currentOffset_;
-        currentOffset_ += count;
+        offset = answeredOffset_;
+        answeredOffset_ += count;
     }
     if (count == 0)
         return;
-    auto receiver = receiver_.lock();
-    if (!receiver)
-        return;
-    const auto self = std::static_pointer_cast<AssetResourceLoadingRequest>(shared_from_this());
-    if (count == static_cast<std::int64_t>(bytes.size()))
-        receiver->requestDidRespond(self, offset, bytes);
-    else
-        receiver->requestDidRespond(self, offset, Data(bytes.begin(), bytes.begin() + count));
+    if (auto receiver = receiver_.lock()) {
+        const auto self = std::static_pointer_cast<AssetResourceLoadingRequest>(shared_from_this());
+        if (count == static_cast<std::int64_t>(bytes.size()))
+            receiver->requestDidRespond(self, offset, bytes);
+        else
+            receiver->requestDidRespond(self, offset, Data(bytes.begin(), bytes.begin() + count));
+    }
+    // Only now: a player that saw the offset move before the bytes reached it would take
+    // them for lost and ask for them again.
+    std::lock_guard lock(mutex_);
+    currentOffset_ = std::max(currentOffset_, offset + count);
 }
 
 void AssetResourceLoadingRequest::finishLoading() {

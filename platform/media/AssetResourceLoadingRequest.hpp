@@ -54,7 +54,10 @@ class AssetResourceLoadingRequest : public Object {
         std::int64_t requestedOffset() const;
         std::int64_t requestedLength() const;
         bool requestsAllDataToEndOfResource() const;
-        // The offset of the next byte to respond with; grows with every respond().
+        // The offset of the next byte to respond with; grows with every respond(), once the
+        // player has taken the bytes in. Every byte before it is the player's, so a player
+        // deciding whether this request will bring what it misses never counts bytes that
+        // are still on their way to it.
         std::int64_t currentOffset() const;
         // Hands over the bytes at currentOffset().
         void respond(const Data& bytes);
@@ -128,13 +131,14 @@ class AssetResourceLoadingRequest : public Object {
     const Range range_;
 
     mutable std::mutex mutex_;
-    std::string contentType_;         // guarded by mutex_
-    std::int64_t contentLength_ = 0;  // guarded by mutex_
-    bool byteRangeAccess_ = false;    // guarded by mutex_
-    std::int64_t currentOffset_ = 0;  // guarded by mutex_
-    State state_ = State::open;       // guarded by mutex_
-    std::optional<Error> error_;      // guarded by mutex_
-    Diagnostics diagnostics_;         // guarded by mutex_
+    std::string contentType_;          // guarded by mutex_
+    std::int64_t contentLength_ = 0;   // guarded by mutex_
+    bool byteRangeAccess_ = false;     // guarded by mutex_
+    std::int64_t currentOffset_ = 0;   // guarded by mutex_; bytes before it are delivered
+    std::int64_t answeredOffset_ = 0;  // guarded by mutex_; bytes before it are answered
+    State state_ = State::open;        // guarded by mutex_
+    std::optional<Error> error_;       // guarded by mutex_
+    Diagnostics diagnostics_;          // guarded by mutex_
 };
 
 }  // namespace pindle::platform

@@ -150,9 +150,15 @@ void Player::replaceCurrentItem(PlayerItemPtr item) {
         runningRate_ = 0;
         waitingForBuffer_ = true;
     }
-    currentItem_.set(item);
-    if (item)
+    // Attached before it is announced, and the player ready first when the item already is
+    // (it loads as soon as it is made): whoever looks at the item's status on the
+    // announcement finds a player that agrees.
+    if (item) {
         item->attach(std::static_pointer_cast<Player>(shared_from_this()));
+        if (item->status() == PlayerItem::Status::readyToPlay)
+            status_.setIfChanged(Status::readyToPlay);
+    }
+    currentItem_.set(item);
     update(false);
 }
 
@@ -179,9 +185,10 @@ void Player::seek(MediaTime time, std::function<void(bool finished)> completion)
     });
 }
 
-void Player::itemWillBecomeReady(const PlayerItemPtr& item) {
-    if (item == currentItem())
-        status_.setIfChanged(Status::readyToPlay);
+void Player::itemWillBecomeReady(const PlayerItemPtr&) {
+    // Only an attached item calls, and one may do so before it is the current item (it is
+    // attached before it is announced).
+    status_.setIfChanged(Status::readyToPlay);
 }
 
 void Player::itemDidChange(const PlayerItemPtr& item) {

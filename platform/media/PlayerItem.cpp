@@ -404,6 +404,10 @@ void PlayerItem::updateLoading(bool seeking) {
                                           std::static_pointer_cast<PlayerItem>(shared_from_this()));
     {
         std::lock_guard lock(mutex_);
+        // Detached or failed meanwhile: that took away every open request, and would miss
+        // this one, which would then load for nobody.
+        if (failed_ || !attached_)
+            return;
         if (information)
             infoRequest_ = request;
         else

@@ -53,6 +53,9 @@ int main(int argc, char** argv) {
     // thread but this one runs.
     const std::string defaultHome = pindle::testing::processFolder() + "/default-home";
     ::setenv(pindle::platform::AppContainer::homeEnvironmentVariable, defaultHome.c_str(), 1);
+    // The desktop's settings stay out of the tests: the proxy code asks gsettings, which
+    // would read the user's proxy choice and write the user's settings cache.
+    ::setenv("GSETTINGS_BACKEND", "memory", 1);
     testing::UnitTest::GetInstance()->listeners().Append(new HomeGuard(defaultHome));
 
     const int result = RUN_ALL_TESTS();

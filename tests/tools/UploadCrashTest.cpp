@@ -92,6 +92,17 @@ class Child {
 
     bool started() const { return pid_ > 0; }
 
+    // False once it has ended (it is then reaped).
+    bool running() {
+        if (pid_ <= 0)
+            return false;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) != pid_)
+            return true;
+        pid_ = -1;
+        return false;
+    }
+
     // The exit status, or nothing when it ran past `limit` (it is then killed).
     std::optional<int> wait(std::chrono::seconds limit = childLimit) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -331,9 +342,11 @@ TEST(UploadCommandTest, ALargeFileUploadedToTheStandaloneEmulatorDownloadsIdenti
     Child emulator(PINDLE_EMULATOR_PROGRAM, {"--port", "0", "--no-seed", "--stand-in-media"}, {},
                    folder / "emulator.log");
     ASSERT_TRUE(emulator.started());
+    // Ready once it says where it listens (its start is slow on a loaded machine); one that
+    // has ended will never say it.
     std::string port;
     const auto deadline = std::chrono::steady_clock::now() + childLimit;
-    while (port.empty() && std::chrono::steady_clock::now() < deadline) {
+    while (port.empty() && emulator.running() && std::chrono::steady_clock::now() < deadline) {
         const std::string log = readFile(folder / "emulator.log");
         const auto at = log.find("listening on http://127.0.0.1:");
         const auto end = log.find('\n', at);

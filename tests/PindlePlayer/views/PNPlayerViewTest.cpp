@@ -107,15 +107,17 @@ class PNPlayerViewTest : public platform::testing::VirtualTimeTest {
     void until(const std::function<bool()>& condition) {
         ASSERT_TRUE(platform::testing::eventually(condition));
     }
+    // Settled: the item's queue reacts to what follows, and a test that then moves the clock
+    // must not race that (a timeline started late would start after the move).
     void playUntilReady(const PNVideoPtr& v) {
-        view_->play(v);
+        runSettled([&] { view_->play(v); });
         until([&] { return view_->isReadyToPlay() && view_->player()->rate() > 0; });
         settle();
     }
     // Scripts the loaded spans and waits until the item has taken them in.
     void loaded(std::vector<std::pair<double, double>> spans) {
         const double end = spans.back().second;
-        source_->setLoadedRanges(std::move(spans));
+        runSettled([&] { source_->setLoadedRanges(std::move(spans)); });
         auto item = view_->player()->currentItem();
         if (!item)
             return;
@@ -200,7 +202,7 @@ TEST_F(PNPlayerViewTest, BufferedSecondsCountOnlyWhatLiesAheadOfThePlayhead) {
 
 TEST_F(PNPlayerViewTest, PreloadPausesAtTheFirstReadyStatusAndGetsNoTimeCallbacks) {
     loaded(60);
-    view_->set(video("preload"));
+    runSettled([&] { view_->set(video("preload")); });
     until([&] { return view_->isReadyToPlay(); });
     settle();
     until([&] { return view_->player()->rate() == 0.0; });

@@ -7,15 +7,17 @@ namespace {
 
 class Recorder : public AssetResourceLoadingRequest::Receiver {
   public:
-    void requestDidRespond(const AssetResourceLoadingRequestPtr&, std::int64_t offset,
+    void requestDidRespond(const AssetResourceLoadingRequestPtr& request, std::int64_t offset,
                            const Data& bytes) override {
         answers.emplace_back(offset, bytes.size());
+        offsetsWhileTaking.push_back(request->dataRequest()->currentOffset());
     }
     void requestDidFinish(const AssetResourceLoadingRequestPtr&,
                           const std::optional<Error>& error) override {
         finishes.push_back(error.has_value());
     }
     std::vector<std::pair<std::int64_t, std::size_t>> answers;
+    std::vector<std::int64_t> offsetsWhileTaking;
     std::vector<bool> finishes;
 };
 
@@ -30,6 +32,9 @@ TEST(AssetResourceLoadingRequestTest, AnswersPastTheRangeOrTheEndAreDroppedAndCo
     EXPECT_EQ(recorder->answers,
               (std::vector<std::pair<std::int64_t, std::size_t>>{{100, 4}, {104, 6}}));
     EXPECT_EQ(request->diagnostics().respondsAfterEnd, 1);
+    // A player reading the offset while it stores an answer must not count those bytes as
+    // already its own.
+    EXPECT_EQ(recorder->offsetsWhileTaking, (std::vector<std::int64_t>{100, 104}));
 
     request->finishLoading();
     request->finishLoading(Error("NSURLErrorDomain", -1, {}));

@@ -100,7 +100,9 @@ class PlayerTest : public testing::VirtualTimeTest {
         delegate_ = std::make_shared<ScriptedLoaderDelegate>(bytes, options);
         asset_->resourceLoader().setDelegate(delegate_, delegate_->queue());
         item_ = PlayerItem::make(asset_);
-        player_ = Player::make(item_);
+        // What the new player asks for first must have settled before a test moves the clock,
+        // or a late refresh could open requests the clock does not know to wait for.
+        runSettled([this] { player_ = Player::make(item_); });
     }
 
     // Lets answers that need no clock run until `condition` holds.
@@ -111,10 +113,10 @@ class PlayerTest : public testing::VirtualTimeTest {
         });
     }
 
-    // For streaming answers, which move with the clock: the first answer comes without it,
-    // everything after it follows from clock deliveries.
+    // For streaming answers, which move with the clock: once load() has settled, everything
+    // follows from clock deliveries, which advance() waits for.
     bool advanceUntil(const std::function<bool()>& condition) {
-        if (!settle([&] { return delegate_->ticksScheduled() > 0; }))
+        if (delegate_->ticksScheduled() == 0)
             return false;
         for (int step = 0; step < 200; ++step) {
             if (condition())
@@ -124,7 +126,10 @@ class PlayerTest : public testing::VirtualTimeTest {
         return condition();
     }
 
-    bool ready() { return item_->status() == PlayerItem::Status::readyToPlay; }
+    bool ready(const PlayerItemPtr& item) {
+        return item->status() == PlayerItem::Status::readyToPlay;
+    }
+    bool ready() { return ready(item_); }
 
     // Records when (virtual seconds) each named notification about the item was posted.
     void recordNotifications() {
@@ -392,12 +397,19 @@ TEST_F(PlayerTest, ObservesTheItemThroughTheCurrentItemPathAcrossReplacements) {
     const auto code = [](PlayerItem::Status status) {
         return Value(static_cast<long long>(status));
     };
-    auto fresh = PlayerItem::make(asset_);
+    // Its bytes wait until it has been announced: an item starts loading as soon as it is
+    // attached, which is before the announcement.
+    ScriptedLoaderDelegate::Options held;
+    held.holdFrom = 0;
+    auto heldDelegate = std::make_shared<ScriptedLoaderDelegate>(clip(fourSeconds()), held);
+    auto heldAsset = URLAsset::make(*URL::fromString("pinlet://player-uid/video3"));
+    heldAsset->resourceLoader().setDelegate(heldDelegate, heldDelegate->queue());
+    auto fresh = PlayerItem::make(heldAsset);
     player_->replaceCurrentItem(fresh);
-    ASSERT_GE(statuses.get().size(), 2u);
+    ASSERT_EQ(statuses.get().size(), 2u);
     EXPECT_EQ(statuses.get()[1], code(PlayerItem::Status::unknown));
     item_ = fresh;
-    // The item loads on its own queue, so readiness may already have been announced.
+    heldDelegate->release();
     ASSERT_TRUE(settle([&] { return statuses.get().size() == 3; }));
     EXPECT_EQ(statuses.get()[2], code(PlayerItem::Status::readyToPlay));
 
@@ -469,6 +481,32 @@ TEST_F(PlayerTest, ScriptedSourceDrivesReadinessAndBuffering) {
     advance(2.0);
     EXPECT_NEAR(seconds(player->currentTime()), 1.5, 1e-6);
     EXPECT_TRUE(item->isPlaybackBufferEmpty());
+}
+
+TEST_F(PlayerTest, AnItemReadyBeforeItIsInstalledIsAnnouncedWithThePlayerReady) {
+    auto source = std::make_shared<ScriptedMediaSource>();
+    source->setDuration(10);
+    source->setLoadedRanges({{0, 10}});
+    source->setFirstFramePresent(true);
+    auto item = PlayerItem::make(URLAsset::make(*URL::fromString("pinlet://u/v")), source);
+    item->setPreferredForwardBufferDuration(1.0);  // a refresh, which finds the first frame
+    ASSERT_TRUE(settle([&] { return ready(item); }));
+
+    auto player = Player::make();
+    std::mutex mutex;
+    std::vector<Player::Status> seen;  // guarded by mutex
+    auto observation = player->observe(
+        "currentItem.status", static_cast<unsigned>(KVOOption::newValue), [&](const KVOChange&) {
+            std::lock_guard lock(mutex);
+            seen.push_back(player->status());
+        });
+    player->replaceCurrentItem(item);
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.front(), Player::Status::readyToPlay);
+    }
+    observation->invalidate();
 }
 
 TEST_F(PlayerTest, AudioSessionAnnouncesVolumeChanges) {
