@@ -75,6 +75,18 @@ class EventPrinter : public PNPlayerViewControllerDelegate {
     double played_ = 0;                    // guarded by mutex_
 };
 
+// The controller's pause reaches the shown player on that view's own queue, where commands
+// apply in call order: once a marker sent after it has run, the player is paused and its
+// time holds. Then the main queue is drained of what the pause announced.
+void waitForPause(PNPlayerViewController& controller, double timeoutSeconds) {
+    if (auto shown = controller.currentPlayer()) {
+        auto applied = std::make_shared<std::atomic<bool>>(false);
+        shown->queue()->async([applied] { applied->store(true); });
+        platform::MainThread::runUntil([&] { return applied->load(); }, timeoutSeconds);
+    }
+    platform::MainThread::drain();
+}
+
 platform::Error failure(const std::string& text) {
     return platform::Error(PNError::platformErrorDomain, PNError::unknown,
                            {{platform::Error::localizedDescriptionKey, text}});
@@ -142,7 +154,7 @@ PlayCommand::Outcome PlayCommand::run() {
         },
         line_.seconds + line_.timeoutSeconds);
     controller->pause();
-    platform::MainThread::drain();
+    waitForPause(*controller, line_.timeoutSeconds);
 
     outcome.fields["time"] = controller->currentTime();
     outcome.fields["index"] = controller->playlistIndex();
@@ -152,8 +164,17 @@ PlayCommand::Outcome PlayCommand::run() {
         // The picture is the shown player's frame at its own current time, which can be a
         // frame past the controller's last periodic report: that time goes with the file.
         auto shown = controller->currentPlayer();
-        const double pictureTime = shown ? shown->currentTime() : controller->currentTime();
+        const auto playerTime = [&] {
+            return shown ? shown->currentTime() : controller->currentTime();
+        };
+        // Paused, the time holds; should playback still move (a stall's resume racing the
+        // pause), a picture drawn between two equal readings still shows the time read.
+        double pictureTime = playerTime();
         auto image = window->snapshotImage(1.0);
+        for (int tries = 0; tries < 3 && playerTime() != pictureTime; ++tries) {
+            pictureTime = playerTime();
+            image = window->snapshotImage(1.0);
+        }
         auto png = image ? image->pngData() : std::nullopt;
         std::ofstream file(*line_.snapshotFile, std::ios::binary | std::ios::trunc);
         if (png)
