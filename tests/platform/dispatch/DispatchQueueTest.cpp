@@ -14,12 +14,14 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/SpinUntil.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {
 
+using pindle::testing::drain;
 using testing::eventually;
 
 // Records values from any thread.
@@ -66,7 +68,7 @@ TEST(DispatchQueueTest, SerialQueueRunsBlocksOneAtATimeInOrder) {
             inside.fetch_sub(1);
         });
     }
-    queue->sync([] {});  // its turn comes after every block above
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(order.values(), range(kBlocks));
     EXPECT_FALSE(overlapped);
 }
@@ -262,7 +264,7 @@ TEST(DispatchQueueTest, WorkItemCancelledBeforeItRunsDoesNothing) {
     queue->async(cancelled);
     cancelled->cancel();
     queue->resume();
-    queue->sync([] {});
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(ran.load(), 1);
     EXPECT_TRUE(cancelled->isCancelled());
     EXPECT_FALSE(kept->isCancelled());
