@@ -275,7 +275,7 @@ TEST(DispatchQueueTest, BlockThatSuspendsItsQueueHoldsBackTheBlocksQueuedBehindI
     ASSERT_TRUE(eventually([&] { return ran.load() == 3; }));
     EXPECT_FALSE(MainThread::runUntil([&] { return ran.load() > 3; }, 0.05));
     queue->resume();
-    queue->sync([] {});
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(order.values(), range(kBlocks));
 }
 
@@ -301,7 +301,7 @@ TEST(DispatchQueueTest, SerialQueueReleasesEachBlocksStateBeforeTheNextStarts) {
         });
     }
     queue->resume();
-    queue->sync([] {});
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(alive.load(), 0);
     for (int i = 0; i < kBlocks; ++i) {
         SCOPED_TRACE(i);
