@@ -14,12 +14,14 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/SpinUntil.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {
 
+using pindle::testing::drain;
 using testing::eventually;
 
 // Records values from any thread.
@@ -66,7 +68,7 @@ TEST(DispatchQueueTest, SerialQueueRunsBlocksOneAtATimeInOrder) {
             inside.fetch_sub(1);
         });
     }
-    queue->sync([] {});  // its turn comes after every block above
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(order.values(), range(kBlocks));
     EXPECT_FALSE(overlapped);
 }
@@ -273,7 +275,7 @@ TEST(DispatchQueueTest, BlockThatSuspendsItsQueueHoldsBackTheBlocksQueuedBehindI
     ASSERT_TRUE(eventually([&] { return ran.load() == 3; }));
     EXPECT_FALSE(MainThread::runUntil([&] { return ran.load() > 3; }, 0.05));
     queue->resume();
-    queue->sync([] {});
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(order.values(), range(kBlocks));
 }
 
@@ -299,7 +301,7 @@ TEST(DispatchQueueTest, SerialQueueReleasesEachBlocksStateBeforeTheNextStarts) {
         });
     }
     queue->resume();
-    queue->sync([] {});
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(alive.load(), 0);
     for (int i = 0; i < kBlocks; ++i) {
         SCOPED_TRACE(i);
@@ -371,7 +373,7 @@ TEST(DispatchQueueTest, WorkItemCancelledBeforeItRunsDoesNothing) {
     queue->async(cancelled);
     cancelled->cancel();
     queue->resume();
-    queue->sync([] {});
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(ran.load(), 1);
     EXPECT_TRUE(cancelled->isCancelled());
     EXPECT_FALSE(kept->isCancelled());
