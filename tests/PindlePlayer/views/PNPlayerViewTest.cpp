@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <mutex>
 
 #include "PindleCore/caches/PNImageCache.hpp"
@@ -20,6 +18,7 @@
 #include "platform/media/ScriptedMediaSource.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/support/Gate.hpp"
 
 namespace pindle {
 namespace {
@@ -63,38 +62,6 @@ struct Recorder : PNPlayerViewDelegate {
     std::mutex mutex;
     std::vector<std::string> events;  // guarded by mutex
     int timeCallbacks = 0;            // guarded by mutex
-};
-
-// Holds a queue until opened (or a real-time bound passes), so that what is queued on it
-// meanwhile runs in the order the test chose. Opens when it goes out of scope.
-class QueueGate {
-  public:
-    explicit QueueGate(platform::DispatchQueue& queue) {
-        queue.async([state = state_] {
-            std::unique_lock lock(state->mutex);
-            state->changed.wait_for(lock,
-                                    std::chrono::duration<double>(platform::testing::kPatience),
-                                    [&] { return state->open; });
-        });
-    }
-    ~QueueGate() { open(); }
-    QueueGate(const QueueGate&) = delete;
-    QueueGate& operator=(const QueueGate&) = delete;
-    void open() {
-        {
-            std::lock_guard lock(state_->mutex);
-            state_->open = true;
-        }
-        state_->changed.notify_all();
-    }
-
-  private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool open = false;  // guarded by mutex
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 class PNPlayerViewTest : public platform::testing::VirtualTimeTest {
@@ -169,6 +136,13 @@ class PNPlayerViewTest : public platform::testing::VirtualTimeTest {
         settle();
     }
     double now() const { return view_->currentTime(); }
+    // Holds the view's queue until the gate opens, so that what is queued on it meanwhile
+    // runs in the order the test chose.
+    std::shared_ptr<testing::Gate> holdQueue() {
+        auto gate = std::make_shared<testing::Gate>();
+        view_->queue()->async([gate] { gate->wait(); });
+        return gate;
+    }
     // Counts the times the player is set running from now on, on any thread.
     std::shared_ptr<std::atomic<int>> countStarts() {
         auto starts = std::make_shared<std::atomic<int>>(0);
@@ -320,7 +294,7 @@ TEST_F(PNPlayerViewTest, APauseWinsOverTheResumeAfterAStallInEitherOrder) {
         auto starts = countStarts();
         auto item = view_->player()->currentItem();
         {
-            QueueGate gate(*view_->queue());
+            auto gate = holdQueue();
             if (pauseFirst)
                 view_->pause();
             source_->setLoadedRanges({{0, 11}});  // enough for a first stall
@@ -335,6 +309,7 @@ TEST_F(PNPlayerViewTest, APauseWinsOverTheResumeAfterAStallInEitherOrder) {
             if (!pauseFirst)
                 view_->pause();
             EXPECT_EQ(starts->load(), 0);
+            EXPECT_TRUE(gate->open());
         }
         settle();
         EXPECT_EQ(starts->load(), pauseFirst ? 0 : 1);
@@ -365,12 +340,13 @@ TEST_F(PNPlayerViewTest, ALoopRestartQueuedBehindAPauseRewindsButDoesNotPlay) {
     recorder_->take();
     auto item = view_->player()->currentItem();
     {
-        QueueGate gate(*view_->queue());
+        auto gate = holdQueue();
         view_->pause();
         // The end as the item posts it, here while the pause still waits on the view's queue.
         platform::NotificationCenter::defaultCenter().post(
             platform::PlayerItem::didPlayToEndTimeNotification,
             platform::Value(std::static_pointer_cast<platform::Object>(item)));
+        EXPECT_TRUE(gate->open());
     }
     settle();
     EXPECT_EQ(recorder_->take(), std::vector<std::string>{"end"});
