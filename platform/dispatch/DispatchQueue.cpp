@@ -177,18 +177,18 @@ void DispatchQueue::suspend() {
         std::abort();
     }
     std::lock_guard lock(mutex_);
-    ++suspendCount_;
+    suspendCount_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void DispatchQueue::resume() {
     {
         std::lock_guard lock(mutex_);
-        if (suspendCount_ == 0) {
+        if (suspendCount_.load(std::memory_order_relaxed) == 0) {
             std::fprintf(stderr, "DispatchQueue::resume: \"%s\" is not suspended\n",
                          label_.c_str());
             std::abort();
         }
-        --suspendCount_;
+        suspendCount_.fetch_sub(1, std::memory_order_relaxed);
     }
     pump();
 }
@@ -205,38 +205,78 @@ void DispatchQueue::enqueue(std::function<void()> work, bool barrier) {
             [self = shared_from_this(), work = std::move(work)] { self->runAsCurrent(work); });
         return;
     }
+    if (role_ == Role::global) {
+        // A global queue is never destroyed, so its blocks need no hold on it.
+        detail::WorkerPool::shared().submit([this, work = std::move(work)]() mutable {
+            runAsCurrent(work);
+            work = nullptr;
+        });
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         waiting_.push_back(Item{std::move(work), isSerial() || barrier, nullptr});
+        // The drain that owns a serial queue picks the block up; nobody needs telling.
+        if (isSerial() &&
+            (exclusiveRunning_ || suspendCount_.load(std::memory_order_relaxed) > 0)) {
+            return;
+        }
     }
     pump();
 }
 
+bool DispatchQueue::canStartLocked(bool exclusive) const {
+    if (suspendCount_.load(std::memory_order_relaxed) > 0) {
+        return false;
+    }
+    if (isSerial()) {
+        return !exclusiveRunning_;
+    }
+    return exclusive ? running_ == 0 : !exclusiveRunning_;
+}
+
+void DispatchQueue::grant(Turn& turn) {
+    {
+        std::lock_guard lock(turn.mutex);
+        turn.isGranted = true;
+    }
+    turn.granted.notify_all();
+}
+
 void DispatchQueue::pump() {
     std::vector<Item> startable;
+    bool drainNow = false;
     {
         std::lock_guard lock(mutex_);
-        while (!waiting_.empty() && suspendCount_ == 0) {
-            const bool exclusive = waiting_.front().exclusive;
-            if (exclusive ? running_ > 0 : exclusiveRunning_) {
-                break;
+        while (!waiting_.empty() && canStartLocked(waiting_.front().exclusive)) {
+            Item& front = waiting_.front();
+            if (isSerial()) {
+                exclusiveRunning_ = true;
+                if (!front.turn) {
+                    drainNow = true;
+                    break;
+                }
+            } else {
+                ++running_;
+                exclusiveRunning_ = front.exclusive;
             }
-            ++running_;
-            exclusiveRunning_ = exclusive;
-            startable.push_back(std::move(waiting_.front()));
+            const bool exclusive = front.exclusive;
+            if (front.turn) {
+                --turnsWaiting_;
+            }
+            startable.push_back(std::move(front));
             waiting_.pop_front();
             if (exclusive) {
                 break;
             }
         }
     }
+    if (drainNow) {
+        scheduleDrain();
+    }
     for (auto& item : startable) {
         if (item.turn) {
-            {
-                std::lock_guard lock(item.turn->mutex);
-                item.turn->isGranted = true;
-            }
-            item.turn->granted.notify_all();
+            grant(*item.turn);
             continue;
         }
         detail::WorkerPool::shared().submit([self = shared_from_this(), work = std::move(item.work),
@@ -248,29 +288,121 @@ void DispatchQueue::pump() {
     }
 }
 
+void DispatchQueue::scheduleDrain() {
+    detail::WorkerPool::shared().submit([self = shared_from_this()] { self->drain(); });
+}
+
+// Runs a serial queue's blocks until none is left, the queue is suspended, or a sync() caller
+// is next; the queue stays owned (exclusiveRunning_) throughout, so blocks queued meanwhile
+// join the next batch without waking anyone.
+void DispatchQueue::drain() {
+    int ranInARow = 0;
+    for (;;) {
+        std::shared_ptr<Turn> turn;
+        {
+            std::lock_guard lock(mutex_);
+            if (waiting_.empty() || suspendCount_.load(std::memory_order_relaxed) > 0) {
+                exclusiveRunning_ = false;
+                return;
+            }
+            if (waiting_.front().turn) {
+                // The sync() caller takes the queue over; its finished() passes it on.
+                turn = std::move(waiting_.front().turn);
+                waiting_.pop_front();
+                --turnsWaiting_;
+            } else if (ranInARow >= kBatchLimit && detail::WorkerPool::shared().hasWaitingWork()) {
+                // Still owned: the drain queued here carries on after the work waiting.
+                ranInARow = -1;
+            } else {
+                if (ranInARow >= kBatchLimit) {
+                    ranInARow = 0;
+                }
+                takeBatch(kBatchLimit - ranInARow);
+            }
+        }
+        if (turn) {
+            grant(*turn);
+            return;
+        }
+        if (ranInARow < 0) {
+            scheduleDrain();
+            return;
+        }
+        std::size_t next = 0;
+        for (; next < batch_.size(); ++next) {
+            if (suspendCount_.load(std::memory_order_acquire) > 0) {
+                break;
+            }
+            runAsCurrent(batch_[next].work);
+            batch_[next].work = nullptr;  // captured state goes before the next block starts
+            ++ranInARow;
+        }
+        if (next < batch_.size()) {
+            // Suspended from inside the batch: what has not started waits for resume().
+            std::lock_guard lock(mutex_);
+            waiting_.insert(waiting_.begin(), std::make_move_iterator(batch_.begin() + next),
+                            std::make_move_iterator(batch_.end()));
+        }
+        batch_.clear();
+    }
+}
+
+// Moves up to `room` blocks from the front of waiting_ into batch_, stopping at a sync() turn.
+void DispatchQueue::takeBatch(int room) {
+    if (turnsWaiting_ == 0 && waiting_.size() <= static_cast<std::size_t>(room)) {
+        batch_.swap(waiting_);
+        return;
+    }
+    for (int taken = 0; taken < room && !waiting_.empty() && !waiting_.front().turn; ++taken) {
+        batch_.push_back(std::move(waiting_.front()));
+        waiting_.pop_front();
+    }
+}
+
 void DispatchQueue::finished(bool exclusive) {
     {
         std::lock_guard lock(mutex_);
-        --running_;
-        if (exclusive) {
+        if (isSerial()) {
             exclusiveRunning_ = false;
+        } else {
+            --running_;
+            if (exclusive) {
+                exclusiveRunning_ = false;
+            }
         }
     }
     pump();
 }
 
 void DispatchQueue::syncOnQueue(const std::function<void()>& work, bool barrier) {
+    // A global queue takes no barriers, and nothing holds back a plain block on it.
+    if (role_ == Role::global) {
+        runAsCurrent(work);
+        return;
+    }
     const bool exclusive = isSerial() || barrier;
     if (exclusive && isRunningOn(this)) {
         failDeadlock(label_);
     }
-    auto turn = std::make_shared<Turn>();
+    std::shared_ptr<Turn> turn;
     {
         std::lock_guard lock(mutex_);
-        waiting_.push_back(Item{nullptr, exclusive, turn});
+        if (waiting_.empty() && canStartLocked(exclusive)) {
+            // Nothing ahead: the turn comes at once.
+            if (isSerial()) {
+                exclusiveRunning_ = true;
+            } else {
+                ++running_;
+                exclusiveRunning_ = exclusive;
+            }
+        } else {
+            turn = std::make_shared<Turn>();
+            waiting_.push_back(Item{nullptr, exclusive, turn});
+            ++turnsWaiting_;
+        }
     }
-    pump();
-    {
+    if (turn) {
+        pump();
         std::unique_lock lock(turn->mutex);
         turn->granted.wait(lock, [&] { return turn->isGranted; });
     }

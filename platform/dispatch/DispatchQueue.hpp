@@ -8,6 +8,13 @@
 // labelled as the platform labels them; the main queue is a serial queue bound to the main
 // thread (see MainThread.hpp for which thread that is and how it is pumped).
 //
+// A serial queue holds one pool thread while it has work: that thread runs the queued blocks
+// in batches, so a block sent to a queue that is already running costs no wake-up. After
+// kBatchLimit blocks in a row it gives its thread back when other work waits for one, so
+// one busy queue cannot starve the others. The global queues hand each block straight to
+// the pool; they take no barriers (a barrier block there is a plain block) and cannot be
+// suspended.
+//
 // Delays read Clock::current(): with a VirtualClock installed, asyncAfter() work runs only
 // when VirtualClock::advance() passes its deadline.
 //
@@ -20,6 +27,7 @@
 #pragma once
 
 #include <any>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -55,6 +63,9 @@ class DispatchSpecificKey {
 class DispatchQueue : public Executor, public std::enable_shared_from_this<DispatchQueue> {
   public:
     enum class Kind { serial, concurrent };
+
+    // Blocks a serial queue runs before it lets other waiting work have its thread.
+    static constexpr int kBatchLimit = 64;
 
     static std::shared_ptr<DispatchQueue> create(std::string label, Kind kind = Kind::serial,
                                                  DispatchQoS qos = DispatchQoS::defaultQoS);
@@ -152,6 +163,12 @@ class DispatchQueue : public Executor, public std::enable_shared_from_this<Dispa
     void pump();
     void finished(bool exclusive);
     void runAsCurrent(const std::function<void()>& work);
+    void runOnPool(std::function<void()> work);
+    void scheduleDrain();
+    void drain();
+    void takeBatch(int room);
+    static void grant(Turn& turn);
+    bool canStartLocked(bool exclusive) const;
 
     void setSpecificValue(const void* key, std::any value);
     std::any specificValue(const void* key) const;
@@ -170,11 +187,19 @@ class DispatchQueue : public Executor, public std::enable_shared_from_this<Dispa
     const DispatchQoS qos_;
 
     mutable std::mutex mutex_;
-    std::deque<Item> waiting_;                  // guarded by mutex_
-    int running_ = 0;                           // guarded by mutex_
-    bool exclusiveRunning_ = false;             // guarded by mutex_
-    int suspendCount_ = 0;                      // guarded by mutex_
+    std::deque<Item> waiting_;  // guarded by mutex_
+    int running_ = 0;           // guarded by mutex_
+    // On a serial queue: a drain owns the queue (queued on the pool or running) or a sync()
+    // caller has its turn.
+    bool exclusiveRunning_ = false;  // guarded by mutex_
+    int turnsWaiting_ = 0;           // guarded by mutex_; sync() turns in waiting_
+    // Written under mutex_; a drain reads it between blocks without the lock, so a block
+    // that suspends its own queue holds back the rest of the batch.
+    std::atomic<int> suspendCount_{0};
     std::map<const void*, std::any> specific_;  // guarded by mutex_
+    // The blocks a drain has taken out of waiting_; touched only by the drain that owns the
+    // queue (exclusiveRunning_).
+    std::deque<Item> batch_;
 };
 
 using DispatchQueuePtr = std::shared_ptr<DispatchQueue>;

@@ -16,6 +16,7 @@ void WorkerPool::submit(std::function<void()> work) {
     {
         std::lock_guard lock(mutex_);
         pending_.push_back(std::move(work));
+        waitingCount_.store(pending_.size(), std::memory_order_relaxed);
         // Idle threads already woken but not yet running still count as idle, so compare
         // against everything waiting rather than spawning for each submission.
         if (pending_.size() > idle_ && threads_ < kMaxThreads) {
@@ -55,6 +56,7 @@ void WorkerPool::work() {
         }
         auto next = std::move(pending_.front());
         pending_.pop_front();
+        waitingCount_.store(pending_.size(), std::memory_order_relaxed);
         lock.unlock();
         next();
         next = nullptr;  // release what the block captured outside the lock

@@ -10,6 +10,7 @@
 // come first served.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -31,6 +32,10 @@ class WorkerPool {
 
     void submit(std::function<void()> work);
 
+    // True when submitted work waits for a thread; a long-running drain asks it to decide
+    // whether to give its thread up. Only a hint: the answer may be stale when it arrives.
+    bool hasWaitingWork() const { return waitingCount_.load(std::memory_order_relaxed) > 0; }
+
     // Current number of threads (idle or busy); for tests and diagnostics.
     std::size_t threadCount() const;
 
@@ -43,6 +48,8 @@ class WorkerPool {
     std::deque<std::function<void()>> pending_;  // guarded by mutex_
     std::size_t threads_ = 0;                    // guarded by mutex_
     std::size_t idle_ = 0;                       // guarded by mutex_
+    // pending_.size(), written under mutex_ and read without it.
+    std::atomic<std::size_t> waitingCount_{0};
 };
 
 }  // namespace pindle::platform::detail

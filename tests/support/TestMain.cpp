@@ -4,6 +4,7 @@
 // no test reads or writes the user's own Documents and Library. A test that moves the home
 // must give it back: a listener fails any test that ends with another home, or that let the
 // home fall back to its default, which here is a tripwire folder rather than the user's data.
+// A watchdog ends the process when one test runs far too long (tests/support/TestWatchdog.hpp).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -13,6 +14,7 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "tests/support/TestFolders.hpp"
+#include "tests/support/TestWatchdog.hpp"
 
 namespace {
 
@@ -57,6 +59,9 @@ int main(int argc, char** argv) {
     // would read the user's proxy choice and write the user's settings cache.
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
     testing::UnitTest::GetInstance()->listeners().Append(new HomeGuard(defaultHome));
+    if (const auto limit = pindle::testing::TestWatchdog::limitFromEnvironment())
+        testing::UnitTest::GetInstance()->listeners().Append(
+            new pindle::testing::TestWatchdog(*limit));
 
     const int result = RUN_ALL_TESTS();
     pindle::testing::removeProcessFolder();

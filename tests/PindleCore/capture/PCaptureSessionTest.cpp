@@ -14,12 +14,13 @@
 #include "platform/app/Application.hpp"
 #include "platform/app/Device.hpp"
 #include "platform/capture/SyntheticCaptureSource.hpp"
-#include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/PindleCore/support/AudioLevel.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/FreshProcess.hpp"
+#include "tests/support/Gate.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
@@ -72,7 +73,7 @@ class PCaptureSessionTest : public platform::testing::VirtualTimeTest {
     // another.
     void flush() {
         for (int round = 0; round < 2; ++round) {
-            capture_->captureQueue()->sync([] {});
+            ASSERT_TRUE(pindle::testing::drain(capture_->captureQueue()));
             platform::MainThread::drain();
         }
     }
@@ -90,8 +91,8 @@ class PCaptureSessionTest : public platform::testing::VirtualTimeTest {
     }
     // Holds the capture queue until the returned gate is opened, so that a test sees the state
     // the caller's thread set before the queued step catches up.
-    std::shared_ptr<platform::DispatchSemaphore> holdQueue() {
-        auto gate = std::make_shared<platform::DispatchSemaphore>(0);
+    std::shared_ptr<pindle::testing::Gate> holdQueue() {
+        auto gate = std::make_shared<pindle::testing::Gate>();
         capture_->captureQueue()->async([gate] { gate->wait(); });
         return gate;
     }
@@ -244,7 +245,7 @@ TEST_F(PCaptureSessionTest, StatesLeadOnTheCallersThreadAndTheQueueFollows) {
     EXPECT_EQ(capture_->queuedState(), PCaptureSessionStateStarting);
     capture_->startCaptureWithCaptureSessionMode(PCaptureModeBackCamera);  // not idle: ignored
     EXPECT_EQ(capture_->captureMode(), PCaptureModeFrontCamera);
-    gate->signal();
+    ASSERT_TRUE(gate->open());
     flush();
     EXPECT_EQ(capture_->state(), PCaptureSessionStateCapturing);
     EXPECT_EQ(capture_->queuedState(), PCaptureSessionStateCapturing);
@@ -281,7 +282,7 @@ TEST_F(PCaptureSessionTest, StatesLeadOnTheCallersThreadAndTheQueueFollows) {
         move.call();
         EXPECT_EQ(capture_->state(), move.state);
         EXPECT_EQ(capture_->queuedState(), queued) << "the queue has not caught up yet";
-        gate->signal();
+        ASSERT_TRUE(gate->open());
         flush();
         if (move.state != PCaptureSessionStateStopping) {
             EXPECT_EQ(capture_->queuedState(), move.state);
@@ -597,7 +598,7 @@ TEST_F(PCaptureSessionTest, LettingGoWhileRecordingStopsTheCameraAndCancelsTheFi
     capture_.reset();
     ASSERT_TRUE(released.expired());
     EXPECT_FALSE(session->isRunning());
-    queue->sync([] {});
+    ASSERT_TRUE(pindle::testing::drain(queue));
     EXPECT_FALSE(fs::exists(folder_ / "dropped-360p.mp4"));
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/dispatch/OperationQueue.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/SpinUntil.hpp"
 
 namespace pindle {
@@ -110,7 +111,7 @@ TEST(PNAsyncOperationTest, TheQueueHoldsTheSlotUntilTheOperationFinishes) {
     first->setIsFinished();
     ASSERT_TRUE(testing::spinUntil([&] { return second->started.load(); }));
     second->cancel();
-    queue->waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(testing::waitUntilIdle(queue));
     EXPECT_EQ(queue->operationCount(), 0u);
 }
 

@@ -4,6 +4,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/playlists/PNVideoRequestOperation.hpp"
 #include "platform/dispatch/OperationQueue.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tools/emulator/QueryString.hpp"
 
 namespace pindle {
@@ -83,7 +84,7 @@ TEST_F(PNLegacyPlaylistRequestTest, AnswersEveryWaitingIndexFromOnePage) {
     EXPECT_EQ(query.get("sortOrder"), "asc");
 
     // Once answered it takes no more calls: the caller must fetch anew.
-    queue_->waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(testing::waitUntilIdle(queue_));
     Outcome<Answer> late;
     EXPECT_FALSE(operation->addBlockCall(121, into(late)));
     EXPECT_EQ(at120.calls() + at149.calls() + at101.calls(), 3);
@@ -114,7 +115,7 @@ TEST_F(PNLegacyPlaylistRequestTest, ACancelledRequestAnswersAtOnceAndSendsNothin
     Outcome<Answer> late;
     EXPECT_FALSE(operation->addBlockCall(2, into(late)));
     queue_->addOperation(operation);
-    queue_->waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(testing::waitUntilIdle(queue_));
     EXPECT_EQ(requestsBesidesAProbe(), 0u);
     EXPECT_EQ(first.calls(), 1);
 }

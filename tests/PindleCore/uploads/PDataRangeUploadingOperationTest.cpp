@@ -75,14 +75,19 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
             ending->finished = true;
             return *ending;
         }
-        operation->cancel();
-        // A cancelled upload that never stops would hang the test in the future's destructor;
-        // ending the process fails it instead.
+        cancelAndAwait(*operation, done, limit);
+        return Ending{};
+    }
+
+    // A cancelled upload that never stops would hang the test in the future's destructor;
+    // ending the process fails it instead.
+    static void cancelAndAwait(PDataRangeUploadingOperation& operation, std::future<void>& done,
+                               std::chrono::seconds limit) {
+        operation.cancel();
         if (done.wait_for(limit) != std::future_status::ready) {
             ADD_FAILURE() << "the upload did not stop once cancelled";
             std::abort();
         }
-        return Ending{};
     }
 
     // Starts an upload and stops it for good while the storage holds its `nth` chunk, leaving
@@ -90,11 +95,11 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
     void interruptAtChunk(const std::string& id, int nth, StorageResource::Hold stage) {
         emulator_.storage().holdChunk(nth, stage);
         auto operation = std::make_shared<PDataRangeUploadingOperation>(id);
-        std::thread runner([operation] { operation->main(); });
-        ASSERT_TRUE(emulator_.storage().waitUntilHeld(std::chrono::seconds(20)));
-        operation->cancel();
-        runner.join();
+        auto done = std::async(std::launch::async, [operation] { operation->main(); });
+        const bool held = emulator_.storage().waitUntilHeld(std::chrono::seconds(20));
+        cancelAndAwait(*operation, done, std::chrono::seconds(30));
         emulator_.storage().holdChunk(0, stage);
+        ASSERT_TRUE(held) << "the upload never reached chunk " << nth;
     }
 
     std::string object(const std::string& name) {

@@ -14,6 +14,7 @@
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/MediaSummary.hpp"
 #include "tests/support/TestFolders.hpp"
 
@@ -292,7 +293,7 @@ TEST_F(PVideoConverterTest, ExportSessionReportsStatusProgressAndErrors) {
 
     session->exportAsynchronouslyWithCompletionHandler([&] { ++completedCalls; });
     ASSERT_TRUE(platform::MainThread::runUntil([&] { return completedCalls > 0; }, kTimeout));
-    session->inputQueue()->sync([] {});
+    ASSERT_TRUE(pindle::testing::drain(session->inputQueue()));
     EXPECT_EQ(session->status(), PSDAVAssetExportSession::Status::completed);
     EXPECT_EQ(session->error(), std::nullopt);
     EXPECT_EQ(session->progress(), 1.0f);

@@ -11,6 +11,7 @@
 #include "platform/media/ScriptedMediaSource.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/support/Barriers.hpp"
 
 namespace pindle {
 namespace {
@@ -64,7 +65,8 @@ class PNPlayersManagerTest : public platform::testing::VirtualTimeTest {
     void until(const std::function<bool()>& condition) {
         ASSERT_TRUE(platform::testing::eventually([&] {
             for (const auto& player : manager_->players())
-                for (const auto& view : player->players()) view->queue()->sync([] {});
+                for (const auto& view : player->players())
+                    EXPECT_TRUE(testing::drain(view->queue()));
             return condition();
         }));
     }

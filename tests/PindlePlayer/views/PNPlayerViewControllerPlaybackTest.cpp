@@ -20,6 +20,7 @@
 #include "support/MediaFixtures.hpp"
 #include "support/VirtualTimeTest.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tools/emulator/Tokens.hpp"
 
 namespace pindle::testing {
@@ -118,8 +119,9 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
 
     void settle() {
         for (int i = 0; i < 4; ++i) {
-            if (controller_)
-                for (const auto& view : controller_->players()) view->queue()->sync([] {});
+            if (controller_) {
+                for (const auto& view : controller_->players()) ASSERT_TRUE(drain(view->queue()));
+            }
             platform::MainThread::drain();
         }
     }

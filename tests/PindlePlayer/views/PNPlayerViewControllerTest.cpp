@@ -18,6 +18,7 @@
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/Window.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/support/Barriers.hpp"
 
 namespace pindle {
 namespace {
@@ -91,7 +92,8 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
     // Lets the views' queues and the main queue finish what they were given.
     void settle() {
         for (int i = 0; i < 4; ++i) {
-            for (const auto& view : controller_->players()) view->queue()->sync([] {});
+            for (const auto& view : controller_->players())
+                ASSERT_TRUE(testing::drain(view->queue()));
             platform::MainThread::drain();
         }
     }

@@ -14,12 +14,14 @@
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/SpinUntil.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {
 
+using pindle::testing::drain;
 using testing::eventually;
 
 // Records values from any thread.
@@ -66,7 +68,7 @@ TEST(DispatchQueueTest, SerialQueueRunsBlocksOneAtATimeInOrder) {
             inside.fetch_sub(1);
         });
     }
-    queue->sync([] {});  // its turn comes after every block above
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(order.values(), range(kBlocks));
     EXPECT_FALSE(overlapped);
 }
@@ -252,6 +254,115 @@ TEST(DispatchQueueTest, BlockedWorkersDoNotStarveLaterWork) {
     EXPECT_TRUE(group->wait(DispatchTime::after(testing::kPatience)));
 }
 
+TEST(DispatchQueueTest, BlockThatSuspendsItsQueueHoldsBackTheBlocksQueuedBehindIt) {
+    // Everything is queued before the first block runs, so a queue that hands its blocks
+    // out in batches has the later ones in hand when the first suspends it.
+    auto queue = DispatchQueue::create("test.self-suspend");
+    queue->suspend();
+    Recorder order;
+    std::atomic<int> ran{0};
+    constexpr int kBlocks = 10;
+    for (int i = 0; i < kBlocks; ++i) {
+        queue->async([&, i] {
+            order.add(i);
+            ran.fetch_add(1);
+            if (i == 2) {
+                queue->suspend();
+            }
+        });
+    }
+    queue->resume();
+    ASSERT_TRUE(eventually([&] { return ran.load() == 3; }));
+    EXPECT_FALSE(MainThread::runUntil([&] { return ran.load() > 3; }, 0.05));
+    queue->resume();
+    ASSERT_TRUE(drain(queue));
+    EXPECT_EQ(order.values(), range(kBlocks));
+}
+
+TEST(DispatchQueueTest, SerialQueueReleasesEachBlocksStateBeforeTheNextStarts) {
+    // A block's captures (a connection, a file, a lock holder) are gone by the time the next
+    // block of the same queue runs, whether or not the two run back to back on one thread.
+    auto queue = DispatchQueue::create("test.release");
+    queue->suspend();
+    struct Tracked {
+        std::atomic<int>* alive;
+        explicit Tracked(std::atomic<int>* count) : alive(count) { alive->fetch_add(1); }
+        ~Tracked() { alive->fetch_sub(1); }
+    };
+    std::atomic<int> alive{0};
+    constexpr int kBlocks = DispatchQueue::kBatchLimit * 2 + 1;
+    std::vector<int> aliveSeen(kBlocks, -1);
+    std::vector<std::string> labels(kBlocks);
+    for (int i = 0; i < kBlocks; ++i) {
+        auto tracked = std::make_shared<Tracked>(&alive);
+        queue->async([&, i, tracked] {
+            aliveSeen[i] = alive.load();
+            labels[i] = DispatchQueue::currentLabel();
+        });
+    }
+    queue->resume();
+    ASSERT_TRUE(drain(queue));
+    EXPECT_EQ(alive.load(), 0);
+    for (int i = 0; i < kBlocks; ++i) {
+        SCOPED_TRACE(i);
+        // Its own capture and those of the blocks still to come; none of one already run.
+        EXPECT_EQ(aliveSeen[i], kBlocks - i);
+        EXPECT_EQ(labels[i], "test.release");
+    }
+}
+
+TEST(DispatchQueueTest, ParkedWorkersDoNotStarveWorkQueuedFromAnywhere) {
+    // Blocks on many serial queues each park a worker until a block queued after all of
+    // them runs. Whether the burst comes from outside the pool or from a block on it, the
+    // pool must find a thread for the last one.
+    constexpr int kBlockers = 32;
+    const struct {
+        const char* name;
+        bool fromPool;
+    } cases[] = {{"from the test thread", false}, {"from a pool block", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto gate = std::make_shared<DispatchSemaphore>(0);
+        auto group = DispatchGroup::create();
+        std::vector<DispatchQueuePtr> queues;
+        for (int i = 0; i < kBlockers + 1; ++i) {
+            queues.push_back(DispatchQueue::create("test.parked." + std::to_string(i)));
+        }
+        auto burst = [queues, gate, group] {
+            for (int i = 0; i < kBlockers; ++i) {
+                queues[i]->async(group, [gate] { gate->wait(); });
+            }
+            queues[kBlockers]->async([gate] {
+                for (int i = 0; i < kBlockers; ++i) {
+                    gate->signal();
+                }
+            });
+        };
+        if (c.fromPool) {
+            DispatchQueue::global()->async(burst);
+        } else {
+            burst();
+        }
+        EXPECT_TRUE(group->wait(DispatchTime::after(testing::kPatience)));
+    }
+}
+
+TEST(DispatchQueueTest, GlobalQueueTreatsABarrierAsAPlainBlock) {
+    // A global queue is shared by the whole process; a barrier there would hold everyone
+    // back, so it runs beside the blocks before it.
+    auto queue = DispatchQueue::global();
+    auto release = std::make_shared<DispatchSemaphore>(0);
+    auto parked = DispatchGroup::create();
+    queue->async(parked, [release] { release->wait(); });
+    queue->syncBarrier([&] { release->signal(); });
+    EXPECT_TRUE(parked->wait(DispatchTime::after(testing::kPatience)));
+
+    auto second = std::make_shared<DispatchSemaphore>(0);
+    queue->async(parked, [second] { second->wait(); });
+    queue->asyncBarrier([second] { second->signal(); });
+    EXPECT_TRUE(parked->wait(DispatchTime::after(testing::kPatience)));
+}
+
 TEST(DispatchQueueTest, WorkItemCancelledBeforeItRunsDoesNothing) {
     auto queue = DispatchQueue::create("test.items");
     queue->suspend();
@@ -262,7 +373,7 @@ TEST(DispatchQueueTest, WorkItemCancelledBeforeItRunsDoesNothing) {
     queue->async(cancelled);
     cancelled->cancel();
     queue->resume();
-    queue->sync([] {});
+    ASSERT_TRUE(drain(queue));
     EXPECT_EQ(ran.load(), 1);
     EXPECT_TRUE(cancelled->isCancelled());
     EXPECT_FALSE(kept->isCancelled());

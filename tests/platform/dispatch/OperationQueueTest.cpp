@@ -10,12 +10,14 @@
 
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/SpinUntil.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {
 
+using pindle::testing::waitUntilIdle;
 using testing::eventually;
 using Entries = std::vector<std::string>;
 
@@ -158,7 +160,7 @@ TEST(OperationQueueTest, AsynchronousOperationHoldsItsSlotUntilItAnnouncesFinish
     EXPECT_TRUE(eventually([&] { return second->isExecuting(); }));
     EXPECT_EQ(queue->operations(), (std::vector<OperationPtr>{second}));
     second->finish();
-    queue->waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(waitUntilIdle(queue));
     EXPECT_EQ(queue->operationCount(), 0u);
 }
 
@@ -182,7 +184,7 @@ TEST(OperationQueueTest, OperationCancelledOrFinishedWhilePendingIsDroppedWithou
     EXPECT_EQ(queue->operations(), (std::vector<OperationPtr>{kept}));
     EXPECT_TRUE(plainCompleted);  // dropped, but its completion still reports the end
     queue->setSuspended(false);
-    queue->waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(waitUntilIdle(queue));
 
     EXPECT_EQ(ran.load(), 10);
     EXPECT_FALSE(async->started());
@@ -213,7 +215,7 @@ TEST(OperationQueueTest, OperationsSnapshotKeepsQueueOrderAndLeavesOutEndedOnes)
     EXPECT_EQ(names, (std::vector<std::string>{"op0", "op2", "op3", "op4"}));
 
     queue->cancelAllOperations();
-    queue->waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(waitUntilIdle(queue));
     EXPECT_FALSE(ops[3]->started());
     EXPECT_FALSE(ops[4]->started());
 }
@@ -232,7 +234,7 @@ TEST(OperationQueueTest, UnlimitedQueueRunsBlocksConcurrently) {
                 sawAll.fetch_add(1);
         });
     }
-    queue->waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(waitUntilIdle(queue));
     EXPECT_EQ(sawAll.load(), kBlocks);
 }
 
@@ -247,7 +249,7 @@ TEST(OperationQueueTest, SerialQueueRunsSynchronousOperationsInOrder) {
             order.push_back(i);
         });
     }
-    queue->waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(waitUntilIdle(queue));
     ASSERT_EQ(order.size(), 50u);
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(order[i], i);

@@ -13,11 +13,13 @@
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/DispatchTimerSource.hpp"
 #include "platform/foundation/Date.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
 namespace {
 
+using pindle::testing::drain;
 using testing::eventually;
 using Fixture = testing::VirtualTimeTest;
 
@@ -206,7 +208,7 @@ TEST_F(TimerTest, OneShotFiresOnceAndOnlyAfterResume) {
     advance(5.0);
     EXPECT_EQ(fired(), 0u);  // a new timer starts suspended, and the missed firing waits
     timer->resume();
-    queue_->sync([] {});
+    ASSERT_TRUE(drain(queue_));
     EXPECT_EQ(fired(), 1u);
     advance(10.0);
     EXPECT_EQ(fired(), 1u);
@@ -236,7 +238,7 @@ TEST_F(TimerTest, SuspendHoldsFiringsAndResumeDeliversTheMissedOne) {
     advance(5.0);
     EXPECT_EQ(fired(), 1u);
     timer->resume();  // one coalesced firing for the periods missed
-    queue_->sync([] {});
+    ASSERT_TRUE(drain(queue_));
     EXPECT_EQ(fired(), 2u);
     advance(1.0);
     EXPECT_EQ(fired(), 3u);
@@ -256,7 +258,7 @@ TEST_F(TimerTest, CancelStopsFiringAndRunsTheCancelHandlerOnce) {
     timer->cancel();
     timer->cancel();
     advance(5.0);
-    queue_->sync([] {});
+    ASSERT_TRUE(drain(queue_));
     EXPECT_EQ(fired(), 2u);
     EXPECT_EQ(cancelHandlerRuns.load(), 1);
     EXPECT_EQ(cancelLabel, "test.timers");

@@ -9,6 +9,7 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/log/SystemLogClient.hpp"
+#include "tests/support/Barriers.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -131,7 +132,7 @@ TEST_F(SystemLogTest, NotifiesRegisteredHandlersOnTheirQueueUntilCancelled) {
     log_.cancelNotification(token);
     EXPECT_FALSE(log_.isRegistered(token));
     client.send(messageWith("two", "5"));
-    queue->sync([] {});
+    ASSERT_TRUE(pindle::testing::drain(queue));
     std::scoped_lock lock(mutex);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(otherCalls, 0);

@@ -16,6 +16,7 @@
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/MediaSummary.hpp"
 #include "tests/support/TestFolders.hpp"
 
@@ -104,7 +105,7 @@ class MediaTranscoderTest : public ::testing::Test {
         }));
         ASSERT_TRUE(MainThread::runUntil([&] { return outcome.done.load(); }, kTimeout));
         // A second completion would come on the same serial queue; let it drain.
-        transcoder.queue()->sync([] {});
+        ASSERT_TRUE(pindle::testing::drain(transcoder.queue()));
         EXPECT_EQ(outcome.calls.load(), 1);
     }
 
