@@ -23,6 +23,8 @@ namespace {
 constexpr const char* folderPrefix = "pindle-test-";
 // The folders of earlier test mains, named after their process and never locked.
 constexpr const char* formerFolderPrefix = "pindle-test-home-";
+// Names the folder of the test process that started this one, if any.
+constexpr const char* enclosingFolderVariable = "PINDLE_TEST_ENCLOSING_FOLDER";
 
 struct ProcessFolder {
     std::string folder;
@@ -84,8 +86,13 @@ std::string makeScratchFolder(const std::string& prefix) {
 
 void setUpProcessFolder() {
     ProcessFolder& state = processState();
-    // temp_directory_path() follows TMPDIR.
-    const fs::path parent = fs::temp_directory_path();
+    // A test executable run again by one of its own tests (a death test, a fresh process)
+    // makes its folder inside the caller's, which goes when the caller's does: such a child
+    // ends without tidying up, and nothing else would remove its folder until the next run.
+    // Otherwise the temporary folder (temp_directory_path() follows TMPDIR).
+    const char* enclosing = std::getenv(enclosingFolderVariable);
+    const fs::path parent =
+        enclosing && *enclosing ? fs::path(enclosing) : fs::temp_directory_path();
     // The folder is made and locked under a name other processes ignore, and only then given
     // its public name, so no process ever sees it unlocked while its owner lives.
     std::string staging = (parent / ".pindle-test-staging-XXXXXX").string();
@@ -103,6 +110,8 @@ void setUpProcessFolder() {
     state.folder = folder.string();
     state.home = (folder / "home").string();
     removeAbandonedFolders(parent);
+    // Called before any thread but the main one runs.
+    ::setenv(enclosingFolderVariable, state.folder.c_str(), 1);
 
     platform::AppContainer::setHome(state.home);
 }
