@@ -211,11 +211,13 @@ TEST_F(PNVideoLoaderPlaybackTest, ACancelledLoadingRequestTakesItsListenerOffThe
     auto player = platform::Player::make(platform::PlayerItem::make(asset));
 
     // The listener of the bytes, which the stall keeps waiting; the one of the content
-    // information may finish before the item is replaced.
+    // information may finish before the item is replaced. Taken from what the delegate made:
+    // the loader lists listeners by video, and one that finishes takes its video's off the
+    // list.
     PNVideoLoaderListenerPtr waiting;
     ASSERT_TRUE(pumpUntil([&] {
-        for (const auto& listener : videoLoader->listeners())
-            if (!listener->loadingRequest()->contentInformationRequest())
+        for (const auto& [request, listener] : delegate->seen())
+            if (!request->contentInformationRequest())
                 waiting = listener;
         return waiting != nullptr;
     }));
