@@ -617,10 +617,25 @@ void PNPlayerView::observeValue(const std::string& keyPath) {
 }
 
 void PNPlayerView::applyPlayIntent() {
-    if (!isPreload_ && shouldPlay_)
-        player_->play();
-    else
+    // Called from the player's threads, while the commands change the intent on the view's
+    // queue. Pausing at once is always safe; playing is decided on the view's queue, so that
+    // a pause() queued before the decision wins, and a play() that this read missed is seen.
+    if (isPreload_ || !shouldPlay_)
         player_->pause();
+    queue_->async([weak = weakSelf(), item = std::weak_ptr(player_->currentItem())] {
+        auto self = weak.lock();
+        if (!self || !self->isCurrent(item))
+            return;
+        if (!self->isPreload_ && self->shouldPlay_)
+            self->player_->play();
+        else
+            self->player_->pause();
+    });
+}
+
+bool PNPlayerView::isCurrent(const std::weak_ptr<platform::PlayerItem>& item) const {
+    auto current = player_->currentItem();
+    return current && current == item.lock();
 }
 
 void PNPlayerView::playerItemPlaybackStalled(const platform::Notification&) {
@@ -656,20 +671,33 @@ void PNPlayerView::checkBuffer() {
     const double threshold = remaining < need ? remaining : need;
     if (buffered < threshold)
         return;
-    isBuffering_ = false;
+    // The loaded ranges and the buffer-empty flag can be announced on different threads:
+    // only one of them ends the stall.
+    bool buffering = true;
+    if (!isBuffering_.compare_exchange_strong(buffering, false))
+        return;
     tellDelegate(PNPlayerViewDelegate::bufferingSelector,
                  [&](PNPlayerViewDelegate& d) { d.pnPlayerViewBuffering(*this, false); });
     logger_.log("notes__load_state_buffered");
-    if (shouldPlay_)
-        player_->play();
+    // The play intent is read on the view's queue, in order with pause() and the other
+    // commands: read here, a pause() could clear it between the read and the play, and a
+    // pause() still waiting on the queue would be overtaken.
+    queue_->async([weak = weakSelf(), item = std::weak_ptr(item)] {
+        auto self = weak.lock();
+        if (self && self->shouldPlay_ && !self->isBuffering_ && self->isCurrent(item))
+            self->player_->play();
+    });
 }
 
 void PNPlayerView::playerItemDidPlayToEndTime(const platform::Notification&) {
     logger_.log("did_finish__" + numberText(player_->currentTime().seconds()));
     if (loop_) {
+        // The restart reads the intent on the view's queue, behind any pause() that the host
+        // asked for before it: a paused view rewinds but stays paused.
         queue_->async([self = self()] {
             self->player_->seek(platform::MediaTime::zero());
-            self->player_->play();
+            if (self->shouldPlay_)
+                self->player_->play();
         });
     } else {
         shouldPlay_ = false;

@@ -20,10 +20,13 @@
 //
 // Thread-safety: all operations are safe from any thread; flags shared between the view's
 // queue, the main queue and the player's announcements are atomics, the rest is guarded by
-// mutex_. Delegate calls (PNPlayerViewDelegate) arrive on the thread of the event: the
-// player's announcements and notifications (the item's queue or the caller's thread), the
-// view's queue for the time callback, the main queue for a failed video. The resource loader
-// delegate runs on the main queue.
+// mutex_. The play intent (shouldPlay, isPreload) is raised only on the view's queue, and the
+// plays that follow the player's announcements (first ready status, end of a stall, loop
+// restart) are decided there too, so a pause() is never overtaken by them. Delegate calls
+// (PNPlayerViewDelegate) arrive on the thread of the event: the player's announcements and
+// notifications (the item's queue or the caller's thread), the view's queue for the time
+// callback, the main queue for a failed video. The resource loader delegate runs on the main
+// queue.
 #pragma once
 
 #include <atomic>
@@ -155,7 +158,8 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     void playerItemPlaybackStalled(const platform::Notification& notification);
     void playerItemDidPlayToEndTime(const platform::Notification& notification);
     void checkBuffer();
-    // Plays when the view has the intent and is not preloading, else pauses.
+    // Plays when the view has the intent and is not preloading, else pauses; the play is
+    // decided on the view's queue.
     void applyPlayIntent();
 
   private:
@@ -165,6 +169,8 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     void setThumbnailImage(platform::ImagePtr image);
     void cancelThumbnailLoad();
     std::string logPrefix() const;
+    // True while `item` is still the player's item (a decision queued for it still applies).
+    bool isCurrent(const std::weak_ptr<platform::PlayerItem>& item) const;
     template <class Call>
     void tellDelegate(std::string_view selector, Call call);
 

@@ -1,7 +1,9 @@
 #include "platform/dispatch/WaitList.hpp"
 
 #include <algorithm>
+#include <chrono>
 
+#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DeliveryTracker.hpp"
 
 namespace pindle::platform::detail {
@@ -13,6 +15,17 @@ bool WaitList::wait(std::unique_lock<std::mutex>& lock, DispatchTime deadline) {
     }
     auto waiter = std::make_shared<Waiter>();
     waiters_.push_back(waiter);
+    if (!deadline.isDistantFuture() && std::dynamic_pointer_cast<SystemClock>(clock)) {
+        // On the system clock the waiting thread keeps its own deadline: a wake-up of the
+        // deadline thread, then another of this one, would add two hand-offs to every pause.
+        const std::chrono::steady_clock::time_point until(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(deadline.uptime()));
+        if (!changed_.wait_until(lock, until, [&] { return waiter->released; })) {
+            waiters_.erase(std::find(waiters_.begin(), waiters_.end(), waiter));
+            waiter->timedOut = true;
+        }
+        return waiter->released;
+    }
     if (!deadline.isDistantFuture()) {
         std::weak_ptr<WaitList> list = weak_from_this();
         std::weak_ptr<Waiter> weakWaiter = waiter;

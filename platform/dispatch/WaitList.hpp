@@ -2,8 +2,9 @@
 //
 // Internal to the dispatch library. The owner (a semaphore, a group) keeps its count under
 // the list's mutex and asks the list to park the caller or to release waiters. A waiter
-// with a deadline is woken by a delivery scheduled on the current clock, so a virtual
-// deadline passes only when VirtualClock::advance() passes it. A waiter that was running
+// with a deadline on a virtual clock is woken by a delivery scheduled on that clock, so it
+// passes only when VirtualClock::advance() passes it; on the system clock the waiter times
+// out by itself. A waiter that was running
 // work delivered by advance() stops counting as busy while it waits (see DeliveryTracker).
 //
 // Thread-safety: every operation REQUIRES the caller to hold mutex(), as the signature's

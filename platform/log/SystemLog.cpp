@@ -1,6 +1,5 @@
 #include "platform/log/SystemLog.hpp"
 
-#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,8 +12,6 @@ namespace pindle::platform {
 
 namespace {
 
-constexpr int lowestSyslogPriority = LOG_EMERG;
-constexpr int highestSyslogPriority = LOG_DEBUG;
 constexpr double nanosecondsPerSecond = 1e9;
 
 }  // namespace
@@ -24,7 +21,10 @@ SystemLog& SystemLog::shared() {
     return *log;
 }
 
-SystemLog::SystemLog(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
+SystemLog::SystemLog(std::size_t capacity) : SystemLog(capacity, SyslogSocket::shared()) {}
+
+SystemLog::SystemLog(std::size_t capacity, SyslogSocket& daemon)
+    : capacity_(std::max<std::size_t>(capacity, 1)), daemon_(daemon) {}
 
 std::uint64_t SystemLog::send(SystemLogMessage message, const std::string& sender,
                               const std::string& facility) {
@@ -56,8 +56,7 @@ std::uint64_t SystemLog::send(SystemLogMessage message, const std::string& sende
         forwards = forwardsToSyslog_;
     }
     if (forwards) {
-        ::syslog(std::clamp(level, lowestSyslogPriority, highestSyslogPriority), "%s",
-                 text.c_str());
+        daemon_.send(level, text);
     }
     postNotification(messageNotification);
     return identifier;

@@ -2,12 +2,14 @@
 // and readers search, with a change notification, standing in for the platform's log daemon.
 //
 // Keeping the records in the process is what lets the system-log logger and the capture
-// loop run (and be tested) where no log daemon is reachable. Each record sent is also
-// forwarded to syslog(3) with its level as priority, so it still reaches the host's log.
+// loop run (and be tested) where no log daemon is reachable.
 //
 // A record gets an increasing identifier ("ASLMessageID", from 1), its time in seconds and
 // nanoseconds since 1970 on the process clock ("Time", "TimeNanoSec"), the process id
 // ("PID"), the sender and facility. The store keeps the newest `capacity` records.
+//
+// Each record sent also goes to the host's log daemon through a SyslogSocket (the process's
+// "/dev/log" connection unless the constructor names another), with its level as priority.
 //
 // After each send the notification `messageNotification` goes to every handler registered
 // for it; a handler runs on the executor it was registered with, and is handed its own
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "platform/dispatch/Executor.hpp"
+#include "platform/log/SyslogSocket.hpp"
 #include "platform/log/SystemLogMessage.hpp"
 #include "platform/log/SystemLogQuery.hpp"
 
@@ -46,11 +49,12 @@ class SystemLog {
     static SystemLog& shared();
 
     explicit SystemLog(std::size_t capacity = defaultCapacity);
+    SystemLog(std::size_t capacity, SyslogSocket& daemon);
     SystemLog(const SystemLog&) = delete;
     SystemLog& operator=(const SystemLog&) = delete;
 
     // Keeps a copy of `message` completed with identifier, time, process id, sender and
-    // facility, forwards it to syslog(3), then posts `messageNotification`. Returns the new
+    // facility, forwards it to the log daemon, then posts `messageNotification`. Returns the new
     // record's identifier.
     std::uint64_t send(SystemLogMessage message, const std::string& sender,
                        const std::string& facility);
@@ -83,6 +87,7 @@ class SystemLog {
     };
 
     const std::size_t capacity_;
+    SyslogSocket& daemon_;
 
     mutable std::mutex mutex_;
     std::deque<SystemLogMessage> records_;       // guarded by mutex_

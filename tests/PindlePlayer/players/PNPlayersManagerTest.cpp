@@ -73,8 +73,11 @@ class PNPlayersManagerTest : public platform::testing::VirtualTimeTest {
     // The id each pooled player holds, "-" for none.
     std::vector<std::string> held() {
         std::vector<std::string> ids;
-        for (const auto& player : manager_->players())
-            ids.push_back(player->video() ? player->video()->videoID() : "-");
+        for (const auto& player : manager_->players()) {
+            // Read once: the manager can hand the player another video between two reads.
+            const auto video = player->video();
+            ids.push_back(video ? video->videoID() : "-");
+        }
         return ids;
     }
     PNPlayerViewControllerPtr request(const std::string& id) {
@@ -157,8 +160,10 @@ TEST_F(PNPlayersManagerTest, PlayersArePreparedSharedAndReleasedAroundThePositio
     manager_->setPlaylist(playlist_, 2);
     until([&] { return manager_->playlistIndex() == 2; });
     auto again = request("feed3");
-    ASSERT_TRUE(again && again->video());
-    EXPECT_EQ(again->video()->videoID(), "feed3");
+    ASSERT_TRUE(again);
+    const auto shown = again->video();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->videoID(), "feed3");
     EXPECT_EQ(delegate_->created.load(), 3);
 }
 

@@ -14,6 +14,7 @@
 #include "platform/ui/Window.hpp"
 #include "support/MediaFixtures.hpp"
 #include "tests/PindlePlayer/loading/LoaderTestSupport.hpp"
+#include "tools/emulator/FaultGate.hpp"
 
 namespace pindle::testing {
 namespace {
@@ -91,9 +92,16 @@ TEST_F(PNPlayerViewPlaybackTest, ShowsTheThumbnailThenTheFramesOfPlaySeekAndPaus
     PNImageCache::instance().cache(platform::Image::filled(32, 24, thumbColour),
                                    *video->thumbnailImageURL());
 
+    // The movie is held until the thumbnail has been checked: a preload that finished first
+    // would leave the player cache a thumbnail of the movie's first frame, shown instead.
+    auto movieGate = std::make_shared<emulator::FaultGate>();
+    emulator_.server().addFault("/v/" + video->videoID() + ".mp4",
+                                emulator::Fault::heldBy(movieGate));
+
     view_->set(video);
     ASSERT_TRUE(pump([&] { return view_->isThumbShown(); }));
     EXPECT_EQ(view_->snapshotImage()->pixelAt(160, 200), thumbColour);
+    movieGate->open();
 
     ASSERT_TRUE(pump([&] {
         return view_->isReadyToPlay() && !view_->playerLayer()->isHidden() &&

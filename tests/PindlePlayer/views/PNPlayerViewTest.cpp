@@ -18,6 +18,7 @@
 #include "platform/media/ScriptedMediaSource.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/support/Gate.hpp"
 
 namespace pindle {
 namespace {
@@ -135,6 +136,25 @@ class PNPlayerViewTest : public platform::testing::VirtualTimeTest {
         settle();
     }
     double now() const { return view_->currentTime(); }
+    // Holds the view's queue until the gate opens, so that what is queued on it meanwhile
+    // runs in the order the test chose.
+    std::shared_ptr<testing::Gate> holdQueue() {
+        auto gate = std::make_shared<testing::Gate>();
+        view_->queue()->async([gate] { gate->wait(); });
+        return gate;
+    }
+    // Counts the times the player is set running from now on, on any thread.
+    std::shared_ptr<std::atomic<int>> countStarts() {
+        auto starts = std::make_shared<std::atomic<int>>(0);
+        std::weak_ptr<platform::Player> player = view_->player();
+        view_->player()->observe("rate", static_cast<unsigned>(platform::KVOOption::newValue),
+                                 [player, starts](const platform::KVOChange&) {
+                                     auto p = player.lock();
+                                     if (p && p->rate() > 0)
+                                         ++*starts;
+                                 });
+        return starts;
+    }
 
     std::shared_ptr<ScriptedMediaSource> source_ = std::make_shared<ScriptedMediaSource>();
     std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
@@ -259,6 +279,81 @@ TEST_F(PNPlayerViewTest, TheEndLoopsOrDropsThePlayIntent) {
     EXPECT_EQ(recorder_->take(), std::vector<std::string>{"end"});
     EXPECT_FALSE(view_->shouldPlay());
     EXPECT_EQ(view_->player()->rate(), 0.0);
+}
+
+// The view's queue is held while the stall ends, so the pause and the resume meet there in
+// the order of each row; the batches of data come straight from the test thread, which the
+// clock does not wait for.
+TEST_F(PNPlayerViewTest, APauseWinsOverTheResumeAfterAStallInEitherOrder) {
+    for (const bool pauseFirst : {true, false}) {
+        SCOPED_TRACE(pauseFirst ? "pause, then the resume" : "the resume, then pause");
+        runSettled([&] { source_->setLoadedRanges({{0, 10}}); });
+        playUntilReady(video(pauseFirst ? "pause-first" : "resume-first"));
+        stallAt(10);
+        recorder_->take();
+        auto starts = countStarts();
+        auto item = view_->player()->currentItem();
+        {
+            auto gate = holdQueue();
+            if (pauseFirst)
+                view_->pause();
+            source_->setLoadedRanges({{0, 11}});  // enough for a first stall
+            until([&] { return recorder_->count() > 0; });
+            EXPECT_EQ(recorder_->take(), std::vector<std::string>{"buffered"});
+            // The item's queue takes this batch only after the one that ended the stall.
+            source_->setLoadedRanges({{0, 11.5}});
+            until([&] {
+                auto ranges = item->loadedTimeRanges();
+                return !ranges.empty() && ranges.back().end().seconds() > 11.4;
+            });
+            if (!pauseFirst)
+                view_->pause();
+            EXPECT_EQ(starts->load(), 0);
+            EXPECT_TRUE(gate->open());
+        }
+        settle();
+        EXPECT_EQ(starts->load(), pauseFirst ? 0 : 1);
+        EXPECT_EQ(view_->player()->rate(), 0.0);
+        EXPECT_FALSE(view_->isBuffering());
+
+        // Neither more data nor time restarts it; play() does.
+        loaded(20);
+        advance(1.0);
+        settle();
+        EXPECT_EQ(view_->player()->rate(), 0.0);
+        EXPECT_NEAR(now(), 10, 1e-6);
+        view_->play();
+        until([&] { return view_->player()->rate() > 0; });
+        settle();
+        view_->reset();
+        settle();
+    }
+}
+
+TEST_F(PNPlayerViewTest, ALoopRestartQueuedBehindAPauseRewindsButDoesNotPlay) {
+    source_->setDuration(2);
+    loaded(2);
+    view_->setLoop(true);
+    playUntilReady(video("loop-pause"));
+    advance(1.0);
+    settle();
+    recorder_->take();
+    auto item = view_->player()->currentItem();
+    {
+        auto gate = holdQueue();
+        view_->pause();
+        // The end as the item posts it, here while the pause still waits on the view's queue.
+        platform::NotificationCenter::defaultCenter().post(
+            platform::PlayerItem::didPlayToEndTimeNotification,
+            platform::Value(std::static_pointer_cast<platform::Object>(item)));
+        EXPECT_TRUE(gate->open());
+    }
+    settle();
+    EXPECT_EQ(recorder_->take(), std::vector<std::string>{"end"});
+    EXPECT_EQ(view_->player()->rate(), 0.0);
+    EXPECT_NEAR(now(), 0, 1e-6);
+    view_->play();
+    until([&] { return view_->player()->rate() > 0; });
 }
 
 TEST_F(PNPlayerViewTest, AVideoWithoutA720pAddressOrRecordingFailsWithErrorNine) {
