@@ -82,36 +82,25 @@ void PDataRangeUploadingOperation::waitFor(
 std::pair<std::shared_ptr<platform::URLResponse>, std::optional<platform::Error>>
 PDataRangeUploadingOperation::executeURLRequest(const platform::URLRequest& request,
                                                 platform::Data* body) {
-    struct Outcome {
-        std::optional<platform::Data> data;
-        std::shared_ptr<platform::URLResponse> response;
-        std::optional<platform::Error> error;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    waitFor([&](std::function<void()> done) {
-        auto task = platform::URLSession::shared()->dataTask(
-            request, [outcome, done](std::optional<platform::Data> data,
-                                     std::shared_ptr<platform::URLResponse> response,
-                                     std::optional<platform::Error> error) {
-                *outcome = {std::move(data), std::move(response), std::move(error)};
-                done();
-            });
-        {
-            std::lock_guard lock(mutex_);
-            currentDataTask_ = task;
-        }
-        // A cancel() that came before the task was kept must still stop it.
-        if (isCancelled())
-            task->cancel();
-        task->resume();
-    });
+    // This thread only waits for the answer, so it takes the answer itself: one hand-off less
+    // per chunk than a completion on the session's queue.
+    platform::URLSession::Loaded loaded = platform::URLSession::shared()->loadSynchronously(
+        request, [this](const std::shared_ptr<platform::URLSessionDataTask>& task) {
+            {
+                std::lock_guard lock(mutex_);
+                currentDataTask_ = task;
+            }
+            // A cancel() that came before the task was kept must still stop it.
+            if (isCancelled())
+                task->cancel();
+        });
     {
         std::lock_guard lock(mutex_);
         currentDataTask_.reset();
     }
-    if (body && outcome->data)
-        *body = std::move(*outcome->data);
-    return {outcome->response, outcome->error};
+    if (body && loaded.data)
+        *body = std::move(*loaded.data);
+    return {loaded.response, loaded.error};
 }
 
 // --- The loop -------------------------------------------------------------------------------

@@ -1,5 +1,9 @@
 #include "platform/net/URLSession.hpp"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/OperationQueue.hpp"
 #include "platform/net/NetworkThread.hpp"
@@ -92,6 +96,65 @@ std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskFromFile(
     CurlTransfer::Body body{nullptr, std::move(path), offset, length};
     return makeTask<URLSessionUploadTask>(std::move(request), std::move(body),
                                           std::move(completionHandler));
+}
+
+namespace {
+
+// The executor of a thread blocked in loadSynchronously(): work queued from any thread runs
+// when that thread takes it.
+class WaitingThreadQueue final : public Executor {
+  public:
+    void async(std::function<void()> work) override {
+        {
+            std::lock_guard lock(mutex_);
+            work_.push_back(std::move(work));
+        }
+        changed_.notify_one();
+    }
+
+    // Runs queued work on the calling thread until `finished` holds after a piece of it.
+    void runUntil(const bool& finished) {
+        while (!finished) {
+            std::function<void()> next;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return !work_.empty(); });
+                next = std::move(work_.front());
+                work_.pop_front();
+            }
+            next();
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::function<void()>> work_;  // guarded by mutex_
+};
+
+}  // namespace
+
+URLSession::Loaded URLSession::loadSynchronously(
+    URLRequest request,
+    const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started) {
+    Loaded loaded;
+    bool finished = false;
+    auto task = dataTask(std::move(request),
+                         [&](std::optional<Data> data, std::shared_ptr<URLResponse> response,
+                             std::optional<Error> error) {
+                             loaded = {std::move(data), std::move(response), std::move(error)};
+                             finished = true;
+                         });
+    auto queue = std::make_shared<WaitingThreadQueue>();
+    {
+        std::lock_guard lock(task->mutex_);
+        task->callbackQueue_ = queue;
+    }
+    if (started)
+        started(task);
+    task->resume();
+    queue->runUntil(finished);
+    return loaded;
 }
 
 std::vector<std::shared_ptr<URLSessionTask>> URLSession::allTasks() const {

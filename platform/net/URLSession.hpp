@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -78,6 +79,22 @@ class URLSession : public Object {
         URLRequest request, std::string path, std::int64_t offset = 0,
         std::optional<std::int64_t> length = std::nullopt,
         CompletionHandler completionHandler = {});
+
+    // What a completion handler is given.
+    struct Loaded {
+        std::optional<Data> data;
+        std::shared_ptr<URLResponse> response;
+        std::optional<Error> error;
+    };
+    // Sends `request` and blocks the calling thread until the load ends. Every callback of the
+    // task (delegate calls too) runs on the calling thread, which the network thread wakes
+    // itself: for a thread that would only wait for a completion handler, this saves handing
+    // the end to the delegate queue and back. `started` (may be empty) is given the task before
+    // it is resumed, so that another thread may cancel it.
+    // REQUIRES: not called on the delegate queue of a task this one waits behind.
+    Loaded loadSynchronously(
+        URLRequest request,
+        const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started = {});
 
     // Tasks made but not yet ended.
     std::vector<std::shared_ptr<URLSessionTask>> allTasks() const;

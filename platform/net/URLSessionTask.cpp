@@ -155,7 +155,12 @@ bool URLSessionTask::scheduleLocked(std::function<void()> callback) {
 }
 
 void URLSessionTask::startCallbackRunner() {
-    session_->delegateQueue()->async([task = self()] { task->runCallbacks(); });
+    std::shared_ptr<Executor> queue;
+    {
+        std::lock_guard lock(mutex_);
+        queue = callbackQueue_ ? callbackQueue_ : session_->delegateQueue();
+    }
+    queue->async([task = self()] { task->runCallbacks(); });
 }
 
 // Runs the task's queued callbacks one after another, so that they never overlap even on a

@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/dispatch/Executor.hpp"
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/Object.hpp"
@@ -141,6 +142,8 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
     bool runningCallbacks_ = false;                // guarded by mutex_
+    // Where callbacks run instead of the session's delegate queue (URLSession::loadSynchronously).
+    std::shared_ptr<Executor> callbackQueue_;  // guarded by mutex_
 };
 
 }  // namespace pindle::platform

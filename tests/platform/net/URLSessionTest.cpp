@@ -597,5 +597,39 @@ TEST(URLSessionLifetimeTest, SharedSessionServesSimpleLoads) {
     EXPECT_EQ(stringFromData(*outcome.data), "hi");
 }
 
+TEST_F(URLSessionTest, LoadSynchronouslyGivesTheAnswerOnTheCallingThreadAndCanBeCancelled) {
+    URLRequest echo = requestFor(server_.url("/echo"));
+    echo.setHTTPMethod("PUT");
+    echo.setHTTPBody(dataFromString("chunk"));
+    std::shared_ptr<URLSessionDataTask> seen;
+    URLSession::Loaded loaded =
+        session_->loadSynchronously(echo, [&](const auto& task) { seen = task; });
+    EXPECT_FALSE(loaded.error);
+    ASSERT_TRUE(loaded.data);
+    EXPECT_EQ(stringFromData(*loaded.data), "chunk");
+    ASSERT_TRUE(http(loaded.response));
+    EXPECT_EQ(http(loaded.response)->statusCode(), 201);
+    // The task's end is fully recorded before the call returns.
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->state(), URLSessionTask::State::completed);
+    EXPECT_TRUE(session_->allTasks().empty());
+
+    server_.route("/stall", [](const RecordedRequest&, ServerConnection& connection) {
+        connection.write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc");
+        connection.stall();
+    });
+    std::thread canceller;
+    loaded = session_->loadSynchronously(requestFor(server_.url("/stall")), [&](const auto& task) {
+        canceller = std::thread([this, task] {
+            server_.waitForRequests(2);
+            task->cancel();
+        });
+    });
+    canceller.join();
+    ASSERT_TRUE(loaded.error);
+    EXPECT_EQ(loaded.error->code(), URLError::cancelled);
+    EXPECT_FALSE(loaded.data);
+}
+
 }  // namespace
 }  // namespace pindle::platform
