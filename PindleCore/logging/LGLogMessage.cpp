@@ -34,8 +34,8 @@ LGLogMessage::LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag
       options_(options),
       timestamp_(timestamp ? *timestamp : platform::Date::now()) {
     const std::uint64_t threadNumber = platform::ThreadIdentity::currentThreadID();
-    std::string threadName = platform::ThreadIdentity::currentThreadName();
-    std::string queueLabel = platform::DispatchQueue::currentLabel();
+    const std::string_view threadName = platform::ThreadIdentity::currentThreadNameView();
+    const std::string_view queueLabel = platform::DispatchQueue::currentLabelView();
     const Origin* recent = recentOrigin.get();
     if (recent == nullptr || recent->threadNumber != threadNumber || recent->file != file ||
         recent->function != function || recent->threadName != threadName ||
@@ -46,8 +46,8 @@ LGLogMessage::LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag
         origin->function = function;
         origin->threadNumber = threadNumber;
         origin->threadID = hexadecimal(threadNumber);
-        origin->threadName = std::move(threadName);
-        origin->queueLabel = std::move(queueLabel);
+        origin->threadName = threadName;
+        origin->queueLabel = queueLabel;
         recentOrigin = std::move(origin);
     }
     origin_ = recentOrigin;

@@ -1,5 +1,6 @@
 #include "platform/dispatch/Clock.hpp"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -12,14 +13,29 @@ namespace pindle::platform {
 
 namespace {
 
+// The system clock, never destroyed: worker threads read the clock during static destruction.
+SystemClock& systemClock() {
+    static SystemClock* const instance = new SystemClock();
+    return *instance;
+}
+
+// A handle on the system clock without a control block: copying it touches no shared count,
+// so readers on many threads do not fight over one cache line.
+std::shared_ptr<Clock> systemClockHandle() {
+    return std::shared_ptr<Clock>(std::shared_ptr<Clock>(), &systemClock());
+}
+
 struct CurrentClock {
+    // Set while a clock other than the system clock is installed. Readers check it without
+    // the lock, so the common case (no clock installed) costs one load.
+    std::atomic<bool> installed{false};
     std::mutex mutex;
-    std::shared_ptr<Clock> clock;  // guarded by mutex
+    std::shared_ptr<Clock> clock;  // guarded by mutex; null means the system clock
 };
 
 CurrentClock& currentClock() {
-    // Never destroyed: worker threads read the clock during static destruction.
-    static CurrentClock* const instance = new CurrentClock{{}, std::make_shared<SystemClock>()};
+    // Never destroyed, for the same reason as the system clock.
+    static CurrentClock* const instance = new CurrentClock();
     return *instance;
 }
 
@@ -31,17 +47,28 @@ double toSeconds(Clock::Duration duration) {
 
 std::shared_ptr<Clock> Clock::current() {
     auto& current = currentClock();
-    std::lock_guard lock(current.mutex);
-    return current.clock;
+    if (current.installed.load(std::memory_order_acquire)) {
+        std::lock_guard lock(current.mutex);
+        if (current.clock) {
+            return current.clock;
+        }
+    }
+    return systemClockHandle();
 }
 
 void Clock::setCurrent(std::shared_ptr<Clock> clock) {
-    if (!clock) {
-        clock = std::make_shared<SystemClock>();
+    // The system clock is kept apart from installed clocks, whether it comes back as nullptr
+    // or as a handle a caller saved from current(). All system clocks read the same time and
+    // share one deadline thread, so any of them stands for it.
+    if (dynamic_cast<SystemClock*>(clock.get()) != nullptr) {
+        clock = nullptr;
     }
     auto& current = currentClock();
-    std::lock_guard lock(current.mutex);
-    std::swap(current.clock, clock);
+    {
+        std::lock_guard lock(current.mutex);
+        std::swap(current.clock, clock);
+        current.installed.store(current.clock != nullptr, std::memory_order_release);
+    }
     // The previous clock (and anything its pending deliveries hold) is released after the
     // lock: a VirtualClock's destructor drops its queue of closures.
 }

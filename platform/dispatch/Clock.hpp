@@ -48,7 +48,8 @@ class Clock {
     // REQUIRES: `deliver` is quick and never blocks.
     virtual void scheduleDelivery(Duration deadline, std::function<void()> deliver) = 0;
 
-    // The process clock.
+    // The process clock. Cheap while no clock is installed (one atomic load, no lock and no
+    // shared count touched), so hot paths may call it per message.
     static std::shared_ptr<Clock> current();
     // Installs `clock` as the process clock (nullptr restores the system clock). Deliveries
     // already scheduled stay with the clock they were scheduled on.

@@ -32,13 +32,22 @@ class RunningQueueScope {
     RunningQueueScope& operator=(const RunningQueueScope&) = delete;
 };
 
+// The main queue, never destroyed. Held here so that currentQueue() reaches it without
+// touching its shared count.
+const std::shared_ptr<DispatchQueue>& mainQueue() {
+    static auto* const queue = new std::shared_ptr<DispatchQueue>(std::make_shared<DispatchQueue>(
+        DispatchQueue::Private(), kMainLabel, DispatchQueue::Kind::serial,
+        DispatchQueue::Role::main, DispatchQoS::userInteractive));
+    return *queue;
+}
+
 // The queue whose code runs on this thread: the innermost running queue, or the main queue
 // on the main thread, whose code outside any block (a host's or a test's) counts as its.
 const DispatchQueue* currentQueue() {
     if (!runningQueues.empty()) {
         return runningQueues.back();
     }
-    return MainThread::isMainThread() ? DispatchQueue::main().get() : nullptr;
+    return MainThread::isMainThread() ? mainQueue().get() : nullptr;
 }
 
 bool isRunningOn(const DispatchQueue* queue) {
@@ -72,10 +81,7 @@ std::shared_ptr<DispatchQueue> DispatchQueue::create(std::string label, Kind kin
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::main() {
-    // Never destroyed, like every process-wide queue.
-    static auto* const queue = new std::shared_ptr<DispatchQueue>(std::make_shared<DispatchQueue>(
-        Private(), kMainLabel, Kind::serial, Role::main, DispatchQoS::userInteractive));
-    return *queue;
+    return mainQueue();
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global(DispatchQoS qos) {
@@ -103,8 +109,12 @@ std::shared_ptr<DispatchQueue> DispatchQueue::global(DispatchQoS qos) {
 }
 
 std::string DispatchQueue::currentLabel() {
+    return std::string(currentLabelView());
+}
+
+std::string_view DispatchQueue::currentLabelView() {
     const auto* queue = currentQueue();
-    return queue ? queue->label() : std::string();
+    return queue ? std::string_view(queue->label()) : std::string_view();
 }
 
 void DispatchQueue::async(std::function<void()> work) {

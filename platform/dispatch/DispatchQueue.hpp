@@ -35,6 +35,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -80,6 +81,9 @@ class DispatchQueue : public Executor, public std::enable_shared_from_this<Dispa
     // The label of the queue whose block runs on this thread; empty when none does. Code on
     // the main thread outside any block (the host's, a test's) counts as the main queue's.
     static std::string currentLabel();
+    // currentLabel() without a copy. REQUIRES: used only while the calling block runs (the
+    // queue may go once it returns).
+    static std::string_view currentLabelView();
 
     ~DispatchQueue() override;
     DispatchQueue(const DispatchQueue&) = delete;

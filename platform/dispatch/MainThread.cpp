@@ -1,6 +1,7 @@
 #include "platform/dispatch/MainThread.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,11 +15,17 @@ namespace pindle::platform {
 
 namespace {
 
+class MainLoop;
+MainLoop& mainLoop();
+
 class MainLoop {
   public:
     std::mutex mutex;
     std::condition_variable changed;
-    std::optional<std::thread::id> owner;       // guarded by mutex
+    std::optional<std::thread::id> owner;  // guarded by mutex
+    // A copy of owner for isMainThread(), which runs for every log message and queue label:
+    // written once, under mutex, when owner is bound (the main thread never changes after).
+    std::atomic<std::thread::id> ownerID{};
     std::deque<std::function<void()>> pending;  // guarded by mutex
     bool stopRequested = false;                 // guarded by mutex
 
@@ -28,11 +35,15 @@ class MainLoop {
             return;
         }
         std::thread thread([] {
+            // The binding thread holds the mutex until it has recorded this thread as the
+            // owner; before that, run() would not know it is on the main thread.
+            { std::lock_guard bound(mainLoop().mutex); }
             for (;;) {
                 MainThread::run();
             }
         });
         owner = thread.get_id();
+        ownerID.store(*owner, std::memory_order_release);
         thread.detach();
     }
 
@@ -71,13 +82,13 @@ bool MainThread::adoptCurrentThread() {
         return false;
     }
     loop.owner = std::this_thread::get_id();
+    loop.ownerID.store(*loop.owner, std::memory_order_release);
     return true;
 }
 
 bool MainThread::isMainThread() {
-    auto& loop = mainLoop();
-    std::lock_guard lock(loop.mutex);
-    return loop.owner == std::this_thread::get_id();
+    // No thread has the default id, so an unbound loop answers false.
+    return mainLoop().ownerID.load(std::memory_order_acquire) == std::this_thread::get_id();
 }
 
 void MainThread::submit(std::function<void()> work) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace pindle::platform {
 
@@ -64,6 +65,10 @@ std::uint64_t ThreadIdentity::currentThreadID() {
 }
 
 std::string ThreadIdentity::currentThreadName() {
+    return std::string(currentThreadNameView());
+}
+
+std::string_view ThreadIdentity::currentThreadNameView() {
     if (cachedName) {
         return *cachedName;
     }
@@ -75,8 +80,8 @@ std::string ThreadIdentity::currentThreadName() {
     if (!namedHere && name == inheritedName()) {
         name.clear();
     }
-    cachedName = name;
-    return name;
+    cachedName = std::move(name);
+    return *cachedName;
 }
 
 void ThreadIdentity::setCurrentThreadName(const std::string& name) {

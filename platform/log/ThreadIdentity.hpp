@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pindle::platform {
 
@@ -20,6 +21,8 @@ class ThreadIdentity {
     // from the kernel once per thread, then kept: a thread renames itself through
     // setCurrentThreadName(), and a name given by other means must come before the first call.
     static std::string currentThreadName();
+    // currentThreadName() without a copy; valid until the calling thread renames itself.
+    static std::string_view currentThreadNameView();
     // Names the calling thread. Linux keeps at most 15 bytes of a name; the rest is cut.
     static void setCurrentThreadName(const std::string& name);
 };

@@ -8,10 +8,7 @@
 
 #include <cstring>
 #include <optional>
-#include <set>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/log/SystemLog.hpp"
 #include "platform/log/SystemLogClient.hpp"
@@ -100,38 +97,6 @@ TEST_F(SyslogSocketTest, ReachesADaemonThatRestartedOrStartedLate) {
         ASSERT_TRUE(socket.send(5, text)) << text;
         EXPECT_TRUE(restarted.receive().value_or("").ends_with(text)) << text;
     }
-}
-
-TEST_F(SyslogSocketTest, LinesFromManyThreadsArriveWhole) {
-    Receiver daemon(path_);
-    ASSERT_TRUE(daemon.bound());
-    SyslogSocket socket(path_, "tester");
-    constexpr int threads = 4;
-    constexpr int linesPerThread = 50;
-    std::set<std::string> received;
-    std::thread reader([&] {
-        for (int i = 0; i < threads * linesPerThread; ++i) {
-            std::optional<std::string> line = daemon.receive();
-            if (!line) {
-                return;
-            }
-            received.insert(line->substr(line->rfind(": ") + 2));
-        }
-    });
-    std::vector<std::thread> senders;
-    for (int t = 0; t < threads; ++t) {
-        senders.emplace_back([&, t] {
-            for (int i = 0; i < linesPerThread; ++i) {
-                socket.send(5, "thread " + std::to_string(t) + " line " + std::to_string(i));
-            }
-        });
-    }
-    for (auto& sender : senders) {
-        sender.join();
-    }
-    reader.join();
-    ASSERT_EQ(received.size(), static_cast<std::size_t>(threads * linesPerThread));
-    EXPECT_EQ(received.count("thread 3 line 49"), 1u);
 }
 
 TEST_F(SyslogSocketTest, SystemLogForwardsRecordsWithTheirLevelUnlessTurnedOff) {
