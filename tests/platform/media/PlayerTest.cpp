@@ -212,13 +212,16 @@ TEST_F(PlayerTest, ASeekToMissingBytesAndAReplacedItemCancelOnTheDelegatesQueue)
     const auto before = delegate_->requests();
     ASSERT_EQ(delegate_->cancelled().size(), 0u);
     const auto streaming = before.back().request;
+    const int ticksBefore = delegate_->ticksScheduled();
 
     bool seekFinished = false;
     player_->seek(MediaTime::makeWithSeconds(3.5, 1000000),
                   [&](bool finished) { seekFinished = finished; });
+    // Until the new request's first answer is given, which the replacement below would race.
     ASSERT_TRUE(settle([&] {
         return delegate_->cancelled().size() == 1 && seekFinished &&
-               delegate_->requests().size() == before.size() + 1;
+               delegate_->requests().size() == before.size() + 1 &&
+               delegate_->ticksScheduled() > ticksBefore;
     }));
     EXPECT_EQ(delegate_->cancelled()[0], streaming);
     const auto after = delegate_->requests();
