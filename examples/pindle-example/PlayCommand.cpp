@@ -163,18 +163,10 @@ PlayCommand::Outcome PlayCommand::run() {
     if (line_.snapshotFile) {
         // The picture is the shown player's frame at its own current time, which can be a
         // frame past the controller's last periodic report: that time goes with the file.
+        // Paused, the time holds: the view lets no stall's resume or loop restart past a pause.
         auto shown = controller->currentPlayer();
-        const auto playerTime = [&] {
-            return shown ? shown->currentTime() : controller->currentTime();
-        };
-        // Paused, the time holds; should playback still move (a stall's resume racing the
-        // pause), a picture drawn between two equal readings still shows the time read.
-        double pictureTime = playerTime();
+        const double pictureTime = shown ? shown->currentTime() : controller->currentTime();
         auto image = window->snapshotImage(1.0);
-        for (int tries = 0; tries < 3 && playerTime() != pictureTime; ++tries) {
-            pictureTime = playerTime();
-            image = window->snapshotImage(1.0);
-        }
         auto png = image ? image->pngData() : std::nullopt;
         std::ofstream file(*line_.snapshotFile, std::ios::binary | std::ios::trunc);
         if (png)
