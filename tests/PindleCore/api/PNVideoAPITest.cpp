@@ -169,14 +169,60 @@ TEST_F(PNVideoAPITest, FailedAndUnmappableRepliesCompleteWithoutRecords) {
     ASSERT_TRUE(unmappable.wait().second);
     EXPECT_EQ(PNError::fromPlatformError(*unmappable.wait().second), PNError(PNError::unknown));
 
-    emulator_.server().addJSONReply("GET", "/v1/videos/" + firstID_, 200, {{"id", 5}}, {}, 1);
-    Outcome<std::pair<std::shared_ptr<PNVideo>, std::optional<Error>>> single;
-    PNVideoAPI::shared().video(
-        firstID_, [&](const std::shared_ptr<PNVideo>& video, const std::optional<Error>& error) {
-            single.set({video, error});
-        });
-    EXPECT_EQ(single.wait().first, nullptr);
-    EXPECT_FALSE(single.wait().second);
+    // An accepted reply that yields no record fails a read as plainly; a write so answered
+    // was still taken by the backend, so it reports no error.
+    const std::string one = "/v1/videos/" + firstID_;
+    struct Case {
+        const char* label;
+        const std::string& path;
+        const char* method;
+        std::function<void(std::function<void(bool gotRecord, std::optional<Error>)>)> call;
+        bool fails;
+    };
+    const auto token = PNTokenObject::sharedInstance();
+    const Case cases[] = {
+        {"video", one, "GET",
+         [&](auto done) {
+             PNVideoAPI::shared().video(
+                 firstID_, [done](const auto& video, const auto& error) { done(!!video, error); });
+         },
+         true},
+        {"list", "/v1/videos", "GET",
+         [&](auto done) {
+             PNVideoAPI::shared().videosByIds(
+                 {firstID_}, [done](const auto& list, const auto& error) { done(!!list, error); });
+         },
+         true},
+        {"update", one, "PUT",
+         [&](auto done) {
+             PNVideoAPI::shared().updateVideo(
+                 firstID_, std::vector<std::string>{"720p"}, token,
+                 [done](const auto& video, const auto& error) { done(!!video, error); });
+         },
+         false},
+    };
+    const std::pair<const char*, emulator::Response> replies[] = {
+        {"not JSON", emulator::Response::text(200, "<html/>")},
+        {"JSON of another shape", emulator::Response::json(200, {{"id", 5}})},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [body, reply] : replies) {
+            SCOPED_TRACE(std::string(c.label) + ", " + body);
+            emulator_.server().addReply(c.method, c.path, reply, 1);
+            Outcome<std::pair<bool, std::optional<Error>>> outcome;
+            c.call([&](bool gotRecord, std::optional<Error> error) {
+                outcome.set({gotRecord, std::move(error)});
+            });
+            EXPECT_FALSE(outcome.wait().first);
+            if (c.fails) {
+                ASSERT_TRUE(outcome.wait().second);
+                EXPECT_EQ(PNError::fromPlatformError(*outcome.wait().second),
+                          PNError(PNError::unknown));
+            } else {
+                EXPECT_FALSE(outcome.wait().second);
+            }
+        }
+    }
     EXPECT_EQ(PNVideoCache::shared().getCachedVideo(firstID_), nullptr);
 }
 
