@@ -123,20 +123,25 @@ TEST_F(PNVideoAPITest, ReadEndpointsSendExactlyTheirRequests) {
 }
 
 TEST_F(PNVideoAPITest, CompletionRunsBeforeTheRecordsReachTheCache) {
+    // A record no earlier test fetched: their calls cache after their completions, so one of
+    // theirs could still land in the cache while this test runs.
+    emulator::VideoRecord record = *emulator_.store().get(firstID_);
+    record.id = "fetched-only-here";
+    emulator_.store().put(record);
     Outcome<std::shared_ptr<PNVideo>> outcome;
     std::shared_ptr<PNVideo> cachedDuringCompletion;
     PNVideoAPI::shared().video(
-        firstID_, [&](const std::shared_ptr<PNVideo>& video, const std::optional<Error>& error) {
+        record.id, [&](const std::shared_ptr<PNVideo>& video, const std::optional<Error>& error) {
             EXPECT_FALSE(error);
-            cachedDuringCompletion = PNVideoCache::shared().getCachedVideo(firstID_);
+            cachedDuringCompletion = PNVideoCache::shared().getCachedVideo(record.id);
             outcome.set(video);
         });
     std::shared_ptr<PNVideo> video = outcome.wait();
     ASSERT_TRUE(video);
-    EXPECT_EQ(video->videoID(), firstID_);
+    EXPECT_EQ(video->videoID(), record.id);
     EXPECT_EQ(cachedDuringCompletion, nullptr);
     EXPECT_TRUE(
-        eventually([&] { return PNVideoCache::shared().getCachedVideo(firstID_) == video; }));
+        eventually([&] { return PNVideoCache::shared().getCachedVideo(record.id) == video; }));
 
     Outcome<std::int64_t> count;
     PNVideoAPI::shared().videosCountByTags(
