@@ -32,6 +32,7 @@
 
 namespace pindle::platform {
 
+class NetworkThread;
 class URLResponse;
 class URLSession;
 
@@ -142,8 +143,12 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
     bool runningCallbacks_ = false;                // guarded by mutex_
-    // Where callbacks run instead of the session's delegate queue (URLSession::loadSynchronously).
+    // Where callbacks run instead of the session's delegate queue, and the network loop the
+    // transfer runs on instead of the session's thread (URLSession::loadSynchronously).
     std::shared_ptr<Executor> callbackQueue_;  // guarded by mutex_
+    std::shared_ptr<NetworkThread> drivenBy_;  // guarded by mutex_
+    // Where the transfer was handed, once resumed.
+    std::shared_ptr<NetworkThread> network_;  // guarded by mutex_
 };
 
 }  // namespace pindle::platform
