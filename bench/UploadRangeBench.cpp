@@ -1,13 +1,17 @@
 // One 256 KiB range of a resumable upload sent to the backend emulator's storage, through the
 // URL session's synchronous load as the upload sends it, against a reused libcurl handle
 // sending the same request: what the session adds to each range. The same range is sent every
-// time, so the storage keeps nothing new.
+// time, so the storage keeps nothing new. The AfterPause variants wait the upload's 0.1 s
+// between ranges, untimed, as the upload does: each range then meets a connection, a server
+// and caches that have been idle.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/URLSession.hpp"
@@ -50,24 +54,39 @@ StorageSession& storage() {
     return *shared;
 }
 
-void BM_UploadRange_Ours(benchmark::State& state) {
+constexpr auto pauseBetweenRanges = std::chrono::milliseconds(100);
+constexpr int rangesAfterPause = 20;
+
+// Times `send` alone, after the pause when `pause` is set.
+template <class Send>
+void timeRanges(benchmark::State& state, bool pause, Send&& send) {
+    for (auto _ : state) {
+        if (pause)
+            std::this_thread::sleep_for(pauseBetweenRanges);
+        const auto start = std::chrono::steady_clock::now();
+        if (!send())
+            state.SkipWithError("the range was not answered");
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(rangeLength));
+}
+
+void uploadRangeOurs(benchmark::State& state, bool pause) {
     auto& session = storage();
     const auto url = platform::URL::fromString(session.sessionURL);
-    for (auto _ : state) {
+    timeRanges(state, pause, [&] {
         platform::URLRequest request(url);
         request.setHTTPMethod("PUT");
         request.setValue(contentRange, "Content-Range");
         request.setValue(std::to_string(rangeLength), "Content-Length");
         request.setHTTPBody(session.range);
         auto loaded = platform::URLSession::shared()->loadSynchronously(std::move(request));
-        if (loaded.error || !loaded.response)
-            state.SkipWithError("the range was not answered");
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(rangeLength));
+        return !loaded.error && loaded.response;
+    });
 }
-BENCHMARK(BM_UploadRange_Ours)->UseRealTime();
 
-void BM_UploadRange_PeerCurl(benchmark::State& state) {
+void uploadRangePeer(benchmark::State& state, bool pause) {
     auto& session = storage();
     CURL* curl = curl_easy_init();
     curl_slist* headers = curl_slist_append(nullptr, "Content-Range: bytes 0-262143/*");
@@ -80,14 +99,29 @@ void BM_UploadRange_PeerCurl(benchmark::State& state) {
     curl_easy_setopt(
         curl, CURLOPT_WRITEFUNCTION,
         +[](char*, size_t size, size_t count, void*) { return size * count; });
-    for (auto _ : state) {
-        if (curl_easy_perform(curl) != CURLE_OK)
-            state.SkipWithError("the range was not answered");
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(rangeLength));
+    timeRanges(state, pause, [&] { return curl_easy_perform(curl) == CURLE_OK; });
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
 }
-BENCHMARK(BM_UploadRange_PeerCurl)->UseRealTime();
+
+void BM_UploadRange_Ours(benchmark::State& state) {
+    uploadRangeOurs(state, false);
+}
+BENCHMARK(BM_UploadRange_Ours)->UseManualTime();
+
+void BM_UploadRange_PeerCurl(benchmark::State& state) {
+    uploadRangePeer(state, false);
+}
+BENCHMARK(BM_UploadRange_PeerCurl)->UseManualTime();
+
+void BM_UploadRangeAfterPause_Ours(benchmark::State& state) {
+    uploadRangeOurs(state, true);
+}
+BENCHMARK(BM_UploadRangeAfterPause_Ours)->UseManualTime()->Iterations(rangesAfterPause);
+
+void BM_UploadRangeAfterPause_PeerCurl(benchmark::State& state) {
+    uploadRangePeer(state, true);
+}
+BENCHMARK(BM_UploadRangeAfterPause_PeerCurl)->UseManualTime()->Iterations(rangesAfterPause);
 
 }  // namespace
