@@ -1,5 +1,7 @@
 #include "platform/dispatch/Operation.hpp"
 
+#include "platform/dispatch/OperationQueue.hpp"
+
 #include <utility>
 #include <vector>
 
@@ -9,6 +11,7 @@ namespace {
 const std::string kCancelledKey = "isCancelled";
 const std::string kExecutingKey = "isExecuting";
 const std::string kFinishedKey = "isFinished";
+const std::string kReadyKey = "isReady";
 }  // namespace
 
 Operation::Operation() = default;
@@ -108,7 +111,7 @@ Value Operation::valueForKey(std::string_view key) const {
         return Value(isExecuting());
     if (key == kFinishedKey)
         return Value(isFinished());
-    if (key == "isReady")
+    if (key == kReadyKey)
         return Value(isReady());
     if (key == "isAsynchronous")
         return Value(isAsynchronous());
@@ -122,8 +125,31 @@ void Operation::waitUntilFinished() {
     finishedChanged_.wait(lock, [this] { return finishAnnounced_; });
 }
 
+void Operation::setQueue(std::weak_ptr<OperationQueue> queue, std::uint64_t order) {
+    std::lock_guard lock(mutex_);
+    queue_ = std::move(queue);
+    queueOrder_ = order;
+}
+
+void Operation::tellQueue(std::string_view key) {
+    if (!enqueued_.load() || (key != kFinishedKey && key != kReadyKey && key != kCancelledKey)) {
+        return;
+    }
+    std::shared_ptr<OperationQueue> queue;
+    std::uint64_t order = 0;
+    {
+        std::lock_guard lock(mutex_);
+        queue = queue_.lock();
+        order = queueOrder_;
+    }
+    if (queue) {
+        queue->operationChanged(order, this, key);
+    }
+}
+
 void Operation::didChangeValueForKey(std::string_view key) {
     KeyValueObservable::didChangeValueForKey(key);
+    tellQueue(key);
     if (key != kFinishedKey || !isFinished()) {
         return;
     }

@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/KeyValueObserving.hpp"
 
@@ -79,6 +80,10 @@ class Operation : public KeyValueObservable {
     void finishWithoutRunning();
     // Claims the operation for one queue; false when a queue already has it.
     bool claimForQueue() { return !enqueued_.exchange(true); }
+    // Names the queue that holds the operation, and its place there. The queue hears of
+    // "isFinished", "isReady" and "isCancelled" after the observers have, without observing.
+    void setQueue(std::weak_ptr<OperationQueue> queue, std::uint64_t order);
+    void tellQueue(std::string_view key);
 
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> started_{false};
@@ -92,6 +97,8 @@ class Operation : public KeyValueObservable {
     bool finishAnnounced_ = false;           // guarded by mutex_
     std::function<void()> completionBlock_;  // guarded by mutex_
     std::string name_;                       // guarded by mutex_
+    std::weak_ptr<OperationQueue> queue_;    // guarded by mutex_
+    std::uint64_t queueOrder_ = 0;           // guarded by mutex_
 };
 
 using OperationPtr = std::shared_ptr<Operation>;

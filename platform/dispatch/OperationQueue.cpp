@@ -11,16 +11,10 @@
 namespace pindle::platform {
 
 namespace {
-const std::string kFinishedKey = "isFinished";
-const std::string kReadyKey = "isReady";
-const std::string kCancelledKey = "isCancelled";
+constexpr std::string_view kFinishedKey = "isFinished";
+constexpr std::string_view kReadyKey = "isReady";
+constexpr std::string_view kCancelledKey = "isCancelled";
 constexpr double kForever = 1e9;
-
-void stopObserving(const std::vector<KeyValueObservationPtr>& observations) {
-    for (const auto& observation : observations) {
-        observation->invalidate();
-    }
-}
 }  // namespace
 
 std::shared_ptr<OperationQueue> OperationQueue::create(std::string name) {
@@ -56,23 +50,14 @@ void OperationQueue::addOperation(const OperationPtr& operation) {
         std::fprintf(stderr, "OperationQueue::addOperation: operation already queued or started\n");
         std::abort();
     }
-    // Observed before it can start, so an asynchronous operation's end is never missed; what
-    // it announces before it is in entries_ is read again when a pump looks at it.
+    // Told of its announcements before it can start, so an asynchronous operation's end is
+    // never missed; what it announces before it is in entries_ is read again when a pump
+    // looks at it.
     const Order order = nextOrder_.fetch_add(1, std::memory_order_relaxed);
-    std::weak_ptr<OperationQueue> weakSelf = weak_from_this();
-    Operation* raw = operation.get();
-    std::vector<KeyValueObservationPtr> observations;
-    for (const std::string& key : {kFinishedKey, kReadyKey, kCancelledKey}) {
-        observations.push_back(
-            operation->observe(key, 0, [weakSelf, raw, order, key](const KVOChange&) {
-                if (auto self = weakSelf.lock()) {
-                    self->operationChanged(order, raw, key);
-                }
-            }));
-    }
+    operation->setQueue(weak_from_this(), order);
     {
         std::lock_guard lock(mutex_);
-        auto [added, _] = entries_.emplace(order, Entry{operation, std::move(observations)});
+        auto [added, _] = entries_.emplace(order, Entry{operation});
         makeWaitingLocked(order, added->second);
     }
     pump();
@@ -241,7 +226,6 @@ void OperationQueue::pump() {
             emptied_.notify_all();
         }
         if (retired.operation) {
-            stopObserving(retired.observations);
             if (!operation->isFinished()) {
                 operation->finishWithoutRunning();
             }
@@ -267,7 +251,7 @@ void OperationQueue::launch(Order order, const OperationPtr& operation) {
     });
 }
 
-void OperationQueue::operationChanged(Order order, Operation* operation, const std::string& key) {
+void OperationQueue::operationChanged(Order order, Operation* operation, std::string_view key) {
     if (key == kFinishedKey) {
         if (operation->isFinished()) {
             ended(order);
@@ -313,7 +297,6 @@ void OperationQueue::dropIfPending(Order order) {
     if (emptied) {
         emptied_.notify_all();
     }
-    stopObserving(dropped.observations);
     if (!dropped.operation->isFinished()) {
         dropped.operation->finishWithoutRunning();
     }
@@ -337,7 +320,6 @@ void OperationQueue::ended(Order order) {
     if (emptied) {
         emptied_.notify_all();
     }
-    stopObserving(retired.observations);
     pump();
 }
 

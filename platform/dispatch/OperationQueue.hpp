@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/dispatch/Executor.hpp"
@@ -75,6 +76,8 @@ class OperationQueue : public Executor, public std::enable_shared_from_this<Oper
     void waitUntilAllOperationsAreFinished();
 
   private:
+    friend class Operation;
+
     // Where a not-yet-ended operation stands. waiting: in ready_, believed ready; examined:
     // a pump took it out of ready_ and reads its state outside the lock, holding a slot for
     // it; parked: not ready, out of ready_ until it announces "isReady"; started: handed
@@ -82,7 +85,6 @@ class OperationQueue : public Executor, public std::enable_shared_from_this<Oper
     enum class State { waiting, examined, parked, started };
     struct Entry {
         OperationPtr operation;
-        std::vector<KeyValueObservationPtr> observations;
         State state = State::waiting;
         // The operation announced a change while a pump examined it, so the pump's view of
         // it may be stale: it goes back to ready_ instead of being parked.
@@ -92,7 +94,8 @@ class OperationQueue : public Executor, public std::enable_shared_from_this<Oper
 
     void pump();
     void launch(Order order, const OperationPtr& operation);
-    void operationChanged(Order order, Operation* operation, const std::string& key);
+    // The operation at `order` announced did-change of `key` (after its observers heard).
+    void operationChanged(Order order, Operation* operation, std::string_view key);
     void ended(Order order);
     void dropIfPending(Order order);
     void readyAgain(Order order);
