@@ -10,8 +10,9 @@
 // The operation is key-value observable: "isCancelled", "isExecuting", "isFinished",
 // "isReady", "isAsynchronous" and "name" answer their getters, and the announcements reach
 // observers synchronously, on the announcing thread, in the order made, and never under a
-// lock of the operation. The completion block runs once, on the thread that announces the
-// operation finished, after the observers.
+// lock of the operation. The queue that holds the operation hears of "isFinished", "isReady"
+// and "isCancelled" next, on the same thread; the completion block runs once, on the thread
+// that announces the operation finished, after both.
 //
 // Thread-safety: all public operations are safe from any thread. Subclasses guard their own
 // state; an asynchronous one makes each state transition one atomic step.
