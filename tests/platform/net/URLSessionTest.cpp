@@ -231,8 +231,7 @@ TEST_F(URLSessionTest, CompletionHandlerRunsOnceOnTheDelegateQueueWithBodyAndRes
 
 TEST_F(URLSessionTest, DelegateSeesResponseThenChunksInOrderThenOneCompletion) {
     const std::string body(200000, 'x');
-    // The body is the handler's own: its loop checks the length again after the last write,
-    // when the test may already have seen the whole body and returned.
+    // By value: the server's thread may still be in the route when the test has ended.
     server_.route("/big", [body](const RecordedRequest&, ServerConnection& connection) {
         std::string head =
             "HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-199999/500000\r\n"
