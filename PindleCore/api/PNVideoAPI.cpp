@@ -37,6 +37,13 @@ platform::Error invalidIdentifier(const std::string& videoID) {
                                   "The video identifier \"" + videoID + "\" cannot stand in a URL");
 }
 
+// What a read reports when the backend accepted the call but its reply yields no record or
+// list (a body that is not JSON, or JSON of another shape): without it the caller would get
+// neither a result nor an error.
+platform::Error unusableReply(const std::optional<platform::Error>& error) {
+    return error ? *error : PNError(PNError::unknown).toPlatformError();
+}
+
 platform::Array tagArray(const platform::StringSet& tags) {
     return platform::Array(tags.begin(), tags.end());
 }
@@ -140,7 +147,7 @@ PNCancellablePtr PNVideoAPI::list(const platform::Dictionary& parameters,
                                                      const std::optional<platform::Error>& error) {
                     auto response = result.asObjectOf<PNVideosResponse>();
                     if (!response)
-                        return completion(nullptr, error);
+                        return completion(nullptr, unusableReply(error));
                     completion(response, std::nullopt);
                     PNVideoCache::shared().putVideosToCache(response->videos());
                 });
@@ -155,7 +162,7 @@ PNCancellablePtr PNVideoAPI::video(const std::string& videoID, VideoCompletion c
                                                      const std::optional<platform::Error>& error) {
                     auto response = result.asObjectOf<PNVideoResponse>();
                     if (!response)
-                        return completion(nullptr, error);
+                        return completion(nullptr, unusableReply(error));
                     completion(response->video(), std::nullopt);
                     PNVideoCache::shared().putVideoToCache(response->video());
                 });
@@ -173,11 +180,8 @@ PNCancellablePtr PNVideoAPI::videosCountByTags(const platform::StringSet& tags,
                 [completion = std::move(completion)](const platform::Value& result,
                                                      const std::optional<platform::Error>& error) {
                     auto response = result.asObjectOf<PNVideosResponse>();
-                    // A reply that yields no list (a body that is not JSON) is a failure, as it
-                    // is for the list calls; the count stays 0.
                     if (!response)
-                        return completion(
-                            0, error ? error : PNError(PNError::unknown).toPlatformError());
+                        return completion(0, unusableReply(error));
                     completion(response->totalCount(), std::nullopt);
                     PNVideoCache::shared().putVideosToCache(response->videos());
                 });

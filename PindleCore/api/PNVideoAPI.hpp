@@ -8,10 +8,12 @@
 // Every operation sends one request with the single header "Authorization", returns its
 // cancellable, and completes exactly once on the requester's delegate queue. Operations that
 // receive records call their completion first and then store the records in the video cache,
-// on the same thread. A call that cannot be made sends nothing and completes asynchronously
-// with an error: an identifier that is empty, "." or "..", or holds "/", "?", "#", "%" or a
-// character a URL cannot hold; a caller that is not the token (PNError unknown); a session
-// without the token its mode needs (PNError sessionNotStarted).
+// on the same thread. A read whose accepted reply yields no record or list completes with
+// PNError unknown (the count with 0); a write so answered completes with neither record nor
+// error, since the backend did take the change. A call that cannot be made sends nothing and
+// completes asynchronously with an error: an identifier that is empty, "." or "..", or holds "/",
+// "?", "#", "%" or a character a URL cannot hold; a caller that is not the token (PNError unknown);
+// a session without the token its mode needs (PNError sessionNotStarted).
 //
 // Thread-safety: stateless; any thread; calls run concurrently.
 #pragma once

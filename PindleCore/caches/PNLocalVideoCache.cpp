@@ -255,7 +255,7 @@ std::optional<platform::URL> PNLocalVideoCache::pathForMOVVideoCache(
 }
 
 std::string PNLocalVideoCache::folderPath() {
-    return platform::AppContainer::documentsDirectory() + "/" + folderName;
+    return platform::AppContainer::documentsPath() + "/" + folderName;
 }
 
 std::vector<std::string> PNLocalVideoCache::filePaths(const std::string& videoID) const {

@@ -339,7 +339,8 @@ void PCaptureSession::updateSessionVideoInputWithMode(int mode) {
         session->setSessionPreset(platform::CaptureHardware::presetMedium);
     else
         session->setSessionPreset(platform::CaptureHardware::presetIFrame960x540);
-    if (input && session->canAddInput(input))
+    cameraAttached_ = input && session->canAddInput(input);
+    if (cameraAttached_)
         session->addInput(input);
     hasVideoOutput_ = mode != PCaptureModeAudioOnly;
     if (startedWithAudioOnlyAndStillAudioOnly_ && hasVideoOutput_)
@@ -715,7 +716,10 @@ void PCaptureSession::setWriterForResolution(const std::string& resolution) {
              platform::Value(true)},
             {platform::AssetWriterInputPixelBufferAdaptor::bitmapContextCompatibilityKey,
              platform::Value(true)}});
-    micPixelBuffer_.reset();
+    {
+        std::lock_guard lock(placeholderMutex_);
+        micPixelBuffer_.reset();
+    }
     platform::AssetWriterInput::AudioSettings audio;
     audio.sampleRate = 44100;
     audio.channels = 2;
@@ -818,10 +822,17 @@ void PCaptureSession::muteAudioInBuffer(platform::SampleBuffer& buffer) {
 }
 
 platform::PixelBufferPtr PCaptureSession::micPixelBuffer() {
-    if (micPixelBuffer_)
-        return micPixelBuffer_;
-    micPixelBuffer_ = pixelBufferFromImage(bundleImageNamed("recorder_btn_mic"),
-                                           {kPlaceholderSide, kPlaceholderSide});
+    {
+        std::lock_guard lock(placeholderMutex_);
+        if (micPixelBuffer_)
+            return micPixelBuffer_;
+    }
+    // Drawn outside the lock; of two callers racing, the first to finish is kept.
+    auto made = pixelBufferFromImage(bundleImageNamed("recorder_btn_mic"),
+                                     {kPlaceholderSide, kPlaceholderSide});
+    std::lock_guard lock(placeholderMutex_);
+    if (!micPixelBuffer_)
+        micPixelBuffer_ = std::move(made);
     return micPixelBuffer_;
 }
 
@@ -886,7 +897,18 @@ void PCaptureSession::captureOutput(platform::CaptureOutput& output,
 }
 
 void PCaptureSession::handleVideo(const platform::SampleBufferPtr& sample) {
-    const MediaTime pts = sample->presentationTimeStamp();
+    handlePicture(sample->presentationTimeStamp(), sample);
+}
+
+void PCaptureSession::placeholderPictureAt(MediaTime pts) {
+    const bool due = queuedState_ != PCaptureSessionStateRecording ||
+                     isZero(lastFrameTimeForWriter_) ||
+                     pts - lastFrameTimeForCapture_ >= MediaTime(kFrameStep, kMicroseconds);
+    if (due)
+        handlePicture(pts, nullptr);
+}
+
+void PCaptureSession::handlePicture(MediaTime pts, const platform::SampleBufferPtr& sample) {
     if (queuedState_ == PCaptureSessionStateRecording) {
         if (isZero(lastFrameTimeForWriter_)) {
             lastFrameTimeForWriter_ = pts;
@@ -908,7 +930,7 @@ void PCaptureSession::handleVideo(const platform::SampleBufferPtr& sample) {
             lastFrameTimeForWriter_ += gap;
         }
         platform::PixelBufferPtr picture;
-        if (hasVideoOutput_) {
+        if (hasVideoOutput_ && sample) {
             lastFrame_ = sample->copy();
             picture = lastFrame_->imageBuffer();
         } else if (!startedWithAudioOnlyAndStillAudioOnly_ && lastFrame_ &&
@@ -924,6 +946,10 @@ void PCaptureSession::handleVideo(const platform::SampleBufferPtr& sample) {
 
 void PCaptureSession::handleAudio(const platform::SampleBufferPtr& sample) {
     const MediaTime pts = sample->presentationTimeStamp();
+    // With no camera at all no picture would ever come, and sound waits for the first one:
+    // the sound's own clock places the placeholder pictures instead.
+    if (!hasVideoOutput_ && !cameraAttached_)
+        placeholderPictureAt(pts);
     if (queuedState_ == PCaptureSessionStateRecording) {
         if (isZero(lastFrameTimeForWriter_))
             return;  // no picture yet: the sound has no place on the timeline

@@ -13,7 +13,8 @@
 // apart; sound is re-timed in steps of 2,322/100,000 s, and a gap of three or more steps is
 // filled with muted copies (the rounding carried in a compensation time); sound before the
 // first picture is dropped; a pause leaves no hole. Without camera frames (audio only) the
-// placeholder picture is written.
+// placeholder picture is written; with no camera at all, the sound's own times place one
+// placeholder picture per frame period, so an audio-only recording still keeps its sound.
 //
 // Where it differs from a plain reading of its contract, it does the sound thing: a file-name
 // pattern is never used as a format string (its first "%@" is replaced, nothing else); appends
@@ -125,7 +126,8 @@ class PCaptureSession : public platform::KeyValueObservable,
     // Zeroes all the buffer's samples.
     static void muteAudioInBuffer(platform::SampleBuffer& buffer);
     // The picture written while there are no camera frames: 480x480 ARGB, the bundle's
-    // "recorder_btn_mic" image on a lilac field.
+    // "recorder_btn_mic" image on a lilac field. Made on first use and again after each
+    // writer is built; safe to read from any thread, also while recording.
     platform::PixelBufferPtr micPixelBuffer();
     // A new opaque ARGB buffer of `size`: the lilac field with `image` (if any) drawn in the
     // microphone's place. Null when the size cannot be made.
@@ -165,6 +167,10 @@ class PCaptureSession : public platform::KeyValueObservable,
     void cleanSession();
     void setWriterForResolution(const std::string& resolution);
     void handleVideo(const platform::SampleBufferPtr& sample);
+    // The picture step at `pts`: the camera's `sample`, or with none the placeholder.
+    void handlePicture(platform::MediaTime pts, const platform::SampleBufferPtr& sample);
+    // With no camera, a placeholder picture at `pts` when a frame period has passed.
+    void placeholderPictureAt(platform::MediaTime pts);
     void handleAudio(const platform::SampleBufferPtr& sample);
     void appendPicture(const platform::PixelBufferPtr& picture, platform::MediaTime time);
     void appendSound(const platform::SampleBufferPtr& sound);
@@ -202,13 +208,17 @@ class PCaptureSession : public platform::KeyValueObservable,
     platform::CaptureDeviceInputPtr frontCameraInput_;
     platform::CaptureDeviceInputPtr audioInput_;
     bool hasVideoOutput_ = true;
+    bool cameraAttached_ = false;
     bool startedWithAudioOnlyAndStillAudioOnly_ = false;
     bool isInterrupted_ = false;
     std::vector<std::string> activeResolutions_;
     std::map<std::string, std::string> fileNames_;
     std::map<std::string, Writer> writers_;
     platform::SampleBufferPtr lastFrame_;
-    platform::PixelBufferPtr micPixelBuffer_;
+    // The placeholder is also read by the host (micPixelBuffer()) while the capture queue
+    // replaces it.
+    mutable std::mutex placeholderMutex_;
+    platform::PixelBufferPtr micPixelBuffer_;  // guarded by placeholderMutex_
     platform::MediaTime lastFrameTimeForCapture_ = platform::MediaTime::zero();
     platform::MediaTime lastFrameTimeForWriter_ = platform::MediaTime::zero();
     platform::MediaTime lastSoundFrameTimeCapture_ = platform::MediaTime::zero();

@@ -19,7 +19,7 @@ std::optional<std::string> PPreferences::cacheVideoDirectoryPath(const Caller& f
     std::lock_guard lock(mutex_);
     if (!cacheVideoDirectoryPathSet_) {
         // Worked out when asked, so it follows the application's home.
-        return platform::AppContainer::documentsDirectory() + "/" + cacheFolderName;
+        return platform::AppContainer::documentsPath() + "/" + cacheFolderName;
     }
     return cacheVideoDirectoryPath_;
 }

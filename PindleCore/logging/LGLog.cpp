@@ -1,11 +1,16 @@
 #include "PindleCore/logging/LGLog.hpp"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <span>
+#include <optional>
 
 #include "PindleCore/logging/LGLoggerNode.hpp"
 #include "platform/app/Application.hpp"
@@ -19,7 +24,44 @@ namespace {
 
 constexpr std::size_t initialLoggerCapacity = 4;
 
+// The ring of waiting messages: a power of two no smaller than the bound on outstanding
+// messages, so a place is never reused before its message has been dispatched. Its slots
+// come in chunks made on first use: a process that logs little keeps little.
+constexpr std::size_t ringCapacity = 1024;
+constexpr std::size_t chunkCapacity = 64;
+static_assert(ringCapacity >= static_cast<std::size_t>(LGLog::maxQueuedMessages));
+static_assert(ringCapacity % chunkCapacity == 0);
+
+// A dispatched message stays in its slot until the slot is reused, unless its text is larger
+// than this: then it goes at once, so a burst of long lines leaves nothing large behind.
+constexpr std::size_t keptTextCapacity = 1024;
+
+constexpr std::size_t formatBufferSize = 512;
+
+// How long the logging thread waits for more messages before it lets its thread go.
+constexpr auto lingerBeforeIdle = std::chrono::microseconds(20);
+constexpr int pollsPerClockRead = 8;
+constexpr int pausesPerPoll = 32;
+
+void relaxCPU() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 platform::DispatchSpecificKey<const void*> globalLoggingQueueIdentityKey;
+
+constexpr std::size_t cacheLineSize = 64;
+
+using Slot = std::optional<LGLogMessage>;
+// Each slot starts a cache line of its own: the producer filling one and the logging thread
+// reading the one before never share a line.
+struct alignas(cacheLineSize) AlignedSlot {
+    Slot slot;
+};
+using SlotChunk = std::array<AlignedSlot, chunkCapacity>;
 
 // The hub's process-wide state, made on first use and never destroyed (logger queues may
 // still run while static destructors would).
@@ -37,6 +79,12 @@ struct Hub {
             [](const platform::Notification&) { LGLog::applicationWillTerminate(); });
     }
 
+    // The slot of the message numbered `sequence`. REQUIRES: its chunk exists.
+    Slot& slot(std::uint64_t sequence) {
+        const std::size_t place = sequence % ringCapacity;
+        return (*chunks[place / chunkCapacity])[place % chunkCapacity].slot;
+    }
+
     const platform::DispatchQueuePtr queue;
     const platform::DispatchGroupPtr group;  // used only on the logging queue
     const unsigned processorCount;
@@ -44,22 +92,53 @@ struct Hub {
 
     std::vector<LGLoggerNode> nodes;  // touched only on the logging queue
 
-    // Asynchronous messages gather here while the block that will dispatch them waits on the
-    // logging queue, so a burst costs one block (and one wake-up per logger) rather than one
-    // per message. Whatever else is sent to the logging queue first closes the batch, which
-    // keeps it ordered with the messages around it.
+    // Asynchronous messages are numbered in the order they are queued and wait in the ring
+    // until a block on the logging queue hands them to the loggers. One block takes every
+    // message that arrives while it runs, so a burst costs one block (and one wake-up of the
+    // logging thread) rather than one per message; a producer posts a block only when none
+    // is open. Whatever else is sent to the logging queue first closes the open block at the
+    // messages queued so far, which keeps them ordered with that work.
     //
-    // The same lock counts the messages queued or in dispatch, for the back-pressure bound:
-    // one lock per message instead of a semaphore's and the batch's.
-    std::mutex batchMutex;
+    // A slot belongs to the producer that fills it (under batchMutex) until its number is
+    // published, then to the logging queue until it is dispatched, so loggers read it
+    // without a lock. A dispatched message stays in its slot: the next producer to fill the
+    // slot swaps its own message in and frees the previous occupant itself, so texts are
+    // allocated and freed on producer threads and the logging thread frees nothing.
+    //
+    // Producers take batchMutex; the logging queue reads how far messages are published
+    // without it while no close is pending (a close and the publications after it are
+    // ordered by the lock, so a published count that includes a message queued after a
+    // close also shows closesPending), and takes it only to end its block or to find where
+    // a close put the end.
+    //
+    // The back-pressure bound counts messages queued (synchronous ones included) against
+    // those released after dispatch; producers read the released count only when the copy
+    // they last read shows no room.
+    //
+    // Fields are grouped by who writes them, each group on its own cache line, so the
+    // logging thread's reads do not slow the producers' locking.
+    alignas(cacheLineSize) std::mutex batchMutex;
+    bool batchOpen = false;  // guarded by batchMutex
+    // Where each closed block still waiting on the logging queue stops, in queue order.
+    std::deque<std::uint64_t> closedBatchEnds;  // guarded by batchMutex
+    std::uint64_t queued = 0;                   // guarded by batchMutex
+    std::uint64_t lastSeenReleased = 0;         // guarded by batchMutex
+
+    alignas(cacheLineSize) std::atomic<std::uint64_t> published{0};  // written under batchMutex
+    std::atomic<bool> closesPending{false};  // !closedBatchEnds.empty(), written under it
+
+    alignas(cacheLineSize) std::atomic<std::uint64_t> released{0};  // by the logging queue
+    std::uint64_t dispatched = 0;         // touched only on the logging queue
+    std::atomic<long> waitingForRoom{0};  // raised and lowered under batchMutex
     std::condition_variable roomMade;
-    std::shared_ptr<std::vector<LGLogMessagePtr>> openBatch;  // guarded by batchMutex
-    long outstanding = 0;                                     // guarded by batchMutex
-    // The last dispatched batch, released by the next producer: memory is
-    // then freed on the thread that allocated it, instead of the logging thread contending
-    // with the producers for the allocator's lock on every message.
-    std::vector<LGLogMessagePtr> spent;  // guarded by batchMutex
-    long waitingForRoom = 0;             // guarded by batchMutex
+
+    // Made under batchMutex before the first message of the chunk is published.
+    alignas(
+        cacheLineSize) std::array<std::unique_ptr<SlotChunk>, ringCapacity / chunkCapacity> chunks;
+    // Set by the producer of a message whose slot must be emptied once dispatched (it holds
+    // a tag or a long text), cleared by the logging queue; owned like the slots. Written
+    // only when set, so the line stays shared between the two threads.
+    std::array<bool, ringCapacity> releaseAfterDispatch{};
 
     std::mutex classesMutex;
     std::map<std::string, LGLog::ClassLevelAccess> classes;  // guarded by classesMutex
@@ -70,11 +149,20 @@ Hub& hub() {
     return *state;
 }
 
+// REQUIRES: `lock` holds batchMutex.
+void closeOpenBatchLocked(Hub& state) {
+    if (state.batchOpen) {
+        state.closedBatchEnds.push_back(state.published.load(std::memory_order_relaxed));
+        state.closesPending.store(true, std::memory_order_release);
+        state.batchOpen = false;
+    }
+}
+
 // Called before anything but an asynchronous message goes to the logging queue.
 void closeOpenBatch() {
     Hub& state = hub();
     std::scoped_lock lock(state.batchMutex);
-    state.openBatch.reset();
+    closeOpenBatchLocked(state);
 }
 
 // Runs `work` for every node that `wanted` accepts, each on the node's queue, and returns
@@ -131,38 +219,32 @@ void removeAllLoggersOnQueue() {
     hub().nodes.clear();
 }
 
-// Hands `messages` to every logger whose level takes any of them, in order, and returns
-// once every logger has processed them all. `spent`, when given, takes the batch's messages
-// for a producer to release (see Hub::spent); else the caller releases them.
-void dispatchOnQueue(std::span<const LGLogMessagePtr> messages,
-                     std::vector<LGLogMessagePtr>* spent = nullptr) {
-    auto wanted = [messages](const LGLoggerNode& node) {
-        return std::any_of(messages.begin(), messages.end(), [&](const LGLogMessagePtr& message) {
-            return (node.level & message->flag()) != 0;
-        });
-    };
-    runOnNodes(wanted, [messages](const LGLoggerNode& node) {
-        for (const auto& message : messages) {
-            if ((node.level & message->flag()) != 0) {
-                node.logger->logMessage(*message);
-            }
-        }
-        node.logger->didLogMessageBatch();
-    });
+// Hands the messages `forEach` visits to every logger whose level takes any of them, in
+// order, and returns once every logger has processed them all.
+template <class ForEach>
+void dispatchOnQueue(const ForEach& forEach) {
+    LGLogFlag flags = 0;
+    forEach([&](const LGLogMessage& message) { flags |= message.flag(); });
+    runOnNodes([flags](const LGLoggerNode& node) { return (node.level & flags) != 0; },
+               [&forEach](const LGLoggerNode& node) {
+                   forEach([&](const LGLogMessage& message) {
+                       if ((node.level & message.flag()) != 0) {
+                           node.logger->logMessage(message);
+                       }
+                   });
+                   node.logger->didLogMessageBatch();
+               });
+}
+
+// Counts `count` dispatched messages out of the bound, and wakes producers waiting for room.
+void releaseRoom(long count) {
     Hub& state = hub();
-    bool wake = false;
-    std::vector<LGLogMessagePtr> released;
-    {
-        std::scoped_lock lock(state.batchMutex);
-        state.outstanding -= static_cast<long>(messages.size());
-        wake = state.waitingForRoom > 0;
-        if (spent != nullptr) {
-            // One batch waits at most; an older one still waiting is released here.
-            released.swap(state.spent);
-            state.spent.swap(*spent);
-        }
-    }
-    if (wake) {
+    // Sequentially consistent with a waiter's count and its check of the bound: either this
+    // sees the waiter or the waiter sees the room.
+    state.released.fetch_add(static_cast<std::uint64_t>(count));
+    if (state.waitingForRoom.load() > 0) {
+        // Taking the lock waits out a producer between its check and its sleep.
+        { std::scoped_lock lock(state.batchMutex); }
         state.roomMade.notify_all();
     }
 }
@@ -171,34 +253,156 @@ void dispatchOnQueue(std::span<const LGLogMessagePtr> messages,
 // REQUIRES: `lock` holds batchMutex.
 void reserveRoom(std::unique_lock<std::mutex>& lock) {
     Hub& state = hub();
-    if (state.outstanding >= LGLog::maxQueuedMessages) {
-        ++state.waitingForRoom;
-        state.roomMade.wait(lock, [&] { return state.outstanding < LGLog::maxQueuedMessages; });
-        --state.waitingForRoom;
-    }
-    ++state.outstanding;
-}
-
-void dispatchBatch(const std::shared_ptr<std::vector<LGLogMessagePtr>>& batch) {
-    {
-        Hub& state = hub();
-        std::scoped_lock lock(state.batchMutex);
-        if (state.openBatch == batch) {
-            state.openBatch.reset();
+    constexpr auto bound = static_cast<std::uint64_t>(LGLog::maxQueuedMessages);
+    if (state.queued - state.lastSeenReleased >= bound) {
+        auto hasRoom = [&] {
+            state.lastSeenReleased = state.released.load();
+            return state.queued - state.lastSeenReleased < bound;
+        };
+        if (!hasRoom()) {
+            state.waitingForRoom.fetch_add(1);
+            state.roomMade.wait(lock, hasRoom);
+            state.waitingForRoom.fetch_sub(1);
         }
     }
-    // Closed now: nobody else touches it.
-    dispatchOnQueue(*batch, batch.get());
+    ++state.queued;
+}
+
+// Dispatches the ring's messages numbered [first, end) and frees their places.
+void dispatchRange(std::uint64_t first, std::uint64_t end) {
+    Hub& state = hub();
+    dispatchOnQueue([&](const auto& visit) {
+        for (std::uint64_t sequence = first; sequence != end; ++sequence) {
+            visit(*state.slot(sequence));
+        }
+    });
+    for (std::uint64_t sequence = first; sequence != end; ++sequence) {
+        bool& mark = state.releaseAfterDispatch[sequence % ringCapacity];
+        if (mark) {
+            state.slot(sequence).reset();
+            mark = false;
+        }
+    }
+    state.dispatched = end;
+    releaseRoom(static_cast<long>(end - first));
+}
+
+// Waits a moment, without sleeping, for another message or a close. A producer that logs
+// steadily then keeps feeding the running block instead of waking the logging thread for
+// each few messages; a lone message costs the logging thread this moment of spinning.
+bool lingerForMore(Hub& state) {
+    const auto until = std::chrono::steady_clock::now() + lingerBeforeIdle;
+    for (;;) {
+        for (int i = 0; i < pollsPerClockRead; ++i) {
+            if (state.published.load(std::memory_order_acquire) != state.dispatched ||
+                state.closesPending.load(std::memory_order_acquire)) {
+                return true;
+            }
+            // Polled sparingly: each read pulls the counter's line away from the producer.
+            for (int pause = 0; pause < pausesPerPoll; ++pause) {
+                relaxCPU();
+            }
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+    }
+}
+
+// The block a producer posts when it opens a batch: dispatches the waiting messages until
+// it reaches where its batch was closed, or, while still open, until none is left.
+void dispatchWaitingMessages() {
+    Hub& state = hub();
+    bool lingered = false;
+    for (;;) {
+        // Read in this order: see the comment on batchMutex.
+        const std::uint64_t available = state.published.load(std::memory_order_acquire);
+        if (!state.closesPending.load(std::memory_order_acquire)) {
+            if (available != state.dispatched) {
+                dispatchRange(state.dispatched, available);
+                lingered = false;
+                continue;
+            }
+            if (!lingered) {
+                lingered = true;
+                if (lingerForMore(state)) {
+                    continue;
+                }
+            }
+        }
+        std::uint64_t end = 0;
+        bool closed = false;
+        {
+            std::scoped_lock lock(state.batchMutex);
+            if (!state.closedBatchEnds.empty()) {
+                end = state.closedBatchEnds.front();
+                state.closedBatchEnds.pop_front();
+                state.closesPending.store(!state.closedBatchEnds.empty(),
+                                          std::memory_order_release);
+                closed = true;
+            } else {
+                end = state.published.load(std::memory_order_relaxed);
+                if (end == state.dispatched) {
+                    state.batchOpen = false;
+                    return;
+                }
+            }
+        }
+        if (end != state.dispatched) {
+            dispatchRange(state.dispatched, end);
+        }
+        if (closed) {
+            return;
+        }
+    }
+}
+
+void queueAsynchronously(LGLogMessage message) {
+    Hub& state = hub();
+    std::unique_lock lock(state.batchMutex);
+    reserveRoom(lock);
+    const std::uint64_t sequence = state.published.load(std::memory_order_relaxed);
+    const std::size_t chunk = sequence % ringCapacity / chunkCapacity;
+    if (!state.chunks[chunk]) {
+        state.chunks[chunk] = std::make_unique<SlotChunk>();
+    }
+    Slot& slot = state.slot(sequence);
+    if (slot) {
+        std::swap(*slot, message);
+    } else {
+        slot.emplace(std::move(message));
+    }
+    // A tag is the caller's object: the hub holds it no longer than the loggers need it.
+    if (slot->tag() || slot->message().capacity() > keptTextCapacity) {
+        state.releaseAfterDispatch[sequence % ringCapacity] = true;
+    }
+    state.published.store(sequence + 1, std::memory_order_release);
+    if (!state.batchOpen) {
+        state.batchOpen = true;
+        // Posted under the lock: a closer that comes next must find this block already on
+        // the queue ahead of its own work, or these messages would run after that work.
+        state.queue->async(dispatchWaitingMessages);
+    }
+    lock.unlock();
+    // `message` now holds the slot's previous occupant, freed here outside the lock.
+}
+
+void dispatchSynchronously(const LGLogMessage& message) {
+    Hub& state = hub();
+    {
+        std::unique_lock lock(state.batchMutex);
+        reserveRoom(lock);
+        closeOpenBatchLocked(state);
+    }
+    state.queue->sync([&] {
+        dispatchOnQueue([&](const auto& visit) { visit(message); });
+        releaseRoom(1);
+    });
 }
 
 void flushOnQueue() {
     runOnNodes([](const LGLoggerNode&) { return true; },
                [](const LGLoggerNode& node) { node.logger->flush(); });
-    // After a flush the hub holds no message (nor the tags they carry).
-    std::vector<LGLogMessagePtr> released;
-    Hub& state = hub();
-    std::scoped_lock lock(state.batchMutex);
-    released.swap(state.spent);
 }
 
 }  // namespace
@@ -246,30 +450,13 @@ std::vector<LGLoggerPtr> LGLog::allLoggers() {
 }
 
 void LGLog::queueLogMessage(LGLogMessagePtr message, bool asynchronous) {
-    Hub& state = hub();
-    if (!asynchronous) {
-        {
-            std::unique_lock lock(state.batchMutex);
-            reserveRoom(lock);
-            state.openBatch.reset();
-        }
-        state.queue->sync([&] { dispatchOnQueue(std::span(&message, 1)); });
+    if (!message) {
         return;
     }
-    std::shared_ptr<std::vector<LGLogMessagePtr>> opened;
-    std::vector<LGLogMessagePtr> released;  // after the lock
-    {
-        std::unique_lock lock(state.batchMutex);
-        reserveRoom(lock);
-        if (!state.openBatch) {
-            state.openBatch = std::make_shared<std::vector<LGLogMessagePtr>>();
-            opened = state.openBatch;
-        }
-        released.swap(state.spent);
-        state.openBatch->push_back(std::move(message));
-    }
-    if (opened) {
-        state.queue->async([batch = std::move(opened)] { dispatchBatch(batch); });
+    if (asynchronous) {
+        queueAsynchronously(*message);
+    } else {
+        dispatchSynchronously(*message);
     }
 }
 
@@ -292,30 +479,40 @@ void LGLog::logv(bool asynchronous, LGLogLevel level, LGLogFlag flag, std::int64
     if (format == nullptr) {
         return;
     }
-    va_list measuring;
-    va_copy(measuring, arguments);
-    int length = std::vsnprintf(nullptr, 0, format, measuring);
-    va_end(measuring);
+    // Most lines fit the buffer and are formatted once; a longer one is formatted again
+    // straight into its text.
+    char buffer[formatBufferSize];
+    va_list first;
+    va_copy(first, arguments);
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, first);
+    va_end(first);
     if (length < 0) {
         return;
     }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, arguments);
-    text.resize(static_cast<std::size_t>(length));
+    std::string text;
+    if (static_cast<std::size_t>(length) < sizeof buffer) {
+        text.assign(buffer, static_cast<std::size_t>(length));
+    } else {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, arguments);
+        text.resize(static_cast<std::size_t>(length));
+    }
     log(asynchronous, std::move(text), level, flag, context, file, function, line, std::move(tag));
 }
 
 void LGLog::log(bool asynchronous, std::string message, LGLogLevel level, LGLogFlag flag,
                 std::int64_t context, const char* file, const char* function, std::uint64_t line,
                 platform::ObjectPtr tag) {
-    queueLogMessage(std::make_shared<const LGLogMessage>(std::move(message), level, flag, context,
-                                                         file ? file : "", function ? function : "",
-                                                         line, std::move(tag)),
-                    asynchronous);
+    log(asynchronous, LGLogMessage(std::move(message), level, flag, context, file ? file : "",
+                                   function ? function : "", line, std::move(tag)));
 }
 
 void LGLog::log(bool asynchronous, LGLogMessage message) {
-    queueLogMessage(std::make_shared<const LGLogMessage>(std::move(message)), asynchronous);
+    if (asynchronous) {
+        queueAsynchronously(std::move(message));
+    } else {
+        dispatchSynchronously(message);
+    }
 }
 
 void LGLog::flushLog() {

@@ -26,13 +26,13 @@ LGLogMessage::LGLogMessage(std::string message, LGLogLevel level, LGLogFlag flag
                            std::uint64_t line, platform::ObjectPtr tag, std::int64_t options,
                            std::optional<platform::Date> timestamp)
     : message_(std::move(message)),
-      level_(level),
       flag_(flag),
+      timestamp_(timestamp ? *timestamp : platform::Date::now()),
+      level_(level),
       context_(context),
       line_(line),
       tag_(std::move(tag)),
-      options_(options),
-      timestamp_(timestamp ? *timestamp : platform::Date::now()) {
+      options_(options) {
     const std::uint64_t threadNumber = platform::ThreadIdentity::currentThreadID();
     const std::string_view threadName = platform::ThreadIdentity::currentThreadNameView();
     const std::string_view queueLabel = platform::DispatchQueue::currentLabelView();

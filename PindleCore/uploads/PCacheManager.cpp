@@ -15,14 +15,18 @@ PCacheManager& PCacheManager::getInstance() {
 }
 
 std::string PCacheManager::cacheVideoDirectoryPath() const {
-    // The preferences' folder, asked for on every call so a moved application home is
-    // followed; Documents/psdk when a host cleared it.
-    const std::string folder = PSystem::preferences()
-                                   .cacheVideoDirectoryPath(PNTokenObject::sharedInstance())
-                                   .value_or(platform::AppContainer::documentsDirectory() + "/" +
-                                             PNLocalVideoCache::folderName);
+    std::string folder = cacheVideoDirectoryLocation();
     platform::FileManager::defaultManager().createDirectory(folder, true);
     return folder;
+}
+
+std::string PCacheManager::cacheVideoDirectoryLocation() const {
+    // The preferences' folder, asked for on every call so a moved application home is
+    // followed; Documents/psdk when a host cleared it.
+    if (auto folder =
+            PSystem::preferences().cacheVideoDirectoryPath(PNTokenObject::sharedInstance()))
+        return std::move(*folder);
+    return platform::AppContainer::documentsPath() + "/" + PNLocalVideoCache::folderName;
 }
 
 std::optional<std::string> PCacheManager::pathForMOVVideoCache(const std::string& videoID) const {
@@ -43,6 +47,12 @@ std::optional<std::string> PCacheManager::pathForConversionOutput(
 std::optional<std::string> PCacheManager::pathForVideoCache(const std::string& videoID,
                                                             const std::string& resolution) const {
     return PNSafePath::forIdentifier(cacheVideoDirectoryPath(), videoID, "_" + resolution + ".mp4");
+}
+
+std::optional<std::string> PCacheManager::locationForVideoCache(
+    const std::string& videoID, const std::string& resolution) const {
+    return PNSafePath::forIdentifier(cacheVideoDirectoryLocation(), videoID,
+                                     "_" + resolution + ".mp4");
 }
 
 std::optional<std::string> PCacheManager::pathPatternForVideoCache(

@@ -21,12 +21,18 @@ class PCacheManager {
 
     // The cache folder, created (with its parents) when missing.
     std::string cacheVideoDirectoryPath() const;
+    // The same folder's path, worked out without making or looking at it.
+    std::string cacheVideoDirectoryLocation() const;
 
     // Each path is nothing for an identifier that PNSafePath does not let name files, or a
     // resolution that would make the name unsafe; callers then touch no file.
     std::optional<std::string> pathForMOVVideoCache(const std::string& videoID) const;
     std::optional<std::string> pathForVideoCache(const std::string& videoID,
                                                  const std::string& resolution) const;
+    // pathForVideoCache() without making the folder: for readers, to whom a missing folder is
+    // a missing file.
+    std::optional<std::string> locationForVideoCache(const std::string& videoID,
+                                                     const std::string& resolution) const;
     // "<folder>/<id>_%@.mp4": a pattern into which a resolution name can be put later.
     std::optional<std::string> pathPatternForVideoCache(const std::string& videoID) const;
     // For every path below the folder that holds "<id>_", the text after its first such

@@ -9,7 +9,6 @@
 #include "PindleCore/api/PNVideoAPI.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/device/PBandwidthService.hpp"
-#include "PindleCore/device/PFileSystemUtil.hpp"
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
@@ -19,6 +18,7 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
+#include "platform/dispatch/PreciseWakeUps.hpp"
 #include "platform/foundation/Text.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/URLSession.hpp"
@@ -193,10 +193,29 @@ bool worthRetryingSoon(const platform::Error& error) {
 
 }  // namespace
 
+namespace {
+
+// Lets the media file go however the loop ends.
+class ClosesAtEnd {
+  public:
+    explicit ClosesAtEnd(PUploadSourceFile& file) : file_(file) {}
+    ~ClosesAtEnd() { file_.close(); }
+    ClosesAtEnd(const ClosesAtEnd&) = delete;
+    ClosesAtEnd& operator=(const ClosesAtEnd&) = delete;
+
+  private:
+    PUploadSourceFile& file_;
+};
+
+}  // namespace
+
 void PDataRangeUploadingOperation::main() {
     RecordClaim claim;
     if (!claim.take(videoID_, [this] { return isCancelled(); }))
         return;
+    const ClosesAtEnd closesSource(source_);
+    // Every pass ends in a short pause: a late wake-up would be paid once per range.
+    const platform::PreciseWakeUps preciseWakeUps;
     PNUploadingStatePtr current = record();
     if (!current || isCancelled())
         return;
@@ -206,7 +225,7 @@ void PDataRangeUploadingOperation::main() {
         if (PBandwidthService::getInstance().offlineMode() ||
             PNSession::current()->state() != PNSessionState::started) {
             pause(waitingPause);
-        } else if (StepResult failure = runPass(*current)) {
+        } else if (StepResult failure = runPass(current)) {
             endReason_ = failure;
             ++consecutiveFailures_;
             if (!worthRetryingSoon(*failure) || consecutiveFailures_ >= failuresBeforeBackOff)
@@ -228,9 +247,10 @@ void PDataRangeUploadingOperation::main() {
 }
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::runPass(
-    const PNUploadingState&) {
-    checkSessionExpirationTime();
-    PNUploadingStatePtr current = record();
+    PNUploadingStatePtr current) {
+    // The record the loop has just read is still the one stored, unless the session expired.
+    if (checkSessionExpirationTime())
+        current = record();
     if (!current)
         return std::nullopt;
     const std::size_t index = current->resolutionsUploaded().size();
@@ -360,17 +380,18 @@ void PDataRangeUploadingOperation::remove() {
 
 // --- Steps ----------------------------------------------------------------------------------
 
-void PDataRangeUploadingOperation::checkSessionExpirationTime() {
+bool PDataRangeUploadingOperation::checkSessionExpirationTime() {
     {
         std::lock_guard lock(mutex_);
         if (!expirationDate_ || !(platform::Date::now() > *expirationDate_))
-            return;
+            return false;
         expirationDate_.reset();
         urlToUpload_.reset();
         uploadDescription_.reset();
     }
     manager().updateUploadingURL(videoID_, std::nullopt, std::nullopt, token());
     manager().updateDataUploaded(videoID_, 0, token());
+    return true;
 }
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::createVideoOnServerSide(
@@ -607,11 +628,11 @@ PDataRangeUploadingOperation::nextPartOfDataToUpload(const PNUploadingState& rec
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDataRange(
     const PNUploadingState& record, ByteRange range, const std::string& resolution,
     std::int64_t fileSize) {
-    const auto path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
+    const auto path = PCacheManager::getInstance().locationForVideoCache(videoID_, resolution);
     if (!path)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
-    platform::Data data = PFileSystemUtil::readDataFromFile(*path, range.location,
-                                                            static_cast<std::size_t>(range.length));
+    platform::Data data = source_.read(*path, static_cast<std::uint64_t>(range.location),
+                                       static_cast<std::size_t>(range.length));
     if (static_cast<std::int64_t>(data.size()) != range.length)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
     std::optional<platform::URL> url;
@@ -625,7 +646,7 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     const bool lastChunk =
         range.location + range.length == fileSize && record.isRecordingComplete();
     platform::URLRequest request = PGoogleDriveHelper::requestForUploadingResumableData(
-        data, range.location - h, fileSize - h, *url, lastChunk);
+        std::move(data), range.location - h, fileSize - h, *url, lastChunk);
     const std::string rangeText =
         std::to_string(range.location) + "-" + std::to_string(range.location + range.length);
     PLOG_INFO(PLog_TSUO, "PLog_TSUO uploading resumable range %s video %s url %s %s",
@@ -662,10 +683,10 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDataFirstMp4Bytes(
     const PNUploadingState&, const std::string& resolution, bool needConvert) {
-    const auto path = PCacheManager::getInstance().pathForVideoCache(videoID_, resolution);
+    const auto path = PCacheManager::getInstance().locationForVideoCache(videoID_, resolution);
     if (!path)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
-    platform::Data head = PFileSystemUtil::readDataFromFile(*path, 0, headSize);
+    platform::Data head = source_.read(*path, 0, headSize);
     if (static_cast<std::int64_t>(head.size()) != headSize)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
     std::optional<platform::Dictionary> info = uploadingInfoByResolution(resolution, needConvert);
@@ -680,7 +701,7 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     PLOG_INFO(PLog_TSUO, "PLog_TSUO uploading range 0-60 video %s url %s %s", videoID_.c_str(),
               url->absoluteString().c_str(), resolution.c_str());
     auto [response, error] =
-        executeURLRequest(PGoogleDriveHelper::requestForUploadingData(head, *url));
+        executeURLRequest(PGoogleDriveHelper::requestForUploadingData(std::move(head), *url));
     const int status = statusOf(response);
     if (error || status < 200 || status > 399) {
         PLOG_ERROR(PLog_TSUO, "PLog_TSUO uploading 0-60 video %s FAIL %s %s", videoID_.c_str(),
@@ -720,6 +741,7 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::putResolu
         return error;
     }
     forgetSession();
+    source_.close();
     manager().updateDataUploaded(videoID_, 0, token());
     std::vector<std::string> uploaded = record.resolutionsUploaded();
     uploaded.push_back(resolution);

@@ -15,7 +15,9 @@
 // first to end, then finds the record as the first left it.
 //
 // main() runs on the uploading service's queue and returns when the record is uploaded, gone,
-// the operation cancelled, or when it gives the lane to other uploads. The completion block
+// the operation cancelled, or when it gives the lane to other uploads. The media file stays open
+// from one range to the next (reopened when its path names another file) and is closed when
+// main() returns, however it ends. The completion block
 // hears of the end once: (nothing, false, nothing) when uploaded; (nothing, true, nothing) when
 // cancelled or when the record was removed meanwhile; (nothing, false, error) when the upload
 // cannot go on (its file is gone, or the backend no longer knows the video: the record is then
@@ -37,6 +39,7 @@
 #include "PindleCore/model/PNCancellable.hpp"
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/uploads/PNUploadingState.hpp"
+#include "PindleCore/uploads/PUploadSourceFile.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/Operation.hpp"
 #include "platform/foundation/Error.hpp"
@@ -88,12 +91,14 @@ class PDataRangeUploadingOperation : public platform::Operation {
     std::pair<std::shared_ptr<platform::URLResponse>, std::optional<platform::Error>>
     executeURLRequest(const platform::URLRequest& request, platform::Data* body = nullptr);
 
-    // One pass: at most one request. Runs on the loop's thread only.
-    StepResult runPass(const PNUploadingState& record);
+    // One pass over `current`, the record as the loop last read it: at most one request. Runs
+    // on the loop's thread only.
+    StepResult runPass(PNUploadingStatePtr current);
     void endWith(Ending ending, std::optional<platform::Error> reason);
     void report();
 
-    void checkSessionExpirationTime();
+    // True when it dropped an expired session (and so changed the record).
+    bool checkSessionExpirationTime();
     StepResult createVideoOnServerSide(const PNUploadingState& record);
     StepResult updateUploadDescription(const PNUploadingState& record);
     std::optional<platform::Dictionary> uploadingInfoByResolution(const std::string& resolution,
@@ -134,6 +139,7 @@ class PDataRangeUploadingOperation : public platform::Operation {
     std::optional<platform::Date> expirationDate_;               // guarded by mutex_
 
     // Touched by the loop's thread only.
+    PUploadSourceFile source_;  // open while a resolution's ranges go out; closed when main ends
     bool needsStatusQuery_ = false;
     int consecutiveFailures_ = 0;
     Ending ending_ = Ending::none;

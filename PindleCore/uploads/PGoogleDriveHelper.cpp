@@ -1,5 +1,7 @@
 #include "PindleCore/uploads/PGoogleDriveHelper.hpp"
 
+#include <utility>
+
 namespace pindle::legacy {
 
 std::optional<platform::URLRequest> PGoogleDriveHelper::requestForInitializingResumableDescription(
@@ -16,9 +18,11 @@ std::optional<platform::URLRequest> PGoogleDriveHelper::requestForInitializingRe
     return request;
 }
 
-platform::URLRequest PGoogleDriveHelper::requestForUploadingResumableData(
-    const platform::Data& data, std::int64_t firstByte, std::int64_t totalSize,
-    const platform::URL& url, bool lastChunk) {
+platform::URLRequest PGoogleDriveHelper::requestForUploadingResumableData(platform::Data data,
+                                                                          std::int64_t firstByte,
+                                                                          std::int64_t totalSize,
+                                                                          const platform::URL& url,
+                                                                          bool lastChunk) {
     platform::URLRequest request(url);
     request.setHTTPMethod("PUT");
     const std::int64_t length = static_cast<std::int64_t>(data.size());
@@ -27,7 +31,7 @@ platform::URLRequest PGoogleDriveHelper::requestForUploadingResumableData(
                          (lastChunk ? std::to_string(totalSize) : std::string("*")),
                      "Content-Range");
     request.setValue(std::to_string(length), "Content-Length");
-    request.setHTTPBody(data);
+    request.setHTTPBody(std::move(data));
     return request;
 }
 
@@ -41,11 +45,11 @@ platform::URLRequest PGoogleDriveHelper::requestForUploadStatus(
     return request;
 }
 
-platform::URLRequest PGoogleDriveHelper::requestForUploadingData(const platform::Data& data,
+platform::URLRequest PGoogleDriveHelper::requestForUploadingData(platform::Data data,
                                                                  const platform::URL& url) {
     platform::URLRequest request(url);
     request.setHTTPMethod("PUT");
-    request.setHTTPBody(data);
+    request.setHTTPBody(std::move(data));
     return request;
 }
 

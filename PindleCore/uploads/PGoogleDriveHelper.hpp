@@ -23,7 +23,7 @@ class PGoogleDriveHelper {
     static std::optional<platform::URLRequest> requestForInitializingResumableDescription(
         const platform::Dictionary& description);
     // PUT of `data` to the session URL, "Content-Range: bytes <first>-<last>/<total or *>".
-    static platform::URLRequest requestForUploadingResumableData(const platform::Data& data,
+    static platform::URLRequest requestForUploadingResumableData(platform::Data data,
                                                                  std::int64_t firstByte,
                                                                  std::int64_t totalSize,
                                                                  const platform::URL& url,
@@ -33,7 +33,7 @@ class PGoogleDriveHelper {
     static platform::URLRequest requestForUploadStatus(const platform::URL& url,
                                                        std::optional<std::int64_t> totalSize);
     // PUT of `data` to `url`.
-    static platform::URLRequest requestForUploadingData(const platform::Data& data,
+    static platform::URLRequest requestForUploadingData(platform::Data data,
                                                         const platform::URL& url);
 };
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/files/AppContainer.hpp"
 
@@ -22,20 +23,9 @@ PNUploadingPersistentStorage::PNUploadingPersistentStorage(std::string path,
 std::string PNUploadingPersistentStorage::uploadingsPath() const {
     if (path_)
         return *path_;
-    return platform::AppContainer::libraryDirectory() + "/" + folderName + "/" + fileName;
+    // Named without making the folders: a read finds no file, and write() makes them.
+    return platform::AppContainer::libraryPath() + "/" + folderName + "/" + fileName;
 }
-
-namespace {
-
-std::vector<PNUploadingStatePtr> copiesOf(const std::vector<PNUploadingStatePtr>& records) {
-    std::vector<PNUploadingStatePtr> copies;
-    copies.reserve(records.size());
-    for (const auto& record : records)
-        copies.push_back(std::make_shared<PNUploadingState>(*record));
-    return copies;
-}
-
-}  // namespace
 
 PNUploadingPersistentStorage::FileStamp PNUploadingPersistentStorage::stampOf(
     const std::string& path) {
@@ -56,34 +46,48 @@ PNUploadingPersistentStorage::FileStamp PNUploadingPersistentStorage::stampOf(
     return stamp;
 }
 
-std::vector<PNUploadingStatePtr> PNUploadingPersistentStorage::uploadings() const {
+template <class Use>
+decltype(auto) PNUploadingPersistentStorage::withRecords(Use&& use) const {
     const std::string path = uploadingsPath();
     FileStamp stamp = stampOf(path);
     {
         std::lock_guard lock(cacheMutex_);
         if (cached_ && stamp == stamp_)
-            return copiesOf(*cached_);
+            return use(std::as_const(*cached_));
     }
     std::vector<PNUploadingStatePtr> records;
     if (auto bytes = files_.contentsOfFile(path)) {
         if (auto decoded = PNUploadingState::decode(*bytes))
             records = std::move(*decoded);
     }
+    std::lock_guard lock(cacheMutex_);
     // Remembered only when the file did not change while it was read.
     if (stampOf(path) == stamp) {
-        std::lock_guard lock(cacheMutex_);
-        cached_ = copiesOf(records);
+        cached_ = std::move(records);
         stamp_ = std::move(stamp);
         pendingProgress_ = false;
+        return use(std::as_const(*cached_));
     }
-    return records;
+    return use(std::as_const(records));
+}
+
+std::vector<PNUploadingStatePtr> PNUploadingPersistentStorage::uploadings() const {
+    return withRecords([](const std::vector<PNUploadingStatePtr>& records) {
+        std::vector<PNUploadingStatePtr> copies;
+        copies.reserve(records.size());
+        for (const auto& record : records)
+            copies.push_back(std::make_shared<PNUploadingState>(*record));
+        return copies;
+    });
 }
 
 PNUploadingStatePtr PNUploadingPersistentStorage::uploading(const std::string& videoID) const {
-    for (auto& record : uploadings())
-        if (record->videoID() == videoID)
-            return record;
-    return nullptr;
+    return withRecords([&](const std::vector<PNUploadingStatePtr>& records) {
+        for (const auto& record : records)
+            if (record->videoID() == videoID)
+                return std::make_shared<PNUploadingState>(*record);
+        return PNUploadingStatePtr();
+    });
 }
 
 void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record) {
@@ -96,14 +100,17 @@ void PNUploadingPersistentStorage::putProgress(const PNUploadingStatePtr& record
 
 void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record, bool progressOnly) {
     std::lock_guard lock(changeMutex_);
-    auto records = uploadings();
+    // The list shares the records it keeps with the cache; only the new one is copied, as the
+    // caller may go on changing its own.
+    auto records = withRecords([](const auto& stored) { return stored; });
+    auto copy = std::make_shared<PNUploadingState>(*record);
     auto it = std::find_if(records.begin(), records.end(), [&](const auto& stored) {
-        return stored->videoID() == record->videoID();
+        return stored->videoID() == copy->videoID();
     });
     if (it != records.end())
-        *it = record;
+        *it = std::move(copy);
     else
-        records.push_back(record);
+        records.push_back(std::move(copy));
     if (progressOnly) {
         const std::string path = uploadingsPath();
         const auto now = std::chrono::steady_clock::now();
@@ -111,7 +118,7 @@ void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record, bool p
         if (lastWrite_ &&
             now - *lastWrite_ < std::chrono::duration<double>(progressWriteInterval) && cached_ &&
             stamp_.path == path) {
-            cached_ = copiesOf(records);
+            cached_ = std::move(records);
             pendingProgress_ = true;
             return;
         }
@@ -130,7 +137,7 @@ void PNUploadingPersistentStorage::write(std::vector<PNUploadingStatePtr> record
     const bool written = !files_.writeAtomically(path, *bytes);
     std::lock_guard lock(cacheMutex_);
     if (written) {
-        cached_ = copiesOf(records);
+        cached_ = std::move(records);
         stamp_ = stampOf(path);
     } else {
         cached_.reset();
@@ -141,16 +148,21 @@ void PNUploadingPersistentStorage::write(std::vector<PNUploadingStatePtr> record
 
 void PNUploadingPersistentStorage::removeUploading(const std::string& videoID) {
     std::lock_guard lock(changeMutex_);
-    auto records = uploadings();
+    auto records = withRecords([](const auto& stored) { return stored; });
     auto it = std::find_if(records.begin(), records.end(),
                            [&](const auto& stored) { return stored->videoID() == videoID; });
     if (it != records.end())
         records.erase(it);
-    store(records);
+    write(std::move(records));
 }
 
 void PNUploadingPersistentStorage::store(const std::vector<PNUploadingStatePtr>& records) {
-    write(records);
+    std::lock_guard lock(changeMutex_);
+    std::vector<PNUploadingStatePtr> copies;
+    copies.reserve(records.size());
+    for (const auto& record : records)
+        copies.push_back(std::make_shared<PNUploadingState>(*record));
+    write(std::move(copies));
 }
 
 void PNUploadingPersistentStorage::flushUploadingInfo() {

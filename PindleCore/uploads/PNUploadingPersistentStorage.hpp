@@ -3,7 +3,8 @@
 //
 // The file is the truth: the storage keeps the records it last read or wrote, and reads the
 // file again whenever it is not the one seen then (another path, or another file identity,
-// size or modification time), so a reader skips parsing only what it has parsed before. Every
+// size or modification time), so a reader skips parsing only what it has parsed before; that
+// one look at the file is all a lookup costs besides copying the record it returns. Every
 // change rewrites the whole file through FileManager::writeAtomically, so a reader, or a process
 // killed at any moment, sees either the previous list or the new one, never a torn file; the
 // one exception is putProgress(), whose rewrites may wait (see there). A file that
@@ -82,6 +83,11 @@ class PNUploadingPersistentStorage {
         bool operator==(const FileStamp&) const = default;
     };
     static FileStamp stampOf(const std::string& path);
+    // Calls `use` with the records of the file as it stands (the remembered ones while it is
+    // unchanged) and returns what it returns. `use` runs under cacheMutex_: it must not call
+    // the storage.
+    template <class Use>
+    decltype(auto) withRecords(Use&& use) const;
     void put(const PNUploadingStatePtr& record, bool progressOnly);
     // Writes `records` and remembers them with the file's new stamp.
     void write(std::vector<PNUploadingStatePtr> records);
@@ -92,8 +98,9 @@ class PNUploadingPersistentStorage {
     std::mutex changeMutex_;  // serialises the changes; guards the file's changes
 
     mutable std::mutex cacheMutex_;
-    // The records as last read or written, for the file of stamp_. Handed out as copies: a
-    // caller may change the records it gets.
+    // The records as last read or written, for the file of stamp_. Never changed in place
+    // (a change puts a new record in the list) and handed out only as copies, so a list of
+    // them may share records with the next one.
     mutable std::optional<std::vector<PNUploadingStatePtr>> cached_;  // guarded by cacheMutex_
     mutable FileStamp stamp_;                                         // guarded by cacheMutex_
     // cached_ holds progress not yet written; when the file was last written.

@@ -71,7 +71,8 @@ void PNUploads::setThumbnailProvider(ThumbnailProvider provider) {
 }
 
 void PNUploads::updateUpload(const PNUploadingStatePtr& record) {
-    if (!checkUploading(*record))
+    const std::int64_t total = record->totalBytesToUpload();
+    if (!checkUploading(*record, total))
         return;
     const std::string& videoID = record->videoID();
     PNUploadPtr existing = entry(videoID);
@@ -86,7 +87,7 @@ void PNUploads::updateUpload(const PNUploadingStatePtr& record) {
         });
         postWithUpload(NotificationName::PNVideoUploadComplete, existing);
     } else {
-        const float progress = uploadingProgress(*record);
+        const float progress = uploadingProgress(*record, total);
         const bool changed =
             existing->progress() != progress || existing->isCompressed() != record->isConverted();
         if (changed) {
@@ -111,7 +112,10 @@ void PNUploads::removeUpload(const std::string& videoID) {
 }
 
 float PNUploads::uploadingProgress(const PNUploadingState& record) {
-    const std::int64_t total = record.totalBytesToUpload();
+    return uploadingProgress(record, record.totalBytesToUpload());
+}
+
+float PNUploads::uploadingProgress(const PNUploadingState& record, std::int64_t total) {
     float ratio = 0;
     if (total > 0)
         ratio = static_cast<float>(record.bytesUploaded()) / static_cast<float>(total);
@@ -119,13 +123,13 @@ float PNUploads::uploadingProgress(const PNUploadingState& record) {
     return std::round(scaled) / percent;
 }
 
-bool PNUploads::checkUploading(const PNUploadingState& record) {
-    return record.isRecordingComplete() &&
-           (!record.isConverted() || record.totalBytesToUpload() > 0);
+bool PNUploads::checkUploading(const PNUploadingState& record, std::int64_t total) {
+    return record.isRecordingComplete() && (!record.isConverted() || total > 0);
 }
 
 PNUploadPtr PNUploads::createUpload(const PNUploadingState& record) const {
-    if (!checkUploading(record) || record.isUploaded())
+    const std::int64_t total = record.totalBytesToUpload();
+    if (!checkUploading(record, total) || record.isUploaded())
         return nullptr;
     ThumbnailProvider provider;
     {
@@ -147,8 +151,8 @@ PNUploadPtr PNUploads::createUpload(const PNUploadingState& record) const {
                 break;
         }
     }
-    return std::make_shared<PNUpload>(record.videoID(), std::move(thumb), uploadingProgress(record),
-                                      record.isConverted());
+    return std::make_shared<PNUpload>(record.videoID(), std::move(thumb),
+                                      uploadingProgress(record, total), record.isConverted());
 }
 
 PNUploadPtr PNUploads::entry(const std::string& videoID) const {

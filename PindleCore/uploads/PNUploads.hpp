@@ -98,7 +98,10 @@ class PNUploads : public platform::KeyValueObservable {
   private:
     PNUploads();
 
-    static bool checkUploading(const PNUploadingState& record);
+    // `total` is the record's totalBytesToUpload(), read once by callers that need it twice
+    // (it reads the files' sizes).
+    static bool checkUploading(const PNUploadingState& record, std::int64_t total);
+    static float uploadingProgress(const PNUploadingState& record, std::int64_t total);
     PNUploadPtr createUpload(const PNUploadingState& record) const;
     PNUploadPtr entry(const std::string& videoID) const;
     // Announces will-change, runs `change` on the list, announces did-change and posts

@@ -17,6 +17,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindleCore/model/PNSafePath.hpp"
+#include "PindlePlayer/loading/PNCachingDownload.hpp"
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/AppContainer.hpp"
@@ -252,29 +253,21 @@ PNCancellablePtr PNPlayerCache::preload(const PNVideoPtr& video, PreloadCompleti
     }
     // Shared by the download's callbacks, which never overlap.
     auto cached = std::make_shared<std::int64_t>(dataSize(*url).value_or(0));
-    auto token = std::make_shared<PNCancellablePtr>();
+    auto download = std::make_shared<PNCachingDownload>();
     std::weak_ptr<PNPlayerCache> weak = weak_from_this();
     const std::string videoID = video->videoID();
-    *token = PNDownloader::data(
+    download->setTransfer(PNDownloader::data(
         *url, PNByteRange{*cached, -1},
-        [weak, url = *url, resolution = *resolution, cached, token](const platform::Data& chunk,
-                                                                    std::int64_t total) {
+        [weak, url = *url, resolution = *resolution, cached, download](const platform::Data& chunk,
+                                                                       std::int64_t total) {
             auto self = weak.lock();
-            if (!self)
+            if (!self || !download->write([&] { self->appendData(url, chunk, *cached); }))
                 return;
-            self->appendData(url, chunk, *cached);
             *cached += static_cast<std::int64_t>(chunk.size());
-            if (*cached >= self->preloadLimit(total, resolution)) {
-                std::shared_ptr<PNCancellable> download;
-                {
-                    std::lock_guard lock(self->lock_);
-                    download = *token;
-                }
-                if (download)
-                    download->cancelIt();
-            }
+            if (*cached >= self->preloadLimit(total, resolution))
+                download->stopTransfer();
         },
-        [weak, url = *url, resolution = *resolution, cached, videoID,
+        [weak, url = *url, resolution = *resolution, cached, videoID, download,
          completion = std::move(completion)](std::int64_t total,
                                              const std::optional<platform::Error>& error) {
             auto self = weak.lock();
@@ -282,18 +275,19 @@ PNCancellablePtr PNPlayerCache::preload(const PNVideoPtr& video, PreloadCompleti
                 return;
             const std::int64_t limit = self->preloadLimit(total, resolution);
             const bool reachedLimit = *cached >= limit;
-            // Only a reply that delivered the file (or was cut short by us) tells its length;
-            // an error page's length is not the file's.
+            // Only a reply that delivered the file (or was cut short) tells its length; an
+            // error page's length is not the file's. A download the host cancelled records
+            // nothing more.
             if (!error || isCancelled(*error))
-                self->recordSize(url, total);
+                download->write([&] { self->recordSize(url, total); });
             if (!error || reachedLimit) {
                 self->prepareThumb(videoID, url);
                 completion(reachedLimit, std::nullopt);
             } else {
                 completion(false, std::nullopt);
             }
-        });
-    return *token;
+        }));
+    return download;
 }
 
 // --- Sizes ---

@@ -84,8 +84,9 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     // --- For the host ---
 
     // Downloads the head of the video up to its preload limit, at the resolution the
-    // throughput suggests (else the first the video has). Gives the download's cancellable,
-    // or nothing, after completing with (false, PNError 12), when the video has no address.
+    // throughput suggests (else the first the video has). Gives the download's cancellable
+    // (once its cancelIt() returns, the download caches nothing more), or nothing, after
+    // completing with (false, PNError 12), when the video has no address.
     PNCancellablePtr preload(const PNVideoPtr& video, PreloadCompletion completion);
     bool isPreloaded(const PNVideo& video);
     void clearCache();

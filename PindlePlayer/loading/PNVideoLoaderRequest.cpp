@@ -9,6 +9,7 @@
 #include "PindleCore/caches/PNThroughputManager.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
+#include "PindlePlayer/loading/PNCachingDownload.hpp"
 
 namespace pindle {
 
@@ -67,6 +68,8 @@ struct PNVideoLoaderRequest::Download {
     std::int64_t total = 0;
     std::int64_t offset = 0;
     bool appendable = false;
+    // Guards the cache against this download's chunks once it is cancelled.
+    std::shared_ptr<PNCachingDownload> caching = std::make_shared<PNCachingDownload>();
 };
 
 std::shared_ptr<PNVideoLoaderRequest> PNVideoLoaderRequest::make(
@@ -521,7 +524,7 @@ PNCancellablePtr PNVideoLoaderRequest::requestVideoRange(PNByteRange range) {
     download->appendable = range.location == cache_->dataSize(*url).value_or(0);
 
     std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
-    PNCancellablePtr token = PNDownloader::data(
+    PNCancellablePtr transfer = PNDownloader::data(
         loaderURL(*url), range,
         [weak, download](const platform::Data& chunk, std::int64_t total) {
             if (auto self = weak.lock())
@@ -536,9 +539,10 @@ PNCancellablePtr PNVideoLoaderRequest::requestVideoRange(PNByteRange range) {
                     self->didComplete(download, total, error);
             });
         });
+    download->caching->setTransfer(std::move(transfer));
     std::lock_guard lock(mutex_);
-    requests_.push_back({range, token});
-    return token;
+    requests_.push_back({range, download->caching});
+    return download->caching;
 }
 
 void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
@@ -546,7 +550,7 @@ void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
     std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
     if (download->total == 0 && total > 0) {
         download->total = total;
-        cache_->recordSize(download->url, total);
+        download->caching->write([&] { cache_->recordSize(download->url, total); });
         queue_->async([weak] {
             if (auto self = weak.lock())
                 self->sendPreloaded();
@@ -557,11 +561,13 @@ void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
         const std::int64_t cachingBound =
             cachedSecondsPastPreload * cache_->videoBytesPerSecond(download->resolution) +
             preloadLimit;
-        if (download->offset == 0) {
-            cache_->putData(download->url, chunk);
-        } else if (download->offset < cachingBound) {
-            cache_->appendData(download->url, chunk, download->offset);
-        }
+        download->caching->write([&] {
+            if (download->offset == 0) {
+                cache_->putData(download->url, chunk);
+            } else if (download->offset < cachingBound) {
+                cache_->appendData(download->url, chunk, download->offset);
+            }
+        });
     }
     const std::int64_t offset = download->offset;
     queue_->async([weak, chunk, offset] {
@@ -570,21 +576,10 @@ void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
         }
     });
     download->offset += static_cast<std::int64_t>(chunk.size());
-    // Without a known total there is no limit to stop at.
-    if (isPreload() && download->total > 0 && download->offset >= preloadLimit) {
-        PNCancellablePtr token;
-        {
-            std::lock_guard lock(mutex_);
-            for (const Running& running : requests_) {
-                if (running.range == download->range) {
-                    token = running.token;
-                    break;
-                }
-            }
-        }
-        if (token)
-            token->cancelIt();
-    }
+    // Without a known total there is no limit to stop at. What is already on its way is
+    // still cached.
+    if (isPreload() && download->total > 0 && download->offset >= preloadLimit)
+        download->caching->stopTransfer();
 }
 
 void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download,

@@ -67,7 +67,8 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     // Switches the mode; the completion (on the request's queue) gets true when it changed.
     // Starts or stops no download by itself.
     void setPreload(bool isPreload, std::function<void(bool changed)> completion = nullptr);
-    // Cancels every running download; their completions still arrive.
+    // Cancels every running download; their completions still arrive, but once it returns
+    // none of them writes to the cache (a chunk being written is waited for).
     void cancel();
 
     const PNVideoPtr& video() const { return video_; }

@@ -21,7 +21,6 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
-#include "examples/pindle-example/PlayCommand.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
@@ -89,8 +88,8 @@ bool isURL(const std::string& text) {
 
 }  // namespace
 
-Commands::Commands(CommandLine line, JsonLines& out)
-    : line_(std::move(line)), out_(out), client_(timeoutOf(line_)) {}
+Commands::Commands(CommandLine line, JsonLines& out, PlayRunner play)
+    : line_(std::move(line)), out_(out), client_(timeoutOf(line_)), play_(play) {}
 
 int Commands::run() {
     if (line_.command == "record" && !line_.uploadRecording)
@@ -584,7 +583,12 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
 }
 
 int Commands::play() {
-    auto outcome = PlayCommand(line_, out_, client_).run();
+    if (!play_) {
+        return printFailure(platform::Error(
+            "pindle-example", 1,
+            {{platform::Error::localizedDescriptionKey, "no player in this host"}}));
+    }
+    auto outcome = play_(line_, out_, client_);
     if (outcome.error)
         return printFailure(*outcome.error);
     Json line = summary(true);

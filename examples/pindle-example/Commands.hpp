@@ -15,6 +15,7 @@
 #include "examples/pindle-example/BlockingClient.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "examples/pindle-example/PlayCommand.hpp"
 
 namespace pindle::example {
 
@@ -23,7 +24,11 @@ class Commands {
     static constexpr int succeeded = 0;
     static constexpr int failed = 1;
 
-    Commands(CommandLine line, JsonLines& out);
+    // How `play` runs the player; the program finds it in its extras module, in-process users
+    // pass pindleExamplePlay. Without one, `play` fails.
+    using PlayRunner = decltype(&pindleExamplePlay);
+
+    Commands(CommandLine line, JsonLines& out, PlayRunner play = nullptr);
     Commands(const Commands&) = delete;
     Commands& operator=(const Commands&) = delete;
 
@@ -65,6 +70,7 @@ class Commands {
     JsonLines& out_;
     BlockingClient client_;
     BlockingClient::SessionStart started_;
+    PlayRunner play_;
 };
 
 }  // namespace pindle::example

@@ -347,3 +347,7 @@ int runDemo() {
 }
 
 }  // namespace pindle::example
+
+extern "C" int pindleExampleDemo() {
+    return pindle::example::runDemo();
+}

@@ -24,3 +24,7 @@ int runDemo(std::ostream& out);
 int runDemo();
 
 }  // namespace pindle::example
+
+// `demo` as the program reaches it: an entry point of the extras module (see main.cpp), which
+// holds the embedded backend emulator. Runs runDemo() on standard output.
+extern "C" int pindleExampleDemo();

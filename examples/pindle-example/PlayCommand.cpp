@@ -186,3 +186,9 @@ PlayCommand::Outcome PlayCommand::run() {
 }
 
 }  // namespace pindle::example
+
+extern "C" pindle::example::PlayCommand::Outcome pindleExamplePlay(
+    const pindle::example::CommandLine& line, pindle::example::JsonLines& out,
+    pindle::example::BlockingClient& client) {
+    return pindle::example::PlayCommand(line, out, client).run();
+}

@@ -36,3 +36,10 @@ class PlayCommand {
 };
 
 }  // namespace pindle::example
+
+// `play` as the program reaches it: an entry point of the extras module (see main.cpp), which
+// holds the commands that need the player library, so that the program itself does not load
+// that library. Runs PlayCommand(line, out, client).
+extern "C" pindle::example::PlayCommand::Outcome pindleExamplePlay(
+    const pindle::example::CommandLine& line, pindle::example::JsonLines& out,
+    pindle::example::BlockingClient& client);

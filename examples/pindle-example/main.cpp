@@ -2,6 +2,10 @@
 // public operations against a backend and print the results as JSON lines; `demo` runs the
 // whole tour against an embedded backend emulator. See CommandLine::usage() or --help.
 
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -15,6 +19,36 @@
 namespace {
 
 constexpr int usageError = 2;
+constexpr const char* extrasModuleName = "pindle-example-extras.so";
+
+// The folder this program was started from, with a trailing slash; empty when unknown.
+std::string programFolder() {
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return {};
+    const std::string program(path, static_cast<std::size_t>(length));
+    return program.substr(0, program.rfind('/') + 1);
+}
+
+// The entry point `name` of the extras module beside the program, which holds the commands
+// that need the player library or a whole backend emulator: the other commands do not pay
+// for those in memory and start-up. Null, with the reason on standard error, when missing.
+template <class Entry>
+Entry* extrasEntry(const char* name) {
+    const std::string path = programFolder() + extrasModuleName;
+    // Never closed: the SDK's threads may still run the module's callbacks as the process ends.
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* reason = ::dlerror();
+        std::cerr << "pindle-example: cannot open " << (reason ? reason : path) << '\n';
+        return nullptr;
+    }
+    auto* entry = reinterpret_cast<Entry*>(::dlsym(module, name));
+    if (!entry)
+        std::cerr << "pindle-example: " << path << " has no " << name << '\n';
+    return entry;
+}
 
 }  // namespace
 
@@ -34,9 +68,17 @@ int main(int argc, char** argv) {
         std::cerr << "pindle-example: cannot set standard output aside for --json-only\n";
         return EXIT_FAILURE;
     }
-    if (line->command == "demo")
-        return runDemo();
+    if (line->command == "demo") {
+        auto* demo = extrasEntry<decltype(pindleExampleDemo)>("pindleExampleDemo");
+        return demo ? demo() : EXIT_FAILURE;
+    }
+    Commands::PlayRunner play = nullptr;
+    if (line->command == "play") {
+        play = extrasEntry<decltype(pindleExamplePlay)>("pindleExamplePlay");
+        if (!play)
+            return EXIT_FAILURE;
+    }
 
     JsonLines out;
-    return Commands(std::move(*line), out).run();
+    return Commands(std::move(*line), out, play).run();
 }

@@ -66,6 +66,10 @@ std::string AppContainer::defaultHome() {
 }
 
 std::string AppContainer::home() {
+    return existingFolder(homePath());
+}
+
+std::string AppContainer::homePath() {
     std::string home;
     {
         std::scoped_lock lock(state().mutex);
@@ -73,7 +77,15 @@ std::string AppContainer::home() {
     }
     if (home.empty())
         home = defaultHome();
-    return existingFolder(std::move(home));
+    return home;
+}
+
+std::string AppContainer::documentsPath() {
+    return homePath() + "/" + documentsName;
+}
+
+std::string AppContainer::libraryPath() {
+    return homePath() + "/" + libraryName;
 }
 
 void AppContainer::setHome(std::string path) {

@@ -4,7 +4,8 @@
 // home folder, as the phone platform gives each application. Each folder is created (with
 // its parents) whenever it is asked for, so callers may rely on it existing. The home is
 // $PINDLE_HOME when set, else $XDG_DATA_HOME (or ~/.local/share) + "/pindle/" + the bundle
-// identifier; the host (or a test) may set another before use.
+// identifier; the host (or a test) may set another before use. The *Path calls name the same
+// folders without touching the file system.
 //
 // Thread-safety: all operations are safe from any thread.
 #pragma once
@@ -30,6 +31,13 @@ class AppContainer {
     static std::string libraryDirectory();
     static std::string cachesDirectory();
     static std::string temporaryDirectory();
+
+    // The paths of the home, "Documents" and "Library" as the calls above give them, without
+    // making or looking at any folder: for readers, to whom a missing folder is a missing file,
+    // and for writers that make the folders they need.
+    static std::string homePath();
+    static std::string documentsPath();
+    static std::string libraryPath();
 };
 
 }  // namespace pindle::platform

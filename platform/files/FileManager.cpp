@@ -25,6 +25,7 @@ namespace {
 
 constexpr const char* userNamespace = "user.";
 constexpr std::size_t copyChunkSize = 1 << 20;
+constexpr std::size_t readGrowthStep = 64 * 1024;
 constexpr int temporaryNameAttempts = 16;
 constexpr mode_t newItemMode = 0666;
 constexpr mode_t newFolderMode = 0777;
@@ -424,11 +425,14 @@ std::optional<Data> FileManager::contentsOfFile(const std::string& path, Error* 
     if (S_ISDIR(info.st_mode))
         return fail(EISDIR, "read");
 
-    Data contents;
-    contents.reserve(static_cast<std::size_t>(info.st_size));
-    std::vector<std::uint8_t> buffer(copyChunkSize);
+    // Read straight into the result: one byte beyond the size seen lets the first read meet
+    // the end, and a file that grows meanwhile (or reports no size) is read on in steps.
+    Data contents(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t used = 0;
     while (true) {
-        const ssize_t count = ::read(file.get(), buffer.data(), buffer.size());
+        if (used == contents.size())
+            contents.resize(used + readGrowthStep);
+        const ssize_t count = ::read(file.get(), contents.data() + used, contents.size() - used);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -436,8 +440,9 @@ std::optional<Data> FileManager::contentsOfFile(const std::string& path, Error* 
         }
         if (count == 0)
             break;
-        contents.insert(contents.end(), buffer.begin(), buffer.begin() + count);
+        used += static_cast<std::size_t>(count);
     }
+    contents.resize(used);
     return contents;
 }
 

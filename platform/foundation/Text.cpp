@@ -1,12 +1,67 @@
 #include "platform/foundation/Text.hpp"
 
+#include <dlfcn.h>
 #include <unicode/ubrk.h>
 #include <unicode/utext.h>
 
 #include <limits>
 #include <memory>
+#include <type_traits>
 
 namespace pindle::platform {
+
+namespace {
+
+// ICU's names carry its major version (ubrk_open is a macro for ubrk_open_72); these turn the
+// renamed identifier into the text dlsym needs.
+#define PINDLE_ICU_TEXT(name) PINDLE_ICU_TEXT_EXPANDED(name)
+#define PINDLE_ICU_TEXT_EXPANDED(name) #name
+
+// ICU's common library, opened on the first character count rather than when the platform
+// library loads: mapping and relocating it costs every process half a megabyte of memory,
+// and most never count characters. Resolved once; never closed.
+struct BreakIteration {
+    decltype(&utext_openUTF8) openText = nullptr;
+    decltype(&utext_close) closeText = nullptr;
+    decltype(&ubrk_open) openBreaks = nullptr;
+    decltype(&ubrk_close) closeBreaks = nullptr;
+    decltype(&ubrk_setUText) setText = nullptr;
+    decltype(&ubrk_first) first = nullptr;
+    decltype(&ubrk_next) next = nullptr;
+
+    // The resolved functions, or null when the library or one of them is missing.
+    static const BreakIteration* shared() {
+        static const BreakIteration* loaded = load();
+        return loaded;
+    }
+
+  private:
+    static const BreakIteration* load() {
+        void* handle =
+            dlopen("libicuuc.so." PINDLE_ICU_TEXT(U_ICU_VERSION_MAJOR_NUM), RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return nullptr;
+        auto* functions = new BreakIteration();
+        bool complete = true;
+        auto resolve = [&](auto& slot, const char* name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(handle, name));
+            complete = complete && slot != nullptr;
+        };
+        resolve(functions->openText, PINDLE_ICU_TEXT(utext_openUTF8));
+        resolve(functions->closeText, PINDLE_ICU_TEXT(utext_close));
+        resolve(functions->openBreaks, PINDLE_ICU_TEXT(ubrk_open));
+        resolve(functions->closeBreaks, PINDLE_ICU_TEXT(ubrk_close));
+        resolve(functions->setText, PINDLE_ICU_TEXT(ubrk_setUText));
+        resolve(functions->first, PINDLE_ICU_TEXT(ubrk_first));
+        resolve(functions->next, PINDLE_ICU_TEXT(ubrk_next));
+        if (complete)
+            return functions;
+        delete functions;
+        return nullptr;
+    }
+};
+
+}  // namespace
 
 std::optional<std::int64_t> Text::signedInt64Value(std::string_view text) {
     if (!text.empty() && text.front() == '+') {
@@ -44,22 +99,25 @@ std::optional<std::int64_t> Text::int64Value(std::string_view text) {
 std::size_t Text::characterCount(std::string_view text) {
     if (text.empty())
         return 0;
+    const BreakIteration* icu = BreakIteration::shared();
+    if (!icu)
+        return text.size();
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<UText, decltype(&utext_close)> utext(
-        utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status),
-        &utext_close);
+        icu->openText(nullptr, text.data(), static_cast<int64_t>(text.size()), &status),
+        icu->closeText);
     if (U_FAILURE(status))
         return text.size();
     std::unique_ptr<UBreakIterator, decltype(&ubrk_close)> breaks(
-        ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status), &ubrk_close);
+        icu->openBreaks(UBRK_CHARACTER, "", nullptr, 0, &status), icu->closeBreaks);
     if (U_FAILURE(status))
         return text.size();
-    ubrk_setUText(breaks.get(), utext.get(), &status);
+    icu->setText(breaks.get(), utext.get(), &status);
     if (U_FAILURE(status))
         return text.size();
     std::size_t count = 0;
-    ubrk_first(breaks.get());
-    while (ubrk_next(breaks.get()) != UBRK_DONE) ++count;
+    icu->first(breaks.get());
+    while (icu->next(breaks.get()) != UBRK_DONE) ++count;
     return count;
 }
 

@@ -125,10 +125,8 @@ std::optional<Error> CurlTransfer::configure(const URLRequest& request, std::opt
         headerList_ = curl_slist_append(headerList_, "Content-Type:");
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList_);
 
-    if (!body && request.httpBody()) {
-        body =
-            Body{std::make_shared<const Data>(*request.httpBody()), std::nullopt, 0, std::nullopt};
-    }
+    if (!body && request.httpBody())
+        body = Body{request.sharedHTTPBody(), std::nullopt, 0, std::nullopt};
     const std::string& method = request.httpMethod();
     if (body) {
         if (auto error = openBody(std::move(*body)))

@@ -60,6 +60,30 @@ class NetworkThread::Loop {
         exitedCondition_.wait(lock, [this] { return exited_; });
     }
 
+    void runUntil(const std::function<bool()>& finished) {
+        for (;;) {
+            std::deque<std::function<void()>> commands;
+            {
+                std::lock_guard lock(mutex_);
+                commands.swap(commands_);
+            }
+            for (auto& command : commands) command();
+            if (finished())
+                return;
+            int running = 0;
+            curl_multi_perform(multi_, &running);
+            finishDoneTransfers();
+            bool waiting = false;
+            {
+                std::lock_guard lock(mutex_);
+                waiting = !commands_.empty();
+            }
+            // What a transfer's end queued (its completion) runs before any sleep.
+            if (!waiting)
+                curl_multi_poll(multi_, nullptr, 0, pollTimeoutMilliseconds, nullptr);
+        }
+    }
+
     void run() {
         for (;;) {
             std::deque<std::function<void()>> commands;
@@ -194,8 +218,15 @@ NetworkThread::NetworkThread(int maximumConnectionsPerHost) {
     thread_ = std::thread([loop = loop_] { loop->run(); });
 }
 
+NetworkThread::NetworkThread(int maximumConnectionsPerHost, DrivenByCaller) {
+    LiveLoops::instance();  // libcurl set up, and its exit handler in place, before first use
+    loop_ = std::make_shared<Loop>(maximumConnectionsPerHost);
+}
+
 NetworkThread::~NetworkThread() {
     loop_->stop();
+    if (!thread_.joinable())
+        return;
     if (thread_.get_id() == std::this_thread::get_id()) {
         // The last transfer let go of its session on this very thread: the loop owns itself
         // and ends once the current round is over.
@@ -219,6 +250,14 @@ void NetworkThread::remove(std::shared_ptr<CurlTransfer> transfer) {
 void NetworkThread::unpause(std::shared_ptr<CurlTransfer> transfer) {
     loop_->post(
         [loop = loop_.get(), transfer = std::move(transfer)] { loop->unpauseTransfer(transfer); });
+}
+
+void NetworkThread::perform(std::function<void()> work) {
+    loop_->post(std::move(work));
+}
+
+void NetworkThread::runUntil(const std::function<bool()>& finished) {
+    loop_->runUntil(finished);
 }
 
 }  // namespace pindle::platform

@@ -8,10 +8,16 @@
 // sessions that live until then, so no transfer is running while the process tears down
 // the TLS library. Transfers still running when it stops are abandoned without a report.
 //
+// One made DrivenByCaller has no thread of its own: its commands run and its transfers move
+// only while a caller is in runUntil(), on that caller's thread, and its connections wait idle
+// in between. A thread that would only wait for one transfer so does the work itself, with no
+// hand-over to another thread and back.
+//
 // Thread-safety: all operations may be called from any thread, the destructor included
 // (also from the network thread itself, when a transfer held the last reference).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -22,6 +28,10 @@ class CurlTransfer;
 class NetworkThread {
   public:
     explicit NetworkThread(int maximumConnectionsPerHost);
+    struct DrivenByCaller {
+        explicit DrivenByCaller() = default;
+    };
+    NetworkThread(int maximumConnectionsPerHost, DrivenByCaller);
     ~NetworkThread();
 
     NetworkThread(const NetworkThread&) = delete;
@@ -32,13 +42,19 @@ class NetworkThread {
     void remove(std::shared_ptr<CurlTransfer> transfer);
     // Lets a paused transfer go on.
     void unpause(std::shared_ptr<CurlTransfer> transfer);
+    // Runs `work` on the network thread, in order with the commands above.
+    void perform(std::function<void()> work);
+
+    // Runs the loop on the calling thread until `finished()` holds; it is asked after each
+    // round of commands. REQUIRES: made DrivenByCaller; no other thread is in runUntil().
+    void runUntil(const std::function<bool()>& finished);
 
     // The multi-handle loop the thread runs; defined in the source file.
     class Loop;
 
   private:
     std::shared_ptr<Loop> loop_;
-    std::thread thread_;
+    std::thread thread_;  // none when driven by its callers
 };
 
 }  // namespace pindle::platform

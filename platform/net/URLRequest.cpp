@@ -19,6 +19,28 @@ bool sameFieldName(std::string_view a, std::string_view b) {
 URLRequest::URLRequest(std::optional<URL> url, CachePolicy cachePolicy, double timeoutInterval)
     : url_(std::move(url)), cachePolicy_(cachePolicy), timeoutInterval_(timeoutInterval) {}
 
+const std::optional<Data>& URLRequest::httpBody() const {
+    static const std::optional<Data> noBody;
+    return body_ ? *body_ : noBody;
+}
+
+void URLRequest::setHTTPBody(std::optional<Data> body) {
+    body_ = body ? std::make_shared<const std::optional<Data>>(std::move(body)) : nullptr;
+}
+
+std::shared_ptr<const Data> URLRequest::sharedHTTPBody() const {
+    if (!body_ || !*body_)
+        return nullptr;
+    return std::shared_ptr<const Data>(body_, &**body_);
+}
+
+bool URLRequest::operator==(const URLRequest& other) const {
+    return url_ == other.url_ && method_ == other.method_ && headers_ == other.headers_ &&
+           httpBody() == other.httpBody() && cachePolicy_ == other.cachePolicy_ &&
+           timeoutInterval_ == other.timeoutInterval_ && serviceType_ == other.serviceType_ &&
+           pipelining_ == other.pipelining_;
+}
+
 URLRequest::HeaderFields::iterator URLRequest::findField(std::string_view name) {
     return std::find_if(headers_.begin(), headers_.end(),
                         [&](const auto& field) { return sameFieldName(field.first, name); });

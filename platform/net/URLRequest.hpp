@@ -4,11 +4,14 @@
 // few loading policies. Header names are matched without regard to case, as HTTP does;
 // each field keeps the spelling it was first set with. The cache policy, network service
 // type and pipelining flag are recorded for callers that read them back; this platform
-// keeps no URL cache and has one class of traffic, so they change nothing on the wire.
+// keeps no URL cache and has one class of traffic, so they change nothing on the wire. Copies
+// of a request share its body bytes, which nothing changes in place, so handing a request with
+// a large body from caller to task to transfer copies no bytes.
 //
 // Thread-safety: a plain value type.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,8 +72,10 @@ class URLRequest {
     // Appends `value` to the field `name`, joined to an earlier value by ",".
     void addValue(std::string_view value, std::string_view name);
 
-    const std::optional<Data>& httpBody() const { return body_; }
-    void setHTTPBody(std::optional<Data> body) { body_ = std::move(body); }
+    const std::optional<Data>& httpBody() const;
+    void setHTTPBody(std::optional<Data> body);
+    // The body bytes themselves, shared without a copy; null without a body.
+    std::shared_ptr<const Data> sharedHTTPBody() const;
 
     CachePolicy cachePolicy() const { return cachePolicy_; }
     void setCachePolicy(CachePolicy policy) { cachePolicy_ = policy; }
@@ -86,7 +91,8 @@ class URLRequest {
     bool httpShouldUsePipelining() const { return pipelining_; }
     void setHTTPShouldUsePipelining(bool use) { pipelining_ = use; }
 
-    bool operator==(const URLRequest& other) const = default;
+    // Bodies compare by their bytes.
+    bool operator==(const URLRequest& other) const;
 
   private:
     HeaderFields::iterator findField(std::string_view name);
@@ -94,7 +100,7 @@ class URLRequest {
     std::optional<URL> url_;
     std::string method_ = "GET";
     HeaderFields headers_;
-    std::optional<Data> body_;
+    std::shared_ptr<const std::optional<Data>> body_;  // null: no body
     CachePolicy cachePolicy_ = CachePolicy::useProtocolCachePolicy;
     double timeoutInterval_ = defaultTimeoutInterval;
     NetworkServiceType serviceType_ = NetworkServiceType::standard;

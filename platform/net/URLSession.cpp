@@ -1,8 +1,7 @@
 #include "platform/net/URLSession.hpp"
 
-#include <condition_variable>
-#include <deque>
 #include <mutex>
+#include <vector>
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/OperationQueue.hpp"
@@ -100,36 +99,16 @@ std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskFromFile(
 
 namespace {
 
-// The executor of a thread blocked in loadSynchronously(): work queued from any thread runs
-// when that thread takes it.
-class WaitingThreadQueue final : public Executor {
+// The executor of a thread in loadSynchronously(): work queued from any thread runs among the
+// commands of the network loop that thread drives.
+class DrivingThreadQueue final : public Executor {
   public:
-    void async(std::function<void()> work) override {
-        {
-            std::lock_guard lock(mutex_);
-            work_.push_back(std::move(work));
-        }
-        changed_.notify_one();
-    }
-
-    // Runs queued work on the calling thread until `finished` holds after a piece of it.
-    void runUntil(const bool& finished) {
-        while (!finished) {
-            std::function<void()> next;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return !work_.empty(); });
-                next = std::move(work_.front());
-                work_.pop_front();
-            }
-            next();
-        }
-    }
+    explicit DrivingThreadQueue(std::shared_ptr<NetworkThread> network)
+        : network_(std::move(network)) {}
+    void async(std::function<void()> work) override { network_->perform(std::move(work)); }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::function<void()>> work_;  // guarded by mutex_
+    const std::shared_ptr<NetworkThread> network_;
 };
 
 }  // namespace
@@ -145,16 +124,38 @@ URLSession::Loaded URLSession::loadSynchronously(
                              loaded = {std::move(data), std::move(response), std::move(error)};
                              finished = true;
                          });
-    auto queue = std::make_shared<WaitingThreadQueue>();
+    auto network = takeCallerDrivenNetwork();
     {
         std::lock_guard lock(task->mutex_);
-        task->callbackQueue_ = queue;
+        task->callbackQueue_ = std::make_shared<DrivingThreadQueue>(network);
+        task->drivenBy_ = network;
     }
     if (started)
         started(task);
     task->resume();
-    queue->runUntil(finished);
+    network->runUntil([&] { return finished; });
+    giveBackCallerDrivenNetwork(std::move(network));
     return loaded;
+}
+
+std::shared_ptr<NetworkThread> URLSession::takeCallerDrivenNetwork() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!idleCallerDriven_.empty()) {
+            auto network = std::move(idleCallerDriven_.back());
+            idleCallerDriven_.pop_back();
+            return network;
+        }
+    }
+    return std::make_shared<NetworkThread>(configuration_.httpMaximumConnectionsPerHost,
+                                           NetworkThread::DrivenByCaller());
+}
+
+void URLSession::giveBackCallerDrivenNetwork(std::shared_ptr<NetworkThread> network) {
+    std::lock_guard lock(mutex_);
+    if (!invalidated_ && idleCallerDriven_.size() < idleCallerDrivenNetworkLimit)
+        idleCallerDriven_.push_back(std::move(network));
+    // Else it goes (and its connections close) when this call returns, outside the lock.
 }
 
 std::vector<std::shared_ptr<URLSessionTask>> URLSession::allTasks() const {
@@ -183,11 +184,13 @@ void URLSession::invalidateAndCancel() {
 void URLSession::invalidate(bool cancelTasks) {
     if (isShared_)
         return;
+    std::vector<std::shared_ptr<NetworkThread>> idle;  // closed outside the lock
     {
         std::lock_guard lock(mutex_);
         if (invalidated_)
             return;
         invalidated_ = true;
+        idle.swap(idleCallerDriven_);
     }
     if (cancelTasks) {
         for (const auto& task : allTasks()) task->cancel();
@@ -195,18 +198,16 @@ void URLSession::invalidate(bool cancelTasks) {
     finishInvalidationIfDone();
 }
 
-std::shared_ptr<NetworkThread> URLSession::taskWillStart(std::uint64_t identifier) {
+std::shared_ptr<NetworkThread> URLSession::taskWillStart(std::uint64_t identifier,
+                                                         std::shared_ptr<NetworkThread> drivenBy) {
     std::lock_guard lock(mutex_);
     startedTasks_.insert(identifier);
     if (invalidated_)
         return nullptr;
+    if (drivenBy)
+        return drivenBy;
     if (!network_)
         network_ = std::make_shared<NetworkThread>(configuration_.httpMaximumConnectionsPerHost);
-    return network_;
-}
-
-std::shared_ptr<NetworkThread> URLSession::networkThread() const {
-    std::lock_guard lock(mutex_);
     return network_;
 }
 

@@ -87,9 +87,10 @@ class URLSession : public Object {
         std::optional<Error> error;
     };
     // Sends `request` and blocks the calling thread until the load ends. Every callback of the
-    // task (delegate calls too) runs on the calling thread, which the network thread wakes
-    // itself: for a thread that would only wait for a completion handler, this saves handing
-    // the end to the delegate queue and back. `started` (may be empty) is given the task before
+    // task (delegate calls too) runs on the calling thread, which also moves the transfer
+    // itself (over connections the session keeps for such loads): for a thread that would
+    // only wait for a completion handler, this saves handing the request to a network thread
+    // and the end back. `started` (may be empty) is given the task before
     // it is resumed, so that another thread may cancel it.
     // REQUIRES: not called on the delegate queue of a task this one waits behind.
     Loaded loadSynchronously(
@@ -125,11 +126,17 @@ class URLSession : public Object {
     void invalidate(bool cancelTasks);
     std::shared_ptr<URLSession> self();
 
-    // For tasks: the network thread to run on, or null once the session is invalidated (the
-    // task is then registered as running until taskDidEnd).
-    std::shared_ptr<NetworkThread> taskWillStart(std::uint64_t identifier);
-    // The network thread while the session has one.
-    std::shared_ptr<NetworkThread> networkThread() const;
+    // For tasks: the network thread to run on (`drivenBy` when given, else the session's own),
+    // or null once the session is invalidated (the task is then registered as running until
+    // taskDidEnd).
+    std::shared_ptr<NetworkThread> taskWillStart(std::uint64_t identifier,
+                                                 std::shared_ptr<NetworkThread> drivenBy = nullptr);
+    // A network loop for a synchronous load to drive: an idle one kept from an earlier load
+    // (with its open connections), else a new one. Given back when the load ends.
+    std::shared_ptr<NetworkThread> takeCallerDrivenNetwork();
+    void giveBackCallerDrivenNetwork(std::shared_ptr<NetworkThread> network);
+    // How many idle caller-driven loops, with their connections, the session keeps.
+    static constexpr std::size_t idleCallerDrivenNetworkLimit = 4;
     // The task's end has been reported.
     void taskDidEnd(std::uint64_t identifier);
     void finishInvalidationIfDone();
@@ -141,6 +148,7 @@ class URLSession : public Object {
     mutable std::mutex mutex_;
     std::shared_ptr<URLSessionDelegate> delegate_;                  // guarded by mutex_
     std::shared_ptr<NetworkThread> network_;                        // guarded by mutex_
+    std::vector<std::shared_ptr<NetworkThread>> idleCallerDriven_;  // guarded by mutex_
     std::map<std::uint64_t, std::weak_ptr<URLSessionTask>> tasks_;  // guarded by mutex_
     std::set<std::uint64_t> startedTasks_;                          // guarded by mutex_
     std::uint64_t nextTaskIdentifier_ = 1;                          // guarded by mutex_

@@ -84,7 +84,7 @@ void URLSessionTask::resume() {
         if (state_ != State::suspended || ended_)
             return;
         state_ = State::running;
-        std::shared_ptr<NetworkThread> network = session_->taskWillStart(identifier_);
+        std::shared_ptr<NetworkThread> network = session_->taskWillStart(identifier_, drivenBy_);
         if (!network) {
             const auto& url = originalRequest_.url();
             startRunner = endLocked(
@@ -97,6 +97,7 @@ void URLSessionTask::resume() {
                 startRunner = endLocked(std::move(error));
             } else {
                 transfer_ = transfer;
+                network_ = network;
                 // Handed over under the lock, so a cancel() racing with this call is queued
                 // behind it on the network thread.
                 network->add(std::move(transfer));
@@ -123,10 +124,8 @@ void URLSessionTask::cancel() {
         startRunner =
             endLocked(TransportError::make(URLError::cancelled, url ? url->absoluteString() : ""));
         transfer = std::move(transfer_);
-        if (transfer) {
-            if (auto network = session_->networkThread())
-                network->remove(transfer);
-        }
+        if (transfer && network_)
+            network_->remove(transfer);
     }
     if (startRunner)
         startCallbackRunner();
@@ -310,9 +309,8 @@ void URLSessionTask::answerResponse(bool allow) {
             std::optional<Error> error = std::move(*heldEnd_);
             heldEnd_.reset();
             startRunner = endLocked(std::move(error));
-        } else if (transfer_) {
-            if (auto network = session_->networkThread())
-                network->unpause(transfer_);
+        } else if (transfer_ && network_) {
+            network_->unpause(transfer_);
         }
     }
     if (startRunner)
@@ -324,10 +322,10 @@ void URLSessionTask::deliverData(const Data& data) {
     {
         std::lock_guard lock(mutex_);
         bufferedBytes_ -= static_cast<std::int64_t>(data.size());
-        if (pausedForDelegate_ && bufferedBytes_ <= maximumBufferedBytes / 2 && transfer_) {
+        if (pausedForDelegate_ && bufferedBytes_ <= maximumBufferedBytes / 2 && transfer_ &&
+            network_) {
             pausedForDelegate_ = false;
-            if (auto network = session_->networkThread())
-                network->unpause(transfer_);
+            network_->unpause(transfer_);
         }
         if (cancelled_)
             return;

@@ -167,7 +167,7 @@ class ExampleCommandsTest : public ::testing::Test {
         std::ostringstream out;
         JsonLines lines(out);
         Run result;
-        result.exitCode = Commands(*line, lines).run();
+        result.exitCode = Commands(*line, lines, &pindleExamplePlay).run();
         for (const json& printed : parseLines(out.str())) {
             if (printed.contains("video") && !printed.contains("command"))
                 result.ids.push_back(printed["video"]["id"]);
@@ -355,7 +355,8 @@ TEST_F(ExampleCommandsTest, PlayPrintsThePlayersEventsAndWritesASnapshot) {
         ASSERT_TRUE(line) << error;
         std::ostringstream out;
         JsonLines lines(out);
-        EXPECT_EQ(Commands(*line, lines).run(), Commands::succeeded) << out.str();
+        EXPECT_EQ(Commands(*line, lines, &pindleExamplePlay).run(), Commands::succeeded)
+            << out.str();
         lines.close();
         std::set<std::string> events;
         json summary;

@@ -123,20 +123,25 @@ TEST_F(PNVideoAPITest, ReadEndpointsSendExactlyTheirRequests) {
 }
 
 TEST_F(PNVideoAPITest, CompletionRunsBeforeTheRecordsReachTheCache) {
+    // A record no earlier test fetched: their calls cache after their completions, so one of
+    // theirs could still land in the cache while this test runs.
+    emulator::VideoRecord record = *emulator_.store().get(firstID_);
+    record.id = "fetched-only-here";
+    emulator_.store().put(record);
     Outcome<std::shared_ptr<PNVideo>> outcome;
     std::shared_ptr<PNVideo> cachedDuringCompletion;
     PNVideoAPI::shared().video(
-        firstID_, [&](const std::shared_ptr<PNVideo>& video, const std::optional<Error>& error) {
+        record.id, [&](const std::shared_ptr<PNVideo>& video, const std::optional<Error>& error) {
             EXPECT_FALSE(error);
-            cachedDuringCompletion = PNVideoCache::shared().getCachedVideo(firstID_);
+            cachedDuringCompletion = PNVideoCache::shared().getCachedVideo(record.id);
             outcome.set(video);
         });
     std::shared_ptr<PNVideo> video = outcome.wait();
     ASSERT_TRUE(video);
-    EXPECT_EQ(video->videoID(), firstID_);
+    EXPECT_EQ(video->videoID(), record.id);
     EXPECT_EQ(cachedDuringCompletion, nullptr);
     EXPECT_TRUE(
-        eventually([&] { return PNVideoCache::shared().getCachedVideo(firstID_) == video; }));
+        eventually([&] { return PNVideoCache::shared().getCachedVideo(record.id) == video; }));
 
     Outcome<std::int64_t> count;
     PNVideoAPI::shared().videosCountByTags(
@@ -169,14 +174,60 @@ TEST_F(PNVideoAPITest, FailedAndUnmappableRepliesCompleteWithoutRecords) {
     ASSERT_TRUE(unmappable.wait().second);
     EXPECT_EQ(PNError::fromPlatformError(*unmappable.wait().second), PNError(PNError::unknown));
 
-    emulator_.server().addJSONReply("GET", "/v1/videos/" + firstID_, 200, {{"id", 5}}, {}, 1);
-    Outcome<std::pair<std::shared_ptr<PNVideo>, std::optional<Error>>> single;
-    PNVideoAPI::shared().video(
-        firstID_, [&](const std::shared_ptr<PNVideo>& video, const std::optional<Error>& error) {
-            single.set({video, error});
-        });
-    EXPECT_EQ(single.wait().first, nullptr);
-    EXPECT_FALSE(single.wait().second);
+    // An accepted reply that yields no record fails a read as plainly; a write so answered
+    // was still taken by the backend, so it reports no error.
+    const std::string one = "/v1/videos/" + firstID_;
+    struct Case {
+        const char* label;
+        const std::string& path;
+        const char* method;
+        std::function<void(std::function<void(bool gotRecord, std::optional<Error>)>)> call;
+        bool fails;
+    };
+    const auto token = PNTokenObject::sharedInstance();
+    const Case cases[] = {
+        {"video", one, "GET",
+         [&](auto done) {
+             PNVideoAPI::shared().video(
+                 firstID_, [done](const auto& video, const auto& error) { done(!!video, error); });
+         },
+         true},
+        {"list", "/v1/videos", "GET",
+         [&](auto done) {
+             PNVideoAPI::shared().videosByIds(
+                 {firstID_}, [done](const auto& list, const auto& error) { done(!!list, error); });
+         },
+         true},
+        {"update", one, "PUT",
+         [&](auto done) {
+             PNVideoAPI::shared().updateVideo(
+                 firstID_, std::vector<std::string>{"720p"}, token,
+                 [done](const auto& video, const auto& error) { done(!!video, error); });
+         },
+         false},
+    };
+    const std::pair<const char*, emulator::Response> replies[] = {
+        {"not JSON", emulator::Response::text(200, "<html/>")},
+        {"JSON of another shape", emulator::Response::json(200, {{"id", 5}})},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [body, reply] : replies) {
+            SCOPED_TRACE(std::string(c.label) + ", " + body);
+            emulator_.server().addReply(c.method, c.path, reply, 1);
+            Outcome<std::pair<bool, std::optional<Error>>> outcome;
+            c.call([&](bool gotRecord, std::optional<Error> error) {
+                outcome.set({gotRecord, std::move(error)});
+            });
+            EXPECT_FALSE(outcome.wait().first);
+            if (c.fails) {
+                ASSERT_TRUE(outcome.wait().second);
+                EXPECT_EQ(PNError::fromPlatformError(*outcome.wait().second),
+                          PNError(PNError::unknown));
+            } else {
+                EXPECT_FALSE(outcome.wait().second);
+            }
+        }
+    }
     EXPECT_EQ(PNVideoCache::shared().getCachedVideo(firstID_), nullptr);
 }
 

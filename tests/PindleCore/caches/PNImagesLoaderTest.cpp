@@ -11,6 +11,7 @@
 #include "PindleCore/caches/LoadImageOperation.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/MediaFixtures.hpp"
 
 namespace pindle {
@@ -88,6 +89,8 @@ TEST_F(PNImagesLoaderTest, OverlappingRequestsShareOneDownloadAndAllGetTheImageI
     resume();
 
     ASSERT_TRUE(deliveries_.waitFor(2));
+    // The callbacks run before the operation marks itself finished.
+    ASSERT_TRUE(testing::waitUntilIdle(loader_.operationQueue()));
     const auto seen = deliveries_.seen();
     EXPECT_EQ(seen[0].first, 1);
     EXPECT_EQ(seen[1].first, 2);

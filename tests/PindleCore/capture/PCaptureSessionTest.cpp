@@ -540,6 +540,67 @@ TEST_F(PCaptureSessionTest, AudioOnlyRecordsThePlaceholderAndAPauseLeavesNoHole)
     }
 }
 
+// With no camera at all, nothing but the sound can place pictures: the placeholder follows the
+// sound's clock, so the sound is recorded rather than dropped for want of a first picture.
+TEST_F(PCaptureSessionTest, AudioOnlyWithNoCameraRecordsItsSoundOverThePlaceholder) {
+    auto& hardware = platform::CaptureHardware::shared();
+    for (const auto position :
+         {platform::CaptureDevicePosition::back, platform::CaptureDevicePosition::front}) {
+        auto camera = hardware.camera(position);
+        camera.present = false;
+        hardware.setCamera(camera);
+    }
+    startCapturing(PCaptureModeAudioOnly);
+    capture_->startRecordingWithFileNamePattern(folder_ / "nocam-%@.mp4", {"360p"});
+    flush();
+    ASSERT_EQ(capture_->state(), PCaptureSessionStateRecording);
+    advance(1.0);
+    flush();
+    stopRecording();
+
+    const auto recorded = asset("nocam-360p.mp4");
+    const auto audio = recorded->tracksWithMediaType(platform::MediaType::audio);
+    const auto video = recorded->tracksWithMediaType(platform::MediaType::video);
+    ASSERT_EQ(audio.size(), 1u);
+    ASSERT_EQ(video.size(), 1u);
+    EXPECT_NEAR(audio[0].duration.seconds(), 1.0, 0.15);
+    EXPECT_NEAR(video[0].duration.seconds(), 1.0, 0.15);
+    const auto image =
+        platform::AssetImageGenerator(recorded).copyImageAtTime(MediaTime(500, 1000));
+    ASSERT_TRUE(image);
+    const auto edge = image->pixelAt(20, 20);
+    EXPECT_NEAR(edge.red, 156, 12);
+    EXPECT_NEAR(edge.blue, 255, 12);
+}
+
+// The host may read the placeholder while the capture queue makes and replaces it (each
+// recording's writers drop it): no read races that, and every read is a whole picture.
+TEST_F(PCaptureSessionTest, ThePlaceholderCanBeReadWhileRecording) {
+    startCapturing(PCaptureModeAudioOnly);
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, broken{0};
+    std::thread host([&] {
+        while (!done) {
+            const auto picture = capture_->micPixelBuffer();
+            if (!picture || picture->width() != 480 || picture->height() != 480)
+                ++broken;
+            ++reads;
+        }
+    });
+    for (int round = 0; round < 3; ++round) {
+        capture_->startRecordingWithFileNamePattern(
+            folder_ / ("read-" + std::to_string(round) + "-%@.mp4"), {"720p", "360p"});
+        flush();
+        advance(0.2);
+        flush();
+        stopRecording();
+    }
+    done = true;
+    host.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(broken.load(), 0);
+}
+
 // Sound is re-timed in whole steps of 2,322/100,000 s: a gap of three steps or more is filled
 // with muted copies of the next buffer, and the rounding of one large gap is carried into the
 // next. Buffers are pushed at times given in steps from the first picture.

@@ -51,6 +51,8 @@ void sendToSystemLog(const std::string& text, const std::string& level) {
 class LGASLLoggerTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        static int runs = 0;
+        run_ = ++runs;
         SystemLog::shared().setForwardsToSyslog(false);
         testing::resetHub();
         LGLog::addLogger(recorder_);
@@ -66,6 +68,13 @@ class LGASLLoggerTest : public ::testing::Test {
         testing::resetHub();
     }
 
+    // The system log keeps its records for the life of the process: texts of this run's own
+    // keep a repeated test from finding, or capturing, those of an earlier run.
+    std::string ofThisRun(const std::string& text) const {
+        return text + " (run " + std::to_string(run_) + ")";
+    }
+
+    int run_ = 0;
     std::shared_ptr<testing::RecordingLogger> recorder_ =
         std::make_shared<testing::RecordingLogger>();
 };
@@ -81,7 +90,7 @@ TEST_F(LGASLLoggerTest, WritesLevelMessageAndReaderForEachFlag) {
                           {LGLogFlagDebug, "5"},
                           {LGLogFlagVerbose, "5"}};
     for (const auto& c : cases) {
-        std::string text = "asl flag " + std::to_string(c.flag);
+        std::string text = ofThisRun("asl flag " + std::to_string(c.flag));
         LGLog::log(false, text, 31, c.flag, 0, "/src/Uploader.cpp", "f", 1, nullptr);
         auto records = recordsWithText(text);
         ASSERT_EQ(records.size(), 1u) << text;
@@ -90,9 +99,10 @@ TEST_F(LGASLLoggerTest, WritesLevelMessageAndReaderForEachFlag) {
         EXPECT_EQ(records[0].get("Facility"), "com.apple.console");
     }
     // What capture re-logged is not written back.
-    LGLog::log(false, "captured before", 31, LGLogFlagInfo, 0, "LGASLLogCapture", "", 0, nullptr);
-    EXPECT_TRUE(recordsWithText("captured before").empty());
-    EXPECT_EQ(countTexts(*recorder_, "captured before"), 1u);
+    const std::string captured = ofThisRun("captured before");
+    LGLog::log(false, captured, 31, LGLogFlagInfo, 0, "LGASLLogCapture", "", 0, nullptr);
+    EXPECT_TRUE(recordsWithText(captured).empty());
+    EXPECT_EQ(countTexts(*recorder_, captured), 1u);
 }
 
 TEST_F(LGASLLoggerTest, CaptureMapsLevelsToFlagsAndLogsErrorsSynchronously) {
@@ -142,18 +152,21 @@ TEST_F(LGASLLoggerTest, CaptureReadsNewRecordsBackWithoutLooping) {
     ASSERT_TRUE(eventually(
         [] { return SystemLog::shared().registrationCount(SystemLog::messageNotification) == 1; }));
 
-    sendToSystemLog("from elsewhere", "2");
-    ASSERT_TRUE(eventually([&] { return countTexts(*recorder_, "from elsewhere") == 1; }));
+    const std::string elsewhere = ofThisRun("from elsewhere");
+    const std::string hub = ofThisRun("through the hub");
+    const std::string marker = ofThisRun("marker");
+    sendToSystemLog(elsewhere, "2");
+    ASSERT_TRUE(eventually([&] { return countTexts(*recorder_, elsewhere) == 1; }));
 
-    LGLog::log(true, "through the hub", 31, LGLogFlagInfo, 0, "/src/A.cpp", "f", 1, nullptr);
+    LGLog::log(true, hub, 31, LGLogFlagInfo, 0, "/src/A.cpp", "f", 1, nullptr);
     // Once directly, once as captured from the system log.
-    ASSERT_TRUE(eventually([&] { return countTexts(*recorder_, "through the hub") == 2; }));
-    sendToSystemLog("marker", "5");
-    ASSERT_TRUE(eventually([&] { return countTexts(*recorder_, "marker") == 1; }));
+    ASSERT_TRUE(eventually([&] { return countTexts(*recorder_, hub) == 2; }));
+    sendToSystemLog(marker, "5");
+    ASSERT_TRUE(eventually([&] { return countTexts(*recorder_, marker) == 1; }));
     LGLog::flushLog();
-    EXPECT_EQ(recordsWithText("through the hub").size(), 1u);
-    EXPECT_EQ(countTexts(*recorder_, "through the hub"), 2u);
-    EXPECT_EQ(countTexts(*recorder_, "from elsewhere"), 1u);
+    EXPECT_EQ(recordsWithText(hub).size(), 1u);
+    EXPECT_EQ(countTexts(*recorder_, hub), 2u);
+    EXPECT_EQ(countTexts(*recorder_, elsewhere), 1u);
 }
 
 TEST_F(LGASLLoggerTest, StopThenStartLeavesOneRun) {

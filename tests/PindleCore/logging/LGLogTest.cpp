@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <future>
 #include <thread>
 
@@ -150,6 +151,89 @@ TEST_F(LGLogTest, MessagesQueuedWhileTheHubIsBusyGoOutTogetherButNeverAcrossOthe
     // The add splits the waiting messages; the synchronous one goes on its own.
     EXPECT_EQ(first->batchSizes(), (std::vector<std::size_t>{1, 2, 1, 1, 1}));
     EXPECT_EQ(second->batchSizes(), (std::vector<std::size_t>{1, 1, 1}));
+}
+
+TEST_F(LGLogTest, ListChangesSplitALongStreamExactlyWhereTheyWereMade) {
+    // Long enough to go round the hub's store of waiting messages several times, while a
+    // logger added every few hundred messages must see exactly the ones queued after it.
+    constexpr int total = 3000;
+    constexpr int every = 250;
+    std::vector<std::shared_ptr<RecordingLogger>> loggers;
+    for (int i = 0; i < total; ++i) {
+        if (i % every == 0) {
+            loggers.push_back(std::make_shared<RecordingLogger>());
+            LGLog::addLogger(loggers.back());
+        }
+        LGLog::log(true, std::to_string(i), LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, nullptr);
+    }
+    LGLog::flushLog();
+    for (std::size_t k = 0; k < loggers.size(); ++k) {
+        const auto texts = loggers[k]->texts();
+        const int first = static_cast<int>(k) * every;
+        ASSERT_EQ(texts.size(), static_cast<std::size_t>(total - first)) << "logger " << k;
+        for (int i = first; i < total; ++i) {
+            ASSERT_EQ(texts[i - first], std::to_string(i)) << "logger " << k;
+        }
+    }
+}
+
+TEST_F(LGLogTest, EachThreadsMessagesArriveOnceAndInOrder) {
+    constexpr int threads = 4;
+    constexpr int perThread = 1500;
+    auto logger = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(logger);
+    std::vector<std::thread> producers;
+    for (int t = 0; t < threads; ++t) {
+        producers.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i) {
+                // Now and then a synchronous one, which must not overtake the others.
+                LGLog::log(i % 300 != 299, LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, nullptr,
+                           "%d %d", t, i);
+            }
+        });
+    }
+    for (auto& producer : producers) {
+        producer.join();
+    }
+    LGLog::flushLog();
+    std::vector<int> next(threads, 0);
+    for (const auto& text : logger->texts()) {
+        int t = -1;
+        int i = -1;
+        ASSERT_EQ(std::sscanf(text.c_str(), "%d %d", &t, &i), 2) << text;
+        ASSERT_TRUE(t >= 0 && t < threads) << text;
+        ASSERT_EQ(i, next[t]) << "thread " << t;
+        ++next[t];
+    }
+    EXPECT_EQ(next, std::vector<int>(threads, perThread));
+}
+
+TEST_F(LGLogTest, AnAsynchronousMessageArrivesWithoutAFlush) {
+    // Alternating with the logger's progress, each message may find the hub busy, lingering
+    // or gone idle: in every case it must be delivered on its own.
+    auto logger = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(logger);
+    for (std::size_t i = 1; i <= 50; ++i) {
+        LGLog::log(true, "alone", LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, nullptr);
+        ASSERT_TRUE(logger->waitForMessages(i)) << i;
+    }
+}
+
+TEST_F(LGLogTest, FormattedTextsOfAnyLengthArriveWhole) {
+    auto logger = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(logger);
+    const std::size_t lengths[] = {0, 1, 510, 511, 512, 513, 5000};
+    std::vector<std::string> expected;
+    for (std::size_t length : lengths) {
+        std::string text(length, 'x');
+        if (length > 0) {
+            text.back() = 'y';
+        }
+        expected.push_back("<" + text + ">");
+        LGLog::log(false, LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, nullptr, "<%s>",
+                   text.c_str());
+    }
+    EXPECT_EQ(logger->texts(), expected);
 }
 
 TEST_F(LGLogTest, AfterAFlushTheHubHoldsNoMessageNorItsTag) {

@@ -80,15 +80,20 @@ TEST_F(PLogTest, InitAddsTheSystemLogAndConsoleLoggersOnce) {
     EXPECT_EQ(loggers[0], LGASLLogger::sharedInstance());
     EXPECT_EQ(loggers[1], LGTTYLogger::sharedInstance());
 
+    // The system log keeps its records for the life of the process: a video of this run's
+    // own keeps a repeated test from finding the record of an earlier run.
+    static int runs = 0;
+    const std::string video = "v" + std::to_string(++runs);
+    const std::string text = "(PLog_Uploading) upload " + video + " failed";
     platform::SystemLog::shared().setForwardsToSyslog(false);
     platform::StandardError::Capture capture;
-    PLOG_ERROR(PLog_Uploading, "(PLog_Uploading) upload %s failed", "v9");
+    PLOG_ERROR(PLog_Uploading, "(PLog_Uploading) upload %s failed", video.c_str());
     ASSERT_EQ(capture.writes().size(), 1u);
-    EXPECT_TRUE(capture.writes()[0].ends_with("] (PLog_Uploading) upload v9 failed\n"));
+    EXPECT_TRUE(capture.writes()[0].ends_with("] " + text + "\n"));
 
     platform::SystemLogQuery query;
     query.add(platform::SystemLogMessage::keyMessage, platform::SystemLogQuery::Comparison::equal,
-              "(PLog_Uploading) upload v9 failed", false);
+              text, false);
     auto records = platform::SystemLog::shared().search(query);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].get("Level"), "2");

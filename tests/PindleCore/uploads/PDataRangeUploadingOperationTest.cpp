@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -12,6 +13,8 @@
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "platform/files/FileManager.hpp"
+#include "tools/emulator/Fault.hpp"
+#include "tools/emulator/FaultGate.hpp"
 
 namespace pindle::legacy {
 namespace {
@@ -20,6 +23,19 @@ using emulator::StorageResource;
 using platform::Data;
 
 constexpr std::int64_t unit = PDataRangeUploadingOperation::rangeSize;
+
+// Descriptors of this process open on `path`, or on what was at `path` before it was deleted
+// or replaced.
+int descriptorsOpenOn(const std::string& path) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && (target == path || target == path + " (deleted)"))
+            ++count;
+    }
+    return count;
+}
 
 // How one run of an operation ended.
 struct Ending {
@@ -88,6 +104,42 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
             ADD_FAILURE() << "the upload did not stop once cancelled";
             std::abort();
         }
+    }
+
+    // Runs an operation whose first range's answer waits until `whileHeld` has run, then lets
+    // it go on to its end (bounded as runBounded is).
+    Ending runHoldingTheFirstRange(
+        const std::string& id, const std::function<void(PDataRangeUploadingOperation&)>& whileHeld,
+        std::chrono::seconds limit = std::chrono::seconds(30)) {
+        auto gate = std::make_shared<emulator::FaultGate>();
+        emulator_.server().addFault("/uploads/" + id + "/imported.mp4/session/" +
+                                        std::to_string(emulator_.storage().sessionsOpened() + 1),
+                                    emulator::Fault::heldBy(gate).times(1));
+        auto operation = std::make_shared<PDataRangeUploadingOperation>(id);
+        auto ending = std::make_shared<Ending>();
+        operation->setUploadCompletionBlock([ending](const std::shared_ptr<PNVideo>&,
+                                                     bool cancelled,
+                                                     const std::optional<platform::Error>& error) {
+            ending->cancelled = cancelled;
+            ending->uploaded = !cancelled && !error;
+            ending->error = error;
+        });
+        operation->setDeferralBlock([ending](const platform::Error& reason) {
+            ending->deferred = true;
+            ending->error = reason;
+        });
+        auto done = std::async(std::launch::async, [operation] { operation->main(); });
+        const bool held = gate->waitForArrivals(1, limit);
+        if (held)
+            whileHeld(*operation);
+        gate->open();
+        if (held && done.wait_for(limit) == std::future_status::ready) {
+            ending->finished = true;
+            return *ending;
+        }
+        ADD_FAILURE() << (held ? "the upload did not end" : "the first range never came");
+        cancelAndAwait(*operation, done, limit);
+        return Ending{};
     }
 
     // Starts an upload and stops it for good while the storage holds its `nth` chunk, leaving
@@ -311,6 +363,94 @@ TEST_F(PDataRangeUploadingOperationTest,
         EXPECT_EQ(ending.deferred, !c.removed) << c.status;
         EXPECT_EQ(stored(id) == nullptr, c.removed) << c.status;
         EXPECT_EQ(platform::FileManager::defaultManager().fileExists(path), !c.removed) << c.status;
+    }
+}
+
+// The media file stays open from range to range, yet each range carries what the file's path
+// names when that range is read.
+TEST_F(PDataRangeUploadingOperationTest, AFileChangedBetweenRangesIsSentAsItStandsThen) {
+    struct Case {
+        const char* change;
+        // Changes the file at the path; returns what it holds now.
+        std::function<Data(const std::string& path, const Data& file)> apply;
+    };
+    const Case cases[] = {
+        {"replaced",
+         [](const std::string& path, const Data& file) {
+             Data other = file;
+             for (auto& byte : other) byte = static_cast<std::uint8_t>(~byte);
+             EXPECT_FALSE(platform::FileManager::defaultManager().writeAtomically(path, other));
+             return other;
+         }},
+        {"truncated",
+         [](const std::string& path, const Data& file) {
+             std::filesystem::resize_file(path, 3 * unit / 2);
+             return Data(file.begin(), file.begin() + 3 * unit / 2);
+         }},
+    };
+    int n = 70;
+    for (const Case& c : cases) {
+        const std::string id = "0a1b2c3d-0000-4000-8000-0000000000" + std::to_string(n++);
+        const Data file = record(id, "720p", 3 * unit, true);
+        const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, "720p");
+        Data now;
+        Ending ending = runHoldingTheFirstRange(
+            id, [&](PDataRangeUploadingOperation&) { now = c.apply(path, file); });
+        EXPECT_TRUE(ending.uploaded) << c.change;
+        // The first range was read before the change, the others after it.
+        Data expected(file.begin(), file.begin() + unit);
+        expected.insert(expected.end(), now.begin() + unit, now.end());
+        EXPECT_EQ(object(id + "/imported.mp4"), text(expected)) << c.change;
+        EXPECT_EQ(descriptorsOpenOn(path), 0) << c.change;
+    }
+}
+
+TEST_F(PDataRangeUploadingOperationTest, TheMediaFileIsLetGoHoweverTheUploadEnds) {
+    struct Case {
+        const char* ending;
+        std::function<void(PDataRangeUploadingOperation&, const std::string& id,
+                           const std::string& path)>
+            whileHeld;
+        std::function<bool(const Ending&)> endedSo;
+    };
+    const Case cases[] = {
+        {"uploaded", [](auto&, const auto&, const auto&) {},
+         [](const Ending& ending) {
+             return ending.uploaded;
+         }},
+        {"cancelled", [](auto& operation, const auto&, const auto&) { operation.cancel(); },
+         [](const Ending& ending) {
+             return ending.cancelled;
+         }},
+        {"failed: the file is gone",
+         [](auto&, const auto&, const std::string& path) { std::filesystem::remove(path); },
+         [](const Ending& ending) {
+             return ending.error && !ending.deferred;
+         }},
+        {"deferred: the storage keeps failing",
+         [this](auto&, const std::string& id, const auto&) {
+             emulator_.server().addJSONReply(
+                 "PUT",
+                 "/uploads/" + id + "/imported.mp4/session/" +
+                     std::to_string(emulator_.storage().sessionsOpened()),
+                 500, {{"error", "down"}});
+         },
+         [](const Ending& ending) {
+             return ending.deferred;
+         }},
+    };
+    int n = 80;
+    for (const Case& c : cases) {
+        const std::string id = "0a1b2c3d-0000-4000-8000-0000000000" + std::to_string(n++);
+        record(id, "720p", 3 * unit, true);
+        const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, "720p");
+        Ending ending = runHoldingTheFirstRange(id, [&](PDataRangeUploadingOperation& operation) {
+            EXPECT_EQ(descriptorsOpenOn(path), 1) << c.ending;
+            c.whileHeld(operation, id, path);
+        });
+        EXPECT_TRUE(ending.finished) << c.ending;
+        EXPECT_TRUE(c.endedSo(ending)) << c.ending;
+        EXPECT_EQ(descriptorsOpenOn(path), 0) << c.ending;
     }
 }
 

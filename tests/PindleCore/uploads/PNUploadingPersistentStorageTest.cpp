@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "UploadsTestSupport.hpp"
@@ -61,6 +62,70 @@ TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions
 
     storage_.removeUploading("a");
     EXPECT_EQ(fileText(recordsPath()), R"({"data":[]})");
+}
+
+// The storage keeps its records between calls and lets one list share them with the next, so
+// no record a caller holds may be one of them; and the file stays what a fresh encoding of the
+// list gives.
+TEST_F(PNUploadingPersistentStorageTest, ACallersRecordIsNeverAStoredOne) {
+    struct Case {
+        const char* change;
+        std::function<void(PNUploadingPersistentStorage&)> apply;
+    };
+    const Case cases[] = {
+        {"a record looked up",
+         [](auto& storage) {
+             storage.uploading("a")->setBytesUploaded(99);
+         }},
+        {"the records listed",
+         [](auto& storage) {
+             for (const auto& record : storage.uploadings()) record->setBytesUploaded(99);
+         }},
+        {"a record put",
+         [](auto& storage) {
+             auto record = testing::makeRecord("a");
+             record->setBytesUploaded(5);
+             storage.put(record);
+             record->setBytesUploaded(99);
+         }},
+        {"a record put as progress",
+         [](auto& storage) {
+             auto record = testing::makeRecord("a");
+             record->setBytesUploaded(5);
+             storage.putProgress(record);
+             record->setBytesUploaded(99);
+         }},
+        {"the records stored",
+         [](auto& storage) {
+             auto a = testing::makeRecord("a");
+             a->setBytesUploaded(5);
+             std::vector<PNUploadingStatePtr> records{a, testing::makeRecord("b")};
+             storage.store(records);
+             a->setBytesUploaded(99);
+         }},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.change);
+        const std::string path = home_ + "/records-" + std::to_string(n++);
+        PNUploadingPersistentStorage storage(path);
+        auto a = testing::makeRecord("a");
+        a->setBytesUploaded(5);
+        storage.put(a);
+        storage.put(testing::makeRecord("b"));
+
+        c.apply(storage);
+        ASSERT_TRUE(storage.uploading("a"));
+        EXPECT_EQ(storage.uploading("a")->bytesUploaded(), 5);
+        storage.put(testing::makeRecord("c"));  // writes the list the storage holds
+        PNUploadingPersistentStorage restarted(path);
+        ASSERT_TRUE(restarted.uploading("a"));
+        EXPECT_EQ(restarted.uploading("a")->bytesUploaded(), 5);
+        const auto encoded =
+            PNUploadingState::encode({a, testing::makeRecord("b"), testing::makeRecord("c")});
+        ASSERT_TRUE(encoded);
+        EXPECT_EQ(fileText(path), std::string(encoded->begin(), encoded->end()));
+    }
 }
 
 TEST_F(PNUploadingPersistentStorageTest, ProgressReachesReadersAtOnceAndTheFileWithTheNextChange) {

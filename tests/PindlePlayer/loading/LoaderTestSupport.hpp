@@ -7,16 +7,21 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/support/Gate.hpp"
 #include "tests/support/TestFolders.hpp"
 
 namespace pindle::testing {
@@ -101,6 +106,50 @@ class CountingLoader : public PNVideoLoaderRequestDelegate {
     std::vector<std::string> lines;  // guarded by mutex
 };
 
+// Holds the cache's first write of a media file between writing its bytes aside and putting
+// them in place, until the test opens the gate.
+class HeldMediaWrite {
+  public:
+    platform::FileManager::Options files() {
+        platform::FileManager::Options options;
+        options.beforeAtomicRename =
+            [this](const std::string& temporary) -> std::optional<platform::Error> {
+            if (temporary.find(".mp4.") != std::string::npos && first_.exchange(false)) {
+                held_.set(true);
+                gate_.wait();
+            }
+            return std::nullopt;
+        };
+        return options;
+    }
+
+    // Waits for the write to be held, cancels on a thread of its own meanwhile, and returns
+    // the bytes on disk right after the cancel returned. A cancel that does not wait for the
+    // held write returns within the grace below, before the write lands; one that waits
+    // returns only once the gate is open.
+    std::uintmax_t cancelWhileHeld(const std::function<void()>& cancel,
+                                   const std::function<std::uintmax_t()>& bytesOnDisk) {
+        constexpr auto graceForAnEarlyReturn = std::chrono::milliseconds(300);
+        if (!held_.wait())
+            return 0;
+        std::promise<std::uintmax_t> onReturn;
+        std::future<std::uintmax_t> returned = onReturn.get_future();
+        std::thread canceller([&] {
+            cancel();
+            onReturn.set_value(bytesOnDisk());
+        });
+        returned.wait_for(graceForAnEarlyReturn);
+        EXPECT_TRUE(gate_.open());
+        canceller.join();
+        return returned.get();
+    }
+
+  private:
+    std::atomic<bool> first_{true};
+    Outcome<bool> held_;
+    Gate gate_;
+};
+
 class PlayerCacheFixture : public EmulatorFixture {
   protected:
     void SetUp() override {
@@ -111,7 +160,7 @@ class PlayerCacheFixture : public EmulatorFixture {
     }
     void TearDown() override {
         EmulatorFixture::TearDown();
-        // A download cancelled by the test may still hand the cache a chunk on the session's
+        // A download the test left running may still hand the cache a chunk on the session's
         // thread, and the cache may be renaming its sizes file into the folder meanwhile.
         // What is left over goes with the process folder.
         std::error_code ignored;
@@ -121,6 +170,13 @@ class PlayerCacheFixture : public EmulatorFixture {
     std::string documents() const { return (folder_ / "Documents").string(); }
     std::shared_ptr<PNPlayerCache> makeCache(platform::FileManager::Options files = {}) {
         return PNPlayerCache::make({documents(), std::move(files)});
+    }
+    // The size of the cache's file for `url`, read without the cache's lock, which a held
+    // write keeps.
+    static std::uintmax_t bytesOnDisk(const PNPlayerCache& cache, const platform::URL& url) {
+        std::error_code missing;
+        const std::uintmax_t size = std::filesystem::file_size(*cache.cacheFilePath(url), missing);
+        return missing ? 0 : size;
     }
 
     platform::URL serve(const std::string& path, std::string bytes) {

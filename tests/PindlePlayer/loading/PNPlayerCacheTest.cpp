@@ -102,6 +102,36 @@ TEST_F(PNPlayerCacheTest, PreloadKeepsTheHeadUpToTheLimitAndARestartFindsItsSize
     EXPECT_TRUE(restarted->isPreloaded(*video));
 }
 
+TEST_F(PNPlayerCacheTest, OnceAPreloadIsCancelledNothingMoreOfItReachesTheCache) {
+    // Stalled below any preload limit: only the cancel can end the download.
+    for (const char* name : {"720p", "540p", "360p"}) {
+        const std::string path = std::string("/h/") + name + ".mp4";
+        serve(path, bytesOfSize(2'000'000));
+        emulator_.server().addFault(path, emulator::Fault::stallAfter(100'000));
+    }
+    HeldMediaWrite hold;
+    auto cache = makeCache(hold.files());
+    auto video = videoAt("/h/");
+    // Whichever rendition the throughput picks is the one cached.
+    const auto cachedBytes = [&] {
+        std::uintmax_t sum = 0;
+        for (PNVideoResolution r :
+             {PNVideoResolution::r720p, PNVideoResolution::r540p, PNVideoResolution::r360p})
+            sum += bytesOnDisk(*cache, *video->mp4URL(r));
+        return sum;
+    };
+    Outcome<bool> done;
+    auto token = cache->preload(video, [&](bool preloaded, const auto&) { done.set(preloaded); });
+    ASSERT_TRUE(token);
+    const std::uintmax_t onReturn = hold.cancelWhileHeld([&] { token->cancelIt(); }, cachedBytes);
+    EXPECT_GT(onReturn, 0u) << "the chunk being written when cancel came is kept whole";
+    EXPECT_FALSE(done.wait());
+    EXPECT_EQ(cachedBytes(), onReturn);
+    for (PNVideoResolution r :
+         {PNVideoResolution::r720p, PNVideoResolution::r540p, PNVideoResolution::r360p})
+        EXPECT_EQ(cache->knownSize(*video->mp4URL(r)), std::nullopt);
+}
+
 TEST_F(PNPlayerCacheTest, AnErrorPageIsNeitherCachedNorTakenForTheFilesLength) {
     emulator_.server().addReply(
         "GET", "/gone/720p.mp4",

@@ -164,12 +164,16 @@ TEST_F(PNVideoLoaderListenerTest, ACancelledRequestIsNeitherFinishedNorAnsweredA
 }
 
 TEST(PNVideoLoaderTest, RegisteredLoadersAreFoundByIdAndReplacedUnderTheSameId) {
+    // Registered loaders stay for the life of the process: an id of this run's own keeps a
+    // repeated test from finding the loader of an earlier run.
+    static int runs = 0;
+    const std::string id = "registry-test-" + std::to_string(++runs);
     const auto before = PNVideoLoader::loadersCount();
-    auto first = PNVideoLoader::make("registry-test", 1);
-    EXPECT_EQ(PNVideoLoader::loader("registry-test"), first);
+    auto first = PNVideoLoader::make(id, 1);
+    EXPECT_EQ(PNVideoLoader::loader(id), first);
     EXPECT_EQ(PNVideoLoader::loadersCount(), before + 1);
-    auto second = PNVideoLoader::make("registry-test", 2);
-    EXPECT_EQ(PNVideoLoader::loader("registry-test"), second);
+    auto second = PNVideoLoader::make(id, 2);
+    EXPECT_EQ(PNVideoLoader::loader(id), second);
     EXPECT_EQ(PNVideoLoader::loadersCount(), before + 1);
     EXPECT_EQ(PNVideoLoader::loader("never-made"), nullptr);
 }

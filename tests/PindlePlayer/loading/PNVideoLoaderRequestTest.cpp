@@ -153,6 +153,21 @@ TEST_F(PNVideoLoaderRequestTest, BytesFarPastThePreloadLimitReachTheListenerButN
     EXPECT_EQ(listener->dataOffset(), total);
 }
 
+TEST_F(PNVideoLoaderRequestTest, OnceCancelReturnsNoChunkOfItsDownloadsReachesTheCache) {
+    HeldMediaWrite hold;
+    cache_ = makeCache(hold.files());
+    const auto url = serve("/v/held.mp4", bytesOfSize(2'000'000));
+    emulator_.server().addFault("/v/held.mp4", emulator::Fault::stallAfter(100'000));
+    auto made = request(videoAt(url));
+    made->start();
+    const std::uintmax_t onReturn =
+        hold.cancelWhileHeld([&] { made->cancel(); }, [&] { return bytesOnDisk(*cache_, url); });
+    EXPECT_GT(onReturn, 0u) << "the chunk being written when cancel came is kept whole";
+    // Every chunk of a download comes before its end.
+    ASSERT_TRUE(eventually([&] { return loader_->ends.load() >= 1; }));
+    EXPECT_EQ(bytesOnDisk(*cache_, url), onReturn);
+}
+
 TEST_F(PNVideoLoaderRequestTest, AWholeFileReplyToARangeLeavesTheCacheExact) {
     cache_ = makeCache();
     const std::string file = bytesOfSize(400'000);

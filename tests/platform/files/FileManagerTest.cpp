@@ -54,6 +54,23 @@ TEST(FileManagerTest, AtomicWriteLeavesOldOrNewContentsAndNoLeftovers) {
     EXPECT_TRUE(files().writeAtomically(folder / "missing/state.json", dataFromString("x")));
 }
 
+TEST(FileManagerTest, ReadsWholeFilesOfAnySize) {
+    TemporaryFolder folder;
+    std::string large(200 * 1024 + 7, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 31 % 251);
+    for (const std::string& text : {std::string(), std::string("x"), large}) {
+        writeText(folder / "file", text);
+        auto contents = files().contentsOfFile(folder / "file");
+        ASSERT_TRUE(contents);
+        EXPECT_EQ(std::string(contents->begin(), contents->end()), text) << text.size();
+    }
+    // A file whose size is not known beforehand is read to its end all the same.
+    auto status = files().contentsOfFile("/proc/self/status");
+    ASSERT_TRUE(status);
+    const std::string statusText(status->begin(), status->end());
+    EXPECT_NE(statusText.find("VmRSS:"), std::string::npos);
+}
+
 TEST(FileManagerTest, AttributesDescribeALinkItselfNotItsTarget) {
     TemporaryFolder folder;
     const std::string target = folder / "target.bin";

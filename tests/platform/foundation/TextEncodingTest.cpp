@@ -1,6 +1,8 @@
 // Base64, percent-escaping, decimal integers, character counting and UUIDs.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "platform/foundation/PercentEncoding.hpp"
 #include "platform/foundation/Text.hpp"
 #include "platform/foundation/UUID.hpp"
+#include "tests/support/FreshProcess.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -160,6 +163,25 @@ TEST(TextTest, CountsUserPerceivedCharacters) {
     std::string many;
     for (int i = 0; i < 99; ++i) many += family;
     EXPECT_EQ(Text::characterCount(many), 99u);
+}
+
+// Whether ICU's common library is mapped into this process.
+bool icuMapped() {
+    std::ifstream maps("/proc/self/maps");
+    const std::string text((std::istreambuf_iterator<char>(maps)),
+                           std::istreambuf_iterator<char>());
+    return text.find("/libicuuc.so") != std::string::npos;
+}
+
+TEST(TextTest, ICUIsMappedOnlyOnceCharactersAreCounted) {
+    testing::inFreshProcess([] {
+        EXPECT_EQ(Text::int64Value("42"), 42);
+        EXPECT_TRUE(Text::isValidUTF8("caf\xC3\xA9"));
+        EXPECT_FALSE(icuMapped());
+        // A flag is two code points but one character: the count comes from ICU's rules.
+        EXPECT_EQ(Text::characterCount("\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7"), 1u);
+        EXPECT_TRUE(icuMapped());
+    });
 }
 
 TEST(TextTest, RecognisesValidUTF8) {
