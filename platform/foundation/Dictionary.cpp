@@ -62,19 +62,6 @@ Dictionary Dictionary::fromEntries(std::span<value_type> entries) {
     return dictionary;
 }
 
-Dictionary::reverse_iterator Dictionary::rbegin() {
-    return entries_.rbegin();
-}
-Dictionary::reverse_iterator Dictionary::rend() {
-    return entries_.rend();
-}
-Dictionary::const_reverse_iterator Dictionary::rbegin() const {
-    return entries_.rbegin();
-}
-Dictionary::const_reverse_iterator Dictionary::rend() const {
-    return entries_.rend();
-}
-
 Dictionary::iterator Dictionary::lower_bound(std::string_view key) {
     return std::lower_bound(entries_.begin(), entries_.end(), key, keyLess);
 }

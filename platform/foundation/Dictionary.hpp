@@ -48,26 +48,27 @@ class Dictionary {
     // straight to its place, instead of being inserted one by one.
     static Dictionary fromEntries(std::span<value_type> entries);
 
-    iterator begin() { return entries_.begin(); }
-    iterator end() { return entries_.end(); }
-    const_iterator begin() const { return entries_.begin(); }
-    const_iterator end() const { return entries_.end(); }
-    const_iterator cbegin() const { return entries_.cbegin(); }
-    const_iterator cend() const { return entries_.cend(); }
-    // Out of line: a reverse iterator needs the complete Value.
+    // The members that touch the entries are defined after Value (in Value.hpp): the array's
+    // element type needs the complete Value.
+    iterator begin();
+    iterator end();
+    const_iterator begin() const;
+    const_iterator end() const;
+    const_iterator cbegin() const;
+    const_iterator cend() const;
     reverse_iterator rbegin();
     reverse_iterator rend();
     const_reverse_iterator rbegin() const;
     const_reverse_iterator rend() const;
 
-    bool empty() const { return entries_.empty(); }
-    size_type size() const { return entries_.size(); }
-    void clear() { entries_.clear(); }
-    void reserve(size_type count) { entries_.reserve(count); }
+    bool empty() const;
+    size_type size() const;
+    void clear();
+    void reserve(size_type count);
 
     iterator find(std::string_view key);
     const_iterator find(std::string_view key) const;
-    size_type count(std::string_view key) const { return contains(key) ? 1 : 0; }
+    size_type count(std::string_view key) const;
     bool contains(std::string_view key) const;
     iterator lower_bound(std::string_view key);
     const_iterator lower_bound(std::string_view key) const;
@@ -88,21 +89,17 @@ class Dictionary {
     }
     void insert(std::initializer_list<value_type> entries);
     template <class Key, class... Args>
-    std::pair<iterator, bool> emplace(Key&& key, Args&&... args) {
-        return try_emplace(std::string_view(key), Value(std::forward<Args>(args)...));
-    }
+    std::pair<iterator, bool> emplace(Key&& key, Args&&... args);
     std::pair<iterator, bool> try_emplace(std::string_view key);  // inserts null
     std::pair<iterator, bool> try_emplace(std::string_view key, Value value);
     // Inserts, or replaces the member already under the key.
     std::pair<iterator, bool> insert_or_assign(std::string_view key, Value value);
 
     size_type erase(std::string_view key);
-    iterator erase(const_iterator position) { return entries_.erase(position); }
-    iterator erase(const_iterator first, const_iterator last) {
-        return entries_.erase(first, last);
-    }
+    iterator erase(const_iterator position);
+    iterator erase(const_iterator first, const_iterator last);
 
-    void swap(Dictionary& other) noexcept { entries_.swap(other.entries_); }
+    void swap(Dictionary& other) noexcept;
     bool operator==(const Dictionary& other) const;
 
   private:
@@ -110,3 +107,6 @@ class Dictionary {
 };
 
 }  // namespace pindle::platform
+
+// The inline members above, and Value itself.
+#include "platform/foundation/Value.hpp"

@@ -166,4 +166,64 @@ class Value {
     Storage storage_;
 };
 
+// Dictionary's members that need the complete Value.
+inline Dictionary::iterator Dictionary::begin() {
+    return entries_.begin();
+}
+inline Dictionary::iterator Dictionary::end() {
+    return entries_.end();
+}
+inline Dictionary::const_iterator Dictionary::begin() const {
+    return entries_.begin();
+}
+inline Dictionary::const_iterator Dictionary::end() const {
+    return entries_.end();
+}
+inline Dictionary::const_iterator Dictionary::cbegin() const {
+    return entries_.cbegin();
+}
+inline Dictionary::const_iterator Dictionary::cend() const {
+    return entries_.cend();
+}
+inline Dictionary::reverse_iterator Dictionary::rbegin() {
+    return entries_.rbegin();
+}
+inline Dictionary::reverse_iterator Dictionary::rend() {
+    return entries_.rend();
+}
+inline Dictionary::const_reverse_iterator Dictionary::rbegin() const {
+    return entries_.rbegin();
+}
+inline Dictionary::const_reverse_iterator Dictionary::rend() const {
+    return entries_.rend();
+}
+inline bool Dictionary::empty() const {
+    return entries_.empty();
+}
+inline Dictionary::size_type Dictionary::size() const {
+    return entries_.size();
+}
+inline void Dictionary::clear() {
+    entries_.clear();
+}
+inline void Dictionary::reserve(size_type count) {
+    entries_.reserve(count);
+}
+inline Dictionary::size_type Dictionary::count(std::string_view key) const {
+    return contains(key) ? 1 : 0;
+}
+inline Dictionary::iterator Dictionary::erase(const_iterator position) {
+    return entries_.erase(position);
+}
+inline Dictionary::iterator Dictionary::erase(const_iterator first, const_iterator last) {
+    return entries_.erase(first, last);
+}
+inline void Dictionary::swap(Dictionary& other) noexcept {
+    entries_.swap(other.entries_);
+}
+template <class Key, class... Args>
+std::pair<Dictionary::iterator, bool> Dictionary::emplace(Key&& key, Args&&... args) {
+    return try_emplace(std::string_view(key), Value(std::forward<Args>(args)...));
+}
+
 }  // namespace pindle::platform
