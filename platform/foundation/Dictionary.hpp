@@ -5,6 +5,8 @@
 // search. Iteration yields `std::pair<std::string, Value>` in key order, as a std::map would.
 // Unlike a node-based map, inserting or erasing a member moves the others: a pointer,
 // reference or iterator to a member is valid only until the dictionary next changes size.
+// So `d["a"] = d["b"]` may read a member the insertion of "a" has moved; write
+// `d.insert_or_assign("a", d.at("b"))`, which copies the member before inserting.
 // Inserting keys in ascending order costs no moves; an arbitrary insertion moves the members
 // after it, so large dictionaries built from unsorted input should come from fromEntries().
 //
