@@ -1,6 +1,7 @@
 // Handing blocks to our queues against a plain std::thread draining a condition-variable
-// queue: async to a serial queue, to a global queue, and operation queue throughput. Each
-// iteration queues a batch of empty blocks and waits for the last one.
+// queue: async to a serial queue, to a global queue, and operation queue throughput with no
+// limit and with one operation at a time. Each iteration queues a batch of empty blocks and
+// waits for the last one.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -92,8 +93,7 @@ void runBatches(benchmark::State& state, Queue& queue) {
     Countdown countdown;
     for (auto _ : state) {
         countdown.reset(batch);
-        for (int i = 0; i < batch; ++i)
-            queue.async([&countdown] { countdown.arrive(); });
+        for (int i = 0; i < batch; ++i) queue.async([&countdown] { countdown.arrive(); });
         countdown.wait();
     }
     state.SetItemsProcessed(state.iterations() * batch);
@@ -114,6 +114,13 @@ void BM_Dispatch_OperationQueue_Ours(benchmark::State& state) {
     runBatches(state, *queue);
 }
 
+// One operation at a time: every block added waits behind the rest of its batch.
+void BM_Dispatch_SerialOperationQueue_Ours(benchmark::State& state) {
+    auto queue = OperationQueue::create("bench.operations.serial");
+    queue->setMaxConcurrentOperationCount(1);
+    runBatches(state, *queue);
+}
+
 void BM_Dispatch_PeerPlainThread(benchmark::State& state) {
     PlainWorker worker;
     runBatches(state, worker);
@@ -124,6 +131,8 @@ BENCHMARK(BM_Dispatch_PeerPlainThread)->UseRealTime();
 BENCHMARK(BM_Dispatch_GlobalQueue_Ours)->UseRealTime();
 BENCHMARK(BM_Dispatch_PeerPlainThread)->UseRealTime();
 BENCHMARK(BM_Dispatch_OperationQueue_Ours)->UseRealTime();
+BENCHMARK(BM_Dispatch_PeerPlainThread)->UseRealTime();
+BENCHMARK(BM_Dispatch_SerialOperationQueue_Ours)->UseRealTime();
 BENCHMARK(BM_Dispatch_PeerPlainThread)->UseRealTime();
 
 }  // namespace

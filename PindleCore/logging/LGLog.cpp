@@ -38,8 +38,10 @@ constexpr std::size_t keptTextCapacity = 1024;
 
 constexpr std::size_t formatBufferSize = 512;
 
-// How long the logging thread waits for more messages before it lets its thread go.
+// How long the logging thread waits for more messages before it lets its thread go, and how
+// long a flush waits for the logging thread before it sleeps.
 constexpr auto lingerBeforeIdle = std::chrono::microseconds(20);
+constexpr auto spinBeforeSleepingOnFlush = std::chrono::microseconds(50);
 constexpr int pollsPerClockRead = 8;
 constexpr int pausesPerPoll = 32;
 
@@ -49,6 +51,26 @@ void relaxCPU() {
 #elif defined(__aarch64__)
     asm volatile("yield");
 #endif
+}
+
+// Polls `ready` without sleeping for at most `limit`; returns whether it came true. Polled
+// sparingly: each poll of a counter pulls its line away from the thread that writes it.
+template <class Ready>
+bool spinUntil(std::chrono::microseconds limit, Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        for (int i = 0; i < pollsPerClockRead; ++i) {
+            if (ready()) {
+                return true;
+            }
+            for (int pause = 0; pause < pausesPerPoll; ++pause) {
+                relaxCPU();
+            }
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+    }
 }
 
 platform::DispatchSpecificKey<const void*> globalLoggingQueueIdentityKey;
@@ -106,10 +128,10 @@ struct Hub {
     // allocated and freed on producer threads and the logging thread frees nothing.
     //
     // Producers take batchMutex; the logging queue reads how far messages are published
-    // without it while no close is pending (a close and the publications after it are
-    // ordered by the lock, so a published count that includes a message queued after a
-    // close also shows closesPending), and takes it only to end its block or to find where
-    // a close put the end.
+    // without it while no stop is pending (a close or a flush request and the publications
+    // after it are ordered by the lock, so a published count that includes a message queued
+    // after one also shows stopsPending), and takes it only to end its block or to find
+    // where a close or a flush stops it.
     //
     // The back-pressure bound counts messages queued (synchronous ones included) against
     // those released after dispatch; producers read the released count only when the copy
@@ -123,14 +145,20 @@ struct Hub {
     std::deque<std::uint64_t> closedBatchEnds;  // guarded by batchMutex
     std::uint64_t queued = 0;                   // guarded by batchMutex
     std::uint64_t lastSeenReleased = 0;         // guarded by batchMutex
+    // Flushes the open block makes when it has dispatched this far, in request order.
+    std::deque<std::uint64_t> flushPositions;  // guarded by batchMutex
+    std::uint64_t flushesRequested = 0;        // guarded by batchMutex
+    std::condition_variable flushed;
 
     alignas(cacheLineSize) std::atomic<std::uint64_t> published{0};  // written under batchMutex
-    std::atomic<bool> closesPending{false};  // !closedBatchEnds.empty(), written under it
+    // Whether closedBatchEnds or flushPositions holds anything; written under batchMutex.
+    std::atomic<bool> stopsPending{false};
 
     alignas(cacheLineSize) std::atomic<std::uint64_t> released{0};  // by the logging queue
     std::uint64_t dispatched = 0;         // touched only on the logging queue
     std::atomic<long> waitingForRoom{0};  // raised and lowered under batchMutex
     std::condition_variable roomMade;
+    std::atomic<std::uint64_t> flushesDone{0};  // written under batchMutex
 
     // Made under batchMutex before the first message of the chunk is published.
     alignas(
@@ -149,12 +177,18 @@ Hub& hub() {
     return *state;
 }
 
-// REQUIRES: `lock` holds batchMutex.
+// REQUIRES: batchMutex held.
+void noteStopsLocked(Hub& state) {
+    state.stopsPending.store(!state.closedBatchEnds.empty() || !state.flushPositions.empty(),
+                             std::memory_order_release);
+}
+
+// REQUIRES: batchMutex held.
 void closeOpenBatchLocked(Hub& state) {
     if (state.batchOpen) {
         state.closedBatchEnds.push_back(state.published.load(std::memory_order_relaxed));
-        state.closesPending.store(true, std::memory_order_release);
         state.batchOpen = false;
+        noteStopsLocked(state);
     }
 }
 
@@ -291,33 +325,43 @@ void dispatchRange(std::uint64_t first, std::uint64_t end) {
 // steadily then keeps feeding the running block instead of waking the logging thread for
 // each few messages; a lone message costs the logging thread this moment of spinning.
 bool lingerForMore(Hub& state) {
-    const auto until = std::chrono::steady_clock::now() + lingerBeforeIdle;
-    for (;;) {
-        for (int i = 0; i < pollsPerClockRead; ++i) {
-            if (state.published.load(std::memory_order_acquire) != state.dispatched ||
-                state.closesPending.load(std::memory_order_acquire)) {
-                return true;
-            }
-            // Polled sparingly: each read pulls the counter's line away from the producer.
-            for (int pause = 0; pause < pausesPerPoll; ++pause) {
-                relaxCPU();
-            }
+    return spinUntil(lingerBeforeIdle, [&] {
+        return state.published.load(std::memory_order_acquire) != state.dispatched ||
+               state.stopsPending.load(std::memory_order_acquire);
+    });
+}
+
+void flushOnQueue() {
+    runOnNodes([](const LGLoggerNode&) { return true; },
+               [](const LGLoggerNode& node) { node.logger->flush(); });
+}
+
+// Counts the flushes asked for up to the messages dispatched so far as done.
+void completeFlushes(Hub& state) {
+    {
+        std::scoped_lock lock(state.batchMutex);
+        std::uint64_t done = state.flushesDone.load(std::memory_order_relaxed);
+        while (!state.flushPositions.empty() && state.flushPositions.front() <= state.dispatched) {
+            state.flushPositions.pop_front();
+            ++done;
         }
-        if (std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
+        state.flushesDone.store(done, std::memory_order_release);
+        noteStopsLocked(state);
     }
+    state.flushed.notify_all();
 }
 
 // The block a producer posts when it opens a batch: dispatches the waiting messages until
-// it reaches where its batch was closed, or, while still open, until none is left.
+// it reaches where its batch was closed, or, while still open, until none is left. On the
+// way it makes the flushes asked for while it was open, each after the messages queued
+// before it.
 void dispatchWaitingMessages() {
     Hub& state = hub();
     bool lingered = false;
     for (;;) {
         // Read in this order: see the comment on batchMutex.
         const std::uint64_t available = state.published.load(std::memory_order_acquire);
-        if (!state.closesPending.load(std::memory_order_acquire)) {
+        if (!state.stopsPending.load(std::memory_order_acquire)) {
             if (available != state.dispatched) {
                 dispatchRange(state.dispatched, available);
                 lingered = false;
@@ -332,24 +376,35 @@ void dispatchWaitingMessages() {
         }
         std::uint64_t end = 0;
         bool closed = false;
+        bool flushThere = false;
         {
             std::scoped_lock lock(state.batchMutex);
-            if (!state.closedBatchEnds.empty()) {
-                end = state.closedBatchEnds.front();
+            closed = !state.closedBatchEnds.empty();
+            const std::uint64_t stop = closed ? state.closedBatchEnds.front()
+                                              : state.published.load(std::memory_order_relaxed);
+            if (!state.flushPositions.empty() && state.flushPositions.front() <= stop) {
+                end = state.flushPositions.front();
+                flushThere = true;
+            } else if (closed) {
+                end = stop;
                 state.closedBatchEnds.pop_front();
-                state.closesPending.store(!state.closedBatchEnds.empty(),
-                                          std::memory_order_release);
-                closed = true;
+                noteStopsLocked(state);
             } else {
-                end = state.published.load(std::memory_order_relaxed);
+                end = stop;
                 if (end == state.dispatched) {
                     state.batchOpen = false;
                     return;
                 }
             }
         }
-        if (end != state.dispatched) {
+        if (end > state.dispatched) {
             dispatchRange(state.dispatched, end);
+        }
+        if (flushThere) {
+            flushOnQueue();
+            completeFlushes(state);
+            lingered = false;
+            continue;
         }
         if (closed) {
             return;
@@ -398,11 +453,6 @@ void dispatchSynchronously(const LGLogMessage& message) {
         dispatchOnQueue([&](const auto& visit) { visit(message); });
         releaseRoom(1);
     });
-}
-
-void flushOnQueue() {
-    runOnNodes([](const LGLoggerNode&) { return true; },
-               [](const LGLoggerNode& node) { node.logger->flush(); });
 }
 
 }  // namespace
@@ -516,8 +566,30 @@ void LGLog::log(bool asynchronous, LGLogMessage message) {
 }
 
 void LGLog::flushLog() {
-    closeOpenBatch();
-    hub().queue->sync([] { flushOnQueue(); });
+    Hub& state = hub();
+    std::uint64_t ticket = 0;
+    {
+        std::scoped_lock lock(state.batchMutex);
+        if (state.batchOpen) {
+            // The open block flushes when it reaches the messages queued so far and carries
+            // on: a producer that flushes now and then keeps the logging thread running
+            // instead of sending it a block and waking it again afterwards.
+            state.flushPositions.push_back(state.published.load(std::memory_order_relaxed));
+            ticket = ++state.flushesRequested;
+            noteStopsLocked(state);
+        }
+    }
+    if (ticket == 0) {
+        state.queue->sync(flushOnQueue);
+        return;
+    }
+    auto done = [&] {
+        return state.flushesDone.load(std::memory_order_acquire) >= ticket;
+    };
+    if (!spinUntil(spinBeforeSleepingOnFlush, done)) {
+        std::unique_lock lock(state.batchMutex);
+        state.flushed.wait(lock, done);
+    }
 }
 
 void LGLog::applicationWillTerminate() {

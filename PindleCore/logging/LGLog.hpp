@@ -16,8 +16,13 @@
 // else sent to the logging queue (list changes, flushes, synchronous messages, work sent
 // through loggingQueue()).
 //
-// The messages of a dispatched batch (and the tags they hold) are let go by the next log
-// call, on the caller's thread, or at the latest by the next flush.
+// Queueing an asynchronous message allocates nothing in the hub and never waits for the
+// logging thread's work: messages wait in a fixed ring of reusable slots. A dispatched message's tag is let
+// go as soon as every logger has processed it; its text stays in its slot until a later
+// message takes the slot, and is freed by that message's caller. The logging thread waits a
+// few microseconds for more messages before it lets its thread go, and a flush asked for
+// while it runs is made by it, in order with the messages, so a steady producer that
+// flushes now and then does not wake it again each time.
 //
 // With two or more processors the loggers of one batch run in parallel, with one
 // processor one after the other in list order.

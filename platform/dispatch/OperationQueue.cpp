@@ -56,19 +56,24 @@ void OperationQueue::addOperation(const OperationPtr& operation) {
         std::fprintf(stderr, "OperationQueue::addOperation: operation already queued or started\n");
         std::abort();
     }
+    // Observed before it can start, so an asynchronous operation's end is never missed; what
+    // it announces before it is in entries_ is read again when a pump looks at it.
+    const Order order = nextOrder_.fetch_add(1, std::memory_order_relaxed);
     std::weak_ptr<OperationQueue> weakSelf = weak_from_this();
     Operation* raw = operation.get();
     std::vector<KeyValueObservationPtr> observations;
     for (const std::string& key : {kFinishedKey, kReadyKey, kCancelledKey}) {
-        observations.push_back(operation->observe(key, 0, [weakSelf, raw, key](const KVOChange&) {
-            if (auto self = weakSelf.lock()) {
-                self->operationChanged(raw, key);
-            }
-        }));
+        observations.push_back(
+            operation->observe(key, 0, [weakSelf, raw, order, key](const KVOChange&) {
+                if (auto self = weakSelf.lock()) {
+                    self->operationChanged(order, raw, key);
+                }
+            }));
     }
     {
         std::lock_guard lock(mutex_);
-        entries_.push_back(Entry{operation, std::move(observations), false});
+        auto [added, _] = entries_.emplace(order, Entry{operation, std::move(observations)});
+        makeWaitingLocked(order, added->second);
     }
     pump();
 }
@@ -113,7 +118,7 @@ std::vector<OperationPtr> OperationQueue::operations() const {
     std::lock_guard lock(mutex_);
     std::vector<OperationPtr> snapshot;
     snapshot.reserve(entries_.size());
-    for (const auto& entry : entries_) {
+    for (const auto& [order, entry] : entries_) {
         snapshot.push_back(entry.operation);
     }
     return snapshot;
@@ -131,8 +136,8 @@ void OperationQueue::cancelAllOperations() {
     std::vector<OperationPtr> running;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& entry : entries_) {
-            (entry.started ? running : pending).push_back(entry.operation);
+        for (const auto& [order, entry] : entries_) {
+            (entry.state == State::started ? running : pending).push_back(entry.operation);
         }
     }
     for (const auto& operation : pending) {
@@ -157,159 +162,182 @@ bool OperationQueue::hasFreeSlotLocked() const {
     if (suspended_) {
         return false;
     }
-    if (maxConcurrent_ == kDefaultMaxConcurrentOperationCount) {
-        return true;
-    }
-    const auto running = std::count_if(entries_.begin(), entries_.end(),
-                                       [](const Entry& entry) { return entry.started; });
-    return running < maxConcurrent_;
+    return maxConcurrent_ == kDefaultMaxConcurrentOperationCount || slotsTaken_ < maxConcurrent_;
 }
 
-// Starts operations while slots are free. The operations' own state (cancelled, finished,
-// ready) is read outside the lock, then the choice is claimed under it, so concurrent pumps
-// never start one operation twice.
+void OperationQueue::makeWaitingLocked(Order order, Entry& entry) {
+    entry.state = State::waiting;
+    entry.lookAgain = false;
+    // Almost always the newest; an operation that was not ready goes back to its place.
+    if (ready_.empty() || ready_.back() < order) {
+        ready_.push_back(order);
+    } else {
+        ready_.insert(std::upper_bound(ready_.begin(), ready_.end(), order), order);
+    }
+}
+
+OperationQueue::Entry OperationQueue::retireLocked(std::map<Order, Entry>::iterator found,
+                                                   bool& emptied) {
+    Entry retired = std::move(found->second);
+    entries_.erase(found);
+    emptied = entries_.empty();
+    if (emptied) {
+        ready_.clear();  // only orders of dropped entries can be left
+    }
+    return retired;
+}
+
+// Starts waiting operations, oldest first, while slots are free. Each is claimed under the
+// lock together with a slot, then its own state (cancelled, finished, ready) is read outside
+// the lock, so concurrent pumps never start one operation twice, nor a later one in the slot
+// an earlier one is about to take.
 void OperationQueue::pump() {
     for (;;) {
-        std::vector<OperationPtr> waiting;
+        Order order = 0;
+        OperationPtr operation;
         {
             std::lock_guard lock(mutex_);
             if (!hasFreeSlotLocked()) {
                 return;
             }
-            for (const auto& entry : entries_) {
-                if (!entry.started) {
-                    waiting.push_back(entry.operation);
+            while (!operation && !ready_.empty()) {
+                order = ready_.front();
+                ready_.pop_front();
+                auto found = entries_.find(order);
+                if (found != entries_.end() && found->second.state == State::waiting) {
+                    found->second.state = State::examined;
+                    operation = found->second.operation;
                 }
             }
-        }
-        if (waiting.empty()) {
-            return;
-        }
-        OperationPtr chosen;
-        std::vector<OperationPtr> dropped;
-        for (const auto& operation : waiting) {
-            if (operation->isFinished() || operation->isCancelled()) {
-                dropped.push_back(operation);
-            } else if (operation->isReady()) {
-                chosen = operation;
-                break;
+            if (!operation) {
+                return;
             }
+            ++slotsTaken_;
         }
-        std::vector<std::pair<OperationPtr, std::vector<KeyValueObservationPtr>>> retired;
+        const bool drop = operation->isFinished() || operation->isCancelled();
+        const bool ready = !drop && operation->isReady();
+        Entry retired;
         bool emptied = false;
+        bool start = false;
         {
             std::lock_guard lock(mutex_);
-            for (const auto& operation : dropped) {
-                auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-                    return e.operation == operation && !e.started;
-                });
-                if (found != entries_.end()) {
-                    retired.emplace_back(found->operation, std::move(found->observations));
-                    entries_.erase(found);
-                }
+            --slotsTaken_;
+            auto found = entries_.find(order);
+            if (found == entries_.end()) {
+                // It announced its end meanwhile and is gone.
+            } else if (drop) {
+                retired = retireLocked(found, emptied);
+            } else if (found->second.lookAgain || (ready && !hasFreeSlotLocked())) {
+                makeWaitingLocked(order, found->second);
+            } else if (ready) {
+                found->second.state = State::started;
+                ++slotsTaken_;
+                start = true;
+            } else {
+                found->second.state = State::parked;
             }
-            if (chosen) {
-                auto found = std::find_if(entries_.begin(), entries_.end(),
-                                          [&](const Entry& e) { return e.operation == chosen; });
-                if (found != entries_.end() && !found->started && hasFreeSlotLocked()) {
-                    found->started = true;
-                } else {
-                    chosen = nullptr;
-                }
-            }
-            emptied = entries_.empty();
         }
         if (emptied) {
             emptied_.notify_all();
         }
-        for (const auto& [operation, observations] : retired) {
-            stopObserving(observations);
+        if (retired.operation) {
+            stopObserving(retired.observations);
             if (!operation->isFinished()) {
                 operation->finishWithoutRunning();
             }
         }
-        if (chosen) {
-            launch(chosen);
-        }
-        if (!chosen && retired.empty()) {
-            return;
+        if (start) {
+            launch(order, operation);
         }
     }
 }
 
-void OperationQueue::launch(const OperationPtr& operation) {
+void OperationQueue::launch(Order order, const OperationPtr& operation) {
     auto executor = isMain_ ? DispatchQueue::main() : DispatchQueue::global();
     std::weak_ptr<OperationQueue> weakSelf = weak_from_this();
-    executor->async([weakSelf, operation] {
+    executor->async([weakSelf, operation, order] {
         operation->start();
         // A synchronous operation is done when start() returns; an asynchronous one may
         // have finished inside start() as well.
         if (!operation->isAsynchronous() || operation->isFinished()) {
             if (auto self = weakSelf.lock()) {
-                self->ended(operation.get());
+                self->ended(order);
             }
         }
     });
 }
 
-void OperationQueue::operationChanged(Operation* operation, const std::string& key) {
+void OperationQueue::operationChanged(Order order, Operation* operation, const std::string& key) {
     if (key == kFinishedKey) {
         if (operation->isFinished()) {
-            ended(operation);
+            ended(order);
         }
     } else if (key == kReadyKey) {
-        pump();
+        readyAgain(order);
     } else if (key == kCancelledKey) {
-        dropIfPending(operation);
+        dropIfPending(order);
     }
 }
 
-void OperationQueue::dropIfPending(Operation* operation) {
-    OperationPtr dropped;
-    std::vector<KeyValueObservationPtr> observations;
+void OperationQueue::readyAgain(Order order) {
+    {
+        std::lock_guard lock(mutex_);
+        auto found = entries_.find(order);
+        if (found != entries_.end()) {
+            if (found->second.state == State::parked) {
+                makeWaitingLocked(order, found->second);
+            } else if (found->second.state == State::examined) {
+                found->second.lookAgain = true;
+            }
+        }
+    }
+    pump();
+}
+
+void OperationQueue::dropIfPending(Order order) {
+    Entry dropped;
     bool emptied = false;
     {
         std::lock_guard lock(mutex_);
-        auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-            return e.operation.get() == operation && !e.started;
-        });
-        if (found == entries_.end()) {
+        auto found = entries_.find(order);
+        if (found == entries_.end() || found->second.state == State::started) {
             return;
         }
-        dropped = std::move(found->operation);
-        observations = std::move(found->observations);
-        entries_.erase(found);
-        emptied = entries_.empty();
+        if (found->second.state == State::examined) {
+            // The pump that holds it decides, reading the cancellation again.
+            found->second.lookAgain = true;
+            return;
+        }
+        dropped = retireLocked(found, emptied);
     }
     if (emptied) {
         emptied_.notify_all();
     }
-    stopObserving(observations);
-    if (!dropped->isFinished()) {
-        dropped->finishWithoutRunning();
+    stopObserving(dropped.observations);
+    if (!dropped.operation->isFinished()) {
+        dropped.operation->finishWithoutRunning();
     }
 }
 
-void OperationQueue::ended(Operation* operation) {
-    OperationPtr retired;
-    std::vector<KeyValueObservationPtr> observations;
+void OperationQueue::ended(Order order) {
+    Entry retired;
     bool emptied = false;
     {
         std::lock_guard lock(mutex_);
-        auto found = std::find_if(entries_.begin(), entries_.end(),
-                                  [&](const Entry& e) { return e.operation.get() == operation; });
+        auto found = entries_.find(order);
         if (found == entries_.end()) {
             return;
         }
-        retired = std::move(found->operation);
-        observations = std::move(found->observations);
-        entries_.erase(found);
-        emptied = entries_.empty();
+        // An examined one's slot is the examining pump's to give back.
+        if (found->second.state == State::started) {
+            --slotsTaken_;
+        }
+        retired = retireLocked(found, emptied);
     }
     if (emptied) {
         emptied_.notify_all();
     }
-    stopObserving(observations);
+    stopObserving(retired.observations);
     pump();
 }
 

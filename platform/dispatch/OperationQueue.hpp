@@ -14,9 +14,13 @@
 // observer or a completion block runs.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -71,27 +75,45 @@ class OperationQueue : public Executor, public std::enable_shared_from_this<Oper
     void waitUntilAllOperationsAreFinished();
 
   private:
+    // Where a not-yet-ended operation stands. waiting: in ready_, believed ready; examined:
+    // a pump took it out of ready_ and reads its state outside the lock, holding a slot for
+    // it; parked: not ready, out of ready_ until it announces "isReady"; started: handed
+    // to its executor, holding a slot until it ends.
+    enum class State { waiting, examined, parked, started };
     struct Entry {
         OperationPtr operation;
         std::vector<KeyValueObservationPtr> observations;
-        bool started = false;
+        State state = State::waiting;
+        // The operation announced a change while a pump examined it, so the pump's view of
+        // it may be stale: it goes back to ready_ instead of being parked.
+        bool lookAgain = false;
     };
+    using Order = std::uint64_t;  // the rank of an operation in the order added
 
     void pump();
-    void launch(const OperationPtr& operation);
-    void operationChanged(Operation* operation, const std::string& key);
-    void ended(Operation* operation);
-    void dropIfPending(Operation* operation);
+    void launch(Order order, const OperationPtr& operation);
+    void operationChanged(Order order, Operation* operation, const std::string& key);
+    void ended(Order order);
+    void dropIfPending(Order order);
+    void readyAgain(Order order);
+    // Removes the entry and hands back what must be released outside the lock.
+    Entry retireLocked(std::map<Order, Entry>::iterator found, bool& emptied);
+    void makeWaitingLocked(Order order, Entry& entry);
     bool hasFreeSlotLocked() const;
 
     const bool isMain_;
 
     mutable std::mutex mutex_;
     std::condition_variable emptied_;
-    std::vector<Entry> entries_;  // guarded by mutex_; in the order added
-    int maxConcurrent_;           // guarded by mutex_
-    bool suspended_ = false;      // guarded by mutex_
-    std::string name_;            // guarded by mutex_
+    std::map<Order, Entry> entries_;  // guarded by mutex_; every operation not yet ended
+    // Orders of the waiting entries, ascending, so a pump looks only at what may start; an
+    // entry dropped while waiting leaves its order behind, which a pump skips.
+    std::deque<Order> ready_;  // guarded by mutex_
+    int slotsTaken_ = 0;       // guarded by mutex_; started and examined entries
+    int maxConcurrent_;        // guarded by mutex_
+    bool suspended_ = false;   // guarded by mutex_
+    std::string name_;         // guarded by mutex_
+    std::atomic<Order> nextOrder_{0};
 };
 
 using OperationQueuePtr = std::shared_ptr<OperationQueue>;

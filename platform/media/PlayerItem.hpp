@@ -91,6 +91,9 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     double preferredForwardBufferDuration() const;
     MediaTime currentTime() const;
     const std::shared_ptr<Asset>& asset() const { return asset_; }
+    // The serial queue byte arrivals, opens and timeline events run on; whoever must see the
+    // item's reactions through (a test settling a scenario) waits on it.
+    const std::shared_ptr<DispatchQueue>& queue() const { return queue_; }
     void addOutput(std::shared_ptr<PlayerItemVideoOutput> output);
     std::vector<std::shared_ptr<PlayerItemVideoOutput>> outputs() const;
 

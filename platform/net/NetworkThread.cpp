@@ -53,23 +53,48 @@ class NetworkThread::Loop {
         curl_multi_wakeup(multi_);
     }
 
-    // Stops the loop and waits until it no longer touches libcurl.
+    // Stops the loop and waits until it no longer touches libcurl: until its thread has left
+    // it, or, for one driven by its callers, until no caller drives it.
     void stopAndWait() {
         stop();
         std::unique_lock lock(mutex_);
-        exitedCondition_.wait(lock, [this] { return exited_; });
+        exitedCondition_.wait(lock, [this] { return exited_ || (!hasThread_ && !driving_); });
     }
 
-    void runUntil(const std::function<bool()>& finished) {
+    void setHasThread() {
+        std::lock_guard lock(mutex_);
+        hasThread_ = true;
+    }
+
+    // False when the loop was stopped before `finished()` held.
+    bool runUntil(const std::function<bool()>& finished) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                return false;
+            driving_ = true;
+        }
+        const bool ended = driveUntil(finished);
+        {
+            std::lock_guard lock(mutex_);
+            driving_ = false;
+        }
+        exitedCondition_.notify_all();
+        return ended;
+    }
+
+    bool driveUntil(const std::function<bool()>& finished) {
         for (;;) {
             std::deque<std::function<void()>> commands;
             {
                 std::lock_guard lock(mutex_);
+                if (stopping_)
+                    return false;
                 commands.swap(commands_);
             }
             for (auto& command : commands) command();
             if (finished())
-                return;
+                return true;
             int running = 0;
             curl_multi_perform(multi_, &running);
             finishDoneTransfers();
@@ -156,6 +181,8 @@ class NetworkThread::Loop {
     std::deque<std::function<void()>> commands_;  // guarded by mutex_
     bool stopping_ = false;                       // guarded by mutex_
     bool exited_ = false;                         // guarded by mutex_
+    bool hasThread_ = false;                      // guarded by mutex_
+    bool driving_ = false;                        // guarded by mutex_: a caller is in runUntil
     std::condition_variable exitedCondition_;
 };
 
@@ -214,13 +241,15 @@ void LiveLoops::stopAll() {
 NetworkThread::NetworkThread(int maximumConnectionsPerHost) {
     LiveLoops& live = LiveLoops::instance();
     loop_ = std::make_shared<Loop>(maximumConnectionsPerHost);
+    loop_->setHasThread();
     live.insert(loop_);
     thread_ = std::thread([loop = loop_] { loop->run(); });
 }
 
 NetworkThread::NetworkThread(int maximumConnectionsPerHost, DrivenByCaller) {
-    LiveLoops::instance();  // libcurl set up, and its exit handler in place, before first use
+    LiveLoops& live = LiveLoops::instance();
     loop_ = std::make_shared<Loop>(maximumConnectionsPerHost);
+    live.insert(loop_);
 }
 
 NetworkThread::~NetworkThread() {
@@ -256,8 +285,8 @@ void NetworkThread::perform(std::function<void()> work) {
     loop_->post(std::move(work));
 }
 
-void NetworkThread::runUntil(const std::function<bool()>& finished) {
-    loop_->runUntil(finished);
+bool NetworkThread::runUntil(const std::function<bool()>& finished) {
+    return loop_->runUntil(finished);
 }
 
 }  // namespace pindle::platform

@@ -10,8 +10,9 @@
 //
 // One made DrivenByCaller has no thread of its own: its commands run and its transfers move
 // only while a caller is in runUntil(), on that caller's thread, and its connections wait idle
-// in between. A thread that would only wait for one transfer so does the work itself, with no
-// hand-over to another thread and back.
+// in between. The exit handler stops it too: it waits until no caller drives it. A thread that
+// would only wait for one transfer so does the work itself, with no hand-over to another thread and
+// back.
 //
 // Thread-safety: all operations may be called from any thread, the destructor included
 // (also from the network thread itself, when a transfer held the last reference).
@@ -45,9 +46,10 @@ class NetworkThread {
     // Runs `work` on the network thread, in order with the commands above.
     void perform(std::function<void()> work);
 
-    // Runs the loop on the calling thread until `finished()` holds; it is asked after each
-    // round of commands. REQUIRES: made DrivenByCaller; no other thread is in runUntil().
-    void runUntil(const std::function<bool()>& finished);
+    // Runs the loop on the calling thread until `finished()` holds, which it asks after each
+    // round of commands; false when the process's exit stopped the loop first (its transfers
+    // are then abandoned). REQUIRES: made DrivenByCaller; no other thread is in runUntil().
+    bool runUntil(const std::function<bool()>& finished);
 
     // The multi-handle loop the thread runs; defined in the source file.
     class Loop;

@@ -6,6 +6,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/OperationQueue.hpp"
 #include "platform/net/NetworkThread.hpp"
+#include "platform/net/TransportError.hpp"
 
 namespace pindle::platform {
 
@@ -133,7 +134,14 @@ URLSession::Loaded URLSession::loadSynchronously(
     if (started)
         started(task);
     task->resume();
-    network->runUntil([&] { return finished; });
+    if (!network->runUntil([&] { return finished; })) {
+        // The process is exiting: libcurl may no longer be used.
+        return {std::nullopt, nullptr,
+                TransportError::make(URLError::cancelled,
+                                     task->originalRequest().url()
+                                         ? task->originalRequest().url()->absoluteString()
+                                         : "")};
+    }
     giveBackCallerDrivenNetwork(std::move(network));
     return loaded;
 }

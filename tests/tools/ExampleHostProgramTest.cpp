@@ -1,7 +1,8 @@
 // The example host run as a program: what its command line refuses, with which exit status and
-// message, what --json-only leaves on standard output, what `play` shows and a recording it
-// uploads. The backend is the emulator in this process, or the standalone emulator as a child;
-// the host is a child process with its standard output and error in files of their own.
+// message, what --json-only leaves on standard output, the demo, what `play` shows and a
+// recording it uploads. The backend is the emulator in this process, or the standalone
+// emulator as a child; the host is a child process with its standard output and error in files
+// of their own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -232,6 +233,24 @@ TEST(ExampleHostProgramTest, JsonOnlyLeavesOnlyJsonLinesOnStandardOutput) {
             << err;
     }
     emulator.stop();
+}
+
+// The demo (and the play step inside it) lives in a module the program opens; its lines share
+// the program's reserved standard output.
+TEST(ExampleHostProgramTest, DemoRunsFromTheProgramsModuleOnTheReservedOutput) {
+    ProgramRun run = runExample({"demo", "--json-only"});
+    ASSERT_EQ(run.status, 0) << joined(run.out) << joined(run.err);
+    ASSERT_FALSE(run.out.empty()) << joined(run.err);
+    std::set<std::string> steps;
+    for (const std::string& line : run.out) {
+        auto printed = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(printed.is_discarded()) << "not a JSON line: " << line;
+        if (printed.contains("step"))
+            steps.insert(printed["step"].get<std::string>());
+    }
+    EXPECT_TRUE(steps.count("play")) << joined(run.out);
+    EXPECT_EQ(nlohmann::json::parse(run.out.back()),
+              (nlohmann::json{{"demo", "succeeded"}, {"ok", true}}));
 }
 
 // Against the standalone emulator serving portrait movies (the sample videos' records are

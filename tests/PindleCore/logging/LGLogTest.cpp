@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "PindleCore/logging/LGExtractFileNameWithoutExtension.hpp"
@@ -206,6 +209,56 @@ TEST_F(LGLogTest, EachThreadsMessagesArriveOnceAndInOrder) {
         ++next[t];
     }
     EXPECT_EQ(next, std::vector<int>(threads, perThread));
+}
+
+TEST_F(LGLogTest, AFlushAmidOtherThreadsMessagesComesAfterEverythingQueuedBeforeIt) {
+    // Messages and flushes in the one order the logger saw them.
+    class Journal : public LGAbstractLogger {
+      public:
+        Journal() : LGAbstractLogger("test.journal") {}
+        void logMessage(const LGLogMessage& message) override {
+            std::scoped_lock lock(mutex_);
+            entries_.push_back(message.message());
+        }
+        void flush() override {
+            std::scoped_lock lock(mutex_);
+            entries_.push_back("flush");
+        }
+        // Whether a flush came after `text`.
+        bool flushedAfter(const std::string& text) const {
+            std::scoped_lock lock(mutex_);
+            auto found = std::find(entries_.begin(), entries_.end(), text);
+            return found != entries_.end() &&
+                   std::find(found, entries_.end(), "flush") != entries_.end();
+        }
+
+      private:
+        mutable std::mutex mutex_;
+        std::vector<std::string> entries_;  // guarded by mutex_
+    };
+    auto journal = std::make_shared<Journal>();
+    LGLog::addLogger(journal);
+    constexpr int threads = 3;
+    constexpr int perThread = 400;
+    constexpr int flushEvery = 40;
+    std::atomic<int> early{0};
+    std::vector<std::thread> producers;
+    for (int t = 0; t < threads; ++t) {
+        producers.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i) {
+                const std::string text = std::to_string(t) + " " + std::to_string(i);
+                LGLog::log(true, text, LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, nullptr);
+                if (i % flushEvery == flushEvery - 1) {
+                    LGLog::flushLog();
+                    early += journal->flushedAfter(text) ? 0 : 1;
+                }
+            }
+        });
+    }
+    for (auto& producer : producers) {
+        producer.join();
+    }
+    EXPECT_EQ(early.load(), 0);
 }
 
 TEST_F(LGLogTest, AnAsynchronousMessageArrivesWithoutAFlush) {

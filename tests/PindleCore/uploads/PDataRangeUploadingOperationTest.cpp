@@ -69,23 +69,28 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
         return file;
     }
 
+    // Where the operation's blocks will say how it ended.
+    static std::shared_ptr<Ending> endingOf(PDataRangeUploadingOperation& operation) {
+        auto ending = std::make_shared<Ending>();
+        operation.setUploadCompletionBlock([ending](const std::shared_ptr<PNVideo>&, bool cancelled,
+                                                    const std::optional<platform::Error>& error) {
+            ending->cancelled = cancelled;
+            ending->uploaded = !cancelled && !error;
+            ending->error = error;
+        });
+        operation.setDeferralBlock([ending](const platform::Error& reason) {
+            ending->deferred = true;
+            ending->error = reason;
+        });
+        return ending;
+    }
+
     // Runs an operation on its own thread until it ends or `limit` passes (then it is
     // cancelled, and the ending says it did not finish).
     Ending runBounded(const std::string& id,
                       std::chrono::seconds limit = std::chrono::seconds(30)) {
         auto operation = std::make_shared<PDataRangeUploadingOperation>(id);
-        auto ending = std::make_shared<Ending>();
-        operation->setUploadCompletionBlock([ending](const std::shared_ptr<PNVideo>&,
-                                                     bool cancelled,
-                                                     const std::optional<platform::Error>& error) {
-            ending->cancelled = cancelled;
-            ending->uploaded = !cancelled && !error;
-            ending->error = error;
-        });
-        operation->setDeferralBlock([ending](const platform::Error& reason) {
-            ending->deferred = true;
-            ending->error = reason;
-        });
+        auto ending = endingOf(*operation);
         auto done = std::async(std::launch::async, [operation] { operation->main(); });
         if (done.wait_for(limit) == std::future_status::ready) {
             ending->finished = true;
@@ -116,18 +121,7 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
                                         std::to_string(emulator_.storage().sessionsOpened() + 1),
                                     emulator::Fault::heldBy(gate).times(1));
         auto operation = std::make_shared<PDataRangeUploadingOperation>(id);
-        auto ending = std::make_shared<Ending>();
-        operation->setUploadCompletionBlock([ending](const std::shared_ptr<PNVideo>&,
-                                                     bool cancelled,
-                                                     const std::optional<platform::Error>& error) {
-            ending->cancelled = cancelled;
-            ending->uploaded = !cancelled && !error;
-            ending->error = error;
-        });
-        operation->setDeferralBlock([ending](const platform::Error& reason) {
-            ending->deferred = true;
-            ending->error = reason;
-        });
+        auto ending = endingOf(*operation);
         auto done = std::async(std::launch::async, [operation] { operation->main(); });
         const bool held = gate->waitForArrivals(1, limit);
         if (held)

@@ -93,20 +93,5 @@ TEST_F(PUploadSourceFileTest, EachReadSeesWhatThePathNamesNow) {
     }
 }
 
-TEST_F(PUploadSourceFileTest, KeepsOneDescriptorAcrossReadsAndGivesItBackAtTheEnd) {
-    write(path_, pattern(10'000, 3));
-    {
-        PUploadSourceFile source;
-        for (std::uint64_t offset = 0; offset < 10'000; offset += 1000) {
-            EXPECT_EQ(source.read(path_, offset, 1000), freshRead(path_, offset, 1000));
-            // A file replaced under every other read: the old descriptor goes with it.
-            if (offset % 2000 == 0)
-                write(path_, pattern(10'000, static_cast<std::uint8_t>(offset / 1000)));
-            EXPECT_EQ(descriptorsOpenOn(path_), 1);
-        }
-    }
-    EXPECT_EQ(descriptorsOpenOn(path_), 0);
-}
-
 }  // namespace
 }  // namespace pindle::legacy

@@ -20,6 +20,7 @@
 #include "support/MediaFixtures.hpp"
 #include "support/VirtualTimeTest.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/PindlePlayer/views/PlayerViewTestSupport.hpp"
 #include "tests/support/Barriers.hpp"
 #include "tools/emulator/Tokens.hpp"
 
@@ -118,12 +119,12 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
     }
 
     void settle() {
-        for (int i = 0; i < 4; ++i) {
-            if (controller_) {
-                for (const auto& view : controller_->players()) ASSERT_TRUE(drain(view->queue()));
-            }
-            platform::MainThread::drain();
-        }
+        ASSERT_TRUE(testing::settlePlayerViews(
+            [this] {
+                return controller_ ? controller_->players()
+                                   : std::vector<std::shared_ptr<PNPlayerView>>{};
+            },
+            4));
     }
     // For what the downloads bring: bounded in real time.
     void until(const std::function<bool()>& condition) {

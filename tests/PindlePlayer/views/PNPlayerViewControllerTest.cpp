@@ -18,6 +18,7 @@
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/Window.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/PindlePlayer/views/PlayerViewTestSupport.hpp"
 #include "tests/support/Barriers.hpp"
 
 namespace pindle {
@@ -75,6 +76,7 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
         settle();
         EXPECT_EQ(UIThreadChecker::offMainMutations(), 0u)
             << ::testing::PrintToString(UIThreadChecker::firstSites());
+        testing::stopPreloading(controller_->uid());
         window_->setRootViewController(nullptr);
         controller_.reset();
         VirtualTimeTest::TearDown();
@@ -89,13 +91,10 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
             fields.mediaMP4URL720p = url;
         return PNVideo::make(std::move(fields));
     }
-    // Lets the views' queues and the main queue finish what they were given.
+    // Lets the views' items' queues, the views' queues and the main queue finish what they
+    // were given.
     void settle() {
-        for (int i = 0; i < 4; ++i) {
-            for (const auto& view : controller_->players())
-                ASSERT_TRUE(testing::drain(view->queue()));
-            platform::MainThread::drain();
-        }
+        ASSERT_TRUE(testing::settlePlayerViews([this] { return controller_->players(); }, 4));
     }
     void until(const std::function<bool()>& condition) {
         ASSERT_TRUE(platform::testing::eventually([&] {

@@ -18,6 +18,7 @@
 #include "platform/media/ScriptedMediaSource.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/PindlePlayer/views/PlayerViewTestSupport.hpp"
 #include "tests/support/Gate.hpp"
 
 namespace pindle {
@@ -84,6 +85,8 @@ class PNPlayerViewTest : public platform::testing::VirtualTimeTest {
         settle();
         EXPECT_EQ(UIThreadChecker::offMainMutations(), 0u)
             << ::testing::PrintToString(UIThreadChecker::firstSites());
+        if (auto uid = view_->uid())
+            testing::stopPreloading(*uid);
         view_.reset();
         VirtualTimeTest::TearDown();
     }
@@ -98,12 +101,9 @@ class PNPlayerViewTest : public platform::testing::VirtualTimeTest {
         return PNVideo::make(std::move(fields));
     }
 
-    // Lets the view's queue and the main queue finish what they were given.
+    // Lets the item's queue, the view's queue and the main queue finish what they were given.
     void settle() {
-        for (int i = 0; i < 3; ++i) {
-            view_->queue()->sync([] {});
-            platform::MainThread::drain();
-        }
+        ASSERT_TRUE(testing::settlePlayerViews([this] { return std::vector{view_}; }));
     }
     void until(const std::function<bool()>& condition) {
         ASSERT_TRUE(platform::testing::eventually(condition));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -79,6 +80,44 @@ class ManualAsyncOperation : public Operation {
     mutable std::mutex mutex_;
     State state_ = State::pending;  // guarded by mutex_
     std::atomic<bool> started_{false};
+};
+
+// A synchronous operation that is not ready until the test says so, and records its start.
+class HeldBackOperation : public Operation {
+  public:
+    HeldBackOperation(std::string tag, std::function<void(const std::string&)> record)
+        : tag_(std::move(tag)), record_(std::move(record)) {}
+    bool isReady() const override { return ready_.load(); }
+    void main() override { record_(tag_); }
+    void makeReady() {
+        willChangeValueForKey("isReady");
+        ready_.store(true);
+        didChangeValueForKey("isReady");
+    }
+
+  private:
+    const std::string tag_;
+    const std::function<void(const std::string&)> record_;
+    std::atomic<bool> ready_{false};
+};
+
+// The order operations ran in, from any thread.
+class RunOrder {
+  public:
+    std::function<void(const std::string&)> recorder() {
+        return [this](const std::string& tag) {
+            std::lock_guard lock(mutex_);
+            tags_.push_back(tag);
+        };
+    }
+    Entries tags() const {
+        std::lock_guard lock(mutex_);
+        return tags_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    Entries tags_;  // guarded by mutex_
 };
 
 class Announcements {
@@ -254,6 +293,114 @@ TEST(OperationQueueTest, SerialQueueRunsSynchronousOperationsInOrder) {
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(order[i], i);
     }
+}
+
+// An operation that is not ready waits aside without holding a slot, so those behind it run;
+// once it announces it is ready it takes its place in the order added again.
+TEST(OperationQueueTest, OperationsWaitForReadinessWithoutHoldingASlotAndKeepTheirPlace) {
+    for (const bool readyInTime : {true, false}) {
+        SCOPED_TRACE(readyInTime ? "ready while the later ones wait" : "ready after they ran");
+        auto queue = OperationQueue::create("test.readiness");
+        queue->setMaxConcurrentOperationCount(2);
+        RunOrder order;
+        auto first = std::make_shared<ManualAsyncOperation>();
+        auto second = std::make_shared<ManualAsyncOperation>();
+        auto a = std::make_shared<HeldBackOperation>("a", order.recorder());
+        auto b = std::make_shared<BlockOperation>([record = order.recorder()] { record("b"); });
+        auto c = std::make_shared<BlockOperation>([record = order.recorder()] { record("c"); });
+        queue->addOperation(first);
+        ASSERT_TRUE(eventually([&] { return first->isExecuting(); }));
+        queue->addOperation(a);  // looked at in the free slot, and set aside
+        queue->addOperation(second);
+        ASSERT_TRUE(eventually([&] { return second->isExecuting(); }));
+        queue->addOperation(b);
+        queue->addOperation(c);
+        EXPECT_EQ(queue->operations(), (std::vector<OperationPtr>{first, a, second, b, c}));
+        if (readyInTime)
+            a->makeReady();
+        first->finish();
+        if (!readyInTime) {
+            ASSERT_TRUE(eventually([&] { return order.tags().size() == 2; }));
+            EXPECT_EQ(queue->operations(), (std::vector<OperationPtr>{a, second}));
+            a->makeReady();
+        }
+        ASSERT_TRUE(eventually([&] { return order.tags().size() == 3; }));
+        second->finish();
+        ASSERT_TRUE(waitUntilIdle(queue));
+        EXPECT_EQ(order.tags(), readyInTime ? (Entries{"a", "b", "c"}) : (Entries{"b", "c", "a"}));
+    }
+}
+
+TEST(OperationQueueTest, CancellingAnOperationThatIsNotReadyDropsItAtOnce) {
+    auto queue = OperationQueue::create("test.readiness.cancel");
+    queue->setMaxConcurrentOperationCount(1);
+    RunOrder order;
+    auto held = std::make_shared<HeldBackOperation>("held", order.recorder());
+    bool completed = false;
+    held->setCompletionBlock([&] { completed = true; });
+    queue->addOperation(held);
+    queue->addOperationWithBlock([record = order.recorder()] { record("next"); });
+    ASSERT_TRUE(eventually([&] { return order.tags().size() == 1; }));
+
+    held->cancel();
+    EXPECT_EQ(queue->operationCount(), 0u);
+    EXPECT_TRUE(completed);
+    EXPECT_TRUE(held->isFinished());
+    held->makeReady();  // too late: it is no longer the queue's
+    ASSERT_TRUE(waitUntilIdle(queue));
+    EXPECT_EQ(order.tags(), Entries{"next"});
+}
+
+// Adds, readiness, cancellation and limit changes from several threads at once: the limit
+// is never exceeded, every operation is started at most once and ends, and the queue empties.
+TEST(OperationQueueTest, ConcurrentAddsCancelsAndReadinessKeepTheLimit) {
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 150;
+    auto queue = OperationQueue::create("test.readiness.stress");
+    queue->setMaxConcurrentOperationCount(3);
+    std::atomic<int> running{0};
+    std::atomic<int> mostRunning{0};
+    std::atomic<int> ran{0};
+    auto body = [&](const std::string&) {
+        const int now = running.fetch_add(1) + 1;
+        int seen = mostRunning.load();
+        while (now > seen && !mostRunning.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::yield();
+        running.fetch_sub(1);
+        ran.fetch_add(1);
+    };
+    std::atomic<int> cancelled{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<std::shared_ptr<HeldBackOperation>> held;
+            for (int i = 0; i < kPerThread; ++i) {
+                auto operation = std::make_shared<HeldBackOperation>("", body);
+                if (i % 3 != 0)
+                    operation->makeReady();
+                queue->addOperation(operation);
+                held.push_back(operation);
+                if (i % 50 == 25 && t == 0)
+                    queue->setMaxConcurrentOperationCount(i % 100 == 25 ? 1 : 3);
+            }
+            for (std::size_t i = 0; i < held.size(); ++i) {
+                if (i % 7 == 0) {
+                    held[i]->cancel();
+                    cancelled.fetch_add(1);
+                } else if (i % 3 == 0) {
+                    held[i]->makeReady();
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    queue->setMaxConcurrentOperationCount(3);
+    ASSERT_TRUE(waitUntilIdle(queue));
+    EXPECT_LE(mostRunning.load(), 3);
+    // A cancelled one may already have run; no operation ran twice and none was lost.
+    EXPECT_GE(ran.load(), kThreads * kPerThread - cancelled.load());
+    EXPECT_LE(ran.load(), kThreads * kPerThread);
 }
 
 TEST(OperationQueueTest, MainQueueRunsOperationsOnTheMainThread) {

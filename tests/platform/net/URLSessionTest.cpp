@@ -688,5 +688,37 @@ TEST_F(URLSessionTest, SynchronousLoadsKeepTheirConnectionAndRunSideBySide) {
     EXPECT_EQ(refused.error->code(), URLError::cancelled);
 }
 
+// libcurl must be left alone once the process exits: a thread in a synchronous load is let go,
+// with a cancellation, before the exit handlers that follow the network's own run.
+TEST(URLSessionExitTest, AnExitLetsASynchronousLoadGo) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            static std::atomic<bool> letGo{false};
+            // Registered before the network's own handler, so it runs after it.
+            std::atexit([] {
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                while (!letGo && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                std::_Exit(letGo ? 0 : 3);
+            });
+            static LoopbackServer server;
+            server.route("/stall", [](const RecordedRequest&, ServerConnection& connection) {
+                connection.stall();
+            });
+            std::thread([] {
+                URLSession::Loaded loaded =
+                    URLSession::shared()->loadSynchronously(requestFor(server.url("/stall")));
+                letGo = loaded.error && loaded.error->code() == URLError::cancelled;
+                if (!letGo)
+                    std::_Exit(4);
+            }).detach();
+            if (!server.waitForRequests(1))
+                std::_Exit(5);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace pindle::platform
