@@ -26,9 +26,20 @@ std::string listReply(int count) {
     return text + "]";
 }
 
+// A figure for a mapping that drops records would be worthless: check it keeps every one.
+bool mapsEveryVideo(const std::string& text, int count) {
+    const auto json = pindle::platform::Json::parse(text);
+    const auto response =
+        json ? pindle::PNJSONParser::shared().parseListResponce(*json, nullptr) : nullptr;
+    return response && response->videos().size() == static_cast<std::size_t>(count) &&
+           response->videos().back()->mediaMP4URL360p().has_value();
+}
+
 void BM_JsonMapping_Ours(benchmark::State& state) {
     const std::string text = listReply(static_cast<int>(state.range(0)));
     const pindle::platform::Dictionary headers{{"video-total-count", "10000"}};
+    if (!mapsEveryVideo(text, static_cast<int>(state.range(0))))
+        state.SkipWithError("the mapping dropped videos");
     for (auto _ : state) {
         auto json = pindle::platform::Json::parse(text);
         auto response = pindle::PNJSONParser::shared().parseListResponce(*json, &headers);
@@ -75,7 +86,7 @@ BENCHMARK(BM_JsonMapping_Ours)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_JsonMapping_PeerBareParse)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_JsonMapping_Ours)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_JsonMapping_PeerBareParse)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_JsonMapping_OursParseOnly)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_JsonMapping_OursMapOnly)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JsonMapping_OursParseOnly)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JsonMapping_OursMapOnly)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -137,7 +137,7 @@ std::optional<platform::URL> resolutionURL(const platform::Value* urls,
     const platform::Dictionary* byResolution = urls ? urls->asDictionary() : nullptr;
     if (!byResolution)
         return std::nullopt;
-    auto entry = byResolution->find(std::string(resolution));
+    auto entry = byResolution->find(resolution);
     const std::string* text = entry == byResolution->end() ? nullptr : entry->second.asString();
     return text ? platform::URL::fromString(*text) : std::nullopt;
 }

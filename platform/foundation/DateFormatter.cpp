@@ -560,6 +560,46 @@ const DateFormatter& utcMillisecondsFormatter() {
     return *formatter;
 }
 
+// The number in the `count` digits at `at`, or -1 when one of them is not a digit.
+int fixedDigits(std::string_view text, std::size_t at, int count) {
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        const char c = text[at + static_cast<std::size_t>(i)];
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// The backend writes every date as "2024-03-01T09:10:00.000Z", and a list reply holds two per
+// record: that one shape is read directly. Text of any other shape, or with a field out of
+// range, gives nothing here and takes the general pattern walk, which decides it.
+std::optional<Date> canonicalUTCMillisecondsDate(std::string_view text) {
+    constexpr std::string_view shape = "0000-00-00T00:00:00.000Z";
+    if (text.size() != shape.size())
+        return std::nullopt;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        if (shape[i] != '0' && text[i] != shape[i])
+            return std::nullopt;
+    }
+    const int year = fixedDigits(text, 0, 4);
+    const int month = fixedDigits(text, 5, 2);
+    const int day = fixedDigits(text, 8, 2);
+    const int hour = fixedDigits(text, 11, 2);
+    const int minute = fixedDigits(text, 14, 2);
+    const int second = fixedDigits(text, 17, 2);
+    const int millisecond = fixedDigits(text, 20, 3);
+    if (year < 0 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) ||
+        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
+        millisecond < 0) {
+        return std::nullopt;
+    }
+    return dateFromMilliseconds(daysFromCivil(year, month, day) * millisecondsPerDay +
+                                ((hour * 60LL + minute) * 60 + second) * millisecondsPerSecond +
+                                millisecond);
+}
+
 }  // namespace
 
 std::string DateFormatter::utcMillisecondsString(Date date) {
@@ -567,6 +607,8 @@ std::string DateFormatter::utcMillisecondsString(Date date) {
 }
 
 std::optional<Date> DateFormatter::utcMillisecondsDate(std::string_view text) {
+    if (std::optional<Date> date = canonicalUTCMillisecondsDate(text))
+        return date;
     return utcMillisecondsFormatter().date(text);
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <span>
 
 #include "platform/foundation/Text.hpp"
 
@@ -27,7 +28,9 @@ Error writeError(const std::string& reason) {
 }
 
 // Builds a Value straight from the parser's events, so that no intermediate document is
-// kept and nesting depth is bounded.
+// kept and nesting depth is bounded. The members of every open object and the elements of
+// every open array wait on two shared stacks and are moved into a container of exactly their
+// number when it closes, so no container grows step by step.
 class ValueBuilder final : public nlohmann::json_sax<json> {
   public:
     std::optional<Value> result;
@@ -56,14 +59,25 @@ class ValueBuilder final : public nlohmann::json_sax<json> {
         failure = "Binary values are not JSON.";
         return false;
     }
-    bool start_object(std::size_t) override { return open(Value(Dictionary{})); }
+    bool start_object(std::size_t) override { return open(true, members_.size()); }
     bool key(string_t& value) override {
         pendingKey_ = std::move(value);
         return true;
     }
-    bool end_object() override { return close(); }
-    bool start_array(std::size_t) override { return open(Value(Array{})); }
-    bool end_array() override { return close(); }
+    bool end_object() override {
+        const std::size_t first = close();
+        Dictionary members = Dictionary::fromEntries(std::span(members_).subspan(first));
+        members_.resize(first);
+        return add(Value(std::move(members)));
+    }
+    bool start_array(std::size_t) override { return open(false, elements_.size()); }
+    bool end_array() override {
+        const std::size_t first = close();
+        const auto begin = elements_.begin() + static_cast<std::ptrdiff_t>(first);
+        Array array(std::make_move_iterator(begin), std::make_move_iterator(elements_.end()));
+        elements_.erase(begin, elements_.end());
+        return add(Value(std::move(array)));
+    }
     bool parse_error(std::size_t, const std::string&,
                      const nlohmann::detail::exception& error) override {
         failure = error.what();
@@ -72,42 +86,43 @@ class ValueBuilder final : public nlohmann::json_sax<json> {
 
   private:
     struct Open {
-        Value container;
-        std::string key;  // the key this container will be stored under in its parent
+        bool isObject;
+        std::size_t first;  // its first member in members_, or first element in elements_
+        std::string key;    // the key it will be stored under in its parent object
     };
 
-    bool open(Value container) {
+    bool open(bool isObject, std::size_t first) {
         if (static_cast<int>(stack_.size()) >= Json::maximumNestingDepth) {
             failure = "Nesting too deep.";
             return false;
         }
-        stack_.push_back(Open{std::move(container), std::move(pendingKey_)});
+        stack_.push_back(Open{isObject, first, std::move(pendingKey_)});
         return true;
     }
 
-    bool close() {
-        Open done = std::move(stack_.back());
-        stack_.pop_back();
+    std::size_t close() {
+        Open& done = stack_.back();
+        const std::size_t first = done.first;
         pendingKey_ = std::move(done.key);
-        return add(std::move(done.container));
+        stack_.pop_back();
+        return first;
     }
 
     bool add(Value value) {
         if (stack_.empty()) {
             result = std::move(value);
-            return true;
-        }
-        Value& top = stack_.back().container;
-        if (Array* array = top.asArray()) {
-            array->push_back(std::move(value));
+        } else if (stack_.back().isObject) {
+            members_.emplace_back(std::move(pendingKey_), std::move(value));
         } else {
-            (*top.asDictionary())[std::move(pendingKey_)] = std::move(value);
+            elements_.push_back(std::move(value));
         }
         return true;
     }
 
     std::vector<Open> stack_;
-    std::string pendingKey_;
+    Dictionary::Entries members_;
+    std::vector<Value> elements_;
+    std::string pendingKey_;  // the parser reports a member's key just before its value
 };
 
 bool toJson(const Value& value, json& out, std::string& failure) {

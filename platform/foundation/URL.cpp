@@ -1,5 +1,6 @@
 #include "platform/foundation/URL.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cassert>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <memory>
 
 #include "platform/foundation/CharacterSet.hpp"
@@ -17,6 +19,8 @@ namespace pindle::platform {
 namespace {
 
 constexpr int maximumPort = 65535;
+// Component offsets are 32-bit.
+constexpr std::size_t maximumTextLength = UINT32_MAX - 1;
 
 // ASCII only, whatever the process locale: URL text has no other letters or digits.
 constexpr bool isAsciiAlphanumeric(char c) {
@@ -31,21 +35,24 @@ constexpr bool isSubDelimiter(char c) {
     return std::string_view("!$&'()*+,;=").find(c) != std::string_view::npos;
 }
 
-// Characters that may appear anywhere in URL text (brackets and '#' are checked by place),
-// looked up in a table: every character of every URL read passes through here.
-constexpr auto urlCharacters = [] {
-    std::array<bool, 256> table{};
+// What each byte of URL text is: allowed anywhere (brackets and '#' are checked by place), and
+// whether it is a bracket or a percent sign, so that one pass over the text tells which of the
+// later checks can be skipped. Every character of every URL read passes through here.
+enum CharacterTraits : std::uint8_t { urlCharacter = 1, bracket = 2, percentSign = 4 };
+constexpr auto characterTraits = [] {
+    std::array<std::uint8_t, 256> table{};
     for (int i = 0; i < 128; ++i) {
         const char c = static_cast<char>(i);
-        table[i] = isUnreserved(c) || isSubDelimiter(c) ||
-                   std::string_view(":/?#[]@%").find(c) != std::string_view::npos;
+        if (isUnreserved(c) || isSubDelimiter(c) ||
+            std::string_view(":/?#[]@%").find(c) != std::string_view::npos) {
+            table[i] = urlCharacter;
+        }
     }
+    table['['] |= bracket;
+    table[']'] |= bracket;
+    table['%'] |= percentSign;
     return table;
 }();
-
-bool isURLCharacter(char c) {
-    return urlCharacters[static_cast<unsigned char>(c)];
-}
 
 bool isHexDigit(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
@@ -72,10 +79,6 @@ bool isValidScheme(std::string_view scheme) {
         }
     }
     return true;
-}
-
-bool hasBrackets(std::string_view text) {
-    return text.find_first_of("[]") != std::string_view::npos;
 }
 
 // An IP literal between brackets: an IPv6 address (hex digits, ':' and '.' for an embedded
@@ -115,17 +118,27 @@ std::string stripTrailingSlash(std::string path) {
 }  // namespace
 
 std::optional<URL> URL::fromString(std::string_view text) {
-    if (text.empty())
+    if (text.empty() || text.size() > maximumTextLength)
         return std::nullopt;
+    std::uint8_t seen = urlCharacter;
     for (char c : text) {
-        if (!isURLCharacter(c))
+        const std::uint8_t traits = characterTraits[static_cast<unsigned char>(c)];
+        if (!(traits & urlCharacter))
             return std::nullopt;
+        seen |= traits;
     }
-    if (!hasWellFormedEscapes(text))
+    if ((seen & percentSign) && !hasWellFormedEscapes(text))
         return std::nullopt;
+    // Most URLs have no brackets at all; then no part needs looking at for misplaced ones.
+    const bool mayHaveBrackets = (seen & bracket) != 0;
+    const auto hasBrackets = [mayHaveBrackets](std::string_view part) {
+        return mayHaveBrackets && part.find_first_of("[]") != std::string_view::npos;
+    };
 
     URL url;
-    url.text_ = std::string(text);
+    const auto offset = [&text](std::string_view part) {
+        return static_cast<std::uint32_t>(part.data() - text.data());
+    };
     std::string_view rest = text;
 
     if (const std::size_t hash = rest.find('#'); hash != std::string_view::npos) {
@@ -133,24 +146,25 @@ std::optional<URL> URL::fromString(std::string_view text) {
         if (fragment.find('#') != std::string_view::npos || hasBrackets(fragment)) {
             return std::nullopt;
         }
-        url.fragment_ = std::string(fragment);
+        url.flags_ |= hasFragment;
         rest = rest.substr(0, hash);
     }
     if (const std::size_t question = rest.find('?'); question != std::string_view::npos) {
         std::string_view query = rest.substr(question + 1);
         if (hasBrackets(query))
             return std::nullopt;
-        url.query_ = std::string(query);
+        url.flags_ |= hasQuery;
+        url.queryEnd_ = offset(query) + static_cast<std::uint32_t>(query.size());
         rest = rest.substr(0, question);
     }
 
     const std::size_t colon = rest.find(':');
     const std::size_t firstSlash = rest.find('/');
     if (colon != std::string_view::npos && colon < firstSlash) {
-        std::string_view scheme = rest.substr(0, colon);
-        if (!isValidScheme(scheme))
+        if (!isValidScheme(rest.substr(0, colon)))
             return std::nullopt;
-        url.scheme_ = std::string(scheme);
+        url.flags_ |= hasScheme;
+        url.schemeEnd_ = static_cast<std::uint32_t>(colon);
         rest = rest.substr(colon + 1);
     }
 
@@ -159,7 +173,8 @@ std::optional<URL> URL::fromString(std::string_view text) {
         const std::size_t pathStart = std::min(rest.find('/'), rest.size());
         std::string_view authority = rest.substr(0, pathStart);
         rest = rest.substr(pathStart);
-        url.authority_ = std::string(authority);
+        url.flags_ |= hasAuthority;
+        url.authorityBegin_ = offset(authority);
 
         if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
             std::string_view userInfo = authority.substr(0, at);
@@ -167,13 +182,15 @@ std::optional<URL> URL::fromString(std::string_view text) {
                 return std::nullopt;
             }
             const std::size_t separator = userInfo.find(':');
-            url.user_ = std::string(userInfo.substr(0, separator));
-            if (separator != std::string_view::npos) {
-                url.password_ = std::string(userInfo.substr(separator + 1));
-            }
+            url.flags_ |= hasUser;
+            url.userEnd_ =
+                offset(userInfo) + static_cast<std::uint32_t>(std::min(separator, userInfo.size()));
+            if (separator != std::string_view::npos)
+                url.flags_ |= hasPassword;
             authority = authority.substr(at + 1);
         }
 
+        std::string_view host;
         std::string_view portText;
         bool hasPortSeparator = false;
         if (authority.starts_with("[")) {
@@ -182,7 +199,7 @@ std::optional<URL> URL::fromString(std::string_view text) {
                 !isValidIPLiteral(authority.substr(1, close - 1))) {
                 return std::nullopt;
             }
-            url.host_ = std::string(authority.substr(0, close + 1));
+            host = authority.substr(0, close + 1);
             std::string_view after = authority.substr(close + 1);
             if (!after.empty()) {
                 if (after.front() != ':')
@@ -192,15 +209,16 @@ std::optional<URL> URL::fromString(std::string_view text) {
             }
         } else {
             const std::size_t separator = authority.rfind(':');
-            std::string_view host = authority.substr(0, separator);
+            host = authority.substr(0, separator);
             if (hasBrackets(host) || host.find(':') != std::string_view::npos)
                 return std::nullopt;
-            url.host_ = std::string(host);
             if (separator != std::string_view::npos) {
                 hasPortSeparator = true;
                 portText = authority.substr(separator + 1);
             }
         }
+        url.hostBegin_ = offset(host);
+        url.hostEnd_ = url.hostBegin_ + static_cast<std::uint32_t>(host.size());
         if (hasPortSeparator && !portText.empty()) {
             if (portText.size() > 5)
                 return std::nullopt;
@@ -218,8 +236,49 @@ std::optional<URL> URL::fromString(std::string_view text) {
 
     if (hasBrackets(rest))
         return std::nullopt;
-    url.path_ = std::string(rest);
+    url.pathBegin_ = offset(rest);
+    url.pathEnd_ = url.pathBegin_ + static_cast<std::uint32_t>(rest.size());
+    url.text_ = std::string(text);
     return url;
+}
+
+std::optional<std::string> URL::sliceIf(bool present, std::uint32_t begin,
+                                        std::uint32_t end) const {
+    if (!present)
+        return std::nullopt;
+    return std::string(slice(begin, end));
+}
+
+std::optional<std::string> URL::scheme() const {
+    return sliceIf(has(hasScheme), 0, schemeEnd_);
+}
+
+std::optional<std::string> URL::host() const {
+    return sliceIf(has(hasAuthority), hostBegin_, hostEnd_);
+}
+
+std::optional<int> URL::port() const {
+    if (port_ == noPort)
+        return std::nullopt;
+    return port_;
+}
+
+std::optional<std::string> URL::user() const {
+    return sliceIf(has(hasUser), authorityBegin_, userEnd_);
+}
+
+std::optional<std::string> URL::password() const {
+    // The user information ends in the '@' just before the host.
+    return sliceIf(has(hasPassword), userEnd_ + 1, hostBegin_ - 1);
+}
+
+std::optional<std::string> URL::query() const {
+    return sliceIf(has(hasQuery), pathEnd_ + 1, queryEnd_);
+}
+
+std::optional<std::string> URL::fragment() const {
+    const std::uint32_t begin = (has(hasQuery) ? queryEnd_ : pathEnd_) + 1;
+    return sliceIf(has(hasFragment), begin, static_cast<std::uint32_t>(text_.size()));
 }
 
 URL URL::rebuilt(const std::string& text) {
@@ -243,8 +302,8 @@ URL URL::fileURLWithPath(std::string_view path, bool isDirectory) {
 }
 
 std::string URL::path() const {
-    std::optional<std::string> decoded = PercentEncoding::decode(path_);
-    return stripTrailingSlash(decoded ? *decoded : path_);
+    std::optional<std::string> decoded = PercentEncoding::decode(encodedPathView());
+    return stripTrailingSlash(decoded ? std::move(*decoded) : encodedPath());
 }
 
 std::string URL::lastPathComponent() const {
@@ -263,24 +322,21 @@ std::string URL::pathExtension() const {
     return component.substr(dot + 1);
 }
 
-URL URL::withEncodedPath(const std::string& newPath) const {
+URL URL::withEncodedPath(std::string_view newPath) const {
+    // Everything before the path is the scheme and authority, everything after it the query
+    // and fragment, each with its separators.
     std::string text;
-    if (scheme_)
-        text += *scheme_ + ":";
-    if (authority_)
-        text += "//" + *authority_;
-    text += newPath;
-    if (query_)
-        text += "?" + *query_;
-    if (fragment_)
-        text += "#" + *fragment_;
+    text.reserve(text_.size() - (pathEnd_ - pathBegin_) + newPath.size());
+    text.append(text_, 0, pathBegin_);
+    text.append(newPath);
+    text.append(text_, pathEnd_);
     return rebuilt(text);
 }
 
 URL URL::appendingPathComponent(std::string_view component, bool isDirectory) const {
     std::string encoded = PercentEncoding::encode(component, CharacterSet::urlPathAllowed());
-    std::string newPath = path_;
-    if (newPath.empty() && authority_)
+    std::string newPath = encodedPath();
+    if (newPath.empty() && has(hasAuthority))
         newPath = "/";
     if (!newPath.empty() && newPath.back() == '/') {
         while (encoded.starts_with("/")) encoded.erase(0, 1);
@@ -294,7 +350,7 @@ URL URL::appendingPathComponent(std::string_view component, bool isDirectory) co
 }
 
 URL URL::deletingLastPathComponent() const {
-    std::string newPath = stripTrailingSlash(path_);
+    std::string newPath = stripTrailingSlash(encodedPath());
     if (newPath == "/")
         return withEncodedPath(newPath);
     const std::size_t slash = newPath.rfind('/');
@@ -303,7 +359,7 @@ URL URL::deletingLastPathComponent() const {
 }
 
 URL URL::appendingPathExtension(std::string_view extension) const {
-    std::string newPath = path_;
+    std::string newPath = encodedPath();
     const bool directory = newPath.size() > 1 && newPath.back() == '/';
     if (directory)
         newPath.pop_back();
@@ -314,7 +370,7 @@ URL URL::appendingPathExtension(std::string_view extension) const {
 }
 
 URL URL::deletingPathExtension() const {
-    std::string newPath = path_;
+    std::string newPath = encodedPath();
     const bool directory = newPath.size() > 1 && newPath.back() == '/';
     if (directory)
         newPath.pop_back();
@@ -330,11 +386,12 @@ URL URL::deletingPathExtension() const {
 }
 
 bool URL::isFileURL() const {
-    if (!scheme_ || scheme_->size() != 4)
+    if (!has(hasScheme) || schemeEnd_ != 4)
         return false;
-    std::string lower;
-    for (char c : *scheme_) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower == "file";
+    const std::string_view scheme = slice(0, schemeEnd_);
+    return std::equal(scheme.begin(), scheme.end(), "file", [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+    });
 }
 
 }  // namespace pindle::platform

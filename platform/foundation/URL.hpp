@@ -8,12 +8,15 @@
 //
 // Accessors return the components as written (percent-escapes intact) except path() and
 // lastPathComponent(), which decode escapes the way the platform's URL does. Equality and
-// hashing go by absoluteString().
+// hashing go by absoluteString(). A URL keeps only its text and where each component lies
+// in it (records hold several URLs, and lists hold thousands of records), so the component
+// accessors build their strings when asked.
 //
 // Thread-safety: a plain immutable value type.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -36,19 +39,19 @@ class URL {
     const std::string& absoluteString() const { return text_; }
 
     // The scheme as written ("https", "pinlet", "file"); nothing for a relative reference.
-    const std::optional<std::string>& scheme() const { return scheme_; }
+    std::optional<std::string> scheme() const;
     // The host as written (an IPv6 literal keeps its brackets); nothing when the URL has
     // no authority part. A URL like "file:///tmp" has an empty host.
-    const std::optional<std::string>& host() const { return host_; }
-    std::optional<int> port() const { return port_; }
-    const std::optional<std::string>& user() const { return user_; }
-    const std::optional<std::string>& password() const { return password_; }
+    std::optional<std::string> host() const;
+    std::optional<int> port() const;
+    std::optional<std::string> user() const;
+    std::optional<std::string> password() const;
     // The path as written, percent-escapes intact ("" when the URL has no path).
-    const std::string& encodedPath() const { return path_; }
+    std::string encodedPath() const { return std::string(encodedPathView()); }
     // The text after '?' (up to '#'), as written; nothing when there is no '?'.
-    const std::optional<std::string>& query() const { return query_; }
+    std::optional<std::string> query() const;
     // The text after '#', as written; nothing when there is no '#'.
-    const std::optional<std::string>& fragment() const { return fragment_; }
+    std::optional<std::string> fragment() const;
 
     // The path with percent-escapes decoded and a trailing '/' removed (except for the
     // root path "/"). Escapes that decode to invalid UTF-8 are left as written.
@@ -83,18 +86,41 @@ class URL {
     // A URL rebuilt from `text`. REQUIRES: text is a valid URL.
     static URL rebuilt(const std::string& text);
     // This URL with its path replaced by `newPath` (already escaped).
-    URL withEncodedPath(const std::string& newPath) const;
+    URL withEncodedPath(std::string_view newPath) const;
+
+    std::string_view encodedPathView() const { return slice(pathBegin_, pathEnd_); }
+    std::string_view authorityView() const { return slice(authorityBegin_, pathBegin_); }
+    std::string_view slice(std::uint32_t begin, std::uint32_t end) const {
+        return std::string_view(text_).substr(begin, end - begin);
+    }
+    std::optional<std::string> sliceIf(bool present, std::uint32_t begin, std::uint32_t end) const;
+
+    enum Flag : std::uint8_t {
+        hasScheme = 1,
+        hasAuthority = 2,
+        hasUser = 4,
+        hasPassword = 8,
+        hasQuery = 16,
+        hasFragment = 32,
+    };
+    bool has(Flag flag) const { return (flags_ & flag) != 0; }
 
     std::string text_;
-    std::optional<std::string> scheme_;
-    std::optional<std::string> authority_;  // as written, between "//" and the path
-    std::optional<std::string> user_;
-    std::optional<std::string> password_;
-    std::optional<std::string> host_;
-    std::optional<int> port_;
-    std::string path_;
-    std::optional<std::string> query_;
-    std::optional<std::string> fragment_;
+    // Offsets into text_. The scheme is [0, schemeEnd_); the authority [authorityBegin_,
+    // pathBegin_) holds the user [authorityBegin_, userEnd_), the password [userEnd_ + 1,
+    // hostBegin_ - 1) and the host [hostBegin_, hostEnd_); the query is [pathEnd_ + 1,
+    // queryEnd_) and the fragment runs from the '#' after the path or query to the end.
+    std::uint32_t schemeEnd_ = 0;
+    std::uint32_t authorityBegin_ = 0;
+    std::uint32_t userEnd_ = 0;
+    std::uint32_t hostBegin_ = 0;
+    std::uint32_t hostEnd_ = 0;
+    std::uint32_t pathBegin_ = 0;
+    std::uint32_t pathEnd_ = 0;
+    std::uint32_t queryEnd_ = 0;
+    std::int32_t port_ = noPort;
+    std::uint8_t flags_ = 0;
+    static constexpr std::int32_t noPort = -1;
 };
 
 }  // namespace pindle::platform

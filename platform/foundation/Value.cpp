@@ -12,7 +12,7 @@ namespace pindle::platform {
 Value::Value(const StringDictionary& d) {
     Dictionary converted;
     for (const auto& [key, text] : d) converted.emplace(key, Value(text));
-    storage_ = std::move(converted);
+    storage_ = Indirect<Dictionary>(std::move(converted));
 }
 
 Value::Value(std::shared_ptr<Object> o) {
@@ -61,13 +61,16 @@ Array* Value::asArray() {
     return std::get_if<Array>(&storage_);
 }
 const Dictionary* Value::asDictionary() const {
-    return std::get_if<Dictionary>(&storage_);
+    const auto* boxed = std::get_if<Indirect<Dictionary>>(&storage_);
+    return boxed ? &boxed->get() : nullptr;
 }
 Dictionary* Value::asDictionary() {
-    return std::get_if<Dictionary>(&storage_);
+    auto* boxed = std::get_if<Indirect<Dictionary>>(&storage_);
+    return boxed ? &boxed->get() : nullptr;
 }
 const StringSet* Value::asStringSet() const {
-    return std::get_if<StringSet>(&storage_);
+    const auto* boxed = std::get_if<Indirect<StringSet>>(&storage_);
+    return boxed ? &boxed->get() : nullptr;
 }
 
 std::shared_ptr<Object> Value::asObject() const {

@@ -6,6 +6,10 @@
 // and stored pending changes. Readers that expect a shape ask for it with the `as...`
 // accessors, which give nothing (never crash) for a value of another shape.
 //
+// A Value is 40 bytes: dictionaries and string sets live on the heap behind one pointer, so
+// that the common scalars, strings and arrays (and every dictionary member) stay small.
+// A dictionary or string set keeps its address when the Value holding it moves.
+//
 // Thread-safety: a Value is a plain value type; concurrent reads are safe, writes need
 // external synchronisation like any standard container.
 #pragma once
@@ -19,6 +23,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/foundation/Dictionary.hpp"
 #include "platform/foundation/Object.hpp"
 
 namespace pindle::platform {
@@ -27,7 +32,6 @@ class Error;
 class Value;
 
 using Array = std::vector<Value>;
-using Dictionary = std::map<std::string, Value>;
 using StringSet = std::set<std::string>;
 using StringDictionary = std::map<std::string, std::string>;
 
@@ -62,8 +66,8 @@ class Value {
     Value(std::string s) : storage_(std::move(s)) {}
     Value(std::string_view s) : storage_(std::string(s)) {}
     Value(Array a) : storage_(std::move(a)) {}
-    Value(Dictionary d) : storage_(std::move(d)) {}
-    Value(StringSet s) : storage_(std::move(s)) {}
+    Value(Dictionary d) : storage_(Indirect<Dictionary>(std::move(d))) {}
+    Value(StringSet s) : storage_(Indirect<StringSet>(std::move(s))) {}
     Value(const StringDictionary& d);
     Value(std::shared_ptr<Object> o);
     template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
@@ -122,9 +126,104 @@ class Value {
     std::string description() const;
 
   private:
-    using Storage = std::variant<Null, bool, std::int64_t, double, std::string, Array, Dictionary,
-                                 StringSet, std::shared_ptr<Object>, std::shared_ptr<const Error>>;
+    // A heap-held container with value semantics: copies are deep. An empty container takes
+    // no allocation until it is written through, and a moved-from one reads as empty (as a
+    // moved-from container would).
+    template <class T>
+    class Indirect {
+      public:
+        explicit Indirect(T value)
+            : content_(value.empty() ? nullptr : std::make_unique<T>(std::move(value))) {}
+        Indirect(const Indirect& other)
+            : content_(other.content_ ? std::make_unique<T>(*other.content_) : nullptr) {}
+        Indirect(Indirect&&) noexcept = default;
+        Indirect& operator=(const Indirect& other) {
+            if (this != &other)
+                content_ = other.content_ ? std::make_unique<T>(*other.content_) : nullptr;
+            return *this;
+        }
+        Indirect& operator=(Indirect&&) noexcept = default;
+
+        const T& get() const { return content_ ? *content_ : empty(); }
+        T& get() {
+            if (!content_)
+                content_ = std::make_unique<T>();
+            return *content_;
+        }
+        bool operator==(const Indirect& other) const { return get() == other.get(); }
+
+      private:
+        static const T& empty() {
+            static const T nothing;
+            return nothing;
+        }
+        std::unique_ptr<T> content_;
+    };
+
+    using Storage =
+        std::variant<Null, bool, std::int64_t, double, std::string, Array, Indirect<Dictionary>,
+                     Indirect<StringSet>, std::shared_ptr<Object>, std::shared_ptr<const Error>>;
     Storage storage_;
 };
+
+// Dictionary's members that need the complete Value.
+inline Dictionary::iterator Dictionary::begin() {
+    return entries_.begin();
+}
+inline Dictionary::iterator Dictionary::end() {
+    return entries_.end();
+}
+inline Dictionary::const_iterator Dictionary::begin() const {
+    return entries_.begin();
+}
+inline Dictionary::const_iterator Dictionary::end() const {
+    return entries_.end();
+}
+inline Dictionary::const_iterator Dictionary::cbegin() const {
+    return entries_.cbegin();
+}
+inline Dictionary::const_iterator Dictionary::cend() const {
+    return entries_.cend();
+}
+inline Dictionary::reverse_iterator Dictionary::rbegin() {
+    return entries_.rbegin();
+}
+inline Dictionary::reverse_iterator Dictionary::rend() {
+    return entries_.rend();
+}
+inline Dictionary::const_reverse_iterator Dictionary::rbegin() const {
+    return entries_.rbegin();
+}
+inline Dictionary::const_reverse_iterator Dictionary::rend() const {
+    return entries_.rend();
+}
+inline bool Dictionary::empty() const {
+    return entries_.empty();
+}
+inline Dictionary::size_type Dictionary::size() const {
+    return entries_.size();
+}
+inline void Dictionary::clear() {
+    entries_.clear();
+}
+inline void Dictionary::reserve(size_type count) {
+    entries_.reserve(count);
+}
+inline Dictionary::size_type Dictionary::count(std::string_view key) const {
+    return contains(key) ? 1 : 0;
+}
+inline Dictionary::iterator Dictionary::erase(const_iterator position) {
+    return entries_.erase(position);
+}
+inline Dictionary::iterator Dictionary::erase(const_iterator first, const_iterator last) {
+    return entries_.erase(first, last);
+}
+inline void Dictionary::swap(Dictionary& other) noexcept {
+    entries_.swap(other.entries_);
+}
+template <class Key, class... Args>
+std::pair<Dictionary::iterator, bool> Dictionary::emplace(Key&& key, Args&&... args) {
+    return try_emplace(std::string_view(key), Value(std::forward<Args>(args)...));
+}
 
 }  // namespace pindle::platform

@@ -89,7 +89,7 @@ TEST(PNUploadingStateTest, DecodingRefusesMissingOrMistypedRequiredKeys) {
     }
 
     Dictionary renamed = parsed(encodedRecord);
-    renamed["shotOn"] = renamed["date"];
+    renamed.insert_or_assign("shotOn", renamed.at("date"));
     renamed.erase("date");
     EXPECT_FALSE(PNUploadingState::decode(renamed));
 

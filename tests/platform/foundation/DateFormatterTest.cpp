@@ -130,6 +130,40 @@ TEST(DateFormatterTest, ParsingIsStrict) {
     EXPECT_FALSE(backend.date("1000000-01-01T00:00:00.000Z").has_value());
 }
 
+TEST(DateFormatterTest, TheShorthandReadsExactlyWhatTheGeneralPatternReads) {
+    const DateFormatter backend(DateFormatter::utcMillisecondsPattern);
+    const auto agree = [&backend](const std::string& text) {
+        const std::optional<Date> general = backend.date(text);
+        const std::optional<Date> shorthand = DateFormatter::utcMillisecondsDate(text);
+        EXPECT_EQ(general.has_value(), shorthand.has_value()) << text;
+        if (general && shorthand) {
+            EXPECT_EQ(general->timeIntervalSince1970(), shorthand->timeIntervalSince1970()) << text;
+        }
+    };
+    const auto two = [](int n) {
+        return std::string(n < 10 ? "0" : "") + std::to_string(n);
+    };
+    // Every month and day number, valid or not, in years that test the leap rules.
+    for (const char* year : {"0000", "1900", "1970", "2000", "2019", "2024", "2100", "9999"}) {
+        for (int month = 0; month <= 13; ++month) {
+            for (int day = 0; day <= 32; ++day) {
+                agree(std::string(year) + "-" + two(month) + "-" + two(day) + "T12:34:56.789Z");
+            }
+        }
+    }
+    for (int n = 0; n <= 61; ++n) {
+        agree("2024-03-01T" + two(n % 26) + ":00:00.000Z");
+        agree("2024-03-01T00:" + two(n) + ":00.000Z");
+        agree("2024-03-01T00:00:" + two(n) + ".000Z");
+    }
+    for (const char* text :
+         {"2024-03-01T09:10:00.999Z", "2024-03-01T09:10:00.0a0Z", "2024-03-01T09:10:00.000z",
+          "2024-03-01t09:10:00.000Z", "2024/03/01T09:10:00.000Z", "2024-03-01T09:10:00,000Z",
+          "-024-03-01T09:10:00.000Z", "12024-03-01T09:10:00.000Z"}) {
+        agree(text);
+    }
+}
+
 TEST(DateFormatterTest, AbsurdDatesAreClampedNotOverflowed) {
     const DateFormatter local(DateFormatter::utcMillisecondsPattern, TimeZone::local());
     for (double seconds : {1e300, -1e300, std::nan(""), HUGE_VAL}) {

@@ -75,6 +75,33 @@ TEST(JsonTest, ParsesNestedDocumentsAndEscapes) {
     EXPECT_FALSE(Json::parse(std::string_view("[\"\\ud83d\"]")).has_value());
 }
 
+TEST(JsonTest, ObjectsKeepTheirOwnMembersAndTheLastOfARepeatedKey) {
+    // Containers nested in objects inside arrays, each closing before its parent's next member.
+    const std::optional<Value> parsed = Json::parse(std::string_view(
+        R"([{"z":{"y":[{"x":1,"x":2}],"w":[]},"a":[[],{}],"z2":{"k":"first","k":"last"}},{}])"));
+    ASSERT_TRUE(parsed.has_value());
+    const Value expected = Array{
+        Dictionary{
+            {"a", Array{Array{}, Dictionary{}}},
+            {"z", Dictionary{{"w", Array{}}, {"y", Array{Dictionary{{"x", 2}}}}}},
+            {"z2", Dictionary{{"k", "last"}}},
+        },
+        Dictionary{},
+    };
+    EXPECT_EQ(*parsed, expected);
+
+    // An object of many members, in descending order: found by key and written back sorted.
+    std::string text = "{";
+    for (int i = 199; i >= 0; --i)
+        text += "\"" + std::to_string(1000 + i) + "\":" + std::to_string(i) + (i ? "," : "}");
+    const std::optional<Value> many = Json::parse(text);
+    ASSERT_TRUE(many.has_value());
+    ASSERT_EQ(many->asDictionary()->size(), 200u);
+    EXPECT_EQ(*many->find("1042"), Value(42));
+    EXPECT_EQ(many->asDictionary()->begin()->first, "1000");
+    EXPECT_TRUE(Json::serialize(*many)->starts_with(R"({"1000":0,"1001":1,)"));
+}
+
 TEST(JsonTest, RefusesNestingBeyondTheLimit) {
     const std::string deepest(Json::maximumNestingDepth, '[');
     EXPECT_TRUE(Json::parse(deepest + std::string(Json::maximumNestingDepth, ']')).has_value());

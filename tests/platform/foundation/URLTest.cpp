@@ -88,6 +88,50 @@ TEST(URLTest, SplitsComponents) {
     EXPECT_EQ(withUser.host(), "host");
 }
 
+TEST(URLTest, SplitsUserInformationAndEmptyParts) {
+    using Text = std::optional<std::string>;
+    struct Case {
+        const char* text;
+        Text user;
+        Text password;
+        Text host;
+        std::optional<int> port;
+        std::string encodedPath;
+        Text query;
+        Text fragment;
+    };
+    const Case cases[] = {
+        {"ftp://me@host:21/x", "me", {}, "host", 21, "/x", {}, {}},
+        {"ftp://me:@host/", "me", "", "host", std::nullopt, "/", {}, {}},
+        {"http://:pw@[::1]:8080/p?q#f", "", "pw", "[::1]", 8080, "/p", "q", "f"},
+        {"http://a%40b:c%3Ad@h/", "a%40b", "c%3Ad", "h", std::nullopt, "/", {}, {}},
+        {"http://h?q#f", {}, {}, "h", std::nullopt, "", "q", "f"},
+        {"http://h#", {}, {}, "h", std::nullopt, "", {}, ""},
+        {"http://h/p?#", {}, {}, "h", std::nullopt, "/p", "", ""},
+        {"#only", {}, {}, {}, std::nullopt, "", {}, "only"},
+        {"?q", {}, {}, {}, std::nullopt, "", "q", {}},
+        {"a:b?c:d#e:f", {}, {}, {}, std::nullopt, "b", "c:d", "e:f"},
+    };
+    for (const Case& c : cases) {
+        const std::optional<URL> url = URL::fromString(c.text);
+        ASSERT_TRUE(url.has_value()) << c.text;
+        EXPECT_EQ(url->user(), c.user) << c.text;
+        EXPECT_EQ(url->password(), c.password) << c.text;
+        EXPECT_EQ(url->host(), c.host) << c.text;
+        EXPECT_EQ(url->port(), c.port) << c.text;
+        EXPECT_EQ(url->encodedPath(), c.encodedPath) << c.text;
+        EXPECT_EQ(url->query(), c.query) << c.text;
+        EXPECT_EQ(url->fragment(), c.fragment) << c.text;
+        // A path edit keeps every other part as written.
+        const URL edited = url->appendingPathComponent("z");
+        EXPECT_EQ(edited.user(), c.user) << c.text;
+        EXPECT_EQ(edited.host(), c.host) << c.text;
+        EXPECT_EQ(edited.query(), c.query) << c.text;
+        EXPECT_EQ(edited.fragment(), c.fragment) << c.text;
+        EXPECT_TRUE(edited.encodedPath().ends_with("z")) << c.text;
+    }
+}
+
 TEST(URLTest, PathComponentsFollowPlatformRules) {
     struct Case {
         const char* text;
