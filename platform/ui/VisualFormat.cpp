@@ -23,6 +23,16 @@ struct Element {
     std::vector<Predicate> size;
 };
 
+// A "-" between two items: standard spacing unless it names its own ("-12-"); no "-" at all
+// joins the items edge to edge.
+struct Connection {
+    bool present = false;
+    bool sized = false;
+    double spacing = 0;
+
+    double gap(double standard) const { return !present ? 0 : sized ? spacing : standard; }
+};
+
 class Parser {
   public:
     Parser(const std::string& text, const std::map<std::string, double>& metrics,
@@ -41,10 +51,9 @@ class Parser {
 
         std::vector<LayoutConstraintPtr> out;
         const bool leadingEdge = take("|");
-        std::optional<double> pending;  // the connection before the next view
-        bool hasPending = false;
+        Connection pending;  // the connection before the next view
         if (leadingEdge) {
-            if (!connection(pending, hasPending))
+            if (!connection(pending))
                 return std::nullopt;
         }
         std::shared_ptr<View> previous;
@@ -61,19 +70,18 @@ class Parser {
                 auto super = element->view->superview();
                 if (!super)
                     return std::nullopt;
-                const double gap = hasPending ? pending.value_or(kEdgeSpacing) : 0;
+                const double gap = pending.gap(kEdgeSpacing);
                 out.push_back(LayoutConstraint::make(element->view, low, LayoutRelation::equal,
                                                      super, low, 1, gap));
             } else if (previous) {
-                const double gap = hasPending ? pending.value_or(kSiblingSpacing) : 0;
+                const double gap = pending.gap(kSiblingSpacing);
                 out.push_back(LayoutConstraint::make(element->view, low, LayoutRelation::equal,
                                                      previous, high, 1, gap));
             }
             first = false;
             previous = element->view;
-            hasPending = false;
-            pending.reset();
-            if (!connection(pending, hasPending))
+            pending = {};
+            if (!connection(pending))
                 return std::nullopt;
         }
         if (!previous)
@@ -82,10 +90,10 @@ class Parser {
             auto super = previous->superview();
             if (!super)
                 return std::nullopt;
-            const double gap = hasPending ? pending.value_or(kEdgeSpacing) : 0;
+            const double gap = pending.gap(kEdgeSpacing);
             out.push_back(
                 LayoutConstraint::make(super, high, LayoutRelation::equal, previous, high, 1, gap));
-        } else if (hasPending) {
+        } else if (pending.present) {
             return std::nullopt;  // a connection to nothing
         }
         if (pos_ != text_.size())
@@ -122,16 +130,17 @@ class Parser {
         return it->second;
     }
     // "-N-", "-" or nothing. `value` stays empty for the standard spacing.
-    bool connection(std::optional<double>& value, bool& present) {
+    bool connection(Connection& connection) {
         if (!take("-"))
             return true;
-        present = true;
+        connection.present = true;
         if (peek() == '[' || peek() == '|')
             return true;  // "-": standard spacing
         auto n = number();
         if (!n || !take("-"))
             return false;
-        value = *n;
+        connection.spacing = *n;
+        connection.sized = true;
         return true;
     }
     std::optional<Element> view() {

@@ -159,8 +159,11 @@ TEST(ImageTest, RotationMovesEveryPixelByQuarterTurns) {
     // 3 by 2, pixels numbered in reading order through the red channel:
     //   0 1 2
     //   3 4 5
-    std::vector<std::uint8_t> rgba;
-    for (std::uint8_t i = 0; i < 6; ++i) rgba.insert(rgba.end(), {i, 0, 0, 255});
+    std::vector<std::uint8_t> rgba(6 * 4, 0);
+    for (std::uint8_t i = 0; i < 6; ++i) {
+        rgba[i * 4] = i;
+        rgba[i * 4 + 3] = 255;
+    }
     const auto image = Image::make(3, 2, rgba, 2.0);
 
     const auto readingOrder = [](const ImagePtr& img) {
