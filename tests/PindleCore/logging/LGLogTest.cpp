@@ -273,20 +273,28 @@ TEST_F(LGLogTest, AnAsynchronousMessageArrivesWithoutAFlush) {
 }
 
 TEST_F(LGLogTest, FormattedTextsOfAnyLengthArriveWhole) {
-    auto logger = std::make_shared<RecordingLogger>();
-    LGLog::addLogger(logger);
-    const std::size_t lengths[] = {0, 1, 510, 511, 512, 513, 5000};
-    std::vector<std::string> expected;
-    for (std::size_t length : lengths) {
-        std::string text(length, 'x');
-        if (length > 0) {
-            text.back() = 'y';
+    // Asynchronous texts go round the hub's reusable storage several times, so each place
+    // takes longer and shorter texts than the one it held before.
+    const std::size_t lengths[] = {0, 1, 510, 511, 512, 513, 5000, 60, 2};
+    for (bool asynchronous : {false, true}) {
+        testing::resetHub();
+        auto logger = std::make_shared<RecordingLogger>();
+        LGLog::addLogger(logger);
+        std::vector<std::string> expected;
+        for (int round = 0; round < (asynchronous ? 300 : 1); ++round) {
+            for (std::size_t length : lengths) {
+                std::string text(length, static_cast<char>('a' + round % 26));
+                if (length > 0) {
+                    text.back() = 'y';
+                }
+                expected.push_back("<" + text + ">");
+                LGLog::log(asynchronous, LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, nullptr,
+                           "<%s>", text.c_str());
+            }
         }
-        expected.push_back("<" + text + ">");
-        LGLog::log(false, LGLogLevelAll, LGLogFlagInfo, 0, "f", "fn", 1, nullptr, "<%s>",
-                   text.c_str());
+        LGLog::flushLog();
+        EXPECT_EQ(logger->texts(), expected) << asynchronous;
     }
-    EXPECT_EQ(logger->texts(), expected);
 }
 
 TEST_F(LGLogTest, AfterAFlushTheHubHoldsNoMessageNorItsTag) {
