@@ -282,7 +282,11 @@ TEST_F(PUploadingServiceTest, AnUploadThatKeepsFailingLetsTheNextOneThrough) {
     ServiceEvents events;
     PUploadingService::getInstance().startNonCompletedUploadingsAgain();
     ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + next));
-    // The failing one is still on its way, its record whole, waiting for its next turn.
+    // The failing one is still on its way, its record whole, waiting for its next turn. The
+    // finished one lands just after its notification has gone out.
+    EXPECT_TRUE(testing::eventually([&] {
+        return PUploadingService::getInstance().videosInFlight() == std::set<std::string>{failing};
+    }));
     EXPECT_EQ(PUploadingService::getInstance().videosInFlight(), std::set<std::string>{failing});
     EXPECT_TRUE(stored(failing));
     EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadFailed) + ":" + failing), 0);
