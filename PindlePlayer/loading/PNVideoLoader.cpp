@@ -168,13 +168,14 @@ void PNVideoLoader::enqueueOnQueue() {
     log("enqueu_conc_" + std::to_string(concurrentRequestCount_) + "_to_load_" +
         std::to_string(full.size() + preload.size()) + "_full_" + videoIds(full) + "_preload_" +
         videoIds(shown));
+    // A request held back after a failed download keeps its slot: it is told when to retry.
     for (const auto& request : full)
-        if (!request->isRequesting())
+        if (!request->isRequesting() && !request->isHeldBack())
             request->start();
     int slots = static_cast<int>(full.size());
     for (const auto& request : preload) {
         if (slots < concurrentRequestCount_) {
-            if (!request->isRequesting())
+            if (!request->isRequesting() && !request->isHeldBack())
                 request->start();
             ++slots;
         } else if (request->isRequesting()) {

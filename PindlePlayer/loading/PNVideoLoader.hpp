@@ -4,6 +4,8 @@
 // the request of its video; and it decides which requests download: every request in full
 // mode, and preload requests only while download slots are left (`concurrentRequestCount`
 // slots, full-mode requests taking theirs first), cancelling running preloads beyond that.
+// A request held back after a failed download keeps its slot but is not started until its
+// retry delay has passed; it then calls enqueu() itself.
 //
 // A loader made with make(id, count) is registered in the process-wide table under its
 // player id for the rest of the process (a later one under the same id replaces it), so the

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
@@ -129,6 +130,10 @@ bool PNVideoLoaderRequest::isCompleted() const {
 bool PNVideoLoaderRequest::isPreload() const {
     std::lock_guard lock(mutex_);
     return isPreload_;
+}
+bool PNVideoLoaderRequest::isHeldBack() const {
+    std::lock_guard lock(mutex_);
+    return retryAt_ && platform::Clock::current()->uptime() < *retryAt_;
 }
 std::vector<PNVideoLoaderRequestListenerPtr> PNVideoLoaderRequest::listeners() const {
     std::lock_guard lock(mutex_);
@@ -292,6 +297,11 @@ void PNVideoLoaderRequest::addListener(PNVideoLoaderRequestListenerPtr listener,
         if (!self)
             return;
         self->log("add_listener_" + describe(listener->range()));
+        {
+            // Someone waits for these bytes now: worth an attempt before the delay is up.
+            std::lock_guard lock(self->mutex_);
+            self->retryAt_.reset();
+        }
         auto list = self->listeners();
         list.push_back(listener);
         self->updateListeners(std::move(list));
@@ -608,12 +618,32 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
     if (isBounded(download->range) && download->offset == upperBound(download->range) && primary)
         primary->completed(error && !isCancelled(*error) ? error : std::nullopt);
     log("request_completed_" + flag(completed) + "_" + (error ? error->description() : "nil"));
-    std::shared_ptr<PNVideoLoaderRequestDelegate> delegate;
+    // Restarted at once, a download that failed without a byte (a dead or refusing host)
+    // would fail again at once, for as long as the process lives.
+    const bool broughtBytes = download->offset > download->range.location;
+    std::optional<platform::DispatchTime> retryAt;
+    std::weak_ptr<PNVideoLoaderRequestDelegate> weakDelegate;
     {
         std::lock_guard lock(mutex_);
-        delegate = delegate_.lock();
+        if (!error || broughtBytes) {
+            failuresInARow_ = 0;
+            retryAt_.reset();
+        } else if (!isCancelled(*error)) {
+            failuresInARow_ = std::min(failuresInARow_ + 1, 32);
+            const platform::TimeInterval delay =
+                std::min(longestRetryDelay, firstRetryDelay * std::ldexp(1.0, failuresInARow_ - 1));
+            retryAt = platform::DispatchTime::after(delay);
+            retryAt_ = retryAt->uptime();
+        }
+        weakDelegate = delegate_;
     }
-    if (delegate)
+    if (retryAt) {
+        queue_->asyncAfter(*retryAt, [weakDelegate] {
+            if (auto delegate = weakDelegate.lock())
+                delegate->enqueu();
+        });
+    }
+    if (auto delegate = weakDelegate.lock())
         delegate->enqueu();
     cache_->prepareThumb(video_->videoID(), download->url);
 }

@@ -10,6 +10,12 @@
 // file. Downloads overlap as little as possible: needs whose starts lie within 51,200 bytes
 // are merged, and a running download that is still needed keeps running.
 //
+// A download that fails (not cancelled) without bringing a byte holds the request back: its
+// loader does not start it again until a retry delay has passed on the clock (1 s, doubling
+// with every such failure in a row, up to 30 s), and is told to look again when it has. A
+// download that succeeds or brings bytes ends the run of failures; a listener added starts
+// it again at once. Against a dead host this keeps one attempt per delay, not a busy loop.
+//
 // A recorded video that has no media address yet but has its file on this device is served
 // from that file (read-only; no download starts).
 //
@@ -35,6 +41,7 @@
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 
 namespace pindle {
@@ -46,6 +53,9 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     // Bytes are cached only below this many seconds of playback past the preload limit.
     static constexpr std::int64_t cachedSecondsPastPreload = 240;
     static constexpr const char* queueLabel = "local.pindle.pinlet.videoloaderrequest";
+    // The wait after a first failed download, doubled per failure in a row up to the longest.
+    static constexpr platform::TimeInterval firstRetryDelay = 1.0;
+    static constexpr platform::TimeInterval longestRetryDelay = 30.0;
 
     // A new request in preload mode; it serves what the cache already holds at once.
     // `cache` defaults to the process's player cache.
@@ -78,6 +88,8 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     bool isRequesting() const;
     bool isCompleted() const;
     bool isPreload() const;
+    // Whether a failed download keeps the request from being started again for now.
+    bool isHeldBack() const;
     std::vector<PNVideoLoaderRequestListenerPtr> listeners() const;
     // The ranges of the running downloads.
     std::vector<PNByteRange> runningRanges() const;
@@ -133,6 +145,9 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     bool isRequesting_ = false;                               // guarded by mutex_
     bool isCompleted_ = false;                                // guarded by mutex_
     bool isPreload_ = true;                                   // guarded by mutex_
+    int failuresInARow_ = 0;                                  // guarded by mutex_
+    // Uptime before which a start would only fail again; none when not held back.
+    std::optional<platform::Clock::Duration> retryAt_;  // guarded by mutex_
 };
 
 // "{location, length}", the form ranges take in log lines.
