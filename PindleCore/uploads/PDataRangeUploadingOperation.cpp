@@ -660,7 +660,7 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     const int status = statusOf(response);
     if (!error && (status == 200 || status == 201 || status == 308)) {
         platform::ProcessGate::reach("upload.chunkAnswered");
-        if (!this->record()) {
+        if (!manager().hasUploading(videoID_, token())) {
             endWith(Ending::recordRemoved, std::nullopt);
             return std::nullopt;
         }

@@ -90,6 +90,13 @@ PNUploadingStatePtr PNUploadingPersistentStorage::uploading(const std::string& v
     });
 }
 
+bool PNUploadingPersistentStorage::contains(const std::string& videoID) const {
+    return withRecords([&](const std::vector<PNUploadingStatePtr>& records) {
+        return std::any_of(records.begin(), records.end(),
+                           [&](const auto& record) { return record->videoID() == videoID; });
+    });
+}
+
 void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record) {
     put(record, false);
 }

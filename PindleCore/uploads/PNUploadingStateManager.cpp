@@ -89,6 +89,13 @@ PNUploadingStatePtr PNUploadingStateManager::uploading(const std::string& videoI
     return PNUploadingPersistentStorage::shared().uploading(videoID);
 }
 
+bool PNUploadingStateManager::hasUploading(const std::string& videoID, const Caller& fromObject) {
+    if (!admits(fromObject, "hasUploading"))
+        return false;
+    std::lock_guard lock(lock_);
+    return PNUploadingPersistentStorage::shared().contains(videoID);
+}
+
 void PNUploadingStateManager::put(const PNUploadingStatePtr& record, const Caller& fromObject) {
     if (!admits(fromObject, "put"))
         return;

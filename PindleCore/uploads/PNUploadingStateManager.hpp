@@ -58,6 +58,8 @@ class PNUploadingStateManager {
     void cancelUploading(const std::string& videoID, const Caller& fromObject);
     // The stored record of `videoID`, or null.
     PNUploadingStatePtr uploading(const std::string& videoID, const Caller& fromObject);
+    // Whether a record of `videoID` is stored; cheaper than uploading() when only that counts.
+    bool hasUploading(const std::string& videoID, const Caller& fromObject);
     // Mirrors the record into the list, then stores it (replacing the record of its videoID).
     // REQUIRES: record is not null.
     void put(const PNUploadingStatePtr& record, const Caller& fromObject);

@@ -467,13 +467,14 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
     auto progress = std::make_shared<Progress>();
     progress->lastNews = std::chrono::steady_clock::now();
     auto& center = platform::NotificationCenter::defaultCenter();
-    auto news = [progress](auto change) {
+    auto news = [progress](auto change, bool wake = true) {
         {
             std::lock_guard lock(progress->mutex);
             change(*progress);
             progress->lastNews = std::chrono::steady_clock::now();
         }
-        progress->changed.notify_all();
+        if (wake)
+            progress->changed.notify_all();
     };
     auto idOf = [](const platform::Notification& notification) -> std::string {
         auto id = notification.userInfo.find("videoID");
@@ -494,7 +495,9 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
             if (auto record = recordOf(upload->videoID()))
                 line["bytes"] = record->bytesUploaded();
             out_.print(line);
-            news([](Progress&) {});
+            // Progress only holds off the idle timeout: waking the wait for it would cost the
+            // uploading thread a hand-off per range and change nothing the wait decides.
+            news([](Progress&) {}, false);
         }));
     registrations.emplace_back(
         center.addObserverForName(NotificationName::PNVideoIsUploaded, nullptr, nullptr,

@@ -34,6 +34,7 @@ TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions
     EXPECT_EQ(recordsPath(), home_ + "/Library/p.sdk/uploadingData");
     EXPECT_TRUE(storage_.uploadings().empty());
     EXPECT_FALSE(storage_.uploading("a"));
+    EXPECT_FALSE(storage_.contains("a"));
 
     for (const char* id : {"a", "b", "c"}) storage_.put(testing::makeRecord(id));
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "b", "c"}));
@@ -45,6 +46,8 @@ TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions
     ASSERT_TRUE(storage_.uploading("a") && storage_.uploading("b"));
     EXPECT_EQ(storage_.uploading("b")->bytesUploaded(), 42);
     EXPECT_FALSE(storage_.uploading("B"));
+    EXPECT_TRUE(storage_.contains("b"));
+    EXPECT_FALSE(storage_.contains("B"));
 
     // A record handed out is a snapshot.
     storage_.uploading("a")->setBytesUploaded(7);
@@ -54,6 +57,7 @@ TEST_F(PNUploadingPersistentStorageTest, LivesInLibraryAndKeepsOrderAndPositions
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "b", "c"}));
     storage_.removeUploading("b");
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"a", "c"}));
+    EXPECT_FALSE(storage_.contains("b"));
 
     storage_.flushUploadingInfo();
     EXPECT_FALSE(FileManager::defaultManager().fileExists(recordsPath()));
@@ -160,6 +164,7 @@ TEST_F(PNUploadingPersistentStorageTest, AnotherWritersFileWinsOverWhatWasRead) 
     storage_.putProgress(progressed);
     other.removeUploading("a");
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"z"}));
+    EXPECT_FALSE(storage_.contains("a"));
 }
 
 TEST_F(PNUploadingPersistentStorageTest, UnreadableContentReadsAsNoRecords) {
