@@ -246,7 +246,17 @@ std::vector<platform::URL> PNLocalVideoCache::pathesForVideoCache(
 
 std::optional<platform::URL> PNLocalVideoCache::pathForCache(const std::string& videoID,
                                                              const std::string& resolution) const {
-    return fileURL(PNSafePath::forIdentifier(folderPath(), videoID, "_" + resolution + ".mp4"));
+    return fileURL(locationForCache(videoID, resolution));
+}
+
+std::optional<std::string> PNLocalVideoCache::locationForCache(const std::string& videoID,
+                                                               const std::string& resolution) {
+    std::string suffix;
+    suffix.reserve(resolution.size() + 5);
+    suffix += '_';
+    suffix += resolution;
+    suffix += ".mp4";
+    return PNSafePath::forIdentifier(folderPath(), videoID, suffix);
 }
 
 std::optional<platform::URL> PNLocalVideoCache::pathForMOVVideoCache(

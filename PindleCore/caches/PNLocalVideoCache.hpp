@@ -101,6 +101,9 @@ class PNLocalVideoCache {
     // PNSafePath does not let name files (or a resolution that would make the name unsafe).
     std::optional<platform::URL> pathForCache(const std::string& videoID,
                                               const std::string& resolution) const;
+    // pathForCache() as a file-system path, for callers that only hand it to the file system.
+    static std::optional<std::string> locationForCache(const std::string& videoID,
+                                                       const std::string& resolution);
     std::optional<platform::URL> pathForMOVVideoCache(const std::string& videoID) const;
 
   private:

@@ -30,7 +30,11 @@ std::string descriptionOf(const platform::Error& error) {
 }  // namespace
 
 std::int64_t PNFileSystemHelper::fileSize(const platform::URL& url) {
-    const auto attributes = platform::FileManager::defaultManager().attributesOfItem(url.path());
+    return fileSize(url.path());
+}
+
+std::int64_t PNFileSystemHelper::fileSize(const std::string& path) {
+    const auto attributes = platform::FileManager::defaultManager().attributesOfItem(path);
     return attributes ? signedSize(attributes->size) : 0;
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/foundation/Object.hpp"
 #include "platform/foundation/URL.hpp"
@@ -23,6 +24,8 @@ class PNFileSystemHelper : public platform::Object {
     // The size of the item at the URL's path; 0 when it cannot be read (a missing file and an
     // empty one look the same) or does not fit a signed 64-bit count.
     static std::int64_t fileSize(const platform::URL& url);
+    // The same for a path as the file system takes it.
+    static std::int64_t fileSize(const std::string& path);
 
     // The sum of the sizes of everything below the folder, at every depth, subfolder entries
     // included, the folder itself not; 0 when the folder cannot be read. A subfolder that

@@ -1,5 +1,7 @@
 #include "PindleCore/model/PNSafePath.hpp"
 
+#include <string>
+
 #include "platform/foundation/URL.hpp"
 
 namespace pindle {
@@ -15,9 +17,19 @@ bool PNSafePath::isSafeIdentifier(std::string_view identifier) {
         return false;
     if (identifier.find_first_of("/?#%") != std::string_view::npos)
         return false;
+    // A running upload names the same video's files several times a range, and the answer
+    // depends on the text alone: the last identifier found safe on this thread skips the parse.
+    thread_local std::string lastSafe;
+    if (identifier == lastSafe)
+        return true;
     // The strict URL parser refuses blanks, control and non-ASCII bytes and the characters a
     // path cannot hold unescaped.
-    return platform::URL::fromString("http://h/" + std::string(identifier)).has_value();
+    std::string probe = "http://h/";
+    probe += identifier;
+    if (!platform::URL::fromString(probe).has_value())
+        return false;
+    lastSafe.assign(identifier);
+    return true;
 }
 
 std::optional<std::string> PNSafePath::inFolder(std::string_view folder, std::string_view name) {

@@ -226,7 +226,9 @@ bool PNUploadingState::isEqual(const std::shared_ptr<const platform::Object>& ot
 }
 
 std::int64_t PNUploadingState::bytes(const std::string& resolution) const {
-    const auto path = PNLocalVideoCache::shared().pathForCache(videoID_, resolution);
+    // Asked for every range sent: the path goes to the file system without a round trip
+    // through a file URL.
+    const auto path = PNLocalVideoCache::locationForCache(videoID_, resolution);
     return path ? PNFileSystemHelper::fileSize(*path) : 0;
 }
 

@@ -70,11 +70,19 @@ std::vector<PNUploadingStatePtr> allRecords() {
     return records;
 }
 
+// The record allRecords() would list first for `videoID`. Asked once a range while an upload
+// runs, so the unfinished recordings are read only when the finished ones lack it.
 PNUploadingStatePtr recordOf(const std::string& videoID) {
-    for (auto& record : allRecords())
-        if (record->videoID() == videoID)
-            return record;
-    return nullptr;
+    const auto find = [&](std::vector<PNUploadingStatePtr> records) -> PNUploadingStatePtr {
+        for (auto& record : records)
+            if (record->videoID() == videoID)
+                return std::move(record);
+        return nullptr;
+    };
+    const auto& manager = PNUploadingStateManager::shared();
+    if (auto record = find(manager.recordered()))
+        return record;
+    return find(manager.nonRecordered());
 }
 
 platform::Error cannotWrite(const std::string& path) {

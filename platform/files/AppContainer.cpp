@@ -22,6 +22,11 @@ constexpr const char* temporaryName = "tmp";
 struct HomeState {
     std::mutex mutex;
     std::string home;  // guarded by mutex; empty: the default
+    // The default home as last worked out, and the bundle identifier it was worked out for:
+    // every path below the home is named from it, several times for each range an upload
+    // sends, and reading the environment for each costs more than the rest of the naming.
+    std::string defaultHome;        // guarded by mutex; empty: to be worked out
+    std::string defaultIdentifier;  // guarded by mutex
 };
 
 HomeState& state() {
@@ -70,14 +75,16 @@ std::string AppContainer::home() {
 }
 
 std::string AppContainer::homePath() {
-    std::string home;
-    {
-        std::scoped_lock lock(state().mutex);
-        home = state().home;
+    std::scoped_lock lock(state().mutex);
+    if (!state().home.empty())
+        return state().home;
+    // Bundle never calls back into the container, so its lock may be taken under this one.
+    std::string identifier = Bundle::identifier();
+    if (state().defaultHome.empty() || state().defaultIdentifier != identifier) {
+        state().defaultHome = defaultHome();
+        state().defaultIdentifier = std::move(identifier);
     }
-    if (home.empty())
-        home = defaultHome();
-    return home;
+    return state().defaultHome;
 }
 
 std::string AppContainer::documentsPath() {
@@ -92,6 +99,7 @@ void AppContainer::setHome(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::scoped_lock lock(state().mutex);
     state().home = std::move(path);
+    state().defaultHome.clear();
 }
 
 std::string AppContainer::documentsDirectory() {

@@ -4,8 +4,10 @@
 // home folder, as the phone platform gives each application. Each folder is created (with
 // its parents) whenever it is asked for, so callers may rely on it existing. The home is
 // $PINDLE_HOME when set, else $XDG_DATA_HOME (or ~/.local/share) + "/pindle/" + the bundle
-// identifier; the host (or a test) may set another before use. The *Path calls name the same
-// folders without touching the file system.
+// identifier; the host (or a test) may set another before use. The environment is read when
+// the default home is first needed and again after each setHome() (or a change of the bundle
+// identifier), not on every call: change it before use, or call setHome() after changing it.
+// The *Path calls name the same folders without touching the file system.
 //
 // Thread-safety: all operations are safe from any thread.
 #pragma once

@@ -33,14 +33,19 @@ TEST(PNSafePathTest, NamesAndIdentifiers) {
         {"50%", true, false},
         {"a#b", true, false},
         {"tab\there", true, false},
+        // The same length as the safe one before it, one byte apart.
+        {"ab_d", true, true},
+        {"ab d", true, false},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(PNSafePath::isSafeName(c.text), c.safeName) << c.text;
-        EXPECT_EQ(PNSafePath::isSafeIdentifier(c.text), c.safeIdentifier) << c.text;
-        // The API client and the file names agree on identifiers.
-        EXPECT_EQ(PNVideoAPI::isUsableIdentifier(c.text), c.safeIdentifier) << c.text;
-        EXPECT_EQ(PNSafePath::inFolder("/f", c.text).has_value(), c.safeName) << c.text;
-    }
+    // Twice: an answer remembered from an earlier question must not leak into another one.
+    for (int pass = 0; pass < 2; ++pass)
+        for (const auto& c : cases) {
+            EXPECT_EQ(PNSafePath::isSafeName(c.text), c.safeName) << c.text;
+            EXPECT_EQ(PNSafePath::isSafeIdentifier(c.text), c.safeIdentifier) << c.text;
+            // The API client and the file names agree on identifiers.
+            EXPECT_EQ(PNVideoAPI::isUsableIdentifier(c.text), c.safeIdentifier) << c.text;
+            EXPECT_EQ(PNSafePath::inFolder("/f", c.text).has_value(), c.safeName) << c.text;
+        }
 }
 
 TEST(PNSafePathTest, JoinsOnlyWholeSafeNames) {

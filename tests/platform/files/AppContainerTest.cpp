@@ -89,6 +89,32 @@ TEST(AppContainerTest, DefaultHomeFollowsTheEnvironmentAndTheIdentifier) {
     Bundle::setIdentifier({});
 }
 
+TEST(AppContainerTest, DefaultHomeIsWorkedOutAgainAfterSetHomeOrANewIdentifier) {
+    struct Restore {
+        std::string home = AppContainer::home();
+        ~Restore() {
+            Bundle::setIdentifier({});
+            AppContainer::setHome(home);
+        }
+    } restore;
+    ScopedEnvironment pindleHome("PINDLE_HOME", nullptr);
+    ScopedEnvironment xdg("XDG_DATA_HOME", "/data");
+    Bundle::setIdentifier("com.example.one");
+    AppContainer::setHome({});
+    EXPECT_EQ(AppContainer::homePath(), "/data/pindle/com.example.one");
+    EXPECT_EQ(AppContainer::libraryPath(), "/data/pindle/com.example.one/Library");
+
+    Bundle::setIdentifier("com.example.two");
+    EXPECT_EQ(AppContainer::documentsPath(), "/data/pindle/com.example.two/Documents");
+
+    // A set home wins over the remembered default, and resetting it reads the environment again.
+    AppContainer::setHome("/elsewhere");
+    EXPECT_EQ(AppContainer::homePath(), "/elsewhere");
+    ScopedEnvironment movedXdg("XDG_DATA_HOME", "/moved");
+    AppContainer::setHome({});
+    EXPECT_EQ(AppContainer::homePath(), "/moved/pindle/com.example.two");
+}
+
 TEST(AppContainerTest, BundleIdentifierFallsBackToTheProcessName) {
     EXPECT_EQ(ProcessInfo::processName(), "PlatformTests");
     EXPECT_FALSE(Bundle::hasIdentifier());
