@@ -233,7 +233,7 @@ PNCancellablePtr PNRequester::googleDataRequest(const platform::URLRequest& requ
     std::lock_guard lock(dataLoadinglock_);
     std::shared_ptr<platform::URLSessionDataTask> task = session_->dataTask(request);
     if (streamBlock)
-        taskDataBlocks_[task] = std::move(streamBlock);
+        taskDataBlocks_[task] = std::make_shared<const StreamBlock>(std::move(streamBlock));
     taskCompletionBlocks_[task] = std::move(completion);
     log();
     // Callbacks never run on this thread, so starting under the lock is safe.
@@ -245,10 +245,15 @@ void PNRequester::didReceiveResponse(const std::shared_ptr<platform::URLSession>
                                      const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
                                      const std::shared_ptr<platform::URLResponse>& response,
                                      DispositionHandler completionHandler) {
+    StreamedReply reply{response, getSize(response), 0, false};
+    if (const auto http = asHTTP(response)) {
+        reply.statusCode = http->statusCode();
+        reply.failed = !isSuccessStatus(reply.statusCode);
+    }
     {
         std::lock_guard lock(dataLoadinglock_);
         if (taskCompletionBlocks_.count(dataTask))
-            taskResponses_[dataTask] = response;
+            taskResponses_[dataTask] = std::move(reply);
     }
     completionHandler(ResponseDisposition::allow);
 }
@@ -256,8 +261,9 @@ void PNRequester::didReceiveResponse(const std::shared_ptr<platform::URLSession>
 void PNRequester::didReceiveData(const std::shared_ptr<platform::URLSession>&,
                                  const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
                                  const platform::Data& data) {
-    StreamBlock block;
-    std::shared_ptr<platform::URLResponse> response;
+    std::shared_ptr<const StreamBlock> block;
+    std::int64_t totalSize = 0;
+    int statusCode = 0;
     {
         std::lock_guard lock(dataLoadinglock_);
         auto found = taskDataBlocks_.find(dataTask);
@@ -265,14 +271,15 @@ void PNRequester::didReceiveData(const std::shared_ptr<platform::URLSession>&,
             return;
         block = found->second;
         auto stored = taskResponses_.find(dataTask);
-        if (stored != taskResponses_.end())
-            response = stored->second;
+        if (stored != taskResponses_.end()) {
+            // The body of an error reply is not the resource: never hand it on as its bytes.
+            if (stored->second.failed)
+                return;
+            totalSize = stored->second.totalSize;
+            statusCode = stored->second.statusCode;
+        }
     }
-    // The body of an error reply is not the resource: never hand it on as its bytes.
-    if (error(response))
-        return;
-    const auto http = asHTTP(response);
-    block(data, getSize(response), http ? http->statusCode() : 0);
+    (*block)(data, totalSize, statusCode);
 }
 
 void PNRequester::didCompleteWithError(const std::shared_ptr<platform::URLSession>&,
@@ -289,7 +296,7 @@ void PNRequester::didCompleteWithError(const std::shared_ptr<platform::URLSessio
         taskCompletionBlocks_.erase(found);
         auto stored = taskResponses_.find(task);
         if (stored != taskResponses_.end()) {
-            response = stored->second;
+            response = std::move(stored->second.response);
             taskResponses_.erase(stored);
         }
         taskDataBlocks_.erase(task);

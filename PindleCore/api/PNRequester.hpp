@@ -131,10 +131,19 @@ class PNRequester : public platform::URLSessionDelegate,
     std::shared_ptr<platform::URLSession> session_;  // set once, after construction
 
     std::recursive_mutex dataLoadinglock_;
-    std::map<TaskKey, StreamBlock> taskDataBlocks_;             // guarded by dataLoadinglock_
+    // What a streamed request's chunks need of its reply, worked out once when it arrives.
+    struct StreamedReply {
+        std::shared_ptr<platform::URLResponse> response;
+        std::int64_t totalSize = 0;
+        int statusCode = 0;
+        bool failed = false;  // an HTTP status outside 200-299
+    };
+
+    // Shared, so a chunk takes its block without copying it.
+    std::map<TaskKey, std::shared_ptr<const StreamBlock>>
+        taskDataBlocks_;                                        // guarded by dataLoadinglock_
     std::map<TaskKey, StreamCompletion> taskCompletionBlocks_;  // guarded by dataLoadinglock_
-    std::map<TaskKey, std::shared_ptr<platform::URLResponse>>
-        taskResponses_;  // guarded by dataLoadinglock_
+    std::map<TaskKey, StreamedReply> taskResponses_;            // guarded by dataLoadinglock_
     PNLogger logger_{PNLoggerType::RQST};
 };
 

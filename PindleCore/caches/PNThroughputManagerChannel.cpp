@@ -5,7 +5,8 @@
 namespace pindle {
 
 PNThroughputManagerChannel::PNThroughputManagerChannel(Observer block)
-    : uid_(platform::UUID::random().uuidString()), observer_(std::move(block)) {}
+    : uid_(platform::UUID::random().uuidString()),
+      observer_(std::make_shared<const Observer>(std::move(block))) {}
 
 bool PNThroughputManagerChannel::closed() const {
     std::lock_guard lock(mutex_);
@@ -13,20 +14,19 @@ bool PNThroughputManagerChannel::closed() const {
 }
 
 void PNThroughputManagerChannel::put(double bandwidth) {
-    Observer observer;
+    std::shared_ptr<const Observer> observer;
     {
         std::lock_guard lock(mutex_);
         observer = observer_;
     }
-    if (observer)
-        observer(bandwidth);
+    if (*observer)
+        (*observer)(bandwidth);
 }
 
 void PNThroughputManagerChannel::close() {
     std::lock_guard lock(mutex_);
     closed_ = true;
-    observer_ = [](double) {
-    };
+    observer_ = std::make_shared<const Observer>([](double) {});
 }
 
 }  // namespace pindle

@@ -33,8 +33,9 @@ class PNThroughputManagerChannel {
   private:
     const std::string uid_;
     mutable std::mutex mutex_;
-    Observer observer_;    // guarded by mutex_
-    bool closed_ = false;  // guarded by mutex_
+    // Shared, so a put takes it without copying the function.
+    std::shared_ptr<const Observer> observer_;  // guarded by mutex_
+    bool closed_ = false;                       // guarded by mutex_
 };
 
 }  // namespace pindle

@@ -9,6 +9,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/net/CurlTransfer.hpp"
@@ -36,13 +37,18 @@ class NetworkThread::Loop {
     Loop& operator=(const Loop&) = delete;
 
     void post(std::function<void()> command) {
+        bool wake = false;
         {
             std::lock_guard lock(mutex_);
             if (stopping_)
                 return;
             commands_.push_back(std::move(command));
+            // The thread running the loop looks at its commands before it sleeps, and a loop
+            // no caller drives has no one asleep in it: the next driver finds the command.
+            wake = (hasThread_ || driving_) && std::this_thread::get_id() != runner_;
         }
-        curl_multi_wakeup(multi_);
+        if (wake)
+            curl_multi_wakeup(multi_);
     }
 
     void stop() {
@@ -73,11 +79,13 @@ class NetworkThread::Loop {
             if (stopping_)
                 return false;
             driving_ = true;
+            runner_ = std::this_thread::get_id();
         }
         const bool ended = driveUntil(finished);
         {
             std::lock_guard lock(mutex_);
             driving_ = false;
+            runner_ = std::thread::id();
         }
         exitedCondition_.notify_all();
         return ended;
@@ -95,21 +103,15 @@ class NetworkThread::Loop {
             for (auto& command : commands) command();
             if (finished())
                 return true;
-            int running = 0;
-            curl_multi_perform(multi_, &running);
-            finishDoneTransfers();
-            bool waiting = false;
-            {
-                std::lock_guard lock(mutex_);
-                waiting = !commands_.empty();
-            }
-            // What a transfer's end queued (its completion) runs before any sleep.
-            if (!waiting)
-                curl_multi_poll(multi_, nullptr, 0, pollTimeoutMilliseconds, nullptr);
+            performAndWait();
         }
     }
 
     void run() {
+        {
+            std::lock_guard lock(mutex_);
+            runner_ = std::this_thread::get_id();
+        }
         for (;;) {
             std::deque<std::function<void()>> commands;
             {
@@ -119,10 +121,7 @@ class NetworkThread::Loop {
                 commands.swap(commands_);
             }
             for (auto& command : commands) command();
-            int running = 0;
-            curl_multi_perform(multi_, &running);
-            finishDoneTransfers();
-            curl_multi_poll(multi_, nullptr, 0, pollTimeoutMilliseconds, nullptr);
+            performAndWait();
         }
         for (auto& [handle, transfer] : transfers_) curl_multi_remove_handle(multi_, handle);
         transfers_.clear();
@@ -158,6 +157,22 @@ class NetworkThread::Loop {
     }
 
   private:
+    // One round of libcurl's work, then a sleep until there is more, unless the round itself
+    // queued commands (a transfer's end queues its completion): this thread posts without
+    // waking itself.
+    void performAndWait() {
+        int running = 0;
+        curl_multi_perform(multi_, &running);
+        finishDoneTransfers();
+        bool waiting = false;
+        {
+            std::lock_guard lock(mutex_);
+            waiting = !commands_.empty();
+        }
+        if (!waiting)
+            curl_multi_poll(multi_, nullptr, 0, pollTimeoutMilliseconds, nullptr);
+    }
+
     void finishDoneTransfers() {
         int remaining = 0;
         while (CURLMsg* message = curl_multi_info_read(multi_, &remaining)) {
@@ -183,6 +198,7 @@ class NetworkThread::Loop {
     bool exited_ = false;                         // guarded by mutex_
     bool hasThread_ = false;                      // guarded by mutex_
     bool driving_ = false;                        // guarded by mutex_: a caller is in runUntil
+    std::thread::id runner_;                      // guarded by mutex_: the thread in the loop
     std::condition_variable exitedCondition_;
 };
 

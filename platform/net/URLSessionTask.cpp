@@ -165,18 +165,20 @@ void URLSessionTask::startCallbackRunner() {
 // Runs the task's queued callbacks one after another, so that they never overlap even on a
 // concurrent delegate queue.
 void URLSessionTask::runCallbacks() {
+    // Takes every callback queued so far at once: a download's chunks then cost the network
+    // thread and this one a lock hand-off per batch rather than per chunk.
+    std::deque<std::function<void()>> batch;
     for (;;) {
-        std::function<void()> next;
         {
             std::lock_guard lock(mutex_);
             if (callbacks_.empty()) {
                 runningCallbacks_ = false;
                 return;
             }
-            next = std::move(callbacks_.front());
-            callbacks_.pop_front();
+            batch.swap(callbacks_);
         }
-        next();
+        for (auto& callback : batch) callback();
+        batch.clear();
     }
 }
 
@@ -204,7 +206,7 @@ bool URLSessionTask::transferDidReceiveResponse(std::shared_ptr<URLResponse> res
 }
 
 bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) {
-    bool startRunner = false;
+    Data chunk;
     {
         std::lock_guard lock(mutex_);
         if (ended_)
@@ -213,16 +215,31 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
             return false;
         if (completionHandler_) {
             receivedBody_.insert(receivedBody_.end(), bytes, bytes + length);
-        } else {
-            if (bufferedBytes_ >= maximumBufferedBytes) {
-                pausedForDelegate_ = true;
-                return false;
-            }
-            bufferedBytes_ += static_cast<std::int64_t>(length);
-            startRunner =
-                scheduleLocked([this, data = Data(bytes, bytes + length)] { deliverData(data); });
+            bytesReceived_ += static_cast<std::int64_t>(length);
+            return true;
         }
+        if (bufferedBytes_ >= maximumBufferedBytes) {
+            pausedForDelegate_ = true;
+            return false;
+        }
+        bufferedBytes_ += static_cast<std::int64_t>(length);
         bytesReceived_ += static_cast<std::int64_t>(length);
+        if (!spareChunks_.empty()) {
+            chunk = std::move(spareChunks_.back());
+            spareChunks_.pop_back();
+        }
+    }
+    // Copied outside the lock, into a buffer an earlier chunk already used where there is
+    // one: the delegate queue's thread then neither waits for the copy nor frees what this
+    // thread allocated.
+    chunk.assign(bytes, bytes + length);
+    bool startRunner = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_)
+            return true;  // cancelled meanwhile: the chunk is dropped with the rest
+        startRunner = scheduleLocked(
+            [this, data = std::move(chunk)]() mutable { deliverData(std::move(data)); });
     }
     if (startRunner)
         startCallbackRunner();
@@ -272,7 +289,6 @@ void URLSessionTask::transferDidFinish(std::optional<Error> error) {
 // Delegate queue.
 
 bool URLSessionTask::isCancelled() const {
-    std::lock_guard lock(mutex_);
     return cancelled_;
 }
 
@@ -317,23 +333,33 @@ void URLSessionTask::answerResponse(bool allow) {
         startCallbackRunner();
 }
 
-void URLSessionTask::deliverData(const Data& data) {
-    std::shared_ptr<CurlTransfer> resumeTransfer;
+void URLSessionTask::deliverData(Data data) {
+    if (!cancelled_) {
+        if (auto delegate = session_->delegate()) {
+            delegate->didReceiveData(session_, std::static_pointer_cast<URLSessionDataTask>(self()),
+                                     data);
+        }
+    }
+    // Counted as buffered until the delegate is done with it, so the transfer resumes only
+    // once the delegate has caught up.
+    std::shared_ptr<CurlTransfer> resume;
+    std::shared_ptr<NetworkThread> network;
     {
         std::lock_guard lock(mutex_);
         bufferedBytes_ -= static_cast<std::int64_t>(data.size());
         if (pausedForDelegate_ && bufferedBytes_ <= maximumBufferedBytes / 2 && transfer_ &&
             network_) {
             pausedForDelegate_ = false;
-            network_->unpause(transfer_);
+            resume = transfer_;
+            network = network_;
         }
-        if (cancelled_)
-            return;
+        if (spareChunks_.size() < maximumSpareChunks) {
+            data.clear();
+            spareChunks_.push_back(std::move(data));
+        }
     }
-    if (auto delegate = session_->delegate()) {
-        delegate->didReceiveData(session_, std::static_pointer_cast<URLSessionDataTask>(self()),
-                                 data);
-    }
+    if (network)
+        network->unpause(std::move(resume));
 }
 
 void URLSessionTask::deliverCompletion() {

@@ -15,12 +15,14 @@
 // Thread-safety: every operation may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "platform/dispatch/Executor.hpp"
 #include "platform/foundation/Data.hpp"
@@ -96,6 +98,8 @@ class URLSessionTask : public Object, private TransferEvents {
     // a loopback download to a file streaming as fast as with four times as much; more only
     // raises a download's peak memory, much less pauses the transfer often enough to slow it.
     static constexpr std::int64_t maximumBufferedBytes = 256 * 1024;
+    // Delivered chunks' buffers kept for the next chunks to reuse.
+    static constexpr std::size_t maximumSpareChunks = 2;
 
     bool transferDidReceiveResponse(std::shared_ptr<URLResponse> response) override;
     bool transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) override;
@@ -116,7 +120,7 @@ class URLSessionTask : public Object, private TransferEvents {
     void startCallbackRunner();
     void runCallbacks();
     void deliverResponse(const std::shared_ptr<URLResponse>& response);
-    void deliverData(const Data& data);
+    void deliverData(Data data);
     void deliverCompletion();
 
     const std::shared_ptr<URLSession> session_;
@@ -124,6 +128,8 @@ class URLSessionTask : public Object, private TransferEvents {
     const URLRequest originalRequest_;
     const std::optional<CurlTransfer::Body> body_;
 
+    // Set under mutex_; read without it where body chunks are delivered.
+    std::atomic<bool> cancelled_{false};
     mutable std::mutex mutex_;
     CompletionHandler completionHandler_;          // guarded by mutex_
     State state_ = State::suspended;               // guarded by mutex_
@@ -131,7 +137,6 @@ class URLSessionTask : public Object, private TransferEvents {
     std::shared_ptr<URLResponse> response_;        // guarded by mutex_
     std::optional<Error> error_;                   // guarded by mutex_
     std::shared_ptr<CurlTransfer> transfer_;       // guarded by mutex_
-    bool cancelled_ = false;                       // guarded by mutex_
     bool ended_ = false;                           // guarded by mutex_
     bool awaitingResponseAnswer_ = false;          // guarded by mutex_
     std::optional<std::optional<Error>> heldEnd_;  // guarded by mutex_
@@ -142,6 +147,7 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesSent_ = 0;                   // guarded by mutex_
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
+    std::vector<Data> spareChunks_;                // guarded by mutex_
     bool runningCallbacks_ = false;                // guarded by mutex_
     // Where callbacks run instead of the session's delegate queue, and the network loop the
     // transfer runs on instead of the session's thread (URLSession::loadSynchronously).

@@ -119,6 +119,10 @@ void HttpServer::acceptNext(Runtime& runtime) {
                 return;
             }
             if (!error) {
+                // A streamed reply writes its head, then its body: held back for the head's
+                // acknowledgement, a short body would wait out the client's delayed ACK.
+                boost::system::error_code ignored;
+                socket.set_option(tcp::no_delay(true), ignored);
                 std::make_shared<Connection>(std::move(socket), *this)->start();
             }
             acceptNext(runtime);

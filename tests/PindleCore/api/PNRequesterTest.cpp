@@ -231,6 +231,50 @@ TEST_F(PNRequesterTest, CancellingEndsTheRequestOnceWithTheCancellationError) {
     EXPECT_EQ(outcome.calls(), 1);
 }
 
+TEST_F(PNRequesterTest, StreamedChunksCarryTheReplysSizeAndStatusButNeverAnErrorsBody) {
+    struct Streamed {
+        std::string bytes;
+        std::vector<std::pair<std::int64_t, int>> sizesAndStatuses;
+    };
+    auto stream = [&](const std::string& path, Streamed& streamed) {
+        Outcome<std::pair<std::int64_t, std::optional<Error>>> end;
+        PNRequester::instance().googleDataRequest(
+            platform::URLRequest(url(path)),
+            [&](const platform::Data& chunk, std::int64_t totalSize, int statusCode) {
+                streamed.bytes.append(chunk.begin(), chunk.end());
+                streamed.sizesAndStatuses.emplace_back(totalSize, statusCode);
+            },
+            [&](std::int64_t totalSize, const std::optional<Error>& error) {
+                end.set({totalSize, error});
+            });
+        return end.wait();
+    };
+
+    // Large enough to arrive in several chunks.
+    const std::string part(300000, 'p');
+    emulator_.server().addReply(
+        "GET", "/part",
+        emulator::Response::text(206, part).withHeader("Content-Range", "bytes 0-299999/900000"));
+    Streamed partial;
+    auto [size, error] = stream("/part", partial);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(size, 900000);
+    EXPECT_EQ(partial.bytes, part);
+    ASSERT_FALSE(partial.sizesAndStatuses.empty());
+    for (const auto& [chunkSize, status] : partial.sizesAndStatuses) {
+        EXPECT_EQ(chunkSize, 900000);
+        EXPECT_EQ(status, 206);
+    }
+
+    emulator_.server().addReply("GET", "/gone", emulator::Response::text(404, "no such file"));
+    Streamed missing;
+    auto [missingSize, missingError] = stream("/gone", missing);
+    ASSERT_TRUE(missingError);
+    EXPECT_EQ(missingError->domain(), PNRequester::statusErrorDomain);
+    EXPECT_TRUE(missing.bytes.empty());
+    EXPECT_TRUE(missing.sizesAndStatuses.empty());
+}
+
 TEST_F(PNRequesterTest, SizeHeadersFollowTheirPrecedence) {
     auto response = [](std::vector<std::pair<std::string, std::string>> fields) {
         return std::make_shared<platform::HTTPURLResponse>(platform::URL::fromString("http://h/x"),

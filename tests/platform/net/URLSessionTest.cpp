@@ -286,6 +286,25 @@ TEST_F(URLSessionTest, ASlowDelegateHoldsTheTransferBackAndStillGetsEveryByteInO
     EXPECT_TRUE(record.body == body);
 }
 
+TEST_F(URLSessionTest, ChunksQueuedBehindACancellingCallbackAreDropped) {
+    const std::string body(1024 * 1024, 'z');
+    server_.route("/large", [body](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(200, {}, body));
+    });
+    std::atomic<bool> first{true};
+    delegate_->onData = [&first](const std::shared_ptr<URLSessionDataTask>& task) {
+        if (!first.exchange(false))
+            return;
+        // More chunks are waiting for the delegate queue before this one cancels.
+        EXPECT_TRUE(testing::spinUntil([&] { return task->countOfBytesReceived() >= 128 * 1024; }));
+        task->cancel();
+    };
+    auto record = stream(requestFor(server_.url("/large")));
+    EXPECT_EQ(record.events, (std::vector<std::string>{"response 200", "data", "complete"}));
+    ASSERT_TRUE(record.error);
+    EXPECT_EQ(record.error->code(), URLError::cancelled);
+}
+
 TEST_F(URLSessionTest, NoBodyBytesBeforeTheResponseIsAllowed) {
     std::promise<URLSessionDelegate::DispositionHandler> pending;
     delegate_->answer = [&](URLSessionDelegate::DispositionHandler handler) {
