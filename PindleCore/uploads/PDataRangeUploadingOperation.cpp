@@ -58,8 +58,9 @@ void PDataRangeUploadingOperation::setDeferralBlock(Deferral block) {
     deferral_ = std::move(block);
 }
 
-PNUploadingStatePtr PDataRangeUploadingOperation::record() const {
-    return manager().uploading(videoID_, token());
+PNStoredUploadingStatePtr PDataRangeUploadingOperation::record() const {
+    // Read once a range and never changed here: the stored record is shared, not copied.
+    return manager().storedUploading(videoID_, token());
 }
 
 std::int64_t PDataRangeUploadingOperation::head(const PNUploadingState& record) const {
@@ -216,7 +217,7 @@ void PDataRangeUploadingOperation::main() {
     const ClosesAtEnd closesSource(source_);
     // Every pass ends in a short pause: a late wake-up would be paid once per range.
     const platform::PreciseWakeUps preciseWakeUps;
-    PNUploadingStatePtr current = record();
+    PNStoredUploadingStatePtr current = record();
     if (!current || isCancelled())
         return;
     // A session kept from an earlier run may hold more, or less, than the record says.
@@ -247,7 +248,7 @@ void PDataRangeUploadingOperation::main() {
 }
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::runPass(
-    PNUploadingStatePtr current) {
+    PNStoredUploadingStatePtr current) {
     // The record the loop has just read is still the one stored, unless the session expired.
     if (checkSessionExpirationTime())
         current = record();
@@ -708,7 +709,7 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
                    resolution.c_str(), describe(error).c_str());
         return error ? *error : storageError(status, "the storage");
     }
-    PNUploadingStatePtr latest = record();
+    PNStoredUploadingStatePtr latest = record();
     if (!latest) {
         endWith(Ending::recordRemoved, std::nullopt);
         return std::nullopt;

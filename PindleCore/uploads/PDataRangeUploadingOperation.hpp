@@ -82,7 +82,7 @@ class PDataRangeUploadingOperation : public platform::Operation {
     using StepResult = std::optional<platform::Error>;
     enum class Ending { none, deferred, failed, recordRemoved };
 
-    PNUploadingStatePtr record() const;
+    PNStoredUploadingStatePtr record() const;
     std::int64_t head(const PNUploadingState& record) const;
     void pause(double seconds);
     // Runs `start(done)` and waits until `done` is called (or the operation is cancelled).
@@ -93,7 +93,7 @@ class PDataRangeUploadingOperation : public platform::Operation {
 
     // One pass over `current`, the record as the loop last read it: at most one request. Runs
     // on the loop's thread only.
-    StepResult runPass(PNUploadingStatePtr current);
+    StepResult runPass(PNStoredUploadingStatePtr current);
     void endWith(Ending ending, std::optional<platform::Error> reason);
     void report();
 

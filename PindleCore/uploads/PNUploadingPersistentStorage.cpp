@@ -82,11 +82,17 @@ std::vector<PNUploadingStatePtr> PNUploadingPersistentStorage::uploadings() cons
 }
 
 PNUploadingStatePtr PNUploadingPersistentStorage::uploading(const std::string& videoID) const {
+    PNStoredUploadingStatePtr stored = storedUploading(videoID);
+    return stored ? std::make_shared<PNUploadingState>(*stored) : nullptr;
+}
+
+PNStoredUploadingStatePtr PNUploadingPersistentStorage::storedUploading(
+    const std::string& videoID) const {
     return withRecords([&](const std::vector<PNUploadingStatePtr>& records) {
         for (const auto& record : records)
             if (record->videoID() == videoID)
-                return std::make_shared<PNUploadingState>(*record);
-        return PNUploadingStatePtr();
+                return PNStoredUploadingStatePtr(record);
+        return PNStoredUploadingStatePtr();
     });
 }
 

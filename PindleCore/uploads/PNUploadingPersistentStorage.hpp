@@ -52,6 +52,8 @@ class PNUploadingPersistentStorage {
     std::vector<PNUploadingStatePtr> uploadings() const;
     // The first record whose videoID equals `videoID` exactly, or null.
     PNUploadingStatePtr uploading(const std::string& videoID) const;
+    // uploading() without the copy: the stored record itself.
+    PNStoredUploadingStatePtr storedUploading(const std::string& videoID) const;
     // Whether uploading(videoID) would find a record, without copying it.
     bool contains(const std::string& videoID) const;
     // Replaces the stored record of the same videoID in its place, else appends.

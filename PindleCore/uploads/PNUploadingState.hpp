@@ -147,5 +147,7 @@ class PNUploadingState : public platform::Object {
 };
 
 using PNUploadingStatePtr = std::shared_ptr<PNUploadingState>;
+// A record as stored, shared rather than copied: nobody changes it.
+using PNStoredUploadingStatePtr = std::shared_ptr<const PNUploadingState>;
 
 }  // namespace pindle

@@ -89,6 +89,14 @@ PNUploadingStatePtr PNUploadingStateManager::uploading(const std::string& videoI
     return PNUploadingPersistentStorage::shared().uploading(videoID);
 }
 
+PNStoredUploadingStatePtr PNUploadingStateManager::storedUploading(const std::string& videoID,
+                                                                   const Caller& fromObject) {
+    if (!admits(fromObject, "storedUploading"))
+        return nullptr;
+    std::lock_guard lock(lock_);
+    return PNUploadingPersistentStorage::shared().storedUploading(videoID);
+}
+
 bool PNUploadingStateManager::hasUploading(const std::string& videoID, const Caller& fromObject) {
     if (!admits(fromObject, "hasUploading"))
         return false;

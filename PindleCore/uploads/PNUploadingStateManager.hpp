@@ -58,6 +58,8 @@ class PNUploadingStateManager {
     void cancelUploading(const std::string& videoID, const Caller& fromObject);
     // The stored record of `videoID`, or null.
     PNUploadingStatePtr uploading(const std::string& videoID, const Caller& fromObject);
+    // uploading() for a reader: the stored record itself, not a copy to change.
+    PNStoredUploadingStatePtr storedUploading(const std::string& videoID, const Caller& fromObject);
     // Whether a record of `videoID` is stored; cheaper than uploading() when only that counts.
     bool hasUploading(const std::string& videoID, const Caller& fromObject);
     // Mirrors the record into the list, then stores it (replacing the record of its videoID).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "UploadsTestSupport.hpp"
@@ -129,6 +130,45 @@ TEST_F(PNUploadingPersistentStorageTest, ACallersRecordIsNeverAStoredOne) {
             PNUploadingState::encode({a, testing::makeRecord("b"), testing::makeRecord("c")});
         ASSERT_TRUE(encoded);
         EXPECT_EQ(fileText(path), std::string(encoded->begin(), encoded->end()));
+    }
+}
+
+TEST_F(PNUploadingPersistentStorageTest, AStoredRecordHandedOutKeepsItsStateThroughLaterChanges) {
+    const auto withBytes = [](std::int64_t bytes) {
+        auto record = testing::makeRecord("a");
+        record->setBytesUploaded(bytes);
+        return record;
+    };
+    struct Case {
+        const char* change;
+        std::function<void(PNUploadingPersistentStorage&)> apply;
+        std::optional<std::int64_t> bytesAfter;  // nothing: no record any more
+    };
+    const Case cases[] = {
+        {"put", [&](auto& storage) { storage.put(withBytes(9)); }, 9},
+        {"progress", [&](auto& storage) { storage.putProgress(withBytes(9)); }, 9},
+        {"store", [&](auto& storage) { storage.store({withBytes(9)}); }, 9},
+        {"removal", [](auto& storage) { storage.removeUploading("a"); }, std::nullopt},
+        {"another writer",
+         [&](auto& storage) {
+             PNUploadingPersistentStorage(storage.uploadingsPath()).put(withBytes(9));
+         },
+         9},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.change);
+        PNUploadingPersistentStorage storage(home_ + "/stored-" + std::to_string(n++));
+        storage.put(withBytes(5));
+        const PNStoredUploadingStatePtr held = storage.storedUploading("a");
+        ASSERT_TRUE(held);
+        c.apply(storage);
+        EXPECT_EQ(held->bytesUploaded(), 5);
+        const PNStoredUploadingStatePtr now = storage.storedUploading("a");
+        ASSERT_EQ(now != nullptr, c.bytesAfter.has_value());
+        if (now) {
+            EXPECT_EQ(now->bytesUploaded(), *c.bytesAfter);
+        }
     }
 }
 
