@@ -25,6 +25,8 @@ class PSystemTest : public ::testing::Test {
         home_ = pindle::testing::makeScratchFolder("psystem-");
         platform::AppContainer::setHome(home_.string());
         platform::Bundle::setInfoDictionary({});
+        // The registered device token lives in the process, not in the home.
+        PSystem::resetCurrentState(token());
     }
     void TearDown() override {
         platform::AppContainer::setHome(savedHome_);
