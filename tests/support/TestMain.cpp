@@ -58,6 +58,13 @@ int main(int argc, char** argv) {
     // The desktop's settings stay out of the tests: the proxy code asks gsettings, which
     // would read the user's proxy choice and write the user's settings cache.
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    // The suite runs on the headless screen, silent playback, synthetic cameras and
+    // microphone and no location service, whatever desktop it is started from; the tests of
+    // the real backends start their own private servers and choose those backends themselves.
+    ::setenv("PINDLE_DISPLAY", "headless", 1);
+    ::setenv("PINDLE_AUDIO", "none", 1);
+    ::setenv("PINDLE_CAPTURE", "synthetic", 1);
+    ::setenv("PINDLE_LOCATION", "none", 1);
     testing::UnitTest::GetInstance()->listeners().Append(new HomeGuard(defaultHome));
     if (const auto limit = pindle::testing::TestWatchdog::limitFromEnvironment())
         testing::UnitTest::GetInstance()->listeners().Append(
