@@ -236,7 +236,10 @@ TEST_F(PCaptureSessionTest, ZoomTorchAndFocusGoToTheDeviceGiven) {
     EXPECT_FALSE(PCaptureSession::torchEnabledDevice(front)) << "the front camera has no torch";
     EXPECT_FALSE(PCaptureSession::torchEnabledDevice(nullptr));
 
-    // The devices live for the process: compare the camera in use with itself.
+    // The devices live for the process: settle the camera in use, then compare it with itself.
+    ASSERT_TRUE(back->lockForConfiguration());
+    back->setVideoZoomFactor(1);
+    back->unlockForConfiguration();
     const double backZoom = back->videoZoomFactor();
     const auto backExposure = back->exposurePointOfInterest();
     capture_->setZoomFactor(9.0f, front);
