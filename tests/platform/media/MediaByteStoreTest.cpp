@@ -111,8 +111,9 @@ TEST(MediaByteStoreTest, ReadsBackExactlyWhatWasWrittenWhateverTheOrder) {
                 << "round " << round << " run at " << start;
             EXPECT_TRUE(store.present(start, end - start));
             EXPECT_FALSE(store.present(start, end - start + 1));
-            if (end < length || round % 2 == 0)
+            if (end < length || round % 2 == 0) {
                 EXPECT_EQ(store.firstMissing(start), end);
+            }
         }
     }
 }
