@@ -17,7 +17,9 @@
 // placeholder picture per frame period, so an audio-only recording still keeps its sound.
 //
 // Where it differs from a plain reading of its contract, it does the sound thing: a file-name
-// pattern is never used as a format string (its first "%@" is replaced, nothing else); appends
+// pattern is never used as a format string (its first "%@" is replaced, nothing else); a
+// resolution whose file another resolution of the recording already has gets no writer (a
+// pattern without "%@"; the first keeps the file, written whole, never interleaved); appends
 // skip writers that failed or are not writing, so nothing waits for ever on a writer; stopping
 // a recording with no writer returns to capturing and calls the completion; muting zeroes
 // every byte of a buffer; a muted filler is a copy that leaves its original intact; and
