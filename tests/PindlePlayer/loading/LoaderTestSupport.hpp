@@ -87,6 +87,25 @@ class RecordingListener : public PNVideoLoaderRequestListener {
     std::optional<platform::Error> lastError_;  // guarded by mutex_
 };
 
+// A read whose first range() call, made on the request's queue when the read is added,
+// holds that queue until the test opens the gate.
+class QueueHoldingListener : public RecordingListener {
+  public:
+    using RecordingListener::RecordingListener;
+    PNByteRange range() const override {
+        if (armed_.exchange(false)) {
+            held.set(true);
+            gate.wait();
+        }
+        return RecordingListener::range();
+    }
+    mutable Outcome<bool> held;
+    mutable Gate gate;
+
+  private:
+    mutable std::atomic<bool> armed_{true};
+};
+
 class CountingLoader : public PNVideoLoaderRequestDelegate {
   public:
     void enqueu() override { ++ends; }
