@@ -18,7 +18,11 @@ set(PINDLE_PRIVATE_HEADERS
     # These pull in FFmpeg's headers; only the platform library's own sources use them.
     platform/media/FFmpegLibrary.hpp
     platform/media/FFmpegSupport.hpp
-    platform/media/ByteStoreReader.hpp)
+    platform/media/ByteStoreReader.hpp
+    # These pull in libpulse's headers.
+    platform/audio/PulseLibrary.hpp
+    platform/audio/PulseContext.hpp
+    platform/audio/SoundServer.hpp)
 
 set(PINDLE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/pindle)
 set(PINDLE_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pindle)
