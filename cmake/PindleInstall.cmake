@@ -20,7 +20,11 @@ set(PINDLE_PRIVATE_HEADERS
     platform/media/FFmpegSupport.hpp
     platform/media/ByteStoreReader.hpp
     # libcurl's transfer, behind the URL session's tasks.
-    platform/net/CurlTransfer.hpp)
+    platform/net/CurlTransfer.hpp
+    # These pull in libpulse's headers.
+    platform/audio/PulseLibrary.hpp
+    platform/audio/PulseContext.hpp
+    platform/audio/SoundServer.hpp)
 
 set(PINDLE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/pindle)
 set(PINDLE_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pindle)

@@ -140,6 +140,26 @@ void GraphicsContext::fill(const ui::Rect& rect, ui::Color colour) {
             blend(x, y, colour.red, colour.green, colour.blue, alpha);
 }
 
+ui::Point GraphicsContext::devicePoint(ui::Point point) const {
+    return ui::Point{point.x * state_.scaleX + state_.translateX,
+                     point.y * state_.scaleY + state_.translateY};
+}
+
+void GraphicsContext::drawCoverage(const std::uint8_t* coverage, int width, int height, int left,
+                                   int top, ui::Color colour) {
+    const double alpha = std::clamp(colour.alpha, 0.0, 1.0) * state_.alpha;
+    if (!coverage || width <= 0 || height <= 0 || alpha <= 0)
+        return;
+    const PixelSpan span = coveredPixels(ui::Rect::make(left, top, width, height));
+    for (int y = span.y0; y < span.y1; ++y) {
+        const std::uint8_t* row = coverage + static_cast<std::size_t>(y - top) * width;
+        for (int x = span.x0; x < span.x1; ++x) {
+            if (const std::uint8_t c = row[x - left])
+                blend(x, y, colour.red, colour.green, colour.blue, alpha * c / 255.0);
+        }
+    }
+}
+
 ui::Rect GraphicsContext::fittedRect(Size imageSize, const ui::Rect& rect, ContentFit fit) {
     const ui::Rect r = rect.standardized();
     if (imageSize.width <= 0 || imageSize.height <= 0)

@@ -5,8 +5,9 @@
 //
 // Coordinates are points: the canvas starts with the scale given at creation (pixels per
 // point) and the origin at the top left. Pixels are covered when their centre lies inside a
-// shape; there is no anti-aliasing, so tests can check exact pixels. Images are resampled
-// with the nearest pixel, which keeps block patterns (frame-number codes) readable.
+// shape; shapes are not anti-aliased, so tests can check exact pixels (glyphs are: they come
+// as coverage masks). Images are resampled with the nearest pixel, which keeps block
+// patterns (frame-number codes) readable.
 //
 // Thread-safety: none; one context is used by one thread at a time. No callbacks.
 #pragma once
@@ -17,6 +18,7 @@
 
 #include "platform/media/Image.hpp"
 #include "platform/ui/Color.hpp"
+#include "platform/ui/Point.hpp"
 #include "platform/ui/Rect.hpp"
 
 namespace pindle::platform {
@@ -55,7 +57,18 @@ class GraphicsContext {
     // Multiplies the opacity applied to everything drawn from now on.
     void multiplyAlpha(double alpha);
 
+    // Pixels per point along each axis under the current transform.
+    double deviceScaleX() const { return state_.scaleX; }
+    double deviceScaleY() const { return state_.scaleY; }
+    // Where `point` (in current coordinates) falls on the canvas, in pixels.
+    ui::Point devicePoint(ui::Point point) const;
+
     void fill(const ui::Rect& rect, ui::Color colour);
+    // Blends `colour` through an 8-bit coverage mask of width by height pixels (row by row)
+    // whose top-left pixel lands on canvas pixel (left, top); clipped and faded as every
+    // drawing is. Text is drawn this way, one glyph at a time.
+    void drawCoverage(const std::uint8_t* coverage, int width, int height, int left, int top,
+                      ui::Color colour);
     // Draws `image` fitted into `rect`; with clipToRect the image never leaves `rect` (an
     // aspect fill is cropped).
     void drawImage(const Image& image, const ui::Rect& rect, ContentFit fit = ContentFit::fill,

@@ -1,15 +1,58 @@
 #include "platform/ui/TextInput.hpp"
 
+#include "platform/ui/UIThreadChecker.hpp"
+
 namespace pindle::platform::ui {
 
+TextInput::TextInput(const Rect& frame, const TextStyle& style, const EdgeInsets& insets,
+                     bool centresVertically)
+    : View(frame, TextLayer::make()) {
+    textLayer().setStyle(style);
+    textLayer().setInsets(insets);
+    textLayer().setCentresVertically(centresVertically);
+}
+
+TextLayer& TextInput::textLayer() const {
+    return static_cast<TextLayer&>(*layer());
+}
+
 std::string TextInput::text() const {
-    std::lock_guard lock(mutex_);
-    return text_;
+    return textLayer().text();
 }
 
 void TextInput::setText(std::string text) {
-    std::lock_guard lock(mutex_);
-    text_ = std::move(text);
+    UIThreadChecker::recordMutation("TextInput::setText");
+    textLayer().setText(std::move(text));
+}
+
+Color TextInput::textColor() const {
+    return textLayer().style().colour;
+}
+
+void TextInput::setTextColor(Color colour) {
+    TextStyle style = textLayer().style();
+    style.colour = colour;
+    textLayer().setStyle(style);
+}
+
+Font TextInput::font() const {
+    return textLayer().style().font;
+}
+
+void TextInput::setFont(Font font) {
+    TextStyle style = textLayer().style();
+    style.font = std::move(font);
+    textLayer().setStyle(style);
+}
+
+TextAlignment TextInput::textAlignment() const {
+    return textLayer().style().alignment;
+}
+
+void TextInput::setTextAlignment(TextAlignment alignment) {
+    TextStyle style = textLayer().style();
+    style.alignment = alignment;
+    textLayer().setStyle(style);
 }
 
 }  // namespace pindle::platform::ui
