@@ -1,6 +1,6 @@
 // TextInput: the part shared by the views that take typed text (TextField, TextView): the
-// text and the ability to become first responder. Typing is not simulated: hosts and tests
-// set the text.
+// text and the ability to become first responder. On a desktop the display types into the
+// first responder (insertText, deleteBackward); hosts and tests may set the text directly.
 //
 // Thread-safety: as View: safe from any thread, changes belong on the main thread. No
 // callbacks.
@@ -19,6 +19,9 @@ class TextInput : public View {
 
     std::string text() const;
     void setText(std::string text);
+    // Typing: appends `typed` (UTF-8) / removes the last character.
+    void insertText(const std::string& typed);
+    void deleteBackward();
     bool canBecomeFirstResponder() const override { return isUserInteractionEnabled(); }
 
   private:
