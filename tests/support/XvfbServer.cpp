@@ -173,6 +173,46 @@ void XvfbServer::release(std::uint64_t window, platform::ui::Point at) {
     XFlush(x(display_));
 }
 
+std::thread XvfbServer::closeFirstWindowShown(double seconds) {
+    return std::thread([name = name_, seconds] {
+        Display* d = XOpenDisplay(name.c_str());
+        if (!d)
+            return;
+        const Atom protocols = XInternAtom(d, "WM_PROTOCOLS", False);
+        const Atom remove = XInternAtom(d, "WM_DELETE_WINDOW", False);
+        constexpr int kStepMicros = 50000;
+        for (int waited = 0; waited < seconds * 1e6; waited += kStepMicros) {
+            ::Window root = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            ::Window shown = 0;
+            if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) {
+                for (unsigned i = 0; i < count && !shown; ++i) {
+                    XWindowAttributes attributes;
+                    if (XGetWindowAttributes(d, children[i], &attributes) &&
+                        attributes.map_state == IsViewable)
+                        shown = children[i];
+                }
+                if (children)
+                    XFree(children);
+            }
+            if (shown) {
+                XEvent event{};
+                event.xclient.type = ClientMessage;
+                event.xclient.window = shown;
+                event.xclient.message_type = protocols;
+                event.xclient.format = 32;
+                event.xclient.data.l[0] = static_cast<long>(remove);
+                event.xclient.data.l[1] = CurrentTime;
+                XSendEvent(d, shown, False, NoEventMask, &event);
+                XFlush(d);
+                break;
+            }
+            ::usleep(kStepMicros);
+        }
+        XCloseDisplay(d);
+    });
+}
+
 void XvfbServer::resize(std::uint64_t window, int width, int height) {
     Display* d = x(connection());
     if (!d || !window)

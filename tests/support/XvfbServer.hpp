@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/media/Image.hpp"
 #include "platform/ui/Point.hpp"
@@ -45,6 +46,10 @@ class XvfbServer {
     void press(std::uint64_t window, platform::ui::Point at);
     void moveTo(std::uint64_t window, platform::ui::Point at);
     void release(std::uint64_t window, platform::ui::Point at);
+    // Closes the first window shown on the server as a window manager would (WM_DELETE_WINDOW),
+    // from a thread of its own with its own connection, for code that holds the main thread
+    // while the window is up. Gives up after `seconds`; join the thread returned.
+    std::thread closeFirstWindowShown(double seconds);
     // Resizes `window` as a window manager would.
     void resize(std::uint64_t window, int width, int height);
     // Presses and releases one key (an X keysym, such as XK_Escape).

@@ -1,4 +1,4 @@
-#include "platform/display/WindowPresenter.hpp"
+#include "platform/display/private/WindowPresenter.hpp"
 
 #include <algorithm>
 #include <cmath>

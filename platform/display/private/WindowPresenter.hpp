@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/display/Display.hpp"
-#include "platform/display/SDLLibrary.hpp"
+#include "platform/display/private/SDLLibrary.hpp"
 #include "platform/media/GraphicsContext.hpp"
 #include "platform/media/VideoFrame.hpp"
 

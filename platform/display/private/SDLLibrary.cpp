@@ -1,4 +1,4 @@
-#include "platform/display/SDLLibrary.hpp"
+#include "platform/display/private/SDLLibrary.hpp"
 
 #include <dlfcn.h>
 
