@@ -168,8 +168,14 @@ class PlayerCacheFixture : public EmulatorFixture {
     }
 
     std::string documents() const { return (folder_ / "Documents").string(); }
-    std::shared_ptr<PNPlayerCache> makeCache(platform::FileManager::Options files = {}) {
-        return PNPlayerCache::make({documents(), std::move(files)});
+    std::shared_ptr<PNPlayerCache> makeCache(
+        platform::FileManager::Options files = {},
+        std::function<platform::ImagePtr(const platform::URL&)> thumbnailOfVideo = {}) {
+        PNPlayerCache::Options options;
+        options.documentsDirectory = documents();
+        options.files = std::move(files);
+        options.thumbnailOfVideo = std::move(thumbnailOfVideo);
+        return PNPlayerCache::make(std::move(options));
     }
     // The size of the cache's file for `url`, read without the cache's lock, which a held
     // write keeps.

@@ -142,9 +142,13 @@ TEST_F(PNVideoLoaderListenerTest, CompletionFinishesOnlyADeliveredRange) {
     EXPECT_FALSE(request_->isFinished());
     listener->dataBlock(chunk(50, 50), 50);
     EXPECT_FALSE(request_->isFinished());  // the length is still unknown
+    // Finished now, the player would take the file for empty: the length is waited for.
     listener->completed(std::nullopt);
+    EXPECT_FALSE(request_->isFinished());
+    listener->size(100);
     EXPECT_TRUE(request_->isFinished());
     EXPECT_FALSE(request_->error());
+    EXPECT_EQ(request_->contentInformationRequest()->contentLength(), 100);
     // It stays with its loader after a completion.
     EXPECT_TRUE(eventually([&] { return registered(listener); }));
 }

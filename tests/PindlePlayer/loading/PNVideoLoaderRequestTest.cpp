@@ -184,7 +184,7 @@ TEST_F(PNVideoLoaderRequestTest, AWholeFileReplyToARangeLeavesTheCacheExact) {
     EXPECT_TRUE(*cached == Data(file.begin(), file.end()));
 }
 
-TEST_F(PNVideoLoaderRequestTest, RepliesWithoutAUsableFileLeaveTheCacheEmptyAndEndTheRequest) {
+TEST_F(PNVideoLoaderRequestTest, AnErrorPageIsNotCachedAndAReplyWithoutALengthIsWholeAtItsEnd) {
     cache_ = makeCache();
     // An error page: none of its bytes reach the cache or the read.
     emulator_.server().addReply(
@@ -198,17 +198,23 @@ TEST_F(PNVideoLoaderRequestTest, RepliesWithoutAUsableFileLeaveTheCacheEmptyAndE
     EXPECT_EQ(cache_->knownSize(gone), std::nullopt);
     EXPECT_TRUE(read->bytes().empty());
 
-    // A reply that never tells the file's length: nothing is recorded as its length, and a
-    // download that ran to its end counts as complete instead of starting over for ever.
+    // A reply that never tells the file's length and runs to its end has brought the whole
+    // file: its length is what came, and the read is told it and served, once.
     emulator_.server().addReply("GET", "/v/unsized.mp4",
                                 emulator::Response::text(206, "0123456789", "video/mp4")
                                     .withHeader("Content-Range", "bytes 0-9/*"));
     const auto unsized = *platform::URL::fromString(emulator_.baseURL() + "/v/unsized.mp4");
-    auto made = request(videoAt(unsized));
+    auto whole = std::make_shared<RecordingListener>("w", PNByteRange{0, -1});
+    auto made = request(videoAt(unsized), {whole});
     runDownloads(made, 1);
     EXPECT_TRUE(made->isCompleted());
     EXPECT_FALSE(made->isRequesting());
-    EXPECT_EQ(cache_->knownSize(unsized), std::nullopt);
+    EXPECT_EQ(cache_->knownSize(unsized), 10);
+    EXPECT_EQ(cache_->dataSize(unsized), 10);
+    ASSERT_TRUE(eventually([&] { return whole->completions() >= 1; }));
+    EXPECT_EQ(whole->reportedSize(), 10);
+    EXPECT_FALSE(whole->lastError());
+    EXPECT_EQ(whole->bytes(), Data({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
     EXPECT_EQ(rangesAsked("/v/unsized.mp4").size(), 1u);
 }
 
