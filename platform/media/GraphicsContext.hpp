@@ -86,6 +86,26 @@ class GraphicsContext {
     // Draws `group` (same size) over this canvas, pixel for pixel.
     void composite(const GraphicsContext& group);
 
+    // Where the screen draws a moving picture itself, over this canvas and under what was
+    // drawn above it here.
+    struct VideoPlacement {
+        ui::Rect rect;  // the picture's rectangle, in device pixels
+        ui::Rect clip;  // the part of it that may show, in device pixels
+        double alpha = 1;
+        ui::Color background;
+        std::shared_ptr<const Object> source;  // what gives the frames (a layer)
+        bool hole = true;  // false: drawn in the canvas as it is, no picture yet
+    };
+    // Makes placeVideo() record into `placements` (null: stop). Group contexts made from
+    // this one record into the same list.
+    void collectVideo(std::vector<VideoPlacement>* placements) { placements_ = placements; }
+    bool collectsVideo() const { return placements_ != nullptr; }
+    // Records `rect` (current coordinates) as video of `source` with the current clip and
+    // opacity; with `hole`, makes the covered pixels transparent for the picture to show
+    // through. Does nothing unless collectsVideo().
+    void placeVideo(const ui::Rect& rect, ui::Color background,
+                    std::shared_ptr<const Object> source, bool hole);
+
     // The canvas so far, at the context's scale.
     ImagePtr makeImage() const;
 
@@ -116,6 +136,7 @@ class GraphicsContext {
     std::vector<std::uint8_t> rgba_;
     State state_;
     std::vector<State> saved_;
+    std::vector<VideoPlacement>* placements_ = nullptr;
 };
 
 }  // namespace pindle::platform

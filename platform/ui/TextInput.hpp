@@ -1,6 +1,7 @@
 // TextInput: the part shared by the views that take typed text (TextField, TextView): the
 // text, its style, and the ability to become first responder. The text is drawn through the
-// view's backing TextLayer. Typing is not simulated: hosts and tests set the text.
+// view's backing TextLayer. On a desktop the display types into the first responder
+// (insertText, deleteBackward); hosts and tests may set the text directly.
 //
 // Thread-safety: as View: safe from any thread, changes belong on the main thread. No
 // callbacks.
@@ -27,6 +28,9 @@ class TextInput : public View {
     void setFont(Font font);
     TextAlignment textAlignment() const;
     void setTextAlignment(TextAlignment alignment);
+    // Typing: appends `typed` (UTF-8) / removes the last character.
+    void insertText(const std::string& typed);
+    void deleteBackward();
     bool canBecomeFirstResponder() const override { return isUserInteractionEnabled(); }
 
   protected:
