@@ -188,7 +188,7 @@ void PNLocalVideoCache::removeNonConvertedFile(const std::string& videoID) {
     if (!mov)
         return;
     const std::int64_t size = PNFileSystemHelper::fileSize(*mov);
-    platform::FileManager::defaultManager().removeItem(mov->path());
+    platform::FileManager::defaultManager().removeItem(mov->path()).ignoreError();
     std::lock_guard lock(mutex_);
     for (auto& entry : cache_)
         if (entry.video->videoID() == videoID) {
@@ -200,7 +200,7 @@ void PNLocalVideoCache::removeNonConvertedFile(const std::string& videoID) {
 void PNLocalVideoCache::remove(const std::string& videoID) {
     PNUploadingStateManager::shared().remove({videoID}, PNTokenObject::sharedInstance());
     const auto& files = platform::FileManager::defaultManager();
-    for (const auto& path : filePaths(videoID)) files.removeItem(path);
+    for (const auto& path : filePaths(videoID)) files.removeItem(path).ignoreError();
     {
         std::lock_guard lock(mutex_);
         auto it = std::find_if(cache_.begin(), cache_.end(), [&](const Entry& entry) {

@@ -99,20 +99,22 @@ bool PFileSystemUtil::fileExist(const std::string& path) { return files().fileEx
 
 void PFileSystemUtil::createFile(const std::string& path, const platform::Data& data) {
     const std::string parent = parentOf(path);
-    if (!parent.empty() && !files().fileExists(parent)) files().createDirectory(parent, true);
-    if (files().fileExists(path)) files().removeItem(path);
-    files().createFile(path, data);
+    if (!parent.empty() && !files().fileExists(parent))
+        files().createDirectory(parent, true).ignoreError();
+    if (files().fileExists(path))
+        files().removeItem(path).ignoreError();
+    files().createFile(path, data).ignoreError();
 }
 
 void PFileSystemUtil::appendFile(const std::string& path, const platform::Data& data) {
     auto handle = platform::FileHandle::open(path, platform::FileHandle::Mode::writing);
     if (!handle) return;
     handle->seekToEnd();
-    handle->write(data);
+    handle->write(data).ignoreError();
 }
 
 bool PFileSystemUtil::moveFile(const std::string& from, const std::string& to) {
-    return !files().moveItem(from, to).has_value();
+    return files().moveItem(from, to).ok();
 }
 
 platform::Data PFileSystemUtil::readDataFromFile(const std::string& path, std::uint64_t location,

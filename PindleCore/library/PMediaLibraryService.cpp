@@ -9,6 +9,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/DateFormatter.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/foundation/UTType.hpp"
 #include "platform/media/GraphicsContext.hpp"
 #include "platform/photos/ImageManager.hpp"
@@ -195,7 +196,7 @@ void PMediaLibraryService::finishPicker(const ui::ImagePickerControllerPtr& pick
         }
         const std::string path =
             platform::AppContainer::documentsDirectory() + "/picture_" + getIdByTime() + ".jpg";
-        if (auto failure = saveFileFromData(*data, path)) {
+        if (platform::Status failure = saveFileFromData(*data, path); !failure.ok()) {
             complete(picker, nullptr, false, std::move(failure));
             return;
         }
@@ -256,15 +257,15 @@ std::string PMediaLibraryService::getIdByTime() {
         .string(platform::Date::now());
 }
 
-std::optional<platform::Error> PMediaLibraryService::saveFileFromData(const platform::Data& data,
-                                                                      const std::string& path) {
+platform::Status PMediaLibraryService::saveFileFromData(const platform::Data& data,
+                                                        const std::string& path) {
     const auto& files = platform::FileManager::defaultManager();
     const auto slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) {
         const std::string folder = path.substr(0, slash);
         bool isFolder = false;
         if (!files.fileExists(folder, &isFolder) || !isFolder) {
-            if (auto failure = files.createDirectory(folder, true))
+            if (platform::Status failure = files.createDirectory(folder, true); !failure.ok())
                 return failure;
         }
     }

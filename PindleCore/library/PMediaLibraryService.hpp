@@ -22,6 +22,7 @@
 #include <string>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "platform/ui/AlertView.hpp"
@@ -68,8 +69,7 @@ class PMediaLibraryService : public platform::ui::ImagePickerControllerDelegate,
     static std::string getIdByTime();
     // Creates the missing folders of `path`, then writes `data` atomically; the error when
     // that fails.
-    static std::optional<platform::Error> saveFileFromData(const platform::Data& data,
-                                                           const std::string& path);
+    static platform::Status saveFileFromData(const platform::Data& data, const std::string& path);
     // The picture redrawn upright.
     static platform::ImagePtr trasform(const platform::ImagePtr& image);
     // A flattened copy of `image`: an opaque canvas of its size (in points) at the screen's

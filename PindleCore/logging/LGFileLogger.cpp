@@ -40,8 +40,8 @@ LGFileLogger::~LGFileLogger() {
     }
     if (currentLogFileHandle_) {
         writeGathered();
-        currentLogFileHandle_->synchronize();
-        currentLogFileHandle_->close();
+        currentLogFileHandle_->synchronize().ignoreError();
+        currentLogFileHandle_->close().ignoreError();
     }
 }
 
@@ -199,8 +199,8 @@ void LGFileLogger::rollLogFileNow() {
     // A file deleted or moved away under the logger leaves nothing at its path to mark (or
     // someone else's file).
     bool stillAtPath = currentLogFileHandle_->isStillAtPath();
-    currentLogFileHandle_->synchronize();
-    currentLogFileHandle_->close();
+    currentLogFileHandle_->synchronize().ignoreError();
+    currentLogFileHandle_->close().ignoreError();
     currentLogFileHandle_.reset();
     if (currentLogFileInfo_) {
         if (stillAtPath) {

@@ -5,6 +5,7 @@
 #include "PindleCore/model/PNSafePath.hpp"
 #include "platform/files/FileError.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/log/StandardError.hpp"
 
 namespace pindle {
@@ -110,13 +111,14 @@ void LGLogFileInfo::renameFile(const std::string& newFileName) {
     }
     std::string newPath = slash == std::string::npos ? newFileName : *checked;
     if (files().fileExists(newPath)) {
-        if (auto error = files().removeItem(newPath)) {
+        if (platform::Status status = files().removeItem(newPath); !status.ok()) {
             report("LGLogFileInfo: Error deleting archive (" + newFileName +
-                   "): " + error->description());
+                   "): " + status.error().description());
         }
     }
-    if (auto error = files().moveItem(filePath_, newPath)) {
-        report("LGLogFileInfo: Error renaming file (" + fileName() + "): " + error->description());
+    if (platform::Status status = files().moveItem(filePath_, newPath); !status.ok()) {
+        report("LGLogFileInfo: Error renaming file (" + fileName() +
+               "): " + status.error().description());
     }
     filePath_ = std::move(newPath);
     reset();
@@ -127,16 +129,16 @@ bool LGLogFileInfo::hasExtendedAttributeWithName(const std::string& name) const 
 }
 
 void LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
-    if (auto error = files().setExtendedAttribute(filePath_, name, {})) {
+    if (platform::Status status = files().setExtendedAttribute(filePath_, name, {}); !status.ok()) {
         report("LGLogFileInfo: setxattr(" + name + ", " + fileName() +
-               "): error = " + systemErrorText(*error));
+               "): status = " + systemErrorText(status.error()));
     }
 }
 
 void LGLogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
-    if (auto error = files().removeExtendedAttribute(filePath_, name)) {
+    if (platform::Status status = files().removeExtendedAttribute(filePath_, name); !status.ok()) {
         report("LGLogFileInfo: removexattr(" + name + ", " + fileName() +
-               "): error = " + systemErrorText(*error));
+               "): status = " + systemErrorText(status.error()));
     }
 }
 

@@ -8,6 +8,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/Bundle.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/log/ExclusiveFile.hpp"
 #include "platform/log/StandardError.hpp"
 
@@ -62,10 +63,9 @@ std::string LGLogFileManagerDefault::defaultLogsDirectory() {
 std::string LGLogFileManagerDefault::logsDirectory() const {
     const auto& files = platform::FileManager::defaultManager();
     if (!files.fileExists(logsDirectory_)) {
-        if (auto error = files.createDirectory(logsDirectory_, true)) {
-            std::string line =
-                "LGFileLogManagerDefault: Error creating logsDirectory: " + error->description() +
-                "\n";
+        if (platform::Status status = files.createDirectory(logsDirectory_, true); !status.ok()) {
+            std::string line = "LGFileLogManagerDefault: Error creating logsDirectory: " +
+                               status.error().description() + "\n";
             std::string_view pieces[] = {line};
             platform::StandardError::writeGathered(pieces);
         }
@@ -177,12 +177,12 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFile() {
         if (!path) {
             return std::nullopt;
         }
-        auto error = platform::ExclusiveFile::create(*path);
-        if (!error) {
+        const platform::Status created = platform::ExclusiveFile::create(*path);
+        if (created.ok()) {
             deleteOldLogFiles();
             return *path;
         }
-        if (!platform::ExclusiveFile::isCollision(*error)) {
+        if (!platform::ExclusiveFile::isCollision(created.error())) {
             return std::nullopt;
         }
     }
@@ -216,7 +216,7 @@ void LGLogFileManagerDefault::deleteOldLogFiles() {
         first = 1;
     }
     for (std::size_t i = first; i < infos.size(); ++i) {
-        platform::FileManager::defaultManager().removeItem(infos[i]->filePath());
+        platform::FileManager::defaultManager().removeItem(infos[i]->filePath()).ignoreError();
     }
 }
 

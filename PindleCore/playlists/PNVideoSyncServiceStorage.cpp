@@ -73,16 +73,17 @@ bool PNVideoSyncServiceStorage::remove(const PNPendingChangeProtocol& change) {
 
 void PNVideoSyncServiceStorage::flushStorage() {
     std::lock_guard lock(mutex_);
-    fileManager_.removeItem(fileURL());
+    fileManager_.removeItem(fileURL()).ignoreError();
 }
 
 bool PNVideoSyncServiceStorage::store(const std::vector<PNPendingChange>& changes) const {
     const std::string path = fileURL();
-    fileManager_.createDirectory(std::filesystem::path(path).parent_path().string(), true);
+    fileManager_.createDirectory(std::filesystem::path(path).parent_path().string(), true)
+        .ignoreError();
     auto data = PNPendingChangesParser::shared().encode(changes);
     if (!data)
         return false;
-    return !fileManager_.writeAtomically(path, *data).has_value();
+    return fileManager_.writeAtomically(path, *data).ok();
 }
 
 }  // namespace pindle

@@ -16,7 +16,7 @@ PCacheManager& PCacheManager::getInstance() {
 
 std::string PCacheManager::cacheVideoDirectoryPath() const {
     std::string folder = cacheVideoDirectoryLocation();
-    platform::FileManager::defaultManager().createDirectory(folder, true);
+    platform::FileManager::defaultManager().createDirectory(folder, true).ignoreError();
     return folder;
 }
 
@@ -35,7 +35,7 @@ std::optional<std::string> PCacheManager::pathForMOVVideoCache(const std::string
 
 std::string PCacheManager::conversionDirectoryPath() const {
     const std::string folder = cacheVideoDirectoryPath() + "/converting";
-    platform::FileManager::defaultManager().createDirectory(folder, true);
+    platform::FileManager::defaultManager().createDirectory(folder, true).ignoreError();
     return folder;
 }
 

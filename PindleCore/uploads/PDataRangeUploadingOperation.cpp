@@ -226,11 +226,11 @@ void PDataRangeUploadingOperation::main() {
         if (PBandwidthService::getInstance().offlineMode() ||
             PNSession::current()->state() != PNSessionState::started) {
             pause(waitingPause);
-        } else if (StepResult failure = runPass(current)) {
-            endReason_ = failure;
+        } else if (StepResult pass = runPass(current); !pass.ok()) {
+            endReason_ = pass;
             ++consecutiveFailures_;
-            if (!worthRetryingSoon(*failure) || consecutiveFailures_ >= failuresBeforeBackOff)
-                endWith(Ending::deferred, failure);
+            if (!worthRetryingSoon(pass.error()) || consecutiveFailures_ >= failuresBeforeBackOff)
+                endWith(Ending::deferred, pass);
         } else {
             consecutiveFailures_ = 0;
         }
@@ -553,10 +553,10 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::queryUplo
               videoID_.c_str());
     auto [response, error] =
         executeURLRequest(PGoogleDriveHelper::requestForUploadStatus(*url, knownTotal));
-    StepResult failure = followStorageAnswer(response, error, total);
-    if (!failure)
+    StepResult answered = followStorageAnswer(response, error, total);
+    if (answered.ok())
         needsStatusQuery_ = false;
-    return failure;
+    return answered;
 }
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::followStorageAnswer(

@@ -43,6 +43,7 @@
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/Operation.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/net/URLRequest.hpp"
 #include "platform/net/URLResponse.hpp"
 #include "platform/net/URLSessionTask.hpp"
@@ -79,7 +80,7 @@ class PDataRangeUploadingOperation : public platform::Operation {
         std::int64_t length;
     };
     // How a pass's request went: nothing (success), or why it failed.
-    using StepResult = std::optional<platform::Error>;
+    using StepResult = platform::Status;
     enum class Ending { none, deferred, failed, recordRemoved };
 
     PNStoredUploadingStatePtr record() const;

@@ -146,8 +146,8 @@ void PNUploadingPersistentStorage::write(std::vector<PNUploadingStatePtr> record
     const std::string path = uploadingsPath();
     const auto slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0)
-        files_.createDirectory(path.substr(0, slash), true);
-    const bool written = !files_.writeAtomically(path, *bytes);
+        files_.createDirectory(path.substr(0, slash), true).ignoreError();
+    const bool written = files_.writeAtomically(path, *bytes).ok();
     std::lock_guard lock(cacheMutex_);
     if (written) {
         cached_ = std::move(records);
@@ -180,7 +180,7 @@ void PNUploadingPersistentStorage::store(const std::vector<PNUploadingStatePtr>&
 
 void PNUploadingPersistentStorage::flushUploadingInfo() {
     std::lock_guard lock(changeMutex_);
-    files_.removeItem(uploadingsPath());
+    files_.removeItem(uploadingsPath()).ignoreError();
     std::lock_guard cacheLock(cacheMutex_);
     cached_.reset();
     pendingProgress_ = false;

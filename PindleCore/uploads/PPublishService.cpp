@@ -11,6 +11,7 @@
 #include "PindleCore/uploads/PVideoConverter.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
@@ -199,14 +200,14 @@ void PPublishService::startConvertingForContext(
             const std::shared_ptr<const platform::FileManager> keep = this->files();
             const platform::FileManager& files = *keep;
             if (error || cancelled || context->cancelled()) {
-                files.removeItem(context->destPath());
+                files.removeItem(context->destPath()).ignoreError();
                 finish(context, cancelled || context->cancelled(), error);
                 return;
             }
             platform::ProcessGate::reach("publish.converted");
-            if (std::optional<platform::Error> moveError =
-                    updateVideoAccordingToContext(*context)) {
-                files.removeItem(context->destPath());
+            if (platform::Status moveError = updateVideoAccordingToContext(*context);
+                !moveError.ok()) {
+                files.removeItem(context->destPath()).ignoreError();
                 finish(context, false, moveError);
                 return;
             }
@@ -215,7 +216,7 @@ void PPublishService::startConvertingForContext(
             PNUploadingStateManager::shared().markConverted(context->videoID(), token());
             platform::ProcessGate::reach("publish.marked");
             // Only now that the record says so does the converted file stand for the source.
-            files.removeItem(context->url().path());
+            files.removeItem(context->url().path()).ignoreError();
             {
                 std::lock_guard lock(mutex_);
                 contexts_.erase(context->url().absoluteString());
@@ -225,15 +226,14 @@ void PPublishService::startConvertingForContext(
         });
 }
 
-std::optional<platform::Error> PPublishService::updateVideoAccordingToContext(
-    PPublishServiceContext& context) {
+platform::Status PPublishService::updateVideoAccordingToContext(PPublishServiceContext& context) {
     const std::shared_ptr<const platform::FileManager> keep = this->files();
     const platform::FileManager& files = *keep;
     const auto filePath = PCacheManager::getInstance().pathForVideoCache(context.videoID(), "720p");
     if (!filePath)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
     context.setFilePath(*filePath);
-    files.removeItem(*filePath);
+    files.removeItem(*filePath).ignoreError();
     return files.moveItem(context.destPath(), *filePath);
 }
 

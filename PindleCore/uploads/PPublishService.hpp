@@ -21,6 +21,7 @@
 
 #include "PindleCore/uploads/PPublishServiceContext.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::legacy {
 
@@ -60,7 +61,7 @@ class PPublishService {
     void createFillVideoForContext(PPublishServiceContext& context);
     void startConvertingForContext(const std::shared_ptr<PPublishServiceContext>& context);
     // Moves the conversion's output to the video's 720p cache name; the error when it cannot.
-    std::optional<platform::Error> updateVideoAccordingToContext(PPublishServiceContext& context);
+    platform::Status updateVideoAccordingToContext(PPublishServiceContext& context);
     // The publish has ended: the context goes, then its closures are called.
     void finish(const std::shared_ptr<PPublishServiceContext>& context, bool cancelled,
                 const std::optional<platform::Error>& error);

@@ -15,7 +15,7 @@ platform::Data PUploadSourceFile::read(const std::string& path, std::uint64_t of
 
 void PUploadSourceFile::close() {
     if (file_)
-        file_->close();
+        file_->close().ignoreError();
     file_.reset();
 }
 

@@ -120,7 +120,7 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
     confirmUploadingVideoID(videoID);
     platform::ProcessGate::reach("upload.confirmed");
     if (deletable)
-        files.removeItem(source);
+        files.removeItem(source).ignoreError();
     return context ? context->video() : nullptr;
 }
 
@@ -319,7 +319,7 @@ void PUploadingService::removeStrayFiles() {
     for (const std::string& name :
          files.contentsOfDirectory(outputs).value_or(std::vector<std::string>{})) {
         if (!publishing.isPublishingVideoID(name.substr(0, name.rfind('.'))))
-            files.removeItem(outputs + "/" + name);
+            files.removeItem(outputs + "/" + name).ignoreError();
     }
     // A host's file linked in just before a crash, with no record made for it yet.
     const std::string folder = cache.cacheVideoDirectoryPath();
@@ -335,7 +335,7 @@ void PUploadingService::removeStrayFiles() {
         }
         if (!handingOver && !manager().uploading(videoID, token()) &&
             !publishing.isPublishingVideoID(videoID))
-            files.removeItem(folder + "/" + name);
+            files.removeItem(folder + "/" + name).ignoreError();
     }
 }
 
@@ -359,7 +359,7 @@ void PUploadingService::startNonCompletedUploadingsAgain() {
         if (record->isConverted()) {
             // The converted file stands for the source now; a crash may have kept it.
             if (auto mov = cache.pathForMOVVideoCache(videoID); mov && files.fileExists(*mov))
-                files.removeItem(*mov);
+                files.removeItem(*mov).ignoreError();
             if (record->totalBytesToUpload() < 1) {
                 removeUploadingVideoID(videoID);
                 land(videoID);

@@ -18,6 +18,7 @@
 #include "platform/files/FileHandle.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/log/SystemLog.hpp"
 #include "platform/log/SystemLogMessage.hpp"
 
@@ -104,11 +105,11 @@ void PNPlayerCache::createCacheDir() {
     isFileCacheEnabled_ = true;
     // Documents itself may not exist yet in a fresh container; the cache folder is made
     // only when nothing of its name is there.
-    fileManager_.createDirectory(documents_, true);
-    if (auto error = fileManager_.createDirectory(folder_, false)) {
+    fileManager_.createDirectory(documents_, true).ignoreError();
+    if (platform::Status status = fileManager_.createDirectory(folder_, false); !status.ok()) {
         platform::SystemLogMessage message;
         message.set(platform::SystemLogMessage::keyMessage,
-                    "Unable to create directory " + error->description());
+                    "Unable to create directory " + status.error().description());
         platform::SystemLog::shared().send(std::move(message), systemLogSender, systemLogFacility);
         isFileCacheEnabled_ = false;
     }
@@ -316,7 +317,7 @@ void PNPlayerCache::storeSizes() {
         json = platform::Json::serializeToData(platform::Dictionary{{"data", entries}});
     }
     if (json)
-        fileManager_.writeAtomically(sizesFile_, *json);
+        fileManager_.writeAtomically(sizesFile_, *json).ignoreError();
 }
 
 std::size_t PNPlayerCache::acceptedBytes(const platform::URL& url, std::int64_t offset,
@@ -387,8 +388,8 @@ void PNPlayerCache::putData(const platform::URL& url, const platform::Data& data
         std::lock_guard file(fileLock(*path));
         const std::int64_t old = fileSize(*path).value_or(0);
         forgetFile(*path);
-        if (auto error = fileManager_.writeAtomically(*path, bytes)) {
-            logger_.log("cache_file_error_" + error->description());
+        if (platform::Status status = fileManager_.writeAtomically(*path, bytes); !status.ok()) {
+            logger_.log("cache_file_error_" + status.error().description());
             return;
         }
         std::lock_guard lock(lock_);
@@ -443,8 +444,9 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
         const platform::Data bytes(data.begin(),
                                    data.begin() + static_cast<std::ptrdiff_t>(accepted));
         if (!cached) {
-            if (auto error = fileManager_.writeAtomically(*path, bytes)) {
-                logger_.log("cache_file_error_" + error->description());
+            if (platform::Status status = fileManager_.writeAtomically(*path, bytes);
+                !status.ok()) {
+                logger_.log("cache_file_error_" + status.error().description());
                 return;
             }
             std::lock_guard lock(lock_);
@@ -489,10 +491,10 @@ void PNPlayerCache::appendToFile(const std::string& path, const platform::Data& 
         }
         appenders_[path] = appender;
     }
-    if (auto error = appender->handle->write(bytes)) {
-        logger_.log("append_data_error_" + error->description());
+    if (const platform::Status written = appender->handle->write(bytes); !written.ok()) {
+        logger_.log("append_data_error_" + written.error().description());
         // A short write would leave bytes the sizes cannot vouch for: keep what was whole.
-        appender->handle->truncate(static_cast<std::uint64_t>(cached));
+        appender->handle->truncate(static_cast<std::uint64_t>(cached)).ignoreError();
         std::lock_guard lock(lock_);
         appenders_.erase(path);
         return;
@@ -609,8 +611,8 @@ void PNPlayerCache::forgetFile(const std::string& path) {
 bool PNPlayerCache::removeCacheFile(const std::string& path, std::int64_t size) {
     std::lock_guard file(fileLock(path));
     forgetFile(path);
-    const auto removalError = fileManager_.removeItem(path);
-    const bool removed = !removalError;
+    const platform::Status removalError = fileManager_.removeItem(path);
+    const bool removed = removalError.ok();
     if (removed) {
         std::lock_guard lock(lock_);
         if (folderBytes_)
@@ -735,7 +737,7 @@ void PNPlayerCache::clearCache() {
     }
     {
         std::lock_guard writing(sizesFileMutex_);
-        fileManager_.removeItem(sizesFile_);
+        fileManager_.removeItem(sizesFile_).ignoreError();
     }
     std::lock_guard lock(lock_);
     // Measured again at the next write.

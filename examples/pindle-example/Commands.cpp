@@ -25,6 +25,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/foundation/UUID.hpp"
 #include "platform/net/NetworkReachabilitySource.hpp"
 #include "platform/net/reachability/ScriptedReachabilitySource.hpp"
@@ -342,8 +343,10 @@ int Commands::importToLibrary() {
     // The upload road takes its file over, so it gets a copy: the library keeps its own.
     const std::string copy = platform::AppContainer::temporaryDirectory() + "/" +
                              platform::UUID::random().uuidString() + ".mov";
-    if (auto failure = platform::FileManager::defaultManager().copyItem(asset->path(), copy))
-        return printFailure(*failure);
+    if (platform::Status failure =
+            platform::FileManager::defaultManager().copyItem(asset->path(), copy);
+        !failure.ok())
+        return printFailure(failure.error());
     return uploadFile(copy, "import");
 }
 

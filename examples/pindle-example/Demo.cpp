@@ -24,6 +24,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/net/NetworkReachabilitySource.hpp"
 #include "platform/net/reachability/ScriptedReachabilitySource.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
@@ -92,10 +93,11 @@ class DemoRun {
         PNAPIConstants::setGateway("127.0.0.1:" + std::to_string(emulator_.port()), false);
         // Every video's renditions are one generated clip, so that the play step has a movie.
         const std::string clip = platform::AppContainer::temporaryDirectory() + "/demo-play.mp4";
-        platform::FileManager::defaultManager().createDirectory(
-            platform::AppContainer::temporaryDirectory(), true);
-        if (auto error = writeSampleClip(clip, playClipSeconds))
-            return fail("emulator", *error);
+        platform::FileManager::defaultManager()
+            .createDirectory(platform::AppContainer::temporaryDirectory(), true)
+            .ignoreError();
+        if (platform::Status status = writeSampleClip(clip, playClipSeconds); !status.ok())
+            return fail("emulator", status.error());
         std::ifstream in(clip, std::ios::binary);
         const std::string movie{std::istreambuf_iterator<char>(in),
                                 std::istreambuf_iterator<char>()};
@@ -245,10 +247,11 @@ class DemoRun {
     // Uploads a small generated clip and waits until the backend has it.
     bool upload() {
         const std::string clip = platform::AppContainer::temporaryDirectory() + "/demo-clip.mp4";
-        platform::FileManager::defaultManager().createDirectory(
-            platform::AppContainer::temporaryDirectory(), true);
-        if (auto error = writeSampleClip(clip, uploadClipSeconds))
-            return fail("upload", *error);
+        platform::FileManager::defaultManager()
+            .createDirectory(platform::AppContainer::temporaryDirectory(), true)
+            .ignoreError();
+        if (platform::Status status = writeSampleClip(clip, uploadClipSeconds); !status.ok())
+            return fail("upload", status.error());
 
         struct Outcome {
             std::mutex mutex;

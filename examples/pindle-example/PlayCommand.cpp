@@ -113,8 +113,8 @@ PlayCommand::Outcome PlayCommand::run() {
     controller->setDelegate(events);
     window->setRootViewController(controller);
     window->makeKeyAndVisible();
-    if (auto error = onDesktop.watch(window)) {
-        outcome.error = *error;
+    if (const platform::Status watching = onDesktop.watch(window); !watching.ok()) {
+        outcome.error = watching.error();
         return outcome;
     }
 

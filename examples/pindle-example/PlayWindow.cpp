@@ -4,6 +4,7 @@
 
 #include "PindleCore/model/PNError.hpp"
 #include "platform/display/Display.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::example {
 
@@ -20,8 +21,7 @@ PlayWindow::~PlayWindow() {
         platform::Display::hide(*window);
 }
 
-std::optional<platform::Error> PlayWindow::watch(
-    const std::shared_ptr<platform::ui::Window>& window) {
+platform::Status PlayWindow::watch(const std::shared_ptr<platform::ui::Window>& window) {
     if (!onDesktop_)
         return std::nullopt;
     window_ = window;

@@ -13,6 +13,7 @@
 #include "examples/pindle-example/JsonLines.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/ui/Window.hpp"
 
 namespace pindle::example {
@@ -27,7 +28,7 @@ class PlayWindow {
 
     // Watches `window`, made key and visible; an error when --window was asked for and no
     // desktop shows it.
-    std::optional<platform::Error> watch(const std::shared_ptr<platform::ui::Window>& window);
+    platform::Status watch(const std::shared_ptr<platform::ui::Window>& window);
     bool closed() const { return closed_; }
 
   private:

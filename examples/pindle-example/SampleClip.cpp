@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/foundation/Status.hpp"
 #include "platform/media/MediaWriter.hpp"
 
 namespace pindle::example {
@@ -16,7 +17,7 @@ constexpr int bytesPerPixel = 4;
 
 }  // namespace
 
-std::optional<platform::Error> writeSampleClip(const std::string& path, double seconds) {
+platform::Status writeSampleClip(const std::string& path, double seconds) {
     platform::MediaWriter::Settings settings;
     platform::MediaWriter::VideoSettings video;
     video.width = clipWidth;
@@ -39,8 +40,9 @@ std::optional<platform::Error> writeSampleClip(const std::string& path, double s
                 pixel[3] = 255;
             }
         }
-        if (auto failure = writer->appendVideoFrame(pixels.data(), clipWidth * bytesPerPixel,
-                                                    frame / clipFrameRate))
+        if (platform::Status failure = writer->appendVideoFrame(
+                pixels.data(), clipWidth * bytesPerPixel, frame / clipFrameRate);
+            !failure.ok())
             return failure;
     }
     return writer->finish();

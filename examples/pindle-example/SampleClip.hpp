@@ -8,10 +8,11 @@
 #include <string>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::example {
 
 // Writes `seconds` of 320x240 pictures at 15 frames a second to `path`. Nothing on success.
-std::optional<platform::Error> writeSampleClip(const std::string& path, double seconds);
+platform::Status writeSampleClip(const std::string& path, double seconds);
 
 }  // namespace pindle::example

@@ -49,7 +49,7 @@ std::string userHome() {
 
 std::string existingFolder(std::string path) {
     // A folder that cannot be made is reported by whatever later fails to use it.
-    FileManager::defaultManager().createDirectory(path, true);
+    FileManager::defaultManager().createDirectory(path, true).ignoreError();
     return path;
 }
 

@@ -11,6 +11,7 @@
 
 #include "platform/files/FileError.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::platform {
 
@@ -66,7 +67,7 @@ FileHandle::FileHandle(Private, int fd, std::string path, Mode mode)
     : path_(std::move(path)), mode_(mode), fd_(fd) {}
 
 FileHandle::~FileHandle() {
-    close();
+    close().ignoreError();
 }
 
 Error FileHandle::failure(int errnoValue, const char* action) const {
@@ -129,7 +130,7 @@ std::optional<Data> FileHandle::readToEnd(Error* error) {
     }
 }
 
-std::optional<Error> FileHandle::writeLocked(const Data& data) {
+platform::Status FileHandle::writeLocked(const Data& data) {
     const std::uint8_t* bytes = data.data();
     std::size_t remaining = data.size();
     while (remaining > 0) {
@@ -145,12 +146,12 @@ std::optional<Error> FileHandle::writeLocked(const Data& data) {
     return std::nullopt;
 }
 
-std::optional<Error> FileHandle::write(const Data& data) {
+platform::Status FileHandle::write(const Data& data) {
     std::scoped_lock lock(mutex_);
     return writeLocked(data);
 }
 
-std::optional<Error> FileHandle::append(const Data& data) {
+platform::Status FileHandle::append(const Data& data) {
     std::scoped_lock lock(mutex_);
     if (::lseek(fd_, 0, SEEK_END) < 0)
         return failure(errno, "seek in");
@@ -172,7 +173,7 @@ std::optional<std::uint64_t> FileHandle::offset(Error* error) {
     return positionAfterSeek(SEEK_CUR, error);
 }
 
-std::optional<Error> FileHandle::seek(std::uint64_t offset) {
+platform::Status FileHandle::seek(std::uint64_t offset) {
     std::scoped_lock lock(mutex_);
     if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
         return failure(errno, "seek in");
@@ -194,7 +195,7 @@ std::optional<std::uint64_t> FileHandle::size(Error* error) const {
     return static_cast<std::uint64_t>(status.st_size);
 }
 
-std::optional<Error> FileHandle::truncate(std::uint64_t size) {
+platform::Status FileHandle::truncate(std::uint64_t size) {
     std::scoped_lock lock(mutex_);
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
         return failure(errno, "truncate");
@@ -203,14 +204,14 @@ std::optional<Error> FileHandle::truncate(std::uint64_t size) {
     return std::nullopt;
 }
 
-std::optional<Error> FileHandle::synchronize() {
+platform::Status FileHandle::synchronize() {
     std::scoped_lock lock(mutex_);
     if (::fsync(fd_) != 0)
         return failure(errno, "sync");
     return std::nullopt;
 }
 
-std::optional<Error> FileHandle::close() {
+platform::Status FileHandle::close() {
     std::scoped_lock lock(mutex_);
     if (fd_ < 0)
         return std::nullopt;

@@ -25,6 +25,7 @@
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::platform {
 
@@ -60,22 +61,22 @@ class FileHandle {
     std::optional<Data> readToEnd(Error* error = nullptr);
 
     // Writes at the current offset (at the end in Mode::appending).
-    std::optional<Error> write(const Data& data);
+    platform::Status write(const Data& data);
     // Moves to the end and writes there.
-    std::optional<Error> append(const Data& data);
+    platform::Status append(const Data& data);
 
     std::optional<std::uint64_t> offset(Error* error = nullptr);
-    std::optional<Error> seek(std::uint64_t offset);
+    platform::Status seek(std::uint64_t offset);
     // The new offset, which is the file's size.
     std::optional<std::uint64_t> seekToEnd(Error* error = nullptr);
     // The file's current size, leaving the offset where it is.
     std::optional<std::uint64_t> size(Error* error = nullptr) const;
     // Cuts (or extends with zeros) the file to `size` and moves the offset there.
-    std::optional<Error> truncate(std::uint64_t size);
+    platform::Status truncate(std::uint64_t size);
     // Flushes the file's data and metadata to the device (fsync).
-    std::optional<Error> synchronize();
+    platform::Status synchronize();
     // Closes the descriptor; closing twice is success.
-    std::optional<Error> close();
+    platform::Status close();
 
     // True while the handle's file still has a link and `path()` still names it (same device
     // and inode). False once it was deleted, renamed away or replaced, or after close().
@@ -98,7 +99,7 @@ class FileHandle {
 
   private:
     Error failure(int errnoValue, const char* action) const;
-    std::optional<Error> writeLocked(const Data& data);
+    platform::Status writeLocked(const Data& data);
 
     const std::string path_;
     const Mode mode_;

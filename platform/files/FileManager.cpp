@@ -18,6 +18,7 @@
 
 #include "platform/files/ExtendedAttributeStore.hpp"
 #include "platform/files/FileError.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::platform {
 
@@ -135,8 +136,8 @@ bool FileManager::fileExists(const std::string& path, bool* isDirectory) const {
     return true;
 }
 
-std::optional<Error> FileManager::createDirectory(const std::string& path,
-                                                  bool withIntermediateDirectories) const {
+platform::Status FileManager::createDirectory(const std::string& path,
+                                              bool withIntermediateDirectories) const {
     if (!withIntermediateDirectories) {
         if (::mkdir(path.c_str(), newFolderMode) != 0)
             return makeFileError(errno, path, FileAccess::writing, "create folder");
@@ -167,13 +168,13 @@ std::optional<Error> FileManager::createDirectory(const std::string& path,
     return std::nullopt;
 }
 
-std::optional<Error> FileManager::createFile(const std::string& path, const Data& contents) const {
+platform::Status FileManager::createFile(const std::string& path, const Data& contents) const {
     return writeAtomically(path, contents);
 }
 
-std::optional<Error> FileManager::removeItem(const std::string& path) const {
+platform::Status FileManager::removeItem(const std::string& path) const {
     if (options_.beforeRemove) {
-        if (auto refused = options_.beforeRemove(path))
+        if (platform::Status refused = options_.beforeRemove(path); !refused.ok())
             return refused;
     }
     struct stat info {};
@@ -190,7 +191,7 @@ std::optional<Error> FileManager::removeItem(const std::string& path) const {
     return std::nullopt;
 }
 
-std::optional<Error> FileManager::removeTree(const std::string& path) const {
+platform::Status FileManager::removeTree(const std::string& path) const {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0)
         return makeFileError(errno, path, FileAccess::writing, "remove");
@@ -200,7 +201,7 @@ std::optional<Error> FileManager::removeTree(const std::string& path) const {
         if (!names)
             return error;
         for (const auto& name : *names) {
-            if (auto failure = removeTree(joinPath(path, name)))
+            if (platform::Status failure = removeTree(joinPath(path, name)); !failure.ok())
                 return failure;
         }
         if (::rmdir(path.c_str()) != 0)
@@ -212,9 +213,9 @@ std::optional<Error> FileManager::removeTree(const std::string& path) const {
     return removeItem(path);
 }
 
-std::optional<Error> FileManager::moveItem(const std::string& from, const std::string& to) const {
+platform::Status FileManager::moveItem(const std::string& from, const std::string& to) const {
     if (options_.beforeMove) {
-        if (auto refused = options_.beforeMove(from, to))
+        if (platform::Status refused = options_.beforeMove(from, to); !refused.ok())
             return refused;
     }
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
@@ -231,12 +232,12 @@ std::optional<Error> FileManager::moveItem(const std::string& from, const std::s
     }
     if (failure != EXDEV)
         return makeFileError(failure, from, FileAccess::writing, "move");
-    if (auto error = copyItem(from, to))
-        return error;
+    if (platform::Status status = copyItem(from, to); !status.ok())
+        return status;
     return removeItem(from);
 }
 
-std::optional<Error> FileManager::linkItem(const std::string& from, const std::string& to) const {
+platform::Status FileManager::linkItem(const std::string& from, const std::string& to) const {
     if (::link(from.c_str(), to.c_str()) == 0)
         return std::nullopt;
     const int failure = errno;
@@ -246,17 +247,17 @@ std::optional<Error> FileManager::linkItem(const std::string& from, const std::s
                          failure == ENOENT ? FileAccess::reading : FileAccess::writing, "link to");
 }
 
-std::optional<Error> FileManager::copyItem(const std::string& from, const std::string& to) const {
+platform::Status FileManager::copyItem(const std::string& from, const std::string& to) const {
     struct stat info {};
     if (::lstat(to.c_str(), &info) == 0)
         return makeFileError(EEXIST, to, FileAccess::writing, "copy to");
-    auto error = copyTree(from, to);
-    if (error && ::lstat(to.c_str(), &info) == 0)
-        removeTree(to);
-    return error;
+    platform::Status status = copyTree(from, to);
+    if (!status.ok() && ::lstat(to.c_str(), &info) == 0)
+        removeTree(to).ignoreError();
+    return status;
 }
 
-std::optional<Error> FileManager::copyTree(const std::string& from, const std::string& to) const {
+platform::Status FileManager::copyTree(const std::string& from, const std::string& to) const {
     struct stat info {};
     if (::lstat(from.c_str(), &info) != 0)
         return makeFileError(errno, from, FileAccess::reading, "copy");
@@ -284,7 +285,8 @@ std::optional<Error> FileManager::copyTree(const std::string& from, const std::s
     if (!names)
         return error;
     for (const auto& name : *names) {
-        if (auto failure = copyTree(joinPath(from, name), joinPath(to, name)))
+        if (platform::Status failure = copyTree(joinPath(from, name), joinPath(to, name));
+            !failure.ok())
             return failure;
     }
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
@@ -294,7 +296,7 @@ std::optional<Error> FileManager::copyTree(const std::string& from, const std::s
     return std::nullopt;
 }
 
-std::optional<Error> FileManager::copyFile(const std::string& from, const std::string& to) const {
+platform::Status FileManager::copyFile(const std::string& from, const std::string& to) const {
     ScopedFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (!source.valid())
         return makeFileError(errno, from, FileAccess::reading, "open");
@@ -362,12 +364,13 @@ std::optional<FileAttributes> FileManager::attributesOfItem(const std::string& p
         // Extended attributes of links are off limits; their estimate is simply recomputed.
         if (!attributes.isSymbolicLink())
             setExtendedAttribute(path, creationDateAttribute,
-                                 dataFromString(timestampText(earliest)));
+                                 dataFromString(timestampText(earliest)))
+                .ignoreError();
     }
     return attributes;
 }
 
-std::optional<Error> FileManager::setModificationDate(const std::string& path, Date date) const {
+platform::Status FileManager::setModificationDate(const std::string& path, Date date) const {
     const double seconds = date.timeIntervalSince1970();
     auto whole = static_cast<std::int64_t>(seconds);
     if (static_cast<double>(whole) > seconds)
@@ -450,8 +453,7 @@ std::optional<Data> FileManager::contentsOfFile(const std::string& path, Error* 
     return contents;
 }
 
-std::optional<Error> FileManager::writeAtomically(const std::string& path,
-                                                  const Data& contents) const {
+platform::Status FileManager::writeAtomically(const std::string& path, const Data& contents) const {
     const std::string folder = parentOf(path);
     struct stat existing {};
     const bool replacing = ::stat(path.c_str(), &existing) == 0;
@@ -483,9 +485,9 @@ std::optional<Error> FileManager::writeAtomically(const std::string& path,
     recordCreation(temporary);
 
     if (options_.beforeAtomicRename) {
-        if (auto error = options_.beforeAtomicRename(temporary)) {
+        if (platform::Status status = options_.beforeAtomicRename(temporary); !status.ok()) {
             ::unlink(temporary.c_str());
-            return error;
+            return status;
         }
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0)
@@ -557,9 +559,8 @@ bool FileManager::hasExtendedAttribute(const std::string& path, const std::strin
     return extendedAttribute(path, name).has_value();
 }
 
-std::optional<Error> FileManager::setExtendedAttribute(const std::string& path,
-                                                       const std::string& name,
-                                                       const Data& value) const {
+platform::Status FileManager::setExtendedAttribute(const std::string& path, const std::string& name,
+                                                   const Data& value) const {
     const std::string fullName = attributeName(name);
     int failure = ENOTSUP;
     if (options_.useExtendedAttributes) {
@@ -576,8 +577,8 @@ std::optional<Error> FileManager::setExtendedAttribute(const std::string& path,
     return makeFileError(failure, path, FileAccess::writing, "set the attribute " + name + " of");
 }
 
-std::optional<Error> FileManager::removeExtendedAttribute(const std::string& path,
-                                                          const std::string& name) const {
+platform::Status FileManager::removeExtendedAttribute(const std::string& path,
+                                                      const std::string& name) const {
     const std::string fullName = attributeName(name);
     int failure = ENOTSUP;
     if (options_.useExtendedAttributes) {
@@ -614,8 +615,8 @@ void FileManager::recordCreation(const std::string& path) const {
     if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_CTIME, &info) != 0)
         return;
     // Just after creation the change time is the moment of creation, on the file system's clock.
-    setExtendedAttribute(path, creationDateAttribute,
-                         dataFromString(timestampText(info.stx_ctime)));
+    setExtendedAttribute(path, creationDateAttribute, dataFromString(timestampText(info.stx_ctime)))
+        .ignoreError();
 }
 
 std::optional<Date> FileManager::recordedCreationDate(const std::string& path) const {

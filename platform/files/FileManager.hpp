@@ -37,6 +37,7 @@
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Date.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::platform {
 
@@ -53,14 +54,13 @@ class FileManager {
         // Called by writeAtomically after the temporary file is written and synced, before
         // it is renamed over the destination. An error returned here fails the write as a
         // failed rename would: the temporary file is removed, the destination untouched.
-        std::function<std::optional<Error>(const std::string& temporaryPath)> beforeAtomicRename;
+        std::function<platform::Status(const std::string& temporaryPath)> beforeAtomicRename;
         // Called by moveItem before it moves anything. An error returned here fails the move:
         // nothing is moved.
-        std::function<std::optional<Error>(const std::string& from, const std::string& to)>
-            beforeMove;
+        std::function<platform::Status(const std::string& from, const std::string& to)> beforeMove;
         // Called by removeItem before it removes anything. An error returned here fails the
         // removal: nothing is removed.
-        std::function<std::optional<Error>(const std::string& path)> beforeRemove;
+        std::function<platform::Status(const std::string& path)> beforeRemove;
         // Answers freeSpace in place of the volume, so that a full disk can be acted out;
         // nothing from it reads as "the volume's size is unknown".
         std::function<std::optional<std::uint64_t>(const std::string& path)> freeSpace;
@@ -84,33 +84,33 @@ class FileManager {
 
     // Creates the folder. Without intermediates the parent must exist and the folder must
     // not; with them, missing parents are made and an existing folder is success.
-    std::optional<Error> createDirectory(const std::string& path,
-                                         bool withIntermediateDirectories) const;
+    platform::Status createDirectory(const std::string& path,
+                                     bool withIntermediateDirectories) const;
 
     // Creates (or replaces) a regular file holding `contents`, atomically.
-    std::optional<Error> createFile(const std::string& path, const Data& contents = {}) const;
+    platform::Status createFile(const std::string& path, const Data& contents = {}) const;
 
     // Removes a file, a link or a whole folder tree.
-    std::optional<Error> removeItem(const std::string& path) const;
+    platform::Status removeItem(const std::string& path) const;
 
     // Moves an item. REQUIRES: nothing exists at `to` (else writeFileExists). Works across
     // file systems by copying and removing.
-    std::optional<Error> moveItem(const std::string& from, const std::string& to) const;
+    platform::Status moveItem(const std::string& from, const std::string& to) const;
 
     // Copies a file, a link (as a link) or a whole folder tree, keeping permission bits and
     // modification dates. REQUIRES: nothing exists at `to`. A failed copy leaves nothing
     // behind at `to`.
-    std::optional<Error> copyItem(const std::string& from, const std::string& to) const;
+    platform::Status copyItem(const std::string& from, const std::string& to) const;
 
     // Gives the file at `from` a second name `to` (a hard link), so that it survives the removal
     // of either name; where the file system cannot link (another volume, no support), copies
     // it. REQUIRES: nothing exists at `to`.
-    std::optional<Error> linkItem(const std::string& from, const std::string& to) const;
+    platform::Status linkItem(const std::string& from, const std::string& to) const;
 
     std::optional<FileAttributes> attributesOfItem(const std::string& path,
                                                    Error* error = nullptr) const;
 
-    std::optional<Error> setModificationDate(const std::string& path, Date date) const;
+    platform::Status setModificationDate(const std::string& path, Date date) const;
 
     // --- Folders ---
 
@@ -136,7 +136,7 @@ class FileManager {
     // old contents or the new, never a mix: the bytes go to a temporary file in the same
     // folder, which is synced and renamed over `path`; then the folder is synced. An existing
     // file's permission bits carry over.
-    std::optional<Error> writeAtomically(const std::string& path, const Data& contents) const;
+    platform::Status writeAtomically(const std::string& path, const Data& contents) const;
 
     // --- Volumes ---
 
@@ -148,11 +148,11 @@ class FileManager {
     std::optional<Data> extendedAttribute(const std::string& path, const std::string& name,
                                           Error* error = nullptr) const;
     bool hasExtendedAttribute(const std::string& path, const std::string& name) const;
-    std::optional<Error> setExtendedAttribute(const std::string& path, const std::string& name,
-                                              const Data& value) const;
+    platform::Status setExtendedAttribute(const std::string& path, const std::string& name,
+                                          const Data& value) const;
     // Removing an attribute that is not there is success.
-    std::optional<Error> removeExtendedAttribute(const std::string& path,
-                                                 const std::string& name) const;
+    platform::Status removeExtendedAttribute(const std::string& path,
+                                             const std::string& name) const;
 
     // Notes "now" as the creation date of an item just created, where the file system keeps
     // no birth time of its own. FileHandle calls this; callers of FileManager need not.
@@ -161,9 +161,9 @@ class FileManager {
   private:
     std::optional<Date> recordedCreationDate(const std::string& path) const;
     bool hasBirthTime(const std::string& path) const;
-    std::optional<Error> copyTree(const std::string& from, const std::string& to) const;
-    std::optional<Error> copyFile(const std::string& from, const std::string& to) const;
-    std::optional<Error> removeTree(const std::string& path) const;
+    platform::Status copyTree(const std::string& from, const std::string& to) const;
+    platform::Status copyFile(const std::string& from, const std::string& to) const;
+    platform::Status removeTree(const std::string& path) const;
 
     const Options options_;
 };

@@ -60,7 +60,7 @@ class ProcessFolders {
         if (known != folders_.end() && files.fileExists(known->second))
             return known->second;
         const std::string bundles = caches + "/bundles";
-        if (!files.fileExists(bundles) && files.createDirectory(bundles, true))
+        if (!files.fileExists(bundles) && !files.createDirectory(bundles, true).ok())
             return std::nullopt;
         sweep(bundles);
         auto made = make(bundles);
@@ -102,7 +102,7 @@ class ProcessFolders {
             const int descriptor = lockIfFree(path);
             if (descriptor < 0)
                 continue;
-            files.removeItem(path);
+            files.removeItem(path).ignoreError();
             ::close(descriptor);
         }
     }
@@ -112,11 +112,11 @@ class ProcessFolders {
     std::optional<std::string> make(const std::string& bundles) {
         const auto& files = FileManager::defaultManager();
         const std::string staging = bundles + "/.staging-" + UUID::random().uuidString();
-        if (files.createDirectory(staging, false))
+        if (!files.createDirectory(staging, false).ok())
             return std::nullopt;
         const int descriptor = lockIfFree(staging);
         if (descriptor < 0) {
-            files.removeItem(staging);
+            files.removeItem(staging).ignoreError();
             return std::nullopt;
         }
         const std::string pid = std::to_string(::getpid());
@@ -128,7 +128,7 @@ class ProcessFolders {
                 const int stale = lockIfFree(path);
                 if (stale < 0)
                     continue;
-                files.removeItem(path);
+                files.removeItem(path).ignoreError();
                 ::close(stale);
             }
             if (::rename(staging.c_str(), path.c_str()) == 0) {
@@ -136,7 +136,7 @@ class ProcessFolders {
                 return path;
             }
         }
-        files.removeItem(staging);
+        files.removeItem(staging).ignoreError();
         ::close(descriptor);
         return std::nullopt;
     }
@@ -213,9 +213,9 @@ std::optional<std::string> ResourceBundle::pathForResource(const std::string& na
     std::lock_guard lock(mutex_);
     if (writtenPaths_.count(path) && files.fileExists(path))
         return path;
-    if (!files.fileExists(folder) && files.createDirectory(folder, true))
+    if (!files.fileExists(folder) && !files.createDirectory(folder, true).ok())
         return std::nullopt;
-    if (files.writeAtomically(path, it->second))
+    if (!files.writeAtomically(path, it->second).ok())
         return std::nullopt;
     writtenPaths_.insert(path);
     return path;

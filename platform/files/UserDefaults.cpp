@@ -50,9 +50,9 @@ void UserDefaults::save() {
         return;
     const std::size_t slash = path_.rfind('/');
     if (slash != std::string::npos) {
-        FileManager::defaultManager().createDirectory(path_.substr(0, slash), true);
+        FileManager::defaultManager().createDirectory(path_.substr(0, slash), true).ignoreError();
     }
-    FileManager::defaultManager().writeAtomically(path_, *contents);
+    FileManager::defaultManager().writeAtomically(path_, *contents).ignoreError();
 }
 
 std::optional<Value> UserDefaults::objectForKey(const std::string& key) {

@@ -6,6 +6,7 @@
 
 #include "platform/files/FileError.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::platform {
 
@@ -15,7 +16,7 @@ constexpr mode_t newFileMode = 0644;
 
 }  // namespace
 
-std::optional<Error> ExclusiveFile::create(const std::string& path) {
+platform::Status ExclusiveFile::create(const std::string& path) {
     int fd = -1;
     do {
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);

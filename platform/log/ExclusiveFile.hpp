@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::platform {
 
@@ -21,7 +22,7 @@ class ExclusiveFile {
 
     // Nothing on success; a file error otherwise (FileErrorCode::writeFileExists when
     // something is already there, see isCollision()).
-    static std::optional<Error> create(const std::string& path);
+    static platform::Status create(const std::string& path);
     // Whether `error` from create() means the name was taken.
     static bool isCollision(const Error& error);
 };

@@ -1,6 +1,7 @@
 #include "platform/media/AssetExportSession.hpp"
 
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 
@@ -95,8 +96,10 @@ void AssetExportSession::exportAsynchronously(std::function<void()> completion) 
             if (FileManager::defaultManager().fileExists(target)) {
                 self->finish(Status::failed, exportError(MediaError::fileAlreadyExists,
                                                          "the output file already exists"));
-            } else if (auto failure = self->remux(self->asset_->url().path(), target, fileType)) {
-                FileManager::defaultManager().removeItem(target);
+            } else if (platform::Status failure =
+                           self->remux(self->asset_->url().path(), target, fileType);
+                       !failure.ok()) {
+                FileManager::defaultManager().removeItem(target).ignoreError();
                 self->finish(self->cancelled_ ? Status::cancelled : Status::failed,
                              std::move(failure));
             } else {
@@ -108,8 +111,8 @@ void AssetExportSession::exportAsynchronously(std::function<void()> completion) 
     });
 }
 
-std::optional<Error> AssetExportSession::remux(const std::string& source, const std::string& target,
-                                               const std::string& fileType) {
+platform::Status AssetExportSession::remux(const std::string& source, const std::string& target,
+                                           const std::string& fileType) {
     Error openError;
     auto input = ffmpeg::Input::open(ffmpeg::Source::fromPath(source), &openError);
     if (!input)

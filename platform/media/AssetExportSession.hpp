@@ -21,6 +21,7 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/foundation/URL.hpp"
 #include "platform/media/URLAsset.hpp"
 
@@ -63,8 +64,8 @@ class AssetExportSession : public Object {
 
   private:
     // Copies the streams; the error when it fails.
-    std::optional<Error> remux(const std::string& source, const std::string& target,
-                               const std::string& fileType);
+    platform::Status remux(const std::string& source, const std::string& target,
+                           const std::string& fileType);
     void finish(Status status, std::optional<Error> error);
 
     const URLAssetPtr asset_;

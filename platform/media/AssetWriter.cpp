@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "platform/foundation/Status.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 
@@ -197,11 +198,11 @@ void AssetWriter::failLocked(Error error) {
     error_ = std::move(error);
 }
 
-bool AssetWriter::encodeLocked(const std::function<std::optional<Error>(MediaWriter&)>& append) {
-    auto failure = append(*media_);
-    if (!failure)
+bool AssetWriter::encodeLocked(const std::function<platform::Status(MediaWriter&)>& append) {
+    const platform::Status appended = append(*media_);
+    if (appended.ok())
         return true;
-    failLocked(std::move(*failure));
+    failLocked(appended.error());
     return false;
 }
 
@@ -264,9 +265,9 @@ bool AssetWriter::appendAudio(const SampleBuffer& sample) {
         if (seconds < 0)
             return true;  // before the session
         const double bufferSeconds = sample.duration().seconds();
-        appended = encodeLocked([&](MediaWriter& writer) -> std::optional<Error> {
+        appended = encodeLocked([&](MediaWriter& writer) -> platform::Status {
             if (!audioPosition_) {
-                if (auto error = writer.setAudioStartTime(seconds))
+                if (platform::Status error = writer.setAudioStartTime(seconds); !error.ok())
                     return error;
                 audioPosition_ = seconds;
             } else if (const double gap = seconds - *audioPosition_; gap > bufferSeconds / 2) {
@@ -275,8 +276,9 @@ bool AssetWriter::appendAudio(const SampleBuffer& sample) {
                     static_cast<std::size_t>(std::llround(gap * format->sampleRate));
                 std::vector<std::int16_t> silence(frames *
                                                   static_cast<std::size_t>(format->channels));
-                if (auto error = writer.appendAudioSamples(silence.data(), frames, format->channels,
-                                                           format->sampleRate))
+                if (platform::Status error = writer.appendAudioSamples(
+                        silence.data(), frames, format->channels, format->sampleRate);
+                    !error.ok())
                     return error;
                 *audioPosition_ += gap;
             }
@@ -298,8 +300,8 @@ void AssetWriter::finishWriting(std::function<void()> completion) {
         self->transition([&] {
             if (self->status_ != Status::writing || !self->media_)
                 return;
-            if (auto failure = self->media_->finish()) {
-                self->failLocked(std::move(*failure));
+            if (const platform::Status finished = self->media_->finish(); !finished.ok()) {
+                self->failLocked(finished.error());
                 return;
             }
             self->status_ = Status::completed;

@@ -35,6 +35,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/foundation/URL.hpp"
 #include "platform/media/AssetWriterInput.hpp"
 #include "platform/media/MediaTime.hpp"
@@ -107,7 +108,7 @@ class AssetWriter : public KeyValueObservable {
     // With mutex_ held: ends writing with `error` and removes the partial file.
     void failLocked(Error error);
     // Appends to the encoder with mutex_ held; a failure fails the writer.
-    bool encodeLocked(const std::function<std::optional<Error>(MediaWriter&)>& append);
+    bool encodeLocked(const std::function<platform::Status(MediaWriter&)>& append);
 
     const URL outputURL_;
     const std::string fileType_;

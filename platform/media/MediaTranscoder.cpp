@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "platform/foundation/Status.hpp"
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
@@ -92,7 +93,7 @@ class MediaTranscoder::Run {
         }
     }
 
-    std::optional<Error> openDecoder(AVStream* stream, ffmpeg::CodecContextPtr& decoder) {
+    platform::Status openDecoder(AVStream* stream, ffmpeg::CodecContextPtr& decoder) {
         const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
         if (codec == nullptr) {
             return MediaError::make(
@@ -116,7 +117,7 @@ class MediaTranscoder::Run {
         return std::nullopt;
     }
 
-    std::optional<Error> prepare() {
+    platform::Status prepare() {
         Error openError;
         input_ = ffmpeg::Input::open(ffmpeg::Source::fromPath(owner_.sourcePath_), &openError,
                                      {.timedMediaOnly = false});
@@ -158,18 +159,18 @@ class MediaTranscoder::Run {
         output.replaceExisting = false;
         output.metadata = owner_.settings_.metadata;
         if (videoStream_ != nullptr) {
-            if (auto error = openDecoder(videoStream_, videoDecoder_)) {
+            if (platform::Status error = openDecoder(videoStream_, videoDecoder_); !error.ok()) {
                 return error;
             }
-            if (auto error = prepareVideo(output)) {
+            if (platform::Status error = prepareVideo(output); !error.ok()) {
                 return error;
             }
         }
         if (audioStream_ != nullptr) {
-            if (auto error = openDecoder(audioStream_, audioDecoder_)) {
+            if (platform::Status error = openDecoder(audioStream_, audioDecoder_); !error.ok()) {
                 return error;
             }
-            if (auto error = prepareAudio(output)) {
+            if (platform::Status error = prepareAudio(output); !error.ok()) {
                 return error;
             }
         }
@@ -186,7 +187,7 @@ class MediaTranscoder::Run {
         return std::nullopt;
     }
 
-    std::optional<Error> prepareVideo(MediaWriter::Settings& output) {
+    platform::Status prepareVideo(MediaWriter::Settings& output) {
         const AVCodecParameters* source = videoStream_->codecpar;
         if (source->width <= 0 || source->height <= 0) {
             return MediaError::make(MediaError::invalidSourceMedia, "The video has no size");
@@ -284,7 +285,7 @@ class MediaTranscoder::Run {
         return std::nullopt;
     }
 
-    std::optional<Error> prepareAudio(MediaWriter::Settings& output) {
+    platform::Status prepareAudio(MediaWriter::Settings& output) {
         const auto& requested = owner_.settings_.audio;
         MediaWriter::AudioSettings audio;
         audio.channels = requested ? requested->channels : audioDecoder_->ch_layout.nb_channels;
@@ -313,7 +314,7 @@ class MediaTranscoder::Run {
         return std::nullopt;
     }
 
-    std::optional<Error> transcode() {
+    platform::Status transcode() {
         ffmpeg::PacketPtr packet(av_packet_alloc());
         ffmpeg::FramePtr frame(av_frame_alloc());
         while (!owner_.cancelled_.load()) {
@@ -343,21 +344,25 @@ class MediaTranscoder::Run {
             return std::nullopt;
         }
         if (videoDecoder_) {
-            if (auto error = decode(videoDecoder_.get(), nullptr, frame.get())) {
+            if (platform::Status error = decode(videoDecoder_.get(), nullptr, frame.get());
+                !error.ok()) {
                 return error;
             }
             if (pending_) {
                 const double shown = sourceFrameRate_ > 0 ? 1 / sourceFrameRate_ : 1 / frameRate_;
-                if (auto error = emitSlotsBefore(std::min(pendingTime_ + shown, end_ - start_))) {
+                if (platform::Status error =
+                        emitSlotsBefore(std::min(pendingTime_ + shown, end_ - start_));
+                    !error.ok()) {
                     return error;
                 }
             }
         }
         if (audioDecoder_) {
-            if (auto error = decode(audioDecoder_.get(), nullptr, frame.get())) {
+            if (platform::Status error = decode(audioDecoder_.get(), nullptr, frame.get());
+                !error.ok()) {
                 return error;
             }
-            if (auto error = convertAudio(nullptr)) {
+            if (platform::Status error = convertAudio(nullptr); !error.ok()) {
                 return error;
             }
         }
@@ -365,7 +370,7 @@ class MediaTranscoder::Run {
     }
 
     // Sends `packet` (nothing: end of stream) and handles every frame that comes out.
-    std::optional<Error> decode(AVCodecContext* decoder, const AVPacket* packet, AVFrame* frame) {
+    platform::Status decode(AVCodecContext* decoder, const AVPacket* packet, AVFrame* frame) {
         int result = avcodec_send_packet(decoder, packet);
         // A damaged packet costs a frame, not the whole movie.
         if (result < 0 && result != AVERROR_INVALIDDATA && result != AVERROR_EOF) {
@@ -397,7 +402,7 @@ class MediaTranscoder::Run {
         return static_cast<double>(timestamp - start) * av_q2d(stream->time_base);
     }
 
-    std::optional<Error> takeVideoFrame(AVFrame* frame) {
+    platform::Status takeVideoFrame(AVFrame* frame) {
         const int64_t timestamp = frame->best_effort_timestamp != AV_NOPTS_VALUE
                                       ? frame->best_effort_timestamp
                                       : frame->pts;
@@ -409,7 +414,7 @@ class MediaTranscoder::Run {
             return std::nullopt;
         }
         if (pending_) {
-            if (auto error = emitSlotsBefore(time)) {
+            if (platform::Status error = emitSlotsBefore(time); !error.ok()) {
                 return error;
             }
         }
@@ -424,15 +429,15 @@ class MediaTranscoder::Run {
 
     // Writes the pending frame at every output instant before `limit` (seconds) that it is
     // the nearest frame for.
-    std::optional<Error> emitSlotsBefore(double limit) {
+    platform::Status emitSlotsBefore(double limit) {
         const double slot = 1 / frameRate_;
         while (nextSlot_ * slot + slot / 2 < limit && !owner_.cancelled_.load()) {
             if (!pendingDrawn_) {
-                if (auto error = draw(pending_.get())) {
+                if (platform::Status error = draw(pending_.get()); !error.ok()) {
                     return error;
                 }
                 if (owner_.settings_.frameRenderer) {
-                    if (auto error = render(pending_.get())) {
+                    if (platform::Status error = render(pending_.get()); !error.ok()) {
                         return error;
                     }
                 }
@@ -440,7 +445,8 @@ class MediaTranscoder::Run {
             }
             const double time = nextSlot_ * slot;
             const int rowBytes = planar_ ? canvasWidth_ : canvasWidth_ * kBytesPerPixel;
-            if (auto error = writer_->appendVideoFrame(canvas_.data(), rowBytes, time)) {
+            if (platform::Status error = writer_->appendVideoFrame(canvas_.data(), rowBytes, time);
+                !error.ok()) {
                 return error;
             }
             ++nextSlot_;
@@ -461,7 +467,7 @@ class MediaTranscoder::Run {
     }
 
     // Scales the frame into the encoder's format and turns it into place on the canvas.
-    std::optional<Error> drawPlanar(const AVFrame* frame) {
+    platform::Status drawPlanar(const AVFrame* frame) {
         scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
                                            static_cast<AVPixelFormat>(frame->format), scaledWidth_,
                                            scaledHeight_, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
@@ -496,7 +502,7 @@ class MediaTranscoder::Run {
     }
 
     // Scales the frame and turns it into place on the canvas.
-    std::optional<Error> draw(const AVFrame* frame) {
+    platform::Status draw(const AVFrame* frame) {
         if (planar_) {
             return drawPlanar(frame);
         }
@@ -564,7 +570,7 @@ class MediaTranscoder::Run {
 
     // Hands the source frame and the drawn canvas to the host's renderer and keeps what it
     // drew. The canvas is RGBA and the buffers BGRA, so red and blue swap on the way.
-    std::optional<Error> render(const AVFrame* frame) {
+    platform::Status render(const AVFrame* frame) {
         auto source = PixelBuffer::make(PixelBuffer::Format::bgra, frame->width, frame->height);
         auto destination =
             PixelBuffer::make(PixelBuffer::Format::bgra, canvasWidth_, canvasHeight_);
@@ -638,7 +644,7 @@ class MediaTranscoder::Run {
     }
 
     // Converts decoded audio (nothing: what the resampler still holds) and writes it.
-    std::optional<Error> convertAudio(const AVFrame* frame) {
+    platform::Status convertAudio(const AVFrame* frame) {
         if (frame != nullptr && frame->pts != AV_NOPTS_VALUE) {
             const double from = streamSeconds(audioStream_, frame->pts) - start_;
             const double length = static_cast<double>(frame->nb_samples) / frame->sample_rate;
@@ -668,7 +674,8 @@ class MediaTranscoder::Run {
         if (owner_.settings_.audioMix) {
             applyMix(converted);
         }
-        if (auto error = writer_->appendAudioSamples(samples_.data(), converted)) {
+        if (platform::Status error = writer_->appendAudioSamples(samples_.data(), converted);
+            !error.ok()) {
             return error;
         }
         samplesWritten_ += converted;

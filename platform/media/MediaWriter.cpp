@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/foundation/Status.hpp"
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 
@@ -87,7 +88,7 @@ struct MediaWriter::State {
     bool failed = false;
     bool discarded = false;
 
-    std::optional<Error> drain(AVCodecContext* codec, AVStream* stream) {
+    platform::Status drain(AVCodecContext* codec, AVStream* stream) {
         while (true) {
             const int result = avcodec_receive_packet(codec, packet.get());
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
@@ -110,7 +111,7 @@ struct MediaWriter::State {
         }
     }
 
-    std::optional<Error> encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
+    platform::Status encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
         const int result = avcodec_send_frame(codec, frame);
         if (result < 0 && result != AVERROR_EOF) {
             return writeError(result, "Encoding failed");
@@ -119,7 +120,7 @@ struct MediaWriter::State {
     }
 
     // Converts what the resampler still holds into the FIFO.
-    std::optional<Error> flushResampler() {
+    platform::Status flushResampler() {
         if (!resampler)
             return std::nullopt;
         const int pending = swr_get_out_samples(resampler.get(), 0);
@@ -130,11 +131,11 @@ struct MediaWriter::State {
 
     // Readies the resampler for input of `channels` at `rate`; a change of input format
     // first flushes what the former one holds.
-    std::optional<Error> prepareResampler(int channels, int rate) {
+    platform::Status prepareResampler(int channels, int rate) {
         if (resampler && channels == resamplerChannels && rate == resamplerRate)
             return std::nullopt;
-        if (auto error = flushResampler())
-            return error;
+        if (platform::Status status = flushResampler(); !status.ok())
+            return status;
         AVChannelLayout input;
         av_channel_layout_default(&input, channels);
         SwrContext* created = nullptr;
@@ -152,7 +153,7 @@ struct MediaWriter::State {
 
     // Converts `count` input frames (none to drain) into the FIFO and encodes what fills
     // whole encoder frames.
-    std::optional<Error> resample(const std::uint8_t* input, int count, int capacity) {
+    platform::Status resample(const std::uint8_t* input, int count, int capacity) {
         const int channels = audioCodec->ch_layout.nb_channels;
         std::vector<std::vector<float>> planes(channels,
                                                std::vector<float>(static_cast<size_t>(capacity)));
@@ -169,7 +170,7 @@ struct MediaWriter::State {
     }
 
     // Encodes whole encoder frames from the FIFO; with `flush` the short remainder as well.
-    std::optional<Error> encodeAudio(bool flush) {
+    platform::Status encodeAudio(bool flush) {
         const int frameSize = audioCodec->frame_size;
         while (av_audio_fifo_size(fifo.get()) >= frameSize ||
                (flush && av_audio_fifo_size(fifo.get()) > 0)) {
@@ -186,7 +187,8 @@ struct MediaWriter::State {
             av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(audioFrame->data), count);
             audioFrame->pts = audioSamplesEncoded;
             audioSamplesEncoded += count;
-            if (auto error = encode(audioCodec.get(), audioStream, audioFrame.get())) {
+            if (platform::Status error = encode(audioCodec.get(), audioStream, audioFrame.get());
+                !error.ok()) {
                 return error;
             }
         }
@@ -325,9 +327,10 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         state->audioStream = avformat_new_stream(context, nullptr);
         avcodec_parameters_from_context(state->audioStream->codecpar, encoder);
         state->audioStream->time_base = encoder->time_base;
-        if (const std::optional<Error> failure =
-                state->prepareResampler(audio.channels, audio.sampleRate)) {
-            return fail(*failure);
+        if (const platform::Status failure =
+                state->prepareResampler(audio.channels, audio.sampleRate);
+            !failure.ok()) {
+            return fail(failure.error());
         }
         state->fifo.reset(
             av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, audio.channels, encoder->frame_size));
@@ -391,9 +394,9 @@ MediaWriter::~MediaWriter() {
     }
 }
 
-std::optional<Error> MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
-                                                   std::ptrdiff_t bytesPerRow,
-                                                   double presentationTime) {
+platform::Status MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
+                                               std::ptrdiff_t bytesPerRow,
+                                               double presentationTime) {
     if (!state_->videoCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no video frames");
     }
@@ -416,7 +419,7 @@ std::optional<Error> MediaWriter::appendVideoFrame(const std::uint8_t* pixels,
     return appendPicture(picture, presentationTime);
 }
 
-std::optional<Error> MediaWriter::appendPicture(const Picture& picture, double presentationTime) {
+platform::Status MediaWriter::appendPicture(const Picture& picture, double presentationTime) {
     State& state = *state_;
     if (state.finished || state.failed || !state.videoCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no video frames");
@@ -472,15 +475,16 @@ std::optional<Error> MediaWriter::appendPicture(const Picture& picture, double p
     }
     state.videoFrame->pts = pts;
     state.lastVideoPts = pts;
-    auto error = state.encode(state.videoCodec.get(), state.videoStream, state.videoFrame.get());
-    if (error) {
+    platform::Status encoded =
+        state.encode(state.videoCodec.get(), state.videoStream, state.videoFrame.get());
+    if (!encoded.ok()) {
         state.failed = true;
     }
-    return error;
+    return encoded;
 }
 
-std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples,
-                                                     std::size_t frameCount) {
+platform::Status MediaWriter::appendAudioSamples(const std::int16_t* samples,
+                                                 std::size_t frameCount) {
     if (!state_->audioCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no audio");
     }
@@ -488,9 +492,9 @@ std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples
                               state_->audioCodec->sample_rate);
 }
 
-std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples,
-                                                     std::size_t frameCount, int channels,
-                                                     int sampleRate) {
+platform::Status MediaWriter::appendAudioSamples(const std::int16_t* samples,
+                                                 std::size_t frameCount, int channels,
+                                                 int sampleRate) {
     State& state = *state_;
     if (state.finished || state.failed || !state.audioCodec) {
         return MediaError::make(MediaError::unknown, "The writer takes no audio");
@@ -503,19 +507,19 @@ std::optional<Error> MediaWriter::appendAudioSamples(const std::int16_t* samples
         return MediaError::make(MediaError::unknown, "No usable samples");
     }
     state.audioStarted = true;
-    auto error = state.prepareResampler(channels, sampleRate);
-    if (!error) {
+    platform::Status status = state.prepareResampler(channels, sampleRate);
+    if (status.ok()) {
         const int count = static_cast<int>(frameCount);
-        error = state.resample(reinterpret_cast<const uint8_t*>(samples), count,
-                               swr_get_out_samples(state.resampler.get(), count));
+        status = state.resample(reinterpret_cast<const uint8_t*>(samples), count,
+                                swr_get_out_samples(state.resampler.get(), count));
     }
-    if (error) {
+    if (!status.ok()) {
         state.failed = true;
     }
-    return error;
+    return status;
 }
 
-std::optional<Error> MediaWriter::setAudioStartTime(double seconds) {
+platform::Status MediaWriter::setAudioStartTime(double seconds) {
     State& state = *state_;
     if (state.finished || state.failed || !state.audioCodec || state.audioStarted) {
         return MediaError::make(MediaError::unknown, "The audio start can no longer be set");
@@ -536,15 +540,15 @@ std::optional<Error> MediaWriter::setAudioStartTime(double seconds) {
         const int chunk = static_cast<int>(std::min<std::int64_t>(remaining, kSilenceChunk));
         av_audio_fifo_write(state.fifo.get(), planePointers.data(), chunk);
         remaining -= chunk;
-        if (auto error = state.encodeAudio(false)) {
+        if (platform::Status status = state.encodeAudio(false); !status.ok()) {
             state.failed = true;
-            return error;
+            return status;
         }
     }
     return std::nullopt;
 }
 
-std::optional<Error> MediaWriter::finish() {
+platform::Status MediaWriter::finish() {
     State& state = *state_;
     if (state.finished || state.failed) {
         return MediaError::make(MediaError::unknown, "The writer has already ended");

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle::platform {
 
@@ -106,29 +107,29 @@ class MediaWriter {
     // for yuv420p.)
     // A picture with rows shorter than the video's width is refused.
     // REQUIRES: a video track; times strictly increase.
-    std::optional<Error> appendVideoFrame(const std::uint8_t* pixels, std::ptrdiff_t bytesPerRow,
-                                          double presentationTime);
+    platform::Status appendVideoFrame(const std::uint8_t* pixels, std::ptrdiff_t bytesPerRow,
+                                      double presentationTime);
 
     // Encodes any picture, converted and scaled to fill the video's size, the overflow cut
     // off evenly on both sides (aspect fill). Refused when a plane is missing or its rows are
     // shorter than the picture's width.
     // REQUIRES: a video track; times strictly increase.
-    std::optional<Error> appendPicture(const Picture& picture, double presentationTime);
+    platform::Status appendPicture(const Picture& picture, double presentationTime);
 
     // Encodes `frameCount` frames of interleaved signed 16-bit samples (channels as the
     // settings say). Audio is continuous: its times follow from the samples written so far.
     // REQUIRES: an audio track.
-    std::optional<Error> appendAudioSamples(const std::int16_t* samples, std::size_t frameCount);
+    platform::Status appendAudioSamples(const std::int16_t* samples, std::size_t frameCount);
     // The same for samples of another channel count or rate, converted to the track's.
-    std::optional<Error> appendAudioSamples(const std::int16_t* samples, std::size_t frameCount,
-                                            int channels, int sampleRate);
+    platform::Status appendAudioSamples(const std::int16_t* samples, std::size_t frameCount,
+                                        int channels, int sampleRate);
 
     // Starts the audio track `seconds` into the movie, with silence before it, so that audio
     // and video share one timeline. Refused once audio has been written.
-    std::optional<Error> setAudioStartTime(double seconds);
+    platform::Status setAudioStartTime(double seconds);
 
     // Drains the encoders and completes the file. After it the writer takes nothing more.
-    std::optional<Error> finish();
+    platform::Status finish();
 
     // Stops writing and removes the partial file.
     void cancel();

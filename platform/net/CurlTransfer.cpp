@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/foundation/Status.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/TransportError.hpp"
 
@@ -66,8 +67,10 @@ std::pair<std::shared_ptr<CurlTransfer>, std::optional<Error>> CurlTransfer::mak
     if (!transfer->handle_) {
         return {nullptr, TransportError::make(URLError::unknown, urlText)};
     }
-    if (auto error = transfer->configure(request, std::move(body), configuration)) {
-        return {nullptr, std::move(error)};
+    if (const platform::Status configured =
+            transfer->configure(request, std::move(body), configuration);
+        !configured.ok()) {
+        return {nullptr, configured.error()};
     }
     return {std::move(transfer), std::nullopt};
 }
@@ -83,8 +86,8 @@ CurlTransfer::~CurlTransfer() {
         std::fclose(bodyFile_);
 }
 
-std::optional<Error> CurlTransfer::configure(const URLRequest& request, std::optional<Body> body,
-                                             const URLSessionConfiguration& configuration) {
+platform::Status CurlTransfer::configure(const URLRequest& request, std::optional<Body> body,
+                                         const URLSessionConfiguration& configuration) {
     CURL* h = handle_;
     curl_easy_setopt(h, CURLOPT_URL, urlText_.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, allowedProtocols);
@@ -135,7 +138,7 @@ std::optional<Error> CurlTransfer::configure(const URLRequest& request, std::opt
         body = Body{request.sharedHTTPBody(), std::nullopt, 0, std::nullopt};
     const std::string& method = request.httpMethod();
     if (body) {
-        if (auto error = openBody(std::move(*body)))
+        if (platform::Status error = openBody(std::move(*body)); !error.ok())
             return error;
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength_));
@@ -173,7 +176,7 @@ std::optional<Error> CurlTransfer::configure(const URLRequest& request, std::opt
     return std::nullopt;
 }
 
-std::optional<Error> CurlTransfer::openBody(Body body) {
+platform::Status CurlTransfer::openBody(Body body) {
     if (!body.filePath) {
         bodyBytes_ = body.bytes ? std::move(body.bytes) : std::make_shared<const Data>();
         bodyLength_ = static_cast<std::int64_t>(bodyBytes_->size());

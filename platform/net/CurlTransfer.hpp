@@ -26,6 +26,7 @@
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/net/RequestBody.hpp"
 #include "platform/net/TransferEvents.hpp"
 #include "platform/net/URLRequest.hpp"
@@ -64,9 +65,9 @@ class CurlTransfer {
     CurlTransfer(Key, std::string urlText, std::shared_ptr<TransferEvents> events);
 
   private:
-    std::optional<Error> configure(const URLRequest& request, std::optional<Body> body,
-                                   const URLSessionConfiguration& configuration);
-    std::optional<Error> openBody(Body body);
+    platform::Status configure(const URLRequest& request, std::optional<Body> body,
+                               const URLSessionConfiguration& configuration);
+    platform::Status openBody(Body body);
     // Hands the response received so far to the events; false holds the body back.
     bool reportResponse();
 

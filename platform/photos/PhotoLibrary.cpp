@@ -6,6 +6,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Json.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/foundation/UUID.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/URLAsset.hpp"
@@ -156,14 +157,14 @@ void PhotoLibrary::loadLocked() {
     }
 }
 
-std::optional<Error> PhotoLibrary::saveLocked() const {
+platform::Status PhotoLibrary::saveLocked() const {
     Array assets;
     for (const auto& record : records_) assets.push_back(encode(record));
     auto data = Json::serializeToData(Dictionary{{"assets", std::move(assets)}});
     if (!data)
         return libraryError(storageFailed, "cannot encode the library index");
     const auto& files = FileManager::defaultManager();
-    if (auto failure = files.createDirectory(root_, true))
+    if (platform::Status failure = files.createDirectory(root_, true); !failure.ok())
         return failure;
     return files.writeAtomically(root_ + "/" + kIndexName, *data);
 }
@@ -244,7 +245,8 @@ void PhotoLibrary::performChanges(
                 records_.resize(kept);
         }
         if (failure) {
-            for (const auto& record : added) files.removeItem(folder + "/" + record.file);
+            for (const auto& record : added)
+                files.removeItem(folder + "/" + record.file).ignoreError();
         }
         DispatchQueue::global()->async([completion, failure] {
             if (completion)
@@ -279,8 +281,8 @@ PhotoAssetPtr PhotoLibrary::assetWithLocalIdentifier(const std::string& identifi
 void PhotoLibrary::reset() {
     std::lock_guard lock(mutex_);
     for (const auto& record : records_)
-        FileManager::defaultManager().removeItem(root_ + "/" + record.file);
-    FileManager::defaultManager().removeItem(root_ + "/" + kIndexName);
+        FileManager::defaultManager().removeItem(root_ + "/" + record.file).ignoreError();
+    FileManager::defaultManager().removeItem(root_ + "/" + kIndexName).ignoreError();
     records_.clear();
     status_ = AuthorizationStatus::notDetermined;
     answer_ = AuthorizationStatus::authorized;

@@ -25,6 +25,7 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/photos/AssetChangeRequest.hpp"
 #include "platform/photos/PhotoAsset.hpp"
 
@@ -76,7 +77,7 @@ class PhotoLibrary {
   private:
     PhotoLibrary();
     void loadLocked();
-    std::optional<Error> saveLocked() const;
+    platform::Status saveLocked() const;
 
     const std::shared_ptr<DispatchQueue> queue_;
     mutable std::mutex mutex_;

@@ -10,6 +10,7 @@
 #include <numbers>
 #include <vector>
 
+#include "platform/foundation/Status.hpp"
 #include "platform/media/MediaWriter.hpp"
 
 namespace pindle::platform::testing {
@@ -125,7 +126,7 @@ std::optional<int> readFrameNumber(const Image& image) {
     return number;
 }
 
-std::optional<Error> writeClip(const std::string& path, const ClipOptions& options) {
+platform::Status writeClip(const std::string& path, const ClipOptions& options) {
     MediaWriter::Settings settings;
     MediaWriter::VideoSettings video;
     video.width = options.width;
@@ -151,8 +152,9 @@ std::optional<Error> writeClip(const std::string& path, const ClipOptions& optio
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
     for (int frame = 0; frame < frames; ++frame) {
         drawPicture(pixels, options, frame);
-        if (auto failure =
-                writer->appendVideoFrame(pixels.data(), options.width * 4, frame / options.fps)) {
+        if (platform::Status failure =
+                writer->appendVideoFrame(pixels.data(), options.width * 4, frame / options.fps);
+            !failure.ok()) {
             return failure;
         }
     }
@@ -166,7 +168,8 @@ std::optional<Error> writeClip(const std::string& path, const ClipOptions& optio
             samples[i * kChannels] = value;
             samples[i * kChannels + 1] = value;
         }
-        if (auto failure = writer->appendAudioSamples(samples.data(), count)) {
+        if (platform::Status failure = writer->appendAudioSamples(samples.data(), count);
+            !failure.ok()) {
             return failure;
         }
     }
@@ -179,7 +182,7 @@ std::string clipBytes(const ClipOptions& options) {
         std::filesystem::temp_directory_path() /
         ("pindle-clip-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".mp4");
     std::string bytes;
-    if (!writeClip(path.string(), options)) {
+    if (writeClip(path.string(), options).ok()) {
         std::ifstream in(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/media/Image.hpp"
 
 namespace pindle::platform::testing {
@@ -42,7 +43,7 @@ struct ClipOptions {
 int clipFrameCount(const ClipOptions& options);
 
 // Writes the clip to `path`, replacing any file there. Nothing on success.
-std::optional<Error> writeClip(const std::string& path, const ClipOptions& options = {});
+platform::Status writeClip(const std::string& path, const ClipOptions& options = {});
 
 // The bytes of a clip, for registering with a server; empty when writing failed.
 std::string clipBytes(const ClipOptions& options = {});

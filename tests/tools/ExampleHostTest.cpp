@@ -442,7 +442,7 @@ TEST_F(ExampleCommandsTest, ImportSavesTheMovieToTheLibraryAndUploadsTheLibrarys
     library.setRoot(home.path() + "/Device/PhotoLibrary");
     library.reset();
     const std::string clip = home.path() + "/clip.mp4";
-    ASSERT_FALSE(platform::testing::writeClip(clip, {.seconds = 0.5}));
+    ASSERT_TRUE(platform::testing::writeClip(clip, {.seconds = 0.5}).ok());
 
     Run imported = run({"import", clip});
     EXPECT_EQ(imported.exitCode, 0) << imported.summary.dump();

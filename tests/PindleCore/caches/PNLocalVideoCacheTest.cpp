@@ -164,8 +164,9 @@ TEST_F(PNLocalVideoCacheTest, RemoveForgetsEverythingAndAlwaysPosts) {
 TEST_F(PNLocalVideoCacheTest, ResetRebuildsFromTheRecords) {
     for (const char* id : {"incomplete", "uploaded", "late", "early", "nofile"})
         testing::writeMedia(*cache_.pathForMOVVideoCache(id), 10);
-    platform::FileManager::defaultManager().removeItem(
-        cache_.pathForMOVVideoCache("nofile")->path());
+    platform::FileManager::defaultManager()
+        .removeItem(cache_.pathForMOVVideoCache("nofile")->path())
+        .ignoreError();
     storeRecord("incomplete", false, false, 1);
     storeRecord("uploaded", true, true, 2);
     storeRecord("late", true, false, 30);

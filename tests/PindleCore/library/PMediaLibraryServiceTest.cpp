@@ -145,7 +145,7 @@ TEST_F(PMediaLibraryServiceTest, AnUnwritablePictureGivesAnErrorNotAnAsset) {
 
 TEST_F(PMediaLibraryServiceTest, LibraryMoviesComeAsFileAssetsAndEditedOnesAsACancel) {
     const std::string clip = home.path() + "/clip.mp4";
-    ASSERT_FALSE(platform::testing::writeClip(clip, {.seconds = 0.5}));
+    ASSERT_TRUE(platform::testing::writeClip(clip, {.seconds = 0.5}).ok());
     for (bool edited : {false, true}) {
         SCOPED_TRACE(edited);
         library.reset();

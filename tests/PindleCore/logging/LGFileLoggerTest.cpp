@@ -50,7 +50,7 @@ class LGFileLoggerTest : public ::testing::Test {
     void TearDown() override {
         testing::resetHub();
         platform::Clock::setCurrent(nullptr);
-        files().removeItem(folder_);
+        files().removeItem(folder_).ignoreError();
     }
 
     std::shared_ptr<LGLogFileManagerDefault> manager() {
@@ -109,7 +109,7 @@ TEST_F(LGFileLoggerTest, NamesFilesAfterAppAndMinuteWithCountersOnCollisions) {
     for (const auto& c : cases) {
         EXPECT_EQ(logs->isLogFile(c.name), c.isLogFile) << c.name;
     }
-    files().createFile(logs_ + "/notes.txt");
+    EXPECT_TRUE(files().createFile(logs_ + "/notes.txt").ok());
     EXPECT_EQ(logs->unsortedLogFileNames().size(), 3u);
     EXPECT_EQ(logs->sortedLogFileNames().front(), app + " 2026-03-01 14-05 3.log");
 }
@@ -157,7 +157,7 @@ TEST_F(LGFileLoggerTest, DeletesOldFilesByCountAndByQuotaKeepingTheFileInUse) {
         auto handle =
             platform::FileHandle::open(newest->filePath(), platform::FileHandle::Mode::writing);
         ASSERT_TRUE(handle);
-        handle->truncate(25'000'000);  // over the 20 MiB quota on its own
+        EXPECT_TRUE(handle->truncate(25'000'000).ok());  // over the 20 MiB quota on its own
         newest->setIsArchived(newestArchived);
         logs->setMaximumNumberOfLogFiles(0);
         logs->setLogFilesDiskQuota(LGLogFileManagerDefault::defaultLogFilesDiskQuota);
@@ -294,9 +294,9 @@ TEST_F(LGFileLoggerTest, RollsWhenTheFileIsDeletedOrRenamedUnderIt) {
         log("before");
         auto firstPath = currentPath(*logger);
         if (change == Change::remove) {
-            ASSERT_FALSE(files().removeItem(firstPath));
+            ASSERT_TRUE(files().removeItem(firstPath).ok());
         } else {
-            ASSERT_FALSE(files().moveItem(firstPath, folder_ + "/moved.txt"));
+            ASSERT_TRUE(files().moveItem(firstPath, folder_ + "/moved.txt").ok());
         }
         // The file's watcher reports the change on the logger's queue, which rolls the file.
         ASSERT_TRUE(rolls->waitForRolls(1));
@@ -326,7 +326,7 @@ TEST_F(LGFileLoggerTest, RollCompletionRunsOnTheMainQueue) {
 }
 
 TEST_F(LGFileLoggerTest, ReportsOnlyTheFirstTenWriteFailures) {
-    files().createFile(folder_ + "/blocker");
+    EXPECT_TRUE(files().createFile(folder_ + "/blocker").ok());
     auto logger = std::make_shared<LGFileLogger>(
         std::make_shared<LGLogFileManagerDefault>(folder_ + "/blocker/Logs"));
     LGLog::addLogger(logger);
@@ -359,7 +359,7 @@ TEST_F(LGFileLoggerTest, FileInfoKeepsTheArchivedMarkAndRenames) {
     info->setIsArchived(false);  // removing a missing mark is no failure
     EXPECT_FALSE(info->isArchived());
 
-    files().createFile(logs_ + "/target.log", platform::Data{'x'});
+    EXPECT_TRUE(files().createFile(logs_ + "/target.log", platform::Data{'x'}).ok());
     info->renameFile("target.log");
     EXPECT_EQ(info->filePath(), logs_ + "/target.log");
     EXPECT_EQ(info->fileName(), "target.log");

@@ -7,6 +7,7 @@
 #include "PindleCore/playlists/PNPendingChangesParser.hpp"
 #include "PindleCore/playlists/PNVideoSyncServiceStorage.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 #include "tests/support/TemporaryHome.hpp"
 
 namespace pindle {
@@ -155,7 +156,7 @@ TEST_F(PNVideoSyncServiceStorageTest, AFailedWriteIsReportedAndKeepsTheFormerLis
     const std::string before = fileText();
 
     platform::FileManager::Options failing;
-    failing.beforeAtomicRename = [](const std::string&) -> std::optional<platform::Error> {
+    failing.beforeAtomicRename = [](const std::string&) -> platform::Status {
         return platform::Error("NSCocoaErrorDomain", 640, {});
     };
     PNVideoSyncServiceStorage full(path_, failing);

@@ -8,6 +8,7 @@
 #include "PlaylistFixture.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/foundation/StandardOutput.hpp"
+#include "platform/foundation/Status.hpp"
 #include "tests/support/TemporaryHome.hpp"
 
 namespace pindle {
@@ -214,7 +215,7 @@ TEST_F(PNVideoSyncServiceTest, LeftoverChangesWaitForTheFirstEditAndUnsendableOn
 TEST_F(PNVideoSyncServiceTest, AnEditTheStoreCannotKeepIsReportedAndStillSent) {
     std::atomic<bool> diskFull{true};
     platform::FileManager::Options failing;
-    failing.beforeAtomicRename = [&](const std::string&) -> std::optional<platform::Error> {
+    failing.beforeAtomicRename = [&](const std::string&) -> platform::Status {
         if (!diskFull.load())
             return std::nullopt;
         return platform::Error("NSCocoaErrorDomain", 640, {});

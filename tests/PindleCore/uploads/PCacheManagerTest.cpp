@@ -37,7 +37,7 @@ TEST_F(PCacheManagerTest, NamesAndFindsTheFilesOfAVideo) {
         {{"other_720p.mp4", "abc.mov"}, {}},
     };
     for (const auto& c : cases) {
-        platform::FileManager::defaultManager().removeItem(folder);
+        platform::FileManager::defaultManager().removeItem(folder).ignoreError();
         for (const auto& file : c.files)
             testing::writeMedia(platform::URL::fileURLWithPath(folder + "/" + file), 1);
         auto found = names.resolutionsForVideoCache("abc");

@@ -54,7 +54,7 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
         Data file(size);
         for (std::size_t i = 0; i < size; ++i) file[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
         const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, resolution);
-        EXPECT_FALSE(platform::FileManager::defaultManager().writeAtomically(path, file));
+        EXPECT_TRUE(platform::FileManager::defaultManager().writeAtomically(path, file).ok());
         PNUploadingState::Fields fields;
         fields.videoID = id;
         fields.title = "Upload " + id;
@@ -373,7 +373,7 @@ TEST_F(PDataRangeUploadingOperationTest, AFileChangedBetweenRangesIsSentAsItStan
          [](const std::string& path, const Data& file) {
              Data other = file;
              for (auto& byte : other) byte = static_cast<std::uint8_t>(~byte);
-             EXPECT_FALSE(platform::FileManager::defaultManager().writeAtomically(path, other));
+             EXPECT_TRUE(platform::FileManager::defaultManager().writeAtomically(path, other).ok());
              return other;
          }},
         {"truncated",

@@ -9,6 +9,7 @@
 #include "UploadsTestSupport.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Json.hpp"
+#include "platform/foundation/Status.hpp"
 
 namespace pindle {
 namespace {
@@ -209,22 +210,23 @@ TEST_F(PNUploadingPersistentStorageTest, AnotherWritersFileWinsOverWhatWasRead) 
 
 TEST_F(PNUploadingPersistentStorageTest, UnreadableContentReadsAsNoRecords) {
     const auto& files = FileManager::defaultManager();
-    files.createDirectory(home_ + "/Library/p.sdk", true);
+    EXPECT_TRUE(files.createDirectory(home_ + "/Library/p.sdk", true).ok());
 
     std::string good = *platform::Json::serialize(testing::makeRecord("good")->encode());
     auto withoutTitle = testing::makeRecord("untitled")->encode();
     withoutTitle.erase("title");
     std::string bad = *platform::Json::serialize(withoutTitle);
     std::string mixed = R"({"data":[)" + good + "," + bad + "]}";
-    files.createFile(recordsPath(), platform::Data(mixed.begin(), mixed.end()));
+    EXPECT_TRUE(files.createFile(recordsPath(), platform::Data(mixed.begin(), mixed.end())).ok());
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"good"}));
     storage_.put(testing::makeRecord("new"));
     EXPECT_EQ(fileText(recordsPath()).find("untitled"), std::string::npos);
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"good", "new"}));
 
     const std::string garbage = "{\"data\":[{\"videoID\":";
-    files.removeItem(recordsPath());
-    files.createFile(recordsPath(), platform::Data(garbage.begin(), garbage.end()));
+    files.removeItem(recordsPath()).ignoreError();
+    EXPECT_TRUE(
+        files.createFile(recordsPath(), platform::Data(garbage.begin(), garbage.end())).ok());
     EXPECT_TRUE(storage_.uploadings().empty());
     storage_.put(testing::makeRecord("only"));
     EXPECT_EQ(ids(storage_.uploadings()), (std::vector<std::string>{"only"}));
@@ -237,8 +239,7 @@ TEST_F(PNUploadingPersistentStorageTest, KilledBetweenTwoWritesLeavesTheLastList
     bool crash = false;
     std::string seenTemporary;
     FileManager::Options options;
-    options.beforeAtomicRename =
-        [&](const std::string& temporaryPath) -> std::optional<platform::Error> {
+    options.beforeAtomicRename = [&](const std::string& temporaryPath) -> platform::Status {
         if (!crash)
             return std::nullopt;
         seenTemporary = temporaryPath;

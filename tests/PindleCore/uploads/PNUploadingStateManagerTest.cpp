@@ -241,8 +241,9 @@ TEST_F(PNUploadingStateManagerTest, ProgressRoundsToHundredthsHalfAwayFromZero) 
         record->setIsConverted(c.converted);
         record->setBytesUploaded(c.sent);
         EXPECT_EQ(PNUploads::uploadingProgress(*record), c.progress) << c.fileSize << " " << c.sent;
-        platform::FileManager::defaultManager().removeItem(
-            PNLocalVideoCache::shared().pathForCache("p", "720p")->path());
+        platform::FileManager::defaultManager()
+            .removeItem(PNLocalVideoCache::shared().pathForCache("p", "720p")->path())
+            .ignoreError();
     }
 }
 

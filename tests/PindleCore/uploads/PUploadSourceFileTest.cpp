@@ -43,7 +43,7 @@ int descriptorsOpenOn(const std::string& path) {
 class PUploadSourceFileTest : public ::testing::Test {
   public:
     void write(const std::string& path, const Data& bytes) {
-        ASSERT_FALSE(FileManager::defaultManager().writeAtomically(path, bytes));
+        ASSERT_TRUE(FileManager::defaultManager().writeAtomically(path, bytes).ok());
     }
 
     pindle::testing::TemporaryHome home_{"source-file-"};
@@ -64,7 +64,7 @@ TEST_F(PUploadSourceFileTest, EachReadSeesWhatThePathNamesNow) {
              auto file =
                  platform::FileHandle::open(test.path_, platform::FileHandle::Mode::updating);
              ASSERT_TRUE(file);
-             ASSERT_FALSE(file->write(pattern(4000, 99)));
+             ASSERT_TRUE(file->write(pattern(4000, 99)).ok());
          },
          path_},
         {"replaced by another file", [](auto& test) { test.write(test.path_, pattern(5000, 7)); },

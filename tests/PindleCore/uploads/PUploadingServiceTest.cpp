@@ -17,6 +17,7 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileError.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/media/Image.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/MediaSummary.hpp"
@@ -90,8 +91,9 @@ class PUploadingServiceTest : public testing::OnlineUploadFixture {
     // A complete record of a converted video whose 720p file holds `size` bytes.
     std::string convertedRecord(const std::string& id, std::size_t size, bool converted = true) {
         const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, "720p");
-        EXPECT_FALSE(platform::FileManager::defaultManager().writeAtomically(
-            path, platform::Data(size, 'v')));
+        EXPECT_TRUE(platform::FileManager::defaultManager()
+                        .writeAtomically(path, platform::Data(size, 'v'))
+                        .ok());
         PNUploadingState::Fields fields;
         fields.videoID = id;
         fields.shotOn = platform::Date::now();
@@ -306,9 +308,11 @@ TEST_F(PUploadingServiceTest, CancellingDuringConversionLeavesNoFileBehind) {
     EXPECT_TRUE(conversionOutputs().empty());
 
     // What a crash left in the middle of a conversion goes at the next start.
-    ASSERT_FALSE(platform::FileManager::defaultManager().writeAtomically(
-        *cache.pathForConversionOutput("0a1b2c3d-0000-4000-8000-000000000104"),
-        platform::Data(100, 'x')));
+    ASSERT_TRUE(
+        platform::FileManager::defaultManager()
+            .writeAtomically(*cache.pathForConversionOutput("0a1b2c3d-0000-4000-8000-000000000104"),
+                             platform::Data(100, 'x'))
+            .ok());
     PUploadingService::getInstance().startNonCompletedUploadingsAgain();
     EXPECT_TRUE(conversionOutputs().empty());
 }
@@ -317,8 +321,7 @@ TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing)
     // The first move of an output into its cache name fails.
     auto refusals = std::make_shared<std::atomic<int>>(1);
     platform::FileManager::Options options;
-    options.beforeMove = [refusals](const std::string&,
-                                    const std::string& to) -> std::optional<platform::Error> {
+    options.beforeMove = [refusals](const std::string&, const std::string& to) -> platform::Status {
         if (to.ends_with("_720p.mp4") && refusals->fetch_sub(1) > 0)
             return platform::makeFileError(EIO, to, platform::FileAccess::writing, "move to");
         return std::nullopt;
@@ -346,7 +349,7 @@ TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing)
 TEST_F(PUploadingServiceTest, AConvertedFileInPlaceCountsAsConvertedAtTheNextStart) {
     const std::string id = "0a1b2c3d-0000-4000-8000-000000000105";
     const std::string path = convertedRecord(id, 0, false);
-    platform::FileManager::defaultManager().removeItem(path);
+    platform::FileManager::defaultManager().removeItem(path).ignoreError();
     std::filesystem::copy_file(recording("converted.mp4"), path);
     ServiceEvents events;
     PUploadingService::getInstance().startNonCompletedUploadingsAgain();

@@ -72,8 +72,8 @@ inline PNUploadingStatePtr makeRecord(const std::string& videoID, bool recording
 inline void writeMedia(const platform::URL& url, std::size_t size) {
     const std::string path = url.path();
     const auto& files = platform::FileManager::defaultManager();
-    files.createDirectory(path.substr(0, path.rfind('/')), true);
-    ASSERT_FALSE(files.createFile(path, platform::Data(size, 'x')));
+    EXPECT_TRUE(files.createDirectory(path.substr(0, path.rfind('/')), true).ok());
+    ASSERT_TRUE(files.createFile(path, platform::Data(size, 'x')).ok());
 }
 
 // Records, in order, the upload notifications, PNLocalVideoCleanedUp and the list's

@@ -20,6 +20,7 @@
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
+#include "platform/foundation/Status.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
 #include "tests/support/Gate.hpp"
 #include "tests/support/TestFolders.hpp"
@@ -131,8 +132,7 @@ class HeldMediaWrite {
   public:
     platform::FileManager::Options files() {
         platform::FileManager::Options options;
-        options.beforeAtomicRename =
-            [this](const std::string& temporary) -> std::optional<platform::Error> {
+        options.beforeAtomicRename = [this](const std::string& temporary) -> platform::Status {
             if (temporary.find(".mp4.") != std::string::npos && first_.exchange(false)) {
                 held_.set(true);
                 gate_.wait();

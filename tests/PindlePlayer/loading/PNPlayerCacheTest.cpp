@@ -7,6 +7,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequest.hpp"
 #include "platform/foundation/Json.hpp"
+#include "platform/foundation/Status.hpp"
 #include "tests/PindlePlayer/loading/LoaderTestSupport.hpp"
 #include "tests/support/MediaFixtures.hpp"
 
@@ -199,10 +200,14 @@ TEST_F(PNPlayerCacheTest, FileStoreKeepsAnExactHeadWithinItsBudgetAndTotals) {
     cache->putData(other, Data(400, 1));
     cache->putData(third, Data(400, 2));
     platform::FileManager files;
-    files.setModificationDate(*cache->cacheFilePath(url),
-                              platform::Date::fromTimeIntervalSince1970(1000));
-    files.setModificationDate(*cache->cacheFilePath(other),
-                              platform::Date::fromTimeIntervalSince1970(2000));
+    EXPECT_TRUE(files
+                    .setModificationDate(*cache->cacheFilePath(url),
+                                         platform::Date::fromTimeIntervalSince1970(1000))
+                    .ok());
+    EXPECT_TRUE(files
+                    .setModificationDate(*cache->cacheFilePath(other),
+                                         platform::Date::fromTimeIntervalSince1970(2000))
+                    .ok());
     cache->putData(*platform::URL::fromString("http://h:1/new.mp4"), Data(300, 3));
     EXPECT_EQ(cache->dataSize(url), std::nullopt);
     EXPECT_EQ(cache->dataSize(other), std::nullopt);
@@ -302,8 +307,10 @@ TEST_F(PNPlayerCacheTest, AppendsKeepTheFolderWithinItsBudget) {
     const auto old = *platform::URL::fromString("http://h/old.mp4");
     const auto growing = *platform::URL::fromString("http://h/growing.mp4");
     cache->putData(old, Data(60'000, 1));
-    platform::FileManager().setModificationDate(*cache->cacheFilePath(old),
-                                                platform::Date::fromTimeIntervalSince1970(1000));
+    EXPECT_TRUE(platform::FileManager()
+                    .setModificationDate(*cache->cacheFilePath(old),
+                                         platform::Date::fromTimeIntervalSince1970(1000))
+                    .ok());
     for (std::int64_t offset = 0; offset < 60'000; offset += 10'000)
         cache->appendData(growing, Data(10'000, 2), offset);
     EXPECT_EQ(cache->dataSize(growing), 60'000);
@@ -321,7 +328,7 @@ TEST_F(PNPlayerCacheTest, AppendsKeepTheFolderWithinItsBudget) {
 
 TEST_F(PNPlayerCacheTest, AFileThatCannotBeRemovedDoesNotCountAsRoomMade) {
     platform::FileManager::Options files;
-    files.beforeRemove = [](const std::string& path) -> std::optional<platform::Error> {
+    files.beforeRemove = [](const std::string& path) -> platform::Status {
         if (path.find("stuck") == std::string::npos)
             return std::nullopt;
         return platform::Error("NSCocoaErrorDomain", 513, {});
@@ -333,10 +340,14 @@ TEST_F(PNPlayerCacheTest, AFileThatCannotBeRemovedDoesNotCountAsRoomMade) {
     cache->putData(stuck, Data(400, 1));
     cache->putData(next, Data(400, 2));
     platform::FileManager dates;
-    dates.setModificationDate(*cache->cacheFilePath(stuck),
-                              platform::Date::fromTimeIntervalSince1970(1000));
-    dates.setModificationDate(*cache->cacheFilePath(next),
-                              platform::Date::fromTimeIntervalSince1970(2000));
+    EXPECT_TRUE(dates
+                    .setModificationDate(*cache->cacheFilePath(stuck),
+                                         platform::Date::fromTimeIntervalSince1970(1000))
+                    .ok());
+    EXPECT_TRUE(dates
+                    .setModificationDate(*cache->cacheFilePath(next),
+                                         platform::Date::fromTimeIntervalSince1970(2000))
+                    .ok());
     cache->putData(*platform::URL::fromString("http://h/new.mp4"), Data(400, 3));
     EXPECT_EQ(cache->dataSize(stuck), 400);
     EXPECT_EQ(cache->dataSize(next), std::nullopt) << "the next file goes in its place";

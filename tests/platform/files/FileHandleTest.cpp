@@ -51,7 +51,7 @@ TEST(FileHandleTest, OpeningRespectsModeAndCreation) {
     writeText(folder / "kept", "0123456789");
     auto writer = FileHandle::open(folder / "kept", Mode::writing);
     ASSERT_TRUE(writer);
-    ASSERT_FALSE(writer->write(dataFromString("ab")));
+    ASSERT_TRUE(writer->write(dataFromString("ab")).ok());
     EXPECT_EQ(readText(folder / "kept"), "ab23456789");
 }
 
@@ -60,28 +60,28 @@ TEST(FileHandleTest, ReadsWritesSeeksAndTruncates) {
     const std::string path = folder / "data";
     auto file = FileHandle::open(path, Mode::updating, Creation::createIfMissing);
     ASSERT_TRUE(file);
-    ASSERT_FALSE(file->write(dataFromString("hello world")));
+    ASSERT_TRUE(file->write(dataFromString("hello world")).ok());
     EXPECT_EQ(file->offset(), 11u);
 
-    ASSERT_FALSE(file->seek(6));
+    ASSERT_TRUE(file->seek(6).ok());
     EXPECT_EQ(file->read(3), dataFromString("wor"));
     EXPECT_EQ(file->readToEnd(), dataFromString("ld"));
     EXPECT_EQ(file->read(10), Data{});  // at the end
 
     // Reading at an offset leaves the current offset alone.
-    ASSERT_FALSE(file->seek(1));
+    ASSERT_TRUE(file->seek(1).ok());
     EXPECT_EQ(file->read(0, 5), dataFromString("hello"));
     EXPECT_EQ(file->read(8, 100), dataFromString("rld"));
     EXPECT_EQ(file->offset(), 1u);
 
-    ASSERT_FALSE(file->append(dataFromString("!")));
-    ASSERT_FALSE(file->seek(3));
+    ASSERT_TRUE(file->append(dataFromString("!")).ok());
+    ASSERT_TRUE(file->seek(3).ok());
     EXPECT_EQ(file->size(), 12u);
     EXPECT_EQ(file->offset(), 3u) << "asking the size leaves the offset alone";
     EXPECT_EQ(file->seekToEnd(), 12u);
-    ASSERT_FALSE(file->truncate(5));
+    ASSERT_TRUE(file->truncate(5).ok());
     EXPECT_EQ(file->offset(), 5u);
-    ASSERT_FALSE(file->synchronize());
+    ASSERT_TRUE(file->synchronize().ok());
     EXPECT_EQ(readText(path), "hello");
 }
 
@@ -91,10 +91,10 @@ TEST(FileHandleTest, AppendingModeAlwaysWritesAtTheEnd) {
     writeText(path, "one\n");
     auto log = FileHandle::open(path, Mode::appending);
     ASSERT_TRUE(log);
-    ASSERT_FALSE(log->seek(0));
-    ASSERT_FALSE(log->write(dataFromString("two\n")));
+    ASSERT_TRUE(log->seek(0).ok());
+    ASSERT_TRUE(log->write(dataFromString("two\n")).ok());
     writeText(path + ".tmp", "");  // unrelated traffic in the folder
-    ASSERT_FALSE(log->write(dataFromString("three\n")));
+    ASSERT_TRUE(log->write(dataFromString("three\n")).ok());
     EXPECT_EQ(readText(path), "one\ntwo\nthree\n");
 }
 
@@ -102,16 +102,16 @@ TEST(FileHandleTest, ClosedHandleFailsEveryOperation) {
     TemporaryFolder folder;
     auto file = FileHandle::open(folder / "f", Mode::updating, Creation::createIfMissing);
     ASSERT_TRUE(file);
-    ASSERT_FALSE(file->close());
-    EXPECT_FALSE(file->close());  // twice is fine
+    ASSERT_TRUE(file->close().ok());
+    EXPECT_TRUE(file->close().ok());  // twice is fine
 
     Error error;
     EXPECT_FALSE(file->read(1, &error));
     EXPECT_EQ(underlyingPOSIXCode(error), EBADF);
-    auto writeError = file->write(dataFromString("x"));
-    ASSERT_TRUE(writeError);
-    EXPECT_EQ(underlyingPOSIXCode(*writeError), EBADF);
-    EXPECT_TRUE(file->synchronize());
+    const platform::Status written = file->write(dataFromString("x"));
+    ASSERT_FALSE(written.ok());
+    EXPECT_EQ(underlyingPOSIXCode(written.error()), EBADF);
+    EXPECT_FALSE(file->synchronize().ok());
     EXPECT_FALSE(file->size());
     EXPECT_FALSE(file->isStillAtPath());
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/files/FileError.hpp"
+#include "platform/foundation/Status.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
 
 namespace pindle::platform {
@@ -24,34 +25,34 @@ const FileManager& files() {
 TEST(FileManagerTest, AtomicWriteLeavesOldOrNewContentsAndNoLeftovers) {
     TemporaryFolder folder;
     const std::string target = folder / "state.json";
-    ASSERT_FALSE(files().writeAtomically(target, dataFromString("old")));
+    ASSERT_TRUE(files().writeAtomically(target, dataFromString("old")).ok());
     ::chmod(target.c_str(), 0640);
 
     // A write that dies between the synced temporary file and the rename.
     std::string temporarySeen;
     FileManager::Options options;
-    options.beforeAtomicRename = [&](const std::string& temporary) -> std::optional<Error> {
+    options.beforeAtomicRename = [&](const std::string& temporary) -> platform::Status {
         temporarySeen = temporary;
         EXPECT_EQ(readText(temporary), "new contents");
         EXPECT_EQ(readText(target), "old");
         return makeFileError(EIO, temporary, FileAccess::writing, "rename");
     };
     FileManager failing(options);
-    auto error = failing.writeAtomically(target, dataFromString("new contents"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(underlyingPOSIXCode(*error), EIO);
+    platform::Status error = failing.writeAtomically(target, dataFromString("new contents"));
+    ASSERT_FALSE(error.ok());
+    EXPECT_EQ(underlyingPOSIXCode(error.error()), EIO);
     EXPECT_FALSE(temporarySeen.empty());
     EXPECT_EQ(readText(target), "old");
     EXPECT_EQ(files().contentsOfDirectory(folder.path()), std::vector<std::string>{"state.json"});
 
-    ASSERT_FALSE(files().writeAtomically(target, dataFromString("new contents")));
+    ASSERT_TRUE(files().writeAtomically(target, dataFromString("new contents")).ok());
     EXPECT_EQ(readText(target), "new contents");
     ASSERT_TRUE(files().attributesOfItem(target));
     EXPECT_EQ(files().attributesOfItem(target)->permissions, 0640u);
     EXPECT_EQ(files().contentsOfDirectory(folder.path()), std::vector<std::string>{"state.json"});
 
     // Into a folder that does not exist: nothing is made.
-    EXPECT_TRUE(files().writeAtomically(folder / "missing/state.json", dataFromString("x")));
+    EXPECT_FALSE(files().writeAtomically(folder / "missing/state.json", dataFromString("x")).ok());
 }
 
 TEST(FileManagerTest, ReadsWholeFilesOfAnySize) {
@@ -107,8 +108,8 @@ TEST(FileManagerTest, DeepListingWalksEverythingButLinkedFolders) {
     TemporaryFolder outside;
     writeText(outside / "elsewhere.txt", "x");
     const std::string root = folder / "root";
-    ASSERT_FALSE(files().createDirectory(root + "/b/c", true));
-    ASSERT_FALSE(files().createDirectory(root + "/a", false));
+    ASSERT_TRUE(files().createDirectory(root + "/b/c", true).ok());
+    ASSERT_TRUE(files().createDirectory(root + "/a", false).ok());
     writeText(root + "/.hidden", "h");
     writeText(root + "/a/one.txt", "1");
     writeText(root + "/b/c/two.txt", "22");
@@ -135,7 +136,7 @@ TEST(FileManagerTest, EnumeratorAsksItsErrorHandlerWhetherToGoOn) {
     for (const bool goOn : {true, false}) {
         SCOPED_TRACE(goOn);
         TemporaryFolder folder;
-        ASSERT_FALSE(files().createDirectory(folder / "a", false));
+        ASSERT_TRUE(files().createDirectory(folder / "a", false).ok());
         writeText(folder / "a/inside.txt", "x");
         writeText(folder / "b.txt", "x");
 
@@ -148,7 +149,7 @@ TEST(FileManagerTest, EnumeratorAsksItsErrorHandlerWhetherToGoOn) {
         ASSERT_TRUE(walk);
         EXPECT_EQ(walk->nextObject(), "a");
         // The folder vanishes between being met and being entered.
-        ASSERT_FALSE(files().removeItem(folder / "a"));
+        ASSERT_TRUE(files().removeItem(folder / "a").ok());
         std::vector<std::string> rest;
         while (auto next = walk->nextObject()) rest.push_back(*next);
 
@@ -178,14 +179,14 @@ TEST(FileManagerTest, CreationDateStaysWhenTheFileChangesLater) {
         FileManager manager(options);
 
         const std::string path = folder / "log.txt";
-        ASSERT_FALSE(manager.createFile(path, dataFromString("first")));
+        ASSERT_TRUE(manager.createFile(path, dataFromString("first")).ok());
         auto before = manager.attributesOfItem(path);
         ASSERT_TRUE(before);
 
         const Date later = before->creationDate.addingTimeInterval(86400);
-        ASSERT_FALSE(manager.setModificationDate(path, later));
+        ASSERT_TRUE(manager.setModificationDate(path, later).ok());
         writeText(path, "rewritten in place");
-        ASSERT_FALSE(manager.setModificationDate(path, later));
+        ASSERT_TRUE(manager.setModificationDate(path, later).ok());
 
         auto after = manager.attributesOfItem(path);
         ASSERT_TRUE(after);
@@ -209,13 +210,13 @@ TEST(FileManagerTest, CreationDateOfAForeignFileIsFixedAtFirstSight) {
     const std::string path = folder / "foreign.txt";
     writeText(path, "made by someone else");
     const Date past = Date::fromTimeIntervalSince1970(1'600'000'000);
-    ASSERT_FALSE(manager.setModificationDate(path, past));
+    ASSERT_TRUE(manager.setModificationDate(path, past).ok());
 
     auto first = manager.attributesOfItem(path);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->creationDate, past);  // the earlier of change and modification time
 
-    ASSERT_FALSE(manager.setModificationDate(path, past.addingTimeInterval(3600)));
+    ASSERT_TRUE(manager.setModificationDate(path, past.addingTimeInterval(3600)).ok());
     ASSERT_TRUE(manager.attributesOfItem(path));
     EXPECT_EQ(manager.attributesOfItem(path)->creationDate, past);
 }
@@ -235,26 +236,26 @@ TEST(FileManagerTest, ExtendedAttributesRoundTripNativelyAndInProcess) {
         EXPECT_FALSE(manager.extendedAttribute(path, "p.log.archived", &error));
         EXPECT_EQ(underlyingPOSIXCode(error), ENODATA);
 
-        ASSERT_FALSE(manager.setExtendedAttribute(path, "p.log.archived", {}));
+        ASSERT_TRUE(manager.setExtendedAttribute(path, "p.log.archived", {}).ok());
         EXPECT_TRUE(manager.hasExtendedAttribute(path, "p.log.archived"));
         EXPECT_TRUE(manager.hasExtendedAttribute(path, "user.p.log.archived"));
         EXPECT_EQ(manager.extendedAttribute(path, "p.log.archived"), Data{});
 
         const Data binary = {0, 1, 2, 255};
-        ASSERT_FALSE(manager.setExtendedAttribute(path, "blob", binary));
+        ASSERT_TRUE(manager.setExtendedAttribute(path, "blob", binary).ok());
         EXPECT_EQ(manager.extendedAttribute(path, "blob"), binary);
 
         EXPECT_EQ(::getxattr(path.c_str(), "user.blob", nullptr, 0) >= 0, native);
 
-        ASSERT_FALSE(manager.removeExtendedAttribute(path, "p.log.archived"));
+        ASSERT_TRUE(manager.removeExtendedAttribute(path, "p.log.archived").ok());
         EXPECT_FALSE(manager.hasExtendedAttribute(path, "p.log.archived"));
-        EXPECT_FALSE(manager.removeExtendedAttribute(path, "p.log.archived"));
+        EXPECT_TRUE(manager.removeExtendedAttribute(path, "p.log.archived").ok());
         EXPECT_TRUE(manager.hasExtendedAttribute(path, "blob"));
 
-        EXPECT_TRUE(manager.setExtendedAttribute(folder / "missing", "blob", binary));
+        EXPECT_FALSE(manager.setExtendedAttribute(folder / "missing", "blob", binary).ok());
 
         // Removing the file drops what was kept for it, so a new file never inherits it.
-        ASSERT_FALSE(manager.removeItem(path));
+        ASSERT_TRUE(manager.removeItem(path).ok());
         writeText(path, "y");
         EXPECT_FALSE(manager.hasExtendedAttribute(path, "blob"));
     }
@@ -263,7 +264,7 @@ TEST(FileManagerTest, ExtendedAttributesRoundTripNativelyAndInProcess) {
 TEST(FileManagerTest, FailuresCarryFileCodesAndTheSystemError) {
     TemporaryFolder folder;
     writeText(folder / "file", "x");
-    ASSERT_FALSE(files().createDirectory(folder / "dir", false));
+    ASSERT_TRUE(files().createDirectory(folder / "dir", false).ok());
     Error error;
 
     struct Case {
@@ -309,14 +310,14 @@ TEST(FileManagerTest, FailuresCarryFileCodesAndTheSystemError) {
 TEST(FileManagerTest, CopyAndMoveKeepTreesLinksAndDates) {
     TemporaryFolder folder;
     const std::string source = folder / "source";
-    ASSERT_FALSE(files().createDirectory(source + "/sub", true));
+    ASSERT_TRUE(files().createDirectory(source + "/sub", true).ok());
     writeText(source + "/sub/data.bin", "payload");
     ::chmod((source + "/sub/data.bin").c_str(), 0600);
     ASSERT_EQ(::symlink("sub/data.bin", (source + "/link").c_str()), 0);
     const Date past = Date::fromTimeIntervalSince1970(1'500'000'000);
-    ASSERT_FALSE(files().setModificationDate(source + "/sub/data.bin", past));
+    ASSERT_TRUE(files().setModificationDate(source + "/sub/data.bin", past).ok());
 
-    ASSERT_FALSE(files().copyItem(source, folder / "copy"));
+    ASSERT_TRUE(files().copyItem(source, folder / "copy").ok());
     EXPECT_EQ(files().subpathsOfDirectory(folder / "copy"), files().subpathsOfDirectory(source));
     EXPECT_EQ(readText(folder / "copy/sub/data.bin"), "payload");
     auto copied = files().attributesOfItem(folder / "copy/sub/data.bin");
@@ -329,7 +330,7 @@ TEST(FileManagerTest, CopyAndMoveKeepTreesLinksAndDates) {
     TemporaryFolder memory("/dev/shm");
     for (const auto& [from, to] : {std::pair{folder / "copy", memory / "moved"},
                                    std::pair{memory / "moved", folder / "back"}}) {
-        ASSERT_FALSE(files().moveItem(from, to));
+        ASSERT_TRUE(files().moveItem(from, to).ok());
         EXPECT_FALSE(files().fileExists(from));
         EXPECT_EQ(readText(to + "/sub/data.bin"), "payload");
         ASSERT_TRUE(files().attributesOfItem(to + "/link"));
@@ -341,11 +342,11 @@ TEST(FileManagerTest, RemovingATreeNeverFollowsLinksOut) {
     TemporaryFolder folder;
     TemporaryFolder outside;
     writeText(outside / "keep.txt", "keep");
-    ASSERT_FALSE(files().createDirectory(folder / "tree/deep/deeper", true));
+    ASSERT_TRUE(files().createDirectory(folder / "tree/deep/deeper", true).ok());
     writeText(folder / "tree/deep/deeper/f", "x");
     ASSERT_EQ(::symlink(outside.path().c_str(), (folder / "tree/deep/out").c_str()), 0);
 
-    ASSERT_FALSE(files().removeItem(folder / "tree"));
+    ASSERT_TRUE(files().removeItem(folder / "tree").ok());
     EXPECT_FALSE(files().fileExists(folder / "tree"));
     EXPECT_EQ(readText(outside / "keep.txt"), "keep");
 }
@@ -355,17 +356,17 @@ TEST(FileManagerTest, ARefusedRemovalRemovesNothing) {
     writeText(folder / "kept", "k");
     writeText(folder / "gone", "g");
     FileManager::Options options;
-    options.beforeRemove = [](const std::string& path) -> std::optional<Error> {
+    options.beforeRemove = [](const std::string& path) -> platform::Status {
         if (path.find("kept") == std::string::npos)
             return std::nullopt;
         return makeFileError(EACCES, path, FileAccess::writing, "remove");
     };
     FileManager refusing(std::move(options));
-    const auto refused = refusing.removeItem(folder / "kept");
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(underlyingPOSIXCode(*refused), EACCES);
+    const platform::Status refused = refusing.removeItem(folder / "kept");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(underlyingPOSIXCode(refused.error()), EACCES);
     EXPECT_EQ(readText(folder / "kept"), "k");
-    EXPECT_FALSE(refusing.removeItem(folder / "gone"));
+    EXPECT_TRUE(refusing.removeItem(folder / "gone").ok());
     EXPECT_FALSE(refusing.fileExists(folder / "gone"));
 }
 

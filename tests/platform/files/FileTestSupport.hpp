@@ -33,7 +33,7 @@ class TemporaryFolder {
     }
     ~TemporaryFolder() {
         ::chmod(path_.c_str(), 0755);
-        FileManager::defaultManager().removeItem(path_);
+        FileManager::defaultManager().removeItem(path_).ignoreError();
     }
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;

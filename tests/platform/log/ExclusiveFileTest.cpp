@@ -20,10 +20,10 @@ TEST(ExclusiveFileTest, OnlyOneOfManyRacingCreatorsGetsTheName) {
     std::vector<std::thread> racers;
     for (int i = 0; i < 8; ++i) {
         racers.emplace_back([&] {
-            auto error = ExclusiveFile::create(path);
-            if (!error) {
+            const platform::Status made = ExclusiveFile::create(path);
+            if (made.ok()) {
                 ++created;
-            } else if (ExclusiveFile::isCollision(*error)) {
+            } else if (ExclusiveFile::isCollision(made.error())) {
                 ++collisions;
             }
         });
@@ -37,10 +37,10 @@ TEST(ExclusiveFileTest, OnlyOneOfManyRacingCreatorsGetsTheName) {
     ASSERT_TRUE(attributes);
     EXPECT_EQ(attributes->size, 0u);
 
-    auto missingFolder = ExclusiveFile::create(folder + "/no/such/folder.log");
-    ASSERT_TRUE(missingFolder);
-    EXPECT_FALSE(ExclusiveFile::isCollision(*missingFolder));
-    FileManager::defaultManager().removeItem(folder);
+    const platform::Status missingFolder = ExclusiveFile::create(folder + "/no/such/folder.log");
+    ASSERT_FALSE(missingFolder.ok());
+    EXPECT_FALSE(ExclusiveFile::isCollision(missingFolder.error()));
+    FileManager::defaultManager().removeItem(folder).ignoreError();
 }
 
 }  // namespace

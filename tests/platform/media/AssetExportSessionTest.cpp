@@ -21,7 +21,7 @@ class AssetExportSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         source = home.path() + "/clip.mp4";
-        ASSERT_FALSE(testing::writeClip(source, {.seconds = 1, .toneHz = 440}));
+        ASSERT_TRUE(testing::writeClip(source, {.seconds = 1, .toneHz = 440}).ok());
     }
 
     // Runs the export to `target` and waits for it.

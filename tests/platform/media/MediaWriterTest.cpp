@@ -1,3 +1,4 @@
+#include "platform/foundation/Status.hpp"
 #include "platform/media/MediaWriter.hpp"
 
 #include <gtest/gtest.h>
@@ -40,8 +41,8 @@ class MediaWriterTest : public ::testing::Test {
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
 
     // Writes `frames` pictures at `frameRate` and, with audio, a matching stretch of a tone.
-    static std::optional<Error> writeMovie(MediaWriter& writer, const MediaWriter::Settings& s,
-                                           int frames, double frameRate) {
+    static platform::Status writeMovie(MediaWriter& writer, const MediaWriter::Settings& s,
+                                       int frames, double frameRate) {
         if (s.video) {
             const int width = s.video->width;
             std::vector<uint8_t> pixels(static_cast<size_t>(width) * s.video->height * 4);
@@ -49,8 +50,10 @@ class MediaWriterTest : public ::testing::Test {
                 for (size_t p = 0; p < pixels.size(); ++p) {
                     pixels[p] = static_cast<uint8_t>(p * 7 + i * 40);
                 }
-                if (auto error = writer.appendVideoFrame(pixels.data(), width * 4, i / frameRate))
-                    return error;
+                if (platform::Status status =
+                        writer.appendVideoFrame(pixels.data(), width * 4, i / frameRate);
+                    !status.ok())
+                    return status;
             }
         }
         if (s.audio) {
@@ -59,8 +62,9 @@ class MediaWriterTest : public ::testing::Test {
             for (size_t i = 0; i < samples.size(); ++i) {
                 samples[i] = static_cast<int16_t>(8000 * std::sin(i * 0.05));
             }
-            if (auto error = writer.appendAudioSamples(samples.data(), count))
-                return error;
+            if (platform::Status status = writer.appendAudioSamples(samples.data(), count);
+                !status.ok())
+                return status;
         }
         return writer.finish();
     }
@@ -153,8 +157,8 @@ TEST_F(MediaWriterTest, UnfinishedOrCancelledWritersLeaveNoFile) {
     ASSERT_EQ(writer->appendVideoFrame(pixels.data(), 64 * 4, 0), std::nullopt);
     writer->cancel();
     EXPECT_FALSE(fs::exists(path("cancelled.mp4")));
-    EXPECT_TRUE(writer->finish().has_value());
-    EXPECT_TRUE(writer->appendVideoFrame(pixels.data(), 64 * 4, 1).has_value());
+    EXPECT_FALSE(writer->finish().ok());
+    EXPECT_FALSE(writer->appendVideoFrame(pixels.data(), 64 * 4, 1).ok());
 }
 
 // Created exclusively, a writer refuses a file that is there and leaves it as it was; the
@@ -218,11 +222,11 @@ TEST_F(MediaWriterTest, RefusesUnusableSettingsAndFrames) {
     ASSERT_TRUE(writer);
     std::vector<uint8_t> pixels(64 * 48 * 4, 0);
     ASSERT_EQ(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.5), std::nullopt);
-    EXPECT_TRUE(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.5).has_value());
-    EXPECT_TRUE(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.1).has_value());
-    EXPECT_TRUE(writer->appendVideoFrame(pixels.data(), 32 * 4, 0.55).has_value());
+    EXPECT_FALSE(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.5).ok());
+    EXPECT_FALSE(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.1).ok());
+    EXPECT_FALSE(writer->appendVideoFrame(pixels.data(), 32 * 4, 0.55).ok());
     int16_t sample[2] = {};
-    EXPECT_TRUE(writer->appendAudioSamples(sample, 1).has_value());
+    EXPECT_FALSE(writer->appendAudioSamples(sample, 1).ok());
     EXPECT_EQ(writer->appendVideoFrame(pixels.data(), 64 * 4, 0.6), std::nullopt);
     EXPECT_EQ(writer->finish(), std::nullopt);
     EXPECT_TRUE(MediaSummary::read(path("order.mp4")));

@@ -26,7 +26,7 @@ class PhotoLibraryTest : public ::testing::Test {
         library.setRoot(home.path() + "/Library");
         library.reset();
         clip = home.path() + "/clip.mp4";
-        ASSERT_FALSE(testing::writeClip(clip, {.seconds = 0.5}));
+        ASSERT_TRUE(testing::writeClip(clip, {.seconds = 0.5}).ok());
     }
     void TearDown() override { library.reset(); }
 
