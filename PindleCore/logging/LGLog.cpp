@@ -15,6 +15,7 @@
 #include "PindleCore/logging/LGLoggerNode.hpp"
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchGroup.hpp"
+#include "platform/dispatch/SpinWait.hpp"
 #include "platform/files/ProcessInfo.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 
@@ -42,36 +43,6 @@ constexpr std::size_t formatBufferSize = 512;
 // long a flush waits for the logging thread before it sleeps.
 constexpr auto lingerBeforeIdle = std::chrono::microseconds(20);
 constexpr auto spinBeforeSleepingOnFlush = std::chrono::microseconds(50);
-constexpr int pollsPerClockRead = 8;
-constexpr int pausesPerPoll = 32;
-
-void relaxCPU() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
-// Polls `ready` without sleeping for at most `limit`; returns whether it came true. Polled
-// sparingly: each poll of a counter pulls its line away from the thread that writes it.
-template <class Ready>
-bool spinUntil(std::chrono::microseconds limit, Ready ready) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        for (int i = 0; i < pollsPerClockRead; ++i) {
-            if (ready()) {
-                return true;
-            }
-            for (int pause = 0; pause < pausesPerPoll; ++pause) {
-                relaxCPU();
-            }
-        }
-        if (std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
-    }
-}
 
 platform::DispatchSpecificKey<const void*> globalLoggingQueueIdentityKey;
 
@@ -327,7 +298,7 @@ void dispatchRange(std::uint64_t first, std::uint64_t end) {
 // steadily then keeps feeding the running block instead of waking the logging thread for
 // each few messages; a lone message costs the logging thread this moment of spinning.
 bool lingerForMore(Hub& state) {
-    return spinUntil(lingerBeforeIdle, [&] {
+    return platform::spinUntil(lingerBeforeIdle, [&] {
         return state.published.load(std::memory_order_acquire) != state.dispatched ||
                state.stopsPending.load(std::memory_order_acquire);
     });
@@ -588,7 +559,7 @@ void LGLog::flushLog() {
     auto done = [&] {
         return state.flushesDone.load(std::memory_order_acquire) >= ticket;
     };
-    if (!spinUntil(spinBeforeSleepingOnFlush, done)) {
+    if (!platform::spinUntil(spinBeforeSleepingOnFlush, done)) {
         std::unique_lock lock(state.batchMutex);
         state.flushed.wait(lock, done);
     }
