@@ -130,7 +130,7 @@ class PNRequester : public platform::URLSessionDelegate,
 
     std::shared_ptr<platform::URLSession> session_;  // set once, after construction
 
-    std::recursive_mutex dataLoadinglock_;
+    std::mutex dataLoadinglock_;
     // What a streamed request's chunks need of its reply, worked out once when it arrives.
     struct StreamedReply {
         std::shared_ptr<platform::URLResponse> response;

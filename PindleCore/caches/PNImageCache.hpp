@@ -59,7 +59,7 @@ class PNImageCache {
     void incrementTimeStampLocked();
     void checkAndMakeCacheShorterLocked();
 
-    mutable std::recursive_mutex mutex_;
+    mutable std::mutex mutex_;
     std::unordered_map<platform::URL, std::shared_ptr<PNCachedImage>>
         cacheMap_;                    // guarded by mutex_
     std::int64_t lastTimeStamp_ = 0;  // guarded by mutex_

@@ -41,7 +41,6 @@ std::shared_ptr<PNThroughputManager> PNThroughputManager::make() {
 }
 
 PNVideoResolution PNThroughputManager::resolution() const {
-    std::lock_guard lock(lock_);
     const double estimate = bandwidth_.load();
     for (const Band& band : mappings) {
         if (band.threshold < estimate)

@@ -58,7 +58,7 @@ class PNThroughputManager : public std::enable_shared_from_this<PNThroughputMana
     void addSample(double bits);
     void recalculateBandwidth();  // REQUIRES: lock_ held
 
-    mutable std::recursive_mutex lock_;
+    std::mutex lock_;
     std::deque<Sample> throughputs_;  // guarded by lock_
     // The bits of throughputs_, kept as samples come and go: a fast download feeds thousands
     // of samples per window, and summing them all on each one made every chunk cost O(window).

@@ -68,6 +68,8 @@ class PNVideoCache {
     void handleVideosUpdated(const platform::Notification& notification);
     void handleVideosDeleted(const platform::Notification& notification);
 
+    // Recursive: the public operations call one another under it (putVideosToCache takes
+    // putVideoToCache, getVideo reads through getCachedVideo).
     mutable std::recursive_mutex lock_;
     std::map<std::string, std::shared_ptr<PNVideo>> cache_;  // guarded by lock_
     std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;

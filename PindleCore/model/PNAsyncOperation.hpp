@@ -48,6 +48,8 @@ class PNAsyncOperation : public platform::Operation {
     static bool ableToSwitchState(State from, State to);
     static const char* stringRepresentation(State state);
 
+    // Recursive: an observer called under it may move the operation on (finish it when it
+    // starts executing), which is a transition of its own on the same thread.
     std::recursive_mutex transitionLock_;
     std::atomic<State> state_{State::pending};  // written under transitionLock_
 };

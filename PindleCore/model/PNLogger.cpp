@@ -46,7 +46,7 @@ std::optional<PNLoggerType> loggerTypeFromRawValue(std::string_view text) {
 }
 
 PNLogger::PNLogger(PNLoggerType type)
-    : type_(type), dateFormater_(platform::DateFormatter::logTimestampPattern) {}
+    : type_(type), dateFormatter_(platform::DateFormatter::logTimestampPattern) {}
 
 bool PNLogger::config(PNLoggerType type) {
     return channel(type).on;
@@ -66,7 +66,7 @@ void PNLogger::log(std::string_view message) {
     if (!config(type_))
         return;
     std::lock_guard lock(lock_);
-    std::string line = "[" + dateFormater_.string(platform::Date::now()) + "][PINLET_";
+    std::string line = "[" + dateFormatter_.string(platform::Date::now()) + "][PINLET_";
     line += rawValue(type_);
     line += "]";
     if (prefix_) {

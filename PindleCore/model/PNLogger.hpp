@@ -46,7 +46,7 @@ class PNLogger {
     const PNLoggerType type_;
     std::mutex lock_;
     std::optional<std::string> prefix_;     // guarded by lock_
-    platform::DateFormatter dateFormater_;  // guarded by lock_
+    platform::DateFormatter dateFormatter_;  // guarded by lock_
 };
 
 }  // namespace pindle

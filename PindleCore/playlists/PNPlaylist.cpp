@@ -31,13 +31,11 @@ void PNPlaylist::setTotalCount(std::optional<std::int64_t> totalCount) {
 }
 
 std::shared_ptr<PNPlaylistDelegate> PNPlaylist::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void PNPlaylist::setDelegate(const std::shared_ptr<PNPlaylistDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
+    delegate_.set(delegate);
 }
 
 void PNPlaylist::reset() {

@@ -27,6 +27,7 @@
 #include "PindleCore/playlists/PNPlaylistDelegate.hpp"
 #include "PindleCore/playlists/PNPlaylistProtocol.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 
 namespace pindle {
 
@@ -79,7 +80,7 @@ class PNPlaylist : public platform::KeyValueObservable, public PNPlaylistProtoco
     mutable std::mutex mutex_;
     std::vector<PNVideoPtr> videos_;              // guarded by mutex_
     std::optional<std::int64_t> totalCount_;      // guarded by mutex_
-    std::weak_ptr<PNPlaylistDelegate> delegate_;  // guarded by mutex_
+    platform::WeakDelegate<PNPlaylistDelegate> delegate_;
 };
 
 using PNPlaylistPtr = std::shared_ptr<PNPlaylist>;

@@ -9,14 +9,12 @@ PNVideoForwardSyncOperation::PNVideoForwardSyncOperation(PNPendingChange pending
     : pendingItem_(std::move(pending)) {}
 
 std::shared_ptr<PNVideoForwardSyncOperationDelegate> PNVideoForwardSyncOperation::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void PNVideoForwardSyncOperation::setDelegate(
     const std::shared_ptr<PNVideoForwardSyncOperationDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
+    delegate_.set(delegate);
 }
 
 std::optional<platform::Dictionary> PNVideoForwardSyncOperation::parameters(

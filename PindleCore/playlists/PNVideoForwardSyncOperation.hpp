@@ -20,6 +20,7 @@
 #include "PindleCore/playlists/PNPendingChange.hpp"
 #include "PindleCore/playlists/PNVideoForwardSyncOperationDelegate.hpp"
 #include "platform/foundation/Value.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 
 namespace pindle {
 
@@ -49,7 +50,7 @@ class PNVideoForwardSyncOperation : public PNAsyncOperation {
 
     mutable std::mutex mutex_;
     PNCancellablePtr cancellationToken_;                           // guarded by mutex_
-    std::weak_ptr<PNVideoForwardSyncOperationDelegate> delegate_;  // guarded by mutex_
+    platform::WeakDelegate<PNVideoForwardSyncOperationDelegate> delegate_;
 };
 
 }  // namespace pindle

@@ -31,14 +31,12 @@ PNVideoRequestOperation::PNVideoRequestOperation(std::int64_t page, std::int64_t
 }
 
 std::shared_ptr<PNVideoRequestOperationDelegate> PNVideoRequestOperation::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void PNVideoRequestOperation::setDelegate(
     const std::shared_ptr<PNVideoRequestOperationDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
+    delegate_.set(delegate);
 }
 
 bool PNVideoRequestOperation::addBlockCall(std::int64_t index, Callback callback) {

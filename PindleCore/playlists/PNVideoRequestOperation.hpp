@@ -33,6 +33,7 @@
 #include "PindleCore/playlists/PNVideoRequestOperationDelegate.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/Value.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 
 namespace pindle {
 
@@ -83,7 +84,7 @@ class PNVideoRequestOperation : public PNAsyncOperation {
     std::vector<BlockCall> blockCalls_;                        // guarded by mutex_
     bool closed_ = false;                                      // guarded by mutex_
     PNCancellablePtr cancellationToken_;                       // guarded by mutex_
-    std::weak_ptr<PNVideoRequestOperationDelegate> delegate_;  // guarded by mutex_
+    platform::WeakDelegate<PNVideoRequestOperationDelegate> delegate_;
 };
 
 using PNVideoRequestOperationPtr = std::shared_ptr<PNVideoRequestOperation>;

@@ -131,6 +131,8 @@ class PNVideoSyncService : public platform::Object, public PNVideoForwardSyncOpe
     const std::shared_ptr<PNVideoSyncServiceStorage> storage_;
     const std::shared_ptr<platform::OperationQueue> operationQueue_;
 
+    // Recursive: the sync steps (startIfIdle, syncNext, an operation's end) call one another
+    // with it held.
     mutable std::recursive_mutex mutex_;
     // The operation sending the current change (state updatingData); null when idle.
     std::shared_ptr<PNVideoForwardSyncOperation> current_;  // guarded by mutex_

@@ -96,7 +96,7 @@ class PNVideos : public platform::Object {
     PNLegacyPlaylistPtr findPlaylistLocked(const platform::StringDictionary& metadata,
                                            const platform::StringSet& tags) const;
 
-    mutable std::recursive_mutex mutex_;
+    mutable std::mutex mutex_;
     std::vector<PNLegacyPlaylistPtr> playlists_;  // guarded by mutex_
 };
 

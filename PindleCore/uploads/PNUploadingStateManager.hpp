@@ -94,7 +94,7 @@ class PNUploadingStateManager {
                      Change&& change);
 
     // Serialises the token-guarded operations; the state it guards is the records file and the
-    // uploads list.
+    // uploads list. Recursive: the list's observers run under it and may call back in.
     std::recursive_mutex lock_;
 };
 

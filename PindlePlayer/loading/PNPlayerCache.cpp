@@ -19,6 +19,7 @@
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Status.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/log/SystemLog.hpp"
 #include "platform/log/SystemLogMessage.hpp"
 
@@ -371,12 +372,12 @@ void PNPlayerCache::putData(const platform::URL& url, const platform::Data& data
             if (bigger)
                 return;
             const std::string key = url.absoluteString();
-            if (auto old = datas_.find(key); old != datas_.end()) {
+            if (auto old = memoryStore_.find(key); old != memoryStore_.end()) {
                 memoryBytes_ -= static_cast<std::int64_t>(old->second.bytes.size());
-                datas_.erase(old);
+                memoryStore_.erase(old);
             }
             makeRoomInMemory(static_cast<std::int64_t>(bytes.size()), key);
-            datas_[key] = Stored{bytes, ++uses_};
+            memoryStore_[key] = Stored{bytes, ++uses_};
             memoryBytes_ += static_cast<std::int64_t>(bytes.size());
             return;
         }
@@ -409,9 +410,10 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
         std::lock_guard lock(lock_);
         if (!isFileCacheEnabled_) {
             const std::string key = url.absoluteString();
-            auto found = datas_.find(key);
-            const auto cached =
-                found == datas_.end() ? 0 : static_cast<std::int64_t>(found->second.bytes.size());
+            auto found = memoryStore_.find(key);
+            const auto cached = found == memoryStore_.end()
+                                    ? 0
+                                    : static_cast<std::int64_t>(found->second.bytes.size());
             if (dataOffset != cached)
                 return refuse(cached);
             std::int64_t end =
@@ -419,10 +421,10 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
             if (auto total = sizes_.find(key); total != sizes_.end())
                 end = std::min(end, total->second);
             const auto accepted = std::max<std::int64_t>(end - dataOffset, 0);
-            if (accepted == 0 && found != datas_.end())
+            if (accepted == 0 && found != memoryStore_.end())
                 return;
             makeRoomInMemory(accepted, key);
-            auto& stored = datas_[key];
+            auto& stored = memoryStore_[key];
             stored.bytes.insert(stored.bytes.end(), data.begin(), data.begin() + accepted);
             stored.lastUse = ++uses_;
             memoryBytes_ += accepted;
@@ -545,8 +547,8 @@ std::optional<platform::Data> PNPlayerCache::data(const platform::URL& url, std:
     {
         std::lock_guard lock(lock_);
         if (!isFileCacheEnabled_) {
-            auto found = datas_.find(url.absoluteString());
-            if (found == datas_.end())
+            auto found = memoryStore_.find(url.absoluteString());
+            if (found == memoryStore_.end())
                 return std::nullopt;
             found->second.lastUse = ++uses_;
             const auto& stored = found->second.bytes;
@@ -587,8 +589,8 @@ std::optional<std::int64_t> PNPlayerCache::dataSize(const platform::URL& url) {
     {
         std::lock_guard lock(lock_);
         if (!isFileCacheEnabled_) {
-            auto found = datas_.find(url.absoluteString());
-            if (found == datas_.end())
+            auto found = memoryStore_.find(url.absoluteString());
+            if (found == memoryStore_.end())
                 return std::nullopt;
             return static_cast<std::int64_t>(found->second.bytes.size());
         }
@@ -675,16 +677,16 @@ void PNPlayerCache::trimFolder(std::int64_t newBytes, const std::optional<std::s
 
 void PNPlayerCache::makeRoomInMemory(std::int64_t newBytes, const std::string& keep) {
     while (memoryBytes_ + newBytes > cacheSize_) {
-        auto oldest = datas_.end();
-        for (auto it = datas_.begin(); it != datas_.end(); ++it) {
+        auto oldest = memoryStore_.end();
+        for (auto it = memoryStore_.begin(); it != memoryStore_.end(); ++it) {
             if (it->first != keep &&
-                (oldest == datas_.end() || it->second.lastUse < oldest->second.lastUse))
+                (oldest == memoryStore_.end() || it->second.lastUse < oldest->second.lastUse))
                 oldest = it;
         }
-        if (oldest == datas_.end())
+        if (oldest == memoryStore_.end())
             return;
         memoryBytes_ -= static_cast<std::int64_t>(oldest->second.bytes.size());
-        datas_.erase(oldest);
+        memoryStore_.erase(oldest);
     }
 }
 
@@ -692,9 +694,9 @@ void PNPlayerCache::clearCacheFor(const platform::URL& url) {
     {
         std::lock_guard lock(lock_);
         if (!isFileCacheEnabled_) {
-            if (auto found = datas_.find(url.absoluteString()); found != datas_.end()) {
+            if (auto found = memoryStore_.find(url.absoluteString()); found != memoryStore_.end()) {
                 memoryBytes_ -= static_cast<std::int64_t>(found->second.bytes.size());
-                datas_.erase(found);
+                memoryStore_.erase(found);
             }
             return;
         }
@@ -723,7 +725,7 @@ void PNPlayerCache::clearCache() {
     {
         std::lock_guard lock(lock_);
         fileMode = isFileCacheEnabled_;
-        datas_.clear();
+        memoryStore_.clear();
         memoryBytes_ = 0;
         sizes_.clear();
     }
@@ -750,7 +752,7 @@ void PNPlayerCache::didReceiveMemoryWarning() {
         std::lock_guard lock(lock_);
         if (sizes_.size() > sizesKeptThroughMemoryWarning)
             sizes_.clear();
-        datas_.clear();
+        memoryStore_.clear();
         memoryBytes_ = 0;
         thumbs_.clear();
         thumbAttempts_.clear();
@@ -773,22 +775,19 @@ void PNPlayerCache::prepareThumb(const std::string& videoID, const platform::URL
             thumbAttempts_.clear();
         thumbAttempts_.insert(*path);
     }
-    std::weak_ptr<PNPlayerCache> weak = weak_from_this();
-    platform::DispatchQueue::global()->async([weak, videoID, path = *path] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        const platform::ImagePtr image =
-            self->thumbnailOfVideo_(platform::URL::fileURLWithPath(path));
-        if (!image)
-            return;
-        auto jpeg = image->jpegData(thumbnailQuality);
-        if (!jpeg)
-            return;
-        const auto kilobytes = static_cast<std::int64_t>(jpeg->size()) / bytesPerKilobyte;
-        self->storeThumb(videoID, std::move(*jpeg));
-        self->logger_.log("thumb_prepare_" + videoID + "_" + std::to_string(kilobytes) + "_kb");
-    });
+    platform::DispatchQueue::global()->async(
+        platform::weakly(this, [videoID, path = *path](PNPlayerCache& self) {
+            const platform::ImagePtr image =
+                self.thumbnailOfVideo_(platform::URL::fileURLWithPath(path));
+            if (!image)
+                return;
+            auto jpeg = image->jpegData(thumbnailQuality);
+            if (!jpeg)
+                return;
+            const auto kilobytes = static_cast<std::int64_t>(jpeg->size()) / bytesPerKilobyte;
+            self.storeThumb(videoID, std::move(*jpeg));
+            self.logger_.log("thumb_prepare_" + videoID + "_" + std::to_string(kilobytes) + "_kb");
+        }));
 }
 
 void PNPlayerCache::storeThumb(const std::string& videoID, platform::Data jpeg) {

@@ -227,7 +227,7 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     bool isFileCacheEnabled_ = false;                               // guarded by lock_
     std::map<std::string, std::int64_t> sizes_;                     // guarded by lock_
     // The memory store, its byte count and the clock of its uses.
-    std::map<std::string, Stored> datas_;  // guarded by lock_
+    std::map<std::string, Stored> memoryStore_;  // guarded by lock_
     std::int64_t memoryBytes_ = 0;         // guarded by lock_
     std::uint64_t uses_ = 0;               // guarded by lock_
     // Open files being appended to, by path.

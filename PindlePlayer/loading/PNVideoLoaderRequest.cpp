@@ -10,6 +10,7 @@
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindlePlayer/loading/PNCachingDownload.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -266,86 +267,73 @@ void PNVideoLoaderRequest::updateRequestParams() {
 // --- Queue operations ---
 
 void PNVideoLoaderRequest::start() {
-    std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
-    queue_->async([weak] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->updateRequestParams();
+    queue_->async(platform::weakly(this, [](PNVideoLoaderRequest& self) {
+        self.updateRequestParams();
         bool begin = false;
         bool requesting = false;
         bool cached = false;
         {
-            std::lock_guard lock(self->mutex_);
-            requesting = self->isRequesting_;
-            cached = self->isCached_;
+            std::lock_guard lock(self.mutex_);
+            requesting = self.isRequesting_;
+            cached = self.isCached_;
             begin = !cached && !requesting;
             if (begin)
-                self->isRequesting_ = true;
+                self.isRequesting_ = true;
         }
-        self->log("request_start_" + flag(requesting) + "_cached_" + flag(cached));
+        self.log("request_start_" + flag(requesting) + "_cached_" + flag(cached));
         if (begin)
-            self->updateRequests();
-    });
+            self.updateRequests();
+    }));
 }
 
 void PNVideoLoaderRequest::addListener(PNVideoLoaderRequestListenerPtr listener,
                                        std::function<void()> completion) {
-    std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
-    queue_->async([weak, listener = std::move(listener), completion = std::move(completion)] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->log("add_listener_" + describe(listener->range()));
-        {
-            // Someone waits for these bytes now: worth an attempt before the delay is up.
-            std::lock_guard lock(self->mutex_);
-            self->retryAt_.reset();
-        }
-        auto list = self->listeners();
-        list.push_back(listener);
-        self->updateListeners(std::move(list));
-        if (completion)
-            completion();
-    });
+    queue_->async(
+        platform::weakly(this, [listener = std::move(listener),
+                                completion = std::move(completion)](PNVideoLoaderRequest& self) {
+            self.log("add_listener_" + describe(listener->range()));
+            {
+                // Someone waits for these bytes now: worth an attempt before the delay is up.
+                std::lock_guard lock(self.mutex_);
+                self.retryAt_.reset();
+            }
+            auto list = self.listeners();
+            list.push_back(listener);
+            self.updateListeners(std::move(list));
+            if (completion)
+                completion();
+        }));
 }
 
 void PNVideoLoaderRequest::removeListener(const PNVideoLoaderRequestListenerPtr& listener) {
-    std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
-    queue_->async([weak, listener] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->log("remove_listener_" + describe(listener->range()));
-        auto list = self->listeners();
+    queue_->async(platform::weakly(this, [listener](PNVideoLoaderRequest& self) {
+        self.log("remove_listener_" + describe(listener->range()));
+        auto list = self.listeners();
         const std::string id = listener->id();
         std::erase_if(list, [&](const auto& other) { return other->id() == id; });
-        self->updateListeners(std::move(list));
-    });
+        self.updateListeners(std::move(list));
+    }));
 }
 
 void PNVideoLoaderRequest::setPreload(bool isPreload, std::function<void(bool)> completion) {
-    std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
-    queue_->async([weak, isPreload, completion = std::move(completion)] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        bool changed = false;
-        {
-            std::lock_guard lock(self->mutex_);
-            changed = self->isPreload_ != isPreload;
-            self->isPreload_ = isPreload;
-        }
-        if (changed) {
-            self->log("request_preload_" + flag(isPreload));
-            self->updateRequestParams();
-            std::lock_guard lock(self->mutex_);
-            if (self->isCompleted_ && !self->isCached_)
-                self->isCompleted_ = false;
-        }
-        if (completion)
-            completion(changed);
-    });
+    queue_->async(platform::weakly(
+        this, [isPreload, completion = std::move(completion)](PNVideoLoaderRequest& self) {
+            bool changed = false;
+            {
+                std::lock_guard lock(self.mutex_);
+                changed = self.isPreload_ != isPreload;
+                self.isPreload_ = isPreload;
+            }
+            if (changed) {
+                self.log("request_preload_" + flag(isPreload));
+                self.updateRequestParams();
+                std::lock_guard lock(self.mutex_);
+                if (self.isCompleted_ && !self.isCached_)
+                    self.isCompleted_ = false;
+            }
+            if (completion)
+                completion(changed);
+        }));
 }
 
 PNVideoLoaderRequest::~PNVideoLoaderRequest() {

@@ -251,7 +251,8 @@ class PNPlayerViewController : public platform::ui::ViewController,
     std::atomic<bool> holdLastPic_{true};
     std::atomic<bool> internalLoadingControl_{true};
 
-    // The controller's lock, and the calls deferred until its outermost hold ends.
+    // The controller's lock, and the calls deferred until its outermost hold ends. Recursive:
+    // holds nest (the players manager's Hold around the controller's own).
     mutable std::recursive_mutex lock_;
     int holdDepth_ = 0;                            // guarded by lock_
     std::vector<std::function<void()>> deferred_;  // guarded by lock_
