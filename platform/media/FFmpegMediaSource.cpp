@@ -444,7 +444,13 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
           samples_(std::move(samples)),
           packet_(ffmpeg::makePacket()),
           frame_(ffmpeg::makeFrame()),
-          rate_(codec_->sample_rate) {}
+          rate_(codec_->sample_rate),
+          inputFormat_(codec_->sample_fmt) {
+        av_channel_layout_copy(&inputLayout_, &codec_->ch_layout);
+    }
+    ~AudioDecoder() override { av_channel_layout_uninit(&inputLayout_); }
+    AudioDecoder(const AudioDecoder&) = delete;
+    AudioDecoder& operator=(const AudioDecoder&) = delete;
 
     int sampleRate() const override { return rate_; }
     Micros position() const override { return position_; }
@@ -452,13 +458,11 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
     void seek(Micros time) override {
         time = std::max<Micros>(0, time);
         const std::size_t sample = sampleAt(samples_, time);
-        AVStream* stream = input_->context()->streams[stream_];
-        av_seek_frame(input_->context(), stream_,
-                      avformat_index_get_entry(stream, static_cast<int>(sample))->timestamp,
-                      AVSEEK_FLAG_BACKWARD);
+        seekDemuxerTo(sample);
         avcodec_flush_buffers(codec_.get());
         // Whatever the resampler still holds belongs to the old position.
-        swr_init(resampler_.get());
+        if (resampler_)
+            swr_init(resampler_.get());
         nextSample_ = sample;
         pending_.clear();
         pendingStart_ = 0;
@@ -556,11 +560,49 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
         }
     }
 
-    void resync() {
+    void resync() { seekDemuxerTo(nextSample_); }
+
+    void seekDemuxerTo(std::size_t sample) {
         AVStream* stream = input_->context()->streams[stream_];
-        av_seek_frame(input_->context(), stream_,
-                      avformat_index_get_entry(stream, static_cast<int>(nextSample_))->timestamp,
-                      AVSEEK_FLAG_BACKWARD);
+        // The demuxer's index is the one samples_ was read from, on the same header; a
+        // shorter one would be a different file, and then there is no more sound.
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, static_cast<int>(sample));
+        if (!entry) {
+            draining_ = ended_ = true;
+            return;
+        }
+        av_seek_frame(input_->context(), stream_, entry->timestamp, AVSEEK_FLAG_BACKWARD);
+    }
+
+    // The resampler takes what the decoder gives; a stream may change its layout midway.
+    bool resamplerTakes(const AVFrame& frame) {
+        if (resampler_ && frame.format == inputFormat_ &&
+            av_channel_layout_compare(&frame.ch_layout, &inputLayout_) == 0)
+            return true;
+        if (frame.ch_layout.nb_channels <= 0)
+            return false;
+        AVChannelLayout stereo{}, input{};
+        av_channel_layout_default(&stereo, outputChannels);
+        if (av_channel_layout_copy(&input, &frame.ch_layout) < 0) {
+            av_channel_layout_uninit(&stereo);
+            return false;
+        }
+        // Set up again in place; on failure libswresample frees the context and says so.
+        SwrContext* raw = resampler_.release();
+        const int made =
+            swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLT, rate_, &input,
+                                static_cast<AVSampleFormat>(frame.format), rate_, 0, nullptr);
+        resampler_.reset(raw);
+        av_channel_layout_uninit(&stereo);
+        av_channel_layout_uninit(&inputLayout_);
+        inputLayout_ = input;  // owned from here on
+        inputFormat_ = static_cast<AVSampleFormat>(frame.format);
+        if (made < 0 || !resampler_ || swr_init(resampler_.get()) < 0) {
+            // Tried again with the next frame.
+            resampler_.reset();
+            return false;
+        }
+        return true;
     }
 
     Micros frameTime(const AVFrame& frame) const {
@@ -575,7 +617,7 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
 
     // Resamples `frame` into pending_, leaving out what lies before the position sought.
     void convert(const AVFrame& frame) {
-        if (frame.nb_samples <= 0 || frame.sample_rate != rate_)
+        if (frame.nb_samples <= 0 || frame.sample_rate != rate_ || !resamplerTakes(frame))
             return;
         const Micros start = frameTime(frame);
         const int capacity = swr_get_out_samples(resampler_.get(), frame.nb_samples);
@@ -606,8 +648,10 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
     ffmpeg::PacketPtr packet_;
     ffmpeg::FramePtr frame_;
     const int rate_;
-    std::vector<float> pending_;    // resampled, interleaved
-    std::size_t pendingStart_ = 0;  // frames of pending_ already read
+    AVSampleFormat inputFormat_;     // what the resampler is set up to take
+    AVChannelLayout inputLayout_{};  // likewise
+    std::vector<float> pending_;     // resampled, interleaved
+    std::size_t pendingStart_ = 0;   // frames of pending_ already read
     std::size_t nextSample_ = 0;
     Micros skipBefore_ = 0;
     Micros position_ = 0;
@@ -644,7 +688,7 @@ std::unique_ptr<MediaSource::AudioReader> FFmpegMediaSource::makeAudioReader(Err
         codec->ch_layout.nb_channels <= 0)
         return fail("a rate of " + std::to_string(codec->sample_rate) + " Hz and " +
                     std::to_string(codec->ch_layout.nb_channels) + " channels");
-    AVChannelLayout stereo;
+    AVChannelLayout stereo{};
     av_channel_layout_default(&stereo, outputChannels);
     SwrContext* raw = nullptr;
     const int made =
