@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/media/Player.hpp"
 #include "platform/media/URLAsset.hpp"
@@ -25,10 +26,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pindle-sound-bench: %s does not play\n", argv[1]);
         return 1;
     }
+    // The main thread sleeps until the player's own observer ends the run, as a host's loop
+    // would: a polling wait would bill its wake-ups to the player.
+    auto token = player->addPeriodicTimeObserver(
+        MediaTime(1, 4), DispatchQueue::main(), [&](MediaTime time) {
+            if (time.seconds() >= seconds || player->rate() == 0)
+                MainThread::stop();
+        });
+    DispatchQueue::main()->asyncAfter(seconds * 2 + 10, [] { MainThread::stop(); });
     player->play();
-    MainThread::runUntil(
-        [&] { return player->currentTime().seconds() >= seconds || player->rate() == 0; },
-        seconds * 2 + 10);
+    MainThread::run();
     player->pause();
+    player->removeTimeObserver(token);
     return 0;
 }
