@@ -453,7 +453,9 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
     AudioDecoder& operator=(const AudioDecoder&) = delete;
 
     int sampleRate() const override { return rate_; }
-    Micros position() const override { return position_; }
+    Micros position() const override {
+        return positionBase_ + static_cast<Micros>(framesSinceBase_ * 1000000 / rate_);
+    }
 
     void seek(Micros time) override {
         time = std::max<Micros>(0, time);
@@ -469,7 +471,8 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
         draining_ = false;
         ended_ = false;
         skipBefore_ = time;
-        position_ = time;
+        positionBase_ = time;
+        framesSinceBase_ = 0;
     }
 
     std::size_t read(float* out, std::size_t frames, State* state) override {
@@ -484,7 +487,7 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
                     take * outputChannels, out + done * outputChannels);
                 pendingStart_ += take;
                 done += take;
-                position_ += static_cast<Micros>(take) * 1000000 / rate_;
+                framesSinceBase_ += static_cast<std::int64_t>(take);
                 continue;
             }
             pending_.clear();
@@ -610,7 +613,7 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
         const std::int64_t pts =
             frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
         if (pts == AV_NOPTS_VALUE)
-            return position_;
+            return position();
         const std::int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
         return av_rescale_q(pts - first, stream->time_base, micros);
     }
@@ -634,8 +637,15 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
             skip = static_cast<std::size_t>((skipBefore_ - start) * rate_ / 1000000);
         skip = std::min(skip, pending_.size() / outputChannels);
         pendingStart_ = skip;
-        if (pendingStart_ * outputChannels < pending_.size())
-            position_ = std::max(position_, start + static_cast<Micros>(skip) * 1000000 / rate_);
+        if (pendingStart_ * outputChannels < pending_.size()) {
+            // Counted from the frame's own time when that lies ahead (a gap in the track;
+            // less than a millisecond is the rounding of its timestamp).
+            const Micros first = start + static_cast<Micros>(skip) * 1000000 / rate_;
+            if (first > position() + 1000) {
+                positionBase_ = first;
+                framesSinceBase_ = 0;
+            }
+        }
     }
 
     std::unique_ptr<ffmpeg::Input> input_;
@@ -654,7 +664,10 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
     std::size_t pendingStart_ = 0;   // frames of pending_ already read
     std::size_t nextSample_ = 0;
     Micros skipBefore_ = 0;
-    Micros position_ = 0;
+    // The next frame's time: the base, and frames read since at the track's rate (counted, so
+    // that no rounding adds up).
+    Micros positionBase_ = 0;
+    std::int64_t framesSinceBase_ = 0;
     bool draining_ = false;
     bool ended_ = false;
 };
