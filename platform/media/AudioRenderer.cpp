@@ -177,7 +177,10 @@ void AudioRenderer::stateChanged(pa_stream* stream, void* userdata) {
     auto* self = static_cast<AudioRenderer*>(userdata);
     switch (pa_stream_get_state(stream)) {
         case PA_STREAM_READY:
-            // Changes made while the stream was connecting.
+            // Changes made while the stream was connecting: a pause the server could not take
+            // then, and the volume.
+            if (self->corked_)
+                release(pa_stream_cork(stream, 1, nullptr, nullptr));
             self->applyVolume();
             break;
         case PA_STREAM_FAILED:

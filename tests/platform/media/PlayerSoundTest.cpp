@@ -316,6 +316,10 @@ TEST_F(PlayerSoundTest, OneStreamWhilePlayingCorkedWhenPausedClosedWhenReleased)
     };
     EXPECT_TRUE(streams().empty());
 
+    // A pause that comes while the stream is still being set up holds once it is.
+    player->play();
+    player->pause();
+    EXPECT_TRUE(becomes([](const auto& found) { return found.size() == 1 && found[0].corked; }));
     player->play();
     EXPECT_TRUE(becomes([](const auto& found) { return found.size() == 1 && !found[0].corked; }));
     player->setVolume(0.5f);
