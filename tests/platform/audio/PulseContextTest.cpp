@@ -20,8 +20,8 @@
 namespace pindle::platform {
 namespace {
 
-using pulse::PulseContext;
 using pindle::testing::PulseAudioServer;
+using pulse::PulseContext;
 
 std::unique_ptr<PulseAudioServer> startServer() {
     std::string skip, failure;
@@ -56,7 +56,8 @@ TEST(PulseContextTest, ConnectsToAServerAndHearsItGoAway) {
 
 TEST(PulseContextTest, NoServerIsAnAnswerNotAWait) {
     Error error;
-    const std::string missing = "unix:" + pindle::testing::makeScratchFolder("nopulse-") + "/native";
+    const std::string missing =
+        "unix:" + pindle::testing::makeScratchFolder("nopulse-") + "/native";
     EXPECT_FALSE(PulseContext::connect(missing, "test", &error));
     EXPECT_NE(error.localizedDescription().find("No sound server answers"), std::string::npos)
         << error.localizedDescription();
