@@ -11,8 +11,6 @@
 // server's changes.
 #pragma once
 
-#include <mutex>
-
 #include "platform/foundation/KeyValueObserving.hpp"
 
 namespace pindle::platform {
@@ -32,10 +30,10 @@ class AudioSession : public KeyValueObservable {
     };
     explicit AudioSession(Private) {}
 
-    // The sound server's side: follows the default sink of every new connection.
+  private:
+    // Follows the default sink of every new connection to the sound server.
     void followServer();
 
-  private:
     ObservableProperty<float> outputVolume_{*this, "outputVolume", 0.5f};
 };
 
