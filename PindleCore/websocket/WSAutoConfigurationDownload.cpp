@@ -81,11 +81,20 @@ void WSAutoConfigurationDownload::start(Completion completion) {
     platform::URLRequest request(url_);
     request.setTimeoutInterval(timeout_);
     auto task = session->dataTask(request);
+    bool cancelled = false;
     {
         std::lock_guard lock(mutex_);
-        completion_ = std::move(completion);
-        task_ = task;
-        session_ = session;
+        cancelled = ended_;
+        if (!cancelled) {
+            completion_ = std::move(completion);
+            task_ = task;
+            session_ = session;
+        }
+    }
+    if (cancelled) {
+        // Cancelled before it began: nothing is sent.
+        session->invalidateAndCancel();
+        return;
     }
     std::weak_ptr<WSAutoConfigurationDownload> weak = weak_from_this();
     queue_->asyncAfter(timeout_, [weak] {
