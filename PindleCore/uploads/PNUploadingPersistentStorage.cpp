@@ -114,7 +114,10 @@ void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record, bool p
         const auto interval = std::chrono::duration_cast<platform::Clock::Duration>(
             std::chrono::duration<double>(progressWriteInterval));
         std::lock_guard cacheLock(cacheMutex_);
-        if (lastWrite_ && now - *lastWrite_ < interval && cached_ && stamp_.path == path) {
+        // A reading before the last write's (another clock installed meanwhile) is no reason
+        // to hold the write back.
+        const bool recent = lastWrite_ && now >= *lastWrite_ && now - *lastWrite_ < interval;
+        if (recent && cached_ && stamp_.path == path) {
             cached_ = std::move(records);
             pendingProgress_ = true;
             return;

@@ -222,6 +222,13 @@ TEST_F(PNUploadingPersistentStorageTest, ProgressIsWrittenAtMostOnceAnIntervalOf
         EXPECT_EQ(storage_.uploading("a")->bytesUploaded(), step.bytes);
         EXPECT_EQ(bytesOnDisk(), step.onDisk) << "after " << step.bytes;
     }
+    // Another clock whose reading lies before the last write's holds nothing back.
+    clock->advance(interval - 0.1);
+    storage_.putProgress(withBytes(7));
+    ASSERT_EQ(bytesOnDisk(), 6);
+    platform::Clock::setCurrent(std::make_shared<platform::VirtualClock>());
+    storage_.putProgress(withBytes(8));
+    EXPECT_EQ(bytesOnDisk(), 8);
 }
 
 TEST_F(PNUploadingPersistentStorageTest, AnotherWritersFileWinsOverWhatWasRead) {
