@@ -9,6 +9,7 @@
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "examples/pindle-example/PlayWindow.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/ui/Window.hpp"
 
 namespace pindle::example {
@@ -111,6 +112,7 @@ PlayCommand::Outcome PlayCommand::run() {
     auto controller = std::make_shared<PNPlayerViewController>();
     auto events = std::make_shared<EventPrinter>(out_);
     controller->setDelegate(events);
+    controller->setMuted(line_.mute);
     window->setRootViewController(controller);
     window->makeKeyAndVisible();
     if (const platform::Status watching = onDesktop.watch(window); !watching.ok()) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/files/FileError.hpp"
+#include "platform/foundation/Status.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
 
 namespace pindle::platform {

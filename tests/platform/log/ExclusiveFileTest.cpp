@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Status.hpp"
 #include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
