@@ -10,7 +10,7 @@ namespace Flag = platform::NetworkReachabilityFlag;
 
 namespace {
 
-constexpr const char* kErrorDomain = "PindleCore.ReachabilityError";
+constexpr const char* errorDomain = "PindleCore.ReachabilityError";
 
 // The default center is a never-destroyed singleton, so the pointer to it owns nothing.
 std::shared_ptr<platform::NotificationCenter> defaultCenterPointer() {
@@ -93,7 +93,7 @@ const char* ReachabilityError::what() const noexcept {
 }
 
 platform::Error ReachabilityError::asError() const {
-    return platform::Error(kErrorDomain, static_cast<std::int64_t>(case_));
+    return platform::Error(errorDomain, static_cast<std::int64_t>(case_));
 }
 
 // Reachability

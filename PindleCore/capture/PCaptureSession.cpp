@@ -21,15 +21,15 @@ namespace {
 
 using platform::MediaTime;
 
-constexpr std::int32_t kMicroseconds = 1'000'000;
-constexpr std::int64_t kFrameStep = 33363;  // µs between filler pictures
-constexpr std::int64_t kSoundStep = 2322;   // of 100,000 s, one re-timed sound buffer
-constexpr std::int32_t kSoundTimescale = 100000;
-constexpr float kFramePeriod = 0.033363f;
-constexpr float kHalfFramePeriod = 0.0166815f;
-constexpr float kSoundPeriod = 0.02322f;
-constexpr float kHalfSoundPeriod = 0.01161f;
-constexpr int kPlaceholderSide = 480;
+constexpr std::int32_t microseconds = 1'000'000;
+constexpr std::int64_t frameStep = 33363;  // µs between filler pictures
+constexpr std::int64_t soundStep = 2322;   // of 100,000 s, one re-timed sound buffer
+constexpr std::int32_t soundTimescale = 100000;
+constexpr float framePeriod = 0.033363f;
+constexpr float halfFramePeriod = 0.0166815f;
+constexpr float soundPeriod = 0.02322f;
+constexpr float halfSoundPeriod = 0.01161f;
+constexpr int placeholderSide = 480;
 
 struct ResolutionTable {
     const char* name;
@@ -452,13 +452,13 @@ platform::ui::Rect PCaptureSession::getRecorderRectForOrientation(
             s = static_cast<float>(row->square);
         }
     }
-    constexpr float kFrameHeight = 540;
+    constexpr float frameHeight = 540;
     if (orientation == 3 || orientation == 4)
         return figure == 1 ? platform::ui::Rect::make(0, 0, h, w)
                            : platform::ui::Rect::make(0, 0, s, s);
     if (figure == 1)
-        return platform::ui::Rect::make(0, (kFrameHeight - w) * 0.5f, w, h);
-    return platform::ui::Rect::make(0, (kFrameHeight - s) * 0.5f, s, s);
+        return platform::ui::Rect::make(0, (frameHeight - w) * 0.5f, w, h);
+    return platform::ui::Rect::make(0, (frameHeight - s) * 0.5f, s, s);
 }
 
 int PCaptureSession::getCurrentVideoOrientation() const {
@@ -503,8 +503,8 @@ void PCaptureSession::setZoomFactor(float factor, const platform::CaptureDeviceP
         return;
     const auto clamped = static_cast<float>(std::max(
         std::min(static_cast<double>(factor), device->activeFormat().videoMaxZoomFactor), 1.0));
-    constexpr double kZoomRate = 10.0;
-    device->rampToVideoZoomFactor(clamped, kZoomRate);
+    constexpr double zoomRate = 10.0;
+    device->rampToVideoZoomFactor(clamped, zoomRate);
     {
         std::lock_guard lock(mutex_);
         zoomVal_ = clamped;
@@ -881,7 +881,7 @@ bool PCaptureSession::closeToIntegerTime(MediaTime time) {
     if (!time.isNumeric())
         return false;
     // Exactly, in media time: seconds in floating point would put 3.02322 s below the step.
-    return time - closestIntegerTimer(time) < MediaTime(kSoundStep, kSoundTimescale);
+    return time - closestIntegerTimer(time) < MediaTime(soundStep, soundTimescale);
 }
 
 MediaTime PCaptureSession::closestIntegerTimer(MediaTime time) {
@@ -903,7 +903,7 @@ platform::PixelBufferPtr PCaptureSession::micPixelBuffer() {
     }
     // Drawn outside the lock; of two callers racing, the first to finish is kept.
     auto made = pixelBufferFromImage(bundleImageNamed("recorder_btn_mic"),
-                                     {kPlaceholderSide, kPlaceholderSide});
+                                     {placeholderSide, placeholderSide});
     std::lock_guard lock(placeholderMutex_);
     if (!micPixelBuffer_)
         micPixelBuffer_ = std::move(made);
@@ -977,29 +977,29 @@ void PCaptureSession::handleVideo(const platform::SampleBufferPtr& sample) {
 void PCaptureSession::placeholderPictureAt(MediaTime pts) {
     const bool due = queuedState_ != PCaptureSessionStateRecording ||
                      isZero(lastFrameTimeForWriter_) ||
-                     pts - lastFrameTimeForCapture_ >= MediaTime(kFrameStep, kMicroseconds);
+                     pts - lastFrameTimeForCapture_ >= MediaTime(frameStep, microseconds);
     if (due)
         handlePicture(pts, nullptr);
 }
 
 void PCaptureSession::handlePicture(MediaTime pts, const platform::SampleBufferPtr& sample) {
     if (std::exchange(rejoinVideo_, false) && !isZero(lastFrameTimeForCapture_))
-        lastFrameTimeForCapture_ = pts - MediaTime(kFrameStep, kMicroseconds);
+        lastFrameTimeForCapture_ = pts - MediaTime(frameStep, microseconds);
     if (queuedState_ == PCaptureSessionStateRecording) {
         if (isZero(lastFrameTimeForWriter_)) {
             lastFrameTimeForWriter_ = pts;
             for (const auto& [name, entry] : writers_) entry.writer->startSession(pts);
         } else {
             const MediaTime gap = pts - lastFrameTimeForCapture_;
-            const auto n = static_cast<long>(
-                (static_cast<float>(gap.seconds()) + kHalfFramePeriod) / kFramePeriod);
+            const auto n = static_cast<long>((static_cast<float>(gap.seconds()) + halfFramePeriod) /
+                                             framePeriod);
             if (n > 1) {
                 const auto filler = lastFrame_ && lastFrame_->imageBuffer()
                                         ? lastFrame_->imageBuffer()
                                         : micPixelBuffer();
                 MediaTime t = lastFrameTimeForWriter_;
                 for (long i = 1; i < n; ++i) {
-                    t += MediaTime(kFrameStep, kMicroseconds);
+                    t += MediaTime(frameStep, microseconds);
                     appendPicture(filler, t);
                 }
             }
@@ -1027,7 +1027,7 @@ void PCaptureSession::handleAudio(const platform::SampleBufferPtr& sample) {
     if (!hasVideoOutput_ && !cameraAttached_)
         placeholderPictureAt(pts);
     if (std::exchange(rejoinSound_, false) && !isZero(lastSoundFrameTimeCapture_))
-        lastSoundFrameTimeCapture_ = pts - MediaTime(kSoundStep, kSoundTimescale);
+        lastSoundFrameTimeCapture_ = pts - MediaTime(soundStep, soundTimescale);
     if (queuedState_ == PCaptureSessionStateRecording) {
         if (isZero(lastFrameTimeForWriter_))
             return;  // no picture yet: the sound has no place on the timeline
@@ -1036,24 +1036,24 @@ void PCaptureSession::handleAudio(const platform::SampleBufferPtr& sample) {
             lastSoundFrameTime_ = pts;
         } else {
             const MediaTime gap = pts - lastSoundFrameTimeCapture_;
-            auto n = static_cast<long>((static_cast<float>(gap.seconds()) + kHalfSoundPeriod) /
-                                       kSoundPeriod);
-            std::int64_t step = n * kSoundStep;
+            auto n = static_cast<long>((static_cast<float>(gap.seconds()) + halfSoundPeriod) /
+                                       soundPeriod);
+            std::int64_t step = n * soundStep;
             if (n >= 3) {
                 const MediaTime compensated = gap + compensateTime_;
                 n = static_cast<long>(
-                    (static_cast<float>(compensated.seconds()) + kHalfSoundPeriod) / kSoundPeriod);
-                step = n * kSoundStep;
-                compensateTime_ = MediaTime(step, kSoundTimescale) - compensated;
+                    (static_cast<float>(compensated.seconds()) + halfSoundPeriod) / soundPeriod);
+                step = n * soundStep;
+                compensateTime_ = MediaTime(step, soundTimescale) - compensated;
                 MediaTime t = lastSoundFrameTime_;
                 for (long i = 1; i < n; ++i) {
-                    t += MediaTime(kSoundStep, kSoundTimescale);
+                    t += MediaTime(soundStep, soundTimescale);
                     auto filler = sample->copyWithPresentationTime(t);
                     muteAudioInBuffer(*filler);
                     appendSound(filler);
                 }
             }
-            lastSoundFrameTime_ += MediaTime(step, kSoundTimescale);
+            lastSoundFrameTime_ += MediaTime(step, soundTimescale);
         }
         appendSound(sample->copyWithPresentationTime(lastSoundFrameTime_));
     }
@@ -1066,10 +1066,10 @@ void PCaptureSession::captureOutput(platform::CaptureMetadataOutput&,
     if (objects.empty() || objects.front().type != platform::MetadataObject::typeQRCode)
         return;
     const std::string& text = objects.front().stringValue;
-    constexpr double kRepeatAfter = 4.0;
+    constexpr double repeatAfter = 4.0;
     const platform::Date now = platform::Date::now();
     if (lastQR_ == text && lastQRScanningDate_ &&
-        now.timeIntervalSince(*lastQRScanningDate_) <= kRepeatAfter)
+        now.timeIntervalSince(*lastQRScanningDate_) <= repeatAfter)
         return;
     if (auto delegate = this->delegate(); delegate && delegate->respondsToQROutput())
         delegate->captureSessionQROutput(*this, text);

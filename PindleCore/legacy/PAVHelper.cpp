@@ -8,7 +8,7 @@ namespace pindle::legacy {
 
 namespace {
 
-constexpr std::int32_t kNanosecondTimescale = 1'000'000'000;
+constexpr std::int32_t nanosecondTimescale = 1'000'000'000;
 
 }  // namespace
 
@@ -30,7 +30,7 @@ platform::ImagePtr PAVHelper::generateThumbForAVURLAsset(
     platform::AssetImageGenerator generator(asset);
     generator.setAppliesPreferredTrackTransform(true);
     return generator.copyImageAtTime(
-        platform::MediaTime::makeWithSeconds(seconds, kNanosecondTimescale));
+        platform::MediaTime::makeWithSeconds(seconds, nanosecondTimescale));
 }
 
 }  // namespace pindle::legacy

@@ -9,7 +9,7 @@ namespace {
 
 // Where the colon of a "+hh:mm" zone offset stands after the 19 characters of date and time
 // and the offset's sign and hours.
-constexpr std::size_t kZoneColonIndex = 22;
+constexpr std::size_t zoneColonIndex = 22;
 
 }  // namespace
 
@@ -32,17 +32,17 @@ std::string PAppUtil::getStringFromDate(platform::Date date,
 }
 
 std::optional<platform::Date> PAppUtil::getDateFromStringWithSemicolonAtEnd(std::string_view text) {
-    if (text.size() <= kZoneColonIndex)
+    if (text.size() <= zoneColonIndex)
         return std::nullopt;
     std::string withoutColon(text);
-    withoutColon.erase(kZoneColonIndex, 1);
+    withoutColon.erase(zoneColonIndex, 1);
     return dateFormatterWithZone().date(withoutColon);
 }
 
 std::string PAppUtil::getStringFromDateWithSemicolonAtEnd(platform::Date date) {
     std::string text = dateFormatterWithZone().string(date);
-    if (text.size() >= kZoneColonIndex)
-        text.insert(kZoneColonIndex, ":");
+    if (text.size() >= zoneColonIndex)
+        text.insert(zoneColonIndex, ":");
     return text;
 }
 

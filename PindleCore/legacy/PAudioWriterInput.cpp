@@ -4,8 +4,8 @@ namespace pindle::legacy {
 
 namespace {
 
-constexpr std::uint32_t kStereoLayoutTag = (101u << 16) | 2u;
-constexpr std::size_t kLayoutRecordSize = 32;
+constexpr std::uint32_t stereoLayoutTag = (101u << 16) | 2u;
+constexpr std::size_t layoutRecordSize = 32;
 
 platform::AssetWriterInput::AudioSettings settings() {
     platform::AssetWriterInput::AudioSettings audio;
@@ -19,10 +19,10 @@ platform::AssetWriterInput::AudioSettings settings() {
 }  // namespace
 
 std::vector<std::uint8_t> PAudioWriterInput::stereoChannelLayout() {
-    std::vector<std::uint8_t> record(kLayoutRecordSize, 0);
+    std::vector<std::uint8_t> record(layoutRecordSize, 0);
     // The record's fields are in the device's byte order, little-endian.
-    for (std::size_t i = 0; i < sizeof kStereoLayoutTag; ++i)
-        record[i] = static_cast<std::uint8_t>(kStereoLayoutTag >> (8 * i));
+    for (std::size_t i = 0; i < sizeof stereoLayoutTag; ++i)
+        record[i] = static_cast<std::uint8_t>(stereoLayoutTag >> (8 * i));
     return record;
 }
 

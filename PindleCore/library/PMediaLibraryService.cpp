@@ -25,7 +25,7 @@ using Picker = ui::ImagePickerController;
 
 namespace {
 
-constexpr double kBytesToMegabytes = 9.536743e-7;
+constexpr double bytesToMegabytes = 9.536743e-7;
 
 void onMain(std::function<void()> work) {
     platform::DispatchQueue::main()->async(std::move(work));
@@ -313,7 +313,7 @@ std::optional<platform::Data> PMediaLibraryService::pictureData(const platform::
         data = picture->jpegData(std::max(0.0f, quality));
         if (!data)
             return std::nullopt;
-        if (static_cast<double>(data->size()) * kBytesToMegabytes <= maxPackedMegabytes ||
+        if (static_cast<double>(data->size()) * bytesToMegabytes <= maxPackedMegabytes ||
             quality <= 0.0f)
             return data;
     }

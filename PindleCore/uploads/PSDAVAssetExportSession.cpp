@@ -19,10 +19,10 @@ namespace {
 using platform::MediaTranscoder;
 namespace MediaError = platform::MediaError;
 
-constexpr double kDefaultFrameRate = 30;
-constexpr const char* kInputQueueLabel = "VideoEncoderInputQueue";
-constexpr const char* kVideoCodecH264 = "avc1";
-constexpr const char* kAudioFormatAAC = "aac";
+constexpr double defaultFrameRate = 30;
+constexpr const char* inputQueueLabel = "VideoEncoderInputQueue";
+constexpr const char* videoCodecH264 = "avc1";
+constexpr const char* audioFormatAAC = "aac";
 
 // "H264_High_4_0" gives ("high", 40); "H264_Main_AutoLevel" gives ("main", 0).
 std::optional<std::pair<std::string, int>> parseProfileLevel(const std::string& text) {
@@ -91,7 +91,7 @@ class HandlerScope {
 };
 
 // Some cameras write this translation with a quarter turn that needs none.
-constexpr double kBogusTranslation = -560;
+constexpr double bogusTranslation = -560;
 
 }  // namespace
 
@@ -101,7 +101,7 @@ std::shared_ptr<PSDAVAssetExportSession> PSDAVAssetExportSession::exportSessionW
 }
 
 PSDAVAssetExportSession::PSDAVAssetExportSession(Private, platform::AssetPtr asset)
-    : asset_(std::move(asset)), inputQueue_(platform::DispatchQueue::create(kInputQueueLabel)) {}
+    : asset_(std::move(asset)), inputQueue_(platform::DispatchQueue::create(inputQueueLabel)) {}
 
 std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSettings(
     platform::Error* error) const {
@@ -130,7 +130,7 @@ std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSett
         settings.durationSeconds = timeRange_.duration.seconds();
     }
     if (videoSettings_) {
-        if (videoSettings_->codec != kVideoCodecH264) {
+        if (videoSettings_->codec != videoCodecH264) {
             return refuse(MediaError::encoderNotFound,
                           "Unsupported video codec " + videoSettings_->codec);
         }
@@ -149,11 +149,11 @@ std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSett
         video.profile = profileLevel->first;
         video.level = profileLevel->second;
         const double rate = videoSettings_->averageNonDroppableFrameRate.value_or(0);
-        video.frameRate = rate > 0 ? rate : kDefaultFrameRate;
+        video.frameRate = rate > 0 ? rate : defaultFrameRate;
         settings.video = video;
     }
     if (audioSettings_) {
-        if (audioSettings_->format != kAudioFormatAAC) {
+        if (audioSettings_->format != audioFormatAAC) {
             return refuse(MediaError::encoderNotFound,
                           "Unsupported audio format " + audioSettings_->format);
         }
@@ -343,16 +343,16 @@ PSDAVAssetExportSession::VideoComposition PSDAVAssetExportSession::defaultVideoC
     double rate =
         settings ? settings->averageNonDroppableFrameRate.value_or(0) : track.nominalFrameRate;
     if (!(rate > 0)) {
-        rate = kDefaultFrameRate;
+        rate = defaultFrameRate;
     }
     composition.frameDuration =
         platform::MediaTime(1, std::max(1, static_cast<int>(static_cast<float>(rate))));
 
     platform::AffineTransform turn = track.preferredTransform;
-    if (turn.tx == kBogusTranslation) {
+    if (turn.tx == bogusTranslation) {
         turn.tx = 0;
     }
-    if (turn.ty == kBogusTranslation) {
+    if (turn.ty == bogusTranslation) {
         turn.ty = 0;
     }
     double naturalWidth = track.naturalSize.width;

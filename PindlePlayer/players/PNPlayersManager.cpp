@@ -9,7 +9,7 @@ namespace pindle {
 using platform::DispatchQueue;
 
 namespace {
-constexpr int kSharedLoaderRequests = 2;
+constexpr int sharedLoaderRequests = 2;
 }  // namespace
 
 std::string PNPlayersManager::localizedDescription(Error error) {
@@ -27,7 +27,7 @@ PNPlayersManager::PNPlayersManager(Private, int prerenderDistance, int preloadDi
     : uid_(platform::UUID::random().uuidString()),
       prerenderDistance_(prerenderDistance),
       preloadDistance_(preloadDistance),
-      videoLoader_(PNVideoLoader::make(uid_, kSharedLoaderRequests)),
+      videoLoader_(PNVideoLoader::make(uid_, sharedLoaderRequests)),
       queue_(DispatchQueue::create(platform::UUID::random().uuidString())),
       logger_(PNLoggerType::PLMNG) {}
 

@@ -19,9 +19,9 @@ namespace {
 
 using platform::ui::View;
 
-constexpr int kLoaderConcurrency = 1;
-constexpr std::int32_t kSeekTimescale = 1000000;
-constexpr std::int32_t kObserverTimescale = 1000000000;
+constexpr int loaderConcurrency = 1;
+constexpr std::int32_t seekTimescale = 1000000;
+constexpr std::int32_t observerTimescale = 1000000000;
 
 std::string boolText(bool value) {
     return value ? "true" : "false";
@@ -65,7 +65,7 @@ const char* timeControlName(platform::Player::TimeControlStatus status) {
 std::shared_ptr<PNVideoLoader> loaderFor(const std::string& uid) {
     if (auto existing = PNVideoLoader::loader(uid))
         return existing;
-    return PNVideoLoader::make(uid, kLoaderConcurrency);
+    return PNVideoLoader::make(uid, loaderConcurrency);
 }
 
 // Runs `work` now on the main thread, else queues it there.
@@ -306,7 +306,7 @@ void PNPlayerView::stop() {
 void PNPlayerView::seekTo(double seconds) {
     logger_.log("seek_" + numberText(seconds));
     queue_->async([self = self(), seconds] {
-        self->player_->seek(platform::MediaTime::makeWithSeconds(seconds, kSeekTimescale));
+        self->player_->seek(platform::MediaTime::makeWithSeconds(seconds, seekTimescale));
     });
 }
 
@@ -524,7 +524,7 @@ void PNPlayerView::subscribe() {
             }));
     }
     auto token = player_->addPeriodicTimeObserver(
-        platform::MediaTime::makeWithSeconds(timeObserverInterval, kObserverTimescale), queue_,
+        platform::MediaTime::makeWithSeconds(timeObserverInterval, observerTimescale), queue_,
         [weak](platform::MediaTime) {
             auto self = weak.lock();
             if (!self || !(self->player_->rate() > 0.0) || self->isPreload_)

@@ -23,11 +23,11 @@ using platform::Value;
 
 namespace {
 
-constexpr double kSpinnerDelay = 1.0;
-constexpr double kSpinnerFade = 0.4;
-constexpr double kSeekQuietTime = 0.3;
-constexpr int kLoaderRequests = 2;
-constexpr int kSharedLoaderRequests = 1;
+constexpr double spinnerDelay = 1.0;
+constexpr double spinnerFade = 0.4;
+constexpr double seekQuietTime = 0.3;
+constexpr int loaderRequests = 2;
+constexpr int sharedLoaderRequests = 1;
 
 double secondsSince1970() {
     return platform::Clock::current()->now().timeIntervalSince1970();
@@ -429,11 +429,11 @@ void PNPlayerViewController::viewDidLoad() {
     auto root = view();
     Hold hold(*this);
     if (internalLoadingControl_) {
-        videoLoader_ = PNVideoLoader::make(uid_, kLoaderRequests);
+        videoLoader_ = PNVideoLoader::make(uid_, loaderRequests);
     } else {
         videoLoader_ = PNVideoLoader::loader(uid_);
         if (!videoLoader_)
-            videoLoader_ = PNVideoLoader::make(uid_, kSharedLoaderRequests);
+            videoLoader_ = PNVideoLoader::make(uid_, sharedLoaderRequests);
     }
     auto storyboard =
         ui::Storyboard::named(PNPlayerStoryboard::storyboardName, PNPlayerStoryboard::bundle());
@@ -986,7 +986,7 @@ void PNPlayerViewController::seek(double seconds) {
     if (current)
         current->seekTo(seconds);
     auto strong = self();
-    DispatchQueue::main()->asyncAfter(kSeekQuietTime, [strong] { strong->seeking_ = false; });
+    DispatchQueue::main()->asyncAfter(seekQuietTime, [strong] { strong->seeking_ = false; });
     // A seek from idle leaves the controller paused.
     if (playState_ == PNPlayState::playing) {
         setPlayState(PNPlayState::playing);
@@ -1087,7 +1087,7 @@ void PNPlayerViewController::checkPlayerBuffering() {
         if (view && (view->isBuffering() || !view->isReadyToPlay()))
             self->toggleSpinner(true);
     });
-    DispatchQueue::main()->asyncAfter(kSpinnerDelay, showSpinnerWorkItem_);
+    DispatchQueue::main()->asyncAfter(spinnerDelay, showSpinnerWorkItem_);
 }
 
 void PNPlayerViewController::toggleSpinner(bool show) {
@@ -1105,7 +1105,7 @@ void PNPlayerViewController::toggleSpinner(bool show) {
         fade.keyPath = "opacity";
         fade.fromValue = Value(show ? 0.0 : 1.0);
         fade.toValue = Value(show ? 1.0 : 0.0);
-        fade.duration = kSpinnerFade;
+        fade.duration = spinnerFade;
         layer->setOpacity(show ? 1.0 : 0.0);
         layer->add(fade, "opacity");
     });

@@ -8,7 +8,7 @@ using platform::AudioSession;
 namespace ui = platform::ui;
 
 namespace {
-constexpr platform::AffineTransform kHalfThickness{1, 0, 0, 0.5, 0, 0};
+constexpr platform::AffineTransform halfThickness{1, 0, 0, 0.5, 0, 0};
 }  // namespace
 
 PNPlayerVolumeIndicatorViewController::PNPlayerVolumeIndicatorViewController(
@@ -48,7 +48,7 @@ void PNPlayerVolumeIndicatorViewController::viewDidLoad() {
     view()->setTranslatesAutoresizingMaskIntoConstraints(false);
     auto bar = volumeBar();
     if (bar) {
-        bar->setTransform(kHalfThickness);
+        bar->setTransform(halfThickness);
         bar->setProgress(AudioSession::sharedInstance().outputVolume());
     }
     std::weak_ptr<PNPlayerVolumeIndicatorViewController> weak =

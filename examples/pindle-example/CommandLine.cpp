@@ -166,9 +166,9 @@ const std::vector<Option>& options() {
          "record: how long to record (default 3, at most 600); play: seconds of playback "
          "(default 5)",
          [](CommandLine& l, const std::string& v) {
-             constexpr double kLongest = 600;
+             constexpr double longest = 600;
              if (!parseNumber(v, l.recordSeconds) || !(l.recordSeconds > 0) ||
-                 l.recordSeconds > kLongest)
+                 l.recordSeconds > longest)
                  return false;
              l.seconds = l.recordSeconds;
              l.secondsGiven = true;

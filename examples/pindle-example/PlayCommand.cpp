@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 constexpr double progressStep = 0.5;
 constexpr ui::Rect screen = ui::Rect::make(0, 0, 375, 667);
 // How long a window with no --seconds stays up at most: a day.
-constexpr double kWatchedLongest = 24 * 3600;
+constexpr double watchedLongest = 24 * 3600;
 
 // Prints what the controller reports, and remembers what ends the command.
 class EventPrinter : public PNPlayerViewControllerDelegate {
@@ -152,7 +152,7 @@ PlayCommand::Outcome PlayCommand::run() {
     const auto start = Clock::now();
     std::optional<Clock::time_point> readyAt;
     const bool untilClosed = line_.window && !line_.secondsGiven;
-    const double bound = untilClosed ? kWatchedLongest : line_.seconds + line_.timeoutSeconds;
+    const double bound = untilClosed ? watchedLongest : line_.seconds + line_.timeoutSeconds;
     const auto limit = std::chrono::duration<double>(bound);
     platform::MainThread::runUntil(
         [&] {

@@ -14,7 +14,7 @@ namespace pindle::platform {
 namespace {
 
 // The platform's code for a device another client holds locked.
-constexpr std::int64_t kDeviceLockedCode = -11817;
+constexpr std::int64_t deviceLockedCode = -11817;
 
 double uptimeSeconds() {
     return std::chrono::duration<double>(Clock::current()->uptime()).count();
@@ -106,7 +106,7 @@ bool CaptureDevice::supportsPreset(const std::string& preset) const {
 bool CaptureDevice::lockForConfiguration(Error* error) {
     if (CaptureHardware::shared().configurationLocksFail()) {
         if (error)
-            *error = MediaError::make(kDeviceLockedCode, "The device is locked by another client");
+            *error = MediaError::make(deviceLockedCode, "The device is locked by another client");
         return false;
     }
     std::lock_guard lock(mutex_);

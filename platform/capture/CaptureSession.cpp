@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
 // How many sound buffers a late timer still hands over (about two seconds' worth).
-constexpr std::int64_t kMostSoundBuffersBehind = 86;
+constexpr std::int64_t mostSoundBuffersBehind = 86;
 std::atomic<int> sessionCount{0};
 
 MediaTime now() {
@@ -262,7 +262,7 @@ void CaptureSession::startPacing() {
         std::int64_t from = 0;
         {
             std::lock_guard lock(self->mutex_);
-            from = std::max(self->soundsPaced_, due + 1 - kMostSoundBuffersBehind);
+            from = std::max(self->soundsPaced_, due + 1 - mostSoundBuffersBehind);
             self->soundsPaced_ = std::max(self->soundsPaced_, due + 1);
         }
         for (std::int64_t k = from; k <= due; ++k)

@@ -10,12 +10,12 @@ namespace pindle::platform {
 
 namespace {
 
-constexpr int kCodeBits = 16;
-constexpr std::uint8_t kBright = 235;
-constexpr std::uint8_t kDark = 16;
-constexpr std::uint8_t kBackground = 110;
-constexpr std::uint8_t kBar = 200;
-constexpr double kAmplitude = 8000;
+constexpr int codeBits = 16;
+constexpr std::uint8_t bright = 235;
+constexpr std::uint8_t dark = 16;
+constexpr std::uint8_t background = 110;
+constexpr std::uint8_t bar = 200;
+constexpr double amplitude = 8000;
 
 struct Tint {
     std::uint8_t cb, cr;   // NV12 chroma
@@ -31,14 +31,14 @@ Tint tintOf(CaptureDevicePosition position) {
 std::uint8_t lumaAt(int x, int y, int width, int height, std::int64_t frame) {
     const int band = std::max(1, height / 4);
     if (y < band) {
-        const int bit = std::min(kCodeBits - 1, x * kCodeBits / width);
-        return ((frame >> (kCodeBits - 1 - bit)) & 1) != 0 ? kBright : kDark;
+        const int bit = std::min(codeBits - 1, x * codeBits / width);
+        return ((frame >> (codeBits - 1 - bit)) & 1) != 0 ? bright : dark;
     }
     const int barWidth = std::max(2, width / 16);
     const double phase =
         std::fmod(static_cast<double>(frame) / SyntheticCaptureSource::framesPerSecond, 1.0);
     const int barX = static_cast<int>(phase * (width - barWidth));
-    return x >= barX && x < barX + barWidth ? kBar : kBackground;
+    return x >= barX && x < barX + barWidth ? bar : background;
 }
 
 }  // namespace
@@ -155,7 +155,7 @@ SampleBufferPtr SyntheticCaptureSource::makeSound(MediaTime presentationTime, st
     for (std::size_t i = 0; i < frames; ++i) {
         const double t = start + static_cast<double>(i) / sampleRate;
         samples[i] = static_cast<std::int16_t>(
-            std::lround(kAmplitude * std::sin(2 * std::numbers::pi * toneHz * t)));
+            std::lround(amplitude * std::sin(2 * std::numbers::pi * toneHz * t)));
     }
     return SampleBuffer::makeAudio({sampleRate, 1}, std::move(samples), presentationTime);
 }

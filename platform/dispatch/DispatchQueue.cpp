@@ -15,11 +15,11 @@ namespace pindle::platform {
 
 namespace {
 
-constexpr const char* kMainLabel = "com.apple.main-thread";
-constexpr const char* kHighLabel = "com.apple.root.high-priority";
-constexpr const char* kDefaultLabel = "com.apple.root.default-priority";
-constexpr const char* kLowLabel = "com.apple.root.low-priority";
-constexpr const char* kBackgroundLabel = "com.apple.root.background-priority";
+constexpr const char* mainLabel = "com.apple.main-thread";
+constexpr const char* highLabel = "com.apple.root.high-priority";
+constexpr const char* defaultLabel = "com.apple.root.default-priority";
+constexpr const char* lowLabel = "com.apple.root.low-priority";
+constexpr const char* backgroundLabel = "com.apple.root.background-priority";
 
 // The queues whose blocks run on this thread, innermost last (sync() nests them).
 thread_local std::vector<const DispatchQueue*> runningQueues;
@@ -36,8 +36,8 @@ class RunningQueueScope {
 // touching its shared count.
 const std::shared_ptr<DispatchQueue>& mainQueue() {
     static auto* const queue = new std::shared_ptr<DispatchQueue>(std::make_shared<DispatchQueue>(
-        DispatchQueue::Private(), kMainLabel, DispatchQueue::Kind::serial,
-        DispatchQueue::Role::main, DispatchQoS::userInteractive));
+        DispatchQueue::Private(), mainLabel, DispatchQueue::Kind::serial, DispatchQueue::Role::main,
+        DispatchQoS::userInteractive));
     return *queue;
 }
 
@@ -90,10 +90,10 @@ std::shared_ptr<DispatchQueue> DispatchQueue::global(DispatchQoS qos) {
             Private(), label, Kind::concurrent, Role::global, level));
     };
     // Never destroyed, like every process-wide queue.
-    static auto* const high = make(kHighLabel, DispatchQoS::userInteractive);
-    static auto* const normal = make(kDefaultLabel, DispatchQoS::defaultQoS);
-    static auto* const low = make(kLowLabel, DispatchQoS::utility);
-    static auto* const background = make(kBackgroundLabel, DispatchQoS::background);
+    static auto* const high = make(highLabel, DispatchQoS::userInteractive);
+    static auto* const normal = make(defaultLabel, DispatchQoS::defaultQoS);
+    static auto* const low = make(lowLabel, DispatchQoS::utility);
+    static auto* const background = make(backgroundLabel, DispatchQoS::background);
     switch (qos) {
         case DispatchQoS::userInteractive:
             return *high;

@@ -8,10 +8,10 @@
 namespace pindle::platform {
 
 namespace {
-const std::string kCancelledKey = "isCancelled";
-const std::string kExecutingKey = "isExecuting";
-const std::string kFinishedKey = "isFinished";
-const std::string kReadyKey = "isReady";
+const std::string cancelledKey = "isCancelled";
+const std::string executingKey = "isExecuting";
+const std::string finishedKey = "isFinished";
+const std::string readyKey = "isReady";
 }  // namespace
 
 Operation::Operation() = default;
@@ -31,22 +31,22 @@ void Operation::start() {
         finishWithoutRunning();
         return;
     }
-    willChangeValueForKey(kExecutingKey);
+    willChangeValueForKey(executingKey);
     {
         std::lock_guard lock(mutex_);
         executing_ = true;
     }
-    didChangeValueForKey(kExecutingKey);
+    didChangeValueForKey(executingKey);
     main();
-    willChangeValueForKey(kExecutingKey);
-    willChangeValueForKey(kFinishedKey);
+    willChangeValueForKey(executingKey);
+    willChangeValueForKey(finishedKey);
     {
         std::lock_guard lock(mutex_);
         executing_ = false;
         finished_ = true;
     }
-    didChangeValueForKey(kExecutingKey);
-    didChangeValueForKey(kFinishedKey);
+    didChangeValueForKey(executingKey);
+    didChangeValueForKey(finishedKey);
 }
 
 void Operation::main() {}
@@ -55,10 +55,10 @@ void Operation::cancel() {
     if (cancelled_.load()) {
         return;
     }
-    willChangeValueForKey(kCancelledKey);
+    willChangeValueForKey(cancelledKey);
     const bool first = !cancelled_.exchange(true);
     if (first) {
-        didChangeValueForKey(kCancelledKey);
+        didChangeValueForKey(cancelledKey);
     }
 }
 
@@ -105,13 +105,13 @@ std::string Operation::name() const {
 }
 
 Value Operation::valueForKey(std::string_view key) const {
-    if (key == kCancelledKey)
+    if (key == cancelledKey)
         return Value(isCancelled());
-    if (key == kExecutingKey)
+    if (key == executingKey)
         return Value(isExecuting());
-    if (key == kFinishedKey)
+    if (key == finishedKey)
         return Value(isFinished());
-    if (key == kReadyKey)
+    if (key == readyKey)
         return Value(isReady());
     if (key == "isAsynchronous")
         return Value(isAsynchronous());
@@ -132,7 +132,7 @@ void Operation::setQueue(std::weak_ptr<OperationQueue> queue, std::uint64_t orde
 }
 
 void Operation::tellQueue(std::string_view key) {
-    if (!enqueued_.load() || (key != kFinishedKey && key != kReadyKey && key != kCancelledKey)) {
+    if (!enqueued_.load() || (key != finishedKey && key != readyKey && key != cancelledKey)) {
         return;
     }
     std::shared_ptr<OperationQueue> queue;
@@ -150,7 +150,7 @@ void Operation::tellQueue(std::string_view key) {
 void Operation::didChangeValueForKey(std::string_view key) {
     KeyValueObservable::didChangeValueForKey(key);
     tellQueue(key);
-    if (key != kFinishedKey || !isFinished()) {
+    if (key != finishedKey || !isFinished()) {
         return;
     }
     {
@@ -170,12 +170,12 @@ void Operation::finishWithoutRunning() {
         return;  // its state is its own; its cancel() decides when it is finished
     }
     started_.store(true);
-    willChangeValueForKey(kFinishedKey);
+    willChangeValueForKey(finishedKey);
     {
         std::lock_guard lock(mutex_);
         finished_ = true;
     }
-    didChangeValueForKey(kFinishedKey);
+    didChangeValueForKey(finishedKey);
 }
 
 }  // namespace pindle::platform

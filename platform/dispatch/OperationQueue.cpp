@@ -11,10 +11,10 @@
 namespace pindle::platform {
 
 namespace {
-constexpr std::string_view kFinishedKey = "isFinished";
-constexpr std::string_view kReadyKey = "isReady";
-constexpr std::string_view kCancelledKey = "isCancelled";
-constexpr double kForever = 1e9;
+constexpr std::string_view finishedKey = "isFinished";
+constexpr std::string_view readyKey = "isReady";
+constexpr std::string_view cancelledKey = "isCancelled";
+constexpr double forever = 1e9;
 }  // namespace
 
 std::shared_ptr<OperationQueue> OperationQueue::create(std::string name) {
@@ -136,7 +136,7 @@ void OperationQueue::cancelAllOperations() {
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
     if (isMain_ && MainThread::isMainThread()) {
-        MainThread::runUntil([this] { return operationCount() == 0; }, kForever);
+        MainThread::runUntil([this] { return operationCount() == 0; }, forever);
         return;
     }
     std::unique_lock lock(mutex_);
@@ -252,13 +252,13 @@ void OperationQueue::launch(Order order, const OperationPtr& operation) {
 }
 
 void OperationQueue::operationChanged(Order order, Operation* operation, std::string_view key) {
-    if (key == kFinishedKey) {
+    if (key == finishedKey) {
         if (operation->isFinished()) {
             ended(order);
         }
-    } else if (key == kReadyKey) {
+    } else if (key == readyKey) {
         readyAgain(order);
-    } else if (key == kCancelledKey) {
+    } else if (key == cancelledKey) {
         dropIfPending(order);
     }
 }

@@ -12,16 +12,16 @@ namespace pindle::platform::detail {
 namespace {
 
 // How long an idle thread spins before it sleeps: a few thread wake-ups' worth.
-constexpr std::chrono::microseconds kSpinBeforeSleeping{50};
+constexpr std::chrono::microseconds spinBeforeSleeping{50};
 
 // Waits until `ready` or `until`; says which. The clock is read only every few checks, as
 // reading it costs more than a check, and the thread yields as often, so on a crowded machine
 // the thread that will queue the work can run.
 template <class Ready>
 bool spinUntil(const Ready& ready, std::chrono::steady_clock::time_point until) {
-    constexpr int kChecksPerClockRead = 16;
+    constexpr int checksPerClockRead = 16;
     do {
-        for (int i = 0; i < kChecksPerClockRead; ++i) {
+        for (int i = 0; i < checksPerClockRead; ++i) {
             if (ready()) {
                 return true;
             }
@@ -91,7 +91,7 @@ std::size_t WorkerPool::threadCount() const {
 
 bool WorkerPool::spinLocked(std::unique_lock<std::mutex>& lock) {
     ++spinning_;
-    const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleeping;
+    const auto until = std::chrono::steady_clock::now() + spinBeforeSleeping;
     bool found = false;
     while (!found) {
         lock.unlock();

@@ -25,7 +25,7 @@ using display::WindowPresenter;
 
 namespace {
 
-constexpr double kDefaultRefreshRate = 60;
+constexpr double defaultRefreshRate = 60;
 
 void say(const std::string& line) {
     const std::string text = "Display: " + line + "\n";
@@ -54,7 +54,7 @@ struct State {
     std::optional<Display::Kind> kind;
     const SDLLibrary* sdl = nullptr;
     double scale = 1;
-    double refreshInterval = 1 / kDefaultRefreshRate;
+    double refreshInterval = 1 / defaultRefreshRate;
     double nextRefresh = 0;
     std::vector<std::unique_ptr<WindowPresenter>> presenters;
     std::optional<Tracking> touch;
@@ -302,7 +302,7 @@ void Display::reset() {
     s.sdl = nullptr;
     s.kind.reset();
     s.touch.reset();
-    s.refreshInterval = 1 / kDefaultRefreshRate;
+    s.refreshInterval = 1 / defaultRefreshRate;
 }
 
 void Display::setScale(double pixelsPerPoint) {

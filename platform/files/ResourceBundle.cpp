@@ -32,14 +32,14 @@ std::string fileName(const std::string& name, const std::string& type) {
 
 // Resource and bundle names become file names: only plain names are written out. A leading
 // "." is refused too, so no name can stand for a staging folder or a hidden file.
-constexpr std::size_t kLongestName = 255;
+constexpr std::size_t longestName = 255;
 bool isPlainName(const std::string& name) {
-    if (name.empty() || name.size() > kLongestName || name.front() == '.')
+    if (name.empty() || name.size() > longestName || name.front() == '.')
         return false;
     return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
-constexpr const char* kStringsSuffix = ".strings";
+constexpr const char* stringsSuffix = ".strings";
 
 // The folders processes write resources into, <Caches>/bundles/<pid>[.<n>]: each is locked
 // (flock on the folder) by its process for the process's life, so a folder whose lock can be
@@ -70,7 +70,7 @@ class ProcessFolders {
     }
 
   private:
-    static constexpr int kNameAttempts = 8;
+    static constexpr int nameAttempts = 8;
 
     // Takes the lock of `path` when nobody holds it; the open descriptor, else -1.
     static int lockIfFree(const std::string& path) {
@@ -120,7 +120,7 @@ class ProcessFolders {
             return std::nullopt;
         }
         const std::string pid = std::to_string(::getpid());
-        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        for (int attempt = 0; attempt < nameAttempts; ++attempt) {
             const std::string path =
                 bundles + "/" + pid + (attempt ? "." + std::to_string(attempt) : "");
             if (files.fileExists(path)) {
@@ -166,7 +166,7 @@ ResourceBundlePtr ResourceBundle::registerEmbedded(std::string identifier,
     for (std::size_t i = 0; i < count; ++i) {
         const std::string name = files[i].name;
         Data bytes(files[i].bytes, files[i].bytes + files[i].size);
-        const std::string_view suffix = kStringsSuffix;
+        const std::string_view suffix = stringsSuffix;
         if (name.size() > suffix.size() && name.ends_with(suffix)) {
             const std::string_view text(reinterpret_cast<const char*>(files[i].bytes),
                                         files[i].size);

@@ -8,7 +8,7 @@ namespace pindle::platform {
 
 namespace {
 
-constexpr unsigned kWantsOld =
+constexpr unsigned wantsOld =
     static_cast<unsigned>(KVOOption::oldValue) | static_cast<unsigned>(KVOOption::prior);
 
 bool has(unsigned options, KVOOption option) {
@@ -139,7 +139,7 @@ void KeyValueObservation::levelChanged(std::size_t level, Phase phase) {
         return;
     }
     if (phase == Phase::will) {
-        if ((options_ & kWantsOld) == 0) {
+        if ((options_ & wantsOld) == 0) {
             return;
         }
         Value old = currentValue();
@@ -158,7 +158,7 @@ void KeyValueObservation::levelChanged(std::size_t level, Phase phase) {
         rehookFrom(level + 1);
     }
     Value old;
-    if ((options_ & kWantsOld) != 0) {
+    if ((options_ & wantsOld) != 0) {
         std::lock_guard lock(mutex_);
         old = std::exchange(pendingOld_[level], Value());
     }

@@ -12,9 +12,9 @@ namespace pindle::platform {
 
 namespace {
 
-constexpr std::int64_t kDefaultVideoBitRate = 2'000'000;
-constexpr std::int64_t kDefaultAudioBitRate = 128'000;
-constexpr double kNominalFrameRate = 30;
+constexpr std::int64_t defaultVideoBitRate = 2'000'000;
+constexpr std::int64_t defaultAudioBitRate = 128'000;
+constexpr double nominalFrameRate = 30;
 
 std::atomic<int> writerCount{0};
 
@@ -124,8 +124,8 @@ bool AssetWriter::startWriting() {
                 MediaWriter::VideoSettings video;
                 video.width = v->width;
                 video.height = v->height;
-                video.bitRate = v->averageBitRate > 0 ? v->averageBitRate : kDefaultVideoBitRate;
-                video.frameRate = kNominalFrameRate;
+                video.bitRate = v->averageBitRate > 0 ? v->averageBitRate : defaultVideoBitRate;
+                video.frameRate = nominalFrameRate;
                 video.profile = profileName(v->profileLevel);
                 video.keyFrameInterval = v->maxKeyFrameInterval;
                 if (input->expectsMediaDataInRealTime())
@@ -135,7 +135,7 @@ bool AssetWriter::startWriting() {
                 MediaWriter::AudioSettings audio;
                 audio.channels = a->channels;
                 audio.sampleRate = static_cast<int>(std::lround(a->sampleRate));
-                audio.bitRate = a->bitRate > 0 ? a->bitRate : kDefaultAudioBitRate;
+                audio.bitRate = a->bitRate > 0 ? a->bitRate : defaultAudioBitRate;
                 settings.audio = audio;
             }
         }

@@ -188,8 +188,8 @@ std::string describe(int code) {
 Error makeError(int code, std::int64_t mediaCode, const std::string& what) {
     const std::string description = what + ": " + describe(code);
     // Negated errno values are small; FFmpeg's own error tags are large four-character codes.
-    constexpr int kLargestErrno = 4095;
-    if (code < 0 && -code <= kLargestErrno) {
+    constexpr int largestErrno = 4095;
+    if (code < 0 && -code <= largestErrno) {
         return Error(POSIXError::domain, -code,
                      {{Error::localizedDescriptionKey, Value(description)}});
     }

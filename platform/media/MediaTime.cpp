@@ -13,8 +13,8 @@ namespace {
 
 using Wide = __int128;
 
-constexpr Wide kInt64Max = std::numeric_limits<std::int64_t>::max();
-constexpr Wide kInt64Min = std::numeric_limits<std::int64_t>::min();
+constexpr Wide int64Max = std::numeric_limits<std::int64_t>::max();
+constexpr Wide int64Min = std::numeric_limits<std::int64_t>::min();
 
 // num / den rounded half away from zero. REQUIRES: den > 0.
 Wide roundedQuotient(Wide num, Wide den) {
@@ -23,7 +23,7 @@ Wide roundedQuotient(Wide num, Wide den) {
 }
 
 bool fitsInt64(Wide v) {
-    return v >= kInt64Min && v <= kInt64Max;
+    return v >= int64Min && v <= int64Max;
 }
 
 MediaTime saturated(Wide sign) {
@@ -89,11 +89,11 @@ MediaTime MediaTime::makeWithSeconds(double seconds, std::int32_t timescale) {
     }
     const double scaled = seconds * static_cast<double>(timescale);
     // 2^63 is exactly representable; anything at or beyond it does not fit.
-    constexpr double kLimit = 9223372036854775808.0;
-    if (scaled >= kLimit) {
+    constexpr double limit = 9223372036854775808.0;
+    if (scaled >= limit) {
         return positiveInfinityTime();
     }
-    if (scaled < -kLimit) {
+    if (scaled < -limit) {
         return negativeInfinityTime();
     }
     return MediaTime(std::llround(scaled), timescale);

@@ -15,12 +15,12 @@ namespace pindle::platform {
 
 namespace {
 
-constexpr double kFallbackFrameRate = 30;
-constexpr int kBytesPerPixel = 4;
-constexpr uint8_t kOpaque = 255;
+constexpr double fallbackFrameRate = 30;
+constexpr int bytesPerPixel = 4;
+constexpr uint8_t opaque = 255;
 // Black in the encoder's video-range YUV.
-constexpr uint8_t kBlackLuma = 16;
-constexpr uint8_t kNeutralChroma = 128;
+constexpr uint8_t blackLuma = 16;
+constexpr uint8_t neutralChroma = 128;
 
 // Copies a w x h picture of `Bytes`-byte pixels onto `to`, turned clockwise by `rotation`
 // degrees (90, 180 or 270); `to` has room for the turned picture.
@@ -235,7 +235,7 @@ class MediaTranscoder::Run {
         if (rate <= 0) {
             rate = sourceFrameRate_;
         }
-        frameRate_ = rate > 0 ? rate : kFallbackFrameRate;
+        frameRate_ = rate > 0 ? rate : fallbackFrameRate;
         video.frameRate = frameRate_;
         if (requested) {
             video.bitRate = requested->bitRate;
@@ -265,23 +265,23 @@ class MediaTranscoder::Run {
             video.pixelFormat = MediaWriter::PixelFormat::yuv420p;
             output.video = video;
             const size_t luma = static_cast<size_t>(canvasWidth_) * canvasHeight_;
-            canvas_.assign(luma + luma / 2, kNeutralChroma);
-            std::fill_n(canvas_.begin(), luma, kBlackLuma);
+            canvas_.assign(luma + luma / 2, neutralChroma);
+            std::fill_n(canvas_.begin(), luma, blackLuma);
             if (rotation_ != 0) {
                 scaled_.resize(static_cast<size_t>(scaledWidth_) * scaledHeight_ * 3 / 2);
             }
             return std::nullopt;
         }
         output.video = video;
-        canvas_.assign(static_cast<size_t>(canvasWidth_) * canvasHeight_ * kBytesPerPixel, 0);
-        for (size_t alpha = 3; alpha < canvas_.size(); alpha += kBytesPerPixel) {
-            canvas_[alpha] = kOpaque;
+        canvas_.assign(static_cast<size_t>(canvasWidth_) * canvasHeight_ * bytesPerPixel, 0);
+        for (size_t alpha = 3; alpha < canvas_.size(); alpha += bytesPerPixel) {
+            canvas_[alpha] = opaque;
         }
         if (composed_) {
             scaledWidth_ = source->width;
             scaledHeight_ = source->height;
         }
-        scaled_.resize(static_cast<size_t>(scaledWidth_) * scaledHeight_ * kBytesPerPixel);
+        scaled_.resize(static_cast<size_t>(scaledWidth_) * scaledHeight_ * bytesPerPixel);
         return std::nullopt;
     }
 
@@ -444,7 +444,7 @@ class MediaTranscoder::Run {
                 pendingDrawn_ = true;
             }
             const double time = nextSlot_ * slot;
-            const int rowBytes = planar_ ? canvasWidth_ : canvasWidth_ * kBytesPerPixel;
+            const int rowBytes = planar_ ? canvasWidth_ : canvasWidth_ * bytesPerPixel;
             if (platform::Status error = writer_->appendVideoFrame(canvas_.data(), rowBytes, time);
                 !error.ok()) {
                 return error;
@@ -514,7 +514,7 @@ class MediaTranscoder::Run {
             return MediaError::make(MediaError::decodeFailed, "Cannot convert the picture");
         }
         uint8_t* planes[] = {scaled_.data()};
-        const int strides[] = {scaledWidth_ * kBytesPerPixel};
+        const int strides[] = {scaledWidth_ * bytesPerPixel};
         sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
         if (composed_) {
             compose();
@@ -523,11 +523,11 @@ class MediaTranscoder::Run {
 
         const int w = scaledWidth_;
         const int h = scaledHeight_;
-        const size_t rowBytes = static_cast<size_t>(w) * kBytesPerPixel;
+        const size_t rowBytes = static_cast<size_t>(w) * bytesPerPixel;
         auto canvasAt = [&](int x, int y) {
             return canvas_.data() +
                    (static_cast<size_t>(offsetY_ + y) * canvasWidth_ + offsetX_ + x) *
-                       kBytesPerPixel;
+                       bytesPerPixel;
         };
         if (rotation_ == 0) {
             for (int y = 0; y < h; ++y) {
@@ -535,22 +535,22 @@ class MediaTranscoder::Run {
             }
             return std::nullopt;
         }
-        turnPicture<kBytesPerPixel>(
+        turnPicture<bytesPerPixel>(
             scaled_.data(), w, h, static_cast<std::ptrdiff_t>(rowBytes), canvasAt(0, 0),
-            static_cast<std::ptrdiff_t>(canvasWidth_) * kBytesPerPixel, rotation_);
+            static_cast<std::ptrdiff_t>(canvasWidth_) * bytesPerPixel, rotation_);
         return std::nullopt;
     }
 
     // Places the decoded picture (in scaled_, at its stored size) on the canvas through the
     // composition's transform, sampling the nearest source pixel.
     void compose() {
-        for (size_t i = 0; i < canvas_.size(); i += kBytesPerPixel) {
+        for (size_t i = 0; i < canvas_.size(); i += bytesPerPixel) {
             std::fill_n(canvas_.data() + i, 3, 0);
-            canvas_[i + 3] = kOpaque;
+            canvas_[i + 3] = opaque;
         }
         const AffineTransform& m = inverse_;
         for (int y = 0; y < canvasHeight_; ++y) {
-            uint8_t* row = canvas_.data() + static_cast<size_t>(y) * canvasWidth_ * kBytesPerPixel;
+            uint8_t* row = canvas_.data() + static_cast<size_t>(y) * canvasWidth_ * bytesPerPixel;
             for (int x = 0; x < canvasWidth_; ++x) {
                 const double cx = x + 0.5;
                 const double cy = y + 0.5;
@@ -561,9 +561,9 @@ class MediaTranscoder::Run {
                 }
                 const size_t from =
                     (static_cast<size_t>(sy) * scaledWidth_ + static_cast<size_t>(sx)) *
-                    kBytesPerPixel;
-                std::copy_n(scaled_.data() + from, kBytesPerPixel,
-                            row + static_cast<size_t>(x) * kBytesPerPixel);
+                    bytesPerPixel;
+                std::copy_n(scaled_.data() + from, bytesPerPixel,
+                            row + static_cast<size_t>(x) * bytesPerPixel);
             }
         }
     }
@@ -594,11 +594,11 @@ class MediaTranscoder::Run {
             to[2] = from[0];
             to[3] = from[3];
         };
-        const size_t rowBytes = static_cast<size_t>(canvasWidth_) * kBytesPerPixel;
+        const size_t rowBytes = static_cast<size_t>(canvasWidth_) * bytesPerPixel;
         for (int y = 0; y < canvasHeight_; ++y) {
             const uint8_t* from = canvas_.data() + y * rowBytes;
             uint8_t* to = destination->baseAddress() + y * destination->bytesPerRow();
-            for (size_t x = 0; x < rowBytes; x += kBytesPerPixel) {
+            for (size_t x = 0; x < rowBytes; x += bytesPerPixel) {
                 swapInto(from + x, to + x);
             }
         }
@@ -608,7 +608,7 @@ class MediaTranscoder::Run {
         for (int y = 0; y < canvasHeight_; ++y) {
             const uint8_t* from = destination->baseAddress() + y * destination->bytesPerRow();
             uint8_t* to = canvas_.data() + y * rowBytes;
-            for (size_t x = 0; x < rowBytes; x += kBytesPerPixel) {
+            for (size_t x = 0; x < rowBytes; x += bytesPerPixel) {
                 swapInto(from + x, to + x);
             }
         }
@@ -713,7 +713,7 @@ class MediaTranscoder::Run {
 
     int rotation_ = 0;
     double sourceFrameRate_ = 0;
-    double frameRate_ = kFallbackFrameRate;
+    double frameRate_ = fallbackFrameRate;
     int canvasWidth_ = 0;
     int canvasHeight_ = 0;
     int offsetX_ = 0;

@@ -19,12 +19,12 @@ namespace {
 
 // Holds the usual camera rates exactly (24, 25, 30, 60 and the NTSC 29.97) and stays within
 // what MPEG-4 Part 2 accepts.
-constexpr AVRational kVideoTimeBase{1, 30000};
-constexpr int kBytesPerPixel = 4;
+constexpr AVRational videoTimeBase{1, 30000};
+constexpr int bytesPerPixel = 4;
 // Silence is written in pieces of this many samples, so a long lead-in needs no large buffer.
-constexpr int kSilenceChunk = 4096;
+constexpr int silenceChunk = 4096;
 // Read and write for the owner, read for the rest, before the umask: what avio_open makes.
-constexpr mode_t kNewFileMode = 0644;
+constexpr mode_t newFileMode = 0644;
 
 AVPixelFormat libraryFormat(MediaWriter::PixelFormat format) {
     switch (format) {
@@ -248,7 +248,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         encoder->width = video.width;
         encoder->height = video.height;
         encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-        encoder->time_base = kVideoTimeBase;
+        encoder->time_base = videoTimeBase;
         encoder->framerate = av_d2q(video.frameRate > 0 ? video.frameRate : 30, 1000);
         encoder->bit_rate = video.bitRate;
         encoder->gop_size = video.keyFrameInterval > 0
@@ -352,7 +352,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
     if (!settings.replaceExisting) {
         // O_EXCL makes the check and the creation one step: nobody else's file is opened.
         const int descriptor =
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
         if (descriptor < 0) {
             const int reason = errno;
             av_dict_free(&muxerOptions);
@@ -427,7 +427,7 @@ platform::Status MediaWriter::appendPicture(const Picture& picture, double prese
     const bool yuv = picture.format == PixelFormat::yuv420p;
     const bool planar = nv12 || yuv;
     const std::ptrdiff_t rowBytes =
-        static_cast<std::ptrdiff_t>(picture.width) * (planar ? 1 : kBytesPerPixel);
+        static_cast<std::ptrdiff_t>(picture.width) * (planar ? 1 : bytesPerPixel);
     const std::ptrdiff_t chromaRowBytes = (static_cast<std::ptrdiff_t>(picture.width) + 1) / 2;
     if (picture.width <= 0 || picture.height <= 0 || picture.planes[0] == nullptr ||
         picture.bytesPerRow[0] < rowBytes ||
@@ -437,7 +437,7 @@ platform::Status MediaWriter::appendPicture(const Picture& picture, double prese
           picture.bytesPerRow[1] < chromaRowBytes || picture.bytesPerRow[2] < chromaRowBytes))) {
         return MediaError::make(MediaError::unknown, "The picture is smaller than the video");
     }
-    const int64_t pts = std::llround(presentationTime / av_q2d(kVideoTimeBase));
+    const int64_t pts = std::llround(presentationTime / av_q2d(videoTimeBase));
     if (state.lastVideoPts != AV_NOPTS_VALUE && pts <= state.lastVideoPts) {
         return MediaError::make(MediaError::unknown, "Frame times must increase");
     }
@@ -449,8 +449,7 @@ platform::Status MediaWriter::appendPicture(const Picture& picture, double prese
     }
     const Crop crop = aspectFillCrop(picture.width, picture.height, width, height);
     const uint8_t* planes[3] = {
-        picture.planes[0] + crop.y * picture.bytesPerRow[0] +
-            crop.x * (planar ? 1 : kBytesPerPixel),
+        picture.planes[0] + crop.y * picture.bytesPerRow[0] + crop.x * (planar ? 1 : bytesPerPixel),
         nv12  ? picture.planes[1] + (crop.y / 2) * picture.bytesPerRow[1] + crop.x
         : yuv ? picture.planes[1] + (crop.y / 2) * picture.bytesPerRow[1] + crop.x / 2
               : nullptr,
@@ -501,8 +500,8 @@ platform::Status MediaWriter::appendAudioSamples(const std::int16_t* samples,
     if (frameCount == 0) {
         return std::nullopt;
     }
-    constexpr std::size_t kMaxFrames = 1 << 24;
-    if (samples == nullptr || channels <= 0 || sampleRate <= 0 || frameCount > kMaxFrames) {
+    constexpr std::size_t maxFrames = 1 << 24;
+    if (samples == nullptr || channels <= 0 || sampleRate <= 0 || frameCount > maxFrames) {
         return MediaError::make(MediaError::unknown, "No usable samples");
     }
     state.audioStarted = true;
@@ -524,19 +523,19 @@ platform::Status MediaWriter::setAudioStartTime(double seconds) {
         return MediaError::make(MediaError::unknown, "The audio start can no longer be set");
     }
     // A lead-in longer than a day is no timeline any recording has.
-    constexpr double kLongestLeadIn = 24 * 3600;
-    if (!(seconds <= kLongestLeadIn)) {
+    constexpr double longestLeadIn = 24 * 3600;
+    if (!(seconds <= longestLeadIn)) {
         return MediaError::make(MediaError::unknown, "The audio start is out of range");
     }
     state.audioStarted = true;
     const double frames = seconds * state.audioCodec->sample_rate;
     std::int64_t remaining = frames > 0 ? std::llround(frames) : 0;
     const int channels = state.audioCodec->ch_layout.nb_channels;
-    std::vector<std::vector<float>> planes(channels, std::vector<float>(kSilenceChunk, 0.0F));
+    std::vector<std::vector<float>> planes(channels, std::vector<float>(silenceChunk, 0.0F));
     std::vector<void*> planePointers;
     for (auto& plane : planes) planePointers.push_back(plane.data());
     while (remaining > 0) {
-        const int chunk = static_cast<int>(std::min<std::int64_t>(remaining, kSilenceChunk));
+        const int chunk = static_cast<int>(std::min<std::int64_t>(remaining, silenceChunk));
         av_audio_fifo_write(state.fifo.get(), planePointers.data(), chunk);
         remaining -= chunk;
         if (platform::Status status = state.encodeAudio(false); !status.ok()) {

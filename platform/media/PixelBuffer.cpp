@@ -6,17 +6,17 @@ namespace {
 
 // Rows start on this boundary, as the platform's buffers do, so code that assumes tight
 // rows shows up in tests.
-constexpr std::ptrdiff_t kRowAlignment = 64;
-constexpr int kLargestSide = 16384;
+constexpr std::ptrdiff_t rowAlignment = 64;
+constexpr int largestSide = 16384;
 
 std::ptrdiff_t aligned(std::ptrdiff_t bytes) {
-    return (bytes + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
+    return (bytes + rowAlignment - 1) / rowAlignment * rowAlignment;
 }
 
 }  // namespace
 
 PixelBufferPtr PixelBuffer::make(Format format, int width, int height) {
-    if (width <= 0 || height <= 0 || width > kLargestSide || height > kLargestSide)
+    if (width <= 0 || height <= 0 || width > largestSide || height > largestSide)
         return nullptr;
     if (format == Format::nv12 && (width % 2 != 0 || height % 2 != 0))
         return nullptr;

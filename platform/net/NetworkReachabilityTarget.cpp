@@ -9,8 +9,8 @@ namespace pindle::platform {
 
 namespace {
 
-constexpr std::uint32_t kLoopbackNetworkMask = 0xff000000u;
-constexpr std::uint32_t kLoopbackNetwork = 0x7f000000u;
+constexpr std::uint32_t loopbackNetworkMask = 0xff000000u;
+constexpr std::uint32_t loopbackNetwork = 0x7f000000u;
 
 const std::string& emptyName() {
     static const auto* empty = new std::string();
@@ -77,7 +77,7 @@ bool NetworkReachabilityTarget::isLoopback() const {
     }
     if (address_.ss_family == AF_INET) {
         const auto& in = reinterpret_cast<const sockaddr_in&>(address_);
-        return (ntohl(in.sin_addr.s_addr) & kLoopbackNetworkMask) == kLoopbackNetwork;
+        return (ntohl(in.sin_addr.s_addr) & loopbackNetworkMask) == loopbackNetwork;
     }
     const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address_);
     return IN6_IS_ADDR_LOOPBACK(&in6.sin6_addr);

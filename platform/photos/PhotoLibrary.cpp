@@ -14,9 +14,9 @@
 namespace pindle::platform {
 namespace {
 
-constexpr const char* kIndexName = "index.json";
+constexpr const char* indexName = "index.json";
 // A larger index is not one this library wrote.
-constexpr std::uint64_t kMaxIndexBytes = 32ULL * 1024 * 1024;
+constexpr std::uint64_t maxIndexBytes = 32ULL * 1024 * 1024;
 
 thread_local std::vector<AssetChangeRequestPtr>* tCurrentChanges = nullptr;
 
@@ -138,10 +138,10 @@ void PhotoLibrary::setRoot(std::string path) {
 
 void PhotoLibrary::loadLocked() {
     records_.clear();
-    const std::string path = root_ + "/" + kIndexName;
+    const std::string path = root_ + "/" + indexName;
     const auto& files = FileManager::defaultManager();
     auto attributes = files.attributesOfItem(path);
-    if (!attributes || attributes->size > kMaxIndexBytes)
+    if (!attributes || attributes->size > maxIndexBytes)
         return;
     auto bytes = files.contentsOfFile(path);
     if (!bytes)
@@ -166,7 +166,7 @@ platform::Status PhotoLibrary::saveLocked() const {
     const auto& files = FileManager::defaultManager();
     if (platform::Status failure = files.createDirectory(root_, true); !failure.ok())
         return failure;
-    return files.writeAtomically(root_ + "/" + kIndexName, *data);
+    return files.writeAtomically(root_ + "/" + indexName, *data);
 }
 
 PhotoLibrary::AuthorizationStatus PhotoLibrary::authorizationStatus() const {
@@ -282,7 +282,7 @@ void PhotoLibrary::reset() {
     std::lock_guard lock(mutex_);
     for (const auto& record : records_)
         FileManager::defaultManager().removeItem(root_ + "/" + record.file).ignoreError();
-    FileManager::defaultManager().removeItem(root_ + "/" + kIndexName).ignoreError();
+    FileManager::defaultManager().removeItem(root_ + "/" + indexName).ignoreError();
     records_.clear();
     status_ = AuthorizationStatus::notDetermined;
     answer_ = AuthorizationStatus::authorized;

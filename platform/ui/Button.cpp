@@ -7,7 +7,7 @@
 
 namespace pindle::platform::ui {
 namespace {
-constexpr double kMinimumSide = 44;
+constexpr double minimumSide = 44;
 }  // namespace
 
 ButtonPtr Button::make(const Rect& frame) {
@@ -74,7 +74,7 @@ void Button::setImage(ImagePtr image) {
 
 Size Button::intrinsicContentSize() const {
     const double width = textLayer().measure(std::numeric_limits<double>::infinity()).width;
-    return Size{std::max(kMinimumSide, width), kMinimumSide};
+    return Size{std::max(minimumSide, width), minimumSide};
 }
 
 }  // namespace pindle::platform::ui

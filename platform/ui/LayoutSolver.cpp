@@ -13,8 +13,8 @@
 namespace pindle::platform::ui {
 namespace {
 
-constexpr int kMaxWarnings = 10;
-constexpr double kTolerance = 0.001;
+constexpr int maxWarnings = 10;
+constexpr double tolerance = 0.001;
 
 enum class Role { lowEdge, highEdge, centre, size, none };
 
@@ -92,7 +92,7 @@ struct Axis {
                                       : role == Role::highEdge ? &high
                                       : role == Role::centre   ? &centre
                                                                : &size;
-        if (*slot && std::abs(**slot - value) > kTolerance)
+        if (*slot && std::abs(**slot - value) > tolerance)
             contradicted = true;
         else if (!*slot)
             *slot = value;
@@ -113,9 +113,9 @@ struct Axis {
         if (!length)
             length = intrinsic >= 0 ? intrinsic : currentSize;
         const double bounded = std::clamp(*length, minSize, std::max(minSize, maxSize));
-        if (size && std::abs(bounded - *size) > kTolerance)
+        if (size && std::abs(bounded - *size) > tolerance)
             contradicted = true;
-        if (low && high && std::abs(*high - *low - bounded) > kTolerance)
+        if (low && high && std::abs(*high - *low - bounded) > tolerance)
             contradicted = true;
         if (contradicted)
             return std::nullopt;
@@ -132,7 +132,7 @@ struct Axis {
 
 void warn(const View& view) {
     static std::atomic<int> warnings{0};
-    if (warnings.fetch_add(1) >= kMaxWarnings)
+    if (warnings.fetch_add(1) >= maxWarnings)
         return;
     const std::string text =
         "Unable to satisfy the layout constraints of " + view.description() + "; frame kept\n";

@@ -7,7 +7,7 @@
 
 namespace pindle::platform::ui {
 namespace {
-constexpr double kBarHeight = 2;
+constexpr double barHeight = 2;
 }  // namespace
 
 ProgressViewPtr ProgressView::make(const Rect& frame) {
@@ -49,7 +49,7 @@ void ProgressView::setProgressTintColor(Color colour) {
 }
 
 Size ProgressView::intrinsicContentSize() const {
-    return Size{noIntrinsicMetric, kBarHeight};
+    return Size{noIntrinsicMetric, barHeight};
 }
 
 void ProgressView::layoutSubviews() {

@@ -13,9 +13,9 @@ namespace pindle::platform::ui {
 namespace {
 
 // Layouts kept per layer: one for measuring unbounded, one for the bounds drawn in.
-constexpr std::size_t kKeptLayouts = 2;
-constexpr double kEstimatedCharacterWidth = 0.6;
-constexpr double kEstimatedLineHeight = 1.2;
+constexpr std::size_t keptLayouts = 2;
+constexpr double estimatedCharacterWidth = 0.6;
+constexpr double estimatedLineHeight = 1.2;
 
 double availableWidth(const Rect& bounds, const EdgeInsets& insets) {
     return std::max(0.0, bounds.width() - insets.left - insets.right);
@@ -27,8 +27,8 @@ Size estimatedSize(const std::string& text, double pointSize) {
     const auto characters = std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     });
-    return Size{kEstimatedCharacterWidth * pointSize * static_cast<double>(characters),
-                kEstimatedLineHeight * pointSize};
+    return Size{estimatedCharacterWidth * pointSize * static_cast<double>(characters),
+                estimatedLineHeight * pointSize};
 }
 
 }  // namespace
@@ -97,7 +97,7 @@ std::shared_ptr<const TextLayout> TextLayer::layoutFor(const Snapshot& state,
     }
     auto layout = TextEngine::shared().layout(state.text, state.style, maxWidth);
     std::lock_guard lock(keptMutex_);
-    if (kept_.size() == kKeptLayouts)
+    if (kept_.size() == keptLayouts)
         kept_.erase(kept_.begin());
     kept_.push_back(Kept{state.text, state.style, maxWidth, layout});
     return layout;

@@ -10,7 +10,7 @@
 namespace pindle::platform::ui {
 namespace {
 
-constexpr double kSwipeLength = 100;
+constexpr double swipeLength = 100;
 
 double now() {
     return std::chrono::duration<double>(Clock::current()->uptime()).count();
@@ -57,13 +57,13 @@ void TouchSynthesizer::swipe(const ViewPtr& view, unsigned direction) {
     const Point c = view->bounds().center();
     Point end = c;
     if (direction & SwipeGestureRecognizer::Direction::right)
-        end.x += kSwipeLength;
+        end.x += swipeLength;
     else if (direction & SwipeGestureRecognizer::Direction::left)
-        end.x -= kSwipeLength;
+        end.x -= swipeLength;
     else if (direction & SwipeGestureRecognizer::Direction::up)
-        end.y -= kSwipeLength;
+        end.y -= swipeLength;
     else if (direction & SwipeGestureRecognizer::Direction::down)
-        end.y += kSwipeLength;
+        end.y += swipeLength;
     drag(view, c, end, 4);
 }
 

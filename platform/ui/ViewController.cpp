@@ -12,7 +12,7 @@ namespace pindle::platform::ui {
 namespace {
 
 // The screen the headless interface stands for.
-constexpr Rect kScreenBounds = Rect::make(0, 0, 375, 667);
+constexpr Rect screenBounds = Rect::make(0, 0, 375, 667);
 
 void completeLater(bool animated, std::function<void()> completion) {
     if (!completion)
@@ -61,7 +61,7 @@ void ViewController::loadViewIfNeeded() {
     {
         std::lock_guard lock(mutex_);
         if (!view_)
-            view_ = View::make(kScreenBounds);
+            view_ = View::make(screenBounds);
     }
     runEmbedSegues();
     std::weak_ptr<ViewController> weak = self();
@@ -84,7 +84,7 @@ void ViewController::loadView() {
         std::lock_guard lock(mutex_);
         factory = viewFactory_;
     }
-    ViewPtr made = factory ? factory(*this) : View::make(kScreenBounds);
+    ViewPtr made = factory ? factory(*this) : View::make(screenBounds);
     std::lock_guard lock(mutex_);
     view_ = std::move(made);
 }

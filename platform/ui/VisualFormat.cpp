@@ -10,8 +10,8 @@
 namespace pindle::platform::ui {
 namespace {
 
-constexpr double kSiblingSpacing = 8;
-constexpr double kEdgeSpacing = 20;
+constexpr double siblingSpacing = 8;
+constexpr double edgeSpacing = 20;
 
 struct Predicate {
     LayoutRelation relation = LayoutRelation::equal;
@@ -70,11 +70,11 @@ class Parser {
                 auto super = element->view->superview();
                 if (!super)
                     return std::nullopt;
-                const double gap = pending.gap(kEdgeSpacing);
+                const double gap = pending.gap(edgeSpacing);
                 out.push_back(LayoutConstraint::make(element->view, low, LayoutRelation::equal,
                                                      super, low, 1, gap));
             } else if (previous) {
-                const double gap = pending.gap(kSiblingSpacing);
+                const double gap = pending.gap(siblingSpacing);
                 out.push_back(LayoutConstraint::make(element->view, low, LayoutRelation::equal,
                                                      previous, high, 1, gap));
             }
@@ -90,7 +90,7 @@ class Parser {
             auto super = previous->superview();
             if (!super)
                 return std::nullopt;
-            const double gap = pending.gap(kEdgeSpacing);
+            const double gap = pending.gap(edgeSpacing);
             out.push_back(
                 LayoutConstraint::make(super, high, LayoutRelation::equal, previous, high, 1, gap));
         } else if (pending.present) {

@@ -23,12 +23,12 @@ class OperationQueue;
 
 namespace pindle::testing {
 
-inline constexpr std::chrono::seconds kBarrierPatience{20};
+inline constexpr std::chrono::seconds barrierPatience{20};
 
 ::testing::AssertionResult drain(const std::shared_ptr<platform::DispatchQueue>& queue,
-                                 std::chrono::milliseconds bound = kBarrierPatience);
+                                 std::chrono::milliseconds bound = barrierPatience);
 
 ::testing::AssertionResult waitUntilIdle(const std::shared_ptr<platform::OperationQueue>& queue,
-                                         std::chrono::milliseconds bound = kBarrierPatience);
+                                         std::chrono::milliseconds bound = barrierPatience);
 
 }  // namespace pindle::testing

@@ -24,7 +24,7 @@ class Gate {
     Gate& operator=(const Gate&) = delete;
 
     // Returns whether the gate was opened rather than given up on.
-    bool wait(std::chrono::milliseconds bound = kBarrierPatience) {
+    bool wait(std::chrono::milliseconds bound = barrierPatience) {
         std::unique_lock lock(mutex_);
         if (!changed_.wait_for(lock, bound, [this] { return open_; }))
             gaveUp_ = true;

@@ -17,13 +17,13 @@
 namespace pindle::platform::testing {
 namespace {
 
-constexpr int kCodeBits = 16;
-constexpr std::uint8_t kBright = 235;
-constexpr std::uint8_t kDark = 16;
-constexpr std::uint8_t kBackground = 110;
+constexpr int codeBits = 16;
+constexpr std::uint8_t bright = 235;
+constexpr std::uint8_t dark = 16;
+constexpr std::uint8_t background = 110;
 // Block averages between these are neither a one nor a zero: the picture is no code.
-constexpr int kDarkAtMost = 90;
-constexpr int kBrightAtLeast = 160;
+constexpr int darkAtMost = 90;
+constexpr int brightAtLeast = 160;
 constexpr int kSampleRate = 44100;
 constexpr int kChannels = 2;
 
@@ -33,7 +33,7 @@ int codeBandHeight(int height) {
 
 // The columns of block `bit`: [first, last).
 std::pair<int, int> blockColumns(int width, int bit) {
-    return {width * bit / kCodeBits, width * (bit + 1) / kCodeBits};
+    return {width * bit / codeBits, width * (bit + 1) / codeBits};
 }
 
 void fillRect(std::uint8_t* rgba, std::ptrdiff_t bytesPerRow, int x0, int y0, int x1, int y1,
@@ -55,12 +55,12 @@ void drawPicture(std::vector<std::uint8_t>& pixels, const ClipOptions& options, 
     const int width = options.width;
     const int height = options.height;
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) * 4;
-    fillRect(pixels.data(), stride, 0, 0, width, height, kBackground);
+    fillRect(pixels.data(), stride, 0, 0, width, height, background);
     const int band = codeBandHeight(height);
     const int barWidth = std::max(2, width / 16);
     const double phase = std::fmod(frame / options.fps, 1.0);
     const int barX = static_cast<int>(phase * (width - barWidth));
-    fillRect(pixels.data(), stride, barX, band + 1, barX + barWidth, height, kBright);
+    fillRect(pixels.data(), stride, barX, band + 1, barX + barWidth, height, bright);
     if (options.noise) {
         std::uint32_t state = 2463534242u + static_cast<std::uint32_t>(frame) * 7919u;
         for (std::size_t i = static_cast<std::size_t>(band + 1) * stride; i < pixels.size(); ++i) {
@@ -85,17 +85,17 @@ int clipFrameCount(const ClipOptions& options) {
 void drawFrameNumber(std::uint8_t* rgba, int width, int height, std::ptrdiff_t bytesPerRow,
                      int frameNumber) {
     const int band = codeBandHeight(height);
-    for (int bit = 0; bit < kCodeBits; ++bit) {
-        const bool one = ((frameNumber >> (kCodeBits - 1 - bit)) & 1) != 0;
+    for (int bit = 0; bit < codeBits; ++bit) {
+        const bool one = ((frameNumber >> (codeBits - 1 - bit)) & 1) != 0;
         const auto [x0, x1] = blockColumns(width, bit);
-        fillRect(rgba, bytesPerRow, x0, 0, x1, band, one ? kBright : kDark);
+        fillRect(rgba, bytesPerRow, x0, 0, x1, band, one ? bright : dark);
     }
 }
 
 std::optional<int> readFrameNumber(const Image& image) {
     const int width = image.pixelWidth();
     const int height = image.pixelHeight();
-    if (width < kCodeBits * 2 || height < 4) {
+    if (width < codeBits * 2 || height < 4) {
         return std::nullopt;
     }
     const int band = codeBandHeight(height);
@@ -104,7 +104,7 @@ std::optional<int> readFrameNumber(const Image& image) {
     const int y0 = band / 4;
     const int y1 = std::max(y0 + 1, band * 3 / 4);
     int number = 0;
-    for (int bit = 0; bit < kCodeBits; ++bit) {
+    for (int bit = 0; bit < codeBits; ++bit) {
         const auto [left, right] = blockColumns(width, bit);
         const int x0 = left + (right - left) / 4;
         const int x1 = std::max(x0 + 1, left + (right - left) * 3 / 4);
@@ -118,9 +118,9 @@ std::optional<int> readFrameNumber(const Image& image) {
             }
         }
         const long mean = sum / count;
-        if (mean >= kBrightAtLeast) {
-            number |= 1 << (kCodeBits - 1 - bit);
-        } else if (mean > kDarkAtMost) {
+        if (mean >= brightAtLeast) {
+            number |= 1 << (codeBits - 1 - bit);
+        } else if (mean > darkAtMost) {
             return std::nullopt;
         }
     }

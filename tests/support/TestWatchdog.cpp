@@ -10,14 +10,14 @@ namespace pindle::testing {
 std::optional<std::chrono::seconds> TestWatchdog::limitFromEnvironment() {
     const char* value = std::getenv("PINDLE_TEST_WATCHDOG_SECONDS");
     if (!value || !*value)
-        return kDefaultLimit;
+        return defaultLimit;
     char* end = nullptr;
     const long seconds = std::strtol(value, &end, 10);
     if (*end != '\0' || seconds < 0) {
         std::fprintf(stderr,
                      "PINDLE_TEST_WATCHDOG_SECONDS=%s is not a number of seconds; using %lld\n",
-                     value, static_cast<long long>(kDefaultLimit.count()));
-        return kDefaultLimit;
+                     value, static_cast<long long>(defaultLimit.count()));
+        return defaultLimit;
     }
     if (seconds == 0)
         return std::nullopt;

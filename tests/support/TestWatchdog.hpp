@@ -23,7 +23,7 @@ namespace pindle::testing {
 
 class TestWatchdog : public ::testing::EmptyTestEventListener {
   public:
-    static constexpr std::chrono::seconds kDefaultLimit{300};
+    static constexpr std::chrono::seconds defaultLimit{300};
 
     // The limit the environment asks for; none when it turns the watchdog off.
     static std::optional<std::chrono::seconds> limitFromEnvironment();

@@ -18,10 +18,10 @@
 namespace pindle::platform::testing {
 
 // Generous real-time bound for conditions that other threads make true.
-inline constexpr double kPatience = 10.0;
+inline constexpr double patience = 10.0;
 
 inline bool eventually(const std::function<bool()>& condition) {
-    return MainThread::runUntil(condition, kPatience);
+    return MainThread::runUntil(condition, patience);
 }
 
 class VirtualTimeTest : public ::testing::Test {

@@ -19,7 +19,7 @@ namespace pindle::testing {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;
+constexpr int startTimeoutMs = 10000;
 
 std::optional<std::string> findProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
@@ -73,7 +73,7 @@ std::unique_ptr<XvfbServer> XvfbServer::start(std::string* whyNot) {
     server->pid_ = pid;
     std::string number;
     pollfd wait{fds[0], POLLIN, 0};
-    while (::poll(&wait, 1, kStartTimeoutMs) > 0) {
+    while (::poll(&wait, 1, startTimeoutMs) > 0) {
         char c;
         if (::read(fds[0], &c, 1) != 1 || c == '\n')
             break;
@@ -180,8 +180,8 @@ std::thread XvfbServer::closeFirstWindowShown(double seconds) {
             return;
         const Atom protocols = XInternAtom(d, "WM_PROTOCOLS", False);
         const Atom remove = XInternAtom(d, "WM_DELETE_WINDOW", False);
-        constexpr int kStepMicros = 50000;
-        for (int waited = 0; waited < seconds * 1e6; waited += kStepMicros) {
+        constexpr int stepMicros = 50000;
+        for (int waited = 0; waited < seconds * 1e6; waited += stepMicros) {
             ::Window root = 0, parent = 0, *children = nullptr;
             unsigned count = 0;
             ::Window shown = 0;
@@ -207,7 +207,7 @@ std::thread XvfbServer::closeFirstWindowShown(double seconds) {
                 XFlush(d);
                 break;
             }
-            ::usleep(kStepMicros);
+            ::usleep(stepMicros);
         }
         XCloseDisplay(d);
     });

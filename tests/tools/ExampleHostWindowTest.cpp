@@ -21,7 +21,7 @@ namespace {
 using emulator::BackendEmulator;
 using nlohmann::json;
 
-constexpr double kPatience = 30;
+constexpr double patience = 30;
 
 class ExampleHostWindowTest : public pindle::testing::DesktopTest {
   protected:
@@ -71,7 +71,7 @@ TEST_F(ExampleHostWindowTest, ClosingTheWindowEndsPlayWindowWithSuccess) {
     std::ostringstream out;
     JsonLines lines(out);
     // Without --seconds only the close ends the command.
-    std::thread closer = server().closeFirstWindowShown(kPatience);
+    std::thread closer = server().closeFirstWindowShown(patience);
     const int status = Commands(*line, lines, &pindleExamplePlay).run();
     closer.join();
     lines.close();

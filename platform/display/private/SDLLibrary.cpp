@@ -6,7 +6,7 @@ namespace pindle::platform::display {
 
 namespace {
 
-constexpr const char* kLibraryName = "libSDL2-2.0.so.0";
+constexpr const char* libraryName = "libSDL2-2.0.so.0";
 
 struct Loaded {
     const SDLLibrary* library = nullptr;
@@ -19,10 +19,10 @@ struct Loaded {
 const SDLLibrary* SDLLibrary::load(std::string* reason) {
     static const Loaded loaded = [] {
         Loaded result;
-        void* handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+        void* handle = dlopen(libraryName, RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* error = dlerror();
-            result.reason = error ? error : kLibraryName;
+            result.reason = error ? error : libraryName;
             return result;
         }
         auto* library = new SDLLibrary();
@@ -36,7 +36,7 @@ const SDLLibrary* SDLLibrary::load(std::string* reason) {
 #undef PINDLE_SDL_RESOLVE
         if (!missing.empty()) {
             delete library;
-            result.reason = std::string(kLibraryName) + " lacks " + missing;
+            result.reason = std::string(libraryName) + " lacks " + missing;
             return result;
         }
         result.library = library;

@@ -11,9 +11,9 @@ namespace pindle::platform::display {
 
 namespace {
 
-constexpr const char* kWindowTitle = "Pindle";
+constexpr const char* windowTitle = "Pindle";
 // A jump of the picture larger than this is a seek, not frames lost.
-constexpr double kLongestDrop = 1.0;
+constexpr double longestDrop = 1.0;
 
 bool hasAnimations(const ui::Layer& layer) {
     if (!layer.animationKeys().empty())
@@ -45,7 +45,7 @@ std::unique_ptr<WindowPresenter> WindowPresenter::make(const SDLLibrary& sdl,
     std::unique_ptr<WindowPresenter> presenter(new WindowPresenter(sdl, window, scale));
     const ui::Rect bounds = window->bounds();
     presenter->sdlWindow_ = sdl.SDL_CreateWindow(
-        kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+        windowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
         pixels(bounds.width(), scale), pixels(bounds.height(), scale), SDL_WINDOW_RESIZABLE);
     if (!presenter->sdlWindow_) {
         *reason = sdl.SDL_GetError();
@@ -204,7 +204,7 @@ void WindowPresenter::drawVideo(const GraphicsContext::VideoPlacement& placement
             video.uploaded = content.frame;
             if (video.hasShown && content.frameDuration > 0) {
                 const double step = content.frameTime - video.lastFrameTime;
-                if (step > 0 && step <= kLongestDrop) {
+                if (step > 0 && step <= longestDrop) {
                     const long missed = std::lround(step / content.frameDuration) - 1;
                     if (missed > 0)
                         statistics_.videoFramesDropped += static_cast<std::uint64_t>(missed);

@@ -23,13 +23,13 @@ namespace pindle::platform {
 
 namespace {
 
-constexpr std::size_t kReceiveBufferSize = 64 * 1024;
-constexpr int kDumpTimeoutSeconds = 2;
-constexpr unsigned kEventGroups =
+constexpr std::size_t receiveBufferSize = 64 * 1024;
+constexpr int dumpTimeoutSeconds = 2;
+constexpr unsigned eventGroups =
     RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
-constexpr NetworkReachabilityFlags kLoopbackFlags = NetworkReachabilityFlag::reachable |
-                                                    NetworkReachabilityFlag::isLocalAddress |
-                                                    NetworkReachabilityFlag::isDirect;
+constexpr NetworkReachabilityFlags loopbackFlags = NetworkReachabilityFlag::reachable |
+                                                   NetworkReachabilityFlag::isLocalAddress |
+                                                   NetworkReachabilityFlag::isDirect;
 
 // Closes a file descriptor on scope exit.
 class FileDescriptor {
@@ -113,10 +113,10 @@ std::optional<std::set<int>> routedInterfaces() {
     if (socket.get() < 0) {
         return std::nullopt;
     }
-    timeval timeout{kDumpTimeoutSeconds, 0};
+    timeval timeout{dumpTimeoutSeconds, 0};
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
 
-    constexpr std::uint32_t kSequence = 1;
+    constexpr std::uint32_t sequence = 1;
     struct {
         nlmsghdr header;
         rtmsg route;
@@ -124,7 +124,7 @@ std::optional<std::set<int>> routedInterfaces() {
     request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
     request.header.nlmsg_type = RTM_GETROUTE;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.header.nlmsg_seq = kSequence;
+    request.header.nlmsg_seq = sequence;
     request.route.rtm_family = AF_UNSPEC;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
@@ -134,7 +134,7 @@ std::optional<std::set<int>> routedInterfaces() {
     }
 
     std::set<int> interfaces;
-    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+    std::vector<std::uint8_t> buffer(receiveBufferSize);
     for (;;) {
         const ssize_t received = ::recv(socket.get(), buffer.data(), buffer.size(), 0);
         if (received < 0 && errno == EINTR) {
@@ -146,7 +146,7 @@ std::optional<std::set<int>> routedInterfaces() {
         auto remaining = static_cast<unsigned>(received);
         for (auto* message = reinterpret_cast<const nlmsghdr*>(buffer.data());
              NLMSG_OK(message, remaining); message = NLMSG_NEXT(message, remaining)) {
-            if (message->nlmsg_seq != kSequence) {
+            if (message->nlmsg_seq != sequence) {
                 continue;
             }
             if (message->nlmsg_type == NLMSG_DONE) {
@@ -254,7 +254,7 @@ bool NetlinkReachabilitySource::canCreate(const NetworkReachabilityTarget& targe
 std::optional<NetworkReachabilityFlags> NetlinkReachabilitySource::flags(
     const NetworkReachabilityTarget& target) {
     if (target.isLoopback()) {
-        return kLoopbackFlags;
+        return loopbackFlags;
     }
     std::optional<NetworkReachabilityFlags> cached;
     {
@@ -288,7 +288,7 @@ void NetlinkReachabilitySource::unwatch(WatchId id) {
 
 NetworkReachabilityFlags NetlinkReachabilitySource::flagsForTarget(
     const NetworkReachabilityTarget& target, NetworkReachabilityFlags network) {
-    return target.isLoopback() ? kLoopbackFlags : network;
+    return target.isLoopback() ? loopbackFlags : network;
 }
 
 bool NetlinkReachabilitySource::startListening() {
@@ -299,7 +299,7 @@ bool NetlinkReachabilitySource::startListening() {
     }
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
-    local.nl_groups = kEventGroups;
+    local.nl_groups = eventGroups;
     if (::bind(eventSocket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
         return false;
     }
@@ -320,7 +320,7 @@ bool NetlinkReachabilitySource::startListening() {
 
 void NetlinkReachabilitySource::listen(int eventSocketFd, int wakeFd) {
     FileDescriptor eventSocket(eventSocketFd);
-    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+    std::vector<std::uint8_t> buffer(receiveBufferSize);
     // Subscribed before this first computation, so no change after it goes unnoticed.
     recompute();
     for (;;) {

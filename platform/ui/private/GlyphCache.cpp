@@ -4,7 +4,7 @@ namespace pindle::platform::ui {
 
 namespace {
 // What a cached glyph costs beyond its pixels: the entry, its list node and map slot.
-constexpr std::size_t kEntryOverhead = 96;
+constexpr std::size_t entryOverhead = 96;
 }  // namespace
 
 std::size_t GlyphCache::KeyHash::operator()(const Key& key) const {
@@ -16,7 +16,7 @@ std::size_t GlyphCache::KeyHash::operator()(const Key& key) const {
 }
 
 std::size_t GlyphCache::costOf(const GlyphBitmap& glyph) {
-    return glyph.coverage.size() + kEntryOverhead;
+    return glyph.coverage.size() + entryOverhead;
 }
 
 std::shared_ptr<const GlyphBitmap> GlyphCache::find(const Key& key) {

@@ -16,19 +16,19 @@ namespace pindle::platform::ui {
 
 namespace {
 
-constexpr const char* kSystemFamily = "sans-serif";
+constexpr const char* systemFamily = "sans-serif";
 constexpr const char* kEllipsis = "\xE2\x80\xA6";  // U+2026
-constexpr const char* kPlainEllipsis = "...";
+constexpr const char* plainEllipsis = "...";
 // Bounds on what one process keeps: distinct (family, weight) requests and open faces. The
 // families come from code, but a request beyond the bound gets the first face found.
-constexpr std::size_t kMaxMatches = 64;
-constexpr std::size_t kMaxFaces = 16;
+constexpr std::size_t maxMatches = 64;
+constexpr std::size_t maxFaces = 16;
 // Lines of one layout; the rest counts as left out.
 constexpr std::size_t kMaxLines = 4096;
 // Points a line may pass its width by through rounding.
-constexpr double kWidthTolerance = 1e-6;
+constexpr double widthTolerance = 1e-6;
 // A rendered glyph bigger than this is not drawn (a broken or hostile font file).
-constexpr std::size_t kMaxGlyphBytes = 4 * 1024 * 1024;
+constexpr std::size_t maxGlyphBytes = 4 * 1024 * 1024;
 
 struct FallbackFiles {
     std::mutex mutex;
@@ -267,7 +267,7 @@ TextEngine::Face* TextEngine::openFaceLocked(const std::string& file, int index)
         if (face->file == file && face->index == index)
             return face.get();
     }
-    if (faces_.size() >= kMaxFaces)
+    if (faces_.size() >= maxFaces)
         return faces_.front().get();
     FT_Face ft = nullptr;
     if (library_->FT_New_Face(freetype_, file.c_str(), index, &ft) != 0)
@@ -313,7 +313,7 @@ TextEngine::Face* TextEngine::openFaceLocked(const std::string& file, int index)
                                [](const auto& g) { return g.id == 0; });
         });
     if (missing)
-        face->ellipsis = shapeLocked(*face, kPlainEllipsis, &rightToLeft);
+        face->ellipsis = shapeLocked(*face, plainEllipsis, &rightToLeft);
     for (auto& cluster : face->ellipsis) cluster.blank = false;
     faces_.push_back(std::move(face));
     return faces_.back().get();
@@ -328,7 +328,7 @@ TextEngine::Face* TextEngine::faceForLocked(const Font& font) {
     Face* face = nullptr;
     if (fontconfig_) {
         FcPattern* pattern = library_->FcPatternCreate();
-        const std::string& family = font.family.empty() ? std::string(kSystemFamily) : font.family;
+        const std::string& family = font.family.empty() ? std::string(systemFamily) : font.family;
         library_->FcPatternAddString(pattern, FC_FAMILY,
                                      reinterpret_cast<const FcChar8*>(family.c_str()));
         library_->FcPatternAddInteger(pattern, FC_WEIGHT, fontconfigWeight(font.weight));
@@ -358,7 +358,7 @@ TextEngine::Face* TextEngine::faceForLocked(const Font& font) {
                 break;
         }
     }
-    if (matches_.size() < kMaxMatches)
+    if (matches_.size() < maxMatches)
         matches_.emplace_back(key, face);
     else if (!face && !faces_.empty())
         face = faces_.front().get();
@@ -494,7 +494,7 @@ std::shared_ptr<const TextLayout> TextEngine::layout(std::string_view text, cons
         result->lines.push_back(makeLine(std::move(clusters), rightToLeft, scale));
     // A line cut at the edge leaves text out as surely as an ellipsis does.
     for (const auto& line : result->lines)
-        result->truncated = result->truncated || line.width > maxUnits * scale + kWidthTolerance;
+        result->truncated = result->truncated || line.width > maxUnits * scale + widthTolerance;
     return result;
 }
 
@@ -512,7 +512,7 @@ std::shared_ptr<const GlyphBitmap> TextEngine::glyphLocked(Face& face, std::uint
         const FT_Bitmap& source = slot->bitmap;
         const std::size_t bytes = static_cast<std::size_t>(source.width) * source.rows;
         if (rendered && source.pixel_mode == FT_PIXEL_MODE_GRAY && source.buffer && bytes > 0 &&
-            bytes <= kMaxGlyphBytes) {
+            bytes <= maxGlyphBytes) {
             bitmap->width = static_cast<int>(source.width);
             bitmap->height = static_cast<int>(source.rows);
             bitmap->left = slot->bitmap_left;

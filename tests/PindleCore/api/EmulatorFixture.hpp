@@ -97,7 +97,7 @@ class EmulatorFixture : public ::testing::Test {
     // it has been logged and handled by then: the barrier for "nothing more happened".
     void exchangeAProbe() {
         auto replied = std::make_shared<Outcome<bool>>();
-        const auto probe = platform::URL::fromString(emulator_.baseURL() + kProbePath);
+        const auto probe = platform::URL::fromString(emulator_.baseURL() + probePath);
         platform::URLSession::shared()
             ->dataTask(platform::URLRequest(*probe), [replied](auto&&...) { replied->set(true); })
             ->resume();
@@ -108,10 +108,10 @@ class EmulatorFixture : public ::testing::Test {
     std::size_t requestsBesidesAProbe() {
         exchangeAProbe();
         const auto& log = emulator_.server().requestLog();
-        return log.count() - log.requestsFor("GET", kProbePath).size();
+        return log.count() - log.requestsFor("GET", probePath).size();
     }
 
-    static constexpr const char* kProbePath = "/test-probe";
+    static constexpr const char* probePath = "/test-probe";
     emulator::BackendEmulator emulator_;
     std::string sessionToken_;
 };

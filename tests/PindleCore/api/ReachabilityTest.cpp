@@ -19,9 +19,9 @@ using platform::NotificationCenter;
 using platform::ScriptedReachabilitySource;
 namespace Flag = platform::NetworkReachabilityFlag;
 
-constexpr double kTimeoutSeconds = 30;
-constexpr NetworkReachabilityFlags kWiFi = Flag::reachable;
-constexpr NetworkReachabilityFlags kCellular = Flag::reachable | Flag::isWWAN;
+constexpr double timeoutSeconds = 30;
+constexpr NetworkReachabilityFlags wiFi = Flag::reachable;
+constexpr NetworkReachabilityFlags cellular = Flag::reachable | Flag::isWWAN;
 
 // One thing the monitor reported, and the queue it arrived on.
 struct Event {
@@ -79,7 +79,7 @@ class ReachabilityTest : public ::testing::Test {
     }
 
     bool waitForEvents(std::size_t count) {
-        return MainThread::runUntil([&] { return events().size() >= count; }, kTimeoutSeconds);
+        return MainThread::runUntil([&] { return events().size() >= count; }, timeoutSeconds);
     }
 
     // Scripts a platform change (reporting `reported`) and waits until the monitor's
@@ -87,8 +87,8 @@ class ReachabilityTest : public ::testing::Test {
     void fireAndSettle(NetworkReachabilityFlags reported) {
         const auto reads = source_->flagReadCount();
         source_->fireChange(reported);
-        ASSERT_TRUE(MainThread::runUntil([&] { return source_->flagReadCount() > reads; },
-                                         kTimeoutSeconds));
+        ASSERT_TRUE(
+            MainThread::runUntil([&] { return source_->flagReadCount() > reads; }, timeoutSeconds));
         MainThread::drain();
     }
 
@@ -113,7 +113,7 @@ class ReachabilityTest : public ::testing::Test {
     }
 
     std::shared_ptr<ScriptedReachabilitySource> source_ =
-        std::make_shared<ScriptedReachabilitySource>(kWiFi);
+        std::make_shared<ScriptedReachabilitySource>(wiFi);
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
     std::vector<NotificationCenter::ScopedRegistration> registrations_;
     std::mutex mutex_;
@@ -152,7 +152,7 @@ TEST_F(ReachabilityTest, StartReportsOnTheSerialQueueAndChangesOnTheMainQueue) {
     EXPECT_EQ(all[3].queue, DispatchQueue::main()->label());
 
     // Unchanged flags report nothing, whatever the platform passes along.
-    fireAndSettle(kWiFi | Flag::isWWAN);
+    fireAndSettle(wiFi | Flag::isWWAN);
     fireAndSettle(0);
     EXPECT_EQ(events().size(), 4u);
 }
@@ -170,13 +170,13 @@ TEST_F(ReachabilityTest, StatusQueriesAndTextFollowTheFlags) {
     const std::vector<Case> cases = {
         {std::nullopt, true, false, false, false, S::notReachable, "No Connection", "-- -------"},
         {0, true, false, false, false, S::notReachable, "No Connection", "-- -------"},
-        {kWiFi, true, true, true, false, S::reachableViaWiFi, "WiFi", "-R -------"},
-        {kCellular, true, true, false, true, S::reachableViaWWAN, "Cellular", "WR -------"},
-        {kCellular, false, false, false, true, S::notReachable, "No Connection", "WR -------"},
-        {kWiFi, false, true, true, false, S::reachableViaWiFi, "WiFi", "-R -------"},
-        {kWiFi | Flag::connectionRequired | Flag::transientConnection, true, false, true, false,
+        {wiFi, true, true, true, false, S::reachableViaWiFi, "WiFi", "-R -------"},
+        {cellular, true, true, false, true, S::reachableViaWWAN, "Cellular", "WR -------"},
+        {cellular, false, false, false, true, S::notReachable, "No Connection", "WR -------"},
+        {wiFi, false, true, true, false, S::reachableViaWiFi, "WiFi", "-R -------"},
+        {wiFi | Flag::connectionRequired | Flag::transientConnection, true, false, true, false,
          S::notReachable, "No Connection", "-R ct-----"},
-        {kWiFi | Flag::connectionRequired, true, true, true, false, S::reachableViaWiFi, "WiFi",
+        {wiFi | Flag::connectionRequired, true, true, true, false, S::reachableViaWiFi, "WiFi",
          "-R c------"},
         {Flag::isWWAN, true, false, false, false, S::notReachable, "No Connection", "W- -------"},
         {0xFFFFFFFFu, true, false, false, true, S::notReachable, "No Connection", "WR ctiCDld"},
@@ -206,8 +206,8 @@ TEST_F(ReachabilityTest, CellularOnlyCountsAsUnreachableWhenWWANIsRefused) {
     auto monitor = makeRecordedMonitor();
     monitor->setReachableOnWWAN(false);
     startAndSettle(*monitor);
-    source_->setFlags(kCellular);
-    fireAndSettle(kCellular);
+    source_->setFlags(cellular);
+    fireAndSettle(cellular);
     EXPECT_EQ(kinds(), (std::vector<std::string>{"reachable", "notification", "unreachable",
                                                  "notification"}));
     EXPECT_TRUE(monitor->isReachableViaWWAN());
@@ -239,7 +239,7 @@ TEST_F(ReachabilityTest, RestartReportsOnlyFlagsThatMovedWhileStopped) {
     monitor->startNotifier();
     source_->fireChange();
     ASSERT_TRUE(MainThread::runUntil([&] { return source_->flagReadCount() >= reads + 2; },
-                                     kTimeoutSeconds));
+                                     timeoutSeconds));
     monitor->stopNotifier();
     EXPECT_EQ(events().size(), 2u);
 
@@ -265,7 +265,7 @@ TEST_F(ReachabilityTest, RefusedRegistrationsThrowAndLeaveTheMonitorRestartable)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        source_->setFlags(kWiFi);
+        source_->setFlags(wiFi);
         auto monitor = makeRecordedMonitor();
         ((*source_).*c.fail)(true);
         const auto reads = source_->flagReadCount();
@@ -328,7 +328,7 @@ TEST_F(ReachabilityTest, AReleasedMonitorStopsAndHearsNothingMore) {
     startAndSettle(*monitor);
     std::weak_ptr<Reachability> watcher = monitor;
     monitor.reset();
-    ASSERT_TRUE(MainThread::runUntil([&] { return watcher.expired(); }, kTimeoutSeconds));
+    ASSERT_TRUE(MainThread::runUntil([&] { return watcher.expired(); }, timeoutSeconds));
     // The source calls its watchers on the firing thread, and none is left: the change below
     // reaches no one before this test goes on.
     ASSERT_EQ(source_->watchCount(), 0u);

@@ -15,15 +15,15 @@
 namespace pindle {
 namespace {
 
-constexpr double kWhen = 1'700'000'000.042;
+constexpr double when = 1'700'000'000.042;
 
 LGLogMessage messageWithContext(std::int64_t context, std::string text = "text") {
     return LGLogMessage(std::move(text), 31, LGLogFlagInfo, context, "f", "fn", 1, nullptr, 0,
-                        platform::Date::fromTimeIntervalSince1970(kWhen));
+                        platform::Date::fromTimeIntervalSince1970(when));
 }
 
 std::string localTime(const char* format) {
-    std::time_t seconds = static_cast<std::time_t>(kWhen);
+    std::time_t seconds = static_cast<std::time_t>(when);
     std::tm local{};
     localtime_r(&seconds, &local);
     char buffer[64];

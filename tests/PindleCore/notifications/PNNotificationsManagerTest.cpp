@@ -14,7 +14,7 @@
 namespace pindle {
 namespace {
 
-constexpr double kPumpTimeout = 20;
+constexpr double pumpTimeout = 20;
 
 struct Posted {
     std::string name;
@@ -55,7 +55,7 @@ class PNNotificationsManagerTest : public testing::EmulatorFixture {
     emulator::NotificationChannel& channel() { return emulator_.notifications(); }
 
     bool pumpUntil(const std::function<bool()>& condition) {
-        return platform::MainThread::runUntil(condition, kPumpTimeout);
+        return platform::MainThread::runUntil(condition, pumpTimeout);
     }
 
     // Connects and waits until the emulator holds the connection.

@@ -114,8 +114,8 @@ struct Item {
 class LegacyPlaylistFixture : public PlaylistFixture {
   protected:
     static constexpr const char* kTag = "legacy";
-    static constexpr std::int64_t kFirstStamp = 1'600'000'000'000;  // ms since 1970
-    static constexpr std::int64_t kStampStep = 1'000;
+    static constexpr std::int64_t firstStamp = 1'600'000'000'000;  // ms since 1970
+    static constexpr std::int64_t stampStep = 1'000;
 
     void SetUp() override {
         PlaylistFixture::SetUp();
@@ -134,7 +134,7 @@ class LegacyPlaylistFixture : public PlaylistFixture {
     // The creation date of the n-th slot of the test's time line.
     static platform::Date dateOf(std::int64_t slot) {
         return platform::Date::fromTimeIntervalSince1970(
-            static_cast<double>(kFirstStamp + slot * kStampStep) / 1000.0);
+            static_cast<double>(firstStamp + slot * stampStep) / 1000.0);
     }
 
     // Puts a backend video tagged kTag, created at time-line slot `slot`.
@@ -143,7 +143,7 @@ class LegacyPlaylistFixture : public PlaylistFixture {
         record.id = id;
         record.identity = "tester";
         record.setTags({kTag});
-        record.createdAt = kFirstStamp + slot * kStampStep;
+        record.createdAt = firstStamp + slot * stampStep;
         record.updatedAt = record.createdAt;
         emulator_.store().put(std::move(record));
     }

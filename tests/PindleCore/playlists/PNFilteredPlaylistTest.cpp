@@ -14,8 +14,8 @@ namespace {
 using testing::PlaylistEvent;
 using testing::PlaylistRecorder;
 
-constexpr std::size_t kSeededVideos = 25;  // the emulator's sample videos
-constexpr std::int64_t kPageSize = 10;     // a new filter's limit
+constexpr std::size_t seededVideos = 25;  // the emulator's sample videos
+constexpr std::int64_t pageSize = 10;     // a new filter's limit
 
 // Whether the playlist has printed a failed page.
 bool printedError(const platform::StandardOutput::Capture& output) {
@@ -41,10 +41,10 @@ TEST_F(PNFilteredPlaylistTest, PagesThroughTheWholeListAndPastItsEnd) {
     recorder->clear();
 
     const auto all = backendIDs();
-    ASSERT_EQ(all.size(), kSeededVideos);
+    ASSERT_EQ(all.size(), seededVideos);
     EXPECT_EQ(testing::idsOf(playlist->videos()),
-              std::vector<std::string>(all.begin(), all.begin() + kPageSize));
-    EXPECT_EQ(playlist->totalCount(), static_cast<std::int64_t>(kSeededVideos));
+              std::vector<std::string>(all.begin(), all.begin() + pageSize));
+    EXPECT_EQ(playlist->totalCount(), static_cast<std::int64_t>(seededVideos));
     EXPECT_EQ(playlist->filter()->page, 2);
 
     playlist->loadNextVideos();
@@ -56,7 +56,7 @@ TEST_F(PNFilteredPlaylistTest, PagesThroughTheWholeListAndPastItsEnd) {
     ASSERT_TRUE(recorder->waitForNotifications(3));
 
     EXPECT_EQ(testing::idsOf(playlist->videos()), all);
-    EXPECT_EQ(playlist->totalCount(), static_cast<std::int64_t>(kSeededVideos));
+    EXPECT_EQ(playlist->totalCount(), static_cast<std::int64_t>(seededVideos));
     EXPECT_EQ(playlist->filter()->page, 5);
     const std::vector<std::string> second(all.begin() + 10, all.begin() + 20);
     const std::vector<std::string> third(all.begin() + 20, all.end());
@@ -111,7 +111,7 @@ TEST_F(PNFilteredPlaylistTest, EachKindAsksForItsOwnSelection) {
         auto playlist = c.make();
         ASSERT_TRUE(testing::eventually([&] { return playlist->count() > 0; })) << c.name;
         auto expected = backendIDs(c.expected);
-        expected.resize(std::min<std::size_t>(expected.size(), kPageSize));
+        expected.resize(std::min<std::size_t>(expected.size(), pageSize));
         EXPECT_EQ(testing::idsOf(playlist->videos()), expected) << c.name;
         EXPECT_EQ(playlist->totalCount(),
                   static_cast<std::int64_t>(emulator_.store().list(c.expected).totalCount))
@@ -130,7 +130,7 @@ TEST_F(PNFilteredPlaylistTest, ASecondCallWhileAPageIsOnItsWayAsksForNothing) {
     gate->open();
     ASSERT_TRUE(recorder->waitForNotifications(1));
     EXPECT_EQ(listRequests().size(), 1u);
-    EXPECT_EQ(playlist->count(), kPageSize);
+    EXPECT_EQ(playlist->count(), pageSize);
 }
 
 TEST_F(PNFilteredPlaylistTest, AFailedPageChangesNothingAndIsAskedForAgain) {
@@ -148,7 +148,7 @@ TEST_F(PNFilteredPlaylistTest, AFailedPageChangesNothingAndIsAskedForAgain) {
     ASSERT_TRUE(recorder->waitForNotifications(1));
     EXPECT_EQ(listRequests().size(), 2u);
     EXPECT_EQ(queryNumber(listRequests().back(), "offset"), 0);
-    EXPECT_EQ(playlist->count(), kPageSize);
+    EXPECT_EQ(playlist->count(), pageSize);
     EXPECT_EQ(playlist->filter()->page, 2);
 }
 
@@ -177,14 +177,14 @@ TEST_F(PNFilteredPlaylistTest, ResetStartsOverFromTheFirstPage) {
 
     playlist->reset();
     EXPECT_EQ(playlist->count(), 0);
-    EXPECT_EQ(playlist->totalCount(), static_cast<std::int64_t>(kSeededVideos));
+    EXPECT_EQ(playlist->totalCount(), static_cast<std::int64_t>(seededVideos));
     EXPECT_EQ(playlist->filter()->page, 1);
     playlist->loadNextVideos();
     ASSERT_TRUE(recorder->waitForNotifications(1));
 
     const auto all = backendIDs();
     EXPECT_EQ(testing::idsOf(playlist->videos()),
-              std::vector<std::string>(all.begin(), all.begin() + kPageSize));
+              std::vector<std::string>(all.begin(), all.begin() + pageSize));
     EXPECT_EQ(recorder->events().front(), PlaylistEvent::updated({}, PNPlaylistUpdateType::reset));
     EXPECT_EQ(queryNumber(listRequests().back(), "offset"), 0);
 }
@@ -207,7 +207,7 @@ TEST_F(PNFilteredPlaylistTest, ResetWhileLoadingDropsThatPage) {
     playlist->loadNextVideos();
     ASSERT_TRUE(recorder->waitForNotifications(1));
     EXPECT_EQ(listRequests().size(), 2u);
-    EXPECT_EQ(playlist->count(), kPageSize);
+    EXPECT_EQ(playlist->count(), pageSize);
     EXPECT_EQ(playlist->filter()->page, 2);
     EXPECT_EQ(queryNumber(listRequests().back(), "offset"), 0);
     EXPECT_EQ(recorder->notificationCount(), 1u);

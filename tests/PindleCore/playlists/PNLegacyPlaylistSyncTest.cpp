@@ -11,7 +11,7 @@ using testing::LegacyRecorder;
 using testing::LegacyReport;
 using testing::Outcome;
 
-constexpr const char* kSyncPath = "/v1/videos/sync";
+constexpr const char* syncPath = "/v1/videos/sync";
 
 class PNLegacyPlaylistSyncTest : public testing::LegacyPlaylistFixture {
   protected:
@@ -32,7 +32,7 @@ class PNLegacyPlaylistSyncTest : public testing::LegacyPlaylistFixture {
         return record.id;
     }
     std::size_t syncRequests() {
-        return emulator_.server().requestLog().requestsFor("GET", kSyncPath).size();
+        return emulator_.server().requestLog().requestsFor("GET", syncPath).size();
     }
     static void post(const char* name, platform::Value object, platform::Dictionary userInfo = {}) {
         platform::NotificationCenter::defaultCenter().post(name, std::move(object),
@@ -131,7 +131,7 @@ TEST_F(PNLegacyPlaylistSyncTest, ABurstOfNotificationsParksNoPoolWorkers) {
     EXPECT_EQ(idAt(*playlist, 3), ids_[3]);
     // The sync holds the playlist while its answer is held up; the handlers queue behind it.
     auto gate = std::make_shared<emulator::FaultGate>();
-    emulator_.server().addFault(kSyncPath, emulator::Fault::heldBy(gate));
+    emulator_.server().addFault(syncPath, emulator::Fault::heldBy(gate));
     Outcome<bool> synced;
     playlist->sync([&](bool success) { synced.set(success); });
     const bool arrived = gate->waitForArrivals(1);
@@ -185,7 +185,7 @@ TEST_F(PNLegacyPlaylistSyncTest, AFailedSyncLeavesEverythingAndCanBeRetried) {
     const auto before = playlist->syncedDate();
     createRemote();
 
-    emulator_.server().addJSONReply("GET", kSyncPath, 500, {{"error", "down"}}, {}, 1);
+    emulator_.server().addJSONReply("GET", syncPath, 500, {{"error", "down"}}, {}, 1);
     EXPECT_FALSE(syncNow(*playlist));
     EXPECT_EQ(playlist->syncedDate(), before);
     EXPECT_FALSE(playlist->isSyncing());
@@ -205,7 +205,7 @@ TEST_F(PNLegacyPlaylistSyncTest, AFailedSyncLeavesEverythingAndCanBeRetried) {
 TEST_F(PNLegacyPlaylistSyncTest, ASecondSyncDuringTheFirstStartsNothing) {
     auto playlist = makePlaylist(10);
     auto gate = std::make_shared<emulator::FaultGate>();
-    emulator_.server().addFault(kSyncPath, emulator::Fault::heldBy(gate));
+    emulator_.server().addFault(syncPath, emulator::Fault::heldBy(gate));
     Outcome<bool> first, second;
     playlist->sync([&](bool success) { first.set(success); });
     ASSERT_TRUE(gate->waitForArrivals(1));

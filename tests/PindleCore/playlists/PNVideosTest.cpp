@@ -129,8 +129,8 @@ TEST_F(PNVideosTest, OlderNamesForwardAndComplete) {
 }
 
 TEST_F(PNVideosTest, RacingFirstRequestsShareOnePlaylist) {
-    constexpr int kCallers = 4;
-    Outcome<PlaylistResult> outcomes[kCallers];
+    constexpr int callers = 4;
+    Outcome<PlaylistResult> outcomes[callers];
     for (auto& outcome : outcomes) {
         videos_.getPlaylist({kTag}, {}, false,
                             [&outcome](const PNLegacyPlaylistPtr& playlist, const auto& error) {

@@ -27,7 +27,7 @@ using platform::Size;
 using platform::URL;
 using platform::testing::MediaSummary;
 
-constexpr double kTimeout = 120;
+constexpr double timeout = 120;
 
 struct Source {
     int width = 64;
@@ -54,7 +54,7 @@ struct Outcome {
         };
     }
     bool wait() const {
-        return platform::MainThread::runUntil([this] { return done.load(); }, kTimeout);
+        return platform::MainThread::runUntil([this] { return done.load(); }, timeout);
     }
 };
 
@@ -286,13 +286,13 @@ TEST_F(PVideoConverterTest, ExportSessionReportsStatusProgressAndErrors) {
     EXPECT_EQ(session->status(), PSDAVAssetExportSession::Status::exporting);
     session->cancelExport();
     session->inputQueue()->resume();
-    ASSERT_TRUE(platform::MainThread::runUntil([&] { return cancelledCalls > 0; }, kTimeout));
+    ASSERT_TRUE(platform::MainThread::runUntil([&] { return cancelledCalls > 0; }, timeout));
     EXPECT_EQ(seen.load(), PSDAVAssetExportSession::Status::cancelled);
     EXPECT_EQ(session->error(), std::nullopt);
     EXPECT_FALSE(fs::exists(output));
 
     session->exportAsynchronouslyWithCompletionHandler([&] { ++completedCalls; });
-    ASSERT_TRUE(platform::MainThread::runUntil([&] { return completedCalls > 0; }, kTimeout));
+    ASSERT_TRUE(platform::MainThread::runUntil([&] { return completedCalls > 0; }, timeout));
     ASSERT_TRUE(pindle::testing::drain(session->inputQueue()));
     EXPECT_EQ(session->status(), PSDAVAssetExportSession::Status::completed);
     EXPECT_EQ(session->error(), std::nullopt);

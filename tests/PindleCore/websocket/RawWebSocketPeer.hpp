@@ -25,7 +25,7 @@
 
 namespace pindle::testing {
 
-inline constexpr int kPeerTimeoutMilliseconds = 10000;
+inline constexpr int peerTimeoutMilliseconds = 10000;
 
 // A key pair and a certificate for `commonName`, self-signed or signed by `issuer`. A leaf
 // names its host in subjectAltName too (as an IP address when it is one); an authority is
@@ -138,7 +138,7 @@ class RawPeer {
         while (length > 0) {
             if (!(ssl_ && SSL_pending(ssl_) > 0)) {
                 pollfd entry{fd_, POLLIN, 0};
-                if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0)
+                if (::poll(&entry, 1, peerTimeoutMilliseconds) <= 0)
                     return false;
             }
             long got = ssl_ ? SSL_read(ssl_, cursor, static_cast<int>(length))
@@ -259,7 +259,7 @@ class RawPeer {
         char byte;
         for (;;) {
             pollfd entry{fd_, POLLIN, 0};
-            if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0)
+            if (::poll(&entry, 1, peerTimeoutMilliseconds) <= 0)
                 return false;
             long got = ssl_ ? SSL_read(ssl_, &byte, 1) : ::recv(fd_, &byte, 1, 0);
             if (got <= 0)
@@ -354,7 +354,7 @@ class RawWebSocketServer {
     // nothing on time-out or when the TLS handshake fails.
     std::unique_ptr<RawPeer> accept(bool deferTLS = false) {
         pollfd entry{fd_, POLLIN, 0};
-        if (::poll(&entry, 1, kPeerTimeoutMilliseconds) <= 0)
+        if (::poll(&entry, 1, peerTimeoutMilliseconds) <= 0)
             return nullptr;
         int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)

@@ -15,7 +15,7 @@ using testing::RawWebSocketServer;
 using testing::RecordingSocketDelegate;
 using testing::TestIdentity;
 
-constexpr std::int64_t kInvalidServerCertificate = -1205;
+constexpr std::int64_t invalidServerCertificate = -1205;
 
 TEST(WSSecurityPolicyTest, ChainValidationFollowsThePolicy) {
     EXPECT_TRUE(WSSecurityPolicy::defaultPolicy()->securityOptions("h").validatesCertificateChain);
@@ -125,7 +125,7 @@ TEST_F(WSTLSConnectionTest, OnlyAChainThatReachesAPinForThisHostIsTrusted) {
         if (!c.opens) {
             ASSERT_TRUE(outcome.failed);
             EXPECT_EQ(outcome.failed->error.domain(), platform::URLError::domain);
-            EXPECT_EQ(outcome.failed->error.code(), kInvalidServerCertificate);
+            EXPECT_EQ(outcome.failed->error.code(), invalidServerCertificate);
             EXPECT_EQ(outcome.failed->error.localizedDescription(), "Invalid server certificate.");
         }
     }

@@ -32,7 +32,7 @@ using ui::UIThreadChecker;
 
 constexpr int kVideos = 5;
 constexpr double kFps = 30;
-constexpr double kClipSeconds = 2;
+constexpr double clipSeconds = 2;
 
 struct Ends : PNPlayerViewControllerDelegate {
     void pnPlayerViewControllerDidPlayToEnd(PNPlayerViewController&) override { ++ends; }
@@ -63,7 +63,7 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
         clip.width = 180;
         clip.height = 320;
         clip.fps = kFps;
-        clip.seconds = kClipSeconds;
+        clip.seconds = clipSeconds;
         clip.bFrames = false;
         const std::string movie = platform::testing::clipBytes(clip);
         ASSERT_FALSE(movie.empty());
@@ -157,7 +157,7 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
         if (!item)
             return false;
         for (const auto& range : item->loadedTimeRanges())
-            if (range.start.seconds() <= 0 && range.end().seconds() >= kClipSeconds - 0.05)
+            if (range.start.seconds() <= 0 && range.end().seconds() >= clipSeconds - 0.05)
                 return true;
         return false;
     }
@@ -193,7 +193,7 @@ TEST_F(PNPlayerViewControllerPlaybackTest, PlaysAListedPlaylistWithItsNeighbours
         EXPECT_EQ(frameDrawnBy(*view->playerLayer()), 0);
     }
     EXPECT_EQ(frameOnScreen(), 0);
-    EXPECT_DOUBLE_EQ(controller_->duration(), kClipSeconds);
+    EXPECT_DOUBLE_EQ(controller_->duration(), clipSeconds);
 
     // Playback moves with the clock once the bytes are in.
     until([&] { return wholeClipLoaded(*current); });
@@ -205,7 +205,7 @@ TEST_F(PNPlayerViewControllerPlaybackTest, PlaysAListedPlaylistWithItsNeighbours
     // stops right at the end, so the next video has not moved yet.
     auto next = holderOf(videos_[1]);
     ASSERT_NE(next, nullptr);
-    advance(kClipSeconds - 1.0);
+    advance(clipSeconds - 1.0);
     until([&] { return shown() == videos_[1]->videoID() && controller_->isReadyToPlay(); });
     EXPECT_EQ(ends_->ends, 1);
     EXPECT_EQ(controller_->playlistIndex(), 1);
@@ -222,7 +222,7 @@ TEST_F(PNPlayerViewControllerPlaybackTest, PlaysAListedPlaylistWithItsNeighbours
     const ui::Rect track = slider->trackRect(slider->bounds());
     ui::TouchSynthesizer::drag(slider, {track.minX(), track.midY()},
                                {track.minX() + 0.75 * track.width(), track.midY()});
-    const double target = 0.75 * kClipSeconds;
+    const double target = 0.75 * clipSeconds;
     until([&] { return std::abs(next->currentTime() - target) < 0.01; });
     EXPECT_EQ(frameOnScreen(), static_cast<int>(target * kFps));
 }

@@ -29,7 +29,7 @@ using platform::ScriptedMediaSource;
 using ui::TouchSynthesizer;
 using ui::UIThreadChecker;
 
-constexpr double kClipSeconds = 10;
+constexpr double clipSeconds = 10;
 
 struct Events : PNPlayerViewControllerDelegate {
     void pnPlayerViewControllerReadyToPlay(PNPlayerViewController&) override { add("ready"); }
@@ -57,11 +57,11 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
         controller_ = std::make_shared<PNPlayerViewController>();
         controller_->setItemFactory([this](const std::shared_ptr<platform::URLAsset>& asset) {
             auto source = std::make_shared<ScriptedMediaSource>();
-            source->setDuration(kClipSeconds);
+            source->setDuration(clipSeconds);
             const std::string path = asset->url().absoluteString();
             if (stalled_.empty() || path.find(stalled_) == std::string::npos) {
                 source->setFirstFramePresent(true);
-                source->setLoadedRanges({{0, kClipSeconds}});
+                source->setLoadedRanges({{0, clipSeconds}});
             }
             return platform::PlayerItem::make(asset, source);
         });
@@ -142,7 +142,7 @@ TEST_F(PNPlayerViewControllerTest, APlaylistPlaysWithItsNeighboursPreloadedInThe
             EXPECT_TRUE(view->isHidden());
         }
     EXPECT_EQ(controller_->playState(), PNPlayState::playing);
-    EXPECT_DOUBLE_EQ(controller_->duration(), kClipSeconds);
+    EXPECT_DOUBLE_EQ(controller_->duration(), clipSeconds);
     EXPECT_TRUE(events_->saw("ready"));
 
     // The controller's view is laid out as its storyboard scenes and formats say.
@@ -246,11 +246,11 @@ TEST_F(PNPlayerViewControllerTest, ThePanelsButtonsFollowThePositionAndMoveThrou
 
 TEST_F(PNPlayerViewControllerTest, TheEndOfAVideoAdvancesAndTheLastOneStops) {
     playReady(3);
-    advance(kClipSeconds + 0.1);
+    advance(clipSeconds + 0.1);
     until([&] { return shown() == "clip4" && controller_->isReadyToPlay(); });
     EXPECT_TRUE(events_->saw("end"));
     EXPECT_EQ(controller_->playlistIndex(), 4);
-    advance(kClipSeconds + 0.1);
+    advance(clipSeconds + 0.1);
     settle();
     EXPECT_EQ(controller_->playlistIndex(), 4);
 }
@@ -324,7 +324,7 @@ TEST_F(PNPlayerViewControllerTest, ASliderDragSeeksToItsFraction) {
                            {track.minX() + 0.5 * track.width(), track.midY()});
     settle();
     EXPECT_TRUE(controller_->isSeeking());
-    EXPECT_NEAR(controller_->currentTime(), kClipSeconds / 2, 1e-6);
+    EXPECT_NEAR(controller_->currentTime(), clipSeconds / 2, 1e-6);
     until([&] { return std::abs(controller_->currentPlayer()->currentTime() - 5.0) < 0.05; });
     advance(0.35);
     settle();

@@ -239,19 +239,19 @@ TEST(DispatchQueueTest, SuspendedQueueHoldsBackWorkUntilResumed) {
 TEST(DispatchQueueTest, BlockedWorkersDoNotStarveLaterWork) {
     // Many blocks park a worker each on a semaphore that only a block queued after all of
     // them signals: the pool must grow past them.
-    constexpr int kBlockers = 64;
+    constexpr int blockers = 64;
     auto queue = DispatchQueue::global();
     DispatchSemaphore gate(0);
     auto group = DispatchGroup::create();
-    for (int i = 0; i < kBlockers; ++i) {
+    for (int i = 0; i < blockers; ++i) {
         queue->async(group, [&] { gate.wait(); });
     }
     queue->async([&] {
-        for (int i = 0; i < kBlockers; ++i) {
+        for (int i = 0; i < blockers; ++i) {
             gate.signal();
         }
     });
-    EXPECT_TRUE(group->wait(DispatchTime::after(testing::kPatience)));
+    EXPECT_TRUE(group->wait(DispatchTime::after(testing::patience)));
 }
 
 TEST(DispatchQueueTest, BlockThatSuspendsItsQueueHoldsBackTheBlocksQueuedBehindIt) {
@@ -315,7 +315,7 @@ TEST(DispatchQueueTest, ParkedWorkersDoNotStarveWorkQueuedFromAnywhere) {
     // Blocks on many serial queues each park a worker until a block queued after all of
     // them runs. Whether the burst comes from outside the pool or from a block on it, the
     // pool must find a thread for the last one.
-    constexpr int kBlockers = 32;
+    constexpr int blockers = 32;
     const struct {
         const char* name;
         bool fromPool;
@@ -325,15 +325,15 @@ TEST(DispatchQueueTest, ParkedWorkersDoNotStarveWorkQueuedFromAnywhere) {
         auto gate = std::make_shared<DispatchSemaphore>(0);
         auto group = DispatchGroup::create();
         std::vector<DispatchQueuePtr> queues;
-        for (int i = 0; i < kBlockers + 1; ++i) {
+        for (int i = 0; i < blockers + 1; ++i) {
             queues.push_back(DispatchQueue::create("test.parked." + std::to_string(i)));
         }
         auto burst = [queues, gate, group] {
-            for (int i = 0; i < kBlockers; ++i) {
+            for (int i = 0; i < blockers; ++i) {
                 queues[i]->async(group, [gate] { gate->wait(); });
             }
-            queues[kBlockers]->async([gate] {
-                for (int i = 0; i < kBlockers; ++i) {
+            queues[blockers]->async([gate] {
+                for (int i = 0; i < blockers; ++i) {
                     gate->signal();
                 }
             });
@@ -343,7 +343,7 @@ TEST(DispatchQueueTest, ParkedWorkersDoNotStarveWorkQueuedFromAnywhere) {
         } else {
             burst();
         }
-        EXPECT_TRUE(group->wait(DispatchTime::after(testing::kPatience)));
+        EXPECT_TRUE(group->wait(DispatchTime::after(testing::patience)));
     }
 }
 
@@ -355,12 +355,12 @@ TEST(DispatchQueueTest, GlobalQueueTreatsABarrierAsAPlainBlock) {
     auto parked = DispatchGroup::create();
     queue->async(parked, [release] { release->wait(); });
     queue->syncBarrier([&] { release->signal(); });
-    EXPECT_TRUE(parked->wait(DispatchTime::after(testing::kPatience)));
+    EXPECT_TRUE(parked->wait(DispatchTime::after(testing::patience)));
 
     auto second = std::make_shared<DispatchSemaphore>(0);
     queue->async(parked, [second] { second->wait(); });
     queue->asyncBarrier([second] { second->signal(); });
-    EXPECT_TRUE(parked->wait(DispatchTime::after(testing::kPatience)));
+    EXPECT_TRUE(parked->wait(DispatchTime::after(testing::patience)));
 }
 
 TEST(DispatchQueueTest, WorkItemCancelledBeforeItRunsDoesNothing) {

@@ -43,7 +43,7 @@ TEST(MainThreadTest, MainQueueWorkWaitsForThePumpAndRunsOnTheMainThread) {
 TEST(MainThreadTest, RunUntilStopsWhenThePredicateHoldsOrTimesOut) {
     std::atomic<bool> flag{false};
     std::thread setter([&] { flag = true; });  // not through the main queue
-    EXPECT_TRUE(MainThread::runUntil([&] { return flag.load(); }, testing::kPatience));
+    EXPECT_TRUE(MainThread::runUntil([&] { return flag.load(); }, testing::patience));
     setter.join();
 
     EXPECT_FALSE(MainThread::runUntil([] { return false; }, 0.01));

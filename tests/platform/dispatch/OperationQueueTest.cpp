@@ -355,7 +355,7 @@ TEST(OperationQueueTest, CancellingAnOperationThatIsNotReadyDropsItAtOnce) {
 // is never exceeded, every operation is started at most once and ends, and the queue empties.
 TEST(OperationQueueTest, ConcurrentAddsCancelsAndReadinessKeepTheLimit) {
     constexpr int kThreads = 4;
-    constexpr int kPerThread = 150;
+    constexpr int perThread = 150;
     auto queue = OperationQueue::create("test.readiness.stress");
     queue->setMaxConcurrentOperationCount(3);
     std::atomic<int> running{0};
@@ -375,7 +375,7 @@ TEST(OperationQueueTest, ConcurrentAddsCancelsAndReadinessKeepTheLimit) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             std::vector<std::shared_ptr<HeldBackOperation>> held;
-            for (int i = 0; i < kPerThread; ++i) {
+            for (int i = 0; i < perThread; ++i) {
                 auto operation = std::make_shared<HeldBackOperation>("", body);
                 if (i % 3 != 0)
                     operation->makeReady();
@@ -399,8 +399,8 @@ TEST(OperationQueueTest, ConcurrentAddsCancelsAndReadinessKeepTheLimit) {
     ASSERT_TRUE(waitUntilIdle(queue));
     EXPECT_LE(mostRunning.load(), 3);
     // A cancelled one may already have run; no operation ran twice and none was lost.
-    EXPECT_GE(ran.load(), kThreads * kPerThread - cancelled.load());
-    EXPECT_LE(ran.load(), kThreads * kPerThread);
+    EXPECT_GE(ran.load(), kThreads * perThread - cancelled.load());
+    EXPECT_LE(ran.load(), kThreads * perThread);
 }
 
 TEST(OperationQueueTest, MainQueueRunsOperationsOnTheMainThread) {

@@ -25,7 +25,7 @@ namespace {
 using ui::Color;
 using ui::Rect;
 
-constexpr double kPatience = 20;
+constexpr double patience = 20;
 constexpr double kFps = 30;
 
 class DisplayTest : public pindle::testing::DesktopTest {
@@ -42,7 +42,7 @@ class DisplayTest : public pindle::testing::DesktopTest {
     ImagePtr screenOf(const ui::Window& window, const std::function<void()>& before = {}) {
         const auto count = Display::statistics(window).refreshes;
         MainThread::runUntil([&] { return Display::statistics(window).refreshes > count + 1; },
-                             kPatience);
+                             patience);
         if (before)
             before();
         return server().capture(Display::nativeHandle(window));
@@ -66,12 +66,12 @@ TEST_F(DisplayTest, TheFrameOnScreenIsTheFrameForTheTimePlayed) {
     ASSERT_TRUE(Display::isPresented(*window)) << "the display did not choose the desktop";
     layer->setFrame(window->bounds());
     window->layer()->addSublayer(layer);
-    ASSERT_TRUE(MainThread::runUntil([&] { return layer->isReadyForDisplay(); }, kPatience));
+    ASSERT_TRUE(MainThread::runUntil([&] { return layer->isReadyForDisplay(); }, patience));
 
     player->play();
     for (const double at : {0.8, 1.7, 2.6}) {
         ASSERT_TRUE(
-            MainThread::runUntil([&] { return player->currentTime().seconds() >= at; }, kPatience));
+            MainThread::runUntil([&] { return player->currentTime().seconds() >= at; }, patience));
         double played = 0;
         auto image = screenOf(*window, [&] { played = player->currentTime().seconds(); });
         ASSERT_NE(image, nullptr);
@@ -117,7 +117,7 @@ TEST_F(DisplayTest, AResizeLaysTheWindowOutAgain) {
     ASSERT_TRUE(near(screenOf(*window)->pixelAt(190, 50), 255, 255, 0));
 
     server().resize(Display::nativeHandle(*window), 300, 150);
-    ASSERT_TRUE(MainThread::runUntil([&] { return window->bounds().width() == 300; }, kPatience));
+    ASSERT_TRUE(MainThread::runUntil([&] { return window->bounds().width() == 300; }, patience));
     EXPECT_EQ(window->bounds().height(), 150);
     EXPECT_EQ(bar->frame(), Rect::make(280, 0, 20, 150));
     auto image = screenOf(*window);
@@ -136,7 +136,7 @@ TEST_F(DisplayTest, EscapeAndADisplayThatDiesReachTheHost) {
         [&](const Notification& n) { reasons.push_back(*n.userInfo.at("reason").asString()); });
     screenOf(*window);
     server().typeKey(0xff1b /* Escape */);
-    ASSERT_TRUE(MainThread::runUntil([&] { return !reasons.empty(); }, kPatience));
+    ASSERT_TRUE(MainThread::runUntil([&] { return !reasons.empty(); }, patience));
     EXPECT_EQ(reasons, std::vector<std::string>{"escape"});
 }
 

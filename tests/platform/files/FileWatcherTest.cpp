@@ -100,21 +100,21 @@ TEST(FileWatcherTest, DestructionWaitsForARunningHandler) {
     const std::string path = folder / "f";
     writeText(path, "x");
     auto executor = std::make_shared<ManualExecutor>();
-    constexpr auto kPatience = std::chrono::seconds(30);
+    constexpr auto patience = std::chrono::seconds(30);
     std::promise<void> entered;
     std::promise<void> release;
     auto released = release.get_future().share();
     std::atomic<bool> finished{false};
     auto watcher = FileWatcher::watch(path, executor, [&](Event) {
         entered.set_value();
-        released.wait_for(kPatience);
+        released.wait_for(patience);
         finished = true;
     });
     ASSERT_TRUE(watcher);
     ::unlink(path.c_str());
     ASSERT_TRUE(executor->waitForWork());
     std::thread runner([&] { executor->drain(); });
-    ASSERT_EQ(entered.get_future().wait_for(kPatience), std::future_status::ready);
+    ASSERT_EQ(entered.get_future().wait_for(patience), std::future_status::ready);
 
     std::promise<void> destroying;
     std::thread destroyer([&] {
@@ -124,7 +124,7 @@ TEST(FileWatcherTest, DestructionWaitsForARunningHandler) {
     });
     // Released only once the destroyer is about to wait, so a destruction that does not wait
     // shows up as an unfinished handler.
-    ASSERT_EQ(destroying.get_future().wait_for(kPatience), std::future_status::ready);
+    ASSERT_EQ(destroying.get_future().wait_for(patience), std::future_status::ready);
     release.set_value();
     destroyer.join();
     runner.join();

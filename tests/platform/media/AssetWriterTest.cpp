@@ -22,7 +22,7 @@ using Status = AssetWriter::Status;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
-constexpr auto kBound = std::chrono::seconds(20);
+constexpr auto bound = std::chrono::seconds(20);
 
 // A picture carrying `frame` as its code, in `format`, of any size.
 PixelBufferPtr codedPicture(PixelBuffer::Format format, int width, int height, int frame) {
@@ -87,7 +87,7 @@ class AssetWriterTest : public ::testing::Test {
     static void finish(const AssetWriterPtr& writer) {
         std::promise<void> done;
         writer->finishWriting([&] { done.set_value(); });
-        ASSERT_EQ(done.get_future().wait_for(kBound), std::future_status::ready);
+        ASSERT_EQ(done.get_future().wait_for(bound), std::future_status::ready);
     }
 
     testing::TemporaryFolder folder_;

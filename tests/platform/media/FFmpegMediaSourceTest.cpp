@@ -12,7 +12,7 @@ namespace {
 using testing::ClipOptions;
 using Micros = MediaSource::Micros;
 
-constexpr std::int64_t kOpenStep = 16 * 1024;
+constexpr std::int64_t openStep = 16 * 1024;
 
 struct Loaded {
     std::string bytes;
@@ -30,7 +30,7 @@ struct Loaded {
                      static_cast<std::size_t>(size));
     }
     // Opens as the player does: answers each miss with a step of bytes at the missed offset.
-    MediaSource::OpenState open(std::int64_t step = kOpenStep) {
+    MediaSource::OpenState open(std::int64_t step = openStep) {
         put(0, 2);
         while (true) {
             std::int64_t wanted = -1;

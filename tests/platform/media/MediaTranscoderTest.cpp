@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 using testing::MediaSummary;
 using Status = MediaTranscoder::Status;
 
-constexpr double kTimeout = 60;
+constexpr double timeout = 60;
 
 struct Source {
     int width = 64;
@@ -103,7 +103,7 @@ class MediaTranscoderTest : public ::testing::Test {
             ++outcome.calls;
             outcome.done = true;
         }));
-        ASSERT_TRUE(MainThread::runUntil([&] { return outcome.done.load(); }, kTimeout));
+        ASSERT_TRUE(MainThread::runUntil([&] { return outcome.done.load(); }, timeout));
         // A second completion would come on the same serial queue; let it drain.
         ASSERT_TRUE(pindle::testing::drain(transcoder.queue()));
         EXPECT_EQ(outcome.calls.load(), 1);

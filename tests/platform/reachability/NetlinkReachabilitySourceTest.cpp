@@ -22,7 +22,7 @@ namespace {
 
 namespace Flag = NetworkReachabilityFlag;
 
-constexpr NetworkReachabilityFlags kLocal = Flag::reachable | Flag::isLocalAddress | Flag::isDirect;
+constexpr NetworkReachabilityFlags local = Flag::reachable | Flag::isLocalAddress | Flag::isDirect;
 
 NetworkReachabilityTarget ipv4Target(const char* text) {
     sockaddr_in address{};
@@ -45,9 +45,9 @@ TEST(NetlinkReachabilitySourceTest, ComputesFlagsFromTheCurrentInterfaces) {
         {NetworkReachabilityTarget::zeroAddress(), std::nullopt},
         {NetworkReachabilityTarget::hostName("video.example"), std::nullopt},
         {ipv4Target("192.0.2.77"), std::nullopt},
-        {NetworkReachabilityTarget::hostName("localhost"), kLocal},
-        {ipv4Target("127.0.0.1"), kLocal},
-        {ipv4Target("127.8.9.10"), kLocal},
+        {NetworkReachabilityTarget::hostName("localhost"), local},
+        {ipv4Target("127.0.0.1"), local},
+        {ipv4Target("127.8.9.10"), local},
     };
     for (const auto& c : cases) {
         const auto flags = source.flags(c.target);
@@ -88,7 +88,7 @@ bool run(const std::string& command) {
 // starts, the listener among them, inherit it), where links and addresses can be changed
 // without touching the host. Skipped where namespaces or the ip tool are unavailable.
 TEST(NetlinkReachabilitySourceTest, ReportsLinkAndAddressChangesFromTheKernel) {
-    constexpr auto kTimeout = std::chrono::seconds(30);
+    constexpr auto timeout = std::chrono::seconds(30);
     std::string skipReason;
     std::thread namespaced([&] {
         if (::unshare(CLONE_NEWNET) != 0) {
@@ -117,7 +117,7 @@ TEST(NetlinkReachabilitySourceTest, ReportsLinkAndAddressChangesFromTheKernel) {
         const auto waitFor = [&](NetworkReachabilityFlags expected) {
             std::unique_lock lock(mutex);
             return changed.wait_for(
-                lock, kTimeout, [&] { return !reported.empty() && reported.back() == expected; });
+                lock, timeout, [&] { return !reported.empty() && reported.back() == expected; });
         };
 
         ASSERT_TRUE(

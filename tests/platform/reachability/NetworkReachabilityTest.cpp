@@ -17,7 +17,7 @@ namespace {
 using testsupport::ManualExecutor;
 namespace Flag = NetworkReachabilityFlag;
 
-constexpr auto kFutureTimeout = std::chrono::seconds(30);
+constexpr auto futureTimeout = std::chrono::seconds(30);
 
 struct Delivery {
     NetworkReachabilityFlags flags = 0;
@@ -210,14 +210,14 @@ TEST_F(NetworkReachabilityTest, DetachingWaitsForACallbackRunningElsewhere) {
     std::atomic<bool> callbackReturned{false};
     ASSERT_TRUE(reference->setCallback([&](auto&, auto, const auto&) {
         entered.set_value();
-        released.wait_for(kFutureTimeout);
+        released.wait_for(futureTimeout);
         callbackReturned = true;
     }));
     ASSERT_TRUE(reference->setDispatchQueue(queue_));
     source_->fireChange();
 
     std::thread queueThread([&] { queue_->runAll(); });
-    ASSERT_EQ(entered.get_future().wait_for(kFutureTimeout), std::future_status::ready);
+    ASSERT_EQ(entered.get_future().wait_for(futureTimeout), std::future_status::ready);
 
     std::promise<bool> sawReturned;
     std::promise<void> detaching;
@@ -228,10 +228,10 @@ TEST_F(NetworkReachabilityTest, DetachingWaitsForACallbackRunningElsewhere) {
     });
     // Releasing the callback only once the detacher is about to wait makes a detach that does
     // not wait show up as sawReturned == false.
-    ASSERT_EQ(detaching.get_future().wait_for(kFutureTimeout), std::future_status::ready);
+    ASSERT_EQ(detaching.get_future().wait_for(futureTimeout), std::future_status::ready);
     release.set_value();
     auto result = sawReturned.get_future();
-    ASSERT_EQ(result.wait_for(kFutureTimeout), std::future_status::ready);
+    ASSERT_EQ(result.wait_for(futureTimeout), std::future_status::ready);
     EXPECT_TRUE(result.get()) << "setCallback({}) returned while the callback still ran";
     detacher.join();
     queueThread.join();

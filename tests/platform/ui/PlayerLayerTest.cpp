@@ -21,7 +21,7 @@ namespace {
 using Pixel = Image::Pixel;
 constexpr Pixel kRed{255, 0, 0, 255};
 constexpr Pixel kBlue{0, 0, 255, 255};
-constexpr Pixel kNone{0, 0, 0, 0};
+constexpr Pixel none{0, 0, 0, 0};
 
 class PlayerLayerTest : public testing::VirtualTimeTest {
   protected:
@@ -51,7 +51,7 @@ TEST_F(PlayerLayerTest, ReadyForDisplayFollowsTheItemAndGravityFitsTheFrame) {
                                       [&](const KVOChange& c) { announced.push_back(c.newValue); });
     const auto blank = snapshot(layer);
     ASSERT_TRUE(blank);
-    EXPECT_EQ(blank->pixelAt(5, 5), kNone);
+    EXPECT_EQ(blank->pixelAt(5, 5), none);
 
     player->replaceCurrentItem(scriptedItem(source));
     source->setFirstFramePresent(true);
@@ -63,7 +63,7 @@ TEST_F(PlayerLayerTest, ReadyForDisplayFollowsTheItemAndGravityFitsTheFrame) {
     };
     const Case cases[] = {
         {VideoGravity::resize, kBlue, kRed, kBlue},
-        {VideoGravity::resizeAspect, kNone, kRed, kBlue},      // 10x5, letterboxed
+        {VideoGravity::resizeAspect, none, kRed, kBlue},       // 10x5, letterboxed
         {VideoGravity::resizeAspectFill, kBlue, kRed, kBlue},  // 20x10, cropped
     };
     for (const auto& c : cases) {
@@ -78,7 +78,7 @@ TEST_F(PlayerLayerTest, ReadyForDisplayFollowsTheItemAndGravityFitsTheFrame) {
     ASSERT_TRUE(testing::eventually([&] { return !layer->isReadyForDisplay(); }));
     const auto cleared = snapshot(layer);
     ASSERT_TRUE(cleared);
-    EXPECT_EQ(cleared->pixelAt(5, 5), kNone);
+    EXPECT_EQ(cleared->pixelAt(5, 5), none);
     EXPECT_EQ(announced, (std::vector<Value>{true, false}));
 }
 

@@ -26,8 +26,8 @@ namespace {
 using Pixel = Image::Pixel;
 
 constexpr Pixel kWhite{255, 255, 255, 255};
-constexpr double kUnbounded = std::numeric_limits<double>::infinity();
-constexpr const char* kAlphabet = "abcdefghijklmnopqrstuvwxyz";
+constexpr double unbounded = std::numeric_limits<double>::infinity();
+constexpr const char* alphabet = "abcdefghijklmnopqrstuvwxyz";
 
 // Pixels of `image` (at `scale`) that differ from `background`, inside and outside `rect`
 // (in points).
@@ -98,7 +98,7 @@ TEST(TextDrawingTest, GlyphsFallInsideTheirViewAndNowhereElse) {
     const Case cases[] = {
         {"label", label("Pindle: Ågrén ✓")},
         // Clipped, not truncated: the line runs past the right edge, its glyphs stop there.
-        {"clipped label", label(std::string(kAlphabet) + kAlphabet, 1, LineBreakMode::byClipping)},
+        {"clipped label", label(std::string(alphabet) + alphabet, 1, LineBreakMode::byClipping)},
         {"wrapped label", label("Several lines wrap inside the label and the rest is cut.", 0,
                                 LineBreakMode::byWordWrapping)},
         {"button title", darkButton},
@@ -140,10 +140,10 @@ TEST(TextDrawingTest, TheTextViewStartsAtTheTopAndTheLabelInTheMiddle) {
 
 TEST(TextDrawingTest, OneLineTruncationShowsWhatFitsBesideAnEllipsis) {
     const double width = 100;
-    const std::string text = kAlphabet;
+    const std::string text = alphabet;
     const std::string ellipsis = "\xE2\x80\xA6";
     auto widthOf = [](const std::string& piece) {
-        return label(piece)->sizeThatFits(Size{kUnbounded, kUnbounded}).width;
+        return label(piece)->sizeThatFits(Size{unbounded, unbounded}).width;
     };
     ASSERT_GT(widthOf(text), width);
     // What each mode should show: the most of the text that fits beside the ellipsis.
@@ -211,7 +211,7 @@ TEST(TextDrawingTest, TextWrapsIntoAsManyLinesAsAllowed) {
     EXPECT_EQ(
         inkBands(*onWhite(label("first\nsecond\nthird", 0), frame, {120, 200})->snapshotImage()),
         3);
-    auto longWord = label(std::string(kAlphabet) + kAlphabet, 0, LineBreakMode::byWordWrapping);
+    auto longWord = label(std::string(alphabet) + alphabet, 0, LineBreakMode::byWordWrapping);
     EXPECT_GE(inkBands(*onWhite(longWord, frame, {120, 200})->snapshotImage()), 3);
     EXPECT_LE(longWord->sizeThatFits(Size{120, 0}).width, 120);
 }

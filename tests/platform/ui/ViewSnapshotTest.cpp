@@ -14,7 +14,7 @@ using Pixel = Image::Pixel;
 
 constexpr Pixel kRed{255, 0, 0, 255};
 constexpr Pixel kBlue{0, 0, 255, 255};
-constexpr Pixel kNone{0, 0, 0, 0};
+constexpr Pixel none{0, 0, 0, 0};
 
 ViewPtr coloured(const Rect& frame, Color colour) {
     auto view = View::make(frame);
@@ -76,10 +76,10 @@ TEST(ViewSnapshotTest, ContentModesFitTheImage) {
     };
     const Case cases[] = {
         {View::ContentMode::scaleToFill, kRed, kRed, kBlue},
-        {View::ContentMode::scaleAspectFit, kNone, kRed, kBlue},  // 10x5, centred
+        {View::ContentMode::scaleAspectFit, none, kRed, kBlue},  // 10x5, centred
         {View::ContentMode::scaleAspectFill, kRed, kRed,
-         kRed},                                            // 20x10, middle shows red|blue at 5
-        {View::ContentMode::center, kNone, kNone, kNone},  // 2x1 at (4, 4.5)
+         kRed},                                         // 20x10, middle shows red|blue at 5
+        {View::ContentMode::center, none, none, none},  // 2x1 at (4, 4.5)
     };
     for (const auto& c : cases) {
         auto view = ImageView::make(Rect::make(0, 0, 10, 10));
