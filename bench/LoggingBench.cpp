@@ -3,6 +3,12 @@
 // 1 MiB, and the console (standard error, sent to /dev/null for the run). Each iteration
 // logs a batch of lines and waits until they are written; the goal is at least half the
 // peer's throughput on the asynchronous file path and on the console.
+//
+// A synchronous log call of ours returns once every logger has written the line to its file
+// (one write(2) a line, in the kernel when the call returns, so a crash right after it keeps
+// the line). The peer's plain synchronous file logger buffers lines in the C library until a
+// flush, which a crash loses; it is kept as a reference, and the like-for-like peer is the same
+// logger flushing every line ("SyncFileFlushed"), the row with the goal.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -129,6 +135,13 @@ void BM_Log_SyncFile_Peer(benchmark::State& state) {
     runPeer(state, spdlog::basic_logger_mt("sync", (scratch("peer-sync") / "log.txt").string()));
     removeScratch("peer-sync");
 }
+void BM_Log_SyncFileFlushed_Peer(benchmark::State& state) {
+    auto logger = spdlog::basic_logger_mt("sync-flushed",
+                                          (scratch("peer-sync-flushed") / "log.txt").string());
+    logger->flush_on(spdlog::level::trace);
+    runPeer(state, logger);
+    removeScratch("peer-sync-flushed");
+}
 void BM_Log_RollingFile_Peer(benchmark::State& state) {
     spdlog::init_thread_pool(8192, 1);
     runPeer(state, spdlog::rotating_logger_mt<spdlog::async_factory>(
@@ -150,6 +163,7 @@ BENCHMARK(BM_Log_AsyncFile_Peer)->UseRealTime();
 BENCHMARK(BM_Log_SyncFile_Ours)->UseRealTime();
 #ifdef PINDLE_BENCH_HAVE_SPDLOG
 BENCHMARK(BM_Log_SyncFile_Peer)->UseRealTime();
+BENCHMARK(BM_Log_SyncFileFlushed_Peer)->UseRealTime();
 #endif
 BENCHMARK(BM_Log_RollingFile_Ours)->UseRealTime();
 #ifdef PINDLE_BENCH_HAVE_SPDLOG

@@ -60,7 +60,7 @@ struct CachedFile {
         folder = fs::temp_directory_path() / ("pindle-cache-bench-" + std::to_string(::getpid()));
         fs::remove_all(folder);
         fs::create_directories(folder);
-        cache = pindle::PNPlayerCache::make({folder.string(), {}});
+        cache = pindle::PNPlayerCache::make({folder.string(), {}, {}});
         cache->setCacheSize(size * 2);
         const auto url = *pindle::platform::URL::fromString("http://media.example/v/720p.mp4");
         pindle::platform::Data bytes(static_cast<std::size_t>(size));

@@ -8,8 +8,8 @@
 # rules, so that new code is installed without editing this file:
 #   - it lives in a folder named `private/`, or its name ends in `Private.hpp`;
 #   - it is listed in PINDLE_PRIVATE_HEADERS below (older headers that predate the rule).
-# A public header may include only public headers, the standard library, POSIX and libcurl:
-# never FFmpeg, Boost or a private header. scripts/consumer-test compiles every installed
+# A public header may include only public headers, the standard library and POSIX: never
+# libcurl, FFmpeg, Boost or a private header. scripts/consumer-test compiles every installed
 # header on its own to hold us to that.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -18,7 +18,13 @@ set(PINDLE_PRIVATE_HEADERS
     # These pull in FFmpeg's headers; only the platform library's own sources use them.
     platform/media/FFmpegLibrary.hpp
     platform/media/FFmpegSupport.hpp
-    platform/media/ByteStoreReader.hpp)
+    platform/media/ByteStoreReader.hpp
+    # libcurl's transfer, behind the URL session's tasks.
+    platform/net/CurlTransfer.hpp
+    # These pull in libpulse's headers.
+    platform/audio/PulseLibrary.hpp
+    platform/audio/PulseContext.hpp
+    platform/audio/SoundServer.hpp)
 
 set(PINDLE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/pindle)
 set(PINDLE_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pindle)
@@ -72,7 +78,7 @@ file(RELATIVE_PATH PINDLE_PC_PREFIX /prefix/${pkgconfig_dir} /prefix)
 string(REGEX REPLACE "/$" "" PINDLE_PC_PREFIX "\${pcfiledir}/${PINDLE_PC_PREFIX}")
 set(PINDLE_PC_NAME pindle-core)
 set(PINDLE_PC_DESCRIPTION "Pindle SDK: sessions, videos, uploads and live notifications")
-set(PINDLE_PC_REQUIRES "libcurl")
+set(PINDLE_PC_REQUIRES "")
 set(PINDLE_PC_LIBS "-lPindleCore -lPindlePlatform")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/pindle.pc.in ${PROJECT_BINARY_DIR}/pindle-core.pc @ONLY)
 set(PINDLE_PC_NAME pindle-player)

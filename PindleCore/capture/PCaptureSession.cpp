@@ -1,8 +1,10 @@
 #include "PindleCore/capture/PCaptureSession.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "PindleCore/legacy/PBundle.hpp"
 #include "PindleCore/logging/PLog.hpp"
@@ -10,6 +12,7 @@
 #include "platform/app/Device.hpp"
 #include "platform/capture/CaptureHardware.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/log/StandardError.hpp"
 #include "platform/media/GraphicsContext.hpp"
 
 namespace pindle::legacy {
@@ -58,6 +61,12 @@ std::string fileNameFor(const std::string& pattern, const std::string& resolutio
     return name;
 }
 
+// Tells a capture queue's own blocks which session owns it.
+const platform::DispatchSpecificKey<const PCaptureSession*>& captureQueueKey() {
+    static const platform::DispatchSpecificKey<const PCaptureSession*> key;
+    return key;
+}
+
 bool isZero(const MediaTime& time) {
     return time == MediaTime::zero();
 }
@@ -90,7 +99,9 @@ std::shared_ptr<PCaptureSession> PCaptureSession::make() {
 PCaptureSession::PCaptureSession(Private)
     : queue_(platform::DispatchQueue::create(
           "PCaptureSessionQueue" +
-          std::to_string(static_cast<long long>(platform::Date::now().timeIntervalSince1970())))) {}
+          std::to_string(static_cast<long long>(platform::Date::now().timeIntervalSince1970())))) {
+    queue_->setSpecific(captureQueueKey(), std::optional<const PCaptureSession*>(this));
+}
 
 std::shared_ptr<PCaptureSession> PCaptureSession::self() {
     return std::static_pointer_cast<PCaptureSession>(shared_from_this());
@@ -224,7 +235,14 @@ void PCaptureSession::startCaptureOnQueue() {
 
     metadataOutput_ = platform::CaptureMetadataOutput::make();
     session->addOutput(metadataOutput_);
-    metadataOutput_->setMetadataObjectTypes({platform::MetadataObject::typeQRCode});
+    const auto available = metadataOutput_->availableMetadataObjectTypes();
+    if (std::find(available.begin(), available.end(), platform::MetadataObject::typeQRCode) !=
+        available.end()) {
+        metadataOutput_->setMetadataObjectTypes({platform::MetadataObject::typeQRCode});
+    } else {
+        const std::array<std::string_view, 1> line{"QR Code doesn't supported\n"};
+        platform::StandardError::writeGathered(line);
+    }
     metadataOutput_->setMetadataObjectsDelegate(me, queue_);
 
     std::weak_ptr<PCaptureSession> weak = me;
@@ -250,6 +268,7 @@ void PCaptureSession::startCaptureOnQueue() {
                 s->queue_->async([s] {
                     PLOG_INFO(PLog_Capture, "PLog_Capture Interrupted capturing");
                     s->isInterrupted_ = true;
+                    s->rejoinVideo_ = s->rejoinSound_ = true;
                 });
         }));
     observed.push_back(
@@ -476,7 +495,10 @@ float PCaptureSession::zoomFactor() const {
 }
 
 void PCaptureSession::setZoomFactor(float factor) {
-    const auto device = getVideoDevice();
+    setZoomFactor(factor, getVideoDevice());
+}
+
+void PCaptureSession::setZoomFactor(float factor, const platform::CaptureDevicePtr& device) {
     if (!device || !device->lockForConfiguration())
         return;
     const auto clamped = static_cast<float>(std::max(
@@ -496,8 +518,11 @@ bool PCaptureSession::torch() const {
 }
 
 void PCaptureSession::setTorch(bool on) {
+    setTorch(on, getVideoDevice());
+}
+
+void PCaptureSession::setTorch(bool on, const platform::CaptureDevicePtr& device) {
     using Mode = platform::CaptureDevice::TorchMode;
-    const auto device = getVideoDevice();
     if (!device || !device->lockForConfiguration())
         return;
     const Mode mode = on ? Mode::on : Mode::off;
@@ -512,7 +537,10 @@ void PCaptureSession::setTorch(bool on) {
 bool PCaptureSession::torchEnabled() const {
     if (captureMode() == PCaptureModeAudioOnly)
         return false;
-    const auto device = getVideoDevice();
+    return torchEnabledDevice(getVideoDevice());
+}
+
+bool PCaptureSession::torchEnabledDevice(const platform::CaptureDevicePtr& device) {
     return device && device->hasTorch() &&
            device->isTorchModeSupported(platform::CaptureDevice::TorchMode::on);
 }
@@ -523,8 +551,12 @@ platform::CapturePoint PCaptureSession::focusPoint() const {
 }
 
 void PCaptureSession::setFocusPoint(platform::CapturePoint point) {
+    setFocusPoint(point, getVideoDevice());
+}
+
+void PCaptureSession::setFocusPoint(platform::CapturePoint point,
+                                    const platform::CaptureDevicePtr& device) {
     using D = platform::CaptureDevice;
-    const auto device = getVideoDevice();
     if (!device || !device->lockForConfiguration())
         return;
     if (device->isExposureModeSupported(D::ExposureMode::continuousAutoExposure) &&
@@ -548,6 +580,20 @@ void PCaptureSession::stopCapture() {
     queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
         if (auto me = weak.lock())
             me->stopCaptureDef();
+    });
+}
+
+void PCaptureSession::stopCapturePrivateSync() {
+    const auto me = self();
+    if (platform::DispatchQueue::getCurrentSpecific(captureQueueKey()) == this)
+        return me->stopCaptureDef();
+    queue_->sync([me] { me->stopCaptureDef(); });
+}
+
+void PCaptureSession::updateWriterAccordingCurrentOrientation() {
+    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
+        if (auto me = weak.lock())
+            me->updateOrientation();
     });
 }
 
@@ -584,7 +630,13 @@ void PCaptureSession::stopCaptureDef() {
 
 void PCaptureSession::sessionStarted() {
     PLOG_INFO(PLog_Capture, "PLog_Capture Started capturing");
-    state_ = queuedState_ = PCaptureSessionStateCapturing;
+    // Only a start in progress becomes capturing. A session the system stopped during an
+    // interruption runs again when it ends, and a recording (or its stop) in progress then
+    // goes on: set to capturing, its writers would never be finished.
+    int starting = PCaptureSessionStateStarting;
+    queuedState_.compare_exchange_strong(starting, PCaptureSessionStateCapturing);
+    starting = PCaptureSessionStateStarting;
+    state_.compare_exchange_strong(starting, PCaptureSessionStateCapturing);
 }
 
 void PCaptureSession::sessionStopped(const platform::Object* sender) {
@@ -683,10 +735,19 @@ void PCaptureSession::startRecordingWithFileNamePattern(
 }
 
 void PCaptureSession::setWriterForResolution(const std::string& resolution) {
+    // Two writers on one path (a pattern without "%@", a resolution named twice) would each
+    // truncate the file and interleave their frames in it: the first keeps the file.
+    const std::string& path = fileNames_[resolution];
+    for (const auto& [name, entry] : writers_) {
+        if (fileNames_[name] == path) {
+            PLOG_INFO(PLog_Capture, "PLog_Capture Failed to initialize writer - %s",
+                      (path + " is already the file of " + name).c_str());
+            return;
+        }
+    }
     platform::Error error;
-    auto writer =
-        platform::AssetWriter::make(platform::URL::fileURLWithPath(fileNames_[resolution]),
-                                    platform::AssetWriter::fileTypeMPEG4, &error);
+    auto writer = platform::AssetWriter::make(platform::URL::fileURLWithPath(path),
+                                              platform::AssetWriter::fileTypeMPEG4, &error);
     if (!writer) {
         PLOG_INFO(PLog_Capture, "PLog_Capture Failed to initialize writer - %s",
                   error.description().c_str());
@@ -816,6 +877,19 @@ void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> com
     });
 }
 
+bool PCaptureSession::closeToIntegerTime(MediaTime time) {
+    if (!time.isNumeric())
+        return false;
+    // Exactly, in media time: seconds in floating point would put 3.02322 s below the step.
+    return time - closestIntegerTimer(time) < MediaTime(kSoundStep, kSoundTimescale);
+}
+
+MediaTime PCaptureSession::closestIntegerTimer(MediaTime time) {
+    if (!time.isNumeric())
+        return time;
+    return MediaTime(time.value / time.timescale, 1);  // division truncates toward zero
+}
+
 void PCaptureSession::muteAudioInBuffer(platform::SampleBuffer& buffer) {
     if (auto* data = buffer.audioData())
         std::memset(data, 0, buffer.audioDataByteSize());
@@ -909,6 +983,8 @@ void PCaptureSession::placeholderPictureAt(MediaTime pts) {
 }
 
 void PCaptureSession::handlePicture(MediaTime pts, const platform::SampleBufferPtr& sample) {
+    if (std::exchange(rejoinVideo_, false) && !isZero(lastFrameTimeForCapture_))
+        lastFrameTimeForCapture_ = pts - MediaTime(kFrameStep, kMicroseconds);
     if (queuedState_ == PCaptureSessionStateRecording) {
         if (isZero(lastFrameTimeForWriter_)) {
             lastFrameTimeForWriter_ = pts;
@@ -950,6 +1026,8 @@ void PCaptureSession::handleAudio(const platform::SampleBufferPtr& sample) {
     // the sound's own clock places the placeholder pictures instead.
     if (!hasVideoOutput_ && !cameraAttached_)
         placeholderPictureAt(pts);
+    if (std::exchange(rejoinSound_, false) && !isZero(lastSoundFrameTimeCapture_))
+        lastSoundFrameTimeCapture_ = pts - MediaTime(kSoundStep, kSoundTimescale);
     if (queuedState_ == PCaptureSessionStateRecording) {
         if (isZero(lastFrameTimeForWriter_))
             return;  // no picture yet: the sound has no place on the timeline

@@ -17,14 +17,19 @@
 // placeholder picture per frame period, so an audio-only recording still keeps its sound.
 //
 // Where it differs from a plain reading of its contract, it does the sound thing: a file-name
-// pattern is never used as a format string (its first "%@" is replaced, nothing else); appends
+// pattern is never used as a format string (its first "%@" is replaced, nothing else); a
+// resolution whose file another resolution of the recording already has gets no writer (a
+// pattern without "%@"; the first keeps the file, written whole, never interleaved); appends
 // skip writers that failed or are not writing, so nothing waits for ever on a writer; stopping
 // a recording with no writer returns to capturing and calls the completion; muting zeroes
 // every byte of a buffer; a muted filler is a copy that leaves its original intact; and
 // destroying the object stops the camera, detaches the delegates on the capture queue and
 // cancels open writers. An interruption that ends clears the interruption (and starts the
-// camera again when it was stopped meanwhile), and a stop the host asks for is final even
-// during an interruption, so the object always comes back to idle; a did-stop-running of a
+// camera again when it was stopped meanwhile); a recording goes on through an interruption,
+// also one during which the system stops the camera (only a start in progress becomes
+// capturing when the camera runs), and the interrupted stretch is left out of the files as a
+// pause is, not filled with repeated pictures and muted sound; a stop the host asks for is final
+// even during an interruption, so the object always comes back to idle; a did-stop-running of a
 // session the object no longer uses changes nothing; capture stopped while the recorded files
 // are still finishing leaves the object idle (the stop-recording completion still runs); and
 // a figure change while capturing re-attaches the camera on the capture queue, where the
@@ -55,6 +60,12 @@
 #include "platform/ui/Rect.hpp"
 
 namespace pindle::legacy {
+
+// Exported for hosts that pass a device orientation and its time along; nothing here reads
+// them.
+inline constexpr const char* PCapturedDeviceOrientationValue = "PCapturedDeviceOrientationValue";
+inline constexpr const char* PCapturedDeviceOrientationTimeStamp =
+    "PCapturedDeviceOrientationTimeStamp";
 
 enum PCaptureSessionState : int {
     PCaptureSessionStateIdle = 0,
@@ -90,7 +101,13 @@ class PCaptureSession : public platform::KeyValueObservable,
 
     static bool canCaptureWithSessionMode(int mode);
     void startCaptureWithCaptureSessionMode(int mode);
+    // Stops capture on the capture queue, after what is queued there already; returns at once.
     void stopCapture();
+    // The same, waiting until the stop has run: the camera is stopped and open files are
+    // being finished when it returns (the state reaches idle once the session's stop news is
+    // handled on the capture queue). Called on the capture queue itself it runs at once,
+    // where waiting could never end.
+    void stopCapturePrivateSync();
     void setCaptureMode(int mode, std::function<void(bool)> block);
 
     // The platform session while capturing; null when idle.
@@ -108,13 +125,35 @@ class PCaptureSession : public platform::KeyValueObservable,
     int getCurrentVideoOrientation() const;
     platform::CaptureDevicePtr getVideoDevice() const;
 
+    // Queued on the capture queue: turns the video connection to the interface's orientation
+    // and recomputes the recording rectangle, which writers made after it take.
+    void updateWriterAccordingCurrentOrientation();
+
+    // Each setting goes to the camera in use (getVideoDevice()), or to the device given; a
+    // missing device, or one whose configuration lock fails, changes nothing.
     float zoomFactor() const;
     void setZoomFactor(float factor);
+    // The factor, kept between 1 and the active format's largest zoom, ramped to at rate 10.
+    void setZoomFactor(float factor, const platform::CaptureDevicePtr& device);
     bool torch() const;
     void setTorch(bool on);
+    void setTorch(bool on, const platform::CaptureDevicePtr& device);
+    // False in audio-only mode, else torchEnabledDevice() of the camera in use.
     bool torchEnabled() const;
+    // Whether `device` has a torch that can be switched on.
+    static bool torchEnabledDevice(const platform::CaptureDevicePtr& device);
     platform::CapturePoint focusPoint() const;
     void setFocusPoint(platform::CapturePoint point);
+    // Exposure and focus on the point, in the device's normalised coordinates, where the
+    // device supports them; the point is kept only when the lock succeeded.
+    void setFocusPoint(platform::CapturePoint point, const platform::CaptureDevicePtr& device);
+
+    // Whether `time` lies less than one re-timed sound step (2,322/100,000 s) past its whole
+    // seconds (truncated toward zero). False for a time that is no number.
+    static bool closeToIntegerTime(platform::MediaTime time);
+    // `time` truncated toward zero to whole seconds, at timescale 1; a time that is no number
+    // comes back as it is.
+    static platform::MediaTime closestIntegerTimer(platform::MediaTime time);
 
     // The pattern's first "%@" receives the resolution name; the result is the file's path.
     void startRecordingWithFileNamePattern(const std::string& pattern,
@@ -211,6 +250,10 @@ class PCaptureSession : public platform::KeyValueObservable,
     bool cameraAttached_ = false;
     bool startedWithAudioOnlyAndStillAudioOnly_ = false;
     bool isInterrupted_ = false;
+    // Set by an interruption: the next picture and sound buffer follow the last ones by one
+    // period, so the interrupted stretch is left out of the files as a pause is.
+    bool rejoinVideo_ = false;
+    bool rejoinSound_ = false;
     std::vector<std::string> activeResolutions_;
     std::map<std::string, std::string> fileNames_;
     std::map<std::string, Writer> writers_;

@@ -17,33 +17,56 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Calls `unit` with each UTF-16 code unit of the UTF-8 text; malformed bytes count as one
-// replacement character each.
+// Calls `codePoint` with each code point of the UTF-8 text, strictly decoded (no overlong
+// forms, surrogates or values past U+10FFFF): each maximal ill-formed part becomes one
+// replacement character, and decoding goes on at the byte that broke it.
 template <class F>
-void forEachUTF16Unit(std::string_view text, F&& unit) {
+void forEachCodePoint(std::string_view text, F&& codePoint) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const int length = lead < 0x80           ? 1
-                           : (lead >> 5) == 0x6  ? 2
-                           : (lead >> 4) == 0xE  ? 3
-                           : (lead >> 3) == 0x1E ? 4
-                                                 : 0;
-        char32_t cp = length == 1   ? lead
-                      : length == 2 ? lead & 0x1F
-                      : length == 3 ? lead & 0x0F
-                                    : lead & 0x07;
-        bool valid = length > 0 && i + static_cast<std::size_t>(length) <= text.size();
-        for (int k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            valid = (next & 0xC0) == 0x80;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if (!valid || cp > 0x10FFFF) {
-            unit(static_cast<char16_t>(kReplacement));
+        if (lead < 0x80) {
+            codePoint(static_cast<char32_t>(lead));
             ++i;
             continue;
         }
+        std::size_t length = 0;
+        char32_t cp = 0;
+        // The range of the second byte, narrower after some leads; later bytes are 80..BF.
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, cp = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, cp = lead & 0x0F;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, cp = lead & 0x07;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            codePoint(kReplacement);
+            ++i;
+            continue;
+        }
+        std::size_t taken = 1;
+        while (taken < length && i + taken < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + taken]);
+            if (next < low || next > high)
+                break;
+            cp = (cp << 6) | (next & 0x3F);
+            low = 0x80, high = 0xBF;
+            ++taken;
+        }
+        codePoint(taken == length ? cp : kReplacement);
+        i += taken;
+    }
+}
+
+// Calls `unit` with each UTF-16 code unit of the UTF-8 text, decoded as above.
+template <class F>
+void forEachUTF16Unit(std::string_view text, F&& unit) {
+    forEachCodePoint(text, [&](char32_t cp) {
         if (cp >= 0x10000) {
             cp -= 0x10000;
             unit(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -51,8 +74,35 @@ void forEachUTF16Unit(std::string_view text, F&& unit) {
         } else {
             unit(static_cast<char16_t>(cp));
         }
-        i += static_cast<std::size_t>(length);
+    });
+}
+
+void appendUTF8(std::string& to, char32_t cp) {
+    if (cp < 0x80) {
+        to += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        to += static_cast<char>(0xC0 | (cp >> 6));
+        to += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        to += static_cast<char>(0xE0 | (cp >> 12));
+        to += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        to += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        to += static_cast<char>(0xF0 | (cp >> 18));
+        to += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        to += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        to += static_cast<char>(0x80 | (cp & 0x3F));
     }
+}
+
+// A value as "%@" shows it: texts and numbers plainly, nothing as "(null)", the rest as
+// their descriptions.
+std::string shown(const platform::Value& value) {
+    if (value.isNull())
+        return "(null)";
+    if (auto text = value.plainText())
+        return *text;
+    return value.description();
 }
 
 }  // namespace
@@ -65,7 +115,18 @@ std::string md5(std::string_view text) {
 std::optional<std::string> safeStringWithCString(const char* text) {
     if (text == nullptr)
         return std::nullopt;
-    return std::string(text);
+    const std::string_view bytes(text);
+    std::string decoded;
+    decoded.reserve(bytes.size());
+    forEachCodePoint(bytes, [&](char32_t cp) { appendUTF8(decoded, cp); });
+    return decoded;
+}
+
+std::string descriptionProperties(const PDescribesProperties& object) {
+    std::string text = "class = " + object.propertiesClassName() + ";";
+    for (const auto& [name, value] : object.declaredProperties())
+        text += name + " = " + shown(value) + ";";
+    return text;
 }
 
 std::size_t occurrenceCountOfCharacter(std::string_view text, char16_t unit) {

@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Value.hpp"
 
@@ -20,8 +22,23 @@ namespace pindle::legacy {
 
 // MD5 of the UTF-8 bytes up to the first zero byte, as 32 lower-case hexadecimal digits.
 std::string md5(std::string_view text);
-// Nothing for a null C string, else its text (invalid UTF-8 sequences replaced).
+// Nothing for a null C string, else its text as well-formed UTF-8: each maximal ill-formed
+// part (a stray or missing continuation byte, an overlong form, a surrogate, a value past
+// U+10FFFF) becomes one U+FFFD.
 std::optional<std::string> safeStringWithCString(const char* text);
+
+// An object that lists the properties its own class declares, in declaration order, for
+// descriptionProperties(). C++ has no run-time list of a class's properties, so a class
+// names its own: inherited properties are the base's to list, not this one's.
+class PDescribesProperties {
+  public:
+    virtual ~PDescribesProperties() = default;
+    virtual std::string propertiesClassName() const = 0;
+    virtual std::vector<std::pair<std::string, platform::Value>> declaredProperties() const = 0;
+};
+// "class = <name>;" followed by "<property> = <value>;" for each declared property: texts
+// and numbers as they are, an empty value as "(null)", anything else as its description.
+std::string descriptionProperties(const PDescribesProperties& object);
 // How many UTF-16 code units of `text` equal `unit`.
 std::size_t occurrenceCountOfCharacter(std::string_view text, char16_t unit);
 // The JSON text of `dictionary` (pretty when asked); "{}" when it holds something JSON cannot

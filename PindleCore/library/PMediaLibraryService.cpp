@@ -1,12 +1,16 @@
 #include "PindleCore/library/PMediaLibraryService.hpp"
 
+#include <cmath>
+
 #include "PindleCore/legacy/PBundle.hpp"
 #include "platform/app/Application.hpp"
+#include "platform/app/Screen.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/DateFormatter.hpp"
 #include "platform/foundation/UTType.hpp"
+#include "platform/media/GraphicsContext.hpp"
 #include "platform/photos/ImageManager.hpp"
 #include "platform/photos/PhotoLibrary.hpp"
 #include "platform/ui/Window.hpp"
@@ -234,10 +238,16 @@ void PMediaLibraryService::complete(const ui::ImagePickerControllerPtr& picker,
         block = std::move(completition_);
         completition_ = nullptr;
     }
-    picker->dismiss(true, [block, asset, cancelled, error] {
+    auto answer = [block, asset, cancelled, error] {
         if (block)
             block(asset, cancelled, error);
-    });
+    };
+    // A picker never shown (no window to show it in) has nothing to dismiss, and a dismissal
+    // of it would never call back: the block is answered on the main queue straight away.
+    if (picker->presentingViewController())
+        picker->dismiss(true, std::move(answer));
+    else
+        onMain(std::move(answer));
     picker->setDelegate({});
 }
 
@@ -263,6 +273,27 @@ std::optional<platform::Error> PMediaLibraryService::saveFileFromData(const plat
 
 platform::ImagePtr PMediaLibraryService::trasform(const platform::ImagePtr& image) {
     return image ? image->upright() : nullptr;
+}
+
+platform::ImagePtr PMediaLibraryService::createImageConstrainedFromImage(
+    const platform::ImagePtr& image) {
+    if (!image)
+        return nullptr;
+    const double screenScale = platform::Screen::main().scale();
+    const platform::Size size = image->size();
+    auto context = platform::GraphicsContext::make(
+        static_cast<int>(std::lround(size.width * screenScale)),
+        static_cast<int>(std::lround(size.height * screenScale)), screenScale);
+    if (!context)
+        return nullptr;
+    const auto canvas = ui::Rect::make(0, 0, size.width, size.height);
+    context->fill(canvas, ui::Color::black());
+    context->drawImage(*image->upright(), canvas);
+    const auto drawn = context->makeImage();
+    if (!drawn)
+        return nullptr;
+    return platform::Image::make(drawn->pixelWidth(), drawn->pixelHeight(), drawn->rgba(),
+                                 image->scale());
 }
 
 std::optional<platform::Data> PMediaLibraryService::pictureData(const platform::ImagePtr& image,

@@ -72,6 +72,12 @@ class PMediaLibraryService : public platform::ui::ImagePickerControllerDelegate,
                                                            const std::string& path);
     // The picture redrawn upright.
     static platform::ImagePtr trasform(const platform::ImagePtr& image);
+    // A flattened copy of `image`: an opaque canvas of its size (in points) at the screen's
+    // scale, with the picture drawn into it upright (black where it is transparent), handed
+    // back with the source's scale and the up orientation, so a source of another scale comes
+    // back larger or smaller by the ratio. Null without an image or for a size that cannot
+    // be drawn. (Drawing the source is this SDK's choice: an undrawn canvas would be black.)
+    static platform::ImagePtr createImageConstrainedFromImage(const platform::ImagePtr& image);
     // JPEG bytes of the picture: at quality 1 without packing; packed, upright and at the
     // highest quality (in steps of 0.1) whose bytes fit maxPackedMegabytes, or the quality
     // 0 bytes when none does. Nothing when the encoder fails.

@@ -14,16 +14,20 @@ void PNVideoImporter::putToCameraRoll(const platform::URL& mp4, Completion compl
         case Status::authorized:
             putToCameraRollInternal(mp4, std::move(completion));
             return;
-        case Status::notDetermined:
-            // The next step is overridable, so it is taken through this importer, which
-            // outlives its calls (see the header).
-            library.requestAuthorization([this, mp4, completion](Status status) {
-                if (status == Status::authorized)
+        case Status::notDetermined: {
+            // The next step is overridable, so it is taken through this importer: kept alive
+            // by the answer when shared, else looked for first.
+            library.requestAuthorization([keep = weak_from_this().lock(),
+                                          alive = std::weak_ptr<const bool>(alive_), this, mp4,
+                                          completion](Status status) {
+                const auto stillHere = alive.lock();
+                if (status == Status::authorized && (keep || stillHere))
                     putToCameraRollInternal(mp4, completion);
                 else if (completion)
                     completion(false, std::nullopt);
             });
             return;
+        }
         case Status::denied:
         case Status::restricted:
             break;

@@ -6,12 +6,17 @@
 // The three steps are virtual so that hosts and tests can replace any of them; the public
 // entry points call the others through them.
 //
-// Thread-safety: keeps no state; safe from any thread. An importer must outlive the calls
-// made on it. Each call's completion runs once, on
-// whichever platform thread gives the answer (never moved to the main queue).
+// Lifetime: the authorisation answer comes later, on another thread. An importer held by a
+// std::shared_ptr is kept alive by its calls until their answers are in. One held otherwise
+// (on the stack, as a member) that is destroyed before the answer comes is not used: that
+// call's completion then gets (false, nothing).
+//
+// Thread-safety: keeps no state between calls; safe from any thread. Each call's completion
+// runs once, on whichever platform thread gives the answer (never moved to the main queue).
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "platform/foundation/Error.hpp"
@@ -19,10 +24,13 @@
 
 namespace pindle {
 
-class PNVideoImporter {
+class PNVideoImporter : public std::enable_shared_from_this<PNVideoImporter> {
   public:
     using Completion = std::function<void(bool success, std::optional<platform::Error> error)>;
 
+    PNVideoImporter() = default;
+    PNVideoImporter(const PNVideoImporter&) = delete;
+    PNVideoImporter& operator=(const PNVideoImporter&) = delete;
     virtual ~PNVideoImporter() = default;
 
     // Authorisation, then putToCameraRollInternal; (false, nothing) when access is refused,
@@ -35,6 +43,10 @@ class PNVideoImporter {
     // nothing) when no export can be made; else (false, the export's error). An existing
     // `mov` is never written over: the export fails instead.
     virtual void convert(const platform::URL& mp4, const platform::URL& mov, Completion completion);
+
+  private:
+    // Gone with the importer: tells an answer that comes later whether `this` is still there.
+    const std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace pindle

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <numbers>
 #include <sstream>
 #include <vector>
 
@@ -50,6 +51,47 @@ std::optional<std::pair<std::string, int>> parseProfileLevel(const std::string& 
     }
     return std::nullopt;
 }
+
+PSDAVAssetExportSession::Status statusOf(MediaTranscoder::Status status) {
+    using Status = PSDAVAssetExportSession::Status;
+    switch (status) {
+        case MediaTranscoder::Status::transcoding:
+            return Status::exporting;
+        case MediaTranscoder::Status::completed:
+            return Status::completed;
+        case MediaTranscoder::Status::failed:
+            return Status::failed;
+        case MediaTranscoder::Status::cancelled:
+            return Status::cancelled;
+        case MediaTranscoder::Status::unknown:
+            break;
+    }
+    return Status::unknown;
+}
+
+// The session whose handler runs on this thread, and what that handler's export came to.
+struct RunningHandler {
+    const void* session = nullptr;
+    const void* outcome = nullptr;
+};
+thread_local RunningHandler tRunningHandler;
+
+// Marks the handler of `session` as running on this thread for the scope's life.
+class HandlerScope {
+  public:
+    HandlerScope(const void* session, const void* outcome) : previous_(tRunningHandler) {
+        tRunningHandler = {session, outcome};
+    }
+    ~HandlerScope() { tRunningHandler = previous_; }
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
+
+  private:
+    const RunningHandler previous_;
+};
+
+// Some cameras write this translation with a quarter turn that needs none.
+constexpr double kBogusTranslation = -560;
 
 }  // namespace
 
@@ -221,12 +263,27 @@ void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
     });
     // The closure keeps the session alive until its handler has run; the transcoder drops the
     // closure once it has called it, so nothing is kept beyond that.
-    transcoder->start([self = shared_from_this(), handler = std::move(handler)](
-                          MediaTranscoder::Status, std::optional<platform::Error>) {
-        if (handler) {
-            handler();
+    // The handler reads its own export's outcome: by the time it runs a restart may have
+    // put a newer export in its place.
+    transcoder->start([self = shared_from_this(), handler = std::move(handler),
+                       run = std::weak_ptr<MediaTranscoder>(transcoder)](
+                          MediaTranscoder::Status status, std::optional<platform::Error> error) {
+        if (!handler) {
+            return;
         }
+        const auto finished = run.lock();
+        const Outcome outcome{statusOf(status), std::move(error),
+                              finished ? finished->progress() : 0.0f};
+        const HandlerScope scope(self.get(), &outcome);
+        handler();
     });
+}
+
+const PSDAVAssetExportSession::Outcome* PSDAVAssetExportSession::handlersOutcome() const {
+    if (tRunningHandler.session != this) {
+        return nullptr;
+    }
+    return static_cast<const Outcome*>(tRunningHandler.outcome);
 }
 
 void PSDAVAssetExportSession::cancelExport() {
@@ -241,29 +298,20 @@ void PSDAVAssetExportSession::cancelExport() {
 }
 
 PSDAVAssetExportSession::Status PSDAVAssetExportSession::status() const {
+    if (const Outcome* own = handlersOutcome()) {
+        return own->status;
+    }
     std::lock_guard lock(mutex_);
     if (error_) {
         return Status::failed;
     }
-    if (!transcoder_) {
-        return Status::unknown;
-    }
-    switch (transcoder_->status()) {
-        case MediaTranscoder::Status::transcoding:
-            return Status::exporting;
-        case MediaTranscoder::Status::completed:
-            return Status::completed;
-        case MediaTranscoder::Status::failed:
-            return Status::failed;
-        case MediaTranscoder::Status::cancelled:
-            return Status::cancelled;
-        case MediaTranscoder::Status::unknown:
-            break;
-    }
-    return Status::unknown;
+    return transcoder_ ? statusOf(transcoder_->status()) : Status::unknown;
 }
 
 std::optional<platform::Error> PSDAVAssetExportSession::error() const {
+    if (const Outcome* own = handlersOutcome()) {
+        return own->error;
+    }
     std::lock_guard lock(mutex_);
     if (error_) {
         return error_;
@@ -272,8 +320,68 @@ std::optional<platform::Error> PSDAVAssetExportSession::error() const {
 }
 
 float PSDAVAssetExportSession::progress() const {
+    if (const Outcome* own = handlersOutcome()) {
+        return own->progress;
+    }
     std::lock_guard lock(mutex_);
     return transcoder_ ? transcoder_->progress() : 0.0f;
+}
+
+std::optional<PSDAVAssetExportSession::VideoComposition>
+PSDAVAssetExportSession::buildDefaultVideoComposition() const {
+    const auto tracks = asset_->tracksWithMediaType(platform::MediaType::video);
+    if (tracks.empty()) {
+        return std::nullopt;
+    }
+    return defaultVideoComposition(tracks.front(), videoSettings(), asset_->duration());
+}
+
+PSDAVAssetExportSession::VideoComposition PSDAVAssetExportSession::defaultVideoComposition(
+    const platform::AssetTrack& track, const std::optional<VideoSettings>& settings,
+    platform::MediaTime duration) {
+    VideoComposition composition;
+    double rate =
+        settings ? settings->averageNonDroppableFrameRate.value_or(0) : track.nominalFrameRate;
+    if (!(rate > 0)) {
+        rate = kDefaultFrameRate;
+    }
+    composition.frameDuration =
+        platform::MediaTime(1, std::max(1, static_cast<int>(static_cast<float>(rate))));
+
+    platform::AffineTransform turn = track.preferredTransform;
+    if (turn.tx == kBogusTranslation) {
+        turn.tx = 0;
+    }
+    if (turn.ty == kBogusTranslation) {
+        turn.ty = 0;
+    }
+    double naturalWidth = track.naturalSize.width;
+    double naturalHeight = track.naturalSize.height;
+    const double angle = std::atan2(turn.b, turn.a);
+    if (angle == std::numbers::pi / 2 || angle == -std::numbers::pi / 2) {
+        std::swap(naturalWidth, naturalHeight);
+    }
+    const double targetWidth = settings ? settings->width : naturalWidth;
+    const double targetHeight = settings ? settings->height : naturalHeight;
+    composition.renderSize = platform::Size{targetWidth, targetHeight};
+
+    float ratio = 0;
+    if (naturalWidth > 0 && naturalHeight > 0) {
+        ratio = std::min(static_cast<float>(targetWidth) / static_cast<float>(naturalWidth),
+                         static_cast<float>(targetHeight) / static_cast<float>(naturalHeight));
+    }
+    const double scale = ratio;
+    platform::AffineTransform layer{turn.a * scale,
+                                    turn.b * scale,
+                                    turn.c * scale,
+                                    turn.d * scale,
+                                    turn.tx * scale + (targetWidth - naturalWidth * scale) * 0.5,
+                                    turn.ty * scale + (targetHeight - naturalHeight * scale) * 0.5};
+    VideoCompositionInstruction instruction;
+    instruction.timeRange = platform::TimeRange{platform::MediaTime::zero(), duration};
+    instruction.layerInstructions.push_back(LayerInstruction{track.trackID, layer});
+    composition.instructions.push_back(std::move(instruction));
+    return composition;
 }
 
 bool PSDAVAssetExportSession::shouldOptimizeForNetworkUse() const {

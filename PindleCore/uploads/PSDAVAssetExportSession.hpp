@@ -5,9 +5,12 @@
 // The picture is shown as the source asks (its preferred transform applied) and fitted inside
 // the output size, centred, keeping its aspect. The output frame rate is the video settings'
 // average non-droppable frame rate, 30 when they give none. A failed or cancelled export
-// deletes its partial output file. A cancelled session can be started again; starting again
-// while an export runs cancels that export first (its handler is called, as cancelled), and
-// the new export begins only after the old one has cleaned up.
+// deletes its partial output file; a file already at the output URL fails the export with
+// the writer's MediaError::fileAlreadyExists and is left as it is. A cancelled session can be
+// started again; starting again while an export runs cancels that export first (its handler
+// is called, as cancelled), and the new export begins only after the old one has cleaned up.
+// Inside a handler, status(), error() and progress() describe that handler's own export,
+// even when a newer one has replaced it meanwhile.
 //
 // Errors are in the platform media framework's domain ("AVFoundationErrorDomain"): -11820
 // "Output URL not set", or whatever the reader or writer reported; a cancelled export has no
@@ -33,6 +36,7 @@
 #include "platform/foundation/URL.hpp"
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/Asset.hpp"
+#include "platform/media/AssetTrack.hpp"
 #include "platform/media/MediaTranscoder.hpp"
 #include "platform/media/TimeRange.hpp"
 
@@ -125,13 +129,37 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     // called with status() cancelled.
     void cancelExport();
 
-    // Of the latest export: unknown before the first, exporting while it runs, then completed,
-    // failed or cancelled. An export refused before it started (no output URL) is failed.
+    // Of the latest export (of the handler's own one, called from a handler): unknown before
+    // the first, exporting while it runs, then completed, failed or cancelled. An export
+    // refused before it started (no output URL) is failed.
     Status status() const;
     // The latest export's error; nothing while exporting, after success or cancellation.
     std::optional<platform::Error> error() const;
-    // 0 to 1 while exporting; 1 after success.
+    // 0 to 1 while exporting: the output time written over the time to export; 1 throughout
+    // when that time is 0 (an empty range, a source that does not say how long it is), and 1
+    // after success.
     float progress() const;
+
+    // The layout the export draws when no composition is set, as a composition a host can
+    // adjust and set: the asset's first video track turned by its preferred transform and
+    // fitted, centred and keeping its aspect, inside the video settings' size (the displayed
+    // size without settings), which is its render size; one instruction over the asset's
+    // duration. Nothing without a video track. See defaultVideoComposition.
+    std::optional<VideoComposition> buildDefaultVideoComposition() const;
+    // The default composition of `track` for `settings`, over `duration` from zero:
+    // - the frame rate is the settings' average non-droppable frame rate (0 when they give
+    //   none), or without settings the track's nominal rate; 0 becomes 30, and the frame
+    //   duration is one over the whole rate;
+    // - a translation of exactly -560 in either axis of the preferred transform counts as 0
+    //   (files that carry it are shown in place that way); when the transform turns by
+    //   exactly a quarter (atan2(b, a) is 90 or -90 degrees) the natural size is turned;
+    // - the layer transform is that transform, then a scale by the smaller of the two
+    //   ratios of render size to natural size (in single precision), then a translation
+    //   centring the picture. The render size is the output's own, so the layer transform
+    //   maps straight into output pixels.
+    static VideoComposition defaultVideoComposition(const platform::AssetTrack& track,
+                                                    const std::optional<VideoSettings>& settings,
+                                                    platform::MediaTime duration);
 
     const platform::AssetPtr& asset() const { return asset_; }
 
@@ -171,6 +199,16 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     PSDAVAssetExportSession(Private, platform::AssetPtr asset);
 
   private:
+    // What a handler reads of its own export (see status()).
+    struct Outcome {
+        Status status = Status::unknown;
+        std::optional<platform::Error> error;
+        float progress = 0;
+    };
+    // The outcome of the export whose handler runs on this thread, when it is one of this
+    // session's.
+    const Outcome* handlersOutcome() const;
+
     // The transcoder settings for the current properties, or the error that refuses them.
     std::optional<platform::MediaTranscoder::Settings> transcoderSettings(
         platform::Error* error) const;

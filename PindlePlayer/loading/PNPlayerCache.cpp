@@ -1,13 +1,7 @@
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -21,12 +15,11 @@
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/AppContainer.hpp"
-#include "platform/files/WriteAll.hpp"
+#include "platform/files/FileHandle.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/log/SystemLog.hpp"
 #include "platform/log/SystemLogMessage.hpp"
-#include "platform/media/Image.hpp"
 
 namespace pindle {
 
@@ -47,28 +40,18 @@ std::string escapedName(const platform::URL& url) {
     return name;
 }
 
-std::string describe(int error) {
-    return std::strerror(error);
-}
-
-// A plain file descriptor that closes itself.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-  private:
-    const int fd_;
-};
+// Thumbnail attempts remembered before the list starts over.
+constexpr std::size_t thumbAttemptsKept = 1024;
 
 }  // namespace
+
+// A cache file kept open between appends.
+struct PNPlayerCache::Appender {
+    std::shared_ptr<platform::FileHandle> handle;  // used under the file's lock
+    // The file's size: the cached byte count.
+    std::int64_t size = 0;      // guarded by the file's lock
+    std::uint64_t lastUse = 0;  // guarded by lock_
+};
 
 const std::shared_ptr<PNPlayerCache>& PNPlayerCache::shared() {
     // Never released: download callbacks may still reach it while the process exits.
@@ -88,6 +71,10 @@ PNPlayerCache::PNPlayerCache(Private, Options options)
       folder_(documents_ + "/" + cacheDir),
       sizesFile_(folder_ + "/" + sizesFileName),
       fileManager_(std::move(options.files)),
+      thumbnailOfVideo_(options.thumbnailOfVideo
+                            ? std::move(options.thumbnailOfVideo)
+                            : [](const platform::URL&
+                                     file) { return PNImagesLoader::shared().thumbOfVideo(file); }),
       logger_(PNLoggerType::VDCH) {}
 
 PNPlayerCache::~PNPlayerCache() {
@@ -95,17 +82,15 @@ PNPlayerCache::~PNPlayerCache() {
 }
 
 void PNPlayerCache::start() {
-    {
-        std::lock_guard lock(lock_);
-        bool isDirectory = false;
-        if (fileManager_.fileExists(folder_, &isDirectory) && isDirectory) {
-            isFileCacheEnabled_ = true;
-        } else {
-            createCacheDir();
-        }
-        if (isFileCacheEnabled_)
-            loadSizes();
+    // Not shared with anyone yet: the folder is examined without the lock.
+    bool isDirectory = false;
+    if (fileManager_.fileExists(folder_, &isDirectory) && isDirectory) {
+        isFileCacheEnabled_ = true;
+    } else {
+        createCacheDir();
     }
+    if (isFileCacheEnabled_)
+        sizes_ = loadSizes();
     std::weak_ptr<PNPlayerCache> weak = weak_from_this();
     platform::NotificationCenter::defaultCenter().addObserver(
         this, std::string(platform::Application::didReceiveMemoryWarningNotification), nullptr,
@@ -129,26 +114,28 @@ void PNPlayerCache::createCacheDir() {
     }
 }
 
-void PNPlayerCache::loadSizes() {
+std::map<std::string, std::int64_t> PNPlayerCache::loadSizes() const {
+    std::map<std::string, std::int64_t> sizes;
     // A sizes file this large was not written by us: leave it unread rather than take it in.
     const auto attributes = fileManager_.attributesOfItem(sizesFile_);
     if (!attributes || attributes->size > largestSizesFile)
-        return;
+        return sizes;
     auto contents = fileManager_.contentsOfFile(sizesFile_);
     if (!contents)
-        return;
+        return sizes;
     auto json = platform::Json::parse(*contents);
     const platform::Dictionary* root = json ? json->asDictionary() : nullptr;
     const auto found = root ? root->find("data") : platform::Dictionary::const_iterator{};
     if (!root || found == root->end() || !found->second.asDictionary())
-        return;
+        return sizes;
     for (const auto& [key, value] : *found->second.asDictionary()) {
         const auto total = value.asWholeNumber();
         if (!total || !platform::URL::fromString(key))
             break;
         if (*total > 0)
-            sizes_[key] = *total;
+            sizes[key] = *total;
     }
+    return sizes;
 }
 
 // --- Settings ---
@@ -159,9 +146,12 @@ std::int64_t PNPlayerCache::cacheSize() const {
 }
 
 void PNPlayerCache::setCacheSize(std::int64_t bytes) {
-    std::lock_guard lock(lock_);
-    cacheSize_ = bytes;
-    clearCacheIfExceeded(0);
+    {
+        std::lock_guard lock(lock_);
+        cacheSize_ = bytes;
+        makeRoomInMemory(0, std::string());
+    }
+    trimFolder(0, std::nullopt);
 }
 
 double PNPlayerCache::videoPreloadingThreshold() const {
@@ -212,13 +202,12 @@ std::optional<PNVideoResolution> PNPlayerCache::getResolutionToLoad(const PNVide
 
 std::optional<PNVideoResolution> PNPlayerCache::getClosestPreloadedResolution(
     const PNVideo& video) {
-    std::lock_guard lock(lock_);
     for (PNVideoResolution resolution : allResolutions) {
         const auto url = video.mp4URL(resolution);
         if (!url)
             continue;
-        const auto cached = dataSize(*url);
         const auto total = knownSize(*url);
+        const auto cached = total ? dataSize(*url) : std::nullopt;
         if (!cached || !total)
             continue;
         if (preloadLimit(*total, resolution) <= *cached || (*cached == *total && *total > 0))
@@ -228,7 +217,6 @@ std::optional<PNVideoResolution> PNPlayerCache::getClosestPreloadedResolution(
 }
 
 bool PNPlayerCache::isPreloaded(const PNVideo& video) {
-    std::lock_guard lock(lock_);
     const auto resolution = getClosestPreloadedResolution(video);
     if (!resolution)
         return false;
@@ -243,11 +231,9 @@ bool PNPlayerCache::isPreloaded(const PNVideo& video) {
 // --- Preload ---
 
 PNCancellablePtr PNPlayerCache::preload(const PNVideoPtr& video, PreloadCompletion completion) {
-    std::unique_lock lock(lock_);
     const auto resolution = video ? getResolutionToLoad(*video) : std::nullopt;
     const auto url = resolution ? video->mp4URL(*resolution) : std::nullopt;
     if (!url) {
-        lock.unlock();
         completion(false, PNError(PNError::noPlayableURL).toPlatformError());
         return nullptr;
     }
@@ -264,7 +250,8 @@ PNCancellablePtr PNPlayerCache::preload(const PNVideoPtr& video, PreloadCompleti
             if (!self || !download->write([&] { self->appendData(url, chunk, *cached); }))
                 return;
             *cached += static_cast<std::int64_t>(chunk.size());
-            if (*cached >= self->preloadLimit(total, resolution))
+            // A reply without a length has no limit to stop at: it runs to its end.
+            if (total > 0 && *cached >= self->preloadLimit(total, resolution))
                 download->stopTransfer();
         },
         [weak, url = *url, resolution = *resolution, cached, videoID, download,
@@ -273,15 +260,21 @@ PNCancellablePtr PNPlayerCache::preload(const PNVideoPtr& video, PreloadCompleti
             auto self = weak.lock();
             if (!self)
                 return;
-            const std::int64_t limit = self->preloadLimit(total, resolution);
-            const bool reachedLimit = *cached >= limit;
+            // A reply without a length that ran to its end brought the whole file, if the
+            // cache holds all of it.
+            std::int64_t length = total;
+            if (length <= 0 && !error && *cached > 0 && self->dataSize(url) == *cached)
+                length = *cached;
+            const bool reachedLimit =
+                length > 0 && *cached >= self->preloadLimit(length, resolution);
             // Only a reply that delivered the file (or was cut short) tells its length; an
             // error page's length is not the file's. A download the host cancelled records
             // nothing more.
             if (!error || isCancelled(*error))
-                download->write([&] { self->recordSize(url, total); });
+                download->write([&] { self->recordSize(url, length); });
             if (!error || reachedLimit) {
-                self->prepareThumb(videoID, url);
+                if (reachedLimit)
+                    self->prepareThumb(videoID, url);
                 completion(reachedLimit, std::nullopt);
             } else {
                 completion(false, std::nullopt);
@@ -303,29 +296,40 @@ std::optional<std::int64_t> PNPlayerCache::knownSize(const platform::URL& url) {
 void PNPlayerCache::recordSize(const platform::URL& url, std::int64_t total) {
     if (total <= 0)
         return;
-    std::lock_guard lock(lock_);
-    sizes_[url.absoluteString()] = total;
+    {
+        std::lock_guard lock(lock_);
+        sizes_[url.absoluteString()] = total;
+    }
     storeSizes();
 }
 
 void PNPlayerCache::storeSizes() {
-    std::lock_guard lock(lock_);
-    if (!isFileCacheEnabled_)
-        return;
-    platform::Dictionary entries;
-    for (const auto& [url, total] : sizes_) entries[url] = platform::Value(total);
-    auto json = platform::Json::serializeToData(platform::Dictionary{{"data", entries}});
+    std::lock_guard writing(sizesFileMutex_);
+    std::optional<platform::Data> json;
+    {
+        // Taken after the previous write ended: what is written is never older than it.
+        std::lock_guard lock(lock_);
+        if (!isFileCacheEnabled_)
+            return;
+        platform::Dictionary entries;
+        for (const auto& [url, total] : sizes_) entries[url] = platform::Value(total);
+        json = platform::Json::serializeToData(platform::Dictionary{{"data", entries}});
+    }
     if (json)
         fileManager_.writeAtomically(sizesFile_, *json);
 }
 
 std::size_t PNPlayerCache::acceptedBytes(const platform::URL& url, std::int64_t offset,
-                                         std::size_t count) {
-    const auto total = knownSize(url);
-    if (!total)
-        return count;
-    const std::int64_t room = std::max<std::int64_t>(*total - offset, 0);
-    return static_cast<std::size_t>(std::min<std::int64_t>(room, static_cast<std::int64_t>(count)));
+                                         std::size_t count, bool withinBudget) {
+    std::int64_t end = offset + static_cast<std::int64_t>(count);
+    {
+        std::lock_guard lock(lock_);
+        if (withinBudget)
+            end = std::min(end, cacheSize_);
+        if (auto total = sizes_.find(url.absoluteString()); total != sizes_.end())
+            end = std::min(end, total->second);
+    }
+    return static_cast<std::size_t>(std::max<std::int64_t>(end - offset, 0));
 }
 
 // --- Bytes ---
@@ -339,137 +343,297 @@ bool PNPlayerCache::isFileCacheEnabled() const {
     return isFileCacheEnabled_;
 }
 
-void PNPlayerCache::putData(const platform::URL& url, const platform::Data& data) {
-    std::lock_guard lock(lock_);
-    const std::size_t accepted = acceptedBytes(url, 0, data.size());
-    const platform::Data bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(accepted));
-    if (isFileCacheEnabled_) {
-        createCacheFile(url, bytes);
-    } else {
-        datas_[url.absoluteString()] = bytes;
+std::mutex& PNPlayerCache::fileLock(const std::string& path) const {
+    return fileLocks_[std::hash<std::string>{}(path) % fileLockCount];
+}
+
+std::optional<std::int64_t> PNPlayerCache::fileSize(const std::string& path) {
+    {
+        std::lock_guard lock(lock_);
+        if (auto open = appenders_.find(path); open != appenders_.end())
+            return open->second->size;
     }
+    const auto attributes = fileManager_.attributesOfItem(path);
+    if (!attributes || !attributes->isRegularFile())
+        return std::nullopt;
+    return static_cast<std::int64_t>(attributes->size);
+}
+
+void PNPlayerCache::putData(const platform::URL& url, const platform::Data& data) {
+    const std::size_t accepted = acceptedBytes(url, 0, data.size(), false);
+    const platform::Data bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(accepted));
+    const bool bigger = static_cast<std::int64_t>(accepted) > cacheSize();
+    std::optional<std::string> path;
+    {
+        std::lock_guard lock(lock_);
+        if (!isFileCacheEnabled_) {
+            if (bigger)
+                return;
+            const std::string key = url.absoluteString();
+            if (auto old = datas_.find(key); old != datas_.end()) {
+                memoryBytes_ -= static_cast<std::int64_t>(old->second.bytes.size());
+                datas_.erase(old);
+            }
+            makeRoomInMemory(static_cast<std::int64_t>(bytes.size()), key);
+            datas_[key] = Stored{bytes, ++uses_};
+            memoryBytes_ += static_cast<std::int64_t>(bytes.size());
+            return;
+        }
+    }
+    path = cacheFilePath(url);
+    if (!path || bigger)
+        return;
+    {
+        std::lock_guard file(fileLock(*path));
+        const std::int64_t old = fileSize(*path).value_or(0);
+        forgetFile(*path);
+        if (auto error = fileManager_.writeAtomically(*path, bytes)) {
+            logger_.log("cache_file_error_" + error->description());
+            return;
+        }
+        std::lock_guard lock(lock_);
+        if (folderBytes_)
+            *folderBytes_ += static_cast<std::int64_t>(bytes.size()) - old;
+    }
+    trimFolder(0, path);
 }
 
 void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& data,
                                std::int64_t dataOffset) {
-    std::lock_guard lock(lock_);
-    const auto cached = dataSize(url);
-    if (dataOffset != cached.value_or(0)) {
+    const auto refuse = [&](std::int64_t cached) {
         logger_.log("append_data_incorrect_offset_" + std::to_string(dataOffset) + "_actual_" +
-                    std::to_string(cached.value_or(0)));
-        return;
-    }
-    const std::size_t accepted = acceptedBytes(url, dataOffset, data.size());
-    if (accepted == 0 && cached)
-        return;
-    const platform::Data bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(accepted));
-    if (!isFileCacheEnabled_) {
-        auto& stored = datas_[url.absoluteString()];
-        stored.insert(stored.end(), bytes.begin(), bytes.end());
-        return;
+                    std::to_string(cached));
+    };
+    {
+        std::lock_guard lock(lock_);
+        if (!isFileCacheEnabled_) {
+            const std::string key = url.absoluteString();
+            auto found = datas_.find(key);
+            const auto cached =
+                found == datas_.end() ? 0 : static_cast<std::int64_t>(found->second.bytes.size());
+            if (dataOffset != cached)
+                return refuse(cached);
+            std::int64_t end =
+                std::min(cacheSize_, dataOffset + static_cast<std::int64_t>(data.size()));
+            if (auto total = sizes_.find(key); total != sizes_.end())
+                end = std::min(end, total->second);
+            const auto accepted = std::max<std::int64_t>(end - dataOffset, 0);
+            if (accepted == 0 && found != datas_.end())
+                return;
+            makeRoomInMemory(accepted, key);
+            auto& stored = datas_[key];
+            stored.bytes.insert(stored.bytes.end(), data.begin(), data.begin() + accepted);
+            stored.lastUse = ++uses_;
+            memoryBytes_ += accepted;
+            return;
+        }
     }
     const auto path = cacheFilePath(url);
     if (!path)
         return;
-    if (!cached) {
-        createCacheFile(url, bytes);
-        return;
+    {
+        std::lock_guard file(fileLock(*path));
+        const bool room = lookAtVolumeWhenDue(data.size(), *path);
+        const auto cached = fileSize(*path);
+        if (dataOffset != cached.value_or(0))
+            return refuse(cached.value_or(0));
+        const std::size_t accepted = acceptedBytes(url, dataOffset, data.size(), true);
+        if (accepted == 0 && cached)
+            return;
+        const platform::Data bytes(data.begin(),
+                                   data.begin() + static_cast<std::ptrdiff_t>(accepted));
+        if (!cached) {
+            if (auto error = fileManager_.writeAtomically(*path, bytes)) {
+                logger_.log("cache_file_error_" + error->description());
+                return;
+            }
+            std::lock_guard lock(lock_);
+            if (folderBytes_)
+                *folderBytes_ += static_cast<std::int64_t>(bytes.size());
+        } else {
+            // The volume guards appends only; a new file is bounded by the budget.
+            if (!room) {
+                logger_.log("lack_of_free_space");
+                return;
+            }
+            appendToFile(*path, bytes, *cached, knownSize(url));
+        }
     }
-    if (auto space = fileManager_.freeSpace(documents_); space && *space <= minimumFreeSpace) {
-        logger_.log("lack_of_free_space");
-        return;
-    }
-    Descriptor file(::open(path->c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (!file) {
-        logger_.log("append_data_error_" + describe(errno));
-        return;
-    }
-    if (!platform::writeAll(file.get(), bytes.data(), bytes.size())) {
-        logger_.log("append_data_error_" + describe(errno));
-        // A short write would leave bytes the sizes cannot vouch for: keep what was whole.
-        ::ftruncate(file.get(), cached.value_or(0));
-    }
+    trimFolder(0, path);
 }
 
-void PNPlayerCache::createCacheFile(const platform::URL& url, const platform::Data& data) {
+void PNPlayerCache::appendToFile(const std::string& path, const platform::Data& bytes,
+                                 std::int64_t cached, const std::optional<std::int64_t>& total) {
+    std::shared_ptr<Appender> appender;
+    {
+        std::lock_guard lock(lock_);
+        if (auto open = appenders_.find(path); open != appenders_.end())
+            appender = open->second;
+    }
+    if (!appender) {
+        platform::Error error;
+        auto handle = platform::FileHandle::open(path, platform::FileHandle::Mode::appending,
+                                                 platform::FileHandle::Creation::mustExist, &error);
+        if (!handle) {
+            logger_.log("append_data_error_" + error.description());
+            return;
+        }
+        appender = std::make_shared<Appender>(Appender{std::move(handle), cached, 0});
+        std::lock_guard lock(lock_);
+        if (appenders_.size() >= openAppendersKept) {
+            // The file appended to longest ago is closed; it is opened again when needed.
+            auto oldest = std::min_element(
+                appenders_.begin(), appenders_.end(),
+                [](const auto& a, const auto& b) { return a.second->lastUse < b.second->lastUse; });
+            appenders_.erase(oldest);
+        }
+        appenders_[path] = appender;
+    }
+    if (auto error = appender->handle->write(bytes)) {
+        logger_.log("append_data_error_" + error->description());
+        // A short write would leave bytes the sizes cannot vouch for: keep what was whole.
+        appender->handle->truncate(static_cast<std::uint64_t>(cached));
+        std::lock_guard lock(lock_);
+        appenders_.erase(path);
+        return;
+    }
+    appender->size = cached + static_cast<std::int64_t>(bytes.size());
     std::lock_guard lock(lock_);
-    if (static_cast<std::int64_t>(data.size()) > cacheSize_)
-        return;
-    const auto path = cacheFilePath(url);
-    if (!path)
-        return;
-    clearCacheIfExceeded(static_cast<std::int64_t>(data.size()));
-    if (auto error = fileManager_.writeAtomically(*path, data))
-        logger_.log("cache_file_error_" + error->description());
+    appender->lastUse = ++uses_;
+    if (folderBytes_)
+        *folderBytes_ += static_cast<std::int64_t>(bytes.size());
+    // A whole file takes no more appends: its descriptor is given back.
+    if (total && appender->size >= *total)
+        appenders_.erase(path);
+}
+
+bool PNPlayerCache::lookAtVolumeWhenDue(std::uint64_t offered, const std::string& path) {
+    {
+        std::lock_guard lock(lock_);
+        if (offeredSinceSpaceCheck_ &&
+            *offeredSinceSpaceCheck_ + offered < freeSpaceCheckInterval) {
+            *offeredSinceSpaceCheck_ += offered;
+            return !lowOnSpace_;
+        }
+        offeredSinceSpaceCheck_ = 0;
+    }
+    const auto space = fileManager_.freeSpace(documents_);
+    // No answer: go on, as with room to spare.
+    const bool low = space && *space <= minimumFreeSpace;
+    std::shared_ptr<Appender> appender;
+    {
+        std::lock_guard lock(lock_);
+        lowOnSpace_ = low;
+        if (auto open = appenders_.find(path); open != appenders_.end())
+            appender = open->second;
+    }
+    // An appender whose file was removed behind the cache's back writes into nothing, and
+    // its size no longer tells the cached one: the file is looked at afresh.
+    if (appender && !appender->handle->isStillAtPath()) {
+        std::lock_guard lock(lock_);
+        appenders_.erase(path);
+    }
+    return !low;
 }
 
 std::optional<platform::Data> PNPlayerCache::data(const platform::URL& url, std::int64_t from,
                                                   std::int64_t to) {
-    std::lock_guard lock(lock_);
     if (from < 0 || to < from)
         return std::nullopt;
-    if (!isFileCacheEnabled_) {
-        auto found = datas_.find(url.absoluteString());
-        if (found == datas_.end())
-            return std::nullopt;
-        const auto size = static_cast<std::int64_t>(found->second.size());
-        const auto begin = found->second.begin();
-        return platform::Data(begin + std::min(from, size), begin + std::min(to, size));
+    {
+        std::lock_guard lock(lock_);
+        if (!isFileCacheEnabled_) {
+            auto found = datas_.find(url.absoluteString());
+            if (found == datas_.end())
+                return std::nullopt;
+            found->second.lastUse = ++uses_;
+            const auto& stored = found->second.bytes;
+            const auto size = static_cast<std::int64_t>(stored.size());
+            return platform::Data(stored.begin() + std::min(from, size),
+                                  stored.begin() + std::min(to, size));
+        }
     }
     const auto path = cacheFilePath(url);
     if (!path)
         return std::nullopt;
-    auto bytes = readFile(*path, from, to);
+    platform::Error error;
+    auto bytes = readFile(*path, from, to, &error);
     if (!bytes)
-        logger_.log("read_data_error_" + describe(errno));
+        logger_.log("read_data_error_" + error.description());
     return bytes;
 }
 
 std::optional<platform::Data> PNPlayerCache::readFile(const std::string& path, std::int64_t from,
-                                                      std::int64_t to) {
+                                                      std::int64_t to, platform::Error* error) {
     if (from < 0 || to < from)
         return std::nullopt;
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    auto file = platform::FileHandle::open(path, platform::FileHandle::Mode::reading,
+                                           platform::FileHandle::Creation::mustExist, error);
     if (!file)
         return std::nullopt;
-    struct stat status;
-    if (::fstat(file.get(), &status) != 0)
+    const auto size = file->size(error);
+    if (!size)
         return std::nullopt;
-    const std::int64_t end = std::min<std::int64_t>(to, status.st_size);
-    platform::Data bytes(static_cast<std::size_t>(std::max<std::int64_t>(end - from, 0)));
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t got = ::pread(file.get(), bytes.data() + filled, bytes.size() - filled,
-                                    from + static_cast<std::int64_t>(filled));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-    return bytes;
+    const std::int64_t end = std::min<std::int64_t>(to, static_cast<std::int64_t>(*size));
+    if (end <= from)
+        return platform::Data();
+    return file->read(static_cast<std::uint64_t>(from), static_cast<std::size_t>(end - from),
+                      error);
 }
 
 std::optional<std::int64_t> PNPlayerCache::dataSize(const platform::URL& url) {
-    std::lock_guard lock(lock_);
-    if (!isFileCacheEnabled_) {
-        auto found = datas_.find(url.absoluteString());
-        if (found == datas_.end())
-            return std::nullopt;
-        return static_cast<std::int64_t>(found->second.size());
+    {
+        std::lock_guard lock(lock_);
+        if (!isFileCacheEnabled_) {
+            auto found = datas_.find(url.absoluteString());
+            if (found == datas_.end())
+                return std::nullopt;
+            return static_cast<std::int64_t>(found->second.bytes.size());
+        }
     }
     const auto path = cacheFilePath(url);
-    struct stat status;
-    if (!path || ::stat(path->c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (!path)
         return std::nullopt;
-    return static_cast<std::int64_t>(status.st_size);
+    std::lock_guard file(fileLock(*path));
+    return fileSize(*path);
 }
 
 // --- Clearing ---
 
-void PNPlayerCache::clearCacheIfExceeded(std::int64_t newBytes) {
+void PNPlayerCache::forgetFile(const std::string& path) {
     std::lock_guard lock(lock_);
+    appenders_.erase(path);
+    thumbAttempts_.erase(path);
+}
+
+bool PNPlayerCache::removeCacheFile(const std::string& path, std::int64_t size) {
+    std::lock_guard file(fileLock(path));
+    forgetFile(path);
+    const auto removalError = fileManager_.removeItem(path);
+    const bool removed = !removalError;
+    if (removed) {
+        std::lock_guard lock(lock_);
+        if (folderBytes_)
+            *folderBytes_ = std::max<std::int64_t>(*folderBytes_ - size, 0);
+    }
+    return removed;
+}
+
+void PNPlayerCache::trimFolder(std::int64_t newBytes, const std::optional<std::string>& keep) {
+    std::int64_t budget = 0;
+    {
+        std::lock_guard lock(lock_);
+        if (!isFileCacheEnabled_ || (folderBytes_ && *folderBytes_ + newBytes <= cacheSize_))
+            return;
+    }
+    std::lock_guard trimming(trimMutex_);
+    {
+        // Another trim may have made the room meanwhile.
+        std::lock_guard lock(lock_);
+        if (folderBytes_ && *folderBytes_ + newBytes <= cacheSize_)
+            return;
+        budget = cacheSize_;
+    }
     auto names = fileManager_.contentsOfDirectory(folder_);
     if (!names)
         return;
@@ -490,51 +654,92 @@ void PNPlayerCache::clearCacheIfExceeded(std::int64_t newBytes) {
             {path, size, attributes ? attributes->modificationDate : platform::Date()});
         total += size;
     }
-    if (total + newBytes <= cacheSize_)
-        return;
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
-    for (const Entry& entry : entries) {
-        if (total + newBytes < cacheSize_)
-            break;
-        if (!fileManager_.removeItem(entry.path))
-            total -= entry.size;
+    if (total + newBytes > budget) {
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
+        for (const Entry& entry : entries) {
+            if (total + newBytes < budget)
+                break;
+            if (entry.path == keep)
+                continue;
+            const bool removed = removeCacheFile(entry.path, entry.size);
+            if (removed)
+                total -= entry.size;
+        }
+    }
+    std::lock_guard lock(lock_);
+    folderBytes_ = total;
+}
+
+void PNPlayerCache::makeRoomInMemory(std::int64_t newBytes, const std::string& keep) {
+    while (memoryBytes_ + newBytes > cacheSize_) {
+        auto oldest = datas_.end();
+        for (auto it = datas_.begin(); it != datas_.end(); ++it) {
+            if (it->first != keep &&
+                (oldest == datas_.end() || it->second.lastUse < oldest->second.lastUse))
+                oldest = it;
+        }
+        if (oldest == datas_.end())
+            return;
+        memoryBytes_ -= static_cast<std::int64_t>(oldest->second.bytes.size());
+        datas_.erase(oldest);
     }
 }
 
 void PNPlayerCache::clearCacheFor(const platform::URL& url) {
-    std::lock_guard lock(lock_);
-    if (isFileCacheEnabled_) {
-        if (auto path = cacheFilePath(url))
-            fileManager_.removeItem(*path);
-    } else {
-        datas_.erase(url.absoluteString());
+    {
+        std::lock_guard lock(lock_);
+        if (!isFileCacheEnabled_) {
+            if (auto found = datas_.find(url.absoluteString()); found != datas_.end()) {
+                memoryBytes_ -= static_cast<std::int64_t>(found->second.bytes.size());
+                datas_.erase(found);
+            }
+            return;
+        }
+    }
+    if (auto path = cacheFilePath(url)) {
+        std::int64_t size = 0;
+        {
+            std::lock_guard file(fileLock(*path));
+            size = fileSize(*path).value_or(0);
+        }
+        removeCacheFile(*path, size);
     }
 }
 
 void PNPlayerCache::clearCacheFor(const PNVideo& video) {
-    std::lock_guard lock(lock_);
     for (PNVideoResolution resolution : allResolutions) {
         if (auto url = video.mp4URL(resolution))
             clearCacheFor(*url);
     }
-    thumbsData_.removeObject(video.videoID());
+    std::lock_guard lock(lock_);
+    thumbs_.erase(video.videoID());
 }
 
 void PNPlayerCache::clearCache() {
-    std::lock_guard lock(lock_);
-    if (isFileCacheEnabled_) {
-        if (auto names = fileManager_.contentsOfDirectory(folder_)) {
-            for (const std::string& name : *names) {
-                if (!name.empty() && name[0] != '.')
-                    fileManager_.removeItem(folder_ + "/" + name);
-            }
-        }
-        fileManager_.removeItem(sizesFile_);
-    } else {
+    bool fileMode = false;
+    {
+        std::lock_guard lock(lock_);
+        fileMode = isFileCacheEnabled_;
         datas_.clear();
+        memoryBytes_ = 0;
+        sizes_.clear();
     }
-    sizes_.clear();
+    if (!fileMode)
+        return;
+    if (auto names = fileManager_.contentsOfDirectory(folder_)) {
+        for (const std::string& name : *names) {
+            if (!name.empty() && name[0] != '.')
+                removeCacheFile(folder_ + "/" + name, 0);
+        }
+    }
+    {
+        std::lock_guard writing(sizesFileMutex_);
+        fileManager_.removeItem(sizesFile_);
+    }
+    std::lock_guard lock(lock_);
+    // Measured again at the next write.
+    folderBytes_.reset();
 }
 
 void PNPlayerCache::didReceiveMemoryWarning() {
@@ -544,6 +749,9 @@ void PNPlayerCache::didReceiveMemoryWarning() {
         if (sizes_.size() > sizesKeptThroughMemoryWarning)
             sizes_.clear();
         datas_.clear();
+        memoryBytes_ = 0;
+        thumbs_.clear();
+        thumbAttempts_.clear();
         remaining = sizes_.size();
     }
     logger_.log("did_receive_memory_warning__sizes_" + std::to_string(remaining));
@@ -552,31 +760,53 @@ void PNPlayerCache::didReceiveMemoryWarning() {
 // --- Thumbnails ---
 
 void PNPlayerCache::prepareThumb(const std::string& videoID, const platform::URL& url) {
-    if (thumbsData_.contains(videoID))
+    const auto path = cacheFilePath(url);
+    if (!path)
         return;
+    {
+        std::lock_guard lock(lock_);
+        if (!isFileCacheEnabled_ || thumbs_.count(videoID) || thumbAttempts_.count(*path))
+            return;
+        if (thumbAttempts_.size() >= thumbAttemptsKept)
+            thumbAttempts_.clear();
+        thumbAttempts_.insert(*path);
+    }
     std::weak_ptr<PNPlayerCache> weak = weak_from_this();
-    platform::DispatchQueue::global()->async([weak, videoID, url] {
+    platform::DispatchQueue::global()->async([weak, videoID, path = *path] {
         auto self = weak.lock();
         if (!self)
             return;
-        const auto path = self->cacheFilePath(url);
-        if (!path)
-            return;
         const platform::ImagePtr image =
-            PNImagesLoader::shared().thumbOfVideo(platform::URL::fileURLWithPath(*path));
+            self->thumbnailOfVideo_(platform::URL::fileURLWithPath(path));
         if (!image)
             return;
         auto jpeg = image->jpegData(thumbnailQuality);
         if (!jpeg)
             return;
         const auto kilobytes = static_cast<std::int64_t>(jpeg->size()) / bytesPerKilobyte;
-        self->thumbsData_.setObject(std::move(*jpeg), videoID);
+        self->storeThumb(videoID, std::move(*jpeg));
         self->logger_.log("thumb_prepare_" + videoID + "_" + std::to_string(kilobytes) + "_kb");
     });
 }
 
-std::optional<platform::Data> PNPlayerCache::thumbData(const std::string& videoID) const {
-    return thumbsData_.object(videoID);
+void PNPlayerCache::storeThumb(const std::string& videoID, platform::Data jpeg) {
+    std::lock_guard lock(lock_);
+    if (!thumbs_.count(videoID) && thumbs_.size() >= thumbnailsKept) {
+        auto oldest = std::min_element(
+            thumbs_.begin(), thumbs_.end(),
+            [](const auto& a, const auto& b) { return a.second.lastUse < b.second.lastUse; });
+        thumbs_.erase(oldest);
+    }
+    thumbs_[videoID] = Stored{std::move(jpeg), ++uses_};
+}
+
+std::optional<platform::Data> PNPlayerCache::thumbData(const std::string& videoID) {
+    std::lock_guard lock(lock_);
+    auto found = thumbs_.find(videoID);
+    if (found == thumbs_.end())
+        return std::nullopt;
+    found->second.lastUse = ++uses_;
+    return found->second.bytes;
 }
 
 }  // namespace pindle

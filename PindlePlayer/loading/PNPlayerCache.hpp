@@ -13,19 +13,34 @@
 // never grows past its recorded total (bytes beyond it are dropped); an append that does
 // not continue the cached bytes exactly is refused.
 //
-// Thread-safety: safe from any thread. One recursive mutex, lock(), guards the memory
-// store, the totals and all file work; the loader request takes it to read and record
-// totals together with its own decisions. No callback runs under it. preload's completion
-// runs on the downloader's callback queue (on the caller's thread, before preload returns,
-// when the video has no address to load); thumbnails are made on a global queue.
+// Budgets. The folder is held to `cacheSize`: a new file or an append that takes the folder
+// over it removes the files changed longest ago (never the one just written), and no single
+// file grows past the budget. The memory store (used only when the folder cannot be made) is
+// held to the same budget, dropping the URLs used longest ago. Thumbnails are kept for at most
+// `thumbnailsKept` videos, and a memory warning drops them with the memory store.
+//
+// Appends keep the file open between chunks (for up to `openAppendersKept` files at once) and
+// look at the volume's free space once per `freeSpaceCheckInterval` bytes offered, not per
+// chunk; the same look notices a file removed behind the cache's back.
+//
+// Thread-safety: safe from any thread. The cache's state (settings, totals, memory store,
+// thumbnails, open appenders) is guarded by one mutex that is never held across file work or
+// while calling out. File work on one cache file is serialised by a lock of that file's own
+// (one of a fixed set, chosen by the file's name), so an append's offset check and its write
+// are one step. Lock order: a trim, then a file's lock, then the state mutex; never two
+// files' locks at once. preload's completion runs on the downloader's callback queue (on the
+// caller's thread, before preload returns, when the video has no address to load); thumbnails are
+// made on a global queue.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "PindleCore/model/PNCancellable.hpp"
@@ -33,10 +48,10 @@
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/model/PNVideoResolution.hpp"
 #include "platform/files/FileManager.hpp"
-#include "platform/foundation/Cache.hpp"
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
+#include "platform/media/Image.hpp"
 
 namespace pindle {
 
@@ -47,6 +62,10 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     static constexpr std::int64_t moovSizeCoef = 1000;
     // Appends to an existing file stop while the volume has this much free space or less.
     static constexpr std::uint64_t minimumFreeSpace = 314572799;
+    // Bytes offered to appends between two looks at the volume's free space.
+    static constexpr std::uint64_t freeSpaceCheckInterval = 4 << 20;
+    static constexpr std::size_t openAppendersKept = 4;
+    static constexpr std::size_t thumbnailsKept = 64;
     static constexpr std::size_t sizesKeptThroughMemoryWarning = 500;
     static constexpr const char* cacheDir = "pinlet-cache";
     static constexpr const char* sizesFileName = "sizes";
@@ -56,6 +75,8 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
         std::string documentsDirectory;
         // Seams for the file system (the free-space override acts out a full disk).
         platform::FileManager::Options files;
+        // Makes the first-frame picture of a media file; the images loader's when empty.
+        std::function<platform::ImagePtr(const platform::URL& file)> thumbnailOfVideo;
     };
 
     using PreloadCompletion =
@@ -105,10 +126,10 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     std::optional<PNVideoResolution> getClosestPreloadedResolution(const PNVideo& video);
 
     // Replaces the cached bytes of `url` with `data` (cut at the known total). A file larger
-    // than the budget is not stored.
+    // than the budget is not stored; other files make room for it.
     void putData(const platform::URL& url, const platform::Data& data);
     // Appends `data`, which starts at byte `dataOffset` of the file; refused unless the
-    // offset is the cached size.
+    // offset is the cached size. Bytes past the known total or the budget are dropped.
     void appendData(const platform::URL& url, const platform::Data& data, std::int64_t dataOffset);
     // The cached bytes [from, to), fewer when the cache holds fewer; nothing when they cannot
     // be read.
@@ -118,23 +139,23 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     std::optional<std::int64_t> dataSize(const platform::URL& url);
     // Removes the cached bytes of `url`; its known total stays.
     void clearCacheFor(const platform::URL& url);
-    // Makes the JPEG thumbnail of a preloaded video from its cached file, once, on a global
-    // queue.
+    // Makes the JPEG thumbnail of a preloaded video from its cached file on a global queue:
+    // one attempt per cached file (a file replaced or removed may be tried again).
     void prepareThumb(const std::string& videoID, const platform::URL& url);
-    std::optional<platform::Data> thumbData(const std::string& videoID) const;
+    std::optional<platform::Data> thumbData(const std::string& videoID);
 
     // The known total length of `url`'s file.
     std::optional<std::int64_t> knownSize(const platform::URL& url);
     // Records the total length of `url`'s file and writes the sizes file. A total of 0 or
     // less is ignored: it would make a later reader take the file for empty.
     void recordSize(const platform::URL& url, std::int64_t total);
-    // The lock the loader request holds around a read of knownSize and its own decisions.
-    std::recursive_mutex& lock() const { return lock_; }
 
-    // Bytes [from, to) of the file at `path`, fewer when the file is shorter; nothing when
-    // it cannot be opened. Never allocates more than the file holds.
+    // Bytes [from, to) of the file at `path`, fewer when the file is shorter; nothing (and
+    // `error`, when asked for) when it cannot be read. Never allocates more than the file
+    // holds.
     static std::optional<platform::Data> readFile(const std::string& path, std::int64_t from,
-                                                  std::int64_t to);
+                                                  std::int64_t to,
+                                                  platform::Error* error = nullptr);
 
     bool isFileCacheEnabled() const;
     // Where the bytes of `url` are kept in file mode: the address with every '/' and ':' made
@@ -149,29 +170,77 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     PNPlayerCache(Private, Options options);
 
   private:
+    struct Appender;
+    struct Stored {
+        platform::Data bytes;
+        std::uint64_t lastUse = 0;
+    };
+
     void start();
     std::optional<PNVideoResolution> getResolutionToLoad(const PNVideo& video) const;
     void createCacheDir();
-    void createCacheFile(const platform::URL& url, const platform::Data& data);
-    void clearCacheIfExceeded(std::int64_t newBytes);
     void storeSizes();
-    void loadSizes();
-    // The part of `data`, placed at `offset`, that lies below the known total.
-    std::size_t acceptedBytes(const platform::URL& url, std::int64_t offset, std::size_t count);
+    std::map<std::string, std::int64_t> loadSizes() const;
+    // How many of `count` bytes placed at `offset` may be kept: none past the known total,
+    // and, `withinBudget`, none that would take the file past the budget.
+    std::size_t acceptedBytes(const platform::URL& url, std::int64_t offset, std::size_t count,
+                              bool withinBudget);
+    std::mutex& fileLock(const std::string& path) const;
+    // The size of the file at `path`, nothing when there is none. REQUIRES: its file lock.
+    std::optional<std::int64_t> fileSize(const std::string& path);
+    // REQUIRES: the file lock of `path`.
+    void appendToFile(const std::string& path, const platform::Data& bytes, std::int64_t cached,
+                      const std::optional<std::int64_t>& total);
+    // Whether the volume has room for appends. Looks at it (and at whether the open appender
+    // of `path` still has its file) once per freeSpaceCheckInterval bytes offered; between
+    // looks, the last answer holds. REQUIRES: the file lock of `path`.
+    bool lookAtVolumeWhenDue(std::uint64_t offered, const std::string& path);
+    // Removes one file of the folder with its open appender; true when it is gone.
+    bool removeCacheFile(const std::string& path, std::int64_t size);
+    // Forgets what the cache knows of the file at `path` (its appender, its thumbnail attempt).
+    void forgetFile(const std::string& path);
+    // Removes the files changed longest ago, never `keep`, until the folder plus `newBytes`
+    // fits the budget. Measures the folder only when its known total says it may not.
+    void trimFolder(std::int64_t newBytes, const std::optional<std::string>& keep);
+    // REQUIRES: lock_. Drops the URLs of the memory store used longest ago, never `keep`,
+    // until `newBytes` more fit the budget.
+    void makeRoomInMemory(std::int64_t newBytes, const std::string& keep);
+    void storeThumb(const std::string& videoID, platform::Data jpeg);
 
     const std::string documents_;
     const std::string folder_;
     const std::string sizesFile_;
     const platform::FileManager fileManager_;
+    const std::function<platform::ImagePtr(const platform::URL&)> thumbnailOfVideo_;
     PNLogger logger_;
-    platform::Cache<std::string, platform::Data> thumbsData_;
 
-    mutable std::recursive_mutex lock_;
+    static constexpr std::size_t fileLockCount = 16;
+    mutable std::array<std::mutex, fileLockCount> fileLocks_;
+    // One trim at a time; taken before a file lock.
+    std::mutex trimMutex_;
+    // Orders the writes of the sizes file, so that the last one holds the latest totals.
+    std::mutex sizesFileMutex_;
+
+    mutable std::mutex lock_;
     std::int64_t cacheSize_ = defaultCacheSize;                     // guarded by lock_
     double videoPreloadingThreshold_ = minimumPreloadingThreshold;  // guarded by lock_
     bool isFileCacheEnabled_ = false;                               // guarded by lock_
-    std::map<std::string, platform::Data> datas_;                   // guarded by lock_
     std::map<std::string, std::int64_t> sizes_;                     // guarded by lock_
+    // The memory store, its byte count and the clock of its uses.
+    std::map<std::string, Stored> datas_;  // guarded by lock_
+    std::int64_t memoryBytes_ = 0;         // guarded by lock_
+    std::uint64_t uses_ = 0;               // guarded by lock_
+    // Open files being appended to, by path.
+    std::map<std::string, std::shared_ptr<Appender>> appenders_;  // guarded by lock_
+    // The folder's byte count as far as the cache's own writes tell; measured again by every
+    // trim, unknown until the first.
+    std::optional<std::int64_t> folderBytes_;  // guarded by lock_
+    // Bytes offered to appends since the volume was last looked at; none before the first look.
+    std::optional<std::uint64_t> offeredSinceSpaceCheck_;  // guarded by lock_
+    bool lowOnSpace_ = false;                              // guarded by lock_
+    std::map<std::string, Stored> thumbs_;                 // guarded by lock_
+    // Cache files whose thumbnail was tried.
+    std::set<std::string> thumbAttempts_;  // guarded by lock_
 };
 
 }  // namespace pindle

@@ -13,7 +13,7 @@ namespace {
 constexpr const char* sharedId = "shared";
 constexpr std::size_t prefixLength = 6;
 
-// The process-wide table of registered loaders, never emptied.
+// The process-wide table of registered loaders.
 struct Registry {
     std::mutex mutex;
     std::map<std::string, PNVideoLoaderPtr> loaders;  // guarded by mutex
@@ -51,6 +51,20 @@ PNVideoLoaderPtr PNVideoLoader::loader(const std::string& id) {
     std::lock_guard lock(table.mutex);
     const auto it = table.loaders.find(id);
     return it == table.loaders.end() ? nullptr : it->second;
+}
+
+void PNVideoLoader::unregister(const PNVideoLoader& loader) {
+    PNVideoLoaderPtr removed;
+    {
+        auto& table = registry();
+        std::lock_guard lock(table.mutex);
+        const auto it = table.loaders.find(loader.id());
+        if (it == table.loaders.end() || it->second.get() != &loader)
+            return;
+        // Released after the lock: the loader's last owner may be this entry.
+        removed = std::move(it->second);
+        table.loaders.erase(it);
+    }
 }
 
 std::size_t PNVideoLoader::loadersCount() {
@@ -113,6 +127,12 @@ void PNVideoLoader::setVideosToPreload(std::vector<PNVideoPtr> videos) {
         }
         std::vector<std::shared_ptr<PNVideoLoaderRequest>> fresh;
         for (const auto& video : videos) {
+            // One request per video, however often it is named.
+            const bool named = std::any_of(fresh.begin(), fresh.end(), [&](const auto& request) {
+                return request->video()->videoID() == video->videoID();
+            });
+            if (named)
+                continue;
             const auto kept = std::find_if(old.begin(), old.end(), [&](const auto& request) {
                 return request->video() == video;
             });
@@ -120,9 +140,10 @@ void PNVideoLoader::setVideosToPreload(std::vector<PNVideoPtr> videos) {
                 fresh.push_back(*kept);
                 continue;
             }
+            // The reads of the video still open, including those a dropped request served.
             std::vector<PNVideoLoaderRequestListenerPtr> waiting;
             for (const auto& listener : listeners)
-                if (listener->videoId() == video->videoID())
+                if (listener->videoId() == video->videoID() && listener->isActive())
                     waiting.push_back(listener);
             auto request = PNVideoLoaderRequest::make(video, std::move(waiting), self.cache_);
             request->setDelegate(self.weak_from_this());
@@ -141,6 +162,9 @@ void PNVideoLoader::setVideosToPreload(std::vector<PNVideoPtr> videos) {
         {
             std::lock_guard lock(self.mutex_);
             self.requests_ = std::move(fresh);
+            // Reads that finished are of no use to any request.
+            std::erase_if(self.listeners_,
+                          [](const auto& listener) { return !listener->isActive(); });
         }
         self.enqueueOnQueue();
     });
@@ -208,6 +232,7 @@ void PNVideoLoader::addListener(std::shared_ptr<PNVideoLoaderListener> listener)
         std::shared_ptr<PNVideoLoaderRequest> request;
         {
             std::lock_guard lock(self.mutex_);
+            std::erase_if(self.listeners_, [](const auto& known) { return !known->isActive(); });
             self.listeners_.push_back(listener);
             request = self.requestForLocked(listener->videoId());
         }
@@ -229,9 +254,11 @@ void PNVideoLoader::removeListener(std::shared_ptr<PNVideoLoaderListener> listen
         self.log("remove_listener_" + listener->videoId());
         std::shared_ptr<PNVideoLoaderRequest> request;
         {
+            // Only this read: the other reads of its video stay open, and a request made
+            // for the video later must still be handed them.
             std::lock_guard lock(self.mutex_);
             std::erase_if(self.listeners_, [&](const auto& registered) {
-                return registered->videoId() == listener->videoId();
+                return registered->id() == listener->id();
             });
             request = self.requestForLocked(listener->videoId());
         }

@@ -8,9 +8,10 @@
 // retry delay has passed; it then calls enqueu() itself.
 //
 // A loader made with make(id, count) is registered in the process-wide table under its
-// player id for the rest of the process (a later one under the same id replaces it), so the
-// player views, controllers and the players manager that share a player id share a loader.
-// The table has its own lock, so it may be used from any thread.
+// player id (a later one under the same id replaces it), so the player views, controllers
+// and the players manager that share a player id share a loader. It stays registered until
+// unregister() (a players manager unregisters its own loader when it goes). The table has
+// its own lock, so it may be used from any thread.
 //
 // Thread-safety: every operation may be called from any thread; the work runs on the loader's
 // serial queue "local.pindle.pinlet.videoloader", holds the loader weakly and does nothing
@@ -50,6 +51,8 @@ class PNVideoLoader : public PNVideoLoaderRequestDelegate,
                                  std::shared_ptr<PNPlayerCache> cache = nullptr);
     // The loader registered under `id`; null when none.
     static PNVideoLoaderPtr loader(const std::string& id);
+    // Takes `loader` out of the table, when it is the one registered under its id.
+    static void unregister(const PNVideoLoader& loader);
     static std::size_t loadersCount();
 
     struct Private {
@@ -64,7 +67,8 @@ class PNVideoLoader : public PNVideoLoaderRequestDelegate,
     int concurrentRequestCount() const { return concurrentRequestCount_; }
 
     // Replaces the request list: requests of videos still named (the same objects) are kept,
-    // others are cancelled and dropped, and new ones get the waiting listeners of their video.
+    // others are cancelled and dropped, and new ones get the open listeners of their video.
+    // A video named twice (by id) gets one request.
     void setVideosToPreload(std::vector<PNVideoPtr> videos);
     // Starts and cancels requests by the slot rule.
     void enqueu() override;
@@ -72,7 +76,7 @@ class PNVideoLoader : public PNVideoLoaderRequestDelegate,
     // Registers the listener and hands it to its video's request (or keeps it until a
     // request for its video is made).
     void addListener(std::shared_ptr<PNVideoLoaderListener> listener);
-    // Forgets every listener of the listener's video, and removes this one from the request.
+    // Forgets the listener, and removes it from its video's request.
     void removeListener(std::shared_ptr<PNVideoLoaderListener> listener);
 
     void log(const std::string& line) override;

@@ -107,6 +107,10 @@ void PNVideoLoaderListener::completed(const std::optional<platform::Error>& erro
     logger_.log("listener_completed_" + (error ? error->description() : std::string("nil")));
     if (dataOffset() < requestedEnd())
         return;
+    // Finished without its length, the request would tell the player the file is empty: it
+    // waits for size(), which finishes it, unless there is a failure to report.
+    if (!error && loadingRequest_->contentInformationRequest() && !sizeGiven_)
+        return;
     if (!deactivate())
         return;
     logger_.log("listener_completed_finish");

@@ -9,7 +9,8 @@
 // test-and-set of `isActive`, so a loading request is never finished twice, nor answered
 // after it was finished or cancelled. A request that asks only for content information is
 // finished as soon as that information is filled; one that asks for both is finished once
-// both have been given.
+// both have been given: a successful completion that finds the bytes delivered but the
+// length not yet given leaves it for size() to finish, never finishing it as an empty file.
 //
 // When the platform cancels the loading request, the delegate calls cancel(): it writes
 // "listener_destroy", finishes the request, removes the listener from its loader and

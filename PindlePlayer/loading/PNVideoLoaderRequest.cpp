@@ -1,7 +1,5 @@
 #include "PindlePlayer/loading/PNVideoLoaderRequest.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindlePlayer/loading/PNCachingDownload.hpp"
+#include "platform/files/FileManager.hpp"
 
 namespace pindle {
 
@@ -211,14 +210,14 @@ PNByteRange PNVideoLoaderRequest::buildRange(PNByteRange range, std::int64_t fro
 
 // --- Choosing what to load ---
 
-std::optional<std::string> PNVideoLoaderRequest::localFile() const {
+std::optional<PNVideoLoaderRequest::LocalFile> PNVideoLoaderRequest::localFile() const {
     const auto file = PNLocalVideoCache::shared().videoLocalMediaURL(video_->videoID());
     if (!file || !file->isFileURL())
         return std::nullopt;
-    struct stat status;
-    if (::stat(file->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    const auto attributes = platform::FileManager::defaultManager().attributesOfItem(file->path());
+    if (!attributes || !attributes->isRegularFile())
         return std::nullopt;
-    return file->path();
+    return LocalFile{file->path(), static_cast<std::int64_t>(attributes->size)};
 }
 
 void PNVideoLoaderRequest::updateRequestParams() {
@@ -244,9 +243,10 @@ void PNVideoLoaderRequest::updateRequestParams() {
         const auto size = cache_->dataSize(*url);
         if (!size) {
             cached = false;
-        } else if (total == 0 && *size >= 1) {
-            log("clear_cache__data_size_" + std::to_string(*size));
-            cache_->clearCacheFor(*url);
+        } else if (total == 0) {
+            // Bytes of a file whose length is not known yet (a reply without one, or totals
+            // dropped by a memory warning) are kept: the next download goes on after them.
+            cached = false;
         } else if (*size < 1) {
             cached = false;
         } else if (*size == total) {
@@ -348,9 +348,16 @@ void PNVideoLoaderRequest::setPreload(bool isPreload, std::function<void(bool)> 
     });
 }
 
+PNVideoLoaderRequest::~PNVideoLoaderRequest() {
+    // Nothing can reach the request any more: what it downloads would go nowhere.
+    for (const Running& download : requests_) download.token->cancelIt();
+}
+
 void PNVideoLoaderRequest::cancel() {
     {
         std::vector<Running> running;
+        // A plan under way either ran before this (and its downloads are cancelled here) or
+        // runs after it and finds the request no longer requesting.
         std::lock_guard downloads(downloadLock_);
         {
             std::lock_guard lock(mutex_);
@@ -389,14 +396,12 @@ void PNVideoLoaderRequest::completeAll(const std::optional<platform::Error>& err
 
 void PNVideoLoaderRequest::sendPreloaded() {
     const auto url = this->url();
-    std::optional<std::string> file;
+    std::optional<LocalFile> file;
     std::optional<std::int64_t> total;
     if (url) {
         total = cache_->knownSize(*url);
     } else if ((file = localFile())) {
-        struct stat status;
-        if (::stat(file->c_str(), &status) == 0)
-            total = static_cast<std::int64_t>(status.st_size);
+        total = file->size;
     } else {
         log("send_preloaded_no_url");
         return;
@@ -428,7 +433,7 @@ void PNVideoLoaderRequest::sendPreloaded() {
         for (std::int64_t from = current; from < end && !failed; from += servingSlice) {
             const std::int64_t to = std::min(end, from + servingSlice);
             auto bytes =
-                url ? cache_->data(*url, from, to) : PNPlayerCache::readFile(*file, from, to);
+                url ? cache_->data(*url, from, to) : PNPlayerCache::readFile(file->path, from, to);
             if (!bytes) {
                 listener->completed(PNError(PNError::valuesTooLarge).toPlatformError());
                 failed = true;
@@ -445,6 +450,17 @@ void PNVideoLoaderRequest::updateRequests() {
     const auto url = this->url();
     if (!url) {
         completeAll(PNError(PNError::videoUnavailable).toPlatformError());
+        // Nothing will ever download: the slot goes to another video.
+        std::weak_ptr<PNVideoLoaderRequestDelegate> delegate;
+        {
+            std::lock_guard lock(mutex_);
+            isRequesting_ = false;
+            isCompleted_ = true;
+            delegate = delegate_;
+        }
+        log("request_completed_true_unavailable");
+        if (auto loader = delegate.lock())
+            loader->enqueu();
         return;
     }
     const std::int64_t cached = cache_->dataSize(*url).value_or(0);
@@ -481,13 +497,18 @@ void PNVideoLoaderRequest::updateRequests() {
     std::erase_if(needed, [](PNByteRange range) { return range.length == 0; });
     log("video_requests_" + describe(needed));
 
-    // The loader's log is not called under the download lock.
+    // Keeping, cancelling and starting are one step against cancel(); the loader's log is
+    // not called under the download lock.
     std::vector<std::string> lines;
     {
         std::lock_guard downloads(downloadLock_);
         std::vector<Running> running;
         {
             std::lock_guard lock(mutex_);
+            if (!isRequesting_) {
+                lines.push_back("video_requests_cancelled");
+                needed.clear();
+            }
             running.swap(requests_);
         }
         std::vector<Running> kept;
@@ -505,20 +526,24 @@ void PNVideoLoaderRequest::updateRequests() {
                 download.token->cancelIt();
             }
         }
+        {
+            std::lock_guard lock(mutex_);
+            requests_.insert(requests_.begin(), kept.begin(), kept.end());
+        }
+        for (const PNByteRange& range : needed) {
+            if (startDownload(range))
+                lines.push_back("video_request_created_" + describe(range));
+        }
         std::lock_guard lock(mutex_);
-        requests_.insert(requests_.begin(), kept.begin(), kept.end());
+        // A plan that left nothing to download holds no slot.
+        isRequesting_ = !requests_.empty();
     }
     for (const std::string& line : lines) log(line);
-    for (const PNByteRange& range : needed) {
-        if (requestVideoRange(range))
-            log("video_request_created_" + describe(range));
-    }
 }
 
 // --- Downloads ---
 
-PNCancellablePtr PNVideoLoaderRequest::requestVideoRange(PNByteRange range) {
-    std::lock_guard downloads(downloadLock_);
+PNCancellablePtr PNVideoLoaderRequest::startDownload(PNByteRange range) {
     std::optional<platform::URL> url;
     std::optional<PNVideoResolution> resolution;
     {
@@ -595,19 +620,31 @@ void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
 void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download,
                                        std::int64_t total,
                                        const std::optional<platform::Error>& error) {
-    updateRequestParams();
     {
+        // By the download itself: a newer download of the same range, started after a
+        // cancel, is not this one.
         std::lock_guard lock(mutex_);
         std::erase_if(requests_,
-                      [&](const Running& running) { return running.range == download->range; });
+                      [&](const Running& running) { return running.token == download->caching; });
         isRequesting_ = !requests_.empty();
     }
+    // A reply without a length that ran to its end without error has brought the whole
+    // file: when the cache holds all of it, that is the file's length, and the reads can be
+    // told it and served.
+    if (!error && isOpen(download->range) && !cache_->knownSize(download->url) &&
+        cache_->dataSize(download->url) == download->offset) {
+        cache_->recordSize(download->url, download->offset);
+        updateRequestParams();
+        sendPreloaded();
+    } else {
+        updateRequestParams();
+    }
     // A download that ran to its end without error while the file's length stayed unknown
-    // has loaded everything there is; left incomplete it would be restarted, and its bytes
-    // discarded as unsized, for ever.
-    const bool unsized = !cache_->knownSize(download->url).has_value();
-    const bool completed =
-        (total > 0 && download->offset >= rangeEnd({0, -1}, std::nullopt)) || (!error && unsized);
+    // has loaded everything there is; left incomplete it would be restarted for ever.
+    const auto known = cache_->knownSize(download->url);
+    const std::int64_t length = total > 0 ? total : known.value_or(0);
+    const bool completed = (length > 0 && download->offset >= rangeEnd({0, -1}, std::nullopt)) ||
+                           (!error && !known);
     PNVideoLoaderRequestListenerPtr primary;
     {
         std::lock_guard lock(mutex_);
@@ -645,7 +682,10 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
     }
     if (auto delegate = weakDelegate.lock())
         delegate->enqueu();
-    cache_->prepareThumb(video_->videoID(), download->url);
+    // The head is in: its first frame can be made (once per file). A download that ended
+    // short of it, cancelled or failed, has nothing to show yet.
+    if (completed)
+        cache_->prepareThumb(video_->videoID(), download->url);
 }
 
 }  // namespace pindle

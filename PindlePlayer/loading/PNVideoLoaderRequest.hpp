@@ -22,8 +22,15 @@
 // Thread-safety: every operation may be called from any thread. start, addListener,
 // removeListener, setPreload and all listener calls run on the request's serial queue; the
 // download callbacks run on the downloader's callback queue and hop to that queue for the
-// listeners. cancel() runs on the caller's thread. The request's state is guarded by one
-// mutex that is never held while calling out or taking the cache's lock.
+// listeners. cancel() runs on the caller's thread and is final: a plan under way on the
+// request's queue either finishes before it (and its downloads are cancelled) or finds the
+// request no longer requesting and starts nothing. The request's state is guarded by one
+// mutex that is never held while calling out (the player cache included); the download lock
+// is held while downloads are kept, cancelled and started (calling the downloader and the
+// downloads' cancelIt), never while calling a listener or the loader.
+//
+// A reply without a length keeps its bytes; when it runs to its end they are the whole
+// file, and its length is recorded then.
 #pragma once
 
 #include <cstdint>
@@ -80,6 +87,7 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     // Cancels every running download; their completions still arrive, but once it returns
     // none of them writes to the cache (a chunk being written is waited for).
     void cancel();
+    ~PNVideoLoaderRequest();
 
     const PNVideoPtr& video() const { return video_; }
     std::optional<platform::URL> url() const;
@@ -119,20 +127,26 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     void sendPreloaded();
     void updateListeners(std::vector<PNVideoLoaderRequestListenerPtr> listeners);
     void updateRequests();
-    PNCancellablePtr requestVideoRange(PNByteRange range);
+    // REQUIRES: downloadLock_.
+    PNCancellablePtr startDownload(PNByteRange range);
     void didReceive(const std::shared_ptr<Download>& download, const platform::Data& chunk,
                     std::int64_t total);
     void didComplete(const std::shared_ptr<Download>& download, std::int64_t total,
                      const std::optional<platform::Error>& error);
     void completeAll(const std::optional<platform::Error>& error);
-    std::optional<std::string> localFile() const;
+    struct LocalFile {
+        std::string path;
+        std::int64_t size;
+    };
+    // The recording of the video on this device, when it has one.
+    std::optional<LocalFile> localFile() const;
     void log(const std::string& message) const;
     PNByteRange primaryRange() const;
 
     const PNVideoPtr video_;
     const std::shared_ptr<PNPlayerCache> cache_;
     const std::shared_ptr<platform::DispatchQueue> queue_;
-    // Held while a download starts and while downloads are cancelled.
+    // Held while downloads are kept, cancelled and started; taken before mutex_.
     std::mutex downloadLock_;
 
     mutable std::mutex mutex_;

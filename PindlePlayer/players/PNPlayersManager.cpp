@@ -31,6 +31,12 @@ PNPlayersManager::PNPlayersManager(Private, int prerenderDistance, int preloadDi
       queue_(DispatchQueue::create(platform::UUID::random().uuidString())),
       logger_(PNLoggerType::PLMNG) {}
 
+PNPlayersManager::~PNPlayersManager() {
+    // The loader is the manager's own: left registered it would live, and retry its
+    // downloads, for the rest of the process.
+    PNVideoLoader::unregister(*videoLoader_);
+}
+
 std::weak_ptr<PNPlayersManager> PNPlayersManager::weakSelf() {
     return std::static_pointer_cast<PNPlayersManager>(shared_from_this());
 }
@@ -187,16 +193,7 @@ void PNPlayersManager::getPlayerForInternal(const std::string& id, PlayerComplet
             return;
         }
     }
-    auto weak = weakSelf();
-    createPlayer(id, [weak, id, completion](PNPlayerViewControllerPtr, int index) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->queue_->async([weak, id, index, completion] {
-            if (auto self = weak.lock())
-                self->use(id, index, completion);
-        });
-    });
+    createPlayer(id, std::move(completion));
 }
 
 void PNPlayersManager::createPlayer(const std::string& id, PlayerCompletion completion) {
@@ -229,17 +226,32 @@ void PNPlayersManager::createPlayer(const std::string& id, PlayerCompletion comp
             d && d->respondsTo(PNPlayersManagerProtocol::newPlayerCreatedSelector))
             d->pnPlayersManagerNewPlayerCreated(*self, player);
         player->view()->setHidden(false);
-        std::vector<PlayerCompletion> waiting;
         {
             std::lock_guard lock(self->mutex_);
             self->players_.push_back(player);
             self->reservedPlayers_.insert(index);
-            waiting = std::move(self->requestedPlayers_[id]);
-            self->requestedPlayers_.erase(id);
         }
         self->logger_.log("new_player_" + id);
-        for (const auto& completion : waiting) completion(player, index);
+        self->queue_->async([weak, id, index] {
+            if (auto self = weak.lock())
+                self->playerCreated(id, index);
+        });
     });
+}
+
+void PNPlayersManager::playerCreated(const std::string& id, int index) {
+    // The request stays listed until here, so that a request for the same video meanwhile
+    // waits for this player instead of making a second one.
+    std::vector<PlayerCompletion> waiting;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = requestedPlayers_.find(id);
+        if (it == requestedPlayers_.end())
+            return;
+        waiting = std::move(it->second);
+        requestedPlayers_.erase(it);
+    }
+    for (const auto& completion : waiting) use(id, index, completion);
 }
 
 void PNPlayersManager::playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) {

@@ -4,7 +4,8 @@
 // manager prepares paused players for the first `prerenderDistance` videos of the playback
 // window, reuses free players for new videos, frees players whose videos left the window
 // and are not held by the host, and shares one video loader (2 downloads, keyed by its uid)
-// among all its players. Players are never destroyed: the pool only grows.
+// among all its players; that loader is unregistered when the manager goes. Players are
+// never destroyed while the manager lives: the pool only grows.
 //
 // Thread-safety: all operations are safe from any thread. Bookkeeping (which player has
 // which video, which are held) runs on the manager's serial queue, playback-queue updates
@@ -49,6 +50,8 @@ class PNPlayersManager : public platform::Object, public PNPlaybackQueueDelegate
 
     static std::shared_ptr<PNPlayersManager> make(int prerenderDistance, int preloadDistance);
     PNPlayersManager(Private, int prerenderDistance, int preloadDistance);
+    // Unregisters the manager's video loader.
+    ~PNPlayersManager() override;
     PNPlayersManager(const PNPlayersManager&) = delete;
     PNPlayersManager& operator=(const PNPlayersManager&) = delete;
 
@@ -86,7 +89,10 @@ class PNPlayersManager : public platform::Object, public PNPlaybackQueueDelegate
     void getPlayerForVideo(PNVideoPtr video, Completion completion);
     // On the queue.
     void getPlayerForInternal(const std::string& id, PlayerCompletion completion);
+    // Makes a player on the main queue; requests for `id` until it is in use share it.
     void createPlayer(const std::string& id, PlayerCompletion completion);
+    // On the queue: the player made for `id` is handed to every request waiting for it.
+    void playerCreated(const std::string& id, int index);
     void updateVideos(const std::vector<PNVideoPtr>& videos);
     void releaseInactivePlayers();
     void use(const std::string& id, int index, const PlayerCompletion& completion);

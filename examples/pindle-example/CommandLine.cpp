@@ -171,6 +171,7 @@ const std::vector<Option>& options() {
                  l.recordSeconds > kLongest)
                  return false;
              l.seconds = l.recordSeconds;
+             l.secondsGiven = true;
              return true;
          }},
         {"--upload", nullptr, "record: hand the 720p recording to the uploads and wait for it",
@@ -189,6 +190,11 @@ const std::vector<Option>& options() {
         {"--snapshot", "FILE", "play: write a PNG of the player to FILE at the end",
          [](CommandLine& l, const std::string& v) {
              return !(l.snapshotFile = v)->empty();
+         }},
+        {"--window", nullptr,
+         "play: show the player in a desktop window; closing it or Escape ends the command",
+         [](CommandLine& l, const std::string&) {
+             return l.window = true;
          }},
         {"--json-only", nullptr, "standard output carries only JSON; SDK diagnostics go to stderr",
          [](CommandLine& l, const std::string&) {

@@ -67,7 +67,9 @@ class CommandLine {
     // Playing.
     bool playlist = false;  // play: the operands are tags, not a video identifier
     double seconds = 5;
+    bool secondsGiven = false;
     std::optional<std::string> snapshotFile;
+    bool window = false;  // play: on the desktop, until the window is closed
 
     // Recording.
     double recordSeconds = 3;

@@ -7,6 +7,7 @@
 
 #include "PindleCore/model/PNError.hpp"
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
+#include "examples/pindle-example/PlayWindow.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/ui/Window.hpp"
 
@@ -20,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 // Media seconds between two progress lines.
 constexpr double progressStep = 0.5;
 constexpr ui::Rect screen = ui::Rect::make(0, 0, 375, 667);
+// How long a window with no --seconds stays up at most: a day.
+constexpr double kWatchedLongest = 24 * 3600;
 
 // Prints what the controller reports, and remembers what ends the command.
 class EventPrinter : public PNPlayerViewControllerDelegate {
@@ -103,12 +106,17 @@ PlayCommand::Outcome PlayCommand::run() {
         outcome.error = failure("the main queue runs on another thread");
         return outcome;
     }
+    PlayWindow onDesktop(line_.window, out_);
     auto window = ui::Window::make(screen);
     auto controller = std::make_shared<PNPlayerViewController>();
     auto events = std::make_shared<EventPrinter>(out_);
     controller->setDelegate(events);
     window->setRootViewController(controller);
     window->makeKeyAndVisible();
+    if (auto error = onDesktop.watch(window)) {
+        outcome.error = *error;
+        return outcome;
+    }
 
     if (line_.playlist) {
         auto found =
@@ -137,22 +145,29 @@ PlayCommand::Outcome PlayCommand::run() {
     }
 
     // Plays until --seconds of playback have passed since the first frame was ready, a
-    // single video ends or fails; never longer than that plus the reply timeout.
+    // single video ends or fails; never longer than that plus the reply timeout. In a window
+    // a person watches: it plays until the window closes, or for --seconds when given.
     const auto start = Clock::now();
     std::optional<Clock::time_point> readyAt;
-    const auto limit = std::chrono::duration<double>(line_.seconds + line_.timeoutSeconds);
+    const bool untilClosed = line_.window && !line_.secondsGiven;
+    const double bound = untilClosed ? kWatchedLongest : line_.seconds + line_.timeoutSeconds;
+    const auto limit = std::chrono::duration<double>(bound);
     platform::MainThread::runUntil(
         [&] {
             if (events->ready() && !readyAt)
                 readyAt = Clock::now();
-            if (events->failed() || (!line_.playlist && events->ends() > 0))
+            if (onDesktop.closed() || events->failed())
+                return true;
+            if (untilClosed)
+                return false;
+            if (!line_.window && !line_.playlist && events->ends() > 0)
                 return true;
             if (readyAt &&
                 std::chrono::duration<double>(Clock::now() - *readyAt).count() >= line_.seconds)
                 return true;
             return Clock::now() - start >= limit;
         },
-        line_.seconds + line_.timeoutSeconds);
+        bound);
     controller->pause();
     waitForPause(*controller, line_.timeoutSeconds);
 
@@ -179,7 +194,9 @@ PlayCommand::Outcome PlayCommand::run() {
         }
         out_.print({{"event", "snapshot"}, {"file", *line_.snapshotFile}, {"time", pictureTime}});
     }
-    if (!events->ready())
+    if (onDesktop.closed())
+        outcome.fields["closed"] = true;
+    else if (!events->ready())
         outcome.error = events->failed() ? PNError(PNError::videoUnavailable).toPlatformError()
                                          : failure("no video became ready to play");
     return outcome;

@@ -13,6 +13,8 @@ namespace pindle::platform {
 namespace {
 
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
+// How many sound buffers a late timer still hands over (about two seconds' worth).
+constexpr std::int64_t kMostSoundBuffersBehind = 86;
 std::atomic<int> sessionCount{0};
 
 MediaTime now() {
@@ -31,6 +33,12 @@ PictureSize sizeOf(const std::string& preset) {
     if (preset == CaptureHardware::presetHigh)
         return {1280, 720};
     return {960, 540};
+}
+
+// Periods of 1/rate s in `time`, a time of now() (in nanoseconds), to the nearest whole one.
+std::int64_t ticksOf(const MediaTime& time, std::int32_t rate) {
+    return time.value / kNanoseconds * rate +
+           (time.value % kNanoseconds * rate + kNanoseconds / 2) / kNanoseconds;
 }
 
 bool isKnownPreset(const std::string& preset) {
@@ -211,23 +219,55 @@ void CaptureSession::simulateRuntimeError(const Error& error) {
 void CaptureSession::startPacing() {
     std::weak_ptr<CaptureSession> weak =
         std::static_pointer_cast<CaptureSession>(shared_from_this());
+    // A device's clock stamps sample k at start + k periods, and hands it over once it has
+    // been taken whole, a period later: the timers only say when to hand over what is due by
+    // then. Times are counted on the sample clocks' own timescales, so that the periods add
+    // up exactly.
+    const auto pictureRate = static_cast<std::int32_t>(SyntheticCaptureSource::framesPerSecond);
+    constexpr std::int32_t soundRate = SyntheticCaptureSource::sampleRate;
+    constexpr auto bufferFrames =
+        static_cast<std::int64_t>(SyntheticCaptureSource::framesPerAudioBuffer);
+    const MediaTime started = now();
+    const std::int64_t firstPicture = ticksOf(started, pictureRate);
+    const std::int64_t firstSound = ticksOf(started, soundRate);
+    {
+        std::lock_guard lock(mutex_);
+        framesPaced_ = 0;
+        soundsPaced_ = 0;
+    }
     auto video = DispatchTimerSource::create(paceQueue_);
-    video->setEventHandler([weak] {
+    video->setEventHandler([weak, pictureRate, firstPicture] {
         auto self = weak.lock();
         if (!self || SyntheticCaptureSource::shared().isManual())
             return;
-        std::int64_t frame = 0;
+        // Late or coalesced ticks: a camera drops the pictures it could not hand over, and the
+        // next one keeps its own time and number.
+        const std::int64_t due = ticksOf(now(), pictureRate) - firstPicture - 1;
         {
             std::lock_guard lock(self->mutex_);
-            frame = self->framesPaced_++;
+            if (due < self->framesPaced_)
+                return;
+            self->framesPaced_ = due + 1;
         }
-        self->deliverPicture(now(), frame);
+        self->deliverPicture(MediaTime(firstPicture + due, pictureRate), due);
     });
     auto audio = DispatchTimerSource::create(paceQueue_);
-    audio->setEventHandler([weak] {
+    audio->setEventHandler([weak, firstSound] {
         auto self = weak.lock();
-        if (self && !SyntheticCaptureSource::shared().isManual())
-            self->deliverSound(now(), SyntheticCaptureSource::framesPerAudioBuffer);
+        if (!self || SyntheticCaptureSource::shared().isManual())
+            return;
+        // Sound is not dropped: every buffer due by now is handed over at its own time, as far
+        // back as a microphone keeps them.
+        const std::int64_t due = (ticksOf(now(), soundRate) - firstSound) / bufferFrames - 1;
+        std::int64_t from = 0;
+        {
+            std::lock_guard lock(self->mutex_);
+            from = std::max(self->soundsPaced_, due + 1 - kMostSoundBuffersBehind);
+            self->soundsPaced_ = std::max(self->soundsPaced_, due + 1);
+        }
+        for (std::int64_t k = from; k <= due; ++k)
+            self->deliverSound(MediaTime(firstSound + k * bufferFrames, soundRate),
+                               SyntheticCaptureSource::framesPerAudioBuffer);
     });
     const double framePeriod = 1.0 / SyntheticCaptureSource::framesPerSecond;
     const double bufferPeriod = static_cast<double>(SyntheticCaptureSource::framesPerAudioBuffer) /

@@ -109,7 +109,8 @@ class CaptureSession : public KeyValueObservable {
     int configurationDepth_ = 0;                 // guarded by mutex_
     bool running_ = false;                       // guarded by mutex_
     bool interrupted_ = false;                   // guarded by mutex_
-    std::int64_t framesPaced_ = 0;               // guarded by mutex_
+    std::int64_t framesPaced_ = 0;               // guarded by mutex_; next picture due
+    std::int64_t soundsPaced_ = 0;               // guarded by mutex_; next sound buffer due
     DispatchTimerSourcePtr videoTimer_;          // guarded by mutex_
     DispatchTimerSourcePtr audioTimer_;          // guarded by mutex_
 };

@@ -4,7 +4,11 @@
 // Pictures: a grey field with a bar that moves once a second, the frame number as a row of
 // 16 blocks across the top quarter (most significant bit on the left; bright for a one, dark
 // for a zero), and a tint per camera (back bluish, front reddish). Sound: a 440 Hz sine, mono
-// signed 16-bit at 44,100 Hz, in buffers of 1,024 frames. Times are Clock uptime.
+// signed 16-bit at 44,100 Hz, in buffers of 1,024 frames. Times are Clock uptime, stamped as a
+// device's clock does: picture k of a running session at its start + k/30 s (its number is
+// k), sound buffer k at its start + k x 1,024/44,100 s, however late the pacing timers fire.
+// Pictures a late timer could not hand over are dropped; sound buffers all come, in order (up
+// to about two seconds back).
 //
 // Automatic mode (the default): every running session paces its own camera at 30 frames a
 // second and its microphone buffer by buffer on Clock, so VirtualClock::advance() delivers

@@ -28,6 +28,26 @@ class MainLoop {
     std::atomic<std::thread::id> ownerID{};
     std::deque<std::function<void()>> pending;  // guarded by mutex
     bool stopRequested = false;                 // guarded by mutex
+    // Set and read on the main thread only.
+    std::function<double()> pump;
+    std::chrono::steady_clock::time_point pumpDue = std::chrono::steady_clock::time_point::max();
+
+    // Runs the pump when it is due; returns when it is next due.
+    std::chrono::steady_clock::time_point pumpIfDue() {
+        if (!pump)
+            return std::chrono::steady_clock::time_point::max();
+        const auto now = std::chrono::steady_clock::now();
+        if (now < pumpDue)
+            return pumpDue;
+        auto run = pump;  // the pump may replace itself
+        const double wait = std::clamp(run(), 0.0, 1.0);
+        if (!pump)
+            return std::chrono::steady_clock::time_point::max();
+        pumpDue = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      std::chrono::duration<double>(wait));
+        return pumpDue;
+    }
 
     // Binds the default main thread when none is bound. REQUIRES: mutex held.
     void bindDefault() {
@@ -105,19 +125,36 @@ void MainThread::run() {
     requireMainThread("run");
     auto& loop = mainLoop();
     for (;;) {
+        const auto due = loop.pumpIfDue();
         std::function<void()> work;
         {
             std::unique_lock lock(loop.mutex);
-            loop.changed.wait(lock, [&] { return !loop.pending.empty() || loop.stopRequested; });
+            const auto ready = [&] {
+                return !loop.pending.empty() || loop.stopRequested;
+            };
+            if (due == std::chrono::steady_clock::time_point::max())
+                loop.changed.wait(lock, ready);
+            else
+                loop.changed.wait_until(lock, due, ready);
             if (loop.stopRequested) {
                 loop.stopRequested = false;
                 return;
             }
+            if (loop.pending.empty())
+                continue;  // the pump is due
             work = std::move(loop.pending.front());
             loop.pending.pop_front();
         }
         work();
     }
+}
+
+void MainThread::setPump(std::function<double()> pump) {
+    requireMainThread("setPump");
+    auto& loop = mainLoop();
+    loop.pump = std::move(pump);
+    loop.pumpDue =
+        loop.pump ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point::max();
 }
 
 void MainThread::stop() {
@@ -141,11 +178,12 @@ bool MainThread::runUntil(const std::function<bool()>& predicate, double timeout
         if (predicate()) {
             return true;
         }
+        const auto due = loop.pumpIfDue();
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             return false;
         }
-        if (auto work = loop.take(std::min(deadline, now + poll))) {
+        if (auto work = loop.take(std::min({deadline, now + poll, due}))) {
             (*work)();
         }
     }

@@ -11,6 +11,10 @@
 // The test suites adopt the test thread (tests/support/TestMain.cpp), so a test pumps the
 // main queue with drain() or runUntil().
 //
+// A display showing windows adds its pump to the loop (setPump): the loop then also wakes when
+// the pump is due, so the display's events and refreshes run on the main thread between
+// blocks.
+//
 // Thread-safety: adoptCurrentThread(), isMainThread(), stop() and submit() are safe from any
 // thread. run(), runUntil() and drain() run main-queue work on the calling thread; called
 // from inside main-queue work they run later blocks nested in it.
@@ -51,6 +55,13 @@ class MainThread {
     // bound yet. This is the main queue's own entry; code sends work through
     // DispatchQueue::main().
     static void submit(std::function<void()> work);
+
+    // A display's pump: while one is set, run() and runUntil() call it on the main thread
+    // when it is due, between blocks; it does its work (events, a refresh) and returns the
+    // seconds until it wants to run again. Null removes it. Hosts that never show a window
+    // never set one, and their loop waits for work alone. drain() does not pump.
+    // REQUIRES: called on the main thread.
+    static void setPump(std::function<double()> pump);
 
     // How often runUntil() re-checks its predicate while the queue is empty.
     static constexpr double kPollInterval = 0.002;

@@ -183,6 +183,17 @@ std::optional<std::uint64_t> FileHandle::seekToEnd(Error* error) {
     return positionAfterSeek(SEEK_END, error);
 }
 
+std::optional<std::uint64_t> FileHandle::size(Error* error) const {
+    std::scoped_lock lock(mutex_);
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0) {
+        if (error != nullptr)
+            *error = failure(errno, "read attributes of");
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
 std::optional<Error> FileHandle::truncate(std::uint64_t size) {
     std::scoped_lock lock(mutex_);
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)

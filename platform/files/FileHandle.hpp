@@ -68,6 +68,8 @@ class FileHandle {
     std::optional<Error> seek(std::uint64_t offset);
     // The new offset, which is the file's size.
     std::optional<std::uint64_t> seekToEnd(Error* error = nullptr);
+    // The file's current size, leaving the offset where it is.
+    std::optional<std::uint64_t> size(Error* error = nullptr) const;
     // Cuts (or extends with zeros) the file to `size` and moves the offset there.
     std::optional<Error> truncate(std::uint64_t size);
     // Flushes the file's data and metadata to the device (fsync).

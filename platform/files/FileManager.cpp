@@ -172,6 +172,10 @@ std::optional<Error> FileManager::createFile(const std::string& path, const Data
 }
 
 std::optional<Error> FileManager::removeItem(const std::string& path) const {
+    if (options_.beforeRemove) {
+        if (auto refused = options_.beforeRemove(path))
+            return refused;
+    }
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0)
         return makeFileError(errno, path, FileAccess::writing, "remove");

@@ -58,6 +58,9 @@ class FileManager {
         // nothing is moved.
         std::function<std::optional<Error>(const std::string& from, const std::string& to)>
             beforeMove;
+        // Called by removeItem before it removes anything. An error returned here fails the
+        // removal: nothing is removed.
+        std::function<std::optional<Error>(const std::string& path)> beforeRemove;
         // Answers freeSpace in place of the volume, so that a full disk can be acted out;
         // nothing from it reads as "the volume's size is unknown".
         std::function<std::optional<std::uint64_t>(const std::string& path)> freeSpace;

@@ -115,6 +115,9 @@ bool AssetWriter::startWriting() {
         settings.container =
             fileType_ == fileTypeMPEG4 ? MediaWriter::Container::mp4 : MediaWriter::Container::mov;
         settings.optimizeForNetworkUse = optimizeForNetworkUse_;
+        // A file made at the path since make() (another writer's, say) is refused, not
+        // written over.
+        settings.replaceExisting = false;
         for (const auto& input : inputs_) {
             if (const auto& v = input->videoSettings()) {
                 MediaWriter::VideoSettings video;

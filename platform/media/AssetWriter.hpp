@@ -74,9 +74,10 @@ class AssetWriter : public KeyValueObservable {
     void add(const AssetWriterInputPtr& input);
     std::vector<AssetWriterInputPtr> inputs() const;
 
-    // Creates the file and readies the encoders. False, with status failed and error(), when
-    // the inputs cannot be encoded or the file cannot be made; false with nothing changed
-    // when writing has already started.
+    // Creates the file, exclusively, and readies the encoders. False, with status failed and
+    // error(), when the inputs cannot be encoded or the file cannot be made (also when a file
+    // appeared at the path since make(), MediaError::fileAlreadyExists, which is left as it
+    // is); false with nothing changed when writing has already started.
     bool startWriting();
     // Sets the source time that becomes the file's time zero. Only the first call counts.
     void startSession(MediaTime sourceTime);

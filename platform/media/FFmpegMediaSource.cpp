@@ -94,7 +94,7 @@ class FFmpegMediaSource::Decoder {
           packet_(ffmpeg::makePacket()),
           frame_(ffmpeg::makeFrame()) {}
 
-    ImagePtr frameAt(Micros time, Micros* shownTime) {
+    VideoFramePtr frameAt(Micros time, Micros* shownTime) {
         const std::size_t target = sampleAt(samples_, time);
         const std::size_t key = keyFrameAtOrBefore(samples_, target);
         const bool keyPresent = store_.present(samples_[key].position, samples_[key].size);
@@ -138,12 +138,38 @@ class FFmpegMediaSource::Decoder {
         return av_rescale_q(pts - first, stream->time_base, micros);
     }
 
+    // Keeps a reference to the decoded picture; nothing is converted until someone asks
+    // for the frame's image, so passing frames on the way to a later time stays cheap.
     void show(const AVFrame& frame, Micros time) {
         decodedTime_ = time;
-        if (auto pixels = ffmpeg::toRGBA(frame)) {
-            shown_ = Image::make(frame.width, frame.height, std::move(*pixels));
+        if (auto shown = keep(frame)) {
+            shown_ = std::move(shown);
             shownTime_ = time;
         }
+    }
+
+    static VideoFramePtr keep(const AVFrame& frame) {
+        if (frame.width <= 0 || frame.height <= 0)
+            return nullptr;
+        std::shared_ptr<AVFrame> held(av_frame_clone(&frame),
+                                      [](AVFrame* f) { av_frame_free(&f); });
+        if (!held)
+            return nullptr;
+        auto makeImage = [held]() -> ImagePtr {
+            auto pixels = ffmpeg::toRGBA(*held);
+            return pixels ? Image::make(held->width, held->height, std::move(*pixels)) : nullptr;
+        };
+        const auto format = static_cast<AVPixelFormat>(frame.format);
+        if (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) {
+            std::array<VideoFrame::Plane, 3> planes;
+            for (std::size_t i = 0; i < planes.size(); ++i)
+                planes[i] = {held->data[i], held->linesize[i]};
+            const bool full =
+                format == AV_PIX_FMT_YUVJ420P || frame.color_range == AVCOL_RANGE_JPEG;
+            return VideoFrame::makePlanar(frame.width, frame.height, planes, full, held,
+                                          std::move(makeImage));
+        }
+        return VideoFrame::makeDeferred(frame.width, frame.height, std::move(makeImage));
     }
 
     void decodeUpTo(Micros time) {
@@ -217,7 +243,7 @@ class FFmpegMediaSource::Decoder {
     Micros decodedTime_ = std::numeric_limits<Micros>::min();  // since the last seek
     bool started_ = false;
     bool draining_ = false;
-    ImagePtr shown_;  // kept across seeks until a newer frame replaces it
+    VideoFramePtr shown_;  // kept across seeks until a newer frame replaces it
     Micros shownTime_ = 0;
 };
 
@@ -377,11 +403,17 @@ std::optional<MediaSource::Micros> FFmpegMediaSource::frameTimeAt(Micros time) c
     return index_.video[sampleAt(index_.video, time)].start;
 }
 
-ImagePtr FFmpegMediaSource::frameAt(Micros time, Micros* shownTime) {
+VideoFramePtr FFmpegMediaSource::videoFrameAt(Micros time, Micros* shownTime) {
     if (!opened_.load(std::memory_order_acquire))
         return nullptr;
     std::lock_guard lock(decodeMutex_);
     return decoder_ ? decoder_->frameAt(time, shownTime) : nullptr;
+}
+
+ImagePtr FFmpegMediaSource::frameAt(Micros time, Micros* shownTime) {
+    // Converted outside the decoder's lock: a render never holds up the next decode.
+    auto frame = videoFrameAt(time, shownTime);
+    return frame ? frame->image() : nullptr;
 }
 
 }  // namespace pindle::platform

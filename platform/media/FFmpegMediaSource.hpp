@@ -38,6 +38,7 @@ class FFmpegMediaSource final : public MediaSource {
     std::optional<std::int64_t> offsetAt(Micros time) const override;
     bool hasFrameAt(Micros time) const override;
     ImagePtr frameAt(Micros time, Micros* shownTime) override;
+    VideoFramePtr videoFrameAt(Micros time, Micros* shownTime) override;
     std::optional<Micros> frameTimeAt(Micros time) const override;
 
     struct Sample {

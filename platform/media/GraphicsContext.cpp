@@ -105,6 +105,7 @@ void GraphicsContext::blend(int x, int y, double red, double green, double blue,
 std::unique_ptr<GraphicsContext> GraphicsContext::makeGroupContext(bool keepAlpha) const {
     auto group = std::make_unique<GraphicsContext>(Private{}, width_, height_, scale_);
     group->state_ = state_;
+    group->placements_ = placements_;
     if (!keepAlpha)
         group->state_.alpha = 1;
     return group;
@@ -138,6 +139,50 @@ void GraphicsContext::fill(const ui::Rect& rect, ui::Color colour) {
     for (int y = span.y0; y < span.y1; ++y)
         for (int x = span.x0; x < span.x1; ++x)
             blend(x, y, colour.red, colour.green, colour.blue, alpha);
+}
+
+ui::Point GraphicsContext::devicePoint(ui::Point point) const {
+    return ui::Point{point.x * state_.scaleX + state_.translateX,
+                     point.y * state_.scaleY + state_.translateY};
+}
+
+void GraphicsContext::drawCoverage(const std::uint8_t* coverage, int width, int height, int left,
+                                   int top, ui::Color colour) {
+    const double alpha = std::clamp(colour.alpha, 0.0, 1.0) * state_.alpha;
+    if (!coverage || width <= 0 || height <= 0 || alpha <= 0)
+        return;
+    const PixelSpan span = coveredPixels(ui::Rect::make(left, top, width, height));
+    for (int y = span.y0; y < span.y1; ++y) {
+        const std::uint8_t* row = coverage + static_cast<std::size_t>(y - top) * width;
+        for (int x = span.x0; x < span.x1; ++x) {
+            if (const std::uint8_t c = row[x - left])
+                blend(x, y, colour.red, colour.green, colour.blue, alpha * c / 255.0);
+        }
+    }
+}
+
+void GraphicsContext::placeVideo(const ui::Rect& rect, ui::Color background,
+                                 std::shared_ptr<const Object> source, bool hole) {
+    if (!placements_)
+        return;
+    const ui::Rect device = toDevice(rect);
+    VideoPlacement placement;
+    placement.rect = device;
+    placement.clip = ui::Rect::make(state_.clipLeft, state_.clipTop,
+                                    std::max(0.0, state_.clipRight - state_.clipLeft),
+                                    std::max(0.0, state_.clipBottom - state_.clipTop));
+    placement.alpha = state_.alpha;
+    placement.background = background;
+    placement.source = std::move(source);
+    placement.hole = hole;
+    placements_->push_back(std::move(placement));
+    if (!hole)
+        return;
+    const PixelSpan span = coveredPixels(device);
+    for (int y = span.y0; y < span.y1; ++y) {
+        std::uint8_t* row = rgba_.data() + (static_cast<std::size_t>(y) * width_ + span.x0) * 4;
+        std::fill(row, row + static_cast<std::size_t>(span.x1 - span.x0) * 4, std::uint8_t{0});
+    }
 }
 
 ui::Rect GraphicsContext::fittedRect(Size imageSize, const ui::Rect& rect, ContentFit fit) {

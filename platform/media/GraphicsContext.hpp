@@ -5,8 +5,9 @@
 //
 // Coordinates are points: the canvas starts with the scale given at creation (pixels per
 // point) and the origin at the top left. Pixels are covered when their centre lies inside a
-// shape; there is no anti-aliasing, so tests can check exact pixels. Images are resampled
-// with the nearest pixel, which keeps block patterns (frame-number codes) readable.
+// shape; shapes are not anti-aliased, so tests can check exact pixels (glyphs are: they come
+// as coverage masks). Images are resampled with the nearest pixel, which keeps block
+// patterns (frame-number codes) readable.
 //
 // Thread-safety: none; one context is used by one thread at a time. No callbacks.
 #pragma once
@@ -17,6 +18,7 @@
 
 #include "platform/media/Image.hpp"
 #include "platform/ui/Color.hpp"
+#include "platform/ui/Point.hpp"
 #include "platform/ui/Rect.hpp"
 
 namespace pindle::platform {
@@ -55,7 +57,18 @@ class GraphicsContext {
     // Multiplies the opacity applied to everything drawn from now on.
     void multiplyAlpha(double alpha);
 
+    // Pixels per point along each axis under the current transform.
+    double deviceScaleX() const { return state_.scaleX; }
+    double deviceScaleY() const { return state_.scaleY; }
+    // Where `point` (in current coordinates) falls on the canvas, in pixels.
+    ui::Point devicePoint(ui::Point point) const;
+
     void fill(const ui::Rect& rect, ui::Color colour);
+    // Blends `colour` through an 8-bit coverage mask of width by height pixels (row by row)
+    // whose top-left pixel lands on canvas pixel (left, top); clipped and faded as every
+    // drawing is. Text is drawn this way, one glyph at a time.
+    void drawCoverage(const std::uint8_t* coverage, int width, int height, int left, int top,
+                      ui::Color colour);
     // Draws `image` fitted into `rect`; with clipToRect the image never leaves `rect` (an
     // aspect fill is cropped).
     void drawImage(const Image& image, const ui::Rect& rect, ContentFit fit = ContentFit::fill,
@@ -72,6 +85,26 @@ class GraphicsContext {
     void applyAlphaMask(const GraphicsContext& mask);
     // Draws `group` (same size) over this canvas, pixel for pixel.
     void composite(const GraphicsContext& group);
+
+    // Where the screen draws a moving picture itself, over this canvas and under what was
+    // drawn above it here.
+    struct VideoPlacement {
+        ui::Rect rect;  // the picture's rectangle, in device pixels
+        ui::Rect clip;  // the part of it that may show, in device pixels
+        double alpha = 1;
+        ui::Color background;
+        std::shared_ptr<const Object> source;  // what gives the frames (a layer)
+        bool hole = true;  // false: drawn in the canvas as it is, no picture yet
+    };
+    // Makes placeVideo() record into `placements` (null: stop). Group contexts made from
+    // this one record into the same list.
+    void collectVideo(std::vector<VideoPlacement>* placements) { placements_ = placements; }
+    bool collectsVideo() const { return placements_ != nullptr; }
+    // Records `rect` (current coordinates) as video of `source` with the current clip and
+    // opacity; with `hole`, makes the covered pixels transparent for the picture to show
+    // through. Does nothing unless collectsVideo().
+    void placeVideo(const ui::Rect& rect, ui::Color background,
+                    std::shared_ptr<const Object> source, bool hole);
 
     // The canvas so far, at the context's scale.
     ImagePtr makeImage() const;
@@ -103,6 +136,7 @@ class GraphicsContext {
     std::vector<std::uint8_t> rgba_;
     State state_;
     std::vector<State> saved_;
+    std::vector<VideoPlacement>* placements_ = nullptr;
 };
 
 }  // namespace pindle::platform

@@ -6,29 +6,95 @@
 
 namespace pindle::platform {
 
-namespace {
-std::int64_t endOf(const std::pair<const std::int64_t, std::vector<std::uint8_t>>& run) {
-    return run.first + static_cast<std::int64_t>(run.second.size());
+std::int64_t MediaByteStore::endOf(const Blocks::value_type& block) {
+    return block.first + block.second.size;
 }
-}  // namespace
 
 MediaByteStore::MediaByteStore(std::int64_t capacity) : capacity_(capacity) {}
 
-MediaByteStore::Runs::const_iterator MediaByteStore::runContainingLocked(
+MediaByteStore::Blocks::const_iterator MediaByteStore::blockContainingLocked(
     std::int64_t offset) const {
-    auto it = runs_.upper_bound(offset);
-    if (it == runs_.begin())
-        return runs_.end();
+    auto it = blocks_.upper_bound(offset);
+    if (it == blocks_.begin())
+        return blocks_.end();
     --it;
-    return offset < endOf(*it) ? it : runs_.end();
+    return offset < endOf(*it) ? it : blocks_.end();
+}
+
+std::int64_t MediaByteStore::runEndLocked(std::int64_t offset) const {
+    auto it = blockContainingLocked(offset);
+    if (it == blocks_.end())
+        return offset;
+    std::int64_t end = endOf(*it);
+    for (++it; it != blocks_.end() && it->first == end; ++it) end = endOf(*it);
+    return end;
+}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::gapsLocked(
+    std::int64_t start, std::int64_t end) const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> gaps;
+    auto it = blocks_.upper_bound(start);
+    if (it != blocks_.begin() && endOf(*std::prev(it)) > start)
+        --it;
+    std::int64_t at = start;
+    for (; it != blocks_.end() && it->first < end && at < end; ++it) {
+        if (it->first > at)
+            gaps.emplace_back(at, it->first);
+        at = std::max(at, endOf(*it));
+    }
+    if (at < end)
+        gaps.emplace_back(at, end);
+    return gaps;
+}
+
+void MediaByteStore::fillGapLocked(std::int64_t start, std::int64_t end,
+                                   const std::uint8_t* bytes) {
+    // The block ending at `start` may have room reserved for exactly these bytes. Nothing
+    // lies in the gap, so whatever of that room the gap covers is free.
+    auto next = blocks_.lower_bound(start);
+    if (next != blocks_.begin()) {
+        auto& [blockStart, block] = *std::prev(next);
+        if (blockStart + block.size == start && block.reserved > block.size) {
+            const std::int64_t count = std::min(end - start, block.reserved - block.size);
+            std::memcpy(block.bytes.get() + block.size, bytes, static_cast<std::size_t>(count));
+            block.size += count;
+            start += count;
+            bytes += count;
+        }
+    }
+    if (start == end)
+        return;
+    // A block that continues another is the shape of a download arriving in order: give it
+    // room for what will follow, short of the next block and of the resource's end.
+    const bool continues = next != blocks_.begin() && endOf(*std::prev(next)) == start;
+    std::int64_t reserved = end - start;
+    // Reserved room counts against the capacity too, so that writes of a few bytes each cannot
+    // make the store hold far more memory than bytes.
+    if (continues && reserved < blockSize && allocated_ + blockSize <= capacity_) {
+        reserved = blockSize;
+        if (next != blocks_.end())
+            reserved = std::min(reserved, next->first - start);
+        if (contentLength_ >= 0)
+            reserved = std::min(reserved, contentLength_ - start);
+        reserved = std::max(reserved, end - start);
+    }
+    Block block;
+    block.bytes =
+        std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(reserved));
+    block.size = end - start;
+    block.reserved = reserved;
+    allocated_ += reserved;
+    std::memcpy(block.bytes.get(), bytes, static_cast<std::size_t>(block.size));
+    blocks_.emplace_hint(next, start, std::move(block));
 }
 
 void MediaByteStore::makeRoomLocked(std::int64_t needed) {
-    for (auto it = runs_.begin(); it != runs_.end() && stored_ + needed > capacity_;) {
+    for (auto it = blocks_.begin(); it != blocks_.end() && stored_ + needed > capacity_;) {
         if (endOf(*it) > discardableBefore_)
             break;
-        stored_ -= static_cast<std::int64_t>(it->second.size());
-        it = runs_.erase(it);
+        stored_ -= it->second.size;
+        allocated_ -= it->second.reserved;
+        it = blocks_.erase(it);
     }
 }
 
@@ -42,40 +108,21 @@ bool MediaByteStore::write(std::int64_t offset, const std::uint8_t* bytes, std::
             return false;
         length = std::min(length, contentLength_ - offset);
     }
-    std::int64_t start = offset;
-    std::int64_t end = offset + length;
-    // The merged run spans every run that overlaps or touches [start, end).
-    auto first = runs_.upper_bound(start);
-    if (first != runs_.begin() && endOf(*std::prev(first)) >= start)
-        --first;
-    auto last = first;
-    while (last != runs_.end() && last->first <= end) ++last;
-    if (first != last) {
-        start = std::min(start, first->first);
-        end = std::max(end, endOf(*std::prev(last)));
-    }
-    std::int64_t absorbed = 0;
-    for (auto it = first; it != last; ++it)
-        absorbed += static_cast<std::int64_t>(it->second.size());
-    const std::int64_t growth = (end - start) - absorbed;
+    const std::int64_t end = offset + length;
+    auto gaps = gapsLocked(offset, end);
+    std::int64_t growth = 0;
+    for (auto [start, stop] : gaps) growth += stop - start;
     if (stored_ + growth > capacity_) {
         makeRoomLocked(growth);
+        // Dropped blocks may have opened new gaps in the range.
+        gaps = gapsLocked(offset, end);
+        growth = 0;
+        for (auto [start, stop] : gaps) growth += stop - start;
         if (stored_ + growth > capacity_)
             return false;
-        // Dropping runs may have invalidated the iterators.
-        first = runs_.upper_bound(start);
-        if (first != runs_.begin() && endOf(*std::prev(first)) >= start)
-            --first;
-        last = first;
-        while (last != runs_.end() && last->first <= end) ++last;
     }
-    std::vector<std::uint8_t> merged(static_cast<std::size_t>(end - start));
-    for (auto it = first; it != last; ++it)
-        std::memcpy(merged.data() + (it->first - start), it->second.data(), it->second.size());
-    std::memcpy(merged.data() + (offset - start), bytes, static_cast<std::size_t>(length));
-    runs_.erase(first, last);
+    for (auto [start, stop] : gaps) fillGapLocked(start, stop, bytes + (start - offset));
     stored_ += growth;
-    runs_.emplace(start, std::move(merged));
     return true;
 }
 
@@ -83,24 +130,28 @@ bool MediaByteStore::present(std::int64_t offset, std::int64_t size) const {
     if (size <= 0)
         return true;
     std::lock_guard lock(mutex_);
-    const auto it = runContainingLocked(offset);
-    return it != runs_.end() && offset + size <= endOf(*it);
+    return runEndLocked(offset) >= offset + size;
 }
 
 std::size_t MediaByteStore::read(std::int64_t offset, std::uint8_t* buffer, std::size_t max) const {
     std::lock_guard lock(mutex_);
-    const auto it = runContainingLocked(offset);
-    if (it == runs_.end())
-        return 0;
-    const auto count = std::min<std::int64_t>(static_cast<std::int64_t>(max), endOf(*it) - offset);
-    std::memcpy(buffer, it->second.data() + (offset - it->first), static_cast<std::size_t>(count));
-    return static_cast<std::size_t>(count);
+    auto it = blockContainingLocked(offset);
+    std::size_t copied = 0;
+    while (it != blocks_.end() && copied < max && it->first <= offset) {
+        const auto count =
+            std::min<std::int64_t>(static_cast<std::int64_t>(max - copied), endOf(*it) - offset);
+        std::memcpy(buffer + copied, it->second.bytes.get() + (offset - it->first),
+                    static_cast<std::size_t>(count));
+        copied += static_cast<std::size_t>(count);
+        offset += count;
+        ++it;
+    }
+    return copied;
 }
 
 std::optional<std::int64_t> MediaByteStore::firstMissing(std::int64_t from) const {
     std::lock_guard lock(mutex_);
-    const auto it = runContainingLocked(from);
-    const std::int64_t missing = it == runs_.end() ? from : endOf(*it);
+    const std::int64_t missing = runEndLocked(from);
     if (contentLength_ >= 0 && missing >= contentLength_)
         return std::nullopt;
     return missing;
@@ -129,7 +180,12 @@ std::int64_t MediaByteStore::bytesStored() const {
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::runs() const {
     std::lock_guard lock(mutex_);
     std::vector<std::pair<std::int64_t, std::int64_t>> result;
-    for (const auto& run : runs_) result.emplace_back(run.first, endOf(run));
+    for (const auto& block : blocks_) {
+        if (!result.empty() && result.back().second == block.first)
+            result.back().second = endOf(block);
+        else
+            result.emplace_back(block.first, endOf(block));
+    }
     return result;
 }
 

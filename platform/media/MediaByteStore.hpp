@@ -1,7 +1,12 @@
 // MediaByteStore: the sparse copy of a media resource that a player item keeps while bytes
-// arrive out of order from its resource loader. Adjacent and overlapping runs are merged, so
-// the store is a sorted list of disjoint runs; readers take only bytes that are present and
-// never wait for the rest.
+// arrive out of order from its resource loader. Readers take only bytes that are present and
+// never wait for the rest; a run of present bytes may span several stored blocks.
+//
+// Bytes are kept in blocks that are never moved once written: a write copies only the bytes
+// the store lacks, and a write that continues a block fills the room that block reserved
+// (a block that another block follows directly reserves `blockSize`). So a download that
+// arrives in order costs one copy of each byte, whatever the file's size; bytes already
+// present are never written again.
 //
 // The store is bounded: once it holds `capacity` bytes, runs that lie wholly before the
 // discardable offset (the player keeps it a minute behind the playhead) are dropped; a write
@@ -13,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -22,6 +28,7 @@ namespace pindle::platform {
 class MediaByteStore {
   public:
     static constexpr std::int64_t defaultCapacity = 512LL * 1024 * 1024;
+    static constexpr std::int64_t blockSize = 256 * 1024;
 
     explicit MediaByteStore(std::int64_t capacity = defaultCapacity);
     MediaByteStore(const MediaByteStore&) = delete;
@@ -50,15 +57,29 @@ class MediaByteStore {
     std::vector<std::pair<std::int64_t, std::int64_t>> runs() const;
 
   private:
-    using Runs = std::map<std::int64_t, std::vector<std::uint8_t>>;  // start -> bytes
-    Runs::const_iterator runContainingLocked(std::int64_t offset) const;
+    struct Block {
+        std::unique_ptr<std::uint8_t[]> bytes;
+        std::int64_t size = 0;      // bytes written, from the block's start
+        std::int64_t reserved = 0;  // bytes allocated, >= size
+    };
+    using Blocks = std::map<std::int64_t, Block>;  // start -> block; blocks never overlap
+
+    static std::int64_t endOf(const Blocks::value_type& block);
+    Blocks::const_iterator blockContainingLocked(std::int64_t offset) const;
+    // The end of the run of present bytes through `offset`'s block (`offset` when missing).
+    std::int64_t runEndLocked(std::int64_t offset) const;
+    // The missing parts of [start, end), in order.
+    std::vector<std::pair<std::int64_t, std::int64_t>> gapsLocked(std::int64_t start,
+                                                                  std::int64_t end) const;
+    void fillGapLocked(std::int64_t start, std::int64_t end, const std::uint8_t* bytes);
     void makeRoomLocked(std::int64_t needed);
 
     const std::int64_t capacity_;
 
     mutable std::mutex mutex_;
-    Runs runs_;                           // guarded by mutex_
-    std::int64_t stored_ = 0;             // guarded by mutex_
+    Blocks blocks_;                       // guarded by mutex_
+    std::int64_t stored_ = 0;             // guarded by mutex_; bytes written
+    std::int64_t allocated_ = 0;          // guarded by mutex_; bytes reserved, >= stored_
     std::int64_t contentLength_ = -1;     // guarded by mutex_
     std::int64_t discardableBefore_ = 0;  // guarded by mutex_
 };

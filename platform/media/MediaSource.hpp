@@ -18,6 +18,7 @@
 #include "platform/foundation/Error.hpp"
 #include "platform/media/AssetTrack.hpp"
 #include "platform/media/Image.hpp"
+#include "platform/media/VideoFrame.hpp"
 
 namespace pindle::platform {
 
@@ -55,6 +56,10 @@ class MediaSource {
     // are present when later ones are missing; null before the first frame. `shownTime`
     // receives the frame's own time.
     virtual ImagePtr frameAt(Micros time, Micros* shownTime) = 0;
+    // The same frame as the decoder left it, for the screen; by default frameAt()'s image.
+    virtual VideoFramePtr videoFrameAt(Micros time, Micros* shownTime) {
+        return VideoFrame::fromImage(frameAt(time, shownTime));
+    }
     // The start of the video sample shown at `time`; nothing before the header is read.
     virtual std::optional<Micros> frameTimeAt(Micros time) const = 0;
     // Called (from any thread) when the source's answers change without new bytes; only the

@@ -154,6 +154,8 @@ class MediaTranscoder::Run {
         MediaWriter::Settings output;
         output.container = MediaWriter::Container::mp4;
         output.optimizeForNetworkUse = owner_.settings_.optimizeForNetworkUse;
+        // Someone's file at the output path is refused, and so never deleted by a failed run.
+        output.replaceExisting = false;
         output.metadata = owner_.settings_.metadata;
         if (videoStream_ != nullptr) {
             if (auto error = openDecoder(videoStream_, videoDecoder_)) {
@@ -678,10 +680,9 @@ class MediaTranscoder::Run {
     }
 
     void report(double seconds) {
-        if (duration_ <= 0) {
-            return;
-        }
-        const auto progress = static_cast<float>(std::clamp(seconds / duration_, 0.0, 1.0));
+        // With nothing to measure against, every step is all there is.
+        const auto progress =
+            duration_ > 0 ? static_cast<float>(std::clamp(seconds / duration_, 0.0, 1.0)) : 1.0f;
         owner_.progress_.store(progress);
         if (progressHandler_) {
             progressHandler_(progress);

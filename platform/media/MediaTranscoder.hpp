@@ -11,9 +11,11 @@
 //
 // A transcoder runs once: start() queues the work on the transcoder's serial queue, and
 // the completion runs exactly once on that queue, after the output is complete or, for a
-// failed or cancelled run, after the partial output has been deleted. A file already at the
-// output path is overwritten once the source has been opened (and so is gone after a failed
-// run); an output path that names the source itself is refused before anything is written.
+// failed or cancelled run, after the partial output has been deleted. The output file is
+// created exclusively: a file already at the output path fails the run with the writer's
+// MediaError::fileAlreadyExists and is left as it is (a failed run deletes only the file it
+// made itself); an output path that names the source itself is refused before anything is
+// written.
 //
 // Thread-safety: every member may be called from any thread. The completion runs on queue().
 #pragma once
@@ -138,7 +140,8 @@ class MediaTranscoder : public std::enable_shared_from_this<MediaTranscoder> {
     Status status() const;
     // Why the run failed; nothing unless status() is failed.
     std::optional<Error> error() const;
-    // 0 to 1: the output time written over the source's duration; 1 once completed.
+    // 0 to 1: the output time written over the duration to convert (1 at every step when
+    // that is 0 or unknown); 1 once completed.
     float progress() const { return progress_.load(); }
 
     const std::shared_ptr<DispatchQueue>& queue() const { return queue_; }

@@ -1,9 +1,13 @@
 #include "platform/media/MediaWriter.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
@@ -18,6 +22,8 @@ constexpr AVRational kVideoTimeBase{1, 30000};
 constexpr int kBytesPerPixel = 4;
 // Silence is written in pieces of this many samples, so a long lead-in needs no large buffer.
 constexpr int kSilenceChunk = 4096;
+// Read and write for the owner, read for the rest, before the umask: what avio_open makes.
+constexpr mode_t kNewFileMode = 0644;
 
 AVPixelFormat libraryFormat(MediaWriter::PixelFormat format) {
     switch (format) {
@@ -319,8 +325,9 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         state->audioStream = avformat_new_stream(context, nullptr);
         avcodec_parameters_from_context(state->audioStream->codecpar, encoder);
         state->audioStream->time_base = encoder->time_base;
-        if (state->prepareResampler(audio.channels, audio.sampleRate)) {
-            return invalid("Cannot prepare the audio converter");
+        if (const std::optional<Error> failure =
+                state->prepareResampler(audio.channels, audio.sampleRate)) {
+            return fail(*failure);
         }
         state->fifo.reset(
             av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, audio.channels, encoder->frame_size));
@@ -339,9 +346,29 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
     }
     av_dict_set(&muxerOptions, "movflags", flags.c_str(), 0);
 
+    bool createdHere = false;
+    if (!settings.replaceExisting) {
+        // O_EXCL makes the check and the creation one step: nobody else's file is opened.
+        const int descriptor =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (descriptor < 0) {
+            const int reason = errno;
+            av_dict_free(&muxerOptions);
+            if (reason == EEXIST) {
+                return fail(
+                    MediaError::make(MediaError::fileAlreadyExists, path + " already exists"));
+            }
+            return fail(writeError(AVERROR(reason), "Cannot create " + path));
+        }
+        ::close(descriptor);
+        createdHere = true;
+    }
     result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (result < 0) {
         av_dict_free(&muxerOptions);
+        if (createdHere) {
+            std::remove(path.c_str());
+        }
         return fail(writeError(result, "Cannot create " + path));
     }
     state->output.fileOpen = true;

@@ -82,11 +82,16 @@ class MediaWriter {
         std::map<std::string, std::string> metadata;
         // Put the index before the media data.
         bool optimizeForNetworkUse = false;
+        // False: the file is created exclusively, and a file already at the path (made by
+        // anyone, at any time before) is refused with MediaError::fileAlreadyExists and left
+        // as it is. Two writers given one path then never write into the same file.
+        bool replaceExisting = true;
     };
 
-    // Creates the file at `path` (replacing one that exists) and readies the encoders.
-    // Gives nothing, and fills `error` when given, when the settings are unusable (no track,
-    // an odd or empty size, a bad rotation), an encoder is missing or the file cannot be made.
+    // Creates the file at `path` (replacing one that exists unless the settings say not to)
+    // and readies the encoders. Gives nothing, and fills `error` when given, when the
+    // settings are unusable (no track, an odd or empty size, a bad rotation), an encoder is
+    // missing or the file cannot be made.
     static std::unique_ptr<MediaWriter> create(const std::string& path, const Settings& settings,
                                                Error* error = nullptr);
 

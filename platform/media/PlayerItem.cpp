@@ -494,6 +494,14 @@ ImagePtr PlayerItem::frameAt(MediaTime time, MediaTime* shownTime) {
     return image;
 }
 
+VideoFramePtr PlayerItem::videoFrameAt(MediaTime time, MediaTime* shownTime) {
+    Micros shown = 0;
+    auto frame = source_->videoFrameAt(toMicros(time), &shown);
+    if (frame && shownTime)
+        *shownTime = fromMicros(shown);
+    return frame;
+}
+
 std::optional<MediaTime> PlayerItem::frameTimeAt(MediaTime time) const {
     const auto at = source_->frameTimeAt(toMicros(time));
     return at ? std::optional<MediaTime>(fromMicros(*at)) : std::nullopt;

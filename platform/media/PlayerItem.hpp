@@ -108,6 +108,7 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
 
     // The video output's side: the frame shown at `time`.
     ImagePtr frameAt(MediaTime time, MediaTime* shownTime);
+    VideoFramePtr videoFrameAt(MediaTime time, MediaTime* shownTime);
     std::optional<MediaTime> frameTimeAt(MediaTime time) const;
 
     Value valueForKey(std::string_view key) const override;

@@ -15,6 +15,11 @@ void PlayerItemVideoOutput::setItem(std::weak_ptr<PlayerItem> item) {
 }
 
 ImagePtr PlayerItemVideoOutput::copyImage(MediaTime itemTime, MediaTime* displayTime) {
+    auto frame = copyFrame(itemTime, displayTime);
+    return frame ? frame->image() : nullptr;
+}
+
+VideoFramePtr PlayerItemVideoOutput::copyFrame(MediaTime itemTime, MediaTime* displayTime) {
     std::shared_ptr<PlayerItem> item;
     {
         std::lock_guard lock(mutex_);
@@ -23,14 +28,14 @@ ImagePtr PlayerItemVideoOutput::copyImage(MediaTime itemTime, MediaTime* display
     if (!item)
         return nullptr;
     MediaTime shown;
-    auto image = item->frameAt(itemTime, &shown);
-    if (image) {
+    auto frame = item->videoFrameAt(itemTime, &shown);
+    if (frame) {
         std::lock_guard lock(mutex_);
         lastCopied_ = shown;
     }
     if (displayTime)
-        *displayTime = image ? shown : MediaTime::invalid();
-    return image;
+        *displayTime = frame ? shown : MediaTime::invalid();
+    return frame;
 }
 
 bool PlayerItemVideoOutput::hasNewImage(MediaTime itemTime) const {

@@ -13,6 +13,7 @@
 #include "platform/foundation/Object.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/MediaTime.hpp"
+#include "platform/media/VideoFrame.hpp"
 
 namespace pindle::platform {
 
@@ -24,6 +25,8 @@ class PlayerItemVideoOutput : public Object {
 
     // The frame shown at `itemTime`; `displayTime` receives that frame's own time.
     ImagePtr copyImage(MediaTime itemTime, MediaTime* displayTime = nullptr);
+    // The same frame as the decoder left it (planar Y'CbCr where it can), for the screen.
+    VideoFramePtr copyFrame(MediaTime itemTime, MediaTime* displayTime = nullptr);
     // True when copyImage(itemTime) would give a frame other than the one last copied.
     bool hasNewImage(MediaTime itemTime) const;
 

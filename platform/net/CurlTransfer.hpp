@@ -8,6 +8,9 @@
 //
 // Thread-safety: made on any thread, then used only by the network thread (see
 // NetworkThread) until it is finished or removed.
+//
+// Private to platform/net: libcurl stays out of the installed headers, so a host never
+// compiles against it and the transport can change without breaking the SDK's ABI.
 #pragma once
 
 #include <curl/curl.h>
@@ -23,6 +26,7 @@
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/net/RequestBody.hpp"
 #include "platform/net/TransferEvents.hpp"
 #include "platform/net/URLRequest.hpp"
 #include "platform/net/URLSessionConfiguration.hpp"
@@ -31,14 +35,7 @@ namespace pindle::platform {
 
 class CurlTransfer {
   public:
-    // Where a request body comes from: bytes in memory, or a byte range of a file.
-    struct Body {
-        std::shared_ptr<const Data> bytes;
-        std::optional<std::string> filePath;
-        std::int64_t fileOffset = 0;
-        // The number of bytes to send from the file; nothing means "to its end".
-        std::optional<std::int64_t> fileLength;
-    };
+    using Body = RequestBody;
 
     // A transfer of `request` with `body` (when given, instead of the request's own body).
     // Fails with a URL-loading error when the request cannot be sent at all (no URL, a scheme

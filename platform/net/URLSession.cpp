@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/OperationQueue.hpp"
+#include "platform/net/CurlTransfer.hpp"
 #include "platform/net/NetworkThread.hpp"
 #include "platform/net/TransportError.hpp"
 
@@ -48,8 +49,7 @@ std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
 }
 
 template <class Task>
-std::shared_ptr<Task> URLSession::makeTask(URLRequest request,
-                                           std::optional<CurlTransfer::Body> body,
+std::shared_ptr<Task> URLSession::makeTask(URLRequest request, std::optional<RequestBody> body,
                                            CompletionHandler completionHandler) {
     std::lock_guard lock(mutex_);
     const std::uint64_t identifier = nextTaskIdentifier_++;
@@ -84,8 +84,8 @@ std::shared_ptr<URLSessionDataTask> URLSession::dataTask(const URL& url,
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTask(URLRequest request, Data bodyData,
                                                              CompletionHandler completionHandler) {
-    CurlTransfer::Body body{std::make_shared<const Data>(std::move(bodyData)), std::nullopt, 0,
-                            std::nullopt};
+    RequestBody body{std::make_shared<const Data>(std::move(bodyData)), std::nullopt, 0,
+                     std::nullopt};
     return makeTask<URLSessionUploadTask>(std::move(request), std::move(body),
                                           std::move(completionHandler));
 }
@@ -93,7 +93,7 @@ std::shared_ptr<URLSessionUploadTask> URLSession::uploadTask(URLRequest request,
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskFromFile(
     URLRequest request, std::string path, std::int64_t offset, std::optional<std::int64_t> length,
     CompletionHandler completionHandler) {
-    CurlTransfer::Body body{nullptr, std::move(path), offset, length};
+    RequestBody body{nullptr, std::move(path), offset, length};
     return makeTask<URLSessionUploadTask>(std::move(request), std::move(body),
                                           std::move(completionHandler));
 }

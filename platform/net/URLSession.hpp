@@ -121,7 +121,7 @@ class URLSession : public Object {
 
   private:
     template <class Task>
-    std::shared_ptr<Task> makeTask(URLRequest request, std::optional<CurlTransfer::Body> body,
+    std::shared_ptr<Task> makeTask(URLRequest request, std::optional<RequestBody> body,
                                    CompletionHandler completionHandler);
     void invalidate(bool cancelTasks);
     std::shared_ptr<URLSession> self();

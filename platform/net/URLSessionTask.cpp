@@ -1,5 +1,6 @@
 #include "platform/net/URLSessionTask.hpp"
 
+#include "platform/net/CurlTransfer.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/NetworkThread.hpp"
 #include "platform/net/TransportError.hpp"
@@ -8,7 +9,7 @@
 namespace pindle::platform {
 
 URLSessionTask::URLSessionTask(Key, std::shared_ptr<URLSession> session, std::uint64_t identifier,
-                               URLRequest request, std::optional<CurlTransfer::Body> body,
+                               URLRequest request, std::optional<RequestBody> body,
                                CompletionHandler completionHandler)
     : session_(std::move(session)),
       identifier_(identifier),

@@ -28,11 +28,13 @@
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/Object.hpp"
-#include "platform/net/CurlTransfer.hpp"
+#include "platform/net/RequestBody.hpp"
 #include "platform/net/TransferEvents.hpp"
 #include "platform/net/URLRequest.hpp"
 
 namespace pindle::platform {
+
+class CurlTransfer;
 
 class NetworkThread;
 class URLResponse;
@@ -89,7 +91,7 @@ class URLSessionTask : public Object, private TransferEvents {
 
   public:
     URLSessionTask(Key, std::shared_ptr<URLSession> session, std::uint64_t identifier,
-                   URLRequest request, std::optional<CurlTransfer::Body> body,
+                   URLRequest request, std::optional<RequestBody> body,
                    CompletionHandler completionHandler);
 
   private:
@@ -126,7 +128,7 @@ class URLSessionTask : public Object, private TransferEvents {
     const std::shared_ptr<URLSession> session_;
     const std::uint64_t identifier_;
     const URLRequest originalRequest_;
-    const std::optional<CurlTransfer::Body> body_;
+    const std::optional<RequestBody> body_;
 
     // Set under mutex_; read without it where body chunks are delivered.
     std::atomic<bool> cancelled_{false};

@@ -1,5 +1,7 @@
 // Button: a control with a title and an image; taps reach its targets as touch-up-inside.
-// Titles are properties only: snapshots do not rasterise text.
+// The image is the button's contents, fitted by aspect; the title is drawn over it, centred
+// on one line (truncated in the middle when it does not fit), through the button's backing
+// TextLayer.
 //
 // Thread-safety: as Control.
 #pragma once
@@ -7,6 +9,8 @@
 #include <string>
 
 #include "platform/ui/Control.hpp"
+#include "platform/ui/Font.hpp"
+#include "platform/ui/TextLayer.hpp"
 
 namespace pindle::platform::ui {
 
@@ -15,21 +19,30 @@ using ButtonPtr = std::shared_ptr<Button>;
 
 class Button : public Control {
   public:
+    static constexpr double titlePointSize = 15;
+
     static ButtonPtr make(const Rect& frame = Rect::zero());
     explicit Button(const Rect& frame);
 
     // The normal state's title and image (the others fall back to it here).
     std::string title() const;
     void setTitle(std::string title);
+    // White by default.
+    Color titleColor() const;
+    void setTitleColor(Color colour);
+    // The system font at titlePointSize by default.
+    Font titleFont() const;
+    void setTitleFont(Font font);
     ImagePtr image() const;
     // Shown as the button's contents, fitted by aspect.
     void setImage(ImagePtr image);
 
-    // 44 points high; the title's width at 0.6 of a 15-point font, at least 44.
+    // 44 points high; the title's width, at least 44.
     Size intrinsicContentSize() const override;
 
   private:
-    std::string title_;  // guarded by UILock
+    TextLayer& textLayer() const;
+    void titleSizeChanged();
 };
 
 }  // namespace pindle::platform::ui

@@ -5,7 +5,7 @@
 
 namespace pindle::platform::ui {
 
-Control::Control(const Rect& frame) : View(frame) {}
+Control::Control(const Rect& frame, LayerPtr layer) : View(frame, std::move(layer)) {}
 
 bool Control::isEnabled() const {
     UIGuard guard(UILock::mutex());

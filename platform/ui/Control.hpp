@@ -35,7 +35,8 @@ class Control : public View {
     // itself: capture them weakly, as the phone platform holds targets weakly.
     using Action = std::function<void(Control& sender)>;
 
-    explicit Control(const Rect& frame);
+    // `layer` backs the control (a plain layer when null), as for View.
+    explicit Control(const Rect& frame, LayerPtr layer = nullptr);
 
     bool isEnabled() const;
     void setEnabled(bool enabled);

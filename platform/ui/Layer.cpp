@@ -380,8 +380,16 @@ void Layer::render(GraphicsContext& context) const {
     if (masks)
         context.clip(bounds);
     auto drawBody = [&](GraphicsContext& canvas) {
-        canvas.fill(bounds, background);
-        drawContents(canvas, bounds);
+        // Without a frame yet the layer draws as it would in a snapshot (its background,
+        // or what lies below), and the screen redraws once a frame comes.
+        const bool video = canvas.collectsVideo() && drawsVideo();
+        const bool hole = video && videoContent(uptimeSeconds()).frame != nullptr;
+        if (video)
+            canvas.placeVideo(bounds, background, shared_from_this(), hole);
+        if (!hole) {
+            canvas.fill(bounds, background);
+            drawContents(canvas, bounds);
+        }
         for (const auto& sublayer : sublayers) sublayer->render(canvas);
     };
     if (maskLayer) {

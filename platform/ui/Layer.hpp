@@ -30,6 +30,7 @@
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/GraphicsContext.hpp"
 #include "platform/media/Image.hpp"
+#include "platform/media/VideoFrame.hpp"
 #include "platform/ui/BasicAnimation.hpp"
 #include "platform/ui/Color.hpp"
 #include "platform/ui/Rect.hpp"
@@ -96,8 +97,24 @@ class Layer : public KeyValueObservable {
     Value presentationValue(const std::string& key) const;
 
     // Draws this layer and its sublayers, with the context's origin at the superlayer's
-    // bounds origin. Hidden layers and layers of opacity 0 draw nothing.
+    // bounds origin. Hidden layers and layers of opacity 0 draw nothing. When the context
+    // collects video, a layer that draws video and has a frame leaves a hole for the screen
+    // to show the picture in, instead of drawing its background and contents.
     void render(GraphicsContext& context) const;
+
+    // What a layer of moving pictures (the player layer, a camera preview) gives the screen
+    // for one refresh.
+    struct VideoContent {
+        VideoFramePtr frame;  // null when there is no picture yet
+        GraphicsContext::ContentFit fit = GraphicsContext::ContentFit::aspectFit;
+        double frameTime = 0;      // seconds, on the source's own timeline
+        double frameDuration = 0;  // seconds; 0 when unknown
+    };
+    // True for layers whose pictures the screen uploads and draws itself.
+    virtual bool drawsVideo() const { return false; }
+    // The frame for the refresh at `hostTime` (Clock uptime, seconds). Called on the main
+    // thread, once per refresh while the layer is on screen.
+    virtual VideoContent videoContent(double /*hostTime*/) const { return {}; }
 
   protected:
     // Draws the contents into `bounds` (in the layer's own coordinates). By default the

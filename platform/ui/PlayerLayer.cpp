@@ -1,5 +1,9 @@
 #include "platform/ui/PlayerLayer.hpp"
 
+#include <algorithm>
+#include <chrono>
+
+#include "platform/dispatch/Clock.hpp"
 #include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 
@@ -98,6 +102,39 @@ ImagePtr PlayerLayer::currentImage() const {
     if (!player || !player->currentItem())
         return nullptr;
     return output_->copyImage(player->currentTime());
+}
+
+Layer::VideoContent PlayerLayer::videoContent(double hostTime) const {
+    VideoContent content;
+    PlayerPtr player = this->player();
+    PlayerItemPtr item = player ? player->currentItem() : nullptr;
+    if (!item)
+        return content;
+    MediaTime time = player->currentTime();
+    const double rate = player->rate();
+    if (rate != 0 && player->timeControlStatus() == Player::TimeControlStatus::playing) {
+        const double now = std::chrono::duration<double>(Clock::current()->uptime()).count();
+        const double ahead = std::clamp((hostTime - now) * rate, -1.0, 1.0);
+        time = time + MediaTime::makeWithSeconds(ahead);
+        if (time < MediaTime::zero())
+            time = MediaTime::zero();
+    }
+    MediaTime shown;
+    content.frame = output_->copyFrame(time, &shown);
+    if (!content.frame)
+        return content;
+    content.frameTime = shown.seconds();
+    for (const auto& track : item->asset()->tracks())
+        if (track.mediaType == MediaType::video && track.nominalFrameRate > 0) {
+            content.frameDuration = 1.0 / track.nominalFrameRate;
+            break;
+        }
+    const VideoGravity gravity = videoGravity();
+    content.fit = gravity == VideoGravity::resize ? GraphicsContext::ContentFit::fill
+                  : gravity == VideoGravity::resizeAspectFill
+                      ? GraphicsContext::ContentFit::aspectFill
+                      : GraphicsContext::ContentFit::aspectFit;
+    return content;
 }
 
 void PlayerLayer::drawContents(GraphicsContext& context, const Rect& bounds) const {

@@ -4,6 +4,10 @@
 // for loading (before the first frame it draws nothing; during a stall the last frame
 // stays).
 //
+// On a screen the frame is picked for the time the player will be at when the refresh shows
+// (its current time, run on by its rate to the refresh's host time) and drawn from the
+// decoder's planes; snapshots draw the same frame converted to RGBA.
+//
 // readyForDisplay (KVO key "readyForDisplay") turns true once the player's current item can
 // show its first frame, and false when the item is replaced.
 //
@@ -39,6 +43,10 @@ class PlayerLayer : public Layer {
 
     // The frame shown now; null before the first frame or without a player.
     ImagePtr currentImage() const;
+
+    // The screen's side: the frame for the player's time at the refresh, as decoded.
+    bool drawsVideo() const override { return true; }
+    VideoContent videoContent(double hostTime) const override;
 
   protected:
     void drawContents(GraphicsContext& context, const Rect& bounds) const override;

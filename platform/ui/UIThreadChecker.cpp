@@ -1,5 +1,6 @@
 #include "platform/ui/UIThreadChecker.hpp"
 
+#include <atomic>
 #include <mutex>
 
 #include "platform/dispatch/MainThread.hpp"
@@ -20,7 +21,16 @@ Counters& counters() {
 
 }  // namespace
 
+namespace {
+std::atomic<std::uint64_t> allMutations{0};
+}  // namespace
+
+std::uint64_t UIThreadChecker::mutationCount() {
+    return allMutations.load(std::memory_order_acquire);
+}
+
 void UIThreadChecker::recordMutation(const char* site) {
+    allMutations.fetch_add(1, std::memory_order_acq_rel);
     if (MainThread::isMainThread())
         return;
     Counters& c = counters();

@@ -3,13 +3,15 @@
 // On the phone platform, touching the interface from another thread is a fault that shows
 // up late and at random. Here every view and layer mutator reports itself; a change made on
 // any thread but the main thread is counted, and the call sites of the first ones are kept
-// so that a failing test can say where it happened. It never aborts: some code reads
+// so that a failing test can say where it happened. Every change, on any thread, also moves
+// mutationCount(). It never aborts: some code reads
 // interface state from other queues on purpose, and reading is not counted.
 //
 // Thread-safety: all operations are safe from any thread. No callbacks.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,9 @@ class UIThreadChecker {
     static void recordMutation(const char* site);
 
     static std::size_t offMainMutations();
+    // Every change recorded on any thread since the process began: the screen redraws the
+    // interface only when this has moved since its last frame.
+    static std::uint64_t mutationCount();
     // The sites of the first `keptSites` off-main changes since the last reset, in order.
     static std::vector<std::string> firstSites();
     static void reset();

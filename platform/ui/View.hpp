@@ -200,8 +200,8 @@ class View : public KeyValueObservable {
     virtual void touchesCancelled(const Touch&) {}
 
     // A picture of this view and its subtree at `scale` pixels per point, after a layout
-    // pass. It draws background colours, images, video frames, opacity and clipping; text is
-    // not rasterised (labels and titles are checked as properties). Null for an empty view.
+    // pass. It draws background colours, images, video frames, text, opacity and clipping.
+    // Null for an empty view.
     // REQUIRES: called on the main thread.
     ImagePtr snapshotImage(double scale = 1.0);
 

@@ -2,6 +2,8 @@
 
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/dispatch/MainThread.hpp"
+#include "platform/display/Display.hpp"
 #include "platform/ui/Control.hpp"
 
 namespace pindle::platform::ui {
@@ -16,8 +18,11 @@ Window::Window(const Rect& frame) : View(frame) {
 
 void Window::makeKeyAndVisible() {
     setHidden(false);
-    Application::shared().setKeyWindow(std::static_pointer_cast<Window>(shared_from_this()));
+    auto self = std::static_pointer_cast<Window>(shared_from_this());
+    Application::shared().setKeyWindow(self);
     scheduleLayout();
+    if (MainThread::isMainThread())
+        Display::show(self);
 }
 
 bool Window::isKeyWindow() const {

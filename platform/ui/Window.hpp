@@ -30,6 +30,11 @@ namespace pindle::platform::ui {
 
 class Window : public View {
   public:
+    // Posted on the main thread, with the window as object, when its desktop window goes
+    // away: userInfo "reason" is "closed" (the person closed it), "escape" (Escape pressed
+    // with nothing being edited) or "displayLost" (the display itself went away).
+    static constexpr const char* didCloseNotification = "PindleWindowDidCloseNotification";
+
     // A window of `frame`; a window starts hidden, as on the phone platform.
     static std::shared_ptr<Window> make(const Rect& frame);
 

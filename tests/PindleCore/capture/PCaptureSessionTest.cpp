@@ -226,6 +226,102 @@ TEST_F(PCaptureSessionTest, TorchZoomAndFocusUnderTheLockAndStoppingWithoutWrite
     stopRecording();
 }
 
+// The device forms of zoom, torch and focus act on the device given, not the camera in use.
+TEST_F(PCaptureSessionTest, ZoomTorchAndFocusGoToTheDeviceGiven) {
+    startCapturing(PCaptureModeBackCamera);
+    const auto back = platform::CaptureDevice::camera(platform::CaptureDevicePosition::back);
+    const auto front = platform::CaptureDevice::camera(platform::CaptureDevicePosition::front);
+    ASSERT_EQ(capture_->getVideoDevice(), back);
+    EXPECT_TRUE(PCaptureSession::torchEnabledDevice(back));
+    EXPECT_FALSE(PCaptureSession::torchEnabledDevice(front)) << "the front camera has no torch";
+    EXPECT_FALSE(PCaptureSession::torchEnabledDevice(nullptr));
+
+    // The devices live for the process: settle the camera in use, then compare it with itself.
+    ASSERT_TRUE(back->lockForConfiguration());
+    back->setVideoZoomFactor(1);
+    back->unlockForConfiguration();
+    const double backZoom = back->videoZoomFactor();
+    const auto backExposure = back->exposurePointOfInterest();
+    capture_->setZoomFactor(9.0f, front);
+    advance(1.0);
+    EXPECT_DOUBLE_EQ(front->videoZoomFactor(), 4.0);
+    EXPECT_DOUBLE_EQ(back->videoZoomFactor(), backZoom);
+    const platform::CapturePoint point{0.25, 0.75};
+    capture_->setFocusPoint(point, front);
+    EXPECT_EQ(front->exposurePointOfInterest(), point) << "the front camera only exposes";
+    EXPECT_EQ(back->exposurePointOfInterest(), backExposure);
+    EXPECT_EQ(capture_->focusPoint(), point);
+    capture_->setTorch(true, front);
+    EXPECT_FALSE(capture_->torch()) << "no torch to switch";
+    capture_->setTorch(true, back);
+    EXPECT_TRUE(capture_->torch());
+    EXPECT_EQ(back->torchMode(), platform::CaptureDevice::TorchMode::on);
+    capture_->setZoomFactor(2.0f, nullptr);
+    EXPECT_FLOAT_EQ(capture_->zoomFactor(), 4.0f);
+}
+
+// The orientation is taken on request; a synchronous stop is over when it returns.
+TEST_F(PCaptureSessionTest, OrientationOnRequestAndASynchronousStop) {
+    EXPECT_STREQ(PCapturedDeviceOrientationValue, "PCapturedDeviceOrientationValue");
+    EXPECT_STREQ(PCapturedDeviceOrientationTimeStamp, "PCapturedDeviceOrientationTimeStamp");
+    startCapturing();
+    platform::Application::shared().setStatusBarOrientation(3);
+    platform::Device::current().simulateOrientationChange(
+        platform::Device::Orientation::landscapeLeft);
+    capture_->updateWriterAccordingCurrentOrientation();
+    flush();
+    EXPECT_EQ(capture_->rectToRecord(), platform::ui::Rect::make(0, 0, 1280, 720));
+    platform::Application::shared().setStatusBarOrientation(1);
+    platform::Device::current().simulateOrientationChange(platform::Device::Orientation::portrait);
+
+    capture_->startRecordingWithFileNamePattern(folder_ / "sync-%@.mp4", {"360p"});
+    flush();
+    advance(0.3);
+    const auto session = capture_->captureSession();
+    capture_->stopCapturePrivateSync();
+    EXPECT_FALSE(session->isRunning()) << "stopped before it returns";
+    flush();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateIdle);
+    EXPECT_TRUE(platform::testing::eventually([&] {
+        return asset("sync-360p.mp4")->duration().seconds() > 0.2;
+    })) << "the file is finished";
+    // From the capture queue itself it stops at once rather than wait for itself.
+    startCapturing();
+    std::atomic<bool> stopped{false};
+    capture_->captureQueue()->async([&stopped, capture = capture_] {
+        const auto running = capture->captureSession();
+        capture->stopCapturePrivateSync();
+        stopped = !running->isRunning();
+    });
+    flush();
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateIdle);
+}
+
+TEST(PCaptureSessionTimeTest, WholeSecondsAndTheStepAfterThem) {
+    const struct {
+        MediaTime time;
+        bool close;
+        MediaTime whole;
+    } rows[] = {
+        {MediaTime(3, 1), true, MediaTime(3, 1)},
+        {MediaTime(302321, 100000), true, MediaTime(3, 1)},
+        {MediaTime(302322, 100000), false, MediaTime(3, 1)},
+        {MediaTime(3999, 1000), false, MediaTime(3, 1)},
+        {MediaTime(1, 100), true, MediaTime(0, 1)},
+        {MediaTime(-15, 10), true, MediaTime(-1, 1)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.time.seconds());
+        EXPECT_EQ(PCaptureSession::closeToIntegerTime(row.time), row.close);
+        const MediaTime whole = PCaptureSession::closestIntegerTimer(row.time);
+        EXPECT_EQ(whole, row.whole);
+        EXPECT_EQ(whole.timescale, 1);
+    }
+    EXPECT_FALSE(PCaptureSession::closeToIntegerTime(MediaTime::invalid()));
+    EXPECT_FALSE(PCaptureSession::closestIntegerTimer(MediaTime::invalid()).isValid());
+}
+
 TEST_F(PCaptureSessionTest, StatesLeadOnTheCallersThreadAndTheQueueFollows) {
     capture_ = PCaptureSession::make();
     EXPECT_EQ(capture_->state(), PCaptureSessionStateIdle);
@@ -411,6 +507,71 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
         flush();
         capture_.reset();
     }
+}
+
+// The system stops the camera during an interruption and starts it again when the interruption
+// ends: the recording goes on, its stop finishes the file, and the interrupted stretch is left
+// out of it as a pause is.
+TEST_F(PCaptureSessionTest, ARecordingGoesOnThroughAnInterruptionThatStopsTheCamera) {
+    startCapturing();
+    const auto session = capture_->captureSession();
+    capture_->startRecordingWithFileNamePattern(folder_ / "through-%@.mp4", {"360p"});
+    flush();
+    ASSERT_EQ(capture_->state(), PCaptureSessionStateRecording);
+    advance(0.5);
+    flush();
+    session->simulateInterruption();
+    flush();
+    session->stopRunning();
+    flush();
+    advance(3);
+    session->simulateInterruptionEnded();
+    flush();
+    EXPECT_TRUE(session->isRunning());
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateRecording);
+    EXPECT_EQ(capture_->queuedState(), PCaptureSessionStateRecording);
+    advance(0.5);
+    flush();
+    stopRecording();
+
+    const auto recorded = asset("through-360p.mp4");
+    const auto video = recorded->tracksWithMediaType(platform::MediaType::video);
+    const auto audio = recorded->tracksWithMediaType(platform::MediaType::audio);
+    ASSERT_EQ(video.size(), 1u);
+    ASSERT_EQ(audio.size(), 1u);
+    EXPECT_NEAR(video[0].duration.seconds(), 1.0, 0.15);
+    EXPECT_NEAR(audio[0].duration.seconds(), 1.0, 0.15);
+}
+
+// A pattern without "%@" (or a resolution named twice) names one file for several writers:
+// the first resolution keeps it, and it holds one whole recording, not interleaved ones.
+TEST_F(PCaptureSessionTest, WritersThatWouldShareAFileLeaveItToTheFirst) {
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "shared.mp4", {"720p", "540p", "360p"});
+    flush();
+    ASSERT_EQ(capture_->state(), PCaptureSessionStateRecording);
+    advance(1.0);
+    flush();
+    stopRecording();
+
+    const auto recorded = asset("shared.mp4");
+    const auto video = recorded->tracksWithMediaType(platform::MediaType::video);
+    ASSERT_EQ(video.size(), 1u);
+    EXPECT_NEAR(video[0].duration.seconds(), 1.0, 0.1);
+    platform::AssetImageGenerator generator(recorded);
+    std::optional<int> previous;
+    for (int i = 0; i < 28; i += 3) {
+        const auto image = generator.copyImageAtTime(MediaTime(i * 1000 / 30 + 5, 1000));
+        ASSERT_TRUE(image) << i;
+        const auto number = platform::testing::readFrameNumber(*image);
+        ASSERT_TRUE(number) << i;
+        if (previous) {
+            EXPECT_EQ(*number - *previous, 3) << i;
+        }
+        previous = number;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_.path()), fs::directory_iterator()), 1)
+        << "no other file was made";
 }
 
 // The disk fills up under a recording: the writer fails, the delegate hears it on the main

@@ -46,6 +46,59 @@ TEST(PFoundationExtensionsTest, TextsAndDictionaries) {
     EXPECT_EQ(escaped.at("n"), Value(5));
 }
 
+// Whatever bytes a C string holds, the text that comes back is well-formed UTF-8: valid text
+// unchanged, each ill-formed part one U+FFFD.
+TEST(PFoundationExtensionsTest, SafeStringsAreWellFormedUTF8) {
+    const std::string bad = "\xEF\xBF\xBD";
+    const struct {
+        const char* name;
+        const char* bytes;
+        std::string text;
+    } cases[] = {
+        {"plain", "abc", "abc"},
+        {"valid multi-byte", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+         "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"stray continuation",
+         "a\x80"
+         "b",
+         "a" + bad + "b"},
+        {"byte never used",
+         "a\xFF"
+         "b",
+         "a" + bad + "b"},
+        {"truncated at the end", "a\xE2\x82", "a" + bad},
+        {"truncated before ASCII", "\xF0\x9F\x98x", bad + "x"},
+        {"overlong slash", "\xC0\xAF", bad + bad},
+        {"overlong three bytes", "\xE0\x80\xAF", bad + bad + bad},
+        {"surrogate", "\xED\xA0\x80", bad + bad + bad},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", bad + bad + bad + bad},
+        {"latin-1", "caf\xE9", "caf" + bad},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto text = safeStringWithCString(c.bytes);
+        ASSERT_TRUE(text);
+        EXPECT_EQ(*text, c.text);
+    }
+}
+
+class Described : public PDescribesProperties {
+  public:
+    std::string propertiesClassName() const override { return "PThing"; }
+    std::vector<std::pair<std::string, platform::Value>> declaredProperties() const override {
+        return {{"title", Value("clip")},
+                {"count", Value(3)},
+                {"owner", Value()},
+                {"tags", Value(platform::Array{Value("a")})}};
+    }
+};
+
+TEST(PFoundationExtensionsTest, DescriptionPropertiesListsTheClassThenEachProperty) {
+    const std::string tags = Value(platform::Array{Value("a")}).description();
+    EXPECT_EQ(descriptionProperties(Described()),
+              "class = PThing;title = clip;count = 3;owner = (null);tags = " + tags + ";");
+}
+
 TEST(PFoundationExtensionsTest, RectangleCornersFromText) {
     const struct {
         const char* text;

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include "PindleCore/library/PMediaLibraryService.hpp"
 #include "platform/app/Application.hpp"
+#include "platform/app/Screen.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/photos/PhotoLibrary.hpp"
@@ -205,6 +207,35 @@ TEST_F(PMediaLibraryServiceTest, NoLibraryIsAnErrorAndAFirstAnswerOpensThePicker
     EXPECT_EQ(library.authorizationStatus(), Status::authorized);
 }
 
+// With no window to show a picker in, both pickers answer at once with a cancel and let the
+// screen sleep again, rather than leave the caller waiting.
+TEST_F(PMediaLibraryServiceTest, WithNoKeyWindowEveryPickerAnswersACancel) {
+    platform::Application::shared().setKeyWindow(nullptr);
+    const struct {
+        const char* name;
+        std::function<void()> open;
+    } pickers[] = {
+        {"library",
+         [&] {
+             service->movieFromLibraryWithBlock(record());
+         }},
+        {"camera",
+         [&] {
+             service->getImageFromCameraNeedPack(false, record());
+         }},
+    };
+    for (const auto& picker : pickers) {
+        SCOPED_TRACE(picker.name);
+        outcome = Outcome{};
+        picker.open();
+        ASSERT_TRUE(answered());
+        EXPECT_TRUE(outcome.cancelled);
+        EXPECT_FALSE(outcome.asset);
+        EXPECT_FALSE(outcome.error);
+        EXPECT_FALSE(platform::Application::shared().isIdleTimerDisabled());
+    }
+}
+
 TEST_F(PMediaLibraryServiceTest, TheCameraPickerCoversTheScreenWithEditingAndAMovieComesAsItsFile) {
     service->getMovieFromCameraWithBlock(record());
     platform::MainThread::drain();
@@ -222,6 +253,41 @@ TEST_F(PMediaLibraryServiceTest, TheCameraPickerCoversTheScreenWithEditingAndAMo
     ASSERT_TRUE(outcome.asset);
     EXPECT_EQ(outcome.asset->url(), movie);
     EXPECT_EQ(picker->delegate().lock(), nullptr);
+}
+
+// The flattened copy: drawn upright on black at the screen's scale, handed back at the
+// source's scale.
+TEST(PMediaLibraryServiceImageTest, AConstrainedImageIsTheSourceFlattenedUpright) {
+    platform::Screen::main().setScale(2);
+    EXPECT_FALSE(PMediaLibraryService::createImageConstrainedFromImage(nullptr));
+    // 10 x 6 stored pixels: the left half opaque red, the right half transparent.
+    std::vector<std::uint8_t> rgba(10 * 6 * 4, 0);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 5; ++x) {
+            rgba[(y * 10 + x) * 4] = 255;
+            rgba[(y * 10 + x) * 4 + 3] = 255;
+        }
+    const auto source = platform::Image::make(10, 6, rgba);
+    ASSERT_TRUE(source);
+    const platform::Image::Pixel red{255, 0, 0, 255}, black{0, 0, 0, 255};
+
+    const auto flat = PMediaLibraryService::createImageConstrainedFromImage(source);
+    ASSERT_TRUE(flat);
+    EXPECT_EQ(flat->pixelWidth(), 20);
+    EXPECT_EQ(flat->pixelHeight(), 12);
+    EXPECT_EQ(flat->scale(), 1.0);
+    EXPECT_EQ(flat->orientation(), platform::Image::Orientation::up);
+    EXPECT_EQ(flat->pixelAt(3, 6), red);
+    EXPECT_EQ(flat->pixelAt(17, 6), black) << "opaque where the source is transparent";
+
+    // Stored turned: drawn as it is seen, a quarter turn clockwise (red on top).
+    const auto turned = PMediaLibraryService::createImageConstrainedFromImage(
+        source->withOrientation(platform::Image::Orientation::right));
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->pixelWidth(), 12);
+    EXPECT_EQ(turned->pixelHeight(), 20);
+    EXPECT_EQ(turned->pixelAt(6, 3), red);
+    EXPECT_EQ(turned->pixelAt(6, 17), black);
 }
 
 }  // namespace

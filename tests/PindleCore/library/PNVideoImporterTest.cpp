@@ -2,8 +2,11 @@
 // the library gains it; access is asked for once; nothing is written over.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 
 #include "PindleCore/library/PNVideoImporter.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
@@ -11,6 +14,7 @@
 #include "support/MediaFixtures.hpp"
 #include "support/MediaSummary.hpp"
 #include "support/TemporaryHome.hpp"
+#include "support/VirtualTimeTest.hpp"
 
 namespace pindle {
 namespace {
@@ -88,6 +92,46 @@ TEST_F(PNVideoImporterTest, AMovSourceOrAnExistingTargetFailsWithAnErrorAndIsKep
     std::ofstream(home.path() + "/clip.mov") << "someone else's";
     EXPECT_FALSE(import(mp4).first);
     EXPECT_TRUE(library.assets().empty());
+}
+
+// The host lets go of the importer while access is being asked for. A shared importer is kept
+// until the answer is in and saves the video; one that is not shared is never used once gone
+// (ASan would see it), and its completion still comes once, saved or (false, nothing).
+TEST_F(PNVideoImporterTest, AnImporterLetGoOfBeforeTheAnswerIsNeitherUsedAfterFreeNorSilent) {
+    const auto importOnce = [&](std::function<void(PNVideoImporter::Completion)> start) {
+        auto calls = std::make_shared<std::atomic<int>>(0);
+        auto done = std::make_shared<platform::DispatchSemaphore>(0);
+        auto answer = std::make_shared<std::pair<bool, std::optional<platform::Error>>>();
+        start([calls, done, answer](bool success, std::optional<platform::Error> error) {
+            *answer = {success, std::move(error)};
+            ++*calls;
+            done->signal();
+        });
+        EXPECT_TRUE(done->wait(platform::DispatchTime::after(30)));
+        EXPECT_EQ(calls->load(), 1);
+        return *answer;
+    };
+
+    library.setAnswerToNextRequest(Status::authorized);
+    auto shared = std::make_shared<PNVideoImporter>();
+    std::weak_ptr<PNVideoImporter> released = shared;
+    const auto [saved, error] = importOnce([&](PNVideoImporter::Completion completion) {
+        shared->putToCameraRoll(platform::URL::fileURLWithPath(mp4), std::move(completion));
+        shared.reset();
+    });
+    EXPECT_TRUE(saved) << (error ? error->description() : "");
+    EXPECT_EQ(library.assets(platform::PhotoAsset::MediaType::video).size(), 1u);
+    EXPECT_TRUE(platform::testing::eventually([&] { return released.expired(); }));
+
+    library.reset();
+    library.setAnswerToNextRequest(Status::authorized);
+    const std::string second = home.path() + "/second.mp4";
+    std::filesystem::copy_file(mp4, second);
+    const auto [either, failure] = importOnce([&](PNVideoImporter::Completion completion) {
+        auto owned = std::make_unique<PNVideoImporter>();
+        owned->putToCameraRoll(platform::URL::fileURLWithPath(second), std::move(completion));
+    });
+    EXPECT_TRUE(either || !failure) << "a dropped answer is (false, nothing)";
 }
 
 }  // namespace

@@ -18,13 +18,19 @@ std::string readBytes(RawPeer& peer, std::size_t count) {
     return bytes;
 }
 
+constexpr double answeringScriptTimeout = 60;
+
 // PAC files served by the emulator; the WebSocket server, and the proxies a script names,
 // are raw servers in the test, so each case sees where the client went first.
 class WSProxyAutoConfigurationTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(pacServer_.start()); }
 
-    std::shared_ptr<WSWebSocket> start(const std::string& url, const std::string& script) {
+    // `timeout` bounds the script's run: short where the script is meant not to answer, long
+    // where it answers, so that a loaded machine starting the evaluator slowly is not taken
+    // for a script that never answers.
+    std::shared_ptr<WSWebSocket> start(const std::string& url, const std::string& script,
+                                       double timeout = 1.0) {
         pacServer_.script().clear();
         pacServer_.addReply(
             "GET", "/proxy.pac",
@@ -35,7 +41,7 @@ class WSProxyAutoConfigurationTest : public ::testing::Test {
                     return pacServer_.baseURL() + "/proxy.pac";
                 return std::nullopt;
             });
-        settings.setAutoConfigurationTimeout(1.0);
+        settings.setAutoConfigurationTimeout(timeout);
         auto socket = WSWebSocket::create(*platform::URL::fromString(url));
         socket->setProxySettings(settings);
         socket->setDelegate(delegate_);
@@ -99,7 +105,8 @@ TEST_F(WSProxyAutoConfigurationTest, UsesTheFirstProxyTheScriptNames) {
                             "      !dnsDomainIs(host, '.example.test') ||\n"
                             "      !shExpMatch(host, 'videos.*')) return 'DIRECT';\n"
                             "  return '" +
-                                c.answer + "';\n}");
+                                c.answer + "';\n}",
+                            answeringScriptTimeout);
         auto peer = c.expected->accept();
         ASSERT_TRUE(peer);
         if (c.expected == &httpProxy)

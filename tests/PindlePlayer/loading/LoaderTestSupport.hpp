@@ -87,6 +87,25 @@ class RecordingListener : public PNVideoLoaderRequestListener {
     std::optional<platform::Error> lastError_;  // guarded by mutex_
 };
 
+// A read whose first range() call, made on the request's queue when the read is added,
+// holds that queue until the test opens the gate.
+class QueueHoldingListener : public RecordingListener {
+  public:
+    using RecordingListener::RecordingListener;
+    PNByteRange range() const override {
+        if (armed_.exchange(false)) {
+            held.set(true);
+            gate.wait();
+        }
+        return RecordingListener::range();
+    }
+    mutable Outcome<bool> held;
+    mutable Gate gate;
+
+  private:
+    mutable std::atomic<bool> armed_{true};
+};
+
 class CountingLoader : public PNVideoLoaderRequestDelegate {
   public:
     void enqueu() override { ++ends; }
@@ -168,8 +187,14 @@ class PlayerCacheFixture : public EmulatorFixture {
     }
 
     std::string documents() const { return (folder_ / "Documents").string(); }
-    std::shared_ptr<PNPlayerCache> makeCache(platform::FileManager::Options files = {}) {
-        return PNPlayerCache::make({documents(), std::move(files)});
+    std::shared_ptr<PNPlayerCache> makeCache(
+        platform::FileManager::Options files = {},
+        std::function<platform::ImagePtr(const platform::URL&)> thumbnailOfVideo = {}) {
+        PNPlayerCache::Options options;
+        options.documentsDirectory = documents();
+        options.files = std::move(files);
+        options.thumbnailOfVideo = std::move(thumbnailOfVideo);
+        return PNPlayerCache::make(std::move(options));
     }
     // The size of the cache's file for `url`, read without the cache's lock, which a held
     // write keeps.

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "PindleCore/model/PNError.hpp"
+#include "PindlePlayer/loading/PNVideoLoaderRequest.hpp"
 #include "platform/foundation/Json.hpp"
 #include "tests/PindlePlayer/loading/LoaderTestSupport.hpp"
 #include "tests/support/MediaFixtures.hpp"
@@ -254,23 +255,169 @@ TEST_F(PNPlayerCacheTest, LimitsThresholdsAndMemoryWarnings) {
     EXPECT_EQ(makeCache()->knownSize(first), std::nullopt);
 }
 
-TEST_F(PNPlayerCacheTest, AppendsStopWhenTheVolumeIsNearlyFull) {
+TEST_F(PNPlayerCacheTest, AppendsLookAtTheVolumeOnAScheduleAndStopWhenItIsNearlyFull) {
     std::atomic<std::uint64_t> free{1'000'000'000};
+    std::atomic<int> looks{0};
     platform::FileManager::Options files;
     files.freeSpace = [&](const std::string&) {
+        ++looks;
         return free.load();
     };
     auto cache = makeCache(std::move(files));
     const auto url = *platform::URL::fromString("http://h/v.mp4");
-    cache->appendData(url, dataOf("abc"), 0);
-    cache->appendData(url, dataOf("def"), 3);
-    EXPECT_EQ(cache->dataSize(url), 6);
+    const std::size_t chunk = 16 << 10;
+    std::int64_t offset = 0;
+    const auto append = [&](int chunks) {
+        for (int i = 0; i < chunks; ++i) {
+            cache->appendData(url, Data(chunk, 7), offset);
+            offset += static_cast<std::int64_t>(chunk);
+        }
+    };
+    const int chunksPerLook = static_cast<int>(PNPlayerCache::freeSpaceCheckInterval / chunk);
+    append(2 * chunksPerLook);
+    EXPECT_EQ(cache->dataSize(url), offset);
+    EXPECT_LE(looks.load(), 3) << "not once per chunk";
+
+    // A full volume is seen at the next look at the latest; appends stop there.
     free = PNPlayerCache::minimumFreeSpace;
-    cache->appendData(url, dataOf("ghi"), 6);
-    EXPECT_EQ(cache->dataSize(url), 6);
+    append(chunksPerLook + 1);
+    const std::int64_t stopped = cache->dataSize(url).value_or(0);
+    EXPECT_LT(stopped, offset);
+    EXPECT_GE(stopped, offset - static_cast<std::int64_t>(PNPlayerCache::freeSpaceCheckInterval) -
+                           static_cast<std::int64_t>(chunk));
+    EXPECT_LE(looks.load(), 4);
+    // Room again: refused appends still count towards the next look, which lets them on.
+    free = 1'000'000'000;
+    int offers = 0;
+    while (cache->dataSize(url) == stopped && offers <= chunksPerLook) {
+        cache->appendData(url, Data(chunk, 7), stopped);
+        ++offers;
+    }
+    EXPECT_EQ(cache->dataSize(url), stopped + static_cast<std::int64_t>(chunk));
 }
 
-TEST_F(PNPlayerCacheTest, APlainFileInTheWayKeepsTheCacheInMemory) {
+TEST_F(PNPlayerCacheTest, AppendsKeepTheFolderWithinItsBudget) {
+    auto cache = makeCache();
+    cache->setCacheSize(100'000);
+    const auto old = *platform::URL::fromString("http://h/old.mp4");
+    const auto growing = *platform::URL::fromString("http://h/growing.mp4");
+    cache->putData(old, Data(60'000, 1));
+    platform::FileManager().setModificationDate(*cache->cacheFilePath(old),
+                                                platform::Date::fromTimeIntervalSince1970(1000));
+    for (std::int64_t offset = 0; offset < 60'000; offset += 10'000)
+        cache->appendData(growing, Data(10'000, 2), offset);
+    EXPECT_EQ(cache->dataSize(growing), 60'000);
+    EXPECT_EQ(cache->dataSize(old), std::nullopt) << "the file changed longest ago made room";
+
+    // No single file grows past the budget; what reached it stays.
+    for (std::int64_t offset = 60'000; offset < 150'000; offset += 10'000)
+        cache->appendData(growing, Data(10'000, 2), offset);
+    EXPECT_EQ(cache->dataSize(growing), 100'000);
+    std::uintmax_t folder = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(cache->cacheFolder()))
+        folder += entry.file_size();
+    EXPECT_LE(folder, 100'000u);
+}
+
+TEST_F(PNPlayerCacheTest, AFileThatCannotBeRemovedDoesNotCountAsRoomMade) {
+    platform::FileManager::Options files;
+    files.beforeRemove = [](const std::string& path) -> std::optional<platform::Error> {
+        if (path.find("stuck") == std::string::npos)
+            return std::nullopt;
+        return platform::Error("NSCocoaErrorDomain", 513, {});
+    };
+    auto cache = makeCache(std::move(files));
+    cache->setCacheSize(1000);
+    const auto stuck = *platform::URL::fromString("http://h/stuck.mp4");
+    const auto next = *platform::URL::fromString("http://h/next.mp4");
+    cache->putData(stuck, Data(400, 1));
+    cache->putData(next, Data(400, 2));
+    platform::FileManager dates;
+    dates.setModificationDate(*cache->cacheFilePath(stuck),
+                              platform::Date::fromTimeIntervalSince1970(1000));
+    dates.setModificationDate(*cache->cacheFilePath(next),
+                              platform::Date::fromTimeIntervalSince1970(2000));
+    cache->putData(*platform::URL::fromString("http://h/new.mp4"), Data(400, 3));
+    EXPECT_EQ(cache->dataSize(stuck), 400);
+    EXPECT_EQ(cache->dataSize(next), std::nullopt) << "the next file goes in its place";
+}
+
+TEST_F(PNPlayerCacheTest, APreloadOfAReplyWithoutALengthCountsOnlyOnceWhole) {
+    const std::string file = bytesOfSize(600'000);
+    const auto reply = [&](const std::string& path) {
+        emulator_.server().addReply("GET", path,
+                                    emulator::Response::text(206, file, "video/mp4")
+                                        .withHeader("Content-Range", "bytes 0-599999/*"));
+        PNVideo::Fields fields;
+        fields.videoID = path;
+        fields.mediaMP4URL720p = platform::URL::fromString(emulator_.baseURL() + path);
+        return PNVideo::make(std::move(fields));
+    };
+    auto cache = makeCache();
+    auto whole = reply("/u/whole.mp4");
+    Outcome<bool> done;
+    cache->preload(whole, [&](bool preloaded, const auto&) { done.set(preloaded); });
+    EXPECT_TRUE(done.wait());
+    const auto url = *whole->mp4URL(PNVideoResolution::r720p);
+    EXPECT_EQ(cache->dataSize(url), 600'000) << "the whole reply, not its first chunk";
+    EXPECT_EQ(cache->knownSize(url), 600'000);
+    EXPECT_TRUE(cache->isPreloaded(*whole));
+
+    // Cut short: not preloaded, and what came is kept for the next download to go on from.
+    auto cut = reply("/u/cut.mp4");
+    emulator_.server().addFault("/u/cut.mp4", emulator::Fault::dropAfter(200'000));
+    Outcome<bool> cutDone;
+    cache->preload(cut, [&](bool preloaded, const auto&) { cutDone.set(preloaded); });
+    EXPECT_FALSE(cutDone.wait());
+    const auto cutURL = *cut->mp4URL(PNVideoResolution::r720p);
+    const auto kept = cache->dataSize(cutURL);
+    ASSERT_TRUE(kept);
+    EXPECT_GT(*kept, 0);
+    EXPECT_FALSE(cache->isPreloaded(*cut));
+    auto request = PNVideoLoaderRequest::make(cut, {}, cache);
+    EXPECT_FALSE(request->isCached());
+    EXPECT_EQ(cache->dataSize(cutURL), kept);
+}
+
+TEST_F(PNPlayerCacheTest, ThumbnailsAreTriedOncePerFileBoundedAndDroppedOnAMemoryWarning) {
+    std::atomic<int> decodes{0};
+    std::atomic<bool> decodable{false};
+    auto cache = makeCache({}, [&](const platform::URL&) -> platform::ImagePtr {
+        ++decodes;
+        if (!decodable)
+            return nullptr;
+        return platform::Image::filled(8, 8, {200, 10, 10, 255});
+    });
+    const auto url = *platform::URL::fromString("http://h/thumb.mp4");
+    cache->putData(url, Data(100, 1));
+    cache->prepareThumb("v", url);
+    ASSERT_TRUE(eventually([&] { return decodes.load() == 1; }));
+    cache->prepareThumb("v", url);
+    // A replaced file may be tried again; this try is the one that succeeds.
+    decodable = true;
+    cache->putData(url, Data(200, 2));
+    cache->prepareThumb("v", url);
+    ASSERT_TRUE(eventually([&] { return cache->thumbData("v").has_value(); }));
+    EXPECT_EQ(decodes.load(), 2) << "the unchanged file was not decoded twice";
+
+    cache->didReceiveMemoryWarning();
+    EXPECT_FALSE(cache->thumbData("v"));
+
+    const int videos = static_cast<int>(PNPlayerCache::thumbnailsKept) + 5;
+    for (int i = 0; i < videos; ++i) {
+        const auto other = *platform::URL::fromString("http://h/t" + std::to_string(i) + ".mp4");
+        cache->putData(other, Data(10, 3));
+        cache->prepareThumb("t" + std::to_string(i), other);
+        ASSERT_TRUE(eventually([&] { return decodes.load() == 3 + i; }));
+    }
+    ASSERT_TRUE(
+        eventually([&] { return cache->thumbData("t" + std::to_string(videos - 1)).has_value(); }));
+    int kept = 0;
+    for (int i = 0; i < videos; ++i) kept += cache->thumbData("t" + std::to_string(i)) ? 1 : 0;
+    EXPECT_EQ(kept, static_cast<int>(PNPlayerCache::thumbnailsKept));
+}
+
+TEST_F(PNPlayerCacheTest, APlainFileInTheWayKeepsTheCacheInMemoryWithinItsBudget) {
     std::ofstream(documents() + "/pinlet-cache") << "not a folder";
     auto cache = makeCache();
     EXPECT_FALSE(cache->isFileCacheEnabled());
@@ -280,8 +427,28 @@ TEST_F(PNPlayerCacheTest, APlainFileInTheWayKeepsTheCacheInMemory) {
     cache->recordSize(url, 6);
     EXPECT_EQ(cache->data(url, 1, 5), dataOf("bcde"));
     EXPECT_EQ(readWhole(documents() + "/pinlet-cache"), "not a folder");
-    cache->didReceiveMemoryWarning();
+
+    // The memory store keeps to the budget, dropping what was used longest ago.
+    cache->setCacheSize(1000);
+    EXPECT_EQ(cache->dataSize(url), 6);
+    const auto a = *platform::URL::fromString("http://h/a.mp4");
+    const auto b = *platform::URL::fromString("http://h/b.mp4");
+    const auto c = *platform::URL::fromString("http://h/c.mp4");
+    cache->putData(a, Data(400, 1));
+    cache->putData(b, Data(400, 2));
+    cache->data(a, 0, 1);
+    cache->putData(c, Data(300, 3));
     EXPECT_EQ(cache->dataSize(url), std::nullopt);
+    EXPECT_EQ(cache->dataSize(b), std::nullopt);
+    EXPECT_EQ(cache->dataSize(a), 400);
+    cache->appendData(c, Data(700, 3), 300);
+    EXPECT_EQ(cache->dataSize(a), std::nullopt);
+    EXPECT_EQ(cache->dataSize(c), 1000) << "cut at the budget";
+    cache->putData(b, Data(1001, 2));
+    EXPECT_EQ(cache->dataSize(b), std::nullopt) << "larger than the budget: not kept";
+    EXPECT_EQ(cache->dataSize(c), 1000);
+    cache->didReceiveMemoryWarning();
+    EXPECT_EQ(cache->dataSize(c), std::nullopt);
     EXPECT_EQ(cache->knownSize(url), 6) << "a few totals survive a memory warning";
 }
 

@@ -135,18 +135,29 @@ TEST_F(PNVideoLoaderListenerTest, ContentInformationIsFilledAndEndsTheRequestWhe
     EXPECT_EQ(request_->diagnostics().finishesAfterEnd, 0);
 }
 
-TEST_F(PNVideoLoaderListenerTest, CompletionFinishesOnlyADeliveredRange) {
+TEST_F(PNVideoLoaderListenerTest, CompletionFinishesOnlyADeliveredRangeWithItsLength) {
     auto listener = listen(true, 0, 100, 0);
     listener->dataBlock(chunk(0, 50), 0);
     listener->completed(platform::Error("NSURLErrorDomain", -1005, {}));
     EXPECT_FALSE(request_->isFinished());
     listener->dataBlock(chunk(50, 50), 50);
     EXPECT_FALSE(request_->isFinished());  // the length is still unknown
+    // Finished now, the player would take the file for empty: the length is waited for.
     listener->completed(std::nullopt);
+    EXPECT_FALSE(request_->isFinished());
+    listener->size(100);
     EXPECT_TRUE(request_->isFinished());
     EXPECT_FALSE(request_->error());
-    // It stays with its loader after a completion.
-    EXPECT_TRUE(eventually([&] { return registered(listener); }));
+    EXPECT_EQ(request_->contentInformationRequest()->contentLength(), 100);
+
+    // A failure is reported whether or not the length came, and the listener stays with its
+    // loader after a completion.
+    auto failed = listen(true, 0, 10, 0);
+    failed->dataBlock(chunk(0, 10), 0);
+    failed->completed(platform::Error("NSURLErrorDomain", -1005, {}));
+    EXPECT_TRUE(request_->isFinished());
+    EXPECT_TRUE(request_->error());
+    EXPECT_TRUE(eventually([&] { return registered(failed); }));
 }
 
 TEST_F(PNVideoLoaderListenerTest, ACancelledRequestIsNeitherFinishedNorAnsweredAgain) {
@@ -163,9 +174,8 @@ TEST_F(PNVideoLoaderListenerTest, ACancelledRequestIsNeitherFinishedNorAnsweredA
     EXPECT_EQ(request_->diagnostics().finishesAfterEnd, 0);
 }
 
-TEST(PNVideoLoaderTest, RegisteredLoadersAreFoundByIdAndReplacedUnderTheSameId) {
-    // Registered loaders stay for the life of the process: an id of this run's own keeps a
-    // repeated test from finding the loader of an earlier run.
+TEST(PNVideoLoaderTest, RegisteredLoadersAreFoundByIdReplacedAndUnregistered) {
+    // An id of this run's own keeps a repeated test from finding the loader of an earlier run.
     static int runs = 0;
     const std::string id = "registry-test-" + std::to_string(++runs);
     const auto before = PNVideoLoader::loadersCount();
@@ -176,6 +186,12 @@ TEST(PNVideoLoaderTest, RegisteredLoadersAreFoundByIdAndReplacedUnderTheSameId) 
     EXPECT_EQ(PNVideoLoader::loader(id), second);
     EXPECT_EQ(PNVideoLoader::loadersCount(), before + 1);
     EXPECT_EQ(PNVideoLoader::loader("never-made"), nullptr);
+    // Only the loader registered under the id takes the entry with it.
+    PNVideoLoader::unregister(*first);
+    EXPECT_EQ(PNVideoLoader::loader(id), second);
+    PNVideoLoader::unregister(*second);
+    EXPECT_EQ(PNVideoLoader::loader(id), nullptr);
+    EXPECT_EQ(PNVideoLoader::loadersCount(), before);
 }
 
 }  // namespace

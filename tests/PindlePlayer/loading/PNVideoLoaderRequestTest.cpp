@@ -168,6 +168,72 @@ TEST_F(PNVideoLoaderRequestTest, OnceCancelReturnsNoChunkOfItsDownloadsReachesTh
     EXPECT_EQ(bytesOnDisk(*cache_, url), onReturn);
 }
 
+// A loader whose log holds the request's queue at the first plan, until the test opens it.
+class PlanHoldingLoader : public CountingLoader {
+  public:
+    void log(const std::string& line) override {
+        CountingLoader::log(line);
+        if (line.find("video_requests_") != std::string::npos && armed_.exchange(false)) {
+            held.set(true);
+            gate.wait();
+        }
+    }
+    Outcome<bool> held;
+    Gate gate;
+
+  private:
+    std::atomic<bool> armed_{true};
+};
+
+TEST_F(PNVideoLoaderRequestTest, ACancelWhilePlanningIsFinal) {
+    cache_ = makeCache();
+    const auto url = serve("/v/planned.mp4", bytesOfSize(2'000'000));
+    emulator_.server().addFault("/v/planned.mp4", emulator::Fault::stallAfter(0));
+    auto loader = std::make_shared<PlanHoldingLoader>();
+    auto made = PNVideoLoaderRequest::make(videoAt(url), {}, cache_);
+    made->setDelegate(loader);
+    made->start();
+    ASSERT_TRUE(loader->held.wait());
+    made->cancel();
+    EXPECT_TRUE(loader->gate.open());
+    // Runs on the request's queue after the plan.
+    Outcome<bool> planned;
+    made->setPreload(true, [&](bool) { planned.set(true); });
+    ASSERT_TRUE(planned.wait());
+    EXPECT_TRUE(made->runningRanges().empty()) << "a download no one owns was started";
+    EXPECT_FALSE(made->isRequesting());
+    made->cancel();
+}
+
+TEST_F(PNVideoLoaderRequestTest, ALateCompletionOfACancelledDownloadLeavesTheNewerOneTracked) {
+    cache_ = makeCache();
+    // No byte ever comes: both downloads ask for the same open range.
+    const auto url = serve("/v/swiped.mp4", bytesOfSize(2'000'000));
+    emulator_.server().addFault("/v/swiped.mp4", emulator::Fault::stallAfter(0));
+    auto made = request(videoAt(url));
+    made->start();
+    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(1, std::chrono::seconds(10)));
+    // With the request's queue held, the restart is queued before the cancelled download's
+    // completion can be.
+    auto holder = std::make_shared<QueueHoldingListener>("holder", PNByteRange{0, 10});
+    made->addListener(holder);
+    ASSERT_TRUE(holder->held.wait());
+    made->start();
+    made->cancel();
+    EXPECT_TRUE(holder->gate.open());
+    ASSERT_TRUE(eventually([&] { return loader_->ends.load() >= 1; }));
+    Outcome<bool> settled;
+    made->setPreload(true, [&](bool) { settled.set(true); });
+    ASSERT_TRUE(settled.wait());
+    EXPECT_TRUE(made->isRequesting());
+    EXPECT_EQ(made->runningRanges(), (std::vector<PNByteRange>{PNByteRange{0, -1}}));
+    ASSERT_TRUE(emulator_.server().requestLog().waitForCount(2, std::chrono::seconds(10)));
+    EXPECT_EQ(rangesAsked("/v/swiped.mp4").size(), 2u);
+    // Still tracked, so still cancellable.
+    made->cancel();
+    EXPECT_TRUE(eventually([&] { return loader_->ends.load() >= 2; }));
+}
+
 TEST_F(PNVideoLoaderRequestTest, AWholeFileReplyToARangeLeavesTheCacheExact) {
     cache_ = makeCache();
     const std::string file = bytesOfSize(400'000);
@@ -184,7 +250,7 @@ TEST_F(PNVideoLoaderRequestTest, AWholeFileReplyToARangeLeavesTheCacheExact) {
     EXPECT_TRUE(*cached == Data(file.begin(), file.end()));
 }
 
-TEST_F(PNVideoLoaderRequestTest, RepliesWithoutAUsableFileLeaveTheCacheEmptyAndEndTheRequest) {
+TEST_F(PNVideoLoaderRequestTest, AnErrorPageIsNotCachedAndAReplyWithoutALengthIsWholeAtItsEnd) {
     cache_ = makeCache();
     // An error page: none of its bytes reach the cache or the read.
     emulator_.server().addReply(
@@ -198,17 +264,23 @@ TEST_F(PNVideoLoaderRequestTest, RepliesWithoutAUsableFileLeaveTheCacheEmptyAndE
     EXPECT_EQ(cache_->knownSize(gone), std::nullopt);
     EXPECT_TRUE(read->bytes().empty());
 
-    // A reply that never tells the file's length: nothing is recorded as its length, and a
-    // download that ran to its end counts as complete instead of starting over for ever.
+    // A reply that never tells the file's length and runs to its end has brought the whole
+    // file: its length is what came, and the read is told it and served, once.
     emulator_.server().addReply("GET", "/v/unsized.mp4",
                                 emulator::Response::text(206, "0123456789", "video/mp4")
                                     .withHeader("Content-Range", "bytes 0-9/*"));
     const auto unsized = *platform::URL::fromString(emulator_.baseURL() + "/v/unsized.mp4");
-    auto made = request(videoAt(unsized));
+    auto whole = std::make_shared<RecordingListener>("w", PNByteRange{0, -1});
+    auto made = request(videoAt(unsized), {whole});
     runDownloads(made, 1);
     EXPECT_TRUE(made->isCompleted());
     EXPECT_FALSE(made->isRequesting());
-    EXPECT_EQ(cache_->knownSize(unsized), std::nullopt);
+    EXPECT_EQ(cache_->knownSize(unsized), 10);
+    EXPECT_EQ(cache_->dataSize(unsized), 10);
+    ASSERT_TRUE(eventually([&] { return whole->completions() >= 1; }));
+    EXPECT_EQ(whole->reportedSize(), 10);
+    EXPECT_FALSE(whole->lastError());
+    EXPECT_EQ(whole->bytes(), Data({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
     EXPECT_EQ(rangesAsked("/v/unsized.mp4").size(), 1u);
 }
 

@@ -11,7 +11,9 @@
 #include "platform/media/ScriptedMediaSource.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/PindleCore/api/EmulatorFixture.hpp"
 #include "tests/support/Barriers.hpp"
+#include "tests/support/Gate.hpp"
 
 namespace pindle {
 namespace {
@@ -165,6 +167,48 @@ TEST_F(PNPlayersManagerTest, PlayersArePreparedSharedAndReleasedAroundThePositio
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->videoID(), "feed3");
     EXPECT_EQ(delegate_->created.load(), 3);
+}
+
+TEST_F(PNPlayersManagerTest, AVideoAskedForAgainWhileItsPlayerIsBeingMadeGetsThatPlayer) {
+    manager_->setPlaylist(playlist_, 0);
+    until([&] { return held() == std::vector<std::string>{"feed0", "feed1"}; });
+    std::mutex gotMutex;
+    std::vector<PNPlayerViewControllerPtr> got;  // guarded by gotMutex
+    const auto collect = [&](PNPlayerViewControllerPtr player, auto) {
+        std::lock_guard lock(gotMutex);
+        got.push_back(player);
+    };
+    // No player is free: this one is made on the main queue, which the test pumps.
+    manager_->getPlayerFor(std::string("feed5"), collect);
+    // A request whose completion holds the manager's queue: the first request has been
+    // handled once it holds.
+    testing::Outcome<bool> holding;
+    testing::Gate gate;
+    manager_->getPlayerFor(std::string("feed0"), [&](auto, auto) {
+        holding.set(true);
+        gate.wait();
+    });
+    ASSERT_TRUE(holding.wait());
+    manager_->getPlayerFor(std::string("feed5"), collect);
+    // The player is made while the second request waits behind the held queue.
+    platform::MainThread::drain();
+    EXPECT_TRUE(gate.open());
+    until([&] {
+        std::lock_guard lock(gotMutex);
+        return got.size() == 2;
+    });
+    EXPECT_EQ(got[0], got[1]);
+    EXPECT_EQ(delegate_->created.load(), 3) << "one new player for one video";
+}
+
+TEST_F(PNPlayersManagerTest, AManagersLoaderGoesWithIt) {
+    auto manager = PNPlayersManager::make(1, 1);
+    const std::string uid = manager->uid();
+    std::weak_ptr<PNVideoLoader> loader = manager->videoLoader();
+    EXPECT_EQ(PNVideoLoader::loader(uid), manager->videoLoader());
+    manager.reset();
+    EXPECT_EQ(PNVideoLoader::loader(uid), nullptr);
+    until([&] { return loader.expired(); });
 }
 
 TEST_F(PNPlayersManagerTest, PausingLeavesPlayersThatAreNotReadyAlone) {

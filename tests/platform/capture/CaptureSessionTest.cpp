@@ -169,6 +169,34 @@ TEST_F(CaptureSessionTest, PacedOnTheClockAtThePresetSizeAndTurnedUpright) {
     EXPECT_EQ(frameNumberOf(turned), static_cast<int>(recorder_->pictures.size()) - 1);
 }
 
+// However late the pacing timers fire, samples carry their device clock's times: pictures
+// whole frame periods apart (a picture that could not be handed over in time is dropped, and
+// the next keeps its own time and number), sound buffers one after the other, none missing.
+TEST_F(CaptureSessionTest, SamplesAreStampedOnTheDeviceClockNotWhenTheTimersFire) {
+    build();
+    session_->startRunning();
+    // Uneven steps, several ticks falling due at once, as under load.
+    for (const double step : {0.011, 0.25, 0.004, 0.3, 0.1, 0.335}) run(step);
+    const auto& pictures = recorder_->pictures;
+    const auto& sounds = recorder_->sounds;
+    ASSERT_GE(pictures.size(), 10u);
+    const MediaTime first = pictures.front()->presentationTimeStamp();
+    const int firstNumber = frameNumberOf(*pictures.front()->imageBuffer());
+    for (std::size_t i = 1; i < pictures.size(); ++i) {
+        SCOPED_TRACE(i);
+        const MediaTime since = pictures[i]->presentationTimeStamp() - first;
+        ASSERT_GT(since, pictures[i - 1]->presentationTimeStamp() - first);
+        const MediaTime periods = since.convertScale(30);
+        ASSERT_EQ(periods, since) << "whole frame periods";
+        EXPECT_EQ(frameNumberOf(*pictures[i]->imageBuffer()) - firstNumber, periods.value);
+    }
+    EXPECT_NEAR(static_cast<double>(sounds.size()), 43, 1);
+    for (std::size_t i = 1; i < sounds.size(); ++i)
+        ASSERT_EQ(sounds[i]->presentationTimeStamp() - sounds[i - 1]->presentationTimeStamp(),
+                  MediaTime(1024, 44100))
+            << i;
+}
+
 TEST_F(CaptureSessionTest, InterruptionRuntimeErrorAndStopFollowTheNotifications) {
     build();
     session_->startRunning();

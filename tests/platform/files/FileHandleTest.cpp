@@ -75,6 +75,9 @@ TEST(FileHandleTest, ReadsWritesSeeksAndTruncates) {
     EXPECT_EQ(file->offset(), 1u);
 
     ASSERT_FALSE(file->append(dataFromString("!")));
+    ASSERT_FALSE(file->seek(3));
+    EXPECT_EQ(file->size(), 12u);
+    EXPECT_EQ(file->offset(), 3u) << "asking the size leaves the offset alone";
     EXPECT_EQ(file->seekToEnd(), 12u);
     ASSERT_FALSE(file->truncate(5));
     EXPECT_EQ(file->offset(), 5u);
@@ -109,6 +112,7 @@ TEST(FileHandleTest, ClosedHandleFailsEveryOperation) {
     ASSERT_TRUE(writeError);
     EXPECT_EQ(underlyingPOSIXCode(*writeError), EBADF);
     EXPECT_TRUE(file->synchronize());
+    EXPECT_FALSE(file->size());
     EXPECT_FALSE(file->isStillAtPath());
 }
 

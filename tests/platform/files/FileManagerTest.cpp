@@ -350,6 +350,25 @@ TEST(FileManagerTest, RemovingATreeNeverFollowsLinksOut) {
     EXPECT_EQ(readText(outside / "keep.txt"), "keep");
 }
 
+TEST(FileManagerTest, ARefusedRemovalRemovesNothing) {
+    TemporaryFolder folder;
+    writeText(folder / "kept", "k");
+    writeText(folder / "gone", "g");
+    FileManager::Options options;
+    options.beforeRemove = [](const std::string& path) -> std::optional<Error> {
+        if (path.find("kept") == std::string::npos)
+            return std::nullopt;
+        return makeFileError(EACCES, path, FileAccess::writing, "remove");
+    };
+    FileManager refusing(std::move(options));
+    const auto refused = refusing.removeItem(folder / "kept");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(underlyingPOSIXCode(*refused), EACCES);
+    EXPECT_EQ(readText(folder / "kept"), "k");
+    EXPECT_FALSE(refusing.removeItem(folder / "gone"));
+    EXPECT_FALSE(refusing.fileExists(folder / "gone"));
+}
+
 TEST(FileManagerTest, FreeSpaceOfAVolume) {
     TemporaryFolder folder;
     auto space = files().freeSpace(folder.path());

@@ -116,6 +116,44 @@ TEST_F(AssetWriterTest, RefusesAnExistingFileAMissingFolderAndOtherURLs) {
     EXPECT_EQ(testing::readText(folder_ / "taken.mp4"), "already here");
 }
 
+// Two writers made for one path before either started: the file is made once, by the first
+// to start; the second fails with the writer's error and leaves it whole.
+TEST_F(AssetWriterTest, OfTwoWritersForOnePathOnlyTheFirstToStartWritesIt) {
+    const URL url = URL::fileURLWithPath(path("shared.mp4"));
+    std::vector<AssetWriterPtr> writers;
+    std::vector<std::shared_ptr<AssetWriterInputPixelBufferAdaptor>> adaptors;
+    for (int i = 0; i < 2; ++i) {
+        auto writer = AssetWriter::make(url, AssetWriter::fileTypeMPEG4);
+        ASSERT_TRUE(writer);
+        auto video = AssetWriterInput::make(
+            AssetWriterInput::VideoSettings{.width = kWidth, .height = kHeight});
+        writer->add(video);
+        adaptors.push_back(AssetWriterInputPixelBufferAdaptor::make(video));
+        writers.push_back(writer);
+    }
+    ASSERT_TRUE(writers[0]->startWriting());
+    EXPECT_FALSE(writers[1]->startWriting());
+    EXPECT_EQ(writers[1]->status(), Status::failed);
+    ASSERT_TRUE(writers[1]->error());
+    EXPECT_EQ(writers[1]->error()->code(), MediaError::fileAlreadyExists);
+
+    writers[0]->startSession(MediaTime::zero());
+    for (int frame = 0; frame < 10; ++frame)
+        ASSERT_TRUE(
+            adaptors[0]->append(codedPicture(PixelBuffer::Format::bgra, kWidth, kHeight, frame),
+                                seconds(frame / 30.0)));
+    finish(writers[0]);
+    writers[1]->cancelWriting();
+    writers.clear();
+    const auto asset = URLAsset::make(url);
+    const auto video = asset->tracksWithMediaType(MediaType::video);
+    ASSERT_EQ(video.size(), 1u);
+    EXPECT_NEAR(video[0].duration.seconds(), 10 / 30.0, 0.01);
+    const auto last = AssetImageGenerator(asset).copyImageAtTime(seconds(9.2 / 30));
+    ASSERT_TRUE(last);
+    EXPECT_EQ(testing::readFrameNumber(*last), 9);
+}
+
 TEST_F(AssetWriterTest, CameraAndDrawnPicturesAndLateAudioShareOneTimeline) {
     AssetWriterInputPtr video, audio;
     auto writer = startedWriter("recording.mp4", &video, &audio);

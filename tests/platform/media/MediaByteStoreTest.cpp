@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <random>
 
 namespace pindle::platform {
 namespace {
@@ -68,6 +69,70 @@ TEST(MediaByteStoreTest, StaysWithinCapacityByDroppingDiscardableRuns) {
     ASSERT_TRUE(store.write(200, bytes(60, 0).data(), 60));
     EXPECT_EQ(store.runs(), (Runs{{200, 260}, {995, 1000}}));
     EXPECT_LE(store.bytesStored(), 100);
+}
+
+// A model of the store (one flag and one byte per offset) beside the real one, through writes
+// that arrive in order, out of order, overlapping and of every size, including ones that
+// continue a block into room it reserved and ones that land inside such room.
+TEST(MediaByteStoreTest, ReadsBackExactlyWhatWasWrittenWhateverTheOrder) {
+    constexpr std::int64_t length = 3 * MediaByteStore::blockSize + 777;
+    std::vector<std::uint8_t> resource(length);
+    for (std::int64_t i = 0; i < length; ++i) resource[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 10; ++round) {
+        MediaByteStore store;
+        if (round % 2)
+            store.setContentLength(length);
+        std::vector<bool> present(length, false);
+        for (int write = 0; write < 60; ++write) {
+            const auto offset = static_cast<std::int64_t>(random() % length);
+            const auto size = std::min<std::int64_t>(1 + random() % 40000, length - offset);
+            ASSERT_TRUE(store.write(offset, resource.data() + offset, size));
+            std::fill(present.begin() + offset, present.begin() + offset + size, true);
+        }
+        std::int64_t expectedStored = std::count(present.begin(), present.end(), true);
+        ASSERT_EQ(store.bytesStored(), expectedStored) << "round " << round;
+        Runs expectedRuns;
+        for (std::int64_t i = 0; i < length; ++i) {
+            if (!present[i])
+                continue;
+            if (!expectedRuns.empty() && expectedRuns.back().second == i)
+                ++expectedRuns.back().second;
+            else
+                expectedRuns.emplace_back(i, i + 1);
+        }
+        ASSERT_EQ(store.runs(), expectedRuns) << "round " << round;
+        for (auto [start, end] : expectedRuns) {
+            std::vector<std::uint8_t> buffer(end - start + 10);
+            ASSERT_EQ(store.read(start, buffer.data(), buffer.size()),
+                      static_cast<std::size_t>(end - start));
+            ASSERT_TRUE(std::equal(buffer.begin(), buffer.begin() + (end - start),
+                                   resource.begin() + start))
+                << "round " << round << " run at " << start;
+            EXPECT_TRUE(store.present(start, end - start));
+            EXPECT_FALSE(store.present(start, end - start + 1));
+            if (end < length || round % 2 == 0) {
+                EXPECT_EQ(store.firstMissing(start), end);
+            }
+        }
+    }
+}
+
+TEST(MediaByteStoreTest, AnInOrderDownloadReadsAcrossItsBlocks) {
+    constexpr std::int64_t length = 5 * MediaByteStore::blockSize / 2;
+    std::vector<std::uint8_t> resource(length);
+    for (std::int64_t i = 0; i < length; ++i) resource[i] = static_cast<std::uint8_t>(i % 251);
+    MediaByteStore store;
+    store.setContentLength(length);
+    constexpr std::int64_t chunk = 16 * 1024 + 5;  // never a divisor of the block size
+    for (std::int64_t offset = 0; offset < length; offset += chunk)
+        ASSERT_TRUE(
+            store.write(offset, resource.data() + offset, std::min(chunk, length - offset)));
+    EXPECT_EQ(store.runs(), (Runs{{0, length}}));
+    EXPECT_EQ(store.firstMissing(0), std::nullopt);
+    std::vector<std::uint8_t> all(length);
+    ASSERT_EQ(store.read(0, all.data(), all.size()), static_cast<std::size_t>(length));
+    EXPECT_EQ(all, resource);
 }
 
 }  // namespace

@@ -157,6 +157,41 @@ TEST_F(MediaWriterTest, UnfinishedOrCancelledWritersLeaveNoFile) {
     EXPECT_TRUE(writer->appendVideoFrame(pixels.data(), 64 * 4, 1).has_value());
 }
 
+// Created exclusively, a writer refuses a file that is there and leaves it as it was; the
+// default still replaces it. Audio of any layout readies its converter.
+TEST_F(MediaWriterTest, AnExclusiveWriterLeavesAFileThatIsThereAlone) {
+    std::ofstream(path("taken.mp4")) << "someone else's";
+    MediaWriter::Settings settings;
+    settings.video = sized(64, 48);
+    settings.replaceExisting = false;
+    Error error;
+    EXPECT_FALSE(MediaWriter::create(path("taken.mp4"), settings, &error));
+    EXPECT_EQ(error.domain(), MediaError::domain);
+    EXPECT_EQ(error.code(), MediaError::fileAlreadyExists);
+    std::string kept;
+    std::getline(std::ifstream(path("taken.mp4")), kept);
+    EXPECT_EQ(kept, "someone else's");
+
+    for (const auto& [channels, rate] : {std::pair{1, 44100}, {2, 48000}, {6, 22050}}) {
+        SCOPED_TRACE(channels);
+        settings.audio = MediaWriter::AudioSettings{channels, rate, 128000};
+        const std::string fresh = path("fresh-" + std::to_string(channels) + ".mp4");
+        auto writer = MediaWriter::create(fresh, settings, &error);
+        ASSERT_TRUE(writer) << error.description();
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(channels) * 2048, 100);
+        EXPECT_EQ(writer->appendAudioSamples(samples.data(), 2048), std::nullopt);
+        EXPECT_EQ(writer->finish(), std::nullopt);
+    }
+
+    settings.replaceExisting = true;
+    auto replacing = MediaWriter::create(path("taken.mp4"), settings);
+    ASSERT_TRUE(replacing);
+    std::vector<uint8_t> pixels(64 * 48 * 4, 128);
+    ASSERT_EQ(replacing->appendVideoFrame(pixels.data(), 64 * 4, 0), std::nullopt);
+    EXPECT_EQ(replacing->finish(), std::nullopt);
+    EXPECT_TRUE(MediaSummary::read(path("taken.mp4")));
+}
+
 TEST_F(MediaWriterTest, RefusesUnusableSettingsAndFrames) {
     MediaWriter::Settings none;
     MediaWriter::Settings odd;

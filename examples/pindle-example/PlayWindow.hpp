@@ -1,0 +1,41 @@
+// PlayWindow: what `play --window` adds to the play command. Without --window the player's
+// window stays in memory whatever desktop the command runs on; with it the window appears on
+// the desktop, and the command ends when the person closes the window or presses Escape
+// (exit 0), besides --seconds when given. Prints {"event": "window", "shown": ...} once the
+// window is up and {"event": "closed", "reason": ...} when it goes.
+//
+// Thread-safety: use from the command's thread, the main thread; the close arrives there.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "examples/pindle-example/JsonLines.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/ui/Window.hpp"
+
+namespace pindle::example {
+
+class PlayWindow {
+  public:
+    // Call before the window is made visible: it settles where the window will appear.
+    PlayWindow(bool onDesktop, JsonLines& out);
+    ~PlayWindow();
+    PlayWindow(const PlayWindow&) = delete;
+    PlayWindow& operator=(const PlayWindow&) = delete;
+
+    // Watches `window`, made key and visible; an error when --window was asked for and no
+    // desktop shows it.
+    std::optional<platform::Error> watch(const std::shared_ptr<platform::ui::Window>& window);
+    bool closed() const { return closed_; }
+
+  private:
+    const bool onDesktop_;
+    JsonLines& out_;
+    bool closed_ = false;
+    std::weak_ptr<platform::ui::Window> window_;
+    platform::NotificationCenter::RegistrationPtr observer_;
+};
+
+}  // namespace pindle::example

@@ -1,0 +1,64 @@
+// Display: where windows appear. On a desktop (DISPLAY or WAYLAND_DISPLAY set and SDL's video
+// starting) every window made key and visible gets a desktop window of its own, presented
+// once per display refresh; otherwise, or when PINDLE_DISPLAY=headless, the display is
+// headless and windows exist only in memory (snapshots still work). The choice is made the
+// first time a window is shown, said once on standard error, and holds until reset().
+//
+// On a desktop the main thread's loop pumps the display (MainThread::setPump) while a window
+// is shown: input becomes Touch sequences sent through Window::sendEvent, keys and typed text
+// go to the first responder, a resize lays the window out again, and a closed window, Escape
+// pressed with nothing being edited, or a display that goes away post
+// Window::didCloseNotification. Processes that never show a window never load SDL.
+//
+// Thread-safety: every operation REQUIRES the main thread. Window::didCloseNotification is
+// posted on the main thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace pindle::platform::ui {
+class Window;
+}
+
+namespace pindle::platform {
+
+class Display {
+  public:
+    Display() = delete;
+
+    static constexpr const char* environmentVariable = "PINDLE_DISPLAY";
+
+    enum class Kind { headless, desktop };
+
+    // The display chosen for this process, choosing now if not yet chosen.
+    static Kind kind();
+    // Closes every desktop window and forgets the choice: the next window shown chooses
+    // again (tests that start their own X server use this).
+    static void reset();
+
+    // Pixels per point of the desktop windows shown from now on (1 by default).
+    static void setScale(double pixelsPerPoint);
+
+    // Gives `window` a desktop window when the display is a desktop; called by
+    // Window::makeKeyAndVisible.
+    static void show(const std::shared_ptr<ui::Window>& window);
+    // Takes `window`'s desktop window away (the window stays as it is).
+    static void hide(const ui::Window& window);
+
+    // What the presentation of one window has done so far.
+    struct Statistics {
+        std::uint64_t refreshes = 0;       // frames presented
+        std::uint64_t rasterisations = 0;  // times the interface was drawn again
+        std::uint64_t videoFramesShown = 0;
+        std::uint64_t videoFramesDropped = 0;  // passed without ever being on screen
+    };
+    // Zero for a window without a desktop window.
+    static Statistics statistics(const ui::Window& window);
+    // The desktop's handle of the window (an X11 window id); 0 when there is none.
+    static std::uint64_t nativeHandle(const ui::Window& window);
+    // True while `window` has a desktop window.
+    static bool isPresented(const ui::Window& window);
+};
+
+}  // namespace pindle::platform

@@ -1,0 +1,262 @@
+#include "platform/display/private/WindowPresenter.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/ui/Layer.hpp"
+#include "platform/ui/UIThreadChecker.hpp"
+#include "platform/ui/Window.hpp"
+
+namespace pindle::platform::display {
+
+namespace {
+
+constexpr const char* kWindowTitle = "Pindle";
+// A jump of the picture larger than this is a seek, not frames lost.
+constexpr double kLongestDrop = 1.0;
+
+bool hasAnimations(const ui::Layer& layer) {
+    if (!layer.animationKeys().empty())
+        return true;
+    for (const auto& sublayer : layer.sublayers())
+        if (hasAnimations(*sublayer))
+            return true;
+    return false;
+}
+
+SDL_FRect toSDL(const ui::Rect& rect) {
+    return SDL_FRect{static_cast<float>(rect.minX()), static_cast<float>(rect.minY()),
+                     static_cast<float>(rect.width()), static_cast<float>(rect.height())};
+}
+
+int pixels(double points, double scale) {
+    return std::max(1, static_cast<int>(std::lround(points * scale)));
+}
+
+}  // namespace
+
+WindowPresenter::WindowPresenter(const SDLLibrary& sdl, const std::shared_ptr<ui::Window>& window,
+                                 double scale)
+    : sdl_(sdl), window_(window), address_(window.get()), scale_(scale) {}
+
+std::unique_ptr<WindowPresenter> WindowPresenter::make(const SDLLibrary& sdl,
+                                                       const std::shared_ptr<ui::Window>& window,
+                                                       double scale, std::string* reason) {
+    std::unique_ptr<WindowPresenter> presenter(new WindowPresenter(sdl, window, scale));
+    const ui::Rect bounds = window->bounds();
+    presenter->sdlWindow_ = sdl.SDL_CreateWindow(
+        kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+        pixels(bounds.width(), scale), pixels(bounds.height(), scale), SDL_WINDOW_RESIZABLE);
+    if (!presenter->sdlWindow_) {
+        *reason = sdl.SDL_GetError();
+        return nullptr;
+    }
+    presenter->renderer_ = sdl.SDL_CreateRenderer(presenter->sdlWindow_, -1, 0);
+    if (!presenter->renderer_) {
+        *reason = sdl.SDL_GetError();
+        return nullptr;
+    }
+    presenter->windowID_ = sdl.SDL_GetWindowID(presenter->sdlWindow_);
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (sdl.SDL_GetWindowWMInfo(presenter->sdlWindow_, &info) == SDL_TRUE &&
+        info.subsystem == SDL_SYSWM_X11)
+        presenter->nativeHandle_ = static_cast<std::uint64_t>(info.info.x11.window);
+    sdl.SDL_ShowWindow(presenter->sdlWindow_);
+    return presenter;
+}
+
+WindowPresenter::~WindowPresenter() {
+    for (auto& [source, video] : videos_)
+        if (video.texture)
+            sdl_.SDL_DestroyTexture(video.texture);
+    if (interface_)
+        sdl_.SDL_DestroyTexture(interface_);
+    if (renderer_)
+        sdl_.SDL_DestroyRenderer(renderer_);
+    if (sdlWindow_)
+        sdl_.SDL_DestroyWindow(sdlWindow_);
+}
+
+void WindowPresenter::resized(int pixelWidth, int pixelHeight) {
+    auto window = window_.lock();
+    if (!window || pixelWidth <= 0 || pixelHeight <= 0)
+        return;
+    const ui::Rect frame = window->frame();
+    window->setFrame(
+        ui::Rect::make(frame.minX(), frame.minY(), pixelWidth / scale_, pixelHeight / scale_));
+    window->layoutIfNeeded();
+}
+
+bool WindowPresenter::rasterise(ui::Window& window, int width, int height) {
+    // Counted before drawing: a change made while drawing is drawn on the next refresh.
+    const std::uint64_t mutations = ui::UIThreadChecker::mutationCount();
+    window.layoutIfNeeded();
+    const ui::Rect bounds = window.bounds();
+    if (bounds.isEmpty())
+        return false;
+    auto context = GraphicsContext::make(width, height, width / bounds.width());
+    if (!context)
+        return false;
+    placements_.clear();
+    context->collectVideo(&placements_);
+    const ui::Point position = window.layer()->position();
+    context->translate(bounds.width() / 2 - position.x, bounds.height() / 2 - position.y);
+    window.layer()->render(*context);
+    context->collectVideo(nullptr);
+    const ImagePtr image = context->makeImage();
+    if (!image)
+        return false;
+
+    if (!interface_ || interfaceWidth_ != width || interfaceHeight_ != height) {
+        if (interface_)
+            sdl_.SDL_DestroyTexture(interface_);
+        interface_ = sdl_.SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGBA32,
+                                            SDL_TEXTUREACCESS_STREAMING, width, height);
+        if (!interface_)
+            return false;
+        sdl_.SDL_SetTextureBlendMode(interface_, SDL_BLENDMODE_BLEND);
+        interfaceWidth_ = width;
+        interfaceHeight_ = height;
+    }
+    sdl_.SDL_UpdateTexture(interface_, nullptr, image->rgba().data(), width * Image::bytesPerPixel);
+    drawnMutations_ = mutations;
+    drawnOnce_ = true;
+    redrawNeeded_ = hasAnimations(*window.layer());
+    ++statistics_.rasterisations;
+    return true;
+}
+
+bool WindowPresenter::upload(VideoTexture& video, const VideoFrame& frame) {
+    const bool planar = frame.isPlanar();
+    if (!video.texture || video.width != frame.width() || video.height != frame.height() ||
+        video.planar != planar || video.fullRange != frame.isFullRange()) {
+        if (video.texture)
+            sdl_.SDL_DestroyTexture(video.texture);
+        sdl_.SDL_SetYUVConversionMode(frame.isFullRange() ? SDL_YUV_CONVERSION_JPEG
+                                                          : SDL_YUV_CONVERSION_BT601);
+        video.texture = sdl_.SDL_CreateTexture(
+            renderer_, planar ? SDL_PIXELFORMAT_IYUV : SDL_PIXELFORMAT_RGBA32,
+            SDL_TEXTUREACCESS_STREAMING, frame.width(), frame.height());
+        if (!video.texture)
+            return false;
+        video.width = frame.width();
+        video.height = frame.height();
+        video.planar = planar;
+        video.fullRange = frame.isFullRange();
+    }
+    if (planar) {
+        const auto& p = frame.planes();
+        sdl_.SDL_SetYUVConversionMode(frame.isFullRange() ? SDL_YUV_CONVERSION_JPEG
+                                                          : SDL_YUV_CONVERSION_BT601);
+        return sdl_.SDL_UpdateYUVTexture(video.texture, nullptr, p[0].data,
+                                         static_cast<int>(p[0].bytesPerRow), p[1].data,
+                                         static_cast<int>(p[1].bytesPerRow), p[2].data,
+                                         static_cast<int>(p[2].bytesPerRow)) == 0;
+    }
+    const ImagePtr image = frame.image();
+    if (!image || image->pixelWidth() != video.width || image->pixelHeight() != video.height)
+        return false;
+    return sdl_.SDL_UpdateTexture(video.texture, nullptr, image->rgba().data(),
+                                  video.width * Image::bytesPerPixel) == 0;
+}
+
+void WindowPresenter::drawVideo(const GraphicsContext::VideoPlacement& placement, double hostTime) {
+    auto layer = std::dynamic_pointer_cast<const ui::Layer>(placement.source);
+    if (!layer)
+        return;
+    const ui::Layer::VideoContent content = layer->videoContent(hostTime);
+    if (!placement.hole) {
+        // Drawn without a picture; now that one has come the interface is drawn again.
+        if (content.frame)
+            redrawNeeded_ = true;
+        return;
+    }
+    VideoTexture& video = videos_[placement.source.get()];
+    video.source = placement.source;
+    video.placed = true;
+
+    const ui::Rect area = placement.rect.intersection(placement.clip);
+    if (area.isEmpty())
+        return;
+    const SDL_Rect clip{
+        static_cast<int>(std::floor(area.minX())), static_cast<int>(std::floor(area.minY())),
+        static_cast<int>(std::ceil(area.width())), static_cast<int>(std::ceil(area.height()))};
+    sdl_.SDL_RenderSetClipRect(renderer_, &clip);
+    const double alpha = std::clamp(placement.alpha, 0.0, 1.0);
+    if (placement.background.alpha > 0) {
+        const auto channel = [](double v) {
+            return static_cast<Uint8>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+        };
+        sdl_.SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_BLEND);
+        sdl_.SDL_SetRenderDrawColor(
+            renderer_, channel(placement.background.red), channel(placement.background.green),
+            channel(placement.background.blue), channel(placement.background.alpha * alpha));
+        const SDL_FRect rect = toSDL(placement.rect);
+        sdl_.SDL_RenderFillRectF(renderer_, &rect);
+    }
+    if (content.frame) {
+        if (content.frame != video.uploaded) {
+            if (!upload(video, *content.frame)) {
+                sdl_.SDL_RenderSetClipRect(renderer_, nullptr);
+                return;
+            }
+            video.uploaded = content.frame;
+            if (video.hasShown && content.frameDuration > 0) {
+                const double step = content.frameTime - video.lastFrameTime;
+                if (step > 0 && step <= kLongestDrop) {
+                    const long missed = std::lround(step / content.frameDuration) - 1;
+                    if (missed > 0)
+                        statistics_.videoFramesDropped += static_cast<std::uint64_t>(missed);
+                }
+            }
+            video.lastFrameTime = content.frameTime;
+            video.hasShown = true;
+            ++statistics_.videoFramesShown;
+        }
+        const ui::Rect fitted = GraphicsContext::fittedRect(
+            Size{static_cast<double>(video.width), static_cast<double>(video.height)},
+            placement.rect, content.fit);
+        const SDL_FRect destination = toSDL(fitted);
+        sdl_.SDL_SetTextureBlendMode(video.texture,
+                                     alpha < 1 ? SDL_BLENDMODE_BLEND : SDL_BLENDMODE_NONE);
+        sdl_.SDL_SetTextureAlphaMod(video.texture, static_cast<Uint8>(std::lround(alpha * 255)));
+        sdl_.SDL_RenderCopyF(renderer_, video.texture, nullptr, &destination);
+    }
+    sdl_.SDL_RenderSetClipRect(renderer_, nullptr);
+}
+
+void WindowPresenter::refresh(double hostTime) {
+    auto window = window_.lock();
+    if (!window)
+        return;
+    int width = 0, height = 0;
+    if (sdl_.SDL_GetRendererOutputSize(renderer_, &width, &height) != 0 || width <= 0 ||
+        height <= 0)
+        return;
+    const bool changed = !drawnOnce_ || redrawNeeded_ || width != interfaceWidth_ ||
+                         height != interfaceHeight_ ||
+                         ui::UIThreadChecker::mutationCount() != drawnMutations_;
+    if (changed && !rasterise(*window, width, height))
+        return;
+
+    sdl_.SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    sdl_.SDL_RenderClear(renderer_);
+    for (auto& [source, video] : videos_) video.placed = false;
+    for (const auto& placement : placements_) drawVideo(placement, hostTime);
+    for (auto it = videos_.begin(); it != videos_.end();) {
+        if (!it->second.placed || it->second.source.expired()) {
+            if (it->second.texture)
+                sdl_.SDL_DestroyTexture(it->second.texture);
+            it = videos_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    const SDL_FRect whole{0, 0, static_cast<float>(width), static_cast<float>(height)};
+    sdl_.SDL_RenderCopyF(renderer_, interface_, nullptr, &whole);
+    sdl_.SDL_RenderPresent(renderer_);
+    ++statistics_.refreshes;
+}
+
+}  // namespace pindle::platform::display

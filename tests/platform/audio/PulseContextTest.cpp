@@ -1,0 +1,84 @@
+#include "platform/audio/PulseContext.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "platform/audio/SoundServer.hpp"
+#include "platform/log/StandardError.hpp"
+#include "tests/support/PulseAudioServer.hpp"
+#include "tests/support/SpinUntil.hpp"
+#include "tests/support/TestFolders.hpp"
+
+namespace pindle::platform {
+namespace {
+
+using pulse::PulseContext;
+using testing::PulseAudioServer;
+
+std::unique_ptr<PulseAudioServer> startServer() {
+    std::string skip, failure;
+    auto server = PulseAudioServer::start(&skip, &failure);
+    if (!server && skip.empty())
+        ADD_FAILURE() << failure;
+    return server;
+}
+
+TEST(PulseContextTest, ConnectsToAServerAndHearsItGoAway) {
+    std::string skip, failure;
+    auto server = PulseAudioServer::start(&skip, &failure);
+    if (!server && !skip.empty())
+        GTEST_SKIP() << skip;
+    ASSERT_TRUE(server) << failure;
+
+    Error error;
+    auto context = PulseContext::connect(server->address(), "test", &error);
+    ASSERT_TRUE(context) << error.localizedDescription();
+    EXPECT_TRUE(context->isAlive());
+    std::atomic<int> ended{0};
+    context->addDisconnectHandler([&] { ++ended; });
+
+    server->kill();
+    EXPECT_TRUE(testing::spinUntil([&] { return ended.load() == 1; }));
+    EXPECT_FALSE(context->isAlive());
+    // A handler added afterwards hears of it at once.
+    int late = 0;
+    context->addDisconnectHandler([&] { ++late; });
+    EXPECT_EQ(late, 1);
+}
+
+TEST(PulseContextTest, NoServerIsAnAnswerNotAWait) {
+    Error error;
+    const std::string missing = "unix:" + testing::makeScratchFolder("nopulse-") + "/native";
+    EXPECT_FALSE(PulseContext::connect(missing, "test", &error));
+    EXPECT_NE(error.localizedDescription().find("No sound server answers"), std::string::npos)
+        << error.localizedDescription();
+}
+
+TEST(SoundServerTest, SilenceIsChosenAtRunTimeAndSaidOnce) {
+    // The suite runs with PINDLE_AUDIO=none.
+    StandardError::Capture capture;
+    EXPECT_FALSE(SoundServer::shared());
+    EXPECT_FALSE(SoundServer::shared());
+    ASSERT_EQ(capture.writes().size(), 1u);
+    EXPECT_NE(capture.writes()[0].find("PINDLE_AUDIO=none"), std::string::npos);
+
+    auto server = startServer();
+    if (!server)
+        GTEST_SKIP() << "the pulseaudio program is not installed";
+    SoundServer::useServer(server->address());
+    auto context = SoundServer::shared();
+    ASSERT_TRUE(context);
+    EXPECT_EQ(SoundServer::shared(), context);
+    EXPECT_EQ(context->server(), server->address());
+
+    // A server that went away is dropped, and the silence said again.
+    server->kill();
+    EXPECT_TRUE(testing::spinUntil([&] { return !context->isAlive(); }));
+    EXPECT_FALSE(SoundServer::shared());
+    EXPECT_EQ(capture.writes().size(), 2u);
+    SoundServer::useServer(std::nullopt);
+}
+
+}  // namespace
+}  // namespace pindle::platform

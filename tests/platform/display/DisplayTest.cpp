@@ -1,0 +1,144 @@
+// The desktop display against a real X server in memory: what reaches the screen (read back
+// with XGetImage) is the frame for the time played, the layer's background before any frame,
+// and the interface laid out again after a resize; closing and a display that dies reach the
+// host.
+#include "platform/display/Display.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "platform/dispatch/MainThread.hpp"
+#include "platform/files/AppContainer.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/media/Player.hpp"
+#include "platform/media/URLAsset.hpp"
+#include "platform/ui/PlayerLayer.hpp"
+#include "platform/ui/Window.hpp"
+#include "support/MediaFixtures.hpp"
+#include "support/XvfbServer.hpp"
+
+namespace pindle::platform {
+namespace {
+
+using ui::Color;
+using ui::Rect;
+
+constexpr double kPatience = 20;
+constexpr double kFps = 30;
+
+class DisplayTest : public pindle::testing::DesktopTest {
+  protected:
+    std::shared_ptr<ui::Window> showWindow(double width, double height) {
+        auto window = ui::Window::make(Rect::make(0, 0, width, height));
+        window->setBackgroundColor(Color::make(0, 0, 1, 1));
+        window->makeKeyAndVisible();
+        return window;
+    }
+
+    // The window as it is on the screen once at least one more refresh has been presented;
+    // `before` runs right after that refresh, before the screen is read.
+    ImagePtr screenOf(const ui::Window& window, const std::function<void()>& before = {}) {
+        const auto count = Display::statistics(window).refreshes;
+        MainThread::runUntil([&] { return Display::statistics(window).refreshes > count + 1; },
+                             kPatience);
+        if (before)
+            before();
+        return server().capture(Display::nativeHandle(window));
+    }
+
+    static bool near(Image::Pixel pixel, int red, int green, int blue) {
+        return std::abs(pixel.red - red) < 24 && std::abs(pixel.green - green) < 24 &&
+               std::abs(pixel.blue - blue) < 24;
+    }
+};
+
+TEST_F(DisplayTest, TheFrameOnScreenIsTheFrameForTheTimePlayed) {
+    const std::string path = AppContainer::home() + "/screen-clip.mp4";
+    testing::ClipOptions options;
+    options.seconds = 4;
+    options.fps = kFps;
+    ASSERT_FALSE(testing::writeClip(path, options));
+    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto layer = ui::PlayerLayer::make(player);
+    auto window = showWindow(320, 240);
+    ASSERT_TRUE(Display::isPresented(*window)) << "the display did not choose the desktop";
+    layer->setFrame(window->bounds());
+    window->layer()->addSublayer(layer);
+    ASSERT_TRUE(MainThread::runUntil([&] { return layer->isReadyForDisplay(); }, kPatience));
+
+    player->play();
+    for (const double at : {0.8, 1.7, 2.6}) {
+        ASSERT_TRUE(
+            MainThread::runUntil([&] { return player->currentTime().seconds() >= at; }, kPatience));
+        double played = 0;
+        auto image = screenOf(*window, [&] { played = player->currentTime().seconds(); });
+        ASSERT_NE(image, nullptr);
+        const auto shown = testing::readFrameNumber(*image);
+        ASSERT_TRUE(shown) << "no frame code on screen at " << played << " s";
+        // Read just after a refresh, which picked its frame for the time it would be shown.
+        EXPECT_NEAR(*shown, std::floor(played * kFps), 1) << "at " << played << " s";
+    }
+    const auto statistics = Display::statistics(*window);
+    EXPECT_GT(statistics.videoFramesShown, 40u);
+    // The interface did not change while the video played: it was drawn a few times only.
+    EXPECT_LT(statistics.rasterisations, statistics.refreshes / 4);
+}
+
+TEST_F(DisplayTest, AVideoLayerWithoutAFrameShowsItsBackground) {
+    auto window = showWindow(200, 100);
+    ASSERT_TRUE(Display::isPresented(*window));
+    // A player with nothing to play, and one whose item never gets a byte.
+    auto empty = ui::PlayerLayer::make(Player::make());
+    empty->setFrame(Rect::make(0, 0, 100, 100));
+    empty->setBackgroundColor(Color::make(1, 0, 0, 1));
+    auto starving = ui::PlayerLayer::make(Player::make(PlayerItem::make(
+        URLAsset::make(URL::fileURLWithPath(AppContainer::home() + "/missing.mp4")))));
+    starving->setFrame(Rect::make(100, 0, 100, 100));
+    starving->setBackgroundColor(Color::make(0, 1, 0, 1));
+    window->layer()->addSublayer(empty);
+    window->layer()->addSublayer(starving);
+
+    auto image = screenOf(*window);
+    ASSERT_NE(image, nullptr);
+    EXPECT_TRUE(near(image->pixelAt(50, 50), 255, 0, 0));
+    EXPECT_TRUE(near(image->pixelAt(150, 50), 0, 255, 0));
+}
+
+TEST_F(DisplayTest, AResizeLaysTheWindowOutAgain) {
+    auto window = showWindow(200, 100);
+    ASSERT_TRUE(Display::isPresented(*window));
+    // A bar along the right edge that keeps to it.
+    auto bar = ui::View::make(Rect::make(180, 0, 20, 100));
+    bar->setBackgroundColor(Color::make(1, 1, 0, 1));
+    bar->setAutoresizingMask(ui::View::flexibleLeftMargin | ui::View::flexibleHeight);
+    window->addSubview(bar);
+    ASSERT_TRUE(near(screenOf(*window)->pixelAt(190, 50), 255, 255, 0));
+
+    server().resize(Display::nativeHandle(*window), 300, 150);
+    ASSERT_TRUE(MainThread::runUntil([&] { return window->bounds().width() == 300; }, kPatience));
+    EXPECT_EQ(window->bounds().height(), 150);
+    EXPECT_EQ(bar->frame(), Rect::make(280, 0, 20, 150));
+    auto image = screenOf(*window);
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->pixelWidth(), 300);
+    EXPECT_TRUE(near(image->pixelAt(290, 140), 255, 255, 0));
+    EXPECT_TRUE(near(image->pixelAt(190, 50), 0, 0, 255));
+}
+
+TEST_F(DisplayTest, EscapeAndADisplayThatDiesReachTheHost) {
+    auto window = showWindow(200, 100);
+    ASSERT_TRUE(Display::isPresented(*window));
+    std::vector<std::string> reasons;
+    auto observer = NotificationCenter::defaultCenter().addObserverForName(
+        ui::Window::didCloseNotification, window.get(), nullptr,
+        [&](const Notification& n) { reasons.push_back(*n.userInfo.at("reason").asString()); });
+    screenOf(*window);
+    server().typeKey(0xff1b /* Escape */);
+    ASSERT_TRUE(MainThread::runUntil([&] { return !reasons.empty(); }, kPatience));
+    EXPECT_EQ(reasons, std::vector<std::string>{"escape"});
+}
+
+}  // namespace
+}  // namespace pindle::platform
