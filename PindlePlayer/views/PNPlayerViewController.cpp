@@ -409,7 +409,20 @@ PNVideoPtr PNPlayerViewController::shownVideo() const {
     auto current = currentPlayerIndex_ < static_cast<int>(players_.size())
                        ? players_[currentPlayerIndex_]
                        : nullptr;
-    return current ? current->video() : nullptr;
+    // What the view was last told to show: its own video() lags until its queue applies it.
+    return current ? current->targetVideo() : nullptr;
+}
+
+void PNPlayerViewController::recheckBufferingWhenApplied(
+    const std::shared_ptr<PNPlayerView>& view) {
+    if (!view)
+        return;
+    auto weak = weakSelf();
+    view->queue()->async([weak, view] {
+        auto self = weak.lock();
+        if (self && self->isCurrent(*view))
+            self->checkPlayerBuffering();
+    });
 }
 
 // ---- loading the view ----
@@ -616,13 +629,15 @@ void PNPlayerViewController::playIndex(std::int64_t index, PNPlayState state,
     Hold hold(*this);
     setPlayState(state);
     // Stored before the queue moves: a loaded playlist switches inside setVideoIndex, and
-    // that switch is the one this transition was asked for.
+    // that switch is the one this transition was asked for. The time and duration start
+    // again before it too: a switch to a neighbour that is ready sets its duration, which
+    // its ready message, already sent, will not set again.
     playerTransition_ = transition;
-    queue->setVideoIndex(index);
     currentTime_ = 0;
     duration_ = 0;
     announce("currentTime");
     announce("duration");
+    queue->setVideoIndex(index);
     updateButtons();
     propagateProgress();
 }
@@ -662,6 +677,11 @@ void PNPlayerViewController::setToPrivate(PNPlaylistPtr playlist, std::int64_t i
                                           Transition transition) {
     Hold hold(*this);
     playerTransition_ = transition;
+    setVideo(nullptr);
+    currentTime_ = 0;
+    duration_ = 0;
+    announce("currentTime");
+    announce("duration");
     std::vector<PNVideoPtr> firstWindow;
     if (playbackQueue_ && playbackQueue_->playlist() == playlist) {
         playbackQueue_->setVideoIndex(index);
@@ -673,11 +693,6 @@ void PNPlayerViewController::setToPrivate(PNPlaylistPtr playlist, std::int64_t i
         // show nothing until it happens to change.
         firstWindow = playbackQueue_->videos();
     }
-    setVideo(nullptr);
-    currentTime_ = 0;
-    duration_ = 0;
-    announce("currentTime");
-    announce("duration");
     if (!firstWindow.empty())
         setVideos(firstWindow);
 }
@@ -697,8 +712,15 @@ void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos) {
         current->reset();
         return;
     }
-    if (current->video() == videos.front()) {
+    if (current->targetVideo() == videos.front()) {
+        // Already on screen: it still takes the requested state, or play(video:) of the
+        // video shown would leave it paused.
+        if (playState_ == PNPlayState::playing)
+            current->play();
+        else if (playState_ == PNPlayState::paused)
+            current->pause();
         prepareNextVideosToPlay();
+        recheckBufferingWhenApplied(current);
         return;
     }
     setVideo(videos.front(), playerTransition_, [] {});
@@ -715,7 +737,7 @@ void PNPlayerViewController::prepareNextVideosToPlay() {
     const std::vector<PNVideoPtr> window(queued.begin(), queued.begin() + m);
     auto held = [&](const PNVideoPtr& video) {
         for (const auto& p : players_)
-            if (p->video() == video)
+            if (p->targetVideo() == video)
                 return true;
         return false;
     };
@@ -728,7 +750,7 @@ void PNPlayerViewController::prepareNextVideosToPlay() {
             wanted.push_back(v);
     std::vector<std::shared_ptr<PNPlayerView>> free;
     for (int i = 0; i < static_cast<int>(players_.size()); ++i) {
-        auto held = players_[i]->video();
+        auto held = players_[i]->targetVideo();
         if (i != visiblePlayerIndex_ && (!held || !inWindow(held)))
             free.push_back(players_[i]);
     }
@@ -738,7 +760,7 @@ void PNPlayerViewController::prepareNextVideosToPlay() {
             break;
         auto& view = free[next++];
         logger_.log("preparing_" + video->videoID());
-        if (auto old = view->video(); old && videoLoader_)
+        if (auto old = view->targetVideo(); old && videoLoader_)
             videoLoader_->setPreload(old->videoID(), true);
         view->setVideo(video, true);
     }
@@ -746,6 +768,9 @@ void PNPlayerViewController::prepareNextVideosToPlay() {
 
 void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
                                       std::function<void()> completion) {
+    // An animation that never ends would block every later switch.
+    if (transition && !std::isfinite(transition->duration))
+        transition.reset();
     Hold hold(*this);
     setTime_ = secondsSince1970();
     auto old = currentPlayer();
@@ -755,7 +780,7 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
         old->reset();
         return;
     }
-    if (old->video() == video) {
+    if (old->targetVideo() == video) {
         // Asked to play what is already shown: play it.
         if (playState_ == PNPlayState::playing)
             old->play();
@@ -774,7 +799,7 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
         else
             toggleErrorMessage(std::nullopt);
     }
-    if (auto held = old->video(); held && videoLoader_)
+    if (auto held = old->targetVideo(); held && videoLoader_)
         videoLoader_->setPreload(held->videoID(), true);
     if (playState_ == PNPlayState::playing && videoLoader_)
         videoLoader_->setPreload(video->videoID(), false);
@@ -783,7 +808,7 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
 
     int found = -1;
     for (int i = 0; i < static_cast<int>(players_.size()); ++i)
-        if (players_[i]->video() == video) {
+        if (players_[i]->targetVideo() == video) {
             found = i;
             break;
         }
@@ -811,9 +836,12 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
         if (playState_ == PNPlayState::playing)
             view->play();
     }
-    checkPlayerBuffering();
-
     auto fresh = players_[currentPlayerIndex_];
+    // Judged now from what the views show, and again once the new current view has applied
+    // the switch on its queue (until then its readiness and preload mode are the old ones).
+    checkPlayerBuffering();
+    recheckBufferingWhenApplied(fresh);
+
     auto weak = weakSelf();
     if (fresh == old) {
         DispatchQueue::main()->async([weak, fresh, completion] {
@@ -934,28 +962,34 @@ void PNPlayerViewController::setPlayState(PNPlayState state) {
     Hold hold(*this);
     playState_ = state;
     announce("playState");
-    if (video_ && videoLoader_)
-        videoLoader_->setPreload(video_->videoID(), state != PNPlayState::playing);
+    // The video on screen: in playlist mode `video` is none, yet the loader must hear that
+    // the current video now feeds playback, or it downloads only its head.
+    if (auto shown = shownVideo(); shown && videoLoader_)
+        videoLoader_->setPreload(shown->videoID(), state != PNPlayState::playing);
 }
 
 void PNPlayerViewController::play() {
     loadViewIfNeeded();
     Hold hold(*this);
     setPlayState(PNPlayState::playing);
-    if (auto current = currentPlayer())
+    auto current = currentPlayer();
+    if (current)
         current->play();
     updateButtons();
     checkPlayerBuffering();
+    recheckBufferingWhenApplied(current);
 }
 
 void PNPlayerViewController::pause() {
     loadViewIfNeeded();
     Hold hold(*this);
     setPlayState(PNPlayState::paused);
-    if (auto current = currentPlayer())
+    auto current = currentPlayer();
+    if (current)
         current->pause();
     updateButtons();
     checkPlayerBuffering();
+    recheckBufferingWhenApplied(current);
 }
 
 void PNPlayerViewController::playPause() {
@@ -973,9 +1007,13 @@ void PNPlayerViewController::playPause() {
     }
     updateButtons();
     checkPlayerBuffering();
+    recheckBufferingWhenApplied(current);
 }
 
 void PNPlayerViewController::seek(double seconds) {
+    // A time that is no number would become the current time and the slider's value.
+    if (!std::isfinite(seconds))
+        return;
     loadViewIfNeeded();
     Hold hold(*this);
     currentTime_ = seconds;
@@ -999,6 +1037,7 @@ void PNPlayerViewController::seek(double seconds) {
     }
     updateButtons();
     checkPlayerBuffering();
+    recheckBufferingWhenApplied(current);
 }
 
 void PNPlayerViewController::addGestureRecognizer(ui::GestureRecognizerPtr recognizer) {
@@ -1091,10 +1130,12 @@ void PNPlayerViewController::checkPlayerBuffering() {
 }
 
 void PNPlayerViewController::toggleSpinner(bool show) {
-    if (isSpinnerActive_ == show || !showSpinner_)
-        return;
+    // Decided on the main queue, where the flag changes: checked on the caller's thread, a
+    // hide asked for while a show is still queued would find the flag unset and be dropped.
     auto strong = self();
     DispatchQueue::main()->async([strong, show] {
+        if (strong->isSpinnerActive_ == show || !strong->showSpinner_)
+            return;
         auto spinnerView = strong->spinnerView();
         strong->isSpinnerActive_ = show;
         if (!spinnerView)

@@ -228,6 +228,9 @@ class PNPlayerViewController : public platform::ui::ViewController,
                       const std::function<void(PNPlayerViewControllerDelegate&)>& call);
     // The video on screen: `video`, or in playlist mode the current view's.
     PNVideoPtr shownVideo() const;
+    // checkPlayerBuffering() again once `view` has applied the commands given so far, if it
+    // is still the current view then.
+    void recheckBufferingWhenApplied(const std::shared_ptr<PNPlayerView>& view);
     // Runs `action` on the main queue once the control panel's container exists (dropped
     // when the controller goes first).
     void whenContainerReady(std::function<void(PNPlayerViewController&)> action);
