@@ -8,6 +8,8 @@
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/views/PNPlayerStoryboard.hpp"
+#include "PindlePlayer/views/private/PNPlayerBuffering.hpp"
+#include "PindlePlayer/views/private/PNPlayerControllerEvents.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -23,8 +25,6 @@ using platform::Value;
 
 namespace {
 
-constexpr double kSpinnerDelay = 1.0;
-constexpr double kSpinnerFade = 0.4;
 constexpr double kSeekQuietTime = 0.3;
 constexpr int kLoaderRequests = 2;
 constexpr int kSharedLoaderRequests = 1;
@@ -90,15 +90,9 @@ void PNPlayerViewController::announce(const char* key) {
     });
 }
 
-void PNPlayerViewController::tellDelegate(
-    std::string_view selector, const std::function<void(PNPlayerViewControllerDelegate&)>& call) {
-    auto weak = weakSelf();
-    callOut([weak, selector, call] {
-        auto self = weak.lock();
-        auto d = self ? self->delegate() : nullptr;
-        if (d && d->respondsTo(selector))
-            call(*d);
-    });
+PNPlayerControllerEvents PNPlayerViewController::events() {
+    return PNPlayerControllerEvents(
+        weakSelf(), [this](std::function<void()> call) { callOut(std::move(call)); });
 }
 
 // ---- construction and properties ----
@@ -108,6 +102,7 @@ PNPlayerViewController::PNPlayerViewController(std::string nibName,
     : ViewController(std::move(nibName), std::move(bundle)),
       playerView_(ui::View::make()),
       spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
+      buffering_(PNPlayerBuffering::make()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -115,6 +110,7 @@ PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
     : ViewController(coder),
       playerView_(ui::View::make()),
       spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
+      buffering_(PNPlayerBuffering::make()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -219,21 +215,16 @@ void PNPlayerViewController::setShowControls(bool show) {
     });
 }
 
+bool PNPlayerViewController::showSpinner() const {
+    return buffering_->showSpinner();
+}
+
 void PNPlayerViewController::setShowSpinner(bool show) {
-    showSpinner_ = show;
-    auto weak = weakSelf();
-    DispatchQueue::main()->async([weak, show] {
-        auto self = weak.lock();
-        auto spinnerView = self ? self->spinnerView() : nullptr;
-        if (!spinnerView)
-            return;
-        spinnerView->setHidden(!show);
-        if (!show && self->isSpinnerActive_) {
-            spinnerView->layer()->removeAllAnimations();
-            spinnerView->layer()->setOpacity(0);
-            self->isSpinnerActive_ = false;
-        }
-    });
+    buffering_->setShowSpinner(show);
+}
+
+bool PNPlayerViewController::isSpinnerActive() const {
+    return buffering_->isSpinnerActive();
 }
 
 void PNPlayerViewController::setShowErrorMessages(bool show) {
@@ -361,8 +352,7 @@ ui::LabelPtr PNPlayerViewController::errorLabel() const {
 }
 
 ui::ViewPtr PNPlayerViewController::spinnerView() const {
-    std::lock_guard lock(lock_);
-    return spinnerView_;
+    return buffering_->spinnerView();
 }
 
 std::shared_ptr<PNPlayerControlPanelControlViewController>
@@ -413,16 +403,10 @@ PNVideoPtr PNPlayerViewController::shownVideo() const {
     return current ? current->targetVideo() : nullptr;
 }
 
-void PNPlayerViewController::recheckBufferingWhenApplied(
-    const std::shared_ptr<PNPlayerView>& view) {
-    if (!view)
-        return;
-    auto weak = weakSelf();
-    view->queue()->async([weak, view] {
-        auto self = weak.lock();
-        if (self && self->isCurrent(*view))
-            self->checkPlayerBuffering();
-    });
+bool PNPlayerViewController::shownVideoFailed() const {
+    auto shown = shownVideo();
+    std::lock_guard lock(lock_);
+    return shown && videoErrors_.count(shown->videoID()) > 0;
 }
 
 // ---- loading the view ----
@@ -465,22 +449,40 @@ void PNPlayerViewController::viewDidLoad() {
     root->addConstraints({errorLabel_->centerXAnchor().constraint(root->centerXAnchor()),
                           errorLabel_->centerYAnchor().constraint(root->centerYAnchor())});
 
-    spinnerView_ = ui::View::make(bounds);
-    spinnerView_->setTranslatesAutoresizingMaskIntoConstraints(false);
-    spinnerView_->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
-    spinnerView_->setBackgroundColor(ui::Color::white(0, 0.5));
-    spinnerView_->layer()->setOpacity(0);
+    auto spinnerView = ui::View::make(bounds);
+    spinnerView->setTranslatesAutoresizingMaskIntoConstraints(false);
+    spinnerView->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
+    spinnerView->setBackgroundColor(ui::Color::white(0, 0.5));
+    spinnerView->layer()->setOpacity(0);
     spinner_->setTranslatesAutoresizingMaskIntoConstraints(false);
     spinner_->startAnimating();
-    spinnerView_->addSubview(spinner_);
-    spinnerView_->addConstraints(
-        {spinner_->centerXAnchor().constraint(spinnerView_->centerXAnchor()),
-         spinner_->centerYAnchor().constraint(spinnerView_->centerYAnchor())});
-    root->addSubview(spinnerView_);
-    root->addConstraints({spinnerView_->topAnchor().constraint(root->topAnchor()),
-                          spinnerView_->leadingAnchor().constraint(root->leadingAnchor()),
-                          spinnerView_->trailingAnchor().constraint(root->trailingAnchor()),
-                          spinnerView_->bottomAnchor().constraint(root->bottomAnchor())});
+    spinnerView->addSubview(spinner_);
+    spinnerView->addConstraints(
+        {spinner_->centerXAnchor().constraint(spinnerView->centerXAnchor()),
+         spinner_->centerYAnchor().constraint(spinnerView->centerYAnchor())});
+    root->addSubview(spinnerView);
+    root->addConstraints({spinnerView->topAnchor().constraint(root->topAnchor()),
+                          spinnerView->leadingAnchor().constraint(root->leadingAnchor()),
+                          spinnerView->trailingAnchor().constraint(root->trailingAnchor()),
+                          spinnerView->bottomAnchor().constraint(root->bottomAnchor())});
+    buffering_->attach(spinnerView);
+    {
+        auto weak = weakSelf();
+        PNPlayerBuffering::Hooks hooks;
+        hooks.currentView = [weak]() -> std::shared_ptr<PNPlayerView> {
+            auto self = weak.lock();
+            return self ? self->currentPlayer() : nullptr;
+        };
+        hooks.shownVideoFailed = [weak] {
+            auto self = weak.lock();
+            return self && self->shownVideoFailed();
+        };
+        hooks.report = [weak](bool buffering) {
+            if (auto self = weak.lock())
+                self->events().buffering(buffering);
+        };
+        buffering_->bind(std::move(hooks));
+    }
 
     if (storyboard) {
         playerControlPanel_ = std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(
@@ -520,7 +522,7 @@ void PNPlayerViewController::viewDidLoad() {
         root->sendSubviewToBack(controlView);
     if (volumeView)
         root->sendSubviewToBack(volumeView);
-    root->sendSubviewToBack(spinnerView_);
+    root->sendSubviewToBack(spinnerView);
     root->sendSubviewToBack(playerView_);
     if (playerControlPanel_)
         addChild(playerControlPanel_);
@@ -720,7 +722,6 @@ void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos) {
         else if (playState_ == PNPlayState::paused)
             current->pause();
         prepareNextVideosToPlay();
-        recheckBufferingWhenApplied(current);
         return;
     }
     setVideo(videos.front(), playerTransition_, [] {});
@@ -837,10 +838,8 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
             view->play();
     }
     auto fresh = players_[currentPlayerIndex_];
-    // Judged now from what the views show, and again once the new current view has applied
-    // the switch on its queue (until then its readiness and preload mode are the old ones).
+    // Judged once the new current view has applied the switch on its queue.
     checkPlayerBuffering();
-    recheckBufferingWhenApplied(fresh);
 
     auto weak = weakSelf();
     if (fresh == old) {
@@ -977,7 +976,6 @@ void PNPlayerViewController::play() {
         current->play();
     updateButtons();
     checkPlayerBuffering();
-    recheckBufferingWhenApplied(current);
 }
 
 void PNPlayerViewController::pause() {
@@ -989,7 +987,6 @@ void PNPlayerViewController::pause() {
         current->pause();
     updateButtons();
     checkPlayerBuffering();
-    recheckBufferingWhenApplied(current);
 }
 
 void PNPlayerViewController::playPause() {
@@ -1007,7 +1004,6 @@ void PNPlayerViewController::playPause() {
     }
     updateButtons();
     checkPlayerBuffering();
-    recheckBufferingWhenApplied(current);
 }
 
 void PNPlayerViewController::seek(double seconds) {
@@ -1037,7 +1033,6 @@ void PNPlayerViewController::seek(double seconds) {
     }
     updateButtons();
     checkPlayerBuffering();
-    recheckBufferingWhenApplied(current);
 }
 
 void PNPlayerViewController::addGestureRecognizer(ui::GestureRecognizerPtr recognizer) {
@@ -1099,57 +1094,11 @@ void PNPlayerViewController::propagateProgress() {
 }
 
 void PNPlayerViewController::checkPlayerBuffering() {
-    Hold hold(*this);
-    auto current = currentPlayer();
-    auto shown = shownVideo();
-    const bool errored = videoErrors_.count(shown ? shown->videoID() : std::string()) > 0;
-    const bool buffering = !errored && current && !current->isPreload() &&
-                           (current->isBuffering() || !current->isReadyToPlay());
-    auto weak = weakSelf();
-    tellDelegate(PNPlayerViewControllerDelegate::bufferingSelector,
-                 [weak, buffering](PNPlayerViewControllerDelegate& d) {
-                     if (auto self = weak.lock())
-                         d.pnPlayerViewControllerBuffering(*self, buffering);
-                 });
-    if (!showSpinner_)
-        return;
-    if (showSpinnerWorkItem_)
-        showSpinnerWorkItem_->cancel();
-    if (!buffering) {
-        showSpinnerWorkItem_.reset();
-        toggleSpinner(false);
-        return;
-    }
-    showSpinnerWorkItem_ = platform::DispatchWorkItem::create([weak] {
-        auto self = weak.lock();
-        auto view = self ? self->currentPlayer() : nullptr;
-        if (view && (view->isBuffering() || !view->isReadyToPlay()))
-            self->toggleSpinner(true);
-    });
-    DispatchQueue::main()->asyncAfter(kSpinnerDelay, showSpinnerWorkItem_);
+    buffering_->check();
 }
 
 void PNPlayerViewController::toggleSpinner(bool show) {
-    // Decided on the main queue, where the flag changes: checked on the caller's thread, a
-    // hide asked for while a show is still queued would find the flag unset and be dropped.
-    auto strong = self();
-    DispatchQueue::main()->async([strong, show] {
-        if (strong->isSpinnerActive_ == show || !strong->showSpinner_)
-            return;
-        auto spinnerView = strong->spinnerView();
-        strong->isSpinnerActive_ = show;
-        if (!spinnerView)
-            return;
-        auto layer = spinnerView->layer();
-        layer->removeAllAnimations();
-        ui::BasicAnimation fade;
-        fade.keyPath = "opacity";
-        fade.fromValue = Value(show ? 0.0 : 1.0);
-        fade.toValue = Value(show ? 1.0 : 0.0);
-        fade.duration = kSpinnerFade;
-        layer->setOpacity(show ? 1.0 : 0.0);
-        layer->add(fade, "opacity");
-    });
+    buffering_->toggleSpinner(show);
 }
 
 void PNPlayerViewController::showError(const std::string& videoID, PNError error) {
@@ -1221,11 +1170,7 @@ void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
         Hold hold(*self);
         self->visiblePlayerIndex_ = self->currentPlayerIndex_;
     });
-    tellDelegate(PNPlayerViewControllerDelegate::readyToPlaySelector,
-                 [weak](PNPlayerViewControllerDelegate& d) {
-                     if (auto self = weak.lock())
-                         d.pnPlayerViewControllerReadyToPlay(*self);
-                 });
+    events().readyToPlay();
 }
 
 void PNPlayerViewController::pnPlayerViewBuffering(PNPlayerView& view, bool) {
@@ -1241,12 +1186,7 @@ void PNPlayerViewController::pnPlayerViewCurrentTimeChanged(PNPlayerView& view) 
         currentTime_ = view.currentTime();
         announce("currentTime");
     }
-    auto weak = weakSelf();
-    tellDelegate(PNPlayerViewControllerDelegate::currentTimeChangedSelector,
-                 [weak](PNPlayerViewControllerDelegate& d) {
-                     if (auto self = weak.lock())
-                         d.pnPlayerViewControllerCurrentTimeChanged(*self);
-                 });
+    events().currentTimeChanged();
     auto strong = self();
     DispatchQueue::main()->async([strong] { strong->propagateProgress(); });
 }
@@ -1260,20 +1200,13 @@ void PNPlayerViewController::pnPlayerViewFailedToPlay(PNPlayerView& view, int er
     auto code = PNError::fromRawValue(error).value_or(PNError::unknown);
     auto failed = view.video();
     showError(failed ? failed->videoID() : std::string(), code);
-    auto weak = weakSelf();
-    tellDelegate(PNPlayerViewControllerDelegate::failedToPlaySelector,
-                 [weak, error](PNPlayerViewControllerDelegate& d) {
-                     if (auto self = weak.lock())
-                         d.pnPlayerViewControllerFailedToPlay(*self, error);
-                 });
+    events().failedToPlay(code);
 }
 
 void PNPlayerViewController::pnPlayerViewDidPlayToEnd(PNPlayerView& view) {
     if (!isCurrent(view))
         return;
-    if (auto d = delegate();
-        d && d->respondsTo(PNPlayerViewControllerDelegate::didPlayToEndSelector))
-        d->pnPlayerViewControllerDidPlayToEnd(*this);
+    events().didPlayToEnd();
     auto queue = playbackQueue();
     if (!queue)
         return;

@@ -55,6 +55,8 @@
 
 namespace pindle {
 
+class PNPlayerBuffering;
+class PNPlayerControllerEvents;
 class PNPlayerViewController;
 using PNPlayerViewControllerPtr = std::shared_ptr<PNPlayerViewController>;
 
@@ -100,7 +102,7 @@ class PNPlayerViewController : public platform::ui::ViewController,
     bool showControls() const { return showControls_; }
     // Shows or hides the control panel and the volume indicator once the panel exists.
     void setShowControls(bool show);
-    bool showSpinner() const { return showSpinner_; }
+    bool showSpinner() const;
     void setShowSpinner(bool show);
     bool showErrorMessages() const { return showErrorMessages_; }
     void setShowErrorMessages(bool show);
@@ -147,7 +149,7 @@ class PNPlayerViewController : public platform::ui::ViewController,
     platform::ui::LabelPtr errorLabel() const;
     platform::ui::ViewPtr spinnerView() const;
     platform::ui::ActivityIndicatorViewPtr spinner() const { return spinner_; }
-    bool isSpinnerActive() const { return isSpinnerActive_; }
+    bool isSpinnerActive() const;
     bool isAnimating() const { return isAnimating_; }
     bool isSeeking() const { return seeking_; }
     std::shared_ptr<PNPlayerControlPanelControlViewController> playerControlPanel() const;
@@ -224,13 +226,12 @@ class PNPlayerViewController : public platform::ui::ViewController,
     // Runs `call` now, or when the outermost hold of the lock on this thread ends.
     void callOut(std::function<void()> call);
     void announce(const char* key);
-    void tellDelegate(std::string_view selector,
-                      const std::function<void(PNPlayerViewControllerDelegate&)>& call);
+    // The delegate's events, as typed calls made once the lock is released.
+    PNPlayerControllerEvents events();
     // The video on screen: `video`, or in playlist mode the current view's.
     PNVideoPtr shownVideo() const;
-    // checkPlayerBuffering() again once `view` has applied the commands given so far, if it
-    // is still the current view then.
-    void recheckBufferingWhenApplied(const std::shared_ptr<PNPlayerView>& view);
+    // Whether the video on screen has failed.
+    bool shownVideoFailed() const;
     // Runs `action` on the main queue once the control panel's container exists (dropped
     // when the controller goes first).
     void whenContainerReady(std::function<void(PNPlayerViewController&)> action);
@@ -242,15 +243,15 @@ class PNPlayerViewController : public platform::ui::ViewController,
 
     const platform::ui::ViewPtr playerView_;
     const platform::ui::ActivityIndicatorViewPtr spinner_;
+    // Buffering and the spinner.
+    const std::shared_ptr<PNPlayerBuffering> buffering_;
     PNLogger logger_;
 
     std::atomic<bool> showControls_{true};
-    std::atomic<bool> showSpinner_{true};
     std::atomic<bool> showErrorMessages_{true};
     std::atomic<bool> showButtonsControls_{true};
     std::atomic<bool> seeking_{false};
     std::atomic<bool> isAnimating_{false};
-    std::atomic<bool> isSpinnerActive_{false};
     std::atomic<bool> holdLastPic_{true};
     std::atomic<bool> internalLoadingControl_{true};
 
@@ -278,8 +279,6 @@ class PNPlayerViewController : public platform::ui::ViewController,
     int visiblePlayerIndex_ = 0;
     Transition playerTransition_;
     platform::ui::LabelPtr errorLabel_;
-    platform::ui::ViewPtr spinnerView_;
-    platform::DispatchWorkItemPtr showSpinnerWorkItem_;
     std::shared_ptr<PNPlayerControlPanelControlViewController> playerControlPanel_;
     std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator_;
     std::shared_ptr<PNPlaybackQueue> playbackQueue_;
