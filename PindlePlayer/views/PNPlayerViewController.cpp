@@ -10,6 +10,7 @@
 #include "PindlePlayer/views/PNPlayerStoryboard.hpp"
 #include "PindlePlayer/views/private/PNPlayerBuffering.hpp"
 #include "PindlePlayer/views/private/PNPlayerControllerEvents.hpp"
+#include "PindlePlayer/views/private/PNPlayerTransitions.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -103,6 +104,7 @@ PNPlayerViewController::PNPlayerViewController(std::string nibName,
       playerView_(ui::View::make()),
       spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
       buffering_(PNPlayerBuffering::make()),
+      transitions_(PNPlayerTransitions::make()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -111,6 +113,7 @@ PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
       playerView_(ui::View::make()),
       spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
       buffering_(PNPlayerBuffering::make()),
+      transitions_(PNPlayerTransitions::make()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -221,6 +224,10 @@ bool PNPlayerViewController::showSpinner() const {
 
 void PNPlayerViewController::setShowSpinner(bool show) {
     buffering_->setShowSpinner(show);
+}
+
+bool PNPlayerViewController::isAnimating() const {
+    return transitions_->isAnimating();
 }
 
 bool PNPlayerViewController::isSpinnerActive() const {
@@ -482,6 +489,18 @@ void PNPlayerViewController::viewDidLoad() {
                 self->events().buffering(buffering);
         };
         buffering_->bind(std::move(hooks));
+        PNPlayerTransitions::Hooks shown;
+        shown.views = [weak] {
+            auto self = weak.lock();
+            return self ? self->players() : std::vector<std::shared_ptr<PNPlayerView>>{};
+        };
+        shown.currentShown = [weak] {
+            if (auto self = weak.lock()) {
+                Hold hold(*self);
+                self->visiblePlayerIndex_ = self->currentPlayerIndex_;
+            }
+        };
+        transitions_->bind(std::move(shown));
     }
 
     if (storyboard) {
@@ -608,7 +627,7 @@ void PNPlayerViewController::play(std::int64_t playlistIndex, Transition transit
 
 void PNPlayerViewController::playPlaylist(PNPlaylistPtr playlist, std::int64_t index,
                                           PNPlayState state, Transition transition) {
-    if (!playlist || index < 0 || isAnimating_)
+    if (!playlist || index < 0 || isAnimating())
         return;
     if (auto total = playlist->totalCount(); total && index >= *total)
         return;
@@ -623,7 +642,7 @@ void PNPlayerViewController::playPlaylist(PNPlaylistPtr playlist, std::int64_t i
 void PNPlayerViewController::playIndex(std::int64_t index, PNPlayState state,
                                        Transition transition) {
     auto queue = playbackQueue();
-    if (isAnimating_ || index < 0 || !queue)
+    if (isAnimating() || index < 0 || !queue)
         return;
     if (auto total = queue->playlist()->totalCount(); total && index >= *total)
         return;
@@ -658,7 +677,7 @@ void PNPlayerViewController::reset() {
 
 void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
                                           Transition transition) {
-    if (isAnimating_)
+    if (isAnimating())
         return;
     loadViewIfNeeded();
     Hold hold(*this);
@@ -841,118 +860,14 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
     // Judged once the new current view has applied the switch on its queue.
     checkPlayerBuffering();
 
-    auto weak = weakSelf();
-    if (fresh == old) {
-        DispatchQueue::main()->async([weak, fresh, completion] {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            if (fresh->isReadyToPlay() || fresh->isThumbShown()) {
-                fresh->setHidden(false);
-                Hold hold(*self);
-                self->visiblePlayerIndex_ = self->currentPlayerIndex_;
-            }
-            if (completion)
-                completion();
-        });
-    } else if (!transition) {
-        DispatchQueue::main()->async([weak, old, fresh, completion] {
-            if (!weak.lock())
-                return;
-            old->stop();
-            old->setHidden(true);
-            fresh->setHidden(false);
-            if (completion)
-                completion();
-        });
-    } else {
-        playersTransition(old, fresh, *transition, [old, completion] {
-            old->stop();
-            if (completion)
-                completion();
-        });
-    }
+    transitions_->present(old, fresh, transition, std::move(completion));
 }
 
 void PNPlayerViewController::playersTransition(std::shared_ptr<PNPlayerView> from,
                                                std::shared_ptr<PNPlayerView> to,
                                                PNPlayerTransition transition,
                                                std::function<void()> completion) {
-    isAnimating_ = true;
-    auto weak = weakSelf();
-    DispatchQueue::main()->async([weak, from, to, transition, completion] {
-        auto self = weak.lock();
-        if (!self) {
-            if (completion)
-                completion();
-            return;
-        }
-        {
-            Hold hold(*self);
-            self->visiblePlayerIndex_ = self->currentPlayerIndex_;
-        }
-        for (const auto& view : self->players()) view->layer()->removeAllAnimations();
-        from->setHidden(false);
-        to->setHidden(false);
-        using Kind = PNPlayerTransition::Kind;
-        const auto shift = [&](const std::shared_ptr<PNPlayerView>& view, double sign) {
-            const ui::Point c = view->center();
-            const ui::Rect b = view->bounds();
-            switch (transition.kind) {
-                case Kind::up:
-                    view->setCenter({c.x, c.y + sign * b.height()});
-                    break;
-                case Kind::down:
-                    view->setCenter({c.x, c.y - sign * b.height()});
-                    break;
-                case Kind::left:
-                    view->setCenter({c.x + sign * b.width(), c.y});
-                    break;
-                case Kind::right:
-                    view->setCenter({c.x - sign * b.width(), c.y});
-                    break;
-                case Kind::fade:
-                    break;
-            }
-        };
-        shift(to, -1);  // the incoming view starts one screen away
-        if (transition.kind == Kind::fade)
-            to->layer()->setOpacity(0);
-        self.reset();
-        ui::View::animate(
-            transition.duration, 0,
-            ui::View::AnimationOptions::curveEaseInOut |
-                ui::View::AnimationOptions::allowUserInteraction,
-            [&] {
-                if (transition.kind == Kind::fade) {
-                    from->setAlpha(0);
-                    to->setAlpha(1);
-                } else {
-                    shift(from, 1);
-                    shift(to, 1);
-                }
-                from->layoutIfNeeded();
-                to->layoutIfNeeded();
-            },
-            [weak, from, to, transition, completion](bool finished) {
-                for (const auto& view : {from, to}) {
-                    const ui::Rect b = view->bounds();
-                    const ui::Point c = view->center();
-                    if (transition.kind == Kind::up || transition.kind == Kind::down)
-                        view->setCenter({c.x, b.height() / 2});
-                    else if (transition.kind == Kind::left || transition.kind == Kind::right)
-                        view->setCenter({b.width() / 2, c.y});
-                    else
-                        view->setAlpha(1);
-                }
-                from->setHidden(true);
-                to->setHidden(false);
-                if (auto self = weak.lock())
-                    self->isAnimating_ = false;
-                if (finished && completion)
-                    completion();
-            });
-    });
+    transitions_->animate(std::move(from), std::move(to), transition, std::move(completion));
 }
 
 // ---- playback ----
@@ -1163,7 +1078,7 @@ void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
         auto self = weak.lock();
         if (!self || !self->isCurrent(*sender))
             return;
-        if (!self->isAnimating_) {
+        if (!self->isAnimating()) {
             for (const auto& p : self->players()) p->setHidden(p != sender);
         }
         sender->setHidden(false);

@@ -57,6 +57,7 @@ namespace pindle {
 
 class PNPlayerBuffering;
 class PNPlayerControllerEvents;
+class PNPlayerTransitions;
 class PNPlayerViewController;
 using PNPlayerViewControllerPtr = std::shared_ptr<PNPlayerViewController>;
 
@@ -150,7 +151,7 @@ class PNPlayerViewController : public platform::ui::ViewController,
     platform::ui::ViewPtr spinnerView() const;
     platform::ui::ActivityIndicatorViewPtr spinner() const { return spinner_; }
     bool isSpinnerActive() const;
-    bool isAnimating() const { return isAnimating_; }
+    bool isAnimating() const;
     bool isSeeking() const { return seeking_; }
     std::shared_ptr<PNPlayerControlPanelControlViewController> playerControlPanel() const;
     std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator() const;
@@ -245,13 +246,14 @@ class PNPlayerViewController : public platform::ui::ViewController,
     const platform::ui::ActivityIndicatorViewPtr spinner_;
     // Buffering and the spinner.
     const std::shared_ptr<PNPlayerBuffering> buffering_;
+    // Putting switches on screen.
+    const std::shared_ptr<PNPlayerTransitions> transitions_;
     PNLogger logger_;
 
     std::atomic<bool> showControls_{true};
     std::atomic<bool> showErrorMessages_{true};
     std::atomic<bool> showButtonsControls_{true};
     std::atomic<bool> seeking_{false};
-    std::atomic<bool> isAnimating_{false};
     std::atomic<bool> holdLastPic_{true};
     std::atomic<bool> internalLoadingControl_{true};
 
