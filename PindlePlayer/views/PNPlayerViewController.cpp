@@ -10,6 +10,7 @@
 #include "PindlePlayer/views/PNPlayerStoryboard.hpp"
 #include "PindlePlayer/views/private/PNPlayerBuffering.hpp"
 #include "PindlePlayer/views/private/PNPlayerControllerEvents.hpp"
+#include "PindlePlayer/views/private/PNPlayerPanelBinding.hpp"
 #include "PindlePlayer/views/private/PNPlayerTransitions.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -105,6 +106,7 @@ PNPlayerViewController::PNPlayerViewController(std::string nibName,
       spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
       buffering_(PNPlayerBuffering::make()),
       transitions_(PNPlayerTransitions::make()),
+      panel_(PNPlayerPanelBinding::make()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -114,6 +116,7 @@ PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
       spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
       buffering_(PNPlayerBuffering::make()),
       transitions_(PNPlayerTransitions::make()),
+      panel_(PNPlayerPanelBinding::make()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -192,30 +195,12 @@ void PNPlayerViewController::setDelegate(std::weak_ptr<PNPlayerViewControllerDel
     delegate_ = std::move(delegate);
 }
 
-void PNPlayerViewController::whenContainerReady(
-    std::function<void(PNPlayerViewController&)> action) {
-    {
-        std::lock_guard lock(lock_);
-        if (!playerControlPanelContainer_.lock()) {
-            pendingContainerActions_.push_back(std::move(action));
-            return;
-        }
-    }
-    auto weak = weakSelf();
-    DispatchQueue::main()->async([weak, action = std::move(action)] {
-        if (auto self = weak.lock())
-            action(*self);
-    });
+bool PNPlayerViewController::showControls() const {
+    return panel_->showControls();
 }
 
 void PNPlayerViewController::setShowControls(bool show) {
-    showControls_ = show;
-    whenContainerReady([show](PNPlayerViewController& self) {
-        if (auto container = self.playerControlPanelContainer())
-            container->setHidden(!show);
-        if (auto indicator = self.volumeIndicator(); indicator && indicator->isViewLoaded())
-            indicator->view()->setHidden(!show);
-    });
+    panel_->setShowControls(show);
 }
 
 bool PNPlayerViewController::showSpinner() const {
@@ -240,12 +225,12 @@ void PNPlayerViewController::setShowErrorMessages(bool show) {
         toggleErrorMessage(std::nullopt);
 }
 
+bool PNPlayerViewController::showButtonsControls() const {
+    return panel_->showButtonsControls();
+}
+
 void PNPlayerViewController::setShowButtonsControls(bool show) {
-    showButtonsControls_ = show;
-    whenContainerReady([show](PNPlayerViewController& self) {
-        if (auto panel = self.playerControlPanel())
-            panel->setShowButtonsControls(show);
-    });
+    panel_->setShowButtonsControls(show);
 }
 
 void PNPlayerViewController::setUid(std::string uid) {
@@ -364,19 +349,16 @@ ui::ViewPtr PNPlayerViewController::spinnerView() const {
 
 std::shared_ptr<PNPlayerControlPanelControlViewController>
 PNPlayerViewController::playerControlPanel() const {
-    std::lock_guard lock(lock_);
-    return playerControlPanel_;
+    return panel_->panel();
 }
 
 std::shared_ptr<PNPlayerVolumeIndicatorViewController> PNPlayerViewController::volumeIndicator()
     const {
-    std::lock_guard lock(lock_);
-    return volumeIndicator_;
+    return panel_->volumeIndicator();
 }
 
 ui::ViewPtr PNPlayerViewController::playerControlPanelContainer() const {
-    std::lock_guard lock(lock_);
-    return playerControlPanelContainer_.lock();
+    return panel_->container();
 }
 
 std::shared_ptr<PNPlaybackQueue> PNPlayerViewController::playbackQueue() const {
@@ -503,18 +485,23 @@ void PNPlayerViewController::viewDidLoad() {
         transitions_->bind(std::move(shown));
     }
 
+    std::shared_ptr<PNPlayerControlPanelControlViewController> controlPanel;
+    std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator;
     if (storyboard) {
-        playerControlPanel_ = std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(
+        controlPanel = std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(
             storyboard->instantiateViewController(PNPlayerStoryboard::controlViewScene));
-        volumeIndicator_ = std::dynamic_pointer_cast<PNPlayerVolumeIndicatorViewController>(
+        volumeIndicator = std::dynamic_pointer_cast<PNPlayerVolumeIndicatorViewController>(
             storyboard->instantiateViewController(PNPlayerStoryboard::volumeIndicatorScene));
     }
-    std::vector<std::function<void(PNPlayerViewController&)>> pending;
-    if (playerControlPanel_) {
-        playerControlPanel_->setDelegate(self());
-        playerControlPanel_->setShowButtonsControls(showButtonsControls_);
-        playerControlPanelContainer_ = playerControlPanel_->view();
-        pending.swap(pendingContainerActions_);
+    if (controlPanel)
+        controlPanel->setDelegate(self());
+    panel_->attachVolumeIndicator(volumeIndicator);
+    {
+        auto weak = weakSelf();
+        panel_->bind([weak]() -> PNPlaylistPtr {
+            auto self = weak.lock();
+            return self ? self->playlist() : nullptr;
+        });
     }
 
     for (int i = 0; i < playersCount_; ++i) {
@@ -530,8 +517,8 @@ void PNPlayerViewController::viewDidLoad() {
         players_.push_back(player);
     }
 
-    ui::ViewPtr volumeView = volumeIndicator_ ? volumeIndicator_->view() : nullptr;
-    ui::ViewPtr controlView = playerControlPanel_ ? playerControlPanel_->view() : nullptr;
+    ui::ViewPtr volumeView = volumeIndicator ? volumeIndicator->view() : nullptr;
+    ui::ViewPtr controlView = controlPanel ? controlPanel->view() : nullptr;
     root->addSubview(playerView_);
     if (volumeView)
         root->addSubview(volumeView);
@@ -543,10 +530,10 @@ void PNPlayerViewController::viewDidLoad() {
         root->sendSubviewToBack(volumeView);
     root->sendSubviewToBack(spinnerView);
     root->sendSubviewToBack(playerView_);
-    if (playerControlPanel_)
-        addChild(playerControlPanel_);
-    if (volumeIndicator_)
-        addChild(volumeIndicator_);
+    if (controlPanel)
+        addChild(controlPanel);
+    if (volumeIndicator)
+        addChild(volumeIndicator);
 
     playerView_->setTranslatesAutoresizingMaskIntoConstraints(false);
     std::map<std::string, ui::ViewPtr> views{{"player", playerView_}};
@@ -563,17 +550,13 @@ void PNPlayerViewController::viewDidLoad() {
     ui::LayoutConstraint::activate(constraints);
 
     if (controlView)
-        controlView->setHidden(!showControls_);
+        controlView->setHidden(!panel_->showControls());
     if (volumeView)
-        volumeView->setHidden(!showControls_);
+        volumeView->setHidden(!panel_->showControls());
+    // Settings given before the panel existed apply now.
+    if (controlPanel)
+        panel_->attachPanel(controlPanel);
     updateButtons();
-    for (auto& action : pending) {
-        auto weak = weakSelf();
-        DispatchQueue::main()->async([weak, action = std::move(action)] {
-            if (auto s = weak.lock())
-                action(*s);
-        });
-    }
 }
 
 void PNPlayerViewController::prepare(const ui::StoryboardSegue& segue, const platform::ObjectPtr&) {
@@ -581,20 +564,10 @@ void PNPlayerViewController::prepare(const ui::StoryboardSegue& segue, const pla
         return;
     auto panel =
         std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(segue.destination);
-    std::vector<std::function<void(PNPlayerViewController&)>> pending;
-    {
-        std::lock_guard lock(lock_);
-        playerControlPanel_ = panel;
-        if (panel) {
-            playerControlPanelContainer_ = panel->view();
-            pending.swap(pendingContainerActions_);
-        }
-    }
     if (!panel)
         return;
     panel->setDelegate(self());
-    panel->setShowButtonsControls(showButtonsControls_);
-    for (auto& action : pending) whenContainerReady(std::move(action));
+    panel_->attachPanel(panel);
 }
 
 // ---- switching videos ----
@@ -961,51 +934,25 @@ void PNPlayerViewController::addGestureRecognizer(ui::GestureRecognizerPtr recog
 }
 
 void PNPlayerViewController::updateButtons() {
-    auto panel = playerControlPanel();
-    if (!panel)
-        return;
-    PNPlaylistPtr list;
-    bool hasQueue, hasVideo, playing;
-    std::int64_t index;
+    PNPlayerPanelBinding::Buttons buttons;
     {
         std::lock_guard lock(lock_);
-        hasQueue = playbackQueue_ != nullptr;
-        list = hasQueue ? playbackQueue_->playlist() : nullptr;
-        index = hasQueue ? playbackQueue_->videoIndex() : 0;
-        hasVideo = video_ != nullptr;
-        playing = playState_ == PNPlayState::playing;
+        buttons.playlist = playbackQueue_ ? playbackQueue_->playlist() : nullptr;
+        buttons.index = playbackQueue_ ? playbackQueue_->videoIndex() : 0;
+        buttons.hasVideo = video_ != nullptr;
+        buttons.playing = playState_ == PNPlayState::playing;
     }
-    auto strong = self();
-    DispatchQueue::main()->async([strong, panel, list, hasVideo, index, playing] {
-        auto play = panel->playButton(), prev = panel->prevButton(), next = panel->nextButton();
-        if (!play || !prev || !next)
-            return;
-        if (list) {
-            const bool stillListed = strong->playlist() != nullptr;
-            const auto total = list->totalCount();
-            play->setEnabled(stillListed);
-            prev->setEnabled(index >= 1);
-            next->setEnabled(strong->playbackQueue() && (!total || index + 1 < *total));
-        } else {
-            play->setEnabled(hasVideo);
-            prev->setEnabled(false);
-            next->setEnabled(false);
-        }
-        panel->setPlayPauseButtonMode(playing);
-    });
+    panel_->showButtons(buttons);
 }
 
 void PNPlayerViewController::propagateProgress() {
-    auto panel = playerControlPanel();
-    if (!panel)
-        return;
     double progress;
     {
         std::lock_guard lock(lock_);
         const double total = usable(duration_);
         progress = total > 0 ? currentTime_ / total : 0;
     }
-    panel->setProgress(progress);
+    panel_->showProgress(progress);
 }
 
 void PNPlayerViewController::checkPlayerBuffering() {

@@ -57,6 +57,7 @@ namespace pindle {
 
 class PNPlayerBuffering;
 class PNPlayerControllerEvents;
+class PNPlayerPanelBinding;
 class PNPlayerTransitions;
 class PNPlayerViewController;
 using PNPlayerViewControllerPtr = std::shared_ptr<PNPlayerViewController>;
@@ -100,14 +101,14 @@ class PNPlayerViewController : public platform::ui::ViewController,
     std::shared_ptr<PNPlayerViewControllerDelegate> delegate() const;
     void setDelegate(std::weak_ptr<PNPlayerViewControllerDelegate> delegate);
 
-    bool showControls() const { return showControls_; }
+    bool showControls() const;
     // Shows or hides the control panel and the volume indicator once the panel exists.
     void setShowControls(bool show);
     bool showSpinner() const;
     void setShowSpinner(bool show);
     bool showErrorMessages() const { return showErrorMessages_; }
     void setShowErrorMessages(bool show);
-    bool showButtonsControls() const { return showButtonsControls_; }
+    bool showButtonsControls() const;
     // Forwarded to the control panel once it exists.
     void setShowButtonsControls(bool show);
 
@@ -233,9 +234,6 @@ class PNPlayerViewController : public platform::ui::ViewController,
     PNVideoPtr shownVideo() const;
     // Whether the video on screen has failed.
     bool shownVideoFailed() const;
-    // Runs `action` on the main queue once the control panel's container exists (dropped
-    // when the controller goes first).
-    void whenContainerReady(std::function<void(PNPlayerViewController&)> action);
     void playIndex(std::int64_t index, PNPlayState state, Transition transition);
     void playPlaylist(PNPlaylistPtr playlist, std::int64_t index, PNPlayState state,
                       Transition transition);
@@ -248,11 +246,11 @@ class PNPlayerViewController : public platform::ui::ViewController,
     const std::shared_ptr<PNPlayerBuffering> buffering_;
     // Putting switches on screen.
     const std::shared_ptr<PNPlayerTransitions> transitions_;
+    // The control panel and the volume indicator.
+    const std::shared_ptr<PNPlayerPanelBinding> panel_;
     PNLogger logger_;
 
-    std::atomic<bool> showControls_{true};
     std::atomic<bool> showErrorMessages_{true};
-    std::atomic<bool> showButtonsControls_{true};
     std::atomic<bool> seeking_{false};
     std::atomic<bool> holdLastPic_{true};
     std::atomic<bool> internalLoadingControl_{true};
@@ -281,13 +279,9 @@ class PNPlayerViewController : public platform::ui::ViewController,
     int visiblePlayerIndex_ = 0;
     Transition playerTransition_;
     platform::ui::LabelPtr errorLabel_;
-    std::shared_ptr<PNPlayerControlPanelControlViewController> playerControlPanel_;
-    std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator_;
     std::shared_ptr<PNPlaybackQueue> playbackQueue_;
     std::map<std::string, PNError> videoErrors_;
     std::optional<double> setTime_;
-    std::weak_ptr<platform::ui::View> playerControlPanelContainer_;
-    std::vector<std::function<void(PNPlayerViewController&)>> pendingContainerActions_;
     PNPlayerView::ItemFactory itemFactory_;
 };
 
