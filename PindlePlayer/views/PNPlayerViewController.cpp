@@ -12,6 +12,7 @@
 #include "PindlePlayer/views/private/PNPlayerControllerEvents.hpp"
 #include "PindlePlayer/views/private/PNPlayerPanelBinding.hpp"
 #include "PindlePlayer/views/private/PNPlayerTransitions.hpp"
+#include "PindlePlayer/views/private/PNPlayerViewPool.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -107,6 +108,7 @@ PNPlayerViewController::PNPlayerViewController(std::string nibName,
       buffering_(PNPlayerBuffering::make()),
       transitions_(PNPlayerTransitions::make()),
       panel_(PNPlayerPanelBinding::make()),
+      pool_(std::make_unique<PNPlayerViewPool>()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -117,6 +119,7 @@ PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
       buffering_(PNPlayerBuffering::make()),
       transitions_(PNPlayerTransitions::make()),
       panel_(PNPlayerPanelBinding::make()),
+      pool_(std::make_unique<PNPlayerViewPool>()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -157,7 +160,7 @@ PNAspectMode PNPlayerViewController::aspectMode() const {
 void PNPlayerViewController::setAspectMode(PNAspectMode mode) {
     Hold hold(*this);
     aspectMode_ = mode;
-    for (const auto& view : players_) view->setAspectMode(mode);
+    for (const auto& view : pool_->views()) view->setAspectMode(mode);
     announce("aspectMode");
 }
 
@@ -169,7 +172,7 @@ bool PNPlayerViewController::muted() const {
 void PNPlayerViewController::setMuted(bool muted) {
     Hold hold(*this);
     muted_ = muted;
-    for (const auto& view : players_) view->setMuted(muted);  // the view mutes its player too
+    for (const auto& view : pool_->views()) view->setMuted(muted);  // the view mutes its player too
     announce("muted");
 }
 
@@ -181,7 +184,7 @@ bool PNPlayerViewController::loop() const {
 void PNPlayerViewController::setLoop(bool loop) {
     Hold hold(*this);
     loop_ = loop;
-    for (const auto& view : players_) view->setLoop(loop);
+    for (const auto& view : pool_->views()) view->setLoop(loop);
     announce("loop");
 }
 
@@ -317,25 +320,19 @@ std::shared_ptr<PNVideoLoader> PNPlayerViewController::videoLoader() const {
 }
 
 std::vector<std::shared_ptr<PNPlayerView>> PNPlayerViewController::players() const {
-    std::lock_guard lock(lock_);
-    return players_;
+    return pool_->views();
 }
 
 int PNPlayerViewController::currentPlayerIndex() const {
-    std::lock_guard lock(lock_);
-    return currentPlayerIndex_;
+    return pool_->currentIndex();
 }
 
 int PNPlayerViewController::visiblePlayerIndex() const {
-    std::lock_guard lock(lock_);
-    return visiblePlayerIndex_;
+    return pool_->visibleIndex();
 }
 
 std::shared_ptr<PNPlayerView> PNPlayerViewController::currentPlayer() const {
-    std::lock_guard lock(lock_);
-    if (currentPlayerIndex_ < 0 || currentPlayerIndex_ >= static_cast<int>(players_.size()))
-        return nullptr;
-    return players_[currentPlayerIndex_];
+    return pool_->current();
 }
 
 ui::LabelPtr PNPlayerViewController::errorLabel() const {
@@ -377,17 +374,13 @@ std::map<std::string, PNError> PNPlayerViewController::videoErrors() const {
 }
 
 bool PNPlayerViewController::isCurrent(const PNPlayerView& view) const {
-    auto current = currentPlayer();
-    return current.get() == &view;
+    return pool_->isCurrent(view);
 }
 
 PNVideoPtr PNPlayerViewController::shownVideo() const {
-    std::lock_guard lock(lock_);
-    if (video_)
-        return video_;
-    auto current = currentPlayerIndex_ < static_cast<int>(players_.size())
-                       ? players_[currentPlayerIndex_]
-                       : nullptr;
+    if (auto single = video())
+        return single;
+    auto current = pool_->current();
     // What the view was last told to show: its own video() lags until its queue applies it.
     return current ? current->targetVideo() : nullptr;
 }
@@ -477,10 +470,8 @@ void PNPlayerViewController::viewDidLoad() {
             return self ? self->players() : std::vector<std::shared_ptr<PNPlayerView>>{};
         };
         shown.currentShown = [weak] {
-            if (auto self = weak.lock()) {
-                Hold hold(*self);
-                self->visiblePlayerIndex_ = self->currentPlayerIndex_;
-            }
+            if (auto self = weak.lock())
+                self->pool_->markCurrentShown();
         };
         transitions_->bind(std::move(shown));
     }
@@ -504,6 +495,7 @@ void PNPlayerViewController::viewDidLoad() {
         });
     }
 
+    std::vector<std::shared_ptr<PNPlayerView>> pool;
     for (int i = 0; i < playersCount_; ++i) {
         auto player = PNPlayerView::make(ui::Rect::zero());
         configure(*player);
@@ -514,8 +506,9 @@ void PNPlayerViewController::viewDidLoad() {
         player->setAutoresizesSubviews(true);
         player->setClipsToBounds(true);
         playerView_->addSubview(player);
-        players_.push_back(player);
+        pool.push_back(player);
     }
+    pool_->fill(std::move(pool));
 
     ui::ViewPtr volumeView = volumeIndicator ? volumeIndicator->view() : nullptr;
     ui::ViewPtr controlView = controlPanel ? controlPanel->view() : nullptr;
@@ -726,36 +719,11 @@ void PNPlayerViewController::prepareNextVideosToPlay() {
     const auto queued = playbackQueue_->videos();
     if (queued.size() < 2)
         return;
-    const std::size_t m = std::min(queued.size(), players_.size());
-    const std::vector<PNVideoPtr> window(queued.begin(), queued.begin() + m);
-    auto held = [&](const PNVideoPtr& video) {
-        for (const auto& p : players_)
-            if (p->targetVideo() == video)
-                return true;
-        return false;
-    };
-    auto inWindow = [&](const PNVideoPtr& video) {
-        return std::find(window.begin(), window.end(), video) != window.end();
-    };
-    std::vector<PNVideoPtr> wanted;
-    for (const auto& v : window)
-        if (!held(v))
-            wanted.push_back(v);
-    std::vector<std::shared_ptr<PNPlayerView>> free;
-    for (int i = 0; i < static_cast<int>(players_.size()); ++i) {
-        auto held = players_[i]->targetVideo();
-        if (i != visiblePlayerIndex_ && (!held || !inWindow(held)))
-            free.push_back(players_[i]);
-    }
-    std::size_t next = 0;
-    for (const auto& video : wanted) {
-        if (next == free.size())
-            break;
-        auto& view = free[next++];
-        logger_.log("preparing_" + video->videoID());
-        if (auto old = view->targetVideo(); old && videoLoader_)
-            videoLoader_->setPreload(old->videoID(), true);
-        view->setVideo(video, true);
+    for (const auto& assignment : pool_->planNeighbours(queued)) {
+        logger_.log("preparing_" + assignment.video->videoID());
+        if (assignment.previous && videoLoader_)
+            videoLoader_->setPreload(assignment.previous->videoID(), true);
+        assignment.view->setVideo(assignment.video, true);
     }
 }
 
@@ -796,40 +764,20 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
         videoLoader_->setPreload(held->videoID(), true);
     if (playState_ == PNPlayState::playing && videoLoader_)
         videoLoader_->setPreload(video->videoID(), false);
-    if (old->isReadyToPlay() || old->isThumbShown())
-        visiblePlayerIndex_ = currentPlayerIndex_;
 
-    int found = -1;
-    for (int i = 0; i < static_cast<int>(players_.size()); ++i)
-        if (players_[i]->targetVideo() == video) {
-            found = i;
-            break;
-        }
-    if (found >= 0) {
-        currentPlayerIndex_ = found;
-        auto view = players_[found];
-        duration_ = view->isReadyToPlay() ? itemDuration(*view) : 0;
+    const auto change = pool_->switchTo(video);
+    auto fresh = change.to;
+    if (change.held) {
+        duration_ = fresh->isReadyToPlay() ? itemDuration(*fresh) : 0;
         announce("duration");
         if (playState_ == PNPlayState::playing)
-            view->play();
+            fresh->play();
         prepareNextVideosToPlay();
     } else {
-        int target = currentPlayerIndex_;
-        if (old->isReadyToPlay()) {
-            target = 0;
-            for (int i = 0; i < static_cast<int>(players_.size()); ++i)
-                if (i != currentPlayerIndex_) {
-                    target = i;
-                    break;
-                }
-        }
-        currentPlayerIndex_ = target;
-        auto view = players_[target];
-        view->setVideo(video, playState_ == PNPlayState::paused);
+        fresh->setVideo(video, playState_ == PNPlayState::paused);
         if (playState_ == PNPlayState::playing)
-            view->play();
+            fresh->play();
     }
-    auto fresh = players_[currentPlayerIndex_];
     // Judged once the new current view has applied the switch on its queue.
     checkPlayerBuffering();
 
@@ -1029,8 +977,7 @@ void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
             for (const auto& p : self->players()) p->setHidden(p != sender);
         }
         sender->setHidden(false);
-        Hold hold(*self);
-        self->visiblePlayerIndex_ = self->currentPlayerIndex_;
+        self->pool_->markCurrentShown();
     });
     events().readyToPlay();
 }

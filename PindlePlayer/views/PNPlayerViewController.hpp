@@ -59,6 +59,7 @@ class PNPlayerBuffering;
 class PNPlayerControllerEvents;
 class PNPlayerPanelBinding;
 class PNPlayerTransitions;
+class PNPlayerViewPool;
 class PNPlayerViewController;
 using PNPlayerViewControllerPtr = std::shared_ptr<PNPlayerViewController>;
 
@@ -248,6 +249,8 @@ class PNPlayerViewController : public platform::ui::ViewController,
     const std::shared_ptr<PNPlayerTransitions> transitions_;
     // The control panel and the volume indicator.
     const std::shared_ptr<PNPlayerPanelBinding> panel_;
+    // The player views and which of them is current and visible.
+    const std::unique_ptr<PNPlayerViewPool> pool_;
     PNLogger logger_;
 
     std::atomic<bool> showErrorMessages_{true};
@@ -274,9 +277,6 @@ class PNPlayerViewController : public platform::ui::ViewController,
     double currentTime_ = 0;
     double duration_ = 0;
     std::shared_ptr<PNVideoLoader> videoLoader_;
-    std::vector<std::shared_ptr<PNPlayerView>> players_;
-    int currentPlayerIndex_ = 0;
-    int visiblePlayerIndex_ = 0;
     Transition playerTransition_;
     platform::ui::LabelPtr errorLabel_;
     std::shared_ptr<PNPlaybackQueue> playbackQueue_;
