@@ -598,7 +598,6 @@ void PNPlayerViewController::playPlaylist(PNPlaylistPtr playlist, std::int64_t i
     if (auto total = playlist->totalCount(); total && index >= *total)
         return;
     loadViewIfNeeded();
-    Hold hold(*this);
     setPlayState(state);
     setToPrivate(std::move(playlist), index, transition);
     updateButtons();
@@ -613,17 +612,21 @@ void PNPlayerViewController::playIndex(std::int64_t index, PNPlayState state,
     if (auto total = queue->playlist()->totalCount(); total && index >= *total)
         return;
     loadViewIfNeeded();
-    Hold hold(*this);
-    setPlayState(state);
-    // Stored before the queue moves: a loaded playlist switches inside setVideoIndex, and
-    // that switch is the one this transition was asked for. The time and duration start
-    // again before it too: a switch to a neighbour that is ready sets its duration, which
-    // its ready message, already sent, will not set again.
-    playerTransition_ = transition;
-    currentTime_ = 0;
-    duration_ = 0;
-    announce("currentTime");
-    announce("duration");
+    {
+        Hold hold(*this);
+        setPlayState(state);
+        // Stored before the queue moves: a loaded playlist switches inside setVideoIndex, and
+        // that switch is the one this transition was asked for. The time and duration start
+        // again before it too: a switch to a neighbour that is ready sets its duration, which
+        // its ready message, already sent, will not set again.
+        playerTransition_ = transition;
+        currentTime_ = 0;
+        duration_ = 0;
+        announce("currentTime");
+        announce("duration");
+    }
+    // With the lock released: the queue announces its new window to this controller, which
+    // switches then.
     queue->setVideoIndex(index);
     updateButtons();
     propagateProgress();
@@ -662,26 +665,32 @@ void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
 
 void PNPlayerViewController::setToPrivate(PNPlaylistPtr playlist, std::int64_t index,
                                           Transition transition) {
-    Hold hold(*this);
-    playerTransition_ = transition;
     setVideo(nullptr);
-    currentTime_ = 0;
-    duration_ = 0;
-    announce("currentTime");
-    announce("duration");
-    std::vector<PNVideoPtr> firstWindow;
-    if (playbackQueue_ && playbackQueue_->playlist() == playlist) {
-        playbackQueue_->setVideoIndex(index);
-    } else {
-        playbackQueue_ = PNPlaybackQueue::make(playlist, index, videosPreloadCount_);
-        playbackQueue_->setDelegate(self());
-        // The queue built its first window before this controller was its delegate, and an
-        // equal list is never announced again: hand it over now, or a loaded playlist would
-        // show nothing until it happens to change.
-        firstWindow = playbackQueue_->videos();
+    std::shared_ptr<PNPlaybackQueue> moved, made;
+    {
+        Hold hold(*this);
+        playerTransition_ = transition;
+        currentTime_ = 0;
+        duration_ = 0;
+        announce("currentTime");
+        announce("duration");
+        if (playbackQueue_ && playbackQueue_->playlist() == playlist) {
+            moved = playbackQueue_;
+        } else {
+            made = PNPlaybackQueue::make(playlist, index, videosPreloadCount_);
+            made->setDelegate(self());
+            playbackQueue_ = made;
+        }
     }
-    if (!firstWindow.empty())
-        setVideos(firstWindow);
+    // With the lock released: a queue that moves announces its window to this controller.
+    if (moved)
+        moved->setVideoIndex(index);
+    // A new queue built its first window before this controller was its delegate, and an
+    // equal list is never announced again: hand it over now, or a loaded playlist would show
+    // nothing until it happens to change.
+    if (made)
+        if (auto firstWindow = made->videos(); !firstWindow.empty())
+            setVideos(firstWindow);
 }
 
 void PNPlayerViewController::playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) {
@@ -709,7 +718,7 @@ void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos) {
         prepareNextVideosToPlay();
         return;
     }
-    setVideo(videos.front(), playerTransition_, [] {});
+    switchTo(videos.front(), playerTransition_, [] {});
 }
 
 void PNPlayerViewController::prepareNextVideosToPlay() {
@@ -727,7 +736,7 @@ void PNPlayerViewController::prepareNextVideosToPlay() {
     }
 }
 
-void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
+void PNPlayerViewController::switchTo(PNVideoPtr video, Transition transition,
                                       std::function<void()> completion) {
     // An animation that never ends would block every later switch.
     if (transition && !std::isfinite(transition->duration))

@@ -17,8 +17,15 @@
 // Thread-safety: all operations are safe from any thread. `lock` (recursive) guards the
 // switching and playback state; the players manager holds it (through Hold) around its own
 // changes. The delegate, the notification "PNVideoPlaybackFailed" and the announcements are
-// never sent with the lock held. Player view messages arrive on the views' threads; every
-// interface change runs on the main queue.
+// never sent with the lock held, and the playback queue is moved with it released (it
+// announces its window back to the controller at once). Under the lock the controller only
+// gives commands that queue work (to its views and the loader). Player view messages arrive
+// on the views' threads; every interface change runs on the main queue.
+//
+// Its parts, each deciding where its state lives: the view pool (which view is current and
+// visible, and which takes a video), buffering and the spinner (judged on the current view's
+// queue, shown on the main queue), the transitions and the panel binding (main queue), and
+// the delegate's events as typed calls.
 #pragma once
 
 #include <atomic>
@@ -182,11 +189,13 @@ class PNPlayerViewController : public platform::ui::ViewController,
 
     // Used by the players manager and the switching steps.
     void setToPrivate(PNVideoPtr video, PNPlayState state, Transition transition);
-    // REQUIRES: the caller holds the lock.
+    // Moves the playback queue with the lock released: the queue announces its window to
+    // this controller at once, on the caller's thread.
     void setToPrivate(PNPlaylistPtr playlist, std::int64_t index, Transition transition);
     void setVideos(const std::vector<PNVideoPtr>& videos);
     void prepareNextVideosToPlay();
-    void setVideo(PNVideoPtr video, Transition transition, std::function<void()> completion);
+    // Makes `video` the current view's video (the pool's choice) and puts it on screen.
+    void switchTo(PNVideoPtr video, Transition transition, std::function<void()> completion);
     void setPlayState(PNPlayState state);
     void updateButtons();
     void propagateProgress();
