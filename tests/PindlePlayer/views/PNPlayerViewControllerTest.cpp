@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -38,6 +39,9 @@ struct Events : PNPlayerViewControllerDelegate {
         add("failed_" + std::to_string(error));
     }
     void pnPlayerViewControllerDidPlayToEnd(PNPlayerViewController&) override { add("end"); }
+    void pnPlayerViewControllerBuffering(PNPlayerViewController&, bool value) override {
+        buffering = value;
+    }
     void add(std::string event) {
         std::lock_guard lock(mutex);
         events.push_back(std::move(event));
@@ -47,7 +51,8 @@ struct Events : PNPlayerViewControllerDelegate {
         return std::find(events.begin(), events.end(), event) != events.end();
     }
     std::mutex mutex;
-    std::vector<std::string> events;  // guarded by mutex
+    std::vector<std::string> events;     // guarded by mutex
+    std::atomic<bool> buffering{false};  // the last report
 };
 
 class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
@@ -373,6 +378,26 @@ TEST_F(PNPlayerViewControllerTest, AJumpToAVideoNoViewHoldsShowsTheSpinnerWhileI
     settle();
     EXPECT_TRUE(controller_->isSpinnerActive());
     EXPECT_FALSE(controller_->isReadyToPlay());
+}
+
+TEST_F(PNPlayerViewControllerTest, MovingOnFromAFailedVideoToOneStillLoadingShowsTheSpinner) {
+    videos_[0] = video("clip0", false);  // no address to play: fails at once
+    playlist_->setVideos(videos_);
+    stalled_ = "clip1";  // its neighbour never gets a frame
+    controller_->play(playlist_, 0);
+    until([&] { return events_->saw("failed_9"); });
+    advance(1.0);
+    settle();
+    EXPECT_FALSE(events_->buffering);
+    EXPECT_FALSE(controller_->isSpinnerActive());
+
+    controller_->play(1);
+    settle();
+    EXPECT_EQ(shown(), "clip1");
+    EXPECT_TRUE(events_->buffering);
+    advance(1.0);
+    settle();
+    EXPECT_TRUE(controller_->isSpinnerActive());
 }
 
 TEST_F(PNPlayerViewControllerTest, AHideOfTheSpinnerAskedWhileItsShowIsQueuedWins) {
