@@ -132,6 +132,37 @@ void PNPlayerView::tellDelegate(std::string_view selector, Call call) {
         call(*target);
 }
 
+void PNPlayerView::tellReadyToPlay() {
+    tellDelegate(PNPlayerViewDelegate::readyToPlaySelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewReadyToPlay(*this); });
+}
+
+void PNPlayerView::tellBuffering(bool buffering) {
+    tellDelegate(PNPlayerViewDelegate::bufferingSelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewBuffering(*this, buffering); });
+}
+
+void PNPlayerView::tellCurrentTimeChanged() {
+    tellDelegate(PNPlayerViewDelegate::currentTimeChangedSelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewCurrentTimeChanged(*this); });
+}
+
+void PNPlayerView::tellPlayStateChanged() {
+    tellDelegate(PNPlayerViewDelegate::playStateDidChangeSelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewPlayStateDidChange(*this); });
+}
+
+void PNPlayerView::tellFailed(PNError error) {
+    const int raw = static_cast<int>(error.rawValue());
+    tellDelegate(PNPlayerViewDelegate::failedToPlaySelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewFailedToPlay(*this, raw); });
+}
+
+void PNPlayerView::tellPlayedToEnd() {
+    tellDelegate(PNPlayerViewDelegate::didPlayToEndSelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewDidPlayToEnd(*this); });
+}
+
 // --- Properties ---
 
 std::shared_ptr<PNPlayerViewDelegate> PNPlayerView::delegate() const {
@@ -476,10 +507,7 @@ void PNPlayerView::initVideo() {
         }
         const auto unavailable = [&] {
             self->player_->replaceCurrentItem(nullptr);
-            self->tellDelegate(
-                PNPlayerViewDelegate::failedToPlaySelector, [&](PNPlayerViewDelegate& d) {
-                    d.pnPlayerViewFailedToPlay(*self, static_cast<int>(PNError::videoUnavailable));
-                });
+            self->tellFailed(PNError(PNError::videoUnavailable));
         };
         if (!playable) {
             unavailable();
@@ -566,9 +594,7 @@ void PNPlayerView::subscribe() {
             auto self = weak.lock();
             if (!self || !(self->player_->rate() > 0.0) || self->isPreload_)
                 return;
-            self->tellDelegate(
-                PNPlayerViewDelegate::currentTimeChangedSelector,
-                [&](PNPlayerViewDelegate& d) { d.pnPlayerViewCurrentTimeChanged(*self); });
+            self->tellCurrentTimeChanged();
         });
     std::lock_guard lock(mutex_);
     observations_.insert(observations_.end(), made.begin(), made.end());
@@ -632,17 +658,14 @@ void PNPlayerView::observeValue(const std::string& keyPath) {
             // becomes ready, so the owner hears it rather than wait for good.
             const auto error = item->error();
             logger_.log("notes__failed_" + (error ? error->description() : std::string("nil")));
-            tellDelegate(PNPlayerViewDelegate::failedToPlaySelector, [&](PNPlayerViewDelegate& d) {
-                d.pnPlayerViewFailedToPlay(*this, static_cast<int>(PNError::videoLoadFailed));
-            });
+            tellFailed(PNError(PNError::videoLoadFailed));
             return;
         }
         if (!item || item->status() != platform::PlayerItem::Status::readyToPlay)
             return;
         logger_.log("notes__first_frame_" + boolText(isPreload_));
         isReadyToPlay_.set(true);
-        tellDelegate(PNPlayerViewDelegate::readyToPlaySelector,
-                     [&](PNPlayerViewDelegate& d) { d.pnPlayerViewReadyToPlay(*this); });
+        tellReadyToPlay();
         if (playerLayer_->isHidden()) {
             platform::DispatchQueue::main()->async([weak = weakSelf()] {
                 if (auto self = weak.lock())
@@ -655,8 +678,7 @@ void PNPlayerView::observeValue(const std::string& keyPath) {
             return;
         logger_.log(std::string("notes__playback_state_") +
                     timeControlName(player_->timeControlStatus()));
-        tellDelegate(PNPlayerViewDelegate::playStateDidChangeSelector,
-                     [&](PNPlayerViewDelegate& d) { d.pnPlayerViewPlayStateDidChange(*this); });
+        tellPlayStateChanged();
     } else if (keyPath == "currentItem.playbackBufferEmpty" ||
                keyPath == "currentItem.loadedTimeRanges") {
         checkBuffer();
@@ -691,8 +713,7 @@ void PNPlayerView::playerItemPlaybackStalled(const platform::Notification&) {
     ++stallsCount_;
     // The play intent survives the stall: checkBuffer resumes on it.
     player_->pause();
-    tellDelegate(PNPlayerViewDelegate::bufferingSelector,
-                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewBuffering(*this, true); });
+    tellBuffering(true);
 }
 
 void PNPlayerView::checkBuffer() {
@@ -723,8 +744,7 @@ void PNPlayerView::checkBuffer() {
     bool buffering = true;
     if (!isBuffering_.compare_exchange_strong(buffering, false))
         return;
-    tellDelegate(PNPlayerViewDelegate::bufferingSelector,
-                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewBuffering(*this, false); });
+    tellBuffering(false);
     logger_.log("notes__load_state_buffered");
     // The play intent is read on the view's queue, in order with pause() and the other
     // commands: read here, a pause() could clear it between the read and the play, and a
@@ -749,8 +769,7 @@ void PNPlayerView::playerItemDidPlayToEndTime(const platform::Notification&) {
     } else {
         shouldPlay_ = false;
     }
-    tellDelegate(PNPlayerViewDelegate::didPlayToEndSelector,
-                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewDidPlayToEnd(*this); });
+    tellPlayedToEnd();
 }
 
 }  // namespace pindle

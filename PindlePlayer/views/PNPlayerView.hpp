@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "PindleCore/caches/LoadImageSubscription.hpp"
+#include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNLogger.hpp"
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindlePlayer/views/PNAspectMode.hpp"
@@ -179,6 +180,13 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     bool isCurrent(const std::weak_ptr<platform::PlayerItem>& item) const;
     template <class Call>
     void tellDelegate(std::string_view selector, Call call);
+    // The delegate's events, one typed call each (the delegate is called on this thread).
+    void tellReadyToPlay();
+    void tellBuffering(bool buffering);
+    void tellCurrentTimeChanged();
+    void tellPlayStateChanged();
+    void tellFailed(PNError error);
+    void tellPlayedToEnd();
     // The body of reset(), on the view's queue.
     void resetNow();
 
