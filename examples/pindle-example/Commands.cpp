@@ -600,8 +600,14 @@ int Commands::play() {
             {{platform::Error::localizedDescriptionKey, "no player in this host"}}));
     }
     auto outcome = play_(line_, out_, client_);
-    if (outcome.error)
-        return printFailure(*outcome.error);
+    if (outcome.error) {
+        // What was played before the failure goes with it.
+        Json line = summary(false);
+        line["error"] = JsonLines::error(*outcome.error);
+        line.update(outcome.fields);
+        out_.print(line);
+        return failed;
+    }
     Json line = summary(true);
     line.update(outcome.fields);
     out_.print(line);
