@@ -311,13 +311,10 @@ void PCaptureSession::initDevices() {
         zoomVal_ = 1;
         tablesFilled_ = true;
     }
-    platform::CaptureDevicePtr back, front;
-    for (const auto& device : platform::CaptureDevice::devices(platform::CaptureMediaType::video)) {
-        if (device->position() == platform::CaptureDevicePosition::back)
-            back = device;
-        else if (device->position() == platform::CaptureDevicePosition::front)
-            front = device;
-    }
+    // The platform names the camera serving as back and front: a desktop's webcam faces no
+    // particular way, and serves as the back camera unless it says it faces front.
+    const auto back = platform::CaptureDevice::camera(platform::CaptureDevicePosition::back);
+    const auto front = platform::CaptureDevice::camera(platform::CaptureDevicePosition::front);
     configureVideoDevice(back);
     configureVideoDevice(front);
     platform::Error error;

@@ -4,9 +4,11 @@
 #include <atomic>
 #include <chrono>
 
+#include "platform/capture/LinuxCamera.hpp"
 #include "platform/capture/SyntheticCaptureSource.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/media/CameraStream.hpp"
 
 namespace pindle::platform {
 
@@ -58,6 +60,10 @@ CaptureSession::CaptureSession(Private)
       preset_(CaptureHardware::presetHigh) {}
 
 CaptureSession::~CaptureSession() {
+    {
+        std::lock_guard streaming(streamMutex_);
+        cameraStream_.reset();
+    }
     SyntheticCaptureSource::shared().sessionStopped(this);
     std::lock_guard lock(mutex_);
     for (const auto& timer : {videoTimer_, audioTimer_})
@@ -77,13 +83,19 @@ bool CaptureSession::canAddInput(const CaptureDeviceInputPtr& input) const {
 void CaptureSession::addInput(const CaptureDeviceInputPtr& input) {
     if (!canAddInput(input))
         return;
-    std::lock_guard lock(mutex_);
-    inputs_.push_back(input);
+    {
+        std::lock_guard lock(mutex_);
+        inputs_.push_back(input);
+    }
+    refreshCameraStream();
 }
 
 void CaptureSession::removeInput(const CaptureDeviceInputPtr& input) {
-    std::lock_guard lock(mutex_);
-    std::erase(inputs_, input);
+    {
+        std::lock_guard lock(mutex_);
+        std::erase(inputs_, input);
+    }
+    refreshCameraStream();
 }
 
 std::vector<CaptureDeviceInputPtr> CaptureSession::inputs() const {
@@ -128,8 +140,11 @@ bool CaptureSession::canSetSessionPreset(const std::string& preset) const {
 void CaptureSession::setSessionPreset(const std::string& preset) {
     if (!canSetSessionPreset(preset))
         return;
-    std::lock_guard lock(mutex_);
-    preset_ = preset;
+    {
+        std::lock_guard lock(mutex_);
+        preset_ = preset;
+    }
+    refreshCameraStream();
 }
 
 std::string CaptureSession::sessionPreset() const {
@@ -186,6 +201,7 @@ void CaptureSession::startRunning() {
         std::static_pointer_cast<CaptureSession>(shared_from_this()));
     startPacing();
     post(didStartRunningNotification);
+    refreshCameraStream();
 }
 
 void CaptureSession::stopRunning() {
@@ -194,6 +210,7 @@ void CaptureSession::stopRunning() {
     stopPacing();
     SyntheticCaptureSource::shared().sessionStopped(this);
     setFlag("running", running_, false);
+    refreshCameraStream();
     post(didStopRunningNotification);
 }
 
@@ -201,6 +218,7 @@ void CaptureSession::simulateInterruption() {
     if (!isRunning() || isInterrupted())
         return;
     setFlag("interrupted", interrupted_, true);
+    refreshCameraStream();
     post(wasInterruptedNotification);
 }
 
@@ -208,6 +226,7 @@ void CaptureSession::simulateInterruptionEnded() {
     if (!isInterrupted())
         return;
     setFlag("interrupted", interrupted_, false);
+    refreshCameraStream();
     post(interruptionEndedNotification);
 }
 
@@ -315,9 +334,70 @@ bool CaptureSession::hasMicrophone() const {
     });
 }
 
+void CaptureSession::refreshCameraStream() {
+    const auto device = camera();
+    const std::shared_ptr<LinuxCamera> real = device ? device->linuxCamera() : nullptr;
+    CameraStream::Target target;
+    const PictureSize size = sizeOf(sessionPreset());
+    target.width = size.width;
+    target.height = size.height;
+    for (const auto& output : outputs())
+        if (auto video = std::dynamic_pointer_cast<CaptureVideoDataOutput>(output)) {
+            target.format = video->pixelFormat();
+            break;
+        }
+    std::string key;
+    if (real && delivering())
+        key = real->path() + " " + std::to_string(target.width) + "x" +
+              std::to_string(target.height) + " " +
+              std::to_string(static_cast<std::uint32_t>(target.format));
+
+    std::lock_guard streaming(streamMutex_);
+    if (key == streamKey_)
+        return;
+    cameraStream_.reset();
+    streamKey_ = key;
+    if (key.empty())
+        return;
+    std::weak_ptr<CaptureSession> weak =
+        std::static_pointer_cast<CaptureSession>(shared_from_this());
+    const auto fail = [weak, queue = paceQueue_](const Error& error) {
+        // Not on the stream's thread: stopping joins it.
+        queue->async([weak, error] {
+            if (auto self = weak.lock())
+                self->simulateRuntimeError(error);
+        });
+    };
+    Error error;
+    cameraStream_ = real->open(target.width, target.height, nullptr, &error);
+    if (!cameraStream_)
+        return fail(error);
+    // Pictures cross to the session's queue: the stream's thread never holds the session, so
+    // it never releases the last reference and stops (joins) itself.
+    cameraStream_->start(
+        target,
+        [weak, queue = paceQueue_](const PixelBufferPtr& picture) {
+            const MediaTime arrived = now();
+            queue->async([weak, picture, arrived] {
+                if (auto self = weak.lock())
+                    self->deliverCameraPicture(picture, arrived);
+            });
+        },
+        fail);
+}
+
+void CaptureSession::deliverCameraPicture(const PixelBufferPtr& picture, MediaTime arrived) {
+    if (!delivering())
+        return;
+    const auto sample = SampleBuffer::makeVideo(picture, arrived);
+    for (const auto& output : outputs())
+        if (auto video = std::dynamic_pointer_cast<CaptureVideoDataOutput>(output))
+            video->deliver(sample);
+}
+
 void CaptureSession::deliverPicture(MediaTime presentationTime, std::int64_t frameNumber) {
     const auto device = camera();
-    if (!delivering() || !device)
+    if (!delivering() || !device || device->linuxCamera())
         return;
     const PictureSize size = sizeOf(sessionPreset());
     for (const auto& output : outputs()) {

@@ -1,7 +1,13 @@
 // CaptureSession: joins capture inputs (cameras, the microphone) to outputs (video, audio and
 // metadata data outputs) and runs them.
 //
-// While running and not interrupted, the synthetic hardware delivers: pictures of the first
+// While running and not interrupted, a real camera input (a LinuxCamera) streams its
+// pictures, in the mode nearest the preset's size, converted to the video data output's
+// pixel format and to the preset's size (960x540, 480x360 or 1280x720), stamped with the
+// Clock's uptime when they arrive; a camera that fails or goes away (unplugged) ends in a
+// runtime error and a stop, as a hardware failure does.
+//
+// Otherwise the synthetic hardware delivers: pictures of the first
 // camera input, sized by the preset (960x540 for iFrame 960x540, 480x360 for medium, 1280x720
 // for high; turned upright for the portrait orientations of the video output's connection),
 // to the video data outputs; sound of the microphone input to the audio data outputs; and the
@@ -34,6 +40,7 @@
 
 namespace pindle::platform {
 
+class CameraStream;
 class CaptureSession;
 using CaptureSessionPtr = std::shared_ptr<CaptureSession>;
 
@@ -99,6 +106,10 @@ class CaptureSession : public KeyValueObservable {
     void stopPacing();
     void setFlag(const char* key, bool& field, bool value);
     void post(const char* name, Dictionary userInfo = {});
+    // Starts, restarts or stops the real camera's stream to match the camera input, preset,
+    // pixel format and running state.
+    void refreshCameraStream();
+    void deliverCameraPicture(const PixelBufferPtr& picture, MediaTime arrived);
 
     const std::shared_ptr<DispatchQueue> paceQueue_;
 
@@ -113,6 +124,11 @@ class CaptureSession : public KeyValueObservable {
     std::int64_t soundsPaced_ = 0;               // guarded by mutex_; next sound buffer due
     DispatchTimerSourcePtr videoTimer_;          // guarded by mutex_
     DispatchTimerSourcePtr audioTimer_;          // guarded by mutex_
+
+    // Taken before mutex_, never by the stream's own thread; held while a stream is joined.
+    std::mutex streamMutex_;
+    std::unique_ptr<CameraStream> cameraStream_;  // guarded by streamMutex_
+    std::string streamKey_;                       // guarded by streamMutex_; what it streams
 };
 
 }  // namespace pindle::platform
