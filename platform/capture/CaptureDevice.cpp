@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "platform/audio/PulseMicrophone.hpp"
 #include "platform/capture/LinuxCamera.hpp"
 
 #include "platform/dispatch/Clock.hpp"
@@ -68,6 +69,14 @@ CaptureDevicePtr CaptureDevice::defaultDevice(CaptureMediaType type) {
         return camera(CaptureDevicePosition::back);
     if (!CaptureHardware::shared().hasMicrophone())
         return nullptr;
+    if (auto real = CaptureHardware::shared().realMicrophone()) {
+        static std::mutex mutex;
+        static auto* device = new CaptureDevicePtr();  // guarded by mutex
+        std::lock_guard lock(mutex);
+        if (!*device || (*device)->pulseMicrophone() != real)
+            *device = std::make_shared<CaptureDevice>(Private{}, real);
+        return *device;
+    }
     // One object per device, as the platform hands out.
     static auto* microphone = new CaptureDevicePtr(std::make_shared<CaptureDevice>(
         Private{}, CaptureMediaType::audio, CaptureDevicePosition::unspecified));
@@ -115,9 +124,17 @@ CaptureDevice::CaptureDevice(Private, std::shared_ptr<LinuxCamera> camera)
       uniqueID_(camera->path()),
       linux_(std::move(camera)) {}
 
+CaptureDevice::CaptureDevice(Private, std::shared_ptr<PulseMicrophone> microphone)
+    : type_(CaptureMediaType::audio),
+      position_(CaptureDevicePosition::unspecified),
+      uniqueID_("pulse:" + microphone->sourceName()),
+      pulse_(std::move(microphone)) {}
+
 std::string CaptureDevice::localizedName() const {
     if (linux_)
         return linux_->name();
+    if (pulse_)
+        return pulse_->sourceName();
     if (type_ == CaptureMediaType::audio)
         return "Synthetic Microphone";
     return position_ == CaptureDevicePosition::front ? "Synthetic Front Camera"

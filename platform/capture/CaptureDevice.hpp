@@ -2,7 +2,8 @@
 // flash, focus, exposure and their points of interest, low-light boost, frame durations,
 // zoom). A camera is synthetic, or real (a LinuxCamera, see CaptureHardware for which are
 // used): a real camera's abilities are what its controls offer, and a setting it has a
-// control for (torch, focus mode, exposure mode, zoom) is applied to the device too.
+// control for (torch, focus mode, exposure mode, zoom) is applied to the device too. The
+// microphone is synthetic, or the sound server's default source (a PulseMicrophone).
 //
 // Settings change only between lockForConfiguration() and unlockForConfiguration(); a change
 // made without the lock is ignored (and logged), and a lock fails when the hardware says so.
@@ -61,6 +62,7 @@ class CaptureDevice : public Object {
     };
     CaptureDevice(Private, CaptureMediaType type, CaptureDevicePosition position);
     CaptureDevice(Private, std::shared_ptr<LinuxCamera> camera);
+    CaptureDevice(Private, std::shared_ptr<PulseMicrophone> microphone);
 
     CaptureMediaType mediaType() const { return type_; }
     bool hasMediaType(CaptureMediaType type) const { return type == type_; }
@@ -70,6 +72,8 @@ class CaptureDevice : public Object {
     std::string localizedName() const;
     // The real camera behind this device; null for the synthetic hardware.
     const std::shared_ptr<LinuxCamera>& linuxCamera() const { return linux_; }
+    // The sound server's source behind this microphone; null for the synthetic one.
+    const std::shared_ptr<PulseMicrophone>& pulseMicrophone() const { return pulse_; }
     bool supportsPreset(const std::string& preset) const;
 
     // False with `error` (when given) when the hardware refuses.
@@ -122,6 +126,7 @@ class CaptureDevice : public Object {
     const CaptureDevicePosition position_;
     const std::string uniqueID_;
     const std::shared_ptr<LinuxCamera> linux_;
+    const std::shared_ptr<PulseMicrophone> pulse_;
 
     mutable std::mutex mutex_;
     bool locked_ = false;                                           // guarded by mutex_

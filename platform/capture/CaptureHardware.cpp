@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/audio/PulseMicrophone.hpp"
 #include "platform/capture/LinuxCamera.hpp"
 #include "platform/log/DeviceChoiceLog.hpp"
 
@@ -24,6 +25,12 @@ void CaptureHardware::reset() {
         real_.clear();
         choice_.clear();
         selected_.clear();
+    }
+    {
+        std::lock_guard microphone(microphoneMutex_);
+        microphoneDecided_ = false;
+        realMicrophone_.reset();
+        microphoneChoice_.clear();
     }
     std::lock_guard lock(mutex_);
     back_ = Camera{};
@@ -146,6 +153,56 @@ void CaptureHardware::useSyntheticCameras(const std::string& why) {
     selected_.clear();
     choice_ = "synthetic cameras (" + why + ")";
     DeviceChoiceLog::note("camera", choice_);
+}
+
+void CaptureHardware::decideMicrophoneLocked() const {
+    if (microphoneDecided_)
+        return;
+    microphoneDecided_ = true;
+    const char* forced = std::getenv(environmentVariable);
+    if (forced && std::strcmp(forced, "synthetic") == 0) {
+        microphoneChoice_ =
+            std::string("the synthetic microphone (") + environmentVariable + "=synthetic)";
+    } else {
+        std::string why;
+        realMicrophone_ = PulseMicrophone::connect({}, &why);
+        microphoneChoice_ = realMicrophone_ ? realMicrophone_->description()
+                                            : "the synthetic microphone (" + why + ")";
+    }
+    DeviceChoiceLog::note("microphone", microphoneChoice_);
+}
+
+std::shared_ptr<PulseMicrophone> CaptureHardware::realMicrophone() const {
+    std::lock_guard lock(microphoneMutex_);
+    decideMicrophoneLocked();
+    return realMicrophone_;
+}
+
+std::string CaptureHardware::microphoneChoice() const {
+    std::lock_guard lock(microphoneMutex_);
+    decideMicrophoneLocked();
+    return microphoneChoice_;
+}
+
+bool CaptureHardware::useMicrophoneServer(const std::string& address, std::string* why) {
+    std::string reason;
+    auto microphone = PulseMicrophone::connect(address, &reason);
+    std::lock_guard lock(microphoneMutex_);
+    microphoneDecided_ = true;
+    realMicrophone_ = microphone;
+    microphoneChoice_ =
+        microphone ? microphone->description() : "the synthetic microphone (" + reason + ")";
+    if (!microphone && why)
+        *why = reason;
+    return microphone != nullptr;
+}
+
+void CaptureHardware::useSyntheticMicrophone(const std::string& why) {
+    std::lock_guard lock(microphoneMutex_);
+    microphoneDecided_ = true;
+    realMicrophone_.reset();
+    microphoneChoice_ = "the synthetic microphone (" + why + ")";
+    DeviceChoiceLog::note("microphone", microphoneChoice_);
 }
 
 bool CaptureHardware::hasMicrophone() const {

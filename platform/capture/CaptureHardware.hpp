@@ -7,6 +7,9 @@
 // the real cameras, the one a host selects (else the first not facing front) serves as the
 // back camera, the first facing front as the front camera.
 //
+// The microphone likewise: the sound server's default source when one answers, else the
+// synthetic microphone.
+//
 // The synthetic hardware is configurable by hosts and tests (cameras and their abilities,
 // the microphone, access, injected failures: a configuration lock that fails, an input that
 // cannot be created). Devices and inputs read it when they are asked, so changes apply at
@@ -23,6 +26,7 @@
 namespace pindle::platform {
 
 class LinuxCamera;
+class PulseMicrophone;
 
 enum class CaptureDevicePosition { unspecified = 0, back = 1, front = 2 };
 enum class CaptureMediaType { video, audio };
@@ -85,6 +89,18 @@ class CaptureHardware {
     bool hasMicrophone() const;
     void setHasMicrophone(bool present);
 
+    // The microphone: the default source of the sound server, or the synthetic one, decided
+    // on the first call (PINDLE_CAPTURE=synthetic forces the synthetic one) and said once in
+    // the log (kind "microphone"). Null when the synthetic one is used.
+    std::shared_ptr<PulseMicrophone> realMicrophone() const;
+    // What the microphone is and why ("the synthetic microphone (no sound server: ...)").
+    std::string microphoneChoice() const;
+    // Records the default source of the server at `address` from now on (tests of the real
+    // microphone; hosts that name their server); false, with `why`, when it has none, and the
+    // synthetic microphone is used. reset() forgets the choice.
+    bool useMicrophoneServer(const std::string& address, std::string* why);
+    void useSyntheticMicrophone(const std::string& why);
+
     CaptureAuthorizationStatus authorizationStatus(CaptureMediaType type) const;
     void setAuthorizationStatus(CaptureMediaType type, CaptureAuthorizationStatus status);
     // What requestAccess answers while the status is not determined.
@@ -117,6 +133,14 @@ class CaptureHardware {
     mutable std::vector<std::shared_ptr<LinuxCamera>> real_;  // guarded by realMutex_
     mutable std::string choice_;                              // guarded by realMutex_
     std::string selected_;                                    // guarded by realMutex_
+
+    // Held while the sound server is asked; taken before mutex_ when both are needed.
+    mutable std::mutex microphoneMutex_;
+    mutable bool microphoneDecided_ = false;                   // guarded by microphoneMutex_
+    mutable std::shared_ptr<PulseMicrophone> realMicrophone_;  // guarded by microphoneMutex_
+    mutable std::string microphoneChoice_;                     // guarded by microphoneMutex_
+    // Decides unless decided already. REQUIRES: microphoneMutex_ held.
+    void decideMicrophoneLocked() const;
 };
 
 }  // namespace pindle::platform

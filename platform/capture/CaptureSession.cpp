@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "platform/audio/PulseMicrophone.hpp"
 #include "platform/capture/LinuxCamera.hpp"
 #include "platform/capture/SyntheticCaptureSource.hpp"
 #include "platform/dispatch/Clock.hpp"
@@ -63,6 +64,7 @@ CaptureSession::~CaptureSession() {
     {
         std::lock_guard streaming(streamMutex_);
         cameraStream_.reset();
+        microphoneRecording_.reset();
     }
     SyntheticCaptureSource::shared().sessionStopped(this);
     std::lock_guard lock(mutex_);
@@ -87,7 +89,7 @@ void CaptureSession::addInput(const CaptureDeviceInputPtr& input) {
         std::lock_guard lock(mutex_);
         inputs_.push_back(input);
     }
-    refreshCameraStream();
+    refreshStreams();
 }
 
 void CaptureSession::removeInput(const CaptureDeviceInputPtr& input) {
@@ -95,7 +97,7 @@ void CaptureSession::removeInput(const CaptureDeviceInputPtr& input) {
         std::lock_guard lock(mutex_);
         std::erase(inputs_, input);
     }
-    refreshCameraStream();
+    refreshStreams();
 }
 
 std::vector<CaptureDeviceInputPtr> CaptureSession::inputs() const {
@@ -144,7 +146,7 @@ void CaptureSession::setSessionPreset(const std::string& preset) {
         std::lock_guard lock(mutex_);
         preset_ = preset;
     }
-    refreshCameraStream();
+    refreshStreams();
 }
 
 std::string CaptureSession::sessionPreset() const {
@@ -201,7 +203,7 @@ void CaptureSession::startRunning() {
         std::static_pointer_cast<CaptureSession>(shared_from_this()));
     startPacing();
     post(didStartRunningNotification);
-    refreshCameraStream();
+    refreshStreams();
 }
 
 void CaptureSession::stopRunning() {
@@ -210,7 +212,7 @@ void CaptureSession::stopRunning() {
     stopPacing();
     SyntheticCaptureSource::shared().sessionStopped(this);
     setFlag("running", running_, false);
-    refreshCameraStream();
+    refreshStreams();
     post(didStopRunningNotification);
 }
 
@@ -218,7 +220,7 @@ void CaptureSession::simulateInterruption() {
     if (!isRunning() || isInterrupted())
         return;
     setFlag("interrupted", interrupted_, true);
-    refreshCameraStream();
+    refreshStreams();
     post(wasInterruptedNotification);
 }
 
@@ -226,7 +228,7 @@ void CaptureSession::simulateInterruptionEnded() {
     if (!isInterrupted())
         return;
     setFlag("interrupted", interrupted_, false);
-    refreshCameraStream();
+    refreshStreams();
     post(interruptionEndedNotification);
 }
 
@@ -328,10 +330,65 @@ CaptureDevicePtr CaptureSession::camera() const {
 }
 
 bool CaptureSession::hasMicrophone() const {
-    const auto all = inputs();
-    return std::any_of(all.begin(), all.end(), [](const CaptureDeviceInputPtr& input) {
-        return input->device()->hasMediaType(CaptureMediaType::audio);
-    });
+    return microphone() != nullptr;
+}
+
+CaptureDevicePtr CaptureSession::microphone() const {
+    for (const auto& input : inputs())
+        if (input->device()->hasMediaType(CaptureMediaType::audio))
+            return input->device();
+    return nullptr;
+}
+
+void CaptureSession::refreshMicrophoneRecording() {
+    const auto device = microphone();
+    std::shared_ptr<PulseMicrophone> real = device ? device->pulseMicrophone() : nullptr;
+    if (!delivering())
+        real.reset();
+
+    std::lock_guard streaming(streamMutex_);
+    if (real == recordingFrom_)
+        return;
+    microphoneRecording_.reset();
+    recordingFrom_ = real;
+    if (!real)
+        return;
+    std::weak_ptr<CaptureSession> weak =
+        std::static_pointer_cast<CaptureSession>(shared_from_this());
+    const auto fail = [weak, queue = paceQueue_](const Error& error) {
+        queue->async([weak, error] {
+            if (auto self = weak.lock())
+                self->simulateRuntimeError(error);
+        });
+    };
+    Error error;
+    // Sound crosses to the session's queue, as pictures do: the sound server's thread never
+    // holds the session.
+    microphoneRecording_ = real->record(
+        [weak, queue = paceQueue_](std::vector<std::int16_t> samples, MediaTime time) {
+            queue->async([weak, samples = std::move(samples), time]() mutable {
+                if (auto self = weak.lock())
+                    self->deliverMicrophoneSound(std::move(samples), time);
+            });
+        },
+        fail, &error);
+    if (!microphoneRecording_)
+        fail(error);
+}
+
+void CaptureSession::deliverMicrophoneSound(std::vector<std::int16_t> samples, MediaTime time) {
+    if (!delivering() || !hasMicrophone())
+        return;
+    const auto sound =
+        SampleBuffer::makeAudio({PulseMicrophone::sampleRate, 1}, std::move(samples), time);
+    for (const auto& output : outputs())
+        if (auto audio = std::dynamic_pointer_cast<CaptureAudioDataOutput>(output))
+            audio->deliver(sound);
+}
+
+void CaptureSession::refreshStreams() {
+    refreshMicrophoneRecording();
+    refreshCameraStream();
 }
 
 void CaptureSession::refreshCameraStream() {
@@ -417,7 +474,8 @@ void CaptureSession::deliverPicture(MediaTime presentationTime, std::int64_t fra
 }
 
 void CaptureSession::deliverSound(MediaTime presentationTime, std::size_t frames) {
-    if (!delivering() || !hasMicrophone())
+    const auto device = microphone();
+    if (!delivering() || !device || device->pulseMicrophone())
         return;
     const auto sound = SyntheticCaptureSource::makeSound(presentationTime, frames);
     for (const auto& output : outputs())

@@ -5,7 +5,10 @@
 // pictures, in the mode nearest the preset's size, converted to the video data output's
 // pixel format and to the preset's size (960x540, 480x360 or 1280x720), stamped with the
 // Clock's uptime when they arrive; a camera that fails or goes away (unplugged) ends in a
-// runtime error and a stop, as a hardware failure does.
+// runtime error and a stop, as a hardware failure does. A real microphone input (a
+// PulseMicrophone) is recorded likewise: its sound, mono 16-bit at 44.1 kHz in buffers of
+// 1,024 frames stamped by the sound's own clock, goes to the audio data outputs; the sound
+// server going away ends in a runtime error and a stop.
 //
 // Otherwise the synthetic hardware delivers: pictures of the first
 // camera input, sized by the preset (960x540 for iFrame 960x540, 480x360 for medium, 1280x720
@@ -29,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/PulseMicrophone.hpp"
 #include "platform/capture/CaptureAudioDataOutput.hpp"
 #include "platform/capture/CaptureDeviceInput.hpp"
 #include "platform/capture/CaptureMetadataOutput.hpp"
@@ -106,9 +110,13 @@ class CaptureSession : public KeyValueObservable {
     void stopPacing();
     void setFlag(const char* key, bool& field, bool value);
     void post(const char* name, Dictionary userInfo = {});
-    // Starts, restarts or stops the real camera's stream to match the camera input, preset,
-    // pixel format and running state.
+    // Starts, restarts or stops the real camera's stream and the real microphone's recording
+    // to match the inputs, preset, pixel format and running state.
+    void refreshStreams();
     void refreshCameraStream();
+    void refreshMicrophoneRecording();
+    CaptureDevicePtr microphone() const;
+    void deliverMicrophoneSound(std::vector<std::int16_t> samples, MediaTime time);
     void deliverCameraPicture(const PixelBufferPtr& picture, MediaTime arrived);
 
     const std::shared_ptr<DispatchQueue> paceQueue_;
@@ -129,6 +137,8 @@ class CaptureSession : public KeyValueObservable {
     std::mutex streamMutex_;
     std::unique_ptr<CameraStream> cameraStream_;  // guarded by streamMutex_
     std::string streamKey_;                       // guarded by streamMutex_; what it streams
+    std::unique_ptr<PulseMicrophone::Recording> microphoneRecording_;  // guarded by streamMutex_
+    std::shared_ptr<PulseMicrophone> recordingFrom_;                   // guarded by streamMutex_
 };
 
 }  // namespace pindle::platform
