@@ -598,7 +598,11 @@ void PCaptureSession::stopCaptureDef() {
     if (state_ <= PCaptureSessionStateIdle)
         return;
     PLOG_INFO(PLog_Capture, "PLog_Capture Stop capture");
-    if (state_ > PCaptureSessionStateStartingRecording) {
+    // A recording's files are finished here, also when its stop was asked for but has not run
+    // yet (a host told of a failure stops the recording while the failure's stop is queued).
+    const bool recordingStopPending = state_ == PCaptureSessionStateStopping &&
+                                      queuedState_ > PCaptureSessionStateStartingRecording;
+    if (state_ > PCaptureSessionStateStartingRecording || recordingStopPending) {
         state_ = queuedState_ = PCaptureSessionStateStopping;
         for (const auto& [name, entry] : writers_) entry.writer->finishWriting({});
         state_ = queuedState_ = PCaptureSessionStateCapturing;
@@ -844,6 +848,12 @@ void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> com
         auto me = weak.lock();
         if (!me)
             return;
+        // Capture stopped first and finished the files as it stopped: nothing is left to stop.
+        if (me->queuedState_ < PCaptureSessionStatePaused) {
+            if (completion)
+                completion();
+            return;
+        }
         PLOG_INFO(PLog_Capture, "PLog_Capture Stopping recording");
         me->queuedState_ = PCaptureSessionStateStopping;
         for (const auto& [name, entry] : me->writers_) entry.audio->markAsFinished();
