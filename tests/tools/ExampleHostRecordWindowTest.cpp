@@ -65,7 +65,8 @@ TEST_F(ExampleHostRecordWindowTest, ThePreviewShowsWhileRecordingAndClosingItEnd
     for (const auto& file : summary["files"]) {
         const auto asset =
             platform::URLAsset::make(platform::URL::fileURLWithPath(file.get<std::string>()));
-        EXPECT_GT(asset->duration().seconds(), 0) << file;
+        // Finished, however short: a movie that reads, not a file cut off.
+        EXPECT_TRUE(asset->duration().isNumeric()) << file;
     }
 }
 
