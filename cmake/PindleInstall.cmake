@@ -19,6 +19,9 @@ set(PINDLE_PRIVATE_HEADERS
     platform/media/FFmpegLibrary.hpp
     platform/media/FFmpegSupport.hpp
     platform/media/ByteStoreReader.hpp
+    # The media layer's own: the FFmpeg media source, and the player's sound (libpulse).
+    platform/media/FFmpegMediaSource.hpp
+    platform/media/AudioRenderer.hpp
     # libcurl's transfer, behind the URL session's tasks.
     platform/net/CurlTransfer.hpp
     # These pull in libpulse's headers.

@@ -158,10 +158,10 @@ platform::Error storageError(int status, const std::string& what) {
          {platform::Error::localizedDescriptionKey, what + " answered " + std::to_string(status)}});
 }
 
-// Statuses after which the session is of no more use: it refused the chunk (400), is
-// unavailable (503), or no longer exists (404, 410).
+// Statuses after which the session is of no more use: it no longer exists (404, 410) or
+// refused the upload as made (400). A server error (5xx) leaves the session as it was.
 bool dropsSession(int status) {
-    return status == 400 || status == 404 || status == 410 || status == 503;
+    return status == 400 || status == 404 || status == 410;
 }
 
 // The bytes a 308 answer says are persisted: its "Range: bytes=0-N", none without one.
@@ -218,33 +218,75 @@ void PDataRangeUploadingOperation::main() {
     // Every pass ends in a short pause: a late wake-up would be paid once per range.
     const platform::PreciseWakeUps preciseWakeUps;
     PNStoredUploadingStatePtr current = record();
-    if (!current || isCancelled())
+    if (isCancelled())
         return;
+    if (!current) {
+        // Removed before this operation began: its caller still waits to hear of the end.
+        endWith(Ending::recordRemoved, std::nullopt);
+        report();
+        return;
+    }
     // A session kept from an earlier run may hold more, or less, than the record says.
     needsStatusQuery_ = current->urlToUpload().has_value();
+    Progress reached = progressOf(*current);
     while (current && !current->isUploaded() && ending_ == Ending::none) {
+        bool failed = false;
         if (PBandwidthService::getInstance().offlineMode() ||
             PNSession::current()->state() != PNSessionState::started) {
             pause(waitingPause);
         } else if (StepResult failure = runPass(current)) {
+            failed = true;
             endReason_ = failure;
             ++consecutiveFailures_;
             if (!worthRetryingSoon(*failure) || consecutiveFailures_ >= failuresBeforeBackOff)
                 endWith(Ending::deferred, failure);
-        } else {
-            consecutiveFailures_ = 0;
         }
         if (ending_ != Ending::none || isCancelled())
             break;
-        pause(passPause);
+        pause(failed ? backOffPause(consecutiveFailures_) : passPause);
         current = record();
-        if (!current && !isCancelled())
+        if (!current && !isCancelled()) {
             endWith(Ending::recordRemoved, std::nullopt);
+        } else if (current) {
+            // Only what the backend or the storage kept counts as getting somewhere: a session
+            // opened, or a status query answered, on the way to one more refusal does not.
+            const Progress now = progressOf(*current);
+            if (now.beyond(reached))
+                consecutiveFailures_ = 0;
+            reached = now;
+        }
     }
     if (isCancelled())
         return;
     if (ending_ != Ending::none || (current && current->isUploaded()))
         report();
+}
+
+double PDataRangeUploadingOperation::backOffPause(int failures) {
+    double pause = passPause;
+    for (int i = 0; i < failures && pause < waitingPause; ++i) pause *= 2;
+    return std::min(pause, waitingPause);
+}
+
+PDataRangeUploadingOperation::Progress PDataRangeUploadingOperation::progressOf(
+    const PNUploadingState& record) const {
+    Progress progress;
+    progress.synced = record.isSynced();
+    {
+        std::lock_guard lock(mutex_);
+        progress.described = uploadDescription_.has_value();
+    }
+    progress.resolutions = record.resolutionsUploaded().size();
+    progress.bytes = record.bytesUploaded();
+    progress.uploaded = record.isUploaded();
+    return progress;
+}
+
+bool PDataRangeUploadingOperation::Progress::beyond(const Progress& earlier) const {
+    if (resolutions != earlier.resolutions)
+        return resolutions > earlier.resolutions;
+    return (synced && !earlier.synced) || (described && !earlier.described) ||
+           (uploaded && !earlier.uploaded) || bytes > earlier.bytes;
 }
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::runPass(

@@ -5,9 +5,10 @@
 // head) in chunks of 256 KiB, sends the head last, and records the uploaded resolution. Every
 // step's progress goes into the video's upload record through the upload state manager, so an
 // interrupted upload resumes where it stopped, also after a restart. The bytes counted as sent
-// are always those the storage service said it persisted: after a restart, or after a chunk
-// whose outcome is unknown, the operation asks the session first. A session the storage no
-// longer knows (404, 410), or one that refuses a chunk (400, 503), is dropped and a new one
+// are always those the storage service said it persisted: after a restart, after a chunk
+// whose outcome is unknown, or after a server error (5xx), the operation asks the session
+// first, so no byte the storage acknowledged is sent twice. Only a session the storage no
+// longer knows (404, 410), or one that refuses a chunk as made (400), is dropped and a new one
 // opened. While the device is off line or the session has not started it waits in pauses of 3
 // seconds.
 //
@@ -21,9 +22,11 @@
 // hears of the end once: (nothing, false, nothing) when uploaded; (nothing, true, nothing) when
 // cancelled or when the record was removed meanwhile; (nothing, false, error) when the upload
 // cannot go on (its file is gone, or the backend no longer knows the video: the record is then
-// removed). After a failure that is not a retry error, or after failuresBeforeBackOff failures
-// in a row, the operation ends and calls the deferral block instead, so the caller can try
-// again later; the record keeps all progress.
+// removed; or the record was gone before the operation began). After a failure it pauses
+// longer each time (backOffPause); after a failure that is not a retry error, or after
+// failuresBeforeBackOff failures since the backend or the storage last kept something (a
+// session opened or a status query answered does not count), the operation ends and calls the
+// deferral block instead, so the caller can try again later; the record keeps all progress.
 //
 // Thread-safety: cancel() may come from any thread: it ends the request in flight and any
 // pause at once. The blocks run on the thread that finishes or cancels.
@@ -61,6 +64,9 @@ class PDataRangeUploadingOperation : public platform::Operation {
     static constexpr double waitingPause = 3.0;
     static constexpr double sessionLifetime = 518'400.0;  // six days
     static constexpr int failuresBeforeBackOff = 3;
+    // The pause after the `failures`th failure in a row: passPause doubled each time, at most
+    // waitingPause.
+    static double backOffPause(int failures);
 
     explicit PDataRangeUploadingOperation(std::string videoID);
 
@@ -81,6 +87,17 @@ class PDataRangeUploadingOperation : public platform::Operation {
     // How a pass's request went: nothing (success), or why it failed.
     using StepResult = std::optional<platform::Error>;
     enum class Ending { none, deferred, failed, recordRemoved };
+    // How far the upload has got, as the record (and the description in memory) tell.
+    struct Progress {
+        bool synced = false;
+        bool described = false;
+        std::size_t resolutions = 0;
+        std::int64_t bytes = 0;
+        bool uploaded = false;
+        // Whether this is further on than `earlier`: something more kept, nothing undone.
+        bool beyond(const Progress& earlier) const;
+    };
+    Progress progressOf(const PNUploadingState& record) const;
 
     PNStoredUploadingStatePtr record() const;
     std::int64_t head(const PNUploadingState& record) const;
@@ -141,7 +158,7 @@ class PDataRangeUploadingOperation : public platform::Operation {
     // Touched by the loop's thread only.
     PUploadSourceFile source_;  // open while a resolution's ranges go out; closed when main ends
     bool needsStatusQuery_ = false;
-    int consecutiveFailures_ = 0;
+    int consecutiveFailures_ = 0;  // since the upload last got somewhere (see Progress)
     Ending ending_ = Ending::none;
     std::optional<platform::Error> endReason_;
 };

@@ -1,7 +1,5 @@
 #include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <utility>
 
@@ -28,22 +26,8 @@ std::string PNUploadingPersistentStorage::uploadingsPath() const {
 }
 
 PNUploadingPersistentStorage::FileStamp PNUploadingPersistentStorage::stampOf(
-    const std::string& path) {
-    FileStamp stamp;
-    stamp.path = path;
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
-        return stamp;
-    stamp.exists = true;
-    stamp.device = status.st_dev;
-    stamp.inode = status.st_ino;
-    stamp.size = status.st_size;
-    const auto nanoseconds = [](const timespec& time) {
-        return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-    };
-    stamp.modifiedNanoseconds = nanoseconds(status.st_mtim);
-    stamp.changedNanoseconds = nanoseconds(status.st_ctim);
-    return stamp;
+    const std::string& path) const {
+    return FileStamp{path, files_.versionOfItem(path)};
 }
 
 template <class Use>
@@ -126,11 +110,14 @@ void PNUploadingPersistentStorage::put(const PNUploadingStatePtr& record, bool p
         records.push_back(std::move(copy));
     if (progressOnly) {
         const std::string path = uploadingsPath();
-        const auto now = std::chrono::steady_clock::now();
+        const platform::Clock::Duration now = platform::Clock::current()->uptime();
+        const auto interval = std::chrono::duration_cast<platform::Clock::Duration>(
+            std::chrono::duration<double>(progressWriteInterval));
         std::lock_guard cacheLock(cacheMutex_);
-        if (lastWrite_ &&
-            now - *lastWrite_ < std::chrono::duration<double>(progressWriteInterval) && cached_ &&
-            stamp_.path == path) {
+        // A reading before the last write's (another clock installed meanwhile) is no reason
+        // to hold the write back.
+        const bool recent = lastWrite_ && now >= *lastWrite_ && now - *lastWrite_ < interval;
+        if (recent && cached_ && stamp_.path == path) {
             cached_ = std::move(records);
             pendingProgress_ = true;
             return;
@@ -156,7 +143,7 @@ void PNUploadingPersistentStorage::write(std::vector<PNUploadingStatePtr> record
         cached_.reset();
     }
     pendingProgress_ = false;
-    lastWrite_ = std::chrono::steady_clock::now();
+    lastWrite_ = platform::Clock::current()->uptime();
 }
 
 void PNUploadingPersistentStorage::removeUploading(const std::string& videoID) {

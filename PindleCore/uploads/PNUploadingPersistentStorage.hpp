@@ -18,7 +18,6 @@
 // own mutex so two concurrent changes cannot lose one another. Calls nothing back.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -27,6 +26,7 @@
 #include <vector>
 
 #include "PindleCore/uploads/PNUploadingState.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/files/FileManager.hpp"
 
 namespace pindle {
@@ -59,7 +59,8 @@ class PNUploadingPersistentStorage {
     // Replaces the stored record of the same videoID in its place, else appends.
     void put(const PNUploadingStatePtr& record);
     // put() for a change of upload progress alone: readers of this storage see it at once, but
-    // the file is rewritten at most once every progressWriteInterval for such changes, so that
+    // the file is rewritten at most once every progressWriteInterval (of the platform clock's
+    // uptime) for such changes, so that
     // a fast upload does not sync the disk twice a range. A later change of any other kind, or
     // one of these after the interval, writes what is pending. A restart may so find an older
     // byte count, which the upload corrects by asking the storage service.
@@ -78,15 +79,13 @@ class PNUploadingPersistentStorage {
     struct FollowContainer {};
     explicit PNUploadingPersistentStorage(FollowContainer);
 
-    // What tells one file from another: its path, identity, size and modification time.
+    // What tells one file from another: its path and version (nothing when there is no file).
     struct FileStamp {
         std::string path;
-        bool exists = false;
-        std::uint64_t device = 0, inode = 0;
-        std::int64_t size = 0, modifiedNanoseconds = 0, changedNanoseconds = 0;
+        std::optional<platform::FileVersion> version;
         bool operator==(const FileStamp&) const = default;
     };
-    static FileStamp stampOf(const std::string& path);
+    FileStamp stampOf(const std::string& path) const;
     // Calls `use` with the records of the file as it stands (the remembered ones while it is
     // unchanged) and returns what it returns. `use` runs under cacheMutex_: it must not call
     // the storage.
@@ -108,8 +107,8 @@ class PNUploadingPersistentStorage {
     mutable std::optional<std::vector<PNUploadingStatePtr>> cached_;  // guarded by cacheMutex_
     mutable FileStamp stamp_;                                         // guarded by cacheMutex_
     // cached_ holds progress not yet written; when the file was last written.
-    mutable bool pendingProgress_ = false;                            // guarded by cacheMutex_
-    std::optional<std::chrono::steady_clock::time_point> lastWrite_;  // guarded by cacheMutex_
+    mutable bool pendingProgress_ = false;                // guarded by cacheMutex_
+    std::optional<platform::Clock::Duration> lastWrite_;  // guarded by cacheMutex_
 };
 
 }  // namespace pindle

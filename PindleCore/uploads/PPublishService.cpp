@@ -124,6 +124,12 @@ std::map<std::string, double> PPublishService::coordinatedFromISO6709String(
     }
     if (components.size() < 2)
         return {};
+    // Not finite or off the globe ("+91.0", "+inf", "nan"): no place at all.
+    const auto within = [](double value, double bound) {
+        return value >= -bound && value <= bound;
+    };
+    if (!within(components[0], 90.0) || !within(components[1], 180.0))
+        return {};
     return {{"lat", components[0]}, {"long", components[1]}};
 }
 
@@ -214,6 +220,15 @@ void PPublishService::startConvertingForContext(
             platform::ProcessGate::reach("publish.moved");
             PNUploadingStateManager::shared().markConverted(context->videoID(), token());
             platform::ProcessGate::reach("publish.marked");
+            // A cancel that came while the output was being moved found no converted file to
+            // remove; one that comes after this look finds it in place.
+            if (context->cancelled() ||
+                !PNUploadingStateManager::shared().hasUploading(context->videoID(), token())) {
+                files.removeItem(context->filePath());
+                files.removeItem(context->url().path());
+                finish(context, true, std::nullopt);
+                return;
+            }
             // Only now that the record says so does the converted file stand for the source.
             files.removeItem(context->url().path());
             {

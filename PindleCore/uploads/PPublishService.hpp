@@ -50,7 +50,8 @@ class PPublishService {
 
     // {"lat", "long"} from an ISO 6709 text: the first signed number is the latitude, the next
     // the longitude, whatever their precision ("+37.3318-122.0312/", "+48.85-002.29+035/");
-    // altitude and the closing "/" are ignored. Empty without two numbers.
+    // altitude and the closing "/" are ignored. Empty without two numbers, or when the
+    // latitude lies outside -90..90 or the longitude outside -180..180.
     static std::map<std::string, double> coordinatedFromISO6709String(const std::string& text);
 
   private:

@@ -1,17 +1,11 @@
 #include "PindleCore/websocket/WSProxyConnect.hpp"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <fstream>
-#include <thread>
 
 #include "PindleCore/websocket/WSRunLoopThread.hpp"
 #include "PindleCore/websocket/WSUtilities.hpp"
-#include "platform/net/HTTPURLResponse.hpp"
-#include "platform/net/URLSession.hpp"
+#include "platform/files/FileHandle.hpp"
 #include "platform/net/stream/HTTPResponseHead.hpp"
 #include "platform/net/stream/ProxyAutoConfiguration.hpp"
 
@@ -23,40 +17,7 @@ constexpr int proxyFailureStatus = 500;
 constexpr int proxyTimeoutStatus = 408;
 constexpr int firstRefusedStatus = 300;
 constexpr int firstFinalStatus = 200;
-
-constexpr std::uint8_t socksVersion5 = 0x05;
-constexpr std::uint8_t socksNoAuthentication = 0x00;
-constexpr std::uint8_t socksUserPassword = 0x02;
-constexpr std::uint8_t socksNoAcceptableMethod = 0xFF;
-constexpr std::uint8_t socksUserPasswordVersion = 0x01;
-constexpr std::uint8_t socksConnectCommand = 0x01;
-constexpr std::uint8_t socksAddressIPv4 = 0x01;
-constexpr std::uint8_t socksAddressDomain = 0x03;
-constexpr std::uint8_t socksAddressIPv6 = 0x04;
-constexpr std::size_t socksMaximumField = 255;
-
-std::string socksReplyText(std::uint8_t code) {
-    switch (code) {
-        case 0x01:
-            return "general failure";
-        case 0x02:
-            return "connection not allowed by ruleset";
-        case 0x03:
-            return "network unreachable";
-        case 0x04:
-            return "host unreachable";
-        case 0x05:
-            return "connection refused";
-        case 0x06:
-            return "TTL expired";
-        case 0x07:
-            return "command not supported";
-        case 0x08:
-            return "address type not supported";
-        default:
-            return "reply " + std::to_string(code);
-    }
-}
+constexpr int defaultSocksPort = 1080;
 
 std::string lowercased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -67,6 +28,19 @@ std::string lowercased(std::string text) {
 platform::Error socksError(const std::string& text) {
     return WSHTTPErrorWithCodeDescription(proxyFailureStatus, WSErrorCode::badResponseCode,
                                           "SOCKS proxy: " + text);
+}
+
+// At most `maximumScriptSize` bytes of a local PAC file; nothing when it cannot be read, is
+// empty, or is larger (a truncated script would say something else).
+std::optional<std::string> readScriptFile(const std::string& path) {
+    auto file = platform::FileHandle::open(path, platform::FileHandle::Mode::reading);
+    if (!file)
+        return std::nullopt;
+    auto bytes = file->read(platform::ProxyAutoConfiguration::maximumScriptSize + 1);
+    if (!bytes || bytes->empty() ||
+        bytes->size() > platform::ProxyAutoConfiguration::maximumScriptSize)
+        return std::nullopt;
+    return std::string(bytes->begin(), bytes->end());
 }
 
 }  // namespace
@@ -87,9 +61,11 @@ WSProxyConnect::WSProxyConnect(Private, platform::URL url, platform::ProxySettin
       settings_(std::move(settings)),
       runLoop_(std::move(runLoop)),
       connectionRequiresTLS_(WSURLRequiresSSL(url_)),
-      writeQueue_(platform::DispatchQueue::create("com.quarry.websocket.proxyconnect.write")) {}
+      timerQueue_(platform::DispatchQueue::create("com.quarry.websocket.proxyconnect.write")) {}
 
 WSProxyConnect::~WSProxyConnect() {
+    if (download_)
+        download_->cancel();
     if (stream_) {
         stream_->setDelegate(nullptr);
         stream_->close();
@@ -115,22 +91,37 @@ void WSProxyConnect::openNetworkStream(Completion completion) {
         openConnection();
 }
 
+void WSProxyConnect::cancel() {
+    std::shared_ptr<WSAutoConfigurationDownload> download;
+    std::shared_ptr<platform::SocketStream> stream;
+    {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        completion_ = nullptr;
+        download = std::move(download_);
+        stream = std::move(stream_);
+        pendingOutput_.clear();
+    }
+    if (download)
+        download->cancel();
+    if (stream) {
+        stream->setDelegate(nullptr);
+        stream->close();
+    }
+}
+
 bool WSProxyConnect::useProxy(const platform::ProxySettings::Proxy& proxy) {
     using Type = platform::ProxySettings::Proxy::Type;
     if (proxy.type == Type::socks) {
-        if (proxy.socksVersion != 5) {
-            fail(socksError("the system names a SOCKS " + std::to_string(proxy.socksVersion) +
-                            " proxy (" + proxy.host + "); only SOCKS 5 is supported."));
-            return false;
-        }
-        if (WSURLConnectHost(url_).size() > socksMaximumField ||
-            proxy.user.value_or("").size() > socksMaximumField ||
-            proxy.password.value_or("").size() > socksMaximumField) {
-            fail(socksError("a host name, user name or password is too long."));
+        WSSocksHandshake handshake(proxy.socksVersion, WSURLConnectHost(url_), WSURLPort(url_),
+                                   proxy.user, proxy.password);
+        if (auto refusal = handshake.refusal()) {
+            fail(socksError(*refusal));
             return false;
         }
         std::lock_guard lock(mutex_);
         socksProxy_ = proxy;
+        socks_.emplace(std::move(handshake));
     }
     if (proxy.type == Type::http || proxy.type == Type::https) {
         std::lock_guard lock(mutex_);
@@ -147,39 +138,32 @@ void WSProxyConnect::fetchAutoConfiguration(const platform::ProxySettings::Proxy
     if (location)
         scheme = lowercased(location->scheme().value_or(""));
     if (location && location->isFileURL()) {
-        std::ifstream file(location->path(), std::ios::binary);
-        std::string script;
-        if (file) {
-            script.resize(platform::ProxyAutoConfiguration::maximumScriptSize + 1);
-            file.read(script.data(), static_cast<std::streamsize>(script.size()));
-            script.resize(static_cast<std::size_t>(file.gcount()));
-        }
-        runAutoConfiguration(
-            file.bad() || script.empty() ? std::nullopt : std::optional<std::string>(script),
-            timeout);
+        runAutoConfiguration(readScriptFile(location->path()), timeout);
         return;
     }
     if (scheme != "http" && scheme != "https") {
         runAutoConfiguration(std::nullopt, timeout);
         return;
     }
+    auto download =
+        WSAutoConfigurationDownload::create(*location, autoConfigurationDownloadTimeout);
+    {
+        std::lock_guard lock(mutex_);
+        if (cancelled_)
+            return;
+        download_ = download;
+    }
     std::weak_ptr<WSProxyConnect> weak = weak_from_this();
-    auto task = platform::URLSession::shared()->dataTask(
-        *location, [weak, timeout](std::optional<platform::Data> data,
-                                   std::shared_ptr<platform::URLResponse> response,
-                                   std::optional<platform::Error> error) {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            auto http = std::dynamic_pointer_cast<platform::HTTPURLResponse>(response);
-            bool usable =
-                !error && data && http && http->statusCode() >= 200 && http->statusCode() < 300;
-            self->runAutoConfiguration(
-                usable ? std::optional<std::string>(std::string(data->begin(), data->end()))
-                       : std::nullopt,
-                timeout);
-        });
-    task->resume();
+    download->start([weak, timeout](std::optional<std::string> script) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        {
+            std::lock_guard lock(self->mutex_);
+            self->download_.reset();
+        }
+        self->runAutoConfiguration(std::move(script), timeout);
+    });
 }
 
 void WSProxyConnect::runAutoConfiguration(std::optional<std::string> script, double timeout) {
@@ -207,11 +191,13 @@ void WSProxyConnect::openConnection() {
     std::shared_ptr<platform::SocketStream> stream;
     {
         std::lock_guard lock(mutex_);
+        if (cancelled_)
+            return;
         if (httpProxyHost_)
             stream_ = platform::SocketStream::create(*httpProxyHost_, httpProxyPort_);
         else if (socksProxy_)
-            stream_ =
-                platform::SocketStream::create(socksProxy_->host, socksProxy_->port.value_or(1080));
+            stream_ = platform::SocketStream::create(socksProxy_->host,
+                                                     socksProxy_->port.value_or(defaultSocksPort));
         else
             stream_ = platform::SocketStream::create(WSURLConnectHost(url_), WSURLPort(url_));
         stream = stream_;
@@ -228,33 +214,25 @@ void WSProxyConnect::openConnection() {
 void WSProxyConnect::handleEvent(platform::SocketStream::Event event) {
     using Event = platform::SocketStream::Event;
     bool viaProxy;
-    std::optional<platform::ProxySettings::Proxy> socks;
+    std::optional<std::string> socksGreeting;
     std::shared_ptr<platform::SocketStream> stream;
     {
         std::lock_guard lock(mutex_);
         viaProxy = httpProxyHost_.has_value();
-        socks = socksProxy_;
-        if (socks && event == Event::openCompleted)
-            socksStage_ = SocksStage::greeting;
+        if (socks_ && event == Event::openCompleted)
+            socksGreeting = socks_->greeting();
         stream = stream_;
     }
     if (!stream)
         return;
     switch (event) {
         case Event::openCompleted:
-            if (viaProxy) {
+            if (viaProxy)
                 sendConnectRequest();
-            } else if (socks) {
-                std::string greeting{static_cast<char>(socksVersion5), 1,
-                                     static_cast<char>(socksNoAuthentication)};
-                if (socks->user)
-                    greeting = {static_cast<char>(socksVersion5), 2,
-                                static_cast<char>(socksNoAuthentication),
-                                static_cast<char>(socksUserPassword)};
-                writeBytes(std::move(greeting));
-            } else {
+            else if (socksGreeting)
+                writeBytes(std::move(*socksGreeting));
+            else
                 finish();
-            }
             break;
         case Event::hasBytesAvailable:
             readProxyAnswer();
@@ -262,7 +240,7 @@ void WSProxyConnect::handleEvent(platform::SocketStream::Event event) {
         case Event::endEncountered:
             // A proxy may answer and close at once (a refusal); its answer still counts.
             readProxyAnswer();
-            if (!socks && viaProxy)
+            if (!socksProxy() && viaProxy)
                 handleHTTPProxyAnswer(true);
             fail(stream->error());
             break;
@@ -270,8 +248,14 @@ void WSProxyConnect::handleEvent(platform::SocketStream::Event event) {
             fail(stream->error());
             break;
         case Event::hasSpaceAvailable:
+            flushOutput();
             break;
     }
+}
+
+bool WSProxyConnect::socksProxy() {
+    std::lock_guard lock(mutex_);
+    return socks_.has_value();
 }
 
 void WSProxyConnect::sendConnectRequest() {
@@ -280,71 +264,68 @@ void WSProxyConnect::sendConnectRequest() {
                host + "\r\nConnection: keep-alive\r\nProxy-Connection: keep-alive\r\n\r\n");
 }
 
-void WSProxyConnect::sendSocksConnectRequest() {
-    std::string host = WSURLConnectHost(url_);
-    int port = WSURLPort(url_);
-    std::string request{static_cast<char>(socksVersion5), static_cast<char>(socksConnectCommand),
-                        0};
-    in_addr ipv4{};
-    in6_addr ipv6{};
-    if (inet_pton(AF_INET, host.c_str(), &ipv4) == 1) {
-        request += static_cast<char>(socksAddressIPv4);
-        request.append(reinterpret_cast<const char*>(&ipv4), sizeof ipv4);
-    } else if (inet_pton(AF_INET6, host.c_str(), &ipv6) == 1) {
-        request += static_cast<char>(socksAddressIPv6);
-        request.append(reinterpret_cast<const char*>(&ipv6), sizeof ipv6);
-    } else {
-        // By name, so the proxy resolves it: the client may not be able to.
-        request += static_cast<char>(socksAddressDomain);
-        request += static_cast<char>(host.size());
-        request += host;
+void WSProxyConnect::writeBytes(std::string bytes) {
+    bool idle = false;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        idle = pendingOutput_.empty();
+        pendingOutput_ += bytes;
+        generation = writeGeneration_;
     }
-    request += static_cast<char>((port >> 8) & 0xFF);
-    request += static_cast<char>(port & 0xFF);
-    writeBytes(std::move(request));
+    if (idle)
+        watchOutput(generation);
+    flushOutput();
 }
 
-void WSProxyConnect::writeBytes(std::string request) {
+void WSProxyConnect::watchOutput(std::uint64_t generation) {
+    // Bytes of which the stream has taken nothing for writeTimeout fail the connection.
     std::weak_ptr<WSProxyConnect> weak = weak_from_this();
-    writeQueue_->async([weak, request] {
+    timerQueue_->asyncAfter(writeTimeout, [weak, generation] {
         auto self = weak.lock();
         if (!self)
             return;
-        std::shared_ptr<platform::SocketStream> stream;
+        bool stuck = false;
+        std::uint64_t now = 0;
         {
             std::lock_guard lock(self->mutex_);
-            stream = self->stream_;
-        }
-        if (!stream)
-            return;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(writeTimeout);
-        while (!stream->hasSpaceAvailable()) {
-            if (stream->status() == platform::SocketStream::Status::error ||
-                stream->status() == platform::SocketStream::Status::closed) {
-                self->fail(stream->error());
+            if (self->pendingOutput_.empty() || !self->stream_)
                 return;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                self->fail(WSHTTPErrorWithCodeDescription(
-                    proxyTimeoutStatus, WSErrorCode::badResponseCode, "Proxy timeout"));
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::duration<double>(writePollInterval));
+            now = self->writeGeneration_;
+            stuck = now == generation;
         }
-        std::size_t sent = 0;
-        while (sent < request.size()) {
-            long count = stream->write(reinterpret_cast<const std::uint8_t*>(request.data()) + sent,
-                                       request.size() - sent);
-            if (count < 0) {
-                self->fail(stream->error());
-                return;
-            }
-            sent += static_cast<std::size_t>(count);
-            if (sent < request.size())
-                std::this_thread::sleep_for(std::chrono::duration<double>(writePollInterval));
-        }
+        if (stuck)
+            self->fail(WSHTTPErrorWithCodeDescription(
+                proxyTimeoutStatus, WSErrorCode::badResponseCode, "Proxy timeout"));
+        else
+            self->watchOutput(now);
     });
+}
+
+void WSProxyConnect::flushOutput() {
+    std::optional<platform::Error> failure;
+    bool failed = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!stream_)
+            return;
+        while (!pendingOutput_.empty() && stream_->hasSpaceAvailable()) {
+            long count =
+                stream_->write(reinterpret_cast<const std::uint8_t*>(pendingOutput_.data()),
+                               pendingOutput_.size());
+            if (count < 0) {
+                failed = true;
+                failure = stream_->error();
+                break;
+            }
+            if (count == 0)
+                break;
+            pendingOutput_.erase(0, static_cast<std::size_t>(count));
+            ++writeGeneration_;
+        }
+    }
+    if (failed)
+        fail(failure);
 }
 
 void WSProxyConnect::readProxyAnswer() {
@@ -356,7 +337,6 @@ void WSProxyConnect::readProxyAnswer() {
     if (!stream)
         return;
     std::vector<std::uint8_t> buffer(WSDefaultBufferSize());
-    bool socks;
     for (;;) {
         long count = stream->read(buffer.data(), buffer.size());
         if (count == platform::SocketStream::wouldBlock)
@@ -369,109 +349,35 @@ void WSProxyConnect::readProxyAnswer() {
         if (proxyAnswer_.size() > maximumAnswerSize + WSDefaultBufferSize())
             break;  // handled below: past any answer a proxy has reason to send
     }
-    {
-        std::lock_guard lock(mutex_);
-        socks = socksProxy_.has_value();
-    }
-    if (socks)
+    if (socksProxy())
         handleSocksAnswer();
     else
         handleHTTPProxyAnswer(false);
 }
 
 void WSProxyConnect::handleSocksAnswer() {
+    using Kind = WSSocksHandshake::Step::Kind;
     for (;;) {
-        std::string answer;
-        SocksStage stage;
-        std::optional<platform::ProxySettings::Proxy> proxy;
+        WSSocksHandshake::Step step;
         {
             std::lock_guard lock(mutex_);
-            answer = proxyAnswer_;
-            stage = socksStage_;
-            proxy = socksProxy_;
-        }
-        auto byte = [&](std::size_t i) {
-            return static_cast<std::uint8_t>(answer[i]);
-        };
-        std::size_t used = 0;
-        switch (stage) {
-            case SocksStage::greeting:
-                if (answer.size() < 2)
-                    return;
-                used = 2;
-                if (byte(0) != socksVersion5) {
-                    fail(socksError("the proxy does not speak SOCKS 5."));
-                    return;
-                }
-                if (byte(1) == socksNoAuthentication) {
-                    stage = SocksStage::connect;
-                    sendSocksConnectRequest();
-                } else if (byte(1) == socksUserPassword && proxy && proxy->user) {
-                    stage = SocksStage::authentication;
-                    std::string user = *proxy->user;
-                    std::string password = proxy->password.value_or("");
-                    writeBytes(std::string{static_cast<char>(socksUserPasswordVersion),
-                                           static_cast<char>(user.size())} +
-                               user + static_cast<char>(password.size()) + password);
-                } else {
-                    fail(socksError(
-                        byte(1) == socksNoAcceptableMethod
-                            ? "the proxy accepts none of our authentication methods."
-                            : "the proxy chose an authentication method we did not offer."));
-                    return;
-                }
-                break;
-            case SocksStage::authentication:
-                if (answer.size() < 2)
-                    return;
-                used = 2;
-                if (byte(1) != 0) {
-                    fail(socksError("the proxy rejected the user name and password."));
-                    return;
-                }
-                stage = SocksStage::connect;
-                sendSocksConnectRequest();
-                break;
-            case SocksStage::connect: {
-                if (answer.size() < 5)
-                    return;
-                std::size_t address;
-                switch (byte(3)) {
-                    case socksAddressIPv4:
-                        address = 4;
-                        break;
-                    case socksAddressIPv6:
-                        address = 16;
-                        break;
-                    case socksAddressDomain:
-                        address = 1 + static_cast<std::size_t>(byte(4));
-                        break;
-                    default:
-                        fail(socksError("the proxy sent a malformed reply."));
-                        return;
-                }
-                used = 4 + address + 2;
-                if (answer.size() < used)
-                    return;
-                if (byte(0) != socksVersion5 || byte(1) != 0) {
-                    fail(socksError("the proxy could not connect (" + socksReplyText(byte(1)) +
-                                    ")."));
-                    return;
-                }
-                {
-                    std::lock_guard lock(mutex_);
-                    socksStage_ = SocksStage::done;
-                }
-                finish(platform::Data(answer.begin() + static_cast<long>(used), answer.end()));
+            if (!socks_)
                 return;
-            }
-            case SocksStage::none:
-            case SocksStage::done:
+            step = socks_->consume(proxyAnswer_);
+        }
+        switch (step.kind) {
+            case Kind::pending:
+                return;
+            case Kind::send:
+                writeBytes(std::move(step.bytes));
+                break;
+            case Kind::failed:
+                fail(socksError(step.failure));
+                return;
+            case Kind::done:
+                finish(platform::Data(step.bytes.begin(), step.bytes.end()));
                 return;
         }
-        std::lock_guard lock(mutex_);
-        proxyAnswer_.erase(0, used);
-        socksStage_ = stage;
     }
 }
 
@@ -482,8 +388,8 @@ WSProxyConnect::ConnectAnswer WSProxyConnect::readConnectAnswer(std::string& ans
         auto length = platform::HTTPResponseHead::completeLength(
             std::string_view(answer).substr(0, maximumAnswerSize));
         if (!length) {
-            result.kind = answer.size() >= maximumAnswerSize || atEnd ? Kind::malformed
-                                                                      : Kind::pending;
+            result.kind =
+                answer.size() >= maximumAnswerSize || atEnd ? Kind::malformed : Kind::pending;
             return result;
         }
         auto head = platform::HTTPResponseHead::parse(std::string_view(answer).substr(0, *length));
@@ -537,6 +443,7 @@ void WSProxyConnect::finish(platform::Data leftover) {
         std::lock_guard lock(mutex_);
         stream = std::move(stream_);
         proxyAnswer_.clear();
+        pendingOutput_.clear();
     }
     if (!stream)
         return;
@@ -553,6 +460,7 @@ void WSProxyConnect::fail(std::optional<platform::Error> error) {
         std::lock_guard lock(mutex_);
         stream = std::move(stream_);
         proxyAnswer_.clear();
+        pendingOutput_.clear();
     }
     if (stream) {
         stream->setDelegate(nullptr);

@@ -7,17 +7,18 @@
 // closes) fails with code 2132 and the status under WSHTTPResponseErrorKey. An answer
 // head over 64 KiB, or a connection that ends before a whole answer, fails with status 500. TLS,
 // when the address needs it, is started by the socket over the handed stream, so it checks the real
-// host. With a SOCKS proxy it speaks SOCKS 5 (no authentication, or user name and password
-// when the setting carries them) and asks for a connection to the host by name; a refusal
-// fails with code 2132. A SOCKS 4 proxy is refused with a clear error rather than silently
-// gone around. When the settings name a proxy auto-configuration file (by URL: a file, or
-// downloaded through the shared URL session) or script, the script decides, evaluated for
-// "https://host" (TLS) or "http://host" and its first answer used; a PAC that cannot be
-// read, downloaded or evaluated in time leads to a direct connection.
+// host. With a SOCKS proxy it speaks SOCKS 5, or SOCKS 4 and 4a (see WSSocksHandshake); a
+// refusal fails with code 2132. Bytes the proxy's socket has not begun to take after
+// writeTimeout seconds fail with status 408 "Proxy timeout". When the settings name a proxy
+// auto-configuration file (by URL: a local file, or downloaded within the bounds of
+// WSAutoConfigurationDownload) or script, the script decides, evaluated for "https://host"
+// (TLS) or "http://host" and its first answer used; a PAC that cannot be read, downloaded or
+// evaluated in time leads to a direct connection.
 //
-// Thread-safety: openNetworkStream() once, from any thread. The completion runs exactly
-// once, on the WebSocket network thread or on the calling thread's queue for a failure
-// found before connecting; never with a lock held.
+// Thread-safety: openNetworkStream() once, from any thread; cancel() from any thread. The
+// completion runs at most once (exactly once unless cancelled), on the WebSocket network
+// thread, a queue of the connector or the calling thread for a failure found before
+// connecting; never with a lock held.
 #pragma once
 
 #include <atomic>
@@ -27,6 +28,8 @@
 #include <optional>
 #include <string>
 
+#include "PindleCore/websocket/WSAutoConfigurationDownload.hpp"
+#include "PindleCore/websocket/WSSocksHandshake.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
@@ -44,9 +47,11 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
                                           std::shared_ptr<platform::SocketStream> stream,
                                           platform::Data leftover)>;
 
-    // How long a CONNECT request may wait for the proxy's socket to take it.
+    // How long bytes for the proxy may wait for its socket to take any of them.
     static constexpr double writeTimeout = 5.0;
-    static constexpr double writePollInterval = 0.0001;
+    // How long a PAC download may take before the connection goes direct.
+    static constexpr double autoConfigurationDownloadTimeout =
+        WSAutoConfigurationDownload::defaultTimeout;
     static constexpr std::size_t maximumAnswerSize = 64u << 10;
 
     // Uses the system's proxy settings unless `settings` are given (for tests and hosts).
@@ -60,12 +65,15 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     // On success the stream is open (through the tunnel, when a proxy is used), scheduled on
     // the network loop, and has no delegate.
     void openNetworkStream(Completion completion);
+    // Stops whatever is under way (a PAC download, a connection) without calling the
+    // completion.
+    void cancel();
 
     // What an HTTP proxy's bytes so far say about the tunnel.
     struct ConnectAnswer {
         enum class Kind { pending, open, refused, malformed };
         Kind kind = Kind::pending;
-        int status = 0;            // the final status, when there is one
+        int status = 0;           // the final status, when there is one
         platform::Data leftover;  // for `open`: the server's bytes behind the answer
     };
     // Reads the proxy's answer from the front of `answer`, skipping interim 1xx answers
@@ -90,12 +98,15 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     void runAutoConfiguration(std::optional<std::string> script, double timeout);
     void openConnection();
     void handleEvent(platform::SocketStream::Event event);
-    enum class SocksStage { none, greeting, authentication, connect, done };
+    bool socksProxy();
 
     void sendConnectRequest();
-    void sendSocksConnectRequest();
-    // Writes on the write queue, waiting up to writeTimeout for the stream to take them.
+    // Queues bytes for the proxy; they go out as the stream takes them (see writeTimeout).
     void writeBytes(std::string bytes);
+    void flushOutput();
+    // Fails the connection when nothing more of the output has gone out writeTimeout after
+    // `generation`.
+    void watchOutput(std::uint64_t generation);
     void readProxyAnswer();
     // `atEnd`: the proxy has closed, so no more of its answer will come.
     void handleHTTPProxyAnswer(bool atEnd);
@@ -109,7 +120,7 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     const platform::ProxySettings settings_;
     const std::shared_ptr<platform::RunLoop> runLoop_;
     const bool connectionRequiresTLS_;
-    std::shared_ptr<platform::DispatchQueue> writeQueue_;
+    const std::shared_ptr<platform::DispatchQueue> timerQueue_;
 
     std::mutex mutex_;
     Completion completion_;                                     // guarded by mutex_
@@ -118,7 +129,11 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     int httpProxyPort_ = 80;                                    // guarded by mutex_
     std::string proxyAnswer_;                                   // guarded by mutex_
     std::optional<platform::ProxySettings::Proxy> socksProxy_;  // guarded by mutex_
-    SocksStage socksStage_ = SocksStage::none;                  // guarded by mutex_
+    std::optional<WSSocksHandshake> socks_;                     // guarded by mutex_
+    std::string pendingOutput_;                                 // guarded by mutex_
+    std::uint64_t writeGeneration_ = 0;  // bytes taken so far, counted in writes; guarded by mutex_
+    std::shared_ptr<WSAutoConfigurationDownload> download_;  // guarded by mutex_
+    bool cancelled_ = false;                                 // guarded by mutex_
 };
 
 }  // namespace pindle

@@ -632,7 +632,30 @@ void WSWebSocket::startClosingHandshake(int code, const std::optional<std::strin
         payload.insert(payload.end(), reason->begin(),
                        reason->begin() + static_cast<long>(valid.value_or(0)));
     }
+    // A server that never answers the close frame must not keep the socket closing for ever.
+    // The wait starts before the frame goes out, so it is never longer than the bound.
+    std::weak_ptr<WSWebSocket> weak = shared_from_this();
+    workQueue_->asyncAfter(closeHandshakeTimeout, [weak] {
+        if (auto socket = weak.lock())
+            socket->closeHandshakeTimedOut();
+    });
     sendFrame(connectionClose, payload);
+}
+
+void WSWebSocket::closeHandshakeTimedOut() {
+    if (closeFrameReceived_ || closeReported_ || failed_ || readyState() == WSReadyState::closed)
+        return;
+    inputStopped_ = true;
+    if (frameReader_)
+        frameReader_->stop();
+    if (stream_) {
+        stream_->setDelegate(nullptr);
+        stream_->close();
+    }
+    closeReason_ = "The server did not answer the close.";
+    setReadyState(WSReadyState::closed);
+    reportClose();
+    scheduleCleanup();
 }
 
 void WSWebSocket::closeConnection() {
@@ -687,6 +710,9 @@ void WSWebSocket::scheduleCleanup() {
             s.stream_->setDelegate(nullptr);
             s.stream_->close();
         }
+        // A connection still being made (a PAC download, a proxy's handshake) stops with it.
+        if (s.proxyConnect_)
+            s.proxyConnect_->cancel();
         s.proxyConnect_.reset();
         s.consumers_.clear();
         s.frameReader_.reset();

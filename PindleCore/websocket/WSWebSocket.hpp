@@ -17,7 +17,8 @@
 // follows. Otherwise the end is reported once as webSocketDidCloseWithCode: with the
 // server's close code and reason and clean = true when its close frame arrived (also when
 // the stream ends right after it), else with 1006 and clean = false (a violation by the
-// server, a close while connecting, a stream that just ended).
+// server, a close while connecting, a stream that just ended, a close of ours the server
+// left unanswered for closeHandshakeTimeout).
 //
 // Thread-safety: every public operation may be called from any thread. Stream events
 // arrive on the shared WebSocket network thread and are moved to the socket's own serial
@@ -70,6 +71,9 @@ class WSWebSocket : public platform::KeyValueObservable {
     static constexpr int protocolVersion = 13;
     // The longest upgrade answer head accepted; a longer one fails the handshake.
     static constexpr std::size_t maximumHandshakeHeadSize = 64u << 10;
+    // How long a close this socket started waits for the server's close frame before the
+    // connection is ended anyway (reported as 1006, not clean).
+    static constexpr double closeHandshakeTimeout = 5.0;
 
     // The designated factory. REQUIRES: request.url has a host.
     static std::shared_ptr<WSWebSocket> create(WSURLRequest request,
@@ -183,6 +187,8 @@ class WSWebSocket : public platform::KeyValueObservable {
     // frame with `code` goes out when the connection is open, then the connection ends.
     void failConnection(int code, const std::string& reason);
     void startClosingHandshake(int code, const std::optional<std::string>& reason);
+    // The server left our close frame unanswered: end the connection (1006, not clean).
+    void closeHandshakeTimedOut();
     void reportClose();
     void scheduleCleanup();
 

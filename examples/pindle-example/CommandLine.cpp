@@ -199,6 +199,10 @@ const std::vector<Option>& options() {
          [](CommandLine& l, const std::string&) {
              return l.playlist = true;
          }},
+        {"--mute", nullptr, "play: silently (sound plays when a sound server answers)",
+         [](CommandLine& l, const std::string&) {
+             return l.mute = true;
+         }},
         {"--snapshot", "FILE", "play: write a PNG of the player to FILE at the end",
          [](CommandLine& l, const std::string& v) {
              return !(l.snapshotFile = v)->empty();

@@ -68,6 +68,7 @@ class CommandLine {
     bool playlist = false;  // play: the operands are tags, not a video identifier
     double seconds = 5;
     bool secondsGiven = false;
+    bool mute = false;  // play: the players are muted
     std::optional<std::string> snapshotFile;
     bool window = false;  // play: on the desktop, until the window is closed
 

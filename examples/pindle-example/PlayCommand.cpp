@@ -111,6 +111,7 @@ PlayCommand::Outcome PlayCommand::run() {
     auto controller = std::make_shared<PNPlayerViewController>();
     auto events = std::make_shared<EventPrinter>(out_);
     controller->setDelegate(events);
+    controller->setMuted(line_.mute);
     window->setRootViewController(controller);
     window->makeKeyAndVisible();
     if (auto error = onDesktop.watch(window)) {

@@ -55,6 +55,20 @@ void saySilent(State& s, const std::string& reason) {
 
 }  // namespace
 
+bool SoundServer::isSilentByChoice() {
+    State& s = state();
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.override_)
+            return false;
+    }
+    const char* choice = std::getenv(environmentVariable);
+    if (!choice || std::string_view(choice) != "none")
+        return false;
+    saySilent(s, std::string(environmentVariable) + "=none");
+    return true;
+}
+
 ContextPtr SoundServer::shared() {
     State& s = state();
     std::optional<std::string> address;

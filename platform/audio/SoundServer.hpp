@@ -32,6 +32,10 @@ class SoundServer {
     // process plays silently.
     static std::shared_ptr<pulse::PulseContext> shared();
 
+    // True when PINDLE_AUDIO=none decides for silence (and no server was named); said once
+    // in the log. Cheap: connects to nothing.
+    static bool isSilentByChoice();
+
     // From now on plays through the server at `address` ("unix:/path/native"), whatever
     // PINDLE_AUDIO says; with nothing, returns to the environment's choice. The current
     // connection is dropped either way (players holding it keep it until they stop). For

@@ -328,6 +328,22 @@ std::optional<Error> FileManager::copyFile(const std::string& from, const std::s
     return std::nullopt;
 }
 
+std::optional<FileVersion> FileManager::versionOfItem(const std::string& path) const {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    FileVersion version;
+    version.device = status.st_dev;
+    version.inode = status.st_ino;
+    version.size = status.st_size;
+    version.modifiedNanoseconds = nanoseconds(status.st_mtim);
+    version.changedNanoseconds = nanoseconds(status.st_ctim);
+    return version;
+}
+
 std::optional<FileAttributes> FileManager::attributesOfItem(const std::string& path,
                                                             Error* error) const {
     struct statx info {};

@@ -34,6 +34,7 @@
 
 #include "platform/files/DirectoryEnumerator.hpp"
 #include "platform/files/FileAttributes.hpp"
+#include "platform/files/FileVersion.hpp"
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Date.hpp"
 #include "platform/foundation/Error.hpp"
@@ -109,6 +110,11 @@ class FileManager {
 
     std::optional<FileAttributes> attributesOfItem(const std::string& path,
                                                    Error* error = nullptr) const;
+
+    // The version of the file at `path` (following a final symbolic link), for telling
+    // whether it changed since it was last read; nothing when there is none. One stat and
+    // nothing more, so callers may ask before every read.
+    std::optional<FileVersion> versionOfItem(const std::string& path) const;
 
     std::optional<Error> setModificationDate(const std::string& path, Date date) const;
 

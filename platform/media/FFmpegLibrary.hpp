@@ -45,6 +45,7 @@ extern "C" {
     X(avutil, av_audio_fifo_read)                 \
     X(avutil, av_audio_fifo_size)                 \
     X(avutil, av_audio_fifo_write)                \
+    X(avutil, av_channel_layout_compare)          \
     X(avutil, av_channel_layout_copy)             \
     X(avutil, av_channel_layout_default)          \
     X(avutil, av_channel_layout_uninit)           \
@@ -163,6 +164,7 @@ class FFmpegLibrary {
 #define av_audio_fifo_read PINDLE_FFMPEG(av_audio_fifo_read)
 #define av_audio_fifo_size PINDLE_FFMPEG(av_audio_fifo_size)
 #define av_audio_fifo_write PINDLE_FFMPEG(av_audio_fifo_write)
+#define av_channel_layout_compare PINDLE_FFMPEG(av_channel_layout_compare)
 #define av_channel_layout_copy PINDLE_FFMPEG(av_channel_layout_copy)
 #define av_channel_layout_default PINDLE_FFMPEG(av_channel_layout_default)
 #define av_channel_layout_uninit PINDLE_FFMPEG(av_channel_layout_uninit)

@@ -257,8 +257,8 @@ MediaSource::OpenState FFmpegMediaSource::open(const std::string& contentType,
     if (opened_.load(std::memory_order_acquire))
         return OpenState::opened;
     std::unique_ptr<ffmpeg::Input> input;
-    const auto outcome = ByteStoreReader::open(store_, isMPEG4(contentType) ? "mov" : "", &input,
-                                               wantedOffset, error);
+    const std::string formatName = isMPEG4(contentType) ? "mov" : "";
+    const auto outcome = ByteStoreReader::open(store_, formatName, &input, wantedOffset, error);
     if (outcome != ByteStoreReader::Outcome::opened)
         return outcome == ByteStoreReader::Outcome::needsBytes ? OpenState::needsBytes
                                                                : OpenState::failed;
@@ -274,6 +274,7 @@ MediaSource::OpenState FFmpegMediaSource::open(const std::string& contentType,
             index_.video = indexOf(stream, store_->contentLength());
         } else if (type == AVMEDIA_TYPE_AUDIO && index_.audio.empty()) {
             index_.audio = indexOf(stream, store_->contentLength());
+            audioStream_ = static_cast<int>(i);
             stream.discard = AVDISCARD_ALL;
         } else {
             stream.discard = AVDISCARD_ALL;
@@ -293,6 +294,7 @@ MediaSource::OpenState FFmpegMediaSource::open(const std::string& contentType,
     index_.mediaEnd = mediaEnd;
     index_.duration =
         context.duration > 0 ? av_rescale_q(context.duration, AV_TIME_BASE_Q, micros) : longest;
+    formatName_ = formatName;
     if (videoStream >= 0) {
         auto codec = ffmpeg::openDecoder(*context.streams[videoStream], Image::maxDecodedPixels);
         if (codec)
@@ -414,6 +416,306 @@ ImagePtr FFmpegMediaSource::frameAt(Micros time, Micros* shownTime) {
     // Converted outside the decoder's lock: a render never holds up the next decode.
     auto frame = videoFrameAt(time, shownTime);
     return frame ? frame->image() : nullptr;
+}
+
+}  // namespace pindle::platform
+
+namespace pindle::platform {
+
+namespace {
+// Sound outside these rates is no sound any output takes; the track counts as undecodable.
+constexpr int minSampleRate = 8000;
+constexpr int maxSampleRate = 384000;
+constexpr int outputChannels = 2;
+}  // namespace
+
+// Reads and decodes audio packets in order from a demuxer of its own, never reading a packet
+// whose bytes are missing, and resamples to interleaved stereo float.
+class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
+  public:
+    AudioDecoder(std::unique_ptr<ffmpeg::Input> input, std::shared_ptr<MediaByteStore> store,
+                 int stream, ffmpeg::CodecContextPtr codec, ffmpeg::ResamplePtr resampler,
+                 std::vector<Sample> samples)
+        : input_(std::move(input)),
+          store_(std::move(store)),
+          stream_(stream),
+          codec_(std::move(codec)),
+          resampler_(std::move(resampler)),
+          samples_(std::move(samples)),
+          packet_(ffmpeg::makePacket()),
+          frame_(ffmpeg::makeFrame()),
+          rate_(codec_->sample_rate),
+          inputFormat_(codec_->sample_fmt) {
+        av_channel_layout_copy(&inputLayout_, &codec_->ch_layout);
+    }
+    ~AudioDecoder() override { av_channel_layout_uninit(&inputLayout_); }
+    AudioDecoder(const AudioDecoder&) = delete;
+    AudioDecoder& operator=(const AudioDecoder&) = delete;
+
+    int sampleRate() const override { return rate_; }
+    Micros position() const override {
+        return positionBase_ + static_cast<Micros>(framesSinceBase_ * 1000000 / rate_);
+    }
+
+    void seek(Micros time) override {
+        time = std::max<Micros>(0, time);
+        const std::size_t sample = sampleAt(samples_, time);
+        seekDemuxerTo(sample);
+        avcodec_flush_buffers(codec_.get());
+        // Whatever the resampler still holds belongs to the old position.
+        if (resampler_)
+            swr_init(resampler_.get());
+        nextSample_ = sample;
+        pending_.clear();
+        pendingStart_ = 0;
+        draining_ = false;
+        ended_ = false;
+        skipBefore_ = time;
+        positionBase_ = time;
+        framesSinceBase_ = 0;
+    }
+
+    std::size_t read(float* out, std::size_t frames, State* state) override {
+        std::size_t done = 0;
+        *state = State::more;
+        while (done < frames) {
+            const std::size_t available = (pending_.size() / outputChannels) - pendingStart_;
+            if (available > 0) {
+                const std::size_t take = std::min(available, frames - done);
+                std::copy_n(
+                    pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_ * outputChannels),
+                    take * outputChannels, out + done * outputChannels);
+                pendingStart_ += take;
+                done += take;
+                framesSinceBase_ += static_cast<std::int64_t>(take);
+                continue;
+            }
+            pending_.clear();
+            pendingStart_ = 0;
+            const State decoded = decodeMore();
+            if (decoded != State::more) {
+                *state = decoded;
+                break;
+            }
+        }
+        return done;
+    }
+
+  private:
+    // Decodes at least one frame into pending_, or says why it cannot.
+    State decodeMore() {
+        while (true) {
+            if (ended_)
+                return State::ended;
+            const int received = avcodec_receive_frame(codec_.get(), frame_.get());
+            if (received == 0) {
+                convert(*frame_);
+                av_frame_unref(frame_.get());
+                if (!pending_.empty())
+                    return State::more;
+                continue;
+            }
+            if (received == AVERROR_EOF) {
+                ended_ = true;
+                return State::ended;
+            }
+            if (received != AVERROR(EAGAIN)) {
+                // A broken frame: go on with the next packet.
+                avcodec_flush_buffers(codec_.get());
+            }
+            const State fed = feed();
+            if (fed != State::more)
+                return fed;
+        }
+    }
+
+    State feed() {
+        if (draining_)
+            return State::ended;
+        if (nextSample_ >= samples_.size()) {
+            draining_ = true;
+            avcodec_send_packet(codec_.get(), nullptr);
+            return State::more;
+        }
+        const Sample& next = samples_[nextSample_];
+        if (!store_->present(next.position, next.size))
+            return State::needsBytes;
+        while (true) {
+            if (av_read_frame(input_->context(), packet_.get()) < 0) {
+                // A miss the index did not foresee: come back to the same sample later.
+                resync();
+                return State::needsBytes;
+            }
+            const bool ours = packet_->stream_index == stream_;
+            if (ours) {
+                const auto position = packet_->pos;
+                const auto it = std::find_if(
+                    samples_.begin() + static_cast<std::ptrdiff_t>(nextSample_), samples_.end(),
+                    [&](const Sample& s) { return s.position == position; });
+                nextSample_ = it == samples_.end()
+                                  ? nextSample_ + 1
+                                  : static_cast<std::size_t>(it - samples_.begin()) + 1;
+                avcodec_send_packet(codec_.get(), packet_.get());
+            }
+            av_packet_unref(packet_.get());
+            if (ours)
+                return State::more;
+        }
+    }
+
+    void resync() { seekDemuxerTo(nextSample_); }
+
+    void seekDemuxerTo(std::size_t sample) {
+        AVStream* stream = input_->context()->streams[stream_];
+        // The demuxer's index is the one samples_ was read from, on the same header; a
+        // shorter one would be a different file, and then there is no more sound.
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, static_cast<int>(sample));
+        if (!entry) {
+            draining_ = ended_ = true;
+            return;
+        }
+        av_seek_frame(input_->context(), stream_, entry->timestamp, AVSEEK_FLAG_BACKWARD);
+    }
+
+    // The resampler takes what the decoder gives; a stream may change its layout midway.
+    bool resamplerTakes(const AVFrame& frame) {
+        if (resampler_ && frame.format == inputFormat_ &&
+            av_channel_layout_compare(&frame.ch_layout, &inputLayout_) == 0)
+            return true;
+        if (frame.ch_layout.nb_channels <= 0)
+            return false;
+        AVChannelLayout stereo{}, input{};
+        av_channel_layout_default(&stereo, outputChannels);
+        if (av_channel_layout_copy(&input, &frame.ch_layout) < 0) {
+            av_channel_layout_uninit(&stereo);
+            return false;
+        }
+        // Set up again in place; on failure libswresample frees the context and says so.
+        SwrContext* raw = resampler_.release();
+        const int made =
+            swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLT, rate_, &input,
+                                static_cast<AVSampleFormat>(frame.format), rate_, 0, nullptr);
+        resampler_.reset(raw);
+        av_channel_layout_uninit(&stereo);
+        av_channel_layout_uninit(&inputLayout_);
+        inputLayout_ = input;  // owned from here on
+        inputFormat_ = static_cast<AVSampleFormat>(frame.format);
+        if (made < 0 || !resampler_ || swr_init(resampler_.get()) < 0) {
+            // Tried again with the next frame.
+            resampler_.reset();
+            return false;
+        }
+        return true;
+    }
+
+    Micros frameTime(const AVFrame& frame) const {
+        AVStream* stream = input_->context()->streams[stream_];
+        const std::int64_t pts =
+            frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
+        if (pts == AV_NOPTS_VALUE)
+            return position();
+        const std::int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        return av_rescale_q(pts - first, stream->time_base, micros);
+    }
+
+    // Resamples `frame` into pending_, leaving out what lies before the position sought.
+    void convert(const AVFrame& frame) {
+        if (frame.nb_samples <= 0 || frame.sample_rate != rate_ || !resamplerTakes(frame))
+            return;
+        const Micros start = frameTime(frame);
+        const int capacity = swr_get_out_samples(resampler_.get(), frame.nb_samples);
+        if (capacity <= 0)
+            return;
+        pending_.resize(static_cast<std::size_t>(capacity) * outputChannels);
+        auto* output = reinterpret_cast<std::uint8_t*>(pending_.data());
+        const int converted =
+            swr_convert(resampler_.get(), &output, capacity,
+                        const_cast<const std::uint8_t**>(frame.extended_data), frame.nb_samples);
+        pending_.resize(static_cast<std::size_t>(std::max(0, converted)) * outputChannels);
+        std::size_t skip = 0;
+        if (start < skipBefore_)
+            skip = static_cast<std::size_t>((skipBefore_ - start) * rate_ / 1000000);
+        skip = std::min(skip, pending_.size() / outputChannels);
+        pendingStart_ = skip;
+        if (pendingStart_ * outputChannels < pending_.size()) {
+            // Counted from the frame's own time when that lies ahead (a gap in the track;
+            // less than a millisecond is the rounding of its timestamp).
+            const Micros first = start + static_cast<Micros>(skip) * 1000000 / rate_;
+            if (first > position() + 1000) {
+                positionBase_ = first;
+                framesSinceBase_ = 0;
+            }
+        }
+    }
+
+    std::unique_ptr<ffmpeg::Input> input_;
+    const std::shared_ptr<MediaByteStore> store_;
+    const int stream_;
+    ffmpeg::CodecContextPtr codec_;
+    ffmpeg::ResamplePtr resampler_;
+    // A copy: a reader may outlive the source that made it.
+    const std::vector<Sample> samples_;
+    ffmpeg::PacketPtr packet_;
+    ffmpeg::FramePtr frame_;
+    const int rate_;
+    AVSampleFormat inputFormat_;     // what the resampler is set up to take
+    AVChannelLayout inputLayout_{};  // likewise
+    std::vector<float> pending_;     // resampled, interleaved
+    std::size_t pendingStart_ = 0;   // frames of pending_ already read
+    std::size_t nextSample_ = 0;
+    Micros skipBefore_ = 0;
+    // The next frame's time: the base, and frames read since at the track's rate (counted, so
+    // that no rounding adds up).
+    Micros positionBase_ = 0;
+    std::int64_t framesSinceBase_ = 0;
+    bool draining_ = false;
+    bool ended_ = false;
+};
+
+std::unique_ptr<MediaSource::AudioReader> FFmpegMediaSource::makeAudioReader(Error* error) {
+    if (!opened_.load(std::memory_order_acquire) || audioStream_ < 0 || index_.audio.empty())
+        return nullptr;
+    const auto fail = [&](const std::string& why) -> std::unique_ptr<AudioReader> {
+        if (error)
+            *error = MediaError::make(MediaError::decodeFailed,
+                                      "The audio track cannot be decoded: " + why);
+        return nullptr;
+    };
+    std::unique_ptr<ffmpeg::Input> input;
+    std::int64_t missed = -1;
+    Error openError;
+    if (ByteStoreReader::open(store_, formatName_, &input, &missed, &openError) !=
+        ByteStoreReader::Outcome::opened)
+        return fail("its header cannot be read again");
+    AVFormatContext& context = *input->context();
+    if (static_cast<unsigned>(audioStream_) >= context.nb_streams)
+        return fail("the track is gone");
+    for (unsigned i = 0; i < context.nb_streams; ++i)
+        if (static_cast<int>(i) != audioStream_)
+            context.streams[i]->discard = AVDISCARD_ALL;
+    AVStream& stream = *context.streams[audioStream_];
+    auto codec = ffmpeg::openDecoder(stream);
+    if (!codec)
+        return fail(std::string("no decoder for ") + avcodec_get_name(stream.codecpar->codec_id));
+    if (codec->sample_rate < minSampleRate || codec->sample_rate > maxSampleRate ||
+        codec->ch_layout.nb_channels <= 0)
+        return fail("a rate of " + std::to_string(codec->sample_rate) + " Hz and " +
+                    std::to_string(codec->ch_layout.nb_channels) + " channels");
+    AVChannelLayout stereo{};
+    av_channel_layout_default(&stereo, outputChannels);
+    SwrContext* raw = nullptr;
+    const int made =
+        swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLT, codec->sample_rate, &codec->ch_layout,
+                            codec->sample_fmt, codec->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&stereo);
+    ffmpeg::ResamplePtr resampler(raw);
+    if (made < 0 || !resampler || swr_init(resampler.get()) < 0)
+        return fail("its samples cannot be converted");
+    auto reader =
+        std::make_unique<AudioDecoder>(std::move(input), store_, audioStream_, std::move(codec),
+                                       std::move(resampler), index_.audio);
+    reader->seek(0);
+    return reader;
 }
 
 }  // namespace pindle::platform

@@ -8,7 +8,9 @@
 //
 // Frames are decoded on a second demuxer with the audio discarded; before each packet is
 // read the index confirms its bytes are present, so a read never meets a missing byte.
-// Decoding has its own mutex and holds nothing else, so any thread may render.
+// Decoding has its own mutex and holds nothing else, so any thread may render. Each audio
+// reader has a demuxer of its own with the video discarded, read the same way, and resamples
+// with libswresample.
 //
 // Private to platform/media. Thread-safety: as MediaSource.
 #pragma once
@@ -40,6 +42,7 @@ class FFmpegMediaSource final : public MediaSource {
     ImagePtr frameAt(Micros time, Micros* shownTime) override;
     VideoFramePtr videoFrameAt(Micros time, Micros* shownTime) override;
     std::optional<Micros> frameTimeAt(Micros time) const override;
+    std::unique_ptr<AudioReader> makeAudioReader(Error* error) override;
 
     struct Sample {
         std::int64_t position = 0;
@@ -58,12 +61,15 @@ class FFmpegMediaSource final : public MediaSource {
         std::vector<AssetTrack> tracks;
     };
     class Decoder;
+    class AudioDecoder;
 
     bool present(const Sample& sample) const;
 
     const std::shared_ptr<MediaByteStore> store_;
     std::atomic<bool> opened_{false};
-    Index index_;  // written once by open() before opened_ is set, then read-only
+    Index index_;             // written once by open() before opened_ is set, then read-only
+    int audioStream_ = -1;    // likewise
+    std::string formatName_;  // likewise; the demuxer that read the header
 
     std::mutex decodeMutex_;
     std::unique_ptr<Decoder> decoder_;  // guarded by decodeMutex_

@@ -22,12 +22,38 @@ MediaByteStore::Blocks::const_iterator MediaByteStore::blockContainingLocked(
 }
 
 std::int64_t MediaByteStore::runEndLocked(std::int64_t offset) const {
-    auto it = blockContainingLocked(offset);
-    if (it == blocks_.end())
+    auto it = runs_.upper_bound(offset);
+    if (it == runs_.begin())
         return offset;
-    std::int64_t end = endOf(*it);
-    for (++it; it != blocks_.end() && it->first == end; ++it) end = endOf(*it);
-    return end;
+    --it;
+    return offset < it->second ? it->second : offset;
+}
+
+void MediaByteStore::addRunLocked(std::int64_t start, std::int64_t end) {
+    // [start, end) was missing: it may join the run ending at `start` and the one starting
+    // at `end`.
+    auto next = runs_.lower_bound(start);
+    if (next != runs_.begin() && std::prev(next)->second == start) {
+        --next;
+        start = next->first;
+        next = runs_.erase(next);
+    }
+    if (next != runs_.end() && next->first == end) {
+        end = next->second;
+        next = runs_.erase(next);
+    }
+    runs_.emplace_hint(next, start, end);
+}
+
+void MediaByteStore::removeRunLocked(std::int64_t start, std::int64_t end) {
+    // [start, end) lies within one run: what is left of it on either side stays.
+    auto it = std::prev(runs_.upper_bound(start));
+    const auto [runStart, runEnd] = *it;
+    it = runs_.erase(it);
+    if (end < runEnd)
+        it = runs_.emplace_hint(it, end, runEnd);
+    if (runStart < start)
+        runs_.emplace_hint(it, runStart, start);
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::gapsLocked(
@@ -49,6 +75,7 @@ std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::gapsLocked(
 
 void MediaByteStore::fillGapLocked(std::int64_t start, std::int64_t end,
                                    const std::uint8_t* bytes) {
+    addRunLocked(start, end);
     // The block ending at `start` may have room reserved for exactly these bytes. Nothing
     // lies in the gap, so whatever of that room the gap covers is free.
     auto next = blocks_.lower_bound(start);
@@ -92,6 +119,7 @@ void MediaByteStore::makeRoomLocked(std::int64_t needed) {
     for (auto it = blocks_.begin(); it != blocks_.end() && stored_ + needed > capacity_;) {
         if (endOf(*it) > discardableBefore_)
             break;
+        removeRunLocked(it->first, endOf(*it));
         stored_ -= it->second.size;
         allocated_ -= it->second.reserved;
         it = blocks_.erase(it);
@@ -179,14 +207,7 @@ std::int64_t MediaByteStore::bytesStored() const {
 
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::runs() const {
     std::lock_guard lock(mutex_);
-    std::vector<std::pair<std::int64_t, std::int64_t>> result;
-    for (const auto& block : blocks_) {
-        if (!result.empty() && result.back().second == block.first)
-            result.back().second = endOf(block);
-        else
-            result.emplace_back(block.first, endOf(block));
-    }
-    return result;
+    return {runs_.begin(), runs_.end()};
 }
 
 }  // namespace pindle::platform

@@ -63,6 +63,9 @@ class MediaByteStore {
         std::int64_t reserved = 0;  // bytes allocated, >= size
     };
     using Blocks = std::map<std::int64_t, Block>;  // start -> block; blocks never overlap
+    // start -> end of each maximal run of present bytes, kept beside the blocks so that finding
+    // where a run ends does not walk every block of a long download.
+    using Runs = std::map<std::int64_t, std::int64_t>;
 
     static std::int64_t endOf(const Blocks::value_type& block);
     Blocks::const_iterator blockContainingLocked(std::int64_t offset) const;
@@ -72,12 +75,15 @@ class MediaByteStore {
     std::vector<std::pair<std::int64_t, std::int64_t>> gapsLocked(std::int64_t start,
                                                                   std::int64_t end) const;
     void fillGapLocked(std::int64_t start, std::int64_t end, const std::uint8_t* bytes);
+    void addRunLocked(std::int64_t start, std::int64_t end);
+    void removeRunLocked(std::int64_t start, std::int64_t end);
     void makeRoomLocked(std::int64_t needed);
 
     const std::int64_t capacity_;
 
     mutable std::mutex mutex_;
     Blocks blocks_;                       // guarded by mutex_
+    Runs runs_;                           // guarded by mutex_; the union of the blocks
     std::int64_t stored_ = 0;             // guarded by mutex_; bytes written
     std::int64_t allocated_ = 0;          // guarded by mutex_; bytes reserved, >= stored_
     std::int64_t contentLength_ = -1;     // guarded by mutex_

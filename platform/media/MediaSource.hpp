@@ -5,12 +5,17 @@
 //
 // Times are whole microseconds from the start of the presentation.
 //
-// Private to platform/media. Thread-safety: open() is called from one serial queue at a
-// time; the other operations are safe from any thread once open() has answered `opened`.
+// Installed only because PlayerItem.hpp names it (it includes nothing outside the standard
+// library and the platform's public headers); hosts have no use for it, and only the media
+// layer and tests implement or call it.
+//
+// Thread-safety: open() is called from one serial queue at a time; the other operations are
+// safe from any thread once open() has answered `opened`.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +70,30 @@ class MediaSource {
     // Called (from any thread) when the source's answers change without new bytes; only the
     // scripted source does that.
     virtual void setChangeHandler(std::function<void()>) {}
+
+    // The sound of the first audio track, decoded from present bytes into interleaved stereo
+    // float at the track's own rate. One reader belongs to one thread at a time; any number
+    // may exist beside frame decoding.
+    class AudioReader {
+      public:
+        enum class State { more, needsBytes, ended };
+        virtual ~AudioReader() = default;
+        // Frames a second; at least 8000.
+        virtual int sampleRate() const = 0;
+        // Reads from `time` on next (clamped at 0).
+        virtual void seek(Micros time) = 0;
+        // Fills up to `frames` stereo frames of `out` and returns how many; `state` says why
+        // fewer came: the next sample's bytes are missing, or the track has ended.
+        virtual std::size_t read(float* out, std::size_t frames, State* state) = 0;
+        // The media time of the next frame read returns.
+        virtual Micros position() const = 0;
+    };
+    // A reader of the audio track; null before open() answered `opened`, without an audio
+    // track, or when the track cannot be decoded (`error` then says why).
+    virtual std::unique_ptr<AudioReader> makeAudioReader(Error* error) {
+        (void)error;
+        return nullptr;
+    }
 };
 
 }  // namespace pindle::platform

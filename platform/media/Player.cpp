@@ -1,15 +1,27 @@
 #include "platform/media/Player.hpp"
 
 #include <algorithm>
+#include <string_view>
 
+#include "platform/audio/SoundServer.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
+#include "platform/log/StandardError.hpp"
+#include "platform/media/AudioRenderer.hpp"
 
 namespace pindle::platform {
 
 namespace {
 constexpr std::int32_t microsPerSecond = 1000000;
+
+// How long the timeline may wait for the sound server to start playing.
+constexpr auto audioStartBound = std::chrono::seconds(1);
+
+std::int64_t toMicros(MediaTime time) {
+    return time.isNumeric() ? time.convertScale(microsPerSecond).value : 0;
 }
+}  // namespace
 
 // One periodic time observer: a timer on the observer's queue while time moves.
 class Player::PeriodicObserver : public Object {
@@ -92,6 +104,8 @@ Player::Player(Private) {}
 
 Player::~Player() {
     for (const auto& observer : observers_) observer->invalidate();
+    if (audio_)
+        audio_->close();
     if (auto item = currentItem_.get())
         item->detach();
 }
@@ -114,6 +128,16 @@ void Player::setRate(double rate) {
 
 void Player::setVolume(float volume) {
     volume_.set(std::clamp(volume, 0.0f, 1.0f));
+    std::lock_guard lock(audioMutex_);
+    if (audio_)
+        audio_->setVolume(volume_.get(), muted_.get());
+}
+
+void Player::setMuted(bool muted) {
+    muted_.set(muted);
+    std::lock_guard lock(audioMutex_);
+    if (audio_)
+        audio_->setVolume(volume_.get(), muted_.get());
 }
 
 bool Player::automaticallyWaitsToMinimizeStalling() const {
@@ -168,8 +192,12 @@ void Player::seek(MediaTime time, std::function<void(bool finished)> completion)
         std::lock_guard lock(mutex_);
         generation = ++seekGeneration_;
     }
-    if (auto item = currentItem())
-        item->seekTo(time);
+    if (auto item = currentItem()) {
+        const std::uint64_t audioGeneration = item->seekTo(time);
+        std::lock_guard lock(audioMutex_);
+        if (audio_ && audioItem_ == item)
+            audio_->seek(toMicros(item->currentTime()), audioGeneration);
+    }
     update(false);
     restartObservers(true);
     if (!completion)
@@ -243,8 +271,84 @@ void Player::update(bool rateChanged) {
         status = decidedStatus_;
     }
     timeControlStatus_.setIfChanged(status);
+    updateAudio();
     if (runChanged || rateChanged)
         restartObservers(rateChanged);
+}
+
+void Player::updateAudio() {
+    std::lock_guard lock(audioMutex_);
+    // Read under the audio lock, so of updates racing from two threads the last one to get
+    // here applies the latest decision.
+    double run = 0;
+    PlayerItemPtr item;
+    {
+        std::lock_guard decided(mutex_);
+        run = runningRate_;
+        item = currentItem();
+    }
+    if (audioItem_ != item) {
+        if (audio_)
+            audio_->close();
+        audio_.reset();
+        audioItem_ = item;
+        audioSilent_ = false;
+        audioRunning_ = false;
+    }
+    // Sound plays at the rate it was recorded at, or not at all.
+    const bool sounding = item && run == 1.0;
+    if (!sounding) {
+        if (audio_ && audioRunning_)
+            audio_->pause();
+        audioRunning_ = false;
+        return;
+    }
+    if (audioSilent_)
+        return;
+    if (audioRunning_) {
+        if (audio_)
+            audio_->refillIfStarved();
+        return;
+    }
+    if (audio_ && !audio_->isAlive()) {
+        // The server went away: the timeline goes on from where the sound left it.
+        audio_.reset();
+        audioSilent_ = true;
+        return;
+    }
+    const std::uint64_t generation = item->audioGeneration();
+    const std::int64_t from = toMicros(item->currentTime());
+    if (!audio_) {
+        if (SoundServer::isSilentByChoice()) {
+            audioSilent_ = true;
+            return;
+        }
+        Error error;
+        auto reader = item->makeAudioReader(&error);
+        if (!reader) {
+            audioSilent_ = true;
+            if (!error.domain().empty()) {
+                const std::string line =
+                    "pindle: " + error.localizedDescription() + "; the video plays silently\n";
+                const std::string_view pieces[] = {line};
+                StandardError::writeGathered(pieces);
+            }
+            return;
+        }
+        // The timeline waits at `from` while the sound starts; if none does, it goes on from
+        // there.
+        item->audioClockReport(generation, from, Clock::current()->uptime() + audioStartBound);
+        auto context = SoundServer::shared();
+        if (!context) {
+            audioSilent_ = true;
+            item->audioClockReport(generation, from, Clock::current()->uptime());
+            return;
+        }
+        audio_ = std::make_shared<AudioRenderer>(std::move(context), item, std::move(reader),
+                                                 volume_.get(), muted_.get());
+    }
+    audioRunning_ = true;
+    audio_->play(from, generation);
 }
 
 void Player::restartObservers(bool fireNow) {

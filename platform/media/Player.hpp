@@ -15,6 +15,15 @@
 // every multiple of their interval of media time while time moves, and once on each rate
 // change and each seek.
 //
+// Sound: while time moves at rate 1, the item's audio track plays through one playback
+// stream of the sound server (see SoundServer), opened the first time the player plays the
+// item and closed when the item is replaced or the player released; a player that never
+// plays opens nothing. The stream is corked whenever time stops and flushed on a seek;
+// `volume` and `muted` set its volume. While it plays, the timeline (currentTime, and every
+// frame picked by it) follows what the server has played. Without a server, a decodable
+// track or at other rates, the timeline reads the Clock as before; a stream that fails
+// leaves the timeline running on the Clock from the same position.
+//
 // KVO keys: "status", "rate", "timeControlStatus", "currentItem" (so dotted paths such as
 // "currentItem.status" follow a replaced item), "muted", "volume".
 //
@@ -36,6 +45,7 @@
 
 namespace pindle::platform {
 
+class AudioRenderer;
 class Player;
 using PlayerPtr = std::shared_ptr<Player>;
 
@@ -67,7 +77,7 @@ class Player : public KeyValueObservable {
     void seek(MediaTime time, std::function<void(bool finished)> completion = {});
 
     bool isMuted() const { return muted_.get(); }
-    void setMuted(bool muted) { muted_.set(muted); }
+    void setMuted(bool muted);
     float volume() const { return volume_.get(); }
     void setVolume(float volume);
     bool automaticallyWaitsToMinimizeStalling() const;
@@ -91,6 +101,8 @@ class Player : public KeyValueObservable {
     // Works out the time-control status and how fast the item's timeline runs.
     void update(bool rateChanged);
     void restartObservers(bool fireNow);
+    // Opens, plays, corks or closes the current item's sound as its timeline runs.
+    void updateAudio();
 
     ObservableProperty<Status> status_{*this, "status", Status::unknown};
     ObservableProperty<double> rate_{*this, "rate", 0.0};
@@ -108,6 +120,13 @@ class Player : public KeyValueObservable {
     TimeControlStatus decidedStatus_ = TimeControlStatus::paused;  // guarded by mutex_
     std::uint64_t seekGeneration_ = 0;                             // guarded by mutex_
     std::vector<std::shared_ptr<PeriodicObserver>> observers_;     // guarded by mutex_
+
+    // Taken before mutex_ (never inside it), and never on the sound server's loop thread.
+    std::mutex audioMutex_;
+    std::shared_ptr<AudioRenderer> audio_;  // guarded by audioMutex_
+    PlayerItemPtr audioItem_;               // guarded by audioMutex_; whose sound audio_ plays
+    bool audioSilent_ = false;              // guarded by audioMutex_; decided for audioItem_
+    bool audioRunning_ = false;             // guarded by audioMutex_
 };
 
 }  // namespace pindle::platform

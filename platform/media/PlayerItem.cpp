@@ -21,6 +21,10 @@ constexpr std::int32_t microsPerSecond = 1000000;
 constexpr std::int64_t coveringDistance = 512 * 1024;
 constexpr std::size_t maxOpenDataRequests = 2;
 constexpr MediaSource::Micros discardableAfter = 60 * 1000000LL;
+// A sound report this close to the timeline leaves it alone: the two clocks agree.
+constexpr MediaSource::Micros audioSlack = 2000;
+// Without a sound report for this long, the timeline stops waiting for the sound.
+constexpr auto audioCeilingBound = std::chrono::seconds(2);
 
 std::atomic<std::uint64_t> nextItemNumber{1};
 
@@ -131,13 +135,15 @@ Value PlayerItem::valueForKey(std::string_view key) const {
 MediaSource::Micros PlayerItem::playheadLocked() const {
     if (rate_ == 0)
         return anchorTime_;
-    const auto elapsed = Clock::current()->uptime() - anchorUptime_;
+    const auto elapsed = std::max(Clock::Duration{}, Clock::current()->uptime() - anchorUptime_);
     const auto moved =
         static_cast<Micros>(std::floor(static_cast<double>(elapsed.count()) / 1000.0 * rate_));
-    return std::min(anchorTime_ + moved, boundary_);
+    const Micros played = std::min(anchorTime_ + moved, boundary_);
+    return audioCeiling_ ? std::min(played, std::max(*audioCeiling_, anchorTime_)) : played;
 }
 
 void PlayerItem::reanchorLocked(Micros time, double rate) {
+    audioCeiling_.reset();
     anchorTime_ = time;
     anchorUptime_ = Clock::current()->uptime();
     rate_ = rate;
@@ -174,9 +180,11 @@ void PlayerItem::setTimelineRate(double rate) {
     reanchorLocked(playheadLocked(), rate);
 }
 
-void PlayerItem::seekTo(MediaTime time) {
+std::uint64_t PlayerItem::seekTo(MediaTime time) {
+    std::uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
+        generation = ++audioGeneration_;
         const Micros duration = opened_ ? source_->duration() : 0;
         Micros target = std::max<Micros>(0, toMicros(time));
         if (opened_)
@@ -189,6 +197,77 @@ void PlayerItem::seekTo(MediaTime time) {
         if (auto self = weak.lock())
             self->refresh(true);
     });
+    return generation;
+}
+
+std::uint64_t PlayerItem::audioGeneration() const {
+    std::lock_guard lock(mutex_);
+    return audioGeneration_;
+}
+
+std::unique_ptr<MediaSource::AudioReader> PlayerItem::makeAudioReader(Error* error) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!opened_ || failed_)
+            return nullptr;
+    }
+    return source_->makeAudioReader(error);
+}
+
+void PlayerItem::audioClockReport(std::uint64_t generation, std::int64_t time,
+                                  Clock::Duration uptime, std::optional<std::int64_t> written) {
+    std::lock_guard lock(mutex_);
+    if (generation != audioGeneration_ || rate_ <= 0 || ended_)
+        return;
+    const auto now = Clock::current()->uptime();
+    audioCeiling_ = written;
+    lastAudioReport_ = now;
+    if (written && !audioCeilingCheckPending_) {
+        audioCeilingCheckPending_ = true;
+        std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
+        queue_->asyncAfter(DispatchTime(now + audioCeilingBound), [weak] {
+            if (auto self = weak.lock())
+                self->audioCeilingCheck();
+        });
+    }
+    // When the timeline's line, as it runs now, reaches that time. (Held at the ceiling, the
+    // line has run ahead of the sound, and this differs.)
+    const auto expected =
+        anchorUptime_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
+                            static_cast<double>(time - anchorTime_) * 1000.0 / rate_));
+    if (std::chrono::abs(expected - uptime) >= std::chrono::microseconds(audioSlack)) {
+        anchorTime_ = time;
+        anchorUptime_ = uptime;
+    }
+    // Armed again either way: a boundary passed while the ceiling held was left unarmed.
+    armLocked();
+}
+
+void PlayerItem::audioClockStopped(std::uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    if (generation != audioGeneration_ || !audioCeiling_)
+        return;
+    reanchorLocked(playheadLocked(), rate_);
+}
+
+void PlayerItem::audioCeilingCheck() {
+    std::lock_guard lock(mutex_);
+    audioCeilingCheckPending_ = false;
+    if (!audioCeiling_)
+        return;
+    const auto now = Clock::current()->uptime();
+    const auto due = lastAudioReport_ + audioCeilingBound;
+    if (now < due) {
+        audioCeilingCheckPending_ = true;
+        std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
+        queue_->asyncAfter(DispatchTime(due), [weak] {
+            if (auto self = weak.lock())
+                self->audioCeilingCheck();
+        });
+        return;
+    }
+    // The sound server stopped asking without failing: the picture goes on without it.
+    reanchorLocked(playheadLocked(), rate_);
 }
 
 bool PlayerItem::hasPlayedToEnd() const {
@@ -201,6 +280,13 @@ void PlayerItem::boundaryReached(std::uint64_t generation) {
         std::lock_guard lock(mutex_);
         if (generation != boundaryGeneration_)
             return;
+        // The sound put the timeline back a little since this was armed (the next report
+        // arms it again), or holds it at what it has been given.
+        if (rate_ > 0 && !ended_ && playheadLocked() < boundary_) {
+            if (!audioCeiling_)
+                armLocked();
+            return;
+        }
     }
     refresh(false);
 }

@@ -102,9 +102,26 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     void detach();
     // Runs the timeline at `rate` (0 holds it) from the current time.
     void setTimelineRate(double rate);
-    // Moves the playhead (clamped to the item) and loads from there.
-    void seekTo(MediaTime time);
+    // Moves the playhead (clamped to the item) and loads from there. Returns the audio
+    // generation the new position starts (see audioClockReport).
+    std::uint64_t seekTo(MediaTime time);
     bool hasPlayedToEnd() const;
+    // The audio generation of the current position; every seek starts a new one.
+    std::uint64_t audioGeneration() const;
+    // A reader of the item's sound; null without a track that can be decoded (`error` says
+    // why when there is a track).
+    std::unique_ptr<MediaSource::AudioReader> makeAudioReader(Error* error);
+    // The sound's side: the sample of media time `time` is heard at `uptime` (which may lie
+    // ahead) on the Clock, and `written` is the media time after the last sample handed to
+    // the server (nothing once the track has ended). While the timeline runs, it follows such
+    // reports from the current audio generation and never passes `written`, since nothing
+    // beyond it can have been heard; without reports for a while, it runs on the Clock from
+    // where it stands.
+    void audioClockReport(std::uint64_t generation, std::int64_t time, Clock::Duration uptime,
+                          std::optional<std::int64_t> written = std::nullopt);
+    // The sound has stopped for good (its stream or server failed): the timeline runs on the
+    // Clock from where it stands.
+    void audioClockStopped(std::uint64_t generation);
 
     // The video output's side: the frame shown at `time`.
     ImagePtr frameAt(MediaTime time, MediaTime* shownTime);
@@ -130,6 +147,8 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     void updateLoading(bool seeking);
     void armBoundary();
     void boundaryReached(std::uint64_t generation);
+    // Lifts the sound's ceiling once no report has come for a while.
+    void audioCeilingCheck();
     void fail(const Error& error);
     void notifyPlayer();
     AssetResourceLoader* loader() const;
@@ -165,13 +184,20 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     bool opened_ = false;                     // guarded by mutex_
     bool failed_ = false;                     // guarded by mutex_
     // The timeline: the playhead is anchorTime_ + (uptime - anchorUptime_) * rate_, held
-    // at boundary_ (the end of the loaded run, or the duration).
+    // at boundary_ (the end of the loaded run, or the duration). While sound plays, its
+    // reports move the anchor (to an uptime ahead, before the first sample is heard).
     Micros anchorTime_ = 0;                 // guarded by mutex_
     Clock::Duration anchorUptime_{};        // guarded by mutex_
     double rate_ = 0;                       // guarded by mutex_
     Micros boundary_ = 0;                   // guarded by mutex_
     std::uint64_t boundaryGeneration_ = 0;  // guarded by mutex_
     bool ended_ = false;                    // guarded by mutex_
+    std::uint64_t audioGeneration_ = 0;     // guarded by mutex_
+    // While sound plays: the playhead stays at or below this (see audioClockReport); any
+    // re-anchoring lifts it, as does a stretch without reports.
+    std::optional<Micros> audioCeiling_;     // guarded by mutex_
+    Clock::Duration lastAudioReport_{};      // guarded by mutex_
+    bool audioCeilingCheckPending_ = false;  // guarded by mutex_
 };
 
 }  // namespace pindle::platform

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -125,6 +126,19 @@ std::optional<int> readFrameNumber(const Image& image) {
     return number;
 }
 
+bool isFlashFrame(const Image& image) {
+    const int width = image.pixelWidth();
+    const int height = image.pixelHeight();
+    long sum = 0, count = 0;
+    for (int y = height * 5 / 8; y < height * 7 / 8; y += 4)
+        for (int x = width / 8; x < width * 7 / 8; x += 4) {
+            const Image::Pixel p = image.pixelAt(x, y);
+            sum += (p.red + p.green + p.blue) / 3;
+            ++count;
+        }
+    return count > 0 && sum / count >= 230;
+}
+
 std::optional<Error> writeClip(const std::string& path, const ClipOptions& options) {
     MediaWriter::Settings settings;
     MediaWriter::VideoSettings video;
@@ -133,7 +147,7 @@ std::optional<Error> writeClip(const std::string& path, const ClipOptions& optio
     video.frameRate = options.fps;
     video.bFrames = options.bFrames;
     settings.video = video;
-    if (options.toneHz > 0) {
+    if (options.toneHz > 0 || options.flashAt >= 0) {
         MediaWriter::AudioSettings audio;
         audio.channels = kChannels;
         audio.sampleRate = kSampleRate;
@@ -149,22 +163,45 @@ std::optional<Error> writeClip(const std::string& path, const ClipOptions& optio
     }
     const int frames = clipFrameCount(options);
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
+    const int flashFrame =
+        options.flashAt >= 0 ? static_cast<int>(std::lround(options.flashAt * options.fps)) : -1;
     for (int frame = 0; frame < frames; ++frame) {
         drawPicture(pixels, options, frame);
+        if (frame == flashFrame) {
+            std::fill(pixels.begin() + static_cast<std::ptrdiff_t>(pixels.size() / 2), pixels.end(),
+                      std::uint8_t{255});
+            drawFrameNumber(pixels.data(), options.width, options.height, options.width * 4, frame);
+        }
         if (auto failure =
                 writer->appendVideoFrame(pixels.data(), options.width * 4, frame / options.fps)) {
             return failure;
         }
     }
     if (settings.audio) {
-        const auto count =
-            static_cast<std::size_t>(std::lround(frames / options.fps * kSampleRate));
+        const double seconds =
+            options.audioSeconds > 0 ? options.audioSeconds : frames / options.fps;
+        const auto count = static_cast<std::size_t>(std::lround(seconds * kSampleRate));
         std::vector<std::int16_t> samples(count * kChannels);
-        const double step = 2 * std::numbers::pi * options.toneHz / kSampleRate;
+        // The phase is carried across a change of pitch, so the change makes no click.
+        double phase = 0;
+        const auto clickStart =
+            static_cast<std::size_t>(std::lround(flashFrame / options.fps * kSampleRate));
+        const auto clickEnd = clickStart + kSampleRate / 100;
         for (std::size_t i = 0; i < count; ++i) {
-            const auto value = static_cast<std::int16_t>(8000 * std::sin(step * i));
-            samples[i * kChannels] = value;
-            samples[i * kChannels + 1] = value;
+            double value = 0;
+            if (options.flashAt >= 0) {
+                if (i >= clickStart && i < clickEnd)
+                    value = 24000 * std::sin(2 * std::numbers::pi * 1000.0 *
+                                             double(i - clickStart) / kSampleRate);
+            } else {
+                const bool later =
+                    options.laterToneHz > 0 && double(i) / kSampleRate >= options.toneChangeAt;
+                phase += 2 * std::numbers::pi * (later ? options.laterToneHz : options.toneHz) /
+                         kSampleRate;
+                value = 8000 * std::sin(phase);
+            }
+            samples[i * kChannels] = static_cast<std::int16_t>(value);
+            samples[i * kChannels + 1] = static_cast<std::int16_t>(value);
         }
         if (auto failure = writer->appendAudioSamples(samples.data(), count)) {
             return failure;

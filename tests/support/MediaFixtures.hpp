@@ -29,8 +29,16 @@ struct ClipOptions {
     bool faststart = true;
     // Without B-frames every sample's decode time is its presentation time.
     bool bFrames = true;
-    // A stereo sine tone of this pitch as an AAC track; no audio track when 0.
+    // A stereo sine tone of this pitch as an AAC track; no audio track when 0 (and no flash).
     double toneHz = 0;
+    // From `toneChangeAt` seconds on, the tone has this pitch instead; 0 keeps one pitch.
+    double laterToneHz = 0;
+    double toneChangeAt = 0;
+    // The length of the audio track when positive; else the video's.
+    double audioSeconds = 0;
+    // At this time (at or after 0) the picture turns white for one frame and the sound, silent
+    // otherwise, clicks: a 10 ms burst of 1 kHz starting exactly at the frame's time.
+    double flashAt = -1;
     // Draw the frame-number code; plain moving pictures without it.
     bool frameNumberPattern = true;
     // Fill the picture below the code with changing noise, so that the encoder spends its
@@ -51,6 +59,9 @@ std::string clipBytes(const ClipOptions& options = {});
 // `bytesPerRow` apart. Synthetic cameras use it to mark their own pictures.
 void drawFrameNumber(std::uint8_t* rgba, int width, int height, std::ptrdiff_t bytesPerRow,
                      int frameNumber);
+
+// True when `image` is a flash frame (its picture, below the code, is white).
+bool isFlashFrame(const Image& image);
 
 // The frame number drawn in `image`, or nothing when the picture carries no readable code.
 std::optional<int> readFrameNumber(const Image& image);

@@ -168,9 +168,56 @@ bool PulseAudioServer::setSinkVolume(double volume) {
 
 // --- Recording
 
+std::optional<std::vector<PulseAudioServer::PlaybackStream>> PulseAudioServer::playbackStreams(
+    const std::string& name) const {
+    platform::Error error;
+    auto context = PulseContext::connect(address_, "pindle-test-streams", &error);
+    if (!context)
+        return std::nullopt;
+    struct Query {
+        PulseContext* context;
+        const std::string* name;
+        std::vector<PlaybackStream> found;
+    } query{context.get(), &name, {}};
+    PulseContext::Lock lock(*context);
+    const bool done = context->wait(pa_context_get_sink_input_info_list(
+        context->context(),
+        [](pa_context*, const pa_sink_input_info* info, int last, void* userdata) {
+            auto* query = static_cast<Query*>(userdata);
+            if (last) {
+                query->context->signal();
+                return;
+            }
+            const std::string streamName = info->name ? info->name : "";
+            if (!query->name->empty() && streamName != *query->name)
+                return;
+            PlaybackStream stream;
+            stream.name = streamName;
+            stream.corked = info->corked != 0;
+            stream.muted = info->mute != 0;
+            stream.volume = pa_sw_volume_to_linear(pa_cvolume_avg(&info->volume));
+            query->found.push_back(stream);
+        },
+        &query));
+    if (!done)
+        return std::nullopt;
+    return query.found;
+}
+
 struct MonitorRecording::State {
     std::shared_ptr<PulseContext> context;
     pa_stream* stream = nullptr;
+    // Silence played into the sink all along: an idle null sink renders nothing, and its
+    // monitor would skip the quiet stretches, leaving the recording without a timeline.
+    pa_stream* keepAlive = nullptr;
+    std::vector<float> zeros;
+
+    static void writable(pa_stream* stream, std::size_t bytes, void* userdata) {
+        auto* self = static_cast<State*>(userdata);
+        if (self->zeros.size() * sizeof(float) < bytes)
+            self->zeros.resize(bytes / sizeof(float) + 1);
+        pa_stream_write(stream, self->zeros.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE);
+    }
     mutable std::mutex mutex;
     std::vector<float> left;  // guarded by mutex
 
@@ -215,11 +262,21 @@ std::unique_ptr<MonitorRecording> MonitorRecording::start(const PulseAudioServer
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(10000, &spec));
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
+    state->keepAlive = pa_stream_new(context.context(), "keep-alive", &spec, nullptr);
+    pa_stream_set_write_callback(state->keepAlive, &State::writable, state.get());
+    pa_buffer_attr playback;
+    playback.maxlength = static_cast<std::uint32_t>(-1);
+    playback.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(50000, &spec));
+    playback.minreq = playback.fragsize = static_cast<std::uint32_t>(-1);
+    playback.prebuf = 0;
+    pa_stream_connect_playback(state->keepAlive, PulseAudioServer::sinkName, &playback,
+                               PA_STREAM_NOFLAGS, nullptr, nullptr);
     const std::string device = server.monitorName();
+    // Positions are read from fresh timing, never interpolated: interpolation runs ahead
+    // while the monitor's data comes in bursts, and then holds still to stay monotonic.
     pa_stream_connect_record(
         state->stream, device.c_str(), &attributes,
-        static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
-                                       PA_STREAM_ADJUST_LATENCY));
+        static_cast<pa_stream_flags_t>(PA_STREAM_NOT_MONOTONIC | PA_STREAM_ADJUST_LATENCY));
     while (pa_stream_get_state(state->stream) == PA_STREAM_CREATING && context.isAlive())
         pa_threaded_mainloop_wait(context.loop());
     if (pa_stream_get_state(state->stream) != PA_STREAM_READY) {
@@ -237,6 +294,9 @@ MonitorRecording::~MonitorRecording() {
     pa_stream_set_state_callback(state_->stream, nullptr, nullptr);
     pa_stream_disconnect(state_->stream);
     pa_stream_unref(state_->stream);
+    pa_stream_set_write_callback(state_->keepAlive, nullptr, nullptr);
+    pa_stream_disconnect(state_->keepAlive);
+    pa_stream_unref(state_->keepAlive);
 }
 
 std::vector<float> MonitorRecording::samples() const {
@@ -244,8 +304,19 @@ std::vector<float> MonitorRecording::samples() const {
     return state_->left;
 }
 
+double MonitorRecording::recordedSeconds() const {
+    std::lock_guard lock(state_->mutex);
+    return static_cast<double>(state_->left.size()) / PulseAudioServer::sampleRate;
+}
+
 std::optional<double> MonitorRecording::positionNow() const {
-    PulseContext::Lock lock(*state_->context);
+    PulseContext& context = *state_->context;
+    PulseContext::Lock lock(context);
+    if (!context.wait(pa_stream_update_timing_info(
+            state_->stream,
+            [](pa_stream*, int, void* userdata) { static_cast<PulseContext*>(userdata)->signal(); },
+            &context)))
+        return std::nullopt;
     pa_usec_t usec = 0;
     if (pa_stream_get_time(state_->stream, &usec) < 0)
         return std::nullopt;

@@ -51,6 +51,17 @@ class PulseAudioServer {
     // as the desktop's volume keys do. False when the server did not take it.
     bool setSinkVolume(double volume);
 
+    // A playback stream the server holds, as its introspection describes it.
+    struct PlaybackStream {
+        std::string name;  // the stream's media name
+        bool corked = false;
+        bool muted = false;
+        double volume = 0;  // the factor its samples are scaled by (the channels' average)
+    };
+    // The playback streams named `name` (every one when empty); nothing when the server
+    // cannot be asked.
+    std::optional<std::vector<PlaybackStream>> playbackStreams(const std::string& name = {}) const;
+
     PulseAudioServer(pid_t pid, std::string folder);
 
   private:
@@ -69,8 +80,10 @@ class MonitorRecording {
     MonitorRecording(const MonitorRecording&) = delete;
     MonitorRecording& operator=(const MonitorRecording&) = delete;
 
-    // The left channel recorded so far, one value a frame.
+    // The left channel recorded so far, one value a frame. What the sink plays reaches the
+    // recording a while later (the monitor's own latency).
     std::vector<float> samples() const;
+    double recordedSeconds() const;
     // Where the sink is now, in seconds of the recording: the frame being played at this
     // moment lands at this position (latency included). Nothing before timing is known.
     std::optional<double> positionNow() const;

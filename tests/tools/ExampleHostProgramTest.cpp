@@ -1,8 +1,8 @@
 // The example host run as a program: what its command line refuses, with which exit status and
-// message, what --json-only leaves on standard output, the demo, what `play` shows and a
-// recording it uploads. The backend is the emulator in this process, or the standalone
-// emulator as a child; the host is a child process with its standard output and error in files
-// of their own.
+// message, what --json-only leaves on standard output, the demo, what `play` shows and
+// sounds, and a recording it uploads. The backend is the emulator in this process, or the
+// standalone emulator as a child; the host is a child process with its standard output and
+// error in files of their own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -26,6 +26,7 @@
 #include "platform/media/Image.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/support/MediaFixtures.hpp"
+#include "tests/support/PulseAudioServer.hpp"
 #include "tests/support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Response.hpp"
@@ -59,8 +60,9 @@ struct ProgramRun {
 // goes.
 class Spawned {
   public:
+    // `extra` entries ("NAME=value") are added to the environment the child inherits.
     Spawned(const std::string& program, const std::vector<std::string>& arguments,
-            const fs::path& folder)
+            const fs::path& folder, const std::vector<std::string>& extra = {})
         : out_(folder / "stdout"), err_(folder / "stderr") {
         std::vector<std::string> strings = {program};
         strings.insert(strings.end(), arguments.begin(), arguments.end());
@@ -77,6 +79,7 @@ class Spawned {
         // The host ends with the SDK's threads still running: no leaks worth reporting.
         environment.push_back("ASAN_OPTIONS=detect_leaks=0");
         environment.push_back("HOME=" + folder.string());
+        environment.insert(environment.end(), extra.begin(), extra.end());
         std::vector<char*> envp;
         for (auto& s : environment) envp.push_back(s.data());
         envp.push_back(nullptr);
@@ -133,9 +136,10 @@ class Spawned {
     pid_t pid_ = -1;
 };
 
-ProgramRun runExample(const std::vector<std::string>& arguments) {
+ProgramRun runExample(const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment = {}) {
     Spawned example(PINDLE_EXAMPLE_PROGRAM, arguments,
-                    testing::makeScratchFolder("example-program"));
+                    testing::makeScratchFolder("example-program"), environment);
     return example.wait();
 }
 
@@ -316,6 +320,72 @@ TEST(ExampleHostProgramTest, PlayWritesASnapshotOfTheFrameAtTheTimePlayed) {
     const auto frame = platform::testing::readFrameNumber(*image);
     ASSERT_TRUE(frame) << "no frame code in the snapshot";
     EXPECT_NEAR(*frame, *pictureTime * clip.fps, 1.0) << *pictureTime;
+}
+
+// With a sound server there, `play` plays the video's sound through it; `--mute` plays the
+// video silently.
+TEST(ExampleHostProgramTest, PlaySoundsThroughTheSoundServerUnlessMuted) {
+    std::string skip, failure;
+    auto server = testing::PulseAudioServer::start(&skip, &failure);
+    if (!server && !skip.empty())
+        GTEST_SKIP() << skip;
+    ASSERT_TRUE(server) << failure;
+    const fs::path media = testing::makeScratchFolder("sound-media");
+    platform::testing::ClipOptions clip;
+    clip.width = 180;
+    clip.height = 320;
+    clip.seconds = 3;
+    clip.bFrames = false;
+    clip.toneHz = 440;
+    ASSERT_EQ(platform::testing::writeClip((media / "720p.mp4").string(), clip), std::nullopt);
+    for (const char* rendition : {"540p.mp4", "360p.mp4"})
+        fs::copy_file(media / "720p.mp4", media / rendition);
+    Spawned emulator(PINDLE_EMULATOR_PROGRAM, {"--port", "0", "--media", media.string()},
+                     testing::makeScratchFolder("sound-emulator"));
+    ASSERT_TRUE(emulator.started());
+    std::string port;
+    const auto deadline = std::chrono::steady_clock::now() + programLimit;
+    while (port.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (const auto& line : emulator.out())
+            if (line.starts_with("pindle-backend-emulator listening on http://127.0.0.1:"))
+                port = line.substr(line.rfind(':') + 1);
+        if (port.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_FALSE(port.empty()) << joined(emulator.err());
+
+    for (const bool mute : {false, true}) {
+        auto recording = testing::MonitorRecording::start(*server, &failure);
+        ASSERT_TRUE(recording) << failure;
+        std::vector<std::string> arguments = {"--gateway",
+                                              "127.0.0.1:" + port,
+                                              "--local",
+                                              "--api-token",
+                                              BackendEmulator::defaultAPIToken,
+                                              "--identity",
+                                              "tester",
+                                              "play",
+                                              emulator::Tokens::stableUUID("sample-video-1"),
+                                              "--seconds",
+                                              "1.5"};
+        if (mute)
+            arguments.push_back("--mute");
+        ProgramRun run = runExample(arguments, {"PULSE_SERVER=" + server->address()});
+        ASSERT_EQ(run.status, 0) << joined(run.out) << joined(run.err);
+        const auto samples = recording->samples();
+        const double recorded = static_cast<double>(samples.size()) / testing::sound::defaultRate;
+        std::optional<double> loud;
+        for (double at = 0; at + 0.3 <= recorded && !loud; at += 0.05)
+            if (testing::sound::rms(samples, at, at + 0.3) > 0.05)
+                loud = at;
+        if (mute) {
+            EXPECT_FALSE(loud) << "sound at " << *loud << " s of the recording";
+            EXPECT_LT(testing::sound::rms(samples, 0, recorded), 1e-4);
+        } else {
+            ASSERT_TRUE(loud) << "no sound in " << recorded << " s recorded\n" << joined(run.err);
+            EXPECT_NEAR(testing::sound::dominantFrequency(samples, *loud, *loud + 0.3), 440, 3);
+        }
+    }
 }
 
 // The host records from the synthetic camera and microphone in real time and hands the 720p

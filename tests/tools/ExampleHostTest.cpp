@@ -14,11 +14,14 @@
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNRequester.hpp"
 #include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/uploads/PCacheManager.hpp"
+#include "PindleCore/uploads/PDataRangeUploadingOperation.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/Commands.hpp"
 #include "examples/pindle-example/Demo.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
 #include "platform/files/AppContainer.hpp"
+#include "platform/files/FileManager.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/photos/PhotoLibrary.hpp"
@@ -150,6 +153,7 @@ class ExampleCommandsTest : public ::testing::Test {
     struct Run {
         int exitCode = -1;
         std::vector<std::string> ids;  // of the {"video": ...} lines, in order
+        std::vector<json> printed;     // every line
         json summary;                  // the last line
     };
 
@@ -171,6 +175,7 @@ class ExampleCommandsTest : public ::testing::Test {
         for (const json& printed : parseLines(out.str())) {
             if (printed.contains("video") && !printed.contains("command"))
                 result.ids.push_back(printed["video"]["id"]);
+            result.printed.push_back(printed);
             result.summary = printed;
         }
         return result;
@@ -453,6 +458,40 @@ TEST_F(ExampleCommandsTest, ImportSavesTheMovieToTheLibraryAndUploadsTheLibrarys
     EXPECT_TRUE(std::filesystem::exists(movies[0]->path()));  // the upload took a copy
     EXPECT_TRUE(std::filesystem::exists(home.path() + "/clip.mov"));
     library.reset();
+}
+
+TEST_F(ExampleCommandsTest, UploadAgainstStorageAnswering503TwiceAChunkDeliversTheConvertedFile) {
+    testing::TemporaryHome home;
+    const std::string clip = home.path() + "/clip.mp4";
+    ASSERT_FALSE(platform::testing::writeClip(clip, {.width = 640, .height = 480, .seconds = 4}));
+    emulator::StorageResource::Faults faults;
+    faults.unavailablePerChunk = 2;
+    emulator_->storage().setFaults(faults);
+
+    Run uploaded = run({"upload", clip});
+    ASSERT_EQ(uploaded.exitCode, 0) << uploaded.summary.dump();
+    std::string videoID;
+    for (const json& line : uploaded.printed)
+        if (line.value("command", "") == "upload" && line.contains("videoID"))
+            videoID = line["videoID"];
+    ASSERT_FALSE(videoID.empty());
+
+    const auto converted = platform::FileManager::defaultManager().contentsOfFile(
+        *legacy::PCacheManager::getInstance().pathForVideoCache(videoID, "720p"));
+    ASSERT_TRUE(converted);
+    std::optional<std::string> sent;
+    for (const char* name : {"/source.mp4", "/imported.mp4"})
+        if (emulator_->storage().isComplete(videoID + name))
+            sent = emulator_->storage().object(videoID + name);
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(*sent == std::string(converted->begin(), converted->end()));
+    // Every chunk met its two refusals, in the one session, and nothing acknowledged went twice.
+    const std::size_t chunks =
+        (converted->size() + legacy::PDataRangeUploadingOperation::rangeSize - 1) /
+        legacy::PDataRangeUploadingOperation::rangeSize;
+    EXPECT_GE(emulator_->storage().refusedRequests(), 2 * chunks);
+    EXPECT_EQ(emulator_->storage().sessionsOpened(), 1u);
+    EXPECT_EQ(emulator_->storage().resentAcknowledgedBytes(), 0);
 }
 
 }  // namespace

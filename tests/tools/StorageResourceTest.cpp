@@ -109,6 +109,30 @@ TEST_F(StorageResourceTest, FaultsActOutAPartialStoreAnOutageALostAnswerAndAnExp
               404u);
 }
 
+TEST_F(StorageResourceTest, UnavailabilityBeforeEachChunkAndRefusalsOfEveryChunkKeepTheSession) {
+    StorageResource::Faults faults;
+    faults.unavailablePerChunk = 2;
+    storage().setFaults(faults);
+    EXPECT_EQ(chunk(0, unit).status, 503u);
+    EXPECT_EQ(query().status, 503u);
+    EXPECT_EQ(range(query()), "(none)");
+    EXPECT_EQ(range(chunk(0, unit)), "bytes=0-262143");
+    // Counted afresh once a chunk has stored bytes.
+    EXPECT_EQ(chunk(unit, unit).status, 503u);
+    EXPECT_EQ(chunk(unit, unit).status, 503u);
+    EXPECT_EQ(range(chunk(unit, unit)), "bytes=0-524287");
+
+    faults = {};
+    faults.refuseEveryChunk = 400;
+    storage().setFaults(faults);
+    EXPECT_EQ(chunk(2 * unit, unit, true).status, 400u);
+    EXPECT_EQ(range(query()), "bytes=0-524287");  // status queries are answered as usual
+    EXPECT_EQ(storage().refusedRequests(), 5u);
+    EXPECT_EQ(storage().chunkArrivals().size(), 6u);  // chunks, not status queries
+    EXPECT_EQ(storage().sessionsOpened(), 1u);
+    EXPECT_EQ(storage().resentAcknowledgedBytes(), 0);
+}
+
 TEST_F(StorageResourceTest, AHeldChunkIsAnsweredNeverAndStoredAsAsked) {
     for (auto stage : {StorageResource::Hold::beforeStoring, StorageResource::Hold::afterStoring}) {
         SetUp();

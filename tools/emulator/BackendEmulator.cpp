@@ -23,7 +23,7 @@ BackendEmulator::BackendEmulator(Options options)
       sessions_([this] { return store_.now(); }, options_.sessionLifetime),
       sessionsResource_(sessions_),
       videosResource_(store_, sessions_, [this] { return server_.baseURL(); }),
-      storage_([this] { return server_.baseURL(); }) {
+      storage_([this] { return server_.baseURL(); }, options_.clock) {
     for (const auto& application : options_.applications) {
         sessions_.addApplication(application);
     }

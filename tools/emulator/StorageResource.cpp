@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <regex>
 
+#include "tools/emulator/BackendDate.hpp"
+
 namespace pindle::emulator {
 
 namespace {
@@ -14,7 +16,9 @@ constexpr std::chrono::hours heldAnswerDelay{1};
 
 }  // namespace
 
-StorageResource::StorageResource(BaseURL baseURL) : baseURL_(std::move(baseURL)) {}
+StorageResource::StorageResource(BaseURL baseURL, Clock clock)
+    : baseURL_(std::move(baseURL)),
+      clock_(clock ? std::move(clock) : Clock(BackendDate::nowMillis)) {}
 
 void StorageResource::addRoutes(Router& router) {
     router.add("POST", uploadsRoot + "/{id}/{file}",
@@ -43,7 +47,7 @@ Response StorageResource::start(const Request& request, const std::string& name)
     {
         std::lock_guard lock(mutex_);
         session = std::to_string(nextSession_++);
-        sessions_[session] = Session{name, {}, std::nullopt, 0, false};
+        sessions_[session] = Session{name, {}, std::nullopt, 0, false, faults_.unavailablePerChunk};
         objects_[name].latestSession = session;
     }
     Response response = Response::empty(201);
@@ -104,11 +108,24 @@ Response StorageResource::putRange(const Request& request, const std::string& se
         if (found == sessions_.end() || found->second.expired) {
             return Response::error(404, "no upload session " + sessionName);
         }
+        Session& session = found->second;
+        if (!isQuery)
+            arrivals_.push_back(clock_());
         if (faults_.unavailable > 0) {
             --faults_.unavailable;
+            ++refused_;
             return Response::error(503, "the storage is unavailable for a moment");
         }
-        Session& session = found->second;
+        if (faults_.unavailablePerChunk > 0 && session.unavailableLeft > 0) {
+            --session.unavailableLeft;
+            ++refused_;
+            return Response::error(503, "the storage is unavailable for a moment");
+        }
+        if (!isQuery && faults_.refuseEveryChunk) {
+            ++refused_;
+            return Response::error(static_cast<unsigned>(*faults_.refuseEveryChunk),
+                                   "the storage refuses this object");
+        }
         const bool wasComplete = session.total && std::ssize(session.body) == *session.total;
         if (isQuery) {
             if (total && !session.total)
@@ -142,6 +159,8 @@ Response StorageResource::putRange(const Request& request, const std::string& se
                                                                 *faults_.persistShare);
                     fresh.resize(static_cast<std::size_t>(kept - kept % faults_.persistUnit));
                 }
+                if (!fresh.empty())
+                    session.unavailableLeft = faults_.unavailablePerChunk;
                 session.body += fresh;
             }
             response = answer(session, !hold && !drop);
@@ -197,9 +216,20 @@ std::int64_t StorageResource::resentAcknowledgedBytes() const {
     return resent_;
 }
 
+std::vector<std::int64_t> StorageResource::chunkArrivals() const {
+    std::lock_guard lock(mutex_);
+    return arrivals_;
+}
+
+std::size_t StorageResource::refusedRequests() const {
+    std::lock_guard lock(mutex_);
+    return refused_;
+}
+
 void StorageResource::setFaults(Faults faults) {
     std::lock_guard lock(mutex_);
     faults_ = faults;
+    for (auto& [number, session] : sessions_) session.unavailableLeft = faults.unavailablePerChunk;
 }
 
 void StorageResource::expireSessions() {

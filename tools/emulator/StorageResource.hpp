@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/emulator/Request.hpp"
 #include "tools/emulator/Response.hpp"
@@ -31,13 +32,15 @@ namespace pindle::emulator {
 //
 // Tests switch on faults (setFaults) and hold one chunk's answer (holdChunk) to act out the
 // ways a real service and a real network misbehave. The storage also counts the bytes a client
-// sent again after the storage had told it they were persisted (resentAcknowledgedBytes).
+// sent again after the storage had told it they were persisted (resentAcknowledgedBytes), and
+// notes when each chunk arrived, on the emulator's clock (chunkArrivals).
 //
 // Thread-safety: safe from any thread; handlers run on the server's I/O threads. The
 // completion handler is called on them, without the storage's lock.
 class StorageResource {
   public:
     using BaseURL = std::function<std::string()>;
+    using Clock = std::function<std::int64_t()>;  // milliseconds since 1970
     // Called when an object's ranged part becomes complete: its name "{id}/{file}".
     using CompletionHandler = std::function<void(const std::string& name)>;
 
@@ -50,13 +53,22 @@ class StorageResource {
         int unavailable = 0;
         // The next this many chunks are stored, then the connection closes without an answer.
         int dropAfterStoring = 0;
+        // Every chunk is preceded by this many answers 503 to the session's requests (chunks or
+        // status queries), which store nothing; the session stays valid throughout, as a
+        // real service's does across a moment of unavailability. Counted afresh for a new
+        // session and after each chunk that stores bytes.
+        int unavailablePerChunk = 0;
+        // Every chunk is answered with this status, storing nothing; status queries are
+        // answered as usual.
+        std::optional<int> refuseEveryChunk;
     };
 
     enum class Hold { beforeStoring, afterStoring };
     // For holdChunk: the chunk that names the object's total, whichever it is.
     static constexpr int finalChunk = -1;
 
-    explicit StorageResource(BaseURL baseURL);
+    // `clock`: when chunks arrive (chunkArrivals); the system clock when empty.
+    explicit StorageResource(BaseURL baseURL, Clock clock = {});
     StorageResource(const StorageResource&) = delete;
     StorageResource& operator=(const StorageResource&) = delete;
 
@@ -71,6 +83,10 @@ class StorageResource {
     std::size_t sessionsOpened() const;
     // Bytes that arrived in chunks although an earlier answer had said they were persisted.
     std::int64_t resentAcknowledgedBytes() const;
+    // When each chunk (not a status query) arrived, in order, on the emulator's clock.
+    std::vector<std::int64_t> chunkArrivals() const;
+    // How many requests a fault answered 503 or refused.
+    std::size_t refusedRequests() const;
 
     void setFaults(Faults faults);
     // Every session opened so far answers 404 from now on.
@@ -88,6 +104,7 @@ class StorageResource {
         std::optional<std::int64_t> total;
         std::int64_t acknowledged = 0;  // bytes an answer has reported persisted
         bool expired = false;
+        int unavailableLeft = 0;  // for Faults::unavailablePerChunk
     };
     struct StoredObject {
         std::string prefix;
@@ -104,6 +121,7 @@ class StorageResource {
 
     const BaseURL baseURL_;
     mutable std::mutex mutex_;
+    const Clock clock_;
     mutable std::condition_variable held_;
     std::map<std::string, StoredObject> objects_;  // guarded by mutex_
     std::map<std::string, Session> sessions_;      // by session number; guarded by mutex_
@@ -113,6 +131,8 @@ class StorageResource {
     Hold holdStage_ = Hold::beforeStoring;         // guarded by mutex_
     int heldChunks_ = 0;                           // guarded by mutex_
     std::int64_t resent_ = 0;                      // guarded by mutex_
+    std::vector<std::int64_t> arrivals_;           // guarded by mutex_
+    std::size_t refused_ = 0;                      // guarded by mutex_
     CompletionHandler completionHandler_;          // guarded by mutex_
 };
 

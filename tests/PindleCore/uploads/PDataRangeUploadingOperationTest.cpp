@@ -295,6 +295,107 @@ TEST_F(PDataRangeUploadingOperationTest, TheBytesCountedAreTheOnesTheStorageKept
     }
 }
 
+TEST_F(PDataRangeUploadingOperationTest, AServerErrorKeepsTheSessionAndResumesFromWhatItHolds) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& id)> arrange;
+    };
+    const Case cases[] = {
+        {"503 twice before every chunk",
+         [this](const std::string&) {
+             StorageResource::Faults faults;
+             faults.unavailablePerChunk = 2;
+             emulator_.storage().setFaults(faults);
+         }},
+        {"500 once",
+         [this](const std::string& id) {
+             emulator_.server().addJSONReply(
+                 "PUT",
+                 "/uploads/" + id + "/imported.mp4/session/" +
+                     std::to_string(emulator_.storage().sessionsOpened() + 1),
+                 500, {{"error", "oops"}}, {}, 1);
+         }},
+        {"502 once",
+         [this](const std::string& id) {
+             emulator_.server().addJSONReply(
+                 "PUT",
+                 "/uploads/" + id + "/imported.mp4/session/" +
+                     std::to_string(emulator_.storage().sessionsOpened() + 1),
+                 502, {{"error", "gateway"}}, {}, 1);
+         }},
+        {"504 once",
+         [this](const std::string& id) {
+             emulator_.server().addJSONReply(
+                 "PUT",
+                 "/uploads/" + id + "/imported.mp4/session/" +
+                     std::to_string(emulator_.storage().sessionsOpened() + 1),
+                 504, {{"error", "gateway timeout"}}, {}, 1);
+         }},
+    };
+    int n = 50;
+    for (const Case& c : cases) {
+        const std::string id = "0a1b2c3d-0000-4000-8000-0000000000" + std::to_string(n++);
+        Data file = record(id, "720p", 5 * unit / 2, true);
+        const std::size_t sessionsBefore = emulator_.storage().sessionsOpened();
+        const std::int64_t resentBefore = emulator_.storage().resentAcknowledgedBytes();
+        c.arrange(id);
+        Ending ending = runBounded(id);
+        emulator_.storage().setFaults({});
+        EXPECT_TRUE(ending.uploaded) << c.what;
+        EXPECT_EQ(object(id + "/imported.mp4"), text(file)) << c.what;
+        EXPECT_EQ(emulator_.storage().sessionsOpened() - sessionsBefore, 1u) << c.what;
+        EXPECT_EQ(emulator_.storage().resentAcknowledgedBytes() - resentBefore, 0) << c.what;
+    }
+    EXPECT_GE(emulator_.storage().refusedRequests(), 2u * 3);
+}
+
+TEST_F(PDataRangeUploadingOperationTest,
+       StorageThatRefusesEveryChunkGetsAFewTriesEachLaterThenTheLane) {
+    // A server error keeps the session; a refusal of the chunk as made (400) replaces it. Either
+    // way a session opened anew is no progress, so the operation gives the lane away.
+    int n = 70;
+    for (int status : {503, 400}) {
+        SCOPED_TRACE(status);
+        const std::string id = "0a1b2c3d-0000-4000-8000-0000000000" + std::to_string(n++);
+        record(id, "720p", 3 * unit, true);
+        const std::size_t sessionsBefore = emulator_.storage().sessionsOpened();
+        const std::size_t arrivalsBefore = emulator_.storage().chunkArrivals().size();
+        StorageResource::Faults faults;
+        faults.refuseEveryChunk = status;
+        emulator_.storage().setFaults(faults);
+        Ending ending = runBounded(id);
+        emulator_.storage().setFaults({});
+        EXPECT_TRUE(ending.finished);
+        EXPECT_TRUE(ending.deferred);
+        std::vector<std::int64_t> arrivals = emulator_.storage().chunkArrivals();
+        arrivals.erase(arrivals.begin(),
+                       arrivals.begin() + static_cast<std::ptrdiff_t>(arrivalsBefore));
+        ASSERT_EQ(arrivals.size(),
+                  static_cast<std::size_t>(PDataRangeUploadingOperation::failuresBeforeBackOff));
+        // On the emulator's clock, each refusal is followed by a longer quiet spell.
+        for (std::size_t i = 1; i < arrivals.size(); ++i) {
+            const double pause = PDataRangeUploadingOperation::backOffPause(static_cast<int>(i));
+            EXPECT_GE(arrivals[i] - arrivals[i - 1], static_cast<std::int64_t>(pause * 1000))
+                << "after refusal " << i;
+        }
+        const std::size_t sessions = emulator_.storage().sessionsOpened() - sessionsBefore;
+        if (status == 503)
+            EXPECT_EQ(sessions, 1u);
+        else
+            EXPECT_LE(sessions, arrivals.size());
+    }
+}
+
+TEST_F(PDataRangeUploadingOperationTest, ARecordGoneBeforeTheStartIsReportedAsRemoved) {
+    auto operation =
+        std::make_shared<PDataRangeUploadingOperation>("0a1b2c3d-0000-4000-8000-000000000060");
+    auto ending = endingOf(*operation);
+    operation->main();
+    EXPECT_TRUE(ending->cancelled);
+    EXPECT_FALSE(ending->deferred);
+    EXPECT_FALSE(ending->error);
+}
+
 TEST_F(PDataRangeUploadingOperationTest, AResumedUploadAsksTheSessionBeforeSendingMore) {
     struct Case {
         const char* what;

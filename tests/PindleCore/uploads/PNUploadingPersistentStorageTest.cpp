@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "UploadsTestSupport.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Json.hpp"
 
@@ -184,6 +185,50 @@ TEST_F(PNUploadingPersistentStorageTest, ProgressReachesReadersAtOnceAndTheFileW
     PNUploadingPersistentStorage restarted(recordsPath());
     EXPECT_EQ(ids(restarted.uploadings()), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(restarted.uploading("a")->bytesUploaded(), 262144);
+}
+
+TEST_F(PNUploadingPersistentStorageTest, ProgressIsWrittenAtMostOnceAnIntervalOfThePlatformClock) {
+    auto clock = std::make_shared<platform::VirtualClock>();
+    platform::Clock::setCurrent(clock);
+    struct Restore {
+        ~Restore() { platform::Clock::setCurrent(nullptr); }
+    } restore;
+    const auto interval = PNUploadingPersistentStorage::progressWriteInterval;
+    auto bytesOnDisk = [&] {
+        PNUploadingPersistentStorage restarted(recordsPath());
+        auto record = restarted.uploading("a");
+        return record ? record->bytesUploaded() : -1;
+    };
+    const auto withBytes = [](std::int64_t bytes) {
+        auto record = testing::makeRecord("a");
+        record->setBytesUploaded(bytes);
+        return record;
+    };
+    storage_.put(withBytes(1));
+    const struct {
+        double after;  // seconds since the last write
+        std::int64_t bytes;
+        std::int64_t onDisk;
+    } steps[] = {
+        {0.0, 2, 1},
+        {interval - 0.1, 3, 1},
+        {0.2, 4, 4},  // past the interval: written, and the interval starts again
+        {interval - 0.1, 5, 4},
+        {0.2, 6, 6},
+    };
+    for (const auto& step : steps) {
+        clock->advance(step.after);
+        storage_.putProgress(withBytes(step.bytes));
+        EXPECT_EQ(storage_.uploading("a")->bytesUploaded(), step.bytes);
+        EXPECT_EQ(bytesOnDisk(), step.onDisk) << "after " << step.bytes;
+    }
+    // Another clock whose reading lies before the last write's holds nothing back.
+    clock->advance(interval - 0.1);
+    storage_.putProgress(withBytes(7));
+    ASSERT_EQ(bytesOnDisk(), 6);
+    platform::Clock::setCurrent(std::make_shared<platform::VirtualClock>());
+    storage_.putProgress(withBytes(8));
+    EXPECT_EQ(bytesOnDisk(), 8);
 }
 
 TEST_F(PNUploadingPersistentStorageTest, AnotherWritersFileWinsOverWhatWasRead) {

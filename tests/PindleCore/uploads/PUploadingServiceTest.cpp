@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "OnlineUploadFixture.hpp"
 #include "PindleCore/model/PNError.hpp"
@@ -343,6 +344,51 @@ TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing)
     EXPECT_TRUE(emulator_.storage().isComplete(id + "/imported.mp4"));
 }
 
+TEST_F(PUploadingServiceTest, ACancelWhileTheConversionIsMovedIntoPlaceLeavesNoFile) {
+    // The host cancels at the moment the converted output is about to take its cache name.
+    platform::FileManager::Options options;
+    options.beforeMove = [](const std::string&,
+                            const std::string& to) -> std::optional<platform::Error> {
+        const std::string suffix = "_720p.mp4";
+        if (to.ends_with(suffix)) {
+            const std::string name = std::filesystem::path(to).filename().string();
+            PNUploads::shared().cancelUpload(name.substr(0, name.size() - suffix.size()));
+        }
+        return std::nullopt;
+    };
+    PPublishService::getInstance().setFileManager(
+        std::make_shared<platform::FileManager>(std::move(options)));
+    const std::string id = upload(recording("clip.mp4"));
+    ASSERT_TRUE(
+        testing::eventually([&] { return !PPublishService::getInstance().isPublishingVideoID(id); },
+                            std::chrono::seconds(30)));
+    auto& cache = PCacheManager::getInstance();
+    EXPECT_FALSE(stored(id));
+    EXPECT_FALSE(exists(*cache.pathForVideoCache(id, "720p")));
+    EXPECT_FALSE(exists(*cache.pathForMOVVideoCache(id)));
+    EXPECT_TRUE(conversionOutputs().empty());
+}
+
+TEST_F(PUploadingServiceTest, AnUploadWhoseRecordWentBeforeItsTurnStillLands) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000108";
+    convertedRecord(id, 3 * PDataRangeUploadingOperation::rangeSize);
+    // An operation of the test's own holds the record while the service's waits its turn.
+    emulator_.storage().holdChunk(1, emulator::StorageResource::Hold::beforeStoring);
+    auto first = std::make_shared<PDataRangeUploadingOperation>(id);
+    std::thread running([first] { first->main(); });
+    ASSERT_TRUE(emulator_.storage().waitUntilHeld(std::chrono::seconds(20)));
+    ServiceEvents events;
+    PUploadingService::getInstance().uploadVideoID(id);
+    PNUploadingStateManager::shared().removeUploading(id, PNTokenObject::sharedInstance());
+    first->cancel();
+    running.join();
+    emulator_.storage().holdChunk(0, emulator::StorageResource::Hold::beforeStoring);
+
+    ASSERT_TRUE(events.waitFor(kPVideosUploadingFinishedNotification));
+    EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadCanceled) + ":" + id), 1);
+    EXPECT_TRUE(PUploadingService::getInstance().videosInFlight().empty());
+}
+
 TEST_F(PUploadingServiceTest, AConvertedFileInPlaceCountsAsConvertedAtTheNextStart) {
     const std::string id = "0a1b2c3d-0000-4000-8000-000000000105";
     const std::string path = convertedRecord(id, 0, false);
@@ -380,6 +426,14 @@ TEST(PPublishServiceTest, ISO6709LocationsOfAnyPrecisionGiveLatitudeAndLongitude
         {"north, far west!!", std::nullopt},
         {"+37.3x18-122.0312/", std::nullopt},
         {"", std::nullopt},
+        {"+90.0-180.0/", std::pair{90.0, -180.0}},
+        // Off the globe, or no number at all: no location.
+        {"+90.5+010.0/", std::nullopt},
+        {"-91-010/", std::nullopt},
+        {"+45.0+180.01/", std::nullopt},
+        {"+45.0-999.0/", std::nullopt},
+        {"+inf+010.0/", std::nullopt},
+        {"+45.0-nan/", std::nullopt},
     };
     for (const Case& c : cases) {
         auto coordinate = PPublishService::coordinatedFromISO6709String(c.text);

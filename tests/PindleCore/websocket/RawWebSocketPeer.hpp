@@ -151,16 +151,18 @@ class RawPeer {
         return true;
     }
 
-    void write(const std::string& bytes) {
+    // False when the client went away before it took every byte.
+    bool write(const std::string& bytes) {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             long count =
                 ssl_ ? SSL_write(ssl_, bytes.data() + sent, static_cast<int>(bytes.size() - sent))
                      : ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (count <= 0)
-                return;
+                return false;
             sent += static_cast<std::size_t>(count);
         }
+        return true;
     }
 
     // Reads the upgrade request and answers it; `status` and `accept` override the

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "PindleCore/websocket/WSProxyConnect.hpp"
 #include "PindleCore/websocket/WSWebSocket.hpp"
 #include "RawWebSocketPeer.hpp"
 #include "RecordingSocketDelegate.hpp"
+#include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/MainThread.hpp"
 #include "tools/emulator/HttpServer.hpp"
 
 namespace pindle {
@@ -134,6 +141,116 @@ TEST_F(WSProxyAutoConfigurationTest, APACThatCannotBeDownloadedMeansDirect) {
     peer->acceptHandshake();
     EXPECT_TRUE(delegate_->waitFor("open"));
     EXPECT_EQ(pacServer_.requestLog().count(), 1u);
+}
+
+// PAC servers that misbehave, played by raw servers in the test.
+class WSProxyAutoConfigurationBoundsTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<WSWebSocket> startWithPAC(const std::string& url) {
+        return startWithPAC(WSURLRequest(*platform::URL::fromString(url)));
+    }
+    std::shared_ptr<WSWebSocket> startWithPAC(WSURLRequest request) {
+        const std::string pacURL = "http://127.0.0.1:" + std::to_string(pac_.port()) + "/proxy.pac";
+        auto socket = WSWebSocket::create(std::move(request));
+        socket->setProxySettings(platform::ProxySettings::fromVariables(
+            [pacURL](const std::string& name) -> std::optional<std::string> {
+                if (name == "PINDLE_PROXY_PAC_URL")
+                    return pacURL;
+                return std::nullopt;
+            }));
+        socket->setDelegate(delegate_);
+        socket->setDelegateDispatchQueue(platform::DispatchQueue::create("ws.pac.delegate"));
+        socket->open();
+        return socket;
+    }
+
+    // The connection that went around the PAC to the server itself, opened.
+    void expectDirectConnection() {
+        auto peer = server_.accept();
+        ASSERT_TRUE(peer) << "the connection never went direct";
+        EXPECT_EQ(peer->acceptHandshake().substr(0, 12), "GET /direct ");
+        EXPECT_TRUE(delegate_->waitFor("open"));
+    }
+
+    RawWebSocketServer pac_;
+    RawWebSocketServer server_;
+    std::shared_ptr<RecordingSocketDelegate> delegate_ =
+        std::make_shared<RecordingSocketDelegate>();
+};
+
+TEST_F(WSProxyAutoConfigurationBoundsTest, AnEndlessScriptIsCutOffAndTheConnectionGoesDirect) {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> clientLeft{false};
+    std::atomic<std::size_t> sent{0};
+    std::thread feeder([&] {
+        auto peer = pac_.accept();
+        if (!peer)
+            return;
+        peer->readUntil("\r\n\r\n");
+        peer->write("HTTP/1.1 200 OK\r\nContent-Type: application/x-ns-proxy-autoconfig\r\n\r\n");
+        const std::string comment = "// " + std::string(64 * 1024 - 4, 'x') + "\n";
+        while (!stop) {
+            if (!peer->write(comment)) {
+                clientLeft = true;
+                return;
+            }
+            sent += comment.size();
+        }
+    });
+    auto socket = startWithPAC(server_.url("/direct"));
+    expectDirectConnection();
+    // The download stopped at its cap: the PAC server's writes fail soon after.
+    EXPECT_TRUE(platform::MainThread::runUntil([&] { return clientLeft.load(); }, 10));
+    stop = true;
+    feeder.join();
+    EXPECT_LT(sent.load(), std::size_t{64} << 20);
+}
+
+TEST_F(WSProxyAutoConfigurationBoundsTest, ADownloadThatNeverEndsIsBoundedAndEndsWithTheSocket) {
+    auto clock = std::make_shared<platform::VirtualClock>();
+    platform::Clock::setCurrent(clock);
+    struct Restore {
+        ~Restore() { platform::Clock::setCurrent(nullptr); }
+    } restore;
+    struct Case {
+        const char* name;
+        double openTimeout;  // the socket's own, shorter than the download's bound or not
+        bool goesDirect;
+    };
+    const Case cases[] = {
+        {"the download's bound passes: direct", 60.0, true},
+        {"the socket times out first: the download ends with it", 1.0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate_ = std::make_shared<RecordingSocketDelegate>();
+        std::promise<void> asked;
+        std::atomic<bool> clientLeft{false};
+        std::thread silent([&] {
+            auto peer = pac_.accept();
+            if (!peer)
+                return;
+            peer->readUntil("\r\n\r\n");
+            asked.set_value();
+            clientLeft = peer->waitForEnd();
+        });
+        WSURLRequest request(*platform::URL::fromString(server_.url("/direct")));
+        request.timeoutInterval = c.openTimeout;
+        auto socket = startWithPAC(request);
+        const bool wasAsked =
+            asked.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        if (wasAsked) {
+            clock->advance(
+                std::min(c.openTimeout, WSProxyConnect::autoConfigurationDownloadTimeout) + 0.5);
+            if (c.goesDirect)
+                expectDirectConnection();
+            else
+                EXPECT_TRUE(delegate_->waitFor("fail"));
+        }
+        silent.join();
+        ASSERT_TRUE(wasAsked) << "the PAC was never asked for";
+        EXPECT_TRUE(clientLeft) << "the download outlived its bound or its socket";
+    }
 }
 
 }  // namespace

@@ -246,14 +246,69 @@ TEST(WSProxyConnectTest, SOCKSRefusalsFailTheConnection) {
     }
 }
 
-TEST(WSProxyConnectTest, ASOCKS4ProxyIsRefusedRatherThanBypassed) {
+TEST(WSProxyConnectTest, SpeaksSOCKS4ForAddressesAndSOCKS4aForHostNames) {
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string proxy;  // the setting, without the proxy's address
+        std::string request;
+        std::string reply;
+        const char* failure;  // nothing: the tunnel opens
+    };
+    const std::string port8080("\x1f\x90", 2);
+    const Case cases[] = {
+        {"an IPv4 address", "ws://192.0.2.7:8080/feed", "socks4://",
+         "\x04\x01" + port8080 + std::string("\xc0\x00\x02\x07\x00", 5),
+         std::string("\x00\x5a\x00\x00\x00\x00\x00\x00", 8), nullptr},
+        {"a host name, with a user id", "ws://videos.example.test:8080/feed", "socks4a://alice@",
+         "\x04\x01" + port8080 + std::string("\x00\x00\x00\x01", 4) + "alice" +
+             std::string(1, '\0') + "videos.example.test" + std::string(1, '\0'),
+         std::string("\x00\x5a\x00\x00\x00\x00\x00\x00", 8), nullptr},
+        {"a refusal", "ws://192.0.2.7:8080/feed", "socks4://",
+         "\x04\x01" + port8080 + std::string("\xc0\x00\x02\x07\x00", 5),
+         std::string("\x00\x5b\x00\x00\x00\x00\x00\x00", 8), "request rejected"},
+        {"a proxy that answers in SOCKS 5", "ws://192.0.2.7:8080/feed", "socks4://",
+         "\x04\x01" + port8080 + std::string("\xc0\x00\x02\x07\x00", 5),
+         std::string("\x05\x00\x00\x01\x00\x00\x00\x00", 8), "does not speak SOCKS 4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawWebSocketServer proxy;
+        auto delegate = std::make_shared<RecordingSocketDelegate>();
+        auto socket = startThroughProxy(
+            c.url, c.proxy + "127.0.0.1:" + std::to_string(proxy.port()), delegate, "all_proxy");
+        auto peer = proxy.accept();
+        ASSERT_TRUE(peer);
+        EXPECT_EQ(readBytes(*peer, c.request.size()), c.request);
+        // The server's first bytes may ride along with the proxy's answer.
+        peer->write(c.reply + (c.failure ? "" : "HTTP/1.1 101 Switching"));
+        if (c.failure) {
+            auto failure = delegate->waitFor("fail");
+            ASSERT_TRUE(failure);
+            EXPECT_EQ(failure->error.code(), WSErrorCode::badResponseCode);
+            EXPECT_NE(failure->error.localizedDescription().find(c.failure), std::string::npos)
+                << failure->error.localizedDescription();
+            continue;
+        }
+        std::string upgrade = peer->readUntil("\r\n\r\n");
+        EXPECT_EQ("ws://" + RawPeer::headerValue(upgrade, "Host") + "/feed", c.url);
+        peer->write(
+            " Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Accept: " +
+            RawPeer::acceptFor(RawPeer::headerValue(upgrade, "Sec-WebSocket-Key")) + "\r\n\r\n");
+        EXPECT_TRUE(delegate->waitFor("open"));
+    }
+}
+
+TEST(WSProxyConnectTest, ASOCKS4ProxyCannotReachAnIPv6Address) {
     auto delegate = std::make_shared<RecordingSocketDelegate>();
-    auto socket = startThroughProxy("ws://videos.example.test/feed", "socks4://127.0.0.1:1080",
-                                    delegate, "all_proxy");
+    auto socket = startThroughProxy("ws://[2001:db8::1]/feed", "socks4://127.0.0.1:1080", delegate,
+                                    "all_proxy");
     auto failure = delegate->waitFor("fail");
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->error.code(), WSErrorCode::badResponseCode);
-    EXPECT_NE(failure->error.localizedDescription().find("SOCKS 4"), std::string::npos);
+    EXPECT_NE(failure->error.localizedDescription().find("SOCKS 4 cannot reach"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "RawWebSocketPeer.hpp"
 #include "RecordingSocketDelegate.hpp"
 #include "platform/crypto/SecureRandom.hpp"
+#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/net/stream/RunLoop.hpp"
 
@@ -621,6 +622,32 @@ TEST_F(WSWebSocketTest, CloseWhileConnectingDropsTheConnectionWithoutACloseFrame
     EXPECT_EQ(closed->code, 1006);
     EXPECT_FALSE(closed->clean);
     for (const auto& call : delegate_->calls()) EXPECT_NE(call.kind, "open");
+}
+
+TEST_F(WSWebSocketTest, ACloseTheServerNeverAnswersEndsUncleanAfterTheBound) {
+    auto clock = std::make_shared<platform::VirtualClock>();
+    platform::Clock::setCurrent(clock);
+    struct Restore {
+        ~Restore() { platform::Clock::setCurrent(nullptr); }
+    } restore;
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    socket->close();
+    auto frame = peer->readFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->opcode, kClose);
+    // The server reads the close frame and says nothing.
+    clock->advance(WSWebSocket::closeHandshakeTimeout - 0.5);
+    EXPECT_FALSE(delegate_->waitFor("close", std::chrono::seconds(0)));
+    EXPECT_EQ(socket->readyState(), WSReadyState::closing);
+    clock->advance(1.0);
+    auto closed = delegate_->waitFor("close");
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->code, 1006);
+    EXPECT_FALSE(closed->clean);
+    EXPECT_EQ(socket->readyState(), WSReadyState::closed);
+    EXPECT_TRUE(peer->waitForEnd());
 }
 
 TEST_F(WSWebSocketTest, ARefusedConnectionFails) {

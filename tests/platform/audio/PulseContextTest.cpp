@@ -3,9 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 
 #include "platform/audio/SoundServer.hpp"
+#include "platform/dispatch/MainThread.hpp"
 #include "platform/log/StandardError.hpp"
+#include "platform/media/Player.hpp"
+#include "platform/media/URLAsset.hpp"
+#include "tests/support/FreshProcess.hpp"
+#include "tests/support/MediaFixtures.hpp"
 #include "tests/support/PulseAudioServer.hpp"
 #include "tests/support/SpinUntil.hpp"
 #include "tests/support/TestFolders.hpp"
@@ -13,8 +20,8 @@
 namespace pindle::platform {
 namespace {
 
+using pindle::testing::PulseAudioServer;
 using pulse::PulseContext;
-using testing::PulseAudioServer;
 
 std::unique_ptr<PulseAudioServer> startServer() {
     std::string skip, failure;
@@ -39,7 +46,7 @@ TEST(PulseContextTest, ConnectsToAServerAndHearsItGoAway) {
     context->addDisconnectHandler([&] { ++ended; });
 
     server->kill();
-    EXPECT_TRUE(testing::spinUntil([&] { return ended.load() == 1; }));
+    EXPECT_TRUE(pindle::testing::spinUntil([&] { return ended.load() == 1; }));
     EXPECT_FALSE(context->isAlive());
     // A handler added afterwards hears of it at once.
     int late = 0;
@@ -49,7 +56,8 @@ TEST(PulseContextTest, ConnectsToAServerAndHearsItGoAway) {
 
 TEST(PulseContextTest, NoServerIsAnAnswerNotAWait) {
     Error error;
-    const std::string missing = "unix:" + testing::makeScratchFolder("nopulse-") + "/native";
+    const std::string missing =
+        "unix:" + pindle::testing::makeScratchFolder("nopulse-") + "/native";
     EXPECT_FALSE(PulseContext::connect(missing, "test", &error));
     EXPECT_NE(error.localizedDescription().find("No sound server answers"), std::string::npos)
         << error.localizedDescription();
@@ -74,10 +82,32 @@ TEST(SoundServerTest, SilenceIsChosenAtRunTimeAndSaidOnce) {
 
     // A server that went away is dropped, and the silence said again.
     server->kill();
-    EXPECT_TRUE(testing::spinUntil([&] { return !context->isAlive(); }));
+    EXPECT_TRUE(pindle::testing::spinUntil([&] { return !context->isAlive(); }));
     EXPECT_FALSE(SoundServer::shared());
     EXPECT_EQ(capture.writes().size(), 2u);
     SoundServer::useServer(std::nullopt);
+}
+
+// A process that loads and shows media but never plays it (a preloaded neighbour) never loads
+// libpulse, even where sound would be chosen.
+TEST(SoundServerTest, APlayerThatNeverPlaysLoadsNoSoundLibrary) {
+    pindle::testing::inFreshProcess([] {
+        ::setenv(SoundServer::environmentVariable, "pulse", 1);
+        const std::string path = pindle::testing::makeScratchFolder("quiet-") + "/clip.mp4";
+        platform::testing::ClipOptions options;
+        options.seconds = 1;
+        options.toneHz = 440;
+        ASSERT_FALSE(platform::testing::writeClip(path, options));
+        auto item = PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path)));
+        auto player = Player::make(item);
+        ASSERT_TRUE(MainThread::runUntil(
+            [&] { return item->status() == PlayerItem::Status::readyToPlay; }, 10));
+        player->seek(MediaTime(1, 2));
+        EXPECT_FALSE(pulse::PulseLibrary::wasLoadAttempted());
+        std::ifstream maps("/proc/self/maps");
+        const std::string mapped((std::istreambuf_iterator<char>(maps)), {});
+        EXPECT_EQ(mapped.find("libpulse"), std::string::npos);
+    });
 }
 
 }  // namespace

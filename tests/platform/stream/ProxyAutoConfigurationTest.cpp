@@ -35,6 +35,9 @@ TEST(ProxyAutoConfigurationTest, TheHelperFunctionsAnswerAsScriptsExpect) {
         "dnsDomainLevels('www') === 0 && dnsDomainLevels('a.b.c') === 2",
         "shExpMatch('http://x.test/a/b.pac', '*/a/*') && shExpMatch('ab', 'a?')",
         "!shExpMatch('a.b', 'a?c') && shExpMatch('a+b(c)', 'a+b(c)')",
+        "shExpMatch('\u00e9t\u00e9', '?t?') && !shExpMatch('\u00e9', '?\?')",
+        // Many stars against a long near miss: quick, where a regular expression backtracks.
+        "!shExpMatch(new Array(200).join('a'), '*a*a*a*a*a*a*a*a*a*a*a*a*b')",
         "isInNet('10.1.2.3', '10.0.0.0', '255.0.0.0') && !isInNet('11.1.2.3', '10.0.0.0', "
         "'255.0.0.0')",
         "isInNet('localhost', '127.0.0.0', '255.0.0.0')",
