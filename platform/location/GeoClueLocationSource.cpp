@@ -142,8 +142,10 @@ GeoClueLocationSource::GeoClueLocationSource(Private, Options options)
     : options_(std::move(options)) {}
 
 GeoClueLocationSource::~GeoClueLocationSource() {
-    // Stops the bus thread before the members its handlers use go away.
-    bus_.reset();
+    // The bus thread stops before the members its work and handlers use go away, the
+    // connection among them: reset() alone would clear bus_ while that work still runs.
+    if (bus_)
+        bus_->stop();
 }
 
 bool GeoClueLocationSource::locationServicesEnabled() const {

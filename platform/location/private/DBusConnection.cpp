@@ -74,6 +74,11 @@ DBusConnection::DBusConnection(Private, const SDBusLibrary& library, sd_bus* bus
     : bus_(library), connection_(bus), wakeFd_(wakeFd), lost_(std::move(lost)) {}
 
 DBusConnection::~DBusConnection() {
+    stop();
+    ::close(wakeFd_);
+}
+
+void DBusConnection::stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -82,7 +87,6 @@ DBusConnection::~DBusConnection() {
     [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
     if (thread_.joinable())
         thread_.join();
-    ::close(wakeFd_);
 }
 
 void DBusConnection::post(std::function<void()> work) {

@@ -47,6 +47,10 @@ class DBusConnection {
     DBusConnection& operator=(const DBusConnection&) = delete;
 
     void post(std::function<void()> work);
+    // Stops the bus thread (waiting for the work or handler it runs) and drops what is
+    // pending; later posts are ignored. The destructor stops it too. REQUIRES: not on the bus
+    // thread.
+    void stop();
 
     // REQUIRES (these three): on the bus thread.
     void call(const std::string& destination, const std::string& path, const std::string& interface,
