@@ -178,6 +178,8 @@ void handle(const SDLLibrary& sdl, const SDL_Event& event) {
                 return;
             if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
                 presenter->resized(event.window.data1, event.window.data2);
+            } else if (event.window.event == SDL_WINDOWEVENT_EXPOSED) {
+                presenter->exposed();
             } else if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
                 auto window = presenter->window();
                 closePresenter(presenter);

@@ -48,7 +48,8 @@ class Display {
 
     // What the presentation of one window has done so far.
     struct Statistics {
-        std::uint64_t refreshes = 0;       // frames presented
+        std::uint64_t refreshes = 0;       // display refreshes gone by
+        std::uint64_t presents = 0;        // of which presented a new picture
         std::uint64_t rasterisations = 0;  // times the interface was drawn again
         std::uint64_t videoFramesShown = 0;
         std::uint64_t videoFramesDropped = 0;  // passed without ever being on screen
