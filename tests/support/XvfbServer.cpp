@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,8 +57,14 @@ std::unique_ptr<XvfbServer> XvfbServer::start(std::string* whyNot) {
         *whyNot = "no pipe for Xvfb";
         return nullptr;
     }
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // The server ends with the test process, however that ends (a death test's child
+        // leaves through _Exit). Only async-signal-safe calls until exec.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
         ::dup2(fds[1], 3);
         ::setsid();
         const int devnull = ::open("/dev/null", O_RDWR);

@@ -105,8 +105,10 @@ std::unique_ptr<WindowPresenter> WindowPresenter::make(const SDLLibrary& sdl,
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     if (sdl.SDL_GetWindowWMInfo(presenter->sdlWindow_, &info) == SDL_TRUE &&
-        info.subsystem == SDL_SYSWM_X11)
+        info.subsystem == SDL_SYSWM_X11) {
         presenter->nativeHandle_ = static_cast<std::uint64_t>(info.info.x11.window);
+        presenter->xConnection_ = info.info.x11.display;
+    }
     sdl.SDL_ShowWindow(presenter->sdlWindow_);
     return presenter;
 }
@@ -121,6 +123,13 @@ WindowPresenter::~WindowPresenter() {
         sdl_.SDL_DestroyRenderer(renderer_);
     if (sdlWindow_)
         sdl_.SDL_DestroyWindow(sdlWindow_);
+}
+
+void WindowPresenter::abandon() {
+    for (auto& [source, video] : videos_) video.texture = nullptr;
+    interface_ = nullptr;
+    renderer_ = nullptr;
+    sdlWindow_ = nullptr;
 }
 
 void WindowPresenter::resized(int pixelWidth, int pixelHeight) {

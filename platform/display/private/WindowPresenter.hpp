@@ -43,6 +43,8 @@ class WindowPresenter {
     const ui::Window* windowAddress() const { return address_; }
     std::uint32_t sdlWindowID() const { return windowID_; }
     std::uint64_t nativeHandle() const { return nativeHandle_; }
+    // The Xlib connection (a Display*) the window is on; null off X11.
+    void* xConnection() const { return xConnection_; }
     double scale() const { return scale_; }
     const Display::Statistics& statistics() const { return statistics_; }
 
@@ -52,6 +54,9 @@ class WindowPresenter {
     void resized(int pixelWidth, int pixelHeight);
     // The desktop lost what the window showed: the next refresh presents again.
     void exposed();
+    // The connection to the desktop broke: the window, renderer and textures are forgotten
+    // without a call to SDL (which would wait forever for the server to answer).
+    void abandon();
 
   private:
     struct VideoTexture {
@@ -81,6 +86,7 @@ class WindowPresenter {
     SDL_Renderer* renderer_ = nullptr;
     std::uint32_t windowID_ = 0;
     std::uint64_t nativeHandle_ = 0;
+    void* xConnection_ = nullptr;
 
     SDL_Texture* interface_ = nullptr;
     int interfaceWidth_ = 0;

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 #include "platform/dispatch/MainThread.hpp"
@@ -127,7 +130,7 @@ TEST_F(DisplayTest, AResizeLaysTheWindowOutAgain) {
     EXPECT_TRUE(near(image->pixelAt(190, 50), 0, 0, 255));
 }
 
-TEST_F(DisplayTest, EscapeAndADisplayThatDiesReachTheHost) {
+TEST_F(DisplayTest, EscapeReachesTheHost) {
     auto window = showWindow(200, 100);
     ASSERT_TRUE(Display::isPresented(*window));
     std::vector<std::string> reasons;
@@ -138,6 +141,89 @@ TEST_F(DisplayTest, EscapeAndADisplayThatDiesReachTheHost) {
     server().typeKey(0xff1b /* Escape */);
     ASSERT_TRUE(MainThread::runUntil([&] { return !reasons.empty(); }, kPatience));
     EXPECT_EQ(reasons, std::vector<std::string>{"escape"});
+    NotificationCenter::defaultCenter().removeObserver(observer);
+}
+
+// What a lost X server leaves behind, checked in a child process of its own: the display stays
+// headless for the rest of a process that lost it.
+std::string loseTheXServer() {
+    std::string whyNot;
+    auto doomed = pindle::testing::XvfbServer::start(&whyNot);
+    if (!doomed)
+        return "no X server to lose: " + whyNot;
+    Display::reset();
+    ::setenv("DISPLAY", doomed->displayName().c_str(), 1);
+    const auto show = [](double width, double height) {
+        auto window = ui::Window::make(Rect::make(0, 0, width, height));
+        window->makeKeyAndVisible();
+        return window;
+    };
+
+    const std::string path = AppContainer::home() + "/doomed-clip.mp4";
+    testing::ClipOptions options;
+    options.seconds = 4;
+    if (testing::writeClip(path, options))
+        return "no clip";
+    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto layer = ui::PlayerLayer::make(player);
+    auto window = show(160, 120);
+    auto other = show(80, 60);
+    if (!Display::isPresented(*window) || !Display::isPresented(*other))
+        return "the windows are not on the desktop";
+    layer->setFrame(window->bounds());
+    window->layer()->addSublayer(layer);
+    if (!MainThread::runUntil([&] { return layer->isReadyForDisplay(); }, kPatience))
+        return "the clip did not become ready";
+    player->play();
+    std::vector<std::string> reasons;
+    auto observer = NotificationCenter::defaultCenter().addObserverForName(
+        ui::Window::didCloseNotification, nullptr, nullptr,
+        [&](const Notification& n) { reasons.push_back(*n.userInfo.at("reason").asString()); });
+    if (!MainThread::runUntil([&] { return Display::statistics(*window).videoFramesShown > 2; },
+                              kPatience))
+        return "no frame presented";
+
+    ::testing::internal::CaptureStderr();
+    doomed->kill();
+    const bool heard = MainThread::runUntil([&] { return reasons.size() >= 2; }, kPatience);
+    // More turns of the loop: nothing more is said or posted.
+    MainThread::runUntil([] { return false; }, 0.2);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    NotificationCenter::defaultCenter().removeObserver(observer);
+    if (!heard || reasons != std::vector<std::string>{"display lost", "display lost"})
+        return "the windows did not hear it once each; said: " + said;
+    if (std::count(said.begin(), said.end(), '\n') != 1 || said.find("Display: ") != 0)
+        return "not one line said: " + said;
+    if (Display::isPresented(*window) || Display::isPresented(*other))
+        return "still presented";
+
+    // The player plays on, unaware; a window shown now stays in memory.
+    if (player->timeControlStatus() != Player::TimeControlStatus::playing)
+        return "playback stopped";
+    const double before = player->currentTime().seconds();
+    if (!MainThread::runUntil([&] { return player->currentTime().seconds() > before + 0.1; },
+                              kPatience))
+        return "playback no longer advances";
+    player->pause();
+    Display::reset();
+    if (Display::kind() != Display::Kind::headless)
+        return "the desktop was chosen again";
+    auto later = show(50, 50);
+    if (Display::isPresented(*later) || !later->snapshotImage(1.0))
+        return "a later window is not in memory";
+    return "";
+}
+
+TEST_F(DisplayTest, AnXServerThatDiesClosesTheWindowsOnceAndLeavesPlaybackAlone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const std::string failure = loseTheXServer();
+            std::fprintf(stderr, "%s\n", failure.empty() ? "lost soundly" : failure.c_str());
+            std::fflush(stderr);
+            std::_Exit(failure.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "lost soundly");
 }
 
 }  // namespace
