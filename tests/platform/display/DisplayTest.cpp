@@ -17,7 +17,9 @@
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/Player.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "platform/ui/Label.hpp"
 #include "platform/ui/PlayerLayer.hpp"
+#include "platform/ui/TextField.hpp"
 #include "platform/ui/Window.hpp"
 #include "support/MediaFixtures.hpp"
 #include "support/XvfbServer.hpp"
@@ -141,6 +143,95 @@ TEST_F(DisplayTest, EscapeReachesTheHost) {
     server().typeKey(0xff1b /* Escape */);
     ASSERT_TRUE(MainThread::runUntil([&] { return !reasons.empty(); }, kPatience));
     EXPECT_EQ(reasons, std::vector<std::string>{"escape"});
+    NotificationCenter::defaultCenter().removeObserver(observer);
+}
+
+// The dark pixels of `image` inside `rect` and outside it, and the mean column of those inside.
+struct Ink {
+    int inside = 0;
+    int outside = 0;
+    double meanX = 0;
+};
+
+Ink inkOf(const Image& image, const Rect& rect) {
+    Ink ink;
+    double columns = 0;
+    for (int y = 0; y < image.pixelHeight(); ++y)
+        for (int x = 0; x < image.pixelWidth(); ++x) {
+            const auto pixel = image.pixelAt(x, y);
+            if (pixel.red + pixel.green + pixel.blue > 3 * 160)
+                continue;
+            if (rect.contains(ui::Point{x + 0.5, y + 0.5})) {
+                ++ink.inside;
+                columns += x;
+            } else {
+                ++ink.outside;
+            }
+        }
+    if (ink.inside)
+        ink.meanX = columns / ink.inside;
+    return ink;
+}
+
+TEST_F(DisplayTest, ALabelsGlyphsAreOnScreenWhereTheLabelIsAndFollowAResize) {
+    auto window = showWindow(200, 100);
+    window->setBackgroundColor(Color::whiteColor());
+    ASSERT_TRUE(Display::isPresented(*window));
+    // Centred text in a label that keeps its margins as the window widens.
+    auto label = ui::Label::make(Rect::make(20, 30, 160, 40));
+    label->setText("Pindle");
+    label->setTextColor(Color::black());
+    label->setTextAlignment(ui::TextAlignment::center);
+    label->setAutoresizingMask(ui::View::flexibleWidth);
+    window->addSubview(label);
+
+    auto image = screenOf(*window);
+    ASSERT_NE(image, nullptr);
+    Ink ink = inkOf(*image, label->frame());
+    EXPECT_GT(ink.inside, 40);
+    EXPECT_EQ(ink.outside, 0);
+    EXPECT_NEAR(ink.meanX, 100, 12);
+
+    server().resize(Display::nativeHandle(*window), 300, 100);
+    ASSERT_TRUE(MainThread::runUntil([&] { return window->bounds().width() == 300; }, kPatience));
+    EXPECT_EQ(label->frame(), Rect::make(20, 30, 260, 40));
+    image = screenOf(*window);
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->pixelWidth(), 300);
+    ink = inkOf(*image, label->frame());
+    EXPECT_GT(ink.inside, 40);
+    EXPECT_EQ(ink.outside, 0);
+    EXPECT_NEAR(ink.meanX, 150, 12);
+}
+
+TEST_F(DisplayTest, KeysAndTextReachTheFirstResponder) {
+    auto window = showWindow(200, 100);
+    ASSERT_TRUE(Display::isPresented(*window));
+    auto field = ui::TextField::make(Rect::make(10, 10, 180, 30));
+    window->addSubview(field);
+    int closes = 0;
+    auto observer = NotificationCenter::defaultCenter().addObserverForName(
+        ui::Window::didCloseNotification, window.get(), nullptr,
+        [&](const Notification&) { ++closes; });
+    ASSERT_TRUE(field->becomeFirstResponder());
+    screenOf(*window);
+
+    for (const unsigned long key :
+         {0x68ul /* h */, 0x69ul /* i */, 0xff08ul /* BackSpace */, 0x6ful /* o */})
+        server().typeKey(key);
+    EXPECT_TRUE(MainThread::runUntil([&] { return field->text() == "ho"; }, kPatience))
+        << field->text();
+    // Escape while editing ends the editing; the window stays.
+    server().typeKey(0xff1b /* Escape */);
+    EXPECT_TRUE(
+        MainThread::runUntil([&] { return !ui::View::currentFirstResponder(); }, kPatience));
+    screenOf(*window);
+    EXPECT_EQ(closes, 0);
+    EXPECT_TRUE(Display::isPresented(*window));
+    // Typing with no one editing goes nowhere.
+    server().typeKey(0x78 /* x */);
+    screenOf(*window);
+    EXPECT_EQ(field->text(), "ho");
     NotificationCenter::defaultCenter().removeObserver(observer);
 }
 
