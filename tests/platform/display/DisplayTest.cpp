@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
@@ -89,6 +91,45 @@ TEST_F(DisplayTest, TheFrameOnScreenIsTheFrameForTheTimePlayed) {
     EXPECT_GT(statistics.videoFramesShown, 40u);
     // The interface did not change while the video played: it was drawn a few times only.
     EXPECT_LT(statistics.rasterisations, statistics.refreshes / 4);
+}
+
+TEST_F(DisplayTest, APresenterThatFallsBehindDropsTheFramesItMissedAndCountsThem) {
+    const std::string path = AppContainer::home() + "/behind-clip.mp4";
+    testing::ClipOptions options;
+    options.seconds = 4;
+    options.fps = kFps;
+    ASSERT_FALSE(testing::writeClip(path, options));
+    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto layer = ui::PlayerLayer::make(player);
+    auto window = showWindow(320, 240);
+    ASSERT_TRUE(Display::isPresented(*window));
+    layer->setFrame(window->bounds());
+    window->layer()->addSublayer(layer);
+    ASSERT_TRUE(MainThread::runUntil([&] { return layer->isReadyForDisplay(); }, kPatience));
+    player->play();
+    ASSERT_TRUE(
+        MainThread::runUntil([&] { return player->currentTime().seconds() >= 0.5; }, kPatience));
+    screenOf(*window);
+    const auto before = Display::statistics(*window);
+
+    // The main thread stalls for half a second, as a host's long block would: the display
+    // does not refresh meanwhile.
+    const double stalledAt = player->currentTime().seconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double played = 0;
+    auto image = screenOf(*window, [&] { played = player->currentTime().seconds(); });
+    ASSERT_NE(image, nullptr);
+    const auto after = Display::statistics(*window);
+    // The next picture is the one for now, not the one after the last shown: what passed
+    // meanwhile is dropped and counted.
+    const auto shown = testing::readFrameNumber(*image);
+    ASSERT_TRUE(shown);
+    EXPECT_NEAR(*shown, std::floor(played * kFps), 1) << "at " << played << " s";
+    const double missed = (played - stalledAt) * kFps;
+    EXPECT_GE(static_cast<double>(after.videoFramesDropped - before.videoFramesDropped),
+              missed - 4);
+    EXPECT_LE(after.videoFramesShown - before.videoFramesShown, 4u);
+    player->pause();
 }
 
 TEST_F(DisplayTest, AVideoLayerWithoutAFrameShowsItsBackground) {
