@@ -117,6 +117,7 @@ PlayCommand::Outcome PlayCommand::run() {
         outcome.error = *error;
         return outcome;
     }
+    onDesktop.addSwipes(controller);
 
     if (line_.playlist) {
         auto found =
