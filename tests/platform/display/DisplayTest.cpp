@@ -276,6 +276,21 @@ TEST_F(DisplayTest, KeysAndTextReachTheFirstResponder) {
     NotificationCenter::defaultCenter().removeObserver(observer);
 }
 
+TEST(DisplayChoiceTest, TheHeadlessChoiceIsSaidOnceAndWindowsStayInMemory) {
+    Display::reset();
+    ::testing::internal::CaptureStderr();
+    auto first = ui::Window::make(Rect::make(0, 0, 40, 40));
+    first->makeKeyAndVisible();
+    auto second = ui::Window::make(Rect::make(0, 0, 40, 40));
+    second->makeKeyAndVisible();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "Display: headless (PINDLE_DISPLAY=headless)\n");
+    EXPECT_EQ(Display::kind(), Display::Kind::headless);
+    EXPECT_FALSE(Display::isPresented(*first));
+    EXPECT_FALSE(Display::isPresented(*second));
+    EXPECT_NE(first->snapshotImage(1.0), nullptr);
+}
+
 // What a lost X server leaves behind, checked in a child process of its own: the display stays
 // headless for the rest of a process that lost it.
 std::string loseTheXServer() {
