@@ -1,7 +1,7 @@
 // `play --window` on a real X server in memory: the player shows in a desktop window, a click
-// on the panel's pause button pauses what is on screen and a second click plays it, a swipe up
-// slides the playlist's next video in from below, and closing the window ends the command
-// with success. The screen is read back with XGetImage; the pictures carry their frame
+// on the panel's pause button pauses what is on screen and a second click plays it, dragging
+// its slider seeks, a swipe up slides the playlist's next video in from below, and closing
+// the window ends the command with success. The screen is read back with XGetImage; the pictures carry their frame
 // numbers.
 #include <gtest/gtest.h>
 
@@ -198,6 +198,39 @@ TEST_F(ExampleHostWindowTest, ThePanelsPauseButtonPausesWhatIsOnScreenAndAClickM
     click(centre);
     EXPECT_TRUE(playsPast(*held + 3)) << "the second click did not play";
     EXPECT_EQ(controller_->playState(), PNPlayState::playing);
+}
+
+TEST_F(ExampleHostWindowTest, DraggingThePanelsSliderSeeksWhatIsOnScreen) {
+    showPlayer({"v1"});
+    ASSERT_TRUE(playsPast(5)) << "the video does not play on screen";
+    auto panel = controller_->playerControlPanel();
+    ASSERT_NE(panel, nullptr);
+    auto slider = panel->slider();
+    ASSERT_NE(slider, nullptr);
+    const ui::Rect bounds = slider->bounds();
+    const ui::Rect thumb = slider->convertRectTo(
+        slider->thumbRect(bounds, slider->trackRect(bounds), slider->value()), nullptr);
+    const ui::Rect track = slider->convertRectTo(slider->trackRect(bounds), nullptr);
+    const auto handle = Display::nativeHandle(*window_);
+    // Hold the thumb and drag it three quarters of the way along the track.
+    const double y = thumb.midY();
+    server().press(handle, {thumb.midX(), y});
+    const double target = track.minX() + track.width() * 0.75;
+    for (int step = 1; step <= 5; ++step) {
+        screen();
+        server().moveTo(handle, {thumb.midX() + (target - thumb.midX()) * step / 5, y});
+    }
+    screen();
+    server().release(handle, {target, y});
+
+    // Three quarters of the clip (four seconds at 30 frames a second) is frame 90.
+    EXPECT_TRUE(MainThread::runUntil(
+        [&] {
+            const auto shown = frameOnScreen();
+            return shown && *shown >= 80;
+        },
+        kPatience))
+        << "the picture did not move to where the slider was dragged";
 }
 
 TEST_F(ExampleHostWindowTest, ASwipeUpSlidesThePlaylistsNextVideoInFromBelow) {
