@@ -1,10 +1,11 @@
 // `play --window` on a real X server in memory: the player shows in a desktop window, a click
 // on the panel's pause button pauses what is on screen and a second click plays it, dragging
 // its slider seeks, a swipe up slides the playlist's next video in from below, and closing
-// the window ends the command with success. The screen is read back with XGetImage; the pictures carry their frame
-// numbers.
+// the window ends the command with success. The screen is read back with XGetImage; the pictures
+// carry their frame numbers.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -44,16 +45,10 @@ constexpr double kScreenHeight = 667;
 // The frame number of a picture whose top edge is `top` rows down the screen, if one is there.
 std::optional<int> frameNumberAt(const platform::Image& screen, int top) {
     const int width = screen.pixelWidth(), height = screen.pixelHeight();
-    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(width) * height * 4, 0);
-    for (int y = top; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const auto p = screen.pixelAt(x, y);
-            std::uint8_t* out = &rgba[(static_cast<std::size_t>(y - top) * width + x) * 4];
-            out[0] = p.red;
-            out[1] = p.green;
-            out[2] = p.blue;
-            out[3] = 255;
-        }
+    const std::size_t row = static_cast<std::size_t>(width) * 4;
+    std::vector<std::uint8_t> rgba(row * height, 0);
+    if (top >= 0 && top < height)
+        std::memcpy(rgba.data(), screen.rgba().data() + row * top, row * (height - top));
     auto shifted = platform::Image::make(width, height, std::move(rgba));
     return shifted ? platform::testing::readFrameNumber(*shifted) : std::nullopt;
 }
