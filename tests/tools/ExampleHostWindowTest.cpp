@@ -231,6 +231,17 @@ TEST_F(ExampleHostWindowTest, DraggingThePanelsSliderSeeksWhatIsOnScreen) {
 TEST_F(ExampleHostWindowTest, ASwipeUpSlidesThePlaylistsNextVideoInFromBelow) {
     showPlayer({"v1", "v2"});
     ASSERT_TRUE(playsPast(5)) << "the first video does not play on screen";
+    // The next video is preloaded: its picture is there to slide in.
+    ASSERT_TRUE(MainThread::runUntil(
+        [&] {
+            for (const auto& view : controller_->players())
+                if (view != controller_->currentPlayer() && view->video() &&
+                    view->video()->videoID() == "v2" && view->playerLayer()->videoContent(0).frame)
+                    return true;
+            return false;
+        },
+        kPatience))
+        << "the next video was not preloaded";
     const auto handle = Display::nativeHandle(*window_);
     const double x = kScreenWidth / 2;
     server().press(handle, {x, 450});
@@ -241,20 +252,28 @@ TEST_F(ExampleHostWindowTest, ASwipeUpSlidesThePlaylistsNextVideoInFromBelow) {
     screen();
     server().release(handle, {x, 150});
 
-    // While it slides, the incoming picture starts part of the way down the screen.
+    // While it slides, the incoming picture starts part of the way down the screen. Every
+    // picture presented meanwhile is read.
     bool seenMidway = false;
+    int looked = 0;
     MainThread::runUntil(
         [&] {
             if (controller_->isAnimating() && !seenMidway) {
-                if (auto image = screen())
-                    for (int top = kScreenHeight / 4; top <= kScreenHeight * 3 / 4 && !seenMidway;
-                         top += 24)
+                const auto presented = Display::statistics(*window_).presents;
+                MainThread::runUntil(
+                    [&] { return Display::statistics(*window_).presents > presented; }, kPatience);
+                if (auto image = server().capture(handle)) {
+                    ++looked;
+                    for (int top = kScreenHeight / 10; top <= kScreenHeight * 9 / 10 && !seenMidway;
+                         top += 16)
                         seenMidway = frameNumberAt(*image, top).has_value();
+                }
             }
-            return controller_->playlistIndex() == 1 && !controller_->isAnimating() && seenMidway;
+            return controller_->playlistIndex() == 1 && !controller_->isAnimating();
         },
         kPatience);
-    EXPECT_TRUE(seenMidway) << "no picture was seen part of the way in";
+    EXPECT_TRUE(seenMidway) << "no picture was seen part of the way in, of " << looked
+                            << " presented while it slid";
     EXPECT_EQ(controller_->playlistIndex(), 1);
     EXPECT_FALSE(controller_->isAnimating());
     // The second video plays, filling the screen again.
