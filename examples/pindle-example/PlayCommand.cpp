@@ -134,6 +134,7 @@ PlayCommand::Outcome PlayCommand::run() {
         outcome.error = *error;
         return outcome;
     }
+    onDesktop.addSwipes(controller);
 
     std::int64_t videos = 1;
     if (line_.playlist) {
