@@ -311,13 +311,10 @@ void PCaptureSession::initDevices() {
         zoomVal_ = 1;
         tablesFilled_ = true;
     }
-    platform::CaptureDevicePtr back, front;
-    for (const auto& device : platform::CaptureDevice::devices(platform::CaptureMediaType::video)) {
-        if (device->position() == platform::CaptureDevicePosition::back)
-            back = device;
-        else if (device->position() == platform::CaptureDevicePosition::front)
-            front = device;
-    }
+    // The platform names the camera serving as back and front: a desktop's webcam faces no
+    // particular way, and serves as the back camera unless it says it faces front.
+    const auto back = platform::CaptureDevice::camera(platform::CaptureDevicePosition::back);
+    const auto front = platform::CaptureDevice::camera(platform::CaptureDevicePosition::front);
     configureVideoDevice(back);
     configureVideoDevice(front);
     platform::Error error;
@@ -601,7 +598,11 @@ void PCaptureSession::stopCaptureDef() {
     if (state_ <= PCaptureSessionStateIdle)
         return;
     PLOG_INFO(PLog_Capture, "PLog_Capture Stop capture");
-    if (state_ > PCaptureSessionStateStartingRecording) {
+    // A recording's files are finished here, also when its stop was asked for but has not run
+    // yet (a host told of a failure stops the recording while the failure's stop is queued).
+    const bool recordingStopPending = state_ == PCaptureSessionStateStopping &&
+                                      queuedState_ > PCaptureSessionStateStartingRecording;
+    if (state_ > PCaptureSessionStateStartingRecording || recordingStopPending) {
         state_ = queuedState_ = PCaptureSessionStateStopping;
         for (const auto& [name, entry] : writers_) entry.writer->finishWriting({});
         state_ = queuedState_ = PCaptureSessionStateCapturing;
@@ -847,6 +848,12 @@ void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> com
         auto me = weak.lock();
         if (!me)
             return;
+        // Capture stopped first and finished the files as it stopped: nothing is left to stop.
+        if (me->queuedState_ < PCaptureSessionStatePaused) {
+            if (completion)
+                completion();
+            return;
+        }
         PLOG_INFO(PLog_Capture, "PLog_Capture Stopping recording");
         me->queuedState_ = PCaptureSessionStateStopping;
         for (const auto& [name, entry] : me->writers_) entry.audio->markAsFinished();

@@ -132,46 +132,76 @@ void PNPlaybackQueue::updateVideosOrder() {
 }
 
 void PNPlaybackQueue::updateVideos() {
-    const std::vector<std::int64_t> order = videosOrder();
-    const std::int64_t loadedBefore = playlist_->count();
-    std::vector<PNVideoPtr> found;
-    for (std::int64_t index : order) {
-        PNVideoPtr video = playlist_->videoAt(index);
-        if (!video)
-            break;
-        found.push_back(std::move(video));
-    }
-
-    if (found.size() < order.size() && playlist_->count() < playlist_->totalCount().value_or(0)) {
-        auto filtered = std::dynamic_pointer_cast<PNFilteredPlaylist>(playlist_);
-        bool request = false;
+    for (;;) {
+        std::vector<std::int64_t> order;
+        std::uint64_t generation;
         {
             std::lock_guard lock(mutex_);
-            // A page that landed while the window was being resolved is not asked for
-            // again: its update notification resolves the window.
-            if (!loadingNextVideos_ && playlist_->count() == loadedBefore) {
-                // Only a filtered playlist can page; any other short window waits as it is.
-                if (!filtered)
-                    return;
-                loadingNextVideos_ = request = true;
-            }
+            order = videosOrder_;
+            generation = ++resolveGeneration_;
         }
-        if (request)
-            filtered->loadNextVideos();
-    }
+        const std::int64_t loadedBefore = playlist_->count();
+        std::vector<PNVideoPtr> found;
+        for (std::int64_t index : order) {
+            PNVideoPtr video = playlist_->videoAt(index);
+            if (!video)
+                break;
+            found.push_back(std::move(video));
+        }
 
-    std::shared_ptr<PNPlaybackQueueDelegate> delegate;
-    {
-        std::lock_guard lock(mutex_);
-        // Resolved before a page landed: the page's update resolves afresh, and this older
-        // list must not replace what that one stores.
-        if (found == videos_ || playlist_->count() != loadedBefore)
-            return;
-        videos_ = found;
-        delegate = delegate_.lock();
+        if (found.size() < order.size() &&
+            playlist_->count() < playlist_->totalCount().value_or(0)) {
+            auto filtered = std::dynamic_pointer_cast<PNFilteredPlaylist>(playlist_);
+            bool request = false;
+            {
+                std::lock_guard lock(mutex_);
+                // A page that landed while the window was being resolved is not asked for
+                // again: the window is resolved afresh below.
+                if (!loadingNextVideos_ && playlist_->count() == loadedBefore) {
+                    // Only a filtered playlist can page; any other short window waits as it
+                    // is.
+                    if (!filtered)
+                        return;
+                    loadingNextVideos_ = request = true;
+                }
+            }
+            if (request)
+                filtered->loadNextVideos();
+        }
+        // Resolved while a page landed: resolve again with the page, rather than leave the
+        // window (and the screen) on the list from before it.
+        if (playlist_->count() != loadedBefore)
+            continue;
+        {
+            std::lock_guard lock(mutex_);
+            // A rebuild or resolve that started later stores its own, newer list.
+            if (generation != resolveGeneration_ || found == videos_)
+                return;
+            videos_ = std::move(found);
+            ++storedGeneration_;
+        }
+        announce();
+        return;
     }
-    if (delegate)
-        delegate->playbackQueueUpdated(found);
+}
+
+void PNPlaybackQueue::announce() {
+    std::unique_lock lock(mutex_);
+    // One thread announces at a time, always the newest list, so that an older list is never
+    // delivered after a newer one; another thread's list is delivered by the one announcing.
+    if (announcing_)
+        return;
+    announcing_ = true;
+    while (announcedGeneration_ != storedGeneration_) {
+        announcedGeneration_ = storedGeneration_;
+        const std::vector<PNVideoPtr> videos = videos_;
+        auto delegate = delegate_.lock();
+        lock.unlock();
+        if (delegate)
+            delegate->playbackQueueUpdated(videos);
+        lock.lock();
+    }
+    announcing_ = false;
 }
 
 void PNPlaybackQueue::handlePlaylistUpdate(const platform::Notification& notification) {

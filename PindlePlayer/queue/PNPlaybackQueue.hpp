@@ -16,9 +16,13 @@
 // The delegate is held weakly (its owner holds the queue). The queue observes PNPlaylistUpdated
 // from any sender for as long as it lives.
 //
+// Rebuilds may run on several threads at once: only the one started last stores its list,
+// and the delegate hears the stored lists in order, never an older one after a newer one.
+//
 // Thread-safety: all operations are safe from any thread; the state is guarded by one mutex,
 // never held while calling the delegate or the playlist. The delegate is called on the thread
-// of the change: the caller of setVideoIndex, or the thread that posted the update.
+// of the change (the caller of setVideoIndex, or the thread that posted the update), or, while
+// another thread is announcing, on that thread right after its own announcement.
 #pragma once
 
 #include <cstdint>
@@ -73,6 +77,8 @@ class PNPlaybackQueue : public platform::Object {
 
   private:
     void subscribe();
+    // Delivers the stored list to the delegate unless it has heard it already.
+    void announce();
 
     const std::int64_t queueLength_;
     const PNPlaylistPtr playlist_;
@@ -85,6 +91,11 @@ class PNPlaybackQueue : public platform::Object {
     std::int64_t videoIndex_;                          // guarded by mutex_
     std::weak_ptr<PNPlaybackQueueDelegate> delegate_;  // guarded by mutex_
     std::vector<PNVideoPtr> videos_;                   // guarded by mutex_
+    // Each resolve takes a number; only the latest one started may store its list.
+    std::uint64_t resolveGeneration_ = 0;    // guarded by mutex_
+    std::uint64_t storedGeneration_ = 0;     // guarded by mutex_: lists stored so far
+    std::uint64_t announcedGeneration_ = 0;  // guarded by mutex_: lists announced so far
+    bool announcing_ = false;                // guarded by mutex_
 };
 
 using PNPlaybackQueuePtr = std::shared_ptr<PNPlaybackQueue>;

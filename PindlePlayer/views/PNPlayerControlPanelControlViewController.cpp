@@ -129,4 +129,8 @@ void PNPlayerControlPanelControlViewController::dragged(ui::Control&) {
     dragging_ = false;
 }
 
+void PNPlayerControlPanelControlViewController::draggingCancelled(ui::Control&) {
+    dragging_ = false;
+}
+
 }  // namespace pindle

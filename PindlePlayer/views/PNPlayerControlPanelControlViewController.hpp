@@ -68,6 +68,9 @@ class PNPlayerControlPanelControlViewController : public platform::ui::ViewContr
     void nextTap(platform::ui::Control& sender);
     void draggingStarted(platform::ui::Control& sender);
     void dragged(platform::ui::Control& sender);
+    // The system took the touch away (a gesture won it): no seek, and the progress moves the
+    // slider again.
+    void draggingCancelled(platform::ui::Control& sender);
 
   protected:
     void viewDidLoad() override;

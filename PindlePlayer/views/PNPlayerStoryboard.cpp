@@ -51,6 +51,8 @@ ui::ViewPtr buildControlView(PNPlayerControlPanelControlViewController& panel,
     connect(slider, Event::touchDown, &PNPlayerControlPanelControlViewController::draggingStarted);
     connect(slider, Event::touchUpInside | Event::touchUpOutside,
             &PNPlayerControlPanelControlViewController::dragged);
+    connect(slider, Event::touchCancel,
+            &PNPlayerControlPanelControlViewController::draggingCancelled);
     panel.connectOutlets({play, pause, prev, next, slider});
     return root;
 }

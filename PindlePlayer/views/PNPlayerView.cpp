@@ -132,6 +132,37 @@ void PNPlayerView::tellDelegate(std::string_view selector, Call call) {
         call(*target);
 }
 
+void PNPlayerView::tellReadyToPlay() {
+    tellDelegate(PNPlayerViewDelegate::readyToPlaySelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewReadyToPlay(*this); });
+}
+
+void PNPlayerView::tellBuffering(bool buffering) {
+    tellDelegate(PNPlayerViewDelegate::bufferingSelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewBuffering(*this, buffering); });
+}
+
+void PNPlayerView::tellCurrentTimeChanged() {
+    tellDelegate(PNPlayerViewDelegate::currentTimeChangedSelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewCurrentTimeChanged(*this); });
+}
+
+void PNPlayerView::tellPlayStateChanged() {
+    tellDelegate(PNPlayerViewDelegate::playStateDidChangeSelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewPlayStateDidChange(*this); });
+}
+
+void PNPlayerView::tellFailed(PNError error) {
+    const int raw = static_cast<int>(error.rawValue());
+    tellDelegate(PNPlayerViewDelegate::failedToPlaySelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewFailedToPlay(*this, raw); });
+}
+
+void PNPlayerView::tellPlayedToEnd() {
+    tellDelegate(PNPlayerViewDelegate::didPlayToEndSelector,
+                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewDidPlayToEnd(*this); });
+}
+
 // --- Properties ---
 
 std::shared_ptr<PNPlayerViewDelegate> PNPlayerView::delegate() const {
@@ -289,7 +320,12 @@ void PNPlayerView::pause() {
 
 void PNPlayerView::stop() {
     logger_.log("stop");
-    queue_->async([self = self()] {
+    std::uint64_t stamp;
+    {
+        std::lock_guard lock(mutex_);
+        stamp = targetCommands_;
+    }
+    queue_->async([self = self(), stamp] {
         PNVideoPtr video = self->video();
         if (!video)
             return;
@@ -297,9 +333,15 @@ void PNPlayerView::stop() {
         if (PNPlayerCache::shared()->getClosestPreloadedResolution(*video)) {
             self->setPreloadMode(true);
             self->initVideo();
-        } else {
-            self->reset();
+            return;
         }
+        {
+            std::lock_guard lock(self->mutex_);
+            if (self->targetCommands_ == stamp)
+                self->targetVideo_ = nullptr;
+        }
+        self->logger_.log("reset");
+        self->resetNow();
     });
 }
 
@@ -312,23 +354,36 @@ void PNPlayerView::seekTo(double seconds) {
 
 void PNPlayerView::reset() {
     logger_.log("reset");
-    queue_->async([self = self()] {
-        self->video_.set(nullptr);
-        self->isReadyToPlay_.set(false);
-        self->shouldPlay_ = false;
-        self->stallsCount_ = 0;
-        self->logger_.removePreffix();
-        self->cancelThumbnailLoad();
-        platform::DispatchQueue::main()->async([self] {
-            self->thumbImage_->setImage(nullptr);
-            self->thumbImage_->setHidden(true);
-            self->isThumbShown_ = false;
-            self->playerLayer_->setHidden(true);
-            self->setBackgroundColor(platform::ui::Color::clear());
-            self->unsubscribePlayerItem();
-            self->player_->replaceCurrentItem(nullptr);
-        });
+    {
+        std::lock_guard lock(mutex_);
+        targetVideo_ = nullptr;
+        ++targetCommands_;
+    }
+    queue_->async([self = self()] { self->resetNow(); });
+}
+
+void PNPlayerView::resetNow() {
+    video_.set(nullptr);
+    isReadyToPlay_.set(false);
+    shouldPlay_ = false;
+    isBuffering_ = false;
+    stallsCount_ = 0;
+    logger_.removePreffix();
+    cancelThumbnailLoad();
+    platform::DispatchQueue::main()->async([self = self()] {
+        self->thumbImage_->setImage(nullptr);
+        self->thumbImage_->setHidden(true);
+        self->isThumbShown_ = false;
+        self->playerLayer_->setHidden(true);
+        self->setBackgroundColor(platform::ui::Color::clear());
+        self->unsubscribePlayerItem();
+        self->player_->replaceCurrentItem(nullptr);
     });
+}
+
+PNVideoPtr PNPlayerView::targetVideo() const {
+    std::lock_guard lock(mutex_);
+    return targetVideo_;
 }
 
 void PNPlayerView::setVideo(const PNVideoPtr& video, bool isPreload) {
@@ -339,6 +394,11 @@ void PNPlayerView::setVideo(const PNVideoPtr& video, bool isPreload) {
         logger_.log("no_uid");
         return;
     }
+    {
+        std::lock_guard lock(mutex_);
+        targetVideo_ = video;
+        ++targetCommands_;
+    }
     queue_->async([self = self(), video, isPreload] {
         if (self->internalLoadingControl_) {
             if (auto loader = self->loader())
@@ -348,6 +408,8 @@ void PNPlayerView::setVideo(const PNVideoPtr& video, bool isPreload) {
         self->setPreloadMode(isPreload);
         self->isReadyToPlay_.set(false);
         self->shouldPlay_ = !self->isPreload_;
+        // A stall of the previous video says nothing of this one.
+        self->isBuffering_ = false;
         self->stallsCount_ = 0;
         self->logger_.addPrefix(video->videoID());
         self->cancelThumbnailLoad();
@@ -443,17 +505,20 @@ void PNPlayerView::initVideo() {
             playable =
                 recording && platform::FileManager::defaultManager().fileExists(recording->path());
         }
-        if (!playable) {
+        const auto unavailable = [&] {
             self->player_->replaceCurrentItem(nullptr);
-            self->tellDelegate(
-                PNPlayerViewDelegate::failedToPlaySelector, [&](PNPlayerViewDelegate& d) {
-                    d.pnPlayerViewFailedToPlay(*self, static_cast<int>(PNError::videoUnavailable));
-                });
+            self->tellFailed(PNError(PNError::videoUnavailable));
+        };
+        if (!playable) {
+            unavailable();
             return;
         }
         auto url = platform::URL::fromString(std::string(scheme) + *uid + "/" + video->videoID());
         if (!url) {
+            // An identifier that makes no address can never be loaded: say so rather than
+            // wait for bytes that will not come.
             self->logger_.log("bad_url");
+            unavailable();
             return;
         }
         auto asset = platform::URLAsset::make(*url);
@@ -529,9 +594,7 @@ void PNPlayerView::subscribe() {
             auto self = weak.lock();
             if (!self || !(self->player_->rate() > 0.0) || self->isPreload_)
                 return;
-            self->tellDelegate(
-                PNPlayerViewDelegate::currentTimeChangedSelector,
-                [&](PNPlayerViewDelegate& d) { d.pnPlayerViewCurrentTimeChanged(*self); });
+            self->tellCurrentTimeChanged();
         });
     std::lock_guard lock(mutex_);
     observations_.insert(observations_.end(), made.begin(), made.end());
@@ -590,12 +653,19 @@ void PNPlayerView::unsubscribePlayerItem() {
 void PNPlayerView::observeValue(const std::string& keyPath) {
     if (keyPath == "currentItem.status") {
         auto item = player_->currentItem();
+        if (item && item->status() == platform::PlayerItem::Status::failed) {
+            // Bytes that are not media, or a load that ended in an error: the item never
+            // becomes ready, so the owner hears it rather than wait for good.
+            const auto error = item->error();
+            logger_.log("notes__failed_" + (error ? error->description() : std::string("nil")));
+            tellFailed(PNError(PNError::videoLoadFailed));
+            return;
+        }
         if (!item || item->status() != platform::PlayerItem::Status::readyToPlay)
             return;
         logger_.log("notes__first_frame_" + boolText(isPreload_));
         isReadyToPlay_.set(true);
-        tellDelegate(PNPlayerViewDelegate::readyToPlaySelector,
-                     [&](PNPlayerViewDelegate& d) { d.pnPlayerViewReadyToPlay(*this); });
+        tellReadyToPlay();
         if (playerLayer_->isHidden()) {
             platform::DispatchQueue::main()->async([weak = weakSelf()] {
                 if (auto self = weak.lock())
@@ -608,8 +678,7 @@ void PNPlayerView::observeValue(const std::string& keyPath) {
             return;
         logger_.log(std::string("notes__playback_state_") +
                     timeControlName(player_->timeControlStatus()));
-        tellDelegate(PNPlayerViewDelegate::playStateDidChangeSelector,
-                     [&](PNPlayerViewDelegate& d) { d.pnPlayerViewPlayStateDidChange(*this); });
+        tellPlayStateChanged();
     } else if (keyPath == "currentItem.playbackBufferEmpty" ||
                keyPath == "currentItem.loadedTimeRanges") {
         checkBuffer();
@@ -644,8 +713,7 @@ void PNPlayerView::playerItemPlaybackStalled(const platform::Notification&) {
     ++stallsCount_;
     // The play intent survives the stall: checkBuffer resumes on it.
     player_->pause();
-    tellDelegate(PNPlayerViewDelegate::bufferingSelector,
-                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewBuffering(*this, true); });
+    tellBuffering(true);
 }
 
 void PNPlayerView::checkBuffer() {
@@ -676,8 +744,7 @@ void PNPlayerView::checkBuffer() {
     bool buffering = true;
     if (!isBuffering_.compare_exchange_strong(buffering, false))
         return;
-    tellDelegate(PNPlayerViewDelegate::bufferingSelector,
-                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewBuffering(*this, false); });
+    tellBuffering(false);
     logger_.log("notes__load_state_buffered");
     // The play intent is read on the view's queue, in order with pause() and the other
     // commands: read here, a pause() could clear it between the read and the play, and a
@@ -702,8 +769,7 @@ void PNPlayerView::playerItemDidPlayToEndTime(const platform::Notification&) {
     } else {
         shouldPlay_ = false;
     }
-    tellDelegate(PNPlayerViewDelegate::didPlayToEndSelector,
-                 [&](PNPlayerViewDelegate& d) { d.pnPlayerViewDidPlayToEnd(*this); });
+    tellPlayedToEnd();
 }
 
 }  // namespace pindle

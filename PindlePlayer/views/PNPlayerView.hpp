@@ -13,8 +13,10 @@
 // the time left; the end of the item loops or drops the play intent.
 //
 // A view needs a `uid` (setUID) before a video is set: without one setVideo logs "no_uid"
-// and does nothing. A video plays when it has a 720p address or a local recording; otherwise
-// the delegate hears error 9 (video unavailable) and no item is built.
+// and does nothing. A video plays when it has a 720p address or a local recording and its
+// identifier makes an address; otherwise the delegate hears error 9 (video unavailable) and no
+// item is built. An item that fails (its bytes are not media, its load ended in an error)
+// tells the delegate error 10 (video load failed).
 //
 // Observable keys: "video", "isReadyToPlay" (besides View's).
 //
@@ -38,6 +40,7 @@
 #include <vector>
 
 #include "PindleCore/caches/LoadImageSubscription.hpp"
+#include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNLogger.hpp"
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindlePlayer/views/PNAspectMode.hpp"
@@ -105,6 +108,10 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     double duration() const;
 
     PNVideoPtr video() const { return video_.get(); }
+    // The video the view holds once its queue has applied the commands given so far: set by
+    // setVideo and cleared by reset() at once, on the caller's thread. An owner deciding
+    // which view holds what reads this; video() lags behind until the queue catches up.
+    PNVideoPtr targetVideo() const;
     bool isReadyToPlay() const { return isReadyToPlay_.get(); }
     std::optional<std::string> uid() const;
     bool isPreload() const { return isPreload_.load(); }
@@ -173,6 +180,15 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     bool isCurrent(const std::weak_ptr<platform::PlayerItem>& item) const;
     template <class Call>
     void tellDelegate(std::string_view selector, Call call);
+    // The delegate's events, one typed call each (the delegate is called on this thread).
+    void tellReadyToPlay();
+    void tellBuffering(bool buffering);
+    void tellCurrentTimeChanged();
+    void tellPlayStateChanged();
+    void tellFailed(PNError error);
+    void tellPlayedToEnd();
+    // The body of reset(), on the view's queue.
+    void resetNow();
 
     std::atomic<PNAspectMode> aspectMode_{PNAspectMode::aspectFill};
     std::atomic<bool> loop_{false};
@@ -202,6 +218,10 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     std::vector<platform::KeyValueObservationPtr> observations_;            // guarded by mutex_
     std::vector<platform::NotificationCenter::RegistrationPtr> itemRegistrations_;  // mutex_
     ItemFactory itemFactory_;  // guarded by mutex_
+    PNVideoPtr targetVideo_;   // guarded by mutex_
+    // Counts the commands that set the target video, so that a stop() deciding later on the
+    // queue clears the target only when no newer command has set one.
+    std::uint64_t targetCommands_ = 0;  // guarded by mutex_
 };
 
 using PNPlayerViewPtr = std::shared_ptr<PNPlayerView>;

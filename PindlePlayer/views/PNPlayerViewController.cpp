@@ -8,6 +8,11 @@
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/views/PNPlayerStoryboard.hpp"
+#include "PindlePlayer/views/private/PNPlayerBuffering.hpp"
+#include "PindlePlayer/views/private/PNPlayerControllerEvents.hpp"
+#include "PindlePlayer/views/private/PNPlayerPanelBinding.hpp"
+#include "PindlePlayer/views/private/PNPlayerTransitions.hpp"
+#include "PindlePlayer/views/private/PNPlayerViewPool.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -23,8 +28,6 @@ using platform::Value;
 
 namespace {
 
-constexpr double spinnerDelay = 1.0;
-constexpr double spinnerFade = 0.4;
 constexpr double seekQuietTime = 0.3;
 constexpr int loaderRequests = 2;
 constexpr int sharedLoaderRequests = 1;
@@ -90,15 +93,9 @@ void PNPlayerViewController::announce(const char* key) {
     });
 }
 
-void PNPlayerViewController::tellDelegate(
-    std::string_view selector, const std::function<void(PNPlayerViewControllerDelegate&)>& call) {
-    auto weak = weakSelf();
-    callOut([weak, selector, call] {
-        auto self = weak.lock();
-        auto d = self ? self->delegate() : nullptr;
-        if (d && d->respondsTo(selector))
-            call(*d);
-    });
+PNPlayerControllerEvents PNPlayerViewController::events() {
+    return PNPlayerControllerEvents(
+        weakSelf(), [this](std::function<void()> call) { callOut(std::move(call)); });
 }
 
 // ---- construction and properties ----
@@ -108,6 +105,10 @@ PNPlayerViewController::PNPlayerViewController(std::string nibName,
     : ViewController(std::move(nibName), std::move(bundle)),
       playerView_(ui::View::make()),
       spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
+      buffering_(PNPlayerBuffering::make()),
+      transitions_(PNPlayerTransitions::make()),
+      panel_(PNPlayerPanelBinding::make()),
+      pool_(std::make_unique<PNPlayerViewPool>()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -115,6 +116,10 @@ PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
     : ViewController(coder),
       playerView_(ui::View::make()),
       spinner_(ui::ActivityIndicatorView::make(ui::ActivityIndicatorView::Style::whiteLarge)),
+      buffering_(PNPlayerBuffering::make()),
+      transitions_(PNPlayerTransitions::make()),
+      panel_(PNPlayerPanelBinding::make()),
+      pool_(std::make_unique<PNPlayerViewPool>()),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -155,7 +160,7 @@ PNAspectMode PNPlayerViewController::aspectMode() const {
 void PNPlayerViewController::setAspectMode(PNAspectMode mode) {
     Hold hold(*this);
     aspectMode_ = mode;
-    for (const auto& view : players_) view->setAspectMode(mode);
+    for (const auto& view : pool_->views()) view->setAspectMode(mode);
     announce("aspectMode");
 }
 
@@ -167,7 +172,7 @@ bool PNPlayerViewController::muted() const {
 void PNPlayerViewController::setMuted(bool muted) {
     Hold hold(*this);
     muted_ = muted;
-    for (const auto& view : players_) view->setMuted(muted);  // the view mutes its player too
+    for (const auto& view : pool_->views()) view->setMuted(muted);  // the view mutes its player too
     announce("muted");
 }
 
@@ -179,7 +184,7 @@ bool PNPlayerViewController::loop() const {
 void PNPlayerViewController::setLoop(bool loop) {
     Hold hold(*this);
     loop_ = loop;
-    for (const auto& view : players_) view->setLoop(loop);
+    for (const auto& view : pool_->views()) view->setLoop(loop);
     announce("loop");
 }
 
@@ -193,47 +198,28 @@ void PNPlayerViewController::setDelegate(std::weak_ptr<PNPlayerViewControllerDel
     delegate_ = std::move(delegate);
 }
 
-void PNPlayerViewController::whenContainerReady(
-    std::function<void(PNPlayerViewController&)> action) {
-    {
-        std::lock_guard lock(lock_);
-        if (!playerControlPanelContainer_.lock()) {
-            pendingContainerActions_.push_back(std::move(action));
-            return;
-        }
-    }
-    auto weak = weakSelf();
-    DispatchQueue::main()->async([weak, action = std::move(action)] {
-        if (auto self = weak.lock())
-            action(*self);
-    });
+bool PNPlayerViewController::showControls() const {
+    return panel_->showControls();
 }
 
 void PNPlayerViewController::setShowControls(bool show) {
-    showControls_ = show;
-    whenContainerReady([show](PNPlayerViewController& self) {
-        if (auto container = self.playerControlPanelContainer())
-            container->setHidden(!show);
-        if (auto indicator = self.volumeIndicator(); indicator && indicator->isViewLoaded())
-            indicator->view()->setHidden(!show);
-    });
+    panel_->setShowControls(show);
+}
+
+bool PNPlayerViewController::showSpinner() const {
+    return buffering_->showSpinner();
 }
 
 void PNPlayerViewController::setShowSpinner(bool show) {
-    showSpinner_ = show;
-    auto weak = weakSelf();
-    DispatchQueue::main()->async([weak, show] {
-        auto self = weak.lock();
-        auto spinnerView = self ? self->spinnerView() : nullptr;
-        if (!spinnerView)
-            return;
-        spinnerView->setHidden(!show);
-        if (!show && self->isSpinnerActive_) {
-            spinnerView->layer()->removeAllAnimations();
-            spinnerView->layer()->setOpacity(0);
-            self->isSpinnerActive_ = false;
-        }
-    });
+    buffering_->setShowSpinner(show);
+}
+
+bool PNPlayerViewController::isAnimating() const {
+    return transitions_->isAnimating();
+}
+
+bool PNPlayerViewController::isSpinnerActive() const {
+    return buffering_->isSpinnerActive();
 }
 
 void PNPlayerViewController::setShowErrorMessages(bool show) {
@@ -242,12 +228,12 @@ void PNPlayerViewController::setShowErrorMessages(bool show) {
         toggleErrorMessage(std::nullopt);
 }
 
+bool PNPlayerViewController::showButtonsControls() const {
+    return panel_->showButtonsControls();
+}
+
 void PNPlayerViewController::setShowButtonsControls(bool show) {
-    showButtonsControls_ = show;
-    whenContainerReady([show](PNPlayerViewController& self) {
-        if (auto panel = self.playerControlPanel())
-            panel->setShowButtonsControls(show);
-    });
+    panel_->setShowButtonsControls(show);
 }
 
 void PNPlayerViewController::setUid(std::string uid) {
@@ -334,25 +320,19 @@ std::shared_ptr<PNVideoLoader> PNPlayerViewController::videoLoader() const {
 }
 
 std::vector<std::shared_ptr<PNPlayerView>> PNPlayerViewController::players() const {
-    std::lock_guard lock(lock_);
-    return players_;
+    return pool_->views();
 }
 
 int PNPlayerViewController::currentPlayerIndex() const {
-    std::lock_guard lock(lock_);
-    return currentPlayerIndex_;
+    return pool_->currentIndex();
 }
 
 int PNPlayerViewController::visiblePlayerIndex() const {
-    std::lock_guard lock(lock_);
-    return visiblePlayerIndex_;
+    return pool_->visibleIndex();
 }
 
 std::shared_ptr<PNPlayerView> PNPlayerViewController::currentPlayer() const {
-    std::lock_guard lock(lock_);
-    if (currentPlayerIndex_ < 0 || currentPlayerIndex_ >= static_cast<int>(players_.size()))
-        return nullptr;
-    return players_[currentPlayerIndex_];
+    return pool_->current();
 }
 
 ui::LabelPtr PNPlayerViewController::errorLabel() const {
@@ -361,25 +341,21 @@ ui::LabelPtr PNPlayerViewController::errorLabel() const {
 }
 
 ui::ViewPtr PNPlayerViewController::spinnerView() const {
-    std::lock_guard lock(lock_);
-    return spinnerView_;
+    return buffering_->spinnerView();
 }
 
 std::shared_ptr<PNPlayerControlPanelControlViewController>
 PNPlayerViewController::playerControlPanel() const {
-    std::lock_guard lock(lock_);
-    return playerControlPanel_;
+    return panel_->panel();
 }
 
 std::shared_ptr<PNPlayerVolumeIndicatorViewController> PNPlayerViewController::volumeIndicator()
     const {
-    std::lock_guard lock(lock_);
-    return volumeIndicator_;
+    return panel_->volumeIndicator();
 }
 
 ui::ViewPtr PNPlayerViewController::playerControlPanelContainer() const {
-    std::lock_guard lock(lock_);
-    return playerControlPanelContainer_.lock();
+    return panel_->container();
 }
 
 std::shared_ptr<PNPlaybackQueue> PNPlayerViewController::playbackQueue() const {
@@ -398,18 +374,21 @@ std::map<std::string, PNError> PNPlayerViewController::videoErrors() const {
 }
 
 bool PNPlayerViewController::isCurrent(const PNPlayerView& view) const {
-    auto current = currentPlayer();
-    return current.get() == &view;
+    return pool_->isCurrent(view);
 }
 
 PNVideoPtr PNPlayerViewController::shownVideo() const {
+    if (auto single = video())
+        return single;
+    auto current = pool_->current();
+    // What the view was last told to show: its own video() lags until its queue applies it.
+    return current ? current->targetVideo() : nullptr;
+}
+
+bool PNPlayerViewController::shownVideoFailed() const {
+    auto shown = shownVideo();
     std::lock_guard lock(lock_);
-    if (video_)
-        return video_;
-    auto current = currentPlayerIndex_ < static_cast<int>(players_.size())
-                       ? players_[currentPlayerIndex_]
-                       : nullptr;
-    return current ? current->video() : nullptr;
+    return shown && videoErrors_.count(shown->videoID()) > 0;
 }
 
 // ---- loading the view ----
@@ -452,37 +431,71 @@ void PNPlayerViewController::viewDidLoad() {
     root->addConstraints({errorLabel_->centerXAnchor().constraint(root->centerXAnchor()),
                           errorLabel_->centerYAnchor().constraint(root->centerYAnchor())});
 
-    spinnerView_ = ui::View::make(bounds);
-    spinnerView_->setTranslatesAutoresizingMaskIntoConstraints(false);
-    spinnerView_->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
-    spinnerView_->setBackgroundColor(ui::Color::white(0, 0.5));
-    spinnerView_->layer()->setOpacity(0);
+    auto spinnerView = ui::View::make(bounds);
+    spinnerView->setTranslatesAutoresizingMaskIntoConstraints(false);
+    spinnerView->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
+    spinnerView->setBackgroundColor(ui::Color::white(0, 0.5));
+    spinnerView->layer()->setOpacity(0);
     spinner_->setTranslatesAutoresizingMaskIntoConstraints(false);
     spinner_->startAnimating();
-    spinnerView_->addSubview(spinner_);
-    spinnerView_->addConstraints(
-        {spinner_->centerXAnchor().constraint(spinnerView_->centerXAnchor()),
-         spinner_->centerYAnchor().constraint(spinnerView_->centerYAnchor())});
-    root->addSubview(spinnerView_);
-    root->addConstraints({spinnerView_->topAnchor().constraint(root->topAnchor()),
-                          spinnerView_->leadingAnchor().constraint(root->leadingAnchor()),
-                          spinnerView_->trailingAnchor().constraint(root->trailingAnchor()),
-                          spinnerView_->bottomAnchor().constraint(root->bottomAnchor())});
+    spinnerView->addSubview(spinner_);
+    spinnerView->addConstraints(
+        {spinner_->centerXAnchor().constraint(spinnerView->centerXAnchor()),
+         spinner_->centerYAnchor().constraint(spinnerView->centerYAnchor())});
+    root->addSubview(spinnerView);
+    root->addConstraints({spinnerView->topAnchor().constraint(root->topAnchor()),
+                          spinnerView->leadingAnchor().constraint(root->leadingAnchor()),
+                          spinnerView->trailingAnchor().constraint(root->trailingAnchor()),
+                          spinnerView->bottomAnchor().constraint(root->bottomAnchor())});
+    buffering_->attach(spinnerView);
+    {
+        auto weak = weakSelf();
+        PNPlayerBuffering::Hooks hooks;
+        hooks.currentView = [weak]() -> std::shared_ptr<PNPlayerView> {
+            auto self = weak.lock();
+            return self ? self->currentPlayer() : nullptr;
+        };
+        hooks.shownVideoFailed = [weak] {
+            auto self = weak.lock();
+            return self && self->shownVideoFailed();
+        };
+        hooks.report = [weak](bool buffering) {
+            if (auto self = weak.lock())
+                self->events().buffering(buffering);
+        };
+        buffering_->bind(std::move(hooks));
+        PNPlayerTransitions::Hooks shown;
+        shown.views = [weak] {
+            auto self = weak.lock();
+            return self ? self->players() : std::vector<std::shared_ptr<PNPlayerView>>{};
+        };
+        shown.currentShown = [weak] {
+            if (auto self = weak.lock())
+                self->pool_->markCurrentShown();
+        };
+        transitions_->bind(std::move(shown));
+    }
 
+    std::shared_ptr<PNPlayerControlPanelControlViewController> controlPanel;
+    std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator;
     if (storyboard) {
-        playerControlPanel_ = std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(
+        controlPanel = std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(
             storyboard->instantiateViewController(PNPlayerStoryboard::controlViewScene));
-        volumeIndicator_ = std::dynamic_pointer_cast<PNPlayerVolumeIndicatorViewController>(
+        volumeIndicator = std::dynamic_pointer_cast<PNPlayerVolumeIndicatorViewController>(
             storyboard->instantiateViewController(PNPlayerStoryboard::volumeIndicatorScene));
     }
-    std::vector<std::function<void(PNPlayerViewController&)>> pending;
-    if (playerControlPanel_) {
-        playerControlPanel_->setDelegate(self());
-        playerControlPanel_->setShowButtonsControls(showButtonsControls_);
-        playerControlPanelContainer_ = playerControlPanel_->view();
-        pending.swap(pendingContainerActions_);
+    if (controlPanel)
+        controlPanel->setDelegate(self());
+    panel_->attachVolumeIndicator(volumeIndicator);
+    {
+        auto weak = weakSelf();
+        panel_->bind([weak]() -> PNPlaylistPtr {
+            auto self = weak.lock();
+            return self ? self->playlist() : nullptr;
+        });
     }
 
+    std::vector<std::shared_ptr<PNPlayerView>> pool;
     for (int i = 0; i < playersCount_; ++i) {
         auto player = PNPlayerView::make(ui::Rect::zero());
         configure(*player);
@@ -493,11 +506,12 @@ void PNPlayerViewController::viewDidLoad() {
         player->setAutoresizesSubviews(true);
         player->setClipsToBounds(true);
         playerView_->addSubview(player);
-        players_.push_back(player);
+        pool.push_back(player);
     }
+    pool_->fill(std::move(pool));
 
-    ui::ViewPtr volumeView = volumeIndicator_ ? volumeIndicator_->view() : nullptr;
-    ui::ViewPtr controlView = playerControlPanel_ ? playerControlPanel_->view() : nullptr;
+    ui::ViewPtr volumeView = volumeIndicator ? volumeIndicator->view() : nullptr;
+    ui::ViewPtr controlView = controlPanel ? controlPanel->view() : nullptr;
     root->addSubview(playerView_);
     if (volumeView)
         root->addSubview(volumeView);
@@ -507,12 +521,12 @@ void PNPlayerViewController::viewDidLoad() {
         root->sendSubviewToBack(controlView);
     if (volumeView)
         root->sendSubviewToBack(volumeView);
-    root->sendSubviewToBack(spinnerView_);
+    root->sendSubviewToBack(spinnerView);
     root->sendSubviewToBack(playerView_);
-    if (playerControlPanel_)
-        addChild(playerControlPanel_);
-    if (volumeIndicator_)
-        addChild(volumeIndicator_);
+    if (controlPanel)
+        addChild(controlPanel);
+    if (volumeIndicator)
+        addChild(volumeIndicator);
 
     playerView_->setTranslatesAutoresizingMaskIntoConstraints(false);
     std::map<std::string, ui::ViewPtr> views{{"player", playerView_}};
@@ -529,17 +543,13 @@ void PNPlayerViewController::viewDidLoad() {
     ui::LayoutConstraint::activate(constraints);
 
     if (controlView)
-        controlView->setHidden(!showControls_);
+        controlView->setHidden(!panel_->showControls());
     if (volumeView)
-        volumeView->setHidden(!showControls_);
+        volumeView->setHidden(!panel_->showControls());
+    // Settings given before the panel existed apply now.
+    if (controlPanel)
+        panel_->attachPanel(controlPanel);
     updateButtons();
-    for (auto& action : pending) {
-        auto weak = weakSelf();
-        DispatchQueue::main()->async([weak, action = std::move(action)] {
-            if (auto s = weak.lock())
-                action(*s);
-        });
-    }
 }
 
 void PNPlayerViewController::prepare(const ui::StoryboardSegue& segue, const platform::ObjectPtr&) {
@@ -547,20 +557,10 @@ void PNPlayerViewController::prepare(const ui::StoryboardSegue& segue, const pla
         return;
     auto panel =
         std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(segue.destination);
-    std::vector<std::function<void(PNPlayerViewController&)>> pending;
-    {
-        std::lock_guard lock(lock_);
-        playerControlPanel_ = panel;
-        if (panel) {
-            playerControlPanelContainer_ = panel->view();
-            pending.swap(pendingContainerActions_);
-        }
-    }
     if (!panel)
         return;
     panel->setDelegate(self());
-    panel->setShowButtonsControls(showButtonsControls_);
-    for (auto& action : pending) whenContainerReady(std::move(action));
+    panel_->attachPanel(panel);
 }
 
 // ---- switching videos ----
@@ -593,12 +593,11 @@ void PNPlayerViewController::play(std::int64_t playlistIndex, Transition transit
 
 void PNPlayerViewController::playPlaylist(PNPlaylistPtr playlist, std::int64_t index,
                                           PNPlayState state, Transition transition) {
-    if (!playlist || index < 0 || isAnimating_)
+    if (!playlist || index < 0 || isAnimating())
         return;
     if (auto total = playlist->totalCount(); total && index >= *total)
         return;
     loadViewIfNeeded();
-    Hold hold(*this);
     setPlayState(state);
     setToPrivate(std::move(playlist), index, transition);
     updateButtons();
@@ -608,21 +607,27 @@ void PNPlayerViewController::playPlaylist(PNPlaylistPtr playlist, std::int64_t i
 void PNPlayerViewController::playIndex(std::int64_t index, PNPlayState state,
                                        Transition transition) {
     auto queue = playbackQueue();
-    if (isAnimating_ || index < 0 || !queue)
+    if (isAnimating() || index < 0 || !queue)
         return;
     if (auto total = queue->playlist()->totalCount(); total && index >= *total)
         return;
     loadViewIfNeeded();
-    Hold hold(*this);
-    setPlayState(state);
-    // Stored before the queue moves: a loaded playlist switches inside setVideoIndex, and
-    // that switch is the one this transition was asked for.
-    playerTransition_ = transition;
+    {
+        Hold hold(*this);
+        setPlayState(state);
+        // Stored before the queue moves: a loaded playlist switches inside setVideoIndex, and
+        // that switch is the one this transition was asked for. The time and duration start
+        // again before it too: a switch to a neighbour that is ready sets its duration, which
+        // its ready message, already sent, will not set again.
+        playerTransition_ = transition;
+        currentTime_ = 0;
+        duration_ = 0;
+        announce("currentTime");
+        announce("duration");
+    }
+    // With the lock released: the queue announces its new window to this controller, which
+    // switches then.
     queue->setVideoIndex(index);
-    currentTime_ = 0;
-    duration_ = 0;
-    announce("currentTime");
-    announce("duration");
     updateButtons();
     propagateProgress();
 }
@@ -641,7 +646,7 @@ void PNPlayerViewController::reset() {
 
 void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
                                           Transition transition) {
-    if (isAnimating_)
+    if (isAnimating())
         return;
     loadViewIfNeeded();
     Hold hold(*this);
@@ -660,26 +665,32 @@ void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
 
 void PNPlayerViewController::setToPrivate(PNPlaylistPtr playlist, std::int64_t index,
                                           Transition transition) {
-    Hold hold(*this);
-    playerTransition_ = transition;
-    std::vector<PNVideoPtr> firstWindow;
-    if (playbackQueue_ && playbackQueue_->playlist() == playlist) {
-        playbackQueue_->setVideoIndex(index);
-    } else {
-        playbackQueue_ = PNPlaybackQueue::make(playlist, index, videosPreloadCount_);
-        playbackQueue_->setDelegate(self());
-        // The queue built its first window before this controller was its delegate, and an
-        // equal list is never announced again: hand it over now, or a loaded playlist would
-        // show nothing until it happens to change.
-        firstWindow = playbackQueue_->videos();
-    }
     setVideo(nullptr);
-    currentTime_ = 0;
-    duration_ = 0;
-    announce("currentTime");
-    announce("duration");
-    if (!firstWindow.empty())
-        setVideos(firstWindow);
+    std::shared_ptr<PNPlaybackQueue> moved, made;
+    {
+        Hold hold(*this);
+        playerTransition_ = transition;
+        currentTime_ = 0;
+        duration_ = 0;
+        announce("currentTime");
+        announce("duration");
+        if (playbackQueue_ && playbackQueue_->playlist() == playlist) {
+            moved = playbackQueue_;
+        } else {
+            made = PNPlaybackQueue::make(playlist, index, videosPreloadCount_);
+            made->setDelegate(self());
+            playbackQueue_ = made;
+        }
+    }
+    // With the lock released: a queue that moves announces its window to this controller.
+    if (moved)
+        moved->setVideoIndex(index);
+    // A new queue built its first window before this controller was its delegate, and an
+    // equal list is never announced again: hand it over now, or a loaded playlist would show
+    // nothing until it happens to change.
+    if (made)
+        if (auto firstWindow = made->videos(); !firstWindow.empty())
+            setVideos(firstWindow);
 }
 
 void PNPlayerViewController::playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) {
@@ -697,11 +708,17 @@ void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos) {
         current->reset();
         return;
     }
-    if (current->video() == videos.front()) {
+    if (current->targetVideo() == videos.front()) {
+        // Already on screen: it still takes the requested state, or play(video:) of the
+        // video shown would leave it paused.
+        if (playState_ == PNPlayState::playing)
+            current->play();
+        else if (playState_ == PNPlayState::paused)
+            current->pause();
         prepareNextVideosToPlay();
         return;
     }
-    setVideo(videos.front(), playerTransition_, [] {});
+    switchTo(videos.front(), playerTransition_, [] {});
 }
 
 void PNPlayerViewController::prepareNextVideosToPlay() {
@@ -711,41 +728,19 @@ void PNPlayerViewController::prepareNextVideosToPlay() {
     const auto queued = playbackQueue_->videos();
     if (queued.size() < 2)
         return;
-    const std::size_t m = std::min(queued.size(), players_.size());
-    const std::vector<PNVideoPtr> window(queued.begin(), queued.begin() + m);
-    auto held = [&](const PNVideoPtr& video) {
-        for (const auto& p : players_)
-            if (p->video() == video)
-                return true;
-        return false;
-    };
-    auto inWindow = [&](const PNVideoPtr& video) {
-        return std::find(window.begin(), window.end(), video) != window.end();
-    };
-    std::vector<PNVideoPtr> wanted;
-    for (const auto& v : window)
-        if (!held(v))
-            wanted.push_back(v);
-    std::vector<std::shared_ptr<PNPlayerView>> free;
-    for (int i = 0; i < static_cast<int>(players_.size()); ++i) {
-        auto held = players_[i]->video();
-        if (i != visiblePlayerIndex_ && (!held || !inWindow(held)))
-            free.push_back(players_[i]);
-    }
-    std::size_t next = 0;
-    for (const auto& video : wanted) {
-        if (next == free.size())
-            break;
-        auto& view = free[next++];
-        logger_.log("preparing_" + video->videoID());
-        if (auto old = view->video(); old && videoLoader_)
-            videoLoader_->setPreload(old->videoID(), true);
-        view->setVideo(video, true);
+    for (const auto& assignment : pool_->planNeighbours(queued)) {
+        logger_.log("preparing_" + assignment.video->videoID());
+        if (assignment.previous && videoLoader_)
+            videoLoader_->setPreload(assignment.previous->videoID(), true);
+        assignment.view->setVideo(assignment.video, true);
     }
 }
 
-void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
+void PNPlayerViewController::switchTo(PNVideoPtr video, Transition transition,
                                       std::function<void()> completion) {
+    // An animation that never ends would block every later switch.
+    if (transition && !std::isfinite(transition->duration))
+        transition.reset();
     Hold hold(*this);
     setTime_ = secondsSince1970();
     auto old = currentPlayer();
@@ -755,7 +750,7 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
         old->reset();
         return;
     }
-    if (old->video() == video) {
+    if (old->targetVideo() == video) {
         // Asked to play what is already shown: play it.
         if (playState_ == PNPlayState::playing)
             old->play();
@@ -774,158 +769,35 @@ void PNPlayerViewController::setVideo(PNVideoPtr video, Transition transition,
         else
             toggleErrorMessage(std::nullopt);
     }
-    if (auto held = old->video(); held && videoLoader_)
+    if (auto held = old->targetVideo(); held && videoLoader_)
         videoLoader_->setPreload(held->videoID(), true);
     if (playState_ == PNPlayState::playing && videoLoader_)
         videoLoader_->setPreload(video->videoID(), false);
-    if (old->isReadyToPlay() || old->isThumbShown())
-        visiblePlayerIndex_ = currentPlayerIndex_;
 
-    int found = -1;
-    for (int i = 0; i < static_cast<int>(players_.size()); ++i)
-        if (players_[i]->video() == video) {
-            found = i;
-            break;
-        }
-    if (found >= 0) {
-        currentPlayerIndex_ = found;
-        auto view = players_[found];
-        duration_ = view->isReadyToPlay() ? itemDuration(*view) : 0;
+    const auto change = pool_->switchTo(video);
+    auto fresh = change.to;
+    if (change.held) {
+        duration_ = fresh->isReadyToPlay() ? itemDuration(*fresh) : 0;
         announce("duration");
         if (playState_ == PNPlayState::playing)
-            view->play();
+            fresh->play();
         prepareNextVideosToPlay();
     } else {
-        int target = currentPlayerIndex_;
-        if (old->isReadyToPlay()) {
-            target = 0;
-            for (int i = 0; i < static_cast<int>(players_.size()); ++i)
-                if (i != currentPlayerIndex_) {
-                    target = i;
-                    break;
-                }
-        }
-        currentPlayerIndex_ = target;
-        auto view = players_[target];
-        view->setVideo(video, playState_ == PNPlayState::paused);
+        fresh->setVideo(video, playState_ == PNPlayState::paused);
         if (playState_ == PNPlayState::playing)
-            view->play();
+            fresh->play();
     }
+    // Judged once the new current view has applied the switch on its queue.
     checkPlayerBuffering();
 
-    auto fresh = players_[currentPlayerIndex_];
-    auto weak = weakSelf();
-    if (fresh == old) {
-        DispatchQueue::main()->async([weak, fresh, completion] {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            if (fresh->isReadyToPlay() || fresh->isThumbShown()) {
-                fresh->setHidden(false);
-                Hold hold(*self);
-                self->visiblePlayerIndex_ = self->currentPlayerIndex_;
-            }
-            if (completion)
-                completion();
-        });
-    } else if (!transition) {
-        DispatchQueue::main()->async([weak, old, fresh, completion] {
-            if (!weak.lock())
-                return;
-            old->stop();
-            old->setHidden(true);
-            fresh->setHidden(false);
-            if (completion)
-                completion();
-        });
-    } else {
-        playersTransition(old, fresh, *transition, [old, completion] {
-            old->stop();
-            if (completion)
-                completion();
-        });
-    }
+    transitions_->present(old, fresh, transition, std::move(completion));
 }
 
 void PNPlayerViewController::playersTransition(std::shared_ptr<PNPlayerView> from,
                                                std::shared_ptr<PNPlayerView> to,
                                                PNPlayerTransition transition,
                                                std::function<void()> completion) {
-    isAnimating_ = true;
-    auto weak = weakSelf();
-    DispatchQueue::main()->async([weak, from, to, transition, completion] {
-        auto self = weak.lock();
-        if (!self) {
-            if (completion)
-                completion();
-            return;
-        }
-        {
-            Hold hold(*self);
-            self->visiblePlayerIndex_ = self->currentPlayerIndex_;
-        }
-        for (const auto& view : self->players()) view->layer()->removeAllAnimations();
-        from->setHidden(false);
-        to->setHidden(false);
-        using Kind = PNPlayerTransition::Kind;
-        const auto shift = [&](const std::shared_ptr<PNPlayerView>& view, double sign) {
-            const ui::Point c = view->center();
-            const ui::Rect b = view->bounds();
-            switch (transition.kind) {
-                case Kind::up:
-                    view->setCenter({c.x, c.y + sign * b.height()});
-                    break;
-                case Kind::down:
-                    view->setCenter({c.x, c.y - sign * b.height()});
-                    break;
-                case Kind::left:
-                    view->setCenter({c.x + sign * b.width(), c.y});
-                    break;
-                case Kind::right:
-                    view->setCenter({c.x - sign * b.width(), c.y});
-                    break;
-                case Kind::fade:
-                    break;
-            }
-        };
-        shift(to, -1);  // the incoming view starts one screen away
-        if (transition.kind == Kind::fade)
-            to->layer()->setOpacity(0);
-        self.reset();
-        ui::View::animate(
-            transition.duration, 0,
-            ui::View::AnimationOptions::curveEaseInOut |
-                ui::View::AnimationOptions::allowUserInteraction,
-            [&] {
-                if (transition.kind == Kind::fade) {
-                    from->setAlpha(0);
-                    to->setAlpha(1);
-                } else {
-                    shift(from, 1);
-                    shift(to, 1);
-                }
-                from->layoutIfNeeded();
-                to->layoutIfNeeded();
-            },
-            [weak, from, to, transition, completion](bool finished) {
-                for (const auto& view : {from, to}) {
-                    const ui::Rect b = view->bounds();
-                    const ui::Point c = view->center();
-                    if (transition.kind == Kind::up || transition.kind == Kind::down)
-                        view->setCenter({c.x, b.height() / 2});
-                    else if (transition.kind == Kind::left || transition.kind == Kind::right)
-                        view->setCenter({b.width() / 2, c.y});
-                    else
-                        view->setAlpha(1);
-                }
-                from->setHidden(true);
-                to->setHidden(false);
-                if (auto self = weak.lock())
-                    self->isAnimating_ = false;
-                if (finished && completion)
-                    completion();
-            });
-    });
+    transitions_->animate(std::move(from), std::move(to), transition, std::move(completion));
 }
 
 // ---- playback ----
@@ -934,15 +806,18 @@ void PNPlayerViewController::setPlayState(PNPlayState state) {
     Hold hold(*this);
     playState_ = state;
     announce("playState");
-    if (video_ && videoLoader_)
-        videoLoader_->setPreload(video_->videoID(), state != PNPlayState::playing);
+    // The video on screen: in playlist mode `video` is none, yet the loader must hear that
+    // the current video now feeds playback, or it downloads only its head.
+    if (auto shown = shownVideo(); shown && videoLoader_)
+        videoLoader_->setPreload(shown->videoID(), state != PNPlayState::playing);
 }
 
 void PNPlayerViewController::play() {
     loadViewIfNeeded();
     Hold hold(*this);
     setPlayState(PNPlayState::playing);
-    if (auto current = currentPlayer())
+    auto current = currentPlayer();
+    if (current)
         current->play();
     updateButtons();
     checkPlayerBuffering();
@@ -952,7 +827,8 @@ void PNPlayerViewController::pause() {
     loadViewIfNeeded();
     Hold hold(*this);
     setPlayState(PNPlayState::paused);
-    if (auto current = currentPlayer())
+    auto current = currentPlayer();
+    if (current)
         current->pause();
     updateButtons();
     checkPlayerBuffering();
@@ -976,6 +852,9 @@ void PNPlayerViewController::playPause() {
 }
 
 void PNPlayerViewController::seek(double seconds) {
+    // A time that is no number would become the current time and the slider's value.
+    if (!std::isfinite(seconds))
+        return;
     loadViewIfNeeded();
     Hold hold(*this);
     currentTime_ = seconds;
@@ -1012,103 +891,33 @@ void PNPlayerViewController::addGestureRecognizer(ui::GestureRecognizerPtr recog
 }
 
 void PNPlayerViewController::updateButtons() {
-    auto panel = playerControlPanel();
-    if (!panel)
-        return;
-    PNPlaylistPtr list;
-    bool hasQueue, hasVideo, playing;
-    std::int64_t index;
+    PNPlayerPanelBinding::Buttons buttons;
     {
         std::lock_guard lock(lock_);
-        hasQueue = playbackQueue_ != nullptr;
-        list = hasQueue ? playbackQueue_->playlist() : nullptr;
-        index = hasQueue ? playbackQueue_->videoIndex() : 0;
-        hasVideo = video_ != nullptr;
-        playing = playState_ == PNPlayState::playing;
+        buttons.playlist = playbackQueue_ ? playbackQueue_->playlist() : nullptr;
+        buttons.index = playbackQueue_ ? playbackQueue_->videoIndex() : 0;
+        buttons.hasVideo = video_ != nullptr;
+        buttons.playing = playState_ == PNPlayState::playing;
     }
-    auto strong = self();
-    DispatchQueue::main()->async([strong, panel, list, hasVideo, index, playing] {
-        auto play = panel->playButton(), prev = panel->prevButton(), next = panel->nextButton();
-        if (!play || !prev || !next)
-            return;
-        if (list) {
-            const bool stillListed = strong->playlist() != nullptr;
-            const auto total = list->totalCount();
-            play->setEnabled(stillListed);
-            prev->setEnabled(index >= 1);
-            next->setEnabled(strong->playbackQueue() && (!total || index + 1 < *total));
-        } else {
-            play->setEnabled(hasVideo);
-            prev->setEnabled(false);
-            next->setEnabled(false);
-        }
-        panel->setPlayPauseButtonMode(playing);
-    });
+    panel_->showButtons(buttons);
 }
 
 void PNPlayerViewController::propagateProgress() {
-    auto panel = playerControlPanel();
-    if (!panel)
-        return;
     double progress;
     {
         std::lock_guard lock(lock_);
         const double total = usable(duration_);
         progress = total > 0 ? currentTime_ / total : 0;
     }
-    panel->setProgress(progress);
+    panel_->showProgress(progress);
 }
 
 void PNPlayerViewController::checkPlayerBuffering() {
-    Hold hold(*this);
-    auto current = currentPlayer();
-    auto shown = shownVideo();
-    const bool errored = videoErrors_.count(shown ? shown->videoID() : std::string()) > 0;
-    const bool buffering = !errored && current && !current->isPreload() &&
-                           (current->isBuffering() || !current->isReadyToPlay());
-    auto weak = weakSelf();
-    tellDelegate(PNPlayerViewControllerDelegate::bufferingSelector,
-                 [weak, buffering](PNPlayerViewControllerDelegate& d) {
-                     if (auto self = weak.lock())
-                         d.pnPlayerViewControllerBuffering(*self, buffering);
-                 });
-    if (!showSpinner_)
-        return;
-    if (showSpinnerWorkItem_)
-        showSpinnerWorkItem_->cancel();
-    if (!buffering) {
-        showSpinnerWorkItem_.reset();
-        toggleSpinner(false);
-        return;
-    }
-    showSpinnerWorkItem_ = platform::DispatchWorkItem::create([weak] {
-        auto self = weak.lock();
-        auto view = self ? self->currentPlayer() : nullptr;
-        if (view && (view->isBuffering() || !view->isReadyToPlay()))
-            self->toggleSpinner(true);
-    });
-    DispatchQueue::main()->asyncAfter(spinnerDelay, showSpinnerWorkItem_);
+    buffering_->check();
 }
 
 void PNPlayerViewController::toggleSpinner(bool show) {
-    if (isSpinnerActive_ == show || !showSpinner_)
-        return;
-    auto strong = self();
-    DispatchQueue::main()->async([strong, show] {
-        auto spinnerView = strong->spinnerView();
-        strong->isSpinnerActive_ = show;
-        if (!spinnerView)
-            return;
-        auto layer = spinnerView->layer();
-        layer->removeAllAnimations();
-        ui::BasicAnimation fade;
-        fade.keyPath = "opacity";
-        fade.fromValue = Value(show ? 0.0 : 1.0);
-        fade.toValue = Value(show ? 1.0 : 0.0);
-        fade.duration = spinnerFade;
-        layer->setOpacity(show ? 1.0 : 0.0);
-        layer->add(fade, "opacity");
-    });
+    buffering_->toggleSpinner(show);
 }
 
 void PNPlayerViewController::showError(const std::string& videoID, PNError error) {
@@ -1173,18 +982,13 @@ void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
         auto self = weak.lock();
         if (!self || !self->isCurrent(*sender))
             return;
-        if (!self->isAnimating_) {
+        if (!self->isAnimating()) {
             for (const auto& p : self->players()) p->setHidden(p != sender);
         }
         sender->setHidden(false);
-        Hold hold(*self);
-        self->visiblePlayerIndex_ = self->currentPlayerIndex_;
+        self->pool_->markCurrentShown();
     });
-    tellDelegate(PNPlayerViewControllerDelegate::readyToPlaySelector,
-                 [weak](PNPlayerViewControllerDelegate& d) {
-                     if (auto self = weak.lock())
-                         d.pnPlayerViewControllerReadyToPlay(*self);
-                 });
+    events().readyToPlay();
 }
 
 void PNPlayerViewController::pnPlayerViewBuffering(PNPlayerView& view, bool) {
@@ -1200,12 +1004,7 @@ void PNPlayerViewController::pnPlayerViewCurrentTimeChanged(PNPlayerView& view) 
         currentTime_ = view.currentTime();
         announce("currentTime");
     }
-    auto weak = weakSelf();
-    tellDelegate(PNPlayerViewControllerDelegate::currentTimeChangedSelector,
-                 [weak](PNPlayerViewControllerDelegate& d) {
-                     if (auto self = weak.lock())
-                         d.pnPlayerViewControllerCurrentTimeChanged(*self);
-                 });
+    events().currentTimeChanged();
     auto strong = self();
     DispatchQueue::main()->async([strong] { strong->propagateProgress(); });
 }
@@ -1219,20 +1018,13 @@ void PNPlayerViewController::pnPlayerViewFailedToPlay(PNPlayerView& view, int er
     auto code = PNError::fromRawValue(error).value_or(PNError::unknown);
     auto failed = view.video();
     showError(failed ? failed->videoID() : std::string(), code);
-    auto weak = weakSelf();
-    tellDelegate(PNPlayerViewControllerDelegate::failedToPlaySelector,
-                 [weak, error](PNPlayerViewControllerDelegate& d) {
-                     if (auto self = weak.lock())
-                         d.pnPlayerViewControllerFailedToPlay(*self, error);
-                 });
+    events().failedToPlay(code);
 }
 
 void PNPlayerViewController::pnPlayerViewDidPlayToEnd(PNPlayerView& view) {
     if (!isCurrent(view))
         return;
-    if (auto d = delegate();
-        d && d->respondsTo(PNPlayerViewControllerDelegate::didPlayToEndSelector))
-        d->pnPlayerViewControllerDidPlayToEnd(*this);
+    events().didPlayToEnd();
     auto queue = playbackQueue();
     if (!queue)
         return;

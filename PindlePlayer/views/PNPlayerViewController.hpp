@@ -17,8 +17,15 @@
 // Thread-safety: all operations are safe from any thread. `lock` (recursive) guards the
 // switching and playback state; the players manager holds it (through Hold) around its own
 // changes. The delegate, the notification "PNVideoPlaybackFailed" and the announcements are
-// never sent with the lock held. Player view messages arrive on the views' threads; every
-// interface change runs on the main queue.
+// never sent with the lock held, and the playback queue is moved with it released (it
+// announces its window back to the controller at once). Under the lock the controller only
+// gives commands that queue work (to its views and the loader). Player view messages arrive
+// on the views' threads; every interface change runs on the main queue.
+//
+// Its parts, each deciding where its state lives: the view pool (which view is current and
+// visible, and which takes a video), buffering and the spinner (judged on the current view's
+// queue, shown on the main queue), the transitions and the panel binding (main queue), and
+// the delegate's events as typed calls.
 #pragma once
 
 #include <atomic>
@@ -55,6 +62,11 @@
 
 namespace pindle {
 
+class PNPlayerBuffering;
+class PNPlayerControllerEvents;
+class PNPlayerPanelBinding;
+class PNPlayerTransitions;
+class PNPlayerViewPool;
 class PNPlayerViewController;
 using PNPlayerViewControllerPtr = std::shared_ptr<PNPlayerViewController>;
 
@@ -97,14 +109,14 @@ class PNPlayerViewController : public platform::ui::ViewController,
     std::shared_ptr<PNPlayerViewControllerDelegate> delegate() const;
     void setDelegate(std::weak_ptr<PNPlayerViewControllerDelegate> delegate);
 
-    bool showControls() const { return showControls_; }
+    bool showControls() const;
     // Shows or hides the control panel and the volume indicator once the panel exists.
     void setShowControls(bool show);
-    bool showSpinner() const { return showSpinner_; }
+    bool showSpinner() const;
     void setShowSpinner(bool show);
     bool showErrorMessages() const { return showErrorMessages_; }
     void setShowErrorMessages(bool show);
-    bool showButtonsControls() const { return showButtonsControls_; }
+    bool showButtonsControls() const;
     // Forwarded to the control panel once it exists.
     void setShowButtonsControls(bool show);
 
@@ -147,8 +159,8 @@ class PNPlayerViewController : public platform::ui::ViewController,
     platform::ui::LabelPtr errorLabel() const;
     platform::ui::ViewPtr spinnerView() const;
     platform::ui::ActivityIndicatorViewPtr spinner() const { return spinner_; }
-    bool isSpinnerActive() const { return isSpinnerActive_; }
-    bool isAnimating() const { return isAnimating_; }
+    bool isSpinnerActive() const;
+    bool isAnimating() const;
     bool isSeeking() const { return seeking_; }
     std::shared_ptr<PNPlayerControlPanelControlViewController> playerControlPanel() const;
     std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator() const;
@@ -177,11 +189,13 @@ class PNPlayerViewController : public platform::ui::ViewController,
 
     // Used by the players manager and the switching steps.
     void setToPrivate(PNVideoPtr video, PNPlayState state, Transition transition);
-    // REQUIRES: the caller holds the lock.
+    // Moves the playback queue with the lock released: the queue announces its window to
+    // this controller at once, on the caller's thread.
     void setToPrivate(PNPlaylistPtr playlist, std::int64_t index, Transition transition);
     void setVideos(const std::vector<PNVideoPtr>& videos);
     void prepareNextVideosToPlay();
-    void setVideo(PNVideoPtr video, Transition transition, std::function<void()> completion);
+    // Makes `video` the current view's video (the pool's choice) and puts it on screen.
+    void switchTo(PNVideoPtr video, Transition transition, std::function<void()> completion);
     void setPlayState(PNPlayState state);
     void updateButtons();
     void propagateProgress();
@@ -224,13 +238,12 @@ class PNPlayerViewController : public platform::ui::ViewController,
     // Runs `call` now, or when the outermost hold of the lock on this thread ends.
     void callOut(std::function<void()> call);
     void announce(const char* key);
-    void tellDelegate(std::string_view selector,
-                      const std::function<void(PNPlayerViewControllerDelegate&)>& call);
+    // The delegate's events, as typed calls made once the lock is released.
+    PNPlayerControllerEvents events();
     // The video on screen: `video`, or in playlist mode the current view's.
     PNVideoPtr shownVideo() const;
-    // Runs `action` on the main queue once the control panel's container exists (dropped
-    // when the controller goes first).
-    void whenContainerReady(std::function<void(PNPlayerViewController&)> action);
+    // Whether the video on screen has failed.
+    bool shownVideoFailed() const;
     void playIndex(std::int64_t index, PNPlayState state, Transition transition);
     void playPlaylist(PNPlaylistPtr playlist, std::int64_t index, PNPlayState state,
                       Transition transition);
@@ -239,15 +252,18 @@ class PNPlayerViewController : public platform::ui::ViewController,
 
     const platform::ui::ViewPtr playerView_;
     const platform::ui::ActivityIndicatorViewPtr spinner_;
+    // Buffering and the spinner.
+    const std::shared_ptr<PNPlayerBuffering> buffering_;
+    // Putting switches on screen.
+    const std::shared_ptr<PNPlayerTransitions> transitions_;
+    // The control panel and the volume indicator.
+    const std::shared_ptr<PNPlayerPanelBinding> panel_;
+    // The player views and which of them is current and visible.
+    const std::unique_ptr<PNPlayerViewPool> pool_;
     PNLogger logger_;
 
-    std::atomic<bool> showControls_{true};
-    std::atomic<bool> showSpinner_{true};
     std::atomic<bool> showErrorMessages_{true};
-    std::atomic<bool> showButtonsControls_{true};
     std::atomic<bool> seeking_{false};
-    std::atomic<bool> isAnimating_{false};
-    std::atomic<bool> isSpinnerActive_{false};
     std::atomic<bool> holdLastPic_{true};
     std::atomic<bool> internalLoadingControl_{true};
 
@@ -271,20 +287,11 @@ class PNPlayerViewController : public platform::ui::ViewController,
     double currentTime_ = 0;
     double duration_ = 0;
     std::shared_ptr<PNVideoLoader> videoLoader_;
-    std::vector<std::shared_ptr<PNPlayerView>> players_;
-    int currentPlayerIndex_ = 0;
-    int visiblePlayerIndex_ = 0;
     Transition playerTransition_;
     platform::ui::LabelPtr errorLabel_;
-    platform::ui::ViewPtr spinnerView_;
-    platform::DispatchWorkItemPtr showSpinnerWorkItem_;
-    std::shared_ptr<PNPlayerControlPanelControlViewController> playerControlPanel_;
-    std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator_;
     std::shared_ptr<PNPlaybackQueue> playbackQueue_;
     std::map<std::string, PNError> videoErrors_;
     std::optional<double> setTime_;
-    std::weak_ptr<platform::ui::View> playerControlPanelContainer_;
-    std::vector<std::function<void(PNPlayerViewController&)>> pendingContainerActions_;
     PNPlayerView::ItemFactory itemFactory_;
 };
 

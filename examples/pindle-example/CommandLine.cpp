@@ -44,7 +44,11 @@ const Subcommand subcommands[] = {
     {"play", 1, unlimited, "VIDEO_ID | --playlist TAG...",
      "play through the player controller, printing its events"},
     {"record", 0, 0, "",
-     "record --seconds from the synthetic camera and microphone into --output DIR (--upload)"},
+     "record --seconds from the camera (--camera DEVICE, or --synthetic) and microphone into "
+     "--output DIR (--upload)"},
+    {"devices", 0, 0, "",
+     "the cameras, microphone, sound output, display and location service found, and why a "
+     "fallback was taken"},
     {"demo", 0, 0, "", "start the embedded backend emulator and walk through the SDK"},
 };
 
@@ -179,6 +183,14 @@ const std::vector<Option>& options() {
              l.uploadRecording = true;
              return true;
          }},
+        {"--camera", "DEVICE", "record: the camera to record from (a V4L2 device, /dev/video0)",
+         [](CommandLine& l, const std::string& v) {
+             return !(l.camera = v)->empty();
+         }},
+        {"--synthetic", nullptr, "record: the synthetic camera and microphone, whatever is found",
+         [](CommandLine& l, const std::string&) {
+             return l.synthetic = true;
+         }},
         {"--output", "FILE", "download: write the bytes to FILE; record: the folder",
          [](CommandLine& l, const std::string& v) {
              return !(l.outputFile = v)->empty();
@@ -196,7 +208,8 @@ const std::vector<Option>& options() {
              return !(l.snapshotFile = v)->empty();
          }},
         {"--window", nullptr,
-         "play: show the player in a desktop window; closing it or Escape ends the command",
+         "play: show the player in a desktop window; record: show the camera's preview in "
+         "one; closing it or Escape ends the command",
          [](CommandLine& l, const std::string&) {
              return l.window = true;
          }},
@@ -364,10 +377,14 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
         if (line.playlist)
             for (const auto& operand : line.operands) addTags(line, operand);
     }
+    if (line.camera && line.synthetic) {
+        error = "record takes --camera or --synthetic, not both";
+        return std::nullopt;
+    }
     // The demo brings its own backend and credentials, and a recording kept on this machine
-    // needs none; every other command needs a session.
-    const bool offline =
-        line.command == "demo" || (line.command == "record" && !line.uploadRecording);
+    // or the list of devices needs none; every other command needs a session.
+    const bool offline = line.command == "demo" || line.command == "devices" ||
+                         (line.command == "record" && !line.uploadRecording);
     if (!offline && !line.sessionToken && !(line.apiToken && line.identity)) {
         error = line.command + " needs --api-token and --identity, or --session-token";
         return std::nullopt;

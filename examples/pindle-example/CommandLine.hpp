@@ -75,6 +75,8 @@ class CommandLine {
     // Recording.
     double recordSeconds = 3;
     bool uploadRecording = false;
+    std::optional<std::string> camera;  // a V4L2 device node; nothing: the default camera
+    bool synthetic = false;             // the synthetic camera and microphone
 
     double timeoutSeconds = 30;
 };

@@ -21,12 +21,17 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
+#include "examples/pindle-example/DeviceChoice.hpp"
+#include "examples/pindle-example/RecordWindow.hpp"
+#include "platform/capture/CaptureSession.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/foundation/UUID.hpp"
+#include "platform/media/URLAsset.hpp"
 #include "platform/net/NetworkReachabilitySource.hpp"
 #include "platform/net/reachability/ScriptedReachabilitySource.hpp"
 #include "platform/photos/PhotoLibrary.hpp"
@@ -101,6 +106,8 @@ Commands::Commands(CommandLine line, JsonLines& out, PlayRunner play)
     : line_(std::move(line)), out_(out), client_(timeoutOf(line_)), play_(play) {}
 
 int Commands::run() {
+    if (line_.command == "devices")
+        return DeviceChoice::list(out_);
     if (line_.command == "record" && !line_.uploadRecording)
         return record();
     if (line_.gateway)
@@ -396,15 +403,53 @@ int Commands::record() {
         }
         return false;
     };
-    const auto refuse = [&](const char* why) {
+    const auto refuse = [&](const std::string& why) {
         Json line = summary(false);
         line["error"] = why;
         out_.print(line);
         return failed;
     };
+    if (const auto cameraFailure = DeviceChoice::prepareRecording(line_))
+        return refuse(*cameraFailure);
+    // A camera that fails while recording (unplugged), or a microphone whose sound server goes
+    // away, stops capture; the files made so far are finished and kept, and the command says
+    // what failed.
+    std::mutex cameraMutex;
+    std::string cameraError;  // guarded by cameraMutex
+    auto cameraWatch = platform::NotificationCenter::defaultCenter().addObserverForName(
+        platform::CaptureSession::runtimeErrorNotification, nullptr, nullptr,
+        [&](const platform::Notification& note) {
+            std::string why = "capture failed";
+            if (const auto found = note.userInfo.find(platform::CaptureSession::errorKey);
+                found != note.userInfo.end())
+                if (const auto error = found->second.asError())
+                    why = error->localizedDescription();
+            std::lock_guard lock(cameraMutex);
+            cameraError = why;
+        });
+    // Removed on every way out: the observer refers to this frame.
+    struct RemovedOnExit {
+        platform::NotificationCenter::RegistrationPtr registration;
+        ~RemovedOnExit() { registration->remove(); }
+    } cameraWatchRemoval{cameraWatch};
+    const auto cameraFailed = [&] {
+        std::lock_guard lock(cameraMutex);
+        return cameraError;
+    };
     capture->startCaptureWithCaptureSessionMode(legacy::PCaptureModeBackCamera);
     if (!waitFor(legacy::PCaptureSessionStateCapturing, line_.timeoutSeconds))
         return refuse("the camera did not start");
+    // The preview shows before recording begins, so that a missing desktop records nothing.
+    std::optional<RecordWindow> preview;
+    if (line_.window) {
+        preview.emplace(out_);
+        if (const platform::Status status = preview->show(capture->captureSession());
+            !status.ok()) {
+            capture->stopCapture();
+            capture->captureQueue()->sync([] {});
+            return refuse(status.error().localizedDescription());
+        }
+    }
     const std::string stamp = std::to_string(
         static_cast<long long>(platform::Date::now().timeIntervalSince1970() * 1000));
     const std::vector<std::string> resolutions = {"720p", "540p", "360p"};
@@ -412,19 +457,60 @@ int Commands::record() {
         (folder / ("recording-" + stamp + "-%@.mp4")).string(), resolutions);
     if (!waitFor(legacy::PCaptureSessionStateRecording, line_.timeoutSeconds))
         return refuse("the recording did not start");
-    std::this_thread::sleep_for(std::chrono::duration<double>(line_.recordSeconds));
-    std::promise<void> stopped;
-    capture->stopRecordingWithCompletionBlock([&] { stopped.set_value(); });
-    if (stopped.get_future().wait_for(std::chrono::duration<double>(line_.timeoutSeconds)) !=
-        std::future_status::ready)
-        return refuse("the recording did not finish");
-    capture->stopCapture();
+    const auto recordUntil =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(line_.recordSeconds);
+    const auto recorded = [&] {
+        return std::chrono::steady_clock::now() >= recordUntil || !cameraFailed().empty();
+    };
+    if (preview)
+        preview->runUntil(recorded, line_.recordSeconds + line_.timeoutSeconds);
+    else
+        while (!recorded()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (cameraFailed().empty()) {
+        std::promise<void> stopped;
+        capture->stopRecordingWithCompletionBlock([&] { stopped.set_value(); });
+        if (stopped.get_future().wait_for(std::chrono::duration<double>(line_.timeoutSeconds)) !=
+            std::future_status::ready)
+            return refuse("the recording did not finish");
+        capture->stopCapture();
+    } else {
+        // A device's failure stops capture, which finishes the files as it stops; asking for
+        // the recording's stop as well would race that finish.
+        waitFor(legacy::PCaptureSessionStateIdle, line_.timeoutSeconds);
+    }
     capture->captureQueue()->sync([] {});
 
     Json files = Json::array();
     for (const auto& resolution : resolutions)
         files.push_back((folder / ("recording-" + stamp + "-" + resolution + ".mp4")).string());
     for (const auto& file : files) out_.print({{"recorded", file}});
+    cameraWatch->remove();
+    if (const std::string why = cameraFailed(); !why.empty()) {
+        // Stopping capture finishes the files on their writers' queues: wait until they play
+        // (pumping the main queue when this thread runs it).
+        const auto playable = [&] {
+            for (const auto& file : files)
+                if (!(platform::URLAsset::make(
+                          platform::URL::fileURLWithPath(file.get<std::string>()))
+                          ->duration()
+                          .seconds() > 0))
+                    return false;
+            return true;
+        };
+        if (platform::MainThread::isMainThread()) {
+            platform::MainThread::runUntil(playable, line_.timeoutSeconds);
+        } else {
+            const auto deadline = std::chrono::steady_clock::now() +
+                                  std::chrono::duration<double>(line_.timeoutSeconds);
+            while (std::chrono::steady_clock::now() < deadline && !playable())
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        Json line = summary(false);
+        line["error"] = "a capture device failed while recording: " + why;
+        line["files"] = files;
+        out_.print(line);
+        return failed;
+    }
     if (!line_.uploadRecording) {
         Json line = summary(true);
         line["files"] = files;
@@ -603,8 +689,14 @@ int Commands::play() {
             {{platform::Error::localizedDescriptionKey, "no player in this host"}}));
     }
     auto outcome = play_(line_, out_, client_);
-    if (outcome.error)
-        return printFailure(*outcome.error);
+    if (outcome.error) {
+        // What was played before the failure goes with it.
+        Json line = summary(false);
+        line["error"] = JsonLines::error(*outcome.error);
+        line.update(outcome.fields);
+        out_.print(line);
+        return failed;
+    }
     Json line = summary(true);
     line.update(outcome.fields);
     out_.print(line);

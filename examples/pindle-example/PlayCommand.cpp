@@ -52,30 +52,46 @@ class EventPrinter : public PNPlayerViewControllerDelegate {
             out_.print(
                 {{"event", "progress"}, {"time", time}, {"duration", controller.duration()}});
         }
-        played_ = std::max(played_, time);
+        // Playback time: what the media moved forward, summed over the videos played. A time
+        // behind the last one starts a new video (or a seek back) from there.
+        played_ += time >= lastTime_ ? time - lastTime_ : time;
+        lastTime_ = time;
     }
     void pnPlayerViewControllerFailedToPlay(PNPlayerViewController&, int error) override {
         auto code = PNError::fromRawValue(error).value_or(PNError::unknown);
         out_.print({{"event", "error"}, {"code", error}, {"message", code.localizedDescription()}});
+        error_ = static_cast<int>(code.code());
         failed_ = true;
     }
     void pnPlayerViewControllerDidPlayToEnd(PNPlayerViewController& controller) override {
-        out_.print({{"event", "end"}, {"index", controller.playlistIndex()}});
+        const auto index = controller.playlistIndex();
+        out_.print({{"event", "end"}, {"index", index}});
+        lastEnded_ = index;
         ++ends_;
     }
 
     bool ready() const { return ready_; }
     bool failed() const { return failed_; }
+    PNError error() const { return PNError::fromRawValue(error_).value_or(PNError::unknown); }
     int ends() const { return ends_; }
+    // The playlist index of the last video that ended; -1 before any.
+    std::int64_t lastEnded() const { return lastEnded_; }
+    double played() const {
+        std::lock_guard lock(mutex_);
+        return played_;
+    }
 
   private:
     JsonLines& out_;
     std::atomic<bool> ready_{false};
     std::atomic<bool> failed_{false};
+    std::atomic<int> error_{0};
     std::atomic<int> ends_{0};
+    std::atomic<std::int64_t> lastEnded_{-1};
     std::atomic<bool> lastBuffering_{false};
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     double lastProgress_ = -progressStep;  // guarded by mutex_
+    double lastTime_ = 0;                  // guarded by mutex_
     double played_ = 0;                    // guarded by mutex_
 };
 
@@ -119,7 +135,9 @@ PlayCommand::Outcome PlayCommand::run() {
         outcome.error = watching.error();
         return outcome;
     }
+    onDesktop.addSwipes(controller);
 
+    std::int64_t videos = 1;
     if (line_.playlist) {
         auto found =
             client_.videosByTags(line_.tags, line_.metadata, 1, line_.perPage, line_.sortOrder);
@@ -131,6 +149,7 @@ PlayCommand::Outcome PlayCommand::run() {
         playlist->setVideos(found.value->videos());
         playlist->setTotalCount(static_cast<std::int64_t>(found.value->videos().size()));
         outcome.fields["videos"] = found.value->videos().size();
+        videos = static_cast<std::int64_t>(found.value->videos().size());
         if (found.value->videos().empty()) {
             outcome.error = PNError(PNError::videoNotFound).toPlatformError();
             return outcome;
@@ -146,37 +165,38 @@ PlayCommand::Outcome PlayCommand::run() {
         controller->play(video.value);
     }
 
-    // Plays until --seconds of playback have passed since the first frame was ready, a
-    // single video ends or fails; never longer than that plus the reply timeout. In a window
-    // a person watches: it plays until the window closes, or for --seconds when given.
+    // Plays until --seconds of playback (media time, summed over the videos played), the
+    // last video's end, or a failure; never longer than --seconds plus the reply timeout of
+    // wall time, after which playback that fell short has stalled. In a window a person
+    // watches: it plays until the window closes, or for --seconds when given.
     const auto start = Clock::now();
-    std::optional<Clock::time_point> readyAt;
     const bool untilClosed = line_.window && !line_.secondsGiven;
     const double bound = untilClosed ? watchedLongest : line_.seconds + line_.timeoutSeconds;
     const auto limit = std::chrono::duration<double>(bound);
+    bool finished = false;
     platform::MainThread::runUntil(
         [&] {
-            if (events->ready() && !readyAt)
-                readyAt = Clock::now();
-            if (onDesktop.closed() || events->failed())
+            if (onDesktop.closed() || events->failed()) {
+                finished = true;
                 return true;
+            }
             if (untilClosed)
                 return false;
-            if (!line_.window && !line_.playlist && events->ends() > 0)
-                return true;
-            if (readyAt &&
-                std::chrono::duration<double>(Clock::now() - *readyAt).count() >= line_.seconds)
-                return true;
-            return Clock::now() - start >= limit;
+            finished = (!line_.window && events->lastEnded() >= videos - 1) ||
+                       events->played() >= line_.seconds;
+            return finished || Clock::now() - start >= limit;
         },
         bound);
     controller->pause();
     waitForPause(*controller, line_.timeoutSeconds);
 
     outcome.fields["time"] = controller->currentTime();
+    outcome.fields["played"] = events->played();
     outcome.fields["index"] = controller->playlistIndex();
     outcome.fields["ready"] = events->ready();
     outcome.fields["ends"] = events->ends();
+    if (!finished && !untilClosed)
+        outcome.fields["stalled"] = true;
     if (line_.snapshotFile) {
         // The picture is the shown player's frame at its own current time, which can be a
         // frame past the controller's last periodic report: that time goes with the file.
@@ -196,11 +216,14 @@ PlayCommand::Outcome PlayCommand::run() {
         }
         out_.print({{"event", "snapshot"}, {"file", *line_.snapshotFile}, {"time", pictureTime}});
     }
-    if (onDesktop.closed())
+    if (events->failed())
+        outcome.error = events->error().toPlatformError();
+    else if (onDesktop.closed())
         outcome.fields["closed"] = true;
     else if (!events->ready())
-        outcome.error = events->failed() ? PNError(PNError::videoUnavailable).toPlatformError()
-                                         : failure("no video became ready to play");
+        outcome.error = failure("no video became ready to play");
+    else if (!finished && !untilClosed)
+        outcome.error = failure("playback stalled");
     return outcome;
 }
 

@@ -2,8 +2,10 @@
 // headless window: one video by identifier, or with --playlist the videos of some tags in
 // order, advancing at the end of each. It prints the controller's events as JSON lines
 // ({"event": "ready" | "buffering" | "progress" | "end" | "error" | "snapshot", ...}),
-// plays for --seconds of playback (or until a single video ends), then pauses and, with
-// --snapshot, writes a PNG of the window and prints the playback time of the frame it shows.
+// plays for --seconds of playback (media time, summed over the videos; or until the last
+// video ends or one fails), then pauses and, with --snapshot, writes a PNG of the window and
+// prints the playback time of the frame it shows. Playback that falls short within --seconds
+// plus the reply timeout of wall time has stalled: the outcome is an error with "stalled".
 //
 // Thread-safety: use from one thread, which becomes the main thread: the command runs the
 // main queue while it plays. The controller's events are printed from the threads they

@@ -5,6 +5,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "platform/display/Display.hpp"
 #include "platform/foundation/Status.hpp"
+#include "platform/ui/SwipeGestureRecognizer.hpp"
 
 namespace pindle::example {
 
@@ -42,6 +43,32 @@ platform::Status PlayWindow::watch(const std::shared_ptr<platform::ui::Window>& 
             closed_ = true;
         });
     return std::nullopt;
+}
+
+void PlayWindow::addSwipes(const std::shared_ptr<PNPlayerViewController>& controller) {
+    if (!onDesktop_ || !controller)
+        return;
+    using Direction = platform::ui::SwipeGestureRecognizer::Direction;
+    std::weak_ptr<PNPlayerViewController> weak = controller;
+    for (const unsigned direction : {Direction::up, Direction::down}) {
+        const bool forward = direction == Direction::up;
+        auto swipe = std::make_shared<platform::ui::SwipeGestureRecognizer>(
+            [weak, forward](platform::ui::GestureRecognizer& recognizer) {
+                auto self = weak.lock();
+                auto playlist = self ? self->playlist() : nullptr;
+                if (!playlist ||
+                    recognizer.state() != platform::ui::GestureRecognizer::State::ended)
+                    return;
+                const std::int64_t index = self->playlistIndex() + (forward ? 1 : -1);
+                if (index < 0 || index >= playlist->count())
+                    return;
+                // The next video comes up from below, the previous one down from above.
+                self->play(index, forward ? PNPlayerTransition::down(slideSeconds)
+                                          : PNPlayerTransition::up(slideSeconds));
+            });
+        swipe->setDirection(direction);
+        controller->addGestureRecognizer(swipe);
+    }
 }
 
 }  // namespace pindle::example

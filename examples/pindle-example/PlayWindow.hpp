@@ -1,8 +1,10 @@
 // PlayWindow: what `play --window` adds to the play command. Without --window the player's
 // window stays in memory whatever desktop the command runs on; with it the window appears on
 // the desktop, and the command ends when the person closes the window or presses Escape
-// (exit 0), besides --seconds when given. Prints {"event": "window", "shown": ...} once the
-// window is up and {"event": "closed", "reason": ...} when it goes.
+// (exit 0), besides --seconds when given. On the desktop a swipe up over the player plays the
+// playlist's next video, sliding in from below, and a swipe down the previous one. Prints {"event":
+// "window", "shown": ...} once the window is up and {"event": "closed", "reason": ...} when it
+// goes.
 //
 // Thread-safety: use from the command's thread, the main thread; the close arrives there.
 #pragma once
@@ -10,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -30,6 +33,11 @@ class PlayWindow {
     // desktop shows it.
     platform::Status watch(const std::shared_ptr<platform::ui::Window>& window);
     bool closed() const { return closed_; }
+    // On the desktop, lets swipes move `controller` through its playlist.
+    void addSwipes(const std::shared_ptr<PNPlayerViewController>& controller);
+
+    // How long the slide to the next or previous video takes, in seconds.
+    static constexpr double slideSeconds = 0.4;
 
   private:
     const bool onDesktop_;

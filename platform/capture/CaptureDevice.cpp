@@ -4,6 +4,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <map>
+
+#include "platform/audio/PulseMicrophone.hpp"
+#include "platform/capture/LinuxCamera.hpp"
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -27,6 +31,19 @@ std::string idFor(CaptureMediaType type, CaptureDevicePosition position) {
                                                     : "com.pindle.capture.camera.back";
 }
 
+// One device object per real camera, as the platform hands out.
+CaptureDevicePtr deviceFor(const std::shared_ptr<LinuxCamera>& camera) {
+    if (!camera)
+        return nullptr;
+    static std::mutex mutex;
+    static auto* devices = new std::map<std::string, CaptureDevicePtr>();  // guarded by mutex
+    std::lock_guard lock(mutex);
+    auto& device = (*devices)[camera->path()];
+    if (!device || device->linuxCamera() != camera)
+        device = std::make_shared<CaptureDevice>(CaptureDevice::Private{}, camera);
+    return device;
+}
+
 }  // namespace
 
 std::vector<CaptureDevicePtr> CaptureDevice::devices(CaptureMediaType type) {
@@ -34,6 +51,11 @@ std::vector<CaptureDevicePtr> CaptureDevice::devices(CaptureMediaType type) {
     if (type == CaptureMediaType::audio) {
         if (auto microphone = defaultDevice(type))
             found.push_back(std::move(microphone));
+        return found;
+    }
+    if (CaptureHardware::shared().usesRealCameras()) {
+        for (const auto& camera : CaptureHardware::shared().realCameras())
+            found.push_back(deviceFor(camera));
         return found;
     }
     for (const auto position : {CaptureDevicePosition::back, CaptureDevicePosition::front})
@@ -47,6 +69,14 @@ CaptureDevicePtr CaptureDevice::defaultDevice(CaptureMediaType type) {
         return camera(CaptureDevicePosition::back);
     if (!CaptureHardware::shared().hasMicrophone())
         return nullptr;
+    if (auto real = CaptureHardware::shared().realMicrophone()) {
+        static std::mutex mutex;
+        static auto* device = new CaptureDevicePtr();  // guarded by mutex
+        std::lock_guard lock(mutex);
+        if (!*device || (*device)->pulseMicrophone() != real)
+            *device = std::make_shared<CaptureDevice>(Private{}, real);
+        return *device;
+    }
     // One object per device, as the platform hands out.
     static auto* microphone = new CaptureDevicePtr(std::make_shared<CaptureDevice>(
         Private{}, CaptureMediaType::audio, CaptureDevicePosition::unspecified));
@@ -56,6 +86,8 @@ CaptureDevicePtr CaptureDevice::defaultDevice(CaptureMediaType type) {
 CaptureDevicePtr CaptureDevice::camera(CaptureDevicePosition position) {
     if (position == CaptureDevicePosition::unspecified)
         position = CaptureDevicePosition::back;
+    if (CaptureHardware::shared().usesRealCameras())
+        return deviceFor(CaptureHardware::shared().realCamera(position));
     if (!CaptureHardware::shared().camera(position).present)
         return nullptr;
     static auto* back = new CaptureDevicePtr(std::make_shared<CaptureDevice>(
@@ -86,7 +118,32 @@ void CaptureDevice::requestAccess(CaptureMediaType type, std::function<void(bool
 CaptureDevice::CaptureDevice(Private, CaptureMediaType type, CaptureDevicePosition position)
     : type_(type), position_(position), uniqueID_(idFor(type, position)) {}
 
+CaptureDevice::CaptureDevice(Private, std::shared_ptr<LinuxCamera> camera)
+    : type_(CaptureMediaType::video),
+      position_(camera->position()),
+      uniqueID_(camera->path()),
+      linux_(std::move(camera)) {}
+
+CaptureDevice::CaptureDevice(Private, std::shared_ptr<PulseMicrophone> microphone)
+    : type_(CaptureMediaType::audio),
+      position_(CaptureDevicePosition::unspecified),
+      uniqueID_("pulse:" + microphone->sourceName()),
+      pulse_(std::move(microphone)) {}
+
+std::string CaptureDevice::localizedName() const {
+    if (linux_)
+        return linux_->name();
+    if (pulse_)
+        return pulse_->sourceName();
+    if (type_ == CaptureMediaType::audio)
+        return "Synthetic Microphone";
+    return position_ == CaptureDevicePosition::front ? "Synthetic Front Camera"
+                                                     : "Synthetic Back Camera";
+}
+
 CaptureHardware::Camera CaptureDevice::camera() const {
+    if (linux_)
+        return linux_->capabilities();
     if (type_ != CaptureMediaType::video) {
         CaptureHardware::Camera none;
         none.hasTorch = none.hasFlash = none.supportsAutoFocus = false;
@@ -156,6 +213,23 @@ bool CaptureDevice::isLowLightBoostSupported() const {
     return camera().supportsLowLightBoost;
 }
 
+namespace {
+
+// Real cameras get the settings they have a control for; the rest are kept, as on a phone.
+void applyToCamera(LinuxCamera& camera, CaptureDevice::TorchMode mode) {
+    camera.setTorch(mode == CaptureDevice::TorchMode::on);
+}
+void applyToCamera(LinuxCamera& camera, CaptureDevice::FocusMode mode) {
+    camera.setAutoFocus(mode != CaptureDevice::FocusMode::locked);
+}
+void applyToCamera(LinuxCamera& camera, CaptureDevice::ExposureMode mode) {
+    camera.setContinuousAutoExposure(mode != CaptureDevice::ExposureMode::locked);
+}
+template <class Setting>
+void applyToCamera(LinuxCamera&, const Setting&) {}
+
+}  // namespace
+
 #define PINDLE_CAPTURE_SETTING(Type, getter, setter, field, supported) \
     Type CaptureDevice::getter() const {                               \
         std::lock_guard lock(mutex_);                                  \
@@ -163,9 +237,16 @@ bool CaptureDevice::isLowLightBoostSupported() const {
     }                                                                  \
     void CaptureDevice::setter(Type value) {                           \
         const bool ok = supported;                                     \
-        std::lock_guard lock(mutex_);                                  \
-        if (ok && mayChangeLocked(#getter))                            \
-            field = value;                                             \
+        bool changed = false;                                          \
+        {                                                              \
+            std::lock_guard lock(mutex_);                              \
+            if (ok && mayChangeLocked(#getter)) {                      \
+                field = value;                                         \
+                changed = true;                                        \
+            }                                                          \
+        }                                                              \
+        if (changed && linux_)                                         \
+            applyToCamera(*linux_, value);                             \
     }
 
 PINDLE_CAPTURE_SETTING(CaptureDevice::TorchMode, torchMode, setTorchMode, torch_,
@@ -224,6 +305,8 @@ void CaptureDevice::setVideoZoomFactor(double factor) {
         return;
     zoomFrom_ = zoomTarget_ = clamped;
     zoomRate_ = 0;
+    if (linux_)
+        linux_->setZoomFactor(clamped);
 }
 
 void CaptureDevice::rampToVideoZoomFactor(double factor, double rate) {
@@ -238,6 +321,9 @@ void CaptureDevice::rampToVideoZoomFactor(double factor, double rate) {
     rampStart_ = now;
     if (zoomRate_ == 0)
         zoomFrom_ = clamped;
+    // A camera's zoom control moves at its own pace; it is given the target at once.
+    if (linux_)
+        linux_->setZoomFactor(clamped);
 }
 
 }  // namespace pindle::platform

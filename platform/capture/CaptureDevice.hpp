@@ -1,6 +1,9 @@
-// CaptureDevice: a camera or the microphone of the synthetic capture hardware, with the
-// settings a camera offers (torch, flash, focus, exposure and their points of interest,
-// low-light boost, frame durations, zoom).
+// CaptureDevice: a camera or the microphone, with the settings a camera offers (torch,
+// flash, focus, exposure and their points of interest, low-light boost, frame durations,
+// zoom). A camera is synthetic, or real (a LinuxCamera, see CaptureHardware for which are
+// used): a real camera's abilities are what its controls offer, and a setting it has a
+// control for (torch, focus mode, exposure mode, zoom) is applied to the device too. The
+// microphone is synthetic, or the sound server's default source (a PulseMicrophone).
 //
 // Settings change only between lockForConfiguration() and unlockForConfiguration(); a change
 // made without the lock is ignored (and logged), and a lock fails when the hardware says so.
@@ -58,11 +61,19 @@ class CaptureDevice : public Object {
         explicit Private() = default;
     };
     CaptureDevice(Private, CaptureMediaType type, CaptureDevicePosition position);
+    CaptureDevice(Private, std::shared_ptr<LinuxCamera> camera);
+    CaptureDevice(Private, std::shared_ptr<PulseMicrophone> microphone);
 
     CaptureMediaType mediaType() const { return type_; }
     bool hasMediaType(CaptureMediaType type) const { return type == type_; }
     CaptureDevicePosition position() const { return position_; }
+    // A real camera's device node ("/dev/video0"); an identifier of the synthetic hardware.
     const std::string& uniqueID() const { return uniqueID_; }
+    std::string localizedName() const;
+    // The real camera behind this device; null for the synthetic hardware.
+    const std::shared_ptr<LinuxCamera>& linuxCamera() const { return linux_; }
+    // The sound server's source behind this microphone; null for the synthetic one.
+    const std::shared_ptr<PulseMicrophone>& pulseMicrophone() const { return pulse_; }
     bool supportsPreset(const std::string& preset) const;
 
     // False with `error` (when given) when the hardware refuses.
@@ -114,6 +125,8 @@ class CaptureDevice : public Object {
     const CaptureMediaType type_;
     const CaptureDevicePosition position_;
     const std::string uniqueID_;
+    const std::shared_ptr<LinuxCamera> linux_;
+    const std::shared_ptr<PulseMicrophone> pulse_;
 
     mutable std::mutex mutex_;
     bool locked_ = false;                                           // guarded by mutex_

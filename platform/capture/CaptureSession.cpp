@@ -4,9 +4,12 @@
 #include <atomic>
 #include <chrono>
 
+#include "platform/audio/PulseMicrophone.hpp"
+#include "platform/capture/LinuxCamera.hpp"
 #include "platform/capture/SyntheticCaptureSource.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/media/CameraStream.hpp"
 
 namespace pindle::platform {
 
@@ -58,6 +61,11 @@ CaptureSession::CaptureSession(Private)
       preset_(CaptureHardware::presetHigh) {}
 
 CaptureSession::~CaptureSession() {
+    {
+        std::lock_guard streaming(streamMutex_);
+        cameraStream_.reset();
+        microphoneRecording_.reset();
+    }
     SyntheticCaptureSource::shared().sessionStopped(this);
     std::lock_guard lock(mutex_);
     for (const auto& timer : {videoTimer_, audioTimer_})
@@ -77,13 +85,19 @@ bool CaptureSession::canAddInput(const CaptureDeviceInputPtr& input) const {
 void CaptureSession::addInput(const CaptureDeviceInputPtr& input) {
     if (!canAddInput(input))
         return;
-    std::lock_guard lock(mutex_);
-    inputs_.push_back(input);
+    {
+        std::lock_guard lock(mutex_);
+        inputs_.push_back(input);
+    }
+    refreshStreams();
 }
 
 void CaptureSession::removeInput(const CaptureDeviceInputPtr& input) {
-    std::lock_guard lock(mutex_);
-    std::erase(inputs_, input);
+    {
+        std::lock_guard lock(mutex_);
+        std::erase(inputs_, input);
+    }
+    refreshStreams();
 }
 
 std::vector<CaptureDeviceInputPtr> CaptureSession::inputs() const {
@@ -128,8 +142,11 @@ bool CaptureSession::canSetSessionPreset(const std::string& preset) const {
 void CaptureSession::setSessionPreset(const std::string& preset) {
     if (!canSetSessionPreset(preset))
         return;
-    std::lock_guard lock(mutex_);
-    preset_ = preset;
+    {
+        std::lock_guard lock(mutex_);
+        preset_ = preset;
+    }
+    refreshStreams();
 }
 
 std::string CaptureSession::sessionPreset() const {
@@ -186,6 +203,7 @@ void CaptureSession::startRunning() {
         std::static_pointer_cast<CaptureSession>(shared_from_this()));
     startPacing();
     post(didStartRunningNotification);
+    refreshStreams();
 }
 
 void CaptureSession::stopRunning() {
@@ -194,6 +212,7 @@ void CaptureSession::stopRunning() {
     stopPacing();
     SyntheticCaptureSource::shared().sessionStopped(this);
     setFlag("running", running_, false);
+    refreshStreams();
     post(didStopRunningNotification);
 }
 
@@ -201,6 +220,7 @@ void CaptureSession::simulateInterruption() {
     if (!isRunning() || isInterrupted())
         return;
     setFlag("interrupted", interrupted_, true);
+    refreshStreams();
     post(wasInterruptedNotification);
 }
 
@@ -208,6 +228,7 @@ void CaptureSession::simulateInterruptionEnded() {
     if (!isInterrupted())
         return;
     setFlag("interrupted", interrupted_, false);
+    refreshStreams();
     post(interruptionEndedNotification);
 }
 
@@ -309,15 +330,131 @@ CaptureDevicePtr CaptureSession::camera() const {
 }
 
 bool CaptureSession::hasMicrophone() const {
-    const auto all = inputs();
-    return std::any_of(all.begin(), all.end(), [](const CaptureDeviceInputPtr& input) {
-        return input->device()->hasMediaType(CaptureMediaType::audio);
-    });
+    return microphone() != nullptr;
+}
+
+CaptureDevicePtr CaptureSession::microphone() const {
+    for (const auto& input : inputs())
+        if (input->device()->hasMediaType(CaptureMediaType::audio))
+            return input->device();
+    return nullptr;
+}
+
+void CaptureSession::refreshMicrophoneRecording() {
+    const auto device = microphone();
+    std::shared_ptr<PulseMicrophone> real = device ? device->pulseMicrophone() : nullptr;
+    if (!delivering())
+        real.reset();
+
+    std::lock_guard streaming(streamMutex_);
+    if (real == recordingFrom_)
+        return;
+    microphoneRecording_.reset();
+    recordingFrom_ = real;
+    if (!real)
+        return;
+    std::weak_ptr<CaptureSession> weak =
+        std::static_pointer_cast<CaptureSession>(shared_from_this());
+    const auto fail = [weak, queue = paceQueue_](const Error& error) {
+        queue->async([weak, error] {
+            if (auto self = weak.lock())
+                self->simulateRuntimeError(error);
+        });
+    };
+    Error error;
+    // Sound crosses to the session's queue, as pictures do: the sound server's thread never
+    // holds the session.
+    microphoneRecording_ = real->record(
+        [weak, queue = paceQueue_](std::vector<std::int16_t> samples, MediaTime time) {
+            queue->async([weak, samples = std::move(samples), time]() mutable {
+                if (auto self = weak.lock())
+                    self->deliverMicrophoneSound(std::move(samples), time);
+            });
+        },
+        fail, &error);
+    if (!microphoneRecording_)
+        fail(error);
+}
+
+void CaptureSession::deliverMicrophoneSound(std::vector<std::int16_t> samples, MediaTime time) {
+    if (!delivering() || !hasMicrophone())
+        return;
+    const auto sound =
+        SampleBuffer::makeAudio({PulseMicrophone::sampleRate, 1}, std::move(samples), time);
+    for (const auto& output : outputs())
+        if (auto audio = std::dynamic_pointer_cast<CaptureAudioDataOutput>(output))
+            audio->deliver(sound);
+}
+
+void CaptureSession::refreshStreams() {
+    refreshMicrophoneRecording();
+    refreshCameraStream();
+}
+
+void CaptureSession::refreshCameraStream() {
+    const auto device = camera();
+    const std::shared_ptr<LinuxCamera> real = device ? device->linuxCamera() : nullptr;
+    CameraStream::Target target;
+    const PictureSize size = sizeOf(sessionPreset());
+    target.width = size.width;
+    target.height = size.height;
+    for (const auto& output : outputs())
+        if (auto video = std::dynamic_pointer_cast<CaptureVideoDataOutput>(output)) {
+            target.format = video->pixelFormat();
+            break;
+        }
+    std::string key;
+    if (real && delivering())
+        key = real->path() + " " + std::to_string(target.width) + "x" +
+              std::to_string(target.height) + " " +
+              std::to_string(static_cast<std::uint32_t>(target.format));
+
+    std::lock_guard streaming(streamMutex_);
+    if (key == streamKey_)
+        return;
+    cameraStream_.reset();
+    streamKey_ = key;
+    if (key.empty())
+        return;
+    std::weak_ptr<CaptureSession> weak =
+        std::static_pointer_cast<CaptureSession>(shared_from_this());
+    const auto fail = [weak, queue = paceQueue_](const Error& error) {
+        // Not on the stream's thread: stopping joins it.
+        queue->async([weak, error] {
+            if (auto self = weak.lock())
+                self->simulateRuntimeError(error);
+        });
+    };
+    Error error;
+    cameraStream_ = real->open(target.width, target.height, nullptr, &error);
+    if (!cameraStream_)
+        return fail(error);
+    // Pictures cross to the session's queue: the stream's thread never holds the session, so
+    // it never releases the last reference and stops (joins) itself.
+    cameraStream_->start(
+        target,
+        [weak, queue = paceQueue_](const PixelBufferPtr& picture) {
+            const MediaTime arrived = now();
+            queue->async([weak, picture, arrived] {
+                if (auto self = weak.lock())
+                    self->deliverCameraPicture(picture, arrived);
+            });
+        },
+        fail);
+}
+
+void CaptureSession::deliverCameraPicture(const PixelBufferPtr& picture, MediaTime arrived) {
+    if (!delivering())
+        return;
+    const auto sample = SampleBuffer::makeVideo(picture, arrived);
+    for (const auto& output : outputs())
+        if (auto video = std::dynamic_pointer_cast<CaptureVideoDataOutput>(output))
+            video->deliver(sample);
 }
 
 void CaptureSession::deliverPicture(MediaTime presentationTime, std::int64_t frameNumber) {
     const auto device = camera();
-    if (!delivering() || !device)
+    if (!delivering() || !device || device->linuxCamera())
         return;
     const PictureSize size = sizeOf(sessionPreset());
     for (const auto& output : outputs()) {
@@ -337,7 +474,8 @@ void CaptureSession::deliverPicture(MediaTime presentationTime, std::int64_t fra
 }
 
 void CaptureSession::deliverSound(MediaTime presentationTime, std::size_t frames) {
-    if (!delivering() || !hasMicrophone())
+    const auto device = microphone();
+    if (!delivering() || !device || device->pulseMicrophone())
         return;
     const auto sound = SyntheticCaptureSource::makeSound(presentationTime, frames);
     for (const auto& output : outputs())

@@ -1,7 +1,16 @@
 // CaptureSession: joins capture inputs (cameras, the microphone) to outputs (video, audio and
 // metadata data outputs) and runs them.
 //
-// While running and not interrupted, the synthetic hardware delivers: pictures of the first
+// While running and not interrupted, a real camera input (a LinuxCamera) streams its
+// pictures, in the mode nearest the preset's size, converted to the video data output's
+// pixel format and to the preset's size (960x540, 480x360 or 1280x720), stamped with the
+// Clock's uptime when they arrive; a camera that fails or goes away (unplugged) ends in a
+// runtime error and a stop, as a hardware failure does. A real microphone input (a
+// PulseMicrophone) is recorded likewise: its sound, mono 16-bit at 44.1 kHz in buffers of
+// 1,024 frames stamped by the sound's own clock, goes to the audio data outputs; the sound
+// server going away ends in a runtime error and a stop.
+//
+// Otherwise the synthetic hardware delivers: pictures of the first
 // camera input, sized by the preset (960x540 for iFrame 960x540, 480x360 for medium, 1280x720
 // for high; turned upright for the portrait orientations of the video output's connection),
 // to the video data outputs; sound of the microphone input to the audio data outputs; and the
@@ -23,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/PulseMicrophone.hpp"
 #include "platform/capture/CaptureAudioDataOutput.hpp"
 #include "platform/capture/CaptureDeviceInput.hpp"
 #include "platform/capture/CaptureMetadataOutput.hpp"
@@ -34,6 +44,7 @@
 
 namespace pindle::platform {
 
+class CameraStream;
 class CaptureSession;
 using CaptureSessionPtr = std::shared_ptr<CaptureSession>;
 
@@ -99,6 +110,14 @@ class CaptureSession : public KeyValueObservable {
     void stopPacing();
     void setFlag(const char* key, bool& field, bool value);
     void post(const char* name, Dictionary userInfo = {});
+    // Starts, restarts or stops the real camera's stream and the real microphone's recording
+    // to match the inputs, preset, pixel format and running state.
+    void refreshStreams();
+    void refreshCameraStream();
+    void refreshMicrophoneRecording();
+    CaptureDevicePtr microphone() const;
+    void deliverMicrophoneSound(std::vector<std::int16_t> samples, MediaTime time);
+    void deliverCameraPicture(const PixelBufferPtr& picture, MediaTime arrived);
 
     const std::shared_ptr<DispatchQueue> paceQueue_;
 
@@ -113,6 +132,13 @@ class CaptureSession : public KeyValueObservable {
     std::int64_t soundsPaced_ = 0;               // guarded by mutex_; next sound buffer due
     DispatchTimerSourcePtr videoTimer_;          // guarded by mutex_
     DispatchTimerSourcePtr audioTimer_;          // guarded by mutex_
+
+    // Taken before mutex_, never by the stream's own thread; held while a stream is joined.
+    std::mutex streamMutex_;
+    std::unique_ptr<CameraStream> cameraStream_;  // guarded by streamMutex_
+    std::string streamKey_;                       // guarded by streamMutex_; what it streams
+    std::unique_ptr<PulseMicrophone::Recording> microphoneRecording_;  // guarded by streamMutex_
+    std::shared_ptr<PulseMicrophone> recordingFrom_;                   // guarded by streamMutex_
 };
 
 }  // namespace pindle::platform

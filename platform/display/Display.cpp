@@ -13,6 +13,7 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/display/private/SDLLibrary.hpp"
 #include "platform/display/private/WindowPresenter.hpp"
+#include "platform/display/private/X11ConnectionWatch.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/log/StandardError.hpp"
 #include "platform/ui/TextInput.hpp"
@@ -22,6 +23,7 @@ namespace pindle::platform {
 
 using display::SDLLibrary;
 using display::WindowPresenter;
+using display::X11ConnectionWatch;
 
 namespace {
 
@@ -58,6 +60,8 @@ struct State {
     double nextRefresh = 0;
     std::vector<std::unique_ptr<WindowPresenter>> presenters;
     std::optional<Tracking> touch;
+    bool watchingConnection = false;
+    bool desktopLost = false;  // for the rest of the process, reset() or not
 };
 
 State& state() {
@@ -69,6 +73,10 @@ Display::Kind choose(State& s) {
     if (const char* forced = std::getenv(Display::environmentVariable);
         forced && std::string_view(forced) == "headless") {
         say("headless (PINDLE_DISPLAY=headless)");
+        return Display::Kind::headless;
+    }
+    if (s.desktopLost) {
+        say("headless (the desktop went away earlier in this process)");
         return Display::Kind::headless;
     }
     if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
@@ -169,6 +177,27 @@ void closePresenter(WindowPresenter* presenter) {
         MainThread::setPump(nullptr);
 }
 
+// The X server went away: every desktop window is gone. The windows stay as they are in memory
+// and hear that they were closed; windows shown from now on stay in memory (headless). SDL is
+// not called again in this process: its clean-up would wait forever for the dead server.
+void loseDisplay() {
+    auto& s = state();
+    say("the desktop went away (the X server's connection broke); windows closed, "
+        "headless from now on");
+    std::vector<std::shared_ptr<ui::Window>> closed;
+    while (!s.presenters.empty()) {
+        closed.push_back(s.presenters.back()->window());
+        s.presenters.back()->abandon();
+        closePresenter(s.presenters.back().get());
+    }
+    s.sdl = nullptr;
+    s.desktopLost = true;
+    s.watchingConnection = false;
+    s.kind = Display::Kind::headless;
+    s.touch.reset();
+    for (const auto& window : closed) postClosed(window, "display lost");
+}
+
 void handle(const SDLLibrary& sdl, const SDL_Event& event) {
     auto& s = state();
     switch (event.type) {
@@ -178,6 +207,8 @@ void handle(const SDLLibrary& sdl, const SDL_Event& event) {
                 return;
             if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
                 presenter->resized(event.window.data1, event.window.data2);
+            } else if (event.window.event == SDL_WINDOWEVENT_EXPOSED) {
+                presenter->exposed();
             } else if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
                 auto window = presenter->window();
                 closePresenter(presenter);
@@ -266,6 +297,10 @@ double pump() {
         return 1;
     SDL_Event event;
     while (s.sdl->SDL_PollEvent(&event)) handle(*s.sdl, event);
+    if (X11ConnectionWatch::lost()) {
+        loseDisplay();
+        return 1;
+    }
 
     // Windows gone from the host's side go from the desktop too.
     for (std::size_t i = 0; i < s.presenters.size();) {
@@ -281,6 +316,10 @@ double pump() {
         s.nextRefresh = std::max(s.nextRefresh + s.refreshInterval, now);
         const double shownAt = s.nextRefresh;
         for (std::size_t i = 0; i < s.presenters.size(); ++i) s.presenters[i]->refresh(shownAt);
+        if (X11ConnectionWatch::lost()) {
+            loseDisplay();
+            return 1;
+        }
     }
     return std::max(0.0, s.nextRefresh - uptimeSeconds());
 }
@@ -302,6 +341,7 @@ void Display::reset() {
     s.sdl = nullptr;
     s.kind.reset();
     s.touch.reset();
+    s.watchingConnection = false;
     s.refreshInterval = 1 / defaultRefreshRate;
 }
 
@@ -319,6 +359,11 @@ void Display::show(const std::shared_ptr<ui::Window>& window) {
     if (!presenter) {
         say("the window cannot be shown (" + reason + ")");
         return;
+    }
+    if (!s.watchingConnection && presenter->xConnection()) {
+        s.watchingConnection = X11ConnectionWatch::watch(presenter->xConnection());
+        if (!s.watchingConnection)
+            say("this libX11 ends the process if the X server goes away");
     }
     const bool first = s.presenters.empty();
     s.presenters.push_back(std::move(presenter));

@@ -6,9 +6,11 @@
 //
 // On a desktop the main thread's loop pumps the display (MainThread::setPump) while a window
 // is shown: input becomes Touch sequences sent through Window::sendEvent, keys and typed text
-// go to the first responder, a resize lays the window out again, and a closed window, Escape
-// pressed with nothing being edited, or a display that goes away post
-// Window::didCloseNotification. Processes that never show a window never load SDL.
+// go to the first responder, a resize lays the window out again, and a closed window ("closed"),
+// Escape pressed with nothing being edited ("escape"), or a display that goes away ("display
+// lost") post Window::didCloseNotification with that "reason". A display that went away is
+// said once and leaves the process headless for good (reset() included): windows live on in
+// memory, players play on. Processes that never show a window never load SDL.
 //
 // Thread-safety: every operation REQUIRES the main thread. Window::didCloseNotification is
 // posted on the main thread.
@@ -48,7 +50,8 @@ class Display {
 
     // What the presentation of one window has done so far.
     struct Statistics {
-        std::uint64_t refreshes = 0;       // frames presented
+        std::uint64_t refreshes = 0;       // display refreshes gone by
+        std::uint64_t presents = 0;        // of which presented a new picture
         std::uint64_t rasterisations = 0;  // times the interface was drawn again
         std::uint64_t videoFramesShown = 0;
         std::uint64_t videoFramesDropped = 0;  // passed without ever being on screen

@@ -15,15 +15,21 @@ struct LocationCoordinate2D {
 
 class Location {
   public:
-    Location(double latitude, double longitude, Date timestamp = Date::now())
-        : coordinate_{latitude, longitude}, timestamp_(timestamp) {}
+    // `horizontalAccuracy`: the radius in metres the fix is good to; negative when unknown.
+    Location(double latitude, double longitude, Date timestamp = Date::now(),
+             double horizontalAccuracy = -1)
+        : coordinate_{latitude, longitude},
+          timestamp_(timestamp),
+          horizontalAccuracy_(horizontalAccuracy) {}
 
     const LocationCoordinate2D& coordinate() const { return coordinate_; }
     Date timestamp() const { return timestamp_; }
+    double horizontalAccuracy() const { return horizontalAccuracy_; }
 
   private:
     LocationCoordinate2D coordinate_;
     Date timestamp_;
+    double horizontalAccuracy_;
 };
 
 }  // namespace pindle::platform

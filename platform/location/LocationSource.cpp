@@ -1,6 +1,11 @@
 #include "platform/location/LocationSource.hpp"
 
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+
+#include "platform/location/GeoClueLocationSource.hpp"
+#include "platform/log/DeviceChoiceLog.hpp"
 
 namespace pindle::platform {
 
@@ -12,12 +17,28 @@ std::shared_ptr<LocationSource>& sourceSlot() {  // guarded by sourceMutex
     return *slot;
 }
 
+std::shared_ptr<LocationSource> chooseDefault() {
+    const char* forced = std::getenv(LocationSource::environmentVariable);
+    std::shared_ptr<LocationSource> chosen;
+    if (forced && std::strcmp(forced, "none") == 0) {
+        chosen = std::make_shared<DisabledLocationSource>(
+            std::string(LocationSource::environmentVariable) + "=none");
+    } else {
+        std::string why;
+        chosen = GeoClueLocationSource::connect({}, &why);
+        if (!chosen)
+            chosen = std::make_shared<DisabledLocationSource>(why);
+    }
+    DeviceChoiceLog::note("location", chosen->description());
+    return chosen;
+}
+
 }  // namespace
 
 std::shared_ptr<LocationSource> LocationSource::current() {
     std::lock_guard lock(sourceMutex);
     if (!sourceSlot())
-        sourceSlot() = std::make_shared<DisabledLocationSource>();
+        sourceSlot() = chooseDefault();
     return sourceSlot();
 }
 

@@ -27,6 +27,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -68,6 +69,7 @@ extern "C" {
     X(avutil, av_freep)                           \
     X(avutil, av_log_set_level)                   \
     X(avutil, av_malloc)                          \
+    X(avutil, av_pix_fmt_desc_get)                \
     X(avutil, av_rescale_q)                       \
     X(avutil, av_strerror)                        \
     X(avcodec, av_packet_alloc)                   \
@@ -186,6 +188,7 @@ class FFmpegLibrary {
 #define av_freep PINDLE_FFMPEG(av_freep)
 #define av_log_set_level PINDLE_FFMPEG(av_log_set_level)
 #define av_malloc PINDLE_FFMPEG(av_malloc)
+#define av_pix_fmt_desc_get PINDLE_FFMPEG(av_pix_fmt_desc_get)
 #define av_rescale_q PINDLE_FFMPEG(av_rescale_q)
 #define av_strerror PINDLE_FFMPEG(av_strerror)
 #define av_packet_alloc PINDLE_FFMPEG(av_packet_alloc)

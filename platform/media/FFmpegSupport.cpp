@@ -261,6 +261,32 @@ std::unique_ptr<Input> Input::open(const Source& source, Error* error, const Ope
     return input;
 }
 
+std::unique_ptr<Input> Input::openDevice(
+    const std::string& path, const AVInputFormat& format,
+    const std::vector<std::pair<std::string, std::string>>& demuxerOptions, Error* error) {
+    if (!loadLibrary(error))
+        return nullptr;
+    AVFormatContext* context = avformat_alloc_context();
+    if (!context) {
+        setError(error, makeError(AVERROR(ENOMEM), MediaError::unknown, "Cannot open " + path));
+        return nullptr;
+    }
+    context->flags |= AVFMT_FLAG_NONBLOCK;
+    AVDictionary* options = nullptr;
+    for (const auto& [key, value] : demuxerOptions)
+        av_dict_set(&options, key.c_str(), value.c_str(), 0);
+    // On failure avformat_open_input frees the context itself.
+    const int result = avformat_open_input(&context, path.c_str(), &format, &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        setError(error, makeError(result, MediaError::unknown, "Cannot open " + path));
+        return nullptr;
+    }
+    auto input = std::make_unique<Input>();
+    input->context_ = context;
+    return input;
+}
+
 CodecContextPtr openDecoder(const AVStream& stream, std::int64_t maxPixels) {
     const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
     if (!codec)

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Data.hpp"
@@ -108,6 +109,14 @@ class Input {
     // and text) are MediaError::fileFormatNotRecognized.
     static std::unique_ptr<Input> open(const Source& source, Error* error = nullptr,
                                        const OpenOptions& options = {});
+
+    // A capture device at `path` read by the demuxer `format` with its private options (a
+    // camera's picture size, pixel format, rate). Reads that would wait answer AVERROR(EAGAIN)
+    // instead, so that the reader can stop. Null on failure, with `error` keeping the errno
+    // (EACCES, EBUSY, ENOENT).
+    static std::unique_ptr<Input> openDevice(
+        const std::string& path, const AVInputFormat& format,
+        const std::vector<std::pair<std::string, std::string>>& demuxerOptions, Error* error);
 
     Input() = default;
     ~Input();

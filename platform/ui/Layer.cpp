@@ -319,6 +319,38 @@ Value Layer::presentationValue(const std::string& key) const {
     return model;
 }
 
+Point Layer::presentationPosition() const {
+    UIGuard lock(UILock::mutex());
+    const Point model = position_;
+    for (const auto& [animationKey, running] : animations_) {
+        const BasicAnimation& a = running.animation;
+        if (a.keyPath != "position")
+            continue;
+        const auto point = [&](const Value& value) -> std::optional<Point> {
+            if (value.isNull())
+                return model;
+            const Dictionary* d = value.asDictionary();
+            if (!d)
+                return std::nullopt;
+            const auto x = d->find("x"), y = d->find("y");
+            if (x == d->end() || y == d->end() || !x->second.asDouble() || !y->second.asDouble())
+                return std::nullopt;
+            return Point{*x->second.asDouble(), *y->second.asDouble()};
+        };
+        const auto from = point(a.fromValue), to = point(a.toValue);
+        if (!from || !to)
+            continue;
+        const double elapsed = uptimeSeconds() - running.beginTime - a.delay;
+        if (elapsed < 0)
+            return *from;
+        if (a.duration <= 0 || elapsed >= a.duration)
+            continue;
+        const double t = BasicAnimation::ease(a.timing, elapsed / a.duration);
+        return Point{from->x + (to->x - from->x) * t, from->y + (to->y - from->y) * t};
+    }
+    return model;
+}
+
 GraphicsContext::ContentFit Layer::fitFor(ContentsGravity gravity) {
     switch (gravity) {
         case ContentsGravity::resize:
@@ -370,6 +402,7 @@ void Layer::render(GraphicsContext& context) const {
     const double opacity = presentationValue("opacity").asDouble().value_or(1.0);
     if (opacity <= 0)
         return;
+    position = presentationPosition();
 
     context.saveState();
     // The transform applies around the centre: move there, transform, move back.

@@ -95,6 +95,9 @@ class Layer : public KeyValueObservable {
     // The value shown now for a numeric key ("opacity"): interpolated while an animation of
     // that key runs, else the model value. Other keys give null.
     Value presentationValue(const std::string& key) const;
+    // The position as it is on screen now: the model position, or where a running "position"
+    // animation (from a point, or a rect's origin, to the model) has the layer. Drawing uses it.
+    Point presentationPosition() const;
 
     // Draws this layer and its sublayers, with the context's origin at the superlayer's
     // bounds origin. Hidden layers and layers of opacity 0 draw nothing. When the context

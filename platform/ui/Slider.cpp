@@ -1,6 +1,7 @@
 #include "platform/ui/Slider.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
@@ -25,6 +26,9 @@ float Slider::value() const {
 }
 
 void Slider::setValue(float value, bool animated) {
+    // NaN passes std::clamp untouched and would leave the thumb nowhere.
+    if (!std::isfinite(value))
+        return;
     UIThreadChecker::recordMutation("Slider::setValue");
     {
         UIGuard lock(UILock::mutex());

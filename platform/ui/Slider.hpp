@@ -23,7 +23,8 @@ class Slider : public Control {
     explicit Slider(const Rect& frame);
 
     float value() const;
-    // Clamped to [minimumValue, maximumValue]. Sends no action, as on the phone platform.
+    // Clamped to [minimumValue, maximumValue]; a value that is not a finite number is
+    // refused. Sends no action, as on the phone platform.
     void setValue(float value, bool animated = false);
     bool lastSetAnimated() const;
     float minimumValue() const;

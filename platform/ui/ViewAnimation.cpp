@@ -1,5 +1,8 @@
 #include "platform/ui/ViewAnimation.hpp"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/ui/Layer.hpp"
 
@@ -8,12 +11,18 @@ namespace {
 
 thread_local std::shared_ptr<ViewAnimation> openTransaction;
 
+// A time that is not a finite number of seconds (NaN, infinity) or below zero means none: an
+// infinite animation would never complete and hold whoever waits on it for good.
+double usableTime(double seconds) {
+    return std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
+}
+
 }  // namespace
 
 ViewAnimation::ViewAnimation(double duration, double delay, TimingFunction timing,
                              std::function<void(bool finished)> completion)
-    : duration_(std::max(0.0, duration)),
-      delay_(std::max(0.0, delay)),
+    : duration_(usableTime(duration)),
+      delay_(usableTime(delay)),
       timing_(timing),
       completion_(std::move(completion)) {}
 

@@ -4,7 +4,8 @@
 // layer, from the old value to the new model value, which is set at once. The completion
 // runs once on the main queue: with true when every recorded animation ran its delay plus
 // duration on Clock (or after that time when nothing was recorded; a zero time means the
-// next main-queue turn), with false as soon as one of them is removed or replaced.
+// next main-queue turn), with false as soon as one of them is removed or replaced. A negative
+// or non-finite duration or delay counts as zero.
 //
 // Thread-safety: a transaction belongs to the thread that runs View::animate; the
 // completion bookkeeping is safe from any thread. Completions run on the main queue.

@@ -64,6 +64,10 @@ int main(int argc, char** argv) {
     const std::string noSessionBus =
         "unix:path=" + pindle::testing::processFolder() + "/no-session-bus";
     ::setenv("DBUS_SESSION_BUS_ADDRESS", noSessionBus.c_str(), 1);
+    // The sound library keeps a runtime folder of its own, in $TMPDIR when nothing names one;
+    // the tests' sound clients, and the example host they start, keep it in the test's folder.
+    const std::string soundRuntime = pindle::testing::processFolder() + "/sound-client";
+    ::setenv("PULSE_RUNTIME_PATH", soundRuntime.c_str(), 1);
     // The suite runs on the headless screen, silent playback, synthetic cameras and
     // microphone and no location service, whatever desktop it is started from; the tests of
     // the real backends start their own private servers and choose those backends themselves.

@@ -1,7 +1,8 @@
 // XvfbServer: a private X server in memory for the tests of the desktop display. start()
 // runs `Xvfb -displayfd` so the server itself picks a free display number, and waits until it
-// answers; the destructor stops it. The test reads the screen back with XGetImage and sends
-// the mouse with XTest, as a person would use the window.
+// answers; the destructor stops it, and the server dies with the test process in any case. The test
+// reads the screen back with XGetImage and sends the mouse with XTest, as a person would use the
+// window.
 //
 // DesktopTest is the fixture: one server for the whole suite, the display chosen again for
 // each test with DISPLAY pointing at the server (and PINDLE_DISPLAY unset), and the headless

@@ -2,8 +2,10 @@
 // the backend emulator on loopback, checked through the JSON lines they print.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -16,6 +18,7 @@
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PDataRangeUploadingOperation.hpp"
+#include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/Commands.hpp"
 #include "examples/pindle-example/Demo.hpp"
@@ -383,6 +386,115 @@ TEST_F(ExampleCommandsTest, PlayPrintsThePlayersEventsAndWritesASnapshot) {
     EXPECT_EQ(image->pixelWidth(), 375);
     EXPECT_EQ(image->pixelHeight(), 667);
     std::filesystem::remove_all(folder);
+}
+
+// `play` counts playback, not wall time, ends with the playlist, and says what went wrong: a
+// link too slow to play, media that cannot play. Each case runs real media in real time.
+TEST_F(ExampleCommandsTest, PlayCountsPlaybackAndReportsWhatStoppedIt) {
+    platform::testing::ClipOptions clip;
+    clip.width = 320;
+    clip.height = 240;
+    clip.seconds = 3;
+    // At a known bit rate (about 250 KB a second), of which the movie's header is a small part
+    // that a slow link still brings in its first tenth of a second.
+    clip.noise = true;
+    const std::string movie = platform::testing::clipBytes(clip);
+    ASSERT_FALSE(movie.empty());
+    const auto bytesPerSecond = movie.size() / static_cast<std::size_t>(clip.seconds);
+    const std::vector<std::string> renditions{"720p", "540p", "360p"};
+    auto eachRendition = [&](const std::string& id, const std::function<void(std::string)>& add) {
+        for (const auto& name : renditions) add("/media/" + id + "/" + name + ".mp4");
+    };
+
+    struct Case {
+        std::string name;
+        std::vector<std::string> arguments;
+        std::function<void()> arrange;
+        int exitCode;
+        json summary;
+        bool errorEvent;
+        double minimumTime;  // of the summary
+    };
+    const Case cases[] = {
+        // At half the speed playback needs, a second of playback takes about two of wall time.
+        {"slow link",
+         {"play", "v1", "--seconds", "1"},
+         [&] {
+             eachRendition("v1", [&](std::string path) {
+                 emulator_->server().addFault(path, emulator::Fault::throttle(bytesPerSecond / 2));
+             });
+         },
+         0,
+         {{"ok", true}, {"ready", true}},
+         false,
+         0.95},
+        // Far too slow to play two seconds within the four allowed.
+        {"stalled",
+         {"play", "v1", "--seconds", "2", "--timeout", "2"},
+         [&] {
+             eachRendition("v1", [&](std::string path) {
+                 emulator_->server().addFault(path, emulator::Fault::throttle(bytesPerSecond / 8));
+             });
+         },
+         1,
+         {{"ok", false}, {"stalled", true}},
+         false,
+         0},
+        {"not media",
+         {"play", "v1", "--seconds", "1", "--timeout", "20"},
+         [&] {
+             emulator_->videos().setRenditions({{"720p", std::string(200000, 'x')},
+                                                {"540p", std::string(200000, 'x')},
+                                                {"360p", std::string(200000, 'x')}});
+         },
+         1,
+         {{"ok", false}, {"ready", false}},
+         true,
+         0},
+        // Two videos of three seconds: done after both, long before twenty seconds.
+        {"playlist",
+         {"play", "--playlist", "a", "--seconds", "20"},
+         [] {},
+         0,
+         {{"ok", true}, {"ends", 2}, {"index", 1}},
+         false,
+         2.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        emulator_->server().script().clear();
+        emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
+        c.arrange();
+        // Another case's bytes of the same addresses must not serve this one.
+        pindle::PNPlayerCache::shared()->clearCache();
+
+        std::vector<std::string> all = c.arguments;
+        all.insert(all.end(), {"--gateway", gateway_, "--local", "--api-token",
+                               BackendEmulator::defaultAPIToken, "--identity", "tester"});
+        std::string error;
+        auto line = CommandLine::parse(all, error);
+        ASSERT_TRUE(line) << error;
+        std::ostringstream out;
+        JsonLines lines(out);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Commands(*line, lines, &pindleExamplePlay).run(), c.exitCode) << out.str();
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        lines.close();
+        bool errorEvent = false;
+        json summary;
+        for (const json& printed : parseLines(out.str())) {
+            if (printed.value("event", "") == "error")
+                errorEvent = true;
+            summary = printed;
+        }
+        EXPECT_EQ(errorEvent, c.errorEvent) << out.str();
+        expectContains(summary, c.summary);
+        ASSERT_TRUE(summary.contains("time")) << summary.dump();
+        EXPECT_GE(summary["time"].get<double>(), c.minimumTime) << summary.dump();
+        // Failures are told at once, and a playlist ends with its last video.
+        EXPECT_LT(took, 15.0) << out.str();
+    }
 }
 
 TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {

@@ -1,18 +1,29 @@
-// `play --window` on a real X server in memory: the player shows in a desktop window, and
-// closing that window ends the command with success.
+// `play --window` on a real X server in memory: the player shows in a desktop window, a click
+// on the panel's pause button pauses what is on screen and a second click plays it, dragging
+// its slider seeks, a swipe up slides the playlist's next video in from below, and closing
+// the window ends the command with success. The screen is read back with XGetImage; the pictures
+// carry their frame numbers.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/api/PNVideoAPI.hpp"
+#include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/Commands.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "examples/pindle-example/PlayWindow.hpp"
+#include "platform/dispatch/MainThread.hpp"
+#include "platform/display/Display.hpp"
+#include "platform/ui/Window.hpp"
 #include "support/MediaFixtures.hpp"
 #include "support/XvfbServer.hpp"
+#include "tests/PindleCore/api/EmulatorFixture.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
 namespace pindle::example {
@@ -20,8 +31,27 @@ namespace {
 
 using emulator::BackendEmulator;
 using nlohmann::json;
+namespace ui = platform::ui;
+using platform::Display;
+using platform::MainThread;
 
 constexpr double patience = 30;
+// Portrait, as the controller's full-screen fill keeps the whole picture and its code.
+constexpr int clipWidth = 180;
+constexpr int clipHeight = 320;
+constexpr double screenWidth = 375;
+constexpr double screenHeight = 667;
+
+// The frame number of a picture whose top edge is `top` rows down the screen, if one is there.
+std::optional<int> frameNumberAt(const platform::Image& screen, int top) {
+    const int width = screen.pixelWidth(), height = screen.pixelHeight();
+    const std::size_t row = static_cast<std::size_t>(width) * 4;
+    std::vector<std::uint8_t> rgba(row * height, 0);
+    if (top >= 0 && top < height)
+        std::memcpy(rgba.data(), screen.rgba().data() + row * top, row * (height - top));
+    auto shifted = platform::Image::make(width, height, std::move(rgba));
+    return shifted ? platform::testing::readFrameNumber(*shifted) : std::nullopt;
+}
 
 class ExampleHostWindowTest : public pindle::testing::DesktopTest {
   protected:
@@ -41,8 +71,14 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
         for (const char* resolution : emulator::VideoRecord::resolutionNames)
             video.addResolution(resolution);
         emulator_->store().put(video);
+        video.id = "v2";
+        video.title = "Video v2";
+        emulator_->store().put(video);
         platform::testing::ClipOptions clip;
-        clip.seconds = 3;
+        clip.seconds = 4;
+        clip.width = clipWidth;
+        clip.height = clipHeight;
+        clip.bFrames = false;
         const std::string movie = platform::testing::clipBytes(clip);
         emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
         std::string error;
@@ -50,6 +86,17 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
     }
 
     void TearDown() override {
+        if (controller_) {
+            controller_->pause();
+            controller_->reset();
+            if (auto loader = controller_->videoLoader())
+                loader->setVideosToPreload({});
+            window_->setRootViewController(nullptr);
+            controller_.reset();
+            playWindow_.reset();
+            window_.reset();
+            MainThread::drain();
+        }
         if (emulator_) {
             PNSession::current()->stop();
             emulator_->stop();
@@ -58,8 +105,182 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
         DesktopTest::TearDown();
     }
 
+    // The player controller in a desktop window, as `play --window` shows it, playing `ids`
+    // (a playlist when more than one).
+    void showPlayer(const std::vector<std::string>& ids) {
+        PNAPIConstants::setGateway("127.0.0.1:" + std::to_string(emulator_->port()), false);
+        PNSession::current()->setApiToken(std::nullopt);
+        PNSession::current()->start(emulator_->openSession("tester"));
+        testing::Outcome<std::vector<PNVideoPtr>> listed;
+        PNVideoAPI::shared().videosByIds(
+            ids, [&](const std::shared_ptr<PNVideosResponse>& response, const auto&) {
+                listed.set(response ? response->videos() : std::vector<PNVideoPtr>{});
+            });
+        const auto videos = listed.wait();
+        ASSERT_EQ(videos.size(), ids.size());
+
+        playWindow_ = std::make_unique<PlayWindow>(true, lines_);
+        window_ = ui::Window::make(ui::Rect::make(0, 0, screenWidth, screenHeight));
+        controller_ = std::make_shared<PNPlayerViewController>();
+        window_->setRootViewController(controller_);
+        window_->makeKeyAndVisible();
+        ASSERT_TRUE(playWindow_->watch(window_).ok());
+        playWindow_->addSwipes(controller_);
+        if (videos.size() == 1) {
+            controller_->play(videos.front());
+        } else {
+            auto playlist = std::make_shared<PNPlaylist>();
+            playlist->setVideos(videos);
+            playlist->setTotalCount(static_cast<std::int64_t>(videos.size()));
+            controller_->play(playlist, 0);
+        }
+    }
+
+    // The screen once at least one more refresh has been presented.
+    platform::ImagePtr screen() {
+        const auto count = Display::statistics(*window_).refreshes;
+        MainThread::runUntil([&] { return Display::statistics(*window_).refreshes > count + 1; },
+                             patience);
+        return server().capture(Display::nativeHandle(*window_));
+    }
+    std::optional<int> frameOnScreen() {
+        auto image = screen();
+        return image ? platform::testing::readFrameNumber(*image) : std::nullopt;
+    }
+    // Waits until the frame on screen is past `frame`.
+    bool playsPast(int frame) {
+        return MainThread::runUntil(
+            [&] {
+                const auto shown = frameOnScreen();
+                return shown && *shown > frame;
+            },
+            patience);
+    }
+    void click(ui::Point at) {
+        const auto handle = Display::nativeHandle(*window_);
+        server().press(handle, at);
+        screen();
+        server().release(handle, at);
+    }
+
     std::unique_ptr<BackendEmulator> emulator_;
+    std::ostringstream printed_;
+    JsonLines lines_{printed_};
+    std::unique_ptr<PlayWindow> playWindow_;
+    std::shared_ptr<ui::Window> window_;
+    std::shared_ptr<PNPlayerViewController> controller_;
 };
+
+TEST_F(ExampleHostWindowTest, ThePanelsPauseButtonPausesWhatIsOnScreenAndAClickMorePlays) {
+    showPlayer({"v1"});
+    ASSERT_TRUE(playsPast(5)) << "the video does not play on screen";
+    auto panel = controller_->playerControlPanel();
+    ASSERT_NE(panel, nullptr);
+    auto pause = panel->pauseButton();
+    ASSERT_TRUE(pause && !pause->isHidden());
+    const ui::Rect button = pause->convertRectTo(pause->bounds(), nullptr);
+    const ui::Point centre{button.midX(), button.midY()};
+
+    click(centre);
+    ASSERT_TRUE(MainThread::runUntil(
+        [&] { return controller_->playState() == PNPlayState::paused; }, patience));
+    const auto held = frameOnScreen();
+    ASSERT_TRUE(held);
+    // A third of a second of refreshes later the same picture is there.
+    for (int i = 0; i < 10; ++i) screen();
+    EXPECT_EQ(frameOnScreen(), held);
+
+    click(centre);
+    EXPECT_TRUE(playsPast(*held + 3)) << "the second click did not play";
+    EXPECT_EQ(controller_->playState(), PNPlayState::playing);
+}
+
+TEST_F(ExampleHostWindowTest, DraggingThePanelsSliderSeeksWhatIsOnScreen) {
+    showPlayer({"v1"});
+    ASSERT_TRUE(playsPast(5)) << "the video does not play on screen";
+    auto panel = controller_->playerControlPanel();
+    ASSERT_NE(panel, nullptr);
+    auto slider = panel->slider();
+    ASSERT_NE(slider, nullptr);
+    const ui::Rect bounds = slider->bounds();
+    const ui::Rect thumb = slider->convertRectTo(
+        slider->thumbRect(bounds, slider->trackRect(bounds), slider->value()), nullptr);
+    const ui::Rect track = slider->convertRectTo(slider->trackRect(bounds), nullptr);
+    const auto handle = Display::nativeHandle(*window_);
+    // Hold the thumb and drag it three quarters of the way along the track.
+    const double y = thumb.midY();
+    server().press(handle, {thumb.midX(), y});
+    const double target = track.minX() + track.width() * 0.75;
+    for (int step = 1; step <= 5; ++step) {
+        screen();
+        server().moveTo(handle, {thumb.midX() + (target - thumb.midX()) * step / 5, y});
+    }
+    screen();
+    server().release(handle, {target, y});
+
+    // Three quarters of the clip (four seconds at 30 frames a second) is frame 90.
+    EXPECT_TRUE(MainThread::runUntil(
+        [&] {
+            const auto shown = frameOnScreen();
+            return shown && *shown >= 80;
+        },
+        patience))
+        << "the picture did not move to where the slider was dragged";
+}
+
+TEST_F(ExampleHostWindowTest, ASwipeUpSlidesThePlaylistsNextVideoInFromBelow) {
+    showPlayer({"v1", "v2"});
+    ASSERT_TRUE(playsPast(5)) << "the first video does not play on screen";
+    // The next video is preloaded: its picture is there to slide in.
+    ASSERT_TRUE(MainThread::runUntil(
+        [&] {
+            for (const auto& view : controller_->players())
+                if (view != controller_->currentPlayer() && view->video() &&
+                    view->video()->videoID() == "v2" && view->playerLayer()->videoContent(0).frame)
+                    return true;
+            return false;
+        },
+        patience))
+        << "the next video was not preloaded";
+    const auto handle = Display::nativeHandle(*window_);
+    const double x = screenWidth / 2;
+    server().press(handle, {x, 450});
+    for (double y = 400; y >= 150; y -= 50) {
+        screen();
+        server().moveTo(handle, {x, y});
+    }
+    screen();
+    server().release(handle, {x, 150});
+
+    // While it slides, the incoming picture starts part of the way down the screen. Every
+    // picture presented meanwhile is read.
+    bool seenMidway = false;
+    int looked = 0;
+    MainThread::runUntil(
+        [&] {
+            if (controller_->isAnimating() && !seenMidway) {
+                const auto presented = Display::statistics(*window_).presents;
+                MainThread::runUntil(
+                    [&] { return Display::statistics(*window_).presents > presented; }, patience);
+                if (auto image = server().capture(handle)) {
+                    ++looked;
+                    for (int top = screenHeight / 10; top <= screenHeight * 9 / 10 && !seenMidway;
+                         top += 16)
+                        seenMidway = frameNumberAt(*image, top).has_value();
+                }
+            }
+            return controller_->playlistIndex() == 1 && !controller_->isAnimating();
+        },
+        patience);
+    EXPECT_TRUE(seenMidway) << "no picture was seen part of the way in, of " << looked
+                            << " presented while it slid";
+    EXPECT_EQ(controller_->playlistIndex(), 1);
+    EXPECT_FALSE(controller_->isAnimating());
+    // The second video plays, filling the screen again.
+    const auto first = frameOnScreen();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(playsPast(*first + 3));
+}
 
 TEST_F(ExampleHostWindowTest, ClosingTheWindowEndsPlayWindowWithSuccess) {
     std::string error;

@@ -29,6 +29,51 @@ SDL_FRect toSDL(const ui::Rect& rect) {
                      static_cast<float>(rect.width()), static_cast<float>(rect.height())};
 }
 
+// The bands of rows of an RGBA image that have any pixel not wholly transparent, each as wide
+// as what it covers; at most mostBands, the nearest merged.
+constexpr std::size_t mostBands = 8;
+
+std::vector<SDL_Rect> coveredBands(const std::uint8_t* rgba, int width, int height) {
+    std::vector<SDL_Rect> bands;
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = rgba + static_cast<std::size_t>(y) * width * 4;
+        int left = 0;
+        while (left < width && row[left * 4 + 3] == 0) ++left;
+        if (left == width)
+            continue;
+        int right = width - 1;
+        while (row[right * 4 + 3] == 0) --right;
+        if (!bands.empty() && bands.back().y + bands.back().h == y) {
+            SDL_Rect& band = bands.back();
+            const int end = std::max(band.x + band.w, right + 1);
+            band.x = std::min(band.x, left);
+            band.w = end - band.x;
+            ++band.h;
+        } else {
+            bands.push_back(SDL_Rect{left, y, right + 1 - left, 1});
+        }
+    }
+    while (bands.size() > mostBands) {
+        // Merge the two neighbours with the smallest gap between them.
+        std::size_t best = 0;
+        int gap = height;
+        for (std::size_t i = 0; i + 1 < bands.size(); ++i) {
+            const int between = bands[i + 1].y - (bands[i].y + bands[i].h);
+            if (between < gap) {
+                gap = between;
+                best = i;
+            }
+        }
+        SDL_Rect& a = bands[best];
+        const SDL_Rect& b = bands[best + 1];
+        const int left = std::min(a.x, b.x);
+        const int right = std::max(a.x + a.w, b.x + b.w);
+        a = SDL_Rect{left, a.y, right - left, b.y + b.h - a.y};
+        bands.erase(bands.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+    }
+    return bands;
+}
+
 int pixels(double points, double scale) {
     return std::max(1, static_cast<int>(std::lround(points * scale)));
 }
@@ -60,8 +105,10 @@ std::unique_ptr<WindowPresenter> WindowPresenter::make(const SDLLibrary& sdl,
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     if (sdl.SDL_GetWindowWMInfo(presenter->sdlWindow_, &info) == SDL_TRUE &&
-        info.subsystem == SDL_SYSWM_X11)
+        info.subsystem == SDL_SYSWM_X11) {
         presenter->nativeHandle_ = static_cast<std::uint64_t>(info.info.x11.window);
+        presenter->xConnection_ = info.info.x11.display;
+    }
     sdl.SDL_ShowWindow(presenter->sdlWindow_);
     return presenter;
 }
@@ -76,6 +123,13 @@ WindowPresenter::~WindowPresenter() {
         sdl_.SDL_DestroyRenderer(renderer_);
     if (sdlWindow_)
         sdl_.SDL_DestroyWindow(sdlWindow_);
+}
+
+void WindowPresenter::abandon() {
+    for (auto& [source, video] : videos_) video.texture = nullptr;
+    interface_ = nullptr;
+    renderer_ = nullptr;
+    sdlWindow_ = nullptr;
 }
 
 void WindowPresenter::resized(int pixelWidth, int pixelHeight) {
@@ -120,6 +174,7 @@ bool WindowPresenter::rasterise(ui::Window& window, int width, int height) {
         interfaceHeight_ = height;
     }
     sdl_.SDL_UpdateTexture(interface_, nullptr, image->rgba().data(), width * Image::bytesPerPixel);
+    overlay_ = coveredBands(image->rgba().data(), width, height);
     drawnMutations_ = mutations;
     drawnOnce_ = true;
     redrawNeeded_ = hasAnimations(*window.layer());
@@ -161,24 +216,17 @@ bool WindowPresenter::upload(VideoTexture& video, const VideoFrame& frame) {
                                   video.width * Image::bytesPerPixel) == 0;
 }
 
-void WindowPresenter::drawVideo(const GraphicsContext::VideoPlacement& placement, double hostTime) {
-    auto layer = std::dynamic_pointer_cast<const ui::Layer>(placement.source);
-    if (!layer)
-        return;
-    const ui::Layer::VideoContent content = layer->videoContent(hostTime);
-    if (!placement.hole) {
-        // Drawn without a picture; now that one has come the interface is drawn again.
-        if (content.frame)
-            redrawNeeded_ = true;
-        return;
-    }
+void WindowPresenter::drawVideo(const GraphicsContext::VideoPlacement& placement,
+                                const ui::Layer::VideoContent& content) {
     VideoTexture& video = videos_[placement.source.get()];
     video.source = placement.source;
     video.placed = true;
 
     const ui::Rect area = placement.rect.intersection(placement.clip);
-    if (area.isEmpty())
+    if (area.isEmpty()) {
+        video.uploaded = content.frame;
         return;
+    }
     const SDL_Rect clip{
         static_cast<int>(std::floor(area.minX())), static_cast<int>(std::floor(area.minY())),
         static_cast<int>(std::ceil(area.width())), static_cast<int>(std::ceil(area.height()))};
@@ -197,6 +245,7 @@ void WindowPresenter::drawVideo(const GraphicsContext::VideoPlacement& placement
     }
     if (content.frame) {
         if (content.frame != video.uploaded) {
+            video.uploaded = nullptr;
             if (!upload(video, *content.frame)) {
                 sdl_.SDL_RenderSetClipRect(renderer_, nullptr);
                 return;
@@ -222,8 +271,14 @@ void WindowPresenter::drawVideo(const GraphicsContext::VideoPlacement& placement
                                      alpha < 1 ? SDL_BLENDMODE_BLEND : SDL_BLENDMODE_NONE);
         sdl_.SDL_SetTextureAlphaMod(video.texture, static_cast<Uint8>(std::lround(alpha * 255)));
         sdl_.SDL_RenderCopyF(renderer_, video.texture, nullptr, &destination);
+    } else {
+        video.uploaded = nullptr;
     }
     sdl_.SDL_RenderSetClipRect(renderer_, nullptr);
+}
+
+void WindowPresenter::exposed() {
+    presentNeeded_ = true;
 }
 
 void WindowPresenter::refresh(double hostTime) {
@@ -234,16 +289,47 @@ void WindowPresenter::refresh(double hostTime) {
     if (sdl_.SDL_GetRendererOutputSize(renderer_, &width, &height) != 0 || width <= 0 ||
         height <= 0)
         return;
+    ++statistics_.refreshes;
     const bool changed = !drawnOnce_ || redrawNeeded_ || width != interfaceWidth_ ||
                          height != interfaceHeight_ ||
                          ui::UIThreadChecker::mutationCount() != drawnMutations_;
-    if (changed && !rasterise(*window, width, height))
+    if (changed) {
+        if (!rasterise(*window, width, height))
+            return;
+        presentNeeded_ = true;
+    }
+
+    // The frame each video layer has for this refresh. Nothing new to show (the same frames,
+    // the same interface) leaves the window as it is on screen.
+    contents_.assign(placements_.size(), ui::Layer::VideoContent{});
+    for (std::size_t i = 0; i < placements_.size(); ++i) {
+        const auto& placement = placements_[i];
+        auto layer = std::dynamic_pointer_cast<const ui::Layer>(placement.source);
+        if (!layer)
+            continue;
+        contents_[i] = layer->videoContent(hostTime);
+        if (!placement.hole) {
+            // Drawn without a picture; now that one has come the interface is drawn again.
+            if (contents_[i].frame) {
+                redrawNeeded_ = true;
+                presentNeeded_ = true;
+            }
+            continue;
+        }
+        const auto video = videos_.find(placement.source.get());
+        if (video == videos_.end() || video->second.uploaded != contents_[i].frame)
+            presentNeeded_ = true;
+    }
+    if (!presentNeeded_)
         return;
 
     sdl_.SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
     sdl_.SDL_RenderClear(renderer_);
     for (auto& [source, video] : videos_) video.placed = false;
-    for (const auto& placement : placements_) drawVideo(placement, hostTime);
+    for (std::size_t i = 0; i < placements_.size(); ++i)
+        if (placements_[i].hole)
+            drawVideo(placements_[i], contents_[i]);
+    contents_.clear();
     for (auto it = videos_.begin(); it != videos_.end();) {
         if (!it->second.placed || it->second.source.expired()) {
             if (it->second.texture)
@@ -253,10 +339,15 @@ void WindowPresenter::refresh(double hostTime) {
             ++it;
         }
     }
-    const SDL_FRect whole{0, 0, static_cast<float>(width), static_cast<float>(height)};
-    sdl_.SDL_RenderCopyF(renderer_, interface_, nullptr, &whole);
+    // Only the parts of the interface that cover anything are blended over the video.
+    for (const SDL_Rect& band : overlay_) {
+        const SDL_FRect to{static_cast<float>(band.x), static_cast<float>(band.y),
+                           static_cast<float>(band.w), static_cast<float>(band.h)};
+        sdl_.SDL_RenderCopyF(renderer_, interface_, &band, &to);
+    }
     sdl_.SDL_RenderPresent(renderer_);
-    ++statistics_.refreshes;
+    presentNeeded_ = false;
+    ++statistics_.presents;
 }
 
 }  // namespace pindle::platform::display

@@ -4,7 +4,8 @@
 // video layer's frame for the refresh is uploaded as it was decoded (planar Y'CbCr into a
 // streaming texture, no colour conversion on the CPU) and drawn at the layer's rectangle,
 // fit, clip and opacity; the interface goes on top with its alpha; and the frame is
-// presented. A video frame that was due and never reached the screen is counted as dropped.
+// presented. A refresh with no new frame and no change to the interface presents nothing.
+// A video frame that was due and never reached the screen is counted as dropped.
 //
 // Private to platform/display. Thread-safety: none; used on the main thread only, by Display.
 #pragma once
@@ -19,6 +20,7 @@
 #include "platform/display/private/SDLLibrary.hpp"
 #include "platform/media/GraphicsContext.hpp"
 #include "platform/media/VideoFrame.hpp"
+#include "platform/ui/Layer.hpp"
 
 namespace pindle::platform::ui {
 class Window;
@@ -41,6 +43,8 @@ class WindowPresenter {
     const ui::Window* windowAddress() const { return address_; }
     std::uint32_t sdlWindowID() const { return windowID_; }
     std::uint64_t nativeHandle() const { return nativeHandle_; }
+    // The Xlib connection (a Display*) the window is on; null off X11.
+    void* xConnection() const { return xConnection_; }
     double scale() const { return scale_; }
     const Display::Statistics& statistics() const { return statistics_; }
 
@@ -48,6 +52,11 @@ class WindowPresenter {
     void refresh(double hostTime);
     // The desktop window now has this size in pixels: the window is laid out again.
     void resized(int pixelWidth, int pixelHeight);
+    // The desktop lost what the window showed: the next refresh presents again.
+    void exposed();
+    // The connection to the desktop broke: the window, renderer and textures are forgotten
+    // without a call to SDL (which would wait forever for the server to answer).
+    void abandon();
 
   private:
     struct VideoTexture {
@@ -65,7 +74,8 @@ class WindowPresenter {
 
     WindowPresenter(const SDLLibrary& sdl, const std::shared_ptr<ui::Window>& window, double scale);
     bool rasterise(ui::Window& window, int width, int height);
-    void drawVideo(const GraphicsContext::VideoPlacement& placement, double hostTime);
+    void drawVideo(const GraphicsContext::VideoPlacement& placement,
+                   const ui::Layer::VideoContent& content);
     bool upload(VideoTexture& texture, const VideoFrame& frame);
 
     const SDLLibrary& sdl_;
@@ -76,6 +86,7 @@ class WindowPresenter {
     SDL_Renderer* renderer_ = nullptr;
     std::uint32_t windowID_ = 0;
     std::uint64_t nativeHandle_ = 0;
+    void* xConnection_ = nullptr;
 
     SDL_Texture* interface_ = nullptr;
     int interfaceWidth_ = 0;
@@ -83,7 +94,10 @@ class WindowPresenter {
     std::uint64_t drawnMutations_ = 0;
     bool drawnOnce_ = false;
     bool redrawNeeded_ = false;  // an animation runs, or a video layer got its first frame
+    bool presentNeeded_ = true;  // the screen does not show the latest frame
     std::vector<GraphicsContext::VideoPlacement> placements_;
+    std::vector<ui::Layer::VideoContent> contents_;  // for the refresh being drawn
+    std::vector<SDL_Rect> overlay_;                  // where the interface image covers anything
     std::map<const Object*, VideoTexture> videos_;
     Display::Statistics statistics_;
 };

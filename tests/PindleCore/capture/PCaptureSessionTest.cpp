@@ -417,7 +417,8 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
         interruptionEnds,
         hostStops,
         hostStopsWhileFilesFinish,
-        runtimeError
+        runtimeError,
+        runtimeErrorThenHostStopsRecording
     };
     struct Step {
         Event event;
@@ -450,6 +451,9 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
          {{Event::hostStopsWhileFilesFinish, idle}}},
         {"a runtime error", false, {{Event::runtimeError, idle}}},
         {"a runtime error while recording", true, {{Event::runtimeError, idle}}},
+        {"the host stops the recording when a runtime error has stopped capture",
+         true,
+         {{Event::runtimeErrorThenHostStopsRecording, idle}}},
         {"a runtime error during an interruption",
          false,
          {{Event::interrupt, capturing, true}, {Event::runtimeError, idle}}},
@@ -492,6 +496,17 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
                 case Event::runtimeError:
                     session->simulateRuntimeError(platform::Error("test.capture", 1));
                     break;
+                case Event::runtimeErrorThenHostStopsRecording: {
+                    // The failure's stop is queued first; the host, told of the failure, asks
+                    // for the recording's stop before that stop has run.
+                    auto gate = holdQueue();
+                    session->simulateRuntimeError(platform::Error("test.capture", 1));
+                    auto finished = std::make_shared<std::atomic<bool>>(false);
+                    capture_->stopRecordingWithCompletionBlock([finished] { *finished = true; });
+                    ASSERT_TRUE(gate->open());
+                    ASSERT_TRUE(platform::testing::eventually([&] { return finished->load(); }));
+                    break;
+                }
             }
             flush();
             EXPECT_EQ(capture_->state(), step.state) << static_cast<int>(step.event);

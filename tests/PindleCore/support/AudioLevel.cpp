@@ -1,20 +1,26 @@
 #include "tests/PindleCore/support/AudioLevel.hpp"
 
 #include <cmath>
+#include <functional>
 
 #include "platform/media/FFmpegSupport.hpp"
 
 namespace pindle::testing {
 
-double audioLevel(const std::string& path, double from, double to) {
+namespace {
+
+// Hands every decoded sample of the first channel, with its output time, to `take`; false
+// when the file has no decodable sound.
+bool decodeFirstChannel(const std::string& path, int* rate,
+                        const std::function<void(double at, float sample)>& take) {
     auto input = platform::ffmpeg::Input::open(platform::ffmpeg::Source::fromPath(path));
     if (!input) {
-        return -1;
+        return false;
     }
     AVFormatContext* context = input->context();
     const int index = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (index < 0) {
-        return -1;
+        return false;
     }
     AVStream* stream = context->streams[index];
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
@@ -22,23 +28,18 @@ double audioLevel(const std::string& path, double from, double to) {
     avcodec_parameters_to_context(decoder.get(), stream->codecpar);
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0 ||
         decoder->sample_fmt != AV_SAMPLE_FMT_FLTP) {
-        return -1;
+        return false;
     }
+    if (rate)
+        *rate = decoder->sample_rate;
     platform::ffmpeg::PacketPtr packet(av_packet_alloc());
     platform::ffmpeg::FramePtr frame(av_frame_alloc());
-    double sum = 0;
-    long count = 0;
     auto drain = [&] {
         while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
             const double start = static_cast<double>(frame->pts) * av_q2d(stream->time_base);
             const auto* samples = reinterpret_cast<const float*>(frame->extended_data[0]);
-            for (int i = 0; i < frame->nb_samples; ++i) {
-                const double at = start + static_cast<double>(i) / frame->sample_rate;
-                if (at >= from && at < to) {
-                    sum += samples[i] * samples[i];
-                    ++count;
-                }
-            }
+            for (int i = 0; i < frame->nb_samples; ++i)
+                take(start + static_cast<double>(i) / frame->sample_rate, samples[i]);
             av_frame_unref(frame.get());
         }
     };
@@ -51,7 +52,30 @@ double audioLevel(const std::string& path, double from, double to) {
     }
     avcodec_send_packet(decoder.get(), nullptr);
     drain();
-    return count > 0 ? std::sqrt(sum / count) : -1;
+    return true;
+}
+
+}  // namespace
+
+double audioLevel(const std::string& path, double from, double to) {
+    double sum = 0;
+    long count = 0;
+    const bool decoded = decodeFirstChannel(path, nullptr, [&](double at, float sample) {
+        if (at >= from && at < to) {
+            sum += sample * sample;
+            ++count;
+        }
+    });
+    return decoded && count > 0 ? std::sqrt(sum / count) : -1;
+}
+
+std::vector<float> audioSamples(const std::string& path, int* rate) {
+    std::vector<float> samples;
+    decodeFirstChannel(path, rate, [&](double at, float sample) {
+        if (at >= 0)
+            samples.push_back(sample);
+    });
+    return samples;
 }
 
 }  // namespace pindle::testing

@@ -2,7 +2,10 @@
 // pages, with a plain playlist and with a filtered playlist paging the backend emulator.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/playlists/PNTagsPlaylist.hpp"
@@ -170,6 +173,60 @@ TEST_F(PNPlaybackQueuePagingTest, AFilteredPlaylistIsAskedForOnePageAndTheWindow
     EXPECT_EQ(updates[0].size(), 5u);
     ASSERT_TRUE(playlist->videoAt(10));
     EXPECT_EQ(updates[0][3], playlist->videoAt(10)->videoID());
+}
+
+// A playlist whose videoAt() holds one index until the test lets it go, so that one rebuild
+// of the window can be caught half-way while the test changes things around it.
+class HeldPlaylist : public PNPlaylist {
+  public:
+    explicit HeldPlaylist(std::int64_t heldIndex) : heldIndex_(heldIndex) {}
+    PNVideoPtr videoAt(std::int64_t index) override {
+        if (index == heldIndex_ && !released_.exchange(true)) {
+            reached_.set_value();
+            release_.get_future().wait_for(std::chrono::seconds(20));
+        }
+        return PNPlaylist::videoAt(index);
+    }
+    bool waitUntilReached() {
+        return reached_.get_future().wait_for(std::chrono::seconds(20)) ==
+               std::future_status::ready;
+    }
+    void release() { release_.set_value(); }
+
+  private:
+    const std::int64_t heldIndex_;
+    std::atomic<bool> released_{false};
+    std::promise<void> reached_, release_;
+};
+
+TEST(PNPlaybackQueueTest, TheLastMoveWinsWhateverOrderTheRebuildsFinishIn) {
+    for (const bool pageLands : {false, true}) {
+        SCOPED_TRACE(pageLands ? "a page lands meanwhile" : "a newer move overtakes");
+        auto playlist = std::make_shared<HeldPlaylist>(3);
+        const auto loaded = playlistOf(10, 10)->videos();
+        playlist->setVideos(loaded);
+        playlist->setTotalCount(12);
+        auto queue = PNPlaybackQueue::make(playlist, 0, 0);
+        auto recorder = std::make_shared<Recorder>();
+        queue->setDelegate(recorder);
+
+        std::thread mover([&] { queue->setVideoIndex(3); });  // held at index 3
+        ASSERT_TRUE(playlist->waitUntilReached());
+        if (pageLands) {
+            auto more = loaded;
+            more.push_back(playlistOf(11, 11)->videos()[10]);
+            playlist->setVideos(more);
+        } else {
+            queue->setVideoIndex(5);
+        }
+        playlist->release();
+        mover.join();
+
+        const std::vector<std::string> expected{pageLands ? "v3" : "v5"};
+        EXPECT_EQ(testing::idsOf(queue->videos()), expected);
+        ASSERT_FALSE(recorder->updates().empty());
+        EXPECT_EQ(recorder->updates().back(), expected);
+    }
 }
 
 }  // namespace

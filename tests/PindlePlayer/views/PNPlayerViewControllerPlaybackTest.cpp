@@ -36,7 +36,11 @@ constexpr double clipSeconds = 2;
 
 struct Ends : PNPlayerViewControllerDelegate {
     void pnPlayerViewControllerDidPlayToEnd(PNPlayerViewController&) override { ++ends; }
+    void pnPlayerViewControllerBuffering(PNPlayerViewController&, bool value) override {
+        buffering = value;
+    }
     std::atomic<int> ends{0};
+    std::atomic<bool> buffering{false};  // the last report
 };
 
 // The frame a layer draws, in a picture the size of its bounds. A hidden view draws nothing in
@@ -65,6 +69,9 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
         clip.fps = kFps;
         clip.seconds = clipSeconds;
         clip.bFrames = false;
+        // Heavier than what a preload brings (noise spends the whole bit rate), so that
+        // playing needs the full download.
+        clip.noise = true;
         const std::string movie = platform::testing::clipBytes(clip);
         ASSERT_FALSE(movie.empty());
         emulator_.videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
@@ -225,6 +232,52 @@ TEST_F(PNPlayerViewControllerPlaybackTest, PlaysAListedPlaylistWithItsNeighbours
     const double target = 0.75 * clipSeconds;
     until([&] { return std::abs(next->currentTime() - target) < 0.01; });
     EXPECT_EQ(frameOnScreen(), static_cast<int>(target * kFps));
+}
+
+TEST_F(PNPlayerViewControllerPlaybackTest, APlaylistSetPausedThenPlayedLoadsAndPlaysToItsEnd) {
+    controller_->set(playlist_, 0);
+    until([&] { return controller_->isReadyToPlay() && shown() == videos_[0]->videoID(); });
+    auto current = controller_->currentPlayer();
+    EXPECT_EQ(controller_->playState(), PNPlayState::paused);
+
+    controller_->play();
+    until([&] { return wholeClipLoaded(*current); });
+    advance(clipSeconds);
+    until([&] { return ends_->ends == 1 && shown() == videos_[1]->videoID(); });
+    EXPECT_EQ(controller_->playlistIndex(), 1);
+}
+
+TEST_F(PNPlayerViewControllerPlaybackTest, AJumpToAVideoNoViewHoldsIsBufferingUntilItsBytesCome) {
+    // Two views: the current video and one neighbour; the fourth video is in neither.
+    window_->setRootViewController(nullptr);
+    controller_ = std::make_shared<PNPlayerViewController>();
+    controller_->setPlayersCount(2);
+    controller_->setDelegate(ends_);
+    window_->setRootViewController(controller_);
+    // Its bytes, the preload's included, wait for the test.
+    auto gate = std::make_shared<emulator::FaultGate>();
+    for (auto resolution :
+         {PNVideoResolution::r720p, PNVideoResolution::r540p, PNVideoResolution::r360p})
+        emulator_.server().addFault(videos_[3]->mp4URL(resolution)->path(),
+                                    emulator::Fault::heldBy(gate));
+    controller_->play(playlist_, 0);
+    until([&] { return controller_->isReadyToPlay() && shown() == videos_[0]->videoID(); });
+    until([&] {
+        auto neighbour = holderOf(videos_[1]);
+        return neighbour && neighbour->isReadyToPlay();
+    });
+
+    controller_->play(3);
+    settle();
+    EXPECT_EQ(shown(), videos_[3]->videoID());
+    EXPECT_TRUE(ends_->buffering);
+    advance(1.0);
+    EXPECT_TRUE(controller_->isSpinnerActive());
+
+    gate->open();
+    until([&] { return controller_->isReadyToPlay(); });
+    EXPECT_FALSE(ends_->buffering);
+    until([&] { return !controller_->isSpinnerActive(); });
 }
 
 }  // namespace

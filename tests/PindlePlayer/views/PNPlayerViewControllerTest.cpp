@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <limits>
 #include <mutex>
 
 #include "PindleCore/model/PNNotificationNames.hpp"
@@ -37,6 +39,9 @@ struct Events : PNPlayerViewControllerDelegate {
         add("failed_" + std::to_string(error));
     }
     void pnPlayerViewControllerDidPlayToEnd(PNPlayerViewController&) override { add("end"); }
+    void pnPlayerViewControllerBuffering(PNPlayerViewController&, bool value) override {
+        buffering = value;
+    }
     void add(std::string event) {
         std::lock_guard lock(mutex);
         events.push_back(std::move(event));
@@ -46,7 +51,8 @@ struct Events : PNPlayerViewControllerDelegate {
         return std::find(events.begin(), events.end(), event) != events.end();
     }
     std::mutex mutex;
-    std::vector<std::string> events;  // guarded by mutex
+    std::vector<std::string> events;     // guarded by mutex
+    std::atomic<bool> buffering{false};  // the last report
 };
 
 class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
@@ -160,6 +166,7 @@ TEST_F(PNPlayerViewControllerTest, APlaylistPlaysWithItsNeighboursPreloadedInThe
     controller_->play(1);
     until([&] { return controller_->currentPlayer() == holder && !holder->isPreload(); });
     EXPECT_EQ(controller_->playlistIndex(), 1);
+    EXPECT_DOUBLE_EQ(controller_->duration(), clipSeconds);
 }
 
 TEST_F(PNPlayerViewControllerTest, TransitionsEndInPlaceAndAnInterruptedOneNeverCompletes) {
@@ -333,6 +340,125 @@ TEST_F(PNPlayerViewControllerTest, ASliderDragSeeksToItsFraction) {
     // The volume bar follows the audio session.
     platform::AudioSession::sharedInstance().simulateOutputVolumeChange(0.25f);
     EXPECT_FLOAT_EQ(controller_->volumeIndicator()->volumeBar()->progress(), 0.25f);
+}
+
+TEST_F(PNPlayerViewControllerTest, PlayingTheVideoShownPlaysItAndPausingItPausesIt) {
+    controller_->set(videos_[0]);
+    until([&] { return controller_->isReadyToPlay(); });
+    auto view = controller_->currentPlayer();
+    EXPECT_FALSE(view->shouldPlay());
+
+    controller_->play(videos_[0]);
+    settle();
+    EXPECT_EQ(controller_->playState(), PNPlayState::playing);
+    EXPECT_EQ(controller_->currentPlayer(), view);
+    EXPECT_TRUE(view->shouldPlay());
+    EXPECT_FALSE(view->isPreload());
+    EXPECT_EQ(view->playState(), PNPlayState::playing);
+
+    controller_->set(videos_[0]);
+    settle();
+    EXPECT_FALSE(view->shouldPlay());
+    EXPECT_EQ(view->playState(), PNPlayState::paused);
+}
+
+TEST_F(PNPlayerViewControllerTest, AJumpToAVideoNoViewHoldsShowsTheSpinnerWhileItLoads) {
+    // More videos than views: the last one is in no view, and never gets a frame.
+    for (int i = 5; i < 8; ++i) videos_.push_back(video("clip" + std::to_string(i)));
+    playlist_->setVideos(videos_);
+    playlist_->setTotalCount(8);
+    stalled_ = "clip7";
+    playReady(0);
+    until([&] { return controller_->players().back()->isReadyToPlay(); });
+
+    controller_->play(7);
+    settle();
+    EXPECT_EQ(shown(), "clip7");
+    advance(1.0);
+    settle();
+    EXPECT_TRUE(controller_->isSpinnerActive());
+    EXPECT_FALSE(controller_->isReadyToPlay());
+}
+
+TEST_F(PNPlayerViewControllerTest, MovingOnFromAFailedVideoToOneStillLoadingShowsTheSpinner) {
+    videos_[0] = video("clip0", false);  // no address to play: fails at once
+    playlist_->setVideos(videos_);
+    stalled_ = "clip1";  // its neighbour never gets a frame
+    controller_->play(playlist_, 0);
+    until([&] { return events_->saw("failed_9"); });
+    advance(1.0);
+    settle();
+    EXPECT_FALSE(events_->buffering);
+    EXPECT_FALSE(controller_->isSpinnerActive());
+
+    controller_->play(1);
+    settle();
+    EXPECT_EQ(shown(), "clip1");
+    EXPECT_TRUE(events_->buffering);
+    advance(1.0);
+    settle();
+    EXPECT_TRUE(controller_->isSpinnerActive());
+}
+
+TEST_F(PNPlayerViewControllerTest, AHideOfTheSpinnerAskedWhileItsShowIsQueuedWins) {
+    playReady(0);
+    controller_->toggleSpinner(true);
+    controller_->toggleSpinner(false);
+    settle();
+    EXPECT_FALSE(controller_->isSpinnerActive());
+    advance(0.5);
+    EXPECT_DOUBLE_EQ(controller_->spinnerView()->layer()->opacity(), 0.0);
+}
+
+TEST_F(PNPlayerViewControllerTest, ACancelledSliderTouchLetsTheProgressMoveTheSliderAgain) {
+    playReady(0);
+    auto panel = controller_->playerControlPanel();
+    auto slider = panel->slider();
+    window_->layoutIfNeeded();
+    const ui::Rect track = slider->trackRect(slider->bounds());
+    const ui::Point at = slider->convertPointTo({track.midX(), track.midY()}, window_.get());
+    window_->sendEvent(ui::Touch{ui::TouchPhase::began, at, 1, 0});
+    EXPECT_TRUE(panel->dragging());
+    window_->sendEvent(ui::Touch{ui::TouchPhase::cancelled, at, 1, 0});
+    EXPECT_FALSE(panel->dragging());
+    EXPECT_FALSE(controller_->isSeeking());
+
+    panel->setProgress(0.25);
+    settle();
+    EXPECT_FLOAT_EQ(slider->value(), 0.25f);
+}
+
+TEST_F(PNPlayerViewControllerTest, TimesThatAreNoFiniteNumberNeitherBlockSwitchingNorStick) {
+    playReady(0);
+    // An endless transition switches at once.
+    controller_->play(1, PNPlayerTransition::up(std::numeric_limits<double>::infinity()));
+    until([&] { return shown() == "clip1" && !controller_->isAnimating(); });
+    controller_->play(2);
+    until([&] { return shown() == "clip2" && controller_->isReadyToPlay(); });
+
+    // A seek to no number is refused: the time and the slider keep their values.
+    controller_->seek(2.5);
+    settle();
+    controller_->seek(std::numeric_limits<double>::quiet_NaN());
+    settle();
+    EXPECT_DOUBLE_EQ(controller_->currentTime(), 2.5);
+    auto slider = controller_->playerControlPanel()->slider();
+    EXPECT_FLOAT_EQ(slider->value(), 0.25f);
+    slider->setValue(std::numeric_limits<float>::quiet_NaN());
+    EXPECT_FLOAT_EQ(slider->value(), 0.25f);
+}
+
+TEST_F(PNPlayerViewControllerTest, AVideoWhoseIdentifierMakesNoAddressFailsWithItsError) {
+    PNVideo::Fields fields;
+    fields.videoID = "no address";  // a blank cannot be part of an address
+    fields.mediaMP4URL720p = *platform::URL::fromString("http://127.0.0.1:1/clip.mp4");
+    videos_[0] = PNVideo::make(std::move(fields));
+    playlist_->setVideos(videos_);
+    controller_->play(playlist_, 0);
+    until([&] { return events_->saw("failed_9"); });
+    settle();
+    EXPECT_FALSE(controller_->errorLabel()->isHidden());
+    EXPECT_EQ(controller_->errorLabel()->text(), "Video is unavailable");
 }
 
 }  // namespace

@@ -6,15 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/Player.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "platform/ui/Label.hpp"
 #include "platform/ui/PlayerLayer.hpp"
+#include "platform/ui/TextField.hpp"
 #include "platform/ui/Window.hpp"
 #include "support/MediaFixtures.hpp"
 #include "support/XvfbServer.hpp"
@@ -86,6 +93,45 @@ TEST_F(DisplayTest, TheFrameOnScreenIsTheFrameForTheTimePlayed) {
     EXPECT_LT(statistics.rasterisations, statistics.refreshes / 4);
 }
 
+TEST_F(DisplayTest, APresenterThatFallsBehindDropsTheFramesItMissedAndCountsThem) {
+    const std::string path = AppContainer::home() + "/behind-clip.mp4";
+    testing::ClipOptions options;
+    options.seconds = 4;
+    options.fps = kFps;
+    ASSERT_TRUE(testing::writeClip(path, options).ok());
+    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto layer = ui::PlayerLayer::make(player);
+    auto window = showWindow(320, 240);
+    ASSERT_TRUE(Display::isPresented(*window));
+    layer->setFrame(window->bounds());
+    window->layer()->addSublayer(layer);
+    ASSERT_TRUE(MainThread::runUntil([&] { return layer->isReadyForDisplay(); }, patience));
+    player->play();
+    ASSERT_TRUE(
+        MainThread::runUntil([&] { return player->currentTime().seconds() >= 0.5; }, patience));
+    screenOf(*window);
+    const auto before = Display::statistics(*window);
+
+    // The main thread stalls for half a second, as a host's long block would: the display
+    // does not refresh meanwhile.
+    const double stalledAt = player->currentTime().seconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double played = 0;
+    auto image = screenOf(*window, [&] { played = player->currentTime().seconds(); });
+    ASSERT_NE(image, nullptr);
+    const auto after = Display::statistics(*window);
+    // The next picture is the one for now, not the one after the last shown: what passed
+    // meanwhile is dropped and counted.
+    const auto shown = testing::readFrameNumber(*image);
+    ASSERT_TRUE(shown);
+    EXPECT_NEAR(*shown, std::floor(played * kFps), 1) << "at " << played << " s";
+    const double missed = (played - stalledAt) * kFps;
+    EXPECT_GE(static_cast<double>(after.videoFramesDropped - before.videoFramesDropped),
+              missed - 4);
+    EXPECT_LE(after.videoFramesShown - before.videoFramesShown, 4u);
+    player->pause();
+}
+
 TEST_F(DisplayTest, AVideoLayerWithoutAFrameShowsItsBackground) {
     auto window = showWindow(200, 100);
     ASSERT_TRUE(Display::isPresented(*window));
@@ -127,7 +173,7 @@ TEST_F(DisplayTest, AResizeLaysTheWindowOutAgain) {
     EXPECT_TRUE(near(image->pixelAt(190, 50), 0, 0, 255));
 }
 
-TEST_F(DisplayTest, EscapeAndADisplayThatDiesReachTheHost) {
+TEST_F(DisplayTest, EscapeReachesTheHost) {
     auto window = showWindow(200, 100);
     ASSERT_TRUE(Display::isPresented(*window));
     std::vector<std::string> reasons;
@@ -138,6 +184,192 @@ TEST_F(DisplayTest, EscapeAndADisplayThatDiesReachTheHost) {
     server().typeKey(0xff1b /* Escape */);
     ASSERT_TRUE(MainThread::runUntil([&] { return !reasons.empty(); }, patience));
     EXPECT_EQ(reasons, std::vector<std::string>{"escape"});
+    NotificationCenter::defaultCenter().removeObserver(observer);
+}
+
+// The dark pixels of `image` inside `rect` and outside it, and the mean column of those inside.
+struct Ink {
+    int inside = 0;
+    int outside = 0;
+    double meanX = 0;
+};
+
+Ink inkOf(const Image& image, const Rect& rect) {
+    Ink ink;
+    double columns = 0;
+    for (int y = 0; y < image.pixelHeight(); ++y)
+        for (int x = 0; x < image.pixelWidth(); ++x) {
+            const auto pixel = image.pixelAt(x, y);
+            if (pixel.red + pixel.green + pixel.blue > 3 * 160)
+                continue;
+            if (rect.contains(ui::Point{x + 0.5, y + 0.5})) {
+                ++ink.inside;
+                columns += x;
+            } else {
+                ++ink.outside;
+            }
+        }
+    if (ink.inside)
+        ink.meanX = columns / ink.inside;
+    return ink;
+}
+
+TEST_F(DisplayTest, ALabelsGlyphsAreOnScreenWhereTheLabelIsAndFollowAResize) {
+    auto window = showWindow(200, 100);
+    window->setBackgroundColor(Color::whiteColor());
+    ASSERT_TRUE(Display::isPresented(*window));
+    // Centred text in a label that keeps its margins as the window widens.
+    auto label = ui::Label::make(Rect::make(20, 30, 160, 40));
+    label->setText("Pindle");
+    label->setTextColor(Color::black());
+    label->setTextAlignment(ui::TextAlignment::center);
+    label->setAutoresizingMask(ui::View::flexibleWidth);
+    window->addSubview(label);
+
+    auto image = screenOf(*window);
+    ASSERT_NE(image, nullptr);
+    Ink ink = inkOf(*image, label->frame());
+    EXPECT_GT(ink.inside, 40);
+    EXPECT_EQ(ink.outside, 0);
+    EXPECT_NEAR(ink.meanX, 100, 12);
+
+    server().resize(Display::nativeHandle(*window), 300, 100);
+    ASSERT_TRUE(MainThread::runUntil([&] { return window->bounds().width() == 300; }, patience));
+    EXPECT_EQ(label->frame(), Rect::make(20, 30, 260, 40));
+    image = screenOf(*window);
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->pixelWidth(), 300);
+    ink = inkOf(*image, label->frame());
+    EXPECT_GT(ink.inside, 40);
+    EXPECT_EQ(ink.outside, 0);
+    EXPECT_NEAR(ink.meanX, 150, 12);
+}
+
+TEST_F(DisplayTest, KeysAndTextReachTheFirstResponder) {
+    auto window = showWindow(200, 100);
+    ASSERT_TRUE(Display::isPresented(*window));
+    auto field = ui::TextField::make(Rect::make(10, 10, 180, 30));
+    window->addSubview(field);
+    int closes = 0;
+    auto observer = NotificationCenter::defaultCenter().addObserverForName(
+        ui::Window::didCloseNotification, window.get(), nullptr,
+        [&](const Notification&) { ++closes; });
+    ASSERT_TRUE(field->becomeFirstResponder());
+    screenOf(*window);
+
+    for (const unsigned long key :
+         {0x68ul /* h */, 0x69ul /* i */, 0xff08ul /* BackSpace */, 0x6ful /* o */})
+        server().typeKey(key);
+    EXPECT_TRUE(MainThread::runUntil([&] { return field->text() == "ho"; }, patience))
+        << field->text();
+    // Escape while editing ends the editing; the window stays.
+    server().typeKey(0xff1b /* Escape */);
+    EXPECT_TRUE(MainThread::runUntil([&] { return !ui::View::currentFirstResponder(); }, patience));
+    screenOf(*window);
+    EXPECT_EQ(closes, 0);
+    EXPECT_TRUE(Display::isPresented(*window));
+    // Typing with no one editing goes nowhere.
+    server().typeKey(0x78 /* x */);
+    screenOf(*window);
+    EXPECT_EQ(field->text(), "ho");
+    NotificationCenter::defaultCenter().removeObserver(observer);
+}
+
+TEST(DisplayChoiceTest, TheHeadlessChoiceIsSaidOnceAndWindowsStayInMemory) {
+    Display::reset();
+    ::testing::internal::CaptureStderr();
+    auto first = ui::Window::make(Rect::make(0, 0, 40, 40));
+    first->makeKeyAndVisible();
+    auto second = ui::Window::make(Rect::make(0, 0, 40, 40));
+    second->makeKeyAndVisible();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "Display: headless (PINDLE_DISPLAY=headless)\n");
+    EXPECT_EQ(Display::kind(), Display::Kind::headless);
+    EXPECT_FALSE(Display::isPresented(*first));
+    EXPECT_FALSE(Display::isPresented(*second));
+    EXPECT_NE(first->snapshotImage(1.0), nullptr);
+}
+
+// What a lost X server leaves behind, checked in a child process of its own: the display stays
+// headless for the rest of a process that lost it.
+std::string loseTheXServer() {
+    std::string whyNot;
+    auto doomed = pindle::testing::XvfbServer::start(&whyNot);
+    if (!doomed)
+        return "no X server to lose: " + whyNot;
+    Display::reset();
+    ::setenv("DISPLAY", doomed->displayName().c_str(), 1);
+    const auto show = [](double width, double height) {
+        auto window = ui::Window::make(Rect::make(0, 0, width, height));
+        window->makeKeyAndVisible();
+        return window;
+    };
+
+    const std::string path = AppContainer::home() + "/doomed-clip.mp4";
+    testing::ClipOptions options;
+    options.seconds = 4;
+    if (!testing::writeClip(path, options).ok())
+        return "no clip";
+    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto layer = ui::PlayerLayer::make(player);
+    auto window = show(160, 120);
+    auto other = show(80, 60);
+    if (!Display::isPresented(*window) || !Display::isPresented(*other))
+        return "the windows are not on the desktop";
+    layer->setFrame(window->bounds());
+    window->layer()->addSublayer(layer);
+    if (!MainThread::runUntil([&] { return layer->isReadyForDisplay(); }, patience))
+        return "the clip did not become ready";
+    player->play();
+    std::vector<std::string> reasons;
+    auto observer = NotificationCenter::defaultCenter().addObserverForName(
+        ui::Window::didCloseNotification, nullptr, nullptr,
+        [&](const Notification& n) { reasons.push_back(*n.userInfo.at("reason").asString()); });
+    if (!MainThread::runUntil([&] { return Display::statistics(*window).videoFramesShown > 2; },
+                              patience))
+        return "no frame presented";
+
+    ::testing::internal::CaptureStderr();
+    doomed->kill();
+    const bool heard = MainThread::runUntil([&] { return reasons.size() >= 2; }, patience);
+    // More turns of the loop: nothing more is said or posted.
+    MainThread::runUntil([] { return false; }, 0.2);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    NotificationCenter::defaultCenter().removeObserver(observer);
+    if (!heard || reasons != std::vector<std::string>{"display lost", "display lost"})
+        return "the windows did not hear it once each; said: " + said;
+    if (std::count(said.begin(), said.end(), '\n') != 1 || said.find("Display: ") != 0)
+        return "not one line said: " + said;
+    if (Display::isPresented(*window) || Display::isPresented(*other))
+        return "still presented";
+
+    // The player plays on, unaware; a window shown now stays in memory.
+    if (player->timeControlStatus() != Player::TimeControlStatus::playing)
+        return "playback stopped";
+    const double before = player->currentTime().seconds();
+    if (!MainThread::runUntil([&] { return player->currentTime().seconds() > before + 0.1; },
+                              patience))
+        return "playback no longer advances";
+    player->pause();
+    Display::reset();
+    if (Display::kind() != Display::Kind::headless)
+        return "the desktop was chosen again";
+    auto later = show(50, 50);
+    if (Display::isPresented(*later) || !later->snapshotImage(1.0))
+        return "a later window is not in memory";
+    return "";
+}
+
+TEST_F(DisplayTest, AnXServerThatDiesClosesTheWindowsOnceAndLeavesPlaybackAlone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const std::string failure = loseTheXServer();
+            std::fprintf(stderr, "%s\n", failure.empty() ? "lost soundly" : failure.c_str());
+            std::fflush(stderr);
+            std::_Exit(failure.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "lost soundly");
 }
 
 }  // namespace

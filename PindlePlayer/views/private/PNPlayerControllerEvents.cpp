@@ -1,0 +1,54 @@
+#include "PindlePlayer/views/private/PNPlayerControllerEvents.hpp"
+
+#include "PindlePlayer/views/PNPlayerViewController.hpp"
+#include "PindlePlayer/views/PNPlayerViewControllerDelegate.hpp"
+
+namespace pindle {
+
+using Delegate = PNPlayerViewControllerDelegate;
+
+PNPlayerControllerEvents::PNPlayerControllerEvents(std::weak_ptr<PNPlayerViewController> controller,
+                                                   Defer defer)
+    : controller_(std::move(controller)), defer_(std::move(defer)) {}
+
+void PNPlayerControllerEvents::tell(
+    std::string_view selector,
+    std::function<void(PNPlayerViewControllerDelegate&, PNPlayerViewController&)> call) const {
+    defer_([weak = controller_, selector, call = std::move(call)] {
+        auto controller = weak.lock();
+        auto delegate = controller ? controller->delegate() : nullptr;
+        if (delegate && delegate->respondsTo(selector))
+            call(*delegate, *controller);
+    });
+}
+
+void PNPlayerControllerEvents::readyToPlay() const {
+    tell(Delegate::readyToPlaySelector,
+         [](Delegate& d, PNPlayerViewController& c) { d.pnPlayerViewControllerReadyToPlay(c); });
+}
+
+void PNPlayerControllerEvents::buffering(bool buffering) const {
+    tell(Delegate::bufferingSelector, [buffering](Delegate& d, PNPlayerViewController& c) {
+        d.pnPlayerViewControllerBuffering(c, buffering);
+    });
+}
+
+void PNPlayerControllerEvents::currentTimeChanged() const {
+    tell(Delegate::currentTimeChangedSelector, [](Delegate& d, PNPlayerViewController& c) {
+        d.pnPlayerViewControllerCurrentTimeChanged(c);
+    });
+}
+
+void PNPlayerControllerEvents::failedToPlay(PNError error) const {
+    const int raw = static_cast<int>(error.code());
+    tell(Delegate::failedToPlaySelector, [raw](Delegate& d, PNPlayerViewController& c) {
+        d.pnPlayerViewControllerFailedToPlay(c, raw);
+    });
+}
+
+void PNPlayerControllerEvents::didPlayToEnd() const {
+    tell(Delegate::didPlayToEndSelector,
+         [](Delegate& d, PNPlayerViewController& c) { d.pnPlayerViewControllerDidPlayToEnd(c); });
+}
+
+}  // namespace pindle

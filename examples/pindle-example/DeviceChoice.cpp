@@ -1,0 +1,117 @@
+#include "examples/pindle-example/DeviceChoice.hpp"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/capture/CaptureDevice.hpp"
+#include "platform/capture/CaptureHardware.hpp"
+#include "platform/capture/LinuxCamera.hpp"
+#include "platform/location/LocationSource.hpp"
+#include "platform/log/DeviceChoiceLog.hpp"
+
+namespace pindle::example {
+
+namespace {
+
+// A session's largest picture size, which the check opens the camera for.
+constexpr int checkWidth = 960;
+constexpr int checkHeight = 540;
+
+const char* positionName(platform::CaptureDevicePosition position) {
+    switch (position) {
+        case platform::CaptureDevicePosition::back:
+            return "back";
+        case platform::CaptureDevicePosition::front:
+            return "front";
+        case platform::CaptureDevicePosition::unspecified:
+            break;
+    }
+    return "unspecified";
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The platform's own choice for `kind` when it has made one in this process; else what the
+// environment says it would find.
+std::string choiceOf(const std::string& kind, const std::string& guess) {
+    const auto choices = platform::DeviceChoiceLog::choices();
+    const auto found = choices.find(kind);
+    return found != choices.end() ? found->second : guess;
+}
+
+std::string soundServerGuess(const char* forcedBy) {
+    if (environment(forcedBy) == "none")
+        return std::string("no sound (") + forcedBy + "=none)";
+    std::string socket = environment("PULSE_SERVER");
+    if (socket.empty() && !environment("XDG_RUNTIME_DIR").empty())
+        socket = environment("XDG_RUNTIME_DIR") + "/pulse/native";
+    struct stat info {};
+    if (!socket.empty() && ::stat(socket.c_str(), &info) == 0)
+        return "the sound server at " + socket;
+    return "no sound server found (" +
+           (socket.empty() ? std::string("XDG_RUNTIME_DIR unset") : "nothing at " + socket) + ")";
+}
+
+std::string displayGuess() {
+    if (environment("PINDLE_DISPLAY") == "headless")
+        return "headless (PINDLE_DISPLAY=headless)";
+    if (!environment("WAYLAND_DISPLAY").empty())
+        return "Wayland display " + environment("WAYLAND_DISPLAY");
+    if (!environment("DISPLAY").empty())
+        return "X display " + environment("DISPLAY");
+    return "headless (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+}
+
+}  // namespace
+
+int DeviceChoice::list(JsonLines& out) {
+    auto& hardware = platform::CaptureHardware::shared();
+    if (hardware.usesRealCameras()) {
+        for (const auto& camera : hardware.realCameras()) {
+            Json modes = Json::array();
+            for (const auto& mode : camera->modes()) modes.push_back(mode.description());
+            Json line = {{"device", camera->path()},
+                         {"name", camera->name()},
+                         {"position", positionName(camera->position())},
+                         {"modes", modes}};
+            if (camera->isDenied())
+                line["denied"] = camera->deniedWhy();
+            out.print({{"camera", line}});
+        }
+    }
+    out.print({{"cameras", hardware.cameraChoice()}});
+    out.print({{"microphone", hardware.hasMicrophone() ? hardware.microphoneChoice()
+                                                       : std::string("no microphone")}});
+    out.print({{"soundOutput", choiceOf("sound", soundServerGuess("PINDLE_AUDIO"))}});
+    out.print({{"display", choiceOf("display", displayGuess())}});
+    out.print({{"location", platform::LocationSource::current()->description()}});
+    out.print({{"command", "devices"}, {"ok", true}});
+    return 0;
+}
+
+std::optional<std::string> DeviceChoice::prepareRecording(const CommandLine& line) {
+    auto& hardware = platform::CaptureHardware::shared();
+    if (line.synthetic) {
+        hardware.useSyntheticCameras("--synthetic");
+        hardware.useSyntheticMicrophone("--synthetic");
+        return std::nullopt;
+    }
+    std::string why;
+    if (line.camera && !hardware.selectCamera(*line.camera, &why))
+        return "camera " + *line.camera + ": " + why;
+    const auto device = platform::CaptureDevice::camera(platform::CaptureDevicePosition::back);
+    const auto camera = device ? device->linuxCamera() : nullptr;
+    if (!camera)
+        return std::nullopt;  // the synthetic cameras: nothing to open
+    platform::Error error;
+    if (!camera->canStream(checkWidth, checkHeight, &error))
+        return "camera " + camera->path() + ": " + error.localizedDescription();
+    return std::nullopt;
+}
+
+}  // namespace pindle::example

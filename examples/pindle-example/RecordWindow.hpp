@@ -1,0 +1,51 @@
+// RecordWindow: what `record --window` adds to the record command: the camera's preview in a
+// desktop window while it records. Closing the window or Escape ends the recording early
+// (the files are kept). Prints {"event": "window", "shown": ...} once the window is up and
+// {"event": "closed", "reason": ...} when it goes; without a desktop, an error.
+//
+// Lives in the program, not in the player's module: it needs only the platform library.
+//
+// Thread-safety: use from the command's thread, which becomes the main thread; the close
+// arrives there.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "examples/pindle-example/JsonLines.hpp"
+#include "platform/capture/CapturePreviewLayer.hpp"
+#include "platform/capture/CaptureSession.hpp"
+#include "platform/foundation/Error.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/Status.hpp"
+#include "platform/ui/Window.hpp"
+
+namespace pindle::example {
+
+class RecordWindow {
+  public:
+    explicit RecordWindow(JsonLines& out);
+    ~RecordWindow();
+    RecordWindow(const RecordWindow&) = delete;
+    RecordWindow& operator=(const RecordWindow&) = delete;
+
+    // Shows `session`'s camera in a window on the desktop; an error when there is no main
+    // thread to show it from or no desktop.
+    platform::Status show(const platform::CaptureSessionPtr& session);
+    // Runs the main loop (the window's refreshes and input) until `done` holds, the window
+    // closes, or `seconds` pass.
+    void runUntil(const std::function<bool()>& done, double seconds);
+    bool closed() const { return closed_; }
+    // The preview shown; null before show().
+    const std::shared_ptr<platform::CapturePreviewLayer>& preview() const { return preview_; }
+
+  private:
+    JsonLines& out_;
+    bool closed_ = false;
+    std::shared_ptr<platform::ui::Window> window_;
+    platform::NotificationCenter::RegistrationPtr observer_;
+    std::shared_ptr<platform::CapturePreviewLayer> preview_;
+};
+
+}  // namespace pindle::example

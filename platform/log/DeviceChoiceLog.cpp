@@ -1,0 +1,40 @@
+#include "platform/log/DeviceChoiceLog.hpp"
+
+#include <mutex>
+#include <string_view>
+
+#include "platform/log/StandardError.hpp"
+
+namespace pindle::platform {
+
+namespace {
+
+struct Choices {
+    std::mutex mutex;
+    std::map<std::string, std::string> byKind;  // guarded by mutex
+};
+
+Choices& shared() {
+    static auto* choices = new Choices;
+    return *choices;
+}
+
+}  // namespace
+
+bool DeviceChoiceLog::note(const std::string& kind, const std::string& choice) {
+    {
+        std::lock_guard lock(shared().mutex);
+        if (!shared().byKind.emplace(kind, choice).second)
+            return false;
+    }
+    const std::string_view pieces[] = {"pindle: ", kind, ": ", choice, "\n"};
+    StandardError::writeGathered(pieces);
+    return true;
+}
+
+std::map<std::string, std::string> DeviceChoiceLog::choices() {
+    std::lock_guard lock(shared().mutex);
+    return shared().byKind;
+}
+
+}  // namespace pindle::platform
