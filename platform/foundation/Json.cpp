@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <limits>
 
@@ -55,8 +56,8 @@ class Reader {
         skipBlanks();
         if (next_ == end_ || (*next_ != '[' && *next_ != '{'))
             return fail("JSON text did not start with array or object.");
-        Value value;
-        if (!readValue(value, 0))
+        Value value = readValue(0);
+        if (failed())
             return std::nullopt;
         skipBlanks();
         if (next_ != end_)
@@ -67,14 +68,17 @@ class Reader {
     const std::string& failure() const { return failure_; }
 
   private:
+    // Each read gives its value straight into its caller's storage; after a failure the value
+    // is null and failed() is true, and every caller returns at once.
+    bool failed() const { return !failure_.empty(); }
     std::nullopt_t fail(const char* reason) {
         if (failure_.empty())
             failure_ = reason;
         return std::nullopt;
     }
-    bool refuse(const char* reason) {
+    Value refuse(const char* reason) {
         fail(reason);
-        return false;
+        return Value();
     }
 
     void skipBlanks() {
@@ -83,43 +87,41 @@ class Reader {
             ++next_;
     }
 
-    bool readValue(Value& out, int depth) {
+    Value readValue(int depth) {
         if (next_ == end_)
             return refuse("Unexpected end of text.");
         switch (*next_) {
             case '{':
-                return readObject(out, depth + 1);
+                return readObject(depth + 1);
             case '[':
-                return readArray(out, depth + 1);
+                return readArray(depth + 1);
             case '"': {
                 std::string text;
                 if (!readString(text))
-                    return false;
-                out = Value(std::move(text));
-                return true;
+                    return Value();
+                return Value(std::move(text));
             }
             case 't':
-                return readWord("true", Value(true), out);
+                return readWord("true", Value(true));
             case 'f':
-                return readWord("false", Value(false), out);
+                return readWord("false", Value(false));
             case 'n':
-                return readWord("null", Value(), out);
+                return readWord("null", Value());
             default:
-                return readNumber(out);
+                return readNumber();
         }
     }
 
-    bool readWord(std::string_view word, Value value, Value& out) {
+    Value readWord(std::string_view word, Value value) {
         if (static_cast<std::size_t>(end_ - next_) < word.size() ||
             std::string_view(next_, word.size()) != word) {
             return refuse("Invalid literal.");
         }
         next_ += word.size();
-        out = std::move(value);
-        return true;
+        return value;
     }
 
-    bool readObject(Value& out, int depth) {
+    Value readObject(int depth) {
         if (depth > Json::maximumNestingDepth)
             return refuse("Nesting too deep.");
         ++next_;  // '{'
@@ -127,8 +129,7 @@ class Reader {
         skipBlanks();
         if (next_ != end_ && *next_ == '}') {
             ++next_;
-            out = Value(Dictionary());
-            return true;
+            return Value(Dictionary());
         }
         while (true) {
             skipBlanks();
@@ -136,20 +137,18 @@ class Reader {
                 return refuse("Expected a member name.");
             std::string key;
             if (!readString(key))
-                return false;
+                return Value();
             skipBlanks();
             if (next_ == end_ || *next_ != ':')
                 return refuse("Expected ':' after a member name.");
             ++next_;
             skipBlanks();
-            // The member is placed before its value is read: nested containers push theirs
-            // after it and have taken them off again by the time they return.
-            members_.emplace_back(std::move(key), Value());
-            const std::size_t slot = members_.size() - 1;
-            Value value;
-            if (!readValue(value, depth))
-                return false;
-            members_[slot].second = std::move(value);
+            // A nested container takes its own members off the stack before it returns, so
+            // this member goes on top of this object's.
+            Value value = readValue(depth);
+            if (failed())
+                return Value();
+            members_.emplace_back(std::move(key), std::move(value));
             skipBlanks();
             if (next_ == end_)
                 return refuse("Unexpected end of text in an object.");
@@ -164,11 +163,10 @@ class Reader {
         }
         Dictionary members = Dictionary::fromEntries(std::span(members_).subspan(first));
         members_.resize(first);
-        out = Value(std::move(members));
-        return true;
+        return Value(std::move(members));
     }
 
-    bool readArray(Value& out, int depth) {
+    Value readArray(int depth) {
         if (depth > Json::maximumNestingDepth)
             return refuse("Nesting too deep.");
         ++next_;  // '['
@@ -177,14 +175,13 @@ class Reader {
         skipBlanks();
         if (next_ != end_ && *next_ == ']') {
             ++next_;
-            out = Value(Array());
-            return true;
+            return Value(Array());
         }
         while (true) {
             skipBlanks();
-            Value value;
-            if (!readValue(value, depth))
-                return false;
+            Value value = readValue(depth);
+            if (failed())
+                return Value();
             if (handOut)
                 (*element_)(std::move(value));
             else
@@ -204,8 +201,7 @@ class Reader {
         const auto begin = elements_.begin() + static_cast<std::ptrdiff_t>(first);
         Array array(std::make_move_iterator(begin), std::make_move_iterator(elements_.end()));
         elements_.erase(begin, elements_.end());
-        out = Value(std::move(array));
-        return true;
+        return Value(std::move(array));
     }
 
     static int hexDigit(char c) {
@@ -276,11 +272,33 @@ class Reader {
         return 0;
     }
 
+    // Whether the eight bytes at `at` are all ASCII at or above a blank and none is a quote
+    // or a backslash.
+    static bool isPlainASCII(const char* at) {
+        constexpr std::uint64_t ones = 0x0101010101010101ULL;
+        constexpr std::uint64_t highs = 0x8080808080808080ULL;
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        const auto hasZero = [](std::uint64_t v) {
+            return (v - ones) & ~v & highs;
+        };
+        const std::uint64_t below = (word - ones * 0x20) & ~word & highs;
+        return ((word & highs) | below | hasZero(word ^ (ones * '"')) |
+                hasZero(word ^ (ones * '\\'))) == 0;
+    }
+
     // Reads the string whose opening quote is at next_.
+    bool refuseString(const char* reason) {
+        fail(reason);
+        return false;
+    }
+
     bool readString(std::string& out) {
         ++next_;  // '"'
         while (true) {
             const char* run = next_;
+            // Eight bytes at a time while none of them needs a look of its own.
+            while (end_ - next_ >= 8 && isPlainASCII(next_)) next_ += 8;
             while (next_ != end_) {
                 const auto c = static_cast<unsigned char>(*next_);
                 if (c == '"' || c == '\\' || c < 0x20)
@@ -291,19 +309,19 @@ class Reader {
                 }
                 const std::size_t length = utf8Length(next_);
                 if (length == 0)
-                    return refuse("Invalid UTF-8 in a string.");
+                    return refuseString("Invalid UTF-8 in a string.");
                 next_ += length;
             }
             out.append(run, next_);
             if (next_ == end_)
-                return refuse("Unterminated string.");
+                return refuseString("Unterminated string.");
             const char c = *next_++;
             if (c == '"')
                 return true;
             if (c != '\\')
-                return refuse("Control character in a string.");
+                return refuseString("Control character in a string.");
             if (next_ == end_)
-                return refuse("Unterminated string.");
+                return refuseString("Unterminated string.");
             switch (*next_++) {
                 case '"':
                     out += '"';
@@ -332,17 +350,17 @@ class Reader {
                 case 'u': {
                     const int unit = readHex4();
                     if (unit < 0)
-                        return refuse("Invalid \\u escape.");
+                        return refuseString("Invalid \\u escape.");
                     std::uint32_t code = static_cast<std::uint32_t>(unit);
                     if (code >= 0xDC00 && code <= 0xDFFF)
-                        return refuse("Lone low surrogate escape.");
+                        return refuseString("Lone low surrogate escape.");
                     if (code >= 0xD800 && code <= 0xDBFF) {
                         if (end_ - next_ < 2 || next_[0] != '\\' || next_[1] != 'u')
-                            return refuse("Lone high surrogate escape.");
+                            return refuseString("Lone high surrogate escape.");
                         next_ += 2;
                         const int low = readHex4();
                         if (low < 0xDC00 || low > 0xDFFF)
-                            return refuse("Lone high surrogate escape.");
+                            return refuseString("Lone high surrogate escape.");
                         code = 0x10000 + ((code - 0xD800) << 10) +
                                (static_cast<std::uint32_t>(low) - 0xDC00);
                     }
@@ -350,14 +368,14 @@ class Reader {
                     break;
                 }
                 default:
-                    return refuse("Invalid escape in a string.");
+                    return refuseString("Invalid escape in a string.");
             }
         }
     }
 
     static bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-    bool readNumber(Value& out) {
+    Value readNumber() {
         const char* start = next_;
         const bool negative = *next_ == '-';
         if (negative)
@@ -393,9 +411,8 @@ class Reader {
             const std::uint64_t limit =
                 static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + negative;
             if (error == std::errc() && end == next_ && magnitude <= limit) {
-                out = Value(negative ? static_cast<std::int64_t>(0 - magnitude)
-                                     : static_cast<std::int64_t>(magnitude));
-                return true;
+                return Value(negative ? static_cast<std::int64_t>(0 - magnitude)
+                                      : static_cast<std::int64_t>(magnitude));
             }
         }
         double number = 0;
@@ -410,8 +427,7 @@ class Reader {
         }
         if (!std::isfinite(number))
             return refuse("Number out of range.");
-        out = Value(number);
-        return true;
+        return Value(number);
     }
 
     const char* next_;

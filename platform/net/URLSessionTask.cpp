@@ -1,5 +1,7 @@
 #include "platform/net/URLSessionTask.hpp"
 
+#include <algorithm>
+
 #include "platform/net/CurlTransfer.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/NetworkThread.hpp"
@@ -193,6 +195,13 @@ bool URLSessionTask::transferDidReceiveResponse(std::shared_ptr<URLResponse> res
         if (ended_)
             return true;
         response_ = response;
+        // A body collected for a completion handler is held whole: room for the announced
+        // length up front spares the copies of a buffer doubling its way there. The
+        // announcement is the peer's word, so it is trusted only up to a bound.
+        const std::int64_t announced = response->expectedContentLength();
+        if (completionHandler_ && announced > 0 && receivedBody_.empty())
+            receivedBody_.reserve(
+                static_cast<std::size_t>(std::min(announced, maximumReservedBodyBytes)));
         if (response->url())
             currentRequest_.setURL(response->url());
         if (!completionHandler_ && session_->delegate()) {

@@ -100,6 +100,9 @@ class URLSessionTask : public Object, private TransferEvents {
     // a loopback download to a file streaming as fast as with four times as much; more only
     // raises a download's peak memory, much less pauses the transfer often enough to slow it.
     static constexpr std::int64_t maximumBufferedBytes = 256 * 1024;
+    // The most room set aside up front for a body collected for a completion handler, whatever
+    // length the reply announces.
+    static constexpr std::int64_t maximumReservedBodyBytes = 32 * 1024 * 1024;
     // Delivered chunks' buffers kept for the next chunks to reuse.
     static constexpr std::size_t maximumSpareChunks = 2;
 
