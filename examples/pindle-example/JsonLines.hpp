@@ -4,7 +4,8 @@
 // Keys keep the order in which they were added, so "step" or "command" and "ok" lead a line.
 // Lines come from the host thread and, for notifications the host observes, from the SDK's
 // reply threads; each line is written whole and flushed, so lines never interleave and a
-// reader of a pipe sees each one as soon as it is printed. Lines for standard output go
+// reader of a pipe sees each one as soon as it is printed (a list's lines, all known at once,
+// go out a batch of whole lines per write). Lines for standard output go
 // through the platform's StandardOutput, one write each, like the SDK's own diagnostic lines
 // ("[<time>][PINLET_<channel>] ..."), which therefore never cut through a JSON line; after
 // reserveStandardOutput() they go straight to the saved descriptor instead.
