@@ -96,10 +96,11 @@ class URLSessionTask : public Object, private TransferEvents {
 
   private:
     // Cap on body bytes handed to the delegate queue but not yet delivered; beyond it the
-    // transfer pauses until the delegate catches up (at half). A quarter of a mebibyte keeps
-    // a loopback download to a file streaming as fast as with four times as much; more only
-    // raises a download's peak memory, much less pauses the transfer often enough to slow it.
-    static constexpr std::int64_t maximumBufferedBytes = 256 * 1024;
+    // transfer pauses until the delegate catches up (at half). A delegate that writes to a
+    // file falls behind a loopback download, so the transfer pauses and is woken again once
+    // every half of this: half a mebibyte (four of libcurl's 128 KiB reads) wakes the network
+    // thread half as often as a quarter did, for a quarter of a mebibyte more at the peak.
+    static constexpr std::int64_t maximumBufferedBytes = 512 * 1024;
     // The most room set aside up front for a body collected for a completion handler, whatever
     // length the reply announces.
     static constexpr std::int64_t maximumReservedBodyBytes = 32 * 1024 * 1024;

@@ -256,7 +256,7 @@ TEST_F(URLSessionTest, ASlowDelegateHoldsTheTransferBackAndStillGetsEveryByteInO
     // Far more than the session buffers for a delegate that lags; a byte pattern that shows
     // a lost, repeated or reordered chunk.
     constexpr std::size_t bodySize = 12 * 1024 * 1024;
-    constexpr std::int64_t bufferedBound = 512 * 1024;
+    constexpr std::int64_t bufferedBound = 1024 * 1024;
     std::string body(bodySize, '\0');
     for (std::size_t i = 0; i < bodySize; ++i) body[i] = static_cast<char>(i % 251);
     server_.route("/large", [&body](const RecordedRequest&, ServerConnection& connection) {
