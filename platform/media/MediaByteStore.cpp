@@ -22,12 +22,40 @@ MediaByteStore::Blocks::const_iterator MediaByteStore::blockContainingLocked(
 }
 
 std::int64_t MediaByteStore::runEndLocked(std::int64_t offset) const {
-    auto it = blockContainingLocked(offset);
-    if (it == blocks_.end())
+    auto run = runs_.upper_bound(offset);
+    if (run == runs_.begin())
         return offset;
-    std::int64_t end = endOf(*it);
-    for (++it; it != blocks_.end() && it->first == end; ++it) end = endOf(*it);
-    return end;
+    --run;
+    return offset < run->second ? run->second : offset;
+}
+
+void MediaByteStore::addRunLocked(std::int64_t start, std::int64_t end) {
+    auto next = runs_.lower_bound(start);
+    if (next != runs_.begin() && std::prev(next)->second == start) {
+        auto previous = std::prev(next);
+        start = previous->first;
+        runs_.erase(previous);
+    }
+    if (next != runs_.end() && next->first == end) {
+        end = next->second;
+        next = runs_.erase(next);
+    }
+    runs_.emplace_hint(next, start, end);
+}
+
+void MediaByteStore::removeRunPartLocked(std::int64_t start, std::int64_t end) {
+    auto run = runs_.upper_bound(start);
+    if (run == runs_.begin())
+        return;
+    --run;
+    const auto [runStart, runEnd] = *run;
+    if (start >= runEnd)
+        return;
+    runs_.erase(run);
+    if (runStart < start)
+        runs_.emplace(runStart, start);
+    if (end < runEnd)
+        runs_.emplace(end, runEnd);
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::gapsLocked(
@@ -94,6 +122,7 @@ void MediaByteStore::makeRoomLocked(std::int64_t needed) {
             break;
         stored_ -= it->second.size;
         allocated_ -= it->second.reserved;
+        removeRunPartLocked(it->first, endOf(*it));
         it = blocks_.erase(it);
     }
 }
@@ -121,7 +150,10 @@ bool MediaByteStore::write(std::int64_t offset, const std::uint8_t* bytes, std::
         if (stored_ + growth > capacity_)
             return false;
     }
-    for (auto [start, stop] : gaps) fillGapLocked(start, stop, bytes + (start - offset));
+    for (auto [start, stop] : gaps) {
+        fillGapLocked(start, stop, bytes + (start - offset));
+        addRunLocked(start, stop);
+    }
     stored_ += growth;
     return true;
 }
@@ -179,14 +211,7 @@ std::int64_t MediaByteStore::bytesStored() const {
 
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::runs() const {
     std::lock_guard lock(mutex_);
-    std::vector<std::pair<std::int64_t, std::int64_t>> result;
-    for (const auto& block : blocks_) {
-        if (!result.empty() && result.back().second == block.first)
-            result.back().second = endOf(block);
-        else
-            result.emplace_back(block.first, endOf(block));
-    }
-    return result;
+    return {runs_.begin(), runs_.end()};
 }
 
 }  // namespace pindle::platform
