@@ -22,19 +22,21 @@ MediaByteStore::Blocks::const_iterator MediaByteStore::blockContainingLocked(
 }
 
 std::int64_t MediaByteStore::runEndLocked(std::int64_t offset) const {
-    auto run = runs_.upper_bound(offset);
-    if (run == runs_.begin())
+    auto it = runs_.upper_bound(offset);
+    if (it == runs_.begin())
         return offset;
-    --run;
-    return offset < run->second ? run->second : offset;
+    --it;
+    return offset < it->second ? it->second : offset;
 }
 
 void MediaByteStore::addRunLocked(std::int64_t start, std::int64_t end) {
+    // [start, end) was missing: it may join the run ending at `start` and the one starting
+    // at `end`.
     auto next = runs_.lower_bound(start);
     if (next != runs_.begin() && std::prev(next)->second == start) {
-        auto previous = std::prev(next);
-        start = previous->first;
-        runs_.erase(previous);
+        --next;
+        start = next->first;
+        next = runs_.erase(next);
     }
     if (next != runs_.end() && next->first == end) {
         end = next->second;
@@ -43,19 +45,15 @@ void MediaByteStore::addRunLocked(std::int64_t start, std::int64_t end) {
     runs_.emplace_hint(next, start, end);
 }
 
-void MediaByteStore::removeRunPartLocked(std::int64_t start, std::int64_t end) {
-    auto run = runs_.upper_bound(start);
-    if (run == runs_.begin())
-        return;
-    --run;
-    const auto [runStart, runEnd] = *run;
-    if (start >= runEnd)
-        return;
-    runs_.erase(run);
-    if (runStart < start)
-        runs_.emplace(runStart, start);
+void MediaByteStore::removeRunLocked(std::int64_t start, std::int64_t end) {
+    // [start, end) lies within one run: what is left of it on either side stays.
+    auto it = std::prev(runs_.upper_bound(start));
+    const auto [runStart, runEnd] = *it;
+    it = runs_.erase(it);
     if (end < runEnd)
-        runs_.emplace(end, runEnd);
+        it = runs_.emplace_hint(it, end, runEnd);
+    if (runStart < start)
+        runs_.emplace_hint(it, runStart, start);
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::gapsLocked(
@@ -77,6 +75,7 @@ std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::gapsLocked(
 
 void MediaByteStore::fillGapLocked(std::int64_t start, std::int64_t end,
                                    const std::uint8_t* bytes) {
+    addRunLocked(start, end);
     // The block ending at `start` may have room reserved for exactly these bytes. Nothing
     // lies in the gap, so whatever of that room the gap covers is free.
     auto next = blocks_.lower_bound(start);
@@ -120,9 +119,9 @@ void MediaByteStore::makeRoomLocked(std::int64_t needed) {
     for (auto it = blocks_.begin(); it != blocks_.end() && stored_ + needed > capacity_;) {
         if (endOf(*it) > discardableBefore_)
             break;
+        removeRunLocked(it->first, endOf(*it));
         stored_ -= it->second.size;
         allocated_ -= it->second.reserved;
-        removeRunPartLocked(it->first, endOf(*it));
         it = blocks_.erase(it);
     }
 }
@@ -150,10 +149,7 @@ bool MediaByteStore::write(std::int64_t offset, const std::uint8_t* bytes, std::
         if (stored_ + growth > capacity_)
             return false;
     }
-    for (auto [start, stop] : gaps) {
-        fillGapLocked(start, stop, bytes + (start - offset));
-        addRunLocked(start, stop);
-    }
+    for (auto [start, stop] : gaps) fillGapLocked(start, stop, bytes + (start - offset));
     stored_ += growth;
     return true;
 }

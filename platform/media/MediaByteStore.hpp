@@ -8,9 +8,6 @@
 // arrives in order costs one copy of each byte, whatever the file's size; bytes already
 // present are never written again.
 //
-// The runs of present bytes are kept beside the blocks, so that asking whether bytes are present
-// or where the next gap starts costs one lookup, not a walk over a run's blocks.
-//
 // The store is bounded: once it holds `capacity` bytes, runs that lie wholly before the
 // discardable offset (the player keeps it a minute behind the playhead) are dropped; a write
 // that still does not fit is refused. Writes beyond a known content length are clipped.
@@ -66,32 +63,31 @@ class MediaByteStore {
         std::int64_t reserved = 0;  // bytes allocated, >= size
     };
     using Blocks = std::map<std::int64_t, Block>;  // start -> block; blocks never overlap
+    // start -> end of each maximal run of present bytes, kept beside the blocks so that finding
+    // where a run ends does not walk every block of a long download.
+    using Runs = std::map<std::int64_t, std::int64_t>;
 
     static std::int64_t endOf(const Blocks::value_type& block);
     Blocks::const_iterator blockContainingLocked(std::int64_t offset) const;
-    // The end of the run of present bytes through `offset` (`offset` when missing).
+    // The end of the run of present bytes through `offset`'s block (`offset` when missing).
     std::int64_t runEndLocked(std::int64_t offset) const;
-    // Records [start, end) as present, joining the runs it touches.
-    void addRunLocked(std::int64_t start, std::int64_t end);
-    // Records [start, end) (a dropped block) as missing.
-    void removeRunPartLocked(std::int64_t start, std::int64_t end);
     // The missing parts of [start, end), in order.
     std::vector<std::pair<std::int64_t, std::int64_t>> gapsLocked(std::int64_t start,
                                                                   std::int64_t end) const;
     void fillGapLocked(std::int64_t start, std::int64_t end, const std::uint8_t* bytes);
+    void addRunLocked(std::int64_t start, std::int64_t end);
+    void removeRunLocked(std::int64_t start, std::int64_t end);
     void makeRoomLocked(std::int64_t needed);
 
     const std::int64_t capacity_;
 
     mutable std::mutex mutex_;
-    Blocks blocks_;  // guarded by mutex_
-    // The maximal runs of present bytes, start -> end, kept beside the blocks so that asking
-    // where a run ends costs one lookup however many blocks it spans.
-    std::map<std::int64_t, std::int64_t> runs_;  // guarded by mutex_
-    std::int64_t stored_ = 0;                    // guarded by mutex_; bytes written
-    std::int64_t allocated_ = 0;                 // guarded by mutex_; bytes reserved, >= stored_
-    std::int64_t contentLength_ = -1;            // guarded by mutex_
-    std::int64_t discardableBefore_ = 0;         // guarded by mutex_
+    Blocks blocks_;                       // guarded by mutex_
+    Runs runs_;                           // guarded by mutex_; the union of the blocks
+    std::int64_t stored_ = 0;             // guarded by mutex_; bytes written
+    std::int64_t allocated_ = 0;          // guarded by mutex_; bytes reserved, >= stored_
+    std::int64_t contentLength_ = -1;     // guarded by mutex_
+    std::int64_t discardableBefore_ = 0;  // guarded by mutex_
 };
 
 }  // namespace pindle::platform

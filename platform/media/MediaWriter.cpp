@@ -268,12 +268,11 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
             if (!video.bFrames) {
                 encoder->max_b_frames = 0;
             }
-            if (video.speed == EncoderSpeed::standard) {
-                // As many frame threads as the encoder picks for the machine: a conversion
-                // is bound by encoding. Pictures taken live keep one thread and its short
-                // delay.
-                encoder->thread_count = 0;
-            }
+            // A conversion is bound by encoding: as many frame threads as the encoder picks
+            // for the machine. Pictures taken live keep one thread and its short delay: the
+            // encoder's own default is a pool of frame threads, each holding frames in
+            // flight, which for the three renditions of a recording is half a gigabyte.
+            encoder->thread_count = video.speed == EncoderSpeed::standard ? 0 : 1;
         }
         result = avcodec_open2(encoder, codec, &options);
         av_dict_free(&options);

@@ -58,6 +58,12 @@ int main(int argc, char** argv) {
     // The desktop's settings stay out of the tests: the proxy code asks gsettings, which
     // would read the user's proxy choice and write the user's settings cache.
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    // Nor the desktop's session bus: with none named, a library that asks for one (the window
+    // library does) would start a bus daemon of its own and leave it running with its address
+    // in the user's home. A bus that is not there is answered at once with an error.
+    const std::string noSessionBus =
+        "unix:path=" + pindle::testing::processFolder() + "/no-session-bus";
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", noSessionBus.c_str(), 1);
     // The suite runs on the headless screen, silent playback, synthetic cameras and
     // microphone and no location service, whatever desktop it is started from; the tests of
     // the real backends start their own private servers and choose those backends themselves.

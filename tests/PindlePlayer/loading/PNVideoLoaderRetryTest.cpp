@@ -86,7 +86,9 @@ TEST_F(PNVideoLoaderRetryTest, AFailingDownloadWaitsADoublingDelayThatASuccessRe
     EXPECT_FALSE(request_->isHeldBack());
 
     // Loaded bytes end the run of failures: the next failure waits the first delay again.
-    emulator_.server().addFault(path, emulator::Fault::closeImmediately().times(1));
+    // This failure comes after the reply's head: a connection closed before any reply may be
+    // one the transport had kept alive, which it rightly tries again on a fresh one.
+    emulator_.server().addFault(path, emulator::Fault::dropAfter(0).times(1));
     loader_->setPreload("retried", false);
     ASSERT_TRUE(heldBackAfter(5));
     expectRetryAfter(1.0);
