@@ -234,6 +234,13 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
         }
         bufferedBytes_ += static_cast<std::int64_t>(length);
         bytesReceived_ += static_cast<std::int64_t>(length);
+        if (chunkScheduled_) {
+            // The chunk handed over last still waits for the delegate queue: these bytes join
+            // it, so a burst of libcurl's 16 KiB pieces reaches the delegate as one chunk
+            // (bounded by maximumBufferedBytes) instead of one callback each.
+            pendingChunk_.insert(pendingChunk_.end(), bytes, bytes + length);
+            return true;
+        }
         if (!spareChunks_.empty()) {
             chunk = std::move(spareChunks_.back());
             spareChunks_.pop_back();
@@ -248,8 +255,9 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
         std::lock_guard lock(mutex_);
         if (ended_)
             return true;  // cancelled meanwhile: the chunk is dropped with the rest
-        startRunner = scheduleLocked(
-            [this, data = std::move(chunk)]() mutable { deliverData(std::move(data)); });
+        pendingChunk_ = std::move(chunk);
+        chunkScheduled_ = true;
+        startRunner = scheduleLocked([this] { deliverPendingData(); });
     }
     if (startRunner)
         startCallbackRunner();
@@ -343,7 +351,14 @@ void URLSessionTask::answerResponse(bool allow) {
         startCallbackRunner();
 }
 
-void URLSessionTask::deliverData(Data data) {
+void URLSessionTask::deliverPendingData() {
+    Data data;
+    {
+        std::lock_guard lock(mutex_);
+        data = std::move(pendingChunk_);
+        pendingChunk_ = Data();
+        chunkScheduled_ = false;
+    }
     if (!cancelled_) {
         if (auto delegate = session_->delegate()) {
             delegate->didReceiveData(session_, std::static_pointer_cast<URLSessionDataTask>(self()),

@@ -126,7 +126,8 @@ class URLSessionTask : public Object, private TransferEvents {
     void startCallbackRunner();
     void runCallbacks();
     void deliverResponse(const std::shared_ptr<URLResponse>& response);
-    void deliverData(Data data);
+    // Hands the pending chunk (every byte received since the last hand-over) to the delegate.
+    void deliverPendingData();
     void deliverCompletion();
 
     const std::shared_ptr<URLSession> session_;
@@ -154,7 +155,10 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
     std::vector<Data> spareChunks_;                // guarded by mutex_
-    bool runningCallbacks_ = false;                // guarded by mutex_
+    // Bytes received for the delegate whose hand-over is scheduled but has not yet run.
+    Data pendingChunk_;              // guarded by mutex_
+    bool chunkScheduled_ = false;    // guarded by mutex_
+    bool runningCallbacks_ = false;  // guarded by mutex_
     // Where callbacks run instead of the session's delegate queue, and the network loop the
     // transfer runs on instead of the session's thread (URLSession::loadSynchronously).
     std::shared_ptr<Executor> callbackQueue_;  // guarded by mutex_
