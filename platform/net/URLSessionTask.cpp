@@ -234,11 +234,12 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
         }
         bufferedBytes_ += static_cast<std::int64_t>(length);
         bytesReceived_ += static_cast<std::int64_t>(length);
-        if (chunkScheduled_) {
+        if (openChunk_ &&
+            openChunk_->size() + length <= static_cast<std::size_t>(maximumChunkBytes)) {
             // The chunk handed over last still waits for the delegate queue: these bytes join
             // it, so a burst of libcurl's 16 KiB pieces reaches the delegate as one chunk
-            // (bounded by maximumBufferedBytes) instead of one callback each.
-            pendingChunk_.insert(pendingChunk_.end(), bytes, bytes + length);
+            // instead of one callback each.
+            openChunk_->insert(openChunk_->end(), bytes, bytes + length);
             return true;
         }
         if (!spareChunks_.empty()) {
@@ -255,9 +256,10 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
         std::lock_guard lock(mutex_);
         if (ended_)
             return true;  // cancelled meanwhile: the chunk is dropped with the rest
-        pendingChunk_ = std::move(chunk);
-        chunkScheduled_ = true;
-        startRunner = scheduleLocked([this] { deliverPendingData(); });
+        auto pending = std::make_shared<Data>(std::move(chunk));
+        openChunk_ = pending;
+        startRunner =
+            scheduleLocked([this, pending = std::move(pending)] { deliverPendingData(pending); });
     }
     if (startRunner)
         startCallbackRunner();
@@ -351,13 +353,13 @@ void URLSessionTask::answerResponse(bool allow) {
         startCallbackRunner();
 }
 
-void URLSessionTask::deliverPendingData() {
+void URLSessionTask::deliverPendingData(const std::shared_ptr<Data>& pending) {
     Data data;
     {
         std::lock_guard lock(mutex_);
-        data = std::move(pendingChunk_);
-        pendingChunk_ = Data();
-        chunkScheduled_ = false;
+        if (openChunk_ == pending)
+            openChunk_.reset();  // nothing joins it from now on
+        data = std::move(*pending);
     }
     if (!cancelled_) {
         if (auto delegate = session_->delegate()) {

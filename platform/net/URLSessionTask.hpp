@@ -101,6 +101,10 @@ class URLSessionTask : public Object, private TransferEvents {
     // every half of this: half a mebibyte (four of libcurl's 128 KiB reads) wakes the network
     // thread half as often as a quarter did, for a quarter of a mebibyte more at the peak.
     static constexpr std::int64_t maximumBufferedBytes = 512 * 1024;
+    // The most bytes one chunk gathers while it waits for the delegate: small against
+    // maximumBufferedBytes, so that the delegate's work on one chunk frees room, and the
+    // transfer resumes, while later chunks still wait.
+    static constexpr std::int64_t maximumChunkBytes = 128 * 1024;
     // The most room set aside up front for a body collected for a completion handler, whatever
     // length the reply announces.
     static constexpr std::int64_t maximumReservedBodyBytes = 32 * 1024 * 1024;
@@ -126,8 +130,8 @@ class URLSessionTask : public Object, private TransferEvents {
     void startCallbackRunner();
     void runCallbacks();
     void deliverResponse(const std::shared_ptr<URLResponse>& response);
-    // Hands the pending chunk (every byte received since the last hand-over) to the delegate.
-    void deliverPendingData();
+    // Hands a chunk to the delegate, with whatever joined it while it waited.
+    void deliverPendingData(const std::shared_ptr<Data>& pending);
     void deliverCompletion();
 
     const std::shared_ptr<URLSession> session_;
@@ -155,10 +159,10 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
     std::vector<Data> spareChunks_;                // guarded by mutex_
-    // Bytes received for the delegate whose hand-over is scheduled but has not yet run.
-    Data pendingChunk_;              // guarded by mutex_
-    bool chunkScheduled_ = false;    // guarded by mutex_
-    bool runningCallbacks_ = false;  // guarded by mutex_
+    // The last chunk scheduled for the delegate while its hand-over has not yet run: later
+    // bytes join it up to maximumChunkBytes.
+    std::shared_ptr<Data> openChunk_;  // guarded by mutex_
+    bool runningCallbacks_ = false;    // guarded by mutex_
     // Where callbacks run instead of the session's delegate queue, and the network loop the
     // transfer runs on instead of the session's thread (URLSession::loadSynchronously).
     std::shared_ptr<Executor> callbackQueue_;  // guarded by mutex_
