@@ -157,6 +157,24 @@ PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::
                                           const platform::Dictionary& parameters,
                                           const platform::StringDictionary& headers, Mapper mapper,
                                           Completion completion) {
+    BodyMapper parseThenMap =
+        [mapper = std::move(mapper)](
+            const platform::Data& body,
+            const platform::Dictionary* fields) -> std::optional<platform::Value> {
+        std::optional<platform::Value> json = platform::Json::parse(body);
+        if (!json || !mapper)
+            return json;
+        return mapper(*json, fields);
+    };
+    return jsonRequestMappingBody(base, method, parameters, headers, std::move(parseThenMap),
+                                  std::move(completion));
+}
+
+PNCancellablePtr PNRequester::jsonRequestMappingBody(const platform::URL& base,
+                                                     const std::string& method,
+                                                     const platform::Dictionary& parameters,
+                                                     const platform::StringDictionary& headers,
+                                                     BodyMapper mapper, Completion completion) {
     std::optional<platform::URL> requestURL = url(base, method, parameters);
     if (!requestURL) {
         return refuse(std::move(completion),
@@ -185,17 +203,16 @@ PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::
         [this, method, mapper = std::move(mapper), completion = std::move(completion)](
             std::optional<platform::Data> body, std::shared_ptr<platform::URLResponse> response,
             std::optional<platform::Error> transportError) {
-            handleJSONReply(method, body, response, transportError, mapper, completion);
+            handleJSONReply(method, std::move(body), response, transportError, mapper, completion);
         });
     task->resume();
     return std::make_shared<PNTaskCancellable>(std::move(task));
 }
 
-void PNRequester::handleJSONReply(const std::string& method,
-                                  const std::optional<platform::Data>& body,
+void PNRequester::handleJSONReply(const std::string& method, std::optional<platform::Data> body,
                                   const std::shared_ptr<platform::URLResponse>& response,
                                   const std::optional<platform::Error>& transportError,
-                                  const Mapper& mapper, const Completion& completion) const {
+                                  const BodyMapper& mapper, const Completion& completion) const {
     if (transportError)
         return completion({}, transportError);
     // An error page is a failure whatever its body says.
@@ -208,21 +225,20 @@ void PNRequester::handleJSONReply(const std::string& method,
         return completion(
             {}, platform::Error(statusError->domain(), statusError->code(), std::move(info)));
     }
-    std::optional<platform::Value> json;
-    if (body && !body->empty())
-        json = platform::Json::parse(*body);
-    if (!json)
+    if (!body || body->empty())
         return completion({}, std::nullopt);
-    if (!mapper)
-        return completion(*json, std::nullopt);
 
     std::optional<platform::Dictionary> headers;
     if (auto http = asHTTP(response)) {
         headers.emplace();
         for (const auto& [name, value] : http->allHeaderFields()) headers->emplace(name, value);
     }
-    platform::Value mapped = mapper(*json, headers ? &*headers : nullptr);
-    completion(mapped, std::nullopt);
+    std::optional<platform::Value> mapped = mapper(*body, headers ? &*headers : nullptr);
+    // What the completion does (a host printing a long list, say) runs without the raw reply.
+    body.reset();
+    if (!mapped)
+        return completion({}, std::nullopt);
+    completion(*mapped, std::nullopt);
 }
 
 // --- Streamed requests ----------------------------------------------------------------------

@@ -47,6 +47,11 @@ class PNRequester : public platform::URLSessionDelegate,
     // is not HTTP) to the call's result.
     using Mapper = std::function<platform::Value(const platform::Value& json,
                                                  const platform::Dictionary* headers)>;
+    // Maps the raw body and the response's header fields to the call's result, reading the
+    // body itself (so that a long list can be mapped element by element while it is read);
+    // nothing when the body is not JSON.
+    using BodyMapper = std::function<std::optional<platform::Value>(
+        const platform::Data& body, const platform::Dictionary* headers)>;
     using Completion = std::function<void(const platform::Value& result,
                                           const std::optional<platform::Error>& error)>;
     // The reply's HTTP status comes with each chunk (0 when the reply is not HTTP), so that a
@@ -71,6 +76,12 @@ class PNRequester : public platform::URLSessionDelegate,
                                  const platform::Dictionary& parameters,
                                  const platform::StringDictionary& headers, Mapper mapper,
                                  Completion completion);
+    // The same with a mapper that reads the body itself. REQUIRES: mapper and completion are
+    // callable.
+    PNCancellablePtr jsonRequestMappingBody(const platform::URL& url, const std::string& method,
+                                            const platform::Dictionary& parameters,
+                                            const platform::StringDictionary& headers,
+                                            BodyMapper mapper, Completion completion);
 
     // Runs `request` exactly as built; `streamBlock` (optional) gets each body chunk with the
     // resource's total size, `completion` the size and the error at the end.
@@ -121,10 +132,11 @@ class PNRequester : public platform::URLSessionDelegate,
 
     // An error status's error also carries the request's "method", its "url" and the first
     // line of the reply's body ("body"), so that a host can say what happened.
-    void handleJSONReply(const std::string& method, const std::optional<platform::Data>& body,
+    // The body is dropped before `completion` runs.
+    void handleJSONReply(const std::string& method, std::optional<platform::Data> body,
                          const std::shared_ptr<platform::URLResponse>& response,
-                         const std::optional<platform::Error>& transportError, const Mapper& mapper,
-                         const Completion& completion) const;
+                         const std::optional<platform::Error>& transportError,
+                         const BodyMapper& mapper, const Completion& completion) const;
     // Writes the pending-requests line. REQUIRES: dataLoadinglock_ held.
     void log();
 

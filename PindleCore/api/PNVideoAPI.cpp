@@ -24,8 +24,13 @@ std::string commonVideosAPIPath() {
            PNAPIConstants::videosAPIPath;
 }
 
-platform::Value listMapper(const platform::Value& json, const platform::Dictionary* headers) {
-    return platform::Value(PNJSONParser::shared().parseListResponce(json, headers));
+// A list is mapped while its body is read, so that a long one is never held as a whole value.
+std::optional<platform::Value> listMapper(const platform::Data& body,
+                                          const platform::Dictionary* headers) {
+    auto response = PNJSONParser::shared().parseListBody(body, headers);
+    if (!response)
+        return std::nullopt;
+    return platform::Value(std::move(*response));
 }
 
 platform::Value videoMapper(const platform::Value& json, const platform::Dictionary* headers) {
@@ -121,9 +126,12 @@ PNCancellablePtr PNVideoAPI::send(const char* pathTemplate,
         return requester.refuse(std::move(handler),
                                 platform::makeURLError(platform::URLError::badURL, text));
     }
+    if (mapsList && !mapsVideo) {
+        return requester.jsonRequestMappingBody(*url, method, parameters,
+                                                {{"Authorization", *authorization}}, listMapper,
+                                                std::move(handler));
+    }
     PNRequester::Mapper mapper;
-    if (mapsList)
-        mapper = listMapper;
     if (mapsVideo)
         mapper = videoMapper;
     return requester.jsonRequest(*url, method, parameters, {{"Authorization", *authorization}},

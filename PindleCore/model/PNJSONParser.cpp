@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "PindleCore/model/PNBackendDate.hpp"
+#include "platform/foundation/Json.hpp"
 #include "platform/foundation/Text.hpp"
 
 namespace pindle {
@@ -58,6 +59,27 @@ std::shared_ptr<PNVideosResponse> PNJSONParser::parseListResponce(
     if (!array)
         return nullptr;
     std::vector<std::shared_ptr<PNVideo>> videos = parseVideos(*array);
+    std::int64_t total =
+        totalCountFromHeaders(headers).value_or(static_cast<std::int64_t>(videos.size()));
+    return std::make_shared<PNVideosResponse>(std::move(videos), total);
+}
+
+std::optional<std::shared_ptr<PNVideosResponse>> PNJSONParser::parseListBody(
+    const platform::Data& body, const platform::Dictionary* headers) const {
+    std::vector<std::shared_ptr<PNVideo>> videos;
+    const std::optional<platform::Value> json =
+        platform::Json::parseElements(body, [&](platform::Value&& element) {
+            const platform::Dictionary* object = element.asDictionary();
+            if (!object)
+                return;
+            if (std::shared_ptr<PNVideo> video = parseVideo(*object))
+                videos.push_back(std::move(video));
+        });
+    if (!json)
+        return std::nullopt;
+    if (!json->isArray())
+        return nullptr;
+    videos.shrink_to_fit();
     std::int64_t total =
         totalCountFromHeaders(headers).value_or(static_cast<std::int64_t>(videos.size()));
     return std::make_shared<PNVideosResponse>(std::move(videos), total);

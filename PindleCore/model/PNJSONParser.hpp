@@ -15,6 +15,7 @@
 
 #include "PindleCore/model/PNVideoResponse.hpp"
 #include "PindleCore/model/PNVideosResponse.hpp"
+#include "platform/foundation/Data.hpp"
 #include "platform/foundation/Value.hpp"
 
 namespace pindle {
@@ -34,6 +35,13 @@ class PNJSONParser {
     // nullptr when `data` is not an array.
     virtual std::shared_ptr<PNVideosResponse> parseListResponce(
         const platform::Value& data, const platform::Dictionary* headers) const;
+
+    // The same for a list reply's raw body, read element by element: each video object is
+    // mapped as soon as it is read and then dropped, so the body's whole JSON value never
+    // exists. A body that is JSON but not an array gives nullptr; one that is not JSON gives
+    // nothing.
+    std::optional<std::shared_ptr<PNVideosResponse>> parseListBody(
+        const platform::Data& body, const platform::Dictionary* headers) const;
 
   protected:
     PNJSONParser() = default;

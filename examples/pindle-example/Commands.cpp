@@ -197,8 +197,7 @@ int Commands::get() {
 int Commands::printVideos(const BlockingClient::Result<std::shared_ptr<PNVideosResponse>>& result) {
     if (!result.ok())
         return printFailure(*result.error);
-    for (const PNVideoPtr& video : result.value->videos())
-        out_.print({{"video", JsonLines::video(*video)}});
+    out_.printVideos(result.value->videos());
     Json line = summary(true);
     line["count"] = result.value->videos().size();
     line["totalCount"] = result.value->totalCount();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <optional>
@@ -60,6 +61,34 @@ std::optional<std::string> httpFailureText(const platform::Error& error) {
     return line;
 }
 
+// Appends `text` as a JSON string exactly as a line's dump() writes it: plain printable ASCII
+// as it is, anything else (escapes, other scripts, bad UTF-8) through the serializer itself.
+void appendString(std::string& out, std::string_view text) {
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+    });
+    if (!plain) {
+        out += Json(std::string(text)).dump(-1, ' ', false, invalidUTF8);
+        return;
+    }
+    out += '"';
+    out += text;
+    out += '"';
+}
+
+void appendKey(std::string& out, std::string_view key) {
+    appendString(out, key);
+    out += ':';
+}
+
+void appendNumber(std::string& out, double number) {
+    out += Json(number).dump();
+}
+
+// Lines of a list are gathered into writes of about this size: one write per line would cost
+// a list of thousands as many system calls, and every write still holds whole lines.
+constexpr std::size_t linesPerWriteBytes = 64 * 1024;
+
 // Standard output as it was before reserveStandardOutput() moved descriptor 1 to standard
 // error; -1 while nothing is reserved.
 std::atomic<int> reservedOutput{-1};
@@ -97,7 +126,27 @@ JsonLines::JsonLines() = default;
 JsonLines::JsonLines(std::ostream& out) : stream_(&out) {}
 
 void JsonLines::print(const Json& line) {
-    std::string text = line.dump(-1, ' ', false, invalidUTF8);
+    printText(line.dump(-1, ' ', false, invalidUTF8));
+}
+
+void JsonLines::printVideos(const std::vector<std::shared_ptr<PNVideo>>& videos) {
+    std::string text;
+    for (const auto& video : videos) {
+        if (!text.empty())
+            text += '\n';
+        text += R"({"video":)";
+        text += videoText(*video);
+        text += '}';
+        if (text.size() >= linesPerWriteBytes) {
+            printText(std::move(text));
+            text.clear();
+        }
+    }
+    if (!text.empty())
+        printText(std::move(text));
+}
+
+void JsonLines::printText(std::string text) {
     std::lock_guard lock(mutex_);
     if (closed_)
         return;
@@ -145,6 +194,78 @@ Json JsonLines::video(const PNVideo& video) {
     }
     json["mp4"] = std::move(mp4);
     return json;
+}
+
+std::string JsonLines::videoText(const PNVideo& video) {
+    std::string out = "{";
+    appendKey(out, "id");
+    appendString(out, video.videoID());
+    out += ',';
+    appendKey(out, "title");
+    appendString(out, video.title());
+    out += ',';
+    appendKey(out, "state");
+    appendString(out, rawValue(video.state()));
+    out += ",\"tags\":[";
+    bool first = true;
+    for (const std::string& tag : video.tags()) {
+        if (!first)
+            out += ',';
+        first = false;
+        appendString(out, tag);
+    }
+    out += "],\"metadata\":{";
+    first = true;
+    for (const auto& [key, value] : video.metadata()) {
+        if (!first)
+            out += ',';
+        first = false;
+        appendKey(out, key);
+        appendString(out, value);
+    }
+    out += "},\"width\":" + std::to_string(video.width());
+    out += ",\"height\":" + std::to_string(video.height());
+    out += ",\"duration\":";
+    appendNumber(out, video.duration());
+    const auto put = [&out](const char* key, std::string_view text) {
+        out += ',';
+        appendKey(out, key);
+        appendString(out, text);
+    };
+    if (const std::string description = video.videoDescription(); !description.empty())
+        put("description", description);
+    if (const auto date = video.creationDate())
+        put("createdAt", toString(*date));
+    if (const auto date = video.shotOn())
+        put("shotOn", toString(*date));
+    if (const auto date = video.modifyDate())
+        put("updatedAt", toString(*date));
+    if (const auto& location = video.location()) {
+        out += ",\"location\":{\"lat\":";
+        appendNumber(out, location->coordinate().latitude);
+        out += ",\"lng\":";
+        appendNumber(out, location->coordinate().longitude);
+        out += '}';
+    }
+    if (const auto transcription = video.transcription())
+        put("transcription", *transcription);
+    if (const auto url = video.thumbnailImageURL())
+        put("thumbnail", url->absoluteString());
+    if (const auto url = video.shareURL())
+        put("share", url->absoluteString());
+    out += ",\"mp4\":{";
+    first = true;
+    for (PNVideoResolution resolution : resolutions) {
+        if (auto url = video.mp4URL(resolution)) {
+            if (!first)
+                out += ',';
+            first = false;
+            appendKey(out, toString(resolution));
+            appendString(out, url->absoluteString());
+        }
+    }
+    out += "}}";
+    return out;
 }
 
 Json JsonLines::error(const platform::Error& error) {

@@ -4,7 +4,8 @@
 // Keys keep the order in which they were added, so "step" or "command" and "ok" lead a line.
 // Lines come from the host thread and, for notifications the host observes, from the SDK's
 // reply threads; each line is written whole and flushed, so lines never interleave and a
-// reader of a pipe sees each one as soon as it is printed. Lines for standard output go
+// reader of a pipe sees each one as soon as it is printed (a list's lines, all known at once,
+// go out a batch of whole lines per write). Lines for standard output go
 // through the platform's StandardOutput, one write each, like the SDK's own diagnostic lines
 // ("[<time>][PINLET_<channel>] ..."), which therefore never cut through a JSON line; after
 // reserveStandardOutput() they go straight to the saved descriptor instead.
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "PindleCore/api/PNSessionState.hpp"
 #include "PindleCore/model/PNVideo.hpp"
@@ -44,11 +46,17 @@ class JsonLines {
     static bool reserveStandardOutput();
 
     void print(const Json& line);
+    // One line {"video": ...} for each record, in order; the lines go out a batch of whole
+    // lines per write rather than one write each.
+    void printVideos(const std::vector<std::shared_ptr<PNVideo>>& videos);
     // Drops every later line: a reply that arrives after its caller gave up must not write to
     // a stream that may be gone.
     void close();
 
     static Json video(const PNVideo& video);
+    // The compact text of video(), the very bytes its line would carry, written directly
+    // rather than through a JSON object.
+    static std::string videoText(const PNVideo& video);
     static Json error(const platform::Error& error);
     // Values that JSON cannot hold (string sets, object references, errors) get their nearest
     // JSON form: an array, the object's description, the error object.
@@ -60,6 +68,9 @@ class JsonLines {
     static std::string hexPrefix(const platform::Data& bytes, std::size_t limit);
 
   private:
+    // Writes `text` (one line or several, without the last "\n") whole.
+    void printText(std::string text);
+
     std::mutex mutex_;
     bool closed_ = false;             // guarded by mutex_
     std::ostream* stream_ = nullptr;  // guarded by mutex_; null for standard output

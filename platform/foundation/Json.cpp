@@ -1,7 +1,14 @@
 #include "platform/foundation/Json.hpp"
 
+#include <locale.h>
+#include <stdlib.h>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <limits>
+
 #include <nlohmann/json.hpp>
 #include <span>
 
@@ -27,102 +34,408 @@ Error writeError(const std::string& reason) {
                   {"NSDebugDescription", reason}});
 }
 
-// Builds a Value straight from the parser's events, so that no intermediate document is
-// kept and nesting depth is bounded. The members of every open object and the elements of
-// every open array wait on two shared stacks and are moved into a container of exactly their
-// number when it closes, so no container grows step by step.
-class ValueBuilder final : public nlohmann::json_sax<json> {
+// Reads JSON text in one pass, straight into Values: strings are copied from the text in runs
+// between escapes, numbers are converted where they stand, and the members of every open object
+// and the elements of every open array wait on two shared stacks until it closes, when they
+// move into a container of exactly their number. Nesting is bounded by
+// Json::maximumNestingDepth, so hostile text cannot exhaust the stack. When an element handler
+// is given, each element of a top-level array goes to it as soon as it is read instead of
+// into the array, so a long list never exists whole.
+class Reader {
   public:
-    std::optional<Value> result;
-    std::string failure;
+    Reader(std::string_view text, const Json::ElementHandler* element)
+        : next_(text.data()), end_(text.data() + text.size()), element_(element) {}
 
-    bool null() override { return add(Value()); }
-    bool boolean(bool value) override { return add(Value(value)); }
-    bool number_integer(number_integer_t value) override {
-        return add(Value(static_cast<std::int64_t>(value)));
-    }
-    bool number_unsigned(number_unsigned_t value) override {
-        if (value <= static_cast<number_unsigned_t>(std::numeric_limits<std::int64_t>::max())) {
-            return add(Value(static_cast<std::int64_t>(value)));
+    // The top-level array or object, or nothing (then failure() says why).
+    std::optional<Value> read() {
+        static constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+        if (static_cast<std::size_t>(end_ - next_) >= byteOrderMark.size() &&
+            std::string_view(next_, byteOrderMark.size()) == byteOrderMark) {
+            next_ += byteOrderMark.size();
         }
-        return add(Value(static_cast<double>(value)));
+        skipBlanks();
+        if (next_ == end_ || (*next_ != '[' && *next_ != '{'))
+            return fail("JSON text did not start with array or object.");
+        Value value = readValue(0);
+        if (failed())
+            return std::nullopt;
+        skipBlanks();
+        if (next_ != end_)
+            return fail("Garbage at end.");
+        return value;
     }
-    bool number_float(number_float_t value, const string_t&) override {
-        if (!std::isfinite(value)) {
-            failure = "Number out of range.";
-            return false;
+
+    const std::string& failure() const { return failure_; }
+
+  private:
+    // Each read gives its value straight into its caller's storage; after a failure the value
+    // is null and failed() is true, and every caller returns at once.
+    bool failed() const { return !failure_.empty(); }
+    std::nullopt_t fail(const char* reason) {
+        if (failure_.empty())
+            failure_ = reason;
+        return std::nullopt;
+    }
+    Value refuse(const char* reason) {
+        fail(reason);
+        return Value();
+    }
+
+    void skipBlanks() {
+        while (next_ != end_ &&
+               (*next_ == ' ' || *next_ == '\n' || *next_ == '\r' || *next_ == '\t'))
+            ++next_;
+    }
+
+    Value readValue(int depth) {
+        if (next_ == end_)
+            return refuse("Unexpected end of text.");
+        switch (*next_) {
+            case '{':
+                return readObject(depth + 1);
+            case '[':
+                return readArray(depth + 1);
+            case '"': {
+                std::string text;
+                if (!readString(text))
+                    return Value();
+                return Value(std::move(text));
+            }
+            case 't':
+                return readWord("true", Value(true));
+            case 'f':
+                return readWord("false", Value(false));
+            case 'n':
+                return readWord("null", Value());
+            default:
+                return readNumber();
         }
-        return add(Value(static_cast<double>(value)));
     }
-    bool string(string_t& value) override { return add(Value(std::move(value))); }
-    bool binary(binary_t&) override {
-        failure = "Binary values are not JSON.";
-        return false;
+
+    Value readWord(std::string_view word, Value value) {
+        if (static_cast<std::size_t>(end_ - next_) < word.size() ||
+            std::string_view(next_, word.size()) != word) {
+            return refuse("Invalid literal.");
+        }
+        next_ += word.size();
+        return value;
     }
-    bool start_object(std::size_t) override { return open(true, members_.size()); }
-    bool key(string_t& value) override {
-        pendingKey_ = std::move(value);
-        return true;
-    }
-    bool end_object() override {
-        const std::size_t first = close();
+
+    Value readObject(int depth) {
+        if (depth > Json::maximumNestingDepth)
+            return refuse("Nesting too deep.");
+        ++next_;  // '{'
+        const std::size_t first = members_.size();
+        skipBlanks();
+        if (next_ != end_ && *next_ == '}') {
+            ++next_;
+            return Value(Dictionary());
+        }
+        while (true) {
+            skipBlanks();
+            if (next_ == end_ || *next_ != '"')
+                return refuse("Expected a member name.");
+            std::string key;
+            if (!readString(key))
+                return Value();
+            skipBlanks();
+            if (next_ == end_ || *next_ != ':')
+                return refuse("Expected ':' after a member name.");
+            ++next_;
+            skipBlanks();
+            // A nested container takes its own members off the stack before it returns, so
+            // this member goes on top of this object's.
+            Value value = readValue(depth);
+            if (failed())
+                return Value();
+            members_.emplace_back(std::move(key), std::move(value));
+            skipBlanks();
+            if (next_ == end_)
+                return refuse("Unexpected end of text in an object.");
+            if (*next_ == ',') {
+                ++next_;
+                continue;
+            }
+            if (*next_ != '}')
+                return refuse("Expected ',' or '}' in an object.");
+            ++next_;
+            break;
+        }
         Dictionary members = Dictionary::fromEntries(std::span(members_).subspan(first));
         members_.resize(first);
-        return add(Value(std::move(members)));
+        return Value(std::move(members));
     }
-    bool start_array(std::size_t) override { return open(false, elements_.size()); }
-    bool end_array() override {
-        const std::size_t first = close();
+
+    Value readArray(int depth) {
+        if (depth > Json::maximumNestingDepth)
+            return refuse("Nesting too deep.");
+        ++next_;  // '['
+        const bool handOut = element_ && depth == 1;
+        const std::size_t first = elements_.size();
+        skipBlanks();
+        if (next_ != end_ && *next_ == ']') {
+            ++next_;
+            return Value(Array());
+        }
+        while (true) {
+            skipBlanks();
+            Value value = readValue(depth);
+            if (failed())
+                return Value();
+            if (handOut)
+                (*element_)(std::move(value));
+            else
+                elements_.push_back(std::move(value));
+            skipBlanks();
+            if (next_ == end_)
+                return refuse("Unexpected end of text in an array.");
+            if (*next_ == ',') {
+                ++next_;
+                continue;
+            }
+            if (*next_ != ']')
+                return refuse("Expected ',' or ']' in an array.");
+            ++next_;
+            break;
+        }
         const auto begin = elements_.begin() + static_cast<std::ptrdiff_t>(first);
         Array array(std::make_move_iterator(begin), std::make_move_iterator(elements_.end()));
         elements_.erase(begin, elements_.end());
-        return add(Value(std::move(array)));
+        return Value(std::move(array));
     }
-    bool parse_error(std::size_t, const std::string&,
-                     const nlohmann::detail::exception& error) override {
-        failure = error.what();
+
+    static int hexDigit(char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    }
+
+    // The four hexadecimal digits after "\u", or -1.
+    int readHex4() {
+        if (end_ - next_ < 4)
+            return -1;
+        int code = 0;
+        for (int i = 0; i < 4; ++i) {
+            const int digit = hexDigit(next_[i]);
+            if (digit < 0)
+                return -1;
+            code = code * 16 + digit;
+        }
+        next_ += 4;
+        return code;
+    }
+
+    static void appendUTF8(std::string& out, std::uint32_t code) {
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+
+    // The length of the well-formed UTF-8 sequence at `at` (shortest form, no surrogates,
+    // nothing above U+10FFFF), or 0.
+    std::size_t utf8Length(const char* at) const {
+        const auto byte = [&](std::ptrdiff_t i) {
+            return static_cast<unsigned char>(at[i]);
+        };
+        const auto within = [&](std::ptrdiff_t i, unsigned low, unsigned high) {
+            return at + i < end_ && byte(i) >= low && byte(i) <= high;
+        };
+        const unsigned lead = byte(0);
+        if (lead >= 0xC2 && lead <= 0xDF)
+            return within(1, 0x80, 0xBF) ? 2 : 0;
+        if (lead >= 0xE0 && lead <= 0xEF) {
+            const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
+            const unsigned high = lead == 0xED ? 0x9F : 0xBF;
+            return within(1, low, high) && within(2, 0x80, 0xBF) ? 3 : 0;
+        }
+        if (lead >= 0xF0 && lead <= 0xF4) {
+            const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
+            const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
+            return within(1, low, high) && within(2, 0x80, 0xBF) && within(3, 0x80, 0xBF) ? 4 : 0;
+        }
+        return 0;
+    }
+
+    // Whether the eight bytes at `at` are all ASCII at or above a blank and none is a quote
+    // or a backslash.
+    static bool isPlainASCII(const char* at) {
+        constexpr std::uint64_t ones = 0x0101010101010101ULL;
+        constexpr std::uint64_t highs = 0x8080808080808080ULL;
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        const auto hasZero = [](std::uint64_t v) {
+            return (v - ones) & ~v & highs;
+        };
+        const std::uint64_t below = (word - ones * 0x20) & ~word & highs;
+        return ((word & highs) | below | hasZero(word ^ (ones * '"')) |
+                hasZero(word ^ (ones * '\\'))) == 0;
+    }
+
+    // Reads the string whose opening quote is at next_.
+    bool refuseString(const char* reason) {
+        fail(reason);
         return false;
     }
 
-  private:
-    struct Open {
-        bool isObject;
-        std::size_t first;  // its first member in members_, or first element in elements_
-        std::string key;    // the key it will be stored under in its parent object
-    };
-
-    bool open(bool isObject, std::size_t first) {
-        if (static_cast<int>(stack_.size()) >= Json::maximumNestingDepth) {
-            failure = "Nesting too deep.";
-            return false;
+    bool readString(std::string& out) {
+        ++next_;  // '"'
+        while (true) {
+            const char* run = next_;
+            // Eight bytes at a time while none of them needs a look of its own.
+            while (end_ - next_ >= 8 && isPlainASCII(next_)) next_ += 8;
+            while (next_ != end_) {
+                const auto c = static_cast<unsigned char>(*next_);
+                if (c == '"' || c == '\\' || c < 0x20)
+                    break;
+                if (c < 0x80) {
+                    ++next_;
+                    continue;
+                }
+                const std::size_t length = utf8Length(next_);
+                if (length == 0)
+                    return refuseString("Invalid UTF-8 in a string.");
+                next_ += length;
+            }
+            out.append(run, next_);
+            if (next_ == end_)
+                return refuseString("Unterminated string.");
+            const char c = *next_++;
+            if (c == '"')
+                return true;
+            if (c != '\\')
+                return refuseString("Control character in a string.");
+            if (next_ == end_)
+                return refuseString("Unterminated string.");
+            switch (*next_++) {
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'u': {
+                    const int unit = readHex4();
+                    if (unit < 0)
+                        return refuseString("Invalid \\u escape.");
+                    std::uint32_t code = static_cast<std::uint32_t>(unit);
+                    if (code >= 0xDC00 && code <= 0xDFFF)
+                        return refuseString("Lone low surrogate escape.");
+                    if (code >= 0xD800 && code <= 0xDBFF) {
+                        if (end_ - next_ < 2 || next_[0] != '\\' || next_[1] != 'u')
+                            return refuseString("Lone high surrogate escape.");
+                        next_ += 2;
+                        const int low = readHex4();
+                        if (low < 0xDC00 || low > 0xDFFF)
+                            return refuseString("Lone high surrogate escape.");
+                        code = 0x10000 + ((code - 0xD800) << 10) +
+                               (static_cast<std::uint32_t>(low) - 0xDC00);
+                    }
+                    appendUTF8(out, code);
+                    break;
+                }
+                default:
+                    return refuseString("Invalid escape in a string.");
+            }
         }
-        stack_.push_back(Open{isObject, first, std::move(pendingKey_)});
-        return true;
     }
 
-    std::size_t close() {
-        Open& done = stack_.back();
-        const std::size_t first = done.first;
-        pendingKey_ = std::move(done.key);
-        stack_.pop_back();
-        return first;
-    }
+    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-    bool add(Value value) {
-        if (stack_.empty()) {
-            result = std::move(value);
-        } else if (stack_.back().isObject) {
-            members_.emplace_back(std::move(pendingKey_), std::move(value));
+    Value readNumber() {
+        const char* start = next_;
+        const bool negative = *next_ == '-';
+        if (negative)
+            ++next_;
+        if (next_ == end_ || !isDigit(*next_))
+            return refuse("Invalid number.");
+        if (*next_ == '0') {
+            ++next_;
         } else {
-            elements_.push_back(std::move(value));
+            while (next_ != end_ && isDigit(*next_)) ++next_;
         }
-        return true;
+        bool integral = true;
+        if (next_ != end_ && *next_ == '.') {
+            integral = false;
+            ++next_;
+            if (next_ == end_ || !isDigit(*next_))
+                return refuse("Invalid number.");
+            while (next_ != end_ && isDigit(*next_)) ++next_;
+        }
+        if (next_ != end_ && (*next_ == 'e' || *next_ == 'E')) {
+            integral = false;
+            ++next_;
+            if (next_ != end_ && (*next_ == '+' || *next_ == '-'))
+                ++next_;
+            if (next_ == end_ || !isDigit(*next_))
+                return refuse("Invalid number.");
+            while (next_ != end_ && isDigit(*next_)) ++next_;
+        }
+        if (integral) {
+            // Integers that fit int64 stay integers; larger ones become doubles.
+            std::uint64_t magnitude = 0;
+            const auto [end, error] = std::from_chars(start + negative, next_, magnitude);
+            const std::uint64_t limit =
+                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + negative;
+            if (error == std::errc() && end == next_ && magnitude <= limit) {
+                return Value(negative ? static_cast<std::int64_t>(0 - magnitude)
+                                      : static_cast<std::int64_t>(magnitude));
+            }
+        }
+        double number = 0;
+        const auto [end, error] = std::from_chars(start, next_, number);
+        if (error == std::errc::result_out_of_range) {
+            // Too small to tell from zero reads as the nearest double; too large is no number.
+            static const locale_t plainDigits = newlocale(LC_ALL_MASK, "C", nullptr);
+            const std::string copy(start, next_);
+            number = strtod_l(copy.c_str(), nullptr, plainDigits);
+        } else if (error != std::errc() || end != next_) {
+            return refuse("Invalid number.");
+        }
+        if (!std::isfinite(number))
+            return refuse("Number out of range.");
+        return Value(number);
     }
 
-    std::vector<Open> stack_;
+    const char* next_;
+    const char* const end_;
+    const Json::ElementHandler* element_;
     Dictionary::Entries members_;
     std::vector<Value> elements_;
-    std::string pendingKey_;  // the parser reports a member's key just before its value
+    std::string failure_;
 };
 
 bool toJson(const Value& value, json& out, std::string& failure) {
@@ -192,24 +505,27 @@ bool toJson(const Value& value, json& out, std::string& failure) {
 }  // namespace
 
 std::optional<Value> Json::parse(std::string_view text, Error* error) {
-    ValueBuilder builder;
-    bool parsed = false;
-    try {
-        parsed = json::sax_parse(text.begin(), text.end(), &builder, json::input_format_t::json,
-                                 /*strict=*/true);
-    } catch (const std::exception& e) {
-        // sax_parse reports through the handler; this is only a safety net.
-        builder.failure = e.what();
-    }
-    if (parsed && builder.result && (builder.result->isArray() || builder.result->isDictionary())) {
-        return std::move(builder.result);
-    }
-    if (error) {
-        *error = readError(!builder.failure.empty() ? builder.failure
-                                                    : "JSON text did not start with array or "
-                                                      "object.");
-    }
-    return std::nullopt;
+    return read(text, nullptr, error);
+}
+
+std::optional<Value> Json::parseElements(std::string_view text, const ElementHandler& element,
+                                         Error* error) {
+    return read(text, &element, error);
+}
+
+std::optional<Value> Json::parseElements(const Data& data, const ElementHandler& element,
+                                         Error* error) {
+    return read(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &element,
+                error);
+}
+
+std::optional<Value> Json::read(std::string_view text, const ElementHandler* element,
+                                Error* error) {
+    Reader reader(text, element);
+    std::optional<Value> value = reader.read();
+    if (!value && error)
+        *error = readError(reader.failure());
+    return value;
 }
 
 std::optional<Value> Json::parse(const Data& data, Error* error) {

@@ -14,6 +14,7 @@
 // Thread-safety: stateless; every function may be called from any thread.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,18 @@ class Json {
     static std::optional<Value> parse(std::string_view text, Error* error = nullptr);
     static std::optional<Value> parse(const Data& data, Error* error = nullptr);
 
+    // Takes each element of a top-level array as it is read.
+    using ElementHandler = std::function<void(Value&& element)>;
+    // As parse(), but when the text is an array each of its elements goes to `element` as
+    // soon as it is read, in order, and the array returned is empty: a long list is never
+    // held whole. An object is returned whole and `element` is not called. When the text
+    // turns out not to be JSON part way through, the elements before the fault have already
+    // been handed over; the caller drops what it made of them.
+    static std::optional<Value> parseElements(std::string_view text, const ElementHandler& element,
+                                              Error* error = nullptr);
+    static std::optional<Value> parseElements(const Data& data, const ElementHandler& element,
+                                              Error* error = nullptr);
+
     // The compact JSON text of `value`, or nothing when some part of it cannot be written;
     // then `*error` (when given) becomes an error of CocoaError::domain, code
     // CocoaError::propertyListWriteInvalid. A scalar at the top level is written as itself.
@@ -49,6 +62,8 @@ class Json {
     static bool isValidJSONObject(const Value& value);
 
   private:
+    static std::optional<Value> read(std::string_view text, const ElementHandler* element,
+                                     Error* error);
     // Compact with a negative indent.
     static std::optional<std::string> write(const Value& value, Error* error, int indent);
 };

@@ -320,11 +320,26 @@ bool FFmpegMediaSource::present(const Sample& sample) const {
 std::vector<MediaSource::Span> FFmpegMediaSource::loadedSpans() const {
     if (!opened_.load(std::memory_order_acquire))
         return {};
-    auto spansOf = [this](const std::vector<Sample>& samples) {
+    // The store's runs are taken once, so that every sample is looked up in them without a
+    // lock of the store's each: the index has thousands of samples and this runs often.
+    const std::vector<std::pair<std::int64_t, std::int64_t>> runs = store_->runs();
+    const auto isPresent = [&runs](const Sample& sample) {
+        if (sample.size <= 0)
+            return true;
+        auto run = std::upper_bound(runs.begin(), runs.end(), sample.position,
+                                    [](std::int64_t position, const auto& candidate) {
+                                        return position < candidate.first;
+                                    });
+        if (run == runs.begin())
+            return false;
+        --run;
+        return sample.position + sample.size <= run->second;
+    };
+    auto spansOf = [&isPresent](const std::vector<Sample>& samples) {
         std::vector<Span> spans;
         bool open = false;
         for (const auto& sample : samples) {
-            if (!present(sample)) {
+            if (!isPresent(sample)) {
                 open = false;
                 continue;
             }

@@ -1,5 +1,7 @@
 #include "platform/net/URLSessionTask.hpp"
 
+#include <algorithm>
+
 #include "platform/net/CurlTransfer.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/NetworkThread.hpp"
@@ -193,6 +195,13 @@ bool URLSessionTask::transferDidReceiveResponse(std::shared_ptr<URLResponse> res
         if (ended_)
             return true;
         response_ = response;
+        // A body collected for a completion handler is held whole: room for the announced
+        // length up front spares the copies of a buffer doubling its way there. The
+        // announcement is the peer's word, so it is trusted only up to a bound.
+        const std::int64_t announced = response->expectedContentLength();
+        if (completionHandler_ && announced > 0 && receivedBody_.empty())
+            receivedBody_.reserve(
+                static_cast<std::size_t>(std::min(announced, maximumReservedBodyBytes)));
         if (response->url())
             currentRequest_.setURL(response->url());
         if (!completionHandler_ && session_->delegate()) {
@@ -225,6 +234,14 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
         }
         bufferedBytes_ += static_cast<std::int64_t>(length);
         bytesReceived_ += static_cast<std::int64_t>(length);
+        if (openChunk_ &&
+            openChunk_->size() + length <= static_cast<std::size_t>(maximumChunkBytes)) {
+            // The chunk handed over last still waits for the delegate queue: these bytes join
+            // it, so a burst of libcurl's 16 KiB pieces reaches the delegate as one chunk
+            // instead of one callback each.
+            openChunk_->insert(openChunk_->end(), bytes, bytes + length);
+            return true;
+        }
         if (!spareChunks_.empty()) {
             chunk = std::move(spareChunks_.back());
             spareChunks_.pop_back();
@@ -239,8 +256,10 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
         std::lock_guard lock(mutex_);
         if (ended_)
             return true;  // cancelled meanwhile: the chunk is dropped with the rest
-        startRunner = scheduleLocked(
-            [this, data = std::move(chunk)]() mutable { deliverData(std::move(data)); });
+        auto pending = std::make_shared<Data>(std::move(chunk));
+        openChunk_ = pending;
+        startRunner =
+            scheduleLocked([this, pending = std::move(pending)] { deliverPendingData(pending); });
     }
     if (startRunner)
         startCallbackRunner();
@@ -334,7 +353,14 @@ void URLSessionTask::answerResponse(bool allow) {
         startCallbackRunner();
 }
 
-void URLSessionTask::deliverData(Data data) {
+void URLSessionTask::deliverPendingData(const std::shared_ptr<Data>& pending) {
+    Data data;
+    {
+        std::lock_guard lock(mutex_);
+        if (openChunk_ == pending)
+            openChunk_.reset();  // nothing joins it from now on
+        data = std::move(*pending);
+    }
     if (!cancelled_) {
         if (auto delegate = session_->delegate()) {
             delegate->didReceiveData(session_, std::static_pointer_cast<URLSessionDataTask>(self()),

@@ -96,10 +96,18 @@ class URLSessionTask : public Object, private TransferEvents {
 
   private:
     // Cap on body bytes handed to the delegate queue but not yet delivered; beyond it the
-    // transfer pauses until the delegate catches up (at half). A quarter of a mebibyte keeps
-    // a loopback download to a file streaming as fast as with four times as much; more only
-    // raises a download's peak memory, much less pauses the transfer often enough to slow it.
-    static constexpr std::int64_t maximumBufferedBytes = 256 * 1024;
+    // transfer pauses until the delegate catches up (at half). A delegate that writes to a
+    // file falls behind a loopback download, so the transfer pauses and is woken again once
+    // every half of this: half a mebibyte (four of libcurl's 128 KiB reads) wakes the network
+    // thread half as often as a quarter did, for a quarter of a mebibyte more at the peak.
+    static constexpr std::int64_t maximumBufferedBytes = 512 * 1024;
+    // The most bytes one chunk gathers while it waits for the delegate: small against
+    // maximumBufferedBytes, so that the delegate's work on one chunk frees room, and the
+    // transfer resumes, while later chunks still wait.
+    static constexpr std::int64_t maximumChunkBytes = 128 * 1024;
+    // The most room set aside up front for a body collected for a completion handler, whatever
+    // length the reply announces.
+    static constexpr std::int64_t maximumReservedBodyBytes = 32 * 1024 * 1024;
     // Delivered chunks' buffers kept for the next chunks to reuse.
     static constexpr std::size_t maximumSpareChunks = 2;
 
@@ -122,7 +130,8 @@ class URLSessionTask : public Object, private TransferEvents {
     void startCallbackRunner();
     void runCallbacks();
     void deliverResponse(const std::shared_ptr<URLResponse>& response);
-    void deliverData(Data data);
+    // Hands a chunk to the delegate, with whatever joined it while it waited.
+    void deliverPendingData(const std::shared_ptr<Data>& pending);
     void deliverCompletion();
 
     const std::shared_ptr<URLSession> session_;
@@ -150,7 +159,10 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
     std::vector<Data> spareChunks_;                // guarded by mutex_
-    bool runningCallbacks_ = false;                // guarded by mutex_
+    // The last chunk scheduled for the delegate while its hand-over has not yet run: later
+    // bytes join it up to maximumChunkBytes.
+    std::shared_ptr<Data> openChunk_;  // guarded by mutex_
+    bool runningCallbacks_ = false;    // guarded by mutex_
     // Where callbacks run instead of the session's delegate queue, and the network loop the
     // transfer runs on instead of the session's thread (URLSession::loadSynchronously).
     std::shared_ptr<Executor> callbackQueue_;  // guarded by mutex_

@@ -26,6 +26,7 @@
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/location/Location.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/photos/PhotoLibrary.hpp"
 #include "support/MediaFixtures.hpp"
@@ -236,6 +237,53 @@ TEST_F(ExampleCommandsTest, EachCommandPrintsItsRecordsAndASummary) {
     Run byIds = run({"by-ids", "v3", "v1"});
     std::sort(byIds.ids.begin(), byIds.ids.end());
     EXPECT_EQ(byIds.ids, (std::vector<std::string>{"v1", "v3"}));
+}
+
+// A list's lines are written without a JSON object per record: their text must be the very
+// text the object would give, whatever the record holds (escapes, other scripts, bad UTF-8,
+// fractions, fields left out).
+TEST(JsonLinesTest, AVideosTextIsTheTextOfItsJSONObject) {
+    const auto url = [](const char* text) {
+        return platform::URL::fromString(text);
+    };
+    PNVideo::Fields plain;
+    plain.videoID = "v1";
+    plain.shotOn = platform::Date::fromTimeIntervalSince1970(1'700'000'000.0);
+    PNVideo::Fields full = plain;
+    full.videoID = "v\"2\\";
+    full.title = "line\nbreak \t caf\xC3\xA9 \xF0\x9F\x98\x80 bad \xFF\xC3 end \x01";
+    full.videoDescription = "</script> & 'quotes'";
+    full.tags = {"b", "a", "\xE2\x82\xAC"};
+    full.metadata = {{"k", "v"}, {"z\"", "\x7F"}};
+    full.width = 720;
+    full.height = -1280;
+    full.duration = 12.345678901234567;
+    full.location =
+        platform::Location(52.520008, -0.1, platform::Date::fromTimeIntervalSince1970(0));
+    full.creationDate = platform::Date::fromTimeIntervalSince1970(1'600'000'000.125);
+    full.modifyDate = platform::Date::fromTimeIntervalSince1970(1'650'000'000.5);
+    full.transcription = "";
+    full.thumbnailImageURL = url("https://cdn.example/t.png?a=1&b=%20");
+    full.shareURL = url("https://share.example/v2");
+    full.mediaMP4URL540p = url("https://cdn.example/540p.mp4");
+    full.mediaMP4URL360p = url("https://cdn.example/360p.mp4");
+    full.state = PNVideoState::processed;
+    for (const PNVideo::Fields& fields : {plain, full}) {
+        const auto video = PNVideo::make(fields);
+        EXPECT_EQ(JsonLines::videoText(*video),
+                  JsonLines::video(*video).dump(-1, ' ', false,
+                                                nlohmann::json::error_handler_t::replace));
+    }
+
+    // A list goes out as one line per record, in order, with nothing between them.
+    std::ostringstream out;
+    JsonLines lines(out);
+    lines.printVideos({PNVideo::make(plain), PNVideo::make(full)});
+    std::istringstream written(out.str());
+    std::vector<std::string> ids;
+    for (std::string line; std::getline(written, line);)
+        ids.push_back(json::parse(line).at("video").at("id"));
+    EXPECT_EQ(ids, (std::vector<std::string>{"v1", "v\"2\\"}));
 }
 
 TEST_F(ExampleCommandsTest, DownloadWritesTheWholeRangeToTheOutputFile) {

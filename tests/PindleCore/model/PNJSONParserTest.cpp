@@ -76,6 +76,30 @@ TEST(PNJSONParserTest, UnmappableElementsAreLeftOutAndTheRestKeptInOrder) {
     EXPECT_EQ(parser().parseSingleVideoResponse(json(listOf(1)), nullptr), nullptr);
 }
 
+// A list's raw body is mapped element by element as it is read: the same records, total and
+// refusals as mapping the parsed body.
+TEST(PNJSONParserTest, AListBodyMapsLikeItsParsedValue) {
+    const std::string text =
+        "[" + videoObject("a") + R"(,{"id":"no dates"},7,)" + videoObject("b") + "]";
+    const Dictionary headers{{"video-total-count", "40"}};
+    auto response = parser().parseListBody(platform::dataFromString(text), &headers);
+    ASSERT_TRUE(response.has_value());
+    ASSERT_TRUE(*response);
+    auto expected = parser().parseListResponce(json(text), &headers);
+    ASSERT_EQ((*response)->videos().size(), expected->videos().size());
+    for (std::size_t i = 0; i < expected->videos().size(); ++i)
+        EXPECT_EQ((*response)->videos()[i]->encode(), expected->videos()[i]->encode());
+    EXPECT_EQ((*response)->totalCount(), 40);
+
+    // An object is JSON but no list; damaged text is not JSON, whatever came before the damage.
+    auto object = parser().parseListBody(platform::dataFromString(videoObject("x")), nullptr);
+    ASSERT_TRUE(object.has_value());
+    EXPECT_EQ(*object, nullptr);
+    EXPECT_FALSE(
+        parser().parseListBody(platform::dataFromString("[" + videoObject("a") + ",{"), nullptr));
+    EXPECT_FALSE(parser().parseListBody(platform::Data{}, nullptr));
+}
+
 TEST(PNJSONParserTest, RequiredKeysDecideWhetherAnObjectMaps) {
     const char* unmappable[] = {
         R"({"createdAt":"2019-03-01T10:20:30.456Z","shotOn":"2019-03-01T10:20:30.456Z"})",

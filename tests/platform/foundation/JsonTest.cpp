@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
+#include <random>
 
 namespace pindle::platform {
 namespace {
@@ -126,6 +128,141 @@ TEST(JsonTest, SerializesCompactlyAndRoundTrips) {
     EXPECT_EQ(Json::serializeToData(Array{}), dataFromString("[]"));
     EXPECT_TRUE(Json::isValidJSONObject(value));
     EXPECT_FALSE(Json::isValidJSONObject(Value("scalar")));
+}
+
+// The reader is our own: it must accept exactly the text a strict standard parser accepts and
+// give the same values. Random documents full of the awkward parts (escapes, surrogates,
+// multi-byte text, numbers at the int64 edges, nesting) are read whole and after random damage,
+// and compared with nlohmann's reading.
+Value fromReference(const nlohmann::json& json) {
+    switch (json.type()) {
+        case nlohmann::json::value_t::object: {
+            Dictionary members;
+            for (const auto& [key, member] : json.items()) members[key] = fromReference(member);
+            return members;
+        }
+        case nlohmann::json::value_t::array: {
+            Array elements;
+            for (const auto& element : json) elements.push_back(fromReference(element));
+            return elements;
+        }
+        case nlohmann::json::value_t::string:
+            return json.get<std::string>();
+        case nlohmann::json::value_t::boolean:
+            return json.get<bool>();
+        case nlohmann::json::value_t::number_integer:
+            return json.get<std::int64_t>();
+        case nlohmann::json::value_t::number_unsigned: {
+            const auto number = json.get<std::uint64_t>();
+            if (number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                return static_cast<std::int64_t>(number);
+            return static_cast<double>(number);
+        }
+        case nlohmann::json::value_t::number_float:
+            return json.get<double>();
+        default:
+            return Value();
+    }
+}
+
+std::string randomDocument(std::mt19937& random, int depth) {
+    static const char* const scalars[] = {"0",
+                                          "-0",
+                                          "12",
+                                          "-7",
+                                          "9223372036854775807",
+                                          "-9223372036854775808",
+                                          "9223372036854775808",
+                                          "-9223372036854775809",
+                                          "18446744073709551615",
+                                          "1.5",
+                                          "-0.0",
+                                          "1e3",
+                                          "2E-2",
+                                          "1e-400",
+                                          "123456789012345678901234567890",
+                                          "true",
+                                          "false",
+                                          "null",
+                                          "\"\"",
+                                          "\"plain\"",
+                                          "\"\\u00e9\\n\\t\\\"\\\\\\/\\b\\f\\r\"",
+                                          "\"\\ud83d\\ude00\"",
+                                          "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"",
+                                          "\"\\u0000\"",
+                                          "\"\\uD800\\uDC00\""};
+    const auto pick = [&](int n) {
+        return static_cast<int>(random() % static_cast<unsigned>(n));
+    };
+    if (depth > 3 || pick(3) == 0)
+        return scalars[pick(static_cast<int>(std::size(scalars)))];
+    const int count = pick(4);
+    const bool object = pick(2) == 0;
+    std::string text = object ? "{" : "[";
+    for (int i = 0; i < count; ++i) {
+        if (i)
+            text += pick(8) ? "," : " ,\n";
+        if (object)
+            text += "\"k" + std::to_string(pick(3)) + "\" : ";
+        text += randomDocument(random, depth + 1);
+    }
+    return text + (object ? "}" : "]");
+}
+
+TEST(JsonTest, ReadsExactlyWhatAStrictReaderReads) {
+    std::mt19937 random(20241);
+    const std::string damage[] = {"\"",       "\\", ",", "]", "}", "{",    "[",    "-",
+                                  ".",        "e",  "0", "u", " ", "\x01", "\xC3", "\xED\xA0\x80",
+                                  "\xF4\x90", ":"};
+    int accepted = 0;
+    for (int round = 0; round < 4000; ++round) {
+        std::string text = "[" + randomDocument(random, 0) + "]";
+        if (round % 2) {
+            const std::size_t at = random() % text.size();
+            const std::string& piece = damage[random() % std::size(damage)];
+            if (random() % 2)
+                text.erase(at, 1);
+            text.insert(std::min(at, text.size()), piece);
+        }
+        const nlohmann::json reference = nlohmann::json::parse(text, nullptr, false);
+        const std::optional<Value> ours = Json::parse(text);
+        ASSERT_EQ(ours.has_value(), !reference.is_discarded()) << text;
+        if (ours) {
+            ++accepted;
+            ASSERT_EQ(*ours, fromReference(reference)) << text;
+        }
+    }
+    EXPECT_GT(accepted, 2000);
+}
+
+TEST(JsonTest, HandsOutTheElementsOfATopLevelArrayOneByOne) {
+    std::vector<Value> elements;
+    const Json::ElementHandler collect = [&](Value&& element) {
+        elements.push_back(std::move(element));
+    };
+    const std::optional<Value> list =
+        Json::parseElements(std::string_view(R"( [{"id":"a","n":[1,[2]]}, 3, [], "x"] )"), collect);
+    ASSERT_TRUE(list.has_value());
+    EXPECT_EQ(*list, Value(Array{}));
+    const std::vector<Value> expected = {Dictionary{{"id", "a"}, {"n", Array{1, Array{2}}}}, 3,
+                                         Array{}, "x"};
+    EXPECT_EQ(elements, expected);
+
+    // An object is returned whole; nothing is handed out.
+    elements.clear();
+    const std::optional<Value> object =
+        Json::parseElements(std::string_view(R"({"a":[1,2]})"), collect);
+    ASSERT_TRUE(object.has_value());
+    EXPECT_EQ(*object, Value(Dictionary{{"a", Array{1, 2}}}));
+    EXPECT_TRUE(elements.empty());
+
+    // Damage after the first element: the text is refused with the usual error, though the
+    // element before it was already handed out.
+    elements.clear();
+    Error error;
+    EXPECT_FALSE(Json::parseElements(std::string_view(R"([{"a":1},{"b":)"), collect, &error));
+    EXPECT_EQ(error.code(), CocoaError::propertyListReadCorrupt);
+    EXPECT_EQ(elements.size(), 1u);
 }
 
 class Token final : public Object {};

@@ -256,7 +256,7 @@ TEST_F(URLSessionTest, ASlowDelegateHoldsTheTransferBackAndStillGetsEveryByteInO
     // Far more than the session buffers for a delegate that lags; a byte pattern that shows
     // a lost, repeated or reordered chunk.
     constexpr std::size_t bodySize = 12 * 1024 * 1024;
-    constexpr std::int64_t bufferedBound = 512 * 1024;
+    constexpr std::int64_t bufferedBound = 1024 * 1024;
     std::string body(bodySize, '\0');
     for (std::size_t i = 0; i < bodySize; ++i) body[i] = static_cast<char>(i % 251);
     server_.route("/large", [&body](const RecordedRequest&, ServerConnection& connection) {
@@ -265,7 +265,11 @@ TEST_F(URLSessionTest, ASlowDelegateHoldsTheTransferBackAndStillGetsEveryByteInO
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<bool> first{true};
-    delegate_->onData = [released, &first](const std::shared_ptr<URLSessionDataTask>&) {
+    // The body's length after each chunk (the delegate runs one call at a time).
+    std::vector<std::size_t> lengths;
+    delegate_->onData = [this, released, &first,
+                         &lengths](const std::shared_ptr<URLSessionDataTask>& dataTask) {
+        lengths.push_back(delegate_->record(dataTask->taskIdentifier()).body.size());
         if (first.exchange(false))
             released.wait_for(generousWait);
     };
@@ -284,6 +288,10 @@ TEST_F(URLSessionTest, ASlowDelegateHoldsTheTransferBackAndStillGetsEveryByteInO
     EXPECT_FALSE(record.error);
     EXPECT_EQ(record.body.size(), body.size());
     EXPECT_TRUE(record.body == body);
+    // What arrived while the delegate sat on its first chunk comes as one chunk, not as the
+    // many small pieces the transfer read it in.
+    ASSERT_GE(lengths.size(), 2u);
+    EXPECT_GE(lengths[1] - lengths[0], 64u * 1024);
 }
 
 TEST_F(URLSessionTest, ChunksQueuedBehindACancellingCallbackAreDropped) {
