@@ -14,13 +14,15 @@ namespace {
 std::string backendPage(int count) {
     std::string text = "[";
     for (int i = 0; i < count; ++i) {
-        if (i) text += ",";
-        text += R"({"id":"video-)" + std::to_string(i) +
-                R"(","title":"A title","state":"processed","height":1280,"width":720,)"
-                R"("lat":52.5,"lng":13.4,"tags":["a","b","c"],"metadata":{"k":"v","n":"1"},)"
-                R"("thumbUrl":"https://cdn.example/t.png","createdAt":"2024-03-01T09:00:00.000Z",)"
-                R"("shotOn":"2024-03-01T08:59:00.000Z","mp4Url":{"720p":"https://cdn.example/720p.mp4",)"
-                R"("480p":"https://cdn.example/480p.mp4","360p":"https://cdn.example/360p.mp4"}})";
+        if (i)
+            text += ",";
+        text +=
+            R"({"id":"video-)" + std::to_string(i) +
+            R"(","title":"A title","state":"processed","height":1280,"width":720,)"
+            R"("lat":52.5,"lng":13.4,"tags":["a","b","c"],"metadata":{"k":"v","n":"1"},)"
+            R"("thumbUrl":"https://cdn.example/t.png","createdAt":"2024-03-01T09:00:00.000Z",)"
+            R"("shotOn":"2024-03-01T08:59:00.000Z","mp4Url":{"720p":"https://cdn.example/720p.mp4",)"
+            R"("480p":"https://cdn.example/480p.mp4","360p":"https://cdn.example/360p.mp4"}})";
     }
     return text + "]";
 }

@@ -1,9 +1,9 @@
 #include "PindleCore/caches/PNImagesLoader.hpp"
 
 #include "PindleCore/caches/LoadImageOperation.hpp"
-#include "platform/media/URLAsset.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/MediaTime.hpp"
+#include "platform/media/URLAsset.hpp"
 
 namespace pindle {
 

@@ -8,7 +8,9 @@ namespace pindle::legacy {
 
 namespace {
 
-const platform::FileManager& files() { return platform::FileManager::defaultManager(); }
+const platform::FileManager& files() {
+    return platform::FileManager::defaultManager();
+}
 
 std::string parentOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -18,13 +20,15 @@ std::string parentOf(const std::string& path) {
 }  // namespace
 
 void PFileSystemUtil::printError(const std::optional<platform::Error>& error) {
-    if (!error) return;
+    if (!error)
+        return;
     PLOG_INFO(PLog_FileSystem, "PLog_FileSystem Unresolved error in PFileSystemUtil %s",
               error->description().c_str());
 }
 
 std::uint64_t PFileSystemUtil::getFileSize(const std::string& path) {
-    if (!files().fileExists(path)) return 0;
+    if (!files().fileExists(path))
+        return 0;
     platform::Error error;
     std::optional<platform::FileAttributes> attributes = files().attributesOfItem(path, &error);
     if (!attributes) {
@@ -47,7 +51,9 @@ std::uint64_t PFileSystemUtil::getFolderSize(const std::string& path) {
     return total;
 }
 
-void PFileSystemUtil::deletePath(const std::string& path) { printError(files().removeItem(path)); }
+void PFileSystemUtil::deletePath(const std::string& path) {
+    printError(files().removeItem(path));
+}
 
 std::vector<std::string> PFileSystemUtil::recursiveItemsInDirectory(const std::string& path) {
     std::vector<std::string> items;
@@ -64,9 +70,10 @@ std::vector<std::string> PFileSystemUtil::recursiveItemsInDirectory(const std::s
 std::vector<std::string> PFileSystemUtil::nonRecursiveItemsInDirectoryInternal(
     const std::string& path) {
     std::vector<std::string> names;
-    for (const std::string& name : files().contentsOfDirectory(path).value_or(
-             std::vector<std::string>{})) {
-        if (files().fileExists(path + "/" + name)) names.push_back(name);
+    for (const std::string& name :
+         files().contentsOfDirectory(path).value_or(std::vector<std::string>{})) {
+        if (files().fileExists(path + "/" + name))
+            names.push_back(name);
     }
     return names;
 }
@@ -79,13 +86,15 @@ std::vector<std::string> PFileSystemUtil::nonRecursiveItemsInDirectory(const std
                                                                        const std::string& prefix) {
     std::vector<std::string> items;
     for (const std::string& name : nonRecursiveItemsInDirectoryInternal(path)) {
-        if (name.compare(0, prefix.size(), prefix) == 0) items.push_back(path + "/" + name);
+        if (name.compare(0, prefix.size(), prefix) == 0)
+            items.push_back(path + "/" + name);
     }
     return items;
 }
 
 void PFileSystemUtil::createFolderIfNotExist(const std::string& path) {
-    if (files().fileExists(path)) return;
+    if (files().fileExists(path))
+        return;
     printError(files().createDirectory(path, true));
 }
 
@@ -95,7 +104,9 @@ void PFileSystemUtil::clearFolder(const std::string& path) {
     }
 }
 
-bool PFileSystemUtil::fileExist(const std::string& path) { return files().fileExists(path); }
+bool PFileSystemUtil::fileExist(const std::string& path) {
+    return files().fileExists(path);
+}
 
 void PFileSystemUtil::createFile(const std::string& path, const platform::Data& data) {
     const std::string parent = parentOf(path);
@@ -108,7 +119,8 @@ void PFileSystemUtil::createFile(const std::string& path, const platform::Data& 
 
 void PFileSystemUtil::appendFile(const std::string& path, const platform::Data& data) {
     auto handle = platform::FileHandle::open(path, platform::FileHandle::Mode::writing);
-    if (!handle) return;
+    if (!handle)
+        return;
     handle->seekToEnd();
     handle->write(data).ignoreError();
 }
@@ -120,7 +132,8 @@ bool PFileSystemUtil::moveFile(const std::string& from, const std::string& to) {
 platform::Data PFileSystemUtil::readDataFromFile(const std::string& path, std::uint64_t location,
                                                  std::size_t length) {
     auto handle = platform::FileHandle::open(path, platform::FileHandle::Mode::reading);
-    if (!handle) return {};
+    if (!handle)
+        return {};
     return handle->read(location, length).value_or(platform::Data{});
 }
 

@@ -18,7 +18,7 @@
 namespace pindle::legacy {
 
 class PFileSystemUtil {
-public:
+  public:
     PFileSystemUtil() = delete;
 
     // 0 when nothing exists at the path.

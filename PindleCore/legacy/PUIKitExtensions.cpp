@@ -64,7 +64,8 @@ void categoryViewWillAppear(ui::ViewController& controller, bool animated) {
 }
 
 // Installs the exchange when the library is loaded, before any host code runs.
-[[maybe_unused]] const bool installedAtLoad = (PKeyboardAvoidance::installWillAppearExtension(), true);
+[[maybe_unused]] const bool installedAtLoad =
+    (PKeyboardAvoidance::installWillAppearExtension(), true);
 
 }  // namespace
 

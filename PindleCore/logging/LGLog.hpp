@@ -17,8 +17,8 @@
 // through loggingQueue()).
 //
 // Queueing an asynchronous message allocates nothing in the hub and never waits for the
-// logging thread's work: messages wait in a fixed ring of reusable slots. A dispatched message's tag is let
-// go as soon as every logger has processed it; its text stays in its slot until a later
+// logging thread's work: messages wait in a fixed ring of reusable slots. A dispatched message's
+// tag is let go as soon as every logger has processed it; its text stays in its slot until a later
 // message takes the slot, and is freed by that message's caller. The logging thread waits a
 // few microseconds for more messages before it lets its thread go, and a flush asked for
 // while it runs is made by it, in order with the messages, so a steady producer that

@@ -45,7 +45,7 @@ class PNLogger {
   private:
     const PNLoggerType type_;
     std::mutex lock_;
-    std::optional<std::string> prefix_;     // guarded by lock_
+    std::optional<std::string> prefix_;      // guarded by lock_
     platform::DateFormatter dateFormatter_;  // guarded by lock_
 };
 

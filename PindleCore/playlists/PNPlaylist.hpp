@@ -78,8 +78,8 @@ class PNPlaylist : public platform::KeyValueObservable, public PNPlaylistProtoco
 
     // Guards the fields below; subclasses take it to change the list and the total together.
     mutable std::mutex mutex_;
-    std::vector<PNVideoPtr> videos_;              // guarded by mutex_
-    std::optional<std::int64_t> totalCount_;      // guarded by mutex_
+    std::vector<PNVideoPtr> videos_;          // guarded by mutex_
+    std::optional<std::int64_t> totalCount_;  // guarded by mutex_
     platform::WeakDelegate<PNPlaylistDelegate> delegate_;
 };
 

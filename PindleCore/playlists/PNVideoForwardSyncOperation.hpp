@@ -49,7 +49,7 @@ class PNVideoForwardSyncOperation : public PNAsyncOperation {
     const PNPendingChange pendingItem_;
 
     mutable std::mutex mutex_;
-    PNCancellablePtr cancellationToken_;                           // guarded by mutex_
+    PNCancellablePtr cancellationToken_;  // guarded by mutex_
     platform::WeakDelegate<PNVideoForwardSyncOperationDelegate> delegate_;
 };
 

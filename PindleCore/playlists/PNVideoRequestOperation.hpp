@@ -81,9 +81,9 @@ class PNVideoRequestOperation : public PNAsyncOperation {
     const platform::StringDictionary metadata_;
 
     mutable std::mutex mutex_;
-    std::vector<BlockCall> blockCalls_;                        // guarded by mutex_
-    bool closed_ = false;                                      // guarded by mutex_
-    PNCancellablePtr cancellationToken_;                       // guarded by mutex_
+    std::vector<BlockCall> blockCalls_;   // guarded by mutex_
+    bool closed_ = false;                 // guarded by mutex_
+    PNCancellablePtr cancellationToken_;  // guarded by mutex_
     platform::WeakDelegate<PNVideoRequestOperationDelegate> delegate_;
 };
 

@@ -228,8 +228,8 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     std::map<std::string, std::int64_t> sizes_;                     // guarded by lock_
     // The memory store, its byte count and the clock of its uses.
     std::map<std::string, Stored> memoryStore_;  // guarded by lock_
-    std::int64_t memoryBytes_ = 0;         // guarded by lock_
-    std::uint64_t uses_ = 0;               // guarded by lock_
+    std::int64_t memoryBytes_ = 0;               // guarded by lock_
+    std::uint64_t uses_ = 0;                     // guarded by lock_
     // Open files being appended to, by path.
     std::map<std::string, std::shared_ptr<Appender>> appenders_;  // guarded by lock_
     // The folder's byte count as far as the cache's own writes tell; measured again by every

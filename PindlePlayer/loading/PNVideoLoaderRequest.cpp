@@ -631,8 +631,8 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
     // has loaded everything there is; left incomplete it would be restarted for ever.
     const auto known = cache_->knownSize(download->url);
     const std::int64_t length = total > 0 ? total : known.value_or(0);
-    const bool completed = (length > 0 && download->offset >= rangeEnd({0, -1}, std::nullopt)) ||
-                           (!error && !known);
+    const bool completed =
+        (length > 0 && download->offset >= rangeEnd({0, -1}, std::nullopt)) || (!error && !known);
     PNVideoLoaderRequestListenerPtr primary;
     {
         std::lock_guard lock(mutex_);

@@ -8,7 +8,8 @@ Error::Error(std::string domain, std::int64_t code, Dictionary userInfo)
 std::string Error::localizedDescription() const {
     auto text = userInfo_.find(localizedDescriptionKey);
     if (text != userInfo_.end()) {
-        if (const std::string* s = text->second.asString()) return *s;
+        if (const std::string* s = text->second.asString())
+            return *s;
     }
     return "The operation couldn't be completed. (" + domain_ + " error " + std::to_string(code_) +
            ".)";

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/model/PNEnvironmentValidator.hpp"
 #include "PindleCore/model/PNErrorFabric.hpp"
-#include "PindleCore/api/PNSession.hpp"
 
 namespace pindle {
 namespace {
