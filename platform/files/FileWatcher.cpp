@@ -82,10 +82,14 @@ FileWatcher::~FileWatcher() {
 }
 
 void FileWatcher::cancel() {
-    if (thread_.joinable()) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
-        thread_.join();
+    {
+        // Two cancels at once (an owner's and its destructor's, say) must not both join.
+        std::lock_guard lock(threadMutex_);
+        if (thread_.joinable()) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+            thread_.join();
+        }
     }
     Handler released;
     {

@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -69,7 +70,8 @@ class FileWatcher {
     const std::shared_ptr<Executor> executor_;
     const std::shared_ptr<Delivery> delivery_;
     bool reportedDeletion_ = false;  // used by the watcher thread only
-    std::thread thread_;
+    std::mutex threadMutex_;         // one cancel at a time ends the thread
+    std::thread thread_;             // guarded by threadMutex_ once started
 };
 
 }  // namespace pindle::platform

@@ -95,6 +95,26 @@ TEST(FileWatcherTest, NoHandlerRunsAfterDestruction) {
     EXPECT_EQ(calls.load(), 0);
 }
 
+TEST(FileWatcherTest, CancelsFromTwoThreadsAtOnceEndTheWatchOnce) {
+    TemporaryFolder folder;
+    const std::string path = folder / "f";
+    writeText(path, "x");
+    auto executor = std::make_shared<ManualExecutor>();
+    for (int round = 0; round < 50; ++round) {
+        auto watcher = FileWatcher::watch(path, executor, [](Event) {});
+        ASSERT_TRUE(watcher);
+        std::promise<void> go;
+        std::shared_future<void> start = go.get_future().share();
+        auto other = std::async(std::launch::async, [&] {
+            start.wait();
+            watcher->cancel();
+        });
+        go.set_value();
+        watcher->cancel();
+        other.get();
+    }
+}
+
 TEST(FileWatcherTest, DestructionWaitsForARunningHandler) {
     TemporaryFolder folder;
     const std::string path = folder / "f";
