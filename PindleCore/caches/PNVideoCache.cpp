@@ -66,15 +66,18 @@ void PNVideoCache::didReceiveMemoryWarning() {
 }
 
 PNCancellablePtr PNVideoCache::getVideo(const std::string& videoID, VideoCompletion completion) {
+    std::shared_ptr<PNVideo> video;
     {
         std::lock_guard lock(lock_);
-        std::shared_ptr<PNVideo> video = getCachedVideo(videoID);
+        video = getCachedVideo(videoID);
         if (!video)
             video = PNLocalVideoCache::shared().video(videoID);
-        if (video) {
-            completion(video, std::nullopt);
-            return nullptr;
-        }
+    }
+    if (video) {
+        // Answered with no lock held: the completion may hand work that uses the cache to
+        // another thread and wait for it.
+        completion(video, std::nullopt);
+        return nullptr;
     }
     return PNVideoAPI::shared().video(videoID, [this, videoID, completion = std::move(completion)](
                                                    const std::shared_ptr<PNVideo>& video,
@@ -88,16 +91,19 @@ PNCancellablePtr PNVideoCache::getVideo(const std::string& videoID, VideoComplet
 PNCancellablePtr PNVideoCache::getVideos(const std::vector<std::string>& videoIDs,
                                          VideosCompletion completion) {
     std::vector<std::string> missing;
+    std::vector<std::shared_ptr<PNVideo>> cached;
     {
         std::lock_guard lock(lock_);
         for (const std::string& id : videoIDs) {
             if (!cache_.count(id))
                 missing.push_back(id);
         }
-        if (missing.empty()) {
-            completion(getCachedVideos(videoIDs));
-            return nullptr;
-        }
+        if (missing.empty())
+            cached = getCachedVideos(videoIDs);
+    }
+    if (missing.empty()) {
+        completion(std::move(cached));
+        return nullptr;
     }
     return PNVideoAPI::shared().videosByIds(missing,
                                             [this, videoIDs, completion = std::move(completion)](

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "../api/EmulatorFixture.hpp"
@@ -82,6 +84,26 @@ TEST_F(PNVideoCacheTest, MemoryAnswersSynchronouslyAndOnlyTheMissingAreRequested
     cache().getVideos({ids_[2]}, [&](const auto& videos) { later.set(videoIDs(videos)); });
     EXPECT_EQ(later.wait(), std::vector<std::string>{ids_[2]});
     EXPECT_EQ(emulator_.server().requestLog().count(), 2u);
+}
+
+// A completion may hand work that uses the cache to another thread and wait for it: the cache
+// answers from memory with its lock released.
+TEST_F(PNVideoCacheTest, AnAnswerFromMemoryHoldsNoLock) {
+    cache().putVideoToCache(record(ids_[0]));
+    const auto otherThreadUsesTheCache = [] {
+        auto other = std::async(std::launch::async,
+                                [] { return cache().getCachedVideo("another") == nullptr; });
+        return other.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    };
+    bool single = false;
+    cache().getVideo(ids_[0],
+                     [&](const std::shared_ptr<PNVideo>&, const std::optional<platform::Error>&) {
+                         single = otherThreadUsesTheCache();
+                     });
+    EXPECT_TRUE(single);
+    bool several = false;
+    cache().getVideos({ids_[0]}, [&](const auto&) { several = otherThreadUsesTheCache(); });
+    EXPECT_TRUE(several);
 }
 
 TEST_F(PNVideoCacheTest, AFailedFetchReportsTheErrorAndWhatIsCached) {
