@@ -14,8 +14,8 @@
 
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "examples/pindle-example/WindowOnDesktop.hpp"
 #include "platform/foundation/Error.hpp"
-#include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/ui/Window.hpp"
 
@@ -32,7 +32,7 @@ class PlayWindow {
     // Watches `window`, made key and visible; an error when --window was asked for and no
     // desktop shows it.
     platform::Status watch(const std::shared_ptr<platform::ui::Window>& window);
-    bool closed() const { return closed_; }
+    bool closed() const { return desktop_.closed(); }
     // On the desktop, lets swipes move `controller` through its playlist.
     void addSwipes(const std::shared_ptr<PNPlayerViewController>& controller);
 
@@ -41,10 +41,8 @@ class PlayWindow {
 
   private:
     const bool onDesktop_;
-    JsonLines& out_;
-    bool closed_ = false;
+    WindowOnDesktop desktop_;
     std::weak_ptr<platform::ui::Window> window_;
-    platform::NotificationCenter::RegistrationPtr observer_;
 };
 
 }  // namespace pindle::example

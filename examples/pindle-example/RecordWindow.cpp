@@ -15,11 +15,9 @@ constexpr platform::ui::Rect frame = platform::ui::Rect::make(0, 0, 480, 270);
 
 }  // namespace
 
-RecordWindow::RecordWindow(JsonLines& out) : out_(out) {}
+RecordWindow::RecordWindow(JsonLines& out) : desktop_(out) {}
 
 RecordWindow::~RecordWindow() {
-    if (observer_)
-        platform::NotificationCenter::defaultCenter().removeObserver(observer_);
     if (window_)
         platform::Display::hide(*window_);
     if (preview_)
@@ -40,27 +38,11 @@ platform::Status RecordWindow::show(const platform::CaptureSessionPtr& session) 
     preview_->setFrame(view->bounds());
     view->layer()->addSublayer(preview_);
     window_->makeKeyAndVisible();
-    const bool shown = platform::Display::isPresented(*window_);
-    out_.print({{"event", "window"}, {"shown", shown}});
-    if (!shown)
-        return platform::Error(PNError::platformErrorDomain, PNError::unknown,
-                               {{platform::Error::localizedDescriptionKey,
-                                 "no desktop to show the preview on (DISPLAY or WAYLAND_DISPLAY "
-                                 "unset, or PINDLE_DISPLAY=headless)"}});
-    observer_ = platform::NotificationCenter::defaultCenter().addObserverForName(
-        platform::ui::Window::didCloseNotification, window_.get(), nullptr,
-        [this](const platform::Notification& notification) {
-            const auto found = notification.userInfo.find("reason");
-            const std::string* reason =
-                found != notification.userInfo.end() ? found->second.asString() : nullptr;
-            out_.print({{"event", "closed"}, {"reason", reason ? *reason : ""}});
-            closed_ = true;
-        });
-    return std::nullopt;
+    return desktop_.watch(window_, "preview");
 }
 
 void RecordWindow::runUntil(const std::function<bool()>& done, double seconds) {
-    platform::MainThread::runUntil([&] { return done() || closed_; }, seconds);
+    platform::MainThread::runUntil([&] { return done() || desktop_.closed(); }, seconds);
 }
 
 }  // namespace pindle::example

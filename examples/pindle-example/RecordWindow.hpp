@@ -14,10 +14,10 @@
 #include <optional>
 
 #include "examples/pindle-example/JsonLines.hpp"
+#include "examples/pindle-example/WindowOnDesktop.hpp"
 #include "platform/capture/CapturePreviewLayer.hpp"
 #include "platform/capture/CaptureSession.hpp"
 #include "platform/foundation/Error.hpp"
-#include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/ui/Window.hpp"
 
@@ -36,15 +36,13 @@ class RecordWindow {
     // Runs the main loop (the window's refreshes and input) until `done` holds, the window
     // closes, or `seconds` pass.
     void runUntil(const std::function<bool()>& done, double seconds);
-    bool closed() const { return closed_; }
+    bool closed() const { return desktop_.closed(); }
     // The preview shown; null before show().
     const std::shared_ptr<platform::CapturePreviewLayer>& preview() const { return preview_; }
 
   private:
-    JsonLines& out_;
-    bool closed_ = false;
+    WindowOnDesktop desktop_;
     std::shared_ptr<platform::ui::Window> window_;
-    platform::NotificationCenter::RegistrationPtr observer_;
     std::shared_ptr<platform::CapturePreviewLayer> preview_;
 };
 
