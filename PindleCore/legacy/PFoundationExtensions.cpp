@@ -9,6 +9,7 @@
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/MethodRegistry.hpp"
 #include "platform/foundation/PercentEncoding.hpp"
+#include "platform/foundation/Text.hpp"
 #include "platform/log/StandardError.hpp"
 
 namespace pindle::legacy {
@@ -77,24 +78,6 @@ void forEachUTF16Unit(std::string_view text, F&& unit) {
     });
 }
 
-void appendUTF8(std::string& to, char32_t cp) {
-    if (cp < 0x80) {
-        to += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        to += static_cast<char>(0xC0 | (cp >> 6));
-        to += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        to += static_cast<char>(0xE0 | (cp >> 12));
-        to += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        to += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        to += static_cast<char>(0xF0 | (cp >> 18));
-        to += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        to += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        to += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // A value as "%@" shows it: texts and numbers plainly, nothing as "(null)", the rest as
 // their descriptions.
 std::string shown(const platform::Value& value) {
@@ -118,7 +101,7 @@ std::optional<std::string> safeStringWithCString(const char* text) {
     const std::string_view bytes(text);
     std::string decoded;
     decoded.reserve(bytes.size());
-    forEachCodePoint(bytes, [&](char32_t cp) { appendUTF8(decoded, cp); });
+    forEachCodePoint(bytes, [&](char32_t cp) { platform::Text::appendUTF8(decoded, cp); });
     return decoded;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/foundation/Text.hpp"
+
 namespace pindle::platform {
 namespace {
 
@@ -74,7 +76,7 @@ class Reader {
                     } else if (code >= 0xDC00 && code < 0xE000) {
                         return giveUp();
                     }
-                    appendUTF8(out, code);
+                    Text::appendUTF8(out, code);
                     break;
                 }
                 default:
@@ -111,24 +113,6 @@ class Reader {
                 return std::nullopt;
         }
         return value;
-    }
-
-    static void appendUTF8(std::string& out, std::uint32_t code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
     }
 
     void skipSpaceAndComments() {

@@ -229,24 +229,6 @@ class Reader {
         return code;
     }
 
-    static void appendUTF8(std::string& out, std::uint32_t code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-
     // The length of the well-formed UTF-8 sequence at `at` (shortest form, no surrogates,
     // nothing above U+10FFFF), or 0.
     std::size_t utf8Length(const char* at) const {
@@ -364,7 +346,7 @@ class Reader {
                         code = 0x10000 + ((code - 0xD800) << 10) +
                                (static_cast<std::uint32_t>(low) - 0xDC00);
                     }
-                    appendUTF8(out, code);
+                    Text::appendUTF8(out, code);
                     break;
                 }
                 default:

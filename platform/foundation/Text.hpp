@@ -30,6 +30,8 @@ class Text {
     static std::size_t characterCount(std::string_view text);
 
     static bool isValidUTF8(std::string_view text);
+    // Appends the UTF-8 form of `code` (at most U+10FFFF; callers keep surrogates out).
+    static void appendUTF8(std::string& out, char32_t code);
 
     // The pieces of `text` between occurrences of `separator`, in order; empty pieces are
     // dropped when `omitEmpty`.
