@@ -59,6 +59,16 @@ std::size_t sampleAt(const std::vector<FFmpegMediaSource::Sample>& samples,
     return it == samples.begin() ? 0 : static_cast<std::size_t>(it - samples.begin()) - 1;
 }
 
+// The index after the sample a packet read at `position` belongs to, searching from `next`; a
+// packet the index does not know moves one sample on.
+std::size_t sampleAfterPacket(const std::vector<FFmpegMediaSource::Sample>& samples,
+                              std::size_t next, std::int64_t position) {
+    const auto it =
+        std::find_if(samples.begin() + static_cast<std::ptrdiff_t>(next), samples.end(),
+                     [&](const FFmpegMediaSource::Sample& s) { return s.position == position; });
+    return it == samples.end() ? next + 1 : static_cast<std::size_t>(it - samples.begin()) + 1;
+}
+
 std::size_t keyFrameAtOrBefore(const std::vector<FFmpegMediaSource::Sample>& samples,
                                std::size_t index) {
     while (index > 0 && !samples[index].key) --index;
@@ -214,13 +224,7 @@ class FFmpegMediaSource::Decoder {
                 return false;
             const bool ours = packet_->stream_index == stream_;
             if (ours) {
-                const auto position = packet_->pos;
-                const auto it = std::find_if(
-                    samples_.begin() + static_cast<std::ptrdiff_t>(nextSample_), samples_.end(),
-                    [&](const Sample& s) { return s.position == position; });
-                nextSample_ = it == samples_.end()
-                                  ? nextSample_ + 1
-                                  : static_cast<std::size_t>(it - samples_.begin()) + 1;
+                nextSample_ = sampleAfterPacket(samples_, nextSample_, packet_->pos);
                 avcodec_send_packet(codec_.get(), packet_.get());
             }
             av_packet_unref(packet_.get());
@@ -563,13 +567,7 @@ class FFmpegMediaSource::AudioDecoder final : public MediaSource::AudioReader {
             }
             const bool ours = packet_->stream_index == stream_;
             if (ours) {
-                const auto position = packet_->pos;
-                const auto it = std::find_if(
-                    samples_.begin() + static_cast<std::ptrdiff_t>(nextSample_), samples_.end(),
-                    [&](const Sample& s) { return s.position == position; });
-                nextSample_ = it == samples_.end()
-                                  ? nextSample_ + 1
-                                  : static_cast<std::size_t>(it - samples_.begin()) + 1;
+                nextSample_ = sampleAfterPacket(samples_, nextSample_, packet_->pos);
                 avcodec_send_packet(codec_.get(), packet_.get());
             }
             av_packet_unref(packet_.get());
