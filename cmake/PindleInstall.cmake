@@ -40,7 +40,12 @@ foreach(library export_name IN ZIP_LISTS pindle_libraries pindle_export_names)
     SOVERSION ${PROJECT_VERSION_MAJOR}
     EXPORT_NAME ${export_name}
     # Installed side by side, the libraries find each other (and nothing else) by $ORIGIN.
-    INSTALL_RPATH "$ORIGIN")
+    INSTALL_RPATH "$ORIGIN"
+    # So they are in the build tree, with the same search path: a build-tree path that the
+    # install rewrites is padded by CMake with empty entries, which the loader reads as the
+    # current directory and searched there first for every library each of them needs.
+    BUILD_WITH_INSTALL_RPATH ON
+    LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
   target_include_directories(${library} INTERFACE $<INSTALL_INTERFACE:${PINDLE_INSTALL_INCLUDEDIR}>)
   target_compile_features(${library} PUBLIC cxx_std_20)
 endforeach()

@@ -1,13 +1,16 @@
 // pindle-example: the SDK's example host. A command-line tool whose subcommands call the SDK's
 // public operations against a backend and print the results as JSON lines; `demo` runs the
 // whole tour against an embedded backend emulator. See CommandLine::usage() or --help.
+//
+// Its own messages go through stdio: including <iostream> would have every run construct the
+// standard streams and the C++ locales at load, which no command otherwise needs.
 
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -41,12 +44,12 @@ Entry* extrasEntry(const char* name) {
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         const char* reason = ::dlerror();
-        std::cerr << "pindle-example: cannot open " << (reason ? reason : path) << '\n';
+        std::fprintf(stderr, "pindle-example: cannot open %s\n", reason ? reason : path.c_str());
         return nullptr;
     }
     auto* entry = reinterpret_cast<Entry*>(::dlsym(module, name));
     if (!entry)
-        std::cerr << "pindle-example: " << path << " has no " << name << '\n';
+        std::fprintf(stderr, "pindle-example: %s has no %s\n", path.c_str(), name);
     return entry;
 }
 
@@ -57,15 +60,15 @@ int main(int argc, char** argv) {
     std::string error;
     auto line = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!line) {
-        std::cerr << "pindle-example: " << error << " (see pindle-example --help)\n";
+        std::fprintf(stderr, "pindle-example: %s (see pindle-example --help)\n", error.c_str());
         return usageError;
     }
     if (line->help) {
-        std::cout << CommandLine::usage();
+        std::fputs(CommandLine::usage().c_str(), stdout);
         return EXIT_SUCCESS;
     }
     if (line->jsonOnly && !JsonLines::reserveStandardOutput()) {
-        std::cerr << "pindle-example: cannot set standard output aside for --json-only\n";
+        std::fputs("pindle-example: cannot set standard output aside for --json-only\n", stderr);
         return EXIT_FAILURE;
     }
     if (line->command == "demo") {

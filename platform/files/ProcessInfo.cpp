@@ -1,11 +1,11 @@
 #include "platform/files/ProcessInfo.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace pindle::platform {
@@ -17,12 +17,32 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The first argument the process was started with, up to PATH_MAX bytes; empty when unknown.
+// Read with plain descriptors: a file stream would set up the C++ locales for this one read,
+// which most processes otherwise never need.
+std::string firstArgument() {
+    const int fd = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text(PATH_MAX, '\0');
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        filled += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    text.resize(filled);
+    const std::size_t end = text.find('\0');
+    // No terminator: the argument is longer than any path, or the read failed midway.
+    return end == std::string::npos ? std::string() : text.substr(0, end);
+}
+
 std::string readProcessName() {
-    std::ifstream commandLine("/proc/self/cmdline", std::ios::binary);
-    std::string firstArgument;
-    if (commandLine)
-        std::getline(commandLine, firstArgument, '\0');
-    if (std::string name = baseName(firstArgument); !name.empty())
+    if (std::string name = baseName(firstArgument()); !name.empty())
         return name;
 
     std::string executable(4096, '\0');

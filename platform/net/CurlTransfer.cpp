@@ -17,6 +17,10 @@ namespace {
 constexpr long maximumRedirects = 16;
 constexpr std::int64_t minimumUploadBuffer = 64 * 1024;
 constexpr std::int64_t maximumUploadBuffer = 512 * 1024;
+// A body in memory up to this size is handed to libcurl as it is, which sends it with the
+// request's header in one write: read through the callback, it went out in a write of its
+// own, one more segment for the server to wait for before it can answer.
+constexpr std::int64_t inlineBodyLimit = 64 * 1024;
 // A reply is read from the socket up to this much at a time: half of what a task queues for a
 // lagging delegate before it holds the transfer back. libcurl's default of 16 KiB made a large
 // download one receive and one poll per 16 KiB, most of its processor time.
@@ -142,15 +146,24 @@ platform::Status CurlTransfer::configure(const URLRequest& request, std::optiona
             return error;
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength_));
-        // A body up to half a mebibyte goes out in one read and one send instead of a round
-        // of each per 64 KiB, libcurl's default.
-        curl_easy_setopt(
-            h, CURLOPT_UPLOAD_BUFFERSIZE,
-            static_cast<long>(std::clamp(bodyLength_, minimumUploadBuffer, maximumUploadBuffer)));
-        curl_easy_setopt(h, CURLOPT_READFUNCTION, &CurlTransfer::onRead);
-        curl_easy_setopt(h, CURLOPT_READDATA, this);
-        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &CurlTransfer::onSeek);
-        curl_easy_setopt(h, CURLOPT_SEEKDATA, this);
+        if (bodyBytes_ && bodyLength_ <= inlineBodyLimit) {
+            // bodyBytes_ is immutable and lives as long as the transfer; libcurl does not
+            // copy it and sends it again itself on a redirect or an authentication round.
+            // (An empty vector's data() may be null, which would mean "use the read callback".)
+            const char* bytes =
+                bodyBytes_->empty() ? "" : reinterpret_cast<const char*>(bodyBytes_->data());
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, bytes);
+        } else {
+            // A body up to half a mebibyte goes out in one read and one send instead of a
+            // round of each per 64 KiB, libcurl's default.
+            curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE,
+                             static_cast<long>(std::clamp(bodyLength_, minimumUploadBuffer,
+                                                          maximumUploadBuffer)));
+            curl_easy_setopt(h, CURLOPT_READFUNCTION, &CurlTransfer::onRead);
+            curl_easy_setopt(h, CURLOPT_READDATA, this);
+            curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &CurlTransfer::onSeek);
+            curl_easy_setopt(h, CURLOPT_SEEKDATA, this);
+        }
         if (method != "POST")
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
     } else if (method == "GET") {

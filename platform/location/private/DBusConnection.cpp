@@ -2,11 +2,13 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace pindle::platform {
@@ -15,6 +17,21 @@ namespace {
 
 const char* describe(int negativeErrno) {
     return std::strerror(negativeErrno < 0 ? -negativeErrno : negativeErrno);
+}
+
+// Where the system bus listens when the environment names no other address.
+constexpr const char* defaultSystemBusSocket = "/run/dbus/system_bus_socket";
+
+// Whether a connection to the system bus could succeed at all: false only when no address is
+// set in the environment and nothing is at the default socket's path, the common case of a
+// container or a build machine. Lets a process without a system bus answer as sd-bus would
+// (ENOENT) without mapping libsystemd and the libraries it brings.
+bool systemBusMayExist() {
+    const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (address && *address)
+        return true;
+    struct stat status {};
+    return ::stat(defaultSystemBusSocket, &status) == 0 || errno != ENOENT;
 }
 
 std::uint64_t monotonicMicroseconds() {
@@ -34,6 +51,8 @@ std::unique_ptr<DBusConnection> DBusConnection::open(const std::string& address,
             *why = std::move(reason);
         return nullptr;
     };
+    if (address.empty() && !systemBusMayExist())
+        return refuse(std::string("cannot connect to the system bus: ") + describe(ENOENT));
     std::string missing;
     const SDBusLibrary* library = SDBusLibrary::load(&missing);
     if (!library)

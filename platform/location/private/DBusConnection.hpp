@@ -37,7 +37,8 @@ class DBusConnection {
     using Arguments = std::function<int(const SDBusLibrary& bus, sd_bus_message* call)>;
 
     // Connects to the bus at `address` ("unix:path=..."; empty for the system bus) and starts
-    // the bus thread. Null, with `why`, when libsystemd or the bus cannot be reached.
+    // the bus thread. Null, with `why`, when libsystemd or the bus cannot be reached; when no
+    // system bus address is set and nothing is at the default socket, libsystemd is not loaded.
     // `lost` runs on the bus thread if the connection breaks later.
     static std::unique_ptr<DBusConnection> open(const std::string& address,
                                                 std::function<void(const std::string& why)> lost,

@@ -494,6 +494,36 @@ TEST_F(URLSessionTest, DroppedConnectionReachesTheDelegateAfterTheBytesThatArriv
     EXPECT_EQ(record.error->code(), URLError::networkConnectionLost);
 }
 
+TEST_F(URLSessionTest, BodiesFromMemoryArriveWholeAndAgainAfterARedirect) {
+    // The redirect keeps the method, so the body must go out a second time.
+    server_.route("/moved", [&](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(307, {{"Location", server_.url("/echo")}}, ""));
+    });
+    std::string binary("a\0b\0\0c{}", 8);
+    std::string large(100 * 1024, 'x');  // beyond what goes out with the header
+    large[5000] = '\0';
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"empty", ""}, {"binary", binary}, {"large", large}};
+    std::size_t requests = 0;
+    for (const auto& [name, body] : cases) {
+        SCOPED_TRACE(name);
+        URLRequest request = requestFor(server_.url("/moved"));
+        request.setHTTPMethod("POST");
+        request.setHTTPBody(Data(body.begin(), body.end()));
+        Outcome outcome = load(request);
+        ASSERT_EQ(outcome.calls, 1);
+        ASSERT_FALSE(outcome.error) << outcome.error->description();
+        requests += 2;
+        ASSERT_TRUE(server_.waitForRequests(requests));
+        for (std::size_t i = requests - 2; i < requests; ++i) {
+            EXPECT_EQ(server_.requests()[i].method, "POST");
+            EXPECT_EQ(server_.requests()[i].body, body);
+        }
+        ASSERT_TRUE(outcome.data);
+        EXPECT_EQ(stringFromData(*outcome.data), body);
+    }
+}
+
 TEST_F(URLSessionTest, RedirectsAreFollowedAndCompressedBodiesDecoded) {
     server_.route("/old", [&](const RecordedRequest&, ServerConnection& connection) {
         connection.write(LoopbackServer::reply(302, {{"Location", server_.url("/gz")}}, "moved"));
