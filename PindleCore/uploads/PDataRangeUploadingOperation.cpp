@@ -434,8 +434,11 @@ bool PDataRangeUploadingOperation::checkSessionExpirationTime() {
         urlToUpload_.reset();
         uploadDescription_.reset();
     }
-    manager().updateUploadingURL(videoID_, std::nullopt, std::nullopt, token());
-    manager().updateDataUploaded(videoID_, 0, token());
+    manager().updateFields(videoID_, token(), [](PNUploadingState& stored) {
+        stored.setUrlToUpload(std::nullopt);
+        stored.setUrlExpirationDate(std::nullopt);
+        stored.setBytesUploaded(0);
+    });
     return true;
 }
 
@@ -476,9 +479,11 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::createVid
                    videoID_.c_str());
         return error ? *error : storageError(0, "the backend");
     }
-    if (video->creationDate())
-        manager().updateCreationDate(videoID_, *video->creationDate(), token());
-    manager().markSynced(videoID_, token());
+    manager().updateFields(videoID_, token(), [&](PNUploadingState& stored) {
+        if (video->creationDate())
+            stored.setCreatedAt(*video->creationDate());
+        stored.setIsSynced(true);
+    });
     PLOG_INFO(PLog_TSUO, "PLog_TSUO creating video on server side %s SUCCESSFUL", videoID_.c_str());
     return std::nullopt;
 }
@@ -572,10 +577,14 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::initializ
         urlToUpload_ = location;
         expirationDate_ = expiration;
     }
-    // A new session holds nothing yet, whatever an earlier one had.
+    // A new session holds nothing yet, whatever an earlier one had: its address and the count
+    // it starts from are kept together, so a restart never pairs one with the other's.
     needsStatusQuery_ = false;
-    manager().updateDataUploaded(videoID_, 0, token());
-    manager().updateUploadingURL(videoID_, location, expiration, token());
+    manager().updateFields(videoID_, token(), [&](PNUploadingState& stored) {
+        stored.setBytesUploaded(0);
+        stored.setUrlToUpload(location);
+        stored.setUrlExpirationDate(expiration);
+    });
     PLOG_INFO(PLog_TSUO, "PLog_TSUO initialize resumable sesion video SUCCESS %s %s",
               videoID_.c_str(), resolution.c_str());
     return std::nullopt;
@@ -614,7 +623,8 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::followSto
     }
     const int status = http->statusCode();
     if (status == 200 || status == 201) {
-        manager().updateDataUploaded(videoID_, totalSize, token());
+        if (!manager().updateDataUploaded(videoID_, totalSize, token()))
+            endWith(Ending::recordRemoved, std::nullopt);
         return std::nullopt;
     }
     if (status == 308) {
@@ -624,7 +634,8 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::followSto
             restartFromZero();
             return storageError(status, "the storage");
         }
-        manager().updateDataUploaded(videoID_, *persisted, token());
+        if (!manager().updateDataUploaded(videoID_, *persisted, token()))
+            endWith(Ending::recordRemoved, std::nullopt);
         return std::nullopt;
     }
     if (dropsSession(status)) {
@@ -704,11 +715,8 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     const double elapsed = platform::Date::now().timeIntervalSince(started);
     const int status = statusOf(response);
     if (!error && (status == 200 || status == 201 || status == 308)) {
+        // A record removed meanwhile is noticed as the answer is recorded (followStorageAnswer).
         platform::ProcessGate::reach("upload.chunkAnswered");
-        if (!manager().hasUploading(videoID_, token())) {
-            endWith(Ending::recordRemoved, std::nullopt);
-            return std::nullopt;
-        }
         PLOG_INFO(PLog_TSUO,
                   "PLog_TSUO uploading resumable range %s video %s SUCCESSFULL %s time interval %f",
                   rangeText.c_str(), videoID_.c_str(), resolution.c_str(), elapsed);
@@ -785,34 +793,40 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::putResolu
                   videoID_.c_str(), resolution.c_str(), describe(error).c_str());
         return error;
     }
-    forgetSession();
+    forgetSessionInMemory();
     source_.close();
-    manager().updateDataUploaded(videoID_, 0, token());
     std::vector<std::string> uploaded = record.resolutionsUploaded();
     uploaded.push_back(resolution);
-    manager().updateResolutionsUploaded(videoID_, uploaded, token());
-    if (record.resolutionsToUpload() == uploaded) {
-        manager().markUploaded(videoID_, token());
-        manager().resetUploadedBytes(videoID_, token());
-    }
+    const bool allUploaded = record.resolutionsToUpload() == uploaded;
+    // One store for the whole step: a crash between the session's end and the resolution's
+    // entry would otherwise send the whole resolution again after a restart.
+    manager().updateFields(videoID_, token(), [&](PNUploadingState& stored) {
+        stored.setUrlToUpload(std::nullopt);
+        stored.setUrlExpirationDate(std::nullopt);
+        stored.setBytesUploaded(0);
+        stored.setResolutionsUploaded(uploaded);
+        if (allUploaded)
+            stored.setIsUploaded(true);
+    });
     PLOG_INFO(PLog_TSUO, "PLog_TSUO Update resolutions for video success %s %s SUCCESS",
               videoID_.c_str(), resolution.c_str());
     return std::nullopt;
 }
 
 void PDataRangeUploadingOperation::restartFromZero() {
-    forgetSession();
+    forgetSessionInMemory();
     needsStatusQuery_ = false;
-    manager().resetUploadedBytes(videoID_, token());
+    manager().updateFields(videoID_, token(), [](PNUploadingState& stored) {
+        stored.setUrlToUpload(std::nullopt);
+        stored.setUrlExpirationDate(std::nullopt);
+        stored.setBytesUploaded(0);
+    });
 }
 
-void PDataRangeUploadingOperation::forgetSession() {
-    {
-        std::lock_guard lock(mutex_);
-        urlToUpload_.reset();
-        expirationDate_.reset();
-    }
-    manager().updateUploadingURL(videoID_, std::nullopt, std::nullopt, token());
+void PDataRangeUploadingOperation::forgetSessionInMemory() {
+    std::lock_guard lock(mutex_);
+    urlToUpload_.reset();
+    expirationDate_.reset();
 }
 
 }  // namespace pindle::legacy

@@ -4,7 +4,9 @@
 // opens a resumable session on the storage service, sends the media file (without its 60-byte
 // head) in chunks of 256 KiB, sends the head last, and records the uploaded resolution. Every
 // step's progress goes into the video's upload record through the upload state manager, so an
-// interrupted upload resumes where it stopped, also after a restart. The bytes counted as sent
+// interrupted upload resumes where it stopped, also after a restart; what one step changes in
+// the record is stored at once (one write of the records file), so a crash never keeps half
+// of a step. The bytes counted as sent
 // are always those the storage service said it persisted: after a restart, after a chunk
 // whose outcome is unknown, or after a server error (5xx), the operation asks the session
 // first, so no byte the storage acknowledged is sent twice. Only a session the storage no
@@ -141,7 +143,8 @@ class PDataRangeUploadingOperation : public platform::Operation {
     StepResult putResolution(const PNUploadingState& record, const std::string& resolution);
     // Drops the session in memory and in the record, and the bytes counted against it.
     void restartFromZero();
-    void forgetSession();
+    // Drops the session in memory only; the caller changes the record.
+    void forgetSessionInMemory();
 
     const std::string videoID_;
     platform::DispatchSemaphore wakeUp_;  // signalled by cancel() to end a pause or a wait
