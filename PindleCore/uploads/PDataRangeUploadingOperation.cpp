@@ -19,6 +19,7 @@
 #include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/dispatch/PreciseWakeUps.hpp"
+#include "platform/files/FileManager.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/foundation/Text.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
@@ -83,19 +84,23 @@ void PDataRangeUploadingOperation::waitFor(
 
 std::pair<std::shared_ptr<platform::URLResponse>, std::optional<platform::Error>>
 PDataRangeUploadingOperation::executeURLRequest(const platform::URLRequest& request,
-                                                platform::Data* body) {
+                                                platform::Data* body, const FilePart* fromFile) {
+    const auto started = [this](const std::shared_ptr<platform::URLSessionDataTask>& task) {
+        {
+            std::lock_guard lock(mutex_);
+            currentDataTask_ = task;
+        }
+        // A cancel() that came before the task was kept must still stop it.
+        if (isCancelled())
+            task->cancel();
+    };
     // This thread only waits for the answer, so it takes the answer itself: one hand-off less
     // per chunk than a completion on the session's queue.
-    platform::URLSession::Loaded loaded = platform::URLSession::shared()->loadSynchronously(
-        request, [this](const std::shared_ptr<platform::URLSessionDataTask>& task) {
-            {
-                std::lock_guard lock(mutex_);
-                currentDataTask_ = task;
-            }
-            // A cancel() that came before the task was kept must still stop it.
-            if (isCancelled())
-                task->cancel();
-        });
+    const auto& session = platform::URLSession::shared();
+    platform::URLSession::Loaded loaded =
+        fromFile ? session->loadSynchronouslyFromFile(request, fromFile->path, fromFile->offset,
+                                                      fromFile->length, started)
+                 : session->loadSynchronously(request, started);
     {
         std::lock_guard lock(mutex_);
         currentDataTask_.reset();
@@ -687,9 +692,13 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     const auto path = PCacheManager::getInstance().locationForVideoCache(videoID_, resolution);
     if (!path)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
-    platform::Data data = source_.read(*path, static_cast<std::uint64_t>(range.location),
-                                       static_cast<std::size_t>(range.length));
-    if (static_cast<std::int64_t>(data.size()) != range.length)
+    // The range goes from the file straight into the transfer, which opens the file as the
+    // path names it then, not through a copy in memory. A file cut shorter after this look
+    // sends fewer bytes than its Content-Range names, which the storage refuses (400): the
+    // upload then starts over in a new session.
+    const std::optional<platform::FileVersion> file =
+        platform::FileManager::defaultManager().versionOfItem(*path);
+    if (!file || file->size < range.location + range.length)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
     std::optional<platform::URL> url;
     {
@@ -701,8 +710,8 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     const std::int64_t h = head(record);
     const bool lastChunk =
         range.location + range.length == fileSize && record.isRecordingComplete();
-    platform::URLRequest request = PGoogleDriveHelper::requestForUploadingResumableData(
-        std::move(data), range.location - h, fileSize - h, *url, lastChunk);
+    platform::URLRequest request = PGoogleDriveHelper::requestForUploadingResumableRange(
+        range.location - h, range.length, fileSize - h, *url, lastChunk);
     const std::string rangeText =
         std::to_string(range.location) + "-" + std::to_string(range.location + range.length);
     PLOG_INFO(PLog_TSUO, "PLog_TSUO uploading resumable range %s video %s url %s %s",
@@ -711,7 +720,8 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     platform::ProcessGate::reach("upload.chunk");
     const platform::Date started = platform::Date::now();
     platform::Data body;
-    auto [response, error] = executeURLRequest(request, &body);
+    const FilePart part{*path, range.location, range.length};
+    auto [response, error] = executeURLRequest(request, &body, &part);
     const double elapsed = platform::Date::now().timeIntervalSince(started);
     const int status = statusOf(response);
     if (!error && (status == 200 || status == 201 || status == 308)) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "platform/net/TestDelegateQueue.hpp"
 #include "platform/net/TransportError.hpp"
 #include "tests/support/SpinUntil.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -718,7 +720,8 @@ TEST_F(URLSessionTest, SynchronousLoadsKeepTheirConnectionAndRunSideBySide) {
 
 // An upload's ranges go out one synchronous load at a time, each from whichever worker thread
 // runs the upload then: every one of them finds the connection the first one opened, however
-// large its body and whatever thread it comes from.
+// large its body, whether it comes from memory or straight from a file, and whatever thread it
+// comes from.
 TEST_F(URLSessionTest, SynchronousRangeUploadsFromThreadsInTurnShareOneConnection) {
     constexpr std::size_t rangeSize = 256 * 1024;
     constexpr int ranges = 6;
@@ -734,21 +737,29 @@ TEST_F(URLSessionTest, SynchronousRangeUploadsFromThreadsInTurnShareOneConnectio
         connection.write(
             LoopbackServer::reply(308, {{"Range", "bytes=0-" + std::to_string(through - 1)}}, ""));
     });
-    const std::size_t connectionsBefore = server_.acceptedConnections();
     std::string sent;
     for (int index = 0; index < ranges; ++index) {
         std::string body(rangeSize, static_cast<char>('a' + index));
         body.front() = static_cast<char>('0' + index);
         sent += body;
+    }
+    // The file holds a byte more on each side, which no range sends.
+    const std::string path = testing::makeScratchFolder("ranges-") + "/movie";
+    std::ofstream(path, std::ios::binary) << "<" << sent << ">";
+    const std::size_t connectionsBefore = server_.acceptedConnections();
+    for (int index = 0; index < ranges; ++index) {
         URLRequest put = requestFor(server_.url("/session"));
         put.setHTTPMethod("PUT");
         const std::size_t first = index * rangeSize;
         put.setValue(
             "bytes " + std::to_string(first) + "-" + std::to_string(first + rangeSize - 1) + "/*",
             "Content-Range");
-        put.setHTTPBody(Data(body.begin(), body.end()));
-        // Odd ranges from a thread of their own, even ones from the test's.
+        // Odd ranges from a thread of their own, even ones from the test's; every third one from
+        // the file.
         auto loadOne = [&] {
+            if (index % 3 == 2)
+                return session_->loadSynchronouslyFromFile(put, path, 1 + first, rangeSize);
+            put.setHTTPBody(Data(sent.begin() + first, sent.begin() + first + rangeSize));
             return session_->loadSynchronously(put);
         };
         URLSession::Loaded loaded =
