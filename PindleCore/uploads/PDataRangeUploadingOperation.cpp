@@ -19,6 +19,7 @@
 #include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/dispatch/PreciseWakeUps.hpp"
+#include "platform/files/FileManager.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/foundation/Text.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
@@ -83,19 +84,23 @@ void PDataRangeUploadingOperation::waitFor(
 
 std::pair<std::shared_ptr<platform::URLResponse>, std::optional<platform::Error>>
 PDataRangeUploadingOperation::executeURLRequest(const platform::URLRequest& request,
-                                                platform::Data* body) {
+                                                platform::Data* body, const FilePart* fromFile) {
+    const auto started = [this](const std::shared_ptr<platform::URLSessionDataTask>& task) {
+        {
+            std::lock_guard lock(mutex_);
+            currentDataTask_ = task;
+        }
+        // A cancel() that came before the task was kept must still stop it.
+        if (isCancelled())
+            task->cancel();
+    };
     // This thread only waits for the answer, so it takes the answer itself: one hand-off less
     // per chunk than a completion on the session's queue.
-    platform::URLSession::Loaded loaded = platform::URLSession::shared()->loadSynchronously(
-        request, [this](const std::shared_ptr<platform::URLSessionDataTask>& task) {
-            {
-                std::lock_guard lock(mutex_);
-                currentDataTask_ = task;
-            }
-            // A cancel() that came before the task was kept must still stop it.
-            if (isCancelled())
-                task->cancel();
-        });
+    const auto& session = platform::URLSession::shared();
+    platform::URLSession::Loaded loaded =
+        fromFile ? session->loadSynchronouslyFromFile(request, fromFile->path, fromFile->offset,
+                                                      fromFile->length, started)
+                 : session->loadSynchronously(request, started);
     {
         std::lock_guard lock(mutex_);
         currentDataTask_.reset();
@@ -434,8 +439,11 @@ bool PDataRangeUploadingOperation::checkSessionExpirationTime() {
         urlToUpload_.reset();
         uploadDescription_.reset();
     }
-    manager().updateUploadingURL(videoID_, std::nullopt, std::nullopt, token());
-    manager().updateDataUploaded(videoID_, 0, token());
+    manager().updateFields(videoID_, token(), [](PNUploadingState& stored) {
+        stored.setUrlToUpload(std::nullopt);
+        stored.setUrlExpirationDate(std::nullopt);
+        stored.setBytesUploaded(0);
+    });
     return true;
 }
 
@@ -476,9 +484,11 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::createVid
                    videoID_.c_str());
         return error ? *error : storageError(0, "the backend");
     }
-    if (video->creationDate())
-        manager().updateCreationDate(videoID_, *video->creationDate(), token());
-    manager().markSynced(videoID_, token());
+    manager().updateFields(videoID_, token(), [&](PNUploadingState& stored) {
+        if (video->creationDate())
+            stored.setCreatedAt(*video->creationDate());
+        stored.setIsSynced(true);
+    });
     PLOG_INFO(PLog_TSUO, "PLog_TSUO creating video on server side %s SUCCESSFUL", videoID_.c_str());
     return std::nullopt;
 }
@@ -572,10 +582,14 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::initializ
         urlToUpload_ = location;
         expirationDate_ = expiration;
     }
-    // A new session holds nothing yet, whatever an earlier one had.
+    // A new session holds nothing yet, whatever an earlier one had: its address and the count
+    // it starts from are kept together, so a restart never pairs one with the other's.
     needsStatusQuery_ = false;
-    manager().updateDataUploaded(videoID_, 0, token());
-    manager().updateUploadingURL(videoID_, location, expiration, token());
+    manager().updateFields(videoID_, token(), [&](PNUploadingState& stored) {
+        stored.setBytesUploaded(0);
+        stored.setUrlToUpload(location);
+        stored.setUrlExpirationDate(expiration);
+    });
     PLOG_INFO(PLog_TSUO, "PLog_TSUO initialize resumable sesion video SUCCESS %s %s",
               videoID_.c_str(), resolution.c_str());
     return std::nullopt;
@@ -614,7 +628,8 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::followSto
     }
     const int status = http->statusCode();
     if (status == 200 || status == 201) {
-        manager().updateDataUploaded(videoID_, totalSize, token());
+        if (!manager().updateDataUploaded(videoID_, totalSize, token()))
+            endWith(Ending::recordRemoved, std::nullopt);
         return std::nullopt;
     }
     if (status == 308) {
@@ -624,7 +639,8 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::followSto
             restartFromZero();
             return storageError(status, "the storage");
         }
-        manager().updateDataUploaded(videoID_, *persisted, token());
+        if (!manager().updateDataUploaded(videoID_, *persisted, token()))
+            endWith(Ending::recordRemoved, std::nullopt);
         return std::nullopt;
     }
     if (dropsSession(status)) {
@@ -676,9 +692,13 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     const auto path = PCacheManager::getInstance().locationForVideoCache(videoID_, resolution);
     if (!path)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
-    platform::Data data = source_.read(*path, static_cast<std::uint64_t>(range.location),
-                                       static_cast<std::size_t>(range.length));
-    if (static_cast<std::int64_t>(data.size()) != range.length)
+    // The range goes from the file straight into the transfer, which opens the file as the
+    // path names it then, not through a copy in memory. A file cut shorter after this look
+    // sends fewer bytes than its Content-Range names, which the storage refuses (400): the
+    // upload then starts over in a new session.
+    const std::optional<platform::FileVersion> file =
+        platform::FileManager::defaultManager().versionOfItem(*path);
+    if (!file || file->size < range.location + range.length)
         return PNError(PNError::uploadFileNotFound).toPlatformError();
     std::optional<platform::URL> url;
     {
@@ -690,8 +710,8 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     const std::int64_t h = head(record);
     const bool lastChunk =
         range.location + range.length == fileSize && record.isRecordingComplete();
-    platform::URLRequest request = PGoogleDriveHelper::requestForUploadingResumableData(
-        std::move(data), range.location - h, fileSize - h, *url, lastChunk);
+    platform::URLRequest request = PGoogleDriveHelper::requestForUploadingResumableRange(
+        range.location - h, range.length, fileSize - h, *url, lastChunk);
     const std::string rangeText =
         std::to_string(range.location) + "-" + std::to_string(range.location + range.length);
     PLOG_INFO(PLog_TSUO, "PLog_TSUO uploading resumable range %s video %s url %s %s",
@@ -700,15 +720,13 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::uploadDat
     platform::ProcessGate::reach("upload.chunk");
     const platform::Date started = platform::Date::now();
     platform::Data body;
-    auto [response, error] = executeURLRequest(request, &body);
+    const FilePart part{*path, range.location, range.length};
+    auto [response, error] = executeURLRequest(request, &body, &part);
     const double elapsed = platform::Date::now().timeIntervalSince(started);
     const int status = statusOf(response);
     if (!error && (status == 200 || status == 201 || status == 308)) {
+        // A record removed meanwhile is noticed as the answer is recorded (followStorageAnswer).
         platform::ProcessGate::reach("upload.chunkAnswered");
-        if (!manager().hasUploading(videoID_, token())) {
-            endWith(Ending::recordRemoved, std::nullopt);
-            return std::nullopt;
-        }
         PLOG_INFO(PLog_TSUO,
                   "PLog_TSUO uploading resumable range %s video %s SUCCESSFULL %s time interval %f",
                   rangeText.c_str(), videoID_.c_str(), resolution.c_str(), elapsed);
@@ -785,34 +803,40 @@ PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::putResolu
                   videoID_.c_str(), resolution.c_str(), describe(error).c_str());
         return error;
     }
-    forgetSession();
+    forgetSessionInMemory();
     source_.close();
-    manager().updateDataUploaded(videoID_, 0, token());
     std::vector<std::string> uploaded = record.resolutionsUploaded();
     uploaded.push_back(resolution);
-    manager().updateResolutionsUploaded(videoID_, uploaded, token());
-    if (record.resolutionsToUpload() == uploaded) {
-        manager().markUploaded(videoID_, token());
-        manager().resetUploadedBytes(videoID_, token());
-    }
+    const bool allUploaded = record.resolutionsToUpload() == uploaded;
+    // One store for the whole step: a crash between the session's end and the resolution's
+    // entry would otherwise send the whole resolution again after a restart.
+    manager().updateFields(videoID_, token(), [&](PNUploadingState& stored) {
+        stored.setUrlToUpload(std::nullopt);
+        stored.setUrlExpirationDate(std::nullopt);
+        stored.setBytesUploaded(0);
+        stored.setResolutionsUploaded(uploaded);
+        if (allUploaded)
+            stored.setIsUploaded(true);
+    });
     PLOG_INFO(PLog_TSUO, "PLog_TSUO Update resolutions for video success %s %s SUCCESS",
               videoID_.c_str(), resolution.c_str());
     return std::nullopt;
 }
 
 void PDataRangeUploadingOperation::restartFromZero() {
-    forgetSession();
+    forgetSessionInMemory();
     needsStatusQuery_ = false;
-    manager().resetUploadedBytes(videoID_, token());
+    manager().updateFields(videoID_, token(), [](PNUploadingState& stored) {
+        stored.setUrlToUpload(std::nullopt);
+        stored.setUrlExpirationDate(std::nullopt);
+        stored.setBytesUploaded(0);
+    });
 }
 
-void PDataRangeUploadingOperation::forgetSession() {
-    {
-        std::lock_guard lock(mutex_);
-        urlToUpload_.reset();
-        expirationDate_.reset();
-    }
-    manager().updateUploadingURL(videoID_, std::nullopt, std::nullopt, token());
+void PDataRangeUploadingOperation::forgetSessionInMemory() {
+    std::lock_guard lock(mutex_);
+    urlToUpload_.reset();
+    expirationDate_.reset();
 }
 
 }  // namespace pindle::legacy

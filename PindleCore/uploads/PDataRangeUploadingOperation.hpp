@@ -4,7 +4,9 @@
 // opens a resumable session on the storage service, sends the media file (without its 60-byte
 // head) in chunks of 256 KiB, sends the head last, and records the uploaded resolution. Every
 // step's progress goes into the video's upload record through the upload state manager, so an
-// interrupted upload resumes where it stopped, also after a restart. The bytes counted as sent
+// interrupted upload resumes where it stopped, also after a restart; what one step changes in
+// the record is stored at once (one write of the records file), so a crash never keeps half
+// of a step. The bytes counted as sent
 // are always those the storage service said it persisted: after a restart, after a chunk
 // whose outcome is unknown, or after a server error (5xx), the operation asks the session
 // first, so no byte the storage acknowledged is sent twice. Only a session the storage no
@@ -16,9 +18,10 @@
 // first to end, then finds the record as the first left it.
 //
 // main() runs on the uploading service's queue and returns when the record is uploaded, gone,
-// the operation cancelled, or when it gives the lane to other uploads. The media file stays open
-// from one range to the next (reopened when its path names another file) and is closed when
-// main() returns, however it ends. The completion block
+// the operation cancelled, or when it gives the lane to other uploads. Each range goes from the
+// media file straight into its transfer, which opens the file as its path names it then and
+// closes it when the range's request ends; the file's head is read through a handle that is
+// closed when main() returns, however it ends. The completion block
 // hears of the end once: (nothing, false, nothing) when uploaded; (nothing, true, nothing) when
 // cancelled or when the record was removed meanwhile; (nothing, false, error) when the upload
 // cannot go on (its file is gone, or the backend no longer knows the video: the record is then
@@ -105,9 +108,17 @@ class PDataRangeUploadingOperation : public platform::Operation {
     void pause(double seconds);
     // Runs `start(done)` and waits until `done` is called (or the operation is cancelled).
     void waitFor(const std::function<void(std::function<void()> done)>& start);
-    // Sends a storage request and waits; gives the response and the error.
+    // Bytes of a file sent as a request's body.
+    struct FilePart {
+        std::string path;
+        std::int64_t offset;
+        std::int64_t length;
+    };
+    // Sends a storage request (with `fromFile` as its body when given) and waits; gives the
+    // response and the error, and the answer's body into `body` when given.
     std::pair<std::shared_ptr<platform::URLResponse>, std::optional<platform::Error>>
-    executeURLRequest(const platform::URLRequest& request, platform::Data* body = nullptr);
+    executeURLRequest(const platform::URLRequest& request, platform::Data* body = nullptr,
+                      const FilePart* fromFile = nullptr);
 
     // One pass over `current`, the record as the loop last read it: at most one request. Runs
     // on the loop's thread only.
@@ -141,7 +152,8 @@ class PDataRangeUploadingOperation : public platform::Operation {
     StepResult putResolution(const PNUploadingState& record, const std::string& resolution);
     // Drops the session in memory and in the record, and the bytes counted against it.
     void restartFromZero();
-    void forgetSession();
+    // Drops the session in memory only; the caller changes the record.
+    void forgetSessionInMemory();
 
     const std::string videoID_;
     platform::DispatchSemaphore wakeUp_;  // signalled by cancel() to end a pause or a wait
@@ -157,7 +169,7 @@ class PDataRangeUploadingOperation : public platform::Operation {
     std::optional<platform::Date> expirationDate_;               // guarded by mutex_
 
     // Touched by the loop's thread only.
-    PUploadSourceFile source_;  // open while a resolution's ranges go out; closed when main ends
+    PUploadSourceFile source_;  // the file whose head went last; closed when main ends
     bool needsStatusQuery_ = false;
     int consecutiveFailures_ = 0;  // since the upload last got somewhere (see Progress)
     Ending ending_ = Ending::none;

@@ -23,15 +23,25 @@ platform::URLRequest PGoogleDriveHelper::requestForUploadingResumableData(platfo
                                                                           std::int64_t totalSize,
                                                                           const platform::URL& url,
                                                                           bool lastChunk) {
+    const std::int64_t length = static_cast<std::int64_t>(data.size());
+    platform::URLRequest request =
+        requestForUploadingResumableRange(firstByte, length, totalSize, url, lastChunk);
+    request.setValue(std::to_string(length), "Content-Length");
+    request.setHTTPBody(std::move(data));
+    return request;
+}
+
+platform::URLRequest PGoogleDriveHelper::requestForUploadingResumableRange(std::int64_t firstByte,
+                                                                           std::int64_t length,
+                                                                           std::int64_t totalSize,
+                                                                           const platform::URL& url,
+                                                                           bool lastChunk) {
     platform::URLRequest request(url);
     request.setHTTPMethod("PUT");
-    const std::int64_t length = static_cast<std::int64_t>(data.size());
     request.setValue("bytes " + std::to_string(firstByte) + "-" +
                          std::to_string(firstByte + length - 1) + "/" +
                          (lastChunk ? std::to_string(totalSize) : std::string("*")),
                      "Content-Range");
-    request.setValue(std::to_string(length), "Content-Length");
-    request.setHTTPBody(std::move(data));
     return request;
 }
 

@@ -28,6 +28,13 @@ class PGoogleDriveHelper {
                                                                  std::int64_t totalSize,
                                                                  const platform::URL& url,
                                                                  bool lastChunk);
+    // The same PUT for `length` bytes without its body, for a body sent from a file: its
+    // length goes out with the body.
+    static platform::URLRequest requestForUploadingResumableRange(std::int64_t firstByte,
+                                                                  std::int64_t length,
+                                                                  std::int64_t totalSize,
+                                                                  const platform::URL& url,
+                                                                  bool lastChunk);
     // The empty PUT that asks the session what it has persisted: "Content-Range: bytes */<total>",
     // or "bytes */*" while the total is unknown.
     static platform::URLRequest requestForUploadStatus(const platform::URL& url,

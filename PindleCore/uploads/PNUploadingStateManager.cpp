@@ -147,14 +147,14 @@ void PNUploadingStateManager::markConverted(const std::string& videoID, const Ca
                 [](PNUploadingState& record) { record.setIsConverted(true); });
 }
 
-void PNUploadingStateManager::updateDataUploaded(const std::string& videoID, std::int64_t bytes,
+bool PNUploadingStateManager::updateDataUploaded(const std::string& videoID, std::int64_t bytes,
                                                  const Caller& fromObject) {
     if (!admits(fromObject, "updateDataUploaded"))
-        return;
+        return false;
     std::lock_guard lock(lock_);
     auto record = uploading(videoID, PNTokenObject::sharedInstance());
     if (!record)
-        return;
+        return false;
     // A count that grows may reach the file late: after a restart the upload asks the storage
     // service what it holds. A count that falls starts a session over and must be kept at once.
     const bool grows = bytes > record->bytesUploaded();
@@ -164,6 +164,7 @@ void PNUploadingStateManager::updateDataUploaded(const std::string& videoID, std
         PNUploadingPersistentStorage::shared().putProgress(record);
     else
         PNUploadingPersistentStorage::shared().put(record);
+    return true;
 }
 
 void PNUploadingStateManager::updateUploadingURL(const std::string& videoID,
@@ -194,6 +195,11 @@ void PNUploadingStateManager::updateCreationDate(const std::string& videoID, pla
                                                  const Caller& fromObject) {
     updateField(videoID, fromObject, "updateCreationDate",
                 [date](PNUploadingState& record) { record.setCreatedAt(date); });
+}
+
+void PNUploadingStateManager::updateFields(const std::string& videoID, const Caller& fromObject,
+                                           const std::function<void(PNUploadingState&)>& change) {
+    updateField(videoID, fromObject, "updateFields", change);
 }
 
 }  // namespace pindle

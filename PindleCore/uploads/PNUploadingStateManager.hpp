@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -72,8 +73,9 @@ class PNUploadingStateManager {
     void markSynced(const std::string& videoID, const Caller& fromObject);
     void markConverted(const std::string& videoID, const Caller& fromObject);
     // A growing count is stored with PNUploadingPersistentStorage::putProgress, so the records
-    // file may lag behind it; readers in the process see it at once.
-    void updateDataUploaded(const std::string& videoID, std::int64_t bytes,
+    // file may lag behind it; readers in the process see it at once. False when there is no
+    // record to change (or the caller is refused).
+    bool updateDataUploaded(const std::string& videoID, std::int64_t bytes,
                             const Caller& fromObject);
     // Null URL or date clears the field.
     void updateUploadingURL(const std::string& videoID, std::optional<platform::URL> url,
@@ -84,6 +86,11 @@ class PNUploadingStateManager {
     void resetUploadedBytes(const std::string& videoID, const Caller& fromObject);
     void updateCreationDate(const std::string& videoID, platform::Date date,
                             const Caller& fromObject);
+    // Makes every change `change` makes to the record in one store: one mirror into the list and
+    // one write of the file, so a crash leaves either none of them or all. Nothing happens for an
+    // identifier without a record.
+    void updateFields(const std::string& videoID, const Caller& fromObject,
+                      const std::function<void(PNUploadingState&)>& change);
 
   private:
     PNUploadingStateManager() = default;

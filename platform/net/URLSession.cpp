@@ -117,14 +117,34 @@ class DrivingThreadQueue final : public Executor {
 URLSession::Loaded URLSession::loadSynchronously(
     URLRequest request,
     const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started) {
+    return loadWithCallerDrivenNetwork(
+        [&](CompletionHandler completion) {
+            return dataTask(std::move(request), std::move(completion));
+        },
+        started);
+}
+
+URLSession::Loaded URLSession::loadSynchronouslyFromFile(
+    URLRequest request, std::string path, std::int64_t offset, std::int64_t length,
+    const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started) {
+    return loadWithCallerDrivenNetwork(
+        [&](CompletionHandler completion) -> std::shared_ptr<URLSessionDataTask> {
+            return uploadTaskFromFile(std::move(request), std::move(path), offset, length,
+                                      std::move(completion));
+        },
+        started);
+}
+
+URLSession::Loaded URLSession::loadWithCallerDrivenNetwork(
+    const std::function<std::shared_ptr<URLSessionDataTask>(CompletionHandler)>& make,
+    const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started) {
     Loaded loaded;
     bool finished = false;
-    auto task = dataTask(std::move(request),
-                         [&](std::optional<Data> data, std::shared_ptr<URLResponse> response,
-                             std::optional<Error> error) {
-                             loaded = {std::move(data), std::move(response), std::move(error)};
-                             finished = true;
-                         });
+    auto task = make([&](std::optional<Data> data, std::shared_ptr<URLResponse> response,
+                         std::optional<Error> error) {
+        loaded = {std::move(data), std::move(response), std::move(error)};
+        finished = true;
+    });
     auto network = takeCallerDrivenNetwork();
     {
         std::lock_guard lock(task->mutex_);

@@ -96,6 +96,13 @@ class URLSession : public Object {
     Loaded loadSynchronously(
         URLRequest request,
         const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started = {});
+    // loadSynchronously() sending `length` bytes of the file at `path` from `offset` as the body,
+    // read as they are sent (as uploadTaskFromFile): no copy of them is made in memory first.
+    // A file that cannot be opened ends the load with URLError -1100; one that holds fewer
+    // bytes there sends what it holds.
+    Loaded loadSynchronouslyFromFile(
+        URLRequest request, std::string path, std::int64_t offset, std::int64_t length,
+        const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started = {});
 
     // Tasks made but not yet ended.
     std::vector<std::shared_ptr<URLSessionTask>> allTasks() const;
@@ -120,6 +127,11 @@ class URLSession : public Object {
                std::shared_ptr<Executor> delegateQueue, bool isShared);
 
   private:
+    // Runs the task `make` returns for the completion handler it is given, as loadSynchronously
+    // describes.
+    Loaded loadWithCallerDrivenNetwork(
+        const std::function<std::shared_ptr<URLSessionDataTask>(CompletionHandler)>& make,
+        const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started);
     template <class Task>
     std::shared_ptr<Task> makeTask(URLRequest request, std::optional<RequestBody> body,
                                    CompletionHandler completionHandler);

@@ -9,10 +9,13 @@
 
 #include "OnlineUploadFixture.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
+#include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
+#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/NotificationCenter.hpp"
 #include "tools/emulator/Fault.hpp"
 #include "tools/emulator/FaultGate.hpp"
 
@@ -199,6 +202,53 @@ TEST_F(PDataRangeUploadingOperationTest, SendsTheBodyInRangesThenTheHeadThenReco
     EXPECT_TRUE(done->isUploaded());
     EXPECT_TRUE(done->isSynced());
     EXPECT_EQ(done->resolutionsUploaded(), std::vector<std::string>{"360p"});
+}
+
+// A process may die after any store of the record. The steps that end a session are each one
+// store: between the session's last range and the resolution's entry, no stored record says
+// "no session, nothing sent" of a resolution the storage already holds, which a restart would
+// send whole again.
+TEST_F(PDataRangeUploadingOperationTest, NoStoredStepForgetsASessionBeforeItsResolutionIsRecorded) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-00000000000f";
+    record(id, "360p", 2 * unit + 500, false, {"360p", "540p"});
+    const std::string other = *PCacheManager::getInstance().pathForVideoCache(id, "540p");
+    ASSERT_TRUE(platform::FileManager::defaultManager().writeAtomically(other, Data(700)).ok());
+    struct Seen {
+        bool session;
+        std::int64_t bytes;
+        std::size_t resolutions;
+    };
+    std::vector<Seen> seen;  // each store's observers run on the uploading thread, one at a time
+    // The store being announced is not written yet: each observer sees the one before it.
+    auto look = [&](const platform::Notification&) {
+        if (auto now = PNUploadingPersistentStorage::shared().storedUploading(id))
+            seen.push_back({now->urlToUpload().has_value(), now->bytesUploaded(),
+                            now->resolutionsUploaded().size()});
+    };
+    auto& center = platform::NotificationCenter::defaultCenter();
+    platform::NotificationCenter::ScopedRegistration progress(
+        center.addObserverForName(NotificationName::PNVideoUploadProgress, nullptr, nullptr, look));
+    platform::NotificationCenter::ScopedRegistration complete(
+        center.addObserverForName(NotificationName::PNVideoUploadComplete, nullptr, nullptr, look));
+    run(id);
+    ASSERT_TRUE(stored(id));
+    EXPECT_TRUE(stored(id)->isUploaded());
+    EXPECT_EQ(stored(id)->resolutionsUploaded(), (std::vector<std::string>{"360p", "540p"}));
+
+    // Once a resolution's session has been stored, the next state without a session must have
+    // the resolution recorded.
+    bool sessionOpen = false;
+    std::size_t recorded = 0;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i].session) {
+            sessionOpen = true;
+        } else if (sessionOpen) {
+            EXPECT_EQ(seen[i].resolutions, recorded + 1) << "store " << i << " of " << seen.size();
+            sessionOpen = false;
+        }
+        recorded = seen[i].resolutions;
+    }
+    EXPECT_EQ(recorded, 1u) << "the first resolution's end was never seen stored";
 }
 
 TEST_F(PDataRangeUploadingOperationTest, ImportedFilesHaveNoHeadAndTheLastRangeNamesTheTotal) {

@@ -171,6 +171,11 @@ bool LoopbackServer::waitForRequests(size_t count) const {
     return requestArrived_.wait_for(lock, generousWait, [&] { return requests_.size() >= count; });
 }
 
+size_t LoopbackServer::acceptedConnections() const {
+    std::lock_guard lock(mutex_);
+    return accepted_;
+}
+
 std::string LoopbackServer::reply(int status,
                                   const std::vector<std::pair<std::string, std::string>>& headers,
                                   const std::string& body) {
@@ -190,6 +195,7 @@ void LoopbackServer::acceptLoop() {
             break;
         }
         std::lock_guard lock(mutex_);
+        ++accepted_;
         openSockets_.push_back(fd);
         connectionThreads_.emplace_back([this, fd] { serve(fd); });
     }

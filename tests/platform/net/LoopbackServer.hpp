@@ -66,6 +66,8 @@ class LoopbackServer {
     std::vector<RecordedRequest> requests() const;
     // Waits (generously) until `count` requests have arrived; false on time-out.
     bool waitForRequests(size_t count) const;
+    // How many connections the server has accepted so far.
+    size_t acceptedConnections() const;
 
     // A complete reply with a Content-Length.
     static std::string reply(int status,
@@ -87,6 +89,7 @@ class LoopbackServer {
     std::vector<RecordedRequest> requests_;       // guarded by mutex_
     std::vector<std::thread> connectionThreads_;  // guarded by mutex_
     std::vector<int> openSockets_;                // guarded by mutex_
+    size_t accepted_ = 0;                         // guarded by mutex_
 };
 
 // A local port on which nothing listens: connecting to it is refused.

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "platform/net/TestDelegateQueue.hpp"
 #include "platform/net/TransportError.hpp"
 #include "tests/support/SpinUntil.hpp"
+#include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -744,6 +746,69 @@ TEST_F(URLSessionTest, SynchronousLoadsKeepTheirConnectionAndRunSideBySide) {
     URLSession::Loaded refused = session_->loadSynchronously(requestFor(server_.url("/hello")));
     ASSERT_TRUE(refused.error);
     EXPECT_EQ(refused.error->code(), URLError::cancelled);
+}
+
+// An upload's ranges go out one synchronous load at a time, each from whichever worker thread
+// runs the upload then: every one of them finds the connection the first one opened, however
+// large its body, whether it comes from memory or straight from a file, and whatever thread it
+// comes from.
+TEST_F(URLSessionTest, SynchronousRangeUploadsFromThreadsInTurnShareOneConnection) {
+    constexpr std::size_t rangeSize = 256 * 1024;
+    constexpr int ranges = 6;
+    std::mutex mutex;
+    std::size_t persisted = 0;  // guarded by mutex
+    server_.route("/session", [&](const RecordedRequest& request, ServerConnection& connection) {
+        std::size_t through = 0;
+        {
+            std::lock_guard lock(mutex);
+            persisted += request.body.size();
+            through = persisted;
+        }
+        connection.write(
+            LoopbackServer::reply(308, {{"Range", "bytes=0-" + std::to_string(through - 1)}}, ""));
+    });
+    std::string sent;
+    for (int index = 0; index < ranges; ++index) {
+        std::string body(rangeSize, static_cast<char>('a' + index));
+        body.front() = static_cast<char>('0' + index);
+        sent += body;
+    }
+    // The file holds a byte more on each side, which no range sends.
+    const std::string path = testing::makeScratchFolder("ranges-") + "/movie";
+    std::ofstream(path, std::ios::binary) << "<" << sent << ">";
+    const std::size_t connectionsBefore = server_.acceptedConnections();
+    for (int index = 0; index < ranges; ++index) {
+        URLRequest put = requestFor(server_.url("/session"));
+        put.setHTTPMethod("PUT");
+        const std::size_t first = index * rangeSize;
+        put.setValue(
+            "bytes " + std::to_string(first) + "-" + std::to_string(first + rangeSize - 1) + "/*",
+            "Content-Range");
+        // Odd ranges from a thread of their own, even ones from the test's; every third one from
+        // the file.
+        auto loadOne = [&] {
+            if (index % 3 == 2)
+                return session_->loadSynchronouslyFromFile(put, path, 1 + first, rangeSize);
+            put.setHTTPBody(Data(sent.begin() + first, sent.begin() + first + rangeSize));
+            return session_->loadSynchronously(put);
+        };
+        URLSession::Loaded loaded =
+            index % 2 ? std::async(std::launch::async, loadOne).get() : loadOne();
+        ASSERT_FALSE(loaded.error) << "range " << index;
+        ASSERT_TRUE(http(loaded.response));
+        EXPECT_EQ(http(loaded.response)->statusCode(), 308);
+        EXPECT_EQ(http(loaded.response)->valueForHTTPHeaderField("Range"),
+                  "bytes=0-" + std::to_string(first + rangeSize - 1));
+    }
+    EXPECT_EQ(server_.acceptedConnections() - connectionsBefore, 1u);
+    std::string received;
+    for (const RecordedRequest& request : server_.requests()) {
+        if (request.target != "/session")
+            continue;
+        EXPECT_FALSE(request.hasHeader("Connection")) << request.head;
+        received += request.body;
+    }
+    EXPECT_TRUE(received == sent) << "the ranges arrived altered or out of order";
 }
 
 // libcurl must be left alone once the process exits: a thread in a synchronous load is let go,
