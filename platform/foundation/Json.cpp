@@ -65,6 +65,18 @@ class Reader {
         return value;
     }
 
+    // One element of a top-level array, standing alone with the blanks around it.
+    std::optional<Value> readElement() {
+        skipBlanks();
+        Value value = readValue(1);
+        if (failed())
+            return std::nullopt;
+        skipBlanks();
+        if (next_ != end_)
+            return fail("Expected ',' or ']' in an array.");
+        return value;
+    }
+
     const std::string& failure() const { return failure_; }
 
   private:
@@ -508,6 +520,18 @@ std::optional<Value> Json::read(std::string_view text, const ElementHandler* ele
     if (!value && error)
         *error = readError(reader.failure());
     return value;
+}
+
+std::optional<Value> Json::readElement(std::string_view text, Error* error) {
+    Reader reader(text, nullptr);
+    std::optional<Value> value = reader.readElement();
+    if (!value && error)
+        *error = readError(reader.failure());
+    return value;
+}
+
+Error Json::readFailure(const std::string& reason) {
+    return readError(reason);
 }
 
 std::optional<Value> Json::parse(const Data& data, Error* error) {

@@ -62,8 +62,15 @@ class Json {
     static bool isValidJSONObject(const Value& value);
 
   private:
+    friend class JsonStreamReader;
+
     static std::optional<Value> read(std::string_view text, const ElementHandler* element,
                                      Error* error);
+    // `text` as one element of a top-level array: any value, blanks around it allowed, nested
+    // as deep as an element may be. Fails as read() does.
+    static std::optional<Value> readElement(std::string_view text, Error* error);
+    // The error a read that fails for `reason` gives.
+    static Error readFailure(const std::string& reason);
     // Compact with a negative indent.
     static std::optional<std::string> write(const Value& value, Error* error, int indent);
 };
