@@ -12,11 +12,12 @@ namespace pindle::platform {
 
 URLSessionTask::URLSessionTask(Key, std::shared_ptr<URLSession> session, std::uint64_t identifier,
                                URLRequest request, std::optional<RequestBody> body,
-                               CompletionHandler completionHandler)
+                               CompletionHandler completionHandler, DataHandler dataHandler)
     : session_(std::move(session)),
       identifier_(identifier),
       originalRequest_(request),
       body_(std::move(body)),
+      dataHandler_(std::move(dataHandler)),
       completionHandler_(std::move(completionHandler)),
       currentRequest_(std::move(request)) {
     if (body_ && body_->bytes) {
@@ -199,7 +200,7 @@ bool URLSessionTask::transferDidReceiveResponse(std::shared_ptr<URLResponse> res
         // length up front spares the copies of a buffer doubling its way there. The
         // announcement is the peer's word, so it is trusted only up to a bound.
         const std::int64_t announced = response->expectedContentLength();
-        if (completionHandler_ && announced > 0 && receivedBody_.empty())
+        if (collectsBodyLocked() && announced > 0 && receivedBody_.empty())
             receivedBody_.reserve(
                 static_cast<std::size_t>(std::min(announced, maximumReservedBodyBytes)));
         if (response->url())
@@ -223,7 +224,7 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
             return true;
         if (awaitingResponseAnswer_)
             return false;
-        if (completionHandler_) {
+        if (collectsBodyLocked()) {
             receivedBody_.insert(receivedBody_.end(), bytes, bytes + length);
             bytesReceived_ += static_cast<std::int64_t>(length);
             return true;
@@ -355,14 +356,18 @@ void URLSessionTask::answerResponse(bool allow) {
 
 void URLSessionTask::deliverPendingData(const std::shared_ptr<Data>& pending) {
     Data data;
+    std::shared_ptr<URLResponse> response;
     {
         std::lock_guard lock(mutex_);
         if (openChunk_ == pending)
             openChunk_.reset();  // nothing joins it from now on
         data = std::move(*pending);
+        response = response_;
     }
     if (!cancelled_) {
-        if (auto delegate = session_->delegate()) {
+        if (dataHandler_) {
+            dataHandler_(data, response);
+        } else if (auto delegate = session_->delegate()) {
             delegate->didReceiveData(session_, std::static_pointer_cast<URLSessionDataTask>(self()),
                                      data);
         }
@@ -397,10 +402,10 @@ void URLSessionTask::deliverCompletion() {
     {
         std::lock_guard lock(mutex_);
         state_ = State::completed;
+        if (!error_ && collectsBodyLocked())
+            body = std::move(receivedBody_);
         handler = std::move(completionHandler_);
         completionHandler_ = nullptr;
-        if (!error_)
-            body = std::move(receivedBody_);
         receivedBody_.clear();
         response = response_;
         error = error_;
