@@ -1,5 +1,6 @@
 #include "platform/foundation/JsonStreamReader.hpp"
 
+#include <cstring>
 #include <utility>
 
 namespace pindle::platform {
@@ -29,7 +30,7 @@ bool JsonStreamReader::fail(const char* reason) {
 
 bool JsonStreamReader::takeElement(std::string_view text) {
     Error error;
-    std::optional<Value> value = Json::readElement(text, &error);
+    std::optional<Value> value = Json::readElement(text, room_, &error);
     if (!value) {
         state_ = State::failed;
         error_ = std::move(error);
@@ -86,21 +87,28 @@ bool JsonStreamReader::append(std::string_view piece) {
     };
     while (next != end && state_ == State::inArray) {
         if (inString_) {
-            // Most of a reply is string bytes: run to the next byte that matters.
-            while (next != end && *next != '"' && *next != '\\') {
-                ++next;
-                escaped_ = false;
-            }
-            if (next == end)
-                break;
             if (escaped_) {
                 escaped_ = false;
-            } else if (*next == '\\') {
-                escaped_ = true;
-            } else {
-                inString_ = false;
+                ++next;
+                continue;
             }
-            ++next;
+            // Most of a reply is string bytes: look only for the quote that ends the string and
+            // a backslash before it.
+            const auto find = [](const char* from, const char* to, char c) {
+                const void* found = std::memchr(from, c, static_cast<std::size_t>(to - from));
+                return found ? static_cast<const char*>(found) : to;
+            };
+            const char* quote = find(next, end, '"');
+            const char* backslash = find(next, quote, '\\');
+            if (backslash != quote) {
+                escaped_ = true;
+                next = backslash + 1;
+            } else if (quote != end) {
+                inString_ = false;
+                next = quote + 1;
+            } else {
+                next = end;
+            }
             continue;
         }
         const char c = *next;

@@ -74,8 +74,8 @@ class JsonStreamReader {
     bool inString_ = false;
     bool escaped_ = false;
     bool sawElement_ = false;  // a separator or an element has been read
-    std::string failure_;
     std::optional<Error> error_;
+    Json::ReadingRoom room_;  // shared by the elements' reads
 };
 
 }  // namespace pindle::platform
