@@ -278,6 +278,8 @@ PNCancellablePtr PNRequester::jsonRequestReadingBody(
         completeJSONCall(
             method, reading->errorBodyStart, !reading->receivedBytes, response, transportError,
             [&](const platform::Dictionary*) -> std::optional<platform::Value> {
+                if (!reader)
+                    return std::nullopt;
                 std::optional<platform::Value> mapped = reader->finish();
                 reader.reset();
                 return mapped;
