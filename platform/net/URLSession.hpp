@@ -70,8 +70,9 @@ class URLSession : public Object {
                                                  CompletionHandler completionHandler);
     std::shared_ptr<URLSessionDataTask> dataTask(const URL& url,
                                                  CompletionHandler completionHandler);
-    // A task that hands each chunk of the body to `dataHandler` as it arrives and then reports
-    // the end to `completionHandler` without a body, so that a long body is never held whole.
+    // A task that hands the body to `dataHandler` while it arrives, in chunks gathered up to
+    // 128 KiB (the last, however short, just before the end), and then reports the end to
+    // `completionHandler` without a body, so that a long body is never held whole.
     // A handler that falls behind holds the transfer back, as a delegate does. (Upload progress
     // goes to the delegate.) REQUIRES: both handlers are callable.
     std::shared_ptr<URLSessionDataTask> dataTask(URLRequest request, DataHandler dataHandler,

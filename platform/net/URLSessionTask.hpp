@@ -110,6 +110,12 @@ class URLSessionTask : public Object, private TransferEvents {
     // maximumBufferedBytes, so that the delegate's work on one chunk frees room, and the
     // transfer resumes, while later chunks still wait.
     static constexpr std::int64_t maximumChunkBytes = 128 * 1024;
+    // Adds body bytes to the chunk a data handler gets next; once it holds maximumChunkBytes,
+    // schedules it. Returns as scheduleLocked() does. REQUIRES: mutex_ held, dataHandler_ set.
+    bool gatherLocked(const std::uint8_t* bytes, std::size_t length);
+    // Schedules the gathered bytes, if any, for the data handler; returns as scheduleLocked()
+    // does (false when there were none). REQUIRES: mutex_ held.
+    bool scheduleGatheredLocked();
     // Whether the body is collected for the completion handler. REQUIRES: mutex_ held.
     bool collectsBodyLocked() const { return completionHandler_ && !dataHandler_; }
 
@@ -169,6 +175,9 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
     std::vector<Data> spareChunks_;                // guarded by mutex_
+    // Body bytes for a data handler not yet scheduled: they go to it a whole chunk at a time,
+    // or with the end, so that a short reply costs one hand-over to the delegate queue.
+    Data gathering_;  // guarded by mutex_
     // The last chunk scheduled for the delegate while its hand-over has not yet run: later
     // bytes join it up to maximumChunkBytes.
     std::shared_ptr<Data> openChunk_;  // guarded by mutex_

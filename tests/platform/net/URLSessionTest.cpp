@@ -364,6 +364,37 @@ TEST_F(URLSessionTest, ADataHandlerGetsTheBodyInOrderHoldingTheTransferBackThenA
         << "nothing of the task goes to the delegate";
 }
 
+TEST_F(URLSessionTest, AShortBodyReachesADataHandlerInOnePieceBeforeTheEnd) {
+    // Sent in two writes, the second once the first is in: still one hand-over, as the body is
+    // shorter than a chunk.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    server_.route("/pieces", [released](const RecordedRequest&, ServerConnection& connection) {
+        connection.write("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\nfour");
+        released.wait_for(generousWait);
+        connection.write("fivesix!");
+    });
+    std::vector<std::string> chunks;
+    bool endedFirst = false;
+    OutcomeWaiter waiter;
+    auto handler = waiter.handler();
+    auto task = session_->dataTask(
+        requestFor(server_.url("/pieces")),
+        [&](const Data& chunk, const std::shared_ptr<URLResponse>&) {
+            endedFirst |= waiter.calls() > 0;
+            chunks.push_back(stringFromData(chunk));
+        },
+        handler);
+    task->resume();
+    EXPECT_TRUE(testing::spinUntil([&] { return task->countOfBytesReceived() >= 4; }));
+    release.set_value();
+    Outcome outcome = waiter.wait();
+    settle();
+    EXPECT_FALSE(outcome.error);
+    EXPECT_FALSE(endedFirst);
+    EXPECT_EQ(chunks, std::vector<std::string>{"fourfivesix!"});
+}
+
 TEST_F(URLSessionTest, ADataHandlerThatCancelsGetsNoMoreChunksAndACancelledEnd) {
     const std::string body(1024 * 1024, 'z');
     server_.route("/large", [body](const RecordedRequest&, ServerConnection& connection) {
