@@ -27,12 +27,25 @@ bool isSuccessStatus(int status) {
 // Enough of an error page to say what went wrong, however long the page.
 constexpr std::size_t errorBodyLineLimit = 200;
 
+std::string firstLineOf(std::string_view text) {
+    return std::string(text.substr(0, std::min(text.find_first_of("\r\n"), errorBodyLineLimit)));
+}
+
 std::string firstLineOf(const std::optional<platform::Data>& body) {
     if (!body)
         return {};
-    std::string_view text(reinterpret_cast<const char*>(body->data()), body->size());
-    text = text.substr(0, std::min(text.find_first_of("\r\n"), errorBodyLineLimit));
-    return std::string(text);
+    return firstLineOf(std::string_view(reinterpret_cast<const char*>(body->data()), body->size()));
+}
+
+// The response's header fields as values; nothing when it is not HTTP.
+std::optional<platform::Dictionary> headerFields(
+    const std::shared_ptr<platform::URLResponse>& response) {
+    std::shared_ptr<platform::HTTPURLResponse> http = asHTTP(response);
+    if (!http)
+        return std::nullopt;
+    platform::Dictionary fields;
+    for (const auto& [name, value] : http->allHeaderFields()) fields.emplace(name, value);
+    return fields;
 }
 
 // An optional sign followed by digits; nothing otherwise.
@@ -153,32 +166,13 @@ PNCancellablePtr PNRequester::refuse(Completion completion, platform::Error erro
     return std::make_shared<PNRefusedCall>();
 }
 
-PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::string& method,
-                                          const platform::Dictionary& parameters,
-                                          const platform::StringDictionary& headers, Mapper mapper,
-                                          Completion completion) {
-    BodyMapper parseThenMap =
-        [mapper = std::move(mapper)](
-            const platform::Data& body,
-            const platform::Dictionary* fields) -> std::optional<platform::Value> {
-        std::optional<platform::Value> json = platform::Json::parse(body);
-        if (!json || !mapper)
-            return json;
-        return mapper(*json, fields);
-    };
-    return jsonRequestMappingBody(base, method, parameters, headers, std::move(parseThenMap),
-                                  std::move(completion));
-}
-
-PNCancellablePtr PNRequester::jsonRequestMappingBody(const platform::URL& base,
-                                                     const std::string& method,
-                                                     const platform::Dictionary& parameters,
-                                                     const platform::StringDictionary& headers,
-                                                     BodyMapper mapper, Completion completion) {
+std::optional<platform::URLRequest> PNRequester::jsonURLRequest(
+    const platform::URL& base, const std::string& method, const platform::Dictionary& parameters,
+    const platform::StringDictionary& headers, platform::Error& refusal) const {
     std::optional<platform::URL> requestURL = url(base, method, parameters);
     if (!requestURL) {
-        return refuse(std::move(completion),
-                      platform::makeURLError(platform::URLError::badURL, "unsupported URL"));
+        refusal = platform::makeURLError(platform::URLError::badURL, "unsupported URL");
+        return std::nullopt;
     }
     platform::URLRequest request(
         requestURL, platform::URLRequest::CachePolicy::reloadIgnoringLocalAndRemoteCacheData,
@@ -186,33 +180,122 @@ PNCancellablePtr PNRequester::jsonRequestMappingBody(const platform::URL& base,
     request.setHTTPMethod(method);
     for (const auto& [name, value] : headers) request.setValue(value, name);
     if (method != getMethod) {
-        platform::Error serializationError;
         std::optional<platform::Data> body =
-            platform::Json::serializeToData(platform::Value(parameters), &serializationError);
+            platform::Json::serializeToData(platform::Value(parameters), &refusal);
         // Sending a write without its body would report a success for nothing written.
         if (!body)
-            return refuse(std::move(completion), serializationError);
+            return std::nullopt;
         request.setHTTPBody(std::move(body));
         request.setValue("application/json", "Content-Type");
     } else {
         request.setValue("application/x-www-form-urlencoded; charset=utf-8", "Content-Type");
     }
+    return request;
+}
 
+PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::string& method,
+                                          const platform::Dictionary& parameters,
+                                          const platform::StringDictionary& headers, Mapper mapper,
+                                          Completion completion) {
+    platform::Error refusal;
+    std::optional<platform::URLRequest> request =
+        jsonURLRequest(base, method, parameters, headers, refusal);
+    if (!request)
+        return refuse(std::move(completion), std::move(refusal));
     auto task = session_->dataTask(
-        std::move(request),
+        std::move(*request),
         [this, method, mapper = std::move(mapper), completion = std::move(completion)](
             std::optional<platform::Data> body, std::shared_ptr<platform::URLResponse> response,
             std::optional<platform::Error> transportError) {
-            handleJSONReply(method, std::move(body), response, transportError, mapper, completion);
+            const bool empty = !body || body->empty();
+            completeJSONCall(
+                method, firstLineOf(body), empty, response, transportError,
+                [&](const platform::Dictionary* fields) -> std::optional<platform::Value> {
+                    std::optional<platform::Value> json = platform::Json::parse(*body);
+                    body.reset();
+                    if (!json || !mapper)
+                        return json;
+                    return mapper(*json, fields);
+                },
+                completion);
         });
     task->resume();
     return std::make_shared<PNTaskCancellable>(std::move(task));
 }
 
-void PNRequester::handleJSONReply(const std::string& method, std::optional<platform::Data> body,
-                                  const std::shared_ptr<platform::URLResponse>& response,
-                                  const std::optional<platform::Error>& transportError,
-                                  const BodyMapper& mapper, const Completion& completion) const {
+namespace {
+
+// Where the reading of one reply stands. Touched only by its task's callbacks, which never
+// overlap and come in order, so it needs no lock.
+struct ReplyReading {
+    PNRequester::BodyReaderMaker makeReader;
+    std::optional<PNRequester::BodyReader> reader;  // once a 2xx reply's first bytes are in
+    std::string errorBodyStart;  // an error reply's first bytes, enough for its first line
+    bool receivedBytes = false;
+};
+
+}  // namespace
+
+PNCancellablePtr PNRequester::jsonRequestReadingBody(
+    const platform::URL& base, const std::string& method, const platform::Dictionary& parameters,
+    const platform::StringDictionary& headers, BodyReaderMaker makeReader, Completion completion) {
+    platform::Error refusal;
+    std::optional<platform::URLRequest> request =
+        jsonURLRequest(base, method, parameters, headers, refusal);
+    if (!request)
+        return refuse(std::move(completion), std::move(refusal));
+    auto reading = std::make_shared<ReplyReading>();
+    reading->makeReader = std::move(makeReader);
+    auto take = [this, reading](const platform::Data& chunk,
+                                const std::shared_ptr<platform::URLResponse>& response) {
+        if (chunk.empty())
+            return;
+        reading->receivedBytes = true;
+        if (error(response)) {
+            std::string& start = reading->errorBodyStart;
+            if (start.size() < errorBodyLineLimit &&
+                start.find_first_of("\r\n") == std::string::npos) {
+                start.append(chunk.begin(),
+                             chunk.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                 chunk.size(), errorBodyLineLimit - start.size())));
+            }
+            return;
+        }
+        if (!reading->reader) {
+            std::optional<platform::Dictionary> fields = headerFields(response);
+            reading->reader = reading->makeReader(fields ? &*fields : nullptr);
+        }
+        reading->reader->append(chunk);
+    };
+    auto end = [this, method, reading, completion = std::move(completion)](
+                   std::optional<platform::Data>, std::shared_ptr<platform::URLResponse> response,
+                   std::optional<platform::Error> transportError) {
+        // What was read of a failed reply is dropped before the completion runs.
+        std::optional<BodyReader> reader = std::move(reading->reader);
+        reading->reader.reset();
+        if (transportError || error(response))
+            reader.reset();
+        completeJSONCall(
+            method, reading->errorBodyStart, !reading->receivedBytes, response, transportError,
+            [&](const platform::Dictionary*) -> std::optional<platform::Value> {
+                if (!reader)
+                    return std::nullopt;
+                std::optional<platform::Value> mapped = reader->finish();
+                reader.reset();
+                return mapped;
+            },
+            completion);
+    };
+    auto task = session_->dataTask(std::move(*request), std::move(take), std::move(end));
+    task->resume();
+    return std::make_shared<PNTaskCancellable>(std::move(task));
+}
+
+void PNRequester::completeJSONCall(const std::string& method, std::string_view bodyStart,
+                                   bool emptyBody,
+                                   const std::shared_ptr<platform::URLResponse>& response,
+                                   const std::optional<platform::Error>& transportError,
+                                   const BodyMapping& mapBody, const Completion& completion) const {
     if (transportError)
         return completion({}, transportError);
     // An error page is a failure whatever its body says.
@@ -221,21 +304,15 @@ void PNRequester::handleJSONReply(const std::string& method, std::optional<platf
         info["method"] = method;
         if (response && response->url())
             info["url"] = response->url()->absoluteString();
-        info["body"] = firstLineOf(body);
+        info["body"] = firstLineOf(bodyStart);
         return completion(
             {}, platform::Error(statusError->domain(), statusError->code(), std::move(info)));
     }
-    if (!body || body->empty())
+    if (emptyBody)
         return completion({}, std::nullopt);
-
-    std::optional<platform::Dictionary> headers;
-    if (auto http = asHTTP(response)) {
-        headers.emplace();
-        for (const auto& [name, value] : http->allHeaderFields()) headers->emplace(name, value);
-    }
-    std::optional<platform::Value> mapped = mapper(*body, headers ? &*headers : nullptr);
+    std::optional<platform::Dictionary> fields = headerFields(response);
     // What the completion does (a host printing a long list, say) runs without the raw reply.
-    body.reset();
+    std::optional<platform::Value> mapped = mapBody(fields ? &*fields : nullptr);
     if (!mapped)
         return completion({}, std::nullopt);
     completion(*mapped, std::nullopt);

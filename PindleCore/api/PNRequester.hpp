@@ -24,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,11 +48,17 @@ class PNRequester : public platform::URLSessionDelegate,
     // is not HTTP) to the call's result.
     using Mapper = std::function<platform::Value(const platform::Value& json,
                                                  const platform::Dictionary* headers)>;
-    // Maps the raw body and the response's header fields to the call's result, reading the
-    // body itself (so that a long list can be mapped element by element while it is read);
-    // nothing when the body is not JSON.
-    using BodyMapper = std::function<std::optional<platform::Value>(
-        const platform::Data& body, const platform::Dictionary* headers)>;
+    // Reads a reply's body while it arrives, so that a long list is mapped element by element
+    // and never held whole: `append` gets the body's chunks in order, then `finish` gives the
+    // call's result (nothing when the body is not JSON). Both run on the delegate queue, one
+    // call at a time.
+    struct BodyReader {
+        std::function<void(const platform::Data& chunk)> append;
+        std::function<std::optional<platform::Value>()> finish;
+    };
+    // Makes the reader of a 2xx reply's body, given the response's header fields (nullptr when
+    // the response is not HTTP), when the body's first bytes arrive.
+    using BodyReaderMaker = std::function<BodyReader(const platform::Dictionary* headers)>;
     using Completion = std::function<void(const platform::Value& result,
                                           const std::optional<platform::Error>& error)>;
     // The reply's HTTP status comes with each chunk (0 when the reply is not HTTP), so that a
@@ -76,12 +83,13 @@ class PNRequester : public platform::URLSessionDelegate,
                                  const platform::Dictionary& parameters,
                                  const platform::StringDictionary& headers, Mapper mapper,
                                  Completion completion);
-    // The same with a mapper that reads the body itself. REQUIRES: mapper and completion are
+    // The same with the body read while it arrives by a reader `makeReader` makes; a reply with
+    // an empty body, or an error status, makes none. REQUIRES: makeReader and completion are
     // callable.
-    PNCancellablePtr jsonRequestMappingBody(const platform::URL& url, const std::string& method,
+    PNCancellablePtr jsonRequestReadingBody(const platform::URL& url, const std::string& method,
                                             const platform::Dictionary& parameters,
                                             const platform::StringDictionary& headers,
-                                            BodyMapper mapper, Completion completion);
+                                            BodyReaderMaker makeReader, Completion completion);
 
     // Runs `request` exactly as built; `streamBlock` (optional) gets each body chunk with the
     // resource's total size, `completion` the size and the error at the end.
@@ -130,13 +138,22 @@ class PNRequester : public platform::URLSessionDelegate,
   private:
     using TaskKey = std::shared_ptr<platform::URLSessionTask>;
 
-    // An error status's error also carries the request's "method", its "url" and the first
-    // line of the reply's body ("body"), so that a host can say what happened.
-    // The body is dropped before `completion` runs.
-    void handleJSONReply(const std::string& method, std::optional<platform::Data> body,
-                         const std::shared_ptr<platform::URLResponse>& response,
-                         const std::optional<platform::Error>& transportError,
-                         const BodyMapper& mapper, const Completion& completion) const;
+    // The request a JSON call sends, or the error that refuses it.
+    std::optional<platform::URLRequest> jsonURLRequest(const platform::URL& base,
+                                                       const std::string& method,
+                                                       const platform::Dictionary& parameters,
+                                                       const platform::StringDictionary& headers,
+                                                       platform::Error& refusal) const;
+    // Completes a JSON call once its reply is in. An error status's error also carries the
+    // request's "method", its "url" and the first line of the reply's body (from
+    // `bodyStart`, "body"), so that a host can say what happened. `mapBody` maps a 2xx reply's
+    // body that is not empty, and drops it before `completion` runs.
+    using BodyMapping =
+        std::function<std::optional<platform::Value>(const platform::Dictionary* headers)>;
+    void completeJSONCall(const std::string& method, std::string_view bodyStart, bool emptyBody,
+                          const std::shared_ptr<platform::URLResponse>& response,
+                          const std::optional<platform::Error>& transportError,
+                          const BodyMapping& mapBody, const Completion& completion) const;
     // Writes the pending-requests line. REQUIRES: dataLoadinglock_ held.
     void log();
 

@@ -10,6 +10,7 @@
 #include "PindleCore/model/PNJSONParser.hpp"
 #include "PindleCore/model/PNSafePath.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
+#include "PindleCore/model/PNVideoListReader.hpp"
 #include "platform/foundation/Base64.hpp"
 #include "platform/foundation/Json.hpp"
 
@@ -24,13 +25,17 @@ std::string commonVideosAPIPath() {
            PNAPIConstants::videosAPIPath;
 }
 
-// A list is mapped while its body is read, so that a long one is never held as a whole value.
-std::optional<platform::Value> listMapper(const platform::Data& body,
-                                          const platform::Dictionary* headers) {
-    auto response = PNJSONParser::shared().parseListBody(body, headers);
-    if (!response)
-        return std::nullopt;
-    return platform::Value(std::move(*response));
+// A list is mapped while its body arrives, so that a long one is never held whole, neither as
+// text nor as a value.
+PNRequester::BodyReader listReader(const platform::Dictionary* headers) {
+    auto reader = std::make_shared<PNVideoListReader>(PNJSONParser::shared(), headers);
+    return {[reader](const platform::Data& chunk) { reader->append(chunk); },
+            [reader]() -> std::optional<platform::Value> {
+                std::optional<std::shared_ptr<PNVideosResponse>> response = reader->finish();
+                if (!response)
+                    return std::nullopt;
+                return platform::Value(std::move(*response));
+            }};
 }
 
 platform::Value videoMapper(const platform::Value& json, const platform::Dictionary* headers) {
@@ -127,8 +132,8 @@ PNCancellablePtr PNVideoAPI::send(const char* pathTemplate,
                                 platform::makeURLError(platform::URLError::badURL, text));
     }
     if (mapsList && !mapsVideo) {
-        return requester.jsonRequestMappingBody(*url, method, parameters,
-                                                {{"Authorization", *authorization}}, listMapper,
+        return requester.jsonRequestReadingBody(*url, method, parameters,
+                                                {{"Authorization", *authorization}}, listReader,
                                                 std::move(handler));
     }
     PNRequester::Mapper mapper;

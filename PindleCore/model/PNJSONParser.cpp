@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "PindleCore/model/PNBackendDate.hpp"
+#include "PindleCore/model/PNVideoListReader.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/Text.hpp"
 
@@ -21,7 +22,9 @@ const platform::Value* member(const platform::Dictionary& object, const char* ke
     return it == object.end() ? nullptr : &it->second;
 }
 
-std::optional<std::int64_t> totalCountFromHeaders(const platform::Dictionary* headers) {
+}  // namespace
+
+std::optional<std::int64_t> PNJSONParser::listTotal(const platform::Dictionary* headers) {
     if (!headers)
         return std::nullopt;
     for (const auto& [name, value] : *headers) {
@@ -34,8 +37,6 @@ std::optional<std::int64_t> totalCountFromHeaders(const platform::Dictionary* he
     }
     return std::nullopt;
 }
-
-}  // namespace
 
 const PNJSONParser& PNJSONParser::shared() {
     static const PNJSONParser* parser = new PNJSONParser;
@@ -59,30 +60,15 @@ std::shared_ptr<PNVideosResponse> PNJSONParser::parseListResponce(
     if (!array)
         return nullptr;
     std::vector<std::shared_ptr<PNVideo>> videos = parseVideos(*array);
-    std::int64_t total =
-        totalCountFromHeaders(headers).value_or(static_cast<std::int64_t>(videos.size()));
+    std::int64_t total = listTotal(headers).value_or(static_cast<std::int64_t>(videos.size()));
     return std::make_shared<PNVideosResponse>(std::move(videos), total);
 }
 
 std::optional<std::shared_ptr<PNVideosResponse>> PNJSONParser::parseListBody(
     const platform::Data& body, const platform::Dictionary* headers) const {
-    std::vector<std::shared_ptr<PNVideo>> videos;
-    const std::optional<platform::Value> json =
-        platform::Json::parseElements(body, [&](platform::Value&& element) {
-            const platform::Dictionary* object = element.asDictionary();
-            if (!object)
-                return;
-            if (std::shared_ptr<PNVideo> video = parseVideo(*object))
-                videos.push_back(std::move(video));
-        });
-    if (!json)
-        return std::nullopt;
-    if (!json->isArray())
-        return nullptr;
-    videos.shrink_to_fit();
-    std::int64_t total =
-        totalCountFromHeaders(headers).value_or(static_cast<std::int64_t>(videos.size()));
-    return std::make_shared<PNVideosResponse>(std::move(videos), total);
+    PNVideoListReader reader(*this, headers);
+    reader.append(body);
+    return reader.finish();
 }
 
 std::vector<std::shared_ptr<PNVideo>> PNJSONParser::parseVideos(const platform::Array& data) const {

@@ -39,11 +39,16 @@ class PNJSONParser {
     // The same for a list reply's raw body, read element by element: each video object is
     // mapped as soon as it is read and then dropped, so the body's whole JSON value never
     // exists. A body that is JSON but not an array gives nullptr; one that is not JSON gives
-    // nothing.
+    // nothing. (PNVideoListReader does this for a body arriving in pieces.)
     std::optional<std::shared_ptr<PNVideosResponse>> parseListBody(
         const platform::Data& body, const platform::Dictionary* headers) const;
 
   protected:
+    friend class PNVideoListReader;
+
+    // The total a list's headers announce (see parseListResponce), if any.
+    static std::optional<std::int64_t> listTotal(const platform::Dictionary* headers);
+
     PNJSONParser() = default;
 
     // nullptr when "id", "createdAt" or "shotOn" is missing or malformed.

@@ -1,6 +1,7 @@
 #include "PindleCore/model/PNVideo.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -15,27 +16,142 @@
 
 namespace pindle {
 
+namespace {
+
+// Texts packed one after another into one string, each after its length (seven bits a byte,
+// lowest first, the top bit set on all but the last): many short texts then cost one
+// allocation, or none when they fit in the string itself.
+void appendPacked(std::string& packed, std::string_view text) {
+    std::size_t length = text.size();
+    while (length >= 0x80) {
+        packed.push_back(static_cast<char>((length & 0x7F) | 0x80));
+        length >>= 7;
+    }
+    packed.push_back(static_cast<char>(length));
+    packed.append(text);
+}
+
+// Calls `each` with every text packed in `packed`, in order.
+template <class Each>
+void forEachPacked(std::string_view packed, Each&& each) {
+    std::size_t at = 0;
+    while (at < packed.size()) {
+        std::size_t length = 0;
+        for (int shift = 0; at < packed.size(); shift += 7) {
+            const auto byte = static_cast<unsigned char>(packed[at++]);
+            length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                break;
+        }
+        each(packed.substr(at, length));
+        at += length;
+    }
+}
+
+// The room `text` takes packed.
+std::size_t packedLength(std::string_view text) {
+    std::size_t length = 1;
+    for (std::size_t rest = text.size(); rest >= 0x80; rest >>= 7) ++length;
+    return length + text.size();
+}
+
+// A packed string is built to size, so that it keeps no room to spare.
+std::string packedSet(const platform::StringSet& texts) {
+    std::size_t length = 0;
+    for (const std::string& text : texts) length += packedLength(text);
+    std::string packed;
+    packed.reserve(length);
+    for (const std::string& text : texts) appendPacked(packed, text);
+    return packed;
+}
+
+platform::StringSet unpackedSet(std::string_view packed) {
+    platform::StringSet texts;
+    forEachPacked(packed, [&](std::string_view text) { texts.emplace_hint(texts.end(), text); });
+    return texts;
+}
+
+std::string packedDictionary(const platform::StringDictionary& entries) {
+    std::size_t length = 0;
+    for (const auto& [key, value] : entries) length += packedLength(key) + packedLength(value);
+    std::string packed;
+    packed.reserve(length);
+    for (const auto& [key, value] : entries) {
+        appendPacked(packed, key);
+        appendPacked(packed, value);
+    }
+    return packed;
+}
+
+platform::StringDictionary unpackedDictionary(std::string_view packed) {
+    platform::StringDictionary entries;
+    std::optional<std::string_view> key;
+    forEachPacked(packed, [&](std::string_view text) {
+        if (!key) {
+            key = text;
+            return;
+        }
+        entries.emplace_hint(entries.end(), *key, text);
+        key.reset();
+    });
+    return entries;
+}
+
+// An address's text, empty for none: no URL has empty text.
+std::string textOf(const std::optional<platform::URL>& url) {
+    return url ? url->absoluteString() : std::string();
+}
+
+std::optional<platform::URL> urlOf(std::string_view text) {
+    return text.empty() ? std::nullopt : platform::URL::fromString(text);
+}
+
+}  // namespace
+
+PNVideo::Addresses PNVideo::unpackedAddresses(std::string_view packed) {
+    Addresses texts;
+    std::size_t index = 0;
+    forEachPacked(packed, [&](std::string_view text) {
+        if (index < texts.size())
+            texts[index++] = text;
+    });
+    return texts;
+}
+
+std::string PNVideo::packedAddresses(const Addresses& texts) {
+    std::size_t length = 0;
+    for (const std::string& text : texts) length += packedLength(text);
+    std::string packed;
+    packed.reserve(length);
+    for (const std::string& text : texts) appendPacked(packed, text);
+    return packed;
+}
+
 PNVideo::PNVideo(Private, Fields f)
     : videoID_(std::move(f.videoID)),
-      mediaMP4URL360p_(std::move(f.mediaMP4URL360p)),
-      mediaMP4URL540p_(std::move(f.mediaMP4URL540p)),
-      mediaMP4URL720p_(std::move(f.mediaMP4URL720p)),
-      mediaHLSURL_(std::move(f.mediaHLSURL)),
-      shareURL_(std::move(f.shareURL)),
       location_(std::move(f.location)),
       creationDate_(f.creationDate),
       shotOn_(f.shotOn),
       modifyDate_(f.modifyDate),
       title_(std::move(f.title)),
-      videoDescription_(std::move(f.videoDescription)),
-      thumbnailImageURL_(std::move(f.thumbnailImageURL)),
-      duration_(f.duration),
       height_(f.height),
       width_(f.width),
       state_(f.state),
-      transcription_(std::move(f.transcription)),
-      internalTags_(std::move(f.tags)),
-      internalMetadata_(std::move(f.metadata)) {}
+      internalTags_(packedSet(f.tags)),
+      internalMetadata_(packedDictionary(f.metadata)) {
+    Addresses texts;
+    texts[mp4360p] = textOf(f.mediaMP4URL360p);
+    texts[mp4540p] = textOf(f.mediaMP4URL540p);
+    texts[mp4720p] = textOf(f.mediaMP4URL720p);
+    texts[thumbnail] = textOf(f.thumbnailImageURL);
+    addresses_ = packedAddresses(texts);
+    if (f.shareURL || f.mediaHLSURL || !f.videoDescription.empty() || f.transcription ||
+        f.duration != 0) {
+        extras_ = std::make_unique<Extras>(Extras{textOf(f.shareURL), textOf(f.mediaHLSURL),
+                                                  std::move(f.videoDescription),
+                                                  std::move(f.transcription), f.duration});
+    }
+}
 
 std::shared_ptr<PNVideo> PNVideo::make(Fields fields) {
     return std::make_shared<PNVideo>(Private{}, std::move(fields));
@@ -59,15 +175,135 @@ std::optional<platform::URL> PNVideo::mp4URL(PNVideoResolution resolution) const
 }
 
 PNVideo::MediaMP4URLs PNVideo::mediaMP4URLs() const {
-    std::lock_guard lock(mutex_);
-    return {mediaMP4URL360p_, mediaMP4URL540p_, mediaMP4URL720p_};
+    std::string packed;
+    {
+        std::lock_guard lock(mutex_);
+        packed = addresses_;
+    }
+    const Addresses texts = unpackedAddresses(packed);
+    return {urlOf(texts[mp4360p]), urlOf(texts[mp4540p]), urlOf(texts[mp4720p])};
 }
 
 void PNVideo::setMediaMP4URLs(MediaMP4URLs urls) {
     std::lock_guard lock(mutex_);
-    mediaMP4URL360p_ = std::move(urls.r360p);
-    mediaMP4URL540p_ = std::move(urls.r540p);
-    mediaMP4URL720p_ = std::move(urls.r720p);
+    Addresses texts = unpackedAddresses(addresses_);
+    texts[mp4360p] = textOf(urls.r360p);
+    texts[mp4540p] = textOf(urls.r540p);
+    texts[mp4720p] = textOf(urls.r720p);
+    addresses_ = packedAddresses(texts);
+}
+
+std::optional<platform::URL> PNVideo::address(Address which) const {
+    std::string text;
+    {
+        std::lock_guard lock(mutex_);
+        std::size_t index = 0;
+        forEachPacked(addresses_, [&](std::string_view packed) {
+            if (index++ == which)
+                text = packed;
+        });
+    }
+    return urlOf(text);
+}
+
+void PNVideo::setAddress(Address which, const std::optional<URL>& value) {
+    std::string text = textOf(value);
+    std::lock_guard lock(mutex_);
+    Addresses texts = unpackedAddresses(addresses_);
+    texts[which] = std::move(text);
+    addresses_ = packedAddresses(texts);
+}
+
+std::optional<platform::URL> PNVideo::mediaMP4URL360p() const {
+    return address(mp4360p);
+}
+std::optional<platform::URL> PNVideo::mediaMP4URL540p() const {
+    return address(mp4540p);
+}
+std::optional<platform::URL> PNVideo::mediaMP4URL720p() const {
+    return address(mp4720p);
+}
+std::optional<platform::URL> PNVideo::thumbnailImageURL() const {
+    return address(thumbnail);
+}
+void PNVideo::setMediaMP4URL360p(std::optional<URL> value) {
+    setAddress(mp4360p, value);
+}
+void PNVideo::setMediaMP4URL540p(std::optional<URL> value) {
+    setAddress(mp4540p, value);
+}
+void PNVideo::setMediaMP4URL720p(std::optional<URL> value) {
+    setAddress(mp4720p, value);
+}
+void PNVideo::setThumbnailImageURL(std::optional<URL> value) {
+    setAddress(thumbnail, value);
+}
+
+PNVideo::Extras& PNVideo::extrasLocked() {
+    if (!extras_)
+        extras_ = std::make_unique<Extras>();
+    return *extras_;
+}
+
+std::optional<platform::URL> PNVideo::shareURL() const {
+    return urlOf(readExtra(&Extras::shareURL));
+}
+std::optional<platform::URL> PNVideo::mediaHLSURL() const {
+    return urlOf(readExtra(&Extras::mediaHLSURL));
+}
+std::string PNVideo::videoDescription() const {
+    return readExtra(&Extras::videoDescription);
+}
+std::optional<std::string> PNVideo::transcription() const {
+    return readExtra(&Extras::transcription);
+}
+double PNVideo::duration() const {
+    return readExtra(&Extras::duration);
+}
+
+void PNVideo::setShareURL(std::optional<URL> value) {
+    std::string text = textOf(value);
+    std::lock_guard lock(mutex_);
+    extrasLocked().shareURL = std::move(text);
+}
+void PNVideo::setMediaHLSURL(std::optional<URL> value) {
+    std::string text = textOf(value);
+    std::lock_guard lock(mutex_);
+    extrasLocked().mediaHLSURL = std::move(text);
+}
+void PNVideo::setVideoDescription(std::string value) {
+    std::lock_guard lock(mutex_);
+    extrasLocked().videoDescription = std::move(value);
+}
+void PNVideo::setTranscription(std::optional<std::string> value) {
+    std::lock_guard lock(mutex_);
+    extrasLocked().transcription = std::move(value);
+}
+void PNVideo::setDuration(double value) {
+    std::lock_guard lock(mutex_);
+    extrasLocked().duration = value;
+}
+
+platform::StringSet PNVideo::internalTags() const {
+    std::lock_guard lock(mutex_);
+    return unpackedSet(internalTags_);
+}
+
+platform::StringDictionary PNVideo::internalMetadata() const {
+    std::lock_guard lock(mutex_);
+    return unpackedDictionary(internalMetadata_);
+}
+
+void PNVideo::setInternalTags(platform::StringSet value) {
+    std::string packed = packedSet(value);
+    std::lock_guard lock(mutex_);
+    internalTags_ = std::move(packed);
+}
+
+void PNVideo::setInternalMetadata(platform::StringDictionary value) {
+    std::string packed = packedDictionary(value);
+    std::lock_guard lock(mutex_);
+    internalMetadata_ = std::move(packed);
 }
 
 std::size_t PNVideo::hash() const {
@@ -246,10 +482,6 @@ namespace pindle {
 
 namespace {
 
-platform::Value urlText(const std::optional<platform::URL>& url) {
-    return url ? platform::Value(url->absoluteString()) : platform::Value("");
-}
-
 platform::Value dateText(const std::optional<platform::Date>& date) {
     return date ? platform::Value(toString(*date)) : platform::Value();
 }
@@ -312,32 +544,43 @@ double coordinateAt(const platform::Dictionary& data, const char* key) {
 }  // namespace
 
 platform::Dictionary PNVideo::encode() const {
-    std::lock_guard lock(mutex_);
-    platform::Array tags;
-    for (const std::string& tag : internalTags_) tags.emplace_back(tag);
-    return {
+    std::unique_lock lock(mutex_);
+    // One snapshot: the packed fields are copied as they stand and unpacked without the lock.
+    const std::string packedAddressTexts = addresses_;
+    const std::string packedTags = internalTags_;
+    const std::string packedMetadata = internalMetadata_;
+    const Extras extras = extras_ ? *extras_ : Extras();
+    platform::Dictionary encoded{
         {"id", videoID_},
         {"width", width_},
         {"height", height_},
-        {"shareURL", urlText(shareURL_)},
-        {"mediaMP4URL360p", urlText(mediaMP4URL360p_)},
-        {"mediaMP4URL540p", urlText(mediaMP4URL540p_)},
-        {"mediaMP4URL720p", urlText(mediaMP4URL720p_)},
-        {"mediaHLSURL", urlText(mediaHLSURL_)},
-        {"thumbnailImageURL", urlText(thumbnailImageURL_)},
         {"latitude", coordinateText(location_, true)},
         {"longitude", coordinateText(location_, false)},
-        {"metadata", platform::Value(internalMetadata_)},
-        {"tags", std::move(tags)},
         {"shotOn", dateText(shotOn_)},
         {"createdAt", dateText(creationDate_)},
         {"modifyDate", dateText(modifyDate_)},
         {"title", title_},
-        {"videoDescription", videoDescription_},
-        {"duration", duration_},
         {"state", std::string(rawValue(state_))},
-        {"transcription", transcription_ ? platform::Value(*transcription_) : platform::Value()},
     };
+    lock.unlock();
+
+    // An address is written as its text, empty when absent.
+    const Addresses addresses = unpackedAddresses(packedAddressTexts);
+    platform::Array tags;
+    for (const std::string& tag : unpackedSet(packedTags)) tags.emplace_back(tag);
+    encoded["shareURL"] = extras.shareURL;
+    encoded["mediaMP4URL360p"] = addresses[mp4360p];
+    encoded["mediaMP4URL540p"] = addresses[mp4540p];
+    encoded["mediaMP4URL720p"] = addresses[mp4720p];
+    encoded["mediaHLSURL"] = extras.mediaHLSURL;
+    encoded["thumbnailImageURL"] = addresses[thumbnail];
+    encoded["metadata"] = platform::Value(unpackedDictionary(packedMetadata));
+    encoded["tags"] = std::move(tags);
+    encoded["videoDescription"] = extras.videoDescription;
+    encoded["duration"] = extras.duration;
+    encoded["transcription"] =
+        extras.transcription ? platform::Value(*extras.transcription) : platform::Value();
+    return encoded;
 }
 
 std::shared_ptr<PNVideo> PNVideo::decode(const platform::Dictionary& data) {

@@ -18,11 +18,13 @@
 // is not atomic: two such edits of one record from two threads at once may lose one of them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "PindleCore/model/PNError.hpp"
@@ -81,9 +83,9 @@ class PNVideo : public platform::Object {
     // The hidden metadata keys, in order.
     static const std::vector<std::string>& privateMetadataKeys();
 
-    platform::StringSet tags() const { return read(internalTags_); }
+    platform::StringSet tags() const { return internalTags(); }
     // Replaces the tags; nothing is validated, queued or posted.
-    void setTags(platform::StringSet tags) { write(internalTags_, std::move(tags)); }
+    void setTags(platform::StringSet tags) { setInternalTags(std::move(tags)); }
 
     // The metadata without the hidden entries.
     platform::StringDictionary metadata() const;
@@ -117,27 +119,27 @@ class PNVideo : public platform::Object {
 
     // Public fields. Each read is a copy taken under the record's lock.
     const std::string& videoID() const { return videoID_; }
-    std::optional<URL> shareURL() const { return read(shareURL_); }
+    std::optional<URL> shareURL() const;
     std::optional<Location> location() const { return read(location_); }
     std::optional<Date> creationDate() const { return read(creationDate_); }
     std::optional<Date> shotOn() const { return read(shotOn_); }
     std::optional<Date> modifyDate() const { return read(modifyDate_); }
     std::string title() const { return read(title_); }
-    std::string videoDescription() const { return read(videoDescription_); }
-    std::optional<URL> thumbnailImageURL() const { return read(thumbnailImageURL_); }
-    double duration() const { return read(duration_); }
+    std::string videoDescription() const;
+    std::optional<URL> thumbnailImageURL() const;
+    double duration() const;
     std::int64_t height() const { return read(height_); }
     std::int64_t width() const { return read(width_); }
     PNVideoState state() const { return read(state_); }
-    std::optional<std::string> transcription() const { return read(transcription_); }
+    std::optional<std::string> transcription() const;
 
     // Library-internal fields and write accessors.
-    std::optional<URL> mediaMP4URL360p() const { return read(mediaMP4URL360p_); }
-    std::optional<URL> mediaMP4URL540p() const { return read(mediaMP4URL540p_); }
-    std::optional<URL> mediaMP4URL720p() const { return read(mediaMP4URL720p_); }
-    std::optional<URL> mediaHLSURL() const { return read(mediaHLSURL_); }
-    platform::StringSet internalTags() const { return read(internalTags_); }
-    platform::StringDictionary internalMetadata() const { return read(internalMetadata_); }
+    std::optional<URL> mediaMP4URL360p() const;
+    std::optional<URL> mediaMP4URL540p() const;
+    std::optional<URL> mediaMP4URL720p() const;
+    std::optional<URL> mediaHLSURL() const;
+    platform::StringSet internalTags() const;
+    platform::StringDictionary internalMetadata() const;
 
     // The three MP4 addresses, read or replaced together, so that a patch from a live
     // notification is seen whole or not at all.
@@ -149,31 +151,25 @@ class PNVideo : public platform::Object {
     MediaMP4URLs mediaMP4URLs() const;
     void setMediaMP4URLs(MediaMP4URLs urls);
 
-    void setMediaMP4URL360p(std::optional<URL> value) { write(mediaMP4URL360p_, std::move(value)); }
-    void setMediaMP4URL540p(std::optional<URL> value) { write(mediaMP4URL540p_, std::move(value)); }
-    void setMediaMP4URL720p(std::optional<URL> value) { write(mediaMP4URL720p_, std::move(value)); }
-    void setMediaHLSURL(std::optional<URL> value) { write(mediaHLSURL_, std::move(value)); }
-    void setShareURL(std::optional<URL> value) { write(shareURL_, std::move(value)); }
+    void setMediaMP4URL360p(std::optional<URL> value);
+    void setMediaMP4URL540p(std::optional<URL> value);
+    void setMediaMP4URL720p(std::optional<URL> value);
+    void setMediaHLSURL(std::optional<URL> value);
+    void setShareURL(std::optional<URL> value);
     void setLocation(std::optional<Location> value) { write(location_, std::move(value)); }
     void setCreationDate(std::optional<Date> value) { write(creationDate_, value); }
     void setShotOn(std::optional<Date> value) { write(shotOn_, value); }
     void setModifyDate(std::optional<Date> value) { write(modifyDate_, value); }
     void setTitle(std::string value) { write(title_, std::move(value)); }
-    void setVideoDescription(std::string value) { write(videoDescription_, std::move(value)); }
-    void setThumbnailImageURL(std::optional<URL> value) {
-        write(thumbnailImageURL_, std::move(value));
-    }
-    void setDuration(double value) { write(duration_, value); }
+    void setVideoDescription(std::string value);
+    void setThumbnailImageURL(std::optional<URL> value);
+    void setDuration(double value);
     void setHeight(std::int64_t value) { write(height_, value); }
     void setWidth(std::int64_t value) { write(width_, value); }
     void setState(PNVideoState value) { write(state_, value); }
-    void setTranscription(std::optional<std::string> value) {
-        write(transcription_, std::move(value));
-    }
-    void setInternalTags(platform::StringSet value) { write(internalTags_, std::move(value)); }
-    void setInternalMetadata(platform::StringDictionary value) {
-        write(internalMetadata_, std::move(value));
-    }
+    void setTranscription(std::optional<std::string> value);
+    void setInternalTags(platform::StringSet value);
+    void setInternalMetadata(platform::StringDictionary value);
 
   private:
     struct Private {
@@ -200,28 +196,49 @@ class PNVideo : public platform::Object {
                                               bool reset) const;
     void postValidationError(const PNError& error);
 
+    // The addresses most records have, kept in addresses_ in this order.
+    enum Address : std::size_t { mp4360p, mp4540p, mp4720p, thumbnail, addressCount };
+    // Their texts, empty for an address that is absent.
+    using Addresses = std::array<std::string, addressCount>;
+    static Addresses unpackedAddresses(std::string_view packed);
+    static std::string packedAddresses(const Addresses& texts);
+    std::optional<URL> address(Address which) const;
+    void setAddress(Address which, const std::optional<URL>& value);
+
+    // Fields few records have, kept apart so that the others do without their room.
+    struct Extras {
+        std::string shareURL;  // the address's text; empty when there is none
+        std::string mediaHLSURL;
+        std::string videoDescription;
+        std::optional<std::string> transcription;
+        double duration = 0;
+    };
+    // The extras to change, made on first use. REQUIRES: mutex_ held.
+    Extras& extrasLocked();
+    template <class T>
+    T readExtra(T Extras::*field) const {
+        std::lock_guard lock(mutex_);
+        return extras_ ? (*extras_).*field : T();
+    }
+
+    // A list keeps thousands of records, so each is kept small: addresses, tags and metadata
+    // are held as their texts packed into one string each (a length before each text) and made
+    // into URLs, sets and dictionaries when read.
     const std::string videoID_;
     mutable std::mutex mutex_;
     // Every field below is guarded by mutex_.
-    std::optional<URL> mediaMP4URL360p_;
-    std::optional<URL> mediaMP4URL540p_;
-    std::optional<URL> mediaMP4URL720p_;
-    std::optional<URL> mediaHLSURL_;
-    std::optional<URL> shareURL_;
+    std::string addresses_;
     std::optional<Location> location_;
     std::optional<Date> creationDate_;
     std::optional<Date> shotOn_;
     std::optional<Date> modifyDate_;
     std::string title_;
-    std::string videoDescription_;
-    std::optional<URL> thumbnailImageURL_;
-    double duration_ = 0;
     std::int64_t height_ = 0;
     std::int64_t width_ = 0;
     PNVideoState state_ = PNVideoState::unknown;
-    std::optional<std::string> transcription_;
-    platform::StringSet internalTags_;
-    platform::StringDictionary internalMetadata_;
+    std::string internalTags_;
+    std::string internalMetadata_;  // keys and values in turn
+    std::unique_ptr<Extras> extras_;
 };
 
 using PNVideoPtr = std::shared_ptr<PNVideo>;

@@ -43,8 +43,12 @@ Error writeError(const std::string& reason) {
 // into the array, so a long list never exists whole.
 class Reader {
   public:
-    Reader(std::string_view text, const Json::ElementHandler* element)
-        : next_(text.data()), end_(text.data() + text.size()), element_(element) {}
+    Reader(std::string_view text, const Json::ElementHandler* element, Json::ReadingRoom& room)
+        : next_(text.data()),
+          end_(text.data() + text.size()),
+          element_(element),
+          members_(room.members),
+          elements_(room.elements) {}
 
     // The top-level array or object, or nothing (then failure() says why).
     std::optional<Value> read() {
@@ -62,6 +66,18 @@ class Reader {
         skipBlanks();
         if (next_ != end_)
             return fail("Garbage at end.");
+        return value;
+    }
+
+    // One element of a top-level array, standing alone with the blanks around it.
+    std::optional<Value> readElement() {
+        skipBlanks();
+        Value value = readValue(1);
+        if (failed())
+            return std::nullopt;
+        skipBlanks();
+        if (next_ != end_)
+            return fail("Expected ',' or ']' in an array.");
         return value;
     }
 
@@ -415,8 +431,9 @@ class Reader {
     const char* next_;
     const char* const end_;
     const Json::ElementHandler* element_;
-    Dictionary::Entries members_;
-    std::vector<Value> elements_;
+    // Both end as empty as they began, but keep their room for the next read.
+    Dictionary::Entries& members_;
+    std::vector<Value>& elements_;
     std::string failure_;
 };
 
@@ -503,11 +520,29 @@ std::optional<Value> Json::parseElements(const Data& data, const ElementHandler&
 
 std::optional<Value> Json::read(std::string_view text, const ElementHandler* element,
                                 Error* error) {
-    Reader reader(text, element);
+    ReadingRoom room;
+    Reader reader(text, element, room);
     std::optional<Value> value = reader.read();
     if (!value && error)
         *error = readError(reader.failure());
     return value;
+}
+
+std::optional<Value> Json::readElement(std::string_view text, ReadingRoom& room, Error* error) {
+    Reader reader(text, nullptr, room);
+    std::optional<Value> value = reader.readElement();
+    if (!value) {
+        // A failed read may leave the members and elements it had read behind.
+        room.members.clear();
+        room.elements.clear();
+    }
+    if (!value && error)
+        *error = readError(reader.failure());
+    return value;
+}
+
+Error Json::readFailure(const std::string& reason) {
+    return readError(reason);
 }
 
 std::optional<Value> Json::parse(const Data& data, Error* error) {

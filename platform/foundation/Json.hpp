@@ -18,8 +18,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/Data.hpp"
+#include "platform/foundation/Dictionary.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/Value.hpp"
 
@@ -37,6 +39,14 @@ class Json {
     // becomes an error of CocoaError::domain, code CocoaError::propertyListReadCorrupt.
     static std::optional<Value> parse(std::string_view text, Error* error = nullptr);
     static std::optional<Value> parse(const Data& data, Error* error = nullptr);
+
+    // Where a read keeps the members and elements of the objects and arrays still open; it is
+    // as empty after the read as before. Reads one after another (JsonStreamReader's) share
+    // one, so that they need not grow it again each time.
+    struct ReadingRoom {
+        Dictionary::Entries members;
+        std::vector<Value> elements;
+    };
 
     // Takes each element of a top-level array as it is read.
     using ElementHandler = std::function<void(Value&& element)>;
@@ -62,8 +72,15 @@ class Json {
     static bool isValidJSONObject(const Value& value);
 
   private:
+    friend class JsonStreamReader;
+
     static std::optional<Value> read(std::string_view text, const ElementHandler* element,
                                      Error* error);
+    // `text` as one element of a top-level array: any value, blanks around it allowed, nested
+    // as deep as an element may be. Fails as read() does.
+    static std::optional<Value> readElement(std::string_view text, ReadingRoom& room, Error* error);
+    // The error a read that fails for `reason` gives.
+    static Error readFailure(const std::string& reason);
     // Compact with a negative indent.
     static std::optional<std::string> write(const Value& value, Error* error, int indent);
 };

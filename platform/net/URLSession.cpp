@@ -50,12 +50,13 @@ std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
 
 template <class Task>
 std::shared_ptr<Task> URLSession::makeTask(URLRequest request, std::optional<RequestBody> body,
-                                           CompletionHandler completionHandler) {
+                                           CompletionHandler completionHandler,
+                                           DataHandler dataHandler) {
     std::lock_guard lock(mutex_);
     const std::uint64_t identifier = nextTaskIdentifier_++;
-    auto task =
-        std::make_shared<Task>(URLSessionTask::Key(), self(), identifier, std::move(request),
-                               std::move(body), std::move(completionHandler));
+    auto task = std::make_shared<Task>(URLSessionTask::Key(), self(), identifier,
+                                       std::move(request), std::move(body),
+                                       std::move(completionHandler), std::move(dataHandler));
     for (auto entry = tasks_.begin(); entry != tasks_.end();) {
         entry = entry->second.expired() ? tasks_.erase(entry) : std::next(entry);
     }
@@ -80,6 +81,13 @@ std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request,
 std::shared_ptr<URLSessionDataTask> URLSession::dataTask(const URL& url,
                                                          CompletionHandler completionHandler) {
     return dataTask(URLRequest(url), std::move(completionHandler));
+}
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request,
+                                                         DataHandler dataHandler,
+                                                         CompletionHandler completionHandler) {
+    return makeTask<URLSessionDataTask>(std::move(request), std::nullopt,
+                                        std::move(completionHandler), std::move(dataHandler));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTask(URLRequest request, Data bodyData,

@@ -42,6 +42,7 @@ class NetworkThread;
 class URLSession : public Object {
   public:
     using CompletionHandler = URLSessionTask::CompletionHandler;
+    using DataHandler = URLSessionTask::DataHandler;
 
     // The process-wide session; its callbacks run on a concurrent queue of the platform's.
     static std::shared_ptr<URLSession> shared();
@@ -68,6 +69,13 @@ class URLSession : public Object {
     std::shared_ptr<URLSessionDataTask> dataTask(URLRequest request,
                                                  CompletionHandler completionHandler);
     std::shared_ptr<URLSessionDataTask> dataTask(const URL& url,
+                                                 CompletionHandler completionHandler);
+    // A task that hands the body to `dataHandler` while it arrives, in chunks gathered up to
+    // 128 KiB (the last, however short, just before the end), and then reports the end to
+    // `completionHandler` without a body, so that a long body is never held whole.
+    // A handler that falls behind holds the transfer back, as a delegate does. (Upload progress
+    // goes to the delegate.) REQUIRES: both handlers are callable.
+    std::shared_ptr<URLSessionDataTask> dataTask(URLRequest request, DataHandler dataHandler,
                                                  CompletionHandler completionHandler);
 
     // Sends `bodyData` as the body of `request` (its method as set, e.g. "PUT").
@@ -134,7 +142,8 @@ class URLSession : public Object {
         const std::function<void(const std::shared_ptr<URLSessionDataTask>&)>& started);
     template <class Task>
     std::shared_ptr<Task> makeTask(URLRequest request, std::optional<RequestBody> body,
-                                   CompletionHandler completionHandler);
+                                   CompletionHandler completionHandler,
+                                   DataHandler dataHandler = nullptr);
     void invalidate(bool cancelTasks);
     std::shared_ptr<URLSession> self();
 

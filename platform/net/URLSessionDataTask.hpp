@@ -1,5 +1,6 @@
 // URLSessionDataTask: a task that loads a response body into memory, handing it to its
-// completion handler whole or to the session delegate chunk by chunk as it arrives.
+// completion handler whole, or chunk by chunk as it arrives to a data handler or the session
+// delegate.
 //
 // Thread-safety and callbacks: as URLSessionTask.
 #pragma once

@@ -12,11 +12,12 @@ namespace pindle::platform {
 
 URLSessionTask::URLSessionTask(Key, std::shared_ptr<URLSession> session, std::uint64_t identifier,
                                URLRequest request, std::optional<RequestBody> body,
-                               CompletionHandler completionHandler)
+                               CompletionHandler completionHandler, DataHandler dataHandler)
     : session_(std::move(session)),
       identifier_(identifier),
       originalRequest_(request),
       body_(std::move(body)),
+      dataHandler_(std::move(dataHandler)),
       completionHandler_(std::move(completionHandler)),
       currentRequest_(std::move(request)) {
     if (body_ && body_->bytes) {
@@ -142,6 +143,7 @@ std::shared_ptr<TransferEvents> URLSessionTask::eventsHandle() {
 
 bool URLSessionTask::endLocked(std::optional<Error> error) {
     ended_ = true;
+    gathering_ = Data();  // what was not handed over by now never will be
     awaitingResponseAnswer_ = false;
     heldEnd_.reset();
     error_ = std::move(error);
@@ -199,7 +201,7 @@ bool URLSessionTask::transferDidReceiveResponse(std::shared_ptr<URLResponse> res
         // length up front spares the copies of a buffer doubling its way there. The
         // announcement is the peer's word, so it is trusted only up to a bound.
         const std::int64_t announced = response->expectedContentLength();
-        if (completionHandler_ && announced > 0 && receivedBody_.empty())
+        if (collectsBodyLocked() && announced > 0 && receivedBody_.empty())
             receivedBody_.reserve(
                 static_cast<std::size_t>(std::min(announced, maximumReservedBodyBytes)));
         if (response->url())
@@ -217,13 +219,14 @@ bool URLSessionTask::transferDidReceiveResponse(std::shared_ptr<URLResponse> res
 
 bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) {
     Data chunk;
+    bool startGathered = false;
     {
         std::lock_guard lock(mutex_);
         if (ended_)
             return true;
         if (awaitingResponseAnswer_)
             return false;
-        if (completionHandler_) {
+        if (collectsBodyLocked()) {
             receivedBody_.insert(receivedBody_.end(), bytes, bytes + length);
             bytesReceived_ += static_cast<std::int64_t>(length);
             return true;
@@ -234,18 +237,27 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
         }
         bufferedBytes_ += static_cast<std::int64_t>(length);
         bytesReceived_ += static_cast<std::int64_t>(length);
-        if (openChunk_ &&
-            openChunk_->size() + length <= static_cast<std::size_t>(maximumChunkBytes)) {
-            // The chunk handed over last still waits for the delegate queue: these bytes join
-            // it, so a burst of libcurl's 16 KiB pieces reaches the delegate as one chunk
-            // instead of one callback each.
-            openChunk_->insert(openChunk_->end(), bytes, bytes + length);
-            return true;
+        if (dataHandler_) {
+            startGathered = gatherLocked(bytes, length);
+        } else {
+            if (openChunk_ &&
+                openChunk_->size() + length <= static_cast<std::size_t>(maximumChunkBytes)) {
+                // The chunk handed over last still waits for the delegate queue: these bytes
+                // join it, so a burst of libcurl's 16 KiB pieces reaches the delegate as one
+                // chunk instead of one callback each.
+                openChunk_->insert(openChunk_->end(), bytes, bytes + length);
+                return true;
+            }
+            if (!spareChunks_.empty()) {
+                chunk = std::move(spareChunks_.back());
+                spareChunks_.pop_back();
+            }
         }
-        if (!spareChunks_.empty()) {
-            chunk = std::move(spareChunks_.back());
-            spareChunks_.pop_back();
-        }
+    }
+    if (dataHandler_) {
+        if (startGathered)
+            startCallbackRunner();
+        return true;
     }
     // Copied outside the lock, into a buffer an earlier chunk already used where there is
     // one: the delegate queue's thread then neither waits for the copy nor frees what this
@@ -264,6 +276,34 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
     if (startRunner)
         startCallbackRunner();
     return true;
+}
+
+bool URLSessionTask::gatherLocked(const std::uint8_t* bytes, std::size_t length) {
+    if (gathering_.empty()) {
+        if (!spareChunks_.empty()) {
+            gathering_ = std::move(spareChunks_.back());
+            spareChunks_.pop_back();
+        } else if (const std::int64_t announced =
+                       response_ ? response_->expectedContentLength() : URLResponse::unknownLength;
+                   announced > 0) {
+            // Room for the rest of the body, up to a chunk: never more than the peer said.
+            const std::int64_t rest = std::max<std::int64_t>(announced - bytesReceived_, 0) +
+                                      static_cast<std::int64_t>(length);
+            gathering_.reserve(static_cast<std::size_t>(std::min(rest, maximumChunkBytes)));
+        }
+    }
+    gathering_.insert(gathering_.end(), bytes, bytes + length);
+    if (gathering_.size() < static_cast<std::size_t>(maximumChunkBytes))
+        return false;
+    return scheduleGatheredLocked();
+}
+
+bool URLSessionTask::scheduleGatheredLocked() {
+    if (gathering_.empty())
+        return false;
+    auto pending = std::make_shared<Data>(std::move(gathering_));
+    gathering_ = Data();
+    return scheduleLocked([this, pending = std::move(pending)] { deliverPendingData(pending); });
 }
 
 void URLSessionTask::transferDidSendBodyData(std::int64_t bytesSent, std::int64_t totalBytesSent,
@@ -300,7 +340,9 @@ void URLSessionTask::transferDidFinish(std::optional<Error> error) {
             heldEnd_ = std::move(error);
             return;
         }
-        startRunner = endLocked(std::move(error));
+        // What a data handler has not been given yet goes to it before the end.
+        const bool startForGathered = scheduleGatheredLocked();
+        startRunner = endLocked(std::move(error)) || startForGathered;
     }
     if (startRunner)
         startCallbackRunner();
@@ -355,14 +397,18 @@ void URLSessionTask::answerResponse(bool allow) {
 
 void URLSessionTask::deliverPendingData(const std::shared_ptr<Data>& pending) {
     Data data;
+    std::shared_ptr<URLResponse> response;
     {
         std::lock_guard lock(mutex_);
         if (openChunk_ == pending)
             openChunk_.reset();  // nothing joins it from now on
         data = std::move(*pending);
+        response = response_;
     }
     if (!cancelled_) {
-        if (auto delegate = session_->delegate()) {
+        if (dataHandler_) {
+            dataHandler_(data, response);
+        } else if (auto delegate = session_->delegate()) {
             delegate->didReceiveData(session_, std::static_pointer_cast<URLSessionDataTask>(self()),
                                      data);
         }
@@ -397,10 +443,10 @@ void URLSessionTask::deliverCompletion() {
     {
         std::lock_guard lock(mutex_);
         state_ = State::completed;
+        if (!error_ && collectsBodyLocked())
+            body = std::move(receivedBody_);
         handler = std::move(completionHandler_);
         completionHandler_ = nullptr;
-        if (!error_)
-            body = std::move(receivedBody_);
         receivedBody_.clear();
         response = response_;
         error = error_;

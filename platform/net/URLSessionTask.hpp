@@ -3,8 +3,9 @@
 // A task is made suspended by its session and starts with resume(). It ends exactly once:
 // with success (whatever the HTTP status), a transport error, or URLError::cancelled after
 // cancel(). How the end is reported depends on how the task was made: to its completion
-// handler, or to the session delegate together with the response and the body chunks (see
-// URLSessionDelegate). Either way every call arrives on the session's delegate queue, never
+// handler (with the whole body, or after the body's chunks went to a data handler), or to the
+// session delegate together with the response and the body chunks (see URLSessionDelegate).
+// Either way every call arrives on the session's delegate queue, never
 // on the thread that called resume() or cancel() and never while any lock of the task or
 // session is held, so callers may resume and cancel while holding locks of their own, and
 // may start or cancel tasks from inside a callback.
@@ -49,6 +50,10 @@ class URLSessionTask : public Object, private TransferEvents {
     using CompletionHandler =
         std::function<void(std::optional<Data> data, std::shared_ptr<URLResponse> response,
                            std::optional<Error> error)>;
+    // Called with each chunk of the body as it arrives, in order, with the response it belongs
+    // to, when the task was made to hand its body on instead of collecting it.
+    using DataHandler =
+        std::function<void(const Data& chunk, const std::shared_ptr<URLResponse>& response)>;
 
     ~URLSessionTask() override;
     URLSessionTask(const URLSessionTask&) = delete;
@@ -92,7 +97,7 @@ class URLSessionTask : public Object, private TransferEvents {
   public:
     URLSessionTask(Key, std::shared_ptr<URLSession> session, std::uint64_t identifier,
                    URLRequest request, std::optional<RequestBody> body,
-                   CompletionHandler completionHandler);
+                   CompletionHandler completionHandler, DataHandler dataHandler = nullptr);
 
   private:
     // Cap on body bytes handed to the delegate queue but not yet delivered; beyond it the
@@ -105,6 +110,15 @@ class URLSessionTask : public Object, private TransferEvents {
     // maximumBufferedBytes, so that the delegate's work on one chunk frees room, and the
     // transfer resumes, while later chunks still wait.
     static constexpr std::int64_t maximumChunkBytes = 128 * 1024;
+    // Adds body bytes to the chunk a data handler gets next; once it holds maximumChunkBytes,
+    // schedules it. Returns as scheduleLocked() does. REQUIRES: mutex_ held, dataHandler_ set.
+    bool gatherLocked(const std::uint8_t* bytes, std::size_t length);
+    // Schedules the gathered bytes, if any, for the data handler; returns as scheduleLocked()
+    // does (false when there were none). REQUIRES: mutex_ held.
+    bool scheduleGatheredLocked();
+    // Whether the body is collected for the completion handler. REQUIRES: mutex_ held.
+    bool collectsBodyLocked() const { return completionHandler_ && !dataHandler_; }
+
     // The most room set aside up front for a body collected for a completion handler, whatever
     // length the reply announces.
     static constexpr std::int64_t maximumReservedBodyBytes = 32 * 1024 * 1024;
@@ -138,6 +152,8 @@ class URLSessionTask : public Object, private TransferEvents {
     const std::uint64_t identifier_;
     const URLRequest originalRequest_;
     const std::optional<RequestBody> body_;
+    // Set when the body goes to it chunk by chunk; the completion handler then gets none.
+    const DataHandler dataHandler_;
 
     // Set under mutex_; read without it where body chunks are delivered.
     std::atomic<bool> cancelled_{false};
@@ -159,6 +175,9 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
     std::vector<Data> spareChunks_;                // guarded by mutex_
+    // Body bytes for a data handler not yet scheduled: they go to it a whole chunk at a time,
+    // or with the end, so that a short reply costs one hand-over to the delegate queue.
+    Data gathering_;  // guarded by mutex_
     // The last chunk scheduled for the delegate while its hand-over has not yet run: later
     // bytes join it up to maximumChunkBytes.
     std::shared_ptr<Data> openChunk_;  // guarded by mutex_

@@ -231,6 +231,68 @@ TEST_F(PNVideoAPITest, FailedAndUnmappableRepliesCompleteWithoutRecords) {
     EXPECT_EQ(PNVideoCache::shared().getCachedVideo(firstID_), nullptr);
 }
 
+// A list is read while its reply arrives. In slices on a slow link it gives what it gives at
+// once; cut short, or answered with an error page, it ends as a reply read whole would.
+TEST_F(PNVideoAPITest, AListReadWhileItArrivesEndsAsTheWholeReplyWould) {
+    using Listed = std::pair<std::shared_ptr<PNVideosResponse>, std::optional<Error>>;
+    const auto list = [] {
+        Outcome<Listed> outcome;
+        PNVideoAPI::shared().videosByTags({}, {}, 1, 100, "desc",
+                                          [&](const std::shared_ptr<PNVideosResponse>& response,
+                                              const std::optional<Error>& error) {
+                                              outcome.set({response, error});
+                                          });
+        return outcome.wait();
+    };
+    const auto records = [](const std::shared_ptr<PNVideosResponse>& response) {
+        std::vector<platform::Dictionary> encoded;
+        for (const auto& video : response->videos()) encoded.push_back(video->encode());
+        return encoded;
+    };
+    const Listed atOnce = list();
+    ASSERT_TRUE(atOnce.first) << (atOnce.second ? atOnce.second->description() : "");
+    ASSERT_GE(atOnce.first->videos().size(), 3u);
+    // A few slices, a tenth of a second apart: a record's reply is some 600 bytes or more.
+    const std::size_t bytesPerSecond = atOnce.first->videos().size() * 600 * 2;
+    emulator_.server().addFault("/v1/videos", emulator::Fault::throttle(bytesPerSecond).times(1));
+    const Listed slowly = list();
+    ASSERT_TRUE(slowly.first);
+    EXPECT_EQ(records(slowly.first), records(atOnce.first));
+    EXPECT_EQ(slowly.first->totalCount(), atOnce.first->totalCount());
+
+    // Cut in the middle of a record: the connection dropped, or a whole reply that is damaged.
+    emulator_.server().addFault("/v1/videos", emulator::Fault::dropAfter(300).times(1));
+    const Listed dropped = list();
+    EXPECT_FALSE(dropped.first);
+    ASSERT_TRUE(dropped.second);
+    EXPECT_EQ(dropped.second->code(), platform::URLError::networkConnectionLost);
+    const std::string cut = R"([{"id":"a","createdAt":"2019-03-01T10:20:30.456Z",)"
+                            R"("shotOn":"2019-02-28T08:00:00.000Z"},{"id":"b","creat)";
+    emulator_.server().addReply("GET", "/v1/videos",
+                                emulator::Response::text(200, cut, "application/json"), 1);
+    const Listed damaged = list();
+    EXPECT_FALSE(damaged.first);
+    ASSERT_TRUE(damaged.second);
+    EXPECT_EQ(PNError::fromPlatformError(*damaged.second), PNError(PNError::unknown));
+
+    // An error page's first line, however long the page, and none of a list.
+    const std::string longLine(5000, 'x');
+    const std::pair<std::string, std::string> pages[] = {
+        {"busy, try later\r\n" + longLine, "busy, try later"},
+        {longLine + "\n", longLine.substr(0, 200)},
+        {"[]", "[]"},
+    };
+    for (const auto& [page, firstLine] : pages) {
+        emulator_.server().addReply("GET", "/v1/videos", emulator::Response::text(503, page), 1);
+        const Listed refused = list();
+        EXPECT_FALSE(refused.first);
+        ASSERT_TRUE(refused.second);
+        EXPECT_EQ(refused.second->userInfo().at("statusCode"), Value(503));
+        EXPECT_EQ(refused.second->userInfo().at("body"), Value(firstLine));
+        EXPECT_EQ(refused.second->userInfo().at("method"), Value("GET"));
+    }
+}
+
 TEST_F(PNVideoAPITest, IdentifiersThatCannotStandInAPathAreRefusedWithoutARequest) {
     const std::thread::id caller = std::this_thread::get_id();
     for (const char* id : {"", ".", "..", "a/../b", "a?b", "a#b", "a%2F", "a b", "caf\xC3\xA9"}) {

@@ -114,6 +114,73 @@ TEST(PNVideoTest, TokenFactoryBuildsAProcessingRecordAndNeedsShotOn) {
               nullptr);
 }
 
+// Tags, metadata and addresses are kept packed; whatever their number and length (empty, with
+// NUL bytes, long enough to need several bytes for their length), they read back as written,
+// and a field written alone leaves its neighbours as they were.
+TEST(PNVideoTest, FieldsReadBackAsWrittenWhateverTheirSize) {
+    const std::string nul("a\0b", 3);
+    const std::string longTexts[] = {std::string(127, 'x'), std::string(128, 'y'),
+                                     std::string(20000, 'z'), std::string(300000, 'w')};
+    platform::StringSet tags = {"", nul, "\xC3\xA9t\xC3\xA9"};
+    platform::StringDictionary metadata = {{"", ""}, {nul, nul}, {"k", ""}};
+    for (const std::string& text : longTexts) {
+        tags.insert(text);
+        metadata[text] = text + "!";
+        metadata[text.substr(0, 5)] = text;
+    }
+    const URL longAddress = url(("https://cdn.example/" + std::string(200, 'p') + ".mp4").c_str());
+
+    PNVideo::Fields fields;
+    fields.videoID = "v1";
+    fields.tags = tags;
+    fields.metadata = metadata;
+    fields.mediaMP4URL540p = longAddress;
+    fields.thumbnailImageURL = url("https://cdn.example/t.png");
+    const auto video = PNVideo::make(fields);
+    EXPECT_EQ(video->internalTags(), tags);
+    EXPECT_EQ(video->internalMetadata(), metadata);
+    EXPECT_EQ(video->mediaMP4URL540p(), longAddress);
+    EXPECT_EQ(video->mediaMP4URL360p(), std::nullopt);
+    EXPECT_EQ(video->thumbnailImageURL(), url("https://cdn.example/t.png"));
+
+    // Each address alone, then the three MP4 ones together; the thumbnail is kept throughout.
+    video->setMediaMP4URL360p(url("https://cdn.example/360p.mp4"));
+    video->setMediaMP4URL540p(std::nullopt);
+    EXPECT_EQ(video->mediaMP4URL360p(), url("https://cdn.example/360p.mp4"));
+    EXPECT_EQ(video->mediaMP4URL540p(), std::nullopt);
+    EXPECT_EQ(video->mediaMP4URL720p(), std::nullopt);
+    video->setMediaMP4URLs({std::nullopt, longAddress, url("https://cdn.example/720p.mp4")});
+    const PNVideo::MediaMP4URLs together = video->mediaMP4URLs();
+    EXPECT_EQ(together.r360p, std::nullopt);
+    EXPECT_EQ(together.r540p, longAddress);
+    EXPECT_EQ(together.r720p, url("https://cdn.example/720p.mp4"));
+    EXPECT_EQ(video->thumbnailImageURL(), url("https://cdn.example/t.png"));
+    video->setThumbnailImageURL(std::nullopt);
+    EXPECT_EQ(video->thumbnailImageURL(), std::nullopt);
+    EXPECT_EQ(video->mediaMP4URL540p(), longAddress);
+
+    video->setInternalTags({});
+    video->setInternalMetadata({{"only", std::string(200, 'v')}});
+    EXPECT_TRUE(video->tags().empty());
+    EXPECT_EQ(video->internalMetadata(),
+              (platform::StringDictionary{{"only", std::string(200, 'v')}}));
+
+    // The fields few records have read as unset until written, then as written.
+    EXPECT_EQ(video->shareURL(), std::nullopt);
+    EXPECT_EQ(video->mediaHLSURL(), std::nullopt);
+    EXPECT_EQ(video->videoDescription(), "");
+    EXPECT_EQ(video->transcription(), std::nullopt);
+    EXPECT_EQ(video->duration(), 0);
+    video->setDuration(12.5);
+    video->setTranscription("");
+    video->setShareURL(url("https://share.example/v1"));
+    EXPECT_EQ(video->duration(), 12.5);
+    EXPECT_EQ(video->transcription(), std::optional<std::string>(""));
+    EXPECT_EQ(video->shareURL(), url("https://share.example/v1"));
+    EXPECT_EQ(video->mediaHLSURL(), std::nullopt);
+    EXPECT_EQ(video->videoDescription(), "");
+}
+
 TEST(PNVideoTest, TokenTestsClassMembershipOnly) {
     EXPECT_TRUE(PNTokenObject::itsMe(PNTokenObject::sharedInstance()));
     EXPECT_TRUE(PNTokenObject::itsMe(std::make_shared<PNTokenObject>()));

@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "platform/foundation/RandomJsonDocument.hpp"
+
 namespace pindle::platform {
 namespace {
 
@@ -165,50 +167,6 @@ Value fromReference(const nlohmann::json& json) {
     }
 }
 
-std::string randomDocument(std::mt19937& random, int depth) {
-    static const char* const scalars[] = {"0",
-                                          "-0",
-                                          "12",
-                                          "-7",
-                                          "9223372036854775807",
-                                          "-9223372036854775808",
-                                          "9223372036854775808",
-                                          "-9223372036854775809",
-                                          "18446744073709551615",
-                                          "1.5",
-                                          "-0.0",
-                                          "1e3",
-                                          "2E-2",
-                                          "1e-400",
-                                          "123456789012345678901234567890",
-                                          "true",
-                                          "false",
-                                          "null",
-                                          "\"\"",
-                                          "\"plain\"",
-                                          "\"\\u00e9\\n\\t\\\"\\\\\\/\\b\\f\\r\"",
-                                          "\"\\ud83d\\ude00\"",
-                                          "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"",
-                                          "\"\\u0000\"",
-                                          "\"\\uD800\\uDC00\""};
-    const auto pick = [&](int n) {
-        return static_cast<int>(random() % static_cast<unsigned>(n));
-    };
-    if (depth > 3 || pick(3) == 0)
-        return scalars[pick(static_cast<int>(std::size(scalars)))];
-    const int count = pick(4);
-    const bool object = pick(2) == 0;
-    std::string text = object ? "{" : "[";
-    for (int i = 0; i < count; ++i) {
-        if (i)
-            text += pick(8) ? "," : " ,\n";
-        if (object)
-            text += "\"k" + std::to_string(pick(3)) + "\" : ";
-        text += randomDocument(random, depth + 1);
-    }
-    return text + (object ? "}" : "]");
-}
-
 TEST(JsonTest, ReadsExactlyWhatAStrictReaderReads) {
     std::mt19937 random(20241);
     const std::string damage[] = {"\"",       "\\", ",", "]", "}", "{",    "[",    "-",
@@ -216,7 +174,7 @@ TEST(JsonTest, ReadsExactlyWhatAStrictReaderReads) {
                                   "\xF4\x90", ":"};
     int accepted = 0;
     for (int round = 0; round < 4000; ++round) {
-        std::string text = "[" + randomDocument(random, 0) + "]";
+        std::string text = "[" + test::randomJsonDocument(random) + "]";
         if (round % 2) {
             const std::size_t at = random() % text.size();
             const std::string& piece = damage[random() % std::size(damage)];

@@ -315,6 +315,120 @@ TEST_F(URLSessionTest, ChunksQueuedBehindACancellingCallbackAreDropped) {
     EXPECT_EQ(record.error->code(), URLError::cancelled);
 }
 
+TEST_F(URLSessionTest, ADataHandlerGetsTheBodyInOrderHoldingTheTransferBackThenAnEmptyEnd) {
+    constexpr std::size_t bodySize = 6 * 1024 * 1024;
+    constexpr std::int64_t bufferedBound = 1024 * 1024;
+    std::string body(bodySize, '\0');
+    for (std::size_t i = 0; i < bodySize; ++i) body[i] = static_cast<char>(i % 253);
+    server_.route("/large", [body](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(202, {}, body));
+    });
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    // Touched only by the handler, whose calls never overlap, and read after the end.
+    std::string received;
+    std::vector<int> statuses;
+    std::vector<std::thread::id> threads;
+    std::atomic<int> inHandler{0};
+    bool overlapped = false;
+    auto handler = [&](const Data& chunk, const std::shared_ptr<URLResponse>& response) {
+        overlapped |= inHandler.fetch_add(1) != 0;
+        if (received.empty())
+            released.wait_for(generousWait);
+        received.append(chunk.begin(), chunk.end());
+        statuses.push_back(http(response) ? http(response)->statusCode() : 0);
+        threads.push_back(std::this_thread::get_id());
+        inHandler.fetch_sub(1);
+    };
+    OutcomeWaiter waiter;
+    auto task = session_->dataTask(requestFor(server_.url("/large")), handler, waiter.handler());
+    task->resume();
+    // While the handler sits on its first chunk, the body is taken in only up to the bound.
+    EXPECT_TRUE(testing::spinUntil([&] { return task->countOfBytesReceived() >= 256 * 1024; }));
+    EXPECT_FALSE(testing::spinUntil([&] { return task->countOfBytesReceived() > bufferedBound; },
+                                    std::chrono::milliseconds(300)))
+        << task->countOfBytesReceived();
+    release.set_value();
+
+    Outcome outcome = waiter.wait();
+    settle();
+    EXPECT_EQ(waiter.calls(), 1);
+    EXPECT_FALSE(outcome.error);
+    EXPECT_FALSE(outcome.data) << "the body went to the data handler";
+    ASSERT_TRUE(http(outcome.response));
+    EXPECT_EQ(http(outcome.response)->statusCode(), 202);
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(received.size(), body.size());
+    EXPECT_TRUE(received == body);
+    EXPECT_EQ(statuses, std::vector<int>(statuses.size(), 202));
+    for (auto thread : threads) EXPECT_TRUE(queue_->ranOn(thread));
+    EXPECT_TRUE(delegate_->record(task->taskIdentifier()).events.empty())
+        << "nothing of the task goes to the delegate";
+}
+
+TEST_F(URLSessionTest, AShortBodyReachesADataHandlerInOnePieceBeforeTheEnd) {
+    // Sent in two writes, the second once the first is in: still one hand-over, as the body is
+    // shorter than a chunk.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    server_.route("/pieces", [released](const RecordedRequest&, ServerConnection& connection) {
+        connection.write("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\nfour");
+        released.wait_for(generousWait);
+        connection.write("fivesix!");
+    });
+    std::vector<std::string> chunks;
+    bool endedFirst = false;
+    OutcomeWaiter waiter;
+    auto handler = waiter.handler();
+    auto task = session_->dataTask(
+        requestFor(server_.url("/pieces")),
+        [&](const Data& chunk, const std::shared_ptr<URLResponse>&) {
+            endedFirst |= waiter.calls() > 0;
+            chunks.push_back(stringFromData(chunk));
+        },
+        handler);
+    task->resume();
+    EXPECT_TRUE(testing::spinUntil([&] { return task->countOfBytesReceived() >= 4; }));
+    release.set_value();
+    Outcome outcome = waiter.wait();
+    settle();
+    EXPECT_FALSE(outcome.error);
+    EXPECT_FALSE(endedFirst);
+    EXPECT_EQ(chunks, std::vector<std::string>{"fourfivesix!"});
+}
+
+TEST_F(URLSessionTest, ADataHandlerThatCancelsGetsNoMoreChunksAndACancelledEnd) {
+    const std::string body(1024 * 1024, 'z');
+    server_.route("/large", [body](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(200, {}, body));
+    });
+    int chunks = 0;
+    std::shared_ptr<URLSessionDataTask> task;
+    std::promise<void> made;
+    std::shared_future<void> ready = made.get_future().share();
+    OutcomeWaiter waiter;
+    task = session_->dataTask(
+        requestFor(server_.url("/large")),
+        [&](const Data&, const std::shared_ptr<URLResponse>&) {
+            ready.wait_for(generousWait);
+            if (++chunks > 1)
+                return;
+            // More chunks are waiting for the queue before this one cancels.
+            EXPECT_TRUE(
+                testing::spinUntil([&] { return task->countOfBytesReceived() >= 128 * 1024; }));
+            task->cancel();
+        },
+        waiter.handler());
+    made.set_value();
+    task->resume();
+    Outcome outcome = waiter.wait();
+    settle();
+    EXPECT_EQ(chunks, 1);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), URLError::cancelled);
+    EXPECT_FALSE(outcome.data);
+}
+
 TEST_F(URLSessionTest, NoBodyBytesBeforeTheResponseIsAllowed) {
     std::promise<URLSessionDelegate::DispositionHandler> pending;
     delegate_->answer = [&](URLSessionDelegate::DispositionHandler handler) {

@@ -1,0 +1,53 @@
+// PNVideoListReader: maps the body of a list reply to video records while the body arrives, so
+// that neither the body nor its JSON value is ever held whole: each video object is mapped as
+// soon as its last byte is in, and its bytes and value are dropped.
+//
+// The records, the total and the refusals are those of PNJSONParser::parseListBody() for the
+// whole body, however the body is cut into pieces.
+//
+// Thread-safety: none; one reader is fed by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "PindleCore/model/PNVideo.hpp"
+#include "PindleCore/model/PNVideosResponse.hpp"
+#include "platform/foundation/Data.hpp"
+#include "platform/foundation/JsonStreamReader.hpp"
+#include "platform/foundation/Value.hpp"
+
+namespace pindle {
+
+class PNJSONParser;
+
+class PNVideoListReader {
+  public:
+    // Maps with `parser`, which outlives the reader; the total is taken from `headers` (may be
+    // null) now.
+    PNVideoListReader(const PNJSONParser& parser, const platform::Dictionary* headers);
+
+    PNVideoListReader(const PNVideoListReader&) = delete;
+    PNVideoListReader& operator=(const PNVideoListReader&) = delete;
+
+    // Takes the next piece of the body. False once the body is known not to be JSON.
+    bool append(std::string_view piece);
+    bool append(const platform::Data& piece);
+
+    // The list, once the whole body is in: nullptr when the body is JSON but not an array,
+    // nothing when it is not JSON. REQUIRES: called once, after the last append().
+    std::optional<std::shared_ptr<PNVideosResponse>> finish();
+
+  private:
+    void map(platform::Value&& element);
+
+    const PNJSONParser& parser_;
+    const std::optional<std::int64_t> headerTotal_;
+    std::vector<std::shared_ptr<PNVideo>> videos_;
+    platform::JsonStreamReader json_;
+};
+
+}  // namespace pindle
