@@ -31,10 +31,10 @@ std::string firstLineOf(std::string_view text) {
     return std::string(text.substr(0, std::min(text.find_first_of("\r\n"), errorBodyLineLimit)));
 }
 
-std::string firstLineOf(const std::optional<platform::Data>& body) {
+std::string_view textOf(const std::optional<platform::Data>& body) {
     if (!body)
         return {};
-    return firstLineOf(std::string_view(reinterpret_cast<const char*>(body->data()), body->size()));
+    return std::string_view(reinterpret_cast<const char*>(body->data()), body->size());
 }
 
 // The response's header fields as values; nothing when it is not HTTP.
@@ -209,7 +209,7 @@ PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::
             std::optional<platform::Error> transportError) {
             const bool empty = !body || body->empty();
             completeJSONCall(
-                method, firstLineOf(body), empty, response, transportError,
+                method, textOf(body), empty, response, transportError,
                 [&](const platform::Dictionary* fields) -> std::optional<platform::Value> {
                     std::optional<platform::Value> json = platform::Json::parse(*body);
                     body.reset();

@@ -56,7 +56,8 @@ std::size_t packedLength(std::string_view text) {
 }
 
 // A packed string is built to size, so that it keeps no room to spare.
-std::string packedSet(const platform::StringSet& texts) {
+template <class Texts>
+std::string packedTexts(const Texts& texts) {
     std::size_t length = 0;
     for (const std::string& text : texts) length += packedLength(text);
     std::string packed;
@@ -119,12 +120,7 @@ PNVideo::Addresses PNVideo::unpackedAddresses(std::string_view packed) {
 }
 
 std::string PNVideo::packedAddresses(const Addresses& texts) {
-    std::size_t length = 0;
-    for (const std::string& text : texts) length += packedLength(text);
-    std::string packed;
-    packed.reserve(length);
-    for (const std::string& text : texts) appendPacked(packed, text);
-    return packed;
+    return packedTexts(texts);
 }
 
 PNVideo::PNVideo(Private, Fields f)
@@ -137,7 +133,7 @@ PNVideo::PNVideo(Private, Fields f)
       height_(f.height),
       width_(f.width),
       state_(f.state),
-      internalTags_(packedSet(f.tags)),
+      internalTags_(packedTexts(f.tags)),
       internalMetadata_(packedDictionary(f.metadata)) {
     Addresses texts;
     texts[mp4360p] = textOf(f.mediaMP4URL360p);
@@ -295,7 +291,7 @@ platform::StringDictionary PNVideo::internalMetadata() const {
 }
 
 void PNVideo::setInternalTags(platform::StringSet value) {
-    std::string packed = packedSet(value);
+    std::string packed = packedTexts(value);
     std::lock_guard lock(mutex_);
     internalTags_ = std::move(packed);
 }
