@@ -1,10 +1,11 @@
 // `play --window` on a real X server in memory: the player shows in a desktop window, a click
 // on the panel's pause button pauses what is on screen and a second click plays it, dragging
-// its slider seeks, a swipe up slides the playlist's next video in from below, and closing
-// the window ends the command with success. The screen is read back with XGetImage; the pictures
-// carry their frame numbers.
+// its slider seeks, a swipe up slides the playlist's next video in from below, closing the
+// window ends the command with success, and so does playing to the last video's end. The
+// screen is read back with XGetImage; the pictures carry their frame numbers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -13,6 +14,7 @@
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/api/PNVideoAPI.hpp"
+#include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/Commands.hpp"
@@ -295,7 +297,7 @@ TEST_F(ExampleHostWindowTest, ClosingTheWindowEndsPlayWindowWithSuccess) {
     ASSERT_TRUE(line) << error;
     std::ostringstream out;
     JsonLines lines(out);
-    // Without --seconds only the close ends the command.
+    // Without --seconds the close ends the command, long before the video's end.
     std::thread closer = server().closeFirstWindowShown(patience);
     const int status = Commands(*line, lines, &pindleExamplePlay).run();
     closer.join();
@@ -314,6 +316,67 @@ TEST_F(ExampleHostWindowTest, ClosingTheWindowEndsPlayWindowWithSuccess) {
     EXPECT_TRUE(events.count("closed")) << out.str();
     EXPECT_EQ(summary.value("closed", false), true) << out.str();
     EXPECT_EQ(summary.value("ok", false), true) << out.str();
+}
+
+// With --seconds longer than what there is to play, `play --window` ends with the last video,
+// a success: every video that came on screen said it was ready, and the playback counted is
+// what played.
+TEST_F(ExampleHostWindowTest, PlayingToTheEndInAWindowEndsWithSuccess) {
+    constexpr int shortSeconds = 2;
+    platform::testing::ClipOptions clip;
+    clip.seconds = shortSeconds;
+    clip.width = clipWidth;
+    clip.height = clipHeight;
+    clip.bFrames = false;
+    const std::string movie = platform::testing::clipBytes(clip);
+    emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
+    // The longer movie of another test at the same addresses must not serve this one.
+    PNPlayerCache::shared()->clearCache();
+
+    struct Case {
+        std::vector<std::string> arguments;
+        int videos;
+    };
+    const Case cases[] = {
+        {{"play", "v1", "--window", "--seconds", "30"}, 1},
+        {{"play", "--playlist", "a", "--window", "--seconds", "30"}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[1]);
+        std::vector<std::string> all = c.arguments;
+        all.insert(all.end(),
+                   {"--gateway", "127.0.0.1:" + std::to_string(emulator_->port()), "--local",
+                    "--api-token", BackendEmulator::defaultAPIToken, "--identity", "tester"});
+        std::string error;
+        auto line = CommandLine::parse(all, error);
+        ASSERT_TRUE(line) << error;
+        std::ostringstream out;
+        JsonLines lines(out);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Commands(*line, lines, &pindleExamplePlay).run(), Commands::succeeded)
+            << out.str();
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        lines.close();
+        int ready = 0;
+        json summary;
+        std::istringstream printed(out.str());
+        for (std::string text; std::getline(printed, text);) {
+            json parsed = json::parse(text, nullptr, false);
+            if (parsed.value("event", "") == "ready")
+                ++ready;
+            summary = parsed;
+        }
+        EXPECT_EQ(ready, c.videos) << out.str();
+        EXPECT_EQ(summary.value("ok", false), true) << out.str();
+        EXPECT_EQ(summary.value("ends", 0), c.videos) << out.str();
+        EXPECT_FALSE(summary.contains("stalled")) << out.str();
+        const double played = summary.value("played", 0.0);
+        EXPECT_GT(played, c.videos * shortSeconds - 0.6) << out.str();
+        EXPECT_LE(played, c.videos * shortSeconds + 0.1) << out.str();
+        // Ended by the last video, not by --seconds and the timeout.
+        EXPECT_LT(took, 20.0) << out.str();
+    }
 }
 
 }  // namespace
