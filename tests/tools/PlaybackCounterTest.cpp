@@ -17,8 +17,7 @@ namespace {
 double play(PlaybackCounter& counter, const void* video, double from, double to, double wall) {
     constexpr double step = 0.03;
     const int steps = static_cast<int>(std::lround((to - from) / step));
-    for (int i = 1; i <= steps; ++i)
-        counter.report(video, from + i * step, wall + i * step);
+    for (int i = 1; i <= steps; ++i) counter.report(video, from + i * step, wall + i * step);
     return wall + steps * step;
 }
 
