@@ -8,7 +8,12 @@
 // Switching: set/play a video, a playlist at an index, or another index of the current
 // playlist, optionally with an animated transition; while a transition animates, switching
 // calls are ignored. Every public operation loads the view first, so the pool and the loader
-// exist whenever they are used.
+// exist whenever they are used. Asking for the state of the video on screen (set, then play,
+// of one index) gives it that state even when the playlist's window does not change.
+//
+// The delegate hears about the video on screen. Every failure is recorded (videoErrors) and
+// posted, but a neighbour's failure reaches the delegate when that neighbour becomes current;
+// a neighbour that became ready while it preloaded is told ready when a switch shows it.
 //
 // Observable keys (key-value observing): "aspectMode", "muted", "loop", "playState",
 // "currentTime", "duration", "video". Changes made under the lock are announced when the
