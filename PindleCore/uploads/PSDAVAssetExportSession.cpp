@@ -402,44 +402,34 @@ platform::AssetWriter::Status PSDAVAssetExportSession::Writer::status() const {
     return run ? statusOf(run->status(), Status::writing) : Status::unknown;
 }
 
-std::shared_ptr<const PSDAVAssetExportSession::Reader> PSDAVAssetExportSession::reader() const {
+template <class Part>
+std::shared_ptr<const Part> PSDAVAssetExportSession::part(
+    std::shared_ptr<const Part> Parts::*member) const {
     std::lock_guard lock(mutex_);
-    return parts_.reader;
+    return parts_.*member;
 }
 
-std::shared_ptr<const PSDAVAssetExportSession::ReaderOutput> PSDAVAssetExportSession::videoOutput()
-    const {
-    std::lock_guard lock(mutex_);
-    return parts_.videoOutput;
+auto PSDAVAssetExportSession::reader() const -> std::shared_ptr<const Reader> {
+    return part(&Parts::reader);
 }
-
-std::shared_ptr<const PSDAVAssetExportSession::ReaderOutput> PSDAVAssetExportSession::audioOutput()
-    const {
-    std::lock_guard lock(mutex_);
-    return parts_.audioOutput;
+auto PSDAVAssetExportSession::videoOutput() const -> std::shared_ptr<const ReaderOutput> {
+    return part(&Parts::videoOutput);
 }
-
-std::shared_ptr<const PSDAVAssetExportSession::Writer> PSDAVAssetExportSession::writer() const {
-    std::lock_guard lock(mutex_);
-    return parts_.writer;
+auto PSDAVAssetExportSession::audioOutput() const -> std::shared_ptr<const ReaderOutput> {
+    return part(&Parts::audioOutput);
 }
-
-std::shared_ptr<const PSDAVAssetExportSession::WriterInput> PSDAVAssetExportSession::videoInput()
-    const {
-    std::lock_guard lock(mutex_);
-    return parts_.videoInput;
+auto PSDAVAssetExportSession::writer() const -> std::shared_ptr<const Writer> {
+    return part(&Parts::writer);
 }
-
-std::shared_ptr<const PSDAVAssetExportSession::PixelBufferAdaptor>
-PSDAVAssetExportSession::videoPixelBufferAdaptor() const {
-    std::lock_guard lock(mutex_);
-    return parts_.videoPixelBufferAdaptor;
+auto PSDAVAssetExportSession::videoInput() const -> std::shared_ptr<const WriterInput> {
+    return part(&Parts::videoInput);
 }
-
-std::shared_ptr<const PSDAVAssetExportSession::WriterInput> PSDAVAssetExportSession::audioInput()
-    const {
-    std::lock_guard lock(mutex_);
-    return parts_.audioInput;
+auto PSDAVAssetExportSession::videoPixelBufferAdaptor() const
+    -> std::shared_ptr<const PixelBufferAdaptor> {
+    return part(&Parts::videoPixelBufferAdaptor);
+}
+auto PSDAVAssetExportSession::audioInput() const -> std::shared_ptr<const WriterInput> {
+    return part(&Parts::audioInput);
 }
 
 std::optional<platform::Dictionary> PSDAVAssetExportSession::videoInputSettings() const {

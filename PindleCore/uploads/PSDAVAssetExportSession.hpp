@@ -294,6 +294,9 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
         std::shared_ptr<const PixelBufferAdaptor> videoPixelBufferAdaptor;
         std::shared_ptr<const WriterInput> audioInput;
     };
+    // One part of the latest export.
+    template <class Part>
+    std::shared_ptr<const Part> part(std::shared_ptr<const Part> Parts::*member) const;
     // The parts of an export by `run` over these tracks, with the current properties.
     // REQUIRES: mutex_ held.
     Parts describeParts(const std::shared_ptr<const platform::MediaTranscoder>& run,

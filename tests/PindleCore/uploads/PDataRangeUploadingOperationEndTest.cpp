@@ -11,6 +11,7 @@
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PDataRangeUploadingOperation.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "UploadsTestSupport.hpp"
 #include "platform/files/FileManager.hpp"
 #include "tools/emulator/Fault.hpp"
 
@@ -29,7 +30,8 @@ class PDataRangeUploadingOperationEndTest : public testing::OnlineUploadFixture 
     void TearDown() override {
         if (operation_) {
             operation_->cancel();
-            if (done_.valid() && done_.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+            if (done_.valid() &&
+                done_.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
                 ADD_FAILURE() << "the operation did not stop once cancelled";
                 std::abort();
             }
@@ -45,11 +47,7 @@ class PDataRangeUploadingOperationEndTest : public testing::OnlineUploadFixture 
         ASSERT_TRUE(platform::FileManager::defaultManager()
                         .writeAtomically(path, platform::Data(1000, 'v'))
                         .ok());
-        PNUploadingState::Fields fields;
-        fields.videoID = id;
-        fields.shotOn = platform::Date::now();
-        fields.createdAt = platform::Date::now();
-        fields.resolutionsToUpload = {"720p"};
+        PNUploadingState::Fields fields = testing::recordFields(id);
         fields.isRecordingComplete = false;
         fields.isConverted = true;
         fields.isImported = true;

@@ -52,8 +52,8 @@ class PPublishServiceContextTest : public testing::OnlineUploadFixture {
     // Publishes a short recording put at the video's MOV cache name.
     std::shared_ptr<PPublishServiceContext> publish(const std::string& id) {
         const std::string mov = *PCacheManager::getInstance().pathForMOVVideoCache(id);
-        EXPECT_EQ(platform::testing::writeClip(mov, {.width = 64, .height = 48, .fps = 10,
-                                                     .seconds = 0.5}),
+        EXPECT_EQ(platform::testing::writeClip(
+                      mov, {.width = 64, .height = 48, .fps = 10, .seconds = 0.5}),
                   std::nullopt);
         return PPublishService::getInstance().publishVideoID(
             id, std::nullopt, std::nullopt,
