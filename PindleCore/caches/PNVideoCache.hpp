@@ -64,12 +64,11 @@ class PNVideoCache {
     void didReceiveMemoryWarning();
 
     // The whole map, read or replaced at once. These two take no lock: they never wait for an
-    // operation under way (nor for a completion that runs under the lock), and a host needs to
-    // hold nothing to call them from any thread. The map is never changed in place (every
-    // change publishes a new one), so what cache() returns is always a whole map as some
-    // moment left it. What they do not give is order with the operations under way: a lookup
-    // already running may answer from the map before a replacement, and a record stored after
-    // one (a fetch's answer, say) is added to the replacement.
+    // operation under way, and a host needs to hold nothing to call them from any thread. The map
+    // is never changed in place (every change publishes a new one), so what cache() returns is
+    // always a whole map as some moment left it. What they do not give is order with the operations
+    // under way: a lookup already running may answer from the map before a replacement, and a
+    // record stored after one (a fetch's answer, say) is added to the replacement.
     Map cache() const;
     void setCache(Map cache);
 
@@ -87,9 +86,9 @@ class PNVideoCache {
     // another.
     void changeMap(const std::function<void(Map& map)>& change);
 
-    // Recursive: the public operations call one another under it (putVideosToCache takes
-    // putVideoToCache, getVideo reads through getCachedVideo). It orders the operations; the
-    // map itself is published through cache_ (changed under lock_, or by setCache()).
+    // Recursive: the operations call one another under it (the notification handlers fetch
+    // through getVideo, which reads through getCachedVideo). It orders the operations; the map
+    // itself is published through cache_ (changed under lock_, or by setCache()).
     mutable std::recursive_mutex lock_;
     std::atomic<std::shared_ptr<const Map>> cache_{std::make_shared<const Map>()};
     std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;
