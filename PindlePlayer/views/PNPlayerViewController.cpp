@@ -772,8 +772,7 @@ void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos,
         prepareNextVideosToPlay();
         return;
     }
-    switchTo(
-        videos.front(), playerTransition_, [] {}, frontPreloaded);
+    switchTo(videos.front(), playerTransition_, nullptr, frontPreloaded);
 }
 
 void PNPlayerViewController::applyPlayState(PNPlayerView& current) {
