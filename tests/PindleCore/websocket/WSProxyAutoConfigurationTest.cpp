@@ -253,5 +253,39 @@ TEST_F(WSProxyAutoConfigurationBoundsTest, ADownloadThatNeverEndsIsBoundedAndEnd
     }
 }
 
+TEST_F(WSProxyAutoConfigurationBoundsTest, ACloseWhileThePACDownloadsEndsTheDownloadAtOnce) {
+    // Stopped time: the download's own bound cannot be what ends it.
+    auto clock = std::make_shared<platform::VirtualClock>();
+    platform::Clock::setCurrent(clock);
+    struct Restore {
+        ~Restore() { platform::Clock::setCurrent(nullptr); }
+    } restore;
+    std::promise<void> asked;
+    std::atomic<bool> clientLeft{false};
+    std::thread silent([&] {
+        auto peer = pac_.accept();
+        if (!peer)
+            return;
+        peer->readUntil("\r\n\r\n");
+        asked.set_value();
+        clientLeft = peer->waitForEnd();
+    });
+    auto socket = startWithPAC(server_.url("/direct"));
+    const bool wasAsked =
+        asked.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    std::optional<RecordingSocketDelegate::Call> closed;
+    if (wasAsked) {
+        socket->close();
+        closed = delegate_->waitFor("close");
+    }
+    silent.join();
+    ASSERT_TRUE(wasAsked) << "the PAC was never asked for";
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->code, 1006);
+    EXPECT_TRUE(clientLeft) << "the download outlived the close";
+    // The close was not held until the download ended and the connection went direct.
+    EXPECT_FALSE(server_.hasWaitingConnection());
+}
+
 }  // namespace
 }  // namespace pindle
