@@ -6,6 +6,7 @@
 #include "PindleCore/websocket/WSRunLoopThread.hpp"
 #include "PindleCore/websocket/WSUtilities.hpp"
 #include "platform/files/FileHandle.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/net/stream/HTTPResponseHead.hpp"
 #include "platform/net/stream/ProxyAutoConfiguration.hpp"
 
@@ -218,21 +219,18 @@ void WSProxyConnect::openConnection() {
 }
 
 void WSProxyConnect::watchAnswer(const std::shared_ptr<platform::SocketStream>& stream) {
-    std::weak_ptr<WSProxyConnect> weak = weak_from_this();
     std::weak_ptr<platform::SocketStream> watched = stream;
-    timerQueue_->asyncAfter(answerTimeout_, [weak, watched] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        {
-            // Handed over or failed meanwhile: the stream is no longer this connector's.
-            std::lock_guard lock(self->mutex_);
-            if (!self->stream_ || self->stream_ != watched.lock())
-                return;
-        }
-        self->fail(platform::makeURLError(platform::URLError::timedOut,
-                                          "Timed out connecting to server."));
-    });
+    timerQueue_->asyncAfter(
+        answerTimeout_, platform::weakly(this, [watched](WSProxyConnect& self) {
+            {
+                // Handed over or failed meanwhile: the stream is no longer this connector's.
+                std::lock_guard lock(self.mutex_);
+                if (!self.stream_ || self.stream_ != watched.lock())
+                    return;
+            }
+            self.fail(platform::makeURLError(platform::URLError::timedOut,
+                                             "Timed out connecting to server."));
+        }));
 }
 
 void WSProxyConnect::handleEvent(platform::SocketStream::Event event) {

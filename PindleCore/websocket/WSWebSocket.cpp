@@ -552,11 +552,11 @@ bool WSWebSocket::sendDataNoCopy(std::shared_ptr<const platform::Data> data,
 
 void WSWebSocket::send(const platform::Value& message) {
     if (const std::string* text = message.asString())
-        (void)sendString(*text);
+        sendString(*text);
     else if (message.isNull())
-        (void)sendDataNoCopy(nullptr);
+        sendDataNoCopy(nullptr);
     else if (auto bytes = message.asObjectOf<BoxedData>())
-        (void)sendData(bytes->value());
+        sendData(bytes->value());
 }
 
 bool WSWebSocket::sendPing(const platform::Data& data, platform::Error* error) {

@@ -14,10 +14,14 @@ TEST(WSDelegateControllerTest, RecordsTheMethodsADelegateImplementsWhenItIsSet) 
     using D = WSWebSocketDelegate;
     // Each method alone, in the order of its bit.
     const std::string_view selectors[] = {
-        D::didReceiveMessageSelector,        D::didReceiveMessageWithStringSelector,
-        D::didReceiveMessageWithDataSelector, D::didOpenSelector,
-        D::didFailWithErrorSelector,         D::didCloseWithCodeSelector,
-        D::didReceivePingSelector,           D::didReceivePongSelector,
+        D::didReceiveMessageSelector,
+        D::didReceiveMessageWithStringSelector,
+        D::didReceiveMessageWithDataSelector,
+        D::didOpenSelector,
+        D::didFailWithErrorSelector,
+        D::didCloseWithCodeSelector,
+        D::didReceivePingSelector,
+        D::didReceivePongSelector,
         D::shouldConvertTextFrameToStringSelector,
     };
     WSDelegateController controller;

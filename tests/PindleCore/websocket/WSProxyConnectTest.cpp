@@ -379,9 +379,9 @@ TEST(WSProxyConnectTest, AProxysAnswerIsBounded) {
     auto connector = WSProxyConnect::create(
         *platform::URL::fromString("ws://videos.example.test/feed"), settings, nullptr, 3.0);
     std::promise<std::optional<platform::Error>> result;
-    connector->openNetworkStream(
-        [&](const std::optional<platform::Error>& error, std::shared_ptr<platform::SocketStream>,
-            platform::Data) { result.set_value(error); });
+    connector->openNetworkStream([&](const std::optional<platform::Error>& error,
+                                     std::shared_ptr<platform::SocketStream>,
+                                     platform::Data) { result.set_value(error); });
     auto peer = proxy.accept();
     ASSERT_TRUE(peer);
     peer->readUntil("\r\n\r\n");

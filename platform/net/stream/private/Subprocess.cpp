@@ -124,8 +124,8 @@ bool exchange(Child& child, const std::string& input, std::string& output,
         if (ready <= 0)
             continue;
         if (entries[1].revents & (POLLOUT | POLLERR | POLLHUP)) {
-            ssize_t count = ::send(child.input.get(), input.data() + written, input.size() - written,
-                                   MSG_NOSIGNAL | MSG_DONTWAIT);
+            ssize_t count = ::send(child.input.get(), input.data() + written,
+                                   input.size() - written, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (count > 0)
                 written += static_cast<std::size_t>(count);
             // A child that stopped reading gets no more; its answer still counts.
