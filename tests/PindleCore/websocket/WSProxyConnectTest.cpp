@@ -8,8 +8,8 @@
 #include "PindleCore/websocket/WSWebSocket.hpp"
 #include "RawWebSocketPeer.hpp"
 #include "RecordingSocketDelegate.hpp"
-#include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "support/VirtualTimeTest.hpp"
 
 namespace pindle {
 namespace {
@@ -363,12 +363,9 @@ TEST(WSProxyConnectTest, ACloseWhileTheProxyHasNotAnsweredEndsTheConnectionAtOnc
     }
 }
 
-TEST(WSProxyConnectTest, AProxysAnswerIsBounded) {
-    auto clock = std::make_shared<platform::VirtualClock>();
-    platform::Clock::setCurrent(clock);
-    struct Restore {
-        ~Restore() { platform::Clock::setCurrent(nullptr); }
-    } restore;
+using WSProxyConnectTimeTest = platform::testing::VirtualTimeTest;
+
+TEST_F(WSProxyConnectTimeTest, AProxysAnswerIsBounded) {
     RawWebSocketServer proxy;
     auto settings = platform::ProxySettings::fromVariables(
         [&](const std::string& name) -> std::optional<std::string> {
@@ -386,9 +383,9 @@ TEST(WSProxyConnectTest, AProxysAnswerIsBounded) {
     ASSERT_TRUE(peer);
     peer->readUntil("\r\n\r\n");
     auto answered = result.get_future();
-    clock->advance(2.0);
+    advance(2.0);
     EXPECT_EQ(answered.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
-    clock->advance(1.5);
+    advance(1.5);
     ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     auto error = answered.get();
     ASSERT_TRUE(error);
