@@ -1092,8 +1092,16 @@ void PNPlayerViewController::pnPlayerViewCurrentTimeChanged(PNPlayerView& view) 
         announce("currentTime");
     }
     events().currentTimeChanged();
+    // The time arrives every few hundredths of a second: a main queue that falls behind (a
+    // busy screen) would pile up one update per report ahead of everything else it runs, a
+    // transition's end among them. One queued update shows the latest time.
+    if (progressQueued_.exchange(true))
+        return;
     auto strong = self();
-    DispatchQueue::main()->async([strong] { strong->propagateProgress(); });
+    DispatchQueue::main()->async([strong] {
+        strong->progressQueued_ = false;
+        strong->propagateProgress();
+    });
 }
 
 void PNPlayerViewController::pnPlayerViewPlayStateDidChange(PNPlayerView& view) {

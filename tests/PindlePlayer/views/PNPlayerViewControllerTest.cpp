@@ -527,6 +527,31 @@ TEST_F(PNPlayerViewControllerTest, NextThenStraightBackKeepsTheFirstVideoOnScree
     for (const auto& view : controller_->players()) EXPECT_TRUE(view == first || view->isHidden());
 }
 
+// Time reports arrive every few hundredths of a second; a main queue that runs slower than
+// that (a busy screen) must not gather one progress update per report, or whatever it is asked
+// next (a transition's end) waits behind all of them.
+TEST_F(PNPlayerViewControllerTest, TimeReportsFasterThanTheMainQueueLeaveOneProgressUpdate) {
+    playReady(0);
+    auto current = controller_->currentPlayer();
+    current->seekTo(4.0);
+    // The reports come from the view's queue, while the main queue runs nothing.
+    for (int i = 0; i < 200; ++i)
+        current->queue()->async([&] { controller_->pnPlayerViewCurrentTimeChanged(*current); });
+    ASSERT_TRUE(testing::drain(current->queue()));
+
+    bool reached = false;
+    platform::DispatchQueue::main()->async([&] { reached = true; });
+    // The predicate is looked at before and after every block the main queue runs.
+    int looks = 0;
+    ASSERT_TRUE(platform::testing::eventually([&] {
+        ++looks;
+        return reached;
+    }));
+    EXPECT_LE(looks, 4) << "blocks queued ahead of the next one";
+    settle();
+    EXPECT_FLOAT_EQ(controller_->playerControlPanel()->slider()->value(), 0.4f);
+}
+
 // The delegate hears about the video on screen: a neighbour that fails while it preloads is
 // recorded, and told about once it is current; a neighbour that became ready while it
 // preloaded is told ready when a switch shows it.
