@@ -7,6 +7,7 @@
 
 #include "PindleCore/model/PNError.hpp"
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
+#include "examples/pindle-example/Interruption.hpp"
 #include "examples/pindle-example/PlayWindow.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/foundation/Status.hpp"
@@ -168,7 +169,8 @@ PlayCommand::Outcome PlayCommand::run() {
     // Plays until --seconds of playback (media time, summed over the videos played), the
     // last video's end, or a failure; never longer than --seconds plus the reply timeout of
     // wall time, after which playback that fell short has stalled. In a window a person
-    // watches: it plays until the window closes, or for --seconds when given.
+    // watches: it plays until the window closes, or for --seconds when given. SIGINT or
+    // SIGTERM ends it at once.
     const auto start = Clock::now();
     const bool untilClosed = line_.window && !line_.secondsGiven;
     const double bound = untilClosed ? watchedLongest : line_.seconds + line_.timeoutSeconds;
@@ -176,7 +178,7 @@ PlayCommand::Outcome PlayCommand::run() {
     bool finished = false;
     platform::MainThread::runUntil(
         [&] {
-            if (onDesktop.closed() || events->failed()) {
+            if (onDesktop.closed() || events->failed() || Interruption::requested()) {
                 finished = true;
                 return true;
             }

@@ -154,10 +154,19 @@ std::optional<std::vector<ProxySettings::Proxy>> ProxyAutoConfiguration::evaluat
     posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // The evaluator starts with no signal blocked, whatever the host blocks in its own
+    // threads (a host that waits for SIGINT with sigwait blocks it everywhere).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     std::string path = evaluatorPath();
     char* arguments[] = {const_cast<char*>(evaluatorName), nullptr};
     pid_t child = -1;
-    int spawned = ::posix_spawn(&child, path.c_str(), &actions, nullptr, arguments, environ);
+    int spawned = ::posix_spawn(&child, path.c_str(), &actions, &attributes, arguments, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(toChild[0]);
     ::close(fromChild[1]);
