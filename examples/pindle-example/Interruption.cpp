@@ -34,10 +34,10 @@ void watch(sigset_t signals) {
         if (left <= std::chrono::steady_clock::duration::zero())
             break;
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-        const timespec wait{static_cast<time_t>(seconds.count()),
-                            static_cast<long>(
-                                std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds)
-                                    .count())};
+        const timespec wait{
+            static_cast<time_t>(seconds.count()),
+            static_cast<long>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count())};
         if (::sigtimedwait(&signals, nullptr, &wait) > 0) {
             say("a second signal: ending now");
             ::_exit(Interruption::exitStatus());

@@ -105,7 +105,7 @@ class ExampleHostSignalsTest : public pindle::testing::DesktopTest {
 
     std::vector<std::string> play(std::vector<std::string> options) const {
         std::vector<std::string> arguments = {
-            "--json-only", "--gateway",  "127.0.0.1:" + std::to_string(emulator_->port()),
+            "--json-only", "--gateway",   "127.0.0.1:" + std::to_string(emulator_->port()),
             "--local",     "--api-token", BackendEmulator::defaultAPIToken,
             "--identity",  "tester",      "play",
             "v1"};

@@ -316,5 +316,45 @@ TEST_F(ExampleHostWindowTest, ClosingTheWindowEndsPlayWindowWithSuccess) {
     EXPECT_EQ(summary.value("ok", false), true) << out.str();
 }
 
+// A DISPLAY that names no server: `play --window` fails at once, saying why the display is
+// headless (not that DISPLAY is unset), and `devices` says the same.
+TEST_F(ExampleHostWindowTest, ADisplayNamingNoServerIsNoDesktopAndSaysWhy) {
+    const std::string nowhere = pindle::testing::XvfbServer::unusedDisplayName();
+    ::setenv("DISPLAY", nowhere.c_str(), 1);
+    const auto run = [&](std::vector<std::string> arguments, int& status) {
+        std::string error;
+        auto line = CommandLine::parse(arguments, error);
+        EXPECT_TRUE(line) << error;
+        std::ostringstream out;
+        JsonLines lines(out);
+        status = line ? Commands(*line, lines, &pindleExamplePlay).run() : -1;
+        lines.close();
+        std::vector<json> printed;
+        std::istringstream text(out.str());
+        for (std::string one; std::getline(text, one);)
+            printed.push_back(json::parse(one, nullptr, false));
+        return printed;
+    };
+    int status = 0;
+    const auto played =
+        run({"play", "v1", "--window", "--seconds", "1", "--gateway",
+             "127.0.0.1:" + std::to_string(emulator_->port()), "--local", "--api-token",
+             BackendEmulator::defaultAPIToken, "--identity", "tester"},
+            status);
+    EXPECT_EQ(status, Commands::failed);
+    ASSERT_FALSE(played.empty());
+    const std::string why = played.back()["error"].value("description", "");
+    EXPECT_EQ(why, "no desktop to show the window on (" + Display::reason() + ")");
+    EXPECT_NE(why.find(nowhere), std::string::npos) << why;
+
+    const auto devices = run({"devices"}, status);
+    EXPECT_EQ(status, Commands::succeeded);
+    std::string display;
+    for (const auto& line : devices)
+        if (line.contains("display"))
+            display = line["display"];
+    EXPECT_EQ(display, "headless (" + Display::reason() + ")");
+}
+
 }  // namespace
 }  // namespace pindle::example
