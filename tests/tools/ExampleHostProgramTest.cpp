@@ -217,25 +217,14 @@ TEST(ExampleHostProgramTest, PlayWritesASnapshotOfTheFrameAtTheTimePlayed) {
 // when it starts one, leaves playback alone: the refusal is said once, and `devices` reports
 // it.
 TEST(ExampleHostProgramTest, PositionRefusedByTheDesktopLeavesPlayAloneAndDevicesSaysSo) {
-    BackendEmulator::Options options;
-    options.seed = false;
-    BackendEmulator emulator(options);
-    emulator::VideoRecord video;
-    video.id = "v1";
-    video.identity = "alice";
-    video.state = "processed";
-    for (const char* resolution : emulator::VideoRecord::resolutionNames)
-        video.addResolution(resolution);
-    emulator.store().put(video);
     platform::testing::ClipOptions clip;
     clip.width = 180;
     clip.height = 320;
     clip.seconds = 3;
     clip.bFrames = false;
-    const std::string movie = platform::testing::clipBytes(clip);
-    emulator.videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
+    const auto emulator = emulatorServing({"v1"}, clip);
+    ASSERT_TRUE(emulator);
     std::string why;
-    ASSERT_TRUE(emulator.start(&why)) << why;
     const std::string denied =
         "location services denied (the desktop's location agent refused this application)";
 
@@ -254,7 +243,7 @@ TEST(ExampleHostProgramTest, PositionRefusedByTheDesktopLeavesPlayAloneAndDevice
                                                       "PINDLE_CAPTURE=synthetic"};
 
         ProgramRun played =
-            runExample({"--json-only", "--gateway", "127.0.0.1:" + std::to_string(emulator.port()),
+            runExample({"--json-only", "--gateway", "127.0.0.1:" + std::to_string(emulator->port()),
                         "--local", "--api-token", BackendEmulator::defaultAPIToken, "--identity",
                         "tester", "play", "v1", "--seconds", "1"},
                        environment);
@@ -276,7 +265,7 @@ TEST(ExampleHostProgramTest, PositionRefusedByTheDesktopLeavesPlayAloneAndDevice
         }
         EXPECT_EQ(location, denied) << joined(devices.out);
     }
-    emulator.stop();
+    emulator->stop();
 }
 
 // With a sound server there, `play` plays the video's sound through it; `--mute` plays the

@@ -76,26 +76,13 @@ class ExampleHostSignalsTest : public pindle::testing::DesktopTest {
         DesktopTest::SetUp();
         if (IsSkipped())
             return;
-        BackendEmulator::Options options;
-        options.seed = false;
-        emulator_ = std::make_unique<BackendEmulator>(options);
-        emulator::VideoRecord video;
-        video.id = "v1";
-        video.title = "Video v1";
-        video.identity = "alice";
-        video.state = "processed";
-        for (const char* resolution : emulator::VideoRecord::resolutionNames)
-            video.addResolution(resolution);
-        emulator_->store().put(video);
         platform::testing::ClipOptions clip;
         clip.seconds = 20;
         clip.width = 180;
         clip.height = 320;
         clip.bFrames = false;
-        const std::string movie = platform::testing::clipBytes(clip);
-        emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
-        std::string error;
-        ASSERT_TRUE(emulator_->start(&error)) << error;
+        emulator_ = emulatorServing({"v1"}, clip);
+        ASSERT_TRUE(emulator_);
     }
     void TearDown() override {
         if (emulator_)

@@ -24,6 +24,7 @@
 #include "support/MediaFixtures.hpp"
 #include "support/XvfbServer.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/tools/ExampleProgram.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
 namespace pindle::example {
@@ -62,30 +63,13 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
         DesktopTest::SetUp();
         if (IsSkipped())
             return;
-        BackendEmulator::Options options;
-        options.seed = false;
-        emulator_ = std::make_unique<BackendEmulator>(options);
-        emulator::VideoRecord video;
-        video.id = "v1";
-        video.title = "Video v1";
-        video.identity = "alice";
-        video.state = "processed";
-        video.setTags({"a"});
-        for (const char* resolution : emulator::VideoRecord::resolutionNames)
-            video.addResolution(resolution);
-        emulator_->store().put(video);
-        video.id = "v2";
-        video.title = "Video v2";
-        emulator_->store().put(video);
         platform::testing::ClipOptions clip;
         clip.seconds = clipSeconds;
         clip.width = clipWidth;
         clip.height = clipHeight;
         clip.bFrames = false;
-        const std::string movie = platform::testing::clipBytes(clip);
-        emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
-        std::string error;
-        ASSERT_TRUE(emulator_->start(&error)) << error;
+        emulator_ = emulatorServing({"v1", "v2"}, clip);
+        ASSERT_TRUE(emulator_);
     }
 
     void TearDown() override {

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <thread>
 
@@ -124,6 +126,32 @@ ProgramRun Spawned::wait(std::chrono::milliseconds limit) {
     run.out = out();
     run.err = err();
     return run;
+}
+
+std::unique_ptr<emulator::BackendEmulator> emulatorServing(
+    const std::vector<std::string>& ids, const platform::testing::ClipOptions& clip) {
+    emulator::BackendEmulator::Options options;
+    options.seed = false;
+    auto emulator = std::make_unique<emulator::BackendEmulator>(options);
+    for (const auto& id : ids) {
+        emulator::VideoRecord video;
+        video.id = id;
+        video.title = "Video " + id;
+        video.identity = "alice";
+        video.state = "processed";
+        video.setTags({"a"});
+        for (const char* resolution : emulator::VideoRecord::resolutionNames)
+            video.addResolution(resolution);
+        emulator->store().put(video);
+    }
+    const std::string movie = platform::testing::clipBytes(clip);
+    emulator->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
+    std::string error;
+    if (!emulator->start(&error)) {
+        ADD_FAILURE() << "the emulator did not start: " << error;
+        return nullptr;
+    }
+    return emulator;
 }
 
 ProgramRun runExample(const std::vector<std::string>& arguments,

@@ -1,7 +1,8 @@
-// ExampleProgram: the example host (and the standalone emulator) run as child processes by the
-// tools tests: a clean environment of the child's own (no test or SDK settings, HOME in a
-// scratch folder), standard output and error in files of their own, read while it runs or
-// once it has ended; killed if still running when the test lets go of it.
+// ExampleProgram: what the tools tests share to run the example host. Spawned runs it (or the
+// standalone emulator) as a child process: a clean environment of the child's own (no test or
+// SDK settings, HOME in a scratch folder), standard output and error in files of their own,
+// read while it runs or once it has ended; killed if still running when the test lets go of
+// it. emulatorServing() is a backend for it to play from.
 //
 // Thread-safety: use from the test's thread. No callbacks.
 #pragma once
@@ -11,8 +12,12 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/MediaFixtures.hpp"
+#include "tools/emulator/BackendEmulator.hpp"
 
 namespace pindle::example {
 
@@ -58,6 +63,12 @@ class Spawned {
     const std::filesystem::path err_;
     pid_t pid_ = -1;
 };
+
+// An emulator started on loopback whose videos `ids` (alice's, processed, tagged "a", titled
+// "Video <id>") have `clip` as every rendition; null, with a failure added, when it does not
+// start.
+std::unique_ptr<emulator::BackendEmulator> emulatorServing(
+    const std::vector<std::string>& ids, const platform::testing::ClipOptions& clip);
 
 // Runs the example host to its end.
 ProgramRun runExample(const std::vector<std::string>& arguments,
