@@ -21,6 +21,7 @@
 #include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
 #include "platform/foundation/Status.hpp"
+#include "platform/media/AssetResourceLoadingRequest.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
 #include "tests/support/Gate.hpp"
 #include "tests/support/TestFolders.hpp"
@@ -59,6 +60,10 @@ class RecordingListener : public PNVideoLoaderRequestListener {
         ++completions_;
         lastError_ = error;
     }
+    void failed(const platform::Error& error) override {
+        std::lock_guard lock(mutex_);
+        failure_ = error;
+    }
 
     platform::Data bytes() const {
         std::lock_guard lock(mutex_);
@@ -76,6 +81,10 @@ class RecordingListener : public PNVideoLoaderRequestListener {
         std::lock_guard lock(mutex_);
         return lastError_;
     }
+    std::optional<platform::Error> failure() const {
+        std::lock_guard lock(mutex_);
+        return failure_;
+    }
 
   private:
     const std::string id_;
@@ -86,6 +95,22 @@ class RecordingListener : public PNVideoLoaderRequestListener {
     std::optional<std::int64_t> size_;          // guarded by mutex_
     int completions_ = 0;                       // guarded by mutex_
     std::optional<platform::Error> lastError_;  // guarded by mutex_
+    std::optional<platform::Error> failure_;    // guarded by mutex_
+};
+
+// What the player would take from its loading requests: the bytes answered, in order, and
+// how each request ended.
+class CollectingReceiver : public platform::AssetResourceLoadingRequest::Receiver {
+  public:
+    void requestDidRespond(const platform::AssetResourceLoadingRequestPtr&, std::int64_t,
+                           const platform::Data& bytes) override {
+        std::lock_guard lock(mutex);
+        collected.insert(collected.end(), bytes.begin(), bytes.end());
+    }
+    void requestDidFinish(const platform::AssetResourceLoadingRequestPtr&,
+                          const std::optional<platform::Error>&) override {}
+    std::mutex mutex;
+    platform::Data collected;  // guarded by mutex
 };
 
 // A read whose first range() call, made on the request's queue when the read is added,
