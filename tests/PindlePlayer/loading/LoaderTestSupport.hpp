@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "PindleCore/model/PNVideo.hpp"
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
@@ -227,6 +228,17 @@ class PlayerCacheFixture : public EmulatorFixture {
         std::error_code missing;
         const std::uintmax_t size = std::filesystem::file_size(*cache.cacheFilePath(url), missing);
         return missing ? 0 : size;
+    }
+
+    // A video whose three renditions are the same address, so that the throughput's choice
+    // does not matter to the bytes.
+    static PNVideoPtr videoAt(const platform::URL& url, const std::string& id = "video") {
+        PNVideo::Fields fields;
+        fields.videoID = id;
+        fields.mediaMP4URL720p = url;
+        fields.mediaMP4URL540p = url;
+        fields.mediaMP4URL360p = url;
+        return PNVideo::make(std::move(fields));
     }
 
     platform::URL serve(const std::string& path, std::string bytes) {

@@ -70,15 +70,6 @@ class PNVideoLoaderPlaybackTest : public PlayerCacheFixture {
         PlayerCacheFixture::TearDown();
     }
 
-    PNVideoPtr videoAt(const platform::URL& url, const std::string& id) {
-        PNVideo::Fields fields;
-        fields.videoID = id;
-        fields.mediaMP4URL720p = url;
-        fields.mediaMP4URL540p = url;
-        fields.mediaMP4URL360p = url;
-        return PNVideo::make(std::move(fields));
-    }
-
     PNVideoLoaderPtr loader(int slots) {
         const std::string uid =
             std::string("uid-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();

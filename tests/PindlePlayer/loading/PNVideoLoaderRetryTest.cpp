@@ -61,15 +61,6 @@ class PNVideoLoaderRetryTest : public PlayerCacheFixture {
         EXPECT_TRUE(eventually([&] { return attempts(asked) == before + 1; })) << "after " << delay;
     }
 
-    PNVideoPtr videoAt(const platform::URL& url, const std::string& id) {
-        PNVideo::Fields fields;
-        fields.videoID = id;
-        fields.mediaMP4URL720p = url;
-        fields.mediaMP4URL540p = url;
-        fields.mediaMP4URL360p = url;
-        return PNVideo::make(std::move(fields));
-    }
-
     // The player's first read of a video, as the player view hands it to the loader: the
     // content information and the first two bytes.
     platform::AssetResourceLoadingRequestPtr firstRead(const std::string& id) {
