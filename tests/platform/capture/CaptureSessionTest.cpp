@@ -248,7 +248,7 @@ TEST_F(CaptureSessionTest, ManualPushesKeepTheirTimesAndQRCodesReachTheMetadataO
 }
 
 // A delegate that falls behind is lent a bounded number of samples: one picture when late
-// pictures are discarded, a second of them when they are kept, two seconds of sound. What comes
+// pictures are discarded, a second of them when they are kept, ten seconds of sound. What comes
 // past that is dropped, counted and logged; what was lent still arrives, in order.
 TEST_F(CaptureSessionTest, ADelegateThatFallsBehindLosesSamplesPastTheBound) {
     SyntheticCaptureSource::shared().setManual(true);
