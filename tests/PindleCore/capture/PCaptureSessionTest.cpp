@@ -102,6 +102,15 @@ class PCaptureSessionTest : public platform::testing::VirtualTimeTest {
     std::shared_ptr<platform::URLAsset> asset(const std::string& name) {
         return platform::URLAsset::make(platform::URL::fileURLWithPath(folder_ / name));
     }
+    // The time of pushed picture `i`: one frame period (33,363 µs) apart from 10 s on.
+    static MediaTime pushedFrameTime(int i) {
+        return MediaTime(10, 1) + MediaTime(i * 33363, 1000000);
+    }
+    // The number of the picture a recording of pushed pictures shows in frame period `i`.
+    static std::optional<int> frameNumberAt(platform::AssetImageGenerator& generator, int i) {
+        const auto image = generator.copyImageAtTime(MediaTime(i * 33363 + 5000, 1000000));
+        return image ? platform::testing::readFrameNumber(*image) : std::nullopt;
+    }
 
     platform::testing::TemporaryFolder folder_;
     std::shared_ptr<PCaptureSession> capture_;
@@ -912,35 +921,29 @@ TEST_F(PCaptureSessionTest, PicturesPastASecondBehindAreDroppedAndTheirGapFilled
             output = video;
     ASSERT_TRUE(output);
     const std::size_t kept = platform::CaptureVideoDataOutput::maxPicturesInFlight;
-    const auto frameTime = [](int i) {
-        return MediaTime(10, 1) + MediaTime(i * 33363, 1000000);
-    };
-    source.pushVideo(frameTime(0));
+    source.pushVideo(pushedFrameTime(0));
     flush();
 
     constexpr int behind = 90;  // three seconds of pictures while the encoder is busy
     auto gate = holdQueue();
-    for (int i = 1; i <= behind; ++i) source.pushVideo(frameTime(i));
+    for (int i = 1; i <= behind; ++i) source.pushVideo(pushedFrameTime(i));
     EXPECT_EQ(output->samplesInFlight(), kept);
     EXPECT_EQ(output->droppedSampleCount(), behind - kept);
     ASSERT_TRUE(gate->open());
     flush();
     EXPECT_EQ(output->samplesInFlight(), 0u);
-    source.pushVideo(frameTime(behind + 1));
-    source.pushVideo(frameTime(behind + 2));
+    source.pushVideo(pushedFrameTime(behind + 1));
+    source.pushVideo(pushedFrameTime(behind + 2));
     flush();
     stopRecording();
 
     platform::AssetImageGenerator generator(asset("late-360p.mp4"));
-    const auto numberAt = [&](int i) -> std::optional<int> {
-        const auto image = generator.copyImageAtTime(MediaTime(i * 33363 + 5000, 1000000));
-        return image ? platform::testing::readFrameNumber(*image) : std::nullopt;
-    };
-    const auto first = numberAt(0);
+    const auto first = frameNumberAt(generator, 0);
     ASSERT_TRUE(first);
-    EXPECT_EQ(numberAt(static_cast<int>(kept)), *first + static_cast<int>(kept));
-    EXPECT_EQ(numberAt(60), *first + static_cast<int>(kept)) << "the gap repeats the last kept";
-    EXPECT_EQ(numberAt(behind + 1), *first + behind + 1);
+    EXPECT_EQ(frameNumberAt(generator, static_cast<int>(kept)), *first + static_cast<int>(kept));
+    EXPECT_EQ(frameNumberAt(generator, 60), *first + static_cast<int>(kept))
+        << "the gap repeats the last kept";
+    EXPECT_EQ(frameNumberAt(generator, behind + 1), *first + behind + 1);
 }
 
 // Switched to audio only while recording: the last camera picture stands in from then on.
@@ -950,29 +953,22 @@ TEST_F(PCaptureSessionTest, SwitchingToAudioOnlyWhileRecordingRepeatsTheLastCame
     startCapturing();
     capture_->startRecordingWithFileNamePattern(folder_ / "switch-%@.mp4", {"360p"});
     flush();
-    const auto frameTime = [](int i) {
-        return MediaTime(10, 1) + MediaTime(i * 33363, 1000000);
-    };
-    for (int i = 0; i < 5; ++i) source.pushVideo(frameTime(i));
+    for (int i = 0; i < 5; ++i) source.pushVideo(pushedFrameTime(i));
     flush();
     std::atomic<bool> switched{false};
     capture_->setCaptureMode(PCaptureModeAudioOnly, [&](bool ok) { switched = ok; });
     flush();
     ASSERT_TRUE(switched);
-    for (int i = 5; i < 10; ++i) source.pushVideo(frameTime(i));
+    for (int i = 5; i < 10; ++i) source.pushVideo(pushedFrameTime(i));
     flush();
     stopRecording();
 
     platform::AssetImageGenerator generator(asset("switch-360p.mp4"));
-    const auto numberAt = [&](int i) -> std::optional<int> {
-        const auto image = generator.copyImageAtTime(MediaTime(i * 33363 + 5000, 1000000));
-        return image ? platform::testing::readFrameNumber(*image) : std::nullopt;
-    };
     // Pushed pictures are numbered across tests: read the last camera one's number.
-    const auto last = numberAt(4);
+    const auto last = frameNumberAt(generator, 4);
     ASSERT_TRUE(last);
-    EXPECT_EQ(numberAt(2), *last - 2);
-    for (const int i : {6, 8}) EXPECT_EQ(numberAt(i), *last) << i;
+    EXPECT_EQ(frameNumberAt(generator, 2), *last - 2);
+    for (const int i : {6, 8}) EXPECT_EQ(frameNumberAt(generator, i), *last) << i;
 }
 
 // A muted filler is silent in every channel, and the buffer it was copied from keeps its sound.
