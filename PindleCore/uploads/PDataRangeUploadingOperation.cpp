@@ -16,6 +16,7 @@
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PGoogleDriveHelper.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "PindleCore/uploads/PUploadClaim.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/dispatch/PreciseWakeUps.hpp"
@@ -220,6 +221,13 @@ void PDataRangeUploadingOperation::main() {
     RecordClaim claim;
     if (!claim.take(videoID_, [this] { return isCancelled(); }))
         return;
+    // Processes that share the home send one at a time; the lane goes when main() returns.
+    std::unique_ptr<PUploadClaim> lane;
+    while (!(lane = PUploadClaim::tryLane())) {
+        if (isCancelled())
+            return;
+        pause(laneWait);
+    }
     const ClosesAtEnd closesSource(source_);
     // Every pass ends in a short pause: a late wake-up would be paid once per range.
     const platform::PreciseWakeUps preciseWakeUps;
@@ -235,6 +243,7 @@ void PDataRangeUploadingOperation::main() {
     // A session kept from an earlier run may hold more, or less, than the record says.
     needsStatusQuery_ = current->urlToUpload().has_value();
     Progress reached = progressOf(*current);
+    started_ = reached;
     while (current && !current->isUploaded() && ending_ == Ending::none) {
         bool failed = false;
         if (PBandwidthService::getInstance().offlineMode() ||
@@ -290,10 +299,14 @@ PDataRangeUploadingOperation::Progress PDataRangeUploadingOperation::progressOf(
 }
 
 bool PDataRangeUploadingOperation::Progress::beyond(const Progress& earlier) const {
+    return keptMoreThan(earlier) ||
+           (resolutions == earlier.resolutions && described && !earlier.described);
+}
+
+bool PDataRangeUploadingOperation::Progress::keptMoreThan(const Progress& earlier) const {
     if (resolutions != earlier.resolutions)
         return resolutions > earlier.resolutions;
-    return (synced && !earlier.synced) || (described && !earlier.described) ||
-           (uploaded && !earlier.uploaded) || bytes > earlier.bytes;
+    return (synced && !earlier.synced) || (uploaded && !earlier.uploaded) || bytes > earlier.bytes;
 }
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::runPass(
@@ -389,12 +402,15 @@ void PDataRangeUploadingOperation::report() {
             if (block)
                 block(nullptr, false, endReason_);
             break;
-        case Ending::deferred:
+        case Ending::deferred: {
             PLOG_INFO(PLog_TSUO, "PLog_TSUO upload of video %s backs off after %s",
                       videoID_.c_str(), describe(endReason_).c_str());
+            const PNStoredUploadingStatePtr latest = record();
+            const bool gotFurther = latest && progressOf(*latest).keptMoreThan(started_);
             if (deferral && endReason_)
-                deferral(*endReason_);
+                deferral(*endReason_, gotFurther);
             break;
+        }
     }
 }
 

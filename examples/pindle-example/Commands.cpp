@@ -532,9 +532,12 @@ int Commands::resume() {
     const auto deadline =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(static_cast<std::int64_t>(line_.timeoutSeconds * 1000));
-    while (legacy::PUploadingService::getInstance().restartCount() == 0 &&
-           std::chrono::steady_clock::now() < deadline)
+    auto& service = legacy::PUploadingService::getInstance();
+    while (service.restartCount() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(restartPoll);
+    // Another process sharing this home carries these; it reports their end, not this one.
+    std::erase_if(unfinished,
+                  [&](const std::string& id) { return service.carriedByAnotherProcess(id); });
     const bool ok = waitForUploads(unfinished, nullptr);
     Json line = summary(ok);
     line["restarted"] = unfinished.size();
@@ -623,15 +626,9 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
     std::set<std::string> done;
     bool ok = true;
     while (!pending.empty()) {
-        std::set<std::string> uploadedNow;
-        std::map<std::string, platform::Error> failedNow;
-        std::set<std::string> cancelledNow;
         {
             std::unique_lock lock(progress->mutex);
             progress->changed.wait_for(lock, std::chrono::milliseconds(200));
-            uploadedNow = progress->uploaded;
-            failedNow = progress->failed;
-            cancelledNow = progress->cancelled;
             if (std::chrono::steady_clock::now() - progress->lastNews > idle) {
                 lock.unlock();
                 for (const auto& id : pending) {
@@ -644,9 +641,22 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
                 return false;
             }
         }
+        std::map<std::string, PNUploadingStatePtr> records;
+        for (const auto& id : pending) records[id] = recordOf(id);
+        // Read after the records: an upload whose record went after its end was reported
+        // counts as reported.
+        std::set<std::string> uploadedNow;
+        std::map<std::string, platform::Error> failedNow;
+        std::set<std::string> cancelledNow;
+        {
+            std::lock_guard lock(progress->mutex);
+            uploadedNow = progress->uploaded;
+            failedNow = progress->failed;
+            cancelledNow = progress->cancelled;
+        }
         for (auto it = pending.begin(); it != pending.end();) {
             const std::string id = *it;
-            auto record = recordOf(id);
+            const PNUploadingStatePtr& record = records[id];
             if (uploadedNow.count(id) || (record && record->isUploaded())) {
                 auto video = client_.video(id);
                 Json line = {
@@ -659,16 +669,19 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
                 }
                 out_.print(line);
                 ok = ok && video.ok();
-            } else if (!record && !failedNow.count(id)) {
+            } else if (!record && !failedNow.count(id) && !lastLineCommand) {
                 // Dropped by the SDK at start-up: nothing was left to send.
                 out_.print({{"videoID", id}, {"removed", true}});
-            } else if (failedNow.count(id) || cancelledNow.count(id)) {
+            } else if (!record || failedNow.count(id) || cancelledNow.count(id)) {
+                // The upload this command started ended without reaching the backend.
                 Json line = summary(false);
                 line["videoID"] = id;
                 if (failedNow.count(id))
                     line["error"] = JsonLines::error(failedNow.at(id));
-                else
+                else if (cancelledNow.count(id))
                     line["error"] = "cancelled";
+                else
+                    line["error"] = "removed";
                 out_.print(line);
                 ok = false;
             } else {

@@ -81,7 +81,7 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
             ending->uploaded = !cancelled && !error;
             ending->error = error;
         });
-        operation.setDeferralBlock([ending](const platform::Error& reason) {
+        operation.setDeferralBlock([ending](const platform::Error& reason, bool) {
             ending->deferred = true;
             ending->error = reason;
         });
