@@ -51,8 +51,8 @@ class PUploadClaim {
     PUploadClaim(std::unique_ptr<platform::FileLock> lock, bool removeFile);
     // Takes the lock at `path` in `folder` (made when missing) without waiting; null when
     // another holder has it.
-    static std::unique_ptr<PUploadClaim> tryTake(const std::string& folder,
-                                                 const std::string& path, bool removeFile);
+    static std::unique_ptr<PUploadClaim> tryTake(const std::string& folder, const std::string& path,
+                                                 bool removeFile);
 
     std::unique_ptr<platform::FileLock> lock_;  // null: nothing could be locked
     const bool removeFile_;

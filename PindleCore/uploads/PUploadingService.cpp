@@ -348,9 +348,12 @@ std::shared_ptr<PPublishServiceContext> PUploadingService::publish(
                 post(NotificationName::PNVideoUploadFailed, std::move(info));
             }
             manager().cancelUploading(videoID, token());
-            // A cancelled conversion was the host's cancel, which lands the video itself.
-            if (!cancelled)
-                land(videoID);
+            // A conversion cancelled by this process's host has landed the video already; one
+            // whose record went meanwhile (removed by another process sharing the home) ends
+            // here, as a removed record does in an operation.
+            if (cancelled && isInFlight(videoID))
+                post(NotificationName::PNVideoUploadCanceled, {{"videoID", videoID}});
+            land(videoID);
         },
         title);
 }

@@ -43,9 +43,9 @@ std::unique_ptr<FileLock> FileLock::take(const std::string& path, Kind kind, boo
             return std::unique_ptr<FileLock>(new FileLock(std::move(handle)));
     }
     if (error != nullptr)
-        *error = Error(CocoaError::domain, CocoaError::fileWriteUnknown,
-                       {{Error::localizedDescriptionKey, "the lock file " + path +
-                                                             " keeps being removed"}});
+        *error = Error(
+            CocoaError::domain, CocoaError::fileWriteUnknown,
+            {{Error::localizedDescriptionKey, "the lock file " + path + " keeps being removed"}});
     return nullptr;
 }
 

@@ -322,6 +322,22 @@ TEST_F(PUploadingServiceTest, CancellingDuringConversionLeavesNoFileBehind) {
     EXPECT_TRUE(conversionOutputs().empty());
 }
 
+// Another process sharing the home (its host's cancel, say) removes the record while this one
+// converts the file: the upload ends here too, as cancelled, and the video leaves the set in
+// flight.
+TEST_F(PUploadingServiceTest, ARecordRemovedElsewhereDuringConversionEndsTheUpload) {
+    ServiceEvents events;
+    const std::string id = upload(recording("long.mp4", 100));
+    ASSERT_TRUE(PPublishService::getInstance().isPublishingVideoID(id));
+    PNUploadingStateManager::shared().removeUploading(id, PNTokenObject::sharedInstance());
+    ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoUploadCanceled) + ":" + id,
+                               std::chrono::seconds(120)));
+    EXPECT_TRUE(events.waitFor(kPVideosUploadingFinishedNotification));
+    EXPECT_TRUE(PUploadingService::getInstance().videosInFlight().empty());
+    EXPECT_FALSE(exists(*PCacheManager::getInstance().pathForMOVVideoCache(id)));
+    EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadCanceled) + ":" + id), 1);
+}
+
 TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing) {
     // The first move of an output into its cache name fails.
     auto refusals = std::make_shared<std::atomic<int>>(1);
