@@ -298,5 +298,20 @@ TEST_F(PNRequesterTest, SizeHeadersFollowTheirPrecedence) {
     EXPECT_EQ(requester.getSize(nullptr), 0);
 }
 
+// The requester's own error type: one value, equal to itself, hashed as its case, and as a
+// platform error distinct from the status error callers actually get.
+TEST(PNRequesterValidateStatusCodeErrorTest, IsOneCaseWithItsOwnDomain) {
+    using ValidateStatusCodeError = PNRequester::ValidateStatusCodeError;
+    const ValidateStatusCodeError error = ValidateStatusCodeError::failureStatusCode;
+    EXPECT_EQ(error, ValidateStatusCodeError());
+    EXPECT_EQ(error.errorCase(), ValidateStatusCodeError::failureStatusCode);
+    EXPECT_EQ(std::hash<ValidateStatusCodeError>{}(error), 0u);
+    const platform::Error asPlatformError = error;
+    EXPECT_EQ(asPlatformError.domain(), "PindleCore.PNRequester.ValidateStatusCodeError");
+    EXPECT_NE(asPlatformError.domain(), PNRequester::statusErrorDomain);
+    EXPECT_EQ(asPlatformError.code(), 0);
+    EXPECT_TRUE(asPlatformError.userInfo().empty());
+}
+
 }  // namespace
 }  // namespace pindle
