@@ -13,6 +13,7 @@
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/Status.hpp"
+#include "tests/support/OpenDescriptors.hpp"
 #include "tests/support/SpinUntil.hpp"
 
 namespace pindle {
@@ -24,17 +25,6 @@ std::vector<std::string> ids(const std::vector<PNUploadingStatePtr>& records) {
     std::vector<std::string> result;
     for (const auto& record : records) result.push_back(record->videoID());
     return result;
-}
-
-// Descriptors of this process open on `path`.
-int descriptorsOpenOn(const std::string& path) {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(entry.path(), error).string() == path && !error)
-            ++count;
-    }
-    return count;
 }
 
 std::string fileText(const std::string& path) {
@@ -355,7 +345,8 @@ TEST_F(PNUploadingPersistentStorageTest, TwoProcessesChangingTheRecordsLoseNothi
         // The other change either waits for this one (it has the lock file open), or, with
         // nothing to make it wait, goes through before this list lands.
         const bool waitsOrDone = pindle::testing::spinUntil([&] {
-            return descriptorsOpenOn(path + PNUploadingPersistentStorage::lockSuffix) == 2 ||
+            return testing::descriptorsOpenOn(path + PNUploadingPersistentStorage::lockSuffix) ==
+                       2 ||
                    otherChange.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
         });
         EXPECT_TRUE(waitsOrDone);

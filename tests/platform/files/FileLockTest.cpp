@@ -9,6 +9,7 @@
 #include <future>
 
 #include "tests/platform/files/FileTestSupport.hpp"
+#include "tests/support/OpenDescriptors.hpp"
 #include "tests/support/SpinUntil.hpp"
 
 namespace pindle::platform {
@@ -16,18 +17,6 @@ namespace {
 
 using testing::TemporaryFolder;
 using Kind = FileLock::Kind;
-
-// Descriptors of this process open on `path`, or on what was there before it was removed.
-int descriptorsOpenOn(const std::string& path) {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        if (!error && (target == path || target == path + " (deleted)"))
-            ++count;
-    }
-    return count;
-}
 
 TEST(FileLockTest, HoldersExcludeOneAnotherUntilReleased) {
     TemporaryFolder folder;
@@ -78,7 +67,8 @@ TEST(FileLockTest, ALockFileRemovedUnderAWaitingTakerIsNeverHeldTwice) {
     ASSERT_TRUE(holder);
     auto taken = std::async(std::launch::async, [&] { return FileLock::acquire(path); });
     // The taker has the file open, and waits for its lock (or is about to).
-    ASSERT_TRUE(pindle::testing::spinUntil([&] { return descriptorsOpenOn(path) == 2; }));
+    ASSERT_TRUE(
+        pindle::testing::spinUntil([&] { return pindle::testing::descriptorsOpenOn(path) == 2; }));
     holder->removeAndRelease();
     ASSERT_EQ(taken.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     auto waiter = taken.get();
