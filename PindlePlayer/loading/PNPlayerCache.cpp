@@ -349,7 +349,19 @@ std::mutex& PNPlayerCache::fileLock(const std::string& path) const {
     return fileLocks_[std::hash<std::string>{}(path) % fileLockCount];
 }
 
+void PNPlayerCache::setFileWorkHookForTesting(std::function<void(const std::string&)> hook) {
+    std::lock_guard lock(fileWorkHookMutex_);
+    fileWorkHook_ = std::move(hook);
+}
+
 std::optional<std::int64_t> PNPlayerCache::fileSize(const std::string& path) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard lock(fileWorkHookMutex_);
+        hook = fileWorkHook_;
+    }
+    if (hook)
+        hook(path);
     {
         std::lock_guard lock(lock_);
         if (auto open = appenders_.find(path); open != appenders_.end())

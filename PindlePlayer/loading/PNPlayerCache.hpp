@@ -164,6 +164,11 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     std::optional<std::string> cacheFilePath(const platform::URL& url) const;
     std::string cacheFolder() const { return folder_; }
 
+    // A test seam that acts out a slow disk: called on the working thread, with a cache
+    // file's lock held, each time the cache looks at that file's size (size look-ups and
+    // appends do). Empty: nothing is called.
+    void setFileWorkHookForTesting(std::function<void(const std::string& path)> hook);
+
     struct Private {
         explicit Private() = default;
     };
@@ -220,6 +225,9 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     std::mutex trimMutex_;
     // Orders the writes of the sizes file, so that the last one holds the latest totals.
     std::mutex sizesFileMutex_;
+    // A leaf: held only to copy the hook, which is called without it.
+    std::mutex fileWorkHookMutex_;
+    std::function<void(const std::string&)> fileWorkHook_;  // guarded by fileWorkHookMutex_
 
     mutable std::mutex lock_;
     std::int64_t cacheSize_ = defaultCacheSize;                     // guarded by lock_

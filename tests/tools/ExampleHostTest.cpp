@@ -34,6 +34,7 @@
 #include "tests/support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Fault.hpp"
+#include "tools/emulator/Response.hpp"
 
 namespace pindle::example {
 namespace {
@@ -497,6 +498,21 @@ TEST_F(ExampleCommandsTest, PlayCountsPlaybackAndReportsWhatStoppedIt) {
          },
          1,
          {{"ok", false}, {"ready", false}},
+         true,
+         0},
+        // The second video's bytes are not media: the first plays to its end, and the second
+        // fails once it is the one on screen, not while it preloads.
+        {"playlist with a spoilt video",
+         {"play", "--playlist", "a", "--seconds", "20"},
+         [&] {
+             eachRendition("v1", [&](std::string path) {
+                 emulator_->server().script().addReply(
+                     "GET", path,
+                     emulator::Response::text(200, std::string(200000, 'x'), "video/mp4"));
+             });
+         },
+         1,
+         {{"ok", false}, {"ends", 1}, {"index", 1}},
          true,
          0},
         // Two videos of three seconds: done after both, long before twenty seconds.
