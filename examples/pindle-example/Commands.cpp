@@ -76,6 +76,19 @@ std::vector<PNUploadingStatePtr> allRecords() {
     return records;
 }
 
+// What every stored record says of its upload's progress, as one text that changes whenever
+// one of them moves.
+std::string progressOfAllRecords() {
+    std::string text;
+    for (const auto& record : allRecords()) {
+        text += record->videoID() + ":" + std::to_string(record->bytesUploaded()) + ":" +
+                std::to_string(record->resolutionsUploaded().size()) +
+                (record->isConverted() ? "c" : "") + (record->isSynced() ? "s" : "") +
+                (record->isUploaded() ? "u" : "") + ";";
+    }
+    return text;
+}
+
 // The record allRecords() would list first for `videoID`. Asked once a range while an upload
 // runs, so the unfinished recordings are read only when the finished ones lack it.
 PNUploadingStatePtr recordOf(const std::string& videoID) {
@@ -619,13 +632,19 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
         }));
 
     // An upload counts as done once the SDK reports it or its record says so; the wait ends
-    // when nothing has moved for the timeout.
+    // when nothing has moved for the timeout. Another process sharing this home moving its
+    // uploads counts as a move: this one's may be waiting for its turn to send.
     const auto idle =
         std::chrono::milliseconds(static_cast<std::int64_t>(line_.timeoutSeconds * 1000));
     std::set<std::string> pending = videoIDs;
     std::set<std::string> done;
+    std::string homeProgress = progressOfAllRecords();
     bool ok = true;
     while (!pending.empty()) {
+        if (std::string now = progressOfAllRecords(); now != homeProgress) {
+            homeProgress = std::move(now);
+            news([](Progress&) {}, false);
+        }
         {
             std::unique_lock lock(progress->mutex);
             progress->changed.wait_for(lock, std::chrono::milliseconds(200));
