@@ -181,14 +181,18 @@ void PUploadingService::takeOff(const std::string& videoID) {
         post(kPVideosUploadingStartedNotification);
 }
 
-void PUploadingService::land(const std::string& videoID) {
+void PUploadingService::land(const std::string& videoID, const char* endedAs) {
+    bool wasInFlight = false;
     bool last = false;
     {
         std::lock_guard lock(mutex_);
-        last = inFlight_.erase(videoID) > 0 && inFlight_.empty();
+        wasInFlight = inFlight_.erase(videoID) > 0;
+        last = wasInFlight && inFlight_.empty();
         deferrals_.erase(videoID);
         pendingRetries_.erase(videoID);
     }
+    if (wasInFlight && endedAs)
+        post(endedAs, {{"videoID", videoID}});
     // Its end has been reported: what is left of the video is for any process to tidy.
     release(videoID);
     if (last)
@@ -314,20 +318,17 @@ void PUploadingService::cancelUploadingVideoID(const std::string& videoID) {
     PPublishService::getInstance().cancelPublishingVideoID(videoID);
     removeUploadingVideoID(videoID);
     std::shared_ptr<PDataRangeUploadingOperation> operation;
-    bool waiting = false;
     {
         std::lock_guard lock(mutex_);
         auto found = operationTable_.find(videoID);
         if (found != operationTable_.end())
             operation = found->second;
-        waiting = inFlight_.count(videoID) > 0;
     }
     if (operation) {
         // Its completion posts the cancellation and lands the video.
         operation->cancel();
-    } else if (waiting) {
-        post(NotificationName::PNVideoUploadCanceled, {{"videoID", videoID}});
-        land(videoID);
+    } else {
+        land(videoID, NotificationName::PNVideoUploadCanceled);
     }
 }
 
@@ -351,9 +352,7 @@ std::shared_ptr<PPublishServiceContext> PUploadingService::publish(
             // A conversion cancelled by this process's host has landed the video already; one
             // whose record went meanwhile (removed by another process sharing the home) ends
             // here, as a removed record does in an operation.
-            if (cancelled && isInFlight(videoID))
-                post(NotificationName::PNVideoUploadCanceled, {{"videoID", videoID}});
-            land(videoID);
+            land(videoID, cancelled ? NotificationName::PNVideoUploadCanceled : nullptr);
         },
         title);
 }

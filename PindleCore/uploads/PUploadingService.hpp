@@ -89,8 +89,10 @@ class PUploadingService {
     void postStarted(const PNUploadingState& record);
     // Counts the video in flight; the started notification when it is the first.
     void takeOff(const std::string& videoID);
-    // The video's upload has ended; the finished notification when it was the last.
-    void land(const std::string& videoID);
+    // The video's upload has ended; the finished notification when it was the last. When it
+    // was still in flight, `endedAs` (if any) is posted first with {"videoID"}: once however
+    // many callers see the same end.
+    void land(const std::string& videoID, const char* endedAs = nullptr);
     // `gotFurther`: whether the upload kept something more before this back-off.
     void scheduleRetry(const std::string& videoID, bool gotFurther);
     // Keeps the video's claim until the video lands; false when there is none to keep.
