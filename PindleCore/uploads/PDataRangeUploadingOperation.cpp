@@ -222,13 +222,18 @@ void PDataRangeUploadingOperation::main() {
     RecordClaim claim;
     if (!claim.take(videoID_, [this] { return isCancelled(); }))
         return;
-    // Processes that share the home send one at a time; the lane goes when main() returns.
+    // Processes that share the home send one at a time. The lane is held from the first pass
+    // that may send until main() returns, and let go while the upload waits for the network
+    // or a session, which may take long.
     std::unique_ptr<PUploadClaim> lane;
-    while (!(lane = PUploadClaim::tryLane())) {
-        if (isCancelled())
-            return;
-        pause(laneWait);
-    }
+    const auto takeLane = [&] {
+        while (!lane && !isCancelled()) {
+            lane = PUploadClaim::tryLane();
+            if (!lane)
+                pause(laneWait);
+        }
+        return lane != nullptr;
+    };
     const ClosesAtEnd closesSource(source_);
     // Every pass ends in a short pause: a late wake-up would be paid once per range.
     const platform::PreciseWakeUps preciseWakeUps;
@@ -249,7 +254,10 @@ void PDataRangeUploadingOperation::main() {
         bool failed = false;
         if (PBandwidthService::getInstance().offlineMode() ||
             PNSession::current()->state() != PNSessionState::started) {
+            lane.reset();
             pause(waitingPause);
+        } else if (!takeLane()) {
+            break;
         } else if (platform::Status failure = runPass(current); !failure.ok()) {
             failed = true;
             endReason_ = failure;

@@ -16,9 +16,10 @@
 //
 // Only one operation works on a record at a time in the process: a second one waits for the
 // first to end, then finds the record as the first left it. Only one operation sends at a time
-// among the processes that share the application home: main() first takes the upload lane
-// (PUploadClaim::tryLane), looking again every laneWait while another holds it, and lets it go
-// when it returns.
+// among the processes that share the application home: before its first pass that may send,
+// main() takes the upload lane (PUploadClaim::tryLane), looking again every laneWait while
+// another holds it, and lets it go when it returns or while it waits for the network or a
+// session.
 //
 // main() runs on the uploading service's queue and returns when the record is uploaded, gone,
 // the operation cancelled, or when it gives the lane to other uploads. Each range goes from the
