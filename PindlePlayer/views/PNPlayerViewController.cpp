@@ -123,7 +123,12 @@ PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
-PNPlayerViewController::~PNPlayerViewController() = default;
+PNPlayerViewController::~PNPlayerViewController() {
+    // Left registered, a loader of its own would live, and retry its downloads, for the rest
+    // of the process.
+    if (videoLoader_ && ownsVideoLoader_)
+        PNVideoLoader::unregister(*videoLoader_);
+}
 
 std::shared_ptr<PNPlayerViewController> PNPlayerViewController::self() {
     return std::static_pointer_cast<PNPlayerViewController>(shared_from_this());
@@ -407,12 +412,12 @@ void PNPlayerViewController::viewDidLoad() {
     ViewController::viewDidLoad();
     auto root = view();
     Hold hold(*this);
-    if (internalLoadingControl_) {
-        videoLoader_ = PNVideoLoader::make(uid_, loaderRequests);
-    } else {
+    if (!internalLoadingControl_)
         videoLoader_ = PNVideoLoader::loader(uid_);
-        if (!videoLoader_)
-            videoLoader_ = PNVideoLoader::make(uid_, sharedLoaderRequests);
+    if (!videoLoader_) {
+        videoLoader_ = PNVideoLoader::make(
+            uid_, internalLoadingControl_ ? loaderRequests : sharedLoaderRequests);
+        ownsVideoLoader_ = true;
     }
     auto storyboard =
         ui::Storyboard::named(PNPlayerStoryboard::storyboardName, PNPlayerStoryboard::bundle());

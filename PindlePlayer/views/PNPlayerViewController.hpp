@@ -3,7 +3,8 @@
 // that keeps its picture, the others holding the playlist's neighbouring videos in preload
 // mode. It owns the playback queue over the playlist, the control panel and volume
 // indicator (from the player library's storyboard), a delayed buffering spinner, an error
-// label, and the video loader that feeds its views.
+// label, and the video loader that feeds its views (one it made itself, when it steers its
+// own loading or found none of its group, goes with it).
 //
 // Switching: set/play a video, a playlist at an index, or another index of the current
 // playlist, optionally with an animated transition; while a transition animates, switching
@@ -308,6 +309,8 @@ class PNPlayerViewController : public platform::ui::ViewController,
     double currentTime_ = 0;
     double duration_ = 0;
     std::shared_ptr<PNVideoLoader> videoLoader_;
+    // The controller made videoLoader_, and takes it out of the registry when it goes.
+    bool ownsVideoLoader_ = false;
     Transition playerTransition_;
     platform::ui::LabelPtr errorLabel_;
     std::shared_ptr<PNPlaybackQueue> playbackQueue_;

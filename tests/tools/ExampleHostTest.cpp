@@ -2,6 +2,7 @@
 // the backend emulator on loopback, checked through the JSON lines they print.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNRequester.hpp"
 #include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/model/PNError.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PDataRangeUploadingOperation.hpp"
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
@@ -559,6 +561,29 @@ TEST_F(ExampleCommandsTest, PlayCountsPlaybackAndReportsWhatStoppedIt) {
         // Failures are told at once, and a playlist ends with its last video.
         EXPECT_LT(took, 15.0) << out.str();
     }
+}
+
+// A video whose every rendition the server refuses fails at the first answer: `play` prints
+// the error and gives up long before its timeout.
+TEST_F(ExampleCommandsTest, PlayReportsAVideoTheServerRefusesAtOnce) {
+    for (const char* rendition : {"720p", "540p", "360p"}) {
+        emulator_->server().addReply(
+            "GET", std::string("/media/v1/") + rendition + ".mp4",
+            emulator::Response::text(404, "<html><body>not here</body></html>", "text/html"));
+    }
+    pindle::PNPlayerCache::shared()->clearCache();
+    const auto started = std::chrono::steady_clock::now();
+    Run refused = run({"play", "v1", "--seconds", "1", "--timeout", "20"});
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(refused.exitCode, 1);
+    const auto error = std::find_if(
+        refused.printed.begin(), refused.printed.end(),
+        [](const json& line) { return line.contains("event") && line["event"] == "error"; });
+    ASSERT_NE(error, refused.printed.end()) << refused.summary.dump();
+    EXPECT_EQ((*error)["code"], PNError::videoLoadFailed);
+    expectContains(refused.summary, {{"command", "play"}, {"ok", false}, {"ready", false}});
+    EXPECT_LT(took, 5.0);
 }
 
 TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {

@@ -464,6 +464,20 @@ TEST_F(PNPlayerViewControllerTest, TimesThatAreNoFiniteNumberNeitherBlockSwitchi
     EXPECT_FLOAT_EQ(slider->value(), 0.25f);
 }
 
+// A controller that steers its own loading made its loader for itself: it goes with the
+// controller, and so do the downloads it was retrying (here against a closed port).
+TEST_F(PNPlayerViewControllerTest, AControllersOwnLoaderGoesWithIt) {
+    auto other = std::make_shared<PNPlayerViewController>();
+    other->play(playlist_, 0);
+    ASSERT_TRUE(testing::settlePlayerViews([&] { return other->players(); }, 4));
+    const std::string uid = other->uid();
+    std::weak_ptr<PNVideoLoader> loader = other->videoLoader();
+    ASSERT_EQ(PNVideoLoader::loader(uid), other->videoLoader());
+    until([&] { return !loader.lock()->requests().empty(); });
+    other.reset();
+    until([&] { return PNVideoLoader::loader(uid) == nullptr && loader.expired(); });
+}
+
 TEST_F(PNPlayerViewControllerTest, AVideoWhoseIdentifierMakesNoAddressFailsWithItsError) {
     PNVideo::Fields fields;
     fields.videoID = "no address";  // a blank cannot be part of an address
