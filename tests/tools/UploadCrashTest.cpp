@@ -14,12 +14,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
 
 #include "platform/media/MediaWriter.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/TestFolders.hpp"
+#include "tests/tools/ExampleProgram.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
 extern char** environ;
@@ -407,6 +409,43 @@ TEST_P(SharedHomeUploadTest, ProcessesSharingAHomeEachUploadTheirOwnVideoOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Processes, SharedHomeUploadTest, ::testing::Values(2, 3),
                          [](const auto& info) { return std::to_string(info.param) + "Processes"; });
+
+// Ctrl-C while a chunk is on its way: the upload command ends at once with 130, saying it was
+// interrupted, and the upload's record stays for `resume`, which finishes it.
+TEST_F(UploadCrashTest, AnInterruptedUploadEndsAtOnceAndResumes) {
+    // A few chunks' worth once converted: noise the encoder cannot squeeze.
+    const fs::path source = folder_ / "incoming" / "clip.mp4";
+    ASSERT_EQ(platform::testing::writeClip(source.string(), {.width = 320,
+                                                             .height = 240,
+                                                             .fps = 10,
+                                                             .seconds = 4,
+                                                             .frameNumberPattern = false,
+                                                             .noise = true}),
+              std::nullopt);
+    emulator_->storage().holdChunk(2, Hold::beforeStoring);
+    fs::create_directories(folder_ / "interrupted");
+    example::Spawned host(PINDLE_EXAMPLE_PROGRAM,
+                          commandLine({"--json-only", "upload", source.string(), "--title", "Cut"}),
+                          folder_ / "interrupted", {"PINDLE_HOME=" + home_.string()});
+    ASSERT_TRUE(host.started());
+    ASSERT_TRUE(emulator_->storage().waitUntilHeld(gateLimit)) << example::joined(host.err());
+    host.signal(SIGINT);
+    const example::ProgramRun run = host.wait(std::chrono::seconds(8));
+    emulator_->storage().holdChunk(0, Hold::beforeStoring);
+    EXPECT_EQ(run.status, 130) << example::joined(run.out) << example::joined(run.err);
+    ASSERT_FALSE(run.out.empty());
+    const auto summary = nlohmann::json::parse(run.out.back(), nullptr, false);
+    EXPECT_EQ(summary.value("interrupted", ""), "SIGINT") << run.out.back();
+    EXPECT_EQ(summary.value("ok", true), false) << run.out.back();
+
+    ASSERT_EQ(runToEnd({"resume"}, "resume.log"), 0) << readFile(folder_ / "resume.log");
+    ASSERT_EQ(emulator_->store().size(), 1u) << readFile(folder_ / "resume.log");
+    const auto files = mediaFiles();
+    ASSERT_EQ(files.size(), 1u) << ::testing::PrintToString(files);
+    const std::string id = files.front().substr(0, files.front().find('_'));
+    EXPECT_TRUE(emulator_->storage().isComplete(id + "/imported.mp4"));
+    EXPECT_EQ(emulator_->store().get(id)->title, "Cut");
+}
 
 // A large file through the standalone emulator: what `download` gives back is what was sent.
 TEST(UploadCommandTest, ALargeFileUploadedToTheStandaloneEmulatorDownloadsIdentically) {
