@@ -79,6 +79,19 @@ std::vector<PNUploadingStatePtr> allRecords() {
     return records;
 }
 
+// What every stored record says of its upload's progress, as one text that changes whenever
+// one of them moves.
+std::string progressOfAllRecords() {
+    std::string text;
+    for (const auto& record : allRecords()) {
+        text += record->videoID() + ":" + std::to_string(record->bytesUploaded()) + ":" +
+                std::to_string(record->resolutionsUploaded().size()) +
+                (record->isConverted() ? "c" : "") + (record->isSynced() ? "s" : "") +
+                (record->isUploaded() ? "u" : "") + ";";
+    }
+    return text;
+}
+
 // The record allRecords() would list first for `videoID`. Asked once a range while an upload
 // runs, so the unfinished recordings are read only when the finished ones lack it.
 PNUploadingStatePtr recordOf(const std::string& videoID) {
@@ -574,9 +587,13 @@ int Commands::resume() {
     const auto deadline =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(static_cast<std::int64_t>(line_.timeoutSeconds * 1000));
-    while (legacy::PUploadingService::getInstance().restartCount() == 0 &&
-           std::chrono::steady_clock::now() < deadline && !Interruption::requested())
+    auto& service = legacy::PUploadingService::getInstance();
+    while (service.restartCount() == 0 && std::chrono::steady_clock::now() < deadline &&
+           !Interruption::requested())
         std::this_thread::sleep_for(restartPoll);
+    // Another process sharing this home carries these; it reports their end, not this one.
+    std::erase_if(unfinished,
+                  [&](const std::string& id) { return service.carriedByAnotherProcess(id); });
     const bool ok = waitForUploads(unfinished, nullptr);
     Json line = summary(ok);
     line["restarted"] = unfinished.size();
@@ -658,11 +675,13 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
         }));
 
     // An upload counts as done once the SDK reports it or its record says so; the wait ends
-    // when nothing has moved for the timeout.
+    // when nothing has moved for the timeout. Another process sharing this home moving its
+    // uploads counts as a move: this one's may be waiting for its turn to send.
     const auto idle =
         std::chrono::milliseconds(static_cast<std::int64_t>(line_.timeoutSeconds * 1000));
     std::set<std::string> pending = videoIDs;
     std::set<std::string> done;
+    std::string homeProgress = progressOfAllRecords();
     bool ok = true;
     while (!pending.empty()) {
         // The uploads go on in the SDK's records: `resume` takes them up in the next run.
@@ -674,15 +693,13 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
             }
             return false;
         }
-        std::set<std::string> uploadedNow;
-        std::map<std::string, platform::Error> failedNow;
-        std::set<std::string> cancelledNow;
+        if (std::string now = progressOfAllRecords(); now != homeProgress) {
+            homeProgress = std::move(now);
+            news([](Progress&) {}, false);
+        }
         {
             std::unique_lock lock(progress->mutex);
             progress->changed.wait_for(lock, std::chrono::milliseconds(200));
-            uploadedNow = progress->uploaded;
-            failedNow = progress->failed;
-            cancelledNow = progress->cancelled;
             if (std::chrono::steady_clock::now() - progress->lastNews > idle) {
                 lock.unlock();
                 for (const auto& id : pending) {
@@ -695,9 +712,22 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
                 return false;
             }
         }
+        std::map<std::string, PNUploadingStatePtr> records;
+        for (const auto& id : pending) records[id] = recordOf(id);
+        // Read after the records: an upload whose record went after its end was reported
+        // counts as reported.
+        std::set<std::string> uploadedNow;
+        std::map<std::string, platform::Error> failedNow;
+        std::set<std::string> cancelledNow;
+        {
+            std::lock_guard lock(progress->mutex);
+            uploadedNow = progress->uploaded;
+            failedNow = progress->failed;
+            cancelledNow = progress->cancelled;
+        }
         for (auto it = pending.begin(); it != pending.end();) {
             const std::string id = *it;
-            auto record = recordOf(id);
+            const PNUploadingStatePtr& record = records[id];
             if (uploadedNow.count(id) || (record && record->isUploaded())) {
                 auto video = client_.video(id);
                 Json line = {
@@ -710,16 +740,19 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
                 }
                 out_.print(line);
                 ok = ok && video.ok();
-            } else if (!record && !failedNow.count(id)) {
+            } else if (!record && !failedNow.count(id) && !lastLineCommand) {
                 // Dropped by the SDK at start-up: nothing was left to send.
                 out_.print({{"videoID", id}, {"removed", true}});
-            } else if (failedNow.count(id) || cancelledNow.count(id)) {
+            } else if (!record || failedNow.count(id) || cancelledNow.count(id)) {
+                // The upload this command started ended without reaching the backend.
                 Json line = summary(false);
                 line["videoID"] = id;
                 if (failedNow.count(id))
                     line["error"] = JsonLines::error(failedNow.at(id));
-                else
+                else if (cancelledNow.count(id))
                     line["error"] = JsonLines::error(failure("cancelled"));
+                else
+                    line["error"] = JsonLines::error(failure("removed"));
                 out_.print(line);
                 ok = false;
             } else {
