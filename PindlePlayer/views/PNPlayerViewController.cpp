@@ -337,12 +337,6 @@ PNPlayState PNPlayerViewController::playState() const {
     return playState_;
 }
 
-void PNPlayerViewController::setPlayStateValue(PNPlayState state) {
-    Hold hold(*this);
-    playState_ = state;
-    announce("playState");
-}
-
 double PNPlayerViewController::currentTime() const {
     std::lock_guard lock(lock_);
     return currentTime_;
@@ -1025,30 +1019,11 @@ void PNPlayerViewController::seek(double seconds) {
 
 // ---- the players manager's steps ----
 
-void PNPlayerViewController::releaseToPool() {
-    std::shared_ptr<PNPlaybackQueue> dropped;  // let go once the lock is released
-    Hold hold(*this);
-    setPlayState(PNPlayState::paused);
-    if (auto current = currentPlayer())
-        current->reset();
-    setVideo(nullptr);
-    dropped = std::move(playbackQueue_);
-    updateButtons();
-    propagateProgress();
-}
-
 void PNPlayerViewController::pauseInPool() {
+    // The state is read and changed under one hold: a play given meanwhile is not undone.
     Hold hold(*this);
-    if (playState_ != PNPlayState::playing || !isReadyToPlay())
-        return;
-    setPlayStateValue(PNPlayState::paused);
-    // The video is no longer played: the shared loader may put it behind the others.
-    if (video_ && videoLoader_)
-        videoLoader_->setPreload(video_->videoID(), true);
-    if (auto current = currentPlayer())
-        current->pause();
-    updateButtons();
-    checkPlayerBuffering();
+    if (playState_ == PNPlayState::playing && isReadyToPlay())
+        requestPlayState(PNPlayState::paused);
 }
 
 void PNPlayerViewController::addGestureRecognizer(ui::GestureRecognizerPtr recognizer) {

@@ -138,6 +138,7 @@ class PNPlayerViewController : public platform::ui::ViewController {
     void play(PNPlaylistPtr playlist, std::int64_t index, Transition transition = std::nullopt);
     void set(std::int64_t playlistIndex, Transition transition = std::nullopt);
     void play(std::int64_t playlistIndex, Transition transition = std::nullopt);
+    // Paused, the current view emptied, no video and no playlist.
     void reset();
 
     // Playback of the video on screen.
@@ -179,19 +180,13 @@ class PNPlayerViewController : public platform::ui::ViewController {
     void setHoldLastPic(bool hold);
     // Shows `video` in `state`: single-video mode, no playlist.
     void setToPrivate(PNVideoPtr video, PNPlayState state, Transition transition);
-    // Paused (the loader hears the video is only preloaded), the current view emptied, no
-    // video and no playlist; the buttons and progress follow.
-    void releaseToPool();
-    // A player that plays and is ready to play stops: the stored state becomes paused, the
-    // loader hears its video is only preloaded, the current view pauses. Any other is left
-    // alone.
+    // A player that plays and is ready to play pauses, as pause() would pause it; any other
+    // is left alone.
     void pauseInPool();
 
     // ---- state ----
     // The stored video only; the buttons follow.
     void setVideo(PNVideoPtr video);
-    // The stored state only.
-    void setPlayStateValue(PNPlayState state);
     // Stores the state and tells the loader whether the video on screen only preloads.
     void setPlayState(PNPlayState state);
     std::shared_ptr<PNVideoLoader> videoLoader() const;

@@ -18,7 +18,8 @@ void PNPlayerPoolDoor::setToPrivate(PNPlayerViewController& player, PNVideoPtr v
 }
 
 void PNPlayerPoolDoor::releaseToPool(PNPlayerViewController& player) const {
-    player.releaseToPool();
+    // What a host's reset does: the manager's players have loaded their views already.
+    player.reset();
 }
 
 void PNPlayerPoolDoor::pauseInPool(PNPlayerViewController& player) const {
