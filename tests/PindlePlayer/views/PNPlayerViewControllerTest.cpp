@@ -3,8 +3,8 @@
 // the transitions and their interruption, the panel's buttons driven by taps, the end of a
 // video advancing, the delayed spinner, the error display and notification, a slider drag
 // seeking, what the delegate hears of neighbours, switches faster than the main queue shows
-// them, and a switch waiting on the player cache's disk. Every scenario ends with no
-// interface change made off the main thread.
+// them, and switches waiting on the player cache's disk or on a playlist. Every scenario ends
+// with no interface change made off the main thread.
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 
 #include <gtest/gtest.h>
@@ -663,44 +663,85 @@ TEST_F(PNPlayerViewControllerTest, TheDelegateHearsOfTheVideoOnScreenOnly) {
     EXPECT_TRUE(door().errorLabel()->isHidden());
 }
 
-// A switch that waits on the player cache's disk (to learn what it holds of the new video)
-// waits without the controller's lock: a view's callback that takes the lock goes on.
-TEST_F(PNPlayerViewControllerTest, ASwitchWaitingOnTheCachesDiskLeavesTheLockFree) {
-    auto slow = video("slowdisk");
-    const auto url = *slow->mp4URL(PNVideoResolution::r720p);
-    const auto& cache = PNPlayerCache::shared();
-    ASSERT_TRUE(cache->isFileCacheEnabled());
-    cache->recordSize(url, 1000);  // a known size: the cache looks at the file
-    const auto path = cache->cacheFilePath(url);
-    ASSERT_TRUE(path);
+// A playlist of the host's whose reads wait, on one thread, until the test lets them go: a
+// host playlist reading its own store.
+class WaitingPlaylist : public PNPlaylist {
+  public:
+    PNVideoPtr videoAt(std::int64_t index) override {
+        if (std::this_thread::get_id() == waiter.load()) {
+            entered.open();
+            release.wait();
+        }
+        return PNPlaylist::videoAt(index);
+    }
+    std::atomic<std::thread::id> waiter{};
+    testing::Gate entered, release;
+};
+
+// What a switch waits on outside the controller (the player cache's disk, to learn what it
+// holds of the new video; a new playlist's first reads) it waits on without the controller's
+// lock: a view's callback that takes the lock goes on meanwhile, and the switch then ends.
+TEST_F(PNPlayerViewControllerTest, ASwitchWaitingOutsideTheControllerLeavesTheLockFree) {
     controller_->play(videos_[0]);
     until([&] { return controller_->isReadyToPlay(); });
+    // Runs `call` on a thread of its own, where it opens `entered` and waits for `release`.
+    const auto lockStaysFree = [&](const std::function<void()>& call, testing::Gate& entered,
+                                   testing::Gate& release) {
+        // The view on screen before the switch: its callback takes the lock.
+        const auto current = controller_->currentPlayer();
+        std::thread switching(call);
+        EXPECT_TRUE(entered.wait()) << "the switch did not wait where the test holds it";
+        testing::Gate called;
+        std::thread callback([&] {
+            door().pnPlayerViewCurrentTimeChanged(*current);
+            called.open();
+        });
+        EXPECT_TRUE(called.wait(std::chrono::seconds(5))) << "the callback waited for the switch";
+        EXPECT_TRUE(release.open());
+        switching.join();
+        callback.join();
+    };
 
-    std::atomic<std::thread::id> switcher{};
-    testing::Gate entered, disk;
-    cache->setFileWorkHookForTesting([&](const std::string& at) {
-        if (at == *path && std::this_thread::get_id() == switcher.load()) {
-            entered.open();
-            disk.wait();
-        }
-    });
-    std::thread switching([&] {
-        switcher = std::this_thread::get_id();
-        controller_->play(slow);
-    });
-    EXPECT_TRUE(entered.wait()) << "the switch did not look at the cache";
-    testing::Gate called;
-    auto current = controller_->currentPlayer();
-    std::thread callback([&] {
-        door().pnPlayerViewCurrentTimeChanged(*current);
-        called.open();
-    });
-    EXPECT_TRUE(called.wait(std::chrono::seconds(5))) << "the callback waited for the disk";
-    EXPECT_TRUE(disk.open());
-    switching.join();
-    callback.join();
-    cache->setFileWorkHookForTesting(nullptr);
-    until([&] { return shown() == "slowdisk"; });
+    {
+        SCOPED_TRACE("the player cache's disk");
+        auto slow = video("slowdisk");
+        const auto url = *slow->mp4URL(PNVideoResolution::r720p);
+        const auto& cache = PNPlayerCache::shared();
+        ASSERT_TRUE(cache->isFileCacheEnabled());
+        cache->recordSize(url, 1000);  // a known size: the cache looks at the file
+        const auto path = cache->cacheFilePath(url);
+        ASSERT_TRUE(path);
+        std::atomic<std::thread::id> switcher{};
+        testing::Gate entered, disk;
+        cache->setFileWorkHookForTesting([&](const std::string& at) {
+            if (at == *path && std::this_thread::get_id() == switcher.load()) {
+                entered.open();
+                disk.wait();
+            }
+        });
+        lockStaysFree(
+            [&] {
+                switcher = std::this_thread::get_id();
+                controller_->play(slow);
+            },
+            entered, disk);
+        cache->setFileWorkHookForTesting(nullptr);
+        until([&] { return shown() == "slowdisk"; });
+    }
+    {
+        SCOPED_TRACE("a new playlist's first reads");
+        auto hosts = std::make_shared<WaitingPlaylist>();
+        hosts->setVideos(videos_);
+        hosts->setTotalCount(5);
+        lockStaysFree(
+            [&] {
+                hosts->waiter = std::this_thread::get_id();
+                controller_->play(hosts, 2);
+            },
+            hosts->entered, hosts->release);
+        until([&] { return shown() == "clip2"; });
+        EXPECT_EQ(controller_->playlist(), hosts);
+    }
 }
 
 }  // namespace
