@@ -34,7 +34,9 @@
 namespace pindle::legacy {
 namespace {
 
-// The service's notifications, in order, as "name" or "name:videoID".
+// The service's notifications, in order, as "name" or "name:videoID". The observers share
+// what they note rather than point into this object: a post already under way on an upload's
+// thread may still call them after the test has ended and this object has gone.
 class ServiceEvents {
   public:
     ServiceEvents() {
@@ -44,19 +46,20 @@ class ServiceEvents {
               NotificationName::PNVideoIsUploaded, NotificationName::PNVideoUploadFailed,
               NotificationName::PNVideoUploadCanceled}) {
             registrations_.emplace_back(center.addObserverForName(
-                name, nullptr, nullptr, [this, name](const platform::Notification& notification) {
+                name, nullptr, nullptr,
+                [noted = noted_, name](const platform::Notification& notification) {
                     std::string event = name;
                     if (auto id = notification.userInfo.find("videoID");
                         id != notification.userInfo.end())
                         event += ":" + *id->second.asString();
-                    std::lock_guard lock(mutex_);
-                    events_.push_back(event);
+                    std::lock_guard lock(noted->mutex);
+                    noted->events.push_back(event);
                 }));
         }
     }
     std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
+        std::lock_guard lock(noted_->mutex);
+        return noted_->events;
     }
     int count(const std::string& event) const {
         auto all = events();
@@ -67,8 +70,11 @@ class ServiceEvents {
     }
 
   private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;  // guarded by mutex_
+    struct Noted {
+        std::mutex mutex;
+        std::vector<std::string> events;  // guarded by mutex
+    };
+    std::shared_ptr<Noted> noted_ = std::make_shared<Noted>();
     std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;
 };
 
@@ -496,15 +502,15 @@ TEST_F(PUploadingServiceTest, ARestartCountsOnceItHasEnded) {
     const std::string id = "0a1b2c3d-0000-4000-8000-000000000116";
     platform::FileManager::defaultManager().removeItem(convertedRecord(id, 0, false)).ignoreError();
     ASSERT_TRUE(stored(id));
-    std::atomic<bool> started{false};
+    auto started = std::make_shared<std::atomic<bool>>(false);
     platform::NotificationCenter::ScopedRegistration registration(
         platform::NotificationCenter::defaultCenter().addObserverForName(
             NotificationName::PNVideoUploadStarted, nullptr, nullptr,
-            [&](const platform::Notification& notification) {
+            [started, id](const platform::Notification& notification) {
                 if (auto video = notification.userInfo.find("videoID");
                     video != notification.userInfo.end() && video->second.asString() &&
                     *video->second.asString() == id)
-                    started = true;
+                    *started = true;
             }));
     auto recordsLock =
         platform::FileLock::acquire(PNUploadingPersistentStorage::shared().uploadingsPath() +
@@ -522,7 +528,7 @@ TEST_F(PUploadingServiceTest, ARestartCountsOnceItHasEnded) {
         }
     } joined{recordsLock, restart};
 
-    EXPECT_TRUE(testing::spinUntil([&] { return started.load(); }));
+    EXPECT_TRUE(testing::spinUntil([&] { return started->load(); }));
     EXPECT_EQ(service.restartCount(), restarts);
     recordsLock.reset();
     EXPECT_TRUE(testing::eventually([&] { return service.restartCount() == restarts + 1; }));
