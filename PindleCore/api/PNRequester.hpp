@@ -164,12 +164,13 @@ class PNRequester : public platform::URLSessionDelegate,
   private:
     using TaskKey = std::shared_ptr<platform::URLSessionTask>;
 
-    // The request a JSON call sends, or the error that refuses it.
+    // The request a JSON call sends, or none with the error that refuses it in `*refusal`.
+    // REQUIRES: refusal is not null.
     std::optional<platform::URLRequest> jsonURLRequest(const platform::URL& base,
                                                        const std::string& method,
                                                        const platform::Dictionary& parameters,
                                                        const platform::StringDictionary& headers,
-                                                       platform::Error& refusal) const;
+                                                       platform::Error* refusal) const;
     // Completes a JSON call once its reply is in. An error status's error also carries the
     // request's "method", its "url" and the first line of the reply's body (from
     // `bodyStart`, "body"), so that a host can say what happened. `mapBody` maps a 2xx reply's
