@@ -246,12 +246,12 @@ PNCancellablePtr PNPlayerCache::preload(const PNVideoPtr& video, PreloadCompleti
     const std::string videoID = video->videoID();
     download->setTransfer(PNDownloader::data(
         *url, PNByteRange{*cached, -1},
-        [weak, url = *url, resolution = *resolution, cached, download](const platform::Data& chunk,
-                                                                       std::int64_t total) {
+        [weak, url = *url, resolution = *resolution, cached, download](
+            const platform::SharedData& chunk, std::int64_t total) {
             auto self = weak.lock();
-            if (!self || !download->write([&] { self->appendData(url, chunk, *cached); }))
+            if (!self || !download->write([&] { self->appendData(url, *chunk, *cached); }))
                 return;
-            *cached += static_cast<std::int64_t>(chunk.size());
+            *cached += static_cast<std::int64_t>(chunk->size());
             // A reply without a length has no limit to stop at: it runs to its end.
             if (total > 0 && *cached >= self->preloadLimit(total, resolution))
                 download->stopTransfer();

@@ -140,6 +140,8 @@ bool MediaByteStore::write(std::int64_t offset, const std::uint8_t* bytes, std::
     auto gaps = gapsLocked(offset, end);
     std::int64_t growth = 0;
     for (auto [start, stop] : gaps) growth += stop - start;
+    counters_.handed += length;
+    counters_.repeated += length - growth;
     if (stored_ + growth > capacity_) {
         makeRoomLocked(growth);
         // Dropped blocks may have opened new gaps in the range.
@@ -203,6 +205,11 @@ void MediaByteStore::setDiscardableBefore(std::int64_t offset) {
 std::int64_t MediaByteStore::bytesStored() const {
     std::lock_guard lock(mutex_);
     return stored_;
+}
+
+MediaByteStore::Counters MediaByteStore::counters() const {
+    std::lock_guard lock(mutex_);
+    return counters_;
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::runs() const {

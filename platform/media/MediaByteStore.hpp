@@ -53,6 +53,14 @@ class MediaByteStore {
     void setDiscardableBefore(std::int64_t offset);
 
     std::int64_t bytesStored() const;
+    // What writes have brought since the store was made: every byte handed over (clipped to
+    // the content length), and those of them that were present already. A reader that takes
+    // each byte of a resource once hands over its length and repeats nothing.
+    struct Counters {
+        std::int64_t handed = 0;
+        std::int64_t repeated = 0;
+    };
+    Counters counters() const;
     // The present runs as [start, end) pairs, in order.
     std::vector<std::pair<std::int64_t, std::int64_t>> runs() const;
 
@@ -88,6 +96,7 @@ class MediaByteStore {
     std::int64_t allocated_ = 0;          // guarded by mutex_; bytes reserved, >= stored_
     std::int64_t contentLength_ = -1;     // guarded by mutex_
     std::int64_t discardableBefore_ = 0;  // guarded by mutex_
+    Counters counters_;                   // guarded by mutex_
 };
 
 }  // namespace pindle::platform

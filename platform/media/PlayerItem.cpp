@@ -462,6 +462,13 @@ void PlayerItem::updateLoading(bool seeking) {
             };
             if (std::any_of(dataRequests_.begin(), dataRequests_.end(), covers))
                 return;
+            // Bytes keep arriving while the wanted byte is worked out: a request may have
+            // brought it since, and then stands past it. Asked for again, it would come twice
+            // (and the loader fetch it twice). Looked at only after the requests' offsets, so
+            // that a byte delivered in between is seen here; the arrival has queued the
+            // refresh that looks further.
+            if (store_->present(*wanted, 1))
+                return;
             if (seeking) {
                 cancelled = std::move(dataRequests_);
                 dataRequests_.clear();
@@ -507,7 +514,7 @@ void PlayerItem::updateLoading(bool seeking) {
 }
 
 void PlayerItem::requestDidRespond(const AssetResourceLoadingRequestPtr&, std::int64_t offset,
-                                   const Data& bytes) {
+                                   std::span<const std::uint8_t> bytes) {
     store_->write(offset, bytes.data(), bytes.size());
     scheduleRefresh();
 }
