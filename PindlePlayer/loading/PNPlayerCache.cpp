@@ -459,8 +459,11 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
         const std::size_t accepted = acceptedBytes(url, dataOffset, data.size(), true);
         if (accepted == 0 && cached)
             return;
-        const platform::Data bytes(data.begin(),
-                                   data.begin() + static_cast<std::ptrdiff_t>(accepted));
+        // The chunk itself when it is taken whole, as it nearly always is.
+        std::optional<platform::Data> head;
+        if (accepted < data.size())
+            head.emplace(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(accepted));
+        const platform::Data& bytes = head ? *head : data;
         if (!cached) {
             if (platform::Status status = fileManager_.writeAtomically(*path, bytes);
                 !status.ok()) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/files/AppContainer.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/FFmpegMediaSource.hpp"
 #include "platform/media/FileResourceFeeder.hpp"
@@ -67,7 +68,10 @@ PlayerItem::PlayerItem(Private, std::shared_ptr<Asset> asset, std::shared_ptr<Me
     : asset_(std::move(asset)),
       queue_(DispatchQueue::create("com.pindle.platform.playeritem." +
                                    std::to_string(nextItemNumber.fetch_add(1)))),
-      store_(std::make_shared<MediaByteStore>()),
+      // A file in the system's page cache rather than the process's memory: an item may be
+      // handed a whole long movie ahead of its playhead.
+      store_(std::make_shared<MediaByteStore>(MediaByteStore::defaultCapacity,
+                                              AppContainer::temporaryDirectory())),
       source_(source ? std::move(source) : std::make_shared<FFmpegMediaSource>(store_)),
       scripted_(source_ && !std::dynamic_pointer_cast<FFmpegMediaSource>(source_)) {
     opened_ = scripted_;

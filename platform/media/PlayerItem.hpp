@@ -14,7 +14,7 @@
 // - no new request is made while an open one will reach the wanted byte within 512 KiB,
 //   nor for a byte the store holds (one that arrived while the item looked for it): every
 //   byte is asked for once while it streams in;
-//   at most two data requests are open, a third cancels the one farthest from the playhead,
+// - at most two data requests are open, a third cancels the one farthest from the playhead,
 //   and a seek cancels the open requests that do not cover the new position;
 // - without byte-range access there is one request, for everything;
 // - replacing or releasing the item cancels its open requests. Every cancellation reaches
