@@ -42,8 +42,8 @@ bool SparseFile::write(std::int64_t offset, const std::uint8_t* bytes, std::size
 std::size_t SparseFile::read(std::int64_t offset, std::uint8_t* buffer, std::size_t size) const {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t count = ::pread(fd_, buffer + done, size - done,
-                                      offset + static_cast<std::int64_t>(done));
+        const ssize_t count =
+            ::pread(fd_, buffer + done, size - done, offset + static_cast<std::int64_t>(done));
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)
