@@ -351,9 +351,10 @@ void PNRequester::didReceiveResponse(const std::shared_ptr<platform::URLSession>
     completionHandler(ResponseDisposition::allow);
 }
 
-void PNRequester::didReceiveData(const std::shared_ptr<platform::URLSession>&,
-                                 const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
-                                 const platform::Data& data) {
+void PNRequester::didReceiveSharedData(
+    const std::shared_ptr<platform::URLSession>&,
+    const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
+    const platform::SharedData& data) {
     std::shared_ptr<const StreamBlock> block;
     std::int64_t totalSize = 0;
     int statusCode = 0;
