@@ -22,7 +22,7 @@ constexpr pa_usec_t requestMicros = 40000;
 // From opening or flushing the stream until the server plays it, the timeline waits at the
 // position the sound will start from, at most this long: a sink that takes longer (an idle
 // one can take seconds to wake) leaves the picture running, and the sound catches up.
-constexpr auto holdBound = std::chrono::milliseconds(100);
+constexpr auto holdBound = std::chrono::milliseconds(50);
 constexpr double starvedRetry = 0.02;
 
 void release(pa_operation* operation) {

@@ -17,7 +17,7 @@ constexpr std::int32_t microsPerSecond = 1000000;
 
 // How long the timeline may wait for the sound server to start playing; past it the picture
 // runs, and a sound that starts later catches up with it.
-constexpr auto audioStartBound = std::chrono::milliseconds(100);
+constexpr auto audioStartBound = std::chrono::milliseconds(50);
 
 std::int64_t toMicros(MediaTime time) {
     return time.isNumeric() ? time.convertScale(microsPerSecond).value : 0;

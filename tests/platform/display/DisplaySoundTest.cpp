@@ -1,0 +1,174 @@
+// Picture and sound together, as a person at the desktop gets them: a window on a private X
+// server read back with XGetImage, and the sound of the same player on a private pulseaudio.
+// What reaches the screen never goes back in time, playback starts promptly even when the
+// sound server's sink is idle (and slow to start a stream), and a click in the clip is heard
+// when its flash frame is on screen.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "platform/audio/SoundServer.hpp"
+#include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/MainThread.hpp"
+#include "platform/display/Display.hpp"
+#include "platform/files/AppContainer.hpp"
+#include "platform/media/Player.hpp"
+#include "platform/media/URLAsset.hpp"
+#include "platform/ui/PlayerLayer.hpp"
+#include "platform/ui/Window.hpp"
+#include "support/MediaFixtures.hpp"
+#include "support/PulseAudioServer.hpp"
+#include "support/XvfbServer.hpp"
+
+namespace pindle::platform {
+namespace {
+
+using pindle::testing::MonitorRecording;
+using pindle::testing::PulseAudioServer;
+namespace sound = pindle::testing::sound;
+
+constexpr double patience = 20;
+constexpr double kFps = 30;
+
+double uptimeSeconds() {
+    return std::chrono::duration<double>(Clock::current()->uptime()).count();
+}
+
+class DisplaySoundTest : public pindle::testing::DesktopTest {
+  protected:
+    void SetUp() override {
+        DesktopTest::SetUp();
+        if (IsSkipped())
+            return;
+        std::string skip, failure;
+        // A daemon of this test's own, started now: its null sink is idle, as a desktop's is
+        // when nothing has played for a while, and sleeps for seconds between renders.
+        sound_ = PulseAudioServer::start(&skip, &failure);
+        if (!sound_) {
+            if (!skip.empty())
+                GTEST_SKIP() << skip;
+            FAIL() << failure;
+        }
+        SoundServer::useServer(sound_->address());
+    }
+    void TearDown() override {
+        if (playing_)
+            player_->removeObservation(playing_);
+        layer_.reset();
+        player_.reset();
+        window_.reset();
+        MainThread::drain();
+        SoundServer::useServer(std::nullopt);
+        sound_.reset();
+        DesktopTest::TearDown();
+    }
+
+    // A window showing a player of `options`' clip, on the desktop; the player not yet asked
+    // to play.
+    void show(const testing::ClipOptions& options) {
+        const std::string path = AppContainer::home() + "/sound-screen.mp4";
+        ASSERT_TRUE(testing::writeClip(path, options).ok());
+        item_ = PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path)));
+        player_ = Player::make();
+        // When the player decides to play (the item ready and buffered enough).
+        playing_ = player_->observe("timeControlStatus", 0, [this](const KVOChange&) {
+            double unset = -1;
+            if (player_->timeControlStatus() == Player::TimeControlStatus::playing)
+                playingAt_.compare_exchange_strong(unset, uptimeSeconds());
+        });
+        player_->replaceCurrentItem(item_);
+        layer_ = ui::PlayerLayer::make(player_);
+        window_ = ui::Window::make(ui::Rect::make(0, 0, options.width, options.height));
+        window_->makeKeyAndVisible();
+        ASSERT_TRUE(Display::isPresented(*window_));
+        layer_->setFrame(window_->bounds());
+        window_->layer()->addSublayer(layer_);
+    }
+
+    // Runs the main loop until the window has presented once more, then reads the screen.
+    ImagePtr nextPresented() {
+        const auto presents = Display::statistics(*window_).presents;
+        MainThread::runUntil([&] { return Display::statistics(*window_).presents > presents; },
+                             patience);
+        return server().capture(Display::nativeHandle(*window_));
+    }
+
+    std::unique_ptr<PulseAudioServer> sound_;
+    PlayerItemPtr item_;
+    KeyValueObservationPtr playing_;
+    std::atomic<double> playingAt_{-1};  // the uptime the player first decided to play at
+    PlayerPtr player_;
+    ui::PlayerLayerPtr layer_;
+    std::shared_ptr<ui::Window> window_;
+};
+
+testing::ClipOptions toneClip(double seconds) {
+    testing::ClipOptions options;
+    options.width = 160;
+    options.height = 120;
+    options.fps = kFps;
+    options.seconds = seconds;
+    options.bFrames = false;
+    options.toneHz = 440;
+    return options;
+}
+
+// On an idle sink the server starts a new stream only when the sink next wakes, up to two
+// seconds later. Playback starts within 150 ms anyway, the picture runs on meanwhile, and once
+// the sound starts it joins the picture: the frame on screen never goes back.
+//
+// The start is read off the timeline, not off the screen: the timeline is a line on the Clock,
+// so where it stands at an uptime does not depend on when this thread got to look (on a loaded
+// machine under the sanitizers, often long after). It is measured from the player's decision
+// to play, the item ready and buffered: how long buffering takes is the loading's business,
+// and under load it alone can take longer than the bound; what the sound may add comes after
+// the decision. Whether the picture goes back only the screen can tell, and every frame read
+// from it is checked.
+TEST_F(DisplaySoundTest, PlaybackStartsAtOnceOnAnIdleSinkAndTheFrameOnScreenNeverGoesBack) {
+    ASSERT_NO_FATAL_FAILURE(show(toneClip(4)));
+    // As the example host does: asked to play before the item is ready.
+    player_->play();
+    ASSERT_TRUE(MainThread::runUntil([&] { return playingAt_ >= 0; }, patience));
+    const double playingAt = playingAt_;
+
+    std::optional<double> startedAt;             // where the timeline's line leaves 0
+    std::optional<double> timeAfterOneSecond;    // the media time a second after the decision
+    std::vector<int> frames;
+    double time = 0;
+    while (time < 2.5) {
+        auto image = nextPresented();
+        ASSERT_NE(image, nullptr);
+        const auto number = testing::readFrameNumber(*image);
+        // (Before its first frame the layer shows its background.)
+        ASSERT_TRUE(number || frames.empty()) << "no frame code on screen";
+        if (number)
+            frames.push_back(*number);
+        // The uptime and the media time read together, or not used.
+        const double before = uptimeSeconds();
+        time = player_->currentTime().seconds();
+        if (uptimeSeconds() - before > 0.005)
+            continue;
+        if (!startedAt && time > 0)
+            startedAt = before - time;
+        if (!timeAfterOneSecond && before - playingAt >= 1.0)
+            timeAfterOneSecond = time;
+    }
+    player_->pause();
+
+    for (std::size_t i = 1; i < frames.size(); ++i)
+        ASSERT_GE(frames[i], frames[i - 1]) << "the picture went back after " << i << " frames";
+    EXPECT_GT(frames.back(), frames.front() + 30);
+    ASSERT_TRUE(startedAt);
+    EXPECT_LE(*startedAt - playingAt, 0.15) << "playback started late";
+    // The picture did not wait for the sink to wake.
+    ASSERT_TRUE(timeAfterOneSecond);
+    EXPECT_GE(*timeAfterOneSecond, 0.6);
+}
+
+}  // namespace
+}  // namespace pindle::platform
