@@ -28,6 +28,8 @@ using display::X11ConnectionWatch;
 namespace {
 
 constexpr double defaultRefreshRate = 60;
+// The share of each new measure in the smoothed present delay.
+constexpr double presentDelaySmoothing = 0.1;
 
 void say(const std::string& line) {
     const std::string text = "Display: " + line + "\n";
@@ -58,6 +60,10 @@ struct State {
     double scale = 1;
     double refreshInterval = 1 / defaultRefreshRate;
     double nextRefresh = 0;
+    // How long a refresh that presents takes from its start until the picture is up (drawing,
+    // uploading and presenting), smoothed; and the time the last refresh picked frames for.
+    double presentDelay = 0;
+    double lastShownAt = 0;
     std::vector<std::unique_ptr<WindowPresenter>> presenters;
     std::optional<Tracking> touch;
     bool watchingConnection = false;
@@ -314,8 +320,17 @@ double pump() {
         // A presenter that fell behind starts again from now: the frames it missed are
         // dropped, not queued.
         s.nextRefresh = std::max(s.nextRefresh + s.refreshInterval, now);
-        const double shownAt = s.nextRefresh;
-        for (std::size_t i = 0; i < s.presenters.size(); ++i) s.presenters[i]->refresh(shownAt);
+        // The picture is up from the end of the present until the next one, a refresh later:
+        // frames are picked for the middle of that, so that on average a frame is on screen
+        // when its time is heard, early by at most half a refresh and late by at most as much.
+        const double shownAt =
+            std::max(s.lastShownAt, now + s.presentDelay + s.refreshInterval / 2);
+        s.lastShownAt = shownAt;
+        bool presented = false;
+        for (std::size_t i = 0; i < s.presenters.size(); ++i)
+            presented = s.presenters[i]->refresh(shownAt) || presented;
+        if (presented)
+            s.presentDelay += (uptimeSeconds() - now - s.presentDelay) * presentDelaySmoothing;
         if (X11ConnectionWatch::lost()) {
             loseDisplay();
             return 1;
@@ -343,6 +358,8 @@ void Display::reset() {
     s.touch.reset();
     s.watchingConnection = false;
     s.refreshInterval = 1 / defaultRefreshRate;
+    s.presentDelay = 0;
+    s.lastShownAt = 0;
 }
 
 void Display::setScale(double pixelsPerPoint) {

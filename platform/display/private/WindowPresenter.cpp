@@ -281,21 +281,21 @@ void WindowPresenter::exposed() {
     presentNeeded_ = true;
 }
 
-void WindowPresenter::refresh(double hostTime) {
+bool WindowPresenter::refresh(double hostTime) {
     auto window = window_.lock();
     if (!window)
-        return;
+        return false;
     int width = 0, height = 0;
     if (sdl_.SDL_GetRendererOutputSize(renderer_, &width, &height) != 0 || width <= 0 ||
         height <= 0)
-        return;
+        return false;
     ++statistics_.refreshes;
     const bool changed = !drawnOnce_ || redrawNeeded_ || width != interfaceWidth_ ||
                          height != interfaceHeight_ ||
                          ui::UIThreadChecker::mutationCount() != drawnMutations_;
     if (changed) {
         if (!rasterise(*window, width, height))
-            return;
+            return false;
         presentNeeded_ = true;
     }
 
@@ -321,7 +321,7 @@ void WindowPresenter::refresh(double hostTime) {
             presentNeeded_ = true;
     }
     if (!presentNeeded_)
-        return;
+        return false;
 
     sdl_.SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
     sdl_.SDL_RenderClear(renderer_);
@@ -348,6 +348,7 @@ void WindowPresenter::refresh(double hostTime) {
     sdl_.SDL_RenderPresent(renderer_);
     presentNeeded_ = false;
     ++statistics_.presents;
+    return true;
 }
 
 }  // namespace pindle::platform::display

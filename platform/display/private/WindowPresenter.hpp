@@ -48,8 +48,9 @@ class WindowPresenter {
     double scale() const { return scale_; }
     const Display::Statistics& statistics() const { return statistics_; }
 
-    // Draws and presents the frame for the refresh shown at `hostTime` (Clock uptime).
-    void refresh(double hostTime);
+    // Draws and presents the frame for the refresh shown at `hostTime` (Clock uptime); true
+    // when it presented (something had changed).
+    bool refresh(double hostTime);
     // The desktop window now has this size in pixels: the window is laid out again.
     void resized(int pixelWidth, int pixelHeight);
     // The desktop lost what the window showed: the next refresh presents again.

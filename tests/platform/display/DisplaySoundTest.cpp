@@ -136,8 +136,8 @@ TEST_F(DisplaySoundTest, PlaybackStartsAtOnceOnAnIdleSinkAndTheFrameOnScreenNeve
     ASSERT_TRUE(MainThread::runUntil([&] { return playingAt_ >= 0; }, patience));
     const double playingAt = playingAt_;
 
-    std::optional<double> startedAt;             // where the timeline's line leaves 0
-    std::optional<double> timeAfterOneSecond;    // the media time a second after the decision
+    std::optional<double> startedAt;           // where the timeline's line leaves 0
+    std::optional<double> timeAfterOneSecond;  // the media time a second after the decision
     std::vector<int> frames;
     double time = 0;
     while (time < 2.5) {
@@ -168,6 +168,70 @@ TEST_F(DisplaySoundTest, PlaybackStartsAtOnceOnAnIdleSinkAndTheFrameOnScreenNeve
     // The picture did not wait for the sink to wake.
     ASSERT_TRUE(timeAfterOneSecond);
     EXPECT_GE(*timeAfterOneSecond, 0.6);
+}
+
+// The click of a clip is heard while its flash frame (the same instant of media time) is on
+// screen. The flash is seen on the screen read back right after each present; the click is
+// found in the recording of the sink, whose positions are placed on the Clock by asking the
+// server where the sink is now, as playback goes.
+TEST_F(DisplaySoundTest, TheClickIsHeardWhenItsFlashFrameReachesTheScreen) {
+    std::string failure;
+    // Recording keeps the sink rendering in small steps, as a sound card does.
+    auto recording = MonitorRecording::start(*sound_, &failure);
+    ASSERT_TRUE(recording) << failure;
+    // Under way: the sink has woken, and the recording has a timeline.
+    ASSERT_TRUE(MainThread::runUntil(
+        [&] {
+            return recording->positionNow().value_or(0) >= 0.3 &&
+                   recording->recordedSeconds() >= 0.3;
+        },
+        patience));
+    testing::ClipOptions options;
+    options.width = 160;
+    options.height = 120;
+    options.fps = kFps;
+    options.seconds = 2.5;
+    options.bFrames = false;
+    options.flashAt = 1.5;
+    ASSERT_NO_FATAL_FAILURE(show(options));
+    ASSERT_TRUE(MainThread::runUntil([&] { return layer_->isReadyForDisplay(); }, patience));
+    player_->play();
+
+    std::vector<double> recordingToUptime;
+    std::optional<double> flashShownAt;
+    double lastPlace = 0;
+    while (!flashShownAt && player_->currentTime().seconds() < 2.2) {
+        const auto presents = Display::statistics(*window_).presents;
+        ASSERT_TRUE(MainThread::runUntil(
+            [&] { return Display::statistics(*window_).presents > presents; }, patience));
+        const double presentedBy = uptimeSeconds();
+        auto image = server().capture(Display::nativeHandle(*window_));
+        ASSERT_NE(image, nullptr);
+        if (testing::isFlashFrame(*image))
+            flashShownAt = presentedBy;
+        if (presentedBy - lastPlace > 0.1) {
+            lastPlace = presentedBy;
+            const double before = uptimeSeconds();
+            const auto position = recording->positionNow();
+            const double after = uptimeSeconds();
+            if (position && after - before < 0.005)
+                recordingToUptime.push_back((before + after) / 2 - *position);
+        }
+    }
+    ASSERT_TRUE(flashShownAt) << "the flash frame never reached the screen";
+    ASSERT_GE(recordingToUptime.size(), 3u);
+    MainThread::runUntil(
+        [&] { return recording->recordedSeconds() > 0 && uptimeSeconds() > *flashShownAt + 0.3; },
+        patience);
+    player_->pause();
+    std::sort(recordingToUptime.begin(), recordingToUptime.end());
+    const double offset = recordingToUptime[recordingToUptime.size() / 2];
+    const auto click = sound::onset(recording->samples(), 0, 0.1f);
+    ASSERT_TRUE(click) << "no click in the recording";
+    const double heardAt = *click + offset;
+    RecordProperty("flashAfterClickMilliseconds",
+                   static_cast<int>(std::lround((*flashShownAt - heardAt) * 1000)));
+    EXPECT_NEAR(*flashShownAt, heardAt, 0.045);
 }
 
 }  // namespace
