@@ -73,11 +73,19 @@ class WindowPresenter {
         bool placed = false;  // on screen in the refresh being drawn
     };
 
+    // What a rasterisation did to the interface on screen.
+    enum class Drawn { failed, same, changed };
+
     WindowPresenter(const SDLLibrary& sdl, const std::shared_ptr<ui::Window>& window, double scale);
-    bool rasterise(ui::Window& window, int width, int height);
+    Drawn rasterise(ui::Window& window, int width, int height);
     void drawVideo(const GraphicsContext::VideoPlacement& placement,
                    const ui::Layer::VideoContent& content);
     bool upload(VideoTexture& texture, const VideoFrame& frame);
+    // Counts a newly uploaded frame as shown, and the frames passed over since the last one
+    // as dropped.
+    void count(VideoTexture& video, const ui::Layer::VideoContent& content);
+    // True when a video of the refresh being drawn covers the whole window, opaque.
+    bool coversWindow(int width, int height) const;
 
     const SDLLibrary& sdl_;
     const std::weak_ptr<ui::Window> window_;
@@ -89,6 +97,11 @@ class WindowPresenter {
     std::uint64_t nativeHandle_ = 0;
     void* xConnection_ = nullptr;
 
+    // The interface is drawn on one canvas, again and again; onTexture_ is what its texture
+    // holds (empty: nothing known), so that only what changed is uploaded.
+    std::unique_ptr<GraphicsContext> canvas_;
+    double canvasScale_ = 0;
+    std::vector<std::uint8_t> onTexture_;
     SDL_Texture* interface_ = nullptr;
     int interfaceWidth_ = 0;
     int interfaceHeight_ = 0;
