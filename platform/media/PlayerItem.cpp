@@ -422,6 +422,9 @@ void PlayerItem::refresh(bool seeking) {
         likelyToKeepUp_.setIfChanged(loadedToEnd ||
                                      static_cast<double>(ahead) >= wanted * microsPerSecond);
         if (status_.get() == Status::unknown && source_->hasFrameAt(time)) {
+            // Decoded here, off the main thread: the first picture is there when a screen
+            // first asks, rather than costing that refresh the decoder's start.
+            source_->videoFrameAt(time, nullptr);
             std::shared_ptr<Player> player;
             {
                 std::lock_guard lock(mutex_);

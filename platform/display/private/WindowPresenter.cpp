@@ -153,8 +153,47 @@ std::unique_ptr<WindowPresenter> WindowPresenter::make(const SDLLibrary& sdl,
         presenter->nativeHandle_ = static_cast<std::uint64_t>(info.info.x11.window);
         presenter->xConnection_ = info.info.x11.display;
     }
+    presenter->warmUp();
     sdl.SDL_ShowWindow(presenter->sdlWindow_);
     return presenter;
+}
+
+void WindowPresenter::warmUp() {
+    // A renderer prepares what it needs to draw each kind of picture the first time it draws
+    // one, which on a software GL driver takes tens of milliseconds: done here, before any
+    // frame is due, rather than over the first frames of a video (which it would drop).
+    constexpr int side = 16;
+    std::vector<std::uint8_t> grey(side * side * 4, 128);
+    SDL_Texture* video = sdl_.SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_IYUV,
+                                                SDL_TEXTUREACCESS_STREAMING, side, side);
+    SDL_Texture* overlay = sdl_.SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGBA32,
+                                                  SDL_TEXTUREACCESS_STREAMING, side, side);
+    const SDL_FRect area{0, 0, side, side};
+    if (video) {
+        sdl_.SDL_SetYUVConversionMode(SDL_YUV_CONVERSION_BT601);
+        sdl_.SDL_UpdateYUVTexture(video, nullptr, grey.data(), side, grey.data(), side / 2,
+                                  grey.data(), side / 2);
+        sdl_.SDL_SetTextureBlendMode(video, SDL_BLENDMODE_NONE);
+        sdl_.SDL_RenderCopyF(renderer_, video, nullptr, &area);
+    }
+    if (overlay) {
+        sdl_.SDL_UpdateTexture(overlay, nullptr, grey.data(), side * 4);
+        sdl_.SDL_SetTextureBlendMode(overlay, SDL_BLENDMODE_BLEND);
+        sdl_.SDL_RenderCopyF(renderer_, overlay, nullptr, &area);
+    }
+    sdl_.SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_BLEND);
+    sdl_.SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 128);
+    sdl_.SDL_RenderFillRectF(renderer_, &area);
+    // Reading a pixel back makes the renderer draw now.
+    const SDL_Rect one{0, 0, 1, 1};
+    std::uint32_t pixel = 0;
+    sdl_.SDL_RenderReadPixels(renderer_, &one, SDL_PIXELFORMAT_RGBA32, &pixel, 4);
+    sdl_.SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    sdl_.SDL_RenderClear(renderer_);
+    if (video)
+        sdl_.SDL_DestroyTexture(video);
+    if (overlay)
+        sdl_.SDL_DestroyTexture(overlay);
 }
 
 WindowPresenter::~WindowPresenter() {

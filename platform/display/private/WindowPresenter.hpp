@@ -77,6 +77,7 @@ class WindowPresenter {
     enum class Drawn { failed, same, changed };
 
     WindowPresenter(const SDLLibrary& sdl, const std::shared_ptr<ui::Window>& window, double scale);
+    void warmUp();
     Drawn rasterise(ui::Window& window, int width, int height);
     void drawVideo(const GraphicsContext::VideoPlacement& placement,
                    const ui::Layer::VideoContent& content);
