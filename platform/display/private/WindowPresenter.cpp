@@ -16,6 +16,10 @@ namespace {
 constexpr const char* windowTitle = "Pindle";
 // A jump of the picture larger than this is a seek, not frames lost.
 constexpr double longestDrop = 1.0;
+// A video whose last new frame came this recently (seconds) is playing; a change of the
+// interface waits at most this long for its next frame.
+constexpr double videoPlayingGap = 0.1;
+constexpr double interfaceWaitBound = 0.05;
 
 bool hasAnimations(const ui::Layer& layer) {
     if (!layer.animationKeys().empty())
@@ -435,8 +439,8 @@ bool WindowPresenter::refresh(double hostTime) {
         const Drawn drawn = rasterise(*window, width, height);
         if (drawn == Drawn::failed)
             return false;
-        if (drawn == Drawn::changed)
-            presentNeeded_ = true;
+        if (drawn == Drawn::changed && !interfaceChangedAt_)
+            interfaceChangedAt_ = hostTime;
     }
 
     // The frame each video layer has for this refresh. Nothing new to show (the same frames,
@@ -457,7 +461,17 @@ bool WindowPresenter::refresh(double hostTime) {
             continue;
         }
         const auto video = videos_.find(placement.source.get());
-        if (video == videos_.end() || video->second.uploaded != contents_[i].frame)
+        if (video == videos_.end() || video->second.uploaded != contents_[i].frame) {
+            presentNeeded_ = true;
+            lastNewFrameAt_ = hostTime;
+        }
+    }
+    // While a video plays, a change of the interface alone (a slider that follows the time)
+    // waits for the video's next frame, at most a little longer than a frame of a slow video:
+    // each present draws the whole window, and one per frame is enough.
+    if (interfaceChangedAt_ && !presentNeeded_) {
+        const bool videoPlays = hostTime - lastNewFrameAt_ < videoPlayingGap;
+        if (!videoPlays || hostTime - *interfaceChangedAt_ >= interfaceWaitBound)
             presentNeeded_ = true;
     }
     if (!presentNeeded_)
@@ -490,6 +504,7 @@ bool WindowPresenter::refresh(double hostTime) {
     }
     sdl_.SDL_RenderPresent(renderer_);
     presentNeeded_ = false;
+    interfaceChangedAt_.reset();
     ++statistics_.presents;
     return true;
 }

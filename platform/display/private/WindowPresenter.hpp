@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,9 @@ class WindowPresenter {
     bool drawnOnce_ = false;
     bool redrawNeeded_ = false;  // an animation runs, or a video layer got its first frame
     bool presentNeeded_ = true;  // the screen does not show the latest frame
+    // When the interface on the texture changed without being presented yet (host time).
+    std::optional<double> interfaceChangedAt_;
+    double lastNewFrameAt_ = -1e9;  // host time of the last refresh with a new video frame
     std::vector<GraphicsContext::VideoPlacement> placements_;
     std::vector<ui::Layer::VideoContent> contents_;  // for the refresh being drawn
     std::vector<SDL_Rect> overlay_;                  // where the interface image covers anything
