@@ -8,7 +8,8 @@
 // no error. A transport error always comes first.
 //
 // googleDataRequest() runs a request whose body is handed on chunk by chunk with the total
-// size of the resource; the body of a reply outside 200-299 is not handed on.
+// size of the resource; the body of a reply outside 200-299 is not handed on, and its
+// completion reports a total size of 0 (an error page's length is not the resource's).
 //
 // Every completion and block runs on the requester's URL-session delegate queue (concurrent;
 // never the caller's thread, never the main queue), exactly once per call, and never with a
@@ -17,6 +18,7 @@
 // Thread-safety: all operations may be called from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -70,6 +72,30 @@ class PNRequester : public platform::URLSessionDelegate,
 
     static constexpr const char* statusErrorDomain = "com.p.pinlet";
     static constexpr double jsonTimeoutInterval = 10.0;
+
+    // The requester's own error type, with its one case. Nothing in the SDK raises it: a
+    // status outside 200-299 reaches callers as the status error above. It is here for hosts
+    // that name it; as a platform error it has the domain errorDomain, the case's position as
+    // its code and no user info.
+    class ValidateStatusCodeError {
+      public:
+        enum Case { failureStatusCode = 0 };
+
+        static constexpr const char* errorDomain = "PindleCore.PNRequester.ValidateStatusCodeError";
+
+        constexpr ValidateStatusCodeError(Case errorCase = failureStatusCode) : case_(errorCase) {}
+
+        constexpr Case errorCase() const { return case_; }
+        // The case's position, which std::hash gives too.
+        constexpr std::size_t hashValue() const { return static_cast<std::size_t>(case_); }
+        platform::Error toPlatformError() const { return platform::Error(errorDomain, case_); }
+        operator platform::Error() const { return toPlatformError(); }
+
+        constexpr bool operator==(const ValidateStatusCodeError&) const = default;
+
+      private:
+        Case case_;
+    };
 
     static PNRequester& instance();
 
@@ -177,3 +203,11 @@ class PNRequester : public platform::URLSessionDelegate,
 };
 
 }  // namespace pindle
+
+template <>
+struct std::hash<pindle::PNRequester::ValidateStatusCodeError> {
+    std::size_t operator()(
+        const pindle::PNRequester::ValidateStatusCodeError& error) const noexcept {
+        return error.hashValue();
+    }
+};

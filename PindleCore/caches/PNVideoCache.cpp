@@ -1,5 +1,7 @@
 #include "PindleCore/caches/PNVideoCache.hpp"
 
+#include <algorithm>
+
 #include "PindleCore/api/PNVideoAPI.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
@@ -25,44 +27,71 @@ PNVideoCache::PNVideoCache() {
     observe(NotificationName::PNVideoDeleted, &PNVideoCache::handleVideosDeleted);
 }
 
+PNVideoCache::Map PNVideoCache::cache() const {
+    return *cache_.load();
+}
+
+void PNVideoCache::setCache(Map cache) {
+    cache_.store(std::make_shared<const Map>(std::move(cache)));
+}
+
+void PNVideoCache::changeMap(const std::function<void(Map& map)>& change) {
+    std::shared_ptr<const Map> current = cache_.load();
+    for (;;) {
+        auto next = std::make_shared<Map>(*current);
+        change(*next);
+        if (cache_.compare_exchange_weak(current, std::shared_ptr<const Map>(std::move(next))))
+            return;
+    }
+}
+
 std::shared_ptr<PNVideo> PNVideoCache::getCachedVideo(const std::string& videoID) const {
     std::lock_guard lock(lock_);
-    auto found = cache_.find(videoID);
-    return found == cache_.end() ? nullptr : found->second;
+    const std::shared_ptr<const Map> map = cache_.load();
+    auto found = map->find(videoID);
+    return found == map->end() ? nullptr : found->second;
 }
 
 std::vector<std::shared_ptr<PNVideo>> PNVideoCache::getCachedVideos(
     const std::vector<std::string>& videoIDs) const {
     std::lock_guard lock(lock_);
+    const std::shared_ptr<const Map> map = cache_.load();
     std::vector<std::shared_ptr<PNVideo>> videos;
     for (const std::string& id : videoIDs) {
-        auto found = cache_.find(id);
-        if (found != cache_.end())
+        auto found = map->find(id);
+        if (found != map->end())
             videos.push_back(found->second);
     }
     return videos;
 }
 
 void PNVideoCache::putVideoToCache(const std::shared_ptr<PNVideo>& video) {
-    if (!video)
-        return;
-    std::lock_guard lock(lock_);
-    cache_[video->videoID()] = video;
+    putVideosToCache({video});
 }
 
 void PNVideoCache::putVideosToCache(const std::vector<std::shared_ptr<PNVideo>>& videos) {
+    if (std::none_of(videos.begin(), videos.end(), [](const auto& video) { return video; }))
+        return;
     std::lock_guard lock(lock_);
-    for (const auto& video : videos) putVideoToCache(video);
+    // One new map for the whole list: a list answer costs one copy, not one per record.
+    changeMap([&](Map& map) {
+        for (const auto& video : videos) {
+            if (video)
+                map[video->videoID()] = video;
+        }
+    });
 }
 
 void PNVideoCache::deleteVideo(const std::string& videoID) {
     std::lock_guard lock(lock_);
-    cache_.erase(videoID);
+    if (!cache_.load()->count(videoID))
+        return;
+    changeMap([&](Map& map) { map.erase(videoID); });
 }
 
 void PNVideoCache::didReceiveMemoryWarning() {
     std::lock_guard lock(lock_);
-    cache_.clear();
+    cache_.store(std::make_shared<const Map>());
 }
 
 PNCancellablePtr PNVideoCache::getVideo(const std::string& videoID, VideoCompletion completion) {
@@ -94,8 +123,9 @@ PNCancellablePtr PNVideoCache::getVideos(const std::vector<std::string>& videoID
     std::vector<std::shared_ptr<PNVideo>> cached;
     {
         std::lock_guard lock(lock_);
+        const std::shared_ptr<const Map> map = cache_.load();
         for (const std::string& id : videoIDs) {
-            if (!cache_.count(id))
+            if (!map->count(id))
                 missing.push_back(id);
         }
         if (missing.empty())

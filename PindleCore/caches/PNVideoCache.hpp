@@ -12,11 +12,13 @@
 // call returns, and returns no cancellable; otherwise the completion runs on the API client's
 // reply thread. Nothing is persisted and there is no size limit.
 //
-// Thread-safety: all operations are safe from any thread. One recursive lock guards the map;
-// completions answered from memory run under it (they may call the cache again on the same
-// thread, but must not wait for another thread that needs the cache).
+// Thread-safety: all operations are safe from any thread. One recursive lock serialises the
+// operations; completions answered from memory run under it (they may call the cache again on
+// the same thread, but must not wait for another thread that needs the cache). The one
+// exception is the whole map, cache() and setCache(), which take no lock (see there).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,6 +41,8 @@ class PNVideoCache {
                                                const std::optional<platform::Error>& error)>;
     using VideosCompletion =
         std::function<void(const std::vector<std::shared_ptr<PNVideo>>& videos)>;
+    // Records by identifier; the records themselves are shared, never copied.
+    using Map = std::map<std::string, std::shared_ptr<PNVideo>>;
 
     static PNVideoCache& shared();
 
@@ -59,6 +63,15 @@ class PNVideoCache {
     // Empties the cache.
     void didReceiveMemoryWarning();
 
+    // The whole map, read or replaced at once. These two take no lock: they never wait for an
+    // operation under way, and a host needs to hold nothing to call them from any thread. The map
+    // is never changed in place (every change publishes a new one), so what cache() returns is
+    // always a whole map as some moment left it. What they do not give is order with the operations
+    // under way: a lookup already running may answer from the map before a replacement, and a
+    // record stored after one (a fetch's answer, say) is added to the replacement.
+    Map cache() const;
+    void setCache(Map cache);
+
   private:
     PNVideoCache();
 
@@ -68,10 +81,16 @@ class PNVideoCache {
     void handleVideosUpdated(const platform::Notification& notification);
     void handleVideosDeleted(const platform::Notification& notification);
 
-    // Recursive: the public operations call one another under it (putVideosToCache takes
-    // putVideoToCache, getVideo reads through getCachedVideo).
+    // Applies `change` to a copy of the map and publishes the copy, again on the newer map when
+    // setCache() published one meanwhile. REQUIRES: lock_ held, so changes never race one
+    // another.
+    void changeMap(const std::function<void(Map& map)>& change);
+
+    // Recursive: the operations call one another under it (the notification handlers fetch
+    // through getVideo, which reads through getCachedVideo). It orders the operations; the map
+    // itself is published through cache_ (changed under lock_, or by setCache()).
     mutable std::recursive_mutex lock_;
-    std::map<std::string, std::shared_ptr<PNVideo>> cache_;  // guarded by lock_
+    std::atomic<std::shared_ptr<const Map>> cache_{std::make_shared<const Map>()};
     std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;
 };
 

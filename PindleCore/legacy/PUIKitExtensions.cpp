@@ -188,6 +188,19 @@ void PKeyboardAvoidance::setMainScroll(const ui::ScrollViewPtr& scroll) {
     }
 }
 
+void PKeyboardAvoidance::setTap(std::shared_ptr<ui::TapGestureRecognizer> tap) {
+    if (tap == tap_)
+        return;
+    auto controller = controller_.lock();
+    const ui::ViewPtr attachedTo = tap_ ? tap_->view() : nullptr;
+    const bool onView = controller && attachedTo && attachedTo == controller->view();
+    if (onView)
+        attachedTo->removeGestureRecognizer(tap_);
+    tap_ = std::move(tap);
+    if (onView)
+        attachedTo->addGestureRecognizer(tap_);
+}
+
 void PKeyboardAvoidance::setContentSizeForMainScreen(ui::ScrollView& scroll) {
     double contentHeight = 0;
     for (const auto& subview : scroll.subviews()) {

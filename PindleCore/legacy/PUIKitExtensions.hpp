@@ -65,13 +65,27 @@ class PKeyboardAvoidance : public platform::ui::GestureRecognizerDelegate,
     // Stores the scroll view (weakly), measures it and starts listening to the keyboard.
     void setMainScroll(const platform::ui::ScrollViewPtr& scroll);
     platform::ui::ScrollViewPtr mainScroll() const { return mainScroll_.lock(); }
-    // Held weakly.
+    // The constraint that holds the scroll view's bottom; held weakly.
     void setConstrantBottomMainScroll(const platform::ui::LayoutConstraintPtr& constraint) {
         constraint_ = constraint;
     }
+    platform::ui::LayoutConstraintPtr constrantBottomMainScroll() const {
+        return constraint_.lock();
+    }
+    // The room below the scroll view down to the screen's bottom, which the keyboard's height
+    // is reduced by. A set value lasts until the scroll view is measured again (setMainScroll,
+    // appearing, a turn of the device).
     float decScroll() const { return decScroll_; }
+    void setDecScroll(float room) { decScroll_ = room; }
+    // The constraint's resting constant, saved while the keyboard is up; -1 when none is
+    // saved. A keyboard that comes while one is saved moves the constraint from it.
     int oldWidthScroll() const { return oldWidthScroll_; }
+    void setOldWidthScroll(int constant) { oldWidthScroll_ = constant; }
+    // The recognizer that ends editing, on the controller's view while the keyboard is up.
+    // setMainScroll makes one when none is set. Setting another while the old one is on the
+    // view puts the new one there in its place.
     const std::shared_ptr<platform::ui::TapGestureRecognizer>& tap() const { return tap_; }
+    void setTap(std::shared_ptr<platform::ui::TapGestureRecognizer> tap);
 
     void keyboardWillShow(const platform::Notification& note);
     void keyboardWillHide(const platform::Notification& note);

@@ -96,6 +96,15 @@ LGLogFileInfoPtr LGFileLogger::currentLogFileInfo() {
     return info;
 }
 
+std::shared_ptr<platform::FileHandle> LGFileLogger::currentLogFileHandle() {
+    if (isOnInternalLoggerQueue()) {
+        return lt_currentLogFileHandle();
+    }
+    std::shared_ptr<platform::FileHandle> handle;
+    syncOnLoggerQueue([&] { handle = lt_currentLogFileHandle(); });
+    return handle;
+}
+
 LGLogFileInfoPtr LGFileLogger::lt_currentLogFileInfo() {
     if (currentLogFileInfo_) {
         return currentLogFileInfo_;

@@ -74,6 +74,12 @@ class LGFileLogger : public LGAbstractLogger {
     // The current file, choosing it when there is none. REQUIRES: not on the logging queue;
     // on the logger's queue it answers directly.
     LGLogFileInfoPtr currentLogFileInfo();
+    // The current file opened for writing at its end, choosing and opening it when there is
+    // none; nothing when it cannot be opened. The logger writes its gathered lines through
+    // this handle, on its queue; bytes a host writes through it land between batches and do
+    // not count toward maximumFileSize. A roll closes the handle. REQUIRES: not on the logging
+    // queue; on the logger's queue it answers directly.
+    std::shared_ptr<platform::FileHandle> currentLogFileHandle();
 
     void logMessage(const LGLogMessage& logMessage) override;
     void didLogMessageBatch() override;

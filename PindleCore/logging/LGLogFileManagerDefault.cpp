@@ -54,7 +54,7 @@ LGLogFileManagerDefault::LGLogFileManagerDefault(
     : logsDirectory_(logsDirectory ? *logsDirectory : defaultLogsDirectory()),
       defaultFileProtectionLevel_(validProtection(std::move(defaultFileProtectionLevel))),
       applicationName_(platform::Bundle::identifier()),
-      fileDateFormatter_(fileNameDatePattern, platform::TimeZone::utc()) {}
+      logFileDateFormatter_(fileNameDatePattern, platform::TimeZone::utc()) {}
 
 std::string LGLogFileManagerDefault::defaultLogsDirectory() {
     return platform::AppContainer::cachesDirectory() + "/Logs";
@@ -88,7 +88,7 @@ bool LGLogFileManagerDefault::isLogFile(const std::string& fileName) const {
     if (pieces.size() != 3 && pieces.size() != 4) {
         return false;
     }
-    return fileDateFormatter_.date(pieces[1] + " " + pieces[2]).has_value();
+    return logFileDateFormatter_.date(pieces[1] + " " + pieces[2]).has_value();
 }
 
 std::vector<std::string> LGLogFileManagerDefault::unsortedLogFilePaths() const {
@@ -160,7 +160,7 @@ std::vector<LGLogFileInfoPtr> LGLogFileManagerDefault::sortedLogFileInfos() cons
 }
 
 std::string LGLogFileManagerDefault::newLogFileName() const {
-    return applicationName_ + " " + fileDateFormatter_.string(platform::Date::now()) +
+    return applicationName_ + " " + logFileDateFormatter_.string(platform::Date::now()) +
            logFileExtension;
 }
 

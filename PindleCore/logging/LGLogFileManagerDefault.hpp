@@ -71,6 +71,9 @@ class LGLogFileManagerDefault : public LGLogFileManager {
     bool isLogFile(const std::string& fileName) const;
     // The name for a file created now (without a collision counter).
     std::string newLogFileName() const;
+    // Writes and reads the date part of file names: fileNameDatePattern in GMT. Immutable, so
+    // one formatter serves every thread.
+    const platform::DateFormatter& logFileDateFormatter() const { return logFileDateFormatter_; }
     const std::string& applicationName() const { return applicationName_; }
 
     void deleteOldLogFiles();
@@ -79,7 +82,7 @@ class LGLogFileManagerDefault : public LGLogFileManager {
     const std::string logsDirectory_;
     const std::optional<std::string> defaultFileProtectionLevel_;
     const std::string applicationName_;
-    const platform::DateFormatter fileDateFormatter_;
+    const platform::DateFormatter logFileDateFormatter_;
     std::atomic<std::uint64_t> maximumNumberOfLogFiles_{defaultMaximumNumberOfLogFiles};
     std::atomic<std::uint64_t> logFilesDiskQuota_{defaultLogFilesDiskQuota};
 };

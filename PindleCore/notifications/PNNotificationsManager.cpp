@@ -127,6 +127,12 @@ void PNNotificationsManager::processMessage(const platform::Dictionary& message)
     }
 }
 
+bool PNNotificationsManager::respondsTo(std::string_view selector) const {
+    return selector == didReceiveMessageWithStringSelector ||
+           selector == didReceiveMessageWithDataSelector || selector == didOpenSelector ||
+           selector == didFailWithErrorSelector || selector == didCloseWithCodeSelector;
+}
+
 void PNNotificationsManager::webSocketDidReceiveMessageWithString(WSWebSocket& socket,
                                                                   const std::string& text) {
     webSocketDidReceiveMessageWithData(socket, platform::Data(text.begin(), text.end()));

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "PindleCore/model/PNLogger.hpp"
 #include "PindleCore/websocket/WSWebSocket.hpp"
@@ -54,6 +55,8 @@ class PNNotificationsManager : public WSWebSocketDelegate,
     // Turns one event into a notification (see above).
     void processMessage(const platform::Dictionary& message);
 
+    // The five socket callbacks below; the manager implements no other.
+    bool respondsTo(std::string_view selector) const override;
     void webSocketDidReceiveMessageWithString(WSWebSocket& socket,
                                               const std::string& text) override;
     void webSocketDidReceiveMessageWithData(WSWebSocket& socket,

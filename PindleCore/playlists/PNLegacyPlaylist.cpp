@@ -393,6 +393,16 @@ void PNLegacyPlaylist::flushCache() {
     videos_.clear();
 }
 
+void PNLegacyPlaylist::updateCount(std::int64_t remoteCount) {
+    willChangeValueForKey(internalCountKey);
+    {
+        std::lock_guard lock(mutex_);
+        remoteCount_ = std::max<std::int64_t>(remoteCount, 0);
+        internalCount_ = remoteCount_ + localCount_;
+    }
+    didChangeValueForKey(internalCountKey);
+}
+
 std::vector<std::string> PNLegacyPlaylist::getIDs(const platform::Array& list) {
     std::vector<std::string> ids;
     ids.reserve(list.size());

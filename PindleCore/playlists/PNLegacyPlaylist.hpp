@@ -116,6 +116,10 @@ class PNLegacyPlaylist : public PNPlaylist, public PNVideoRequestOperationDelega
     static std::vector<std::string> getIDs(const platform::Array& list);
     // Empties the remote cache and the local list; the counts stay.
     void flushCache();
+    // Takes `remoteCount` as the backend's count (a negative one as 0) and recounts:
+    // "internalCount" becomes it plus the local videos, and is announced. The legacy delegate
+    // and observers of PNPlaylistUpdated hear nothing: the caller reports the change itself.
+    void updateCount(std::int64_t remoteCount);
 
     std::vector<PNVideoPtr> pnVideoRequestReceivedResult(const std::vector<PNVideoPtr>& videos,
                                                          std::int64_t page) override;

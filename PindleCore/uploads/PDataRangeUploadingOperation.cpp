@@ -12,6 +12,7 @@
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
+#include "PindleCore/model/PNJSONParser.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PGoogleDriveHelper.hpp"
@@ -235,7 +236,7 @@ void PDataRangeUploadingOperation::main() {
     // A session kept from an earlier run may hold more, or less, than the record says.
     needsStatusQuery_ = current->urlToUpload().has_value();
     Progress reached = progressOf(*current);
-    while (current && !current->isUploaded() && ending_ == Ending::none) {
+    while (current && !current->isUploaded() && ending_ == Ending::none && !hasReported()) {
         bool failed = false;
         if (PBandwidthService::getInstance().offlineMode() ||
             PNSession::current()->state() != PNSessionState::started) {
@@ -248,7 +249,7 @@ void PDataRangeUploadingOperation::main() {
                 consecutiveFailures_ >= failuresBeforeBackOff)
                 endWith(Ending::deferred, failure);
         }
-        if (ending_ != Ending::none || isCancelled())
+        if (ending_ != Ending::none || isCancelled() || hasReported())
             break;
         pause(failed ? backOffPause(consecutiveFailures_) : passPause);
         current = record();
@@ -426,6 +427,79 @@ void PDataRangeUploadingOperation::cancel() {
 void PDataRangeUploadingOperation::remove() {
     cancel();
     manager().removeUploading(videoID_, token());
+}
+
+bool PDataRangeUploadingOperation::hasReported() const {
+    std::lock_guard lock(mutex_);
+    return reported_;
+}
+
+PDataRangeUploadingOperation::Completion PDataRangeUploadingOperation::takeBlockToReport() {
+    std::lock_guard lock(mutex_);
+    if (reported_ || !block_)
+        return nullptr;
+    reported_ = true;
+    return block_;
+}
+
+void PDataRangeUploadingOperation::handleRequestError(const std::optional<platform::Error>& error) {
+    if (!error || isCancelled())
+        return;
+    if (Completion block = takeBlockToReport()) {
+        wakeUp_.signal();  // a pause of the loop ends at once
+        block(nullptr, isCancelled(), error);
+    }
+}
+
+void PDataRangeUploadingOperation::startConvertingVideo() {
+    std::optional<std::string> filename;
+    {
+        std::lock_guard lock(mutex_);
+        if (!uploadDescription_)
+            return;
+        auto found = uploadDescription_->find("filename");
+        if (found != uploadDescription_->end() && found->second.asString())
+            filename = *found->second.asString();
+    }
+    if (!filename) {
+        PLOG_ERROR(PLog_TSUO, "PLog_TSUO Start converting for video %s FAILURE: no filename",
+                   videoID_.c_str());
+        return;
+    }
+    PLOG_INFO(PLog_TSUO, "(PLog_TSUO) Start converting for video %s started", videoID_.c_str());
+    platform::Value answer;
+    std::optional<platform::Error> error;
+    waitFor([&](std::function<void()> done) {
+        auto request = PNVideoAPI::shared().startConvertingVideo(
+            videoID_, *filename, token(),
+            [&, done](const platform::Value& result,
+                      const std::optional<platform::Error>& failure) {
+                answer = result;
+                error = failure;
+                done();
+            });
+        std::lock_guard lock(mutex_);
+        cancellationToken_ = request;
+    });
+    std::shared_ptr<PNVideo> video;
+    if (auto described = PNJSONParser::shared().parseSingleVideoResponse(answer, nullptr))
+        video = described->video();
+    // Taken before the record says uploaded, so that the loop, which would report that end
+    // itself, leaves the report to this step.
+    Completion block = takeBlockToReport();
+    if (!error) {
+        manager().markUploaded(videoID_, token());
+        PLOG_INFO(PLog_TSUO, "PLog_TSUO Start converting for video %s SUCCESSFUL",
+                  videoID_.c_str());
+    } else {
+        PLOG_INFO(PLog_TSUO, "PLog_TSUO Start converting for video %s FAILURE", videoID_.c_str());
+    }
+    if (block) {
+        wakeUp_.signal();
+        block(video, false, error);
+    }
+    if (error && !isRetryError(*error))
+        cancel();
 }
 
 // --- Steps ----------------------------------------------------------------------------------

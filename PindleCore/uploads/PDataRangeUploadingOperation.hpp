@@ -83,6 +83,21 @@ class PDataRangeUploadingOperation : public platform::Operation {
     // Cancels, then removes the upload record.
     void remove();
 
+    // Reports `error` as the operation's end, when there is one and the operation is neither
+    // cancelled nor ended already: the completion block gets (nothing, false, error), and the
+    // loop stops after the pass in hand. The record keeps its progress. Without a completion
+    // block nothing happens.
+    void handleRequestError(const std::optional<platform::Error>& error);
+    // Asks the backend to convert the uploaded media: the "filename" of the upload
+    // description the loop fetched; nothing happens before it has one. Waits for the answer on
+    // the calling thread, then ends the operation with it, as handleRequestError() does: the
+    // completion block gets the video the answer describes (nothing when it is no video
+    // object), false, and the error. On success the record is marked uploaded first; after an
+    // error that is not a retry error the operation is cancelled (its block heard the error
+    // already, so not the cancellation). The loop never takes this step; it is for a host
+    // whose backend converts on request.
+    void startConvertingVideo();
+
   private:
     struct ByteRange {
         std::int64_t location;
@@ -125,6 +140,11 @@ class PDataRangeUploadingOperation : public platform::Operation {
     StepResult runPass(PNStoredUploadingStatePtr current);
     void endWith(Ending ending, std::optional<platform::Error> reason);
     void report();
+    // The completion block, taken to report the end from outside the loop; nothing when an end
+    // was reported already or there is no block. The loop then ends without a report of its own.
+    Completion takeBlockToReport();
+    // Whether the end was reported already (by the loop, a cancel or from outside).
+    bool hasReported() const;
 
     // True when it dropped an expired session (and so changed the record).
     bool checkSessionExpirationTime();

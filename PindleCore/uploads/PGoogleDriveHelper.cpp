@@ -1,6 +1,10 @@
 #include "PindleCore/uploads/PGoogleDriveHelper.hpp"
 
+#include <algorithm>
+#include <string_view>
 #include <utility>
+
+#include "PindleCore/api/PNAPIConstants.hpp"
 
 namespace pindle::legacy {
 
@@ -61,6 +65,22 @@ platform::URLRequest PGoogleDriveHelper::requestForUploadingData(platform::Data 
     request.setHTTPMethod("PUT");
     request.setHTTPBody(std::move(data));
     return request;
+}
+
+std::optional<platform::URL> PGoogleDriveHelper::getGoogleDriveURLByKey(const std::string& key) {
+    std::size_t start = 0;
+    do {
+        const std::size_t slash = std::min(key.find('/', start), key.size());
+        const std::string_view piece(key.data() + start, slash - start);
+        if (piece.empty() || piece == "." || piece == "..")
+            return std::nullopt;
+        start = slash + 1;
+    } while (start <= key.size());
+    std::optional<platform::URL> root = platform::URL::fromString(
+        PNAPIConstants::apiProtocol() + "://" + PNAPIConstants::gatewayHost() + storageRootPath);
+    if (!root)
+        return std::nullopt;
+    return root->appendingPathComponent(key);
 }
 
 }  // namespace pindle::legacy

@@ -42,6 +42,15 @@ class PGoogleDriveHelper {
     // PUT of `data` to `url`.
     static platform::URLRequest requestForUploadingData(platform::Data data,
                                                         const platform::URL& url);
+
+    // Where the gateway keeps uploaded media: the upload descriptions it hands out point below
+    // this path of the gateway host.
+    static constexpr const char* storageRootPath = "/uploads";
+    // The storage URL of `key` ("<video>/<file>"): the gateway's protocol and host (see
+    // PNAPIConstants), storageRootPath, then the key, escaped as a path. Nothing for a key that
+    // is empty or has an empty, "." or ".." piece, which would name no object or one outside
+    // the storage.
+    static std::optional<platform::URL> getGoogleDriveURLByKey(const std::string& key);
 };
 
 }  // namespace pindle::legacy

@@ -66,9 +66,14 @@ void PPublishService::cancelPublishingForContext(
     const std::shared_ptr<PPublishServiceContext>& context) {
     if (!context)
         return;
-    context->setCancelled(true);
-    PVideoConverter::getInstance().cancelConverting(context->url());
+    stop(*context);
     PUploadingService::getInstance().cancelUploadingVideoID(context->videoID());
+}
+
+void PPublishService::stop(PPublishServiceContext& context) {
+    context.setCancelled(true);
+    PVideoConverter::getInstance().cancelConverting(context.url());
+    for (const auto& operation : context.operations()) operation->cancel();
 }
 
 std::shared_ptr<PPublishServiceContext> PPublishService::contextOf(
@@ -86,8 +91,7 @@ void PPublishService::cancelPublishingVideoID(const std::string& videoID) {
     std::shared_ptr<PPublishServiceContext> context = contextOf(videoID);
     if (!context)
         return;
-    context->setCancelled(true);
-    PVideoConverter::getInstance().cancelConverting(context->url());
+    stop(*context);
 }
 
 void PPublishService::setFileManager(std::shared_ptr<const platform::FileManager> files) {
@@ -249,7 +253,11 @@ platform::Status PPublishService::updateVideoAccordingToContext(PPublishServiceC
         return PNError(PNError::uploadFileNotFound).toPlatformError();
     context.setFilePath(*filePath);
     files.removeItem(*filePath).ignoreError();
-    return files.moveItem(context.destPath(), *filePath);
+    platform::Status moved = files.moveItem(context.destPath(), *filePath);
+    // The conversion is over however the move went: what it left beside its output goes.
+    if (const std::string segments = context.outputHLSegmenterPath(); !segments.empty())
+        files.removeItem(segments).ignoreError();
+    return moved;
 }
 
 void PPublishService::finish(const std::shared_ptr<PPublishServiceContext>& context, bool cancelled,

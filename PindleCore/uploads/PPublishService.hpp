@@ -38,9 +38,12 @@ class PPublishService {
         const std::string& videoID, const std::optional<platform::StringSet>& tags,
         const std::optional<platform::StringDictionary>& metadata,
         PPublishServiceContext::Completion completion, const std::string& title = "");
+    // Stops the publish (its conversion and the context's operations) and cancels the video's
+    // upload.
     void cancelPublishingForContext(const std::shared_ptr<PPublishServiceContext>& context);
-    // Stops the conversion of the video, if one runs, and removes its output; its closures hear
-    // of the cancellation. The upload itself is left to the caller.
+    // Stops the conversion of the video, if one runs, and removes its output, and cancels the
+    // context's operations; its closures hear of the cancellation. The upload itself is left
+    // to the caller.
     void cancelPublishingVideoID(const std::string& videoID);
     // Whether the video's file is being published (converted) now.
     bool isPublishingVideoID(const std::string& videoID) const;
@@ -61,7 +64,10 @@ class PPublishService {
     void fillContextWithMetadata(PPublishServiceContext& context);
     void createFillVideoForContext(PPublishServiceContext& context);
     void startConvertingForContext(const std::shared_ptr<PPublishServiceContext>& context);
-    // Moves the conversion's output to the video's 720p cache name; the error when it cannot.
+    // Marks the publish cancelled, stops its conversion and cancels its operations.
+    void stop(PPublishServiceContext& context);
+    // Moves the conversion's output to the video's 720p cache name, and removes the context's
+    // outputHLSegmenterPath; the error when the move fails.
     platform::Status updateVideoAccordingToContext(PPublishServiceContext& context);
     // The publish has ended: the context goes, then its closures are called.
     void finish(const std::shared_ptr<PPublishServiceContext>& context, bool cancelled,

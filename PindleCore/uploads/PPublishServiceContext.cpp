@@ -62,4 +62,26 @@ std::vector<PPublishServiceContext::Completion> PPublishServiceContext::completi
     return completionBlocks_;
 }
 
+std::vector<std::shared_ptr<platform::Operation>> PPublishServiceContext::operations() const {
+    std::lock_guard lock(mutex_);
+    return operations_;
+}
+
+void PPublishServiceContext::addOperation(std::shared_ptr<platform::Operation> operation) {
+    if (!operation)
+        return;
+    std::lock_guard lock(mutex_);
+    operations_.push_back(std::move(operation));
+}
+
+std::string PPublishServiceContext::outputHLSegmenterPath() const {
+    std::lock_guard lock(mutex_);
+    return outputHLSegmenterPath_;
+}
+
+void PPublishServiceContext::setOutputHLSegmenterPath(std::string path) {
+    std::lock_guard lock(mutex_);
+    outputHLSegmenterPath_ = std::move(path);
+}
+
 }  // namespace pindle::legacy

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PindleCore/model/PNVideo.hpp"
+#include "platform/dispatch/Operation.hpp"
 #include "platform/foundation/Date.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
@@ -55,6 +56,15 @@ class PPublishServiceContext {
     void addCompletion(Completion completion);
     std::vector<Completion> completionBlocks() const;
 
+    // Operations that belong to this publish: cancelling the publish cancels each of them. The
+    // publish itself adds none; a host may.
+    std::vector<std::shared_ptr<platform::Operation>> operations() const;
+    void addOperation(std::shared_ptr<platform::Operation> operation);
+    // A file or folder the conversion leaves beside its output (a segmenter's), removed once
+    // the conversion has succeeded; empty, the default, for none. The publish never sets it.
+    std::string outputHLSegmenterPath() const;
+    void setOutputHLSegmenterPath(std::string path);
+
   private:
     const platform::URL url_;
     const std::string videoID_;
@@ -63,11 +73,13 @@ class PPublishServiceContext {
     const std::string destPath_;
 
     mutable std::mutex mutex_;
-    std::shared_ptr<PNVideo> video_;            // guarded by mutex_
-    std::string filePath_;                      // guarded by mutex_
-    bool converted_ = false;                    // guarded by mutex_
-    bool cancelled_ = false;                    // guarded by mutex_
-    std::vector<Completion> completionBlocks_;  // guarded by mutex_
+    std::shared_ptr<PNVideo> video_;                                // guarded by mutex_
+    std::string filePath_;                                          // guarded by mutex_
+    bool converted_ = false;                                        // guarded by mutex_
+    bool cancelled_ = false;                                        // guarded by mutex_
+    std::vector<Completion> completionBlocks_;                      // guarded by mutex_
+    std::vector<std::shared_ptr<platform::Operation>> operations_;  // guarded by mutex_
+    std::string outputHLSegmenterPath_;                             // guarded by mutex_
 };
 
 }  // namespace pindle::legacy

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/media/AssetWriterInputPixelBufferAdaptor.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 
@@ -52,11 +53,13 @@ std::optional<std::pair<std::string, int>> parseProfileLevel(const std::string& 
     return std::nullopt;
 }
 
-PSDAVAssetExportSession::Status statusOf(MediaTranscoder::Status status) {
-    using Status = PSDAVAssetExportSession::Status;
+// A run's status as one of the statuses that have the same ends (the session's, the reader's,
+// the writer's); `running` is the one for a run under way.
+template <class Status>
+Status statusOf(MediaTranscoder::Status status, Status running) {
     switch (status) {
         case MediaTranscoder::Status::transcoding:
-            return Status::exporting;
+            return running;
         case MediaTranscoder::Status::completed:
             return Status::completed;
         case MediaTranscoder::Status::failed:
@@ -67,6 +70,10 @@ PSDAVAssetExportSession::Status statusOf(MediaTranscoder::Status status) {
             break;
     }
     return Status::unknown;
+}
+
+PSDAVAssetExportSession::Status statusOf(MediaTranscoder::Status status) {
+    return statusOf(status, PSDAVAssetExportSession::Status::exporting);
 }
 
 // The session whose handler runs on this thread, and what that handler's export came to.
@@ -214,11 +221,15 @@ std::optional<MediaTranscoder::Settings> PSDAVAssetExportSession::transcoderSett
 void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
     std::function<void()> handler) {
     cancelExport();
+    // Read before the lock: the asset may have to open its file to answer.
+    const auto videoTracks = asset_->tracksWithMediaType(platform::MediaType::video);
+    const auto audioTracks = asset_->tracksWithMediaType(platform::MediaType::audio);
     std::shared_ptr<MediaTranscoder> transcoder;
     {
         std::lock_guard lock(mutex_);
         error_.reset();
         transcoder_.reset();
+        parts_ = Parts{};
         platform::Error refusal;
         std::optional<MediaTranscoder::Settings> settings;
         if (!outputURL_) {
@@ -248,6 +259,7 @@ void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
             transcoder = MediaTranscoder::create(source.path(), outputURL_->path(),
                                                  std::move(*settings), inputQueue_);
             transcoder_ = transcoder;
+            parts_ = describeParts(transcoder, videoTracks, audioTracks);
         }
     }
     if (!transcoder) {
@@ -325,6 +337,109 @@ float PSDAVAssetExportSession::progress() const {
     }
     std::lock_guard lock(mutex_);
     return transcoder_ ? transcoder_->progress() : 0.0f;
+}
+
+PSDAVAssetExportSession::Parts PSDAVAssetExportSession::describeParts(
+    const std::shared_ptr<const MediaTranscoder>& run,
+    const std::vector<platform::AssetTrack>& videoTracks,
+    const std::vector<platform::AssetTrack>& audioTracks) const {
+    const auto trackIDs = [](const std::vector<platform::AssetTrack>& tracks) {
+        std::vector<std::int32_t> ids;
+        for (const auto& track : tracks) ids.push_back(track.trackID);
+        return ids;
+    };
+    Parts parts;
+    parts.reader = std::make_shared<const Reader>(Reader{asset_, timeRange_, run});
+    parts.writer =
+        std::make_shared<const Writer>(Writer{*outputURL_, outputFileType_.value_or(fileTypeMPEG4),
+                                              shouldOptimizeForNetworkUse_, metadata_, run});
+    if (!videoTracks.empty()) {
+        ReaderOutput output;
+        output.mediaType = platform::MediaType::video;
+        output.trackIDs = trackIDs(videoTracks);
+        output.videoSettings = videoInputSettings_;
+        output.videoComposition =
+            videoComposition_
+                ? *videoComposition_
+                : defaultVideoComposition(videoTracks.front(), videoSettings_, asset_->duration());
+        const platform::Size renderSize = output.videoComposition->renderSize;
+        parts.videoOutput = std::make_shared<const ReaderOutput>(std::move(output));
+
+        WriterInput input;
+        input.mediaType = platform::MediaType::video;
+        input.videoSettings = videoSettings_;
+        parts.videoInput = std::make_shared<const WriterInput>(std::move(input));
+        parts.videoPixelBufferAdaptor = std::make_shared<const PixelBufferAdaptor>(
+            PixelBufferAdaptor{parts.videoInput,
+                               {{platform::AssetWriterInputPixelBufferAdaptor::pixelFormatTypeKey,
+                                 static_cast<std::int64_t>(platform::PixelBuffer::Format::bgra)},
+                                {"Width", renderSize.width},
+                                {"Height", renderSize.height},
+                                {"IOSurfaceOpenGLESTextureCompatibility", true},
+                                {"IOSurfaceOpenGLESFBOCompatibility", true}}});
+    }
+    if (!audioTracks.empty()) {
+        ReaderOutput output;
+        output.mediaType = platform::MediaType::audio;
+        output.trackIDs = trackIDs(audioTracks);
+        output.audioMix = audioMix_;
+        parts.audioOutput = std::make_shared<const ReaderOutput>(std::move(output));
+
+        WriterInput input;
+        input.mediaType = platform::MediaType::audio;
+        input.audioSettings = audioSettings_;
+        parts.audioInput = std::make_shared<const WriterInput>(std::move(input));
+    }
+    return parts;
+}
+
+PSDAVAssetExportSession::Reader::Status PSDAVAssetExportSession::Reader::status() const {
+    return run ? statusOf(run->status(), Status::reading) : Status::unknown;
+}
+
+platform::AssetWriter::Status PSDAVAssetExportSession::Writer::status() const {
+    using Status = platform::AssetWriter::Status;
+    return run ? statusOf(run->status(), Status::writing) : Status::unknown;
+}
+
+template <class Part>
+std::shared_ptr<const Part> PSDAVAssetExportSession::part(
+    std::shared_ptr<const Part> Parts::*member) const {
+    std::lock_guard lock(mutex_);
+    return parts_.*member;
+}
+
+auto PSDAVAssetExportSession::reader() const -> std::shared_ptr<const Reader> {
+    return part(&Parts::reader);
+}
+auto PSDAVAssetExportSession::videoOutput() const -> std::shared_ptr<const ReaderOutput> {
+    return part(&Parts::videoOutput);
+}
+auto PSDAVAssetExportSession::audioOutput() const -> std::shared_ptr<const ReaderOutput> {
+    return part(&Parts::audioOutput);
+}
+auto PSDAVAssetExportSession::writer() const -> std::shared_ptr<const Writer> {
+    return part(&Parts::writer);
+}
+auto PSDAVAssetExportSession::videoInput() const -> std::shared_ptr<const WriterInput> {
+    return part(&Parts::videoInput);
+}
+auto PSDAVAssetExportSession::videoPixelBufferAdaptor() const
+    -> std::shared_ptr<const PixelBufferAdaptor> {
+    return part(&Parts::videoPixelBufferAdaptor);
+}
+auto PSDAVAssetExportSession::audioInput() const -> std::shared_ptr<const WriterInput> {
+    return part(&Parts::audioInput);
+}
+
+std::optional<platform::Dictionary> PSDAVAssetExportSession::videoInputSettings() const {
+    std::lock_guard lock(mutex_);
+    return videoInputSettings_;
+}
+
+void PSDAVAssetExportSession::setVideoInputSettings(std::optional<platform::Dictionary> settings) {
+    std::lock_guard lock(mutex_);
+    videoInputSettings_ = std::move(settings);
 }
 
 std::optional<PSDAVAssetExportSession::VideoComposition>

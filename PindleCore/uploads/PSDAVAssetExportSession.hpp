@@ -34,9 +34,11 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
+#include "platform/foundation/Value.hpp"
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/Asset.hpp"
 #include "platform/media/AssetTrack.hpp"
+#include "platform/media/AssetWriter.hpp"
 #include "platform/media/MediaTranscoder.hpp"
 #include "platform/media/TimeRange.hpp"
 
@@ -190,8 +192,77 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     std::shared_ptr<PSDAVAssetExportSessionDelegate> delegate() const;
     void setDelegate(const std::shared_ptr<PSDAVAssetExportSessionDelegate>& delegate);
 
+    // Settings of the decoded video frames the reading side hands on. Kept, and shown by
+    // videoOutput(); the transcoder decodes into the format it draws with (BGRA, for a
+    // delegate that draws frames), so they change nothing in the output.
+    std::optional<platform::Dictionary> videoInputSettings() const;
+    void setVideoInputSettings(std::optional<platform::Dictionary> settings);
+
     // The serial queue "VideoEncoderInputQueue" the exports and their handlers run on.
     const std::shared_ptr<platform::DispatchQueue>& inputQueue() const { return inputQueue_; }
+
+    // --- The parts of an export ---
+    //
+    // The transcoder reads, decodes, composes, encodes and writes inside itself, so an export
+    // has no asset reader, reader outputs, asset writer, writer inputs or pixel buffer adaptor
+    // of its own. What reader(), videoOutput(), audioOutput(), writer(), videoInput(),
+    // videoPixelBufferAdaptor() and audioInput() give are read-only stand-ins for those parts
+    // of the latest export, describing what it was given; the reader's and the writer's status
+    // follow its run. Each is null before the first export and after one refused before it
+    // started (no output URL, unusable settings); the video parts are null for an asset without
+    // video, the audio parts for one without sound.
+
+    // Stands for the asset reader.
+    struct Reader {
+        enum class Status { unknown = 0, reading = 1, completed = 2, failed = 3, cancelled = 4 };
+        platform::AssetPtr asset;
+        platform::TimeRange timeRange;
+        // Reading while the export runs, then as it ended.
+        Status status() const;
+        std::shared_ptr<const platform::MediaTranscoder> run;  // the export's transcoder
+    };
+    // Stands for one of the reader's outputs: every track of its media type.
+    struct ReaderOutput {
+        platform::MediaType mediaType = platform::MediaType::other;
+        std::vector<std::int32_t> trackIDs;
+        bool alwaysCopiesSampleData = false;
+        // Video: videoInputSettings() and the composition drawn (the set one, else the
+        // default). Audio: the mix applied, if any.
+        std::optional<platform::Dictionary> videoSettings;
+        std::optional<VideoComposition> videoComposition;
+        std::optional<AudioMix> audioMix;
+    };
+    // Stands for the asset writer.
+    struct Writer {
+        platform::URL outputURL;
+        std::string outputFileType;
+        bool shouldOptimizeForNetworkUse = false;
+        std::map<std::string, std::string> metadata;
+        // Writing while the export runs, then as it ended.
+        platform::AssetWriter::Status status() const;
+        std::shared_ptr<const platform::MediaTranscoder> run;  // the export's transcoder
+    };
+    // Stands for one of the writer's inputs, with the settings it encodes by.
+    struct WriterInput {
+        platform::MediaType mediaType = platform::MediaType::other;
+        std::optional<VideoSettings> videoSettings;
+        std::optional<AudioSettings> audioSettings;
+        bool expectsMediaDataInRealTime = false;
+    };
+    // Stands for the pixel buffer adaptor of the video input: BGRA pictures of the
+    // composition's render size.
+    struct PixelBufferAdaptor {
+        std::shared_ptr<const WriterInput> assetWriterInput;
+        platform::Dictionary sourcePixelBufferAttributes;
+    };
+
+    std::shared_ptr<const Reader> reader() const;
+    std::shared_ptr<const ReaderOutput> videoOutput() const;
+    std::shared_ptr<const ReaderOutput> audioOutput() const;
+    std::shared_ptr<const Writer> writer() const;
+    std::shared_ptr<const WriterInput> videoInput() const;
+    std::shared_ptr<const PixelBufferAdaptor> videoPixelBufferAdaptor() const;
+    std::shared_ptr<const WriterInput> audioInput() const;
 
     struct Private {
         explicit Private() = default;
@@ -213,6 +284,25 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     std::optional<platform::MediaTranscoder::Settings> transcoderSettings(
         platform::Error* error) const;
 
+    // The stand-ins of one export's parts.
+    struct Parts {
+        std::shared_ptr<const Reader> reader;
+        std::shared_ptr<const ReaderOutput> videoOutput;
+        std::shared_ptr<const ReaderOutput> audioOutput;
+        std::shared_ptr<const Writer> writer;
+        std::shared_ptr<const WriterInput> videoInput;
+        std::shared_ptr<const PixelBufferAdaptor> videoPixelBufferAdaptor;
+        std::shared_ptr<const WriterInput> audioInput;
+    };
+    // One part of the latest export.
+    template <class Part>
+    std::shared_ptr<const Part> part(std::shared_ptr<const Part> Parts::*member) const;
+    // The parts of an export by `run` over these tracks, with the current properties.
+    // REQUIRES: mutex_ held.
+    Parts describeParts(const std::shared_ptr<const platform::MediaTranscoder>& run,
+                        const std::vector<platform::AssetTrack>& videoTracks,
+                        const std::vector<platform::AssetTrack>& audioTracks) const;
+
     const platform::AssetPtr asset_;
     const std::shared_ptr<platform::DispatchQueue> inputQueue_;
 
@@ -228,8 +318,10 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     std::optional<VideoComposition> videoComposition_;         // guarded by mutex_
     std::optional<AudioMix> audioMix_;                         // guarded by mutex_
     std::weak_ptr<PSDAVAssetExportSessionDelegate> delegate_;  // guarded by mutex_
+    std::optional<platform::Dictionary> videoInputSettings_;   // guarded by mutex_
     std::optional<platform::Error> error_;                     // guarded by mutex_
     std::shared_ptr<platform::MediaTranscoder> transcoder_;    // guarded by mutex_
+    Parts parts_;                                              // guarded by mutex_
 };
 
 }  // namespace pindle::legacy

@@ -2,6 +2,27 @@
 
 namespace pindle {
 
+namespace {
+
+WSDelegateAvailableMethods methodsOf(const WSWebSocketDelegate& delegate) {
+    using D = WSWebSocketDelegate;
+    WSDelegateAvailableMethods methods;
+    methods.didReceiveMessage = delegate.respondsTo(D::didReceiveMessageSelector);
+    methods.didReceiveMessageWithString =
+        delegate.respondsTo(D::didReceiveMessageWithStringSelector);
+    methods.didReceiveMessageWithData = delegate.respondsTo(D::didReceiveMessageWithDataSelector);
+    methods.didOpen = delegate.respondsTo(D::didOpenSelector);
+    methods.didFailWithError = delegate.respondsTo(D::didFailWithErrorSelector);
+    methods.didCloseWithCode = delegate.respondsTo(D::didCloseWithCodeSelector);
+    methods.didReceivePing = delegate.respondsTo(D::didReceivePingSelector);
+    methods.didReceivePong = delegate.respondsTo(D::didReceivePongSelector);
+    methods.shouldConvertTextFrameToString =
+        delegate.respondsTo(D::shouldConvertTextFrameToStringSelector);
+    return methods;
+}
+
+}  // namespace
+
 WSDelegateController::WSDelegateController() : dispatchQueue_(platform::DispatchQueue::main()) {}
 
 std::shared_ptr<WSWebSocketDelegate> WSDelegateController::delegate() const {
@@ -10,8 +31,23 @@ std::shared_ptr<WSWebSocketDelegate> WSDelegateController::delegate() const {
 }
 
 void WSDelegateController::setDelegate(std::weak_ptr<WSWebSocketDelegate> delegate) {
+    // Asked before the lock is taken: respondsTo() is the delegate's code.
+    WSDelegateAvailableMethods methods;
+    if (auto strong = delegate.lock())
+        methods = methodsOf(*strong);
     std::lock_guard lock(mutex_);
     delegate_ = std::move(delegate);
+    availableMethods_ = methods;
+}
+
+WSDelegateAvailableMethods WSDelegateController::availableDelegateMethods() const {
+    std::lock_guard lock(mutex_);
+    return availableMethods_;
+}
+
+void WSDelegateController::setAvailableDelegateMethods(WSDelegateAvailableMethods methods) {
+    std::lock_guard lock(mutex_);
+    availableMethods_ = methods;
 }
 
 std::shared_ptr<platform::DispatchQueue> WSDelegateController::dispatchQueue() const {
@@ -36,12 +72,19 @@ void WSDelegateController::setOperationQueue(std::shared_ptr<platform::Operation
     operationQueue_ = std::move(queue);
 }
 
-void WSDelegateController::performDelegateBlock(std::function<void(WSWebSocketDelegate&)> block) {
-    auto delegate = this->delegate();
+void WSDelegateController::performDelegateBlock(DelegateBlock block) {
+    std::shared_ptr<WSWebSocketDelegate> delegate;
+    WSDelegateAvailableMethods methods;
+    {
+        std::lock_guard lock(mutex_);
+        delegate = delegate_.lock();
+        methods = availableMethods_;
+    }
     if (!delegate)
         return;
-    performDelegateQueueBlock(
-        [delegate = std::move(delegate), block = std::move(block)] { block(*delegate); });
+    performDelegateQueueBlock([delegate = std::move(delegate), methods, block = std::move(block)] {
+        block(*delegate, methods);
+    });
 }
 
 void WSDelegateController::performDelegateQueueBlock(std::function<void()> block) {

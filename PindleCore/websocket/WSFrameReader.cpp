@@ -1,6 +1,7 @@
 #include "PindleCore/websocket/WSFrameReader.hpp"
 
 #include <algorithm>
+#include <new>
 
 #include "PindleCore/websocket/WSUtilities.hpp"
 
@@ -44,6 +45,14 @@ WSFrameReader::WSFrameReader(Callbacks callbacks, std::size_t maximumMessageSize
     : callbacks_(std::move(callbacks)), maximumMessageSize_(maximumMessageSize) {}
 
 void WSFrameReader::consume(const std::uint8_t* bytes, std::size_t length) {
+    try {
+        consumeBytes(bytes, length);
+    } catch (const std::bad_alloc&) {
+        cannotHold();
+    }
+}
+
+void WSFrameReader::consumeBytes(const std::uint8_t* bytes, std::size_t length) {
     std::size_t at = 0;
     while (!stopped_ && (at < length || (stage_ == Stage::payload && frameRead_ == frameLength_))) {
         switch (stage_) {
@@ -130,6 +139,8 @@ void WSFrameReader::lengthComplete() {
         }
         if (frameLength_ > maximumMessageSize_ - message_.size())
             return fail(messageTooBig, "Message too big");
+        if (frameLength_ > message_.max_size() - message_.size())
+            return cannotHold();
     }
     stage_ = Stage::payload;
     frameRead_ = 0;
@@ -205,6 +216,12 @@ void WSFrameReader::handleClose(const platform::Data& payload) {
     stopped_ = true;
     if (callbacks_.close)
         callbacks_.close(code, reason);
+}
+
+void WSFrameReader::cannotHold() {
+    stopped_ = true;
+    if (callbacks_.cannotHold)
+        callbacks_.cannotHold();
 }
 
 void WSFrameReader::fail(int closeCode, const std::string& reason) {

@@ -6,8 +6,9 @@
 // (fragments reassembled, text checked as UTF-8 as it arrives), pings, pongs and the close
 // frame come out through the callbacks, synchronously, in order. A violation is reported
 // once through `fail` with the close code to send (1002 protocol error, 1007 invalid text,
-// 1009 message too big). After a close frame or a failure the reader takes no further
-// byte: whatever follows on the wire is never interpreted.
+// 1009 message too big); a message that cannot be held in memory once through `cannotHold`.
+// After a close frame or a failure the reader takes no further byte: whatever follows on
+// the wire is never interpreted.
 //
 // Limits: a control frame carries at most 125 bytes; a message, counted over all of its
 // fragments, at most maximumMessageSize bytes, checked at each frame header before any of
@@ -40,6 +41,9 @@ class WSFrameReader {
         // The server's close frame: its code (1005 when it carried none) and reason.
         std::function<void(int code, const std::optional<std::string>& reason)> close;
         std::function<void(int closeCode, const std::string& reason)> fail;
+        // The message being read cannot be held in memory (its fragments add up past the
+        // largest buffer, or an allocation failed); nothing more is read.
+        std::function<void()> cannotHold;
     };
 
     explicit WSFrameReader(Callbacks callbacks,
@@ -68,6 +72,8 @@ class WSFrameReader {
     bool checkText(bool final);
     void handleClose(const platform::Data& payload);
     void fail(int closeCode, const std::string& reason);
+    void cannotHold();
+    void consumeBytes(const std::uint8_t* bytes, std::size_t length);
 
     const Callbacks callbacks_;
     const std::size_t maximumMessageSize_;

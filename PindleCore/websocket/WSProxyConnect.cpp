@@ -6,6 +6,7 @@
 #include "PindleCore/websocket/WSRunLoopThread.hpp"
 #include "PindleCore/websocket/WSUtilities.hpp"
 #include "platform/files/FileHandle.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/net/stream/HTTPResponseHead.hpp"
 #include "platform/net/stream/ProxyAutoConfiguration.hpp"
 
@@ -47,20 +48,22 @@ std::optional<std::string> readScriptFile(const std::string& path) {
 
 std::shared_ptr<WSProxyConnect> WSProxyConnect::create(
     platform::URL url, std::optional<platform::ProxySettings> settings,
-    std::shared_ptr<platform::RunLoop> runLoop) {
+    std::shared_ptr<platform::RunLoop> runLoop, double answerTimeout) {
     if (!runLoop)
         runLoop = WSNetworkRunLoop();
     return std::make_shared<WSProxyConnect>(
         Private{}, std::move(url),
-        settings ? std::move(*settings) : platform::ProxySettings::system(), std::move(runLoop));
+        settings ? std::move(*settings) : platform::ProxySettings::system(), std::move(runLoop),
+        answerTimeout);
 }
 
 WSProxyConnect::WSProxyConnect(Private, platform::URL url, platform::ProxySettings settings,
-                               std::shared_ptr<platform::RunLoop> runLoop)
+                               std::shared_ptr<platform::RunLoop> runLoop, double answerTimeout)
     : url_(std::move(url)),
       settings_(std::move(settings)),
       runLoop_(std::move(runLoop)),
       connectionRequiresTLS_(WSURLRequiresSSL(url_)),
+      answerTimeout_(answerTimeout),
       timerQueue_(platform::DispatchQueue::create("com.quarry.websocket.proxyconnect.write")) {}
 
 WSProxyConnect::~WSProxyConnect() {
@@ -189,10 +192,12 @@ void WSProxyConnect::runAutoConfiguration(std::optional<std::string> script, dou
 
 void WSProxyConnect::openConnection() {
     std::shared_ptr<platform::SocketStream> stream;
+    bool viaProxy = false;
     {
         std::lock_guard lock(mutex_);
         if (cancelled_)
             return;
+        viaProxy = httpProxyHost_ || socksProxy_;
         if (httpProxyHost_)
             stream_ = platform::SocketStream::create(*httpProxyHost_, httpProxyPort_);
         else if (socksProxy_)
@@ -208,7 +213,24 @@ void WSProxyConnect::openConnection() {
             self->handleEvent(event);
     });
     stream->schedule(runLoop_);
+    if (viaProxy && answerTimeout_ > 0)
+        watchAnswer(stream);
     stream->open();
+}
+
+void WSProxyConnect::watchAnswer(const std::shared_ptr<platform::SocketStream>& stream) {
+    std::weak_ptr<platform::SocketStream> watched = stream;
+    timerQueue_->asyncAfter(
+        answerTimeout_, platform::weakly(this, [watched](WSProxyConnect& self) {
+            {
+                // Handed over or failed meanwhile: the stream is no longer this connector's.
+                std::lock_guard lock(self.mutex_);
+                if (!self.stream_ || self.stream_ != watched.lock())
+                    return;
+            }
+            self.fail(platform::makeURLError(platform::URLError::timedOut,
+                                             "Timed out connecting to server."));
+        }));
 }
 
 void WSProxyConnect::handleEvent(platform::SocketStream::Event event) {

@@ -9,7 +9,9 @@
 // when the address needs it, is started by the socket over the handed stream, so it checks the real
 // host. With a SOCKS proxy it speaks SOCKS 5, or SOCKS 4 and 4a (see WSSocksHandshake); a
 // refusal fails with code 2132. Bytes the proxy's socket has not begun to take after
-// writeTimeout seconds fail with status 408 "Proxy timeout". When the settings name a proxy
+// writeTimeout seconds fail with status 408 "Proxy timeout"; a proxy that has not opened the
+// tunnel `answerTimeout` seconds after the connection to it was begun fails with -1001
+// "Timed out connecting to server.". When the settings name a proxy
 // auto-configuration file (by URL: a local file, or downloaded within the bounds of
 // WSAutoConfigurationDownload) or script, the script decides, evaluated for "https://host"
 // (TLS) or "http://host" and its first answer used; a PAC that cannot be read, downloaded or
@@ -55,9 +57,11 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     static constexpr std::size_t maximumAnswerSize = 64u << 10;
 
     // Uses the system's proxy settings unless `settings` are given (for tests and hosts).
+    // `answerTimeout`: how long a proxy may take to open the tunnel, in seconds on the
+    // platform clock; 0 for no limit.
     static std::shared_ptr<WSProxyConnect> create(
         platform::URL url, std::optional<platform::ProxySettings> settings = std::nullopt,
-        std::shared_ptr<platform::RunLoop> runLoop = nullptr);
+        std::shared_ptr<platform::RunLoop> runLoop = nullptr, double answerTimeout = 0);
     ~WSProxyConnect();
     WSProxyConnect(const WSProxyConnect&) = delete;
     WSProxyConnect& operator=(const WSProxyConnect&) = delete;
@@ -88,7 +92,7 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
 
   public:
     WSProxyConnect(Private, platform::URL url, platform::ProxySettings settings,
-                   std::shared_ptr<platform::RunLoop> runLoop);
+                   std::shared_ptr<platform::RunLoop> runLoop, double answerTimeout);
 
   private:
     // Takes the proxy's settings (nothing for a direct connection); false when it failed.
@@ -107,6 +111,8 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     // Fails the connection when nothing more of the output has gone out writeTimeout after
     // `generation`.
     void watchOutput(std::uint64_t generation);
+    // Fails the connection when `stream` is still waiting for the proxy answerTimeout from now.
+    void watchAnswer(const std::shared_ptr<platform::SocketStream>& stream);
     void readProxyAnswer();
     // `atEnd`: the proxy has closed, so no more of its answer will come.
     void handleHTTPProxyAnswer(bool atEnd);
@@ -120,6 +126,7 @@ class WSProxyConnect : public std::enable_shared_from_this<WSProxyConnect> {
     const platform::ProxySettings settings_;
     const std::shared_ptr<platform::RunLoop> runLoop_;
     const bool connectionRequiresTLS_;
+    const double answerTimeout_;
     const std::shared_ptr<platform::DispatchQueue> timerQueue_;
 
     std::mutex mutex_;

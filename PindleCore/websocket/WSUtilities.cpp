@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <memory>
 
 #include "platform/crypto/SecureRandom.hpp"
 #include "platform/foundation/Base64.hpp"
@@ -21,7 +23,42 @@ std::string lowercasedScheme(const platform::URL& url) {
     return scheme;
 }
 
+platform::Status posixStatus(int result) {
+    if (result == 0)
+        return platform::Status::success();
+    platform::Dictionary info;
+    info[platform::Error::localizedDescriptionKey] = std::string(std::strerror(result));
+    return platform::Error(platform::POSIXError::domain, result, std::move(info));
+}
+
 }  // namespace
+
+WSMutex WSMutexInitRecursive() {
+    auto mutex = std::make_unique<pthread_mutex_t>();
+    pthread_mutexattr_t attributes;
+    if (pthread_mutexattr_init(&attributes) != 0)
+        return nullptr;
+    // A recursive POSIX mutex also refuses (EPERM) an unlock by a thread that does not hold it.
+    bool made = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE) == 0 &&
+                pthread_mutex_init(mutex.get(), &attributes) == 0;
+    pthread_mutexattr_destroy(&attributes);
+    return made ? mutex.release() : nullptr;
+}
+
+void WSMutexDestroy(WSMutex mutex) {
+    if (!mutex)
+        return;
+    pthread_mutex_destroy(mutex);
+    delete mutex;
+}
+
+platform::Status WSMutexLock(WSMutex mutex) {
+    return posixStatus(pthread_mutex_lock(mutex));
+}
+
+platform::Status WSMutexUnlock(WSMutex mutex) {
+    return posixStatus(pthread_mutex_unlock(mutex));
+}
 
 platform::Error WSErrorWithDomainCodeDescription(const std::string& domain, std::int64_t code,
                                                  const std::string& description) {
@@ -53,6 +90,10 @@ platform::Error WSHTTPErrorWithCodeDescription(int httpStatus, std::int64_t code
 
 platform::SHA1::Digest WSSHA1HashFromString(std::string_view text) {
     return platform::SHA1::digest(text);
+}
+
+platform::SHA1::Digest WSSHA1HashFromBytes(const void* bytes, std::size_t length) {
+    return platform::SHA1::digest(bytes, length);
 }
 
 std::string WSBase64EncodedStringFromData(const void* bytes, std::size_t length) {
@@ -188,5 +229,7 @@ void WSErrorLog(const std::string& text) {
     std::string_view pieces[] = {"[WebSocket] ", text, "\n"};
     platform::StandardError::writeGathered(pieces);
 }
+
+void WSDebugLog(const std::string&) {}
 
 }  // namespace pindle

@@ -1,8 +1,12 @@
-// WSUtilities: the small helpers of the WebSocket client: its errors, hashing and encoding
-// for the handshake, random bytes, the origin of a URL, and UTF-8 checking of text frames.
+// WSUtilities: the small helpers of the WebSocket client: a recursive mutex, its errors,
+// hashing and encoding for the handshake, random bytes, the origin of a URL, UTF-8 checking
+// of text frames and its console lines.
 //
-// Thread-safety: stateless functions; call from any thread.
+// Thread-safety: stateless functions; call from any thread. A WSMutex is as safe as the
+// POSIX mutex it is.
 #pragma once
+
+#include <pthread.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +18,7 @@
 #include "platform/crypto/SHA1.hpp"
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Status.hpp"
 #include "platform/foundation/URL.hpp"
 #include "platform/net/stream/SocketStream.hpp"
 
@@ -36,6 +41,17 @@ inline constexpr std::int64_t invalidFrame = 2135;
 inline constexpr std::int64_t randomSourceFailed = 2136;
 }  // namespace WSErrorCode
 
+// A recursive POSIX mutex on the heap, made by WSMutexInitRecursive (nullptr when it could
+// not be made) and ended by WSMutexDestroy. Lock and unlock answer what the POSIX call
+// answered, as an error of the POSIX domain on failure (unlocking a mutex this thread does not
+// hold, for one).
+using WSMutex = pthread_mutex_t*;
+WSMutex WSMutexInitRecursive();
+// REQUIRES: no thread holds the mutex. Nothing for nullptr.
+void WSMutexDestroy(WSMutex mutex);
+platform::Status WSMutexLock(WSMutex mutex);
+platform::Status WSMutexUnlock(WSMutex mutex);
+
 platform::Error WSErrorWithDomainCodeDescription(const std::string& domain, std::int64_t code,
                                                  const std::string& description);
 platform::Error WSErrorWithCodeDescription(std::int64_t code, const std::string& description);
@@ -46,6 +62,7 @@ platform::Error WSHTTPErrorWithCodeDescription(int httpStatus, std::int64_t code
                                                const std::string& description);
 
 platform::SHA1::Digest WSSHA1HashFromString(std::string_view text);
+platform::SHA1::Digest WSSHA1HashFromBytes(const void* bytes, std::size_t length);
 std::string WSBase64EncodedStringFromData(const void* bytes, std::size_t length);
 
 // `length` bytes of the secure random source; nothing when it fails, since a predictable
@@ -84,5 +101,7 @@ void WSMaskBytes(std::uint8_t* bytes, std::size_t length, const std::uint8_t key
 
 // Writes "[WebSocket] <text>" to the system console.
 void WSErrorLog(const std::string& text);
+// The client's debugging lines: written nowhere.
+void WSDebugLog(const std::string& text);
 
 }  // namespace pindle

@@ -10,6 +10,7 @@
 #include "PindleCore/websocket/WSRunLoopThread.hpp"
 #include "PindleCore/websocket/WSUtilities.hpp"
 #include "platform/crypto/SecureRandom.hpp"
+#include "platform/foundation/Boxed.hpp"
 
 namespace pindle {
 
@@ -71,9 +72,20 @@ bool sameFieldName(const std::string& a, const std::string& b) {
            });
 }
 
-std::string notOpenText(const char* operation) {
-    return std::string("Invalid State: Cannot call `") + operation + "` until connection is open.";
+// The payload of a close frame: the code, then as much of the reason as a control frame
+// holds, cut on a character boundary rather than sent in a frame the server must reject.
+platform::Data closePayload(int code, const std::optional<std::string>& reason) {
+    platform::Data payload{static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)};
+    if (reason) {
+        std::size_t keep = std::min(maximumControlPayload - closeCodeBytes, reason->size());
+        auto valid = WSValidUTF8Prefix(reinterpret_cast<const std::uint8_t*>(reason->data()), keep);
+        payload.insert(payload.end(), reason->begin(),
+                       reason->begin() + static_cast<long>(valid.value_or(0)));
+    }
+    return payload;
 }
+
+using BoxedData = platform::Boxed<platform::Data>;
 
 }  // namespace
 
@@ -200,6 +212,9 @@ void WSWebSocket::open() {
         settings = proxySettings_;
     }
     onWorkQueue([settings](WSWebSocket& self) {
+        // Closed before it was opened: it never connects.
+        if (self.readyState() != WSReadyState::connecting)
+            return;
         self.selfRetain_ = self.shared_from_this();
         std::weak_ptr<WSWebSocket> weak = self.selfRetain_;
         if (self.request_.timeoutInterval > 0) {
@@ -214,7 +229,10 @@ void WSWebSocket::open() {
                 });
             });
         }
-        self.proxyConnect_ = WSProxyConnect::create(self.request_.url, settings);
+        // A proxy that never answers is bounded by the same time-out, on the connector's own
+        // queue, so it ends even where nobody runs the main queue.
+        self.proxyConnect_ = WSProxyConnect::create(self.request_.url, settings, nullptr,
+                                                    std::max(self.request_.timeoutInterval, 0.0));
         self.proxyConnect_->openNetworkStream([weak](const std::optional<platform::Error>& error,
                                                      std::shared_ptr<platform::SocketStream> stream,
                                                      platform::Data leftover) {
@@ -405,19 +423,33 @@ void WSWebSocket::httpHeadersDidFinish(const platform::Data& bytes) {
     WSFrameReader::Callbacks callbacks;
     callbacks.text = [this](const std::string& message) {
         auto self = shared_from_this();
-        delegates_.performDelegateBlock([self, message](WSWebSocketDelegate& d) {
-            if (d.webSocketShouldConvertTextFrameToString(*self))
-                d.webSocketDidReceiveMessageWithString(*self, message);
-            else
-                d.webSocketDidReceiveMessageWithData(
-                    *self, platform::Data(message.begin(), message.end()));
-        });
+        delegates_.performDelegateBlock(
+            [self, message](WSWebSocketDelegate& d, WSDelegateAvailableMethods methods) {
+                if (methods.shouldConvertTextFrameToString &&
+                    !d.webSocketShouldConvertTextFrameToString(*self)) {
+                    auto bytes = BoxedData::make(platform::Data(message.begin(), message.end()));
+                    if (methods.didReceiveMessage)
+                        d.webSocketDidReceiveMessage(*self, platform::Value(bytes));
+                    if (methods.didReceiveMessageWithData)
+                        d.webSocketDidReceiveMessageWithData(*self, bytes->value());
+                    return;
+                }
+                if (methods.didReceiveMessage)
+                    d.webSocketDidReceiveMessage(*self, platform::Value(message));
+                if (methods.didReceiveMessageWithString)
+                    d.webSocketDidReceiveMessageWithString(*self, message);
+            });
     };
     callbacks.binary = [this](const platform::Data& data) {
         auto self = shared_from_this();
-        delegates_.performDelegateBlock([self, data](WSWebSocketDelegate& d) {
-            d.webSocketDidReceiveMessageWithData(*self, data);
-        });
+        auto bytes = BoxedData::make(data);
+        delegates_.performDelegateBlock(
+            [self, bytes](WSWebSocketDelegate& d, WSDelegateAvailableMethods methods) {
+                if (methods.didReceiveMessage)
+                    d.webSocketDidReceiveMessage(*self, platform::Value(bytes));
+                if (methods.didReceiveMessageWithData)
+                    d.webSocketDidReceiveMessageWithData(*self, bytes->value());
+            });
     };
     callbacks.ping = [this](const platform::Data& data) {
         didReceivePing(data);
@@ -425,7 +457,10 @@ void WSWebSocket::httpHeadersDidFinish(const platform::Data& bytes) {
     callbacks.pong = [this](const platform::Data& data) {
         auto self = shared_from_this();
         delegates_.performDelegateBlock(
-            [self, data](WSWebSocketDelegate& d) { d.webSocketDidReceivePong(*self, data); });
+            [self, data](WSWebSocketDelegate& d, WSDelegateAvailableMethods methods) {
+                if (methods.didReceivePong)
+                    d.webSocketDidReceivePong(*self, data);
+            });
     };
     callbacks.close = [this](int code, const std::optional<std::string>& reason) {
         didReceiveCloseFrame(code, reason);
@@ -433,10 +468,17 @@ void WSWebSocket::httpHeadersDidFinish(const platform::Data& bytes) {
     callbacks.fail = [this](int code, const std::string& reason) {
         failConnection(code, reason);
     };
+    callbacks.cannotHold = [this] {
+        failForLackOfMemory();
+    };
     frameReader_ = std::make_unique<WSFrameReader>(std::move(callbacks), maximumMessageSize_);
     readFrames();
     auto self = shared_from_this();
-    delegates_.performDelegateBlock([self](WSWebSocketDelegate& d) { d.webSocketDidOpen(*self); });
+    delegates_.performDelegateBlock(
+        [self](WSWebSocketDelegate& d, WSDelegateAvailableMethods methods) {
+            if (methods.didOpen)
+                d.webSocketDidOpen(*self);
+        });
 }
 
 void WSWebSocket::readFrames() {
@@ -453,7 +495,10 @@ void WSWebSocket::readFrames() {
 void WSWebSocket::didReceivePing(const platform::Data& data) {
     auto self = shared_from_this();
     delegates_.performDelegateBlock(
-        [self, data](WSWebSocketDelegate& d) { d.webSocketDidReceivePing(*self, data); });
+        [self, data](WSWebSocketDelegate& d, WSDelegateAvailableMethods methods) {
+            if (methods.didReceivePing)
+                d.webSocketDidReceivePing(*self, data);
+        });
     if (readyState() == WSReadyState::open)
         sendFrame(pong, data);
 }
@@ -471,36 +516,52 @@ void WSWebSocket::didReceiveCloseFrame(int code, const std::optional<std::string
 
 // --- Sending -------------------------------------------------------------------------------
 
+bool WSWebSocket::isOpenToSend(const char* operation, platform::Error* error) const {
+    if (readyState() == WSReadyState::open)
+        return true;
+    if (error)
+        *error = WSErrorWithCodeDescription(
+            WSErrorCode::notOpen, std::string("Invalid State: Cannot call `") + operation +
+                                      "` until connection is open.");
+    return false;
+}
+
 bool WSWebSocket::sendString(const std::string& message, platform::Error* error) {
-    if (readyState() != WSReadyState::open) {
-        if (error)
-            *error =
-                WSErrorWithCodeDescription(WSErrorCode::notOpen, notOpenText("sendString:error:"));
+    if (!isOpenToSend("sendString:error:", error))
         return false;
-    }
     platform::Data bytes(message.begin(), message.end());
     onWorkQueue([bytes](WSWebSocket& s) { s.sendFrame(text, bytes); });
     return true;
 }
 
 bool WSWebSocket::sendData(const platform::Data& data, platform::Error* error) {
-    if (readyState() != WSReadyState::open) {
-        if (error)
-            *error = WSErrorWithCodeDescription(WSErrorCode::notOpen,
-                                                notOpenText("sendDataNoCopy:error:"));
+    // Checked before the copy, so that a refused message costs nothing.
+    if (!isOpenToSend("sendDataNoCopy:error:", error))
         return false;
-    }
-    onWorkQueue([data](WSWebSocket& s) { s.sendFrame(binary, data); });
+    return sendDataNoCopy(std::make_shared<const platform::Data>(data), error);
+}
+
+bool WSWebSocket::sendDataNoCopy(std::shared_ptr<const platform::Data> data,
+                                 platform::Error* error) {
+    if (!isOpenToSend("sendDataNoCopy:error:", error))
+        return false;
+    if (data)
+        onWorkQueue([data = std::move(data)](WSWebSocket& s) { s.sendFrame(binary, *data); });
     return true;
 }
 
+void WSWebSocket::send(const platform::Value& message) {
+    if (const std::string* text = message.asString())
+        sendString(*text);
+    else if (message.isNull())
+        sendDataNoCopy(nullptr);
+    else if (auto bytes = message.asObjectOf<BoxedData>())
+        sendData(bytes->value());
+}
+
 bool WSWebSocket::sendPing(const platform::Data& data, platform::Error* error) {
-    if (readyState() != WSReadyState::open) {
-        if (error)
-            *error =
-                WSErrorWithCodeDescription(WSErrorCode::notOpen, notOpenText("sendPing:error:"));
+    if (!isOpenToSend("sendPing:error:", error))
         return false;
-    }
     if (data.size() > maximumControlPayload) {
         if (error)
             *error = WSErrorWithCodeDescription(
@@ -620,18 +681,21 @@ void WSWebSocket::startClosingHandshake(int code, const std::optional<std::strin
     setReadyState(WSReadyState::closing);
     if (state == WSReadyState::connecting) {
         inputStopped_ = true;
-        closeConnection();
+        if (stream_) {
+            closeConnection();
+            return;
+        }
+        // Still reaching the server (a PAC download, a proxy that has not answered): that
+        // stops now, with its connection, rather than when it would have finished.
+        if (proxyConnect_)
+            proxyConnect_->cancel();
+        proxyConnect_.reset();
+        setReadyState(WSReadyState::closed);
+        reportClose();
+        scheduleCleanup();
         return;
     }
-    platform::Data payload{static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)};
-    if (reason) {
-        // A control frame carries at most 125 bytes; cut the reason on a character boundary
-        // rather than send a frame the server must reject.
-        std::size_t keep = std::min(maximumControlPayload - closeCodeBytes, reason->size());
-        auto valid = WSValidUTF8Prefix(reinterpret_cast<const std::uint8_t*>(reason->data()), keep);
-        payload.insert(payload.end(), reason->begin(),
-                       reason->begin() + static_cast<long>(valid.value_or(0)));
-    }
+    platform::Data payload = closePayload(code, reason);
     // A server that never answers the close frame must not keep the socket closing for ever.
     // The wait starts before the frame goes out, so it is never longer than the bound.
     std::weak_ptr<WSWebSocket> weak = shared_from_this();
@@ -673,6 +737,19 @@ void WSWebSocket::failConnection(int code, const std::string& reason) {
     closeConnection();
 }
 
+void WSWebSocket::failForLackOfMemory() {
+    static constexpr const char* text = "Unable to allocate memory to read from socket.";
+    inputStopped_ = true;
+    if (frameReader_)
+        frameReader_->stop();
+    if (failed_ || closeReported_ || readyState() == WSReadyState::closed)
+        return;
+    // The server learns why the connection ends, when a close frame can still go out.
+    if (readyState() == WSReadyState::open)
+        sendFrame(connectionClose, closePayload(WSStatusCode::messageTooBig, text));
+    failWithError(WSErrorWithCodeDescription(WSErrorCode::readBufferUnavailable, text));
+}
+
 void WSWebSocket::reportClose() {
     if (closeReported_ || failed_)
         return;
@@ -681,9 +758,11 @@ void WSWebSocket::reportClose() {
     int code = closeFrameReceived_ ? closeCode_ : WSStatusCode::abnormal;
     auto reason = closeReason_;
     bool clean = closeFrameReceived_;
-    delegates_.performDelegateBlock([self, code, reason, clean](WSWebSocketDelegate& d) {
-        d.webSocketDidCloseWithCode(*self, code, reason, clean);
-    });
+    delegates_.performDelegateBlock(
+        [self, code, reason, clean](WSWebSocketDelegate& d, WSDelegateAvailableMethods methods) {
+            if (methods.didCloseWithCode)
+                d.webSocketDidCloseWithCode(*self, code, reason, clean);
+        });
 }
 
 void WSWebSocket::failWithError(const platform::Error& error) {
@@ -695,7 +774,10 @@ void WSWebSocket::failWithError(const platform::Error& error) {
     failed_ = true;
     auto self = shared_from_this();
     delegates_.performDelegateBlock(
-        [self, error](WSWebSocketDelegate& d) { d.webSocketDidFailWithError(*self, error); });
+        [self, error](WSWebSocketDelegate& d, WSDelegateAvailableMethods methods) {
+            if (methods.didFailWithError)
+                d.webSocketDidFailWithError(*self, error);
+        });
     setReadyState(WSReadyState::closed);
     closeConnection();
     scheduleCleanup();
@@ -791,6 +873,14 @@ void WSWebSocket::readAvailableBytes() {
     // A peer that never stops sending must not hold the work queue: after this many pieces
     // the rest is read in a later block, behind whatever else is waiting (a close, a send).
     constexpr int piecesPerTurn = 64;
+    try {
+        readPieces(piecesPerTurn);
+    } catch (const std::bad_alloc&) {
+        failForLackOfMemory();
+    }
+}
+
+void WSWebSocket::readPieces(int piecesPerTurn) {
     std::vector<std::uint8_t> buffer(WSDefaultBufferSize());
     for (int piece = 0; stream_ && !inputStopped_; ++piece) {
         if (piece == piecesPerTurn) {
@@ -829,9 +919,16 @@ void WSWebSocket::pumpScanner() {
     if (isPumping_)
         return;
     isPumping_ = true;
-    while (innerPumpScanner()) {
+    bool heldEverything = true;
+    try {
+        while (innerPumpScanner()) {
+        }
+    } catch (const std::bad_alloc&) {
+        heldEverything = false;
     }
     isPumping_ = false;
+    if (!heldEverything)
+        failForLackOfMemory();
 }
 
 bool WSWebSocket::innerPumpScanner() {

@@ -13,12 +13,14 @@
 //
 // Ready state only moves forward: connecting, open, closing, closed. Failures (connecting,
 // proxy, handshake, time-out, an untrusted certificate, a stream error, a failed random
-// source) reach the delegate once as webSocketDidFailWithError and no close report
-// follows. Otherwise the end is reported once as webSocketDidCloseWithCode: with the
+// source, bytes that cannot be held in memory) reach the delegate once as
+// webSocketDidFailWithError and no close report follows. The open time-out also bounds a
+// proxy's answer. Otherwise the end is reported once as webSocketDidCloseWithCode: with the
 // server's close code and reason and clean = true when its close frame arrived (also when
 // the stream ends right after it), else with 1006 and clean = false (a violation by the
 // server, a close while connecting, a stream that just ended, a close of ours the server
-// left unanswered for closeHandshakeTimeout).
+// left unanswered for closeHandshakeTimeout). A close while connecting ends the connection
+// at once, at whatever stage it is (a PAC download, a proxy's answer, the handshake).
 //
 // Thread-safety: every public operation may be called from any thread. Stream events
 // arrive on the shared WebSocket network thread and are moved to the socket's own serial
@@ -47,6 +49,7 @@
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/Value.hpp"
 #include "platform/net/stream/HTTPResponseHead.hpp"
 #include "platform/net/stream/SocketStream.hpp"
 
@@ -123,8 +126,16 @@ class WSWebSocket : public platform::KeyValueObservable {
     // Each queues one message and returns true; false with code 2134 in `error` unless
     // open, and with 2135 for a ping over 125 bytes.
     bool sendString(const std::string& message, platform::Error* error = nullptr);
+    // Copies the bytes; see sendDataNoCopy.
     bool sendData(const platform::Data& data, platform::Error* error = nullptr);
+    // Sends the bytes as they are, shared rather than copied: the caller must not change
+    // them afterwards. No data (nullptr) is accepted like a message and sends nothing.
+    bool sendDataNoCopy(std::shared_ptr<const platform::Data> data,
+                        platform::Error* error = nullptr);
     bool sendPing(const platform::Data& data, platform::Error* error = nullptr);
+    // A string Value goes to sendString, a platform::Boxed<platform::Data> object to
+    // sendData, null to sendDataNoCopy(nullptr); any other value is ignored, as is a refusal.
+    void send(const platform::Value& message);
 
     // Observable by key-value observing under "readyState" (the state's number); announced
     // on the work queue, once per change.
@@ -152,6 +163,8 @@ class WSWebSocket : public platform::KeyValueObservable {
     void setDelegateOperationQueue(std::shared_ptr<platform::OperationQueue> queue) {
         delegates_.setOperationQueue(std::move(queue));
     }
+    // The delegate, the methods it implements and its queue, as the socket delivers to them.
+    WSDelegateController& delegateController() { return delegates_; }
 
     // The upgrade request as sent on the wire for `key` (exposed for its tests).
     std::string handshakeRequest(const std::string& key) const;
@@ -197,6 +210,14 @@ class WSWebSocket : public platform::KeyValueObservable {
     void pumpWriting();
     void closeConnection();
     void readAvailableBytes();
+    // The reading of readAvailableBytes(), which turns a failed allocation into 1009.
+    void readPieces(int piecesPerTurn);
+    // Whether the socket is open, else false with code 2134 for `operation` in `error`.
+    bool isOpenToSend(const char* operation, platform::Error* error) const;
+
+    // The bytes read cannot be held in memory: a close frame with 1009 goes out when it can,
+    // and the connection fails with code 1009.
+    void failForLackOfMemory();
 
     void didReceiveCloseFrame(int code, const std::optional<std::string>& reason);
     void didReceivePing(const platform::Data& data);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "PindleCore/caches/PNImagesLoader.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
@@ -62,9 +63,12 @@ const char* timeControlName(platform::Player::TimeControlStatus status) {
     return "paused";
 }
 
-std::shared_ptr<PNVideoLoader> loaderFor(const std::string& uid) {
+// The loader of the group `uid`; `made` tells whether this call made it.
+std::shared_ptr<PNVideoLoader> loaderFor(const std::string& uid, bool& made) {
+    made = false;
     if (auto existing = PNVideoLoader::loader(uid))
         return existing;
+    made = true;
     return PNVideoLoader::make(uid, loaderConcurrency);
 }
 
@@ -115,6 +119,8 @@ PNPlayerView::PNPlayerView(Private, const Rect& frame)
 
 PNPlayerView::~PNPlayerView() {
     unsubscribe();
+    if (loader_ && ownsLoader_ && internalLoadingControl_)
+        PNVideoLoader::unregister(*loader_);
 }
 
 std::shared_ptr<PNPlayerView> PNPlayerView::self() {
@@ -279,10 +285,22 @@ void PNPlayerView::applyAspectMode() {
 }
 
 void PNPlayerView::setUID(const std::string& uid) {
-    auto shared = loaderFor(uid);
-    std::lock_guard lock(mutex_);
-    uid_ = uid;
-    loader_ = std::move(shared);
+    bool made = false;
+    auto shared = loaderFor(uid, made);
+    std::shared_ptr<PNVideoLoader> previous;
+    bool ownedPrevious = false;
+    {
+        std::lock_guard lock(mutex_);
+        uid_ = uid;
+        if (loader_ == shared)
+            return;
+        previous = std::exchange(loader_, std::move(shared));
+        ownedPrevious = std::exchange(ownsLoader_, made);
+    }
+    // A view that steers its own loading made its loader for itself alone: left registered,
+    // it would live, and retry its downloads, for the rest of the process.
+    if (previous && ownedPrevious && internalLoadingControl_)
+        PNVideoLoader::unregister(*previous);
 }
 
 // --- Commands ---

@@ -13,10 +13,13 @@
 // the time left; the end of the item loops or drops the play intent.
 //
 // A view needs a `uid` (setUID) before a video is set: without one setVideo logs "no_uid"
-// and does nothing. A video plays when it has a 720p address or a local recording and its
-// identifier makes an address; otherwise the delegate hears error 9 (video unavailable) and no
-// item is built. An item that fails (its bytes are not media, its load ended in an error)
-// tells the delegate error 10 (video load failed).
+// and does nothing. A view that steers its own loading (internalLoadingControl, the default)
+// and finds no loader of its group registered makes one, and takes it out of the registry
+// when it goes or moves to another group. A video plays when it has a 720p address or a
+// local recording and its identifier makes an address; otherwise the delegate hears error 9
+// (video unavailable) and no item is built. An item that fails (its bytes are not media, its
+// load ended in an error, the server refused the file) tells the delegate error 10 (video
+// load failed).
 //
 // Observable keys: "video", "isReadyToPlay" (besides View's).
 //
@@ -209,9 +212,12 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     PNLogger logger_{PNLoggerType::IPLR};
 
     mutable std::mutex mutex_;
-    std::weak_ptr<PNPlayerViewDelegate> delegate_;                          // guarded by mutex_
-    std::optional<std::string> uid_;                                        // guarded by mutex_
-    std::shared_ptr<PNVideoLoader> loader_;                                 // guarded by mutex_
+    std::weak_ptr<PNPlayerViewDelegate> delegate_;  // guarded by mutex_
+    std::optional<std::string> uid_;                // guarded by mutex_
+    std::shared_ptr<PNVideoLoader> loader_;         // guarded by mutex_
+    // The view made loader_ (no loader of its group was registered): one that steers its own
+    // loading takes it out of the registry when it goes.
+    bool ownsLoader_ = false;                                               // guarded by mutex_
     std::vector<std::shared_ptr<PNVideoLoaderListener>> requestListeners_;  // guarded by mutex_
     LoadImageSubscriptionPtr thumbLoadSubscription_;                        // guarded by mutex_
     platform::Player::TimeObserverToken timeObserver_;                      // guarded by mutex_

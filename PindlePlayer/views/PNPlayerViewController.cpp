@@ -123,7 +123,12 @@ PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
-PNPlayerViewController::~PNPlayerViewController() = default;
+PNPlayerViewController::~PNPlayerViewController() {
+    // Left registered, a loader of its own would live, and retry its downloads, for the rest
+    // of the process.
+    if (videoLoader_ && ownsVideoLoader_)
+        PNVideoLoader::unregister(*videoLoader_);
+}
 
 std::shared_ptr<PNPlayerViewController> PNPlayerViewController::self() {
     return std::static_pointer_cast<PNPlayerViewController>(shared_from_this());
@@ -407,12 +412,12 @@ void PNPlayerViewController::viewDidLoad() {
     ViewController::viewDidLoad();
     auto root = view();
     Hold hold(*this);
-    if (internalLoadingControl_) {
-        videoLoader_ = PNVideoLoader::make(uid_, loaderRequests);
-    } else {
+    if (!internalLoadingControl_)
         videoLoader_ = PNVideoLoader::loader(uid_);
-        if (!videoLoader_)
-            videoLoader_ = PNVideoLoader::make(uid_, sharedLoaderRequests);
+    if (!videoLoader_) {
+        videoLoader_ = PNVideoLoader::make(
+            uid_, internalLoadingControl_ ? loaderRequests : sharedLoaderRequests);
+        ownsVideoLoader_ = true;
     }
     auto storyboard =
         ui::Storyboard::named(PNPlayerStoryboard::storyboardName, PNPlayerStoryboard::bundle());
@@ -472,6 +477,24 @@ void PNPlayerViewController::viewDidLoad() {
         shown.currentShown = [weak] {
             if (auto self = weak.lock())
                 self->pool_->markCurrentShown();
+        };
+        shown.isCurrent = [weak](const PNPlayerView& view) {
+            auto self = weak.lock();
+            return !self || self->isCurrent(view);
+        };
+        shown.retire = [weak](PNPlayerView& view) {
+            auto self = weak.lock();
+            if (!self) {
+                view.stop();
+                return true;
+            }
+            // Under the lock, so that no switch makes the view current between the look and
+            // the stop.
+            Hold hold(*self);
+            if (self->isCurrent(view))
+                return false;
+            view.stop();
+            return true;
         };
         transitions_->bind(std::move(shown));
     }
@@ -627,7 +650,7 @@ void PNPlayerViewController::playIndex(std::int64_t index, PNPlayState state,
     }
     // With the lock released: the queue announces its new window to this controller, which
     // switches then.
-    queue->setVideoIndex(index);
+    moveQueue(queue, index);
     updateButtons();
     propagateProgress();
 }
@@ -649,6 +672,7 @@ void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
     if (isAnimating())
         return;
     loadViewIfNeeded();
+    const auto preloaded = preloadedResolution(video);
     Hold hold(*this);
     setPlayState(state);
     playbackQueue_.reset();
@@ -658,7 +682,7 @@ void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
     announce("currentTime");
     announce("duration");
     playerTransition_ = transition;
-    setVideos(video ? std::vector<PNVideoPtr>{video} : std::vector<PNVideoPtr>{});
+    setVideos(video ? std::vector<PNVideoPtr>{video} : std::vector<PNVideoPtr>{}, preloaded);
     updateButtons();
     propagateProgress();
 }
@@ -684,7 +708,7 @@ void PNPlayerViewController::setToPrivate(PNPlaylistPtr playlist, std::int64_t i
     }
     // With the lock released: a queue that moves announces its window to this controller.
     if (moved)
-        moved->setVideoIndex(index);
+        moveQueue(moved, index);
     // A new queue built its first window before this controller was its delegate, and an
     // equal list is never announced again: hand it over now, or a loaded playlist would show
     // nothing until it happens to change.
@@ -697,8 +721,46 @@ void PNPlayerViewController::playbackQueueUpdated(const std::vector<PNVideoPtr>&
     setVideos(videos);
 }
 
+void PNPlayerViewController::moveQueue(const std::shared_ptr<PNPlaybackQueue>& queue,
+                                       std::int64_t index) {
+    std::uint64_t taken;
+    {
+        std::lock_guard lock(lock_);
+        taken = windowsTaken_;
+    }
+    queue->setVideoIndex(index);
+    {
+        std::lock_guard lock(lock_);
+        if (windowsTaken_ != taken || playbackQueue_ != queue)
+            return;
+    }
+    // Nothing was announced: set then play of one index leaves the window as it was, and the
+    // view on screen must still play.
+    if (auto window = queue->videos(); !window.empty())
+        setVideos(window);
+}
+
+std::optional<PNVideoResolution> PNPlayerViewController::preloadedResolution(
+    const PNVideoPtr& video) {
+    return video ? PNPlayerCache::shared()->getClosestPreloadedResolution(*video) : std::nullopt;
+}
+
 void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos) {
+    // Only a switch needs the cache's answer: a window whose first video is on screen already
+    // costs no file work.
+    std::optional<PNVideoResolution> preloaded;
+    if (!videos.empty()) {
+        auto current = currentPlayer();
+        if (!current || current->targetVideo() != videos.front())
+            preloaded = preloadedResolution(videos.front());
+    }
+    setVideos(videos, preloaded);
+}
+
+void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos,
+                                       std::optional<PNVideoResolution> frontPreloaded) {
     Hold hold(*this);
+    ++windowsTaken_;
     if (internalLoadingControl_ && videoLoader_)
         videoLoader_->setVideosToPreload(videos);
     auto current = currentPlayer();
@@ -711,14 +773,19 @@ void PNPlayerViewController::setVideos(const std::vector<PNVideoPtr>& videos) {
     if (current->targetVideo() == videos.front()) {
         // Already on screen: it still takes the requested state, or play(video:) of the
         // video shown would leave it paused.
-        if (playState_ == PNPlayState::playing)
-            current->play();
-        else if (playState_ == PNPlayState::paused)
-            current->pause();
+        applyPlayState(*current);
         prepareNextVideosToPlay();
         return;
     }
-    switchTo(videos.front(), playerTransition_, [] {});
+    switchTo(videos.front(), playerTransition_, nullptr, frontPreloaded);
+}
+
+void PNPlayerViewController::applyPlayState(PNPlayerView& current) {
+    Hold hold(*this);
+    if (playState_ == PNPlayState::playing)
+        current.play();
+    else if (playState_ == PNPlayState::paused)
+        current.pause();
 }
 
 void PNPlayerViewController::prepareNextVideosToPlay() {
@@ -732,12 +799,20 @@ void PNPlayerViewController::prepareNextVideosToPlay() {
         logger_.log("preparing_" + assignment.video->videoID());
         if (assignment.previous && videoLoader_)
             videoLoader_->setPreload(assignment.previous->videoID(), true);
+        pool_->forgetFailure(*assignment.view);
         assignment.view->setVideo(assignment.video, true);
     }
 }
 
 void PNPlayerViewController::switchTo(PNVideoPtr video, Transition transition,
                                       std::function<void()> completion) {
+    const auto preloaded = preloadedResolution(video);
+    switchTo(std::move(video), transition, std::move(completion), preloaded);
+}
+
+void PNPlayerViewController::switchTo(PNVideoPtr video, Transition transition,
+                                      std::function<void()> completion,
+                                      std::optional<PNVideoResolution> preloaded) {
     // An animation that never ends would block every later switch.
     if (transition && !std::isfinite(transition->duration))
         transition.reset();
@@ -756,7 +831,6 @@ void PNPlayerViewController::switchTo(PNVideoPtr video, Transition transition,
             old->play();
         return;
     }
-    auto preloaded = PNPlayerCache::shared()->getClosestPreloadedResolution(*video);
     const auto resolution = preloaded.value_or(PNThroughputManager::shared().resolution());
     logger_.log("set_video_" + video->videoID() + "_" + toString(resolution) + "_" +
                 (preloaded ? "true" : "false"));
@@ -776,12 +850,24 @@ void PNPlayerViewController::switchTo(PNVideoPtr video, Transition transition,
 
     const auto change = pool_->switchTo(video);
     auto fresh = change.to;
+    readyTold_ = false;
     if (change.held) {
         duration_ = fresh->isReadyToPlay() ? itemDuration(*fresh) : 0;
         announce("duration");
         if (playState_ == PNPlayState::playing)
             fresh->play();
         prepareNextVideosToPlay();
+        // What the view said while it preloaded was not about the video on screen then: the
+        // delegate hears it now that it is.
+        if (change.failed) {
+            auto recorded = videoErrors_.find(video->videoID());
+            events().failedToPlay(recorded != videoErrors_.end()
+                                      ? recorded->second
+                                      : PNError(PNError::videoLoadFailed));
+        } else if (fresh->isReadyToPlay() && fresh->video() == video) {
+            readyTold_ = true;
+            events().readyToPlay();
+        }
     } else {
         fresh->setVideo(video, playState_ == PNPlayState::paused);
         if (playState_ == PNPlayState::playing)
@@ -965,16 +1051,21 @@ void PNPlayerViewController::toggleErrorMessage(std::optional<std::string> text)
 // ---- what the player views say ----
 
 void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
-    if (!isCurrent(view))
-        return;
+    bool tell = false;
     {
         Hold hold(*this);
+        // A neighbour's readiness is told when it becomes current; a view's readiness for a
+        // video it has since been told to replace is no news.
+        if (!isCurrent(view) || view.video() != view.targetVideo())
+            return;
         duration_ = itemDuration(view);
         announce("duration");
         checkPlayerBuffering();
         prepareNextVideosToPlay();
         const double started = setTime_ ? secondsSince1970() - *setTime_ : 0;
         logger_.log("startup_time_" + shortest(started));
+        tell = !readyTold_;
+        readyTold_ = true;
     }
     auto weak = weakSelf();
     auto sender = std::static_pointer_cast<PNPlayerView>(view.shared_from_this());
@@ -988,7 +1079,8 @@ void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
         sender->setHidden(false);
         self->pool_->markCurrentShown();
     });
-    events().readyToPlay();
+    if (tell)
+        events().readyToPlay();
 }
 
 void PNPlayerViewController::pnPlayerViewBuffering(PNPlayerView& view, bool) {
@@ -1017,8 +1109,17 @@ void PNPlayerViewController::pnPlayerViewPlayStateDidChange(PNPlayerView& view) 
 void PNPlayerViewController::pnPlayerViewFailedToPlay(PNPlayerView& view, int error) {
     auto code = PNError::fromRawValue(error).value_or(PNError::unknown);
     auto failed = view.video();
+    // Every failure is recorded and posted, a neighbour's too.
     showError(failed ? failed->videoID() : std::string(), code);
-    events().failedToPlay(code);
+    Hold hold(*this);
+    // A failure of a video the view has since been told to replace is no news.
+    if (!failed || failed != view.targetVideo())
+        return;
+    pool_->markFailed(view, failed);
+    // The delegate hears of the video on screen; a neighbour's failure reaches it when that
+    // neighbour becomes current (switchTo).
+    if (isCurrent(view))
+        events().failedToPlay(code);
 }
 
 void PNPlayerViewController::pnPlayerViewDidPlayToEnd(PNPlayerView& view) {

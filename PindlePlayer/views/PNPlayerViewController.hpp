@@ -3,12 +3,18 @@
 // that keeps its picture, the others holding the playlist's neighbouring videos in preload
 // mode. It owns the playback queue over the playlist, the control panel and volume
 // indicator (from the player library's storyboard), a delayed buffering spinner, an error
-// label, and the video loader that feeds its views.
+// label, and the video loader that feeds its views (one it made itself, when it steers its
+// own loading or found none of its group, goes with it).
 //
 // Switching: set/play a video, a playlist at an index, or another index of the current
 // playlist, optionally with an animated transition; while a transition animates, switching
 // calls are ignored. Every public operation loads the view first, so the pool and the loader
-// exist whenever they are used.
+// exist whenever they are used. Asking for the state of the video on screen (set, then play,
+// of one index) gives it that state even when the playlist's window does not change.
+//
+// The delegate hears about the video on screen. Every failure is recorded (videoErrors) and
+// posted, but a neighbour's failure reaches the delegate when that neighbour becomes current;
+// a neighbour that became ready while it preloaded is told ready when a switch shows it.
 //
 // Observable keys (key-value observing): "aspectMode", "muted", "loop", "playState",
 // "currentTime", "duration", "video". Changes made under the lock are announced when the
@@ -41,6 +47,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNLogger.hpp"
 #include "PindleCore/model/PNVideo.hpp"
+#include "PindleCore/model/PNVideoResolution.hpp"
 #include "PindleCore/playlists/PNPlaylist.hpp"
 #include "PindlePlayer/loading/PNVideoLoader.hpp"
 #include "PindlePlayer/queue/PNPlaybackQueue.hpp"
@@ -192,9 +199,12 @@ class PNPlayerViewController : public platform::ui::ViewController,
     // Moves the playback queue with the lock released: the queue announces its window to
     // this controller at once, on the caller's thread.
     void setToPrivate(PNPlaylistPtr playlist, std::int64_t index, Transition transition);
+    // Takes the playback queue's window (the current video first). Like switchTo, it looks
+    // the player cache up before taking the lock, so call it without the lock held.
     void setVideos(const std::vector<PNVideoPtr>& videos);
     void prepareNextVideosToPlay();
-    // Makes `video` the current view's video (the pool's choice) and puts it on screen.
+    // Makes `video` the current view's video (the pool's choice) and puts it on screen. The
+    // player cache's file work (what it holds of the video) is done before the lock is taken.
     void switchTo(PNVideoPtr video, Transition transition, std::function<void()> completion);
     void setPlayState(PNPlayState state);
     void updateButtons();
@@ -244,6 +254,18 @@ class PNPlayerViewController : public platform::ui::ViewController,
     PNVideoPtr shownVideo() const;
     // Whether the video on screen has failed.
     bool shownVideoFailed() const;
+    // The resolution of `video` that the player cache holds enough of, if any: file work
+    // under a cache file's lock, so never done with the controller's lock held.
+    static std::optional<PNVideoResolution> preloadedResolution(const PNVideoPtr& video);
+    void setVideos(const std::vector<PNVideoPtr>& videos,
+                   std::optional<PNVideoResolution> frontPreloaded);
+    void switchTo(PNVideoPtr video, Transition transition, std::function<void()> completion,
+                  std::optional<PNVideoResolution> preloaded);
+    // Moves the playback queue with the lock released. An unchanged window is never
+    // announced: the current view then still takes the requested play state.
+    void moveQueue(const std::shared_ptr<PNPlaybackQueue>& queue, std::int64_t index);
+    // Gives the current view the requested play state.
+    void applyPlayState(PNPlayerView& current);
     void playIndex(std::int64_t index, PNPlayState state, Transition transition);
     void playPlaylist(PNPlaylistPtr playlist, std::int64_t index, PNPlayState state,
                       Transition transition);
@@ -287,12 +309,18 @@ class PNPlayerViewController : public platform::ui::ViewController,
     double currentTime_ = 0;
     double duration_ = 0;
     std::shared_ptr<PNVideoLoader> videoLoader_;
+    // The controller made videoLoader_, and takes it out of the registry when it goes.
+    bool ownsVideoLoader_ = false;
     Transition playerTransition_;
     platform::ui::LabelPtr errorLabel_;
     std::shared_ptr<PNPlaybackQueue> playbackQueue_;
     std::map<std::string, PNError> videoErrors_;
     std::optional<double> setTime_;
     PNPlayerView::ItemFactory itemFactory_;
+    // Windows taken from the playback queue so far (to tell a move that switched nothing).
+    std::uint64_t windowsTaken_ = 0;
+    // The delegate has heard that the current view is ready (once per switch).
+    bool readyTold_ = false;
 };
 
 }  // namespace pindle

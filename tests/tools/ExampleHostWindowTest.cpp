@@ -1,10 +1,11 @@
 // `play --window` on a real X server in memory: the player shows in a desktop window, a click
 // on the panel's pause button pauses what is on screen and a second click plays it, dragging
-// its slider seeks, a swipe up slides the playlist's next video in from below, and closing
-// the window ends the command with success. The screen is read back with XGetImage; the pictures
-// carry their frame numbers.
+// its slider seeks, a swipe up slides the playlist's next video in from below, closing the
+// window ends the command with success, and so does playing to the last video's end. The
+// screen is read back with XGetImage; the pictures carry their frame numbers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -13,6 +14,7 @@
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/api/PNVideoAPI.hpp"
+#include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/Commands.hpp"
@@ -77,13 +79,7 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
         video.id = "v2";
         video.title = "Video v2";
         emulator_->store().put(video);
-        platform::testing::ClipOptions clip;
-        clip.seconds = clipSeconds;
-        clip.width = clipWidth;
-        clip.height = clipHeight;
-        clip.bFrames = false;
-        const std::string movie = platform::testing::clipBytes(clip);
-        emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
+        serveMovie(clipSeconds);
         std::string error;
         ASSERT_TRUE(emulator_->start(&error)) << error;
     }
@@ -106,6 +102,48 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
             PNAPIConstants::setGateway(PNAPIConstants::defaultGatewayHost, true);
         }
         DesktopTest::TearDown();
+    }
+
+    // Every rendition of every video: a movie of `seconds` whose pictures carry their number.
+    void serveMovie(int seconds) {
+        platform::testing::ClipOptions clip;
+        clip.seconds = seconds;
+        clip.width = clipWidth;
+        clip.height = clipHeight;
+        clip.bFrames = false;
+        const std::string movie = platform::testing::clipBytes(clip);
+        emulator_->videos().setRenditions({{"720p", movie}, {"540p", movie}, {"360p", movie}});
+    }
+
+    // `play` with `arguments`, run in-process against the emulator.
+    struct Played {
+        int status = -1;
+        std::string printed;
+        std::vector<json> lines;
+        double seconds = 0;  // of wall time
+    };
+    Played play(std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(),
+                         {"--gateway", "127.0.0.1:" + std::to_string(emulator_->port()), "--local",
+                          "--api-token", BackendEmulator::defaultAPIToken, "--identity", "tester"});
+        Played played;
+        std::string error;
+        auto line = CommandLine::parse(arguments, error);
+        EXPECT_TRUE(line) << error;
+        if (!line)
+            return played;
+        std::ostringstream out;
+        JsonLines lines(out);
+        const auto started = std::chrono::steady_clock::now();
+        played.status = Commands(*line, lines, &pindleExamplePlay).run();
+        played.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        lines.close();
+        played.printed = out.str();
+        std::istringstream printed(played.printed);
+        for (std::string text; std::getline(printed, text);)
+            played.lines.push_back(json::parse(text, nullptr, false));
+        return played;
     }
 
     // The player controller in a desktop window, as `play --window` shows it, playing `ids`
@@ -287,33 +325,57 @@ TEST_F(ExampleHostWindowTest, ASwipeUpSlidesThePlaylistsNextVideoInFromBelow) {
 }
 
 TEST_F(ExampleHostWindowTest, ClosingTheWindowEndsPlayWindowWithSuccess) {
-    std::string error;
-    auto line = CommandLine::parse(
-        {"play", "v1", "--window", "--gateway", "127.0.0.1:" + std::to_string(emulator_->port()),
-         "--local", "--api-token", BackendEmulator::defaultAPIToken, "--identity", "tester"},
-        error);
-    ASSERT_TRUE(line) << error;
-    std::ostringstream out;
-    JsonLines lines(out);
-    // Without --seconds only the close ends the command.
+    // Without --seconds the close ends the command, long before the video's end.
     std::thread closer = server().closeFirstWindowShown(patience);
-    const int status = Commands(*line, lines, &pindleExamplePlay).run();
+    const Played played = play({"play", "v1", "--window"});
     closer.join();
-    lines.close();
-    EXPECT_EQ(status, Commands::succeeded) << out.str();
+    EXPECT_EQ(played.status, Commands::succeeded) << played.printed;
     std::set<std::string> events;
-    json summary;
-    std::istringstream printed(out.str());
-    for (std::string text; std::getline(printed, text);) {
-        json parsed = json::parse(text, nullptr, false);
-        if (parsed.contains("event"))
-            events.insert(parsed["event"].get<std::string>());
-        summary = parsed;
+    for (const json& line : played.lines)
+        if (line.contains("event"))
+            events.insert(line["event"].get<std::string>());
+    ASSERT_FALSE(played.lines.empty());
+    const json& summary = played.lines.back();
+    EXPECT_TRUE(events.count("window")) << played.printed;
+    EXPECT_TRUE(events.count("closed")) << played.printed;
+    EXPECT_EQ(summary.value("closed", false), true) << played.printed;
+    EXPECT_EQ(summary.value("ok", false), true) << played.printed;
+}
+
+// With --seconds longer than what there is to play, `play --window` ends with the last video,
+// a success: every video that came on screen said it was ready, and the playback counted is
+// what played.
+TEST_F(ExampleHostWindowTest, PlayingToTheEndInAWindowEndsWithSuccess) {
+    constexpr int shortSeconds = 2;
+    serveMovie(shortSeconds);
+    // The longer movie of another test at the same addresses must not serve this one.
+    PNPlayerCache::shared()->clearCache();
+    struct Case {
+        std::vector<std::string> arguments;
+        int videos;
+    };
+    const Case cases[] = {
+        {{"play", "v1", "--window", "--seconds", "30"}, 1},
+        {{"play", "--playlist", "a", "--window", "--seconds", "30"}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[1]);
+        const Played played = play(c.arguments);
+        EXPECT_EQ(played.status, Commands::succeeded) << played.printed;
+        int ready = 0;
+        for (const json& line : played.lines) ready += line.value("event", "") == "ready" ? 1 : 0;
+        EXPECT_EQ(ready, c.videos) << played.printed;
+        ASSERT_FALSE(played.lines.empty());
+        const json& summary = played.lines.back();
+        EXPECT_EQ(summary.value("ok", false), true) << played.printed;
+        EXPECT_EQ(summary.value("ends", 0), c.videos) << played.printed;
+        EXPECT_FALSE(summary.contains("stalled")) << played.printed;
+        const double seconds = summary.value("played", 0.0);
+        EXPECT_GT(seconds, c.videos * shortSeconds - 0.6) << played.printed;
+        EXPECT_LE(seconds, c.videos * shortSeconds + 0.1) << played.printed;
+        // Ended by the last video, not by --seconds and the timeout.
+        EXPECT_LT(played.seconds, 20.0) << played.printed;
     }
-    EXPECT_TRUE(events.count("window")) << out.str();
-    EXPECT_TRUE(events.count("closed")) << out.str();
-    EXPECT_EQ(summary.value("closed", false), true) << out.str();
-    EXPECT_EQ(summary.value("ok", false), true) << out.str();
 }
 
 }  // namespace

@@ -42,21 +42,36 @@ void PNPlayerTransitions::present(std::shared_ptr<PNPlayerView> from,
         });
     } else if (!transition) {
         DispatchQueue::main()->async([weak, from, to, completion] {
-            if (!weak.lock())
+            auto self = weak.lock();
+            if (!self)
                 return;
-            from->stop();
-            from->setHidden(true);
-            to->setHidden(false);
+            const auto hooks = self->hooks();
+            if (retire(hooks, *from))
+                from->setHidden(true);
+            if (isCurrent(hooks, *to))
+                to->setHidden(false);
             if (completion)
                 completion();
         });
     } else {
-        animate(from, to, *transition, [from, completion] {
-            from->stop();
+        animate(from, to, *transition, [weak, from, completion] {
+            auto self = weak.lock();
+            retire(self ? self->hooks() : Hooks{}, *from);
             if (completion)
                 completion();
         });
     }
+}
+
+bool PNPlayerTransitions::retire(const Hooks& hooks, PNPlayerView& view) {
+    if (hooks.retire)
+        return hooks.retire(view);
+    view.stop();
+    return true;
+}
+
+bool PNPlayerTransitions::isCurrent(const Hooks& hooks, const PNPlayerView& view) {
+    return !hooks.isCurrent || hooks.isCurrent(view);
 }
 
 void PNPlayerTransitions::animate(std::shared_ptr<PNPlayerView> from,

@@ -1,19 +1,12 @@
 #include "platform/net/stream/ProxyAutoConfiguration.hpp"
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 
-extern char** environ;
+#include "platform/net/stream/private/Subprocess.hpp"
 
 namespace pindle::platform {
 
@@ -66,58 +59,6 @@ bool splitHostPort(std::string_view text, ProxySettings::Proxy& proxy) {
     return true;
 }
 
-// Writes `input` to the child's stdin and collects its stdout until it exits or the
-// deadline passes. False on time-out or a failure to talk to it.
-bool exchange(int input, int output, const std::string& data, std::string& answer,
-              std::chrono::steady_clock::time_point deadline) {
-    std::size_t written = 0;
-    bool inputOpen = true;
-    if (data.empty()) {
-        ::close(input);
-        inputOpen = false;
-    }
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        pollfd entries[2] = {{output, POLLIN, 0}, {inputOpen ? input : -1, POLLOUT, 0}};
-        int ready = ::poll(entries, 2, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR)
-            break;
-        if (inputOpen && (entries[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t count = ::write(input, data.data() + written, data.size() - written);
-            if (count > 0)
-                written += static_cast<std::size_t>(count);
-            if (count < 0 && errno != EAGAIN && errno != EINTR)
-                written = data.size();
-            if (written == data.size()) {
-                ::close(input);
-                inputOpen = false;
-            }
-        }
-        if (entries[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char chunk[4096];
-            ssize_t count = ::read(output, chunk, sizeof chunk);
-            if (count == 0) {
-                if (inputOpen)
-                    ::close(input);
-                return true;
-            }
-            if (count > 0) {
-                answer.append(chunk, static_cast<std::size_t>(count));
-                if (answer.size() > maximumAnswerSize)
-                    break;
-            } else if (errno != EAGAIN && errno != EINTR) {
-                break;
-            }
-        }
-    }
-    if (inputOpen)
-        ::close(input);
-    return false;
-}
-
 }  // namespace
 
 std::string ProxyAutoConfiguration::evaluatorPath() {
@@ -140,51 +81,12 @@ std::optional<std::vector<ProxySettings::Proxy>> ProxyAutoConfiguration::evaluat
     if (script.size() > maximumScriptSize || url.find('\n') != std::string::npos ||
         host.find('\n') != std::string::npos)
         return std::nullopt;
-    int toChild[2];
-    int fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0)
+    auto answer =
+        Subprocess::run(evaluatorPath(), {evaluatorName}, url + "\n" + host + "\n" + script,
+                        timeoutSeconds, maximumAnswerSize);
+    if (!answer)
         return std::nullopt;
-    if (::pipe2(fromChild, O_CLOEXEC) != 0) {
-        ::close(toChild[0]);
-        ::close(toChild[1]);
-        return std::nullopt;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::string path = evaluatorPath();
-    char* arguments[] = {const_cast<char*>(evaluatorName), nullptr};
-    pid_t child = -1;
-    int spawned = ::posix_spawn(&child, path.c_str(), &actions, nullptr, arguments, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    if (spawned != 0) {
-        ::close(toChild[1]);
-        ::close(fromChild[0]);
-        return std::nullopt;
-    }
-    ::fcntl(toChild[1], F_SETFL, O_NONBLOCK);
-    // A child that exits early must not end this process by SIGPIPE on the write.
-    ::signal(SIGPIPE, SIG_IGN);
-
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(std::max(timeoutSeconds, 0.0)));
-    std::string answer;
-    bool finished =
-        exchange(toChild[1], fromChild[0], url + "\n" + host + "\n" + script, answer, deadline);
-    ::close(fromChild[0]);
-    if (!finished)
-        ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!finished || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return std::nullopt;
-    auto proxies = parseAnswer(answer);
+    auto proxies = parseAnswer(*answer);
     if (proxies.empty())
         return std::nullopt;
     return proxies;

@@ -8,7 +8,8 @@
 // weekdayRange, dateRange, timeRange), a memory budget, and a deadline after which the
 // process is killed. A script that loops, allocates without end, throws or crashes
 // therefore yields nothing, and the caller goes direct. The script and its answer are
-// bounded in size.
+// bounded in size. The host's signal dispositions are left alone: a child that exits before
+// reading its input raises no SIGPIPE here (see Subprocess).
 //
 // Thread-safety: stateless; call from any thread. evaluate() blocks its caller for up to
 // the time-out: call it off the network thread.

@@ -1,13 +1,11 @@
 #include "platform/net/stream/ProxySettings.hpp"
 
-#include <unistd.h>
 #include <algorithm>
 #include <cctype>
-
-#include <cstdio>
 #include <cstdlib>
 
 #include "platform/foundation/PercentEncoding.hpp"
+#include "platform/net/stream/DesktopProxySettings.hpp"
 
 namespace pindle::platform {
 
@@ -83,41 +81,6 @@ bool bypasses(const std::vector<std::string>& noProxy, const std::string& host) 
     return false;
 }
 
-// The desktop's automatic-proxy URL, when gsettings is installed and the proxy mode is
-// "auto".
-std::optional<std::string> desktopAutoConfigurationURL() {
-    auto read = [](const char* key) -> std::optional<std::string> {
-        std::string command =
-            std::string("gsettings get org.gnome.system.proxy ") + key + " 2>/dev/null";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return std::nullopt;
-        std::string text;
-        char chunk[512];
-        while (std::size_t count = std::fread(chunk, 1, sizeof chunk, pipe)) {
-            text.append(chunk, count);
-            if (text.size() > 4096)
-                break;
-        }
-        if (::pclose(pipe) != 0)
-            return std::nullopt;
-        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-            text.pop_back();
-        // gsettings prints strings quoted: 'auto'.
-        if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'')
-            text = text.substr(1, text.size() - 2);
-        return text;
-    };
-    static const bool installed =
-        ::access("/usr/bin/gsettings", X_OK) == 0 || ::access("/bin/gsettings", X_OK) == 0;
-    if (!installed || read("mode") != "auto")
-        return std::nullopt;
-    auto url = read("autoconfig-url");
-    if (!url || url->empty())
-        return std::nullopt;
-    return url;
-}
-
 }  // namespace
 
 ProxySettings ProxySettings::system() {
@@ -128,7 +91,7 @@ ProxySettings ProxySettings::system() {
         return std::string(value);
     });
     if (!settings.pacURL_)
-        settings.pacURL_ = desktopAutoConfigurationURL();
+        settings.pacURL_ = DesktopProxySettings::shared().autoConfigurationURL();
     return settings;
 }
 

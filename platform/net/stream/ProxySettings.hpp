@@ -14,12 +14,14 @@
 // Proxy auto-configuration: a host may name a PAC file by URL or give the script itself
 // (setAutoConfigurationURL / setAutoConfigurationScript); otherwise the variable
 // "PINDLE_PROXY_PAC_URL" names one, and system() also asks the desktop (gsettings, when
-// present and its proxy mode is "auto") for its automatic-proxy URL. A PAC decides for
+// present and its proxy mode is "auto") for its automatic-proxy URL, once per process and
+// within a time limit (see DesktopProxySettings). A PAC decides for
 // every host, loopback included: proxiesForURL() then answers a single entry of type
 // autoConfigurationURL or autoConfigurationScript, which the caller resolves with
 // ProxyAutoConfiguration.
 //
-// Thread-safety: a value type; system() reads the environment each time it is called.
+// Thread-safety: a value type; system() reads the environment each time it is called, and
+// may be called from any thread.
 #pragma once
 
 #include <functional>

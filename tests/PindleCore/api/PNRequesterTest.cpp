@@ -273,6 +273,7 @@ TEST_F(PNRequesterTest, StreamedChunksCarryTheReplysSizeAndStatusButNeverAnError
     EXPECT_EQ(missingError->domain(), PNRequester::statusErrorDomain);
     EXPECT_TRUE(missing.bytes.empty());
     EXPECT_TRUE(missing.sizesAndStatuses.empty());
+    EXPECT_EQ(missingSize, 0) << "the error page's length is not the file's";
 }
 
 TEST_F(PNRequesterTest, SizeHeadersFollowTheirPrecedence) {
@@ -296,6 +297,21 @@ TEST_F(PNRequesterTest, SizeHeadersFollowTheirPrecedence) {
     EXPECT_EQ(requester.getSize(response({{"Content-Length", "+-2"}})), 0);
     EXPECT_EQ(requester.getSize(response({})), 0);
     EXPECT_EQ(requester.getSize(nullptr), 0);
+}
+
+// The requester's own error type: one value, equal to itself, hashed as its case, and as a
+// platform error distinct from the status error callers actually get.
+TEST(PNRequesterValidateStatusCodeErrorTest, IsOneCaseWithItsOwnDomain) {
+    using ValidateStatusCodeError = PNRequester::ValidateStatusCodeError;
+    const ValidateStatusCodeError error = ValidateStatusCodeError::failureStatusCode;
+    EXPECT_EQ(error, ValidateStatusCodeError());
+    EXPECT_EQ(error.errorCase(), ValidateStatusCodeError::failureStatusCode);
+    EXPECT_EQ(std::hash<ValidateStatusCodeError>{}(error), 0u);
+    const platform::Error asPlatformError = error;
+    EXPECT_EQ(asPlatformError.domain(), "PindleCore.PNRequester.ValidateStatusCodeError");
+    EXPECT_NE(asPlatformError.domain(), PNRequester::statusErrorDomain);
+    EXPECT_EQ(asPlatformError.code(), 0);
+    EXPECT_TRUE(asPlatformError.userInfo().empty());
 }
 
 }  // namespace

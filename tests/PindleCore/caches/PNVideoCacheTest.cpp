@@ -175,6 +175,45 @@ TEST_F(PNVideoCacheTest, DeletedAndUpdatedNotificationsDropOrRefetch) {
     }));
 }
 
+// The whole map, read and replaced with no lock while the cache works: a store after a
+// replacement lands in it, and every read is a whole map as one change left it (the records of
+// one list stored together are there together). Under the address sanitizer a read of a map
+// changed in place meanwhile shows as a use after free.
+TEST_F(PNVideoCacheTest, TheWholeMapIsReadAndReplacedWhileTheCacheWorks) {
+    auto a = record("a");
+    auto b = record("b");
+    cache().setCache({{"a", a}});
+    EXPECT_EQ(cache().getCachedVideo("a"), a);
+    EXPECT_EQ(cache().cache(), (PNVideoCache::Map{{"a", a}}));
+    cache().setCache({{"b", b}});
+    EXPECT_FALSE(cache().getCachedVideo("a"));
+    cache().putVideoToCache(a);
+    EXPECT_EQ(cache().cache(), (PNVideoCache::Map{{"a", a}, {"b", b}}));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> halves{0};
+    std::thread host([&] {
+        for (int read = 0; !done.load(); ++read) {
+            const PNVideoCache::Map map = cache().cache();
+            for (const auto& [id, video] : map) {
+                if (id[0] == 'p' && !map.count("q" + id.substr(1)))
+                    ++halves;
+            }
+            if (read % 7 == 0)
+                cache().setCache({{"b", b}});
+        }
+    });
+    for (int n = 0; n < 2000; ++n) {
+        const std::string number = std::to_string(n);
+        cache().putVideosToCache({record("p" + number), record("q" + number)});
+        if (n % 50 == 0)
+            cache().didReceiveMemoryWarning();
+    }
+    done = true;
+    host.join();
+    EXPECT_EQ(halves.load(), 0);
+}
+
 TEST_F(PNVideoCacheTest, ReadersOfASharedRecordNeverSeeAHalfPatchedOne) {
     // Players and playlists read a cached record while live notifications patch it and the
     // sync service lays edits over it. Meaningful under ThreadSanitizer; under the address

@@ -105,6 +105,41 @@ TEST_F(PUIKitExtensionsTest, AppearingRunsTheControllersOwnStepThenItsKeyboardAv
     EXPECT_FALSE(PKeyboardAvoidance::forController(*controller));
 }
 
+// What a host sets is what the next keyboard works from: the room below the scroll view, the
+// saved resting constant, and the recognizer put on the view.
+TEST_F(PUIKitExtensionsTest, SetKeyboardStateIsWhatTheKeyboardWorksFrom) {
+    EXPECT_EQ(avoidance->constrantBottomMainScroll(), bottom);
+    const auto keyboard = ui::Rect::make(0, 451, 375, 216);
+    field->becomeFirstResponder();
+    avoidance->setDecScroll(100);
+    avoidance->setOldWidthScroll(10);
+    Keyboard::simulateShow(keyboard, 0.25);
+    EXPECT_DOUBLE_EQ(bottom->constant(), 216 - 100 + 10);
+    EXPECT_EQ(avoidance->oldWidthScroll(), 10);
+
+    // Replaced while the keyboard is up: the new recognizer takes the old one's place.
+    const auto oldTap = avoidance->tap();
+    auto tapped = std::make_shared<int>(0);
+    auto ownTap =
+        std::make_shared<ui::TapGestureRecognizer>([tapped](ui::GestureRecognizer&) { ++*tapped; });
+    avoidance->setTap(ownTap);
+    EXPECT_EQ(avoidance->tap(), ownTap);
+    EXPECT_EQ(controller->view()->gestureRecognizers(),
+              std::vector<std::shared_ptr<ui::GestureRecognizer>>{ownTap});
+    ui::TouchSynthesizer::tap(controller->view(), ui::Point{300, 20});
+    EXPECT_EQ(*tapped, 1);
+    EXPECT_TRUE(field->isFirstResponder()) << "the old recognizer is off the view";
+
+    Keyboard::simulateHide(keyboard, 0.25);
+    EXPECT_DOUBLE_EQ(bottom->constant(), 10);
+    EXPECT_TRUE(controller->view()->gestureRecognizers().empty());
+    // Measuring the scroll view again replaces a set room: the 10 points the constraint now
+    // leaves below it.
+    avoidance->didChangeOrientation();
+    EXPECT_FLOAT_EQ(avoidance->decScroll(), 10);
+    EXPECT_NE(oldTap, ownTap);
+}
+
 TEST_F(PUIKitExtensionsTest, ATapOnTheViewEndsEditing) {
     field->becomeFirstResponder();
     Keyboard::simulateShow(ui::Rect::make(0, 451, 375, 216));

@@ -82,6 +82,10 @@ TEST_F(LGFileLoggerTest, NamesFilesAfterAppAndMinuteWithCountersOnCollisions) {
     logs->setMaximumNumberOfLogFiles(0);
     const std::string app = logs->applicationName();
     EXPECT_EQ(logs->newLogFileName(), app + " 2026-03-01 14-05.log");
+    // The names' date part, written and read back by the manager's own formatter, in GMT.
+    EXPECT_EQ(logs->logFileDateFormatter().string(platform::Date::now()), "2026-03-01 14-05");
+    EXPECT_EQ(logs->logFileDateFormatter().date("2026-03-01 14-05"),
+              platform::Date::fromTimeIntervalSince1970(1'772'373'900));
     std::vector<std::string> created;
     for (int i = 0; i < 3; ++i) {
         auto path = logs->createNewLogFile();
@@ -215,6 +219,32 @@ TEST_F(LGFileLoggerTest, RollsBySize) {
     EXPECT_TRUE(LGLogFileInfo(firstPath).isArchived());
     EXPECT_EQ(contents(secondPath), "next\n");
     EXPECT_EQ(logger->maximumFileSize(), 10u);
+}
+
+// The current handle writes into the logger's current file between its lines; a roll closes
+// it and the next one belongs to the new file.
+TEST_F(LGFileLoggerTest, TheCurrentHandleWritesBetweenTheLoggersLinesUntilARoll) {
+    auto logger = std::make_shared<LGFileLogger>(manager());
+    logger->setLogFormatter(nullptr);
+    LGLog::addLogger(logger);
+    log("one");
+    const auto handle = logger->currentLogFileHandle();
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(logger->currentLogFileHandle(), handle);
+    EXPECT_TRUE(handle->write(platform::Data{'h', 'o', 's', 't', '\n'}).ok());
+    log("two");
+    const std::string firstPath = currentPath(*logger);
+    EXPECT_EQ(contents(firstPath), "one\nhost\ntwo\n");
+
+    logger->rollLogFile();
+    EXPECT_EQ(logger->maximumFileSize(), LGFileLogger::defaultMaximumFileSize);  // waits for it
+    EXPECT_FALSE(handle->write(platform::Data{'x'}).ok());
+    const auto next = logger->currentLogFileHandle();
+    ASSERT_TRUE(next);
+    EXPECT_NE(next, handle);
+    EXPECT_NE(currentPath(*logger), firstPath);
+    EXPECT_EQ(contents(firstPath), "one\nhost\ntwo\n");
+    LGLog::removeLogger(logger);
 }
 
 TEST_F(LGFileLoggerTest, LinesWrittenTogetherRollAtTheSameLineAsLinesWrittenAlone) {

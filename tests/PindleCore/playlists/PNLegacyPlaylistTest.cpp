@@ -222,6 +222,36 @@ TEST_F(PNLegacyPlaylistTest, ReportedPositionsFollowTheOrder) {
     }
 }
 
+// A new backend count adds to the local videos, is announced to "internalCount" observers and
+// is not reported as a change: updateCount's callers report themselves.
+TEST_F(PNLegacyPlaylistTest, UpdateCountRecountsWithoutAReport) {
+    putLocal("l1", 1);
+    putLocal("l2", 2);
+    auto playlist = makePlaylist(10);
+    auto recorder = LegacyRecorder::attach(playlist);
+    ASSERT_EQ(playlist->internalCount(), 12);
+    std::vector<std::pair<std::int64_t, std::int64_t>> counts;  // old, new
+    playlist->observe(PNLegacyPlaylist::internalCountKey,
+                      platform::KVOOption::oldValue | platform::KVOOption::newValue,
+                      [&](const platform::KVOChange& change) {
+                          counts.emplace_back(*change.oldValue.asWholeNumber(),
+                                              *change.newValue.asWholeNumber());
+                      });
+
+    playlist->updateCount(20);
+    EXPECT_EQ(playlist->internalCount(), 22);
+    playlist->updateCount(-3);
+    EXPECT_EQ(playlist->internalCount(), 2);
+    EXPECT_EQ(counts, (std::vector<std::pair<std::int64_t, std::int64_t>>{{12, 22}, {22, 2}}));
+    // Both local videos are still there, and nothing past them.
+    EXPECT_EQ(idAt(*playlist, 1), "l2");
+    const Item beyond = itemAt(*playlist, 2);
+    ASSERT_TRUE(beyond.error);
+    EXPECT_EQ(PNError::fromPlatformError(*beyond.error), PNError::videoOutOfBounds);
+    // Reports are posted on the thread that changes the count: none came.
+    EXPECT_TRUE(recorder->reports().empty());
+}
+
 TEST_F(PNLegacyPlaylistTest, GetIDsTakesTheIdOfEachWellFormedEntry) {
     const platform::Array answer{
         platform::Dictionary{{"id", "a"}},

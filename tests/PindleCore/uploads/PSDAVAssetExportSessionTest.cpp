@@ -81,6 +81,85 @@ TEST_F(PSDAVAssetExportSessionTest, AnOutputThatExistsIsRefusedAndKept) {
     EXPECT_EQ(platform::testing::readText(output), "someone else's");
 }
 
+// Runs an export to its end; false when it never ended.
+bool exportAndWait(PSDAVAssetExportSession& session) {
+    std::promise<void> done;
+    session.exportAsynchronouslyWithCompletionHandler([&] { done.set_value(); });
+    return done.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+}
+
+// The metadata items set are what the output carries, and the stand-ins of the reader, the
+// writer and their outputs and inputs describe what the export was given.
+TEST_F(PSDAVAssetExportSessionTest, MetadataAndTheExportsPartsAreWhatItWasGiven) {
+    auto session = makeSession(folder_ / "tagged.mp4");
+    const std::map<std::string, std::string> items{
+        {"title", "Holiday"}, {"com.apple.quicktime.location.ISO6709", "+37.3318-122.0312/"}};
+    session->setMetadata(items);
+    const platform::Dictionary decoded{{"PixelFormatType", 875704438}};
+    session->setVideoInputSettings(decoded);
+    EXPECT_FALSE(session->reader());
+    EXPECT_FALSE(session->writer());
+    ASSERT_TRUE(exportAndWait(*session));
+    ASSERT_EQ(session->status(), Status::completed);
+
+    std::map<std::string, std::string> written;
+    const auto output =
+        platform::URLAsset::make(platform::URL::fileURLWithPath(folder_ / "tagged.mp4"));
+    for (const auto& item : output->metadata()) written[item.key] = item.value;
+    for (const auto& [key, value] : items) EXPECT_EQ(written[key], value) << key;
+
+    const auto reader = session->reader();
+    const auto writer = session->writer();
+    ASSERT_TRUE(reader && writer);
+    EXPECT_EQ(reader->asset, session->asset());
+    EXPECT_EQ(reader->status(), PSDAVAssetExportSession::Reader::Status::completed);
+    EXPECT_EQ(writer->status(), platform::AssetWriter::Status::completed);
+    EXPECT_EQ(writer->outputURL.path(), folder_ / "tagged.mp4");
+    EXPECT_EQ(writer->metadata, items);
+    const auto source = session->asset();
+    const auto videoOutput = session->videoOutput();
+    const auto audioOutput = session->audioOutput();
+    ASSERT_TRUE(videoOutput && audioOutput);
+    EXPECT_EQ(videoOutput->trackIDs,
+              std::vector<std::int32_t>{
+                  source->tracksWithMediaType(platform::MediaType::video).front().trackID});
+    EXPECT_EQ(videoOutput->videoSettings, decoded);
+    ASSERT_TRUE(videoOutput->videoComposition);
+    EXPECT_EQ(videoOutput->videoComposition->renderSize, (platform::Size{160, 120}));
+    EXPECT_EQ(audioOutput->mediaType, platform::MediaType::audio);
+    ASSERT_TRUE(session->videoInput() && session->audioInput());
+    EXPECT_EQ(session->videoInput()->videoSettings->width, 160);
+    EXPECT_EQ(session->audioInput()->audioSettings->sampleRate, 44100);
+    const auto adaptor = session->videoPixelBufferAdaptor();
+    ASSERT_TRUE(adaptor);
+    EXPECT_EQ(adaptor->assetWriterInput, session->videoInput());
+    EXPECT_EQ(adaptor->sourcePixelBufferAttributes.at("Width").asDouble(),
+              std::optional<double>(160));
+
+    // An export refused before it started has no parts.
+    session->setOutputURL(std::nullopt);
+    ASSERT_TRUE(exportAndWait(*session));
+    EXPECT_EQ(session->status(), Status::failed);
+    EXPECT_FALSE(session->reader());
+    EXPECT_FALSE(session->videoInput());
+}
+
+// Nothing to export (an empty range): progress is 1 from the start, not a division by zero.
+TEST_F(PSDAVAssetExportSessionTest, ProgressOfAnExportOfNoTimeIsWhole) {
+    auto session = makeSession(folder_ / "empty.mp4");
+    session->setTimeRange(platform::TimeRange{MediaTime(1, 1), MediaTime::zero()});
+    std::promise<std::pair<float, Status>> seen;
+    session->exportAsynchronouslyWithCompletionHandler([&] {
+        seen.set_value({session->progress(), session->status()});
+    });
+    auto outcome = seen.get_future();
+    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    const auto [progress, status] = outcome.get();
+    EXPECT_EQ(status, Status::completed)
+        << (session->error() ? session->error()->description() : "");
+    EXPECT_EQ(progress, 1.0f);
+}
+
 // The default layout: the preferred transform (a -560 translation counting as none), then the
 // fit inside the render size, centred.
 TEST(PSDAVAssetExportSessionDefaultCompositionTest, TurnsFitsAndIgnoresTheBogusTranslation) {

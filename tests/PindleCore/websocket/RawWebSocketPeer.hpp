@@ -372,6 +372,12 @@ class RawWebSocketServer {
         return std::make_unique<RawPeer>(client, ssl);
     }
 
+    // Whether a connection is waiting to be accepted now.
+    bool hasWaitingConnection() const {
+        pollfd entry{fd_, POLLIN, 0};
+        return ::poll(&entry, 1, 0) > 0;
+    }
+
     // Starts the server side of TLS on a connection accepted with `deferTLS` (after a
     // proxy's CONNECT answer). False when the handshake fails.
     bool startTLS(RawPeer& peer) { return peer.startServerTLS(context_); }

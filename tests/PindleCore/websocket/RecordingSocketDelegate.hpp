@@ -1,5 +1,6 @@
 // A WebSocket delegate for tests that records every call, from whatever queue it runs on,
-// and lets the test wait for a kind of call.
+// and lets the test wait for a kind of call. It implements every method but
+// webSocketDidReceiveMessage unless told which ones it implements.
 #pragma once
 
 #include <algorithm>
@@ -7,10 +8,13 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "PindleCore/websocket/WSWebSocket.hpp"
+#include "platform/foundation/Boxed.hpp"
 
 namespace pindle::testing {
 
@@ -19,14 +23,33 @@ class RecordingSocketDelegate : public WSWebSocketDelegate {
     struct Call {
         explicit Call(std::string kind, std::string text = {}, int code = 0, bool clean = false)
             : kind(std::move(kind)), text(std::move(text)), code(code), clean(clean) {}
-        std::string kind;  // "open", "string", "data", "fail", "close", "ping", "pong"
+        // "open", "string", "data", "fail", "close", "ping", "pong", and for
+        // webSocketDidReceiveMessage "message-string" or "message-data"
+        std::string kind;
         std::string text;  // message text or bytes, close reason
         int code = 0;      // close code
         bool clean = false;
         platform::Error error;
     };
 
-    explicit RecordingSocketDelegate(bool convertText = true) : convertText_(convertText) {}
+    explicit RecordingSocketDelegate(
+        bool convertText = true,
+        std::optional<std::set<std::string_view>> implemented = std::nullopt)
+        : convertText_(convertText), implemented_(std::move(implemented)) {}
+
+    bool respondsTo(std::string_view selector) const override {
+        if (implemented_)
+            return implemented_->count(selector) > 0;
+        return selector != didReceiveMessageSelector;
+    }
+    void webSocketDidReceiveMessage(WSWebSocket&, const platform::Value& message) override {
+        if (const std::string* text = message.asString())
+            add(Call("message-string", *text));
+        else if (auto bytes = message.asObjectOf<platform::Boxed<platform::Data>>())
+            add(Call("message-data", platform::stringFromData(bytes->value())));
+        else
+            add(Call("message-other"));
+    }
 
     void webSocketDidReceiveMessageWithString(WSWebSocket&, const std::string& text) override {
         add(Call("string", text));
@@ -99,6 +122,7 @@ class RecordingSocketDelegate : public WSWebSocketDelegate {
     }
 
     const bool convertText_;
+    const std::optional<std::set<std::string_view>> implemented_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Call> calls_;  // guarded by mutex_

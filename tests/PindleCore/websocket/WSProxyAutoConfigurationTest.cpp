@@ -207,19 +207,22 @@ TEST_F(WSProxyAutoConfigurationBoundsTest, AnEndlessScriptIsCutOffAndTheConnecti
 }
 
 TEST_F(WSProxyAutoConfigurationBoundsTest, ADownloadThatNeverEndsIsBoundedAndEndsWithTheSocket) {
+    // Time moves only when the test says: nothing but the case's own end stops the download.
     auto clock = std::make_shared<platform::VirtualClock>();
     platform::Clock::setCurrent(clock);
     struct Restore {
         ~Restore() { platform::Clock::setCurrent(nullptr); }
     } restore;
+    enum class End { downloadBound, openTimeOut, close };
     struct Case {
         const char* name;
         double openTimeout;  // the socket's own, shorter than the download's bound or not
-        bool goesDirect;
+        End end;
     };
     const Case cases[] = {
-        {"the download's bound passes: direct", 60.0, true},
-        {"the socket times out first: the download ends with it", 1.0, false},
+        {"the download's bound passes: direct", 60.0, End::downloadBound},
+        {"the socket times out first: the download ends with it", 1.0, End::openTimeOut},
+        {"the socket is closed: the download ends at once", 60.0, End::close},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -239,10 +242,17 @@ TEST_F(WSProxyAutoConfigurationBoundsTest, ADownloadThatNeverEndsIsBoundedAndEnd
         auto socket = startWithPAC(request);
         const bool wasAsked =
             asked.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-        if (wasAsked) {
+        if (wasAsked && c.end == End::close) {
+            socket->close();
+            auto closed = delegate_->waitFor("close");
+            EXPECT_TRUE(closed);
+            EXPECT_EQ(closed ? closed->code : 0, 1006);
+            // Reported before the download ended and the connection went direct.
+            EXPECT_FALSE(server_.hasWaitingConnection());
+        } else if (wasAsked) {
             clock->advance(
                 std::min(c.openTimeout, WSProxyConnect::autoConfigurationDownloadTimeout) + 0.5);
-            if (c.goesDirect)
+            if (c.end == End::downloadBound)
                 expectDirectConnection();
             else
                 EXPECT_TRUE(delegate_->waitFor("fail"));

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "PindleCore/websocket/WSUtilities.hpp"
 #include "PindleCore/websocket/WSWebSocket.hpp"
 #include "RawWebSocketPeer.hpp"
 #include "RecordingSocketDelegate.hpp"
+#include "platform/dispatch/MainThread.hpp"
+#include "support/VirtualTimeTest.hpp"
 
 namespace pindle {
 namespace {
@@ -14,12 +18,12 @@ using testing::RawPeer;
 using testing::RawWebSocketServer;
 using testing::RecordingSocketDelegate;
 
-// A socket to `url` whose system settings name `proxy` as HTTP proxy for ws URLs.
+// A socket for `request` whose system settings name `proxy` as HTTP proxy for ws URLs.
 std::shared_ptr<WSWebSocket> startThroughProxy(
-    const std::string& url, const std::string& proxy,
+    WSURLRequest request, const std::string& proxy,
     const std::shared_ptr<RecordingSocketDelegate>& delegate,
     const std::string& variable = "http_proxy") {
-    auto socket = WSWebSocket::create(*platform::URL::fromString(url));
+    auto socket = WSWebSocket::create(std::move(request));
     socket->setProxySettings(platform::ProxySettings::fromVariables(
         [proxy, variable](const std::string& name) -> std::optional<std::string> {
             if (name == variable)
@@ -30,6 +34,14 @@ std::shared_ptr<WSWebSocket> startThroughProxy(
     socket->setDelegateDispatchQueue(platform::DispatchQueue::create("ws.proxy.delegate"));
     socket->open();
     return socket;
+}
+
+std::shared_ptr<WSWebSocket> startThroughProxy(
+    const std::string& url, const std::string& proxy,
+    const std::shared_ptr<RecordingSocketDelegate>& delegate,
+    const std::string& variable = "http_proxy") {
+    return startThroughProxy(WSURLRequest(*platform::URL::fromString(url)), proxy, delegate,
+                             variable);
 }
 
 std::string readBytes(RawPeer& peer, std::size_t count) {
@@ -309,6 +321,77 @@ TEST(WSProxyConnectTest, ASOCKS4ProxyCannotReachAnIPv6Address) {
     EXPECT_EQ(failure->error.code(), WSErrorCode::badResponseCode);
     EXPECT_NE(failure->error.localizedDescription().find("SOCKS 4 cannot reach"),
               std::string::npos);
+}
+
+TEST(WSProxyConnectTest, ACloseWhileTheProxyHasNotAnsweredEndsTheConnectionAtOnce) {
+    struct Case {
+        const char* name;
+        std::string scheme;
+        const char* variable;
+        std::size_t request;  // bytes the proxy reads; 0: a CONNECT head
+    };
+    const Case cases[] = {
+        {"HTTP proxy", "", "http_proxy", 0},
+        {"SOCKS proxy", "socks5://", "all_proxy", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawWebSocketServer proxy;
+        auto delegate = std::make_shared<RecordingSocketDelegate>();
+        auto socket = startThroughProxy("ws://videos.example.test/feed",
+                                        c.scheme + "127.0.0.1:" + std::to_string(proxy.port()),
+                                        delegate, c.variable);
+        auto peer = proxy.accept();
+        ASSERT_TRUE(peer);
+        if (c.request)
+            readBytes(*peer, c.request);
+        else
+            peer->readUntil("\r\n\r\n");
+        // The proxy says nothing.
+        socket->close();
+        auto closed = delegate->waitFor("close");
+        ASSERT_TRUE(closed);
+        EXPECT_EQ(closed->code, 1006);
+        EXPECT_FALSE(closed->clean);
+        EXPECT_EQ(socket->readyState(), WSReadyState::closed);
+        EXPECT_TRUE(peer->waitForEnd()) << "the connection to the proxy was left open";
+        // Nothing keeps the socket alive any more.
+        std::weak_ptr<WSWebSocket> weak = socket;
+        socket.reset();
+        EXPECT_TRUE(platform::MainThread::runUntil([&] { return weak.expired(); }, 10));
+        EXPECT_EQ(delegate->kinds(), std::vector<std::string>{"close"});
+    }
+}
+
+using WSProxyConnectTimeTest = platform::testing::VirtualTimeTest;
+
+TEST_F(WSProxyConnectTimeTest, AProxysAnswerIsBounded) {
+    RawWebSocketServer proxy;
+    auto settings = platform::ProxySettings::fromVariables(
+        [&](const std::string& name) -> std::optional<std::string> {
+            if (name == "http_proxy")
+                return "127.0.0.1:" + std::to_string(proxy.port());
+            return std::nullopt;
+        });
+    auto connector = WSProxyConnect::create(
+        *platform::URL::fromString("ws://videos.example.test/feed"), settings, nullptr, 3.0);
+    std::promise<std::optional<platform::Error>> result;
+    connector->openNetworkStream([&](const std::optional<platform::Error>& error,
+                                     std::shared_ptr<platform::SocketStream>,
+                                     platform::Data) { result.set_value(error); });
+    auto peer = proxy.accept();
+    ASSERT_TRUE(peer);
+    peer->readUntil("\r\n\r\n");
+    auto answered = result.get_future();
+    advance(2.0);
+    EXPECT_EQ(answered.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    advance(1.5);
+    ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    auto error = answered.get();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), platform::URLError::timedOut);
+    EXPECT_EQ(error->localizedDescription(), "Timed out connecting to server.");
+    EXPECT_TRUE(peer->waitForEnd());
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "PindleCore/websocket/WSIOConsumerPool.hpp"
+#include "platform/log/StandardError.hpp"
 
 namespace pindle {
 namespace {
@@ -70,6 +73,45 @@ TEST(WSIOConsumerPoolTest, KeepsAtMostItsCapacityOfFreeConsumers) {
     EXPECT_EQ(reused, taken[7]);
     EXPECT_EQ(reused->bytesNeeded(), 3u);
     EXPECT_TRUE(reused->readToCurrentFrame());
+}
+
+TEST(WSUtilitiesTest, TheMutexIsRecursiveAndOwnedByOneThread) {
+    WSMutex mutex = WSMutexInitRecursive();
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_TRUE(WSMutexLock(mutex).ok());
+    EXPECT_TRUE(WSMutexLock(mutex).ok());
+    platform::Status otherUnlock;
+    std::thread([&] { otherUnlock = WSMutexUnlock(mutex); }).join();
+    ASSERT_FALSE(otherUnlock.ok());
+    EXPECT_EQ(otherUnlock.error().domain(), platform::POSIXError::domain);
+    EXPECT_EQ(otherUnlock.error().code(), EPERM);
+    EXPECT_TRUE(WSMutexUnlock(mutex).ok());
+    EXPECT_TRUE(WSMutexUnlock(mutex).ok());
+    EXPECT_FALSE(WSMutexUnlock(mutex).ok());
+    // Free again: another thread takes it.
+    platform::Status otherLock;
+    std::thread([&] {
+        otherLock = WSMutexLock(mutex);
+        WSMutexUnlock(mutex).ignoreError();
+    }).join();
+    EXPECT_TRUE(otherLock.ok());
+    WSMutexDestroy(mutex);
+    WSMutexDestroy(nullptr);
+}
+
+TEST(WSUtilitiesTest, SHA1OfBytesIsThatOfTheSameText) {
+    const std::string text = "abc";
+    auto digest = WSSHA1HashFromBytes(text.data(), text.size());
+    EXPECT_EQ(digest, WSSHA1HashFromString(text));
+    EXPECT_EQ(WSBase64EncodedStringFromData(digest.data(), digest.size()),
+              "qZk+NkcGgWq6PiVxeFDCbJzQ2J0=");
+}
+
+TEST(WSUtilitiesTest, DebugLinesGoNowhereAndErrorLinesToTheConsole) {
+    platform::StandardError::Capture capture;
+    WSDebugLog("quiet");
+    WSErrorLog("loud");
+    EXPECT_EQ(capture.writes(), std::vector<std::string>{"[WebSocket] loud\n"});
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "PindleCore/websocket/WSUtilities.hpp"
@@ -13,6 +15,7 @@
 #include "platform/crypto/SecureRandom.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/foundation/Boxed.hpp"
 #include "platform/net/stream/RunLoop.hpp"
 
 namespace pindle {
@@ -607,6 +610,146 @@ TEST_F(WSWebSocketTest, SendingBeforeOpenIsRefused) {
               "Invalid State: Cannot call `sendString:error:` until connection is open.");
     EXPECT_FALSE(socket->sendPing({}, &error));
     EXPECT_FALSE(socket->sendData({}, &error));
+    error = {};
+    EXPECT_FALSE(socket->sendDataNoCopy(nullptr, &error));
+    EXPECT_EQ(error.code(), WSErrorCode::notOpen);
+    EXPECT_EQ(error.localizedDescription(),
+              "Invalid State: Cannot call `sendDataNoCopy:error:` until connection is open.");
+}
+
+TEST_F(WSWebSocketTest, SendTakesAStringOrBytesAndIgnoresAnythingElse) {
+    std::unique_ptr<RawPeer> peer;
+    auto socket = openSocket(peer);
+    ASSERT_TRUE(peer);
+    socket->send(platform::Value("text"));
+    socket->send(platform::Value(platform::Boxed<platform::Data>::make(platform::Data{1, 2, 3})));
+    socket->send(platform::Value(42));
+    socket->send(platform::Value());
+    EXPECT_TRUE(
+        socket->sendDataNoCopy(std::make_shared<const platform::Data>(platform::Data{4, 5})));
+    EXPECT_TRUE(socket->sendDataNoCopy(nullptr));
+    ASSERT_TRUE(socket->sendString("end"));
+    // The number and no data put nothing on the wire.
+    const std::pair<std::uint8_t, std::string> expected[] = {
+        {kText, "text"}, {kBinary, "\1\2\3"}, {kBinary, "\4\5"}, {kText, "end"}};
+    for (const auto& [opcode, payload] : expected) {
+        auto frame = peer->readFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->opcode, opcode);
+        EXPECT_EQ(frame->payload, payload);
+    }
+}
+
+TEST_F(WSWebSocketTest, EachCallbackGoesOnlyToADelegateThatImplementsIt) {
+    using D = WSWebSocketDelegate;
+    using Calls = std::vector<std::pair<std::string, std::string>>;
+    struct Case {
+        const char* name;
+        std::set<std::string_view> implemented;
+        bool convertText;
+        std::optional<std::uint16_t> replacedMethods;  // set after the delegate
+        std::uint16_t methods;
+        Calls expected;
+    };
+    const Case cases[] = {
+        {"text only",
+         {D::didReceiveMessageWithStringSelector},
+         true,
+         std::nullopt,
+         2,
+         {{"string", "a"}, {"string", "z"}}},
+        {"every message twice",
+         {D::didReceiveMessageSelector, D::didReceiveMessageWithStringSelector,
+          D::didReceiveMessageWithDataSelector},
+         true,
+         std::nullopt,
+         7,
+         {{"message-string", "a"},
+          {"string", "a"},
+          {"message-data", "b"},
+          {"data", "b"},
+          {"message-string", "z"},
+          {"string", "z"}}},
+        {"text wanted as bytes",
+         {D::didReceiveMessageSelector, D::didReceiveMessageWithDataSelector,
+          D::shouldConvertTextFrameToStringSelector},
+         false,
+         std::nullopt,
+         261,
+         {{"message-data", "a"},
+          {"data", "a"},
+          {"message-data", "b"},
+          {"data", "b"},
+          {"message-data", "z"},
+          {"data", "z"}}},
+        // Not asked, so its answer does not count.
+        {"conversion not implemented",
+         {D::didReceiveMessageWithStringSelector, D::didReceiveMessageWithDataSelector},
+         false,
+         std::nullopt,
+         6,
+         {{"string", "a"}, {"data", "b"}, {"string", "z"}}},
+        {"open and ping",
+         {D::didOpenSelector, D::didReceivePingSelector},
+         true,
+         std::nullopt,
+         72,
+         {{"open", ""}, {"ping", "p"}}},
+        {"methods replaced after the delegate",
+         {D::didReceiveMessageWithStringSelector},
+         true,
+         4 | 64,
+         68,
+         {{"data", "b"}, {"ping", "p"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate_ = std::make_shared<RecordingSocketDelegate>(c.convertText, c.implemented);
+        auto socket = WSWebSocket::create(*platform::URL::fromString(server_.url("/")));
+        socket->setProxySettings(direct());
+        socket->setDelegate(delegate_);
+        if (c.replacedMethods)
+            socket->delegateController().setAvailableDelegateMethods(
+                WSDelegateAvailableMethods::fromMask(*c.replacedMethods));
+        EXPECT_EQ(socket->delegateController().availableDelegateMethods().mask(), c.methods);
+        socket->setDelegateDispatchQueue(platform::DispatchQueue::create("ws.test.delegate"));
+        socket->open();
+        auto peer = server_.accept();
+        ASSERT_TRUE(peer);
+        peer->acceptHandshake();
+        peer->write(RawPeer::frame(kText, "a") + RawPeer::frame(kBinary, "b") +
+                    RawPeer::frame(kPing, "p") + RawPeer::frame(kText, "z"));
+        ASSERT_TRUE(delegate_->waitForCount(c.expected.size()));
+        Calls calls;
+        for (const auto& call : delegate_->calls()) calls.emplace_back(call.kind, call.text);
+        EXPECT_EQ(calls, c.expected);
+    }
+}
+
+TEST_F(WSWebSocketTest, AMessageNoBufferCanHoldFailsTheConnectionWith1009) {
+    const std::string text = "Unable to allocate memory to read from socket.";
+    auto socket = start(server_.url("/"));
+    // Without a limit of the host's, the fragments still cannot add up past what a buffer can
+    // address.
+    socket->setMaximumMessageSize(std::numeric_limits<std::size_t>::max());
+    auto peer = server_.accept();
+    ASSERT_TRUE(peer);
+    peer->acceptHandshake();
+    ASSERT_TRUE(delegate_->waitFor("open"));
+    peer->write(RawPeer::frame(kBinary, "a", false) +
+                longLength(0x0, std::numeric_limits<std::int64_t>::max()) +
+                RawPeer::frame(kText, "late"));
+    auto frame = peer->readFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->opcode, kClose);
+    EXPECT_EQ(frame->payload, RawPeer::closePayload(1009, text));
+    auto failure = delegate_->waitFor("fail");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->error.domain(), WSWebSocketErrorDomain);
+    EXPECT_EQ(failure->error.code(), 1009);
+    EXPECT_EQ(failure->error.localizedDescription(), text);
+    EXPECT_TRUE(peer->waitForEnd());
+    EXPECT_EQ(delegate_->kinds(), (std::vector<std::string>{"open", "fail"}));
 }
 
 TEST_F(WSWebSocketTest, CloseWhileConnectingDropsTheConnectionWithoutACloseFrame) {

@@ -1,8 +1,10 @@
 // The full-screen player controller in a window, on virtual time, with scripted media for
 // every item its views build: the pool with the current video and its preloaded neighbours,
 // the transitions and their interruption, the panel's buttons driven by taps, the end of a
-// video advancing, the delayed spinner, the error display and notification, and a slider
-// drag seeking. Every scenario ends with no interface change made off the main thread.
+// video advancing, the delayed spinner, the error display and notification, a slider drag
+// seeking, what the delegate hears of neighbours, switches faster than the main queue shows
+// them, and a switch waiting on the player cache's disk. Every scenario ends with no
+// interface change made off the main thread.
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 
 #include <gtest/gtest.h>
@@ -11,8 +13,10 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <thread>
 
 #include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/AudioSession.hpp"
 #include "platform/media/ScriptedMediaSource.hpp"
@@ -22,6 +26,7 @@
 #include "support/VirtualTimeTest.hpp"
 #include "tests/PindlePlayer/views/PlayerViewTestSupport.hpp"
 #include "tests/support/Barriers.hpp"
+#include "tests/support/Gate.hpp"
 
 namespace pindle {
 namespace {
@@ -46,9 +51,10 @@ struct Events : PNPlayerViewControllerDelegate {
         std::lock_guard lock(mutex);
         events.push_back(std::move(event));
     }
-    bool saw(const std::string& event) {
+    bool saw(const std::string& event) { return count(event) > 0; }
+    long count(const std::string& event) {
         std::lock_guard lock(mutex);
-        return std::find(events.begin(), events.end(), event) != events.end();
+        return std::count(events.begin(), events.end(), event);
     }
     std::mutex mutex;
     std::vector<std::string> events;     // guarded by mutex
@@ -121,6 +127,16 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
     void playReady(std::int64_t index) {
         controller_->play(playlist_, index);
         until([&] { return controller_->isReadyToPlay() && shown() == videos_[index]->videoID(); });
+    }
+    // Waits until a view other than the current one holds `video`, ready to play.
+    void untilNeighbourReady(const PNVideoPtr& video) {
+        until([&] {
+            for (const auto& view : controller_->players())
+                if (view != controller_->currentPlayer() && view->video() == video &&
+                    view->isReadyToPlay())
+                    return true;
+            return false;
+        });
     }
 
     std::shared_ptr<ui::Window> window_ = ui::Window::make(ui::Rect::make(0, 0, 375, 667));
@@ -448,6 +464,20 @@ TEST_F(PNPlayerViewControllerTest, TimesThatAreNoFiniteNumberNeitherBlockSwitchi
     EXPECT_FLOAT_EQ(slider->value(), 0.25f);
 }
 
+// A controller that steers its own loading made its loader for itself: it goes with the
+// controller, and so do the downloads it was retrying (here against a closed port).
+TEST_F(PNPlayerViewControllerTest, AControllersOwnLoaderGoesWithIt) {
+    auto other = std::make_shared<PNPlayerViewController>();
+    other->play(playlist_, 0);
+    ASSERT_TRUE(testing::settlePlayerViews([&] { return other->players(); }, 4));
+    const std::string uid = other->uid();
+    std::weak_ptr<PNVideoLoader> loader = other->videoLoader();
+    ASSERT_EQ(PNVideoLoader::loader(uid), other->videoLoader());
+    until([&] { return !loader.lock()->requests().empty(); });
+    other.reset();
+    until([&] { return PNVideoLoader::loader(uid) == nullptr && loader.expired(); });
+}
+
 TEST_F(PNPlayerViewControllerTest, AVideoWhoseIdentifierMakesNoAddressFailsWithItsError) {
     PNVideo::Fields fields;
     fields.videoID = "no address";  // a blank cannot be part of an address
@@ -459,6 +489,121 @@ TEST_F(PNPlayerViewControllerTest, AVideoWhoseIdentifierMakesNoAddressFailsWithI
     settle();
     EXPECT_FALSE(controller_->errorLabel()->isHidden());
     EXPECT_EQ(controller_->errorLabel()->text(), "Video is unavailable");
+}
+
+// Set, then play, of the index on screen plays it, whichever way the queue takes the move: a
+// window that stays as it was is never announced.
+TEST_F(PNPlayerViewControllerTest, PlayingTheIndexShownAfterSettingItPlaysIt) {
+    const std::vector<std::pair<std::string, std::function<void()>>> plays = {
+        {"the playlist again",
+         [&] {
+             controller_->play(playlist_, 0);
+         }},
+        {"the index",
+         [&] {
+             controller_->play(0);
+         }},
+    };
+    for (const auto& [name, play] : plays) {
+        SCOPED_TRACE(name);
+        controller_->reset();
+        controller_->set(playlist_, 0);
+        until([&] { return controller_->isReadyToPlay() && shown() == "clip0"; });
+        auto view = controller_->currentPlayer();
+        EXPECT_EQ(view->playState(), PNPlayState::paused);
+
+        play();
+        settle();
+        EXPECT_EQ(controller_->playState(), PNPlayState::playing);
+        EXPECT_EQ(controller_->currentPlayer(), view);
+        EXPECT_TRUE(view->shouldPlay());
+        EXPECT_EQ(view->playState(), PNPlayState::playing);
+    }
+}
+
+// Next, then straight back before the main queue has shown the first switch: that switch's
+// retiring of its old view must not land on the view that is current again.
+TEST_F(PNPlayerViewControllerTest, NextThenStraightBackKeepsTheFirstVideoOnScreenAndPlaying) {
+    playReady(0);
+    untilNeighbourReady(videos_[1]);
+    auto first = controller_->currentPlayer();
+
+    controller_->play(1);
+    controller_->play(0);
+    settle();
+    advance(0.5);
+    settle();
+    EXPECT_EQ(controller_->currentPlayer(), first);
+    EXPECT_EQ(first->video(), videos_[0]);
+    EXPECT_TRUE(first->isReadyToPlay());
+    EXPECT_FALSE(first->isHidden());
+    EXPECT_EQ(first->playState(), PNPlayState::playing);
+    for (const auto& view : controller_->players()) EXPECT_TRUE(view == first || view->isHidden());
+}
+
+// The delegate hears about the video on screen: a neighbour that fails while it preloads is
+// recorded, and told about once it is current; a neighbour that became ready while it
+// preloaded is told ready when a switch shows it.
+TEST_F(PNPlayerViewControllerTest, TheDelegateHearsOfTheVideoOnScreenOnly) {
+    videos_[1] = video("clip1", false);  // no address to play: fails as soon as a view loads it
+    playlist_->setVideos(videos_);
+    playReady(0);
+    until([&] { return controller_->videoErrors().count("clip1") == 1; });
+    untilNeighbourReady(videos_[2]);
+    EXPECT_FALSE(events_->saw("failed_9"));
+    EXPECT_TRUE(controller_->errorLabel()->isHidden());
+    EXPECT_EQ(events_->count("ready"), 1);
+
+    controller_->play(1);
+    until([&] { return events_->saw("failed_9"); });
+    EXPECT_EQ(shown(), "clip1");
+    EXPECT_FALSE(controller_->errorLabel()->isHidden());
+
+    controller_->play(2);
+    until([&] { return shown() == "clip2"; });
+    EXPECT_EQ(events_->count("ready"), 2);
+    EXPECT_EQ(events_->count("failed_9"), 1);
+    EXPECT_TRUE(controller_->errorLabel()->isHidden());
+}
+
+// A switch that waits on the player cache's disk (to learn what it holds of the new video)
+// waits without the controller's lock: a view's callback that takes the lock goes on.
+TEST_F(PNPlayerViewControllerTest, ASwitchWaitingOnTheCachesDiskLeavesTheLockFree) {
+    auto slow = video("slowdisk");
+    const auto url = *slow->mp4URL(PNVideoResolution::r720p);
+    const auto& cache = PNPlayerCache::shared();
+    ASSERT_TRUE(cache->isFileCacheEnabled());
+    cache->recordSize(url, 1000);  // a known size: the cache looks at the file
+    const auto path = cache->cacheFilePath(url);
+    ASSERT_TRUE(path);
+    controller_->play(videos_[0]);
+    until([&] { return controller_->isReadyToPlay(); });
+
+    std::atomic<std::thread::id> switcher{};
+    testing::Gate entered, disk;
+    cache->setFileWorkHookForTesting([&](const std::string& at) {
+        if (at == *path && std::this_thread::get_id() == switcher.load()) {
+            entered.open();
+            disk.wait();
+        }
+    });
+    std::thread switching([&] {
+        switcher = std::this_thread::get_id();
+        controller_->play(slow);
+    });
+    EXPECT_TRUE(entered.wait()) << "the switch did not look at the cache";
+    testing::Gate called;
+    auto current = controller_->currentPlayer();
+    std::thread callback([&] {
+        controller_->pnPlayerViewCurrentTimeChanged(*current);
+        called.open();
+    });
+    EXPECT_TRUE(called.wait(std::chrono::seconds(5))) << "the callback waited for the disk";
+    EXPECT_TRUE(disk.open());
+    switching.join();
+    callback.join();
+    cache->setFileWorkHookForTesting(nullptr);
+    until([&] { return shown() == "slowdisk"; });
 }
 
 }  // namespace

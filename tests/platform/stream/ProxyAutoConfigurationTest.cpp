@@ -1,6 +1,11 @@
 #include "platform/net/stream/ProxyAutoConfiguration.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+
+#include "platform/net/stream/private/Subprocess.hpp"
 
 namespace pindle::platform {
 namespace {
@@ -67,6 +72,32 @@ TEST(ProxyAutoConfigurationTest, AScriptIsStoppedAtItsDeadline) {
         "function FindProxyForURL(url, host) { for (;;) {} }", "http://h", "h", 0.3));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_FALSE(ProxyAutoConfiguration::evaluate(std::string(2u << 20, ' '), "http://h", "h", 5));
+}
+
+std::atomic<int> sigpipesRaised{0};
+
+void countSigpipe(int) {
+    ++sigpipesRaised;
+}
+
+TEST(ProxyAutoConfigurationTest, TheHostsSIGPIPEDispositionIsLeftAlone) {
+    struct sigaction counting {};
+    counting.sa_handler = countSigpipe;
+    sigemptyset(&counting.sa_mask);
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGPIPE, &counting, &previous), 0);
+    sigpipesRaised = 0;
+
+    auto proxies = ProxyAutoConfiguration::evaluate(
+        "function FindProxyForURL(url, host) { return 'PROXY p:1'; }", "http://h", "h", 60);
+    EXPECT_TRUE(proxies);
+    // A child that exits without reading its input: the write to it fails, quietly.
+    EXPECT_EQ(Subprocess::run("/bin/true", {"true"}, std::string(4u << 20, 'x'), 60, 100), "");
+
+    struct sigaction now {};
+    ::sigaction(SIGPIPE, &previous, &now);
+    EXPECT_EQ(now.sa_handler, &countSigpipe);
+    EXPECT_EQ(sigpipesRaised.load(), 0);
 }
 
 }  // namespace
