@@ -4,7 +4,7 @@
 // (exit 0), besides --seconds when given. On the desktop a swipe up over the player plays the
 // playlist's next video, sliding in from below, and a swipe down the previous one. Prints {"event":
 // "window", "shown": ...} once the window is up, {"event": "closed", "reason": ...} when it
-// goes, and at the end what the desktop window presented: {"event": "display", "refreshes",
+// goes, and at the end, the window still up, what it presented: {"event": "display", "refreshes",
 // "presents", "rasterisations", "framesShown", "framesDropped"}.
 //
 // Thread-safety: use from the command's thread, the main thread; the close arrives there.

@@ -19,18 +19,20 @@ GraphicsContext::GraphicsContext(Private, int width, int height, double scale)
     : width_(width),
       height_(height),
       scale_(scale),
-      rgba_(static_cast<std::size_t>(width) * height * Image::bytesPerPixel, 0) {
-    state_.scaleX = state_.scaleY = scale;
-    state_.clipRight = width;
-    state_.clipBottom = height;
+      rgba_(static_cast<std::size_t>(width) * height * Image::bytesPerPixel, 0),
+      state_(initialState()) {}
+
+GraphicsContext::State GraphicsContext::initialState() const {
+    State state;
+    state.scaleX = state.scaleY = scale_;
+    state.clipRight = width_;
+    state.clipBottom = height_;
+    return state;
 }
 
 void GraphicsContext::reset() {
     std::fill(rgba_.begin(), rgba_.end(), std::uint8_t{0});
-    state_ = State{};
-    state_.scaleX = state_.scaleY = scale_;
-    state_.clipRight = width_;
-    state_.clipBottom = height_;
+    state_ = initialState();
     saved_.clear();
     placements_ = nullptr;
 }

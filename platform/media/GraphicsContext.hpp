@@ -131,6 +131,7 @@ class GraphicsContext {
         bool empty() const { return x1 <= x0 || y1 <= y0; }
     };
 
+    State initialState() const;
     ui::Rect toDevice(const ui::Rect& rect) const;
     PixelSpan coveredPixels(const ui::Rect& deviceRect) const;
     void blend(int x, int y, double red, double green, double blue, double alpha);

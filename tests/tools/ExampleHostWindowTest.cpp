@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -363,8 +364,16 @@ TEST_F(ExampleHostWindowTest, PlayingToTheEndInAWindowEndsWithSuccess) {
         const Played played = play(c.arguments);
         EXPECT_EQ(played.status, Commands::succeeded) << played.printed;
         int ready = 0;
-        for (const json& line : played.lines) ready += line.value("event", "") == "ready" ? 1 : 0;
+        std::optional<json> display;
+        for (const json& line : played.lines) {
+            ready += line.value("event", "") == "ready" ? 1 : 0;
+            if (line.value("event", "") == "display")
+                display = line;
+        }
         EXPECT_EQ(ready, c.videos) << played.printed;
+        // What the window presented, said at the end.
+        ASSERT_TRUE(display) << played.printed;
+        EXPECT_GT(display->value("framesShown", 0), c.videos * shortSeconds * 20) << played.printed;
         ASSERT_FALSE(played.lines.empty());
         const json& summary = played.lines.back();
         EXPECT_EQ(summary.value("ok", false), true) << played.printed;
