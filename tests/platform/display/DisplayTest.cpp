@@ -55,6 +55,17 @@ class DisplayTest : public pindle::testing::DesktopTest {
         return server().capture(Display::nativeHandle(window));
     }
 
+    // A player of a 4 s clip at kFps whose frames carry their numbers, written as `name`.
+    static PlayerPtr clipPlayer(const std::string& name) {
+        const std::string path = AppContainer::home() + "/" + name;
+        testing::ClipOptions options;
+        options.seconds = 4;
+        options.fps = kFps;
+        if (!testing::writeClip(path, options).ok())
+            return nullptr;
+        return Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    }
+
     static bool near(Image::Pixel pixel, int red, int green, int blue) {
         return std::abs(pixel.red - red) < 24 && std::abs(pixel.green - green) < 24 &&
                std::abs(pixel.blue - blue) < 24;
@@ -62,12 +73,8 @@ class DisplayTest : public pindle::testing::DesktopTest {
 };
 
 TEST_F(DisplayTest, TheFrameOnScreenIsTheFrameForTheTimePlayed) {
-    const std::string path = AppContainer::home() + "/screen-clip.mp4";
-    testing::ClipOptions options;
-    options.seconds = 4;
-    options.fps = kFps;
-    ASSERT_TRUE(testing::writeClip(path, options).ok());
-    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto player = clipPlayer("screen-clip.mp4");
+    ASSERT_TRUE(player);
     auto layer = ui::PlayerLayer::make(player);
     auto window = showWindow(320, 240);
     ASSERT_TRUE(Display::isPresented(*window)) << "the display did not choose the desktop";
@@ -94,12 +101,8 @@ TEST_F(DisplayTest, TheFrameOnScreenIsTheFrameForTheTimePlayed) {
 }
 
 TEST_F(DisplayTest, APresenterThatFallsBehindDropsTheFramesItMissedAndCountsThem) {
-    const std::string path = AppContainer::home() + "/behind-clip.mp4";
-    testing::ClipOptions options;
-    options.seconds = 4;
-    options.fps = kFps;
-    ASSERT_TRUE(testing::writeClip(path, options).ok());
-    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto player = clipPlayer("behind-clip.mp4");
+    ASSERT_TRUE(player);
     auto layer = ui::PlayerLayer::make(player);
     auto window = showWindow(320, 240);
     ASSERT_TRUE(Display::isPresented(*window));
@@ -136,12 +139,8 @@ TEST_F(DisplayTest, APresenterThatFallsBehindDropsTheFramesItMissedAndCountsThem
 // frames (a slider following the time) is presented with the next frame, not on its own; an
 // interface drawn again the same presents nothing; and what changed does reach the screen.
 TEST_F(DisplayTest, InterfaceChangesArePresentedWithTheVideosFramesAndOnlyWhenVisible) {
-    const std::string path = AppContainer::home() + "/busy-clip.mp4";
-    testing::ClipOptions options;
-    options.seconds = 4;
-    options.fps = kFps;
-    ASSERT_TRUE(testing::writeClip(path, options).ok());
-    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto player = clipPlayer("busy-clip.mp4");
+    ASSERT_TRUE(player);
     auto layer = ui::PlayerLayer::make(player);
     auto window = showWindow(320, 240);
     ASSERT_TRUE(Display::isPresented(*window));

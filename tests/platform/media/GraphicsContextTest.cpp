@@ -42,7 +42,11 @@ TEST(GraphicsContextTest, ImagesCoverOrBlendOverWhatLiesBelow) {
     };
     const Case cases[] = {
         {"opaque", 1.0, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 0, 0, 255}, {255, 128, 128, 255}},
-        {"at half opacity", 0.5, {128, 128, 0, 255}, {128, 0, 128, 255}, {255, 0, 0, 255},
+        {"at half opacity",
+         0.5,
+         {128, 128, 0, 255},
+         {128, 0, 128, 255},
+         {255, 0, 0, 255},
          {255, 64, 64, 255}},
     };
     for (const Case& c : cases) {
@@ -55,8 +59,8 @@ TEST(GraphicsContextTest, ImagesCoverOrBlendOverWhatLiesBelow) {
         // Each source pixel covers a 2x2 block.
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) {
-                const Pixel expected = y < 2 ? (x < 2 ? c.green : c.blue)
-                                             : (x < 2 ? c.transparent : c.white);
+                const Pixel expected =
+                    y < 2 ? (x < 2 ? c.green : c.blue) : (x < 2 ? c.transparent : c.white);
                 EXPECT_EQ(pixelOf(*context, x, y), expected) << "at " << x << ", " << y;
             }
     }
