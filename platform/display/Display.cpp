@@ -323,8 +323,11 @@ double pump() {
         // The picture is up from the end of the present until the next one, a refresh later:
         // frames are picked for the middle of that, so that on average a frame is on screen
         // when its time is heard, early by at most half a refresh and late by at most as much.
-        const double shownAt =
-            std::max(s.lastShownAt, now + s.presentDelay + s.refreshInterval / 2);
+        // (Never earlier than the last refresh's, as the smoothed delay shrinks; a clock that
+        // was replaced, by a test, starts afresh.)
+        double shownAt = now + s.presentDelay + s.refreshInterval / 2;
+        if (shownAt < s.lastShownAt && s.lastShownAt - shownAt < s.refreshInterval)
+            shownAt = s.lastShownAt;
         s.lastShownAt = shownAt;
         bool presented = false;
         for (std::size_t i = 0; i < s.presenters.size(); ++i)
