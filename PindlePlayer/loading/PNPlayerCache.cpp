@@ -16,6 +16,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileHandle.hpp"
+#include "platform/files/FileLock.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Status.hpp"
@@ -41,6 +42,10 @@ std::string escapedName(const platform::URL& url) {
         name.begin(), name.end(), [](char c) { return c == '/' || c == ':'; }, '_');
     return name;
 }
+
+// Lock files of the processes that share the folder; hidden, so never listed as cache files.
+constexpr const char* trimLockName = ".trim.lock";
+constexpr const char* sizesLockName = ".sizes.lock";
 
 // Thumbnail attempts remembered before the list starts over.
 constexpr std::size_t thumbAttemptsKept = 1024;
@@ -91,8 +96,10 @@ void PNPlayerCache::start() {
     } else {
         createCacheDir();
     }
-    if (isFileCacheEnabled_)
+    if (isFileCacheEnabled_) {
         sizes_ = loadSizes();
+        sizesOnDisk_ = sizes_;
+    }
     std::weak_ptr<PNPlayerCache> weak = weak_from_this();
     platform::NotificationCenter::defaultCenter().addObserver(
         this, std::string(platform::Application::didReceiveMemoryWarningNotification), nullptr,
@@ -307,15 +314,29 @@ void PNPlayerCache::recordSize(const platform::URL& url, std::int64_t total) {
 
 void PNPlayerCache::storeSizes() {
     std::lock_guard writing(sizesFileMutex_);
-    std::optional<platform::Data> json;
     {
-        // Taken after the previous write ended: what is written is never older than it.
         std::lock_guard lock(lock_);
         if (!isFileCacheEnabled_)
             return;
+    }
+    // Other processes that share the folder write it too: the file is read again under the
+    // lock file, and what they added since this process last read or wrote it is kept.
+    const auto locked = platform::FileLock::acquire(folder_ + "/" + sizesLockName);
+    const std::map<std::string, std::int64_t> onDisk = loadSizes();
+    std::optional<platform::Data> json;
+    std::map<std::string, std::int64_t> written;
+    {
+        // Taken after the previous write ended: what is written is never older than it.
+        std::lock_guard lock(lock_);
+        for (const auto& [url, total] : onDisk) {
+            const auto known = sizesOnDisk_.find(url);
+            if (known == sizesOnDisk_.end() || known->second != total)
+                sizes_.emplace(url, total);
+        }
         platform::Dictionary entries;
         for (const auto& [url, total] : sizes_) entries[url] = platform::Value(total);
         json = platform::Json::serializeToData(platform::Dictionary{{"data", entries}});
+        written = sizes_;
     }
     if (!json)
         return;
@@ -324,6 +345,7 @@ void PNPlayerCache::storeSizes() {
     if (fileManager_.writeAtomically(sizesFile_, *json).ok()) {
         std::lock_guard lock(lock_);
         countFileLocked(sizesFile_, static_cast<std::int64_t>(json->size()));
+        sizesOnDisk_ = std::move(written);
     }
 }
 
@@ -508,6 +530,27 @@ void PNPlayerCache::appendToFile(const std::string& path, const platform::Data& 
         }
         appenders_[path] = appender;
     }
+    // Another process that shares the folder may append to the same file: the file's own
+    // advisory lock makes the look at its end and the write one step across processes too.
+    if (const platform::Status locked =
+            appender->handle->lock(platform::FileHandle::LockKind::exclusive);
+        !locked.ok()) {
+        logger_.log("append_data_error_" + locked.error().description());
+        return;
+    }
+    struct Unlocks {
+        platform::FileHandle& handle;
+        ~Unlocks() { handle.unlock().ignoreError(); }
+    } unlocks{*appender->handle};
+    const auto actual = appender->handle->size();
+    if (actual && static_cast<std::int64_t>(*actual) != cached) {
+        logger_.log("append_data_incorrect_offset_" + std::to_string(cached) + "_actual_" +
+                    std::to_string(*actual));
+        appender->size = static_cast<std::int64_t>(*actual);
+        std::lock_guard lock(lock_);
+        countFileLocked(path, appender->size);
+        return;
+    }
     if (const platform::Status written = appender->handle->write(bytes); !written.ok()) {
         logger_.log("append_data_error_" + written.error().description());
         // A short write would leave bytes the sizes cannot vouch for: keep what was whole.
@@ -660,6 +703,8 @@ void PNPlayerCache::trimFolder(std::int64_t newBytes, const std::optional<std::s
     // Another trim may have made the room meanwhile.
     if (fits())
         return;
+    // One trim at a time among the processes that share the folder, too.
+    const auto trimmingHere = platform::FileLock::acquire(folder_ + "/" + trimLockName);
     std::uint64_t scanStart = 0;
     {
         std::lock_guard lock(lock_);
@@ -777,9 +822,11 @@ void PNPlayerCache::clearCache() {
     }
     {
         std::lock_guard writing(sizesFileMutex_);
+        const auto locked = platform::FileLock::acquire(folder_ + "/" + sizesLockName);
         fileManager_.removeItem(sizesFile_).ignoreError();
     }
     std::lock_guard lock(lock_);
+    sizesOnDisk_.clear();
     // Measured again at the next write.
     folderBytes_.reset();
 }

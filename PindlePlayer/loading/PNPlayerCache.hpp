@@ -23,13 +23,20 @@
 // look at the volume's free space once per `freeSpaceCheckInterval` bytes offered, not per
 // chunk; the same look notices a file removed behind the cache's back.
 //
+// Processes that share the folder: an append to an existing file checks the file's end and
+// writes while holding the file's advisory lock, so two processes' appends never interleave
+// (the later one is refused as not continuing the file); a trim holds ".trim.lock", and a write
+// of the sizes file holds ".sizes.lock" and keeps the totals another process added since this
+// one last read or wrote it.
+//
 // Thread-safety: safe from any thread. The cache's state (settings, totals, memory store,
 // thumbnails, open appenders) is guarded by one mutex that is never held across file work or
 // while calling out. File work on one cache file is serialised by a lock of that file's own
 // (one of a fixed set, chosen by the file's name), so an append's offset check and its write
 // are one step; the folder's byte count is kept per file under the same lock, so that a trim
 // measuring the folder never loses a write made meanwhile. Lock order: a trim or the sizes
-// file's writer, then a file's lock, then the state mutex; never two files' locks at once.
+// file's writer, then its lock file, then a file's lock, then that file's advisory lock, then
+// the state mutex; never two files' locks at once.
 // preload's completion runs on the downloader's callback queue (on the caller's thread, before
 // preload returns, when the video has no address to load); thumbnails are made on a global queue.
 #pragma once
@@ -239,6 +246,9 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     double videoPreloadingThreshold_ = minimumPreloadingThreshold;  // guarded by lock_
     bool isFileCacheEnabled_ = false;                               // guarded by lock_
     std::map<std::string, std::int64_t> sizes_;                     // guarded by lock_
+    // The totals as this process last read or wrote the sizes file: what differs there now
+    // another process wrote.
+    std::map<std::string, std::int64_t> sizesOnDisk_;  // guarded by lock_
     // The memory store, its byte count and the clock of its uses.
     std::map<std::string, Stored> memoryStore_;  // guarded by lock_
     std::int64_t memoryBytes_ = 0;               // guarded by lock_

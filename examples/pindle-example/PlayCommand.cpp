@@ -7,6 +7,7 @@
 
 #include "PindleCore/model/PNError.hpp"
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
+#include "examples/pindle-example/Interruption.hpp"
 #include "examples/pindle-example/PlayWindow.hpp"
 #include "examples/pindle-example/PlaybackCounter.hpp"
 #include "platform/dispatch/MainThread.hpp"
@@ -185,7 +186,8 @@ PlayCommand::Outcome PlayCommand::run() {
     // timeout of wall time, after which playback that fell short has stalled. In a window a
     // person watches: it plays until the window closes, or for --seconds when given; a single
     // video's end ends it too, and so does a playlist's when --seconds bounds the run (without
-    // it, what is left on screen can still be swiped back to).
+    // it, what is left on screen can still be swiped back to). SIGINT or SIGTERM ends it at
+    // once.
     const auto start = Clock::now();
     const bool untilClosed = line_.window && !line_.secondsGiven;
     const bool endsWithLastVideo = !line_.window || line_.secondsGiven || !line_.playlist;
@@ -194,7 +196,7 @@ PlayCommand::Outcome PlayCommand::run() {
     bool finished = false;
     platform::MainThread::runUntil(
         [&] {
-            finished = onDesktop.closed() || events->failed() ||
+            finished = onDesktop.closed() || events->failed() || Interruption::requested() ||
                        (endsWithLastVideo && events->lastEnded() >= videos - 1);
             if (finished)
                 return true;

@@ -27,6 +27,7 @@
 #include "support/MediaFixtures.hpp"
 #include "support/XvfbServer.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/tools/ExampleProgram.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
 namespace pindle::example {
@@ -65,24 +66,13 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
         DesktopTest::SetUp();
         if (IsSkipped())
             return;
-        BackendEmulator::Options options;
-        options.seed = false;
-        emulator_ = std::make_unique<BackendEmulator>(options);
-        emulator::VideoRecord video;
-        video.id = "v1";
-        video.title = "Video v1";
-        video.identity = "alice";
-        video.state = "processed";
-        video.setTags({"a"});
-        for (const char* resolution : emulator::VideoRecord::resolutionNames)
-            video.addResolution(resolution);
-        emulator_->store().put(video);
-        video.id = "v2";
-        video.title = "Video v2";
-        emulator_->store().put(video);
-        serveMovie(clipSeconds);
-        std::string error;
-        ASSERT_TRUE(emulator_->start(&error)) << error;
+        platform::testing::ClipOptions clip;
+        clip.seconds = clipSeconds;
+        clip.width = clipWidth;
+        clip.height = clipHeight;
+        clip.bFrames = false;
+        emulator_ = emulatorServing({"v1", "v2"}, clip);
+        ASSERT_TRUE(emulator_);
     }
 
     void TearDown() override {
@@ -385,6 +375,33 @@ TEST_F(ExampleHostWindowTest, PlayingToTheEndInAWindowEndsWithSuccess) {
         // Ended by the last video, not by --seconds and the timeout.
         EXPECT_LT(played.seconds, 20.0) << played.printed;
     }
+}
+
+// A DISPLAY that names no server: `play --window` fails at once, saying why the display is
+// headless (not that DISPLAY is unset), and `devices` says the same.
+TEST_F(ExampleHostWindowTest, ADisplayNamingNoServerIsNoDesktopAndSaysWhy) {
+    const std::string nowhere = pindle::testing::XvfbServer::unusedDisplayName();
+    ::setenv("DISPLAY", nowhere.c_str(), 1);
+    const Played played = play({"play", "v1", "--window", "--seconds", "1"});
+    EXPECT_EQ(played.status, Commands::failed) << played.printed;
+    ASSERT_FALSE(played.lines.empty());
+    const std::string why = played.lines.back()["error"].value("description", "");
+    EXPECT_EQ(why, "no desktop to show the window on (" + Display::reason() + ")");
+    EXPECT_NE(why.find(nowhere), std::string::npos) << why;
+
+    std::string error;
+    const auto line = CommandLine::parse({"devices"}, error);
+    ASSERT_TRUE(line) << error;
+    std::ostringstream out;
+    JsonLines lines(out);
+    EXPECT_EQ(Commands(*line, lines).run(), Commands::succeeded);
+    lines.close();
+    std::string display;
+    std::istringstream text(out.str());
+    for (std::string printed; std::getline(text, printed);)
+        if (const json parsed = json::parse(printed, nullptr, false); parsed.contains("display"))
+            display = parsed["display"];
+    EXPECT_EQ(display, "headless (" + Display::reason() + ")");
 }
 
 }  // namespace

@@ -221,6 +221,33 @@ TEST_F(PNPlayerCacheTest, FileStoreKeepsAnExactHeadWithinItsBudgetAndTotals) {
     EXPECT_EQ(cache->dataSize(other), std::nullopt);
 }
 
+// Two caches of one folder stand for two processes that share it: neither loses the other's
+// totals, and their appends to one file never interleave.
+TEST_F(PNPlayerCacheTest, TwoProcessesSharingTheFolderKeepEachOthersTotalsAndBytes) {
+    const auto url = *platform::URL::fromString("http://h:1/shared.mp4");
+    const auto mine = *platform::URL::fromString("http://h:1/mine.mp4");
+    const auto theirs = *platform::URL::fromString("http://h:1/theirs.mp4");
+    auto first = makeCache();
+    auto second = makeCache();
+    first->recordSize(mine, 100);
+    second->recordSize(theirs, 200);
+    first->recordSize(url, 300);
+    auto restarted = makeCache();
+    EXPECT_EQ(restarted->knownSize(mine), 100);
+    EXPECT_EQ(restarted->knownSize(theirs), 200);
+    EXPECT_EQ(restarted->knownSize(url), 300);
+
+    // The first has the file open for appends when the second appends to it.
+    first->appendData(url, dataOf("0123"), 0);
+    first->appendData(url, dataOf("4567"), 4);
+    second->appendData(url, dataOf("89ab"), 8);
+    first->appendData(url, dataOf("xxxx"), 8);
+    EXPECT_EQ(readWhole(*first->cacheFilePath(url)), "0123456789ab");
+    EXPECT_EQ(first->dataSize(url), 12);
+    first->appendData(url, dataOf("cd"), 12);
+    EXPECT_EQ(readWhole(*first->cacheFilePath(url)), "0123456789abcd");
+}
+
 TEST_F(PNPlayerCacheTest, LimitsThresholdsAndMemoryWarnings) {
     auto cache = makeCache();
     const auto r720 = PNVideoResolution::r720p;
