@@ -118,11 +118,17 @@ ClipOptions tone(double hz, double length = 3) {
 }
 
 TEST_F(PlayerSoundTest, TheToneIsHeardFromTheTimePlayedAtItsFrequency) {
-    auto player = load(tone(440));
+    // The pitch changes at a known media time, which marks the recording: a sound that starts
+    // late skips its first samples to join the picture, so the clip's start marks nothing.
+    constexpr double changeAt = 0.7;
+    ClipOptions options = tone(440);
+    options.laterToneHz = 660;
+    options.toneChangeAt = changeAt;
+    auto player = load(options);
     auto recording = record();
     const double playedAt = now(*recording);
     player->play();
-    ASSERT_TRUE(MainThread::runUntil([&] { return seconds(player->currentTime()) >= 1.0; }, bound));
+    ASSERT_TRUE(MainThread::runUntil([&] { return seconds(player->currentTime()) >= 1.2; }, bound));
     player->pause();
     const double pausedAt = now(*recording);
     const double timeline = seconds(player->currentTime());
@@ -132,18 +138,37 @@ TEST_F(PlayerSoundTest, TheToneIsHeardFromTheTimePlayedAtItsFrequency) {
     const auto start = sound::onset(samples, playedAt - 0.01, 0.02f);
     ASSERT_TRUE(start);
     EXPECT_LT(*start - playedAt, 0.3) << "the sound began long after play()";
-    // As much tone was played as the timeline says: the sound started at the clip's start and
-    // the timeline followed it.
-    std::optional<double> end;
-    for (double at = *start; at < pausedAt + 0.1; at += 0.005)
-        if (sound::rms(samples, at, at + 0.005) > 0.01)
-            end = at + 0.005;
+    // The change: the first 20 ms in which the later pitch is far the stronger (a click where
+    // the sound was spliced to catch up is loud at every pitch).
+    const auto power = [&](double hz, double from) {
+        const double w = 2 * M_PI * hz / PulseAudioServer::sampleRate;
+        double s1 = 0, s2 = 0;
+        const auto first = static_cast<std::size_t>(from * PulseAudioServer::sampleRate);
+        const std::size_t last =
+            std::min(samples.size(), first + PulseAudioServer::sampleRate / 50);
+        for (std::size_t i = first; i < last; ++i) {
+            const double next = samples[i] + 2 * std::cos(w) * s1 - s2;
+            s2 = s1;
+            s1 = next;
+        }
+        return s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+    };
+    std::optional<double> change, end;
+    for (double at = *start; at < pausedAt + 0.1; at += 0.0025) {
+        if (!change && power(660, at) > 10 * power(440, at))
+            change = at;
+        if (sound::rms(samples, at, at + 0.0025) > 0.01)
+            end = at + 0.0025;
+    }
+    ASSERT_TRUE(change) << "the later pitch was never heard";
     ASSERT_TRUE(end);
-    EXPECT_NEAR(*end - *start, timeline, 0.045)
+    // As much tone was played after the change as the timeline says.
+    EXPECT_NEAR(*end - *change, timeline - changeAt, 0.045)
         << "the timeline does not follow the sound the server played";
-    EXPECT_NEAR(sound::dominantFrequency(samples, *start + 0.1, *start + 0.9), 440, 3);
+    EXPECT_NEAR(sound::dominantFrequency(samples, *change - 0.25, *change - 0.02), 440, 3);
+    EXPECT_NEAR(sound::dominantFrequency(samples, *change + 0.02, *end - 0.02), 660, 3);
     // 8000 of 32768 peak, as written: about -15 dBFS.
-    EXPECT_NEAR(sound::decibels(samples, *start + 0.1, *start + 0.9), -15.2, 1.5);
+    EXPECT_NEAR(sound::decibels(samples, *change - 0.25, *change - 0.02), -15.2, 1.5);
 }
 
 TEST_F(PlayerSoundTest, VolumeHalfIsSixDecibelsDownAndMutedIsSilence) {
