@@ -26,7 +26,9 @@ constexpr MediaSource::Micros audioSlack = 2000;
 // Without a sound report for this long, the timeline stops waiting for the sound.
 constexpr auto audioCeilingBound = std::chrono::seconds(2);
 // A sound this far behind the playhead catches up with it rather than holding the picture.
-constexpr MediaSource::Micros audioCatchUpGap = 150000;
+// Short: a sound that starts late holds a picture already moving for at most this long, and
+// playback as a whole starts at most this long after the start's own hold.
+constexpr MediaSource::Micros audioCatchUpGap = 60000;
 
 std::atomic<std::uint64_t> nextItemNumber{1};
 
