@@ -31,8 +31,10 @@ namespace {
 constexpr double defaultRefreshRate = 60;
 // The present delay is the median of this many of the latest presents: a main thread put off
 // the processor in the middle of one (a loaded machine) makes that one long, and a mean would
-// pick frames for later than most presents show them.
+// pick frames for later than most presents show them. It counts from the fifth present on: a
+// window's first presents also prepare its renderer.
 constexpr std::size_t presentDelaysKept = 15;
+constexpr std::size_t presentDelaysNeeded = 5;
 
 void say(const std::string& line) {
     const std::string text = "Display: " + line + "\n";
@@ -332,8 +334,10 @@ void notePresentDelay(double delay) {
     if (s.presentDelays.size() == presentDelaysKept)
         s.presentDelays.erase(s.presentDelays.begin());
     s.presentDelays.push_back(delay);
+    if (s.presentDelays.size() < presentDelaysNeeded)
+        return;
     std::vector<double> sorted = s.presentDelays;
-    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>((sorted.size() - 1) / 2);
     std::nth_element(sorted.begin(), middle, sorted.end());
     s.presentDelay = *middle;
 }
