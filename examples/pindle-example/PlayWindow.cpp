@@ -8,15 +8,26 @@
 
 namespace pindle::example {
 
-PlayWindow::PlayWindow(bool onDesktop, JsonLines& out) : onDesktop_(onDesktop), desktop_(out) {
+PlayWindow::PlayWindow(bool onDesktop, JsonLines& out)
+    : onDesktop_(onDesktop), out_(out), desktop_(out) {
     // A command-line tool that plays for a few seconds opens no window unless asked to.
     if (!onDesktop_)
         platform::Display::chooseHeadless("play without --window");
 }
 
 PlayWindow::~PlayWindow() {
-    if (auto window = window_.lock())
-        platform::Display::hide(*window);
+    if (!window_)
+        return;
+    if (platform::Display::isPresented(*window_)) {
+        const auto figures = platform::Display::statistics(*window_);
+        out_.print({{"event", "display"},
+                    {"refreshes", figures.refreshes},
+                    {"presents", figures.presents},
+                    {"rasterisations", figures.rasterisations},
+                    {"framesShown", figures.videoFramesShown},
+                    {"framesDropped", figures.videoFramesDropped}});
+    }
+    platform::Display::hide(*window_);
 }
 
 platform::Status PlayWindow::watch(const std::shared_ptr<platform::ui::Window>& window) {

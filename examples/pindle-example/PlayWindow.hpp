@@ -3,8 +3,9 @@
 // the desktop, and the command ends when the person closes the window or presses Escape
 // (exit 0), besides --seconds when given. On the desktop a swipe up over the player plays the
 // playlist's next video, sliding in from below, and a swipe down the previous one. Prints {"event":
-// "window", "shown": ...} once the window is up and {"event": "closed", "reason": ...} when it
-// goes.
+// "window", "shown": ...} once the window is up, {"event": "closed", "reason": ...} when it
+// goes, and at the end, the window still up, what it presented: {"event": "display", "refreshes",
+// "presents", "rasterisations", "framesShown", "framesDropped"}.
 //
 // Thread-safety: use from the command's thread, the main thread; the close arrives there.
 #pragma once
@@ -41,8 +42,11 @@ class PlayWindow {
 
   private:
     const bool onDesktop_;
+    JsonLines& out_;
     WindowOnDesktop desktop_;
-    std::weak_ptr<platform::ui::Window> window_;
+    // Held to the end, which outlasts the command's own reference: the figures of the
+    // desktop window are read last.
+    std::shared_ptr<platform::ui::Window> window_;
 };
 
 }  // namespace pindle::example

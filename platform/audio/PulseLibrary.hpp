@@ -56,10 +56,12 @@
     X(pa_stream_get_latency)               \
     X(pa_stream_get_state)                 \
     X(pa_stream_get_time)                  \
+    X(pa_stream_get_timing_info)           \
     X(pa_stream_new)                       \
     X(pa_stream_peek)                      \
     X(pa_stream_readable_size)             \
     X(pa_stream_set_read_callback)         \
+    X(pa_stream_set_started_callback)      \
     X(pa_stream_set_state_callback)        \
     X(pa_stream_set_write_callback)        \
     X(pa_stream_unref)                     \
@@ -146,10 +148,12 @@ class PulseLibrary {
 #define pa_stream_get_latency PINDLE_PULSE(pa_stream_get_latency)
 #define pa_stream_get_state PINDLE_PULSE(pa_stream_get_state)
 #define pa_stream_get_time PINDLE_PULSE(pa_stream_get_time)
+#define pa_stream_get_timing_info PINDLE_PULSE(pa_stream_get_timing_info)
 #define pa_stream_new PINDLE_PULSE(pa_stream_new)
 #define pa_stream_peek PINDLE_PULSE(pa_stream_peek)
 #define pa_stream_readable_size PINDLE_PULSE(pa_stream_readable_size)
 #define pa_stream_set_read_callback PINDLE_PULSE(pa_stream_set_read_callback)
+#define pa_stream_set_started_callback PINDLE_PULSE(pa_stream_set_started_callback)
 #define pa_stream_set_state_callback PINDLE_PULSE(pa_stream_set_state_callback)
 #define pa_stream_set_write_callback PINDLE_PULSE(pa_stream_set_write_callback)
 #define pa_stream_unref PINDLE_PULSE(pa_stream_unref)

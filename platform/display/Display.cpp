@@ -29,6 +29,12 @@ using display::X11ConnectionWatch;
 namespace {
 
 constexpr double defaultRefreshRate = 60;
+// The present delay is the median of this many of the latest presents: a main thread put off
+// the processor in the middle of one (a loaded machine) makes that one long, and a mean would
+// pick frames for later than most presents show them. It counts from the fifth present on: a
+// window's first presents also prepare its renderer.
+constexpr std::size_t presentDelaysKept = 15;
+constexpr std::size_t presentDelaysNeeded = 5;
 
 void say(const std::string& line) {
     const std::string text = "Display: " + line + "\n";
@@ -60,6 +66,13 @@ struct State {
     double scale = 1;
     double refreshInterval = 1 / defaultRefreshRate;
     double nextRefresh = 0;
+    // How long a refresh that presents takes from its start until the picture is up (drawing,
+    // uploading and presenting), a median of the latest; the time the last refresh picked frames
+    // for, and the uptime it started at.
+    double presentDelay = 0;
+    std::vector<double> presentDelays;  // the latest, oldest first
+    double lastShownAt = 0;
+    double lastRefreshAt = 0;
     std::vector<std::unique_ptr<WindowPresenter>> presenters;
     std::optional<Tracking> touch;
     bool watchingConnection = false;
@@ -316,6 +329,19 @@ void handle(const SDLLibrary& sdl, const SDL_Event& event) {
     }
 }
 
+void notePresentDelay(double delay) {
+    auto& s = state();
+    if (s.presentDelays.size() == presentDelaysKept)
+        s.presentDelays.erase(s.presentDelays.begin());
+    s.presentDelays.push_back(delay);
+    if (s.presentDelays.size() < presentDelaysNeeded)
+        return;
+    std::vector<double> sorted = s.presentDelays;
+    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>((sorted.size() - 1) / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    s.presentDelay = *middle;
+}
+
 // One turn of the display on the main thread: events, then a refresh when one is due.
 double pump() {
     auto& s = state();
@@ -340,8 +366,22 @@ double pump() {
         // A presenter that fell behind starts again from now: the frames it missed are
         // dropped, not queued.
         s.nextRefresh = std::max(s.nextRefresh + s.refreshInterval, now);
-        const double shownAt = s.nextRefresh;
-        for (std::size_t i = 0; i < s.presenters.size(); ++i) s.presenters[i]->refresh(shownAt);
+        // The picture is up from the end of the present until the next one, a refresh later:
+        // frames are picked for the middle of that, so that on average a frame is on screen
+        // when its time is heard, early by at most half a refresh and late by at most as much.
+        // Never earlier than the last refresh's: on a loaded machine the delay can drop by more
+        // than the time between two refreshes, and the picture would step back.
+        // (A clock that went back was replaced, by a test, and starts afresh.)
+        double shownAt = now + s.presentDelay + s.refreshInterval / 2;
+        if (now >= s.lastRefreshAt)
+            shownAt = std::max(shownAt, s.lastShownAt);
+        s.lastShownAt = shownAt;
+        s.lastRefreshAt = now;
+        bool presented = false;
+        for (std::size_t i = 0; i < s.presenters.size(); ++i)
+            presented = s.presenters[i]->refresh(shownAt) || presented;
+        if (presented)
+            notePresentDelay(uptimeSeconds() - now);
         if (X11ConnectionWatch::lost()) {
             loseDisplay();
             return 1;
@@ -370,6 +410,10 @@ void Display::reset() {
     s.touch.reset();
     s.watchingConnection = false;
     s.refreshInterval = 1 / defaultRefreshRate;
+    s.presentDelay = 0;
+    s.presentDelays.clear();
+    s.lastShownAt = 0;
+    s.lastRefreshAt = 0;
 }
 
 std::string Display::reason() {

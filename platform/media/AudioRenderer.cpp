@@ -19,9 +19,10 @@ constexpr std::size_t frameBytes = channels * sizeof(float);
 // ride out a busy loop thread, little enough that a fill every few tens of milliseconds does.
 constexpr pa_usec_t targetBufferMicros = 150000;
 constexpr pa_usec_t requestMicros = 40000;
-// From opening or flushing the stream until the server's first answer, the timeline waits at
-// the position the sound will start from, at most this long.
-constexpr auto holdBound = std::chrono::seconds(1);
+// From opening or flushing the stream until the server plays it, the timeline waits at the
+// position the sound will start from, at most this long: a sink that takes longer (an idle
+// one can take seconds to wake) leaves the picture running, and the sound catches up.
+constexpr auto holdBound = std::chrono::milliseconds(50);
 constexpr double starvedRetry = 0.02;
 
 void release(pa_operation* operation) {
@@ -63,6 +64,7 @@ void AudioRenderer::play(Micros from, std::uint64_t generation) {
         readerEnded_ = false;
         pa_stream_set_state_callback(stream_, &AudioRenderer::stateChanged, this);
         pa_stream_set_write_callback(stream_, &AudioRenderer::writeRequested, this);
+        pa_stream_set_started_callback(stream_, &AudioRenderer::started, this);
         pa_buffer_attr attributes;
         attributes.maxlength = static_cast<std::uint32_t>(-1);
         attributes.tlength =
@@ -81,8 +83,8 @@ void AudioRenderer::play(Micros from, std::uint64_t generation) {
             closeLocked();
             return;
         }
+        // (The player holds the timeline at `from` while the stream starts.)
         opened_.store(true);
-        hold();
         return;
     }
     if (corked_) {
@@ -168,6 +170,7 @@ void AudioRenderer::closeLocked() {
         return;
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_started_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
@@ -196,6 +199,11 @@ void AudioRenderer::stateChanged(pa_stream* stream, void* userdata) {
 
 void AudioRenderer::writeRequested(pa_stream*, std::size_t bytes, void* userdata) {
     static_cast<AudioRenderer*>(userdata)->fill(bytes);
+}
+
+void AudioRenderer::started(pa_stream*, void* userdata) {
+    // The first sample is on its way to the listener: when it is heard, fresh timing says.
+    static_cast<AudioRenderer*>(userdata)->askTiming();
 }
 
 void AudioRenderer::fill(std::size_t bytes) {
@@ -231,27 +239,39 @@ void AudioRenderer::hold() {
         item->audioClockReport(generation_, segmentStart_, Clock::current()->uptime() + holdBound);
 }
 
+void AudioRenderer::askTiming() {
+    // The request is cancelled when the stream closes, since its answer may come after the
+    // renderer is gone.
+    if (timingRequest_ || !stream_)
+        return;
+    timingRequest_ = pa_stream_update_timing_info(
+        stream_,
+        [](pa_stream*, int success, void* userdata) {
+            auto* self = static_cast<AudioRenderer*>(userdata);
+            release(std::exchange(self->timingRequest_, nullptr));
+            if (success && self->stream_)
+                self->report();
+        },
+        this);
+}
+
 void AudioRenderer::report() {
     if (corked_)
         return;
     pa_usec_t latency = 0;
     int negative = 0;
-    if (pa_stream_get_latency(stream_, &latency, &negative) < 0) {
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (!timing || pa_stream_get_latency(stream_, &latency, &negative) < 0) {
         // No timing yet (a new or flushed stream): ask for it rather than wait for the
-        // server's next request, a whole buffer later. The request is cancelled when the
-        // stream closes, since its answer may come after the renderer is gone.
-        if (!timingRequest_)
-            timingRequest_ = pa_stream_update_timing_info(
-                stream_,
-                [](pa_stream*, int success, void* userdata) {
-                    auto* self = static_cast<AudioRenderer*>(userdata);
-                    release(std::exchange(self->timingRequest_, nullptr));
-                    if (success && self->stream_)
-                        self->report();
-                },
-                this);
+        // server's next request, a whole buffer later.
+        askTiming();
         return;
     }
+    // Until the server plays the stream nothing has been heard, whatever the latency figure
+    // (which counts from the first write as if playing had begun) says. The timeline waits
+    // for the sound's start (the started callback asks for timing then) within holdBound.
+    if (!timing->playing)
+        return;
     auto item = item_.lock();
     if (!item)
         return;
@@ -263,11 +283,21 @@ void AudioRenderer::report() {
     // Once the track has ended, the timeline may run on past its last sample.
     const std::optional<Micros> ceiling =
         readerEnded_ ? std::nullopt : std::optional<Micros>(written);
-    if (heard >= segmentStart_)
-        item->audioClockReport(generation_, heard, now, ceiling);
-    else
-        item->audioClockReport(generation_, segmentStart_,
-                               now + std::chrono::microseconds(segmentStart_ - heard), ceiling);
+    const auto catchUpAt =
+        item->audioClockReport(generation_, heard, now, ceiling, heard >= segmentStart_);
+    if (catchUpAt)
+        catchUp(*catchUpAt, timing->sink_usec + timing->transport_usec);
+}
+
+void AudioRenderer::catchUp(Micros playhead, pa_usec_t delay) {
+    // What the stream holds is behind the picture: it goes, and the sound goes on from where
+    // the timeline will be once the new samples reach the listener (the sink's own delay).
+    const Micros to = playhead + static_cast<Micros>(delay);
+    segmentStart_ = to;
+    readerEnded_ = false;
+    reader_->seek(to);
+    release(pa_stream_flush(stream_, nullptr, nullptr));
+    fillWritable();
 }
 
 }  // namespace pindle::platform

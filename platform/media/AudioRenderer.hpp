@@ -7,7 +7,10 @@
 //
 // While the stream plays, each fill reports to the item which media time the listener hears
 // at which uptime (what the server has played, its latency included), so the item's
-// timeline, and every frame picked by it, follows the sound. Once the stream or the server
+// timeline, and every frame picked by it, follows the sound. Nothing is reported before the
+// server plays the stream (an idle sink may take seconds to start it): the timeline runs on
+// the Clock meanwhile, and when the sound then lags far behind the picture the renderer drops
+// what the stream holds and goes on from where the picture is. Once the stream or the server
 // fails, reports stop and the timeline runs on the Clock from where the last one put it.
 //
 // Private to platform/media (it includes libpulse's headers).
@@ -61,10 +64,13 @@ class AudioRenderer : public std::enable_shared_from_this<AudioRenderer> {
   private:
     static void writeRequested(pa_stream* stream, std::size_t bytes, void* userdata);
     static void stateChanged(pa_stream* stream, void* userdata);
+    static void started(pa_stream* stream, void* userdata);
     void fill(std::size_t bytes);
     void fillWritable();
     void retryStarved();
+    void askTiming();
     void report();
+    void catchUp(Micros playhead, pa_usec_t delay);
     void hold();
     void applyVolume();
     void closeLocked();

@@ -13,51 +13,36 @@ namespace {
 using pulse::PulseContext;
 
 // Asks the server for its default sink's volume and hands it to the session on the main
-// queue. Runs on the connection's loop thread or under its lock.
+// queue. Runs on the connection's loop thread or under its lock. The session (which lives for
+// the process) is the only state the answers need: a connection that goes before answering
+// drops its requests without calling back, and nothing is left to free.
 void readDefaultSink(const std::shared_ptr<PulseContext>& context, AudioSession& session) {
-    struct Query {
-        std::weak_ptr<PulseContext> context;
-        AudioSession* session;
-    };
-    auto* query = new Query{context, &session};
     pa_operation* operation = pa_context_get_server_info(
         context->context(),
         [](pa_context* raw, const pa_server_info* info, void* userdata) {
-            auto* query = static_cast<Query*>(userdata);
-            if (!info || !info->default_sink_name) {
-                delete query;
+            if (!info || !info->default_sink_name)
                 return;
-            }
             pa_operation* sink = pa_context_get_sink_info_by_name(
                 raw, info->default_sink_name,
                 [](pa_context*, const pa_sink_info* sinkInfo, int last, void* userdata) {
-                    auto* query = static_cast<Query*>(userdata);
-                    if (last) {
-                        delete query;
-                        return;
-                    }
-                    if (!sinkInfo || !pa_cvolume_valid(&sinkInfo->volume))
+                    if (last || !sinkInfo || !pa_cvolume_valid(&sinkInfo->volume))
                         return;
                     // The share of the normal volume, as the desktop's volume control shows it.
                     const float volume =
                         sinkInfo->mute ? 0.0f
                                        : static_cast<float>(pa_cvolume_avg(&sinkInfo->volume)) /
                                              static_cast<float>(PA_VOLUME_NORM);
-                    AudioSession* session = query->session;
+                    auto* session = static_cast<AudioSession*>(userdata);
                     DispatchQueue::main()->async(
                         [session, volume] { session->simulateOutputVolumeChange(volume); });
                 },
-                query);
+                userdata);
             if (sink)
                 pa_operation_unref(sink);
-            else
-                delete query;
         },
-        query);
+        &session);
     if (operation)
         pa_operation_unref(operation);
-    else
-        delete query;
 }
 
 }  // namespace

@@ -108,6 +108,12 @@ class FFmpegMediaSource::Decoder {
         const std::size_t target = sampleAt(samples_, time);
         const std::size_t key = keyFrameAtOrBefore(samples_, target);
         const bool keyPresent = store_.present(samples_[key].position, samples_[key].size);
+        if (started_ && key >= seekedKey_ && time < decodedTime_)
+            if (const auto earlier = recentAt(time)) {
+                if (shownTime)
+                    *shownTime = earlier->time;
+                return earlier->frame;
+            }
         const bool behind = key < seekedKey_ || time < decodedTime_;
         // A key frame whose bytes are missing is no place to seek forwards to: decode on from
         // where the decoder stands, as far as the bytes go.
@@ -135,6 +141,7 @@ class FFmpegMediaSource::Decoder {
         nextSample_ = sample;
         seekedKey_ = sample;
         decodedTime_ = std::numeric_limits<Micros>::min();
+        recent_.clear();
         pending_.reset();
         draining_ = false;
         started_ = true;
@@ -153,9 +160,27 @@ class FFmpegMediaSource::Decoder {
     void show(const AVFrame& frame, Micros time) {
         decodedTime_ = time;
         if (auto shown = keep(frame)) {
+            if (shown_ && shownTime_ < time) {
+                if (recent_.size() == keptBehind)
+                    recent_.erase(recent_.begin());
+                recent_.push_back({shownTime_, std::move(shown_)});
+            }
             shown_ = std::move(shown);
             shownTime_ = time;
         }
+    }
+
+    // A frame decoded since the last seek, shown before the decoder's own and still right
+    // for `time`: times a little behind the newest frame cost no seek and no decoding.
+    struct Recent {
+        Micros time;
+        VideoFramePtr frame;
+    };
+    const Recent* recentAt(Micros time) const {
+        for (auto it = recent_.rbegin(); it != recent_.rend(); ++it)
+            if (it->time <= time)
+                return &*it;
+        return nullptr;
     }
 
     static VideoFramePtr keep(const AVFrame& frame) {
@@ -249,6 +274,10 @@ class FFmpegMediaSource::Decoder {
     bool draining_ = false;
     VideoFramePtr shown_;  // kept across seeks until a newer frame replaces it
     Micros shownTime_ = 0;
+    // The frames shown before shown_ since the last seek, oldest first. Two cover a display
+    // that asks a refresh ahead and a snapshot that asks for now.
+    static constexpr std::size_t keptBehind = 2;
+    std::vector<Recent> recent_;
 };
 
 FFmpegMediaSource::FFmpegMediaSource(std::shared_ptr<MediaByteStore> store)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace pindle::platform {
 
@@ -18,10 +19,22 @@ GraphicsContext::GraphicsContext(Private, int width, int height, double scale)
     : width_(width),
       height_(height),
       scale_(scale),
-      rgba_(static_cast<std::size_t>(width) * height * Image::bytesPerPixel, 0) {
-    state_.scaleX = state_.scaleY = scale;
-    state_.clipRight = width;
-    state_.clipBottom = height;
+      rgba_(static_cast<std::size_t>(width) * height * Image::bytesPerPixel, 0),
+      state_(initialState()) {}
+
+GraphicsContext::State GraphicsContext::initialState() const {
+    State state;
+    state.scaleX = state.scaleY = scale_;
+    state.clipRight = width_;
+    state.clipBottom = height_;
+    return state;
+}
+
+void GraphicsContext::reset() {
+    std::fill(rgba_.begin(), rgba_.end(), std::uint8_t{0});
+    state_ = initialState();
+    saved_.clear();
+    placements_ = nullptr;
 }
 
 void GraphicsContext::saveState() {
@@ -87,6 +100,15 @@ GraphicsContext::PixelSpan GraphicsContext::coveredPixels(const ui::Rect& device
 
 void GraphicsContext::blend(int x, int y, double red, double green, double blue, double alpha) {
     std::uint8_t* pixel = rgba_.data() + (static_cast<std::size_t>(y) * width_ + x) * 4;
+    if (alpha >= 1) {
+        // Opaque: what lies below does not show (the arithmetic below gives the same).
+        const double source[3] = {red, green, blue};
+        for (int c = 0; c < 3; ++c)
+            pixel[c] =
+                static_cast<std::uint8_t>(std::lround(std::clamp(source[c], 0.0, 1.0) * 255));
+        pixel[3] = 255;
+        return;
+    }
     const double destAlpha = pixel[3] / 255.0;
     const double outAlpha = alpha + destAlpha * (1 - alpha);
     if (outAlpha <= 0) {
@@ -225,14 +247,28 @@ void GraphicsContext::drawImage(const Image& image, const ui::Rect& rect, Conten
         const int sourceWidth = image.pixelWidth();
         const int sourceHeight = image.pixelHeight();
         const auto& source = image.rgba();
+        // The source column of every pixel of a row, the same for each row.
+        std::vector<int> columns(static_cast<std::size_t>(span.x1 - span.x0));
+        for (int x = span.x0; x < span.x1; ++x) {
+            const double u = (x + 0.5 - device.minX()) / device.width();
+            columns[static_cast<std::size_t>(x - span.x0)] =
+                std::clamp(static_cast<int>(u * sourceWidth), 0, sourceWidth - 1);
+        }
+        const bool whole = state_.alpha >= 1;
         for (int y = span.y0; y < span.y1; ++y) {
             const double v = (y + 0.5 - device.minY()) / device.height();
             const int sy = std::clamp(static_cast<int>(v * sourceHeight), 0, sourceHeight - 1);
+            const std::uint8_t* sourceRow =
+                source.data() + static_cast<std::size_t>(sy) * sourceWidth * 4;
+            std::uint8_t* row = rgba_.data() + static_cast<std::size_t>(y) * width_ * 4;
             for (int x = span.x0; x < span.x1; ++x) {
-                const double u = (x + 0.5 - device.minX()) / device.width();
-                const int sx = std::clamp(static_cast<int>(u * sourceWidth), 0, sourceWidth - 1);
                 const std::uint8_t* p =
-                    source.data() + (static_cast<std::size_t>(sy) * sourceWidth + sx) * 4;
+                    sourceRow + columns[static_cast<std::size_t>(x - span.x0)] * 4;
+                if (whole && p[3] == 255) {
+                    // An opaque pixel covers what lies below as it is.
+                    std::copy(p, p + 4, row + static_cast<std::size_t>(x) * 4);
+                    continue;
+                }
                 const double alpha = p[3] / 255.0 * state_.alpha;
                 if (alpha > 0)
                     blend(x, y, p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, alpha);

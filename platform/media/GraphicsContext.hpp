@@ -1,7 +1,7 @@
 // GraphicsContext: an RGBA canvas that views, layers and image code draw into: rectangles
 // filled with a colour, images drawn into a rectangle with a content fit, clipping to
 // rectangles and a running opacity, with translate and scale only (no rotation). The result
-// is taken as an Image with makeImage().
+// is taken as an Image with makeImage(), or read in place with rgba().
 //
 // Coordinates are points: the canvas starts with the scale given at creation (pixels per
 // point) and the origin at the top left. Pixels are covered when their centre lies inside a
@@ -108,6 +108,11 @@ class GraphicsContext {
 
     // The canvas so far, at the context's scale.
     ImagePtr makeImage() const;
+    // The canvas's pixels as they are (RGBA, rows of pixelWidth() pixels), without a copy.
+    const std::vector<std::uint8_t>& rgba() const { return rgba_; }
+    // Back to transparent pixels and the state the context was made with, keeping its
+    // memory: for a canvas drawn again and again.
+    void reset();
 
     struct Private {
         explicit Private() = default;
@@ -126,6 +131,7 @@ class GraphicsContext {
         bool empty() const { return x1 <= x0 || y1 <= y0; }
     };
 
+    State initialState() const;
     ui::Rect toDevice(const ui::Rect& rect) const;
     PixelSpan coveredPixels(const ui::Rect& deviceRect) const;
     void blend(int x, int y, double red, double green, double blue, double alpha);

@@ -16,8 +16,9 @@ namespace pindle::platform {
 namespace {
 constexpr std::int32_t microsPerSecond = 1000000;
 
-// How long the timeline may wait for the sound server to start playing.
-constexpr auto audioStartBound = std::chrono::seconds(1);
+// How long the timeline may wait for the sound server to start playing; past it the picture
+// runs, and a sound that starts later catches up with it.
+constexpr auto audioStartBound = std::chrono::milliseconds(50);
 
 std::int64_t toMicros(MediaTime time) {
     return time.isNumeric() ? time.convertScale(microsPerSecond).value : 0;
@@ -317,16 +318,20 @@ void Player::updateAudio() {
         return;
     }
     const std::uint64_t generation = item->audioGeneration();
-    const std::int64_t from = toMicros(item->currentTime());
     if (!audio_) {
         if (SoundServer::isSilentByChoice()) {
             audioSilent_ = true;
             return;
         }
+        // The timeline waits where it stands while the sound starts (opening the track and
+        // the server's connection take a while); if none does, it goes on from there.
+        item->audioClockReport(generation, toMicros(item->currentTime()),
+                               Clock::current()->uptime() + audioStartBound);
         Error error;
         auto reader = item->makeAudioReader(&error);
         if (!reader) {
             audioSilent_ = true;
+            item->audioClockStopped(generation);
             if (!error.domain().empty()) {
                 const std::string line =
                     "pindle: " + error.localizedDescription() + "; the video plays silently\n";
@@ -335,18 +340,16 @@ void Player::updateAudio() {
             }
             return;
         }
-        // The timeline waits at `from` while the sound starts; if none does, it goes on from
-        // there.
-        item->audioClockReport(generation, from, Clock::current()->uptime() + audioStartBound);
         auto context = SoundServer::shared();
         if (!context) {
             audioSilent_ = true;
-            item->audioClockReport(generation, from, Clock::current()->uptime());
+            item->audioClockStopped(generation);
             return;
         }
         audio_ = std::make_shared<AudioRenderer>(std::move(context), item, std::move(reader),
                                                  volume_.get(), muted_.get());
     }
+    const std::int64_t from = toMicros(item->currentTime());
     audioRunning_ = true;
     audio_->play(from, generation);
 }

@@ -20,7 +20,9 @@
 // item and closed when the item is replaced or the player released; a player that never
 // plays opens nothing. The stream is corked whenever time stops and flushed on a seek;
 // `volume` and `muted` set its volume. While it plays, the timeline (currentTime, and every
-// frame picked by it) follows what the server has played. Without a server, a decodable
+// frame picked by it) follows what the server has played, and never goes back. Playback does
+// not wait for a slow sink: the timeline waits at most 50 ms for the sound to start, and a
+// sound that starts later catches up with the picture. Without a server, a decodable
 // track or at other rates, the timeline reads the Clock as before; a stream that fails
 // leaves the timeline running on the Clock from the same position.
 //

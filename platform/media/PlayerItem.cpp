@@ -26,6 +26,10 @@ constexpr MediaSource::Micros discardableAfter = 60 * 1000000LL;
 constexpr MediaSource::Micros audioSlack = 2000;
 // Without a sound report for this long, the timeline stops waiting for the sound.
 constexpr auto audioCeilingBound = std::chrono::seconds(2);
+// A sound this far behind the playhead catches up with it rather than holding the picture.
+// Short: a sound that starts late holds a picture already moving for at most this long, and
+// playback as a whole starts at most this long after the start's own hold.
+constexpr MediaSource::Micros audioCatchUpGap = 60000;
 
 std::atomic<std::uint64_t> nextItemNumber{1};
 
@@ -218,12 +222,24 @@ std::unique_ptr<MediaSource::AudioReader> PlayerItem::makeAudioReader(Error* err
     return source_->makeAudioReader(error);
 }
 
-void PlayerItem::audioClockReport(std::uint64_t generation, std::int64_t time,
-                                  Clock::Duration uptime, std::optional<std::int64_t> written) {
+std::optional<std::int64_t> PlayerItem::audioClockReport(std::uint64_t generation,
+                                                         std::int64_t time, Clock::Duration uptime,
+                                                         std::optional<std::int64_t> written,
+                                                         bool hearing) {
     std::lock_guard lock(mutex_);
     if (generation != audioGeneration_ || rate_ <= 0 || ended_)
-        return;
+        return std::nullopt;
     const auto now = Clock::current()->uptime();
+    const Micros playhead = playheadLocked();
+    // Where the sound's line stands now: behind `time` while that sample is still to come.
+    const Micros sound = time + static_cast<Micros>(std::floor(
+                                    static_cast<double>((now - uptime).count()) / 1000.0 * rate_));
+    if (hearing && playhead - sound > audioCatchUpGap) {
+        // The picture ran on without the sound (a sink that took long to start, or sound that
+        // stopped for a while): waiting would freeze it; the sound catches up instead.
+        audioCeiling_.reset();
+        return playhead;
+    }
     audioCeiling_ = written;
     lastAudioReport_ = now;
     if (written && !audioCeilingCheckPending_) {
@@ -234,22 +250,25 @@ void PlayerItem::audioClockReport(std::uint64_t generation, std::int64_t time,
                 self->audioCeilingCheck();
         });
     }
-    // When the timeline's line, as it runs now, reaches that time. (Held at the ceiling, the
-    // line has run ahead of the sound, and this differs.)
-    const auto expected =
-        anchorUptime_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
-                            static_cast<double>(time - anchorTime_) * 1000.0 / rate_));
-    if (std::chrono::abs(expected - uptime) >= std::chrono::microseconds(audioSlack)) {
-        anchorTime_ = time;
-        anchorUptime_ = uptime;
+    if (std::abs(sound - playhead) >= audioSlack) {
+        if (sound >= playhead) {
+            anchorTime_ = sound;
+            anchorUptime_ = now;
+        } else {
+            // Behind what has been shown: hold until the sound gets there.
+            anchorTime_ = playhead;
+            anchorUptime_ = now + std::chrono::nanoseconds(static_cast<std::int64_t>(
+                                      static_cast<double>(playhead - sound) * 1000.0 / rate_));
+        }
     }
     // Armed again either way: a boundary passed while the ceiling held was left unarmed.
     armLocked();
+    return std::nullopt;
 }
 
 void PlayerItem::audioClockStopped(std::uint64_t generation) {
     std::lock_guard lock(mutex_);
-    if (generation != audioGeneration_ || !audioCeiling_)
+    if (generation != audioGeneration_ || rate_ <= 0)
         return;
     reanchorLocked(playheadLocked(), rate_);
 }
@@ -409,6 +428,9 @@ void PlayerItem::refresh(bool seeking) {
         likelyToKeepUp_.setIfChanged(loadedToEnd ||
                                      static_cast<double>(ahead) >= wanted * microsPerSecond);
         if (status_.get() == Status::unknown && source_->hasFrameAt(time)) {
+            // Decoded here, off the main thread: the first picture is there when a screen
+            // first asks, rather than costing that refresh the decoder's start.
+            source_->videoFrameAt(time, nullptr);
             std::shared_ptr<Player> player;
             {
                 std::lock_guard lock(mutex_);

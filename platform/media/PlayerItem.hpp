@@ -117,15 +117,22 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     // why when there is a track).
     std::unique_ptr<MediaSource::AudioReader> makeAudioReader(Error* error);
     // The sound's side: the sample of media time `time` is heard at `uptime` (which may lie
-    // ahead) on the Clock, and `written` is the media time after the last sample handed to
-    // the server (nothing once the track has ended). While the timeline runs, it follows such
-    // reports from the current audio generation and never passes `written`, since nothing
-    // beyond it can have been heard; without reports for a while, it runs on the Clock from
-    // where it stands.
-    void audioClockReport(std::uint64_t generation, std::int64_t time, Clock::Duration uptime,
-                          std::optional<std::int64_t> written = std::nullopt);
-    // The sound has stopped for good (its stream or server failed): the timeline runs on the
-    // Clock from where it stands.
+    // ahead), so the sound runs on the line through that point at the timeline's rate; and
+    // `written` is the media time after the last sample handed to the server (nothing once
+    // the track has ended). While the timeline runs, it follows such reports from the current
+    // audio generation and never passes `written`, since nothing beyond it can have been
+    // heard; without reports for a while, it runs on the Clock from where it stands. It never
+    // goes back: a sound behind the playhead holds it until the sound gets there (which is
+    // how the timeline waits at a new position for the first sample). When `hearing` (the
+    // sample is of this generation's sound, not still to come after a flush) and the sound is
+    // so far behind that holding would freeze the picture, the timeline is left as it is and
+    // its playhead returned: the sound should go on from there instead.
+    std::optional<std::int64_t> audioClockReport(std::uint64_t generation, std::int64_t time,
+                                                 Clock::Duration uptime,
+                                                 std::optional<std::int64_t> written = std::nullopt,
+                                                 bool hearing = false);
+    // The sound has stopped for good (its stream or server failed), or will not start: the
+    // timeline runs on the Clock from where it stands.
     void audioClockStopped(std::uint64_t generation);
 
     // The video output's side: the frame shown at `time`.

@@ -117,6 +117,18 @@ Layer::VideoContent PlayerLayer::videoContent(double hostTime) const {
         if (time < MediaTime::zero())
             time = MediaTime::zero();
     }
+    // Run on to the refresh, the time can come out behind one already shown: the timeline held
+    // meanwhile (for a sound that started late), the display's delay shrank, or a redraw asks
+    // for now after a refresh asked for later. What is on screen stays rather than step back.
+    const std::uint64_t generation = item->audioGeneration();
+    {
+        std::lock_guard lock(pickedMutex_);
+        const bool sameRun =
+            rate >= 0 && picked_.generation == generation && picked_.item.lock() == item;
+        if (sameRun && time < picked_.time)
+            time = picked_.time;
+        picked_ = {item, generation, time};
+    }
     MediaTime shown;
     content.frame = output_->copyFrame(time, &shown);
     if (!content.frame)

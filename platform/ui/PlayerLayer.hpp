@@ -6,7 +6,9 @@
 //
 // On a screen the frame is picked for the time the player will be at when the refresh shows
 // (its current time, run on by its rate to the refresh's host time) and drawn from the
-// decoder's planes; snapshots draw the same frame converted to RGBA.
+// decoder's planes; snapshots draw the same frame converted to RGBA. Until the player seeks or
+// plays backwards, or its item changes, the screen is never given a frame earlier than one it
+// was given already.
 //
 // readyForDisplay (KVO key "readyForDisplay") turns true once the player's current item can
 // show its first frame, and false when the item is replaced.
@@ -16,6 +18,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/media/Player.hpp"
@@ -61,6 +64,15 @@ class PlayerLayer : public Layer {
     VideoGravity gravity_ = VideoGravity::resizeAspect;
     KeyValueObservationPtr itemObservation_;
     KeyValueObservationPtr statusObservation_;
+
+    // The latest time the screen was given a frame for, of which item from which seek.
+    struct Picked {
+        std::weak_ptr<PlayerItem> item;
+        std::uint64_t generation = 0;
+        MediaTime time;
+    };
+    mutable std::mutex pickedMutex_;
+    mutable Picked picked_;  // guarded by pickedMutex_
 };
 
 }  // namespace pindle::platform::ui

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -328,6 +329,44 @@ TEST_F(ExampleHostWindowTest, ASwipeUpSlidesThePlaylistsNextVideoInFromBelow) {
     EXPECT_TRUE(playsPast(*first + 3));
 }
 
+// The video's last frame stays on screen at its end, under the panel that comes back: every
+// refresh from the last second to well past the end is read, and none goes back.
+TEST_F(ExampleHostWindowTest, AVideosLastFrameStaysOnScreenAtItsEnd) {
+    constexpr int shortSeconds = 2;
+    serveMovie(shortSeconds);
+    PNPlayerCache::shared()->clearCache();
+    showPlayer({"v1"});
+    ASSERT_TRUE(playsPast(5)) << "the video does not play on screen";
+    const auto ended = [&] {
+        auto view = controller_->currentPlayer();
+        auto item = view && view->player() ? view->player()->currentItem() : nullptr;
+        return item && item->hasPlayedToEnd();
+    };
+    std::vector<int> frames;
+    std::optional<double> endedAt;
+    const auto now = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    const double started = now();
+    while (!endedAt || now() - *endedAt < 0.5) {
+        const auto refreshes = Display::statistics(*window_).refreshes;
+        ASSERT_TRUE(MainThread::runUntil(
+            [&] { return Display::statistics(*window_).refreshes > refreshes; }, patience));
+        auto image = server().capture(Display::nativeHandle(*window_));
+        ASSERT_NE(image, nullptr);
+        if (const auto number = platform::testing::readFrameNumber(*image))
+            frames.push_back(*number);
+        if (!endedAt && ended())
+            endedAt = now();
+        ASSERT_LT(now() - started, patience) << "the video did not end";
+    }
+    ASSERT_FALSE(frames.empty());
+    for (std::size_t i = 1; i < frames.size(); ++i)
+        ASSERT_GE(frames[i], frames[i - 1]) << "the picture went back after " << i << " frames";
+    EXPECT_EQ(frames.back(), shortSeconds * 30 - 1);
+}
+
 TEST_F(ExampleHostWindowTest, ClosingTheWindowEndsPlayWindowWithSuccess) {
     // Without --seconds the close ends the command, long before the video's end.
     std::thread closer = server().closeFirstWindowShown(patience);
@@ -367,8 +406,20 @@ TEST_F(ExampleHostWindowTest, PlayingToTheEndInAWindowEndsWithSuccess) {
         const Played played = play(c.arguments);
         EXPECT_EQ(played.status, Commands::succeeded) << played.printed;
         int ready = 0;
-        for (const json& line : played.lines) ready += line.value("event", "") == "ready" ? 1 : 0;
+        std::optional<json> display;
+        for (const json& line : played.lines) {
+            ready += line.value("event", "") == "ready" ? 1 : 0;
+            if (line.value("event", "") == "display")
+                display = line;
+        }
         EXPECT_EQ(ready, c.videos) << played.printed;
+        // What the window presented, said at the end: every frame shown, or passed over by a
+        // refresh that came late on a loaded machine.
+        ASSERT_TRUE(display) << played.printed;
+        EXPECT_GT(display->value("framesShown", 0), 0) << played.printed;
+        EXPECT_GT(display->value("framesShown", 0) + display->value("framesDropped", 0),
+                  c.videos * shortSeconds * 25)
+            << played.printed;
         ASSERT_FALSE(played.lines.empty());
         const json& summary = played.lines.back();
         EXPECT_EQ(summary.value("ok", false), true) << played.printed;

@@ -42,6 +42,7 @@ namespace pindle::platform::display {
     X(SDL_RenderCopyF)            \
     X(SDL_RenderFillRectF)        \
     X(SDL_RenderPresent)          \
+    X(SDL_RenderReadPixels)       \
     X(SDL_RenderSetClipRect)      \
     X(SDL_SetHint)                \
     X(SDL_SetRenderDrawBlendMode) \

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,9 @@ class WindowPresenter {
     double scale() const { return scale_; }
     const Display::Statistics& statistics() const { return statistics_; }
 
-    // Draws and presents the frame for the refresh shown at `hostTime` (Clock uptime).
-    void refresh(double hostTime);
+    // Draws and presents the frame for the refresh shown at `hostTime` (Clock uptime); true
+    // when it presented (something had changed).
+    bool refresh(double hostTime);
     // The desktop window now has this size in pixels: the window is laid out again.
     void resized(int pixelWidth, int pixelHeight);
     // The desktop lost what the window showed: the next refresh presents again.
@@ -72,11 +74,20 @@ class WindowPresenter {
         bool placed = false;  // on screen in the refresh being drawn
     };
 
+    // What a rasterisation did to the interface on screen.
+    enum class Drawn { failed, same, changed };
+
     WindowPresenter(const SDLLibrary& sdl, const std::shared_ptr<ui::Window>& window, double scale);
-    bool rasterise(ui::Window& window, int width, int height);
+    void warmUp();
+    Drawn rasterise(ui::Window& window, int width, int height);
     void drawVideo(const GraphicsContext::VideoPlacement& placement,
                    const ui::Layer::VideoContent& content);
     bool upload(VideoTexture& texture, const VideoFrame& frame);
+    // Counts a newly uploaded frame as shown, and the frames passed over since the last one
+    // as dropped.
+    void count(VideoTexture& video, const ui::Layer::VideoContent& content);
+    // True when a video of the refresh being drawn covers the whole window, opaque.
+    bool coversWindow(int width, int height) const;
 
     const SDLLibrary& sdl_;
     const std::weak_ptr<ui::Window> window_;
@@ -88,6 +99,11 @@ class WindowPresenter {
     std::uint64_t nativeHandle_ = 0;
     void* xConnection_ = nullptr;
 
+    // The interface is drawn on one canvas, again and again; onTexture_ is what its texture
+    // holds (empty: nothing known), so that only what changed is uploaded.
+    std::unique_ptr<GraphicsContext> canvas_;
+    double canvasScale_ = 0;
+    std::vector<std::uint8_t> onTexture_;
     SDL_Texture* interface_ = nullptr;
     int interfaceWidth_ = 0;
     int interfaceHeight_ = 0;
@@ -95,6 +111,9 @@ class WindowPresenter {
     bool drawnOnce_ = false;
     bool redrawNeeded_ = false;  // an animation runs, or a video layer got its first frame
     bool presentNeeded_ = true;  // the screen does not show the latest frame
+    // When the interface on the texture changed without being presented yet (host time).
+    std::optional<double> interfaceChangedAt_;
+    double lastNewFrameAt_ = -1e9;  // host time of the last refresh with a new video frame
     std::vector<GraphicsContext::VideoPlacement> placements_;
     std::vector<ui::Layer::VideoContent> contents_;  // for the refresh being drawn
     std::vector<SDL_Rect> overlay_;                  // where the interface image covers anything

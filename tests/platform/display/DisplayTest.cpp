@@ -56,6 +56,17 @@ class DisplayTest : public pindle::testing::DesktopTest {
         return server().capture(Display::nativeHandle(window));
     }
 
+    // A player of a 4 s clip at kFps whose frames carry their numbers, written as `name`.
+    static PlayerPtr clipPlayer(const std::string& name) {
+        const std::string path = AppContainer::home() + "/" + name;
+        testing::ClipOptions options;
+        options.seconds = 4;
+        options.fps = kFps;
+        if (!testing::writeClip(path, options).ok())
+            return nullptr;
+        return Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    }
+
     static bool near(Image::Pixel pixel, int red, int green, int blue) {
         return std::abs(pixel.red - red) < 24 && std::abs(pixel.green - green) < 24 &&
                std::abs(pixel.blue - blue) < 24;
@@ -63,12 +74,8 @@ class DisplayTest : public pindle::testing::DesktopTest {
 };
 
 TEST_F(DisplayTest, TheFrameOnScreenIsTheFrameForTheTimePlayed) {
-    const std::string path = AppContainer::home() + "/screen-clip.mp4";
-    testing::ClipOptions options;
-    options.seconds = 4;
-    options.fps = kFps;
-    ASSERT_TRUE(testing::writeClip(path, options).ok());
-    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto player = clipPlayer("screen-clip.mp4");
+    ASSERT_TRUE(player);
     auto layer = ui::PlayerLayer::make(player);
     auto window = showWindow(320, 240);
     ASSERT_TRUE(Display::isPresented(*window)) << "the display did not choose the desktop";
@@ -95,12 +102,8 @@ TEST_F(DisplayTest, TheFrameOnScreenIsTheFrameForTheTimePlayed) {
 }
 
 TEST_F(DisplayTest, APresenterThatFallsBehindDropsTheFramesItMissedAndCountsThem) {
-    const std::string path = AppContainer::home() + "/behind-clip.mp4";
-    testing::ClipOptions options;
-    options.seconds = 4;
-    options.fps = kFps;
-    ASSERT_TRUE(testing::writeClip(path, options).ok());
-    auto player = Player::make(PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path))));
+    auto player = clipPlayer("behind-clip.mp4");
+    ASSERT_TRUE(player);
     auto layer = ui::PlayerLayer::make(player);
     auto window = showWindow(320, 240);
     ASSERT_TRUE(Display::isPresented(*window));
@@ -131,6 +134,72 @@ TEST_F(DisplayTest, APresenterThatFallsBehindDropsTheFramesItMissedAndCountsThem
               missed - 4);
     EXPECT_LE(after.videoFramesShown - before.videoFramesShown, 4u);
     player->pause();
+}
+
+// Each present draws the whole window: an interface that changes between a playing video's
+// frames (a slider following the time) is presented with the next frame, not on its own; an
+// interface drawn again the same presents nothing; and what changed does reach the screen.
+TEST_F(DisplayTest, InterfaceChangesArePresentedWithTheVideosFramesAndOnlyWhenVisible) {
+    auto player = clipPlayer("busy-clip.mp4");
+    ASSERT_TRUE(player);
+    auto layer = ui::PlayerLayer::make(player);
+    auto window = showWindow(320, 240);
+    ASSERT_TRUE(Display::isPresented(*window));
+    // The video in a view of its own, so that the bar's view goes over it.
+    auto video = ui::View::make(window->bounds());
+    layer->setFrame(window->bounds());
+    video->layer()->addSublayer(layer);
+    window->addSubview(video);
+    auto bar = ui::View::make(Rect::make(0, 200, 20, 10));
+    bar->setBackgroundColor(Color::make(1, 1, 0, 1));
+    window->addSubview(bar);
+    ASSERT_TRUE(MainThread::runUntil([&] { return layer->isReadyForDisplay(); }, patience));
+    player->play();
+    ASSERT_TRUE(
+        MainThread::runUntil([&] { return player->currentTime().seconds() >= 0.3; }, patience));
+
+    // The bar moves every 20 ms for a second, faster than the frames come.
+    const auto before = Display::statistics(*window);
+    double x = 0;
+    double movedAt = 0;
+    MainThread::runUntil(
+        [&] {
+            const double time = player->currentTime().seconds();
+            if (time - movedAt >= 0.02) {
+                movedAt = time;
+                x += 2;
+                bar->setFrame(Rect::make(x, 200, 20, 10));
+            }
+            return time >= 1.3;
+        },
+        patience);
+    const auto moving = Display::statistics(*window);
+    // The video ran through the second, each of its frames shown or (on a loaded machine, whose
+    // refreshes come late) passed over.
+    const auto frames = moving.videoFramesShown - before.videoFramesShown;
+    EXPECT_GE(frames, 5u);
+    EXPECT_GT(frames + moving.videoFramesDropped - before.videoFramesDropped, 20u);
+    EXPECT_LE(moving.presents - before.presents, frames + 3)
+        << "the interface was presented between frames";
+
+    player->pause();
+    // (A change waits at most a frame or two for the video, which no longer comes.)
+    const auto pausedAt = std::chrono::steady_clock::now();
+    MainThread::runUntil(
+        [&] {
+            return std::chrono::steady_clock::now() - pausedAt > std::chrono::milliseconds(150);
+        },
+        patience);
+    auto image = screenOf(*window);
+    ASSERT_NE(image, nullptr);
+    EXPECT_TRUE(near(image->pixelAt(static_cast<int>(x) + 10, 205), 255, 255, 0));
+    EXPECT_FALSE(near(image->pixelAt(static_cast<int>(x) - 5, 205), 255, 255, 0));
+    // The same colour again changes nothing on screen.
+    const auto still = Display::statistics(*window);
+    bar->setBackgroundColor(Color::make(1, 1, 0, 1));
+    screenOf(*window);
+    EXPECT_EQ(Display::statistics(*window).presents, still.presents);
+    EXPECT_GT(Display::statistics(*window).rasterisations, still.rasterisations);
 }
 
 TEST_F(DisplayTest, AVideoLayerWithoutAFrameShowsItsBackground) {

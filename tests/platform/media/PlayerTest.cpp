@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/AudioSession.hpp"
@@ -510,6 +511,87 @@ TEST_F(PlayerTest, AnItemReadyBeforeItIsInstalledIsAnnouncedWithThePlayerReady) 
         EXPECT_EQ(seen.front(), Player::Status::readyToPlay);
     }
     observation->invalidate();
+}
+
+// What the sound says moves the timeline forward at once, or holds it until the sound gets
+// there, but never takes it back; a sound far behind the picture is left to catch up instead
+// of freezing it; and the timeline never passes the last sample written.
+TEST_F(PlayerTest, SoundReportsMoveTheTimelineOnOrHoldItButNeverBack) {
+    using Micros = std::int64_t;
+    const auto micros = [](double s) {
+        return static_cast<Micros>(std::llround(s * 1e6));
+    };
+    struct Report {
+        double time;  // the media time heard...
+        double in;    // ...this long from now (negative: ago)
+        std::optional<double> written;
+        bool hearing;
+    };
+    struct Case {
+        const char* what;
+        Report report;
+        bool catchesUp;
+        std::vector<std::pair<double, double>> after;  // (seconds later, time read)
+    };
+    const std::vector<Case> cases = {
+        {"ahead: moves on at once",
+         {1.030, 0, std::nullopt, true},
+         false,
+         {{0, 1.030}, {0.1, 1.130}}},
+        {"a little behind: holds until the sound gets there",
+         {0.960, 0, std::nullopt, true},
+         false,
+         {{0, 1.0}, {0.02, 1.0}, {0.05, 1.010}}},
+        {"agrees within the slack: left alone",
+         {1.001, 0, std::nullopt, true},
+         false,
+         {{0, 1.0}, {0.1, 1.1}}},
+        {"far behind while heard: runs on, the sound catches up",
+         {0.0, 0, 0.2, true},
+         true,
+         {{0, 1.0}, {0.1, 1.1}}},
+        {"first sample still to come: holds",
+         {1.0, 0.5, std::nullopt, false},
+         false,
+         {{0.3, 1.0}, {0.6, 1.1}}},
+        {"written so far: a ceiling, lifted when the reports stop",
+         {1.0, 0, 1.05, true},
+         false,
+         {{0.1, 1.05}, {1.9, 1.05}, {2.2, 1.25}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto source = std::make_shared<ScriptedMediaSource>();
+        source->setDuration(10);
+        source->setLoadedRanges({{0, 10}});
+        source->setFirstFramePresent(true);
+        auto item = PlayerItem::make(URLAsset::make(*URL::fromString("pinlet://u/v")), source);
+        auto player = Player::make(item);
+        player->setAutomaticallyWaitsToMinimizeStalling(false);
+        ASSERT_TRUE(settle([&] { return ready(item); }));
+        player->play();
+        advance(1.0);
+        ASSERT_NEAR(seconds(player->currentTime()), 1.0, 1e-6);
+
+        const auto uptime = clock_->uptime() + std::chrono::microseconds(micros(c.report.in));
+        const auto written =
+            c.report.written ? std::optional<Micros>(micros(*c.report.written)) : std::nullopt;
+        const auto catchUpAt = item->audioClockReport(
+            item->audioGeneration(), micros(c.report.time), uptime, written, c.report.hearing);
+        EXPECT_EQ(catchUpAt.has_value(), c.catchesUp);
+        EXPECT_EQ(catchUpAt.value_or(micros(1.0)), micros(1.0));
+        double elapsed = 0;
+        double last = 1.0;
+        for (const auto& [at, expected] : c.after) {
+            advance(at - elapsed);
+            elapsed = at;
+            const double time = seconds(player->currentTime());
+            EXPECT_NEAR(time, expected, 1e-3) << at << " s after the report";
+            EXPECT_GE(time, last);
+            last = time;
+        }
+        player->pause();
+    }
 }
 
 TEST_F(PlayerTest, AudioSessionAnnouncesVolumeChanges) {

@@ -1,10 +1,12 @@
 // The player layer shows the player's frame with its video gravity, is ready for display
 // once the item is, and follows a replaced item; with a real clip it shows the frame of the
-// playhead.
+// playhead, and gives the screen no frame earlier than one it gave until the player seeks.
 #include "platform/ui/PlayerLayer.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 
 #include "platform/dispatch/MainThread.hpp"
@@ -99,6 +101,47 @@ TEST_F(PlayerLayerTest, ShowsTheFrameAtThePlayheadOfARealClip) {
     auto frame = layer->currentImage();
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(testing::readFrameNumber(*frame), 60);
+}
+
+// A refresh asks for the frame of a time run on from the playhead; if the timeline then holds
+// (for a sound a little behind it), the next refresh's time comes out earlier. The screen
+// keeps what it has, paused too, until a seek moves the player back.
+TEST_F(PlayerLayerTest, TheScreenIsGivenNoEarlierFrameUntilASeek) {
+    const std::string path = AppContainer::home() + "/layer-hold-clip.mp4";
+    testing::ClipOptions options;
+    options.seconds = 3;
+    options.bFrames = false;
+    ASSERT_TRUE(testing::writeClip(path, options).ok());
+    auto item = PlayerItem::make(URLAsset::make(URL::fileURLWithPath(path)));
+    auto player = Player::make(item);
+    auto layer = PlayerLayer::make(player);
+    ASSERT_TRUE(testing::eventually([&] { return layer->isReadyForDisplay(); }));
+    player->play();
+    ASSERT_TRUE(testing::eventually(
+        [&] { return player->timeControlStatus() == Player::TimeControlStatus::playing; }));
+    advance(1.0);
+    const auto uptime = [&] {
+        return std::chrono::duration<double>(clock_->uptime()).count();
+    };
+    const auto shownFor = [&](double hostTime) {
+        const auto content = layer->videoContent(hostTime);
+        EXPECT_NE(content.frame, nullptr);
+        return content.frame ? static_cast<int>(std::lround(content.frameTime * 30)) : -1;
+    };
+    const int ahead = shownFor(uptime() + 0.2);
+    EXPECT_GE(ahead, 35);
+    // The sound, 50 ms behind the playhead, holds the timeline until it gets there.
+    const auto playhead = player->currentTime().convertScale(1000000).value;
+    item->audioClockReport(item->audioGeneration(), playhead - 50000, clock_->uptime());
+    EXPECT_EQ(shownFor(uptime() + 0.1), ahead);
+    EXPECT_EQ(shownFor(uptime()), ahead);
+    player->pause();
+    EXPECT_EQ(shownFor(uptime()), ahead);
+
+    bool sought = false;
+    player->seek(MediaTime::makeWithSeconds(0.5), [&](bool finished) { sought = finished; });
+    ASSERT_TRUE(testing::eventually([&] { return sought; }));
+    EXPECT_EQ(shownFor(uptime()), 15);
 }
 
 }  // namespace
