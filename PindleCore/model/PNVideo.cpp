@@ -123,8 +123,20 @@ std::string PNVideo::packedAddresses(const Addresses& texts) {
     return packedTexts(texts);
 }
 
-PNVideo::PNVideo(Private, Fields f)
+PNVideo::Addresses PNVideo::addressTexts(const Fields& fields) {
+    Addresses texts;
+    texts[mp4360p] = textOf(fields.mediaMP4URL360p);
+    texts[mp4540p] = textOf(fields.mediaMP4URL540p);
+    texts[mp4720p] = textOf(fields.mediaMP4URL720p);
+    texts[thumbnail] = textOf(fields.thumbnailImageURL);
+    return texts;
+}
+
+PNVideo::PNVideo(Private key, Fields f) : PNVideo(key, std::move(f), addressTexts(f)) {}
+
+PNVideo::PNVideo(Private, Fields&& f, const Addresses& texts)
     : videoID_(std::move(f.videoID)),
+      addresses_(packedAddresses(texts)),
       location_(std::move(f.location)),
       creationDate_(f.creationDate),
       shotOn_(f.shotOn),
@@ -135,12 +147,6 @@ PNVideo::PNVideo(Private, Fields f)
       state_(f.state),
       internalTags_(packedTexts(f.tags)),
       internalMetadata_(packedDictionary(f.metadata)) {
-    Addresses texts;
-    texts[mp4360p] = textOf(f.mediaMP4URL360p);
-    texts[mp4540p] = textOf(f.mediaMP4URL540p);
-    texts[mp4720p] = textOf(f.mediaMP4URL720p);
-    texts[thumbnail] = textOf(f.thumbnailImageURL);
-    addresses_ = packedAddresses(texts);
     if (f.shareURL || f.mediaHLSURL || !f.videoDescription.empty() || f.transcription ||
         f.duration != 0) {
         extras_ = std::make_unique<Extras>(Extras{textOf(f.shareURL), textOf(f.mediaHLSURL),
@@ -151,6 +157,10 @@ PNVideo::PNVideo(Private, Fields f)
 
 std::shared_ptr<PNVideo> PNVideo::make(Fields fields) {
     return std::make_shared<PNVideo>(Private{}, std::move(fields));
+}
+
+std::shared_ptr<PNVideo> PNVideo::make(Fields fields, const Addresses& texts) {
+    return std::make_shared<PNVideo>(Private{}, std::move(fields), texts);
 }
 
 std::optional<platform::URL> PNVideo::mp4URL(PNVideoResolution resolution) const {
