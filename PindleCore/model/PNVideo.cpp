@@ -164,20 +164,32 @@ std::shared_ptr<PNVideo> PNVideo::make(Fields fields, const Addresses& texts) {
 }
 
 std::optional<platform::URL> PNVideo::mp4URL(PNVideoResolution resolution) const {
-    const MediaMP4URLs urls = mediaMP4URLs();
-    std::optional<URL> found;
+    std::string packed;
+    {
+        std::lock_guard lock(mutex_);
+        packed = addresses_;
+    }
+    const Addresses texts = unpackedAddresses(packed);
+    // Each resolution falls back to the higher ones. Every text is a URL's or empty, so the
+    // first one present from the resolution up is the answer, and only that one becomes a URL.
+    constexpr std::array<Address, 3> lowestFirst = {mp4360p, mp4540p, mp4720p};
+    std::size_t from = 0;
     switch (resolution) {
-        case PNVideoResolution::r720p:
-            found = urls.r720p;
+        case PNVideoResolution::r360p:
+            from = 0;
             break;
         case PNVideoResolution::r540p:
-            found = urls.r540p ? urls.r540p : urls.r720p;
+            from = 1;
             break;
-        case PNVideoResolution::r360p:
-            found = urls.r360p ? urls.r360p : urls.r540p ? urls.r540p : urls.r720p;
+        case PNVideoResolution::r720p:
+            from = 2;
             break;
     }
-    return found ? found : urls.r720p;
+    for (std::size_t at = from; at < lowestFirst.size(); ++at) {
+        if (const std::string& text = texts[lowestFirst[at]]; !text.empty())
+            return urlOf(text);
+    }
+    return std::nullopt;
 }
 
 PNVideo::MediaMP4URLs PNVideo::mediaMP4URLs() const {

@@ -232,7 +232,8 @@ class PNVideo : public platform::Object {
 
     // A list keeps thousands of records, so each is kept small: addresses, tags and metadata
     // are held as their texts packed into one string each (a length before each text) and made
-    // into URLs, sets and dictionaries when read.
+    // into URLs, sets and dictionaries when read. An address's text is always a valid URL's, or
+    // empty for none.
     const std::string videoID_;
     mutable std::mutex mutex_;
     // Every field below is guarded by mutex_.

@@ -53,9 +53,9 @@ class PNVideoEventMapper final : public platform::Json::Events {
     void entry(std::optional<std::string_view> text);
 
     std::vector<std::shared_ptr<PNVideo>>& videos_;
-    int depth_ = 0;          // containers open inside the element
-    bool inVideo_ = false;   // the element is an object
-    PNVideoMembers members_;  // of the video object being read
+    int depth_ = 0;                                         // containers open inside the element
+    bool inVideo_ = false;                                  // the element is an object
+    PNVideoMembers members_;                                // of the video object being read
     PNVideoMembers::Key key_ = PNVideoMembers::Key::other;  // of the member being read
     PNVideoMembers::Container container_ = PNVideoMembers::Container::none;  // that member's
     std::string entryName_;  // of the entry being read

@@ -48,9 +48,13 @@ PNVideoMembers::Key PNVideoMembers::key(std::string_view name) {
         case 4:
             return is(Key::tags);
         case 5:
-            return name[0] == 's' ? is(Key::state) : name[0] == 't' ? is(Key::title) : is(Key::width);
+            return name[0] == 's'   ? is(Key::state)
+                   : name[0] == 't' ? is(Key::title)
+                                    : is(Key::width);
         case 6:
-            return name[0] == 'h' ? is(Key::height) : name[0] == 'm' ? is(Key::mp4Url) : is(Key::shotOn);
+            return name[0] == 'h'   ? is(Key::height)
+                   : name[0] == 'm' ? is(Key::mp4Url)
+                                    : is(Key::shotOn);
         case 8:
             return name[0] == 'm' ? is(Key::metadata) : is(Key::thumbUrl);
         case 9:
@@ -78,17 +82,17 @@ PNVideoMembers PNVideoMembers::fromObject(const platform::Dictionary& object) {
             const Container container = members.open(key, true);
             for (const auto& [entryName, entry] : *entries) {
                 const std::string* entryText = entry.asString();
-                members.setEntry(container, entryName,
-                                 entryText ? std::optional<std::string_view>(*entryText)
-                                           : std::nullopt);
+                members.setEntry(
+                    container, entryName,
+                    entryText ? std::optional<std::string_view>(*entryText) : std::nullopt);
             }
         } else if (const platform::Array* elements = value.asArray()) {
             const Container container = members.open(key, false);
             for (const platform::Value& element : *elements) {
                 const std::string* elementText = element.asString();
-                members.setEntry(container, {},
-                                 elementText ? std::optional<std::string_view>(*elementText)
-                                             : std::nullopt);
+                members.setEntry(
+                    container, {},
+                    elementText ? std::optional<std::string_view>(*elementText) : std::nullopt);
             }
         } else {
             members.setOther(key);
@@ -233,8 +237,8 @@ void PNVideoMembers::setEntry(Container container, std::string_view name,
                               std::optional<std::string_view> text) {
     switch (container) {
         case Container::addresses: {
-            static constexpr std::array<std::string_view, resolutionCount> names = {
-                "720p", "540p", "480p", "360p"};
+            static constexpr std::array<std::string_view, resolutionCount> names = {"720p", "540p",
+                                                                                    "480p", "360p"};
             const auto found = std::find(names.begin(), names.end(), name);
             if (found != names.end())
                 resolutions_[static_cast<std::size_t>(found - names.begin())] =

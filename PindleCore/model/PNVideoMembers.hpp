@@ -85,7 +85,7 @@ class PNVideoMembers {
     double longitude_ = 0;
     std::int64_t height_ = 0;
     std::int64_t width_ = 0;
-    std::string thumbnail_;  // a URL's text, or empty
+    std::string thumbnail_;                                 // a URL's text, or empty
     std::array<std::string, resolutionCount> resolutions_;  // URLs' texts, or empty
     platform::StringDictionary metadata_;
     // Metadata keys whose last value is not a string: while there is one, there is no metadata.

@@ -49,8 +49,8 @@ int calls(const std::string& gateway, const std::string& apiToken, long count, l
     curl_slist* sessionHeaders = curl_slist_append(nullptr, "Content-Type: application/json");
     sessionHeaders =
         curl_slist_append(sessionHeaders, ("Authorization: Bearer " + apiToken).c_str());
-    const nlohmann::json session = fetch(curl, "http://" + gateway + "/v1/sessions",
-                                         sessionHeaders, R"({"identity":"bench"})");
+    const nlohmann::json session = fetch(curl, "http://" + gateway + "/v1/sessions", sessionHeaders,
+                                         R"({"identity":"bench"})");
     curl_slist_free_all(sessionHeaders);
     int status = 0;
     if (session.is_discarded() || !session.contains("sessionToken")) {

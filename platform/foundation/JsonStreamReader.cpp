@@ -1,6 +1,5 @@
 #include "platform/foundation/JsonStreamReader.hpp"
 
-#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -10,25 +9,6 @@ namespace {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
-}
-
-// The first quote or backslash in [from, to), or `to`. Most of a reply is string bytes, so they
-// are looked at eight at a time.
-const char* quoteOrBackslash(const char* from, const char* to) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    constexpr std::uint64_t highs = 0x8080808080808080ULL;
-    const auto hasZeroByte = [](std::uint64_t word) {
-        return (word - ones) & ~word & highs;
-    };
-    while (to - from >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, from, sizeof word);
-        if (hasZeroByte(word ^ (ones * '"')) | hasZeroByte(word ^ (ones * '\\')))
-            break;
-        from += 8;
-    }
-    while (from != to && *from != '"' && *from != '\\') ++from;
-    return from;
 }
 
 }  // namespace
@@ -116,16 +96,22 @@ bool JsonStreamReader::append(std::string_view piece) {
                 ++next;
                 continue;
             }
-            // Only the quote that ends the string matters, and a backslash before it.
-            const char* found = quoteOrBackslash(next, end);
-            if (found == end) {
-                next = end;
-            } else if (*found == '\\') {
+            // Most of a reply is string bytes: look only for the quote that ends the string and
+            // a backslash before it.
+            const auto find = [](const char* from, const char* to, char c) {
+                const void* found = std::memchr(from, c, static_cast<std::size_t>(to - from));
+                return found ? static_cast<const char*>(found) : to;
+            };
+            const char* quote = find(next, end, '"');
+            const char* backslash = find(next, quote, '\\');
+            if (backslash != quote) {
                 escaped_ = true;
-                next = found + 1;
-            } else {
+                next = backslash + 1;
+            } else if (quote != end) {
                 inString_ = false;
-                next = found + 1;
+                next = quote + 1;
+            } else {
+                next = end;
             }
             continue;
         }
