@@ -31,11 +31,8 @@ class CountingRead : public pindle::PNVideoLoaderRequestListener {
     void dataBlock(const pindle::platform::Data& data, std::int64_t) override {
         received_ += static_cast<std::int64_t>(data.size());
     }
-    void completed(const std::optional<pindle::platform::Error>&) override {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-        changed_.notify_all();
-    }
+    void completed(const std::optional<pindle::platform::Error>&) override { finish(); }
+    void failed(const pindle::platform::Error&) override { finish(); }
     std::int64_t wait() {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return done_; });
@@ -43,6 +40,12 @@ class CountingRead : public pindle::PNVideoLoaderRequestListener {
     }
 
   private:
+    void finish() {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+        changed_.notify_all();
+    }
+
     const std::int64_t length_;
     std::int64_t received_ = 0;
     std::mutex mutex_;

@@ -3,7 +3,8 @@
 // data(of:with:) asks for a byte range with a "Range" header and hands every chunk to the
 // caller as it arrives; each chunk is first counted (bytes times 8) into the process-wide
 // throughput estimate, which picks the playback resolution. The body of a reply outside
-// 200-299 is neither handed on nor counted: the completion reports the status error.
+// 200-299 is neither handed on nor counted: the completion reports the status error, with a
+// total size of 0 (the error page's length says nothing of the file).
 //
 // The chunks handed on are always the bytes of the range asked for, in order from its first
 // byte: a server that ignores the range and answers 200 with the whole file has the bytes

@@ -396,7 +396,9 @@ void PNRequester::didCompleteWithError(const std::shared_ptr<platform::URLSessio
         log();
     }
     std::optional<platform::Error> statusError = error(response);
-    completion(getSize(response), statusError ? statusError : transportError);
+    if (statusError)
+        return completion(0, statusError);
+    completion(getSize(response), transportError);
 }
 
 void PNRequester::log() {

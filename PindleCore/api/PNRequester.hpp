@@ -8,7 +8,8 @@
 // no error. A transport error always comes first.
 //
 // googleDataRequest() runs a request whose body is handed on chunk by chunk with the total
-// size of the resource; the body of a reply outside 200-299 is not handed on.
+// size of the resource; the body of a reply outside 200-299 is not handed on, and its
+// completion reports a total size of 0 (an error page's length is not the resource's).
 //
 // Every completion and block runs on the requester's URL-session delegate queue (concurrent;
 // never the caller's thread, never the main queue), exactly once per call, and never with a

@@ -11,6 +11,7 @@
 #include "PindleCore/model/PNVideoResolution.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploadingStateToPNVideoMapper.hpp"
+#include "PindleCore/uploads/PUploadClaim.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -57,8 +58,14 @@ void PNLocalVideoCache::setLimitSize(std::int64_t bytes) {
 void PNLocalVideoCache::resetCache() {
     ++resets_;
     auto& manager = PNUploadingStateManager::shared();
-    for (const auto& record : manager.nonRecordered()) remove(record->videoID());
-    for (const auto& record : manager.uploaded()) remove(record->videoID());
+    // A video that a live process sharing this home carries is that process's: a recording it
+    // is handing over, or an upload it has not reported yet.
+    const auto removeUnclaimed = [this](const std::string& videoID) {
+        if (auto claim = legacy::PUploadClaim::tryVideo(videoID))
+            remove(videoID);
+    };
+    for (const auto& record : manager.nonRecordered()) removeUnclaimed(record->videoID());
+    for (const auto& record : manager.uploaded()) removeUnclaimed(record->videoID());
 
     auto records = manager.recordered();
     std::stable_sort(records.begin(), records.end(),
@@ -74,7 +81,7 @@ void PNLocalVideoCache::resetCache() {
             continue;
         const std::int64_t size = filesSize(video->videoID());
         if (size < 1) {
-            remove(video->videoID());
+            removeUnclaimed(video->videoID());
             continue;
         }
         insertEntry(rebuilt, Entry{video, size});
@@ -106,9 +113,11 @@ PNVideoPtr PNLocalVideoCache::video(const std::string& videoID) const {
 void PNLocalVideoCache::add(const PNVideoPtr& video, std::int64_t size) {
     // Read before taking the mutex: the manager's lock is held while its observers run, and
     // they may ask this cache for a video.
+    // An uploaded video whose carrier has not reported it yet is not finished for eviction.
     std::set<std::string> finished;
     for (const auto& record : PNUploadingStateManager::shared().uploaded())
-        finished.insert(record->videoID());
+        if (!legacy::PUploadClaim::isVideoClaimed(record->videoID()))
+            finished.insert(record->videoID());
     // Evicted videos are removed whole (files, record, notification) before the new entry goes
     // in; the mutex is released for that, so room is made again until nothing more has to go.
     for (;;) {

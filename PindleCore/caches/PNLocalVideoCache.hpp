@@ -6,7 +6,9 @@
 // PNVideo and the bytes of its files when it was entered, in ascending order of creation date
 // (equal dates keep their order of arrival). When the total passes limitSize (500 MiB), the
 // oldest videos whose upload is finished are evicted (files, upload record and entry);
-// unfinished uploads are never evicted, so the index may stay above the limit.
+// unfinished uploads are never evicted, so the index may stay above the limit. Nor are the
+// videos that a live process sharing the application home carries (legacy::PUploadClaim):
+// neither eviction nor resetCache() removes anything of theirs.
 //
 // The index is not persisted: resetCache() rebuilds it from the stored upload records once
 // per process (the session's construction calls it). Removing a video posts
@@ -65,8 +67,8 @@ class PNLocalVideoCache {
     void setLimitSize(std::int64_t bytes);
 
     // Rebuilds the index from the stored upload records: incomplete recordings and uploaded
-    // videos are removed (files, record, notification); every complete, not uploaded one is
-    // entered from its files, oldest first.
+    // videos that no live process carries are removed (files, record, notification); every
+    // complete, not uploaded one is entered from its files, oldest first.
     void resetCache();
     // How often resetCache() ran in this process.
     int resetCount() const { return resets_.load(); }

@@ -574,6 +574,7 @@ void PCaptureSession::setFocusPoint(platform::CapturePoint point,
 }
 
 void PCaptureSession::stopCapture() {
+    stopRequested_ = true;
     queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
         if (auto me = weak.lock())
             me->stopCaptureDef();
@@ -582,6 +583,7 @@ void PCaptureSession::stopCapture() {
 
 void PCaptureSession::stopCapturePrivateSync() {
     const auto me = self();
+    stopRequested_ = true;
     if (platform::DispatchQueue::getCurrentSpecific(captureQueueKey()) == this)
         return me->stopCaptureDef();
     queue_->sync([me] { me->stopCaptureDef(); });
@@ -595,8 +597,10 @@ void PCaptureSession::updateWriterAccordingCurrentOrientation() {
 }
 
 void PCaptureSession::stopCaptureDef() {
-    if (state_ <= PCaptureSessionStateIdle)
+    if (state_ <= PCaptureSessionStateIdle) {
+        stopRequested_ = false;
         return;
+    }
     PLOG_INFO(PLog_Capture, "PLog_Capture Stop capture");
     // A recording's files are finished here, also when its stop was asked for but has not run
     // yet (a host told of a failure stops the recording while the failure's stop is queued).
@@ -604,7 +608,7 @@ void PCaptureSession::stopCaptureDef() {
                                       queuedState_ > PCaptureSessionStateStartingRecording;
     if (state_ > PCaptureSessionStateStartingRecording || recordingStopPending) {
         state_ = queuedState_ = PCaptureSessionStateStopping;
-        for (const auto& [name, entry] : writers_) entry.writer->finishWriting({});
+        finishWriters({});
         state_ = queuedState_ = PCaptureSessionStateCapturing;
     }
     const auto session = captureSession();
@@ -665,6 +669,9 @@ void PCaptureSession::interruptionEnded(const platform::Object* sender) {
         // Left set, the flag would make the host's next stop look like the interruption's and
         // keep the object capturing for ever.
         me->isInterrupted_ = false;
+        // A stop the host asked for outlasts the interruption: the camera stays off.
+        if (me->state_ == PCaptureSessionStateIdle || me->stopRequested_)
+            return;
         // The session was kept through the interruption for this: the camera comes back.
         if (!session->isRunning())
             session->startRunning();
@@ -672,8 +679,38 @@ void PCaptureSession::interruptionEnded(const platform::Object* sender) {
 }
 
 void PCaptureSession::finishStop() {
+    // Stopped for good under a recording (the host stopped the platform session itself): the
+    // files are finished and kept, as a stop of capture keeps them. Dropped unfinished, each
+    // writer would remove its file.
+    if (queuedState_ == PCaptureSessionStatePaused || queuedState_ == PCaptureSessionStateRecording)
+        finishWriters({});
     cleanSession();
     state_ = queuedState_ = PCaptureSessionStateIdle;
+    stopRequested_ = false;
+}
+
+void PCaptureSession::finishWriters(std::function<void()> done) {
+    if (writers_.empty()) {
+        if (done)
+            done();
+        return;
+    }
+    auto remaining = std::make_shared<std::atomic<std::size_t>>(writers_.size());
+    for (const auto& [name, entry] : writers_) {
+        finishing_->count.fetch_add(1);
+        finishing_->group.enter();
+        entry.writer->finishWriting([remaining, queue = queue_, done, finishing = finishing_] {
+            finishing->count.fetch_sub(1);
+            finishing->group.leave();
+            if (remaining->fetch_sub(1) == 1 && done)
+                queue->async(done);
+        });
+    }
+}
+
+void PCaptureSession::whenFilesFinished(std::function<void()> completion) {
+    if (completion)
+        finishing_->group.notify(queue_, std::move(completion));
 }
 
 void PCaptureSession::cleanSession() {
@@ -839,7 +876,11 @@ void PCaptureSession::moveRecordingState(int from, int to, const char* logLine) 
 
 void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> completion) {
     if (state_ < PCaptureSessionStatePaused) {
-        if (completion)
+        // Files still being finished (capture stopped under a recording) are waited for: the
+        // answer means that the recording is complete on disk.
+        if (finishing_->count.load() > 0)
+            whenFilesFinished(std::move(completion));
+        else if (completion)
             completion();
         return;
     }
@@ -848,12 +889,10 @@ void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> com
         auto me = weak.lock();
         if (!me)
             return;
-        // Capture stopped first and finished the files as it stopped: nothing is left to stop.
-        if (me->queuedState_ < PCaptureSessionStatePaused) {
-            if (completion)
-                completion();
-            return;
-        }
+        // Capture stopped first and finished the files as it stopped: nothing is left to stop
+        // but to wait for them.
+        if (me->queuedState_ < PCaptureSessionStatePaused)
+            return me->whenFilesFinished(completion);
         PLOG_INFO(PLog_Capture, "PLog_Capture Stopping recording");
         me->queuedState_ = PCaptureSessionStateStopping;
         for (const auto& [name, entry] : me->writers_) entry.audio->markAsFinished();
@@ -871,16 +910,7 @@ void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> com
             if (completion)
                 completion();
         };
-        if (me->writers_.empty())
-            return finished();
-        auto remaining = std::make_shared<std::atomic<std::size_t>>(me->writers_.size());
-        const auto queue = me->queue_;
-        for (const auto& [name, entry] : me->writers_) {
-            entry.writer->finishWriting([remaining, queue, finished] {
-                if (remaining->fetch_sub(1) == 1)
-                    queue->async(finished);
-            });
-        }
+        me->finishWriters(finished);
     });
 }
 

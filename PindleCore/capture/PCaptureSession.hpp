@@ -29,11 +29,19 @@
 // also one during which the system stops the camera (only a start in progress becomes
 // capturing when the camera runs), and the interrupted stretch is left out of the files as a
 // pause is, not filled with repeated pictures and muted sound; a stop the host asks for is final
-// even during an interruption, so the object always comes back to idle; a did-stop-running of a
-// session the object no longer uses changes nothing; capture stopped while the recorded files
-// are still finishing leaves the object idle (the stop-recording completion still runs); and
-// a figure change while capturing re-attaches the camera on the capture queue, where the
+// even during an interruption, so the object always comes back to idle, and an interruption
+// that ends after it leaves the camera off; a did-stop-running of a session the object no
+// longer uses changes nothing; capture stopped while the recorded files are still finishing
+// leaves the object idle (the stop-recording completion still runs); the platform session
+// stopping for good under a recording (the host stopping it itself) finishes and keeps the
+// files, as stopping capture does; a stop of the recording asked for while files are still
+// being finished answers on the capture queue once they are complete, not at once; and a
+// figure change while capturing re-attaches the camera on the capture queue, where the
 // sample callbacks read the inputs, not on the caller's thread.
+//
+// The video output keeps late frames (up to a second of them wait for the capture queue) and
+// the platform drops what comes past that: an encoder slower than the camera loses pictures,
+// whose gaps are filled as any other, instead of queueing them without end.
 //
 // Delegate calls: torch-enabled and QR output on the capture queue, failed-with-error on the
 // main queue. The delegate is held weakly. Thread-safety: all public operations are safe
@@ -51,6 +59,7 @@
 
 #include "PindleCore/capture/PCaptureSessionDelegate.hpp"
 #include "platform/capture/CaptureSession.hpp"
+#include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/foundation/Date.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -219,6 +228,11 @@ class PCaptureSession : public platform::KeyValueObservable,
     void interruptionEnded(const platform::Object* sender);
     // Back to idle once the platform session has stopped for good.
     void finishStop();
+    // Asks every writer to finish its file; `done` runs on the capture queue once all have
+    // (at once when there is none).
+    void finishWriters(std::function<void()> done);
+    // `completion` on the capture queue once no file is being finished.
+    void whenFilesFinished(std::function<void()> completion);
     void writerStatusChanged(const platform::AssetWriterPtr& writer);
     std::shared_ptr<PCaptureSessionDelegate> delegate() const;
     void updateRect();
@@ -226,6 +240,16 @@ class PCaptureSession : public platform::KeyValueObservable,
     const std::shared_ptr<platform::DispatchQueue> queue_;
     std::atomic<int> state_{PCaptureSessionStateIdle};
     std::atomic<int> queuedState_{PCaptureSessionStateIdle};
+    // Set by the host's stop of capture until the object is idle.
+    std::atomic<bool> stopRequested_{false};
+
+    // The files being finished, shared with the writers' completions, which may come after
+    // the object is gone.
+    struct FinishingFiles {
+        platform::DispatchGroup group;
+        std::atomic<int> count{0};
+    };
+    const std::shared_ptr<FinishingFiles> finishing_ = std::make_shared<FinishingFiles>();
 
     mutable std::mutex mutex_;
     std::weak_ptr<PCaptureSessionDelegate> delegate_;                           // guarded by mutex_

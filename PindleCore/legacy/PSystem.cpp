@@ -24,7 +24,11 @@ void PSystem::launch(const Caller& fromObject) {
         return;
     ++launches;
     PBandwidthService::getInstance();
-    PLocationService::getInstance();
+    // The desktop's location service may take its time (or never answer): the location
+    // service comes up in the background, so that starting a session never waits for it.
+    platform::DispatchQueue::global(platform::DispatchQoS::utility)->async([] {
+        PLocationService::getInstance();
+    });
     PLogInit();
     platform::DispatchQueue::main()->asyncAfter(uploadRestartDelay, [] {
         PUploadingService::getInstance().startNonCompletedUploadingsAgain();

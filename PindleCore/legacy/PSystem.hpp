@@ -4,8 +4,9 @@
 // Every operation that takes an object argument acts only for the internal-caller token
 // (PNTokenObject); with any other argument it does nothing and a getter answers nothing.
 //
-// launch() brings up the bandwidth and location services, runs the legacy logging set-up and,
-// one second later on the main queue, restarts unfinished uploads. launch() and
+// launch() brings up the bandwidth service, the location service (in the background, on a
+// global queue: the desktop's location service may be slow to answer), runs the legacy
+// logging set-up and, one second later on the main queue, restarts unfinished uploads. launch() and
 // resetCurrentState() calls by the token are counted, so their callers can be checked.
 //
 // Thread-safety: safe from any thread.

@@ -1,5 +1,6 @@
 #include "PindleCore/library/PMediaLibraryService.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "PindleCore/legacy/PBundle.hpp"
@@ -104,18 +105,25 @@ void PMediaLibraryService::openPhotoLibraryForMediaType(const std::string& media
         case PhotoLibrary::AuthorizationStatus::notDetermined:
             library.requestAuthorization([service = shared_from_this(), mediaType,
                                           block](PhotoLibrary::AuthorizationStatus status) {
-                if (status != PhotoLibrary::AuthorizationStatus::authorized)
-                    return;
-                onMain([service, mediaType, block] {
-                    service->openPhotoLibraryForMediaType(mediaType, block);
+                onMain([service, mediaType, block, status] {
+                    if (status == PhotoLibrary::AuthorizationStatus::authorized)
+                        service->openPhotoLibraryForMediaType(mediaType, block);
+                    else if (block)
+                        block(nullptr, true, std::nullopt);
                 });
             });
             return;
-        case PhotoLibrary::AuthorizationStatus::denied:
-            ui::AlertView::make(alertTitle, alertMessage, weak_from_this(), "Grant access",
-                                {"Cancel"})
-                ->show();
+        case PhotoLibrary::AuthorizationStatus::denied: {
+            // The caller is answered once the user has dismissed the alert.
+            auto alert = ui::AlertView::make(alertTitle, alertMessage, weak_from_this(),
+                                             "Grant access", {"Cancel"});
+            {
+                std::lock_guard lock(mutex_);
+                alertBlocks_.emplace_back(alert, std::move(block));
+            }
+            alert->show();
             return;
+        }
         case PhotoLibrary::AuthorizationStatus::authorized:
         case PhotoLibrary::AuthorizationStatus::restricted:
             break;
@@ -171,9 +179,22 @@ void PMediaLibraryService::imagePickerControllerDidCancel(ui::ImagePickerControl
     complete(self(picker), nullptr, true, std::nullopt);
 }
 
-void PMediaLibraryService::alertViewClickedButtonAtIndex(ui::AlertView&, int index) {
+void PMediaLibraryService::alertViewClickedButtonAtIndex(ui::AlertView& alert, int index) {
     if (index == 0)
         Application::shared().openURL(Application::openSettingsURLString);
+    ResultBlock block;
+    {
+        std::lock_guard lock(mutex_);
+        const auto found =
+            std::find_if(alertBlocks_.begin(), alertBlocks_.end(),
+                         [&](const auto& entry) { return entry.first.get() == &alert; });
+        if (found == alertBlocks_.end())
+            return;
+        block = std::move(found->second);
+        alertBlocks_.erase(found);
+    }
+    if (block)
+        onMain([block = std::move(block)] { block(nullptr, true, std::nullopt); });
 }
 
 void PMediaLibraryService::finishPicker(const ui::ImagePickerControllerPtr& picker,

@@ -8,8 +8,10 @@
 // One result block is kept at a time: opening a second picker before the first has
 // answered replaces the block, and the first is never called. The block gets exactly one
 // of: (asset, false, nothing) when picked; (null, true, nothing) when cancelled (a library
-// movie that is not a file counts as a cancel); (null, false, error) when the library is
-// unavailable or a picture could not be written.
+// movie that is not a file counts as a cancel, and so does access to the library refused at
+// the first request, or denied, in which case the answer comes once the alert leading to the
+// settings has been dismissed); (null, false, error) when the library is unavailable or a
+// picture could not be written.
 //
 // Thread-safety: safe from any thread; the picker, alert and result work runs on the main
 // queue, where result blocks are called.
@@ -20,6 +22,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/Status.hpp"
@@ -98,6 +102,9 @@ class PMediaLibraryService : public platform::ui::ImagePickerControllerDelegate,
     mutable std::mutex mutex_;
     bool needPack_ = false;     // guarded by mutex_
     ResultBlock completition_;  // guarded by mutex_
+    // The blocks of library pickers that denied access turned into an alert, answered when
+    // it is dismissed; guarded by mutex_.
+    std::vector<std::pair<platform::ui::AlertViewPtr, ResultBlock>> alertBlocks_;
 };
 
 }  // namespace pindle

@@ -8,8 +8,11 @@
 //
 // Lifetime: the authorisation answer comes later, on another thread. An importer held by a
 // std::shared_ptr is kept alive by its calls until their answers are in. One held otherwise
-// (on the stack, as a member) that is destroyed before the answer comes is not used: that
-// call's completion then gets (false, nothing).
+// (on the stack, as a member) is used by the answer only while its destruction has not begun,
+// and its destructor waits for such a use (the start of the next step) to return; once it is
+// destroyed, the call's completion gets (false, nothing) without the importer. A subclass held
+// otherwise that overrides a step calls detachFromPendingAnswers() first in its destructor, so
+// that no answer reaches it half destroyed.
 //
 // Thread-safety: keeps no state between calls; safe from any thread. Each call's completion
 // runs once, on whichever platform thread gives the answer (never moved to the main queue).
@@ -17,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "platform/foundation/Error.hpp"
@@ -31,7 +35,7 @@ class PNVideoImporter : public std::enable_shared_from_this<PNVideoImporter> {
     PNVideoImporter() = default;
     PNVideoImporter(const PNVideoImporter&) = delete;
     PNVideoImporter& operator=(const PNVideoImporter&) = delete;
-    virtual ~PNVideoImporter() = default;
+    virtual ~PNVideoImporter();
 
     // Authorisation, then putToCameraRollInternal; (false, nothing) when access is refused,
     // denied or restricted.
@@ -44,9 +48,18 @@ class PNVideoImporter : public std::enable_shared_from_this<PNVideoImporter> {
     // `mov` is never written over: the export fails instead.
     virtual void convert(const platform::URL& mp4, const platform::URL& mov, Completion completion);
 
+  protected:
+    // From then on, answers still to come go on without this importer. Waits for one that is
+    // using it to let go. Called by the destructor; idempotent.
+    void detachFromPendingAnswers();
+
   private:
-    // Gone with the importer: tells an answer that comes later whether `this` is still there.
-    const std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+    // Shared with the answers still to come: whether the importer may be used, held while it is.
+    struct Lifeline {
+        std::mutex mutex;
+        bool alive = true;  // guarded by mutex
+    };
+    const std::shared_ptr<Lifeline> lifeline_ = std::make_shared<Lifeline>();
 };
 
 }  // namespace pindle

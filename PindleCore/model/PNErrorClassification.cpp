@@ -72,4 +72,12 @@ bool isRetryError(const platform::Error& error) {
            timedOut(error) || isTerminated(error);
 }
 
+bool isRetryableStatus(const platform::Error& error) {
+    constexpr std::int64_t requestTimeout = 408;
+    constexpr std::int64_t tooManyRequests = 429;
+    const auto status = statusCode(error);
+    return status && (*status == requestTimeout || *status == tooManyRequests ||
+                      (*status >= 500 && *status <= 599));
+}
+
 }  // namespace pindle

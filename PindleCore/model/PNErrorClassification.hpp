@@ -25,6 +25,8 @@ bool isQuotaError(const platform::Error& error);              // never
 bool isServerMaintenanceError(const platform::Error& error);  // never
 // Offline, server down, maintenance, timed out or terminated.
 bool isRetryError(const platform::Error& error);
+// A status that tells of a passing state of the server: 408, 429 or 500-599.
+bool isRetryableStatus(const platform::Error& error);
 
 // The HTTP status recorded in an error's user info, when there is one.
 std::optional<std::int64_t> statusCode(const platform::Error& error);

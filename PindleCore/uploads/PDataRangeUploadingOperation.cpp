@@ -17,6 +17,7 @@
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PGoogleDriveHelper.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "PindleCore/uploads/PUploadClaim.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/dispatch/PreciseWakeUps.hpp"
@@ -221,6 +222,18 @@ void PDataRangeUploadingOperation::main() {
     RecordClaim claim;
     if (!claim.take(videoID_, [this] { return isCancelled(); }))
         return;
+    // Processes that share the home send one at a time. The lane is held from the first pass
+    // that may send until main() returns, and let go while the upload waits for the network
+    // or a session, which may take long.
+    std::unique_ptr<PUploadClaim> lane;
+    const auto takeLane = [&] {
+        while (!lane && !isCancelled()) {
+            lane = PUploadClaim::tryLane();
+            if (!lane)
+                pause(laneWait);
+        }
+        return lane != nullptr;
+    };
     const ClosesAtEnd closesSource(source_);
     // Every pass ends in a short pause: a late wake-up would be paid once per range.
     const platform::PreciseWakeUps preciseWakeUps;
@@ -236,11 +249,15 @@ void PDataRangeUploadingOperation::main() {
     // A session kept from an earlier run may hold more, or less, than the record says.
     needsStatusQuery_ = current->urlToUpload().has_value();
     Progress reached = progressOf(*current);
+    started_ = reached;
     while (current && !current->isUploaded() && ending_ == Ending::none && !hasReported()) {
         bool failed = false;
         if (PBandwidthService::getInstance().offlineMode() ||
             PNSession::current()->state() != PNSessionState::started) {
+            lane.reset();
             pause(waitingPause);
+        } else if (!takeLane()) {
+            break;
         } else if (platform::Status failure = runPass(current); !failure.ok()) {
             failed = true;
             endReason_ = failure;
@@ -291,10 +308,14 @@ PDataRangeUploadingOperation::Progress PDataRangeUploadingOperation::progressOf(
 }
 
 bool PDataRangeUploadingOperation::Progress::beyond(const Progress& earlier) const {
+    return keptMoreThan(earlier) ||
+           (resolutions == earlier.resolutions && described && !earlier.described);
+}
+
+bool PDataRangeUploadingOperation::Progress::keptMoreThan(const Progress& earlier) const {
     if (resolutions != earlier.resolutions)
         return resolutions > earlier.resolutions;
-    return (synced && !earlier.synced) || (described && !earlier.described) ||
-           (uploaded && !earlier.uploaded) || bytes > earlier.bytes;
+    return (synced && !earlier.synced) || (uploaded && !earlier.uploaded) || bytes > earlier.bytes;
 }
 
 PDataRangeUploadingOperation::StepResult PDataRangeUploadingOperation::runPass(
@@ -390,12 +411,15 @@ void PDataRangeUploadingOperation::report() {
             if (block)
                 block(nullptr, false, endReason_);
             break;
-        case Ending::deferred:
+        case Ending::deferred: {
             PLOG_INFO(PLog_TSUO, "PLog_TSUO upload of video %s backs off after %s",
                       videoID_.c_str(), describe(endReason_).c_str());
+            const PNStoredUploadingStatePtr latest = record();
+            const bool gotFurther = latest && progressOf(*latest).keptMoreThan(started_);
             if (deferral && endReason_)
-                deferral(*endReason_);
+                deferral(*endReason_, gotFurther);
             break;
+        }
     }
 }
 

@@ -15,7 +15,11 @@
 // seconds.
 //
 // Only one operation works on a record at a time in the process: a second one waits for the
-// first to end, then finds the record as the first left it.
+// first to end, then finds the record as the first left it. Only one operation sends at a time
+// among the processes that share the application home: before its first pass that may send,
+// main() takes the upload lane (PUploadClaim::tryLane), looking again every laneWait while
+// another holds it, and lets it go when it returns or while it waits for the network or a
+// session.
 //
 // main() runs on the uploading service's queue and returns when the record is uploaded, gone,
 // the operation cancelled, or when it gives the lane to other uploads. Each range goes from the
@@ -60,7 +64,9 @@ class PDataRangeUploadingOperation : public platform::Operation {
   public:
     using Completion = std::function<void(const std::shared_ptr<PNVideo>& video, bool cancelled,
                                           const std::optional<platform::Error>& error)>;
-    using Deferral = std::function<void(const platform::Error& reason)>;
+    // `gotFurther`: whether the backend or the storage kept more of the upload during the run
+    // that backs off (the video made, bytes stored, a resolution recorded).
+    using Deferral = std::function<void(const platform::Error& reason, bool gotFurther)>;
 
     static constexpr std::int64_t rangeSize = 262'144;
     static constexpr std::int64_t headSize = 60;
@@ -68,6 +74,8 @@ class PDataRangeUploadingOperation : public platform::Operation {
     static constexpr double waitingPause = 3.0;
     static constexpr double sessionLifetime = 518'400.0;  // six days
     static constexpr int failuresBeforeBackOff = 3;
+    // How often an operation looks whether the lane has come free.
+    static constexpr double laneWait = 0.25;
     // The pause after the `failures`th failure in a row: passPause doubled each time, at most
     // waitingPause.
     static double backOffPause(int failures);
@@ -115,6 +123,8 @@ class PDataRangeUploadingOperation : public platform::Operation {
         bool uploaded = false;
         // Whether this is further on than `earlier`: something more kept, nothing undone.
         bool beyond(const Progress& earlier) const;
+        // beyond() by what the record keeps alone; a description fetched does not count.
+        bool keptMoreThan(const Progress& earlier) const;
     };
     Progress progressOf(const PNUploadingState& record) const;
 
@@ -192,6 +202,7 @@ class PDataRangeUploadingOperation : public platform::Operation {
     PUploadSourceFile source_;  // the file whose head went last; closed when main ends
     bool needsStatusQuery_ = false;
     int consecutiveFailures_ = 0;  // since the upload last got somewhere (see Progress)
+    Progress started_;             // where the record stood when main() began
     Ending ending_ = Ending::none;
     std::optional<platform::Error> endReason_;
 };

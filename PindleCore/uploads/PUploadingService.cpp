@@ -14,6 +14,7 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploadingStateToPNVideoMapper.hpp"
 #include "PindleCore/uploads/PPublishService.hpp"
+#include "PindleCore/uploads/PUploadClaim.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/FileError.hpp"
@@ -93,20 +94,21 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
         PCacheManager::getInstance().pathForMOVVideoCache(videoID);
     if (!destination)
         return nullptr;
-    const platform::FileManager& files = platform::FileManager::defaultManager();
-    const bool deletable = ::access(parentOf(source).c_str(), W_OK) == 0;
-    {
-        std::lock_guard lock(mutex_);
-        handingOver_.insert(videoID);
-    }
-    struct HandedOver {
+    // Claimed before its file enters the media folder, so that no other process sharing this
+    // home takes the file for one a crash left behind.
+    if (!hold(videoID, PUploadClaim::tryVideo(videoID)))
+        return nullptr;
+    // The claim goes with the video's landing; a video that never took off lets it go here.
+    struct ReleasedUnlessInFlight {
         PUploadingService& service;
         const std::string& videoID;
-        ~HandedOver() {
-            std::lock_guard lock(service.mutex_);
-            service.handingOver_.erase(videoID);
+        ~ReleasedUnlessInFlight() {
+            if (!service.isInFlight(videoID))
+                service.release(videoID);
         }
-    } handedOver{*this, videoID};
+    } releasedUnlessInFlight{*this, videoID};
+    const platform::FileManager& files = platform::FileManager::defaultManager();
+    const bool deletable = ::access(parentOf(source).c_str(), W_OK) == 0;
     std::optional<platform::Error> error =
         deletable ? files.linkItem(source, *destination) : files.copyItem(source, *destination);
     if (error) {
@@ -122,6 +124,41 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
     if (deletable)
         files.removeItem(source).ignoreError();
     return context ? context->video() : nullptr;
+}
+
+bool PUploadingService::hold(const std::string& videoID, std::unique_ptr<PUploadClaim> claim) {
+    if (!claim)
+        return false;
+    std::lock_guard lock(mutex_);
+    claims_[videoID] = std::move(claim);
+    return true;
+}
+
+void PUploadingService::release(const std::string& videoID) {
+    std::unique_ptr<PUploadClaim> claim;
+    {
+        std::lock_guard lock(mutex_);
+        auto found = claims_.find(videoID);
+        if (found == claims_.end())
+            return;
+        claim = std::move(found->second);
+        claims_.erase(found);
+    }
+    // Dropped here, outside the mutex: letting it go removes its file.
+}
+
+bool PUploadingService::holds(const std::string& videoID) const {
+    std::lock_guard lock(mutex_);
+    return claims_.count(videoID) > 0;
+}
+
+bool PUploadingService::isInFlight(const std::string& videoID) const {
+    std::lock_guard lock(mutex_);
+    return inFlight_.count(videoID) > 0;
+}
+
+bool PUploadingService::carriedByAnotherProcess(const std::string& videoID) const {
+    return !holds(videoID) && PUploadClaim::isVideoClaimed(videoID);
 }
 
 void PUploadingService::postStarted(const PNUploadingState& record) {
@@ -144,14 +181,20 @@ void PUploadingService::takeOff(const std::string& videoID) {
         post(kPVideosUploadingStartedNotification);
 }
 
-void PUploadingService::land(const std::string& videoID) {
+void PUploadingService::land(const std::string& videoID, const char* endedAs) {
+    bool wasInFlight = false;
     bool last = false;
     {
         std::lock_guard lock(mutex_);
-        last = inFlight_.erase(videoID) > 0 && inFlight_.empty();
+        wasInFlight = inFlight_.erase(videoID) > 0;
+        last = wasInFlight && inFlight_.empty();
         deferrals_.erase(videoID);
         pendingRetries_.erase(videoID);
     }
+    if (wasInFlight && endedAs)
+        post(endedAs, {{"videoID", videoID}});
+    // Its end has been reported: what is left of the video is for any process to tidy.
+    release(videoID);
     if (last)
         post(kPVideosUploadingFinishedNotification);
 }
@@ -195,12 +238,17 @@ double PUploadingService::retryDelay(int deferrals) {
     return std::min(delay, maxRetryDelay);
 }
 
-void PUploadingService::scheduleRetry(const std::string& videoID) {
+void PUploadingService::scheduleRetry(const std::string& videoID, bool gotFurther) {
     double delay = 0;
     std::uint64_t ticket = 0;
     {
         std::lock_guard lock(mutex_);
-        delay = retryDelay(++deferrals_[videoID]);
+        int& deferrals = deferrals_[videoID];
+        // An upload that got somewhere before this back-off is past the outage that the
+        // earlier ones waited for: its pauses start short again.
+        if (gotFurther)
+            deferrals = 0;
+        delay = retryDelay(++deferrals);
         ticket = nextRetryTicket_++;
         pendingRetries_[videoID] = ticket;
     }
@@ -253,9 +301,9 @@ void PUploadingService::uploadVideoID(const std::string& videoID) {
         }
         land(videoID);
     });
-    operation->setDeferralBlock([this, videoID, key](const platform::Error&) {
+    operation->setDeferralBlock([this, videoID, key](const platform::Error&, bool gotFurther) {
         forget(videoID, key);
-        scheduleRetry(videoID);
+        scheduleRetry(videoID, gotFurther);
     });
     queue_->addOperation(operation);
     PLOG_INFO(PLog_Uploading, "PLog_Uploading queued upload for %s", videoID.c_str());
@@ -270,20 +318,17 @@ void PUploadingService::cancelUploadingVideoID(const std::string& videoID) {
     PPublishService::getInstance().cancelPublishingVideoID(videoID);
     removeUploadingVideoID(videoID);
     std::shared_ptr<PDataRangeUploadingOperation> operation;
-    bool waiting = false;
     {
         std::lock_guard lock(mutex_);
         auto found = operationTable_.find(videoID);
         if (found != operationTable_.end())
             operation = found->second;
-        waiting = inFlight_.count(videoID) > 0;
     }
     if (operation) {
         // Its completion posts the cancellation and lands the video.
         operation->cancel();
-    } else if (waiting) {
-        post(NotificationName::PNVideoUploadCanceled, {{"videoID", videoID}});
-        land(videoID);
+    } else {
+        land(videoID, NotificationName::PNVideoUploadCanceled);
     }
 }
 
@@ -304,21 +349,28 @@ std::shared_ptr<PPublishServiceContext> PUploadingService::publish(
                 post(NotificationName::PNVideoUploadFailed, std::move(info));
             }
             manager().cancelUploading(videoID, token());
-            // A cancelled conversion was the host's cancel, which lands the video itself.
-            if (!cancelled)
-                land(videoID);
+            // A conversion cancelled by this process's host has landed the video already; one
+            // whose record went meanwhile (removed by another process sharing the home) ends
+            // here, as a removed record does in an operation.
+            land(videoID, cancelled ? NotificationName::PNVideoUploadCanceled : nullptr);
         },
         title);
 }
 
 void PUploadingService::removeStrayFiles() {
+    PUploadClaim::removeStaleClaims();
     const platform::FileManager& files = platform::FileManager::defaultManager();
     PCacheManager& cache = PCacheManager::getInstance();
     PPublishService& publishing = PPublishService::getInstance();
+    // Whatever is left of a video is removed only under its claim, so never while the process
+    // that carries it (this one or another sharing the home) lives.
     const std::string outputs = cache.conversionDirectoryPath();
     for (const std::string& name :
          files.contentsOfDirectory(outputs).value_or(std::vector<std::string>{})) {
-        if (!publishing.isPublishingVideoID(name.substr(0, name.rfind('.'))))
+        const std::string videoID = name.substr(0, name.rfind('.'));
+        if (publishing.isPublishingVideoID(videoID))
+            continue;
+        if (auto claim = PUploadClaim::tryVideo(videoID))
             files.removeItem(outputs + "/" + name).ignoreError();
     }
     // A host's file linked in just before a crash, with no record made for it yet.
@@ -328,13 +380,10 @@ void PUploadingService::removeStrayFiles() {
         if (!name.ends_with(".mov"))
             continue;
         const std::string videoID = name.substr(0, name.size() - 4);
-        bool handingOver = false;
-        {
-            std::lock_guard lock(mutex_);
-            handingOver = handingOver_.count(videoID) > 0;
-        }
-        if (!handingOver && !manager().uploading(videoID, token()) &&
-            !publishing.isPublishingVideoID(videoID))
+        if (holds(videoID) || publishing.isPublishingVideoID(videoID))
+            continue;
+        auto claim = PUploadClaim::tryVideo(videoID);
+        if (claim && !manager().hasUploading(videoID, token()))
             files.removeItem(folder + "/" + name).ignoreError();
     }
 }
@@ -342,7 +391,14 @@ void PUploadingService::removeStrayFiles() {
 void PUploadingService::startNonCompletedUploadingsAgain() {
     ++restarts_;
     removeStrayFiles();
-    std::vector<PNUploadingStatePtr> records = manager().recorderedNonUploaded(token());
+    // The videos this process carries already, and those nobody carries (their process ended):
+    // another live process's uploads are that process's to finish.
+    std::vector<PNUploadingStatePtr> records;
+    for (PNUploadingStatePtr& record : manager().recorderedNonUploaded(token())) {
+        const std::string& videoID = record->videoID();
+        if (holds(videoID) || hold(videoID, PUploadClaim::tryVideo(videoID)))
+            records.push_back(std::move(record));
+    }
     for (const PNUploadingStatePtr& record : records) takeOff(record->videoID());
     const platform::FileManager& files = platform::FileManager::defaultManager();
     PCacheManager& cache = PCacheManager::getInstance();

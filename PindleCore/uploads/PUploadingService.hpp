@@ -18,6 +18,12 @@
 // then after twice the pause of the time before, up to maxRetryDelay, while other uploads use
 // the lane.
 //
+// Processes that share the application home each carry their own uploads: a video is claimed
+// (PUploadClaim) before its file enters the media folder and stays claimed until it lands, and
+// the start-up restart takes up only the unfinished uploads that nobody claims (their process
+// ended), claiming them in turn. The tidying at start-up removes nothing of a claimed video.
+// Their operations take turns on the one upload lane (see PDataRangeUploadingOperation).
+//
 // Thread-safety: safe from any thread; entry points run on the caller's thread, operation
 // completions on the queue's thread, retries on a global queue. No lock is held while posting.
 #pragma once
@@ -33,6 +39,7 @@
 #include "PindleCore/model/PNVideo.hpp"
 #include "PindleCore/uploads/PDataRangeUploadingOperation.hpp"
 #include "PindleCore/uploads/PPublishServiceContext.hpp"
+#include "PindleCore/uploads/PUploadClaim.hpp"
 #include "platform/dispatch/OperationQueue.hpp"
 #include "platform/foundation/URL.hpp"
 #include "platform/foundation/Value.hpp"
@@ -71,6 +78,8 @@ class PUploadingService {
     int restartCount() const { return restarts_.load(); }
     // The videos handed over or restarted whose upload has not ended yet.
     std::set<std::string> videosInFlight() const;
+    // Whether another live process sharing the application home carries the video's upload.
+    bool carriedByAnotherProcess(const std::string& videoID) const;
     // The delay before the upload of a video is tried again after `deferrals` back-offs in a row.
     static double retryDelay(int deferrals);
 
@@ -80,9 +89,17 @@ class PUploadingService {
     void postStarted(const PNUploadingState& record);
     // Counts the video in flight; the started notification when it is the first.
     void takeOff(const std::string& videoID);
-    // The video's upload has ended; the finished notification when it was the last.
-    void land(const std::string& videoID);
-    void scheduleRetry(const std::string& videoID);
+    // The video's upload has ended; the finished notification when it was the last. When it
+    // was still in flight, `endedAs` (if any) is posted first with {"videoID"}: once however
+    // many callers see the same end.
+    void land(const std::string& videoID, const char* endedAs = nullptr);
+    // `gotFurther`: whether the upload kept something more before this back-off.
+    void scheduleRetry(const std::string& videoID, bool gotFurther);
+    // Keeps the video's claim until the video lands; false when there is none to keep.
+    bool hold(const std::string& videoID, std::unique_ptr<PUploadClaim> claim);
+    void release(const std::string& videoID);
+    bool holds(const std::string& videoID) const;
+    bool isInFlight(const std::string& videoID) const;
     // Takes the operation out of the table, if it is still the one stored for the video.
     void forget(const std::string& videoID, const PDataRangeUploadingOperation* operation);
     // Removes what a crash left: conversion outputs of no running conversion, and linked
@@ -104,7 +121,9 @@ class PUploadingService {
     std::map<std::string, std::uint64_t>
         pendingRetries_;                 // retry ticket by video; guarded by mutex_
     std::uint64_t nextRetryTicket_ = 1;  // guarded by mutex_
-    std::set<std::string> handingOver_;  // linked in, no record made yet; guarded by mutex_
+    // The claims of the videos this process carries, from before their hand-over to their
+    // landing.
+    std::map<std::string, std::unique_ptr<PUploadClaim>> claims_;  // guarded by mutex_
     std::atomic<int> restarts_{0};
 };
 

@@ -16,6 +16,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileHandle.hpp"
+#include "platform/files/FileLock.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Status.hpp"
@@ -41,6 +42,10 @@ std::string escapedName(const platform::URL& url) {
         name.begin(), name.end(), [](char c) { return c == '/' || c == ':'; }, '_');
     return name;
 }
+
+// Lock files of the processes that share the folder; hidden, so never listed as cache files.
+constexpr const char* trimLockName = ".trim.lock";
+constexpr const char* sizesLockName = ".sizes.lock";
 
 // Thumbnail attempts remembered before the list starts over.
 constexpr std::size_t thumbAttemptsKept = 1024;
@@ -91,8 +96,10 @@ void PNPlayerCache::start() {
     } else {
         createCacheDir();
     }
-    if (isFileCacheEnabled_)
+    if (isFileCacheEnabled_) {
         sizes_ = loadSizes();
+        sizesOnDisk_ = sizes_;
+    }
     std::weak_ptr<PNPlayerCache> weak = weak_from_this();
     platform::NotificationCenter::defaultCenter().addObserver(
         this, std::string(platform::Application::didReceiveMemoryWarningNotification), nullptr,
@@ -307,18 +314,39 @@ void PNPlayerCache::recordSize(const platform::URL& url, std::int64_t total) {
 
 void PNPlayerCache::storeSizes() {
     std::lock_guard writing(sizesFileMutex_);
-    std::optional<platform::Data> json;
     {
-        // Taken after the previous write ended: what is written is never older than it.
         std::lock_guard lock(lock_);
         if (!isFileCacheEnabled_)
             return;
+    }
+    // Other processes that share the folder write it too: the file is read again under the
+    // lock file, and what they added since this process last read or wrote it is kept.
+    const auto locked = platform::FileLock::acquire(folder_ + "/" + sizesLockName);
+    const std::map<std::string, std::int64_t> onDisk = loadSizes();
+    std::optional<platform::Data> json;
+    std::map<std::string, std::int64_t> written;
+    {
+        // Taken after the previous write ended: what is written is never older than it.
+        std::lock_guard lock(lock_);
+        for (const auto& [url, total] : onDisk) {
+            const auto known = sizesOnDisk_.find(url);
+            if (known == sizesOnDisk_.end() || known->second != total)
+                sizes_.emplace(url, total);
+        }
         platform::Dictionary entries;
         for (const auto& [url, total] : sizes_) entries[url] = platform::Value(total);
         json = platform::Json::serializeToData(platform::Dictionary{{"data", entries}});
+        written = sizes_;
     }
-    if (json)
-        fileManager_.writeAtomically(sizesFile_, *json).ignoreError();
+    if (!json)
+        return;
+    // The sizes file lies in the folder and counts towards its budget.
+    std::lock_guard file(fileLock(sizesFile_));
+    if (fileManager_.writeAtomically(sizesFile_, *json).ok()) {
+        std::lock_guard lock(lock_);
+        countFileLocked(sizesFile_, static_cast<std::int64_t>(json->size()));
+        sizesOnDisk_ = std::move(written);
+    }
 }
 
 std::size_t PNPlayerCache::acceptedBytes(const platform::URL& url, std::int64_t offset,
@@ -349,7 +377,19 @@ std::mutex& PNPlayerCache::fileLock(const std::string& path) const {
     return fileLocks_[std::hash<std::string>{}(path) % fileLockCount];
 }
 
+void PNPlayerCache::setFileWorkHookForTesting(std::function<void(const std::string&)> hook) {
+    std::lock_guard lock(fileWorkHookMutex_);
+    fileWorkHook_ = std::move(hook);
+}
+
 std::optional<std::int64_t> PNPlayerCache::fileSize(const std::string& path) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard lock(fileWorkHookMutex_);
+        hook = fileWorkHook_;
+    }
+    if (hook)
+        hook(path);
     {
         std::lock_guard lock(lock_);
         if (auto open = appenders_.find(path); open != appenders_.end())
@@ -387,15 +427,13 @@ void PNPlayerCache::putData(const platform::URL& url, const platform::Data& data
         return;
     {
         std::lock_guard file(fileLock(*path));
-        const std::int64_t old = fileSize(*path).value_or(0);
         forgetFile(*path);
         if (platform::Status status = fileManager_.writeAtomically(*path, bytes); !status.ok()) {
             logger_.log("cache_file_error_" + status.error().description());
             return;
         }
         std::lock_guard lock(lock_);
-        if (folderBytes_)
-            *folderBytes_ += static_cast<std::int64_t>(bytes.size()) - old;
+        countFileLocked(*path, static_cast<std::int64_t>(bytes.size()));
     }
     trimFolder(0, path);
 }
@@ -452,8 +490,7 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
                 return;
             }
             std::lock_guard lock(lock_);
-            if (folderBytes_)
-                *folderBytes_ += static_cast<std::int64_t>(bytes.size());
+            countFileLocked(*path, static_cast<std::int64_t>(bytes.size()));
         } else {
             // The volume guards appends only; a new file is bounded by the budget.
             if (!room) {
@@ -493,6 +530,27 @@ void PNPlayerCache::appendToFile(const std::string& path, const platform::Data& 
         }
         appenders_[path] = appender;
     }
+    // Another process that shares the folder may append to the same file: the file's own
+    // advisory lock makes the look at its end and the write one step across processes too.
+    if (const platform::Status locked =
+            appender->handle->lock(platform::FileHandle::LockKind::exclusive);
+        !locked.ok()) {
+        logger_.log("append_data_error_" + locked.error().description());
+        return;
+    }
+    struct Unlocks {
+        platform::FileHandle& handle;
+        ~Unlocks() { handle.unlock().ignoreError(); }
+    } unlocks{*appender->handle};
+    const auto actual = appender->handle->size();
+    if (actual && static_cast<std::int64_t>(*actual) != cached) {
+        logger_.log("append_data_incorrect_offset_" + std::to_string(cached) + "_actual_" +
+                    std::to_string(*actual));
+        appender->size = static_cast<std::int64_t>(*actual);
+        std::lock_guard lock(lock_);
+        countFileLocked(path, appender->size);
+        return;
+    }
     if (const platform::Status written = appender->handle->write(bytes); !written.ok()) {
         logger_.log("append_data_error_" + written.error().description());
         // A short write would leave bytes the sizes cannot vouch for: keep what was whole.
@@ -504,8 +562,7 @@ void PNPlayerCache::appendToFile(const std::string& path, const platform::Data& 
     appender->size = cached + static_cast<std::int64_t>(bytes.size());
     std::lock_guard lock(lock_);
     appender->lastUse = ++uses_;
-    if (folderBytes_)
-        *folderBytes_ += static_cast<std::int64_t>(bytes.size());
+    countFileLocked(path, appender->size);
     // A whole file takes no more appends: its descriptor is given back.
     if (total && appender->size >= *total)
         appenders_.erase(path);
@@ -610,69 +667,101 @@ void PNPlayerCache::forgetFile(const std::string& path) {
     thumbAttempts_.erase(path);
 }
 
-bool PNPlayerCache::removeCacheFile(const std::string& path, std::int64_t size) {
+void PNPlayerCache::countFileLocked(const std::string& path, std::optional<std::int64_t> size) {
+    std::int64_t before = 0;
+    if (auto counted = countedFiles_.find(path); counted != countedFiles_.end()) {
+        before = counted->second.size;
+        if (!size)
+            countedFiles_.erase(counted);
+    }
+    if (size)
+        countedFiles_.insert_or_assign(path, CountedFile{*size, ++countStamp_});
+    if (folderBytes_)
+        *folderBytes_ += size.value_or(0) - before;
+}
+
+bool PNPlayerCache::removeCacheFile(const std::string& path) {
     std::lock_guard file(fileLock(path));
     forgetFile(path);
     const platform::Status removalError = fileManager_.removeItem(path);
     const bool removed = removalError.ok();
     if (removed) {
         std::lock_guard lock(lock_);
-        if (folderBytes_)
-            *folderBytes_ = std::max<std::int64_t>(*folderBytes_ - size, 0);
+        countFileLocked(path, std::nullopt);
     }
     return removed;
 }
 
 void PNPlayerCache::trimFolder(std::int64_t newBytes, const std::optional<std::string>& keep) {
-    std::int64_t budget = 0;
-    {
+    const auto fits = [&] {
         std::lock_guard lock(lock_);
-        if (!isFileCacheEnabled_ || (folderBytes_ && *folderBytes_ + newBytes <= cacheSize_))
-            return;
-    }
+        return folderBytes_ && *folderBytes_ + newBytes <= cacheSize_;
+    };
+    if (!isFileCacheEnabled() || fits())
+        return;
     std::lock_guard trimming(trimMutex_);
+    // Another trim may have made the room meanwhile.
+    if (fits())
+        return;
+    // One trim at a time among the processes that share the folder, too.
+    const auto trimmingHere = platform::FileLock::acquire(folder_ + "/" + trimLockName);
+    std::uint64_t scanStart = 0;
     {
-        // Another trim may have made the room meanwhile.
         std::lock_guard lock(lock_);
-        if (folderBytes_ && *folderBytes_ + newBytes <= cacheSize_)
-            return;
-        budget = cacheSize_;
+        scanStart = countStamp_;
     }
     auto names = fileManager_.contentsOfDirectory(folder_);
     if (!names)
         return;
     struct Entry {
         std::string path;
-        std::int64_t size;
         platform::Date modified;
     };
     std::vector<Entry> entries;
-    std::int64_t total = 0;
+    std::set<std::string> listed;
     for (const std::string& name : *names) {
         if (name.empty() || name[0] == '.')
             continue;
         const std::string path = folder_ + "/" + name;
+        // Measured under the file's lock: a write to the file lands either before the measure
+        // or after it, and then counts itself. The count is never put back to a size the
+        // file has left.
+        std::lock_guard file(fileLock(path));
         const auto attributes = fileManager_.attributesOfItem(path);
-        const auto size = attributes ? static_cast<std::int64_t>(attributes->size) : 0;
-        entries.push_back(
-            {path, size, attributes ? attributes->modificationDate : platform::Date()});
-        total += size;
-    }
-    if (total + newBytes > budget) {
-        std::stable_sort(entries.begin(), entries.end(),
-                         [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
-        for (const Entry& entry : entries) {
-            if (total + newBytes < budget)
-                break;
-            if (entry.path == keep)
-                continue;
-            const bool removed = removeCacheFile(entry.path, entry.size);
-            if (removed)
-                total -= entry.size;
+        {
+            std::lock_guard lock(lock_);
+            countFileLocked(path, attributes
+                                      ? std::optional(static_cast<std::int64_t>(attributes->size))
+                                      : std::nullopt);
         }
+        entries.push_back({path, attributes ? attributes->modificationDate : platform::Date()});
+        listed.insert(path);
     }
-    std::lock_guard lock(lock_);
-    folderBytes_ = total;
+    bool over = false;
+    {
+        std::lock_guard lock(lock_);
+        // What the listing did not show and nothing has written since it began is gone.
+        std::erase_if(countedFiles_, [&](const auto& counted) {
+            return counted.second.stamp <= scanStart && !listed.count(counted.first);
+        });
+        std::int64_t total = 0;
+        for (const auto& [path, counted] : countedFiles_) total += counted.size;
+        folderBytes_ = total;
+        over = total + newBytes > cacheSize_;
+    }
+    if (!over)
+        return;
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.modified < b.modified; });
+    for (const Entry& entry : entries) {
+        {
+            std::lock_guard lock(lock_);
+            if (*folderBytes_ + newBytes < cacheSize_)
+                break;
+        }
+        if (entry.path != keep)
+            removeCacheFile(entry.path);
+    }
 }
 
 void PNPlayerCache::makeRoomInMemory(std::int64_t newBytes, const std::string& keep) {
@@ -701,14 +790,8 @@ void PNPlayerCache::clearCacheFor(const platform::URL& url) {
             return;
         }
     }
-    if (auto path = cacheFilePath(url)) {
-        std::int64_t size = 0;
-        {
-            std::lock_guard file(fileLock(*path));
-            size = fileSize(*path).value_or(0);
-        }
-        removeCacheFile(*path, size);
-    }
+    if (auto path = cacheFilePath(url))
+        removeCacheFile(*path);
 }
 
 void PNPlayerCache::clearCacheFor(const PNVideo& video) {
@@ -734,14 +817,16 @@ void PNPlayerCache::clearCache() {
     if (auto names = fileManager_.contentsOfDirectory(folder_)) {
         for (const std::string& name : *names) {
             if (!name.empty() && name[0] != '.')
-                removeCacheFile(folder_ + "/" + name, 0);
+                removeCacheFile(folder_ + "/" + name);
         }
     }
     {
         std::lock_guard writing(sizesFileMutex_);
+        const auto locked = platform::FileLock::acquire(folder_ + "/" + sizesLockName);
         fileManager_.removeItem(sizesFile_).ignoreError();
     }
     std::lock_guard lock(lock_);
+    sizesOnDisk_.clear();
     // Measured again at the next write.
     folderBytes_.reset();
 }

@@ -23,14 +23,22 @@
 // look at the volume's free space once per `freeSpaceCheckInterval` bytes offered, not per
 // chunk; the same look notices a file removed behind the cache's back.
 //
+// Processes that share the folder: an append to an existing file checks the file's end and
+// writes while holding the file's advisory lock, so two processes' appends never interleave
+// (the later one is refused as not continuing the file); a trim holds ".trim.lock", and a write
+// of the sizes file holds ".sizes.lock" and keeps the totals another process added since this
+// one last read or wrote it.
+//
 // Thread-safety: safe from any thread. The cache's state (settings, totals, memory store,
 // thumbnails, open appenders) is guarded by one mutex that is never held across file work or
 // while calling out. File work on one cache file is serialised by a lock of that file's own
 // (one of a fixed set, chosen by the file's name), so an append's offset check and its write
-// are one step. Lock order: a trim, then a file's lock, then the state mutex; never two
-// files' locks at once. preload's completion runs on the downloader's callback queue (on the
-// caller's thread, before preload returns, when the video has no address to load); thumbnails are
-// made on a global queue.
+// are one step; the folder's byte count is kept per file under the same lock, so that a trim
+// measuring the folder never loses a write made meanwhile. Lock order: a trim or the sizes
+// file's writer, then its lock file, then a file's lock, then that file's advisory lock, then
+// the state mutex; never two files' locks at once.
+// preload's completion runs on the downloader's callback queue (on the caller's thread, before
+// preload returns, when the video has no address to load); thumbnails are made on a global queue.
 #pragma once
 
 #include <array>
@@ -164,6 +172,11 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     std::optional<std::string> cacheFilePath(const platform::URL& url) const;
     std::string cacheFolder() const { return folder_; }
 
+    // A test seam that acts out a slow disk: called on the working thread, with a cache
+    // file's lock held, each time the cache looks at that file's size (size look-ups and
+    // appends do). Empty: nothing is called.
+    void setFileWorkHookForTesting(std::function<void(const std::string& path)> hook);
+
     struct Private {
         explicit Private() = default;
     };
@@ -196,11 +209,15 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     // looks, the last answer holds. REQUIRES: the file lock of `path`.
     bool lookAtVolumeWhenDue(std::uint64_t offered, const std::string& path);
     // Removes one file of the folder with its open appender; true when it is gone.
-    bool removeCacheFile(const std::string& path, std::int64_t size);
+    bool removeCacheFile(const std::string& path);
+    // Records that the file at `path` now holds `size` bytes (none: it is gone), and moves
+    // the folder's count by the difference. REQUIRES: lock_, and the file lock of `path`.
+    void countFileLocked(const std::string& path, std::optional<std::int64_t> size);
     // Forgets what the cache knows of the file at `path` (its appender, its thumbnail attempt).
     void forgetFile(const std::string& path);
     // Removes the files changed longest ago, never `keep`, until the folder plus `newBytes`
-    // fits the budget. Measures the folder only when its known total says it may not.
+    // fits the budget. Measures the folder (each file under its own lock) only when its
+    // count says it may not fit, or is not known yet.
     void trimFolder(std::int64_t newBytes, const std::optional<std::string>& keep);
     // REQUIRES: lock_. Drops the URLs of the memory store used longest ago, never `keep`,
     // until `newBytes` more fit the budget.
@@ -220,21 +237,34 @@ class PNPlayerCache : public std::enable_shared_from_this<PNPlayerCache> {
     std::mutex trimMutex_;
     // Orders the writes of the sizes file, so that the last one holds the latest totals.
     std::mutex sizesFileMutex_;
+    // A leaf: held only to copy the hook, which is called without it.
+    std::mutex fileWorkHookMutex_;
+    std::function<void(const std::string&)> fileWorkHook_;  // guarded by fileWorkHookMutex_
 
     mutable std::mutex lock_;
     std::int64_t cacheSize_ = defaultCacheSize;                     // guarded by lock_
     double videoPreloadingThreshold_ = minimumPreloadingThreshold;  // guarded by lock_
     bool isFileCacheEnabled_ = false;                               // guarded by lock_
     std::map<std::string, std::int64_t> sizes_;                     // guarded by lock_
+    // The totals as this process last read or wrote the sizes file: what differs there now
+    // another process wrote.
+    std::map<std::string, std::int64_t> sizesOnDisk_;  // guarded by lock_
     // The memory store, its byte count and the clock of its uses.
     std::map<std::string, Stored> memoryStore_;  // guarded by lock_
     std::int64_t memoryBytes_ = 0;               // guarded by lock_
     std::uint64_t uses_ = 0;                     // guarded by lock_
     // Open files being appended to, by path.
     std::map<std::string, std::shared_ptr<Appender>> appenders_;  // guarded by lock_
-    // The folder's byte count as far as the cache's own writes tell; measured again by every
-    // trim, unknown until the first.
-    std::optional<std::int64_t> folderBytes_;  // guarded by lock_
+    // The size of each file of the folder as last written, removed or measured (each under
+    // the file's lock), with the stamp of that moment; the folder's byte count is their sum,
+    // unknown until the first trim has measured the folder.
+    struct CountedFile {
+        std::int64_t size = 0;
+        std::uint64_t stamp = 0;
+    };
+    std::map<std::string, CountedFile> countedFiles_;  // guarded by lock_
+    std::uint64_t countStamp_ = 0;                     // guarded by lock_
+    std::optional<std::int64_t> folderBytes_;          // guarded by lock_
     // Bytes offered to appends since the volume was last looked at; none before the first look.
     std::optional<std::uint64_t> offeredSinceSpaceCheck_;  // guarded by lock_
     bool lowOnSpace_ = false;                              // guarded by lock_

@@ -10,8 +10,10 @@
 // A loader made with make(id, count) is registered in the process-wide table under its
 // player id (a later one under the same id replaces it), so the player views, controllers
 // and the players manager that share a player id share a loader. It stays registered until
-// unregister() (a players manager unregisters its own loader when it goes). The table has
-// its own lock, so it may be used from any thread.
+// unregister(): whoever made a loader for itself (a players manager, a controller, a player
+// view that steers its own loading) unregisters it when it goes, and since its listeners
+// hold it weakly, the loader and its downloads then go too. The table has its own lock, so
+// it may be used from any thread.
 //
 // Thread-safety: every operation may be called from any thread; the work runs on the loader's
 // serial queue "local.pindle.pinlet.videoloader", holds the loader weakly and does nothing

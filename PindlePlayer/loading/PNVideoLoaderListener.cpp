@@ -26,7 +26,8 @@ std::shared_ptr<PNVideoLoaderListener> PNVideoLoaderListener::make(
     PNVideoLoaderPtr loader, platform::AssetResourceLoadingRequestPtr loadingRequest) {
     auto listener = std::make_shared<PNVideoLoaderListener>(Private{}, std::move(loader),
                                                             std::move(loadingRequest));
-    listener->loader_->addListener(listener);
+    if (auto registered = listener->loader())
+        registered->addListener(listener);
     return listener;
 }
 
@@ -50,6 +51,11 @@ std::int64_t PNVideoLoaderListener::requestedEnd() const {
 
 bool PNVideoLoaderListener::canAnswer() const {
     return isActive_.load() && !loadingRequest_->isFinished() && !loadingRequest_->isCancelled();
+}
+
+void PNVideoLoaderListener::leaveLoader() {
+    if (auto registered = loader())
+        registered->removeListener(shared_from_this());
 }
 
 bool PNVideoLoaderListener::deactivate() {
@@ -98,7 +104,7 @@ void PNVideoLoaderListener::finishIfDelivered() {
         return;
     logger_.log("listener_destroy");
     loadingRequest_->finishLoading();
-    loader_->removeListener(shared_from_this());
+    leaveLoader();
 }
 
 void PNVideoLoaderListener::completed(const std::optional<platform::Error>& error) {
@@ -120,12 +126,20 @@ void PNVideoLoaderListener::completed(const std::optional<platform::Error>& erro
         loadingRequest_->finishLoading();
 }
 
+void PNVideoLoaderListener::failed(const platform::Error& error) {
+    if (!canAnswer() || !deactivate())
+        return;
+    logger_.log("listener_failed_" + error.description());
+    loadingRequest_->finishLoading(error);
+    leaveLoader();
+}
+
 void PNVideoLoaderListener::cancel() {
     logger_.log("listener_destroy");
     // A cancelled request is over already: finishing it again would answer after its end.
     if (deactivate() && !loadingRequest_->isCancelled())
         loadingRequest_->finishLoading();
-    loader_->removeListener(shared_from_this());
+    leaveLoader();
 }
 
 }  // namespace pindle

@@ -12,9 +12,16 @@
 // both have been given: a successful completion that finds the bytes delivered but the
 // length not yet given leaves it for size() to finish, never finishing it as an empty file.
 //
+// A read the request can never serve (failed()) is finished with the error at once, whatever
+// it still misses, and the listener leaves its loader: the player hears of the failure
+// rather than wait for bytes that will not come.
+//
 // When the platform cancels the loading request, the delegate calls cancel(): it writes
 // "listener_destroy", finishes the request, removes the listener from its loader and
 // deactivates it.
+//
+// The listener holds its loader weakly: the loader keeps its listeners, and lives as long as
+// the object that made it (a player view, a controller, a players manager) wants it.
 //
 // Thread-safety: created on the resource-loader delegate's queue (the main queue) and
 // registered asynchronously; size, dataBlock and completed are called on the video request's
@@ -54,9 +61,11 @@ class PNVideoLoaderListener : public PNVideoLoaderRequestListener,
     void size(std::int64_t size) override;
     void dataBlock(const platform::Data& data, std::int64_t offset) override;
     void completed(const std::optional<platform::Error>& error) override;
+    void failed(const platform::Error& error) override;
 
     const std::string& videoId() const { return videoId_; }
-    const PNVideoLoaderPtr& loader() const { return loader_; }
+    // Null once the loader is gone.
+    PNVideoLoaderPtr loader() const { return loader_.lock(); }
     const platform::AssetResourceLoadingRequestPtr& loadingRequest() const {
         return loadingRequest_;
     }
@@ -69,6 +78,8 @@ class PNVideoLoaderListener : public PNVideoLoaderRequestListener,
   private:
     // True for the one caller that turns the listener inactive.
     bool deactivate();
+    // Takes the listener off its loader, when the loader is still there.
+    void leaveLoader();
     // Whether the listener may still touch its loading request.
     bool canAnswer() const;
     std::int64_t requestedEnd() const;
@@ -77,7 +88,7 @@ class PNVideoLoaderListener : public PNVideoLoaderRequestListener,
 
     const std::string id_;
     const std::string videoId_;
-    const PNVideoLoaderPtr loader_;
+    const std::weak_ptr<PNVideoLoader> loader_;
     const platform::AssetResourceLoadingRequestPtr loadingRequest_;
     const PNByteRange range_;
     PNLogger logger_{PNLoggerType::VDLD};

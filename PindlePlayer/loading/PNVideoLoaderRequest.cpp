@@ -293,9 +293,11 @@ void PNVideoLoaderRequest::addListener(PNVideoLoaderRequestListenerPtr listener,
                                 completion = std::move(completion)](PNVideoLoaderRequest& self) {
             self.log("add_listener_" + describe(listener->range()));
             {
-                // Someone waits for these bytes now: worth an attempt before the delay is up.
+                // Someone waits for these bytes now: worth an attempt before the delay is up,
+                // or after a refusal.
                 std::lock_guard lock(self.mutex_);
                 self.retryAt_.reset();
+                self.refused_ = false;
             }
             auto list = self.listeners();
             list.push_back(listener);
@@ -328,7 +330,7 @@ void PNVideoLoaderRequest::setPreload(bool isPreload, std::function<void(bool)> 
                 self.log("request_preload_" + flag(isPreload));
                 self.updateRequestParams();
                 std::lock_guard lock(self.mutex_);
-                if (self.isCompleted_ && !self.isCached_)
+                if (self.isCompleted_ && !self.isCached_ && !self.refused_)
                     self.isCompleted_ = false;
             }
             if (completion)
@@ -372,7 +374,7 @@ void PNVideoLoaderRequest::updateListeners(std::vector<PNVideoLoaderRequestListe
         std::lock_guard lock(mutex_);
         requesting = isRequesting_;
         if (!requesting)
-            isCompleted_ = isCached_;
+            isCompleted_ = isCached_ || refused_;
     }
     if (requesting)
         updateRequests();
@@ -627,25 +629,18 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
     } else {
         updateRequestParams();
     }
+    const bool broughtBytes = download->offset > download->range.location;
+    const bool failed = error && !isCancelled(*error) && !broughtBytes;
     // A download that ran to its end without error while the file's length stayed unknown
-    // has loaded everything there is; left incomplete it would be restarted for ever.
+    // has loaded everything there is; left incomplete it would be restarted for ever. One
+    // that failed without a byte has loaded nothing, whatever its reply claimed.
     const auto known = cache_->knownSize(download->url);
     const std::int64_t length = total > 0 ? total : known.value_or(0);
     const bool completed =
-        (length > 0 && download->offset >= rangeEnd({0, -1}, std::nullopt)) || (!error && !known);
+        !failed &&
+        ((length > 0 && download->offset >= rangeEnd({0, -1}, std::nullopt)) || (!error && !known));
+    const bool refused = failed && isRefusal(*error);
     PNVideoLoaderRequestListenerPtr primary;
-    {
-        std::lock_guard lock(mutex_);
-        isCompleted_ = completed;
-        if (!listeners_.empty())
-            primary = listeners_.front();
-    }
-    if (isBounded(download->range) && download->offset == upperBound(download->range) && primary)
-        primary->completed(error && !isCancelled(*error) ? error : std::nullopt);
-    log("request_completed_" + flag(completed) + "_" + (error ? error->description() : "nil"));
-    // Restarted at once, a download that failed without a byte (a dead or refusing host)
-    // would fail again at once, for as long as the process lives.
-    const bool broughtBytes = download->offset > download->range.location;
     std::optional<platform::DispatchTime> retryAt;
     std::weak_ptr<PNVideoLoaderRequestDelegate> weakDelegate;
     {
@@ -653,14 +648,35 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
         if (!error || broughtBytes) {
             failuresInARow_ = 0;
             retryAt_.reset();
-        } else if (!isCancelled(*error)) {
+            lastFailedStatus_.reset();
+            refused_ = false;
+        } else if (refused) {
+            // Asked again, the server would answer the same: the reads hear it now, and
+            // nothing is downloaded until a new read asks.
+            failuresInARow_ = 0;
+            retryAt_.reset();
+            refused_ = true;
+        } else if (failed) {
+            // Restarted at once, a download that failed without a byte (a dead or busy host)
+            // would fail again at once, for as long as the process lives.
             failuresInARow_ = std::min(failuresInARow_ + 1, 32);
             const platform::TimeInterval delay =
                 std::min(longestRetryDelay, firstRetryDelay * std::ldexp(1.0, failuresInARow_ - 1));
             retryAt = platform::DispatchTime::after(delay);
             retryAt_ = retryAt->uptime();
         }
+        if (failed)
+            lastFailedStatus_ = statusCode(*error);
+        isCompleted_ = completed || refused_;
+        if (!listeners_.empty())
+            primary = listeners_.front();
         weakDelegate = delegate_;
+    }
+    if (isBounded(download->range) && download->offset == upperBound(download->range) && primary)
+        primary->completed(error && !isCancelled(*error) ? error : std::nullopt);
+    log("request_completed_" + flag(completed) + "_" + (error ? error->description() : "nil"));
+    if (refused) {
+        for (const auto& listener : listeners()) listener->failed(*error);
     }
     if (retryAt) {
         queue_->asyncAfter(*retryAt, [weakDelegate] {
@@ -674,6 +690,16 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
     // short of it, cancelled or failed, has nothing to show yet.
     if (completed)
         cache_->prepareThumb(video_->videoID(), download->url);
+}
+
+bool PNVideoLoaderRequest::isRefusal(const platform::Error& error) const {
+    const auto status = statusCode(error);
+    if (!status || isRetryableStatus(error))
+        return false;
+    // A refused signature may be one the server has not taken in yet: only a second refusal
+    // in a row is taken at its word.
+    std::lock_guard lock(mutex_);
+    return *status != forbiddenStatus || lastFailedStatus_ == forbiddenStatus;
 }
 
 }  // namespace pindle

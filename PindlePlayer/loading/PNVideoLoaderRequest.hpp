@@ -15,6 +15,11 @@
 // with every such failure in a row, up to 30 s), and is told to look again when it has. A
 // download that succeeds or brings bytes ends the run of failures; a listener added starts
 // it again at once. Against a dead host this keeps one attempt per delay, not a busy loop.
+// A status error never tells the file's length, and the download that got it has loaded
+// nothing. A busy or slow server (408, 429, 5xx) is asked again on that schedule; any other
+// status (a missing file, a refused one; a 403 only when it answers twice in a row) is the
+// server's last word: every read of the request fails with it at once, and nothing more is
+// downloaded until a new read is added.
 //
 // A recorded video that has no media address yet but has its file on this device is served
 // from that file (read-only; no download starts).
@@ -63,6 +68,8 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     // The wait after a first failed download, doubled per failure in a row up to the longest.
     static constexpr platform::TimeInterval firstRetryDelay = 1.0;
     static constexpr platform::TimeInterval longestRetryDelay = 30.0;
+    // A refusal that may pass: taken as final only when it answers twice in a row.
+    static constexpr std::int64_t forbiddenStatus = 403;
 
     // A new request in preload mode; it serves what the cache already holds at once.
     // `cache` defaults to the process's player cache.
@@ -134,6 +141,8 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     void didComplete(const std::shared_ptr<Download>& download, std::int64_t total,
                      const std::optional<platform::Error>& error);
     void completeAll(const std::optional<platform::Error>& error);
+    // Whether a download's failure without a byte is the server's last word on the file.
+    bool isRefusal(const platform::Error& error) const;
     struct LocalFile {
         std::string path;
         std::int64_t size;
@@ -160,6 +169,10 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     bool isCompleted_ = false;                                // guarded by mutex_
     bool isPreload_ = true;                                   // guarded by mutex_
     int failuresInARow_ = 0;                                  // guarded by mutex_
+    // The status of the last download that failed without a byte, when it had one.
+    std::optional<std::int64_t> lastFailedStatus_;  // guarded by mutex_
+    // The server refused the file for good: nothing is downloaded until a new read asks.
+    bool refused_ = false;  // guarded by mutex_
     // Uptime before which a start would only fail again; none when not held back.
     std::optional<platform::Clock::Duration> retryAt_;  // guarded by mutex_
 };

@@ -1,6 +1,7 @@
 // PNVideoLoaderRequestListener: what a video loader request needs of one of the player's
 // byte-range reads that it serves (the video loader's listener implements it). The request
-// tells it the file's total length, hands it bytes at their file offsets and completes it.
+// tells it the file's total length, hands it bytes at their file offsets and completes it,
+// or fails it when the file cannot be had.
 //
 // Thread-safety: the request calls every operation on its own serial queue, never under a
 // lock; range() and dataOffset() may also be read from that queue only.
@@ -33,6 +34,9 @@ class PNVideoLoaderRequestListener {
     virtual void dataBlock(const platform::Data& data, std::int64_t offset) = 0;
     // The request has nothing more for this read; an error when it failed.
     virtual void completed(const std::optional<platform::Error>& error) = 0;
+    // The read can never be served (the server refuses the file for good): it ends with
+    // `error`, whatever it still misses.
+    virtual void failed(const platform::Error& error) = 0;
 };
 
 using PNVideoLoaderRequestListenerPtr = std::shared_ptr<PNVideoLoaderRequestListener>;

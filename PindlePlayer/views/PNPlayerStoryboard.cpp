@@ -1,5 +1,6 @@
 #include "PindlePlayer/views/PNPlayerStoryboard.hpp"
 
+#include <cmath>
 #include <mutex>
 
 #include "PindlePlayer/views/PNPlayerControlPanelControlViewController.hpp"
@@ -13,23 +14,30 @@ namespace {
 namespace ui = platform::ui;
 using Event = ui::Control::Event;
 
-// The panel's scene: 335 by 80, the slider across the top, the buttons in a row below.
+// Room left on each side of a button's title, so that it never touches the edge.
+constexpr double titleMargin = 6;
+
+// The panel's scene: 335 by 80, the slider across the top, the buttons in a row below, each
+// as wide as its title needs (at least 44) around its place in the row.
 ui::ViewPtr buildControlView(PNPlayerControlPanelControlViewController& panel,
                              const platform::ResourceBundle& bundle) {
     auto root = ui::View::make(ui::Rect::make(0, 0, 335, 80));
     auto slider = ui::Slider::make(ui::Rect::make(0, 0, 335, 30));
     slider->setAutoresizingMask(ui::View::flexibleWidth);
-    auto button = [&](double x) {
-        auto b = ui::Button::make(ui::Rect::make(x, 34, 44, 44));
+    auto button = [&](double centreX, const char* key, const char* title) {
+        auto b = ui::Button::make();
+        b->setTitle(bundle.localizedString(key, title, ""));
+        const auto size = b->intrinsicContentSize();
+        const double width = std::ceil(size.width) + 2 * titleMargin;
+        b->setFrame(ui::Rect::make(centreX - width / 2, 34, width, size.height));
         b->setAutoresizingMask(ui::View::flexibleLeftMargin | ui::View::flexibleRightMargin);
         root->addSubview(b);
         return b;
     };
-    auto prev = button(60), play = button(145.5), pause = button(145.5), next = button(231);
-    prev->setTitle(bundle.localizedString("controlView.previous", "Previous", ""));
-    play->setTitle(bundle.localizedString("controlView.play", "Play", ""));
-    pause->setTitle(bundle.localizedString("controlView.pause", "Pause", ""));
-    next->setTitle(bundle.localizedString("controlView.next", "Next", ""));
+    auto prev = button(82, "controlView.previous", "Previous");
+    auto play = button(167.5, "controlView.play", "Play");
+    auto pause = button(167.5, "controlView.pause", "Pause");
+    auto next = button(253, "controlView.next", "Next");
     pause->setHidden(true);
     root->addSubview(slider);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "PindleCore/caches/PNImagesLoader.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
@@ -62,9 +63,12 @@ const char* timeControlName(platform::Player::TimeControlStatus status) {
     return "paused";
 }
 
-std::shared_ptr<PNVideoLoader> loaderFor(const std::string& uid) {
+// The loader of the group `uid`; `made` tells whether this call made it.
+std::shared_ptr<PNVideoLoader> loaderFor(const std::string& uid, bool& made) {
+    made = false;
     if (auto existing = PNVideoLoader::loader(uid))
         return existing;
+    made = true;
     return PNVideoLoader::make(uid, loaderConcurrency);
 }
 
@@ -115,6 +119,8 @@ PNPlayerView::PNPlayerView(Private, const Rect& frame)
 
 PNPlayerView::~PNPlayerView() {
     unsubscribe();
+    if (loader_ && ownsLoader_ && internalLoadingControl_)
+        PNVideoLoader::unregister(*loader_);
 }
 
 std::shared_ptr<PNPlayerView> PNPlayerView::self() {
@@ -279,10 +285,22 @@ void PNPlayerView::applyAspectMode() {
 }
 
 void PNPlayerView::setUID(const std::string& uid) {
-    auto shared = loaderFor(uid);
-    std::lock_guard lock(mutex_);
-    uid_ = uid;
-    loader_ = std::move(shared);
+    bool made = false;
+    auto shared = loaderFor(uid, made);
+    std::shared_ptr<PNVideoLoader> previous;
+    bool ownedPrevious = false;
+    {
+        std::lock_guard lock(mutex_);
+        uid_ = uid;
+        if (loader_ == shared)
+            return;
+        previous = std::exchange(loader_, std::move(shared));
+        ownedPrevious = std::exchange(ownsLoader_, made);
+    }
+    // A view that steers its own loading made its loader for itself alone: left registered,
+    // it would live, and retry its downloads, for the rest of the process.
+    if (previous && ownedPrevious && internalLoadingControl_)
+        PNVideoLoader::unregister(*previous);
 }
 
 // --- Commands ---
@@ -297,6 +315,7 @@ void PNPlayerView::play(const PNVideoPtr& video) {
 
 void PNPlayerView::play() {
     logger_.log("play");
+    countCommand();
     queue_->async([self = self()] {
         self->shouldPlay_ = true;
         self->setPreloadMode(false);
@@ -306,6 +325,7 @@ void PNPlayerView::play() {
 
 void PNPlayerView::pause() {
     logger_.log("pause");
+    countCommand();
     queue_->async([weak = weakSelf()] {
         auto self = weak.lock();
         if (!self)
@@ -323,26 +343,39 @@ void PNPlayerView::stop() {
     std::uint64_t stamp;
     {
         std::lock_guard lock(mutex_);
-        stamp = targetCommands_;
+        stamp = commands_;
     }
     queue_->async([self = self(), stamp] {
         PNVideoPtr video = self->video();
         if (!video)
             return;
+        const bool cached =
+            PNPlayerCache::shared()->getClosestPreloadedResolution(*video).has_value();
+        {
+            std::lock_guard lock(self->mutex_);
+            // A command given since the stop (the owner switched back to this view, or gave
+            // it another video) is what the owner wants now.
+            if (self->commands_ != stamp)
+                return;
+            // Decided with the lock held: a command given from here on finds the target as
+            // this stop leaves it.
+            if (!cached)
+                self->targetVideo_ = nullptr;
+        }
         self->shouldPlay_ = false;
-        if (PNPlayerCache::shared()->getClosestPreloadedResolution(*video)) {
+        if (cached) {
             self->setPreloadMode(true);
             self->initVideo();
             return;
         }
-        {
-            std::lock_guard lock(self->mutex_);
-            if (self->targetCommands_ == stamp)
-                self->targetVideo_ = nullptr;
-        }
         self->logger_.log("reset");
         self->resetNow();
     });
+}
+
+void PNPlayerView::countCommand() {
+    std::lock_guard lock(mutex_);
+    ++commands_;
 }
 
 void PNPlayerView::seekTo(double seconds) {
@@ -357,7 +390,7 @@ void PNPlayerView::reset() {
     {
         std::lock_guard lock(mutex_);
         targetVideo_ = nullptr;
-        ++targetCommands_;
+        ++commands_;
     }
     queue_->async([self = self()] { self->resetNow(); });
 }
@@ -397,7 +430,7 @@ void PNPlayerView::setVideo(const PNVideoPtr& video, bool isPreload) {
     {
         std::lock_guard lock(mutex_);
         targetVideo_ = video;
-        ++targetCommands_;
+        ++commands_;
     }
     queue_->async([self = self(), video, isPreload] {
         if (self->internalLoadingControl_) {

@@ -6,17 +6,22 @@
 //
 // Commands (play, pause, stop, seekTo, reset, setVideo) return at once and apply their state
 // changes in call order on the view's own serial queue; interface work (the thumbnail,
-// building the item, the end of reset) runs on the main queue. The view follows its player
+// building the item, the end of reset) runs on the main queue. A stop gives way to any play,
+// pause, reset or setVideo given after it: it does nothing if one was given before its turn
+// on the queue came. The view follows its player
 // by key-value observation: the first ready status of the item sets isReadyToPlay and plays
 // or pauses by the play intent; a stall pauses and counts, and playback resumes once the
 // media buffered ahead covers a need of one second per stall so far, capped at 2 s and at
 // the time left; the end of the item loops or drops the play intent.
 //
 // A view needs a `uid` (setUID) before a video is set: without one setVideo logs "no_uid"
-// and does nothing. A video plays when it has a 720p address or a local recording and its
-// identifier makes an address; otherwise the delegate hears error 9 (video unavailable) and no
-// item is built. An item that fails (its bytes are not media, its load ended in an error)
-// tells the delegate error 10 (video load failed).
+// and does nothing. A view that steers its own loading (internalLoadingControl, the default)
+// and finds no loader of its group registered makes one, and takes it out of the registry
+// when it goes or moves to another group. A video plays when it has a 720p address or a
+// local recording and its identifier makes an address; otherwise the delegate hears error 9
+// (video unavailable) and no item is built. An item that fails (its bytes are not media, its
+// load ended in an error, the server refused the file) tells the delegate error 10 (video
+// load failed).
 //
 // Observable keys: "video", "isReadyToPlay" (besides View's).
 //
@@ -109,8 +114,9 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
 
     PNVideoPtr video() const { return video_.get(); }
     // The video the view holds once its queue has applied the commands given so far: set by
-    // setVideo and cleared by reset() at once, on the caller's thread. An owner deciding
-    // which view holds what reads this; video() lags behind until the queue catches up.
+    // setVideo and cleared by reset() at once, on the caller's thread, and cleared on the
+    // view's queue by a stop() that lets the video go. An owner deciding which view holds
+    // what reads this; video() lags behind until the queue catches up.
     PNVideoPtr targetVideo() const;
     bool isReadyToPlay() const { return isReadyToPlay_.get(); }
     std::optional<std::string> uid() const;
@@ -137,6 +143,8 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     void play(const PNVideoPtr& video);
     void play();
     void pause();
+    // Rewinds into preload mode a video the player cache holds enough of, else lets the video
+    // go (as reset() does); decided on the view's queue, unless a later command came first.
     void stop();
     void seekTo(double seconds);
     void setVideo(const PNVideoPtr& video, bool isPreload);
@@ -189,6 +197,8 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     void tellPlayedToEnd();
     // The body of reset(), on the view's queue.
     void resetNow();
+    // A command that a stop() given before it must give way to.
+    void countCommand();
 
     std::atomic<PNAspectMode> aspectMode_{PNAspectMode::aspectFill};
     std::atomic<bool> loop_{false};
@@ -209,9 +219,12 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     PNLogger logger_{PNLoggerType::IPLR};
 
     mutable std::mutex mutex_;
-    std::weak_ptr<PNPlayerViewDelegate> delegate_;                          // guarded by mutex_
-    std::optional<std::string> uid_;                                        // guarded by mutex_
-    std::shared_ptr<PNVideoLoader> loader_;                                 // guarded by mutex_
+    std::weak_ptr<PNPlayerViewDelegate> delegate_;  // guarded by mutex_
+    std::optional<std::string> uid_;                // guarded by mutex_
+    std::shared_ptr<PNVideoLoader> loader_;         // guarded by mutex_
+    // The view made loader_ (no loader of its group was registered): one that steers its own
+    // loading takes it out of the registry when it goes.
+    bool ownsLoader_ = false;                                               // guarded by mutex_
     std::vector<std::shared_ptr<PNVideoLoaderListener>> requestListeners_;  // guarded by mutex_
     LoadImageSubscriptionPtr thumbLoadSubscription_;                        // guarded by mutex_
     platform::Player::TimeObserverToken timeObserver_;                      // guarded by mutex_
@@ -219,9 +232,9 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     std::vector<platform::NotificationCenter::RegistrationPtr> itemRegistrations_;  // mutex_
     ItemFactory itemFactory_;  // guarded by mutex_
     PNVideoPtr targetVideo_;   // guarded by mutex_
-    // Counts the commands that set the target video, so that a stop() deciding later on the
-    // queue clears the target only when no newer command has set one.
-    std::uint64_t targetCommands_ = 0;  // guarded by mutex_
+    // Counts the commands given (setVideo, reset, play, pause), so that a stop() deciding
+    // later on the queue does nothing once a newer command has been given.
+    std::uint64_t commands_ = 0;  // guarded by mutex_
 };
 
 using PNPlayerViewPtr = std::shared_ptr<PNPlayerView>;

@@ -3,7 +3,9 @@
 // nothing, and respondsTo() names the implemented ones by selector. The controller holds
 // its delegate weakly.
 //
-// Thread-safety: called on the threads the controller's player views report on.
+// Thread-safety: called on the threads the controller's player views report on, or, for what
+// a neighbour said before a switch made it current (its failure, its readiness), on the
+// thread of that switch.
 #pragma once
 
 #include <string_view>

@@ -8,6 +8,7 @@
 #include "PindleCore/api/PNVideoAPI.hpp"
 #include "PindleCore/model/PNCancellable.hpp"
 #include "PindleCore/model/PNError.hpp"
+#include "examples/pindle-example/Interruption.hpp"
 #include "examples/pindle-example/PendingResult.hpp"
 
 namespace pindle::example {
@@ -31,6 +32,8 @@ BlockingClient::Result<T> awaitCompletion(std::chrono::milliseconds timeout, Sta
         return std::move(*result);
     if (request)
         request->cancelIt();
+    if (Interruption::requested())
+        return {T{}, Interruption::error()};
     return {T{},
             platform::makeURLError(platform::URLError::timedOut,
                                    "no reply within " + std::to_string(timeout.count()) + " ms")};

@@ -3,8 +3,9 @@
 //
 // Each call starts the SDK operation, waits for its one completion (which the SDK runs on the
 // requester's delegate queue) and returns what it delivered. A call that does not complete
-// within the client's timeout is cancelled and reports URLError timedOut; its completion may
-// still run later and is then ignored.
+// within the client's timeout is cancelled and reports URLError timedOut; one cut short by
+// SIGINT or SIGTERM is cancelled and reports Interruption::error(). A completion may still
+// run later and is then ignored.
 //
 // Thread-safety: every call may be made from any thread except the requester's delegate
 // queue, which the call would wait on. Callbacks: none reach the caller.

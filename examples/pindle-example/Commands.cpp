@@ -1,5 +1,6 @@
 #include "examples/pindle-example/Commands.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -22,7 +23,9 @@
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
 #include "examples/pindle-example/DeviceChoice.hpp"
+#include "examples/pindle-example/Interruption.hpp"
 #include "examples/pindle-example/RecordWindow.hpp"
+#include "platform/capture/CaptureConnection.hpp"
 #include "platform/capture/CaptureSession.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/dispatch/MainThread.hpp"
@@ -76,6 +79,19 @@ std::vector<PNUploadingStatePtr> allRecords() {
     return records;
 }
 
+// What every stored record says of its upload's progress, as one text that changes whenever
+// one of them moves.
+std::string progressOfAllRecords() {
+    std::string text;
+    for (const auto& record : allRecords()) {
+        text += record->videoID() + ":" + std::to_string(record->bytesUploaded()) + ":" +
+                std::to_string(record->resolutionsUploaded().size()) +
+                (record->isConverted() ? "c" : "") + (record->isSynced() ? "s" : "") +
+                (record->isUploaded() ? "u" : "") + ";";
+    }
+    return text;
+}
+
 // The record allRecords() would list first for `videoID`. Asked once a range while an upload
 // runs, so the unfinished recordings are read only when the finished ones lack it.
 PNUploadingStatePtr recordOf(const std::string& videoID) {
@@ -100,6 +116,27 @@ bool isURL(const std::string& text) {
     return text.starts_with("http://") || text.starts_with("https://");
 }
 
+platform::Error failure(const std::string& text) {
+    return platform::Error(PNError::platformErrorDomain, PNError::unknown,
+                           {{platform::Error::localizedDescriptionKey, text}});
+}
+
+// Waits for `done` at most `seconds`; false when that passes, or the program is interrupted,
+// first.
+bool waitFor(platform::DispatchSemaphore& done, double seconds) {
+    constexpr double interruptionCheck = 0.05;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!Interruption::requested()) {
+        const double left =
+            std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return false;
+        if (done.wait(platform::DispatchTime::after(std::min(left, interruptionCheck))))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 Commands::Commands(CommandLine line, JsonLines& out, PlayRunner play)
@@ -108,6 +145,12 @@ Commands::Commands(CommandLine line, JsonLines& out, PlayRunner play)
 int Commands::run() {
     if (line_.command == "devices")
         return DeviceChoice::list(out_);
+    // The commands that run the main loop (a player, a window) make this thread the main
+    // thread before anything can send work to the main queue: the session's start does, and
+    // would otherwise bind the main queue to a thread of its own.
+    if ((line_.command == "play" || line_.window) && !platform::MainThread::adoptCurrentThread() &&
+        !platform::MainThread::isMainThread())
+        return printFailure(failure("the main queue runs on another thread"));
     if (line_.command == "record" && !line_.uploadRecording)
         return record();
     if (line_.gateway)
@@ -158,12 +201,19 @@ int Commands::run() {
 }
 
 Json Commands::summary(bool ok) const {
-    return {{"command", line_.command}, {"ok", ok}};
+    Json line = {{"command", line_.command}, {"ok", ok && !Interruption::requested()}};
+    if (Interruption::requested()) {
+        line["interrupted"] = Interruption::signalName();
+        line["error"] = JsonLines::error(Interruption::error());
+    }
+    return line;
 }
 
 int Commands::printFailure(const platform::Error& error) {
     Json line = summary(false);
-    line["error"] = JsonLines::error(error);
+    // Interrupted, the failure is most likely the interruption's doing: summary() says so.
+    if (!Interruption::requested())
+        line["error"] = JsonLines::error(error);
     out_.print(line);
     return failed;
 }
@@ -331,7 +381,7 @@ int Commands::importToLibrary() {
                                  *answer = {success, std::move(error)};
                                  done->signal();
                              });
-    if (!done->wait(platform::DispatchTime::after(line_.timeoutSeconds)))
+    if (!waitFor(*done, line_.timeoutSeconds))
         return printFailure(PNError(PNError::unknown).toPlatformError());
     if (!answer->first) {
         return printFailure(answer->second.value_or(platform::Error(
@@ -388,13 +438,15 @@ int Commands::uploadFile(const std::string& path, const char* command) {
 int Commands::record() {
     namespace fs = std::filesystem;
     const fs::path folder = fs::absolute(line_.outputFile.value_or("."));
-    std::error_code failure;
-    fs::create_directories(folder, failure);
+    std::error_code folderError;
+    fs::create_directories(folder, folderError);
     const auto capture = legacy::PCaptureSession::make();
-    const auto waitFor = [&](int state, double seconds) {
+    // Whether capture reached `state` within `seconds`; false as soon as the program is
+    // interrupted.
+    const auto reached = [&](int state, double seconds) {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
+        while (std::chrono::steady_clock::now() < deadline && !Interruption::requested()) {
             capture->captureQueue()->sync([] {});
             if (capture->state() == state)
                 return true;
@@ -402,29 +454,23 @@ int Commands::record() {
         }
         return false;
     };
-    const auto refuse = [&](const std::string& why) {
-        Json line = summary(false);
-        line["error"] = why;
-        out_.print(line);
-        return failed;
-    };
     if (const auto cameraFailure = DeviceChoice::prepareRecording(line_))
-        return refuse(*cameraFailure);
+        return printFailure(failure(*cameraFailure));
     // A camera that fails while recording (unplugged), or a microphone whose sound server goes
     // away, stops capture; the files made so far are finished and kept, and the command says
     // what failed.
     std::mutex cameraMutex;
-    std::string cameraError;  // guarded by cameraMutex
+    std::optional<platform::Error> cameraError;  // guarded by cameraMutex
     auto cameraWatch = platform::NotificationCenter::defaultCenter().addObserverForName(
         platform::CaptureSession::runtimeErrorNotification, nullptr, nullptr,
         [&](const platform::Notification& note) {
-            std::string why = "capture failed";
+            platform::Error error = failure("capture failed");
             if (const auto found = note.userInfo.find(platform::CaptureSession::errorKey);
                 found != note.userInfo.end())
-                if (const auto error = found->second.asError())
-                    why = error->localizedDescription();
+                if (const auto reported = found->second.asError())
+                    error = *reported;
             std::lock_guard lock(cameraMutex);
-            cameraError = why;
+            cameraError = error;
         });
     // Removed on every way out: the observer refers to this frame.
     struct RemovedOnExit {
@@ -436,17 +482,19 @@ int Commands::record() {
         return cameraError;
     };
     capture->startCaptureWithCaptureSessionMode(legacy::PCaptureModeBackCamera);
-    if (!waitFor(legacy::PCaptureSessionStateCapturing, line_.timeoutSeconds))
-        return refuse("the camera did not start");
+    if (!reached(legacy::PCaptureSessionStateCapturing, line_.timeoutSeconds))
+        return printFailure(failure("the camera did not start"));
     // The preview shows before recording begins, so that a missing desktop records nothing.
     std::optional<RecordWindow> preview;
     if (line_.window) {
         preview.emplace(out_);
-        if (const platform::Status status = preview->show(capture->captureSession());
+        const auto orientation = static_cast<platform::CaptureConnection::VideoOrientation>(
+            capture->getCurrentVideoOrientation());
+        if (const platform::Status status = preview->show(capture->captureSession(), orientation);
             !status.ok()) {
             capture->stopCapture();
             capture->captureQueue()->sync([] {});
-            return refuse(status.error().localizedDescription());
+            return printFailure(status.error());
         }
     }
     const std::string stamp = std::to_string(
@@ -454,37 +502,41 @@ int Commands::record() {
     const std::vector<std::string> resolutions = {"720p", "540p", "360p"};
     capture->startRecordingWithFileNamePattern(
         (folder / ("recording-" + stamp + "-%@.mp4")).string(), resolutions);
-    if (!waitFor(legacy::PCaptureSessionStateRecording, line_.timeoutSeconds))
-        return refuse("the recording did not start");
+    // Interrupted while it starts, the recording is stopped and kept as any other.
+    if (!reached(legacy::PCaptureSessionStateRecording, line_.timeoutSeconds) &&
+        !Interruption::requested())
+        return printFailure(failure("the recording did not start"));
     const auto recordUntil =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(line_.recordSeconds);
     const auto recorded = [&] {
-        return std::chrono::steady_clock::now() >= recordUntil || !cameraFailed().empty();
+        return std::chrono::steady_clock::now() >= recordUntil || cameraFailed() ||
+               Interruption::requested();
     };
     if (preview)
         preview->runUntil(recorded, line_.recordSeconds + line_.timeoutSeconds);
     else
         while (!recorded()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (cameraFailed().empty()) {
+    if (!cameraFailed()) {
         std::promise<void> stopped;
         capture->stopRecordingWithCompletionBlock([&] { stopped.set_value(); });
         if (stopped.get_future().wait_for(std::chrono::duration<double>(line_.timeoutSeconds)) !=
             std::future_status::ready)
-            return refuse("the recording did not finish");
+            return printFailure(failure("the recording did not finish"));
         capture->stopCapture();
     } else {
         // A device's failure stops capture, which finishes the files as it stops; asking for
         // the recording's stop as well would race that finish.
-        waitFor(legacy::PCaptureSessionStateIdle, line_.timeoutSeconds);
+        reached(legacy::PCaptureSessionStateIdle, line_.timeoutSeconds);
     }
     capture->captureQueue()->sync([] {});
+    preview.reset();
 
     Json files = Json::array();
     for (const auto& resolution : resolutions)
         files.push_back((folder / ("recording-" + stamp + "-" + resolution + ".mp4")).string());
     for (const auto& file : files) out_.print({{"recorded", file}});
     cameraWatch->remove();
-    if (const std::string why = cameraFailed(); !why.empty()) {
+    if (const auto error = cameraFailed()) {
         // Stopping capture finishes the files on their writers' queues: wait until they play
         // (pumping the main queue when this thread runs it).
         const auto playable = [&] {
@@ -505,16 +557,19 @@ int Commands::record() {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         Json line = summary(false);
-        line["error"] = "a capture device failed while recording: " + why;
+        line["error"] = JsonLines::error(platform::Error(
+            error->domain(), error->code(),
+            {{platform::Error::localizedDescriptionKey,
+              "a capture device failed while recording: " + error->localizedDescription()}}));
         line["files"] = files;
         out_.print(line);
         return failed;
     }
-    if (!line_.uploadRecording) {
+    if (!line_.uploadRecording || Interruption::requested()) {
         Json line = summary(true);
         line["files"] = files;
         out_.print(line);
-        return succeeded;
+        return Interruption::requested() ? failed : succeeded;
     }
     const std::string upload = files.front().get<std::string>();
     line_.operands = {upload};
@@ -532,9 +587,13 @@ int Commands::resume() {
     const auto deadline =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(static_cast<std::int64_t>(line_.timeoutSeconds * 1000));
-    while (legacy::PUploadingService::getInstance().restartCount() == 0 &&
-           std::chrono::steady_clock::now() < deadline)
+    auto& service = legacy::PUploadingService::getInstance();
+    while (service.restartCount() == 0 && std::chrono::steady_clock::now() < deadline &&
+           !Interruption::requested())
         std::this_thread::sleep_for(restartPoll);
+    // Another process sharing this home carries these; it reports their end, not this one.
+    std::erase_if(unfinished,
+                  [&](const std::string& id) { return service.carriedByAnotherProcess(id); });
     const bool ok = waitForUploads(unfinished, nullptr);
     Json line = summary(ok);
     line["restarted"] = unfinished.size();
@@ -616,37 +675,59 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
         }));
 
     // An upload counts as done once the SDK reports it or its record says so; the wait ends
-    // when nothing has moved for the timeout.
+    // when nothing has moved for the timeout. Another process sharing this home moving its
+    // uploads counts as a move: this one's may be waiting for its turn to send.
     const auto idle =
         std::chrono::milliseconds(static_cast<std::int64_t>(line_.timeoutSeconds * 1000));
     std::set<std::string> pending = videoIDs;
     std::set<std::string> done;
+    std::string homeProgress = progressOfAllRecords();
     bool ok = true;
     while (!pending.empty()) {
-        std::set<std::string> uploadedNow;
-        std::map<std::string, platform::Error> failedNow;
-        std::set<std::string> cancelledNow;
+        // The uploads go on in the SDK's records: `resume` takes them up in the next run.
+        if (Interruption::requested()) {
+            for (const auto& id : pending) {
+                Json line = summary(false);
+                line["videoID"] = id;
+                out_.print(line);
+            }
+            return false;
+        }
+        if (std::string now = progressOfAllRecords(); now != homeProgress) {
+            homeProgress = std::move(now);
+            news([](Progress&) {}, false);
+        }
         {
             std::unique_lock lock(progress->mutex);
             progress->changed.wait_for(lock, std::chrono::milliseconds(200));
-            uploadedNow = progress->uploaded;
-            failedNow = progress->failed;
-            cancelledNow = progress->cancelled;
             if (std::chrono::steady_clock::now() - progress->lastNews > idle) {
                 lock.unlock();
                 for (const auto& id : pending) {
                     Json line = summary(false);
                     line["videoID"] = id;
-                    line["error"] =
-                        "no progress for " + std::to_string(line_.timeoutSeconds) + " s";
+                    line["error"] = JsonLines::error(
+                        failure("no progress for " + std::to_string(line_.timeoutSeconds) + " s"));
                     out_.print(line);
                 }
                 return false;
             }
         }
+        std::map<std::string, PNUploadingStatePtr> records;
+        for (const auto& id : pending) records[id] = recordOf(id);
+        // Read after the records: an upload whose record went after its end was reported
+        // counts as reported.
+        std::set<std::string> uploadedNow;
+        std::map<std::string, platform::Error> failedNow;
+        std::set<std::string> cancelledNow;
+        {
+            std::lock_guard lock(progress->mutex);
+            uploadedNow = progress->uploaded;
+            failedNow = progress->failed;
+            cancelledNow = progress->cancelled;
+        }
         for (auto it = pending.begin(); it != pending.end();) {
             const std::string id = *it;
-            auto record = recordOf(id);
+            const PNUploadingStatePtr& record = records[id];
             if (uploadedNow.count(id) || (record && record->isUploaded())) {
                 auto video = client_.video(id);
                 Json line = {
@@ -659,16 +740,19 @@ bool Commands::waitForUploads(std::set<std::string> videoIDs, const char* lastLi
                 }
                 out_.print(line);
                 ok = ok && video.ok();
-            } else if (!record && !failedNow.count(id)) {
+            } else if (!record && !failedNow.count(id) && !lastLineCommand) {
                 // Dropped by the SDK at start-up: nothing was left to send.
                 out_.print({{"videoID", id}, {"removed", true}});
-            } else if (failedNow.count(id) || cancelledNow.count(id)) {
+            } else if (!record || failedNow.count(id) || cancelledNow.count(id)) {
+                // The upload this command started ended without reaching the backend.
                 Json line = summary(false);
                 line["videoID"] = id;
                 if (failedNow.count(id))
                     line["error"] = JsonLines::error(failedNow.at(id));
+                else if (cancelledNow.count(id))
+                    line["error"] = JsonLines::error(failure("cancelled"));
                 else
-                    line["error"] = "cancelled";
+                    line["error"] = JsonLines::error(failure("removed"));
                 out_.print(line);
                 ok = false;
             } else {
@@ -688,18 +772,14 @@ int Commands::play() {
             {{platform::Error::localizedDescriptionKey, "no player in this host"}}));
     }
     auto outcome = play_(line_, out_, client_);
-    if (outcome.error) {
-        // What was played before the failure goes with it.
-        Json line = summary(false);
+    // What was played before a failure goes with it. Interrupted, the interruption is what
+    // ended it, and summary() says so.
+    Json line = summary(!outcome.error);
+    if (outcome.error && !Interruption::requested())
         line["error"] = JsonLines::error(*outcome.error);
-        line.update(outcome.fields);
-        out_.print(line);
-        return failed;
-    }
-    Json line = summary(true);
     line.update(outcome.fields);
     out_.print(line);
-    return succeeded;
+    return line["ok"] == true ? succeeded : failed;
 }
 
 }  // namespace pindle::example

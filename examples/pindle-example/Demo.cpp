@@ -21,6 +21,7 @@
 #include "examples/pindle-example/JsonLines.hpp"
 #include "examples/pindle-example/PlayCommand.hpp"
 #include "examples/pindle-example/SampleClip.hpp"
+#include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -63,6 +64,10 @@ class DemoRun {
     explicit DemoRun(std::shared_ptr<JsonLines> out) : out_(std::move(out)) {}
 
     bool run() {
+        // The play step runs the main loop on this thread, which must be the main thread
+        // before the session's start sends anything to the main queue (else that binds the
+        // queue to a thread of its own; the play step then says so and fails).
+        platform::MainThread::adoptCurrentThread();
         if (!startEmulator())
             return false;
         bool ok = startSession() && listAndPage() && get() && download() && play() && remove() &&

@@ -8,12 +8,19 @@
 #include "platform/capture/CaptureDevice.hpp"
 #include "platform/capture/CaptureHardware.hpp"
 #include "platform/capture/LinuxCamera.hpp"
+#include "platform/dispatch/MainThread.hpp"
+#include "platform/display/Display.hpp"
+#include "platform/location/LocationManager.hpp"
 #include "platform/location/LocationSource.hpp"
 #include "platform/log/DeviceChoiceLog.hpp"
 
 namespace pindle::example {
 
 namespace {
+
+// How long `devices` waits for the location service to answer a request for positions: the
+// location service's own time-out for a call, and a margin.
+constexpr double locationPatience = 3;
 
 // A session's largest picture size, which the check opens the camera for.
 constexpr int checkWidth = 960;
@@ -57,19 +64,58 @@ std::string soundServerGuess(const char* forcedBy) {
            (socket.empty() ? std::string("XDG_RUNTIME_DIR unset") : "nothing at " + socket) + ")";
 }
 
-std::string displayGuess() {
-    if (environment("PINDLE_DISPLAY") == "headless")
-        return "headless (PINDLE_DISPLAY=headless)";
-    if (!environment("WAYLAND_DISPLAY").empty())
-        return "Wayland display " + environment("WAYLAND_DISPLAY");
-    if (!environment("DISPLAY").empty())
-        return "X display " + environment("DISPLAY");
-    return "headless (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+// The display the platform chooses, asked of it (a DISPLAY may name no server at all).
+std::string displayChoice() {
+    const bool desktop = platform::Display::kind() == platform::Display::Kind::desktop;
+    return (desktop ? "desktop (" : "headless (") + platform::Display::reason() + ")";
+}
+
+// Hears whether the location service has answered anything at all.
+class FirstAnswer : public platform::LocationManagerDelegate {
+  public:
+    void didUpdateLocations(platform::LocationManager&,
+                            const std::vector<platform::Location>&) override {
+        answered = true;
+    }
+    void didFailWithError(platform::LocationManager&, const platform::Error&) override {
+        answered = true;
+    }
+    void didChangeAuthorizationStatus(platform::LocationManager&,
+                                      platform::AuthorizationStatus) override {
+        answered = true;
+    }
+    bool answered = false;  // main thread only
+};
+
+// What the location service is. The desktop's agent refuses only when asked for positions,
+// so a service that seems willing is asked, and has until `locationPatience` to answer.
+std::string locationChoice() {
+    const auto source = platform::LocationSource::current();
+    if (source->locationServicesEnabled() &&
+        source->authorizationStatus() != platform::AuthorizationStatus::denied) {
+        auto manager = platform::LocationManager::make();
+        auto answer = std::make_shared<FirstAnswer>();
+        manager->setDelegate(answer);
+        manager->startUpdatingLocation();
+        platform::MainThread::runUntil([&] { return answer->answered; }, locationPatience);
+        manager->stopUpdatingLocation();
+    }
+    return source->description();
 }
 
 }  // namespace
 
 int DeviceChoice::list(JsonLines& out) {
+    // The display and the location service answer on the main thread.
+    if (!platform::MainThread::adoptCurrentThread() && !platform::MainThread::isMainThread()) {
+        out.print({{"command", "devices"},
+                   {"ok", false},
+                   {"error", JsonLines::error(
+                                 platform::Error("pindle-example", 1,
+                                                 {{platform::Error::localizedDescriptionKey,
+                                                   "the main queue runs on another thread"}}))}});
+        return 1;
+    }
     auto& hardware = platform::CaptureHardware::shared();
     if (hardware.usesRealCameras()) {
         for (const auto& camera : hardware.realCameras()) {
@@ -88,8 +134,8 @@ int DeviceChoice::list(JsonLines& out) {
     out.print({{"microphone", hardware.hasMicrophone() ? hardware.microphoneChoice()
                                                        : std::string("no microphone")}});
     out.print({{"soundOutput", choiceOf("sound", soundServerGuess("PINDLE_AUDIO"))}});
-    out.print({{"display", choiceOf("display", displayGuess())}});
-    out.print({{"location", platform::LocationSource::current()->description()}});
+    out.print({{"display", displayChoice()}});
+    out.print({{"location", locationChoice()}});
     out.print({{"command", "devices"}, {"ok", true}});
     return 0;
 }

@@ -3,7 +3,8 @@
 // why each fallback was taken; `record` picks its camera (--camera DEVICE, --synthetic) and
 // checks that it can stream before it starts.
 //
-// Thread-safety: use from one thread. Callbacks: none.
+// Thread-safety: use from one thread (list(): the main thread, or one that can become it).
+// Callbacks: none.
 #pragma once
 
 #include <optional>
@@ -19,6 +20,8 @@ class DeviceChoice {
     DeviceChoice() = delete;
 
     // Prints one line per device kind (and one per camera) and the summary line; returns 0.
+    // Asks the display and the location service themselves, on this thread, which becomes
+    // the main thread (1 when another thread already is).
     static int list(JsonLines& out);
 
     // Makes the camera of `line` the one recordings use and opens it once to see that it

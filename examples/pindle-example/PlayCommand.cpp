@@ -7,8 +7,11 @@
 
 #include "PindleCore/model/PNError.hpp"
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
+#include "examples/pindle-example/Interruption.hpp"
 #include "examples/pindle-example/PlayWindow.hpp"
+#include "examples/pindle-example/PlaybackCounter.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/ui/Window.hpp"
 
@@ -25,10 +28,20 @@ constexpr ui::Rect screen = ui::Rect::make(0, 0, 375, 667);
 // How long a window with no --seconds stays up at most: a day.
 constexpr double watchedLongest = 24 * 3600;
 
+// Seconds on a monotonic clock.
+double wallSeconds() {
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
 // Prints what the controller reports, and remembers what ends the command.
 class EventPrinter : public PNPlayerViewControllerDelegate {
   public:
     explicit EventPrinter(JsonLines& out) : out_(out) {}
+
+    // The controller's requested play state changed: playback counts only while it plays.
+    void playStateChanged(PNPlayState state) {
+        played_.setPlaying(state == PNPlayState::playing, wallSeconds());
+    }
 
     void pnPlayerViewControllerReadyToPlay(PNPlayerViewController& controller) override {
         auto shown = controller.currentPlayer();
@@ -46,16 +59,15 @@ class EventPrinter : public PNPlayerViewControllerDelegate {
     }
     void pnPlayerViewControllerCurrentTimeChanged(PNPlayerViewController& controller) override {
         const double time = controller.currentTime();
+        auto shown = controller.currentPlayer();
+        auto video = shown ? shown->video() : nullptr;
+        played_.report(video.get(), time, wallSeconds());
         std::lock_guard lock(mutex_);
         if (time < lastProgress_ || time - lastProgress_ >= progressStep) {
             lastProgress_ = time;
             out_.print(
                 {{"event", "progress"}, {"time", time}, {"duration", controller.duration()}});
         }
-        // Playback time: what the media moved forward, summed over the videos played. A time
-        // behind the last one starts a new video (or a seek back) from there.
-        played_ += time >= lastTime_ ? time - lastTime_ : time;
-        lastTime_ = time;
     }
     void pnPlayerViewControllerFailedToPlay(PNPlayerViewController&, int error) override {
         auto code = PNError::fromRawValue(error).value_or(PNError::unknown);
@@ -76,10 +88,7 @@ class EventPrinter : public PNPlayerViewControllerDelegate {
     int ends() const { return ends_; }
     // The playlist index of the last video that ended; -1 before any.
     std::int64_t lastEnded() const { return lastEnded_; }
-    double played() const {
-        std::lock_guard lock(mutex_);
-        return played_;
-    }
+    double played() const { return played_.played(); }
 
   private:
     JsonLines& out_;
@@ -89,10 +98,10 @@ class EventPrinter : public PNPlayerViewControllerDelegate {
     std::atomic<int> ends_{0};
     std::atomic<std::int64_t> lastEnded_{-1};
     std::atomic<bool> lastBuffering_{false};
-    mutable std::mutex mutex_;
+    // Playback at rate 1, summed over the videos played.
+    PlaybackCounter played_;
+    std::mutex mutex_;
     double lastProgress_ = -progressStep;  // guarded by mutex_
-    double lastTime_ = 0;                  // guarded by mutex_
-    double played_ = 0;                    // guarded by mutex_
 };
 
 // The controller's pause reaches the shown player on that view's own queue, where commands
@@ -129,6 +138,13 @@ PlayCommand::Outcome PlayCommand::run() {
     auto events = std::make_shared<EventPrinter>(out_);
     controller->setDelegate(events);
     controller->setMuted(line_.mute);
+    const std::weak_ptr<PNPlayerViewController> weakController = controller;
+    const auto playState = controller->observe(
+        "playState", platform::KVOOption::newValue | platform::KVOOption::initial,
+        [weakController, events](const platform::KVOChange&) {
+            if (auto observed = weakController.lock())
+                events->playStateChanged(observed->playState());
+        });
     window->setRootViewController(controller);
     window->makeKeyAndVisible();
     if (const platform::Status watching = onDesktop.watch(window); !watching.ok()) {
@@ -165,28 +181,32 @@ PlayCommand::Outcome PlayCommand::run() {
         controller->play(video.value);
     }
 
-    // Plays until --seconds of playback (media time, summed over the videos played), the
-    // last video's end, or a failure; never longer than --seconds plus the reply timeout of
-    // wall time, after which playback that fell short has stalled. In a window a person
-    // watches: it plays until the window closes, or for --seconds when given.
+    // Plays until --seconds of playback (media time played at rate 1, summed over the videos
+    // played), the last video's end, or a failure; never longer than --seconds plus the reply
+    // timeout of wall time, after which playback that fell short has stalled. In a window a
+    // person watches: it plays until the window closes, or for --seconds when given; a single
+    // video's end ends it too, and so does a playlist's when --seconds bounds the run (without
+    // it, what is left on screen can still be swiped back to). SIGINT or SIGTERM ends it at
+    // once.
     const auto start = Clock::now();
     const bool untilClosed = line_.window && !line_.secondsGiven;
+    const bool endsWithLastVideo = !line_.window || line_.secondsGiven || !line_.playlist;
     const double bound = untilClosed ? watchedLongest : line_.seconds + line_.timeoutSeconds;
     const auto limit = std::chrono::duration<double>(bound);
     bool finished = false;
     platform::MainThread::runUntil(
         [&] {
-            if (onDesktop.closed() || events->failed()) {
-                finished = true;
+            finished = onDesktop.closed() || events->failed() || Interruption::requested() ||
+                       (endsWithLastVideo && events->lastEnded() >= videos - 1);
+            if (finished)
                 return true;
-            }
             if (untilClosed)
                 return false;
-            finished = (!line_.window && events->lastEnded() >= videos - 1) ||
-                       events->played() >= line_.seconds;
+            finished = events->played() >= line_.seconds;
             return finished || Clock::now() - start >= limit;
         },
         bound);
+    controller->removeObservation(playState);
     controller->pause();
     waitForPause(*controller, line_.timeoutSeconds);
 

@@ -1,9 +1,10 @@
 // PlayCommand: `play`, which plays through the SDK's full-screen player controller in a
 // headless window: one video by identifier, or with --playlist the videos of some tags in
 // order, advancing at the end of each. It prints the controller's events as JSON lines
-// ({"event": "ready" | "buffering" | "progress" | "end" | "error" | "snapshot", ...}),
-// plays for --seconds of playback (media time, summed over the videos; or until the last
-// video ends or one fails), then pauses and, with --snapshot, writes a PNG of the window and
+// ({"event": "ready" | "buffering" | "progress" | "end" | "error" | "snapshot", ...}; a
+// "ready" line for every video that becomes current and ready), plays for --seconds of
+// playback (media time played at rate 1, summed over the videos; or until the last video ends
+// or the one shown fails), then pauses and, with --snapshot, writes a PNG of the window and
 // prints the playback time of the frame it shows. Playback that falls short within --seconds
 // plus the reply timeout of wall time has stalled: the outcome is an error with "stalled".
 //

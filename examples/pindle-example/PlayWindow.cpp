@@ -1,7 +1,5 @@
 #include "examples/pindle-example/PlayWindow.hpp"
 
-#include <stdlib.h>
-
 #include "PindleCore/model/PNError.hpp"
 #include "platform/display/Display.hpp"
 #include "platform/foundation/Status.hpp"
@@ -12,7 +10,7 @@ namespace pindle::example {
 PlayWindow::PlayWindow(bool onDesktop, JsonLines& out) : onDesktop_(onDesktop), desktop_(out) {
     // A command-line tool that plays for a few seconds opens no window unless asked to.
     if (!onDesktop_)
-        ::setenv(platform::Display::environmentVariable, "headless", 1);
+        platform::Display::chooseHeadless("play without --window");
 }
 
 PlayWindow::~PlayWindow() {

@@ -10,8 +10,9 @@ namespace pindle::example {
 
 namespace {
 
-// A window of the preset's shape, 960x540 halved.
-constexpr platform::ui::Rect frame = platform::ui::Rect::make(0, 0, 480, 270);
+// The preset's picture, 960x540, halved: the window's long and short sides.
+constexpr double longSide = 480;
+constexpr double shortSide = 270;
 
 }  // namespace
 
@@ -24,15 +25,22 @@ RecordWindow::~RecordWindow() {
         preview_->removeFromSuperlayer();
 }
 
-platform::Status RecordWindow::show(const platform::CaptureSessionPtr& session) {
+platform::Status RecordWindow::show(const platform::CaptureSessionPtr& session,
+                                    platform::CaptureConnection::VideoOrientation orientation) {
+    using Orientation = platform::CaptureConnection::VideoOrientation;
+    const bool upright =
+        orientation == Orientation::portrait || orientation == Orientation::portraitUpsideDown;
     if (!platform::MainThread::adoptCurrentThread() && !platform::MainThread::isMainThread())
         return platform::Error(
             PNError::platformErrorDomain, PNError::unknown,
             {{platform::Error::localizedDescriptionKey, "the main queue runs on another thread"}});
-    window_ = platform::ui::Window::make(frame);
+    window_ =
+        platform::ui::Window::make(upright ? platform::ui::Rect::make(0, 0, shortSide, longSide)
+                                           : platform::ui::Rect::make(0, 0, longSide, shortSide));
     auto controller = std::make_shared<platform::ui::ViewController>();
     window_->setRootViewController(controller);
     preview_ = platform::CapturePreviewLayer::make(session);
+    preview_->setVideoOrientation(orientation);
     const auto view = controller->view();
     view->setBackgroundColor(platform::ui::Color::black());
     preview_->setFrame(view->bounds());

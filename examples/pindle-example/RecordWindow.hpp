@@ -15,6 +15,7 @@
 
 #include "examples/pindle-example/JsonLines.hpp"
 #include "examples/pindle-example/WindowOnDesktop.hpp"
+#include "platform/capture/CaptureConnection.hpp"
 #include "platform/capture/CapturePreviewLayer.hpp"
 #include "platform/capture/CaptureSession.hpp"
 #include "platform/foundation/Error.hpp"
@@ -30,9 +31,10 @@ class RecordWindow {
     RecordWindow(const RecordWindow&) = delete;
     RecordWindow& operator=(const RecordWindow&) = delete;
 
-    // Shows `session`'s camera in a window on the desktop; an error when there is no main
-    // thread to show it from or no desktop.
-    platform::Status show(const platform::CaptureSessionPtr& session);
+    // Shows `session`'s camera in a window on the desktop, in the shape and `orientation` of
+    // what it records; an error when there is no main thread to show it from or no desktop.
+    platform::Status show(const platform::CaptureSessionPtr& session,
+                          platform::CaptureConnection::VideoOrientation orientation);
     // Runs the main loop (the window's refreshes and input) until `done` holds, the window
     // closes, or `seconds` pass.
     void runUntil(const std::function<bool()>& done, double seconds);

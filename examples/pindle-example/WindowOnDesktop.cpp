@@ -14,12 +14,14 @@ platform::Status WindowOnDesktop::watch(const std::shared_ptr<platform::ui::Wind
                                         const std::string& what) {
     const bool shown = platform::Display::isPresented(*window);
     out_.print({{"event", "window"}, {"shown", shown}});
-    if (!shown)
+    if (!shown) {
+        const std::string why = platform::Display::kind() == platform::Display::Kind::headless
+                                    ? platform::Display::reason()
+                                    : "the desktop did not take the window";
         return platform::Error(PNError::platformErrorDomain, PNError::unknown,
                                {{platform::Error::localizedDescriptionKey,
-                                 "no desktop to show the " + what +
-                                     " on (DISPLAY or WAYLAND_DISPLAY unset, or "
-                                     "PINDLE_DISPLAY=headless)"}});
+                                 "no desktop to show the " + what + " on (" + why + ")"}});
+    }
     observer_ = platform::NotificationCenter::defaultCenter().addObserverForName(
         platform::ui::Window::didCloseNotification, window.get(), nullptr,
         [this](const platform::Notification& notification) {

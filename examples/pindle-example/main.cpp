@@ -17,6 +17,7 @@
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/Commands.hpp"
 #include "examples/pindle-example/Demo.hpp"
+#include "examples/pindle-example/Interruption.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
 
 namespace {
@@ -57,6 +58,8 @@ Entry* extrasEntry(const char* name) {
 
 int main(int argc, char** argv) {
     using namespace pindle::example;
+    // Before any thread starts, so that every thread inherits the blocked signals.
+    Interruption::install();
     std::string error;
     auto line = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!line) {
@@ -71,9 +74,13 @@ int main(int argc, char** argv) {
         std::fputs("pindle-example: cannot set standard output aside for --json-only\n", stderr);
         return EXIT_FAILURE;
     }
+    // An interrupted command ends with the signal's status, whatever it managed meanwhile.
+    const auto ended = [](int status) {
+        return Interruption::requested() ? Interruption::exitStatus() : status;
+    };
     if (line->command == "demo") {
         auto* demo = extrasEntry<decltype(pindleExampleDemo)>("pindleExampleDemo");
-        return demo ? demo() : EXIT_FAILURE;
+        return ended(demo ? demo() : EXIT_FAILURE);
     }
     Commands::PlayRunner play = nullptr;
     if (line->command == "play") {
@@ -83,5 +90,5 @@ int main(int argc, char** argv) {
     }
 
     JsonLines out;
-    return Commands(std::move(*line), out, play).run();
+    return ended(Commands(std::move(*line), out, play).run());
 }

@@ -116,6 +116,11 @@ ContextPtr SoundServer::shared() {
         saySilent(s, error.localizedDescription());
         return nullptr;
     }
+    // Said once, as a lost desktop is; a connection closed on purpose never says it.
+    context->addDisconnectHandler([] {
+        say("the sound server went away (its connection broke); playing on silently on the "
+            "system clock");
+    });
     for (const auto& observer : observers) observer(context);
     return context;
 }

@@ -5,7 +5,7 @@
 //
 // The connection is made on the first call of shared(), never when the library loads, so a
 // process that plays no sound never loads libpulse. A connection that has ended (the server
-// went away) is dropped; the next shared() tries again.
+// went away) is said once in the log and dropped; the next shared() tries again.
 //
 // Private to the platform library.
 //

@@ -135,6 +135,11 @@ VideoFramePtr CapturePreviewLayer::currentFrame() const {
     return receiver_->latest;
 }
 
+void CapturePreviewLayer::setVideoOrientation(CaptureConnection::VideoOrientation orientation) {
+    if (auto* connection = output_->connection(CaptureMediaType::video))
+        connection->setVideoOrientation(orientation);
+}
+
 ui::Layer::VideoContent CapturePreviewLayer::videoContent(double) const {
     VideoContent content;
     std::lock_guard lock(receiver_->mutex);

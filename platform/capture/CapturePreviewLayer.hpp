@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/capture/CaptureConnection.hpp"
 #include "platform/capture/CaptureSession.hpp"
 #include "platform/ui/Layer.hpp"
 
@@ -23,6 +24,9 @@ class CapturePreviewLayer : public ui::Layer {
 
     // The latest picture; null before the first.
     VideoFramePtr currentFrame() const;
+    // The orientation pictures come in for the preview, as for a recording's output on the
+    // same session (landscape until set), so that the preview shows the recording's shape.
+    void setVideoOrientation(CaptureConnection::VideoOrientation orientation);
 
     bool drawsVideo() const override { return true; }
     VideoContent videoContent(double hostTime) const override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -54,6 +55,7 @@ struct Tracking {
 // Everything here is used on the main thread only.
 struct State {
     std::optional<Display::Kind> kind;
+    std::string reason;  // why `kind`, as said when it was chosen
     const SDLLibrary* sdl = nullptr;
     double scale = 1;
     double refreshInterval = 1 / defaultRefreshRate;
@@ -69,42 +71,65 @@ State& state() {
     return *shared;
 }
 
+// Says the choice once and keeps its reason for Display::reason().
+Display::Kind chosen(State& s, Display::Kind kind, std::string reason) {
+    say((kind == Display::Kind::desktop ? "desktop (" : "headless (") + reason + ")");
+    s.reason = std::move(reason);
+    return kind;
+}
+
+// The desktop the environment names, for people: "DISPLAY=:1", "WAYLAND_DISPLAY=wayland-0".
+std::string namedDesktop() {
+    std::string named;
+    for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+        if (!isSet(name))
+            continue;
+        named += (named.empty() ? "" : " or ") + std::string(name) + "=" + std::getenv(name);
+    }
+    return named;
+}
+
 Display::Kind choose(State& s) {
+    using Kind = Display::Kind;
     if (const char* forced = std::getenv(Display::environmentVariable);
-        forced && std::string_view(forced) == "headless") {
-        say("headless (PINDLE_DISPLAY=headless)");
-        return Display::Kind::headless;
-    }
-    if (s.desktopLost) {
-        say("headless (the desktop went away earlier in this process)");
-        return Display::Kind::headless;
-    }
-    if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
-        say("headless (neither DISPLAY nor WAYLAND_DISPLAY is set)");
-        return Display::Kind::headless;
-    }
+        forced && std::string_view(forced) == "headless")
+        return chosen(s, Kind::headless, "PINDLE_DISPLAY=headless");
+    if (s.desktopLost)
+        return chosen(s, Kind::headless, "the desktop went away earlier in this process");
+    if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY"))
+        return chosen(s, Kind::headless, "neither DISPLAY nor WAYLAND_DISPLAY is set");
     std::string reason;
     const SDLLibrary* sdl = SDLLibrary::load(&reason);
-    if (!sdl) {
-        say("headless (SDL cannot be loaded: " + reason + ")");
-        return Display::Kind::headless;
-    }
+    if (!sdl)
+        return chosen(s, Kind::headless, "SDL cannot be loaded: " + reason);
     // The interface is drawn at the window's own size; video is scaled by the renderer.
     sdl->SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
     sdl->SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     // Fingers are read as fingers; the mouse events SDL makes up from them are ignored.
     sdl->SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
-    if (sdl->SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        say(std::string("headless (the desktop refused: ") + sdl->SDL_GetError() + ")");
-        return Display::Kind::headless;
+    // SDL would otherwise take SIGINT and SIGTERM over and turn them into a quit event nobody
+    // reads: signals are the host's business.
+    sdl->SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (sdl->SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return chosen(s, Kind::headless,
+                      "the desktop at " + namedDesktop() + " refused: " + sdl->SDL_GetError());
+    // With no server behind the variables SDL falls back to drivers that show nobody anything
+    // (offscreen, a console's KMS): only a desktop's own driver is a desktop.
+    const char* driver = sdl->SDL_GetCurrentVideoDriver();
+    const std::string_view driverName = driver ? driver : "";
+    if (driverName != "x11" && driverName != "wayland") {
+        sdl->SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return chosen(s, Kind::headless,
+                      "no desktop answers at " + namedDesktop() + "; SDL offered only its \"" +
+                          std::string(driverName) + "\" video driver");
     }
     s.sdl = sdl;
     SDL_DisplayMode mode;
     if (sdl->SDL_GetCurrentDisplayMode(0, &mode) == 0 && mode.refresh_rate > 0)
         s.refreshInterval = 1.0 / mode.refresh_rate;
-    say(std::string("desktop (") + (isSet("WAYLAND_DISPLAY") ? "Wayland" : "X11") + ", " +
-        std::to_string(static_cast<int>(std::lround(1 / s.refreshInterval))) + " Hz)");
-    return Display::Kind::desktop;
+    return chosen(s, Kind::desktop,
+                  std::string(driverName == "wayland" ? "Wayland" : "X11") + ", " +
+                      std::to_string(static_cast<int>(std::lround(1 / s.refreshInterval))) + " Hz");
 }
 
 WindowPresenter* presenterOf(const ui::Window& window) {
@@ -194,6 +219,7 @@ void loseDisplay() {
     s.desktopLost = true;
     s.watchingConnection = false;
     s.kind = Display::Kind::headless;
+    s.reason = "the desktop went away";
     s.touch.reset();
     for (const auto& window : closed) postClosed(window, "display lost");
 }
@@ -340,9 +366,23 @@ void Display::reset() {
         s.sdl->SDL_QuitSubSystem(SDL_INIT_VIDEO);
     s.sdl = nullptr;
     s.kind.reset();
+    s.reason.clear();
     s.touch.reset();
     s.watchingConnection = false;
     s.refreshInterval = 1 / defaultRefreshRate;
+}
+
+std::string Display::reason() {
+    kind();
+    return state().reason;
+}
+
+void Display::chooseHeadless(const std::string& why) {
+    auto& s = state();
+    if (s.kind == Kind::headless)
+        return;
+    reset();
+    s.kind = chosen(s, Kind::headless, why);
 }
 
 void Display::setScale(double pixelsPerPoint) {

@@ -1,8 +1,10 @@
 // Display: where windows appear. On a desktop (DISPLAY or WAYLAND_DISPLAY set and SDL's video
-// starting) every window made key and visible gets a desktop window of its own, presented
-// once per display refresh; otherwise, or when PINDLE_DISPLAY=headless, the display is
-// headless and windows exist only in memory (snapshots still work). The choice is made the
-// first time a window is shown, said once on standard error, and holds until reset().
+// starting on an X11 or Wayland server) every window made key and visible gets a desktop
+// window of its own, presented once per display refresh; otherwise, or when
+// PINDLE_DISPLAY=headless, the display is headless and windows exist only in memory
+// (snapshots still work). The choice is made the first time a window is shown, said once on
+// standard error with its reason, and holds until reset(). SDL is told to leave the process's
+// signals alone: SIGINT and SIGTERM stay the host's.
 //
 // On a desktop the main thread's loop pumps the display (MainThread::setPump) while a window
 // is shown: input becomes Touch sequences sent through Window::sendEvent, keys and typed text
@@ -18,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace pindle::platform::ui {
 class Window;
@@ -35,6 +38,14 @@ class Display {
 
     // The display chosen for this process, choosing now if not yet chosen.
     static Kind kind();
+    // Why the display is what it is, as said when it was chosen: "X11, 60 Hz" for a desktop,
+    // the reason for a headless one ("PINDLE_DISPLAY=headless", "no desktop answers at
+    // DISPLAY=:5; ..."). Chooses now if not yet chosen.
+    static std::string reason();
+    // Makes the display headless until reset(), saying `why` once, for a host that wants no
+    // desktop windows whatever the environment offers (as PINDLE_DISPLAY=headless does,
+    // without changing the environment). Desktop windows already shown are closed.
+    static void chooseHeadless(const std::string& why);
     // Closes every desktop window and forgets the choice: the next window shown chooses
     // again (tests that start their own X server use this).
     static void reset();

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -220,6 +221,42 @@ platform::Status FileHandle::close() {
     // The descriptor is gone even when close reports a (deferred write) error.
     if (result != 0 && errno != EINTR)
         return failure(errno, "close");
+    return std::nullopt;
+}
+
+namespace {
+
+int flockOperation(FileHandle::LockKind kind) {
+    return kind == FileHandle::LockKind::shared ? LOCK_SH : LOCK_EX;
+}
+
+}  // namespace
+
+platform::Status FileHandle::lock(LockKind kind) {
+    std::scoped_lock lock(mutex_);
+    while (::flock(fd_, flockOperation(kind)) != 0) {
+        if (errno != EINTR)
+            return failure(errno, "lock");
+    }
+    return std::nullopt;
+}
+
+bool FileHandle::tryLock(LockKind kind, Error* error) {
+    std::scoped_lock lock(mutex_);
+    while (::flock(fd_, flockOperation(kind) | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK && error != nullptr)
+            *error = failure(errno, "lock");
+        return false;
+    }
+    return true;
+}
+
+platform::Status FileHandle::unlock() {
+    std::scoped_lock lock(mutex_);
+    if (::flock(fd_, LOCK_UN) != 0)
+        return failure(errno, "unlock");
     return std::nullopt;
 }
 

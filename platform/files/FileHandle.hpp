@@ -9,6 +9,11 @@
 // deletion only at the last close) calls isStillAtPath() before each write: a fstat and a
 // stat, cheap enough for that.
 //
+// Advisory locks (lock, tryLock, unlock) are flock(2) locks of this open file: they bind only
+// code that takes them too, conflict with those of every other open file of the same file (in
+// this process as in others), and go when the handle closes or the process ends. FileLock
+// builds lock files on them.
+//
 // Thread-safety: all operations are safe from any thread; one handle's operations are
 // serialised by its own lock, so a read or write never sees another one half done.
 #pragma once
@@ -38,6 +43,7 @@ class FileHandle {
         appending,  // write only; every write goes to the end of the file
     };
     enum class Creation { mustExist, createIfMissing };
+    enum class LockKind { shared, exclusive };
 
     // nullptr (and `error`, when asked for) when the file cannot be opened. A file created
     // here gets its creation date recorded (see FileManager). REQUIRES: Mode::reading is not
@@ -77,6 +83,15 @@ class FileHandle {
     platform::Status synchronize();
     // Closes the descriptor; closing twice is success.
     platform::Status close();
+
+    // Takes an advisory lock on the whole file, waiting while another open file holds one that
+    // conflicts (exclusive conflicts with any other). Meanwhile this handle's other operations
+    // wait too. A second call converts the lock held to `kind`.
+    platform::Status lock(LockKind kind);
+    // lock() without waiting: false when another open file holds a conflicting lock, and false
+    // with `error` set when locking failed otherwise.
+    bool tryLock(LockKind kind, Error* error = nullptr);
+    platform::Status unlock();
 
     // True while the handle's file still has a link and `path()` still names it (same device
     // and inode). False once it was deleted, renamed away or replaced, or after close().

@@ -8,6 +8,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/location/LocationManager.hpp"
 #include "platform/location/private/DBusConnection.hpp"
+#include "platform/log/DeviceChoiceLog.hpp"
 
 namespace pindle::platform {
 
@@ -160,6 +161,8 @@ std::string GeoClueLocationSource::description() const {
     std::lock_guard lock(mutex_);
     if (!disabledWhy_.empty())
         return "location services disabled (" + disabledWhy_ + ")";
+    if (status_.load() == AuthorizationStatus::denied)
+        return "location services denied (the desktop's location agent refused this application)";
     return std::string("GeoClue2 on ") +
            (options_.busAddress.empty() ? "the system bus" : options_.busAddress);
 }
@@ -365,8 +368,14 @@ void GeoClueLocationSource::readLocation(const std::string& path) {
         });
 }
 
+void GeoClueLocationSource::sayChange() {
+    if (options_.isProcessChoice)
+        DeviceChoiceLog::revise("location", description());
+}
+
 void GeoClueLocationSource::refuse() {
     status_.store(AuthorizationStatus::denied);
+    sayChange();
     tellManagers([](LocationManager& manager) {
         manager.deliverAuthorizationStatus(AuthorizationStatus::denied);
     });
@@ -380,6 +389,7 @@ void GeoClueLocationSource::disable(const std::string& why) {
         disabledWhy_ = why;
         enabled_.store(false);
     }
+    sayChange();
     const Error error(
         errorDomain, errorLocationUnknown,
         {{Error::localizedDescriptionKey, Value("location services disabled (" + why + ")")}});

@@ -8,10 +8,10 @@
 //
 // Permission: the desktop's agent decides when the client starts. Until it refuses, the
 // source reports authorizedWhenInUse (the legacy services then start updates and so make the
-// agent ask); a refusal becomes denied, reported to the updating managers as an
-// authorization change. A service that stops answering (each call has `Options::timeout`),
-// or a lost bus, makes the source disabled: location services off, the updating managers
-// told with an error whose description begins "location services disabled".
+// agent ask); a refusal (of GetClient or of Start) becomes denied, reported to the updating
+// managers as an authorization change and by description(). A service that stops answering (each
+// call has `Options::timeout`), or a lost bus, makes the source disabled: location services off,
+// the updating managers told with an error whose description begins "location services disabled".
 //
 // Thread-safety: all operations are safe from any thread. The bus is used on a thread of the
 // source's own; reports reach managers through LocationManager's deliver calls (so their
@@ -50,6 +50,9 @@ class GeoClueLocationSource final : public LocationSource,
         std::string desktopId = "pindle";
         // How long any one call to the service may take.
         std::chrono::milliseconds timeout{2000};
+        // Whether this source is the process's choice (LocationSource::current()): a refusal
+        // or a loss is then said once in the log as the choice's new answer.
+        bool isProcessChoice = false;
     };
 
     // Connects and asks the service for a client. Null, with `why`, when that fails within
@@ -83,6 +86,8 @@ class GeoClueLocationSource final : public LocationSource,
     void start();
     void stop();
     void readLocation(const std::string& path);
+    // Says what the source now is, when it is the process's choice.
+    void sayChange();
     // A refusal: denied, told to the updating managers.
     void refuse();
     // The service is gone or silent: disabled, told to the updating managers.

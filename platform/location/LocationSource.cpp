@@ -25,7 +25,9 @@ std::shared_ptr<LocationSource> chooseDefault() {
             std::string(LocationSource::environmentVariable) + "=none");
     } else {
         std::string why;
-        chosen = GeoClueLocationSource::connect({}, &why);
+        GeoClueLocationSource::Options options;
+        options.isProcessChoice = true;
+        chosen = GeoClueLocationSource::connect(options, &why);
         if (!chosen)
             chosen = std::make_shared<DisabledLocationSource>(why);
     }

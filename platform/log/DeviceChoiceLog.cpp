@@ -21,14 +21,34 @@ Choices& shared() {
 
 }  // namespace
 
+namespace {
+
+void say(const std::string& kind, const std::string& choice) {
+    const std::string_view pieces[] = {"pindle: ", kind, ": ", choice, "\n"};
+    StandardError::writeGathered(pieces);
+}
+
+}  // namespace
+
 bool DeviceChoiceLog::note(const std::string& kind, const std::string& choice) {
     {
         std::lock_guard lock(shared().mutex);
         if (!shared().byKind.emplace(kind, choice).second)
             return false;
     }
-    const std::string_view pieces[] = {"pindle: ", kind, ": ", choice, "\n"};
-    StandardError::writeGathered(pieces);
+    say(kind, choice);
+    return true;
+}
+
+bool DeviceChoiceLog::revise(const std::string& kind, const std::string& choice) {
+    {
+        std::lock_guard lock(shared().mutex);
+        std::string& recorded = shared().byKind[kind];
+        if (recorded == choice)
+            return false;
+        recorded = choice;
+    }
+    say(kind, choice);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Status.hpp"
+#include "platform/log/ExclusiveFile.hpp"
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 
@@ -91,11 +92,14 @@ void AssetExportSession::exportAsynchronously(std::function<void()> completion) 
                                                      "the source is not a local file"));
         } else {
             const std::string target = output->path();
-            // Refused before anything is opened for writing: this is what keeps a source
-            // that names itself as the target from being truncated.
-            if (FileManager::defaultManager().fileExists(target)) {
-                self->finish(Status::failed, exportError(MediaError::fileAlreadyExists,
-                                                         "the output file already exists"));
+            // Created exclusively before the source is opened: a source that names itself as
+            // the target is never truncated, and of two exports to one file only one writes
+            // it; what the other found there is left alone.
+            if (platform::Status created = ExclusiveFile::create(target); !created.ok()) {
+                self->finish(Status::failed, ExclusiveFile::isCollision(created.error())
+                                                 ? exportError(MediaError::fileAlreadyExists,
+                                                               "the output file already exists")
+                                                 : created.error());
             } else if (platform::Status failure =
                            self->remux(self->asset_->url().path(), target, fileType);
                        !failure.ok()) {
@@ -146,7 +150,7 @@ platform::Status AssetExportSession::remux(const std::string& source, const std:
         return exportError(MediaError::invalidSourceMedia, "the source has no audio or video");
     av_dict_copy(&output.context->metadata, in->metadata, 0);
 
-    // AVIO_FLAG_WRITE creates or truncates; the existence check above ran just before.
+    // The file is this export's own, created empty just before.
     code = avio_open(&output.context->pb, target.c_str(), AVIO_FLAG_WRITE);
     if (code < 0)
         return ffmpeg::makeWriteError(code, "cannot open the output");

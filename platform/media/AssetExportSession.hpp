@@ -3,10 +3,11 @@
 // movie or MPEG-4), so the codecs, the packet count and the duration are kept and nothing
 // is re-encoded.
 //
-// The export never writes over anything: an output that already exists fails the export
-// with MediaError::fileAlreadyExists and is left as it was (so a source can never be its
-// own target), and the source is opened read-only. A failed or cancelled export removes
-// what it had written.
+// The export never writes over anything: it creates its output exclusively, so an output
+// that already exists, also one another export made a moment before, fails the export with
+// MediaError::fileAlreadyExists and is left as it was (so a source can never be its own
+// target), and the source is opened read-only. A failed or cancelled export removes what it
+// had written, and nothing else.
 //
 // Thread-safety: all operations are safe from any thread. The export runs on the session's
 // own serial queue, and its completion is called there, with no lock held.

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/files/AppContainer.hpp"
+#include "platform/files/FileLock.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/Status.hpp"
@@ -15,6 +16,8 @@ namespace pindle::platform {
 namespace {
 
 constexpr const char* indexName = "index.json";
+// Held around every read, change and write of the index by any process.
+constexpr const char* indexLockName = "index.lock";
 // A larger index is not one this library wrote.
 constexpr std::uint64_t maxIndexBytes = 32ULL * 1024 * 1024;
 
@@ -237,12 +240,24 @@ void PhotoLibrary::performChanges(
             added.push_back(std::move(record));
         }
         if (!failure && !added.empty()) {
+            // Other processes may share the folder: the index is read again under its lock
+            // file, so what they added since it was last read is kept.
+            Error lockError;
+            const auto indexLock = FileLock::acquire(folder + "/" + indexLockName,
+                                                     FileLock::Kind::exclusive, &lockError);
+            if (!indexLock)
+                failure = lockError;
             std::lock_guard lock(mutex_);
-            const auto kept = records_.size();
-            records_.insert(records_.end(), added.begin(), added.end());
-            failure = saveLocked();
-            if (failure)
-                records_.resize(kept);
+            if (!failure && root_ == folder) {
+                loadLocked();
+                const auto kept = records_.size();
+                records_.insert(records_.end(), added.begin(), added.end());
+                failure = saveLocked();
+                if (failure)
+                    records_.resize(kept);
+            } else if (!failure) {
+                failure = libraryError(storageFailed, "the library moved during the change");
+            }
         }
         if (failure) {
             for (const auto& record : added)

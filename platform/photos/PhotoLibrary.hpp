@@ -11,6 +11,8 @@
 // made in the block are then carried out in order. A video or picture must be readable
 // media (MediaError-free), or the change fails with the code invalidResource; changes
 // need authorized access (accessDenied otherwise). Nothing of a failed change is kept.
+// Several processes may share the folder: a change reads the index again and writes it while
+// holding the lock file "index.lock" beside it, so no process loses another's additions.
 //
 // Thread-safety: all operations are safe from any thread. Authorization answers and change
 // completions run on a global queue, with no lock held.

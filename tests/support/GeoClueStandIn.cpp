@@ -113,6 +113,8 @@ class Manager(dbus.service.Object):
     def GetClient(self, ok, err):
         if mode == 'silent':
             return
+        if mode == 'refuseClient':
+            return err(Denied('the agent refused'))
         ok(dbus.ObjectPath(CLIENT_PATH))
 
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
@@ -131,6 +133,8 @@ const char* nameOf(GeoClueStandIn::Behaviour behaviour) {
             return "staleFirst";
         case GeoClueStandIn::Behaviour::refuse:
             return "refuse";
+        case GeoClueStandIn::Behaviour::refuseClient:
+            return "refuseClient";
         case GeoClueStandIn::Behaviour::silent:
             return "silent";
         case GeoClueStandIn::Behaviour::silentStart:

@@ -21,11 +21,12 @@ namespace pindle::testing {
 class GeoClueStandIn {
   public:
     enum class Behaviour {
-        fix,          // Start succeeds; one fix (48.8584, 2.2945, 10 m) stamped now follows
-        staleFirst,   // as fix, but first a fix at (1, 1) stamped ten seconds ago
-        refuse,       // Start fails with AccessDenied, as when the agent says no
-        silent,       // GetClient is never answered
-        silentStart,  // GetClient answers, Start never does
+        fix,           // Start succeeds; one fix (48.8584, 2.2945, 10 m) stamped now follows
+        staleFirst,    // as fix, but first a fix at (1, 1) stamped ten seconds ago
+        refuse,        // Start fails with AccessDenied, as when the agent says no
+        refuseClient,  // GetClient fails with AccessDenied, as for an application not allowed
+        silent,        // GetClient is never answered
+        silentStart,   // GetClient answers, Start never does
     };
 
     static constexpr double latitude = 48.8584;

@@ -47,6 +47,16 @@ Display* x(void* display) {
 
 }  // namespace
 
+std::string XvfbServer::unusedDisplayName() {
+    // Above the numbers servers pick for themselves.
+    for (int number = 4000;; ++number) {
+        const std::string n = std::to_string(number);
+        if (::access(("/tmp/.X11-unix/X" + n).c_str(), F_OK) != 0 &&
+            ::access(("/tmp/.X" + n + "-lock").c_str(), F_OK) != 0)
+            return ":" + n;
+    }
+}
+
 std::unique_ptr<XvfbServer> XvfbServer::start(std::string* whyNot) {
     const auto program = findProgram("Xvfb");
     if (!program) {

@@ -30,6 +30,8 @@ class XvfbServer {
     // A running server of one 1280x1024x24 screen; null (and `whyNot`) when Xvfb is missing
     // or does not come up.
     static std::unique_ptr<XvfbServer> start(std::string* whyNot);
+    // ":N" where no X server answers: a number that has neither a socket nor a lock file.
+    static std::string unusedDisplayName();
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;

@@ -71,8 +71,9 @@ TEST_F(ExampleHostDevicesTest, RecordNamesTheCameraThatIsMissingOrCannotStream) 
     const Run missing = run({"record", "--camera", "/dev/video-missing", "--output", folder});
     EXPECT_EQ(missing.exitCode, Commands::failed);
     EXPECT_EQ(missing.lines.back()["ok"], false);
-    EXPECT_NE(missing.lines.back()["error"].get<std::string>().find("/dev/video-missing"),
-              std::string::npos)
+    EXPECT_NE(
+        missing.lines.back()["error"]["description"].get<std::string>().find("/dev/video-missing"),
+        std::string::npos)
         << missing.lines.back().dump();
 
     // A camera that is listed but cannot be opened now (here: its movie is gone) is named too.
@@ -80,9 +81,9 @@ TEST_F(ExampleHostDevicesTest, RecordNamesTheCameraThatIsMissingOrCannotStream) 
         {platform::LinuxCamera::fromFile(folder + "/gone.mp4", "Gone", {{"YUYV", 640, 480, 30}})});
     const Run gone = run({"record", "--output", folder});
     EXPECT_EQ(gone.exitCode, Commands::failed);
-    EXPECT_EQ(
-        gone.lines.back()["error"].get<std::string>().rfind("camera " + folder + "/gone.mp4: ", 0),
-        0u)
+    EXPECT_EQ(gone.lines.back()["error"]["description"].get<std::string>().rfind(
+                  "camera " + folder + "/gone.mp4: ", 0),
+              0u)
         << gone.lines.back().dump();
 
     std::string why;
@@ -104,10 +105,13 @@ TEST_F(ExampleHostDevicesTest, ACameraUnpluggedWhileRecordingFailsTheCommandAndK
     const Run recorded = run({"record", "--seconds", "10", "--output", folder});
     EXPECT_EQ(recorded.exitCode, Commands::failed);
     const json& summary = recorded.lines.back();
-    EXPECT_EQ(
-        summary["error"].get<std::string>().rfind("a capture device failed while recording: ", 0),
-        0u)
+    // The error is an object, as every command's: the device's own domain and code.
+    EXPECT_EQ(summary["error"]["description"].get<std::string>().rfind(
+                  "a capture device failed while recording: ", 0),
+              0u)
         << summary.dump();
+    EXPECT_TRUE(summary["error"]["domain"].is_string()) << summary.dump();
+    EXPECT_TRUE(summary["error"]["code"].is_number()) << summary.dump();
     ASSERT_EQ(summary["files"].size(), 3u);
     for (const auto& file : summary["files"]) {
         const auto asset =

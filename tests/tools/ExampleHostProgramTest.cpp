@@ -1,14 +1,10 @@
 // The example host run as a program: what its command line refuses, with which exit status and
 // message, what --json-only leaves on standard output, the demo, what `play` shows and
-// sounds, and a recording it uploads. The backend is the emulator in this process, or the
+// sounds, what a refused position changes (nothing but its own line), and a recording it
+// uploads. The backend is the emulator in this process, or the
 // standalone emulator as a child; the host is a child process with its standard output and
 // error in files of their own.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -17,7 +13,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,129 +20,21 @@
 #include "examples/pindle-example/CommandLine.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "tests/support/GeoClueStandIn.hpp"
 #include "tests/support/MediaFixtures.hpp"
+#include "tests/support/PrivateDBus.hpp"
 #include "tests/support/PulseAudioServer.hpp"
 #include "tests/support/TestFolders.hpp"
+#include "tests/tools/ExampleProgram.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Response.hpp"
 #include "tools/emulator/Tokens.hpp"
-
-extern char** environ;
 
 namespace pindle::example {
 namespace {
 
 namespace fs = std::filesystem;
 using emulator::BackendEmulator;
-
-constexpr auto programLimit = std::chrono::seconds(120);
-
-std::vector<std::string> linesOf(const fs::path& path) {
-    std::ifstream file(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) lines.push_back(line);
-    return lines;
-}
-
-struct ProgramRun {
-    int status = -1;  // -1: it did not end within programLimit
-    std::vector<std::string> out;
-    std::vector<std::string> err;
-};
-
-// A child process with a clean environment of its own (no test or SDK settings, HOME in
-// `folder`), its standard output and error in files there; killed if still running when it
-// goes.
-class Spawned {
-  public:
-    // `extra` entries ("NAME=value") are added to the environment the child inherits.
-    Spawned(const std::string& program, const std::vector<std::string>& arguments,
-            const fs::path& folder, const std::vector<std::string>& extra = {})
-        : out_(folder / "stdout"), err_(folder / "stderr") {
-        std::vector<std::string> strings = {program};
-        strings.insert(strings.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& s : strings) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> environment;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            if (!entry.starts_with("ASAN_OPTIONS=") && !entry.starts_with("GTEST_") &&
-                !entry.starts_with("HOME=") && !entry.starts_with("PINDLE_"))
-                environment.push_back(entry);
-        }
-        // The host ends with the SDK's threads still running: no leaks worth reporting.
-        environment.push_back("ASAN_OPTIONS=detect_leaks=0");
-        environment.push_back("HOME=" + folder.string());
-        environment.insert(environment.end(), extra.begin(), extra.end());
-        std::vector<char*> envp;
-        for (auto& s : environment) envp.push_back(s.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Spawned() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Spawned(const Spawned&) = delete;
-    Spawned& operator=(const Spawned&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    std::vector<std::string> out() const { return linesOf(out_); }
-    std::vector<std::string> err() const { return linesOf(err_); }
-
-    // Waits for the end, at most programLimit (then kills it and gives status -1).
-    ProgramRun wait() {
-        ProgramRun run;
-        if (pid_ <= 0)
-            return run;
-        const auto deadline = std::chrono::steady_clock::now() + programLimit;
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                pid_ = -1;
-                return run;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        pid_ = -1;
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = out();
-        run.err = err();
-        return run;
-    }
-
-  private:
-    const fs::path out_;
-    const fs::path err_;
-    pid_t pid_ = -1;
-};
-
-ProgramRun runExample(const std::vector<std::string>& arguments,
-                      const std::vector<std::string>& environment = {}) {
-    Spawned example(PINDLE_EXAMPLE_PROGRAM, arguments,
-                    testing::makeScratchFolder("example-program"), environment);
-    return example.wait();
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) text += line + "\n";
-    return text;
-}
 
 TEST(ExampleHostProgramTest, ABadGatewayOrSyncDateIsAUsageError) {
     const std::vector<std::string> session = {"--api-token", "t", "--identity", "i"};
@@ -291,6 +178,10 @@ TEST(ExampleHostProgramTest, PlayWritesASnapshotOfTheFrameAtTheTimePlayed) {
                                  BackendEmulator::defaultAPIToken, "--identity", "tester", "play",
                                  id, "--seconds", "1", "--snapshot", snapshot.string()});
     ASSERT_EQ(run.status, 0) << joined(run.out) << joined(run.err);
+    // Without --window the host keeps its window in memory, and the log says so in its terms.
+    const std::string err = joined(run.err);
+    EXPECT_NE(err.find("Display: headless (play without --window)\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find("PINDLE_DISPLAY"), std::string::npos) << err;
     std::set<std::string> events;
     std::optional<double> pictureTime;
     nlohmann::json summary;
@@ -320,6 +211,61 @@ TEST(ExampleHostProgramTest, PlayWritesASnapshotOfTheFrameAtTheTimePlayed) {
     const auto frame = platform::testing::readFrameNumber(*image);
     ASSERT_TRUE(frame) << "no frame code in the snapshot";
     EXPECT_NEAR(*frame, *pictureTime * clip.fps, 1.0) << *pictureTime;
+}
+
+// The desktop's location agent refusing the application, when the SDK asks for a client or
+// when it starts one, leaves playback alone: the refusal is said once, and `devices` reports
+// it.
+TEST(ExampleHostProgramTest, PositionRefusedByTheDesktopLeavesPlayAloneAndDevicesSaysSo) {
+    platform::testing::ClipOptions clip;
+    clip.width = 180;
+    clip.height = 320;
+    clip.seconds = 3;
+    clip.bFrames = false;
+    const auto emulator = emulatorServing({"v1"}, clip);
+    ASSERT_TRUE(emulator);
+    std::string why;
+    const std::string denied =
+        "location services denied (the desktop's location agent refused this application)";
+
+    for (const auto behaviour : {testing::GeoClueStandIn::Behaviour::refuseClient,
+                                 testing::GeoClueStandIn::Behaviour::refuse}) {
+        SCOPED_TRACE(behaviour == testing::GeoClueStandIn::Behaviour::refuse ? "Start"
+                                                                             : "GetClient");
+        auto bus = testing::PrivateDBus::start(&why);
+        if (!bus)
+            GTEST_SKIP() << why;
+        auto standIn = testing::GeoClueStandIn::start(bus->address(), behaviour, &why);
+        ASSERT_TRUE(standIn) << why;
+        // The private bus stands in for the system bus; no other device of the machine's.
+        const std::vector<std::string> environment = {"DBUS_SYSTEM_BUS_ADDRESS=" + bus->address(),
+                                                      "PINDLE_AUDIO=none",
+                                                      "PINDLE_CAPTURE=synthetic"};
+
+        ProgramRun played =
+            runExample({"--json-only", "--gateway", "127.0.0.1:" + std::to_string(emulator->port()),
+                        "--local", "--api-token", BackendEmulator::defaultAPIToken, "--identity",
+                        "tester", "play", "v1", "--seconds", "1"},
+                       environment);
+        EXPECT_EQ(played.status, 0) << joined(played.out) << joined(played.err);
+        ASSERT_FALSE(played.out.empty()) << joined(played.err);
+        EXPECT_EQ(nlohmann::json::parse(played.out.back()).value("ok", false), true)
+            << joined(played.out);
+        int refusals = 0;
+        for (const auto& line : played.err) refusals += line == "pindle: location: " + denied;
+        EXPECT_EQ(refusals, 1) << joined(played.err);
+
+        ProgramRun devices = runExample({"--json-only", "devices"}, environment);
+        EXPECT_EQ(devices.status, 0) << joined(devices.err);
+        std::string location;
+        for (const auto& line : devices.out) {
+            const auto printed = nlohmann::json::parse(line, nullptr, false);
+            if (printed.is_object() && printed.contains("location"))
+                location = printed["location"];
+        }
+        EXPECT_EQ(location, denied) << joined(devices.out);
+    }
+    emulator->stop();
 }
 
 // With a sound server there, `play` plays the video's sound through it; `--mute` plays the

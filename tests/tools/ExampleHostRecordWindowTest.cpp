@@ -1,6 +1,6 @@
 // `record --window` on a real X server in memory: the camera's preview shows in a desktop
-// window while the command records, and closing the window ends the recording early, keeping
-// its files.
+// window, in the shape of what is recorded, while the command records, and closing the window
+// ends the recording early, keeping its files.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,10 +8,13 @@
 #include <set>
 #include <sstream>
 
+#include "PindleCore/capture/PCaptureSession.hpp"
 #include "examples/pindle-example/CommandLine.hpp"
 #include "examples/pindle-example/Commands.hpp"
 #include "examples/pindle-example/JsonLines.hpp"
+#include "examples/pindle-example/RecordWindow.hpp"
 #include "platform/capture/CaptureHardware.hpp"
+#include "platform/dispatch/MainThread.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "support/TestFolders.hpp"
 #include "support/XvfbServer.hpp"
@@ -68,6 +71,40 @@ TEST_F(ExampleHostRecordWindowTest, ThePreviewShowsWhileRecordingAndClosingItEnd
         // Finished, however short: a movie that reads, not a file cut off.
         EXPECT_TRUE(asset->duration().isNumeric()) << file;
     }
+}
+
+// The legacy session records portrait: the preview shows its pictures upright, in a window of
+// that shape.
+TEST_F(ExampleHostRecordWindowTest, ThePreviewHasTheShapeOfWhatIsRecorded) {
+    platform::CaptureHardware::shared().useSyntheticCameras("the test's");
+    platform::CaptureHardware::shared().useSyntheticMicrophone("the test's");
+    const auto capture = legacy::PCaptureSession::make();
+    capture->startCaptureWithCaptureSessionMode(legacy::PCaptureModeBackCamera);
+    ASSERT_TRUE(platform::MainThread::runUntil(
+        [&] {
+            capture->captureQueue()->sync([] {});
+            return capture->state() == legacy::PCaptureSessionStateCapturing;
+        },
+        patience));
+    const auto orientation = static_cast<platform::CaptureConnection::VideoOrientation>(
+        capture->getCurrentVideoOrientation());
+    ASSERT_EQ(orientation, platform::CaptureConnection::VideoOrientation::portrait);
+
+    std::ostringstream out;
+    JsonLines lines(out);
+    {
+        RecordWindow window(lines);
+        ASSERT_TRUE(window.show(capture->captureSession(), orientation).ok()) << out.str();
+        ASSERT_TRUE(platform::MainThread::runUntil(
+            [&] { return window.preview()->currentFrame() != nullptr; }, patience));
+        const auto picture = window.preview()->currentFrame();
+        EXPECT_GT(picture->height(), picture->width());
+        const auto bounds = window.preview()->bounds();
+        EXPECT_GT(bounds.height(), bounds.width());
+    }
+    capture->stopCapture();
+    capture->captureQueue()->sync([] {});
+    lines.close();
 }
 
 TEST(ExampleHostRecordWindowHeadlessTest, WithoutADesktopTheWindowIsAnError) {

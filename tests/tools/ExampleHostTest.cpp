@@ -2,6 +2,7 @@
 // the backend emulator on loopback, checked through the JSON lines they print.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNRequester.hpp"
 #include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/model/PNError.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
 #include "PindleCore/uploads/PDataRangeUploadingOperation.hpp"
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
@@ -34,6 +36,7 @@
 #include "tests/support/TestFolders.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 #include "tools/emulator/Fault.hpp"
+#include "tools/emulator/Response.hpp"
 
 namespace pindle::example {
 namespace {
@@ -499,6 +502,21 @@ TEST_F(ExampleCommandsTest, PlayCountsPlaybackAndReportsWhatStoppedIt) {
          {{"ok", false}, {"ready", false}},
          true,
          0},
+        // The second video's bytes are not media: the first plays to its end, and the second
+        // fails once it is the one on screen, not while it preloads.
+        {"playlist with a spoilt video",
+         {"play", "--playlist", "a", "--seconds", "20"},
+         [&] {
+             eachRendition("v1", [&](std::string path) {
+                 emulator_->server().script().addReply(
+                     "GET", path,
+                     emulator::Response::text(200, std::string(200000, 'x'), "video/mp4"));
+             });
+         },
+         1,
+         {{"ok", false}, {"ends", 1}, {"index", 1}},
+         true,
+         0},
         // Two videos of three seconds: done after both, long before twenty seconds.
         {"playlist",
          {"play", "--playlist", "a", "--seconds", "20"},
@@ -543,6 +561,29 @@ TEST_F(ExampleCommandsTest, PlayCountsPlaybackAndReportsWhatStoppedIt) {
         // Failures are told at once, and a playlist ends with its last video.
         EXPECT_LT(took, 15.0) << out.str();
     }
+}
+
+// A video whose every rendition the server refuses fails at the first answer: `play` prints
+// the error and gives up long before its timeout.
+TEST_F(ExampleCommandsTest, PlayReportsAVideoTheServerRefusesAtOnce) {
+    for (const char* rendition : {"720p", "540p", "360p"}) {
+        emulator_->server().addReply(
+            "GET", std::string("/media/v1/") + rendition + ".mp4",
+            emulator::Response::text(404, "<html><body>not here</body></html>", "text/html"));
+    }
+    pindle::PNPlayerCache::shared()->clearCache();
+    const auto started = std::chrono::steady_clock::now();
+    Run refused = run({"play", "v1", "--seconds", "1", "--timeout", "20"});
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(refused.exitCode, 1);
+    const auto error = std::find_if(
+        refused.printed.begin(), refused.printed.end(),
+        [](const json& line) { return line.contains("event") && line["event"] == "error"; });
+    ASSERT_NE(error, refused.printed.end()) << refused.summary.dump();
+    EXPECT_EQ((*error)["code"], PNError::videoLoadFailed);
+    expectContains(refused.summary, {{"command", "play"}, {"ok", false}, {"ready", false}});
+    EXPECT_LT(took, 5.0);
 }
 
 TEST(ExampleCommandLineTest, ParsesOptionsAnywhereAndRefusesWhatCannotRun) {

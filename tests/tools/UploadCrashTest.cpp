@@ -1,7 +1,8 @@
 // The example host uploads through the emulator in a child process that is killed with SIGKILL
 // at chosen points; a fresh child resumes. Whatever the point, the storage ends with the very
 // file the SDK sent, no byte the storage acknowledged arrives twice, and no file is left in the
-// SDK's folders without a record.
+// SDK's folders without a record. Several children that share one home upload together and
+// end the same way, each with its own video.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -13,12 +14,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
 
 #include "platform/media/MediaWriter.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/TestFolders.hpp"
+#include "tests/tools/ExampleProgram.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
 extern char** environ;
@@ -120,6 +123,21 @@ class Child {
         return std::nullopt;
     }
 
+    // Waits until the child has stopped itself (at a gate); false when it ended instead.
+    bool waitUntilStopped() {
+        int status = 0;
+        if (pid_ <= 0 || ::waitpid(pid_, &status, WUNTRACED) != pid_)
+            return false;
+        if (WIFSTOPPED(status))
+            return true;
+        pid_ = -1;
+        return false;
+    }
+    void resume() {
+        if (pid_ > 0)
+            ::kill(pid_, SIGCONT);
+    }
+
     void killHard() {
         if (pid_ <= 0)
             return;
@@ -148,7 +166,8 @@ std::ostream& operator<<(std::ostream& out, const KillPoint& point) {
     return out << point.name;
 }
 
-class UploadCrashTest : public ::testing::TestWithParam<KillPoint> {
+// An emulator of the test's own and a home for the example host's children.
+class ExampleHostChildrenTest : public ::testing::Test {
   protected:
     void SetUp() override {
         BackendEmulator::Options options;
@@ -243,6 +262,9 @@ class UploadCrashTest : public ::testing::TestWithParam<KillPoint> {
     fs::path home_;
 };
 
+class UploadCrashTest : public ExampleHostChildrenTest,
+                        public ::testing::WithParamInterface<KillPoint> {};
+
 TEST_P(UploadCrashTest, AKilledUploadResumesToTheSameEnd) {
     const KillPoint& point = GetParam();
     // About 3 MiB to send once converted, a dozen chunks.
@@ -312,6 +334,118 @@ INSTANTIATE_TEST_SUITE_P(
         KillPoint{"finalChunkStoredNotAnswered", nullptr, StorageResource::finalChunk,
                   Hold::afterStoring}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Processes that share one home, each uploading a clip of its own, all let go at once just as
+// they have handed their files over (so each one's start-up restart and tidying meets the
+// others' hand-overs): every upload ends well, each object on the backend is the very file its
+// process sent and kept, no acknowledged byte is sent twice, and every record is still there.
+class SharedHomeUploadTest : public ExampleHostChildrenTest,
+                             public ::testing::WithParamInterface<int> {};
+
+TEST_P(SharedHomeUploadTest, ProcessesSharingAHomeEachUploadTheirOwnVideoOnce) {
+    const int processes = GetParam();
+    std::vector<fs::path> sources;
+    for (int i = 0; i < processes; ++i) {
+        sources.push_back(folder_ / "incoming" / ("clip" + std::to_string(i) + ".mp4"));
+        ASSERT_EQ(
+            platform::testing::writeClip(sources.back().string(), {.width = 320,
+                                                                   .height = 240,
+                                                                   .fps = 10,
+                                                                   .seconds = 6,
+                                                                   .frameNumberPattern = false,
+                                                                   .noise = true}),
+            std::nullopt);
+    }
+    std::vector<std::unique_ptr<Child>> children;
+    for (int i = 0; i < processes; ++i) {
+        // Converting and waiting for the others' uploads on a busy machine: a long idle limit.
+        auto command = commandLine({"upload", sources[i].string(), "--title",
+                                    "Clip " + std::to_string(i), "--timeout", "240"});
+        children.push_back(
+            std::make_unique<Child>(PINDLE_EXAMPLE_PROGRAM, command,
+                                    std::vector<std::string>{"PINDLE_HOME=" + home_.string(),
+                                                             "PINDLE_STOP_AT=upload.handedOver"},
+                                    folder_ / ("upload" + std::to_string(i) + ".log")));
+        ASSERT_TRUE(children.back()->started());
+    }
+    for (int i = 0; i < processes; ++i)
+        ASSERT_TRUE(children[i]->waitUntilStopped())
+            << readFile(folder_ / ("upload" + std::to_string(i) + ".log"));
+    for (auto& child : children) child->resume();
+
+    std::vector<std::string> ids;
+    for (int i = 0; i < processes; ++i) {
+        const fs::path log = folder_ / ("upload" + std::to_string(i) + ".log");
+        EXPECT_EQ(children[i]->wait(largeFileLimit), 0) << readFile(log);
+        const std::string text = readFile(log);
+        const auto idAt = text.find("\"videoID\":\"");
+        ASSERT_NE(idAt, std::string::npos) << text;
+        ids.push_back(text.substr(idAt + 11, 36));
+        EXPECT_NE(text.find("\"ok\":true"), std::string::npos) << text;
+    }
+
+    EXPECT_EQ(emulator_->store().size(), static_cast<std::size_t>(processes));
+    EXPECT_EQ(emulator_->storage().resentAcknowledgedBytes(), 0);
+    const std::string records = readFile(home_ / "Library" / "p.sdk" / "uploadingData");
+    for (int i = 0; i < processes; ++i) {
+        SCOPED_TRACE(ids[i]);
+        const std::string sent = readFile(home_ / "Documents" / "psdk" / (ids[i] + "_720p.mp4"));
+        EXPECT_GT(sent.size(), 1024u * 1024) << listing();
+        EXPECT_TRUE(emulator_->storage().isComplete(ids[i] + "/imported.mp4"));
+        EXPECT_TRUE(emulator_->storage().object(ids[i] + "/imported.mp4") == sent);
+        auto video = emulator_->store().get(ids[i]);
+        ASSERT_TRUE(video);
+        EXPECT_EQ(video->title, "Clip " + std::to_string(i));
+        EXPECT_EQ(video->resolutions, std::vector<std::string>{"720p"});
+        EXPECT_NE(records.find(ids[i]), std::string::npos) << records;
+    }
+    // Each upload lands whole: every record kept, and marked uploaded.
+    std::size_t uploaded = 0;
+    for (auto at = records.find("\"isUploaded\":true"); at != std::string::npos;
+         at = records.find("\"isUploaded\":true", at + 1))
+        ++uploaded;
+    EXPECT_EQ(uploaded, static_cast<std::size_t>(processes)) << records;
+}
+
+INSTANTIATE_TEST_SUITE_P(Processes, SharedHomeUploadTest, ::testing::Values(2, 3),
+                         [](const auto& info) { return std::to_string(info.param) + "Processes"; });
+
+// Ctrl-C while a chunk is on its way: the upload command ends at once with 130, saying it was
+// interrupted, and the upload's record stays for `resume`, which finishes it.
+TEST_F(UploadCrashTest, AnInterruptedUploadEndsAtOnceAndResumes) {
+    // A few chunks' worth once converted: noise the encoder cannot squeeze.
+    const fs::path source = folder_ / "incoming" / "clip.mp4";
+    ASSERT_EQ(platform::testing::writeClip(source.string(), {.width = 320,
+                                                             .height = 240,
+                                                             .fps = 10,
+                                                             .seconds = 4,
+                                                             .frameNumberPattern = false,
+                                                             .noise = true}),
+              std::nullopt);
+    emulator_->storage().holdChunk(2, Hold::beforeStoring);
+    fs::create_directories(folder_ / "interrupted");
+    example::Spawned host(PINDLE_EXAMPLE_PROGRAM,
+                          commandLine({"--json-only", "upload", source.string(), "--title", "Cut"}),
+                          folder_ / "interrupted", {"PINDLE_HOME=" + home_.string()});
+    ASSERT_TRUE(host.started());
+    ASSERT_TRUE(emulator_->storage().waitUntilHeld(gateLimit)) << example::joined(host.err());
+    host.signal(SIGINT);
+    const example::ProgramRun run = host.wait(std::chrono::seconds(8));
+    emulator_->storage().holdChunk(0, Hold::beforeStoring);
+    EXPECT_EQ(run.status, 130) << example::joined(run.out) << example::joined(run.err);
+    ASSERT_FALSE(run.out.empty());
+    const auto summary = nlohmann::json::parse(run.out.back(), nullptr, false);
+    EXPECT_EQ(summary.value("interrupted", ""), "SIGINT") << run.out.back();
+    EXPECT_EQ(summary.value("ok", true), false) << run.out.back();
+
+    ASSERT_EQ(runToEnd({"resume"}, "resume.log"), 0) << readFile(folder_ / "resume.log");
+    ASSERT_EQ(emulator_->store().size(), 1u) << readFile(folder_ / "resume.log");
+    const auto files = mediaFiles();
+    ASSERT_EQ(files.size(), 1u) << ::testing::PrintToString(files);
+    const std::string id = files.front().substr(0, files.front().find('_'));
+    EXPECT_TRUE(emulator_->storage().isComplete(id + "/imported.mp4"));
+    EXPECT_EQ(emulator_->store().get(id)->title, "Cut");
+}
 
 // A large file through the standalone emulator: what `download` gives back is what was sent.
 TEST(UploadCommandTest, ALargeFileUploadedToTheStandaloneEmulatorDownloadsIdentically) {

@@ -63,7 +63,27 @@ PNPlayerViewPool::Switch PNPlayerViewPool::switchTo(const PNVideoPtr& video) {
         current_ = count > 1 ? (current_ == 0 ? 1 : 0) : current_;
     }
     change.to = views_[current_];
+    if (change.held)
+        change.failed = hasFailed(*change.to);
+    else
+        failed_.erase(change.to.get());
     return change;
+}
+
+void PNPlayerViewPool::markFailed(const PNPlayerView& view, const PNVideoPtr& video) {
+    std::lock_guard lock(mutex_);
+    failed_[&view] = video;
+}
+
+void PNPlayerViewPool::forgetFailure(const PNPlayerView& view) {
+    std::lock_guard lock(mutex_);
+    failed_.erase(&view);
+}
+
+bool PNPlayerViewPool::hasFailed(const PNPlayerView& view) const {
+    auto found = failed_.find(&view);
+    // A view given another video since (or emptied) holds nothing that failed.
+    return found != failed_.end() && found->second && found->second == view.targetVideo();
 }
 
 std::vector<PNPlayerViewPool::Assignment> PNPlayerViewPool::planNeighbours(

@@ -26,6 +26,7 @@ namespace pindle::platform::display {
     X(SDL_DestroyTexture)         \
     X(SDL_DestroyWindow)          \
     X(SDL_GetCurrentDisplayMode)  \
+    X(SDL_GetCurrentVideoDriver)  \
     X(SDL_GetError)               \
     X(SDL_GetRendererInfo)        \
     X(SDL_GetRendererOutputSize)  \

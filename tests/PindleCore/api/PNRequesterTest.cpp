@@ -273,6 +273,7 @@ TEST_F(PNRequesterTest, StreamedChunksCarryTheReplysSizeAndStatusButNeverAnError
     EXPECT_EQ(missingError->domain(), PNRequester::statusErrorDomain);
     EXPECT_TRUE(missing.bytes.empty());
     EXPECT_TRUE(missing.sizesAndStatuses.empty());
+    EXPECT_EQ(missingSize, 0) << "the error page's length is not the file's";
 }
 
 TEST_F(PNRequesterTest, SizeHeadersFollowTheirPrecedence) {

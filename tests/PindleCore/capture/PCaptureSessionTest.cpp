@@ -15,6 +15,7 @@
 
 #include "platform/app/Application.hpp"
 #include "platform/app/Device.hpp"
+#include "platform/capture/CaptureVideoDataOutput.hpp"
 #include "platform/capture/SyntheticCaptureSource.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/URLAsset.hpp"
@@ -100,6 +101,15 @@ class PCaptureSessionTest : public platform::testing::VirtualTimeTest {
     }
     std::shared_ptr<platform::URLAsset> asset(const std::string& name) {
         return platform::URLAsset::make(platform::URL::fileURLWithPath(folder_ / name));
+    }
+    // The time of pushed picture `i`: one frame period (33,363 µs) apart from 10 s on.
+    static MediaTime pushedFrameTime(int i) {
+        return MediaTime(10, 1) + MediaTime(i * 33363, 1000000);
+    }
+    // The number of the picture a recording of pushed pictures shows in frame period `i`.
+    static std::optional<int> frameNumberAt(platform::AssetImageGenerator& generator, int i) {
+        const auto image = generator.copyImageAtTime(MediaTime(i * 33363 + 5000, 1000000));
+        return image ? platform::testing::readFrameNumber(*image) : std::nullopt;
     }
 
     platform::testing::TemporaryFolder folder_;
@@ -416,6 +426,7 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
         systemStops,
         interruptionEnds,
         hostStops,
+        hostStopsThenInterruptionEnds,
         hostStopsWhileFilesFinish,
         runtimeError,
         runtimeErrorThenHostStopsRecording
@@ -446,6 +457,13 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
         {"the host stops during an interruption",
          true,
          {{Event::interrupt, PCaptureSessionStateRecording, true}, {Event::hostStops, idle}}},
+        {"the interruption ends just after the host stops",
+         false,
+         {{Event::interrupt, capturing, true}, {Event::hostStopsThenInterruptionEnds, idle}}},
+        {"the interruption ends just after the host stops a recording",
+         true,
+         {{Event::interrupt, PCaptureSessionStateRecording, true},
+          {Event::hostStopsThenInterruptionEnds, idle}}},
         {"the host stops capture while the files finish",
          true,
          {{Event::hostStopsWhileFilesFinish, idle}}},
@@ -485,6 +503,15 @@ TEST_F(PCaptureSessionTest, InterruptionsAndRuntimeErrorsEndIdleAndCanStartAgain
                 case Event::hostStops:
                     capture_->stopCapture();
                     break;
+                case Event::hostStopsThenInterruptionEnds: {
+                    // The end is posted while the stop waits on the capture queue: the camera
+                    // must stay off.
+                    auto gate = holdQueue();
+                    capture_->stopCapture();
+                    session->simulateInterruptionEnded();
+                    ASSERT_TRUE(gate->open());
+                    break;
+                }
                 case Event::hostStopsWhileFilesFinish: {
                     // The files finish on their writers' queues after the stop is queued.
                     auto finished = std::make_shared<std::atomic<bool>>(false);
@@ -848,6 +875,77 @@ TEST_F(PCaptureSessionTest, LettingGoWhileRecordingStopsTheCameraAndCancelsTheFi
     EXPECT_FALSE(fs::exists(folder_ / "dropped-360p.mp4"));
 }
 
+// The host stops the platform session itself while recording: the files are finished and kept
+// as when capture is stopped, and the recording's stop, asked for afterwards, answers once
+// they are complete.
+TEST_F(PCaptureSessionTest, TheHostStoppingThePlatformSessionKeepsTheRecording) {
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "kept-%@.mp4", {"720p", "360p"});
+    flush();
+    ASSERT_EQ(capture_->state(), PCaptureSessionStateRecording);
+    advance(1.0);
+    flush();
+    capture_->captureSession()->stopRunning();
+    flush();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateIdle);
+    EXPECT_FALSE(capture_->captureSession());
+
+    std::atomic<bool> done{false};
+    capture_->stopRecordingWithCompletionBlock([&] { done = true; });
+    ASSERT_TRUE(platform::testing::eventually([&] { return done.load(); }));
+    for (const char* name : {"kept-720p.mp4", "kept-360p.mp4"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(fs::exists(folder_ / name));
+        const auto video = asset(name)->tracksWithMediaType(platform::MediaType::video);
+        ASSERT_EQ(video.size(), 1u);
+        EXPECT_NEAR(video[0].duration.seconds(), 1.0, 0.1);
+    }
+    capture_->startCaptureWithCaptureSessionMode(PCaptureModeBackCamera);
+    flush();
+    EXPECT_EQ(capture_->state(), PCaptureSessionStateCapturing) << "and it can start again";
+}
+
+// An encoder slower than the camera: while the capture queue is held (the encoder busy), at
+// most a second of pictures waits for it; the later ones are dropped and counted, not queued
+// without end, and the recording still covers the whole time, the gap filled with the last
+// picture kept.
+TEST_F(PCaptureSessionTest, PicturesPastASecondBehindAreDroppedAndTheirGapFilled) {
+    auto& source = platform::SyntheticCaptureSource::shared();
+    source.setManual(true);
+    startCapturing();
+    capture_->startRecordingWithFileNamePattern(folder_ / "late-%@.mp4", {"360p"});
+    flush();
+    std::shared_ptr<platform::CaptureVideoDataOutput> output;
+    for (const auto& candidate : capture_->captureSession()->outputs())
+        if (auto video = std::dynamic_pointer_cast<platform::CaptureVideoDataOutput>(candidate))
+            output = video;
+    ASSERT_TRUE(output);
+    const std::size_t kept = platform::CaptureVideoDataOutput::maxPicturesInFlight;
+    source.pushVideo(pushedFrameTime(0));
+    flush();
+
+    constexpr int behind = 90;  // three seconds of pictures while the encoder is busy
+    auto gate = holdQueue();
+    for (int i = 1; i <= behind; ++i) source.pushVideo(pushedFrameTime(i));
+    EXPECT_EQ(output->samplesInFlight(), kept);
+    EXPECT_EQ(output->droppedSampleCount(), behind - kept);
+    ASSERT_TRUE(gate->open());
+    flush();
+    EXPECT_EQ(output->samplesInFlight(), 0u);
+    source.pushVideo(pushedFrameTime(behind + 1));
+    source.pushVideo(pushedFrameTime(behind + 2));
+    flush();
+    stopRecording();
+
+    platform::AssetImageGenerator generator(asset("late-360p.mp4"));
+    const auto first = frameNumberAt(generator, 0);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(frameNumberAt(generator, static_cast<int>(kept)), *first + static_cast<int>(kept));
+    EXPECT_EQ(frameNumberAt(generator, 60), *first + static_cast<int>(kept))
+        << "the gap repeats the last kept";
+    EXPECT_EQ(frameNumberAt(generator, behind + 1), *first + behind + 1);
+}
+
 // Switched to audio only while recording: the last camera picture stands in from then on.
 TEST_F(PCaptureSessionTest, SwitchingToAudioOnlyWhileRecordingRepeatsTheLastCameraPicture) {
     auto& source = platform::SyntheticCaptureSource::shared();
@@ -855,29 +953,22 @@ TEST_F(PCaptureSessionTest, SwitchingToAudioOnlyWhileRecordingRepeatsTheLastCame
     startCapturing();
     capture_->startRecordingWithFileNamePattern(folder_ / "switch-%@.mp4", {"360p"});
     flush();
-    const auto frameTime = [](int i) {
-        return MediaTime(10, 1) + MediaTime(i * 33363, 1000000);
-    };
-    for (int i = 0; i < 5; ++i) source.pushVideo(frameTime(i));
+    for (int i = 0; i < 5; ++i) source.pushVideo(pushedFrameTime(i));
     flush();
     std::atomic<bool> switched{false};
     capture_->setCaptureMode(PCaptureModeAudioOnly, [&](bool ok) { switched = ok; });
     flush();
     ASSERT_TRUE(switched);
-    for (int i = 5; i < 10; ++i) source.pushVideo(frameTime(i));
+    for (int i = 5; i < 10; ++i) source.pushVideo(pushedFrameTime(i));
     flush();
     stopRecording();
 
     platform::AssetImageGenerator generator(asset("switch-360p.mp4"));
-    const auto numberAt = [&](int i) -> std::optional<int> {
-        const auto image = generator.copyImageAtTime(MediaTime(i * 33363 + 5000, 1000000));
-        return image ? platform::testing::readFrameNumber(*image) : std::nullopt;
-    };
     // Pushed pictures are numbered across tests: read the last camera one's number.
-    const auto last = numberAt(4);
+    const auto last = frameNumberAt(generator, 4);
     ASSERT_TRUE(last);
-    EXPECT_EQ(numberAt(2), *last - 2);
-    for (const int i : {6, 8}) EXPECT_EQ(numberAt(i), *last) << i;
+    EXPECT_EQ(frameNumberAt(generator, 2), *last - 2);
+    for (const int i : {6, 8}) EXPECT_EQ(frameNumberAt(generator, i), *last) << i;
 }
 
 // A muted filler is silent in every channel, and the buffer it was copied from keeps its sound.

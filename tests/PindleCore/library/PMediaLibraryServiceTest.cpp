@@ -174,19 +174,57 @@ TEST_F(PMediaLibraryServiceTest, LibraryMoviesComeAsFileAssetsAndEditedOnesAsACa
     }
 }
 
-TEST_F(PMediaLibraryServiceTest, DeniedAccessShowsTheAlertWhoseFirstButtonOpensTheSettings) {
-    library.setAuthorizationStatus(Status::denied);
-    service->movieFromLibraryWithBlock(record());
-    platform::MainThread::drain();
-    auto alerts = ui::AlertView::visibleAlerts();
-    ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(alerts[0]->title(), "Access to photo library");
-    EXPECT_EQ(alerts[0]->buttonTitles(), (std::vector<std::string>{"Grant access", "Cancel"}));
-    EXPECT_EQ(root->presentedViewController(), nullptr);
-    alerts[0]->clickButton(0);
-    EXPECT_EQ(platform::Application::shared().openedURLs(),
-              std::vector<std::string>{platform::Application::openSettingsURLString});
-    EXPECT_FALSE(outcome.called);
+// Access denied shows the alert, whose first button opens the settings; access refused at the
+// first request shows nothing. Either way the picker is not shown and the caller hears one
+// cancel: for the alert, once it has been dismissed.
+TEST_F(PMediaLibraryServiceTest, DeniedOrRefusedAccessAnswersACancelAfterTheAlert) {
+    const struct {
+        const char* name;
+        Status status;
+        int button;  // of the alert; -1 where there is none
+    } cases[] = {
+        {"denied, grant access", Status::denied, 0},
+        {"denied, cancel", Status::denied, 1},
+        {"refused at the first request", Status::notDetermined, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        library.reset();
+        library.setAuthorizationStatus(c.status);
+        library.setAnswerToNextRequest(Status::denied);
+        const auto opened = platform::Application::shared().openedURLs().size();
+        int calls = 0;
+        outcome = {};
+        service->movieFromLibraryWithBlock(
+            [&](platform::URLAssetPtr asset, bool cancelled, std::optional<platform::Error> error) {
+                ++calls;
+                outcome = Outcome{true, std::move(asset), cancelled, std::move(error)};
+            });
+        platform::MainThread::drain();
+        auto alerts = ui::AlertView::visibleAlerts();
+        if (c.button >= 0) {
+            ASSERT_EQ(alerts.size(), 1u);
+            EXPECT_EQ(alerts[0]->title(), "Access to photo library");
+            EXPECT_EQ(alerts[0]->buttonTitles(),
+                      (std::vector<std::string>{"Grant access", "Cancel"}));
+            EXPECT_FALSE(outcome.called) << "not before the alert is dismissed";
+            ASSERT_TRUE(alerts[0]->clickButton(c.button));
+            const auto urls = platform::Application::shared().openedURLs();
+            ASSERT_EQ(urls.size(), opened + (c.button == 0 ? 1 : 0));
+            if (c.button == 0) {
+                EXPECT_EQ(urls.back(), platform::Application::openSettingsURLString);
+            }
+        } else {
+            EXPECT_TRUE(alerts.empty());
+        }
+        ASSERT_TRUE(platform::testing::eventually([&] { return outcome.called; }));
+        EXPECT_FALSE(outcome.asset);
+        EXPECT_TRUE(outcome.cancelled);
+        EXPECT_FALSE(outcome.error);
+        EXPECT_EQ(root->presentedViewController(), nullptr);
+        platform::MainThread::drain();
+        EXPECT_EQ(calls, 1);
+    }
 }
 
 TEST_F(PMediaLibraryServiceTest, NoLibraryIsAnErrorAndAFirstAnswerOpensThePicker) {

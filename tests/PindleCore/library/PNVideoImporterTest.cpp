@@ -2,11 +2,13 @@
 // the library gains it; access is asked for once; nothing is written over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "PindleCore/library/PNVideoImporter.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
@@ -15,6 +17,7 @@
 #include "support/MediaSummary.hpp"
 #include "support/TemporaryHome.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/support/Gate.hpp"
 
 namespace pindle {
 namespace {
@@ -132,6 +135,94 @@ TEST_F(PNVideoImporterTest, AnImporterLetGoOfBeforeTheAnswerIsNeitherUsedAfterFr
         owned->putToCameraRoll(platform::URL::fileURLWithPath(second), std::move(completion));
     });
     EXPECT_TRUE(either || !failure) << "a dropped answer is (false, nothing)";
+}
+
+// Two imports of one clip at once: one makes the movie and saves it, the other fails with an
+// error and leaves that movie whole, not one interleaved from both.
+TEST_F(PNVideoImporterTest, TwoImportsOfOneClipAtOnceMakeOneWholeMovie) {
+    library.setAuthorizationStatus(Status::authorized);
+    struct Answer {
+        bool success = false;
+        std::optional<platform::Error> error;
+    };
+    auto answers = std::make_shared<std::vector<Answer>>(2);
+    auto done = std::make_shared<platform::DispatchSemaphore>(0);
+    for (int i = 0; i < 2; ++i) {
+        importer.putToCameraRoll(
+            platform::URL::fileURLWithPath(mp4),
+            [answers, done, i](bool success, std::optional<platform::Error> error) {
+                (*answers)[i] = {success, std::move(error)};
+                done->signal();
+            });
+    }
+    ASSERT_TRUE(done->wait(platform::DispatchTime::after(30)));
+    ASSERT_TRUE(done->wait(platform::DispatchTime::after(30)));
+    const auto saved = std::count_if(answers->begin(), answers->end(),
+                                     [](const Answer& answer) { return answer.success; });
+    EXPECT_EQ(saved, 1);
+    for (const auto& answer : *answers)
+        EXPECT_TRUE(answer.success || answer.error) << "a failure says why";
+    const auto in = platform::testing::MediaSummary::read(mp4);
+    const auto out = platform::testing::MediaSummary::read(home.path() + "/clip.mov");
+    ASSERT_TRUE(in && out);
+    EXPECT_EQ(out->videoCodec, in->videoCodec);
+    EXPECT_NEAR(out->duration, in->duration, 0.05);
+    EXPECT_EQ(library.assets(platform::PhotoAsset::MediaType::video).size(), 1u);
+}
+
+// An importer that is not shared, destroyed on another thread while the authorisation answer
+// is using it: its destruction waits for that use to end, so the step never runs on a freed
+// importer (ASan would see it), and the call still answers once.
+struct ImportGates {
+    pindle::testing::Gate entered, release, destroyed;
+};
+
+class HeldImporter : public PNVideoImporter {
+  public:
+    explicit HeldImporter(std::shared_ptr<ImportGates> gates) : gates_(std::move(gates)) {}
+    ~HeldImporter() override {
+        EXPECT_TRUE(gates_->release.open());
+        detachFromPendingAnswers();
+    }
+    void putToCameraRollInternal(const platform::URL& mp4, Completion completion) override {
+        const auto gates = gates_;
+        EXPECT_TRUE(gates->entered.open());
+        gates->release.wait();
+        // A destruction that did not wait for this use would be over by now (it says so), and
+        // the lines below would touch freed memory; one that waits cannot say so.
+        gates->destroyed.wait(std::chrono::milliseconds(200));
+        ++steps_;
+        PNVideoImporter::putToCameraRollInternal(mp4, std::move(completion));
+    }
+
+  private:
+    const std::shared_ptr<ImportGates> gates_;
+    int steps_ = 0;
+};
+
+TEST_F(PNVideoImporterTest, AnImporterDestroyedWhileTheAnswerUsesItIsWaitedFor) {
+    library.setAnswerToNextRequest(Status::authorized);
+    auto gates = std::make_shared<ImportGates>();
+    auto held = std::make_unique<HeldImporter>(gates);
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    auto done = std::make_shared<platform::DispatchSemaphore>(0);
+    auto saved = std::make_shared<std::atomic<bool>>(false);
+    held->putToCameraRoll(platform::URL::fileURLWithPath(mp4),
+                          [calls, done, saved](bool success, std::optional<platform::Error>) {
+                              *saved = success;
+                              ++*calls;
+                              done->signal();
+                          });
+    ASSERT_TRUE(gates->entered.wait());
+    std::thread destroyer([&] {
+        held.reset();
+        static_cast<void>(gates->destroyed.open());
+    });
+    const bool answered = done->wait(platform::DispatchTime::after(30));
+    destroyer.join();
+    ASSERT_TRUE(answered);
+    EXPECT_TRUE(*saved);
+    EXPECT_EQ(calls->load(), 1);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindleCore/model/PNErrorFabric.hpp"
@@ -97,6 +100,22 @@ TEST(PNErrorTest, ClassificationAndMappingFollowTheFixedOrder) {
         EXPECT_FALSE(isServerMaintenanceError(c.error));
         EXPECT_EQ(PNErrorFabric::error(c.error).rawValue(), c.mapped);
     }
+
+    // Only a status that tells of a passing state is worth asking again.
+    for (const auto& [status, retryable] : std::vector<std::pair<int, bool>>{{403, false},
+                                                                             {404, false},
+                                                                             {407, false},
+                                                                             {408, true},
+                                                                             {416, false},
+                                                                             {429, true},
+                                                                             {499, false},
+                                                                             {500, true},
+                                                                             {503, true},
+                                                                             {599, true},
+                                                                             {600, false}}) {
+        EXPECT_EQ(isRetryableStatus(statusError(status)), retryable) << status;
+    }
+    EXPECT_FALSE(isRetryableStatus(urlError(-1001)));
 }
 
 TEST(PNErrorTest, FabricWithoutAnError) {

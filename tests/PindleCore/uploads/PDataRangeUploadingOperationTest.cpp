@@ -16,6 +16,7 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "tests/support/OpenDescriptors.hpp"
 #include "tools/emulator/Fault.hpp"
 #include "tools/emulator/FaultGate.hpp"
 
@@ -26,19 +27,6 @@ using emulator::StorageResource;
 using platform::Data;
 
 constexpr std::int64_t unit = PDataRangeUploadingOperation::rangeSize;
-
-// Descriptors of this process open on `path`, or on what was at `path` before it was deleted
-// or replaced.
-int descriptorsOpenOn(const std::string& path) {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        if (!error && (target == path || target == path + " (deleted)"))
-            ++count;
-    }
-    return count;
-}
 
 // How one run of an operation ended.
 struct Ending {
@@ -81,7 +69,7 @@ class PDataRangeUploadingOperationTest : public testing::OnlineUploadFixture {
             ending->uploaded = !cancelled && !error;
             ending->error = error;
         });
-        operation.setDeferralBlock([ending](const platform::Error& reason) {
+        operation.setDeferralBlock([ending](const platform::Error& reason, bool) {
             ending->deferred = true;
             ending->error = reason;
         });
@@ -546,7 +534,7 @@ TEST_F(PDataRangeUploadingOperationTest, AFileChangedBetweenRangesIsSentAsItStan
         Data expected(file.begin(), file.begin() + unit);
         expected.insert(expected.end(), now.begin() + unit, now.end());
         EXPECT_EQ(object(id + "/imported.mp4"), text(expected)) << c.change;
-        EXPECT_EQ(descriptorsOpenOn(path), 0) << c.change;
+        EXPECT_EQ(testing::descriptorsOpenOn(path), 0) << c.change;
     }
 }
 
@@ -590,12 +578,12 @@ TEST_F(PDataRangeUploadingOperationTest, TheMediaFileIsLetGoHoweverTheUploadEnds
         record(id, "720p", 3 * unit, true);
         const std::string path = *PCacheManager::getInstance().pathForVideoCache(id, "720p");
         Ending ending = runHoldingTheFirstRange(id, [&](PDataRangeUploadingOperation& operation) {
-            EXPECT_EQ(descriptorsOpenOn(path), 1) << c.ending;
+            EXPECT_EQ(testing::descriptorsOpenOn(path), 1) << c.ending;
             c.whileHeld(operation, id, path);
         });
         EXPECT_TRUE(ending.finished) << c.ending;
         EXPECT_TRUE(c.endedSo(ending)) << c.ending;
-        EXPECT_EQ(descriptorsOpenOn(path), 0) << c.ending;
+        EXPECT_EQ(testing::descriptorsOpenOn(path), 0) << c.ending;
     }
 }
 

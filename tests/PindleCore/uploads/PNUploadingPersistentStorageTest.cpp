@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <future>
 #include <optional>
 #include <thread>
 
@@ -11,6 +13,8 @@
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/Status.hpp"
+#include "tests/support/OpenDescriptors.hpp"
+#include "tests/support/SpinUntil.hpp"
 
 namespace pindle {
 namespace {
@@ -324,6 +328,68 @@ TEST_F(PNUploadingPersistentStorageTest, ConcurrentChangesLoseNothing) {
         });
     for (auto& worker : workers) worker.join();
     EXPECT_EQ(storage_.uploadings().size(), std::size_t{threads * perThread});
+}
+
+// Two storages of one file stand for two processes sharing a home: each reads, changes and
+// writes the whole list. The first is stopped just before its new list goes in place while the
+// second makes its change; neither change may be lost.
+TEST_F(PNUploadingPersistentStorageTest, TwoProcessesChangingTheRecordsLoseNothing) {
+    const std::string path = recordsPath();
+    PNUploadingPersistentStorage other(path);
+    std::future<void> otherChange;
+    FileManager::Options options;
+    options.beforeAtomicRename = [&](const std::string&) -> platform::Status {
+        if (otherChange.valid())
+            return std::nullopt;
+        otherChange = std::async(std::launch::async, [&] { other.put(testing::makeRecord("b")); });
+        // The other change either waits for this one (it has the lock file open), or, with
+        // nothing to make it wait, goes through before this list lands.
+        const bool waitsOrDone = pindle::testing::spinUntil([&] {
+            return testing::descriptorsOpenOn(path + PNUploadingPersistentStorage::lockSuffix) ==
+                       2 ||
+                   otherChange.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
+        EXPECT_TRUE(waitsOrDone);
+        return std::nullopt;
+    };
+    PNUploadingPersistentStorage first(path, options);
+    other.put(testing::makeRecord("z"));
+    first.put(testing::makeRecord("a"));
+    ASSERT_TRUE(otherChange.valid());
+    ASSERT_EQ(otherChange.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    PNUploadingPersistentStorage restarted(path);
+    EXPECT_EQ(ids(restarted.uploadings()), (std::vector<std::string>{"z", "a", "b"}));
+}
+
+// Progress held back from the file survives another process's write of other records, and
+// goes out with this storage's next write.
+TEST_F(PNUploadingPersistentStorageTest, ProgressHeldBackOutlivesAnotherProcesssWrite) {
+    const std::string path = recordsPath();
+    PNUploadingPersistentStorage mine(path);
+    PNUploadingPersistentStorage other(path);
+    auto record = testing::makeRecord("a");
+    record->setUrlToUpload(platform::URL::fromString("http://127.0.0.1/session/1"));
+    mine.put(record);
+    record->setBytesUploaded(262144);
+    mine.putProgress(record);  // just written: held back
+    EXPECT_EQ(PNUploadingPersistentStorage(path).uploading("a")->bytesUploaded(), 0);
+
+    other.put(testing::makeRecord("z"));
+    ASSERT_TRUE(mine.uploading("a"));
+    EXPECT_EQ(mine.uploading("a")->bytesUploaded(), 262144);
+    EXPECT_EQ(ids(mine.uploadings()), (std::vector<std::string>{"a", "z"}));
+    mine.put(testing::makeRecord("c"));
+    PNUploadingPersistentStorage restarted(path);
+    EXPECT_EQ(ids(restarted.uploadings()), (std::vector<std::string>{"a", "z", "c"}));
+    EXPECT_EQ(restarted.uploading("a")->bytesUploaded(), 262144);
+
+    // A record another writer moved to a new session keeps that session's count.
+    record->setBytesUploaded(524288);
+    mine.putProgress(record);
+    auto restartedSession = testing::makeRecord("a");
+    restartedSession->setUrlToUpload(platform::URL::fromString("http://127.0.0.1/session/2"));
+    other.put(restartedSession);
+    EXPECT_EQ(mine.uploading("a")->bytesUploaded(), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/files/FileManager.hpp"
+#include "tests/support/OpenDescriptors.hpp"
 #include "tests/support/TemporaryHome.hpp"
 
 namespace pindle::legacy {
@@ -25,19 +26,6 @@ Data pattern(std::size_t size, std::uint8_t seed) {
 Data freshRead(const std::string& path, std::uint64_t offset, std::size_t length) {
     auto file = platform::FileHandle::open(path, platform::FileHandle::Mode::reading);
     return file ? file->read(offset, length).value_or(Data{}) : Data{};
-}
-
-// Descriptors of this process open on `path`, or on what was at `path` before it was deleted
-// or replaced.
-int descriptorsOpenOn(const std::string& path) {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        const std::string target = fs::read_symlink(entry.path(), error).string();
-        if (!error && (target == path || target == path + " (deleted)"))
-            ++count;
-    }
-    return count;
 }
 
 class PUploadSourceFileTest : public ::testing::Test {
@@ -86,10 +74,10 @@ TEST_F(PUploadSourceFileTest, EachReadSeesWhatThePathNamesNow) {
         c.apply(*this);
         EXPECT_EQ(source.read(c.readPath, 1000, 2500), freshRead(c.readPath, 1000, 2500));
         EXPECT_EQ(source.isOpen(), fs::exists(c.readPath));
-        EXPECT_LE(descriptorsOpenOn(path_) + descriptorsOpenOn(other_), 1);
+        EXPECT_LE(testing::descriptorsOpenOn(path_) + testing::descriptorsOpenOn(other_), 1);
         source.close();
         EXPECT_FALSE(source.isOpen());
-        EXPECT_EQ(descriptorsOpenOn(path_) + descriptorsOpenOn(other_), 0);
+        EXPECT_EQ(testing::descriptorsOpenOn(path_) + testing::descriptorsOpenOn(other_), 0);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "OnlineUploadFixture.hpp"
+#include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
@@ -15,6 +16,9 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PPublishService.hpp"
+#include "PindleCore/uploads/PUploadClaim.hpp"
+#include "platform/dispatch/Clock.hpp"
+#include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileError.hpp"
@@ -318,6 +322,22 @@ TEST_F(PUploadingServiceTest, CancellingDuringConversionLeavesNoFileBehind) {
     EXPECT_TRUE(conversionOutputs().empty());
 }
 
+// Another process sharing the home (its host's cancel, say) removes the record while this one
+// converts the file: the upload ends here too, as cancelled, and the video leaves the set in
+// flight.
+TEST_F(PUploadingServiceTest, ARecordRemovedElsewhereDuringConversionEndsTheUpload) {
+    ServiceEvents events;
+    const std::string id = upload(recording("long.mp4", 100));
+    ASSERT_TRUE(PPublishService::getInstance().isPublishingVideoID(id));
+    PNUploadingStateManager::shared().removeUploading(id, PNTokenObject::sharedInstance());
+    ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoUploadCanceled) + ":" + id,
+                               std::chrono::seconds(120)));
+    EXPECT_TRUE(events.waitFor(kPVideosUploadingFinishedNotification));
+    EXPECT_TRUE(PUploadingService::getInstance().videosInFlight().empty());
+    EXPECT_FALSE(exists(*PCacheManager::getInstance().pathForMOVVideoCache(id)));
+    EXPECT_EQ(events.count(std::string(NotificationName::PNVideoUploadCanceled) + ":" + id), 1);
+}
+
 TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing) {
     // The first move of an output into its cache name fails.
     auto refusals = std::make_shared<std::atomic<int>>(1);
@@ -405,6 +425,116 @@ TEST_F(PUploadingServiceTest, AConvertedFileInPlaceCountsAsConvertedAtTheNextSta
     const std::string bytes((std::istreambuf_iterator<char>(file)),
                             std::istreambuf_iterator<char>());
     EXPECT_EQ(emulator_.storage().object(id + "/imported.mp4"), bytes);
+}
+
+// Claims held by the test stand for another live process that shares the home and carries
+// these videos: neither the tidying of a session's start nor the restart of unfinished uploads
+// touches them until that process is gone.
+TEST_F(PUploadingServiceTest, WhatAnotherProcessCarriesIsLeftAlone) {
+    auto& cache = PCacheManager::getInstance();
+    const auto& files = platform::FileManager::defaultManager();
+    const std::string handingOver = "0a1b2c3d-0000-4000-8000-000000000111";
+    const std::string converting = "0a1b2c3d-0000-4000-8000-000000000112";
+    const std::string unconfirmed = "0a1b2c3d-0000-4000-8000-000000000113";
+    const std::string reporting = "0a1b2c3d-0000-4000-8000-000000000114";
+    const std::string sending = "0a1b2c3d-0000-4000-8000-000000000115";
+    const std::string mov = *cache.pathForMOVVideoCache(handingOver);
+    const std::string output = *cache.pathForConversionOutput(converting);
+    for (const std::string& path : {mov, output, *cache.pathForMOVVideoCache(unconfirmed)})
+        ASSERT_TRUE(files.writeAtomically(path, platform::Data(100, 'm')).ok());
+    PNUploadingState::Fields fields;
+    fields.videoID = unconfirmed;
+    fields.shotOn = platform::Date::now();
+    fields.createdAt = platform::Date::now();
+    fields.resolutionsToUpload = {"720p"};
+    PNUploadingStateManager::shared().put(std::make_shared<PNUploadingState>(fields),
+                                          PNTokenObject::sharedInstance());
+    convertedRecord(reporting, 1000);
+    PNUploadingStateManager::shared().markUploaded(reporting, PNTokenObject::sharedInstance());
+    const std::string sent = convertedRecord(sending, 1000);
+
+    std::vector<std::unique_ptr<PUploadClaim>> claims;
+    for (const auto& id : {handingOver, converting, unconfirmed, reporting, sending})
+        claims.push_back(PUploadClaim::tryVideo(id));
+    ASSERT_TRUE(
+        std::all_of(claims.begin(), claims.end(), [](const auto& c) { return c != nullptr; }));
+    EXPECT_TRUE(PUploadingService::getInstance().carriedByAnotherProcess(sending));
+    PNLocalVideoCache::shared().resetCache();
+    PUploadingService::getInstance().startNonCompletedUploadingsAgain();
+    EXPECT_TRUE(exists(mov));
+    EXPECT_TRUE(exists(output));
+    EXPECT_TRUE(stored(unconfirmed));
+    EXPECT_TRUE(stored(reporting));
+    EXPECT_TRUE(stored(sending));
+    EXPECT_TRUE(exists(sent));
+    EXPECT_TRUE(PUploadingService::getInstance().videosInFlight().empty());
+
+    // Once that process has ended, what it left is tidied and its upload taken up.
+    claims.clear();
+    EXPECT_FALSE(PUploadingService::getInstance().carriedByAnotherProcess(sending));
+    PNLocalVideoCache::shared().resetCache();
+    ServiceEvents events;
+    PUploadingService::getInstance().startNonCompletedUploadingsAgain();
+    EXPECT_FALSE(exists(mov));
+    EXPECT_FALSE(exists(output));
+    EXPECT_FALSE(stored(unconfirmed));
+    EXPECT_FALSE(stored(reporting));
+    EXPECT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + sending));
+}
+
+// After a back-off, an upload that got somewhere before it has to back off again pauses as
+// briefly as the first time, however many back-offs came before.
+TEST_F(PUploadingServiceTest, AnUploadThatGotSomewhereBacksOffBrieflyAgain) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000109";
+    constexpr int chunks = 3;
+    convertedRecord(id, chunks * PDataRangeUploadingOperation::rangeSize);
+    // Before each chunk, enough refusals in a row to make the operation give the lane away.
+    emulator::StorageResource::Faults faults;
+    faults.unavailablePerChunk = PDataRangeUploadingOperation::failuresBeforeBackOff;
+    emulator_.storage().setFaults(faults);
+    auto clock = std::make_shared<platform::VirtualClock>();
+    platform::Clock::setCurrent(clock);
+    struct Restore {
+        ~Restore() { platform::Clock::setCurrent(nullptr); }
+    } restore;
+    auto& service = PUploadingService::getInstance();
+    const auto backedOff = [&] {
+        return service.videosInFlight().count(id) > 0 && service.queuedVideoCount() == 0;
+    };
+    ServiceEvents events;
+    // Started the way the clock delivers work, so that advancing it waits for the upload.
+    auto queue = platform::DispatchQueue::create("test.upload");
+    clock->scheduleDelivery(clock->uptime(), [queue, id] {
+        queue->async([id] { PUploadingService::getInstance().uploadVideoID(id); });
+    });
+    clock->advance(0.0);
+    // The video is made on the backend in the first run, and a chunk stored in each later one
+    // before the next refusals: every back-off follows progress.
+    for (int backOff = 1; backOff <= chunks; ++backOff) {
+        SCOPED_TRACE(backOff);
+        ASSERT_TRUE(testing::eventually(
+            [&] {
+                if (backedOff())
+                    return true;
+                clock->advance(PDataRangeUploadingOperation::passPause);
+                return false;
+            },
+            std::chrono::seconds(60)));
+        clock->advance(PUploadingService::firstRetryDelay +
+                       PDataRangeUploadingOperation::passPause / 2);
+        EXPECT_FALSE(backedOff()) << "still waiting after " << PUploadingService::firstRetryDelay
+                                  << " s";
+    }
+    ASSERT_TRUE(testing::eventually(
+        [&] {
+            if (events.count(std::string(NotificationName::PNVideoIsUploaded) + ":" + id) > 0)
+                return true;
+            clock->advance(PDataRangeUploadingOperation::passPause);
+            return false;
+        },
+        std::chrono::seconds(60)));
+    EXPECT_TRUE(emulator_.storage().isComplete(id + "/imported.mp4"));
+    EXPECT_EQ(emulator_.storage().resentAcknowledgedBytes(), 0);
 }
 
 }  // namespace

@@ -17,10 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "PindleCore/model/PNVideo.hpp"
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestDelegate.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
 #include "platform/foundation/Status.hpp"
+#include "platform/media/AssetResourceLoadingRequest.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
 #include "tests/support/Gate.hpp"
 #include "tests/support/TestFolders.hpp"
@@ -59,6 +61,10 @@ class RecordingListener : public PNVideoLoaderRequestListener {
         ++completions_;
         lastError_ = error;
     }
+    void failed(const platform::Error& error) override {
+        std::lock_guard lock(mutex_);
+        failure_ = error;
+    }
 
     platform::Data bytes() const {
         std::lock_guard lock(mutex_);
@@ -76,6 +82,10 @@ class RecordingListener : public PNVideoLoaderRequestListener {
         std::lock_guard lock(mutex_);
         return lastError_;
     }
+    std::optional<platform::Error> failure() const {
+        std::lock_guard lock(mutex_);
+        return failure_;
+    }
 
   private:
     const std::string id_;
@@ -86,6 +96,22 @@ class RecordingListener : public PNVideoLoaderRequestListener {
     std::optional<std::int64_t> size_;          // guarded by mutex_
     int completions_ = 0;                       // guarded by mutex_
     std::optional<platform::Error> lastError_;  // guarded by mutex_
+    std::optional<platform::Error> failure_;    // guarded by mutex_
+};
+
+// What the player would take from its loading requests: the bytes answered, in order, and
+// how each request ended.
+class CollectingReceiver : public platform::AssetResourceLoadingRequest::Receiver {
+  public:
+    void requestDidRespond(const platform::AssetResourceLoadingRequestPtr&, std::int64_t,
+                           const platform::Data& bytes) override {
+        std::lock_guard lock(mutex);
+        collected.insert(collected.end(), bytes.begin(), bytes.end());
+    }
+    void requestDidFinish(const platform::AssetResourceLoadingRequestPtr&,
+                          const std::optional<platform::Error>&) override {}
+    std::mutex mutex;
+    platform::Data collected;  // guarded by mutex
 };
 
 // A read whose first range() call, made on the request's queue when the read is added,
@@ -202,6 +228,17 @@ class PlayerCacheFixture : public EmulatorFixture {
         std::error_code missing;
         const std::uintmax_t size = std::filesystem::file_size(*cache.cacheFilePath(url), missing);
         return missing ? 0 : size;
+    }
+
+    // A video whose three renditions are the same address, so that the throughput's choice
+    // does not matter to the bytes.
+    static PNVideoPtr videoAt(const platform::URL& url, const std::string& id = "video") {
+        PNVideo::Fields fields;
+        fields.videoID = id;
+        fields.mediaMP4URL720p = url;
+        fields.mediaMP4URL540p = url;
+        fields.mediaMP4URL360p = url;
+        return PNVideo::make(std::move(fields));
     }
 
     platform::URL serve(const std::string& path, std::string bytes) {

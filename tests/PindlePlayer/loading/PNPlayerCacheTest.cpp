@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <thread>
+#include <utility>
 
 #include "PindleCore/model/PNError.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderRequest.hpp"
@@ -217,6 +221,33 @@ TEST_F(PNPlayerCacheTest, FileStoreKeepsAnExactHeadWithinItsBudgetAndTotals) {
     EXPECT_EQ(cache->dataSize(other), std::nullopt);
 }
 
+// Two caches of one folder stand for two processes that share it: neither loses the other's
+// totals, and their appends to one file never interleave.
+TEST_F(PNPlayerCacheTest, TwoProcessesSharingTheFolderKeepEachOthersTotalsAndBytes) {
+    const auto url = *platform::URL::fromString("http://h:1/shared.mp4");
+    const auto mine = *platform::URL::fromString("http://h:1/mine.mp4");
+    const auto theirs = *platform::URL::fromString("http://h:1/theirs.mp4");
+    auto first = makeCache();
+    auto second = makeCache();
+    first->recordSize(mine, 100);
+    second->recordSize(theirs, 200);
+    first->recordSize(url, 300);
+    auto restarted = makeCache();
+    EXPECT_EQ(restarted->knownSize(mine), 100);
+    EXPECT_EQ(restarted->knownSize(theirs), 200);
+    EXPECT_EQ(restarted->knownSize(url), 300);
+
+    // The first has the file open for appends when the second appends to it.
+    first->appendData(url, dataOf("0123"), 0);
+    first->appendData(url, dataOf("4567"), 4);
+    second->appendData(url, dataOf("89ab"), 8);
+    first->appendData(url, dataOf("xxxx"), 8);
+    EXPECT_EQ(readWhole(*first->cacheFilePath(url)), "0123456789ab");
+    EXPECT_EQ(first->dataSize(url), 12);
+    first->appendData(url, dataOf("cd"), 12);
+    EXPECT_EQ(readWhole(*first->cacheFilePath(url)), "0123456789abcd");
+}
+
 TEST_F(PNPlayerCacheTest, LimitsThresholdsAndMemoryWarnings) {
     auto cache = makeCache();
     const auto r720 = PNVideoResolution::r720p;
@@ -351,6 +382,53 @@ TEST_F(PNPlayerCacheTest, AFileThatCannotBeRemovedDoesNotCountAsRoomMade) {
     cache->putData(*platform::URL::fromString("http://h/new.mp4"), Data(400, 3));
     EXPECT_EQ(cache->dataSize(stuck), 400);
     EXPECT_EQ(cache->dataSize(next), std::nullopt) << "the next file goes in its place";
+}
+
+// A file that grows while a trim measures the folder and makes room still counts: the folder
+// keeps to its budget afterwards, however the two interleaved.
+TEST_F(PNPlayerCacheTest, AFileGrowingWhileATrimMakesRoomStillCounts) {
+    const auto old = *platform::URL::fromString("http://h/old.mp4");
+    const auto growing = *platform::URL::fromString("http://h/growing.mp4");
+    std::shared_ptr<PNPlayerCache> cache;
+    std::atomic<bool> armed{false};
+    std::thread writer;
+    platform::FileManager::Options files;
+    files.beforeRemove = [&](const std::string& path) -> platform::Status {
+        if (path.find("old.mp4") == std::string::npos || !armed.exchange(false))
+            return std::nullopt;
+        // The trim has measured the folder and is making room: the other file grows now.
+        // (Should that file share this one's lock, it can only grow after the removal.)
+        const std::string grown = *cache->cacheFilePath(growing);
+        writer = std::thread([&] { cache->appendData(growing, Data(30'000, 2), 10'000); });
+        eventually(
+            [&] {
+                std::error_code missing;
+                return std::filesystem::file_size(grown, missing) > 10'000 && !missing;
+            },
+            std::chrono::seconds(2));
+        return std::nullopt;
+    };
+    cache = makeCache(std::move(files));
+    cache->setCacheSize(100'000);
+    cache->putData(old, Data(40'000, 1));
+    cache->putData(growing, Data(10'000, 2));
+    platform::FileManager dates;
+    for (const auto& [url, seconds] : {std::pair{old, 1000}, std::pair{growing, 2000}}) {
+        EXPECT_TRUE(dates
+                        .setModificationDate(*cache->cacheFilePath(url),
+                                             platform::Date::fromTimeIntervalSince1970(seconds))
+                        .ok());
+    }
+    armed = true;
+    cache->putData(*platform::URL::fromString("http://h/big.mp4"), Data(60'000, 3));
+    ASSERT_TRUE(writer.joinable());
+    writer.join();
+
+    cache->putData(*platform::URL::fromString("http://h/late.mp4"), Data(25'000, 4));
+    std::uintmax_t folder = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(cache->cacheFolder()))
+        folder += entry.file_size();
+    EXPECT_LE(folder, 100'000u);
 }
 
 TEST_F(PNPlayerCacheTest, APreloadOfAReplyWithoutALengthCountsOnlyOnceWhole) {

@@ -53,7 +53,7 @@ class PNVideoLoaderListenerTest : public ::testing::Test {
         receiver_->answers.clear();
         return PNVideoLoaderListener::make(loader_, request_);
     }
-    // A listener and its loader hold each other until the listener is removed.
+    // The loader holds its listeners until they are removed.
     void TearDown() override {
         for (const auto& listener : loader_->listeners()) loader_->removeListener(listener);
         EXPECT_TRUE(eventually([&] { return loader_->listeners().empty(); }));

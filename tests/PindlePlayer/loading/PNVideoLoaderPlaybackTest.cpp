@@ -50,20 +50,6 @@ class ListeningDelegate : public platform::AssetResourceLoaderDelegate {
         seen_;  // guarded by mutex_
 };
 
-// The bytes a loading request was answered with, in order.
-class CollectingReceiver : public AssetResourceLoadingRequest::Receiver {
-  public:
-    void requestDidRespond(const AssetResourceLoadingRequestPtr&, std::int64_t,
-                           const Data& bytes) override {
-        std::lock_guard lock(mutex);
-        collected.insert(collected.end(), bytes.begin(), bytes.end());
-    }
-    void requestDidFinish(const AssetResourceLoadingRequestPtr&,
-                          const std::optional<platform::Error>&) override {}
-    std::mutex mutex;
-    Data collected;  // guarded by mutex
-};
-
 bool pumpUntil(const std::function<bool()>& condition) {
     return platform::MainThread::runUntil(condition, 20.0);
 }
@@ -82,15 +68,6 @@ class PNVideoLoaderPlaybackTest : public PlayerCacheFixture {
             EXPECT_TRUE(eventually([&] { return made->listeners().empty(); }));
         }
         PlayerCacheFixture::TearDown();
-    }
-
-    PNVideoPtr videoAt(const platform::URL& url, const std::string& id) {
-        PNVideo::Fields fields;
-        fields.videoID = id;
-        fields.mediaMP4URL720p = url;
-        fields.mediaMP4URL540p = url;
-        fields.mediaMP4URL360p = url;
-        return PNVideo::make(std::move(fields));
     }
 
     PNVideoLoaderPtr loader(int slots) {

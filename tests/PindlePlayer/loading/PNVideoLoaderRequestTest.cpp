@@ -15,17 +15,6 @@ using platform::Data;
 
 class PNVideoLoaderRequestTest : public PlayerCacheFixture {
   protected:
-    // A video whose three renditions are the same address, so that the throughput's choice
-    // does not matter to the bytes.
-    PNVideoPtr videoAt(const platform::URL& url, const std::string& id = "video") {
-        PNVideo::Fields fields;
-        fields.videoID = id;
-        fields.mediaMP4URL720p = url;
-        fields.mediaMP4URL540p = url;
-        fields.mediaMP4URL360p = url;
-        return PNVideo::make(std::move(fields));
-    }
-
     std::shared_ptr<PNVideoLoaderRequest> request(
         const PNVideoPtr& video, std::vector<PNVideoLoaderRequestListenerPtr> listeners = {}) {
         auto made = PNVideoLoaderRequest::make(video, std::move(listeners), cache_);

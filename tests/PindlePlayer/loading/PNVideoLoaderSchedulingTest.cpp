@@ -37,12 +37,7 @@ class PNVideoLoaderSchedulingTest : public PlayerCacheFixture {
     PNVideoPtr stalledVideo(const std::string& id) {
         const auto url = serve("/v/" + id + ".mp4", bytesOfSize(100'000));
         emulator_.server().addFault("/v/" + id + ".mp4", emulator::Fault::stallAfter(0));
-        PNVideo::Fields fields;
-        fields.videoID = id;
-        fields.mediaMP4URL720p = url;
-        fields.mediaMP4URL540p = url;
-        fields.mediaMP4URL360p = url;
-        return PNVideo::make(std::move(fields));
+        return videoAt(url, id);
     }
 
     PNVideoLoaderListenerPtr read(const std::string& videoId, std::int64_t offset) {

@@ -7,6 +7,7 @@
 #include "PindlePlayer/views/PNPlayerStoryboard.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/ui/Storyboard.hpp"
+#include "platform/ui/TextLayer.hpp"
 #include "platform/ui/TouchSynthesizer.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/Window.hpp"
@@ -70,7 +71,8 @@ class PNPlayerControlPanelControlViewControllerTest : public ::testing::Test {
 };
 
 // The library's bundle is compiled in and registered at load; the buttons' titles are its texts.
-TEST_F(PNPlayerControlPanelControlViewControllerTest, TheButtonsAreTitledFromTheLibrarysBundle) {
+TEST_F(PNPlayerControlPanelControlViewControllerTest,
+       TheButtonsAreTitledFromTheLibrarysBundleAndTheTitlesFit) {
     auto bundle = platform::ResourceBundle::withIdentifier(PNPlayerStoryboard::bundleIdentifier);
     ASSERT_NE(bundle, nullptr);
     EXPECT_EQ(bundle, PNPlayerStoryboard::bundle());
@@ -84,6 +86,18 @@ TEST_F(PNPlayerControlPanelControlViewControllerTest, TheButtonsAreTitledFromThe
         EXPECT_EQ(button->title(), bundle->localizedString(key, "", ""));
         EXPECT_NE(button->title(), key);
     }
+
+    // Each title is drawn whole, and the row's buttons do not overlap.
+    window->layoutIfNeeded();
+    for (const auto& [button, key] : titles) {
+        auto text = std::dynamic_pointer_cast<ui::TextLayer>(button->layer());
+        ASSERT_NE(text, nullptr);
+        EXPECT_FALSE(text->isTruncated()) << button->title();
+        EXPECT_GE(button->frame().minX(), 0) << button->title();
+        EXPECT_LE(button->frame().maxX(), panel->view()->bounds().width()) << button->title();
+    }
+    EXPECT_LE(panel->prevButton()->frame().maxX(), panel->pauseButton()->frame().minX());
+    EXPECT_LE(panel->pauseButton()->frame().maxX(), panel->nextButton()->frame().minX());
 }
 
 TEST_F(PNPlayerControlPanelControlViewControllerTest, AtMostOneOfPlayAndPauseShows) {

@@ -7,6 +7,8 @@
 #include <cmath>
 
 #include "PindleCore/caches/PNImageCache.hpp"
+#include "PindleCore/model/PNError.hpp"
+#include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindlePlayer/loading/PNVideoLoader.hpp"
 #include "PindlePlayer/views/PNPlayerView.hpp"
 #include "platform/dispatch/MainThread.hpp"
@@ -28,8 +30,10 @@ struct Events : PNPlayerViewDelegate {
     void pnPlayerViewBuffering(PNPlayerView&, bool buffering) override {
         (buffering ? stalls : resumes)++;
     }
+    void pnPlayerViewFailedToPlay(PNPlayerView&, int error) override { failure = error; }
     std::atomic<int> stalls{0};
     std::atomic<int> resumes{0};
+    std::atomic<int> failure{-1};
 };
 
 class PNPlayerViewPlaybackTest : public PlayerCacheFixture {
@@ -140,6 +144,27 @@ TEST_F(PNPlayerViewPlaybackTest, AThrottledDownloadStallsAndThenResumes) {
     EXPECT_EQ(view_->player()->rate(), 0.0);
     ASSERT_TRUE(pump([&] { return events_->resumes > 0 && view_->player()->rate() > 0; }));
     EXPECT_GE(view_->stallsCount(), 1);
+}
+
+// A file the server refuses never becomes ready: the view says its load failed, rather than
+// show the thumbnail for good.
+TEST_F(PNPlayerViewPlaybackTest, AFileTheServerRefusesIsReportedAsAFailedLoad) {
+    platform::testing::ClipOptions options;
+    options.seconds = 1;
+    auto video = servedVideo("refused", options);
+    emulator_.server().addReply(
+        "GET", "/v/" + video->videoID() + ".mp4",
+        emulator::Response::text(404, "<html><body>not here</body></html>", "text/html"));
+
+    view_->play(video);
+    ASSERT_TRUE(pump([&] { return events_->failure >= 0; }));
+    EXPECT_EQ(events_->failure, PNError::videoLoadFailed);
+    auto item = view_->player()->currentItem();
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->status(), platform::PlayerItem::Status::failed);
+    ASSERT_TRUE(item->error());
+    EXPECT_EQ(statusCode(*item->error()), 404);
+    EXPECT_FALSE(view_->isReadyToPlay());
 }
 
 }  // namespace

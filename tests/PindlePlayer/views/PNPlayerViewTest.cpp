@@ -366,6 +366,44 @@ TEST_F(PNPlayerViewTest, AVideoWithoutA720pAddressOrRecordingFailsWithErrorNine)
     EXPECT_EQ(view_->playState(), PNPlayState::idle);
 }
 
+// A view that steers its own loading takes the loader it made with it, and with the loader
+// go its downloads (here one retried against a closed port); a group's loader it found is
+// left to the group.
+TEST_F(PNPlayerViewTest, AViewTakesTheLoaderItMadeWithItAndLeavesAGroupsLoader) {
+    auto own = PNPlayerView::make(video("own"));
+    ASSERT_TRUE(own->uid());
+    const std::string uid = *own->uid();
+    std::weak_ptr<PNVideoLoader> made = own->loader();
+    ASSERT_TRUE(testing::settlePlayerViews([&] { return std::vector{own}; }));
+    ASSERT_EQ(PNVideoLoader::loader(uid), own->loader());
+    until([&] {
+        platform::MainThread::drain();
+        const auto requests = made.lock()->requests();
+        return !requests.empty() && !requests.front()->listeners().empty();
+    });
+    own.reset();
+    until([&] {
+        platform::MainThread::drain();
+        return PNVideoLoader::loader(uid) == nullptr && made.expired();
+    });
+
+    // Moving to another group lets go of the loader made for the first.
+    auto moving = PNPlayerView::make(Rect::make(0, 0, 10, 10));
+    moving->setUID("first-group-of-" + uid);
+    moving->setUID("second-group-of-" + uid);
+    EXPECT_EQ(PNVideoLoader::loader("first-group-of-" + uid), nullptr);
+    EXPECT_EQ(PNVideoLoader::loader("second-group-of-" + uid), moving->loader());
+
+    const std::string group = "group-of-" + uid;
+    auto shared = PNVideoLoader::make(group, 1);
+    auto member = PNPlayerView::make(Rect::make(0, 0, 10, 10));
+    member->setUID(group);
+    EXPECT_EQ(member->loader(), shared);
+    member.reset();
+    EXPECT_EQ(PNVideoLoader::loader(group), shared);
+    PNVideoLoader::unregister(*shared);
+}
+
 TEST_F(PNPlayerViewTest, AViewWithoutAUidRefusesVideos) {
     auto bare = PNPlayerView::make(Rect::make(0, 0, 10, 10));
     platform::StandardOutput::Capture output;

@@ -7,9 +7,9 @@
 // an item whose queue then announces to the view), so the three are drained in turn for
 // `rounds` rounds, each round following one item → view → main hop.
 //
-// stopPreloading() ends a test's downloads: a loader lives for the process under its player
-// id, and one left preloading a video nothing serves starts the failed download again each
-// time it fails, for the rest of the process, so repeated tests would pile such loops up.
+// stopPreloading() ends a test's downloads: a loader lives under its player id as long as
+// what made it, and one left preloading a video nothing serves starts the failed download
+// again each time it fails, so repeated tests would pile such loops up.
 //
 // Thread-safety: call from the test (main) thread only.
 #pragma once

@@ -80,11 +80,20 @@ TEST(SoundServerTest, SilenceIsChosenAtRunTimeAndSaidOnce) {
     EXPECT_EQ(SoundServer::shared(), context);
     EXPECT_EQ(context->server(), server->address());
 
-    // A server that went away is dropped, and the silence said again.
+    // A server that went away is said once (from the connection's thread), dropped, and the
+    // silence said again.
     server->kill();
-    EXPECT_TRUE(pindle::testing::spinUntil([&] { return !context->isAlive(); }));
+    const auto said = [&](const char* text) {
+        int lines = 0;
+        for (const auto& line : capture.writes()) lines += line.find(text) != std::string::npos;
+        return lines;
+    };
+    EXPECT_TRUE(pindle::testing::spinUntil([&] { return said("the sound server went away"); }));
+    EXPECT_FALSE(context->isAlive());
     EXPECT_FALSE(SoundServer::shared());
-    EXPECT_EQ(capture.writes().size(), 2u);
+    EXPECT_EQ(said("the sound server went away"), 1);
+    EXPECT_EQ(said("sound is off"), 2);
+    EXPECT_EQ(capture.writes().size(), 3u);
     SoundServer::useServer(std::nullopt);
 }
 

@@ -7,7 +7,10 @@
 
 #include "platform/capture/SyntheticCaptureSource.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/log/StandardError.hpp"
 #include "platform/media/MediaError.hpp"
+#include "tests/support/Barriers.hpp"
+#include "tests/support/Gate.hpp"
 #include "tests/support/VirtualTimeTest.hpp"
 
 namespace pindle::platform {
@@ -70,7 +73,7 @@ class CaptureSessionTest : public testing::VirtualTimeTest {
     }
 
     // A session with the back camera and the microphone feeding video, audio and metadata
-    // outputs whose delegate runs on the main queue.
+    // outputs whose delegate runs on the main queue; the video output keeps late pictures.
     void build(const std::string& preset = CaptureHardware::presetIFrame960x540) {
         session_ = CaptureSession::make();
         session_->addInput(
@@ -85,6 +88,7 @@ class CaptureSessionTest : public testing::VirtualTimeTest {
         for (const CaptureOutputPtr& output :
              std::vector<CaptureOutputPtr>{video_, audio_, metadata_})
             session_->addOutput(output);
+        video_->setAlwaysDiscardsLateVideoFrames(false);  // a recorder: every picture
         video_->setSampleBufferDelegate(recorder_, DispatchQueue::main());
         audio_->setSampleBufferDelegate(recorder_, DispatchQueue::main());
         metadata_->setMetadataObjectsDelegate(recorder_, DispatchQueue::main());
@@ -241,6 +245,69 @@ TEST_F(CaptureSessionTest, ManualPushesKeepTheirTimesAndQRCodesReachTheMetadataO
     EXPECT_EQ(recorder_->sounds[0]->numSamples(), 512u);
     ASSERT_EQ(recorder_->metadata.size(), 1u);
     EXPECT_EQ(recorder_->metadata[0][0].stringValue, "https://example.com/qr");
+}
+
+// A delegate that falls behind is lent a bounded number of samples: one picture when late
+// pictures are discarded, a second of them when they are kept, ten seconds of sound. What comes
+// past that is dropped, counted and logged; what was lent still arrives, in order.
+TEST_F(CaptureSessionTest, ADelegateThatFallsBehindLosesSamplesPastTheBound) {
+    SyntheticCaptureSource::shared().setManual(true);
+    build();
+    session_->startRunning();
+    auto& source = SyntheticCaptureSource::shared();
+    const auto pictureTime = [](int i) {
+        return MediaTime(i, 30);
+    };
+    const auto soundTime = [](int i) {
+        return MediaTime(i * 1024, 44100);
+    };
+    const struct {
+        const char* name;
+        bool video;
+        bool discardsLate;
+        std::size_t bound;
+    } cases[] = {
+        {"pictures, late ones discarded", true, true, 1},
+        {"pictures, late ones kept", true, false, CaptureVideoDataOutput::maxPicturesInFlight},
+        {"sound", false, false, CaptureAudioDataOutput::maxSoundBuffersInFlight},
+    };
+    const auto behind = DispatchQueue::create("behind");
+    video_->setSampleBufferDelegate(recorder_, behind);
+    audio_->setSampleBufferDelegate(recorder_, behind);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        video_->setAlwaysDiscardsLateVideoFrames(c.discardsLate);
+        const std::shared_ptr<CaptureDataOutput> output =
+            c.video ? std::static_pointer_cast<CaptureDataOutput>(video_) : audio_;
+        auto& received = c.video ? recorder_->pictures : recorder_->sounds;
+        received.clear();
+        const auto droppedBefore = output->droppedSampleCount();
+        StandardError::Capture log;
+        auto gate = std::make_shared<pindle::testing::Gate>();
+        behind->async([gate] { gate->wait(); });
+        constexpr int tooMany = 20;
+        for (int i = 0; i < static_cast<int>(c.bound) + tooMany; ++i) {
+            if (c.video)
+                source.pushVideo(pictureTime(i));
+            else
+                source.pushAudio(soundTime(i));
+        }
+        EXPECT_EQ(output->samplesInFlight(), c.bound);
+        EXPECT_EQ(output->droppedSampleCount() - droppedBefore, static_cast<unsigned>(tooMany));
+        ASSERT_TRUE(gate->open());
+        ASSERT_TRUE(pindle::testing::drain(behind));
+        EXPECT_EQ(output->samplesInFlight(), 0u);
+        ASSERT_EQ(received.size(), c.bound);
+        for (std::size_t i = 0; i < c.bound; ++i) {
+            const int index = static_cast<int>(i);
+            EXPECT_EQ(received[i]->presentationTimeStamp(),
+                      c.video ? pictureTime(index) : soundTime(index));
+        }
+        bool logged = false;
+        for (const auto& line : log.writes())
+            logged = logged || line.find("dropped") != std::string::npos;
+        EXPECT_EQ(logged, droppedBefore == 0) << "an output's first drop is logged";
+    }
 }
 
 }  // namespace

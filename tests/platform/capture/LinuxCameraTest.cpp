@@ -132,6 +132,7 @@ TEST_F(FileCameraTest, ASessionGetsTheCamerasPicturesInItsFormatAndSizeUntilItGo
     auto pictures = std::make_shared<Pictures>();
     const auto queue = DispatchQueue::create("camera-test");
     output->setSampleBufferDelegate(pictures, queue);
+    output->setAlwaysDiscardsLateVideoFrames(false);  // every picture is counted below
     output->setPixelFormat(PixelBuffer::Format::nv12);
     session->addOutput(output);
     session->setSessionPreset(CaptureHardware::presetIFrame960x540);

@@ -17,6 +17,7 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/log/StandardError.hpp"
 #include "platform/media/Player.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "platform/ui/Label.hpp"
@@ -288,6 +289,21 @@ TEST(DisplayChoiceTest, TheHeadlessChoiceIsSaidOnceAndWindowsStayInMemory) {
     EXPECT_FALSE(Display::isPresented(*first));
     EXPECT_FALSE(Display::isPresented(*second));
     EXPECT_NE(first->snapshotImage(1.0), nullptr);
+}
+
+// A DISPLAY that names no server is no desktop, whatever SDL falls back to: nobody could see
+// a window there.
+TEST_F(DisplayTest, ADisplayNamingNoServerIsHeadlessAndSaysWhy) {
+    const std::string nowhere = pindle::testing::XvfbServer::unusedDisplayName();
+    ::setenv("DISPLAY", nowhere.c_str(), 1);
+    StandardError::Capture said;
+    auto window = ui::Window::make(Rect::make(0, 0, 40, 40));
+    window->makeKeyAndVisible();
+    EXPECT_EQ(Display::kind(), Display::Kind::headless);
+    EXPECT_FALSE(Display::isPresented(*window));
+    ASSERT_EQ(said.writes().size(), 1u);
+    EXPECT_EQ(said.writes().front(), "Display: headless (" + Display::reason() + ")\n");
+    EXPECT_NE(Display::reason().find(nowhere), std::string::npos) << Display::reason();
 }
 
 // What a lost X server leaves behind, checked in a child process of its own: the display stays

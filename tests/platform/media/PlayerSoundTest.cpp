@@ -282,6 +282,7 @@ TEST_F(PlayerSoundTest, AServerThatDiesLeavesTheTimelineRunningFromTheSamePlace)
     ASSERT_TRUE(MainThread::runUntil([&] { return seconds(player->currentTime()) >= 0.5; }, bound));
     const auto before = std::chrono::steady_clock::now();
     const double timeBefore = seconds(player->currentTime());
+    StandardError::Capture said;
     dying->kill();
     // Read the timeline often across the death: it never jumps.
     double last = timeBefore;
@@ -300,6 +301,11 @@ TEST_F(PlayerSoundTest, AServerThatDiesLeavesTheTimelineRunningFromTheSamePlace)
     EXPECT_NEAR(last - timeBefore, elapsed, 0.1)
         << "the timeline did not go on at the clock's pace";
     EXPECT_EQ(player->timeControlStatus(), Player::TimeControlStatus::playing);
+    // The loss is said, once, as a lost desktop is.
+    std::size_t lost = 0;
+    for (const auto& line : said.writes())
+        lost += line.find("the sound server went away") != std::string::npos;
+    EXPECT_EQ(lost, 1u);
 }
 
 // The server's view of the player's stream: none until it plays, one while it plays (corked

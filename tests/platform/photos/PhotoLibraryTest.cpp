@@ -8,6 +8,8 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchSemaphore.hpp"
+#include "platform/files/FileManager.hpp"
+#include "platform/foundation/Json.hpp"
 #include "platform/media/Composition.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "platform/photos/ImageManager.hpp"
@@ -95,6 +97,33 @@ TEST_F(PhotoLibraryTest, AVideoIsCopiedInAndTheIndexSurvivesARestart) {
     EXPECT_EQ(found[0]->localIdentifier(), videos[0]->localIdentifier());
     EXPECT_EQ(videos[0]->referenceURL().absoluteString(),
               "assets-library://asset/asset.MP4?id=" + videos[0]->localIdentifier() + "&ext=MP4");
+}
+
+// Another process that shares the folder adds a movie after this one read the index: this
+// one's next change keeps it.
+TEST_F(PhotoLibraryTest, AMovieAnotherProcessAddedIsKeptByTheNextChange) {
+    library.setAuthorizationStatus(Status::authorized);
+    ASSERT_TRUE(addVideo(clip).first);
+    const std::string index = library.root() + "/index.json";
+    const auto& files = FileManager::defaultManager();
+    auto document = Json::parse(*files.contentsOfFile(index));
+    ASSERT_TRUE(document && document->asDictionary());
+    Dictionary top = *document->asDictionary();
+    Array assets = *top["assets"].asArray();
+    ASSERT_EQ(assets.size(), 1u);
+    Dictionary theirs = *assets[0].asDictionary();
+    theirs["localIdentifier"] = std::string("0A1B2C3D-0000-4000-8000-000000000001");
+    theirs["file"] = std::string("0A1B2C3D-0000-4000-8000-000000000001.mp4");
+    std::filesystem::copy_file(clip, library.root() + "/" + *theirs["file"].asString());
+    assets.push_back(theirs);
+    top["assets"] = assets;
+    ASSERT_TRUE(files.writeAtomically(index, *Json::serializeToData(top)).ok());
+
+    ASSERT_TRUE(addVideo(clip).first);
+    EXPECT_EQ(library.assets(PhotoAsset::MediaType::video).size(), 3u);
+    EXPECT_TRUE(library.assetWithLocalIdentifier("0A1B2C3D-0000-4000-8000-000000000001"));
+    library.setRoot(library.root());  // as the next process reads it
+    EXPECT_EQ(library.assets(PhotoAsset::MediaType::video).size(), 3u);
 }
 
 TEST_F(PhotoLibraryTest, NonMediaAndMissingAccessAreRefusedAndLeaveNothing) {

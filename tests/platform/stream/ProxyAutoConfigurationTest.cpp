@@ -100,5 +100,20 @@ TEST(ProxyAutoConfigurationTest, TheHostsSIGPIPEDispositionIsLeftAlone) {
     EXPECT_EQ(sigpipesRaised.load(), 0);
 }
 
+// A host that blocks SIGINT and SIGTERM in its threads (to wait for them with sigwait) does not
+// hand its helpers those signals blocked: they would outlive a Ctrl-C.
+TEST(ProxyAutoConfigurationTest, HelpersStartWithNoSignalBlocked) {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigset_t previous;
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &previous), 0);
+    const auto status =
+        Subprocess::run("/bin/grep", {"grep", "^SigBlk:", "/proc/self/status"}, "", 60, 1000);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    EXPECT_EQ(status, "SigBlk:\t0000000000000000\n");
+}
+
 }  // namespace
 }  // namespace pindle::platform

@@ -91,7 +91,17 @@ bool spawn(Child& child, const std::string& path, const std::vector<std::string>
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    int spawned = ::posix_spawn(&child.pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+    // The child starts with no signal blocked, whatever this thread blocks (a host that waits
+    // for SIGINT with sigwait blocks it in every thread).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    int spawned =
+        ::posix_spawn(&child.pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         return false;
