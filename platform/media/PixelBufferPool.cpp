@@ -19,8 +19,7 @@ bool isFree(const PixelBufferPtr& buffer) {
 
 PixelBufferPtr PixelBufferPool::make(PixelBuffer::Format format, int width, int height) {
     std::erase_if(buffers_, [&](const PixelBufferPtr& buffer) {
-        return buffer->format() != format || buffer->width() != width ||
-               buffer->height() != height;
+        return buffer->format() != format || buffer->width() != width || buffer->height() != height;
     });
     const auto free = std::find_if(buffers_.begin(), buffers_.end(), isFree);
     if (free != buffers_.end())

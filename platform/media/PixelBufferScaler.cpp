@@ -44,19 +44,18 @@ PixelBufferPtr PixelBufferScaler::scaledToFill(const PixelBufferPtr& picture, in
     const std::ptrdiff_t bytesPerPixel = nv12 ? 1 : 4;
     const std::uint8_t* from[4] = {
         picture->baseAddress(0) + crop.y * picture->bytesPerRow(0) + crop.x * bytesPerPixel,
-        nv12 ? picture->baseAddress(1) + (crop.y / 2) * picture->bytesPerRow(1) + crop.x
-             : nullptr,
+        nv12 ? picture->baseAddress(1) + (crop.y / 2) * picture->bytesPerRow(1) + crop.x : nullptr,
         nullptr, nullptr};
     const int fromStrides[4] = {static_cast<int>(picture->bytesPerRow(0)),
                                 nv12 ? static_cast<int>(picture->bytesPerRow(1)) : 0, 0, 0};
-    std::uint8_t* to[4] = {scaled->baseAddress(0), nv12 ? scaled->baseAddress(1) : nullptr,
-                           nullptr, nullptr};
+    std::uint8_t* to[4] = {scaled->baseAddress(0), nv12 ? scaled->baseAddress(1) : nullptr, nullptr,
+                           nullptr};
     const int toStrides[4] = {static_cast<int>(scaled->bytesPerRow(0)),
                               nv12 ? static_cast<int>(scaled->bytesPerRow(1)) : 0, 0, 0};
     const AVPixelFormat format = ffmpeg::pixelFormatOf(picture->format());
     state_->scaler.reset(sws_getCachedContext(state_->scaler.release(), crop.width, crop.height,
-                                              format, width, height, format, SWS_BILINEAR,
-                                              nullptr, nullptr, nullptr));
+                                              format, width, height, format, SWS_BILINEAR, nullptr,
+                                              nullptr, nullptr));
     if (!state_->scaler ||
         sws_scale(state_->scaler.get(), from, fromStrides, 0, crop.height, to, toStrides) <= 0)
         return nullptr;

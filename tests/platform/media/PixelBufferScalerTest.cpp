@@ -13,7 +13,9 @@ using Format = PixelBuffer::Format;
 // the chroma carries a colour of its own in the middle.
 PixelBufferPtr widePicture(Format format, int width, int height) {
     auto picture = PixelBuffer::make(format, width, height);
-    const auto middle = [&](int x) { return x >= width / 4 && x < width * 3 / 4; };
+    const auto middle = [&](int x) {
+        return x >= width / 4 && x < width * 3 / 4;
+    };
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = picture->baseAddress(0) + y * picture->bytesPerRow(0);
         for (int x = 0; x < width; ++x) {
