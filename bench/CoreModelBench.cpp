@@ -1,10 +1,12 @@
 // The hot paths of the core model: mapping a page of backend JSON to records, building a
-// list query, and feeding the throughput estimate one chunk at a time.
+// list query, feeding the throughput estimate one chunk at a time, and storing records in the
+// video cache once it holds a long list.
 #include <benchmark/benchmark.h>
 
 #include "PindleCore/api/PNRequester.hpp"
 #include "PindleCore/api/PNVideoAPI.hpp"
 #include "PindleCore/caches/PNThroughputManager.hpp"
+#include "PindleCore/caches/PNVideoCache.hpp"
 #include "PindleCore/model/PNJSONParser.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/foundation/Json.hpp"
@@ -69,5 +71,43 @@ void BM_ThroughputSample(benchmark::State& state) {
     pindle::platform::Clock::setCurrent(nullptr);
 }
 BENCHMARK(BM_ThroughputSample);
+
+// The video cache after a list of range(0) records: one record stored on its own (a fetch's
+// answer, a refetch after a notification), and a page of 100 records stored together.
+pindle::PNVideoCache::Map cachedList(int count) {
+    pindle::PNVideoCache::Map map;
+    for (int i = 0; i < count; ++i) {
+        pindle::PNVideo::Fields fields;
+        fields.videoID = "listed-" + std::to_string(i) + "-0123456789abcdef0123456789";
+        std::string id = fields.videoID;
+        map.emplace(std::move(id), pindle::PNVideo::make(std::move(fields)));
+    }
+    return map;
+}
+
+void BM_VideoCache_StoreOneAfterAList(benchmark::State& state) {
+    auto& cache = pindle::PNVideoCache::shared();
+    cache.setCache(cachedList(static_cast<int>(state.range(0))));
+    pindle::PNVideo::Fields fields;
+    fields.videoID = "fetched";
+    const auto video = pindle::PNVideo::make(std::move(fields));
+    for (auto _ : state) cache.putVideoToCache(video);
+    cache.didReceiveMemoryWarning();
+}
+BENCHMARK(BM_VideoCache_StoreOneAfterAList)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_VideoCache_StorePageAfterAList(benchmark::State& state) {
+    auto& cache = pindle::PNVideoCache::shared();
+    cache.setCache(cachedList(static_cast<int>(state.range(0))));
+    std::vector<std::shared_ptr<pindle::PNVideo>> page;
+    for (int i = 0; i < 100; ++i) {
+        pindle::PNVideo::Fields fields;
+        fields.videoID = "page-" + std::to_string(i);
+        page.push_back(pindle::PNVideo::make(std::move(fields)));
+    }
+    for (auto _ : state) cache.putVideosToCache(page);
+    cache.didReceiveMemoryWarning();
+}
+BENCHMARK(BM_VideoCache_StorePageAfterAList)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

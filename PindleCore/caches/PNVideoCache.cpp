@@ -35,14 +35,37 @@ void PNVideoCache::setCache(Map cache) {
     cache_.store(std::make_shared<const Map>(std::move(cache)));
 }
 
-void PNVideoCache::changeMap(const std::function<void(Map& map)>& change) {
+bool PNVideoCache::isHeldByNoReader(const std::shared_ptr<Map>& map) {
+    // The copy made and dropped here changes the holders' count with acquire and release, so
+    // whatever the last reader did with the map happens before this returns.
+    const std::shared_ptr<Map> probe = map;
+    return probe.use_count() == 2;
+}
+
+bool PNVideoCache::isPublishedHere(const std::shared_ptr<const Map>& map) const {
+    return !published_.owner_before(map) && !map.owner_before(published_);
+}
+
+void PNVideoCache::changeMap(Change change) {
     std::shared_ptr<const Map> current = cache_.load();
-    for (;;) {
-        auto next = std::make_shared<Map>(*current);
-        change(*next);
-        if (cache_.compare_exchange_weak(current, std::shared_ptr<const Map>(std::move(next))))
-            return;
+    std::shared_ptr<Map> next;
+    if (spare_ && isPublishedHere(current) && isHeldByNoReader(spare_)) {
+        next = std::move(spare_);
+        spareLag_(*next);
+    } else {
+        next = std::make_shared<Map>(*current);
     }
+    change(*next);
+    while (!cache_.compare_exchange_weak(current, std::shared_ptr<const Map>(next))) {
+        // setCache() published a map meanwhile: the change goes onto that one.
+        next = std::make_shared<Map>(*current);
+        change(*next);
+    }
+    // The map just replaced is the spare, one change behind, when it is one this cache made
+    // (setCache()'s are never changed in place).
+    spare_ = isPublishedHere(current) ? std::const_pointer_cast<Map>(current) : nullptr;
+    spareLag_ = spare_ ? std::move(change) : nullptr;
+    published_ = next;
 }
 
 std::shared_ptr<PNVideo> PNVideoCache::getCachedVideo(const std::string& videoID) const {
@@ -73,8 +96,7 @@ void PNVideoCache::putVideosToCache(const std::vector<std::shared_ptr<PNVideo>>&
     if (std::none_of(videos.begin(), videos.end(), [](const auto& video) { return video; }))
         return;
     std::lock_guard lock(lock_);
-    // One new map for the whole list: a list answer costs one copy, not one per record.
-    changeMap([&](Map& map) {
+    changeMap([videos](Map& map) {
         for (const auto& video : videos) {
             if (video)
                 map[video->videoID()] = video;
@@ -86,11 +108,14 @@ void PNVideoCache::deleteVideo(const std::string& videoID) {
     std::lock_guard lock(lock_);
     if (!cache_.load()->count(videoID))
         return;
-    changeMap([&](Map& map) { map.erase(videoID); });
+    changeMap([videoID](Map& map) { map.erase(videoID); });
 }
 
 void PNVideoCache::didReceiveMemoryWarning() {
     std::lock_guard lock(lock_);
+    spare_ = nullptr;
+    spareLag_ = nullptr;
+    published_.reset();
     cache_.store(std::make_shared<const Map>());
 }
 

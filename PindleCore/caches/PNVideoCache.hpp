@@ -64,9 +64,10 @@ class PNVideoCache {
     void didReceiveMemoryWarning();
 
     // The whole map, read or replaced at once. These two take no lock: they never wait for an
-    // operation under way, and a host needs to hold nothing to call them from any thread. The map
-    // is never changed in place (every change publishes a new one), so what cache() returns is
-    // always a whole map as some moment left it. What they do not give is order with the operations
+    // operation under way, and a host needs to hold nothing to call them from any thread. A map
+    // is never changed while it is published or while a reader may still hold it (every change
+    // publishes another map), so what cache() returns is always a whole map as some moment left
+    // it. What they do not give is order with the operations
     // under way: a lookup already running may answer from the map before a replacement, and a
     // record stored after one (a fetch's answer, say) is added to the replacement.
     Map cache() const;
@@ -81,16 +82,32 @@ class PNVideoCache {
     void handleVideosUpdated(const platform::Notification& notification);
     void handleVideosDeleted(const platform::Notification& notification);
 
-    // Applies `change` to a copy of the map and publishes the copy, again on the newer map when
-    // setCache() published one meanwhile. REQUIRES: lock_ held, so changes never race one
-    // another.
-    void changeMap(const std::function<void(Map& map)>& change);
+    // Publishes the map with `change` applied, again on the newer map when setCache() published
+    // one meanwhile. The map goes onto the spare when no reader holds that any more: brought up
+    // to date by the change that made the published map, and changed in place, so that a change
+    // costs what it changes rather than a copy of every record. Otherwise onto a copy.
+    // REQUIRES: lock_ held, so changes never race one another.
+    using Change = std::function<void(Map& map)>;
+    void changeMap(Change change);
+    // Whether nothing but `map` itself holds the map. REQUIRES: the map is not published, so
+    // that no reader can come to hold it.
+    static bool isHeldByNoReader(const std::shared_ptr<Map>& map);
+    // Whether `map` is the one this cache published last (not one setCache() published).
+    // REQUIRES: lock_ held.
+    bool isPublishedHere(const std::shared_ptr<const Map>& map) const;
 
     // Recursive: the operations call one another under it (the notification handlers fetch
     // through getVideo, which reads through getCachedVideo). It orders the operations; the map
     // itself is published through cache_ (changed under lock_, or by setCache()).
     mutable std::recursive_mutex lock_;
     std::atomic<std::shared_ptr<const Map>> cache_{std::make_shared<const Map>()};
+    // The map this cache published last (weakly: a replacement by setCache() frees it), the one
+    // that map replaced (the spare, made by this cache and no longer published, though readers
+    // may still hold it) and the change that turns the spare into the published map. All three
+    // guarded by lock_.
+    std::weak_ptr<const Map> published_;
+    std::shared_ptr<Map> spare_;
+    Change spareLag_;
     std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;
 };
 

@@ -936,13 +936,25 @@ platform::PixelBufferPtr PCaptureSession::pixelBufferFromImage(const platform::I
 }
 
 void PCaptureSession::appendPicture(const platform::PixelBufferPtr& picture, MediaTime time) {
+    // The renditions differ in bit rate, not in size: a camera picture of another size is
+    // scaled once here, and each writer takes it as it is, rather than each scaling it again.
+    if (!picture)
+        return;
+    platform::PixelBufferPtr scaled = picture;
     for (const auto& resolution : activeResolutions_) {
         const auto found = writers_.find(resolution);
         if (found == writers_.end())
             continue;
         // A writer that failed never becomes ready again: skip it rather than wait.
-        if (found->second.video->isReadyForMoreMediaData())
-            found->second.adaptor->append(picture, time);
+        if (!found->second.video->isReadyForMoreMediaData())
+            continue;
+        const auto& size = found->second.video->videoSettings();
+        if (size && picture->format() == platform::PixelBuffer::Format::nv12 &&
+            (scaled->width() != size->width || scaled->height() != size->height)) {
+            auto made = recordingScaler_.scaledToFill(picture, size->width, size->height);
+            scaled = made ? made : picture;
+        }
+        found->second.adaptor->append(scaled, time);
     }
 }
 

@@ -67,6 +67,7 @@
 #include "platform/media/AssetWriter.hpp"
 #include "platform/media/AssetWriterInputPixelBufferAdaptor.hpp"
 #include "platform/media/Image.hpp"
+#include "platform/media/PixelBufferScaler.hpp"
 #include "platform/ui/Rect.hpp"
 
 namespace pindle::legacy {
@@ -282,6 +283,8 @@ class PCaptureSession : public platform::KeyValueObservable,
     std::vector<std::string> activeResolutions_;
     std::map<std::string, std::string> fileNames_;
     std::map<std::string, Writer> writers_;
+    // Brings a camera picture to the renditions' size once for all of them.
+    platform::PixelBufferScaler recordingScaler_;
     platform::SampleBufferPtr lastFrame_;
     // The placeholder is also read by the host (micPixelBuffer()) while the capture queue
     // replaces it.

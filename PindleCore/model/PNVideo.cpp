@@ -123,8 +123,20 @@ std::string PNVideo::packedAddresses(const Addresses& texts) {
     return packedTexts(texts);
 }
 
-PNVideo::PNVideo(Private, Fields f)
+PNVideo::Addresses PNVideo::addressTexts(const Fields& fields) {
+    Addresses texts;
+    texts[mp4360p] = textOf(fields.mediaMP4URL360p);
+    texts[mp4540p] = textOf(fields.mediaMP4URL540p);
+    texts[mp4720p] = textOf(fields.mediaMP4URL720p);
+    texts[thumbnail] = textOf(fields.thumbnailImageURL);
+    return texts;
+}
+
+PNVideo::PNVideo(Private key, Fields f) : PNVideo(key, std::move(f), addressTexts(f)) {}
+
+PNVideo::PNVideo(Private, Fields&& f, const Addresses& texts)
     : videoID_(std::move(f.videoID)),
+      addresses_(packedAddresses(texts)),
       location_(std::move(f.location)),
       creationDate_(f.creationDate),
       shotOn_(f.shotOn),
@@ -135,12 +147,6 @@ PNVideo::PNVideo(Private, Fields f)
       state_(f.state),
       internalTags_(packedTexts(f.tags)),
       internalMetadata_(packedDictionary(f.metadata)) {
-    Addresses texts;
-    texts[mp4360p] = textOf(f.mediaMP4URL360p);
-    texts[mp4540p] = textOf(f.mediaMP4URL540p);
-    texts[mp4720p] = textOf(f.mediaMP4URL720p);
-    texts[thumbnail] = textOf(f.thumbnailImageURL);
-    addresses_ = packedAddresses(texts);
     if (f.shareURL || f.mediaHLSURL || !f.videoDescription.empty() || f.transcription ||
         f.duration != 0) {
         extras_ = std::make_unique<Extras>(Extras{textOf(f.shareURL), textOf(f.mediaHLSURL),
@@ -153,21 +159,37 @@ std::shared_ptr<PNVideo> PNVideo::make(Fields fields) {
     return std::make_shared<PNVideo>(Private{}, std::move(fields));
 }
 
+std::shared_ptr<PNVideo> PNVideo::make(Fields fields, const Addresses& texts) {
+    return std::make_shared<PNVideo>(Private{}, std::move(fields), texts);
+}
+
 std::optional<platform::URL> PNVideo::mp4URL(PNVideoResolution resolution) const {
-    const MediaMP4URLs urls = mediaMP4URLs();
-    std::optional<URL> found;
+    std::string packed;
+    {
+        std::lock_guard lock(mutex_);
+        packed = addresses_;
+    }
+    const Addresses texts = unpackedAddresses(packed);
+    // Each resolution falls back to the higher ones. Every text is a URL's or empty, so the
+    // first one present from the resolution up is the answer, and only that one becomes a URL.
+    constexpr std::array<Address, 3> lowestFirst = {mp4360p, mp4540p, mp4720p};
+    std::size_t from = 0;
     switch (resolution) {
-        case PNVideoResolution::r720p:
-            found = urls.r720p;
+        case PNVideoResolution::r360p:
+            from = 0;
             break;
         case PNVideoResolution::r540p:
-            found = urls.r540p ? urls.r540p : urls.r720p;
+            from = 1;
             break;
-        case PNVideoResolution::r360p:
-            found = urls.r360p ? urls.r360p : urls.r540p ? urls.r540p : urls.r720p;
+        case PNVideoResolution::r720p:
+            from = 2;
             break;
     }
-    return found ? found : urls.r720p;
+    for (std::size_t at = from; at < lowestFirst.size(); ++at) {
+        if (const std::string& text = texts[lowestFirst[at]]; !text.empty())
+            return urlOf(text);
+    }
+    return std::nullopt;
 }
 
 PNVideo::MediaMP4URLs PNVideo::mediaMP4URLs() const {

@@ -175,12 +175,19 @@ class PNVideo : public platform::Object {
     struct Private {
         explicit Private() = default;
     };
+    // The addresses most records have, kept in addresses_ in this order.
+    enum Address : std::size_t { mp4360p, mp4540p, mp4720p, thumbnail, addressCount };
+    // Their texts, empty for an address that is absent.
+    using Addresses = std::array<std::string, addressCount>;
 
   public:
     // Use make(); the key keeps construction inside the class.
     PNVideo(Private, Fields fields);
+    PNVideo(Private, Fields&& fields, const Addresses& addressTexts);
 
   private:
+    friend class PNVideoMembers;
+
     template <class T>
     T read(const T& field) const {
         std::lock_guard lock(mutex_);
@@ -196,12 +203,14 @@ class PNVideo : public platform::Object {
                                               bool reset) const;
     void postValidationError(const PNError& error);
 
-    // The addresses most records have, kept in addresses_ in this order.
-    enum Address : std::size_t { mp4360p, mp4540p, mp4720p, thumbnail, addressCount };
-    // Their texts, empty for an address that is absent.
-    using Addresses = std::array<std::string, addressCount>;
     static Addresses unpackedAddresses(std::string_view packed);
     static std::string packedAddresses(const Addresses& texts);
+    // A record whose MP4 and thumbnail addresses are `texts` instead of the fields' (which are
+    // ignored): a list's records are made without a URL for each address. REQUIRES: each text
+    // is empty or URL::isValid().
+    static std::shared_ptr<PNVideo> make(Fields fields, const Addresses& texts);
+    // The texts of the fields' MP4 and thumbnail addresses.
+    static Addresses addressTexts(const Fields& fields);
     std::optional<URL> address(Address which) const;
     void setAddress(Address which, const std::optional<URL>& value);
 
@@ -223,7 +232,8 @@ class PNVideo : public platform::Object {
 
     // A list keeps thousands of records, so each is kept small: addresses, tags and metadata
     // are held as their texts packed into one string each (a length before each text) and made
-    // into URLs, sets and dictionaries when read.
+    // into URLs, sets and dictionaries when read. An address's text is always a valid URL's, or
+    // empty for none.
     const std::string videoID_;
     mutable std::mutex mutex_;
     // Every field below is guarded by mutex_.

@@ -4,19 +4,8 @@
 
 namespace pindle {
 
-PNVideoListReader::PNVideoListReader(const PNJSONParser& parser,
-                                     const platform::Dictionary* headers)
-    : parser_(parser),
-      headerTotal_(PNJSONParser::listTotal(headers)),
-      json_([this](platform::Value&& element) { map(std::move(element)); }) {}
-
-void PNVideoListReader::map(platform::Value&& element) {
-    const platform::Dictionary* object = element.asDictionary();
-    if (!object)
-        return;
-    if (std::shared_ptr<PNVideo> video = parser_.parseVideo(*object))
-        videos_.push_back(std::move(video));
-}
+PNVideoListReader::PNVideoListReader(const PNJSONParser&, const platform::Dictionary* headers)
+    : headerTotal_(PNJSONParser::listTotal(headers)), mapper_(videos_), json_(mapper_) {}
 
 bool PNVideoListReader::append(std::string_view piece) {
     return json_.append(piece);

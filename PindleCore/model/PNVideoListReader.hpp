@@ -1,6 +1,7 @@
 // PNVideoListReader: maps the body of a list reply to video records while the body arrives, so
-// that neither the body nor its JSON value is ever held whole: each video object is mapped as
-// soon as its last byte is in, and its bytes and value are dropped.
+// that neither the body nor its JSON value is ever held whole: each video object is mapped from
+// the JSON reader's events as soon as its last byte is in (PNVideoEventMapper), without being
+// built as a value, and its bytes are dropped.
 //
 // The records, the total and the refusals are those of PNJSONParser::parseListBody() for the
 // whole body, however the body is cut into pieces.
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "PindleCore/model/PNVideo.hpp"
+#include "PindleCore/model/PNVideoEventMapper.hpp"
 #include "PindleCore/model/PNVideosResponse.hpp"
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/JsonStreamReader.hpp"
@@ -26,8 +28,8 @@ class PNJSONParser;
 
 class PNVideoListReader {
   public:
-    // Maps with `parser`, which outlives the reader; the total is taken from `headers` (may be
-    // null) now.
+    // The records are those PNJSONParser's own mapping gives a parsed list (a subclass's
+    // parseVideo() is not consulted); the total is taken from `headers` (may be null) now.
     PNVideoListReader(const PNJSONParser& parser, const platform::Dictionary* headers);
 
     PNVideoListReader(const PNVideoListReader&) = delete;
@@ -42,12 +44,10 @@ class PNVideoListReader {
     std::optional<std::shared_ptr<PNVideosResponse>> finish();
 
   private:
-    void map(platform::Value&& element);
-
-    const PNJSONParser& parser_;
     const std::optional<std::int64_t> headerTotal_;
     std::vector<std::shared_ptr<PNVideo>> videos_;
-    platform::JsonStreamReader json_;
+    PNVideoEventMapper mapper_;        // fills videos_
+    platform::JsonStreamReader json_;  // feeds mapper_
 };
 
 }  // namespace pindle

@@ -183,7 +183,9 @@ const std::vector<Option>& options() {
              l.uploadRecording = true;
              return true;
          }},
-        {"--camera", "DEVICE", "record: the camera to record from (a V4L2 device, /dev/video0)",
+        {"--camera", "DEVICE",
+         "record: the camera to record from (a V4L2 device, /dev/video0, or a movie file "
+         "standing in for one)",
          [](CommandLine& l, const std::string& v) {
              return !(l.camera = v)->empty();
          }},

@@ -148,8 +148,16 @@ std::optional<std::string> DeviceChoice::prepareRecording(const CommandLine& lin
         return std::nullopt;
     }
     std::string why;
-    if (line.camera && !hardware.selectCamera(*line.camera, &why))
+    struct stat info {};
+    if (line.camera && ::stat(line.camera->c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        // The mode only serves the negotiation: the movie's pictures are cropped and scaled to
+        // what the session asks, whatever their size.
+        hardware.useRealCameras({platform::LinuxCamera::fromFile(
+            *line.camera, *line.camera, {{"YU12", checkWidth, checkHeight, 30}})});
+        hardware.useSyntheticMicrophone("a movie stands in for the camera");
+    } else if (line.camera && !hardware.selectCamera(*line.camera, &why)) {
         return "camera " + *line.camera + ": " + why;
+    }
     const auto device = platform::CaptureDevice::camera(platform::CaptureDevicePosition::back);
     const auto camera = device ? device->linuxCamera() : nullptr;
     if (!camera)

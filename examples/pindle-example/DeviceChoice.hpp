@@ -26,7 +26,9 @@ class DeviceChoice {
 
     // Makes the camera of `line` the one recordings use and opens it once to see that it
     // streams. Nothing when it can; else why not, naming the device ("camera /dev/video2:
-    // Device or resource busy").
+    // Device or resource busy"). A movie file named as the camera stands in for one, its
+    // pictures paced as they were filmed (so that a benchmark can give the recorder and a peer
+    // the same moving picture); the microphone is then the synthetic one.
     static std::optional<std::string> prepareRecording(const CommandLine& line);
 };
 

@@ -14,6 +14,7 @@
 // Thread-safety: stateless; every function may be called from any thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,6 +51,28 @@ class Json {
 
     // Takes each element of a top-level array as it is read.
     using ElementHandler = std::function<void(Value&& element)>;
+
+    // Takes the parts of a value as they are read, in the text's order, when a read builds no
+    // value (JsonStreamReader's event reading): a container's beginning, its members' names and
+    // values or its elements, its end. A string or a name is a view that lasts only for the call.
+    // Numbers come as parse() would keep them: an integer that fits int64, else a double. The
+    // reader checks the text exactly as parse() does; the events before a refusal have been
+    // given by the time it is known, so what was made of them is dropped.
+    class Events {
+      public:
+        virtual ~Events() = default;
+        virtual void beginObject() = 0;
+        // The name of the member whose value comes next.
+        virtual void memberName(std::string_view name) = 0;
+        virtual void endObject() = 0;
+        virtual void beginArray() = 0;
+        virtual void endArray() = 0;
+        virtual void string(std::string_view text) = 0;
+        virtual void integer(std::int64_t number) = 0;
+        virtual void real(double number) = 0;
+        virtual void boolean(bool value) = 0;
+        virtual void null() = 0;
+    };
     // As parse(), but when the text is an array each of its elements goes to `element` as
     // soon as it is read, in order, and the array returned is empty: a long list is never
     // held whole. An object is returned whole and `element` is not called. When the text
@@ -79,6 +102,10 @@ class Json {
     // `text` as one element of a top-level array: any value, blanks around it allowed, nested
     // as deep as an element may be. Fails as read() does.
     static std::optional<Value> readElement(std::string_view text, ReadingRoom& room, Error* error);
+    // The same, the element's parts going to `events` instead of into a value; `scratch` holds
+    // strings with escapes while their events are given. False when the text is no element.
+    static bool readElementEvents(std::string_view text, Events& events, std::string& scratch,
+                                  Error* error);
     // The error a read that fails for `reason` gives.
     static Error readFailure(const std::string& reason);
     // Compact with a negative indent.

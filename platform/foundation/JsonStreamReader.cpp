@@ -15,6 +15,8 @@ bool isBlank(char c) {
 
 JsonStreamReader::JsonStreamReader(Json::ElementHandler element) : element_(std::move(element)) {}
 
+JsonStreamReader::JsonStreamReader(Json::Events& events) : events_(&events) {}
+
 bool JsonStreamReader::append(const Data& piece) {
     return append(std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
 }
@@ -30,15 +32,17 @@ bool JsonStreamReader::fail(const char* reason) {
 
 bool JsonStreamReader::takeElement(std::string_view text) {
     Error error;
-    std::optional<Value> value = Json::readElement(text, room_, &error);
-    if (!value) {
-        state_ = State::failed;
-        error_ = std::move(error);
-        pending_ = std::string();
-        return false;
+    if (events_) {
+        if (Json::readElementEvents(text, *events_, scratch_, &error))
+            return true;
+    } else if (std::optional<Value> value = Json::readElement(text, room_, &error)) {
+        element_(std::move(*value));
+        return true;
     }
-    element_(std::move(*value));
-    return true;
+    state_ = State::failed;
+    error_ = std::move(error);
+    pending_ = std::string();
+    return false;
 }
 
 bool JsonStreamReader::append(std::string_view piece) {

@@ -9,12 +9,18 @@
 // disagree about what is JSON. Only the bytes of the element still arriving are kept (and only
 // when it straddles two pieces). A top-level object is kept whole and read by finish().
 //
-// When the text turns out not to be JSON part way through, elements before the fault may
-// already have been handed over; the caller drops what it made of them. The error is of
-// CocoaError::domain, code CocoaError::propertyListReadCorrupt, as Json's.
+// A reader made with Json::Events builds no value at all: each element's parts go to the events
+// as it is read (the array's own brackets are not reported), so a caller that maps elements to
+// records of its own needs no value tree in between. Everything else is the same, a top-level
+// object included, which finish() gives whole.
 //
-// Thread-safety: none. One reader is fed by one thread at a time; the handler runs on the
-// thread that feeds it, inside append().
+// When the text turns out not to be JSON part way through, elements before the fault (and with
+// events, the parts of the element at fault) may already have been handed over; the caller
+// drops what it made of them. The error is of CocoaError::domain, code
+// CocoaError::propertyListReadCorrupt, as Json's.
+//
+// Thread-safety: none. One reader is fed by one thread at a time; the handler and the events
+// run on the thread that feeds it, inside append().
 #pragma once
 
 #include <cstddef>
@@ -33,6 +39,8 @@ class JsonStreamReader {
   public:
     // REQUIRES: element is callable.
     explicit JsonStreamReader(Json::ElementHandler element);
+    // Reports the elements to `events`, which outlive the reader.
+    explicit JsonStreamReader(Json::Events& events);
 
     JsonStreamReader(const JsonStreamReader&) = delete;
     JsonStreamReader& operator=(const JsonStreamReader&) = delete;
@@ -63,6 +71,7 @@ class JsonStreamReader {
     static constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
     const Json::ElementHandler element_;
+    Json::Events* const events_ = nullptr;  // instead of element_, when given
     State state_ = State::beforeText;
     std::size_t bytesBefore_ = 0;    // bytes seen before the first bracket
     std::size_t markBytesSeen_ = 0;  // of them, bytes of the byte-order mark
@@ -76,6 +85,7 @@ class JsonStreamReader {
     bool sawElement_ = false;  // a separator or an element has been read
     std::optional<Error> error_;
     Json::ReadingRoom room_;  // shared by the elements' reads
+    std::string scratch_;     // shared by the elements' reads with events
 };
 
 }  // namespace pindle::platform

@@ -117,25 +117,24 @@ std::string stripTrailingSlash(std::string path) {
 
 }  // namespace
 
-std::optional<URL> URL::fromString(std::string_view text) {
+bool URL::locate(std::string_view text) {
     if (text.empty() || text.size() > maximumTextLength)
-        return std::nullopt;
+        return false;
     std::uint8_t seen = urlCharacter;
     for (char c : text) {
         const std::uint8_t traits = characterTraits[static_cast<unsigned char>(c)];
         if (!(traits & urlCharacter))
-            return std::nullopt;
+            return false;
         seen |= traits;
     }
     if ((seen & percentSign) && !hasWellFormedEscapes(text))
-        return std::nullopt;
+        return false;
     // Most URLs have no brackets at all; then no part needs looking at for misplaced ones.
     const bool mayHaveBrackets = (seen & bracket) != 0;
     const auto hasBrackets = [mayHaveBrackets](std::string_view part) {
         return mayHaveBrackets && part.find_first_of("[]") != std::string_view::npos;
     };
 
-    URL url;
     const auto offset = [&text](std::string_view part) {
         return static_cast<std::uint32_t>(part.data() - text.data());
     };
@@ -144,17 +143,17 @@ std::optional<URL> URL::fromString(std::string_view text) {
     if (const std::size_t hash = rest.find('#'); hash != std::string_view::npos) {
         std::string_view fragment = rest.substr(hash + 1);
         if (fragment.find('#') != std::string_view::npos || hasBrackets(fragment)) {
-            return std::nullopt;
+            return false;
         }
-        url.flags_ |= hasFragment;
+        flags_ |= hasFragment;
         rest = rest.substr(0, hash);
     }
     if (const std::size_t question = rest.find('?'); question != std::string_view::npos) {
         std::string_view query = rest.substr(question + 1);
         if (hasBrackets(query))
-            return std::nullopt;
-        url.flags_ |= hasQuery;
-        url.queryEnd_ = offset(query) + static_cast<std::uint32_t>(query.size());
+            return false;
+        flags_ |= hasQuery;
+        queryEnd_ = offset(query) + static_cast<std::uint32_t>(query.size());
         rest = rest.substr(0, question);
     }
 
@@ -162,9 +161,9 @@ std::optional<URL> URL::fromString(std::string_view text) {
     const std::size_t firstSlash = rest.find('/');
     if (colon != std::string_view::npos && colon < firstSlash) {
         if (!isValidScheme(rest.substr(0, colon)))
-            return std::nullopt;
-        url.flags_ |= hasScheme;
-        url.schemeEnd_ = static_cast<std::uint32_t>(colon);
+            return false;
+        flags_ |= hasScheme;
+        schemeEnd_ = static_cast<std::uint32_t>(colon);
         rest = rest.substr(colon + 1);
     }
 
@@ -173,20 +172,20 @@ std::optional<URL> URL::fromString(std::string_view text) {
         const std::size_t pathStart = std::min(rest.find('/'), rest.size());
         std::string_view authority = rest.substr(0, pathStart);
         rest = rest.substr(pathStart);
-        url.flags_ |= hasAuthority;
-        url.authorityBegin_ = offset(authority);
+        flags_ |= hasAuthority;
+        authorityBegin_ = offset(authority);
 
         if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
             std::string_view userInfo = authority.substr(0, at);
             if (hasBrackets(userInfo) || userInfo.find('@') != std::string_view::npos) {
-                return std::nullopt;
+                return false;
             }
             const std::size_t separator = userInfo.find(':');
-            url.flags_ |= hasUser;
-            url.userEnd_ =
+            flags_ |= hasUser;
+            userEnd_ =
                 offset(userInfo) + static_cast<std::uint32_t>(std::min(separator, userInfo.size()));
             if (separator != std::string_view::npos)
-                url.flags_ |= hasPassword;
+                flags_ |= hasPassword;
             authority = authority.substr(at + 1);
         }
 
@@ -197,13 +196,13 @@ std::optional<URL> URL::fromString(std::string_view text) {
             const std::size_t close = authority.find(']');
             if (close == std::string_view::npos ||
                 !isValidIPLiteral(authority.substr(1, close - 1))) {
-                return std::nullopt;
+                return false;
             }
             host = authority.substr(0, close + 1);
             std::string_view after = authority.substr(close + 1);
             if (!after.empty()) {
                 if (after.front() != ':')
-                    return std::nullopt;
+                    return false;
                 hasPortSeparator = true;
                 portText = after.substr(1);
             }
@@ -211,35 +210,47 @@ std::optional<URL> URL::fromString(std::string_view text) {
             const std::size_t separator = authority.rfind(':');
             host = authority.substr(0, separator);
             if (hasBrackets(host) || host.find(':') != std::string_view::npos)
-                return std::nullopt;
+                return false;
             if (separator != std::string_view::npos) {
                 hasPortSeparator = true;
                 portText = authority.substr(separator + 1);
             }
         }
-        url.hostBegin_ = offset(host);
-        url.hostEnd_ = url.hostBegin_ + static_cast<std::uint32_t>(host.size());
+        hostBegin_ = offset(host);
+        hostEnd_ = hostBegin_ + static_cast<std::uint32_t>(host.size());
         if (hasPortSeparator && !portText.empty()) {
             if (portText.size() > 5)
-                return std::nullopt;
+                return false;
             int port = 0;
             for (char c : portText) {
                 if (c < '0' || c > '9')
-                    return std::nullopt;
+                    return false;
                 port = port * 10 + (c - '0');
             }
             if (port > maximumPort)
-                return std::nullopt;
-            url.port_ = port;
+                return false;
+            port_ = port;
         }
     }
 
     if (hasBrackets(rest))
+        return false;
+    pathBegin_ = offset(rest);
+    pathEnd_ = pathBegin_ + static_cast<std::uint32_t>(rest.size());
+    return true;
+}
+
+std::optional<URL> URL::fromString(std::string_view text) {
+    URL url;
+    if (!url.locate(text))
         return std::nullopt;
-    url.pathBegin_ = offset(rest);
-    url.pathEnd_ = url.pathBegin_ + static_cast<std::uint32_t>(rest.size());
     url.text_ = std::string(text);
     return url;
+}
+
+bool URL::isValid(std::string_view text) {
+    URL url;
+    return url.locate(text);
 }
 
 std::optional<std::string> URL::sliceIf(bool present, std::uint32_t begin,

@@ -28,6 +28,8 @@ class URL {
   public:
     // The URL of `text`, or nothing when `text` is not a valid URL reference.
     static std::optional<URL> fromString(std::string_view text);
+    // Whether fromString(text) would give a URL; checks without keeping a copy of the text.
+    static bool isValid(std::string_view text);
 
     // A "file://" URL of a local path. A relative path is taken relative to the current
     // working directory. Characters outside the path-allowed set are percent-escaped.
@@ -83,6 +85,8 @@ class URL {
 
   private:
     URL() = default;
+    // Checks `text` and sets where each component lies in it; false when it is no URL.
+    bool locate(std::string_view text);
     // A URL rebuilt from `text`. REQUIRES: text is a valid URL.
     static URL rebuilt(const std::string& text);
     // This URL with its path replaced by `newPath` (already escaped).

@@ -5,6 +5,7 @@
 
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/PixelBufferPool.hpp"
 #include "platform/media/private/AVDeviceLibrary.hpp"
 
 namespace pindle::platform {
@@ -23,22 +24,10 @@ const char* demuxerFormatName(const std::string& fourcc) {
     return found == names.end() ? nullptr : found->second;
 }
 
-AVPixelFormat avFormatOf(PixelBuffer::Format format) {
-    switch (format) {
-        case PixelBuffer::Format::nv12:
-            return AV_PIX_FMT_NV12;
-        case PixelBuffer::Format::argb:
-            return AV_PIX_FMT_ARGB;
-        case PixelBuffer::Format::bgra:
-            return AV_PIX_FMT_BGRA;
-    }
-    return AV_PIX_FMT_NV12;
-}
-
-// The picture in `target`'s format and size: the middle of the frame with the target's
-// aspect ratio, scaled. Null when the frame's format cannot be converted.
+// The picture in `target`'s format and size, in a buffer of `pool`: the middle of the frame
+// with the target's aspect ratio, scaled. Null when the frame's format cannot be converted.
 PixelBufferPtr convert(const AVFrame& frame, const CameraStream::Target& target,
-                       ffmpeg::ScalePtr& scaler) {
+                       ffmpeg::ScalePtr& scaler, PixelBufferPool& pool) {
     const auto format = static_cast<AVPixelFormat>(frame.format);
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
     if (!descriptor || frame.width <= 0 || frame.height <= 0 ||
@@ -81,12 +70,12 @@ PixelBufferPtr convert(const AVFrame& frame, const CameraStream::Target& target,
         strides[plane] = frame.linesize[plane];
     }
 
-    auto picture = PixelBuffer::make(target.format, target.width, target.height);
+    auto picture = pool.make(target.format, target.width, target.height);
     if (!picture)
         return nullptr;
     scaler.reset(sws_getCachedContext(scaler.release(), cropWidth, cropHeight, format, target.width,
-                                      target.height, avFormatOf(target.format), SWS_BILINEAR,
-                                      nullptr, nullptr, nullptr));
+                                      target.height, ffmpeg::pixelFormatOf(target.format),
+                                      SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler)
         return nullptr;
     std::uint8_t* destination[4] = {picture->baseAddress(0),
@@ -187,6 +176,8 @@ void CameraStream::run(Target target, FrameHandler onFrame, EndHandler onEnd) {
     if (!decoder || !packet || !frame)
         return end(0, "Cannot decode the pictures of " + description_);
     ffmpeg::ScalePtr scaler;
+    // Pictures go out in buffers used again once their holders are done with them.
+    PixelBufferPool pool;
     auto lastPicture = std::chrono::steady_clock::now();
     const auto startedAt = lastPicture;
     std::int64_t firstTimestamp = AV_NOPTS_VALUE;
@@ -210,7 +201,7 @@ void CameraStream::run(Target target, FrameHandler onFrame, EndHandler onEnd) {
             if (!pause(std::chrono::microseconds(0)))
                 return false;
             // A picture that cannot be converted (a corrupt one) is skipped.
-            if (auto picture = convert(*frame, target, scaler))
+            if (auto picture = convert(*frame, target, scaler, pool))
                 onFrame(picture);
             av_frame_unref(frame.get());
         }

@@ -162,6 +162,18 @@ Source Source::fromReader(std::shared_ptr<Reader> reader, std::string descriptio
     return source;
 }
 
+AVPixelFormat pixelFormatOf(PixelBuffer::Format format) {
+    switch (format) {
+        case PixelBuffer::Format::nv12:
+            return AV_PIX_FMT_NV12;
+        case PixelBuffer::Format::argb:
+            return AV_PIX_FMT_ARGB;
+        case PixelBuffer::Format::bgra:
+            return AV_PIX_FMT_BGRA;
+    }
+    return AV_PIX_FMT_NV12;
+}
+
 bool isStillImageFormat(const AVInputFormat& format) {
     const std::string_view name = format.name ? format.name : "";
     constexpr std::string_view pipeSuffix = "_pipe";

@@ -22,6 +22,7 @@
 #include "platform/foundation/URL.hpp"
 #include "platform/media/AssetTrack.hpp"
 #include "platform/media/MediaTime.hpp"
+#include "platform/media/PixelBuffer.hpp"
 
 namespace pindle::platform::ffmpeg {
 
@@ -148,6 +149,9 @@ class Output {
 // of the media layer that is not handed an FFmpeg structure goes through this (or Input::open)
 // first.
 bool loadLibrary(Error* error = nullptr);
+
+// The library's name for a pixel buffer's format.
+AVPixelFormat pixelFormatOf(PixelBuffer::Format format);
 
 // FFmpeg's still-image demuxers: the "<format>_pipe" family, "image2" and GIF's own.
 bool isStillImageFormat(const AVInputFormat& format);

@@ -12,6 +12,7 @@
 #include "platform/foundation/Status.hpp"
 #include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/PixelBufferScaler.hpp"
 
 namespace pindle::platform {
 
@@ -42,21 +43,6 @@ AVPixelFormat libraryFormat(MediaWriter::PixelFormat format) {
     return AV_PIX_FMT_NONE;
 }
 
-// The centred part of a width x height picture that, scaled, fills target exactly; its
-// corner on even coordinates so that NV12's half-size chroma stays aligned.
-struct Crop {
-    int x, y, width, height;
-};
-Crop aspectFillCrop(int width, int height, int targetWidth, int targetHeight) {
-    const double scale = std::max(static_cast<double>(targetWidth) / width,
-                                  static_cast<double>(targetHeight) / height);
-    const int cropWidth = std::clamp(static_cast<int>(std::lround(targetWidth / scale)), 1, width);
-    const int cropHeight =
-        std::clamp(static_cast<int>(std::lround(targetHeight / scale)), 1, height);
-    return Crop{((width - cropWidth) / 2) & ~1, ((height - cropHeight) / 2) & ~1, cropWidth,
-                cropHeight};
-}
-
 Error writeError(int code, const std::string& what) {
     return ffmpeg::makeError(code, MediaError::unknown, what);
 }
@@ -68,6 +54,7 @@ struct MediaWriter::State {
     ffmpeg::CodecContextPtr videoCodec;
     AVStream* videoStream = nullptr;
     PixelFormat videoPixelFormat = PixelFormat::rgba;
+    AVPixelFormat encoderFormat = AV_PIX_FMT_YUV420P;  // what the video encoder takes
     ffmpeg::ScalePtr scaler;
     ffmpeg::FramePtr videoFrame;
     int64_t lastVideoPts = AV_NOPTS_VALUE;
@@ -247,7 +234,11 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         AVCodecContext* encoder = state->videoCodec.get();
         encoder->width = video.width;
         encoder->height = video.height;
-        encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+        state->encoderFormat =
+            video.codec == VideoCodec::h264 && video.pixelFormat != PixelFormat::yuv420p
+                ? AV_PIX_FMT_NV12
+                : AV_PIX_FMT_YUV420P;
+        encoder->pix_fmt = state->encoderFormat;
         encoder->time_base = videoTimeBase;
         encoder->framerate = av_d2q(video.frameRate > 0 ? video.frameRate : 30, 1000);
         encoder->bit_rate = video.bitRate;
@@ -294,7 +285,7 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
         }
         state->videoPixelFormat = video.pixelFormat;
         state->videoFrame.reset(av_frame_alloc());
-        state->videoFrame->format = AV_PIX_FMT_YUV420P;
+        state->videoFrame->format = state->encoderFormat;
         state->videoFrame->width = video.width;
         state->videoFrame->height = video.height;
         if (av_frame_get_buffer(state->videoFrame.get(), 0) < 0) {
@@ -447,7 +438,8 @@ platform::Status MediaWriter::appendPicture(const Picture& picture, double prese
     if (result < 0) {
         return writeError(result, "Out of memory");
     }
-    const Crop crop = aspectFillCrop(picture.width, picture.height, width, height);
+    const PixelBufferScaler::Crop crop =
+        PixelBufferScaler::aspectFillCrop(picture.width, picture.height, width, height);
     const uint8_t* planes[3] = {
         picture.planes[0] + crop.y * picture.bytesPerRow[0] + crop.x * (planar ? 1 : bytesPerPixel),
         nv12  ? picture.planes[1] + (crop.y / 2) * picture.bytesPerRow[1] + crop.x
@@ -457,14 +449,15 @@ platform::Status MediaWriter::appendPicture(const Picture& picture, double prese
     const int strides[3] = {static_cast<int>(picture.bytesPerRow[0]),
                             static_cast<int>(picture.bytesPerRow[1]),
                             static_cast<int>(picture.bytesPerRow[2])};
-    if (yuv && crop.width == width && crop.height == height) {
+    if (libraryFormat(picture.format) == state.encoderFormat && crop.width == width &&
+        crop.height == height) {
         // Already the encoder's picture: a copy, not a conversion.
         av_image_copy(state.videoFrame->data, state.videoFrame->linesize, planes, strides,
-                      AV_PIX_FMT_YUV420P, width, height);
+                      state.encoderFormat, width, height);
     } else {
         state.scaler.reset(sws_getCachedContext(
             state.scaler.release(), crop.width, crop.height, libraryFormat(picture.format), width,
-            height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+            height, state.encoderFormat, SWS_BILINEAR, nullptr, nullptr, nullptr));
         if (!state.scaler) {
             return MediaError::make(MediaError::unknown, "Cannot convert the picture");
         }

@@ -27,8 +27,10 @@ class MediaWriter {
   public:
     enum class Container { mp4, mov };
     enum class VideoCodec { h264, mpeg4 };
-    // yuv420p is the encoder's own format (video range): such pictures of the video's size go
-    // to the encoder without a conversion.
+    // The encoder takes yuv420p when the settings say the pictures are yuv420p (or the codec is
+    // MPEG-4), else NV12, which the H.264 encoder keeps its pictures in anyway (video range
+    // both): pictures of the video's size in the encoder's format go in without a conversion,
+    // so the NV12 pictures of a camera are never converted, however many writers take them.
     enum class PixelFormat { rgba, bgra, argb, nv12, yuv420p };
     // How fast the H.264 encoder works: `realtime` trades compression for speed, for
     // pictures that arrive as they are taken.

@@ -270,10 +270,19 @@ size_t CurlTransfer::onWrite(char* buffer, size_t size, size_t count, void* self
             return CURL_WRITEFUNC_PAUSE;
         }
     }
-    if (!transfer->events_->transferDidReceiveData(reinterpret_cast<const std::uint8_t*>(buffer),
-                                                   length)) {
-        transfer->pausedForEvents_ = true;
-        return CURL_WRITEFUNC_PAUSE;
+    switch (transfer->events_->transferDidReceiveData(reinterpret_cast<const std::uint8_t*>(buffer),
+                                                      length)) {
+        case TransferEvents::Taking::taken:
+            break;
+        case TransferEvents::Taking::takenThenPause:
+            // Both directions, so that libcurl does not look at the socket again, and read
+            // bytes it would then have to keep, before the transfer is resumed.
+            transfer->pausedForEvents_ = true;
+            curl_easy_pause(transfer->handle_, CURLPAUSE_ALL);
+            return length;
+        case TransferEvents::Taking::refused:
+            transfer->pausedForEvents_ = true;
+            return CURL_WRITEFUNC_PAUSE;
     }
     transfer->pausedForEvents_ = false;
     transfer->lastActivity_ = std::chrono::steady_clock::now();

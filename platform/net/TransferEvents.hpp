@@ -22,9 +22,17 @@ class TransferEvents {
     // The final response's header fields are in; body bytes may follow. Returning false
     // holds the body back until the transfer is resumed.
     virtual bool transferDidReceiveResponse(std::shared_ptr<URLResponse> response) = 0;
-    // A chunk of the (decoded) body. Returning false refuses it: the transfer pauses and
-    // offers the same bytes again once resumed.
-    virtual bool transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) = 0;
+    // What became of a chunk of the body.
+    enum class Taking {
+        taken,
+        // Taken, and no more is wanted for now: the transfer pauses until it is resumed. Taking
+        // the bytes that fill the room spares libcurl a copy of them of its own.
+        takenThenPause,
+        // Refused: the transfer pauses and offers the same bytes again once resumed.
+        refused,
+    };
+    // A chunk of the (decoded) body.
+    virtual Taking transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) = 0;
     virtual void transferDidSendBodyData(std::int64_t bytesSent, std::int64_t totalBytesSent,
                                          std::int64_t totalBytesExpectedToSend) = 0;
     // The end of the transfer; called once, after everything else.

@@ -218,26 +218,31 @@ bool URLSessionTask::transferDidReceiveResponse(std::shared_ptr<URLResponse> res
     return allowBody;
 }
 
-bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) {
+TransferEvents::Taking URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes,
+                                                              std::size_t length) {
     Data chunk;
+    std::size_t room = 0;
     bool startGathered = false;
+    Taking taking = Taking::taken;
     {
         std::lock_guard lock(mutex_);
         if (ended_)
-            return true;
+            return Taking::taken;
         if (awaitingResponseAnswer_)
-            return false;
+            return Taking::refused;
         if (collectsBodyLocked()) {
             receivedBody_.insert(receivedBody_.end(), bytes, bytes + length);
             bytesReceived_ += static_cast<std::int64_t>(length);
-            return true;
-        }
-        if (bufferedBytes_ >= maximumBufferedBytes) {
-            pausedForDelegate_ = true;
-            return false;
+            return Taking::taken;
         }
         bufferedBytes_ += static_cast<std::int64_t>(length);
         bytesReceived_ += static_cast<std::int64_t>(length);
+        if (bufferedBytes_ >= maximumBufferedBytes) {
+            // The bytes that fill the room are taken all the same: refused, libcurl would
+            // keep a copy of them until the transfer resumes.
+            pausedForDelegate_ = true;
+            taking = Taking::takenThenPause;
+        }
         if (dataHandler_) {
             startGathered = gatherLocked(bytes, length);
         } else {
@@ -247,25 +252,27 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
                 // join it, so a burst of libcurl's 16 KiB pieces reaches the delegate as one
                 // chunk instead of one callback each.
                 openChunk_->insert(openChunk_->end(), bytes, bytes + length);
-                return true;
+                return taking;
             }
             chunk = spareChunk();
+            room = chunkRoomLocked(length);
         }
     }
     if (dataHandler_) {
         if (startGathered)
             startCallbackRunner();
-        return true;
+        return taking;
     }
     // Copied outside the lock, into a buffer an earlier chunk already used where there is
     // one: the delegate queue's thread then neither waits for the copy nor frees what this
     // thread allocated.
+    chunk.reserve(room);
     chunk.assign(bytes, bytes + length);
     bool startRunner = false;
     {
         std::lock_guard lock(mutex_);
         if (ended_)
-            return true;  // cancelled meanwhile: the chunk is dropped with the rest
+            return Taking::taken;  // cancelled meanwhile: the chunk is dropped with the rest
         auto pending = shareChunk(std::move(chunk));
         openChunk_ = pending;
         startRunner =
@@ -273,20 +280,25 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
     }
     if (startRunner)
         startCallbackRunner();
-    return true;
+    return taking;
+}
+
+std::size_t URLSessionTask::chunkRoomLocked(std::size_t length) const {
+    const std::int64_t announced =
+        response_ ? response_->expectedContentLength() : URLResponse::unknownLength;
+    if (announced <= 0)
+        return length;
+    // Never more than the peer said.
+    const std::int64_t rest =
+        std::max<std::int64_t>(announced - bytesReceived_, 0) + static_cast<std::int64_t>(length);
+    return static_cast<std::size_t>(std::max<std::int64_t>(std::min(rest, maximumChunkBytes),
+                                                           static_cast<std::int64_t>(length)));
 }
 
 bool URLSessionTask::gatherLocked(const std::uint8_t* bytes, std::size_t length) {
     if (gathering_.empty()) {
         gathering_ = spareChunk();
-        const std::int64_t announced =
-            response_ ? response_->expectedContentLength() : URLResponse::unknownLength;
-        if (gathering_.capacity() == 0 && announced > 0) {
-            // Room for the rest of the body, up to a chunk: never more than the peer said.
-            const std::int64_t rest = std::max<std::int64_t>(announced - bytesReceived_, 0) +
-                                      static_cast<std::int64_t>(length);
-            gathering_.reserve(static_cast<std::size_t>(std::min(rest, maximumChunkBytes)));
-        }
+        gathering_.reserve(chunkRoomLocked(length));
     }
     gathering_.insert(gathering_.end(), bytes, bytes + length);
     if (gathering_.size() < static_cast<std::size_t>(maximumChunkBytes))

@@ -100,11 +100,12 @@ class URLSessionTask : public Object, private TransferEvents {
                    CompletionHandler completionHandler, DataHandler dataHandler = nullptr);
 
   private:
-    // Cap on body bytes handed to the delegate queue but not yet delivered; beyond it the
-    // transfer pauses until the delegate catches up (at half). A delegate that writes to a
-    // file falls behind a loopback download, so the transfer pauses and is woken again once
-    // every half of this: half a mebibyte (four of libcurl's 128 KiB reads) wakes the network
-    // thread half as often as a quarter did, for a quarter of a mebibyte more at the peak.
+    // Cap on body bytes handed to the delegate queue but not yet delivered; the read that
+    // reaches it is still taken (refused, libcurl would copy it to keep it), then the transfer
+    // pauses until the delegate catches up (at half). A delegate that writes to a file falls
+    // behind a loopback download, so the transfer pauses and is woken again once every half
+    // of this: half a mebibyte (four of libcurl's 128 KiB reads) wakes the network thread half
+    // as often as a quarter did, for a quarter of a mebibyte more at the peak.
     static constexpr std::int64_t maximumBufferedBytes = 512 * 1024;
     // The most bytes one chunk gathers while it waits for the delegate: small against
     // maximumBufferedBytes, so that the delegate's work on one chunk frees room, and the
@@ -130,9 +131,14 @@ class URLSessionTask : public Object, private TransferEvents {
     std::shared_ptr<Data> shareChunk(Data bytes);
     // An empty buffer, with the room of an earlier chunk when there is one.
     Data spareChunk();
+    // The room a new chunk sets aside for its first `length` bytes and those that may join it:
+    // the rest of the body the peer announced, up to a chunk (exactly `length` when it announced
+    // no length), so that bytes joining it are not copied again as it grows. REQUIRES: mutex_
+    // held, bytesReceived_ already counting the `length` bytes.
+    std::size_t chunkRoomLocked(std::size_t length) const;
 
     bool transferDidReceiveResponse(std::shared_ptr<URLResponse> response) override;
-    bool transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) override;
+    Taking transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) override;
     void transferDidSendBodyData(std::int64_t bytesSent, std::int64_t totalBytesSent,
                                  std::int64_t totalBytesExpectedToSend) override;
     void transferDidFinish(std::optional<Error> error) override;

@@ -1,6 +1,7 @@
 // The backend's JSON list of videos, as the requester hands it to the list reader: the raw body
 // in pieces (their size taken from the input's length) and the response's header fields. The
-// records must be those of the parsed body mapped whole, and a body that is not JSON no list.
+// reader maps each element from the JSON reader's events, never building its value: its records
+// must be those of the parsed body's value tree mapped whole, and a body that is not JSON no list.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

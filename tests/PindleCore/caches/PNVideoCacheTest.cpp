@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <random>
 #include <thread>
 
 #include "../api/EmulatorFixture.hpp"
@@ -212,6 +213,61 @@ TEST_F(PNVideoCacheTest, TheWholeMapIsReadAndReplacedWhileTheCacheWorks) {
     done = true;
     host.join();
     EXPECT_EQ(halves.load(), 0);
+}
+
+// A change after the first is made in place on the map the one before replaced, once that is
+// brought up to date: whatever the order of stores, deletions, memory warnings and whole maps
+// set from outside, the map is the one every change applied in turn gives.
+TEST_F(PNVideoCacheTest, EveryChangeLandsOnTheMapTheChangesBeforeItLeft) {
+    std::mt19937 random(4711);
+    PNVideoCache::Map expected;
+    cache().setCache(expected);
+    const auto id = [&] {
+        return "v" + std::to_string(random() % 12);
+    };
+    for (int step = 0; step < 3000; ++step) {
+        switch (random() % 8) {
+            case 0:
+            case 1:
+            case 2: {
+                const auto video = record(id());
+                cache().putVideoToCache(video);
+                expected[video->videoID()] = video;
+                break;
+            }
+            case 3:
+            case 4: {
+                std::vector<std::shared_ptr<PNVideo>> page;
+                for (std::size_t i = random() % 4; i > 0; --i) page.push_back(record(id()));
+                cache().putVideosToCache(page);
+                for (const auto& video : page) expected[video->videoID()] = video;
+                break;
+            }
+            case 5: {
+                const std::string gone = id();
+                post(NotificationName::PNVideoDeleted, platform::Value(gone));
+                expected.erase(gone);
+                break;
+            }
+            case 6:
+                if (random() % 4 == 0) {
+                    cache().didReceiveMemoryWarning();
+                    expected.clear();
+                }
+                break;
+            case 7: {
+                PNVideoCache::Map replacement;
+                for (std::size_t i = random() % 3; i > 0; --i) {
+                    auto video = record(id());
+                    replacement[video->videoID()] = video;
+                }
+                cache().setCache(replacement);
+                expected = replacement;
+                break;
+            }
+        }
+        ASSERT_EQ(cache().cache(), expected) << "after step " << step;
+    }
 }
 
 TEST_F(PNVideoCacheTest, ReadersOfASharedRecordNeverSeeAHalfPatchedOne) {

@@ -114,5 +114,68 @@ TEST(PNVideoListReaderTest, DamagedOrCutRepliesFailAsTheWholeReplyDoes) {
     }
 }
 
+// The reader maps each element from the JSON reader's events, never building its value; the
+// record must be the one the parsed element maps to, whatever shape each member has.
+TEST(PNVideoListReaderTest, EachMemberMapsAsItsParsedValueDoes) {
+    const std::string dates =
+        R"("createdAt":"2019-03-01T10:20:30.456Z","shotOn":"2019-02-28T08:00:00.000Z")";
+    const char* members[] = {
+        // Repeated members: the last one counts, whatever came before.
+        R"("title":"first","title":"second","id":"x","id":"y")",
+        R"("id":"x","id":7)",
+        R"("title":"kept","title":["gone"])",
+        R"("mp4Url":{"720p":"http://h/1.mp4"},"mp4Url":{"360p":"http://h/2.mp4"})",
+        R"("mp4Url":{"720p":"http://h/1.mp4"},"mp4Url":"http://h/2.mp4")",
+        R"("tags":["a"],"tags":["b","c"],"metadata":{"k":"v"},"metadata":{"l":"w"})",
+        R"("tags":["a"],"tags":{"b":"c"},"metadata":{"k":"v"},"metadata":[{"l":"w"}])",
+        R"("createdAt":"2019-03-01T10:20:30.456Z","createdAt":null)",
+        // Members of the wrong kind count as absent or zero.
+        R"("title":5,"state":true,"transcription":null,"thumbUrl":{},"lat":"1","lng":[2])",
+        R"("height":720.0,"width":-3,"lat":7,"lng":-0.5)",
+        R"("height":720.5,"width":1e30,"lat":1e308,"lng":-12345678901234567890)",
+        R"("state":"processed","state":"no such state")",
+        R"("state":"processed","transcription":"said","transcription":"said again")",
+        // Addresses: a 540p that is no address falls back to 480p; other entries are skipped.
+        R"("mp4Url":{"540p":"not a url","480p":"http://h/480.mp4","1080p":"http://h/x"})",
+        R"("mp4Url":{"540p":540,"480p":"http://h/480.mp4","720p":{"u":"http://h/7"}})",
+        R"("mp4Url":{"720p":"http://h/7.mp4","720p":false,"360p":"http://h/3.mp4"})",
+        R"("mp4Url":["http://h/7.mp4"],"thumbUrl":"http://h/t p.png")",
+        R"("thumbUrl":"http://h/t.png","thumbUrl":"http://h/u.png")",
+        // Metadata keeps only strings, tags only an array of strings.
+        R"("metadata":{"a":"1","b":2})",
+        R"("metadata":{"a":2,"a":"1","b":{"c":"d"},"b":"e"})",
+        R"("metadata":{"a":"1","a":[]},"tags":["x",1],"tags":["y","y",""])",
+        R"("tags":["x",["y"]],"metadata":"k=v")",
+        // Escaped names, unknown members nested deep, members in any order.
+        R"("i\u0064":"escaped","\u006dp4Url":{"72\u0030p":"http://h/e.mp4"},"ti\"tle":"q")",
+        R"("other":{"id":"inner","mp4Url":{"720p":"http://h/x"},"a":[[{"title":"t"}]]})",
+        R"("width":1,"tags":["b","a"],"title":"t\u00e9\n","metadata":{"z":"1","a":"2"})",
+    };
+    std::string text = "[";
+    for (const char* extra : members) {
+        text += std::string(R"({"id":"v",)") + dates + "," + extra + "},";
+        text += std::string("{") + extra + "," + dates + R"(,"id":"w"},)";
+    }
+    // Elements that are no video objects, with objects inside them.
+    text += R"([{"id":"in an array",)" + dates + R"(}],"s",{"list":[{"id":"deeper"}]}])";
+
+    const auto parsed = platform::Json::parse(text);
+    ASSERT_TRUE(parsed) << text;
+    const auto whole = PNJSONParser::shared().parseListResponce(*parsed, nullptr);
+    ASSERT_TRUE(whole);
+    const Listing expected = listing(whole);
+    ASSERT_GT(expected.records.size(), std::size(members));
+
+    const auto read = readInPieces(text, {text.size() / 3, text.size() / 2});
+    ASSERT_TRUE(read && *read);
+    const Listing events = listing(*read);
+    ASSERT_EQ(events.records.size(), expected.records.size());
+    for (std::size_t i = 0; i < expected.records.size(); ++i) {
+        EXPECT_EQ(events.records[i], expected.records[i])
+            << "record " << i << ": " << platform::Json::serialize(events.records[i]).value_or("")
+            << " against " << platform::Json::serialize(expected.records[i]).value_or("");
+    }
+}
+
 }  // namespace
 }  // namespace pindle

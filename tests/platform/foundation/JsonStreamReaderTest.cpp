@@ -48,11 +48,63 @@ Reading readWhole(std::string_view text) {
     return reading;
 }
 
+// Builds each element again from a reader's events, handing it out once it is whole; the parts
+// of an element cut short by a refusal are never handed out.
+class ElementBuilder : public Json::Events {
+  public:
+    explicit ElementBuilder(std::vector<Value>& elements) : elements_(elements) {}
+
+    void beginObject() override { open_.push_back({Value(Dictionary()), {}}); }
+    void memberName(std::string_view name) override { open_.back().name = name; }
+    void endObject() override { close(); }
+    void beginArray() override { open_.push_back({Value(Array()), {}}); }
+    void endArray() override { close(); }
+    void string(std::string_view text) override { add(Value(std::string(text))); }
+    void integer(std::int64_t number) override { add(Value(number)); }
+    void real(double number) override { add(Value(number)); }
+    void boolean(bool value) override { add(Value(value)); }
+    void null() override { add(Value()); }
+
+  private:
+    struct Open {
+        Value container;
+        std::string name;  // of the member whose value comes next
+    };
+
+    void add(Value&& value) {
+        if (open_.empty()) {
+            elements_.push_back(std::move(value));
+        } else if (Dictionary* object = open_.back().container.asDictionary()) {
+            (*object)[open_.back().name] = std::move(value);  // the last of a repeated name
+        } else {
+            open_.back().container.asArray()->push_back(std::move(value));
+        }
+    }
+    void close() {
+        Value container = std::move(open_.back().container);
+        open_.pop_back();
+        add(std::move(container));
+    }
+
+    std::vector<Value>& elements_;
+    std::vector<Open> open_;
+};
+
+enum class Handing { values, events };
+
 // Reads `text` in pieces that end at each of `cuts` (ascending offsets).
-Reading readInPieces(std::string_view text, const std::vector<std::size_t>& cuts) {
+Reading readInPieces(std::string_view text, const std::vector<std::size_t>& cuts,
+                     Handing handing = Handing::values) {
     Reading reading;
-    JsonStreamReader reader(
-        [&](Value&& element) { reading.elements.push_back(std::move(element)); });
+    ElementBuilder builder(reading.elements);
+    std::optional<JsonStreamReader> valueReader;
+    std::optional<JsonStreamReader> eventReader;
+    if (handing == Handing::values)
+        valueReader.emplace(
+            [&](Value&& element) { reading.elements.push_back(std::move(element)); });
+    else
+        eventReader.emplace(builder);
+    JsonStreamReader& reader = valueReader ? *valueReader : *eventReader;
     std::size_t from = 0;
     for (std::size_t cut : cuts) {
         reader.append(text.substr(from, cut - from));
@@ -72,17 +124,21 @@ std::vector<std::size_t> everyByte(std::string_view text) {
     return cuts;
 }
 
-// Every split in two, and a byte at a time, reads as the whole text does: the same elements, the
-// same value, the same refusal.
+// Every split in two, and a byte at a time, reads as the whole text does: the same elements
+// (handed out whole or rebuilt from events), the same value, the same refusal.
 void expectSameInAnyPieces(std::string_view text) {
     const Reading whole = readWhole(text);
-    for (std::size_t at = 0; at <= text.size(); ++at) {
-        const Reading split = readInPieces(text, {at});
-        ASSERT_TRUE(split.sameAs(whole))
-            << split << " against " << whole << ", split at " << at << " of " << text;
+    for (const Handing handing : {Handing::values, Handing::events}) {
+        SCOPED_TRACE(handing == Handing::values ? "values" : "events");
+        for (std::size_t at = 0; at <= text.size(); ++at) {
+            const Reading split = readInPieces(text, {at}, handing);
+            ASSERT_TRUE(split.sameAs(whole))
+                << split << " against " << whole << ", split at " << at << " of " << text;
+        }
+        const Reading bytes = readInPieces(text, everyByte(text), handing);
+        ASSERT_TRUE(bytes.sameAs(whole))
+            << bytes << " against " << whole << ", byte by byte: " << text;
     }
-    const Reading bytes = readInPieces(text, everyByte(text));
-    ASSERT_TRUE(bytes.sameAs(whole)) << bytes << " against " << whole << ", byte by byte: " << text;
 }
 
 TEST(JsonStreamReaderTest, ReadsInAnyPiecesExactlyWhatTheWholeTextGives) {
@@ -133,6 +189,7 @@ TEST(JsonStreamReaderTest, RefusesNestingAsTheWholeTextDoes) {
         EXPECT_EQ(whole.value.has_value(), inside < Json::maximumNestingDepth);
         EXPECT_TRUE(readInPieces(text, everyByte(text)).sameAs(whole));
         EXPECT_TRUE(readInPieces(text, {text.size() / 2}).sameAs(whole));
+        EXPECT_TRUE(readInPieces(text, {text.size() / 2}, Handing::events).sameAs(whole));
     }
 }
 
@@ -151,9 +208,11 @@ TEST(JsonStreamReaderTest, RandomDocumentsReadTheSameInRandomPieces) {
         std::vector<std::size_t> cuts;
         for (int i = 0; i < 4; ++i) cuts.push_back(random() % (text.size() + 1));
         std::sort(cuts.begin(), cuts.end());
-        const Reading pieces = readInPieces(text, cuts);
         const Reading whole = readWhole(text);
+        const Reading pieces = readInPieces(text, cuts);
         ASSERT_TRUE(pieces.sameAs(whole)) << pieces << " against " << whole << ": " << text;
+        const Reading events = readInPieces(text, cuts, Handing::events);
+        ASSERT_TRUE(events.sameAs(whole)) << events << " against " << whole << ": " << text;
     }
 }
 
