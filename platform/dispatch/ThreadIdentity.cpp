@@ -1,4 +1,4 @@
-#include "platform/log/ThreadIdentity.hpp"
+#include "platform/dispatch/ThreadIdentity.hpp"
 
 #include <pthread.h>
 #include <sys/syscall.h>
