@@ -1,29 +1,32 @@
 #include "PindleCore/websocket/WSRunLoopThread.hpp"
 
-#include <pthread.h>
-
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
+#include "platform/dispatch/Thread.hpp"
 #include "platform/net/stream/SocketStream.hpp"
 
 namespace pindle {
+
+namespace {
+
+// What the system keeps of the name (15 bytes), and what log lines show.
+constexpr const char* systemThreadName = "WebSocket.Net";
+
+}  // namespace
 
 struct WSRunLoopThread::State {
     std::shared_ptr<platform::RunLoop> loop = std::make_shared<platform::RunLoop>();
     std::mutex mutex;
     std::condition_variable started;
     bool running = false;  // guarded by mutex
-    std::thread thread;
+    platform::Thread thread;
 };
 
 WSRunLoopThread::WSRunLoopThread() : state_(std::make_shared<State>()) {
     auto state = state_;
-    state->thread = std::thread([state] {
-        // Linux limits thread names to 15 characters.
-        pthread_setname_np(pthread_self(), "WebSocket.Net");
+    state->thread = platform::Thread(systemThreadName, [state] {
         {
             std::lock_guard lock(state->mutex);
             state->running = true;
