@@ -1,13 +1,12 @@
 #include "PindleCore/websocket/WSUtilities.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <memory>
 
 #include "platform/crypto/SecureRandom.hpp"
+#include "platform/files/ProcessInfo.hpp"
 #include "platform/foundation/Base64.hpp"
 #include "platform/foundation/PercentEncoding.hpp"
 #include "platform/log/StandardError.hpp"
@@ -171,11 +170,7 @@ std::optional<platform::SocketStream::NetworkServiceType> WSStreamNetworkService
 }
 
 std::size_t WSDefaultBufferSize() {
-    static const std::size_t size = [] {
-        long page = ::sysconf(_SC_PAGESIZE);
-        return page > 0 ? static_cast<std::size_t>(page) : std::size_t{4096};
-    }();
-    return size;
+    return platform::ProcessInfo::pageSize();
 }
 
 std::optional<std::size_t> WSValidUTF8Prefix(const std::uint8_t* bytes, std::size_t length) {

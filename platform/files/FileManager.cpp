@@ -136,6 +136,10 @@ bool FileManager::fileExists(const std::string& path, bool* isDirectory) const {
     return true;
 }
 
+bool FileManager::isWritableFile(const std::string& path) const {
+    return ::access(path.c_str(), W_OK) == 0;
+}
+
 platform::Status FileManager::createDirectory(const std::string& path,
                                               bool withIntermediateDirectories) const {
     if (!withIntermediateDirectories) {

@@ -616,5 +616,23 @@ TEST_F(PDataRangeUploadingOperationTest, TwoOperationsForOneRecordDoTheWorkOnce)
     EXPECT_EQ(object(id + "/imported.mp4"), text(file));
 }
 
+TEST_F(PDataRangeUploadingOperationTest, AnOperationWaitingForItsRecordEndsWhenCancelled) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000061";
+    Data file = record(id, "720p", 2 * unit, true);
+    Ending waiter;
+    const Ending first = runHoldingTheFirstRange(id, [&](PDataRangeUploadingOperation&) {
+        auto second = std::make_shared<PDataRangeUploadingOperation>(id);
+        auto ending = endingOf(*second);
+        auto done = std::async(std::launch::async, [second] { second->main(); });
+        // The first still holds the record: only the cancel can end the second's wait.
+        cancelAndAwait(*second, done, std::chrono::seconds(30));
+        waiter = *ending;
+    });
+    EXPECT_TRUE(waiter.cancelled);
+    EXPECT_TRUE(first.uploaded);
+    EXPECT_EQ(emulator_.storage().sessionsOpened(), 1u);
+    EXPECT_EQ(object(id + "/imported.mp4"), text(file));
+}
+
 }  // namespace
 }  // namespace pindle::legacy
