@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "platform/foundation/Status.hpp"
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
 

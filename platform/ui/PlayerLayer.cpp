@@ -4,8 +4,8 @@
 #include <chrono>
 
 #include "platform/dispatch/Clock.hpp"
-#include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
+#include "platform/ui/private/UILock.hpp"
 
 namespace pindle::platform::ui {
 

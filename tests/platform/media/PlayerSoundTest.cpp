@@ -10,7 +10,7 @@
 #include <functional>
 #include <thread>
 
-#include "platform/audio/SoundServer.hpp"
+#include "platform/audio/private/SoundServer.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/log/StandardError.hpp"
 #include "platform/media/Player.hpp"
