@@ -4,30 +4,11 @@
 # script evaluator the platform library runs beside itself, a CMake package (Pindle::Platform,
 # Pindle::Core, Pindle::Player) and the pkg-config files pindle-core.pc and pindle-player.pc.
 #
-# Every header of the three library folders is public unless it is private by one of these
-# rules, so that new code is installed without editing this file:
-#   - it lives in a folder named `private/`, or its name ends in `Private.hpp`;
-#   - it is listed in PINDLE_PRIVATE_HEADERS below (older headers that predate the rule).
-# A public header may include only public headers, the standard library and POSIX: never
-# libcurl, FFmpeg, Boost or a private header. scripts/consumer-test compiles every installed
-# header on its own to hold us to that.
+# Only the headers listed in PindlePublicHeaders.cmake are installed; the others live in
+# `private/` folders.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
-
-set(PINDLE_PRIVATE_HEADERS
-    # These pull in FFmpeg's headers; only the platform library's own sources use them.
-    platform/media/FFmpegLibrary.hpp
-    platform/media/FFmpegSupport.hpp
-    platform/media/ByteStoreReader.hpp
-    # The media layer's own: the FFmpeg media source, and the player's sound (libpulse).
-    platform/media/FFmpegMediaSource.hpp
-    platform/media/AudioRenderer.hpp
-    # libcurl's transfer, behind the URL session's tasks.
-    platform/net/CurlTransfer.hpp
-    # These pull in libpulse's headers.
-    platform/audio/PulseLibrary.hpp
-    platform/audio/PulseContext.hpp
-    platform/audio/SoundServer.hpp)
+include(${CMAKE_CURRENT_LIST_DIR}/PindlePublicHeaders.cmake)
 
 set(PINDLE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/pindle)
 set(PINDLE_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pindle)
@@ -56,16 +37,10 @@ install(TARGETS ${pindle_libraries}
 # ProxyAutoConfiguration looks for its evaluator beside the platform library.
 install(TARGETS pindle-pac-evaluator RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime)
 
-foreach(folder platform PindleCore PindlePlayer)
-  file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR}
-       ${PROJECT_SOURCE_DIR}/${folder}/*.hpp)
-  list(FILTER headers EXCLUDE REGEX "(^|/)private/|Private\\.hpp$|^platform/pac-evaluator/")
-  list(REMOVE_ITEM headers ${PINDLE_PRIVATE_HEADERS})
-  foreach(header IN LISTS headers)
-    get_filename_component(subfolder ${header} DIRECTORY)
-    install(FILES ${PROJECT_SOURCE_DIR}/${header}
-            DESTINATION ${PINDLE_INSTALL_INCLUDEDIR}/${subfolder} COMPONENT development)
-  endforeach()
+foreach(header IN LISTS PINDLE_PUBLIC_HEADERS)
+  get_filename_component(subfolder ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${header}
+          DESTINATION ${PINDLE_INSTALL_INCLUDEDIR}/${subfolder} COMPONENT development)
 endforeach()
 
 install(EXPORT PindleTargets NAMESPACE Pindle:: DESTINATION ${PINDLE_INSTALL_CMAKEDIR}

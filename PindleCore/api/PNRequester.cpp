@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "PindleCore/api/PNTaskCancellable.hpp"
+#include "PindleCore/api/private/PNTaskCancellable.hpp"
 #include "platform/foundation/CharacterSet.hpp"
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/PercentEncoding.hpp"

@@ -8,6 +8,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
+#include "PindleCore/model/private/PNSessionContext.hpp"
 #include "PindleCore/notifications/PNNotificationsManager.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -30,6 +31,27 @@ std::optional<std::string> stringMember(const platform::Dictionary& reply, const
 platform::Error sessionNotStarted() {
     return PNError(PNError::sessionNotStarted);
 }
+
+// The model reads the session of the moment through this, since it may not include the session.
+class CurrentSessionContext final : public PNSessionContext {
+  public:
+    std::optional<std::string> appID() const override { return PNSession::current()->appID(); }
+    bool started() const override {
+        return PNSession::current()->state() == PNSessionState::started;
+    }
+    std::optional<std::string> sessionToken() const override {
+        return PNSession::current()->sessionToken();
+    }
+    std::optional<std::string> apiToken() const override {
+        return PNSession::current()->apiToken();
+    }
+};
+
+// Installed as the library loads: the model asks for the session before any host call can.
+[[maybe_unused]] const bool sessionContextInstalled = [] {
+    PNSessionContext::install(std::make_shared<CurrentSessionContext>());
+    return true;
+}();
 
 }  // namespace
 

@@ -1,7 +1,5 @@
 #include "PindleCore/logging/LGASLLogger.hpp"
 
-#include <unistd.h>
-
 #include "platform/log/SystemLog.hpp"
 
 namespace pindle {

@@ -4,7 +4,7 @@
 
 #include "PindleCore/logging/LGExtractFileNameWithoutExtension.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
-#include "platform/log/ThreadIdentity.hpp"
+#include "platform/dispatch/ThreadIdentity.hpp"
 
 namespace pindle {
 

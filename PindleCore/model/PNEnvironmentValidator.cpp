@@ -1,11 +1,11 @@
 #include "PindleCore/model/PNEnvironmentValidator.hpp"
 
-#include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/model/private/PNSessionContext.hpp"
 
 namespace pindle {
 
 std::optional<PNError> PNEnvironmentValidator::validate() {
-    if (PNSession::current()->state() == PNSessionState::started)
+    if (PNSessionContext::current()->started())
         return std::nullopt;
     return PNError(PNError::sessionNotStarted);
 }

@@ -1,6 +1,6 @@
 #include "PindleCore/model/PNError.hpp"
 
-#include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/model/private/PNSessionContext.hpp"
 
 namespace pindle {
 
@@ -25,7 +25,7 @@ std::string PNError::localizedDescription() const {
         case authenticationFailed:
             // Without an application identifier the sentence simply ends after "app id".
             return "Unable to authenticate for app id " +
-                   PNSession::current()->appID().value_or("");
+                   PNSessionContext::current()->appID().value_or("");
         case timedOut:
             return "The network call has timed out";
         case serverDown:

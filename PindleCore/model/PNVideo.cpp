@@ -6,11 +6,11 @@
 #include <cmath>
 #include <functional>
 
-#include "PindleCore/api/PNSession.hpp"
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNDataValidator.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
-#include "PindleCore/playlists/PNVideoSyncService.hpp"
+#include "PindleCore/model/private/PNSessionContext.hpp"
+#include "PindleCore/model/private/PNVideoMetadataSink.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Text.hpp"
 
@@ -368,7 +368,7 @@ std::int64_t readRating(const platform::StringDictionary& metadata) {
 std::optional<std::string> resolveIdentity(const std::optional<std::string>& identity) {
     std::optional<std::string> resolved = identity;
     if (!resolved) {
-        const std::shared_ptr<PNSession>& session = PNSession::current();
+        const std::shared_ptr<const PNSessionContext> session = PNSessionContext::current();
         resolved = session->sessionToken();
         if (!resolved)
             resolved = session->apiToken();
@@ -397,8 +397,7 @@ void PNVideo::assignMetadata(platform::StringDictionary metadata) {
         postValidationError(*error);
         return;
     }
-    PNVideoSyncService::sharedInstance().queue(videoID_, "PNVideo", "metadata",
-                                               platform::Value(metadata));
+    PNVideoMetadataSink::send(videoID_, platform::Value(metadata));
     setInternalMetadata(std::move(metadata));
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "PindleCore/model/PNErrorClassification.hpp"
+#include "PindleCore/model/private/PNVideoMetadataSink.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Weakly.hpp"
 
@@ -16,6 +17,15 @@ bool isGatewayStatus(const platform::Error& error) {
     auto status = statusCode(error);
     return status && (*status == 502 || *status == 503 || *status == 504);
 }
+
+// Videos hand their metadata edits to the model's sink, which the model cannot point here
+// itself; installed as the library loads, so that no edit made afterwards is missed.
+[[maybe_unused]] const bool metadataSinkInstalled = [] {
+    PNVideoMetadataSink::install([](const std::string& videoID, const platform::Value& metadata) {
+        PNVideoSyncService::sharedInstance().queue(videoID, "PNVideo", "metadata", metadata);
+    });
+    return true;
+}();
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 #include "PindleCore/uploads/PDataRangeUploadingOperation.hpp"
 
-#include <chrono>
 #include <condition_variable>
 #include <set>
 #include <string_view>
@@ -129,17 +128,24 @@ Claims& claims() {
     return *shared;
 }
 
-constexpr auto claimPoll = std::chrono::milliseconds(50);
+// Wakes the operations waiting for a record, to see whether theirs is free or they were
+// cancelled. Taking the mutex first orders the wake-up after a waiter's last look: one that
+// found neither is waiting by now, and hears it.
+void wakeClaimWaiters() {
+    { std::lock_guard lock(claims().mutex); }
+    claims().changed.notify_all();
+}
 
 class RecordClaim {
   public:
-    // Waits for the record; false when `cancelled` says to give up first.
+    // Waits for the record; false when `cancelled` says to give up first. REQUIRES: whatever
+    // makes `cancelled` true calls wakeClaimWaiters() afterwards.
     bool take(const std::string& videoID, const std::function<bool()>& cancelled) {
         std::unique_lock lock(claims().mutex);
         while (claims().records.count(videoID)) {
             if (cancelled())
                 return false;
-            claims().changed.wait_for(lock, claimPoll);
+            claims().changed.wait(lock);
         }
         claims().records.insert(videoID);
         videoID_ = videoID;
@@ -437,7 +443,7 @@ void PDataRangeUploadingOperation::cancel() {
         reported_ = true;
     }
     wakeUp_.signal();
-    claims().changed.notify_all();
+    wakeClaimWaiters();
     if (task)
         task->cancel();
     if (cancellable)

@@ -2,8 +2,8 @@
 
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
-#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
+#include "PindleCore/uploads/private/PNUploadingPersistentStorage.hpp"
 
 namespace pindle {
 

@@ -2,7 +2,7 @@
 
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNSafePath.hpp"
-#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
+#include "PindleCore/uploads/private/PNUploadingPersistentStorage.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 

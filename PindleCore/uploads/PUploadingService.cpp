@@ -1,7 +1,5 @@
 #include "PindleCore/uploads/PUploadingService.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 
@@ -108,7 +106,7 @@ std::shared_ptr<PNVideo> PUploadingService::uploadVideoFile(
         }
     } releasedUnlessInFlight{*this, videoID};
     const platform::FileManager& files = platform::FileManager::defaultManager();
-    const bool deletable = ::access(parentOf(source).c_str(), W_OK) == 0;
+    const bool deletable = files.isWritableFile(parentOf(source));
     std::optional<platform::Error> error =
         deletable ? files.linkItem(source, *destination) : files.copyItem(source, *destination);
     if (error) {

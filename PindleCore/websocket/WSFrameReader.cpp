@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "PindleCore/websocket/WSUtilities.hpp"
+#include "PindleCore/websocket/private/WSUtilities.hpp"
 
 namespace pindle {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "PindleCore/websocket/WSRunLoopThread.hpp"
-#include "PindleCore/websocket/WSUtilities.hpp"
+#include "PindleCore/websocket/private/WSRunLoopThread.hpp"
+#include "PindleCore/websocket/private/WSUtilities.hpp"
 #include "platform/files/FileHandle.hpp"
 #include "platform/foundation/Weakly.hpp"
 #include "platform/net/stream/HTTPResponseHead.hpp"

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "PindleCore/websocket/WSPinningSecurityPolicy.hpp"
-#include "PindleCore/websocket/WSRunLoopThread.hpp"
-#include "PindleCore/websocket/WSUtilities.hpp"
+#include "PindleCore/websocket/private/WSRunLoopThread.hpp"
+#include "PindleCore/websocket/private/WSUtilities.hpp"
 #include "platform/crypto/SecureRandom.hpp"
 #include "platform/foundation/Boxed.hpp"
 #include "platform/foundation/Weakly.hpp"

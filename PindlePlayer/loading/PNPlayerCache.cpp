@@ -11,7 +11,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindleCore/model/PNSafePath.hpp"
-#include "PindlePlayer/loading/PNCachingDownload.hpp"
+#include "PindlePlayer/loading/private/PNCachingDownload.hpp"
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/AppContainer.hpp"

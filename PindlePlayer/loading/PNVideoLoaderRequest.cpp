@@ -8,7 +8,7 @@
 #include "PindleCore/caches/PNThroughputManager.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNErrorClassification.hpp"
-#include "PindlePlayer/loading/PNCachingDownload.hpp"
+#include "PindlePlayer/loading/private/PNCachingDownload.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Weakly.hpp"
 

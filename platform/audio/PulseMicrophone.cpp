@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/audio/PulseContext.hpp"
+#include "platform/audio/private/PulseContext.hpp"
 #include "platform/capture/CaptureDeviceInput.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/media/MediaError.hpp"

@@ -6,7 +6,7 @@
 
 #include "platform/audio/PulseMicrophone.hpp"
 #include "platform/capture/LinuxCamera.hpp"
-#include "platform/capture/SyntheticCaptureSource.hpp"
+#include "platform/capture/private/SyntheticCaptureSource.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Weakly.hpp"

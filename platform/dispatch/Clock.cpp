@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <utility>
 
-#include "platform/dispatch/DeadlineThread.hpp"
-#include "platform/dispatch/DeliveryTracker.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/dispatch/private/DeadlineThread.hpp"
+#include "platform/dispatch/private/DeliveryTracker.hpp"
 
 namespace pindle::platform {
 

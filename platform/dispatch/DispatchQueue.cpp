@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/dispatch/DeliveryTracker.hpp"
 #include "platform/dispatch/DispatchGroup.hpp"
 #include "platform/dispatch/MainThread.hpp"
-#include "platform/dispatch/WorkerPool.hpp"
+#include "platform/dispatch/private/DeliveryTracker.hpp"
+#include "platform/dispatch/private/WorkerPool.hpp"
 
 namespace pindle::platform {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/dispatch/WaitList.hpp"
+#include "platform/dispatch/private/WaitList.hpp"
 
 namespace pindle::platform {
 

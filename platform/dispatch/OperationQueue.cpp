@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/dispatch/DeliveryTracker.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/dispatch/private/DeliveryTracker.hpp"
 #include "platform/foundation/Weakly.hpp"
 
 namespace pindle::platform {

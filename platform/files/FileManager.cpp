@@ -1,5 +1,5 @@
 #include "platform/files/FileManager.hpp"
-#include "platform/files/WriteAll.hpp"
+#include "platform/files/private/WriteAll.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <random>
 
-#include "platform/files/ExtendedAttributeStore.hpp"
 #include "platform/files/FileError.hpp"
+#include "platform/files/private/ExtendedAttributeStore.hpp"
 #include "platform/foundation/Status.hpp"
 
 namespace pindle::platform {
@@ -134,6 +134,10 @@ bool FileManager::fileExists(const std::string& path, bool* isDirectory) const {
     if (isDirectory != nullptr)
         *isDirectory = S_ISDIR(info.st_mode);
     return true;
+}
+
+bool FileManager::isWritableFile(const std::string& path) const {
+    return ::access(path.c_str(), W_OK) == 0;
 }
 
 platform::Status FileManager::createDirectory(const std::string& path,

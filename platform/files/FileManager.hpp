@@ -82,6 +82,10 @@ class FileManager {
     // True when something exists at `path` (following a final symbolic link: a dangling
     // link does not exist). `isDirectory`, when given, tells whether it is a folder.
     bool fileExists(const std::string& path, bool* isDirectory = nullptr) const;
+    // True when this process may write the item at `path` (for a folder: add and remove its
+    // entries), as access(2) judges it: by the process's real ids, on a file system mounted
+    // for writing.
+    bool isWritableFile(const std::string& path) const;
 
     // Creates the folder. Without intermediates the parent must exist and the folder must
     // not; with them, missing parents are made and an existing folder is success.

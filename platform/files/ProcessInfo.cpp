@@ -73,6 +73,14 @@ unsigned ProcessInfo::processorCount() {
     return hardware > 0 ? hardware : 1;
 }
 
+std::size_t ProcessInfo::pageSize() {
+    static const std::size_t size = [] {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        return page > 0 ? static_cast<std::size_t>(page) : std::size_t{4096};
+    }();
+    return size;
+}
+
 std::optional<std::string> ProcessInfo::environmentValue(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     if (value == nullptr)

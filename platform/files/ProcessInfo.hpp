@@ -1,8 +1,10 @@
-// ProcessInfo: facts about the running process: its id, its name and the machine's CPUs.
+// ProcessInfo: facts about the running process: its id, its name, the machine's CPUs and its
+// memory page size.
 //
 // Thread-safety: all operations are safe from any thread.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -18,6 +20,8 @@ class ProcessInfo {
     static const std::string& processName();
     // CPUs online now.
     static unsigned processorCount();
+    // The size of a memory page in bytes (4096 when the system does not say).
+    static std::size_t pageSize();
     // The value of an environment variable; nothing when it is unset.
     static std::optional<std::string> environmentValue(const std::string& name);
 };

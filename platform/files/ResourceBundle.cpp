@@ -10,7 +10,7 @@
 
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
-#include "platform/files/StringsFile.hpp"
+#include "platform/files/private/StringsFile.hpp"
 #include "platform/foundation/UUID.hpp"
 
 namespace pindle::platform {

@@ -380,8 +380,10 @@ std::string DateFormatter::string(Date date) const {
     return out;
 }
 
-std::optional<Date> DateFormatter::date(std::string_view text) const {
-    Scanner scanner(text);
+namespace {
+
+// What a text read by the fields said; the defaults stand for the fields a pattern lacks.
+struct ReadFields {
     std::int64_t year = 1970;
     int month = 1;
     int day = 1;
@@ -392,157 +394,142 @@ std::optional<Date> DateFormatter::date(std::string_view text) const {
     std::optional<std::int64_t> millisecondsInDay;
     std::optional<int> hourOfHalfDay;
     std::optional<bool> afternoon;
-    std::optional<int> parsedOffset;
+    std::optional<int> offset;
+};
 
-    for (std::size_t index = 0; index < fields_.size(); ++index) {
-        const Field& field = fields_[index];
-        const int n = field.count;
-        // A field of variable width followed directly by a number can only take its
-        // minimum width, or it would swallow its neighbour's digits.
-        const bool numberFollows = index + 1 < fields_.size() && isNumericField(fields_[index + 1]);
-        auto numeric = [&](int minimum, int maximum) {
-            return scanner.number(minimum, numberFollows ? minimum : maximum);
-        };
-        auto inRange = [](std::optional<std::int64_t> v, std::int64_t lowest,
-                          std::int64_t highest) -> std::optional<int> {
-            if (!v || *v < lowest || *v > highest)
-                return std::nullopt;
-            return static_cast<int>(*v);
-        };
-        constexpr int maximumYearDigits = 6;
-        constexpr int maximumDayMillisecondDigits = 8;
-        switch (field.letter) {
-            case 0:
-                if (!scanner.literal(field.literal))
-                    return std::nullopt;
-                break;
-            case 'y': {
-                const auto parsed =
-                    n == 2 ? scanner.number(2, 2) : numeric(n, std::max(n, maximumYearDigits));
-                if (!parsed)
-                    return std::nullopt;
-                year = n == 2 ? (*parsed < twoDigitYearPivot ? 2000 : 1900) + *parsed : *parsed;
-                break;
-            }
-            case 'M': {
-                std::optional<int> parsed;
-                if (n >= 3) {
-                    const auto index = scanner.name(monthNames, n == 3);
-                    if (index)
-                        parsed = *index + 1;
-                } else {
-                    parsed = inRange(numeric(n, 2), 1, 12);
-                }
-                if (!parsed)
-                    return std::nullopt;
-                month = *parsed;
-                break;
-            }
-            case 'd': {
-                const auto parsed = inRange(numeric(n, 2), 1, 31);
-                if (!parsed)
-                    return std::nullopt;
-                day = *parsed;
-                break;
-            }
-            case 'E':
-                if (!scanner.name(weekdayNames, n < 4))
-                    return std::nullopt;
-                break;
-            case 'H': {
-                const auto parsed = inRange(numeric(n, 2), 0, 23);
-                if (!parsed)
-                    return std::nullopt;
-                hour = *parsed;
-                break;
-            }
-            case 'h':
-                hourOfHalfDay = inRange(numeric(n, 2), 1, 12);
-                if (!hourOfHalfDay)
-                    return std::nullopt;
-                break;
-            case 'a':
-                if (startsWithIgnoringCase(scanner.remaining(), "AM")) {
-                    afternoon = false;
-                } else if (startsWithIgnoringCase(scanner.remaining(), "PM")) {
-                    afternoon = true;
-                } else {
-                    return std::nullopt;
-                }
-                scanner.skip(2);
-                break;
-            case 'm': {
-                const auto parsed = inRange(numeric(n, 2), 0, 59);
-                if (!parsed)
-                    return std::nullopt;
-                minute = *parsed;
-                break;
-            }
-            case 's': {
-                const auto parsed = inRange(numeric(n, 2), 0, 59);
-                if (!parsed)
-                    return std::nullopt;
-                second = *parsed;
-                break;
-            }
-            case 'S': {
-                auto parsed = scanner.number(n, n);
-                if (!parsed)
-                    return std::nullopt;
-                for (int k = n; k < 3; ++k) *parsed *= 10;
-                for (int k = n; k > 3; --k) *parsed /= 10;
-                millisecond = static_cast<int>(*parsed);
-                break;
-            }
-            case 'A':
-                millisecondsInDay = inRange(numeric(n, std::max(n, maximumDayMillisecondDigits)), 0,
-                                            millisecondsPerDay - 1);
-                if (!millisecondsInDay)
-                    return std::nullopt;
-                break;
-            case 'X':
-            case 'x':
-                if (field.letter == 'X' && scanner.literal("Z")) {
-                    parsedOffset = 0;
-                } else {
-                    parsedOffset = scanner.offset(n == 3 || n == 5, n == 1);
-                    if (!parsedOffset)
-                        return std::nullopt;
-                }
-                break;
-            case 'Z':
-                if (n <= 3) {
-                    parsedOffset = scanner.offset(false, false);
-                } else if (n == 4) {
-                    if (!scanner.literal("GMT"))
-                        return std::nullopt;
-                    parsedOffset = scanner.remaining().empty() || (scanner.remaining()[0] != '+' &&
-                                                                   scanner.remaining()[0] != '-')
-                                       ? std::optional<int>(0)
-                                       : scanner.offset(true, false);
-                } else if (scanner.literal("Z")) {
-                    parsedOffset = 0;
-                } else {
-                    parsedOffset = scanner.offset(true, false);
-                }
-                if (!parsedOffset)
-                    return std::nullopt;
-                break;
+std::optional<int> inRange(std::optional<std::int64_t> value, std::int64_t lowest,
+                           std::int64_t highest) {
+    if (!value || *value < lowest || *value > highest)
+        return std::nullopt;
+    return static_cast<int>(*value);
+}
+
+// Reads one field at the scanner into `read`; false when the text does not match it. A field
+// of variable width followed directly by a number (`numberFollows`) can only take its minimum
+// width, or it would swallow its neighbour's digits.
+bool readField(Scanner& scanner, const DateFormatter::Field& field, bool numberFollows,
+               ReadFields& read) {
+    constexpr int maximumYearDigits = 6;
+    constexpr int maximumDayMillisecondDigits = 8;
+    const int n = field.count;
+    auto numeric = [&](int minimum, int maximum) {
+        return scanner.number(minimum, numberFollows ? minimum : maximum);
+    };
+    // Stores an engaged `value` in `into`; false when it is empty.
+    auto keep = [](auto value, auto& into) {
+        if (!value)
+            return false;
+        into = *value;
+        return true;
+    };
+    switch (field.letter) {
+        case 0:
+            return scanner.literal(field.literal);
+        case 'y': {
+            const auto parsed =
+                n == 2 ? scanner.number(2, 2) : numeric(n, std::max(n, maximumYearDigits));
+            if (!parsed)
+                return false;
+            read.year = n == 2 ? (*parsed < twoDigitYearPivot ? 2000 : 1900) + *parsed : *parsed;
+            return true;
         }
+        case 'M': {
+            if (n < 3)
+                return keep(inRange(numeric(n, 2), 1, 12), read.month);
+            const auto index = scanner.name(monthNames, n == 3);
+            if (!index)
+                return false;
+            read.month = *index + 1;
+            return true;
+        }
+        case 'd':
+            return keep(inRange(numeric(n, 2), 1, 31), read.day);
+        case 'E':
+            return scanner.name(weekdayNames, n < 4).has_value();
+        case 'H':
+            return keep(inRange(numeric(n, 2), 0, 23), read.hour);
+        case 'h':
+            read.hourOfHalfDay = inRange(numeric(n, 2), 1, 12);
+            return read.hourOfHalfDay.has_value();
+        case 'a':
+            if (startsWithIgnoringCase(scanner.remaining(), "AM")) {
+                read.afternoon = false;
+            } else if (startsWithIgnoringCase(scanner.remaining(), "PM")) {
+                read.afternoon = true;
+            } else {
+                return false;
+            }
+            scanner.skip(2);
+            return true;
+        case 'm':
+            return keep(inRange(numeric(n, 2), 0, 59), read.minute);
+        case 's':
+            return keep(inRange(numeric(n, 2), 0, 59), read.second);
+        case 'S': {
+            auto parsed = scanner.number(n, n);
+            if (!parsed)
+                return false;
+            for (int k = n; k < 3; ++k) *parsed *= 10;
+            for (int k = n; k > 3; --k) *parsed /= 10;
+            read.millisecond = static_cast<int>(*parsed);
+            return true;
+        }
+        case 'A':
+            read.millisecondsInDay = inRange(numeric(n, std::max(n, maximumDayMillisecondDigits)),
+                                             0, millisecondsPerDay - 1);
+            return read.millisecondsInDay.has_value();
+        case 'X':
+        case 'x':
+            if (field.letter == 'X' && scanner.literal("Z")) {
+                read.offset = 0;
+            } else {
+                read.offset = scanner.offset(n == 3 || n == 5, n == 1);
+            }
+            return read.offset.has_value();
+        case 'Z':
+            if (n <= 3) {
+                read.offset = scanner.offset(false, false);
+            } else if (n == 4) {
+                if (!scanner.literal("GMT"))
+                    return false;
+                read.offset = scanner.remaining().empty() || (scanner.remaining()[0] != '+' &&
+                                                              scanner.remaining()[0] != '-')
+                                  ? std::optional<int>(0)
+                                  : scanner.offset(true, false);
+            } else if (scanner.literal("Z")) {
+                read.offset = 0;
+            } else {
+                read.offset = scanner.offset(true, false);
+            }
+            return read.offset.has_value();
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<Date> DateFormatter::date(std::string_view text) const {
+    Scanner scanner(text);
+    ReadFields read;
+    for (std::size_t index = 0; index < fields_.size(); ++index) {
+        const bool numberFollows = index + 1 < fields_.size() && isNumericField(fields_[index + 1]);
+        if (!readField(scanner, fields_[index], numberFollows, read))
+            return std::nullopt;
     }
     if (!scanner.atEnd())
         return std::nullopt;
-    if (day > daysInMonth(year, month))
+    if (read.day > daysInMonth(read.year, read.month))
         return std::nullopt;
-    if (hourOfHalfDay)
-        hour = *hourOfHalfDay % 12 + (afternoon.value_or(false) ? 12 : 0);
+    if (read.hourOfHalfDay)
+        read.hour = *read.hourOfHalfDay % 12 + (read.afternoon.value_or(false) ? 12 : 0);
 
     const std::int64_t wallMilliseconds =
-        daysFromCivil(year, month, day) * millisecondsPerDay +
-        millisecondsInDay.value_or(((hour * 60LL + minute) * 60 + second) * millisecondsPerSecond +
-                                   millisecond);
-    if (parsedOffset)
-        return dateFromMilliseconds(wallMilliseconds - *parsedOffset * 1000LL);
+        daysFromCivil(read.year, read.month, read.day) * millisecondsPerDay +
+        read.millisecondsInDay.value_or(((read.hour * 60LL + read.minute) * 60 + read.second) *
+                                            millisecondsPerSecond +
+                                        read.millisecond);
+    if (read.offset)
+        return dateFromMilliseconds(wallMilliseconds - *read.offset * 1000LL);
     // Find the offset in effect at the instant whose wall time this is: guess with the
     // offset at the wall time read as UTC, then correct once with the offset at the guess.
     int offset = zone_.secondsFromGMT(dateFromMilliseconds(wallMilliseconds));

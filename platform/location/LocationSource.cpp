@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/location/GeoClueLocationSource.hpp"
+#include "platform/location/private/GeoClueLocationSource.hpp"
 #include "platform/log/DeviceChoiceLog.hpp"
 
 namespace pindle::platform {

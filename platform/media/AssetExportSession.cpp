@@ -3,8 +3,8 @@
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/log/ExclusiveFile.hpp"
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
 namespace {

@@ -1,9 +1,9 @@
 #include "platform/media/AssetImageGenerator.hpp"
 
 #include "platform/media/AffineTransform.hpp"
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "platform/audio/SoundServer.hpp"
+#include "platform/audio/private/SoundServer.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 
 namespace pindle::platform {

@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <map>
 
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/PixelBufferPool.hpp"
 #include "platform/media/private/AVDeviceLibrary.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
 

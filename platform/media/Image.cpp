@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/media/FFmpegSupport.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/foundation/Status.hpp"
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
 

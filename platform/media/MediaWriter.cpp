@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include "platform/foundation/Status.hpp"
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/PixelBufferScaler.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
 
@@ -181,71 +181,42 @@ struct MediaWriter::State {
         }
         return std::nullopt;
     }
-};
 
-std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const Settings& settings,
-                                                 Error* error) {
-    auto fail = [&](const Error& reason) -> std::unique_ptr<MediaWriter> {
-        if (error != nullptr) {
-            *error = reason;
-        }
-        return nullptr;
-    };
-    auto invalid = [&](const std::string& what) {
-        return fail(MediaError::make(MediaError::unknown, what));
-    };
-    if (!settings.video && !settings.audio) {
-        return invalid("A movie needs a video or an audio track");
-    }
-    if (settings.rotation % 90 != 0 || settings.rotation < 0 || settings.rotation >= 360) {
-        return invalid("Rotation must be 0, 90, 180 or 270 degrees");
-    }
-    if (settings.video && (settings.video->width <= 0 || settings.video->height <= 0 ||
-                           settings.video->width % 2 != 0 || settings.video->height % 2 != 0)) {
-        return invalid("Video size must be positive and even");
-    }
-    if (settings.audio && (settings.audio->channels <= 0 || settings.audio->sampleRate <= 0)) {
-        return invalid("Audio needs channels and a sample rate");
+    // --- Making the movie: the container, then each track, then the file and its header ---
+
+    platform::Status openContainer(const std::string& path, Container container) {
+        const char* format = container == Container::mp4 ? "mp4" : "mov";
+        const int result =
+            avformat_alloc_output_context2(&output.context, nullptr, format, path.c_str());
+        if (result < 0)
+            return writeError(result, "Cannot create a movie");
+        return std::nullopt;
     }
 
-    Error loadError;
-    if (!ffmpeg::loadLibrary(&loadError)) {
-        return fail(loadError);
+    bool wantsGlobalHeader() const {
+        return (output.context->oformat->flags & AVFMT_GLOBALHEADER) != 0;
     }
-    auto state = std::make_unique<State>();
-    const char* format = settings.container == Container::mp4 ? "mp4" : "mov";
-    int result =
-        avformat_alloc_output_context2(&state->output.context, nullptr, format, path.c_str());
-    if (result < 0) {
-        return fail(writeError(result, "Cannot create a movie"));
-    }
-    AVFormatContext* context = state->output.context;
-    const bool globalHeader = (context->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 
-    if (settings.video) {
-        const VideoSettings& video = *settings.video;
+    platform::Status addVideoTrack(const VideoSettings& video, int rotation) {
         const char* name = video.codec == VideoCodec::h264 ? "libx264" : "mpeg4";
         const AVCodec* codec = avcodec_find_encoder_by_name(name);
-        if (codec == nullptr) {
-            return fail(
-                MediaError::make(MediaError::encoderNotFound, std::string("No encoder ") + name));
-        }
-        state->videoCodec.reset(avcodec_alloc_context3(codec));
-        AVCodecContext* encoder = state->videoCodec.get();
+        if (codec == nullptr)
+            return MediaError::make(MediaError::encoderNotFound, std::string("No encoder ") + name);
+        videoCodec.reset(avcodec_alloc_context3(codec));
+        AVCodecContext* encoder = videoCodec.get();
         encoder->width = video.width;
         encoder->height = video.height;
-        state->encoderFormat =
-            video.codec == VideoCodec::h264 && video.pixelFormat != PixelFormat::yuv420p
-                ? AV_PIX_FMT_NV12
-                : AV_PIX_FMT_YUV420P;
-        encoder->pix_fmt = state->encoderFormat;
+        encoderFormat = video.codec == VideoCodec::h264 && video.pixelFormat != PixelFormat::yuv420p
+                            ? AV_PIX_FMT_NV12
+                            : AV_PIX_FMT_YUV420P;
+        encoder->pix_fmt = encoderFormat;
         encoder->time_base = videoTimeBase;
         encoder->framerate = av_d2q(video.frameRate > 0 ? video.frameRate : 30, 1000);
         encoder->bit_rate = video.bitRate;
         encoder->gop_size = video.keyFrameInterval > 0
                                 ? video.keyFrameInterval
                                 : std::max(1, static_cast<int>(std::lround(video.frameRate)));
-        if (globalHeader) {
+        if (wantsGlobalHeader()) {
             encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
         AVDictionary* options = nullptr;
@@ -267,106 +238,162 @@ std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const 
             // flight, which for the three renditions of a recording is half a gigabyte.
             encoder->thread_count = video.speed == EncoderSpeed::standard ? 0 : 1;
         }
-        result = avcodec_open2(encoder, codec, &options);
+        const int result = avcodec_open2(encoder, codec, &options);
         av_dict_free(&options);
         if (result < 0) {
-            return fail(ffmpeg::makeError(result, MediaError::encoderNotFound,
-                                          "Cannot open the video encoder"));
+            return ffmpeg::makeError(result, MediaError::encoderNotFound,
+                                     "Cannot open the video encoder");
         }
-        state->videoStream = avformat_new_stream(context, nullptr);
-        avcodec_parameters_from_context(state->videoStream->codecpar, encoder);
-        state->videoStream->time_base = encoder->time_base;
-        if (settings.rotation != 0) {
+        videoStream = avformat_new_stream(output.context, nullptr);
+        avcodec_parameters_from_context(videoStream->codecpar, encoder);
+        videoStream->time_base = encoder->time_base;
+        if (rotation != 0) {
             auto* matrix = reinterpret_cast<int32_t*>(av_stream_new_side_data(
-                state->videoStream, AV_PKT_DATA_DISPLAYMATRIX, sizeof(int32_t) * 9));
+                videoStream, AV_PKT_DATA_DISPLAYMATRIX, sizeof(int32_t) * 9));
             // With the angle as given the matrix is the platform's: a clockwise quarter turn is
             // b = 1, c = -1, as cameras write it.
-            av_display_rotation_set(matrix, settings.rotation);
+            av_display_rotation_set(matrix, rotation);
         }
-        state->videoPixelFormat = video.pixelFormat;
-        state->videoFrame.reset(av_frame_alloc());
-        state->videoFrame->format = state->encoderFormat;
-        state->videoFrame->width = video.width;
-        state->videoFrame->height = video.height;
-        if (av_frame_get_buffer(state->videoFrame.get(), 0) < 0) {
-            return invalid("Cannot prepare the picture converter");
-        }
+        videoPixelFormat = video.pixelFormat;
+        videoFrame.reset(av_frame_alloc());
+        videoFrame->format = encoderFormat;
+        videoFrame->width = video.width;
+        videoFrame->height = video.height;
+        if (av_frame_get_buffer(videoFrame.get(), 0) < 0)
+            return MediaError::make(MediaError::unknown, "Cannot prepare the picture converter");
+        return std::nullopt;
     }
 
-    if (settings.audio) {
-        const AudioSettings& audio = *settings.audio;
+    platform::Status addAudioTrack(const AudioSettings& audio) {
         const AVCodec* codec = avcodec_find_encoder_by_name("aac");
-        if (codec == nullptr) {
-            return fail(MediaError::make(MediaError::encoderNotFound, "No AAC encoder"));
-        }
-        state->audioCodec.reset(avcodec_alloc_context3(codec));
-        AVCodecContext* encoder = state->audioCodec.get();
+        if (codec == nullptr)
+            return MediaError::make(MediaError::encoderNotFound, "No AAC encoder");
+        audioCodec.reset(avcodec_alloc_context3(codec));
+        AVCodecContext* encoder = audioCodec.get();
         av_channel_layout_default(&encoder->ch_layout, audio.channels);
         encoder->sample_rate = audio.sampleRate;
         encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
         encoder->bit_rate = audio.bitRate;
         encoder->time_base = AVRational{1, audio.sampleRate};
-        if (globalHeader) {
+        if (wantsGlobalHeader()) {
             encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
-        result = avcodec_open2(encoder, codec, nullptr);
+        const int result = avcodec_open2(encoder, codec, nullptr);
         if (result < 0) {
-            return fail(ffmpeg::makeError(result, MediaError::encoderNotFound,
-                                          "Cannot open the audio encoder"));
+            return ffmpeg::makeError(result, MediaError::encoderNotFound,
+                                     "Cannot open the audio encoder");
         }
-        state->audioStream = avformat_new_stream(context, nullptr);
-        avcodec_parameters_from_context(state->audioStream->codecpar, encoder);
-        state->audioStream->time_base = encoder->time_base;
-        if (const platform::Status failure =
-                state->prepareResampler(audio.channels, audio.sampleRate);
+        audioStream = avformat_new_stream(output.context, nullptr);
+        avcodec_parameters_from_context(audioStream->codecpar, encoder);
+        audioStream->time_base = encoder->time_base;
+        if (platform::Status failure = prepareResampler(audio.channels, audio.sampleRate);
             !failure.ok()) {
-            return fail(failure.error());
+            return failure;
         }
-        state->fifo.reset(
-            av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, audio.channels, encoder->frame_size));
-        state->audioFrame.reset(av_frame_alloc());
+        fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, audio.channels, encoder->frame_size));
+        audioFrame.reset(av_frame_alloc());
+        return std::nullopt;
     }
 
-    for (const auto& [key, value] : settings.metadata) {
-        av_dict_set(&context->metadata, key.c_str(), value.c_str(), 0);
-    }
-    AVDictionary* muxerOptions = nullptr;
-    // Keys such as "com.apple.quicktime.location.ISO6709" only survive as metadata-keyed
-    // items; the classic user-data atoms know a fixed handful.
-    std::string flags = "+use_metadata_tags";
-    if (settings.optimizeForNetworkUse) {
-        flags += "+faststart";
-    }
-    av_dict_set(&muxerOptions, "movflags", flags.c_str(), 0);
-
-    bool createdHere = false;
-    if (!settings.replaceExisting) {
-        // O_EXCL makes the check and the creation one step: nobody else's file is opened.
-        const int descriptor =
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
-        if (descriptor < 0) {
-            const int reason = errno;
-            av_dict_free(&muxerOptions);
-            if (reason == EEXIST) {
-                return fail(
-                    MediaError::make(MediaError::fileAlreadyExists, path + " already exists"));
+    // Opens the movie's file; unless `replaceExisting`, only one that is not there yet.
+    platform::Status openFile(const std::string& path, bool replaceExisting) {
+        bool createdHere = false;
+        if (!replaceExisting) {
+            // O_EXCL makes the check and the creation one step: nobody else's file is opened.
+            const int descriptor =
+                ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
+            if (descriptor < 0) {
+                const int reason = errno;
+                if (reason == EEXIST) {
+                    return MediaError::make(MediaError::fileAlreadyExists,
+                                            path + " already exists");
+                }
+                return writeError(AVERROR(reason), "Cannot create " + path);
             }
-            return fail(writeError(AVERROR(reason), "Cannot create " + path));
+            ::close(descriptor);
+            createdHere = true;
         }
-        ::close(descriptor);
-        createdHere = true;
+        const int result = avio_open(&output.context->pb, path.c_str(), AVIO_FLAG_WRITE);
+        if (result < 0) {
+            if (createdHere) {
+                std::remove(path.c_str());
+            }
+            return writeError(result, "Cannot create " + path);
+        }
+        output.fileOpen = true;
+        return std::nullopt;
     }
-    result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (result < 0) {
+
+    // Writes the metadata and the header; FFmpeg's result.
+    int writeHeader(const Settings& settings) {
+        AVFormatContext* context = output.context;
+        for (const auto& [key, value] : settings.metadata) {
+            av_dict_set(&context->metadata, key.c_str(), value.c_str(), 0);
+        }
+        AVDictionary* muxerOptions = nullptr;
+        // Keys such as "com.apple.quicktime.location.ISO6709" only survive as metadata-keyed
+        // items; the classic user-data atoms know a fixed handful.
+        std::string flags = "+use_metadata_tags";
+        if (settings.optimizeForNetworkUse) {
+            flags += "+faststart";
+        }
+        av_dict_set(&muxerOptions, "movflags", flags.c_str(), 0);
+        const int result = avformat_write_header(context, &muxerOptions);
         av_dict_free(&muxerOptions);
-        if (createdHere) {
-            std::remove(path.c_str());
-        }
-        return fail(writeError(result, "Cannot create " + path));
+        return result;
     }
-    state->output.fileOpen = true;
-    result = avformat_write_header(context, &muxerOptions);
-    av_dict_free(&muxerOptions);
+};
+
+namespace {
+
+// Why the writer cannot make a movie of these settings; nothing when it can.
+std::optional<std::string> invalidSettings(const MediaWriter::Settings& settings) {
+    if (!settings.video && !settings.audio)
+        return "A movie needs a video or an audio track";
+    if (settings.rotation % 90 != 0 || settings.rotation < 0 || settings.rotation >= 360)
+        return "Rotation must be 0, 90, 180 or 270 degrees";
+    if (settings.video && (settings.video->width <= 0 || settings.video->height <= 0 ||
+                           settings.video->width % 2 != 0 || settings.video->height % 2 != 0)) {
+        return "Video size must be positive and even";
+    }
+    if (settings.audio && (settings.audio->channels <= 0 || settings.audio->sampleRate <= 0))
+        return "Audio needs channels and a sample rate";
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::unique_ptr<MediaWriter> MediaWriter::create(const std::string& path, const Settings& settings,
+                                                 Error* error) {
+    auto fail = [&](const Error& reason) -> std::unique_ptr<MediaWriter> {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return nullptr;
+    };
+    if (const std::optional<std::string> reason = invalidSettings(settings)) {
+        return fail(MediaError::make(MediaError::unknown, *reason));
+    }
+    Error loadError;
+    if (!ffmpeg::loadLibrary(&loadError)) {
+        return fail(loadError);
+    }
+    auto state = std::make_unique<State>();
+    platform::Status prepared = state->openContainer(path, settings.container);
+    if (prepared.ok() && settings.video) {
+        prepared = state->addVideoTrack(*settings.video, settings.rotation);
+    }
+    if (prepared.ok() && settings.audio) {
+        prepared = state->addAudioTrack(*settings.audio);
+    }
+    if (prepared.ok()) {
+        prepared = state->openFile(path, settings.replaceExisting);
+    }
+    if (!prepared.ok()) {
+        return fail(prepared.error());
+    }
+    const int result = state->writeHeader(settings);
+    // Made before the result is looked at: a writer whose header failed discards its file.
     auto writer = std::make_unique<MediaWriter>(Private{}, path, std::move(state));
     if (result < 0) {
         return fail(writeError(result, "Cannot write the movie header"));

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <string_view>
 
-#include "platform/audio/SoundServer.hpp"
+#include "platform/audio/private/SoundServer.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/foundation/Weakly.hpp"
 #include "platform/log/StandardError.hpp"
-#include "platform/media/AudioRenderer.hpp"
+#include "platform/media/private/AudioRenderer.hpp"
 
 namespace pindle::platform {
 

@@ -6,12 +6,12 @@
 
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
-#include "platform/media/FFmpegMediaSource.hpp"
-#include "platform/media/FileResourceFeeder.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/Player.hpp"
 #include "platform/media/PlayerItemVideoOutput.hpp"
 #include "platform/media/URLAsset.hpp"
+#include "platform/media/private/FFmpegMediaSource.hpp"
+#include "platform/media/private/FileResourceFeeder.hpp"
 
 namespace pindle::platform {
 

@@ -5,9 +5,9 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/OperationQueue.hpp"
-#include "platform/net/CurlTransfer.hpp"
-#include "platform/net/NetworkThread.hpp"
-#include "platform/net/TransportError.hpp"
+#include "platform/net/private/CurlTransfer.hpp"
+#include "platform/net/private/NetworkThread.hpp"
+#include "platform/net/private/TransportError.hpp"
 
 namespace pindle::platform {
 

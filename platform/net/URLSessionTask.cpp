@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "platform/net/CurlTransfer.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
-#include "platform/net/NetworkThread.hpp"
-#include "platform/net/TransportError.hpp"
 #include "platform/net/URLSession.hpp"
+#include "platform/net/private/CurlTransfer.hpp"
+#include "platform/net/private/NetworkThread.hpp"
+#include "platform/net/private/TransportError.hpp"
 
 namespace pindle::platform {
 

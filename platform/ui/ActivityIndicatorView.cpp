@@ -1,6 +1,6 @@
 #include "platform/ui/ActivityIndicatorView.hpp"
 
-#include "platform/ui/UILock.hpp"
+#include "platform/ui/private/UILock.hpp"
 
 namespace pindle::platform::ui {
 namespace {

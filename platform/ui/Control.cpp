@@ -1,7 +1,7 @@
 #include "platform/ui/Control.hpp"
 
-#include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
+#include "platform/ui/private/UILock.hpp"
 
 namespace pindle::platform::ui {
 

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
+#include "platform/ui/private/UILock.hpp"
 
 namespace pindle::platform::ui {
 

@@ -6,8 +6,8 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Weakly.hpp"
-#include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
+#include "platform/ui/private/UILock.hpp"
 
 namespace pindle::platform::ui {
 namespace {

@@ -1,10 +1,10 @@
 #include "platform/ui/LayoutConstraint.hpp"
 
-#include "platform/ui/VisualFormat.hpp"
+#include "platform/ui/private/VisualFormat.hpp"
 
-#include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/View.hpp"
+#include "platform/ui/private/UILock.hpp"
 
 namespace pindle::platform::ui {
 namespace {

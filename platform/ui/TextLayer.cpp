@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/private/TextEngine.hpp"
+#include "platform/ui/private/UILock.hpp"
 
 namespace pindle::platform::ui {
 

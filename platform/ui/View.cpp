@@ -6,11 +6,11 @@
 #include <mutex>
 
 #include "platform/ui/GestureRecognizer.hpp"
-#include "platform/ui/LayoutSolver.hpp"
-#include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
-#include "platform/ui/ViewAnimation.hpp"
 #include "platform/ui/Window.hpp"
+#include "platform/ui/private/LayoutSolver.hpp"
+#include "platform/ui/private/UILock.hpp"
+#include "platform/ui/private/ViewAnimation.hpp"
 
 namespace pindle::platform::ui {
 

@@ -13,7 +13,7 @@
 #include <limits>
 #include <thread>
 
-#include "platform/audio/PulseContext.hpp"
+#include "platform/audio/private/PulseContext.hpp"
 #include "tests/support/TestFolders.hpp"
 
 namespace pindle::testing {

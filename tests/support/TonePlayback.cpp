@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/PulseContext.hpp"
+#include "platform/audio/private/PulseContext.hpp"
 #include "tests/support/PulseAudioServer.hpp"
 
 namespace pindle::testing {

@@ -6,7 +6,7 @@ extern "C" {
 #include <libavdevice/avdevice.h>
 }
 
-#include "platform/media/FFmpegSupport.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
 

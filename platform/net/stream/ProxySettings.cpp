@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "platform/foundation/PercentEncoding.hpp"
-#include "platform/net/stream/DesktopProxySettings.hpp"
+#include "platform/net/stream/private/DesktopProxySettings.hpp"
 
 namespace pindle::platform {
 

@@ -117,15 +117,18 @@ std::vector<std::pair<std::size_t, std::size_t>> wrapRanges(const std::vector<Cl
     std::vector<std::pair<std::size_t, std::size_t>> ranges;
     std::size_t start = 0;
     double width = 0;
-    std::optional<std::size_t> breakAt;
+    // The last cluster after which the line may break; `noBreak` while there is none. A plain
+    // index, not an optional: GCC takes the optional's read for an uninitialised one.
+    constexpr std::size_t noBreak = std::numeric_limits<std::size_t>::max();
+    std::size_t breakAt = noBreak;
     for (std::size_t i = 0; i < clusters.size(); ++i) {
         const Cluster& cluster = clusters[i];
         while (!cluster.blank && i > start && width + cluster.advance > maxWidth) {
-            const std::size_t end = (!anywhere && breakAt) ? *breakAt + 1 : i;
+            const std::size_t end = (!anywhere && breakAt != noBreak) ? breakAt + 1 : i;
             ranges.emplace_back(start, end);
             start = end;
             width = 0;
-            breakAt.reset();
+            breakAt = noBreak;
             for (std::size_t j = start; j < i; ++j) {
                 width += clusters[j].advance;
                 if (clusters[j].breakAfter)

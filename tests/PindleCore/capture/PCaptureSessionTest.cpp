@@ -16,7 +16,7 @@
 #include "platform/app/Application.hpp"
 #include "platform/app/Device.hpp"
 #include "platform/capture/CaptureVideoDataOutput.hpp"
-#include "platform/capture/SyntheticCaptureSource.hpp"
+#include "platform/capture/private/SyntheticCaptureSource.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/PindleCore/support/AudioLevel.hpp"

@@ -13,7 +13,7 @@
 #include "PindleCore/device/PBandwidthService.hpp"
 #include "PindleCore/device/PLocationService.hpp"
 #include "platform/dispatch/MainThread.hpp"
-#include "platform/location/GeoClueLocationSource.hpp"
+#include "platform/location/private/GeoClueLocationSource.hpp"
 #include "platform/log/DeviceChoiceLog.hpp"
 #include "platform/log/StandardError.hpp"
 #include "tests/support/ChildProcess.hpp"

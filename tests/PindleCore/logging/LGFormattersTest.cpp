@@ -10,7 +10,7 @@
 #include "PindleCore/logging/LGMultiFormatter.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
-#include "platform/log/ThreadIdentity.hpp"
+#include "platform/dispatch/ThreadIdentity.hpp"
 
 namespace pindle {
 namespace {

@@ -13,7 +13,7 @@
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
-#include "platform/log/ThreadIdentity.hpp"
+#include "platform/dispatch/ThreadIdentity.hpp"
 #include "tests/PindleCore/logging/RecordingLogger.hpp"
 
 namespace pindle {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "LegacyPlaylistFixture.hpp"
-#include "platform/dispatch/WorkerPool.hpp"
+#include "platform/dispatch/private/WorkerPool.hpp"
 #include "tools/emulator/Fault.hpp"
 
 namespace pindle {

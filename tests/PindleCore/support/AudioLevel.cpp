@@ -3,7 +3,7 @@
 #include <cmath>
 #include <functional>
 
-#include "platform/media/FFmpegSupport.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::testing {
 

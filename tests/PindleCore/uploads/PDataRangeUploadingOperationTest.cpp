@@ -12,8 +12,8 @@
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
-#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
+#include "PindleCore/uploads/private/PNUploadingPersistentStorage.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "tests/support/OpenDescriptors.hpp"
@@ -613,6 +613,24 @@ TEST_F(PDataRangeUploadingOperationTest, TwoOperationsForOneRecordDoTheWorkOnce)
     EXPECT_TRUE(second.get().uploaded);
     EXPECT_EQ(emulator_.storage().sessionsOpened(), 1u);
     EXPECT_EQ(emulator_.storage().resentAcknowledgedBytes(), 0);
+    EXPECT_EQ(object(id + "/imported.mp4"), text(file));
+}
+
+TEST_F(PDataRangeUploadingOperationTest, AnOperationWaitingForItsRecordEndsWhenCancelled) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000061";
+    Data file = record(id, "720p", 2 * unit, true);
+    Ending waiter;
+    const Ending first = runHoldingTheFirstRange(id, [&](PDataRangeUploadingOperation&) {
+        auto second = std::make_shared<PDataRangeUploadingOperation>(id);
+        auto ending = endingOf(*second);
+        auto done = std::async(std::launch::async, [second] { second->main(); });
+        // The first still holds the record: only the cancel can end the second's wait.
+        cancelAndAwait(*second, done, std::chrono::seconds(30));
+        waiter = *ending;
+    });
+    EXPECT_TRUE(waiter.cancelled);
+    EXPECT_TRUE(first.uploaded);
+    EXPECT_EQ(emulator_.storage().sessionsOpened(), 1u);
     EXPECT_EQ(object(id + "/imported.mp4"), text(file));
 }
 

@@ -1,4 +1,4 @@
-#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
+#include "PindleCore/uploads/private/PNUploadingPersistentStorage.hpp"
 
 #include <gtest/gtest.h>
 

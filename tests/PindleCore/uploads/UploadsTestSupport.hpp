@@ -14,9 +14,9 @@
 
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
-#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
 #include "PindleCore/uploads/PNUploadingState.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
+#include "PindleCore/uploads/private/PNUploadingPersistentStorage.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"

@@ -4,8 +4,8 @@
 
 #include <future>
 
-#include "PindleCore/websocket/WSUtilities.hpp"
 #include "PindleCore/websocket/WSWebSocket.hpp"
+#include "PindleCore/websocket/private/WSUtilities.hpp"
 #include "RawWebSocketPeer.hpp"
 #include "RecordingSocketDelegate.hpp"
 #include "platform/dispatch/MainThread.hpp"

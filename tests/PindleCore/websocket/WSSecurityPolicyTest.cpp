@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "PindleCore/websocket/WSPinningSecurityPolicy.hpp"
-#include "PindleCore/websocket/WSUtilities.hpp"
 #include "PindleCore/websocket/WSWebSocket.hpp"
+#include "PindleCore/websocket/private/WSUtilities.hpp"
 #include "RawWebSocketPeer.hpp"
 #include "RecordingSocketDelegate.hpp"
 

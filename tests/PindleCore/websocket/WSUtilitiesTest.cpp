@@ -1,4 +1,4 @@
-#include "PindleCore/websocket/WSUtilities.hpp"
+#include "PindleCore/websocket/private/WSUtilities.hpp"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "PindleCore/websocket/WSUtilities.hpp"
+#include "PindleCore/websocket/private/WSUtilities.hpp"
 #include "RawWebSocketPeer.hpp"
 #include "RecordingSocketDelegate.hpp"
 #include "platform/crypto/SecureRandom.hpp"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PindlePlayer/views/PNPlayerControlPanelControlViewController.hpp"
-#include "PindlePlayer/views/PNPlayerStoryboard.hpp"
+#include "PindlePlayer/views/private/PNPlayerStoryboard.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/ui/Storyboard.hpp"
 #include "platform/ui/TextLayer.hpp"

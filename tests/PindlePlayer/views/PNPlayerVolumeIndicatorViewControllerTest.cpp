@@ -5,9 +5,9 @@
 
 #include <cmath>
 
-#include "PindlePlayer/views/PNPlayerStoryboard.hpp"
 #include "PindlePlayer/views/PNPlayerVolumeIndicatorViewController.hpp"
-#include "platform/audio/SoundServer.hpp"
+#include "PindlePlayer/views/private/PNPlayerStoryboard.hpp"
+#include "platform/audio/private/SoundServer.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/media/AudioSession.hpp"
 #include "platform/ui/Storyboard.hpp"

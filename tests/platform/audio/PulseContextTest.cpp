@@ -1,4 +1,4 @@
-#include "platform/audio/PulseContext.hpp"
+#include "platform/audio/private/PulseContext.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/audio/SoundServer.hpp"
+#include "platform/audio/private/SoundServer.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/log/StandardError.hpp"
 #include "platform/media/Player.hpp"

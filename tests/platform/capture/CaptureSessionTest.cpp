@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/capture/SyntheticCaptureSource.hpp"
+#include "platform/capture/private/SyntheticCaptureSource.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/log/StandardError.hpp"
 #include "platform/media/MediaError.hpp"

@@ -370,6 +370,17 @@ TEST(FileManagerTest, ARefusedRemovalRemovesNothing) {
     EXPECT_FALSE(refusing.fileExists(folder / "gone"));
 }
 
+TEST(FileManagerTest, WritableItemsAreThoseThisProcessMayChange) {
+    TemporaryFolder folder;
+    writeText(folder / "file", "f");
+    EXPECT_TRUE(files().isWritableFile(folder.path()));
+    EXPECT_TRUE(files().isWritableFile(folder / "file"));
+    EXPECT_FALSE(files().isWritableFile(folder / "missing"));
+    ASSERT_EQ(::chmod((folder / "file").c_str(), 0444), 0);
+    // The superuser may write whatever the modes say.
+    EXPECT_EQ(files().isWritableFile(folder / "file"), ::geteuid() == 0);
+}
+
 TEST(FileManagerTest, FreeSpaceOfAVolume) {
     TemporaryFolder folder;
     auto space = files().freeSpace(folder.path());

@@ -1,6 +1,6 @@
 // Localised strings tables as text: what reads, what each escape gives, and what is refused
 // (with the line of the fault).
-#include "platform/files/StringsFile.hpp"
+#include "platform/files/private/StringsFile.hpp"
 
 #include <gtest/gtest.h>
 

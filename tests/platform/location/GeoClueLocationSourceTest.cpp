@@ -1,6 +1,6 @@
 // The GeoClue2 location source against a stand-in service on a private D-Bus: what a fix, a
 // refusal, a missing service and a silent one look like to a location manager's delegate.
-#include "platform/location/GeoClueLocationSource.hpp"
+#include "platform/location/private/GeoClueLocationSource.hpp"
 
 #include <gtest/gtest.h>
 

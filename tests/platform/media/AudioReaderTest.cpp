@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/media/FFmpegMediaSource.hpp"
+#include "platform/media/private/FFmpegMediaSource.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/PulseAudioServer.hpp"
 

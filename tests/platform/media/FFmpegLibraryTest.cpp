@@ -1,4 +1,4 @@
-#include "platform/media/FFmpegLibrary.hpp"
+#include "platform/media/private/FFmpegLibrary.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <iterator>
 #include <string>
 
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 #include "tests/support/FreshProcess.hpp"
 #include "tests/support/TestFolders.hpp"
 

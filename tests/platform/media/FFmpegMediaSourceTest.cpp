@@ -1,4 +1,4 @@
-#include "platform/media/FFmpegMediaSource.hpp"
+#include "platform/media/private/FFmpegMediaSource.hpp"
 
 #include <gtest/gtest.h>
 

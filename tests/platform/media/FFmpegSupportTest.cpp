@@ -1,4 +1,4 @@
-#include "platform/media/FFmpegSupport.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 #include <gtest/gtest.h>
 

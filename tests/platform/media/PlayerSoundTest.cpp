@@ -11,7 +11,7 @@
 #include <functional>
 #include <thread>
 
-#include "platform/audio/SoundServer.hpp"
+#include "platform/audio/private/SoundServer.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/log/StandardError.hpp"

@@ -19,7 +19,7 @@
 #include "platform/net/LoopbackServer.hpp"
 #include "platform/net/RecordingDelegate.hpp"
 #include "platform/net/TestDelegateQueue.hpp"
-#include "platform/net/TransportError.hpp"
+#include "platform/net/private/TransportError.hpp"
 #include "tests/support/SpinUntil.hpp"
 #include "tests/support/TestFolders.hpp"
 

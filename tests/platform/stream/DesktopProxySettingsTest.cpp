@@ -1,4 +1,4 @@
-#include "platform/net/stream/DesktopProxySettings.hpp"
+#include "platform/net/stream/private/DesktopProxySettings.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
