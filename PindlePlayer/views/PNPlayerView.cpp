@@ -315,6 +315,7 @@ void PNPlayerView::play(const PNVideoPtr& video) {
 
 void PNPlayerView::play() {
     logger_.log("play");
+    countCommand();
     queue_->async([self = self()] {
         self->shouldPlay_ = true;
         self->setPreloadMode(false);
@@ -324,6 +325,7 @@ void PNPlayerView::play() {
 
 void PNPlayerView::pause() {
     logger_.log("pause");
+    countCommand();
     queue_->async([weak = weakSelf()] {
         auto self = weak.lock();
         if (!self)
@@ -341,26 +343,39 @@ void PNPlayerView::stop() {
     std::uint64_t stamp;
     {
         std::lock_guard lock(mutex_);
-        stamp = targetCommands_;
+        stamp = commands_;
     }
     queue_->async([self = self(), stamp] {
         PNVideoPtr video = self->video();
         if (!video)
             return;
+        const bool cached =
+            PNPlayerCache::shared()->getClosestPreloadedResolution(*video).has_value();
+        {
+            std::lock_guard lock(self->mutex_);
+            // A command given since the stop (the owner switched back to this view, or gave
+            // it another video) is what the owner wants now.
+            if (self->commands_ != stamp)
+                return;
+            // Decided with the lock held: a command given from here on finds the target as
+            // this stop leaves it.
+            if (!cached)
+                self->targetVideo_ = nullptr;
+        }
         self->shouldPlay_ = false;
-        if (PNPlayerCache::shared()->getClosestPreloadedResolution(*video)) {
+        if (cached) {
             self->setPreloadMode(true);
             self->initVideo();
             return;
         }
-        {
-            std::lock_guard lock(self->mutex_);
-            if (self->targetCommands_ == stamp)
-                self->targetVideo_ = nullptr;
-        }
         self->logger_.log("reset");
         self->resetNow();
     });
+}
+
+void PNPlayerView::countCommand() {
+    std::lock_guard lock(mutex_);
+    ++commands_;
 }
 
 void PNPlayerView::seekTo(double seconds) {
@@ -375,7 +390,7 @@ void PNPlayerView::reset() {
     {
         std::lock_guard lock(mutex_);
         targetVideo_ = nullptr;
-        ++targetCommands_;
+        ++commands_;
     }
     queue_->async([self = self()] { self->resetNow(); });
 }
@@ -415,7 +430,7 @@ void PNPlayerView::setVideo(const PNVideoPtr& video, bool isPreload) {
     {
         std::lock_guard lock(mutex_);
         targetVideo_ = video;
-        ++targetCommands_;
+        ++commands_;
     }
     queue_->async([self = self(), video, isPreload] {
         if (self->internalLoadingControl_) {

@@ -6,7 +6,9 @@
 //
 // Commands (play, pause, stop, seekTo, reset, setVideo) return at once and apply their state
 // changes in call order on the view's own serial queue; interface work (the thumbnail,
-// building the item, the end of reset) runs on the main queue. The view follows its player
+// building the item, the end of reset) runs on the main queue. A stop gives way to any play,
+// pause, reset or setVideo given after it: it does nothing if one was given before its turn
+// on the queue came. The view follows its player
 // by key-value observation: the first ready status of the item sets isReadyToPlay and plays
 // or pauses by the play intent; a stall pauses and counts, and playback resumes once the
 // media buffered ahead covers a need of one second per stall so far, capped at 2 s and at
@@ -112,8 +114,9 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
 
     PNVideoPtr video() const { return video_.get(); }
     // The video the view holds once its queue has applied the commands given so far: set by
-    // setVideo and cleared by reset() at once, on the caller's thread. An owner deciding
-    // which view holds what reads this; video() lags behind until the queue catches up.
+    // setVideo and cleared by reset() at once, on the caller's thread, and cleared on the
+    // view's queue by a stop() that lets the video go. An owner deciding which view holds
+    // what reads this; video() lags behind until the queue catches up.
     PNVideoPtr targetVideo() const;
     bool isReadyToPlay() const { return isReadyToPlay_.get(); }
     std::optional<std::string> uid() const;
@@ -140,6 +143,8 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     void play(const PNVideoPtr& video);
     void play();
     void pause();
+    // Rewinds into preload mode a video the player cache holds enough of, else lets the video
+    // go (as reset() does); decided on the view's queue, unless a later command came first.
     void stop();
     void seekTo(double seconds);
     void setVideo(const PNVideoPtr& video, bool isPreload);
@@ -192,6 +197,8 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     void tellPlayedToEnd();
     // The body of reset(), on the view's queue.
     void resetNow();
+    // A command that a stop() given before it must give way to.
+    void countCommand();
 
     std::atomic<PNAspectMode> aspectMode_{PNAspectMode::aspectFill};
     std::atomic<bool> loop_{false};
@@ -225,9 +232,9 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     std::vector<platform::NotificationCenter::RegistrationPtr> itemRegistrations_;  // mutex_
     ItemFactory itemFactory_;  // guarded by mutex_
     PNVideoPtr targetVideo_;   // guarded by mutex_
-    // Counts the commands that set the target video, so that a stop() deciding later on the
-    // queue clears the target only when no newer command has set one.
-    std::uint64_t targetCommands_ = 0;  // guarded by mutex_
+    // Counts the commands given (setVideo, reset, play, pause), so that a stop() deciding
+    // later on the queue does nothing once a newer command has been given.
+    std::uint64_t commands_ = 0;  // guarded by mutex_
 };
 
 using PNPlayerViewPtr = std::shared_ptr<PNPlayerView>;

@@ -851,11 +851,23 @@ void PNPlayerViewController::switchTo(PNVideoPtr video, Transition transition,
     const auto change = pool_->switchTo(video);
     auto fresh = change.to;
     readyTold_ = false;
-    if (change.held) {
-        duration_ = fresh->isReadyToPlay() ? itemDuration(*fresh) : 0;
-        announce("duration");
+    bool held = change.held;
+    if (held) {
+        // The state is given first: a stop of this view that its queue has not run yet (the
+        // switch away from it reached the screen just now) gives way to it...
         if (playState_ == PNPlayState::playing)
             fresh->play();
+        else
+            fresh->pause();
+        // ...unless that stop let the video go before the command came: then it loads again.
+        if (fresh->targetVideo() != video) {
+            held = false;
+            pool_->forgetFailure(*fresh);
+        }
+    }
+    if (held) {
+        duration_ = fresh->isReadyToPlay() ? itemDuration(*fresh) : 0;
+        announce("duration");
         prepareNextVideosToPlay();
         // What the view said while it preloaded was not about the video on screen then: the
         // delegate hears it now that it is.
@@ -1097,8 +1109,16 @@ void PNPlayerViewController::pnPlayerViewCurrentTimeChanged(PNPlayerView& view) 
         announce("currentTime");
     }
     events().currentTimeChanged();
+    // The time arrives every few hundredths of a second: a main queue that falls behind (a
+    // busy screen) would pile up one update per report ahead of everything else it runs, a
+    // transition's end among them. One queued update shows the latest time.
+    if (progressQueued_.exchange(true))
+        return;
     auto strong = self();
-    DispatchQueue::main()->async([strong] { strong->propagateProgress(); });
+    DispatchQueue::main()->async([strong] {
+        strong->progressQueued_ = false;
+        strong->propagateProgress();
+    });
 }
 
 void PNPlayerViewController::pnPlayerViewPlayStateDidChange(PNPlayerView& view) {

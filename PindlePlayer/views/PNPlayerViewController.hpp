@@ -288,6 +288,8 @@ class PNPlayerViewController : public platform::ui::ViewController,
     std::atomic<bool> seeking_{false};
     std::atomic<bool> holdLastPic_{true};
     std::atomic<bool> internalLoadingControl_{true};
+    // A progress update for the time reports is queued on the main queue and has not run.
+    std::atomic<bool> progressQueued_{false};
 
     // The controller's lock, and the calls deferred until its outermost hold ends. Recursive:
     // holds nest (the players manager's Hold around the controller's own).

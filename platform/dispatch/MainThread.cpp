@@ -31,11 +31,23 @@ class MainLoop {
     // Set and read on the main thread only.
     std::function<double()> pump;
     std::chrono::steady_clock::time_point pumpDue = std::chrono::steady_clock::time_point::max();
+    // The blocks that were queued when the pump last ran and have not been taken since: they
+    // run before the pump runs again. A pump that takes longer than it waits (a refresh slower
+    // than the display's rate) would otherwise let one block through per run, and the queue
+    // would fall further behind with every block sent to it.
+    std::size_t aheadOfPump = 0;
 
-    // Runs the pump when it is due; returns when it is next due.
+    // Runs the pump when it is due and no block queued before its last run still waits;
+    // returns when it is next due.
     std::chrono::steady_clock::time_point pumpIfDue() {
         if (!pump)
             return std::chrono::steady_clock::time_point::max();
+        if (aheadOfPump > 0) {
+            std::lock_guard lock(mutex);
+            if (!pending.empty())
+                return pumpDue;
+            aheadOfPump = 0;  // taken by a nested loop
+        }
         const auto now = std::chrono::steady_clock::now();
         if (now < pumpDue)
             return pumpDue;
@@ -46,7 +58,15 @@ class MainLoop {
         pumpDue = std::chrono::steady_clock::now() +
                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                       std::chrono::duration<double>(wait));
+        std::lock_guard lock(mutex);
+        aheadOfPump = pending.size();
         return pumpDue;
+    }
+
+    // A block was taken off the queue. REQUIRES: on the main thread.
+    void tookBlock() {
+        if (aheadOfPump > 0)
+            --aheadOfPump;
     }
 
     // Binds the default main thread when none is bound. REQUIRES: mutex held.
@@ -76,6 +96,7 @@ class MainLoop {
         }
         auto work = std::move(pending.front());
         pending.pop_front();
+        tookBlock();
         return work;
     }
 };
@@ -144,6 +165,7 @@ void MainThread::run() {
                 continue;  // the pump is due
             work = std::move(loop.pending.front());
             loop.pending.pop_front();
+            loop.tookBlock();
         }
         work();
     }

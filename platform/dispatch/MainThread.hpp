@@ -13,7 +13,8 @@
 //
 // A display showing windows adds its pump to the loop (setPump): the loop then also wakes when
 // the pump is due, so the display's events and refreshes run on the main thread between
-// blocks.
+// blocks. The blocks queued when the pump ran all run before it runs again, so a pump slower
+// than the rate it asks for (a long refresh) cannot hold the queue to one block per run.
 //
 // Thread-safety: adoptCurrentThread(), isMainThread(), stop() and submit() are safe from any
 // thread. run(), runUntil() and drain() run main-queue work on the calling thread; called

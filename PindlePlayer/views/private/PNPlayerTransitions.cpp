@@ -48,8 +48,13 @@ void PNPlayerTransitions::present(std::shared_ptr<PNPlayerView> from,
             const auto hooks = self->hooks();
             if (retire(hooks, *from))
                 from->setHidden(true);
-            if (isCurrent(hooks, *to))
+            if (isCurrent(hooks, *to)) {
                 to->setHidden(false);
+                // The old view is gone from the screen at once: what is there now is the
+                // current view, picture or not, and the old one is free to take a neighbour.
+                if (hooks.currentShown)
+                    hooks.currentShown();
+            }
             if (completion)
                 completion();
         });
@@ -89,6 +94,7 @@ void PNPlayerTransitions::animate(std::shared_ptr<PNPlayerView> from,
         const auto hooks = self->hooks();
         if (hooks.currentShown)
             hooks.currentShown();
+        const std::uint64_t generation = ++self->animations_;
         if (hooks.views)
             for (const auto& view : hooks.views()) view->layer()->removeAllAnimations();
         from->setHidden(false);
@@ -133,7 +139,7 @@ void PNPlayerTransitions::animate(std::shared_ptr<PNPlayerView> from,
                 from->layoutIfNeeded();
                 to->layoutIfNeeded();
             },
-            [weak, from, to, transition, completion](bool finished) {
+            [weak, from, to, transition, completion, generation](bool finished) {
                 for (const auto& view : {from, to}) {
                     const ui::Rect b = view->bounds();
                     const ui::Point c = view->center();
@@ -144,9 +150,20 @@ void PNPlayerTransitions::animate(std::shared_ptr<PNPlayerView> from,
                     else
                         view->setAlpha(1);
                 }
-                from->setHidden(true);
-                to->setHidden(false);
-                if (auto self = weak.lock())
+                auto self = weak.lock();
+                // Cut short by a newer animation, which now owns the views and the flag.
+                if (self && self->animations_ != generation)
+                    return;
+                const auto hooks = self ? self->hooks() : Hooks{};
+                if (hooks.views && hooks.isCurrent) {
+                    // A switch made while the views slid (straight back, say) decides what
+                    // stays on screen: the view current now, and no other.
+                    for (const auto& view : hooks.views()) view->setHidden(!hooks.isCurrent(*view));
+                } else {
+                    from->setHidden(true);
+                    to->setHidden(false);
+                }
+                if (self)
                     self->isAnimating_ = false;
                 if (finished && completion)
                     completion();

@@ -8,7 +8,8 @@
 //
 // Switches can follow each other faster than the main queue shows them (next, then straight
 // back): what a switch does to its views is decided when it reaches the main queue, by what
-// is current then. A view that a later switch made current again is neither stopped nor
+// is current then, and so is what an animation leaves on screen when it ends (the view current
+// then, and no other). A view that a later switch made current again is neither stopped nor
 // hidden, and a view that is no longer current is not shown.
 //
 // Thread-safety: every operation is safe from any thread; view work runs on the main queue.
@@ -16,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -68,6 +70,9 @@ class PNPlayerTransitions : public std::enable_shared_from_this<PNPlayerTransiti
     static bool isCurrent(const Hooks& hooks, const PNPlayerView& view);
 
     std::atomic<bool> isAnimating_{false};
+    // Animations started so far (on the main queue): an animation that a newer one cut short
+    // leaves the views to it.
+    std::atomic<std::uint64_t> animations_{0};
     mutable std::mutex mutex_;
     Hooks hooks_;  // guarded by mutex_
 };

@@ -541,6 +541,101 @@ TEST_F(PNPlayerViewControllerTest, NextThenStraightBackKeepsTheFirstVideoOnScree
     for (const auto& view : controller_->players()) EXPECT_TRUE(view == first || view->isHidden());
 }
 
+// Next, and back once the first switch is on screen but before the old view's queue has run
+// the stop that switch gave it: the stop gives way, and the view keeps its video, on screen,
+// in the state asked for.
+TEST_F(PNPlayerViewControllerTest, AStopStillQueuedGivesWayToASwitchBack) {
+    struct Case {
+        const char* name;
+        PNPlayState state;
+        std::function<void(std::int64_t)> go;
+    };
+    const Case cases[] = {
+        {"playing", PNPlayState::playing,
+         [&](std::int64_t i) {
+             controller_->play(i);
+         }},
+        {"paused", PNPlayState::paused,
+         [&](std::int64_t i) {
+             controller_->set(i);
+         }},
+    };
+    playReady(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.go(0);
+        until([&] { return controller_->isReadyToPlay() && shown() == "clip0"; });
+        // The view the switch back left preloads its video again.
+        untilNeighbourReady(videos_[1]);
+        auto first = controller_->currentPlayer();
+
+        testing::Gate held;
+        first->queue()->async([&] { held.wait(); });
+        c.go(1);
+        // The switch reaches the screen: the first view is stopped, its queue held.
+        platform::MainThread::drain();
+        ASSERT_NE(controller_->currentPlayer(), first);
+        c.go(0);
+        EXPECT_TRUE(held.open());
+        settle();
+
+        EXPECT_EQ(controller_->currentPlayer(), first);
+        EXPECT_EQ(first->targetVideo(), videos_[0]);
+        EXPECT_EQ(first->video(), videos_[0]);
+        EXPECT_TRUE(first->isReadyToPlay());
+        EXPECT_FALSE(first->isHidden());
+        EXPECT_EQ(first->playState(), c.state);
+    }
+}
+
+// A switch that passed its check just before a slide began (the end of a video moving on
+// while the user swipes back) lands while the views slide: when the slide ends, the view
+// that switch made current is the one on screen, and no other.
+TEST_F(PNPlayerViewControllerTest, ASlideEndsShowingTheViewCurrentThen) {
+    playReady(1);
+    untilNeighbourReady(videos_[0]);
+    untilNeighbourReady(videos_[2]);
+    controller_->play(0, PNPlayerTransition::down(0.5));
+    settle();
+    ASSERT_TRUE(controller_->isAnimating());
+    controller_->switchTo(videos_[2], std::nullopt, nullptr);
+    settle();
+    advance(0.6);
+    settle();
+    EXPECT_FALSE(controller_->isAnimating());
+    auto current = controller_->currentPlayer();
+    EXPECT_EQ(current->video(), videos_[2]);
+    for (const auto& view : controller_->players())
+        EXPECT_EQ(view->isHidden(), view != current)
+            << (view->video() ? view->video()->videoID() : "-");
+    EXPECT_EQ(current->playState(), PNPlayState::playing);
+}
+
+// Time reports arrive every few hundredths of a second; a main queue that runs slower than
+// that (a busy screen) must not gather one progress update per report, or whatever it is asked
+// next (a transition's end) waits behind all of them.
+TEST_F(PNPlayerViewControllerTest, TimeReportsFasterThanTheMainQueueLeaveOneProgressUpdate) {
+    playReady(0);
+    auto current = controller_->currentPlayer();
+    current->seekTo(4.0);
+    // The reports come from the view's queue, while the main queue runs nothing.
+    for (int i = 0; i < 200; ++i)
+        current->queue()->async([&] { controller_->pnPlayerViewCurrentTimeChanged(*current); });
+    ASSERT_TRUE(testing::drain(current->queue()));
+
+    bool reached = false;
+    platform::DispatchQueue::main()->async([&] { reached = true; });
+    // The predicate is looked at before and after every block the main queue runs.
+    int looks = 0;
+    ASSERT_TRUE(platform::testing::eventually([&] {
+        ++looks;
+        return reached;
+    }));
+    EXPECT_LE(looks, 4) << "blocks queued ahead of the next one";
+    settle();
+    EXPECT_FLOAT_EQ(controller_->playerControlPanel()->slider()->value(), 0.4f);
+}
+
 // The delegate hears about the video on screen: a neighbour that fails while it preloads is
 // recorded, and told about once it is current; a neighbour that became ready while it
 // preloaded is told ready when a switch shows it.

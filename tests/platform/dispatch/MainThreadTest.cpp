@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -47,6 +49,38 @@ TEST(MainThreadTest, RunUntilStopsWhenThePredicateHoldsOrTimesOut) {
     setter.join();
 
     EXPECT_FALSE(MainThread::runUntil([] { return false; }, 0.01));
+}
+
+// A pump that is always due (a refresh slower than the display's rate) still lets every block
+// queued when it ran go before it runs again, in both loops: one block per pump would leave
+// the queue further behind with every block sent to it.
+TEST(MainThreadTest, APumpAlwaysDueLetsTheBlocksQueuedBeforeItGoFirst) {
+    constexpr int blocks = 50;
+    const std::pair<const char*, std::function<void(const int&)>> loops[] = {
+        {"runUntil",
+         [](const int& ran) {
+             EXPECT_TRUE(MainThread::runUntil([&] { return ran == blocks; }, testing::patience));
+         }},
+        {"run",
+         [](const int&) {
+             DispatchQueue::main()->async([] { MainThread::stop(); });
+             MainThread::run();
+         }},
+    };
+    for (const auto& [name, loop] : loops) {
+        SCOPED_TRACE(name);
+        int pumps = 0;
+        MainThread::setPump([&] {
+            ++pumps;
+            return 0.0;
+        });
+        int ran = 0;
+        for (int i = 0; i < blocks; ++i) DispatchQueue::main()->async([&] { ++ran; });
+        loop(ran);
+        MainThread::setPump(nullptr);
+        EXPECT_EQ(ran, blocks);
+        EXPECT_LE(pumps, 2);
+    }
 }
 
 TEST(MainThreadTest, SyncFromAnotherThreadRunsOnTheMainThread) {
