@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "PindlePlayer/players/private/PNPlayerPoolDoor.hpp"
 #include "platform/foundation/UUID.hpp"
 
 namespace pindle {
@@ -35,6 +36,11 @@ PNPlayersManager::~PNPlayersManager() {
     // The loader is the manager's own: left registered it would live, and retry its
     // downloads, for the rest of the process.
     PNVideoLoader::unregister(*videoLoader_);
+}
+
+const PNPlayerPoolDoor& PNPlayersManager::door() {
+    static const PNPlayerPoolDoor opened;
+    return opened;
 }
 
 std::weak_ptr<PNPlayersManager> PNPlayersManager::weakSelf() {
@@ -146,7 +152,7 @@ void PNPlayersManager::getPlayerForVideo(PNVideoPtr video, Completion completion
                     return;
                 auto held = player->video();
                 if (!held || held->videoID() != video->videoID())
-                    player->setToPrivate(video, PNPlayState::paused, std::nullopt);
+                    door().setToPrivate(*player, video, PNPlayState::paused, std::nullopt);
                 self->activePlayersVideoIds_.insert(video->videoID());
                 completion(player, std::nullopt);
             });
@@ -212,11 +218,7 @@ void PNPlayersManager::createPlayer(const std::string& id, PlayerCompletion comp
         if (!self)
             return;
         auto player = std::make_shared<PNPlayerViewController>();
-        player->setUid(self->uid_);
-        player->setPlayersCount(1);
-        player->setVideosPreloadCount(1);
-        player->setHoldLastPic(false);
-        player->setInternalLoadingControl(false);
+        door().prepareForPool(*player, self->uid_);
         int index;
         {
             std::lock_guard lock(self->mutex_);
@@ -273,7 +275,7 @@ void PNPlayersManager::updateVideos(const std::vector<PNVideoPtr>& videos) {
         getPlayerForInternal(video->videoID(), [video](PNPlayerViewControllerPtr player, int) {
             auto held = player->video();
             if (!held || held->videoID() != video->videoID())
-                player->setToPrivate(video, PNPlayState::paused, std::nullopt);
+                door().setToPrivate(*player, video, PNPlayState::paused, std::nullopt);
         });
     }
 }
@@ -301,15 +303,7 @@ void PNPlayersManager::releaseInactivePlayers() {
         logger_.log("video_release_" + id);
         const int index = it->second;
         it = videoIdsPlayersMap_.erase(it);
-        auto& player = pool.at(static_cast<std::size_t>(index));
-        PNPlayerViewController::Hold hold(*player);
-        player->setPlayState(PNPlayState::paused);
-        if (auto current = player->currentPlayer())
-            current->reset();
-        player->setVideo(nullptr);
-        player->setPlaybackQueue(nullptr);
-        player->updateButtons();
-        player->propagateProgress();
+        door().releaseToPool(*pool.at(static_cast<std::size_t>(index)));
     }
 }
 
@@ -353,18 +347,7 @@ void PNPlayersManager::reset() {
 }
 
 void PNPlayersManager::pausePlayers() {
-    for (const auto& player : players()) {
-        if (player->playState() != PNPlayState::playing || !player->isReadyToPlay())
-            continue;
-        PNPlayerViewController::Hold hold(*player);
-        player->setPlayStateValue(PNPlayState::paused);
-        if (auto video = player->video(); video && player->videoLoader())
-            player->videoLoader()->setPreload(video->videoID(), true);
-        if (auto current = player->currentPlayer())
-            current->pause();
-        player->updateButtons();
-        player->checkPlayerBuffering();
-    }
+    for (const auto& player : players()) door().pauseInPool(*player);
 }
 
 }  // namespace pindle

@@ -11,8 +11,9 @@
 // which video, which are held) runs on the manager's serial queue, playback-queue updates
 // included; players are made on the main queue; `players` and the waiting requests are
 // guarded by a mutex. Successful getPlayerFor completions run on the manager's queue; error
-// completions run on the caller's thread before getPlayerFor returns. Work on a player's
-// state holds that player's lock. Queued work holds the manager weakly.
+// completions run on the caller's thread before getPlayerFor returns. A player's state is
+// changed only through its door (PNPlayerPoolDoor): each step is the player's own, made under
+// its lock. Queued work holds the manager weakly.
 #pragma once
 
 #include <functional>
@@ -35,6 +36,8 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 
 namespace pindle {
+
+class PNPlayerPoolDoor;
 
 class PNPlayersManager : public platform::Object, public PNPlaybackQueueDelegate {
     struct Private {
@@ -85,6 +88,8 @@ class PNPlayersManager : public platform::Object, public PNPlaybackQueueDelegate
   private:
     using PlayerCompletion = std::function<void(PNPlayerViewControllerPtr player, int index)>;
 
+    // The way into the players' own steps, which only the manager may take.
+    static const PNPlayerPoolDoor& door();
     std::weak_ptr<PNPlayersManager> weakSelf();
     void getPlayerForVideo(PNVideoPtr video, Completion completion);
     // On the queue.

@@ -7,11 +7,14 @@
 #include "PindleCore/caches/PNThroughputManager.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindlePlayer/loading/PNPlayerCache.hpp"
+#include "PindlePlayer/views/PNPlayerControlPanelControlViewController.hpp"
 #include "PindlePlayer/views/PNPlayerStoryboard.hpp"
+#include "PindlePlayer/views/PNPlayerVolumeIndicatorViewController.hpp"
 #include "PindlePlayer/views/private/PNPlayerBuffering.hpp"
 #include "PindlePlayer/views/private/PNPlayerControllerEvents.hpp"
 #include "PindlePlayer/views/private/PNPlayerPanelBinding.hpp"
 #include "PindlePlayer/views/private/PNPlayerTransitions.hpp"
+#include "PindlePlayer/views/private/PNPlayerViewControllerListener.hpp"
 #include "PindlePlayer/views/private/PNPlayerViewPool.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
@@ -57,6 +60,19 @@ std::string shortest(double value) {
 }  // namespace
 
 // ---- the lock and deferred calls ----
+
+// Holds the controller's lock; calls that must not run under it wait until the outermost
+// hold on this thread ends.
+class PNPlayerViewController::Hold {
+  public:
+    explicit Hold(PNPlayerViewController& controller);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+  private:
+    PNPlayerViewController& controller_;
+};
 
 PNPlayerViewController::Hold::Hold(PNPlayerViewController& controller) : controller_(controller) {
     controller_.lock_.lock();
@@ -109,6 +125,7 @@ PNPlayerViewController::PNPlayerViewController(std::string nibName,
       transitions_(PNPlayerTransitions::make()),
       panel_(PNPlayerPanelBinding::make()),
       pool_(std::make_unique<PNPlayerViewPool>()),
+      listener_(std::make_unique<Listener>(*this)),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -120,6 +137,7 @@ PNPlayerViewController::PNPlayerViewController(const ui::Coder& coder)
       transitions_(PNPlayerTransitions::make()),
       panel_(PNPlayerPanelBinding::make()),
       pool_(std::make_unique<PNPlayerViewPool>()),
+      listener_(std::make_unique<Listener>(*this)),
       logger_(PNLoggerType::PLR),
       uid_(platform::UUID::random().uuidString()) {}
 
@@ -136,6 +154,11 @@ std::shared_ptr<PNPlayerViewController> PNPlayerViewController::self() {
 
 std::weak_ptr<PNPlayerViewController> PNPlayerViewController::weakSelf() {
     return self();
+}
+
+std::shared_ptr<PNPlayerViewController::Listener> PNPlayerViewController::listener() {
+    // Shares the controller's ownership: a weak holder's pointer expires with the controller.
+    return std::shared_ptr<Listener>(self(), listener_.get());
 }
 
 Value PNPlayerViewController::valueForKey(std::string_view key) const {
@@ -223,10 +246,6 @@ bool PNPlayerViewController::isAnimating() const {
     return transitions_->isAnimating();
 }
 
-bool PNPlayerViewController::isSpinnerActive() const {
-    return buffering_->isSpinnerActive();
-}
-
 void PNPlayerViewController::setShowErrorMessages(bool show) {
     showErrorMessages_ = show;
     if (!show)
@@ -241,14 +260,29 @@ void PNPlayerViewController::setShowButtonsControls(bool show) {
     panel_->setShowButtonsControls(show);
 }
 
+std::string PNPlayerViewController::uid() const {
+    std::lock_guard lock(lock_);
+    return uid_;
+}
+
 void PNPlayerViewController::setUid(std::string uid) {
     std::lock_guard lock(lock_);
     uid_ = std::move(uid);
 }
 
+int PNPlayerViewController::playersCount() const {
+    std::lock_guard lock(lock_);
+    return playersCount_;
+}
+
 void PNPlayerViewController::setPlayersCount(int count) {
     std::lock_guard lock(lock_);
     playersCount_ = count;
+}
+
+int PNPlayerViewController::videosPreloadCount() const {
+    std::lock_guard lock(lock_);
+    return videosPreloadCount_;
 }
 
 void PNPlayerViewController::setVideosPreloadCount(int count) {
@@ -303,12 +337,6 @@ PNPlayState PNPlayerViewController::playState() const {
     return playState_;
 }
 
-void PNPlayerViewController::setPlayStateValue(PNPlayState state) {
-    Hold hold(*this);
-    playState_ = state;
-    announce("playState");
-}
-
 double PNPlayerViewController::currentTime() const {
     std::lock_guard lock(lock_);
     return currentTime_;
@@ -328,54 +356,13 @@ std::vector<std::shared_ptr<PNPlayerView>> PNPlayerViewController::players() con
     return pool_->views();
 }
 
-int PNPlayerViewController::currentPlayerIndex() const {
-    return pool_->currentIndex();
-}
-
-int PNPlayerViewController::visiblePlayerIndex() const {
-    return pool_->visibleIndex();
-}
-
 std::shared_ptr<PNPlayerView> PNPlayerViewController::currentPlayer() const {
     return pool_->current();
-}
-
-ui::LabelPtr PNPlayerViewController::errorLabel() const {
-    std::lock_guard lock(lock_);
-    return errorLabel_;
-}
-
-ui::ViewPtr PNPlayerViewController::spinnerView() const {
-    return buffering_->spinnerView();
-}
-
-std::shared_ptr<PNPlayerControlPanelControlViewController>
-PNPlayerViewController::playerControlPanel() const {
-    return panel_->panel();
-}
-
-std::shared_ptr<PNPlayerVolumeIndicatorViewController> PNPlayerViewController::volumeIndicator()
-    const {
-    return panel_->volumeIndicator();
-}
-
-ui::ViewPtr PNPlayerViewController::playerControlPanelContainer() const {
-    return panel_->container();
 }
 
 std::shared_ptr<PNPlaybackQueue> PNPlayerViewController::playbackQueue() const {
     std::lock_guard lock(lock_);
     return playbackQueue_;
-}
-
-void PNPlayerViewController::setPlaybackQueue(std::shared_ptr<PNPlaybackQueue> queue) {
-    std::lock_guard lock(lock_);
-    playbackQueue_ = std::move(queue);
-}
-
-std::map<std::string, PNError> PNPlayerViewController::videoErrors() const {
-    std::lock_guard lock(lock_);
-    return videoErrors_;
 }
 
 bool PNPlayerViewController::isCurrent(const PNPlayerView& view) const {
@@ -398,6 +385,106 @@ bool PNPlayerViewController::shownVideoFailed() const {
 
 // ---- loading the view ----
 
+namespace {
+
+// The control panel and the volume indicator, from the player library's storyboard.
+struct Controls {
+    std::shared_ptr<PNPlayerControlPanelControlViewController> panel;
+    std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator;
+};
+
+// A scene of another class leaves its part empty.
+Controls instantiateControls() {
+    Controls controls;
+    auto storyboard =
+        ui::Storyboard::named(PNPlayerStoryboard::storyboardName, PNPlayerStoryboard::bundle());
+    if (!storyboard)
+        return controls;
+    controls.panel = std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(
+        storyboard->instantiateViewController(PNPlayerStoryboard::controlViewScene));
+    controls.volumeIndicator = std::dynamic_pointer_cast<PNPlayerVolumeIndicatorViewController>(
+        storyboard->instantiateViewController(PNPlayerStoryboard::volumeIndicatorScene));
+    return controls;
+}
+
+// The container of the player views fills the root view and takes its size changes along.
+void fillContainer(ui::View& container, const ui::Rect& bounds) {
+    container.setFrame(bounds);
+    container.setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
+    container.setAutoresizesSubviews(true);
+}
+
+// Hidden until the video on screen fails; centred on the root view.
+ui::LabelPtr makeErrorLabel(ui::View& root) {
+    auto label = ui::Label::make(root.bounds());
+    label->setTextColor(ui::Color::whiteColor());
+    label->setTranslatesAutoresizingMaskIntoConstraints(false);
+    label->setHidden(true);
+    root.addSubview(label);
+    root.addConstraints({label->centerXAnchor().constraint(root.centerXAnchor()),
+                         label->centerYAnchor().constraint(root.centerYAnchor())});
+    return label;
+}
+
+// The dimming layer that carries the spinner: over the whole root view, transparent until
+// buffering shows it.
+ui::ViewPtr makeSpinnerView(ui::View& root, const ui::ActivityIndicatorViewPtr& spinner) {
+    auto spinnerView = ui::View::make(root.bounds());
+    spinnerView->setTranslatesAutoresizingMaskIntoConstraints(false);
+    spinnerView->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
+    spinnerView->setBackgroundColor(ui::Color::white(0, 0.5));
+    spinnerView->layer()->setOpacity(0);
+    spinner->setTranslatesAutoresizingMaskIntoConstraints(false);
+    spinner->startAnimating();
+    spinnerView->addSubview(spinner);
+    spinnerView->addConstraints(
+        {spinner->centerXAnchor().constraint(spinnerView->centerXAnchor()),
+         spinner->centerYAnchor().constraint(spinnerView->centerYAnchor())});
+    root.addSubview(spinnerView);
+    root.addConstraints({spinnerView->topAnchor().constraint(root.topAnchor()),
+                         spinnerView->leadingAnchor().constraint(root.leadingAnchor()),
+                         spinnerView->trailingAnchor().constraint(root.trailingAnchor()),
+                         spinnerView->bottomAnchor().constraint(root.bottomAnchor())});
+    return spinnerView;
+}
+
+// From back to front: the player views, the spinner, the volume indicator, the control panel,
+// then the error label that was already there.
+void stack(ui::View& root, const ui::ViewPtr& players, const ui::ViewPtr& spinnerView,
+           const ui::ViewPtr& volumeView, const ui::ViewPtr& controlView) {
+    root.addSubview(players);
+    if (volumeView)
+        root.addSubview(volumeView);
+    if (controlView)
+        root.addSubview(controlView);
+    if (controlView)
+        root.sendSubviewToBack(controlView);
+    if (volumeView)
+        root.sendSubviewToBack(volumeView);
+    root.sendSubviewToBack(spinnerView);
+    root.sendSubviewToBack(players);
+}
+
+// The volume bar along the top, the player views over everything, the panel near the bottom.
+void constrain(const ui::ViewPtr& players, const ui::ViewPtr& volumeView,
+               const ui::ViewPtr& controlView) {
+    players->setTranslatesAutoresizingMaskIntoConstraints(false);
+    std::map<std::string, ui::ViewPtr> views{{"player", players}};
+    if (volumeView)
+        views["volume"] = volumeView;
+    if (controlView)
+        views["control"] = controlView;
+    std::vector<ui::LayoutConstraintPtr> constraints;
+    for (const char* format : {"V:|[volume(==50)]", "H:|[volume]|", "H:|[player]|", "V:|[player]|",
+                               "V:[control(80)]-30-|", "H:|-20-[control]-20-|"}) {
+        auto made = ui::LayoutConstraint::constraintsWithVisualFormat(format, 0, {}, views);
+        constraints.insert(constraints.end(), made.begin(), made.end());
+    }
+    ui::LayoutConstraint::activate(constraints);
+}
+
+}  // namespace
+
 void PNPlayerViewController::configure(PNPlayerView& view) const {
     view.setInternalLoadingControl(false);
     view.setUID(uid_);
@@ -411,168 +498,129 @@ void PNPlayerViewController::configure(PNPlayerView& view) const {
 void PNPlayerViewController::viewDidLoad() {
     ViewController::viewDidLoad();
     auto root = view();
-    Hold hold(*this);
-    if (!internalLoadingControl_)
-        videoLoader_ = PNVideoLoader::loader(uid_);
-    if (!videoLoader_) {
-        videoLoader_ = PNVideoLoader::make(
-            uid_, internalLoadingControl_ ? loaderRequests : sharedLoaderRequests);
-        ownsVideoLoader_ = true;
-    }
-    auto storyboard =
-        ui::Storyboard::named(PNPlayerStoryboard::storyboardName, PNPlayerStoryboard::bundle());
-
+    makeVideoLoader();
     root->setBackgroundColor(ui::Color::clear());
-    const ui::Rect bounds = root->bounds();
-    playerView_->setFrame(bounds);
-    playerView_->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
-    playerView_->setAutoresizesSubviews(true);
-
-    errorLabel_ = ui::Label::make(bounds);
-    errorLabel_->setTextColor(ui::Color::whiteColor());
-    errorLabel_->setTranslatesAutoresizingMaskIntoConstraints(false);
-    errorLabel_->setHidden(true);
-    root->addSubview(errorLabel_);
-    root->addConstraints({errorLabel_->centerXAnchor().constraint(root->centerXAnchor()),
-                          errorLabel_->centerYAnchor().constraint(root->centerYAnchor())});
-
-    auto spinnerView = ui::View::make(bounds);
-    spinnerView->setTranslatesAutoresizingMaskIntoConstraints(false);
-    spinnerView->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
-    spinnerView->setBackgroundColor(ui::Color::white(0, 0.5));
-    spinnerView->layer()->setOpacity(0);
-    spinner_->setTranslatesAutoresizingMaskIntoConstraints(false);
-    spinner_->startAnimating();
-    spinnerView->addSubview(spinner_);
-    spinnerView->addConstraints(
-        {spinner_->centerXAnchor().constraint(spinnerView->centerXAnchor()),
-         spinner_->centerYAnchor().constraint(spinnerView->centerYAnchor())});
-    root->addSubview(spinnerView);
-    root->addConstraints({spinnerView->topAnchor().constraint(root->topAnchor()),
-                          spinnerView->leadingAnchor().constraint(root->leadingAnchor()),
-                          spinnerView->trailingAnchor().constraint(root->trailingAnchor()),
-                          spinnerView->bottomAnchor().constraint(root->bottomAnchor())});
+    fillContainer(*playerView_, root->bounds());
+    auto label = makeErrorLabel(*root);
+    {
+        std::lock_guard lock(lock_);
+        errorLabel_ = label;
+    }
+    auto spinnerView = makeSpinnerView(*root, spinner_);
     buffering_->attach(spinnerView);
-    {
-        auto weak = weakSelf();
-        PNPlayerBuffering::Hooks hooks;
-        hooks.currentView = [weak]() -> std::shared_ptr<PNPlayerView> {
-            auto self = weak.lock();
-            return self ? self->currentPlayer() : nullptr;
-        };
-        hooks.shownVideoFailed = [weak] {
-            auto self = weak.lock();
-            return self && self->shownVideoFailed();
-        };
-        hooks.report = [weak](bool buffering) {
-            if (auto self = weak.lock())
-                self->events().buffering(buffering);
-        };
-        buffering_->bind(std::move(hooks));
-        PNPlayerTransitions::Hooks shown;
-        shown.views = [weak] {
-            auto self = weak.lock();
-            return self ? self->players() : std::vector<std::shared_ptr<PNPlayerView>>{};
-        };
-        shown.currentShown = [weak] {
-            if (auto self = weak.lock())
-                self->pool_->markCurrentShown();
-        };
-        shown.isCurrent = [weak](const PNPlayerView& view) {
-            auto self = weak.lock();
-            return !self || self->isCurrent(view);
-        };
-        shown.retire = [weak](PNPlayerView& view) {
-            auto self = weak.lock();
-            if (!self) {
-                view.stop();
-                return true;
-            }
-            // Under the lock, so that no switch makes the view current between the look and
-            // the stop.
-            Hold hold(*self);
-            if (self->isCurrent(view))
-                return false;
-            view.stop();
-            return true;
-        };
-        transitions_->bind(std::move(shown));
-    }
+    bindParts();
 
-    std::shared_ptr<PNPlayerControlPanelControlViewController> controlPanel;
-    std::shared_ptr<PNPlayerVolumeIndicatorViewController> volumeIndicator;
-    if (storyboard) {
-        controlPanel = std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(
-            storyboard->instantiateViewController(PNPlayerStoryboard::controlViewScene));
-        volumeIndicator = std::dynamic_pointer_cast<PNPlayerVolumeIndicatorViewController>(
-            storyboard->instantiateViewController(PNPlayerStoryboard::volumeIndicatorScene));
-    }
-    if (controlPanel)
-        controlPanel->setDelegate(self());
-    panel_->attachVolumeIndicator(volumeIndicator);
-    {
-        auto weak = weakSelf();
-        panel_->bind([weak]() -> PNPlaylistPtr {
-            auto self = weak.lock();
-            return self ? self->playlist() : nullptr;
-        });
-    }
+    const Controls controls = instantiateControls();
+    if (controls.panel)
+        controls.panel->setDelegate(listener());
+    panel_->attachVolumeIndicator(controls.volumeIndicator);
+    buildPlayerViews();
 
-    std::vector<std::shared_ptr<PNPlayerView>> pool;
-    for (int i = 0; i < playersCount_; ++i) {
-        auto player = PNPlayerView::make(ui::Rect::zero());
-        configure(*player);
-        player->setDelegate(self());
-        player->setHidden(true);
-        player->setFrame(playerView_->bounds());
-        player->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
-        player->setAutoresizesSubviews(true);
-        player->setClipsToBounds(true);
-        playerView_->addSubview(player);
-        pool.push_back(player);
-    }
-    pool_->fill(std::move(pool));
-
-    ui::ViewPtr volumeView = volumeIndicator ? volumeIndicator->view() : nullptr;
-    ui::ViewPtr controlView = controlPanel ? controlPanel->view() : nullptr;
-    root->addSubview(playerView_);
-    if (volumeView)
-        root->addSubview(volumeView);
-    if (controlView)
-        root->addSubview(controlView);
-    if (controlView)
-        root->sendSubviewToBack(controlView);
-    if (volumeView)
-        root->sendSubviewToBack(volumeView);
-    root->sendSubviewToBack(spinnerView);
-    root->sendSubviewToBack(playerView_);
-    if (controlPanel)
-        addChild(controlPanel);
-    if (volumeIndicator)
-        addChild(volumeIndicator);
-
-    playerView_->setTranslatesAutoresizingMaskIntoConstraints(false);
-    std::map<std::string, ui::ViewPtr> views{{"player", playerView_}};
-    if (volumeView)
-        views["volume"] = volumeView;
-    if (controlView)
-        views["control"] = controlView;
-    std::vector<ui::LayoutConstraintPtr> constraints;
-    for (const char* format : {"V:|[volume(==50)]", "H:|[volume]|", "H:|[player]|", "V:|[player]|",
-                               "V:[control(80)]-30-|", "H:|-20-[control]-20-|"}) {
-        auto made = ui::LayoutConstraint::constraintsWithVisualFormat(format, 0, {}, views);
-        constraints.insert(constraints.end(), made.begin(), made.end());
-    }
-    ui::LayoutConstraint::activate(constraints);
+    ui::ViewPtr volumeView = controls.volumeIndicator ? controls.volumeIndicator->view() : nullptr;
+    ui::ViewPtr controlView = controls.panel ? controls.panel->view() : nullptr;
+    stack(*root, playerView_, spinnerView, volumeView, controlView);
+    if (controls.panel)
+        addChild(controls.panel);
+    if (controls.volumeIndicator)
+        addChild(controls.volumeIndicator);
+    constrain(playerView_, volumeView, controlView);
 
     if (controlView)
         controlView->setHidden(!panel_->showControls());
     if (volumeView)
         volumeView->setHidden(!panel_->showControls());
     // Settings given before the panel existed apply now.
-    if (controlPanel)
-        panel_->attachPanel(controlPanel);
+    if (controls.panel)
+        panel_->attachPanel(controls.panel);
     updateButtons();
+}
+
+void PNPlayerViewController::makeVideoLoader() {
+    // Only this step stores the loader, once: the registry is asked with the lock released.
+    std::string uid;
+    {
+        std::lock_guard lock(lock_);
+        uid = uid_;
+    }
+    const bool internal = internalLoadingControl_;
+    auto loader = internal ? nullptr : PNVideoLoader::loader(uid);
+    const bool own = !loader;
+    if (own)
+        loader = PNVideoLoader::make(uid, internal ? loaderRequests : sharedLoaderRequests);
+    std::lock_guard lock(lock_);
+    videoLoader_ = std::move(loader);
+    ownsVideoLoader_ = own;
+}
+
+void PNPlayerViewController::bindParts() {
+    auto weak = weakSelf();
+    PNPlayerBuffering::Hooks hooks;
+    hooks.currentView = [weak]() -> std::shared_ptr<PNPlayerView> {
+        auto self = weak.lock();
+        return self ? self->currentPlayer() : nullptr;
+    };
+    hooks.shownVideoFailed = [weak] {
+        auto self = weak.lock();
+        return self && self->shownVideoFailed();
+    };
+    hooks.report = [weak](bool buffering) {
+        if (auto self = weak.lock())
+            self->events().buffering(buffering);
+    };
+    buffering_->bind(std::move(hooks));
+
+    PNPlayerTransitions::Hooks shown;
+    shown.views = [weak] {
+        auto self = weak.lock();
+        return self ? self->players() : std::vector<std::shared_ptr<PNPlayerView>>{};
+    };
+    shown.currentShown = [weak] {
+        if (auto self = weak.lock())
+            self->pool_->markCurrentShown();
+    };
+    shown.isCurrent = [weak](const PNPlayerView& view) {
+        auto self = weak.lock();
+        return !self || self->isCurrent(view);
+    };
+    shown.retire = [weak](PNPlayerView& view) {
+        auto self = weak.lock();
+        if (!self) {
+            view.stop();
+            return true;
+        }
+        // Under the lock, so that no switch makes the view current between the look and the
+        // stop.
+        Hold hold(*self);
+        if (self->isCurrent(view))
+            return false;
+        view.stop();
+        return true;
+    };
+    transitions_->bind(std::move(shown));
+
+    panel_->bind([weak]() -> PNPlaylistPtr {
+        auto self = weak.lock();
+        return self ? self->playlist() : nullptr;
+    });
+}
+
+void PNPlayerViewController::buildPlayerViews() {
+    std::vector<std::shared_ptr<PNPlayerView>> views;
+    for (int i = playersCount(); i > 0; --i) {
+        auto player = PNPlayerView::make(ui::Rect::zero());
+        player->setDelegate(listener());
+        player->setHidden(true);
+        player->setFrame(playerView_->bounds());
+        player->setAutoresizingMask(ui::View::flexibleWidth | ui::View::flexibleHeight);
+        player->setAutoresizesSubviews(true);
+        player->setClipsToBounds(true);
+        playerView_->addSubview(player);
+        views.push_back(player);
+    }
+    // The settings and the pool under one hold: a setting changed meanwhile reaches every view.
+    Hold hold(*this);
+    for (const auto& player : views) configure(*player);
+    pool_->fill(std::move(views));
 }
 
 void PNPlayerViewController::prepare(const ui::StoryboardSegue& segue, const platform::ObjectPtr&) {
@@ -582,7 +630,7 @@ void PNPlayerViewController::prepare(const ui::StoryboardSegue& segue, const pla
         std::dynamic_pointer_cast<PNPlayerControlPanelControlViewController>(segue.destination);
     if (!panel)
         return;
-    panel->setDelegate(self());
+    panel->setDelegate(listener());
     panel_->attachPanel(panel);
 }
 
@@ -657,12 +705,13 @@ void PNPlayerViewController::playIndex(std::int64_t index, PNPlayState state,
 
 void PNPlayerViewController::reset() {
     loadViewIfNeeded();
+    std::shared_ptr<PNPlaybackQueue> dropped;  // let go once the lock is released
     Hold hold(*this);
     setPlayState(PNPlayState::paused);
     if (auto current = currentPlayer())
         current->reset();
     setVideo(nullptr);
-    playbackQueue_.reset();
+    dropped = std::move(playbackQueue_);
     updateButtons();
     propagateProgress();
 }
@@ -673,9 +722,10 @@ void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
         return;
     loadViewIfNeeded();
     const auto preloaded = preloadedResolution(video);
+    std::shared_ptr<PNPlaybackQueue> dropped;  // let go once the lock is released
     Hold hold(*this);
     setPlayState(state);
-    playbackQueue_.reset();
+    dropped = std::move(playbackQueue_);
     setVideo(video);
     currentTime_ = 0;
     duration_ = 0;
@@ -690,7 +740,8 @@ void PNPlayerViewController::setToPrivate(PNVideoPtr video, PNPlayState state,
 void PNPlayerViewController::setToPrivate(PNPlaylistPtr playlist, std::int64_t index,
                                           Transition transition) {
     setVideo(nullptr);
-    std::shared_ptr<PNPlaybackQueue> moved, made;
+    std::shared_ptr<PNPlaybackQueue> current;
+    std::int64_t queueLength;
     {
         Hold hold(*this);
         playerTransition_ = transition;
@@ -698,23 +749,29 @@ void PNPlayerViewController::setToPrivate(PNPlaylistPtr playlist, std::int64_t i
         duration_ = 0;
         announce("currentTime");
         announce("duration");
-        if (playbackQueue_ && playbackQueue_->playlist() == playlist) {
-            moved = playbackQueue_;
-        } else {
-            made = PNPlaybackQueue::make(playlist, index, videosPreloadCount_);
-            made->setDelegate(self());
-            playbackQueue_ = made;
-        }
+        current = playbackQueue_;
+        queueLength = videosPreloadCount_;
     }
     // With the lock released: a queue that moves announces its window to this controller.
-    if (moved)
-        moveQueue(moved, index);
+    if (current && current->playlist() == playlist) {
+        moveQueue(current, index);
+        return;
+    }
+    // Made with the lock released too: its first window may ask the playlist for a page.
+    auto made = PNPlaybackQueue::make(playlist, index, queueLength);
+    std::shared_ptr<PNPlaybackQueue> dropped;
+    {
+        std::lock_guard lock(lock_);
+        dropped = std::exchange(playbackQueue_, made);
+    }
+    // Let go at once, with the lock released: it still tells this controller of its windows.
+    dropped.reset();
+    made->setDelegate(listener());
     // A new queue built its first window before this controller was its delegate, and an
     // equal list is never announced again: hand it over now, or a loaded playlist would show
     // nothing until it happens to change.
-    if (made)
-        if (auto firstWindow = made->videos(); !firstWindow.empty())
-            setVideos(firstWindow);
+    if (auto firstWindow = made->videos(); !firstWindow.empty())
+        setVideos(firstWindow);
 }
 
 void PNPlayerViewController::playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) {
@@ -910,43 +967,35 @@ void PNPlayerViewController::setPlayState(PNPlayState state) {
         videoLoader_->setPreload(shown->videoID(), state != PNPlayState::playing);
 }
 
-void PNPlayerViewController::play() {
-    loadViewIfNeeded();
+void PNPlayerViewController::requestPlayState(PNPlayState state) {
     Hold hold(*this);
-    setPlayState(PNPlayState::playing);
-    auto current = currentPlayer();
-    if (current)
-        current->play();
+    setPlayState(state);
+    if (auto current = currentPlayer()) {
+        if (state == PNPlayState::playing)
+            current->play();
+        else
+            current->pause();
+    }
     updateButtons();
     checkPlayerBuffering();
+}
+
+void PNPlayerViewController::play() {
+    loadViewIfNeeded();
+    requestPlayState(PNPlayState::playing);
 }
 
 void PNPlayerViewController::pause() {
     loadViewIfNeeded();
-    Hold hold(*this);
-    setPlayState(PNPlayState::paused);
-    auto current = currentPlayer();
-    if (current)
-        current->pause();
-    updateButtons();
-    checkPlayerBuffering();
+    requestPlayState(PNPlayState::paused);
 }
 
 void PNPlayerViewController::playPause() {
     loadViewIfNeeded();
+    // The state is read and changed under one hold, so two taps never both play.
     Hold hold(*this);
-    auto current = currentPlayer();
-    if (playState_ == PNPlayState::playing) {
-        setPlayState(PNPlayState::paused);
-        if (current)
-            current->pause();
-    } else {
-        setPlayState(PNPlayState::playing);
-        if (current)
-            current->play();
-    }
-    updateButtons();
-    checkPlayerBuffering();
+    requestPlayState(playState_ == PNPlayState::playing ? PNPlayState::paused
+                                                        : PNPlayState::playing);
 }
 
 void PNPlayerViewController::seek(double seconds) {
@@ -959,23 +1008,22 @@ void PNPlayerViewController::seek(double seconds) {
     announce("currentTime");
     propagateProgress();
     seeking_ = true;
-    auto current = currentPlayer();
-    if (current)
+    if (auto current = currentPlayer())
         current->seekTo(seconds);
     auto strong = self();
     DispatchQueue::main()->asyncAfter(seekQuietTime, [strong] { strong->seeking_ = false; });
     // A seek from idle leaves the controller paused.
-    if (playState_ == PNPlayState::playing) {
-        setPlayState(PNPlayState::playing);
-        if (current)
-            current->play();
-    } else {
-        setPlayState(PNPlayState::paused);
-        if (current)
-            current->pause();
-    }
-    updateButtons();
-    checkPlayerBuffering();
+    requestPlayState(playState_ == PNPlayState::playing ? PNPlayState::playing
+                                                        : PNPlayState::paused);
+}
+
+// ---- the players manager's steps ----
+
+void PNPlayerViewController::pauseInPool() {
+    // The state is read and changed under one hold: a play given meanwhile is not undone.
+    Hold hold(*this);
+    if (playState_ == PNPlayState::playing && isReadyToPlay())
+        requestPlayState(PNPlayState::paused);
 }
 
 void PNPlayerViewController::addGestureRecognizer(ui::GestureRecognizerPtr recognizer) {
@@ -1046,7 +1094,11 @@ void PNPlayerViewController::showError(const std::string& videoID, PNError error
 }
 
 void PNPlayerViewController::toggleErrorMessage(std::optional<std::string> text) {
-    auto label = errorLabel();
+    ui::LabelPtr label;
+    {
+        std::lock_guard lock(lock_);
+        label = errorLabel_;
+    }
     if (!label)
         return;
     auto strong = self();
@@ -1157,13 +1209,11 @@ void PNPlayerViewController::pnPlayerViewDidPlayToEnd(PNPlayerView& view) {
 
 // ---- what the control panel says ----
 
-void PNPlayerViewController::playerControlPanelControlViewControllerPlayPauseTap(
-    PNPlayerControlPanelControlViewController&) {
+void PNPlayerViewController::playerControlPanelControlViewControllerPlayPauseTap() {
     playPause();
 }
 
-void PNPlayerViewController::playerControlPanelControlViewControllerPrevTap(
-    PNPlayerControlPanelControlViewController&) {
+void PNPlayerViewController::playerControlPanelControlViewControllerPrevTap() {
     auto queue = playbackQueue();
     if (!queue)
         return;
@@ -1175,8 +1225,7 @@ void PNPlayerViewController::playerControlPanelControlViewControllerPrevTap(
     play(index);
 }
 
-void PNPlayerViewController::playerControlPanelControlViewControllerNextTap(
-    PNPlayerControlPanelControlViewController&) {
+void PNPlayerViewController::playerControlPanelControlViewControllerNextTap() {
     auto queue = playbackQueue();
     if (!queue)
         return;
@@ -1186,8 +1235,7 @@ void PNPlayerViewController::playerControlPanelControlViewControllerNextTap(
     play(index);
 }
 
-void PNPlayerViewController::playerControlPanelControlViewControllerSliderDragged(
-    PNPlayerControlPanelControlViewController&, double value) {
+void PNPlayerViewController::playerControlPanelControlViewControllerSliderDragged(double value) {
     auto current = currentPlayer();
     const double total = current ? itemDuration(*current) : 0;
     if (total > 0)

@@ -26,6 +26,7 @@
 #include "support/MediaFixtures.hpp"
 #include "support/XvfbServer.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/PindlePlayer/views/PNPlayerViewControllerTestDoor.hpp"
 #include "tests/tools/ExampleProgram.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
 
@@ -78,7 +79,7 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
         if (controller_) {
             controller_->pause();
             controller_->reset();
-            if (auto loader = controller_->videoLoader())
+            if (auto loader = door().videoLoader())
                 loader->setVideosToPreload({});
             window_->setRootViewController(nullptr);
             controller_.reset();
@@ -194,6 +195,8 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
         server().release(handle, at);
     }
 
+    PNPlayerViewControllerTestDoor door() { return PNPlayerViewControllerTestDoor(*controller_); }
+
     std::unique_ptr<BackendEmulator> emulator_;
     std::ostringstream printed_;
     JsonLines lines_{printed_};
@@ -205,7 +208,7 @@ class ExampleHostWindowTest : public pindle::testing::DesktopTest {
 TEST_F(ExampleHostWindowTest, ThePanelsPauseButtonPausesWhatIsOnScreenAndAClickMorePlays) {
     showPlayer({"v1"});
     ASSERT_TRUE(playsPast(5)) << "the video does not play on screen";
-    auto panel = controller_->playerControlPanel();
+    auto panel = door().playerControlPanel();
     ASSERT_NE(panel, nullptr);
     auto pause = panel->pauseButton();
     ASSERT_TRUE(pause && !pause->isHidden());
@@ -229,7 +232,7 @@ TEST_F(ExampleHostWindowTest, ThePanelsPauseButtonPausesWhatIsOnScreenAndAClickM
 TEST_F(ExampleHostWindowTest, DraggingThePanelsSliderSeeksWhatIsOnScreen) {
     showPlayer({"v1"});
     ASSERT_TRUE(playsPast(5)) << "the video does not play on screen";
-    auto panel = controller_->playerControlPanel();
+    auto panel = door().playerControlPanel();
     ASSERT_NE(panel, nullptr);
     auto slider = panel->slider();
     ASSERT_NE(slider, nullptr);
@@ -266,7 +269,7 @@ TEST_F(ExampleHostWindowTest, ASwipeUpSlidesThePlaylistsNextVideoInFromBelow) {
     // The next video is preloaded: its picture is there to slide in.
     ASSERT_TRUE(MainThread::runUntil(
         [&] {
-            for (const auto& view : controller_->players())
+            for (const auto& view : door().players())
                 if (view != controller_->currentPlayer() && view->video() &&
                     view->video()->videoID() == "v2" && view->playerLayer()->videoContent(0).frame)
                     return true;

@@ -12,6 +12,7 @@
 #include "platform/ui/UIThreadChecker.hpp"
 #include "support/VirtualTimeTest.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/PindlePlayer/views/PNPlayerViewControllerTestDoor.hpp"
 #include "tests/support/Barriers.hpp"
 #include "tests/support/Gate.hpp"
 
@@ -67,7 +68,7 @@ class PNPlayersManagerTest : public platform::testing::VirtualTimeTest {
     void until(const std::function<bool()>& condition) {
         ASSERT_TRUE(platform::testing::eventually([&] {
             for (const auto& player : manager_->players())
-                for (const auto& view : player->players())
+                for (const auto& view : PNPlayerViewControllerTestDoor(*player).players())
                     EXPECT_TRUE(testing::drain(view->queue()));
             return condition();
         }));
@@ -120,8 +121,8 @@ TEST_F(PNPlayersManagerTest, PlayersArePreparedSharedAndReleasedAroundThePositio
     until([&] { return held() == std::vector<std::string>{"feed0", "feed1"}; });
     EXPECT_EQ(manager_->playlistIndex(), 0);
     for (const auto& player : manager_->players()) {
-        EXPECT_EQ(player->uid(), manager_->uid());
-        EXPECT_EQ(player->players().size(), 1u);
+        EXPECT_EQ(PNPlayerViewControllerTestDoor(*player).uid(), manager_->uid());
+        EXPECT_EQ(PNPlayerViewControllerTestDoor(*player).players().size(), 1u);
         EXPECT_EQ(player->playState(), PNPlayState::paused);
         EXPECT_FALSE(player->view()->isHidden());
     }

@@ -20,6 +20,7 @@
 #include "support/MediaFixtures.hpp"
 #include "support/VirtualTimeTest.hpp"
 #include "tests/PindleCore/api/EmulatorFixture.hpp"
+#include "tests/PindlePlayer/views/PNPlayerViewControllerTestDoor.hpp"
 #include "tests/PindlePlayer/views/PlayerViewTestSupport.hpp"
 #include "tests/support/Barriers.hpp"
 #include "tools/emulator/Tokens.hpp"
@@ -99,7 +100,7 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
                 << ::testing::PrintToString(UIThreadChecker::firstSites());
             controller_->reset();
             // The loader stays registered for the process: let go of its downloads.
-            if (auto loader = controller_->videoLoader()) {
+            if (auto loader = door().videoLoader()) {
                 loader->setVideosToPreload({});
                 for (const auto& listener : loader->listeners()) loader->removeListener(listener);
             }
@@ -128,7 +129,7 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
     void settle() {
         ASSERT_TRUE(testing::settlePlayerViews(
             [this] {
-                return controller_ ? controller_->players()
+                return controller_ ? door().players()
                                    : std::vector<std::shared_ptr<PNPlayerView>>{};
             },
             4));
@@ -150,7 +151,7 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
         return current && current->video() ? current->video()->videoID() : "-";
     }
     std::shared_ptr<PNPlayerView> holderOf(const PNVideoPtr& video) {
-        for (const auto& view : controller_->players())
+        for (const auto& view : door().players())
             if (view->video() == video)
                 return view;
         return nullptr;
@@ -168,6 +169,8 @@ class PNPlayerViewControllerPlaybackTest : public EmulatorFixture {
                 return true;
         return false;
     }
+
+    PNPlayerViewControllerTestDoor door() { return PNPlayerViewControllerTestDoor(*controller_); }
 
     std::shared_ptr<platform::VirtualClock> clock_;
     std::shared_ptr<ui::Window> window_ = ui::Window::make(ui::Rect::make(0, 0, 375, 667));
@@ -189,12 +192,12 @@ TEST_F(PNPlayerViewControllerPlaybackTest, PlaysAListedPlaylistWithItsNeighbours
     });
     auto current = controller_->currentPlayer();
     until([&] {
-        for (const auto& view : controller_->players())
+        for (const auto& view : door().players())
             if (!view->isReadyToPlay() || !view->playerLayer()->isReadyForDisplay())
                 return false;
         return true;
     });
-    for (const auto& view : controller_->players()) {
+    for (const auto& view : door().players()) {
         SCOPED_TRACE(view->video()->videoID());
         EXPECT_EQ(view->isPreload(), view != current);
         EXPECT_EQ(frameDrawnBy(*view->playerLayer()), 0);
@@ -224,7 +227,7 @@ TEST_F(PNPlayerViewControllerPlaybackTest, PlaysAListedPlaylistWithItsNeighbours
     EXPECT_EQ(frameOnScreen(), static_cast<int>(0.5 * kFps));
 
     // A drag of the panel's slider to three quarters of the track shows that frame.
-    auto slider = controller_->playerControlPanel()->slider();
+    auto slider = door().playerControlPanel()->slider();
     window_->layoutIfNeeded();
     const ui::Rect track = slider->trackRect(slider->bounds());
     ui::TouchSynthesizer::drag(slider, {track.minX(), track.midY()},
@@ -251,7 +254,7 @@ TEST_F(PNPlayerViewControllerPlaybackTest, AJumpToAVideoNoViewHoldsIsBufferingUn
     // Two views: the current video and one neighbour; the fourth video is in neither.
     window_->setRootViewController(nullptr);
     controller_ = std::make_shared<PNPlayerViewController>();
-    controller_->setPlayersCount(2);
+    door().setPlayersCount(2);
     controller_->setDelegate(ends_);
     window_->setRootViewController(controller_);
     // Its bytes, the preload's included, wait for the test.
@@ -272,12 +275,12 @@ TEST_F(PNPlayerViewControllerPlaybackTest, AJumpToAVideoNoViewHoldsIsBufferingUn
     EXPECT_EQ(shown(), videos_[3]->videoID());
     EXPECT_TRUE(ends_->buffering);
     advance(1.0);
-    EXPECT_TRUE(controller_->isSpinnerActive());
+    EXPECT_TRUE(door().isSpinnerActive());
 
     gate->open();
     until([&] { return controller_->isReadyToPlay(); });
     EXPECT_FALSE(ends_->buffering);
-    until([&] { return !controller_->isSpinnerActive(); });
+    until([&] { return !door().isSpinnerActive(); });
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // the transitions and their interruption, the panel's buttons driven by taps, the end of a
 // video advancing, the delayed spinner, the error display and notification, a slider drag
 // seeking, what the delegate hears of neighbours, switches faster than the main queue shows
-// them, and a switch waiting on the player cache's disk. Every scenario ends with no
-// interface change made off the main thread.
+// them, and switches waiting on the player cache's disk or on a playlist. Every scenario ends
+// with no interface change made off the main thread.
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 
 #include <gtest/gtest.h>
@@ -24,6 +24,7 @@
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/Window.hpp"
 #include "support/VirtualTimeTest.hpp"
+#include "tests/PindlePlayer/views/PNPlayerViewControllerTestDoor.hpp"
 #include "tests/PindlePlayer/views/PlayerViewTestSupport.hpp"
 #include "tests/support/Barriers.hpp"
 #include "tests/support/Gate.hpp"
@@ -88,12 +89,13 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
         settle();
         EXPECT_EQ(UIThreadChecker::offMainMutations(), 0u)
             << ::testing::PrintToString(UIThreadChecker::firstSites());
-        testing::stopPreloading(controller_->uid());
+        testing::stopPreloading(door().uid());
         window_->setRootViewController(nullptr);
         controller_.reset();
         VirtualTimeTest::TearDown();
     }
 
+    PNPlayerViewControllerTestDoor door() { return PNPlayerViewControllerTestDoor(*controller_); }
     static PNVideoPtr video(const std::string& id, bool playable = true) {
         PNVideo::Fields fields;
         fields.videoID = id;
@@ -106,7 +108,7 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
     // Lets the views' items' queues, the views' queues and the main queue finish what they
     // were given.
     void settle() {
-        ASSERT_TRUE(testing::settlePlayerViews([this] { return controller_->players(); }, 4));
+        ASSERT_TRUE(testing::settlePlayerViews([this] { return door().players(); }, 4));
     }
     void until(const std::function<bool()>& condition) {
         ASSERT_TRUE(platform::testing::eventually([&] {
@@ -116,7 +118,7 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
     }
     std::vector<std::string> heldVideos() {
         std::vector<std::string> ids;
-        for (const auto& view : controller_->players())
+        for (const auto& view : door().players())
             ids.push_back(view->video() ? view->video()->videoID() : "-");
         return ids;
     }
@@ -131,7 +133,7 @@ class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
     // Waits until a view other than the current one holds `video`, ready to play.
     void untilNeighbourReady(const PNVideoPtr& video) {
         until([&] {
-            for (const auto& view : controller_->players())
+            for (const auto& view : door().players())
                 if (view != controller_->currentPlayer() && view->video() == video &&
                     view->isReadyToPlay())
                     return true;
@@ -158,7 +160,7 @@ TEST_F(PNPlayerViewControllerTest, APlaylistPlaysWithItsNeighboursPreloadedInThe
     auto current = controller_->currentPlayer();
     EXPECT_FALSE(current->isPreload());
     EXPECT_FALSE(current->isHidden());
-    for (const auto& view : controller_->players())
+    for (const auto& view : door().players())
         if (view != current) {
             EXPECT_TRUE(view->isPreload()) << view->video()->videoID();
             EXPECT_TRUE(view->isHidden());
@@ -169,14 +171,13 @@ TEST_F(PNPlayerViewControllerTest, APlaylistPlaysWithItsNeighboursPreloadedInThe
 
     // The controller's view is laid out as its storyboard scenes and formats say.
     window_->layoutIfNeeded();
-    EXPECT_EQ(controller_->playerControlPanelContainer()->frame(),
-              ui::Rect::make(20, 557, 335, 80));
-    EXPECT_EQ(controller_->volumeIndicator()->view()->frame(), ui::Rect::make(0, 0, 375, 50));
-    EXPECT_EQ(controller_->playerView()->frame(), window_->bounds());
+    EXPECT_EQ(door().playerControlPanelContainer()->frame(), ui::Rect::make(20, 557, 335, 80));
+    EXPECT_EQ(door().volumeIndicator()->view()->frame(), ui::Rect::make(0, 0, 375, 50));
+    EXPECT_EQ(door().playerView()->frame(), window_->bounds());
 
     // Moving to a neighbour takes the view that holds it, without loading it again.
-    auto holder = controller_->players()[1];
-    for (const auto& view : controller_->players())
+    auto holder = door().players()[1];
+    for (const auto& view : door().players())
         if (view->video() == videos_[1])
             holder = view;
     controller_->play(1);
@@ -219,10 +220,10 @@ TEST_F(PNPlayerViewControllerTest, TransitionsEndInPlaceAndAnInterruptedOneNever
         // Switching calls made while a transition runs are ignored.
     }
 
-    auto players = controller_->players();
+    auto players = door().players();
     int completions = 0;
-    controller_->playersTransition(players[0], players[1], PNPlayerTransition::up(1.0),
-                                   [&] { ++completions; });
+    door().playersTransition(players[0], players[1], PNPlayerTransition::up(1.0),
+                             [&] { ++completions; });
     settle();
     advance(0.2);
     settle();
@@ -235,7 +236,7 @@ TEST_F(PNPlayerViewControllerTest, TransitionsEndInPlaceAndAnInterruptedOneNever
 
 TEST_F(PNPlayerViewControllerTest, ThePanelsButtonsFollowThePositionAndMoveThroughThePlaylist) {
     playReady(0);
-    auto panel = controller_->playerControlPanel();
+    auto panel = door().playerControlPanel();
     const auto enabled = [&] {
         return std::vector<bool>{panel->playButton()->isEnabled(), panel->prevButton()->isEnabled(),
                                  panel->nextButton()->isEnabled()};
@@ -282,14 +283,14 @@ TEST_F(PNPlayerViewControllerTest, TheSpinnerShowsOnlyAfterASecondOfBuffering) {
     stalled_ = "clip0";
     controller_->play(playlist_, 0);
     settle();
-    auto spinner = controller_->spinnerView();
+    auto spinner = door().spinnerView();
     advance(0.9);
     settle();
     EXPECT_DOUBLE_EQ(spinner->layer()->opacity(), 0.0);
-    EXPECT_FALSE(controller_->isSpinnerActive());
+    EXPECT_FALSE(door().isSpinnerActive());
     advance(0.1);
     settle();
-    EXPECT_TRUE(controller_->isSpinnerActive());
+    EXPECT_TRUE(door().isSpinnerActive());
     advance(0.2);  // fading in over 0.4 s
     EXPECT_NEAR(spinner->layer()->presentationValue("opacity").asDouble().value_or(-1), 0.5, 0.01);
     advance(0.2);
@@ -298,7 +299,7 @@ TEST_F(PNPlayerViewControllerTest, TheSpinnerShowsOnlyAfterASecondOfBuffering) {
     // A ready video stops it.
     controller_->play(1);
     until([&] { return controller_->isReadyToPlay(); });
-    until([&] { return !controller_->isSpinnerActive(); });
+    until([&] { return !door().isSpinnerActive(); });
     advance(0.5);
     EXPECT_DOUBLE_EQ(spinner->layer()->presentationValue("opacity").asDouble().value_or(-1), 0.0);
 }
@@ -320,7 +321,7 @@ TEST_F(PNPlayerViewControllerTest, AFailedVideoShowsItsErrorAndStopsTheSpinner) 
     controller_->play(playlist_, 0);
     until([&] { return events_->saw("failed_9"); });
     settle();
-    auto label = controller_->errorLabel();
+    auto label = door().errorLabel();
     EXPECT_FALSE(label->isHidden());
     EXPECT_EQ(label->text(), "Video is unavailable");
     {
@@ -330,7 +331,7 @@ TEST_F(PNPlayerViewControllerTest, AFailedVideoShowsItsErrorAndStopsTheSpinner) 
     }
     advance(1.5);
     settle();
-    EXPECT_FALSE(controller_->isSpinnerActive());
+    EXPECT_FALSE(door().isSpinnerActive());
 
     controller_->setShowErrorMessages(false);
     settle();
@@ -339,23 +340,23 @@ TEST_F(PNPlayerViewControllerTest, AFailedVideoShowsItsErrorAndStopsTheSpinner) 
 
 TEST_F(PNPlayerViewControllerTest, ASliderDragSeeksToItsFraction) {
     playReady(0);
-    auto panel = controller_->playerControlPanel();
+    auto panel = door().playerControlPanel();
     auto slider = panel->slider();
     window_->layoutIfNeeded();
     const ui::Rect track = slider->trackRect(slider->bounds());
     TouchSynthesizer::drag(slider, {track.minX(), track.midY()},
                            {track.minX() + 0.5 * track.width(), track.midY()});
     settle();
-    EXPECT_TRUE(controller_->isSeeking());
+    EXPECT_TRUE(door().isSeeking());
     EXPECT_NEAR(controller_->currentTime(), clipSeconds / 2, 1e-6);
     until([&] { return std::abs(controller_->currentPlayer()->currentTime() - 5.0) < 0.05; });
     advance(0.35);
     settle();
-    EXPECT_FALSE(controller_->isSeeking());
+    EXPECT_FALSE(door().isSeeking());
 
     // The volume bar follows the audio session.
     platform::AudioSession::sharedInstance().simulateOutputVolumeChange(0.25f);
-    EXPECT_FLOAT_EQ(controller_->volumeIndicator()->volumeBar()->progress(), 0.25f);
+    EXPECT_FLOAT_EQ(door().volumeIndicator()->volumeBar()->progress(), 0.25f);
 }
 
 TEST_F(PNPlayerViewControllerTest, PlayingTheVideoShownPlaysItAndPausingItPausesIt) {
@@ -385,14 +386,14 @@ TEST_F(PNPlayerViewControllerTest, AJumpToAVideoNoViewHoldsShowsTheSpinnerWhileI
     playlist_->setTotalCount(8);
     stalled_ = "clip7";
     playReady(0);
-    until([&] { return controller_->players().back()->isReadyToPlay(); });
+    until([&] { return door().players().back()->isReadyToPlay(); });
 
     controller_->play(7);
     settle();
     EXPECT_EQ(shown(), "clip7");
     advance(1.0);
     settle();
-    EXPECT_TRUE(controller_->isSpinnerActive());
+    EXPECT_TRUE(door().isSpinnerActive());
     EXPECT_FALSE(controller_->isReadyToPlay());
 }
 
@@ -405,7 +406,7 @@ TEST_F(PNPlayerViewControllerTest, MovingOnFromAFailedVideoToOneStillLoadingShow
     advance(1.0);
     settle();
     EXPECT_FALSE(events_->buffering);
-    EXPECT_FALSE(controller_->isSpinnerActive());
+    EXPECT_FALSE(door().isSpinnerActive());
 
     controller_->play(1);
     settle();
@@ -413,22 +414,22 @@ TEST_F(PNPlayerViewControllerTest, MovingOnFromAFailedVideoToOneStillLoadingShow
     EXPECT_TRUE(events_->buffering);
     advance(1.0);
     settle();
-    EXPECT_TRUE(controller_->isSpinnerActive());
+    EXPECT_TRUE(door().isSpinnerActive());
 }
 
 TEST_F(PNPlayerViewControllerTest, AHideOfTheSpinnerAskedWhileItsShowIsQueuedWins) {
     playReady(0);
-    controller_->toggleSpinner(true);
-    controller_->toggleSpinner(false);
+    door().toggleSpinner(true);
+    door().toggleSpinner(false);
     settle();
-    EXPECT_FALSE(controller_->isSpinnerActive());
+    EXPECT_FALSE(door().isSpinnerActive());
     advance(0.5);
-    EXPECT_DOUBLE_EQ(controller_->spinnerView()->layer()->opacity(), 0.0);
+    EXPECT_DOUBLE_EQ(door().spinnerView()->layer()->opacity(), 0.0);
 }
 
 TEST_F(PNPlayerViewControllerTest, ACancelledSliderTouchLetsTheProgressMoveTheSliderAgain) {
     playReady(0);
-    auto panel = controller_->playerControlPanel();
+    auto panel = door().playerControlPanel();
     auto slider = panel->slider();
     window_->layoutIfNeeded();
     const ui::Rect track = slider->trackRect(slider->bounds());
@@ -437,7 +438,7 @@ TEST_F(PNPlayerViewControllerTest, ACancelledSliderTouchLetsTheProgressMoveTheSl
     EXPECT_TRUE(panel->dragging());
     window_->sendEvent(ui::Touch{ui::TouchPhase::cancelled, at, 1, 0});
     EXPECT_FALSE(panel->dragging());
-    EXPECT_FALSE(controller_->isSeeking());
+    EXPECT_FALSE(door().isSeeking());
 
     panel->setProgress(0.25);
     settle();
@@ -458,7 +459,7 @@ TEST_F(PNPlayerViewControllerTest, TimesThatAreNoFiniteNumberNeitherBlockSwitchi
     controller_->seek(std::numeric_limits<double>::quiet_NaN());
     settle();
     EXPECT_DOUBLE_EQ(controller_->currentTime(), 2.5);
-    auto slider = controller_->playerControlPanel()->slider();
+    auto slider = door().playerControlPanel()->slider();
     EXPECT_FLOAT_EQ(slider->value(), 0.25f);
     slider->setValue(std::numeric_limits<float>::quiet_NaN());
     EXPECT_FLOAT_EQ(slider->value(), 0.25f);
@@ -469,10 +470,11 @@ TEST_F(PNPlayerViewControllerTest, TimesThatAreNoFiniteNumberNeitherBlockSwitchi
 TEST_F(PNPlayerViewControllerTest, AControllersOwnLoaderGoesWithIt) {
     auto other = std::make_shared<PNPlayerViewController>();
     other->play(playlist_, 0);
-    ASSERT_TRUE(testing::settlePlayerViews([&] { return other->players(); }, 4));
-    const std::string uid = other->uid();
-    std::weak_ptr<PNVideoLoader> loader = other->videoLoader();
-    ASSERT_EQ(PNVideoLoader::loader(uid), other->videoLoader());
+    PNPlayerViewControllerTestDoor inside(*other);
+    ASSERT_TRUE(testing::settlePlayerViews([&] { return inside.players(); }, 4));
+    const std::string uid = inside.uid();
+    std::weak_ptr<PNVideoLoader> loader = inside.videoLoader();
+    ASSERT_EQ(PNVideoLoader::loader(uid), inside.videoLoader());
     until([&] { return !loader.lock()->requests().empty(); });
     other.reset();
     until([&] { return PNVideoLoader::loader(uid) == nullptr && loader.expired(); });
@@ -487,8 +489,8 @@ TEST_F(PNPlayerViewControllerTest, AVideoWhoseIdentifierMakesNoAddressFailsWithI
     controller_->play(playlist_, 0);
     until([&] { return events_->saw("failed_9"); });
     settle();
-    EXPECT_FALSE(controller_->errorLabel()->isHidden());
-    EXPECT_EQ(controller_->errorLabel()->text(), "Video is unavailable");
+    EXPECT_FALSE(door().errorLabel()->isHidden());
+    EXPECT_EQ(door().errorLabel()->text(), "Video is unavailable");
 }
 
 // Set, then play, of the index on screen plays it, whichever way the queue takes the move: a
@@ -538,7 +540,7 @@ TEST_F(PNPlayerViewControllerTest, NextThenStraightBackKeepsTheFirstVideoOnScree
     EXPECT_TRUE(first->isReadyToPlay());
     EXPECT_FALSE(first->isHidden());
     EXPECT_EQ(first->playState(), PNPlayState::playing);
-    for (const auto& view : controller_->players()) EXPECT_TRUE(view == first || view->isHidden());
+    for (const auto& view : door().players()) EXPECT_TRUE(view == first || view->isHidden());
 }
 
 // Next, and back once the first switch is on screen but before the old view's queue has run
@@ -598,14 +600,14 @@ TEST_F(PNPlayerViewControllerTest, ASlideEndsShowingTheViewCurrentThen) {
     controller_->play(0, PNPlayerTransition::down(0.5));
     settle();
     ASSERT_TRUE(controller_->isAnimating());
-    controller_->switchTo(videos_[2], std::nullopt, nullptr);
+    door().switchTo(videos_[2], std::nullopt, nullptr);
     settle();
     advance(0.6);
     settle();
     EXPECT_FALSE(controller_->isAnimating());
     auto current = controller_->currentPlayer();
     EXPECT_EQ(current->video(), videos_[2]);
-    for (const auto& view : controller_->players())
+    for (const auto& view : door().players())
         EXPECT_EQ(view->isHidden(), view != current)
             << (view->video() ? view->video()->videoID() : "-");
     EXPECT_EQ(current->playState(), PNPlayState::playing);
@@ -620,7 +622,7 @@ TEST_F(PNPlayerViewControllerTest, TimeReportsFasterThanTheMainQueueLeaveOneProg
     current->seekTo(4.0);
     // The reports come from the view's queue, while the main queue runs nothing.
     for (int i = 0; i < 200; ++i)
-        current->queue()->async([&] { controller_->pnPlayerViewCurrentTimeChanged(*current); });
+        current->queue()->async([&] { door().pnPlayerViewCurrentTimeChanged(*current); });
     ASSERT_TRUE(testing::drain(current->queue()));
 
     bool reached = false;
@@ -633,7 +635,7 @@ TEST_F(PNPlayerViewControllerTest, TimeReportsFasterThanTheMainQueueLeaveOneProg
     }));
     EXPECT_LE(looks, 4) << "blocks queued ahead of the next one";
     settle();
-    EXPECT_FLOAT_EQ(controller_->playerControlPanel()->slider()->value(), 0.4f);
+    EXPECT_FLOAT_EQ(door().playerControlPanel()->slider()->value(), 0.4f);
 }
 
 // The delegate hears about the video on screen: a neighbour that fails while it preloads is
@@ -643,62 +645,103 @@ TEST_F(PNPlayerViewControllerTest, TheDelegateHearsOfTheVideoOnScreenOnly) {
     videos_[1] = video("clip1", false);  // no address to play: fails as soon as a view loads it
     playlist_->setVideos(videos_);
     playReady(0);
-    until([&] { return controller_->videoErrors().count("clip1") == 1; });
+    until([&] { return door().videoErrors().count("clip1") == 1; });
     untilNeighbourReady(videos_[2]);
     EXPECT_FALSE(events_->saw("failed_9"));
-    EXPECT_TRUE(controller_->errorLabel()->isHidden());
+    EXPECT_TRUE(door().errorLabel()->isHidden());
     EXPECT_EQ(events_->count("ready"), 1);
 
     controller_->play(1);
     until([&] { return events_->saw("failed_9"); });
     EXPECT_EQ(shown(), "clip1");
-    EXPECT_FALSE(controller_->errorLabel()->isHidden());
+    EXPECT_FALSE(door().errorLabel()->isHidden());
 
     controller_->play(2);
     until([&] { return shown() == "clip2"; });
     EXPECT_EQ(events_->count("ready"), 2);
     EXPECT_EQ(events_->count("failed_9"), 1);
-    EXPECT_TRUE(controller_->errorLabel()->isHidden());
+    EXPECT_TRUE(door().errorLabel()->isHidden());
 }
 
-// A switch that waits on the player cache's disk (to learn what it holds of the new video)
-// waits without the controller's lock: a view's callback that takes the lock goes on.
-TEST_F(PNPlayerViewControllerTest, ASwitchWaitingOnTheCachesDiskLeavesTheLockFree) {
-    auto slow = video("slowdisk");
-    const auto url = *slow->mp4URL(PNVideoResolution::r720p);
-    const auto& cache = PNPlayerCache::shared();
-    ASSERT_TRUE(cache->isFileCacheEnabled());
-    cache->recordSize(url, 1000);  // a known size: the cache looks at the file
-    const auto path = cache->cacheFilePath(url);
-    ASSERT_TRUE(path);
+// A playlist of the host's whose reads wait, on one thread, until the test lets them go: a
+// host playlist reading its own store.
+class WaitingPlaylist : public PNPlaylist {
+  public:
+    PNVideoPtr videoAt(std::int64_t index) override {
+        if (std::this_thread::get_id() == waiter.load()) {
+            entered.open();
+            release.wait();
+        }
+        return PNPlaylist::videoAt(index);
+    }
+    std::atomic<std::thread::id> waiter{};
+    testing::Gate entered, release;
+};
+
+// What a switch waits on outside the controller (the player cache's disk, to learn what it
+// holds of the new video; a new playlist's first reads) it waits on without the controller's
+// lock: a view's callback that takes the lock goes on meanwhile, and the switch then ends.
+TEST_F(PNPlayerViewControllerTest, ASwitchWaitingOutsideTheControllerLeavesTheLockFree) {
     controller_->play(videos_[0]);
     until([&] { return controller_->isReadyToPlay(); });
+    // Runs `call` on a thread of its own, where it opens `entered` and waits for `release`.
+    const auto lockStaysFree = [&](const std::function<void()>& call, testing::Gate& entered,
+                                   testing::Gate& release) {
+        // The view on screen before the switch: its callback takes the lock.
+        const auto current = controller_->currentPlayer();
+        std::thread switching(call);
+        EXPECT_TRUE(entered.wait()) << "the switch did not wait where the test holds it";
+        testing::Gate called;
+        std::thread callback([&] {
+            door().pnPlayerViewCurrentTimeChanged(*current);
+            called.open();
+        });
+        EXPECT_TRUE(called.wait(std::chrono::seconds(5))) << "the callback waited for the switch";
+        EXPECT_TRUE(release.open());
+        switching.join();
+        callback.join();
+    };
 
-    std::atomic<std::thread::id> switcher{};
-    testing::Gate entered, disk;
-    cache->setFileWorkHookForTesting([&](const std::string& at) {
-        if (at == *path && std::this_thread::get_id() == switcher.load()) {
-            entered.open();
-            disk.wait();
-        }
-    });
-    std::thread switching([&] {
-        switcher = std::this_thread::get_id();
-        controller_->play(slow);
-    });
-    EXPECT_TRUE(entered.wait()) << "the switch did not look at the cache";
-    testing::Gate called;
-    auto current = controller_->currentPlayer();
-    std::thread callback([&] {
-        controller_->pnPlayerViewCurrentTimeChanged(*current);
-        called.open();
-    });
-    EXPECT_TRUE(called.wait(std::chrono::seconds(5))) << "the callback waited for the disk";
-    EXPECT_TRUE(disk.open());
-    switching.join();
-    callback.join();
-    cache->setFileWorkHookForTesting(nullptr);
-    until([&] { return shown() == "slowdisk"; });
+    {
+        SCOPED_TRACE("the player cache's disk");
+        auto slow = video("slowdisk");
+        const auto url = *slow->mp4URL(PNVideoResolution::r720p);
+        const auto& cache = PNPlayerCache::shared();
+        ASSERT_TRUE(cache->isFileCacheEnabled());
+        cache->recordSize(url, 1000);  // a known size: the cache looks at the file
+        const auto path = cache->cacheFilePath(url);
+        ASSERT_TRUE(path);
+        std::atomic<std::thread::id> switcher{};
+        testing::Gate entered, disk;
+        cache->setFileWorkHookForTesting([&](const std::string& at) {
+            if (at == *path && std::this_thread::get_id() == switcher.load()) {
+                entered.open();
+                disk.wait();
+            }
+        });
+        lockStaysFree(
+            [&] {
+                switcher = std::this_thread::get_id();
+                controller_->play(slow);
+            },
+            entered, disk);
+        cache->setFileWorkHookForTesting(nullptr);
+        until([&] { return shown() == "slowdisk"; });
+    }
+    {
+        SCOPED_TRACE("a new playlist's first reads");
+        auto hosts = std::make_shared<WaitingPlaylist>();
+        hosts->setVideos(videos_);
+        hosts->setTotalCount(5);
+        lockStaysFree(
+            [&] {
+                hosts->waiter = std::this_thread::get_id();
+                controller_->play(hosts, 2);
+            },
+            hosts->entered, hosts->release);
+        until([&] { return shown() == "clip2"; });
+        EXPECT_EQ(controller_->playlist(), hosts);
+    }
 }
 
 }  // namespace
