@@ -191,7 +191,7 @@ class ExampleHostChildrenTest : public ::testing::Test {
                                               "--identity",
                                               "crash-tester",
                                               "--timeout",
-                                              "60"};
+                                              "180"};
         arguments.insert(arguments.end(), command.begin(), command.end());
         return arguments;
     }
