@@ -62,7 +62,8 @@ PNCancellablePtr PNDownloader::data(const platform::URL& url, PNByteRange range,
     return PNRequester::instance().googleDataRequest(
         mediaRequest(url, *header),
         [dataBlock = std::move(dataBlock), position, range, end](
-            const platform::Data& chunk, std::int64_t total, int statusCode) {
+            const platform::SharedData& shared, std::int64_t total, int statusCode) {
+            const platform::Data& chunk = *shared;
             channel().put(static_cast<double>(chunk.size()) * bitsPerByte);
             if (!*position) {
                 *position = statusCode == partialContent ? range.location : 0;
@@ -73,9 +74,11 @@ PNCancellablePtr PNDownloader::data(const platform::URL& url, PNByteRange range,
             const std::int64_t from = std::clamp<std::int64_t>(range.location - start, 0, size);
             const std::int64_t to = std::clamp<std::int64_t>(end - start, from, size);
             if (from == 0 && to == size) {
-                dataBlock(chunk, total);
+                dataBlock(shared, total);
             } else if (from < to) {
-                dataBlock(platform::Data(chunk.begin() + from, chunk.begin() + to), total);
+                dataBlock(std::make_shared<const platform::Data>(chunk.begin() + from,
+                                                                 chunk.begin() + to),
+                          total);
             }
         },
         std::move(completion));
@@ -87,8 +90,8 @@ PNCancellablePtr PNDownloader::firstTwoBitesAndSize(const platform::URL& url,
     auto buffer = std::make_shared<platform::Data>();
     return PNRequester::instance().googleDataRequest(
         mediaRequest(url, *httpHeader({0, 2})),
-        [buffer](const platform::Data& chunk, std::int64_t, int) {
-            buffer->insert(buffer->end(), chunk.begin(), chunk.end());
+        [buffer](const platform::SharedData& chunk, std::int64_t, int) {
+            buffer->insert(buffer->end(), chunk->begin(), chunk->end());
         },
         [buffer, completion = std::move(completion)](std::int64_t total,
                                                      const std::optional<platform::Error>& error) {

@@ -38,7 +38,10 @@ struct PNByteRange {
 
 class PNDownloader {
   public:
-    using DataBlock = std::function<void(const platform::Data& chunk, std::int64_t totalSize)>;
+    // The chunk is shared, not copied: a block that keeps the bytes (to hand them to another
+    // queue) keeps the chunk.
+    using DataBlock =
+        std::function<void(const platform::SharedData& chunk, std::int64_t totalSize)>;
     using Completion =
         std::function<void(std::int64_t totalSize, const std::optional<platform::Error>& error)>;
     using BytesCompletion = std::function<void(const platform::Data& bytes, std::int64_t totalSize,

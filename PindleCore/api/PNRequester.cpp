@@ -168,10 +168,10 @@ PNCancellablePtr PNRequester::refuse(Completion completion, platform::Error erro
 
 std::optional<platform::URLRequest> PNRequester::jsonURLRequest(
     const platform::URL& base, const std::string& method, const platform::Dictionary& parameters,
-    const platform::StringDictionary& headers, platform::Error& refusal) const {
+    const platform::StringDictionary& headers, platform::Error* refusal) const {
     std::optional<platform::URL> requestURL = url(base, method, parameters);
     if (!requestURL) {
-        refusal = platform::makeURLError(platform::URLError::badURL, "unsupported URL");
+        *refusal = platform::makeURLError(platform::URLError::badURL, "unsupported URL");
         return std::nullopt;
     }
     platform::URLRequest request(
@@ -181,7 +181,7 @@ std::optional<platform::URLRequest> PNRequester::jsonURLRequest(
     for (const auto& [name, value] : headers) request.setValue(value, name);
     if (method != getMethod) {
         std::optional<platform::Data> body =
-            platform::Json::serializeToData(platform::Value(parameters), &refusal);
+            platform::Json::serializeToData(platform::Value(parameters), refusal);
         // Sending a write without its body would report a success for nothing written.
         if (!body)
             return std::nullopt;
@@ -199,7 +199,7 @@ PNCancellablePtr PNRequester::jsonRequest(const platform::URL& base, const std::
                                           Completion completion) {
     platform::Error refusal;
     std::optional<platform::URLRequest> request =
-        jsonURLRequest(base, method, parameters, headers, refusal);
+        jsonURLRequest(base, method, parameters, headers, &refusal);
     if (!request)
         return refuse(std::move(completion), std::move(refusal));
     auto task = session_->dataTask(
@@ -241,7 +241,7 @@ PNCancellablePtr PNRequester::jsonRequestReadingBody(
     const platform::StringDictionary& headers, BodyReaderMaker makeReader, Completion completion) {
     platform::Error refusal;
     std::optional<platform::URLRequest> request =
-        jsonURLRequest(base, method, parameters, headers, refusal);
+        jsonURLRequest(base, method, parameters, headers, &refusal);
     if (!request)
         return refuse(std::move(completion), std::move(refusal));
     auto reading = std::make_shared<ReplyReading>();
@@ -351,9 +351,10 @@ void PNRequester::didReceiveResponse(const std::shared_ptr<platform::URLSession>
     completionHandler(ResponseDisposition::allow);
 }
 
-void PNRequester::didReceiveData(const std::shared_ptr<platform::URLSession>&,
-                                 const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
-                                 const platform::Data& data) {
+void PNRequester::didReceiveSharedData(
+    const std::shared_ptr<platform::URLSession>&,
+    const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
+    const platform::SharedData& data) {
     std::shared_ptr<const StreamBlock> block;
     std::int64_t totalSize = 0;
     int statusCode = 0;

@@ -64,9 +64,10 @@ class PNRequester : public platform::URLSessionDelegate,
     using Completion = std::function<void(const platform::Value& result,
                                           const std::optional<platform::Error>& error)>;
     // The reply's HTTP status comes with each chunk (0 when the reply is not HTTP), so that a
-    // ranged download can tell a whole-file 200 reply from a 206.
-    using StreamBlock =
-        std::function<void(const platform::Data& chunk, std::int64_t totalSize, int statusCode)>;
+    // ranged download can tell a whole-file 200 reply from a 206. The chunk is shared, not
+    // copied: a block that keeps the bytes keeps the chunk.
+    using StreamBlock = std::function<void(const platform::SharedData& chunk,
+                                           std::int64_t totalSize, int statusCode)>;
     using StreamCompletion =
         std::function<void(std::int64_t totalSize, const std::optional<platform::Error>& error)>;
 
@@ -143,9 +144,9 @@ class PNRequester : public platform::URLSessionDelegate,
                             const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
                             const std::shared_ptr<platform::URLResponse>& response,
                             DispositionHandler completionHandler) override;
-    void didReceiveData(const std::shared_ptr<platform::URLSession>& session,
-                        const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
-                        const platform::Data& data) override;
+    void didReceiveSharedData(const std::shared_ptr<platform::URLSession>& session,
+                              const std::shared_ptr<platform::URLSessionDataTask>& dataTask,
+                              const platform::SharedData& data) override;
     void didCompleteWithError(const std::shared_ptr<platform::URLSession>& session,
                               const std::shared_ptr<platform::URLSessionTask>& task,
                               const std::optional<platform::Error>& error) override;
@@ -164,12 +165,13 @@ class PNRequester : public platform::URLSessionDelegate,
   private:
     using TaskKey = std::shared_ptr<platform::URLSessionTask>;
 
-    // The request a JSON call sends, or the error that refuses it.
+    // The request a JSON call sends, or none with the error that refuses it in `*refusal`.
+    // REQUIRES: refusal is not null.
     std::optional<platform::URLRequest> jsonURLRequest(const platform::URL& base,
                                                        const std::string& method,
                                                        const platform::Dictionary& parameters,
                                                        const platform::StringDictionary& headers,
-                                                       platform::Error& refusal) const;
+                                                       platform::Error* refusal) const;
     // Completes a JSON call once its reply is in. An error status's error also carries the
     // request's "method", its "url" and the first line of the reply's body (from
     // `bodyStart`, "body"), so that a host can say what happened. `mapBody` maps a 2xx reply's

@@ -12,6 +12,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/StandardOutput.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -144,13 +145,12 @@ void PNSession::start(std::string apiToken, std::string identity, StartCompletio
     }
     setState(PNSessionState::starting);
 
-    std::weak_ptr<PNSession> weak = std::static_pointer_cast<PNSession>(shared_from_this());
     PNCancellablePtr request = PNSessionAPI::shared().session(
-        identity, [weak, generation, completion](const platform::Dictionary& reply,
-                                                 const std::optional<platform::Error>& error) {
-            if (auto self = weak.lock())
-                self->handleStartReply(generation, reply, error, completion);
-        });
+        identity, platform::weakly(this, [generation, completion](
+                                             PNSession& self, const platform::Dictionary& reply,
+                                             const std::optional<platform::Error>& error) {
+            self.handleStartReply(generation, reply, error, completion);
+        }));
     std::lock_guard lock(mutex_);
     sessionInitialization_ = std::move(request);
 }

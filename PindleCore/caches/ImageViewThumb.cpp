@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -14,11 +15,10 @@ void setThumb(const std::shared_ptr<platform::ui::ImageView>& imageView, const P
     loader.image(*url, [weak, block = std::move(block)](const platform::ImagePtr& image) {
         if (!image)
             return;
-        auto show = [weak, block, image] {
-            auto view = weak.lock();
-            if (view && (!block || block(*view)))
-                view->setImage(image);
-        };
+        auto show = platform::weakly(weak, [block, image](platform::ui::ImageView& view) {
+            if (!block || block(view))
+                view.setImage(image);
+        });
         if (platform::MainThread::isMainThread())
             show();
         else

@@ -12,6 +12,7 @@
 #include "platform/app/Device.hpp"
 #include "platform/capture/CaptureHardware.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/log/StandardError.hpp"
 #include "platform/media/GraphicsContext.hpp"
 
@@ -113,16 +114,12 @@ void PCaptureSession::setUp() {
         currentOrientation_ = platform::Application::shared().statusBarOrientation();
     }
     updateRect();
-    std::weak_ptr<PCaptureSession> weak = self();
     auto registration = platform::NotificationCenter::defaultCenter().addObserverForName(
         platform::Device::orientationDidChangeNotification, nullptr, nullptr,
-        [weak](const platform::Notification&) {
-            if (auto session = weak.lock()) {
-                std::lock_guard lock(session->mutex_);
-                session->currentOrientation_ =
-                    platform::Application::shared().statusBarOrientation();
-            }
-        });
+        platform::weakly(this, [](PCaptureSession& session, const platform::Notification&) {
+            std::lock_guard lock(session.mutex_);
+            session.currentOrientation_ = platform::Application::shared().statusBarOrientation();
+        }));
     std::lock_guard lock(mutex_);
     registrations_.push_back(std::move(registration));
 }
@@ -150,13 +147,11 @@ PCaptureSession::~PCaptureSession() {
 }
 
 void PCaptureSession::setDelegate(const std::shared_ptr<PCaptureSessionDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
+    delegate_.set(delegate);
 }
 
 std::shared_ptr<PCaptureSessionDelegate> PCaptureSession::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 bool PCaptureSession::canCaptureWithSessionMode(int mode) {
@@ -195,10 +190,8 @@ void PCaptureSession::startCaptureWithCaptureSessionMode(int mode) {
         session_ = platform::CaptureSession::make();
         captureMode_ = mode;
     }
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
-        if (auto session = weak.lock())
-            session->startCaptureOnQueue();
-    });
+    queue_->async(
+        platform::weakly(this, [](PCaptureSession& session) { session.startCaptureOnQueue(); }));
 }
 
 void PCaptureSession::startCaptureOnQueue() {
@@ -245,52 +238,43 @@ void PCaptureSession::startCaptureOnQueue() {
     }
     metadataOutput_->setMetadataObjectsDelegate(me, queue_);
 
-    std::weak_ptr<PCaptureSession> weak = me;
     auto& center = platform::NotificationCenter::defaultCenter();
     std::vector<platform::NotificationCenter::RegistrationPtr> observed;
     const platform::Object* sender = session.get();
-    observed.push_back(
-        center.addObserverForName(platform::CaptureSession::didStartRunningNotification, sender,
-                                  nullptr, [weak](const platform::Notification&) {
-                                      if (auto s = weak.lock())
-                                          s->sessionStarted();
-                                  }));
-    observed.push_back(
-        center.addObserverForName(platform::CaptureSession::didStopRunningNotification, sender,
-                                  nullptr, [weak, sender](const platform::Notification&) {
-                                      if (auto s = weak.lock())
-                                          s->sessionStopped(sender);
-                                  }));
+    observed.push_back(center.addObserverForName(
+        platform::CaptureSession::didStartRunningNotification, sender, nullptr,
+        platform::weakly(
+            me, [](PCaptureSession& s, const platform::Notification&) { s.sessionStarted(); })));
+    observed.push_back(center.addObserverForName(
+        platform::CaptureSession::didStopRunningNotification, sender, nullptr,
+        platform::weakly(me, [sender](PCaptureSession& s, const platform::Notification&) {
+            s.sessionStopped(sender);
+        })));
     observed.push_back(center.addObserverForName(
         platform::CaptureSession::wasInterruptedNotification, sender, nullptr,
-        [weak](const platform::Notification&) {
-            if (auto s = weak.lock())
-                s->queue_->async([s] {
-                    PLOG_INFO(PLog_Capture, "PLog_Capture Interrupted capturing");
-                    s->isInterrupted_ = true;
-                    s->rejoinVideo_ = s->rejoinSound_ = true;
-                });
-        }));
-    observed.push_back(
-        center.addObserverForName(platform::CaptureSession::interruptionEndedNotification, sender,
-                                  nullptr, [weak, sender](const platform::Notification&) {
-                                      if (auto s = weak.lock())
-                                          s->interruptionEnded(sender);
-                                  }));
+        platform::weakly(me, [](PCaptureSession& session, const platform::Notification&) {
+            session.queue_->async([s = session.self()] {
+                PLOG_INFO(PLog_Capture, "PLog_Capture Interrupted capturing");
+                s->isInterrupted_ = true;
+                s->rejoinVideo_ = s->rejoinSound_ = true;
+            });
+        })));
+    observed.push_back(center.addObserverForName(
+        platform::CaptureSession::interruptionEndedNotification, sender, nullptr,
+        platform::weakly(me, [sender](PCaptureSession& s, const platform::Notification&) {
+            s.interruptionEnded(sender);
+        })));
     observed.push_back(center.addObserverForName(
         platform::CaptureSession::runtimeErrorNotification, sender, nullptr,
-        [weak](const platform::Notification& note) {
-            auto s = weak.lock();
-            if (!s)
-                return;
-            s->stopCapture();
+        platform::weakly(me, [](PCaptureSession& s, const platform::Notification& note) {
+            s.stopCapture();
             std::string why = "unknown error";
             if (const auto found = note.userInfo.find(platform::CaptureSession::errorKey);
                 found != note.userInfo.end())
                 if (const auto error = found->second.asError())
                     why = error->description();
             PLOG_INFO(PLog_Capture, "PLog_Capture %s", ("Runtime error: " + why).c_str());
-        }));
+        })));
     {
         std::lock_guard lock(mutex_);
         registrations_.insert(registrations_.end(), observed.begin(), observed.end());
@@ -374,30 +358,27 @@ void PCaptureSession::setCaptureMode(int mode, std::function<void(bool)> block) 
         return answer(true);
     if (state_ <= PCaptureSessionStateIdle)
         return answer(false);
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), mode, block] {
-        auto me = weak.lock();
-        if (!me)
-            return;
-        const auto session = me->captureSession();
+    queue_->async(platform::weakly(this, [mode, block](PCaptureSession& me) {
+        const auto session = me.captureSession();
         if (session)
             session->beginConfiguration();
-        me->updateSessionVideoInputWithMode(mode);
-        me->updateOrientation();
+        me.updateSessionVideoInputWithMode(mode);
+        me.updateOrientation();
         if (session)
             session->commitConfiguration();
-        me->willChangeValueForKey(captureModeKey);
+        me.willChangeValueForKey(captureModeKey);
         {
-            std::lock_guard lock(me->mutex_);
-            me->captureMode_ = mode;
+            std::lock_guard lock(me.mutex_);
+            me.captureMode_ = mode;
         }
-        me->didChangeValueForKey(captureModeKey);
+        me.didChangeValueForKey(captureModeKey);
         if (block)
             block(true);
         if (mode != PCaptureModeAudioOnly)
-            me->setTorch(me->torch());
-        if (auto delegate = me->delegate())
-            delegate->captureSessionTorchEnabled(*me, me->torchEnabled());
-    });
+            me.setTorch(me.torch());
+        if (auto delegate = me.delegate())
+            delegate->captureSessionTorchEnabled(me, me.torchEnabled());
+    }));
 }
 
 int PCaptureSession::figure() const {
@@ -413,10 +394,9 @@ void PCaptureSession::setFigure(int figure) {
     updateRect();
     // The inputs are capture-queue state, which the sample callbacks read: changed there.
     if (state_ == PCaptureSessionStateCapturing)
-        queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
-            if (auto me = weak.lock())
-                me->updateSessionVideoInputWithMode(me->captureMode());
-        });
+        queue_->async(platform::weakly(this, [](PCaptureSession& me) {
+            me.updateSessionVideoInputWithMode(me.captureMode());
+        }));
 }
 
 platform::ui::Rect PCaptureSession::rectToRecord() const {
@@ -575,10 +555,7 @@ void PCaptureSession::setFocusPoint(platform::CapturePoint point,
 
 void PCaptureSession::stopCapture() {
     stopRequested_ = true;
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
-        if (auto me = weak.lock())
-            me->stopCaptureDef();
-    });
+    queue_->async(platform::weakly(this, [](PCaptureSession& me) { me.stopCaptureDef(); }));
 }
 
 void PCaptureSession::stopCapturePrivateSync() {
@@ -590,10 +567,7 @@ void PCaptureSession::stopCapturePrivateSync() {
 }
 
 void PCaptureSession::updateWriterAccordingCurrentOrientation() {
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self())] {
-        if (auto me = weak.lock())
-            me->updateOrientation();
-    });
+    queue_->async(platform::weakly(this, [](PCaptureSession& me) { me.updateOrientation(); }));
 }
 
 void PCaptureSession::stopCaptureDef() {
@@ -646,36 +620,32 @@ void PCaptureSession::sessionStarted() {
 
 void PCaptureSession::sessionStopped(const platform::Object* sender) {
     PLOG_INFO(PLog_Capture, "PLog_Capture Stoped capturing");
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), sender] {
-        auto me = weak.lock();
-        if (!me || me->captureSession().get() != sender)
+    queue_->async(platform::weakly(this, [sender](PCaptureSession& me) {
+        if (me.captureSession().get() != sender)
             return;  // a session given up already, whose late news must not end a newer one
-        if (me->isInterrupted_) {
-            me->isInterrupted_ = false;
+        if (me.isInterrupted_) {
+            me.isInterrupted_ = false;
             return;
         }
-        me->finishStop();
-    });
+        me.finishStop();
+    }));
 }
 
 void PCaptureSession::interruptionEnded(const platform::Object* sender) {
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), sender] {
-        auto me = weak.lock();
-        if (!me)
-            return;
-        const auto session = me->captureSession();
+    queue_->async(platform::weakly(this, [sender](PCaptureSession& me) {
+        const auto session = me.captureSession();
         if (!session || session.get() != sender)
             return;
         // Left set, the flag would make the host's next stop look like the interruption's and
         // keep the object capturing for ever.
-        me->isInterrupted_ = false;
+        me.isInterrupted_ = false;
         // A stop the host asked for outlasts the interruption: the camera stays off.
-        if (me->state_ == PCaptureSessionStateIdle || me->stopRequested_)
+        if (me.state_ == PCaptureSessionStateIdle || me.stopRequested_)
             return;
         // The session was kept through the interruption for this: the camera comes back.
         if (!session->isRunning())
             session->startRunning();
-    });
+    }));
 }
 
 void PCaptureSession::finishStop() {
@@ -737,28 +707,27 @@ void PCaptureSession::cleanSession() {
 
 void PCaptureSession::startRecordingWithFileNamePattern(
     const std::string& pattern, const std::vector<std::string>& resolutions) {
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), pattern, resolutions] {
-        auto me = weak.lock();
-        if (!me || me->queuedState_ != PCaptureSessionStateCapturing)
+    queue_->async(platform::weakly(this, [pattern, resolutions](PCaptureSession& me) {
+        if (me.queuedState_ != PCaptureSessionStateCapturing)
             return;
-        me->startedWithAudioOnlyAndStillAudioOnly_ = me->captureMode() == PCaptureModeAudioOnly;
-        me->lastFrameTimeForCapture_ = me->lastSoundFrameTime_ = me->lastFrameTimeForWriter_ =
-            me->lastSoundFrameTimeCapture_ = MediaTime::zero();
+        me.startedWithAudioOnlyAndStillAudioOnly_ = me.captureMode() == PCaptureModeAudioOnly;
+        me.lastFrameTimeForCapture_ = me.lastSoundFrameTime_ = me.lastFrameTimeForWriter_ =
+            me.lastSoundFrameTimeCapture_ = MediaTime::zero();
         PLOG_INFO(PLog_Capture, "PLog_Capture Starting recording");
-        me->fileNames_.clear();
-        for (auto& [name, entry] : me->writers_)
+        me.fileNames_.clear();
+        for (auto& [name, entry] : me.writers_)
             if (entry.statusObservation)
                 entry.statusObservation->invalidate();
-        me->writers_.clear();
-        me->activeResolutions_ = resolutions;
+        me.writers_.clear();
+        me.activeResolutions_ = resolutions;
         for (const auto& resolution : resolutions)
-            me->fileNames_[resolution] = fileNameFor(pattern, resolution);
-        if (resolutions.empty() || me->fileNames_[resolutions.front()].empty())
+            me.fileNames_[resolution] = fileNameFor(pattern, resolution);
+        if (resolutions.empty() || me.fileNames_[resolutions.front()].empty())
             return;
         const platform::Date started = platform::Date::now();
-        me->state_ = me->queuedState_ = PCaptureSessionStateStartingRecording;
-        for (const auto& resolution : resolutions) me->setWriterForResolution(resolution);
-        for (const auto& [name, entry] : me->writers_) {
+        me.state_ = me.queuedState_ = PCaptureSessionStateStartingRecording;
+        for (const auto& resolution : resolutions) me.setWriterForResolution(resolution);
+        for (const auto& [name, entry] : me.writers_) {
             if (!entry.writer->startWriting()) {
                 const auto error = entry.writer->error();
                 PLOG_INFO(PLog_Capture, "PLog_Capture Writer could not be started - %s",
@@ -768,8 +737,8 @@ void PCaptureSession::startRecordingWithFileNamePattern(
         }
         PLOG_INFO(PLog_Capture, "PLog_Capture Recording started in %f",
                   platform::Date::now().timeIntervalSince(started));
-        me->state_ = me->queuedState_ = PCaptureSessionStateRecording;
-    });
+        me.state_ = me.queuedState_ = PCaptureSessionStateRecording;
+    }));
 }
 
 void PCaptureSession::setWriterForResolution(const std::string& resolution) {
@@ -828,15 +797,13 @@ void PCaptureSession::setWriterForResolution(const std::string& resolution) {
     entry.audio = platform::AssetWriterInput::make(audio);
     entry.audio->setExpectsMediaDataInRealTime(true);
     writer->add(entry.audio);
-    std::weak_ptr<PCaptureSession> weak = self();
-    std::weak_ptr<platform::AssetWriter> weakWriter = writer;
-    entry.statusObservation = writer->observe(platform::AssetWriter::statusKey, 0,
-                                              [weak, weakWriter](const platform::KVOChange&) {
-                                                  auto me = weak.lock();
-                                                  auto changed = weakWriter.lock();
-                                                  if (me && changed)
-                                                      me->writerStatusChanged(changed);
-                                              });
+    entry.statusObservation = writer->observe(
+        platform::AssetWriter::statusKey, 0,
+        platform::weakly(this, [observed = std::weak_ptr(writer)](PCaptureSession& me,
+                                                                  const platform::KVOChange&) {
+            if (auto changed = observed.lock())
+                me.writerStatusChanged(changed);
+        }));
     writers_[resolution] = std::move(entry);
 }
 
@@ -844,13 +811,10 @@ void PCaptureSession::writerStatusChanged(const platform::AssetWriterPtr& writer
     if (writer->status() != platform::AssetWriter::Status::failed)
         return;
     const auto error = writer->error().value_or(platform::Error());
-    platform::DispatchQueue::main()->async([weak = std::weak_ptr<PCaptureSession>(self()), error] {
-        auto me = weak.lock();
-        if (!me)
-            return;
-        if (auto delegate = me->delegate())
-            delegate->captureSessionFailedWithError(*me, error);
-    });
+    platform::DispatchQueue::main()->async(platform::weakly(this, [error](PCaptureSession& me) {
+        if (auto delegate = me.delegate())
+            delegate->captureSessionFailedWithError(me, error);
+    }));
 }
 
 void PCaptureSession::pauseRecording() {
@@ -866,12 +830,10 @@ void PCaptureSession::continueRecording() {
 void PCaptureSession::moveRecordingState(int from, int to, const char* logLine) {
     if (!state_.compare_exchange_strong(from, to))
         return;
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), to, logLine] {
-        if (auto me = weak.lock()) {
-            PLOG_INFO(PLog_Capture, "%s", logLine);
-            me->queuedState_ = to;
-        }
-    });
+    queue_->async(platform::weakly(this, [to, logLine](PCaptureSession& me) {
+        PLOG_INFO(PLog_Capture, "%s", logLine);
+        me.queuedState_ = to;
+    }));
 }
 
 void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> completion) {
@@ -885,33 +847,27 @@ void PCaptureSession::stopRecordingWithCompletionBlock(std::function<void()> com
         return;
     }
     state_ = PCaptureSessionStateStopping;
-    queue_->async([weak = std::weak_ptr<PCaptureSession>(self()), completion] {
-        auto me = weak.lock();
-        if (!me)
-            return;
+    queue_->async(platform::weakly(this, [completion](PCaptureSession& me) {
         // Capture stopped first and finished the files as it stopped: nothing is left to stop
         // but to wait for them.
-        if (me->queuedState_ < PCaptureSessionStatePaused)
-            return me->whenFilesFinished(completion);
+        if (me.queuedState_ < PCaptureSessionStatePaused)
+            return me.whenFilesFinished(completion);
         PLOG_INFO(PLog_Capture, "PLog_Capture Stopping recording");
-        me->queuedState_ = PCaptureSessionStateStopping;
-        for (const auto& [name, entry] : me->writers_) entry.audio->markAsFinished();
-        for (const auto& [name, entry] : me->writers_) entry.video->markAsFinished();
-        const auto finished = [weak, completion] {
-            auto session = weak.lock();
-            if (!session)
-                return;
+        me.queuedState_ = PCaptureSessionStateStopping;
+        for (const auto& [name, entry] : me.writers_) entry.audio->markAsFinished();
+        for (const auto& [name, entry] : me.writers_) entry.video->markAsFinished();
+        const auto finished = platform::weakly(&me, [completion](PCaptureSession& session) {
             // Capture may have been stopped while the files were finishing: an idle object
             // stays idle, or it could never start again.
             int stopping = PCaptureSessionStateStopping;
-            if (session->queuedState_.compare_exchange_strong(stopping,
-                                                              PCaptureSessionStateCapturing))
-                session->state_ = PCaptureSessionStateCapturing;
+            if (session.queuedState_.compare_exchange_strong(stopping,
+                                                             PCaptureSessionStateCapturing))
+                session.state_ = PCaptureSessionStateCapturing;
             if (completion)
                 completion();
-        };
-        me->finishWriters(finished);
-    });
+        });
+        me.finishWriters(finished);
+    }));
 }
 
 bool PCaptureSession::closeToIntegerTime(MediaTime time) {

@@ -63,6 +63,7 @@
 #include "platform/foundation/Date.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 #include "platform/media/AssetWriter.hpp"
 #include "platform/media/AssetWriterInputPixelBufferAdaptor.hpp"
 #include "platform/media/Image.hpp"
@@ -251,7 +252,7 @@ class PCaptureSession : public platform::KeyValueObservable,
     const std::shared_ptr<FinishingFiles> finishing_ = std::make_shared<FinishingFiles>();
 
     mutable std::mutex mutex_;
-    std::weak_ptr<PCaptureSessionDelegate> delegate_;                           // guarded by mutex_
+    platform::WeakDelegate<PCaptureSessionDelegate> delegate_;
     int captureMode_ = PCaptureModeBackCamera;                                  // guarded by mutex_
     int figure_ = 1;                                                            // guarded by mutex_
     int currentOrientation_ = 1;                                                // guarded by mutex_

@@ -9,6 +9,7 @@
 #include "platform/app/Keyboard.hpp"
 #include "platform/app/Screen.hpp"
 #include "platform/foundation/MethodRegistry.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/Coder.hpp"
 #include "platform/ui/GradientLayer.hpp"
 #include "platform/ui/ImageView.hpp"
@@ -169,10 +170,10 @@ void PKeyboardAvoidance::setMainScroll(const ui::ScrollViewPtr& scroll) {
     using Handler = std::function<void(PKeyboardAvoidance&, const Notification&)>;
     auto observe = [&](const char* name, Handler handler) {
         registrations_.push_back(center.addObserverForName(
-            std::string(name), nullptr, nullptr, [weakSelf, handler](const Notification& note) {
-                if (auto self = weakSelf.lock())
-                    handler(*self, note);
-            }));
+            std::string(name), nullptr, nullptr,
+            platform::weakly(this, [handler](PKeyboardAvoidance& self, const Notification& note) {
+                handler(self, note);
+            })));
     };
     observe(Keyboard::willShowNotification, &PKeyboardAvoidance::keyboardWillShow);
     observe(Keyboard::willHideNotification, &PKeyboardAvoidance::keyboardWillHide);
@@ -180,10 +181,8 @@ void PKeyboardAvoidance::setMainScroll(const ui::ScrollViewPtr& scroll) {
     observe(platform::Device::orientationDidChangeNotification,
             [](PKeyboardAvoidance& self, const Notification&) { self.didChangeOrientation(); });
     if (!tap_) {
-        tap_ = std::make_shared<ui::TapGestureRecognizer>([weakSelf](ui::GestureRecognizer&) {
-            if (auto self = weakSelf.lock())
-                self->tapGestureMain();
-        });
+        tap_ = std::make_shared<ui::TapGestureRecognizer>(platform::weakly(
+            this, [](PKeyboardAvoidance& self, ui::GestureRecognizer&) { self.tapGestureMain(); }));
         tap_->setDelegate(weakSelf);
     }
 }

@@ -78,6 +78,7 @@ void PNVideoImporter::putToCameraRoll(const platform::URL& mp4, Completion compl
             // The next step is overridable, so it is taken through this importer: kept alive
             // by the answer when shared; else used only while the lifeline says it exists,
             // and held there until the step returns.
+            // by hand: a strong reference when there is an owner, none when there is not
             library.requestAuthorization([keep = weak_from_this().lock(), lifeline = lifeline_,
                                           this, mp4, completion](Status status) {
                 if (status != Status::authorized) {

@@ -1,5 +1,6 @@
 #include "PindleCore/logging/LGAbstractDatabaseLogger.hpp"
 
+#include "platform/foundation/Weakly.hpp"
 namespace pindle {
 
 LGAbstractDatabaseLogger::LGAbstractDatabaseLogger(std::string loggerName)
@@ -10,7 +11,7 @@ LGAbstractDatabaseLogger::~LGAbstractDatabaseLogger() {
     destroyDeleteTimer();
 }
 
-std::weak_ptr<LGAbstractDatabaseLogger> LGAbstractDatabaseLogger::weakSelf() {
+std::shared_ptr<LGAbstractDatabaseLogger> LGAbstractDatabaseLogger::shared() {
     return std::static_pointer_cast<LGAbstractDatabaseLogger>(shared_from_this());
 }
 
@@ -59,12 +60,8 @@ void LGAbstractDatabaseLogger::createSuspendedSaveTimer() {
         return;
     }
     saveTimer_ = platform::DispatchTimerSource::create(loggerQueue());
-    auto weak = weakSelf();
-    saveTimer_->setEventHandler([weak] {
-        if (auto self = weak.lock()) {
-            self->performSaveAndSuspendSaveTimer();
-        }
-    });
+    saveTimer_->setEventHandler(platform::weakly(
+        this, [](LGAbstractDatabaseLogger& self) { self.performSaveAndSuspendSaveTimer(); }));
     saveTimerSuspended_ = true;  // a new timer starts suspended
 }
 
@@ -96,12 +93,8 @@ void LGAbstractDatabaseLogger::createAndStartDeleteTimer() {
         return;
     }
     deleteTimer_ = platform::DispatchTimerSource::create(loggerQueue());
-    auto weak = weakSelf();
-    deleteTimer_->setEventHandler([weak] {
-        if (auto self = weak.lock()) {
-            self->performDelete();
-        }
-    });
+    deleteTimer_->setEventHandler(
+        platform::weakly(this, [](LGAbstractDatabaseLogger& self) { self.performDelete(); }));
     updateDeleteTimer();
     deleteTimer_->resume();
 }
@@ -152,7 +145,7 @@ bool LGAbstractDatabaseLogger::deleteOnEverySave() const {
 }
 
 void LGAbstractDatabaseLogger::setSaveThreshold(std::uint64_t threshold) {
-    auto self = weakSelf().lock();
+    auto self = shared();
     runOnLoggerQueue([self, threshold] {
         if (self->saveThreshold_ == threshold) {
             return;
@@ -165,7 +158,7 @@ void LGAbstractDatabaseLogger::setSaveThreshold(std::uint64_t threshold) {
 }
 
 void LGAbstractDatabaseLogger::setSaveInterval(platform::TimeInterval interval) {
-    auto self = weakSelf().lock();
+    auto self = shared();
     runOnLoggerQueue([self, interval] {
         if (self->saveInterval_ == interval) {
             return;
@@ -181,7 +174,7 @@ void LGAbstractDatabaseLogger::setSaveInterval(platform::TimeInterval interval) 
 }
 
 void LGAbstractDatabaseLogger::setMaxAge(platform::TimeInterval age) {
-    auto self = weakSelf().lock();
+    auto self = shared();
     runOnLoggerQueue([self, age] {
         platform::TimeInterval old = self->maxAge_;
         if (old == age) {
@@ -202,7 +195,7 @@ void LGAbstractDatabaseLogger::setMaxAge(platform::TimeInterval age) {
 }
 
 void LGAbstractDatabaseLogger::setDeleteInterval(platform::TimeInterval interval) {
-    auto self = weakSelf().lock();
+    auto self = shared();
     runOnLoggerQueue([self, interval] {
         if (self->deleteInterval_ == interval) {
             return;
@@ -221,7 +214,7 @@ void LGAbstractDatabaseLogger::setDeleteInterval(platform::TimeInterval interval
 }
 
 void LGAbstractDatabaseLogger::setDeleteOnEverySave(bool deleteOnEverySave) {
-    auto self = weakSelf().lock();
+    auto self = shared();
     runOnLoggerQueue([self, deleteOnEverySave] { self->deleteOnEverySave_ = deleteOnEverySave; });
 }
 
@@ -230,7 +223,7 @@ void LGAbstractDatabaseLogger::savePendingLogEntries() {
         performSaveAndSuspendSaveTimer();
         return;
     }
-    auto self = weakSelf().lock();
+    auto self = shared();
     loggerQueue()->async([self] { self->performSaveAndSuspendSaveTimer(); });
 }
 
@@ -239,7 +232,7 @@ void LGAbstractDatabaseLogger::deleteOldLogEntries() {
         performDelete();
         return;
     }
-    auto self = weakSelf().lock();
+    auto self = shared();
     loggerQueue()->async([self] { self->performDelete(); });
 }
 

@@ -74,7 +74,7 @@ class LGAbstractDatabaseLogger : public LGAbstractLogger {
     void destroyDeleteTimer();
     void updateDeleteTimer();
     void createAndStartDeleteTimer();
-    std::weak_ptr<LGAbstractDatabaseLogger> weakSelf();
+    std::shared_ptr<LGAbstractDatabaseLogger> shared();
 
     // Touched only on the logger's queue.
     std::uint64_t saveThreshold_ = defaultSaveThreshold;

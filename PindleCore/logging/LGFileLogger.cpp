@@ -7,6 +7,7 @@
 #include "PindleCore/logging/LGLogFileManagerDefault.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/log/StandardError.hpp"
 
 namespace pindle {
@@ -43,10 +44,6 @@ LGFileLogger::~LGFileLogger() {
         currentLogFileHandle_->synchronize().ignoreError();
         currentLogFileHandle_->close().ignoreError();
     }
-}
-
-std::weak_ptr<LGFileLogger> LGFileLogger::weakSelf() {
-    return std::static_pointer_cast<LGFileLogger>(shared_from_this());
 }
 
 std::uint64_t LGFileLogger::maximumFileSize() const {
@@ -150,13 +147,10 @@ std::shared_ptr<platform::FileHandle> LGFileLogger::lt_currentLogFileHandle() {
     currentLogFileHandle_ = handle;
     writtenBytes_ = *end;
     scheduleTimerToRollLogFileDueToAge();
-    auto weak = weakSelf();
-    currentLogFileWatcher_ = platform::FileWatcher::watch(info->filePath(), loggerQueue(),
-                                                          [weak](platform::FileWatcher::Event) {
-                                                              if (auto self = weak.lock()) {
-                                                                  self->rollLogFileNow();
-                                                              }
-                                                          });
+    currentLogFileWatcher_ = platform::FileWatcher::watch(
+        info->filePath(), loggerQueue(),
+        platform::weakly(
+            this, [](LGFileLogger& self, platform::FileWatcher::Event) { self.rollLogFileNow(); }));
     return currentLogFileHandle_;
 }
 
@@ -172,12 +166,8 @@ void LGFileLogger::scheduleTimerToRollLogFileDueToAge() {
     platform::TimeInterval delay =
         created ? created->addingTimeInterval(rollingFrequency_).timeIntervalSinceNow() : 0;
     rollingTimer_ = platform::DispatchTimerSource::create(loggerQueue());
-    auto weak = weakSelf();
-    rollingTimer_->setEventHandler([weak] {
-        if (auto self = weak.lock()) {
-            self->maybeRollLogFileDueToAge();
-        }
-    });
+    rollingTimer_->setEventHandler(
+        platform::weakly(this, [](LGFileLogger& self) { self.maybeRollLogFileDueToAge(); }));
     rollingTimer_->schedule(platform::DispatchTime::after(std::max(0.0, delay)));
     rollingTimer_->resume();
 }

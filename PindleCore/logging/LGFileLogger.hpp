@@ -101,7 +101,6 @@ class LGFileLogger : public LGAbstractLogger {
     void reportWriteFailure(const std::string& reason);
     // Writes the gathered lines to the current file; a failure loses them.
     void writeGathered();
-    std::weak_ptr<LGFileLogger> weakSelf();
 
     const LGLogFileManagerPtr logFileManager_;
     std::atomic<bool> doNotReuseLogFiles_{false};

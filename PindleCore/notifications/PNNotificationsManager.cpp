@@ -8,6 +8,7 @@
 #include "platform/foundation/Json.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/PercentEncoding.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -180,20 +181,16 @@ void PNNotificationsManager::tryToReconnect() {
         if (!requestedConnected_ || session_)
             return;
     }
-    std::weak_ptr<PNNotificationsManager> weak = weak_from_this();
     platform::DispatchQueue::global(platform::DispatchQoS::background)
-        ->asyncAfter(reconnectDelay, [weak] {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            {
-                // Disconnect() or another Connect() may have come meanwhile.
-                std::lock_guard lock(self->mutex_);
-                if (!self->requestedConnected_ || self->session_)
-                    return;
-            }
-            self->Connect();
-        });
+        ->asyncAfter(reconnectDelay, platform::weakly(this, [](PNNotificationsManager& self) {
+                         {
+                             // Disconnect() or another Connect() may have come meanwhile.
+                             std::lock_guard lock(self.mutex_);
+                             if (!self.requestedConnected_ || self.session_)
+                                 return;
+                         }
+                         self.Connect();
+                     }));
 }
 
 }  // namespace pindle

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "PindleCore/api/PNVideoAPI.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -16,11 +17,10 @@ std::shared_ptr<PNCustomPlaylist> PNCustomPlaylist::withVideos(std::vector<PNVid
 std::shared_ptr<PNCustomPlaylist> PNCustomPlaylist::withVideoIds(
     std::vector<std::string> videoIds) {
     auto playlist = std::make_shared<PNCustomPlaylist>(Private{});
-    std::weak_ptr<PNCustomPlaylist> weak = playlist;
-    loadVideos(videoIds, [weak](const std::vector<PNVideoPtr>& videos) {
-        if (auto self = weak.lock())
-            self->replaceWithLoaded(videos);
-    });
+    loadVideos(videoIds, platform::weakly(playlist, [](PNCustomPlaylist& self,
+                                                       const std::vector<PNVideoPtr>& videos) {
+                   self.replaceWithLoaded(videos);
+               }));
     return playlist;
 }
 
@@ -84,12 +84,10 @@ void PNCustomPlaylist::addVideo(const PNVideoPtr& video, std::optional<std::int6
 
 void PNCustomPlaylist::addVideoIds(const std::vector<std::string>& videoIds,
                                    std::optional<std::int64_t> at) {
-    std::weak_ptr<PNCustomPlaylist> weak =
-        std::static_pointer_cast<PNCustomPlaylist>(shared_from_this());
-    loadVideos(videoIds, [weak, at](const std::vector<PNVideoPtr>& videos) {
-        if (auto self = weak.lock())
-            self->addVideos(videos, at);
-    });
+    loadVideos(videoIds, platform::weakly(this, [at](PNCustomPlaylist& self,
+                                                     const std::vector<PNVideoPtr>& videos) {
+                   self.addVideos(videos, at);
+               }));
 }
 
 void PNCustomPlaylist::addVideoId(const std::string& videoID, std::optional<std::int64_t> at) {

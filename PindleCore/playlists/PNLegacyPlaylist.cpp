@@ -105,6 +105,7 @@ void PNLegacyPlaylist::observeNotifications() {
     // each while the answer that would release them queues behind.
     auto forward = [weak](Handler handler) {
         return [weak, handler](const platform::Notification& notification) {
+            // by hand: the queued body keeps the playlist
             auto playlist = weak.lock();
             if (!playlist)
                 return;
@@ -127,6 +128,7 @@ void PNLegacyPlaylist::observeNotifications() {
     center.addObserver(
         this, applicationDidBecomeActiveNotification, nullptr,
         [weak](const platform::Notification&) {
+            // by hand: the queued sync keeps the playlist
             auto playlist = weak.lock();
             if (!playlist || playlist->isSyncing())
                 return;
@@ -138,14 +140,12 @@ void PNLegacyPlaylist::observeNotifications() {
 }
 
 std::shared_ptr<PNLegacyPlaylistDelegate> PNLegacyPlaylist::legacyDelegate() const {
-    std::lock_guard lock(mutex_);
-    return legacyDelegate_.lock();
+    return legacyDelegate_.get();
 }
 
 void PNLegacyPlaylist::setLegacyDelegate(
     const std::shared_ptr<PNLegacyPlaylistDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    legacyDelegate_ = delegate;
+    legacyDelegate_.set(delegate);
 }
 
 std::int64_t PNLegacyPlaylist::internalCount() const {

@@ -44,6 +44,7 @@
 #include "platform/foundation/Date.hpp"
 #include "platform/foundation/Notification.hpp"
 #include "platform/foundation/Value.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 
 namespace pindle {
 
@@ -175,14 +176,14 @@ class PNLegacyPlaylist : public PNPlaylist, public PNVideoRequestOperationDelega
     std::atomic<bool> isSyncing_{false};
     PNLogger logger_;
 
+    platform::WeakDelegate<PNLegacyPlaylistDelegate> legacyDelegate_;
     // Guarded by PNPlaylist::mutex_, with the local list videos_.
-    std::weak_ptr<PNLegacyPlaylistDelegate> legacyDelegate_;  // guarded by mutex_
-    std::map<std::int64_t, PNVideoPtr> remoteVideos_;         // guarded by mutex_
-    std::vector<std::string> replacedLocalVideos_;            // guarded by mutex_
-    std::int64_t remoteCount_ = 0;                            // guarded by mutex_
-    std::int64_t localCount_ = 0;                             // guarded by mutex_
-    std::int64_t internalCount_ = 0;                          // guarded by mutex_
-    platform::Date syncedDate_;                               // guarded by mutex_
+    std::map<std::int64_t, PNVideoPtr> remoteVideos_;  // guarded by mutex_
+    std::vector<std::string> replacedLocalVideos_;     // guarded by mutex_
+    std::int64_t remoteCount_ = 0;                     // guarded by mutex_
+    std::int64_t localCount_ = 0;                      // guarded by mutex_
+    std::int64_t internalCount_ = 0;                   // guarded by mutex_
+    platform::Date syncedDate_;                        // guarded by mutex_
 };
 
 using PNLegacyPlaylistPtr = std::shared_ptr<PNLegacyPlaylist>;

@@ -5,6 +5,7 @@
 
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -118,17 +119,13 @@ void PNVideoSyncService::PNVideoForwardSyncOperationFinished(
                         std::to_string(statusCode(*error).value_or(0)));
         return;
     }
-    std::weak_ptr<PNVideoSyncService> weakSelf =
-        std::static_pointer_cast<PNVideoSyncService>(shared_from_this());
-    platform::DispatchQueue::global()->asyncAfter(retryDelay, [weakSelf, operation] {
-        auto self = weakSelf.lock();
-        if (!self)
-            return;
-        std::lock_guard lock(self->mutex_);
-        // Only the operation still in charge may move the cycle on.
-        if (self->current_ == operation)
-            self->syncNext();
-    });
+    platform::DispatchQueue::global()->asyncAfter(
+        retryDelay, platform::weakly(this, [operation](PNVideoSyncService& self) {
+            std::lock_guard lock(self.mutex_);
+            // Only the operation still in charge may move the cycle on.
+            if (self.current_ == operation)
+                self.syncNext();
+        }));
 }
 
 bool PNVideoSyncService::isIdle() const {
@@ -198,18 +195,14 @@ bool PNVideoSyncService::backOff(const PNPendingChange& change, platform::Clock:
 }
 
 void PNVideoSyncService::wakeAfter(platform::Clock::Duration delay) {
-    std::weak_ptr<PNVideoSyncService> weakSelf =
-        std::static_pointer_cast<PNVideoSyncService>(shared_from_this());
     const platform::TimeInterval seconds = std::chrono::duration<double>(delay).count();
-    platform::DispatchQueue::global()->asyncAfter(seconds, [weakSelf] {
-        auto self = weakSelf.lock();
-        if (!self)
-            return;
-        std::lock_guard lock(self->mutex_);
-        self->waiting_ = false;
-        if (!self->current_)
-            self->syncNext();
-    });
+    platform::DispatchQueue::global()->asyncAfter(
+        seconds, platform::weakly(this, [](PNVideoSyncService& self) {
+            std::lock_guard lock(self.mutex_);
+            self.waiting_ = false;
+            if (!self.current_)
+                self.syncNext();
+        }));
 }
 
 void PNVideoSyncService::syncNext(std::optional<platform::Clock::Duration> now) {

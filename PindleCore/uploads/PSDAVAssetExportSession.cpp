@@ -240,10 +240,13 @@ void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
         if (!settings) {
             error_ = refusal;
         } else {
-            if (auto delegate = delegate_.lock(); delegate && delegate->implementsRenderFrame()) {
-                settings->frameRenderer = [weakSelf = weak_from_this(), weakDelegate = delegate_](
+            if (auto delegate = delegate_.get(); delegate && delegate->implementsRenderFrame()) {
+                // by hand: answers whether the picture stands, drawn or not
+                settings->frameRenderer = [weakSelf = weak_from_this(),
+                                           weakDelegate = delegate_.weak()](
                                               const platform::PixelBuffer& source, double seconds,
                                               platform::PixelBuffer& destination) {
+                    // by hand: drawn only while both the session and its delegate are there
                     auto self = weakSelf.lock();
                     auto delegate = weakDelegate.lock();
                     // A delegate gone mid-export leaves the composed picture as it is.
@@ -593,14 +596,12 @@ void PSDAVAssetExportSession::setAudioMix(std::optional<AudioMix> mix) {
 }
 
 std::shared_ptr<PSDAVAssetExportSessionDelegate> PSDAVAssetExportSession::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void PSDAVAssetExportSession::setDelegate(
     const std::shared_ptr<PSDAVAssetExportSessionDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
+    delegate_.set(delegate);
 }
 
 }  // namespace pindle::legacy

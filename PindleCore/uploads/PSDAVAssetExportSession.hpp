@@ -35,6 +35,7 @@
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/URL.hpp"
 #include "platform/foundation/Value.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/Asset.hpp"
 #include "platform/media/AssetTrack.hpp"
@@ -315,13 +316,13 @@ class PSDAVAssetExportSession : public std::enable_shared_from_this<PSDAVAssetEx
     std::map<std::string, std::string> metadata_;  // guarded by mutex_
     platform::TimeRange timeRange_{platform::MediaTime::zero(),
                                    platform::MediaTime::positiveInfinityTime()};  // guarded
-    std::optional<VideoComposition> videoComposition_;         // guarded by mutex_
-    std::optional<AudioMix> audioMix_;                         // guarded by mutex_
-    std::weak_ptr<PSDAVAssetExportSessionDelegate> delegate_;  // guarded by mutex_
-    std::optional<platform::Dictionary> videoInputSettings_;   // guarded by mutex_
-    std::optional<platform::Error> error_;                     // guarded by mutex_
-    std::shared_ptr<platform::MediaTranscoder> transcoder_;    // guarded by mutex_
-    Parts parts_;                                              // guarded by mutex_
+    std::optional<VideoComposition> videoComposition_;  // guarded by mutex_
+    std::optional<AudioMix> audioMix_;                  // guarded by mutex_
+    platform::WeakDelegate<PSDAVAssetExportSessionDelegate> delegate_;
+    std::optional<platform::Dictionary> videoInputSettings_;  // guarded by mutex_
+    std::optional<platform::Error> error_;                    // guarded by mutex_
+    std::shared_ptr<platform::MediaTranscoder> transcoder_;   // guarded by mutex_
+    Parts parts_;                                             // guarded by mutex_
 };
 
 }  // namespace pindle::legacy

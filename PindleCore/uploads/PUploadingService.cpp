@@ -389,7 +389,6 @@ void PUploadingService::removeStrayFiles() {
 }
 
 void PUploadingService::startNonCompletedUploadingsAgain() {
-    ++restarts_;
     removeStrayFiles();
     // The videos this process carries already, and those nobody carries (their process ended):
     // another live process's uploads are that process's to finish.
@@ -435,6 +434,9 @@ void PUploadingService::startNonCompletedUploadingsAgain() {
             land(videoID);
         }
     }
+    // Counted only now: whoever waits for the restart (a host about to end, say) must find
+    // its tidying done and its uploads under way, not merely begun.
+    ++restarts_;
 }
 
 std::size_t PUploadingService::queuedVideoCount() const {

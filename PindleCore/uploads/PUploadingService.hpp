@@ -74,7 +74,8 @@ class PUploadingService {
         const std::string& videoID);
     std::size_t queuedVideoCount() const;
 
-    // How often startNonCompletedUploadingsAgain() ran.
+    // How many calls of startNonCompletedUploadingsAgain() have ended: their tidying done,
+    // their uploads queued or landed.
     int restartCount() const { return restarts_.load(); }
     // The videos handed over or restarted whose upload has not ended yet.
     std::set<std::string> videosInFlight() const;

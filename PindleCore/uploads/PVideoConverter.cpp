@@ -77,6 +77,7 @@ bool PVideoConverter::convertMOVfileByURL(const platform::URL& source,
     std::weak_ptr<PSDAVAssetExportSession> weakSession = session;
     session->exportAsynchronouslyWithCompletionHandler(
         [this, source, destMP4FilePath, completion = std::move(completion), weakSession] {
+            // by hand: the finished session itself is handed on
             if (auto finished = weakSession.lock()) {
                 exportCompleted(source, destMP4FilePath, completion, finished);
             }

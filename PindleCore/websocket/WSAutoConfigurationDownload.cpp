@@ -1,5 +1,6 @@
 #include "PindleCore/websocket/WSAutoConfigurationDownload.hpp"
 
+#include "platform/foundation/Weakly.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/URLSessionDataTask.hpp"
 
@@ -96,11 +97,9 @@ void WSAutoConfigurationDownload::start(Completion completion) {
         session->invalidateAndCancel();
         return;
     }
-    std::weak_ptr<WSAutoConfigurationDownload> weak = weak_from_this();
-    queue_->asyncAfter(timeout_, [weak] {
-        if (auto download = weak.lock())
-            download->end(std::nullopt);
-    });
+    queue_->asyncAfter(timeout_, platform::weakly(this, [](WSAutoConfigurationDownload& download) {
+                           download.end(std::nullopt);
+                       }));
     task->resume();
     // The session lets go of its delegate once the one task has ended.
     session->finishTasksAndInvalidate();

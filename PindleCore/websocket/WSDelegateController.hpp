@@ -53,6 +53,7 @@ class WSDelegateController {
 
   private:
     mutable std::mutex mutex_;
+    // by hand: set together with the methods it answers, under the one lock
     std::weak_ptr<WSWebSocketDelegate> delegate_;               // guarded by mutex_
     WSDelegateAvailableMethods availableMethods_;               // guarded by mutex_
     std::shared_ptr<platform::DispatchQueue> dispatchQueue_;    // guarded by mutex_

@@ -156,38 +156,32 @@ void WSProxyConnect::fetchAutoConfiguration(const platform::ProxySettings::Proxy
             return;
         download_ = download;
     }
-    std::weak_ptr<WSProxyConnect> weak = weak_from_this();
-    download->start([weak, timeout](std::optional<std::string> script) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        {
-            std::lock_guard lock(self->mutex_);
-            self->download_.reset();
-        }
-        self->runAutoConfiguration(std::move(script), timeout);
-    });
+    download->start(
+        platform::weakly(this, [timeout](WSProxyConnect& self, std::optional<std::string> script) {
+            {
+                std::lock_guard lock(self.mutex_);
+                self.download_.reset();
+            }
+            self.runAutoConfiguration(std::move(script), timeout);
+        }));
 }
 
 void WSProxyConnect::runAutoConfiguration(std::optional<std::string> script, double timeout) {
-    std::weak_ptr<WSProxyConnect> weak = weak_from_this();
-    platform::DispatchQueue::global()->async([weak, script = std::move(script), timeout] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        platform::ProxySettings::Proxy chosen;  // direct unless the script says otherwise
-        if (script) {
-            std::string lookup =
-                std::string(self->connectionRequiresTLS_ ? "https://" : "http://") +
-                self->url_.host().value_or("");
-            auto proxies = platform::ProxyAutoConfiguration::evaluate(
-                *script, lookup, WSURLConnectHost(self->url_), timeout);
-            if (proxies)
-                chosen = proxies->front();
-        }
-        if (self->useProxy(chosen))
-            self->openConnection();
-    });
+    platform::DispatchQueue::global()->async(
+        platform::weakly(this, [script = std::move(script), timeout](WSProxyConnect& self) {
+            platform::ProxySettings::Proxy chosen;  // direct unless the script says otherwise
+            if (script) {
+                std::string lookup =
+                    std::string(self.connectionRequiresTLS_ ? "https://" : "http://") +
+                    self.url_.host().value_or("");
+                auto proxies = platform::ProxyAutoConfiguration::evaluate(
+                    *script, lookup, WSURLConnectHost(self.url_), timeout);
+                if (proxies)
+                    chosen = proxies->front();
+            }
+            if (self.useProxy(chosen))
+                self.openConnection();
+        }));
 }
 
 void WSProxyConnect::openConnection() {
@@ -207,11 +201,10 @@ void WSProxyConnect::openConnection() {
             stream_ = platform::SocketStream::create(WSURLConnectHost(url_), WSURLPort(url_));
         stream = stream_;
     }
-    std::weak_ptr<WSProxyConnect> weak = weak_from_this();
-    stream->setDelegate([weak](platform::SocketStream::Event event) {
-        if (auto self = weak.lock())
-            self->handleEvent(event);
-    });
+    stream->setDelegate(
+        platform::weakly(this, [](WSProxyConnect& self, platform::SocketStream::Event event) {
+            self.handleEvent(event);
+        }));
     stream->schedule(runLoop_);
     if (viaProxy && answerTimeout_ > 0)
         watchAnswer(stream);
@@ -302,26 +295,23 @@ void WSProxyConnect::writeBytes(std::string bytes) {
 
 void WSProxyConnect::watchOutput(std::uint64_t generation) {
     // Bytes of which the stream has taken nothing for writeTimeout fail the connection.
-    std::weak_ptr<WSProxyConnect> weak = weak_from_this();
-    timerQueue_->asyncAfter(writeTimeout, [weak, generation] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        bool stuck = false;
-        std::uint64_t now = 0;
-        {
-            std::lock_guard lock(self->mutex_);
-            if (self->pendingOutput_.empty() || !self->stream_)
-                return;
-            now = self->writeGeneration_;
-            stuck = now == generation;
-        }
-        if (stuck)
-            self->fail(WSHTTPErrorWithCodeDescription(
-                proxyTimeoutStatus, WSErrorCode::badResponseCode, "Proxy timeout"));
-        else
-            self->watchOutput(now);
-    });
+    timerQueue_->asyncAfter(
+        writeTimeout, platform::weakly(this, [generation](WSProxyConnect& self) {
+            bool stuck = false;
+            std::uint64_t now = 0;
+            {
+                std::lock_guard lock(self.mutex_);
+                if (self.pendingOutput_.empty() || !self.stream_)
+                    return;
+                now = self.writeGeneration_;
+                stuck = now == generation;
+            }
+            if (stuck)
+                self.fail(WSHTTPErrorWithCodeDescription(
+                    proxyTimeoutStatus, WSErrorCode::badResponseCode, "Proxy timeout"));
+            else
+                self.watchOutput(now);
+        }));
 }
 
 void WSProxyConnect::flushOutput() {

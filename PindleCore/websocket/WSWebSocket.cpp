@@ -11,6 +11,7 @@
 #include "PindleCore/websocket/WSUtilities.hpp"
 #include "platform/crypto/SecureRandom.hpp"
 #include "platform/foundation/Boxed.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -218,16 +219,16 @@ void WSWebSocket::open() {
         self.selfRetain_ = self.shared_from_this();
         std::weak_ptr<WSWebSocket> weak = self.selfRetain_;
         if (self.request_.timeoutInterval > 0) {
-            platform::DispatchQueue::main()->asyncAfter(self.request_.timeoutInterval, [weak] {
-                auto socket = weak.lock();
-                if (!socket || socket->readyState() != WSReadyState::connecting)
-                    return;
-                socket->onWorkQueue([](WSWebSocket& s) {
-                    if (s.readyState() == WSReadyState::connecting)
-                        s.failWithError(platform::makeURLError(platform::URLError::timedOut,
-                                                               "Timed out connecting to server."));
-                });
-            });
+            platform::DispatchQueue::main()->asyncAfter(
+                self.request_.timeoutInterval, platform::weakly(weak, [](WSWebSocket& socket) {
+                    if (socket.readyState() != WSReadyState::connecting)
+                        return;
+                    socket.onWorkQueue([](WSWebSocket& s) {
+                        if (s.readyState() == WSReadyState::connecting)
+                            s.failWithError(platform::makeURLError(
+                                platform::URLError::timedOut, "Timed out connecting to server."));
+                    });
+                }));
         }
         // A proxy that never answers is bounded by the same time-out, on the connector's own
         // queue, so it ends even where nobody runs the main queue.
@@ -236,6 +237,7 @@ void WSWebSocket::open() {
         self.proxyConnect_->openNetworkStream([weak](const std::optional<platform::Error>& error,
                                                      std::shared_ptr<platform::SocketStream> stream,
                                                      platform::Data leftover) {
+            // by hand: a stream that arrives once the socket has gone is closed
             auto socket = weak.lock();
             if (!socket) {
                 if (stream)
@@ -271,11 +273,10 @@ void WSWebSocket::connectionDone(const std::optional<platform::Error>& error,
     if (auto serviceType = WSStreamNetworkServiceTypeFromURLRequest(request_))
         stream_->setNetworkServiceType(*serviceType);
     stream_->schedule(currentRunLoop());
-    std::weak_ptr<WSWebSocket> weak = shared_from_this();
-    stream_->setDelegate([weak](platform::SocketStream::Event event) {
-        if (auto socket = weak.lock())
-            socket->onWorkQueue([event](WSWebSocket& s) { s.handleStreamEvent(event); });
-    });
+    stream_->setDelegate(platform::weakly(
+        shared_from_this(), [](WSWebSocket& socket, platform::SocketStream::Event event) {
+            socket.onWorkQueue([event](WSWebSocket& s) { s.handleStreamEvent(event); });
+        }));
     if (requestRequiresSSL_)
         stream_->startTLS(securityPolicy_->securityOptions(WSURLConnectHost(request_.url)));
     else
@@ -698,11 +699,10 @@ void WSWebSocket::startClosingHandshake(int code, const std::optional<std::strin
     platform::Data payload = closePayload(code, reason);
     // A server that never answers the close frame must not keep the socket closing for ever.
     // The wait starts before the frame goes out, so it is never longer than the bound.
-    std::weak_ptr<WSWebSocket> weak = shared_from_this();
-    workQueue_->asyncAfter(closeHandshakeTimeout, [weak] {
-        if (auto socket = weak.lock())
-            socket->closeHandshakeTimedOut();
-    });
+    workQueue_->asyncAfter(closeHandshakeTimeout,
+                           platform::weakly(shared_from_this(), [](WSWebSocket& socket) {
+                               socket.closeHandshakeTimedOut();
+                           }));
     sendFrame(connectionClose, payload);
 }
 

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -57,19 +58,15 @@ void PNNoiseView::prepareNoiseImages() {
     if (!pictureSize())
         return;  // nothing can be made at this size: no queue, no work
     queue_ = platform::OperationQueue::create("local.pindle.noise");
-    std::weak_ptr<PNNoiseView> weakSelf = std::static_pointer_cast<PNNoiseView>(shared_from_this());
     for (int i = 0; i < frameCount; ++i) {
-        queue_->addOperationWithBlock([weakSelf] {
-            auto self = weakSelf.lock();
-            auto picture = self ? self->generatedNoiseImage() : nullptr;
+        queue_->addOperationWithBlock(platform::weakly(this, [](PNNoiseView& self) {
+            auto picture = self.generatedNoiseImage();
             if (!picture)
                 return;
-            self.reset();  // the view may go while the picture travels
-            platform::DispatchQueue::main()->async([weakSelf, picture] {
-                if (auto view = weakSelf.lock())
-                    view->receive(picture);
-            });
-        });
+            // The view may go while the picture travels.
+            platform::DispatchQueue::main()->async(
+                platform::weakly(&self, [picture](PNNoiseView& view) { view.receive(picture); }));
+        }));
     }
 }
 

@@ -253,12 +253,12 @@ PNCancellablePtr PNPlayerCache::preload(const PNVideoPtr& video, PreloadCompleti
     const std::string videoID = video->videoID();
     download->setTransfer(PNDownloader::data(
         *url, PNByteRange{*cached, -1},
-        [weak, url = *url, resolution = *resolution, cached, download](const platform::Data& chunk,
-                                                                       std::int64_t total) {
+        [weak, url = *url, resolution = *resolution, cached, download](
+            const platform::SharedData& chunk, std::int64_t total) {
             auto self = weak.lock();
-            if (!self || !download->write([&] { self->appendData(url, chunk, *cached); }))
+            if (!self || !download->write([&] { self->appendData(url, *chunk, *cached); }))
                 return;
-            *cached += static_cast<std::int64_t>(chunk.size());
+            *cached += static_cast<std::int64_t>(chunk->size());
             // A reply without a length has no limit to stop at: it runs to its end.
             if (total > 0 && *cached >= self->preloadLimit(total, resolution))
                 download->stopTransfer();
@@ -481,8 +481,11 @@ void PNPlayerCache::appendData(const platform::URL& url, const platform::Data& d
         const std::size_t accepted = acceptedBytes(url, dataOffset, data.size(), true);
         if (accepted == 0 && cached)
             return;
-        const platform::Data bytes(data.begin(),
-                                   data.begin() + static_cast<std::ptrdiff_t>(accepted));
+        // The chunk itself when it is taken whole, as it nearly always is.
+        std::optional<platform::Data> head;
+        if (accepted < data.size())
+            head.emplace(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(accepted));
+        const platform::Data& bytes = head ? *head : data;
         if (!cached) {
             if (platform::Status status = fileManager_.writeAtomically(*path, bytes);
                 !status.ok()) {

@@ -89,7 +89,8 @@ void PNVideoLoaderListener::dataBlock(const platform::Data& data, std::int64_t o
     const std::int64_t start = current - offset;
     const std::int64_t stop = std::min(count, requestedEnd() - offset);
     if (start < stop)
-        request->respond(platform::Data(data.begin() + start, data.begin() + stop));
+        request->respond(std::span(data).subspan(static_cast<std::size_t>(start),
+                                                 static_cast<std::size_t>(stop - start)));
     finishIfDelivered();
 }
 

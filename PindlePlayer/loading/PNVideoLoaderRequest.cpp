@@ -551,7 +551,7 @@ PNCancellablePtr PNVideoLoaderRequest::startDownload(PNByteRange range) {
     std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
     PNCancellablePtr transfer = PNDownloader::data(
         loaderURL(*url), range,
-        [weak, download](const platform::Data& chunk, std::int64_t total) {
+        [weak, download](const platform::SharedData& chunk, std::int64_t total) {
             if (auto self = weak.lock())
                 self->didReceive(download, chunk, total);
         },
@@ -571,7 +571,7 @@ PNCancellablePtr PNVideoLoaderRequest::startDownload(PNByteRange range) {
 }
 
 void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
-                                      const platform::Data& chunk, std::int64_t total) {
+                                      const platform::SharedData& chunk, std::int64_t total) {
     std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
     if (download->total == 0 && total > 0) {
         download->total = total;
@@ -588,19 +588,21 @@ void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
             preloadLimit;
         download->caching->write([&] {
             if (download->offset == 0) {
-                cache_->putData(download->url, chunk);
+                cache_->putData(download->url, *chunk);
             } else if (download->offset < cachingBound) {
-                cache_->appendData(download->url, chunk, download->offset);
+                cache_->appendData(download->url, *chunk, download->offset);
             }
         });
     }
+    // The listeners take the chunk itself on the request's queue: its bytes are never copied on
+    // the way to the player.
     const std::int64_t offset = download->offset;
     queue_->async([weak, chunk, offset] {
         if (auto self = weak.lock()) {
-            for (const auto& listener : self->listeners()) listener->dataBlock(chunk, offset);
+            for (const auto& listener : self->listeners()) listener->dataBlock(*chunk, offset);
         }
     });
-    download->offset += static_cast<std::int64_t>(chunk.size());
+    download->offset += static_cast<std::int64_t>(chunk->size());
     // Without a known total there is no limit to stop at. What is already on its way is
     // still cached.
     if (isPreload() && download->total > 0 && download->offset >= preloadLimit)

@@ -136,7 +136,7 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     void updateRequests();
     // REQUIRES: downloadLock_.
     PNCancellablePtr startDownload(PNByteRange range);
-    void didReceive(const std::shared_ptr<Download>& download, const platform::Data& chunk,
+    void didReceive(const std::shared_ptr<Download>& download, const platform::SharedData& chunk,
                     std::int64_t total);
     void didComplete(const std::shared_ptr<Download>& download, std::int64_t total,
                      const std::optional<platform::Error>& error);

@@ -4,6 +4,7 @@
 
 #include "PindlePlayer/players/private/PNPlayerPoolDoor.hpp"
 #include "platform/foundation/UUID.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -103,19 +104,16 @@ void PNPlayersManager::setPlaylist(PNPlaylistPtr playlist, std::int64_t index) {
 
 void PNPlayersManager::setPlaylistIndex(std::int64_t index) {
     auto weak = weakSelf();
-    queue_->async([weak, index] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->logger_.log("set_plalist_index_" + std::to_string(index));
+    queue_->async(platform::weakly(this, [index](PNPlayersManager& self) {
+        self.logger_.log("set_plalist_index_" + std::to_string(index));
         std::shared_ptr<PNPlaybackQueue> queue;
         {
-            std::lock_guard lock(self->mutex_);
-            queue = self->playbackQueue_;
+            std::lock_guard lock(self.mutex_);
+            queue = self.playbackQueue_;
         }
         if (queue)
             queue->setVideoIndex(index);
-    });
+    }));
 }
 
 void PNPlayersManager::getPlayerFor(std::int64_t index, Completion completion) {
@@ -146,16 +144,15 @@ void PNPlayersManager::getPlayerForVideo(PNVideoPtr video, Completion completion
         if (!self)
             return;
         self->getPlayerForInternal(
-            video->videoID(), [weak, video, completion](PNPlayerViewControllerPtr player, int) {
-                auto self = weak.lock();
-                if (!self)
-                    return;
+            video->videoID(),
+            platform::weakly(weak, [video, completion](PNPlayersManager& self,
+                                                       PNPlayerViewControllerPtr player, int) {
                 auto held = player->video();
                 if (!held || held->videoID() != video->videoID())
                     door().setToPrivate(*player, video, PNPlayState::paused, std::nullopt);
-                self->activePlayersVideoIds_.insert(video->videoID());
+                self.activePlayersVideoIds_.insert(video->videoID());
                 completion(player, std::nullopt);
-            });
+            }));
     });
 }
 
@@ -234,10 +231,8 @@ void PNPlayersManager::createPlayer(const std::string& id, PlayerCompletion comp
             self->reservedPlayers_.insert(index);
         }
         self->logger_.log("new_player_" + id);
-        self->queue_->async([weak, id, index] {
-            if (auto self = weak.lock())
-                self->playerCreated(id, index);
-        });
+        self->queue_->async(platform::weakly(
+            weak, [id, index](PNPlayersManager& self) { self.playerCreated(id, index); }));
     });
 }
 
@@ -259,10 +254,8 @@ void PNPlayersManager::playerCreated(const std::string& id, int index) {
 void PNPlayersManager::playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) {
     // Bookkeeping stays on the manager's queue, whichever thread moved the playback queue.
     auto weak = weakSelf();
-    queue_->async([weak, videos] {
-        if (auto self = weak.lock())
-            self->updateVideos(videos);
-    });
+    queue_->async(
+        platform::weakly(this, [videos](PNPlayersManager& self) { self.updateVideos(videos); }));
 }
 
 void PNPlayersManager::updateVideos(const std::vector<PNVideoPtr>& videos) {
@@ -309,41 +302,32 @@ void PNPlayersManager::releaseInactivePlayers() {
 
 void PNPlayersManager::releasePlayerFor(const std::string& videoId) {
     auto weak = weakSelf();
-    queue_->async([weak, videoId] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->logger_.log("player_release_" + videoId);
-        self->activePlayersVideoIds_.erase(videoId);
-        self->releaseInactivePlayers();
-    });
+    queue_->async(platform::weakly(this, [videoId](PNPlayersManager& self) {
+        self.logger_.log("player_release_" + videoId);
+        self.activePlayersVideoIds_.erase(videoId);
+        self.releaseInactivePlayers();
+    }));
 }
 
 void PNPlayersManager::releasePlayers() {
     auto weak = weakSelf();
-    queue_->async([weak] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->logger_.log("player_release_all");
-        self->activePlayersVideoIds_.clear();
-        self->releaseInactivePlayers();
-    });
+    queue_->async(platform::weakly(this, [](PNPlayersManager& self) {
+        self.logger_.log("player_release_all");
+        self.activePlayersVideoIds_.clear();
+        self.releaseInactivePlayers();
+    }));
 }
 
 void PNPlayersManager::reset() {
     auto weak = weakSelf();
-    queue_->async([weak] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->videoIdsPlayersMap_.clear();
+    queue_->async(platform::weakly(this, [](PNPlayersManager& self) {
+        self.videoIdsPlayersMap_.clear();
         {
-            std::lock_guard lock(self->mutex_);
-            self->playbackQueue_.reset();
+            std::lock_guard lock(self.mutex_);
+            self.playbackQueue_.reset();
         }
-        self->releaseInactivePlayers();
-    });
+        self.releaseInactivePlayers();
+    }));
 }
 
 void PNPlayersManager::pausePlayers() {

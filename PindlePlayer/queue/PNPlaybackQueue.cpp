@@ -4,6 +4,7 @@
 
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/playlists/PNFilteredPlaylist.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -29,15 +30,13 @@ PNPlaybackQueue::PNPlaybackQueue(Private, PNPlaylistPtr playlist, std::int64_t v
 PNPlaybackQueue::~PNPlaybackQueue() = default;
 
 void PNPlaybackQueue::subscribe() {
-    std::weak_ptr<PNPlaybackQueue> weak =
-        std::static_pointer_cast<PNPlaybackQueue>(shared_from_this());
     registration_ = platform::NotificationCenter::ScopedRegistration(
         platform::NotificationCenter::defaultCenter().addObserverForName(
             NotificationName::PNPlaylistUpdated, nullptr, nullptr,
-            [weak](const platform::Notification& notification) {
-                if (auto self = weak.lock())
-                    self->handlePlaylistUpdate(notification);
-            }));
+            platform::weakly(this,
+                             [](PNPlaybackQueue& self, const platform::Notification& notification) {
+                                 self.handlePlaylistUpdate(notification);
+                             })));
 }
 
 int PNPlaybackQueue::playbackDirection() const {
@@ -66,13 +65,11 @@ std::vector<PNVideoPtr> PNPlaybackQueue::videos() const {
 }
 
 std::shared_ptr<PNPlaybackQueueDelegate> PNPlaybackQueue::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void PNPlaybackQueue::setDelegate(const std::shared_ptr<PNPlaybackQueueDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
+    delegate_.set(delegate);
 }
 
 void PNPlaybackQueue::setVideoIndex(std::int64_t index) {
@@ -195,7 +192,7 @@ void PNPlaybackQueue::announce() {
     while (announcedGeneration_ != storedGeneration_) {
         announcedGeneration_ = storedGeneration_;
         const std::vector<PNVideoPtr> videos = videos_;
-        auto delegate = delegate_.lock();
+        auto delegate = delegate_.get();
         lock.unlock();
         if (delegate)
             delegate->playbackQueueUpdated(videos);

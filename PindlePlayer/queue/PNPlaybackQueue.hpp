@@ -35,6 +35,7 @@
 #include "PindlePlayer/queue/PNPlaybackQueueDelegate.hpp"
 #include "platform/foundation/Notification.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 
 namespace pindle {
 
@@ -85,12 +86,12 @@ class PNPlaybackQueue : public platform::Object {
     platform::NotificationCenter::ScopedRegistration registration_;
 
     mutable std::mutex mutex_;
-    int playbackDirection_ = 0;                        // guarded by mutex_
-    std::vector<std::int64_t> videosOrder_;            // guarded by mutex_
-    bool loadingNextVideos_ = false;                   // guarded by mutex_
-    std::int64_t videoIndex_;                          // guarded by mutex_
-    std::weak_ptr<PNPlaybackQueueDelegate> delegate_;  // guarded by mutex_
-    std::vector<PNVideoPtr> videos_;                   // guarded by mutex_
+    int playbackDirection_ = 0;              // guarded by mutex_
+    std::vector<std::int64_t> videosOrder_;  // guarded by mutex_
+    bool loadingNextVideos_ = false;         // guarded by mutex_
+    std::int64_t videoIndex_;                // guarded by mutex_
+    platform::WeakDelegate<PNPlaybackQueueDelegate> delegate_;
+    std::vector<PNVideoPtr> videos_;  // guarded by mutex_
     // Each resolve takes a number; only the latest one started may store its list.
     std::uint64_t resolveGeneration_ = 0;    // guarded by mutex_
     std::uint64_t storedGeneration_ = 0;     // guarded by mutex_: lists stored so far

@@ -1,6 +1,7 @@
 #include "PindlePlayer/views/PNPlayerControlPanelControlViewController.hpp"
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -64,12 +65,8 @@ void PNPlayerControlPanelControlViewController::viewDidLoad() {
 
 void PNPlayerControlPanelControlViewController::setShowButtonsControls(bool show) {
     showButtonsControls_ = show;
-    std::weak_ptr<PNPlayerControlPanelControlViewController> weak =
-        std::static_pointer_cast<PNPlayerControlPanelControlViewController>(shared_from_this());
-    DispatchQueue::main()->async([weak] {
-        if (auto self = weak.lock())
-            self->applyVisibility(true);
-    });
+    DispatchQueue::main()->async(platform::weakly(
+        this, [](PNPlayerControlPanelControlViewController& self) { self.applyVisibility(true); }));
 }
 
 void PNPlayerControlPanelControlViewController::setPlayPauseButtonMode(bool playing) {

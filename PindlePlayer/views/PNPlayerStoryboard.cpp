@@ -6,6 +6,7 @@
 #include "PindlePlayer/views/PNPlayerControlPanelControlViewController.hpp"
 #include "PindlePlayer/views/PNPlayerVolumeIndicatorViewController.hpp"
 #include "embedded/local_pindle_PindlePlayer.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/Storyboard.hpp"
 
 namespace pindle {
@@ -47,10 +48,10 @@ ui::ViewPtr buildControlView(PNPlayerControlPanelControlViewController& panel,
     auto connect = [&weak](
                        const std::shared_ptr<ui::Control>& control, unsigned events,
                        void (PNPlayerControlPanelControlViewController::*action)(ui::Control&)) {
-        control->addTarget(events, [weak, action](ui::Control& sender) {
-            if (auto self = weak.lock())
-                ((*self).*action)(sender);
-        });
+        control->addTarget(
+            events,
+            platform::weakly(weak, [action](PNPlayerControlPanelControlViewController& self,
+                                            ui::Control& sender) { (self.*action)(sender); }));
     };
     connect(play, Event::touchUpInside, &PNPlayerControlPanelControlViewController::playPauseTap);
     connect(pause, Event::touchUpInside, &PNPlayerControlPanelControlViewController::playPauseTap);

@@ -13,6 +13,7 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/UUID.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/media/AssetResourceLoadingRequest.hpp"
 
 namespace pindle {
@@ -172,13 +173,11 @@ void PNPlayerView::tellPlayedToEnd() {
 // --- Properties ---
 
 std::shared_ptr<PNPlayerViewDelegate> PNPlayerView::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void PNPlayerView::setDelegate(const std::shared_ptr<PNPlayerViewDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
+    delegate_.set(delegate);
 }
 
 PNPlayState PNPlayerView::playState() const {
@@ -326,16 +325,13 @@ void PNPlayerView::play() {
 void PNPlayerView::pause() {
     logger_.log("pause");
     countCommand();
-    queue_->async([weak = weakSelf()] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->shouldPlay_ = false;
-        if (self->isReadyToPlay())
-            self->player_->pause();
+    queue_->async(platform::weakly(this, [](PNPlayerView& self) {
+        self.shouldPlay_ = false;
+        if (self.isReadyToPlay())
+            self.player_->pause();
         else
-            self->isPreload_ = true;
-    });
+            self.isPreload_ = true;
+    }));
 }
 
 void PNPlayerView::stop() {
@@ -446,10 +442,8 @@ void PNPlayerView::setVideo(const PNVideoPtr& video, bool isPreload) {
         self->stallsCount_ = 0;
         self->logger_.addPrefix(video->videoID());
         self->cancelThumbnailLoad();
-        platform::DispatchQueue::main()->async([weak = self->weakSelf(), video] {
-            if (auto view = weak.lock())
-                view->showThumbnail(video);
-        });
+        platform::DispatchQueue::main()->async(
+            platform::weakly(self, [video](PNPlayerView& view) { view.showThumbnail(video); }));
         self->initVideo();
     });
 }
@@ -497,10 +491,8 @@ void PNPlayerView::showThumbnail(const PNVideoPtr& video) {
             *url, [weak = weakSelf()](const platform::ImagePtr& image) {
                 if (!image)
                     return;
-                onMain([weak, image] {
-                    if (auto view = weak.lock())
-                        view->setThumbnailImage(image);
-                });
+                onMain(platform::weakly(
+                    weak, [image](PNPlayerView& view) { view.setThumbnailImage(image); }));
             });
         std::lock_guard lock(mutex_);
         thumbLoadSubscription_ = std::move(subscription);
@@ -518,18 +510,15 @@ void PNPlayerView::showThumbnail(const PNVideoPtr& video) {
 
 void PNPlayerView::initVideo() {
     logger_.log("initVideo");
-    platform::DispatchQueue::main()->async([weak = weakSelf()] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->unsubscribePlayerItem();
-        self->playerLayer_->setHidden(true);
-        PNVideoPtr video = self->video();
+    platform::DispatchQueue::main()->async(platform::weakly(this, [](PNPlayerView& self) {
+        self.unsubscribePlayerItem();
+        self.playerLayer_->setHidden(true);
+        PNVideoPtr video = self.video();
         if (!video)
             return;
-        const auto uid = self->uid();
+        const auto uid = self.uid();
         if (!uid) {
-            self->logger_.log("no_uid");
+            self.logger_.log("no_uid");
             return;
         }
         bool playable = video->mp4URL(PNVideoResolution::r720p).has_value();
@@ -539,8 +528,8 @@ void PNPlayerView::initVideo() {
                 recording && platform::FileManager::defaultManager().fileExists(recording->path());
         }
         const auto unavailable = [&] {
-            self->player_->replaceCurrentItem(nullptr);
-            self->tellFailed(PNError(PNError::videoUnavailable));
+            self.player_->replaceCurrentItem(nullptr);
+            self.tellFailed(PNError(PNError::videoUnavailable));
         };
         if (!playable) {
             unavailable();
@@ -550,29 +539,30 @@ void PNPlayerView::initVideo() {
         if (!url) {
             // An identifier that makes no address can never be loaded: say so rather than
             // wait for bytes that will not come.
-            self->logger_.log("bad_url");
+            self.logger_.log("bad_url");
             unavailable();
             return;
         }
         auto asset = platform::URLAsset::make(*url);
         asset->resourceLoader().setDelegate(
-            std::static_pointer_cast<platform::AssetResourceLoaderDelegate>(self),
+            std::static_pointer_cast<platform::AssetResourceLoaderDelegate>(self.self()),
             platform::DispatchQueue::main());
         ItemFactory factory;
         {
-            std::lock_guard lock(self->mutex_);
-            factory = self->itemFactory_;
+            std::lock_guard lock(self.mutex_);
+            factory = self.itemFactory_;
         }
         auto item = factory ? factory(asset) : platform::PlayerItem::make(asset);
         item->setPreferredForwardBufferDuration(preferredForwardBufferDuration);
-        self->player_->replaceCurrentItem(item);
-        self->subscribePlayerItem();
-        self->player_->play();
+        self.player_->replaceCurrentItem(item);
+        self.subscribePlayerItem();
+        self.player_->play();
         // An item that was ready before play() (its data already at hand) has had its play
         // intent applied already; apply it again so that play() does not override it.
         if (item->status() == platform::PlayerItem::Status::readyToPlay)
-            self->applyPlayIntent();
-    });
+            self.applyPlayIntent();
+    }));
+    ;
 }
 
 // --- Resource loader delegate (main queue) ---
@@ -608,27 +598,25 @@ void PNPlayerView::didCancelLoadingRequest(
 // --- Observation ---
 
 void PNPlayerView::subscribe() {
-    std::weak_ptr<PNPlayerView> weak = weakSelf();
     const unsigned options = platform::KVOOption::newValue | platform::KVOOption::initial;
     std::vector<platform::KeyValueObservationPtr> made;
     for (const char* keyPath :
          {"status", "timeControlStatus", "currentItem.status", "currentItem.playbackBufferEmpty",
           "currentItem.loadedTimeRanges"}) {
-        made.push_back(
-            player_->observe(keyPath, options, [weak](const platform::KVOChange& change) {
-                auto self = weak.lock();
-                if (self && change.object.get() == self->player_.get())
-                    self->observeValue(change.keyPath);
-            }));
+        made.push_back(player_->observe(
+            keyPath, options,
+            platform::weakly(this, [](PNPlayerView& self, const platform::KVOChange& change) {
+                if (change.object.get() == self.player_.get())
+                    self.observeValue(change.keyPath);
+            })));
     }
     auto token = player_->addPeriodicTimeObserver(
         platform::MediaTime::makeWithSeconds(timeObserverInterval, observerTimescale), queue_,
-        [weak](platform::MediaTime) {
-            auto self = weak.lock();
-            if (!self || !(self->player_->rate() > 0.0) || self->isPreload_)
+        platform::weakly(this, [](PNPlayerView& self, platform::MediaTime) {
+            if (!(self.player_->rate() > 0.0) || self.isPreload_)
                 return;
-            self->tellCurrentTimeChanged();
-        });
+            self.tellCurrentTimeChanged();
+        }));
     std::lock_guard lock(mutex_);
     observations_.insert(observations_.end(), made.begin(), made.end());
     timeObserver_ = std::move(token);
@@ -656,19 +644,16 @@ void PNPlayerView::subscribePlayerItem() {
     if (!item)
         return;
     auto& center = platform::NotificationCenter::defaultCenter();
-    std::weak_ptr<PNPlayerView> weak = weakSelf();
-    auto stalled =
-        center.addObserverForName(platform::PlayerItem::playbackStalledNotification, item.get(),
-                                  nullptr, [weak](const platform::Notification& n) {
-                                      if (auto self = weak.lock())
-                                          self->playerItemPlaybackStalled(n);
-                                  });
-    auto ended =
-        center.addObserverForName(platform::PlayerItem::didPlayToEndTimeNotification, item.get(),
-                                  nullptr, [weak](const platform::Notification& n) {
-                                      if (auto self = weak.lock())
-                                          self->playerItemDidPlayToEndTime(n);
-                                  });
+    auto stalled = center.addObserverForName(
+        platform::PlayerItem::playbackStalledNotification, item.get(), nullptr,
+        platform::weakly(this, [](PNPlayerView& self, const platform::Notification& n) {
+            self.playerItemPlaybackStalled(n);
+        }));
+    auto ended = center.addObserverForName(
+        platform::PlayerItem::didPlayToEndTimeNotification, item.get(), nullptr,
+        platform::weakly(this, [](PNPlayerView& self, const platform::Notification& n) {
+            self.playerItemDidPlayToEndTime(n);
+        }));
     std::lock_guard lock(mutex_);
     itemRegistrations_.push_back(std::move(stalled));
     itemRegistrations_.push_back(std::move(ended));
@@ -700,10 +685,8 @@ void PNPlayerView::observeValue(const std::string& keyPath) {
         isReadyToPlay_.set(true);
         tellReadyToPlay();
         if (playerLayer_->isHidden()) {
-            platform::DispatchQueue::main()->async([weak = weakSelf()] {
-                if (auto self = weak.lock())
-                    self->playerLayer_->setHidden(false);
-            });
+            platform::DispatchQueue::main()->async(platform::weakly(
+                this, [](PNPlayerView& self) { self.playerLayer_->setHidden(false); }));
         }
         applyPlayIntent();
     } else if (keyPath == "timeControlStatus") {
@@ -724,15 +707,15 @@ void PNPlayerView::applyPlayIntent() {
     // a pause() queued before the decision wins, and a play() that this read missed is seen.
     if (isPreload_ || !shouldPlay_)
         player_->pause();
-    queue_->async([weak = weakSelf(), item = std::weak_ptr(player_->currentItem())] {
-        auto self = weak.lock();
-        if (!self || !self->isCurrent(item))
-            return;
-        if (!self->isPreload_ && self->shouldPlay_)
-            self->player_->play();
-        else
-            self->player_->pause();
-    });
+    queue_->async(
+        platform::weakly(this, [item = std::weak_ptr(player_->currentItem())](PNPlayerView& self) {
+            if (!self.isCurrent(item))
+                return;
+            if (!self.isPreload_ && self.shouldPlay_)
+                self.player_->play();
+            else
+                self.player_->pause();
+        }));
 }
 
 bool PNPlayerView::isCurrent(const std::weak_ptr<platform::PlayerItem>& item) const {
@@ -782,11 +765,10 @@ void PNPlayerView::checkBuffer() {
     // The play intent is read on the view's queue, in order with pause() and the other
     // commands: read here, a pause() could clear it between the read and the play, and a
     // pause() still waiting on the queue would be overtaken.
-    queue_->async([weak = weakSelf(), item = std::weak_ptr(item)] {
-        auto self = weak.lock();
-        if (self && self->shouldPlay_ && !self->isBuffering_ && self->isCurrent(item))
-            self->player_->play();
-    });
+    queue_->async(platform::weakly(this, [item = std::weak_ptr(item)](PNPlayerView& self) {
+        if (self.shouldPlay_ && !self.isBuffering_ && self.isCurrent(item))
+            self.player_->play();
+    }));
 }
 
 void PNPlayerView::playerItemDidPlayToEndTime(const platform::Notification&) {

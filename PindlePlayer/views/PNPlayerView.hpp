@@ -53,6 +53,7 @@
 #include "PindlePlayer/views/PNPlayerViewDelegate.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 #include "platform/media/AssetResourceLoaderDelegate.hpp"
 #include "platform/media/Player.hpp"
 #include "platform/media/PlayerItem.hpp"
@@ -219,9 +220,9 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     PNLogger logger_{PNLoggerType::IPLR};
 
     mutable std::mutex mutex_;
-    std::weak_ptr<PNPlayerViewDelegate> delegate_;  // guarded by mutex_
-    std::optional<std::string> uid_;                // guarded by mutex_
-    std::shared_ptr<PNVideoLoader> loader_;         // guarded by mutex_
+    platform::WeakDelegate<PNPlayerViewDelegate> delegate_;
+    std::optional<std::string> uid_;         // guarded by mutex_
+    std::shared_ptr<PNVideoLoader> loader_;  // guarded by mutex_
     // The view made loader_ (no loader of its group was registered): one that steers its own
     // loading takes it out of the registry when it goes.
     bool ownsLoader_ = false;                                               // guarded by mutex_

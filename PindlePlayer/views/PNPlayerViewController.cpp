@@ -20,6 +20,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/UUID.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/LayoutConstraint.hpp"
 #include "platform/ui/Storyboard.hpp"
 
@@ -101,12 +102,10 @@ void PNPlayerViewController::callOut(std::function<void()> call) {
 
 void PNPlayerViewController::announce(const char* key) {
     auto weak = weakSelf();
-    callOut([weak, key] {
-        if (auto self = weak.lock()) {
-            self->willChangeValueForKey(key);
-            self->didChangeValueForKey(key);
-        }
-    });
+    callOut(platform::weakly(this, [key](PNPlayerViewController& self) {
+        self.willChangeValueForKey(key);
+        self.didChangeValueForKey(key);
+    }));
 }
 
 PNPlayerControllerEvents PNPlayerViewController::events() {
@@ -556,33 +555,35 @@ void PNPlayerViewController::bindParts() {
     auto weak = weakSelf();
     PNPlayerBuffering::Hooks hooks;
     hooks.currentView = [weak]() -> std::shared_ptr<PNPlayerView> {
+        // by hand: answers a value, or what holds once the controller has gone
         auto self = weak.lock();
         return self ? self->currentPlayer() : nullptr;
     };
     hooks.shownVideoFailed = [weak] {
+        // by hand: answers a value, or what holds once the controller has gone
         auto self = weak.lock();
         return self && self->shownVideoFailed();
     };
-    hooks.report = [weak](bool buffering) {
-        if (auto self = weak.lock())
-            self->events().buffering(buffering);
-    };
+    hooks.report = platform::weakly(this, [](PNPlayerViewController& self, bool buffering) {
+        self.events().buffering(buffering);
+    });
     buffering_->bind(std::move(hooks));
 
     PNPlayerTransitions::Hooks shown;
     shown.views = [weak] {
+        // by hand: answers a value, or what holds once the controller has gone
         auto self = weak.lock();
         return self ? self->players() : std::vector<std::shared_ptr<PNPlayerView>>{};
     };
-    shown.currentShown = [weak] {
-        if (auto self = weak.lock())
-            self->pool_->markCurrentShown();
-    };
+    shown.currentShown = platform::weakly(
+        this, [](PNPlayerViewController& self) { self.pool_->markCurrentShown(); });
     shown.isCurrent = [weak](const PNPlayerView& view) {
+        // by hand: answers a value, or what holds once the controller has gone
         auto self = weak.lock();
         return !self || self->isCurrent(view);
     };
     shown.retire = [weak](PNPlayerView& view) {
+        // by hand: answers a value, or what holds once the controller has gone
         auto self = weak.lock();
         if (!self) {
             view.stop();
@@ -599,6 +600,7 @@ void PNPlayerViewController::bindParts() {
     transitions_->bind(std::move(shown));
 
     panel_->bind([weak]() -> PNPlaylistPtr {
+        // by hand: answers a value, or what holds once the controller has gone
         auto self = weak.lock();
         return self ? self->playlist() : nullptr;
     });
@@ -1029,10 +1031,10 @@ void PNPlayerViewController::pauseInPool() {
 void PNPlayerViewController::addGestureRecognizer(ui::GestureRecognizerPtr recognizer) {
     auto weak = weakSelf();
     DispatchQueue::global(platform::DispatchQoS::background)->async([weak, recognizer] {
-        DispatchQueue::main()->async([weak, recognizer] {
-            if (auto self = weak.lock())
-                self->view()->addGestureRecognizer(recognizer);
-        });
+        DispatchQueue::main()->async(
+            platform::weakly(weak, [recognizer](PNPlayerViewController& self) {
+                self.view()->addGestureRecognizer(recognizer);
+            }));
     });
 }
 
@@ -1133,16 +1135,15 @@ void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
     }
     auto weak = weakSelf();
     auto sender = std::static_pointer_cast<PNPlayerView>(view.shared_from_this());
-    DispatchQueue::main()->async([weak, sender] {
-        auto self = weak.lock();
-        if (!self || !self->isCurrent(*sender))
+    DispatchQueue::main()->async(platform::weakly(this, [sender](PNPlayerViewController& self) {
+        if (!self.isCurrent(*sender))
             return;
-        if (!self->isAnimating()) {
-            for (const auto& p : self->players()) p->setHidden(p != sender);
+        if (!self.isAnimating()) {
+            for (const auto& p : self.players()) p->setHidden(p != sender);
         }
         sender->setHidden(false);
-        self->pool_->markCurrentShown();
-    });
+        self.pool_->markCurrentShown();
+    }));
     if (tell)
         events().readyToPlay();
 }

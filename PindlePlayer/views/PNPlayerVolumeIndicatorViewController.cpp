@@ -1,5 +1,6 @@
 #include "PindlePlayer/views/PNPlayerVolumeIndicatorViewController.hpp"
 
+#include "platform/foundation/Weakly.hpp"
 #include "platform/media/AudioSession.hpp"
 
 namespace pindle {
@@ -51,18 +52,16 @@ void PNPlayerVolumeIndicatorViewController::viewDidLoad() {
         bar->setTransform(halfThickness);
         bar->setProgress(AudioSession::sharedInstance().outputVolume());
     }
-    std::weak_ptr<PNPlayerVolumeIndicatorViewController> weak =
-        std::static_pointer_cast<PNPlayerVolumeIndicatorViewController>(shared_from_this());
     auto observation = AudioSession::sharedInstance().observe(
         "outputVolume", static_cast<unsigned>(platform::KVOOption::newValue),
-        [weak](const platform::KVOChange& change) {
-            auto self = weak.lock();
-            if (!self || change.observation != self->context())
+        platform::weakly(this, [](PNPlayerVolumeIndicatorViewController& self,
+                                  const platform::KVOChange& change) {
+            if (change.observation != self.context())
                 return;
             // Read from the session, not from the change: the latest press wins.
-            if (auto volumeBar = self->volumeBar())
+            if (auto volumeBar = self.volumeBar())
                 volumeBar->setProgress(AudioSession::sharedInstance().outputVolume());
-        });
+        }));
     std::lock_guard lock(mutex_);
     observation_ = std::move(observation);
 }

@@ -183,7 +183,8 @@ BlockingClient::Result<BlockingClient::Download> BlockingClient::download(const 
     return awaitCompletion<Download>(timeout_, [&](Deliver<Download> deliver) {
         return PNDownloader::data(
             url, range,
-            [transfer, sink = std::move(sink)](const platform::Data& chunk, std::int64_t) {
+            [transfer, sink = std::move(sink)](const platform::SharedData& shared, std::int64_t) {
+                const platform::Data& chunk = *shared;
                 {
                     std::lock_guard lock(transfer->mutex);
                     Download& summary = transfer->summary;

@@ -13,6 +13,7 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/foundation/Status.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/Window.hpp"
 
 namespace pindle::example {
@@ -141,10 +142,10 @@ PlayCommand::Outcome PlayCommand::run() {
     const std::weak_ptr<PNPlayerViewController> weakController = controller;
     const auto playState = controller->observe(
         "playState", platform::KVOOption::newValue | platform::KVOOption::initial,
-        [weakController, events](const platform::KVOChange&) {
-            if (auto observed = weakController.lock())
-                events->playStateChanged(observed->playState());
-        });
+        platform::weakly(controller,
+                         [events](PNPlayerViewController& observed, const platform::KVOChange&) {
+                             events->playStateChanged(observed.playState());
+                         }));
     window->setRootViewController(controller);
     window->makeKeyAndVisible();
     if (const platform::Status watching = onDesktop.watch(window); !watching.ok()) {

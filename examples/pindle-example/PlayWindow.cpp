@@ -3,6 +3,7 @@
 #include "PindleCore/model/PNError.hpp"
 #include "platform/display/Display.hpp"
 #include "platform/foundation/Status.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/SwipeGestureRecognizer.hpp"
 
 namespace pindle::example {
@@ -32,20 +33,20 @@ void PlayWindow::addSwipes(const std::shared_ptr<PNPlayerViewController>& contro
     std::weak_ptr<PNPlayerViewController> weak = controller;
     for (const unsigned direction : {Direction::up, Direction::down}) {
         const bool forward = direction == Direction::up;
-        auto swipe = std::make_shared<platform::ui::SwipeGestureRecognizer>(
-            [weak, forward](platform::ui::GestureRecognizer& recognizer) {
-                auto self = weak.lock();
-                auto playlist = self ? self->playlist() : nullptr;
+        auto swipe = std::make_shared<platform::ui::SwipeGestureRecognizer>(platform::weakly(
+            weak,
+            [forward](PNPlayerViewController& self, platform::ui::GestureRecognizer& recognizer) {
+                auto playlist = self.playlist();
                 if (!playlist ||
                     recognizer.state() != platform::ui::GestureRecognizer::State::ended)
                     return;
-                const std::int64_t index = self->playlistIndex() + (forward ? 1 : -1);
+                const std::int64_t index = self.playlistIndex() + (forward ? 1 : -1);
                 if (index < 0 || index >= playlist->count())
                     return;
                 // The next video comes up from below, the previous one down from above.
-                self->play(index, forward ? PNPlayerTransition::down(slideSeconds)
-                                          : PNPlayerTransition::up(slideSeconds));
-            });
+                self.play(index, forward ? PNPlayerTransition::down(slideSeconds)
+                                         : PNPlayerTransition::up(slideSeconds));
+            }));
         swipe->setDirection(direction);
         controller->addGestureRecognizer(swipe);
     }

@@ -47,7 +47,8 @@ class CaptureMetadataOutput : public CaptureOutput {
 
   private:
     mutable std::mutex mutex_;
-    std::vector<std::string> types_;                                // guarded by mutex_
+    std::vector<std::string> types_;  // guarded by mutex_
+    // by hand: set together with its queue, which the pair's one lock keeps matched
     std::weak_ptr<CaptureMetadataOutputObjectsDelegate> delegate_;  // guarded by mutex_
     std::shared_ptr<Executor> queue_;                               // guarded by mutex_
 };

@@ -78,6 +78,7 @@ class CaptureDataOutput : public CaptureOutput {
     std::atomic<std::size_t> inFlight_{0};
     std::atomic<std::uint64_t> dropped_{0};
     mutable std::mutex mutex_;
+    // by hand: set together with its queue, which the pair's one lock keeps matched
     std::weak_ptr<CaptureOutputSampleBufferDelegate> delegate_;  // guarded by mutex_
     std::shared_ptr<Executor> queue_;                            // guarded by mutex_
 };

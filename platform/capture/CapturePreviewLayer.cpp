@@ -71,6 +71,7 @@ VideoFramePtr frameOf(const PixelBufferPtr& picture) {
             VideoFrame::Plane{planar->cr.data(), planar->chromaWidth}};
         std::weak_ptr<const Planar> weak = planar;
         return VideoFrame::makePlanar(width, height, planes, false, planar, [weak] {
+            // by hand: answers a picture, or none once the planes have gone
             const auto held = weak.lock();
             return held ? imageOf(*held) : nullptr;
         });

@@ -9,6 +9,7 @@
 #include "platform/capture/SyntheticCaptureSource.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/media/CameraStream.hpp"
 
 namespace pindle::platform {
@@ -238,8 +239,6 @@ void CaptureSession::simulateRuntimeError(const Error& error) {
 }
 
 void CaptureSession::startPacing() {
-    std::weak_ptr<CaptureSession> weak =
-        std::static_pointer_cast<CaptureSession>(shared_from_this());
     // A device's clock stamps sample k at start + k periods, and hands it over once it has
     // been taken whole, a period later: the timers only say when to hand over what is due by
     // then. Times are counted on the sample clocks' own timescales, so that the periods add
@@ -257,39 +256,37 @@ void CaptureSession::startPacing() {
         soundsPaced_ = 0;
     }
     auto video = DispatchTimerSource::create(paceQueue_);
-    video->setEventHandler([weak, pictureRate, firstPicture] {
-        auto self = weak.lock();
-        if (!self || SyntheticCaptureSource::shared().isManual())
+    video->setEventHandler(weakly(this, [pictureRate, firstPicture](CaptureSession& self) {
+        if (SyntheticCaptureSource::shared().isManual())
             return;
         // Late or coalesced ticks: a camera drops the pictures it could not hand over, and the
         // next one keeps its own time and number.
         const std::int64_t due = ticksOf(now(), pictureRate) - firstPicture - 1;
         {
-            std::lock_guard lock(self->mutex_);
-            if (due < self->framesPaced_)
+            std::lock_guard lock(self.mutex_);
+            if (due < self.framesPaced_)
                 return;
-            self->framesPaced_ = due + 1;
+            self.framesPaced_ = due + 1;
         }
-        self->deliverPicture(MediaTime(firstPicture + due, pictureRate), due);
-    });
+        self.deliverPicture(MediaTime(firstPicture + due, pictureRate), due);
+    }));
     auto audio = DispatchTimerSource::create(paceQueue_);
-    audio->setEventHandler([weak, firstSound] {
-        auto self = weak.lock();
-        if (!self || SyntheticCaptureSource::shared().isManual())
+    audio->setEventHandler(weakly(this, [firstSound](CaptureSession& self) {
+        if (SyntheticCaptureSource::shared().isManual())
             return;
         // Sound is not dropped: every buffer due by now is handed over at its own time, as far
         // back as a microphone keeps them.
         const std::int64_t due = (ticksOf(now(), soundRate) - firstSound) / bufferFrames - 1;
         std::int64_t from = 0;
         {
-            std::lock_guard lock(self->mutex_);
-            from = std::max(self->soundsPaced_, due + 1 - mostSoundBuffersBehind);
-            self->soundsPaced_ = std::max(self->soundsPaced_, due + 1);
+            std::lock_guard lock(self.mutex_);
+            from = std::max(self.soundsPaced_, due + 1 - mostSoundBuffersBehind);
+            self.soundsPaced_ = std::max(self.soundsPaced_, due + 1);
         }
         for (std::int64_t k = from; k <= due; ++k)
-            self->deliverSound(MediaTime(firstSound + k * bufferFrames, soundRate),
-                               SyntheticCaptureSource::framesPerAudioBuffer);
-    });
+            self.deliverSound(MediaTime(firstSound + k * bufferFrames, soundRate),
+                              SyntheticCaptureSource::framesPerAudioBuffer);
+    }));
     const double framePeriod = 1.0 / SyntheticCaptureSource::framesPerSecond;
     const double bufferPeriod = static_cast<double>(SyntheticCaptureSource::framesPerAudioBuffer) /
                                 SyntheticCaptureSource::sampleRate;
@@ -356,20 +353,18 @@ void CaptureSession::refreshMicrophoneRecording() {
     std::weak_ptr<CaptureSession> weak =
         std::static_pointer_cast<CaptureSession>(shared_from_this());
     const auto fail = [weak, queue = paceQueue_](const Error& error) {
-        queue->async([weak, error] {
-            if (auto self = weak.lock())
-                self->simulateRuntimeError(error);
-        });
+        queue->async(
+            weakly(weak, [error](CaptureSession& self) { self.simulateRuntimeError(error); }));
     };
     Error error;
     // Sound crosses to the session's queue, as pictures do: the sound server's thread never
     // holds the session.
     microphoneRecording_ = real->record(
         [weak, queue = paceQueue_](std::vector<std::int16_t> samples, MediaTime time) {
-            queue->async([weak, samples = std::move(samples), time]() mutable {
-                if (auto self = weak.lock())
-                    self->deliverMicrophoneSound(std::move(samples), time);
-            });
+            queue->async(
+                weakly(weak, [samples = std::move(samples), time](CaptureSession& self) mutable {
+                    self.deliverMicrophoneSound(std::move(samples), time);
+                }));
         },
         fail, &error);
     if (!microphoneRecording_)
@@ -420,10 +415,8 @@ void CaptureSession::refreshCameraStream() {
         std::static_pointer_cast<CaptureSession>(shared_from_this());
     const auto fail = [weak, queue = paceQueue_](const Error& error) {
         // Not on the stream's thread: stopping joins it.
-        queue->async([weak, error] {
-            if (auto self = weak.lock())
-                self->simulateRuntimeError(error);
-        });
+        queue->async(
+            weakly(weak, [error](CaptureSession& self) { self.simulateRuntimeError(error); }));
     };
     Error error;
     cameraStream_ = real->open(target.width, target.height, nullptr, &error);
@@ -435,10 +428,9 @@ void CaptureSession::refreshCameraStream() {
         target,
         [weak, queue = paceQueue_](const PixelBufferPtr& picture) {
             const MediaTime arrived = now();
-            queue->async([weak, picture, arrived] {
-                if (auto self = weak.lock())
-                    self->deliverCameraPicture(picture, arrived);
-            });
+            queue->async(weakly(weak, [picture, arrived](CaptureSession& self) {
+                self.deliverCameraPicture(picture, arrived);
+            }));
         },
         fail);
 }

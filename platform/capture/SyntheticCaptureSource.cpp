@@ -71,9 +71,9 @@ std::optional<std::string> SyntheticCaptureSource::qrCode() const {
 std::vector<std::shared_ptr<CaptureSession>> SyntheticCaptureSource::runningSessions() {
     std::vector<std::shared_ptr<CaptureSession>> running;
     std::lock_guard lock(mutex_);
-    std::erase_if(sessions_, [](const auto& weak) { return weak.expired(); });
-    for (const auto& weak : sessions_)
-        if (auto session = weak.lock())
+    std::erase_if(sessions_, [](const auto& entry) { return entry.expired(); });
+    for (const auto& entry : sessions_)
+        if (auto session = entry.lock())
             running.push_back(std::move(session));
     return running;
 }
@@ -103,8 +103,8 @@ void SyntheticCaptureSource::sessionStarted(const std::shared_ptr<CaptureSession
 
 void SyntheticCaptureSource::sessionStopped(const CaptureSession* session) {
     std::lock_guard lock(mutex_);
-    std::erase_if(sessions_, [&](const auto& weak) {
-        const auto locked = weak.lock();
+    std::erase_if(sessions_, [&](const auto& entry) {
+        const auto locked = entry.lock();
         return !locked || locked.get() == session;
     });
 }

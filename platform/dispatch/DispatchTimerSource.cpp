@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle::platform {
 
@@ -95,20 +96,12 @@ std::function<void()> DispatchTimerSource::armLocked() {
     }
     const auto generation = generation_;
     const auto deadline = deadline_->uptime();
-    std::weak_ptr<DispatchTimerSource> weakSelf = weak_from_this();
-    return [weakSelf, generation, deadline] {
+    auto fire = weakly(this, [generation](DispatchTimerSource& self) { self.fire(generation); });
+    return [fire, deadline]() mutable {
         auto clock = Clock::current();
-        if (deadline <= clock->uptime()) {
-            if (auto self = weakSelf.lock()) {
-                self->fire(generation);
-            }
-            return;
-        }
-        clock->scheduleDelivery(deadline, [weakSelf, generation] {
-            if (auto self = weakSelf.lock()) {
-                self->fire(generation);
-            }
-        });
+        if (deadline <= clock->uptime())
+            return fire();
+        clock->scheduleDelivery(deadline, fire);
     };
 }
 

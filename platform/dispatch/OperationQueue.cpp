@@ -7,6 +7,7 @@
 #include "platform/dispatch/DeliveryTracker.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle::platform {
 
@@ -238,16 +239,13 @@ void OperationQueue::pump() {
 
 void OperationQueue::launch(Order order, const OperationPtr& operation) {
     auto executor = isMain_ ? DispatchQueue::main() : DispatchQueue::global();
-    std::weak_ptr<OperationQueue> weakSelf = weak_from_this();
-    executor->async([weakSelf, operation, order] {
+    auto ended = weakly(this, [order](OperationQueue& self) { self.ended(order); });
+    executor->async([ended, operation]() mutable {
         operation->start();
         // A synchronous operation is done when start() returns; an asynchronous one may
         // have finished inside start() as well.
-        if (!operation->isAsynchronous() || operation->isFinished()) {
-            if (auto self = weakSelf.lock()) {
-                self->ended(order);
-            }
-        }
+        if (!operation->isAsynchronous() || operation->isFinished())
+            ended();
     });
 }
 

@@ -1,6 +1,7 @@
 #include "platform/dispatch/Timer.hpp"
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle::platform {
 
@@ -9,11 +10,7 @@ TimerPtr Timer::scheduledTimer(TimeInterval interval, bool repeats, Block block,
     auto timer = std::make_shared<Timer>(Private{}, interval, repeats, std::move(block));
     auto source =
         DispatchTimerSource::create(executor ? std::move(executor) : DispatchQueue::main());
-    std::weak_ptr<Timer> weak = timer;
-    source->setEventHandler([weak] {
-        if (auto self = weak.lock())
-            self->fire();
-    });
+    source->setEventHandler(weakly(timer, [](Timer& self) { self.fire(); }));
     source->schedule(DispatchTime::after(interval), repeats ? interval : 0.0);
     {
         std::lock_guard lock(timer->mutex_);

@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DeliveryTracker.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle::platform::detail {
 
@@ -27,15 +28,12 @@ bool WaitList::wait(std::unique_lock<std::mutex>& lock, DispatchTime deadline) {
         return waiter->released;
     }
     if (!deadline.isDistantFuture()) {
-        std::weak_ptr<WaitList> list = weak_from_this();
-        std::weak_ptr<Waiter> weakWaiter = waiter;
-        clock->scheduleDelivery(deadline.uptime(), [list, weakWaiter] {
-            auto strongList = list.lock();
-            auto strongWaiter = weakWaiter.lock();
-            if (strongList && strongWaiter) {
-                strongList->timeOut(strongWaiter);
-            }
-        });
+        clock->scheduleDelivery(
+            deadline.uptime(),
+            weakly(this, [parked = std::weak_ptr<Waiter>(waiter)](WaitList& self) {
+                if (auto stillParked = parked.lock())
+                    self.timeOut(stillParked);
+            }));
     }
     // Parked only once its deadline is on the clock: a virtual clock that sees this thread
     // settled must already see the deadline that will wake it. (The lock held here keeps the

@@ -37,12 +37,19 @@ auto weakly(T* object, Body body) {
     };
 }
 
+// From a weak reference already held: for a thread that must never hold the object even for
+// a moment (its last release there would run the destructor on the wrong thread).
 template <class T, class Body>
-auto weakly(const std::shared_ptr<T>& object, Body body) {
-    return [weak = std::weak_ptr<T>(object), body = std::move(body)](auto&&... args) mutable {
+auto weakly(std::weak_ptr<T> object, Body body) {
+    return [weak = std::move(object), body = std::move(body)](auto&&... args) mutable {
         if (std::shared_ptr<T> strong = weak.lock())
             body(*strong, std::forward<decltype(args)>(args)...);
     };
+}
+
+template <class T, class Body>
+auto weakly(const std::shared_ptr<T>& object, Body body) {
+    return weakly(std::weak_ptr<T>(object), std::move(body));
 }
 
 }  // namespace pindle::platform

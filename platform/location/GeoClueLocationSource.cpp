@@ -175,8 +175,8 @@ std::string GeoClueLocationSource::clientPath() const {
 void GeoClueLocationSource::startUpdating(const std::shared_ptr<LocationManager>& manager) {
     {
         std::lock_guard lock(mutex_);
-        std::erase_if(managers_, [&](const auto& weak) {
-            const auto held = weak.lock();
+        std::erase_if(managers_, [&](const auto& entry) {
+            const auto held = entry.lock();
             return !held || held == manager;
         });
         managers_.push_back(manager);
@@ -202,8 +202,8 @@ void GeoClueLocationSource::startUpdating(const std::shared_ptr<LocationManager>
 void GeoClueLocationSource::stopUpdating(const std::shared_ptr<LocationManager>& manager) {
     {
         std::lock_guard lock(mutex_);
-        std::erase_if(managers_, [&](const auto& weak) {
-            const auto held = weak.lock();
+        std::erase_if(managers_, [&](const auto& entry) {
+            const auto held = entry.lock();
             return !held || held == manager;
         });
     }
@@ -213,8 +213,8 @@ void GeoClueLocationSource::stopUpdating(const std::shared_ptr<LocationManager>&
 std::vector<std::shared_ptr<LocationManager>> GeoClueLocationSource::updatingManagers() {
     std::vector<std::shared_ptr<LocationManager>> updating;
     std::lock_guard lock(mutex_);
-    for (const auto& weak : managers_)
-        if (auto manager = weak.lock())
+    for (const auto& entry : managers_)
+        if (auto manager = entry.lock())
             updating.push_back(std::move(manager));
     return updating;
 }

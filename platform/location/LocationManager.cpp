@@ -19,13 +19,11 @@ AuthorizationStatus LocationManager::authorizationStatus() {
 }
 
 void LocationManager::setDelegate(const std::shared_ptr<LocationManagerDelegate>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
+    delegate_.set(delegate);
 }
 
 std::shared_ptr<LocationManagerDelegate> LocationManager::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void LocationManager::setDesiredAccuracy(double meters) {

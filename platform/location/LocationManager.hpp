@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 #include "platform/location/AuthorizationStatus.hpp"
 #include "platform/location/Location.hpp"
 #include "platform/location/LocationManagerDelegate.hpp"
@@ -57,11 +58,11 @@ class LocationManager : public std::enable_shared_from_this<LocationManager> {
     std::shared_ptr<LocationManagerDelegate> delegate() const;
 
     const std::shared_ptr<LocationSource> source_;
+    WeakDelegate<LocationManagerDelegate> delegate_;
     mutable std::mutex mutex_;
-    std::weak_ptr<LocationManagerDelegate> delegate_;  // guarded by mutex_
-    double desiredAccuracy_ = 0;                       // guarded by mutex_
-    double distanceFilter_ = distanceFilterNone;       // guarded by mutex_
-    bool updating_ = false;                            // guarded by mutex_
+    double desiredAccuracy_ = 0;                  // guarded by mutex_
+    double distanceFilter_ = distanceFilterNone;  // guarded by mutex_
+    bool updating_ = false;                       // guarded by mutex_
 };
 
 }  // namespace pindle::platform

@@ -21,8 +21,8 @@ void ScriptedLocationSource::requestWhenInUseAuthorization() {
 
 void ScriptedLocationSource::startUpdating(const std::shared_ptr<LocationManager>& manager) {
     std::lock_guard lock(mutex_);
-    for (const auto& weak : managers_) {
-        if (weak.lock() == manager)
+    for (const auto& entry : managers_) {
+        if (entry.lock() == manager)
             return;
     }
     managers_.push_back(manager);
@@ -30,8 +30,8 @@ void ScriptedLocationSource::startUpdating(const std::shared_ptr<LocationManager
 
 void ScriptedLocationSource::stopUpdating(const std::shared_ptr<LocationManager>& manager) {
     std::lock_guard lock(mutex_);
-    std::erase_if(managers_, [&](const std::weak_ptr<LocationManager>& weak) {
-        auto strong = weak.lock();
+    std::erase_if(managers_, [&](const std::weak_ptr<LocationManager>& entry) {
+        auto strong = entry.lock();
         return !strong || strong == manager;
     });
 }
@@ -58,8 +58,8 @@ std::size_t ScriptedLocationSource::updatingManagers() const {
 std::vector<std::shared_ptr<LocationManager>> ScriptedLocationSource::updating() const {
     std::lock_guard lock(mutex_);
     std::vector<std::shared_ptr<LocationManager>> result;
-    for (const auto& weak : managers_) {
-        if (auto manager = weak.lock())
+    for (const auto& entry : managers_) {
+        if (auto manager = entry.lock())
             result.push_back(std::move(manager));
     }
     return result;

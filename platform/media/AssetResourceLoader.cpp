@@ -1,5 +1,6 @@
 #include "platform/media/AssetResourceLoader.hpp"
 
+#include "platform/foundation/Weakly.hpp"
 #include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
@@ -31,14 +32,14 @@ bool AssetResourceLoader::startLoading(const AssetResourceLoadingRequestPtr& req
     }
     if (!queue || weakDelegate.expired())
         return false;
-    queue->async([self = shared_from_this(), weakDelegate, request] {
-        auto delegate = weakDelegate.lock();
-        if (!delegate || request->isCancelled())
+    queue->async(weakly(weakDelegate, [self = shared_from_this(),
+                                       request](AssetResourceLoaderDelegate& delegate) {
+        if (request->isCancelled())
             return;
-        if (!delegate->shouldWaitForLoadingOfRequestedResource(*self, request))
+        if (!delegate.shouldWaitForLoadingOfRequestedResource(*self, request))
             request->finishLoading(MediaError::make(MediaError::operationNotSupportedForAsset,
                                                     "The resource loader declined the request"));
-    });
+    }));
     return true;
 }
 
@@ -54,10 +55,10 @@ void AssetResourceLoader::cancelLoading(const AssetResourceLoadingRequestPtr& re
     }
     if (!queue)
         return;
-    queue->async([self = shared_from_this(), weakDelegate, request] {
-        if (auto delegate = weakDelegate.lock())
-            delegate->didCancelLoadingRequest(*self, request);
-    });
+    queue->async(weakly(
+        weakDelegate, [self = shared_from_this(), request](AssetResourceLoaderDelegate& delegate) {
+            delegate.didCancelLoadingRequest(*self, request);
+        }));
 }
 
 }  // namespace pindle::platform

@@ -36,6 +36,7 @@ class AssetResourceLoader : public std::enable_shared_from_this<AssetResourceLoa
 
   private:
     mutable std::mutex mutex_;
+    // by hand: set together with its queue, which the pair's one lock keeps matched
     std::weak_ptr<AssetResourceLoaderDelegate> delegate_;  // guarded by mutex_
     std::shared_ptr<Executor> queue_;                      // guarded by mutex_
 };

@@ -74,11 +74,11 @@ std::int64_t AssetResourceLoadingRequest::DataRequest::currentOffset() const {
     std::lock_guard lock(owner_.mutex_);
     return owner_.currentOffset_;
 }
-void AssetResourceLoadingRequest::DataRequest::respond(const Data& bytes) {
+void AssetResourceLoadingRequest::DataRequest::respond(std::span<const std::uint8_t> bytes) {
     owner_.respond(bytes);
 }
 
-void AssetResourceLoadingRequest::respond(const Data& bytes) {
+void AssetResourceLoadingRequest::respond(std::span<const std::uint8_t> bytes) {
     std::int64_t offset = 0;
     auto count = static_cast<std::int64_t>(bytes.size());
     {
@@ -100,10 +100,7 @@ void AssetResourceLoadingRequest::respond(const Data& bytes) {
         return;
     if (auto receiver = receiver_.lock()) {
         const auto self = std::static_pointer_cast<AssetResourceLoadingRequest>(shared_from_this());
-        if (count == static_cast<std::int64_t>(bytes.size()))
-            receiver->requestDidRespond(self, offset, bytes);
-        else
-            receiver->requestDidRespond(self, offset, Data(bytes.begin(), bytes.begin() + count));
+        receiver->requestDidRespond(self, offset, bytes.first(static_cast<std::size_t>(count)));
     }
     // Only now: a player that saw the offset move before the bytes reached it would take
     // them for lost and ask for them again.

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/foundation/Data.hpp"
@@ -59,8 +60,9 @@ class AssetResourceLoadingRequest : public Object {
         // deciding whether this request will bring what it misses never counts bytes that
         // are still on their way to it.
         std::int64_t currentOffset() const;
-        // Hands over the bytes at currentOffset().
-        void respond(const Data& bytes);
+        // Hands over the bytes at currentOffset(). The player copies what it keeps before
+        // this returns, so the bytes may be part of a larger buffer the caller goes on using.
+        void respond(std::span<const std::uint8_t> bytes);
 
       private:
         friend class AssetResourceLoadingRequest;
@@ -73,12 +75,14 @@ class AssetResourceLoadingRequest : public Object {
         int finishesAfterEnd = 0;
     };
 
-    // Where the player hears of answers; called on the answering thread, no lock held.
+    // Where the player hears of answers; called on the answering thread, no lock held. The
+    // bytes are the answerer's: whatever is kept of them is copied before returning.
     class Receiver {
       public:
         virtual ~Receiver() = default;
         virtual void requestDidRespond(const AssetResourceLoadingRequestPtr& request,
-                                       std::int64_t offset, const Data& bytes) = 0;
+                                       std::int64_t offset,
+                                       std::span<const std::uint8_t> bytes) = 0;
         virtual void requestDidFinish(const AssetResourceLoadingRequestPtr& request,
                                       const std::optional<Error>& error) = 0;
     };
@@ -122,7 +126,7 @@ class AssetResourceLoadingRequest : public Object {
   private:
     enum class State { open, finished, cancelled };
     void finish(std::optional<Error> error);
-    void respond(const Data& bytes);
+    void respond(std::span<const std::uint8_t> bytes);
 
     const URL url_;
     const std::weak_ptr<Receiver> receiver_;

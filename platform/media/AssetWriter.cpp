@@ -267,8 +267,8 @@ bool AssetWriter::appendAudio(const SampleBuffer& sample) {
         const double bufferSeconds = sample.duration().seconds();
         appended = encodeLocked([&](MediaWriter& writer) -> platform::Status {
             if (!audioPosition_) {
-                if (platform::Status error = writer.setAudioStartTime(seconds); !error.ok())
-                    return error;
+                if (platform::Status started = writer.setAudioStartTime(seconds); !started.ok())
+                    return started;
                 audioPosition_ = seconds;
             } else if (const double gap = seconds - *audioPosition_; gap > bufferSeconds / 2) {
                 // A hole in the timeline: silence keeps what follows at its time.
@@ -276,10 +276,10 @@ bool AssetWriter::appendAudio(const SampleBuffer& sample) {
                     static_cast<std::size_t>(std::llround(gap * format->sampleRate));
                 std::vector<std::int16_t> silence(frames *
                                                   static_cast<std::size_t>(format->channels));
-                if (platform::Status error = writer.appendAudioSamples(
+                if (platform::Status filled = writer.appendAudioSamples(
                         silence.data(), frames, format->channels, format->sampleRate);
-                    !error.ok())
-                    return error;
+                    !filled.ok())
+                    return filled;
                 *audioPosition_ += gap;
             }
             *audioPosition_ += bufferSeconds;

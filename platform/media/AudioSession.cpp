@@ -82,6 +82,7 @@ void AudioSession::followServer() {
         context->addEventHandler(static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
                                                                      PA_SUBSCRIPTION_MASK_SERVER),
                                  [this, weak](pa_subscription_event_type_t, std::uint32_t) {
+                                     // by hand: the sink is read through the context's owner
                                      if (auto context = weak.lock())
                                          readDefaultSink(context, *this);
                                  });

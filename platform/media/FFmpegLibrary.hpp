@@ -72,6 +72,7 @@ extern "C" {
     X(avutil, av_pix_fmt_desc_get)                \
     X(avutil, av_rescale_q)                       \
     X(avutil, av_strerror)                        \
+    X(avcodec, av_grow_packet)                    \
     X(avcodec, av_packet_alloc)                   \
     X(avcodec, av_packet_free)                    \
     X(avcodec, av_packet_rescale_ts)              \
@@ -191,6 +192,7 @@ class FFmpegLibrary {
 #define av_pix_fmt_desc_get PINDLE_FFMPEG(av_pix_fmt_desc_get)
 #define av_rescale_q PINDLE_FFMPEG(av_rescale_q)
 #define av_strerror PINDLE_FFMPEG(av_strerror)
+#define av_grow_packet PINDLE_FFMPEG(av_grow_packet)
 #define av_packet_alloc PINDLE_FFMPEG(av_packet_alloc)
 #define av_packet_free PINDLE_FFMPEG(av_packet_free)
 #define av_packet_rescale_ts PINDLE_FFMPEG(av_packet_rescale_ts)

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
@@ -76,11 +77,7 @@ void FileResourceFeeder::feed(const AssetResourceLoadingRequestPtr& request) {
         return;
     }
     data->respond(bytes);
-    std::weak_ptr<FileResourceFeeder> weak = shared_from_this();
-    queue_->async([weak, request] {
-        if (auto self = weak.lock())
-            self->feed(request);
-    });
+    queue_->async(weakly(this, [request](FileResourceFeeder& self) { self.feed(request); }));
 }
 
 }  // namespace pindle::platform

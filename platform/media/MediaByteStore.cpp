@@ -4,13 +4,18 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/media/private/SparseFile.hpp"
+
 namespace pindle::platform {
 
 std::int64_t MediaByteStore::endOf(const Blocks::value_type& block) {
     return block.first + block.second.size;
 }
 
-MediaByteStore::MediaByteStore(std::int64_t capacity) : capacity_(capacity) {}
+MediaByteStore::MediaByteStore(std::int64_t capacity, const std::string& spillFolder)
+    : capacity_(capacity), file_(spillFolder.empty() ? nullptr : SparseFile::create(spillFolder)) {}
+
+MediaByteStore::~MediaByteStore() = default;
 
 MediaByteStore::Blocks::const_iterator MediaByteStore::blockContainingLocked(
     std::int64_t offset) const {
@@ -56,17 +61,16 @@ void MediaByteStore::removeRunLocked(std::int64_t start, std::int64_t end) {
         runs_.emplace_hint(it, runStart, start);
 }
 
-std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::gapsLocked(
-    std::int64_t start, std::int64_t end) const {
-    std::vector<std::pair<std::int64_t, std::int64_t>> gaps;
-    auto it = blocks_.upper_bound(start);
-    if (it != blocks_.begin() && endOf(*std::prev(it)) > start)
+MediaByteStore::Ranges MediaByteStore::gapsLocked(std::int64_t start, std::int64_t end) const {
+    Ranges gaps;
+    auto it = runs_.upper_bound(start);
+    if (it != runs_.begin() && std::prev(it)->second > start)
         --it;
     std::int64_t at = start;
-    for (; it != blocks_.end() && it->first < end && at < end; ++it) {
+    for (; it != runs_.end() && it->first < end && at < end; ++it) {
         if (it->first > at)
             gaps.emplace_back(at, it->first);
-        at = std::max(at, endOf(*it));
+        at = std::max(at, it->second);
     }
     if (at < end)
         gaps.emplace_back(at, end);
@@ -126,32 +130,110 @@ void MediaByteStore::makeRoomLocked(std::int64_t needed) {
     }
 }
 
-bool MediaByteStore::write(std::int64_t offset, const std::uint8_t* bytes, std::size_t size) {
-    if (offset < 0 || size == 0)
-        return false;
-    std::lock_guard lock(mutex_);
+std::int64_t MediaByteStore::sizeOf(const Ranges& ranges) {
+    std::int64_t size = 0;
+    for (auto [start, stop] : ranges) size += stop - start;
+    return size;
+}
+
+std::optional<MediaByteStore::Plan> MediaByteStore::planLocked(std::int64_t offset,
+                                                               std::size_t size) {
     auto length = static_cast<std::int64_t>(size);
     if (contentLength_ >= 0) {
         if (offset >= contentLength_)
-            return false;
+            return std::nullopt;
         length = std::min(length, contentLength_ - offset);
     }
     const std::int64_t end = offset + length;
-    auto gaps = gapsLocked(offset, end);
-    std::int64_t growth = 0;
-    for (auto [start, stop] : gaps) growth += stop - start;
-    if (stored_ + growth > capacity_) {
-        makeRoomLocked(growth);
-        // Dropped blocks may have opened new gaps in the range.
-        gaps = gapsLocked(offset, end);
-        growth = 0;
-        for (auto [start, stop] : gaps) growth += stop - start;
-        if (stored_ + growth > capacity_)
-            return false;
+    Plan plan;
+    plan.gaps = gapsLocked(offset, end);
+    counters_.handed += length;
+    counters_.repeated += length - sizeOf(plan.gaps);
+    if (stored_ + sizeOf(plan.gaps) > capacity_) {
+        if (file_)
+            plan.dropped = dropFromFileLocked(sizeOf(plan.gaps));
+        else
+            makeRoomLocked(sizeOf(plan.gaps));
+        // Dropped bytes may have opened new gaps in the range.
+        plan.gaps = gapsLocked(offset, end);
     }
-    for (auto [start, stop] : gaps) fillGapLocked(start, stop, bytes + (start - offset));
-    stored_ += growth;
+    plan.fits = stored_ + sizeOf(plan.gaps) <= capacity_;
+    return plan;
+}
+
+bool MediaByteStore::write(std::int64_t offset, const std::uint8_t* bytes, std::size_t size) {
+    if (offset < 0 || size == 0)
+        return false;
+    if (file_)
+        return writeToFile(offset, bytes, size);
+    std::lock_guard lock(mutex_);
+    const auto plan = planLocked(offset, size);
+    if (!plan || !plan->fits)
+        return false;
+    for (auto [start, stop] : plan->gaps) fillGapLocked(start, stop, bytes + (start - offset));
+    stored_ += sizeOf(plan->gaps);
     return true;
+}
+
+bool MediaByteStore::writeToFile(std::int64_t offset, const std::uint8_t* bytes, std::size_t size) {
+    std::lock_guard writing(fileWriteMutex_);
+    std::optional<Plan> plan;
+    {
+        std::lock_guard lock(mutex_);
+        plan = planLocked(offset, size);
+    }
+    if (!plan)
+        return false;
+    // Outside the lock: nothing reads a dropped range any more, and a gap is read only once
+    // it is added below. Only this write adds or drops bytes meanwhile.
+    for (auto [start, stop] : plan->dropped) file_->punch(start, stop);
+    if (!plan->fits)
+        return false;
+    Ranges written;
+    for (auto [start, stop] : plan->gaps)
+        if (file_->write(start, bytes + (start - offset), static_cast<std::size_t>(stop - start)))
+            written.emplace_back(start, stop);
+    std::lock_guard lock(mutex_);
+    for (auto [start, stop] : written) addRunLocked(start, stop);
+    stored_ += sizeOf(written);
+    return written.size() == plan->gaps.size();
+}
+
+MediaByteStore::Ranges MediaByteStore::dropFromFileLocked(std::int64_t needed) {
+    Ranges dropped;
+    while (!runs_.empty() && stored_ + needed > capacity_) {
+        const auto [start, runEnd] = *runs_.begin();
+        const std::int64_t end = std::min(runEnd, discardableBefore_);
+        if (end <= start)
+            break;
+        removeRunLocked(start, end);
+        stored_ -= end - start;
+        dropped.emplace_back(start, end);
+    }
+    if (!dropped.empty())
+        ++fileDrops_;
+    return dropped;
+}
+
+std::size_t MediaByteStore::readFromFile(std::int64_t offset, std::uint8_t* buffer,
+                                         std::size_t max) const {
+    for (;;) {
+        std::int64_t count = 0;
+        std::uint64_t drops = 0;
+        {
+            std::lock_guard lock(mutex_);
+            count = std::min(static_cast<std::int64_t>(max), runEndLocked(offset) - offset);
+            drops = fileDrops_;
+        }
+        if (count <= 0)
+            return 0;
+        const std::size_t read = file_->read(offset, buffer, static_cast<std::size_t>(count));
+        std::lock_guard lock(mutex_);
+        if (drops == fileDrops_)
+            return read;
+        // Bytes were dropped while this read ran, and their holes may have been read: what is
+        // still present is read again.
+    }
 }
 
 bool MediaByteStore::present(std::int64_t offset, std::int64_t size) const {
@@ -162,6 +244,8 @@ bool MediaByteStore::present(std::int64_t offset, std::int64_t size) const {
 }
 
 std::size_t MediaByteStore::read(std::int64_t offset, std::uint8_t* buffer, std::size_t max) const {
+    if (file_)
+        return readFromFile(offset, buffer, max);
     std::lock_guard lock(mutex_);
     auto it = blockContainingLocked(offset);
     std::size_t copied = 0;
@@ -203,6 +287,11 @@ void MediaByteStore::setDiscardableBefore(std::int64_t offset) {
 std::int64_t MediaByteStore::bytesStored() const {
     std::lock_guard lock(mutex_);
     return stored_;
+}
+
+MediaByteStore::Counters MediaByteStore::counters() const {
+    std::lock_guard lock(mutex_);
+    return counters_;
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> MediaByteStore::runs() const {

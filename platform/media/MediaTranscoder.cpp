@@ -159,19 +159,19 @@ class MediaTranscoder::Run {
         output.replaceExisting = false;
         output.metadata = owner_.settings_.metadata;
         if (videoStream_ != nullptr) {
-            if (platform::Status error = openDecoder(videoStream_, videoDecoder_); !error.ok()) {
-                return error;
+            if (platform::Status opened = openDecoder(videoStream_, videoDecoder_); !opened.ok()) {
+                return opened;
             }
-            if (platform::Status error = prepareVideo(output); !error.ok()) {
-                return error;
+            if (platform::Status prepared = prepareVideo(output); !prepared.ok()) {
+                return prepared;
             }
         }
         if (audioStream_ != nullptr) {
-            if (platform::Status error = openDecoder(audioStream_, audioDecoder_); !error.ok()) {
-                return error;
+            if (platform::Status opened = openDecoder(audioStream_, audioDecoder_); !opened.ok()) {
+                return opened;
             }
-            if (platform::Status error = prepareAudio(output); !error.ok()) {
-                return error;
+            if (platform::Status prepared = prepareAudio(output); !prepared.ok()) {
+                return prepared;
             }
         }
         std::error_code ignored;
@@ -344,26 +344,26 @@ class MediaTranscoder::Run {
             return std::nullopt;
         }
         if (videoDecoder_) {
-            if (platform::Status error = decode(videoDecoder_.get(), nullptr, frame.get());
-                !error.ok()) {
-                return error;
+            if (platform::Status decoded = decode(videoDecoder_.get(), nullptr, frame.get());
+                !decoded.ok()) {
+                return decoded;
             }
             if (pending_) {
                 const double shown = sourceFrameRate_ > 0 ? 1 / sourceFrameRate_ : 1 / frameRate_;
-                if (platform::Status error =
+                if (platform::Status emitted =
                         emitSlotsBefore(std::min(pendingTime_ + shown, end_ - start_));
-                    !error.ok()) {
-                    return error;
+                    !emitted.ok()) {
+                    return emitted;
                 }
             }
         }
         if (audioDecoder_) {
-            if (platform::Status error = decode(audioDecoder_.get(), nullptr, frame.get());
-                !error.ok()) {
-                return error;
+            if (platform::Status decoded = decode(audioDecoder_.get(), nullptr, frame.get());
+                !decoded.ok()) {
+                return decoded;
             }
-            if (platform::Status error = convertAudio(nullptr); !error.ok()) {
-                return error;
+            if (platform::Status convertedAudio = convertAudio(nullptr); !convertedAudio.ok()) {
+                return convertedAudio;
             }
         }
         return std::nullopt;
@@ -414,8 +414,8 @@ class MediaTranscoder::Run {
             return std::nullopt;
         }
         if (pending_) {
-            if (platform::Status error = emitSlotsBefore(time); !error.ok()) {
-                return error;
+            if (platform::Status emitted = emitSlotsBefore(time); !emitted.ok()) {
+                return emitted;
             }
         }
         pending_.reset(av_frame_clone(frame));
@@ -433,21 +433,22 @@ class MediaTranscoder::Run {
         const double slot = 1 / frameRate_;
         while (nextSlot_ * slot + slot / 2 < limit && !owner_.cancelled_.load()) {
             if (!pendingDrawn_) {
-                if (platform::Status error = draw(pending_.get()); !error.ok()) {
-                    return error;
+                if (platform::Status drawn = draw(pending_.get()); !drawn.ok()) {
+                    return drawn;
                 }
                 if (owner_.settings_.frameRenderer) {
-                    if (platform::Status error = render(pending_.get()); !error.ok()) {
-                        return error;
+                    if (platform::Status rendered = render(pending_.get()); !rendered.ok()) {
+                        return rendered;
                     }
                 }
                 pendingDrawn_ = true;
             }
             const double time = nextSlot_ * slot;
             const int rowBytes = planar_ ? canvasWidth_ : canvasWidth_ * bytesPerPixel;
-            if (platform::Status error = writer_->appendVideoFrame(canvas_.data(), rowBytes, time);
-                !error.ok()) {
-                return error;
+            if (platform::Status appended =
+                    writer_->appendVideoFrame(canvas_.data(), rowBytes, time);
+                !appended.ok()) {
+                return appended;
             }
             ++nextSlot_;
             report(time + slot);
@@ -674,9 +675,9 @@ class MediaTranscoder::Run {
         if (owner_.settings_.audioMix) {
             applyMix(converted);
         }
-        if (platform::Status error = writer_->appendAudioSamples(samples_.data(), converted);
-            !error.ok()) {
-            return error;
+        if (platform::Status appended = writer_->appendAudioSamples(samples_.data(), converted);
+            !appended.ok()) {
+            return appended;
         }
         samplesWritten_ += converted;
         if (videoStream_ == nullptr && frame != nullptr && frame->pts != AV_NOPTS_VALUE) {

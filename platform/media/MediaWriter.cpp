@@ -187,9 +187,9 @@ struct MediaWriter::State {
             av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(audioFrame->data), count);
             audioFrame->pts = audioSamplesEncoded;
             audioSamplesEncoded += count;
-            if (platform::Status error = encode(audioCodec.get(), audioStream, audioFrame.get());
-                !error.ok()) {
-                return error;
+            if (platform::Status encoded = encode(audioCodec.get(), audioStream, audioFrame.get());
+                !encoded.ok()) {
+                return encoded;
             }
         }
         return std::nullopt;

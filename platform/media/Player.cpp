@@ -7,6 +7,7 @@
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/log/StandardError.hpp"
 #include "platform/media/AudioRenderer.hpp"
 
@@ -48,12 +49,10 @@ class Player::PeriodicObserver : public Object {
         const auto period = std::chrono::nanoseconds(
             static_cast<std::int64_t>(static_cast<double>(interval_) * 1000.0 / rate));
         auto timer = DispatchTimerSource::create(queue_);
-        std::weak_ptr<PeriodicObserver> weak = self();
-        timer->setEventHandler([weak] {
-            if (auto self = weak.lock())
-                if (auto player = self->player_.lock())
-                    self->fire(player->currentTime());
-        });
+        timer->setEventHandler(weakly(self(), [](PeriodicObserver& observer) {
+            if (auto player = observer.player_.lock())
+                observer.fire(player->currentTime());
+        }));
         timer->schedule(DispatchTime::now() + toNext, period);
         timer->resume();
         std::lock_guard lock(mutex_);
@@ -205,6 +204,7 @@ void Player::seek(MediaTime time, std::function<void(bool finished)> completion)
     std::weak_ptr<Player> weak = std::static_pointer_cast<Player>(shared_from_this());
     DispatchQueue::main()->async([weak, generation, completion = std::move(completion)] {
         bool current = false;
+        // by hand: the completion is called even when the player has gone
         if (auto self = weak.lock()) {
             std::lock_guard lock(self->mutex_);
             current = self->seekGeneration_ == generation;

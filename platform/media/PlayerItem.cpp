@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/files/AppContainer.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/FFmpegMediaSource.hpp"
 #include "platform/media/FileResourceFeeder.hpp"
@@ -67,7 +68,10 @@ PlayerItem::PlayerItem(Private, std::shared_ptr<Asset> asset, std::shared_ptr<Me
     : asset_(std::move(asset)),
       queue_(DispatchQueue::create("com.pindle.platform.playeritem." +
                                    std::to_string(nextItemNumber.fetch_add(1)))),
-      store_(std::make_shared<MediaByteStore>()),
+      // A file in the system's page cache rather than the process's memory: an item may be
+      // handed a whole long movie ahead of its playhead.
+      store_(std::make_shared<MediaByteStore>(MediaByteStore::defaultCapacity,
+                                              AppContainer::temporaryDirectory())),
       source_(source ? std::move(source) : std::make_shared<FFmpegMediaSource>(store_)),
       scripted_(source_ && !std::dynamic_pointer_cast<FFmpegMediaSource>(source_)) {
     opened_ = scripted_;
@@ -462,6 +466,13 @@ void PlayerItem::updateLoading(bool seeking) {
             };
             if (std::any_of(dataRequests_.begin(), dataRequests_.end(), covers))
                 return;
+            // Bytes keep arriving while the wanted byte is worked out: a request may have
+            // brought it since, and then stands past it. Asked for again, it would come twice
+            // (and the loader fetch it twice). Looked at only after the requests' offsets, so
+            // that a byte delivered in between is seen here; the arrival has queued the
+            // refresh that looks further.
+            if (store_->present(*wanted, 1))
+                return;
             if (seeking) {
                 cancelled = std::move(dataRequests_);
                 dataRequests_.clear();
@@ -507,7 +518,7 @@ void PlayerItem::updateLoading(bool seeking) {
 }
 
 void PlayerItem::requestDidRespond(const AssetResourceLoadingRequestPtr&, std::int64_t offset,
-                                   const Data& bytes) {
+                                   std::span<const std::uint8_t> bytes) {
     store_->write(offset, bytes.data(), bytes.size());
     scheduleRefresh();
 }

@@ -11,8 +11,10 @@
 // - then data requests run from a missing byte to the end of the resource: while the
 //   header is being read, from the byte the last attempt missed; afterwards, from the first
 //   byte still missing at or after the playhead's sample;
-// - no new request is made while an open one will reach the wanted byte within 512 KiB;
-//   at most two data requests are open, a third cancels the one farthest from the playhead,
+// - no new request is made while an open one will reach the wanted byte within 512 KiB,
+//   nor for a byte the store holds (one that arrived while the item looked for it): every
+//   byte is asked for once while it streams in;
+// - at most two data requests are open, a third cancels the one farthest from the playhead,
 //   and a seek cancels the open requests that do not cover the new position;
 // - without byte-range access there is one request, for everything;
 // - replacing or releasing the item cancels its open requests. Every cancellation reaches
@@ -37,6 +39,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "platform/dispatch/Clock.hpp"
@@ -91,6 +94,8 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     double preferredForwardBufferDuration() const;
     MediaTime currentTime() const;
     const std::shared_ptr<Asset>& asset() const { return asset_; }
+    // What the item has been handed of the asset's bytes, and how much of it twice.
+    MediaByteStore::Counters byteCounters() const { return store_->counters(); }
     // The serial queue byte arrivals, opens and timeline events run on; whoever must see the
     // item's reactions through (a test settling a scenario) waits on it.
     const std::shared_ptr<DispatchQueue>& queue() const { return queue_; }
@@ -131,7 +136,7 @@ class PlayerItem : public KeyValueObservable, public AssetResourceLoadingRequest
     Value valueForKey(std::string_view key) const override;
 
     void requestDidRespond(const AssetResourceLoadingRequestPtr& request, std::int64_t offset,
-                           const Data& bytes) override;
+                           std::span<const std::uint8_t> bytes) override;
     void requestDidFinish(const AssetResourceLoadingRequestPtr& request,
                           const std::optional<Error>& error) override;
 

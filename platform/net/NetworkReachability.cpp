@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <utility>
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle::platform {
 
@@ -80,11 +81,9 @@ bool NetworkReachability::setDispatchQueue(std::shared_ptr<Executor> queue) {
     std::weak_ptr<NetworkReachability> weakSelf = weak_from_this();
     auto id =
         source_->watch(target_, [weakSelf, queue, attachment](NetworkReachabilityFlags flags) {
-            queue->async([weakSelf, attachment, flags] {
-                if (auto self = weakSelf.lock()) {
-                    self->deliver(attachment, flags);
-                }
-            });
+            queue->async(weakly(weakSelf, [attachment, flags](NetworkReachability& self) {
+                self.deliver(attachment, flags);
+            }));
         });
     bool stale = false;
     {

@@ -14,6 +14,12 @@ void URLSessionDelegate::didReceiveResponse(const std::shared_ptr<URLSession>&,
 void URLSessionDelegate::didReceiveData(const std::shared_ptr<URLSession>&,
                                         const std::shared_ptr<URLSessionDataTask>&, const Data&) {}
 
+void URLSessionDelegate::didReceiveSharedData(const std::shared_ptr<URLSession>& session,
+                                              const std::shared_ptr<URLSessionDataTask>& dataTask,
+                                              const SharedData& data) {
+    didReceiveData(session, dataTask, *data);
+}
+
 void URLSessionDelegate::didCompleteWithError(const std::shared_ptr<URLSession>&,
                                               const std::shared_ptr<URLSessionTask>&,
                                               const std::optional<Error>&) {}

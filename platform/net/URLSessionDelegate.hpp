@@ -47,6 +47,12 @@ class URLSessionDelegate {
     virtual void didReceiveData(const std::shared_ptr<URLSession>& session,
                                 const std::shared_ptr<URLSessionDataTask>& dataTask,
                                 const Data& data);
+    // The same chunk for a delegate that keeps its bytes past the call (to hand them to
+    // another queue): it holds the chunk instead of copying it, and the session reuses the
+    // buffer only once every holder has let go. The default hands it to didReceiveData.
+    virtual void didReceiveSharedData(const std::shared_ptr<URLSession>& session,
+                                      const std::shared_ptr<URLSessionDataTask>& dataTask,
+                                      const SharedData& data);
 
     // The end of a task: no error on success (whatever the HTTP status), else the
     // transport error; URLError::cancelled after cancel().

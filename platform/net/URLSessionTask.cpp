@@ -18,6 +18,7 @@ URLSessionTask::URLSessionTask(Key, std::shared_ptr<URLSession> session, std::ui
       originalRequest_(request),
       body_(std::move(body)),
       dataHandler_(std::move(dataHandler)),
+      spareChunks_(std::make_shared<SpareChunks>()),
       completionHandler_(std::move(completionHandler)),
       currentRequest_(std::move(request)) {
     if (body_ && body_->bytes) {
@@ -248,10 +249,7 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
                 openChunk_->insert(openChunk_->end(), bytes, bytes + length);
                 return true;
             }
-            if (!spareChunks_.empty()) {
-                chunk = std::move(spareChunks_.back());
-                spareChunks_.pop_back();
-            }
+            chunk = spareChunk();
         }
     }
     if (dataHandler_) {
@@ -268,7 +266,7 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
         std::lock_guard lock(mutex_);
         if (ended_)
             return true;  // cancelled meanwhile: the chunk is dropped with the rest
-        auto pending = std::make_shared<Data>(std::move(chunk));
+        auto pending = shareChunk(std::move(chunk));
         openChunk_ = pending;
         startRunner =
             scheduleLocked([this, pending = std::move(pending)] { deliverPendingData(pending); });
@@ -280,12 +278,10 @@ bool URLSessionTask::transferDidReceiveData(const std::uint8_t* bytes, std::size
 
 bool URLSessionTask::gatherLocked(const std::uint8_t* bytes, std::size_t length) {
     if (gathering_.empty()) {
-        if (!spareChunks_.empty()) {
-            gathering_ = std::move(spareChunks_.back());
-            spareChunks_.pop_back();
-        } else if (const std::int64_t announced =
-                       response_ ? response_->expectedContentLength() : URLResponse::unknownLength;
-                   announced > 0) {
+        gathering_ = spareChunk();
+        const std::int64_t announced =
+            response_ ? response_->expectedContentLength() : URLResponse::unknownLength;
+        if (gathering_.capacity() == 0 && announced > 0) {
             // Room for the rest of the body, up to a chunk: never more than the peer said.
             const std::int64_t rest = std::max<std::int64_t>(announced - bytesReceived_, 0) +
                                       static_cast<std::int64_t>(length);
@@ -301,7 +297,7 @@ bool URLSessionTask::gatherLocked(const std::uint8_t* bytes, std::size_t length)
 bool URLSessionTask::scheduleGatheredLocked() {
     if (gathering_.empty())
         return false;
-    auto pending = std::make_shared<Data>(std::move(gathering_));
+    auto pending = shareChunk(std::move(gathering_));
     gathering_ = Data();
     return scheduleLocked([this, pending = std::move(pending)] { deliverPendingData(pending); });
 }
@@ -395,22 +391,59 @@ void URLSessionTask::answerResponse(bool allow) {
         startCallbackRunner();
 }
 
+// Its own lock, never held while taking another: a chunk's last holder lets go on any thread,
+// maybe while holding the task's lock.
+class URLSessionTask::SpareChunks {
+  public:
+    Data take() {
+        std::lock_guard lock(mutex_);
+        if (spares_.empty())
+            return {};
+        Data spare = std::move(spares_.back());
+        spares_.pop_back();
+        return spare;
+    }
+    void giveBack(Data buffer) {
+        std::lock_guard lock(mutex_);
+        if (spares_.size() < maximumSpareChunks) {
+            buffer.clear();
+            spares_.push_back(std::move(buffer));
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<Data> spares_;  // guarded by mutex_
+};
+
+std::shared_ptr<Data> URLSessionTask::shareChunk(Data bytes) {
+    std::weak_ptr<SpareChunks> spares = spareChunks_;
+    return std::shared_ptr<Data>(new Data(std::move(bytes)), [spares](Data* chunk) {
+        if (auto pool = spares.lock())
+            pool->giveBack(std::move(*chunk));
+        delete chunk;
+    });
+}
+
+Data URLSessionTask::spareChunk() {
+    return spareChunks_->take();
+}
+
 void URLSessionTask::deliverPendingData(const std::shared_ptr<Data>& pending) {
-    Data data;
     std::shared_ptr<URLResponse> response;
     {
         std::lock_guard lock(mutex_);
         if (openChunk_ == pending)
-            openChunk_.reset();  // nothing joins it from now on
-        data = std::move(*pending);
+            openChunk_.reset();  // nothing joins it from now on: it is the delegate's to share
         response = response_;
     }
+    const std::size_t size = pending->size();
     if (!cancelled_) {
         if (dataHandler_) {
-            dataHandler_(data, response);
+            dataHandler_(*pending, response);
         } else if (auto delegate = session_->delegate()) {
-            delegate->didReceiveData(session_, std::static_pointer_cast<URLSessionDataTask>(self()),
-                                     data);
+            delegate->didReceiveSharedData(
+                session_, std::static_pointer_cast<URLSessionDataTask>(self()), pending);
         }
     }
     // Counted as buffered until the delegate is done with it, so the transfer resumes only
@@ -419,16 +452,12 @@ void URLSessionTask::deliverPendingData(const std::shared_ptr<Data>& pending) {
     std::shared_ptr<NetworkThread> network;
     {
         std::lock_guard lock(mutex_);
-        bufferedBytes_ -= static_cast<std::int64_t>(data.size());
+        bufferedBytes_ -= static_cast<std::int64_t>(size);
         if (pausedForDelegate_ && bufferedBytes_ <= maximumBufferedBytes / 2 && transfer_ &&
             network_) {
             pausedForDelegate_ = false;
             resume = transfer_;
             network = network_;
-        }
-        if (spareChunks_.size() < maximumSpareChunks) {
-            data.clear();
-            spareChunks_.push_back(std::move(data));
         }
     }
     if (network)

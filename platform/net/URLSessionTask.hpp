@@ -122,8 +122,14 @@ class URLSessionTask : public Object, private TransferEvents {
     // The most room set aside up front for a body collected for a completion handler, whatever
     // length the reply announces.
     static constexpr std::int64_t maximumReservedBodyBytes = 32 * 1024 * 1024;
-    // Delivered chunks' buffers kept for the next chunks to reuse.
-    static constexpr std::size_t maximumSpareChunks = 2;
+    // Delivered chunks' buffers kept for the next chunks to reuse, once their last holder
+    // has let go (a delegate may keep a chunk past its call).
+    static constexpr std::size_t maximumSpareChunks = 4;
+    class SpareChunks;
+    // A chunk to schedule, whose buffer goes back to the spares when its last holder lets go.
+    std::shared_ptr<Data> shareChunk(Data bytes);
+    // An empty buffer, with the room of an earlier chunk when there is one.
+    Data spareChunk();
 
     bool transferDidReceiveResponse(std::shared_ptr<URLResponse> response) override;
     bool transferDidReceiveData(const std::uint8_t* bytes, std::size_t length) override;
@@ -154,6 +160,7 @@ class URLSessionTask : public Object, private TransferEvents {
     const std::optional<RequestBody> body_;
     // Set when the body goes to it chunk by chunk; the completion handler then gets none.
     const DataHandler dataHandler_;
+    const std::shared_ptr<SpareChunks> spareChunks_;
 
     // Set under mutex_; read without it where body chunks are delivered.
     std::atomic<bool> cancelled_{false};
@@ -174,7 +181,6 @@ class URLSessionTask : public Object, private TransferEvents {
     std::int64_t bytesSent_ = 0;                   // guarded by mutex_
     std::int64_t bytesExpectedToSend_ = 0;         // guarded by mutex_
     std::deque<std::function<void()>> callbacks_;  // guarded by mutex_
-    std::vector<Data> spareChunks_;                // guarded by mutex_
     // Body bytes for a data handler not yet scheduled: they go to it a whole chunk at a time,
     // or with the end, so that a short reply costs one hand-over to the delegate queue.
     Data gathering_;  // guarded by mutex_

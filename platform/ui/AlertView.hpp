@@ -54,6 +54,7 @@ class AlertView : public Object {
   private:
     const std::string title_;
     const std::string message_;
+    // by hand: fixed at construction, so it needs no lock
     const std::weak_ptr<AlertViewDelegate> delegate_;
     const bool hasCancel_;
     const std::vector<std::string> buttons_;

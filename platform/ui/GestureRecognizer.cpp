@@ -44,8 +44,7 @@ void GestureRecognizer::setCancelsTouchesInView(bool cancels) {
 }
 
 void GestureRecognizer::setDelegate(std::weak_ptr<GestureRecognizerDelegate> delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = std::move(delegate);
+    delegate_.set(std::move(delegate));
 }
 
 Point GestureRecognizer::location(const View* view) const {
@@ -77,8 +76,8 @@ bool GestureRecognizer::handle(const Touch& touch) {
             return false;  // this sequence is decided already
         }
         last_ = touch.locationInWindow;
-        delegate = delegate_.lock();
     }
+    delegate = delegate_.get();
     if (touch.phase == TouchPhase::began && delegate &&
         !delegate->gestureRecognizerShouldReceiveTouch(*this, touch)) {
         std::lock_guard lock(mutex_);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/foundation/Object.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 #include "platform/ui/Touch.hpp"
 
 namespace pindle::platform::ui {
@@ -72,14 +73,14 @@ class GestureRecognizer : public Object {
     friend class View;
     void attach(std::weak_ptr<View> view);
 
+    WeakDelegate<GestureRecognizerDelegate> delegate_;
     mutable std::mutex mutex_;
-    std::vector<Action> actions_;                        // guarded by mutex_
-    State state_ = State::possible;                      // guarded by mutex_
-    std::weak_ptr<View> view_;                           // guarded by mutex_
-    bool enabled_ = true;                                // guarded by mutex_
-    bool cancelsTouchesInView_ = true;                   // guarded by mutex_
-    std::weak_ptr<GestureRecognizerDelegate> delegate_;  // guarded by mutex_
-    Point start_, last_;                                 // guarded by mutex_
+    std::vector<Action> actions_;       // guarded by mutex_
+    State state_ = State::possible;     // guarded by mutex_
+    std::weak_ptr<View> view_;          // guarded by mutex_
+    bool enabled_ = true;               // guarded by mutex_
+    bool cancelsTouchesInView_ = true;  // guarded by mutex_
+    Point start_, last_;                // guarded by mutex_
 };
 
 using GestureRecognizerPtr = std::shared_ptr<GestureRecognizer>;

@@ -83,13 +83,11 @@ void ImagePickerController::resetScript() {
 }
 
 std::weak_ptr<ImagePickerControllerDelegate> ImagePickerController::delegate() const {
-    std::lock_guard lock(pickerMutex_);
-    return delegate_;
+    return delegate_.weak();
 }
 
 void ImagePickerController::setDelegate(std::weak_ptr<ImagePickerControllerDelegate> delegate) {
-    std::lock_guard lock(pickerMutex_);
-    delegate_ = std::move(delegate);
+    delegate_.set(std::move(delegate));
 }
 
 ImagePickerController::SourceType ImagePickerController::sourceType() const {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/foundation/URL.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/ui/ViewController.hpp"
 
@@ -95,12 +96,12 @@ class ImagePickerController : public ViewController {
   private:
     void deliver(const Result& result);
 
+    WeakDelegate<ImagePickerControllerDelegate> delegate_;
     mutable std::mutex pickerMutex_;
-    std::weak_ptr<ImagePickerControllerDelegate> delegate_;  // guarded by pickerMutex_
-    SourceType sourceType_ = SourceType::photoLibrary;       // guarded by pickerMutex_
-    std::vector<std::string> mediaTypes_{"public.image"};    // guarded by pickerMutex_
-    bool allowsEditing_ = false;                             // guarded by pickerMutex_
-    bool answered_ = false;                                  // guarded by pickerMutex_
+    SourceType sourceType_ = SourceType::photoLibrary;     // guarded by pickerMutex_
+    std::vector<std::string> mediaTypes_{"public.image"};  // guarded by pickerMutex_
+    bool allowsEditing_ = false;                           // guarded by pickerMutex_
+    bool answered_ = false;                                // guarded by pickerMutex_
 };
 
 }  // namespace pindle::platform::ui

@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 
@@ -217,11 +218,8 @@ void Layer::add(BasicAnimation animation, const std::string& key) {
         animations_[key] = Running{std::move(animation), uptimeSeconds(), id};
     }
     stopLater(std::move(stops));
-    std::weak_ptr<Layer> weak = std::static_pointer_cast<Layer>(shared_from_this());
-    DispatchQueue::main()->asyncAfter(duration, [weak, key, id] {
-        if (auto self = weak.lock())
-            self->finishAnimation(key, id);
-    });
+    DispatchQueue::main()->asyncAfter(
+        duration, weakly(this, [key, id](Layer& self) { self.finishAnimation(key, id); }));
 }
 
 void Layer::finishAnimation(const std::string& key, std::uint64_t id) {

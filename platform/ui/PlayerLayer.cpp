@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "platform/dispatch/Clock.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/UILock.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 
@@ -45,26 +46,23 @@ void PlayerLayer::setPlayer(PlayerPtr player) {
         readyForDisplay_.set(false);
         return;
     }
-    std::weak_ptr<PlayerLayer> weak = std::static_pointer_cast<PlayerLayer>(shared_from_this());
-    auto items = player->observe("currentItem", static_cast<unsigned>(KVOOption::initial),
-                                 [weak](const KVOChange& change) {
-                                     auto self = weak.lock();
-                                     auto player = std::dynamic_pointer_cast<Player>(change.object);
-                                     if (self && player)
-                                         self->itemChanged(player->currentItem());
-                                 });
+    auto items =
+        player->observe("currentItem", static_cast<unsigned>(KVOOption::initial),
+                        weakly(this, [](PlayerLayer& self, const KVOChange& change) {
+                            if (auto player = std::dynamic_pointer_cast<Player>(change.object))
+                                self.itemChanged(player->currentItem());
+                        }));
     auto statuses = player->observe(
         "currentItem.status", static_cast<unsigned>(KVOOption::initial),
-        [weak](const KVOChange& change) {
-            auto self = weak.lock();
+        weakly(this, [](PlayerLayer& self, const KVOChange& change) {
             auto player = std::dynamic_pointer_cast<Player>(change.object);
-            if (!self || !player)
+            if (!player)
                 return;
             auto item = player->currentItem();
             const bool ready = item && item->status() == PlayerItem::Status::readyToPlay;
-            if (ready != self->isReadyForDisplay())
-                self->readyForDisplay_.set(ready);
-        });
+            if (ready != self.isReadyForDisplay())
+                self.readyForDisplay_.set(ready);
+        }));
     UIGuard lock(UILock::mutex());
     if (player_ == player) {
         itemObservation_ = std::move(items);

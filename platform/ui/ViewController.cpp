@@ -5,6 +5,7 @@
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/MethodRegistry.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/Storyboard.hpp"
 #include "platform/ui/Window.hpp"
 
@@ -64,13 +65,11 @@ void ViewController::loadViewIfNeeded() {
             view_ = View::make(screenBounds);
     }
     runEmbedSegues();
-    std::weak_ptr<ViewController> weak = self();
     auto registration = NotificationCenter::defaultCenter().addObserverForName(
         Application::didReceiveMemoryWarningNotification, nullptr, nullptr,
-        [weak](const Notification&) {
-            if (auto controller = weak.lock())
-                controller->didReceiveMemoryWarning();
-        });
+        weakly(self(), [](ViewController& controller, const Notification&) {
+            controller.didReceiveMemoryWarning();
+        }));
     {
         std::lock_guard lock(mutex_);
         memoryWarning_ = NotificationCenter::ScopedRegistration(std::move(registration));

@@ -4,6 +4,7 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/display/Display.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/Control.hpp"
 
 namespace pindle::platform::ui {
@@ -32,14 +33,10 @@ bool Window::isKeyWindow() const {
 void Window::scheduleLayout() {
     if (layoutScheduled_.exchange(true))
         return;
-    std::weak_ptr<Window> weak = std::static_pointer_cast<Window>(shared_from_this());
-    DispatchQueue::main()->async([weak] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->layoutScheduled_ = false;
-        self->layoutIfNeeded();
-    });
+    DispatchQueue::main()->async(weakly(this, [](Window& self) {
+        self.layoutScheduled_ = false;
+        self.layoutIfNeeded();
+    }));
 }
 
 ViewControllerPtr Window::rootViewController() const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/foundation/Status.hpp"
+#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaWriter.hpp"
 
 namespace pindle::platform::testing {
@@ -74,6 +75,82 @@ void drawPicture(std::vector<std::uint8_t>& pixels, const ClipOptions& options, 
     if (options.frameNumberPattern) {
         drawFrameNumber(pixels.data(), width, height, stride, frame);
     }
+}
+
+std::filesystem::path scratchClipPath() {
+    static std::atomic<int> counter{0};
+    return std::filesystem::temp_directory_path() /
+           ("pindle-clip-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".mp4");
+}
+
+std::string readWhole(const std::filesystem::path& path) {
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(path, missing);
+    std::string bytes(missing ? 0 : size, '\0');
+    std::ifstream in(path, std::ios::binary);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+// Copies the movie at `from` to `to` sample by sample, each H.264 picture followed by a filler
+// unit of `filler` bytes (none when that is too small for one).
+bool addFiller(const std::string& from, const std::string& to, bool faststart,
+               std::int64_t filler) {
+    auto input = ffmpeg::Input::open(ffmpeg::Source::fromPath(from));
+    if (!input)
+        return false;
+    AVFormatContext* source = input->context();
+    ffmpeg::Output output;
+    if (avformat_alloc_output_context2(&output.context, nullptr, "mp4", to.c_str()) < 0)
+        return false;
+    // The length prefix of each unit in a sample, from the stream's configuration record.
+    int prefix = 4;
+    for (unsigned i = 0; i < source->nb_streams; ++i) {
+        const AVCodecParameters* parameters = source->streams[i]->codecpar;
+        AVStream* stream = avformat_new_stream(output.context, nullptr);
+        if (!stream || avcodec_parameters_copy(stream->codecpar, parameters) < 0)
+            return false;
+        stream->codecpar->codec_tag = 0;
+        stream->time_base = source->streams[i]->time_base;
+        if (parameters->codec_id == AV_CODEC_ID_H264 && parameters->extradata_size > 4 &&
+            parameters->extradata[0] == 1)
+            prefix = (parameters->extradata[4] & 3) + 1;
+    }
+    if (avio_open(&output.context->pb, to.c_str(), AVIO_FLAG_WRITE) < 0)
+        return false;
+    output.fileOpen = true;
+    AVDictionary* muxerOptions = nullptr;
+    if (faststart)
+        av_dict_set(&muxerOptions, "movflags", "faststart", 0);
+    const int header = avformat_write_header(output.context, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (header < 0)
+        return false;
+    constexpr std::uint8_t fillerUnit = 12;
+    constexpr std::uint8_t trailingBits = 0x80;
+    const std::int64_t payload = filler - prefix - 2;
+    ffmpeg::PacketPtr packet = ffmpeg::makePacket();
+    while (av_read_frame(source, packet.get()) >= 0) {
+        const AVStream* stream = source->streams[packet->stream_index];
+        if (stream->codecpar->codec_id == AV_CODEC_ID_H264 && payload > 0) {
+            const int at = packet->size;
+            if (av_grow_packet(packet.get(), static_cast<int>(filler)) < 0)
+                return false;
+            std::uint8_t* unit = packet->data + at;
+            const std::int64_t length = filler - prefix;
+            for (int i = 0; i < prefix; ++i)
+                unit[i] = static_cast<std::uint8_t>(length >> (8 * (prefix - 1 - i)));
+            unit[prefix] = fillerUnit;
+            std::fill(unit + prefix + 1, unit + prefix + 1 + payload, std::uint8_t{0xff});
+            unit[filler - 1] = trailingBits;
+        }
+        av_packet_rescale_ts(packet.get(), stream->time_base,
+                             output.context->streams[packet->stream_index]->time_base);
+        if (av_interleaved_write_frame(output.context, packet.get()) < 0)
+            return false;
+    }
+    return av_write_trailer(output.context) >= 0;
 }
 
 }  // namespace
@@ -214,17 +291,29 @@ platform::Status writeClip(const std::string& path, const ClipOptions& options) 
 }
 
 std::string clipBytes(const ClipOptions& options) {
-    static std::atomic<int> counter{0};
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("pindle-clip-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".mp4");
+    const std::filesystem::path path = scratchClipPath();
     std::string bytes;
-    if (writeClip(path.string(), options).ok()) {
-        std::ifstream in(path, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    if (writeClip(path.string(), options).ok())
+        bytes = readWhole(path);
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
+    return bytes;
+}
+
+std::string heavyClipBytes(const ClipOptions& options, std::int64_t size) {
+    const std::filesystem::path light = scratchClipPath();
+    const std::filesystem::path heavy = scratchClipPath();
+    ClipOptions lightOptions = options;
+    lightOptions.faststart = false;
+    std::string bytes;
+    if (writeClip(light.string(), lightOptions).ok() &&
+        addFiller(light.string(), heavy.string(), options.faststart,
+                  (size - static_cast<std::int64_t>(std::filesystem::file_size(light))) /
+                      clipFrameCount(options)))
+        bytes = readWhole(heavy);
+    std::error_code ignored;
+    std::filesystem::remove(light, ignored);
+    std::filesystem::remove(heavy, ignored);
     return bytes;
 }
 

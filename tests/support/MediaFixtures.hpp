@@ -56,6 +56,11 @@ platform::Status writeClip(const std::string& path, const ClipOptions& options =
 // The bytes of a clip, for registering with a server; empty when writing failed.
 std::string clipBytes(const ClipOptions& options = {});
 
+// The clip of `options`, grown to about `size` bytes by a filler unit after each picture
+// (H.264 filler data, which decoders skip): a file as heavy as a long high-rate movie that
+// costs no more to make than the light clip. Empty when writing failed.
+std::string heavyClipBytes(const ClipOptions& options, std::int64_t size);
+
 // Draws the code of `frameNumber` (0 to 65535) into RGBA pixels of the given size, rows
 // `bytesPerRow` apart. Synthetic cameras use it to mark their own pictures.
 void drawFrameNumber(std::uint8_t* rgba, int width, int height, std::ptrdiff_t bytesPerRow,

@@ -1,6 +1,7 @@
 #include "PindlePlayer/views/private/PNPlayerBuffering.hpp"
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/Layer.hpp"
 
 namespace pindle {
@@ -44,10 +45,8 @@ void PNPlayerBuffering::check() {
     auto view = current ? current() : nullptr;
     if (!view)
         return;
-    view->queue()->async([weak = weak_from_this(), view] {
-        if (auto self = weak.lock())
-            self->judge(view);
-    });
+    view->queue()->async(
+        platform::weakly(this, [view](PNPlayerBuffering& self) { self.judge(view); }));
 }
 
 void PNPlayerBuffering::judge(const std::shared_ptr<PNPlayerView>& view) {
@@ -59,14 +58,11 @@ void PNPlayerBuffering::judge(const std::shared_ptr<PNPlayerView>& view) {
         !failed && !view->isPreload() && (view->isBuffering() || !view->isReadyToPlay());
     if (hooks.report)
         hooks.report(buffering);
-    DispatchQueue::main()->async([weak = weak_from_this(), view, buffering] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        auto current = self->hooks().currentView;
+    DispatchQueue::main()->async(platform::weakly(this, [view, buffering](PNPlayerBuffering& self) {
+        auto current = self.hooks().currentView;
         if (current && current() == view)
-            self->follow(buffering);
-    });
+            self.follow(buffering);
+    }));
 }
 
 void PNPlayerBuffering::follow(bool buffering) {
@@ -77,18 +73,16 @@ void PNPlayerBuffering::follow(bool buffering) {
         applySpinner(false);
         return;
     }
-    DispatchQueue::main()->asyncAfter(spinnerDelay, [weak = weak_from_this(), judgement] {
-        auto self = weak.lock();
-        if (self && self->judgements_ == judgement)
-            self->applySpinner(true);
-    });
+    DispatchQueue::main()->asyncAfter(spinnerDelay,
+                                      platform::weakly(this, [judgement](PNPlayerBuffering& self) {
+                                          if (self.judgements_ == judgement)
+                                              self.applySpinner(true);
+                                      }));
 }
 
 void PNPlayerBuffering::toggleSpinner(bool show) {
-    DispatchQueue::main()->async([weak = weak_from_this(), show] {
-        if (auto self = weak.lock())
-            self->applySpinner(show);
-    });
+    DispatchQueue::main()->async(
+        platform::weakly(this, [show](PNPlayerBuffering& self) { self.applySpinner(show); }));
 }
 
 void PNPlayerBuffering::applySpinner(bool show) {
@@ -111,18 +105,17 @@ void PNPlayerBuffering::applySpinner(bool show) {
 
 void PNPlayerBuffering::setShowSpinner(bool show) {
     showSpinner_ = show;
-    DispatchQueue::main()->async([weak = weak_from_this(), show] {
-        auto self = weak.lock();
-        auto spinnerView = self ? self->spinnerView() : nullptr;
+    DispatchQueue::main()->async(platform::weakly(this, [show](PNPlayerBuffering& self) {
+        auto spinnerView = self.spinnerView();
         if (!spinnerView)
             return;
         spinnerView->setHidden(!show);
-        if (!show && self->isSpinnerActive_) {
+        if (!show && self.isSpinnerActive_) {
             spinnerView->layer()->removeAllAnimations();
             spinnerView->layer()->setOpacity(0);
-            self->isSpinnerActive_ = false;
+            self.isSpinnerActive_ = false;
         }
-    });
+    }));
 }
 
 }  // namespace pindle

@@ -2,6 +2,7 @@
 
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "PindlePlayer/views/PNPlayerViewControllerDelegate.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -14,12 +15,12 @@ PNPlayerControllerEvents::PNPlayerControllerEvents(std::weak_ptr<PNPlayerViewCon
 void PNPlayerControllerEvents::tell(
     std::string_view selector,
     std::function<void(PNPlayerViewControllerDelegate&, PNPlayerViewController&)> call) const {
-    defer_([weak = controller_, selector, call = std::move(call)] {
-        auto controller = weak.lock();
-        auto delegate = controller ? controller->delegate() : nullptr;
-        if (delegate && delegate->respondsTo(selector))
-            call(*delegate, *controller);
-    });
+    defer_(platform::weakly(controller_,
+                            [selector, call = std::move(call)](PNPlayerViewController& controller) {
+                                auto delegate = controller.delegate();
+                                if (delegate && delegate->respondsTo(selector))
+                                    call(*delegate, controller);
+                            }));
 }
 
 void PNPlayerControllerEvents::readyToPlay() const {

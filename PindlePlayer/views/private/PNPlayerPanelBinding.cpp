@@ -1,6 +1,7 @@
 #include "PindlePlayer/views/private/PNPlayerPanelBinding.hpp"
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -62,10 +63,8 @@ void PNPlayerPanelBinding::whenPanelReady(std::function<void(PNPlayerPanelBindin
             return;
         }
     }
-    DispatchQueue::main()->async([weak = weak_from_this(), action = std::move(action)] {
-        if (auto self = weak.lock())
-            action(*self);
-    });
+    DispatchQueue::main()->async(platform::weakly(
+        this, [action = std::move(action)](PNPlayerPanelBinding& self) { action(self); }));
 }
 
 void PNPlayerPanelBinding::setShowControls(bool show) {
@@ -90,31 +89,29 @@ void PNPlayerPanelBinding::showButtons(const Buttons& buttons) {
     auto panel = this->panel();
     if (!panel)
         return;
-    DispatchQueue::main()->async([weak = weak_from_this(), panel, buttons] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        auto play = panel->playButton(), prev = panel->prevButton(), next = panel->nextButton();
-        if (!play || !prev || !next)
-            return;
-        if (buttons.playlist) {
-            std::function<PNPlaylistPtr()> currentPlaylist;
-            {
-                std::lock_guard lock(self->mutex_);
-                currentPlaylist = self->currentPlaylist_;
+    DispatchQueue::main()->async(
+        platform::weakly(this, [panel, buttons](PNPlayerPanelBinding& self) {
+            auto play = panel->playButton(), prev = panel->prevButton(), next = panel->nextButton();
+            if (!play || !prev || !next)
+                return;
+            if (buttons.playlist) {
+                std::function<PNPlaylistPtr()> currentPlaylist;
+                {
+                    std::lock_guard lock(self.mutex_);
+                    currentPlaylist = self.currentPlaylist_;
+                }
+                const bool stillListed = currentPlaylist && currentPlaylist() != nullptr;
+                const auto total = buttons.playlist->totalCount();
+                play->setEnabled(stillListed);
+                prev->setEnabled(buttons.index >= 1);
+                next->setEnabled(stillListed && (!total || buttons.index + 1 < *total));
+            } else {
+                play->setEnabled(buttons.hasVideo);
+                prev->setEnabled(false);
+                next->setEnabled(false);
             }
-            const bool stillListed = currentPlaylist && currentPlaylist() != nullptr;
-            const auto total = buttons.playlist->totalCount();
-            play->setEnabled(stillListed);
-            prev->setEnabled(buttons.index >= 1);
-            next->setEnabled(stillListed && (!total || buttons.index + 1 < *total));
-        } else {
-            play->setEnabled(buttons.hasVideo);
-            prev->setEnabled(false);
-            next->setEnabled(false);
-        }
-        panel->setPlayPauseButtonMode(buttons.playing);
-    });
+            panel->setPlayPauseButtonMode(buttons.playing);
+        }));
 }
 
 void PNPlayerPanelBinding::showProgress(double fraction) {

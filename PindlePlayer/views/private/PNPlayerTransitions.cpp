@@ -1,6 +1,7 @@
 #include "PindlePlayer/views/private/PNPlayerTransitions.hpp"
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/ui/View.hpp"
 
 namespace pindle {
@@ -28,38 +29,35 @@ void PNPlayerTransitions::present(std::shared_ptr<PNPlayerView> from,
                                   std::function<void()> completion) {
     auto weak = weak_from_this();
     if (from == to) {
-        DispatchQueue::main()->async([weak, to, completion] {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            if (to->isReadyToPlay() || to->isThumbShown()) {
-                to->setHidden(false);
-                if (auto shown = self->hooks().currentShown)
-                    shown();
-            }
-            if (completion)
-                completion();
-        });
+        DispatchQueue::main()->async(
+            platform::weakly(this, [to, completion](PNPlayerTransitions& self) {
+                if (to->isReadyToPlay() || to->isThumbShown()) {
+                    to->setHidden(false);
+                    if (auto shown = self.hooks().currentShown)
+                        shown();
+                }
+                if (completion)
+                    completion();
+            }));
     } else if (!transition) {
-        DispatchQueue::main()->async([weak, from, to, completion] {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            const auto hooks = self->hooks();
-            if (retire(hooks, *from))
-                from->setHidden(true);
-            if (isCurrent(hooks, *to)) {
-                to->setHidden(false);
-                // The old view is gone from the screen at once: what is there now is the
-                // current view, picture or not, and the old one is free to take a neighbour.
-                if (hooks.currentShown)
-                    hooks.currentShown();
-            }
-            if (completion)
-                completion();
-        });
+        DispatchQueue::main()->async(
+            platform::weakly(this, [from, to, completion](PNPlayerTransitions& self) {
+                const auto hooks = self.hooks();
+                if (retire(hooks, *from))
+                    from->setHidden(true);
+                if (isCurrent(hooks, *to)) {
+                    to->setHidden(false);
+                    // The old view is gone from the screen at once: what is there now is the
+                    // current view, picture or not, and the old one is free to take a neighbour.
+                    if (hooks.currentShown)
+                        hooks.currentShown();
+                }
+                if (completion)
+                    completion();
+            }));
     } else {
         animate(from, to, *transition, [weak, from, completion] {
+            // by hand: the view retires and the completion runs even when this has gone
             auto self = weak.lock();
             retire(self ? self->hooks() : Hooks{}, *from);
             if (completion)
@@ -85,6 +83,7 @@ void PNPlayerTransitions::animate(std::shared_ptr<PNPlayerView> from,
     isAnimating_ = true;
     auto weak = weak_from_this();
     DispatchQueue::main()->async([weak, from, to, transition, completion] {
+        // by hand: the completion runs even when this has gone
         auto self = weak.lock();
         if (!self) {
             if (completion)
@@ -150,6 +149,7 @@ void PNPlayerTransitions::animate(std::shared_ptr<PNPlayerView> from,
                     else
                         view->setAlpha(1);
                 }
+                // by hand: the views are settled even when this has gone
                 auto self = weak.lock();
                 // Cut short by a newer animation, which now owns the views and the flag.
                 if (self && self->animations_ != generation)

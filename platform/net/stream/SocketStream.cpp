@@ -1,6 +1,7 @@
 #include "platform/net/stream/SocketStream.hpp"
 
 #include "platform/crypto/CryptoLibrary.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -116,11 +117,8 @@ void SocketStream::schedule(std::shared_ptr<RunLoop> runLoop) {
         return;
     if (runLoop_ && source_) {
         runLoop_->removeSource(source_);
-        std::weak_ptr<SocketStream> weak = weak_from_this();
-        source_ = runLoop->addSource(fd_, 0, [weak](short revents) {
-            if (auto self = weak.lock())
-                self->onReady(revents);
-        });
+        source_ = runLoop->addSource(
+            fd_, 0, weakly(this, [](SocketStream& self, short revents) { self.onReady(revents); }));
     }
     runLoop_ = std::move(runLoop);
     updateInterest();
@@ -235,11 +233,9 @@ std::vector<SocketStream::Event> SocketStream::connectNextAddress() {
         int result = ::connect(fd_, reinterpret_cast<const sockaddr*>(address.data()),
                                static_cast<socklen_t>(address.size()));
         if (result == 0 || errno == EINPROGRESS) {
-            std::weak_ptr<SocketStream> weak = weak_from_this();
-            source_ = runLoop_->addSource(fd_, POLLOUT, [weak](short revents) {
-                if (auto self = weak.lock())
-                    self->onReady(revents);
-            });
+            source_ = runLoop_->addSource(
+                fd_, POLLOUT,
+                weakly(this, [](SocketStream& self, short revents) { self.onReady(revents); }));
             return {};
         }
         lastErrno = errno;
@@ -350,11 +346,7 @@ void SocketStream::startTLS(TLSSettings settings) {
     phase_ = Phase::handshaking;
     readArmed_ = false;
     spaceAvailable_ = false;
-    std::weak_ptr<SocketStream> weak = weak_from_this();
-    runLoop_->perform([weak] {
-        if (auto self = weak.lock())
-            self->onReady(0);
-    });
+    runLoop_->perform(weakly(this, [](SocketStream& self) { self.onReady(0); }));
 }
 
 void SocketStream::onReady(short revents) {
@@ -422,11 +414,7 @@ void SocketStream::announce(const std::vector<Event>& events) {
 void SocketStream::announceLater(Event event) {
     if (!runLoop_)
         return;
-    std::weak_ptr<SocketStream> weak = weak_from_this();
-    runLoop_->perform([weak, event] {
-        if (auto self = weak.lock())
-            self->announce({event});
-    });
+    runLoop_->perform(weakly(this, [event](SocketStream& self) { self.announce({event}); }));
 }
 
 long SocketStream::read(std::uint8_t* buffer, std::size_t capacity) {

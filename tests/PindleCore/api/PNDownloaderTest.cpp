@@ -45,9 +45,9 @@ class PNDownloaderTest : public testing::EmulatorFixture {
         Outcome<End> end;
         PNDownloader::data(
             mediaURL(), range,
-            [collected, mutex](const Data& chunk, std::int64_t total) {
+            [collected, mutex](const platform::SharedData& chunk, std::int64_t total) {
                 std::lock_guard lock(*mutex);
-                collected->bytes.insert(collected->bytes.end(), chunk.begin(), chunk.end());
+                collected->bytes.insert(collected->bytes.end(), chunk->begin(), chunk->end());
                 collected->sizesSeen.push_back(total);
                 ++collected->chunks;
             },
@@ -111,8 +111,8 @@ TEST_F(PNDownloaderTest, AWholeFileReplyToARangeHandsOnOnlyTheRangesBytes) {
         Outcome<End> end;
         PNDownloader::data(
             *platform::URL::fromString(emulator_.baseURL() + "/whole.mp4"), c.range,
-            [collected](const Data& chunk, std::int64_t) {
-                collected->insert(collected->end(), chunk.begin(), chunk.end());
+            [collected](const platform::SharedData& chunk, std::int64_t) {
+                collected->insert(collected->end(), chunk->begin(), chunk->end());
             },
             [&](std::int64_t size, const std::optional<Error>& error) {
                 end.set({size, error});
@@ -134,7 +134,8 @@ TEST_F(PNDownloaderTest, UnsatisfiableRangeDeliversNoBytesAndTheStatusError) {
 TEST_F(PNDownloaderTest, ARangeBeyondSixtyFourBitsSendsNothing) {
     Outcome<End> end;
     PNDownloader::data(
-        mediaURL(), {INT64_MAX, 2}, [](const Data&, std::int64_t) { ADD_FAILURE(); },
+        mediaURL(), {INT64_MAX, 2},
+        [](const platform::SharedData&, std::int64_t) { ADD_FAILURE(); },
         [&](std::int64_t size, const std::optional<Error>& error) {
             end.set({size, error});
         });
@@ -161,7 +162,7 @@ TEST_F(PNDownloaderTest, CancellingBeforeAnyByteEndsOnceWithoutData) {
     std::atomic<int> chunks{0};
     Outcome<End> end;
     PNCancellablePtr token = PNDownloader::data(
-        mediaURL(), {0, 100}, [&](const Data&, std::int64_t) { ++chunks; },
+        mediaURL(), {0, 100}, [&](const platform::SharedData&, std::int64_t) { ++chunks; },
         [&](std::int64_t size, const std::optional<Error>& error) {
             end.set({size, error});
         });

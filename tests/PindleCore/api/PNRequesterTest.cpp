@@ -240,8 +240,8 @@ TEST_F(PNRequesterTest, StreamedChunksCarryTheReplysSizeAndStatusButNeverAnError
         Outcome<std::pair<std::int64_t, std::optional<Error>>> end;
         PNRequester::instance().googleDataRequest(
             platform::URLRequest(url(path)),
-            [&](const platform::Data& chunk, std::int64_t totalSize, int statusCode) {
-                streamed.bytes.append(chunk.begin(), chunk.end());
+            [&](const platform::SharedData& chunk, std::int64_t totalSize, int statusCode) {
+                streamed.bytes.append(chunk->begin(), chunk->end());
                 streamed.sizesAndStatuses.emplace_back(totalSize, statusCode);
             },
             [&](std::int64_t totalSize, const std::optional<Error>& error) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/uploads/PCacheManager.hpp"
+#include "PindleCore/uploads/PNUploadingPersistentStorage.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
 #include "PindleCore/uploads/PPublishService.hpp"
@@ -22,10 +24,12 @@
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileError.hpp"
+#include "platform/files/FileLock.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/media/Image.hpp"
 #include "tests/support/MediaFixtures.hpp"
 #include "tests/support/MediaSummary.hpp"
+#include "tests/support/SpinUntil.hpp"
 
 namespace pindle::legacy {
 namespace {
@@ -34,7 +38,9 @@ namespace {
 // and a loaded machine stretches that to minutes.
 constexpr std::chrono::seconds kConversionPatience{240};
 
-// The service's notifications, in order, as "name" or "name:videoID".
+// The service's notifications, in order, as "name" or "name:videoID". The observers share
+// what they note rather than point into this object: a post already under way on an upload's
+// thread may still call them after the test has ended and this object has gone.
 class ServiceEvents {
   public:
     ServiceEvents() {
@@ -44,19 +50,20 @@ class ServiceEvents {
               NotificationName::PNVideoIsUploaded, NotificationName::PNVideoUploadFailed,
               NotificationName::PNVideoUploadCanceled}) {
             registrations_.emplace_back(center.addObserverForName(
-                name, nullptr, nullptr, [this, name](const platform::Notification& notification) {
+                name, nullptr, nullptr,
+                [noted = noted_, name](const platform::Notification& notification) {
                     std::string event = name;
                     if (auto id = notification.userInfo.find("videoID");
                         id != notification.userInfo.end())
                         event += ":" + *id->second.asString();
-                    std::lock_guard lock(mutex_);
-                    events_.push_back(event);
+                    std::lock_guard lock(noted->mutex);
+                    noted->events.push_back(event);
                 }));
         }
     }
     std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
+        std::lock_guard lock(noted_->mutex);
+        return noted_->events;
     }
     int count(const std::string& event) const {
         auto all = events();
@@ -67,8 +74,11 @@ class ServiceEvents {
     }
 
   private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;  // guarded by mutex_
+    struct Noted {
+        std::mutex mutex;
+        std::vector<std::string> events;  // guarded by mutex
+    };
+    std::shared_ptr<Noted> noted_ = std::make_shared<Noted>();
     std::vector<platform::NotificationCenter::ScopedRegistration> registrations_;
 };
 
@@ -484,6 +494,49 @@ TEST_F(PUploadingServiceTest, WhatAnotherProcessCarriesIsLeftAlone) {
     EXPECT_FALSE(stored(unconfirmed));
     EXPECT_FALSE(stored(reporting));
     EXPECT_TRUE(events.waitFor(std::string(NotificationName::PNVideoIsUploaded) + ":" + sending));
+}
+
+// Whoever waits for the start-up's restart (a host about to end, say) takes its count to mean
+// that the restart has ended: its tidying done, its uploads under way. This restart stands
+// still on the records file's lock, held by the test as by another process sharing the home,
+// while it drops a record that has nothing left to send: it counts only once it has gone on.
+// While the test holds that lock it neither reads the records nor runs the main queue: both
+// would wait for the lock behind the restart.
+TEST_F(PUploadingServiceTest, ARestartCountsOnceItHasEnded) {
+    const std::string id = "0a1b2c3d-0000-4000-8000-000000000116";
+    platform::FileManager::defaultManager().removeItem(convertedRecord(id, 0, false)).ignoreError();
+    ASSERT_TRUE(stored(id));
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    platform::NotificationCenter::ScopedRegistration registration(
+        platform::NotificationCenter::defaultCenter().addObserverForName(
+            NotificationName::PNVideoUploadStarted, nullptr, nullptr,
+            [started, id](const platform::Notification& notification) {
+                if (auto video = notification.userInfo.find("videoID");
+                    video != notification.userInfo.end() && video->second.asString() &&
+                    *video->second.asString() == id)
+                    *started = true;
+            }));
+    auto recordsLock =
+        platform::FileLock::acquire(PNUploadingPersistentStorage::shared().uploadingsPath() +
+                                    PNUploadingPersistentStorage::lockSuffix);
+    ASSERT_TRUE(recordsLock);
+    auto& service = PUploadingService::getInstance();
+    const int restarts = service.restartCount();
+    std::thread restart([&] { service.startNonCompletedUploadingsAgain(); });
+    struct Joined {
+        std::unique_ptr<platform::FileLock>& lock;
+        std::thread& thread;
+        ~Joined() {
+            lock.reset();
+            thread.join();
+        }
+    } joined{recordsLock, restart};
+
+    EXPECT_TRUE(testing::spinUntil([&] { return started->load(); }));
+    EXPECT_EQ(service.restartCount(), restarts);
+    recordsLock.reset();
+    EXPECT_TRUE(testing::eventually([&] { return service.restartCount() == restarts + 1; }));
+    EXPECT_FALSE(stored(id));
 }
 
 // After a back-off, an upload that got somewhere before it has to back off again pauses as

@@ -104,7 +104,7 @@ class RecordingListener : public PNVideoLoaderRequestListener {
 class CollectingReceiver : public platform::AssetResourceLoadingRequest::Receiver {
   public:
     void requestDidRespond(const platform::AssetResourceLoadingRequestPtr&, std::int64_t,
-                           const platform::Data& bytes) override {
+                           std::span<const std::uint8_t> bytes) override {
         std::lock_guard lock(mutex);
         collected.insert(collected.end(), bytes.begin(), bytes.end());
     }

@@ -17,9 +17,9 @@ using platform::Data;
 class RecordingReceiver : public AssetResourceLoadingRequest::Receiver {
   public:
     void requestDidRespond(const AssetResourceLoadingRequestPtr&, std::int64_t offset,
-                           const Data& bytes) override {
+                           std::span<const std::uint8_t> bytes) override {
         std::lock_guard lock(mutex);
-        answers.emplace_back(offset, bytes);
+        answers.emplace_back(offset, Data(bytes.begin(), bytes.end()));
     }
     void requestDidFinish(const AssetResourceLoadingRequestPtr&,
                           const std::optional<platform::Error>&) override {

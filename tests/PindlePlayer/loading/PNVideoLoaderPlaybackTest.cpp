@@ -2,6 +2,8 @@
 // emulator serving a real movie.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "PindlePlayer/loading/PNVideoLoader.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderListener.hpp"
 #include "platform/dispatch/MainThread.hpp"
@@ -173,6 +175,92 @@ TEST_F(PNVideoLoaderPlaybackTest, APlayerPlaysTheServedClipAndShowsFrameSixtyAtT
         EXPECT_FALSE(listener->isActive());
     }
     player->replaceCurrentItem(nullptr);
+}
+
+// A movie of about 60 MB, made once per process: heavy enough that its bytes arrive over many
+// refreshes of the player while its first range is still streaming.
+const std::string& heavyClip() {
+    static const std::string bytes = [] {
+        platform::testing::ClipOptions options;
+        options.width = 64;
+        options.height = 64;
+        options.seconds = 20;
+        options.fps = 10;
+        options.bFrames = false;
+        options.toneHz = 440;
+        return platform::testing::heavyClipBytes(options, 60'000'000);
+    }();
+    return bytes;
+}
+
+// The bytes of the file that the "Range" headers asked for, each open range to the end.
+std::int64_t bytesAskedFor(const std::vector<std::string>& ranges, std::int64_t total) {
+    std::int64_t asked = 0;
+    for (const auto& range : ranges) {
+        long long first = 0;
+        long long last = total - 1;
+        std::sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last);
+        asked += std::min<std::int64_t>(last + 1, total) - first;
+    }
+    return asked;
+}
+
+// Each byte of the movie crosses the network once and reaches the player once: with the whole
+// file loading in one go, and with a seek past a download that has stalled, which costs the
+// bytes from the seek on once more at most.
+TEST_F(PNVideoLoaderPlaybackTest, EveryByteIsFetchedAndHandedToThePlayerOnce) {
+    const std::string& file = heavyClip();
+    const auto total = static_cast<std::int64_t>(file.size());
+    ASSERT_GT(total, 55'000'000);
+    struct Case {
+        const char* name;
+        std::optional<double> seekTo;
+    };
+    for (const Case& c : {Case{"straight", std::nullopt}, Case{"seek", 15.0}}) {
+        SCOPED_TRACE(c.name);
+        const std::string id = std::string("heavy-") + c.name;
+        const std::string path = "/v/" + id + ".mp4";
+        const auto url = serve(path, file);
+        if (c.seekTo)
+            emulator_.server().addFault(path, emulator::Fault::stallAfter(4'000'000).times(1));
+        auto videoLoader = loader(1);
+        videoLoader->setVideosToPreload({videoAt(url, id)});
+        videoLoader->setPreload(id, false);
+        auto delegate = std::make_shared<ListeningDelegate>(videoLoader);
+        auto asset = platform::URLAsset::make(*platform::URL::fromString("pinlet://uid/" + id));
+        asset->resourceLoader().setDelegate(delegate, platform::DispatchQueue::main());
+        auto item = platform::PlayerItem::make(asset);
+        auto player = platform::Player::make(item);
+
+        // What the seek asks for again: the rest of the file from where it lands.
+        std::int64_t seekWorth = 0;
+        if (c.seekTo) {
+            ASSERT_TRUE(pumpUntil([&] { return item->byteCounters().handed >= 3'000'000; }));
+            ASSERT_EQ(item->status(), platform::PlayerItem::Status::readyToPlay);
+            player->seek(platform::MediaTime::makeWithSeconds(*c.seekTo), [](bool) {});
+            ASSERT_TRUE(pumpUntil([&] { return rangesAsked(path).size() >= 2; }));
+            long long from = 0;
+            ASSERT_EQ(std::sscanf(rangesAsked(path)[1].c_str(), "bytes=%lld-", &from), 1);
+            seekWorth = total - from;
+        }
+        ASSERT_TRUE(pumpUntil([&] {
+            const auto ranges = item->loadedTimeRanges();
+            const auto seen = delegate->seen();
+            return !ranges.empty() && ranges.back().end() == item->duration() && seen.size() >= 2 &&
+                   seen.back().first->isFinished();
+        }));
+        const auto asked = rangesAsked(path);
+        EXPECT_EQ(asked.size(), c.seekTo ? 2u : 1u);
+        EXPECT_LE(bytesAskedFor(asked, total), total + seekWorth);
+        const auto counters = item->byteCounters();
+        EXPECT_LE(counters.handed, total);
+        EXPECT_EQ(counters.repeated, 0);
+        if (!c.seekTo) {
+            EXPECT_EQ(counters.handed, total);
+            EXPECT_EQ(delegate->seen().size(), 2u);  // the file's facts, then its bytes
+        }
+        player->replaceCurrentItem(nullptr);
+    }
 }
 
 TEST_F(PNVideoLoaderPlaybackTest, ACancelledLoadingRequestTakesItsListenerOffTheLoader) {

@@ -2,6 +2,8 @@
 // a server that refuses the file for good fails the player's reads instead.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "PindleCore/model/PNErrorClassification.hpp"
 #include "PindlePlayer/loading/PNVideoLoader.hpp"
 #include "PindlePlayer/loading/PNVideoLoaderListener.hpp"
@@ -62,14 +64,22 @@ class PNVideoLoaderRetryTest : public PlayerCacheFixture {
     }
 
     // The player's first read of a video, as the player view hands it to the loader: the
-    // content information and the first two bytes.
+    // content information and the first two bytes. Returns once the loader has taken the read:
+    // it holds the read's listener, or has answered the read already (a refused file is
+    // answered at once, and the listener leaves the loader as soon as it registered; a count
+    // of listeners can miss both, as an earlier read's listener may leave meanwhile).
     platform::AssetResourceLoadingRequestPtr firstRead(const std::string& id) {
         auto read = platform::AssetResourceLoadingRequest::make(
             *platform::URL::fromString("pinlet://uid/" + id), true,
             platform::AssetResourceLoadingRequest::Range{0, 2, false}, receiver_);
-        const std::size_t before = loader_->listeners().size();
-        listeners_.push_back(PNVideoLoaderListener::make(loader_, read));
-        EXPECT_TRUE(eventually([&] { return loader_->listeners().size() > before; }));
+        auto listener = PNVideoLoaderListener::make(loader_, read);
+        listeners_.push_back(listener);
+        EXPECT_TRUE(eventually([&] {
+            const auto registered = loader_->listeners();
+            return read->isFinished() ||
+                   std::find(registered.begin(), registered.end(), listener) != registered.end();
+        })) << "the loader never took the read of "
+            << id;
         return read;
     }
 

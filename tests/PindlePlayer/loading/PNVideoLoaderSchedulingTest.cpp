@@ -15,7 +15,7 @@ using platform::AssetResourceLoadingRequest;
 class IgnoringReceiver : public AssetResourceLoadingRequest::Receiver {
   public:
     void requestDidRespond(const platform::AssetResourceLoadingRequestPtr&, std::int64_t,
-                           const platform::Data&) override {}
+                           std::span<const std::uint8_t>) override {}
     void requestDidFinish(const platform::AssetResourceLoadingRequestPtr&,
                           const std::optional<platform::Error>&) override {}
 };

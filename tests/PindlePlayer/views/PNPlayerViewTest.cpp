@@ -448,7 +448,7 @@ TEST_F(PNPlayerViewTest, SnapshotShowsTheThumbnailThenTheVideoFrameAndResetEmpti
 
 struct SilentReceiver : platform::AssetResourceLoadingRequest::Receiver {
     void requestDidRespond(const platform::AssetResourceLoadingRequestPtr&, std::int64_t,
-                           const platform::Data&) override {}
+                           std::span<const std::uint8_t>) override {}
     void requestDidFinish(const platform::AssetResourceLoadingRequestPtr&,
                           const std::optional<platform::Error>&) override {}
 };

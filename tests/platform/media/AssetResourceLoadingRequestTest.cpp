@@ -8,7 +8,7 @@ namespace {
 class Recorder : public AssetResourceLoadingRequest::Receiver {
   public:
     void requestDidRespond(const AssetResourceLoadingRequestPtr& request, std::int64_t offset,
-                           const Data& bytes) override {
+                           std::span<const std::uint8_t> bytes) override {
         answers.emplace_back(offset, bytes.size());
         offsetsWhileTaking.push_back(request->dataRequest()->currentOffset());
     }
