@@ -56,13 +56,16 @@ std::unique_ptr<TonePlayback> TonePlayback::start(const std::string& address, do
         state->stream,
         [](pa_stream*, void* userdata) { static_cast<PulseContext*>(userdata)->signal(); },
         &context);
-    // A short buffer keeps the null sink rendering in short blocks, so its monitor hands
-    // sound over as a microphone would, every few milliseconds, rather than in seconds.
+    // Early requests of a few milliseconds keep the null sink rendering in short blocks, so
+    // its monitor hands sound over as a microphone would, every few milliseconds rather than
+    // in seconds. The half second written ahead carries the tone through the stalls of a
+    // busy machine: a stream that runs dry plays silence into the "microphone".
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(20'000, &spec));
-    attributes.prebuf = attributes.minreq = attributes.fragsize = static_cast<std::uint32_t>(-1);
-    if (pa_stream_connect_playback(state->stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY,
+    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(500'000, &spec));
+    attributes.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(10'000, &spec));
+    attributes.prebuf = attributes.fragsize = static_cast<std::uint32_t>(-1);
+    if (pa_stream_connect_playback(state->stream, nullptr, &attributes, PA_STREAM_EARLY_REQUESTS,
                                    nullptr, nullptr) < 0) {
         *failure = "cannot play the tone";
         pa_stream_unref(state->stream);

@@ -343,10 +343,12 @@ TEST(ExampleHostProgramTest, RecordWithUploadDeliversThe720pRecordingToTheBacken
     std::string startError;
     ASSERT_TRUE(emulator.start(&startError)) << startError;
     const fs::path folder = testing::makeScratchFolder("example-record");
+    // The stop is answered once every picture taken is encoded, and the upload converts the
+    // file first: under the sanitizers on a loaded machine either can outlast the default wait.
     ProgramRun run = runExample(
         {"record", "--seconds", "1", "--output", folder.string(), "--upload", "--json-only",
-         "--gateway", "127.0.0.1:" + std::to_string(emulator.port()), "--local", "--api-token",
-         BackendEmulator::defaultAPIToken, "--identity", "tester"});
+         "--timeout", "180", "--gateway", "127.0.0.1:" + std::to_string(emulator.port()), "--local",
+         "--api-token", BackendEmulator::defaultAPIToken, "--identity", "tester"});
     ASSERT_EQ(run.status, 0) << joined(run.out) << joined(run.err);
 
     std::vector<std::string> recorded;

@@ -116,6 +116,10 @@ TEST(ExampleHostTest, DemoWalksEveryStepAgainstTheEmbeddedEmulator) {
 
 class ExampleCommandsTest : public ::testing::Test {
   protected:
+    // The host's wait, in seconds, for commands whose work is encoding: ample for a loaded
+    // machine running the instrumented build, where encoding runs many times slower.
+    static constexpr const char* kInstrumentedPatience = "180";
+
     static constexpr std::int64_t firstCreatedAt = 1709283600000;  // 2024-03-01T09:00:00Z
     static constexpr std::int64_t hour = 3600 * 1000;
 
@@ -323,7 +327,10 @@ TEST_F(ExampleCommandsTest, DownloadWritesTheWholeRangeToTheOutputFile) {
 
 TEST_F(ExampleCommandsTest, RecordWritesEachResolutionWithoutASession) {
     const std::string folder = platform::AppContainer::temporaryDirectory() + "/recordings";
-    Run offline = run({"record", "--seconds", "0.3", "--output", folder}, {});
+    // Every picture taken before the stop is encoded at three sizes before the stop is
+    // answered; at load under the sanitizers that backlog takes longer than the default wait.
+    Run offline = run(
+        {"record", "--seconds", "0.3", "--output", folder, "--timeout", kInstrumentedPatience}, {});
     ASSERT_EQ(offline.exitCode, 0) << offline.summary.dump();
     ASSERT_EQ(offline.summary["files"].size(), 3u);
     for (const auto& file : offline.summary["files"])
@@ -670,7 +677,9 @@ TEST_F(ExampleCommandsTest, UploadAgainstStorageAnswering503TwiceAChunkDeliversT
     faults.unavailablePerChunk = 2;
     emulator_->storage().setFaults(faults);
 
-    Run uploaded = run({"upload", clip});
+    // The conversion before the first range reports no progress, and at load under the
+    // sanitizers it can outlast the default wait for some.
+    Run uploaded = run({"upload", clip, "--timeout", kInstrumentedPatience});
     ASSERT_EQ(uploaded.exitCode, 0) << uploaded.summary.dump();
     std::string videoID;
     for (const json& line : uploaded.printed)

@@ -21,8 +21,9 @@
 
 namespace pindle::example {
 
-// How long a program may run before a test gives up on it.
-constexpr auto programLimit = std::chrono::seconds(120);
+// How long a program may run before a test gives up on it: recording, converting and sending
+// together take minutes under the sanitizers on a loaded machine.
+constexpr auto programLimit = std::chrono::seconds(300);
 
 std::vector<std::string> linesOf(const std::filesystem::path& path);
 // The lines, each with its newline.

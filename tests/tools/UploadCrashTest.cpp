@@ -32,8 +32,10 @@ namespace {
 namespace fs = std::filesystem;
 using Hold = StorageResource::Hold;
 
-constexpr auto childLimit = std::chrono::seconds(120);
-constexpr auto gateLimit = std::chrono::seconds(60);
+// A child converts its clip before it sends anything, and under the sanitizers on a loaded
+// machine a conversion alone can take minutes.
+constexpr auto childLimit = std::chrono::seconds(240);
+constexpr auto gateLimit = std::chrono::seconds(240);
 // Converting and sending the large file on a busy machine.
 constexpr auto largeFileLimit = std::chrono::seconds(300);
 // The descriptor a child announces its stop on.
@@ -189,7 +191,7 @@ class ExampleHostChildrenTest : public ::testing::Test {
                                               "--identity",
                                               "crash-tester",
                                               "--timeout",
-                                              "60"};
+                                              "180"};
         arguments.insert(arguments.end(), command.begin(), command.end());
         return arguments;
     }

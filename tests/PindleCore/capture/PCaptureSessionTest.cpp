@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -94,9 +95,10 @@ class PCaptureSessionTest : public platform::testing::VirtualTimeTest {
     }
     // Holds the capture queue until the returned gate is opened, so that a test sees the state
     // the caller's thread set before the queued step catches up.
-    std::shared_ptr<pindle::testing::Gate> holdQueue() {
+    std::shared_ptr<pindle::testing::Gate> holdQueue(
+        std::chrono::milliseconds bound = pindle::testing::barrierPatience) {
         auto gate = std::make_shared<pindle::testing::Gate>();
-        capture_->captureQueue()->async([gate] { gate->wait(); });
+        capture_->captureQueue()->async([gate, bound] { gate->wait(bound); });
         return gate;
     }
     std::shared_ptr<platform::URLAsset> asset(const std::string& name) {
@@ -925,7 +927,9 @@ TEST_F(PCaptureSessionTest, PicturesPastASecondBehindAreDroppedAndTheirGapFilled
     flush();
 
     constexpr int behind = 90;  // three seconds of pictures while the encoder is busy
-    auto gate = holdQueue();
+    // Each pushed picture is drawn and scaled; at load under the sanitizers ninety of them
+    // take longer than a gate's usual patience, and a gate that gave up lets the queue run.
+    auto gate = holdQueue(std::chrono::minutes(3));
     for (int i = 1; i <= behind; ++i) source.pushVideo(pushedFrameTime(i));
     EXPECT_EQ(output->samplesInFlight(), kept);
     EXPECT_EQ(output->droppedSampleCount(), behind - kept);

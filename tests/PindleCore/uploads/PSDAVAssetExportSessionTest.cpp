@@ -10,6 +10,7 @@
 #include "platform/media/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
+#include "tests/support/Barriers.hpp"
 #include "tests/support/Gate.hpp"
 #include "tests/support/MediaFixtures.hpp"
 
@@ -58,7 +59,7 @@ TEST_F(PSDAVAssetExportSessionTest, ARestartedExportsHandlerSeesItsOwnCancel) {
     auto firstStatus = first.get_future();
     auto secondStatus = second.get_future();
     ASSERT_EQ(secondStatus.wait_for(std::chrono::seconds(60)), std::future_status::ready);
-    ASSERT_EQ(firstStatus.wait_for(std::chrono::seconds(1)), std::future_status::ready);
+    ASSERT_EQ(firstStatus.wait_for(pindle::testing::barrierPatience), std::future_status::ready);
     EXPECT_EQ(firstStatus.get(), Status::cancelled);
     EXPECT_EQ(secondStatus.get(), Status::completed);
     EXPECT_EQ(session->status(), Status::completed);

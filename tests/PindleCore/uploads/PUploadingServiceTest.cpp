@@ -34,6 +34,10 @@
 namespace pindle::legacy {
 namespace {
 
+// Waits that span a conversion: converting a clip runs many times slower under the sanitizers,
+// and a loaded machine stretches that to minutes.
+constexpr std::chrono::seconds kConversionPatience{240};
+
 // The service's notifications, in order, as "name" or "name:videoID". The observers share
 // what they note rather than point into this object: a post already under way on an upload's
 // thread may still call them after the test has ended and this object has gone.
@@ -65,7 +69,7 @@ class ServiceEvents {
         auto all = events();
         return static_cast<int>(std::count(all.begin(), all.end(), event));
     }
-    bool waitFor(const std::string& event, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    bool waitFor(const std::string& event, std::chrono::seconds limit = kConversionPatience) {
         return testing::eventually([&] { return count(event) > 0; }, limit);
     }
 
@@ -215,7 +219,7 @@ TEST_F(PUploadingServiceTest, AFileIsConvertedUploadedAndReported) {
             return std::find(events.begin(), events.end(),
                              std::string(NotificationName::PNVideoIsUploaded)) != events.end();
         },
-        std::chrono::seconds(60)));
+        kConversionPatience));
     {
         std::lock_guard lock(mutex);
         EXPECT_EQ(events.front(), kPVideosUploadingStartedNotification);
@@ -315,7 +319,7 @@ TEST_F(PUploadingServiceTest, CancellingDuringConversionLeavesNoFileBehind) {
     PNUploads::shared().cancelUpload(id);
     ASSERT_TRUE(
         testing::eventually([&] { return !PPublishService::getInstance().isPublishingVideoID(id); },
-                            std::chrono::seconds(30)));
+                            kConversionPatience));
     auto& cache = PCacheManager::getInstance();
     EXPECT_FALSE(stored(id));
     EXPECT_FALSE(exists(*cache.pathForVideoCache(id, "720p")));
@@ -341,7 +345,7 @@ TEST_F(PUploadingServiceTest, ARecordRemovedElsewhereDuringConversionEndsTheUplo
     ASSERT_TRUE(PPublishService::getInstance().isPublishingVideoID(id));
     PNUploadingStateManager::shared().removeUploading(id, PNTokenObject::sharedInstance());
     ASSERT_TRUE(events.waitFor(std::string(NotificationName::PNVideoUploadCanceled) + ":" + id,
-                               std::chrono::seconds(120)));
+                               kConversionPatience));
     EXPECT_TRUE(events.waitFor(kPVideosUploadingFinishedNotification));
     EXPECT_TRUE(PUploadingService::getInstance().videosInFlight().empty());
     EXPECT_FALSE(exists(*PCacheManager::getInstance().pathForMOVVideoCache(id)));
@@ -363,7 +367,7 @@ TEST_F(PUploadingServiceTest, AConversionThatCannotBeMovedIntoPlaceLosesNothing)
     const std::string id = upload(recording("clip.mp4"));
     ASSERT_TRUE(
         testing::eventually([&] { return !PPublishService::getInstance().isPublishingVideoID(id); },
-                            std::chrono::seconds(30)));
+                            kConversionPatience));
     auto& cache = PCacheManager::getInstance();
     EXPECT_TRUE(exists(*cache.pathForMOVVideoCache(id)));
     ASSERT_TRUE(stored(id));
@@ -393,7 +397,7 @@ TEST_F(PUploadingServiceTest, ACancelWhileTheConversionIsMovedIntoPlaceLeavesNoF
     const std::string id = upload(recording("clip.mp4"));
     ASSERT_TRUE(
         testing::eventually([&] { return !PPublishService::getInstance().isPublishingVideoID(id); },
-                            std::chrono::seconds(30)));
+                            kConversionPatience));
     auto& cache = PCacheManager::getInstance();
     EXPECT_FALSE(stored(id));
     EXPECT_FALSE(exists(*cache.pathForVideoCache(id, "720p")));
@@ -572,7 +576,7 @@ TEST_F(PUploadingServiceTest, AnUploadThatGotSomewhereBacksOffBrieflyAgain) {
                 clock->advance(PDataRangeUploadingOperation::passPause);
                 return false;
             },
-            std::chrono::seconds(60)));
+            kConversionPatience));
         clock->advance(PUploadingService::firstRetryDelay +
                        PDataRangeUploadingOperation::passPause / 2);
         EXPECT_FALSE(backedOff()) << "still waiting after " << PUploadingService::firstRetryDelay
@@ -585,7 +589,7 @@ TEST_F(PUploadingServiceTest, AnUploadThatGotSomewhereBacksOffBrieflyAgain) {
             clock->advance(PDataRangeUploadingOperation::passPause);
             return false;
         },
-        std::chrono::seconds(60)));
+        kConversionPatience));
     EXPECT_TRUE(emulator_.storage().isComplete(id + "/imported.mp4"));
     EXPECT_EQ(emulator_.storage().resentAcknowledgedBytes(), 0);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <vector>
 
@@ -284,7 +285,10 @@ TEST_F(CaptureSessionTest, ADelegateThatFallsBehindLosesSamplesPastTheBound) {
         const auto droppedBefore = output->droppedSampleCount();
         StandardError::Capture log;
         auto gate = std::make_shared<pindle::testing::Gate>();
-        behind->async([gate] { gate->wait(); });
+        // Held until the pushes end: each picture is drawn and converted, which at load under
+        // the sanitizers can outlast a gate's usual patience, and a gate that gave up lets the
+        // delegate catch up.
+        behind->async([gate] { gate->wait(std::chrono::minutes(3)); });
         constexpr int tooMany = 20;
         for (int i = 0; i < static_cast<int>(c.bound) + tooMany; ++i) {
             if (c.video)

@@ -107,4 +107,10 @@ RecordingDelegate::TaskRecord RecordingDelegate::record(std::uint64_t taskIdenti
     return found == records_.end() ? TaskRecord{} : found->second;
 }
 
+std::size_t RecordingDelegate::bodyLength(std::uint64_t taskIdentifier) const {
+    std::lock_guard lock(mutex_);
+    auto found = records_.find(taskIdentifier);
+    return found == records_.end() ? 0 : found->second.body.size();
+}
+
 }  // namespace pindle::platform::test

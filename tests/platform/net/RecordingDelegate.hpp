@@ -58,6 +58,8 @@ class RecordingDelegate : public URLSessionDelegate {
     bool waitForCompletion(std::uint64_t taskIdentifier);
     bool waitForInvalidation();
     TaskRecord record(std::uint64_t taskIdentifier) const;
+    // The length of the task's body so far, without copying it (cheap enough for every chunk).
+    std::size_t bodyLength(std::uint64_t taskIdentifier) const;
     // True when two calls for the same task ever ran at the same time.
     bool sawOverlap() const { return overlap_; }
 

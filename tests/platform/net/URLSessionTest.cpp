@@ -259,20 +259,26 @@ TEST_F(URLSessionTest, ASlowDelegateHoldsTheTransferBackAndStillGetsEveryByteInO
     // a lost, repeated or reordered chunk.
     constexpr std::size_t bodySize = 12 * 1024 * 1024;
     constexpr std::int64_t bufferedBound = 1024 * 1024;
-    std::string body(bodySize, '\0');
-    for (std::size_t i = 0; i < bodySize; ++i) body[i] = static_cast<char>(i % 251);
-    server_.route("/large", [&body](const RecordedRequest&, ServerConnection& connection) {
-        connection.write(LoopbackServer::reply(200, {}, body));
+    auto body = std::make_shared<std::string>(bodySize, '\0');
+    for (std::size_t i = 0; i < bodySize; ++i) (*body)[i] = static_cast<char>(i % 251);
+    // Shared: the server's thread may still be in the route when the test has ended.
+    server_.route("/large", [body](const RecordedRequest&, ServerConnection& connection) {
+        connection.write(LoopbackServer::reply(200, {}, *body));
     });
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    std::atomic<bool> first{true};
-    // The body's length after each chunk (the delegate runs one call at a time).
-    std::vector<std::size_t> lengths;
-    delegate_->onData = [this, released, &first,
-                         &lengths](const std::shared_ptr<URLSessionDataTask>& dataTask) {
-        lengths.push_back(delegate_->record(dataTask->taskIdentifier()).body.size());
-        if (first.exchange(false))
+    // What the delegate notes, shared with it: a test that fails early must not leave it
+    // writing into a frame that is gone.
+    struct Seen {
+        std::atomic<bool> first{true};
+        // The body's length after each chunk (the delegate runs one call at a time).
+        std::vector<std::size_t> lengths;
+    };
+    const auto seen = std::make_shared<Seen>();
+    delegate_->onData = [delegate = delegate_.get(), released,
+                         seen](const std::shared_ptr<URLSessionDataTask>& dataTask) {
+        seen->lengths.push_back(delegate->bodyLength(dataTask->taskIdentifier()));
+        if (seen->first.exchange(false))
             released.wait_for(generousWait);
     };
 
@@ -288,10 +294,11 @@ TEST_F(URLSessionTest, ASlowDelegateHoldsTheTransferBackAndStillGetsEveryByteInO
     ASSERT_TRUE(delegate_->waitForCompletion(task->taskIdentifier()));
     auto record = delegate_->record(task->taskIdentifier());
     EXPECT_FALSE(record.error);
-    EXPECT_EQ(record.body.size(), body.size());
-    EXPECT_TRUE(record.body == body);
+    EXPECT_EQ(record.body.size(), body->size());
+    EXPECT_TRUE(record.body == *body);
     // What arrived while the delegate sat on its first chunk comes as one chunk, not as the
     // many small pieces the transfer read it in.
+    const auto& lengths = seen->lengths;
     ASSERT_GE(lengths.size(), 2u);
     EXPECT_GE(lengths[1] - lengths[0], 64u * 1024);
 }
