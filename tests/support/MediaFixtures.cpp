@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/foundation/Status.hpp"
-#include "platform/media/FFmpegSupport.hpp"
 #include "platform/media/MediaWriter.hpp"
+#include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform::testing {
 namespace {

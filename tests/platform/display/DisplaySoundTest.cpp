@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/audio/SoundServer.hpp"
+#include "platform/audio/private/SoundServer.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/display/Display.hpp"
