@@ -27,6 +27,30 @@ PNVideoCache::PNVideoCache() {
     observe(NotificationName::PNVideoDeleted, &PNVideoCache::handleVideosDeleted);
 }
 
+std::shared_ptr<const PNVideoCache::Map> PNVideoCache::PublishedMap::load() const {
+    std::lock_guard lock(mutex_);
+    return map_;
+}
+
+void PNVideoCache::PublishedMap::store(std::shared_ptr<const Map> map) {
+    {
+        std::lock_guard lock(mutex_);
+        map_.swap(map);
+    }
+    // The map replaced is let go of here, outside the lock.
+}
+
+bool PNVideoCache::PublishedMap::compareExchange(std::shared_ptr<const Map>& expected,
+                                                 std::shared_ptr<const Map> desired) {
+    std::lock_guard lock(mutex_);
+    if (map_ != expected) {
+        expected = map_;
+        return false;
+    }
+    map_.swap(desired);
+    return true;
+}
+
 PNVideoCache::Map PNVideoCache::cache() const {
     return *cache_.load();
 }
@@ -56,7 +80,7 @@ void PNVideoCache::changeMap(Change change) {
         next = std::make_shared<Map>(*current);
     }
     change(*next);
-    while (!cache_.compare_exchange_weak(current, std::shared_ptr<const Map>(next))) {
+    while (!cache_.compareExchange(current, std::shared_ptr<const Map>(next))) {
         // setCache() published a map meanwhile: the change goes onto that one.
         next = std::make_shared<Map>(*current);
         change(*next);

@@ -18,7 +18,6 @@
 // exception is the whole map, cache() and setCache(), which take no lock (see there).
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -100,7 +99,24 @@ class PNVideoCache {
     // through getVideo, which reads through getCachedVideo). It orders the operations; the map
     // itself is published through cache_ (changed under lock_, or by setCache()).
     mutable std::recursive_mutex lock_;
-    std::atomic<std::shared_ptr<const Map>> cache_{std::make_shared<const Map>()};
+    // The published map: a pointer behind a mutex of its own, held only to copy or swap the
+    // pointer, never while a map is copied or changed. (The standard library's atomic
+    // shared_ptr releases its inner lock with relaxed order after a load, which leaves that
+    // load unordered with a later store.)
+    class PublishedMap {
+      public:
+        std::shared_ptr<const Map> load() const;
+        void store(std::shared_ptr<const Map> map);
+        // Publishes `desired` if `expected` is still the published map; otherwise sets
+        // `expected` to the published map and returns false.
+        bool compareExchange(std::shared_ptr<const Map>& expected,
+                             std::shared_ptr<const Map> desired);
+
+      private:
+        mutable std::mutex mutex_;
+        std::shared_ptr<const Map> map_ = std::make_shared<const Map>();  // guarded by mutex_
+    };
+    PublishedMap cache_;
     // The map this cache published last (weakly: a replacement by setCache() frees it), the one
     // that map replaced (the spare, made by this cache and no longer published, though readers
     // may still hold it) and the change that turns the spare into the published map. All three

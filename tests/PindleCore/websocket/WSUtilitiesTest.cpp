@@ -80,14 +80,20 @@ TEST(WSUtilitiesTest, TheMutexIsRecursiveAndOwnedByOneThread) {
     ASSERT_NE(mutex, nullptr);
     EXPECT_TRUE(WSMutexLock(mutex).ok());
     EXPECT_TRUE(WSMutexLock(mutex).ok());
+#if !defined(__SANITIZE_THREAD__)
+    // The thread sanitizer stops the process at the misuse these unlocks probe, so only the
+    // other builds see them refused.
     platform::Status otherUnlock;
     std::thread([&] { otherUnlock = WSMutexUnlock(mutex); }).join();
     ASSERT_FALSE(otherUnlock.ok());
     EXPECT_EQ(otherUnlock.error().domain(), platform::POSIXError::domain);
     EXPECT_EQ(otherUnlock.error().code(), EPERM);
+#endif
     EXPECT_TRUE(WSMutexUnlock(mutex).ok());
     EXPECT_TRUE(WSMutexUnlock(mutex).ok());
+#if !defined(__SANITIZE_THREAD__)
     EXPECT_FALSE(WSMutexUnlock(mutex).ok());
+#endif
     // Free again: another thread takes it.
     platform::Status otherLock;
     std::thread([&] {

@@ -301,7 +301,11 @@ TEST_F(DisplaySoundTest, EachFrameReachesTheScreenWhenItsTimeIsHeard) {
     std::sort(lateness.begin(), lateness.end());
     const double median = lateness[lateness.size() / 2];
     RecordProperty("pictureAfterSoundMilliseconds", static_cast<int>(std::lround(median * 1000)));
+#if !defined(__SANITIZE_THREAD__)
+    // Instrumented for races, every step runs several times slower than a user's build: the
+    // picture's lateness is judged in the other builds, the path to it checked here too.
     EXPECT_NEAR(median, 0, 0.045);
+#endif
 }
 
 }  // namespace
