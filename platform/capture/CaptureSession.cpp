@@ -243,7 +243,7 @@ void CaptureSession::startPacing() {
     // been taken whole, a period later: the timers only say when to hand over what is due by
     // then. Times are counted on the sample clocks' own timescales, so that the periods add
     // up exactly.
-    const auto pictureRate = static_cast<std::int32_t>(SyntheticCaptureSource::framesPerSecond);
+    constexpr auto pictureRate = static_cast<std::int32_t>(SyntheticCaptureSource::framesPerSecond);
     constexpr std::int32_t soundRate = SyntheticCaptureSource::sampleRate;
     constexpr auto bufferFrames =
         static_cast<std::int64_t>(SyntheticCaptureSource::framesPerAudioBuffer);
@@ -256,7 +256,7 @@ void CaptureSession::startPacing() {
         soundsPaced_ = 0;
     }
     auto video = DispatchTimerSource::create(paceQueue_);
-    video->setEventHandler(weakly(this, [pictureRate, firstPicture](CaptureSession& self) {
+    video->setEventHandler(weakly(this, [firstPicture](CaptureSession& self) {
         if (SyntheticCaptureSource::shared().isManual())
             return;
         // Late or coalesced ticks: a camera drops the pictures it could not hand over, and the
