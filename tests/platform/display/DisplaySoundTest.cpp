@@ -42,6 +42,12 @@ double uptimeSeconds() {
 class DisplaySoundTest : public pindle::testing::DesktopTest {
   protected:
     void SetUp() override {
+#if defined(__SANITIZE_THREAD__)
+        // These tests judge sound and picture against the wall clock to tens of milliseconds;
+        // instrumented for races, the player runs several times slower than a user's build and
+        // the judgement would be of the instrumentation. They run in the other builds.
+        GTEST_SKIP() << "timing of sound and picture is not judged under the thread sanitizer";
+#endif
         DesktopTest::SetUp();
         if (IsSkipped())
             return;
@@ -301,11 +307,7 @@ TEST_F(DisplaySoundTest, EachFrameReachesTheScreenWhenItsTimeIsHeard) {
     std::sort(lateness.begin(), lateness.end());
     const double median = lateness[lateness.size() / 2];
     RecordProperty("pictureAfterSoundMilliseconds", static_cast<int>(std::lround(median * 1000)));
-#if !defined(__SANITIZE_THREAD__)
-    // Instrumented for races, every step runs several times slower than a user's build: the
-    // picture's lateness is judged in the other builds, the path to it checked here too.
     EXPECT_NEAR(median, 0, 0.045);
-#endif
 }
 
 }  // namespace
