@@ -1,18 +1,12 @@
 #include "platform/dispatch/Operation.hpp"
 
 #include "platform/dispatch/OperationQueue.hpp"
+#include "platform/dispatch/private/OperationKeys.hpp"
 
 #include <utility>
 #include <vector>
 
 namespace pindle::platform {
-
-namespace {
-const std::string cancelledKey = "isCancelled";
-const std::string executingKey = "isExecuting";
-const std::string finishedKey = "isFinished";
-const std::string readyKey = "isReady";
-}  // namespace
 
 Operation::Operation() = default;
 Operation::~Operation() = default;
@@ -31,22 +25,22 @@ void Operation::start() {
         finishWithoutRunning();
         return;
     }
-    willChangeValueForKey(executingKey);
+    willChangeValueForKey(operation_keys::executing);
     {
         std::lock_guard lock(mutex_);
         executing_ = true;
     }
-    didChangeValueForKey(executingKey);
+    didChangeValueForKey(operation_keys::executing);
     main();
-    willChangeValueForKey(executingKey);
-    willChangeValueForKey(finishedKey);
+    willChangeValueForKey(operation_keys::executing);
+    willChangeValueForKey(operation_keys::finished);
     {
         std::lock_guard lock(mutex_);
         executing_ = false;
         finished_ = true;
     }
-    didChangeValueForKey(executingKey);
-    didChangeValueForKey(finishedKey);
+    didChangeValueForKey(operation_keys::executing);
+    didChangeValueForKey(operation_keys::finished);
 }
 
 void Operation::main() {}
@@ -55,10 +49,10 @@ void Operation::cancel() {
     if (cancelled_.load()) {
         return;
     }
-    willChangeValueForKey(cancelledKey);
+    willChangeValueForKey(operation_keys::cancelled);
     const bool first = !cancelled_.exchange(true);
     if (first) {
-        didChangeValueForKey(cancelledKey);
+        didChangeValueForKey(operation_keys::cancelled);
     }
 }
 
@@ -105,13 +99,13 @@ std::string Operation::name() const {
 }
 
 Value Operation::valueForKey(std::string_view key) const {
-    if (key == cancelledKey)
+    if (key == operation_keys::cancelled)
         return Value(isCancelled());
-    if (key == executingKey)
+    if (key == operation_keys::executing)
         return Value(isExecuting());
-    if (key == finishedKey)
+    if (key == operation_keys::finished)
         return Value(isFinished());
-    if (key == readyKey)
+    if (key == operation_keys::ready)
         return Value(isReady());
     if (key == "isAsynchronous")
         return Value(isAsynchronous());
@@ -132,7 +126,8 @@ void Operation::setQueue(std::weak_ptr<OperationQueue> queue, std::uint64_t orde
 }
 
 void Operation::tellQueue(std::string_view key) {
-    if (!enqueued_.load() || (key != finishedKey && key != readyKey && key != cancelledKey)) {
+    if (!enqueued_.load() || (key != operation_keys::finished && key != operation_keys::ready &&
+                              key != operation_keys::cancelled)) {
         return;
     }
     std::shared_ptr<OperationQueue> queue;
@@ -150,7 +145,7 @@ void Operation::tellQueue(std::string_view key) {
 void Operation::didChangeValueForKey(std::string_view key) {
     KeyValueObservable::didChangeValueForKey(key);
     tellQueue(key);
-    if (key != finishedKey || !isFinished()) {
+    if (key != operation_keys::finished || !isFinished()) {
         return;
     }
     {
@@ -170,12 +165,12 @@ void Operation::finishWithoutRunning() {
         return;  // its state is its own; its cancel() decides when it is finished
     }
     started_.store(true);
-    willChangeValueForKey(finishedKey);
+    willChangeValueForKey(operation_keys::finished);
     {
         std::lock_guard lock(mutex_);
         finished_ = true;
     }
-    didChangeValueForKey(finishedKey);
+    didChangeValueForKey(operation_keys::finished);
 }
 
 }  // namespace pindle::platform

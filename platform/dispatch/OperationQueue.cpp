@@ -7,14 +7,12 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/dispatch/private/DeliveryTracker.hpp"
+#include "platform/dispatch/private/OperationKeys.hpp"
 #include "platform/foundation/Weakly.hpp"
 
 namespace pindle::platform {
 
 namespace {
-constexpr std::string_view finishedKey = "isFinished";
-constexpr std::string_view readyKey = "isReady";
-constexpr std::string_view cancelledKey = "isCancelled";
 constexpr double forever = 1e9;
 }  // namespace
 
@@ -250,13 +248,13 @@ void OperationQueue::launch(Order order, const OperationPtr& operation) {
 }
 
 void OperationQueue::operationChanged(Order order, Operation* operation, std::string_view key) {
-    if (key == finishedKey) {
+    if (key == operation_keys::finished) {
         if (operation->isFinished()) {
             ended(order);
         }
-    } else if (key == readyKey) {
+    } else if (key == operation_keys::ready) {
         readyAgain(order);
-    } else if (key == cancelledKey) {
+    } else if (key == operation_keys::cancelled) {
         dropIfPending(order);
     }
 }

@@ -29,7 +29,7 @@ struct HomeState {
     std::string defaultIdentifier;  // guarded by mutex
 };
 
-HomeState& state() {
+HomeState& homeState() {
     static auto* shared = new HomeState();  // never destroyed: see ARCHITECTURE
     return *shared;
 }
@@ -75,16 +75,16 @@ std::string AppContainer::home() {
 }
 
 std::string AppContainer::homePath() {
-    std::scoped_lock lock(state().mutex);
-    if (!state().home.empty())
-        return state().home;
+    std::scoped_lock lock(homeState().mutex);
+    if (!homeState().home.empty())
+        return homeState().home;
     // Bundle never calls back into the container, so its lock may be taken under this one.
     std::string identifier = Bundle::identifier();
-    if (state().defaultHome.empty() || state().defaultIdentifier != identifier) {
-        state().defaultHome = defaultHome();
-        state().defaultIdentifier = std::move(identifier);
+    if (homeState().defaultHome.empty() || homeState().defaultIdentifier != identifier) {
+        homeState().defaultHome = defaultHome();
+        homeState().defaultIdentifier = std::move(identifier);
     }
-    return state().defaultHome;
+    return homeState().defaultHome;
 }
 
 std::string AppContainer::documentsPath() {
@@ -97,9 +97,9 @@ std::string AppContainer::libraryPath() {
 
 void AppContainer::setHome(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
-    std::scoped_lock lock(state().mutex);
-    state().home = std::move(path);
-    state().defaultHome.clear();
+    std::scoped_lock lock(homeState().mutex);
+    homeState().home = std::move(path);
+    homeState().defaultHome.clear();
 }
 
 std::string AppContainer::documentsDirectory() {

@@ -14,7 +14,7 @@ struct BundleState {
     Dictionary info;         // guarded by mutex
 };
 
-BundleState& state() {
+BundleState& bundleState() {
     static auto* shared = new BundleState();  // never destroyed: see ARCHITECTURE
     return *shared;
 }
@@ -23,36 +23,36 @@ BundleState& state() {
 
 std::string Bundle::identifier() {
     {
-        std::scoped_lock lock(state().mutex);
-        if (!state().identifier.empty())
-            return state().identifier;
+        std::scoped_lock lock(bundleState().mutex);
+        if (!bundleState().identifier.empty())
+            return bundleState().identifier;
     }
     return ProcessInfo::processName();
 }
 
 bool Bundle::hasIdentifier() {
-    std::scoped_lock lock(state().mutex);
-    return !state().identifier.empty();
+    std::scoped_lock lock(bundleState().mutex);
+    return !bundleState().identifier.empty();
 }
 
 void Bundle::setIdentifier(std::string identifier) {
-    std::scoped_lock lock(state().mutex);
-    state().identifier = std::move(identifier);
+    std::scoped_lock lock(bundleState().mutex);
+    bundleState().identifier = std::move(identifier);
 }
 
 std::optional<Value> Bundle::infoValue(const std::string& key) {
     if (key == identifierKey)
         return Value(identifier());
-    std::scoped_lock lock(state().mutex);
-    const auto entry = state().info.find(key);
-    if (entry == state().info.end())
+    std::scoped_lock lock(bundleState().mutex);
+    const auto entry = bundleState().info.find(key);
+    if (entry == bundleState().info.end())
         return std::nullopt;
     return entry->second;
 }
 
 void Bundle::setInfoDictionary(Dictionary info) {
-    std::scoped_lock lock(state().mutex);
-    state().info = std::move(info);
+    std::scoped_lock lock(bundleState().mutex);
+    bundleState().info = std::move(info);
 }
 
 }  // namespace pindle::platform

@@ -162,9 +162,9 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 }
 
 // Reads a parsed text left to right.
-class Scanner {
+class DateTextScanner {
   public:
-    explicit Scanner(std::string_view text) : text_(text) {}
+    explicit DateTextScanner(std::string_view text) : text_(text) {}
 
     bool atEnd() const { return position_ == text_.size(); }
     std::string_view remaining() const { return text_.substr(position_); }
@@ -407,7 +407,7 @@ std::optional<int> inRange(std::optional<std::int64_t> value, std::int64_t lowes
 // Reads one field at the scanner into `read`; false when the text does not match it. A field
 // of variable width followed directly by a number (`numberFollows`) can only take its minimum
 // width, or it would swallow its neighbour's digits.
-bool readField(Scanner& scanner, const DateFormatter::Field& field, bool numberFollows,
+bool readField(DateTextScanner& scanner, const DateFormatter::Field& field, bool numberFollows,
                ReadFields& read) {
     constexpr int maximumYearDigits = 6;
     constexpr int maximumDayMillisecondDigits = 8;
@@ -509,7 +509,7 @@ bool readField(Scanner& scanner, const DateFormatter::Field& field, bool numberF
 }  // namespace
 
 std::optional<Date> DateFormatter::date(std::string_view text) const {
-    Scanner scanner(text);
+    DateTextScanner scanner(text);
     ReadFields read;
     for (std::size_t index = 0; index < fields_.size(); ++index) {
         const bool numberFollows = index + 1 < fields_.size() && isNumericField(fields_[index + 1]);

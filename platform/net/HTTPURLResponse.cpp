@@ -1,30 +1,18 @@
 #include "platform/net/HTTPURLResponse.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <vector>
+
+#include "platform/net/private/HTTPFieldText.hpp"
 
 namespace pindle::platform {
 
 namespace {
 
-std::string lowercased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
-std::string trimmed(std::string_view text) {
-    const auto isBlank = [](char c) {
-        return c == ' ' || c == '\t';
-    };
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return std::string(text);
-}
+using http_field_text::lowercased;
+using http_field_text::trimmed;
 
 const std::string* findField(const StringDictionary& fields, std::string_view name) {
     const std::string wanted = lowercased(name);
@@ -44,7 +32,7 @@ std::int64_t expectedLength(const StringDictionary& fields) {
             return URLResponse::unknownLength;
     }
     if (const std::string* length = findField(fields, "Content-Length")) {
-        const std::string digits = trimmed(*length);
+        const std::string_view digits = trimmed(*length);
         std::int64_t value = 0;
         const auto [end, error] =
             std::from_chars(digits.data(), digits.data() + digits.size(), value);

@@ -7,9 +7,9 @@
 namespace pindle::platform {
 namespace {
 
-class Reader {
+class StringsReader {
   public:
-    explicit Reader(std::string_view text) : text_(text) {}
+    explicit StringsReader(std::string_view text) : text_(text) {}
 
     int line() const { return line_; }
     bool atEnd() {
@@ -152,7 +152,7 @@ std::optional<std::map<std::string, std::string>> StringsFile::parse(std::string
     // A byte-order mark is allowed at the start.
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
-    Reader reader(text);
+    StringsReader reader(text);
     std::map<std::string, std::string> table;
     while (!reader.atEnd()) {
         auto key = reader.quoted();

@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Status.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
+#include "platform/net/private/HTTPFieldText.hpp"
 #include "platform/net/private/TransportError.hpp"
 
 namespace pindle::platform {
@@ -29,12 +30,7 @@ constexpr const char* allowedProtocols = "http,https";
 // Used next to an added CA file so that the system's authorities stay trusted.
 constexpr const char* systemCertificateDirectory = "/etc/ssl/certs";
 
-std::string lowercased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
+using http_field_text::lowercased;
 
 std::string_view trimmed(std::string_view text) {
     const auto isSpace = [](char c) {

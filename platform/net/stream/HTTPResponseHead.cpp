@@ -2,16 +2,12 @@
 
 #include <strings.h>
 
+#include "platform/net/private/HTTPFieldText.hpp"
+
 namespace pindle::platform {
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
+using http_field_text::trimmed;
 }  // namespace
 
 std::optional<std::size_t> HTTPResponseHead::completeLength(std::string_view bytes) {

@@ -21,7 +21,7 @@ std::string uppercased(std::string text) {
     return text;
 }
 
-std::string_view trimmed(std::string_view text) {
+std::string_view withoutSurroundingSpace(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
         text.remove_prefix(1);
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
@@ -97,14 +97,15 @@ std::vector<ProxySettings::Proxy> ProxyAutoConfiguration::parseAnswer(std::strin
     std::vector<ProxySettings::Proxy> result;
     while (!answer.empty()) {
         auto end = answer.find(';');
-        std::string_view entry = trimmed(answer.substr(0, end));
+        std::string_view entry = withoutSurroundingSpace(answer.substr(0, end));
         answer = end == std::string_view::npos ? std::string_view() : answer.substr(end + 1);
         if (entry.empty())
             continue;
         auto space = entry.find_first_of(" \t");
         std::string kind = uppercased(std::string(entry.substr(0, space)));
-        std::string_view where =
-            space == std::string_view::npos ? std::string_view() : trimmed(entry.substr(space));
+        std::string_view where = space == std::string_view::npos
+                                     ? std::string_view()
+                                     : withoutSurroundingSpace(entry.substr(space));
         ProxySettings::Proxy proxy;
         if (kind == "DIRECT" && where.empty()) {
             result.push_back(proxy);
