@@ -34,7 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace pindle;
 
-constexpr int batch = 1000;
+constexpr int linesPerBatch = 1000;
 constexpr std::uint64_t rollBytes = 1024 * 1024;
 const std::string line = "uploaded range 262144-524287 of video-1234 in 12 ms, 21.8 MB/s";
 
@@ -77,12 +77,12 @@ class QuietStandardError {
 
 void logBatches(benchmark::State& state, bool asynchronous) {
     for (auto _ : state) {
-        for (int i = 0; i < batch; ++i)
+        for (int i = 0; i < linesPerBatch; ++i)
             LGLog::log(asynchronous, line, LGLogLevelAll, LGLogFlagInfo, 0, __FILE__, "bench",
                        __LINE__, nullptr);
         LGLog::flushLog();
     }
-    state.SetItemsProcessed(state.iterations() * batch);
+    state.SetItemsProcessed(state.iterations() * linesPerBatch);
     LGLog::removeAllLoggers();
 }
 
@@ -116,10 +116,10 @@ void BM_Log_Console_Ours(benchmark::State& state) {
 void runPeer(benchmark::State& state, const std::shared_ptr<spdlog::logger>& logger) {
     logger->set_pattern("%Y/%m/%d %H:%M:%S:%e  %v");
     for (auto _ : state) {
-        for (int i = 0; i < batch; ++i) logger->info(line);
+        for (int i = 0; i < linesPerBatch; ++i) logger->info(line);
         logger->flush();
     }
-    state.SetItemsProcessed(state.iterations() * batch);
+    state.SetItemsProcessed(state.iterations() * linesPerBatch);
     spdlog::drop_all();
 }
 

@@ -5,22 +5,16 @@
 #include "PindleCore/logging/LGLog.hpp"
 #include "PindleCore/logging/LGLogFileFormatterDefault.hpp"
 #include "PindleCore/logging/LGLogFileManagerDefault.hpp"
+#include "PindleCore/logging/private/LGReport.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/foundation/Weakly.hpp"
-#include "platform/log/StandardError.hpp"
 
 namespace pindle {
 
 namespace {
 
 std::atomic<std::uint64_t> writeFailures{0};
-
-void report(const std::string& line) {
-    std::string text = line + "\n";
-    std::string_view pieces[] = {text};
-    platform::StandardError::writeGathered(pieces);
-}
 
 }  // namespace
 
@@ -280,10 +274,10 @@ std::uint64_t LGFileLogger::writeFailureCount() {
 void LGFileLogger::reportWriteFailure(const std::string& reason) {
     std::uint64_t count = ++writeFailures;
     if (count <= reportedWriteFailures) {
-        report("LGFileLogger.logMessage: " + reason);
+        LGReport("LGFileLogger.logMessage: " + reason);
     }
     if (count == reportedWriteFailures) {
-        report("LGFileLogger.logMessage: Too many exceptions -- will not log any more of them.");
+        LGReport("LGFileLogger.logMessage: Too many exceptions -- will not log any more of them.");
     }
 }
 

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "PindleCore/logging/private/LGReport.hpp"
 #include "PindleCore/model/PNSafePath.hpp"
 #include "platform/files/FileError.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Status.hpp"
-#include "platform/log/StandardError.hpp"
 
 namespace pindle {
 
@@ -14,12 +14,6 @@ namespace {
 
 const platform::FileManager& files() {
     return platform::FileManager::defaultManager();
-}
-
-void report(const std::string& line) {
-    std::string text = line + "\n";
-    std::string_view pieces[] = {text};
-    platform::StandardError::writeGathered(pieces);
 }
 
 std::string lastPathComponent(const std::string& path) {
@@ -105,20 +99,20 @@ void LGLogFileInfo::renameFile(const std::string& newFileName) {
     // A name that would leave the folder (or name the folder itself) renames nothing.
     const std::optional<std::string> checked = PNSafePath::inFolder(folder, newFileName);
     if (!checked) {
-        report("LGLogFileInfo: Error renaming file (" + fileName() +
-               "): not a file name: " + newFileName);
+        LGReport("LGLogFileInfo: Error renaming file (" + fileName() +
+                 "): not a file name: " + newFileName);
         return;
     }
     std::string newPath = slash == std::string::npos ? newFileName : *checked;
     if (files().fileExists(newPath)) {
         if (platform::Status status = files().removeItem(newPath); !status.ok()) {
-            report("LGLogFileInfo: Error deleting archive (" + newFileName +
-                   "): " + status.error().description());
+            LGReport("LGLogFileInfo: Error deleting archive (" + newFileName +
+                     "): " + status.error().description());
         }
     }
     if (platform::Status status = files().moveItem(filePath_, newPath); !status.ok()) {
-        report("LGLogFileInfo: Error renaming file (" + fileName() +
-               "): " + status.error().description());
+        LGReport("LGLogFileInfo: Error renaming file (" + fileName() +
+                 "): " + status.error().description());
     }
     filePath_ = std::move(newPath);
     reset();
@@ -130,15 +124,15 @@ bool LGLogFileInfo::hasExtendedAttributeWithName(const std::string& name) const 
 
 void LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
     if (platform::Status status = files().setExtendedAttribute(filePath_, name, {}); !status.ok()) {
-        report("LGLogFileInfo: setxattr(" + name + ", " + fileName() +
-               "): status = " + systemErrorText(status.error()));
+        LGReport("LGLogFileInfo: setxattr(" + name + ", " + fileName() +
+                 "): status = " + systemErrorText(status.error()));
     }
 }
 
 void LGLogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
     if (platform::Status status = files().removeExtendedAttribute(filePath_, name); !status.ok()) {
-        report("LGLogFileInfo: removexattr(" + name + ", " + fileName() +
-               "): status = " + systemErrorText(status.error()));
+        LGReport("LGLogFileInfo: removexattr(" + name + ", " + fileName() +
+                 "): status = " + systemErrorText(status.error()));
     }
 }
 

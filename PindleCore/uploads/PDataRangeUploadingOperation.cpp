@@ -17,6 +17,7 @@
 #include "PindleCore/uploads/PGoogleDriveHelper.hpp"
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PUploadClaim.hpp"
+#include "PindleCore/uploads/private/PUploadingShorthands.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/dispatch/PreciseWakeUps.hpp"
@@ -29,13 +30,6 @@
 namespace pindle::legacy {
 
 namespace {
-
-PNUploadingStateManager& manager() {
-    return PNUploadingStateManager::shared();
-}
-const std::shared_ptr<PNTokenObject>& token() {
-    return PNTokenObject::sharedInstance();
-}
 
 int statusOf(const std::shared_ptr<platform::URLResponse>& response) {
     auto http = std::dynamic_pointer_cast<platform::HTTPURLResponse>(response);

@@ -9,20 +9,13 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 #include "PindleCore/uploads/PUploadingService.hpp"
 #include "PindleCore/uploads/PVideoConverter.hpp"
+#include "PindleCore/uploads/private/PUploadingShorthands.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {
-
-namespace {
-
-const std::shared_ptr<PNTokenObject>& token() {
-    return PNTokenObject::sharedInstance();
-}
-
-}  // namespace
 
 PPublishService& PPublishService::getInstance() {
     static PPublishService* service = new PPublishService;  // never destroyed

@@ -13,6 +13,7 @@
 #include "PindleCore/uploads/PNUploadingStateToPNVideoMapper.hpp"
 #include "PindleCore/uploads/PPublishService.hpp"
 #include "PindleCore/uploads/PUploadClaim.hpp"
+#include "PindleCore/uploads/private/PUploadingShorthands.hpp"
 #include "platform/app/ProcessGate.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/FileError.hpp"
@@ -28,13 +29,6 @@ const char* const kPVideosUploadingStartedNotification = "kPVideosUploadingStart
 const char* const kPVideosUploadingFinishedNotification = "kPVideosUploadingFinishedNotification";
 
 namespace {
-
-const std::shared_ptr<PNTokenObject>& token() {
-    return PNTokenObject::sharedInstance();
-}
-PNUploadingStateManager& manager() {
-    return PNUploadingStateManager::shared();
-}
 
 void post(const char* name, platform::Dictionary userInfo = {}) {
     platform::NotificationCenter::defaultCenter().post(name, {}, std::move(userInfo));

@@ -3,25 +3,18 @@
 #include <algorithm>
 #include <new>
 
+#include "PindleCore/websocket/private/WSFrameFormat.hpp"
 #include "PindleCore/websocket/private/WSUtilities.hpp"
 
 namespace pindle {
 
 namespace {
 
-enum Opcode : std::uint8_t {
-    continuation = 0x0,
-    text = 0x1,
-    binary = 0x2,
-    connectionClose = 0x8,
-    ping = 0x9,
-    pong = 0xA,
-};
+using namespace ws_frame;
 
 constexpr int protocolError = 1002;
 constexpr int invalidText = 1007;
 constexpr int messageTooBig = 1009;
-constexpr std::size_t closeCodeBytes = 2;
 constexpr std::uint64_t lengthTopBit = 1ull << 63;
 
 bool isControl(std::uint8_t opcode) {

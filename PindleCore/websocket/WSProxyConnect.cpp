@@ -20,12 +20,6 @@ constexpr int firstRefusedStatus = 300;
 constexpr int firstFinalStatus = 200;
 constexpr int defaultSocksPort = 1080;
 
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 platform::Error socksError(const std::string& text) {
     return WSHTTPErrorWithCodeDescription(proxyFailureStatus, WSErrorCode::badResponseCode,
                                           "SOCKS proxy: " + text);
@@ -139,7 +133,7 @@ void WSProxyConnect::fetchAutoConfiguration(const platform::ProxySettings::Proxy
     auto location = platform::URL::fromString(proxy.autoConfiguration);
     std::string scheme;
     if (location)
-        scheme = lowercased(location->scheme().value_or(""));
+        scheme = WSLowercased(location->scheme().value_or(""));
     if (location && location->isFileURL()) {
         runAutoConfiguration(readScriptFile(location->path()), timeout);
         return;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "PindleCore/websocket/WSPinningSecurityPolicy.hpp"
+#include "PindleCore/websocket/private/WSFrameFormat.hpp"
 #include "PindleCore/websocket/private/WSRunLoopThread.hpp"
 #include "PindleCore/websocket/private/WSUtilities.hpp"
 #include "platform/crypto/SecureRandom.hpp"
@@ -17,19 +18,12 @@ namespace pindle {
 
 namespace {
 
-enum Opcode : std::uint8_t {
-    text = 0x1,
-    binary = 0x2,
-    connectionClose = 0x8,
-    ping = 0x9,
-    pong = 0xA,
-};
+using namespace ws_frame;
 
 constexpr std::size_t handshakeKeyBytes = 16;
 constexpr std::size_t maskKeyBytes = 4;
 constexpr std::size_t frameHeaderReserve = 14;
 constexpr std::size_t maximumControlPayload = 125;
-constexpr std::size_t closeCodeBytes = 2;
 // The URL-loading code the platform reports for a server whose certificate was refused.
 constexpr std::int64_t invalidServerCertificateCode = -1205;
 
@@ -37,12 +31,6 @@ constexpr std::int64_t invalidServerCertificateCode = -1205;
 bool sendableCloseCode(int code) {
     return code >= 1000 && code <= 4999 && code != 1004 && code != 1005 && code != 1006 &&
            code != 1015;
-}
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 // Whether the comma-separated field value lists `token` (compared without regard to case).
@@ -55,7 +43,8 @@ bool listsToken(const std::string& value, const std::string& token) {
         std::string item = value.substr(start, end - start);
         auto first = item.find_first_not_of(" \t");
         auto last = item.find_last_not_of(" \t");
-        if (first != std::string::npos && lowercased(item.substr(first, last - first + 1)) == token)
+        if (first != std::string::npos &&
+            WSLowercased(item.substr(first, last - first + 1)) == token)
             return true;
         start = end + 1;
     }
@@ -401,7 +390,7 @@ void WSWebSocket::httpHeadersDidFinish(const platform::Data& bytes) {
             "Received bad response code from server: " + std::to_string(status) + "."));
         return;
     }
-    if (lowercased(head->headerField("Upgrade").value_or("")) != "websocket")
+    if (WSLowercased(head->headerField("Upgrade").value_or("")) != "websocket")
         return refuse("Invalid Upgrade response.");
     if (!listsToken(head->headerField("Connection").value_or(""), "upgrade"))
         return refuse("Invalid Connection response.");

@@ -11,7 +11,7 @@ namespace pindle {
 using platform::DispatchQueue;
 
 namespace {
-constexpr int sharedLoaderRequests = 2;
+constexpr int managerLoaderRequests = 2;
 }  // namespace
 
 std::string PNPlayersManager::localizedDescription(Error error) {
@@ -29,7 +29,7 @@ PNPlayersManager::PNPlayersManager(Private, int prerenderDistance, int preloadDi
     : uid_(platform::UUID::random().uuidString()),
       prerenderDistance_(prerenderDistance),
       preloadDistance_(preloadDistance),
-      videoLoader_(PNVideoLoader::make(uid_, sharedLoaderRequests)),
+      videoLoader_(PNVideoLoader::make(uid_, managerLoaderRequests)),
       queue_(DispatchQueue::create(platform::UUID::random().uuidString())),
       logger_(PNLoggerType::PLMNG) {}
 

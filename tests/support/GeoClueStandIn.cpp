@@ -8,7 +8,7 @@ namespace pindle::testing {
 
 namespace {
 
-constexpr std::chrono::seconds startPatience{15};
+constexpr std::chrono::seconds standInStartPatience{15};
 // Debian's own interpreter: the one dbus-python is installed for.
 constexpr const char* kPython = "/usr/bin/python3";
 
@@ -152,7 +152,7 @@ std::unique_ptr<GeoClueStandIn> GeoClueStandIn::start(const std::string& address
     auto process = ChildProcess::start({kPython, script, address, nameOf(behaviour)}, {}, why);
     if (!process)
         return nullptr;
-    const auto line = process->readLine(startPatience);
+    const auto line = process->readLine(standInStartPatience);
     if (!line || *line != "ready") {
         if (why)
             *why = "the GeoClue2 stand-in did not come up (needs " + std::string(kPython) +

@@ -9,7 +9,7 @@ namespace pindle::testing {
 
 namespace {
 
-constexpr std::chrono::seconds startPatience{10};
+constexpr std::chrono::seconds busStartPatience{10};
 
 std::string configFor(const std::string& folder) {
     return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -44,7 +44,7 @@ std::unique_ptr<PrivateDBus> PrivateDBus::start(std::string* why) {
         {}, why);
     if (!daemon)
         return nullptr;
-    const auto address = daemon->readLine(startPatience);
+    const auto address = daemon->readLine(busStartPatience);
     if (!address || address->empty()) {
         if (why)
             *why = "dbus-daemon did not say its address";

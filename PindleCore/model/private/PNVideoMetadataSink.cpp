@@ -7,14 +7,14 @@ namespace pindle {
 
 namespace {
 
-struct Installed {
+struct InstalledSink {
     std::mutex mutex;
     std::shared_ptr<const PNVideoMetadataSink::Sink> sink;  // guarded by mutex
 };
 
 // Never destroyed: a video may be edited while other statics are torn down at exit.
-Installed& installed() {
-    static auto* slot = new Installed;
+InstalledSink& installedSink() {
+    static auto* slot = new InstalledSink;
     return *slot;
 }
 
@@ -22,7 +22,7 @@ Installed& installed() {
 
 void PNVideoMetadataSink::install(Sink sink) {
     auto shared = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
-    Installed& slot = installed();
+    InstalledSink& slot = installedSink();
     std::lock_guard lock(slot.mutex);
     slot.sink = std::move(shared);
 }
@@ -30,7 +30,7 @@ void PNVideoMetadataSink::install(Sink sink) {
 void PNVideoMetadataSink::send(const std::string& videoID, const platform::Value& metadata) {
     std::shared_ptr<const Sink> sink;
     {
-        Installed& slot = installed();
+        InstalledSink& slot = installedSink();
         std::lock_guard lock(slot.mutex);
         sink = slot.sink;
     }

@@ -16,10 +16,7 @@ namespace pindle {
 namespace {
 
 std::string lowercasedScheme(const platform::URL& url) {
-    std::string scheme = url.scheme().value_or("");
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return scheme;
+    return WSLowercased(url.scheme().value_or(""));
 }
 
 platform::Status posixStatus(int result) {
@@ -31,6 +28,12 @@ platform::Status posixStatus(int result) {
 }
 
 }  // namespace
+
+std::string WSLowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 WSMutex WSMutexInitRecursive() {
     auto mutex = std::make_unique<pthread_mutex_t>();

@@ -69,6 +69,10 @@ std::string WSBase64EncodedStringFromData(const void* bytes, std::size_t length)
 // key or mask is worse than no connection.
 std::optional<platform::Data> WSRandomData(std::size_t length);
 
+// `text` with its ASCII letters in lower case: schemes, header field names and tokens compare
+// without regard to case.
+std::string WSLowercased(std::string text);
+
 // "http(s)://host[:port]", the port left out when it is the scheme's default.
 std::string WSURLOrigin(const platform::URL& url);
 // Whether the lower-cased scheme is "wss" or "https".
