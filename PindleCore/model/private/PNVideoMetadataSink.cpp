@@ -1,41 +1,25 @@
 #include "PindleCore/model/private/PNVideoMetadataSink.hpp"
 
-#include <memory>
-#include <mutex>
+#include "PindleCore/model/private/PNInstalled.hpp"
 
 namespace pindle {
 
 namespace {
 
-struct Installed {
-    std::mutex mutex;
-    std::shared_ptr<const PNVideoMetadataSink::Sink> sink;  // guarded by mutex
-};
-
-// Never destroyed: a video may be edited while other statics are torn down at exit.
-Installed& installed() {
-    static auto* slot = new Installed;
+// A video may be edited while other statics are torn down at exit.
+PNInstalledFunction<void(const std::string&, const platform::Value&)>& installed() {
+    static auto* slot = new PNInstalledFunction<void(const std::string&, const platform::Value&)>;
     return *slot;
 }
 
 }  // namespace
 
 void PNVideoMetadataSink::install(Sink sink) {
-    auto shared = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
-    Installed& slot = installed();
-    std::lock_guard lock(slot.mutex);
-    slot.sink = std::move(shared);
+    installed().install(std::move(sink));
 }
 
 void PNVideoMetadataSink::send(const std::string& videoID, const platform::Value& metadata) {
-    std::shared_ptr<const Sink> sink;
-    {
-        Installed& slot = installed();
-        std::lock_guard lock(slot.mutex);
-        sink = slot.sink;
-    }
-    if (sink)
-        (*sink)(videoID, metadata);
+    installed().call(videoID, metadata);
 }
 
 }  // namespace pindle
