@@ -55,13 +55,10 @@ class RecordsForLocalCache final : public PNLocalVideoUploads {
     bool isClaimed(const std::string& videoID) const override {
         return legacy::PUploadClaim::isVideoClaimed(videoID);
     }
-    bool whileUnclaimed(const std::string& videoID,
+    void whileUnclaimed(const std::string& videoID,
                         const std::function<void()>& action) const override {
-        const auto claim = legacy::PUploadClaim::tryVideo(videoID);
-        if (!claim)
-            return false;
-        action();
-        return true;
+        if (const auto claim = legacy::PUploadClaim::tryVideo(videoID))
+            action();
     }
     void remove(const std::string& videoID) const override {
         PNUploadingStateManager::shared().remove({videoID}, PNTokenObject::sharedInstance());

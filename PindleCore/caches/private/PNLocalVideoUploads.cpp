@@ -12,9 +12,8 @@ class NoUploads final : public PNLocalVideoUploads {
     std::vector<std::string> uploadedIDs() const override { return {}; }
     std::vector<PNVideoPtr> recordedVideos() const override { return {}; }
     bool isClaimed(const std::string&) const override { return false; }
-    bool whileUnclaimed(const std::string&, const std::function<void()>& action) const override {
+    void whileUnclaimed(const std::string&, const std::function<void()>& action) const override {
         action();
-        return true;
     }
     void remove(const std::string&) const override {}
 };

@@ -33,9 +33,9 @@ class PNLocalVideoUploads {
 
     // Whether a live process, this one included, holds the video's claim now.
     virtual bool isClaimed(const std::string& videoID) const = 0;
-    // Runs `action` holding the video's claim when no live process holds it; false without
-    // running it when one does, and for an identifier that may name no file.
-    virtual bool whileUnclaimed(const std::string& videoID,
+    // Runs `action` holding the video's claim when no live process holds it; nothing when one
+    // does, nor for an identifier that may name no file.
+    virtual void whileUnclaimed(const std::string& videoID,
                                 const std::function<void()>& action) const = 0;
     // Drops the video's entry in the uploads list and its record.
     virtual void remove(const std::string& videoID) const = 0;
