@@ -659,10 +659,9 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
         for (const auto& listener : listeners()) listener->failed(*error);
     }
     if (retryAt) {
-        queue_->asyncAfter(*retryAt, platform::weakly(delegate_.weak(),
-                                                      [](PNVideoLoaderRequestDelegate& delegate) {
-                                                          delegate.enqueu();
-                                                      }));
+        auto retry = platform::weakly(
+            delegate_.weak(), [](PNVideoLoaderRequestDelegate& loader) { loader.enqueu(); });
+        queue_->asyncAfter(*retryAt, std::move(retry));
     }
     if (auto delegate = delegate_.get())
         delegate->enqueu();
