@@ -16,6 +16,8 @@ class PNPlayerViewController;
 
 class PNPlayersManagerProtocol {
   public:
+    // One per optional method, named after it less its `pnPlayersManager` prefix, in
+    // declaration order.
     enum class Method {
         newPlayerCreated,
         videoPreloaded,

@@ -14,6 +14,8 @@ class PNPlayerViewController;
 
 class PNPlayerViewControllerDelegate {
   public:
+    // One per optional method, named after it less its `pnPlayerViewController` prefix, in
+    // declaration order.
     enum class Method {
         readyToPlay,
         buffering,

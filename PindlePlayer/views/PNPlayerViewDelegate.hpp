@@ -14,6 +14,8 @@ class PNPlayerView;
 
 class PNPlayerViewDelegate {
   public:
+    // One per optional method, named after it less its `pnPlayerView` prefix, in declaration
+    // order.
     enum class Method {
         readyToPlay,
         buffering,
