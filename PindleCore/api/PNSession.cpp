@@ -2,6 +2,7 @@
 
 #include "PindleCore/api/PNSessionAPI.hpp"
 #include "PindleCore/api/PNVideoAPI.hpp"
+#include "PindleCore/api/private/PNLiveNotificationsLink.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/legacy/PSystem.hpp"
 #include "PindleCore/model/PNBackendDate.hpp"
@@ -9,7 +10,6 @@
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/model/private/PNSessionContext.hpp"
-#include "PindleCore/notifications/PNNotificationsManager.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/StandardOutput.hpp"
@@ -316,7 +316,7 @@ void PNSession::startSessionRoutine(StateCompletion completion) {
                 platform::StandardOutput::writeLine("[Pinlet] Session started!");
                 self->setState(PNSessionState::started);
                 self->setError(std::nullopt);
-                PNNotificationsManager::sharedInstance().Connect();
+                PNLiveNotificationsLink::connect();
             } else {
                 platform::StandardOutput::writeLine("[Pinlet] Session failed!");
                 self->setState(PNSessionState::failed);

@@ -5,6 +5,7 @@
 #include "PindleCore/api/PNPathMaker.hpp"
 #include "PindleCore/api/PNRequester.hpp"
 #include "PindleCore/caches/PNVideoCache.hpp"
+#include "PindleCore/caches/private/PNVideoCacheSource.hpp"
 #include "PindleCore/model/PNBackendDate.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNJSONParser.hpp"
@@ -74,6 +75,24 @@ platform::Dictionary creationParameters(const std::string& title, platform::Date
         {"metadata", platform::Value(metadata)},
     };
 }
+
+// The video cache fetches what it does not hold through this, since it may not include the API
+// client; installed as the library loads, before any lookup can miss.
+class BackendVideoSource final : public PNVideoCacheSource {
+  public:
+    PNCancellablePtr video(const std::string& videoID, VideoCompletion completion) const override {
+        return PNVideoAPI::shared().video(videoID, std::move(completion));
+    }
+    PNCancellablePtr videosByIds(const std::vector<std::string>& ids,
+                                 VideosCompletion completion) const override {
+        return PNVideoAPI::shared().videosByIds(ids, std::move(completion));
+    }
+};
+
+[[maybe_unused]] const bool videoCacheSourceInstalled = [] {
+    PNVideoCacheSource::install(std::make_shared<BackendVideoSource>());
+    return true;
+}();
 
 }  // namespace
 

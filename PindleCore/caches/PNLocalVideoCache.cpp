@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <set>
 
+#include "PindleCore/caches/private/PNLocalVideoUploads.hpp"
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNFileSystemHelper.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNSafePath.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
 #include "PindleCore/model/PNVideoResolution.hpp"
-#include "PindleCore/uploads/PNUploadingStateManager.hpp"
-#include "PindleCore/uploads/PNUploadingStateToPNVideoMapper.hpp"
-#include "PindleCore/uploads/PUploadClaim.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
@@ -57,27 +55,21 @@ void PNLocalVideoCache::setLimitSize(std::int64_t bytes) {
 
 void PNLocalVideoCache::resetCache() {
     ++resets_;
-    auto& manager = PNUploadingStateManager::shared();
+    const auto uploads = PNLocalVideoUploads::current();
     // A video that a live process sharing this home carries is that process's: a recording it
     // is handing over, or an upload it has not reported yet.
-    const auto removeUnclaimed = [this](const std::string& videoID) {
-        if (auto claim = legacy::PUploadClaim::tryVideo(videoID))
-            remove(videoID);
+    const auto removeUnclaimed = [this, &uploads](const std::string& videoID) {
+        uploads->whileUnclaimed(videoID, [&] { remove(videoID); });
     };
-    for (const auto& record : manager.nonRecordered()) removeUnclaimed(record->videoID());
-    for (const auto& record : manager.uploaded()) removeUnclaimed(record->videoID());
+    for (const auto& videoID : uploads->unfinishedRecordingIDs()) removeUnclaimed(videoID);
+    for (const auto& videoID : uploads->uploadedIDs()) removeUnclaimed(videoID);
 
-    auto records = manager.recordered();
-    std::stable_sort(records.begin(), records.end(),
-                     [](const auto& a, const auto& b) { return a->createdAt() < b->createdAt(); });
     // The new index is built aside and swapped in whole, so lookups meanwhile see the former
     // one rather than an empty or half-filled one. Uploaded records are gone by now, so
     // nothing can be evicted while rebuilding.
-    const auto& token = PNTokenObject::sharedInstance();
     std::vector<Entry> rebuilt;
-    for (const auto& record : records) {
-        auto video = PNUploadingStateToPNVideoMapper::videoObject(*record, token);
-        if (!video || !PNSafePath::isSafeIdentifier(video->videoID()))
+    for (const auto& video : uploads->recordedVideos()) {
+        if (!PNSafePath::isSafeIdentifier(video->videoID()))
             continue;
         const std::int64_t size = filesSize(video->videoID());
         if (size < 1) {
@@ -114,10 +106,11 @@ void PNLocalVideoCache::add(const PNVideoPtr& video, std::int64_t size) {
     // Read before taking the mutex: the manager's lock is held while its observers run, and
     // they may ask this cache for a video.
     // An uploaded video whose carrier has not reported it yet is not finished for eviction.
+    const auto uploads = PNLocalVideoUploads::current();
     std::set<std::string> finished;
-    for (const auto& record : PNUploadingStateManager::shared().uploaded())
-        if (!legacy::PUploadClaim::isVideoClaimed(record->videoID()))
-            finished.insert(record->videoID());
+    for (const auto& videoID : uploads->uploadedIDs())
+        if (!uploads->isClaimed(videoID))
+            finished.insert(videoID);
     // Evicted videos are removed whole (files, record, notification) before the new entry goes
     // in; the mutex is released for that, so room is made again until nothing more has to go.
     for (;;) {
@@ -207,7 +200,7 @@ void PNLocalVideoCache::removeNonConvertedFile(const std::string& videoID) {
 }
 
 void PNLocalVideoCache::remove(const std::string& videoID) {
-    PNUploadingStateManager::shared().remove({videoID}, PNTokenObject::sharedInstance());
+    PNLocalVideoUploads::current()->remove(videoID);
     const auto& files = platform::FileManager::defaultManager();
     for (const auto& path : filePaths(videoID)) files.removeItem(path).ignoreError();
     {

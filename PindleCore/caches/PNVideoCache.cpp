@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "PindleCore/api/PNVideoAPI.hpp"
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
+#include "PindleCore/caches/private/PNVideoCacheSource.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNNotifiedVideoIDs.hpp"
 
@@ -157,13 +157,14 @@ PNCancellablePtr PNVideoCache::getVideo(const std::string& videoID, VideoComplet
         completion(video, std::nullopt);
         return nullptr;
     }
-    return PNVideoAPI::shared().video(videoID, [this, videoID, completion = std::move(completion)](
-                                                   const std::shared_ptr<PNVideo>& video,
-                                                   const std::optional<platform::Error>& error) {
-        if (video)
-            putVideoToCache(video);
-        completion(getCachedVideo(videoID), error);
-    });
+    return PNVideoCacheSource::current()->video(
+        videoID,
+        [this, videoID, completion = std::move(completion)](
+            const std::shared_ptr<PNVideo>& video, const std::optional<platform::Error>& error) {
+            if (video)
+                putVideoToCache(video);
+            completion(getCachedVideo(videoID), error);
+        });
 }
 
 PNCancellablePtr PNVideoCache::getVideos(const std::vector<std::string>& videoIDs,
@@ -184,14 +185,14 @@ PNCancellablePtr PNVideoCache::getVideos(const std::vector<std::string>& videoID
         completion(std::move(cached));
         return nullptr;
     }
-    return PNVideoAPI::shared().videosByIds(missing,
-                                            [this, videoIDs, completion = std::move(completion)](
-                                                const std::shared_ptr<PNVideosResponse>& response,
-                                                const std::optional<platform::Error>&) {
-                                                if (response)
-                                                    putVideosToCache(response->videos());
-                                                completion(getCachedVideos(videoIDs));
-                                            });
+    return PNVideoCacheSource::current()->videosByIds(
+        missing, [this, videoIDs, completion = std::move(completion)](
+                     const std::shared_ptr<PNVideosResponse>& response,
+                     const std::optional<platform::Error>&) {
+            if (response)
+                putVideosToCache(response->videos());
+            completion(getCachedVideos(videoIDs));
+        });
 }
 
 void PNVideoCache::syncVideo(const std::string& videoID) {

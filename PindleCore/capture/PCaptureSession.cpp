@@ -801,6 +801,7 @@ void PCaptureSession::setWriterForResolution(const std::string& resolution) {
         platform::AssetWriter::statusKey, 0,
         platform::weakly(this, [observed = std::weak_ptr(writer)](PCaptureSession& me,
                                                                   const platform::KVOChange&) {
+            // by hand: the writer is a second object held weakly, looked at inside the hop
             if (auto changed = observed.lock())
                 me.writerStatusChanged(changed);
         }));

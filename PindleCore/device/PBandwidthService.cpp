@@ -12,7 +12,7 @@ namespace {
 
 std::mutex instanceMutex;
 // Every service ever installed stays alive: callers hold plain references to it.
-std::vector<std::shared_ptr<PBandwidthService>>& installed() {  // guarded by instanceMutex
+std::vector<std::shared_ptr<PBandwidthService>>& installedServices() {  // guarded by instanceMutex
     static auto* services = new std::vector<std::shared_ptr<PBandwidthService>>();
     return *services;
 }
@@ -23,9 +23,9 @@ PBandwidthService* current = nullptr;  // guarded by instanceMutex
 PBandwidthService& PBandwidthService::getInstance() {
     std::lock_guard lock(instanceMutex);
     if (!current) {
-        installed().push_back(
+        installedServices().push_back(
             std::make_shared<PBandwidthService>(Reachability::reachabilityForInternetConnection()));
-        current = installed().back().get();
+        current = installedServices().back().get();
     }
     return *current;
 }
@@ -34,7 +34,7 @@ void PBandwidthService::setInstance(std::shared_ptr<PBandwidthService> service) 
     std::lock_guard lock(instanceMutex);
     current = service.get();
     if (service)
-        installed().push_back(std::move(service));
+        installedServices().push_back(std::move(service));
 }
 
 PBandwidthService::PBandwidthService(std::shared_ptr<Reachability> reachability)

@@ -6,9 +6,9 @@
 #include "PindleCore/device/PBandwidthService.hpp"
 #include "PindleCore/device/PLocationService.hpp"
 #include "PindleCore/legacy/PInternalStateHost.hpp"
+#include "PindleCore/legacy/private/PUploadsRestart.hpp"
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
-#include "PindleCore/uploads/PUploadingService.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 
 namespace pindle::legacy {
@@ -30,9 +30,7 @@ void PSystem::launch(const Caller& fromObject) {
         PLocationService::getInstance();
     });
     PLogInit();
-    platform::DispatchQueue::main()->asyncAfter(uploadRestartDelay, [] {
-        PUploadingService::getInstance().startNonCompletedUploadingsAgain();
-    });
+    platform::DispatchQueue::main()->asyncAfter(uploadRestartDelay, [] { PUploadsRestart::run(); });
 }
 
 void PSystem::resetCurrentState(const Caller& fromObject) {

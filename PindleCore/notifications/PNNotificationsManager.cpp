@@ -2,6 +2,7 @@
 
 #include "PindleCore/api/PNAPIConstants.hpp"
 #include "PindleCore/api/PNSession.hpp"
+#include "PindleCore/api/private/PNLiveNotificationsLink.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/CharacterSet.hpp"
@@ -11,6 +12,17 @@
 #include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
+
+namespace {
+
+// The session opens the channel once it has started, through the link it reads, since it may
+// not include this manager; installed as the library loads, before any session can start.
+[[maybe_unused]] const bool liveNotificationsLinked = [] {
+    PNLiveNotificationsLink::install([] { PNNotificationsManager::sharedInstance().Connect(); });
+    return true;
+}();
+
+}  // namespace
 
 PNNotificationsManager& PNNotificationsManager::sharedInstance() {
     // Held for the life of the process: sockets and timers refer to it weakly.

@@ -1,8 +1,13 @@
 #include "PindleCore/uploads/PNUploadingStateManager.hpp"
 
+#include <algorithm>
+
+#include "PindleCore/caches/private/PNLocalVideoUploads.hpp"
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
+#include "PindleCore/uploads/PNUploadingStateToPNVideoMapper.hpp"
 #include "PindleCore/uploads/PNUploads.hpp"
+#include "PindleCore/uploads/PUploadClaim.hpp"
 #include "PindleCore/uploads/private/PNUploadingPersistentStorage.hpp"
 
 namespace pindle {
@@ -17,6 +22,53 @@ std::vector<PNUploadingStatePtr> storedWhere(Condition&& condition) {
             result.push_back(std::move(record));
     return result;
 }
+
+std::vector<std::string> videoIDs(const std::vector<PNUploadingStatePtr>& records) {
+    std::vector<std::string> ids;
+    ids.reserve(records.size());
+    for (const auto& record : records) ids.push_back(record->videoID());
+    return ids;
+}
+
+// The local video cache reads the records and claims through this, since it may not include
+// the uploads; installed as the library loads, before the first session rebuilds the cache.
+class RecordsForLocalCache final : public PNLocalVideoUploads {
+  public:
+    std::vector<std::string> unfinishedRecordingIDs() const override {
+        return videoIDs(PNUploadingStateManager::shared().nonRecordered());
+    }
+    std::vector<std::string> uploadedIDs() const override {
+        return videoIDs(PNUploadingStateManager::shared().uploaded());
+    }
+    std::vector<PNVideoPtr> recordedVideos() const override {
+        auto records = PNUploadingStateManager::shared().recordered();
+        std::stable_sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
+            return a->createdAt() < b->createdAt();
+        });
+        std::vector<PNVideoPtr> videos;
+        for (const auto& record : records)
+            if (auto video = PNUploadingStateToPNVideoMapper::videoObject(
+                    *record, PNTokenObject::sharedInstance()))
+                videos.push_back(std::move(video));
+        return videos;
+    }
+    bool isClaimed(const std::string& videoID) const override {
+        return legacy::PUploadClaim::isVideoClaimed(videoID);
+    }
+    void whileUnclaimed(const std::string& videoID,
+                        const std::function<void()>& action) const override {
+        if (const auto claim = legacy::PUploadClaim::tryVideo(videoID))
+            action();
+    }
+    void remove(const std::string& videoID) const override {
+        PNUploadingStateManager::shared().remove({videoID}, PNTokenObject::sharedInstance());
+    }
+};
+
+[[maybe_unused]] const bool localCacheRecordsInstalled = [] {
+    PNLocalVideoUploads::install(std::make_shared<RecordsForLocalCache>());
+    return true;
+}();
 
 }  // namespace
 

@@ -286,6 +286,7 @@ void PSDAVAssetExportSession::exportAsynchronouslyWithCompletionHandler(
         if (!handler) {
             return;
         }
+        // by hand: the transcoder is read if still there; the handler runs either way
         const auto finished = run.lock();
         const Outcome outcome{statusOf(status), std::move(error),
                               finished ? finished->progress() : 0.0f};

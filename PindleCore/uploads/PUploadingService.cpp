@@ -5,6 +5,7 @@
 
 #include "PindleCore/caches/PNLocalVideoCache.hpp"
 #include "PindleCore/caches/PNVideoCache.hpp"
+#include "PindleCore/legacy/private/PUploadsRestart.hpp"
 #include "PindleCore/logging/PLog.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
 #include "PindleCore/model/PNTokenObject.hpp"
@@ -58,6 +59,14 @@ bool isCompleteMovie(const std::optional<std::string>& path) {
     auto asset = platform::URLAsset::make(platform::URL::fileURLWithPath(*path));
     return !asset->tracksWithMediaType(platform::MediaType::video).empty();
 }
+
+// PSystem's launch restarts unfinished uploads through what it reads, since it may not include
+// this service; installed as the library loads, before any launch can come due.
+[[maybe_unused]] const bool uploadsRestartInstalled = [] {
+    PUploadsRestart::install(
+        [] { PUploadingService::getInstance().startNonCompletedUploadingsAgain(); });
+    return true;
+}();
 
 }  // namespace
 

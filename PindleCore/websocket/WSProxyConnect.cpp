@@ -212,6 +212,7 @@ void WSProxyConnect::watchAnswer(const std::shared_ptr<platform::SocketStream>& 
             {
                 // Handed over or failed meanwhile: the stream is no longer this connector's.
                 std::lock_guard lock(self.mutex_);
+                // by hand: the watched stream is only compared, never used
                 if (!self.stream_ || self.stream_ != watched.lock())
                     return;
             }

@@ -26,6 +26,7 @@
 #include "platform/files/FileManager.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Status.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/net/NetworkReachabilitySource.hpp"
 #include "platform/net/reachability/ScriptedReachabilitySource.hpp"
 #include "tools/emulator/BackendEmulator.hpp"
@@ -121,16 +122,13 @@ class DemoRun {
     bool startSession() {
         // Created before observing, so that the observer never creates the session itself.
         const auto& session = PNSession::current();
-        std::weak_ptr<JsonLines> out = out_;
         stateChanges_ = platform::NotificationCenter::ScopedRegistration(
             platform::NotificationCenter::defaultCenter().addObserverForName(
                 NotificationName::PNAccountStateChanged, nullptr, nullptr,
-                [out, session](const platform::Notification&) {
-                    if (auto lines = out.lock()) {
-                        lines->print({{"event", NotificationName::PNAccountStateChanged},
-                                      {"state", JsonLines::stateName(session->state())}});
-                    }
-                }));
+                platform::weakly(out_, [session](JsonLines& lines, const platform::Notification&) {
+                    lines.print({{"event", NotificationName::PNAccountStateChanged},
+                                 {"state", JsonLines::stateName(session->state())}});
+                })));
 
         auto result = client_.startSession(BackendEmulator::defaultAPIToken, demoIdentity);
         if (!result.ok())

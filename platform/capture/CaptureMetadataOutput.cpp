@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Weakly.hpp"
+
 namespace pindle::platform {
 
 std::vector<std::string> CaptureMetadataOutput::metadataObjectTypes() const {
@@ -46,12 +48,12 @@ void CaptureMetadataOutput::deliver(const std::vector<MetadataObject>& objects) 
     if (wanted.empty() || !queue || delegate.expired())
         return;
     auto self = std::static_pointer_cast<CaptureMetadataOutput>(shared_from_this());
-    queue->async([self, delegate, wanted = std::move(wanted)] {
+    queue->async(weakly(std::move(delegate), [self, wanted = std::move(wanted)](
+                                                 CaptureMetadataOutputObjectsDelegate& target) {
         if (!self->metadataObjectsDelegate())
             return;
-        if (auto target = delegate.lock())
-            target->captureOutput(*self, wanted, *self->connection(CaptureMediaType::video));
-    });
+        target.captureOutput(*self, wanted, *self->connection(CaptureMediaType::video));
+    }));
 }
 
 }  // namespace pindle::platform

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/Weakly.hpp"
 #include "platform/log/StandardError.hpp"
 
 namespace pindle::platform {
@@ -48,13 +49,13 @@ void CaptureDataOutput::deliver(const SampleBufferPtr& sample) {
     } while (!inFlight_.compare_exchange_weak(inFlight, inFlight + 1));
     auto self = std::static_pointer_cast<CaptureDataOutput>(shared_from_this());
     auto place = std::make_shared<InFlight>(self);
-    queue->async([self, delegate, sample, place = std::move(place)] {
+    queue->async(weakly(std::move(delegate), [self, sample, place = std::move(place)](
+                                                 CaptureOutputSampleBufferDelegate& target) {
         // Detached meanwhile: the sample is dropped.
         if (!self->sampleBufferDelegate())
             return;
-        if (auto target = delegate.lock())
-            target->captureOutput(*self, sample, *self->connection(self->mediaType()));
-    });
+        target.captureOutput(*self, sample, *self->connection(self->mediaType()));
+    }));
 }
 
 void CaptureDataOutput::noteDrop() {

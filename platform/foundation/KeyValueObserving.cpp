@@ -196,7 +196,7 @@ KeyValueObservable::~KeyValueObservable() {
 
 KeyValueObservationPtr KeyValueObservable::observe(std::string keyPath, unsigned options,
                                                    KVOHandler handler) {
-    // by hand: an observable no shared_ptr owns hands out an observation already invalid
+    // An observable no shared_ptr owns hands out an observation already invalid.
     auto self = std::static_pointer_cast<KeyValueObservable>(weak_from_this().lock());
     auto observation = std::make_shared<KeyValueObservation>(
         KeyValueObservation::Key{}, self, std::move(keyPath), options, std::move(handler));

@@ -6,6 +6,7 @@
 
 #include "platform/files/AppContainer.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/media/MediaError.hpp"
 #include "platform/media/Player.hpp"
 #include "platform/media/PlayerItemVideoOutput.hpp"
@@ -60,11 +61,7 @@ PlayerItemPtr PlayerItem::make(std::shared_ptr<Asset> asset) {
 
 PlayerItemPtr PlayerItem::make(std::shared_ptr<Asset> asset, std::shared_ptr<MediaSource> source) {
     auto item = std::make_shared<PlayerItem>(Private{}, std::move(asset), std::move(source));
-    std::weak_ptr<PlayerItem> weak = item;
-    item->source_->setChangeHandler([weak] {
-        if (auto self = weak.lock())
-            self->scheduleRefresh();
-    });
+    item->source_->setChangeHandler(weakly(item, [](PlayerItem& self) { self.scheduleRefresh(); }));
     return item;
 }
 
@@ -169,11 +166,7 @@ void PlayerItem::armLocked() {
         std::min(spanEndAt(source_->loadedSpans(), time).value_or(time), source_->duration());
     boundary_ = std::max(boundary_, time);
     const std::uint64_t generation = boundaryGeneration_;
-    std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
-    auto fire = [weak, generation] {
-        if (auto self = weak.lock())
-            self->boundaryReached(generation);
-    };
+    auto fire = weakly(this, [generation](PlayerItem& self) { self.boundaryReached(generation); });
     // Measured from the anchor and rounded up to the nanosecond, so virtual time stops on
     // the boundary itself.
     const auto span = std::chrono::nanoseconds(static_cast<std::int64_t>(
@@ -200,11 +193,7 @@ std::uint64_t PlayerItem::seekTo(MediaTime time) {
         ended_ = false;
         reanchorLocked(target, rate_);
     }
-    std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
-    queue_->async([weak] {
-        if (auto self = weak.lock())
-            self->refresh(true);
-    });
+    queue_->async(weakly(this, [](PlayerItem& self) { self.refresh(true); }));
     return generation;
 }
 
@@ -244,11 +233,8 @@ std::optional<std::int64_t> PlayerItem::audioClockReport(std::uint64_t generatio
     lastAudioReport_ = now;
     if (written && !audioCeilingCheckPending_) {
         audioCeilingCheckPending_ = true;
-        std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
-        queue_->asyncAfter(DispatchTime(now + audioCeilingBound), [weak] {
-            if (auto self = weak.lock())
-                self->audioCeilingCheck();
-        });
+        queue_->asyncAfter(DispatchTime(now + audioCeilingBound),
+                           weakly(this, [](PlayerItem& self) { self.audioCeilingCheck(); }));
     }
     if (std::abs(sound - playhead) >= audioSlack) {
         if (sound >= playhead) {
@@ -282,11 +268,8 @@ void PlayerItem::audioCeilingCheck() {
     const auto due = lastAudioReport_ + audioCeilingBound;
     if (now < due) {
         audioCeilingCheckPending_ = true;
-        std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
-        queue_->asyncAfter(DispatchTime(due), [weak] {
-            if (auto self = weak.lock())
-                self->audioCeilingCheck();
-        });
+        queue_->asyncAfter(DispatchTime(due),
+                           weakly(this, [](PlayerItem& self) { self.audioCeilingCheck(); }));
         return;
     }
     // The sound server stopped asking without failing: the picture goes on without it.
@@ -353,11 +336,7 @@ void PlayerItem::detach() {
 void PlayerItem::scheduleRefresh() {
     // One refresh per batch, queued by whoever delivered it: work that a virtual clock
     // tracks then includes the refresh it caused.
-    std::weak_ptr<PlayerItem> weak = std::static_pointer_cast<PlayerItem>(shared_from_this());
-    queue_->async([weak] {
-        if (auto self = weak.lock())
-            self->refresh(false);
-    });
+    queue_->async(weakly(this, [](PlayerItem& self) { self.refresh(false); }));
 }
 
 void PlayerItem::tryOpen() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Weakly.hpp"
 #include "platform/net/HTTPURLResponse.hpp"
 #include "platform/net/URLSession.hpp"
 #include "platform/net/private/CurlTransfer.hpp"
@@ -367,17 +368,14 @@ void URLSessionTask::deliverResponse(const std::shared_ptr<URLResponse>& respons
     if (!delegate || isCancelled())
         return;
     auto answered = std::make_shared<std::once_flag>();
-    std::weak_ptr<URLSessionTask> weakTask = self();
     delegate->didReceiveResponse(
         session_, std::static_pointer_cast<URLSessionDataTask>(self()), response,
-        [weakTask, answered](URLSessionDelegate::ResponseDisposition disposition) {
+        weakly(this, [answered](URLSessionTask& task,
+                                URLSessionDelegate::ResponseDisposition disposition) {
             std::call_once(*answered, [&] {
-                if (auto task = weakTask.lock()) {
-                    task->answerResponse(disposition ==
-                                         URLSessionDelegate::ResponseDisposition::allow);
-                }
+                task.answerResponse(disposition == URLSessionDelegate::ResponseDisposition::allow);
             });
-        });
+        }));
 }
 
 void URLSessionTask::answerResponse(bool allow) {
@@ -431,6 +429,7 @@ class URLSessionTask::SpareChunks {
 std::shared_ptr<Data> URLSessionTask::shareChunk(Data bytes) {
     std::weak_ptr<SpareChunks> spares = spareChunks_;
     return std::shared_ptr<Data>(new Data(std::move(bytes)), [spares](Data* chunk) {
+        // by hand: the chunk is deleted whether or not its pool is still there
         if (auto pool = spares.lock())
             pool->giveBack(std::move(*chunk));
         delete chunk;

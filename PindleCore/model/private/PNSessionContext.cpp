@@ -1,6 +1,6 @@
 #include "PindleCore/model/private/PNSessionContext.hpp"
 
-#include <mutex>
+#include "PindleCore/model/private/PNInstalled.hpp"
 
 namespace pindle {
 
@@ -14,31 +14,20 @@ class NoSession final : public PNSessionContext {
     std::optional<std::string> apiToken() const override { return std::nullopt; }
 };
 
-struct Installed {
-    std::mutex mutex;
-    std::shared_ptr<const PNSessionContext> context;  // guarded by mutex
-};
-
-// Never destroyed: errors may be described while other statics are torn down at exit.
-Installed& installed() {
-    static auto* slot = new Installed{{}, std::make_shared<NoSession>()};
+// Errors may be described while other statics are torn down at exit.
+PNInstalled<PNSessionContext>& installedContext() {
+    static auto* slot = new PNInstalled<PNSessionContext>(std::make_shared<NoSession>());
     return *slot;
 }
 
 }  // namespace
 
 std::shared_ptr<const PNSessionContext> PNSessionContext::current() {
-    Installed& slot = installed();
-    std::lock_guard lock(slot.mutex);
-    return slot.context;
+    return installedContext().get();
 }
 
 void PNSessionContext::install(std::shared_ptr<const PNSessionContext> context) {
-    if (!context)
-        return;
-    Installed& slot = installed();
-    std::lock_guard lock(slot.mutex);
-    slot.context = std::move(context);
+    installedContext().install(std::move(context));
 }
 
 }  // namespace pindle

@@ -1,41 +1,25 @@
 #include "PindleCore/model/private/PNVideoMetadataSink.hpp"
 
-#include <memory>
-#include <mutex>
+#include "PindleCore/model/private/PNInstalled.hpp"
 
 namespace pindle {
 
 namespace {
 
-struct InstalledSink {
-    std::mutex mutex;
-    std::shared_ptr<const PNVideoMetadataSink::Sink> sink;  // guarded by mutex
-};
-
-// Never destroyed: a video may be edited while other statics are torn down at exit.
-InstalledSink& installedSink() {
-    static auto* slot = new InstalledSink;
+// A video may be edited while other statics are torn down at exit.
+PNInstalledFunction<void(const std::string&, const platform::Value&)>& installedSink() {
+    static auto* slot = new PNInstalledFunction<void(const std::string&, const platform::Value&)>;
     return *slot;
 }
 
 }  // namespace
 
 void PNVideoMetadataSink::install(Sink sink) {
-    auto shared = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
-    InstalledSink& slot = installedSink();
-    std::lock_guard lock(slot.mutex);
-    slot.sink = std::move(shared);
+    installedSink().install(std::move(sink));
 }
 
 void PNVideoMetadataSink::send(const std::string& videoID, const platform::Value& metadata) {
-    std::shared_ptr<const Sink> sink;
-    {
-        InstalledSink& slot = installedSink();
-        std::lock_guard lock(slot.mutex);
-        sink = slot.sink;
-    }
-    if (sink)
-        (*sink)(videoID, metadata);
+    installedSink().call(videoID, metadata);
 }
 
 }  // namespace pindle

@@ -31,6 +31,7 @@ bool WaitList::wait(std::unique_lock<std::mutex>& lock, DispatchTime deadline) {
         clock->scheduleDelivery(
             deadline.uptime(),
             weakly(this, [parked = std::weak_ptr<Waiter>(waiter)](WaitList& self) {
+                // by hand: the waiter itself is handed on, to be found among those parked
                 if (auto stillParked = parked.lock())
                     self.timeOut(stillParked);
             }));

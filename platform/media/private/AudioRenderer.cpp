@@ -7,6 +7,7 @@
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/Weakly.hpp"
 #include "platform/media/PlayerItem.hpp"
 
 namespace pindle::platform {
@@ -223,10 +224,9 @@ void AudioRenderer::fill(std::size_t bytes) {
         // looked for shortly.
         // (No strong reference is taken here: the renderer must never end on the loop thread.)
         if (starved && !starved_)
-            DispatchQueue::global()->asyncAfter(starvedRetry, [weak = weak_from_this()] {
-                if (auto renderer = weak.lock())
-                    renderer->retryStarved();
-            });
+            DispatchQueue::global()->asyncAfter(
+                starvedRetry,
+                weakly(weak_from_this(), [](AudioRenderer& renderer) { renderer.retryStarved(); }));
         starved_ = starved;
     }
     report();

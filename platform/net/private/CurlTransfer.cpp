@@ -138,8 +138,8 @@ platform::Status CurlTransfer::configure(const URLRequest& request, std::optiona
         body = Body{request.sharedHTTPBody(), std::nullopt, 0, std::nullopt};
     const std::string& method = request.httpMethod();
     if (body) {
-        if (platform::Status error = openBody(std::move(*body)); !error.ok())
-            return error;
+        if (platform::Status opened = openBody(std::move(*body)); !opened.ok())
+            return opened;
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength_));
         if (bodyBytes_ && bodyLength_ <= inlineBodyLimit) {

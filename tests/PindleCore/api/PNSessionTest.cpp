@@ -10,6 +10,7 @@
 #include "PindleCore/legacy/PSystem.hpp"
 #include "PindleCore/model/PNError.hpp"
 #include "PindleCore/model/PNNotificationNames.hpp"
+#include "PindleCore/notifications/PNNotificationsManager.hpp"
 #include "platform/dispatch/MainThread.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/StandardOutput.hpp"
@@ -145,6 +146,27 @@ TEST_F(PNSessionTest, CreationStartsTheLegacyPartAndResetsTheLocalCacheOnce) {
         EXPECT_EQ(legacy::PSystem::launchCount(), 1);
         EXPECT_EQ(PNLocalVideoCache::shared().resetCount(), 1);
     });
+}
+
+TEST_F(PNSessionTest, TheStartRoutineOpensTheLiveNotificationsOnlyWhenTheBackendAnswers) {
+    startWith(emulator::BackendEmulator::defaultAPIToken, "alice");
+    auto& notifications = PNNotificationsManager::sharedInstance();
+    const int connects = notifications.connectCount();
+    const auto routine = [&] {
+        Outcome<PNSessionState> outcome;
+        session_->startSessionRoutine(
+            [&](PNSessionState state, const std::optional<Error>&) { outcome.set(state); });
+        return outcome.wait();
+    };
+
+    emulator_.server().addJSONReply("GET", "/v1/videos", 500, {{"error", "boom"}}, {}, 1);
+    EXPECT_EQ(routine(), PNSessionState::failed);
+    EXPECT_EQ(notifications.connectCount(), connects);
+
+    EXPECT_EQ(routine(), PNSessionState::started);
+    EXPECT_EQ(notifications.connectCount(), connects + 1);
+    EXPECT_TRUE(notifications.requestedConnected());
+    notifications.Disconnect();
 }
 
 TEST_F(PNSessionTest, SessionTokenStopAndRepeatedStates) {

@@ -13,6 +13,33 @@ using testing::Item;
 using testing::LegacyRecorder;
 using testing::LegacyReport;
 using testing::Outcome;
+using CountChange = std::pair<std::int64_t, std::int64_t>;  // old, new
+
+// What an "internalCount" observer saw. The handler shares it: the observation lasts as long
+// as the playlist, which work still queued may keep past the test, and a late change (the
+// fixture removing the local videos) must find it alive.
+class CountChanges {
+  public:
+    static std::shared_ptr<CountChanges> observe(PNLegacyPlaylist& playlist) {
+        auto changes = std::make_shared<CountChanges>();
+        playlist.observe(PNLegacyPlaylist::internalCountKey,
+                         platform::KVOOption::oldValue | platform::KVOOption::newValue,
+                         [changes](const platform::KVOChange& change) {
+                             std::lock_guard lock(changes->mutex_);
+                             changes->seen_.emplace_back(*change.oldValue.asWholeNumber(),
+                                                         *change.newValue.asWholeNumber());
+                         });
+        return changes;
+    }
+    std::vector<CountChange> seen() const {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<CountChange> seen_;  // guarded by mutex_
+};
 
 class PNLegacyPlaylistTest : public testing::LegacyPlaylistFixture {
   protected:
@@ -126,23 +153,12 @@ TEST_F(PNLegacyPlaylistTest, ABackendCopyReplacesItsLocalVideo) {
     auto playlist = makePlaylist(3);
     auto recorder = LegacyRecorder::attach(playlist);
     ASSERT_EQ(playlist->internalCount(), 5);
-    std::mutex mutex;
-    std::vector<std::pair<std::int64_t, std::int64_t>> counts;  // old, new; guarded by mutex
-    playlist->observe(PNLegacyPlaylist::internalCountKey,
-                      platform::KVOOption::oldValue | platform::KVOOption::newValue,
-                      [&](const platform::KVOChange& change) {
-                          std::lock_guard lock(mutex);
-                          counts.emplace_back(*change.oldValue.asWholeNumber(),
-                                              *change.newValue.asWholeNumber());
-                      });
+    const auto counts = CountChanges::observe(*playlist);
 
     // The page brings the backend copy of "shared", which leaves the local list.
     EXPECT_EQ(idAt(*playlist, 0), "l1");
     EXPECT_EQ(playlist->internalCount(), 4);
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(counts, (std::vector<std::pair<std::int64_t, std::int64_t>>{{5, 4}}));
-    }
+    EXPECT_EQ(counts->seen(), (std::vector<CountChange>{{5, 4}}));
     EXPECT_EQ(playlist->replacedLocalVideos(), std::vector<std::string>{"shared"});
     std::vector<std::string> seen;
     for (int index = 0; index < 4; ++index) seen.push_back(idAt(*playlist, index));
@@ -230,19 +246,13 @@ TEST_F(PNLegacyPlaylistTest, UpdateCountRecountsWithoutAReport) {
     auto playlist = makePlaylist(10);
     auto recorder = LegacyRecorder::attach(playlist);
     ASSERT_EQ(playlist->internalCount(), 12);
-    std::vector<std::pair<std::int64_t, std::int64_t>> counts;  // old, new
-    playlist->observe(PNLegacyPlaylist::internalCountKey,
-                      platform::KVOOption::oldValue | platform::KVOOption::newValue,
-                      [&](const platform::KVOChange& change) {
-                          counts.emplace_back(*change.oldValue.asWholeNumber(),
-                                              *change.newValue.asWholeNumber());
-                      });
+    const auto counts = CountChanges::observe(*playlist);
 
     playlist->updateCount(20);
     EXPECT_EQ(playlist->internalCount(), 22);
     playlist->updateCount(-3);
     EXPECT_EQ(playlist->internalCount(), 2);
-    EXPECT_EQ(counts, (std::vector<std::pair<std::int64_t, std::int64_t>>{{12, 22}, {22, 2}}));
+    EXPECT_EQ(counts->seen(), (std::vector<CountChange>{{12, 22}, {22, 2}}));
     // Both local videos are still there, and nothing past them.
     EXPECT_EQ(idAt(*playlist, 1), "l2");
     const Item beyond = itemAt(*playlist, 2);
