@@ -7,7 +7,7 @@
 #include "platform/audio/private/PulseContext.hpp"
 #include "platform/capture/CaptureDeviceInput.hpp"
 #include "platform/dispatch/Clock.hpp"
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform {
 

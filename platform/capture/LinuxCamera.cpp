@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "platform/capture/private/V4L2Device.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/CameraStream.hpp"
-#include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
 

@@ -23,7 +23,7 @@
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Object.hpp"
-#include "platform/media/Size.hpp"
+#include "platform/foundation/Size.hpp"
 
 namespace pindle::platform {
 
