@@ -18,7 +18,6 @@ namespace {
 // A zoom control whose range starts at 0 says nothing of magnification; it is spread over
 // this factor.
 constexpr double assumedZoomRange = 4.0;
-constexpr std::int64_t notAuthorizedCode = -11852;
 
 }  // namespace
 
@@ -160,7 +159,7 @@ std::unique_ptr<CameraStream> LinuxCamera::open(int width, int height, CameraMod
                                                 Error* error) const {
     if (denied_) {
         if (error)
-            *error = MediaError::make(notAuthorizedCode, "denied: " + deniedWhy_);
+            *error = MediaError::make(MediaError::notAuthorized, "denied: " + deniedWhy_);
         return nullptr;
     }
     std::string why;
