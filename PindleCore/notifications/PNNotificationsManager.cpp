@@ -128,10 +128,21 @@ void PNNotificationsManager::processMessage(const platform::Dictionary& message)
     }
 }
 
-bool PNNotificationsManager::respondsTo(std::string_view selector) const {
-    return selector == didReceiveMessageWithStringSelector ||
-           selector == didReceiveMessageWithDataSelector || selector == didOpenSelector ||
-           selector == didFailWithErrorSelector || selector == didCloseWithCodeSelector;
+bool PNNotificationsManager::implements(Method method) const {
+    switch (method) {
+        case Method::didReceiveMessageWithString:
+        case Method::didReceiveMessageWithData:
+        case Method::didOpen:
+        case Method::didFailWithError:
+        case Method::didCloseWithCode:
+            return true;
+        case Method::didReceiveMessage:
+        case Method::didReceivePing:
+        case Method::didReceivePong:
+        case Method::shouldConvertTextFrameToString:
+            return false;
+    }
+    return false;
 }
 
 void PNNotificationsManager::webSocketDidReceiveMessageWithString(WSWebSocket& socket,

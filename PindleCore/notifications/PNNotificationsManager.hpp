@@ -21,7 +21,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "PindleCore/model/PNLogger.hpp"
 #include "PindleCore/websocket/WSWebSocket.hpp"
@@ -56,7 +55,7 @@ class PNNotificationsManager : public WSWebSocketDelegate,
     void processMessage(const platform::Dictionary& message);
 
     // The five socket callbacks below; the manager implements no other.
-    bool respondsTo(std::string_view selector) const override;
+    bool implements(Method method) const override;
     void webSocketDidReceiveMessageWithString(WSWebSocket& socket,
                                               const std::string& text) override;
     void webSocketDidReceiveMessageWithData(WSWebSocket& socket,

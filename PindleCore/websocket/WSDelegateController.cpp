@@ -5,19 +5,18 @@ namespace pindle {
 namespace {
 
 WSDelegateAvailableMethods methodsOf(const WSWebSocketDelegate& delegate) {
-    using D = WSWebSocketDelegate;
+    using Method = WSWebSocketDelegate::Method;
     WSDelegateAvailableMethods methods;
-    methods.didReceiveMessage = delegate.respondsTo(D::didReceiveMessageSelector);
-    methods.didReceiveMessageWithString =
-        delegate.respondsTo(D::didReceiveMessageWithStringSelector);
-    methods.didReceiveMessageWithData = delegate.respondsTo(D::didReceiveMessageWithDataSelector);
-    methods.didOpen = delegate.respondsTo(D::didOpenSelector);
-    methods.didFailWithError = delegate.respondsTo(D::didFailWithErrorSelector);
-    methods.didCloseWithCode = delegate.respondsTo(D::didCloseWithCodeSelector);
-    methods.didReceivePing = delegate.respondsTo(D::didReceivePingSelector);
-    methods.didReceivePong = delegate.respondsTo(D::didReceivePongSelector);
+    methods.didReceiveMessage = delegate.implements(Method::didReceiveMessage);
+    methods.didReceiveMessageWithString = delegate.implements(Method::didReceiveMessageWithString);
+    methods.didReceiveMessageWithData = delegate.implements(Method::didReceiveMessageWithData);
+    methods.didOpen = delegate.implements(Method::didOpen);
+    methods.didFailWithError = delegate.implements(Method::didFailWithError);
+    methods.didCloseWithCode = delegate.implements(Method::didCloseWithCode);
+    methods.didReceivePing = delegate.implements(Method::didReceivePing);
+    methods.didReceivePong = delegate.implements(Method::didReceivePong);
     methods.shouldConvertTextFrameToString =
-        delegate.respondsTo(D::shouldConvertTextFrameToStringSelector);
+        delegate.implements(Method::shouldConvertTextFrameToString);
     return methods;
 }
 
@@ -31,7 +30,7 @@ std::shared_ptr<WSWebSocketDelegate> WSDelegateController::delegate() const {
 }
 
 void WSDelegateController::setDelegate(std::weak_ptr<WSWebSocketDelegate> delegate) {
-    // Asked before the lock is taken: respondsTo() is the delegate's code.
+    // Asked before the lock is taken: implements() is the delegate's code.
     WSDelegateAvailableMethods methods;
     if (auto strong = delegate.lock())
         methods = methodsOf(*strong);

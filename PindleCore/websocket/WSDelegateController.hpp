@@ -1,7 +1,7 @@
 // WSDelegateController: keeps a socket's delegate (weakly), the methods it implements and the
 // queue its calls go to, and delivers calls there.
 //
-// Setting the delegate asks it, through respondsTo(), which of its optional methods it
+// Setting the delegate asks it, through implements(), which of its optional methods it
 // implements and records the answer as availableDelegateMethods(); a caller may replace that
 // record afterwards. Each delivery hands the block the record as it was when the call was
 // made, and the socket calls only the methods it names.
@@ -10,7 +10,7 @@
 // one clears the other, and clearing the dispatch queue restores the main queue.
 //
 // Thread-safety: every operation may be called from any thread; reads and writes are
-// serialised by one lock, never held while a delegate runs (respondsTo() included). Delegate
+// serialised by one lock, never held while a delegate runs (implements() included). Delegate
 // calls run on the delegate queue.
 #pragma once
 
@@ -53,7 +53,7 @@ class WSDelegateController {
 
   private:
     mutable std::mutex mutex_;
-    // by hand: set together with the methods it answers, under the one lock
+    // by hand: set together with the methods it answers, which the one lock keeps matched
     std::weak_ptr<WSWebSocketDelegate> delegate_;               // guarded by mutex_
     WSDelegateAvailableMethods availableMethods_;               // guarded by mutex_
     std::shared_ptr<platform::DispatchQueue> dispatchQueue_;    // guarded by mutex_

@@ -1,8 +1,7 @@
 // WSWebSocketDelegate: what a WebSocket tells its owner. Every method is optional: the
-// defaults do nothing, and respondsTo() names the ones a delegate implements (by the selector
-// names below; all of them unless overridden). The socket asks once, when the delegate is
-// set (see WSDelegateAvailableMethods), and never calls a method the delegate does not
-// implement.
+// defaults do nothing, and implements() names the ones a delegate implements (all of them
+// unless overridden). The socket asks once, when the delegate is set (see
+// WSDelegateAvailableMethods), and never calls a method the delegate does not implement.
 //
 // Thread-safety: the socket calls these on its delegate queue (the main queue unless set
 // otherwise), one at a time, in the order the events happened.
@@ -10,7 +9,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
@@ -22,24 +20,26 @@ class WSWebSocket;
 
 class WSWebSocketDelegate {
   public:
-    static constexpr std::string_view didReceiveMessageSelector = "webSocket:didReceiveMessage:";
-    static constexpr std::string_view didReceiveMessageWithStringSelector =
-        "webSocket:didReceiveMessageWithString:";
-    static constexpr std::string_view didReceiveMessageWithDataSelector =
-        "webSocket:didReceiveMessageWithData:";
-    static constexpr std::string_view didOpenSelector = "webSocketDidOpen:";
-    static constexpr std::string_view didFailWithErrorSelector = "webSocket:didFailWithError:";
-    static constexpr std::string_view didCloseWithCodeSelector =
-        "webSocket:didCloseWithCode:reason:wasClean:";
-    static constexpr std::string_view didReceivePingSelector = "webSocket:didReceivePingWithData:";
-    static constexpr std::string_view didReceivePongSelector = "webSocket:didReceivePong:";
-    static constexpr std::string_view shouldConvertTextFrameToStringSelector =
-        "webSocketShouldConvertTextFrameToString:";
+    // One per optional method, named after it less its `webSocket` prefix, in declaration
+    // order (the order of WSDelegateAvailableMethods' bits).
+    enum class Method {
+        didReceiveMessage,
+        didReceiveMessageWithString,
+        didReceiveMessageWithData,
+        didOpen,
+        didFailWithError,
+        didCloseWithCode,
+        didReceivePing,
+        didReceivePong,
+        shouldConvertTextFrameToString,
+    };
 
     virtual ~WSWebSocketDelegate() = default;
 
-    // Whether the delegate implements the method of `selector`; all of them by default.
-    virtual bool respondsTo(std::string_view /*selector*/) const { return true; }
+    // Whether the delegate implements `method`; all of them by default. A delegate that
+    // answers false for a method never receives it (unless the socket's record of its
+    // methods is replaced: WSDelegateController::setAvailableDelegateMethods()).
+    virtual bool implements(Method /*method*/) const { return true; }
 
     // Every complete message, before the typed call below: a text message as a string
     // Value, a binary one (or a text one the delegate wants as bytes) as a

@@ -100,13 +100,11 @@ void PNPlayerCache::start() {
         sizes_ = loadSizes();
         sizesOnDisk_ = sizes_;
     }
-    std::weak_ptr<PNPlayerCache> weak = weak_from_this();
     platform::NotificationCenter::defaultCenter().addObserver(
         this, std::string(platform::Application::didReceiveMemoryWarningNotification), nullptr,
-        [weak](const platform::Notification&) {
-            if (auto cache = weak.lock())
-                cache->didReceiveMemoryWarning();
-        });
+        platform::weakly(this, [](PNPlayerCache& cache, const platform::Notification&) {
+            cache.didReceiveMemoryWarning();
+        }));
 }
 
 void PNPlayerCache::createCacheDir() {
@@ -249,46 +247,44 @@ PNCancellablePtr PNPlayerCache::preload(const PNVideoPtr& video, PreloadCompleti
     // Shared by the download's callbacks, which never overlap.
     auto cached = std::make_shared<std::int64_t>(dataSize(*url).value_or(0));
     auto download = std::make_shared<PNCachingDownload>();
-    std::weak_ptr<PNPlayerCache> weak = weak_from_this();
     const std::string videoID = video->videoID();
     download->setTransfer(PNDownloader::data(
         *url, PNByteRange{*cached, -1},
-        [weak, url = *url, resolution = *resolution, cached, download](
-            const platform::SharedData& chunk, std::int64_t total) {
-            auto self = weak.lock();
-            if (!self || !download->write([&] { self->appendData(url, *chunk, *cached); }))
-                return;
-            *cached += static_cast<std::int64_t>(chunk->size());
-            // A reply without a length has no limit to stop at: it runs to its end.
-            if (total > 0 && *cached >= self->preloadLimit(total, resolution))
-                download->stopTransfer();
-        },
-        [weak, url = *url, resolution = *resolution, cached, videoID, download,
-         completion = std::move(completion)](std::int64_t total,
-                                             const std::optional<platform::Error>& error) {
-            auto self = weak.lock();
-            if (!self)
-                return;
+        platform::weakly(
+            this,
+            [url = *url, resolution = *resolution, cached, download](
+                PNPlayerCache& self, const platform::SharedData& chunk, std::int64_t total) {
+                if (!download->write([&] { self.appendData(url, *chunk, *cached); }))
+                    return;
+                *cached += static_cast<std::int64_t>(chunk->size());
+                // A reply without a length has no limit to stop at: it runs to its end.
+                if (total > 0 && *cached >= self.preloadLimit(total, resolution))
+                    download->stopTransfer();
+            }),
+        platform::weakly(this, [url = *url, resolution = *resolution, cached, videoID, download,
+                                completion = std::move(completion)](
+                                   PNPlayerCache& self, std::int64_t total,
+                                   const std::optional<platform::Error>& error) {
             // A reply without a length that ran to its end brought the whole file, if the
             // cache holds all of it.
             std::int64_t length = total;
-            if (length <= 0 && !error && *cached > 0 && self->dataSize(url) == *cached)
+            if (length <= 0 && !error && *cached > 0 && self.dataSize(url) == *cached)
                 length = *cached;
             const bool reachedLimit =
-                length > 0 && *cached >= self->preloadLimit(length, resolution);
+                length > 0 && *cached >= self.preloadLimit(length, resolution);
             // Only a reply that delivered the file (or was cut short) tells its length; an
             // error page's length is not the file's. A download the host cancelled records
             // nothing more.
             if (!error || isCancelled(*error))
-                download->write([&] { self->recordSize(url, length); });
+                download->write([&] { self.recordSize(url, length); });
             if (!error || reachedLimit) {
                 if (reachedLimit)
-                    self->prepareThumb(videoID, url);
+                    self.prepareThumb(videoID, url);
                 completion(reachedLimit, std::nullopt);
             } else {
                 completion(false, std::nullopt);
             }
-        }));
+        })));
     return download;
 }
 

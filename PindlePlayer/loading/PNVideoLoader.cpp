@@ -5,6 +5,7 @@
 #include <map>
 
 #include "PindlePlayer/loading/PNVideoLoaderListener.hpp"
+#include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
 
@@ -101,11 +102,7 @@ void PNVideoLoader::log(const std::string& line) {
 
 template <class Work>
 void PNVideoLoader::onQueue(Work work) {
-    std::weak_ptr<PNVideoLoader> weak = shared_from_this();
-    queue_->async([weak, work = std::move(work)]() mutable {
-        if (auto self = weak.lock())
-            work(*self);
-    });
+    queue_->async(platform::weakly(this, std::move(work)));
 }
 
 std::shared_ptr<PNVideoLoaderRequest> PNVideoLoader::requestForLocked(
@@ -218,11 +215,11 @@ void PNVideoLoader::setPreload(std::string videoId, bool isPreload) {
         }
         if (!request)
             return;
-        std::weak_ptr<PNVideoLoader> weak = self.weak_from_this();
-        request->setPreload(isPreload, [weak](bool changed) {
-            if (auto loader = weak.lock(); loader && changed)
-                loader->enqueu();
-        });
+        request->setPreload(isPreload,
+                            platform::weakly(&self, [](PNVideoLoader& loader, bool changed) {
+                                if (changed)
+                                    loader.enqueu();
+                            }));
     });
 }
 
@@ -238,14 +235,14 @@ void PNVideoLoader::addListener(std::shared_ptr<PNVideoLoaderListener> listener)
         }
         if (!request)
             return;
-        std::weak_ptr<PNVideoLoader> weak = self.weak_from_this();
-        std::weak_ptr<PNVideoLoaderRequest> weakRequest = request;
-        request->addListener(listener, [weak, weakRequest] {
-            auto loader = weak.lock();
-            auto added = weakRequest.lock();
-            if (loader && added && !added->isCompleted() && !added->isRequesting())
-                loader->enqueu();
-        });
+        // Keeps neither alive: the loader may drop the request, or go, before it runs.
+        request->addListener(
+            listener,
+            platform::weakly(&self, platform::weakly(request, [](PNVideoLoaderRequest& added,
+                                                                 PNVideoLoader& loader) {
+                if (!added.isCompleted() && !added.isRequesting())
+                    loader.enqueu();
+            })));
     });
 }
 

@@ -84,11 +84,8 @@ std::shared_ptr<PNVideoLoaderRequest> PNVideoLoaderRequest::make(
         std::lock_guard lock(request->mutex_);
         request->isCompleted_ = request->isCached_;
     }
-    std::weak_ptr<PNVideoLoaderRequest> weak = request;
-    request->queue_->async([weak] {
-        if (auto self = weak.lock())
-            self->sendPreloaded();
-    });
+    request->queue_->async(
+        platform::weakly(request, [](PNVideoLoaderRequest& self) { self.sendPreloaded(); }));
     return request;
 }
 
@@ -101,8 +98,7 @@ PNVideoLoaderRequest::PNVideoLoaderRequest(Private, PNVideoPtr video,
       listeners_(std::move(listeners)) {}
 
 void PNVideoLoaderRequest::setDelegate(std::weak_ptr<PNVideoLoaderRequestDelegate> delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = std::move(delegate);
+    delegate_.set(std::move(delegate));
 }
 
 // --- State ---
@@ -157,12 +153,7 @@ PNByteRange PNVideoLoaderRequest::primaryRange() const {
 }
 
 void PNVideoLoaderRequest::log(const std::string& message) const {
-    std::shared_ptr<PNVideoLoaderRequestDelegate> delegate;
-    {
-        std::lock_guard lock(mutex_);
-        delegate = delegate_.lock();
-    }
-    if (delegate)
+    if (auto delegate = delegate_.get())
         delegate->log(video_->videoID() + " " + message);
 }
 
@@ -441,15 +432,13 @@ void PNVideoLoaderRequest::updateRequests() {
     if (!url) {
         completeAll(PNError(PNError::videoUnavailable).toPlatformError());
         // Nothing will ever download: the slot goes to another video.
-        std::weak_ptr<PNVideoLoaderRequestDelegate> delegate;
         {
             std::lock_guard lock(mutex_);
             isRequesting_ = false;
             isCompleted_ = true;
-            delegate = delegate_;
         }
         log("request_completed_true_unavailable");
-        if (auto loader = delegate.lock())
+        if (auto loader = delegate_.get())
             loader->enqueu();
         return;
     }
@@ -548,22 +537,18 @@ PNCancellablePtr PNVideoLoaderRequest::startDownload(PNByteRange range) {
     download->offset = range.location;
     download->appendable = range.location == cache_->dataSize(*url).value_or(0);
 
-    std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
     PNCancellablePtr transfer = PNDownloader::data(
         loaderURL(*url), range,
-        [weak, download](const platform::SharedData& chunk, std::int64_t total) {
-            if (auto self = weak.lock())
-                self->didReceive(download, chunk, total);
-        },
-        [weak, download](std::int64_t total, const std::optional<platform::Error>& error) {
-            auto self = weak.lock();
-            if (!self)
-                return;
-            self->queue_->async([weak, download, total, error] {
-                if (auto self = weak.lock())
-                    self->didComplete(download, total, error);
-            });
-        });
+        platform::weakly(
+            this, [download](PNVideoLoaderRequest& self, const platform::SharedData& chunk,
+                             std::int64_t total) { self.didReceive(download, chunk, total); }),
+        platform::weakly(this, [download](PNVideoLoaderRequest& self, std::int64_t total,
+                                          const std::optional<platform::Error>& error) {
+            self.queue_->async(
+                platform::weakly(&self, [download, total, error](PNVideoLoaderRequest& self) {
+                    self.didComplete(download, total, error);
+                }));
+        }));
     download->caching->setTransfer(std::move(transfer));
     std::lock_guard lock(mutex_);
     requests_.push_back({range, download->caching});
@@ -572,14 +557,11 @@ PNCancellablePtr PNVideoLoaderRequest::startDownload(PNByteRange range) {
 
 void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
                                       const platform::SharedData& chunk, std::int64_t total) {
-    std::weak_ptr<PNVideoLoaderRequest> weak = weak_from_this();
     if (download->total == 0 && total > 0) {
         download->total = total;
         download->caching->write([&] { cache_->recordSize(download->url, total); });
-        queue_->async([weak] {
-            if (auto self = weak.lock())
-                self->sendPreloaded();
-        });
+        queue_->async(
+            platform::weakly(this, [](PNVideoLoaderRequest& self) { self.sendPreloaded(); }));
     }
     const std::int64_t preloadLimit = cache_->preloadLimit(download->total, download->resolution);
     if (download->appendable) {
@@ -597,11 +579,9 @@ void PNVideoLoaderRequest::didReceive(const std::shared_ptr<Download>& download,
     // The listeners take the chunk itself on the request's queue: its bytes are never copied on
     // the way to the player.
     const std::int64_t offset = download->offset;
-    queue_->async([weak, chunk, offset] {
-        if (auto self = weak.lock()) {
-            for (const auto& listener : self->listeners()) listener->dataBlock(*chunk, offset);
-        }
-    });
+    queue_->async(platform::weakly(this, [chunk, offset](PNVideoLoaderRequest& self) {
+        for (const auto& listener : self.listeners()) listener->dataBlock(*chunk, offset);
+    }));
     download->offset += static_cast<std::int64_t>(chunk->size());
     // Without a known total there is no limit to stop at. What is already on its way is
     // still cached.
@@ -644,7 +624,6 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
     const bool refused = failed && isRefusal(*error);
     PNVideoLoaderRequestListenerPtr primary;
     std::optional<platform::DispatchTime> retryAt;
-    std::weak_ptr<PNVideoLoaderRequestDelegate> weakDelegate;
     {
         std::lock_guard lock(mutex_);
         if (!error || broughtBytes) {
@@ -672,7 +651,6 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
         isCompleted_ = completed || refused_;
         if (!listeners_.empty())
             primary = listeners_.front();
-        weakDelegate = delegate_;
     }
     if (isBounded(download->range) && download->offset == upperBound(download->range) && primary)
         primary->completed(error && !isCancelled(*error) ? error : std::nullopt);
@@ -681,12 +659,11 @@ void PNVideoLoaderRequest::didComplete(const std::shared_ptr<Download>& download
         for (const auto& listener : listeners()) listener->failed(*error);
     }
     if (retryAt) {
-        queue_->asyncAfter(*retryAt, [weakDelegate] {
-            if (auto delegate = weakDelegate.lock())
-                delegate->enqueu();
-        });
+        auto retry = platform::weakly(
+            delegate_.weak(), [](PNVideoLoaderRequestDelegate& loader) { loader.enqueu(); });
+        queue_->asyncAfter(*retryAt, std::move(retry));
     }
-    if (auto delegate = weakDelegate.lock())
+    if (auto delegate = delegate_.get())
         delegate->enqueu();
     // The head is in: its first frame can be made (once per file). A download that ended
     // short of it, cancelled or failed, has nothing to show yet.

@@ -55,6 +55,7 @@
 #include "PindlePlayer/loading/PNVideoLoaderRequestListener.hpp"
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 
 namespace pindle {
 
@@ -158,8 +159,9 @@ class PNVideoLoaderRequest : public std::enable_shared_from_this<PNVideoLoaderRe
     // Held while downloads are kept, cancelled and started; taken before mutex_.
     std::mutex downloadLock_;
 
+    platform::WeakDelegate<PNVideoLoaderRequestDelegate> delegate_;
+
     mutable std::mutex mutex_;
-    std::weak_ptr<PNVideoLoaderRequestDelegate> delegate_;    // guarded by mutex_
     std::vector<PNVideoLoaderRequestListenerPtr> listeners_;  // guarded by mutex_
     std::vector<Running> requests_;                           // guarded by mutex_
     std::optional<PNVideoResolution> resolution_;             // guarded by mutex_

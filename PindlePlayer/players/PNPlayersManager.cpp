@@ -44,18 +44,16 @@ const PNPlayerPoolDoor& PNPlayersManager::door() {
     return opened;
 }
 
-std::weak_ptr<PNPlayersManager> PNPlayersManager::weakSelf() {
+std::shared_ptr<PNPlayersManager> PNPlayersManager::self() {
     return std::static_pointer_cast<PNPlayersManager>(shared_from_this());
 }
 
 std::shared_ptr<PNPlayersManagerProtocol> PNPlayersManager::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void PNPlayersManager::setDelegate(std::weak_ptr<PNPlayersManagerProtocol> delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = std::move(delegate);
+    delegate_.set(std::move(delegate));
 }
 
 PNPlaylistPtr PNPlayersManager::playlist() const {
@@ -74,36 +72,34 @@ std::vector<PNPlayerViewControllerPtr> PNPlayersManager::players() const {
 }
 
 void PNPlayersManager::setPlaylist(PNPlaylistPtr playlist, std::int64_t index) {
-    auto weak = weakSelf();
-    queue_->async([weak, playlist, index] {
-        auto self = weak.lock();
-        if (!self || !playlist)
+    queue_->async(platform::weakly(this, [playlist, index](PNPlayersManager& manager) {
+        if (!playlist)
             return;
-        self->logger_.log("set_playlist_" + playlist->description() + "_" + std::to_string(index));
+        manager.logger_.log("set_playlist_" + playlist->description() + "_" +
+                            std::to_string(index));
         std::shared_ptr<PNPlaybackQueue> queue;
         {
-            std::lock_guard lock(self->mutex_);
-            queue = self->playbackQueue_;
+            std::lock_guard lock(manager.mutex_);
+            queue = manager.playbackQueue_;
         }
         if (queue && queue->playlist() == playlist) {
             queue->setVideoIndex(index);
             return;
         }
-        queue = PNPlaybackQueue::make(playlist, index, self->preloadDistance_);
+        queue = PNPlaybackQueue::make(playlist, index, manager.preloadDistance_);
         {
-            std::lock_guard lock(self->mutex_);
-            self->playbackQueue_ = queue;
+            std::lock_guard lock(manager.mutex_);
+            manager.playbackQueue_ = queue;
         }
-        queue->setDelegate(self);
+        queue->setDelegate(manager.self());
         // The queue made its first window before the manager was its delegate, and an equal
         // list is never announced again: act on it now, as the controller does.
         if (auto first = queue->videos(); !first.empty())
-            self->updateVideos(first);
-    });
+            manager.updateVideos(first);
+    }));
 }
 
 void PNPlayersManager::setPlaylistIndex(std::int64_t index) {
-    auto weak = weakSelf();
     queue_->async(platform::weakly(this, [index](PNPlayersManager& self) {
         self.logger_.log("set_plalist_index_" + std::to_string(index));
         std::shared_ptr<PNPlaybackQueue> queue;
@@ -138,22 +134,18 @@ void PNPlayersManager::getPlayerFor(const std::string& videoId, Completion compl
 
 void PNPlayersManager::getPlayerForVideo(PNVideoPtr video, Completion completion) {
     logger_.log("get_player_external_" + video->videoID());
-    auto weak = weakSelf();
-    queue_->async([weak, video, completion] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->getPlayerForInternal(
+    queue_->async(platform::weakly(this, [video, completion](PNPlayersManager& self) {
+        self.getPlayerForInternal(
             video->videoID(),
-            platform::weakly(weak, [video, completion](PNPlayersManager& self,
-                                                       PNPlayerViewControllerPtr player, int) {
+            platform::weakly(&self, [video, completion](PNPlayersManager& self,
+                                                        PNPlayerViewControllerPtr player, int) {
                 auto held = player->video();
                 if (!held || held->videoID() != video->videoID())
                     door().setToPrivate(*player, video, PNPlayState::paused, std::nullopt);
                 self.activePlayersVideoIds_.insert(video->videoID());
                 completion(player, std::nullopt);
             }));
-    });
+    }));
 }
 
 void PNPlayersManager::use(const std::string& id, int index, const PlayerCompletion& completion) {
@@ -209,31 +201,27 @@ void PNPlayersManager::createPlayer(const std::string& id, PlayerCompletion comp
         }
         requestedPlayers_[id].push_back(std::move(completion));
     }
-    auto weak = weakSelf();
-    DispatchQueue::main()->async([weak, id] {
-        auto self = weak.lock();
-        if (!self)
-            return;
+    DispatchQueue::main()->async(platform::weakly(this, [id](PNPlayersManager& self) {
         auto player = std::make_shared<PNPlayerViewController>();
-        door().prepareForPool(*player, self->uid_);
+        door().prepareForPool(*player, self.uid_);
         int index;
         {
-            std::lock_guard lock(self->mutex_);
-            index = static_cast<int>(self->players_.size());
+            std::lock_guard lock(self.mutex_);
+            index = static_cast<int>(self.players_.size());
         }
-        if (auto d = self->delegate();
-            d && d->respondsTo(PNPlayersManagerProtocol::newPlayerCreatedSelector))
-            d->pnPlayersManagerNewPlayerCreated(*self, player);
+        if (auto d = self.delegate();
+            d && d->implements(PNPlayersManagerProtocol::Method::newPlayerCreated))
+            d->pnPlayersManagerNewPlayerCreated(self, player);
         player->view()->setHidden(false);
         {
-            std::lock_guard lock(self->mutex_);
-            self->players_.push_back(player);
-            self->reservedPlayers_.insert(index);
+            std::lock_guard lock(self.mutex_);
+            self.players_.push_back(player);
+            self.reservedPlayers_.insert(index);
         }
-        self->logger_.log("new_player_" + id);
-        self->queue_->async(platform::weakly(
-            weak, [id, index](PNPlayersManager& self) { self.playerCreated(id, index); }));
-    });
+        self.logger_.log("new_player_" + id);
+        self.queue_->async(platform::weakly(
+            &self, [id, index](PNPlayersManager& self) { self.playerCreated(id, index); }));
+    }));
 }
 
 void PNPlayersManager::playerCreated(const std::string& id, int index) {
@@ -253,7 +241,6 @@ void PNPlayersManager::playerCreated(const std::string& id, int index) {
 
 void PNPlayersManager::playbackQueueUpdated(const std::vector<PNVideoPtr>& videos) {
     // Bookkeeping stays on the manager's queue, whichever thread moved the playback queue.
-    auto weak = weakSelf();
     queue_->async(
         platform::weakly(this, [videos](PNPlayersManager& self) { self.updateVideos(videos); }));
 }
@@ -301,7 +288,6 @@ void PNPlayersManager::releaseInactivePlayers() {
 }
 
 void PNPlayersManager::releasePlayerFor(const std::string& videoId) {
-    auto weak = weakSelf();
     queue_->async(platform::weakly(this, [videoId](PNPlayersManager& self) {
         self.logger_.log("player_release_" + videoId);
         self.activePlayersVideoIds_.erase(videoId);
@@ -310,7 +296,6 @@ void PNPlayersManager::releasePlayerFor(const std::string& videoId) {
 }
 
 void PNPlayersManager::releasePlayers() {
-    auto weak = weakSelf();
     queue_->async(platform::weakly(this, [](PNPlayersManager& self) {
         self.logger_.log("player_release_all");
         self.activePlayersVideoIds_.clear();
@@ -319,7 +304,6 @@ void PNPlayersManager::releasePlayers() {
 }
 
 void PNPlayersManager::reset() {
-    auto weak = weakSelf();
     queue_->async(platform::weakly(this, [](PNPlayersManager& self) {
         self.videoIdsPlayersMap_.clear();
         {

@@ -34,6 +34,7 @@
 #include "PindlePlayer/queue/PNPlaybackQueueDelegate.hpp"
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 
 namespace pindle {
 
@@ -90,7 +91,7 @@ class PNPlayersManager : public platform::Object, public PNPlaybackQueueDelegate
 
     // The way into the players' own steps, which only the manager may take.
     static const PNPlayerPoolDoor& door();
-    std::weak_ptr<PNPlayersManager> weakSelf();
+    std::shared_ptr<PNPlayersManager> self();
     void getPlayerForVideo(PNVideoPtr video, Completion completion);
     // On the queue.
     void getPlayerForInternal(const std::string& id, PlayerCompletion completion);
@@ -109,8 +110,9 @@ class PNPlayersManager : public platform::Object, public PNPlaybackQueueDelegate
     const std::shared_ptr<platform::DispatchQueue> queue_;
     PNLogger logger_;
 
+    platform::WeakDelegate<PNPlayersManagerProtocol> delegate_;
+
     mutable std::mutex mutex_;
-    std::weak_ptr<PNPlayersManagerProtocol> delegate_;                       // guarded by mutex_
     std::shared_ptr<PNPlaybackQueue> playbackQueue_;                         // guarded by mutex_
     std::vector<PNPlayerViewControllerPtr> players_;                         // guarded by mutex_
     std::map<std::string, std::vector<PlayerCompletion>> requestedPlayers_;  // guarded by mutex_

@@ -1,6 +1,6 @@
 // PNPlayersManagerProtocol: what the players manager tells the host. Both methods are
-// optional (the defaults do nothing; respondsTo() names the implemented ones by selector).
-// The manager holds its delegate weakly.
+// optional: the defaults do nothing, and implements() tells the manager which ones a delegate
+// implements. The manager holds its delegate weakly.
 //
 // Thread-safety: pnPlayersManagerNewPlayerCreated arrives on the main queue, where players
 // are made; the manager never sends pnPlayersManagerVideoPreloaded.
@@ -8,7 +8,6 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
 
 namespace pindle {
 
@@ -17,12 +16,19 @@ class PNPlayerViewController;
 
 class PNPlayersManagerProtocol {
   public:
-    static constexpr std::string_view newPlayerCreatedSelector =
-        "pnPlayersManagerNewPlayerCreated::";
-    static constexpr std::string_view videoPreloadedSelector = "pnPlayersManagerVideoPreloaded::";
+    // One per optional method, named after it less its `pnPlayersManager` prefix, in
+    // declaration order.
+    enum class Method {
+        newPlayerCreated,
+        videoPreloaded,
+    };
 
     virtual ~PNPlayersManagerProtocol() = default;
-    virtual bool respondsTo(std::string_view /*selector*/) const { return true; }
+
+    // Whether the delegate implements `method`; all of them by default. A delegate that
+    // answers false for a method never receives it.
+    virtual bool implements(Method /*method*/) const { return true; }
+
     virtual void pnPlayersManagerNewPlayerCreated(
         PNPlayersManager& /*manager*/, const std::shared_ptr<PNPlayerViewController>& /*player*/) {}
     virtual void pnPlayersManagerVideoPreloaded(PNPlayersManager& /*manager*/,

@@ -133,40 +133,40 @@ std::weak_ptr<PNPlayerView> PNPlayerView::weakSelf() {
 }
 
 template <class Call>
-void PNPlayerView::tellDelegate(std::string_view selector, Call call) {
+void PNPlayerView::tellDelegate(PNPlayerViewDelegate::Method method, Call call) {
     auto target = delegate();
-    if (target && target->respondsTo(selector))
+    if (target && target->implements(method))
         call(*target);
 }
 
 void PNPlayerView::tellReadyToPlay() {
-    tellDelegate(PNPlayerViewDelegate::readyToPlaySelector,
+    tellDelegate(PNPlayerViewDelegate::Method::readyToPlay,
                  [&](PNPlayerViewDelegate& d) { d.pnPlayerViewReadyToPlay(*this); });
 }
 
 void PNPlayerView::tellBuffering(bool buffering) {
-    tellDelegate(PNPlayerViewDelegate::bufferingSelector,
+    tellDelegate(PNPlayerViewDelegate::Method::buffering,
                  [&](PNPlayerViewDelegate& d) { d.pnPlayerViewBuffering(*this, buffering); });
 }
 
 void PNPlayerView::tellCurrentTimeChanged() {
-    tellDelegate(PNPlayerViewDelegate::currentTimeChangedSelector,
+    tellDelegate(PNPlayerViewDelegate::Method::currentTimeChanged,
                  [&](PNPlayerViewDelegate& d) { d.pnPlayerViewCurrentTimeChanged(*this); });
 }
 
 void PNPlayerView::tellPlayStateChanged() {
-    tellDelegate(PNPlayerViewDelegate::playStateDidChangeSelector,
+    tellDelegate(PNPlayerViewDelegate::Method::playStateDidChange,
                  [&](PNPlayerViewDelegate& d) { d.pnPlayerViewPlayStateDidChange(*this); });
 }
 
 void PNPlayerView::tellFailed(PNError error) {
     const int raw = static_cast<int>(error.rawValue());
-    tellDelegate(PNPlayerViewDelegate::failedToPlaySelector,
+    tellDelegate(PNPlayerViewDelegate::Method::failedToPlay,
                  [&](PNPlayerViewDelegate& d) { d.pnPlayerViewFailedToPlay(*this, raw); });
 }
 
 void PNPlayerView::tellPlayedToEnd() {
-    tellDelegate(PNPlayerViewDelegate::didPlayToEndSelector,
+    tellDelegate(PNPlayerViewDelegate::Method::didPlayToEnd,
                  [&](PNPlayerViewDelegate& d) { d.pnPlayerViewDidPlayToEnd(*this); });
 }
 

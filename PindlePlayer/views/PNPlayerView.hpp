@@ -188,7 +188,7 @@ class PNPlayerView : public platform::ui::View, public platform::AssetResourceLo
     // True while `item` is still the player's item (a decision queued for it still applies).
     bool isCurrent(const std::weak_ptr<platform::PlayerItem>& item) const;
     template <class Call>
-    void tellDelegate(std::string_view selector, Call call);
+    void tellDelegate(PNPlayerViewDelegate::Method method, Call call);
     // The delegate's events, one typed call each (the delegate is called on this thread).
     void tellReadyToPlay();
     void tellBuffering(bool buffering);

@@ -101,7 +101,6 @@ void PNPlayerViewController::callOut(std::function<void()> call) {
 }
 
 void PNPlayerViewController::announce(const char* key) {
-    auto weak = weakSelf();
     callOut(platform::weakly(this, [key](PNPlayerViewController& self) {
         self.willChangeValueForKey(key);
         self.didChangeValueForKey(key);
@@ -216,13 +215,11 @@ void PNPlayerViewController::setLoop(bool loop) {
 }
 
 std::shared_ptr<PNPlayerViewControllerDelegate> PNPlayerViewController::delegate() const {
-    std::lock_guard lock(lock_);
-    return delegate_.lock();
+    return delegate_.get();
 }
 
 void PNPlayerViewController::setDelegate(std::weak_ptr<PNPlayerViewControllerDelegate> delegate) {
-    std::lock_guard lock(lock_);
-    delegate_ = std::move(delegate);
+    delegate_.set(std::move(delegate));
 }
 
 bool PNPlayerViewController::showControls() const {
@@ -1069,18 +1066,14 @@ void PNPlayerViewController::toggleSpinner(bool show) {
 }
 
 void PNPlayerViewController::showError(const std::string& videoID, PNError error) {
-    auto weak = weakSelf();
-    callOut([weak, videoID, error] {
-        auto self = weak.lock();
-        if (!self)
-            return;
+    callOut(platform::weakly(this, [videoID, error](PNPlayerViewController& self) {
         // The error rides as a platform error: PNError::fromPlatformError gives it back.
         platform::Dictionary info{{"error", Value(error.toPlatformError())},
                                   {"videoID", Value(videoID)}};
-        platform::NotificationCenter::defaultCenter().post(
-            NotificationName::PNVideoPlaybackFailed,
-            Value(std::static_pointer_cast<platform::Object>(self)), std::move(info));
-    });
+        platform::NotificationCenter::defaultCenter().post(NotificationName::PNVideoPlaybackFailed,
+                                                           Value(self.shared_from_this()),
+                                                           std::move(info));
+    }));
     Hold hold(*this);
     videoErrors_.insert_or_assign(videoID, error);
     auto shown = shownVideo();
@@ -1133,7 +1126,6 @@ void PNPlayerViewController::pnPlayerViewReadyToPlay(PNPlayerView& view) {
         tell = !readyTold_;
         readyTold_ = true;
     }
-    auto weak = weakSelf();
     auto sender = std::static_pointer_cast<PNPlayerView>(view.shared_from_this());
     DispatchQueue::main()->async(platform::weakly(this, [sender](PNPlayerViewController& self) {
         if (!self.isCurrent(*sender))

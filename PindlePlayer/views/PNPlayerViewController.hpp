@@ -64,6 +64,7 @@
 #include "PindlePlayer/views/PNPlayerTransition.hpp"
 #include "PindlePlayer/views/PNPlayerView.hpp"
 #include "PindlePlayer/views/PNPlayerViewControllerDelegate.hpp"
+#include "platform/foundation/WeakDelegate.hpp"
 #include "platform/ui/ActivityIndicatorView.hpp"
 #include "platform/ui/GestureRecognizer.hpp"
 #include "platform/ui/Label.hpp"
@@ -285,6 +286,7 @@ class PNPlayerViewController : public platform::ui::ViewController {
     const std::unique_ptr<PNPlayerViewPool> pool_;
     const std::unique_ptr<Listener> listener_;
     PNLogger logger_;
+    platform::WeakDelegate<PNPlayerViewControllerDelegate> delegate_;
 
     std::atomic<bool> showErrorMessages_{true};
     std::atomic<bool> seeking_{false};
@@ -307,7 +309,6 @@ class PNPlayerViewController : public platform::ui::ViewController {
     PNAspectMode aspectMode_ = PNAspectMode::aspectFill;
     bool muted_ = false;
     bool loop_ = false;
-    std::weak_ptr<PNPlayerViewControllerDelegate> delegate_;
     PNVideoPtr video_;
     PNPlayState playState_ = PNPlayState::idle;
     double currentTime_ = 0;

@@ -1,14 +1,12 @@
 // PNPlayerViewDelegate: what a PNPlayerView tells its owner. Every method is optional: the
-// defaults do nothing, and respondsTo() tells the view which ones a delegate implements
-// (by the selector names below), so a delegate that overrides respondsTo() to answer false
-// for a method never receives it. The view holds its delegate weakly.
+// defaults do nothing, and implements() tells the view which ones a delegate implements, so a
+// delegate that answers false for a method never receives it. The view holds its delegate
+// weakly.
 //
 // Thread-safety: the methods are called on the thread where the view learnt the event:
 // the player's announcements (any thread), the view's own queue for the time callback, the
 // main queue for a failed video. See PNPlayerView.
 #pragma once
-
-#include <string_view>
 
 namespace pindle {
 
@@ -16,19 +14,22 @@ class PNPlayerView;
 
 class PNPlayerViewDelegate {
   public:
-    static constexpr std::string_view readyToPlaySelector = "pnPlayerViewReadyToPlay:";
-    static constexpr std::string_view bufferingSelector = "pnPlayerViewBuffering:buffering:";
-    static constexpr std::string_view currentTimeChangedSelector =
-        "pnPlayerViewCurrentTimeChanged:";
-    static constexpr std::string_view playStateDidChangeSelector =
-        "pnPlayerViewPlayStateDidChange:";
-    static constexpr std::string_view failedToPlaySelector = "pnPlayerViewFailedToPlay:error:";
-    static constexpr std::string_view didPlayToEndSelector = "pnPlayerViewDidPlayToEnd:";
+    // One per optional method, named after it less its `pnPlayerView` prefix, in declaration
+    // order.
+    enum class Method {
+        readyToPlay,
+        buffering,
+        currentTimeChanged,
+        playStateDidChange,
+        failedToPlay,
+        didPlayToEnd,
+    };
 
     virtual ~PNPlayerViewDelegate() = default;
 
-    // Whether the delegate implements the method of `selector`; all of them by default.
-    virtual bool respondsTo(std::string_view /*selector*/) const { return true; }
+    // Whether the delegate implements `method`; all of them by default. A delegate that
+    // answers false for a method never receives it.
+    virtual bool implements(Method /*method*/) const { return true; }
 
     // The current item is ready to play; isReadyToPlay() has just become true.
     virtual void pnPlayerViewReadyToPlay(PNPlayerView& /*view*/) {}

@@ -1,7 +1,6 @@
 #include "PindlePlayer/views/private/PNPlayerControllerEvents.hpp"
 
 #include "PindlePlayer/views/PNPlayerViewController.hpp"
-#include "PindlePlayer/views/PNPlayerViewControllerDelegate.hpp"
 #include "platform/foundation/Weakly.hpp"
 
 namespace pindle {
@@ -13,42 +12,42 @@ PNPlayerControllerEvents::PNPlayerControllerEvents(std::weak_ptr<PNPlayerViewCon
     : controller_(std::move(controller)), defer_(std::move(defer)) {}
 
 void PNPlayerControllerEvents::tell(
-    std::string_view selector,
+    Delegate::Method method,
     std::function<void(PNPlayerViewControllerDelegate&, PNPlayerViewController&)> call) const {
     defer_(platform::weakly(controller_,
-                            [selector, call = std::move(call)](PNPlayerViewController& controller) {
+                            [method, call = std::move(call)](PNPlayerViewController& controller) {
                                 auto delegate = controller.delegate();
-                                if (delegate && delegate->respondsTo(selector))
+                                if (delegate && delegate->implements(method))
                                     call(*delegate, controller);
                             }));
 }
 
 void PNPlayerControllerEvents::readyToPlay() const {
-    tell(Delegate::readyToPlaySelector,
+    tell(Delegate::Method::readyToPlay,
          [](Delegate& d, PNPlayerViewController& c) { d.pnPlayerViewControllerReadyToPlay(c); });
 }
 
 void PNPlayerControllerEvents::buffering(bool buffering) const {
-    tell(Delegate::bufferingSelector, [buffering](Delegate& d, PNPlayerViewController& c) {
+    tell(Delegate::Method::buffering, [buffering](Delegate& d, PNPlayerViewController& c) {
         d.pnPlayerViewControllerBuffering(c, buffering);
     });
 }
 
 void PNPlayerControllerEvents::currentTimeChanged() const {
-    tell(Delegate::currentTimeChangedSelector, [](Delegate& d, PNPlayerViewController& c) {
+    tell(Delegate::Method::currentTimeChanged, [](Delegate& d, PNPlayerViewController& c) {
         d.pnPlayerViewControllerCurrentTimeChanged(c);
     });
 }
 
 void PNPlayerControllerEvents::failedToPlay(PNError error) const {
     const int raw = static_cast<int>(error.code());
-    tell(Delegate::failedToPlaySelector, [raw](Delegate& d, PNPlayerViewController& c) {
+    tell(Delegate::Method::failedToPlay, [raw](Delegate& d, PNPlayerViewController& c) {
         d.pnPlayerViewControllerFailedToPlay(c, raw);
     });
 }
 
 void PNPlayerControllerEvents::didPlayToEnd() const {
-    tell(Delegate::didPlayToEndSelector,
+    tell(Delegate::Method::didPlayToEnd,
          [](Delegate& d, PNPlayerViewController& c) { d.pnPlayerViewControllerDidPlayToEnd(c); });
 }
 

@@ -1,8 +1,8 @@
 // PNPlayerControllerEvents: what the player controller tells its delegate, one typed call per
-// event. Each call finds the delegate, asks it whether it implements the method (respondsTo,
-// by the protocol's selector names) and makes the call through the controller's deferral, so
-// never while the controller's lock is held on the calling thread. A failure travels as a
-// PNError up to the protocol, which receives its raw value.
+// event. Each call finds the delegate, asks it whether it implements the method (implements())
+// and makes the call through the controller's deferral, so never while the controller's lock
+// is held on the calling thread. A failure travels as a PNError up to the protocol, which
+// receives its raw value.
 //
 // Thread-safety: every call is safe from any thread; the delegate is called on that thread
 // (or, when the controller's lock is held there, when the outermost hold ends).
@@ -10,14 +10,13 @@
 
 #include <functional>
 #include <memory>
-#include <string_view>
 
 #include "PindleCore/model/PNError.hpp"
+#include "PindlePlayer/views/PNPlayerViewControllerDelegate.hpp"
 
 namespace pindle {
 
 class PNPlayerViewController;
-class PNPlayerViewControllerDelegate;
 
 class PNPlayerControllerEvents {
   public:
@@ -34,7 +33,7 @@ class PNPlayerControllerEvents {
 
   private:
     void tell(
-        std::string_view selector,
+        PNPlayerViewControllerDelegate::Method method,
         std::function<void(PNPlayerViewControllerDelegate&, PNPlayerViewController&)> call) const;
 
     const std::weak_ptr<PNPlayerViewController> controller_;

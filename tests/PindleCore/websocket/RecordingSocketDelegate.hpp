@@ -10,7 +10,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "PindleCore/websocket/WSWebSocket.hpp"
@@ -32,15 +31,14 @@ class RecordingSocketDelegate : public WSWebSocketDelegate {
         platform::Error error;
     };
 
-    explicit RecordingSocketDelegate(
-        bool convertText = true,
-        std::optional<std::set<std::string_view>> implemented = std::nullopt)
+    explicit RecordingSocketDelegate(bool convertText = true,
+                                     std::optional<std::set<Method>> implemented = std::nullopt)
         : convertText_(convertText), implemented_(std::move(implemented)) {}
 
-    bool respondsTo(std::string_view selector) const override {
+    bool implements(Method method) const override {
         if (implemented_)
-            return implemented_->count(selector) > 0;
-        return selector != didReceiveMessageSelector;
+            return implemented_->count(method) > 0;
+        return method != Method::didReceiveMessage;
     }
     void webSocketDidReceiveMessage(WSWebSocket&, const platform::Value& message) override {
         if (const std::string* text = message.asString())
@@ -122,7 +120,7 @@ class RecordingSocketDelegate : public WSWebSocketDelegate {
     }
 
     const bool convertText_;
-    const std::optional<std::set<std::string_view>> implemented_;
+    const std::optional<std::set<Method>> implemented_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Call> calls_;  // guarded by mutex_

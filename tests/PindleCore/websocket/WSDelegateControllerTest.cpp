@@ -11,24 +11,24 @@ namespace {
 using testing::RecordingSocketDelegate;
 
 TEST(WSDelegateControllerTest, RecordsTheMethodsADelegateImplementsWhenItIsSet) {
-    using D = WSWebSocketDelegate;
+    using Method = WSWebSocketDelegate::Method;
     // Each method alone, in the order of its bit.
-    const std::string_view selectors[] = {
-        D::didReceiveMessageSelector,
-        D::didReceiveMessageWithStringSelector,
-        D::didReceiveMessageWithDataSelector,
-        D::didOpenSelector,
-        D::didFailWithErrorSelector,
-        D::didCloseWithCodeSelector,
-        D::didReceivePingSelector,
-        D::didReceivePongSelector,
-        D::shouldConvertTextFrameToStringSelector,
+    const Method methods[] = {
+        Method::didReceiveMessage,
+        Method::didReceiveMessageWithString,
+        Method::didReceiveMessageWithData,
+        Method::didOpen,
+        Method::didFailWithError,
+        Method::didCloseWithCode,
+        Method::didReceivePing,
+        Method::didReceivePong,
+        Method::shouldConvertTextFrameToString,
     };
     WSDelegateController controller;
-    for (std::size_t bit = 0; bit < std::size(selectors); ++bit) {
-        SCOPED_TRACE(selectors[bit]);
-        auto delegate = std::make_shared<RecordingSocketDelegate>(
-            true, std::set<std::string_view>{selectors[bit]});
+    for (std::size_t bit = 0; bit < std::size(methods); ++bit) {
+        SCOPED_TRACE(bit);
+        auto delegate =
+            std::make_shared<RecordingSocketDelegate>(true, std::set<Method>{methods[bit]});
         controller.setDelegate(delegate);
         EXPECT_EQ(controller.availableDelegateMethods().mask(), 1u << bit);
         EXPECT_EQ(WSDelegateAvailableMethods::fromMask(1u << bit),

@@ -641,11 +641,11 @@ TEST_F(WSWebSocketTest, SendTakesAStringOrBytesAndIgnoresAnythingElse) {
 }
 
 TEST_F(WSWebSocketTest, EachCallbackGoesOnlyToADelegateThatImplementsIt) {
-    using D = WSWebSocketDelegate;
+    using M = WSWebSocketDelegate::Method;
     using Calls = std::vector<std::pair<std::string, std::string>>;
     struct Case {
         const char* name;
-        std::set<std::string_view> implemented;
+        std::set<M> implemented;
         bool convertText;
         std::optional<std::uint16_t> replacedMethods;  // set after the delegate
         std::uint16_t methods;
@@ -653,14 +653,13 @@ TEST_F(WSWebSocketTest, EachCallbackGoesOnlyToADelegateThatImplementsIt) {
     };
     const Case cases[] = {
         {"text only",
-         {D::didReceiveMessageWithStringSelector},
+         {M::didReceiveMessageWithString},
          true,
          std::nullopt,
          2,
          {{"string", "a"}, {"string", "z"}}},
         {"every message twice",
-         {D::didReceiveMessageSelector, D::didReceiveMessageWithStringSelector,
-          D::didReceiveMessageWithDataSelector},
+         {M::didReceiveMessage, M::didReceiveMessageWithString, M::didReceiveMessageWithData},
          true,
          std::nullopt,
          7,
@@ -671,8 +670,7 @@ TEST_F(WSWebSocketTest, EachCallbackGoesOnlyToADelegateThatImplementsIt) {
           {"message-string", "z"},
           {"string", "z"}}},
         {"text wanted as bytes",
-         {D::didReceiveMessageSelector, D::didReceiveMessageWithDataSelector,
-          D::shouldConvertTextFrameToStringSelector},
+         {M::didReceiveMessage, M::didReceiveMessageWithData, M::shouldConvertTextFrameToString},
          false,
          std::nullopt,
          261,
@@ -684,19 +682,19 @@ TEST_F(WSWebSocketTest, EachCallbackGoesOnlyToADelegateThatImplementsIt) {
           {"data", "z"}}},
         // Not asked, so its answer does not count.
         {"conversion not implemented",
-         {D::didReceiveMessageWithStringSelector, D::didReceiveMessageWithDataSelector},
+         {M::didReceiveMessageWithString, M::didReceiveMessageWithData},
          false,
          std::nullopt,
          6,
          {{"string", "a"}, {"data", "b"}, {"string", "z"}}},
         {"open and ping",
-         {D::didOpenSelector, D::didReceivePingSelector},
+         {M::didOpen, M::didReceivePing},
          true,
          std::nullopt,
          72,
          {{"open", ""}, {"ping", "p"}}},
         {"methods replaced after the delegate",
-         {D::didReceiveMessageWithStringSelector},
+         {M::didReceiveMessageWithString},
          true,
          4 | 64,
          68,

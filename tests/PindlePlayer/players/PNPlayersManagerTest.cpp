@@ -22,8 +22,10 @@ namespace {
 using platform::ScriptedMediaSource;
 using platform::ui::UIThreadChecker;
 
-// Gives every new player scripted media; items of `stalled` never get a frame.
+// Gives every new player scripted media; items of `stalled` never get a frame. It implements
+// only the method the manager sends, so every test also checks that the manager asks for it.
 struct ScriptingDelegate : PNPlayersManagerProtocol {
+    bool implements(Method method) const override { return method == Method::newPlayerCreated; }
     void pnPlayersManagerNewPlayerCreated(PNPlayersManager&,
                                           const PNPlayerViewControllerPtr& player) override {
         ++created;

@@ -40,6 +40,10 @@ using ui::UIThreadChecker;
 constexpr double clipSeconds = 10;
 
 struct Events : PNPlayerViewControllerDelegate {
+    bool implements(Method method) const override {
+        return (declined.load() & (1u << static_cast<unsigned>(method))) == 0;
+    }
+    void decline(Method method) { declined |= 1u << static_cast<unsigned>(method); }
     void pnPlayerViewControllerReadyToPlay(PNPlayerViewController&) override { add("ready"); }
     void pnPlayerViewControllerFailedToPlay(PNPlayerViewController&, int error) override {
         add("failed_" + std::to_string(error));
@@ -60,6 +64,7 @@ struct Events : PNPlayerViewControllerDelegate {
     std::mutex mutex;
     std::vector<std::string> events;     // guarded by mutex
     std::atomic<bool> buffering{false};  // the last report
+    std::atomic<unsigned> declined{0};   // one bit per Method
 };
 
 class PNPlayerViewControllerTest : public platform::testing::VirtualTimeTest {
@@ -661,6 +666,18 @@ TEST_F(PNPlayerViewControllerTest, TheDelegateHearsOfTheVideoOnScreenOnly) {
     EXPECT_EQ(events_->count("ready"), 2);
     EXPECT_EQ(events_->count("failed_9"), 1);
     EXPECT_TRUE(door().errorLabel()->isHidden());
+}
+
+TEST_F(PNPlayerViewControllerTest, ADelegateHearsOnlyTheMethodsItImplements) {
+    events_->decline(PNPlayerViewControllerDelegate::Method::readyToPlay);
+    videos_[1] = video("clip1", false);
+    playlist_->setVideos(videos_);
+    playReady(0);
+    settle();
+    advance(clipSeconds + 0.1);
+    until([&] { return events_->saw("end") && events_->saw("failed_9"); });
+    EXPECT_EQ(shown(), "clip1");
+    EXPECT_FALSE(events_->saw("ready"));
 }
 
 // A playlist of the host's whose reads wait, on one thread, until the test lets them go: a

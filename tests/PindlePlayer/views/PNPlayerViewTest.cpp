@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <mutex>
 
@@ -30,6 +31,10 @@ using platform::ui::UIThreadChecker;
 
 // What the view told its delegate, from whatever thread.
 struct Recorder : PNPlayerViewDelegate {
+    bool implements(Method method) const override {
+        return (declined.load() & (1u << static_cast<unsigned>(method))) == 0;
+    }
+    void decline(Method method) { declined |= 1u << static_cast<unsigned>(method); }
     void pnPlayerViewReadyToPlay(PNPlayerView&) override { add("ready"); }
     void pnPlayerViewBuffering(PNPlayerView&, bool buffering) override {
         add(buffering ? "buffering" : "buffered");
@@ -61,8 +66,9 @@ struct Recorder : PNPlayerViewDelegate {
     }
 
     std::mutex mutex;
-    std::vector<std::string> events;  // guarded by mutex
-    int timeCallbacks = 0;            // guarded by mutex
+    std::vector<std::string> events;    // guarded by mutex
+    int timeCallbacks = 0;              // guarded by mutex
+    std::atomic<unsigned> declined{0};  // one bit per Method
 };
 
 class PNPlayerViewTest : public platform::testing::VirtualTimeTest {
@@ -279,6 +285,22 @@ TEST_F(PNPlayerViewTest, TheEndLoopsOrDropsThePlayIntent) {
     EXPECT_EQ(recorder_->take(), std::vector<std::string>{"end"});
     EXPECT_FALSE(view_->shouldPlay());
     EXPECT_EQ(view_->player()->rate(), 0.0);
+}
+
+TEST_F(PNPlayerViewTest, ADelegateHearsOnlyTheMethodsItImplements) {
+    recorder_->decline(PNPlayerViewDelegate::Method::readyToPlay);
+    recorder_->decline(PNPlayerViewDelegate::Method::didPlayToEnd);
+    source_->setDuration(2);
+    loaded(1);
+    playUntilReady(video("declining"));
+    stallAt(1);
+    loaded(2);
+    until([&] { return !view_->isBuffering(); });
+    advance(1.0);
+    settle();
+    EXPECT_EQ(recorder_->take(), (std::vector<std::string>{"buffering", "buffered"}));
+    EXPECT_GT(recorder_->takeTimeCallbacks(), 0);
+    EXPECT_FALSE(view_->shouldPlay());  // it did reach its end
 }
 
 // The view's queue is held while the stall ends, so the pause and the resume meet there in
