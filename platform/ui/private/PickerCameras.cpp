@@ -10,7 +10,8 @@ using Installed = InstalledFunction<bool(ImagePickerController::CameraDevice)>;
 
 // Never destroyed: a picker may ask while other statics are torn down at exit.
 Installed& installed() {
-    static auto* function = new Installed([](ImagePickerController::CameraDevice) { return false; });
+    static auto* function =
+        new Installed([](ImagePickerController::CameraDevice) { return false; });
     return *function;
 }
 
