@@ -9,13 +9,11 @@ set(PINDLE_PUBLIC_HEADERS
     # platform/app/
     platform/app/Application.hpp
     platform/app/Device.hpp
-    platform/app/Keyboard.hpp
     platform/app/ProcessGate.hpp
     platform/app/Screen.hpp
     # platform/audio/
     platform/audio/PulseMicrophone.hpp
     # platform/capture/
-    platform/capture/CameraMode.hpp
     platform/capture/CaptureAudioDataOutput.hpp
     platform/capture/CaptureConnection.hpp
     platform/capture/CaptureDevice.hpp
@@ -42,7 +40,6 @@ set(PINDLE_PUBLIC_HEADERS
     platform/dispatch/DispatchTime.hpp
     platform/dispatch/DispatchTimerSource.hpp
     platform/dispatch/DispatchWorkItem.hpp
-    platform/dispatch/Executor.hpp
     platform/dispatch/MainThread.hpp
     platform/dispatch/Operation.hpp
     platform/dispatch/OperationQueue.hpp
@@ -72,19 +69,27 @@ set(PINDLE_PUBLIC_HEADERS
     platform/foundation/Boxed.hpp
     platform/foundation/Cache.hpp
     platform/foundation/CharacterSet.hpp
+    platform/foundation/Color.hpp
     platform/foundation/Data.hpp
     platform/foundation/Date.hpp
     platform/foundation/DateFormatter.hpp
     platform/foundation/Dictionary.hpp
+    platform/foundation/EdgeInsets.hpp
     platform/foundation/Error.hpp
+    platform/foundation/Executor.hpp
     platform/foundation/Json.hpp
     platform/foundation/JsonStreamReader.hpp
     platform/foundation/KeyValueObserving.hpp
+    platform/foundation/MediaError.hpp
+    platform/foundation/MediaTime.hpp
     platform/foundation/MethodRegistry.hpp
     platform/foundation/Notification.hpp
     platform/foundation/NotificationCenter.hpp
     platform/foundation/Object.hpp
     platform/foundation/PercentEncoding.hpp
+    platform/foundation/Point.hpp
+    platform/foundation/Rect.hpp
+    platform/foundation/Size.hpp
     platform/foundation/StandardOutput.hpp
     platform/foundation/Status.hpp
     platform/foundation/Text.hpp
@@ -124,14 +129,13 @@ set(PINDLE_PUBLIC_HEADERS
     platform/media/AssetWriterInput.hpp
     platform/media/AssetWriterInputPixelBufferAdaptor.hpp
     platform/media/AudioSession.hpp
+    platform/media/CameraMode.hpp
     platform/media/CameraStream.hpp
     platform/media/Composition.hpp
     platform/media/GraphicsContext.hpp
     platform/media/Image.hpp
     platform/media/MediaByteStore.hpp
-    platform/media/MediaError.hpp
     platform/media/MediaSource.hpp
-    platform/media/MediaTime.hpp
     platform/media/MediaTranscoder.hpp
     platform/media/MediaWriter.hpp
     platform/media/PixelBuffer.hpp
@@ -142,7 +146,6 @@ set(PINDLE_PUBLIC_HEADERS
     platform/media/PlayerItemVideoOutput.hpp
     platform/media/SampleBuffer.hpp
     platform/media/ScriptedMediaSource.hpp
-    platform/media/Size.hpp
     platform/media/TimeRange.hpp
     platform/media/URLAsset.hpp
     platform/media/VideoFrame.hpp
@@ -182,23 +185,20 @@ set(PINDLE_PUBLIC_HEADERS
     platform/ui/BasicAnimation.hpp
     platform/ui/Button.hpp
     platform/ui/Coder.hpp
-    platform/ui/Color.hpp
     platform/ui/Control.hpp
-    platform/ui/EdgeInsets.hpp
     platform/ui/Font.hpp
     platform/ui/GestureRecognizer.hpp
     platform/ui/GradientLayer.hpp
     platform/ui/ImagePickerController.hpp
     platform/ui/ImageView.hpp
+    platform/ui/Keyboard.hpp
     platform/ui/Label.hpp
     platform/ui/Layer.hpp
     platform/ui/LayoutAnchor.hpp
     platform/ui/LayoutConstraint.hpp
     platform/ui/PanGestureRecognizer.hpp
     platform/ui/PlayerLayer.hpp
-    platform/ui/Point.hpp
     platform/ui/ProgressView.hpp
-    platform/ui/Rect.hpp
     platform/ui/ScrollView.hpp
     platform/ui/Slider.hpp
     platform/ui/Storyboard.hpp

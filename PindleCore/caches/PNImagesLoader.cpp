@@ -1,8 +1,8 @@
 #include "PindleCore/caches/PNImagesLoader.hpp"
 
 #include "PindleCore/caches/LoadImageOperation.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
-#include "platform/media/MediaTime.hpp"
 #include "platform/media/URLAsset.hpp"
 
 namespace pindle {

@@ -63,12 +63,12 @@
 #include "platform/foundation/Date.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
+#include "platform/foundation/Rect.hpp"
 #include "platform/foundation/WeakDelegate.hpp"
 #include "platform/media/AssetWriter.hpp"
 #include "platform/media/AssetWriterInputPixelBufferAdaptor.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/PixelBufferScaler.hpp"
-#include "platform/ui/Rect.hpp"
 
 namespace pindle::legacy {
 

@@ -6,13 +6,13 @@
 
 #include "platform/app/Application.hpp"
 #include "platform/app/Device.hpp"
-#include "platform/app/Keyboard.hpp"
 #include "platform/app/Screen.hpp"
 #include "platform/foundation/MethodRegistry.hpp"
 #include "platform/foundation/Weakly.hpp"
 #include "platform/ui/Coder.hpp"
 #include "platform/ui/GradientLayer.hpp"
 #include "platform/ui/ImageView.hpp"
+#include "platform/ui/Keyboard.hpp"
 #include "platform/ui/TextInput.hpp"
 
 namespace pindle::legacy {

@@ -5,8 +5,8 @@
 // Thread-safety: as AssetWriterInput.
 #pragma once
 
+#include "platform/foundation/Rect.hpp"
 #include "platform/media/AssetWriterInput.hpp"
-#include "platform/ui/Rect.hpp"
 
 namespace pindle::legacy {
 

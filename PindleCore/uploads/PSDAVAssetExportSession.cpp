@@ -9,8 +9,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/AssetWriterInputPixelBufferAdaptor.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {

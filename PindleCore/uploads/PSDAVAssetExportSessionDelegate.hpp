@@ -5,7 +5,7 @@
 // Thread-safety: called only on the session's serial queue "VideoEncoderInputQueue".
 #pragma once
 
-#include "platform/media/MediaTime.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/media/PixelBuffer.hpp"
 
 namespace pindle::legacy {

@@ -19,9 +19,9 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/files/FileError.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/UUID.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 
 namespace pindle::legacy {

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Size.hpp"
 #include "platform/foundation/URL.hpp"
 #include "platform/media/AssetTrack.hpp"
-#include "platform/media/Size.hpp"
 
 namespace pindle::legacy {
 

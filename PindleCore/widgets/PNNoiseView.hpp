@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/dispatch/OperationQueue.hpp"
-#include "platform/media/Size.hpp"
+#include "platform/foundation/Size.hpp"
 #include "platform/ui/ImageView.hpp"
 
 namespace pindle {

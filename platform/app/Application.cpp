@@ -1,8 +1,7 @@
 #include "platform/app/Application.hpp"
 
+#include "platform/app/private/FirstResponder.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
-#include "platform/ui/View.hpp"
-#include "platform/ui/Window.hpp"
 
 namespace pindle::platform {
 
@@ -68,8 +67,7 @@ void Application::reset() {
 }
 
 bool Application::endEditing() {
-    auto responder = ui::View::currentFirstResponder();
-    return responder && responder->resignFirstResponder();
+    return FirstResponder::resign();
 }
 
 int Application::statusBarOrientation() const {

@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-#include "platform/ui/Rect.hpp"
+#include "platform/foundation/Rect.hpp"
 
 namespace pindle::platform {
 

@@ -5,9 +5,8 @@
 #include <cstring>
 
 #include "platform/audio/private/PulseContext.hpp"
-#include "platform/capture/CaptureDeviceInput.hpp"
 #include "platform/dispatch/Clock.hpp"
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform {
 
@@ -129,7 +128,7 @@ struct PulseMicrophone::Recording::State {
             return;
         const int code = pa_context_errno(self->context->context());
         if (code == PA_ERR_ACCESS)
-            return self->end(MediaError::make(CaptureDeviceInput::notAuthorizedCode,
+            return self->end(MediaError::make(MediaError::notAuthorized,
                                               "denied: the sound server refused the microphone"));
         self->end(MediaError::make(MediaError::operationInterrupted,
                                    std::string("The microphone went away: ") + pa_strerror(code)));
@@ -210,7 +209,7 @@ std::unique_ptr<PulseMicrophone::Recording> PulseMicrophone::record(SoundHandler
         pa_stream_unref(state->stream);
         if (error)
             *error = code == PA_ERR_ACCESS
-                         ? MediaError::make(CaptureDeviceInput::notAuthorizedCode,
+                         ? MediaError::make(MediaError::notAuthorized,
                                             "denied: the sound server refused the microphone")
                          : MediaError::make(MediaError::unknown,
                                             std::string("The microphone cannot be recorded: ") +

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "platform/foundation/Error.hpp"
-#include "platform/media/MediaTime.hpp"
+#include "platform/foundation/MediaTime.hpp"
 
 namespace pindle::platform {
 

@@ -11,7 +11,7 @@
 
 #include "platform/dispatch/Clock.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform {
 

@@ -22,8 +22,8 @@
 
 #include "platform/capture/CaptureHardware.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/foundation/Object.hpp"
-#include "platform/media/MediaTime.hpp"
 
 namespace pindle::platform {
 

@@ -1,7 +1,7 @@
 #include "platform/capture/CaptureDeviceInput.hpp"
 
 #include "platform/capture/LinuxCamera.hpp"
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform {
 

@@ -7,6 +7,7 @@
 
 #include "platform/capture/CaptureDevice.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/Object.hpp"
 
 namespace pindle::platform {
@@ -17,7 +18,7 @@ using CaptureDeviceInputPtr = std::shared_ptr<CaptureDeviceInput>;
 class CaptureDeviceInput : public Object {
   public:
     // The platform's code for a device the user has not allowed.
-    static constexpr std::int64_t notAuthorizedCode = -11852;
+    static constexpr std::int64_t notAuthorizedCode = MediaError::notAuthorized;
 
     // Null with `error` (when given) for no device, a device the user has not allowed
     // (notAuthorizedCode) or an injected failure.

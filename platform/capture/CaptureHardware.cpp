@@ -6,8 +6,24 @@
 #include "platform/audio/PulseMicrophone.hpp"
 #include "platform/capture/LinuxCamera.hpp"
 #include "platform/log/DeviceChoiceLog.hpp"
+#include "platform/ui/private/PickerCameras.hpp"
 
 namespace pindle::platform {
+
+namespace {
+
+// Installed as the library loads: the image picker offers the cameras this hardware has.
+[[maybe_unused]] const bool pickerCamerasInstalled = [] {
+    ui::PickerCameras::install([](ui::ImagePickerController::CameraDevice device) {
+        const auto position = device == ui::ImagePickerController::CameraDevice::front
+                                  ? CaptureDevicePosition::front
+                                  : CaptureDevicePosition::back;
+        return CaptureHardware::shared().camera(position).present;
+    });
+    return true;
+}();
+
+}  // namespace
 
 CaptureHardware& CaptureHardware::shared() {
     static auto* hardware = new CaptureHardware;

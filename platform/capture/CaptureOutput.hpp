@@ -19,7 +19,7 @@
 #include <mutex>
 
 #include "platform/capture/CaptureConnection.hpp"
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/foundation/Object.hpp"
 #include "platform/media/SampleBuffer.hpp"
 

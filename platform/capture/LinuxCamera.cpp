@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "platform/capture/private/V4L2Device.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/CameraStream.hpp"
-#include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
 
@@ -18,7 +18,6 @@ namespace {
 // A zoom control whose range starts at 0 says nothing of magnification; it is spread over
 // this factor.
 constexpr double assumedZoomRange = 4.0;
-constexpr std::int64_t notAuthorizedCode = -11852;
 
 }  // namespace
 
@@ -160,7 +159,7 @@ std::unique_ptr<CameraStream> LinuxCamera::open(int width, int height, CameraMod
                                                 Error* error) const {
     if (denied_) {
         if (error)
-            *error = MediaError::make(notAuthorizedCode, "denied: " + deniedWhy_);
+            *error = MediaError::make(MediaError::notAuthorized, "denied: " + deniedWhy_);
         return nullptr;
     }
     std::string why;

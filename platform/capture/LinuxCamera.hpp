@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/capture/CameraMode.hpp"
 #include "platform/capture/CaptureHardware.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/media/CameraMode.hpp"
 
 namespace pindle::platform {
 

@@ -73,6 +73,12 @@ void Clock::setCurrent(std::shared_ptr<Clock> clock) {
     // lock: a VirtualClock's destructor drops its queue of closures.
 }
 
+// A date's "now" is the process clock's: Date sits below the dispatch folder, so its reading
+// of the clock is defined here, with the clock.
+Date Date::now() {
+    return Clock::current()->now();
+}
+
 Date SystemClock::now() const {
     const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
     return Date::fromTimeIntervalSince1970(std::chrono::duration<double>(sinceEpoch).count());

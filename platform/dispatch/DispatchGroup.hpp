@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/dispatch/DispatchTime.hpp"
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 
 namespace pindle::platform {
 

@@ -41,8 +41,8 @@
 
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/dispatch/DispatchWorkItem.hpp"
-#include "platform/dispatch/Executor.hpp"
 #include "platform/foundation/Date.hpp"
+#include "platform/foundation/Executor.hpp"
 
 namespace pindle::platform {
 

@@ -20,8 +20,8 @@
 #include <optional>
 
 #include "platform/dispatch/DispatchTime.hpp"
-#include "platform/dispatch/Executor.hpp"
 #include "platform/foundation/Date.hpp"
+#include "platform/foundation/Executor.hpp"
 
 namespace pindle::platform {
 

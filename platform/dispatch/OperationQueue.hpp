@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/dispatch/Executor.hpp"
 #include "platform/dispatch/Operation.hpp"
+#include "platform/foundation/Executor.hpp"
 
 namespace pindle::platform {
 

@@ -15,7 +15,7 @@
 
 #include "platform/dispatch/DispatchTime.hpp"
 #include "platform/dispatch/DispatchTimerSource.hpp"
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/foundation/Object.hpp"
 
 namespace pindle::platform {

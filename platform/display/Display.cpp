@@ -19,6 +19,7 @@
 #include "platform/log/StandardError.hpp"
 #include "platform/ui/TextInput.hpp"
 #include "platform/ui/Window.hpp"
+#include "platform/ui/private/WindowDisplay.hpp"
 
 namespace pindle::platform {
 
@@ -45,6 +46,13 @@ void say(const std::string& line) {
 double uptimeSeconds() {
     return std::chrono::duration<double>(Clock::current()->uptime()).count();
 }
+
+// Installed as the library loads: a window made key on the main thread is shown through it.
+[[maybe_unused]] const bool windowDisplayInstalled = [] {
+    ui::WindowDisplay::install(
+        [](const std::shared_ptr<ui::Window>& window) { Display::show(window); });
+    return true;
+}();
 
 bool isSet(const char* name) {
     const char* value = std::getenv(name);

@@ -23,8 +23,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/dispatch/Executor.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Executor.hpp"
 
 namespace pindle::platform {
 

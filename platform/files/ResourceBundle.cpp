@@ -221,13 +221,6 @@ std::optional<std::string> ResourceBundle::pathForResource(const std::string& na
     return path;
 }
 
-ImagePtr ResourceBundle::imageNamed(const std::string& name) const {
-    auto bytes = data(name, "");
-    if (!bytes)
-        bytes = data(name, "png");
-    return bytes ? Image::fromData(*bytes) : nullptr;
-}
-
 std::string ResourceBundle::localizedString(const std::string& key, const std::string& value,
                                             const std::string& table) const {
     auto t = strings_.find(table.empty() ? "Localizable" : table);

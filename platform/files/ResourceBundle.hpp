@@ -5,11 +5,11 @@
 // which compiles the bytes in and registers the bundle when the library is loaded; hosts and
 // tests may register more in code.
 //
-// Resources are byte strings named "name.type". pathForResource() writes one out once for code
-// that needs a file: into <Caches>/bundles/<pid>/<identifier>/, a folder of this process's own
-// (held by a lock for the process's life, so a later process removes it once this one has
-// ended), never into the install location. Only plain names (no "/", not starting with ".")
-// become file names.
+// Resources are byte strings named "name.type" (Image::named decodes the pictures among them).
+// pathForResource() writes one out once for code that needs a file: into
+// <Caches>/bundles/<pid>/<identifier>/, a folder of this process's own (held by a lock for the
+// process's life, so a later process removes it once this one has ended), never into the
+// install location. Only plain names (no "/", not starting with ".") become file names.
 //
 // Thread-safety: all operations are safe from any thread. No callbacks.
 #pragma once
@@ -24,7 +24,6 @@
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Object.hpp"
-#include "platform/media/Image.hpp"
 
 namespace pindle::platform {
 
@@ -64,8 +63,6 @@ class ResourceBundle : public Object {
     // absent, not a plain name, or unwritable.
     std::optional<std::string> pathForResource(const std::string& name,
                                                const std::string& type) const;
-    // The exact name first, then with ".png"; null when absent or not an image.
-    ImagePtr imageNamed(const std::string& name) const;
     // The text of `key` in `table` (empty: "Localizable"); `value` when missing, or the key
     // when `value` is empty too.
     std::string localizedString(const std::string& key, const std::string& value,

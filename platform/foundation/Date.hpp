@@ -1,8 +1,8 @@
 // Date: a point in time, as seconds (with a fractional part) since 1970-01-01 UTC.
 //
 // TimeInterval is a duration in seconds, as the platform counts them. Date::now() reads
-// the process clock (platform/dispatch/Clock.hpp), so tests that install a virtual clock
-// see virtual dates too.
+// the process clock (platform/dispatch/Clock.hpp, which defines it, the clock standing above
+// the values it reads), so tests that install a virtual clock see virtual dates too.
 //
 // Thread-safety: a plain value type.
 #pragma once

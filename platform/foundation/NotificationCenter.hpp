@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/foundation/Notification.hpp"
 #include "platform/foundation/Object.hpp"
 #include "platform/foundation/Value.hpp"

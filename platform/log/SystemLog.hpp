@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/log/SyslogSocket.hpp"
 #include "platform/log/SystemLogMessage.hpp"
 #include "platform/log/SystemLogQuery.hpp"

@@ -8,7 +8,7 @@
 // Thread-safety: a plain value.
 #pragma once
 
-#include "platform/media/Size.hpp"
+#include "platform/foundation/Size.hpp"
 
 namespace pindle::platform {
 

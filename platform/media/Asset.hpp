@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/foundation/Object.hpp"
 #include "platform/media/AssetTrack.hpp"
-#include "platform/media/MediaTime.hpp"
 
 namespace pindle::platform {
 

@@ -1,9 +1,9 @@
 #include "platform/media/AssetExportSession.hpp"
 
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/log/ExclusiveFile.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {

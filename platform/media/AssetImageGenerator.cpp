@@ -1,7 +1,7 @@
 #include "platform/media/AssetImageGenerator.hpp"
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/AffineTransform.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"
 

@@ -14,9 +14,9 @@
 #include <optional>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/media/Asset.hpp"
 #include "platform/media/Image.hpp"
-#include "platform/media/MediaTime.hpp"
 
 namespace pindle::platform {
 

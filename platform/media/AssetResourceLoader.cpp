@@ -1,7 +1,7 @@
 #include "platform/media/AssetResourceLoader.hpp"
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/Weakly.hpp"
-#include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/media/AssetResourceLoaderDelegate.hpp"
 #include "platform/media/AssetResourceLoadingRequest.hpp"
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/foundation/MediaTime.hpp"
+#include "platform/foundation/Size.hpp"
 #include "platform/media/AffineTransform.hpp"
-#include "platform/media/MediaTime.hpp"
-#include "platform/media/Size.hpp"
 
 namespace pindle::platform {
 

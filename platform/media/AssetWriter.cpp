@@ -4,8 +4,8 @@
 #include <cmath>
 #include <filesystem>
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/Status.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 
 namespace pindle::platform {

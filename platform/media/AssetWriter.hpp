@@ -35,10 +35,10 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/foundation/Status.hpp"
 #include "platform/foundation/URL.hpp"
 #include "platform/media/AssetWriterInput.hpp"
-#include "platform/media/MediaTime.hpp"
 #include "platform/media/PixelBuffer.hpp"
 #include "platform/media/SampleBuffer.hpp"
 

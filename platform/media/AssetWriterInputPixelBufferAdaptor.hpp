@@ -7,10 +7,10 @@
 
 #include <memory>
 
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/foundation/Object.hpp"
 #include "platform/foundation/Value.hpp"
 #include "platform/media/AssetWriterInput.hpp"
-#include "platform/media/MediaTime.hpp"
 #include "platform/media/PixelBuffer.hpp"
 
 namespace pindle::platform {

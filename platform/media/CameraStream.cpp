@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <map>
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/PixelBufferPool.hpp"
 #include "platform/media/private/AVDeviceLibrary.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"

@@ -23,8 +23,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/capture/CameraMode.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/media/CameraMode.hpp"
 #include "platform/media/PixelBuffer.hpp"
 
 namespace pindle::platform {

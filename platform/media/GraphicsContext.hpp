@@ -16,10 +16,10 @@
 #include <memory>
 #include <vector>
 
+#include "platform/foundation/Color.hpp"
+#include "platform/foundation/Point.hpp"
+#include "platform/foundation/Rect.hpp"
 #include "platform/media/Image.hpp"
-#include "platform/ui/Color.hpp"
-#include "platform/ui/Point.hpp"
-#include "platform/ui/Rect.hpp"
 
 namespace pindle::platform {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/files/ResourceBundle.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {
@@ -40,6 +41,13 @@ ImagePtr Image::filled(int width, int height, Pixel colour, double scale) {
     for (long i = 0; i < static_cast<long>(width) * height; ++i)
         rgba.insert(rgba.end(), {colour.red, colour.green, colour.blue, colour.alpha});
     return make(width, height, std::move(rgba), scale);
+}
+
+ImagePtr Image::named(const std::string& name, const ResourceBundle& bundle) {
+    auto bytes = bundle.data(name, "");
+    if (!bytes)
+        bytes = bundle.data(name, "png");
+    return bytes ? fromData(*bytes) : nullptr;
 }
 
 ImagePtr Image::fromData(const Data& data, double scale) {

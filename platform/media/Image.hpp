@@ -19,14 +19,16 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Object.hpp"
-#include "platform/media/Size.hpp"
+#include "platform/foundation/Size.hpp"
 
 namespace pindle::platform {
 
+class ResourceBundle;
 class Image;
 using ImagePtr = std::shared_ptr<Image>;
 
@@ -65,6 +67,9 @@ class Image : public Object {
     // The image encoded in `data`, or null when the bytes are no still image or one larger
     // than maxDecodedPixels.
     static ImagePtr fromData(const Data& data, double scale = 1.0);
+    // The image resource `name` of `bundle`: the exact name first, then with ".png"; null
+    // when absent or not an image.
+    static ImagePtr named(const std::string& name, const ResourceBundle& bundle);
     // A grey picture of one byte per pixel (0 black, 255 white), opaque; null when the sizes
     // are not positive or `grey` does not hold exactly width * height bytes.
     static ImagePtr fromGrey8(int width, int height, const std::vector<std::uint8_t>& grey,

@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/Status.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"
 

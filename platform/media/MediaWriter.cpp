@@ -9,8 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/Status.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/PixelBufferScaler.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"
 

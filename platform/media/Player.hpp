@@ -40,9 +40,9 @@
 #include <vector>
 
 #include "platform/dispatch/DispatchTimerSource.hpp"
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
-#include "platform/media/MediaTime.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/media/PlayerItem.hpp"
 
 namespace pindle::platform {

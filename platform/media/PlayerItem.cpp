@@ -5,9 +5,9 @@
 #include <limits>
 
 #include "platform/files/AppContainer.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/foundation/Weakly.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/Player.hpp"
 #include "platform/media/PlayerItemVideoOutput.hpp"
 #include "platform/media/URLAsset.hpp"

@@ -46,13 +46,13 @@
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/Error.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/media/Asset.hpp"
 #include "platform/media/AssetResourceLoader.hpp"
 #include "platform/media/AssetResourceLoadingRequest.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/MediaByteStore.hpp"
 #include "platform/media/MediaSource.hpp"
-#include "platform/media/MediaTime.hpp"
 #include "platform/media/TimeRange.hpp"
 
 namespace pindle::platform {

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/foundation/Object.hpp"
 #include "platform/media/Image.hpp"
-#include "platform/media/MediaTime.hpp"
 #include "platform/media/VideoFrame.hpp"
 
 namespace pindle::platform {

@@ -16,8 +16,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/foundation/Object.hpp"
-#include "platform/media/MediaTime.hpp"
 #include "platform/media/PixelBuffer.hpp"
 
 namespace pindle::platform {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/foundation/Boxed.hpp"
-#include "platform/media/MediaTime.hpp"
+#include "platform/foundation/MediaTime.hpp"
 
 namespace pindle::platform {
 

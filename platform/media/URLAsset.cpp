@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"
 
 namespace pindle::platform {

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/net/NetworkReachabilityFlags.hpp"
 #include "platform/net/NetworkReachabilitySource.hpp"
 #include "platform/net/NetworkReachabilityTarget.hpp"

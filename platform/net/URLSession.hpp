@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/foundation/Object.hpp"
 #include "platform/net/URLRequest.hpp"
 #include "platform/net/URLSessionConfiguration.hpp"

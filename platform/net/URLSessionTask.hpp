@@ -25,9 +25,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/dispatch/Executor.hpp"
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "platform/foundation/Object.hpp"
 #include "platform/net/RequestBody.hpp"
 #include "platform/net/TransferEvents.hpp"

@@ -15,8 +15,8 @@
 #include <string>
 
 #include "platform/foundation/Object.hpp"
+#include "platform/foundation/Rect.hpp"
 #include "platform/foundation/Value.hpp"
-#include "platform/ui/Rect.hpp"
 
 namespace pindle::platform::ui {
 

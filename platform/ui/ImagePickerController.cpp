@@ -1,8 +1,8 @@
 #include "platform/ui/ImagePickerController.hpp"
 
-#include "platform/capture/CaptureHardware.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/foundation/UTType.hpp"
+#include "platform/ui/private/PickerCameras.hpp"
 
 namespace pindle::platform::ui {
 namespace {
@@ -39,10 +39,7 @@ bool ImagePickerController::isCameraDeviceAvailable(CameraDevice device) {
     }
     if (cameras)
         return cameras(device);
-    return CaptureHardware::shared()
-        .camera(device == CameraDevice::front ? CaptureDevicePosition::front
-                                              : CaptureDevicePosition::back)
-        .present;
+    return PickerCameras::isPresent(device);
 }
 
 void ImagePickerController::setPhotoLibraryAvailable(bool available) {

@@ -25,15 +25,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Color.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/Rect.hpp"
 #include "platform/foundation/Value.hpp"
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/GraphicsContext.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/media/VideoFrame.hpp"
 #include "platform/ui/BasicAnimation.hpp"
-#include "platform/ui/Color.hpp"
-#include "platform/ui/Rect.hpp"
 
 namespace pindle::platform::ui {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/EdgeInsets.hpp"
+#include "platform/foundation/EdgeInsets.hpp"
 #include "platform/ui/Layer.hpp"
 #include "platform/ui/TextStyle.hpp"
 

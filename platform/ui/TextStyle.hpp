@@ -5,7 +5,7 @@
 // Thread-safety: a plain value.
 #pragma once
 
-#include "platform/ui/Color.hpp"
+#include "platform/foundation/Color.hpp"
 #include "platform/ui/Font.hpp"
 
 namespace pindle::platform::ui {

@@ -6,7 +6,7 @@
 // Thread-safety: a plain value.
 #pragma once
 
-#include "platform/ui/Point.hpp"
+#include "platform/foundation/Point.hpp"
 
 namespace pindle::platform::ui {
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "platform/app/private/FirstResponder.hpp"
 #include "platform/ui/GestureRecognizer.hpp"
 #include "platform/ui/UIThreadChecker.hpp"
 #include "platform/ui/Window.hpp"
@@ -670,6 +671,15 @@ std::weak_ptr<View>& firstResponder() {  // guarded by responderMutex()
     static std::weak_ptr<View> responder;
     return responder;
 }
+
+// Installed as the library loads: the application ends editing through it.
+[[maybe_unused]] const bool firstResponderInstalled = [] {
+    FirstResponder::install([] {
+        auto responder = View::currentFirstResponder();
+        return responder && responder->resignFirstResponder();
+    });
+    return true;
+}();
 
 }  // namespace
 

@@ -29,15 +29,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Color.hpp"
 #include "platform/foundation/KeyValueObserving.hpp"
+#include "platform/foundation/Rect.hpp"
 #include "platform/media/AffineTransform.hpp"
 #include "platform/media/Image.hpp"
 #include "platform/ui/Coder.hpp"
-#include "platform/ui/Color.hpp"
 #include "platform/ui/Layer.hpp"
 #include "platform/ui/LayoutAnchor.hpp"
 #include "platform/ui/LayoutConstraint.hpp"
-#include "platform/ui/Rect.hpp"
 
 namespace pindle::platform::ui {
 

@@ -3,9 +3,9 @@
 #include "platform/app/Application.hpp"
 #include "platform/dispatch/DispatchQueue.hpp"
 #include "platform/dispatch/MainThread.hpp"
-#include "platform/display/Display.hpp"
 #include "platform/foundation/Weakly.hpp"
 #include "platform/ui/Control.hpp"
+#include "platform/ui/private/WindowDisplay.hpp"
 
 namespace pindle::platform::ui {
 
@@ -23,7 +23,7 @@ void Window::makeKeyAndVisible() {
     Application::shared().setKeyWindow(self);
     scheduleLayout();
     if (MainThread::isMainThread())
-        Display::show(self);
+        WindowDisplay::show(self);
 }
 
 bool Window::isKeyWindow() const {

@@ -1,6 +1,6 @@
 #include "tests/support/MediaSummary.hpp"
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 
 namespace pindle::platform::testing {

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/Size.hpp"
 #include "platform/media/AffineTransform.hpp"
-#include "platform/media/Size.hpp"
 
 namespace pindle::platform::testing {
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/foundation/Point.hpp"
 #include "platform/media/Image.hpp"
-#include "platform/ui/Point.hpp"
 
 namespace pindle::testing {
 

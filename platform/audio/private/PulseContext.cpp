@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform::pulse {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform::pulse {
 

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "platform/capture/CaptureHardware.hpp"
-#include "platform/media/MediaTime.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/media/PixelBuffer.hpp"
 #include "platform/media/SampleBuffer.hpp"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/capture/CameraMode.hpp"
+#include "platform/media/CameraMode.hpp"
 
 namespace pindle::platform {
 

@@ -1,6 +1,6 @@
 #include "platform/media/private/ByteStoreReader.hpp"
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform {
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform::ffmpeg {
 

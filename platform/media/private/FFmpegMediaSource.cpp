@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/private/ByteStoreReader.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "platform/files/FileError.hpp"
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform::ffmpeg {
 

@@ -19,9 +19,9 @@
 
 #include "platform/foundation/Data.hpp"
 #include "platform/foundation/Error.hpp"
+#include "platform/foundation/MediaTime.hpp"
 #include "platform/foundation/URL.hpp"
 #include "platform/media/AssetTrack.hpp"
-#include "platform/media/MediaTime.hpp"
 #include "platform/media/PixelBuffer.hpp"
 
 namespace pindle::platform::ffmpeg {

@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "platform/dispatch/DispatchQueue.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/Weakly.hpp"
-#include "platform/media/MediaError.hpp"
 
 namespace pindle::platform {
 

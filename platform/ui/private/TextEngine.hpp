@@ -22,9 +22,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/Rect.hpp"
+#include "platform/foundation/Size.hpp"
 #include "platform/media/GraphicsContext.hpp"
-#include "platform/media/Size.hpp"
-#include "platform/ui/Rect.hpp"
 #include "platform/ui/TextStyle.hpp"
 #include "platform/ui/private/TextLibrary.hpp"
 

@@ -5,8 +5,8 @@
 
 #include "PindleCore/legacy/PUIKitExtensions.hpp"
 #include "platform/app/Application.hpp"
-#include "platform/app/Keyboard.hpp"
 #include "platform/ui/GradientLayer.hpp"
+#include "platform/ui/Keyboard.hpp"
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TouchSynthesizer.hpp"
 #include "platform/ui/Window.hpp"

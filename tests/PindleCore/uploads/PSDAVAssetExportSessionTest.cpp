@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <future>
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
 #include "tests/support/Barriers.hpp"

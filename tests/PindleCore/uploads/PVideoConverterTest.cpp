@@ -11,7 +11,7 @@
 
 #include "PindleCore/uploads/PSDAVAssetExportSession.hpp"
 #include "platform/dispatch/MainThread.hpp"
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/support/Barriers.hpp"

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/capture/private/SyntheticCaptureSource.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/log/StandardError.hpp"
-#include "platform/media/MediaError.hpp"
 #include "tests/support/Barriers.hpp"
 #include "tests/support/Gate.hpp"
 #include "tests/support/VirtualTimeTest.hpp"

@@ -15,8 +15,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/dispatch/Executor.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/Executor.hpp"
 #include "tests/support/TestFolders.hpp"
 
 namespace pindle::platform::testing {

@@ -13,6 +13,7 @@
 #include "embedded/test_pindle_embedded.hpp"
 #include "platform/files/AppContainer.hpp"
 #include "platform/files/ResourceBundle.hpp"
+#include "platform/media/Image.hpp"
 #include "support/TemporaryHome.hpp"
 
 namespace pindle::platform {
@@ -36,9 +37,9 @@ TEST(ResourceBundleTest, ResourcesAndStringsAreFoundByIdentifier) {
 
     EXPECT_EQ(bundle->data("notes", "txt"), (Data{'h', 'i'}));
     EXPECT_FALSE(bundle->data("notes", "md"));
-    ASSERT_NE(bundle->imageNamed("dot"), nullptr);
-    EXPECT_EQ(bundle->imageNamed("dot")->pixelWidth(), 2);
-    EXPECT_EQ(bundle->imageNamed("notes.txt"), nullptr);
+    ASSERT_NE(Image::named("dot", *bundle), nullptr);
+    EXPECT_EQ(Image::named("dot", *bundle)->pixelWidth(), 2);
+    EXPECT_EQ(Image::named("notes.txt", *bundle), nullptr);
 
     auto path = bundle->pathForResource("notes", "txt");
     ASSERT_TRUE(path);
@@ -98,7 +99,7 @@ TEST(ResourceBundleTest, AFolderCompiledInIsABundleFromTheStart) {
 
     EXPECT_EQ(bundle->data("notes", "txt"), (Data{'h', 'i', '\n'}));
     EXPECT_EQ(bundle->data("empty", "txt"), Data{});
-    auto dot = bundle->imageNamed("dot");
+    auto dot = Image::named("dot", *bundle);
     ASSERT_NE(dot, nullptr);
     EXPECT_EQ(dot->pixelAt(1, 1), (Image::Pixel{255, 0, 0, 255}));
 

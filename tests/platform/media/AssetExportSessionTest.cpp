@@ -7,9 +7,9 @@
 
 #include "platform/dispatch/DispatchSemaphore.hpp"
 #include "platform/files/FileManager.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/AssetExportSession.hpp"
 #include "platform/media/Composition.hpp"
-#include "platform/media/MediaError.hpp"
 #include "support/MediaFixtures.hpp"
 #include "support/MediaSummary.hpp"
 #include "support/TemporaryHome.hpp"

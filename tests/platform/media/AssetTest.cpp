@@ -4,8 +4,8 @@
 #include <cmath>
 #include <fstream>
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
 #include "tests/support/MediaFixtures.hpp"

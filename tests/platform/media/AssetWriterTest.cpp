@@ -7,9 +7,9 @@
 #include <future>
 #include <vector>
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
 #include "platform/media/AssetWriterInputPixelBufferAdaptor.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/platform/files/FileTestSupport.hpp"
 #include "tests/support/MediaFixtures.hpp"

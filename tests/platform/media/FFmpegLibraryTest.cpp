@@ -6,8 +6,8 @@
 #include <iterator>
 #include <string>
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/Image.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "platform/media/private/FFmpegSupport.hpp"
 #include "tests/support/FreshProcess.hpp"

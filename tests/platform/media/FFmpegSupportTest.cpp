@@ -9,7 +9,7 @@ extern "C" {
 #include <cerrno>
 
 #include "platform/files/FileError.hpp"
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform {
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/dispatch/MainThread.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "platform/media/AssetImageGenerator.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "platform/media/URLAsset.hpp"
 #include "tests/support/Barriers.hpp"

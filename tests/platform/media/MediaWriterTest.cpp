@@ -10,7 +10,7 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 #include "tests/support/MediaSummary.hpp"
 #include "tests/support/TestFolders.hpp"
 

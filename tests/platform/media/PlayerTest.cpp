@@ -10,9 +10,9 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/foundation/MediaError.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/media/AudioSession.hpp"
-#include "platform/media/MediaError.hpp"
 #include "platform/media/MediaWriter.hpp"
 #include "platform/media/PlayerItemVideoOutput.hpp"
 #include "platform/media/ScriptedMediaSource.hpp"

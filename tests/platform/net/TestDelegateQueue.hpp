@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 
 namespace pindle::platform::test {
 

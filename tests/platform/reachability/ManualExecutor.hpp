@@ -8,7 +8,7 @@
 #include <functional>
 #include <mutex>
 
-#include "platform/dispatch/Executor.hpp"
+#include "platform/foundation/Executor.hpp"
 
 namespace pindle::platform::testsupport {
 

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/app/Application.hpp"
-#include "platform/app/Keyboard.hpp"
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/ui/AlertView.hpp"
 #include "platform/ui/GradientLayer.hpp"
 #include "platform/ui/ImageView.hpp"
+#include "platform/ui/Keyboard.hpp"
 #include "platform/ui/ScrollView.hpp"
 #include "platform/ui/TextField.hpp"
 #include "platform/ui/TextView.hpp"

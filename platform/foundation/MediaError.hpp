@@ -25,6 +25,8 @@ inline constexpr std::int64_t encoderNotFound = -11834;
 inline constexpr std::int64_t operationNotSupportedForAsset = -11838;
 inline constexpr std::int64_t invalidArgument = -11841;
 inline constexpr std::int64_t operationInterrupted = -11847;
+// The user (or the sound server) has not allowed a camera or the microphone.
+inline constexpr std::int64_t notAuthorized = -11852;
 
 Error make(std::int64_t code, std::string description);
 

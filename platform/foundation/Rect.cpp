@@ -1,4 +1,4 @@
-#include "platform/ui/Rect.hpp"
+#include "platform/foundation/Rect.hpp"
 
 #include <algorithm>
 #include <sstream>

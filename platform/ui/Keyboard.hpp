@@ -7,7 +7,7 @@
 // the default notification center, synchronously on the calling thread, with no lock held.
 #pragma once
 
-#include "platform/ui/Rect.hpp"
+#include "platform/foundation/Rect.hpp"
 
 namespace pindle::platform {
 

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "platform/media/Size.hpp"
-#include "platform/ui/EdgeInsets.hpp"
-#include "platform/ui/Point.hpp"
+#include "platform/foundation/EdgeInsets.hpp"
+#include "platform/foundation/Point.hpp"
+#include "platform/foundation/Size.hpp"
 
 namespace pindle::platform::ui {
 

@@ -1,4 +1,4 @@
-#include "platform/media/MediaTime.hpp"
+#include "platform/foundation/MediaTime.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/app/Keyboard.hpp"
+#include "platform/ui/Keyboard.hpp"
 
 #include "platform/foundation/NotificationCenter.hpp"
 #include "platform/ui/Coder.hpp"

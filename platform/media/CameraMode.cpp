@@ -1,4 +1,4 @@
-#include "platform/capture/CameraMode.hpp"
+#include "platform/media/CameraMode.hpp"
 
 #include <algorithm>
 #include <cmath>

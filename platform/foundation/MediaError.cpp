@@ -1,4 +1,4 @@
-#include "platform/media/MediaError.hpp"
+#include "platform/foundation/MediaError.hpp"
 
 namespace pindle::platform::MediaError {
 
